@@ -1,0 +1,279 @@
+#include "platform/Classes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+constexpr int64_t kMaxMemoryStream = std::numeric_limits<int32_t>::max();
+constexpr const char* kMemoryError = "Out of memory while expanding memory stream";
+}  // namespace
+
+void TPersistent::Assign(const TPersistent* Source) {
+  if (Source) {
+    Source->AssignTo(this);
+    return;
+  }
+  throw EConvertError("Cannot assign a nil to a " + ClassName());
+}
+
+void TPersistent::AssignTo(TPersistent* Dest) const {
+  throw EConvertError("Cannot assign a " + ClassName() + " to a " + Dest->ClassName());
+}
+
+void TStream::SetSize(int64_t) {}
+
+int64_t TStream::GetSize() {
+  int64_t pos = Seek(0, soFromCurrent);
+  int64_t size = Seek(0, soFromEnd);
+  Seek(pos, soFromBeginning);
+  return size;
+}
+
+void TStream::ReadBuffer(void* Buffer, int32_t Count) {
+  if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
+  if (Count != 0 && Write(Buffer, Count) != Count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream* Source, int64_t Count) {
+  if (Count == 0) {
+    Source->SetPosition(0);
+    Count = Source->GetSize();
+  }
+  if (Count <= 0) return 0;
+  const int64_t total = Count;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(Count, 0xF000)));
+  while (Count > 0) {
+    auto n = static_cast<int32_t>(std::min<int64_t>(Count, static_cast<int64_t>(buf.size())));
+    Source->ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    Count -= n;
+  }
+  return total;
+}
+
+// THandleStream ---------------------------------------------------------------------------
+
+int32_t THandleStream::Read(void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  int32_t done = 0;
+  auto* p = static_cast<uint8_t*>(Buffer);
+  while (done < Count) {
+    ssize_t r = ::read(FHandle, p + done, static_cast<size_t>(Count - done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<int32_t>(r);
+  }
+  return done;
+}
+
+int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  int32_t done = 0;
+  auto* p = static_cast<const uint8_t*>(Buffer);
+  while (done < Count) {
+    ssize_t r = ::write(FHandle, p + done, static_cast<size_t>(Count - done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<int32_t>(r);
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t Offset, uint16_t Origin) {
+  int whence = Origin == soFromCurrent ? SEEK_CUR : Origin == soFromEnd ? SEEK_END : SEEK_SET;
+  off_t r = ::lseek(FHandle, static_cast<off_t>(Offset), whence);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+void THandleStream::SetSize(int64_t NewSize) {
+  Seek(NewSize, soFromBeginning);
+  if (NewSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0)
+    throw EOSError(std::string("System Error.  Code: ") + std::to_string(errno) + ".\n" +
+                   std::strerror(errno));
+}
+
+// TFileStream -----------------------------------------------------------------------------
+
+int FileOpen(const std::string& FileName, uint16_t Mode) {
+  int access = Mode & 3;
+  int flags = O_CLOEXEC | (access == fmOpenWrite ? O_WRONLY : access == fmOpenReadWrite ? O_RDWR : O_RDONLY);
+  int fd = ::open(FileName.c_str(), flags);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int FileCreate(const std::string& FileName) {
+  return ::open(FileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+TFileStream::TFileStream(const std::string& FileName, uint16_t Mode)
+    : THandleStream(-1), FFileName(FileName) {
+  if (Mode == fmCreate) {
+    FHandle = FileCreate(FileName);
+    if (FHandle < 0) throw EFCreateError("Cannot create file " + FileName);
+  } else {
+    FHandle = FileOpen(FileName, Mode);
+    if (FHandle < 0) throw EFOpenError("Cannot open file " + FileName);
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+// TCustomMemoryStream ---------------------------------------------------------------------
+
+int32_t TCustomMemoryStream::Read(void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  int64_t n = std::min<int64_t>(Count, FSize - FPosition);
+  if (n <= 0) return 0;
+  std::memcpy(Buffer, static_cast<uint8_t*>(FMemory) + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return static_cast<int32_t>(n);
+}
+
+int64_t TCustomMemoryStream::Seek(int64_t Offset, uint16_t Origin) {
+  switch (Origin) {
+    case soFromBeginning: FPosition = Offset; break;
+    case soFromCurrent: FPosition += Offset; break;
+    case soFromEnd: FPosition = FSize + Offset; break;
+    default: break;
+  }
+  return FPosition;
+}
+
+void TCustomMemoryStream::SaveToStream(TStream* Stream) {
+  int64_t done = 0;
+  while (done < FSize) {
+    auto n = static_cast<int32_t>(std::min<int64_t>(FSize - done, 1 << 30));
+    Stream->WriteBuffer(static_cast<uint8_t*>(FMemory) + done, n);
+    done += n;
+  }
+}
+
+void TCustomMemoryStream::SaveToFile(const std::string& FileName) {
+  TFileStream f(FileName, fmCreate);
+  SaveToStream(&f);
+}
+
+// TMemoryStream ---------------------------------------------------------------------------
+
+TMemoryStream::~TMemoryStream() { std::free(FMemory); }
+
+void TMemoryStream::SetCapacity(int64_t NewCapacity) {
+  if (NewCapacity > 0) NewCapacity = (NewCapacity + 0x1FFF) & ~int64_t(0x1FFF);
+  if (NewCapacity == FCapacity) return;
+  if (NewCapacity > kMaxMemoryStream + 1) throw EStreamError(kMemoryError);
+  if (NewCapacity == 0) {
+    std::free(FMemory);
+    FMemory = nullptr;
+  } else {
+    void* p = std::realloc(FMemory, static_cast<size_t>(NewCapacity));
+    if (!p) throw EStreamError(kMemoryError);
+    FMemory = p;
+  }
+  FCapacity = NewCapacity;
+}
+
+void TMemoryStream::SetSize(int64_t NewSize) {
+  if (NewSize < 0 || NewSize > kMaxMemoryStream) throw EStreamError(kMemoryError);
+  int64_t old = FSize;
+  if (NewSize > FCapacity) SetCapacity(NewSize);
+  if (NewSize > old) std::memset(static_cast<uint8_t*>(FMemory) + old, 0, static_cast<size_t>(NewSize - old));
+  FSize = NewSize;
+  if (FPosition > NewSize) FPosition = NewSize;
+}
+
+int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  int64_t end = FPosition + Count;
+  if (end > kMaxMemoryStream) throw EStreamError(kMemoryError);
+  if (end > FSize) {
+    if (end > FCapacity) SetCapacity(end);
+    // A seek past the end leaves a gap that must read as zeros.
+    if (FPosition > FSize)
+      std::memset(static_cast<uint8_t*>(FMemory) + FSize, 0, static_cast<size_t>(FPosition - FSize));
+    FSize = end;
+  }
+  std::memcpy(static_cast<uint8_t*>(FMemory) + FPosition, Buffer, static_cast<size_t>(Count));
+  FPosition = end;
+  return Count;
+}
+
+void TMemoryStream::Clear() {
+  SetCapacity(0);
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromStream(TStream* Stream) {
+  Stream->SetPosition(0);
+  int64_t n = Stream->GetSize();
+  SetSize(n);
+  int64_t done = 0;
+  while (done < n) {
+    auto chunk = static_cast<int32_t>(std::min<int64_t>(n - done, 1 << 30));
+    Stream->ReadBuffer(static_cast<uint8_t*>(FMemory) + done, chunk);
+    done += chunk;
+  }
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+  TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(&f);
+}
+
+// TStringStream ---------------------------------------------------------------------------
+
+int32_t TStringStream::Read(void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  int64_t n = std::min<int64_t>(Count, static_cast<int64_t>(FData.size()) - FPosition);
+  if (n <= 0) return 0;
+  std::memcpy(Buffer, FData.data() + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return static_cast<int32_t>(n);
+}
+
+int32_t TStringStream::Write(const void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  auto end = static_cast<size_t>(FPosition + Count);
+  if (end > FData.size()) FData.resize(end, '\0');
+  std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
+  FPosition = static_cast<int64_t>(end);
+  return Count;
+}
+
+int64_t TStringStream::Seek(int64_t Offset, uint16_t Origin) {
+  switch (Origin) {
+    case soFromBeginning: FPosition = Offset; break;
+    case soFromCurrent: FPosition += Offset; break;
+    case soFromEnd: FPosition = static_cast<int64_t>(FData.size()) + Offset; break;
+    default: break;
+  }
+  return FPosition;
+}
+
+void TStringStream::SetSize(int64_t NewSize) {
+  if (NewSize < 0 || NewSize > kMaxMemoryStream) throw EStreamError(kMemoryError);
+  FData.resize(static_cast<size_t>(NewSize), '\0');
+  if (FPosition > NewSize) FPosition = NewSize;
+}
+
+}  // namespace platform

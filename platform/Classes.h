@@ -1,0 +1,153 @@
+// The class library's persistent base and its stream classes. Positions and sizes are 64-bit
+// everywhere; Read and Write move at most 2^31 - 1 bytes per call, as the original's interface.
+// The document engine's 64-bit stream family (TStream64) derives from TStream, so every stream
+// of the program belongs to this one hierarchy.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/Types.h"
+
+namespace platform {
+
+class TPersistent : public TObject {
+ public:
+  // Copies Source into this object; the default asks Source to AssignTo this object and
+  // raises EConvertError "Cannot assign a %s to a %s" when neither knows how.
+  virtual void Assign(const TPersistent* Source);
+
+ protected:
+  virtual void AssignTo(TPersistent* Dest) const;
+};
+
+// Seek origins.
+constexpr uint16_t soFromBeginning = 0;
+constexpr uint16_t soFromCurrent = 1;
+constexpr uint16_t soFromEnd = 2;
+
+// File open modes: access in the low bits, sharing above; fmCreate creates or truncates.
+constexpr uint16_t fmCreate = 0xFFFF;
+constexpr uint16_t fmOpenRead = 0x0000;
+constexpr uint16_t fmOpenWrite = 0x0001;
+constexpr uint16_t fmOpenReadWrite = 0x0002;
+constexpr uint16_t fmShareExclusive = 0x0010;
+constexpr uint16_t fmShareDenyWrite = 0x0020;
+constexpr uint16_t fmShareDenyRead = 0x0030;
+constexpr uint16_t fmShareDenyNone = 0x0040;
+
+class TStream : public TObject {
+ public:
+  // Return the number of bytes done; never raise for a short transfer.
+  virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+  virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+  virtual int64_t Seek(int64_t Offset, uint16_t Origin) = 0;
+  virtual void SetSize(int64_t NewSize);
+
+  int64_t GetPosition() { return Seek(0, soFromCurrent); }
+  void SetPosition(int64_t Pos) { Seek(Pos, soFromBeginning); }
+  // Leaves the position where it was.
+  int64_t GetSize();
+  int64_t Position() { return GetPosition(); }
+  int64_t Size() { return GetSize(); }
+
+  // Raise EReadError "Stream read error" / EWriteError "Stream write error" on a short transfer.
+  void ReadBuffer(void* Buffer, int32_t Count);
+  void WriteBuffer(const void* Buffer, int32_t Count);
+  // Copies Count bytes from Source's position; Count 0 copies all of Source from its start.
+  int64_t CopyFrom(TStream* Source, int64_t Count);
+};
+
+// A stream over an operating-system file descriptor it does not own.
+class THandleStream : public TStream {
+ public:
+  explicit THandleStream(int AHandle) : FHandle(AHandle) {}
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  // Raises EOSError when the file cannot be resized.
+  void SetSize(int64_t NewSize) override;
+  int Handle() const { return FHandle; }
+
+ protected:
+  int FHandle;
+};
+
+// Opens (or with fmCreate creates) a file by name and owns its descriptor. Failures raise
+// EFCreateError "Cannot create file %s" or EFOpenError "Cannot open file %s".
+class TFileStream : public THandleStream {
+ public:
+  TFileStream(const std::string& FileName, uint16_t Mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+  const std::string& FileName() const { return FFileName; }
+
+ private:
+  std::string FFileName;
+};
+
+// Opens a file descriptor with the class library's mode word; -1 on failure.
+int FileOpen(const std::string& FileName, uint16_t Mode);
+int FileCreate(const std::string& FileName);
+
+// A stream over a memory block that it does not own.
+class TCustomMemoryStream : public TStream {
+ public:
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  int32_t Write(const void*, int32_t) override { return 0; }
+  void* Memory() const { return FMemory; }
+  void SaveToStream(TStream* Stream);
+  void SaveToFile(const std::string& FileName);
+
+ protected:
+  void SetPointer(void* Ptr, int64_t Size) {
+    FMemory = Ptr;
+    FSize = Size;
+  }
+  void* FMemory = nullptr;
+  int64_t FSize = 0;
+  int64_t FPosition = 0;
+};
+
+// A growable memory stream; capacity grows in steps of 8192 bytes, a gap left by seeking
+// past the end reads as zeros. Growth past 2^31 - 1 bytes raises EStreamError
+// "Out of memory while expanding memory stream".
+class TMemoryStream : public TCustomMemoryStream {
+ public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  void SetSize(int64_t NewSize) override;
+  void Clear();
+  void LoadFromStream(TStream* Stream);
+  void LoadFromFile(const std::string& FileName);
+  int64_t Capacity() const { return FCapacity; }
+
+ private:
+  void SetCapacity(int64_t NewCapacity);
+  int64_t FCapacity = 0;
+};
+
+// A stream over a string of bytes.
+class TStringStream : public TStream {
+ public:
+  explicit TStringStream(std::string Data = std::string()) : FData(std::move(Data)) {}
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  void SetSize(int64_t NewSize) override;
+  const std::string& DataString() const { return FData; }
+
+ private:
+  std::string FData;
+  int64_t FPosition = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs; skips those already present.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev zlib1g-dev libjpeg62-turbo-dev libopenjp2-7-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core fonts-liberation2
+  xvfb xauth clang libclang-rt-14-dev libxml2-utils python3
+  poppler-utils imagemagick netpbm
+  libpugixml-dev libexpat1-dev libcairo2-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+cmd=(apt-get install -y --no-install-recommends "${missing[@]}")
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    sudo env DEBIAN_FRONTEND=noninteractive "${cmd[@]}"
+    exit 0
+  fi
+  echo "These packages are missing: ${missing[*]}" >&2
+  echo "Install them as root with:" >&2
+  echo "  sudo apt-get update && sudo DEBIAN_FRONTEND=noninteractive ${cmd[*]}" >&2
+  exit 1
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+"${cmd[@]}"

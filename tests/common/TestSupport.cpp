@@ -1,0 +1,50 @@
+#include "tests/common/TestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace kdtest {
+
+std::string OutputDir() {
+  const char* env = std::getenv("KD_TEST_OUTPUT");
+  fs::path dir = env ? fs::path(env) : fs::temp_directory_path() / "kadrilo-test-output";
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+std::string TempDir() {
+  static std::atomic<int> counter{0};
+  fs::path dir = fs::temp_directory_path() /
+                 ("kadrilo-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string SourcePath(const std::string& relative) {
+#ifdef KD_SOURCE_DIR
+  return std::string(KD_SOURCE_DIR) + "/" + relative;
+#else
+  return relative;
+#endif
+}
+
+}  // namespace kdtest

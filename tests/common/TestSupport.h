@@ -1,0 +1,22 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kdtest {
+
+// Folder for files a test writes for a person to look at (PNG renders, PDFs).
+std::string OutputDir();
+
+// A fresh, empty temporary folder that lives until the process ends.
+std::string TempDir();
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Path of a file in the source tree (fixtures, scripts).
+std::string SourcePath(const std::string& relative);
+
+}  // namespace kdtest
