@@ -1,0 +1,81 @@
+// The 32-bit colour type and the per-pixel blending routines every drawing goes through.
+//
+// Callers use the free functions CombinePixel ... BlendSpanMaster; each forwards through one
+// routine table. Two sets of routines exist and differ in rounding and in the alpha three of
+// them produce: the portable set (background weight 255 - w, alpha 0 from the in-place and
+// master variants) and the MMX set (background weight 256 - w, all four channels blended).
+// The MMX set is the production set; InitBlendRoutines() also installs SIMD spans where the
+// processor has them. The table starts out holding the scalar MMX set, so it is usable before
+// any set-up runs. After a run of table calls callers call EMMS() (a no-op kept for symmetry).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace raster {
+
+// Straight (not premultiplied) ARGB: alpha 24-31, red 16-23, green 8-15, blue 0-7.
+using TColor32 = uint32_t;
+using PColor32 = TColor32*;
+using TArrayOfColor32 = std::vector<TColor32>;
+
+using TCombinePixel = TColor32 (*)(TColor32 X, TColor32 Y, TColor32 W);
+using TCombinePixelInPlace = void (*)(TColor32 X, TColor32& Y, TColor32 W);
+using TBlendPixel = TColor32 (*)(TColor32 F, TColor32 B);
+using TBlendPixelInPlace = void (*)(TColor32 F, TColor32& B);
+using TBlendPixelMaster = TColor32 (*)(TColor32 F, TColor32 B, TColor32 M);
+using TBlendPixelMasterInPlace = void (*)(TColor32 F, TColor32& B, TColor32 M);
+using TBlendSpan = void (*)(const TColor32* Src, TColor32* Dst, int32_t Count);
+using TBlendSpanMaster = void (*)(const TColor32* Src, TColor32* Dst, int32_t Count, TColor32 M);
+
+// The dispatch table, in its fixed slot order.
+struct TBlendRoutines {
+  TCombinePixel CombinePixel;
+  TCombinePixelInPlace CombinePixelInPlace;
+  TBlendPixel BlendPixel;
+  TBlendPixelInPlace BlendPixelInPlace;
+  TBlendPixelMaster BlendPixelMaster;
+  TBlendPixelMasterInPlace BlendPixelMasterInPlace;
+  TBlendSpan BlendSpan;
+  TBlendSpanMaster BlendSpanMaster;
+};
+
+enum class TBlendSet { Portable, MMX };
+
+// The live table. Written only by InitBlendRoutines / SelectBlendSet.
+extern TBlendRoutines BlendRoutines;
+// True when the MMX set was chosen at set-up.
+extern bool MMX_ACTIVE;
+
+// Fills the table by HasMMX; idempotent.
+void InitBlendRoutines();
+void FinalizeBlendRoutines();
+// Switches the live table to one set (tests); Accelerated installs the SIMD spans when the
+// processor has them, otherwise the scalar reference routines of that set.
+void SelectBlendSet(TBlendSet Set, bool Accelerated = true);
+TBlendSet ActiveBlendSet();
+// A set's routines without touching the live table (tests compare SIMD against scalar).
+TBlendRoutines BlendRoutinesOf(TBlendSet Set, bool Accelerated);
+// Name of the SIMD level in use for the spans ("avx2", "sse2" or "scalar").
+const char* BlendSimdLevel();
+
+inline TColor32 CombinePixel(TColor32 X, TColor32 Y, TColor32 W) { return BlendRoutines.CombinePixel(X, Y, W); }
+inline void CombinePixelInPlace(TColor32 X, TColor32& Y, TColor32 W) { BlendRoutines.CombinePixelInPlace(X, Y, W); }
+inline TColor32 BlendPixel(TColor32 F, TColor32 B) { return BlendRoutines.BlendPixel(F, B); }
+inline void BlendPixelInPlace(TColor32 F, TColor32& B) { BlendRoutines.BlendPixelInPlace(F, B); }
+inline TColor32 BlendPixelMaster(TColor32 F, TColor32 B, TColor32 M) { return BlendRoutines.BlendPixelMaster(F, B, M); }
+inline void BlendPixelMasterInPlace(TColor32 F, TColor32& B, TColor32 M) {
+  BlendRoutines.BlendPixelMasterInPlace(F, B, M);
+}
+inline void BlendSpan(const TColor32* Src, TColor32* Dst, int32_t Count) { BlendRoutines.BlendSpan(Src, Dst, Count); }
+inline void BlendSpanMaster(const TColor32* Src, TColor32* Dst, int32_t Count, TColor32 M) {
+  BlendRoutines.BlendSpanMaster(Src, Dst, Count, M);
+}
+
+// Clears the processor's MMX state in the original; nothing to clear with SSE/AVX code.
+inline void EMMS() {}
+
+// Foreground over a translucent background; the result's alpha is the combined coverage.
+TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M);
+
+}  // namespace raster
