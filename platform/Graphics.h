@@ -1,0 +1,402 @@
+// The class library's drawing objects: pens, brushes, the canvas that draws with them, the
+// bitmap, and the graphic/picture pair with its registry of picture formats by extension.
+//
+// A TCanvas draws on a Qt paint device (a widget during its paint, a TBitmap's image, a
+// printer page) with the pixel rules of the original platform: shapes exclude their right and
+// bottom edges, lines leave out their last point, pen modes are raster operations, and text goes
+// through the platform's text measurer so measuring and drawing always agree. Qt types appear
+// here only as forward declarations for platform code that binds a canvas to a device.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Classes.h"
+#include "platform/Colors.h"
+#include "platform/Font.h"
+#include "platform/Types.h"
+
+class QImage;
+class QPainter;
+class QPaintDevice;
+
+namespace platform {
+
+class TCanvas;
+class TBitmap;
+class TGraphic;
+class TRegion;
+
+KD_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
+KD_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
+
+enum TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+enum TPenMode : uint8_t {
+  pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
+  pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+};
+enum TBrushStyle : uint8_t {
+  bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross
+};
+
+// Raster operations of CopyRect and Draw (the documented ROP codes).
+using TCopyMode = uint32_t;
+constexpr TCopyMode cmBlackness = 0x00000042;
+constexpr TCopyMode cmDstInvert = 0x00550009;
+constexpr TCopyMode cmMergeCopy = 0x00C000CA;
+constexpr TCopyMode cmMergePaint = 0x00BB0226;
+constexpr TCopyMode cmNotSrcCopy = 0x00330008;
+constexpr TCopyMode cmNotSrcErase = 0x001100A6;
+constexpr TCopyMode cmPatCopy = 0x00F00021;
+constexpr TCopyMode cmPatInvert = 0x005A0049;
+constexpr TCopyMode cmPatPaint = 0x00FB0A09;
+constexpr TCopyMode cmSrcAnd = 0x008800C6;
+constexpr TCopyMode cmSrcCopy = 0x00CC0020;
+constexpr TCopyMode cmSrcErase = 0x00440328;
+constexpr TCopyMode cmSrcInvert = 0x00660046;
+constexpr TCopyMode cmSrcPaint = 0x00EE0086;
+constexpr TCopyMode cmWhiteness = 0x00FF0062;
+
+// Background modes of text and styled lines.
+constexpr int32_t TRANSPARENT = 1;
+constexpr int32_t OPAQUE = 2;
+
+// Edge and border flags of DrawEdge.
+constexpr uint32_t BDR_RAISEDOUTER = 0x0001;
+constexpr uint32_t BDR_SUNKENOUTER = 0x0002;
+constexpr uint32_t BDR_RAISEDINNER = 0x0004;
+constexpr uint32_t BDR_SUNKENINNER = 0x0008;
+constexpr uint32_t BDR_OUTER = BDR_RAISEDOUTER | BDR_SUNKENOUTER;
+constexpr uint32_t BDR_INNER = BDR_RAISEDINNER | BDR_SUNKENINNER;
+constexpr uint32_t BDR_RAISED = BDR_RAISEDOUTER | BDR_RAISEDINNER;
+constexpr uint32_t BDR_SUNKEN = BDR_SUNKENOUTER | BDR_SUNKENINNER;
+constexpr uint32_t EDGE_RAISED = BDR_RAISEDOUTER | BDR_RAISEDINNER;
+constexpr uint32_t EDGE_SUNKEN = BDR_SUNKENOUTER | BDR_SUNKENINNER;
+constexpr uint32_t EDGE_ETCHED = BDR_SUNKENOUTER | BDR_RAISEDINNER;
+constexpr uint32_t EDGE_BUMP = BDR_RAISEDOUTER | BDR_SUNKENINNER;
+constexpr uint32_t BF_LEFT = 0x0001;
+constexpr uint32_t BF_TOP = 0x0002;
+constexpr uint32_t BF_RIGHT = 0x0004;
+constexpr uint32_t BF_BOTTOM = 0x0008;
+constexpr uint32_t BF_TOPLEFT = BF_TOP | BF_LEFT;
+constexpr uint32_t BF_BOTTOMRIGHT = BF_BOTTOM | BF_RIGHT;
+constexpr uint32_t BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM;
+constexpr uint32_t BF_MIDDLE = 0x0800;
+constexpr uint32_t BF_SOFT = 0x1000;
+constexpr uint32_t BF_ADJUST = 0x2000;
+constexpr uint32_t BF_FLAT = 0x4000;
+constexpr uint32_t BF_MONO = 0x8000;
+
+// Text flags beyond those declared with the font.
+constexpr uint32_t DT_TABSTOP = 0x0080;
+constexpr uint32_t DT_INTERNAL = 0x1000;
+constexpr uint32_t DT_EDITCONTROL = 0x2000;
+
+// Device capabilities of GetDeviceCaps.
+constexpr int32_t HORZRES = 8;
+constexpr int32_t VERTRES = 10;
+constexpr int32_t LOGPIXELSX = 88;
+constexpr int32_t LOGPIXELSY = 90;
+constexpr int32_t PHYSICALWIDTH = 110;
+constexpr int32_t PHYSICALHEIGHT = 111;
+constexpr int32_t PHYSICALOFFSETX = 112;
+constexpr int32_t PHYSICALOFFSETY = 113;
+
+// Base of pens and brushes: a persistent description that reports its changes.
+class TGraphicsObject : public TPersistent {
+ public:
+  TNotifyEvent OnChange;
+
+ protected:
+  void Changed();
+};
+
+class TPen : public TGraphicsObject {
+ public:
+  std::string ClassName() const override { return "TPen"; }
+  void Assign(const TPersistent* Source) override;
+
+  TColor Color() const { return FColor; }
+  void SetColor(TColor Value);
+  int32_t Width() const { return FWidth; }
+  void SetWidth(int32_t Value);
+  TPenStyle Style() const { return FStyle; }
+  void SetStyle(TPenStyle Value);
+  TPenMode Mode() const { return FMode; }
+  void SetMode(TPenMode Value);
+
+ private:
+  TColor FColor = clBlack;
+  int32_t FWidth = 1;
+  TPenStyle FStyle = psSolid;
+  TPenMode FMode = pmCopy;
+};
+
+class TBrush : public TGraphicsObject {
+ public:
+  TBrush();
+  ~TBrush() override;
+  std::string ClassName() const override { return "TBrush"; }
+  void Assign(const TPersistent* Source) override;
+
+  TColor Color() const { return FColor; }
+  // Setting a colour on a clear brush makes it solid again, as in the class library.
+  void SetColor(TColor Value);
+  TBrushStyle Style() const { return FStyle; }
+  void SetStyle(TBrushStyle Value);
+  // A pattern bitmap replaces colour and style while set; the brush keeps its own copy.
+  TBitmap* Bitmap() const { return FBitmap.get(); }
+  void SetBitmap(const TBitmap* Value);
+
+ private:
+  TColor FColor = clWhite;
+  TBrushStyle FStyle = bsSolid;
+  std::unique_ptr<TBitmap> FBitmap;
+};
+
+struct TCanvasState;
+
+class TCanvas : public TPersistent {
+ public:
+  TCanvas();
+  ~TCanvas() override;
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+  std::string ClassName() const override { return "TCanvas"; }
+
+  // Binds the canvas to a device (nullptr unbinds). The painter is opened on first use and
+  // closed by Release, by rebinding, and before the owner touches the device's pixels.
+  void SetDevice(QPaintDevice* Device);
+  // Binds to a painter someone else opened (a widget's paint event); the canvas never ends it.
+  void SetPainter(QPainter* Painter);
+  QPaintDevice* Device() const;
+  bool HandleAllocated() const;
+  // Ends the canvas's own painter; pen position, clipping and objects are kept for the next use.
+  void Release();
+  // The painter for platform code that needs Qt directly; opened on demand, nullptr unbound.
+  QPainter* Painter();
+
+  TPen* Pen() { return FPen.get(); }
+  void SetPen(const TPen* Value) { FPen->Assign(Value); }
+  TBrush* Brush() { return FBrush.get(); }
+  void SetBrush(const TBrush* Value) { FBrush->Assign(Value); }
+  TFont* Font() { return FFont.get(); }
+  void SetFont(const TFont* Value) { FFont->Assign(Value); }
+  TCopyMode CopyMode() const { return FCopyMode; }
+  void SetCopyMode(TCopyMode Value) { FCopyMode = Value; }
+  TPoint PenPos() const { return FPenPos; }
+  void SetPenPos(TPoint Value) { FPenPos = Value; }
+
+  // Background of text cells, hatch gaps and dash gaps. A brush change sets them from the brush
+  // (solid: OPAQUE in the brush colour; otherwise TRANSPARENT); SetBkMode overrides until then.
+  int32_t BkMode() const;
+  int32_t SetBkMode(int32_t Mode);  // returns the previous mode
+  TColor BkColor() const;
+  TColor SetBkColor(TColor Color);
+
+  void MoveTo(int32_t X, int32_t Y);
+  void LineTo(int32_t X, int32_t Y);
+  void Polyline(const std::vector<TPoint>& Points);
+  void Polygon(const std::vector<TPoint>& Points);
+  void Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
+  void Rectangle(const TRect& R) { Rectangle(R.Left, R.Top, R.Right, R.Bottom); }
+  void Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
+  void Ellipse(const TRect& R) { Ellipse(R.Left, R.Top, R.Right, R.Bottom); }
+  void RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3);
+  void FillRect(const TRect& R);
+  void FrameRect(const TRect& R);
+  // Inverts a dotted frame; drawing it twice restores the pixels.
+  void DrawFocusRect(const TRect& R);
+  void FillRgn(const TRegion& Rgn);
+
+  void TextOut(int32_t X, int32_t Y, std::string_view Text);
+  void TextRect(const TRect& R, int32_t X, int32_t Y, std::string_view Text);
+  TSize TextExtent(std::string_view Text);
+  int32_t TextWidth(std::string_view Text) { return TextExtent(Text).cx; }
+  int32_t TextHeight(std::string_view Text) { return TextExtent(Text).cy; }
+  // DrawText with the DT_ flags; returns the text height (with DT_VCENTER or DT_BOTTOM the
+  // offset from R.Top to the bottom of the text). DT_CALCRECT only measures and adjusts R.
+  int32_t DrawText(std::string_view Text, TRect& R, uint32_t Flags);
+
+  // Clipping, in canvas coordinates. ClipRect is the clip box (the device when unclipped).
+  TRect ClipRect();
+  void IntersectClipRect(const TRect& R);
+  void ExcludeClipRect(const TRect& R);
+  // nullptr removes the clip region.
+  void SelectClipRgn(const TRegion* Rgn);
+
+  void Draw(int32_t X, int32_t Y, TGraphic* Graphic);
+  void StretchDraw(const TRect& R, TGraphic* Graphic);
+  // Copies Source's pixels from SrcRect into Dest (stretched, mirrored when a rectangle runs
+  // backwards) with CopyMode.
+  void CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect);
+  // Copies with the pixels of Color in the source replaced by the brush (transparent draw).
+  void BrushCopy(const TRect& Dest, TBitmap* Bitmap, const TRect& Source, TColor Color);
+
+  // $00BBGGRR; reading needs an image device (-1 otherwise or outside it).
+  TColor Pixel(int32_t X, int32_t Y);
+  void SetPixel(int32_t X, int32_t Y, TColor Color);
+
+  int32_t GetDeviceCaps(int32_t Index);
+
+  // Physical page size and offsets for printer canvases (0 for other devices).
+  void SetPhysicalPage(int32_t Width, int32_t Height, int32_t OffsetX, int32_t OffsetY);
+
+ private:
+  friend class TBitmap;
+  QImage* DeviceImage() const;
+  void PreparePainter();
+  void ApplyPen(bool forFill);
+  void ApplyBrush();
+  template <typename Fn>
+  void Shape(Fn&& draw);
+  void TextLines(std::string_view Text, const TRect& R, uint32_t Flags, int32_t* height,
+                 TRect* calc, bool paint);
+
+  std::unique_ptr<TPen> FPen;
+  std::unique_ptr<TBrush> FBrush;
+  std::unique_ptr<TFont> FFont;
+  TCopyMode FCopyMode = cmSrcCopy;
+  TPoint FPenPos;
+  std::unique_ptr<TCanvasState> FState;
+};
+
+// Shrinks R by one pixel per frame line, drawing each line's top and left in TopColor and its
+// bottom and right in BottomColor.
+void Frame3D(TCanvas* Canvas, TRect& R, TColor TopColor, TColor BottomColor, int32_t Width);
+// The platform's 3D edges with BDR_/EDGE_ and BF_ flags; with BF_ADJUST R becomes the inner
+// rectangle.
+bool DrawEdge(TCanvas* Canvas, TRect& R, uint32_t Edge, uint32_t Flags);
+// DrawText as a free function, for callers that have a canvas and a rectangle.
+inline int32_t DrawText(TCanvas* Canvas, std::string_view Text, TRect& R, uint32_t Flags) {
+  return Canvas->DrawText(Text, R, Flags);
+}
+
+enum TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TTransparentMode : uint8_t { tmAuto, tmFixed };
+
+// A drawable image. Descendants load and save themselves and draw onto a canvas.
+class TGraphic : public TPersistent {
+ public:
+  std::string ClassName() const override { return "TGraphic"; }
+  virtual bool Empty() const = 0;
+  virtual int32_t Width() const = 0;
+  virtual int32_t Height() const = 0;
+  virtual void SetWidth(int32_t Value) = 0;
+  virtual void SetHeight(int32_t Value) = 0;
+  virtual void LoadFromStream(TStream* Stream) = 0;
+  virtual void SaveToStream(TStream* Stream) = 0;
+  virtual void LoadFromFile(const std::string& FileName);
+  virtual void SaveToFile(const std::string& FileName);
+  // Draws the whole graphic stretched into R.
+  virtual void Draw(TCanvas* Canvas, const TRect& R) = 0;
+
+  bool Transparent() const { return FTransparent; }
+  virtual void SetTransparent(bool Value);
+  bool Modified() const { return FModified; }
+  void SetModified(bool Value) { FModified = Value; }
+
+  TNotifyEvent OnChange;
+
+ protected:
+  virtual void Changed();
+  bool FTransparent = false;
+  bool FModified = false;
+};
+
+using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
+
+// Registers a graphic class for a file extension (without the dot, case-insensitive); a later
+// registration of the same extension replaces the earlier one. "bmp" is built in.
+void RegisterFileFormat(const std::string& Extension, const std::string& Description,
+                        TGraphicFactory Factory);
+void UnregisterFileFormat(const std::string& Extension);
+// The factory for an extension, or an empty function.
+TGraphicFactory FindFileFormat(const std::string& Extension);
+// Open/save dialog filter of every registered format ("All (*.bmp;*.gif)|*.bmp;*.gif|...").
+std::string GraphicFilter();
+
+// A picture holds one graphic of any registered kind.
+class TPicture : public TPersistent {
+ public:
+  TPicture();
+  ~TPicture() override;
+  std::string ClassName() const override { return "TPicture"; }
+  void Assign(const TPersistent* Source) override;
+
+  TGraphic* Graphic() const { return FGraphic.get(); }
+  // Copies Value (nullptr empties the picture).
+  void SetGraphic(const TGraphic* Value);
+  // The graphic as a bitmap; another graphic is replaced by an empty bitmap.
+  TBitmap* Bitmap();
+  int32_t Width() const;
+  int32_t Height() const;
+
+  // Picks the graphic class by extension; raises EInvalidGraphic
+  // "Unknown picture file extension (.ext)" when none is registered.
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName);
+
+  TNotifyEvent OnChange;
+
+ private:
+  void GraphicChanged(TObject* Sender);
+  void Changed();
+  std::unique_ptr<TGraphic> FGraphic;
+};
+
+// The class library's bitmap. pf24bit rows are 3 bytes a pixel (BGR), pf32bit and pfDevice rows
+// 4 bytes (BGRA, the fourth byte kept but ignored when drawing, as on the original platform);
+// rows are padded to 4 bytes. Other formats are stored as pf24bit.
+class TBitmap : public TGraphic {
+ public:
+  TBitmap();
+  ~TBitmap() override;
+  std::string ClassName() const override { return "TBitmap"; }
+  void Assign(const TPersistent* Source) override;
+
+  bool Empty() const override;
+  int32_t Width() const override;
+  int32_t Height() const override;
+  void SetWidth(int32_t Value) override;
+  void SetHeight(int32_t Value) override;
+  // New pixels are white; the size is checked before anything is allocated.
+  void SetSize(int32_t W, int32_t H);
+  TPixelFormat PixelFormat() const { return FPixelFormat; }
+  void SetPixelFormat(TPixelFormat Value);
+
+  TCanvas* Canvas();
+  // Row Row of the pixels, top-down; raises EInvalidGraphicOperation "Scan line index out of
+  // range" outside 0..Height-1.
+  void* ScanLine(int32_t Row);
+
+  // Transparent colour: the bottom-left pixel under tmAuto, the set colour under tmFixed.
+  TColor TransparentColor();
+  void SetTransparentColor(TColor Value);
+  TTransparentMode TransparentMode() const { return FTransparentMode; }
+  void SetTransparentMode(TTransparentMode Value);
+
+  // Windows BMP files.
+  void LoadFromStream(TStream* Stream) override;
+  void SaveToStream(TStream* Stream) override;
+  void Draw(TCanvas* Canvas, const TRect& R) override;
+
+  // The pixels, for platform code (the canvas's painter is closed first).
+  QImage& Image();
+  const QImage& Image() const;
+
+ private:
+  void PrepareChange();
+  std::unique_ptr<QImage> FImage;
+  std::unique_ptr<TCanvas> FCanvas;
+  TPixelFormat FPixelFormat = pfDevice;
+  TTransparentMode FTransparentMode = tmAuto;
+  TColor FTransparentColor = clDefault;
+  friend class TCanvas;
+};
+
+}  // namespace platform
