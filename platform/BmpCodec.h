@@ -1,0 +1,54 @@
+// Windows BMP reader and writer of our own. Qt's reader drops the alpha of 32-bit files, and
+// both the 32-bit bitmap surface and the class library's TBitmap need it, so they decode into
+// the plain buffer here.
+//
+// Reads 1, 4, 8, 16, 24 and 32 bits per pixel, BI_RGB, BI_RLE8, BI_RLE4 and BI_BITFIELDS, the
+// OS/2 core header (12 bytes) and the 40/52/56/64/108/124-byte info headers, bottom-up and
+// top-down rows. Every header field is checked against the data and against the pixel limit
+// before anything is allocated; a bad file raises EBmpError, never crashes or loops.
+// Writes 32-bit BI_RGB (alpha kept) and 24-bit files, bottom-up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/Classes.h"
+#include "platform/Exceptions.h"
+
+namespace platform {
+
+KD_DECLARE_EXCEPTION(EBmpError, Exception);
+
+// Pixels as 0xAARRGGBB words with straight alpha (the layout of TColor32 and of
+// QImage::Format_ARGB32), top row first, no padding.
+struct TBmpImage {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<uint32_t> Pixels;
+  // Bits per pixel of the file read (1, 4, 8, 16, 24, 32).
+  int32_t BitCount = 0;
+  // True when the file carried alpha: 32 bits (or an alpha mask) with at least one non-zero
+  // alpha byte. Files whose alpha bytes are all 0 load opaque.
+  bool HasAlpha = false;
+};
+
+struct TBmpLimits {
+  int64_t MaxPixels = int64_t{1} << 28;  // 16384 x 16384
+  int64_t MaxFileBytes = int64_t{1} << 31;
+};
+
+// Whole-file decoding ("BM" header first).
+TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits = {});
+// Reads one BMP file from the stream's position (the file header's size field tells how much
+// belongs to it; when that is missing or wrong, the rest of the stream is taken).
+TBmpImage ReadBmp(TStream* Stream, const TBmpLimits& Limits = {});
+
+// Encodes Width x Height pixels (top row first) as a BMP of 32 bits (BI_RGB, alpha kept) or
+// 24 bits (alpha dropped). Raises EBmpError for another BitCount or a size beyond the limit.
+std::vector<uint8_t> EncodeBmp(int32_t Width, int32_t Height, const uint32_t* Pixels,
+                               int32_t BitCount);
+void WriteBmp(TStream* Stream, int32_t Width, int32_t Height, const uint32_t* Pixels,
+              int32_t BitCount);
+
+}  // namespace platform

@@ -1,0 +1,383 @@
+#include "platform/Font.h"
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Exceptions.h"
+#include "platform/FontQt.h"
+#include "platform/Rounding.h"
+
+namespace platform {
+
+namespace {
+
+int32_t& ScreenPpi() {
+  static int32_t ppi = 96;
+  return ppi;
+}
+
+// Decodes one code point, advancing i; a malformed byte is taken as one Latin-1 character.
+char32_t NextCodePoint(std::string_view s, size_t& i) {
+  auto b0 = static_cast<unsigned char>(s[i]);
+  int extra = b0 < 0x80                ? 0
+              : (b0 & 0xE0) == 0xC0 ? 1
+              : (b0 & 0xF0) == 0xE0 ? 2
+              : (b0 & 0xF8) == 0xF0 ? 3
+                                    : -1;
+  if (extra <= 0 || i + extra >= s.size()) {
+    ++i;
+    return b0;
+  }
+  char32_t cp = b0 & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return b0;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  i += extra + 1;
+  return cp;
+}
+
+}  // namespace
+
+size_t Utf8Length(std::string_view Text) {
+  size_t n = 0;
+  for (size_t i = 0; i < Text.size(); ++n) NextCodePoint(Text, i);
+  return n;
+}
+
+int32_t ScreenPixelsPerInch() { return ScreenPpi(); }
+void SetScreenPixelsPerInch(int32_t Value) {
+  if (Value > 0) ScreenPpi() = Value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFont
+
+TFont::TFont()
+    : FName("MS Sans Serif"), FPixelsPerInch(ScreenPixelsPerInch()), FColor(clWindowText) {
+  FHeight = -MulDiv(8, FPixelsPerInch, 72);
+}
+
+void TFont::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+void TFont::Assign(const TPersistent* Source) {
+  auto* src = dynamic_cast<const TFont*>(Source);
+  if (!src) {
+    TPersistent::Assign(Source);
+    return;
+  }
+  if (src == this) return;
+  FName = src->FName;
+  FHeight = src->FHeight;
+  if (FPixelsPerInch != src->FPixelsPerInch) FHeight = -MulDiv(src->Size(), FPixelsPerInch, 72);
+  FStyle = src->FStyle;
+  FColor = src->FColor;
+  FCharset = src->FCharset;
+  FPitch = src->FPitch;
+  Changed();
+}
+
+void TFont::SetName(const std::string& Value) {
+  if (Value.empty() || Value == FName) return;
+  FName = Value;
+  Changed();
+}
+
+int32_t TFont::Size() const { return -MulDiv(FHeight, 72, FPixelsPerInch); }
+
+void TFont::SetSize(int32_t Value) { SetHeight(-MulDiv(Value, FPixelsPerInch, 72)); }
+
+void TFont::SetHeight(int32_t Value) {
+  if (Value == FHeight) return;
+  FHeight = Value;
+  Changed();
+}
+
+void TFont::SetPixelsPerInch(int32_t Value) {
+  if (Value <= 0 || Value == FPixelsPerInch) return;
+  FPixelsPerInch = Value;
+}
+
+void TFont::SetStyle(TFontStyles Value) {
+  if (Value == FStyle) return;
+  FStyle = Value;
+  Changed();
+}
+
+void TFont::SetColor(TColor Value) {
+  if (Value == FColor) return;
+  FColor = Value;
+  Changed();
+}
+
+void TFont::SetCharset(TFontCharset Value) {
+  if (Value == FCharset) return;
+  FCharset = Value;
+  Changed();
+}
+
+void TFont::SetPitch(TFontPitch Value) {
+  if (Value == FPitch) return;
+  FPitch = Value;
+  Changed();
+}
+
+void TTextMask::SetSize(int32_t W, int32_t H) {
+  Width = std::max(W, 0);
+  Height = std::max(H, 0);
+  Coverage.assign(static_cast<size_t>(Width) * Height, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Qt fonts
+
+QString QtFamilyName(const std::string& Name) {
+  struct Alias {
+    const char* from;
+    const char* to;
+  };
+  static const Alias kAliases[] = {
+      {"arial", "Liberation Sans"},           {"helvetica", "Liberation Sans"},
+      {"times new roman", "Liberation Serif"}, {"times", "Liberation Serif"},
+      {"courier new", "Liberation Mono"},     {"courier", "Liberation Mono"},
+  };
+  QString q = QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size()));
+  for (const Alias& a : kAliases)
+    if (q.compare(QLatin1String(a.from), Qt::CaseInsensitive) == 0) return QString::fromLatin1(a.to);
+  return q;
+}
+
+namespace {
+
+void RequireGui() {
+  if (!QGuiApplication::instance())
+    throw EInvalidOperation("Fonts need the application object to be created first");
+}
+
+QFont BaseQFont(const TFont& Font) {
+  QFont f(QtFamilyName(Font.Name()));
+  f.setBold(Font.Style().Contains(fsBold));
+  f.setItalic(Font.Style().Contains(fsItalic));
+  f.setUnderline(Font.Style().Contains(fsUnderline));
+  f.setStrikeOut(Font.Style().Contains(fsStrikeOut));
+  if (Font.Pitch() == fpFixed) {
+    f.setFixedPitch(true);
+    f.setStyleHint(QFont::TypeWriter);
+  }
+  // Greyscale antialiasing without hinting keeps glyph shapes the same on every machine.
+  f.setStyleStrategy(QFont::PreferAntialias);
+  f.setHintingPreference(QFont::PreferNoHinting);
+  f.setKerning(false);
+  return f;
+}
+
+}  // namespace
+
+QFont MakeQFont(const TFont& Font) {
+  RequireGui();
+  QFont f = BaseQFont(Font);
+  int32_t h = Font.Height();
+  if (h == 0) h = -MulDiv(8, 96, 72);
+  if (h < 0) {
+    f.setPixelSize(std::max(1, -h));
+  } else {
+    // A cell height: scale the em so that ascent + descent comes to h.
+    QFont probe = f;
+    probe.setPixelSize(1000);
+    QFontMetricsF fm(probe);
+    double cell = fm.ascent() + fm.descent();
+    int px = cell > 0 ? static_cast<int>(Round(h * 1000.0 / cell)) : h;
+    f.setPixelSize(std::max(1, px));
+  }
+  return f;
+}
+
+namespace {
+
+QString ToQString(std::string_view Text) {
+  return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+
+class TQtTextMeasurer : public ITextMeasurer {
+ public:
+  TTextMetric Metrics(const TFont& Font) override {
+    QFont f = MakeQFont(Font);
+    QFontMetrics fm(f);
+    TTextMetric m;
+    m.Ascent = fm.ascent();
+    m.Descent = fm.descent();
+    m.Height = m.Ascent + m.Descent;
+    m.InternalLeading = std::max(0, m.Height - f.pixelSize());
+    m.ExternalLeading = std::max(0, fm.leading());
+    m.AveCharWidth = fm.averageCharWidth();
+    return m;
+  }
+
+  int32_t TextWidth(const TFont& Font, std::string_view Text) override {
+    if (Text.empty()) return 0;
+    QFontMetrics fm(MakeQFont(Font));
+    return fm.horizontalAdvance(ToQString(Text));
+  }
+
+  std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) override {
+    QFontMetrics fm(MakeQFont(Font));
+    std::vector<int32_t> out;
+    for (size_t i = 0; i < Text.size();) {
+      char32_t cp = NextCodePoint(Text, i);
+      out.push_back(fm.horizontalAdvance(QString::fromUcs4(&cp, 1)));
+    }
+    return out;
+  }
+
+  void RenderLine(const TFont& Font, std::string_view Text, int32_t X, int32_t Y, const TRect& Clip,
+                  TTextMask& Mask) override {
+    if (Text.empty() || Mask.Width <= 0 || Mask.Height <= 0) return;
+    TRect c;
+    if (!IntersectRect(c, Clip, Rect(0, 0, Mask.Width, Mask.Height)) || IsRectEmpty(c)) return;
+    QFont f = MakeQFont(Font);
+    QFontMetrics fm(f);
+    // Paint straight into the mask's bytes: the alpha channel is the coverage.
+    QImage img(Mask.Coverage.data(), Mask.Width, Mask.Height, Mask.Width, QImage::Format_Alpha8);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setClipRect(QRect(c.Left, c.Top, c.Width(), c.Height()));
+    p.setFont(f);
+    p.setPen(QColor(0, 0, 0, 255));
+    p.drawText(QPoint(X, Y + fm.ascent()), ToQString(Text));
+  }
+};
+
+ITextMeasurer*& InstalledMeasurer() {
+  static ITextMeasurer* installed = nullptr;
+  return installed;
+}
+
+}  // namespace
+
+ITextMeasurer& TextMeasurer() {
+  if (ITextMeasurer* m = InstalledMeasurer()) return *m;
+  static TQtTextMeasurer qt;
+  return qt;
+}
+
+ITextMeasurer* SetTextMeasurer(ITextMeasurer* Measurer) {
+  ITextMeasurer* previous = InstalledMeasurer();
+  InstalledMeasurer() = Measurer;
+  return previous;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fake
+
+namespace {
+int32_t FakeEm(const TFont& Font) { return std::max(1, std::abs(Font.Height())); }
+int32_t FakeAdvance(const TFont& Font) { return std::max(1, FakeEm(Font) / 2); }
+}  // namespace
+
+TTextMetric TFakeTextMeasurer::Metrics(const TFont& Font) {
+  int32_t h = FakeEm(Font);
+  TTextMetric m;
+  m.Descent = h / 5;
+  m.Ascent = h - m.Descent;
+  m.Height = h;
+  m.AveCharWidth = FakeAdvance(Font);
+  return m;
+}
+
+int32_t TFakeTextMeasurer::TextWidth(const TFont& Font, std::string_view Text) {
+  return static_cast<int32_t>(Utf8Length(Text)) * FakeAdvance(Font);
+}
+
+std::vector<int32_t> TFakeTextMeasurer::CharAdvances(const TFont& Font, std::string_view Text) {
+  return std::vector<int32_t>(Utf8Length(Text), FakeAdvance(Font));
+}
+
+void TFakeTextMeasurer::RenderLine(const TFont& Font, std::string_view Text, int32_t X, int32_t Y,
+                                   const TRect& Clip, TTextMask& Mask) {
+  TRect c;
+  if (!IntersectRect(c, Clip, Rect(0, 0, Mask.Width, Mask.Height)) || IsRectEmpty(c)) return;
+  int32_t adv = FakeAdvance(Font);
+  TTextMetric m = Metrics(Font);
+  int64_t x = X;
+  for (size_t i = 0; i < Text.size(); x += adv) {
+    char32_t cp = NextCodePoint(Text, i);
+    if (cp == U' ') continue;
+    int64_t l = std::max<int64_t>(x, c.Left), r = std::min<int64_t>(x + adv - 1, c.Right);
+    int64_t t = std::max<int64_t>(int64_t{Y} + 1, c.Top), b = std::min<int64_t>(int64_t{Y} + m.Ascent, c.Bottom);
+    for (int64_t yy = t; yy < b; ++yy)
+      for (int64_t xx = l; xx < r; ++xx) Mask.Coverage[static_cast<size_t>(yy) * Mask.Width + xx] = 255;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+int32_t RenderTextMask(const TFont& Font, const TRect& R, uint32_t Flags, std::string_view Text,
+                       TTextMask& Mask, TRect* TextRect) {
+  ITextMeasurer& tm = TextMeasurer();
+  TTextMetric m = tm.Metrics(Font);
+  int32_t lineHeight = m.Height + ((Flags & DT_EXTERNALLEADING) ? m.ExternalLeading : 0);
+
+  std::vector<std::string_view> lines;
+  if (Flags & DT_SINGLELINE) {
+    lines.push_back(Text);
+  } else {
+    size_t start = 0;
+    for (size_t i = 0; i <= Text.size(); ++i) {
+      if (i == Text.size() || Text[i] == '\n' || Text[i] == '\r') {
+        lines.push_back(Text.substr(start, i - start));
+        if (i + 1 < Text.size() && Text[i] == '\r' && Text[i + 1] == '\n') ++i;
+        start = i + 1;
+      }
+    }
+  }
+
+  int32_t total = lineHeight * static_cast<int32_t>(lines.size());
+  int32_t top = R.Top;
+  if (Flags & DT_SINGLELINE) {
+    if (Flags & DT_BOTTOM)
+      top = R.Bottom - lineHeight;
+    else if (Flags & DT_VCENTER)
+      top = R.Top + (R.Height() - lineHeight) / 2;
+  }
+
+  TRect clip = (Flags & DT_NOCLIP) ? Rect(0, 0, Mask.Width, Mask.Height) : R;
+  TRect bounds{R.Left, top, R.Left, top + total};
+  bool first = true;
+  int32_t y = top;
+  for (std::string_view line : lines) {
+    int32_t w = tm.TextWidth(Font, line);
+    int32_t x = R.Left;
+    if (Flags & DT_CENTER)
+      x = R.Left + (R.Width() - w) / 2;
+    else if (Flags & DT_RIGHT)
+      x = R.Right - w;
+    if (first) {
+      bounds.Left = x;
+      bounds.Right = x + w;
+      first = false;
+    } else {
+      bounds.Left = std::min(bounds.Left, x);
+      bounds.Right = std::max(bounds.Right, x + w);
+    }
+    if (!(Flags & DT_CALCRECT)) tm.RenderLine(Font, line, x, y, clip, Mask);
+    y += lineHeight;
+  }
+  if (TextRect) *TextRect = bounds;
+  return total;
+}
+
+}  // namespace platform
