@@ -1,0 +1,827 @@
+#include "document/SingleFileStorage.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Exceptions.h"
+#include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
+
+namespace document {
+
+namespace {
+
+constexpr int64_t kHeaderSize = 14;
+constexpr int64_t kEntryFixedSize = 20;  // offset, size, name length
+constexpr int64_t kCopyBuffer = 0x80000;
+constexpr uint16_t kOpenReadWrite = 34;  // read-write, deny write
+constexpr uint16_t kOpenReadOnly = 0x40;  // read-only, deny none
+constexpr const char* kCorrupted = "Corrupted archive";
+constexpr const char* kNotValid = "Not a valid storage";
+
+[[noreturn]] void Corrupted() { throw platform::Exception(kCorrupted); }
+
+void PutLE(std::string& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+uint64_t GetLE(const uint8_t* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+TQuestionFunc& QuestionHook() {
+  static TQuestionFunc hook;
+  return hook;
+}
+
+// Sets an operation kind and name for progress reports and puts the previous ones back.
+class TOperationScope {
+ public:
+  TOperationScope(int32_t& Kind, std::string& Name, int32_t NewKind, const std::string& NewName)
+      : FKind(Kind), FName(Name), FOldKind(Kind), FOldName(Name) {
+    Kind = NewKind;
+    Name = NewName;
+  }
+  ~TOperationScope() {
+    FKind = FOldKind;
+    FName = std::move(FOldName);
+  }
+  TOperationScope(const TOperationScope&) = delete;
+  TOperationScope& operator=(const TOperationScope&) = delete;
+
+ private:
+  int32_t& FKind;
+  std::string& FName;
+  int32_t FOldKind;
+  std::string FOldName;
+};
+
+class TFlagScope {
+ public:
+  explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { Flag = true; }
+  ~TFlagScope() { FFlag = FOld; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+ private:
+  bool& FFlag;
+  bool FOld;
+};
+
+}  // namespace
+
+void SetStorageQuestionHook(TQuestionFunc Hook) { QuestionHook() = std::move(Hook); }
+
+bool AskStorageQuestion(const std::string& Text) {
+  const TQuestionFunc& hook = QuestionHook();
+  return hook ? hook(Text) : false;
+}
+
+// TStoreStream ----------------------------------------------------------------------------
+
+TStoreStream::TStoreStream(std::string AName) : FName(std::move(AName)) {}
+
+TStoreStream::~TStoreStream() = default;
+
+bool TStoreStream::HasFile() const { return FOwner && FOwner->FStream; }
+
+int64_t TStoreStream::CacheSize() const { return FCache ? FCache->DataSize() : 0; }
+
+void TStoreStream::Stamp() {
+  if (FOwner) FAccess = FOwner->NextStamp();
+}
+
+void TStoreStream::Changed() {
+  if (FOwner) FOwner->Changed();
+}
+
+void TStoreStream::DoChange() {
+  if (FOwner) FOwner->DoChange();
+}
+
+void TStoreStream::EnsureCache() {
+  if (FCache) return;
+  if (FOwner) LoadCacheWithProgress();
+  // Trimming never drops the newest cache, but a stream without an owner has none to load.
+  if (!FCache) LoadCache();
+}
+
+void TStoreStream::LoadCache() {
+  FModified = false;
+  FCache = std::make_unique<TMemoryStream64>();
+  if (FSize > 0 && HasFile()) {
+    FCache->SetSize(FSize);
+    FOwner->CopyOutOfFile(FOffset, FCache.get(), FSize);
+    FCache->SetPosition(0);
+    Stamp();
+  }
+}
+
+void TStoreStream::LoadCacheWithProgress() {
+  if (!FOwner) {
+    LoadCache();
+    return;
+  }
+  {
+    TOperationScope op(FOwner->FOperation, FOwner->FOperationName, opLoadCache, FName);
+    LoadCache();
+  }
+  FOwner->TrimCache();
+}
+
+int32_t TStoreStream::Read(void* Buffer, int32_t Count) {
+  EnsureCache();
+  Stamp();
+  return FCache->Read(Buffer, Count);
+}
+
+int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
+  // A read-only archive takes no changes; WriteBuffer turns this into the write error.
+  if (FOwner && FOwner->FReadOnly) return 0;
+  EnsureCache();
+  Stamp();
+  const int32_t n = FCache->Write(Buffer, Count);
+  if (n > 0) FModified = true;
+  return n;
+}
+
+int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
+  if (!FCache && Offset == 0) return Origin == platform::soFromEnd ? FSize : 0;
+  EnsureCache();
+  return FCache->Seek(Offset, Origin);
+}
+
+void TStoreStream::SetSize(int64_t NewSize) {
+  if (FOwner) FOwner->CheckWritable();
+  EnsureCache();
+  if (NewSize == FCache->DataSize()) return;
+  FCache->SetSize(NewSize);
+  FModified = true;
+}
+
+void TStoreStream::Clear() {
+  const bool hadBytes = FSize != 0 || FOffset != 0 || FCache != nullptr;
+  if (hadBytes && FOwner) FOwner->CheckWritable();
+  FCache.reset();
+  FModified = false;
+  FOffset = 0;
+  FSize = 0;
+  if (hadBytes) Changed();
+}
+
+void TStoreStream::FlushWithProgress() {
+  if (!FOwner) {
+    Flush();
+    return;
+  }
+  TOperationScope op(FOwner->FOperation, FOwner->FOperationName, opFlushStream, FName);
+  Flush();
+}
+
+void TStoreStream::LoadFromStream64(TStream64* Source) { LoadFromStream(Source); }
+
+void TStoreStream::LoadFromStream(platform::TStream* Source) {
+  if (Source == this) return;
+  if (!HasFile()) {
+    // No file to write into yet: the bytes wait in the cache until one is flushed.
+    FCache = std::make_unique<TMemoryStream64>();
+    FCache->CopyFromStream(Source, 0);
+    FCache->SetPosition(0);
+    FModified = true;
+    FOffset = 0;
+    FSize = 0;
+    Stamp();
+    return;
+  }
+  FOwner->CheckWritable();
+  FOffset = 0;
+  FSize = 0;
+  FCache.reset();
+  FModified = false;
+  const int64_t size = Source->GetSize();
+  const int64_t pos = FOwner->Allocate(size);
+  // Recorded before copying: reading Source may flush other streams, which must not be
+  // given this extent.
+  FOffset = size > 0 ? pos : 0;
+  FSize = std::max<int64_t>(size, 0);
+  Source->SetPosition(0);
+  FOwner->CopyIntoFile(pos, Source, FSize);
+  Changed();
+}
+
+void TStoreStream::Assign(TStoreStream* Other) {
+  if (!Other || Other == this) return;
+  Clear();
+  FName = Other->FName;
+  LoadFromStream64(Other);
+}
+
+void TStoreStream::SaveToFile(const std::string& FileName) {
+  TFileStream64 file(FileName, platform::fmCreate);
+  if (!FOwner) {
+    SaveToStream64(&file);
+    return;
+  }
+  TOperationScope op(FOwner->FOperation, FOwner->FOperationName, opSaveToFile, FName);
+  SaveToStream64(&file);
+}
+
+void TStoreStream::SaveToStream64(TStream64* Dest) { SaveToStream(Dest); }
+
+void TStoreStream::SaveToStream(platform::TStream* Dest) {
+  if (FCache) {
+    const int64_t size = FCache->DataSize();
+    if (size <= 0) return;
+    const auto* mem = static_cast<const uint8_t*>(FCache->Memory());
+    int64_t done = 0;
+    while (done < size) {
+      const auto n = static_cast<int32_t>(std::min(size - done, kCopyBuffer));
+      Dest->WriteBuffer(mem + done, n);
+      done += n;
+      if (FOwner) FOwner->FileProgress(done, size);
+    }
+    return;
+  }
+  if (FSize > 0 && HasFile()) FOwner->CopyOutOfFile(FOffset, Dest, FSize);
+}
+
+void TStoreStream::Flush() {
+  if (FCache && FModified) {
+    // Without a file the cache is the only copy of the bytes: keep it.
+    if (!HasFile()) return;
+    FOwner->CheckWritable();
+    const int64_t size = FCache->DataSize();
+    // The old extent still counts as occupied here, so the old bytes survive until the
+    // directory points at the new ones.
+    const int64_t pos = FOwner->Allocate(size);
+    FCache->SetPosition(0);
+    FOwner->CopyIntoFile(pos, FCache.get(), size);
+    FOffset = size > 0 ? pos : 0;
+    FSize = size;
+    Changed();
+    FModified = false;
+  }
+  FCache.reset();
+  DoChange();
+}
+
+void TStoreStream::ReadEntry(TStream64* Source, int64_t FileSize) {
+  const int64_t pos = Source->GetPosition();
+  if (pos < 0 || pos > FileSize - kEntryFixedSize) Corrupted();
+  uint8_t fixed[kEntryFixedSize];
+  Source->ReadBuffer(fixed, static_cast<int32_t>(kEntryFixedSize));
+  const auto offset = static_cast<int64_t>(GetLE(fixed, 8));
+  const auto size = static_cast<int64_t>(GetLE(fixed + 8, 8));
+  const auto length = static_cast<int32_t>(GetLE(fixed + 16, 4));
+  if (size < 0) Corrupted();
+  if (size > 0 && (offset < kHeaderSize || offset > FileSize || size > FileSize - offset)) Corrupted();
+  if (length < 0 || length > FileSize - pos - kEntryFixedSize) Corrupted();
+  std::string name(static_cast<size_t>(length), '\0');
+  Source->ReadBuffer(name.data(), length);
+  FName = platform::Cp1252ToUtf8(name);
+  FOffset = offset;
+  FSize = size;
+  FCache.reset();
+  FModified = false;
+}
+
+void TStoreStream::WriteEntry(std::string& Out) const {
+  const std::string name = platform::Utf8ToCp1252(FName);
+  PutLE(Out, static_cast<uint64_t>(FOffset), 8);
+  PutLE(Out, static_cast<uint64_t>(FSize), 8);
+  PutLE(Out, static_cast<uint32_t>(name.size()), 4);
+  Out += name;
+}
+
+void TStoreStream::SetName(const std::string& Value) {
+  if (Value == FName) return;
+  if (FOwner) FOwner->CheckWritable();
+  FName = Value;
+  Changed();
+  DoChange();
+}
+
+// TSingleStorage --------------------------------------------------------------------------
+
+TSingleStorage::TSingleStorage() {
+  AskOverwrite = [](const std::string& Text) { return AskStorageQuestion(Text); };
+}
+
+TSingleStorage::~TSingleStorage() {
+  // A destructor cannot report a failed write-back; the file keeps its last directory.
+  try {
+    Flush();
+  } catch (...) {
+  }
+  FEntries.clear();
+  FStream.reset();
+}
+
+void TSingleStorage::CheckWritable() const {
+  if (FReadOnly && FStream) throw platform::EWriteError("Stream write error");
+}
+
+int32_t TSingleStorage::IndexOf(const std::string& Name) const {
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (FEntries[i]->FName == Name) return static_cast<int32_t>(i);
+  return -1;
+}
+
+TStoreStream* TSingleStorage::Find(const std::string& Name) const {
+  const int32_t i = IndexOf(Name);
+  return i < 0 ? nullptr : FEntries[static_cast<size_t>(i)].get();
+}
+
+void TSingleStorage::SetFileName(const std::string& Value) {
+  if (Value == FFileName) return;
+  if (Value.empty()) {
+    SetStream(nullptr);
+    return;
+  }
+  std::unique_ptr<TStream64> file;
+  bool readOnly = false;
+  if (platform::FileExists(Value) && !FCreateNew) {
+    try {
+      file = std::make_unique<TFileStream64>(Value, kOpenReadWrite);
+    } catch (const platform::EFOpenError&) {
+      file = std::make_unique<TFileStream64>(Value, kOpenReadOnly);
+      readOnly = true;
+    }
+  } else {
+    file = std::make_unique<TFileStream64>(Value, platform::fmCreate);
+  }
+  OpenStream(std::move(file), readOnly);
+  FFileName = Value;
+}
+
+void TSingleStorage::SetStream(std::unique_ptr<TStream64> Stream) { OpenStream(std::move(Stream), false); }
+
+void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly) {
+  if (Stream && Stream.get() == FStream.get()) {
+    (void)Stream.release();
+    return;
+  }
+  if (!Stream && !FStream) return;
+  // Changes still in caches belong to the file being closed.
+  Flush();
+  Clear();
+  FStream = std::move(Stream);
+  FFileName.clear();
+  FDirectoryOffset = 0;
+  FDirectoryCapacity = 0;
+  FReadOnly = ReadOnly;
+  FMajorVersion = 1;
+  FMinorVersion = 0;
+  if (!FStream) return;
+  FStream->OnProgress = [this](platform::TObject*, int64_t Done, int64_t Total) { FileProgress(Done, Total); };
+  try {
+    ReadHeader();
+    ReadDirectory();
+  } catch (...) {
+    // A file that is not a sound archive is never written to: let go of it.
+    FEntries.clear();
+    FStream.reset();
+    FDirectoryOffset = 0;
+    FDirectoryCapacity = 0;
+    FReadOnly = false;
+    throw;
+  }
+}
+
+void TSingleStorage::ReadHeader() {
+  const int64_t size = FStream->GetSize();
+  if (size == 0) {
+    if (!FReadOnly) WriteHeaderStart();
+    return;
+  }
+  if (size < 6) throw platform::Exception(kNotValid);
+  uint8_t head[6];
+  FStream->SetPosition(0);
+  FStream->ReadBuffer(head, 6);
+  if (std::memcmp(head, "STOR", 4) != 0) {
+    FMajorVersion = 0;
+    FMinorVersion = 0;
+  } else {
+    FMajorVersion = head[4];
+    FMinorVersion = head[5];
+  }
+  if (FMajorVersion == 0) throw platform::Exception(kNotValid);
+}
+
+void TSingleStorage::WriteHeaderStart() {
+  const uint8_t head[6] = {'S', 'T', 'O', 'R', FMajorVersion, FMinorVersion};
+  FStream->SetPosition(0);
+  FStream->WriteBuffer(head, 6);
+}
+
+void TSingleStorage::ReadDirectory() {
+  FEntries.clear();
+  FDirectoryOffset = 0;
+  FDirectoryCapacity = 0;
+  if (!FStream) return;
+  const int64_t size = FStream->GetSize();
+  if (size >= kHeaderSize) {
+    try {
+      uint8_t buf[8];
+      FStream->SetPosition(6);
+      FStream->ReadBuffer(buf, 8);
+      const auto offset = static_cast<int64_t>(GetLE(buf, 8));
+      if (offset < kHeaderSize || offset > size - 4) Corrupted();
+      FStream->SetPosition(offset);
+      FStream->ReadBuffer(buf, 4);
+      const auto count = static_cast<int32_t>(GetLE(buf, 4));
+      if (count < 0 || count > (size - offset - 4) / kEntryFixedSize) Corrupted();
+      FEntries.reserve(static_cast<size_t>(count));
+      for (int32_t i = 0; i < count; ++i) {
+        auto entry = std::make_unique<TStoreStream>();
+        entry->ReadEntry(FStream.get(), size);
+        entry->FOwner = this;
+        FEntries.push_back(std::move(entry));
+      }
+      FDirectoryOffset = offset;
+      FDirectoryCapacity = DirectoryCapacityFor(FStream->GetPosition() - offset);
+    } catch (...) {
+      FEntries.clear();
+      FDirectoryOffset = 0;
+      FDirectoryCapacity = 0;
+      throw;
+    }
+  }
+  DoChange();
+}
+
+int64_t TSingleStorage::DirectoryCapacityFor(int64_t Bytes) {
+  int64_t capacity = 1024;
+  while (capacity < Bytes) capacity *= 4;
+  return capacity;
+}
+
+int64_t TSingleStorage::DirectorySize() const {
+  int64_t bytes = 4;
+  for (const auto& e : FEntries)
+    bytes += kEntryFixedSize + static_cast<int64_t>(platform::Utf8ToCp1252(e->FName).size());
+  return bytes;
+}
+
+void TSingleStorage::WriteDirectory() {
+  if (!FStream) return;
+  CheckWritable();
+  std::string dir;
+  PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
+  for (const auto& e : FEntries) e->WriteEntry(dir);
+  const int64_t bytes = static_cast<int64_t>(dir.size());
+  const int64_t needed = DirectoryCapacityFor(bytes);
+  if (needed <= FDirectoryCapacity) {
+    FStream->SetPosition(FDirectoryOffset);
+    FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
+    FDirectoryCapacity = needed;
+    return;
+  }
+  FDirectoryOffset = 0;
+  FDirectoryCapacity = 0;
+  const int64_t pos = Allocate(needed);
+  FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
+  const int64_t end = pos + needed;
+  int64_t fileSize = FStream->GetSize();
+  if (fileSize < end) {
+    static const uint8_t zeros[4096] = {};
+    FStream->SetPosition(fileSize);
+    while (fileSize < end) {
+      const auto n = static_cast<int32_t>(std::min<int64_t>(end - fileSize, sizeof zeros));
+      FStream->WriteBuffer(zeros, n);
+      fileSize += n;
+    }
+  }
+  std::string head;
+  PutLE(head, static_cast<uint64_t>(pos), 8);
+  FStream->SetPosition(6);
+  FStream->WriteBuffer(head.data(), 8);
+  FDirectoryOffset = pos;
+  FDirectoryCapacity = needed;
+}
+
+std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
+  std::vector<TExtent> extents;
+  extents.reserve(FEntries.size() + 1);
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (FEntries[i]->FSize > 0)
+      extents.push_back({FEntries[i]->FOffset, FEntries[i]->FSize, static_cast<int32_t>(i)});
+  if (FDirectoryCapacity > 0) extents.push_back({FDirectoryOffset, FDirectoryCapacity, -1});
+  std::sort(extents.begin(), extents.end(), [](const TExtent& a, const TExtent& b) {
+    return a.Offset != b.Offset ? a.Offset < b.Offset : a.Index < b.Index;
+  });
+  return extents;
+}
+
+int64_t TSingleStorage::Allocate(int64_t Size) {
+  if (Size <= 0 || !FStream) return 0;
+  const std::vector<TExtent> extents = SortedExtents();
+  for (size_t i = 0; i + 1 < extents.size(); ++i) {
+    const int64_t end = extents[i].Offset + extents[i].Size;
+    const int64_t gap = extents[i + 1].Offset - end;
+    if (gap < 0) Corrupted();
+    if (gap >= Size) {
+      FStream->SetPosition(end);
+      return end;
+    }
+  }
+  int64_t pos = extents.empty() ? 0 : extents.back().Offset + extents.back().Size;
+  if (pos < kHeaderSize) pos = kHeaderSize;
+  if (FStream->GetSize() < kHeaderSize) WriteHeaderStart();
+  FStream->SetPosition(pos);
+  return pos;
+}
+
+void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_t Count) {
+  if (Count <= 0) return;
+  FileProgress(0, Count);
+  // A memory stream is written straight from its block.
+  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Source);
+      mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
+    const auto* p = static_cast<const uint8_t*>(mem->Memory()) + mem->DataPosition();
+    for (int64_t done = 0; done < Count;) {
+      const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+      FStream->SetPosition(Pos + done);
+      FStream->WriteBuffer(p + done, n);
+      done += n;
+      FileProgress(done, Count);
+    }
+    mem->Seek(Count, platform::soFromCurrent);
+    return;
+  }
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  for (int64_t done = 0; done < Count;) {
+    const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+    Source->ReadBuffer(buf.get(), n);
+    FStream->SetPosition(Pos + done);
+    FStream->WriteBuffer(buf.get(), n);
+    done += n;
+    FileProgress(done, Count);
+  }
+}
+
+void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t Count) {
+  if (Count <= 0) return;
+  FileProgress(0, Count);
+  // A memory stream that already has room is read into directly.
+  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Dest);
+      mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
+    auto* p = static_cast<uint8_t*>(mem->Memory()) + mem->DataPosition();
+    for (int64_t done = 0; done < Count;) {
+      const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+      FStream->SetPosition(Pos + done);
+      FStream->ReadBuffer(p + done, n);
+      done += n;
+      FileProgress(done, Count);
+    }
+    mem->Seek(Count, platform::soFromCurrent);
+    return;
+  }
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  for (int64_t done = 0; done < Count;) {
+    const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+    FStream->SetPosition(Pos + done);
+    FStream->ReadBuffer(buf.get(), n);
+    Dest->WriteBuffer(buf.get(), n);
+    done += n;
+    FileProgress(done, Count);
+  }
+}
+
+void TSingleStorage::FileProgress(int64_t Done, int64_t Total) {
+  if (FOperation == opIdle) return;
+  float percent;
+  if (FOperation == opCompact)
+    percent = FProgressTotal > 0 ? static_cast<float>((FProgressDone + Done) * 100.0 / FProgressTotal) : 100.0f;
+  else
+    percent = Total > 0 ? static_cast<float>(Done * 100.0 / Total) : 100.0f;
+  DoProgress(FOperation, FOperationName, percent);
+}
+
+void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Percent) {
+  if (OnProgress) OnProgress(this, Kind, Name, Percent);
+}
+
+void TSingleStorage::Changed() {
+  if (!FUpdating) WriteDirectory();
+}
+
+void TSingleStorage::DoChange() {
+  if (OnChange) OnChange(this);
+}
+
+int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
+  if (!Entry) return -1;
+  if (Entry->FName.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
+  CheckWritable();
+  const std::string name = Entry->FName;
+  if (IndexOf(name) >= 0) {
+    bool replace = false;
+    switch (FOverwriteMode) {
+      case 0:
+        replace = true;
+        break;
+      case 1:
+        replace = AskOverwrite && AskOverwrite("Warning: stream \"" + name + "\" is about to be overwritten.\rProceed?");
+        break;
+      case 2:
+        if (OnOverwrite) OnOverwrite(this, name, replace);
+        break;
+      default:  // 3, and any unknown mode, keeps the old stream
+        throw platform::Exception("Cannot overwrite stream \"" + name + "\"");
+    }
+    if (!replace) return -1;
+    // The question may have run code that changed the list.
+    const int32_t old = IndexOf(name);
+    if (old >= 0) FEntries.erase(FEntries.begin() + old);
+  }
+  Entry->FOwner = this;
+  FEntries.push_back(std::move(Entry));
+  const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  Changed();
+  TrimCache();
+  return index;
+}
+
+int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string& Name) {
+  auto entry = std::make_unique<TStoreStream>(Name);
+  TStoreStream* added = entry.get();
+  const int32_t index = AddStream(std::move(entry));
+  if (index >= 0) {
+    TOperationScope op(FOperation, FOperationName, opWriteStream, Name);
+    added->LoadFromStream(Source);
+  }
+  return index;
+}
+
+void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest) {
+  TStoreStream* entry = Find(Name);
+  if (!entry) return;
+  const int64_t pos = Dest->GetPosition();
+  entry->SaveToStream(Dest);
+  Dest->SetPosition(pos);
+}
+
+void TSingleStorage::DeleteStream(const std::string& Name) {
+  const int32_t index = IndexOf(Name);
+  if (index < 0) return;
+  CheckWritable();
+  FEntries.erase(FEntries.begin() + index);
+  Changed();
+}
+
+void TSingleStorage::RenameStream(const std::string& OldName, const std::string& NewName) {
+  const int32_t index = IndexOf(OldName);
+  if (index < 0 || OldName == NewName) return;
+  // Two entries of one name would hide one of them for good.
+  if (IndexOf(NewName) >= 0) throw platform::Exception("Cannot overwrite stream \"" + NewName + "\"");
+  CheckWritable();
+  FEntries[static_cast<size_t>(index)]->FName = NewName;
+  Changed();
+  DoChange();
+}
+
+void TSingleStorage::Abort() { FAbort = true; }
+
+void TSingleStorage::Clear() { FEntries.clear(); }
+
+void TSingleStorage::Assign(TSingleStorage* Other) {
+  if (!Other || Other == this) return;
+  CheckWritable();
+  Clear();
+  if (FStream) {
+    FStream->SetSize(0);
+    FDirectoryOffset = 0;
+    FDirectoryCapacity = 0;
+  }
+  {
+    TFlagScope updating(FUpdating);
+    for (const auto& source : Other->FEntries) {
+      auto entry = std::make_unique<TStoreStream>(source->FName);
+      entry->FOwner = this;
+      TStoreStream* added = entry.get();
+      FEntries.push_back(std::move(entry));
+      added->LoadFromStream64(source.get());
+    }
+  }
+  WriteDirectory();
+}
+
+void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
+  if (!Stream) return;
+  // Whatever the stream held is replaced, so it need not be an archive already.
+  Stream->SetSize(0);
+  TSingleStorage copy;
+  copy.SetStream(std::move(Stream));
+  copy.Assign(this);
+}
+
+void TSingleStorage::Compact() {
+  if (!FStream) return;
+  CheckWritable();
+  const std::vector<TExtent> extents = SortedExtents();
+  // Moving overlapping extents would scramble them; refuse before anything moves.
+  for (size_t i = 0; i < extents.size(); ++i) {
+    if (extents[i].Offset < kHeaderSize) Corrupted();
+    if (i + 1 < extents.size() && extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
+  }
+  TOperationScope op(FOperation, FOperationName, opCompact, std::string());
+  FProgressTotal = TotalSize() + DirectorySize() + kHeaderSize;
+  FAbort = false;
+  int64_t pos = kHeaderSize;
+  bool aborted = false;
+  for (const TExtent& extent : extents) {
+    if (FAbort) {
+      aborted = true;
+      break;
+    }
+    FProgressDone = pos;
+    if (extent.Offset > pos) {
+      std::string dir;
+      if (extent.Index >= 0) {
+        TStoreStream* entry = FEntries[static_cast<size_t>(extent.Index)].get();
+        FOperationName = entry->FName;
+        FStream->MoveData(extent.Offset, pos, extent.Size);
+        entry->FOffset = pos;
+      } else {
+        FOperationName = "Index";
+        FDirectoryOffset = pos;
+      }
+      // The directory is rewritten after every move, so an abort leaves a sound archive.
+      PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
+      for (const auto& e : FEntries) e->WriteEntry(dir);
+      FStream->SetPosition(FDirectoryOffset);
+      FStream->WriteBuffer(dir.data(), static_cast<int32_t>(dir.size()));
+      if (extent.Index < 0) {
+        std::string head;
+        PutLE(head, static_cast<uint64_t>(pos), 8);
+        FStream->SetPosition(6);
+        FStream->WriteBuffer(head.data(), 8);
+      }
+    }
+    pos += extent.Size;
+  }
+  if (!aborted && FStream->GetSize() > pos) FStream->SetSize(pos);
+  DoChange();
+}
+
+void TSingleStorage::Flush() {
+  if (!FStream) return;
+  bool any = false;
+  bool written = false;
+  try {
+    TFlagScope updating(FUpdating);
+    for (const auto& entry : FEntries) {
+      if (!entry->FCache) continue;
+      any = true;
+      const bool modified = entry->FModified;
+      entry->FlushWithProgress();
+      written = written || modified;
+    }
+  } catch (...) {
+    // Streams flushed so far sit in new extents; point the directory at them.
+    if (written) {
+      try {
+        WriteDirectory();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (written) WriteDirectory();
+  if (any) DoChange();
+}
+
+void TSingleStorage::TrimCache() {
+  int64_t total = 0;
+  for (const auto& e : FEntries) total += e->CacheSize();
+  while (total > FCacheLimit) {
+    TStoreStream* oldest = nullptr;
+    int holders = 0;
+    for (const auto& e : FEntries) {
+      if (e->CacheSize() <= 0) continue;
+      ++holders;
+      if (!oldest || e->FAccess < oldest->FAccess) oldest = e.get();
+    }
+    if (holders < 2) break;
+    total -= oldest->CacheSize();
+    oldest->Flush();
+  }
+}
+
+int64_t TSingleStorage::TotalSize() const {
+  int64_t total = 0;
+  for (const auto& e : FEntries) total += e->FCache ? e->FCache->DataSize() : e->FSize;
+  return total;
+}
+
+int64_t TSingleStorage::FreeSpace() const {
+  const int64_t fileSize = FStream ? FStream->GetSize() : 0;
+  int64_t stored = 0;
+  for (const auto& e : FEntries) stored += e->FSize;
+  return fileSize - stored - FDirectoryCapacity - (fileSize >= kHeaderSize ? kHeaderSize : 0);
+}
+
+}  // namespace document

@@ -1,0 +1,227 @@
+// The document file: any number of named byte streams kept in one "STOR" archive file.
+// Each stream is a TStoreStream owned by the archive; its bytes stay in the file until it is
+// first read or written and are then cached in memory (bounded by CacheLimit, least recently
+// used first out). A directory of all streams lives in its own area, found through the header.
+//
+// Layout (little-endian): "STOR", major 1, minor 0, int64 directory offset; then stream
+// extents and the directory area in any order. Directory: int32 count, then per entry int64
+// offset, int64 size, int32 name length and the name in windows-1252.
+//
+// Opening validates the header and every directory entry against the file size; anything
+// inconsistent raises "Corrupted archive" and the archive stays without a file. An archive
+// opened read-only, or in which nothing changed, is never written.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/HugeStreams.h"
+
+namespace document {
+
+class TSingleStorage;
+
+// Operation kinds reported to TSingleStorage::OnProgress.
+constexpr int32_t opIdle = 0;
+constexpr int32_t opWriteStream = 1;
+constexpr int32_t opLoadCache = 3;
+constexpr int32_t opFlushStream = 4;
+constexpr int32_t opSaveToFile = 5;
+constexpr int32_t opCompact = 7;
+
+// A yes/no question to the user; true means Yes.
+using TQuestionFunc = std::function<bool(const std::string& Text)>;
+// The program-wide question hook the archive asks by default. Until one is installed (an
+// application with a user to ask), every question is answered No, so nothing is overwritten.
+void SetStorageQuestionHook(TQuestionFunc Hook);
+bool AskStorageQuestion(const std::string& Text);
+
+// One named stream of an archive. Reading, writing, seeking and resizing work on the cache,
+// which is loaded from the file on first need.
+class TStoreStream : public TStream64 {
+ public:
+  explicit TStoreStream(std::string AName = std::string());
+  ~TStoreStream() override;
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  // Without a cache, Seek(0, soFromEnd) gives the stored size and Seek(0, other) gives 0,
+  // without loading anything.
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  void SetSize(int64_t NewSize) override;
+
+  // Empties the stream (its extent becomes free space).
+  virtual void Clear();
+  virtual void FlushWithProgress();
+  // Replace the stream's bytes with the whole of Source, written straight into the file.
+  virtual void LoadFromStream64(TStream64* Source);
+  virtual void LoadFromStream(platform::TStream* Source);
+  virtual void Assign(TStoreStream* Other);
+  virtual void SaveToFile(const std::string& FileName);
+  // Copy the stream's bytes to Dest at Dest's position.
+  virtual void SaveToStream64(TStream64* Dest);
+  virtual void SaveToStream(platform::TStream* Dest);
+  // Writes a modified cache to a new extent, then drops the cache.
+  virtual void Flush();
+  // Reads one directory entry at Source's position; FileSize bounds what it may claim.
+  virtual void ReadEntry(TStream64* Source, int64_t FileSize);
+  virtual void LoadCacheWithProgress();
+  virtual void WriteEntry(std::string& Out) const;
+
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& Value);
+  TSingleStorage* Owner() const { return FOwner; }
+  int64_t Offset() const { return FOffset; }
+  // Size of the bytes in the file (the cache may differ until flushed).
+  int64_t StoredSize() const { return FSize; }
+  bool Modified() const { return FModified; }
+  bool Cached() const { return FCache != nullptr; }
+  int64_t CacheSize() const;
+  uint32_t AccessStamp() const { return FAccess; }
+  std::string ClassName() const override { return "TStoreStream"; }
+
+ private:
+  friend class TSingleStorage;
+  void EnsureCache();
+  void LoadCache();
+  void Stamp();
+  void Changed();
+  void DoChange();
+  bool HasFile() const;
+
+  bool FModified = false;
+  TSingleStorage* FOwner = nullptr;
+  uint32_t FAccess = 0;
+  std::unique_ptr<TMemoryStream64> FCache;
+  std::string FName;
+  int64_t FOffset = 0;
+  int64_t FSize = 0;
+};
+
+class TSingleStorage : public platform::TObject {
+ public:
+  using TOverwriteEvent = std::function<void(platform::TObject* Sender, const std::string& Name, bool& Overwrite)>;
+  using TStorageProgressEvent =
+      std::function<void(platform::TObject* Sender, int32_t Kind, const std::string& Name, float Percent)>;
+
+  TSingleStorage();
+  ~TSingleStorage() override;
+  TSingleStorage(const TSingleStorage&) = delete;
+  TSingleStorage& operator=(const TSingleStorage&) = delete;
+
+  // Opens the file read-write, falling back to read-only when that fails; creates it when
+  // it does not exist or CreateNew is set. An empty name detaches the file.
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(const std::string& Value);
+  // Takes ownership of Stream as the archive file (nullptr detaches) and reads it.
+  void SetStream(std::unique_ptr<TStream64> Stream);
+  TStream64* Stream() const { return FStream.get(); }
+
+  bool CreateNew() const { return FCreateNew; }
+  void SetCreateNew(bool Value) { FCreateNew = Value; }
+  int64_t CacheLimit() const { return FCacheLimit; }
+  void SetCacheLimit(int64_t Value) { FCacheLimit = Value; }
+  // 0 replace silently, 1 ask the user (AskOverwrite), 2 ask OnOverwrite, 3 refuse.
+  uint8_t OverwriteMode() const { return FOverwriteMode; }
+  void SetOverwriteMode(uint8_t Value) { FOverwriteMode = Value; }
+  bool ReadOnly() const { return FReadOnly; }
+  uint8_t MajorVersion() const { return FMajorVersion; }
+  uint8_t MinorVersion() const { return FMinorVersion; }
+  int64_t DirectoryOffset() const { return FDirectoryOffset; }
+  int64_t DirectoryCapacity() const { return FDirectoryCapacity; }
+
+  int32_t Count() const { return static_cast<int32_t>(FEntries.size()); }
+  TStoreStream* Items(int32_t Index) const { return FEntries.at(static_cast<size_t>(Index)).get(); }
+  int32_t IndexOf(const std::string& Name) const;
+  TStoreStream* Find(const std::string& Name) const;
+
+  // Adds an entry; returns its index, or -1 when an existing entry of that name is kept
+  // (the declined entry is freed).
+  int32_t AddStream(std::unique_ptr<TStoreStream> Entry);
+  // Copies Source's whole content into a new stream Name; returns its index or -1.
+  int32_t WriteStream(platform::TStream* Source, const std::string& Name);
+  // Copies the named stream into Dest at its position and puts Dest's position back; a
+  // missing name leaves Dest untouched.
+  void ReadStream(const std::string& Name, platform::TStream* Dest);
+  void DeleteStream(const std::string& Name);
+  bool StreamExists(const std::string& Name) const { return IndexOf(Name) >= 0; }
+  void RenameStream(const std::string& OldName, const std::string& NewName);
+
+  virtual void Abort();
+  // Frees every entry; the file is not touched.
+  virtual void Clear();
+  virtual void Assign(TSingleStorage* Other);
+  // Writes a copy of this archive into Stream, which is consumed.
+  virtual void SaveToStream(std::unique_ptr<TStream64> Stream);
+  // Moves every extent down to close the gaps and truncates the file.
+  virtual void Compact();
+  // Writes every modified cache back and drops all caches.
+  virtual void Flush();
+
+  int64_t TotalSize() const;
+  int64_t FreeSpace() const;
+  // Bytes the directory takes when written.
+  int64_t DirectorySize() const;
+  // Smallest 1024 * 4^k holding Bytes.
+  static int64_t DirectoryCapacityFor(int64_t Bytes);
+
+  void ReadDirectory();
+  void WriteDirectory();
+  // Finds room for Size bytes, positions the file there and returns the position.
+  int64_t Allocate(int64_t Size);
+  void TrimCache();
+  void Changed();
+  void DoChange();
+
+  platform::TNotifyEvent OnChange;
+  TOverwriteEvent OnOverwrite;
+  TStorageProgressEvent OnProgress;
+  // Asked in OverwriteMode 1; by default the program-wide question hook.
+  TQuestionFunc AskOverwrite;
+
+  std::string ClassName() const override { return "TSingleStorage"; }
+
+ private:
+  friend class TStoreStream;
+  struct TExtent {
+    int64_t Offset;
+    int64_t Size;
+    int32_t Index;  // entry index, -1 for the directory
+  };
+  std::vector<TExtent> SortedExtents() const;
+  void CheckWritable() const;
+  void OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly);
+  void ReadHeader();
+  void WriteHeaderStart();
+  void FileProgress(int64_t Done, int64_t Total);
+  void DoProgress(int32_t Kind, const std::string& Name, float Percent);
+  // Copies Count bytes from Source's position into the file at Pos, and from the file at
+  // Pos into Dest; each step seeks the file, so Source or Dest may use the same file.
+  void CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_t Count);
+  void CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t Count);
+  uint32_t NextStamp() { return ++FAccessCounter; }
+
+  bool FAbort = false;
+  std::string FFileName;
+  bool FCreateNew = false;
+  int64_t FDirectoryOffset = 0;
+  int64_t FDirectoryCapacity = 0;
+  int64_t FCacheLimit = 0xA00000;
+  uint8_t FOverwriteMode = 1;
+  int32_t FOperation = opIdle;
+  std::string FOperationName;
+  int64_t FProgressTotal = 0;
+  int64_t FProgressDone = 0;
+  std::unique_ptr<TStream64> FStream;
+  std::vector<std::unique_ptr<TStoreStream>> FEntries;
+  bool FUpdating = false;
+  uint32_t FAccessCounter = 0;
+  uint8_t FMajorVersion = 1;
+  uint8_t FMinorVersion = 0;
+  bool FReadOnly = false;
+};
+
+}  // namespace document
