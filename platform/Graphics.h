@@ -250,12 +250,9 @@ class TCanvas : public TPersistent {
   friend class TBitmap;
   QImage* DeviceImage() const;
   void PreparePainter();
-  void ApplyPen(bool forFill);
-  void ApplyBrush();
   template <typename Fn>
   void Shape(Fn&& draw);
-  void TextLines(std::string_view Text, const TRect& R, uint32_t Flags, int32_t* height,
-                 TRect* calc, bool paint);
+  friend struct TTextPainter;
 
   std::unique_ptr<TPen> FPen;
   std::unique_ptr<TBrush> FBrush;
@@ -294,6 +291,8 @@ class TGraphic : public TPersistent {
   virtual void SaveToFile(const std::string& FileName);
   // Draws the whole graphic stretched into R.
   virtual void Draw(TCanvas* Canvas, const TRect& R) = 0;
+  // An empty graphic of the same class (nullptr: found through the format registry).
+  virtual std::unique_ptr<TGraphic> CreateNew() const;
 
   bool Transparent() const { return FTransparent; }
   virtual void SetTransparent(bool Value);
@@ -384,6 +383,7 @@ class TBitmap : public TGraphic {
   void LoadFromStream(TStream* Stream) override;
   void SaveToStream(TStream* Stream) override;
   void Draw(TCanvas* Canvas, const TRect& R) override;
+  std::unique_ptr<TGraphic> CreateNew() const override;
 
   // The pixels, for platform code (the canvas's painter is closed first).
   QImage& Image();
@@ -395,6 +395,8 @@ class TBitmap : public TGraphic {
   std::unique_ptr<TCanvas> FCanvas;
   TPixelFormat FPixelFormat = pfDevice;
   TTransparentMode FTransparentMode = tmAuto;
+  int32_t FWidth = 0;  // kept while the other side is 0
+  int32_t FHeight = 0;
   TColor FTransparentColor = clDefault;
   friend class TCanvas;
 };

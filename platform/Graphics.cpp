@@ -1,0 +1,795 @@
+// Pens, brushes and the canvas's shapes, lines, fills and copies.
+#include "platform/Graphics.h"
+
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPolygon>
+#include <QWidget>
+#include <algorithm>
+#include <cstring>
+
+#include "platform/GraphicsPriv.h"
+#include "platform/Regions.h"
+
+namespace platform {
+
+namespace {
+
+// 0xRRGGBB (Qt order) of a class-library colour.
+uint32_t QtRgb(TColor c) { return ToQRgb(c) & 0xFFFFFFu; }
+
+uint32_t Rop2(TPenMode mode, uint32_t p, uint32_t d) {
+  switch (mode) {
+    case pmBlack: return 0;
+    case pmWhite: return 0xFFFFFF;
+    case pmNop: return d;
+    case pmNot: return ~d;
+    case pmCopy: return p;
+    case pmNotCopy: return ~p;
+    case pmMergePenNot: return p | ~d;
+    case pmMaskPenNot: return p & ~d;
+    case pmMergeNotPen: return ~p | d;
+    case pmMaskNotPen: return ~p & d;
+    case pmMerge: return p | d;
+    case pmNotMerge: return ~(p | d);
+    case pmMask: return p & d;
+    case pmNotMask: return ~(p & d);
+    case pmXor: return p ^ d;
+    case pmNotXor: return ~(p ^ d);
+  }
+  return p;
+}
+
+bool IsHatch(TBrushStyle s) { return s >= bsHorizontal; }
+
+Qt::BrushStyle HatchStyle(TBrushStyle s) {
+  switch (s) {
+    case bsHorizontal: return Qt::HorPattern;
+    case bsVertical: return Qt::VerPattern;
+    case bsFDiagonal: return Qt::FDiagPattern;
+    case bsBDiagonal: return Qt::BDiagPattern;
+    case bsCross: return Qt::CrossPattern;
+    case bsDiagCross: return Qt::DiagCrossPattern;
+    default: return Qt::SolidPattern;
+  }
+}
+
+}  // namespace
+
+QImage OpaqueCopy(const QImage& src, const QRect& part) {
+  QImage out = src.copy(part).convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < out.height(); ++y) {
+    auto* line = reinterpret_cast<uint32_t*>(out.scanLine(y));
+    for (int x = 0; x < out.width(); ++x) line[x] |= 0xFF000000u;
+  }
+  return out;
+}
+
+// --- TGraphicsObject, TPen, TBrush -------------------------------------------------------
+
+void TGraphicsObject::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+void TPen::Assign(const TPersistent* Source) {
+  if (auto* p = dynamic_cast<const TPen*>(Source)) {
+    FColor = p->FColor;
+    FWidth = p->FWidth;
+    FStyle = p->FStyle;
+    FMode = p->FMode;
+    Changed();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TPen::SetColor(TColor Value) {
+  if (FColor == Value) return;
+  FColor = Value;
+  Changed();
+}
+void TPen::SetWidth(int32_t Value) {
+  if (Value < 0) Value = 0;
+  if (FWidth == Value) return;
+  FWidth = Value;
+  Changed();
+}
+void TPen::SetStyle(TPenStyle Value) {
+  if (FStyle == Value) return;
+  FStyle = Value;
+  Changed();
+}
+void TPen::SetMode(TPenMode Value) {
+  if (FMode == Value) return;
+  FMode = Value;
+  Changed();
+}
+
+TBrush::TBrush() = default;
+TBrush::~TBrush() = default;
+
+void TBrush::Assign(const TPersistent* Source) {
+  if (auto* b = dynamic_cast<const TBrush*>(Source)) {
+    FColor = b->FColor;
+    FStyle = b->FStyle;
+    if (b->FBitmap) {
+      FBitmap = std::make_unique<TBitmap>();
+      FBitmap->Assign(b->FBitmap.get());
+    } else {
+      FBitmap.reset();
+    }
+    Changed();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TBrush::SetColor(TColor Value) {
+  if (FColor == Value && FStyle != bsClear) return;
+  FColor = Value;
+  if (FStyle == bsClear) FStyle = bsSolid;
+  Changed();
+}
+void TBrush::SetStyle(TBrushStyle Value) {
+  if (FStyle == Value) return;
+  FStyle = Value;
+  Changed();
+}
+void TBrush::SetBitmap(const TBitmap* Value) {
+  if (!Value) {
+    if (!FBitmap) return;
+    FBitmap.reset();
+  } else {
+    FBitmap = std::make_unique<TBitmap>();
+    FBitmap->Assign(Value);
+  }
+  Changed();
+}
+
+// --- TCanvas: binding --------------------------------------------------------------------
+
+TCanvas::TCanvas()
+    : FPen(std::make_unique<TPen>()),
+      FBrush(std::make_unique<TBrush>()),
+      FFont(std::make_unique<TFont>()),
+      FState(std::make_unique<TCanvasState>()) {
+  FBrush->OnChange = [this](TObject*) {
+    FState->BkColor = FBrush->Color();
+    FState->BkMode = FBrush->Style() == bsSolid ? OPAQUE : TRANSPARENT;
+  };
+}
+
+TCanvas::~TCanvas() { Release(); }
+
+void TCanvas::SetDevice(QPaintDevice* Device) {
+  Release();
+  FState->External = nullptr;
+  FState->Device = Device;
+}
+
+void TCanvas::SetPainter(QPainter* Painter) {
+  Release();
+  FState->External = Painter;
+  FState->Device = Painter ? Painter->device() : nullptr;
+  FState->HasClip = false;
+  FState->Clip = QRegion();
+}
+
+QPaintDevice* TCanvas::Device() const { return FState->Device; }
+
+bool TCanvas::HandleAllocated() const { return FState->External || FState->Own; }
+
+void TCanvas::Release() {
+  if (FState->Own) {
+    FState->Own->end();
+    FState->Own.reset();
+  }
+}
+
+QPainter* TCanvas::Painter() {
+  if (FState->External) return FState->External;
+  if (FState->Own) return FState->Own.get();
+  if (!FState->Device) return nullptr;
+  QPaintDevice* d = FState->Device;
+  if (d->width() <= 0 || d->height() <= 0) return nullptr;
+  FState->Own = std::make_unique<QPainter>();
+  if (!FState->Own->begin(d)) {
+    FState->Own.reset();
+    return nullptr;
+  }
+  PreparePainter();
+  return FState->Own.get();
+}
+
+void TCanvas::PreparePainter() {
+  QPainter* p = FState->Own ? FState->Own.get() : FState->External;
+  if (!p) return;
+  // The platform draws shapes aliased; text antialiasing comes from the measurer's masks.
+  p->setRenderHint(QPainter::Antialiasing, false);
+  p->setRenderHint(QPainter::SmoothPixmapTransform, false);
+  if (FState->HasClip) p->setClipRegion(FState->Clip);
+  else p->setClipping(false);
+}
+
+QImage* TCanvas::DeviceImage() const {
+  QPaintDevice* d = FState->Device;
+  if (!d || d->devType() != QInternal::Image) return nullptr;
+  return static_cast<QImage*>(d);
+}
+
+int32_t TCanvas::BkMode() const { return FState->BkMode; }
+int32_t TCanvas::SetBkMode(int32_t Mode) {
+  int32_t old = FState->BkMode;
+  if (Mode == OPAQUE || Mode == TRANSPARENT) FState->BkMode = Mode;
+  return old;
+}
+TColor TCanvas::BkColor() const { return FState->BkColor; }
+TColor TCanvas::SetBkColor(TColor Color) {
+  TColor old = FState->BkColor;
+  FState->BkColor = Color;
+  return old;
+}
+
+void TCanvas::SetPhysicalPage(int32_t Width, int32_t Height, int32_t OffsetX, int32_t OffsetY) {
+  FState->PhysWidth = Width;
+  FState->PhysHeight = Height;
+  FState->PhysOffsetX = OffsetX;
+  FState->PhysOffsetY = OffsetY;
+}
+
+int32_t TCanvas::GetDeviceCaps(int32_t Index) {
+  QPaintDevice* d = FState->Device;
+  if (!d) return 0;
+  switch (Index) {
+    case HORZRES: return d->width();
+    case VERTRES: return d->height();
+    case LOGPIXELSX: return d->logicalDpiX();
+    case LOGPIXELSY: return d->logicalDpiY();
+    case PHYSICALWIDTH: return FState->PhysWidth;
+    case PHYSICALHEIGHT: return FState->PhysHeight;
+    case PHYSICALOFFSETX: return FState->PhysOffsetX;
+    case PHYSICALOFFSETY: return FState->PhysOffsetY;
+    default: return 0;
+  }
+}
+
+// --- clipping ----------------------------------------------------------------------------
+
+static QRect DeviceRect(QPaintDevice* d) { return d ? QRect(0, 0, d->width(), d->height()) : QRect(); }
+
+TRect TCanvas::ClipRect() {
+  QRect dev = DeviceRect(FState->Device);
+  if (!FState->HasClip) return FromQRect(dev);
+  QRect box = FState->Clip.boundingRect() & dev;
+  return box.isEmpty() ? TRect{} : FromQRect(box);
+}
+
+static void ApplyClip(TCanvasState& s) {
+  QPainter* p = s.Own ? s.Own.get() : s.External;
+  if (!p) return;
+  if (s.HasClip) p->setClipRegion(s.Clip);
+  else p->setClipping(false);
+}
+
+void TCanvas::IntersectClipRect(const TRect& R) {
+  QRegion base = FState->HasClip ? FState->Clip : QRegion(DeviceRect(FState->Device));
+  FState->Clip = base.intersected(ToQRect(R).normalized());
+  FState->HasClip = true;
+  ApplyClip(*FState);
+}
+
+void TCanvas::ExcludeClipRect(const TRect& R) {
+  QRegion base = FState->HasClip ? FState->Clip : QRegion(DeviceRect(FState->Device));
+  FState->Clip = base.subtracted(ToQRect(R).normalized());
+  FState->HasClip = true;
+  ApplyClip(*FState);
+}
+
+void TCanvas::SelectClipRgn(const TRegion* Rgn) {
+  FState->HasClip = Rgn != nullptr;
+  FState->Clip = Rgn ? Rgn->Qt() : QRegion();
+  ApplyClip(*FState);
+}
+
+// --- pens and brushes on the painter -----------------------------------------------------
+
+namespace {
+
+QPen MakePen(const TPen& pen, TColor color) {
+  if (pen.Style() == psClear) return QPen(Qt::NoPen);
+  int w = std::max(1, pen.Width());
+  QPen q(ToQColor(color));
+  if (w == 1) {
+    // Cosmetic one-pixel lines with flat caps leave out their last point, as the platform's do.
+    q.setWidth(0);
+    q.setCapStyle(Qt::FlatCap);
+    q.setJoinStyle(Qt::MiterJoin);
+    switch (pen.Style()) {
+      case psDash: q.setDashPattern({18, 6}); break;
+      case psDot: q.setDashPattern({3, 3}); break;
+      case psDashDot: q.setDashPattern({9, 6, 3, 6}); break;
+      case psDashDotDot: q.setDashPattern({9, 3, 3, 3, 3, 3}); break;
+      default: break;
+    }
+  } else {
+    // Wide pens are always solid, with round ends and joins.
+    q.setWidth(w);
+    q.setCapStyle(Qt::RoundCap);
+    q.setJoinStyle(Qt::RoundJoin);
+  }
+  return q;
+}
+
+bool Styled(const TPen& pen) {
+  return pen.Width() <= 1 && pen.Style() >= psDash && pen.Style() <= psDashDotDot;
+}
+
+}  // namespace
+
+// Draws one shape: the fill (hatch gaps in the background colour when opaque) and then the
+// outline (dash gaps likewise). Pen modes other than copy draw the shape into a layer first and
+// combine its pixels with the device's, so every pixel is combined exactly once.
+template <typename Fn>
+void TCanvas::Shape(Fn&& draw) {
+  QPainter* p = Painter();
+  if (!p) return;
+  TPenMode mode = FPen->Mode();
+  if (mode == pmNop) return;
+  const bool opaque = FState->BkMode == OPAQUE;
+  TColor penColor = FPen->Color();
+  TColor brushColor = FBrush->Color();
+
+  auto passes = [&](QPainter& q, bool fill, bool outline) {
+    if (fill && (FBrush->Style() != bsClear || FBrush->Bitmap())) {
+      q.setPen(Qt::NoPen);
+      if (FBrush->Bitmap() && !FBrush->Bitmap()->Empty()) {
+        q.setBrush(QBrush(OpaqueCopy(FBrush->Bitmap()->Image(), FBrush->Bitmap()->Image().rect())));
+        draw(q);
+      } else if (IsHatch(FBrush->Style())) {
+        if (opaque) {
+          q.setBrush(ToQColor(FState->BkColor));
+          draw(q);
+        }
+        q.setBrush(QBrush(ToQColor(brushColor), HatchStyle(FBrush->Style())));
+        draw(q);
+      } else {
+        q.setBrush(ToQColor(brushColor));
+        draw(q);
+      }
+    }
+    if (outline && FPen->Style() != psClear) {
+      q.setBrush(Qt::NoBrush);
+      if (Styled(*FPen) && opaque) {
+        QPen solid = MakePen(*FPen, FState->BkColor);
+        solid.setStyle(Qt::SolidLine);
+        q.setPen(solid);
+        draw(q);
+      }
+      q.setPen(MakePen(*FPen, penColor));
+      draw(q);
+    }
+  };
+
+  if (mode == pmCopy) {
+    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    passes(*p, true, true);
+    return;
+  }
+  // Layer: what the shape covers, with its pen and brush colours, then combined per pixel.
+  QRect area = DeviceRect(FState->Device);
+  if (FState->HasClip) area &= FState->Clip.boundingRect();
+  if (area.isEmpty()) return;
+  QImage layer(area.size(), QImage::Format_ARGB32);
+  layer.fill(0);
+  {
+    QPainter lp(&layer);
+    lp.translate(-area.x(), -area.y());
+    passes(lp, true, true);
+  }
+  QImage* img = DeviceImage();
+  if (img && !FState->External) {
+    if (!img->isDetached()) {
+      Release();
+      img->bits();
+    }
+    for (int y = 0; y < layer.height(); ++y) {
+      const auto* src = reinterpret_cast<const uint32_t*>(layer.constScanLine(y));
+      int dy = y + area.y();
+      for (int x = 0; x < layer.width(); ++x) {
+        if ((src[x] >> 24) == 0) continue;
+        int dx = x + area.x();
+        if (FState->HasClip && !FState->Clip.contains(QPoint(dx, dy))) continue;
+        uint32_t d = ReadRgb(*img, dx, dy);
+        WriteRgb(*img, dx, dy, Rop2(mode, src[x] & 0xFFFFFF, d) & 0xFFFFFF);
+      }
+    }
+    return;
+  }
+  // Other devices: Qt's raster operations, which only some devices support (XOR on a widget).
+  QPainter::CompositionMode cm = QPainter::CompositionMode_SourceOver;
+  switch (mode) {
+    case pmXor: cm = QPainter::RasterOp_SourceXorDestination; break;
+    case pmNotXor: cm = QPainter::RasterOp_NotSourceXorDestination; break;
+    case pmNot: cm = QPainter::RasterOp_NotDestination; break;
+    case pmMerge: cm = QPainter::RasterOp_SourceOrDestination; break;
+    case pmMask: cm = QPainter::RasterOp_SourceAndDestination; break;
+    default: break;
+  }
+  p->setCompositionMode(cm);
+  p->drawImage(area.topLeft(), layer);
+  p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+// --- shapes ------------------------------------------------------------------------------
+
+void TCanvas::MoveTo(int32_t X, int32_t Y) { FPenPos = {X, Y}; }
+
+void TCanvas::LineTo(int32_t X, int32_t Y) {
+  TPoint from = FPenPos;
+  FPenPos = {X, Y};
+  TBrushStyle keep = FBrush->Style();
+  (void)keep;
+  Shape([&](QPainter& q) {
+    if (q.pen().style() == Qt::NoPen) return;
+    q.drawLine(QPoint(from.X, from.Y), QPoint(X, Y));
+  });
+}
+
+void TCanvas::Polyline(const std::vector<TPoint>& Points) {
+  if (Points.size() < 2) return;
+  QPolygon poly;
+  for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
+  Shape([&](QPainter& q) {
+    if (q.pen().style() == Qt::NoPen) return;
+    q.drawPolyline(poly);
+  });
+}
+
+void TCanvas::Polygon(const std::vector<TPoint>& Points) {
+  if (Points.size() < 2) return;
+  QPolygon poly;
+  for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
+  Shape([&](QPainter& q) { q.drawPolygon(poly, Qt::OddEvenFill); });
+}
+
+namespace {
+// The outline box of a shape drawn in (X1, Y1)-(X2, Y2): the right and bottom edges are outside
+// it, and an inside-frame pen keeps its whole width within.
+QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pen) {
+  if (X1 > X2) std::swap(X1, X2);
+  if (Y1 > Y2) std::swap(Y1, Y2);
+  QRectF r(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1);
+  if (pen.Style() == psInsideFrame && pen.Width() > 1) {
+    double h = pen.Width() / 2.0;
+    r.adjust(h, h, -h, -h);
+  }
+  return r;
+}
+}  // namespace
+
+void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  Shape([&](QPainter& q) {
+    if (q.pen().style() == Qt::NoPen) {
+      // A fill without a pen covers the box less its right and bottom edges.
+      q.fillRect(box.toRect(), q.brush());
+      return;
+    }
+    if (q.pen().widthF() <= 1) {
+      q.drawRect(box.toRect());
+    } else {
+      q.drawRect(box);
+    }
+  });
+}
+
+void TCanvas::Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  Shape([&](QPainter& q) { q.drawEllipse(box); });
+}
+
+void TCanvas::RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3) {
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  double rx = std::min(std::abs(X3) / 2.0, box.width() / 2.0);
+  double ry = std::min(std::abs(Y3) / 2.0, box.height() / 2.0);
+  Shape([&](QPainter& q) { q.drawRoundedRect(box, rx, ry, Qt::AbsoluteSize); });
+}
+
+// FillRect, FrameRect and FillRgn paint with the brush only and ignore the pen mode.
+static void BrushFill(QPainter* p, TCanvasState& s, TBrush& brush, const QRegion& rgn) {
+  if (!p || rgn.isEmpty()) return;
+  p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p->save();
+  if (s.HasClip) p->setClipRegion(rgn.intersected(s.Clip));
+  else p->setClipRegion(rgn);
+  QRect box = rgn.boundingRect();
+  if (brush.Bitmap() && !brush.Bitmap()->Empty()) {
+    p->fillRect(box, QBrush(OpaqueCopy(brush.Bitmap()->Image(), brush.Bitmap()->Image().rect())));
+  } else if (brush.Style() == bsClear) {
+  } else if (IsHatch(brush.Style())) {
+    if (s.BkMode == OPAQUE) p->fillRect(box, ToQColor(s.BkColor));
+    p->fillRect(box, QBrush(ToQColor(brush.Color()), HatchStyle(brush.Style())));
+  } else {
+    p->fillRect(box, ToQColor(brush.Color()));
+  }
+  p->restore();
+}
+
+void TCanvas::FillRect(const TRect& R) {
+  QRect q = ToQRect(R);
+  if (q.width() <= 0 || q.height() <= 0) return;
+  BrushFill(Painter(), *FState, *FBrush, QRegion(q));
+}
+
+void TCanvas::FrameRect(const TRect& R) {
+  QRect q = ToQRect(R);
+  if (q.width() <= 0 || q.height() <= 0) return;
+  QRegion frame = QRegion(q).subtracted(QRegion(q.adjusted(1, 1, -1, -1)));
+  BrushFill(Painter(), *FState, *FBrush, frame);
+}
+
+void TCanvas::FillRgn(const TRegion& Rgn) { BrushFill(Painter(), *FState, *FBrush, Rgn.Qt()); }
+
+void TCanvas::DrawFocusRect(const TRect& R) {
+  QRect q = ToQRect(R).normalized();
+  if (q.width() <= 0 || q.height() <= 0) return;
+  QPainter* p = Painter();
+  if (!p) return;
+  // Every other pixel of the border, each exactly once, so a second call undoes the first.
+  QPolygon dots;
+  int l = q.x(), t = q.y(), r = q.x() + q.width() - 1, b = q.y() + q.height() - 1;
+  auto add = [&](int x, int y) {
+    if (((x + y) & 1) == 0) dots << QPoint(x, y);
+  };
+  for (int x = l; x <= r; ++x) add(x, t);
+  if (b > t)
+    for (int x = l; x <= r; ++x) add(x, b);
+  for (int y = t + 1; y < b; ++y) {
+    add(l, y);
+    if (r > l) add(r, y);
+  }
+  QImage* img = DeviceImage();
+  if (img && !FState->External) {
+    if (!img->isDetached()) {
+      Release();
+      img->bits();
+    }
+    QRect dev = img->rect();
+    for (const QPoint& d : dots) {
+      if (!dev.contains(d)) continue;
+      if (FState->HasClip && !FState->Clip.contains(d)) continue;
+      WriteRgb(*img, d.x(), d.y(), ~ReadRgb(*img, d.x(), d.y()) & 0xFFFFFF);
+    }
+    return;
+  }
+  p->save();
+  p->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  p->setPen(QPen(Qt::white, 0, Qt::SolidLine, Qt::SquareCap));
+  p->drawPoints(dots);
+  p->restore();
+}
+
+// --- pixels and copies -------------------------------------------------------------------
+
+TColor TCanvas::Pixel(int32_t X, int32_t Y) {
+  QImage* img = DeviceImage();
+  if (!img || !img->rect().contains(X, Y)) return -1;
+  uint32_t rgb = ReadRgb(*img, X, Y);
+  return static_cast<TColor>(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+}
+
+void TCanvas::SetPixel(int32_t X, int32_t Y, TColor Color) {
+  QImage* img = DeviceImage();
+  if (img && !FState->External) {
+    if (!img->rect().contains(X, Y)) return;
+    if (FState->HasClip && !FState->Clip.contains(QPoint(X, Y))) return;
+    if (!img->isDetached()) {
+      Release();
+      img->bits();
+    }
+    WriteRgb(*img, X, Y, QtRgb(Color));
+    return;
+  }
+  if (QPainter* p = Painter()) p->fillRect(QRect(X, Y, 1, 1), ToQColor(Color));
+}
+
+namespace {
+
+QImage SourceImage(TCanvas* Source) {
+  QPaintDevice* d = Source ? Source->Device() : nullptr;
+  if (!d) return {};
+  switch (d->devType()) {
+    case QInternal::Image: return *static_cast<QImage*>(d);
+    case QInternal::Pixmap: return static_cast<QPixmap*>(d)->toImage();
+    case QInternal::Widget: return static_cast<QWidget*>(d)->grab().toImage();
+    default: return {};
+  }
+}
+
+}  // namespace
+
+void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect) {
+  QPainter* p = Painter();
+  if (!p) return;
+  QRect dq = ToQRect(Dest), sq = ToQRect(SrcRect);
+  bool flipX = (dq.width() < 0) != (sq.width() < 0);
+  bool flipY = (dq.height() < 0) != (sq.height() < 0);
+  // A backwards rectangle (Right < Left) names the pixels from Right + 1 to Left.
+  auto norm = [](const TRect& r) {
+    int l = r.Left, t = r.Top, w = r.Right - r.Left, h = r.Bottom - r.Top;
+    if (w < 0) { l = r.Right + 1; w = -w; }
+    if (h < 0) { t = r.Bottom + 1; h = -h; }
+    return QRect(l, t, w, h);
+  };
+  dq = norm(Dest);
+  sq = norm(SrcRect);
+  if (dq.isEmpty()) return;
+
+  switch (FCopyMode) {
+    case cmBlackness: p->fillRect(dq, Qt::black); return;
+    case cmWhiteness: p->fillRect(dq, Qt::white); return;
+    case cmDstInvert:
+      p->save();
+      p->setCompositionMode(QPainter::RasterOp_NotDestination);
+      p->fillRect(dq, Qt::black);
+      p->restore();
+      return;
+    case cmPatCopy: FillRect(FromQRect(dq)); return;
+    default: break;
+  }
+  if (sq.isEmpty()) return;
+  QImage src = SourceImage(Source);
+  if (src.isNull()) return;
+
+  QImage* img = DeviceImage();
+  bool sameSize = dq.size() == sq.size() && !flipX && !flipY;
+  if (FCopyMode == cmSrcCopy && sameSize && img && !FState->External && !FState->HasClip &&
+      src.rect().contains(sq)) {
+    // Straight copies keep every byte, the fourth byte of 32-bit pixels included.
+    if (!img->isDetached()) {
+      Release();
+      img->bits();
+    }
+    QRect target = dq & img->rect();
+    int ox = sq.x() - dq.x(), oy = sq.y() - dq.y();
+    bool src24 = Is24(src), dst24 = Is24(*img);
+    for (int y = target.top(); y <= target.bottom(); ++y) {
+      const uchar* s = src.constScanLine(y + oy);
+      uchar* d = const_cast<uchar*>(img->constScanLine(y));
+      if (src24 == dst24) {
+        int bpp = src24 ? 3 : 4;
+        std::memmove(d + bpp * target.x(), s + bpp * (target.x() + ox), size_t(bpp) * target.width());
+      } else {
+        for (int x = target.left(); x <= target.right(); ++x) WriteRgb(*img, x, y, ReadRgb(src, x + ox, y));
+      }
+    }
+    return;
+  }
+  QImage part = OpaqueCopy(src, sq);
+  if (flipX || flipY) part = part.mirrored(flipX, flipY);
+  QPainter::CompositionMode cm = QPainter::CompositionMode_SourceOver;
+  switch (FCopyMode) {
+    case cmSrcInvert: cm = QPainter::RasterOp_SourceXorDestination; break;
+    case cmSrcAnd: cm = QPainter::RasterOp_SourceAndDestination; break;
+    case cmSrcPaint: cm = QPainter::RasterOp_SourceOrDestination; break;
+    case cmNotSrcCopy: cm = QPainter::RasterOp_NotSource; break;
+    case cmSrcErase: cm = QPainter::RasterOp_SourceAndNotDestination; break;
+    case cmNotSrcErase: cm = QPainter::RasterOp_NotSourceAndNotDestination; break;
+    case cmMergePaint: cm = QPainter::RasterOp_NotSourceOrDestination; break;
+    default: break;
+  }
+  p->save();
+  p->setCompositionMode(cm);
+  p->drawImage(dq, part);
+  p->restore();
+}
+
+void TCanvas::BrushCopy(const TRect& Dest, TBitmap* Bitmap, const TRect& Source, TColor Color) {
+  if (!Bitmap || Bitmap->Empty()) return;
+  QPainter* p = Painter();
+  if (!p) return;
+  QRect sq = ToQRect(Source).normalized() & Bitmap->Image().rect();
+  if (sq.isEmpty()) return;
+  QImage part = OpaqueCopy(Bitmap->Image(), sq);
+  uint32_t key = ToQRgb(Color), fill = ToQRgb(FBrush->Color());
+  for (int y = 0; y < part.height(); ++y) {
+    auto* line = reinterpret_cast<uint32_t*>(part.scanLine(y));
+    for (int x = 0; x < part.width(); ++x) {
+      if (line[x] == key) {
+        line[x] = FBrush->Style() == bsClear ? 0 : fill;
+      }
+    }
+  }
+  p->save();
+  p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p->drawImage(ToQRect(Dest), part);
+  p->restore();
+}
+
+void TCanvas::Draw(int32_t X, int32_t Y, TGraphic* Graphic) {
+  if (!Graphic || Graphic->Empty()) return;
+  Graphic->Draw(this, Bounds(X, Y, Graphic->Width(), Graphic->Height()));
+}
+
+void TCanvas::StretchDraw(const TRect& R, TGraphic* Graphic) {
+  if (!Graphic || Graphic->Empty()) return;
+  Graphic->Draw(this, R);
+}
+
+// --- 3D frames and edges -----------------------------------------------------------------
+
+void Frame3D(TCanvas* Canvas, TRect& R, TColor TopColor, TColor BottomColor, int32_t Width) {
+  TPen* pen = Canvas->Pen();
+  TColor oldColor = pen->Color();
+  int32_t oldWidth = pen->Width();
+  TPenStyle oldStyle = pen->Style();
+  TPenMode oldMode = pen->Mode();
+  pen->SetWidth(1);
+  pen->SetStyle(psSolid);
+  pen->SetMode(pmCopy);
+  TPoint oldPos = Canvas->PenPos();
+  R.Bottom -= 1;
+  R.Right -= 1;
+  for (int32_t i = 0; i < Width; ++i) {
+    pen->SetColor(TopColor);
+    Canvas->Polyline({{R.Left, R.Bottom}, {R.Left, R.Top}, {R.Right, R.Top}});
+    pen->SetColor(BottomColor);
+    Canvas->Polyline({{R.Right, R.Top}, {R.Right, R.Bottom}, {R.Left - 1, R.Bottom}});
+    InflateRect(R, -1, -1);
+  }
+  R.Bottom += 1;
+  R.Right += 1;
+  pen->SetColor(oldColor);
+  pen->SetWidth(oldWidth);
+  pen->SetStyle(oldStyle);
+  pen->SetMode(oldMode);
+  Canvas->SetPenPos(oldPos);
+}
+
+bool DrawEdge(TCanvas* Canvas, TRect& R, uint32_t Edge, uint32_t Flags) {
+  TBrush* brush = Canvas->Brush();
+  TColor oldColor = brush->Color();
+  TBrushStyle oldStyle = brush->Style();
+  int32_t oldBkMode = Canvas->BkMode();
+  TColor oldBkColor = Canvas->BkColor();
+  TRect r = R;
+  const bool soft = (Flags & BF_SOFT) != 0;
+  auto line = [&](TColor c, const TRect& part) {
+    if (IsRectEmpty(part)) return;
+    brush->SetColor(c);
+    Canvas->FillRect(part);
+  };
+  // One ring of the edge: top and left in lt, then bottom and right in rb over the corners.
+  auto ring = [&](TColor lt, TColor rb) {
+    if (Flags & BF_TOP) line(lt, {r.Left, r.Top, r.Right - 1, r.Top + 1});
+    if (Flags & BF_LEFT) line(lt, {r.Left, r.Top, r.Left + 1, r.Bottom - 1});
+    if (Flags & BF_BOTTOM) line(rb, {r.Left, r.Bottom - 1, r.Right, r.Bottom});
+    if (Flags & BF_RIGHT) line(rb, {r.Right - 1, r.Top, r.Right, r.Bottom});
+    if (Flags & BF_LEFT) r.Left++;
+    if (Flags & BF_TOP) r.Top++;
+    if (Flags & BF_RIGHT) r.Right--;
+    if (Flags & BF_BOTTOM) r.Bottom--;
+  };
+  uint32_t outer = Edge & BDR_OUTER, inner = Edge & BDR_INNER;
+  if (Flags & BF_MONO) {
+    if (outer) ring(clWindowFrame, clWindowFrame);
+    if (inner) ring(clWindow, clWindow);
+  } else if (Flags & BF_FLAT) {
+    if (outer) ring(clBtnShadow, clBtnShadow);
+    if (inner) ring(clBtnFace, clBtnFace);
+  } else {
+    if (outer == BDR_RAISEDOUTER) ring(soft ? clBtnHighlight : cl3DLight, cl3DDkShadow);
+    else if (outer == BDR_SUNKENOUTER) ring(soft ? cl3DDkShadow : clBtnShadow, clBtnHighlight);
+    if (inner == BDR_RAISEDINNER) ring(soft ? cl3DLight : clBtnHighlight, clBtnShadow);
+    else if (inner == BDR_SUNKENINNER) ring(soft ? clBtnShadow : cl3DDkShadow, cl3DLight);
+  }
+  if ((Flags & BF_MIDDLE) && !IsRectEmpty(r)) line((Flags & BF_MONO) ? clWindow : clBtnFace, r);
+  if (Flags & BF_ADJUST) R = r;
+  brush->SetColor(oldColor);
+  brush->SetStyle(oldStyle);
+  Canvas->SetBkMode(oldBkMode);
+  Canvas->SetBkColor(oldBkColor);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,346 @@
+// Canvas text: TextOut, TextRect, TextExtent and DrawText. Every width comes from the text
+// measurer and every glyph from its line masks, so what DT_CALCRECT reports is what is drawn.
+#include <algorithm>
+
+#include "platform/Graphics.h"
+#include "platform/GraphicsPriv.h"
+
+namespace platform {
+
+namespace {
+
+bool IsCont(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+size_t NextCp(std::string_view s, size_t i) {
+  ++i;
+  while (i < s.size() && IsCont(s[i])) ++i;
+  return i;
+}
+size_t PrevCp(std::string_view s, size_t i) {
+  if (i == 0) return 0;
+  --i;
+  while (i > 0 && IsCont(s[i])) --i;
+  return i;
+}
+
+// A line of text with, per byte, whether the code point starting there is underlined ("&x").
+struct TLine {
+  std::string Text;
+  std::vector<bool> Under;
+  int32_t Width = 0;
+
+  TLine Slice(size_t from, size_t to) const {
+    TLine l;
+    l.Text = Text.substr(from, to - from);
+    l.Under.assign(Under.begin() + static_cast<ptrdiff_t>(from), Under.begin() + static_cast<ptrdiff_t>(to));
+    return l;
+  }
+  void Append(const TLine& o) {
+    Text += o.Text;
+    Under.insert(Under.end(), o.Under.begin(), o.Under.end());
+  }
+  static TLine Plain(std::string_view s) {
+    TLine l;
+    l.Text = std::string(s);
+    l.Under.assign(s.size(), false);
+    return l;
+  }
+};
+
+// "&&" is one ampersand, "&x" underlines x, a final lone "&" is dropped.
+TLine StripPrefix(std::string_view s) {
+  TLine l;
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == '&') {
+      if (i + 1 >= s.size()) break;
+      if (s[i + 1] == '&') {
+        l.Text += '&';
+        l.Under.push_back(false);
+        i += 2;
+        continue;
+      }
+      size_t e = NextCp(s, i + 1);
+      l.Text.append(s.substr(i + 1, e - i - 1));
+      l.Under.push_back(true);
+      l.Under.insert(l.Under.end(), e - i - 2, false);
+      i = e;
+      continue;
+    }
+    l.Text += s[i];
+    l.Under.push_back(false);
+    ++i;
+  }
+  return l;
+}
+
+struct TMeasure {
+  ITextMeasurer& M;
+  const TFont& Font;
+  bool ExpandTabs;
+  int32_t TabWidth;
+
+  // Calls fn(segment start, segment end, x) for each run between tabs; returns the total width.
+  template <typename Fn>
+  int32_t Runs(std::string_view s, Fn&& fn) const {
+    if (!ExpandTabs) {
+      fn(size_t{0}, s.size(), 0);
+      return M.TextWidth(Font, s);
+    }
+    int32_t x = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= s.size(); ++i) {
+      if (i == s.size() || s[i] == '\t') {
+        if (i > start) {
+          fn(start, i, x);
+          x += M.TextWidth(Font, s.substr(start, i - start));
+        }
+        if (i < s.size()) x = (x / TabWidth + 1) * TabWidth;
+        start = i + 1;
+      }
+    }
+    return x;
+  }
+  int32_t Width(std::string_view s) const {
+    return Runs(s, [](size_t, size_t, int32_t) {});
+  }
+  // Offset and advance of the code point at byte i.
+  std::pair<int32_t, int32_t> CharSpan(std::string_view s, size_t i) const {
+    size_t e = NextCp(s, i);
+    int32_t left = 0, adv = 0;
+    Runs(s, [&](size_t a, size_t b, int32_t x) {
+      if (i >= a && i < b) {
+        left = x + M.TextWidth(Font, s.substr(a, i - a));
+        adv = M.TextWidth(Font, s.substr(i, e - i));
+      }
+    });
+    return {left, adv};
+  }
+};
+
+TLine EndEllipsis(const TLine& line, int32_t w, const TMeasure& m) {
+  const TLine dots = TLine::Plain("...");
+  size_t n = line.Text.size();
+  while (n > 0) {
+    n = PrevCp(line.Text, n);
+    TLine cand = line.Slice(0, n);
+    cand.Append(dots);
+    if (m.Width(cand.Text) <= w) return cand;
+  }
+  return dots;
+}
+
+// Keeps the last path component whole and takes characters off the end of the part before
+// it; when even that cannot fit, the end of the text is cut instead.
+TLine PathEllipsis(const TLine& line, int32_t w, const TMeasure& m) {
+  size_t k = line.Text.find_last_of("\\/");
+  if (k == std::string::npos) return EndEllipsis(line, w, m);
+  TLine tail = line.Slice(k, line.Text.size());
+  size_t n = k;
+  while (true) {
+    TLine cand = line.Slice(0, n);
+    cand.Append(TLine::Plain("..."));
+    cand.Append(tail);
+    if (m.Width(cand.Text) <= w) return cand;
+    if (n == 0) return EndEllipsis(cand, w, m);
+    n = PrevCp(line.Text, n);
+  }
+}
+
+// Greedy breaking at blanks; a word wider than the rectangle keeps a line of its own.
+void WrapInto(const TLine& para, int32_t w, const TMeasure& m, std::vector<TLine>& out) {
+  const std::string& s = para.Text;
+  size_t start = 0;
+  if (s.empty()) {
+    out.push_back(para);
+    return;
+  }
+  while (start < s.size()) {
+    size_t best = std::string::npos;  // end of the longest fitting run of words
+    size_t i = start;
+    while (i < s.size()) {
+      size_t j = i;
+      while (j < s.size() && s[j] == ' ') ++j;
+      while (j < s.size() && s[j] != ' ') ++j;
+      bool fits = m.Width(std::string_view(s).substr(start, j - start)) <= w;
+      if (best != std::string::npos && !fits) break;
+      best = j;
+      i = j;
+      if (!fits) break;
+    }
+    out.push_back(para.Slice(start, best));
+    start = best;
+    while (start < s.size() && s[start] == ' ') ++start;
+  }
+}
+
+}  // namespace
+
+struct TTextPainter {
+  TCanvas& C;
+  ITextMeasurer& M;
+  TTextMetric Metric;
+
+  explicit TTextPainter(TCanvas& c) : C(c), M(TextMeasurer()), Metric(M.Metrics(*c.Font())) {}
+
+  struct TPlaced {
+    TLine Line;
+    int32_t X, Y;
+  };
+
+  // Paints placed lines: background cells when opaque, then the glyphs in the font colour,
+  // everything clipped to Clip (in device coordinates) when given.
+  void Paint(const std::vector<TPlaced>& lines, const TMeasure& m, const TRect* clip,
+             const TRect* opaqueRect, TColor opaqueColor, bool cellBackground) {
+    QPainter* p = C.Painter();
+    if (!p) return;
+    QPaintDevice* d = C.Device();
+    QRect area(0, 0, d ? d->width() : 0, d ? d->height() : 0);
+    if (C.FState->HasClip) area &= C.FState->Clip.boundingRect();
+    if (clip) area &= ToQRect(*clip);
+    if (area.isEmpty()) return;
+    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    auto fill = [&](const QRect& r, TColor c) {
+      QRect x = r & area;
+      if (!x.isEmpty()) p->fillRect(x, ToQColor(c));
+    };
+    if (opaqueRect) fill(ToQRect(*opaqueRect), opaqueColor);
+    if (cellBackground && C.FState->BkMode == OPAQUE) {
+      for (const TPlaced& l : lines) fill(QRect(l.X, l.Y, l.Line.Width, Metric.Height), C.FState->BkColor);
+    }
+    // Glyph coverage of the visible part, then blended in the font colour.
+    QRect inkArea;
+    for (const TPlaced& l : lines) inkArea |= QRect(l.X, l.Y, std::max(l.Line.Width, 1), Metric.Height + 1);
+    inkArea &= area;
+    if (inkArea.isEmpty()) return;
+    TTextMask mask;
+    mask.SetSize(inkArea.width(), inkArea.height());
+    const TRect maskClip{0, 0, inkArea.width(), inkArea.height()};
+    const int ox = inkArea.x(), oy = inkArea.y();
+    for (const TPlaced& l : lines) {
+      std::string_view s = l.Line.Text;
+      m.Runs(s, [&](size_t a, size_t b, int32_t x) {
+        M.RenderLine(*C.Font(), s.substr(a, b - a), l.X + x - ox, l.Y - oy, maskClip, mask);
+      });
+      int32_t uy = l.Y + Metric.Ascent + 1;
+      if (uy >= l.Y + Metric.Height) uy = l.Y + Metric.Ascent;
+      for (size_t i = 0; i < l.Line.Under.size(); ++i) {
+        if (!l.Line.Under[i]) continue;
+        auto [left, adv] = m.CharSpan(s, i);
+        for (int32_t x = l.X + left; x < l.X + left + adv; ++x) {
+          int mx = x - ox, my = uy - oy;
+          if (mx >= 0 && my >= 0 && mx < mask.Width && my < mask.Height)
+            mask.Coverage[static_cast<size_t>(my) * mask.Width + mx] = 255;
+        }
+      }
+    }
+    QImage ink(inkArea.size(), QImage::Format_ARGB32);
+    uint32_t rgb = ToQRgb(C.Font()->Color()) & 0xFFFFFFu;
+    bool any = false;
+    for (int y = 0; y < mask.Height; ++y) {
+      auto* line = reinterpret_cast<uint32_t*>(ink.scanLine(y));
+      const uint8_t* cov = &mask.Coverage[static_cast<size_t>(y) * mask.Width];
+      for (int x = 0; x < mask.Width; ++x) {
+        line[x] = (uint32_t(cov[x]) << 24) | rgb;
+        any |= cov[x] != 0;
+      }
+    }
+    if (any) p->drawImage(inkArea.topLeft(), ink);
+  }
+};
+
+TSize TCanvas::TextExtent(std::string_view Text) {
+  ITextMeasurer& m = TextMeasurer();
+  return {m.TextWidth(*FFont, Text), m.Metrics(*FFont).Height};
+}
+
+void TCanvas::TextOut(int32_t X, int32_t Y, std::string_view Text) {
+  TTextPainter tp(*this);
+  TMeasure m{tp.M, *FFont, false, 1};
+  TTextPainter::TPlaced l{TLine::Plain(Text), X, Y};
+  l.Line.Width = m.Width(Text);
+  tp.Paint({l}, m, nullptr, nullptr, 0, true);
+  FPenPos = {X + l.Line.Width, Y};
+}
+
+void TCanvas::TextRect(const TRect& R, int32_t X, int32_t Y, std::string_view Text) {
+  TTextPainter tp(*this);
+  TMeasure m{tp.M, *FFont, false, 1};
+  TTextPainter::TPlaced l{TLine::Plain(Text), X, Y};
+  l.Line.Width = m.Width(Text);
+  // The whole rectangle takes the brush colour unless the brush is clear.
+  bool opaque = FBrush->Style() != bsClear;
+  tp.Paint({l}, m, &R, opaque ? &R : nullptr, FBrush->Color(), false);
+}
+
+int32_t TCanvas::DrawText(std::string_view Text, TRect& R, uint32_t Flags) {
+  TTextPainter tp(*this);
+  int32_t tabWidth = std::max(1, 8 * std::max(1, tp.Metric.AveCharWidth));
+  TMeasure m{tp.M, *FFont, (Flags & DT_EXPANDTABS) != 0, tabWidth};
+  const bool single = (Flags & DT_SINGLELINE) != 0;
+  const int32_t width = R.Right - R.Left;
+
+  // Paragraphs: the whole text on one line, or one per line break.
+  std::vector<std::string_view> paras;
+  if (single) {
+    paras.push_back(Text);
+  } else {
+    size_t start = 0;
+    for (size_t i = 0; i < Text.size(); ++i) {
+      if (Text[i] == '\r' || Text[i] == '\n') {
+        paras.push_back(Text.substr(start, i - start));
+        if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
+        start = i + 1;
+      }
+    }
+    if (start < Text.size() || paras.empty()) paras.push_back(Text.substr(start));
+  }
+
+  std::vector<TLine> lines;
+  for (std::string_view p : paras) {
+    TLine para = (Flags & DT_NOPREFIX) ? TLine::Plain(p) : StripPrefix(p);
+    if ((Flags & DT_WORDBREAK) && !single) WrapInto(para, width, m, lines);
+    else lines.push_back(std::move(para));
+  }
+  for (TLine& l : lines) {
+    l.Width = m.Width(l.Text);
+    if (l.Width > width && (Flags & (DT_END_ELLIPSIS | DT_PATH_ELLIPSIS))) {
+      l = (Flags & DT_PATH_ELLIPSIS) ? PathEllipsis(l, width, m) : EndEllipsis(l, width, m);
+      l.Width = m.Width(l.Text);
+    }
+  }
+
+  int32_t lineHeight = tp.Metric.Height + ((Flags & DT_EXTERNALLEADING) ? tp.Metric.ExternalLeading : 0);
+  int32_t total = lineHeight * static_cast<int32_t>(lines.size());
+  int32_t maxWidth = 0;
+  for (const TLine& l : lines) maxWidth = std::max(maxWidth, l.Width);
+
+  if (Flags & DT_CALCRECT) {
+    R.Right = R.Left + maxWidth;
+    R.Bottom = R.Top + total;
+    return total;
+  }
+
+  int32_t y = R.Top;
+  if (single && (Flags & DT_VCENTER)) {
+    int32_t sum = R.Top + R.Bottom - total;
+    y = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+  } else if (single && (Flags & DT_BOTTOM)) {
+    y = R.Bottom - total;
+  }
+  std::vector<TTextPainter::TPlaced> placed;
+  placed.reserve(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    int32_t x = R.Left;
+    if (Flags & DT_CENTER) {
+      int32_t sum = R.Left + R.Right - lines[i].Width;
+      x = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+    } else if (Flags & DT_RIGHT) {
+      x = R.Right - lines[i].Width;
+    }
+    placed.push_back({std::move(lines[i]), x, y + static_cast<int32_t>(i) * lineHeight});
+  }
+  tp.Paint(placed, m, (Flags & DT_NOCLIP) ? nullptr : &R, nullptr, 0, true);
+  if (single && (Flags & (DT_VCENTER | DT_BOTTOM))) return y + total - R.Top;
+  return total;
+}
+
+}  // namespace platform
