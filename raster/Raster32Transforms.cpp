@@ -1,0 +1,595 @@
+#include "raster/Raster32Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+#include "platform/Rounding.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace raster {
+
+const TFloatMatrix IdentityMatrix = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+
+namespace {
+
+int32_t Sat32(int64_t v) {
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+// 64-bit MulDiv with the same rounding (half away from zero); the products of pixel offsets
+// and extents overflow 32 bits on large pictures.
+int64_t MulDiv64(int64_t a, int64_t b, int64_t c) {
+  if (c == 0) return -1;
+  __int128 num = static_cast<__int128>(a) * b;
+  __int128 q = num / c, r = num % c;
+  if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<__int128>(c) : c)) q += ((num < 0) != (c < 0)) ? -1 : 1;
+  return static_cast<int64_t>(q);
+}
+
+TRect BitmapRect(const TBitmap32* B) { return MakeRect(0, 0, B->Width(), B->Height()); }
+
+// Writes one pixel by the draw mode. Blend uses the master variant, as the resamplers do.
+struct TPixelWriter {
+  TDrawMode Mode;
+  TColor32 Master;
+  const TPixelCombineEvent* CallBack;
+  void operator()(TColor32 C, TColor32& D) const {
+    switch (Mode) {
+      case dmOpaque: D = C; break;
+      case dmBlend: BlendPixelMasterInPlace(C, D, Master); break;
+      case dmCustom: (*CallBack)(C, D, Master); break;
+    }
+  }
+};
+
+// Shared front of the stretch routines; false when there is nothing to draw.
+bool PrepareStretch(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode,
+                    TRect& DstClip) {
+  CheckBitmaps(Dst, Src);
+  if (!CheckSrcRect(Src, SrcRect)) return false;
+  if (IsRectEmpty(DstRect)) return false;
+  if (!raster::IntersectRect(DstClip, DstRect, BitmapRect(Dst)) || IsRectEmpty(DstClip)) return false;
+  if (Mode == dmBlend && Src->MasterAlpha() == 0) return false;
+  return true;
+}
+
+int64_t RectW(const TRect& R) { return static_cast<int64_t>(R.Right) - R.Left; }
+int64_t RectH(const TRect& R) { return static_cast<int64_t>(R.Bottom) - R.Top; }
+
+// ---- Nearest ----
+
+void StretchNearestAll(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src,
+                       const TRect& SrcRect, TDrawMode Mode, const TPixelCombineEvent& CB) {
+  int64_t srcW = RectW(SrcRect), srcH = RectH(SrcRect), dstW = RectW(DstRect), dstH = RectH(DstRect);
+  int64_t sx = (srcW << 16) / dstW, sy = (srcH << 16) / dstH;
+  int64_t x0 = MulDiv64((DstClip.Left - static_cast<int64_t>(DstRect.Left)) * srcW, 65535, dstW);
+  int64_t y = MulDiv64((DstClip.Top - static_cast<int64_t>(DstRect.Top)) * srcH, 65535, dstH);
+  int32_t clipW = DstClip.Right - DstClip.Left;
+  uint32_t master = Src->MasterAlpha();
+  bool copyRows = dstH > 2 * srcH;
+  int64_t prevRow = -1;
+  for (int32_t dy = DstClip.Top; dy < DstClip.Bottom; ++dy, y += sy) {
+    int64_t srow = std::min<int64_t>(y >> 16, srcH - 1);
+    TColor32* d = Dst->PixelPtr(DstClip.Left, dy);
+    if (Mode == dmOpaque && copyRows && srow == prevRow) {
+      std::memcpy(d, d - Dst->Width(), static_cast<size_t>(clipW) * 4);
+      continue;
+    }
+    prevRow = srow;
+    const TColor32* s = Src->PixelPtr(SrcRect.Left, SrcRect.Top + static_cast<int32_t>(srow));
+    int64_t x = x0;
+    switch (Mode) {
+      case dmOpaque:
+        for (int32_t i = 0; i < clipW; ++i, x += sx) d[i] = s[std::min<int64_t>(x >> 16, srcW - 1)];
+        break;
+      case dmBlend:
+        if (master >= 255) {
+          for (int32_t i = 0; i < clipW; ++i, x += sx) BlendPixelInPlace(s[std::min<int64_t>(x >> 16, srcW - 1)], d[i]);
+        } else {
+          for (int32_t i = 0; i < clipW; ++i, x += sx)
+            BlendPixelMasterInPlace(s[std::min<int64_t>(x >> 16, srcW - 1)], d[i], master);
+        }
+        break;
+      case dmCustom:
+        for (int32_t i = 0; i < clipW; ++i, x += sx) CB(s[std::min<int64_t>(x >> 16, srcW - 1)], d[i], master);
+        break;
+    }
+  }
+  EMMS();
+}
+
+// ---- Bilinear (sfLinear) ----
+
+void StretchLinear(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src, const TRect& SrcRect,
+                   TDrawMode Mode, const TPixelCombineEvent& CB) {
+  int64_t srcW = RectW(SrcRect), srcH = RectH(SrcRect), dstW = RectW(DstRect), dstH = RectH(DstRect);
+  int64_t sx = ((srcW - 1) << 16) / dstW, sy = ((srcH - 1) << 16) / dstH;
+  int64_t x0 = MulDiv64((DstClip.Left - static_cast<int64_t>(DstRect.Left)) * srcW, 65535, dstW);
+  int64_t y = MulDiv64((DstClip.Top - static_cast<int64_t>(DstRect.Top)) * srcH, 65535, dstH);
+  int32_t clipW = DstClip.Right - DstClip.Left;
+  uint32_t master = Src->MasterAlpha();
+  const int32_t lastCol = static_cast<int32_t>(srcW - 1), lastRow = static_cast<int32_t>(srcH - 1);
+  for (int32_t dy = DstClip.Top; dy < DstClip.Bottom; ++dy, y += sy) {
+    int32_t r0 = static_cast<int32_t>(std::min<int64_t>(y >> 16, lastRow));
+    int32_t r1 = r0 == lastRow ? r0 : r0 + 1;
+    TColor32 wy = ((y >> 8) & 255) ^ 255;
+    const TColor32* s0 = Src->PixelPtr(SrcRect.Left, SrcRect.Top + r0);
+    const TColor32* s1 = Src->PixelPtr(SrcRect.Left, SrcRect.Top + r1);
+    TColor32* d = Dst->PixelPtr(DstClip.Left, dy);
+    int64_t x = x0;
+    for (int32_t i = 0; i < clipW; ++i, x += sx) {
+      int32_t c0 = static_cast<int32_t>(std::min<int64_t>(x >> 16, lastCol));
+      // The right-hand column is clamped like the bottom row: never read past the source.
+      int32_t c1 = c0 == lastCol ? c0 : c0 + 1;
+      TColor32 wx = ((x >> 8) & 255) ^ 255;
+      TColor32 c = CombinePixel(CombinePixel(s0[c0], s0[c1], wx), CombinePixel(s1[c0], s1[c1], wx), wy);
+      switch (Mode) {
+        case dmOpaque: d[i] = c; break;
+        case dmBlend:
+          if (master >= 255)
+            BlendPixelInPlace(c, d[i]);
+          else
+            BlendPixelMasterInPlace(c, d[i], master);
+          break;
+        case dmCustom: CB(c, d[i], master); break;
+      }
+    }
+  }
+  EMMS();
+}
+
+// ---- Kernel resampler (sfLinear2, sfSpline) ----
+
+double KernelValue(TStretchFilter Filter, double x) {
+  double ax = std::fabs(x);
+  switch (Filter) {
+    case sfNearest: return (x > -0.5 && x <= 0.5) ? 1.0 : 0.0;
+    case sfSpline:
+      if (ax < 1) return 0.5 * ax * ax * ax - x * x + 2.0 / 3.0;
+      if (ax < 2) return (2 - ax) * (2 - ax) * (2 - ax) / 6.0;
+      return 0;
+    default: return ax < 1 ? 1 - ax : 0;
+  }
+}
+
+// Contributions of source pixels to each destination pixel of the clipped range; the
+// weights of one entry always sum to exactly 256.
+struct TMappingTable {
+  std::vector<int32_t> First;  // per destination pixel, into Index/Weight; size count + 1
+  std::vector<int32_t> Index;
+  std::vector<int32_t> Weight;
+};
+
+// Rescales integer weights to a total of exactly 256 (largest remainders get the spare units),
+// so a uniform source stays exactly uniform.
+void NormaliseTo256(std::vector<double>& w, std::vector<int32_t>& out) {
+  double sum = 0;
+  for (double v : w) sum += v;
+  out.assign(w.size(), 0);
+  if (sum <= 0 || w.empty()) return;
+  int32_t total = 0;
+  std::vector<double> rem(w.size());
+  for (size_t k = 0; k < w.size(); ++k) {
+    double exact = w[k] * 256.0 / sum;
+    out[k] = static_cast<int32_t>(std::floor(exact));
+    rem[k] = exact - out[k];
+    total += out[k];
+  }
+  while (total < 256) {
+    size_t best = 0;
+    for (size_t k = 1; k < rem.size(); ++k)
+      if (rem[k] > rem[best]) best = k;
+    ++out[best];
+    rem[best] = -1;
+    ++total;
+  }
+}
+
+TMappingTable BuildMappingTable(int64_t DstCount, int64_t ClipLo, int64_t ClipHi, int32_t SrcDim, int32_t SrcLo,
+                                int32_t SrcHi, TStretchFilter Filter) {
+  TMappingTable t;
+  int64_t n = ClipHi - ClipLo;
+  t.First.assign(static_cast<size_t>(n) + 1, 0);
+  std::vector<double> raw, rounded;
+  std::vector<int32_t> idx, weights;
+  auto flush = [&](int64_t i) {
+    // Extreme shrinking rounds every weight to 0: fall back to the exact kernel values.
+    std::vector<double>& use = [&]() -> std::vector<double>& {
+      for (double v : rounded)
+        if (v > 0) return rounded;
+      return raw;
+    }();
+    NormaliseTo256(use, weights);
+    for (size_t k = 0; k < idx.size(); ++k)
+      if (weights[k] != 0) {
+        t.Index.push_back(idx[k]);
+        t.Weight.push_back(weights[k]);
+      }
+    t.First[static_cast<size_t>(i) + 1] = static_cast<int32_t>(t.Index.size());
+  };
+  for (int64_t i = 0; i < n; ++i) {
+    raw.clear();
+    rounded.clear();
+    idx.clear();
+    int64_t di = ClipLo + i;
+    if (SrcDim == 1 || SrcHi - SrcLo == 1) {
+      // A one-pixel source repeats.
+      idx.push_back(SrcDim == 1 ? 0 : SrcLo);
+      raw.push_back(1);
+      rounded.push_back(1);
+      flush(i);
+      continue;
+    }
+    double fw = Filter == sfSpline ? 1.5 : 1.001;
+    double scale, center;
+    if (DstCount == 1) {
+      // One destination pixel samples the middle of the whole source span.
+      scale = 1.0 / (SrcHi - SrcLo);
+      center = SrcLo + (SrcHi - SrcLo - 1) / 2.0;
+    } else {
+      scale = static_cast<double>(DstCount - 1) / (SrcHi - SrcLo - 1);
+      center = SrcLo + static_cast<double>(di) / scale;
+    }
+    if (scale < 1) {
+      fw = fw / scale;
+      for (int64_t j = static_cast<int64_t>(std::floor(center - fw)); j <= static_cast<int64_t>(std::ceil(center + fw));
+           ++j) {
+        double k = KernelValue(Filter, (center - j) * scale);
+        if (k <= 0) continue;
+        idx.push_back(static_cast<int32_t>(std::clamp<int64_t>(j, 0, SrcDim - 1)));
+        raw.push_back(k);
+        rounded.push_back(static_cast<double>(platform::Round(k * 255 * scale)));
+      }
+    } else {
+      fw = 1 / fw;
+      for (int64_t j = static_cast<int64_t>(std::floor(center - fw)); j <= static_cast<int64_t>(std::ceil(center + fw));
+           ++j) {
+        double k = KernelValue(Filter, center - j);
+        if (k <= 0) continue;
+        idx.push_back(static_cast<int32_t>(std::clamp<int64_t>(j, 0, SrcDim - 1)));
+        raw.push_back(k);
+        rounded.push_back(static_cast<double>(platform::Round(k * 256)));
+      }
+    }
+    flush(i);
+  }
+  return t;
+}
+
+// Adds Weight * each byte of Src to the 16-bit accumulators (weights of an entry sum to 256,
+// so 255 * 256 never overflows a word).
+void AccumulateRow(uint16_t* Acc, const uint8_t* Src, int32_t Bytes, uint16_t Weight) {
+  int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128i w = _mm_set1_epi16(static_cast<int16_t>(Weight));
+  const __m128i zero = _mm_setzero_si128();
+  for (; k + 16 <= Bytes; k += 16) {
+    __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + k));
+    __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Acc + k));
+    __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Acc + k + 8));
+    a0 = _mm_add_epi16(a0, _mm_mullo_epi16(_mm_unpacklo_epi8(s, zero), w));
+    a1 = _mm_add_epi16(a1, _mm_mullo_epi16(_mm_unpackhi_epi8(s, zero), w));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Acc + k), a0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Acc + k + 8), a1);
+  }
+#endif
+  for (; k < Bytes; ++k) Acc[k] = static_cast<uint16_t>(Acc[k] + Weight * Src[k]);
+}
+
+void StretchKernel(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, TBitmap32* Src, const TRect& SrcRect,
+                   TStretchFilter Filter, TDrawMode Mode, const TPixelCombineEvent& CB) {
+  TMappingTable mx = BuildMappingTable(RectW(DstRect), DstClip.Left - static_cast<int64_t>(DstRect.Left),
+                                       DstClip.Right - static_cast<int64_t>(DstRect.Left), Src->Width(),
+                                       SrcRect.Left, SrcRect.Right, Filter);
+  TMappingTable my = BuildMappingTable(RectH(DstRect), DstClip.Top - static_cast<int64_t>(DstRect.Top),
+                                       DstClip.Bottom - static_cast<int64_t>(DstRect.Top), Src->Height(),
+                                       SrcRect.Top, SrcRect.Bottom, Filter);
+  if (mx.Index.empty() || my.Index.empty()) return;
+  int32_t xmin = *std::min_element(mx.Index.begin(), mx.Index.end());
+  int32_t xmax = *std::max_element(mx.Index.begin(), mx.Index.end());
+  int32_t span = xmax - xmin + 1;
+  std::vector<uint16_t> acc(static_cast<size_t>(span) * 4);
+  TPixelWriter write{Mode, Src->MasterAlpha(), &CB};
+  int32_t clipW = DstClip.Right - DstClip.Left;
+  for (int32_t row = 0; row < DstClip.Bottom - DstClip.Top; ++row) {
+    // Vertical pass into 16-bit sums, then the horizontal pass; the integer result equals
+    // the sum over all (x, y) contributions of source * wx * wy.
+    std::fill(acc.begin(), acc.end(), 0);
+    for (int32_t e = my.First[row]; e < my.First[row + 1]; ++e) {
+      const uint8_t* s = reinterpret_cast<const uint8_t*>(Src->PixelPtr(xmin, my.Index[e]));
+      AccumulateRow(acc.data(), s, span * 4, static_cast<uint16_t>(my.Weight[e]));
+    }
+    TColor32* d = Dst->PixelPtr(DstClip.Left, DstClip.Top + row);
+    for (int32_t i = 0; i < clipW; ++i) {
+      uint32_t sb = 0, sg = 0, sr = 0, sa = 0;
+      for (int32_t e = mx.First[i]; e < mx.First[i + 1]; ++e) {
+        const uint16_t* a = &acc[static_cast<size_t>(mx.Index[e] - xmin) * 4];
+        uint32_t w = static_cast<uint32_t>(mx.Weight[e]);
+        sb += a[0] * w;
+        sg += a[1] * w;
+        sr += a[2] * w;
+        sa += a[3] * w;
+      }
+      TColor32 c = (std::min<uint32_t>(sa >> 16, 255) << 24) | (std::min<uint32_t>(sr >> 16, 255) << 16) |
+                   (std::min<uint32_t>(sg >> 16, 255) << 8) | std::min<uint32_t>(sb >> 16, 255);
+      write(c, d[i]);
+    }
+  }
+  EMMS();
+}
+
+}  // namespace
+
+// ---- Checks and block transfer ----
+
+void CheckBitmaps(const TBitmap32* Dst, const TBitmap32* Src) {
+  if (Dst == nullptr || Dst->Empty()) throw ETransformError("Destination bitmap is nil or empty");
+  if (Src == nullptr || Src->Empty()) throw ETransformError("Source bitmap is nil or empty");
+}
+
+bool CheckSrcRect(const TBitmap32* Src, const TRect& SrcRect) {
+  if (IsRectEmpty(SrcRect)) return false;
+  if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() || SrcRect.Bottom > Src->Height())
+    throw ETransformError("Source rectangle is invalid");
+  return true;
+}
+
+void BlockTransfer(TBitmap32* Dst, int32_t DstX, int32_t DstY, TBitmap32* Src, TRect SrcRect, TDrawMode DrawMode,
+                   const TPixelCombineEvent& CombineCallBack) {
+  CheckBitmaps(Dst, Src);
+  if (DrawMode == dmCustom && !CombineCallBack) DrawMode = dmOpaque;
+  uint32_t master = Src->MasterAlpha();
+  if (DrawMode == dmBlend && master == 0) return;
+  if (!raster::IntersectRect(SrcRect, SrcRect, BitmapRect(Src)) || IsRectEmpty(SrcRect)) return;
+  // Placed at (DstX, DstY), then clipped to the destination (in 64 bits: DstX may be far out).
+  int64_t l = DstX, t = DstY, r = l + RectW(SrcRect), b = t + RectH(SrcRect);
+  int64_t cl = std::max<int64_t>(l, 0), ct = std::max<int64_t>(t, 0);
+  int64_t cr = std::min<int64_t>(r, Dst->Width()), cb = std::min<int64_t>(b, Dst->Height());
+  if (cr <= cl || cb <= ct) return;
+  int32_t sx = SrcRect.Left + static_cast<int32_t>(cl - l), sy = SrcRect.Top + static_cast<int32_t>(ct - t);
+  int32_t w = static_cast<int32_t>(cr - cl), h = static_cast<int32_t>(cb - ct);
+  int32_t dx = static_cast<int32_t>(cl), dy = static_cast<int32_t>(ct);
+  // Rows run bottom-up when a bitmap copies onto a lower part of itself.
+  bool upward = Src == Dst && dy > sy;
+  for (int32_t k = 0; k < h; ++k) {
+    int32_t row = upward ? h - 1 - k : k;
+    const TColor32* s = Src->PixelPtr(sx, sy + row);
+    TColor32* d = Dst->PixelPtr(dx, dy + row);
+    switch (DrawMode) {
+      case dmOpaque: MoveLongword(s, d, w); break;
+      case dmBlend:
+        if (master >= 255)
+          BlendSpan(s, d, w);
+        else
+          BlendSpanMaster(s, d, w, master);
+        break;
+      case dmCustom:
+        for (int32_t i = 0; i < w; ++i) CombineCallBack(s[i], d[i], master);
+        break;
+    }
+  }
+  EMMS();
+}
+
+void StretchTransfer(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect, TStretchFilter StretchFilter,
+                     TDrawMode DrawMode, const TPixelCombineEvent& CombineCallBack) {
+  if (DrawMode == dmCustom && !CombineCallBack) DrawMode = dmOpaque;
+  TRect clip;
+  if (!PrepareStretch(Dst, DstRect, Src, SrcRect, DrawMode, clip)) return;
+  if (StretchFilter == sfLinear && Src->MasterAlpha() == 0) return;
+  if (RectW(DstRect) == RectW(SrcRect) && RectH(DstRect) == RectH(SrcRect)) {
+    BlockTransfer(Dst, DstRect.Left, DstRect.Top, Src, SrcRect, DrawMode, CombineCallBack);
+    return;
+  }
+  switch (StretchFilter) {
+    case sfNearest: StretchNearestAll(Dst, DstRect, clip, Src, SrcRect, DrawMode, CombineCallBack); break;
+    case sfLinear: StretchLinear(Dst, DstRect, clip, Src, SrcRect, DrawMode, CombineCallBack); break;
+    default: StretchKernel(Dst, DstRect, clip, Src, SrcRect, StretchFilter, DrawMode, CombineCallBack); break;
+  }
+}
+
+// ---- Transformations ----
+
+void TTransformation::SetSrcRect(const TdtpFloatRect& Value) {
+  FSrcRect = Value;
+  TransformValid = false;
+}
+
+TAffineTransformation::TAffineTransformation() { Clear(); }
+
+void TAffineTransformation::Clear() {
+  Matrix = IdentityMatrix;
+  TransformValid = false;
+}
+
+void TAffineTransformation::Translate(float Dx, float Dy) {
+  TFloatMatrix m = IdentityMatrix;
+  m[2][0] = Dx;
+  m[2][1] = Dy;
+  Matrix = MultiplyMatrix(m, Matrix);
+  TransformValid = false;
+}
+
+void TAffineTransformation::Scale(float Sx, float Sy) {
+  TFloatMatrix m = IdentityMatrix;
+  m[0][0] = Sx;
+  m[1][1] = Sy;
+  Matrix = MultiplyMatrix(m, Matrix);
+  TransformValid = false;
+}
+
+void TAffineTransformation::Rotate(float Cx, float Cy, float Alpha) {
+  if (Cx != 0 || Cy != 0) Translate(-Cx, -Cy);
+  double a = static_cast<double>(Alpha) * std::numbers::pi / 180.0;
+  double s = std::sin(a), c = std::cos(a);
+  TFloatMatrix m = IdentityMatrix;
+  m[0][0] = static_cast<float>(c);
+  m[1][0] = static_cast<float>(s);
+  m[0][1] = static_cast<float>(-s);
+  m[1][1] = static_cast<float>(c);
+  Matrix = MultiplyMatrix(m, Matrix);
+  if (Cx != 0 || Cy != 0) Translate(Cx, Cy);
+  TransformValid = false;
+}
+
+void TAffineTransformation::PrepareTransform() {
+  TFloatMatrix n = Matrix;
+  InvertMatrix(n);
+  auto fx = [](float v) { return Sat32(platform::Round(static_cast<double>(v) * 4096.0)); };
+  A = fx(n[0][0]);
+  B = fx(n[1][0]);
+  C = fx(n[2][0]);
+  D = fx(n[0][1]);
+  E = fx(n[1][1]);
+  F = fx(n[2][1]);
+  TransformValid = true;
+}
+
+void TAffineTransformation::ReverseTransformInt(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY) {
+  SrcX = Sat32((static_cast<int64_t>(DstX) * A + static_cast<int64_t>(DstY) * B + C + 2047) >> 12);
+  SrcY = Sat32((static_cast<int64_t>(DstX) * D + static_cast<int64_t>(DstY) * E + F + 2047) >> 12);
+}
+
+void TAffineTransformation::ReverseTransform256(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY) {
+  SrcX = Sat32((static_cast<int64_t>(DstX) * A + static_cast<int64_t>(DstY) * B + C + 7) >> 4);
+  SrcY = Sat32((static_cast<int64_t>(DstX) * D + static_cast<int64_t>(DstY) * E + F + 7) >> 4);
+}
+
+TRect TAffineTransformation::GetTransformedBounds() {
+  const TdtpFloatRect& r = FSrcRect;
+  const float xs[4] = {r.Left, r.Right, r.Left, r.Right};
+  const float ys[4] = {r.Top, r.Top, r.Bottom, r.Bottom};
+  double minx = 0, maxx = 0, miny = 0, maxy = 0;
+  for (int k = 0; k < 4; ++k) {
+    TVector3f v = VectorTransform(Matrix, {xs[k], ys[k], 1});
+    if (k == 0 || v[0] < minx) minx = v[0];
+    if (k == 0 || v[0] > maxx) maxx = v[0];
+    if (k == 0 || v[1] < miny) miny = v[1];
+    if (k == 0 || v[1] > maxy) maxy = v[1];
+  }
+  return {Sat32(platform::Round(minx - 0.5)), Sat32(platform::Round(miny - 0.5)), Sat32(platform::Round(maxx + 0.5)),
+          Sat32(platform::Round(maxy + 0.5))};
+}
+
+void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
+  if (Dst == nullptr || Src == nullptr || T == nullptr || Dst->Empty() || Src->Empty()) return;
+  if (!T->TransformValid) T->PrepareTransform();
+  TDrawMode mode = Src->DrawMode();
+  const TPixelCombineEvent& cb = Src->OnPixelCombine;
+  if (mode == dmCustom && !cb) mode = dmOpaque;
+  TPixelWriter write{mode, Src->MasterAlpha(), &cb};
+
+  TRect srcClip;
+  if (!raster::IntersectRect(srcClip, MakeRectRounded(T->SrcRect()), MakeRect(0, 0, Src->Width() - 1, Src->Height() - 1)))
+    return;
+  TRect dstArea;
+  if (!raster::IntersectRect(dstArea, T->GetTransformedBounds(), MakeRect(0, 0, Dst->Width() - 1, Dst->Height() - 1)))
+    return;
+
+  if (Src->StretchFilter() == sfNearest) {
+    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
+      TColor32* d = Dst->ScanLine(y);
+      for (int32_t x = dstArea.Left; x <= dstArea.Right; ++x) {
+        int32_t sx, sy;
+        T->ReverseTransformInt(x, y, sx, sy);
+        if (sx >= srcClip.Left && sx <= srcClip.Right && sy >= srcClip.Top && sy <= srcClip.Bottom)
+          write(Src->Pixel(sx, sy), d[x]);
+      }
+    }
+  } else {
+    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
+      TColor32* d = Dst->ScanLine(y);
+      for (int32_t x = dstArea.Left; x <= dstArea.Right; ++x) {
+        int32_t X, Y;
+        T->ReverseTransform256(x, y, X, Y);
+        int32_t sx = X >> 8, sy = Y >> 8;
+        TColor32 fx = 255 - static_cast<TColor32>(X & 255), fy = 255 - static_cast<TColor32>(Y & 255);
+        TColor32 tl, tr, bl, br;
+        if (sx >= srcClip.Left && sx < srcClip.Right && sy >= srcClip.Top && sy < srcClip.Bottom) {
+          const TColor32* p = Src->PixelPtr(sx, sy);
+          tl = p[0];
+          tr = p[1];
+          bl = p[Src->Width()];
+          br = p[Src->Width() + 1];
+        } else if (sx >= srcClip.Left - 1 && sx <= srcClip.Right && sy >= srcClip.Top - 1 && sy <= srcClip.Bottom) {
+          tl = Src->GetPixelS(sx, sy);
+          tr = Src->GetPixelS(sx + 1, sy);
+          bl = Src->GetPixelS(sx, sy + 1);
+          br = Src->GetPixelS(sx + 1, sy + 1);
+        } else {
+          continue;
+        }
+        write(CombinePixel(CombinePixel(tl, tr, fx), CombinePixel(bl, br, fx), fy), d[x]);
+      }
+    }
+  }
+  EMMS();
+}
+
+// ---- Matrices ----
+
+void Adjoint(TFloatMatrix& M) {
+  double a1 = M[0][0], a2 = M[0][1], a3 = M[0][2];
+  double b1 = M[1][0], b2 = M[1][1], b3 = M[1][2];
+  double c1 = M[2][0], c2 = M[2][1], c3 = M[2][2];
+  M[0][0] = static_cast<float>(b2 * c3 - b3 * c2);
+  M[0][1] = static_cast<float>(-(a2 * c3 - a3 * c2));
+  M[0][2] = static_cast<float>(a2 * b3 - a3 * b2);
+  M[1][0] = static_cast<float>(-(b1 * c3 - b3 * c1));
+  M[1][1] = static_cast<float>(a1 * c3 - a3 * c1);
+  M[1][2] = static_cast<float>(-(a1 * b3 - a3 * b1));
+  M[2][0] = static_cast<float>(b1 * c2 - b2 * c1);
+  M[2][1] = static_cast<float>(-(a1 * c2 - a2 * c1));
+  M[2][2] = static_cast<float>(a1 * b2 - a2 * b1);
+}
+
+float Determinant(const TFloatMatrix& M) {
+  double a1 = M[0][0], a2 = M[0][1], a3 = M[0][2];
+  double b1 = M[1][0], b2 = M[1][1], b3 = M[1][2];
+  double c1 = M[2][0], c2 = M[2][1], c3 = M[2][2];
+  return static_cast<float>(a1 * (b2 * c3 - b3 * c2) - b1 * (a2 * c3 - a3 * c2) + c1 * (a2 * b3 - a3 * b2));
+}
+
+void ScaleMatrix(TFloatMatrix& M, float Factor) {
+  for (auto& col : M)
+    for (float& v : col) v *= Factor;
+}
+
+void InvertMatrix(TFloatMatrix& M) {
+  float d = Determinant(M);
+  if (std::fabs(d) >= 1e-5f) {
+    Adjoint(M);
+    ScaleMatrix(M, 1 / d);
+  } else {
+    M = IdentityMatrix;
+  }
+}
+
+TFloatMatrix MultiplyMatrix(const TFloatMatrix& M1, const TFloatMatrix& M2) {
+  TFloatMatrix r{};
+  for (int c = 0; c < 3; ++c)
+    for (int row = 0; row < 3; ++row) {
+      double s = 0;
+      for (int k = 0; k < 3; ++k) s += static_cast<double>(M1[k][row]) * M2[c][k];
+      r[c][row] = static_cast<float>(s);
+    }
+  return r;
+}
+
+TVector3f VectorTransform(const TFloatMatrix& M, const TVector3f& V) {
+  TVector3f r{};
+  for (int row = 0; row < 3; ++row)
+    r[row] = static_cast<float>(static_cast<double>(M[0][row]) * V[0] + static_cast<double>(M[1][row]) * V[1] +
+                                static_cast<double>(M[2][row]) * V[2]);
+  return r;
+}
+
+}  // namespace raster
