@@ -728,7 +728,9 @@ void TSingleStorage::Compact() {
     if (i + 1 < extents.size() && extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
   }
   TOperationScope op(FOperation, FOperationName, opCompact, std::string());
-  FProgressTotal = TotalSize() + DirectorySize() + kHeaderSize;
+  // Everything that ends up below the new end of file, so the percentage ends at 100.
+  FProgressTotal = kHeaderSize;
+  for (const TExtent& extent : extents) FProgressTotal += extent.Size;
   FAbort = false;
   int64_t pos = kHeaderSize;
   bool aborted = false;

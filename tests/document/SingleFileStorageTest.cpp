@@ -1,0 +1,767 @@
+#include "document/SingleFileStorage.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <map>
+#include <random>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/Exceptions.h"
+#include "tests/common/TestSupport.h"
+
+using namespace document;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes Pattern(size_t n, uint32_t seed) {
+  Bytes v(n);
+  std::mt19937 rng(seed);
+  for (auto& b : v) b = static_cast<uint8_t>(rng());
+  return v;
+}
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+int64_t Le(const Bytes& b, size_t at, int width) {
+  uint64_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | b.at(at + i);
+  return width == 4 ? static_cast<int32_t>(v) : static_cast<int64_t>(v);
+}
+
+void PutLe(Bytes& b, size_t at, int64_t v, int width) {
+  for (int i = 0; i < width; ++i) b.at(at + i) = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+}
+
+int32_t Write(TSingleStorage& s, const std::string& name, const Bytes& data) {
+  platform::TStringStream src(Str(data));
+  return s.WriteStream(&src, name);
+}
+
+Bytes Read(TSingleStorage& s, const std::string& name) {
+  platform::TStringStream dst;
+  s.ReadStream(name, &dst);
+  return Bytes(dst.DataString().begin(), dst.DataString().end());
+}
+
+template <typename Fn>
+void ExpectMessage(Fn fn, const std::string& message) {
+  try {
+    fn();
+    ADD_FAILURE() << "no exception, expected \"" << message << "\"";
+  } catch (const platform::Exception& e) {
+    EXPECT_EQ(e.Message, message);
+  }
+}
+
+// Checks an open archive against the expected streams, in order.
+void ExpectStreams(TSingleStorage& s, const std::vector<std::pair<std::string, Bytes>>& expected) {
+  ASSERT_EQ(s.Count(), static_cast<int32_t>(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(s.Items(static_cast<int32_t>(i))->Name(), expected[i].first);
+    EXPECT_EQ(Read(s, expected[i].first), expected[i].second) << expected[i].first;
+  }
+}
+
+// Root ignores file permissions; without CAP_DAC_OVERRIDE in this thread's effective set a
+// mode 0444 file is really read-only to it.
+class DacOverrideDropped {
+ public:
+  DacOverrideDropped() {
+    FHeader.version = _LINUX_CAPABILITY_VERSION_3;
+    FHeader.pid = 0;
+    FHave = syscall(SYS_capget, &FHeader, FSaved) == 0;
+    if (!FHave) return;
+    __user_cap_data_struct dropped[2] = {FSaved[0], FSaved[1]};
+    dropped[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    FHave = syscall(SYS_capset, &FHeader, dropped) == 0;
+  }
+  ~DacOverrideDropped() {
+    if (FHave) syscall(SYS_capset, &FHeader, FSaved);
+  }
+
+ private:
+  __user_cap_header_struct FHeader{};
+  __user_cap_data_struct FSaved[2]{};
+  bool FHave = false;
+};
+
+struct FileState {
+  Bytes bytes;
+  timespec mtime;
+};
+
+FileState State(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return {kdtest::ReadFileBytes(path), st.st_mtim};
+}
+
+// Moves the modification time into the past so that any write would show.
+void AgeFile(const std::string& path) {
+  timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+void ExpectUnchanged(const FileState& before, const std::string& path) {
+  const FileState after = State(path);
+  EXPECT_EQ(after.bytes, before.bytes);
+  EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec);
+  EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
+}
+
+std::unique_ptr<TMemoryStream64> MemoryFile(const Bytes& bytes) {
+  auto m = std::make_unique<TMemoryStream64>();
+  if (!bytes.empty()) m->WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return m;
+}
+
+}  // namespace
+
+TEST(SingleFileStorage, EmptyFileAndFirstStreamLayout) {
+  const std::string path = kdtest::TempDir() + "/doc.hsf";
+  kdtest::WriteFileBytes(path, {});
+  const Bytes data = Pattern(300, 1);
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    EXPECT_EQ(s.FileName(), path);
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_FALSE(s.ReadOnly());
+    EXPECT_EQ(kdtest::ReadFileBytes(path), (Bytes{'S', 'T', 'O', 'R', 1, 0}));
+    EXPECT_EQ(Write(s, "Index.xml", data), 0);
+  }
+  const Bytes file = kdtest::ReadFileBytes(path);
+  ASSERT_EQ(file.size(), 1038u + data.size());
+  EXPECT_EQ(Str(Bytes(file.begin(), file.begin() + 6)), std::string("STOR\1\0", 6));
+  EXPECT_EQ(Le(file, 6, 8), 14);
+  EXPECT_EQ(Le(file, 14, 4), 1);
+  EXPECT_EQ(Le(file, 18, 8), 1038);
+  EXPECT_EQ(Le(file, 26, 8), 300);
+  EXPECT_EQ(Le(file, 34, 4), 9);
+  EXPECT_EQ(Str(Bytes(file.begin() + 38, file.begin() + 47)), "Index.xml");
+  for (size_t i = 47; i < 1038; ++i) ASSERT_EQ(file[i], 0) << i;
+  EXPECT_EQ(Bytes(file.begin() + 1038, file.end()), data);
+
+  // A missing file is created; a zero-size stream takes no extent.
+  TSingleStorage s;
+  s.SetFileName(path);
+  EXPECT_EQ(s.DirectoryOffset(), 14);
+  EXPECT_EQ(s.DirectoryCapacity(), 1024);
+  EXPECT_EQ(Read(s, "Index.xml"), data);
+  EXPECT_EQ(Write(s, "Empty", {}), 1);
+  EXPECT_EQ(s.Items(1)->Offset(), 0);
+  EXPECT_EQ(s.Items(1)->StoredSize(), 0);
+  EXPECT_TRUE(Read(s, "Empty").empty());
+  EXPECT_EQ(s.FreeSpace(), 0);
+  const std::string fresh = kdtest::TempDir() + "/new.hsf";
+  TSingleStorage n;
+  n.SetFileName(fresh);
+  EXPECT_EQ(kdtest::ReadFileBytes(fresh), (Bytes{'S', 'T', 'O', 'R', 1, 0}));
+}
+
+TEST(SingleFileStorage, ReadStreamKeepsDestinationPosition) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  Write(s, "a", Pattern(10, 2));
+  platform::TStringStream dst("xyz");
+  dst.SetPosition(2);
+  s.ReadStream("a", &dst);
+  EXPECT_EQ(dst.GetPosition(), 2);
+  EXPECT_EQ(dst.DataString(), "xy" + Str(Pattern(10, 2)));
+  s.ReadStream("missing", &dst);
+  EXPECT_EQ(dst.DataString().size(), 12u);
+  EXPECT_EQ(dst.GetPosition(), 2);
+}
+
+TEST(SingleFileStorage, OverwriteModes) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  const Bytes oldData = Pattern(100, 3), newData = Pattern(100, 4);
+  ASSERT_EQ(Write(s, "A", oldData), 0);
+  Write(s, "B", Pattern(10, 5));
+
+  // Mode 0 deletes the old entry first, so its extent is free for the new bytes.
+  s.SetOverwriteMode(0);
+  EXPECT_EQ(Write(s, "A", newData), 1);
+  EXPECT_EQ(s.Items(1)->Offset(), 1038);
+  EXPECT_EQ(s.FreeSpace(), 0);
+  ExpectStreams(s, {{"B", Pattern(10, 5)}, {"A", newData}});
+
+  // Mode 1 asks; No keeps the old stream, Yes replaces it.
+  s.SetOverwriteMode(1);
+  std::string asked;
+  bool answer = false;
+  s.AskOverwrite = [&](const std::string& text) {
+    asked = text;
+    return answer;
+  };
+  EXPECT_EQ(Write(s, "A", oldData), -1);
+  EXPECT_EQ(asked, "Warning: stream \"A\" is about to be overwritten.\rProceed?");
+  EXPECT_EQ(Read(s, "A"), newData);
+  answer = true;
+  EXPECT_EQ(Write(s, "A", oldData), 1);
+  EXPECT_EQ(Read(s, "A"), oldData);
+  // By default the program-wide hook is asked; with none installed the answer is No.
+  TSingleStorage d;
+  d.SetStream(MemoryFile({}));
+  Write(d, "A", oldData);
+  EXPECT_EQ(Write(d, "A", newData), -1);
+  std::string hookText;
+  SetStorageQuestionHook([&](const std::string& text) {
+    hookText = text;
+    return true;
+  });
+  EXPECT_EQ(Write(d, "A", newData), 0);
+  SetStorageQuestionHook(nullptr);
+  EXPECT_EQ(hookText, "Warning: stream \"A\" is about to be overwritten.\rProceed?");
+  EXPECT_EQ(Read(d, "A"), newData);
+
+  // Mode 2 asks the event; unassigned means no.
+  s.SetOverwriteMode(2);
+  EXPECT_EQ(Write(s, "A", newData), -1);
+  std::string eventName;
+  s.OnOverwrite = [&](platform::TObject* sender, const std::string& name, bool& overwrite) {
+    EXPECT_EQ(sender, &s);
+    EXPECT_FALSE(overwrite);
+    eventName = name;
+    overwrite = true;
+  };
+  EXPECT_EQ(Write(s, "A", newData), 1);
+  EXPECT_EQ(eventName, "A");
+  EXPECT_EQ(Read(s, "A"), newData);
+
+  // Mode 3 refuses; nameless streams are refused in every mode.
+  s.SetOverwriteMode(3);
+  ExpectMessage([&] { Write(s, "A", oldData); }, "Cannot overwrite stream \"A\"");
+  EXPECT_EQ(Read(s, "A"), newData);
+  ExpectMessage([&] { Write(s, "", oldData); }, "Stream Add Error: stream must have a name");
+  EXPECT_EQ(s.Count(), 2);
+}
+
+TEST(SingleFileStorage, NamesAreCaseSensitiveAndRename) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  s.SetOverwriteMode(3);
+  Write(s, "Page0001.xml", Pattern(5, 1));
+  Write(s, "page0001.xml", Pattern(6, 2));
+  Write(s, "PAGE0001.XML", Pattern(7, 3));
+  EXPECT_EQ(s.Count(), 3);
+  EXPECT_EQ(Read(s, "page0001.xml"), Pattern(6, 2));
+  EXPECT_FALSE(s.StreamExists("Page0001.XML"));
+  int changes = 0;
+  s.OnChange = [&](platform::TObject*) { ++changes; };
+  s.RenameStream("page0001.xml", "Page0002.xml");
+  EXPECT_EQ(changes, 1);
+  ExpectMessage([&] { s.RenameStream("Page0002.xml", "Page0001.xml"); }, "Cannot overwrite stream \"Page0001.xml\"");
+  s.RenameStream("nothing", "other");
+  s.DeleteStream("PAGE0001.XML");
+  s.DeleteStream("nothing");
+  ExpectStreams(s, {{"Page0001.xml", Pattern(5, 1)}, {"Page0002.xml", Pattern(6, 2)}});
+  // Names outside ASCII are stored in windows-1252 and come back unchanged.
+  const std::string name = "caf\xC3\xA9 \xE2\x82\xAC";
+  Write(s, name, Pattern(3, 4));
+  auto copy = std::make_unique<TMemoryStream64>();
+  copy->CopyFrom64(s.Stream(), 0);
+  const std::string raw(static_cast<const char*>(copy->Memory()), static_cast<size_t>(copy->DataSize()));
+  EXPECT_NE(raw.find(std::string("\x06\0\0\0caf\xE9 \x80", 10)), std::string::npos);
+  TSingleStorage r;
+  r.SetStream(std::move(copy));
+  EXPECT_EQ(Read(r, name), Pattern(3, 4));
+}
+
+TEST(SingleFileStorage, FlushRelocatesAndGapsAreReused) {
+  const std::string path = kdtest::TempDir() + "/r.hsf";
+  const Bytes a = Pattern(100, 1), b = Pattern(100, 2), grown = Pattern(300, 3), c = Pattern(50, 4);
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    Write(s, "A", a);
+    Write(s, "B", b);
+    TStoreStream* e = s.Find("A");
+    // Seeking to the end without a cache gives the stored size and loads nothing.
+    EXPECT_EQ(e->Seek(0, platform::soFromEnd), 100);
+    EXPECT_FALSE(e->Cached());
+    e->SetPosition(0);
+    e->WriteBuffer(grown.data(), 300);
+    EXPECT_TRUE(e->Modified());
+    EXPECT_EQ(s.TotalSize(), 400);
+    s.Flush();
+    EXPECT_FALSE(e->Cached());
+    // No gap holds 300 bytes: the new extent goes to the end, the old one is free.
+    EXPECT_EQ(e->Offset(), 1238);
+    EXPECT_EQ(s.FreeSpace(), 100);
+    Write(s, "C", c);
+    EXPECT_EQ(s.Find("C")->Offset(), 1038);
+    EXPECT_EQ(s.FreeSpace(), 50);
+  }
+  TSingleStorage s;
+  s.SetFileName(path);
+  ExpectStreams(s, {{"A", grown}, {"B", b}, {"C", c}});
+  EXPECT_EQ(kdtest::ReadFileBytes(path).size(), 1538u);
+}
+
+TEST(SingleFileStorage, DirectoryGrowsAndMoves) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  std::vector<std::pair<std::string, Bytes>> expected;
+  // 60 entries of 40-byte names need more than 1024 bytes of directory.
+  for (int i = 0; i < 60; ++i) {
+    std::string name = "Stream-with-a-rather-long-name-number-" + std::to_string(100 + i);
+    expected.emplace_back(name, Pattern(static_cast<size_t>(i * 7), static_cast<uint32_t>(i)));
+    Write(s, name, expected.back().second);
+  }
+  EXPECT_EQ(s.DirectoryCapacity(), 4096);
+  EXPECT_GT(s.DirectoryOffset(), 14);
+  // The first directory area at 14 became free space.
+  EXPECT_GE(s.FreeSpace(), 1024);
+  s.Compact();
+  EXPECT_EQ(s.FreeSpace(), 0);
+  auto file = std::make_unique<TMemoryStream64>();
+  s.Stream()->SetPosition(0);
+  file->CopyFrom64(s.Stream(), 0);
+  TSingleStorage r;
+  r.SetStream(std::move(file));
+  ExpectStreams(r, expected);
+  EXPECT_EQ(r.DirectoryCapacity(), 4096);
+}
+
+TEST(SingleFileStorage, CompactClosesGapsAndTruncates) {
+  const std::string path = kdtest::TempDir() + "/c.hsf";
+  std::vector<std::pair<std::string, Bytes>> kept;
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    for (int i = 0; i < 12; ++i) Write(s, "S" + std::to_string(i), Pattern(1000 + 97 * i, i));
+    for (int i = 0; i < 12; i += 2) s.DeleteStream("S" + std::to_string(i));
+    for (int i = 1; i < 12; i += 2) kept.emplace_back("S" + std::to_string(i), Pattern(1000 + 97 * i, i));
+    const int64_t total = s.TotalSize();
+    EXPECT_GT(s.FreeSpace(), 0);
+    std::vector<float> percents;
+    s.OnProgress = [&](platform::TObject*, int32_t kind, const std::string&, float p) {
+      EXPECT_EQ(kind, opCompact);
+      percents.push_back(p);
+    };
+    s.Compact();
+    EXPECT_FALSE(percents.empty());
+    for (size_t i = 1; i < percents.size(); ++i) EXPECT_GE(percents[i], percents[i - 1]);
+    EXPECT_LE(percents.back(), 100.0f);
+    EXPECT_EQ(s.FreeSpace(), 0);
+    EXPECT_EQ(s.Stream()->GetSize(), 14 + 1024 + total);
+  }
+  {
+    // Already compact: nothing moves, bytes after the last extent are cut off.
+    auto bytes = kdtest::ReadFileBytes(path);
+    const Bytes compact = bytes;
+    bytes.insert(bytes.end(), 500, 0xEE);
+    kdtest::WriteFileBytes(path, bytes);
+    TSingleStorage s;
+    s.SetFileName(path);
+    ExpectStreams(s, kept);
+    s.Compact();
+    s.SetFileName("");
+    EXPECT_EQ(kdtest::ReadFileBytes(path), compact);
+  }
+}
+
+TEST(SingleFileStorage, AbortedCompactLeavesValidArchive) {
+  const std::string path = kdtest::TempDir() + "/a.hsf";
+  std::vector<std::pair<std::string, Bytes>> kept;
+  int64_t sizeBefore = 0;
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    for (int i = 0; i < 10; ++i) Write(s, "S" + std::to_string(i), Pattern(20000 + i, i));
+    for (int i = 0; i < 10; i += 3) s.DeleteStream("S" + std::to_string(i));
+    for (int i = 0; i < 10; ++i)
+      if (i % 3) kept.emplace_back("S" + std::to_string(i), Pattern(20000 + i, i));
+    sizeBefore = s.Stream()->GetSize();
+    int moved = 0;
+    s.OnProgress = [&](platform::TObject* sender, int32_t, const std::string& name, float) {
+      if (name == "S2" && ++moved == 1) static_cast<TSingleStorage*>(sender)->Abort();
+    };
+    s.Compact();
+    EXPECT_GT(s.FreeSpace(), 0);
+    // S1 stays, S2 moved down over S0's old place, and nothing after it moved.
+    EXPECT_EQ(s.Find("S2")->Offset(), 1038 + 20001);
+    EXPECT_EQ(s.Stream()->GetSize(), sizeBefore);
+  }
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    ExpectStreams(s, kept);
+    EXPECT_EQ(s.Find("S2")->Offset(), 1038 + 20001);
+    s.Compact();
+    EXPECT_EQ(s.FreeSpace(), 0);
+  }
+  TSingleStorage s;
+  s.SetFileName(path);
+  ExpectStreams(s, kept);
+  EXPECT_LT(s.Stream()->GetSize(), sizeBefore);
+}
+
+TEST(SingleFileStorage, CacheTrimming) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  const size_t mb4 = 4 << 20;
+  for (int i = 0; i < 3; ++i) Write(s, "S" + std::to_string(i), Pattern(mb4, i));
+  uint8_t b;
+  s.Find("S0")->ReadBuffer(&b, 1);
+  s.Find("S1")->ReadBuffer(&b, 1);
+  EXPECT_TRUE(s.Find("S0")->Cached());
+  // Change S0 in its cache: the eviction must write it back, not lose it.
+  s.Find("S0")->SetPosition(0);
+  const uint8_t marker[4] = {1, 2, 3, 4};
+  s.Find("S0")->WriteBuffer(marker, 4);
+  s.Find("S1")->ReadBuffer(&b, 1);
+  // 12 MB cached passes 10 MB: the least recently stamped (S0) goes.
+  s.Find("S2")->ReadBuffer(&b, 1);
+  EXPECT_FALSE(s.Find("S0")->Cached());
+  EXPECT_TRUE(s.Find("S1")->Cached());
+  EXPECT_TRUE(s.Find("S2")->Cached());
+  Bytes expected0 = Pattern(mb4, 0);
+  std::copy(marker, marker + 4, expected0.begin());
+  EXPECT_EQ(Read(s, "S0"), expected0);
+
+  // At least one cache always stays, however small the limit.
+  s.Flush();
+  s.SetCacheLimit(10);
+  s.Find("S1")->ReadBuffer(&b, 1);
+  EXPECT_TRUE(s.Find("S1")->Cached());
+  s.Find("S2")->ReadBuffer(&b, 1);
+  EXPECT_FALSE(s.Find("S1")->Cached());
+  EXPECT_TRUE(s.Find("S2")->Cached());
+  // Adding a stream trims too.
+  s.SetCacheLimit(0xA00000);
+  s.Find("S1")->ReadBuffer(&b, 1);
+  EXPECT_TRUE(s.Find("S1")->Cached());
+  EXPECT_TRUE(s.Find("S2")->Cached());
+  s.SetCacheLimit(5 << 20);
+  Write(s, "S3", Pattern(10, 9));
+  EXPECT_FALSE(s.Find("S2")->Cached());
+  EXPECT_TRUE(s.Find("S1")->Cached());
+}
+
+// A random sequence of operations, reopening the archive from its file after every one and
+// comparing it with a model.
+TEST(SingleFileStorage, ReopenAfterEveryOperation) {
+  const std::string path = kdtest::TempDir() + "/model.hsf";
+  std::vector<std::pair<std::string, Bytes>> model;
+  auto find = [&](const std::string& name) {
+    for (size_t i = 0; i < model.size(); ++i)
+      if (model[i].first == name) return static_cast<int>(i);
+    return -1;
+  };
+  std::mt19937 rng(1234);
+  auto storage = std::make_unique<TSingleStorage>();
+  storage->SetOverwriteMode(0);
+  storage->SetFileName(path);
+  for (int step = 0; step < 300; ++step) {
+    const std::string name = "N" + std::to_string(rng() % 12);
+    const int op = static_cast<int>(rng() % 7);
+    const size_t size = rng() % 3 == 0 ? 0 : rng() % 5000;
+    const Bytes data = Pattern(size, rng());
+    switch (op) {
+      case 0:
+      case 1: {
+        Write(*storage, name, data);
+        const int i = find(name);
+        if (i >= 0) model.erase(model.begin() + i);
+        model.emplace_back(name, data);
+        break;
+      }
+      case 2:
+        storage->DeleteStream(name);
+        if (find(name) >= 0) model.erase(model.begin() + find(name));
+        break;
+      case 3: {
+        const std::string other = "N" + std::to_string(rng() % 12);
+        if (find(name) >= 0 && find(other) < 0) {
+          storage->RenameStream(name, other);
+          model[static_cast<size_t>(find(name))].first = other;
+        }
+        break;
+      }
+      case 4:
+        if (TStoreStream* e = storage->Find(name)) {
+          // Rewrite part of the stream through its cache; flushed by closing the archive.
+          const int64_t at = e->GetSize() ? static_cast<int64_t>(rng() % e->GetSize()) : 0;
+          e->SetPosition(at);
+          e->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+          Bytes& m = model[static_cast<size_t>(find(name))].second;
+          if (m.size() < at + data.size()) m.resize(at + data.size());
+          std::copy(data.begin(), data.end(), m.begin() + at);
+        }
+        break;
+      case 5:
+        storage->Compact();
+        break;
+      case 6:
+        if (TStoreStream* e = storage->Find(name)) {
+          const int64_t newSize = static_cast<int64_t>(rng() % 3000);
+          e->SetSize(newSize);
+          model[static_cast<size_t>(find(name))].second.resize(static_cast<size_t>(newSize));
+        }
+        break;
+    }
+    storage.reset();
+    storage = std::make_unique<TSingleStorage>();
+    storage->SetOverwriteMode(0);
+    storage->SetFileName(path);
+    ExpectStreams(*storage, model);
+    if (HasFailure()) FAIL() << "step " << step << " op " << op;
+  }
+}
+
+TEST(SingleFileStorage, AssignAndSaveToStream) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  std::vector<std::pair<std::string, Bytes>> expected;
+  for (int i = 0; i < 5; ++i) {
+    expected.emplace_back("X" + std::to_string(i), Pattern(static_cast<size_t>(i * 500), i));
+    Write(s, expected.back().first, expected.back().second);
+  }
+  s.DeleteStream("X2");
+  expected.erase(expected.begin() + 2);
+  // A modified cache is copied as it stands.
+  s.Find("X1")->SetSize(3);
+  expected[1].second.resize(3);
+  const std::string path = kdtest::TempDir() + "/copy.hsf";
+  kdtest::WriteFileBytes(path, Bytes(100, 'x'));  // replaced whatever it held
+  s.SaveToStream(std::make_unique<TFileStream64>(path, platform::fmOpenReadWrite));
+  TSingleStorage r;
+  r.SetFileName(path);
+  ExpectStreams(r, expected);
+  EXPECT_EQ(r.FreeSpace(), 0);
+
+  TSingleStorage t;
+  t.SetStream(MemoryFile({}));
+  Write(t, "old", Pattern(10, 1));
+  t.Assign(&r);
+  ExpectStreams(t, expected);
+}
+
+TEST(SingleFileStorage, ProgressReports) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  std::vector<std::tuple<int32_t, std::string, float>> reports;
+  s.OnProgress = [&](platform::TObject*, int32_t kind, const std::string& name, float p) {
+    reports.emplace_back(kind, name, p);
+  };
+  Write(s, "big", Pattern(0x80000 + 10, 1));
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[0], std::make_tuple(opWriteStream, std::string("big"), 0.0f));
+  EXPECT_EQ(std::get<0>(reports[2]), opWriteStream);
+  EXPECT_FLOAT_EQ(std::get<2>(reports[2]), 100.0f);
+  reports.clear();
+  uint8_t b;
+  s.Find("big")->ReadBuffer(&b, 1);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(std::get<0>(reports.front()), opLoadCache);
+  const std::string out = kdtest::TempDir() + "/big.bin";
+  reports.clear();
+  s.Find("big")->SaveToFile(out);
+  EXPECT_EQ(std::get<0>(reports.back()), opSaveToFile);
+  EXPECT_EQ(kdtest::ReadFileBytes(out), Pattern(0x80000 + 10, 1));
+  s.Find("big")->WriteBuffer(&b, 1);
+  reports.clear();
+  s.Flush();
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(std::get<0>(reports.front()), opFlushStream);
+}
+
+TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
+  const std::string path = kdtest::TempDir() + "/ro.hsf";
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    Write(s, "Index.xml", Pattern(5000, 1));
+    Write(s, "Page0001.xml", Pattern(7000, 2));
+  }
+  AgeFile(path);
+  const FileState before = State(path);
+  {
+    // Reading everything from a writable file changes nothing, not even the time stamp.
+    TSingleStorage s;
+    s.SetFileName(path);
+    EXPECT_FALSE(s.ReadOnly());
+    EXPECT_EQ(Read(s, "Index.xml"), Pattern(5000, 1));
+    uint8_t b;
+    s.Find("Page0001.xml")->ReadBuffer(&b, 1);
+    s.Flush();
+    s.Compact();  // already compact
+  }
+  ExpectUnchanged(before, path);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  {
+    DacOverrideDropped dropped;
+    TSingleStorage s;
+    s.SetFileName(path);
+    EXPECT_TRUE(s.ReadOnly());
+    EXPECT_EQ(Read(s, "Page0001.xml"), Pattern(7000, 2));
+    ExpectMessage([&] { Write(s, "new", Pattern(3, 3)); }, "Stream write error");
+    ExpectMessage([&] { s.DeleteStream("Index.xml"); }, "Stream write error");
+    ExpectMessage([&] { s.RenameStream("Index.xml", "x"); }, "Stream write error");
+    ExpectMessage([&] { s.Compact(); }, "Stream write error");
+    ExpectMessage([&] { s.Find("Index.xml")->WriteBuffer("x", 1); }, "Stream write error");
+    ExpectMessage([&] { s.Find("Index.xml")->SetSize(1); }, "Stream write error");
+    ExpectStreams(s, {{"Index.xml", Pattern(5000, 1)}, {"Page0001.xml", Pattern(7000, 2)}});
+  }
+  ExpectUnchanged(before, path);
+  ::chmod(path.c_str(), 0644);
+}
+
+TEST(SingleFileStorage, HeaderValidation) {
+  auto open = [](const Bytes& bytes) {
+    TSingleStorage s;
+    s.SetStream(MemoryFile(bytes));
+    return s.Count();
+  };
+  const Bytes head{'S', 'T', 'O', 'R', 1};
+  for (size_t n = 1; n <= 5; ++n)
+    ExpectMessage([&] { open(Bytes(head.begin(), head.begin() + static_cast<long>(n))); }, "Not a valid storage");
+  ExpectMessage([&] { open(Bytes{'S', 'T', 'O', 'X', 1, 0}); }, "Not a valid storage");
+  ExpectMessage([&] { open(Bytes{'S', 'T', 'O', 'R', 0, 7}); }, "Not a valid storage");
+  ExpectMessage([&] { open(Bytes(2000, 'A')); }, "Not a valid storage");
+  // 6 to 13 bytes with a sound header: an empty archive; a later major version is accepted.
+  for (size_t n = 6; n <= 13; ++n) {
+    Bytes b{'S', 'T', 'O', 'R', 2, 5};
+    b.resize(n, 0xAA);
+    TSingleStorage s;
+    s.SetStream(MemoryFile(b));
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.MajorVersion(), 2);
+    EXPECT_EQ(s.MinorVersion(), 5);
+  }
+
+  // A failed open lets go of the file: nothing is ever written into it.
+  const std::string path = kdtest::TempDir() + "/bad.hsf";
+  kdtest::WriteFileBytes(path, Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
+  TSingleStorage s;
+  ExpectMessage([&] { s.SetFileName(path); }, "Not a valid storage");
+  EXPECT_EQ(s.FileName(), "");
+  EXPECT_EQ(s.Stream(), nullptr);
+  Write(s, "kept", Pattern(4, 1));
+  EXPECT_EQ(Read(s, "kept"), Pattern(4, 1));
+  EXPECT_EQ(Str(kdtest::ReadFileBytes(path)), "not an archive");
+}
+
+TEST(SingleFileStorage, DirectoryValidation) {
+  TSingleStorage w;
+  w.SetStream(MemoryFile({}));
+  Write(w, "one", Pattern(100, 1));
+  Write(w, "two", Pattern(50, 2));
+  Bytes good(static_cast<size_t>(w.Stream()->GetSize()));
+  w.Stream()->SetPosition(0);
+  w.Stream()->ReadBuffer(good.data(), static_cast<int32_t>(good.size()));
+  // Directory at 14: count, "one" at 18..40, "two" at 41..63; data at 1038 and 1138.
+  auto corrupt = [&](auto edit) {
+    Bytes b = good;
+    edit(b);
+    ExpectMessage(
+        [&] {
+          TSingleStorage s;
+          s.SetStream(MemoryFile(b));
+        },
+        "Corrupted archive");
+  };
+  corrupt([](Bytes& b) { PutLe(b, 6, 0, 8); });
+  corrupt([](Bytes& b) { PutLe(b, 6, 13, 8); });
+  corrupt([&](Bytes& b) { PutLe(b, 6, static_cast<int64_t>(b.size()) - 3, 8); });
+  corrupt([](Bytes& b) { PutLe(b, 6, -1, 8); });
+  corrupt([](Bytes& b) { PutLe(b, 14, -1, 4); });
+  corrupt([](Bytes& b) { PutLe(b, 14, 1000, 4); });
+  corrupt([](Bytes& b) { PutLe(b, 18, 3, 8); });                 // offset inside the header
+  corrupt([](Bytes& b) { PutLe(b, 18, 1100, 8); });              // reaches past the end
+  corrupt([](Bytes& b) { PutLe(b, 26, -5, 8); });                // negative size
+  corrupt([](Bytes& b) { PutLe(b, 26, INT64_MAX, 8); });         // offset + size overflows
+  corrupt([](Bytes& b) { PutLe(b, 18, INT64_MAX - 10, 8); });
+  corrupt([](Bytes& b) { PutLe(b, 34, 0x7FFFFFFF, 4); });        // name longer than the file
+  corrupt([](Bytes& b) { PutLe(b, 34, -1, 4); });
+  // An empty stream's offset is not an extent and is not checked.
+  Bytes b = good;
+  PutLe(b, 41 + 8, 0, 8);
+  PutLe(b, 41, 999999, 8);
+  TSingleStorage s;
+  s.SetStream(MemoryFile(b));
+  EXPECT_TRUE(Read(s, "two").empty());
+  // Overlapping extents are found before anything is written over them.
+  Bytes o = good;
+  PutLe(o, 26, 110, 8);
+  TSingleStorage ov;
+  ov.SetStream(MemoryFile(o));
+  ExpectMessage([&] { ov.Compact(); }, "Corrupted archive");
+  ExpectMessage([&] { Write(ov, "three", Pattern(10, 3)); }, "Corrupted archive");
+}
+
+// Every truncation and many random byte flips of a valid archive: the archive opens or
+// raises one of its two messages, and what opens can be read and written.
+TEST(SingleFileStorage, TruncatedAndDamagedArchives) {
+  TSingleStorage w;
+  w.SetStream(MemoryFile({}));
+  Write(w, "Index.xml", Pattern(300, 1));
+  Write(w, "Thumb0001.bmp", Pattern(200, 2));
+  Write(w, "e", {});
+  Bytes good(static_cast<size_t>(w.Stream()->GetSize()));
+  w.Stream()->SetPosition(0);
+  w.Stream()->ReadBuffer(good.data(), static_cast<int32_t>(good.size()));
+  const int64_t dirEnd = 14 + w.DirectorySize();
+  ASSERT_LT(dirEnd, 1038);
+  const int64_t dataEnd = static_cast<int64_t>(good.size());
+
+  auto tryOpen = [](const Bytes& b, std::string& error) {
+    error.clear();
+    try {
+      TSingleStorage s;
+      s.SetStream(MemoryFile(b));
+      for (int i = 0; i < s.Count(); ++i) {
+        platform::TStringStream out;
+        s.ReadStream(s.Items(i)->Name(), &out);
+        EXPECT_EQ(static_cast<int64_t>(out.DataString().size()), s.Items(i)->StoredSize());
+      }
+      Write(s, "added", Pattern(700, 5));
+      if (s.Count() > 1) s.Items(0)->WriteBuffer("z", 1);
+      s.Flush();
+      s.Compact();
+      return true;
+    } catch (const platform::Exception& e) {
+      error = e.Message;
+      return false;
+    }
+  };
+  std::string error;
+  for (int64_t n = 0; n < dataEnd; ++n) {
+    const bool ok = tryOpen(Bytes(good.begin(), good.begin() + n), error);
+    if (n >= 1 && n <= 5) {
+      EXPECT_EQ(error, "Not a valid storage") << n;
+    } else if (n < 14) {
+      EXPECT_TRUE(ok) << n << ": " << error;
+    } else {
+      // Short of the directory's end or of the last stream's end.
+      EXPECT_EQ(error, "Corrupted archive") << n;
+    }
+  }
+  EXPECT_TRUE(tryOpen(good, error)) << error;
+
+  std::mt19937 rng(99);
+  int opened = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes b = good;
+    const int flips = 1 + static_cast<int>(rng() % 3);
+    for (int f = 0; f < flips; ++f) {
+      // Most flips aim at the header and the directory, where the parsing happens.
+      const size_t at = rng() % 4 ? rng() % static_cast<size_t>(dirEnd) : rng() % b.size();
+      b[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    }
+    if (tryOpen(b, error))
+      ++opened;
+    else
+      EXPECT_TRUE(error == "Corrupted archive" || error == "Not a valid storage") << error;
+  }
+  EXPECT_GT(opened, 0);
+}
