@@ -1,0 +1,312 @@
+// Rendering of shapes: the off-screen buffer at render resolution, the order in which a
+// shape and its children are drawn, and the three ways onto a canvas (through the buffer,
+// directly at screen resolution, and for page output).
+#include <algorithm>
+#include <cmath>
+
+#include "document/dtpShape.h"
+#include "document/dtpShapeRenderPriv.h"
+#include "platform/Rounding.h"
+#include "raster/Raster32Transforms.h"
+#include "raster/dtpStretch.h"
+
+namespace document {
+
+using platform::TRect;
+using raster::TAffineTransformation;
+
+namespace {
+
+bool AnyRepaint(const TdtpShape* s) {
+  if (s->RepaintFlag() || !s->Buffer()) return true;
+  for (int32_t i = 0; i < s->GetShapeCount(); ++i)
+    if (AnyRepaint(s->GetShape(i))) return true;
+  return false;
+}
+
+raster::TFloatMatrix ToAffine(const TdtpMatrix& M) {
+  raster::TFloatMatrix r{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r[j][i] = M[i][j];
+  return r;
+}
+
+}  // namespace
+
+float TdtpShape::GetRenderDpm() const {
+  if (NeedsBuffer()) return FDocument ? FDocument->RenderDpm() : cDefaultDpm;
+  if (FParent) return FParent->GetRenderDpm();
+  return FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
+}
+
+void TdtpShape::ClearBuffer() {
+  if (FBuffer && !FBuffer->Empty()) FBuffer->Clear(raster::SetAlpha(GetFillColor32(), 0));
+  SetRepaintFlag(true);
+}
+
+void TdtpShape::FreeBuffer() {
+  FBuffer.reset();
+  SetRepaintFlag(true);
+}
+
+void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
+  FBuffer = std::make_unique<TBitmap32>();
+  const float dpm = GetRenderDpm();
+  TAffineTransformation t;
+  t.Scale(dpm, dpm);
+  t.Rotate(0, 0, FDocAngle);
+  TdtpMatrix m = MatrixFromAffine(t.Matrix);
+  const float l = -FOutsetLeft, tp = -FOutsetTop, r = FDocWidth + FOutsetRight, b = FDocHeight + FOutsetBottom;
+  const TdtpFloatPoint c[4] = {MapPoint(m, l, tp), MapPoint(m, r, tp), MapPoint(m, l, b), MapPoint(m, r, b)};
+  float minX = c[0].X, maxX = c[0].X, minY = c[0].Y, maxY = c[0].Y;
+  for (const auto& p : c) {
+    minX = std::min(minX, p.X);
+    maxX = std::max(maxX, p.X);
+    minY = std::min(minY, p.Y);
+    maxY = std::max(maxY, p.Y);
+  }
+  const int64_t w = platform::Round((long double)maxX - minX + 0.5L);
+  const int64_t h = platform::Round((long double)maxY - minY + 0.5L);
+  t.Translate(-minX, -minY);
+  FBufferMatrix = MatrixFromAffine(t.Matrix);
+  Matrix = FBufferMatrix;
+  // Oversized buffers are refused rather than attempted; the shape then shows nothing.
+  if (detail::BufferSizeAllowed(w, h)) {
+    FBuffer->SetSize(int32_t(w), int32_t(h));
+    FBufferRect = {0, 0, int32_t(w), int32_t(h)};
+  } else {
+    FBufferRect = {0, 0, 0, 0};
+  }
+  ClearBuffer();
+}
+
+void TdtpShape::FixGdiAlpha(TBitmap32* Bitmap, TColor32 Color) {
+  if (!Bitmap || Bitmap->Empty()) return;
+  Color &= 0x00FFFFFFu;
+  TColor32* p = Bitmap->Bits();
+  const int64_t n = int64_t(Bitmap->Width()) * Bitmap->Height();
+  for (int64_t i = 0; i < n; ++i) p[i] = (p[i] >> 24) ? Color : (p[i] | 0xFF000000u);
+}
+
+void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
+  if (FMirrored) detail::FlipHorizontal(Bitmap);
+  if (FFlipped) detail::FlipVertical(Bitmap);
+}
+
+// Steps 4 to 7 of a render: GDI, shape, children, overlay, flip. False when the target has
+// no pixels (nothing is drawn).
+bool TdtpShape::RenderInto(TBitmap32* Target) {
+  if (!Target || Target->Empty()) return false;
+  {
+    // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
+    Target->Clear(0x00FFFFFFu);
+    detail::TBitmap32Canvas canvas(Target);
+    PaintGdi(canvas.Canvas());
+    canvas.Release();
+    detail::InvertAlpha(Target);
+  }
+  FixGdiAlpha(Target, raster::SetAlpha(GetDocColor32(), 0));
+  PaintShape(Target);
+  for (auto& c : FShapes) {
+    if (!c->FVisible) continue;
+    c->UpdateBuffer();
+    TBitmap32* buf = c->FBuffer.get();
+    if (!buf || buf->Empty()) continue;
+    buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
+    buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
+    const TdtpFloatRect pb = c->GetParentPaintBounds();
+    const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
+    const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
+    detail::MergeBitmapAt(buf, Target, int32_t(platform::Round(x)), int32_t(platform::Round(y)),
+                          uint32_t(c->FMasterAlpha));
+  }
+  PaintOverlay(Target);
+  ApplyFlipMirror(Target);
+  return true;
+}
+
+void TdtpShape::UpdateBuffer() {
+  if (!AnyRepaint(this)) return;
+  if (FDocument) FDocument->SetViewCursor(-19);
+  TdtpMatrix bm;
+  BuildBuffer(bm);
+  if (!FBuffer || FBuffer->Empty()) return;  // the repaint flag stays set
+  const float dpm = GetRenderDpm();
+  if (FDocAngle != 0) {
+    const int64_t tw = platform::Ceil((long double)dpm * ((long double)FOutsetLeft + FDocWidth + FOutsetRight));
+    const int64_t th = platform::Ceil((long double)dpm * ((long double)FOutsetTop + FDocHeight + FOutsetBottom));
+    if (!detail::BufferSizeAllowed(tw, th)) return;
+    TBitmap32 tmp;
+    tmp.SetSize(int32_t(tw), int32_t(th));
+    tmp.Clear(raster::SetAlpha(GetFillColor32(), 0));
+    // Upright: translate by the outsets, then scale to pixels.
+    TdtpMatrix dev{};
+    dev[0][0] = dpm;
+    dev[0][2] = float((long double)dpm * FOutsetLeft);
+    dev[1][1] = dpm;
+    dev[1][2] = float((long double)dpm * FOutsetTop);
+    dev[2][2] = 1;
+    SetDeviceMatrix(dev);
+    if (!RenderInto(&tmp)) return;
+    // Temporary pixels to millimetres to buffer pixels.
+    const long double il = FOutsetLeft, it = FOutsetTop, inv = 1.0L / dpm;
+    TdtpMatrix m{};
+    for (int i = 0; i < 2; ++i) {
+      m[i][0] = float(bm[i][0] * inv);
+      m[i][1] = float(bm[i][1] * inv);
+      m[i][2] = float(-(long double)bm[i][0] * il - (long double)bm[i][1] * it + bm[i][2]);
+    }
+    m[2][2] = 1;
+    TAffineTransformation t;
+    t.Matrix = ToAffine(m);
+    t.SetSrcRect(raster::FloatRect(0, 0, float(tw), float(th)));
+    t.TransformValid = false;
+    tmp.SetMasterAlpha(255);
+    tmp.SetDrawMode(raster::dmOpaque);
+    tmp.SetOuterColor(0x00FFFFFFu);
+    tmp.SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
+    raster::TransformBitmap(FBuffer.get(), &tmp, &t);
+  } else {
+    SetDeviceMatrix(FBufferMatrix);
+    if (!RenderInto(FBuffer.get())) return;
+  }
+  SetRepaintFlag(false);
+}
+
+bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
+  if (!Canvas) return false;
+  const TRect clip = Canvas->ClipRect();
+  if (platform::IsRectEmpty(clip)) return false;
+  TRect sr, vis;
+  GetScreenRect(sr);
+  if (!platform::IntersectRect(vis, sr, clip)) return false;
+  if (FDocument && FDocument->OutputRendering()) {
+    PaintOutput(Canvas);
+    return false;
+  }
+  if (NeedsBuffer()) {
+    UpdateBuffer();
+    if (FBuffer && !FBuffer->Empty() && FDocument) {
+      TRect src = MapRect(vis, sr, FBufferRect);
+      if (src.Right <= src.Left) src.Right = src.Left + 1;
+      if (src.Bottom <= src.Top) src.Bottom = src.Top + 1;
+      src.Left = std::clamp(src.Left, 0, FBuffer->Width() - 1);
+      src.Top = std::clamp(src.Top, 0, FBuffer->Height() - 1);
+      src.Right = std::clamp(src.Right, src.Left + 1, FBuffer->Width());
+      src.Bottom = std::clamp(src.Bottom, src.Top + 1, FBuffer->Height());
+      TBitmap32 tmp;
+      tmp.SetSize(vis.Width(), vis.Height());
+      tmp.Clear(GetDocColor32());
+      raster::StretchTransferAuto(&tmp, {0, 0, vis.Width(), vis.Height()}, FBuffer.get(), src,
+                                  FDocument->Quality(), FBuffer->DrawMode());
+      detail::DrawToCanvas(Canvas, vis.Left, vis.Top, &tmp);
+    }
+    return true;
+  }
+  PaintDirect(vis, Canvas, nullptr, 0, 0);
+  return true;
+}
+
+void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32* Target, int32_t OffsetX,
+                            int32_t OffsetY) {
+  if (platform::IsRectEmpty(R) || !detail::BufferSizeAllowed(R.Width(), R.Height())) return;
+  const float sdpm = FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
+  TdtpFloatPoint o{0, 0};
+  LocalToScreen({0, 0}, o);
+  TBitmap32 bmp;
+  bmp.SetSize(R.Width(), R.Height());
+  TdtpMatrix dev{};
+  dev[0][0] = sdpm;
+  dev[0][2] = o.X - R.Left;
+  dev[1][1] = sdpm;
+  dev[1][2] = o.Y - R.Top;
+  dev[2][2] = 1;
+  SetDeviceMatrix(dev);
+  {
+    bmp.Clear(0x00FFFFFFu);
+    detail::TBitmap32Canvas canvas(&bmp);
+    PaintGdi(canvas.Canvas());
+    canvas.Release();
+    detail::InvertAlpha(&bmp);
+  }
+  FixGdiAlpha(&bmp, raster::SetAlpha(GetDocColor32(), 0));
+  PaintShape(&bmp);
+  for (auto& c : FShapes) {
+    if (!c->FVisible) continue;
+    TRect cr, meet;
+    c->GetScreenRect(cr);
+    if (!platform::IntersectRect(meet, cr, R)) continue;
+    if (c->NeedsBuffer()) {
+      c->UpdateBuffer();
+      TBitmap32* buf = c->FBuffer.get();
+      if (!buf || buf->Empty()) continue;
+      const TdtpFloatRect pb = c->GetParentPaintBounds();
+      const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
+      const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
+      TRect dst;
+      if (c->GetRenderDpm() == sdpm) {
+        dst = {x, y, x + buf->Width(), y + buf->Height()};
+      } else {
+        dst = {x, y, int32_t(platform::Round((long double)pb.Right * dev[0][0] + dev[0][2])),
+               int32_t(platform::Round((long double)pb.Bottom * dev[1][1] + dev[1][2]))};
+      }
+      buf->SetDrawMode(raster::dmBlend);
+      buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
+      buf->SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
+      if (!platform::IsRectEmpty(dst)) buf->DrawToRect(&bmp, dst, {0, 0, buf->Width(), buf->Height()});
+    } else {
+      c->PaintDirect(meet, nullptr, &bmp, meet.Left - R.Left, meet.Top - R.Top);
+    }
+  }
+  // The children painted with their own device matrices; ours is needed again.
+  SetDeviceMatrix(dev);
+  PaintOverlay(&bmp);
+  if (Target)
+    detail::MergeBitmapAt(&bmp, Target, OffsetX, OffsetY, 255);
+  else
+    detail::DrawToCanvas(Canvas, R.Left, R.Top, &bmp);
+}
+
+void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {
+  const TRect clip = Canvas->ClipRect();
+  if (!detail::BufferSizeAllowed(clip.Width(), clip.Height())) return;
+  const float sdpm = FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
+  TdtpFloatPoint o{0, 0};
+  LocalToScreen({0, 0}, o);
+  TBitmap32 bmp;
+  bmp.SetSize(clip.Width(), clip.Height());
+  TdtpMatrix dev{};
+  dev[0][0] = sdpm;
+  dev[0][2] = o.X - clip.Left;
+  dev[1][1] = sdpm;
+  dev[1][2] = o.Y - clip.Top;
+  dev[2][2] = 1;
+  SetDeviceMatrix(dev);
+  {
+    bmp.Clear(0x00FFFFFFu);
+    detail::TBitmap32Canvas canvas(&bmp);
+    PaintGdi(canvas.Canvas());
+    canvas.Release();
+    detail::InvertAlpha(&bmp);
+  }
+  FixGdiAlpha(&bmp, raster::SetAlpha(GetDocColor32(), 0));
+  PaintShape(&bmp);
+  for (auto& c : FShapes) {
+    if (!c->FVisible) continue;
+    TRect cr, meet;
+    c->GetScreenRect(cr);
+    if (!platform::IntersectRect(meet, cr, clip)) continue;
+    c->UpdateBuffer();
+    TBitmap32* buf = c->FBuffer.get();
+    if (!buf || buf->Empty()) continue;
+    const TdtpFloatRect pb = c->GetParentPaintBounds();
+    const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
+    const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
+    detail::MergeBitmapAt(buf, &bmp, x, y, uint32_t(c->FMasterAlpha));
+  }
+  SetDeviceMatrix(dev);
+  PaintOverlay(&bmp);
+  detail::DrawToCanvas(Canvas, clip.Left, clip.Top, &bmp);
+}
+
+}  // namespace document
