@@ -1,0 +1,651 @@
+#include "platform/Controls.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QEnterEvent>
+#include <QFocusEvent>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QToolTip>
+#include <QWidget>
+#include <algorithm>
+
+#include "platform/Controls_Widget.h"
+#include "platform/Font.h"
+#include "platform/FontQt.h"
+#include "platform/Forms.h"
+#include "platform/Graphics.h"
+#include "platform/Menus.h"
+#include "platform/QtBridge.h"
+
+namespace platform {
+
+namespace {
+TControl* gCapture = nullptr;
+}  // namespace
+
+std::string GetShortHint(const std::string& Hint) {
+  const size_t bar = Hint.find('|');
+  return bar == std::string::npos ? Hint : Hint.substr(0, bar);
+}
+
+std::string GetLongHint(const std::string& Hint) {
+  const size_t bar = Hint.find('|');
+  return bar == std::string::npos ? Hint : Hint.substr(bar + 1);
+}
+
+TShiftState ShiftFromQt(uint32_t QtModifiers, uint32_t QtButtons) {
+  TShiftState s = 0;
+  if (QtModifiers & Qt::ShiftModifier) s |= ssShift;
+  if (QtModifiers & Qt::ControlModifier) s |= ssCtrl;
+  if (QtModifiers & Qt::AltModifier) s |= ssAlt;
+  if (QtButtons & Qt::LeftButton) s |= ssLeft;
+  if (QtButtons & Qt::RightButton) s |= ssRight;
+  if (QtButtons & Qt::MiddleButton) s |= ssMiddle;
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TControl
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_unique<TFont>()) {
+  FWidget = new detail::TControlWidget(this);
+  FFont->OnChange = [this](TObject*) {
+    FParentFont = false;
+    FontChanged();
+  };
+}
+
+TControl::~TControl() {
+  if (gCapture == this) gCapture = nullptr;
+  if (FParent) FParent->RemoveControl(this);
+  FParent = nullptr;
+  if (FWidget) {
+    FWidget->Detach();
+    delete FWidget;
+    FWidget = nullptr;
+  }
+}
+
+HWND TControl::WidgetHandle() const { return static_cast<QWidget*>(FWidget); }
+
+void TControl::SetParent(TWinControl* AParent) {
+  if (AParent == FParent) return;
+  if (AParent == this) throw EInvalidOperation("A control cannot have itself as its parent");
+  if (FParent) FParent->RemoveControl(this);
+  if (AParent) AParent->InsertControl(this);
+}
+
+TCustomForm* TControl::ParentForm() const {
+  const TControl* c = this;
+  while (c) {
+    if (auto* f = dynamic_cast<const TCustomForm*>(c)) return const_cast<TCustomForm*>(f);
+    c = c->FParent;
+  }
+  return nullptr;
+}
+
+void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
+  AWidth = std::max(AWidth, 0);
+  AHeight = std::max(AHeight, 0);
+  const bool moved = ALeft != FLeft || ATop != FTop;
+  const bool sized = AWidth != FWidth || AHeight != FHeight;
+  if (!moved && !sized) return;
+  FLeft = ALeft;
+  FTop = ATop;
+  FWidth = AWidth;
+  FHeight = AHeight;
+  FWidget->PlaceFromControl();
+  if (sized) {
+    if (auto* w = dynamic_cast<TWinControl*>(this)) {
+      if (w->HandleAllocated()) w->WMSize();
+    } else {
+      Resize();
+    }
+  }
+  if (FParent && FAlign != alNone) FParent->Realign();
+}
+
+void TControl::SyncGeometryFromWidget() {
+  const QRect g = FWidget->geometry();
+  int32_t l = g.x(), t = g.y();
+  if (FParent) {
+    const TPoint off = FParent->ClientOffset();
+    l -= off.X;
+    t -= off.Y;
+  }
+  const bool sized = g.width() != FWidth || g.height() != FHeight;
+  if (l == FLeft && t == FTop && !sized) return;
+  FLeft = l;
+  FTop = t;
+  FWidth = g.width();
+  FHeight = g.height();
+  if (!sized) return;
+  if (auto* w = dynamic_cast<TWinControl*>(this)) {
+    if (w->HandleAllocated()) w->WMSize();
+  } else {
+    Resize();
+  }
+}
+
+TRect TControl::ClientRect() const { return {0, 0, FWidth, FHeight}; }
+
+void TControl::SetClientWidth(int32_t Value) { SetWidth(Value + (FWidth - ClientWidth())); }
+void TControl::SetClientHeight(int32_t Value) { SetHeight(Value + (FHeight - ClientHeight())); }
+
+TPoint TControl::ClientOrigin() const {
+  const TPoint off = ClientOffset();
+  const QPoint p = FWidget->mapToGlobal(QPoint(off.X, off.Y));
+  return {p.x(), p.y()};
+}
+
+TPoint TControl::ClientToScreen(const TPoint& P) const {
+  const TPoint o = ClientOrigin();
+  return {P.X + o.X, P.Y + o.Y};
+}
+
+TPoint TControl::ScreenToClient(const TPoint& P) const {
+  const TPoint o = ClientOrigin();
+  return {P.X - o.X, P.Y - o.Y};
+}
+
+void TControl::SetAlign(TAlign Value) {
+  if (Value == FAlign) return;
+  FAlign = Value;
+  if (FParent) FParent->Realign();
+}
+
+void TControl::SetVisible(bool Value) {
+  if (Value == FVisible) return;
+  FVisible = Value;
+  UpdateWidgetVisibility();
+  VisibleChanged();
+  if (FParent && FAlign != alNone) FParent->Realign();
+}
+
+bool TControl::Showing() const { return FWidget->isVisible(); }
+
+void TControl::UpdateWidgetVisibility() {
+  // Windows (forms, hint windows) show themselves; a parentless child widget would become a
+  // window of its own, so it stays hidden.
+  if (FWidget->windowType() != Qt::Widget) return;
+  FWidget->setVisible(FVisible && FParent != nullptr);
+}
+
+void TControl::SetEnabled(bool Value) {
+  if (Value == FEnabled) return;
+  FEnabled = Value;
+  FWidget->setEnabled(Value);
+  EnabledChanged();
+}
+
+void TControl::EnabledChanged() { Invalidate(); }
+
+void TControl::SetColor(TColor Value) {
+  if (Value == FColor) {
+    FParentColor = false;
+    return;
+  }
+  FColor = Value;
+  FParentColor = false;
+  ColorChanged();
+}
+
+void TControl::ColorChanged() {
+  if (auto* w = dynamic_cast<TWinControl*>(this))
+    for (TControl* c : w->FControls) c->ParentColorChanged();
+  Invalidate();
+}
+
+void TControl::ParentColorChanged() {
+  if (!FParentColor || !FParent) return;
+  if (FColor != FParent->FColor) {
+    FColor = FParent->FColor;
+    ColorChanged();
+  }
+}
+
+void TControl::SetParentColor(bool Value) {
+  if (Value == FParentColor) return;
+  FParentColor = Value;
+  if (Value) ParentColorChanged();
+}
+
+void TControl::SetFont(const TFont* Value) {
+  if (Value) FFont->Assign(Value);
+}
+
+void TControl::FontChanged() {
+  FWidget->setFont(MakeQFont(*FFont));
+  if (auto* w = dynamic_cast<TWinControl*>(this))
+    for (TControl* c : w->FControls) c->ParentFontChanged();
+  Invalidate();
+}
+
+void TControl::ParentFontChanged() {
+  if (!FParentFont || !FParent) return;
+  FFont->Assign(FParent->FFont.get());  // OnChange clears the flag: keep it
+  FParentFont = true;
+}
+
+void TControl::SetParentFont(bool Value) {
+  if (Value == FParentFont) return;
+  FParentFont = Value;
+  if (Value) ParentFontChanged();
+}
+
+void TControl::SetText(const std::string& Value) {
+  if (Value == FText) return;
+  FText = Value;
+  TextChanged();
+}
+
+void TControl::TextChanged() { Invalidate(); }
+
+void TControl::SetHint(const std::string& Value) {
+  if (Value == FHint) return;
+  FHint = Value;
+}
+
+bool TControl::ShowHint() const {
+  if (FParentShowHint && FParent) return FParent->ShowHint();
+  return FShowHint;
+}
+
+void TControl::SetShowHint(bool Value) {
+  FParentShowHint = false;
+  FShowHint = Value;
+}
+
+void TControl::SetParentShowHint(bool Value) { FParentShowHint = Value; }
+
+void TControl::SetCursor(TCursor Value) {
+  if (Value == FCursor) return;
+  FCursor = Value;
+  UpdateWidgetCursor();
+}
+
+void TControl::UpdateWidgetCursor() {
+  QCursor c;
+  if (FCursor != crDefault && LookupCursor(FCursor, c))
+    FWidget->setCursor(c);
+  else
+    FWidget->unsetCursor();
+}
+
+void TControl::SetPopupMenu(TPopupMenu* Value) {
+  if (Value == FPopupMenu) return;
+  if (FPopupMenu) FPopupMenu->RemoveFreeNotification(this);
+  FPopupMenu = Value;
+  if (Value) Value->FreeNotification(this);
+}
+
+void TControl::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FPopupMenu) FPopupMenu = nullptr;
+}
+
+void TControl::SetControlStyle(TControlStyle Value) {
+  if (Value == FControlStyle) return;
+  FControlStyle = Value;
+  FWidget->setAttribute(Qt::WA_OpaquePaintEvent, (Value & csOpaque) != 0);
+}
+
+bool TControl::MouseCapture() const { return gCapture == this; }
+
+void TControl::SetMouseCapture(bool Value) {
+  if (Value == MouseCapture()) return;
+  if (Value) {
+    if (gCapture) gCapture->SetMouseCapture(false);
+    gCapture = this;
+    if (FWidget->isVisible()) FWidget->grabMouse();
+  } else {
+    gCapture = nullptr;
+    if (QWidget::mouseGrabber() == FWidget) FWidget->releaseMouse();
+  }
+}
+
+TControl* GetCaptureControl() { return gCapture; }
+
+void ReleaseCapture() {
+  if (gCapture) gCapture->SetMouseCapture(false);
+}
+
+TPoint GetCursorPos() { return FromQPoint(QCursor::pos()); }
+
+void TControl::Invalidate() { FWidget->update(); }
+
+void TControl::InvalidateRect(const TRect& R) {
+  const TPoint off = ClientOffset();
+  FWidget->update(QRect(R.Left + off.X, R.Top + off.Y, R.Width(), R.Height()));
+}
+
+void TControl::Update() {
+  if (FWidget->isVisible()) FWidget->repaint(QRect());
+}
+
+void TControl::Repaint() {
+  if (FWidget->isVisible())
+    FWidget->repaint();
+  else
+    FWidget->update();
+}
+
+void TControl::BringToFront() {
+  FWidget->raise();
+  if (FParent) {
+    auto& v = FParent->FControls;
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    v.push_back(this);
+  }
+}
+
+void TControl::SendToBack() {
+  FWidget->lower();
+  if (FParent) {
+    auto& v = FParent->FControls;
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    v.insert(v.begin(), this);
+  }
+}
+
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+void TControl::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+
+void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+}
+
+void TControl::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  if (OnMouseMove) OnMouseMove(this, Shift, X, Y);
+}
+
+void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+}
+
+void TControl::MouseEnter() {
+  if (OnMouseEnter) OnMouseEnter(this);
+}
+
+void TControl::MouseLeave() {
+  if (OnMouseLeave) OnMouseLeave(this);
+}
+
+void TControl::Resize() {
+  if (OnResize) OnResize(this);
+}
+
+TCanvas* TControl::PaintCanvas() const { return FPaintCanvas; }
+
+bool TControl::HintShow(THintInfo&) { return true; }
+
+void TControl::DoContextPopup(TPoint MousePos, bool& Handled) {
+  if (OnContextPopup) OnContextPopup(this, MousePos, Handled);
+}
+
+// Widget callbacks ------------------------------------------------------------------------------
+
+void TControl::WidgetPaint(QPainter& Painter, const QRect& Update) {
+  auto* win = dynamic_cast<TWinControl*>(this);
+  if (win) win->PaintBorder(Painter);
+  const TPoint off = ClientOffset();
+  const TRect cr = ClientRect();
+  QRect clip = Update.translated(-off.X, -off.Y).intersected(QRect(0, 0, cr.Width(), cr.Height()));
+  if (clip.isEmpty()) return;
+  Painter.save();
+  Painter.translate(off.X, off.Y);
+  Painter.setClipRect(clip);
+  if (!(FControlStyle & csOpaque)) Painter.fillRect(clip, ToQColor(FColor));
+  TCanvas canvas;
+  canvas.SetPainter(&Painter);
+  canvas.SetFont(FFont.get());
+  TCanvas* previous = FPaintCanvas;
+  FPaintCanvas = &canvas;
+  FInPaint = true;
+  try {
+    Paint();
+  } catch (...) {
+    FPaintCanvas = previous;
+    FInPaint = false;
+    canvas.SetPainter(nullptr);
+    Painter.restore();
+    throw;
+  }
+  FPaintCanvas = previous;
+  FInPaint = false;
+  canvas.SetPainter(nullptr);
+  Painter.restore();
+  if (win && win->FXorOverlay.Count() > 0) {
+    Painter.save();
+    Painter.translate(off.X, off.Y);
+    Painter.setClipRect(QRect(0, 0, cr.Width(), cr.Height()));
+    win->FXorOverlay.PaintOn(Painter);
+    Painter.restore();
+  }
+}
+
+// Kind: 0 press, 1 release, 2 double click, 3 move.
+void TControl::WidgetMouse(int Kind, int Button, int X, int Y, uint32_t QtButtons, uint32_t QtModifiers) {
+  KeyStateNoteInput(QtModifiers, QtButtons);
+  const TPoint off = ClientOffset();
+  X -= off.X;
+  Y -= off.Y;
+  TShiftState shift = ShiftFromQt(QtModifiers, QtButtons);
+  TMouseButton button = Button == Qt::RightButton ? mbRight : Button == Qt::MiddleButton ? mbMiddle : mbLeft;
+  switch (Kind) {
+    case 0:
+      if (FControlStyle & csCaptureMouse) SetMouseCapture(true);
+      if (button == mbLeft && (FControlStyle & csClickEvents)) FPressed = true;
+      MouseDown(button, shift, X, Y);
+      break;
+    case 2:
+      if (FControlStyle & csCaptureMouse) SetMouseCapture(true);
+      if (button == mbLeft && (FControlStyle & csClickEvents)) DblClick();
+      MouseDown(button, shift | ssDouble, X, Y);
+      break;
+    case 1: {
+      if (FControlStyle & csCaptureMouse) SetMouseCapture(false);
+      if (button == mbLeft && FPressed) {
+        FPressed = false;
+        if (PtInRect(ClientRect(), {X, Y})) Click();
+      }
+      MouseUp(button, shift, X, Y);
+      if (button == mbRight) {
+        bool handled = false;
+        DoContextPopup({X, Y}, handled);
+        if (!handled) {
+          for (TControl* c = this; c; c = c->FParent) {
+            TPopupMenu* menu = c->GetPopupMenu();
+            if (menu && menu->AutoPopup()) {
+              const TPoint p = ClientToScreen({X, Y});
+              menu->SetPopupComponent(this);
+              menu->Popup(p.X, p.Y);
+              break;
+            }
+          }
+        }
+      }
+      break;
+    }
+    case 3:
+      MouseMove(shift, X, Y);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXorOverlay
+
+void TXorOverlay::Toggle(const TXorFigure& Figure) {
+  auto it = std::find(FFigures.begin(), FFigures.end(), Figure);
+  if (it != FFigures.end())
+    FFigures.erase(it);
+  else
+    FFigures.push_back(Figure);
+  InvalidateFigure(Figure);
+}
+
+void TXorOverlay::ToggleLine(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TColor Color, bool Dotted,
+                             bool NotXor) {
+  TXorFigure f;
+  f.NotXor = NotXor;
+  f.Kind = TXorFigure::xfLine;
+  f.R = {X1, Y1, X2, Y2};
+  f.Color = Color;
+  f.Dotted = Dotted;
+  Toggle(f);
+}
+
+void TXorOverlay::ToggleFrame(const TRect& R, TColor Color, bool Dotted, bool NotXor) {
+  TXorFigure f;
+  f.NotXor = NotXor;
+  f.Kind = TXorFigure::xfFrame;
+  f.R = R;
+  f.Color = Color;
+  f.Dotted = Dotted;
+  Toggle(f);
+}
+
+void TXorOverlay::ToggleInvert(const TRect& R) {
+  TXorFigure f;
+  f.Kind = TXorFigure::xfInvertRect;
+  f.R = R;
+  Toggle(f);
+}
+
+void TXorOverlay::TogglePattern(const TRect& R) {
+  TXorFigure f;
+  f.Kind = TXorFigure::xfPatternRect;
+  f.R = R;
+  Toggle(f);
+}
+
+void TXorOverlay::Clear() {
+  for (const TXorFigure& f : FFigures) InvalidateFigure(f);
+  FFigures.clear();
+}
+
+void TXorOverlay::InvalidateFigure(const TXorFigure& Figure) {
+  TRect r = Figure.R;
+  if (r.Left > r.Right) std::swap(r.Left, r.Right);
+  if (r.Top > r.Bottom) std::swap(r.Top, r.Bottom);
+  const int32_t grow = Figure.PenWidth + 1;
+  InflateRect(r, grow, grow);
+  FOwner->InvalidateRect(r);
+}
+
+void TXorOverlay::PaintOn(QPainter& Painter) const {
+  Painter.save();
+  Painter.setRenderHint(QPainter::Antialiasing, false);
+  for (const TXorFigure& f : FFigures) {
+    switch (f.Kind) {
+      case TXorFigure::xfLine:
+      case TXorFigure::xfFrame: {
+        Painter.setCompositionMode(f.NotXor ? QPainter::RasterOp_NotSourceXorDestination
+                                            : QPainter::RasterOp_SourceXorDestination);
+        QPen pen(ToQColor(f.Color));
+        pen.setWidth(std::max(f.PenWidth, 1));
+        pen.setCosmetic(true);
+        if (f.Dotted) pen.setStyle(Qt::DotLine);
+        pen.setCapStyle(Qt::FlatCap);
+        Painter.setPen(pen);
+        Painter.setBrush(Qt::NoBrush);
+        if (f.Kind == TXorFigure::xfLine) {
+          Painter.drawLine(f.R.Left, f.R.Top, f.R.Right, f.R.Bottom);
+        } else {
+          TRect r = f.R;
+          if (r.Width() > 0 && r.Height() > 0) Painter.drawRect(QRect(r.Left, r.Top, r.Width() - 1, r.Height() - 1));
+        }
+        break;
+      }
+      case TXorFigure::xfInvertRect:
+        Painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        Painter.fillRect(ToQRect(f.R), Qt::white);
+        break;
+      case TXorFigure::xfPatternRect: {
+        Painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        QImage pattern(8, 8, QImage::Format_RGB32);
+        for (int y = 0; y < 8; ++y)
+          for (int x = 0; x < 8; ++x) pattern.setPixel(x, y, ((x + y) & 1) ? 0xFFFFFFFF : 0xFF000000);
+        QBrush brush(pattern);
+        Painter.fillRect(ToQRect(f.R), brush);
+        break;
+      }
+    }
+  }
+  Painter.restore();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomControl, TGraphicControl
+
+namespace {
+TCanvas* IdleCanvas(std::unique_ptr<TCanvas>& Holder, TBitmap*& Scratch, const TFont* Font) {
+  (void)Scratch;
+  if (!Holder) Holder = std::make_unique<TCanvas>();
+  Holder->SetFont(Font);
+  return Holder.get();
+}
+}  // namespace
+
+TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner) {}
+TCustomControl::~TCustomControl() = default;
+
+TCanvas* TCustomControl::Canvas() {
+  if (TCanvas* c = PaintCanvas()) return c;
+  TBitmap* none = nullptr;
+  return IdleCanvas(FIdleCanvas, none, Font());
+}
+
+TGraphicControl::TGraphicControl(TComponent* AOwner) : TControl(AOwner) {
+  SetControlStyle(ControlStyle());
+}
+TGraphicControl::~TGraphicControl() = default;
+
+TCanvas* TGraphicControl::Canvas() {
+  if (TCanvas* c = PaintCanvas()) return c;
+  TBitmap* none = nullptr;
+  return IdleCanvas(FIdleCanvas, none, Font());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Look-ups
+
+TControl* ControlOfWidget(HWND Window) {
+  auto* w = static_cast<QWidget*>(Window);
+  while (w) {
+    if (auto* cw = dynamic_cast<detail::TControlWidget*>(w)) return cw->Control();
+    w = w->parentWidget();
+  }
+  return nullptr;
+}
+
+TWinControl* FindControl(HWND Window) {
+  for (TControl* c = ControlOfWidget(Window); c; c = c->Parent())
+    if (auto* w = dynamic_cast<TWinControl*>(c)) return w;
+  return nullptr;
+}
+
+TControl* FindDragTarget(const TPoint& ScreenPos, bool AllowDisabled) {
+  QWidget* w = QApplication::widgetAt(ScreenPos.X, ScreenPos.Y);
+  TControl* c = ControlOfWidget(w);
+  if (!c) return nullptr;
+  // Disabled widgets hide nothing from Qt's look-up, but a caller may not want them.
+  while (c && !AllowDisabled && !c->Enabled()) c = c->Parent();
+  return c;
+}
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+// The private widget behind every control: it forwards Qt's events to the control.
+#pragma once
+
+#include <QWidget>
+
+#include "platform/Controls.h"
+
+class QScrollBar;
+
+namespace platform {
+namespace detail {
+
+class TControlWidget : public QWidget {
+ public:
+  explicit TControlWidget(TControl* Owner);
+  TControl* Control() const { return FOwner; }
+  // The control is going away: stop forwarding.
+  void Detach() { FOwner = nullptr; }
+  // Moves the widget to the control's bounds (inside the parent's client area).
+  void PlaceFromControl();
+  // Moves the focus to the next (or previous) widget in the window's tab order.
+  bool MoveFocus(bool Next);
+
+ protected:
+  bool event(QEvent* Event) override;
+  void paintEvent(QPaintEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void enterEvent(QEnterEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  void keyReleaseEvent(QKeyEvent* Event) override;
+  void focusInEvent(QFocusEvent* Event) override;
+  void focusOutEvent(QFocusEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void moveEvent(QMoveEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+  bool focusNextPrevChild(bool Next) override;
+
+ private:
+  TControl* FOwner;
+  bool FSyncing = false;
+};
+
+// The two window scroll bars of a windowed control.
+class TScrollBarSet {
+ public:
+  explicit TScrollBarSet(TWinControl* Owner);
+  ~TScrollBarSet();
+  int32_t Set(int32_t Bar, const TScrollInfo& Info, bool Redraw);
+  bool Get(int32_t Bar, TScrollInfo& Info) const;
+  bool Shown(int32_t Bar) const { return FShown[Bar]; }
+  int32_t Extent() const;  // width of the vertical bar / height of the horizontal one
+  // Places the bars around the client rectangle (widget coordinates).
+  void Layout(const QRect& Client);
+
+ private:
+  void Apply(int32_t Bar);
+  void Action(int32_t Bar, int Action);
+  TWinControl* FOwner;
+  QScrollBar* FBars[2] = {nullptr, nullptr};
+  TScrollInfo FInfo[2];
+  bool FShown[2] = {false, false};
+  bool FEnabled[2] = {true, true};
+  bool FUpdating = false;
+};
+
+}  // namespace detail
+}  // namespace platform
