@@ -57,8 +57,10 @@ struct Channel {
     if (bits == 0) return absent;
     uint32_t x = (v & mask) >> shift;
     if (bits >= 8) return static_cast<uint8_t>(x >> (bits - 8));
-    uint32_t maxv = (1u << bits) - 1;
-    return static_cast<uint8_t>((x * 255 + maxv / 2) / maxv);
+    // Bit replication (5 bits abcde -> abcdeabc), as other readers widen short channels.
+    uint32_t r = x << (8 - bits);
+    for (int s = bits; s < 8; s *= 2) r |= r >> s;
+    return static_cast<uint8_t>(r);
   }
 };
 
@@ -122,7 +124,7 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
     if (ihSize >= 56) h.masks[3] = U32(ih + 52);
   }
   if (planes != 1) Fail("the plane count is " + std::to_string(planes) + ", not 1");
-  if (h.width <= 0 || h.height <= 0) Fail("the image size is not positive");
+  if (h.width < 0) Fail("the image width is negative");
   if (h.width > Limits.MaxPixels || h.height > Limits.MaxPixels ||
       h.width * h.height > Limits.MaxPixels)
     Fail("the image is larger than the pixel limit");
@@ -145,6 +147,11 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
       break;
     default:
       Fail("unsupported compression " + std::to_string(h.compression));
+  }
+  if (h.width == 0 || h.height == 0) {  // an empty bitmap, as written for one
+    TBmpImage empty;
+    empty.BitCount = bpp;
+    return empty;
   }
   const bool rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
   if (rle && h.topDown) Fail("compressed images cannot be top-down");

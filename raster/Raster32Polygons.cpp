@@ -1,0 +1,503 @@
+#include "raster/Raster32Polygons.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "raster/Raster32LowLevel.h"
+
+namespace raster {
+
+namespace {
+
+constexpr uint32_t kUp = 0x80000000u;  // crossing of an edge going toward smaller Y
+constexpr uint32_t kXMask = 0x7FFFFFFFu;
+
+struct GridPoint {
+  int32_t X, Y;
+};
+using Contour = std::vector<GridPoint>;
+
+// Crossings of every sub-scanline (or pixel row) between Top and Top + Rows, kept in one flat
+// array: row r holds Values[Start[r] .. Start[r + 1]), sorted by X.
+//
+// Each edge covers the rows from its upper end up to, but not including, its lower end,
+// whichever way it runs. This half-open rule makes every row cross a closed contour an even
+// number of times, so a unit square at integer positions covers its pixel fully (56 of 56).
+class CrossingTable {
+ public:
+  CrossingTable(int32_t Top, int32_t Rows, int32_t MaxX, int32_t XScale)
+      : FTop(Top), FRows(Rows), FMaxX(MaxX), FXScale(XScale), FStart(static_cast<size_t>(Rows) + 1, 0) {}
+
+  void Build(const std::vector<Contour>& Contours) {
+    // Pass 1: rows per edge are known without walking it, so the table is sized exactly.
+    std::vector<int32_t> diff(static_cast<size_t>(FRows) + 1, 0);
+    ForEachEdge(Contours, [&](const GridPoint& a, const GridPoint& b) {
+      int32_t lo = std::max(a.Y, FTop), hi = std::min(b.Y, FTop + FRows);
+      if (lo < hi) {
+        ++diff[lo - FTop];
+        --diff[hi - FTop];
+      }
+    });
+    uint32_t run = 0, total = 0;
+    for (int32_t r = 0; r < FRows; ++r) {
+      run += diff[r];
+      FStart[r] = total;
+      total += run;
+    }
+    FStart[FRows] = total;
+    FValues.resize(total);
+    std::vector<uint32_t> fill(FStart.begin(), FStart.end() - 1);
+    // Pass 2: walk the edges.
+    ForEachEdge(Contours, [&](const GridPoint& a, const GridPoint& b) { WalkEdge(a, b, fill); });
+    for (int32_t r = 0; r < FRows; ++r) {
+      uint32_t* first = FValues.data() + FStart[r];
+      uint32_t* last = FValues.data() + FStart[r + 1];
+      if (last - first == 2) {
+        if ((first[0] & kXMask) > (first[1] & kXMask)) std::swap(first[0], first[1]);
+      } else if (last - first > 2) {
+        std::sort(first, last, [](uint32_t p, uint32_t q) {
+          uint32_t px = p & kXMask, qx = q & kXMask;
+          return px != qx ? px < qx : p < q;
+        });
+      }
+    }
+  }
+
+  int32_t Top() const { return FTop; }
+  int32_t Rows() const { return FRows; }
+  const uint32_t* RowBegin(int32_t r) const { return FValues.data() + FStart[r]; }
+  const uint32_t* RowEnd(int32_t r) const { return FValues.data() + FStart[r + 1]; }
+
+ private:
+  // Calls F(upper end, lower end, direction is kept in the call) for each non-horizontal edge
+  // of each contour of at least 3 points, the closing edge included.
+  template <typename F>
+  void ForEachEdge(const std::vector<Contour>& Contours, F&& f) {
+    for (const Contour& c : Contours) {
+      size_t n = c.size();
+      if (n < 3) continue;
+      for (size_t i = 0; i < n; ++i) {
+        const GridPoint& p = c[i == 0 ? n - 1 : i - 1];
+        const GridPoint& q = c[i];
+        if (p.Y == q.Y) continue;
+        FEdgeUp = q.Y < p.Y;
+        if (FEdgeUp)
+          f(q, p);
+        else
+          f(p, q);
+      }
+    }
+  }
+
+  // Steps X along the edge one row at a time: the error starts at (dx mod dy) / 2 and x moves
+  // whenever it exceeds dy (single steps twice, then in one jump).
+  void WalkEdge(const GridPoint& a, const GridPoint& b, std::vector<uint32_t>& fill) {
+    const int64_t dy = int64_t{b.Y} - a.Y;
+    const int64_t X1 = int64_t{a.X} * FXScale, X2 = int64_t{b.X} * FXScale;
+    const int64_t dx = X2 > X1 ? X2 - X1 : X1 - X2;
+    const int64_t sx = X2 > X1 ? 1 : (X2 < X1 ? -1 : 0);
+    const uint32_t dir = FEdgeUp ? kUp : 0;
+    int64_t err = (dx % dy) >> 1;
+    int64_t x = X1;
+    const int32_t last = std::min(b.Y, FTop + FRows);
+    for (int32_t y = a.Y; y < last; ++y) {
+      if (y >= FTop) {
+        int64_t cx = x < 0 ? 0 : (x > FMaxX ? FMaxX : x);
+        fill[y - FTop]++;
+        FValues[fill[y - FTop] - 1] = static_cast<uint32_t>(cx) | dir;
+      }
+      err += dx;
+      if (err > dy) {
+        x += sx;
+        err -= dy;
+        if (err > dy) {
+          x += sx;
+          err -= dy;
+          if (err > dy) {
+            int64_t k = (err + dy - 1) / dy;
+            x += sx * k;
+            err -= dy * k;
+          }
+        }
+      }
+    }
+  }
+
+  int32_t FTop, FRows, FMaxX, FXScale;
+  bool FEdgeUp = false;
+  std::vector<uint32_t> FStart;
+  std::vector<uint32_t> FValues;
+};
+
+std::vector<Contour> ToGrid(const TArrayOfArrayOfFixedPoint& Points, int32_t Bias, int Shift) {
+  std::vector<Contour> out;
+  out.reserve(Points.size());
+  for (const TArrayOfFixedPoint& pts : Points) {
+    Contour c;
+    if (pts.size() >= 3) {
+      c.reserve(pts.size());
+      for (const TFixedPoint& p : pts)
+        c.push_back({static_cast<int32_t>((int64_t{p.X} + Bias) >> Shift),
+                     static_cast<int32_t>((int64_t{p.Y} + Bias) >> Shift)});
+    }
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+// Rows [top, bottom) touched by the contours, clamped to [0, limit); false when none.
+bool RowRange(const std::vector<Contour>& Contours, int32_t Limit, int32_t& Top, int32_t& Bottom) {
+  int32_t lo = INT32_MAX, hi = INT32_MIN;
+  for (const Contour& c : Contours)
+    for (const GridPoint& p : c) {
+      lo = std::min(lo, p.Y);
+      hi = std::max(hi, p.Y);
+    }
+  if (lo > hi) return false;
+  Top = std::clamp(lo, 0, Limit);
+  Bottom = std::clamp(hi, 0, Limit);
+  return Top < Bottom;
+}
+
+// 24.8 X to a pixel, halves rounding up.
+inline int32_t RoundX(uint32_t X) { return static_cast<int32_t>((X >> 8) + ((X & 255) >= 128 ? 1 : 0)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TPolygon32::TPolygon32() { FPoints.emplace_back(); }
+
+void TPolygon32::SetPoints(const TArrayOfArrayOfFixedPoint& Value) {
+  FPoints = Value;
+  FNormals.clear();
+}
+
+const TArrayOfArrayOfFixedPoint& TPolygon32::Normals() {
+  if (FNormals.empty()) BuildNormals();
+  return FNormals;
+}
+
+void TPolygon32::Add(const TFixedPoint& P) {
+  if (FPoints.empty()) FPoints.emplace_back();
+  FPoints.back().push_back(P);
+  FNormals.clear();
+}
+
+void TPolygon32::AddPoints(const TFixedPoint* First, int32_t Count) {
+  if (Count <= 0) return;
+  if (FPoints.empty()) FPoints.emplace_back();
+  FPoints.back().insert(FPoints.back().end(), First, First + Count);
+  FNormals.clear();
+}
+
+void TPolygon32::NewLine() {
+  FPoints.emplace_back();
+  FNormals.clear();
+}
+
+void TPolygon32::Clear() {
+  FPoints.clear();
+  FNormals.clear();
+  NewLine();
+}
+
+void TPolygon32::BuildNormals() {
+  FNormals.clear();
+  FNormals.resize(FPoints.size());
+  for (size_t c = 0; c < FPoints.size(); ++c) {
+    const TArrayOfFixedPoint& pts = FPoints[c];
+    TArrayOfFixedPoint& nrm = FNormals[c];
+    const size_t n = pts.size();
+    if (n == 0) continue;
+    if (n == 1) {
+      nrm.push_back({0, 0});
+      continue;
+    }
+    nrm.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      size_t a = i, b = i + 1;
+      if (i == n - 1) {
+        if (FClosed) {
+          b = 0;
+        } else {
+          a = n - 2;
+          b = n - 1;
+        }
+      }
+      float dx = static_cast<float>(int64_t{pts[b].X} - pts[a].X) / 65536.0f;
+      float dy = static_cast<float>(int64_t{pts[b].Y} - pts[a].Y) / 65536.0f;
+      if (dx != 0 || dy != 0) {
+        float f = static_cast<float>(1.0 / std::hypot(static_cast<double>(dx), static_cast<double>(dy)));
+        dx *= f;
+        dy *= f;
+      }
+      nrm[i] = {Fixed(dy), Fixed(-dx)};
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Polylines
+
+void TPolygon32::DrawEdge(TBitmap32* Bitmap, TColor32 Color) {
+  Bitmap->BeginUpdate();
+  Bitmap->SetPenColor(Color);
+  for (const TArrayOfFixedPoint& pts : FPoints) {
+    const size_t n = pts.size();
+    if (!FAntialiased) {
+      if (n == 1 && FClosed) Bitmap->SetPixelTS(FixedRound(pts[0].X), FixedRound(pts[0].Y), Color);
+      if (n < 2) continue;
+      Bitmap->MoveTo(FixedRound(pts[0].X), FixedRound(pts[0].Y));
+      for (size_t i = 1; i < n; ++i) {
+        if (AlphaComponent(Color) == 255)
+          Bitmap->LineToS(FixedRound(pts[i].X), FixedRound(pts[i].Y));
+        else
+          Bitmap->LineToTS(FixedRound(pts[i].X), FixedRound(pts[i].Y));
+      }
+      if (FClosed) Bitmap->LineToTS(FixedRound(pts[0].X), FixedRound(pts[0].Y));
+    } else {
+      if (n == 1 && FClosed) {
+        Bitmap->SetPixelX(pts[0].X, pts[0].Y, Color);
+        continue;
+      }
+      if (n < 2) continue;
+      Bitmap->MoveToX(pts[0].X, pts[0].Y);
+      for (size_t i = 1; i < n; ++i) Bitmap->LineToXS(pts[i].X, pts[i].Y);
+      if (FClosed) Bitmap->LineToXS(pts[0].X, pts[0].Y);
+    }
+  }
+  Bitmap->EndUpdate();
+  Bitmap->Changed();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fills
+
+void TPolygon32::DrawFill(TBitmap32* Bitmap, TColor32 Color) {
+  Bitmap->BeginUpdate();
+  if (!Bitmap->Empty()) {
+    if (FAntialiased)
+      DrawFillAntialiased(Bitmap, Color);
+    else
+      DrawFillAliased(Bitmap, Color);
+  }
+  Bitmap->EndUpdate();
+  Bitmap->Changed();
+}
+
+void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
+  const int32_t W = Bitmap->Width(), H = Bitmap->Height();
+  std::vector<Contour> contours = ToGrid(FPoints, 0x7FFF, 16);
+  int32_t top, bottom;
+  if (!RowRange(contours, H, top, bottom)) return;
+  CrossingTable table(top, bottom - top, W * 256 - 1, 256);
+  table.Build(contours);
+
+  const bool opaque = AlphaComponent(Color) == 255;
+  auto span = [&](int32_t y, int32_t x1, int32_t x2) {
+    x2 = std::min(x2, W - 1);
+    if (x2 < x1) return;
+    if (opaque)
+      Bitmap->HorzLine(x1, y, x2, Color);
+    else
+      Bitmap->HorzLineT(x1, y, x2, Color);
+  };
+
+  for (int32_t r = 0; r < table.Rows(); ++r) {
+    const uint32_t* c = table.RowBegin(r);
+    const uint32_t* e = table.RowEnd(r);
+    const int32_t y = top + r;
+    if (c == e) continue;
+    if (FFillMode == pfWinding) {
+      int32_t sum = (*c & kUp) ? 1 : -1;
+      uint32_t prev = *c & kXMask;
+      for (const uint32_t* p = c + 1; p < e; ++p) {
+        uint32_t x = *p & kXMask;
+        if (sum != 0) span(y, RoundX(prev), RoundX(x));
+        sum += (*p & kUp) ? 1 : -1;
+        prev = x;
+      }
+    } else {
+      int32_t lastRight = INT32_MIN;
+      for (const uint32_t* p = c; p + 1 < e; p += 2) {
+        uint32_t a = p[0] & kXMask, b = p[1] & kXMask;
+        if (int64_t{a} < int64_t{b} - 1) {
+          int32_t x1 = RoundX(a), x2 = RoundX(b - 1);
+          if (lastRight != INT32_MIN) x1 = std::max(x1, lastRight + 1);
+          x2 = std::min(x2, W - 1);
+          if (x1 <= x2) {
+            span(y, x1, x2);
+            lastRight = x2;
+          }
+        }
+      }
+    }
+  }
+  EMMS();
+}
+
+void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
+  const int32_t W = Bitmap->Width(), H = Bitmap->Height();
+  // 1/8-pixel units; the bias is 2047, not 2048.
+  std::vector<Contour> contours = ToGrid(FPoints, 2047, 13);
+  int32_t top, bottom;
+  if (!RowRange(contours, H * 8, top, bottom)) return;
+  CrossingTable table(top, bottom - top, W * 8 - 1, 1);
+  table.Build(contours);
+
+  const TColor32 rgb = Color & 0x00FFFFFF;
+  const TColor32 master = AlphaComponent(Color);
+  const TColor32 solid = rgb | 0xFF000000u;
+  std::vector<int32_t> cells;
+
+  for (int32_t py = top >> 3; py <= (bottom - 1) >> 3; ++py) {
+    const int32_t s0 = std::max(py * 8, top) - top;
+    const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
+    uint32_t minX = UINT32_MAX, maxX = 0;
+    bool any = false;
+    for (int32_t s = s0; s < s1; ++s) {
+      const uint32_t* b = table.RowBegin(s);
+      const uint32_t* e = table.RowEnd(s);
+      if (b == e) continue;
+      any = true;
+      minX = std::min(minX, b[0] & kXMask);
+      maxX = std::max(maxX, e[-1] & kXMask);
+    }
+    if (!any) continue;
+    maxX += 7;
+    const int32_t first = static_cast<int32_t>(minX >> 3);
+    const int32_t count = static_cast<int32_t>(maxX >> 3) - first + 2;
+    if (static_cast<int32_t>(cells.size()) < count) cells.resize(static_cast<size_t>(count) + 64);
+    std::fill(cells.begin(), cells.begin() + count, 0);
+    int32_t* cell = cells.data() - first;  // indexed by pixel column
+
+    auto enter = [&](uint32_t xa) {
+      cell[xa >> 3] += static_cast<int32_t>((xa & 7) ^ 7);
+      cell[(xa >> 3) + 1] += static_cast<int32_t>(xa & 7);
+    };
+    auto leave = [&](uint32_t xb) {
+      cell[xb >> 3] += static_cast<int32_t>(xb & 7) - 7;
+      cell[(xb >> 3) + 1] -= static_cast<int32_t>(xb & 7);
+    };
+    for (int32_t s = s0; s < s1; ++s) {
+      const uint32_t* b = table.RowBegin(s);
+      const uint32_t* e = table.RowEnd(s);
+      if (FFillMode == pfWinding) {
+        int32_t sum = 0;
+        for (const uint32_t* p = b; p < e; ++p) {
+          int32_t d = (*p & kUp) ? 1 : -1;
+          if (sum == 0) enter(*p & kXMask);
+          sum += d;
+          if (sum == 0) leave(*p & kXMask);
+        }
+      } else {
+        for (const uint32_t* p = b; p + 1 < e; p += 2) {
+          enter(p[0] & kXMask);
+          leave(p[1] & kXMask);
+        }
+      }
+    }
+
+    TColor32* row = Bitmap->ScanLine(py);
+    const int32_t end = std::min(first + count, W);
+    int32_t c = 0;
+    for (int32_t x = first; x < end; ++x) {
+      c += cell[x];
+      if (c == 0) continue;  // alpha 0 leaves the pixel as it is
+      if (c == 56 && master == 255) {
+        // Fully covered and opaque: the merge returns the fill colour itself; do the run.
+        int32_t x2 = x + 1;
+        while (x2 < end && cell[x2] == 0) ++x2;
+        FillLongword(row + x, x2 - x, solid);
+        x = x2 - 1;
+        continue;
+      }
+      TColor32 a = static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8);
+      row[x] = MergePixel(rgb | (a << 24), row[x], master);
+    }
+  }
+  EMMS();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Derived polygons
+
+std::unique_ptr<TPolygon32> TPolygon32::Grow(TFixed Delta, float EdgeSharpness) {
+  if (EdgeSharpness > 0.99f) EdgeSharpness = 0.99f;
+  if (EdgeSharpness < 0) EdgeSharpness = 0;
+  const int32_t limit = static_cast<int32_t>(platform::Round((1 - static_cast<double>(EdgeSharpness)) * Delta));
+
+  auto result = std::make_unique<TPolygon32>();
+  result->FAntialiased = FAntialiased;
+  result->FClosed = FClosed;
+  result->FFillMode = FFillMode;
+  if (Delta == 0) {
+    result->SetPoints(FPoints);
+    return result;
+  }
+  const TArrayOfArrayOfFixedPoint& normals = Normals();
+  TArrayOfArrayOfFixedPoint out;
+  for (size_t c = 0; c < FPoints.size(); ++c) {
+    const TArrayOfFixedPoint& pts = FPoints[c];
+    const TArrayOfFixedPoint& nrm = normals[c];
+    const size_t n = pts.size();
+    if (n < 2) continue;
+    TArrayOfFixedPoint g;
+    g.reserve(n * 2);
+    auto scaled = [&](size_t i) -> TFixedPoint {
+      return {MulDiv(nrm[i].X, Delta, 0x10000), MulDiv(nrm[i].Y, Delta, 0x10000)};
+    };
+    auto add = [](const TFixedPoint& p, const TFixedPoint& d) -> TFixedPoint {
+      return {static_cast<TFixed>(static_cast<uint32_t>(p.X) + static_cast<uint32_t>(d.X)),
+              static_cast<TFixed>(static_cast<uint32_t>(p.Y) + static_cast<uint32_t>(d.Y))};
+    };
+    for (size_t i = 0; i < n; ++i) {
+      const TFixedPoint& p = pts[i];
+      TFixedPoint di = scaled(i);
+      TFixedPoint dp = scaled(i == 0 ? n - 1 : i - 1);
+      if (!FClosed && i == 0) {
+        g.push_back(add(p, di));
+      } else if (!FClosed && i == n - 1) {
+        g.push_back(add(p, dp));
+      } else {
+        TFixedPoint s = add(dp, di);
+        int32_t r = MulDiv(dp.X, s.X, Delta) + MulDiv(dp.Y, s.Y, Delta);
+        if (r <= limit) {
+          g.push_back(add(p, dp));
+          g.push_back(add(p, di));
+        } else {
+          g.push_back(add(p, {MulDiv(s.X, Delta, r), MulDiv(s.Y, Delta, r)}));
+        }
+      }
+    }
+    out.push_back(std::move(g));
+  }
+  result->SetPoints(out);
+  return result;
+}
+
+std::unique_ptr<TPolygon32> TPolygon32::Outline() {
+  auto result = std::make_unique<TPolygon32>();
+  result->FAntialiased = FAntialiased;
+  result->FClosed = FClosed;
+  result->FFillMode = FFillMode;
+  TArrayOfArrayOfFixedPoint out;
+  for (const TArrayOfFixedPoint& pts : FPoints) {
+    if (pts.size() < 2) continue;
+    TArrayOfFixedPoint back(pts.rbegin(), pts.rend());
+    if (FClosed) {
+      out.push_back(pts);
+      out.push_back(std::move(back));
+    } else {
+      TArrayOfFixedPoint both = pts;
+      both.insert(both.end(), back.begin(), back.end());
+      out.push_back(std::move(both));
+    }
+  }
+  result->SetPoints(out);
+  return result;
+}
+
+}  // namespace raster
