@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <map>
@@ -118,6 +119,26 @@ std::unique_ptr<TMemoryStream64> MemoryFile(const Bytes& bytes) {
   auto m = std::make_unique<TMemoryStream64>();
   if (!bytes.empty()) m->WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
   return m;
+}
+
+// Has the independent Python reader check the archive file against the expected streams.
+void PythonVerify(const std::string& path, const std::vector<std::pair<std::string, Bytes>>& expected) {
+  static const bool havePython = std::system("python3 -c pass >/dev/null 2>&1") == 0;
+  if (!havePython) return;
+  const std::string dir = kdtest::TempDir();
+  std::string manifest;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::string file = dir + "/" + std::to_string(i) + ".bin";
+    kdtest::WriteFileBytes(file, expected[i].second);
+    static const char* hex = "0123456789abcdef";
+    for (unsigned char c : expected[i].first) manifest += {hex[c >> 4], hex[c & 15]};
+    manifest += "\t" + file + "\n";
+  }
+  const Bytes text(manifest.begin(), manifest.end());
+  kdtest::WriteFileBytes(dir + "/manifest.txt", text);
+  const std::string cmd = "python3 " + kdtest::SourcePath("tests/document/archive_reader.py") + " verify " + path +
+                          " " + dir + "/manifest.txt";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 
 }  // namespace
@@ -513,6 +534,7 @@ TEST(SingleFileStorage, ReopenAfterEveryOperation) {
     storage->SetOverwriteMode(0);
     storage->SetFileName(path);
     ExpectStreams(*storage, model);
+    if (step % 50 == 49) PythonVerify(path, model);
     if (HasFailure()) FAIL() << "step " << step << " op " << op;
   }
 }
