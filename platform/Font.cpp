@@ -206,9 +206,6 @@ QFont MakeQFont(const TFont& Font) {
 
 namespace {
 
-QString ToQString(std::string_view Text) {
-  return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
-}
 
 class TQtTextMeasurer : public ITextMeasurer {
  public:
@@ -225,18 +222,21 @@ class TQtTextMeasurer : public ITextMeasurer {
     return m;
   }
 
+  // Every character advances a whole number of pixels and the line is their sum, as on the
+  // platform the documents come from; drawing places each character at those positions.
   int32_t TextWidth(const TFont& Font, std::string_view Text) override {
-    if (Text.empty()) return 0;
-    QFontMetrics fm(MakeQFont(Font));
-    return fm.horizontalAdvance(ToQString(Text));
+    int32_t w = 0;
+    for (int32_t a : CharAdvances(Font, Text)) w += a;
+    return w;
   }
 
   std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) override {
-    QFontMetrics fm(MakeQFont(Font));
     std::vector<int32_t> out;
+    if (Text.empty()) return out;
+    QFontMetricsF fm(MakeQFont(Font));
     for (size_t i = 0; i < Text.size();) {
       char32_t cp = NextCodePoint(Text, i);
-      out.push_back(fm.horizontalAdvance(QString::fromUcs4(&cp, 1)));
+      out.push_back(static_cast<int32_t>(Round(fm.horizontalAdvance(QString::fromUcs4(&cp, 1)))));
     }
     return out;
   }
@@ -248,6 +248,7 @@ class TQtTextMeasurer : public ITextMeasurer {
     if (!IntersectRect(c, Clip, Rect(0, 0, Mask.Width, Mask.Height)) || IsRectEmpty(c)) return;
     QFont f = MakeQFont(Font);
     QFontMetrics fm(f);
+    QFontMetricsF fmf(f);
     // Paint straight into the mask's bytes: the alpha channel is the coverage.
     QImage img(Mask.Coverage.data(), Mask.Width, Mask.Height, Mask.Width, QImage::Format_Alpha8);
     QPainter p(&img);
@@ -256,7 +257,14 @@ class TQtTextMeasurer : public ITextMeasurer {
     p.setClipRect(QRect(c.Left, c.Top, c.Width(), c.Height()));
     p.setFont(f);
     p.setPen(QColor(0, 0, 0, 255));
-    p.drawText(QPoint(X, Y + fm.ascent()), ToQString(Text));
+    const int32_t baseline = Y + fm.ascent();
+    int64_t x = X;
+    for (size_t i = 0; i < Text.size();) {
+      char32_t cp = NextCodePoint(Text, i);
+      QString ch = QString::fromUcs4(&cp, 1);
+      if (x > -100000 && x < 100000) p.drawText(QPoint(static_cast<int>(x), baseline), ch);
+      x += Round(fmf.horizontalAdvance(ch));
+    }
   }
 };
 
