@@ -1,0 +1,152 @@
+#include "document/dtpEffectShape.h"
+
+#include <algorithm>
+
+#include "document/XmlDocuments.h"
+#include "platform/SysUtils.h"
+
+namespace document {
+
+namespace {
+
+struct TEffectClassHolder {
+  const TEffectClass* Class;
+  std::string Name;
+  uint32_t Flag;
+};
+
+std::vector<TEffectClassHolder>& EffectRegistry() {
+  static std::vector<TEffectClassHolder> list;
+  return list;
+}
+
+}  // namespace
+
+const TEffectClass& TdtpEffect::StaticClass() {
+  static const TEffectClass cls = MakeEffectClass<TdtpEffect>("TdtpEffect");
+  return cls;
+}
+
+void TdtpEffect::InvalidateOwner() {
+  if (Owner) Owner->Invalidate();
+}
+
+void TdtpEffect::RefreshOwner() {
+  if (Owner) Owner->Refresh();
+}
+
+std::string TdtpEffect::GetEffectName() const {
+  const std::string n = ClassName();
+  return n.size() > 10 ? n.substr(4, n.size() - 10) : std::string();
+}
+
+void TdtpEffect::LoadFromXml(TXmlNode* Node) {
+  if (!Node) return;
+  Enabled = Node->ReadBool("Enabled", false);
+  Source = Node->ReadIntegerDef("Source", -2);
+}
+
+void TdtpEffect::SaveToXml(TXmlNode* Node) {
+  if (!Node) return;
+  Node->WriteString("ClassName", ClassName());
+  Node->WriteBool("Enabled", Enabled, false);
+  Node->WriteInteger("Source", Source, -2);
+}
+
+const TShapeClass& TdtpEffectShape::StaticClass() {
+  static const TShapeClass cls = MakeShapeClass<TdtpEffectShape>("TdtpEffectShape", &TdtpShape::StaticClass());
+  return cls;
+}
+
+int32_t TdtpEffectShape::AddEffect(std::unique_ptr<TdtpEffect> Effect) {
+  if (!Effect) return -1;
+  Invalidate();
+  Effect->Owner = this;
+  FEffects.push_back(std::move(Effect));
+  Refresh();
+  Changed();
+  return int32_t(FEffects.size()) - 1;
+}
+
+TdtpEffect* TdtpEffectShape::GetEffect(int32_t Index) const {
+  if (Index < 0 || Index >= int32_t(FEffects.size())) return nullptr;
+  return FEffects[size_t(Index)].get();
+}
+
+// An enabled effect forces drawing through the buffer, where effects are applied.
+bool TdtpEffectShape::IsFlippedOrMirrored() const {
+  if (TdtpShape::IsFlippedOrMirrored()) return true;
+  return std::any_of(FEffects.begin(), FEffects.end(), [](const auto& e) { return e->Enabled; });
+}
+
+void TdtpEffectShape::AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) {
+  for (auto& e : FEffects) e->AdjustPaintRect(Left, Top, Right, Bottom);
+  TdtpShape::AdjustPaintRect(Left, Top, Right, Bottom);
+}
+
+void TdtpEffectShape::ApplyFlipMirror(TBitmap32* Bitmap) {
+  for (auto& e : FEffects)
+    if (e->Enabled) e->Apply(Bitmap);
+  TdtpShape::ApplyFlipMirror(Bitmap);
+}
+
+void TdtpEffectShape::LoadFromXml(TXmlNode* Node) {
+  if (!Node) return;
+  ++FLoading;
+  try {
+    TdtpShape::LoadFromXml(Node);
+    for (const auto& child : Node->Nodes()) {
+      if (!platform::SameText(child->Name(), "Effect")) continue;
+      auto effect = FindEffectClass(child->ReadString("ClassName", "")).Construct();
+      TdtpEffect* raw = effect.get();
+      AddEffect(std::move(effect));
+      raw->LoadFromXml(child.get());
+      raw->UpdateTables();
+    }
+    UpdatePaintRect();
+  } catch (...) {
+    --FLoading;
+    throw;
+  }
+  --FLoading;
+}
+
+void TdtpEffectShape::SaveToXml(TXmlNode* Node) {
+  if (!Node) return;
+  TdtpShape::SaveToXml(Node);
+  for (size_t i = 0; i < FEffects.size(); ++i) {
+    TXmlNode* child = Node->NodeNew("Effect");
+    child->WriteAttributeInteger("Index", int32_t(i) + 1);
+    FEffects[i]->SaveToXml(child);
+  }
+}
+
+void RegisterEffectClass(const TEffectClass& Cls, uint32_t Flag) {
+  auto& reg = EffectRegistry();
+  for (const auto& h : reg)
+    if (h.Class == &Cls) return;
+  reg.push_back({&Cls, Cls.Name, Flag});
+}
+
+const TEffectClass& FindEffectClass(const std::string& Name) {
+  for (const auto& h : EffectRegistry())
+    if (h.Name == Name) return *h.Class;
+  return TdtpEffect::StaticClass();
+}
+
+uint32_t EffectClassFlag(const TEffectClass& Cls) {
+  for (const auto& h : EffectRegistry())
+    if (h.Class == &Cls) return h.Flag;
+  return 0;
+}
+
+int32_t EffectClassCount() { return int32_t(EffectRegistry().size()); }
+
+void InitializeDtpEffectShape() {
+  RegisterEffectClass(TdtpEffect::StaticClass(), 0);
+  RegisterShapeClass(TdtpEffectShape::StaticClass());
+}
+
+void FinalizeDtpEffectShape() { EffectRegistry().clear(); }
+
+}  // namespace document

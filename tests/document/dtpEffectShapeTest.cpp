@@ -1,0 +1,161 @@
+#include "document/dtpEffectShape.h"
+
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "document/XmlDocuments.h"
+
+using namespace document;
+
+namespace {
+
+// Named like a colour effect, to check the name rule; grows the paint rectangle and records
+// the pixel it saw, so the order against flipping can be checked.
+class TdtpColorLUTEffect : public TdtpEffect {
+ public:
+  static const TEffectClass& StaticClass() {
+    static const TEffectClass cls = MakeEffectClass<TdtpColorLUTEffect>("TdtpColorLUTEffect");
+    return cls;
+  }
+  const TEffectClass& Class() const override { return StaticClass(); }
+  void Apply(TBitmap32* Bitmap) override {
+    Seen = Bitmap->Pixel(0, 0);
+    ++Applied;
+  }
+  void AdjustPaintRect(float& L, float& T, float& R, float& B) override {
+    L += 1;
+    T += 2;
+    R += 3;
+    B += 4;
+  }
+  void UpdateTables() override { ++Tables; }
+  TColor32 Seen = 0;
+  int Applied = 0, Tables = 0;
+};
+
+class TdtpMarkShape : public TdtpEffectShape {
+ public:
+  static const TShapeClass& StaticClass() {
+    static const TShapeClass cls = MakeShapeClass<TdtpMarkShape>("TdtpMarkShape", &TdtpEffectShape::StaticClass());
+    return cls;
+  }
+  const TShapeClass& Class() const override { return StaticClass(); }
+  // A red left column on a transparent shape.
+  void PaintShape(TBitmap32* B) override {
+    for (int y = 0; y < B->Height(); ++y) B->SetPixel(0, y, 0xFFFF0000u);
+  }
+};
+
+class EffectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeDtpShape();
+    InitializeDtpEffectShape();
+    RegisterEffectClass(TdtpColorLUTEffect::StaticClass(), 1);
+    RegisterShapeClass(TdtpMarkShape::StaticClass());
+  }
+};
+
+}  // namespace
+
+TEST_F(EffectTest, RegistryAndNames) {
+  EXPECT_EQ(&FindEffectClass("TdtpColorLUTEffect"), &TdtpColorLUTEffect::StaticClass());
+  EXPECT_EQ(&FindEffectClass("tdtpcolorluteffect"), &TdtpEffect::StaticClass());
+  const int32_t n = EffectClassCount();
+  RegisterEffectClass(TdtpColorLUTEffect::StaticClass(), 0);
+  EXPECT_EQ(EffectClassCount(), n);
+  EXPECT_EQ(EffectClassFlag(TdtpColorLUTEffect::StaticClass()), 1u);
+  EXPECT_EQ(EffectClassFlag(TdtpEffect::StaticClass()), 0u);
+  EXPECT_EQ(TdtpColorLUTEffect().GetEffectName(), "ColorLUT");
+  EXPECT_EQ(TdtpEffect().GetEffectName(), "");
+  TdtpEffect e;
+  EXPECT_TRUE(e.Enabled);
+  EXPECT_EQ(e.Source, -2);
+  EXPECT_EQ(&FindShapeClass("TdtpEffectShape"), &TdtpEffectShape::StaticClass());
+}
+
+TEST_F(EffectTest, EnabledEffectsForceTheBuffer) {
+  auto s = NewShape<TdtpEffectShape>();
+  s->SetSmartHitTest(false);
+  EXPECT_FALSE(s->NeedsBuffer());
+  EXPECT_EQ(s->AddEffect(nullptr), -1);
+  auto e = std::make_unique<TdtpColorLUTEffect>();
+  e->Enabled = false;
+  TdtpEffect* raw = e.get();
+  EXPECT_EQ(s->AddEffect(std::move(e)), 0);
+  EXPECT_EQ(raw->Owner, s.get());
+  EXPECT_FALSE(s->NeedsBuffer());
+  raw->Enabled = true;
+  EXPECT_TRUE(s->NeedsBuffer());
+  EXPECT_EQ(s->GetEffect(1), nullptr);
+  // Effects grow the paint rectangle before the mirror rule evens it out.
+  EXPECT_EQ(s->OutsetLeft(), 1.0f);
+  EXPECT_EQ(s->OutsetBottom(), 4.0f);
+  s->SetMirrored(true);
+  EXPECT_EQ(s->OutsetLeft(), 3.0f);
+  EXPECT_EQ(s->OutsetRight(), 3.0f);
+}
+
+TEST_F(EffectTest, EffectsSeeTheShapeUnflipped) {
+  kdtest::TTestDocumentHost doc;
+  auto s = NewShape<TdtpMarkShape>();
+  s->SetDocument(&doc);
+  s->SetDocBounds(0, 0, 4, 4);
+  auto e = std::make_unique<TdtpColorLUTEffect>();
+  TdtpColorLUTEffect* raw = e.get();
+  s->AddEffect(std::move(e));
+  s->SetPaintOutsets(0, 0, 0, 0);
+  s->SetMirrored(true);
+  s->UpdateBuffer();
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_EQ(raw->Applied, 1);
+  EXPECT_EQ(raw->Seen, 0xFFFF0000u);  // the red column is still on the left for the effect
+  const TBitmap32* b = s->Buffer();
+  // ... and on the right once mirrored; the outsets (3 mm each side) are part of the buffer.
+  bool rightRed = false;
+  for (int x = b->Width() / 2; x < b->Width(); ++x) rightRed |= b->Pixel(x, b->Height() / 2) == 0xFFFF0000u;
+  EXPECT_TRUE(rightRed);
+}
+
+TEST_F(EffectTest, XmlRoundTrip) {
+  auto s = NewShape<TdtpEffectShape>();
+  auto e1 = std::make_unique<TdtpColorLUTEffect>();
+  e1->Source = 1;
+  s->AddEffect(std::move(e1));
+  auto e2 = std::make_unique<TdtpEffect>();
+  e2->Enabled = false;
+  s->AddEffect(std::move(e2));
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  std::vector<TXmlNode*> effects;
+  xml.Root()->NodesByName("Effect", effects);
+  ASSERT_EQ(effects.size(), 2u);
+  EXPECT_EQ(effects[0]->ReadAttributeInteger("Index"), 1);
+  EXPECT_EQ(effects[1]->ReadAttributeInteger("Index"), 2);
+  EXPECT_EQ(effects[0]->ReadString("ClassName"), "TdtpColorLUTEffect");
+  EXPECT_EQ(effects[0]->ReadInteger("Source"), 1);
+  EXPECT_EQ(effects[0]->GetNode(0)->Name(), "ClassName");
+  EXPECT_EQ(effects[0]->GetNode(1)->Name(), "Enabled");
+  EXPECT_EQ(effects[0]->GetNode(2)->Name(), "Source");
+
+  // Unknown classes become plain effects; a missing "Enabled" loads disabled.
+  effects[1]->WriteString("ClassName", "TdtpNoSuchEffect");
+  TXmlNode* third = xml.Root()->NodeNew("effect");
+  third->WriteString("ClassName", "TdtpColorLUTEffect");
+  kdtest::TTestDocumentHost doc;
+  auto t = NewShape<TdtpEffectShape>();
+  t->SetDocument(&doc);
+  t->LoadFromXml(xml.Root());
+  ASSERT_EQ(t->EffectCount(), 3);
+  EXPECT_EQ(t->GetEffect(0)->ClassName(), "TdtpColorLUTEffect");
+  EXPECT_TRUE(t->GetEffect(0)->Enabled);
+  EXPECT_EQ(t->GetEffect(0)->Source, 1);
+  EXPECT_EQ(static_cast<TdtpColorLUTEffect*>(t->GetEffect(0))->Tables, 1);
+  EXPECT_EQ(t->GetEffect(1)->ClassName(), "TdtpEffect");
+  EXPECT_FALSE(t->GetEffect(1)->Enabled);
+  EXPECT_FALSE(t->GetEffect(2)->Enabled);
+  EXPECT_EQ(t->GetEffect(2)->Source, -2);
+  EXPECT_EQ(t->GetEffect(2)->Owner, t.get());
+  EXPECT_TRUE(doc.Changed.empty());
+  EXPECT_TRUE(doc.Commands.empty());
+}
