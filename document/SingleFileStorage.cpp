@@ -287,11 +287,22 @@ void TStoreStream::ReadEntry(TStream64* Source, int64_t FileSize) {
   FModified = false;
 }
 
+const std::string& TStoreStream::StoredName() const {
+  // The directory is rewritten after every change; convert each name once.
+  if (FStoredNameOf != FName) {
+    FStoredName = platform::Utf8ToCp1252(FName);
+    FStoredNameOf = FName;
+  }
+  return FStoredName;
+}
+
 void TStoreStream::WriteEntry(std::string& Out) const {
-  const std::string name = platform::Utf8ToCp1252(FName);
-  PutLE(Out, static_cast<uint64_t>(FOffset), 8);
-  PutLE(Out, static_cast<uint64_t>(FSize), 8);
-  PutLE(Out, static_cast<uint32_t>(name.size()), 4);
+  const std::string& name = StoredName();
+  char fixed[kEntryFixedSize];
+  for (int i = 0; i < 8; ++i) fixed[i] = static_cast<char>(static_cast<uint64_t>(FOffset) >> (8 * i));
+  for (int i = 0; i < 8; ++i) fixed[8 + i] = static_cast<char>(static_cast<uint64_t>(FSize) >> (8 * i));
+  for (int i = 0; i < 4; ++i) fixed[16 + i] = static_cast<char>(static_cast<uint32_t>(name.size()) >> (8 * i));
+  Out.append(fixed, kEntryFixedSize);
   Out += name;
 }
 
@@ -460,8 +471,7 @@ int64_t TSingleStorage::DirectoryCapacityFor(int64_t Bytes) {
 
 int64_t TSingleStorage::DirectorySize() const {
   int64_t bytes = 4;
-  for (const auto& e : FEntries)
-    bytes += kEntryFixedSize + static_cast<int64_t>(platform::Utf8ToCp1252(e->FName).size());
+  for (const auto& e : FEntries) bytes += kEntryFixedSize + static_cast<int64_t>(e->StoredName().size());
   return bytes;
 }
 
@@ -469,6 +479,7 @@ void TSingleStorage::WriteDirectory() {
   if (!FStream) return;
   CheckWritable();
   std::string dir;
+  dir.reserve(static_cast<size_t>(DirectorySize()));
   PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
   for (const auto& e : FEntries) e->WriteEntry(dir);
   const int64_t bytes = static_cast<int64_t>(dir.size());

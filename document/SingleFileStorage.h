@@ -91,6 +91,7 @@ class TStoreStream : public TStream64 {
   void Changed();
   void DoChange();
   bool HasFile() const;
+  const std::string& StoredName() const;
 
   bool FModified = false;
   TSingleStorage* FOwner = nullptr;
@@ -99,6 +100,8 @@ class TStoreStream : public TStream64 {
   std::string FName;
   int64_t FOffset = 0;
   int64_t FSize = 0;
+  mutable std::string FStoredName;  // FName in windows-1252, for the directory
+  mutable std::string FStoredNameOf;
 };
 
 class TSingleStorage : public platform::TObject {
