@@ -311,6 +311,7 @@ bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight) {
   if (NewWidth < 1) NewWidth = 0;
   if (NewHeight < 1) NewHeight = 0;
   if (NewWidth == FWidth && NewHeight == FHeight) return false;
+  FontChanged();
   FPixels.reset();
   FBits = nullptr;
   FWidth = 0;
