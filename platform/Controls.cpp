@@ -108,7 +108,7 @@ void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AH
       Resize();
     }
   }
-  if (FParent && FAlign != alNone) FParent->Realign();
+  if (FParent && FAlign != alNone) FParent->AlignControl(this);
 }
 
 void TControl::SyncGeometryFromWidget() {
@@ -157,7 +157,7 @@ TPoint TControl::ScreenToClient(const TPoint& P) const {
 void TControl::SetAlign(TAlign Value) {
   if (Value == FAlign) return;
   FAlign = Value;
-  if (FParent) FParent->Realign();
+  if (FParent) FParent->AlignControl(this);
 }
 
 void TControl::SetVisible(bool Value) {
@@ -165,7 +165,7 @@ void TControl::SetVisible(bool Value) {
   FVisible = Value;
   UpdateWidgetVisibility();
   VisibleChanged();
-  if (FParent && FAlign != alNone) FParent->Realign();
+  if (FParent && FAlign != alNone) FParent->AlignControl(this);
 }
 
 bool TControl::Showing() const { return FWidget->isVisible(); }
@@ -303,7 +303,10 @@ void TControl::SetMouseCapture(bool Value) {
   if (Value) {
     if (gCapture) gCapture->SetMouseCapture(false);
     gCapture = this;
-    if (FWidget->isVisible()) FWidget->grabMouse();
+    // Qt grabs the mouse by itself between press and release; an explicit grab is only needed
+    // (and only possible) on a real display.
+    if (FWidget->isVisible() && QGuiApplication::platformName() != "offscreen" && !QGuiApplication::mouseButtons())
+      FWidget->grabMouse();
   } else {
     gCapture = nullptr;
     if (QWidget::mouseGrabber() == FWidget) FWidget->releaseMouse();
@@ -326,7 +329,8 @@ void TControl::InvalidateRect(const TRect& R) {
 }
 
 void TControl::Update() {
-  if (FWidget->isVisible()) FWidget->repaint(QRect());
+  // Pending updates are collected per window; flushing them paints what is invalid.
+  if (FWidget->isVisible()) QCoreApplication::sendPostedEvents(FWidget->window(), QEvent::UpdateRequest);
 }
 
 void TControl::Repaint() {
@@ -409,6 +413,7 @@ void TControl::WidgetPaint(QPainter& Painter, const QRect& Update) {
   if (!(FControlStyle & csOpaque)) Painter.fillRect(clip, ToQColor(FColor));
   TCanvas canvas;
   canvas.SetPainter(&Painter);
+  canvas.IntersectClipRect(FromQRect(clip));  // ClipRect is the update rectangle
   canvas.SetFont(FFont.get());
   TCanvas* previous = FPaintCanvas;
   FPaintCanvas = &canvas;

@@ -448,6 +448,7 @@ class TWinControl : public TControl {
   friend class detail::TControlWidget;
   friend class detail::TScrollBarSet;
   friend class TCustomForm;
+  void AlignControl(TControl* AControl);
   void InsertControl(TControl* AControl);
   void RemoveControl(TControl* AControl);
   void CreateHandle();

@@ -18,6 +18,19 @@
 namespace platform {
 namespace detail {
 
+namespace {
+// Exceptions must not unwind through Qt's event loop: they go to the application's handler,
+// as an exception in a message handler does on the original platform.
+template <typename F>
+void Guarded(TControl* Sender, F&& Fn) {
+  try {
+    Fn();
+  } catch (const std::exception& e) {
+    Application()->HandleException(Sender, e);
+  }
+}
+}  // namespace
+
 TControlWidget::TControlWidget(TControl* Owner) : QWidget(nullptr), FOwner(Owner) {
   setMouseTracking(true);
   setFocusPolicy(Qt::NoFocus);
@@ -86,22 +99,22 @@ bool TControlWidget::event(QEvent* Event) {
 void TControlWidget::paintEvent(QPaintEvent* Event) {
   if (!FOwner) return;
   QPainter painter(this);
-  FOwner->WidgetPaint(painter, Event->rect());
+  Guarded(FOwner, [&] { FOwner->WidgetPaint(painter, Event->rect()); });
 }
 
 void TControlWidget::mousePressEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
   const QPoint p = Event->position().toPoint();
-  FOwner->WidgetMouse(0, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
-                      static_cast<uint32_t>(Event->modifiers().toInt()));
+  Guarded(FOwner, [&] { FOwner->WidgetMouse(0, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
+                      static_cast<uint32_t>(Event->modifiers().toInt())); });
   Event->accept();
 }
 
 void TControlWidget::mouseReleaseEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
   const QPoint p = Event->position().toPoint();
-  FOwner->WidgetMouse(1, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
-                      static_cast<uint32_t>(Event->modifiers().toInt()));
+  Guarded(FOwner, [&] { FOwner->WidgetMouse(1, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
+                      static_cast<uint32_t>(Event->modifiers().toInt())); });
   Event->accept();
 }
 
@@ -111,16 +124,16 @@ void TControlWidget::mouseDoubleClickEvent(QMouseEvent* Event) {
   // Without csDoubleClicks the second press is an ordinary press, as for a window class
   // without double clicks.
   const int kind = (FOwner->ControlStyle() & csDoubleClicks) ? 2 : 0;
-  FOwner->WidgetMouse(kind, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
-                      static_cast<uint32_t>(Event->modifiers().toInt()));
+  Guarded(FOwner, [&] { FOwner->WidgetMouse(kind, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
+                      static_cast<uint32_t>(Event->modifiers().toInt())); });
   Event->accept();
 }
 
 void TControlWidget::mouseMoveEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
   const QPoint p = Event->position().toPoint();
-  FOwner->WidgetMouse(3, Qt::NoButton, p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
-                      static_cast<uint32_t>(Event->modifiers().toInt()));
+  Guarded(FOwner, [&] { FOwner->WidgetMouse(3, Qt::NoButton, p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
+                      static_cast<uint32_t>(Event->modifiers().toInt())); });
   Event->accept();
 }
 
@@ -129,14 +142,14 @@ void TControlWidget::enterEvent(QEnterEvent* Event) {
   if (!FOwner || FOwner->FMouseInside) return;
   FOwner->FMouseInside = true;
   if (Application()) Application()->SetHint(GetLongHint(FOwner->Hint()));
-  FOwner->MouseEnter();
+  Guarded(FOwner, [&] { FOwner->MouseEnter(); });
 }
 
 void TControlWidget::leaveEvent(QEvent* Event) {
   QWidget::leaveEvent(Event);
   if (!FOwner || !FOwner->FMouseInside) return;
   FOwner->FMouseInside = false;
-  FOwner->MouseLeave();
+  Guarded(FOwner, [&] { FOwner->MouseLeave(); });
 }
 
 void TControlWidget::keyPressEvent(QKeyEvent* Event) {
@@ -145,11 +158,15 @@ void TControlWidget::keyPressEvent(QKeyEvent* Event) {
     Event->ignore();
     return;
   }
-  if (!w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()), Event->text().toStdString(),
-                      true, Event->isAutoRepeat()))
-    Event->ignore();
-  else
+  bool handled = true;
+  Guarded(FOwner, [&] {
+    handled = w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()),
+                             Event->text().toStdString(), true, Event->isAutoRepeat());
+  });
+  if (handled)
     Event->accept();
+  else
+    Event->ignore();
 }
 
 void TControlWidget::keyReleaseEvent(QKeyEvent* Event) {
@@ -158,29 +175,31 @@ void TControlWidget::keyReleaseEvent(QKeyEvent* Event) {
     Event->ignore();
     return;
   }
-  w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()), std::string(), false, false);
+  Guarded(FOwner, [&] {
+    w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()), std::string(), false, false);
+  });
   Event->accept();
 }
 
 void TControlWidget::focusInEvent(QFocusEvent* Event) {
   QWidget::focusInEvent(Event);
-  if (auto* w = dynamic_cast<TWinControl*>(FOwner)) w->DoEnter();
+  if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoEnter(); });
 }
 
 void TControlWidget::focusOutEvent(QFocusEvent* Event) {
   QWidget::focusOutEvent(Event);
-  if (auto* w = dynamic_cast<TWinControl*>(FOwner)) w->DoExit();
+  if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoExit(); });
 }
 
 void TControlWidget::resizeEvent(QResizeEvent* Event) {
   QWidget::resizeEvent(Event);
-  if (FOwner && !FSyncing) FOwner->SyncGeometryFromWidget();
+  if (FOwner && !FSyncing) Guarded(FOwner, [&] { FOwner->SyncGeometryFromWidget(); });
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) w->UpdateNonClient();
 }
 
 void TControlWidget::moveEvent(QMoveEvent* Event) {
   QWidget::moveEvent(Event);
-  if (FOwner && !FSyncing) FOwner->SyncGeometryFromWidget();
+  if (FOwner && !FSyncing) Guarded(FOwner, [&] { FOwner->SyncGeometryFromWidget(); });
 }
 
 void TControlWidget::contextMenuEvent(QContextMenuEvent* Event) {
@@ -194,7 +213,9 @@ void TControlWidget::closeEvent(QCloseEvent* Event) {
     QWidget::closeEvent(Event);
     return;
   }
-  if (form->CloseFromWindow())
+  bool accept = false;
+  Guarded(FOwner, [&] { accept = form->CloseFromWindow(); });
+  if (accept)
     Event->accept();
   else
     Event->ignore();
@@ -217,8 +238,10 @@ TScrollBarSet::TScrollBarSet(TWinControl* Owner) : FOwner(Owner) {
     QObject::connect(FBars[bar], &QAbstractSlider::sliderReleased, [this, bar]() {
       if (FUpdating) return;
       const int pos = FBars[bar]->sliderPosition();
-      FOwner->ScrollBarAction(bar, SB_THUMBPOSITION, pos);
-      FOwner->ScrollBarAction(bar, SB_ENDSCROLL, 0);
+      Guarded(FOwner, [&] {
+        FOwner->ScrollBarAction(bar, SB_THUMBPOSITION, pos);
+        FOwner->ScrollBarAction(bar, SB_ENDSCROLL, 0);
+      });
     });
   }
 }
@@ -313,8 +336,10 @@ void TScrollBarSet::Action(int32_t Bar, int Action) {
     b->setSliderPosition(FInfo[Bar].nPos);
     FUpdating = false;
   }
-  FOwner->ScrollBarAction(Bar, code, track);
-  if (code != SB_THUMBTRACK) FOwner->ScrollBarAction(Bar, SB_ENDSCROLL, 0);
+  Guarded(FOwner, [&] {
+    FOwner->ScrollBarAction(Bar, code, track);
+    if (code != SB_THUMBTRACK) FOwner->ScrollBarAction(Bar, SB_ENDSCROLL, 0);
+  });
 }
 
 }  // namespace detail

@@ -33,7 +33,7 @@ void TWinControl::InsertControl(TControl* AControl) {
   if (FScrollBars) UpdateNonClient();
   if (auto* wc = dynamic_cast<TWinControl*>(AControl))
     if (FHandleAllocated) wc->CreateHandle();
-  if (AControl->Align() != alNone) Realign();
+  if (AControl->Align() != alNone) AlignControl(AControl);
 }
 
 void TWinControl::RemoveControl(TControl* AControl) {
@@ -61,13 +61,15 @@ void TWinControl::EnableAlign() {
   if (FAlignLevel > 0 && --FAlignLevel == 0) Realign();
 }
 
-void TWinControl::Realign() {
+void TWinControl::Realign() { AlignControl(nullptr); }
+
+void TWinControl::AlignControl(TControl* AControl) {
   if (FAlignLevel > 0 || FRealigning) return;
   FRealigning = true;
   TRect r = ClientRect();
   AdjustClientRect(r);
   try {
-    AlignControls(nullptr, r);
+    AlignControls(AControl, r);
   } catch (...) {
     FRealigning = false;
     throw;
@@ -76,23 +78,27 @@ void TWinControl::Realign() {
 }
 
 void TWinControl::AlignControls(TControl* AControl, TRect& Rect) {
-  (void)AControl;
-  // Top first, then bottom, left, right and client, each group in the order of its edge.
+  // Top first, then bottom, left, right and client, each group in the order of its edge; the
+  // control that asked for the layout goes first among equals.
   static const TAlign order[] = {alTop, alBottom, alLeft, alRight, alClient};
+  auto before = [](const TControl* c1, const TControl* c2, TAlign a) {
+    switch (a) {
+      case alTop: return c1->Top() < c2->Top();
+      case alBottom: return c1->Top() + c1->Height() > c2->Top() + c2->Height();
+      case alLeft: return c1->Left() < c2->Left();
+      case alRight: return c1->Left() + c1->Width() > c2->Left() + c2->Width();
+      default: return false;
+    }
+  };
   for (TAlign a : order) {
     std::vector<TControl*> group;
-    for (TControl* c : FControls)
-      if (c->Visible() && c->Align() == a) group.push_back(c);
-    auto key = [a](const TControl* c) {
-      switch (a) {
-        case alTop: return c->Top();
-        case alBottom: return -(c->Top() + c->Height());
-        case alLeft: return c->Left();
-        case alRight: return -(c->Left() + c->Width());
-        default: return 0;
-      }
-    };
-    std::stable_sort(group.begin(), group.end(), [&](TControl* x, TControl* y) { return key(x) < key(y); });
+    if (AControl && AControl->Visible() && AControl->Align() == a) group.push_back(AControl);
+    for (TControl* c : FControls) {
+      if (c == AControl || !c->Visible() || c->Align() != a) continue;
+      size_t j = 0;
+      while (j < group.size() && !before(c, group[j], a)) ++j;
+      group.insert(group.begin() + static_cast<std::ptrdiff_t>(j), c);
+    }
     for (TControl* c : group) {
       const int32_t w = std::max(Rect.Right - Rect.Left, 0);
       const int32_t h = std::max(Rect.Bottom - Rect.Top, 0);
@@ -409,9 +415,8 @@ TKeyChar TypedChar(int QtKey, uint32_t QtModifiers, const std::string& Text) {
 
 bool TWinControl::DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat) {
   (void)AutoRepeat;
-  KeyStateNoteInput(QtModifiers, static_cast<uint32_t>(QGuiApplication::mouseButtons().toInt()));
   Word key = QtKeyToVirtualKey(QtKey, QtModifiers);
-  KeyStateNoteKey(key, Down);
+  KeyStateNoteKey(key, Down, QtModifiers);
   TShiftState shift = ShiftFromQt(QtModifiers, 0);
   if (!Down) {
     if (key) KeyUp(key, shift);

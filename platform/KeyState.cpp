@@ -69,8 +69,7 @@ TTracked& Tracked() {
 
 bool ModifierDown(int vk) {
   const TTracked& t = Tracked();
-  uint32_t mods = t.Modifiers;
-  if (qGuiApp) mods |= static_cast<uint32_t>(QGuiApplication::keyboardModifiers().toInt());
+  const uint32_t mods = t.Modifiers;
   switch (vk) {
     case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT:
       return (mods & Qt::ShiftModifier) || t.Down[VK_SHIFT];
@@ -84,8 +83,7 @@ bool ModifierDown(int vk) {
 }
 
 bool ButtonDown(int vk) {
-  uint32_t buttons = Tracked().Buttons;
-  if (qGuiApp) buttons |= static_cast<uint32_t>(QGuiApplication::mouseButtons().toInt());
+  const uint32_t buttons = Tracked().Buttons;
   switch (vk) {
     case VK_LBUTTON: return buttons & Qt::LeftButton;
     case VK_RBUTTON: return buttons & Qt::RightButton;
@@ -128,9 +126,16 @@ int16_t GetKeyState(int VirtualKey) {
   return static_cast<int16_t>(r);
 }
 
-void KeyStateNoteKey(Word VirtualKey, bool Down) {
-  if (VirtualKey == 0 || VirtualKey > 255) return;
+void KeyStateNoteKey(Word VirtualKey, bool Down, uint32_t QtModifiers) {
   TTracked& t = Tracked();
+  // A key event carries the modifiers as they were before it; the key itself changes them.
+  uint32_t mods = QtModifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  uint32_t own = VirtualKey == VK_SHIFT ? Qt::ShiftModifier
+                 : VirtualKey == VK_CONTROL ? Qt::ControlModifier
+                 : VirtualKey == VK_MENU ? Qt::AltModifier
+                                         : 0u;
+  t.Modifiers = Down ? (mods | own) : (mods & ~own);
+  if (VirtualKey == 0 || VirtualKey > 255) return;
   // A lock key toggles on its press (not on auto-repeat, which arrives while it is down).
   if (Down && !t.Down[VirtualKey]) {
     if (VirtualKey == VK_CAPITAL) t.Caps = !t.Caps;

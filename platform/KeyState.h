@@ -94,10 +94,10 @@ constexpr Word VK_OEM_7 = 0xDE;  // '"
 // down while a press of it is being tracked.
 int16_t GetKeyState(int VirtualKey);
 
-// Input bookkeeping, fed by the controls' event dispatch.
-void KeyStateNoteKey(Word VirtualKey, bool Down);
-// Qt modifier and button masks of the latest input event (Qt::KeyboardModifiers and
-// Qt::MouseButtons as plain integers, so this header stays free of Qt).
+// Input bookkeeping, fed by the controls' event dispatch: a key event with its Qt modifiers
+// (Qt::KeyboardModifiers as a plain integer, so this header stays free of Qt) ...
+void KeyStateNoteKey(Word VirtualKey, bool Down, uint32_t QtModifiers);
+// ... and the modifiers and buttons of a mouse event (Qt::MouseButtons as an integer).
 void KeyStateNoteInput(uint32_t QtModifiers, uint32_t QtButtons);
 // Forgets everything tracked (tests).
 void KeyStateReset();

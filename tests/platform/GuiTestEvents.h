@@ -1,0 +1,67 @@
+// Synthetic input for control tests: Qt events sent straight to a control's widget.
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEnterEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWidget>
+#include <functional>
+
+#include "platform/Controls.h"
+
+namespace guitest {
+
+inline QWidget* W(const platform::TControl* c) { return static_cast<QWidget*>(c->WidgetHandle()); }
+
+inline void Mouse(const platform::TControl* c, QEvent::Type type, int x, int y, Qt::MouseButton button,
+                  Qt::MouseButtons buttons, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QWidget* w = W(c);
+  const QPointF local(x, y);
+  QMouseEvent e(type, local, w->mapToGlobal(local), button, buttons, mods);
+  QApplication::sendEvent(w, &e);
+}
+
+inline void Press(const platform::TControl* c, int x, int y, Qt::MouseButton b = Qt::LeftButton,
+                  Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  Mouse(c, QEvent::MouseButtonPress, x, y, b, b, mods);
+}
+inline void Release(const platform::TControl* c, int x, int y, Qt::MouseButton b = Qt::LeftButton,
+                    Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  Mouse(c, QEvent::MouseButtonRelease, x, y, b, Qt::NoButton, mods);
+}
+inline void DoubleClick(const platform::TControl* c, int x, int y) {
+  Mouse(c, QEvent::MouseButtonDblClick, x, y, Qt::LeftButton, Qt::LeftButton);
+}
+inline void Move(const platform::TControl* c, int x, int y, Qt::MouseButtons held = Qt::NoButton,
+                 Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  Mouse(c, QEvent::MouseMove, x, y, Qt::NoButton, held, mods);
+}
+
+inline void Key(const platform::TControl* c, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+                const QString& text = QString()) {
+  QKeyEvent down(QEvent::KeyPress, key, mods, text);
+  QApplication::sendEvent(W(c), &down);
+  QKeyEvent up(QEvent::KeyRelease, key, mods, text);
+  QApplication::sendEvent(W(c), &up);
+}
+
+inline void Enter(const platform::TControl* c) {
+  QEnterEvent e(QPointF(1, 1), QPointF(1, 1), W(c)->mapToGlobal(QPointF(1, 1)));
+  QApplication::sendEvent(W(c), &e);
+}
+inline void Leave(const platform::TControl* c) {
+  QEvent e(QEvent::Leave);
+  QApplication::sendEvent(W(c), &e);
+}
+
+// Processes events until Done() or the deadline (milliseconds); returns Done().
+inline bool WaitFor(const std::function<bool()>& Done, int DeadlineMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!Done() && t.elapsed() < DeadlineMs) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return Done();
+}
+
+}  // namespace guitest
