@@ -426,23 +426,106 @@ void TCanvas::MoveTo(int32_t X, int32_t Y) { FPenPos = {X, Y}; }
 
 void TCanvas::LineTo(int32_t X, int32_t Y) {
   TPoint from = FPenPos;
-  FPenPos = {X, Y};
-  TBrushStyle keep = FBrush->Style();
-  (void)keep;
-  Shape([&](QPainter& q) {
-    if (q.pen().style() == Qt::NoPen) return;
-    q.drawLine(QPoint(from.X, from.Y), QPoint(X, Y));
-  });
+  Polyline({from, {X, Y}});
 }
 
 void TCanvas::Polyline(const std::vector<TPoint>& Points) {
   if (Points.size() < 2) return;
-  QPolygon poly;
-  for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
-  Shape([&](QPainter& q) {
-    if (q.pen().style() == Qt::NoPen) return;
-    q.drawPolyline(poly);
-  });
+  if (FPen->Width() <= 1) {
+    ThinLine(Points);
+  } else {
+    Shape([&](QPainter& q) {
+      if (q.pen().style() == Qt::NoPen) return;
+      QPolygon poly;
+      for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
+      q.drawPolyline(poly);
+    });
+  }
+  FPenPos = Points.back();
+}
+
+// One-pixel lines are stepped here rather than by Qt, whose lines keep or drop an end point
+// by their slope: each segment covers its start and leaves out its end, and the dash pattern
+// runs on along the whole polyline.
+void TCanvas::ThinLine(const std::vector<TPoint>& Points) {
+  if (FPen->Style() == psClear || FPen->Mode() == pmNop) return;
+  static const std::vector<int> kSolid{1}, kDash{18, 6}, kDot{3, 3}, kDashDot{9, 6, 3, 6},
+      kDashDotDot{9, 3, 3, 3, 3, 3};
+  const std::vector<int>* pattern = &kSolid;
+  switch (FPen->Style()) {
+    case psDash: pattern = &kDash; break;
+    case psDot: pattern = &kDot; break;
+    case psDashDot: pattern = &kDashDot; break;
+    case psDashDotDot: pattern = &kDashDotDot; break;
+    default: break;
+  }
+  size_t part = 0;
+  int left = (*pattern)[0];
+  QPolygon on, off;
+  for (size_t i = 1; i < Points.size(); ++i) {
+    int x = Points[i - 1].X, y = Points[i - 1].Y;
+    const int x1 = Points[i].X, y1 = Points[i].Y;
+    const int dx = std::abs(x1 - x), dy = -std::abs(y1 - y);
+    const int sx = x < x1 ? 1 : -1, sy = y < y1 ? 1 : -1;
+    int err = dx + dy;
+    while (x != x1 || y != y1) {
+      (part % 2 == 0 ? on : off) << QPoint(x, y);
+      if (pattern->size() > 1 && --left == 0) {
+        part = (part + 1) % pattern->size();
+        left = (*pattern)[part];
+      }
+      int e2 = 2 * err;
+      if (e2 >= dy) {
+        err += dy;
+        x += sx;
+      }
+      if (e2 <= dx) {
+        err += dx;
+        y += sy;
+      }
+    }
+  }
+  if (FState->BkMode != OPAQUE) off.clear();
+  QPainter* p = Painter();
+  if (!p) return;
+  const TPenMode mode = FPen->Mode();
+  const uint32_t penRgb = QtRgb(FPen->Color()), bkRgb = QtRgb(FState->BkColor);
+  QImage* img = DeviceImage();
+  if (mode != pmCopy && img && !FState->External) {
+    if (!img->isDetached()) {
+      Release();
+      img->bits();
+    }
+    auto apply = [&](const QPolygon& pts, uint32_t rgb) {
+      for (const QPoint& pt : pts) {
+        if (!img->rect().contains(pt)) continue;
+        if (FState->HasClip && !FState->Clip.contains(pt)) continue;
+        WriteRgb(*img, pt.x(), pt.y(), Rop2(mode, rgb, ReadRgb(*img, pt.x(), pt.y())) & 0xFFFFFF);
+      }
+    };
+    apply(off, bkRgb);
+    apply(on, penRgb);
+    return;
+  }
+  p->save();
+  QPainter::CompositionMode cm = QPainter::CompositionMode_SourceOver;
+  switch (mode) {
+    case pmXor: cm = QPainter::RasterOp_SourceXorDestination; break;
+    case pmNotXor: cm = QPainter::RasterOp_NotSourceXorDestination; break;
+    case pmNot: cm = QPainter::RasterOp_NotDestination; break;
+    case pmMerge: cm = QPainter::RasterOp_SourceOrDestination; break;
+    case pmMask: cm = QPainter::RasterOp_SourceAndDestination; break;
+    default: break;
+  }
+  p->setCompositionMode(cm);
+  if (!off.isEmpty()) {
+    p->setPen(QPen(ToQColor(FState->BkColor), 0, Qt::SolidLine, Qt::SquareCap));
+    p->drawPoints(off);
+  }
+  p->setPen(QPen(mode == pmBlack ? QColor(Qt::black) : mode == pmWhite ? QColor(Qt::white) : ToQColor(FPen->Color()),
+                 0, Qt::SolidLine, Qt::SquareCap));
+  p->drawPoints(on);
+  p->restore();
 }
 
 void TCanvas::Polygon(const std::vector<TPoint>& Points) {
@@ -455,10 +538,11 @@ void TCanvas::Polygon(const std::vector<TPoint>& Points) {
 namespace {
 // The outline box of a shape drawn in (X1, Y1)-(X2, Y2): the right and bottom edges are outside
 // it, and an inside-frame pen keeps its whole width within.
-QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pen) {
+QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pen, bool curved) {
   if (X1 > X2) std::swap(X1, X2);
   if (Y1 > Y2) std::swap(Y1, Y2);
   QRectF r(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1);
+  if (curved) r.translate(0.5, 0.5);  // curves are placed on pixel centres
   if (pen.Style() == psInsideFrame && pen.Width() > 1) {
     double h = pen.Width() / 2.0;
     r.adjust(h, h, -h, -h);
@@ -468,7 +552,7 @@ QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pe
 }  // namespace
 
 void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
-  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, false);
   Shape([&](QPainter& q) {
     if (q.pen().style() == Qt::NoPen) {
       // A fill without a pen covers the box less its right and bottom edges.
@@ -484,12 +568,12 @@ void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
 }
 
 void TCanvas::Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
-  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, true);
   Shape([&](QPainter& q) { q.drawEllipse(box); });
 }
 
 void TCanvas::RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3) {
-  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen);
+  QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, true);
   double rx = std::min(std::abs(X3) / 2.0, box.width() / 2.0);
   double ry = std::min(std::abs(Y3) / 2.0, box.height() / 2.0);
   Shape([&](QPainter& q) { q.drawRoundedRect(box, rx, ry, Qt::AbsoluteSize); });
@@ -756,6 +840,7 @@ bool DrawEdge(TCanvas* Canvas, TRect& R, uint32_t Edge, uint32_t Flags) {
   const bool soft = (Flags & BF_SOFT) != 0;
   auto line = [&](TColor c, const TRect& part) {
     if (IsRectEmpty(part)) return;
+    brush->SetStyle(bsSolid);
     brush->SetColor(c);
     Canvas->FillRect(part);
   };

@@ -252,6 +252,7 @@ class TCanvas : public TPersistent {
   void PreparePainter();
   template <typename Fn>
   void Shape(Fn&& draw);
+  void ThinLine(const std::vector<TPoint>& Points);
   friend struct TTextPainter;
 
   std::unique_ptr<TPen> FPen;

@@ -1,0 +1,485 @@
+// Canvas drawing into bitmaps, checked pixel by pixel: shape edges, pen and brush styles, pen
+// modes, clipping, copies, bitmaps and their BMP files, and the picture registry.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstring>
+
+#include "platform/Graphics.h"
+#include "platform/Regions.h"
+#include "tests/common/TestSupport.h"
+
+using namespace platform;
+
+namespace {
+
+std::unique_ptr<TBitmap> White(int w, int h, TPixelFormat pf = pf32bit) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(pf);
+  b->SetSize(w, h);
+  return b;
+}
+
+// The pixels of a row as a string: '#' for Ink, '.' for anything else.
+std::string Row(TBitmap& b, int y, TColor ink, int from, int to) {
+  std::string s;
+  for (int x = from; x < to; ++x) s += b.Canvas()->Pixel(x, y) == ink ? '#' : '.';
+  return s;
+}
+
+}  // namespace
+
+TEST(Canvas, RectangleLeavesOutRightAndBottomEdges) {
+  auto b = White(12, 10);
+  TCanvas* c = b->Canvas();
+  c->Pen()->SetColor(clBlack);
+  c->Brush()->SetColor(clRed);
+  c->Rectangle(2, 2, 8, 6);
+  EXPECT_EQ(c->Pixel(2, 2), clBlack);
+  EXPECT_EQ(c->Pixel(7, 5), clBlack);
+  EXPECT_EQ(c->Pixel(8, 5), clWhite);
+  EXPECT_EQ(c->Pixel(7, 6), clWhite);
+  EXPECT_EQ(c->Pixel(3, 3), clRed);
+  EXPECT_EQ(c->Pixel(6, 4), clRed);
+  // Without a pen the fill is one pixel smaller in each direction.
+  auto n = White(12, 10);
+  n->Canvas()->Pen()->SetStyle(psClear);
+  n->Canvas()->Brush()->SetColor(clBlue);
+  n->Canvas()->Rectangle(2, 2, 8, 6);
+  EXPECT_EQ(Row(*n, 2, clBlue, 0, 12), "..#####.....");
+  EXPECT_EQ(Row(*n, 5, clBlue, 0, 12), "............");
+}
+
+TEST(Canvas, LinesLeaveOutTheirLastPoint) {
+  auto b = White(10, 4);
+  TCanvas* c = b->Canvas();
+  c->MoveTo(1, 1);
+  c->LineTo(6, 1);
+  EXPECT_EQ(Row(*b, 1, clBlack, 0, 10), ".#####....");
+  EXPECT_EQ(c->PenPos(), Point(6, 1));
+  c->Polyline({{0, 3}, {3, 3}, {3, 0}});
+  EXPECT_EQ(Row(*b, 3, clBlack, 0, 10), "####......");
+  EXPECT_EQ(c->Pixel(3, 0), clWhite);
+}
+
+TEST(Canvas, DashedPensAndTheirGaps) {
+  auto b = White(24, 3);
+  TCanvas* c = b->Canvas();
+  c->Pen()->SetStyle(psDot);
+  c->SetBkMode(TRANSPARENT);
+  c->MoveTo(0, 0);
+  c->LineTo(24, 0);
+  EXPECT_EQ(Row(*b, 0, clBlack, 0, 12), "###...###...");
+  // Opaque background: gaps take the background colour.
+  c->SetBkMode(OPAQUE);
+  c->SetBkColor(clLime);
+  c->MoveTo(0, 2);
+  c->LineTo(24, 2);
+  EXPECT_EQ(Row(*b, 2, clBlack, 0, 12), "###...###...");
+  EXPECT_EQ(Row(*b, 2, clLime, 0, 12), "...###...###");
+  // Wide pens are solid whatever their style.
+  c->Pen()->SetWidth(3);
+  c->Pen()->SetStyle(psDash);
+  EXPECT_EQ(c->Pen()->Width(), 3);
+}
+
+TEST(Canvas, HatchedBrushesFillGapsOnlyWhenOpaque) {
+  auto b = White(16, 16);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetStyle(bsClear);
+  c->Brush()->SetColor(clBlue);  // a colour makes a clear brush solid again
+  EXPECT_EQ(c->Brush()->Style(), bsSolid);
+  c->Brush()->SetStyle(bsCross);
+  c->SetBkMode(TRANSPARENT);
+  c->FillRect(Rect(0, 0, 16, 8));
+  int blue = 0, white = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) (c->Pixel(x, y) == clBlue ? blue : white) += c->Pixel(x, y) == clWhite || c->Pixel(x, y) == clBlue;
+  EXPECT_GT(blue, 8);
+  EXPECT_GT(white, 8);
+  c->SetBkMode(OPAQUE);
+  c->SetBkColor(clYellow);
+  c->FillRect(Rect(0, 8, 16, 16));
+  for (int y = 8; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) EXPECT_TRUE(c->Pixel(x, y) == clBlue || c->Pixel(x, y) == clYellow);
+}
+
+TEST(Canvas, BrushChangeSetsTheBackgroundMode) {
+  TCanvas c;
+  EXPECT_EQ(c.BkMode(), OPAQUE);
+  c.Brush()->SetStyle(bsClear);
+  EXPECT_EQ(c.BkMode(), TRANSPARENT);
+  c.Brush()->SetColor(clGreen);
+  EXPECT_EQ(c.BkMode(), OPAQUE);
+  EXPECT_EQ(c.BkColor(), clGreen);
+  EXPECT_EQ(c.SetBkMode(TRANSPARENT), OPAQUE);
+  EXPECT_EQ(c.BkMode(), TRANSPARENT);
+}
+
+TEST(Canvas, XorTwiceRestoresEveryPixel) {
+  for (TPixelFormat pf : {pf24bit, pf32bit}) {
+    auto b = White(40, 30, pf);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) b->Canvas()->SetPixel(x, y, static_cast<TColor>(RGB(x * 6, y * 8, (x * y) & 0xFF)));
+    auto before = std::make_unique<TBitmap>();
+    before->Assign(b.get());
+    TCanvas* c = b->Canvas();
+    c->Pen()->SetMode(pmXor);
+    c->Pen()->SetColor(clWhite);
+    c->Brush()->SetColor(clAqua);
+    auto shapes = [&] {
+      c->Rectangle(2, 2, 20, 15);
+      c->Ellipse(10, 5, 38, 28);
+      c->MoveTo(0, 29);
+      c->LineTo(39, 0);
+      c->Polygon({{5, 25}, {15, 12}, {25, 25}});
+    };
+    shapes();
+    EXPECT_NE(b->Canvas()->Pixel(2, 2), before->Canvas()->Pixel(2, 2));
+    // Inside a rectangle the brush colour is combined exactly once.
+    TColor d = before->Canvas()->Pixel(5, 4);
+    EXPECT_EQ(static_cast<uint32_t>(b->Canvas()->Pixel(5, 4)), (static_cast<uint32_t>(d) ^ clAqua) & 0xFFFFFF);
+    shapes();
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) ASSERT_EQ(b->Canvas()->Pixel(x, y), before->Canvas()->Pixel(x, y)) << x << "," << y;
+  }
+}
+
+TEST(Canvas, PenModesCombinePenAndScreen) {
+  struct Case { TPenMode mode; uint32_t expect; };
+  // Pen 0x00F0F0 (as $00BBGGRR) over screen 0x0F0FF0.
+  const uint32_t p = 0x00F0F0, d = 0x0F0FF0;
+  const Case cases[] = {{pmBlack, 0}, {pmWhite, 0xFFFFFF}, {pmNop, d}, {pmNot, ~d}, {pmCopy, p},
+                        {pmNotCopy, ~p}, {pmMerge, p | d}, {pmMask, p & d}, {pmXor, p ^ d},
+                        {pmNotXor, ~(p ^ d)}, {pmMaskPenNot, p & ~d}, {pmMergeNotPen, ~p | d}};
+  for (const Case& k : cases) {
+    auto b = White(4, 4);
+    TCanvas* c = b->Canvas();
+    c->Brush()->SetColor(static_cast<TColor>(d));
+    c->FillRect(Rect(0, 0, 4, 4));
+    c->Pen()->SetColor(static_cast<TColor>(p));
+    c->Pen()->SetMode(k.mode);
+    c->MoveTo(0, 1);
+    c->LineTo(4, 1);
+    EXPECT_EQ(static_cast<uint32_t>(c->Pixel(2, 1)), k.expect & 0xFFFFFF) << int(k.mode);
+    EXPECT_EQ(static_cast<uint32_t>(c->Pixel(2, 2)), d);
+  }
+}
+
+TEST(Canvas, FillFrameAndFocusRectangles) {
+  auto b = White(10, 8);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetColor(clRed);
+  c->FillRect(Rect(1, 1, 4, 3));
+  EXPECT_EQ(Row(*b, 1, clRed, 0, 6), ".###..");
+  EXPECT_EQ(Row(*b, 3, clRed, 0, 6), "......");
+  c->Brush()->SetColor(clBlue);
+  c->FrameRect(Rect(5, 2, 9, 7));
+  EXPECT_EQ(Row(*b, 2, clBlue, 4, 10), ".####.");
+  EXPECT_EQ(Row(*b, 4, clBlue, 4, 10), ".#..#.");
+  EXPECT_EQ(Row(*b, 6, clBlue, 4, 10), ".####.");
+  auto before = std::make_unique<TBitmap>();
+  before->Assign(b.get());
+  c->DrawFocusRect(Rect(0, 0, 10, 8));
+  EXPECT_EQ(c->Pixel(0, 0), clBlack);  // white inverted
+  EXPECT_EQ(c->Pixel(1, 0), clWhite);
+  c->DrawFocusRect(Rect(0, 0, 10, 8));
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 10; ++x) ASSERT_EQ(c->Pixel(x, y), before->Canvas()->Pixel(x, y));
+}
+
+TEST(Canvas, ClippingLimitsDrawing) {
+  auto b = White(10, 10);
+  TCanvas* c = b->Canvas();
+  EXPECT_EQ(c->ClipRect(), Rect(0, 0, 10, 10));
+  c->IntersectClipRect(Rect(2, 2, 6, 6));
+  EXPECT_EQ(c->ClipRect(), Rect(2, 2, 6, 6));
+  c->Brush()->SetColor(clRed);
+  c->FillRect(Rect(0, 0, 10, 10));
+  c->SetPixel(0, 0, clBlue);  // outside: ignored
+  EXPECT_EQ(Row(*b, 3, clRed, 0, 10), "..####....");
+  EXPECT_EQ(c->Pixel(0, 0), clWhite);
+  c->ExcludeClipRect(Rect(3, 3, 5, 5));
+  c->Brush()->SetColor(clLime);
+  c->FillRect(Rect(0, 0, 10, 10));
+  EXPECT_EQ(Row(*b, 3, clLime, 0, 10), "..#..#....");
+  TRegion r = TRegion::Ellipse(0, 0, 10, 10);
+  c->SelectClipRgn(&r);
+  EXPECT_EQ(c->ClipRect(), Rect(0, 0, 10, 10));
+  c->SelectClipRgn(nullptr);
+  c->Brush()->SetColor(clBlack);
+  c->FillRect(Rect(0, 0, 10, 10));
+  EXPECT_EQ(c->Pixel(9, 9), clBlack);
+}
+
+TEST(Canvas, EllipseRoundRectAndPolygonStayInTheirBoxes) {
+  auto b = White(30, 20);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetColor(clRed);
+  c->Ellipse(0, 0, 20, 10);
+  EXPECT_EQ(c->Pixel(10, 5), clRed);
+  EXPECT_EQ(c->Pixel(0, 0), clWhite);
+  EXPECT_EQ(c->Pixel(19, 9), clWhite);
+  EXPECT_EQ(c->Pixel(20, 5), clWhite);
+  c->RoundRect(0, 10, 20, 20, 8, 8);
+  EXPECT_EQ(c->Pixel(0, 10), clWhite);
+  EXPECT_EQ(c->Pixel(10, 10), clBlack);
+  EXPECT_EQ(c->Pixel(10, 15), clRed);
+  c->Polygon({{22, 2}, {29, 2}, {29, 9}});
+  EXPECT_EQ(c->Pixel(28, 4), clRed);
+  EXPECT_EQ(c->Pixel(23, 8), clWhite);
+}
+
+TEST(Canvas, CopyRectKeepsBytesAndMirrors) {
+  auto src = White(4, 2);
+  auto* row = static_cast<uint8_t*>(src->ScanLine(0));
+  for (int i = 0; i < 16; ++i) row[i] = static_cast<uint8_t>(i * 16 + 1);  // fourth bytes too
+  auto dst = White(6, 4);
+  dst->Canvas()->CopyRect(Rect(1, 1, 5, 2), src->Canvas(), Rect(0, 0, 4, 1));
+  auto* d = static_cast<uint8_t*>(dst->ScanLine(1));
+  EXPECT_EQ(0, std::memcmp(d + 4, row, 16));
+  // Source corners given right-1/left-1 copy the row mirrored.
+  auto m = White(4, 1);
+  m->Canvas()->CopyRect(Rect(0, 0, 4, 1), src->Canvas(), Rect(3, 0, -1, 1));
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(m->Canvas()->Pixel(x, 0), src->Canvas()->Pixel(3 - x, 0));
+  // Stretching doubles each pixel.
+  auto s = White(8, 2);
+  s->Canvas()->CopyRect(Rect(0, 0, 8, 2), src->Canvas(), Rect(0, 0, 4, 1));
+  EXPECT_EQ(s->Canvas()->Pixel(6, 1), src->Canvas()->Pixel(3, 0));
+  // Raster copy modes.
+  auto x = White(4, 1);
+  x->Canvas()->SetCopyMode(cmDstInvert);
+  x->Canvas()->CopyRect(Rect(0, 0, 2, 1), src->Canvas(), Rect(0, 0, 2, 1));
+  EXPECT_EQ(x->Canvas()->Pixel(0, 0), clBlack);
+  EXPECT_EQ(x->Canvas()->Pixel(2, 0), clWhite);
+}
+
+TEST(Canvas, DrawTransparentBitmapAndBrushCopy) {
+  auto g = White(4, 4);
+  g->Canvas()->Brush()->SetColor(clRed);
+  g->Canvas()->FillRect(Rect(1, 1, 3, 3));
+  g->Canvas()->SetPixel(0, 3, clLime);  // bottom-left: the automatic transparent colour
+  g->Canvas()->Brush()->SetColor(clLime);
+  g->Canvas()->FillRect(Rect(0, 0, 4, 1));
+  EXPECT_EQ(g->TransparentColor(), clLime);
+  g->SetTransparent(true);
+  auto b = White(8, 8);
+  b->Canvas()->Brush()->SetColor(clBlue);
+  b->Canvas()->FillRect(Rect(0, 0, 8, 8));
+  b->Canvas()->Draw(2, 2, g.get());
+  EXPECT_EQ(b->Canvas()->Pixel(3, 3), clRed);
+  EXPECT_EQ(b->Canvas()->Pixel(2, 2), clBlue);  // lime left out
+  EXPECT_EQ(b->Canvas()->Pixel(2, 3), clWhite);
+  g->SetTransparentColor(clWhite);
+  EXPECT_EQ(g->TransparentMode(), tmFixed);
+  auto bc = White(4, 4);
+  bc->Canvas()->Brush()->SetColor(clYellow);
+  bc->Canvas()->BrushCopy(Rect(0, 0, 4, 4), g.get(), Rect(0, 0, 4, 4), clLime);
+  EXPECT_EQ(bc->Canvas()->Pixel(0, 0), clYellow);
+  EXPECT_EQ(bc->Canvas()->Pixel(1, 1), clRed);
+}
+
+TEST(Canvas, FramesAndEdges) {
+  auto b = White(10, 10);
+  TCanvas* c = b->Canvas();
+  TRect r = Rect(0, 0, 10, 10);
+  Frame3D(c, r, clRed, clBlue, 2);
+  EXPECT_EQ(r, Rect(2, 2, 8, 8));
+  EXPECT_EQ(c->Pixel(0, 0), clRed);
+  EXPECT_EQ(c->Pixel(8, 0), clRed);
+  EXPECT_EQ(c->Pixel(9, 0), clBlue);  // the top-right corner belongs to the bottom colour
+  EXPECT_EQ(c->Pixel(0, 9), clBlue);
+  EXPECT_EQ(c->Pixel(1, 1), clRed);
+  EXPECT_EQ(c->Pixel(8, 8), clBlue);
+  EXPECT_EQ(c->Pixel(2, 2), clWhite);
+
+  auto e = White(10, 10);
+  TRect er = Rect(0, 0, 10, 10);
+  ASSERT_TRUE(DrawEdge(e->Canvas(), er, EDGE_RAISED, BF_RECT | BF_ADJUST | BF_MIDDLE));
+  EXPECT_EQ(er, Rect(2, 2, 8, 8));
+  TCanvas* ec = e->Canvas();
+  EXPECT_EQ(ec->Pixel(0, 0), ColorToRGB(cl3DLight));
+  EXPECT_EQ(ec->Pixel(9, 9), ColorToRGB(cl3DDkShadow));
+  EXPECT_EQ(ec->Pixel(1, 1), ColorToRGB(clBtnHighlight));
+  EXPECT_EQ(ec->Pixel(8, 8), ColorToRGB(clBtnShadow));
+  EXPECT_EQ(ec->Pixel(5, 5), ColorToRGB(clBtnFace));
+  TRect sr = Rect(0, 0, 10, 10);
+  DrawEdge(ec, sr, BDR_SUNKENOUTER, BF_RECT);
+  EXPECT_EQ(sr, Rect(0, 0, 10, 10));
+  EXPECT_EQ(ec->Pixel(0, 0), ColorToRGB(clBtnShadow));
+  EXPECT_EQ(ec->Pixel(9, 0), ColorToRGB(clBtnHighlight));
+}
+
+TEST(Bitmap, SizeFormatAndScanLines) {
+  TBitmap b;
+  EXPECT_TRUE(b.Empty());
+  b.SetWidth(5);
+  EXPECT_EQ(b.Width(), 5);  // kept while the height is still 0
+  EXPECT_TRUE(b.Empty());
+  b.SetHeight(3);
+  EXPECT_FALSE(b.Empty());
+  b.Canvas()->SetPixel(1, 1, static_cast<TColor>(RGB(10, 20, 30)));
+  b.SetPixelFormat(pf24bit);
+  auto* row = static_cast<uint8_t*>(b.ScanLine(1));
+  EXPECT_EQ(row[3], 30);  // blue, green, red
+  EXPECT_EQ(row[4], 20);
+  EXPECT_EQ(row[5], 10);
+  row[0] = 0xFF;
+  row[1] = row[2] = 0;
+  EXPECT_EQ(b.Canvas()->Pixel(0, 1), clBlue);
+  b.SetSize(7, 4);  // grows, keeping the old pixels and whitening the new
+  EXPECT_EQ(b.Canvas()->Pixel(1, 1), static_cast<TColor>(RGB(10, 20, 30)));
+  EXPECT_EQ(b.Canvas()->Pixel(6, 3), clWhite);
+  b.SetPixelFormat(pf8bit);
+  EXPECT_EQ(b.PixelFormat(), pf24bit);
+  try {
+    b.ScanLine(4);
+    FAIL();
+  } catch (const EInvalidGraphicOperation& e) {
+    EXPECT_EQ(e.Message, "Scan line index out of range");
+  }
+  EXPECT_THROW(b.SetSize(100000, 100000), EOutOfMemory);
+  EXPECT_EQ(b.Width(), 7);
+}
+
+TEST(Bitmap, BmpRoundTripsKeepPixels) {
+  for (TPixelFormat pf : {pf24bit, pf32bit}) {
+    auto b = White(5, 3, pf);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 5; ++x) b->Canvas()->SetPixel(x, y, static_cast<TColor>(RGB(x * 50, y * 90, 7)));
+    if (pf == pf32bit) static_cast<uint8_t*>(b->ScanLine(2))[3] = 0x80;
+    TMemoryStream s;
+    b->SaveToStream(&s);
+    s.SetPosition(0);
+    uint8_t head[30];
+    s.ReadBuffer(head, 30);
+    EXPECT_EQ(head[0], 'B');
+    EXPECT_EQ(head[28], pf == pf32bit ? 32 : 24);
+    s.SetPosition(0);
+    TBitmap c;
+    c.LoadFromStream(&s);
+    EXPECT_EQ(c.PixelFormat(), pf);
+    ASSERT_EQ(c.Width(), 5);
+    ASSERT_EQ(c.Height(), 3);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 5; ++x) EXPECT_EQ(c.Canvas()->Pixel(x, y), b->Canvas()->Pixel(x, y));
+    if (pf == pf32bit) {
+      EXPECT_EQ(static_cast<uint8_t*>(c.ScanLine(2))[3], 0x80);
+    }
+  }
+  TMemoryStream bad;
+  bad.WriteBuffer("BMxx", 4);
+  bad.SetPosition(0);
+  TBitmap c;
+  EXPECT_ANY_THROW(c.LoadFromStream(&bad));
+  EXPECT_TRUE(c.Empty());
+}
+
+namespace {
+class TFakeGraphic : public TGraphic {
+ public:
+  std::string ClassName() const override { return "TFakeGraphic"; }
+  bool Empty() const override { return false; }
+  int32_t Width() const override { return 3; }
+  int32_t Height() const override { return 2; }
+  void SetWidth(int32_t) override {}
+  void SetHeight(int32_t) override {}
+  void LoadFromStream(TStream* s) override { s->ReadBuffer(&FByte, 1); }
+  void SaveToStream(TStream* s) override { s->WriteBuffer(&FByte, 1); }
+  void Draw(TCanvas* c, const TRect& r) override {
+    c->Brush()->SetColor(clRed);
+    c->FillRect(r);
+  }
+  void Assign(const TPersistent* s) override { FByte = dynamic_cast<const TFakeGraphic&>(*s).FByte; }
+  uint8_t FByte = 0;
+};
+}  // namespace
+
+TEST(Picture, RegistryPicksTheGraphicByExtension) {
+  std::string dir = kdtest::TempDir();
+  TPicture p;
+  try {
+    p.LoadFromFile(dir + "/a.xyz");
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message, "Unknown picture file extension (.xyz)");
+  }
+  RegisterFileFormat("XYZ", "Fake pictures", [] { return std::make_unique<TFakeGraphic>(); });
+  kdtest::WriteFileBytes(dir + "/a.xyz", {42});
+  p.LoadFromFile(dir + "/a.xyz");
+  ASSERT_NE(dynamic_cast<TFakeGraphic*>(p.Graphic()), nullptr);
+  EXPECT_EQ(static_cast<TFakeGraphic*>(p.Graphic())->FByte, 42);
+  EXPECT_NE(GraphicFilter().find("Fake pictures (*.xyz)|*.xyz"), std::string::npos);
+  EXPECT_EQ(GraphicFilter().rfind("All (*.bmp;", 0), 0u);
+  // Another graphic assigned to a bitmap is drawn onto it.
+  TBitmap b;
+  b.Assign(p.Graphic());
+  EXPECT_EQ(b.Width(), 3);
+  EXPECT_EQ(b.Canvas()->Pixel(2, 1), clRed);
+  // A copy of the picture holds its own graphic of the same class.
+  TPicture q;
+  q.Assign(&p);
+  ASSERT_NE(dynamic_cast<TFakeGraphic*>(q.Graphic()), nullptr);
+  EXPECT_NE(q.Graphic(), p.Graphic());
+  UnregisterFileFormat("xyz");
+  EXPECT_FALSE(FindFileFormat("xyz"));
+  // Bitmaps save and load by extension.
+  auto w = White(2, 2);
+  TPicture bp;
+  int changes = 0;
+  bp.OnChange = [&](TObject*) { ++changes; };
+  bp.Bitmap()->Assign(w.get());
+  bp.SaveToFile(dir + "/W.BMP");
+  TPicture back;
+  back.LoadFromFile(dir + "/W.BMP");
+  EXPECT_EQ(back.Width(), 2);
+  EXPECT_GE(changes, 2);
+}
+
+TEST(Canvas, SampleSheetForALook) {
+  TScopedTextMeasurer fake(nullptr);
+  auto b = White(360, 200, pf24bit);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetColor(clBtnFace);
+  c->FillRect(Rect(0, 0, 360, 200));
+  c->Pen()->SetColor(clNavy);
+  c->Brush()->SetColor(clYellow);
+  c->Rectangle(10, 10, 60, 50);
+  c->Ellipse(70, 10, 130, 50);
+  c->RoundRect(140, 10, 200, 50, 16, 16);
+  c->Polygon({{210, 50}, {235, 10}, {260, 50}});
+  c->Brush()->SetStyle(bsDiagCross);
+  c->Brush()->SetColor(clGreen);
+  c->SetBkColor(clWhite);
+  c->Rectangle(270, 10, 350, 50);
+  TRect r = Rect(10, 60, 80, 100);
+  DrawEdge(c, r, EDGE_RAISED, BF_RECT | BF_MIDDLE);
+  r = Rect(90, 60, 160, 100);
+  DrawEdge(c, r, EDGE_SUNKEN, BF_RECT);
+  r = Rect(170, 60, 240, 100);
+  Frame3D(c, r, clBtnHighlight, clBtnShadow, 1);
+  c->Pen()->SetStyle(psDash);
+  c->Pen()->SetColor(clRed);
+  c->MoveTo(250, 80);
+  c->LineTo(350, 80);
+  c->DrawFocusRect(Rect(250, 60, 350, 100));
+  c->Brush()->SetStyle(bsClear);
+  c->Font()->SetName("Arial");
+  c->Font()->SetSize(10);
+  c->Font()->SetColor(clBlack);
+  TRect t = Rect(10, 110, 170, 130);
+  c->DrawText("&File and && more", t, DT_SINGLELINE | DT_VCENTER);
+  t = Rect(10, 130, 110, 150);
+  c->DrawText("A long line that ends in an ellipsis", t, DT_SINGLELINE | DT_END_ELLIPSIS);
+  t = Rect(10, 150, 170, 170);
+  c->DrawText("C:\\Program Files\\Kadrilo\\Documents\\Oefening.hsf", t, DT_SINGLELINE | DT_PATH_ELLIPSIS);
+  t = Rect(180, 110, 350, 190);
+  c->Brush()->SetColor(clWhite);
+  c->FillRect(t);
+  c->DrawText("Word break wraps this text over several lines, centred.", t, DT_WORDBREAK | DT_CENTER);
+  c->Brush()->SetColor(clInfoBk);
+  c->TextOut(10, 175, "Opaque TextOut");
+  c->Release();
+  std::string path = kdtest::OutputDir() + "/canvas-sample.png";
+  EXPECT_TRUE(b->Image().save(QString::fromStdString(path)));
+}
