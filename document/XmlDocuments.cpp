@@ -26,20 +26,37 @@ void WriteAll(TStream* Stream, std::string_view Text) {
   }
 }
 
-// Everything from the stream's position to its end.
-std::string ReadRest(TStream* Stream) {
-  std::string text;
+}  // namespace
+
+// Everything from the stream's position to its end: a view into the adapter's own text, or
+// a copy held in Owned.
+static std::string_view ReadRest(TStream* Stream, std::string& Owned) {
+  if (auto* utf = dynamic_cast<TUtf8Stream*>(Stream)) return utf->ReadText();
+  Owned.clear();
+  // Streams that know their size are read in one piece; the loop below takes what follows.
+  if (dynamic_cast<platform::TCustomMemoryStream*>(Stream) || dynamic_cast<platform::TStringStream*>(Stream) ||
+      dynamic_cast<platform::THandleStream*>(Stream)) {
+    const int64_t pos = Stream->Position();
+    const int64_t size = Stream->Size();
+    if (size > pos && size - pos < INT32_MAX) {
+      Owned.resize(static_cast<size_t>(size - pos));
+      const int32_t got = Stream->Read(Owned.data(), static_cast<int32_t>(Owned.size()));
+      Owned.resize(static_cast<size_t>(std::max(got, 0)));
+    }
+  }
   size_t chunk = 1 << 16;
   for (;;) {
-    const size_t old = text.size();
-    text.resize(old + chunk);
-    const int32_t got = Stream->Read(text.data() + old, static_cast<int32_t>(chunk));
-    text.resize(old + static_cast<size_t>(std::max(got, 0)));
+    const size_t old = Owned.size();
+    Owned.resize(old + chunk);
+    const int32_t got = Stream->Read(Owned.data() + old, static_cast<int32_t>(chunk));
+    Owned.resize(old + static_cast<size_t>(std::max(got, 0)));
     if (got <= 0) break;
     if (chunk < (1 << 24)) chunk *= 2;
   }
-  return text;
+  return Owned;
 }
+
+namespace {
 
 std::string AttributeName(std::string_view Line) {
   const size_t eq = Line.find('=');
@@ -352,24 +369,26 @@ class TXmlParser {
       return;
     }
     const std::string_view rest(FCur, static_cast<size_t>(FEnd - FCur));
-    TXmlNodeKind kind;
-    std::string_view open, close;
-    if (rest.starts_with("<![CDATA[")) {
-      kind = xnCData, open = "<![CDATA[", close = "]]>";
-    } else if (rest.starts_with("<?xml-stylesheet")) {
-      kind = xnStylesheet, open = "<?xml-stylesheet", close = "?>";
-    } else if (rest.starts_with("<?xml")) {
-      kind = xnDeclaration, open = "<?xml", close = "?>";
-    } else if (rest.starts_with("<!--")) {
-      kind = xnComment, open = "<!--", close = "-->";
-    } else if (rest.starts_with("<!")) {
-      kind = xnUnknown, open = "<!", close = ">";
-    } else if (rest.starts_with("<?")) {
-      kind = xnUnknown, open = "<?", close = "?>";
-    } else if (rest.starts_with("</")) {
+    TXmlNodeKind kind = xnElement;
+    std::string_view open = "<", close = ">";
+    // The longest opening text that matches; the second character tells the families apart.
+    const char second = rest.size() > 1 ? rest[1] : '\0';
+    if (second == '!') {
+      if (rest.starts_with("<![CDATA["))
+        kind = xnCData, open = "<![CDATA[", close = "]]>";
+      else if (rest.starts_with("<!--"))
+        kind = xnComment, open = "<!--", close = "-->";
+      else
+        kind = xnUnknown, open = "<!", close = ">";
+    } else if (second == '?') {
+      if (rest.starts_with("<?xml-stylesheet"))
+        kind = xnStylesheet, open = "<?xml-stylesheet", close = "?>";
+      else if (rest.starts_with("<?xml"))
+        kind = xnDeclaration, open = "<?xml", close = "?>";
+      else
+        kind = xnUnknown, open = "<?", close = "?>";
+    } else if (second == '/') {
       kind = xnCloseTag, open = "</", close = ">";
-    } else {
-      kind = xnElement, open = "<", close = ">";
     }
     Node->FKind = kind;
     const size_t closePos = close.size() == 1
@@ -425,8 +444,14 @@ class TXmlParser {
   // Words split at blanks outside quotes; "=" and quoted words join the word before them so
   // that a = "1" reads as a="1".
   void SplitTag(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
-    std::vector<std::string> words;
     const bool plain = std::none_of(Tag.begin(), Tag.end(), [](char c) { return IsXmlSpace(c) || IsQuote(c) || c == '='; });
+    if (plain && Kind != xnDeclaration && Kind != xnStylesheet) {
+      // Only a name: no attributes, no blanks to check.
+      if (Tag.empty()) throw EFilerError("Missing element name");
+      Node->FName.assign(Tag);
+      return;
+    }
+    std::vector<std::string> words;
     if (plain) {
       if (!Tag.empty()) words.emplace_back(Tag);
     } else {
@@ -485,7 +510,7 @@ class TXmlParser {
         std::string_view closeName(FCur, static_cast<size_t>(gt - FCur));
         while (!closeName.empty() && IsXmlSpace(closeName.back())) closeName.remove_suffix(1);
         FCur = gt + 1;
-        if (!platform::SameText(closeName, Node->FName))
+        if (closeName != Node->FName && !platform::SameText(closeName, Node->FName))
           throw EFilerError("Incorrect close tag in element " + Node->FName);
         break;
       }
@@ -578,6 +603,15 @@ class TXmlWriter {
 
   std::string_view LineBreak() const { return FLineBreak; }
 
+  // An upper bound of the text WriteNode produces, so the output grows only once.
+  size_t Estimate(const TXmlNode* Node, int Level) const {
+    size_t n = 2 * Node->FName.size() + Node->FValue.size() + 16 + FLineBreak.size() +
+               (FIndent ? 2 * static_cast<size_t>(Level) : 0);
+    for (const auto& a : Node->FAttributes) n += a.size() + 1;
+    for (const auto& child : Node->FNodes) n += Estimate(child.get(), Level + 1) + FLineBreak.size();
+    return n;
+  }
+
  private:
   std::string& FOut;
   const TXmlDocument* FDocument;
@@ -649,7 +683,8 @@ TXmlNode* TXmlNode::GetNode(int32_t Index) const {
 }
 
 void TXmlNode::ParseStream(TStream* Stream) {
-  const std::string text = ReadRest(Stream);
+  std::string owned;
+  const std::string_view text = ReadRest(Stream, owned);
   const int64_t end = Stream->Position();
   const int64_t base = end - static_cast<int64_t>(text.size());
   TXmlParser parser(text, FDocument, base);
@@ -688,6 +723,7 @@ void TXmlNode::WriteToStream(TStream* Stream) const {
   const int64_t base = FDocument && FDocument->OnProgress ? Stream->Position() : 0;
   std::string out;
   TXmlWriter writer(out, FDocument, base);
+  out.reserve(writer.Estimate(this, Ancestors(this)));
   writer.WriteNode(this, Ancestors(this));
   WriteAll(Stream, out);
 }
@@ -695,6 +731,7 @@ void TXmlNode::WriteToStream(TStream* Stream) const {
 std::string TXmlNode::WriteToString() const {
   std::string out;
   TXmlWriter writer(out, FDocument, 0);
+  out.reserve(writer.Estimate(this, Ancestors(this)));
   writer.WriteNode(this, Ancestors(this));
   return out;
 }
@@ -1006,12 +1043,17 @@ void TXmlDocument::DoProgress(int64_t Position) const {
 }
 
 void TXmlDocument::ParseStream(TStream* Stream) {
-  const std::string text = ReadRest(Stream);
+  std::string owned;
+  const std::string_view text = ReadRest(Stream, owned);
   const int64_t base = OnProgress ? Stream->Position() - static_cast<int64_t>(text.size()) : 0;
+  ParseText(text, base, Stream);
+}
+
+void TXmlDocument::ParseText(std::string_view Text, int64_t Base, TStream* Stream) {
   DoProgress(0);
   // Top-level nodes are collected under a holder, as children, so events see a parent.
   TXmlNode holder(this);
-  TXmlParser parser(text, this, base);
+  TXmlParser parser(Text, this, Base);
   while (!parser.AtEnd()) {
     auto node = std::make_unique<TXmlNode>(this);
     node->FParent = &holder;
@@ -1057,10 +1099,10 @@ void TXmlDocument::ParseStream(TStream* Stream) {
   FStylesheet = std::move(stylesheet);
   FRootComments = std::move(comments);
   FRoot = holder.NodeExtract(root);
-  if (OnProgress) DoProgress(Stream->Size());
+  if (OnProgress) DoProgress(Stream ? Stream->Size() : Base + static_cast<int64_t>(Text.size()));
 }
 
-void TXmlDocument::WriteToStream(TStream* Stream) const {
+std::string TXmlDocument::HeaderText() const {
   if (!FRoot) throw EFilerError("XML root element not defined.");
   std::string header;
   const std::string_view lb = FXmlFormat == xfIndented ? "\r\n" : FXmlFormat == xfLinefeed ? "\n" : "";
@@ -1082,11 +1124,16 @@ void TXmlDocument::WriteToStream(TStream* Stream) const {
     header += "<!--" + XmlEscape(c) + "-->";
     header += lb;
   }
-  WriteAll(Stream, header);
+  return header;
+}
+
+void TXmlDocument::WriteToStream(TStream* Stream) const {
+  WriteAll(Stream, HeaderText());
   DoProgress(0);
   const int64_t base = OnProgress ? Stream->Position() : 0;
   std::string body;
   TXmlWriter writer(body, this, base);
+  body.reserve(writer.Estimate(FRoot.get(), 0));
   writer.WriteNode(FRoot.get(), 0);
   WriteAll(Stream, body);
   if (OnProgress) DoProgress(Stream->Size());
@@ -1129,8 +1176,7 @@ void TXmlDocument::LoadFromFile(const std::string& FileName) {
 
 void TXmlDocument::ReadFromString(const std::string& Text) {
   Clear();
-  platform::TStringStream stream(Text);
-  ParseStream(&stream);
+  ParseText(Text, 0, nullptr);
 }
 
 void TXmlDocument::SaveToStream(TStream* Stream) const {
@@ -1144,9 +1190,13 @@ void TXmlDocument::SaveToFile(const std::string& FileName) const {
 }
 
 std::string TXmlDocument::WriteToString() const {
-  platform::TStringStream stream;
-  WriteToStream(&stream);
-  return stream.DataString();
+  std::string out = HeaderText();
+  DoProgress(0);
+  TXmlWriter writer(out, this, 0);
+  out.reserve(out.size() + writer.Estimate(FRoot.get(), 0));
+  writer.WriteNode(FRoot.get(), 0);
+  DoProgress(static_cast<int64_t>(out.size()));
+  return out;
 }
 
 // --- TUtf8Stream ---------------------------------------------------------------------------
@@ -1179,7 +1229,9 @@ void TUtf8Stream::NoteLossy() {
 }
 
 void TUtf8Stream::LoadAll() {
-  const std::string raw = ReadRest(FInner);
+  std::string raw;
+  const std::string_view view = ReadRest(FInner, raw);
+  if (view.data() != raw.data()) raw.assign(view);
   const auto* b = reinterpret_cast<const uint8_t*>(raw.data());
   FMode = 1;
   FPosition = 0;
@@ -1206,7 +1258,17 @@ void TUtf8Stream::LoadAll() {
   }
   FWideText = false;
   const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
-  FBuffer = ascii ? raw : platform::Cp1252ToUtf8(raw);
+  FBuffer = ascii ? std::move(raw) : platform::Cp1252ToUtf8(raw);
+}
+
+std::string_view TUtf8Stream::ReadText() {
+  CheckInner();
+  if (FMode == 2) throw platform::EStreamError("Cannot read from an UTF stream opened for writing");
+  if (FMode == 0) LoadAll();
+  const auto size = static_cast<int64_t>(FBuffer.size());
+  const int64_t from = std::min(FPosition, size);
+  FPosition = std::max(FPosition, size);
+  return std::string_view(FBuffer).substr(static_cast<size_t>(from));
 }
 
 int32_t TUtf8Stream::Read(void* Buffer, int32_t Count) {
@@ -1252,20 +1314,25 @@ int32_t TUtf8Stream::Write(const void* Buffer, int32_t Count) {
     if (FWideText) FInner->WriteBuffer("\xFF\xFE", 2);
   }
   if (Count <= 0) return 0;
-  FBuffer.append(static_cast<const char*>(Buffer), static_cast<size_t>(Count));
+  std::string_view in(static_cast<const char*>(Buffer), static_cast<size_t>(Count));
+  std::string joined;
+  if (!FBuffer.empty()) {
+    joined = FBuffer;
+    joined.append(in);
+    in = joined;
+  }
   // Hold back a UTF-8 sequence that the next Write completes.
   size_t keep = 0;
-  const size_t n = FBuffer.size();
+  const size_t n = in.size();
   for (size_t back = 1; back <= std::min<size_t>(3, n); ++back) {
-    const auto c = static_cast<uint8_t>(FBuffer[n - back]);
+    const auto c = static_cast<uint8_t>(in[n - back]);
     if ((c & 0xC0) == 0x80) continue;
     const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     if (len > back && c < 0xF8) keep = back;
     break;
   }
-  const std::string_view whole(FBuffer);
-  WriteConverted(whole.substr(0, n - keep));
-  FBuffer.erase(0, n - keep);
+  WriteConverted(in.substr(0, n - keep));
+  FBuffer.assign(in.substr(n - keep));
   FPosition += Count;
   return Count;
 }

@@ -345,6 +345,10 @@ class TXmlDocument : public platform::TPersistent {
   friend class TXmlWriter;
 
   void DoProgress(int64_t Position) const;
+  // Declaration, stylesheet and root comments; raises without a root.
+  std::string HeaderText() const;
+  // Reads the top-level nodes of Text, which starts at stream position Base.
+  void ParseText(std::string_view Text, int64_t Base, platform::TStream* Stream);
 
   uint8_t FBinaryEncoding = xbeBase64;
   std::vector<std::string> FRootComments;
@@ -370,6 +374,9 @@ class TUtf8Stream : public platform::TStream {
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  // Reads everything from the position to the end without copying; the view lives as long
+  // as the stream.
+  std::string_view ReadText();
 
   uint8_t Mode() const { return FMode; }
   bool WideText() const { return FWideText; }
