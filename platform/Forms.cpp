@@ -348,7 +348,7 @@ void THintWindow::ActivateHint(const TRect& Rect, const std::string& AHint) {
   FActive = true;
   auto* w = static_cast<QWidget*>(WidgetHandle());
   w->show();
-  w->raise();
+  if (QGuiApplication::platformName() != "offscreen") w->raise();
   Invalidate();
 }
 

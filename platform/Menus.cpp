@@ -215,7 +215,7 @@ TPopupMenu::TPopupMenu(TComponent* AOwner) : TMenu(AOwner) {}
 
 namespace {
 
-void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map) {
+void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map, TMenuItem*& Chosen) {
   std::map<int, QActionGroup*> groups;
   for (int32_t i = 0; i < Item->Count(); ++i) {
     TMenuItem* c = Item->Items(i);
@@ -228,7 +228,7 @@ void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map
     if (c->Count() > 0) {
       QMenu* sub = Menu->addMenu(text);
       sub->setEnabled(c->Enabled());
-      FillQMenu(sub, c, Map);
+      FillQMenu(sub, c, Map, Chosen);
       continue;
     }
     QAction* a = Menu->addAction(text);
@@ -253,6 +253,8 @@ void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map
       }
     }
     Map[a] = c;
+    // However the action fires (mouse, keyboard, accelerator), remember the choice.
+    QObject::connect(a, &QAction::triggered, [&Chosen, c] { Chosen = c; });
   }
 }
 
@@ -269,11 +271,11 @@ void TPopupMenu::Popup(int32_t X, int32_t Y) {
     if (!qApp) return;
     QMenu menu;
     std::map<QAction*, TMenuItem*> map;
-    FillQMenu(&menu, Items(), map);
+    FillQMenu(&menu, Items(), map, chosen);
     if (menu.isEmpty()) return;
     QAction* a = menu.exec(QPoint(X, Y));
     auto it = map.find(a);
-    if (it != map.end()) chosen = it->second;
+    if (!chosen && it != map.end()) chosen = it->second;
   }
   if (chosen) chosen->Click();
 }
