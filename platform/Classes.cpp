@@ -253,6 +253,8 @@ int32_t TStringStream::Read(void* Buffer, int32_t Count) {
 
 int32_t TStringStream::Write(const void* Buffer, int32_t Count) {
   if (FPosition < 0 || Count <= 0) return 0;
+  // Same bound as SetSize: a seek far past the end must not ask for terabytes.
+  if (FPosition + Count > kMaxMemoryStream) throw EStreamError(kMemoryError);
   auto end = static_cast<size_t>(FPosition + Count);
   if (end > FData.size()) FData.resize(end, '\0');
   std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
