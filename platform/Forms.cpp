@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 #include "platform/Controls_Widget.h"
+#include "platform/Dialogs.h"
 #include "platform/Graphics.h"
 #include "platform/QtBridge.h"
 
@@ -472,7 +472,7 @@ void TApplication::HandleException(TObject* Sender, const std::exception& E) {
 void TApplication::ShowException(const std::exception& E) {
   std::string msg = E.what();
   if (!msg.empty() && msg.back() != '.') msg += '.';
-  std::fprintf(stderr, "%s: %s\n", FTitle.empty() ? "Exception" : FTitle.c_str(), msg.c_str());
+  MessageBox(msg, FTitle, MB_OK | MB_ICONERROR);
 }
 
 bool TApplication::Active() const { return qApp && QApplication::activeWindow() != nullptr; }
