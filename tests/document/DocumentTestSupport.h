@@ -39,6 +39,15 @@ class TTestDocumentHost : public document::IdtpDocumentHost {
   document::TdtpHelperMethodtype HelperMethod() const override { return Helper; }
   float DefaultGridSize() const override { return GridSize; }
   platform::TColor Color() const override { return ControlColor; }
+  document::TdtpViewStyleType ViewStyle() const override { return Style; }
+  bool ShowMargins() const override { return Margins; }
+  int32_t IndexOfPage(const document::TdtpPage*) const override { return PageIndex; }
+  int32_t ProgressCount() const override { return ProgCount; }
+  int32_t ProgressTotal() const override { return ProgTotal; }
+  void DoProgress(int32_t Type, int32_t, int32_t, float Percent) override {
+    ProgressTypes.push_back(Type);
+    Progress.push_back(Percent);
+  }
 
   bool Undo = true;
   bool Second = false;
@@ -49,6 +58,11 @@ class TTestDocumentHost : public document::IdtpDocumentHost {
   raster::TdtpFloatPoint Origin{0, 0};
   document::TdtpHelperMethodtype Helper = document::hmNone;
   platform::TColor ControlColor = platform::clWhite;
+  document::TdtpViewStyleType Style = document::vsPrintLayout;
+  bool Margins = true;
+  int32_t PageIndex = -1, ProgCount = 0, ProgTotal = 0;
+  std::vector<int32_t> ProgressTypes;
+  std::vector<float> Progress;
   std::vector<std::unique_ptr<document::TdtpCommand>> Commands, SecondCommands;
   std::vector<document::TdtpShape*> Changed, Destroyed;
 };
