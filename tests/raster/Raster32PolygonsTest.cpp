@@ -1,0 +1,302 @@
+// Polygon rasteriser: exact coverage values, both fill rules, aliased spans, polylines, Grow
+// and Outline; the fast antialiased fill against a plain reference on random polygons.
+#include "raster/Raster32Polygons.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+using namespace raster;
+
+namespace {
+
+TFixedPoint FP(double x, double y) { return {Fixed(static_cast<float>(x)), Fixed(static_cast<float>(y))}; }
+
+TPolygon32 Poly(std::initializer_list<std::pair<double, double>> pts, bool aa = true,
+                TPolyFillMode mode = pfAlternate) {
+  TPolygon32 p;
+  p.SetAntialiased(aa);
+  p.SetFillMode(mode);
+  for (auto [x, y] : pts) p.Add(FP(x, y));
+  return p;
+}
+
+struct Canvas {
+  TBitmap32 b;
+  Canvas(int w, int h, TColor32 fill = 0) {
+    b.SetSize(w, h);
+    b.Clear(fill);
+  }
+  uint32_t A(int x, int y) const { return AlphaComponent(b.Pixel(x, y)); }
+};
+
+// The antialiased fill done the plain way: per sub-scanline lists, literal edge walking, every
+// cell merged. Independent of the flat crossing table and the opaque fast path.
+void ReferenceFill(const TArrayOfArrayOfFixedPoint& pts, TPolyFillMode mode, TBitmap32& bmp, TColor32 color) {
+  const int W = bmp.Width(), H = bmp.Height();
+  std::vector<std::vector<std::pair<int64_t, int>>> rows(static_cast<size_t>(H) * 8);
+  for (const auto& c : pts) {
+    if (c.size() < 3) continue;
+    std::vector<std::pair<int64_t, int64_t>> g;
+    for (const auto& p : c) g.push_back({(int64_t{p.X} + 2047) >> 13, (int64_t{p.Y} + 2047) >> 13});
+    for (size_t i = 0; i < g.size(); ++i) {
+      auto a = g[(i + g.size() - 1) % g.size()], b = g[i];
+      if (a.second == b.second) continue;
+      int dir = b.second > a.second ? 1 : -1;
+      if (dir < 0) std::swap(a, b);
+      int64_t dy = b.second - a.second, dx = std::llabs(b.first - a.first), sx = (b.first > a.first) - (b.first < a.first);
+      int64_t err = (dx % dy) / 2, x = a.first;
+      for (int64_t y = a.second; y < b.second; ++y) {
+        if (y >= 0 && y < H * 8) rows[y].push_back({std::clamp<int64_t>(x, 0, W * 8 - 1), dir});
+        err += dx;
+        for (int k = 0; k < 2 && err > dy; ++k) {
+          x += sx;
+          err -= dy;
+        }
+        if (err > dy) {
+          int64_t n = (err + dy - 1) / dy;
+          x += sx * n;
+          err -= dy * n;
+        }
+      }
+    }
+  }
+  for (auto& r : rows) std::sort(r.begin(), r.end(), [](auto p, auto q) { return p.first != q.first ? p.first < q.first : p.second > q.second; });
+  for (int py = 0; py < H; ++py) {
+    std::vector<int> cell(static_cast<size_t>(W) + 2, 0);
+    auto add = [&](int64_t x, bool enter) {
+      int f = static_cast<int>(x & 7);
+      if (enter) {
+        cell[x >> 3] += f ^ 7;
+        cell[(x >> 3) + 1] += f;
+      } else {
+        cell[x >> 3] += f - 7;
+        cell[(x >> 3) + 1] -= f;
+      }
+    };
+    for (int s = py * 8; s < py * 8 + 8; ++s) {
+      const auto& r = rows[s];
+      if (mode == pfAlternate) {
+        for (size_t i = 0; i + 1 < r.size(); i += 2) {
+          add(r[i].first, true);
+          add(r[i + 1].first, false);
+        }
+      } else {
+        int sum = 0;
+        for (auto [x, d] : r) {
+          int dd = -d;  // an up edge counts +1
+          if (sum == 0) add(x, true);
+          sum += dd;
+          if (sum == 0) add(x, false);
+        }
+      }
+    }
+    int c = 0;
+    for (int x = 0; x < W; ++x) {
+      c += cell[x];
+      TColor32 a = static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8);
+      bmp.SetPixel(x, py, MergePixel((color & 0xFFFFFF) | (a << 24), bmp.Pixel(x, py), color >> 24));
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Polygon32, UnitSquareCoversItsPixelFully) {
+  Canvas c(5, 5);
+  TPolygon32 p = Poly({{2, 2}, {3, 2}, {3, 3}, {2, 3}});
+  p.DrawFill(&c.b, 0xFF336699);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(c.b.Pixel(x, y), (x == 2 && y == 2) ? 0xFF336699u : 0u) << x << "," << y;
+  // Counter-clockwise gives the same.
+  Canvas d(5, 5);
+  Poly({{2, 2}, {2, 3}, {3, 3}, {3, 2}}).DrawFill(&d.b, 0xFF336699);
+  EXPECT_EQ(d.b.Pixel(2, 2), 0xFF336699u);
+  EXPECT_EQ(d.A(1, 2) + d.A(3, 2) + d.A(2, 1) + d.A(2, 3), 0u);
+}
+
+TEST(Polygon32, CoverageOfAnEdgeInsideAPixel) {
+  // Left edge at x = 2.5 (sub-position 4): 3 of 7 per sub-scanline, 24 of 56 -> alpha 109.
+  Canvas c(6, 4);
+  Poly({{2.5, 1}, {5, 1}, {5, 2}, {2.5, 2}}).DrawFill(&c.b, 0xFF000000);
+  EXPECT_EQ(c.A(2, 1), 109u);
+  EXPECT_EQ(c.A(3, 1), 255u);
+  EXPECT_EQ(c.A(4, 1), 255u);
+  EXPECT_EQ(c.A(5, 1), 0u);
+  EXPECT_EQ(c.A(1, 1), 0u);
+  // Half a pixel row: top edge at y = 1.5 covers 4 of 8 sub-scanlines, 28 -> alpha 127.
+  Canvas d(4, 4);
+  Poly({{1, 1.5}, {2, 1.5}, {2, 2}, {1, 2}}).DrawFill(&d.b, 0xFF000000);
+  EXPECT_EQ(d.A(1, 1), ((28u * 1167) & 0xFF00) >> 8);
+  // A translucent fill scales the coverage by its alpha over a transparent background.
+  Canvas e(4, 4);
+  Poly({{1, 1}, {2, 1}, {2, 2}, {1, 2}}).DrawFill(&e.b, 0x80FF0000);
+  EXPECT_EQ(e.b.Pixel(1, 1), MergePixel(0xFFFF0000, 0, 0x80));
+}
+
+TEST(Polygon32, FillRulesOnBowTieNestedSquaresAndStar) {
+  for (bool aa : {true, false}) {
+    SCOPED_TRACE(aa ? "antialiased" : "aliased");
+    // A bow tie is filled in both halves by both rules.
+    for (TPolyFillMode mode : {pfAlternate, pfWinding}) {
+      Canvas c(12, 12);
+      Poly({{0, 0}, {10, 10}, {10, 0}, {0, 10}}, aa, mode).DrawFill(&c.b, 0xFF000000);
+      EXPECT_EQ(c.A(1, 5), 255u);
+      EXPECT_EQ(c.A(8, 5), 255u);
+      EXPECT_EQ(c.A(5, 1), 0u);
+      EXPECT_EQ(c.A(5, 8), 0u);
+    }
+    // Two nested squares running the same way: the hole is filled only by the winding rule.
+    auto nested = [&](TPolyFillMode mode) {
+      TPolygon32 p = Poly({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, aa, mode);
+      p.NewLine();
+      for (auto [x, y] : {std::pair{3, 3}, {7, 3}, {7, 7}, {3, 7}}) p.Add(FP(x, y));
+      Canvas c(12, 12);
+      p.DrawFill(&c.b, 0xFF000000);
+      return std::pair{c.A(5, 5), c.A(1, 1)};
+    };
+    EXPECT_EQ(nested(pfWinding), (std::pair<uint32_t, uint32_t>{255, 255}));
+    EXPECT_EQ(nested(pfAlternate), (std::pair<uint32_t, uint32_t>{0, 255}));
+    // A five-pointed star drawn in one stroke overlaps itself in the middle.
+    auto star = [&](TPolyFillMode mode) {
+      TPolygon32 p;
+      p.SetAntialiased(aa);
+      p.SetFillMode(mode);
+      for (int i = 0; i < 5; ++i) {
+        double a = -M_PI / 2 + i * 4 * M_PI / 5;
+        p.Add(FP(20 + 18 * std::cos(a), 20 + 18 * std::sin(a)));
+      }
+      Canvas c(40, 40);
+      p.DrawFill(&c.b, 0xFF000000);
+      return std::pair{c.A(20, 20), c.A(20, 6)};  // centre, top point
+    };
+    EXPECT_EQ(star(pfWinding), (std::pair<uint32_t, uint32_t>{255, 255}));
+    EXPECT_EQ(star(pfAlternate), (std::pair<uint32_t, uint32_t>{0, 255}));
+  }
+}
+
+TEST(Polygon32, AliasedSpansAndEdges) {
+  // Rows are half-open; a span runs from round(a) to round(b - 1) in 24.8, so the right
+  // end pixel is included.
+  Canvas c(8, 6);
+  Poly({{2, 2}, {5, 2}, {5, 4}, {2, 4}}, false).DrawFill(&c.b, 0xFF00FF00);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(c.b.Pixel(x, y), (y >= 2 && y <= 3 && x >= 2 && x <= 5) ? 0xFF00FF00u : 0u) << x << "," << y;
+  // Translucent aliased fills blend, and no pixel is blended twice.
+  Canvas t(8, 6, 0xFF000000);
+  Poly({{0, 0}, {6, 0}, {6, 3}, {0, 3}}, false).DrawFill(&t.b, 0x80FFFFFF);
+  TColor32 once = BlendPixel(0x80FFFFFF, 0xFF000000);
+  for (int x = 0; x <= 6; ++x) EXPECT_EQ(t.b.Pixel(x, 1), once) << x;
+  // Antialiased edges have intermediate alphas, aliased ones none.
+  auto alphas = [](bool aa) {
+    Canvas e(30, 30);
+    TPolygon32 p;
+    p.SetAntialiased(aa);
+    for (int i = 0; i < 40; ++i) p.Add(FP(15 + 12 * std::cos(i * M_PI / 20), 15 + 12 * std::sin(i * M_PI / 20)));
+    p.DrawFill(&e.b, 0xFF000000);
+    int partial = 0;
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 30; ++x) partial += e.A(x, y) != 0 && e.A(x, y) != 255;
+    return partial;
+  };
+  EXPECT_GT(alphas(true), 40);
+  EXPECT_EQ(alphas(false), 0);
+}
+
+TEST(Polygon32, FastFillMatchesTheReference) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> coord(-6, 46);
+  for (int round = 0; round < 200; ++round) {
+    TPolygon32 p;
+    p.SetAntialiased(true);
+    p.SetFillMode(round % 2 ? pfWinding : pfAlternate);
+    int contours = 1 + round % 3;
+    for (int k = 0; k < contours; ++k) {
+      if (k) p.NewLine();
+      int n = 3 + static_cast<int>(rng() % 9);
+      for (int i = 0; i < n; ++i) p.Add(FP(coord(rng), coord(rng)));
+    }
+    TColor32 color = (round % 3 == 0) ? 0xFF204080 : (0x30000000u * (1 + round % 5)) | 0x00C08040;
+    Canvas fast(40, 40, 0x80102030), slow(40, 40, 0x80102030);
+    p.DrawFill(&fast.b, color);
+    ReferenceFill(p.Points(), p.FillMode(), slow.b, color);
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x)
+        ASSERT_EQ(fast.b.Pixel(x, y), slow.b.Pixel(x, y)) << "round " << round << " at " << x << "," << y;
+  }
+}
+
+TEST(Polygon32, EdgesAndDegenerateInput) {
+  // A closed single point blends one pixel.
+  Canvas c(5, 5, 0xFF000000);
+  TPolygon32 one = Poly({{2, 3}}, false);
+  one.DrawEdge(&c.b, 0x80FFFFFF);
+  EXPECT_EQ(c.b.Pixel(2, 3), BlendPixel(0x80FFFFFF, 0xFF000000));
+  EXPECT_EQ(c.b.Pixel(2, 2), 0xFF000000u);
+  // An aliased closed triangle: lines exclude their end points, the last one closes.
+  Canvas t(8, 8);
+  Poly({{1, 1}, {6, 1}, {1, 6}}, false).DrawEdge(&t.b, 0xFFFFFFFF);
+  for (int x = 1; x <= 5; ++x) EXPECT_EQ(t.b.Pixel(x, 1), 0xFFFFFFFFu) << x;
+  for (int y = 2; y <= 5; ++y) EXPECT_EQ(t.b.Pixel(1, y), 0xFFFFFFFFu) << y;
+  EXPECT_EQ(t.b.Pixel(3, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(t.b.Pixel(3, 3), 0u);
+  // Fills ignore contours of fewer than 3 points and empty bitmaps.
+  Canvas z(5, 5);
+  Poly({{0, 0}, {4, 4}}).DrawFill(&z.b, 0xFF000000);
+  EXPECT_EQ(std::count(z.b.Bits(), z.b.Bits() + 25, 0u), 25);
+  TBitmap32 empty;
+  Poly({{0, 0}, {4, 0}, {4, 4}}).DrawFill(&empty, 0xFF000000);
+  // Far outside the bitmap: nothing drawn, nothing read out of bounds.
+  Poly({{-30000, -30000}, {30000, -30000}, {30000, -29000}}).DrawFill(&z.b, 0xFF000000);
+  EXPECT_EQ(std::count(z.b.Bits(), z.b.Bits() + 25, 0u), 25);
+  // Covering everything, partly off the bitmap.
+  Poly({{-300, -300}, {300, -300}, {300, 300}, {-300, 300}}).DrawFill(&z.b, 0xFF0000FF);
+  EXPECT_EQ(std::count(z.b.Bits(), z.b.Bits() + 25, 0xFF0000FFu), 25);
+  int changes = 0;
+  z.b.OnChange = [&](platform::TObject*) { ++changes; };
+  Poly({{0, 0}, {4, 0}, {4, 4}}).DrawFill(&z.b, 0xFF000000);
+  EXPECT_EQ(changes, 1);
+}
+
+TEST(Polygon32, NormalsGrowAndOutline) {
+  TPolygon32 sq = Poly({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, true, pfWinding);
+  const auto& n = sq.Normals();
+  ASSERT_EQ(n.size(), 1u);
+  EXPECT_EQ(n[0], (TArrayOfFixedPoint{{0, -65536}, {65536, 0}, {0, 65536}, {-65536, 0}}));
+
+  // A right angle: R equals Delta, so sharpness 0 (limit Delta) bevels and 0.5 mitres.
+  auto g0 = sq.Grow(Fixed(1), 0);
+  EXPECT_EQ(g0->Points()[0], (TArrayOfFixedPoint{FP(-1, 0), FP(0, -1), FP(10, -1), FP(11, 0), FP(11, 10),
+                                                   FP(10, 11), FP(0, 11), FP(-1, 10)}));
+  auto g5 = sq.Grow(Fixed(1), 0.5f);
+  EXPECT_EQ(g5->Points()[0], (TArrayOfFixedPoint{FP(-1, -1), FP(11, -1), FP(11, 11), FP(-1, 11)}));
+  EXPECT_TRUE(g5->Antialiased());
+  EXPECT_EQ(g5->FillMode(), pfWinding);
+  // Sharpness above 0.99 acts as 0.99; Delta 0 copies.
+  EXPECT_EQ(sq.Grow(Fixed(1), 2)->Points(), sq.Grow(Fixed(1), 0.99f)->Points());
+  EXPECT_EQ(sq.Grow(0, 0.3f)->Points(), sq.Points());
+
+  // Open contours: the ends move along their own segment's normal.
+  TPolygon32 line = Poly({{0, 0}, {10, 0}});
+  line.SetClosed(false);
+  EXPECT_EQ(line.Normals()[0], (TArrayOfFixedPoint{{0, -65536}, {0, -65536}}));
+  EXPECT_EQ(line.Grow(Fixed(2))->Points()[0], (TArrayOfFixedPoint{FP(0, -2), FP(10, -2)}));
+  EXPECT_EQ(line.Outline()->Points(), (TArrayOfArrayOfFixedPoint{{FP(0, 0), FP(10, 0), FP(10, 0), FP(0, 0)}}));
+  // A closed contour outlines as two: forward, then backward; short contours are dropped.
+  TPolygon32 tri = Poly({{0, 0}, {4, 0}, {0, 3}});
+  tri.NewLine();
+  tri.Add(FP(9, 9));
+  auto o = tri.Outline();
+  ASSERT_EQ(o->Points().size(), 2u);
+  EXPECT_EQ(o->Points()[1], (TArrayOfFixedPoint{FP(0, 3), FP(4, 0), FP(0, 0)}));
+  EXPECT_EQ(tri.Grow(Fixed(1))->Points().size(), 1u);
+
+  // Changing the points drops the normals.
+  tri.Add(FP(10, 9));
+  EXPECT_EQ(tri.Normals()[1].size(), 2u);
+  tri.Clear();
+  EXPECT_EQ(tri.Points(), (TArrayOfArrayOfFixedPoint{{}}));
+}
