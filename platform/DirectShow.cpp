@@ -553,12 +553,12 @@ ExceptionHandlerSlot& HandlerSlot() {
   return slot;
 }
 
-}  // namespace
-
 class THiddenWindow : public QObject {
  public:
   TWndMethod Method;
 };
+
+}  // namespace
 
 // ---- COM services ----------------------------------------------------------------------
 
@@ -699,6 +699,7 @@ HWND AllocateHWnd(TWndMethod Method) {
   return w;
 }
 
+
 void DeallocateHWnd(HWND Window) {
   if (!Window) return;
   {
@@ -706,17 +707,18 @@ void DeallocateHWnd(HWND Window) {
     if (!LiveWindows().erase(Window)) return;
   }
   // Deleting the object drops the messages still queued for it.
-  delete Window;
+  delete static_cast<THiddenWindow*>(Window);
 }
 
 bool PostMessage(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam) {
   std::lock_guard<std::mutex> lock(WindowLock());
   if (!Window || !LiveWindows().count(Window)) return false;
+  auto* window = static_cast<THiddenWindow*>(Window);
   return QMetaObject::invokeMethod(
-      Window,
-      [Window, Msg, WParam, LParam] {
+      window,
+      [window, Msg, WParam, LParam] {
         // A copy: the method may free its own window.
-        TWndMethod method = Window->Method;
+        TWndMethod method = window->Method;
         TMessage m{Msg, WParam, LParam, 0};
         try {
           if (method) method(m);

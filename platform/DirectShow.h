@@ -268,8 +268,8 @@ class IMediaEvent : public IUnknown {
   virtual HRESULT FreeEventParams(int32_t EventCode, LONG_PTR Param1, LONG_PTR Param2) = 0;
 };
 
-class THiddenWindow;
-using HWND = THiddenWindow*;
+// A window handle, as the controls' (opaque; hidden windows are checked before use).
+using HWND = void*;
 
 class IMediaEventEx : public IMediaEvent {
  public:

@@ -38,7 +38,10 @@ std::vector<uint8_t> Bytes(TMemoryStream& s) {
 }
 
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  ASSERT_LE(at + 4, b.size());
+  const uint8_t le[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                         static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  std::memcpy(b.data() + at, le, 4);
 }
 
 }  // namespace

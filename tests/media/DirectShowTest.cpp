@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/AppHooks.h"  // both name window handles: they must agree
 #include "platform/Classes.h"
 #include "platform/DirectShow.h"
 #include "platform/SysUtils.h"
