@@ -1,0 +1,215 @@
+// Rendering of shapes into their buffers and onto canvases, checked pixel by pixel, and a page
+// of test shapes written as a PNG for a person to look at.
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "tests/common/TestSupport.h"
+#include "document/dtpPage.h"
+#include "document/dtpShape.h"
+#include "document/dtpShapeRenderPriv.h"
+
+using namespace document;
+using kdtest::TTestDocumentHost;
+
+namespace {
+
+constexpr TColor32 cRed = 0xFFFF0000u, cBlue = 0xFF0000FFu;
+
+// Left half red, right half blue; optionally a red top half over blue instead.
+class TdtpTwoTone : public TdtpShape {
+ public:
+  static const TShapeClass& StaticClass() {
+    static const TShapeClass cls = MakeShapeClass<TdtpTwoTone>("TdtpTwoTone", &TdtpShape::StaticClass());
+    return cls;
+  }
+  const TShapeClass& Class() const override { return StaticClass(); }
+  void PaintShape(TBitmap32* B) override {
+    const int l = ScreenLeft(), t = ScreenTop(), r = ScreenRight(), b = ScreenBottom();
+    if (Vertical) {
+      const int m = LocalYToScreen(DocHeight() / 2);
+      B->FillRectClipped(l, t, r, m, cRed);
+      B->FillRectClipped(l, m, r, b, cBlue);
+    } else {
+      const int m = LocalXToScreen(DocWidth() / 2);
+      B->FillRectClipped(l, t, m, b, cRed);
+      B->FillRectClipped(m, t, r, b, cBlue);
+    }
+  }
+  bool Vertical = false;
+};
+
+class RenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeDtpShape(); }
+  TdtpTwoTone* Make(float w, float h) {
+    shape = NewShape<TdtpTwoTone>();
+    shape->SetDocument(&doc);
+    shape->SetDocBounds(0, 0, w, h);
+    return shape.get();
+  }
+  TTestDocumentHost doc;
+  std::unique_ptr<TdtpTwoTone> shape;
+};
+
+bool Near(TColor32 a, TColor32 b, int tol = 2) {
+  for (int s = 0; s < 32; s += 8)
+    if (std::abs(int((a >> s) & 255) - int((b >> s) & 255)) > tol) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST_F(RenderTest, RotatedBufferSizeAndMatrix) {
+  TdtpTwoTone* s = Make(10, 10);
+  s->SetDocAngle(45);
+  s->UpdateBuffer();
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_EQ(s->Buffer()->Width(), 84);
+  EXPECT_EQ(s->Buffer()->Height(), 84);
+  const TdtpFloatPoint c = MapPoint(s->BufferMatrix(), 5, 5);
+  EXPECT_NEAR(c.X, 41.76f, 0.05);
+  EXPECT_NEAR(c.Y, 41.76f, 0.05);
+  EXPECT_FALSE(s->RepaintFlag());
+}
+
+TEST_F(RenderTest, QuarterTurnPutsTheHalvesInPlace) {
+  doc.Render = 2;
+  TdtpTwoTone* s = Make(20, 10);
+  s->SetDocAngle(90);
+  s->UpdateBuffer();
+  const TBitmap32* b = s->Buffer();
+  ASSERT_EQ(b->Width(), 20);
+  // cos 90 is not exactly 0 in single precision: the box is a hair over 40 pixels, rounded up.
+  ASSERT_EQ(b->Height(), 41);
+  // Local (5, 5) maps to (10, 30), local (15, 5) to (10, 10): the left half ends at the bottom.
+  EXPECT_TRUE(Near(b->Pixel(10, 30), cRed));
+  EXPECT_TRUE(Near(b->Pixel(10, 10), cBlue));
+  const TdtpFloatPoint p = MapPoint(s->BufferMatrix(), 5, 5);
+  EXPECT_NEAR(p.X, 10, 1e-4);
+  EXPECT_NEAR(p.Y, 30, 1e-4);
+}
+
+TEST_F(RenderTest, MirrorAndFlip) {
+  doc.Render = 2;
+  TdtpTwoTone* s = Make(20, 10);
+  s->SetMirrored(true);
+  s->UpdateBuffer();
+  EXPECT_EQ(s->Buffer()->Pixel(5, 10), cBlue);
+  EXPECT_EQ(s->Buffer()->Pixel(35, 10), cRed);
+  s->SetMirrored(false);
+  s->Vertical = true;
+  s->SetFlipped(true);
+  s->UpdateBuffer();
+  EXPECT_EQ(s->Buffer()->Pixel(20, 2), cBlue);
+  EXPECT_EQ(s->Buffer()->Pixel(20, 17), cRed);
+}
+
+TEST_F(RenderTest, HalfAlphaChildIsMergedAtHalfOpacity) {
+  doc.Render = 2;
+  auto parent = NewShape<TdtpShape>();
+  parent->SetDocument(&doc);
+  parent->SetDocBounds(0, 0, 20, 20);
+  parent->SetColor(platform::clWhite);
+  auto child = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* c = child.get();
+  parent->AddShape(std::move(child));
+  c->SetDocBounds(5, 5, 10, 10);
+  c->SetMasterAlpha(128);
+  parent->UpdateBuffer();
+  const TBitmap32* pb = parent->Buffer();
+  ASSERT_EQ(pb->Width(), 40);
+  // The parent's own pixels are transparent document colour; the child blends into them.
+  const TColor32 merged = pb->Pixel(12, 20);
+  EXPECT_EQ(raster::RedComponent(merged), 255);
+  EXPECT_NEAR(raster::AlphaComponent(merged), 128, 2);
+  EXPECT_EQ(pb->Pixel(2, 2) & 0xFF000000u, 0u);
+  // The child's own buffer is unchanged.
+  EXPECT_EQ(c->Buffer()->Pixel(2, 2), cRed);
+  EXPECT_EQ(c->Buffer()->MasterAlpha(), 128u);
+  EXPECT_EQ(c->Buffer()->DrawMode(), raster::dmBlend);
+  // A change of the child flags the parent for a new render.
+  EXPECT_FALSE(parent->RepaintFlag());
+  c->SetDocLeft(6);
+  EXPECT_TRUE(parent->RepaintFlag());
+}
+
+TEST_F(RenderTest, DirectPaintingWithoutBuffers) {
+  doc.Screen = 2;
+  auto page = NewShape<TdtpPage>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 50, 40);
+  page->SetSmartHitTest(false);
+  auto child = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* c = child.get();
+  c->SetSmartHitTest(false);
+  page->AddShape(std::move(child));
+  c->SetDocBounds(10, 10, 20, 10);
+  EXPECT_FALSE(page->NeedsBuffer());
+  EXPECT_FALSE(c->NeedsBuffer());
+  TBitmap32 target;
+  target.SetSize(120, 100);
+  target.Clear(0xFF00FF00u);
+  detail::TBitmap32Canvas canvas(&target);
+  EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+  canvas.Release();
+  EXPECT_EQ(page->Buffer(), nullptr);
+  EXPECT_EQ(c->Buffer(), nullptr);
+  EXPECT_EQ(target.Pixel(25, 25) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(55, 25) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(5, 5) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(115, 95) & 0xFFFFFF, 0x00FF00u);  // outside the page and its shadow
+  // While the document paints for output, painting reports nothing painted.
+  doc.Output = true;
+  detail::TBitmap32Canvas canvas2(&target);
+  EXPECT_FALSE(page->PaintToCanvas(canvas2.Canvas()));
+}
+
+TEST_F(RenderTest, PageOfShapesToPng) {
+  doc.Render = 300 / 25.4f;
+  doc.Helper = hmGrid;
+  auto page = NewShape<TdtpPage>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 100, 70);
+  const float angles[] = {0, 30, 90, 200};
+  for (int i = 0; i < 4; ++i) {
+    auto s = NewShape<TdtpTwoTone>();
+    TdtpTwoTone* raw = s.get();
+    page->AddShape(std::move(s));
+    raw->SetDocBounds(10 + i * 22, 15, 16, 10);
+    raw->SetDocAngle(angles[i]);
+    raw->SetMasterAlpha(i == 3 ? 128 : 255);
+    raw->SetMirrored(i == 2);
+  }
+  auto g = NewShape<TdtpShape>();
+  TdtpShape* group = g.get();
+  page->AddShape(std::move(g));
+  group->SetDocBounds(30, 40, 40, 20);
+  group->SetDocAngle(15);
+  auto inner = NewShape<TdtpTwoTone>();
+  inner->Vertical = true;
+  TdtpTwoTone* in = inner.get();
+  group->AddShape(std::move(inner));
+  in->SetDocBounds(5, 5, 30, 10);
+
+  TBitmap32 out;
+  out.SetSize(1000, 700);
+  out.Clear(0xFF808080u);
+  detail::TBitmap32Canvas canvas(&out);
+  page->PaintTo(canvas.Canvas(), {0, 0, 1000, 700}, 0, 0, false, false);
+  canvas.Release();
+  QImage img(reinterpret_cast<const uchar*>(out.Bits()), 1000, 700, 4000, QImage::Format_RGB32);
+  const std::string path = kdtest::OutputDir() + "/shape_render_page.png";
+  ASSERT_TRUE(img.save(QString::fromStdString(path)));
+  // The upright shape: red left half at (10..18, 15..25) mm, blue right half.
+  EXPECT_EQ(out.Pixel(140, 200) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(out.Pixel(220, 200) & 0xFFFFFF, 0x0000FFu);
+  // The half-transparent one over white paper: a light blend.
+  int light = 0;
+  for (int x = 580; x < 760; ++x) {
+    const TColor32 p = out.Pixel(x, 120);
+    light += raster::RedComponent(p) > 200 && raster::GreenComponent(p) > 100 && raster::GreenComponent(p) < 160;
+  }
+  EXPECT_GT(light, 10);
+}
