@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/Graphics.h"
 #include "platform/Rounding.h"
 #include "raster/Raster32Transforms.h"
 
@@ -350,6 +351,14 @@ void TBitmap32::Assign(const platform::TPersistent* Source) {
         FOuterColor = src->FOuterColor;
         FStretchFilter = src->FStretchFilter;
       }
+    } else if (auto* pic = dynamic_cast<const platform::TPicture*>(Source)) {
+      platform::TGraphic* g = pic->Graphic();
+      if (g == nullptr)
+        SetSize(0, 0);
+      else
+        AssignGraphic(g);
+    } else if (auto* g = dynamic_cast<const platform::TGraphic*>(Source)) {
+      AssignGraphic(g);
     } else {
       TCustomMap::Assign(Source);
     }
@@ -360,6 +369,53 @@ void TBitmap32::Assign(const platform::TPersistent* Source) {
   }
   EndUpdate();
   Changed();
+}
+
+void TBitmap32::CopyFromBitmap(platform::TBitmap* Bmp) {
+  SetSize(Bmp->Width(), Bmp->Height());
+  if (Empty()) return;
+  bool wide = Bmp->PixelFormat() == platform::pf32bit || Bmp->PixelFormat() == platform::pfDevice;
+  for (int32_t y = 0; y < FHeight; ++y) {
+    const uint8_t* s = static_cast<const uint8_t*>(Bmp->ScanLine(y));
+    TColor32* d = ScanLine(y);
+    if (wide) {
+      std::memcpy(d, s, static_cast<size_t>(FWidth) * 4);
+    } else {
+      for (int32_t x = 0; x < FWidth; ++x, s += 3) d[x] = 0xFF000000u | (s[2] << 16) | (s[1] << 8) | s[0];
+    }
+  }
+}
+
+void TBitmap32::AssignGraphic(const platform::TGraphic* Graphic) {
+  // The class library's objects draw through their canvas; the pixels are read back from it.
+  auto* g = const_cast<platform::TGraphic*>(Graphic);
+  if (auto* bmp = dynamic_cast<platform::TBitmap*>(g)) {
+    bool alpha = bmp->PixelFormat() == platform::pf32bit;
+    CopyFromBitmap(bmp);
+    if (!alpha) ResetAlpha();
+    return;
+  }
+  platform::TBitmap tmp;
+  tmp.SetPixelFormat(platform::pf32bit);
+  tmp.SetSize(g->Width(), g->Height());
+  if (!tmp.Empty()) tmp.Canvas()->Draw(0, 0, g);
+  CopyFromBitmap(&tmp);
+  ResetAlpha();
+}
+
+void TBitmap32::AssignTo(platform::TPersistent* Dest) const {
+  if (auto* pic = dynamic_cast<platform::TPicture*>(Dest)) {
+    AssignTo(pic->Bitmap());
+    return;
+  }
+  if (auto* bmp = dynamic_cast<platform::TBitmap*>(Dest)) {
+    bmp->SetPixelFormat(platform::pf32bit);
+    bmp->SetSize(FWidth, FHeight);
+    if (Empty()) return;
+    for (int32_t y = 0; y < FHeight; ++y) std::memcpy(bmp->ScanLine(y), ScanLine(y), static_cast<size_t>(FWidth) * 4);
+    return;
+  }
+  TCustomMap::AssignTo(Dest);
 }
 
 void TBitmap32::ReadData(platform::TStream* Stream) {

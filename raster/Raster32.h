@@ -30,6 +30,11 @@ class TFont;
 }
 #endif
 
+namespace platform {
+class TBitmap;
+class TGraphic;
+}  // namespace platform
+
 namespace raster {
 
 using platform::TPoint;
@@ -195,6 +200,7 @@ class TBitmap32 : public TCustomMap {
   TBitmap32();
   ~TBitmap32() override;
 
+  // Also takes the class library's TBitmap, TGraphic and TPicture.
   void Assign(const platform::TPersistent* Source) override;
   bool Empty() const override;
   bool SetSize(int32_t NewWidth, int32_t NewHeight) override;
@@ -299,6 +305,9 @@ class TBitmap32 : public TCustomMap {
   TPixelCombineEvent OnPixelCombine;
 
  protected:
+  // Into the class library's TBitmap (as 32-bit) or TPicture.
+  void AssignTo(platform::TPersistent* Dest) const override;
+
   TColor32* FBits = nullptr;
   std::unique_ptr<platform::TFont, TFontDeleter> FFont;
   // State of the text code (selected font, measurer); owned and interpreted by it.
@@ -306,6 +315,8 @@ class TBitmap32 : public TCustomMap {
   bool FFontHandleCached = false;
 
  private:
+  void CopyFromBitmap(platform::TBitmap* Bmp);
+  void AssignGraphic(const platform::TGraphic* Graphic);
   void HorzLineClippedT(int32_t X1, int32_t Y, int32_t X2, TColor32 Value);
   void VertLineClippedT(int32_t X, int32_t Y1, int32_t Y2, TColor32 Value);
   template <bool Clipped, bool Stippled>

@@ -86,14 +86,6 @@ constexpr TBlendRoutines kMMXScalar = {MS_CombinePixel,     MS_CombinePixelInPla
 TBlendSet gActiveSet = TBlendSet::MMX;
 bool gInitialized = false;
 
-// 65536 div Ra for MergePixel; entry 0 unused.
-struct TScaleTable {
-  uint32_t v[256];
-  constexpr TScaleTable() : v() {
-    for (int i = 1; i < 256; ++i) v[i] = 65536u / static_cast<uint32_t>(i);
-  }
-};
-constexpr TScaleTable kMergeScale;
 
 }  // namespace
 
@@ -137,31 +129,5 @@ void InitBlendRoutines() {
 }
 
 void FinalizeBlendRoutines() { gInitialized = false; }
-
-TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M) {
-  uint32_t fa = F >> 24;
-  if (M > 255u) M = 255u;
-  if (fa == 255u) {
-    if (M == 255u) return F;
-    if (M == 0) return B;
-  }
-  if (fa == 0) return B;
-  uint32_t a = (fa * M) / 255u;
-  TColor32 fp = (F & 0x00FFFFFFu) | (a << 24);
-  if (a == 255u) return fp;
-  uint32_t ba = B >> 24;
-  if (ba == 0) return fp;
-  uint32_t ra = ba + a - (a * ba) / 255u;
-  uint32_t scale = kMergeScale.v[ra];
-  TColor32 result = ra << 24;
-  for (int shift = 0; shift <= 16; shift += 8) {
-    int32_t f = static_cast<int32_t>((F >> shift) & 0xFFu);
-    int32_t bp = static_cast<int32_t>((((B >> shift) & 0xFFu) * ba) >> 8);
-    // Floor of a possibly negative product: an arithmetic shift.
-    int32_t v = (((f - bp) * static_cast<int32_t>(a)) >> 8) + bp;
-    result |= ((static_cast<uint32_t>(v) * scale) >> 8) << shift;
-  }
-  return result;
-}
 
 }  // namespace raster

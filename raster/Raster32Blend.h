@@ -75,7 +75,42 @@ inline void BlendSpanMaster(const TColor32* Src, TColor32* Dst, int32_t Count, T
 // Clears the processor's MMX state in the original; nothing to clear with SSE/AVX code.
 inline void EMMS() {}
 
+namespace blend_detail {
+// 65536 div Ra for MergePixel; entry 0 unused.
+struct TMergeScaleTable {
+  uint32_t v[256];
+  constexpr TMergeScaleTable() : v() {
+    for (int i = 1; i < 256; ++i) v[i] = 65536u / static_cast<uint32_t>(i);
+  }
+};
+inline constexpr TMergeScaleTable kMergeScale;
+}  // namespace blend_detail
+
 // Foreground over a translucent background; the result's alpha is the combined coverage.
-TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M);
+// Inline: it runs once per pixel in the merge loops.
+inline TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M) {
+  // Computed without branches and then selected: with mixed alphas the shortcuts are
+  // unpredictable and mispredictions would cost more than the arithmetic.
+  if (M > 255u) M = 255u;
+  uint32_t fa = F >> 24, ba = B >> 24;
+  uint32_t a = (fa * M) / 255u;
+  uint32_t ra = ba + a - (a * ba) / 255u;
+  uint32_t scale = blend_detail::kMergeScale.v[ra & 255u];
+  int32_t ia = static_cast<int32_t>(a);
+  auto channel = [&](int shift) -> uint32_t {
+    int32_t f = static_cast<int32_t>((F >> shift) & 0xFFu);
+    int32_t bp = static_cast<int32_t>((((B >> shift) & 0xFFu) * ba) >> 8);
+    // Floor of a possibly negative product: an arithmetic shift.
+    int32_t v = (((f - bp) * ia) >> 8) + bp;
+    return ((static_cast<uint32_t>(v) * scale) >> 8) << shift;
+  };
+  TColor32 merged = (ra << 24) | channel(16) | channel(8) | channel(0);
+  TColor32 fp = (F & 0x00FFFFFFu) | (a << 24);
+  TColor32 r = (a == 255u || ba == 0) ? fp : merged;
+  r = fa == 0 ? B : r;
+  r = (fa == 255u && M == 255u) ? F : r;
+  r = (fa == 255u && M == 0) ? B : r;
+  return r;
+}
 
 }  // namespace raster

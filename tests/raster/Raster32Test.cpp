@@ -8,6 +8,7 @@
 
 #include "platform/Classes.h"
 #include "platform/Colors.h"
+#include "platform/Graphics.h"
 #include "raster/Raster32.h"
 
 using namespace raster;
@@ -627,4 +628,35 @@ TEST(DataTest, AssignCopiesPixelsAndProperties) {
   EXPECT_EQ(b.StretchFilter(), sfSpline);
   b.Assign(nullptr);
   EXPECT_TRUE(b.Empty());
+}
+
+TEST(DataTest, ExchangeWithTheClassLibraryBitmap) {
+  TBitmap32 a;
+  a.SetSize(3, 2);
+  for (int i = 0; i < 6; ++i) a.Bits()[i] = 0x10203040u * static_cast<uint32_t>(i + 1);
+  // Into a 32-bit class-library bitmap and back: every byte, alpha included.
+  platform::TBitmap bmp;
+  bmp.Assign(&a);
+  EXPECT_EQ(bmp.PixelFormat(), platform::pf32bit);
+  TBitmap32 b;
+  b.Assign(&bmp);
+  EXPECT_EQ(std::vector<uint32_t>(b.Bits(), b.Bits() + 6), std::vector<uint32_t>(a.Bits(), a.Bits() + 6));
+  // A 24-bit bitmap comes in opaque.
+  platform::TBitmap rgb;
+  rgb.SetPixelFormat(platform::pf24bit);
+  rgb.SetSize(2, 2);
+  uint8_t* row = static_cast<uint8_t*>(rgb.ScanLine(1));
+  row[3] = 0x11;
+  row[4] = 0x22;
+  row[5] = 0x33;
+  b.Assign(&rgb);
+  EXPECT_EQ(b.Width(), 2);
+  EXPECT_EQ(b.Pixel(1, 1), 0xFF332211u);
+  EXPECT_EQ(b.Pixel(0, 0) >> 24, 0xFFu);
+  // Through a picture.
+  platform::TPicture pic;
+  pic.Bitmap()->Assign(&a);
+  TBitmap32 c;
+  c.Assign(&pic);
+  EXPECT_EQ(c.Pixel(2, 1), a.Pixel(2, 1));
 }
