@@ -34,7 +34,8 @@ struct TBmpImage {
 };
 
 struct TBmpLimits {
-  int64_t MaxPixels = int64_t{1} << 28;  // 16384 x 16384
+  // 64 Mi pixels (256 MiB decoded): an A4 page at 600 DPI is 35 Mi.
+  int64_t MaxPixels = int64_t{1} << 26;
   int64_t MaxFileBytes = int64_t{1} << 31;
 };
 

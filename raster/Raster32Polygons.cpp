@@ -1,8 +1,13 @@
 #include "raster/Raster32Polygons.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "raster/Raster32LowLevel.h"
 
@@ -56,10 +61,19 @@ class CrossingTable {
       if (last - first == 2) {
         if ((first[0] & kXMask) > (first[1] & kXMask)) std::swap(first[0], first[1]);
       } else if (last - first > 2) {
-        std::sort(first, last, [](uint32_t p, uint32_t q) {
-          uint32_t px = p & kXMask, qx = q & kXMask;
-          return px != qx ? px < qx : p < q;
-        });
+        // By X, then by the whole value so the order is fully determined.
+        auto key = [](uint32_t v) { return (uint64_t{v & kXMask} << 1) | (v >> 31); };
+        if (last - first <= 32) {
+          for (uint32_t* p = first + 1; p < last; ++p) {
+            uint32_t v = *p;
+            uint64_t k = key(v);
+            uint32_t* q = p;
+            for (; q > first && key(q[-1]) > k; --q) *q = q[-1];
+            *q = v;
+          }
+        } else {
+          std::sort(first, last, [&](uint32_t p, uint32_t q) { return key(p) < key(q); });
+        }
       }
     }
   }
@@ -158,6 +172,18 @@ bool RowRange(const std::vector<Contour>& Contours, int32_t Limit, int32_t& Top,
   Top = std::clamp(lo, 0, Limit);
   Bottom = std::clamp(hi, 0, Limit);
   return Top < Bottom;
+}
+
+// Fills n pixels with v; wide stores for the interior runs of fills.
+inline void FillPixels(TColor32* p, int32_t n, TColor32 v) {
+#if defined(__SSE2__)
+  const __m128i w = _mm_set1_epi32(static_cast<int>(v));
+  for (; n >= 8; n -= 8, p += 8) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 4), w);
+  }
+#endif
+  for (; n > 0; --n) *p++ = v;
 }
 
 // 24.8 X to a pixel, halves rounding up.
@@ -350,37 +376,56 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   const TColor32 rgb = Color & 0x00FFFFFF;
   const TColor32 master = AlphaComponent(Color);
   const TColor32 solid = rgb | 0xFF000000u;
-  std::vector<int32_t> cells;
+
+  // The coverage of a pixel row is a running sum over per-cell increments. Only the cells next
+  // to a crossing receive increments, and a bit per cell marks them, so the sum is taken only
+  // where it changes: runs of pixels in between share one coverage, and interior runs are
+  // filled without visiting their cells. Cells are zeroed again as they are read.
+  const int32_t nCells = W + 2;
+  std::vector<int32_t> cells(static_cast<size_t>(nCells), 0);
+  std::vector<uint64_t> marks(static_cast<size_t>((nCells + 63) / 64), 0);
+  uint32_t loCell = UINT32_MAX, hiCell = 0;
+  auto push = [&](uint32_t cell, int32_t delta) {
+    cells[cell] += delta;
+    marks[cell >> 6] |= uint64_t{1} << (cell & 63);
+    loCell = std::min(loCell, cell);
+    hiCell = std::max(hiCell, cell);
+  };
+  auto enter = [&](uint32_t xa) {
+    push(xa >> 3, static_cast<int32_t>((xa & 7) ^ 7));
+    push((xa >> 3) + 1, static_cast<int32_t>(xa & 7));
+  };
+  auto leave = [&](uint32_t xb) {
+    push(xb >> 3, static_cast<int32_t>(xb & 7) - 7);
+    push((xb >> 3) + 1, -static_cast<int32_t>(xb & 7));
+  };
+  // Writes pixels [x0, x1) of the row at coverage c.
+  auto run = [&](TColor32* row, int32_t x0, int32_t x1, int32_t c) {
+    x1 = std::min(x1, W);
+    if (c == 0 || x0 >= x1) return;  // alpha 0 leaves pixels as they are
+    if (c == 56 && master == 255) {
+      // Fully covered and opaque: the merge gives the fill colour itself.
+      FillPixels(row + x0, x1 - x0, solid);
+      return;
+    }
+    const TColor32 f = rgb | (static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8) << 24);
+    // Along a run the foreground is fixed, so equal backgrounds merge to equal results.
+    TColor32 lastB = row[x0], lastR = MergePixel(f, lastB, master);
+    for (int32_t px = x0; px < x1; ++px) {
+      TColor32 bp = row[px];
+      if (bp != lastB) {
+        lastB = bp;
+        lastR = MergePixel(f, bp, master);
+      }
+      row[px] = lastR;
+    }
+  };
 
   for (int32_t py = top >> 3; py <= (bottom - 1) >> 3; ++py) {
     const int32_t s0 = std::max(py * 8, top) - top;
     const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
-    uint32_t minX = UINT32_MAX, maxX = 0;
-    bool any = false;
-    for (int32_t s = s0; s < s1; ++s) {
-      const uint32_t* b = table.RowBegin(s);
-      const uint32_t* e = table.RowEnd(s);
-      if (b == e) continue;
-      any = true;
-      minX = std::min(minX, b[0] & kXMask);
-      maxX = std::max(maxX, e[-1] & kXMask);
-    }
-    if (!any) continue;
-    maxX += 7;
-    const int32_t first = static_cast<int32_t>(minX >> 3);
-    const int32_t count = static_cast<int32_t>(maxX >> 3) - first + 2;
-    if (static_cast<int32_t>(cells.size()) < count) cells.resize(static_cast<size_t>(count) + 64);
-    std::fill(cells.begin(), cells.begin() + count, 0);
-    int32_t* cell = cells.data() - first;  // indexed by pixel column
-
-    auto enter = [&](uint32_t xa) {
-      cell[xa >> 3] += static_cast<int32_t>((xa & 7) ^ 7);
-      cell[(xa >> 3) + 1] += static_cast<int32_t>(xa & 7);
-    };
-    auto leave = [&](uint32_t xb) {
-      cell[xb >> 3] += static_cast<int32_t>(xb & 7) - 7;
-      cell[(xb >> 3) + 1] -= static_cast<int32_t>(xb & 7);
-    };
+    loCell = UINT32_MAX;
+    hiCell = 0;
     for (int32_t s = s0; s < s1; ++s) {
       const uint32_t* b = table.RowBegin(s);
       const uint32_t* e = table.RowEnd(s);
@@ -399,24 +444,23 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
         }
       }
     }
+    if (loCell > hiCell) continue;
 
     TColor32* row = Bitmap->ScanLine(py);
-    const int32_t end = std::min(first + count, W);
-    int32_t c = 0;
-    for (int32_t x = first; x < end; ++x) {
-      c += cell[x];
-      if (c == 0) continue;  // alpha 0 leaves the pixel as it is
-      if (c == 56 && master == 255) {
-        // Fully covered and opaque: the merge returns the fill colour itself; do the run.
-        int32_t x2 = x + 1;
-        while (x2 < end && cell[x2] == 0) ++x2;
-        FillLongword(row + x, x2 - x, solid);
-        x = x2 - 1;
-        continue;
+    int32_t c = 0, from = 0;
+    for (uint32_t w = loCell >> 6; w <= (hiCell >> 6); ++w) {
+      uint64_t m = marks[w];
+      marks[w] = 0;
+      while (m) {
+        const int32_t x = static_cast<int32_t>(w * 64 + static_cast<uint32_t>(std::countr_zero(m)));
+        m &= m - 1;
+        run(row, from, x, c);
+        c += cells[x];
+        cells[x] = 0;
+        from = x;
       }
-      TColor32 a = static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8);
-      row[x] = MergePixel(rgb | (a << 24), row[x], master);
     }
+    run(row, from, W, c);
   }
   EMMS();
 }

@@ -9,7 +9,7 @@ namespace raster {
 
 void TBitmap32::LoadFromStream(platform::TStream* Stream) {
   platform::TBmpLimits limits;
-  limits.MaxPixels = MaxPixels;
+  if (limits.MaxPixels > MaxPixels) limits.MaxPixels = MaxPixels;
   // Decoded completely before the bitmap changes, so a bad file leaves it as it was.
   platform::TBmpImage img = platform::ReadBmp(Stream, limits);
   BeginUpdate();
