@@ -191,13 +191,14 @@ TRect TWinControl::ClientRect() const {
 }
 
 void TWinControl::UpdateNonClient() {
-  const TRect before = {0, 0, 0, 0};
-  (void)before;
+  // Without the redraw-on-resize class styles only newly exposed parts are painted.
+  auto* w = static_cast<QWidget*>(WidgetHandle());
+  w->setAttribute(Qt::WA_StaticContents, (FParams.WindowClassStyle & (CS_HREDRAW | CS_VREDRAW)) == 0);
   if (FScrollBars) {
     const TPoint off = ClientOffset();
     const TRect cr = ClientRect();
     FScrollBars->Layout(QRect(off.X, off.Y, cr.Width(), cr.Height()));
-    for (QObject* o : static_cast<QWidget*>(WidgetHandle())->children())
+    for (QObject* o : w->children())
       if (auto* sb = qobject_cast<QScrollBar*>(o)) sb->raise();
   }
   Invalidate();

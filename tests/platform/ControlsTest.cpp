@@ -613,3 +613,54 @@ TEST_F(ControlsTest, FindControlAndDragTarget) {
   EXPECT_EQ(GetLongHint("a|b"), "b");
   EXPECT_EQ(GetLongHint("ab"), "ab");
 }
+
+namespace {
+class TGlyph : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  int Paints = 0;
+  int Resizes = 0;
+  std::vector<std::string> Log;
+
+ protected:
+  void Paint() override {
+    ++Paints;
+    Canvas()->Brush()->SetColor(clRed);
+    Canvas()->FillRect(ClientRect());
+  }
+  void Resize() override { ++Resizes; }
+  void MouseDown(TMouseButton, TShiftState, int32_t X, int32_t Y) override {
+    Log.push_back("down " + std::to_string(X) + "," + std::to_string(Y));
+  }
+};
+}  // namespace
+
+TEST_F(ControlsTest, GraphicControlsPaintAndTakeTheMouse) {
+  auto* g = new TGlyph(Form.get());
+  g->SetBounds(300, 200, 23, 22);
+  g->SetParent(Form.get());
+  EXPECT_TRUE(W(g)->isVisible());
+  QImage img = Grab(g);
+  EXPECT_GT(g->Paints, 0);
+  EXPECT_EQ(img.pixel(11, 11) & 0xFFFFFF, 0xFF0000u);
+  g->SetBounds(300, 200, 30, 22);
+  EXPECT_EQ(g->Resizes, 2);  // from 0 x 0, then wider
+  Press(g, 4, 5);
+  EXPECT_EQ(g->Log, (std::vector<std::string>{"down 4,5"}));
+  EXPECT_EQ(Form->ControlAtPos({310, 210}, false), g);
+  EXPECT_EQ(Form->ControlAtPos({310, 210}, false, false), g);
+
+  // Taken off the form it disappears; put on a panel it follows the panel.
+  g->SetParent(nullptr);
+  EXPECT_FALSE(W(g)->isVisible());
+  EXPECT_EQ(Form->ControlAtPos({310, 210}, false), nullptr);
+  auto* panel = new TPanel(Form.get());
+  panel->SetBounds(0, 0, 100, 100);
+  panel->SetParent(Form.get());
+  g->SetBounds(5, 5, 23, 22);
+  g->SetParent(panel);
+  EXPECT_TRUE(W(g)->isVisible());
+  EXPECT_EQ(g->ClientToScreen({0, 0}), panel->ClientToScreen({5, 5}));
+  delete panel;  // the glyph is detached, not freed: its owner frees it
+  EXPECT_EQ(g->Parent(), nullptr);
+}
