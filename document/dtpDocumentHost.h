@@ -55,6 +55,7 @@ class IdtpDocumentHost {
   virtual void SetModified(bool) {}
   virtual void ShapeSaveAdditionalInfo(TdtpShape*, TXmlNode*) {}
   virtual void EndShapeEdit(bool /*Accept*/) {}
+  virtual TdtpShape* EditedShape() const { return nullptr; }
   virtual bool ShowHint() const { return false; }
   virtual platform::TColor Color() const { return platform::clWhite; }
 

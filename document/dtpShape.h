@@ -28,6 +28,7 @@
 #include "document/dtpDocumentHost.h"
 #include "platform/Classes.h"
 #include "platform/Colors.h"
+#include "platform/Controls.h"
 #include "platform/Types.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32Transforms.h"
@@ -249,6 +250,14 @@ class TdtpShape : public platform::TPersistent {
   virtual void StoreAspectRatio();
   virtual void InflateBy(float DX, float DY);
   virtual void InvalidateViaDocument();
+  // Input forwarded by the document while it edits this shape; nothing in the base.
+  virtual void KeyDownHook(uint16_t& /*Key*/, platform::TShiftState /*Shift*/) {}
+  virtual void KeyPressHook(char& /*Key*/) {}
+  virtual void KeyUpHook(uint16_t /*Key*/, platform::TShiftState /*Shift*/) {}
+  virtual void DblClickHook() {}
+  virtual void MouseDownHook(platform::TMouseButton, platform::TShiftState, int32_t /*X*/, int32_t /*Y*/) {}
+  virtual void MouseMoveHook(platform::TShiftState, int32_t /*X*/, int32_t /*Y*/) {}
+  virtual void MouseUpHook(platform::TMouseButton, platform::TShiftState, int32_t /*X*/, int32_t /*Y*/) {}
   virtual void LoadFromXml(TXmlNode* Node);
   virtual void SaveToXml(TXmlNode* Node);
   virtual bool PaintToCanvas(platform::TCanvas* Canvas);
@@ -310,6 +319,8 @@ class TdtpShape : public platform::TPersistent {
   void LockDocument();
   void UnlockDocument();
   bool CanSelect() const { return FAllowSelect && FVisible; }
+  // True while the document edits this shape.
+  bool IsEditing() const { return FDocument && FDocument->EditedShape() == this; }
   void SetSelected(bool Value);
   void RotateAboutCentre(float Angle);
   // Paints the screen rectangle R of this shape without a buffer: into Canvas at R's

@@ -81,8 +81,9 @@ TEST_F(RenderTest, QuarterTurnPutsTheHalvesInPlace) {
   s->UpdateBuffer();
   const TBitmap32* b = s->Buffer();
   ASSERT_EQ(b->Width(), 20);
-  // cos 90 is not exactly 0 in single precision: the box is a hair over 40 pixels, rounded up.
-  ASSERT_EQ(b->Height(), 41);
+  // The model gives 40; the affine rotation's cos 90 (about 6e-17, not 0) can add a row.
+  ASSERT_GE(b->Height(), 40);
+  ASSERT_LE(b->Height(), 41);
   // Local (5, 5) maps to (10, 30), local (15, 5) to (10, 10): the left half ends at the bottom.
   EXPECT_TRUE(Near(b->Pixel(10, 30), cRed));
   EXPECT_TRUE(Near(b->Pixel(10, 10), cBlue));
