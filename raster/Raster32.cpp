@@ -422,10 +422,11 @@ void TBitmap32::ReadData(platform::TStream* Stream) {
   int32_t size[2];
   Stream->ReadBuffer(size, 8);
   int32_t w = std::max(size[0], 0), h = std::max(size[1], 0);
-  int64_t bytes = (w > 0 && h > 0) ? static_cast<int64_t>(w) * h * 4 : 0;
+  int64_t pixels = (w > 0 && h > 0) ? static_cast<int64_t>(w) * h : 0;
   // The size comes from the stream: check it against the data before allocating.
   int64_t available = Stream->GetSize() - Stream->GetPosition();
-  if (bytes / 4 > MaxPixels || bytes > available) throw platform::Exception("Can't allocate the DIB handle");
+  if (pixels > MaxPixels || pixels * 4 > available) throw platform::Exception("Can't allocate the DIB handle");
+  int64_t bytes = pixels * 4;
   SetSize(w, h);
   uint8_t* p = reinterpret_cast<uint8_t*>(FBits);
   while (bytes > 0) {
@@ -479,6 +480,13 @@ void TBitmap32::DrawToRect(TBitmap32* Dst, const TRect& DstRect, const TRect& Sr
   if (Empty() || Dst == nullptr || Dst->Empty()) return;
   StretchTransfer(Dst, DstRect, this, SrcRect, FStretchFilter, FDrawMode, OnPixelCombine);
   Dst->Changed();
+}
+
+void TBitmap32::DrawToDC(platform::TCanvas* DC, int32_t X, int32_t Y) const {
+  if (Empty() || DC == nullptr) return;
+  platform::TBitmap tmp;
+  AssignTo(&tmp);
+  DC->Draw(X, Y, &tmp);
 }
 
 }  // namespace raster

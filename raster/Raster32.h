@@ -32,6 +32,7 @@ class TFont;
 
 namespace platform {
 class TBitmap;
+class TCanvas;
 class TGraphic;
 }  // namespace platform
 
@@ -274,6 +275,8 @@ class TBitmap32 : public TCustomMap {
   // ---- Drawing into other bitmaps ----
   void DrawToBitmap(TBitmap32* Dst, const TRect& DstRect);
   void DrawToRect(TBitmap32* Dst, const TRect& DstRect, const TRect& SrcRect);
+  // Copies the pixels onto a class-library canvas at (X, Y), alpha ignored.
+  void DrawToDC(platform::TCanvas* DC, int32_t X, int32_t Y) const;
 
   // ---- Text (Raster32_Text.cpp) ----
   platform::TFont& Font() const { return *FFont; }

@@ -660,3 +660,18 @@ TEST(DataTest, ExchangeWithTheClassLibraryBitmap) {
   c.Assign(&pic);
   EXPECT_EQ(c.Pixel(2, 1), a.Pixel(2, 1));
 }
+
+TEST(DataTest, DrawToDCCopiesOpaquePixels) {
+  TBitmap32 a;
+  a.SetSize(2, 2);
+  a.Clear(0x00336699);  // alpha ignored on the canvas
+  platform::TBitmap target;
+  target.SetPixelFormat(platform::pf32bit);
+  target.SetSize(4, 4);
+  a.DrawToDC(target.Canvas(), 1, 1);
+  EXPECT_EQ(target.Canvas()->Pixel(1, 1), static_cast<platform::TColor>(0x996633));
+  EXPECT_EQ(target.Canvas()->Pixel(2, 2), static_cast<platform::TColor>(0x996633));
+  EXPECT_EQ(target.Canvas()->Pixel(0, 0), static_cast<platform::TColor>(0xFFFFFF));
+  TBitmap32 empty;
+  empty.DrawToDC(target.Canvas(), 0, 0);
+}
