@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/SysUtils.h"
 #include "platform/TextCodec.h"
@@ -29,11 +30,6 @@ uint64_t GetLE(const uint8_t* p, int bytes) {
   uint64_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
   return v;
-}
-
-TQuestionFunc& QuestionHook() {
-  static TQuestionFunc hook;
-  return hook;
 }
 
 // Sets an operation kind and name for progress reports and puts the previous ones back.
@@ -71,13 +67,6 @@ class TFlagScope {
 };
 
 }  // namespace
-
-void SetStorageQuestionHook(TQuestionFunc Hook) { QuestionHook() = std::move(Hook); }
-
-bool AskStorageQuestion(const std::string& Text) {
-  const TQuestionFunc& hook = QuestionHook();
-  return hook ? hook(Text) : false;
-}
 
 // TStoreStream ----------------------------------------------------------------------------
 
@@ -317,7 +306,10 @@ void TStoreStream::SetName(const std::string& Value) {
 // TSingleStorage --------------------------------------------------------------------------
 
 TSingleStorage::TSingleStorage() {
-  AskOverwrite = [](const std::string& Text) { return AskStorageQuestion(Text); };
+  AskOverwrite = [](const std::string& Text) {
+    return platform::MessageBox(Text, "Warning", platform::MB_YESNO | platform::MB_ICONWARNING |
+                                                     platform::MB_DEFBUTTON2) == platform::IDYES;
+  };
 }
 
 TSingleStorage::~TSingleStorage() {

@@ -34,10 +34,6 @@ constexpr int32_t opCompact = 7;
 
 // A yes/no question to the user; true means Yes.
 using TQuestionFunc = std::function<bool(const std::string& Text)>;
-// The program-wide question hook the archive asks by default. Until one is installed (an
-// application with a user to ask), every question is answered No, so nothing is overwritten.
-void SetStorageQuestionHook(TQuestionFunc Hook);
-bool AskStorageQuestion(const std::string& Text);
 
 // One named stream of an archive. Reading, writing, seeking and resizing work on the cache,
 // which is loaded from the file on first need.
@@ -182,7 +178,8 @@ class TSingleStorage : public platform::TObject {
   platform::TNotifyEvent OnChange;
   TOverwriteEvent OnOverwrite;
   TStorageProgressEvent OnProgress;
-  // Asked in OverwriteMode 1; by default the program-wide question hook.
+  // Asked in OverwriteMode 1. By default a warning message box with Yes and No, No being the
+  // default button: where nobody can be asked the answer is No and nothing is overwritten.
   TQuestionFunc AskOverwrite;
 
   std::string ClassName() const override { return "TSingleStorage"; }

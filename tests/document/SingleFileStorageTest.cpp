@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "tests/common/TestSupport.h"
 
@@ -227,19 +228,24 @@ TEST(SingleFileStorage, OverwriteModes) {
   answer = true;
   EXPECT_EQ(Write(s, "A", oldData), 1);
   EXPECT_EQ(Read(s, "A"), oldData);
-  // By default the program-wide hook is asked; with none installed the answer is No.
+  // By default a warning box asks, with No as its default button: headless, that is the
+  // answer and nothing is lost.
   TSingleStorage d;
   d.SetStream(MemoryFile({}));
   Write(d, "A", oldData);
   EXPECT_EQ(Write(d, "A", newData), -1);
-  std::string hookText;
-  SetStorageQuestionHook([&](const std::string& text) {
-    hookText = text;
-    return true;
+  EXPECT_EQ(Read(d, "A"), oldData);
+  platform::TMessageRequest request;
+  platform::TMessageHandler previous = platform::SetMessageHandler([&](const platform::TMessageRequest& r) {
+    request = r;
+    return platform::mrYes;
   });
   EXPECT_EQ(Write(d, "A", newData), 0);
-  SetStorageQuestionHook(nullptr);
-  EXPECT_EQ(hookText, "Warning: stream \"A\" is about to be overwritten.\rProceed?");
+  platform::SetMessageHandler(previous);
+  EXPECT_EQ(request.Text, "Warning: stream \"A\" is about to be overwritten.\rProceed?");
+  EXPECT_EQ(request.DlgType, platform::mtWarning);
+  EXPECT_EQ(request.Buttons.Bits(), (platform::TMsgDlgButtons{platform::mbYes, platform::mbNo}).Bits());
+  EXPECT_EQ(request.DefaultButton, platform::mbNo);
   EXPECT_EQ(Read(d, "A"), newData);
 
   // Mode 2 asks the event; unassigned means no.
