@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Graphics.h"
 #include "platform/TextCodec.h"
 
 namespace media {
@@ -576,6 +577,232 @@ HRESULT TFilterGraph::QueryService(const GUID& Service, const GUID& iid, void** 
     return S_OK;
   }
   return E_NOINTERFACE;
+}
+
+// ---- Sample grabber --------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kUnit = "DSComponents";
+constexpr DWORD kGrabberContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+// The largest frame turned into a bitmap, as the bitmap reader's own limit.
+constexpr int64_t kMaxFramePixels = int64_t{1} << 28;
+
+int32_t ReadI32(const uint8_t* p) {
+  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                              uint32_t(p[3]) << 24);
+}
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+void PutLE(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// A read-only stream over bytes the caller keeps.
+class TFrameStream : public TCustomMemoryStream {
+ public:
+  TFrameStream(void* Data, int64_t Size) { SetPointer(Data, Size); }
+};
+
+// Frees the connected media type on every way out.
+struct MediaTypeGuard {
+  AM_MEDIA_TYPE Type;
+  ~MediaTypeGuard() { FreeMediaType(Type); }
+};
+
+}  // namespace
+
+int64_t GetDIBLineSize(int32_t BitCount, int32_t Width) {
+  const int64_t bits = BitCount == 15 ? 16 : BitCount;
+  return (bits * Width + 31) / 32 * 4;
+}
+
+TSampleGrabber::TSampleGrabber(TComponent* AOwner) : TComponent(AOwner) {
+  ComPtr<IBaseFilter> probe;
+  if (Failed(CoCreateInstance(CLSID_SampleGrabber, nullptr, kGrabberContext, IBaseFilter::IID,
+                              probe.PutVoid())))
+    AssertionFailure("The SampleGrabber Filter is not available on this system.", kUnit, __LINE__);
+  probe = nullptr;
+  FMediaType = std::make_unique<TMediaType>(MEDIATYPE_Video);
+  FMediaType->SetSubType(MEDIASUBTYPE_RGB24);
+  FMediaType->SetFormatType(FORMAT_VideoInfo);
+}
+
+TSampleGrabber::~TSampleGrabber() {
+  try {
+    SetFilterGraph(nullptr);
+  } catch (const std::exception& e) {
+    HandleWindowException(e);
+  }
+}
+
+void TSampleGrabber::SetFilterGraph(TFilterGraph* Value) {
+  if (Value == FFilterGraph) return;
+  if (FFilterGraph) {
+    FFilterGraph->RemoveFilter(this);
+    FFilterGraph->RemoveFreeNotification(this);
+  }
+  if (Value) {
+    // Told when the graph component goes, so the reference never dangles.
+    Value->FreeNotification(this);
+    Value->InsertFilter(this);
+  }
+  FFilterGraph = Value;
+}
+
+void TSampleGrabber::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FFilterGraph) FFilterGraph = nullptr;
+}
+
+HRESULT TSampleGrabber::QueryInterface(const GUID& iid, void** obj) {
+  if (!obj) return E_POINTER;
+  *obj = nullptr;
+  if (iid == IUnknown::IID || iid == IGraphFilter::IID) {
+    *obj = static_cast<IGraphFilter*>(this);
+    return S_OK;
+  }
+  if (iid == ISampleGrabberCB::IID) {
+    *obj = static_cast<ISampleGrabberCB*>(this);
+    return S_OK;
+  }
+  if (FBaseFilter) return FBaseFilter->QueryInterface(iid, obj);
+  return E_NOINTERFACE;
+}
+
+void TSampleGrabber::NotifyFilter(TFilterOperation Operation, int32_t) {
+  switch (Operation) {
+    case foAdding:
+      CoCreateInstance(CLSID_SampleGrabber, nullptr, kGrabberContext, IBaseFilter::IID,
+                       FBaseFilter.PutVoid());
+      break;
+    case foAdded: {
+      if (!FBaseFilter) break;
+      QueryTo(FBaseFilter.Get(), FSampleGrabber);
+      ComPtr<IEnumPins> pins;
+      if (Succeeded(FBaseFilter->EnumPins(pins.Put())) && pins) {
+        ULONG fetched = 0;
+        if (pins->Next(1, FInPin.Put(), &fetched) != S_OK) FInPin = nullptr;
+        if (pins->Next(1, FOutPin.Put(), &fetched) != S_OK) FOutPin = nullptr;
+      }
+      ApplyMediaType();
+      if (FSampleGrabber) {
+        FSampleGrabber->SetBufferSamples(true);
+        FSampleGrabber->SetCallback(static_cast<ISampleGrabberCB*>(this), 1);
+      }
+      break;
+    }
+    case foRemoving:
+      if (FBaseFilter) FBaseFilter->Stop();
+      if (FInPin) FInPin->Disconnect();
+      if (FOutPin) FOutPin->Disconnect();
+      break;
+    case foRemoved:
+      if (FSampleGrabber) {
+        FSampleGrabber->SetCallback(nullptr, 1);
+        FSampleGrabber->SetBufferSamples(false);
+      }
+      FInPin = nullptr;
+      FOutPin = nullptr;
+      FSampleGrabber = nullptr;
+      FBaseFilter = nullptr;
+      break;
+  }
+}
+
+void TSampleGrabber::ApplyMediaType() {
+  if (!FSampleGrabber) return;
+  if (FBaseFilter) FBaseFilter->Stop();
+  if (FInPin) FInPin->Disconnect();
+  FSampleGrabber->SetMediaType(FMediaType->AMMediaType());
+}
+
+bool TSampleGrabber::GetBitmapFromBuffer(TBitmap* Bitmap, const void* Buffer, int32_t BufferLen) {
+  if (!Bitmap) return false;
+  if (Buffer && BufferLen <= 0) return false;
+  if (!FSampleGrabber) return false;
+  MediaTypeGuard connected;
+  if (Failed(FSampleGrabber->GetConnectedMediaType(&connected.Type))) return false;
+  const AM_MEDIA_TYPE& mt = connected.Type;
+  if (!(mt.majortype == MEDIATYPE_Video) || !mt.pbFormat) return false;
+
+  // The BITMAPINFOHEADER inside a VIDEOINFOHEADER or a VIDEOINFOHEADER2.
+  const uint8_t* header;
+  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat == 88) header = mt.pbFormat + 48;
+  else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat == 112) header = mt.pbFormat + 72;
+  else return false;
+  const int32_t width = ReadI32(header + 4);
+  const int32_t height = ReadI32(header + 8);
+  const uint16_t planes = ReadU16(header + 12);
+  const uint16_t bitCount = ReadU16(header + 14);
+  const uint32_t compression = static_cast<uint32_t>(ReadI32(header + 16));
+  const uint32_t sizeImage = static_cast<uint32_t>(ReadI32(header + 20));
+
+  // Only what a DIB section can be made of without a colour table or masks, which the format
+  // block has no room for: uncompressed 15, 16, 24 and 32 bits a pixel.
+  if (bitCount != 15 && bitCount != 16 && bitCount != 24 && bitCount != 32) return false;
+  if (compression != 0 || planes != 1) return false;
+  if (width <= 0 || height == 0 || height == INT32_MIN) return false;
+  const int64_t rows = height < 0 ? -int64_t{height} : height;
+  if (int64_t{width} * rows > kMaxFramePixels) return false;
+  const int64_t lineSize = GetDIBLineSize(bitCount, width);
+  const int64_t dibSize = lineSize * rows;
+
+  // The header's image size, but never more than the bitmap holds.
+  int64_t size = sizeImage != 0 ? sizeImage : lineSize * rows * planes;
+  if (size > dibSize) size = dibSize;
+
+  std::vector<uint8_t> bits(static_cast<size_t>(dibSize), 0);
+  if (!Buffer) {
+    int32_t sampleSize = 0;
+    if (Failed(FSampleGrabber->GetCurrentBuffer(&sampleSize, nullptr)) || sampleSize <= 0)
+      return false;
+    if (sampleSize > size) sampleSize = static_cast<int32_t>(size);
+    if (Failed(FSampleGrabber->GetCurrentBuffer(&sampleSize, bits.data()))) return false;
+  } else {
+    const int64_t n = BufferLen < size ? BufferLen : size;
+    std::memcpy(bits.data(), Buffer, static_cast<size_t>(n));
+  }
+
+  // Hand the frame to the bitmap as a BMP file of exactly that header and those bits.
+  std::vector<uint8_t> file;
+  file.reserve(54 + bits.size());
+  const uint32_t fileSize = static_cast<uint32_t>(54 + bits.size());
+  PutLE(file, 0x4D42, 2);
+  PutLE(file, fileSize, 4);
+  PutLE(file, 0, 4);
+  PutLE(file, 54, 4);
+  PutLE(file, 40, 4);
+  PutLE(file, static_cast<uint32_t>(width), 4);
+  PutLE(file, static_cast<uint32_t>(height), 4);
+  PutLE(file, 1, 2);
+  PutLE(file, bitCount == 15 ? 16 : bitCount, 2);
+  PutLE(file, 0, 4);
+  PutLE(file, static_cast<uint32_t>(dibSize), 4);
+  PutLE(file, 0, 4);
+  PutLE(file, 0, 4);
+  PutLE(file, 0, 4);
+  PutLE(file, 0, 4);
+  file.insert(file.end(), bits.begin(), bits.end());
+  try {
+    TFrameStream stream(file.data(), static_cast<int64_t>(file.size()));
+    Bitmap->LoadFromStream(&stream);
+  } catch (const Exception&) {
+    return false;
+  }
+  return true;
+}
+
+HRESULT TSampleGrabber::SampleCB(double, IMediaSample*) { return S_OK; }
+
+HRESULT TSampleGrabber::BufferCB(double SampleTime, uint8_t* Buffer, int32_t BufferLen) {
+  if (!OnBuffer) return S_OK;
+  std::lock_guard<std::mutex> lock(FLock);
+  try {
+    OnBuffer(this, SampleTime, Buffer, BufferLen);
+  } catch (...) {
+    return E_FAIL;
+  }
+  return S_OK;
 }
 
 }  // namespace media

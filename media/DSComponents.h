@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@
 #include "platform/Classes.h"
 #include "platform/Component.h"
 #include "platform/DirectShow.h"
+
+namespace platform {
+class TBitmap;
+}
 
 namespace media {
 
@@ -273,5 +278,69 @@ class TFilterGraph : public TComponent,
   std::string FLogFile;
   std::unique_ptr<platform::TFileStream> FLogStream;
 };
+
+// Called for each sample that passes the grabber, on the streaming thread.
+using TOnBuffer = std::function<void(TObject* Sender, double SampleTime, void* pBuffer, int32_t BufferLen)>;
+
+// Puts a sample grabber filter into the graph of a TFilterGraph, fixes the media type it
+// accepts (24-bit RGB video unless set otherwise), reports every sample as OnBuffer and turns
+// the current or a given frame into a bitmap.
+class TSampleGrabber : public TComponent, public IGraphFilter, public platform::ISampleGrabberCB {
+ public:
+  // Raises EAssertionFailed when the platform has no sample grabber filter.
+  explicit TSampleGrabber(TComponent* AOwner = nullptr);
+  ~TSampleGrabber() override;
+
+  TFilterGraph* FilterGraph() const { return FFilterGraph; }
+  // Detaches from the old graph and attaches to the new one.
+  void SetFilterGraph(TFilterGraph* Value);
+  TMediaType* MediaType() const { return FMediaType.get(); }
+  void SetMediaType(const TMediaType* Value) { FMediaType->Assign(Value); }
+
+  platform::IBaseFilter* BaseFilter() const { return FBaseFilter.Get(); }
+  platform::ISampleGrabber* SampleGrabber() const { return FSampleGrabber.Get(); }
+  platform::IPin* InPin() const { return FInPin.Get(); }
+  platform::IPin* OutPin() const { return FOutPin.Get(); }
+
+  // Copies a video frame into Bitmap: Buffer's bytes, or with Buffer nullptr the filter's
+  // current sample. False, leaving Bitmap alone, when there is no frame to take.
+  bool GetBitmapFromBuffer(platform::TBitmap* Bitmap, const void* Buffer, int32_t BufferLen);
+  bool GetBitmap(platform::TBitmap* Bitmap) { return GetBitmapFromBuffer(Bitmap, nullptr, 0); }
+
+  platform::HRESULT QueryInterface(const GUID& iid, void** obj) override;
+  platform::ULONG AddRef() override { return 1; }
+  platform::ULONG Release() override { return 1; }
+
+  // IGraphFilter
+  ComPtr<platform::IBaseFilter> GetFilter() override { return FBaseFilter; }
+  std::string GetName() override { return Name(); }
+  void NotifyFilter(TFilterOperation Operation, int32_t Param) override;
+
+  // ISampleGrabberCB, on the streaming thread. OnBuffer runs under the component's lock, so a
+  // second sample waits for the handler; an exception from it is not let into the filter
+  // (the call answers E_FAIL).
+  platform::HRESULT SampleCB(double SampleTime, platform::IMediaSample* Sample) override;
+  platform::HRESULT BufferCB(double SampleTime, uint8_t* Buffer, int32_t BufferLen) override;
+
+  TOnBuffer OnBuffer;
+
+ protected:
+  void Notification(TComponent* AComponent, platform::TOperation Operation) override;
+
+ private:
+  void ApplyMediaType();
+
+  TFilterGraph* FFilterGraph = nullptr;
+  std::unique_ptr<TMediaType> FMediaType;
+  std::mutex FLock;
+  ComPtr<platform::IBaseFilter> FBaseFilter;
+  ComPtr<platform::ISampleGrabber> FSampleGrabber;
+  ComPtr<platform::IPin> FInPin;
+  ComPtr<platform::IPin> FOutPin;
+};
+
+// Bytes in one row of a device-independent bitmap: rows padded to 32 bits; 15 bits a pixel
+// count as 16.
+int64_t GetDIBLineSize(int32_t BitCount, int32_t Width);
 
 }  // namespace media

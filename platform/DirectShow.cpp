@@ -413,6 +413,167 @@ class TDvdGraphBuilderObject final : public TComObject<IDvdGraphBuilder> {
   ComPtr<IGraphBuilder> FGraph;
 };
 
+// ---- Sample grabber filter -------------------------------------------------------------
+
+class TSampleGrabberObject;
+
+// The grabber's pins live inside it and share its reference count.
+class TGrabberPin final : public IPin {
+ public:
+  TGrabberPin(TSampleGrabberObject& Owner, PIN_DIRECTION Direction, const char16_t* Name)
+      : FOwner(Owner), FDirection(Direction), FName(Name) {}
+  HRESULT QueryInterface(const GUID& iid, void** obj) override {
+    if (!obj) return E_POINTER;
+    *obj = nullptr;
+    if (iid != IUnknown::IID && iid != IPin::IID) return E_NOINTERFACE;
+    *obj = static_cast<IPin*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT Disconnect() override { return S_FALSE; }  // never connected
+  HRESULT QueryPinInfo(PIN_INFO* Info) override;
+
+ private:
+  TSampleGrabberObject& FOwner;
+  PIN_DIRECTION FDirection;
+  const char16_t* FName;
+};
+
+class TSampleGrabberObject final : public TComObject<IBaseFilter, ISampleGrabber> {
+ public:
+  HRESULT QueryInterface(const GUID& iid, void** obj) override {
+    if (!obj) return E_POINTER;
+    *obj = nullptr;
+    if (iid == IUnknown::IID || iid == IPersist::IID || iid == IMediaFilter::IID ||
+        iid == IBaseFilter::IID)
+      *obj = static_cast<IBaseFilter*>(this);
+    else if (iid == ISampleGrabber::IID)
+      *obj = static_cast<ISampleGrabber*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+
+  HRESULT GetClassID(GUID* ClassID) override {
+    if (!ClassID) return E_POINTER;
+    *ClassID = CLSID_SampleGrabber;
+    return S_OK;
+  }
+  HRESULT Stop() override { return S_OK; }
+  HRESULT QueryFilterInfo(FILTER_INFO* Info) override {
+    if (!Info) return E_POINTER;
+    Info->achName = FName;
+    Info->pGraph = FGraph;
+    if (FGraph) FGraph->AddRef();
+    return S_OK;
+  }
+  HRESULT JoinFilterGraph(IFilterGraph* Graph, LPCWSTR Name) override {
+    FGraph = Graph;
+    FName = Name ? Name : u"";
+    return S_OK;
+  }
+  HRESULT EnumPins(IEnumPins** Enum) override;
+
+  HRESULT SetMediaType(const AM_MEDIA_TYPE* Type) override {
+    if (!Type) return E_POINTER;
+    FMajorType = Type->majortype;
+    FSubType = Type->subtype;
+    FFormatType = Type->formattype;
+    return S_OK;
+  }
+  HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* Type) override {
+    return Type ? VFW_E_NOT_CONNECTED : E_POINTER;
+  }
+  HRESULT SetBufferSamples(bool Buffer) override {
+    FBufferSamples = Buffer;
+    return S_OK;
+  }
+  HRESULT GetCurrentBuffer(int32_t* BufferSize, uint8_t*) override {
+    return BufferSize ? VFW_E_WRONG_STATE : E_POINTER;
+  }
+  HRESULT SetCallback(ISampleGrabberCB* Callback, int32_t WhichMethod) override {
+    if (WhichMethod != 0 && WhichMethod != 1) return E_INVALIDARG;
+    FCallback = ComPtr<ISampleGrabberCB>(Callback);
+    FWhichMethod = WhichMethod;
+    return S_OK;
+  }
+
+  TGrabberPin FInput{*this, PINDIR_INPUT, u"Input"};
+  TGrabberPin FOutput{*this, PINDIR_OUTPUT, u"Output"};
+  // What it was told; with no sample ever arriving, nothing reads it back.
+  GUID FMajorType, FSubType, FFormatType;
+  bool FBufferSamples = false;
+  ComPtr<ISampleGrabberCB> FCallback;
+  int32_t FWhichMethod = 0;
+
+ private:
+  ~TSampleGrabberObject() override = default;
+  IFilterGraph* FGraph = nullptr;  // the graph holds us, not the other way round
+  std::u16string FName;
+};
+
+ULONG TGrabberPin::AddRef() { return FOwner.AddRef(); }
+ULONG TGrabberPin::Release() { return FOwner.Release(); }
+HRESULT TGrabberPin::QueryPinInfo(PIN_INFO* Info) {
+  if (!Info) return E_POINTER;
+  Info->pFilter = &FOwner;
+  FOwner.AddRef();
+  Info->dir = FDirection;
+  Info->achName = FName;
+  return S_OK;
+}
+
+class TPinEnumerator final : public TComObject<IEnumPins> {
+ public:
+  explicit TPinEnumerator(TSampleGrabberObject* Owner) : FHold(Owner), FOwner(Owner) {}
+  HRESULT QueryInterface(const GUID& iid, void** obj) override {
+    if (!obj) return E_POINTER;
+    *obj = nullptr;
+    if (iid != IUnknown::IID && iid != IEnumPins::IID) return E_NOINTERFACE;
+    *obj = static_cast<IEnumPins*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT Next(ULONG Count, IPin** Pins, ULONG* Fetched) override {
+    if (!Pins) return E_POINTER;
+    if (Count > 1 && !Fetched) return E_POINTER;
+    ULONG n = 0;
+    while (n < Count && FNext < 2) {
+      IPin* pin = FNext == 0 ? static_cast<IPin*>(&FOwner->FInput) : &FOwner->FOutput;
+      pin->AddRef();
+      Pins[n++] = pin;
+      ++FNext;
+    }
+    if (Fetched) *Fetched = n;
+    return n == Count ? S_OK : S_FALSE;
+  }
+  HRESULT Skip(ULONG Count) override {
+    const ULONG left = 2 - FNext;
+    FNext += Count < left ? Count : left;
+    return Count <= left ? S_OK : S_FALSE;
+  }
+  HRESULT Reset() override {
+    FNext = 0;
+    return S_OK;
+  }
+
+ private:
+  ComPtr<IBaseFilter> FHold;  // keeps the filter alive while enumerating
+  TSampleGrabberObject* FOwner;
+  ULONG FNext = 0;
+};
+
+HRESULT TSampleGrabberObject::EnumPins(IEnumPins** Enum) {
+  if (!Enum) return E_POINTER;
+  auto* e = new TPinEnumerator(this);
+  e->AddRef();
+  *Enum = e;
+  return S_OK;
+}
+
 // ---- Class registry --------------------------------------------------------------------
 
 struct ClassRegistry {
@@ -431,6 +592,9 @@ ClassRegistry& Classes() {
     };
     r->Factories[CLSID_DvdGraphBuilder] = [](const GUID& iid, void** obj) {
       return HandOut(new TDvdGraphBuilderObject, iid, obj);
+    };
+    r->Factories[CLSID_SampleGrabber] = [](const GUID& iid, void** obj) {
+      return HandOut(new TSampleGrabberObject, iid, obj);
     };
     return r;
   }();
@@ -650,7 +814,9 @@ DWORD AMGetErrorTextA(HRESULT Code, char* Buffer, DWORD MaxLen) {
       {REGDB_E_CLASSNOTREG, "Class not registered"},
       {MK_E_UNAVAILABLE, "Operation unavailable"},
       {MK_S_MONIKERALREADYREGISTERED, "Moniker is already registered in running object table"},
+      {VFW_E_NOT_CONNECTED, "The operation cannot be performed because the pins are not connected"},
       {VFW_E_NOT_FOUND, "An object or name was not found"},
+      {VFW_E_WRONG_STATE, "The operation could not be performed because the filter is in the wrong state"},
       {VFW_S_DUPLICATE_NAME,
        "An attempt to add a filter with a duplicate name succeeded with a modified name"},
   };

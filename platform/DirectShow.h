@@ -52,7 +52,9 @@ constexpr HRESULT CLASS_E_NOAGGREGATION = HResult(0x80040110);
 constexpr HRESULT REGDB_E_CLASSNOTREG = HResult(0x80040154);
 constexpr HRESULT MK_E_UNAVAILABLE = HResult(0x800401E3);
 constexpr HRESULT MK_S_MONIKERALREADYREGISTERED = HResult(0x000401E7);
+constexpr HRESULT VFW_E_NOT_CONNECTED = HResult(0x80040209);
 constexpr HRESULT VFW_E_NOT_FOUND = HResult(0x80040216);
+constexpr HRESULT VFW_E_WRONG_STATE = HResult(0x80040227);
 constexpr HRESULT VFW_S_DUPLICATE_NAME = HResult(0x0004022D);
 
 constexpr DWORD CLSCTX_INPROC_SERVER = 1;
@@ -81,6 +83,7 @@ bool TryStringToGUID(std::string_view s, GUID& g);
 inline constexpr GUID CLSID_FilterGraph{0xE436EBB3, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr GUID CLSID_CaptureGraphBuilder2{0xBF87B6E1, 0x8C27, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
 inline constexpr GUID CLSID_DvdGraphBuilder{0xFCC152B7, 0xF372, 0x11D0, {0x8E, 0x00, 0x00, 0xC0, 0x4F, 0xD7, 0xC0, 0x8B}};
+inline constexpr GUID CLSID_SampleGrabber{0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 // Media types.
 inline constexpr GUID MEDIATYPE_Video{0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -108,6 +111,7 @@ constexpr int32_t AM_MEDIA_TYPE_SIZE = 72;
 
 class IMoniker;
 class IFilterGraph;
+class IEnumPins;
 class IGraphBuilder;
 
 // Holds one reference to a COM object and releases it when it goes.
@@ -215,6 +219,7 @@ class IBaseFilter : public IMediaFilter {
   // The graph tells a filter it joined (Graph set) or left (nullptr); the filter keeps no
   // reference to the graph.
   virtual HRESULT JoinFilterGraph(IFilterGraph* Graph, LPCWSTR Name) = 0;
+  virtual HRESULT EnumPins(IEnumPins** Enum) = 0;
 };
 
 enum PIN_DIRECTION { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
@@ -230,6 +235,45 @@ class IPin : public IUnknown {
   static constexpr GUID IID{0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
   virtual HRESULT Disconnect() = 0;
   virtual HRESULT QueryPinInfo(PIN_INFO* Info) = 0;
+};
+
+class IEnumPins : public IUnknown {
+ public:
+  static constexpr GUID IID{0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+  // Hands out up to Count pins (references the caller releases); S_FALSE when fewer were left.
+  virtual HRESULT Next(ULONG Count, IPin** Pins, ULONG* Fetched) = 0;
+  virtual HRESULT Skip(ULONG Count) = 0;
+  virtual HRESULT Reset() = 0;
+};
+
+// A media sample; none is ever made here, so it offers nothing beyond its identity.
+class IMediaSample : public IUnknown {
+ public:
+  static constexpr GUID IID{0x56A8689A, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+};
+
+// What the sample grabber calls for each sample, on the streaming thread.
+class ISampleGrabberCB : public IUnknown {
+ public:
+  static constexpr GUID IID{0x0579154A, 0x2B53, 0x4994, {0xB0, 0xD0, 0xE7, 0x73, 0x14, 0x8E, 0xFF, 0x85}};
+  virtual HRESULT SampleCB(double SampleTime, IMediaSample* Sample) = 0;
+  virtual HRESULT BufferCB(double SampleTime, uint8_t* Buffer, int32_t BufferLen) = 0;
+};
+
+// The sample grabber filter: one input and one output pin, accepting the media type it is
+// given. Nothing ever connects to it here, so it has no connected type and no sample.
+class ISampleGrabber : public IUnknown {
+ public:
+  static constexpr GUID IID{0x6B652FFF, 0x11FE, 0x4FCE, {0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7, 0xC7, 0x8F}};
+  virtual HRESULT SetMediaType(const AM_MEDIA_TYPE* Type) = 0;
+  // Fills Type (the caller frees it with FreeMediaType); VFW_E_NOT_CONNECTED without a connection.
+  virtual HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* Type) = 0;
+  virtual HRESULT SetBufferSamples(bool Buffer) = 0;
+  // Buffer nullptr: BufferSize gets the size of the last sample. Otherwise copies the sample
+  // into Buffer, which holds BufferSize bytes. VFW_E_WRONG_STATE without a buffered sample.
+  virtual HRESULT GetCurrentBuffer(int32_t* BufferSize, uint8_t* Buffer) = 0;
+  // WhichMethod 0 calls SampleCB, 1 BufferCB; nullptr stops the calls.
+  virtual HRESULT SetCallback(ISampleGrabberCB* Callback, int32_t WhichMethod) = 0;
 };
 
 class IFilterGraph : public IUnknown {

@@ -68,6 +68,10 @@ class FakeBaseFilter : public IBaseFilter {
     Joins.push_back(AGraph != nullptr);
     return S_OK;
   }
+  HRESULT EnumPins(IEnumPins** Enum) override {
+    *Enum = nullptr;
+    return E_NOTIMPL;
+  }
   ULONG Refs = 1;
   int Stops = 0;
   IFilterGraph* Graph = nullptr;
