@@ -875,6 +875,8 @@ void TdtpShape::StartEdit() {
 
 void TdtpShape::Clear() {
   BeginUpdate();
+  // The freed children must not stay the document's focus, hot or edited shape.
+  for (auto& c : FShapes) NotifyDestroyed(c.get());
   FShapes.clear();
   FResources.clear();
   InitDefaults();

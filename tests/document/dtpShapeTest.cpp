@@ -270,6 +270,7 @@ TEST_F(ShapeTest, XmlRoundTripOfATree) {
   sn->NodesByName("Shape", kids);
   ASSERT_EQ(kids.size(), 2u);
   EXPECT_EQ(kids[0]->ReadAttributeInteger("Index"), 1);
+  EXPECT_EQ(kids[0]->ReadString("MasterAlpha"), "$FF");
   EXPECT_EQ(kids[1]->ReadAttributeInteger("Index"), 2);
   // Element order of the stored form.
   const char* order[] = {"ClassName", "AllowResize", "AllowRotate", "AllowSelect", "Anchors", "AspectRatio",
@@ -506,6 +507,12 @@ TEST_F(ShapeTest, AssignCopiesThroughXml) {
   a->AddShape(NewShape<TdtpShape>());
   auto copy = NewShape<TdtpShape>();
   copy->Assign(a);
+  // Clearing frees the children and tells the document about each of them.
+  doc.Destroyed.clear();
+  a->Clear();
+  EXPECT_EQ(a->GetShapeCount(), 0);
+  EXPECT_EQ(doc.Destroyed.size(), 1u);
+  EXPECT_EQ(a->DocWidth(), 0.0f);
   EXPECT_EQ(copy->DocLeft(), 3.0f);
   EXPECT_EQ(copy->GetShapeCount(), 1);
 }
