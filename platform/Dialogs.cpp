@@ -102,6 +102,7 @@ TModalResult ModalResultOf(TMsgDlgBtn Button) {
 TMsgDlgBtn DefaultButtonOf(TMsgDlgButtons Buttons) {
   if (Buttons.Contains(mbOK)) return mbOK;
   if (Buttons.Contains(mbYes)) return mbYes;
+  if (Buttons.Contains(mbRetry)) return mbRetry;
   for (int b = mbYes; b <= mbHelp; ++b)
     if (Buttons.Contains(static_cast<TMsgDlgBtn>(b))) return static_cast<TMsgDlgBtn>(b);
   return mbOK;

@@ -43,7 +43,8 @@ inline constexpr TMsgDlgButtons mbAbortRetryIgnore{mbAbort, mbRetry, mbIgnore};
 
 // The modal result of a button (mbHelp gives mrNone).
 TModalResult ModalResultOf(TMsgDlgBtn Button);
-// The default button of a set: OK, else Yes, else the first button of the set (OK for none).
+// The default button of a set: OK, else Yes, else Retry, else the first button of the set
+// (OK for none).
 TMsgDlgBtn DefaultButtonOf(TMsgDlgButtons Buttons);
 // "Warning", "Error", "Information", "Confirm"; mtCustom gives the application's name.
 std::string DialogCaption(TMsgDlgType DlgType);
