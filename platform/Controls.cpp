@@ -14,6 +14,7 @@
 #include <QToolTip>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/Controls_Widget.h"
 #include "platform/Font.h"
@@ -27,6 +28,20 @@ namespace platform {
 
 namespace {
 TControl* gCapture = nullptr;
+
+struct TDragInfo {
+  TControl* Source = nullptr;
+  bool Active = false;  // false while waiting for the threshold
+  TPoint Start;         // screen
+  int32_t Threshold = 5;
+  TControl* Target = nullptr;
+  bool Accepted = false;
+};
+TDragInfo gDrag;
+// Screen position of the latest mouse event (the message position), valid once one arrived.
+TPoint gLastMouse;
+bool gHaveMouse = false;
+TPoint MessagePos() { return gHaveMouse ? gLastMouse : GetCursorPos(); }
 }  // namespace
 
 std::string GetShortHint(const std::string& Hint) {
@@ -63,6 +78,8 @@ TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_uni
 
 TControl::~TControl() {
   if (gCapture == this) gCapture = nullptr;
+  if (gDrag.Source == this) gDrag = TDragInfo{};
+  if (gDrag.Target == this) gDrag.Target = nullptr;
   if (FParent) FParent->RemoveControl(this);
   FParent = nullptr;
   if (FWidget) {
@@ -319,6 +336,14 @@ void ReleaseCapture() {
   if (gCapture) gCapture->SetMouseCapture(false);
 }
 
+void CancelModeOfCapture() {
+  TControl* c = gCapture;
+  if (!c) return;
+  c->CancelMode();
+  if (gCapture == c) c->SetMouseCapture(false);
+  c->FPressed = false;
+}
+
 TPoint GetCursorPos() { return FromQPoint(QCursor::pos()); }
 
 void TControl::Invalidate() { FWidget->update(); }
@@ -394,6 +419,105 @@ TCanvas* TControl::PaintCanvas() const { return FPaintCanvas; }
 
 bool TControl::HintShow(THintInfo&) { return true; }
 
+bool TControl::CursorQuery(TPoint, TCursor&) { return false; }
+
+// Drag and drop -------------------------------------------------------------------------------
+
+void TControl::BeginDrag(bool Immediate, int32_t Threshold) {
+  if (gDrag.Source) return;
+  gDrag = TDragInfo{};
+  gDrag.Source = this;
+  gDrag.Start = MessagePos();
+  gDrag.Threshold = Threshold < 0 ? 5 : Threshold;
+  SetMouseCapture(true);
+  if (Immediate) {
+    gDrag.Active = true;
+    DoStartDrag();
+    QCursor c;
+    if (LookupCursor(crNoDrop, c)) FWidget->setCursor(c);
+  }
+}
+
+bool TControl::Dragging() const { return gDrag.Source == this && gDrag.Active; }
+
+void TControl::EndDrag(bool Drop) {
+  if (gDrag.Source != this) return;
+  const TDragInfo d = gDrag;
+  gDrag = TDragInfo{};
+  SetMouseCapture(false);
+  UpdateWidgetCursor();
+  if (!d.Active) return;
+  const TPoint screen = MessagePos();
+  TControl* target = (Drop && d.Accepted) ? d.Target : nullptr;
+  if (d.Target && !target) {
+    bool accept = false;
+    const TPoint p = d.Target->ScreenToClient(screen);
+    d.Target->DragOver(this, p.X, p.Y, dsDragLeave, accept);
+  }
+  if (target) {
+    const TPoint p = target->ScreenToClient(screen);
+    target->DragDrop(this, p.X, p.Y);
+  }
+  const TPoint p = target ? target->ScreenToClient(screen) : ScreenToClient(screen);
+  DoEndDrag(target, p.X, p.Y);
+}
+
+void TControl::DoStartDrag() {
+  if (OnStartDrag) OnStartDrag(this);
+}
+
+void TControl::DragOver(TObject* Source, int32_t X, int32_t Y, TDragState State, bool& Accept) {
+  Accept = static_cast<bool>(OnDragOver);
+  if (OnDragOver) OnDragOver(this, Source, X, Y, State, Accept);
+}
+
+void TControl::DragDrop(TObject* Source, int32_t X, int32_t Y) {
+  if (OnDragDrop) OnDragDrop(this, Source, X, Y);
+}
+
+void TControl::DoEndDrag(TObject* Target, int32_t X, int32_t Y) {
+  if (OnEndDrag) OnEndDrag(this, Target, X, Y);
+}
+
+// The drag loop's share of the source's mouse input; true when the event is used up.
+bool TControl::DragMouse(int Kind, const TPoint& Client) {
+  if (gDrag.Source != this) return false;
+  const TPoint screen = ClientToScreen(Client);
+  if (Kind == 1) {
+    EndDrag(true);
+    return true;
+  }
+  if (Kind != 3) return true;
+  if (!gDrag.Active) {
+    const int32_t dx = screen.X - gDrag.Start.X, dy = screen.Y - gDrag.Start.Y;
+    if (std::abs(dx) < gDrag.Threshold && std::abs(dy) < gDrag.Threshold) return false;
+    gDrag.Active = true;
+    DoStartDrag();
+  }
+  TControl* target = FindDragTarget(screen, false);
+  bool accept = false;
+  if (target != gDrag.Target) {
+    if (gDrag.Target) {
+      const TPoint p = gDrag.Target->ScreenToClient(screen);
+      bool ignored = false;
+      gDrag.Target->DragOver(this, p.X, p.Y, dsDragLeave, ignored);
+    }
+    gDrag.Target = target;
+    if (target) {
+      const TPoint p = target->ScreenToClient(screen);
+      target->DragOver(this, p.X, p.Y, dsDragEnter, accept);
+    }
+  } else if (target) {
+    const TPoint p = target->ScreenToClient(screen);
+    target->DragOver(this, p.X, p.Y, dsDragMove, accept);
+  }
+  if (gDrag.Source != this) return true;  // a handler ended the drag
+  gDrag.Accepted = target && accept;
+  QCursor c;
+  if (LookupCursor(gDrag.Accepted ? FDragCursor : crNoDrop, c)) FWidget->setCursor(c);
+  return true;
+}
+
 void TControl::DoContextPopup(TPoint MousePos, bool& Handled) {
   if (OnContextPopup) OnContextPopup(this, MousePos, Handled);
 }
@@ -448,10 +572,32 @@ void TControl::WidgetMouse(int Kind, int Button, int X, int Y, uint32_t QtButton
   Y -= off.Y;
   TShiftState shift = ShiftFromQt(QtModifiers, QtButtons);
   TMouseButton button = Button == Qt::RightButton ? mbRight : Button == Qt::MiddleButton ? mbMiddle : mbLeft;
+  gLastMouse = ClientToScreen({X, Y});
+  gHaveMouse = true;
+  if (DragMouse(Kind, {X, Y})) return;
+  if (Kind == 3) {
+    // WM_SETCURSOR comes before the move.
+    TCursor cursor = FCursor;
+    if (CursorQuery({X, Y}, cursor)) {
+      QCursor c;
+      if (cursor != crDefault && LookupCursor(cursor, c))
+        FWidget->setCursor(c);
+      else
+        FWidget->unsetCursor();
+      FQueriedCursor = true;
+    } else if (FQueriedCursor) {
+      FQueriedCursor = false;
+      UpdateWidgetCursor();
+    }
+  }
   switch (Kind) {
     case 0:
       if (FControlStyle & csCaptureMouse) SetMouseCapture(true);
       if (button == mbLeft && (FControlStyle & csClickEvents)) FPressed = true;
+      if (button == mbLeft && FDragMode == dmAutomatic) {
+        FPressed = false;
+        BeginDrag(true);
+      }
       MouseDown(button, shift, X, Y);
       break;
     case 2:

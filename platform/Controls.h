@@ -100,6 +100,13 @@ using TKeyEvent = std::function<void(TObject* Sender, Word& Key, TShiftState Shi
 using TKeyPressEvent = std::function<void(TObject* Sender, TKeyChar& Key)>;
 using TContextPopupEvent = std::function<void(TObject* Sender, TPoint MousePos, bool& Handled)>;
 
+enum TDragMode : uint8_t { dmManual, dmAutomatic };
+enum TDragState : uint8_t { dsDragEnter, dsDragLeave, dsDragMove };
+using TDragOverEvent = std::function<void(TObject* Sender, TObject* Source, int32_t X, int32_t Y, TDragState State, bool& Accept)>;
+using TDragDropEvent = std::function<void(TObject* Sender, TObject* Source, int32_t X, int32_t Y)>;
+using TEndDragEvent = std::function<void(TObject* Sender, TObject* Target, int32_t X, int32_t Y)>;
+using TStartDragEvent = std::function<void(TObject* Sender)>;
+
 // What a control is asked before its hint shows; it may change any field or refuse.
 struct THintInfo {
   TControl* HintControl = nullptr;
@@ -238,6 +245,19 @@ class TControl : public TComponent {
   // Sends a mouse click to the control's handlers as if the user clicked.
   void PerformClick() { Click(); }
 
+  // Drag and drop inside the program. BeginDrag starts at once (Immediate) or once the mouse
+  // has moved Threshold pixels (5 when negative); targets are asked through DragOver, the
+  // release drops on an accepting target, and the source hears EndDrag with the target (or
+  // nullptr). dmAutomatic starts a drag on every left press.
+  void BeginDrag(bool Immediate, int32_t Threshold = -1);
+  // Ends a drag in progress; with Drop the target under the mouse gets it when it accepts.
+  void EndDrag(bool Drop);
+  bool Dragging() const;
+  TDragMode DragMode() const { return FDragMode; }
+  void SetDragMode(TDragMode Value) { FDragMode = Value; }
+  TCursor DragCursor() const { return FDragCursor; }
+  void SetDragCursor(TCursor Value) { FDragCursor = Value; }
+
   // The form the control sits on (nullptr when none).
   TCustomForm* ParentForm() const;
 
@@ -250,6 +270,10 @@ class TControl : public TComponent {
   TNotifyEvent OnMouseLeave;
   TNotifyEvent OnResize;
   TContextPopupEvent OnContextPopup;
+  TDragOverEvent OnDragOver;
+  TDragDropEvent OnDragDrop;
+  TStartDragEvent OnStartDrag;
+  TEndDragEvent OnEndDrag;
 
   // The widget behind the control (an opaque handle; platform code casts it to QWidget*).
   HWND WidgetHandle() const;
@@ -273,6 +297,16 @@ class TControl : public TComponent {
   // The menu a right click pops up; the default is PopupMenu.
   virtual TPopupMenu* GetPopupMenu() { return FPopupMenu; }
   virtual void DoContextPopup(TPoint MousePos, bool& Handled);
+  // WM_SETCURSOR, asked before every mouse move at client point P: true shows Cursor instead of
+  // the control's Cursor property.
+  virtual bool CursorQuery(TPoint P, TCursor& Cursor);
+  // WM_CANCELMODE: the mouse mode is being taken away (a menu opens, capture is lost).
+  virtual void CancelMode() {}
+  virtual void DoStartDrag();
+  // Accept starts True when OnDragOver is assigned and False otherwise.
+  virtual void DragOver(TObject* Source, int32_t X, int32_t Y, TDragState State, bool& Accept);
+  virtual void DragDrop(TObject* Source, int32_t X, int32_t Y);
+  virtual void DoEndDrag(TObject* Target, int32_t X, int32_t Y);
   virtual void VisibleChanged() {}
   virtual void EnabledChanged();
   virtual void FontChanged();
@@ -317,6 +351,11 @@ class TControl : public TComponent {
   bool FMouseInside = false;
   bool FPressed = false;
   TCanvas* FPaintCanvas = nullptr;
+  TDragMode FDragMode = dmManual;
+  TCursor FDragCursor = crDrag;
+  bool FQueriedCursor = false;
+  bool DragMouse(int Kind, const TPoint& Client);
+  friend void CancelModeOfCapture();
 
  protected:
   bool FInPaint = false;
@@ -405,6 +444,8 @@ class TWinControl : public TControl {
   int32_t SetScrollPos(int32_t Bar, int32_t Pos, bool Redraw);
   // Moves the client pixels by (DX, DY); we simply repaint the client area.
   void ScrollWindow(int32_t DX, int32_t DY);
+  // WM_SETREDRAW: while off, nothing is painted; turning it on repaints everything.
+  void SetRedraw(bool Value);
 
   TRect ClientRect() const override;
 
@@ -513,5 +554,7 @@ TControl* GetCaptureControl();
 void ReleaseCapture();
 // Screen position of the mouse pointer.
 TPoint GetCursorPos();
+// Sends CancelMode to the control holding the capture and releases it (a menu is opening).
+void CancelModeOfCapture();
 
 }  // namespace platform

@@ -275,6 +275,13 @@ void TWinControl::ScrollWindow(int32_t DX, int32_t DY) {
   Invalidate();
 }
 
+void TWinControl::SetRedraw(bool Value) {
+  auto* w = static_cast<QWidget*>(WidgetHandle());
+  if (w->updatesEnabled() == Value) return;
+  w->setUpdatesEnabled(Value);
+  if (Value) w->update();
+}
+
 void TWinControl::ScrollBarAction(int32_t Bar, int32_t Code, int32_t Pos) {
   if (Bar == SB_HORZ)
     WMHScroll(Code, Pos);

@@ -307,6 +307,8 @@ void TCustomForm::Close() {
   }
 }
 
+void TCustomForm::Release() { Application()->ReleaseForm(this); }
+
 bool TCustomForm::CloseFromWindow() {
   Close();
   return false;  // the form hides or frees itself

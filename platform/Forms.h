@@ -63,6 +63,8 @@ class TCustomForm : public TWinControl {
   // form ends the application).
   void Close();
   bool CloseQuery();
+  // Frees the form from the message loop, once the handler that asks has returned.
+  void Release();
   // Runs OnCreate; TApplication::CreateForm calls it once the form is constructed.
   void DoCreate();
   // Runs OnDestroy once; called before the form is freed.

@@ -262,6 +262,8 @@ void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map
 
 void TPopupMenu::Popup(int32_t X, int32_t Y) {
   FPopupPoint = {X, Y};
+  // The menu takes the mouse: whoever held it is told, as the menu loop cancels mouse modes.
+  CancelModeOfCapture();
   if (OnPopup) OnPopup(this);
   if (AutoHotkeys() == maAutomatic) AssignHotkeys(Items());
   TMenuItem* chosen = nullptr;

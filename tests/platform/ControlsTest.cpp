@@ -664,3 +664,91 @@ TEST_F(ControlsTest, GraphicControlsPaintAndTakeTheMouse) {
   delete panel;  // the glyph is detached, not freed: its owner frees it
   EXPECT_EQ(g->Parent(), nullptr);
 }
+
+TEST_F(ControlsTest, DragAndDropBetweenControls) {
+  auto* target = new TProbe(Form.get());
+  target->SetParent(Form.get());
+  target->SetBounds(250, 30, 100, 100);
+  std::vector<std::string> log;
+  target->OnDragOver = [&](TObject*, TObject* src, int32_t X, int32_t Y, TDragState st, bool& accept) {
+    EXPECT_EQ(src, Probe);
+    log.push_back("over" + std::to_string(st) + " " + std::to_string(X) + "," + std::to_string(Y));
+    accept = X < 50;
+  };
+  target->OnDragDrop = [&](TObject*, TObject*, int32_t X, int32_t Y) {
+    log.push_back("drop " + std::to_string(X) + "," + std::to_string(Y));
+  };
+  TObject* endTarget = reinterpret_cast<TObject*>(1);
+  Probe->OnEndDrag = [&](TObject*, TObject* t, int32_t, int32_t) { endTarget = t; };
+  Probe->OnStartDrag = [&](TObject*) { log.push_back("start"); };
+
+  Press(Probe, 10, 10);
+  Probe->BeginDrag(true);
+  EXPECT_TRUE(Probe->Dragging());
+  // Probe spans x 20..220 of the form; the target starts at 250.
+  Move(Probe, 240, 20, Qt::LeftButton);  // over the target at (10, 20)
+  Move(Probe, 300, 20, Qt::LeftButton);  // (70, 20): refused
+  Move(Probe, 250, 25, Qt::LeftButton);  // (20, 25): accepted again
+  EXPECT_EQ(W(Probe)->cursor().shape(), Qt::DragMoveCursor);
+  Release(Probe, 250, 25);
+  EXPECT_FALSE(Probe->Dragging());
+  EXPECT_EQ(log, (std::vector<std::string>{"start", "over0 10,20", "over2 70,20", "over2 20,25", "drop 20,25"}));
+  EXPECT_EQ(endTarget, target);
+  // The drag ate the moves and the release: the probe saw only its press.
+  EXPECT_EQ(Probe->Log, (std::vector<std::string>{"down0"}));
+
+  // Dropped where nobody accepts: EndDrag without a target.
+  log.clear();
+  Press(Probe, 10, 10);
+  Probe->BeginDrag(false, 5);
+  Move(Probe, 12, 11, Qt::LeftButton);  // under the threshold: an ordinary move
+  EXPECT_FALSE(Probe->Dragging());
+  Move(Probe, 300, 20, Qt::LeftButton);
+  EXPECT_TRUE(Probe->Dragging());
+  Release(Probe, 300, 20);
+  EXPECT_EQ(endTarget, nullptr);
+  EXPECT_EQ(log.back(), "over1 70,20");  // the refusing target is left
+}
+
+namespace {
+class TBar : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  int Cancelled = 0;
+
+ protected:
+  bool CursorQuery(TPoint P, TCursor& Cursor) override {
+    if (P.X < 10) return false;
+    Cursor = crHSplit;
+    return true;
+  }
+  void CancelMode() override { ++Cancelled; }
+};
+}  // namespace
+
+TEST_F(ControlsTest, CursorQueryCancelModeAndRedraw) {
+  auto* bar = new TBar(Form.get());
+  bar->SetParent(Form.get());
+  bar->SetBounds(0, 200, 100, 50);
+  bar->SetCursor(crCross);
+  Move(bar, 50, 5);
+  EXPECT_EQ(W(bar)->cursor().shape(), Qt::SplitHCursor);
+  Move(bar, 5, 5);
+  EXPECT_EQ(W(bar)->cursor().shape(), Qt::CrossCursor);
+
+  // A menu opening takes the mouse from whoever holds it.
+  auto* menu = new TPopupMenu(Form.get());
+  menu->Items()->Add(new TMenuItem(Form.get()));
+  SetPopupHandler([](TPopupMenu*, int32_t, int32_t) { return nullptr; });
+  Press(bar, 5, 5);
+  EXPECT_EQ(GetCaptureControl(), bar);
+  menu->Popup(0, 0);
+  SetPopupHandler(nullptr);
+  EXPECT_EQ(bar->Cancelled, 1);
+  EXPECT_EQ(GetCaptureControl(), nullptr);
+
+  bar->SetRedraw(false);
+  EXPECT_FALSE(W(bar)->updatesEnabled());
+  bar->SetRedraw(true);
+  EXPECT_TRUE(W(bar)->updatesEnabled());
+}
