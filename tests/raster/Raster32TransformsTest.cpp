@@ -1,6 +1,7 @@
 // Block copies, the four stretch filters on small exact cases, matrices and TransformBitmap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -443,4 +444,55 @@ TEST(TransformBitmapTest, BilinearUsesOuterColourAroundTheEdge) {
   EXPECT_EQ(dst.Pixel(2, 1), edge);
   // Outside the transformed bounds the destination is untouched.
   EXPECT_EQ(dst.Pixel(0, 3), 0x12345678u);
+}
+
+namespace {
+
+// A transformation that is not a TAffineTransformation: TransformBitmap must go through the
+// virtual mapping, and give the same pixels as the row-stepping path of the affine class.
+class TForwarding : public TTransformation {
+ public:
+  explicit TForwarding(TAffineTransformation* Inner) : FInner(Inner) { SetSrcRect(Inner->SrcRect()); }
+  void ReverseTransformInt(int32_t X, int32_t Y, int32_t& SX, int32_t& SY) override {
+    FInner->ReverseTransformInt(X, Y, SX, SY);
+  }
+  void ReverseTransform256(int32_t X, int32_t Y, int32_t& SX, int32_t& SY) override {
+    FInner->ReverseTransform256(X, Y, SX, SY);
+  }
+  void PrepareTransform() override {
+    FInner->PrepareTransform();
+    TransformValid = true;
+  }
+  TRect GetTransformedBounds() override { return FInner->GetTransformedBounds(); }
+
+ private:
+  TAffineTransformation* FInner;
+};
+
+}  // namespace
+
+TEST(TransformBitmapTest, RowSteppingMatchesPerPixelMapping) {
+  TBitmap32 src;
+  FillRandom(src, 23, 17, 5);
+  for (TStretchFilter f : {sfNearest, sfLinear}) {
+    src.SetStretchFilter(f);
+    for (float angle : {0.0f, 17.0f, 90.0f, 133.5f, -60.0f}) {
+      TAffineTransformation t;
+      t.SetSrcRect(FloatRect(0, 0, 23, 17));
+      t.Scale(1.3f, 0.8f);
+      t.Rotate(10, 8, angle);
+      t.Translate(6, 9);
+      TForwarding fwd(&t);
+      TBitmap32 a, b;
+      a.SetSize(40, 40);
+      b.SetSize(40, 40);
+      a.Clear(0);
+      b.Clear(0);
+      TransformBitmap(&a, &src, &t);
+      TransformBitmap(&b, &src, &fwd);
+      ASSERT_EQ(Pixels(a), Pixels(b)) << f << " " << angle;
+      std::vector<uint32_t> pa = Pixels(a);
+      EXPECT_GT(std::count_if(pa.begin(), pa.end(), [](uint32_t p) { return p != 0; }), 200);
+    }
+  }
 }
