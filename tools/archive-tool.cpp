@@ -74,7 +74,11 @@ int Extract(const std::string& file, const std::string& name, const std::string*
   OpenExisting(s, file);
   if (!s.StreamExists(name)) throw ToolError(file + ": no stream \"" + name + "\"");
   if (out) {
-    s.Find(name)->SaveToFile(*out);
+    try {
+      s.Find(name)->SaveToFile(*out);
+    } catch (const platform::EFCreateError& e) {
+      throw ToolError(e.Message);
+    }
   } else {
     StdoutStream dest;
     s.ReadStream(name, &dest);
@@ -84,12 +88,17 @@ int Extract(const std::string& file, const std::string& name, const std::string*
 }
 
 int Put(const std::string& file, const std::string& name, const std::string& source) {
-  platform::TFileStream src(source, platform::fmOpenRead);
+  std::unique_ptr<platform::TFileStream> src;
+  try {
+    src = std::make_unique<platform::TFileStream>(source, platform::fmOpenRead);
+  } catch (const platform::EFOpenError& e) {
+    throw ToolError(e.Message);
+  }
   TSingleStorage s;
   s.SetOverwriteMode(0);
   s.SetFileName(file);
   if (s.ReadOnly()) throw ToolError(file + ": the archive is read-only");
-  s.WriteStream(&src, name);
+  s.WriteStream(src.get(), name);
   return 0;
 }
 

@@ -793,3 +793,45 @@ TEST(SingleFileStorage, TruncatedAndDamagedArchives) {
   }
   EXPECT_GT(opened, 0);
 }
+
+TEST(SingleFileStorage, EntriesMadeOutsideAndCopiedBetweenArchives) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  // A stream filled before it belongs to an archive keeps its bytes in its cache until flushed.
+  auto loose = std::make_unique<TStoreStream>("Loose");
+  const Bytes data = Pattern(2000, 1);
+  loose->WriteBuffer(data.data(), 2000);
+  EXPECT_EQ(loose->GetSize(), 2000);
+  TStoreStream* added = loose.get();
+  EXPECT_EQ(s.AddStream(std::move(loose)), 0);
+  EXPECT_EQ(added->StoredSize(), 0);
+  s.Flush();
+  EXPECT_EQ(added->StoredSize(), 2000);
+  EXPECT_EQ(added->Offset(), 1038);
+  EXPECT_EQ(Read(s, "Loose"), data);
+
+  // Assign copies name and bytes into a fresh extent; Clear frees the extent.
+  TSingleStorage t;
+  t.SetStream(MemoryFile({}));
+  Write(t, "Other", Pattern(10, 2));
+  t.Find("Other")->Assign(s.Find("Loose"));
+  EXPECT_EQ(t.Find("Other"), nullptr);
+  ExpectStreams(t, {{"Loose", data}});
+  t.Find("Loose")->Clear();
+  ExpectStreams(t, {{"Loose", {}}});
+  EXPECT_EQ(t.FreeSpace(), 2000);  // the cleared 10 bytes were reused
+  t.Compact();
+  EXPECT_EQ(t.Stream()->GetSize(), 1038);
+
+  // LoadFromStream64 replaces the bytes; SaveToStream64 copies them out at Dest's position.
+  TMemoryStream64 src;
+  src.WriteBuffer("hello", 5);
+  s.Find("Loose")->LoadFromStream64(&src);
+  TMemoryStream64 out;
+  out.WriteBuffer("ab", 2);
+  s.Find("Loose")->SaveToStream64(&out);
+  EXPECT_EQ(std::string(static_cast<const char*>(out.Memory()), 7), "abhello");
+  // The old extent was let go before allocating, so the new bytes took its place.
+  EXPECT_EQ(s.Find("Loose")->Offset(), 1038);
+  EXPECT_EQ(s.FreeSpace(), 1995);
+}
