@@ -30,9 +30,12 @@ TFilterGraph::~TFilterGraph() {
   try {
     SetActive(false);
   } catch (const std::exception& e) {
-    // A destructor cannot pass it on; the graph is released all the same.
+    // A destructor cannot pass it on; the graph is let go all the same.
     HandleWindowException(e);
+    if (FRotCookie) RemoveGraphFromRot(FRotCookie);
+    FRotCookie = 0;
     ReleaseGraph();
+    FActive = false;
   }
   DeallocateHWnd(FHandle);
 }

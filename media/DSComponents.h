@@ -1,9 +1,11 @@
-// The filter-graph component: a non-visual component that owns one DirectShow filter graph.
-// Setting Active builds the graph (plain, or through the capture or DVD graph builder, by
-// Mode), hooks its event queue to a hidden window, registers it in the running object table
-// when GraphEdit is set, opens its log file and adds the filters of the components attached
-// with InsertFilter. Graph events are drained on the GUI thread and dispatched to the On...
-// event properties. AutoCreate activates the component once its owner has been loaded.
+// The DirectShow components. TFilterGraph is a non-visual component that owns one filter
+// graph: setting Active builds the graph (plain, or through the capture or DVD graph builder,
+// by Mode), hooks its event queue to a hidden window, registers it in the running object
+// table when GraphEdit is set, opens its log file and adds the filters of the components
+// attached with InsertFilter. Graph events are drained on the GUI thread and dispatched to the
+// On... event properties. AutoCreate activates the component once its owner has been loaded.
+// TSampleGrabber is such an attached component: it puts a sample grabber filter into the graph
+// and turns frames into bitmaps.
 #pragma once
 
 #include <cstdint>

@@ -325,3 +325,40 @@ TEST(TMediaType, Assign) {
     EXPECT_EQ(e.Message, "Cannot assign a Other to a TMediaType");
   }
 }
+
+TEST(TMediaType, RandomStreamsReadCleanlyOrRaise) {
+  // Any stream either reads as a record that writes back to the same bytes (pointer fields
+  // zeroed) or raises EReadError; never more than the stream holds is read.
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  int read = 0, refused = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> bytes(next() % 160);
+    for (auto& b : bytes) b = static_cast<uint8_t>(next());
+    if (bytes.size() >= 68 && next() % 2) PutU32(bytes, 64, next() % 100);  // plausible sizes
+    TMemoryStream in;
+    if (!bytes.empty()) in.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+    in.SetPosition(0);
+    TMediaType mt;
+    try {
+      mt.ReadData(in);
+    } catch (const EReadError&) {
+      ++refused;
+      continue;
+    }
+    ++read;
+    const size_t used = static_cast<size_t>(in.Position());
+    ASSERT_EQ(used, 72u + mt.AMMediaType()->cbFormat);
+    TMemoryStream out;
+    mt.WriteData(out);
+    std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(used));
+    PutU32(expected, 60, 0);
+    PutU32(expected, 68, 0);
+    ASSERT_EQ(Bytes(out), expected);
+  }
+  EXPECT_GT(read, 100);
+  EXPECT_GT(refused, 100);
+}
