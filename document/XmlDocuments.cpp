@@ -1,6 +1,7 @@
 #include "document/XmlDocuments.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -518,6 +519,7 @@ class TXmlParser {
       auto child = std::make_unique<TXmlNode>(FDocument);
       child->FParent = Node;
       TXmlNode* c = child.get();
+      if (Node->FNodes.empty()) Node->FNodes.reserve(8);
       Node->FNodes.push_back(std::move(child));
       ParseNode(c, Depth + 1);
       hasChild = true;
@@ -920,7 +922,9 @@ double TXmlNode::ValueAsFloat(double Default) const {
   const size_t comma = v.find(',');
   if (comma != std::string::npos) v[comma] = '.';
   long double result;
-  return platform::TryStrToFloat(v, result) ? static_cast<double>(result) : Default;
+  // Texts beyond the range of a double do not convert either.
+  if (!platform::TryStrToFloat(v, result) || !(std::fabs(result) <= DBL_MAX)) return Default;
+  return static_cast<double>(result);
 }
 
 int32_t TXmlNode::ValueAsInteger(int32_t Default) const {

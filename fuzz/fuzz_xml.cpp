@@ -3,6 +3,7 @@
 // may come out.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "document/XmlDocuments.h"
@@ -14,8 +15,11 @@ namespace {
 volatile int64_t gSink;
 
 void Visit(const document::TXmlNode* Node, int Budget) {
-  gSink = gSink + Node->ValueAsInteger(0) + static_cast<int64_t>(Node->ValueAsFloat(0)) +
-          static_cast<int64_t>(Node->ValueAsDateTime(0)) + Node->ValueAsBool(false) +
+  const double f = Node->ValueAsFloat(0), d = Node->ValueAsDateTime(0);
+  int64_t fb, db;
+  std::memcpy(&fb, &f, sizeof fb);
+  std::memcpy(&db, &d, sizeof db);
+  gSink = gSink + Node->ValueAsInteger(0) + fb + db + Node->ValueAsBool(false) +
           static_cast<int64_t>(Node->ValueAsString().size()) + Node->ReadAttributeInteger("Index", 0);
   try {
     const int32_t n = Node->BufferLength();

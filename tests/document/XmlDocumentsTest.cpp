@@ -274,6 +274,8 @@ TEST(XmlDocuments, Floats) {
   r->NodeFindOrCreate("C")->SetValue("abc");
   EXPECT_DOUBLE_EQ(r->ReadFloat("C", 7), 7);
   EXPECT_DOUBLE_EQ(r->ReadFloat("Missing", 8), 8);
+  r->NodeFindOrCreate("C")->SetValue("1E400");  // beyond a double
+  EXPECT_DOUBLE_EQ(r->ReadFloat("C", 4), 4);
   r->NodeFindOrCreate("C")->SetValue("-2.5E3");
   EXPECT_DOUBLE_EQ(r->NodeByName("C")->ValueAsFloat(0), -2500);
 }
@@ -792,23 +794,38 @@ TEST(XmlErrors, NestingLimit) {
   ExpectFilerError([&] { doc.ReadFromString(open); }, "Element nesting deeper than 512 levels in element a");
 }
 
-TEST(XmlErrors, Utf8StreamMessages) {
+TEST(XmlErrors, Utf8StreamUnassigned) {
   TUtf8Stream unassigned(nullptr);
   char c;
   ExpectRaise<platform::EStreamError>([&] { unassigned.Read(&c, 1); }, "Utf stream unassigned");
+  ExpectRaise<platform::EStreamError>([&] { unassigned.Write("x", 1); }, "Utf stream unassigned");
+}
+
+TEST(XmlErrors, Utf8StreamSeekBeforeUse) {
   TStringStream inner("abc");
   TUtf8Stream fresh(&inner);
   ExpectRaise<platform::EStreamError>([&] { fresh.Seek(0, platform::soFromBeginning); },
                                       "Cannot seek before reading or writing on UTF stream");
+}
+
+TEST(XmlErrors, Utf8StreamWriteWhileReading) {
+  TStringStream inner("abc");
   TUtf8Stream reading(&inner);
+  char c;
   EXPECT_EQ(reading.Read(&c, 1), 1);
   ExpectRaise<platform::EStreamError>([&] { reading.Write("x", 1); },
                                       "Cannot write to an UTF stream opened for reading");
+}
+
+TEST(XmlErrors, Utf8StreamReadWhileWriting) {
   TStringStream target;
   TUtf8Stream writing(&target);
   EXPECT_EQ(writing.Write("x", 1), 1);
+  char c;
   ExpectRaise<platform::EStreamError>([&] { writing.Read(&c, 1); },
                                       "Cannot read from an UTF stream opened for writing");
+  // A writing adapter reports its position but stays where it is.
+  EXPECT_EQ(writing.Seek(0, platform::soFromBeginning), 1);
 }
 
 // --- binary data ---------------------------------------------------------------------------
