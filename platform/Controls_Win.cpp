@@ -15,7 +15,8 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
 TWinControl::~TWinControl() {
   if (FHandleAllocated) AppHooksWindowDestroyed(WidgetHandle(), this);
-  // Children are detached, not freed: their owner frees them.
+  // Children are detached, not freed: their owner frees them. Nothing is laid out meanwhile.
+  ++FAlignLevel;
   while (!FControls.empty()) FControls.back()->SetParent(nullptr);
   FScrollBars.reset();
 }
@@ -43,7 +44,7 @@ void TWinControl::RemoveControl(TControl* AControl) {
   AControl->FParent = nullptr;
   auto* w = static_cast<QWidget*>(AControl->WidgetHandle());
   if (w) w->setParent(nullptr);
-  if (AControl->Align() != alNone && !Destroying()) Realign();
+  if (AControl->Align() != alNone) Realign();
 }
 
 TControl* TWinControl::ControlAtPos(const TPoint& P, bool AllowDisabled, bool AllowWinControls) const {

@@ -492,6 +492,7 @@ void TApplication::ReleaseForm(TCustomForm* Form) {
     if (!s) return;
     for (int32_t i = 0; i < s->FormCount(); ++i)
       if (s->Forms(i) == Form) {
+        Form->DoDestroy();  // while the whole form still exists
         delete Form;
         return;
       }
@@ -504,7 +505,7 @@ void TApplication::ReleaseForm(TCustomForm* Form) {
 TScreen::TScreen(TComponent* AOwner) : TComponent(AOwner) {}
 
 TScreen::~TScreen() {
-  if (FCursor != crDefault && qApp) QGuiApplication::restoreOverrideCursor();
+  if (FOverride && qApp) QGuiApplication::restoreOverrideCursor();
 }
 
 int32_t TScreen::Width() const {
@@ -524,19 +525,19 @@ int32_t TScreen::PixelsPerInch() const {
 
 void TScreen::SetCursor(TCursor Value) {
   if (Value == FCursor) return;
-  const TCursor old = FCursor;
   FCursor = Value;
   if (!qApp) return;
   QCursor c;
-  if (Value == crDefault || !LookupCursor(Value, c)) {
-    if (old != crDefault) QGuiApplication::restoreOverrideCursor();
-    FCursor = crDefault == Value ? crDefault : FCursor;
-    return;
+  if (Value != crDefault && LookupCursor(Value, c)) {
+    if (FOverride)
+      QGuiApplication::changeOverrideCursor(c);
+    else
+      QGuiApplication::setOverrideCursor(c);
+    FOverride = true;
+  } else if (FOverride) {
+    QGuiApplication::restoreOverrideCursor();
+    FOverride = false;
   }
-  if (old != crDefault)
-    QGuiApplication::changeOverrideCursor(c);
-  else
-    QGuiApplication::setOverrideCursor(c);
 }
 
 void TScreen::RegisterCursor(TCursor Id, int32_t Width, int32_t Height, const uint32_t* Pixels, int32_t HotX,

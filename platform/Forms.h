@@ -228,6 +228,7 @@ class TScreen : public TComponent {
 
  private:
   friend class TCustomForm;
+  bool FOverride = false;
   TCursor FCursor = crDefault;
   std::vector<TCustomForm*> FForms;
 };

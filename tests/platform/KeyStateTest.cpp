@@ -101,3 +101,15 @@ TEST(KeyStateTest, LockKeysToggleOnPressOnly) {
   EXPECT_EQ(GetKeyState(VK_SCROLL), 1);
   KeyStateReset();
 }
+
+TEST(KeyStateTest, LockKeysFromTheXServerIgnoreTrackedPresses) {
+  if (!KeyStateUsesXkb()) GTEST_SKIP() << "no X display";
+  KeyStateReset();
+  const int16_t before = GetKeyState(VK_CAPITAL) & 1;
+  // Events the program merely saw do not toggle the server's lock state.
+  KeyStateNoteKey(VK_CAPITAL, true, 0);
+  KeyStateNoteKey(VK_CAPITAL, false, 0);
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, before);
+  EXPECT_EQ(GetKeyState(VK_NUMLOCK) & ~1, 0);
+  KeyStateReset();
+}
