@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/Exceptions.h"
 #include "platform/TextCodec.h"
 
 namespace platform {

@@ -9,12 +9,12 @@
 // lets tests put a recording or failing fake in place of a built-in object.
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
-
-#include "platform/Exceptions.h"
+#include <string_view>
 
 namespace platform {
 
