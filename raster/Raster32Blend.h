@@ -90,21 +90,24 @@ inline constexpr TMergeScaleTable kMergeScale;
 // Inline: it runs once per pixel in the merge loops.
 inline TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M) {
   // Computed without branches and then selected: with mixed alphas the shortcuts are
-  // unpredictable and mispredictions would cost more than the arithmetic.
+  // unpredictable. Two channels share a multiply where the products fit a 16-bit lane.
   if (M > 255u) M = 255u;
   uint32_t fa = F >> 24, ba = B >> 24;
   uint32_t a = (fa * M) / 255u;
   uint32_t ra = ba + a - (a * ba) / 255u;
-  uint32_t scale = blend_detail::kMergeScale.v[ra & 255u];
-  int32_t ia = static_cast<int32_t>(a);
-  auto channel = [&](int shift) -> uint32_t {
-    int32_t f = static_cast<int32_t>((F >> shift) & 0xFFu);
-    int32_t bp = static_cast<int32_t>((((B >> shift) & 0xFFu) * ba) >> 8);
-    // Floor of a possibly negative product: an arithmetic shift.
-    int32_t v = (((f - bp) * ia) >> 8) + bp;
-    return ((static_cast<uint32_t>(v) * scale) >> 8) << shift;
-  };
-  TColor32 merged = (ra << 24) | channel(16) | channel(8) | channel(0);
+  uint64_t scale = blend_detail::kMergeScale.v[ra & 255u];
+  // b' = (b * Ba) shr 8 for red/blue and green.
+  uint32_t bRB = (((B & 0x00FF00FFu) * ba) >> 8) & 0x00FF00FFu;
+  uint32_t bG = (((B >> 8) & 0xFFu) * ba) >> 8;
+  // Floor((f - b') * a / 256) + b' = (f * a + b' * (256 - a)) shr 8, all terms non-negative.
+  uint32_t na = 256u - a;
+  uint32_t vRB = ((((F & 0x00FF00FFu) * a) + bRB * na) >> 8) & 0x00FF00FFu;
+  uint32_t vG = (((F >> 8) & 0xFFu) * a + bG * na) >> 8;
+  // (v * scale) shr 8 needs 24 bits a channel: red and blue in two 32-bit lanes.
+  uint64_t rb = ((static_cast<uint64_t>(vRB >> 16) << 32) | (vRB & 0xFFu)) * scale;
+  uint32_t r8 = static_cast<uint32_t>(rb >> 40) & 0xFFu, b8 = static_cast<uint32_t>(rb >> 8) & 0xFFu;
+  uint32_t g8 = static_cast<uint32_t>((vG * scale) >> 8) & 0xFFu;
+  TColor32 merged = (ra << 24) | (r8 << 16) | (g8 << 8) | b8;
   TColor32 fp = (F & 0x00FFFFFFu) | (a << 24);
   TColor32 r = (a == 255u || ba == 0) ? fp : merged;
   r = fa == 0 ? B : r;

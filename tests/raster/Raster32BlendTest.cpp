@@ -252,6 +252,15 @@ TEST(MergePixelTest, DenseSweepAgainstDefinition) {
         }
 }
 
+TEST(MergePixelTest, RandomColoursAgainstDefinition) {
+  std::mt19937 rng(99);
+  for (int i = 0; i < 4000000; ++i) {
+    uint32_t F = rng(), B = rng(), M = rng() & 255;
+    if (i & 1) M = 255;
+    ASSERT_EQ(MergePixel(F, B, M), RefMerge(F, B, M)) << std::hex << F << " " << B << " " << M;
+  }
+}
+
 TEST(MergePixelTest, EdgeCases) {
   // Over a clear background: the foreground with alpha (Fa * M) div 255, RGB untouched.
   EXPECT_EQ(MergePixel(0xC0123456, 0x00FFFFFF, 200), ((0xC0u * 200 / 255) << 24) | 0x123456u);
