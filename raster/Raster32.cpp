@@ -276,20 +276,12 @@ bool TCustomMap::SetSize(int32_t NewWidth, int32_t NewHeight) {
 
 // ---- TBitmap32 ----
 
-void TFontDeleter::operator()(platform::TFont* Font) const {
-#if __has_include("platform/Font.h")
-  delete Font;
-#else
-  (void)Font;
-#endif
-}
+void TFontDeleter::operator()(platform::TFont* Font) const { delete Font; }
 
 TBitmap32::TBitmap32() {
   InitializeRaster32();
-#if __has_include("platform/Font.h")
   FFont.reset(new platform::TFont());
   FFont->OnChange = [this](platform::TObject*) { FontChanged(); };
-#endif
 }
 
 TBitmap32::~TBitmap32() {

@@ -18,17 +18,11 @@
 #include "platform/Classes.h"
 #include "platform/Colors.h"
 #include "platform/Exceptions.h"
+#include "platform/Font.h"
 #include "platform/Types.h"
 #include "raster/Raster32Blend.h"
 #include "raster/Raster32LowLevel.h"
 
-#if __has_include("platform/Font.h")
-#include "platform/Font.h"
-#else
-namespace platform {
-class TFont;
-}
-#endif
 
 namespace platform {
 class TBitmap;
@@ -188,7 +182,7 @@ class TCustomMap : public TThreadPersistent {
   int32_t FWidth = 0;
 };
 
-// Deletes the bitmap's font where its type is complete (Raster32.cpp).
+// Deletes the bitmap's font (out of line, so the header stays light for users).
 struct TFontDeleter {
   void operator()(platform::TFont* Font) const;
 };
