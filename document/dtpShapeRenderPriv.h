@@ -1,12 +1,13 @@
 // Helpers of the shape rendering code shared by the shape and page units: a canvas over a
-// TBitmap32's pixels, copying a TBitmap32 onto a canvas, and the few whole-bitmap operations
-// rendering needs (merge with coverage, flips, quarter turns, alpha inversion).
+// TBitmap32's pixels, copying a TBitmap32 onto a canvas, the bitmap utilities it uses and the
+// buffer size limit.
 #pragma once
 
 #include <memory>
 
 #include "platform/Graphics.h"
 #include "raster/Raster32.h"
+#include "raster/dtpUtil.h"
 
 class QImage;
 
@@ -33,14 +34,17 @@ class TBitmap32Canvas {
 // Copies the bitmap's colours (alpha ignored) onto the canvas at (X, Y).
 void DrawToCanvas(platform::TCanvas* Canvas, int32_t X, int32_t Y, const raster::TBitmap32* Bitmap);
 
-void MergeBitmapAt(const raster::TBitmap32* Src, raster::TBitmap32* Dst, int32_t X, int32_t Y,
-                   uint32_t MasterAlpha);
-void FlipHorizontal(raster::TBitmap32* Bitmap);
-void FlipVertical(raster::TBitmap32* Bitmap);
-void Rotate90(raster::TBitmap32* Bitmap);   // a quarter clockwise
-void Rotate180(raster::TBitmap32* Bitmap);
-void Rotate270(raster::TBitmap32* Bitmap);  // a quarter counter-clockwise
-void InvertAlpha(raster::TBitmap32* Bitmap);
+// The bitmap utilities, under the names the rendering code uses.
+inline void MergeBitmapAt(const raster::TBitmap32* Src, raster::TBitmap32* Dst, int32_t X, int32_t Y,
+                          uint32_t MasterAlpha) {
+  raster::MergeBitmapAt(const_cast<raster::TBitmap32*>(Src), Dst, X, Y, MasterAlpha);
+}
+inline void FlipHorizontal(raster::TBitmap32* Bitmap) { raster::FlipHorizontal(Bitmap); }
+inline void FlipVertical(raster::TBitmap32* Bitmap) { raster::FlipVertical(Bitmap); }
+inline void Rotate90(raster::TBitmap32* Bitmap) { raster::Rotate90(Bitmap); }    // a quarter clockwise
+inline void Rotate180(raster::TBitmap32* Bitmap) { raster::Rotate180(Bitmap); }
+inline void Rotate270(raster::TBitmap32* Bitmap) { raster::Rotate270(Bitmap); }  // counter-clockwise
+inline void InvertAlpha(raster::TBitmap32* Bitmap) { raster::InvertAlpha(Bitmap); }
 
 // The largest buffer a shape renders: bigger ones are refused, not attempted.
 constexpr int64_t cMaxBufferPixels = int64_t(1) << 26;
