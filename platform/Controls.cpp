@@ -346,17 +346,19 @@ void CancelModeOfCapture() {
 
 TPoint GetCursorPos() { return FromQPoint(QCursor::pos()); }
 
-void TControl::Invalidate() { FWidget->update(); }
+void TControl::Invalidate() {
+  FWidget->update();
+  FWidget->AddPending(FWidget->rect());
+}
 
 void TControl::InvalidateRect(const TRect& R) {
   const TPoint off = ClientOffset();
-  FWidget->update(QRect(R.Left + off.X, R.Top + off.Y, R.Width(), R.Height()));
+  const QRect r(R.Left + off.X, R.Top + off.Y, R.Width(), R.Height());
+  FWidget->update(r);
+  FWidget->AddPending(r);
 }
 
-void TControl::Update() {
-  // Pending updates are collected per window; flushing them paints what is invalid.
-  if (FWidget->isVisible()) QCoreApplication::sendPostedEvents(FWidget->window(), QEvent::UpdateRequest);
-}
+void TControl::Update() { FWidget->FlushPending(); }
 
 void TControl::Repaint() {
   if (FWidget->isVisible())

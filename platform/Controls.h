@@ -442,7 +442,7 @@ class TWinControl : public TControl {
   bool GetScrollInfo(int32_t Bar, TScrollInfo& Info) const;
   int32_t GetScrollPos(int32_t Bar) const;
   int32_t SetScrollPos(int32_t Bar, int32_t Pos, bool Redraw);
-  // Moves the client pixels by (DX, DY); we simply repaint the client area.
+  // Moves the client pixels (and child windows) by (DX, DY); only the uncovered strip is painted.
   void ScrollWindow(int32_t DX, int32_t DY);
   // WM_SETREDRAW: while off, nothing is painted; turning it on repaints everything.
   void SetRedraw(bool Value);

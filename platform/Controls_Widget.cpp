@@ -96,7 +96,15 @@ bool TControlWidget::event(QEvent* Event) {
   return QWidget::event(Event);
 }
 
+void TControlWidget::FlushPending() {
+  if (FPending.isEmpty() || !isVisible()) return;
+  const QRegion r = FPending;
+  FPending = QRegion();
+  repaint(r);
+}
+
 void TControlWidget::paintEvent(QPaintEvent* Event) {
+  FPending -= Event->region();
   if (!FOwner) return;
   QPainter painter(this);
   Guarded(FOwner, [&] { FOwner->WidgetPaint(painter, Event->rect()); });

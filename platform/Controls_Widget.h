@@ -1,6 +1,7 @@
 // The private widget behind every control: it forwards Qt's events to the control.
 #pragma once
 
+#include <QRegion>
 #include <QWidget>
 
 #include "platform/Controls.h"
@@ -18,6 +19,9 @@ class TControlWidget : public QWidget {
   void Detach() { FOwner = nullptr; }
   // Moves the widget to the control's bounds (inside the parent's client area).
   void PlaceFromControl();
+  // Parts marked invalid and not yet painted (widget coordinates), so Update can paint them now.
+  void AddPending(const QRect& R) { FPending += R; }
+  void FlushPending();
   // Moves the focus to the next (or previous) widget in the window's tab order.
   bool MoveFocus(bool Next);
 
@@ -43,6 +47,7 @@ class TControlWidget : public QWidget {
  private:
   TControl* FOwner;
   bool FSyncing = false;
+  QRegion FPending;
 };
 
 // The two window scroll bars of a windowed control.

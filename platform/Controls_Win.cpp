@@ -273,7 +273,21 @@ void TWinControl::ScrollWindow(int32_t DX, int32_t DY) {
   // Child windows move with the content, as ScrollWindow moves them.
   for (TControl* c : FControls)
     if (dynamic_cast<TWinControl*>(c)) c->SetBounds(c->Left() + DX, c->Top() + DY, c->Width(), c->Height());
-  Invalidate();
+  auto* w = static_cast<QWidget*>(WidgetHandle());
+  const TPoint off = ClientOffset();
+  const TRect cr = ClientRect();
+  // The pixels move and only the uncovered strip is painted. Exclusive-or figures are kept by
+  // position, so while any is shown everything is painted again instead.
+  const QRect client(off.X, off.Y, cr.Width(), cr.Height());
+  if (FXorOverlay.Count() == 0 && w->isVisible() && w->updatesEnabled()) {
+    w->scroll(DX, DY, client);
+    // The strips the move uncovered, for Update.
+    QRegion exposed(client);
+    exposed -= client.translated(DX, DY);
+    for (const QRect& r : exposed) FWidget->AddPending(r);
+  } else {
+    Invalidate();
+  }
 }
 
 void TWinControl::SetRedraw(bool Value) {

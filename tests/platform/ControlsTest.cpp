@@ -5,6 +5,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QScrollBar>
+#include <QWindow>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,7 +119,10 @@ class ControlsTest : public ::testing::Test {
     Probe->SetParent(Form.get());
     Probe->SetBounds(20, 30, 200, 100);
     Form->Show();
-    WaitFor([&] { return W(Form.get())->isVisible(); });
+    WaitFor([&] {
+      QWindow* h = W(Form.get())->windowHandle();
+      return h && h->isExposed();
+    });
     KeyStateReset();
   }
   void TearDown() override {
@@ -751,4 +755,45 @@ TEST_F(ControlsTest, CursorQueryCancelModeAndRedraw) {
   EXPECT_FALSE(W(bar)->updatesEnabled());
   bar->SetRedraw(true);
   EXPECT_TRUE(W(bar)->updatesEnabled());
+}
+
+namespace {
+// Paints horizontal stripes that belong to the content, offset by the scroll position.
+class TStripes : public TCustomControl {
+ public:
+  explicit TStripes(TComponent* AOwner) : TCustomControl(AOwner) { SetControlStyle(ControlStyle() | csOpaque); }
+  int32_t Offset = 0;
+  std::vector<TRect> Clips;
+  static TColor ColorOf(int32_t ContentY) { return ((ContentY / 5) % 2) ? clBlack : clWhite; }
+
+ protected:
+  void Paint() override {
+    const TRect clip = Canvas()->ClipRect();
+    Clips.push_back(clip);
+    for (int32_t y = clip.Top; y < clip.Bottom; ++y) {
+      Canvas()->Brush()->SetColor(ColorOf(y + Offset));
+      Canvas()->FillRect({clip.Left, y, clip.Right, y + 1});
+    }
+  }
+};
+}  // namespace
+
+TEST_F(ControlsTest, ScrollWindowMovesPixelsAndPaintsTheUncoveredStrip) {
+  auto* s = new TStripes(Form.get());
+  s->SetParent(Form.get());
+  s->SetBounds(0, 140, 60, 100);
+  s->Invalidate();
+  s->Update();
+  ASSERT_FALSE(s->Clips.empty());
+  s->Clips.clear();
+  s->Offset = 13;
+  s->ScrollWindow(0, -13);
+  s->Update();
+  ASSERT_FALSE(s->Clips.empty());
+  EXPECT_EQ(s->Clips.back(), (TRect{0, 87, 60, 100}));
+  const QImage img = Grab(s);
+  for (int y = 0; y < 100; ++y) {
+    const uint32_t want = TStripes::ColorOf(y + 13) == clBlack ? 0u : 0xFFFFFFu;
+    ASSERT_EQ(img.pixel(30, y) & 0xFFFFFF, want) << y;
+  }
 }
