@@ -120,7 +120,11 @@ void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AH
   FWidget->PlaceFromControl();
   if (sized) {
     if (auto* w = dynamic_cast<TWinControl*>(this)) {
-      if (w->HandleAllocated()) w->WMSize();
+      // Without a window there is no WM_SIZE, but the children still follow the new size.
+      if (w->HandleAllocated())
+        w->WMSize();
+      else
+        w->Realign();
     } else {
       Resize();
     }

@@ -75,6 +75,16 @@ bool TControlWidget::event(QEvent* Event) {
       }
       return true;
     }
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+      if (auto* form = dynamic_cast<TCustomForm*>(FOwner)) {
+        const bool on = Event->type() == QEvent::WindowActivate;
+        Guarded(FOwner, [&] {
+          if (on && form->OnActivate) form->OnActivate(form);
+          if (!on && form->OnDeactivate) form->OnDeactivate(form);
+        });
+      }
+      break;
     case QEvent::KeyPress: {
       // Tab normally moves the focus before keyPressEvent is reached; a control that wants it
       // gets it as a key.

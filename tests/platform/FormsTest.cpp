@@ -140,6 +140,24 @@ TEST_F(FormsTest, WindowStateCaptionAndResize) {
   f.Hide();
 }
 
+TEST_F(FormsTest, ActivationAndLayoutBeforeTheWindowExists) {
+  TForm f(nullptr);
+  std::vector<std::string> log;
+  f.OnActivate = [&](TObject*) { log.push_back("activate"); };
+  f.OnDeactivate = [&](TObject*) { log.push_back("deactivate"); };
+  QEvent on(QEvent::WindowActivate), off(QEvent::WindowDeactivate);
+  QApplication::sendEvent(W(&f), &on);
+  QApplication::sendEvent(W(&f), &off);
+  EXPECT_EQ(log, (std::vector<std::string>{"activate", "deactivate"}));
+
+  auto* client = new TPanel(&f);
+  client->SetAlign(alClient);
+  client->SetParent(&f);
+  EXPECT_FALSE(f.HandleAllocated());
+  f.SetBounds(0, 0, 300, 200);
+  EXPECT_EQ(client->BoundsRect(), (TRect{0, 0, 300, 200}));
+}
+
 TEST_F(FormsTest, ScreenCursorRegistry) {
   TScreen* s = Screen();
   EXPECT_GT(s->Width(), 0);
