@@ -12,21 +12,21 @@
 
 namespace {
 
-volatile int64_t gSink;
+volatile uint64_t gSink;
 
 void Visit(const document::TXmlNode* Node, int Budget) {
   const double f = Node->ValueAsFloat(0), d = Node->ValueAsDateTime(0);
-  int64_t fb, db;
+  uint64_t fb, db;
   std::memcpy(&fb, &f, sizeof fb);
   std::memcpy(&db, &d, sizeof db);
-  gSink = gSink + Node->ValueAsInteger(0) + fb + db + Node->ValueAsBool(false) +
-          static_cast<int64_t>(Node->ValueAsString().size()) + Node->ReadAttributeInteger("Index", 0);
+  gSink = gSink + static_cast<uint64_t>(Node->ValueAsInteger(0)) + fb + db + Node->ValueAsBool(false) +
+          Node->ValueAsString().size() + static_cast<uint64_t>(Node->ReadAttributeInteger("Index", 0));
   try {
     const int32_t n = Node->BufferLength();
     if (n > 0 && n < (1 << 20)) {
       std::string bytes(static_cast<size_t>(n), '\0');
-      gSink = gSink + Node->BufferRead(bytes.data(), n);
-      for (char c : bytes) gSink = gSink + c;
+      gSink = gSink + static_cast<uint64_t>(Node->BufferRead(bytes.data(), n));
+      for (char c : bytes) gSink = gSink + static_cast<uint8_t>(c);
     }
   } catch (const platform::Exception&) {
   }
@@ -45,7 +45,7 @@ void RoundTrip(const uint8_t* Data, size_t Size, uint8_t Format) {
   out.SetPosition(0);
   document::TXmlDocument again;
   again.LoadFromStream(&out);
-  gSink = gSink + static_cast<int64_t>(again.WriteToString().size());
+  gSink = gSink + again.WriteToString().size();
 }
 
 }  // namespace
