@@ -186,6 +186,13 @@ TEST(StretchTest, KernelExactSmallCases) {
   dst.SetSize(2, 1);
   StretchTransfer(&dst, MakeRect(0, 0, 2, 1), &src, MakeRect(0, 0, 4, 1), sfLinear2, dmOpaque);
   EXPECT_EQ(dst.Pixel(0, 0), 0xFF000000u | ((57 * 100 + 28 * 200) >> 8));
+  // Enlarging 2 -> 3 with sfSpline: the ends take B-spline weights 43, 171, 43 (sum 257,
+  // spread back to 43, 170, 43), the middle 5, 123, 123, 5; columns clamp to the bitmap.
+  Fill(src, 2, 1, {0xFF000000, 0xFF0000FF});
+  dst.SetSize(3, 1);
+  StretchTransfer(&dst, MakeRect(0, 0, 3, 1), &src, MakeRect(0, 0, 2, 1), sfSpline, dmOpaque);
+  EXPECT_EQ(Pixels(dst), (std::vector<uint32_t>{0xFF000000u | ((43 * 255) >> 8), 0xFF000000u | ((128 * 255) >> 8),
+                                                0xFF000000u | ((213 * 255) >> 8)}));
 }
 
 TEST(StretchTest, UniformPicturesStayUniform) {
