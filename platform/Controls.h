@@ -300,7 +300,7 @@ class TControl : public TComponent {
   // WM_SETCURSOR, asked before every mouse move at client point P: true shows Cursor instead of
   // the control's Cursor property.
   virtual bool CursorQuery(TPoint P, TCursor& Cursor);
-  // WM_CANCELMODE: the mouse mode is being taken away (a menu opens, capture is lost).
+  // WM_CANCELMODE: the mouse mode is being taken away (a popup menu opens).
   virtual void CancelMode() {}
   virtual void DoStartDrag();
   // Accept starts True when OnDragOver is assigned and False otherwise.
@@ -324,7 +324,6 @@ class TControl : public TComponent {
   void ParentColorChanged();
   void UpdateWidgetVisibility();
   void UpdateWidgetCursor();
-  void UpdateToolTip();
   void SyncGeometryFromWidget();
   // Event plumbing from the widget.
   void WidgetPaint(QPainter& Painter, const QRect& Update);

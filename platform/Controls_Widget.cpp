@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
@@ -67,7 +68,12 @@ bool TControlWidget::event(QEvent* Event) {
       info.HintPos = {he->globalPos().x(), he->globalPos().y() + 20};
       info.HintStr = GetShortHint(FOwner->Hint());
       info.CursorRect = FOwner->ClientRect();
+      info.HintColor = Application()->HintColor();
+      info.HideTimeout = Application()->HintHidePause();
       if (FOwner->HintShow(info) && !info.HintStr.empty()) {
+        QPalette pal = QToolTip::palette();
+        pal.setColor(QPalette::ToolTipBase, ToQColor(info.HintColor));
+        QToolTip::setPalette(pal);
         QToolTip::showText(QPoint(info.HintPos.X, info.HintPos.Y), QString::fromStdString(info.HintStr), this,
                            QRect(), info.HideTimeout);
       } else {
