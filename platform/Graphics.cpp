@@ -42,6 +42,17 @@ uint32_t Rop2(TPenMode mode, uint32_t p, uint32_t d) {
 
 bool IsHatch(TBrushStyle s) { return s >= bsHorizontal; }
 
+TRect PointsBounds(const std::vector<TPoint>& pts) {
+  TRect r{pts[0].X, pts[0].Y, pts[0].X, pts[0].Y};
+  for (const TPoint& p : pts) {
+    r.Left = std::min(r.Left, p.X);
+    r.Top = std::min(r.Top, p.Y);
+    r.Right = std::max(r.Right, p.X + 1);
+    r.Bottom = std::max(r.Bottom, p.Y + 1);
+  }
+  return r;
+}
+
 Qt::BrushStyle HatchStyle(TBrushStyle s) {
   switch (s) {
     case bsHorizontal: return Qt::HorPattern;
@@ -330,7 +341,7 @@ bool Styled(const TPen& pen) {
 // outline (dash gaps likewise). Pen modes other than copy draw the shape into a layer first and
 // combine its pixels with the device's, so every pixel is combined exactly once.
 template <typename Fn>
-void TCanvas::Shape(Fn&& draw) {
+void TCanvas::Shape(const TRect& Bounds, Fn&& draw) {
   QPainter* p = Painter();
   if (!p) return;
   TPenMode mode = FPen->Mode();
@@ -376,7 +387,8 @@ void TCanvas::Shape(Fn&& draw) {
     return;
   }
   // Layer: what the shape covers, with its pen and brush colours, then combined per pixel.
-  QRect area = DeviceRect(FState->Device);
+  const int grow = std::max(1, FPen->Width()) + 2;
+  QRect area = DeviceRect(FState->Device) & ToQRect(Bounds).normalized().adjusted(-grow, -grow, grow, grow);
   if (FState->HasClip) area &= FState->Clip.boundingRect();
   if (area.isEmpty()) return;
   QImage layer(area.size(), QImage::Format_ARGB32);
@@ -434,7 +446,7 @@ void TCanvas::Polyline(const std::vector<TPoint>& Points) {
   if (FPen->Width() <= 1) {
     ThinLine(Points);
   } else {
-    Shape([&](QPainter& q) {
+    Shape(PointsBounds(Points), [&](QPainter& q) {
       if (q.pen().style() == Qt::NoPen) return;
       QPolygon poly;
       for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
@@ -532,7 +544,7 @@ void TCanvas::Polygon(const std::vector<TPoint>& Points) {
   if (Points.size() < 2) return;
   QPolygon poly;
   for (const TPoint& pt : Points) poly << QPoint(pt.X, pt.Y);
-  Shape([&](QPainter& q) { q.drawPolygon(poly, Qt::OddEvenFill); });
+  Shape(PointsBounds(Points), [&](QPainter& q) { q.drawPolygon(poly, Qt::OddEvenFill); });
 }
 
 namespace {
@@ -553,7 +565,7 @@ QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pe
 
 void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
   QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, false);
-  Shape([&](QPainter& q) {
+  Shape(Rect(X1, Y1, X2, Y2), [&](QPainter& q) {
     if (q.pen().style() == Qt::NoPen) {
       // A fill without a pen covers the box less its right and bottom edges.
       q.fillRect(box.toRect(), q.brush());
@@ -569,14 +581,14 @@ void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
 
 void TCanvas::Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
   QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, true);
-  Shape([&](QPainter& q) { q.drawEllipse(box); });
+  Shape(Rect(X1, Y1, X2, Y2), [&](QPainter& q) { q.drawEllipse(box); });
 }
 
 void TCanvas::RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3) {
   QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, true);
   double rx = std::min(std::abs(X3) / 2.0, box.width() / 2.0);
   double ry = std::min(std::abs(Y3) / 2.0, box.height() / 2.0);
-  Shape([&](QPainter& q) { q.drawRoundedRect(box, rx, ry, Qt::AbsoluteSize); });
+  Shape(Rect(X1, Y1, X2, Y2), [&](QPainter& q) { q.drawRoundedRect(box, rx, ry, Qt::AbsoluteSize); });
 }
 
 // FillRect, FrameRect and FillRgn paint with the brush only and ignore the pen mode.

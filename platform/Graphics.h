@@ -251,7 +251,7 @@ class TCanvas : public TPersistent {
   QImage* DeviceImage() const;
   void PreparePainter();
   template <typename Fn>
-  void Shape(Fn&& draw);
+  void Shape(const TRect& Bounds, Fn&& draw);
   void ThinLine(const std::vector<TPoint>& Points);
   friend struct TTextPainter;
 

@@ -15,12 +15,6 @@ size_t NextCp(std::string_view s, size_t i) {
   while (i < s.size() && IsCont(s[i])) ++i;
   return i;
 }
-size_t PrevCp(std::string_view s, size_t i) {
-  if (i == 0) return 0;
-  --i;
-  while (i > 0 && IsCont(s[i])) --i;
-  return i;
-}
 
 // A line of text with, per byte, whether the code point starting there is underlined ("&x").
 struct TLine {
@@ -116,16 +110,37 @@ struct TMeasure {
   }
 };
 
+// Code-point boundaries of a string: 0, ..., size.
+std::vector<size_t> Boundaries(std::string_view s) {
+  std::vector<size_t> b{0};
+  for (size_t i = 0; i < s.size();) b.push_back(i = NextCp(s, i));
+  return b;
+}
+
+// The largest count n in [0, limit] for which fits(n) holds, fits being monotonic; -1 if none.
+template <typename Fn>
+ptrdiff_t LargestFitting(size_t limit, Fn&& fits) {
+  ptrdiff_t lo = -1, hi = static_cast<ptrdiff_t>(limit);
+  while (lo < hi) {
+    ptrdiff_t mid = lo + (hi - lo + 1) / 2;
+    if (fits(static_cast<size_t>(mid))) lo = mid;
+    else hi = mid - 1;
+  }
+  return lo;
+}
+
 TLine EndEllipsis(const TLine& line, int32_t w, const TMeasure& m) {
   const TLine dots = TLine::Plain("...");
-  size_t n = line.Text.size();
-  while (n > 0) {
-    n = PrevCp(line.Text, n);
-    TLine cand = line.Slice(0, n);
+  std::vector<size_t> b = Boundaries(line.Text);
+  auto make = [&](size_t n) {
+    TLine cand = line.Slice(0, b[n]);
     cand.Append(dots);
-    if (m.Width(cand.Text) <= w) return cand;
-  }
-  return dots;
+    return cand;
+  };
+  if (b.size() < 2) return dots;
+  // At least one character is taken off: the whole line did not fit.
+  ptrdiff_t n = LargestFitting(b.size() - 2, [&](size_t k) { return m.Width(make(k).Text) <= w; });
+  return n < 0 ? dots : make(static_cast<size_t>(n));
 }
 
 // Keeps the last path component whole and takes characters off the end of the part before
@@ -134,15 +149,15 @@ TLine PathEllipsis(const TLine& line, int32_t w, const TMeasure& m) {
   size_t k = line.Text.find_last_of("\\/");
   if (k == std::string::npos) return EndEllipsis(line, w, m);
   TLine tail = line.Slice(k, line.Text.size());
-  size_t n = k;
-  while (true) {
-    TLine cand = line.Slice(0, n);
+  std::vector<size_t> b = Boundaries(std::string_view(line.Text).substr(0, k));
+  auto make = [&](size_t n) {
+    TLine cand = line.Slice(0, b[n]);
     cand.Append(TLine::Plain("..."));
     cand.Append(tail);
-    if (m.Width(cand.Text) <= w) return cand;
-    if (n == 0) return EndEllipsis(cand, w, m);
-    n = PrevCp(line.Text, n);
-  }
+    return cand;
+  };
+  ptrdiff_t n = LargestFitting(b.size() - 1, [&](size_t j) { return m.Width(make(j).Text) <= w; });
+  return n < 0 ? EndEllipsis(make(0), w, m) : make(static_cast<size_t>(n));
 }
 
 // Greedy breaking at blanks; a word wider than the rectangle keeps a line of its own.

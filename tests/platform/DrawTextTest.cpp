@@ -251,3 +251,62 @@ TEST_F(DrawTextTest, OpaqueBackgroundAndTextOut) {
   C->TextOut(150, 50, "a b");
   EXPECT_EQ(C->Pixel(157, 55), clWhite);
 }
+
+TEST_F(DrawTextTest, EllipsisEdgeCases) {
+  std::string longText(5000, 'a');
+  TRect r = Rect(0, 0, 50, 20);
+  C->DrawText(longText, r, DT_SINGLELINE | DT_END_ELLIPSIS);
+  ASSERT_EQ(Rec.Runs.size(), 1u);
+  EXPECT_EQ(Rec.Runs[0].Text, "aaaaaaa...");
+  // Nothing fits: only the dots remain (clipped); an empty text in a negative width stays empty.
+  Rec.Runs.clear();
+  r = Rect(0, 0, 8, 20);
+  C->DrawText("abc", r, DT_SINGLELINE | DT_END_ELLIPSIS);
+  EXPECT_EQ(Rec.Runs[0].Text, "...");
+  r = Rect(10, 0, 0, 20);
+  TRect calc = r;
+  EXPECT_EQ(C->DrawText("", calc, DT_CALCRECT | DT_SINGLELINE | DT_END_ELLIPSIS), 10);
+  // Multi-byte characters are never split.
+  Rec.Runs.clear();
+  r = Rect(0, 0, 30, 20);
+  C->DrawText("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", r, DT_SINGLELINE | DT_END_ELLIPSIS);
+  EXPECT_EQ(Rec.Runs[0].Text, "\xC3\xA9\xC3\xA9\xC3\xA9...");
+}
+
+TEST(DrawTextRealFont, CalcRectHoldsTheInk) {
+  TBitmap b;
+  b.SetSize(300, 120);
+  TCanvas* c = b.Canvas();
+  c->Font()->SetName("Arial");
+  c->Font()->SetSize(10);
+  c->Font()->SetColor(clBlack);
+  c->Brush()->SetStyle(bsClear);
+  const char* texts[] = {"&Print the page", "Pagina 1  Van  3", "Word break wraps this text over lines",
+                         "C:\\Program Files\\Kadrilo\\Oefening.hsf"};
+  const uint32_t flags[] = {DT_SINGLELINE, DT_WORDBREAK, DT_SINGLELINE | DT_END_ELLIPSIS,
+                            DT_SINGLELINE | DT_PATH_ELLIPSIS};
+  for (const char* t : texts)
+    for (uint32_t f : flags) {
+      c->Brush()->SetColor(clWhite);
+      c->FillRect(Rect(0, 0, 300, 120));
+      c->Brush()->SetStyle(bsClear);
+      TRect r = Rect(10, 10, 130, 110);
+      TRect calc = r;
+      int h = c->DrawText(t, calc, f | DT_CALCRECT);
+      EXPECT_EQ(h, calc.Height());
+      if (f & (DT_END_ELLIPSIS | DT_PATH_ELLIPSIS | DT_WORDBREAK)) {
+        EXPECT_LE(calc.Width(), 120) << t;
+      }
+      c->DrawText(t, r, f | DT_NOCLIP);
+      int inked = 0;
+      for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 300; ++x)
+          if (c->Pixel(x, y) != clWhite) {
+            ++inked;
+            // Antialiasing may touch one pixel past the advance.
+            ASSERT_TRUE(x >= calc.Left - 1 && x <= calc.Right && y >= calc.Top && y < calc.Bottom)
+                << t << " flags " << f << " at " << x << "," << y;
+          }
+      EXPECT_GT(inked, 20) << t;
+    }
+}
