@@ -36,7 +36,7 @@ constexpr TXmlNodeKind xnComment = 3;        // <!-- ... -->
 constexpr TXmlNodeKind xnCData = 4;          // <![CDATA[ ... ]]>
 constexpr TXmlNodeKind xnDeclaration = 5;    // <?xml ...?>
 constexpr TXmlNodeKind xnStylesheet = 6;     // <?xml-stylesheet ...?>
-constexpr TXmlNodeKind xnUnknown = 7;        // <!...> or <?...?>
+constexpr TXmlNodeKind xnUnknown = 7;        // <!...> or <?...?>, value "!..." or "?...?"
 
 // Document-wide binary encodings of BufferWrite. Radix-64 is written as Base64.
 constexpr uint8_t xbeHex = 0;
@@ -65,9 +65,9 @@ std::string EncodeBase64(const void* Buffer, int32_t Count);
 int64_t DecodeBinHex(std::string_view Text, void* Dest, int64_t Count);
 int64_t DecodeBase64(std::string_view Text, void* Dest, int64_t Count);
 
-// Plain font, pen and brush values as the XML stores them. The class library's TFont (and
-// any type with Name/Color/Size/Style accessors and a bit-set style) converts through
-// XmlFontValuesOf / ApplyXmlFontValues; pens and brushes through their own small adapters.
+// Plain font, pen and brush values as the XML stores them. The class library's TFont, TPen and
+// TBrush (or anything shaped like them) can be given directly to the template overloads of
+// ReadFont/WriteFont, ReadPen/WritePen and ReadBrush/WriteBrush below.
 struct TXmlFontValues {
   std::string Name = "Arial";
   TColor Color = 0;
