@@ -23,125 +23,113 @@ struct GridPoint {
 };
 using Contour = std::vector<GridPoint>;
 
-// Crossings of every sub-scanline (or pixel row) between Top and Top + Rows, kept in one flat
-// array: row r holds Values[Start[r] .. Start[r + 1]), sorted by X.
+// Produces the crossings of each sub-scanline (or pixel row) from Top to Top + Rows - 1 in
+// turn, sorted by X, from a list of active edges.
 //
 // Each edge covers the rows from its upper end up to, but not including, its lower end,
 // whichever way it runs. This half-open rule makes every row cross a closed contour an even
 // number of times, so a unit square at integer positions covers its pixel fully (56 of 56).
-class CrossingTable {
+// X steps along an edge one row at a time: the error starts at (dx mod dy) / 2 and x moves
+// whenever it exceeds dy (single steps twice, then in one jump).
+class ScanConverter {
  public:
-  CrossingTable(int32_t Top, int32_t Rows, int32_t MaxX, int32_t XScale)
-      : FTop(Top), FRows(Rows), FMaxX(MaxX), FXScale(XScale), FStart(static_cast<size_t>(Rows) + 1, 0) {}
+  ScanConverter(int32_t Top, int32_t Rows, int32_t MaxX, int32_t XScale)
+      : FTop(Top), FBottom(Top + Rows), FMaxX(MaxX), FXScale(XScale), FY(Top) {}
 
   void Build(const std::vector<Contour>& Contours) {
-    // Pass 1: rows per edge are known without walking it, so the table is sized exactly.
-    std::vector<int32_t> diff(static_cast<size_t>(FRows) + 1, 0);
-    ForEachEdge(Contours, [&](const GridPoint& a, const GridPoint& b) {
-      int32_t lo = std::max(a.Y, FTop), hi = std::min(b.Y, FTop + FRows);
-      if (lo < hi) {
-        ++diff[lo - FTop];
-        --diff[hi - FTop];
-      }
-    });
-    uint32_t run = 0, total = 0;
-    for (int32_t r = 0; r < FRows; ++r) {
-      run += diff[r];
-      FStart[r] = total;
-      total += run;
-    }
-    FStart[FRows] = total;
-    FValues.resize(total);
-    std::vector<uint32_t> fill(FStart.begin(), FStart.end() - 1);
-    // Pass 2: walk the edges.
-    ForEachEdge(Contours, [&](const GridPoint& a, const GridPoint& b) { WalkEdge(a, b, fill); });
-    for (int32_t r = 0; r < FRows; ++r) {
-      uint32_t* first = FValues.data() + FStart[r];
-      uint32_t* last = FValues.data() + FStart[r + 1];
-      if (last - first == 2) {
-        if ((first[0] & kXMask) > (first[1] & kXMask)) std::swap(first[0], first[1]);
-      } else if (last - first > 2) {
-        // By X, then by the whole value so the order is fully determined.
-        auto key = [](uint32_t v) { return (uint64_t{v & kXMask} << 1) | (v >> 31); };
-        if (last - first <= 32) {
-          for (uint32_t* p = first + 1; p < last; ++p) {
-            uint32_t v = *p;
-            uint64_t k = key(v);
-            uint32_t* q = p;
-            for (; q > first && key(q[-1]) > k; --q) *q = q[-1];
-            *q = v;
-          }
-        } else {
-          std::sort(first, last, [&](uint32_t p, uint32_t q) { return key(p) < key(q); });
-        }
-      }
-    }
-  }
-
-  int32_t Top() const { return FTop; }
-  int32_t Rows() const { return FRows; }
-  const uint32_t* RowBegin(int32_t r) const { return FValues.data() + FStart[r]; }
-  const uint32_t* RowEnd(int32_t r) const { return FValues.data() + FStart[r + 1]; }
-
- private:
-  // Calls F(upper end, lower end, direction is kept in the call) for each non-horizontal edge
-  // of each contour of at least 3 points, the closing edge included.
-  template <typename F>
-  void ForEachEdge(const std::vector<Contour>& Contours, F&& f) {
     for (const Contour& c : Contours) {
-      size_t n = c.size();
+      const size_t n = c.size();
       if (n < 3) continue;
       for (size_t i = 0; i < n; ++i) {
         const GridPoint& p = c[i == 0 ? n - 1 : i - 1];
         const GridPoint& q = c[i];
         if (p.Y == q.Y) continue;
-        FEdgeUp = q.Y < p.Y;
-        if (FEdgeUp)
-          f(q, p);
-        else
-          f(p, q);
+        const bool up = q.Y < p.Y;
+        AddEdge(up ? q : p, up ? p : q, up ? kUp : 0);
       }
     }
+    std::sort(FEdges.begin(), FEdges.end(), [](const Edge& a, const Edge& b) { return a.yTop < b.yTop; });
   }
 
-  // Steps X along the edge one row at a time: the error starts at (dx mod dy) / 2 and x moves
-  // whenever it exceeds dy (single steps twice, then in one jump).
-  void WalkEdge(const GridPoint& a, const GridPoint& b, std::vector<uint32_t>& fill) {
-    const int64_t dy = int64_t{b.Y} - a.Y;
-    const int64_t X1 = int64_t{a.X} * FXScale, X2 = int64_t{b.X} * FXScale;
-    const int64_t dx = X2 > X1 ? X2 - X1 : X1 - X2;
-    const int64_t sx = X2 > X1 ? 1 : (X2 < X1 ? -1 : 0);
-    const uint32_t dir = FEdgeUp ? kUp : 0;
-    int64_t err = (dx % dy) >> 1;
-    int64_t x = X1;
-    const int32_t last = std::min(b.Y, FTop + FRows);
-    for (int32_t y = a.Y; y < last; ++y) {
-      if (y >= FTop) {
-        int64_t cx = x < 0 ? 0 : (x > FMaxX ? FMaxX : x);
-        fill[y - FTop]++;
-        FValues[fill[y - FTop] - 1] = static_cast<uint32_t>(cx) | dir;
+  // The next row's crossings; valid until the next call.
+  void Next(const uint32_t*& Begin, const uint32_t*& End) {
+    const int32_t y = FY++;
+    while (FNext < FEdges.size() && FEdges[FNext].yTop == y) FActive.push_back(FEdges[FNext++]);
+    // Current values, then an insertion sort: the order changes little from row to row.
+    for (Edge& e : FActive) {
+      int64_t cx = e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x);
+      e.value = static_cast<uint32_t>(cx) | e.dir;
+      e.key = (uint64_t{e.value & kXMask} << 1) | (e.value >> 31);
+    }
+    for (size_t i = 1; i < FActive.size(); ++i) {
+      if (FActive[i - 1].key <= FActive[i].key) continue;
+      Edge e = FActive[i];
+      size_t j = i;
+      for (; j > 0 && FActive[j - 1].key > e.key; --j) FActive[j] = FActive[j - 1];
+      FActive[j] = e;
+    }
+    FRow.resize(FActive.size());
+    size_t keep = 0;
+    for (size_t i = 0; i < FActive.size(); ++i) {
+      Edge e = FActive[i];
+      FRow[i] = e.value;
+      if (y + 1 < e.yEnd) {
+        Step(e);
+        FActive[keep++] = e;
       }
-      err += dx;
-      if (err > dy) {
-        x += sx;
-        err -= dy;
-        if (err > dy) {
-          x += sx;
-          err -= dy;
-          if (err > dy) {
-            int64_t k = (err + dy - 1) / dy;
-            x += sx * k;
-            err -= dy * k;
-          }
+    }
+    FActive.resize(keep);
+    Begin = FRow.data();
+    End = FRow.data() + FRow.size();
+  }
+
+ private:
+  struct Edge {
+    int64_t x, err, dx, dy, sx;
+    int32_t yTop, yEnd;
+    uint32_t dir, value;
+    uint64_t key;
+  };
+
+  static void Step(Edge& e) {
+    e.err += e.dx;
+    if (e.err > e.dy) {
+      e.x += e.sx;
+      e.err -= e.dy;
+      if (e.err > e.dy) {
+        e.x += e.sx;
+        e.err -= e.dy;
+        if (e.err > e.dy) {
+          int64_t k = (e.err + e.dy - 1) / e.dy;
+          e.x += e.sx * k;
+          e.err -= e.dy * k;
         }
       }
     }
   }
 
-  int32_t FTop, FRows, FMaxX, FXScale;
-  bool FEdgeUp = false;
-  std::vector<uint32_t> FStart;
-  std::vector<uint32_t> FValues;
+  void AddEdge(const GridPoint& a, const GridPoint& b, uint32_t dir) {
+    if (b.Y <= FTop || a.Y >= FBottom) return;
+    Edge e{};
+    const int64_t X1 = int64_t{a.X} * FXScale, X2 = int64_t{b.X} * FXScale;
+    e.dy = int64_t{b.Y} - a.Y;
+    e.dx = X2 > X1 ? X2 - X1 : X1 - X2;
+    e.sx = X2 > X1 ? 1 : (X2 < X1 ? -1 : 0);
+    e.err = (e.dx % e.dy) >> 1;
+    e.x = X1;
+    e.dir = dir;
+    e.yTop = a.Y;
+    e.yEnd = std::min(b.Y, FBottom);
+    // Rows above the first one still step the edge: the walk depends on its history.
+    for (; e.yTop < FTop; ++e.yTop) Step(e);
+    FEdges.push_back(e);
+  }
+
+  int32_t FTop, FBottom, FMaxX, FXScale, FY;
+  std::vector<Edge> FEdges;
+  size_t FNext = 0;
+  std::vector<Edge> FActive;
+  std::vector<uint32_t> FRow;
 };
 
 std::vector<Contour> ToGrid(const TArrayOfArrayOfFixedPoint& Points, int32_t Bias, int Shift) {
@@ -318,8 +306,8 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
   std::vector<Contour> contours = ToGrid(FPoints, 0x7FFF, 16);
   int32_t top, bottom;
   if (!RowRange(contours, H, top, bottom)) return;
-  CrossingTable table(top, bottom - top, W * 256 - 1, 256);
-  table.Build(contours);
+  ScanConverter scan(top, bottom - top, W * 256 - 1, 256);
+  scan.Build(contours);
 
   const bool opaque = AlphaComponent(Color) == 255;
   auto span = [&](int32_t y, int32_t x1, int32_t x2) {
@@ -331,10 +319,9 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
       Bitmap->HorzLineT(x1, y, x2, Color);
   };
 
-  for (int32_t r = 0; r < table.Rows(); ++r) {
-    const uint32_t* c = table.RowBegin(r);
-    const uint32_t* e = table.RowEnd(r);
-    const int32_t y = top + r;
+  for (int32_t y = top; y < bottom; ++y) {
+    const uint32_t *c, *e;
+    scan.Next(c, e);
     if (c == e) continue;
     if (FFillMode == pfWinding) {
       int32_t sum = (*c & kUp) ? 1 : -1;
@@ -370,8 +357,8 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   std::vector<Contour> contours = ToGrid(FPoints, 2047, 13);
   int32_t top, bottom;
   if (!RowRange(contours, H * 8, top, bottom)) return;
-  CrossingTable table(top, bottom - top, W * 8 - 1, 1);
-  table.Build(contours);
+  ScanConverter scan(top, bottom - top, W * 8 - 1, 1);
+  scan.Build(contours);
 
   const TColor32 rgb = Color & 0x00FFFFFF;
   const TColor32 master = AlphaComponent(Color);
@@ -411,7 +398,26 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     const TColor32 f = rgb | (static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8) << 24);
     // Along a run the foreground is fixed, so equal backgrounds merge to equal results.
     TColor32 lastB = row[x0], lastR = MergePixel(f, lastB, master);
-    for (int32_t px = x0; px < x1; ++px) {
+    int32_t px = x0;
+#if defined(__SSE2__)
+    // Four pixels at a time while they all equal the last background.
+    for (; px + 4 <= x1; px += 4) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(v, _mm_set1_epi32(static_cast<int>(lastB)))) == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + px), _mm_set1_epi32(static_cast<int>(lastR)));
+        continue;
+      }
+      for (int32_t k = px; k < px + 4; ++k) {
+        TColor32 bp = row[k];
+        if (bp != lastB) {
+          lastB = bp;
+          lastR = MergePixel(f, bp, master);
+        }
+        row[k] = lastR;
+      }
+    }
+#endif
+    for (; px < x1; ++px) {
       TColor32 bp = row[px];
       if (bp != lastB) {
         lastB = bp;
@@ -427,8 +433,8 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     loCell = UINT32_MAX;
     hiCell = 0;
     for (int32_t s = s0; s < s1; ++s) {
-      const uint32_t* b = table.RowBegin(s);
-      const uint32_t* e = table.RowEnd(s);
+      const uint32_t *b, *e;
+      scan.Next(b, e);
       if (FFillMode == pfWinding) {
         int32_t sum = 0;
         for (const uint32_t* p = b; p < e; ++p) {
