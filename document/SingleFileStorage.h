@@ -9,7 +9,8 @@
 //
 // Opening validates the header and every directory entry against the file size; anything
 // inconsistent raises "Corrupted archive" and the archive stays without a file. An archive
-// opened read-only, or in which nothing changed, is never written.
+// opened read-only, or in which nothing changed, is never written: changes to a read-only
+// archive raise EWriteError "Stream write error" before anything is touched.
 #pragma once
 
 #include <cstdint>
@@ -115,7 +116,8 @@ class TSingleStorage : public platform::TObject {
   // it does not exist or CreateNew is set. An empty name detaches the file.
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& Value);
-  // Takes ownership of Stream as the archive file (nullptr detaches) and reads it.
+  // Takes ownership of Stream as the archive file (nullptr detaches) and reads it; changes
+  // still cached for the previous file are written into it first.
   void SetStream(std::unique_ptr<TStream64> Stream);
   TStream64* Stream() const { return FStream.get(); }
 
