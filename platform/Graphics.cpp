@@ -725,17 +725,42 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
     case cmBlackness: p->fillRect(dq, Qt::black); return;
     case cmWhiteness: p->fillRect(dq, Qt::white); return;
     case cmDstInvert:
-      p->save();
-      p->setCompositionMode(QPainter::RasterOp_NotDestination);
-      p->fillRect(dq, Qt::black);
-      p->restore();
-      return;
-    case cmPatCopy: FillRect(FromQRect(dq)); return;
+    case cmPatCopy:
+    case cmPatInvert: PatBlt(FromQRect(dq), FCopyMode); return;
     default: break;
   }
   if (sq.isEmpty()) return;
   QImage src = SourceImage(Source);
   if (src.isNull()) return;
+
+  if (FCopyMode == DSPDxax) {
+    QImage mask = src.copy(sq).convertToFormat(QImage::Format_RGB32);
+    if (flipX || flipY) mask = mask.mirrored(flipX, flipY);
+    if (mask.size() != dq.size()) mask = mask.scaled(dq.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    QImage pat = BrushLayer(FromQRect(dq));
+    if (QImage* img = WritableImage()) {
+      QRect target = dq & img->rect();
+      for (int y = target.top(); y <= target.bottom(); ++y)
+        for (int x = target.left(); x <= target.right(); ++x) {
+          if (FState->HasClip && !FState->Clip.contains(QPoint(x, y))) continue;
+          uint32_t sp = mask.pixel(x - dq.x(), y - dq.y()) & 0xFFFFFF;
+          uint32_t pp = pat.pixel(x - dq.x(), y - dq.y());
+          if ((pp >> 24) == 0) continue;
+          uint32_t d = ReadRgb(*img, x, y);
+          WriteRgb(*img, x, y, (d ^ (sp & ((pp & 0xFFFFFF) ^ d))) & 0xFFFFFF);
+        }
+      return;
+    }
+    // Other devices: the brush where the mask is white (masks are black and white).
+    for (int y = 0; y < pat.height(); ++y)
+      for (int x = 0; x < pat.width(); ++x)
+        if ((mask.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) pat.setPixel(x, y, 0);
+    p->save();
+    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p->drawImage(dq.topLeft(), pat);
+    p->restore();
+    return;
+  }
 
   QImage* img = DeviceImage();
   bool sameSize = dq.size() == sq.size() && !flipX && !flipY;
@@ -777,6 +802,75 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
   p->save();
   p->setCompositionMode(cm);
   p->drawImage(dq, part);
+  p->restore();
+}
+
+QImage* TCanvas::WritableImage() {
+  QImage* img = DeviceImage();
+  if (!img || FState->External) return nullptr;
+  if (!img->isDetached()) {
+    Release();
+    img->bits();
+  }
+  return img;
+}
+
+QImage TCanvas::BrushLayer(const TRect& Area) {
+  QRect a = ToQRect(Area).normalized();
+  QImage layer(a.size(), QImage::Format_ARGB32);
+  layer.fill(0);
+  if (a.isEmpty()) return layer;
+  QPainter lp(&layer);
+  lp.translate(-a.x(), -a.y());
+  TCanvasState plain = {};
+  plain.BkMode = FState->BkMode;
+  plain.BkColor = FState->BkColor;
+  BrushFill(&lp, plain, *FBrush, QRegion(a));
+  return layer;
+}
+
+void TCanvas::PatBlt(const TRect& R, TCopyMode Rop) {
+  QRect q = ToQRect(R).normalized();
+  if (q.isEmpty()) return;
+  QPainter* p = Painter();
+  if (!p) return;
+  switch (Rop) {
+    case cmBlackness:
+    case cmWhiteness:
+      p->save();
+      p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+      p->fillRect(q, Rop == cmBlackness ? Qt::black : Qt::white);
+      p->restore();
+      return;
+    case cmPatCopy: BrushFill(p, *FState, *FBrush, QRegion(q)); return;
+    case cmDstInvert:
+    case cmPatInvert: break;
+    default: return;
+  }
+  QImage pat = Rop == cmPatInvert ? BrushLayer(FromQRect(q)) : QImage();
+  if (QImage* img = WritableImage()) {
+    QRect target = q & img->rect();
+    for (int y = target.top(); y <= target.bottom(); ++y)
+      for (int x = target.left(); x <= target.right(); ++x) {
+        if (FState->HasClip && !FState->Clip.contains(QPoint(x, y))) continue;
+        uint32_t d = ReadRgb(*img, x, y);
+        if (Rop == cmDstInvert) {
+          WriteRgb(*img, x, y, ~d & 0xFFFFFF);
+        } else {
+          uint32_t pp = pat.pixel(x - q.x(), y - q.y());
+          if ((pp >> 24) != 0) WriteRgb(*img, x, y, (d ^ pp) & 0xFFFFFF);
+        }
+      }
+    return;
+  }
+  p->save();
+  if (Rop == cmDstInvert) {
+    p->setCompositionMode(QPainter::RasterOp_NotDestination);
+    p->fillRect(q, Qt::black);
+  } else {
+    p->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    p->drawImage(q.topLeft(), pat);
+  }
   p->restore();
 }
 

@@ -60,6 +60,9 @@ constexpr TCopyMode cmSrcErase = 0x00440328;
 constexpr TCopyMode cmSrcInvert = 0x00660046;
 constexpr TCopyMode cmSrcPaint = 0x00EE0086;
 constexpr TCopyMode cmWhiteness = 0x00FF0062;
+// The mask-through-brush operation: where the source is white the brush is painted, where it
+// is black the destination stays (per bit: D xor (S and (P xor D))).
+constexpr TCopyMode DSPDxax = 0x00E20746;
 
 // Background modes of text and styled lines.
 constexpr int32_t TRANSPARENT = 1;
@@ -234,6 +237,9 @@ class TCanvas : public TPersistent {
   // Copies Source's pixels from SrcRect into Dest (stretched, mirrored when a rectangle runs
   // backwards) with CopyMode.
   void CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect);
+  // Fills R by a raster operation that needs no source: cmPatCopy, cmPatInvert, cmDstInvert,
+  // cmBlackness or cmWhiteness; others do nothing. The brush pattern starts at the origin.
+  void PatBlt(const TRect& R, TCopyMode Rop);
   // Copies with the pixels of Color in the source replaced by the brush (transparent draw).
   void BrushCopy(const TRect& Dest, TBitmap* Bitmap, const TRect& Source, TColor Color);
 
@@ -253,6 +259,10 @@ class TCanvas : public TPersistent {
   template <typename Fn>
   void Shape(const TRect& Bounds, Fn&& draw);
   void ThinLine(const std::vector<TPoint>& Points);
+  // The brush painted over Area into a transparent image (hatch gaps as the background mode says).
+  QImage BrushLayer(const TRect& Area);
+  // Image device the canvas may write to directly (its own painter or none), else nullptr.
+  QImage* WritableImage();
   friend struct TTextPainter;
 
   std::unique_ptr<TPen> FPen;

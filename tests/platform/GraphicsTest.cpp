@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <cstring>
 
 #include "platform/Graphics.h"
@@ -482,4 +483,81 @@ TEST(Canvas, SampleSheetForALook) {
   c->Release();
   std::string path = kdtest::OutputDir() + "/canvas-sample.png";
   EXPECT_TRUE(b->Image().save(QString::fromStdString(path)));
+}
+
+TEST(Canvas, PatternOperations) {
+  // An 8 x 8 checker as the brush pattern, anchored at the device origin.
+  auto checker = White(8, 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) checker->Canvas()->SetPixel(x, y, ((x + y) & 1) ? clBlack : clWhite);
+  auto b = White(20, 10);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetColor(clRed);
+  c->FillRect(Rect(0, 0, 20, 10));
+  c->Brush()->SetBitmap(checker.get());
+  ASSERT_NE(c->Brush()->Bitmap(), nullptr);
+  c->PatBlt(Rect(3, 2, 17, 9), cmPatInvert);
+  EXPECT_EQ(c->Pixel(3, 2), ((3 + 2) & 1) ? clRed : clAqua);  // red xor white is aqua
+  EXPECT_EQ(c->Pixel(4, 2), clAqua);
+  EXPECT_EQ(c->Pixel(5, 2), clRed);
+  EXPECT_EQ(c->Pixel(2, 2), clRed);
+  c->PatBlt(Rect(3, 2, 17, 9), cmPatInvert);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 20; ++x) ASSERT_EQ(c->Pixel(x, y), clRed);
+  c->PatBlt(Rect(0, 0, 2, 1), cmDstInvert);
+  EXPECT_EQ(c->Pixel(1, 0), clAqua);
+  EXPECT_EQ(c->Pixel(2, 0), clRed);
+  c->PatBlt(Rect(0, 0, 1, 1), cmBlackness);
+  EXPECT_EQ(c->Pixel(0, 0), clBlack);
+  c->Brush()->SetBitmap(nullptr);
+  c->Brush()->SetColor(clBlue);
+  c->PatBlt(Rect(0, 0, 1, 1), cmPatCopy);
+  EXPECT_EQ(c->Pixel(0, 0), clBlue);
+
+  // Mask through brush: the brush where the mask is white, the screen where it is black.
+  auto mask = White(4, 1);
+  mask->Canvas()->SetPixel(1, 0, clBlack);
+  auto d = White(4, 1);
+  d->Canvas()->Brush()->SetColor(clLime);
+  d->Canvas()->FillRect(Rect(0, 0, 4, 1));
+  d->Canvas()->Brush()->SetColor(clNavy);
+  d->Canvas()->SetCopyMode(DSPDxax);
+  d->Canvas()->CopyRect(Rect(0, 0, 4, 1), mask->Canvas(), Rect(0, 0, 4, 1));
+  EXPECT_EQ(d->Canvas()->Pixel(0, 0), clNavy);
+  EXPECT_EQ(d->Canvas()->Pixel(1, 0), clLime);
+  EXPECT_EQ(d->Canvas()->Pixel(3, 0), clNavy);
+}
+
+TEST(Canvas, OnAPainterOpenedElsewhere) {
+  // As during a widget's paint: the canvas draws through someone else's painter.
+  QImage img(30, 20, QImage::Format_RGB32);
+  img.fill(0xFF336699u);
+  QImage before = img.copy();
+  {
+    QPainter p(&img);
+    TCanvas c;
+    c.SetPainter(&p);
+    c.IntersectClipRect(Rect(0, 0, 25, 20));
+    EXPECT_EQ(c.ClipRect(), Rect(0, 0, 25, 20));
+    EXPECT_EQ(c.GetDeviceCaps(HORZRES), 30);
+    c.Pen()->SetMode(pmXor);
+    c.Pen()->SetColor(clWhite);
+    c.Brush()->SetColor(clYellow);
+    c.Rectangle(2, 2, 20, 15);
+    c.MoveTo(0, 19);
+    c.LineTo(29, 0);
+    c.DrawFocusRect(Rect(1, 1, 28, 18));
+    c.Rectangle(2, 2, 20, 15);
+    c.MoveTo(0, 19);
+    c.LineTo(29, 0);
+    c.DrawFocusRect(Rect(1, 1, 28, 18));
+    c.Pen()->SetMode(pmCopy);
+    c.Brush()->SetColor(clRed);
+    c.FillRect(Rect(0, 0, 30, 1));  // clipped at x = 25
+    c.SetPainter(nullptr);
+  }
+  for (int y = 1; y < 20; ++y)
+    for (int x = 0; x < 30; ++x) ASSERT_EQ(img.pixel(x, y), before.pixel(x, y)) << x << "," << y;
+  EXPECT_EQ(img.pixel(24, 0), 0xFFFF0000u);
+  EXPECT_EQ(img.pixel(25, 0), 0xFF336699u);
 }
