@@ -211,8 +211,10 @@ BENCHMARK(BM_Expat_Parse)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median stands for the benchmark.
     for (const Run& r : runs)
-      if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (!r.error_occurred && (r.run_type == Run::RT_Iteration || r.aggregate_name == "median"))
+        times[r.run_name.str()] = r.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;
