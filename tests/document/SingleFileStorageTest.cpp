@@ -835,3 +835,26 @@ TEST(SingleFileStorage, EntriesMadeOutsideAndCopiedBetweenArchives) {
   EXPECT_EQ(s.Find("Loose")->Offset(), 1038);
   EXPECT_EQ(s.FreeSpace(), 1995);
 }
+
+TEST(SingleFileStorage, SwitchingFilesWritesPendingChanges) {
+  const std::string dir = kdtest::TempDir();
+  TSingleStorage s;
+  s.SetFileName(dir + "/one.hsf");
+  Write(s, "Index.xml", Pattern(100, 1));
+  s.Find("Index.xml")->SetSize(40);
+  s.SetFileName(dir + "/two.hsf");
+  EXPECT_EQ(s.Count(), 0);
+  s.SetFileName("");
+  EXPECT_EQ(s.Stream(), nullptr);
+  EXPECT_EQ(s.FileName(), "");
+  s.SetFileName(dir + "/one.hsf");
+  Bytes cut = Pattern(100, 1);
+  cut.resize(40);
+  ExpectStreams(s, {{"Index.xml", cut}});
+  // CreateNew truncates an existing file into a new archive.
+  s.SetFileName("");
+  s.SetCreateNew(true);
+  s.SetFileName(dir + "/one.hsf");
+  EXPECT_EQ(s.Count(), 0);
+  EXPECT_EQ(kdtest::ReadFileBytes(dir + "/one.hsf").size(), 6u);
+}
