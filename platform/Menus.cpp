@@ -213,6 +213,18 @@ void TMenu::AssignHotkeys(TMenuItem* Item) {
 
 TPopupMenu::TPopupMenu(TComponent* AOwner) : TMenu(AOwner) {}
 
+void TPopupMenu::SetPopupComponent(TControl* Value) {
+  if (Value == FPopupComponent) return;
+  if (FPopupComponent) RemoveFreeNotification(FPopupComponent);
+  FPopupComponent = Value;
+  if (Value) FreeNotification(Value);
+}
+
+void TPopupMenu::Notification(TComponent* AComponent, TOperation Operation) {
+  TMenu::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FPopupComponent) FPopupComponent = nullptr;
+}
+
 namespace {
 
 void FillQMenu(QMenu* Menu, TMenuItem* Item, std::map<QAction*, TMenuItem*>& Map, TMenuItem*& Chosen) {

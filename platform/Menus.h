@@ -125,10 +125,14 @@ class TPopupMenu : public TMenu {
   void SetAutoPopup(bool Value) { FAutoPopup = Value; }
   // The control whose right click showed the menu.
   TControl* PopupComponent() const { return FPopupComponent; }
-  void SetPopupComponent(TControl* Value) { FPopupComponent = Value; }
+  // Cleared when that control is freed.
+  void SetPopupComponent(TControl* Value);
   TPoint PopupPoint() const { return FPopupPoint; }
 
   TNotifyEvent OnPopup;
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
   bool FAutoPopup = true;

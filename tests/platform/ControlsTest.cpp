@@ -522,7 +522,11 @@ TEST_F(ControlsTest, RightClickPopsUpTheMenuAtTheScreenPoint) {
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(at, Probe->ClientToScreen({12, 13}));
   EXPECT_EQ(menu->PopupComponent(), Probe);
-  // Freeing the menu clears the property.
+  // Freeing either one clears the other's reference.
+  auto* other = new TProbe(Form.get());
+  menu->SetPopupComponent(other);
+  delete other;
+  EXPECT_EQ(menu->PopupComponent(), nullptr);
   delete menu;
   EXPECT_EQ(Probe->PopupMenu(), nullptr);
 }
