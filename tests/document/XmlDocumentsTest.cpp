@@ -1044,6 +1044,9 @@ TEST(XmlOracle, XmllintAcceptsWrittenDocuments) {
   quiet->Root()->NodeNew("Shape")->WriteBool("Visible", false);
   docs.push_back(std::move(quiet));
 
+  // The oracle itself must notice a broken file.
+  kdtest::WriteFileBytes(dir + "/broken.xml", {'<', 'a', '>', '<', '/', 'b', '>'});
+  EXPECT_NE(std::system(("xmllint --noout '" + dir + "/broken.xml' >/dev/null 2>&1").c_str()), 0);
   for (size_t i = 0; i < docs.size(); ++i) {
     const std::string path = dir + "/lint" + std::to_string(i) + ".xml";
     docs[i]->SaveToFile(path);
