@@ -304,6 +304,8 @@ class TGraphic : public TPersistent {
   virtual void Draw(TCanvas* Canvas, const TRect& R) = 0;
   // An empty graphic of the same class (nullptr: found through the format registry).
   virtual std::unique_ptr<TGraphic> CreateNew() const;
+  // Same class and the same saved bytes (both empty counts as equal).
+  virtual bool Equals(const TGraphic* Other) const;
 
   bool Transparent() const { return FTransparent; }
   virtual void SetTransparent(bool Value);

@@ -33,8 +33,16 @@ void TGraphic::Changed() {
   if (OnChange) OnChange(this);
 }
 
-std::unique_ptr<TGraphic> TGraphic::CreateNew() const {
-  return nullptr;
+std::unique_ptr<TGraphic> TGraphic::CreateNew() const { return nullptr; }
+
+bool TGraphic::Equals(const TGraphic* Other) const {
+  if (Other == this) return true;
+  if (!Other || Other->ClassName() != ClassName()) return false;
+  if (Empty() || Other->Empty()) return Empty() == Other->Empty();
+  TMemoryStream a, b;
+  const_cast<TGraphic*>(this)->SaveToStream(&a);
+  const_cast<TGraphic*>(Other)->SaveToStream(&b);
+  return a.Size() == b.Size() && std::memcmp(a.Memory(), b.Memory(), static_cast<size_t>(a.Size())) == 0;
 }
 
 // --- registry ----------------------------------------------------------------------------

@@ -223,7 +223,9 @@ struct TTextPainter {
     }
     // Glyph coverage of the visible part, then blended in the font colour.
     QRect inkArea;
-    for (const TPlaced& l : lines) inkArea |= QRect(l.X, l.Y, std::max(l.Line.Width, 1), Metric.Height + 1);
+    // Glyphs may overhang their advances (italics, bearings) by a little.
+    const int over = Metric.Height / 3 + 1;
+    for (const TPlaced& l : lines) inkArea |= QRect(l.X - over, l.Y, std::max(l.Line.Width, 1) + 2 * over, Metric.Height + 1);
     inkArea &= area;
     if (inkArea.isEmpty()) return;
     TTextMask mask;

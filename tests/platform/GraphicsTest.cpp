@@ -368,6 +368,12 @@ TEST(Bitmap, BmpRoundTripsKeepPixels) {
       EXPECT_EQ(static_cast<uint8_t*>(c.ScanLine(2))[3], 0x80);
     }
   }
+  // Equal pixels make equal bitmaps.
+  auto e1 = White(3, 3), e2 = White(3, 3);
+  EXPECT_TRUE(e1->Equals(e2.get()));
+  e2->Canvas()->SetPixel(1, 1, clRed);
+  EXPECT_FALSE(e1->Equals(e2.get()));
+  EXPECT_TRUE(TBitmap().Equals(std::make_unique<TBitmap>().get()));
   TMemoryStream bad;
   bad.WriteBuffer("BMxx", 4);
   bad.SetPosition(0);
