@@ -7,6 +7,7 @@
 
 #include "document/Compressors.h"
 #include "document/XmlDocuments.h"
+#include "platform/Graphics.h"
 #include "raster/Raster32.h"
 
 using namespace document;
@@ -117,4 +118,30 @@ TEST(XmlBitmaps, Bitmap32RoundTrip) {
   std::unique_ptr<raster::TBitmap32> none;
   ReadBitmap32FromXml(xml.Root(), "Missing", none);
   EXPECT_EQ(none, nullptr);
+}
+
+TEST(XmlBitmaps, PlatformBitmapRoundTrip) {
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(9, 5);
+  for (int y = 0; y < 5; ++y) {
+    auto* row = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 27; ++x) row[x] = uint8_t(x * 9 + y);
+  }
+  TXmlDocument xml("Document");
+  WriteBitmapToXml(xml.Root(), "Thumb", &bmp);
+  std::unique_ptr<platform::TBitmap> back;
+  ReadBitmapFromXml(xml.Root(), "Thumb", back);
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(back->Width(), 9);
+  ASSERT_EQ(back->Height(), 5);
+  for (int y = 0; y < 5; ++y)
+    EXPECT_EQ(std::memcmp(back->ScanLine(y), bmp.ScanLine(y), 27), 0) << y;
+  // Three planes over the whole file image.
+  platform::TMemoryStream file, raw;
+  bmp.SaveToStream(&file);
+  ReadStreamFromXml(xml.Root(), "Thumb", &raw);
+  std::vector<uint8_t> planes = Bytes(file);
+  SplitPlanes(planes.data(), planes.data(), int32_t(planes.size()), 3);
+  EXPECT_EQ(Bytes(raw), planes);
 }
