@@ -530,13 +530,25 @@ void TCanvas::ThinLine(const std::vector<TPoint>& Points) {
     default: break;
   }
   p->setCompositionMode(cm);
-  if (!off.isEmpty()) {
-    p->setPen(QPen(ToQColor(FState->BkColor), 0, Qt::SolidLine, Qt::SquareCap));
-    p->drawPoints(off);
-  }
-  p->setPen(QPen(mode == pmBlack ? QColor(Qt::black) : mode == pmWhite ? QColor(Qt::white) : ToQColor(FPen->Color()),
-                 0, Qt::SolidLine, Qt::SquareCap));
-  p->drawPoints(on);
+  // Runs of neighbouring pixels go out as one rectangle each (a printer gets a few shapes
+  // rather than a point per device pixel).
+  auto fillRuns = [&](const QPolygon& pts, const QColor& color) {
+    QRect run;
+    for (const QPoint& pt : pts) {
+      bool extends = !run.isEmpty() &&
+                     ((run.height() == 1 && pt.y() == run.y() && (pt.x() == run.right() + 1 || pt.x() == run.left() - 1)) ||
+                      (run.width() == 1 && pt.x() == run.x() && (pt.y() == run.bottom() + 1 || pt.y() == run.top() - 1)));
+      if (extends) {
+        run |= QRect(pt, QSize(1, 1));
+        continue;
+      }
+      if (!run.isEmpty()) p->fillRect(run, color);
+      run = QRect(pt, QSize(1, 1));
+    }
+    if (!run.isEmpty()) p->fillRect(run, color);
+  };
+  fillRuns(off, ToQColor(FState->BkColor));
+  fillRuns(on, mode == pmBlack ? QColor(Qt::black) : mode == pmWhite ? QColor(Qt::white) : ToQColor(FPen->Color()));
   p->restore();
 }
 
