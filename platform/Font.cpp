@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "platform/Exceptions.h"
 #include "platform/FontQt.h"
@@ -209,35 +210,21 @@ namespace {
 
 class TQtTextMeasurer : public ITextMeasurer {
  public:
-  TTextMetric Metrics(const TFont& Font) override {
-    QFont f = MakeQFont(Font);
-    QFontMetrics fm(f);
-    TTextMetric m;
-    m.Ascent = fm.ascent();
-    m.Descent = fm.descent();
-    m.Height = m.Ascent + m.Descent;
-    m.InternalLeading = std::max(0, m.Height - f.pixelSize());
-    m.ExternalLeading = std::max(0, fm.leading());
-    m.AveCharWidth = fm.averageCharWidth();
-    return m;
-  }
+  TTextMetric Metrics(const TFont& Font) override { return Face(Font).metric; }
 
   // Every character advances a whole number of pixels and the line is their sum, as on the
   // platform the documents come from; drawing places each character at those positions.
   int32_t TextWidth(const TFont& Font, std::string_view Text) override {
+    FaceEntry& face = Face(Font);
     int32_t w = 0;
-    for (int32_t a : CharAdvances(Font, Text)) w += a;
+    for (size_t i = 0; i < Text.size();) w += Advance(face, NextCodePoint(Text, i));
     return w;
   }
 
   std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) override {
+    FaceEntry& face = Face(Font);
     std::vector<int32_t> out;
-    if (Text.empty()) return out;
-    QFontMetricsF fm(MakeQFont(Font));
-    for (size_t i = 0; i < Text.size();) {
-      char32_t cp = NextCodePoint(Text, i);
-      out.push_back(static_cast<int32_t>(Round(fm.horizontalAdvance(QString::fromUcs4(&cp, 1)))));
-    }
+    for (size_t i = 0; i < Text.size();) out.push_back(Advance(face, NextCodePoint(Text, i)));
     return out;
   }
 
@@ -246,26 +233,77 @@ class TQtTextMeasurer : public ITextMeasurer {
     if (Text.empty() || Mask.Width <= 0 || Mask.Height <= 0) return;
     TRect c;
     if (!IntersectRect(c, Clip, Rect(0, 0, Mask.Width, Mask.Height)) || IsRectEmpty(c)) return;
-    QFont f = MakeQFont(Font);
-    QFontMetrics fm(f);
-    QFontMetricsF fmf(f);
+    FaceEntry& face = Face(Font);
     // Paint straight into the mask's bytes: the alpha channel is the coverage.
     QImage img(Mask.Coverage.data(), Mask.Width, Mask.Height, Mask.Width, QImage::Format_Alpha8);
     QPainter p(&img);
     p.setRenderHint(QPainter::TextAntialiasing, true);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setClipRect(QRect(c.Left, c.Top, c.Width(), c.Height()));
-    p.setFont(f);
+    p.setFont(face.font);
     p.setPen(QColor(0, 0, 0, 255));
-    const int32_t baseline = Y + fm.ascent();
+    const int32_t baseline = Y + face.metric.Ascent;
     int64_t x = X;
     for (size_t i = 0; i < Text.size();) {
       char32_t cp = NextCodePoint(Text, i);
-      QString ch = QString::fromUcs4(&cp, 1);
-      if (x > -100000 && x < 100000) p.drawText(QPoint(static_cast<int>(x), baseline), ch);
-      x += Round(fmf.horizontalAdvance(ch));
+      if (x > -100000 && x < 100000 && x < int64_t{c.Right} + face.metric.Height)
+        p.drawText(QPoint(static_cast<int>(x), baseline), QString::fromUcs4(&cp, 1));
+      x += Advance(face, cp);
     }
   }
+
+ private:
+  // A resolved face with its metrics and the advances measured so far. Text shapes measure
+  // the same font over and over while fitting, so the last few faces are kept.
+  struct FaceEntry {
+    std::string name;
+    int32_t height = 0;
+    uint8_t style = 0;
+    TFontPitch pitch = fpDefault;
+    QFont font;
+    std::unique_ptr<QFontMetricsF> metrics;
+    TTextMetric metric;
+    std::unordered_map<char32_t, int32_t> advances;
+  };
+
+  FaceEntry& Face(const TFont& Font) {
+    for (size_t i = 0; i < FFaces.size(); ++i) {
+      FaceEntry& e = *FFaces[i];
+      if (e.height == Font.Height() && e.style == Font.Style().Bits() && e.pitch == Font.Pitch() &&
+          e.name == Font.Name()) {
+        if (i != 0) std::rotate(FFaces.begin(), FFaces.begin() + static_cast<std::ptrdiff_t>(i),
+                                FFaces.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        return *FFaces[0];
+      }
+    }
+    auto e = std::make_unique<FaceEntry>();
+    e->name = Font.Name();
+    e->height = Font.Height();
+    e->style = Font.Style().Bits();
+    e->pitch = Font.Pitch();
+    e->font = MakeQFont(Font);
+    e->metrics = std::make_unique<QFontMetricsF>(e->font);
+    QFontMetrics fm(e->font);
+    e->metric.Ascent = fm.ascent();
+    e->metric.Descent = fm.descent();
+    e->metric.Height = e->metric.Ascent + e->metric.Descent;
+    e->metric.InternalLeading = std::max(0, e->metric.Height - e->font.pixelSize());
+    e->metric.ExternalLeading = std::max(0, fm.leading());
+    e->metric.AveCharWidth = fm.averageCharWidth();
+    if (FFaces.size() >= 8) FFaces.pop_back();
+    FFaces.insert(FFaces.begin(), std::move(e));
+    return *FFaces[0];
+  }
+
+  static int32_t Advance(FaceEntry& face, char32_t cp) {
+    auto it = face.advances.find(cp);
+    if (it != face.advances.end()) return it->second;
+    auto a = static_cast<int32_t>(Round(face.metrics->horizontalAdvance(QString::fromUcs4(&cp, 1))));
+    if (face.advances.size() < 4096) face.advances.emplace(cp, a);
+    return a;
+  }
+
+  std::vector<std::unique_ptr<FaceEntry>> FFaces;
 };
 
 ITextMeasurer*& InstalledMeasurer() {
