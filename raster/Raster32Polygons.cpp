@@ -276,8 +276,9 @@ void TPolygon32::DrawEdge(TBitmap32* Bitmap, TColor32 Color) {
         Bitmap->SetPixelX(pts[0].X, pts[0].Y, Color);
         continue;
       }
-      if (n < 2) continue;
+      if (n == 0) continue;
       Bitmap->MoveToX(pts[0].X, pts[0].Y);
+      if (n < 2) continue;
       for (size_t i = 1; i < n; ++i) Bitmap->LineToXS(pts[i].X, pts[i].Y);
       if (FClosed) Bitmap->LineToXS(pts[0].X, pts[0].Y);
     }

@@ -1,5 +1,5 @@
 // The BMP stream of a 32-bit bitmap, through the platform's own BMP codec (the 32-bit alpha
-// survives a round trip; every other depth loads opaque).
+// survives a round trip; every other depth loads opaque, 16-bit files with an alpha mask too).
 #include <cstring>
 
 #include "platform/BmpCodec.h"
@@ -15,7 +15,11 @@ void TBitmap32::LoadFromStream(platform::TStream* Stream) {
   BeginUpdate();
   try {
     SetSize(img.Width, img.Height);
-    if (!Empty()) std::memcpy(FBits, img.Pixels.data(), img.Pixels.size() * sizeof(TColor32));
+    if (!Empty()) {
+      std::memcpy(FBits, img.Pixels.data(), img.Pixels.size() * sizeof(TColor32));
+      // Only a 32-bit file keeps its alpha, as with the class library's bitmap in between.
+      if (img.BitCount != 32) ResetAlpha();
+    }
   } catch (...) {
     EndUpdate();
     throw;

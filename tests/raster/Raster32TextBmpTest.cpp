@@ -114,7 +114,25 @@ TEST(Raster32Bmp, StreamRoundTripsAndLoadsOtherDepthsOpaque) {
   c.LoadFromStream(&s24);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(c.Bits()[i], px[i] | 0xFF000000u);
 
+  // A 16-bit file with an alpha mask loads opaque as well (only 32-bit files keep alpha).
+  {
+    std::vector<uint8_t> f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 70, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                              1, 0, 16, 0, 6, 0, 0, 0};
+    f.resize(54, 0);
+    for (uint32_t m : {0x0F00u, 0x00F0u, 0x000Fu, 0xF000u})
+      for (int k = 0; k < 4; ++k) f.push_back(static_cast<uint8_t>(m >> (8 * k)));
+    for (uint8_t v : {0x21, 0x43, 0, 0}) f.push_back(v);  // a = 4, r = 3, g = 2, b = 1
+    EXPECT_EQ(platform::DecodeBmp(f.data(), f.size()).Pixels[0], 0x44332211u);
+    platform::TMemoryStream s16;
+    s16.WriteBuffer(f.data(), static_cast<int32_t>(f.size()));
+    s16.SetPosition(0);
+    c.LoadFromStream(&s16);
+    EXPECT_EQ(c.Bits()[0], 0xFF332211u);
+  }
+
   // A damaged file raises and leaves the bitmap as it was.
+  s24.SetPosition(0);
+  c.LoadFromStream(&s24);
   file[28] = 5;
   platform::TMemoryStream bad;
   bad.WriteBuffer(file.data(), static_cast<int32_t>(file.size()));
