@@ -318,12 +318,12 @@ void TdtpPage::PaintShape(TBitmap32* Bitmap) {
   }
 
   // 2. The document's background handler, on a canvas over the bitmap.
+  // (The original inverts the alpha around the handler because its GDI clears the alpha of
+  // the pixels it draws; our canvas leaves them opaque, which is what that pair achieves.)
   if (FDocument && FDocument->HasPaintBackground()) {
     detail::TBitmap32Canvas canvas(Bitmap);
-    detail::InvertAlpha(Bitmap);
     FDocument->PaintBackground(canvas.Canvas(), page);
     canvas.Release();
-    detail::InvertAlpha(Bitmap);
   }
 
   if (output) return;
@@ -379,10 +379,8 @@ void TdtpPage::PaintOverlay(TBitmap32* Bitmap) {
   const TdtpFloatPoint p1f = MapPoint(FDeviceMatrix, FDocWidth, FDocHeight);
   const TRect page{RoundI(p0f.X), RoundI(p0f.Y), RoundI(p1f.X), RoundI(p1f.Y)};
   detail::TBitmap32Canvas canvas(Bitmap);
-  detail::InvertAlpha(Bitmap);
   FDocument->PaintForeground(canvas.Canvas(), page);
   canvas.Release();
-  detail::InvertAlpha(Bitmap);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -309,3 +309,37 @@ TEST_F(PageTest, Thumbnail) {
   page->SetModified(true);
   EXPECT_TRUE(page->ThumbnailStale());
 }
+
+namespace {
+
+class TPaintingHost : public TTestDocumentHost {
+ public:
+  bool HasPaintBackground() const override { return true; }
+  bool HasPaintForeground() const override { return true; }
+  void PaintBackground(platform::TCanvas* C, const platform::TRect& R) override {
+    Background = R;
+    C->Brush()->SetColor(platform::clRed);
+    C->FillRect({R.Left + 2, R.Top + 2, R.Left + 6, R.Top + 6});
+  }
+  void PaintForeground(platform::TCanvas* C, const platform::TRect&) override {
+    C->Brush()->SetColor(platform::clBlue);
+    C->FillRect({10, 10, 14, 14});
+  }
+  platform::TRect Background;
+};
+
+}  // namespace
+
+TEST_F(PageTest, PaintHandlersDrawOpaque) {
+  TPaintingHost host;
+  host.Render = 1;
+  host.Margins = false;
+  page->SetDocument(&host);
+  page->SetDocBounds(0, 0, 30, 20);
+  page->UpdateBuffer();
+  const TBitmap32* b = page->Buffer();
+  EXPECT_EQ(host.Background, (platform::TRect{0, 0, 30, 20}));
+  EXPECT_EQ(b->Pixel(3, 3), 0xFFFF0000u);
+  EXPECT_EQ(b->Pixel(11, 11), 0xFF0000FFu);  // over the shapes
+  EXPECT_EQ(b->Pixel(20, 15), 0xFFFFFFFFu);  // paper untouched
+}
