@@ -108,6 +108,25 @@ class ScanConverter {
     }
   }
 
+  // N steps at once, for the rows above the first one. The error stays in [0, dy] when
+  // dx <= dy (x moves once whenever it passes dy) and in (-dy, 0] when dx >= 4 dy (x always
+  // jumps), so those walks have a closed form; slopes in between are walked.
+  static void Skip(Edge& e, int64_t n) {
+    if (e.dx <= e.dy) {
+      const int64_t total = e.err + n * e.dx;
+      const int64_t moves = total >= 1 ? (total - 1) / e.dy : 0;
+      e.x += e.sx * moves;
+      e.err = total - moves * e.dy;
+    } else if (e.dx >= 4 * e.dy) {
+      const int64_t total = e.err + n * e.dx;
+      const int64_t moves = (total + e.dy - 1) / e.dy;
+      e.x += e.sx * moves;
+      e.err = total - moves * e.dy;
+    } else {
+      for (; n > 0; --n) Step(e);
+    }
+  }
+
   void AddEdge(const GridPoint& a, const GridPoint& b, uint32_t dir) {
     if (b.Y <= FTop || a.Y >= FBottom) return;
     Edge e{};
@@ -120,8 +139,10 @@ class ScanConverter {
     e.dir = dir;
     e.yTop = a.Y;
     e.yEnd = std::min(b.Y, FBottom);
-    // Rows above the first one still step the edge: the walk depends on its history.
-    for (; e.yTop < FTop; ++e.yTop) Step(e);
+    if (e.yTop < FTop) {
+      Skip(e, int64_t{FTop} - e.yTop);
+      e.yTop = FTop;
+    }
     FEdges.push_back(e);
   }
 
