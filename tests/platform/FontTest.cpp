@@ -83,17 +83,6 @@ TEST(Font, AssignCarriesThePointSizeAcrossResolutions) {
   EXPECT_EQ(changes, 1);
 }
 
-TEST(Font, StyleSet) {
-  TFontStyles s{fsBold};
-  s.Include(fsStrikeOut);
-  EXPECT_TRUE(s.Contains(fsBold));
-  EXPECT_TRUE(s.Contains(fsStrikeOut));
-  EXPECT_FALSE(s.Contains(fsItalic));
-  s.Exclude(fsBold);
-  EXPECT_EQ(s.Bits(), 1u << fsStrikeOut);
-  EXPECT_EQ(TFontStyles::FromBits(0xFF).Bits(), 0x0F);
-}
-
 TEST(Font, FakeMeasurerIsExact) {
   TFakeTextMeasurer fake;
   TScopedTextMeasurer use(&fake);
