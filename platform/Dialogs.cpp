@@ -237,8 +237,11 @@ bool TOpenDialog::DoExecute(bool Save) {
   }
   if (chosen.empty()) return false;
   if (!FOptions.Contains(ofAllowMultiSelect) || Save) chosen.resize(1);
+  // A default extension written as "*.bmp" or ".bmp" means "bmp".
+  std::string ext = FDefaultExt;
+  ext.erase(0, ext.find_first_not_of("*."));
   for (std::string& f : chosen)
-    if (!FDefaultExt.empty() && ExtractFileExt(f).empty()) f += "." + FDefaultExt;
+    if (!ext.empty() && ExtractFileExt(f).empty()) f += "." + ext;
   FFiles = chosen;
   FFileName = chosen.front();
   return true;

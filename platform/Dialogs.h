@@ -129,7 +129,8 @@ class TOpenDialog : public TComponent {
   std::string ClassName() const override { return "TOpenDialog"; }
 
   // True when files were chosen: FileName is the first, Files all of them (one unless
-  // ofAllowMultiSelect); a name without extension gets "." DefaultExt when that is set.
+  // ofAllowMultiSelect); a name without extension gets DefaultExt ("bmp", ".bmp" and "*.bmp"
+  // all add ".bmp").
   virtual bool Execute();
 
   const std::string& FileName() const { return FFileName; }

@@ -228,6 +228,25 @@ QImage* TCanvas::DeviceImage() const {
   return static_cast<QImage*>(d);
 }
 
+void TCanvas::Lock() {
+  FState->LockMutex.lock();
+  FState->Owner = std::this_thread::get_id();
+  ++FState->Locks;
+}
+// Only the holding thread can release; an unbalanced Unlock is ignored.
+void TCanvas::Unlock() {
+  if (FState->Owner.load() != std::this_thread::get_id() || FState->Locks.load() <= 0) return;
+  if (--FState->Locks == 0) FState->Owner = std::thread::id();
+  FState->LockMutex.unlock();
+}
+bool TCanvas::TryLock() {
+  if (!FState->LockMutex.try_lock()) return false;
+  FState->Owner = std::this_thread::get_id();
+  ++FState->Locks;
+  return true;
+}
+int32_t TCanvas::LockCount() const { return FState->Locks.load(); }
+
 int32_t TCanvas::BkMode() const { return FState->BkMode; }
 int32_t TCanvas::SetBkMode(int32_t Mode) {
   int32_t old = FState->BkMode;

@@ -249,6 +249,13 @@ class TCanvas : public TPersistent {
 
   int32_t GetDeviceCaps(int32_t Index);
 
+  // Exclusive use across threads (a frame copied in by a media callback while the GUI would
+  // paint the bitmap); recursive. Drawing calls do not take the lock themselves.
+  void Lock();
+  void Unlock();
+  bool TryLock();
+  int32_t LockCount() const;
+
   // Physical page size and offsets for printer canvases (0 for other devices).
   void SetPhysicalPage(int32_t Width, int32_t Height, int32_t OffsetX, int32_t OffsetY);
 

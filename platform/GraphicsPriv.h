@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QRegion>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "platform/Colors.h"
 #include "platform/Graphics.h"
@@ -21,6 +24,9 @@ struct TCanvasState {
   int32_t BkMode = OPAQUE;
   TColor BkColor = clWhite;
   int32_t PhysWidth = 0, PhysHeight = 0, PhysOffsetX = 0, PhysOffsetY = 0;
+  std::recursive_mutex LockMutex;
+  std::atomic<int32_t> Locks{0};
+  std::atomic<std::thread::id> Owner{};
 };
 
 inline QColor ToQColor(TColor c) {

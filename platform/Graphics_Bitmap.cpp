@@ -355,7 +355,13 @@ void TBitmap::Assign(const TPersistent* Source) {
 }
 
 void TBitmap::LoadFromStream(TStream* Stream) {
-  TBmpImage bmp = ReadBmp(Stream);
+  TBmpImage bmp;
+  try {
+    bmp = ReadBmp(Stream);
+  } catch (const EBmpError&) {
+    // The class library reports any unreadable bitmap with its picture error.
+    throw EInvalidGraphic("Bitmap image is not valid");
+  }
   TPixelFormat pf = bmp.BitCount == 32 ? pf32bit : pf24bit;
   QImage img = MakeImage(bmp.Width, bmp.Height, pf);
   for (int y = 0; y < bmp.Height; ++y) {

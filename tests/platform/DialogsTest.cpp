@@ -98,6 +98,10 @@ TEST(Dialogs, FileDialogs) {
   ASSERT_TRUE(open.Execute());
   EXPECT_EQ(open.Files(), (std::vector<std::string>{"/tmp/a.bmp", "/tmp/b.png"}));
 
+  open.SetDefaultExt("*.bmp");  // as form resources write it
+  ASSERT_TRUE(open.Execute());
+  EXPECT_EQ(open.FileName(), "/tmp/a.bmp");
+
   TSaveDialog save(nullptr);
   save.SetOptions(o);
   ASSERT_TRUE(save.Execute());

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cstring>
+#include <thread>
 
 #include "platform/Graphics.h"
 #include "platform/Regions.h"
@@ -378,7 +379,12 @@ TEST(Bitmap, BmpRoundTripsKeepPixels) {
   bad.WriteBuffer("BMxx", 4);
   bad.SetPosition(0);
   TBitmap c;
-  EXPECT_ANY_THROW(c.LoadFromStream(&bad));
+  try {
+    c.LoadFromStream(&bad);
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message, "Bitmap image is not valid");
+  }
   EXPECT_TRUE(c.Empty());
 }
 
@@ -566,4 +572,27 @@ TEST(Canvas, OnAPainterOpenedElsewhere) {
     for (int x = 0; x < 30; ++x) ASSERT_EQ(img.pixel(x, y), before.pixel(x, y)) << x << "," << y;
   EXPECT_EQ(img.pixel(24, 0), 0xFFFF0000u);
   EXPECT_EQ(img.pixel(25, 0), 0xFF336699u);
+}
+
+TEST(Canvas, LockIsExclusiveAcrossThreads) {
+  TCanvas c;
+  c.Lock();
+  c.Lock();  // recursive on the same thread
+  EXPECT_EQ(c.LockCount(), 2);
+  bool other = true;
+  std::thread([&] {
+    other = c.TryLock();
+    c.Unlock();  // not the holder: ignored
+  }).join();
+  EXPECT_FALSE(other);
+  EXPECT_EQ(c.LockCount(), 2);
+  c.Unlock();
+  c.Unlock();
+  c.Unlock();  // unbalanced: ignored
+  EXPECT_EQ(c.LockCount(), 0);
+  std::thread([&] {
+    other = c.TryLock();
+    if (other) c.Unlock();
+  }).join();
+  EXPECT_TRUE(other);
 }
