@@ -214,3 +214,38 @@ TEST_F(RenderTest, PageOfShapesToPng) {
   }
   EXPECT_GT(light, 10);
 }
+
+TEST_F(RenderTest, ScreenPaintingThroughTheBuffer) {
+  doc.Screen = 2;
+  doc.ControlColor = 0x808080;
+  for (float render : {2.0f, 4.0f}) {
+    SCOPED_TRACE(render);
+    doc.Render = render;
+    auto page = NewShape<TdtpPage>();
+    page->SetDocument(&doc);
+    page->SetDocBounds(0, 0, 50, 40);
+    auto child = NewShape<TdtpTwoTone>();
+    TdtpTwoTone* c = child.get();
+    page->AddShape(std::move(child));
+    c->SetDocBounds(10, 10, 20, 10);
+    ASSERT_TRUE(page->NeedsBuffer());
+    TBitmap32 target;
+    target.SetSize(120, 100);
+    target.Clear(0xFF00FF00u);
+    detail::TBitmap32Canvas canvas(&target);
+    EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+    canvas.Release();
+    ASSERT_NE(page->Buffer(), nullptr);
+    EXPECT_EQ(page->Buffer()->Width(), int(51 * render + 0.5f));
+    EXPECT_EQ(target.Pixel(25, 25) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(target.Pixel(55, 25) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(target.Pixel(5, 5) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(target.Pixel(101, 1) & 0xFFFFFF, 0x808080u);  // the outset above the shadow: control colour
+    EXPECT_EQ(target.Pixel(101, 5) & 0xFFFFFF, 0u);         // the shadow
+    EXPECT_EQ(target.Pixel(115, 95) & 0xFFFFFF, 0x00FF00u);  // outside the page's screen rectangle
+    // The screen rectangle: the bounds grown by the outsets, widened by half a pixel and rounded.
+    platform::TRect r;
+    page->GetScreenRect(r);
+    EXPECT_EQ(r, (platform::TRect{0, 0, 102, 82}));
+  }
+}
