@@ -447,6 +447,13 @@ TEST(Picture, RegistryPicksTheGraphicByExtension) {
   back.LoadFromFile(dir + "/W.BMP");
   EXPECT_EQ(back.Width(), 2);
   EXPECT_GE(changes, 2);
+  // An unreadable file raises the picture error and the previous picture stays.
+  kdtest::WriteFileBytes(dir + "/bad.bmp", {'B', 'M', 1, 2, 3});
+  TGraphic* previous = back.Graphic();
+  EXPECT_THROW(back.LoadFromFile(dir + "/bad.bmp"), EInvalidGraphic);
+  EXPECT_EQ(back.Graphic(), previous);
+  EXPECT_THROW(back.LoadFromFile(dir + "/missing.bmp"), EFOpenError);
+  EXPECT_EQ(back.Width(), 2);
 }
 
 TEST(Canvas, SampleSheetForALook) {
