@@ -569,6 +569,11 @@ void TdtpShape::SetBoundsFromRect(const TdtpFloatRect& R) {
                           std::fabs(R.Right - R.Left), std::fabs(R.Bottom - R.Top));
 }
 
+void TdtpShape::ApplyDragBounds() {
+  SetDocBoundsConstrained(DragLeft, DragTop, DragWidth, DragHeight);
+  RotateAboutCentre(DragAngle);
+}
+
 void TdtpShape::ApplyConstraints() {
   float w = FDocWidth, h = FDocHeight;
   ConstrainSize(w, h);

@@ -242,6 +242,9 @@ class TdtpShape : public platform::TPersistent {
   virtual void SaveToStream(platform::TStream* Stream);
   virtual void SetDocBoundsConstrained(float Left, float Top, float Width, float Height);
   virtual void SetBoundsFromRect(const TdtpFloatRect& Rect);
+  // Commits the dragged left, top, width and height, then turns to the dragged angle about
+  // the centre.
+  virtual void ApplyDragBounds();
   virtual void ApplyConstraints();
   virtual void GetScreenRect(platform::TRect& Rect) const;
   virtual void FreeBuffersAll();

@@ -199,6 +199,22 @@ TEST_F(ShapeTest, RotateAboutCentreKeepsTheCentre) {
   const TdtpFloatPoint c = s->LocalToParent({20, 10});
   EXPECT_NEAR(c.X, 30.0f, 1e-4);
   EXPECT_NEAR(c.Y, 30.0f, 1e-4);
+  // Committing a drag: bounds through the constraints, then the turn about the new centre.
+  s->DragLeft = 0;
+  s->DragTop = 0;
+  s->DragWidth = 0;
+  s->DragHeight = 10;
+  s->DragAngle = 30;
+  s->ApplyDragBounds();
+  EXPECT_EQ(s->DocWidth(), 0.1f);
+  EXPECT_EQ(s->DocLeft(), 0.0f);
+  s->SetDocBoundsAngle(10, 20, 40, 20, 0);
+  s->DragLeft = 10;
+  s->DragTop = 20;
+  s->DragWidth = 40;
+  s->DragHeight = 20;
+  s->ApplyDragBounds();
+  EXPECT_NEAR(s->DocLeft(), 7.679492f, 1e-4);
   s->RotateAboutCentre(135);
   const TdtpFloatPoint c2 = s->LocalToParent({20, 10});
   EXPECT_NEAR(c2.X, 30.0f, 1e-4);
