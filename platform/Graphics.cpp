@@ -763,6 +763,9 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
   if (sq.isEmpty()) return;
   QImage src = SourceImage(Source);
   if (src.isNull()) return;
+  // A copy within one image reads from a snapshot; sharing the buffer instead would make the
+  // image detach from memory that may belong to someone else.
+  if (Source->Device() == FState->Device) src = src.copy(src.rect());
 
   if (FCopyMode == DSPDxax) {
     QImage mask = src.copy(sq).convertToFormat(QImage::Format_RGB32);

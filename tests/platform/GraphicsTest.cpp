@@ -248,6 +248,20 @@ TEST(Canvas, CopyRectKeepsBytesAndMirrors) {
   auto s = White(8, 2);
   s->Canvas()->CopyRect(Rect(0, 0, 8, 2), src->Canvas(), Rect(0, 0, 4, 1));
   EXPECT_EQ(s->Canvas()->Pixel(6, 1), src->Canvas()->Pixel(3, 0));
+  // Overlapping copies within one bitmap read the pixels as they were.
+  auto o = White(6, 1);
+  for (int i = 0; i < 6; ++i) o->Canvas()->SetPixel(i, 0, static_cast<TColor>(RGB(i * 40, 0, 0)));
+  o->Canvas()->CopyRect(Rect(1, 0, 6, 1), o->Canvas(), Rect(0, 0, 5, 1));
+  for (int i = 1; i < 6; ++i) EXPECT_EQ(o->Canvas()->Pixel(i, 0), static_cast<TColor>(RGB((i - 1) * 40, 0, 0)));
+  // A canvas over memory it does not own keeps writing into that memory.
+  std::vector<uint32_t> mem(4 * 2, 0xFF000000u);
+  QImage ext(reinterpret_cast<uchar*>(mem.data()), 4, 2, 16, QImage::Format_RGB32);
+  TCanvas ec;
+  ec.SetDevice(&ext);
+  ec.SetPixel(0, 0, clWhite);
+  ec.CopyRect(Rect(1, 1, 4, 2), &ec, Rect(0, 0, 3, 1));
+  ec.Release();
+  EXPECT_EQ(mem[5] & 0xFFFFFF, 0xFFFFFFu);
   // Raster copy modes.
   auto x = White(4, 1);
   x->Canvas()->SetCopyMode(cmDstInvert);
