@@ -1,0 +1,260 @@
+#include "widgets/PictureContainer.h"
+
+#include <map>
+
+#include "platform/Classes.h"
+#include "platform/Exceptions.h"
+#include "platform/Rounding.h"
+#include "platform/SysUtils.h"
+
+namespace widgets {
+
+using namespace platform;
+
+namespace {
+
+uint16_t Word16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// Skips data sub-blocks from Pos; false when the stream ends first.
+bool SkipSubBlocks(const uint8_t* Data, size_t Size, size_t& Pos) {
+  while (Pos < Size) {
+    const size_t n = Data[Pos++];
+    if (n == 0) return true;
+    if (n > Size - Pos) return false;
+    Pos += n;
+  }
+  return false;
+}
+
+std::map<std::string, std::vector<uint8_t>>& Resources() {
+  static std::map<std::string, std::vector<uint8_t>> resources;
+  return resources;
+}
+
+}  // namespace
+
+TGifLayout ScanGifLayout(const uint8_t* Data, size_t Size) {
+  TGifLayout layout;
+  if (!Data || Size < 13 || Data[0] != 'G' || Data[1] != 'I' || Data[2] != 'F' || Data[3] != '8') return layout;
+  layout.IsGif = true;
+  layout.ScreenWidth = Word16(Data + 6);
+  layout.ScreenHeight = Word16(Data + 8);
+  size_t pos = 13;
+  if (Data[10] & 0x80) pos += 3u * (1u << ((Data[10] & 7) + 1));
+  size_t pendingControl = SIZE_MAX;
+  while (pos < Size) {
+    const uint8_t b = Data[pos];
+    if (b == 0x21) {
+      if (Size - pos < 2) break;
+      const size_t start = pos;
+      const uint8_t label = Data[pos + 1];
+      pos += 2;
+      if (!SkipSubBlocks(Data, Size, pos)) break;
+      pendingControl = label == 0xF9 ? start : pendingControl;
+    } else if (b == 0x2C) {
+      if (Size - pos < 10) break;
+      TGifFrameInfo f;
+      f.Start = pendingControl != SIZE_MAX ? pendingControl : pos;
+      f.Left = Word16(Data + pos + 1);
+      f.Top = Word16(Data + pos + 3);
+      f.Width = Word16(Data + pos + 5);
+      f.Height = Word16(Data + pos + 7);
+      const uint8_t flags = Data[pos + 9];
+      pos += 10;
+      if (flags & 0x80) {
+        const size_t table = 3u * (1u << ((flags & 7) + 1));
+        if (table > Size - pos) break;
+        pos += table;
+      }
+      if (pos >= Size) break;
+      ++pos;  // LZW minimum code size
+      pendingControl = SIZE_MAX;
+      layout.Frames.push_back(f);
+      if (!SkipSubBlocks(Data, Size, pos)) break;
+    } else {
+      break;  // trailer or damage
+    }
+  }
+  return layout;
+}
+
+void RegisterPictureResource(const std::string& Name, std::vector<uint8_t> Bytes) {
+  Resources()[UpperCase(Name)] = std::move(Bytes);
+}
+
+const std::vector<uint8_t>* FindPictureResource(const std::string& Name) {
+  auto it = Resources().find(UpperCase(Name));
+  return it == Resources().end() ? nullptr : &it->second;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+THTMLPicture::THTMLPicture() = default;
+THTMLPicture::~THTMLPicture() = default;
+
+void THTMLPicture::ResetDecoded() {
+  FEmpty = true;
+  FDecoded.Clear();
+  FFrame = 1;
+  FFrameCount = -2;
+  FFrameLeft = FFrameTop = FFrameWidth = FFrameHeight = 0;
+  FScreenWidth = FScreenHeight = 0;
+}
+
+void THTMLPicture::Assign(const TPersistent* Source) {
+  ResetDecoded();
+  if (const auto* other = dynamic_cast<const THTMLPicture*>(Source)) {
+    FData = other->FData;
+    Decode();
+    Changed();
+    return;
+  }
+  if (!Source) {
+    FData.clear();
+    return;
+  }
+  TGraphic::Assign(Source);
+}
+
+int32_t THTMLPicture::FrameCount() {
+  if (FFrameCount == -2) {
+    const TGifLayout layout = ScanGifLayout(FData.data(), FData.size());
+    FFrameCount = layout.IsGif ? static_cast<int32_t>(layout.Frames.size()) : -1;
+  }
+  return FFrameCount;
+}
+
+void THTMLPicture::SetFrame(int32_t Value) {
+  const int32_t count = FrameCount();
+  if (count >= 1) Value = std::max(1, std::min(count, Value));
+  else Value = 1;
+  if (Value == FFrame) return;
+  FFrame = Value;
+  if (!FData.empty()) {
+    Decode();
+    if (OnFrameChange) OnFrameChange(this);
+  }
+}
+
+void THTMLPicture::Decode() {
+  FEmpty = false;
+  FDecoded.Clear();
+  if (FData.empty()) {
+    FEmpty = true;
+    return;
+  }
+  const TGifLayout layout = ScanGifLayout(FData.data(), FData.size());
+  std::vector<uint8_t> selected;
+  const std::vector<uint8_t>* bytes = &FData;
+  if (layout.IsGif && !layout.Frames.empty()) {
+    FFrame = std::max(1, std::min(static_cast<int32_t>(layout.Frames.size()), FFrame));
+    const TGifFrameInfo& first = layout.Frames.front();
+    const TGifFrameInfo& f = layout.Frames[static_cast<size_t>(FFrame) - 1];
+    // The frames before the chosen one are left out, so the decoder shows it first.
+    selected.assign(FData.begin(), FData.begin() + static_cast<ptrdiff_t>(first.Start));
+    selected.insert(selected.end(), FData.begin() + static_cast<ptrdiff_t>(f.Start), FData.end());
+    bytes = &selected;
+    FScreenWidth = layout.ScreenWidth;
+    FScreenHeight = layout.ScreenHeight;
+    FFrameLeft = f.Left;
+    FFrameTop = f.Top;
+    FFrameWidth = f.Width;
+    FFrameHeight = f.Height;
+  }
+  switch (FDecoded.Decode(bytes->data(), bytes->size(), MaxHtmlPicturePixels)) {
+    case TDecodeResult::Ok: break;
+    case TDecodeResult::TooLarge:
+      FEmpty = true;
+      throw Exception("Could not allocate memory for image");
+    case TDecodeResult::InvalidFormat:
+      FEmpty = true;
+      throw Exception("Could not load image. Invalid format");
+  }
+}
+
+int32_t THTMLPicture::Width() const {
+  if (FScreenWidth != 0) return FScreenWidth;
+  return FDecoded.Width();
+}
+
+int32_t THTMLPicture::Height() const {
+  if (FScreenHeight != 0) return FScreenHeight;
+  return FDecoded.Height();
+}
+
+void THTMLPicture::Draw(TCanvas* Canvas, const TRect& R) {
+  if (FDecoded.Empty() || !Canvas) return;
+  if (FStretch) {
+    FDecoded.Draw(Canvas, R);
+    return;
+  }
+  const int32_t w = MulDiv(FDecoded.Width(), Canvas->GetDeviceCaps(LOGPIXELSX), 96);
+  const int32_t h = MulDiv(FDecoded.Height(), Canvas->GetDeviceCaps(LOGPIXELSY), 96);
+  FDecoded.Draw(Canvas, {R.Left, R.Top, R.Left + w, R.Top + h});
+}
+
+void THTMLPicture::LoadFromBytes(std::vector<uint8_t> Bytes) {
+  ResetDecoded();
+  FData = std::move(Bytes);
+  Decode();
+  Changed();
+}
+
+void THTMLPicture::LoadFromFile(const std::string& FileName) {
+  TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(&stream);
+}
+
+void THTMLPicture::LoadFromStream(TStream* Stream) {
+  const int64_t size = Stream->GetSize() - Stream->GetPosition();
+  if (size < 0 || size > int64_t{1} << 30) throw Exception("Could not allocate memory for image");
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (size > 0) Stream->ReadBuffer(bytes.data(), size);
+  LoadFromBytes(std::move(bytes));
+}
+
+void THTMLPicture::SaveToStream(TStream* Stream) {
+  if (!FData.empty()) Stream->WriteBuffer(FData.data(), static_cast<int64_t>(FData.size()));
+}
+
+void THTMLPicture::LoadFromResourceName(const std::string& Name) {
+  if (const std::vector<uint8_t>* bytes = FindPictureResource(Name)) LoadFromBytes(*bytes);
+}
+
+void THTMLPicture::SetLocation(const std::string& Location) {
+  const std::string upper = UpperCase(Location);
+  if (upper.rfind("RES://", 0) == 0) {
+    FID = Location;
+    LoadFromResourceName(Location.substr(6));
+  } else if (upper.rfind("FILE://", 0) == 0) {
+    FID = Location;
+    LoadFromFile(Location.substr(7));
+  } else {
+    // Remote: kept for reference, never fetched.
+    FLocation = Location;
+    FID = Location;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+THTMLPictureCache::THTMLPictureCache() = default;
+THTMLPictureCache::~THTMLPictureCache() = default;
+
+THTMLPicture* THTMLPictureCache::AddPicture() {
+  FItems.push_back(std::make_unique<THTMLPicture>());
+  return FItems.back().get();
+}
+
+THTMLPicture* THTMLPictureCache::FindPicture(const std::string& Location) const {
+  for (const auto& p : FItems)
+    if (p->ID() == Location) return p.get();
+  return nullptr;
+}
+
+THTMLPicture* THTMLPictureCache::Items(int32_t Index) const {
+  if (Index < 0 || Index >= Count()) throw EListError("List index out of bounds (" + std::to_string(Index) + ")");
+  return FItems[static_cast<size_t>(Index)].get();
+}
+
+}  // namespace widgets

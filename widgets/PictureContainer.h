@@ -1,0 +1,116 @@
+// Pictures named by location in mini-HTML (IMG SRC, BODY BACKGROUND): THTMLPicture keeps a
+// picture file's bytes and shows one frame of an animated GIF; THTMLPictureCache finds them by
+// location. "RES://name" reads a registered picture resource, "FILE://path" a file; any other
+// (remote) location stays empty: nothing is downloaded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Graphics.h"
+#include "platform/ImageDecoder.h"
+
+namespace widgets {
+
+// Pictures larger than this many pixels are refused before decoding.
+constexpr int64_t MaxHtmlPicturePixels = int64_t{1} << 26;
+
+// Where a GIF's frames start, found by walking its block structure.
+struct TGifFrameInfo {
+  size_t Start = 0;  // the frame's graphic-control extension, or its image descriptor
+  uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
+};
+struct TGifLayout {
+  bool IsGif = false;
+  uint16_t ScreenWidth = 0, ScreenHeight = 0;
+  std::vector<TGifFrameInfo> Frames;
+};
+// Never reads outside Data; a damaged stream ends the walk with the frames found so far.
+TGifLayout ScanGifLayout(const uint8_t* Data, size_t Size);
+
+// Picture resources of the program, for "RES://" locations (function-local registry).
+void RegisterPictureResource(const std::string& Name, std::vector<uint8_t> Bytes);
+const std::vector<uint8_t>* FindPictureResource(const std::string& Name);
+
+class THTMLPicture : public platform::TGraphic {
+ public:
+  THTMLPicture();
+  ~THTMLPicture() override;
+  std::string ClassName() const override { return "THTMLPicture"; }
+
+  void Assign(const platform::TPersistent* Source) override;
+  void Draw(platform::TCanvas* Canvas, const platform::TRect& R) override;
+  bool Empty() const override { return FEmpty; }
+  // The GIF's logical screen size when it has one, else the decoded picture's.
+  int32_t Width() const override;
+  int32_t Height() const override;
+  void SetWidth(int32_t) override {}
+  void SetHeight(int32_t) override {}
+  void LoadFromFile(const std::string& FileName) override;
+  void LoadFromStream(platform::TStream* Stream) override;
+  void SaveToStream(platform::TStream* Stream) override;
+  void LoadFromBytes(std::vector<uint8_t> Bytes);
+  // A missing resource loads nothing and raises nothing.
+  void LoadFromResourceName(const std::string& Name);
+
+  void SetLocation(const std::string& Location);
+  const std::string& Location() const { return FLocation; }
+  // The location exactly as given: the cache's look-up key.
+  const std::string& ID() const { return FID; }
+  bool Asynchronous() const { return FAsynchronous; }
+  void SetAsynchronous(bool Value) { FAsynchronous = Value; }
+
+  bool Stretch() const { return FStretch; }
+  void SetStretch(bool Value) { FStretch = Value; }
+  // 1-based; clamped to 1..FrameCount for a GIF.
+  int32_t Frame() const { return FFrame; }
+  void SetFrame(int32_t Value);
+  // Frames of a GIF; -1 for other data.
+  int32_t FrameCount();
+  int32_t FrameLeft() const { return FFrameLeft; }
+  int32_t FrameTop() const { return FFrameTop; }
+  int32_t FrameWidth() const { return FFrameWidth; }
+  int32_t FrameHeight() const { return FFrameHeight; }
+  const std::vector<uint8_t>& Data() const { return FData; }
+  // The decoded picture (tests look at its pixels).
+  const platform::TDecodedImage& Decoded() const { return FDecoded; }
+
+  platform::TNotifyEvent OnFrameChange;
+
+ private:
+  void Decode();
+  void ResetDecoded();
+
+  std::vector<uint8_t> FData;
+  bool FEmpty = true;
+  bool FStretch = false;
+  platform::TDecodedImage FDecoded;
+  std::string FLocation;
+  std::string FID;
+  bool FAsynchronous = true;
+  int32_t FFrame = 1;
+  int32_t FFrameCount = -2;  // not counted yet
+  int32_t FFrameLeft = 0, FFrameTop = 0, FFrameWidth = 0, FFrameHeight = 0;
+  int32_t FScreenWidth = 0, FScreenHeight = 0;
+};
+
+// Owns its pictures.
+class THTMLPictureCache {
+ public:
+  THTMLPictureCache();
+  ~THTMLPictureCache();
+  THTMLPicture* AddPicture();
+  // Exact, case-sensitive match of the ID; nullptr when absent.
+  THTMLPicture* FindPicture(const std::string& Location) const;
+  int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
+  THTMLPicture* Items(int32_t Index) const;
+  void Clear() { FItems.clear(); }
+
+ private:
+  std::vector<std::unique_ptr<THTMLPicture>> FItems;
+};
+
+}  // namespace widgets
