@@ -45,8 +45,10 @@ Spans BuildSpans(int32_t Total, int32_t Count) {
 void StretchTransferAuto(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect,
                          TStretchFilter StretchFilter, TDrawMode DrawMode,
                          const TPixelCombineEvent& CombineCallBack) {
-  if (DstRect.Width() <= SrcRect.Width() && DstRect.Height() <= SrcRect.Height() && StretchFilter == sfLinear &&
-      DrawMode == dmOpaque)
+  // Sizes in 64 bits: a far-flung rectangle must not overflow the comparison.
+  auto w = [](const TRect& r) { return int64_t{r.Right} - r.Left; };
+  auto h = [](const TRect& r) { return int64_t{r.Bottom} - r.Top; };
+  if (w(DstRect) <= w(SrcRect) && h(DstRect) <= h(SrcRect) && StretchFilter == sfLinear && DrawMode == dmOpaque)
     StretchAreaAverage(Dst, DstRect, Src, SrcRect);
   else
     StretchTransfer(Dst, DstRect, Src, SrcRect, StretchFilter, DrawMode, CombineCallBack);
