@@ -197,8 +197,8 @@ void MergeBitmapAt(TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, TColor3
   const int64_t r0 = std::max<int64_t>(0, -int64_t{Y}), r1 = std::min<int64_t>(Src->Height(), int64_t{Dst->Height()} - Y);
   for (int64_t r = r0; r < r1; ++r) {
     const TColor32* s = Src->ScanLine(static_cast<int32_t>(r));
-    TColor32* d = Dst->ScanLine(static_cast<int32_t>(Y + r)) + X;
-    for (int64_t c = c0; c < c1; ++c) d[c] = MergePixel(s[c], d[c], MasterAlpha);
+    TColor32* d = Dst->ScanLine(static_cast<int32_t>(Y + r));
+    for (int64_t c = c0; c < c1; ++c) d[X + c] = MergePixel(s[c], d[X + c], MasterAlpha);
   }
   EMMS();
 }
