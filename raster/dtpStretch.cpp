@@ -98,11 +98,11 @@ void StretchAreaAverage(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         s[3] += a;
       }
     }
-    TColor32* out = Dst->ScanLine(DstRect.Top + j) + DstRect.Left;
+    TColor32* out = Dst->ScanLine(DstRect.Top + j);
     for (int32_t i = i0; i < i1; ++i) {
       const uint64_t area = uint64_t(rl) * uint64_t(cols.Length[i]);
       const uint64_t* s = &sums[static_cast<size_t>(i - i0) * 4];
-      out[i] = static_cast<TColor32>((s[3] / area) << 24 | (s[2] / area) << 16 | (s[1] / area) << 8 | (s[0] / area));
+      out[DstRect.Left + i] = static_cast<TColor32>((s[3] / area) << 24 | (s[2] / area) << 16 | (s[1] / area) << 8 | (s[0] / area));
     }
   }
 }
