@@ -12,30 +12,24 @@ struct Spans {
   std::vector<int32_t> Length;
 };
 
-// Splits Total pixels into Count blocks of q or q + 1 (q = Total div Count), the longer ones
-// spread evenly by an error accumulator. When Count > Total a block of length 0 takes the
-// one pixel at its start instead, so no block is empty.
-Spans BuildSpans(int32_t Total, int32_t Count) {
+// Blocks From .. To - 1 of Total pixels split into Count blocks of q or q + 1 (q = Total div
+// Count), the longer ones spread evenly by an error accumulator: after i blocks it has added
+// i * (Total mod Count) div Count extra pixels. When Count > Total a block of length 0 takes
+// the one pixel at its start instead, so no block is empty.
+Spans BuildSpans(int64_t Total, int64_t Count, int64_t From, int64_t To) {
   Spans s;
-  s.Start.resize(Count);
-  s.Length.resize(Count);
-  const int32_t q = Total / Count;
-  const int32_t rest = Total - q * Count;
-  int32_t e = 0, pos = 0;
-  for (int32_t i = 0; i < Count; ++i) {
-    s.Start[i] = pos;
-    int32_t len = q;
-    e += rest;
-    if (e >= Count) {
-      ++len;
-      e -= Count;
-    }
-    pos += len;
+  s.Start.resize(static_cast<size_t>(To - From));
+  s.Length.resize(static_cast<size_t>(To - From));
+  const int64_t q = Total / Count, rest = Total % Count;
+  auto start = [&](int64_t i) { return i * q + (i * rest) / Count; };
+  for (int64_t i = From; i < To; ++i) {
+    int64_t a = start(i), len = start(i + 1) - a;
     if (len == 0) {
-      s.Start[i] = std::min(s.Start[i], Total - 1);
+      a = std::min(a, Total - 1);
       len = 1;
     }
-    s.Length[i] = len;
+    s.Start[static_cast<size_t>(i - From)] = static_cast<int32_t>(a);
+    s.Length[static_cast<size_t>(i - From)] = static_cast<int32_t>(len);
   }
   return s;
 }
@@ -67,23 +61,27 @@ void StretchAreaAverage(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
   const int32_t sw = src.Width(), sh = src.Height();
 
   // Only the destination columns and rows inside Dst are computed.
-  const int32_t i0 = std::max(0, -DstRect.Left), i1 = static_cast<int32_t>(std::min<int64_t>(dw, int64_t{Dst->Width()} - DstRect.Left));
-  const int32_t j0 = std::max(0, -DstRect.Top), j1 = static_cast<int32_t>(std::min<int64_t>(dh, int64_t{Dst->Height()} - DstRect.Top));
-  if (i0 >= i1 || j0 >= j1) return;
+  const int64_t colLo = std::max<int64_t>(0, -int64_t{DstRect.Left});
+  const int64_t colHi = std::min<int64_t>(dw, int64_t{Dst->Width()} - DstRect.Left);
+  const int64_t rowLo = std::max<int64_t>(0, -int64_t{DstRect.Top});
+  const int64_t rowHi = std::min<int64_t>(dh, int64_t{Dst->Height()} - DstRect.Top);
+  if (colLo >= colHi || rowLo >= rowHi) return;
+  const int32_t i0 = static_cast<int32_t>(colLo), i1 = static_cast<int32_t>(colHi);
+  const int32_t j0 = static_cast<int32_t>(rowLo), j1 = static_cast<int32_t>(rowHi);
 
-  const Spans cols = BuildSpans(sw, dw);
-  const Spans rows = BuildSpans(sh, dh);
+  const Spans cols = BuildSpans(sw, dw, i0, i1);
+  const Spans rows = BuildSpans(sh, dh, j0, j1);
   const int32_t n = i1 - i0;
   std::vector<uint64_t> sums(static_cast<size_t>(n) * 4);
 
   for (int32_t j = j0; j < j1; ++j) {
     std::fill(sums.begin(), sums.end(), 0);
-    const int32_t ry = rows.Start[j], rl = rows.Length[j];
+    const int32_t ry = rows.Start[j - j0], rl = rows.Length[j - j0];
     for (int32_t y = src.Top + ry; y < src.Top + ry + rl; ++y) {
       const uint8_t* line = reinterpret_cast<const uint8_t*>(Src->ScanLine(y) + src.Left);
       for (int32_t i = i0; i < i1; ++i) {
-        const uint8_t* p = line + static_cast<size_t>(cols.Start[i]) * 4;
-        const uint8_t* e = p + static_cast<size_t>(cols.Length[i]) * 4;
+        const uint8_t* p = line + static_cast<size_t>(cols.Start[i - i0]) * 4;
+        const uint8_t* e = p + static_cast<size_t>(cols.Length[i - i0]) * 4;
         uint64_t b = 0, g = 0, r = 0, a = 0;
         for (; p < e; p += 4) {
           b += p[0];
@@ -100,7 +98,7 @@ void StretchAreaAverage(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
     }
     TColor32* out = Dst->ScanLine(DstRect.Top + j);
     for (int32_t i = i0; i < i1; ++i) {
-      const uint64_t area = uint64_t(rl) * uint64_t(cols.Length[i]);
+      const uint64_t area = uint64_t(rl) * uint64_t(cols.Length[i - i0]);
       const uint64_t* s = &sums[static_cast<size_t>(i - i0) * 4];
       out[DstRect.Left + i] = static_cast<TColor32>((s[3] / area) << 24 | (s[2] / area) << 16 | (s[1] / area) << 8 | (s[0] / area));
     }

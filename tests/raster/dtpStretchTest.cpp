@@ -126,6 +126,12 @@ TEST(dtpStretch, AreaAverageValidatesAndClips) {
   StretchAreaAverage(&dst, Rect(-1, -1, 2, 2), &src, Rect(0, 0, 6, 6));
   EXPECT_EQ(dst.Pixel(0, 0), big.Pixel(1, 1));
 
+  // A destination rectangle of a billion pixels, nearly all off the bitmap: only the inside
+  // is computed.
+  dst.Clear(0xAAAAAAAA);
+  StretchAreaAverage(&dst, Rect(-1000000000, 0, 1000000000, 4), &src, Rect(0, 0, 6, 6));
+  EXPECT_NE(dst.Pixel(0, 0), 0xAAAAAAAAu);
+
   // Enlarging repeats source pixels instead of dividing by an empty block.
   TBitmap32 one;
   one.SetSize(2, 1);
