@@ -48,6 +48,17 @@ void BlurLine(const uint32_t* Src, uint32_t* Dst, int64_t n, int32_t Offset, int
   }
 }
 
+// Dst[x * H + y] = Src[y * W + x], in tiles so both sides stay in the cache.
+void Transpose(const uint32_t* Src, uint32_t* Dst, int32_t W, int32_t H) {
+  constexpr int32_t kTile = 32;
+  for (int32_t y0 = 0; y0 < H; y0 += kTile)
+    for (int32_t x0 = 0; x0 < W; x0 += kTile) {
+      const int32_t y1 = std::min(y0 + kTile, H), x1 = std::min(x0 + kTile, W);
+      for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x) Dst[static_cast<size_t>(x) * H + y] = Src[static_cast<size_t>(y) * W + x];
+    }
+}
+
 }  // namespace
 
 void Rotate90(TBitmap32* Bitmap) {
@@ -155,14 +166,12 @@ void BoxBlur(TBitmap32* Bitmap, float Radius) {
     BlurLine(t.data(), b, n, h2, r);
   }
   // Transpose: value (x, y) goes to index x * H + y.
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) t[static_cast<size_t>(x) * H + y] = b[static_cast<size_t>(y) * W + x];
+  Transpose(b, t.data(), W, H);
   for (int k = 0; k < 2; ++k) {
     BlurLine(t.data(), b, n, h2, r);
     BlurLine(b, t.data(), n, h, r);
   }
-  for (int32_t x = 0; x < W; ++x)
-    for (int32_t y = 0; y < H; ++y) b[static_cast<size_t>(y) * W + x] = t[static_cast<size_t>(x) * H + y];
+  Transpose(t.data(), b, H, W);
 }
 
 void ColorizeBitmap(TBitmap32* Bitmap, TColor32 Color) {

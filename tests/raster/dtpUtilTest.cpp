@@ -160,6 +160,14 @@ TEST(dtpUtil, BoxBlurRadiiAgainstTheSlowForm) {
     BoxBlur(&b, radius);
     EXPECT_EQ(Pixels(b), SlowBoxBlur(src, w, h, r));
   }
+  // Larger than the transpose tiles, with ragged edges.
+  {
+    std::vector<uint32_t> wide(70 * 45);
+    for (uint32_t& v : wide) v = rng() % 0xFF01;
+    Make(b, 70, 45, wide);
+    BoxBlur(&b, 6);
+    EXPECT_EQ(Pixels(b), SlowBoxBlur(wide, 70, 45, 6));
+  }
   // Large values do not overflow the sums.
   std::vector<uint32_t> big(w * h, 0x7FFFFFFF);
   Make(b, w, h, big);
