@@ -1,0 +1,225 @@
+#include "widgets/PopupEditors.h"
+
+#include <algorithm>
+
+#include "platform/Graphics.h"
+#include "platform/KeyState.h"
+
+namespace widgets {
+
+using namespace platform;
+
+namespace {
+
+// The parent takes the focus back and the editor hides.
+void Close(TWinControl* Editor) {
+  if (TWinControl* parent = Editor->Parent())
+    if (parent->CanFocus()) parent->SetFocus();
+  Editor->Hide();
+}
+
+// Return and Escape of the edit-like editors; true when the key was one of them.
+bool EditorKey(TWinControl* Editor, TPopupEditorLink& Link, Word& Key, const std::string& Value) {
+  if (Key == VK_RETURN) {
+    Link.Cancelled = true;
+    if (Link.OnValue) Link.OnValue(Editor, Link.Param, Value);
+    Close(Editor);
+    Key = 0;
+    if (Link.OnAdvance) Link.OnAdvance(Editor);
+    return true;
+  }
+  if (Key == VK_ESCAPE) {
+    Link.Cancelled = true;
+    Close(Editor);
+    Key = 0;
+    if (Link.OnCancel) Link.OnCancel(Editor);
+    return true;
+  }
+  return false;
+}
+
+void ReportOnExit(TWinControl* Editor, TPopupEditorLink& Link, const std::string& Value) {
+  if (Link.Cancelled) return;
+  Link.Cancelled = true;  // one report per opening
+  if (Link.OnValue) Link.OnValue(Editor, Link.Param, Value);
+  Editor->Hide();
+}
+
+void Popup(TWinControl* Editor) {
+  Editor->SetVisible(false);
+  Editor->SetTabStop(true);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TPopupEdit::TPopupEdit(TComponent* AOwner) : TEdit(AOwner) { Popup(this); }
+
+void TPopupEdit::KeyDown(Word& Key, TShiftState Shift) {
+  if (EditorKey(this, *this, Key, Text())) return;
+  TEdit::KeyDown(Key, Shift);
+}
+
+void TPopupEdit::KeyPress(TKeyChar& Key) {
+  if (Key == 13) {
+    Key = 0;
+    return;
+  }
+  TEdit::KeyPress(Key);
+}
+
+bool TPopupEdit::WantSpecialKey(Word Key, TShiftState Shift) {
+  return Key == VK_RETURN || Key == VK_ESCAPE || TEdit::WantSpecialKey(Key, Shift);
+}
+
+void TPopupEdit::DoExit() {
+  TEdit::DoExit();
+  ReportOnExit(this, *this, Text());
+}
+
+void TPopupEdit::Change() {
+  TEdit::Change();
+  if (!AutoSize()) return;
+  TCanvas* c = Canvas();
+  c->Font()->Assign(Font());
+  const int32_t wanted = c->TextWidth(Text()) + 16;
+  if (wanted > Width()) SetWidth(wanted);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TPopupMaskEdit::TPopupMaskEdit(TComponent* AOwner) : TMaskEdit(AOwner) { Popup(this); }
+
+void TPopupMaskEdit::KeyDown(Word& Key, TShiftState Shift) {
+  if (EditorKey(this, *this, Key, Text())) return;
+  TMaskEdit::KeyDown(Key, Shift);
+}
+
+void TPopupMaskEdit::KeyPress(TKeyChar& Key) {
+  if (Key == 13) {
+    Key = 0;
+    return;
+  }
+  TMaskEdit::KeyPress(Key);
+}
+
+bool TPopupMaskEdit::WantSpecialKey(Word Key, TShiftState Shift) {
+  return Key == VK_RETURN || Key == VK_ESCAPE || TMaskEdit::WantSpecialKey(Key, Shift);
+}
+
+void TPopupMaskEdit::DoExit() {
+  TMaskEdit::DoExit();
+  ReportOnExit(this, *this, Text());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TPopupSpinEdit::TPopupSpinEdit(TComponent* AOwner) : TSpinEdit(AOwner) { Popup(this); }
+
+void TPopupSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
+  if (EditorKey(this, *this, Key, Text())) return;
+  TSpinEdit::KeyDown(Key, Shift);
+}
+
+void TPopupSpinEdit::KeyPress(TKeyChar& Key) {
+  if (Key == 13) {
+    Key = 0;
+    return;
+  }
+  TSpinEdit::KeyPress(Key);
+}
+
+bool TPopupSpinEdit::WantSpecialKey(Word Key, TShiftState Shift) {
+  return Key == VK_RETURN || Key == VK_ESCAPE || TSpinEdit::WantSpecialKey(Key, Shift);
+}
+
+void TPopupSpinEdit::DoExit() {
+  TSpinEdit::DoExit();
+  ReportOnExit(this, *this, Text());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TPopupListBox::TPopupListBox(TComponent* AOwner) : TListBox(AOwner) { Popup(this); }
+
+void TPopupListBox::SizeToContent() {
+  TCanvas* c = Canvas();
+  c->Font()->Assign(Font());
+  int32_t widest = 0;
+  for (const std::string& s : Items()) widest = std::max(widest, c->TextWidth(s));
+  int32_t w = widest + 10;
+  if (HasVerticalScrollBar()) w += VScrollBarWidth;
+  SetWidth(w);
+}
+
+void TPopupListBox::KeyDown(Word& Key, TShiftState Shift) {
+  if (Key == VK_RETURN) {
+    Cancelled = true;
+    if (ItemIndex() >= 0 && OnValue) OnValue(this, Param, Items()[static_cast<size_t>(ItemIndex())]);
+    Close(this);
+    Key = 0;
+    if (OnAdvance) OnAdvance(this);
+    return;
+  }
+  if (Key == VK_ESCAPE) {
+    Cancelled = true;
+    Close(this);
+    Key = 0;
+    if (OnCancel) OnCancel(this);
+    return;
+  }
+  TListBox::KeyDown(Key, Shift);
+}
+
+bool TPopupListBox::WantSpecialKey(Word Key, TShiftState Shift) {
+  return Key == VK_RETURN || Key == VK_ESCAPE || TListBox::WantSpecialKey(Key, Shift);
+}
+
+void TPopupListBox::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  TListBox::MouseUp(Button, Shift, X, Y);
+  if (Button != mbLeft || !Visible()) return;
+  Cancelled = true;
+  Close(this);
+  if (ItemIndex() >= 0) {
+    if (OnValue) OnValue(this, Param, Items()[static_cast<size_t>(ItemIndex())]);
+  } else if (OnCancel) {
+    OnCancel(this);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TPopupDatePicker::TPopupDatePicker(TComponent* AOwner) : TDateTimePicker(AOwner) { Popup(this); }
+
+std::string TPopupDatePicker::ValueText() const {
+  return Kind() == dtkTime ? TimeToStr(DateTime()) : DateToStr(DateTime());
+}
+
+void TPopupDatePicker::KeyDown(Word& Key, TShiftState Shift) {
+  if (EditorKey(this, *this, Key, ValueText())) return;
+  TDateTimePicker::KeyDown(Key, Shift);
+}
+
+void TPopupDatePicker::KeyPress(TKeyChar& Key) {
+  if (Key == 0 && !DroppedDown()) {
+    Hide();
+    return;
+  }
+  if (Key == 13) {
+    Key = 0;
+    return;
+  }
+  TDateTimePicker::KeyPress(Key);
+}
+
+bool TPopupDatePicker::WantSpecialKey(Word Key, TShiftState Shift) {
+  return Key == VK_RETURN || Key == VK_ESCAPE || TDateTimePicker::WantSpecialKey(Key, Shift);
+}
+
+void TPopupDatePicker::DoExit() {
+  TDateTimePicker::DoExit();
+  ReportOnExit(this, *this, ValueText());
+}
+
+}  // namespace widgets

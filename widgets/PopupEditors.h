@@ -1,0 +1,89 @@
+// The popup parameter editors the HTML tree view places over a clicked parameter: text, masked
+// text, integer, choice list and date/time. Each reports its value through OnValue and hides
+// itself: Return reports and asks to advance, Escape closes without a report (OnCancel lets
+// the owner end its editing state), and losing the focus reports unless already closed.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/StdCtrls.h"
+
+namespace widgets {
+
+using TPopupValueEvent = std::function<void(platform::TObject* Sender, const std::string& Param, const std::string& Value)>;
+
+// What the five editors share.
+struct TPopupEditorLink {
+  std::string Param;       // href of the parameter being edited
+  bool Cancelled = false;  // closed by Return or Escape: a later focus loss reports nothing
+  TPopupValueEvent OnValue;
+  platform::TNotifyEvent OnAdvance;
+  platform::TNotifyEvent OnCancel;
+};
+
+class TPopupEdit : public platform::TEdit, public TPopupEditorLink {
+ public:
+  explicit TPopupEdit(platform::TComponent* AOwner);
+  std::string ClassName() const override { return "TPopupEdit"; }
+
+ protected:
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  void KeyPress(platform::TKeyChar& Key) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+  void DoExit() override;
+  void Change() override;
+};
+
+class TPopupMaskEdit : public platform::TMaskEdit, public TPopupEditorLink {
+ public:
+  explicit TPopupMaskEdit(platform::TComponent* AOwner);
+  std::string ClassName() const override { return "TPopupMaskEdit"; }
+
+ protected:
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  void KeyPress(platform::TKeyChar& Key) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+  void DoExit() override;
+};
+
+class TPopupSpinEdit : public platform::TSpinEdit, public TPopupEditorLink {
+ public:
+  explicit TPopupSpinEdit(platform::TComponent* AOwner);
+  std::string ClassName() const override { return "TPopupSpinEdit"; }
+
+ protected:
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  void KeyPress(platform::TKeyChar& Key) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+  void DoExit() override;
+};
+
+class TPopupListBox : public platform::TListBox, public TPopupEditorLink {
+ public:
+  explicit TPopupListBox(platform::TComponent* AOwner);
+  std::string ClassName() const override { return "TPopupListBox"; }
+  // Width: the widest item + 10, plus a scroll bar's width when the items need one.
+  void SizeToContent();
+
+ protected:
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+  void MouseUp(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+};
+
+class TPopupDatePicker : public platform::TDateTimePicker, public TPopupEditorLink {
+ public:
+  explicit TPopupDatePicker(platform::TComponent* AOwner);
+  std::string ClassName() const override { return "TPopupDatePicker"; }
+  // The value as text: the date in the short date format, or the time in the time format.
+  std::string ValueText() const;
+
+ protected:
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  void KeyPress(platform::TKeyChar& Key) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+  void DoExit() override;
+};
+
+}  // namespace widgets
