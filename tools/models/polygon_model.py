@@ -4,8 +4,9 @@ heads, used by the shape tests as an oracle.
 
   polygon_model.py family W H DEVSCALE
       one line per class, in registration order: the class name, then x y pairs
-  polygon_model.py line X0 Y0 X1 Y1 STYLE0 STYLE1 LINEWIDTH HEADWIDTH HEADLENGTH DEVSCALE
-      the line's contour in local millimetres (relative to the bounds' top-left)
+  polygon_model.py line X0 Y0 X1 Y1 STYLE0 STYLE1 LINEWIDTH HEADWIDTH HEADLENGTH DEVSCALE [...]
+      the line's contour in local millimetres (relative to the bounds' top-left); one output
+      line per group of ten arguments
   polygon_model.py segments LENGTH
       the quarter-arc segment count
 
@@ -232,10 +233,12 @@ def main(argv):
             print(name, ' '.join('%.9g %.9g' % p for p in pts))
         return 0
     if len(argv) >= 12 and argv[1] == 'line':
-        a = argv[2:]
-        pts = line(float(a[0]), float(a[1]), float(a[2]), float(a[3]), a[4], a[5], float(a[6]), float(a[7]),
-                   float(a[8]), float(a[9]))
-        print(' '.join('%.9g %.9g' % p for p in pts))
+        rest = argv[2:]
+        while len(rest) >= 10:
+            a, rest = rest[:10], rest[10:]
+            pts = line(float(a[0]), float(a[1]), float(a[2]), float(a[3]), a[4], a[5], float(a[6]), float(a[7]),
+                       float(a[8]), float(a[9]))
+            print(' '.join('%.9g %.9g' % p for p in pts))
         return 0
     if len(argv) >= 3 and argv[1] == 'segments':
         print(segments(float(argv[2])))
