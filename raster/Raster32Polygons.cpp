@@ -195,6 +195,18 @@ inline void FillPixels(TColor32* p, int32_t n, TColor32 v) {
   for (; n > 0; --n) *p++ = v;
 }
 
+// MulDiv with a 64-bit divisor: the same result whenever C fits 32 bits; otherwise the
+// quotient rounded half away from zero (it is then small).
+inline int32_t MulDiv64(int32_t A, int32_t B, int64_t C) {
+  if (C >= INT32_MIN && C <= INT32_MAX) return MulDiv(A, B, static_cast<int32_t>(C));
+  const __int128 p = static_cast<__int128>(A) * B;
+  const __int128 c = C;
+  __int128 q = p / c, rem = p % c;
+  if (rem < 0) rem = -rem;
+  if (2 * rem >= (c < 0 ? -c : c)) q += ((p < 0) != (c < 0)) ? -1 : 1;
+  return static_cast<int32_t>(q);
+}
+
 // 24.8 X to a pixel, halves rounding up.
 inline int32_t RoundX(uint32_t X) { return static_cast<int32_t>((X >> 8) + ((X & 255) >= 128 ? 1 : 0)); }
 
@@ -535,12 +547,13 @@ std::unique_ptr<TPolygon32> TPolygon32::Grow(TFixed Delta, float EdgeSharpness) 
         g.push_back(add(p, dp));
       } else {
         TFixedPoint s = add(dp, di);
-        int32_t r = MulDiv(dp.X, s.X, Delta) + MulDiv(dp.Y, s.Y, Delta);
+        // The sum in 64 bits: two products near the 32-bit limits must not wrap.
+        int64_t r = int64_t{MulDiv(dp.X, s.X, Delta)} + MulDiv(dp.Y, s.Y, Delta);
         if (r <= limit) {
           g.push_back(add(p, dp));
           g.push_back(add(p, di));
         } else {
-          g.push_back(add(p, {MulDiv(s.X, Delta, r), MulDiv(s.Y, Delta, r)}));
+          g.push_back(add(p, {MulDiv64(s.X, Delta, r), MulDiv64(s.Y, Delta, r)}));
         }
       }
     }

@@ -269,6 +269,23 @@ TEST(Polygon32, EdgesAndDegenerateInput) {
   EXPECT_EQ(changes, 1);
 }
 
+TEST(Polygon32, ExtremeCoordinatesAreHarmless) {
+  const TFixed lo = INT32_MIN, hi = INT32_MAX;
+  for (bool aa : {true, false})
+    for (TPolyFillMode mode : {pfAlternate, pfWinding}) {
+      TPolygon32 p;
+      p.SetAntialiased(aa);
+      p.SetFillMode(mode);
+      for (TFixedPoint q : {TFixedPoint{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}, {0, 0}, {hi, 0}}) p.Add(q);
+      Canvas c(9, 7);
+      p.DrawFill(&c.b, 0x80FF00FF);
+      auto grown = p.Grow(hi, 0.5f);
+      grown->DrawFill(&c.b, 0xFF00FF00);
+      p.Outline()->Grow(lo)->DrawFill(&c.b, 0xFF0000FF);
+      p.DrawEdge(&c.b, 0x80FFFFFF);
+    }
+}
+
 TEST(Polygon32, NormalsGrowAndOutline) {
   TPolygon32 sq = Poly({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, true, pfWinding);
   const auto& n = sq.Normals();
