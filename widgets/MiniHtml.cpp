@@ -112,6 +112,7 @@ struct TState {
 
 struct TLine {
   int32_t Width = 0, Height = 0, SubDepth = 0, SupRise = 0, ImageBaseline = 0;
+  int32_t Align = 0, Indent = 0;
   std::string Consumed;
 };
 
@@ -234,6 +235,8 @@ void TRenderer::DrawControl(const TControlTag& Tag, const TRect& Box, bool Mouse
 TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const TLine& Measured, bool& MouseOnText,
                       bool& MouseOnObject) {
   TLine L;
+  L.Align = S.Align;
+  L.Indent = S.Indent;
   const bool paint = Painting(Measuring);
   const int32_t width = LR.Width();
   int32_t offset = 0;
@@ -267,10 +270,6 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
     const std::string run = DecodeEntities(raw);
     int32_t runWidth = 0;
     if (!run.empty()) {
-      const int32_t th = C->TextHeight(run);
-      L.Height = std::max(L.Height, th);
-      if (S.Sub) L.SubDepth = std::max(L.SubDepth, th / 4);
-      if (S.Sup) L.SupRise = std::max(L.SupRise, th / 4);
       if (!S.Hidden) {
         runWidth = C->TextWidth(run);
         if (!Measuring) {
@@ -305,7 +304,6 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           }
         }
       }
-      if (Measuring) R.PlainText += run;
     }
     // 5. Fit: a word wider than the whole line is kept rather than looping.
     const bool fits = !Measuring || offset < width || (P.WordWrap && runWidth >= width);
@@ -313,6 +311,13 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
       offset -= runWidth;
       lineEnded = true;
       break;
+    }
+    if (!run.empty()) {
+      const int32_t th = C->TextHeight(run);
+      L.Height = std::max(L.Height, th);
+      if (S.Sub) L.SubDepth = std::max(L.SubDepth, th / 4);
+      if (S.Sup) L.SupRise = std::max(L.SupRise, th / 4);
+      if (Measuring) R.PlainText += run;
     }
     L.Consumed += raw;
     Text.erase(0, raw.size());
@@ -667,6 +672,8 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           bool has = false;
           const std::string indent = Attr(tag, "INDENT", &has);
           if (has) S.Indent = NonNegative(indent);
+          L.Align = S.Align;
+          L.Indent = S.Indent;
           const std::string bg = Attr(tag, "BGCOLOR", &has);
           if (has) {
             TColor from = bg.empty() ? clNone : ParseColor(bg);
@@ -761,9 +768,9 @@ bool TRenderer::Run(const std::string& Source, TRect& Rect) {
     }
     line.Height += P.LineSpacing;
     int32_t x = Target.Left;
-    if (S.Align == 1 && Target.Right - line.Width > Target.Left) x = Target.Right - line.Width;
-    else if (S.Align == 2 && Target.Right - Target.Left - line.Width > 0) x = Target.Left + (Target.Right - Target.Left - line.Width) / 2;
-    x += S.Indent;
+    if (line.Align == 1 && Target.Right - line.Width > Target.Left) x = Target.Right - line.Width;
+    else if (line.Align == 2 && Target.Right - Target.Left - line.Width > 0) x = Target.Left + (Target.Right - Target.Left - line.Width) / 2;
+    x += line.Indent;
     const int32_t bottom = top + line.Height + line.SubDepth + line.SupRise;
     if (!P.MeasureOnly) {
       // The drawing pass sees the tags of this line in the state the measuring pass started from.

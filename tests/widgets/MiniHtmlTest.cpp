@@ -1,0 +1,360 @@
+// Mini-HTML helpers (table-driven) and layout through the fixed-advance fake text measurer:
+// every character is 8 pixels wide and 16 high in the 16-pixel test font.
+#include "widgets/MiniHtml.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/Graphics.h"
+#include "platform/ImgList.h"
+
+using namespace platform;
+using namespace widgets;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Helpers
+
+TEST(MiniHtmlText, Colours) {
+  struct {
+    const char* In;
+    TColor Out;
+  } cases[] = {
+      {"#FF0000", 0x0000FF}, {"#ff0000", 0x0000FF}, {"#00FF00", 0x00FF00}, {"#0000fF", 0xFF0000},
+      {"#808080", 0x808080}, {"#123456", 0x563412}, {"#12", 0},          {"", 0},
+      {"#GG0000", 0x000000},  // not a digit: counts 0
+  };
+  for (const auto& c : cases) EXPECT_EQ(HtmlColorToColor(c.In), c.Out) << c.In;
+  EXPECT_EQ(HexPairToByte("A"), 0);
+  EXPECT_EQ(HexPairToByte("7f"), 0x7F);
+  EXPECT_EQ(HexPairToByte("F0xx"), 0xF0);
+  struct {
+    const char* Name;
+    uint32_t Value;
+  } names[] = {{"clred", 0x0000FF},       {"clnavy", 0x800000},     {"clmaroon", 0x000080},
+               {"clbtnface", 0x8000000F}, {"clinfobk", 0x80000018}, {"cl3ddkshadow", 0x80000015},
+               {"clblack", 0},            {"clRed", 0},             {"nonsense", 0}};
+  for (const auto& n : names) EXPECT_EQ(static_cast<uint32_t>(ColorNameToColor(n.Name)), n.Value) << n.Name;
+}
+
+TEST(MiniHtmlText, StripAndBreaks) {
+  struct {
+    const char* In;
+    const char* Out;
+  } cases[] = {
+      {"<B>word</B>", "word"},
+      {"a<br>b<HR>c", "a\r\nb\r\nc"},
+      {"x < y", "x < y"},          // unterminated "<" stays with what follows
+      {"<a href=\"h\">v</a> t", "v t"},
+      {"&amp;<I>i</I>", "&amp;i"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StripMiniHtml(c.In), c.Out) << c.In;
+  EXPECT_EQ(CrLfToBreaks("a\r\nb\nc\r", true), "a<BR>bc<BR>");
+  EXPECT_EQ(CrLfToBreaks("a\r\nb", false), "ab");
+  EXPECT_EQ(UnwrapHashTag("x<#tag>y>"), "x#tagy>");
+  EXPECT_EQ(UnwrapHashTag("plain"), "plain");
+  std::string s = "one Two two";
+  EXPECT_TRUE(ReplaceOnce("TWO", "2", s));
+  EXPECT_EQ(s, "one 2 two");
+  EXPECT_FALSE(ReplaceOnce("three", "3", s));
+}
+
+TEST(MiniHtmlText, EntitiesAndEscapes) {
+  EXPECT_EQ(EscapeAngles("<a>"), "&lt;a&gt;");
+  EXPECT_EQ(UnescapeAngles("&lt;a&gt;&amp;"), "<a>&amp;");
+  EXPECT_EQ(EscapeParamValue("a&b<c>\"d\""), "a&amp;b&lt;c&gt;&quot;d&quot;");
+  // One pass: a decoded "&" never starts another entity.
+  EXPECT_EQ(DecodeEntities("&amp;lt;"), "&lt;");
+  EXPECT_EQ(DecodeEntities("&AMP;&quot;&nbsp;&euro;&copy;&trade;&sect;&permil;&reg;&para;"),
+            "&\" \xE2\x82\xAC\xC2\xA9\xE2\x84\xA2\xC2\xA7\xE2\x80\xB0\xC2\xAE\xC2\xB6");
+  EXPECT_EQ(DecodeEntities("&unknown; & &"), "&unknown; & &");
+  for (const char* v : {"plain", "a&b", "<tag>", "\"q\"", "&amp;"}) EXPECT_EQ(DecodeEntities(EscapeParamValue(v)), v);
+}
+
+TEST(MiniHtmlText, ControlTags) {
+  const TControlTag t = ParseControlTag("<control type=\"check\" id=\"c1\" value=\"a&amp;b\" width=\"20\">");
+  EXPECT_EQ(t.Type, "CHECK");
+  EXPECT_EQ(t.Id, "c1");
+  EXPECT_EQ(t.Value, "a&b");
+  EXPECT_EQ(t.Width, "20");
+  std::string s = "x <CONTROL TYPE=\"CHECK\" ID=\"a\" VALUE=\"TRUE\" WIDTH=\"15\"> <control id=\"b\" type=\"edit\" value=\"v\" width=\"30\">";
+  EXPECT_TRUE(BuildControlTag(s, "b", "w<"));
+  EXPECT_EQ(s, "x <CONTROL TYPE=\"CHECK\" ID=\"a\" VALUE=\"TRUE\" WIDTH=\"15\"> <CONTROL ID=\"b\" VALUE=\"w&lt;\" WIDTH=\"30\" TYPE=\"EDIT\">");
+  EXPECT_FALSE(BuildControlTag(s, "zz", "1"));
+}
+
+TEST(MiniHtmlText, Anchors) {
+  std::string s = "Size <A href=\"size\" class=\"menu\" props=\"S|M|L\" hint=\"the &amp; size\">M</A> and "
+                  "<a HREF=\"name\" class=\"EDIT\">Bob</a>";
+  std::string value, props, cls, hint;
+  ASSERT_TRUE(GetAnchorAttributes(s, "SIZE", value, props, cls, hint));
+  EXPECT_EQ(value, "M");
+  EXPECT_EQ(props, "S|M|L");
+  EXPECT_EQ(cls, "MENU");
+  EXPECT_EQ(hint, "the & size");
+  ASSERT_TRUE(GetAnchorValue(s, "name", value));
+  EXPECT_EQ(value, "Bob");
+  EXPECT_FALSE(GetAnchorValue(s, "none", value));
+  EXPECT_TRUE(SetAnchorValue(s, "name", "Alice"));
+  EXPECT_TRUE(GetAnchorValue(s, "name", value));
+  EXPECT_EQ(value, "Alice");
+  EXPECT_EQ(CountAnchors(s), 2);
+  EXPECT_EQ(AnchorHrefAt(s, 1), "name");
+  EXPECT_EQ(AnchorHrefAt(s, 2), "");
+  // An anchor without a closing tag has no value.
+  EXPECT_FALSE(GetAnchorAttributes("<A href=\"x\">open", "x", value, props, cls, hint));
+}
+
+TEST(MiniHtmlText, BarLists) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitBarList("a|b|c"), (V{"a", "b", "c"}));
+  EXPECT_EQ(SplitBarList("a||b"), (V{"a", "", "b"}));
+  EXPECT_EQ(SplitBarList("a|"), (V{"a"}));
+  EXPECT_EQ(SplitBarList(""), V{});
+  EXPECT_EQ(SplitBarList("|"), (V{""}));
+}
+
+TEST(MiniHtmlText, GradientBands) {
+  EXPECT_EQ(GradientBandColor(0x000000, 0xFFFFFF, 4, 0), 0x000000);
+  EXPECT_EQ(GradientBandColor(0x000000, 0xFFFFFF, 4, 1), 0x555555);
+  EXPECT_EQ(GradientBandColor(0x000000, 0xFFFFFF, 4, 3), 0xFFFFFF);
+  EXPECT_EQ(GradientBandColor(0x0000FF, 0xFF0000, 3, 1), 0x7F0080);  // per channel, truncated toward the start
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(10, 4);
+  DrawGradientRect(bmp.Canvas(), 0x000000, 0xFFFFFF, 4, {1, 0, 9, 4}, true);
+  const TColor want[] = {0xFFFFFF, 0, 0, 0x555555, 0x555555, 0xAAAAAA, 0xAAAAAA, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+  for (int x = 0; x < 10; ++x) EXPECT_EQ(bmp.Canvas()->Pixel(x, 2), want[x]) << x;
+  DrawGradientRect(bmp.Canvas(), 0x0000FF, 0x00FF00, 0, {0, 0, 10, 4}, false);  // 0 steps: one band
+  EXPECT_EQ(bmp.Canvas()->Pixel(5, 3), static_cast<TColor>(0x0000FF));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout through the fake measurer
+
+class MiniHtmlLayout : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(300, 120);
+    C = bmp.Canvas();
+    C->Font()->SetName("Arial");
+    C->Font()->SetHeight(-16);
+    C->Font()->SetColor(clBlack);
+    C->Brush()->SetColor(clWhite);
+    C->FillRect({0, 0, 300, 120});
+  }
+  bool Render(const std::string& text, TRect r, TMiniHtmlParams p = {}) {
+    res = TMiniHtmlResult{};
+    return RenderMiniHtml(C, text, r, p, res);
+  }
+  TMiniHtmlResult Measure(const std::string& text, TRect r, bool wrap = true) {
+    TMiniHtmlParams p;
+    p.MeasureOnly = true;
+    p.WordWrap = wrap;
+    Render(text, r, p);
+    return res;
+  }
+  TMiniHtmlParams At(int x, int y) {
+    TMiniHtmlParams p;
+    p.MouseX = x;
+    p.MouseY = y;
+    p.HitTestOnly = true;
+    return p;
+  }
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope{&fake};
+  TBitmap bmp;
+  TCanvas* C = nullptr;
+  TMiniHtmlResult res;
+};
+
+TEST_F(MiniHtmlLayout, EmptyTextIsOneTextHigh) {
+  EXPECT_FALSE(Render("", {0, 0, 100, 50}));
+  EXPECT_EQ(res.Height, 16);
+  EXPECT_EQ(res.Width, 0);
+  EXPECT_EQ(res.MouseAnchor, -1);
+}
+
+TEST_F(MiniHtmlLayout, WidthsAndWrapping) {
+  struct {
+    const char* Text;
+    int32_t RectWidth;
+    bool Wrap;
+    int32_t Width, Height;
+    const char* Plain;
+  } cases[] = {
+      {"abc def", 200, true, 56, 16, "abc def"},
+      {"abc def ", 200, true, 56, 16, "abc def "},         // one trailing blank is not counted
+      {"abc def ghi", 51, true, 24, 48, "abc def ghi"},      // three lines, trailing blanks off
+      {"abcdefghij", 41, true, 80, 16, "abcdefghij"},        // a long word stays on its line
+      {"abc def ghi", 41, false, 88, 16, "abc def ghi"},    // no wrapping: one line, the rest dropped
+      {"abc def<BR>ghi", 41, false, 56, 16, "abc def"},    // the rest after an overflowing run is dropped
+      {"abc<BR>ghi", 41, false, 24, 32, "abc\rghi"},
+      {"a<BR>b", 200, true, 8, 32, "a\rb"},
+      {"a<BR><BR>b", 200, true, 8, 48, "a\r\rb"},
+      {"a<HR>b", 200, true, 8, 32, "ab"},
+      {"<UL><LI>one<LI>two</UL>", 200, true, 36, 32, "onetwo"},
+      {"a<SUB>b</SUB>", 200, true, 16, 20, "ab"},
+      {"a<SUP>b</SUP>", 200, true, 16, 20, "ab"},
+      {"ab<Z>cd</Z>ef", 200, true, 32, 16, "abcdef"},
+      {"<FONT size=\"1\">ab</FONT>", 200, true, 10, 11, "ab"},    // 8 points: 11 pixels
+      {"<FONT size=\"3\">ab</FONT>", 200, true, 16, 16, "ab"},    // 12 points
+      {"<FONT size=\"9\">ab</FONT>", 200, true, 12, 12, "ab"},    // any other number is points
+      {"<FONT size=\"-4\">ab</FONT>", 200, true, 16, 16, "ab"},   // not positive: size kept
+      {"&amp;", 200, true, 8, 16, "&"},
+      {"&lt;b&gt;x", 200, true, 32, 16, "<b>x"},                  // no tag starts
+      {"a<IND x=\"40\">b", 200, true, 48, 16, "ab"},
+      {"a<IND x=\"-40\">b", 200, true, 16, 16, "ab"},
+      {"x<", 200, true, 8, 16, "x"},
+      {"x<B", 200, true, 8, 16, "x"},
+      {"x<B unterminated", 200, true, 8, 16, "x"},
+  };
+  for (const auto& c : cases) {
+    const TMiniHtmlResult r = Measure(c.Text, {0, 0, c.RectWidth, 200}, c.Wrap);
+    EXPECT_EQ(r.Width, c.Width) << c.Text;
+    EXPECT_EQ(r.Height, c.Height) << c.Text;
+    EXPECT_EQ(r.PlainText, c.Plain) << c.Text;
+  }
+}
+
+TEST_F(MiniHtmlLayout, DrawingStopsBelowTheRectangle) {
+  EXPECT_EQ(Measure("a<BR>b<BR>c", {0, 0, 100, 16}).Height, 48);
+  Render("a<BR>b<BR>c", {0, 0, 100, 16});
+  EXPECT_EQ(res.Height, 32);
+}
+
+TEST_F(MiniHtmlLayout, AnchorsHitTest) {
+  const std::string text = "<A href=\"one\">ab</A> <A href=\"two\">cd</A>";
+  EXPECT_TRUE(Render(text, {0, 0, 200, 40}, At(5, 8)));
+  EXPECT_EQ(res.AnchorValue, "one");
+  EXPECT_EQ(res.MouseAnchor, 1);
+  EXPECT_EQ(res.HoverRect, (TRect{1, 0, 17, 16}));
+  EXPECT_EQ(res.AnchorCount, 2);
+  EXPECT_TRUE(Render(text, {0, 0, 200, 40}, At(30, 8)));
+  EXPECT_EQ(res.AnchorValue, "two");
+  EXPECT_EQ(res.MouseAnchor, 2);
+  EXPECT_EQ(res.HoverRect, (TRect{25, 0, 41, 16}));
+  // Between the anchors, and below the line: nothing.
+  EXPECT_FALSE(Render(text, {0, 0, 200, 40}, At(21, 8)));
+  EXPECT_EQ(res.MouseAnchor, -1);
+  EXPECT_FALSE(Render(text, {0, 0, 200, 40}, At(5, 30)));
+  // Only the line under the mouse answers, not an anchor above it at the same x.
+  EXPECT_TRUE(Render("<A href=\"up\">ab</A><BR><A href=\"down\">cd</A>", {0, 0, 200, 40}, At(5, 20)));
+  EXPECT_EQ(res.AnchorValue, "down");
+  EXPECT_EQ(res.MouseAnchor, 2);
+}
+
+TEST_F(MiniHtmlLayout, AlignmentPlacesTheLine) {
+  EXPECT_TRUE(Render("<P align=\"right\"><A href=\"x\">ab</A></P>", {0, 0, 100, 50}, At(90, 8)));
+  EXPECT_EQ(res.HoverRect, (TRect{84, 0, 100, 16}));
+  EXPECT_TRUE(Render("<P align=\"center\"><A href=\"x\">ab</A></P>", {0, 0, 100, 50}, At(50, 8)));
+  EXPECT_EQ(res.HoverRect, (TRect{42, 0, 58, 16}));
+  EXPECT_TRUE(Render("<P indent=\"10\"><A href=\"x\">ab</A></P>", {0, 0, 100, 50}, At(12, 8)));
+  EXPECT_EQ(res.HoverRect.Left, 11);
+}
+
+TEST_F(MiniHtmlLayout, ListLevels) {
+  EXPECT_TRUE(Render("<UL><LI><A href=\"h\">x</A>", {0, 0, 200, 40}, At(15, 8)));
+  EXPECT_EQ(res.HoverRect.Left, 13);
+  EXPECT_TRUE(Render("<UL><UL><LI><A href=\"h\">x</A>", {0, 0, 200, 40}, At(27, 8)));
+  EXPECT_EQ(res.HoverRect.Left, 25);
+  // A closing UL lowers the level and leaves underline alone.
+  EXPECT_TRUE(Render("<U><UL><UL></UL><LI><A href=\"h\">x</A>", {0, 0, 200, 40}, At(15, 8)));
+  EXPECT_EQ(res.HoverRect.Left, 13);
+}
+
+TEST_F(MiniHtmlLayout, FocusRectAsHover) {
+  TMiniHtmlParams p = At(-1, -1);
+  p.FocusAnchor = 2;
+  p.FocusRectAsHover = true;
+  Render("<A href=\"a\">x</A><A href=\"b\">yy</A>", {0, 0, 200, 40}, p);
+  EXPECT_EQ(res.MouseAnchor, 2);
+  EXPECT_EQ(res.HoverRect, (TRect{9, 0, 25, 16}));
+}
+
+TEST_F(MiniHtmlLayout, ControlsAnswerAsCtrl) {
+  const std::string text = "v <CONTROL TYPE=\"CHECK\" ID=\"c1\" VALUE=\"TRUE\" WIDTH=\"20\">";
+  EXPECT_TRUE(Render(text, {0, 0, 200, 40}, At(20, 10)));
+  EXPECT_EQ(res.AnchorValue, "ctrl");
+  EXPECT_EQ(res.ControlId, "c1");
+  EXPECT_EQ(res.ControlType, "CHECK");
+  EXPECT_EQ(res.ControlValue, "TRUE");
+  EXPECT_EQ(res.ControlRect, (TRect{17, 0, 37, 22}));
+  EXPECT_FALSE(Render("<CONTROL TYPE=\"CHECK\" ID=\"c\" VALUE=\"\" WIDTH=\"-5\">", {0, 0, 200, 40}, At(1, 1)));
+  EXPECT_EQ(res.ControlRect, (TRect{0, 0, 0, 0}));
+}
+
+TEST_F(MiniHtmlLayout, ImagesFromTheImageList) {
+  TImageList images(nullptr);
+  TBitmap red;
+  red.SetSize(16, 16);
+  red.Canvas()->Brush()->SetColor(clRed);
+  red.Canvas()->FillRect({0, 0, 16, 16});
+  images.Add(&red);
+  TMiniHtmlParams p;
+  p.Images = &images;
+  TRect r{0, 0, 200, 60};
+  EXPECT_FALSE(RenderMiniHtml(C, "a<IMG src=\"IDX:0\">b", r, p, res));
+  EXPECT_EQ(res.Width, 32);
+  EXPECT_EQ(C->Pixel(10, 8), static_cast<TColor>(0x0000FF));
+  p.MeasureOnly = true;
+  RenderMiniHtml(C, "<IMG src=\"IDX:0\" width=\"30\" height=\"20\">", r, p, res);
+  EXPECT_EQ(res.Width, 30);
+  EXPECT_EQ(res.Height, 20);
+  RenderMiniHtml(C, "<IMG src=\"IDX:5\">", r, p, res);
+  EXPECT_EQ(res.Width, 0);
+  RenderMiniHtml(C, "<IMG src=\"IDX:0\" width=\"-30\">", r, p, res);
+  EXPECT_EQ(res.Width, 16);
+  // An image inside an anchor is hit like its text.
+  TMiniHtmlParams h = At(12, 8);
+  h.Images = &images;
+  EXPECT_TRUE(RenderMiniHtml(C, "<A href=\"pic\">a<IMG src=\"IDX:0\"></A>", r, h, res));
+  EXPECT_EQ(res.AnchorValue, "pic");
+}
+
+TEST_F(MiniHtmlLayout, HoverColoursPaintOnlyTheHoveredAnchor) {
+  TMiniHtmlParams p;
+  p.HoverAnchor = 1;
+  p.HoverColor = clGreen;
+  p.HoverFontColor = clWhite;
+  Render("<A href=\"a\">xx</A> <A href=\"b\">yy</A>", {0, 0, 200, 40}, p);
+  // The fake glyphs leave each cell's last column and first row as background.
+  EXPECT_EQ(C->Pixel(8, 0), static_cast<TColor>(0x008000));
+  EXPECT_EQ(C->Pixel(3, 5), static_cast<TColor>(0xFFFFFF));  // white text
+  EXPECT_EQ(C->Pixel(32, 0), static_cast<TColor>(0xFFFFFF));  // second anchor not filled
+  EXPECT_EQ(C->Pixel(28, 5), static_cast<TColor>(0xFF0000));  // drawn in the anchor colour
+}
+
+TEST_F(MiniHtmlLayout, CanvasStateIsRestored) {
+  C->Brush()->SetColor(clYellow);
+  Render("<B><I><FONT size=\"5\" color=\"#FF0000\" bgcolor=\"#00FF00\">x<HI>y<R a=\"90\">z", {0, 0, 200, 40});
+  EXPECT_EQ(C->Font()->Height(), -16);
+  EXPECT_TRUE(C->Font()->Style().Empty());
+  EXPECT_EQ(C->Font()->Color(), clBlack);
+  EXPECT_EQ(C->Brush()->Color(), clYellow);
+  EXPECT_EQ(C->Brush()->Style(), bsSolid);
+}
+
+TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
+  std::mt19937 rng(7);
+  const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",
+                          "<IND x=\"", "999999999", "-1", "<FONT size=\"", "&amp;", "&", " ", "word", "<P align=\"",
+                          "<CONTROL TYPE=\"EDIT\" WIDTH=\"", "<Z>", "</Z>", "<SUB>", "<SUP>", "</A>", "\r\n", "<#"};
+  for (int i = 0; i < 2000; ++i) {
+    std::string text;
+    const int n = static_cast<int>(rng() % 20);
+    for (int k = 0; k < n; ++k) text += pieces[rng() % std::size(pieces)];
+    TMiniHtmlParams p = At(static_cast<int>(rng() % 100), static_cast<int>(rng() % 40));
+    p.WordWrap = (rng() & 1) != 0;
+    p.MeasureOnly = (rng() & 3) == 0;
+    TRect r{0, 0, static_cast<int>(rng() % 60), static_cast<int>(rng() % 60)};
+    RenderMiniHtml(C, text, r, p, res);
+    EXPECT_GE(res.Height, 0);
+  }
+}
+
+}  // namespace
