@@ -1,6 +1,5 @@
 #include "platform/Font.h"
 
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QGuiApplication>
