@@ -1,0 +1,464 @@
+// The document's pages, notifications, brackets, undo recording and property setters.
+#include "document/dtpDocument.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "document/SingleFileStorage.h"
+#include "platform/ExtCtrls.h"
+#include "platform/Forms.h"
+#include "platform/SysUtils.h"
+
+namespace document {
+
+using namespace platform;
+
+namespace {
+constexpr int32_t cUndoLimit = 0xA00001;  // the oldest records go while the total reaches it
+}
+
+TdtpDocument::TdtpDocument(TComponent* AOwner) : TVirtScrollBox(AOwner) {
+  FTimer = std::make_unique<TTimer>(nullptr);
+  FTimer->SetInterval(50);
+  FTimer->OnTimer = [this](TObject* Sender) { TimerTick(Sender); };
+  FTimer->SetEnabled(true);
+  SetDefaults();
+  LockUndo();
+  try {
+    AddPage(nullptr);
+  } catch (...) {
+    UnlockUndo();
+    throw;
+  }
+  UnlockUndo();
+  SetModified(false);
+}
+
+TdtpDocument::~TdtpDocument() {
+  FTimer.reset();
+  FHintTimer.reset();
+  FHintWindow.reset();
+  FArchive.reset();
+  FUndoList.clear();
+  FSecondList.clear();
+  // Pages go before the control so that their last notifications find a whole document.
+  FFocusShape = FEditedShape = FHotShape = FHintShape = nullptr;
+  OnShapeDestroy = nullptr;
+  OnPageChanged = nullptr;
+  OnShapeChanged = nullptr;
+  FPages.clear();
+  FDefaultBgrImage.reset();
+}
+
+void TdtpDocument::SetDefaults() {
+  FAllowKeyInput = true;
+  FArchiveDirect = false;
+  FAutoPageUpdate = false;
+  FAutoWidth = true;
+  FDefaultGridColor = 0xFFFFC0;
+  FDefaultGridSize = 5;
+  FDefaultMarginBottom = FDefaultMarginLeft = FDefaultMarginRight = FDefaultMarginTop = 10;
+  FDefaultPageColor = 0xFFFFFF;
+  FDefaultPageHeight = 297;
+  FDefaultPageWidth = 210;
+  FHandleColor = 0xFFFFFF;
+  FHandleEdgeColor = 0;
+  FHelperMethod = hmNone;
+  FHintHidePause = 2500;
+  FHintPause = 500;
+  FHintShortPause = 50;
+  FHotZoneScrolling = hzsNoScroll;
+  FMode = vmEdit;
+  FMultiSelectMethod = msmSimple;
+  FPrintQuality = pqLow;
+  FQuality = raster::sfLinear2;
+  FReadOnly = false;
+  FRenderAtScreenRes = false;
+  FShowMargins = true;
+  FSnapToGrid = false;
+  FStepAngle = 0;
+  FStoreThumbnails = true;
+  FThumbnailHeight = 60;
+  FThumbnailWidth = 80;
+  FUndoEnabled = true;
+  FUndoPastSave = false;
+  FViewStyle = vsPrintLayout;
+  FZoomPercent = 100;
+  FRenderDpm = cDefaultDpm;
+  FScreenDpm = cDefaultDpm;
+  FDefaultBgrImage.reset();
+  FDefaultBgrTiled = false;
+  FModified = true;
+  FIdleInterval = 2000;
+}
+
+// --- pages ---------------------------------------------------------------------------
+
+TdtpPage* TdtpDocument::GetPage(int32_t Index) const {
+  if (Index < 0 || Index >= GetPageCount()) return nullptr;
+  return FPages[size_t(Index)].get();
+}
+
+int32_t TdtpDocument::IndexOfPage(const TdtpPage* Page) const {
+  for (size_t i = 0; i < FPages.size(); ++i)
+    if (FPages[i].get() == Page) return int32_t(i);
+  return -1;
+}
+
+int32_t TdtpDocument::AddPage(std::unique_ptr<TdtpPage> Page) {
+  if (!Page) {
+    Page = NewShape<TdtpPage>();
+    Page->SetDocBounds(0, 0, FDefaultPageWidth, FDefaultPageHeight);
+  }
+  TdtpPage* p = Page.get();
+  FPages.push_back(std::move(Page));
+  p->SetDocument(this);
+  if (!CurrentPage()) SetCurrentPageIndex(GetPageCount() - 1);
+  ShapeChanged(p);
+  PageChanged(p);
+  return IndexOfPage(p);
+}
+
+void TdtpDocument::SetPageCount(int32_t N) {
+  if (N < 0 || N > 25) throw Exception("Invalid page count");
+  while (GetPageCount() < N) AddPage(nullptr);
+  while (GetPageCount() > N) DeletePage(GetPageCount() - 1);
+}
+
+void TdtpDocument::SetCurrentPageIndex(int32_t Index) {
+  TdtpPage* page = GetPage(Index);
+  if (page && !page->Loaded()) LoadPage(Index);
+  TdtpPage* old = CurrentPage();
+  PageChanged(old);
+  if (Index == FCurrentPageIndex) return;
+  if (old) old->FreeBuffersAll();
+  FCurrentPageIndex = Index;
+  UpdateLayout();
+  Invalidate();
+  SetFocusShape(nullptr);
+  PageChanged(CurrentPage());
+}
+
+// --- modified state and notifications -----------------------------------------------
+
+void TdtpDocument::SetModified(bool Value) {
+  FLastChange = GetTickCount();
+  if (Value == FModified) return;
+  FModified = Value;
+  if (!Value)
+    for (auto& p : FPages) p->SetModified(false);
+}
+
+void TdtpDocument::DocumentChanged() {
+  SetModified(true);
+  if (OnDocumentChanged) OnDocumentChanged(this);
+}
+
+void TdtpDocument::ShapeChanged(TdtpShape* Shape) {
+  SetModified(true);
+  if (FUpdateCount > 0) {
+    FPendingShape = true;
+    return;
+  }
+  FPendingShape = false;
+  if (OnShapeChanged) OnShapeChanged(this, Shape);
+}
+
+void TdtpDocument::SelectionChanged() {
+  if (FUpdateCount > 0) {
+    FPendingSelection = true;
+    return;
+  }
+  FPendingSelection = false;
+  if (OnSelectionChanged) OnSelectionChanged(this);
+}
+
+void TdtpDocument::SetFocusShape(TdtpShape* Shape) {
+  if (Shape == FFocusShape) return;
+  FFocusShape = Shape;
+  if (FUpdateCount > 0) {
+    FPendingFocus = true;
+    return;
+  }
+  FPendingFocus = false;
+  if (OnFocusShape) OnFocusShape(this, Shape);
+}
+
+void TdtpDocument::ShapeDestroyed(TdtpShape* Shape) {
+  if (Shape == FFocusShape) SetFocusShape(nullptr);
+  if (Shape == FEditedShape) {
+    FEditedShape = nullptr;
+    if (FDragState == 5) FDragState = 0;
+  }
+  if (Shape == FHotShape) FHotShape = nullptr;
+  if (Shape == FHintShape) StopShapeHint(), FHintShape = nullptr;
+  if (OnShapeDestroy) OnShapeDestroy(this, Shape);
+}
+
+void TdtpDocument::PageChanged(TdtpPage* Page) {
+  if (OnPageChanged) OnPageChanged(this, Page);
+}
+void TdtpDocument::ShapeEditClosed(TdtpShape* Shape) {
+  if (OnShapeEditClosed) OnShapeEditClosed(this, Shape);
+}
+void TdtpDocument::ShapeInsertClosed(TdtpShape* Shape) {
+  if (OnShapeInsertClosed) OnShapeInsertClosed(this, Shape);
+}
+void TdtpDocument::ShapeLoadAdditionalInfo(TdtpShape* Shape, TXmlNode* Node) {
+  if (OnShapeLoadAdditionalInfo) OnShapeLoadAdditionalInfo(this, Shape, Node);
+}
+void TdtpDocument::ShapeSaveAdditionalInfo(TdtpShape* Shape, TXmlNode* Node) {
+  if (OnShapeSaveAdditionalInfo) OnShapeSaveAdditionalInfo(this, Shape, Node);
+}
+void TdtpDocument::PaintBackground(TCanvas* Canvas, const TRect& R) {
+  if (OnPaintBackground) OnPaintBackground(this, Canvas, R);
+}
+void TdtpDocument::PaintForeground(TCanvas* Canvas, const TRect& R) {
+  if (OnPaintForeground) OnPaintForeground(this, Canvas, R);
+}
+
+void TdtpDocument::BeginUpdate() { ++FUpdateCount; }
+
+void TdtpDocument::EndUpdate() {
+  --FUpdateCount;
+  if (FUpdateCount < 0) {
+    FUpdateCount = 0;
+    throw Exception("dtpDocument: EndUpdate called too many times");
+  }
+  if (FUpdateCount > 0) return;
+  if (FPendingShape) ShapeChanged(nullptr);
+  if (FPendingSelection) SelectionChanged();
+  if (FPendingFocus) {
+    FPendingFocus = false;
+    if (OnFocusShape) OnFocusShape(this, FFocusShape);
+  }
+}
+
+// --- undo recording ------------------------------------------------------------------
+
+void TdtpDocument::SetUndoEnabled(bool Value) {
+  if (Value == FUndoEnabled) return;
+  FUndoEnabled = Value;
+  if (!Value) ClearUndo();
+}
+
+void TdtpDocument::BeginUndo() {
+  ++FUndoBracket;
+  BeginUpdate();
+}
+
+void TdtpDocument::EndUndo() {
+  --FUndoBracket;
+  if (FUndoBracket == 0) FBracketHasCommand = false;
+  if (FUndoBracket >= 0) {
+    EndUpdate();
+    return;
+  }
+  FUndoBracket = 0;
+  throw Exception("dtpDocument: EndUndo called more often than BeginUndo");
+}
+
+void TdtpDocument::AddUndo(std::unique_ptr<TdtpCommand> Command) {
+  if (!Command || !UndoEnabled()) return;
+  if (FUndoBracket > 0) {
+    if (FBracketHasCommand) Command->Grouped = true;
+    FBracketHasCommand = true;
+  }
+  if (Command->Kind == 0 && !FUndoList.empty()) {
+    const TdtpCommand* last = FUndoList.back().get();
+    if (last->Kind == 0 && last->Target == Command->Target && last->Name == Command->Name) return;
+  }
+  FUndoBytes += Command->GetSize();
+  FUndoList.push_back(std::move(Command));
+  while (FUndoBytes >= cUndoLimit && !FUndoList.empty()) {
+    FUndoBytes -= FUndoList.front()->GetSize();
+    FUndoList.erase(FUndoList.begin());
+  }
+}
+
+void TdtpDocument::AddSecondCommand(std::unique_ptr<TdtpCommand> Command) {
+  if (Command) FSecondList.push_back(std::move(Command));
+}
+
+void TdtpDocument::ClearUndo() {
+  FUndoList.clear();
+  FSecondList.clear();
+  FUndoBytes = 0;
+}
+
+// --- busy state, progress, printing bracket -----------------------------------------
+
+void TdtpDocument::CheckNotBusy() const {
+  if (IsBusy()) throw Exception("Working already");
+}
+
+void TdtpDocument::BeginBusy(TCursor Cursor) {
+  SetViewCursor(Cursor);
+  ++FBusy;
+}
+
+void TdtpDocument::EndBusy() {
+  if (FBusy > 0) --FBusy;
+  if (FBusy == 0) SetViewCursor(Cursor());
+}
+
+void TdtpDocument::SetViewCursor(int32_t Id) {
+  if (IsBusy() && Cursor() != crDefault && !(Id == crHourGlass && Cursor() == crAppStart)) return;
+  FViewCursor = TCursor(Id);
+  // The control's own cursor needs no override; anything else shows everywhere while set.
+  Screen()->SetCursor(TCursor(Id) == Cursor() ? crDefault : TCursor(Id));
+}
+
+void TdtpDocument::DoProgress(int32_t AType, int32_t ACount, int32_t ATotal, float APercent) {
+  FProgressCount = ACount;
+  FProgressTotal = ATotal;
+  if (OnProgress) OnProgress(this, AType, ACount, ATotal, APercent);
+}
+
+void TdtpDocument::EndPrinting() {
+  --FPrinting;
+  if (FPrinting < 0) {
+    FPrinting = 0;
+    throw Exception("dtpDocument: EndPrinting called more often than BeginPrinting");
+  }
+}
+
+// --- editing hooks -------------------------------------------------------------------
+
+void TdtpDocument::EndShapeEdit(bool Accept) {
+  TdtpShape* s = FEditedShape;
+  if (FDragState == 5) FDragState = 0;
+  if (!s) return;
+  ShapeEditClosed(s);
+  s->EndEdit(Accept);
+  FEditedShape = nullptr;
+}
+
+void TdtpDocument::ClearSelection() {
+  TdtpPage* page = CurrentPage();
+  BeginUpdate();
+  try {
+    if (page)
+      for (int32_t i = 0; i < page->GetShapeCount(); ++i) page->GetShape(i)->SetSelected(false);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+// --- property setters ----------------------------------------------------------------
+
+void TdtpDocument::DefaultsChanged() {
+  DocumentChanged();
+  Invalidate();
+}
+
+void TdtpDocument::SetPageDefaultSize(bool Width, float V) {
+  if (Width)
+    FDefaultPageWidth = V;
+  else
+    FDefaultPageHeight = V;
+  for (auto& p : FPages)
+    if (p->IsDefaultPage()) {
+      if (Width)
+        p->SetPageWidth(V);
+      else
+        p->SetPageHeight(V);
+    }
+  DefaultsChanged();
+}
+
+void TdtpDocument::SetDefaultPageWidth(float V) {
+  if (V != FDefaultPageWidth) SetPageDefaultSize(true, V);
+}
+void TdtpDocument::SetDefaultPageHeight(float V) {
+  if (V != FDefaultPageHeight) SetPageDefaultSize(false, V);
+}
+
+#define KD_DOC_SETTER(Name, Type, Field) \
+  void TdtpDocument::Set##Name(Type V) { \
+    if (V == Field) return;              \
+    Field = V;                           \
+    DefaultsChanged();                   \
+  }
+KD_DOC_SETTER(DefaultMarginLeft, float, FDefaultMarginLeft)
+KD_DOC_SETTER(DefaultMarginTop, float, FDefaultMarginTop)
+KD_DOC_SETTER(DefaultMarginRight, float, FDefaultMarginRight)
+KD_DOC_SETTER(DefaultMarginBottom, float, FDefaultMarginBottom)
+KD_DOC_SETTER(DefaultGridSize, float, FDefaultGridSize)
+KD_DOC_SETTER(DefaultGridColor, TColor, FDefaultGridColor)
+KD_DOC_SETTER(ShowMargins, bool, FShowMargins)
+#undef KD_DOC_SETTER
+
+void TdtpDocument::SetDefaultPageColor(TColor V) {
+  if (V == FDefaultPageColor) return;
+  FDefaultPageColor = V;
+  for (auto& p : FPages)
+    if (p->IsDefaultPage()) p->SetModified(true);
+  DefaultsChanged();
+}
+
+void TdtpDocument::SetHelperMethod(TdtpHelperMethodtype V) {
+  if (V == FHelperMethod) return;
+  FHelperMethod = V;
+  Invalidate();
+}
+
+void TdtpDocument::SetQuality(raster::TStretchFilter V) {
+  if (V == FQuality) return;
+  FQuality = V;
+  if (!IsPrinting()) Invalidate();
+}
+
+void TdtpDocument::SetThumbnailWidth(int32_t V) {
+  if (V == FThumbnailWidth) return;
+  FThumbnailWidth = V;
+  for (auto& p : FPages) p->SetModified(true);
+}
+
+void TdtpDocument::SetThumbnailHeight(int32_t V) {
+  if (V == FThumbnailHeight) return;
+  FThumbnailHeight = V;
+  for (auto& p : FPages) p->SetModified(true);
+}
+
+void TdtpDocument::SetMode(TdtpViewerModeType V) {
+  ClearSelection();
+  if (FDragState == 5) EndShapeEdit(false);
+  FDragState = 0;
+  if (V == vmEdit && FReadOnly) return;
+  FMode = V;
+}
+
+void TdtpDocument::SetReadOnly(bool V) {
+  if (V == FReadOnly) return;
+  FReadOnly = V;
+  if (V) {
+    ClearSelection();
+    if (FDragState == 5) EndShapeEdit(false);
+    FDragState = 0;
+    if (FMode == vmEdit) FMode = vmBrowse;
+  }
+}
+
+std::string PageStreamName(int32_t N) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "Page%.4d.xml", N);
+  return buf;
+}
+
+std::string ThumbStreamName(int32_t N) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "Thumb%.4d.bmp", N);
+  return buf;
+}
+
+int32_t ViewStyleOrdinal(TdtpViewStyleType V) { return V == vsPrintLayout ? 0 : 1; }
+int32_t ViewStyleFromOrdinal(int32_t Ordinal) {
+  if (Ordinal == 0) return vsPrintLayout;
+  if (Ordinal == 1) return vsNormal;
+  return -1;
+}
+
+}  // namespace document

@@ -1,0 +1,389 @@
+// Loading and saving: "Index.xml", page and thumbnail streams of the archive, page deletion.
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "document/SingleFileStorage.h"
+#include "document/XmlBitmaps.h"
+#include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
+#include "platform/Graphics.h"
+#include "platform/SysUtils.h"
+
+namespace document {
+
+using namespace platform;
+
+namespace {
+
+constexpr int32_t cMaxPageCount = 9999;
+constexpr float cMaxPaperMm = 100000.0f;
+constexpr int32_t cMaxThumbnail = 4096;
+
+// Reads an integer child; a text that is not an integer or a value outside [Lo, Hi] gives
+// Reset, a missing child gives Missing.
+int32_t ReadIntChecked(TXmlNode* Node, const std::string& Name, int32_t Missing, int32_t Reset, int64_t Lo,
+                       int64_t Hi) {
+  if (!Node->NodeByName(Name)) return Missing;
+  int32_t v;
+  try {
+    v = Node->ReadInteger(Name, Missing);
+  } catch (const EConvertError&) {
+    return Reset;
+  }
+  return (v < Lo || v > Hi) ? Reset : v;
+}
+
+float ReadFloatChecked(TXmlNode* Node, const std::string& Name, float Missing, float Reset, float Lo, float Hi) {
+  if (!Node->NodeByName(Name)) return Missing;
+  double v;
+  try {
+    v = Node->ReadFloat(Name, Missing);
+  } catch (const Exception&) {
+    return Reset;
+  }
+  if (!std::isfinite(v) || v < Lo || v > Hi) return Reset;
+  return float(v);
+}
+
+TColor ReadColorChecked(TXmlNode* Node, const std::string& Name, TColor Missing, TColor Reset) {
+  if (!Node->NodeByName(Name)) return Missing;
+  try {
+    return TColor(Node->ReadInteger(Name, int32_t(Missing)));
+  } catch (const EConvertError&) {
+    return Reset;
+  }
+}
+
+uint32_t LE32(const uint8_t* P) { return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24; }
+
+// A stored thumbnail must be a bitmap file whose pixels fit in the stream and whose size is
+// that of a thumbnail; anything else is ignored and the thumbnail is rebuilt when needed.
+bool ThumbnailPlausible(TMemoryStream& S) {
+  const int64_t n = S.GetSize();
+  if (n < 54) return false;
+  const auto* p = static_cast<const uint8_t*>(S.Memory());
+  if (p[0] != 'B' || p[1] != 'M') return false;
+  const uint32_t offBits = LE32(p + 10), hdr = LE32(p + 14);
+  if (hdr < 40 || int64_t(hdr) + 14 > n) return false;
+  const int32_t w = int32_t(LE32(p + 18)), hRaw = int32_t(LE32(p + 22));
+  const int64_t h = hRaw < 0 ? -int64_t(hRaw) : hRaw;
+  const uint16_t bpp = uint16_t(p[28] | p[29] << 8);
+  const uint32_t compression = LE32(p + 30);
+  if (w <= 0 || w > cMaxThumbnail || h <= 0 || h > cMaxThumbnail) return false;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+  if (compression != 0 && compression != 3) return false;
+  const int64_t row = ((int64_t(w) * bpp + 31) / 32) * 4;
+  return int64_t(offBits) >= 14 + int64_t(hdr) && int64_t(offBits) + row * h <= n;
+}
+
+void ReadArchiveStream(TSingleStorage* A, const std::string& Name, TMemoryStream& S) {
+  if (A->StreamExists(Name)) A->ReadStream(Name, &S);
+  S.SetPosition(0);
+}
+
+bool SamePath(const std::string& A, const std::string& B) {
+  if (A == B) return true;
+  std::error_code e1, e2;
+  const auto ca = std::filesystem::weakly_canonical(A, e1), cb = std::filesystem::weakly_canonical(B, e2);
+  return !e1 && !e2 && ca == cb;
+}
+
+}  // namespace
+
+// --- Index.xml -----------------------------------------------------------------------
+
+void TdtpDocument::SavePropertiesToXml(TXmlNode* Node) {
+  if (!Node) return;
+  Node->WriteHex("HandleColor", int32_t(FHandleColor), 8);
+  Node->WriteHex("HandleEdgeColor", int32_t(FHandleEdgeColor), 8);
+  Node->WriteInteger("HotzoneScrolling", int32_t(FHotZoneScrolling));
+  Node->WriteInteger("StretchFilter", int32_t(FQuality));
+  Node->WriteBool("ReadOnly", FReadOnly);
+  Node->WriteFloat("RenderDpm", FRenderDpm);
+  Node->WriteFloat("ScreenDpm", FScreenDpm);
+  Node->WriteBool("StoreThumbnails", FStoreThumbnails);
+  Node->WriteBool("ShowMargins", FShowMargins);
+  Node->WriteBool("SnapToGrid", FSnapToGrid);
+  Node->WriteFloat("StepAngle", FStepAngle);
+  Node->WriteInteger("ViewStyle", ViewStyleOrdinal(FViewStyle));
+  Node->WriteInteger("PageCount", GetPageCount());
+  Node->WriteFloat("DefaultPageWidth", FDefaultPageWidth);
+  Node->WriteFloat("DefaultPageHeight", FDefaultPageHeight);
+  Node->WriteFloat("DefaultMarginLeft", FDefaultMarginLeft);
+  Node->WriteFloat("DefaultMarginTop", FDefaultMarginTop);
+  Node->WriteFloat("DefaultMarginRight", FDefaultMarginRight);
+  Node->WriteFloat("DefaultMarginBottom", FDefaultMarginBottom);
+  Node->WriteFloat("DefaultGridSize", FDefaultGridSize);
+  Node->WriteColor("DefaultGridColor", FDefaultGridColor);
+  Node->WriteColor("DefaultPageColor", FDefaultPageColor);
+  WriteBitmap32ToXml(Node, "DefaultBgrImage", FDefaultBgrImage.get());
+  Node->WriteBool("DefaultBgrTiled", FDefaultBgrTiled);
+  Node->WriteInteger("ThumbnailWidth", FThumbnailWidth);
+  Node->WriteInteger("ThumbnailHeight", FThumbnailHeight);
+  if (OnSaveAdditionalInfo) OnSaveAdditionalInfo(this, Node);
+}
+
+void TdtpDocument::LoadPropertiesFromXml(TXmlNode* Node) {
+  if (!Node) return;
+  // Fields are stored directly: no setter, relayout or notification per value.
+  FHandleColor = ReadColorChecked(Node, "HandleColor", 0, 0xFFFFFF);
+  FHandleEdgeColor = ReadColorChecked(Node, "HandleEdgeColor", 0, 0);
+  FHotZoneScrolling = TdtpHZScrollingType(ReadIntChecked(Node, "HotzoneScrolling", 0, 0, 0, 2));
+  FQuality = raster::TStretchFilter(ReadIntChecked(Node, "StretchFilter", 0, raster::sfLinear2, 0, raster::sfSpline));
+  FReadOnly = Node->ReadBool("ReadOnly", false);
+  FRenderDpm = ReadFloatChecked(Node, "RenderDpm", cDefaultDpm, cDefaultDpm, cMinScreenDpm, cMaxScreenDpm);
+  FScreenDpm = ReadFloatChecked(Node, "ScreenDpm", cDefaultDpm, cDefaultDpm, cMinScreenDpm, cMaxScreenDpm);
+  FStoreThumbnails = Node->ReadBool("StoreThumbnails", true);
+  FShowMargins = Node->ReadBool("ShowMargins", false);
+  FSnapToGrid = Node->ReadBool("SnapToGrid", false);
+  FStepAngle = ReadFloatChecked(Node, "StepAngle", 0, 0, -360, 360);
+  const int32_t vs = ViewStyleFromOrdinal(ReadIntChecked(Node, "ViewStyle", 0, 0, 0, 1));
+  FViewStyle = TdtpViewStyleType(vs);
+  FDefaultPageWidth = ReadFloatChecked(Node, "DefaultPageWidth", 210, 210, 1e-3f, cMaxPaperMm);
+  FDefaultPageHeight = ReadFloatChecked(Node, "DefaultPageHeight", 297, 297, 1e-3f, cMaxPaperMm);
+  FDefaultMarginLeft = ReadFloatChecked(Node, "DefaultMarginLeft", 10, 10, -cMaxPaperMm, cMaxPaperMm);
+  FDefaultMarginTop = ReadFloatChecked(Node, "DefaultMarginTop", 10, 10, -cMaxPaperMm, cMaxPaperMm);
+  FDefaultMarginRight = ReadFloatChecked(Node, "DefaultMarginRight", 10, 10, -cMaxPaperMm, cMaxPaperMm);
+  FDefaultMarginBottom = ReadFloatChecked(Node, "DefaultMarginBottom", 10, 10, -cMaxPaperMm, cMaxPaperMm);
+  FDefaultGridSize = ReadFloatChecked(Node, "DefaultGridSize", 5, 5, 0, cMaxPaperMm);
+  FDefaultGridColor = ReadColorChecked(Node, "DefaultGridColor", 0xFFFFC0, 0xFFFFC0);
+  FDefaultPageColor = ReadColorChecked(Node, "DefaultPageColor", 0xFFFFFF, 0xFFFFFF);
+  ReadBitmap32FromXml(Node, "DefaultBgrImage", FDefaultBgrImage);
+  FDefaultBgrTiled = Node->ReadBool("DefaultBgrTiled", false);
+  FThumbnailWidth = ReadIntChecked(Node, "ThumbnailWidth", 80, 80, 1, cMaxThumbnail);
+  FThumbnailHeight = ReadIntChecked(Node, "ThumbnailHeight", 60, 60, 1, cMaxThumbnail);
+  if (OnLoadAdditionalInfo) OnLoadAdditionalInfo(this, Node);
+  Invalidate();
+}
+
+void TdtpDocument::WriteIndex() {
+  if (!FArchive) return;
+  TXmlDocument xml;
+  xml.Root()->SetName("Document");
+  xml.SetXmlFormat(xfIndented);
+  SavePropertiesToXml(xml.Root());
+  TMemoryStream s;
+  xml.SaveToStream(&s);
+  s.SetPosition(0);
+  FArchive->WriteStream(&s, "Index.xml");
+}
+
+// --- clearing and loading ------------------------------------------------------------
+
+void TdtpDocument::Clear() {
+  // Clearing reads nothing back and must leave no undo steps behind.
+  LockUndo();
+  try {
+    if (FEditedShape) EndShapeEdit(false);
+    FDragState = 0;
+    StopShapeHint();
+    FHintShape = nullptr;
+    for (auto& p : FPages) {
+      p->ClearShapes();
+      ShapeDestroyed(p.get());
+    }
+    FPages.clear();
+    FCurrentPageIndex = -1;
+    FFocusShape = FHotShape = nullptr;
+    ClearUndo();
+    FArchive.reset();
+    SetDefaults();
+  } catch (...) {
+    UnlockUndo();
+    throw;
+  }
+  UnlockUndo();
+}
+
+void TdtpDocument::LoadFromFile(const std::string& FileName) {
+  CheckNotBusy();
+  BeginBusy(crHourGlass);
+  try {
+    if (!FileExists(FileName)) throw Exception("Cannot find file \"" + FileName + "\"");
+    Clear();
+    FArchive = std::make_unique<TSingleStorage>();
+    FArchive->SetOverwriteMode(0);
+    FArchive->SetFileName(FileName);
+    int32_t n = 0;
+    {
+      TMemoryStream s;
+      ReadArchiveStream(FArchive.get(), "Index.xml", s);
+      TXmlDocument xml;
+      xml.LoadFromStream(&s);
+      LoadPropertiesFromXml(xml.Root());
+      n = ReadIntChecked(xml.Root(), "PageCount", 0, 0, 0, cMaxPageCount);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      DoProgress(ptLoading, i + 1, n, float(i) / float(n));
+      auto page = NewShape<TdtpPage>();
+      page->SetLoaded(false);
+      TMemoryStream s;
+      ReadArchiveStream(FArchive.get(), ThumbStreamName(i + 1), s);
+      if (s.GetSize() > 0 && ThumbnailPlausible(s)) {
+        TBitmap bmp;
+        bool ok = true;
+        try {
+          bmp.LoadFromStream(&s);
+        } catch (const Exception&) {
+          ok = false;  // a broken thumbnail is rebuilt from the page when needed
+        }
+        if (ok) page->SetThumbnail(&bmp);
+      }
+      AddPage(std::move(page));
+    }
+    SetCurrentPageIndex(0);
+    SetModified(false);
+    DoProgress(ptLoading, n, n, 1.0f);
+  } catch (...) {
+    EndBusy();
+    throw;
+  }
+  EndBusy();
+}
+
+void TdtpDocument::LoadPage(int32_t Index) {
+  TdtpPage* page = GetPage(Index);
+  if (!FArchive || !page) return;
+  page->SetLoaded(true);
+  SetViewCursor(crAppStart);
+  LockUndo();
+  try {
+    TMemoryStream s;
+    ReadArchiveStream(FArchive.get(), PageStreamName(Index + 1), s);
+    if (s.GetSize() > 0) {
+      TXmlDocument xml;
+      xml.LoadFromStream(&s);
+      page->LoadFromXml(xml.Root());
+    }
+  } catch (...) {
+    UnlockUndo();
+    SetViewCursor(Cursor());
+    throw;
+  }
+  UnlockUndo();
+  SetViewCursor(Cursor());
+}
+
+// --- saving --------------------------------------------------------------------------
+
+void TdtpDocument::SaveToArchive() {
+  if (!FArchive) throw Exception("Archive must exist");
+  try {
+    WriteIndex();
+    const int32_t n = GetPageCount();
+    for (int32_t i = 0; i < n; ++i) {
+      TdtpPage* page = GetPage(i);
+      if (!page->Modified()) continue;
+      TXmlDocument xml;
+      xml.Root()->SetName("Page");
+      xml.SetWriteOnDefault(0);
+      xml.SetXmlFormat(xfIndented);
+      xml.Root()->WriteInteger("Index", i + 1);
+      page->SaveToXml(xml.Root());
+      DoProgress(ptSaving, i + 1, n, (float(i) + 0.2f) / float(n));
+      TMemoryStream s;
+      xml.SaveToStream(&s);
+      DoProgress(ptSaving, i + 1, n, (float(i) + 0.7f) / float(n));
+      s.SetPosition(0);
+      FArchive->WriteStream(&s, PageStreamName(i + 1));
+      DoProgress(ptSaving, i + 1, n, (float(i) + 0.7f) / float(n));
+      if (FStoreThumbnails) {
+        TBitmap* thumb = page->GetThumbnail();
+        if (thumb) {
+          TMemoryStream t;
+          thumb->SaveToStream(&t);
+          t.SetPosition(0);
+          FArchive->WriteStream(&t, ThumbStreamName(i + 1));
+        } else if (FArchive->StreamExists(ThumbStreamName(i + 1))) {
+          FArchive->DeleteStream(ThumbStreamName(i + 1));
+        }
+      }
+    }
+    DoProgress(ptSaving, n, n, 1.0f);
+    for (int32_t k = n + 1; FArchive->StreamExists(PageStreamName(k)); ++k) {
+      FArchive->DeleteStream(PageStreamName(k));
+      if (FArchive->StreamExists(ThumbStreamName(k))) FArchive->DeleteStream(ThumbStreamName(k));
+    }
+    if (double(FArchive->FreeSpace()) > 0.25 * double(FArchive->TotalSize())) FArchive->Compact();
+    SetModified(false);
+    if (!FUndoPastSave) ClearUndo();
+  } catch (...) {
+    try {
+      FArchive->Flush();
+    } catch (...) {
+    }
+    throw;
+  }
+  FArchive->Flush();
+}
+
+void TdtpDocument::SaveToFile(const std::string& FileName) {
+  CheckNotBusy();
+  BeginBusy(crHourGlass);
+  try {
+    if (FArchive && SamePath(FArchive->FileName(), FileName)) {
+      SaveToArchive();
+    } else {
+      for (auto& p : FPages) p->EnsureLoaded();
+      if (!FArchive) FArchive = std::make_unique<TSingleStorage>();
+      FArchive->SetOverwriteMode(0);
+      FArchive->SetCreateNew(true);
+      FArchive->SetFileName(FileName);
+      FArchive->Clear();
+      for (auto& p : FPages) p->SetModified(true);
+      SaveToArchive();
+    }
+  } catch (...) {
+    EndBusy();
+    throw;
+  }
+  EndBusy();
+}
+
+// --- deleting a page -----------------------------------------------------------------
+
+void TdtpDocument::DeletePage(int32_t Index) {
+  TdtpPage* page = GetPage(Index);
+  if (!page) return;
+  if (!FArchiveDirect || !FArchive) {
+    // Later pages are read now: their stream numbers stop matching their places.
+    for (int32_t i = Index + 1; i < GetPageCount(); ++i) GetPage(i)->EnsureLoaded();
+    // The page's shapes are reported gone so that no focus or hint reference outlives them.
+    LockUndo();
+    try {
+      page->ClearShapes();
+    } catch (...) {
+      UnlockUndo();
+      throw;
+    }
+    UnlockUndo();
+    ShapeDestroyed(page);
+    FPages.erase(FPages.begin() + Index);
+    SetModified(true);
+  } else {
+    const int32_t count = GetPageCount();
+    if (FArchive->StreamExists(PageStreamName(Index + 1))) FArchive->DeleteStream(PageStreamName(Index + 1));
+    if (FArchive->StreamExists(ThumbStreamName(Index + 1))) FArchive->DeleteStream(ThumbStreamName(Index + 1));
+    for (int32_t k = Index + 2; k <= count; ++k) {
+      if (FArchive->StreamExists(PageStreamName(k))) FArchive->RenameStream(PageStreamName(k), PageStreamName(k - 1));
+      if (FArchive->StreamExists(ThumbStreamName(k)))
+        FArchive->RenameStream(ThumbStreamName(k), ThumbStreamName(k - 1));
+    }
+    page->ClearShapes();
+    ShapeDestroyed(page);
+    FPages.erase(FPages.begin() + Index);
+    WriteIndex();
+  }
+  for (int32_t i = Index; i < GetPageCount(); ++i) PageChanged(GetPage(i));
+  if (FCurrentPageIndex > Index || FCurrentPageIndex >= GetPageCount())
+    SetCurrentPageIndex(std::max(0, FCurrentPageIndex - 1));
+  else if (FCurrentPageIndex == Index && CurrentPage()) {
+    // The next page moved into the current place: it is shown now, so it must be read.
+    CurrentPage()->EnsureLoaded();
+    UpdateLayout();
+  }
+  Invalidate();
+}
+
+}  // namespace document

@@ -1,0 +1,96 @@
+// Printing: one sheet per page, each page scaled to the whole physical sheet and turned a
+// quarter when that gives a larger scale.
+#include <algorithm>
+#include <limits>
+
+#include "document/dtpDocument.h"
+#include "platform/Graphics.h"
+#include "platform/Printers.h"
+
+namespace document {
+
+using namespace platform;
+
+float TdtpDocument::PrintQualityDpm() const {
+  switch (FPrintQuality) {
+    case pqLow: return 5.905512f;
+    case pqMedium: return 11.811024f;
+    case pqHigh: return 23.622047f;
+    default: return 0;
+  }
+}
+
+void TdtpDocument::PrintPage(int32_t Index) { PrintRange(Index, 1); }
+
+void TdtpDocument::PrintRange(int32_t First, int32_t Count) {
+  // No list longer than the document: further indices would have no page anyway.
+  Count = std::min(Count, GetPageCount());
+  std::vector<int32_t> pages;
+  for (int32_t i = 0; i < Count; ++i) {
+    if (First > std::numeric_limits<int32_t>::max() - i) break;
+    pages.push_back(First + i);
+  }
+  Print(pages);
+}
+
+void TdtpDocument::Print(const std::vector<int32_t>& Pages) {
+  CheckNotBusy();
+  BeginBusy(crHourGlass);
+  // The page restores what it changes, but a failure half-way must not leave the view
+  // printing or at the printer's resolution either.
+  const int32_t printing = FPrinting;
+  const float render = FRenderDpm, screen = FScreenDpm;
+  const raster::TStretchFilter quality = FQuality;
+  const float ox = FOriginX, oy = FOriginY;
+  try {
+    PrintJob(Pages);
+  } catch (...) {
+    if (Printer()->Printing()) {
+      try {
+        Printer()->Abort();
+      } catch (...) {
+      }
+    }
+    FPrinting = printing;
+    FRenderDpm = render;
+    FScreenDpm = screen;
+    FQuality = quality;
+    FOriginX = ox;
+    FOriginY = oy;
+    FOutputRendering = false;
+    if (TdtpPage* page = CurrentPage()) page->FreeBuffersAll();
+    Invalidate();
+    EndBusy();
+    throw;
+  }
+  EndBusy();
+}
+
+void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
+  const int32_t n = int32_t(Pages.size());
+  DoProgress(ptPrinting, 0, n, 0);
+  TPrinter* printer = Printer();
+  printer->BeginDoc();
+  bool first = true;
+  for (int32_t i = 0; i < n; ++i) {
+    DoProgress(ptPrinting, i + 1, n, float(i) / float(n));
+    TdtpPage* page = GetPage(Pages[size_t(i)]);
+    if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) continue;
+    // A new sheet before every printed page but the first: no blank sheet at the end, and
+    // none for indices without a page.
+    if (!first) printer->NewPage();
+    first = false;
+    TRect r{0, 0, printer->DeviceCaps(PHYSICALWIDTH), printer->DeviceCaps(PHYSICALHEIGHT)};
+    OffsetRect(r, -printer->DeviceCaps(PHYSICALOFFSETX), -printer->DeviceCaps(PHYSICALOFFSETY));
+    const float w = float(r.Width()), h = float(r.Height());
+    const float s1 = std::min(w / page->DocWidth(), h / page->DocHeight());
+    const float s2 = std::min(h / page->DocWidth(), w / page->DocHeight());
+    // A turned page is drawn a quarter turn clockwise: its top edge runs down the right side.
+    page->PaintTo(printer->Canvas(), r, PrintQualityDpm(), s1 < s2 ? 1 : 0, false, false);
+    DoProgress(ptPrinting, i + 1, n, float(i + 1) / float(n));
+  }
+  printer->EndDoc();
+  DoProgress(ptPrinting, n, n, 100.0f);
+}
+
+}  // namespace document

@@ -1,0 +1,695 @@
+// The document model: construction, "Index.xml", loading, saving, page management, brackets.
+#include "document/dtpDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../common/TestSupport.h"
+#include "document/SingleFileStorage.h"
+#include "document/XmlDocuments.h"
+#include "platform/Graphics.h"
+#include "platform/SysUtils.h"
+#include "tools/DocumentFixtures.h"
+
+using namespace document;
+using kdfixture::TdtpFixtureRect;
+
+namespace {
+
+class DocumentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kdfixture::InitializeFixtures();
+    dir = kdtest::TempDir();
+  }
+  std::string Path(const std::string& name) const { return dir + "/" + name; }
+
+  // An archive holding exactly the given streams.
+  std::string MakeArchive(const std::string& name, const std::vector<std::pair<std::string, std::string>>& streams) {
+    const std::string p = Path(name);
+    TSingleStorage a;
+    a.SetFileName(p);
+    for (const auto& [n, text] : streams) {
+      platform::TMemoryStream s;
+      if (!text.empty()) s.WriteBuffer(text.data(), int32_t(text.size()));
+      s.SetPosition(0);
+      a.WriteStream(&s, n);
+    }
+    a.Flush();
+    return p;
+  }
+  static std::string ReadStream(TSingleStorage* a, const std::string& name) {
+    platform::TMemoryStream s;
+    a->ReadStream(name, &s);
+    return std::string(static_cast<const char*>(s.Memory()), size_t(s.GetSize()));
+  }
+  static std::string Index(const std::string& body) {
+    return "<?xml version=\"1.0\"?>\r\n<Document>" + body + "</Document>\r\n";
+  }
+  // Expects Fn to raise a platform exception with exactly Message.
+  template <class F>
+  static void ExpectMessage(F&& Fn, const std::string& Message) {
+    try {
+      Fn();
+      ADD_FAILURE() << "no exception, expected: " << Message;
+    } catch (const platform::Exception& e) {
+      EXPECT_EQ(e.Message, Message);
+    }
+  }
+
+  std::string dir;
+};
+
+TEST_F(DocumentTest, NewDocumentHoldsOneDefaultPage) {
+  TdtpComponent doc(nullptr);
+  ASSERT_EQ(doc.PageCount(), 1);
+  EXPECT_EQ(doc.CurrentPageIndex(), 0);
+  EXPECT_FLOAT_EQ(doc.GetPage(0)->DocWidth(), 210);
+  EXPECT_FLOAT_EQ(doc.GetPage(0)->DocHeight(), 297);
+  EXPECT_FALSE(doc.Modified());
+  EXPECT_EQ(doc.UndoCount(), 0);
+  EXPECT_EQ(doc.Archive(), nullptr);
+  EXPECT_EQ(doc.Color(), platform::clAppWorkSpace);
+  EXPECT_EQ(doc.HandleColor(), 0xFFFFFFu);
+  EXPECT_EQ(doc.ViewStyle(), vsPrintLayout);
+  EXPECT_EQ(doc.Quality(), raster::sfLinear2);
+  EXPECT_FLOAT_EQ(doc.RenderDPI(), 150.0f);
+  EXPECT_EQ(doc.GetPage(1), nullptr);
+  EXPECT_EQ(doc.GetPage(-1), nullptr);
+
+  doc.Clear();
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_EQ(doc.CurrentPageIndex(), -1);
+  EXPECT_EQ(doc.CurrentPage(), nullptr);
+}
+
+TEST_F(DocumentTest, GoldenIndexOfDefaultDocument) {
+  TdtpComponent doc(nullptr);
+  doc.SaveToFile(Path("d.hsf"));
+  const std::string text = ReadStream(doc.Archive(), "Index.xml");
+  const std::string golden =
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+      "<Document>\r\n"
+      "  <HandleColor>$00FFFFFF</HandleColor>\r\n"
+      "  <HandleEdgeColor>$00000000</HandleEdgeColor>\r\n"
+      "  <HotzoneScrolling>0</HotzoneScrolling>\r\n"
+      "  <StretchFilter>2</StretchFilter>\r\n"
+      "  <ReadOnly>False</ReadOnly>\r\n"
+      "  <RenderDpm>5.9055118560791</RenderDpm>\r\n"
+      "  <ScreenDpm>5.9055118560791</ScreenDpm>\r\n"
+      "  <StoreThumbnails>True</StoreThumbnails>\r\n"
+      "  <ShowMargins>True</ShowMargins>\r\n"
+      "  <SnapToGrid>False</SnapToGrid>\r\n"
+      "  <StepAngle>0</StepAngle>\r\n"
+      "  <ViewStyle>0</ViewStyle>\r\n"
+      "  <PageCount>1</PageCount>\r\n"
+      "  <DefaultPageWidth>210</DefaultPageWidth>\r\n"
+      "  <DefaultPageHeight>297</DefaultPageHeight>\r\n"
+      "  <DefaultMarginLeft>10</DefaultMarginLeft>\r\n"
+      "  <DefaultMarginTop>10</DefaultMarginTop>\r\n"
+      "  <DefaultMarginRight>10</DefaultMarginRight>\r\n"
+      "  <DefaultMarginBottom>10</DefaultMarginBottom>\r\n"
+      "  <DefaultGridSize>5</DefaultGridSize>\r\n"
+      "  <DefaultGridColor>$00FFFFC0</DefaultGridColor>\r\n"
+      "  <DefaultPageColor>$00FFFFFF</DefaultPageColor>\r\n"
+      "  <DefaultBgrTiled>False</DefaultBgrTiled>\r\n"
+      "  <ThumbnailWidth>80</ThumbnailWidth>\r\n"
+      "  <ThumbnailHeight>60</ThumbnailHeight>\r\n"
+      "</Document>";
+  EXPECT_EQ(text, golden);
+  // The other streams of a saved one-page document.
+  EXPECT_TRUE(doc.Archive()->StreamExists("Page0001.xml"));
+  EXPECT_TRUE(doc.Archive()->StreamExists("Thumb0001.bmp"));
+  EXPECT_EQ(doc.Archive()->Count(), 3);
+  const std::string page = ReadStream(doc.Archive(), "Page0001.xml");
+  EXPECT_EQ(page.find("<Page>\r\n  <Index>1</Index>\r\n"), page.find("<Page>"));
+  EXPECT_NE(page.find("<Index>1</Index>"), std::string::npos);
+}
+
+TEST_F(DocumentTest, PropertiesRoundTripThroughIndex) {
+  const std::string file = Path("p.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    doc.SetHandleColor(0x123456);
+    doc.SetHandleEdgeColor(0x0000FF);
+    doc.SetHotZoneScrolling(hzsAlways);
+    doc.SetQuality(raster::sfSpline);
+    doc.SetRenderDPI(300);
+    doc.SetStoreThumbnails(false);
+    doc.SetShowMargins(false);
+    doc.SetSnapToGrid(true);
+    doc.SetStepAngle(15);
+    doc.SetViewStyle(vsNormal);
+    doc.SetDefaultPageWidth(148);
+    doc.SetDefaultMarginLeft(7.5f);
+    doc.SetDefaultGridSize(2.5f);
+    doc.SetDefaultGridColor(0x00FF00);
+    doc.SetDefaultPageColor(0xEEEEEE);
+    doc.SetThumbnailWidth(40);
+    doc.SetThumbnailHeight(30);
+    doc.AddPage(nullptr);
+    doc.SaveToFile(file);
+  }
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  EXPECT_EQ(doc.PageCount(), 2);
+  EXPECT_EQ(doc.HandleColor(), 0x123456u);
+  EXPECT_EQ(doc.HandleEdgeColor(), 0x0000FFu);
+  EXPECT_EQ(doc.HotZoneScrolling(), hzsAlways);
+  EXPECT_EQ(doc.Quality(), raster::sfSpline);
+  EXPECT_FLOAT_EQ(doc.RenderDPI(), 300);
+  EXPECT_FALSE(doc.StoreThumbnails());
+  EXPECT_FALSE(doc.ShowMargins());
+  EXPECT_TRUE(doc.SnapToGrid());
+  EXPECT_FLOAT_EQ(doc.StepAngle(), 15);
+  EXPECT_EQ(doc.ViewStyle(), vsNormal);
+  EXPECT_FLOAT_EQ(doc.DefaultPageWidth(), 148);
+  EXPECT_FLOAT_EQ(doc.DefaultMarginLeft(), 7.5f);
+  EXPECT_FLOAT_EQ(doc.DefaultGridSize(), 2.5f);
+  EXPECT_EQ(doc.DefaultGridColor(), 0x00FF00u);
+  EXPECT_EQ(doc.DefaultPageColor(), 0xEEEEEEu);
+  EXPECT_EQ(doc.ThumbnailWidth(), 40);
+  EXPECT_EQ(doc.ThumbnailHeight(), 30);
+  EXPECT_FALSE(doc.Modified());
+  // A page's own size arrives when it is read.
+  doc.SetCurrentPageIndex(1);
+  EXPECT_FLOAT_EQ(doc.GetPage(1)->DocWidth(), 148);
+}
+
+TEST_F(DocumentTest, MissingPropertiesTakeTheirReadDefaults) {
+  // Only the page count: every property returns to its reset value, except those whose read
+  // default differs from the reset value.
+  const std::string file = MakeArchive("m.hsf", {{"Index.xml", Index("<PageCount>1</PageCount>")}});
+  TdtpComponent doc(nullptr);
+  doc.SetShowMargins(true);
+  doc.SetAllowKeyInput(false);
+  doc.LoadFromFile(file);
+  EXPECT_EQ(doc.HandleColor(), 0u);  // read default 0, reset $FFFFFF
+  EXPECT_FALSE(doc.ShowMargins());   // read default False, reset True
+  EXPECT_TRUE(doc.StoreThumbnails());
+  EXPECT_TRUE(doc.AllowKeyInput());  // not stored: back to its reset value by Clear
+  EXPECT_EQ(doc.Quality(), raster::sfNearest);
+  EXPECT_EQ(doc.ViewStyle(), vsPrintLayout);
+  EXPECT_FLOAT_EQ(doc.DefaultPageWidth(), 210);
+  EXPECT_EQ(doc.DefaultGridColor(), 0xFFFFC0u);
+  EXPECT_FLOAT_EQ(doc.RenderDpm(), cDefaultDpm);
+  ASSERT_EQ(doc.PageCount(), 1);
+  // No page stream: a page without shapes.
+  EXPECT_EQ(doc.GetPage(0)->GetShapeCount(), 0);
+  EXPECT_TRUE(doc.GetPage(0)->Loaded());
+
+  // Loading the same file twice gives the same result.
+  doc.SetHandleColor(0xABCDEF);
+  doc.LoadFromFile(file);
+  EXPECT_EQ(doc.HandleColor(), 0u);
+  EXPECT_EQ(doc.PageCount(), 1);
+}
+
+TEST_F(DocumentTest, InvalidIndexValuesFallBackToResetValues) {
+  const std::string file = MakeArchive(
+      "bad.hsf", {{"Index.xml", Index("<HandleColor>zz</HandleColor><HotzoneScrolling>9</HotzoneScrolling>"
+                                      "<StretchFilter>-1</StretchFilter><RenderDpm>-3</RenderDpm>"
+                                      "<ScreenDpm>NAN</ScreenDpm><ViewStyle>2</ViewStyle>"
+                                      "<DefaultPageWidth>0</DefaultPageWidth><DefaultPageHeight>1e30</DefaultPageHeight>"
+                                      "<ThumbnailWidth>0</ThumbnailWidth><ThumbnailHeight>100000</ThumbnailHeight>"
+                                      "<StepAngle>inf</StepAngle><PageCount>2</PageCount>")}});
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  EXPECT_EQ(doc.HandleColor(), 0xFFFFFFu);
+  EXPECT_EQ(doc.HotZoneScrolling(), hzsNoScroll);
+  EXPECT_EQ(doc.Quality(), raster::sfLinear2);
+  EXPECT_FLOAT_EQ(doc.RenderDpm(), cDefaultDpm);
+  EXPECT_FLOAT_EQ(doc.ScreenDpm(), cDefaultDpm);
+  EXPECT_EQ(doc.ViewStyle(), vsPrintLayout);
+  EXPECT_FLOAT_EQ(doc.DefaultPageWidth(), 210);
+  EXPECT_FLOAT_EQ(doc.DefaultPageHeight(), 297);
+  EXPECT_EQ(doc.ThumbnailWidth(), 80);
+  EXPECT_EQ(doc.ThumbnailHeight(), 60);
+  EXPECT_FLOAT_EQ(doc.StepAngle(), 0);
+  EXPECT_EQ(doc.PageCount(), 2);
+
+  // A page count beyond 9999 is not believed: no pages.
+  const std::string many = MakeArchive("many.hsf", {{"Index.xml", Index("<PageCount>2000000000</PageCount>")}});
+  doc.LoadFromFile(many);
+  EXPECT_EQ(doc.PageCount(), 0);
+  // 40 pages load although PageCount refuses more than 25.
+  const std::string forty = MakeArchive("40.hsf", {{"Index.xml", Index("<PageCount>40</PageCount>")}});
+  doc.LoadFromFile(forty);
+  EXPECT_EQ(doc.PageCount(), 40);
+  ExpectMessage([&] { doc.SetPageCount(26); }, "Invalid page count");
+  ExpectMessage([&] { doc.SetPageCount(-1); }, "Invalid page count");
+  doc.SetPageCount(25);
+  EXPECT_EQ(doc.PageCount(), 25);
+  doc.SetPageCount(0);
+  EXPECT_EQ(doc.PageCount(), 0);
+}
+
+TEST_F(DocumentTest, LoadFailures) {
+  TdtpComponent doc(nullptr);
+  doc.SetHandleColor(0x111111);
+  const std::string missing = Path("nothere.hsf");
+  ExpectMessage([&] { doc.LoadFromFile(missing); }, "Cannot find file \"" + missing + "\"");
+  // Nothing changed and the busy state ended.
+  EXPECT_EQ(doc.PageCount(), 1);
+  EXPECT_EQ(doc.HandleColor(), 0x111111u);
+  EXPECT_FALSE(doc.IsBusy());
+
+  // No "Index.xml": the parser's message, the document left cleared, the archive bound.
+  const std::string noIndex = MakeArchive("noindex.hsf", {{"Other", "x"}});
+  ExpectMessage([&] { doc.LoadFromFile(noIndex); }, "No root element found in xml");
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_EQ(doc.CurrentPageIndex(), -1);
+  EXPECT_EQ(doc.HandleColor(), 0xFFFFFFu);
+  ASSERT_NE(doc.Archive(), nullptr);
+  EXPECT_EQ(doc.Archive()->FileName(), noIndex);
+  EXPECT_FALSE(doc.IsBusy());
+
+  // A file that is not an archive passes the archive's error through.
+  const std::string junk = Path("junk.hsf");
+  kdtest::WriteFileBytes(junk, {'J', 'U', 'N', 'K', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  EXPECT_THROW(doc.LoadFromFile(junk), platform::Exception);
+  EXPECT_FALSE(doc.IsBusy());
+
+  // PageCount 0: no pages and the current index stored as 0.
+  const std::string empty = MakeArchive("zero.hsf", {{"Index.xml", Index("<PageCount>0</PageCount>")}});
+  doc.LoadFromFile(empty);
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_EQ(doc.CurrentPageIndex(), 0);
+  EXPECT_EQ(doc.CurrentPage(), nullptr);
+}
+
+TEST_F(DocumentTest, BusyRefusesSecondOperation) {
+  const std::string file = Path("b.hsf");
+  TdtpComponent doc(nullptr);
+  doc.AddPage(nullptr);
+  doc.SaveToFile(file);
+  int refused = 0;
+  doc.OnProgress = [&](platform::TObject*, int32_t Type, int32_t, int32_t, float) {
+    if (Type != ptLoading) return;
+    ExpectMessage([&] { doc.LoadFromFile(file); }, "Working already");
+    ExpectMessage([&] { doc.SaveToFile(file); }, "Working already");
+    ExpectMessage([&] { doc.PrintPage(0); }, "Working already");
+    ++refused;
+  };
+  doc.LoadFromFile(file);
+  EXPECT_GT(refused, 0);
+  EXPECT_FALSE(doc.IsBusy());
+  EXPECT_EQ(doc.PageCount(), 2);
+}
+
+TEST_F(DocumentTest, LazyLoadingAndThumbnails) {
+  const std::string file = Path("lazy.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, file, 3, 5);
+  }
+  TdtpComponent doc(nullptr);
+  // While page 2 is created, page 1 is already current and loaded with its shapes.
+  std::vector<std::pair<bool, int32_t>> atProgress;
+  doc.OnProgress = [&](platform::TObject*, int32_t Type, int32_t Count, int32_t Total, float) {
+    if (Type == ptLoading && Count == 2 && Total == 3)
+      atProgress.emplace_back(doc.GetPage(0)->Loaded(), doc.GetPage(0)->GetShapeCount());
+  };
+  doc.LoadFromFile(file);
+  ASSERT_EQ(atProgress.size(), 1u);
+  EXPECT_TRUE(atProgress[0].first);
+  EXPECT_EQ(atProgress[0].second, 5);
+
+  ASSERT_EQ(doc.PageCount(), 3);
+  EXPECT_EQ(doc.CurrentPageIndex(), 0);
+  for (int i = 1; i < 3; ++i) {
+    TdtpPage* p = doc.GetPage(i);
+    EXPECT_FALSE(p->Loaded());
+    EXPECT_EQ(p->GetShapeCount(), 0);
+    EXPECT_FALSE(p->ThumbnailStale());
+    EXPECT_FALSE(p->Modified());
+  }
+  // The stored thumbnail is used as it is.
+  platform::TBitmap* thumb = doc.GetPage(2)->GetThumbnail();
+  ASSERT_NE(thumb, nullptr);
+  EXPECT_EQ(thumb->Width(), 80);
+  EXPECT_EQ(thumb->Height(), 60);
+  EXPECT_FALSE(doc.GetPage(2)->Loaded());
+
+  // Visiting a page reads it once, without recording undo steps.
+  doc.SetCurrentPageIndex(2);
+  EXPECT_TRUE(doc.GetPage(2)->Loaded());
+  EXPECT_EQ(doc.GetPage(2)->GetShapeCount(), 5);
+  EXPECT_EQ(doc.GetPage(2)->GetShape(0)->Name(), "Shape1");
+  EXPECT_FALSE(doc.GetPage(1)->Loaded());
+  EXPECT_EQ(doc.UndoCount(), 0);
+  EXPECT_FALSE(doc.Modified());
+}
+
+TEST_F(DocumentTest, CorruptThumbnailIsIgnored) {
+  // A bitmap header that claims more pixels than the stream holds.
+  std::string bmp = "BM";
+  bmp.resize(54, '\0');
+  bmp[10] = 54;
+  bmp[14] = 40;
+  bmp[18] = char(0xFF);
+  bmp[19] = char(0x7F);  // width 32767
+  bmp[22] = 10;
+  bmp[26] = 1;
+  bmp[28] = 24;
+  const std::string file = MakeArchive("thumb.hsf", {{"Index.xml", Index("<PageCount>2</PageCount>")},
+                                                      {"Thumb0002.bmp", bmp}});
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  ASSERT_EQ(doc.PageCount(), 2);
+  // No stored thumbnail: the page draws a fresh one when asked.
+  platform::TBitmap* t = doc.GetPage(1)->GetThumbnail();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->Width(), 80);
+}
+
+TEST_F(DocumentTest, PythonWrittenArchive) {
+  const std::string file = Path("py.hsf");
+  const std::string cmd = "python3 \"" + kdtest::SourcePath("tests/document/stor_writer.py") + "\" \"" + file + "\"";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  ASSERT_EQ(doc.PageCount(), 2);
+  EXPECT_EQ(doc.HandleColor(), 0x0000FFu);
+  EXPECT_EQ(doc.Quality(), raster::sfLinear);
+  EXPECT_FLOAT_EQ(doc.RenderDpm(), 11.811024f);
+  EXPECT_FALSE(doc.ShowMargins());
+  EXPECT_TRUE(doc.SnapToGrid());
+  EXPECT_EQ(doc.ViewStyle(), vsNormal);
+  EXPECT_FLOAT_EQ(doc.DefaultPageWidth(), 100);
+  EXPECT_EQ(doc.DefaultGridColor(), 0x112233u);
+  EXPECT_EQ(doc.ThumbnailWidth(), 8);
+  TdtpPage* p0 = doc.GetPage(0);
+  EXPECT_FLOAT_EQ(p0->DocWidth(), 100);
+  EXPECT_FLOAT_EQ(p0->DocHeight(), 150);
+  ASSERT_EQ(p0->GetShapeCount(), 1);
+  TdtpShape* s = p0->GetShape(0);
+  EXPECT_EQ(s->ClassName(), "TdtpFixtureRect");
+  EXPECT_EQ(s->Name(), "Box & co");
+  EXPECT_FLOAT_EQ(s->DocLeft(), 10);
+  EXPECT_FLOAT_EQ(s->DocHeight(), 40);
+  EXPECT_EQ(s->Color(), 0x0000FFu);
+  // Page 2: the stored green thumbnail, no page stream.
+  platform::TBitmap* t = doc.GetPage(1)->GetThumbnail();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->Width(), 8);
+  EXPECT_EQ(t->Height(), 6);
+  EXPECT_EQ(t->Canvas()->Pixel(3, 3) & 0xFFFFFF, 0x00FF00u);
+  doc.SetCurrentPageIndex(1);
+  EXPECT_EQ(doc.GetPage(1)->GetShapeCount(), 0);
+}
+
+TEST_F(DocumentTest, SaveRewritesOnlyModifiedPages) {
+  const std::string file = Path("s.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, file, 3, 4);
+  doc.LoadFromFile(file);
+  doc.SetCurrentPageIndex(1);
+  doc.GetPage(1)->GetShape(0)->SetDocLeft(33);
+  EXPECT_TRUE(doc.Modified());
+  EXPECT_TRUE(doc.GetPage(1)->Modified());
+  EXPECT_FALSE(doc.GetPage(2)->Modified());
+  EXPECT_GT(doc.UndoCount(), 0);
+
+  std::vector<int32_t> written;
+  doc.OnProgress = [&](platform::TObject*, int32_t Type, int32_t Count, int32_t Total, float Percent) {
+    if (Type == ptSaving && Count <= Total && Percent < 1.0f) written.push_back(Count);
+  };
+  TSingleStorage* archive = doc.Archive();
+  doc.SaveToFile(file);  // the open archive's own name: the quick path
+  EXPECT_EQ(doc.Archive(), archive);
+  EXPECT_EQ(written, (std::vector<int32_t>{2, 2, 2}));
+  EXPECT_FALSE(doc.Modified());
+  EXPECT_FALSE(doc.GetPage(1)->Modified());
+  EXPECT_EQ(doc.UndoCount(), 0);
+  EXPECT_FALSE(doc.GetPage(2)->Loaded());  // the quick path reads nothing
+  EXPECT_LE(double(archive->FreeSpace()), 0.25 * double(archive->TotalSize()));
+
+  // The same file under another spelling of its path also takes the quick path.
+  written.clear();
+  doc.SaveToFile(dir + "/./s.hsf");
+  EXPECT_EQ(doc.Archive(), archive);
+  EXPECT_TRUE(written.empty());
+
+  TdtpComponent again(nullptr);
+  again.LoadFromFile(file);
+  again.SetCurrentPageIndex(1);
+  EXPECT_FLOAT_EQ(again.GetPage(1)->GetShape(0)->DocLeft(), 33);
+  again.SetCurrentPageIndex(2);
+  EXPECT_EQ(again.GetPage(2)->GetShapeCount(), 4);
+
+  // With UndoPastSave the undo list survives the save.
+  doc.SetUndoPastSave(true);
+  doc.GetPage(1)->GetShape(1)->SetDocTop(3);
+  const int32_t undo = doc.UndoCount();
+  EXPECT_GT(undo, 0);
+  doc.SaveToArchive();
+  EXPECT_EQ(doc.UndoCount(), undo);
+}
+
+TEST_F(DocumentTest, SaveUnderNewNameWritesEverything) {
+  const std::string a = Path("a.hsf"), b = Path("b.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, a, 3, 2);
+  doc.LoadFromFile(a);
+  // The target exists with unrelated content: it is replaced.
+  MakeArchive("b.hsf", {{"Stray", "stray stream"}, {"Page0009.xml", "x"}});
+  doc.SaveToFile(b);
+  EXPECT_EQ(doc.Archive()->FileName(), b);
+  EXPECT_FALSE(doc.Archive()->StreamExists("Stray"));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(doc.GetPage(i)->Loaded());
+  TdtpComponent other(nullptr);
+  other.LoadFromFile(b);
+  ASSERT_EQ(other.PageCount(), 3);
+  other.SetCurrentPageIndex(2);
+  EXPECT_EQ(other.GetPage(2)->GetShapeCount(), 2);
+  ExpectMessage([&] { TdtpComponent d(nullptr); d.SaveToArchive(); }, "Archive must exist");
+}
+
+TEST_F(DocumentTest, SaveDeletesTrailingStreams) {
+  const std::string file = Path("t.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, file, 5, 1);
+  doc.LoadFromFile(file);
+  doc.DeletePage(4);
+  doc.DeletePage(3);
+  doc.SaveToFile(file);
+  TSingleStorage* a = doc.Archive();
+  EXPECT_TRUE(a->StreamExists("Page0003.xml"));
+  EXPECT_FALSE(a->StreamExists("Page0004.xml"));
+  EXPECT_FALSE(a->StreamExists("Thumb0004.bmp"));
+  EXPECT_FALSE(a->StreamExists("Page0005.xml"));
+  EXPECT_FALSE(a->StreamExists("Thumb0005.bmp"));
+
+  // A gap stops the deletion.
+  kdfixture::MakeSampleDocument(doc, file, 5, 1);
+  doc.LoadFromFile(file);
+  doc.Archive()->DeleteStream("Page0004.xml");
+  doc.DeletePage(4);
+  doc.DeletePage(3);
+  doc.SaveToArchive();
+  EXPECT_TRUE(doc.Archive()->StreamExists("Page0005.xml"));
+  EXPECT_TRUE(doc.Archive()->StreamExists("Thumb0004.bmp"));
+}
+
+TEST_F(DocumentTest, StoreThumbnailsOffKeepsThem) {
+  const std::string file = Path("th.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, file, 2, 1);
+  doc.LoadFromFile(file);
+  const std::string before = ReadStream(doc.Archive(), "Thumb0001.bmp");
+  doc.SetStoreThumbnails(false);
+  doc.SetThumbnailWidth(20);  // every page modified, thumbnails stale
+  doc.SaveToArchive();
+  EXPECT_EQ(ReadStream(doc.Archive(), "Thumb0001.bmp"), before);
+  doc.SetStoreThumbnails(true);
+  doc.SetThumbnailWidth(30);
+  doc.SaveToArchive();
+  platform::TMemoryStream s;
+  doc.Archive()->ReadStream("Thumb0002.bmp", &s);
+  s.SetPosition(0);
+  platform::TBitmap bmp;
+  bmp.LoadFromStream(&s);
+  EXPECT_EQ(bmp.Width(), 30);
+}
+
+TEST_F(DocumentTest, DeletePageInMemory) {
+  const std::string file = Path("del.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, file, 4, 2);
+  doc.LoadFromFile(file);
+  doc.SetCurrentPageIndex(3);
+  std::vector<TdtpPage*> changed;
+  doc.OnPageChanged = [&](platform::TObject*, TdtpPage* p) { changed.push_back(p); };
+  TdtpPage* third = doc.GetPage(2);
+  doc.DeletePage(1);
+  ASSERT_EQ(doc.PageCount(), 3);
+  EXPECT_EQ(doc.GetPage(1), third);
+  // Later pages were read before their numbers moved.
+  EXPECT_TRUE(third->Loaded());
+  EXPECT_EQ(third->GetShapeCount(), 2);
+  EXPECT_EQ(doc.CurrentPageIndex(), 2);
+  EXPECT_TRUE(doc.Modified());
+  ASSERT_GE(changed.size(), 2u);
+  EXPECT_EQ(changed[0], third);
+  doc.DeletePage(7);  // no such page
+  EXPECT_EQ(doc.PageCount(), 3);
+  // The archive still holds four pages until saved.
+  EXPECT_TRUE(doc.Archive()->StreamExists("Page0004.xml"));
+  doc.SaveToArchive();
+  EXPECT_FALSE(doc.Archive()->StreamExists("Page0004.xml"));
+}
+
+TEST_F(DocumentTest, DeletePageDirectRenamesStreams) {
+  const std::string file = Path("direct.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, file, 4, 1);
+  doc.LoadFromFile(file);
+  doc.SetArchiveDirect(true);
+  const std::string page3 = ReadStream(doc.Archive(), "Page0003.xml");
+  const std::string thumb4 = ReadStream(doc.Archive(), "Thumb0004.bmp");
+  TdtpPage* fourth = doc.GetPage(3);
+  doc.DeletePage(1);
+  TSingleStorage* a = doc.Archive();
+  EXPECT_EQ(ReadStream(a, "Page0002.xml"), page3);
+  EXPECT_EQ(ReadStream(a, "Thumb0003.bmp"), thumb4);
+  EXPECT_FALSE(a->StreamExists("Page0004.xml"));
+  EXPECT_FALSE(a->StreamExists("Thumb0004.bmp"));
+  EXPECT_NE(ReadStream(a, "Index.xml").find("<PageCount>3</PageCount>"), std::string::npos);
+  // The unread later pages now read from their new numbers.
+  EXPECT_FALSE(fourth->Loaded());
+  doc.SetCurrentPageIndex(2);
+  EXPECT_EQ(doc.GetPage(2), fourth);
+  EXPECT_EQ(fourth->GetShapeCount(), 1);
+  EXPECT_EQ(fourth->GetShape(0)->Color(), 0xFF0000u);  // page 4's block (odd pages blue)
+
+  // Deleting the current page shows the next one, read from the archive.
+  doc.SetCurrentPageIndex(0);
+  doc.DeletePage(0);
+  EXPECT_EQ(doc.CurrentPageIndex(), 0);
+  EXPECT_TRUE(doc.CurrentPage()->Loaded());
+  EXPECT_EQ(doc.CurrentPage()->GetShapeCount(), 1);
+}
+
+TEST_F(DocumentTest, CurrentPageChanges) {
+  TdtpComponent doc(nullptr);
+  doc.AddPage(nullptr);
+  std::vector<TdtpPage*> changed;
+  doc.OnPageChanged = [&](platform::TObject*, TdtpPage* p) { changed.push_back(p); };
+  doc.SetCurrentPageIndex(0);
+  EXPECT_EQ(changed, (std::vector<TdtpPage*>{doc.GetPage(0)}));
+  changed.clear();
+  doc.SetCurrentPageIndex(1);
+  EXPECT_EQ(changed, (std::vector<TdtpPage*>{doc.GetPage(0), doc.GetPage(1)}));
+  // An index without a page is stored all the same.
+  doc.SetCurrentPageIndex(5);
+  EXPECT_EQ(doc.CurrentPageIndex(), 5);
+  EXPECT_EQ(doc.CurrentPage(), nullptr);
+}
+
+TEST_F(DocumentTest, UpdateBracketsAndPendingEvents) {
+  TdtpComponent doc(nullptr);
+  std::vector<std::string> events;
+  doc.OnShapeChanged = [&](platform::TObject*, TdtpShape* s) { events.push_back(s ? "shape" : "shape:none"); };
+  doc.OnSelectionChanged = [&](platform::TObject*) { events.push_back("selection"); };
+  doc.OnFocusShape = [&](platform::TObject*, TdtpShape*) { events.push_back("focus"); };
+  doc.BeginUpdate();
+  doc.ShapeChanged(doc.GetPage(0));
+  doc.SelectionChanged();
+  doc.SetFocusShape(doc.GetPage(0));
+  EXPECT_TRUE(events.empty());
+  doc.EndUpdate();
+  EXPECT_EQ(events, (std::vector<std::string>{"shape:none", "selection", "focus"}));
+  events.clear();
+  doc.ShapeChanged(doc.GetPage(0));
+  EXPECT_EQ(events, (std::vector<std::string>{"shape"}));
+  ExpectMessage([&] { doc.EndUpdate(); }, "dtpDocument: EndUpdate called too many times");
+  ExpectMessage([&] { doc.EndPrinting(); }, "dtpDocument: EndPrinting called more often than BeginPrinting");
+  ExpectMessage([&] { doc.EndUndo(); }, "dtpDocument: EndUndo called more often than BeginUndo");
+  // The counters are usable again after the complaint.
+  doc.BeginPrinting();
+  EXPECT_TRUE(doc.IsPrinting());
+  doc.EndPrinting();
+  EXPECT_FALSE(doc.IsPrinting());
+
+  // A destroyed focus shape is forgotten.
+  int destroyed = 0;
+  doc.OnShapeDestroy = [&](platform::TObject*, TdtpShape*) { ++destroyed; };
+  doc.ShapeDestroyed(doc.GetPage(0));
+  EXPECT_EQ(doc.FocusShape(), nullptr);
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST_F(DocumentTest, UndoRecording) {
+  TdtpComponent doc(nullptr);
+  TdtpPage* page = doc.GetPage(0);
+  auto s = NewShape<TdtpFixtureRect>();
+  TdtpShape* shape = s.get();
+  page->AddShape(std::move(s));
+  const int32_t base = doc.UndoCount();
+  shape->SetDocLeft(5);
+  shape->SetDocLeft(6);
+  // A run of changes to one property keeps the first old value.
+  ASSERT_EQ(doc.UndoCount(), base + 1);
+  EXPECT_EQ(doc.UndoItem(base)->Name, "DocLeft");
+  EXPECT_EQ(doc.UndoItem(base)->Value, "0");
+  // Inside a bracket the second command is grouped with the first.
+  doc.BeginUndo();
+  shape->SetDocTop(1);
+  shape->SetDocWidth(2);
+  doc.EndUndo();
+  ASSERT_EQ(doc.UndoCount(), base + 3);
+  EXPECT_FALSE(doc.UndoItem(base + 1)->Grouped);
+  EXPECT_TRUE(doc.UndoItem(base + 2)->Grouped);
+  // Locked or disabled: nothing recorded.
+  doc.LockUndo();
+  EXPECT_FALSE(doc.UndoEnabled());
+  shape->SetDocHeight(9);
+  doc.UnlockUndo();
+  EXPECT_EQ(doc.UndoCount(), base + 3);
+  doc.SetUndoEnabled(false);
+  EXPECT_EQ(doc.UndoCount(), 0);
+  EXPECT_EQ(doc.UndoBytes(), 0);
+
+  // The list is bounded by 10 MB of recorded data.
+  doc.SetUndoEnabled(true);
+  const std::string big(1 << 20, 'x');
+  for (int i = 0; i < 12; ++i)
+    doc.AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, i, "N", big));
+  EXPECT_LT(doc.UndoBytes(), 0xA00001);
+  EXPECT_EQ(doc.UndoCount(), 9);
+  EXPECT_EQ(doc.UndoItem(0)->Target, 3);
+}
+
+TEST_F(DocumentTest, DefaultSettersNotify) {
+  TdtpComponent doc(nullptr);
+  int changes = 0;
+  doc.OnDocumentChanged = [&](platform::TObject*) { ++changes; };
+  doc.SetDefaultPageWidth(100);
+  EXPECT_FLOAT_EQ(doc.GetPage(0)->DocWidth(), 100);
+  doc.SetDefaultPageWidth(100);
+  EXPECT_EQ(changes, 1);
+  EXPECT_TRUE(doc.Modified());
+  doc.GetPage(0)->SetIsDefaultPage(false);
+  doc.SetDefaultPageHeight(50);
+  EXPECT_FLOAT_EQ(doc.GetPage(0)->DocHeight(), 297);
+  EXPECT_EQ(changes, 2);
+  doc.SetModified(false);
+  doc.SetDefaultPageColor(0x00FF00);
+  EXPECT_FALSE(doc.GetPage(0)->Modified());  // not a default page
+  EXPECT_EQ(changes, 3);
+
+  // ReadOnly turns edit mode into browse mode, and edit mode is refused while it is set.
+  doc.SetReadOnly(true);
+  EXPECT_EQ(doc.Mode(), vmBrowse);
+  doc.SetMode(vmEdit);
+  EXPECT_EQ(doc.Mode(), vmBrowse);
+  doc.SetReadOnly(false);
+  doc.SetMode(vmEdit);
+  EXPECT_EQ(doc.Mode(), vmEdit);
+}
+
+}  // namespace
