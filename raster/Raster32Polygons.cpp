@@ -207,6 +207,10 @@ inline int32_t MulDiv64(int32_t A, int32_t B, int64_t C) {
   return static_cast<int32_t>(q);
 }
 
+// Grid sizes of very wide or tall bitmaps, limited to the 31 bits a crossing holds (points
+// of 16.16 coordinates never reach that far).
+inline int32_t Limit31(int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)); }
+
 // 24.8 X to a pixel, halves rounding up.
 inline int32_t RoundX(uint32_t X) { return static_cast<int32_t>((X >> 8) + ((X & 255) >= 128 ? 1 : 0)); }
 
@@ -340,7 +344,7 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
   std::vector<Contour> contours = ToGrid(FPoints, 0x7FFF, 16);
   int32_t top, bottom;
   if (!RowRange(contours, H, top, bottom)) return;
-  ScanConverter scan(top, bottom - top, W * 256 - 1, 256);
+  ScanConverter scan(top, bottom - top, Limit31(int64_t{W} * 256 - 1), 256);
   scan.Build(contours);
 
   const bool opaque = AlphaComponent(Color) == 255;
@@ -390,8 +394,8 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   // 1/8-pixel units; the bias is 2047, not 2048.
   std::vector<Contour> contours = ToGrid(FPoints, 2047, 13);
   int32_t top, bottom;
-  if (!RowRange(contours, H * 8, top, bottom)) return;
-  ScanConverter scan(top, bottom - top, W * 8 - 1, 1);
+  if (!RowRange(contours, Limit31(int64_t{H} * 8), top, bottom)) return;
+  ScanConverter scan(top, bottom - top, Limit31(int64_t{W} * 8 - 1), 1);
   scan.Build(contours);
 
   const TColor32 rgb = Color & 0x00FFFFFF;
