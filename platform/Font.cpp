@@ -215,9 +215,9 @@ class TQtTextMeasurer : public ITextMeasurer {
   // platform the documents come from; drawing places each character at those positions.
   int32_t TextWidth(const TFont& Font, std::string_view Text) override {
     FaceEntry& face = Face(Font);
-    int32_t w = 0;
+    int64_t w = 0;
     for (size_t i = 0; i < Text.size();) w += Advance(face, NextCodePoint(Text, i));
-    return w;
+    return static_cast<int32_t>(std::min<int64_t>(w, INT32_MAX));
   }
 
   std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) override {
@@ -343,7 +343,7 @@ TTextMetric TFakeTextMeasurer::Metrics(const TFont& Font) {
 }
 
 int32_t TFakeTextMeasurer::TextWidth(const TFont& Font, std::string_view Text) {
-  return static_cast<int32_t>(Utf8Length(Text)) * FakeAdvance(Font);
+  return static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(Utf8Length(Text)) * FakeAdvance(Font), INT32_MAX));
 }
 
 std::vector<int32_t> TFakeTextMeasurer::CharAdvances(const TFont& Font, std::string_view Text) {
@@ -390,39 +390,37 @@ int32_t RenderTextMask(const TFont& Font, const TRect& R, uint32_t Flags, std::s
     }
   }
 
-  int32_t total = lineHeight * static_cast<int32_t>(lines.size());
-  int32_t top = R.Top;
+  // Positions in 64 bits, then kept within +-2^30: far-off text simply lands outside.
+  auto fit = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -(int64_t{1} << 30), int64_t{1} << 30)); };
+  const int64_t total = int64_t{lineHeight} * static_cast<int64_t>(lines.size());
+  int64_t top = R.Top;
   if (Flags & DT_SINGLELINE) {
     if (Flags & DT_BOTTOM)
-      top = R.Bottom - lineHeight;
+      top = int64_t{R.Bottom} - lineHeight;
     else if (Flags & DT_VCENTER)
-      top = R.Top + (R.Height() - lineHeight) / 2;
+      top = R.Top + (int64_t{R.Bottom} - R.Top - lineHeight) / 2;
   }
 
   TRect clip = (Flags & DT_NOCLIP) ? Rect(0, 0, Mask.Width, Mask.Height) : R;
-  TRect bounds{R.Left, top, R.Left, top + total};
+  int64_t left = R.Left, right = R.Left;
   bool first = true;
-  int32_t y = top;
+  int64_t y = top;
   for (std::string_view line : lines) {
-    int32_t w = tm.TextWidth(Font, line);
-    int32_t x = R.Left;
+    const int64_t w = tm.TextWidth(Font, line);
+    int64_t x = R.Left;
     if (Flags & DT_CENTER)
-      x = R.Left + (R.Width() - w) / 2;
+      x = R.Left + (int64_t{R.Right} - R.Left - w) / 2;
     else if (Flags & DT_RIGHT)
-      x = R.Right - w;
-    if (first) {
-      bounds.Left = x;
-      bounds.Right = x + w;
-      first = false;
-    } else {
-      bounds.Left = std::min(bounds.Left, x);
-      bounds.Right = std::max(bounds.Right, x + w);
-    }
-    if (!(Flags & DT_CALCRECT)) tm.RenderLine(Font, line, x, y, clip, Mask);
+      x = int64_t{R.Right} - w;
+    left = first ? x : std::min(left, x);
+    right = first ? x + w : std::max(right, x + w);
+    first = false;
+    if (!(Flags & DT_CALCRECT)) tm.RenderLine(Font, line, fit(x), fit(y), clip, Mask);
     y += lineHeight;
   }
+  TRect bounds{fit(left), fit(top), fit(right), fit(top + total)};
   if (TextRect) *TextRect = bounds;
-  return total;
+  return fit(total);
 }
 
 }  // namespace platform

@@ -43,8 +43,10 @@ void TBitmap32::Textout(const TRect& DstRect, uint32_t Flags, const std::string&
     platform::RenderTextMask(*FFont, DstRect, Flags | platform::DT_CALCRECT, Text, probe, &textRect);
     platform::TTextMetric m = TextMeasurer().Metrics(*FFont);
     // Ink may stand out of the advance box (italics, overhangs, accents above the cell).
-    int32_t margin = m.Height / 2 + 2;
-    TRect area{textRect.Left - margin, textRect.Top - margin, textRect.Right + margin, textRect.Bottom + margin};
+    const int64_t margin = int64_t{m.Height} / 2 + 2;
+    auto fit = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    TRect area{fit(textRect.Left - margin), fit(textRect.Top - margin), fit(textRect.Right + margin),
+               fit(textRect.Bottom + margin)};
     TRect bounds{0, 0, FWidth, FHeight};
     if (!(Flags & platform::DT_NOCLIP)) platform::IntersectRect(bounds, bounds, DstRect);
     if (platform::IntersectRect(area, area, bounds) && !IsRectEmpty(area)) {
