@@ -1,0 +1,378 @@
+// Parameter editing in the HTML tree view, class by class, driven through the real popup
+// editors with synthetic keys, the menu and folder-dialog hooks, and the fake text measurer
+// (8 x 16 pixel characters) for mouse positions.
+#include "widgets/HtmlTreeView.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "platform/Dialogs.h"
+#include "platform/Graphics.h"
+#include "tests/platform/GuiTestEvents.h"
+
+using namespace platform;
+using namespace widgets;
+
+namespace {
+
+class HtmlTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree = std::make_unique<THtmlTreeView>(nullptr);
+    TFont f;
+    f.SetHeight(-16);
+    tree->SetFont(&f);
+    tree->SetBounds(0, 0, 400, 200);
+    tree->OnParamChanged = [this](TObject*, TTreeNode*, const std::string& href, const std::string& o,
+                                  const std::string& n) { changes.push_back(href + ":" + o + "->" + n); };
+  }
+  void TearDown() override {
+    SetPopupHandler(nullptr);
+    SetFolderDialogHandler(nullptr);
+  }
+  TTreeNode* Add(const std::string& text) { return tree->Items()->Add(nullptr, text); }
+  void Open(TTreeNode* n, const std::string& href) {
+    tree->SetSelected(n);
+    tree->ParamClick(n, href, {20, 0, 60, 16});
+  }
+  std::string Value(TTreeNode* n, const std::string& href) {
+    std::string v;
+    GetAnchorValue(n->Text(), href, v);
+    return v;
+  }
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope{&fake};
+  std::unique_ptr<THtmlTreeView> tree;
+  std::vector<std::string> changes;
+};
+
+TEST_F(HtmlTree, Defaults) {
+  EXPECT_FALSE(tree->AdvanceOnReturn());
+  EXPECT_EQ(tree->EmptyParam(), "?");
+  EXPECT_TRUE(tree->Hover());
+  EXPECT_EQ(tree->HoverColor(), clGreen);
+  EXPECT_EQ(tree->HoverFontColor(), clWhite);
+  EXPECT_EQ(tree->ItemHeight(), 16);
+  EXPECT_EQ(tree->SelectionColor(), clHighlight);
+  EXPECT_EQ(tree->SelectionFontColor(), clHighlightText);
+  EXPECT_FALSE(tree->ShowSelection());
+  EXPECT_EQ(tree->ParamColor(), clGreen);
+  EXPECT_EQ(tree->ShadowColor(), clGray);
+  EXPECT_EQ(tree->ShadowOffset(), 1);
+  EXPECT_TRUE(tree->ShowFocusBorder());
+  EXPECT_TRUE(tree->WordWrap());
+  EXPECT_FALSE(tree->ToolTips());
+  EXPECT_TRUE(tree->ReadOnly());
+}
+
+TEST_F(HtmlTree, EditEscapesOnceAndReadsBackUnescaped) {
+  TTreeNode* n = Add("Name <A href=\"name\" class=\"EDIT\">Bob</A>");
+  Open(n, "name");
+  EXPECT_TRUE(tree->Editing());
+  ASSERT_TRUE(tree->EditControl()->Visible());
+  EXPECT_EQ(tree->EditControl()->Text(), "Bob");
+  tree->EditControl()->SetText("A<b>&\"c\"");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);
+  EXPECT_FALSE(tree->Editing());
+  EXPECT_FALSE(tree->EditControl()->Visible());
+  EXPECT_EQ(Value(n, "name"), "A&lt;b&gt;&amp;&quot;c&quot;");
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0], "name:Bob->A<b>&\"c\"");
+  // The second edit starts from the plain value and writes nothing new.
+  Open(n, "name");
+  EXPECT_EQ(tree->EditControl()->Text(), "A<b>&\"c\"");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "name"), "A&lt;b&gt;&amp;&quot;c&quot;");
+  EXPECT_EQ(changes.size(), 1u);
+}
+
+TEST_F(HtmlTree, EmptyValueStoresEmptyParam) {
+  TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">x</A>");
+  Open(n, "e");
+  tree->EditControl()->SetText("");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "e"), "?");
+  std::string prepared = "unset";
+  tree->OnParamPrepare = [&](TObject*, TTreeNode*, const std::string&, std::string& v) { prepared = v; };
+  Open(n, "e");
+  EXPECT_EQ(prepared, "");
+  EXPECT_EQ(tree->EditControl()->Text(), "");
+}
+
+TEST_F(HtmlTree, EscapeLeavesTheValueAndEndsEditing) {
+  TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">keep</A>");
+  Open(n, "e");
+  tree->EditControl()->SetText("changed");
+  guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  EXPECT_FALSE(tree->Editing());
+  EXPECT_FALSE(tree->EditControl()->Visible());
+  EXPECT_TRUE(tree->EditControl()->Cancelled);  // a later focus loss reports nothing
+  EXPECT_EQ(Value(n, "e"), "keep");
+}
+
+TEST_F(HtmlTree, Toggle) {
+  TTreeNode* n = Add("<A href=\"t\" class=\"toggle\" props=\"S|L\">S</A> <A href=\"one\" class=\"TOGGLE\" props=\"A\">A</A>");
+  Open(n, "t");
+  EXPECT_EQ(Value(n, "t"), "L");
+  Open(n, "t");
+  EXPECT_EQ(Value(n, "t"), "S");
+  std::string text = n->Text();
+  SetAnchorValue(text, "t", "X");
+  n->SetText(text);
+  Open(n, "t");
+  EXPECT_EQ(Value(n, "t"), "S");
+  Open(n, "one");  // fewer than two choices: nothing
+  EXPECT_EQ(Value(n, "one"), "A");
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, MenuWritesTheChoiceEscaped) {
+  TTreeNode* n = Add("<A href=\"m\" class=\"MENU\" props=\"one|two &amp; three|b\">one</A>");
+  std::vector<std::string> captions;
+  SetPopupHandler([&](TPopupMenu* menu, int32_t, int32_t) -> TMenuItem* {
+    captions.clear();
+    for (int i = 0; i < menu->Items()->Count(); ++i) captions.push_back(menu->Items()->Items(i)->Caption());
+    EXPECT_TRUE(tree->Editing());
+    return menu->Items()->Items(1);
+  });
+  Open(n, "m");
+  EXPECT_EQ(captions.size(), 3u);
+  EXPECT_EQ(Value(n, "m"), "two &amp; three");
+  EXPECT_FALSE(tree->Editing());
+  // Sorted choices; a cancelled menu changes nothing and ends editing.
+  tree->SetParamListSorted(true);
+  SetPopupHandler([&](TPopupMenu* menu, int32_t, int32_t) -> TMenuItem* {
+    EXPECT_EQ(StripHotkey(menu->Items()->Items(0)->Caption()), "b");
+    return nullptr;
+  });
+  Open(n, "m");
+  EXPECT_EQ(Value(n, "m"), "two &amp; three");
+  EXPECT_FALSE(tree->Editing());
+  // OnParamPopup may cancel before anything shows.
+  bool shown = false;
+  SetPopupHandler([&](TPopupMenu*, int32_t, int32_t) -> TMenuItem* {
+    shown = true;
+    return nullptr;
+  });
+  tree->OnParamPopup = [](TObject*, TTreeNode*, const std::string&, std::vector<std::string>&, bool& doPopup) {
+    doPopup = false;
+  };
+  Open(n, "m");
+  EXPECT_FALSE(shown);
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, SpinDateAndTimeNeverRaise) {
+  TTreeNode* n = Add("<A href=\"n\" class=\"SPIN\"> 12 </A><A href=\"bad\" class=\"SPIN\">abc</A>"
+                     "<A href=\"d\" class=\"DATE\">6-12-2026</A><A href=\"t\" class=\"TIME\">9:05:00</A>"
+                     "<A href=\"nd\" class=\"DATE\">soon</A><A href=\"nt\" class=\"TIME\"></A>");
+  Open(n, "n");
+  EXPECT_EQ(tree->SpinEditControl()->Value(), 12);
+  guitest::Key(tree->SpinEditControl(), Qt::Key_Up);
+  guitest::Key(tree->SpinEditControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "n"), "13");
+  EXPECT_NO_THROW(Open(n, "bad"));
+  EXPECT_EQ(tree->SpinEditControl()->Value(), 0);
+  guitest::Key(tree->SpinEditControl(), Qt::Key_Escape);
+  Open(n, "d");
+  EXPECT_EQ(tree->DateControl()->Kind(), dtkDate);
+  EXPECT_EQ(tree->DateControl()->DateTime(), EncodeDate(2026, 12, 6));
+  guitest::Key(tree->DateControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "d"), "6-12-2026");
+  Open(n, "t");
+  EXPECT_EQ(tree->DateControl()->Kind(), dtkTime);
+  guitest::Key(tree->DateControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "t"), "9:05:00");
+  EXPECT_NO_THROW(Open(n, "nd"));
+  EXPECT_EQ(tree->DateControl()->Text(), DateToStr(Date()));
+  guitest::Key(tree->DateControl(), Qt::Key_Escape);
+  EXPECT_NO_THROW(Open(n, "nt"));
+  guitest::Key(tree->DateControl(), Qt::Key_Escape);
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, ListMaskQueryCustomDirAndPlain) {
+  TTreeNode* n = Add("<A href=\"l\" class=\"LIST\" props=\"x|y|z\">y</A><A href=\"mask\" class=\"MASK\" props=\"000\">123</A>"
+                     "<A href=\"q\" class=\"QUERY\">?</A><A href=\"c\" class=\"CUSTOM\" props=\"pp\">v</A>"
+                     "<A href=\"dir\" class=\"DIR\">/tmp</A><A href=\"p\">plain</A>");
+  Open(n, "l");
+  TPopupListBox* list = tree->ListControl();
+  ASSERT_TRUE(list->Visible());
+  EXPECT_EQ(list->Count(), 3);
+  EXPECT_EQ(list->ItemIndex(), 1);
+  guitest::Key(list, Qt::Key_Down);
+  guitest::Key(list, Qt::Key_Return);
+  EXPECT_EQ(Value(n, "l"), "z");
+  EXPECT_FALSE(list->Visible());
+
+  Open(n, "mask");
+  EXPECT_EQ(tree->MaskEditControl()->EditMask(), "000");
+  guitest::Key(tree->MaskEditControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "mask"), "123");
+
+  tree->OnParamQuery = [](TObject*, TTreeNode*, const std::string&, std::string& v) { v = "answer"; };
+  Open(n, "q");
+  EXPECT_EQ(Value(n, "q"), "answer");
+
+  std::string got;
+  tree->OnParamCustomEdit = [&](TObject*, TTreeNode*, const std::string& href, const std::string& value,
+                                const std::string& props, const TRect& r) {
+    got = href + "|" + value + "|" + props + "|" + std::to_string(r.Left) + "," + std::to_string(r.Top);
+  };
+  Open(n, "c");
+  EXPECT_EQ(got, "c|v|pp|22,-2");
+
+  std::string start;
+  SetFolderDialogHandler([&](const std::string& caption, std::string& dir) {
+    EXPECT_EQ(caption, "Select directory");
+    start = dir;
+    dir = "/home";
+    return true;
+  });
+  Open(n, "dir");
+  EXPECT_EQ(start, "/tmp");
+  EXPECT_EQ(Value(n, "dir"), "/home");
+  SetFolderDialogHandler([](const std::string&, std::string&) { return false; });
+  Open(n, "dir");
+  EXPECT_EQ(Value(n, "dir"), "/home");
+  EXPECT_FALSE(tree->Editing());
+
+  Open(n, "p");  // no class and no OnParamClick: nothing
+  EXPECT_FALSE(tree->Editing());
+  tree->OnParamClick = [](TObject*, TTreeNode*, const std::string&, std::string& v) { v += "!"; };
+  Open(n, "p");
+  EXPECT_EQ(Value(n, "p"), "plain!");
+}
+
+TEST_F(HtmlTree, ListReturnWithoutSelectionWritesNothing) {
+  TTreeNode* n = Add("<A href=\"l\" class=\"LIST\" props=\"x|y\">none</A>");
+  Open(n, "l");
+  EXPECT_EQ(tree->ListControl()->ItemIndex(), -1);
+  guitest::Key(tree->ListControl(), Qt::Key_Return);
+  EXPECT_EQ(Value(n, "l"), "none");
+  EXPECT_FALSE(tree->ListControl()->Visible());
+}
+
+TEST_F(HtmlTree, EditingEndsWhenAHandlerRaises) {
+  TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">x</A>");
+  tree->OnParamEditStart = [](TObject*, TTreeNode*, const std::string&, std::string&) {
+    throw std::runtime_error("no");
+  };
+  EXPECT_THROW(Open(n, "e"), std::runtime_error);
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, AdvanceOnReturnWalksAllParameters) {
+  TTreeNode* a = Add("<A href=\"a1\" class=\"EDIT\">1</A> <A href=\"a2\" class=\"EDIT\">2</A>");
+  Add("no parameters");
+  TTreeNode* c = Add("<A href=\"c1\" class=\"EDIT\">3</A>");
+  tree->SetAdvanceOnReturn(true);
+  EXPECT_EQ(tree->TotalParamCount(), 3);
+  Open(a, "a1");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);
+  EXPECT_EQ(tree->Selected(), a);
+  EXPECT_EQ(tree->FocusedParam(), 1);
+  EXPECT_EQ(tree->EditControl()->Param, "a2");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);
+  EXPECT_EQ(tree->Selected(), c);
+  EXPECT_EQ(tree->EditControl()->Param, "c1");
+  guitest::Key(tree->EditControl(), Qt::Key_Return);  // after the last: the first
+  EXPECT_EQ(tree->Selected(), a);
+  EXPECT_EQ(tree->EditControl()->Param, "a1");
+  guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, LookUps) {
+  Add("<A href=\"x\">1</A><a HREF=\"Y\">2</a>");
+  TTreeNode* b = Add("<A href=\"z\">3</A>");
+  EXPECT_EQ(tree->FindParamNode("Z"), b);
+  EXPECT_EQ(tree->ParamIndex(tree->Items()->Item(0), "y"), 1);
+  EXPECT_EQ(tree->ParamIndex(b, "x"), -1);
+  EXPECT_EQ(tree->ParamHref(tree->Items()->Item(0), 5), "x");  // wraps to the first
+  TTreeNode* node = nullptr;
+  EXPECT_EQ(tree->ParamHrefOverall(2, &node), "z");
+  EXPECT_EQ(node, b);
+  EXPECT_EQ(tree->ParamHrefOverall(3), "");
+  EXPECT_EQ(tree->GetParam("y"), "2");
+}
+
+TEST_F(HtmlTree, KeyboardMovesTheFocusedParameter) {
+  TTreeNode* n = Add("<A href=\"a\" class=\"EDIT\">1</A> <A href=\"b\" class=\"EDIT\">2</A>");
+  Add("plain");
+  tree->SetSelected(n);
+  guitest::Key(tree.get(), Qt::Key_Right);
+  EXPECT_EQ(tree->FocusedParam(), 1);
+  EXPECT_EQ(tree->Selected(), n);
+  guitest::Key(tree.get(), Qt::Key_Right);
+  EXPECT_EQ(tree->FocusedParam(), 1);
+  guitest::Key(tree.get(), Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_TRUE(tree->EditControl()->Visible());
+  EXPECT_EQ(tree->EditControl()->Param, "b");
+  EXPECT_EQ(tree->EditControl()->Text(), "2");
+  guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  guitest::Key(tree.get(), Qt::Key_Left);
+  EXPECT_EQ(tree->FocusedParam(), 0);
+  // A node with fewer anchors resets the index; arrows then navigate the tree.
+  guitest::Key(tree.get(), Qt::Key_Right);
+  guitest::Key(tree.get(), Qt::Key_Down);
+  EXPECT_EQ(tree->FocusedParam(), 0);
+  guitest::Key(tree.get(), Qt::Key_Return, Qt::NoModifier, "\r");  // no anchors: nothing
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, MouseClickOpensTheAnchorUnderIt) {
+  // Level 0 with root buttons: the HTML starts at 19 + 2 (one pixel each for the draw and the renderer).
+  TTreeNode* n = Add("ab <A href=\"e\" class=\"EDIT\" hint=\"tip\">val</A>");
+  guitest::Press(tree.get(), 21 + 3 * 8 + 4, 8);
+  guitest::Release(tree.get(), 21 + 3 * 8 + 4, 8);
+  EXPECT_EQ(tree->Selected(), n);
+  EXPECT_TRUE(tree->EditControl()->Visible());
+  EXPECT_EQ(tree->EditControl()->Left(), 21 + 24 + 2);
+  guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  // A click beside the anchor opens nothing.
+  guitest::Press(tree.get(), 22, 8);
+  guitest::Release(tree.get(), 22, 8);
+  EXPECT_FALSE(tree->Editing());
+}
+
+TEST_F(HtmlTree, HoverEnterExitAndDeletedNodes) {
+  TTreeNode* n = Add("ab <A href=\"e\">val</A>");
+  Add("other");
+  std::vector<std::string> log;
+  tree->OnParamEnter = [&](TObject*, TTreeNode*, const std::string& h, const std::string& v) { log.push_back("enter " + h + "=" + v); };
+  tree->OnParamExit = [&](TObject*, TTreeNode*, const std::string& h, const std::string&) { log.push_back("exit " + h); };
+  guitest::Move(tree.get(), 50, 8);
+  EXPECT_EQ(tree->Cursor(), crHandPoint);
+  EXPECT_EQ(tree->HoverNode(), n);
+  guitest::Move(tree.get(), 52, 8);  // same anchor: no second enter
+  guitest::Move(tree.get(), 22, 8);
+  EXPECT_EQ(tree->Cursor(), crDefault);
+  EXPECT_EQ(log, (std::vector<std::string>{"enter e=val", "exit e"}));
+  guitest::Move(tree.get(), 50, 8);
+  n->Delete();
+  EXPECT_EQ(tree->HoverNode(), nullptr);
+  guitest::Move(tree.get(), 50, 100);  // nothing under the mouse; the deleted node is not touched
+  EXPECT_EQ(tree->Cursor(), crDefault);
+}
+
+TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
+  TTreeNode* n = Add("<CONTROL TYPE=\"CHECK\" ID=\"c\" VALUE=\"TRUE\" WIDTH=\"20\"> x");
+  tree->SetItemHeight(24);
+  guitest::Press(tree.get(), 25, 12);
+  guitest::Release(tree.get(), 25, 12);
+  EXPECT_EQ(n->Text(), "<CONTROL ID=\"c\" VALUE=\"FALSE\" WIDTH=\"20\" TYPE=\"CHECK\"> x");
+  guitest::Press(tree.get(), 25, 12);
+  guitest::Release(tree.get(), 25, 12);
+  EXPECT_NE(n->Text().find("VALUE=\"TRUE\""), std::string::npos);
+}
+
+TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
+  TTreeNode* n = Add("<B>word</B>");
+  tree->SetBounds(0, 0, 200, 40);
+  const TRect r = n->DisplayRect(true);
+  EXPECT_EQ(r.Right - r.Left, 4 * 8 + 4);
+}
+
+}  // namespace
