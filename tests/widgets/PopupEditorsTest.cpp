@@ -1,0 +1,161 @@
+// Key and focus semantics of the popup editors: Return reports and advances, Escape closes
+// silently, and a focus loss reports once unless the editor was already closed.
+#include "widgets/PopupEditors.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Graphics.h"
+#include "tests/platform/GuiTestEvents.h"
+
+using namespace platform;
+using namespace widgets;
+
+namespace {
+
+template <typename T>
+struct TProbe : T {
+  using T::T;
+  using T::DoExit;
+};
+
+template <typename T>
+std::vector<std::string>& Wire(T& e, std::vector<std::string>& log) {
+  e.Param = "p";
+  e.Cancelled = false;
+  e.OnValue = [&log](TObject*, const std::string& param, const std::string& v) { log.push_back(param + "=" + v); };
+  e.OnAdvance = [&log](TObject*) { log.push_back("advance"); };
+  e.OnCancel = [&log](TObject*) { log.push_back("cancel"); };
+  e.Show();
+  return log;
+}
+
+using V = std::vector<std::string>;
+
+TEST(PopupEdit, ReturnReportsHidesThenAdvances) {
+  TProbe<TPopupEdit> e(nullptr);
+  EXPECT_FALSE(e.Visible());  // created hidden
+  V log;
+  Wire(e, log);
+  e.SetText("abc");
+  guitest::Key(&e, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(log, (V{"p=abc", "advance"}));
+  EXPECT_FALSE(e.Visible());
+  EXPECT_EQ(e.Text(), "abc");  // the Return character is not typed
+  e.DoExit();                  // the focus loss after Return reports nothing more
+  EXPECT_EQ(log.size(), 2u);
+}
+
+TEST(PopupEdit, EscapeThenFocusLossWritesNothing) {
+  TProbe<TPopupEdit> e(nullptr);
+  V log;
+  Wire(e, log);
+  e.SetText("typed");
+  guitest::Key(&e, Qt::Key_Escape);
+  e.DoExit();
+  EXPECT_EQ(log, (V{"cancel"}));
+  EXPECT_FALSE(e.Visible());
+}
+
+TEST(PopupEdit, FocusLossCommitsOnce) {
+  TProbe<TPopupEdit> e(nullptr);
+  V log;
+  Wire(e, log);
+  guitest::Key(&e, Qt::Key_X, Qt::NoModifier, "x");
+  e.DoExit();
+  e.DoExit();
+  EXPECT_EQ(log, (V{"p=x"}));
+}
+
+TEST(PopupEdit, AutoSizeWidensToTheText) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  TPopupEdit e(nullptr);
+  TFont f;
+  f.SetHeight(-16);
+  e.SetFont(&f);
+  e.SetWidth(40);
+  e.SetText("abcdefgh");  // 64 pixels + 16, but auto size is off
+  EXPECT_EQ(e.Width(), 40);
+  e.SetAutoSize(true);
+  e.SetText("abcdefghi");
+  EXPECT_EQ(e.Width(), 9 * 8 + 16);
+  e.SetText("a");  // never shrinks
+  EXPECT_EQ(e.Width(), 9 * 8 + 16);
+}
+
+TEST(PopupSpinAndMask, KeysAndCharacters) {
+  TProbe<TPopupSpinEdit> s(nullptr);
+  V log;
+  Wire(s, log);
+  s.SetText("");
+  guitest::Key(&s, Qt::Key_A, Qt::NoModifier, "a");  // not a digit
+  guitest::Key(&s, Qt::Key_4, Qt::NoModifier, "4");
+  guitest::Key(&s, Qt::Key_Up);
+  guitest::Key(&s, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(log, (V{"p=5", "advance"}));
+
+  TProbe<TPopupMaskEdit> m(nullptr);
+  V mlog;
+  Wire(m, mlog);
+  m.SetEditMask("00-L;1;_");
+  m.SetText("");
+  for (const char* c : {"1", "x", "2", "-", "q", "9"}) guitest::Key(&m, Qt::Key_unknown, Qt::NoModifier, c);
+  EXPECT_EQ(m.Text(), "12-q");
+  guitest::Key(&m, Qt::Key_Escape);
+  EXPECT_EQ(mlog, (V{"cancel"}));
+}
+
+TEST(PopupListBox, ReturnEscapeAndRelease) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  TPopupListBox l(nullptr);
+  TFont f;
+  f.SetHeight(-16);
+  l.SetFont(&f);
+  V log;
+  Wire(l, log);
+  l.SetItems({"a", "bbbb", "cc"});
+  l.SetHeight(100);
+  l.SizeToContent();
+  EXPECT_EQ(l.Width(), 32 + 10);
+  l.SetHeight(20);  // needs a scroll bar now
+  l.SizeToContent();
+  EXPECT_EQ(l.Width(), 32 + 10 + VScrollBarWidth);
+  l.SetHeight(100);
+
+  guitest::Key(&l, Qt::Key_Return);  // nothing selected: no report, still advances
+  EXPECT_EQ(log, (V{"advance"}));
+  EXPECT_FALSE(l.Visible());
+  l.Show();
+  l.Cancelled = false;
+  l.SetItemIndex(2);
+  guitest::Key(&l, Qt::Key_Escape);
+  EXPECT_EQ(log, (V{"advance", "cancel"}));
+  l.Show();
+  guitest::Press(&l, 5, 16 + 4);
+  guitest::Release(&l, 5, 16 + 4);
+  EXPECT_EQ(log, (V{"advance", "cancel", "p=bbbb"}));
+  EXPECT_FALSE(l.Visible());
+}
+
+TEST(PopupDatePicker, ReportsInTheShortFormats) {
+  TProbe<TPopupDatePicker> d(nullptr);
+  V log;
+  Wire(d, log);
+  d.SetKind(dtkDate);
+  d.SetDateTime(EncodeDate(2026, 3, 7) + EncodeTime(14, 5, 9, 0));
+  guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
+  d.SetKind(dtkTime);
+  d.Cancelled = false;
+  d.Show();
+  guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(log, (V{"p=7-3-2026", "advance", "p=14:05:09", "advance"}));
+  // Typed text that is no date reports the last value set.
+  d.SetKind(dtkDate);
+  d.Cancelled = false;
+  d.SetText("31-2-2026");
+  d.DoExit();
+  EXPECT_EQ(log.back(), "p=7-3-2026");
+}
+
+}  // namespace
