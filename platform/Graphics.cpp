@@ -411,27 +411,34 @@ void TCanvas::Shape(const TRect& Bounds, Fn&& draw) {
   if (FState->HasClip) area &= FState->Clip.boundingRect();
   if (area.isEmpty()) return;
   QImage layer(area.size(), QImage::Format_ARGB32);
-  layer.fill(0);
+  std::memset(layer.bits(), 0, static_cast<size_t>(layer.sizeInBytes()));
   {
     QPainter lp(&layer);
     lp.translate(-area.x(), -area.y());
+    if (FState->HasClip) lp.setClipRegion(FState->Clip);  // the layer stays empty outside
     passes(lp, true, true);
   }
-  QImage* img = DeviceImage();
-  if (img && !FState->External) {
-    if (!img->isDetached()) {
-      Release();
-      img->bits();
-    }
-    for (int y = 0; y < layer.height(); ++y) {
+  if (QImage* img = WritableImage()) {
+    const bool is24 = Is24(*img);
+    const int w = layer.width(), h = layer.height();
+    for (int y = 0; y < h; ++y) {
       const auto* src = reinterpret_cast<const uint32_t*>(layer.constScanLine(y));
-      int dy = y + area.y();
-      for (int x = 0; x < layer.width(); ++x) {
-        if ((src[x] >> 24) == 0) continue;
-        int dx = x + area.x();
-        if (FState->HasClip && !FState->Clip.contains(QPoint(dx, dy))) continue;
-        uint32_t d = ReadRgb(*img, dx, dy);
-        WriteRgb(*img, dx, dy, Rop2(mode, src[x] & 0xFFFFFF, d) & 0xFFFFFF);
+      uchar* line = const_cast<uchar*>(img->constScanLine(y + area.y()));
+      if (is24) {
+        uchar* d = line + 3 * area.x();
+        for (int x = 0; x < w; ++x, d += 3) {
+          if ((src[x] >> 24) == 0) continue;
+          uint32_t r = Rop2(mode, src[x] & 0xFFFFFF, d[0] | (d[1] << 8) | (d[2] << 16));
+          d[0] = r & 0xFF;
+          d[1] = (r >> 8) & 0xFF;
+          d[2] = (r >> 16) & 0xFF;
+        }
+      } else {
+        uint32_t* d = reinterpret_cast<uint32_t*>(line) + area.x();
+        for (int x = 0; x < w; ++x) {
+          if ((src[x] >> 24) == 0) continue;
+          d[x] = (d[x] & 0xFF000000u) | (Rop2(mode, src[x] & 0xFFFFFF, d[x] & 0xFFFFFF) & 0xFFFFFF);
+        }
       }
     }
     return;
