@@ -52,8 +52,8 @@ void TBitmap32::Textout(const TRect& DstRect, uint32_t Flags, const std::string&
     if (platform::IntersectRect(area, area, bounds) && !IsRectEmpty(area)) {
       platform::TTextMask mask;
       mask.SetSize(area.Width(), area.Height());
-      TRect r = DstRect;
-      OffsetRect(r, -area.Left, -area.Top);
+      TRect r{fit(int64_t{DstRect.Left} - area.Left), fit(int64_t{DstRect.Top} - area.Top),
+              fit(int64_t{DstRect.Right} - area.Left), fit(int64_t{DstRect.Bottom} - area.Top)};
       platform::RenderTextMask(*FFont, r, Flags, Text, mask);
 
       TColor32 c = Color32(platform::ColorToRGB(FFont->Color()));

@@ -2,6 +2,9 @@
 // the bitmap's BMP stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "platform/BmpCodec.h"
 #include "platform/Font.h"
 #include "raster/Raster32.h"
@@ -43,6 +46,16 @@ TEST(Raster32Text, TouchedPixelsTakeTheColourWithAlphaZero) {
   EXPECT_EQ(b.Pixel(0, 2), 0x00FF0000u);   // "a" starts at -3, clipped at 0
   EXPECT_EQ(b.Pixel(12, 2), 0xFF808080u);
   EXPECT_EQ(b.Pixel(5, 1), 0xFF808080u);   // cell top at 1, ink from row 2
+
+  // Rectangles at the ends of the coordinate range do not overflow: centred in the whole
+  // range, the text sits around the origin; at either end it is far off the bitmap.
+  b.Clear(0xFF808080);
+  b.Textout(Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX), DT_CENTER | DT_VCENTER | DT_SINGLELINE, "abc");
+  EXPECT_EQ(b.Pixel(0, 0), 0x00FF0000u);
+  b.Clear(0xFF808080);
+  b.Textout(Rect(INT32_MAX - 5, 0, INT32_MAX, 10), DT_RIGHT, "abc");
+  b.Textout(Rect(INT32_MIN, 0, INT32_MIN + 5, 10), platform::DT_NOCLIP, "abc");
+  EXPECT_EQ(std::count(b.Bits(), b.Bits() + 30 * 12, 0xFF808080u), 30 * 12);
 }
 
 TEST(Raster32Text, AntialiasedTextBlendsByCoverage) {
