@@ -15,6 +15,8 @@ int32_t Nearest(float V) { return static_cast<int32_t>(Round(static_cast<double>
 }  // namespace
 
 TVirtScrollBox::TVirtScrollBox(TComponent* AOwner) : TCustomControl(AOwner) {
+  // Nothing is erased before Paint: descendants paint the whole client area.
+  SetControlStyle(ControlStyle() | csOpaque);
   SetColor(clAppWorkSpace);
   SetBounds(Left(), Top(), 150, 250);
 }

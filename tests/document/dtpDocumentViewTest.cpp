@@ -1,0 +1,271 @@
+// The document view: layout, zoom formulas, painting offscreen, the idle refresh, hints, cursors.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include <QImage>
+
+#include "../common/TestSupport.h"
+#include "document/dtpDocument.h"
+#include "platform/ExtCtrls.h"
+#include "platform/Forms.h"
+#include "platform/Graphics.h"
+#include "tools/DocumentFixtures.h"
+
+using namespace document;
+using kdfixture::TdtpFixtureRect;
+
+namespace {
+
+class ViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kdfixture::InitializeFixtures();
+    doc = std::make_unique<TdtpComponent>(nullptr);
+    doc->SetBounds(0, 0, 800, 600);
+    doc->HandleNeeded();
+  }
+  float DrawnWidth() const {
+    TdtpPage* p = doc->CurrentPage();
+    return p->DocWidth() + p->OutsetLeft() + p->OutsetRight();
+  }
+  std::unique_ptr<TdtpComponent> doc;
+};
+
+TEST_F(ViewTest, FitWidthInBothStyles) {
+  // The first size of the window fits the page width at 100 %.
+  EXPECT_FLOAT_EQ(doc->ZoomPercent(), 100);
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), (float(doc->ClientWidth()) - 22) / DrawnWidth());
+  // 10 pixels of border on every side of the laid-out page.
+  const TdtpFloatRect r = doc->CurrentPage()->GetParentPaintBounds();
+  EXPECT_FLOAT_EQ(doc->VirtualWidth(), (r.Right - r.Left) * doc->ScreenDpm() + 20);
+  EXPECT_FLOAT_EQ(doc->CurrentPage()->ViewPosition().X, 10 / doc->ScreenDpm());
+
+  doc->SetViewStyle(vsNormal);
+  doc->ZoomFitWidth();
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), (float(doc->ClientWidth()) - 2) / 210.0f);
+  EXPECT_FLOAT_EQ(doc->VirtualWidth(), 210 * doc->ScreenDpm());
+  EXPECT_FLOAT_EQ(doc->CurrentPage()->ViewPosition().X, 0);
+}
+
+TEST_F(ViewTest, FitPageInBothStyles) {
+  for (TdtpViewStyleType style : {vsPrintLayout, vsNormal}) {
+    doc->SetViewStyle(style);
+    doc->ZoomFitPage();
+    const float border = style == vsPrintLayout ? 23.0f : 1.0f;
+    const float w = float(doc->ClientWidth()) - border, h = float(doc->ClientHeight()) - border;
+    EXPECT_FLOAT_EQ(doc->ScreenDpm(), std::min(w / 210.0f, h / 297.0f));
+    EXPECT_NEAR(doc->ZoomPercent(), 210.0f * doc->ScreenDpm() / w * 100.0f, 1e-3);
+    EXPECT_LT(doc->ZoomPercent(), 100.0f);
+  }
+  // Without a current page nothing happens.
+  doc->SetCurrentPageIndex(-1);
+  const float dpm = doc->ScreenDpm();
+  doc->ZoomFitPage();
+  doc->ZoomFitWidth();
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm);
+}
+
+TEST_F(ViewTest, ZoomInOutKeepsCentre) {
+  int32_t dx = 0, dy = 400;
+  doc->ScrollBy(dx, dy);
+  ASSERT_GT(dy, 0);
+  const platform::TPoint centre{doc->ClientWidth() / 2, doc->ClientHeight() / 2};
+  const TdtpFloatPoint before = doc->ScreenToDoc(centre);
+  const float dpm = doc->ScreenDpm();
+  doc->ZoomIn();
+  EXPECT_NEAR(doc->ZoomPercent(), 110.0f, 1e-4);
+  EXPECT_NEAR(doc->ScreenDpm(), dpm * 1.1f, 1e-5);
+  const TdtpFloatPoint mid = doc->ScreenToDoc(centre);
+  EXPECT_NEAR(mid.Y, before.Y, 1.0 / doc->ScreenDpm());
+  doc->ZoomOut();
+  EXPECT_NEAR(doc->ZoomPercent(), 100.0f, 1e-4);
+  EXPECT_NEAR(doc->ScreenDpm(), dpm, 1e-5);
+  EXPECT_NEAR(doc->ScreenToDoc(centre).Y, before.Y, 1.0 / doc->ScreenDpm());
+
+  // A view at the origin stays there.
+  doc->SetViewStyle(vsNormal);
+  EXPECT_FLOAT_EQ(doc->ScrollX(), 0);
+  EXPECT_FLOAT_EQ(doc->ScrollY(), 0);
+  doc->ZoomIn();
+  EXPECT_FLOAT_EQ(doc->ScrollX(), 0);
+  EXPECT_FLOAT_EQ(doc->ScrollY(), 0);
+  // 200 % is twice the fitted width.
+  doc->SetZoomPercent(200);
+  EXPECT_NEAR(doc->ScreenDpm(), 2 * (float(doc->ClientWidth()) - 2) / 210.0f, 1e-4);
+}
+
+TEST_F(ViewTest, ZoomStaysSane) {
+  doc->ZoomBy(1e9f);
+  EXPECT_LE(doc->ScreenDpm(), cMaxScreenDpm);
+  doc->ZoomBy(1e-12f);
+  EXPECT_GE(doc->ScreenDpm(), cMinScreenDpm);
+  const float dpm = doc->ScreenDpm();
+  doc->ZoomBy(0);
+  doc->ZoomBy(-2);
+  doc->ZoomBy(std::nanf(""));
+  doc->SetScreenDpm(std::nanf(""));
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm);
+  // A control without room ignores fitting.
+  TdtpComponent tiny(nullptr);
+  tiny.SetBounds(0, 0, 10, 10);
+  tiny.HandleNeeded();
+  const float before = tiny.ScreenDpm();
+  tiny.ZoomFitWidth();
+  tiny.ZoomFitPage();
+  EXPECT_FLOAT_EQ(tiny.ScreenDpm(), before);
+  EXPECT_GT(tiny.ScreenDpm(), 0);
+}
+
+TEST_F(ViewTest, ResizeRefitsOnlyAtHundredPercent) {
+  const float dpm = doc->ScreenDpm();
+  doc->SetBounds(0, 0, 1000, 600);
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), (float(doc->ClientWidth()) - 22) / DrawnWidth());
+  EXPECT_GT(doc->ScreenDpm(), dpm);
+  doc->SetZoomPercent(110);
+  const float zoomed = doc->ScreenDpm();
+  doc->SetBounds(0, 0, 700, 600);
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), zoomed);
+  // A height change alone does not refit.
+  doc->SetZoomPercent(100);
+  const float fitted = doc->ScreenDpm();
+  doc->SetBounds(0, 0, 700, 500);
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), fitted);
+}
+
+TEST_F(ViewTest, ViewStyleResetsScrollAndCoordinatesFollow) {
+  int32_t dx = 0, dy = 250;
+  doc->ScrollBy(dx, dy);
+  EXPECT_FLOAT_EQ(doc->OriginY(), doc->ScrollY() / doc->ScreenDpm());
+  int scrolls = 0;
+  doc->OnScroll = [&](platform::TObject*) { ++scrolls; };
+  doc->SetViewStyle(vsNormal);
+  EXPECT_FLOAT_EQ(doc->ScrollY(), 0);
+  EXPECT_FLOAT_EQ(doc->OriginY(), 0);
+  EXPECT_EQ(scrolls, 1);
+  const TdtpFloatPoint p = doc->DocToScreen({10, 20});
+  EXPECT_FLOAT_EQ(p.X, 10 * doc->ScreenDpm());
+  const TdtpFloatPoint back = doc->ScreenToDoc({100, 50});
+  EXPECT_FLOAT_EQ(back.X, 100 / doc->ScreenDpm());
+  EXPECT_FLOAT_EQ(back.Y, 50 / doc->ScreenDpm());
+}
+
+TEST_F(ViewTest, RenderResolution) {
+  doc->SetRenderDPI(300);
+  EXPECT_FLOAT_EQ(doc->RenderDpm(), 300 / 25.4f);
+  doc->SetRenderAtScreenRes(true);
+  EXPECT_FLOAT_EQ(doc->RenderDpm(), doc->ScreenDpm());
+  doc->ZoomIn();
+  EXPECT_FLOAT_EQ(doc->RenderDpm(), doc->ScreenDpm());
+}
+
+TEST_F(ViewTest, RendersFittedPageOffscreen) {
+  const std::string file = kdtest::TempDir() + "/view.hsf";
+  kdfixture::MakeSampleDocument(*doc, file, 2, 30);
+  doc->LoadFromFile(file);
+  doc->ZoomPageWidth();
+  const float dpm = doc->ScreenDpm();
+  EXPECT_FLOAT_EQ(dpm, (float(doc->ClientWidth()) - 22) / DrawnWidth());
+  doc->SetOutputRendering(true);
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+  doc->PaintDocument(bmp.Canvas());
+  bmp.Canvas()->Release();
+  EXPECT_FALSE(doc->OutputRendering());
+  const QImage& img = bmp.Image();
+  ASSERT_TRUE(img.save(QString::fromStdString(kdtest::OutputDir() + "/document_view_fit_width.png")));
+  // Page 1's red block spans 20..100 mm across and 20..120 mm down; the page sits 10 pixels in.
+  const auto at = [&](float X, float Y) {
+    return img.pixel(int(std::lround(X * dpm + 10)), int(std::lround(Y * dpm + 10))) & 0xFFFFFFu;
+  };
+  EXPECT_EQ(at(25, 110), 0xFF0000u);
+  EXPECT_EQ(at(95, 25), 0xFF0000u);
+  EXPECT_EQ(at(105, 125), 0xFFFFFFu);  // paper
+  // Beside the page: the control's colour.
+  const uint32_t work = uint32_t(platform::ColorToRGB(doc->Color()));
+  const uint32_t rgb = (work & 0xFF) << 16 | (work & 0xFF00) | (work >> 16 & 0xFF);
+  EXPECT_EQ(img.pixel(3, 300) & 0xFFFFFFu, rgb);
+
+  // Without a page the whole view is the control's colour.
+  doc->SetCurrentPageIndex(7);
+  platform::TBitmap empty;
+  empty.SetSize(50, 50);
+  doc->PaintDocument(empty.Canvas());
+  empty.Canvas()->Release();
+  EXPECT_EQ(empty.Image().pixel(25, 25) & 0xFFFFFFu, rgb);
+}
+
+TEST_F(ViewTest, IdleRefreshRebuildsOneThumbnailPerTick) {
+  doc->AddPage(nullptr);
+  doc->AddPage(nullptr);
+  for (int i = 0; i < 3; ++i) doc->GetPage(i)->SetModified(true);
+  doc->SetModified(true);
+  EXPECT_FALSE(doc->DoAutoPageUpdate());  // off
+  doc->SetAutoPageUpdate(true);
+  EXPECT_FALSE(doc->DoAutoPageUpdate());  // changed just now
+  std::this_thread::sleep_for(std::chrono::milliseconds(2050));
+  EXPECT_TRUE(doc->DoAutoPageUpdate());
+  EXPECT_FALSE(doc->GetPage(0)->ThumbnailStale());
+  EXPECT_TRUE(doc->GetPage(1)->ThumbnailStale());
+  EXPECT_TRUE(doc->DoAutoPageUpdate());
+  EXPECT_TRUE(doc->DoAutoPageUpdate());
+  EXPECT_FALSE(doc->DoAutoPageUpdate());
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(doc->GetPage(i)->ThumbnailStale());
+}
+
+TEST_F(ViewTest, TimerTicksShapesAndAnimates) {
+  struct TTicker : TdtpFixtureRect {
+    int Ticks = 0;
+    void Tick() override { ++Ticks; }
+  };
+  auto s = std::make_unique<TTicker>();
+  s->Initialize();
+  TTicker* t = s.get();
+  doc->CurrentPage()->AddShape(std::move(s));
+  int animate = 0;
+  doc->OnAnimate = [&](platform::TObject*) { ++animate; };
+  doc->TimerTick(doc.get());
+  EXPECT_EQ(t->Ticks, 1);
+  EXPECT_EQ(animate, 1);
+  EXPECT_EQ(doc->DocumentTimer()->Interval(), 50u);
+  EXPECT_TRUE(doc->DocumentTimer()->Enabled());
+}
+
+TEST_F(ViewTest, ShapeHints) {
+  auto s = NewShape<TdtpFixtureRect>();
+  TdtpShape* shape = s.get();
+  doc->CurrentPage()->AddShape(std::move(s));
+  shape->SetShowHint(true);
+  shape->SetParentShowHint(false);
+  doc->StartShapeHint({5, 5}, shape, 10);
+  EXPECT_EQ(doc->HintShape(), nullptr);  // no hint text: never a window
+  shape->SetHint("Box");
+  doc->StartShapeHint({5, 5}, shape, 10);
+  EXPECT_EQ(doc->HintShape(), shape);
+  EXPECT_EQ(doc->HintWindow(), nullptr);
+  doc->ShowShapeHint();
+  ASSERT_NE(doc->HintWindow(), nullptr);
+  EXPECT_EQ(doc->HintWindow()->Color(), platform::TColor(0xE0FFFF));
+  doc->StopShapeHint();
+  EXPECT_EQ(doc->HintWindow(), nullptr);
+  // A shape that goes away takes its hint with it.
+  doc->StartShapeHint({5, 5}, shape, 10);
+  doc->CurrentPage()->ClearShapes();
+  EXPECT_EQ(doc->HintShape(), nullptr);
+}
+
+TEST_F(ViewTest, EditorCursorsRegistered) {
+  for (platform::TCursor id = -38; id <= -30; ++id) EXPECT_TRUE(platform::Screen()->HasCursor(id)) << id;
+  // The busy cursor shows while loading and goes when it ends.
+  EXPECT_FALSE(doc->IsBusy());
+  doc->BeginBusy(platform::crHourGlass);
+  EXPECT_EQ(doc->ViewCursor(), platform::crHourGlass);
+  EXPECT_EQ(platform::Screen()->Cursor(), platform::crHourGlass);
+  doc->EndBusy();
+  EXPECT_EQ(platform::Screen()->Cursor(), platform::crDefault);
+}
+
+}  // namespace
