@@ -184,6 +184,11 @@ void TCanvas::SetPainter(QPainter* Painter) {
   FState->Device = Painter ? Painter->device() : nullptr;
   FState->HasClip = false;
   FState->Clip = QRegion();
+  if (Painter) {
+    // The platform draws aliased whatever the lender had set.
+    Painter->setRenderHint(QPainter::Antialiasing, false);
+    Painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+  }
 }
 
 QPaintDevice* TCanvas::Device() const { return FState->Device; }
