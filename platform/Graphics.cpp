@@ -290,10 +290,18 @@ int32_t TCanvas::GetDeviceCaps(int32_t Index) {
 
 // --- clipping ----------------------------------------------------------------------------
 
-static QRect DeviceRect(QPaintDevice* d) { return d ? QRect(0, 0, d->width(), d->height()) : QRect(); }
+QRect LogicalDeviceRect(const TCanvasState& s) {
+  QPaintDevice* d = s.Device;
+  if (!d) return QRect();
+  QRect dev(0, 0, d->width(), d->height());
+  // A lent painter may be moved (a control inside its window's border).
+  if (s.External && s.External->deviceTransform().isTranslating())
+    return s.External->deviceTransform().inverted().mapRect(dev);
+  return dev;
+}
 
 TRect TCanvas::ClipRect() {
-  QRect dev = DeviceRect(FState->Device);
+  QRect dev = LogicalDeviceRect(*FState);
   if (!FState->HasClip) return FromQRect(dev);
   QRect box = FState->Clip.boundingRect() & dev;
   return box.isEmpty() ? TRect{} : FromQRect(box);
@@ -307,14 +315,14 @@ static void ApplyClip(TCanvasState& s) {
 }
 
 void TCanvas::IntersectClipRect(const TRect& R) {
-  QRegion base = FState->HasClip ? FState->Clip : QRegion(DeviceRect(FState->Device));
+  QRegion base = FState->HasClip ? FState->Clip : QRegion(LogicalDeviceRect(*FState));
   FState->Clip = base.intersected(ToQRect(R).normalized());
   FState->HasClip = true;
   ApplyClip(*FState);
 }
 
 void TCanvas::ExcludeClipRect(const TRect& R) {
-  QRegion base = FState->HasClip ? FState->Clip : QRegion(DeviceRect(FState->Device));
+  QRegion base = FState->HasClip ? FState->Clip : QRegion(LogicalDeviceRect(*FState));
   FState->Clip = base.subtracted(ToQRect(R).normalized());
   FState->HasClip = true;
   ApplyClip(*FState);
@@ -412,7 +420,7 @@ void TCanvas::Shape(const TRect& Bounds, Fn&& draw) {
   }
   // Layer: what the shape covers, with its pen and brush colours, then combined per pixel.
   const int grow = std::max(1, FPen->Width()) + 2;
-  QRect area = DeviceRect(FState->Device) & ToQRect(Bounds).normalized().adjusted(-grow, -grow, grow, grow);
+  QRect area = LogicalDeviceRect(*FState) & ToQRect(Bounds).normalized().adjusted(-grow, -grow, grow, grow);
   if (FState->HasClip) area &= FState->Clip.boundingRect();
   if (area.isEmpty()) return;
   QImage layer(area.size(), QImage::Format_ARGB32);

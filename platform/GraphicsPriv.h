@@ -67,6 +67,9 @@ inline void WriteRgb(QImage& img, int x, int y, uint32_t rgb) {
   w = (w & 0xFF000000u) | (rgb & 0xFFFFFFu);
 }
 
+// The device's area in the canvas's coordinates.
+QRect LogicalDeviceRect(const TCanvasState& s);
+
 // A copy of part of an image as opaque ARGB32, for drawing through Qt: the fourth byte of a
 // bitmap's pixels is not alpha to the platform, so it must not make pixels see-through.
 QImage OpaqueCopy(const QImage& src, const QRect& part);

@@ -207,8 +207,7 @@ struct TTextPainter {
              const TRect* opaqueRect, TColor opaqueColor, bool cellBackground) {
     QPainter* p = C.Painter();
     if (!p) return;
-    QPaintDevice* d = C.Device();
-    QRect area(0, 0, d ? d->width() : 0, d ? d->height() : 0);
+    QRect area = LogicalDeviceRect(*C.FState);
     if (C.FState->HasClip) area &= C.FState->Clip.boundingRect();
     if (clip) area &= ToQRect(*clip);
     if (area.isEmpty()) return;

@@ -593,6 +593,19 @@ TEST(Canvas, OnAPainterOpenedElsewhere) {
     for (int x = 0; x < 30; ++x) ASSERT_EQ(img.pixel(x, y), before.pixel(x, y)) << x << "," << y;
   EXPECT_EQ(img.pixel(24, 0), 0xFFFF0000u);
   EXPECT_EQ(img.pixel(25, 0), 0xFF336699u);
+  // A moved painter: canvas coordinates are the painter's.
+  {
+    QPainter p(&img);
+    p.translate(10, 5);
+    TCanvas c;
+    c.SetPainter(&p);
+    EXPECT_EQ(c.ClipRect(), Rect(-10, -5, 20, 15));
+    c.Brush()->SetColor(clBlue);
+    c.FillRect(Rect(0, 0, 2, 2));
+    c.SetPainter(nullptr);
+  }
+  EXPECT_EQ(img.pixel(10, 5), 0xFF0000FFu);
+  EXPECT_EQ(img.pixel(9, 5), 0xFF336699u);
 }
 
 TEST(Canvas, LockIsExclusiveAcrossThreads) {
