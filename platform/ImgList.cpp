@@ -18,9 +18,13 @@ void TImageList::SetHeight(int32_t Value) {
 
 int32_t TImageList::Add(TBitmap* Image) {
   auto copy = std::make_unique<TBitmap>();
-  copy->SetPixelFormat(pf24bit);
   copy->SetSize(FWidth, FHeight);
-  if (Image && !Image->Empty()) copy->Canvas()->StretchDraw({0, 0, FWidth, FHeight}, Image);
+  copy->Canvas()->Brush()->SetColor(clWhite);
+  copy->Canvas()->FillRect({0, 0, FWidth, FHeight});
+  if (Image && !Image->Empty()) {
+    if (Image->Width() == FWidth && Image->Height() == FHeight) copy->Canvas()->Draw(0, 0, Image);
+    else copy->Canvas()->StretchDraw({0, 0, FWidth, FHeight}, Image);
+  }
   FImages.push_back(std::move(copy));
   if (OnChange) OnChange(this);
   return Count() - 1;

@@ -1,0 +1,88 @@
+// The input controls and the date helpers behind the popup editors.
+#include "platform/StdCtrls.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Exceptions.h"
+#include "tests/platform/GuiTestEvents.h"
+
+using namespace platform;
+
+namespace {
+
+TEST(DateUtils, DutchShortFormatsRoundTrip) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(2026, 12, 6), 46362.0);
+  EXPECT_EQ(DateToStr(EncodeDate(2026, 3, 7)), "7-3-2026");
+  EXPECT_EQ(TimeToStr(EncodeTime(9, 5, 0, 0)), "9:05:00");
+  EXPECT_EQ(TimeToStr(EncodeTime(23, 59, 59, 999)), "23:59:59");
+  TDateTime v = 0;
+  EXPECT_TRUE(TryStrToDate("29-2-2024", v));
+  EXPECT_EQ(DateToStr(v), "29-2-2024");
+  EXPECT_TRUE(TryStrToDate("1/1/99", v));
+  EXPECT_EQ(DateToStr(v), "1-1-1999");
+  for (const char* bad : {"", "29-2-2023", "1-13-2020", "a-b-c", "1--2020", "1-2", "99999999-1-1"})
+    EXPECT_FALSE(TryStrToDate(bad, v)) << bad;
+  EXPECT_TRUE(TryStrToTime("7:30", v));
+  EXPECT_EQ(TimeToStr(v), "7:30:00");
+  for (const char* bad : {"", "24:00", "1:60", "x", "1:2:3:4"}) EXPECT_FALSE(TryStrToTime(bad, v)) << bad;
+  try {
+    StrToDate("soon");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message, "'soon' is not a valid date");
+  }
+  EXPECT_THROW(StrToTime("later"), EConvertError);
+  int32_t y, m, d;
+  DecodeDate(EncodeDate(1600, 1, 1), y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 16000101);
+}
+
+TEST(Edits, TypingBackspaceAndSelectAll) {
+  TEdit e(nullptr);
+  std::vector<std::string> changes;
+  e.OnChange = [&](TObject*) { changes.push_back(e.Text()); };
+  guitest::Key(&e, Qt::Key_unknown, Qt::NoModifier, "a");
+  guitest::Key(&e, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8("\xC3\xA9"));
+  EXPECT_EQ(e.Text(), "a\xC3\xA9");
+  guitest::Key(&e, Qt::Key_Backspace, Qt::NoModifier, "\b");
+  EXPECT_EQ(e.Text(), "a");
+  e.SelectAll();
+  guitest::Key(&e, Qt::Key_unknown, Qt::NoModifier, "z");
+  EXPECT_EQ(e.Text(), "z");
+  EXPECT_EQ(changes, (std::vector<std::string>{"a", "a\xC3\xA9", "a", "z"}));
+}
+
+TEST(SpinEdit, ValueNeverRaises) {
+  TSpinEdit s(nullptr);
+  EXPECT_EQ(s.Value(), 0);
+  for (const char* t : {"", "abc", "12x", "99999999999", "-"}) {
+    s.SetText(t);
+    EXPECT_EQ(s.Value(), 0) << t;
+  }
+  s.SetText(" -42 ");
+  EXPECT_EQ(s.Value(), -42);
+  s.SetMinValue(0);
+  s.SetMaxValue(10);
+  s.SetValue(50);
+  EXPECT_EQ(s.Text(), "10");
+  s.SetText("2147483647");
+  s.SetMaxValue(0);
+  s.SetMinValue(0);
+  guitest::Key(&s, Qt::Key_Up);
+  EXPECT_EQ(s.Value(), 2147483647);  // no overflow
+}
+
+TEST(ListBox, ItemsSelectionAndSorting) {
+  TListBox l(nullptr);
+  l.SetItems({"b", "C", "a"});
+  EXPECT_EQ(l.IndexOf("c"), 1);
+  l.SetItemIndex(7);
+  EXPECT_EQ(l.ItemIndex(), -1);
+  l.SetSorted(true);
+  EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", "b", "C"}));
+  guitest::Key(&l, Qt::Key_Down);
+  EXPECT_EQ(l.ItemIndex(), 0);
+}
+
+}  // namespace
