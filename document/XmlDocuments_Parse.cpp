@@ -398,7 +398,9 @@ void TXmlDocument::ParseText(std::string_view Text, int64_t Base, TStream* Strea
 std::string TXmlDocument::HeaderText() const {
   if (!FRoot) throw EFilerError("XML root element not defined.");
   std::string header;
-  const std::string_view lb = FXmlFormat == xfIndented ? "\r\n" : FXmlFormat == xfLinefeed ? "\n" : "";
+  // The header always ends its lines with the document's line break (LF in the compact
+  // format too); only the element tree is written without breaks.
+  const std::string lb = GetLineBreak();
   auto quoted = [](const std::string& v) {
     const std::string e = XmlEscape(v);
     const char q = e.find('"') != std::string::npos ? '\'' : '"';

@@ -72,7 +72,7 @@ TEST(XmlDocuments, GoldenTextIndented) {
 
 TEST(XmlDocuments, GoldenTextCompact) {
   EXPECT_EQ(Saved(*PageDocument(xfCompact)),
-            "<?xml version=\"1.0\" encoding=\"windows-1252\"?><Page><Index>1</Index></Page>");
+            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<Page><Index>1</Index></Page>");
 }
 
 TEST(XmlDocuments, GoldenTextLinefeeds) {
@@ -106,8 +106,8 @@ TEST(XmlDocuments, HeaderWithStylesheetAndComments) {
   doc.SetStylesheet("type=\"text/xsl\" href=\"s.xsl\"");
   doc.RootComments() = {"one & two", "", "three"};
   EXPECT_EQ(doc.WriteToString(),
-            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
-            "<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?><!--one &amp; two--><!--three--><R/>");
+            "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"
+            "<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?>\n<!--one &amp; two-->\n<!--three-->\n<R/>");
   TXmlDocument back;
   back.ReadFromString(doc.WriteToString());
   EXPECT_EQ(back.Stylesheet(), doc.Stylesheet());
@@ -691,8 +691,8 @@ TEST(XmlDocuments, EventsAndProgress) {
   log.clear();
   TStringStream out;
   doc.WriteToStream(&out);
-  EXPECT_EQ(out.DataString(), "<?xml version=\"1.0\" encoding=\"windows-1252\"?><R><A>1</A><!--c--></R>");
-  EXPECT_EQ(log, (std::vector<std::string>{"at 0", "at 56", "at 64", "at 68", "at 68"}));
+  EXPECT_EQ(out.DataString(), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R><A>1</A><!--c--></R>");
+  EXPECT_EQ(log, (std::vector<std::string>{"at 0", "at 57", "at 65", "at 69", "at 69"}));
 }
 
 // --- error messages ------------------------------------------------------------------------
@@ -898,7 +898,7 @@ TEST(XmlEncodings, Windows1252InAndOut) {
   Load(doc, std::string("<R>Caf\xE9 \x80") + "5\x81</R>");
   EXPECT_EQ(doc.WideText(), 0);
   EXPECT_EQ(doc.Root()->ValueAsString(), "Caf\xC3\xA9 \xE2\x82\xAC" "5\xC2\x81");
-  EXPECT_EQ(Saved(doc), std::string("<?xml version=\"1.0\" encoding=\"windows-1252\"?><R>Caf\xE9 \x80") + "5\x81</R>");
+  EXPECT_EQ(Saved(doc), std::string("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R>Caf\xE9 \x80") + "5\x81</R>");
   // Characters without a windows-1252 byte become "?", and the adapter reports it once.
   doc.Root()->SetValueAsString("\xE4\xB8\xAD \xF0\x9F\x98\x80 \xC3\xA9");
   TMemoryStream s;
@@ -910,7 +910,7 @@ TEST(XmlEncodings, Windows1252InAndOut) {
     EXPECT_TRUE(utf.Lossy());
   }
   EXPECT_EQ(lossy, 1);
-  EXPECT_EQ(Bytes(s), "<?xml version=\"1.0\" encoding=\"windows-1252\"?><R>? ? \xE9</R>");
+  EXPECT_EQ(Bytes(s), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R>? ? \xE9</R>");
 }
 
 TEST(XmlEncodings, Utf8SequencesSplitAcrossWrites) {
@@ -949,7 +949,7 @@ TEST(XmlEncodings, Utf16BothByteOrders) {
     // Written back as UTF-16LE after FF FE, nothing lost.
     const std::string saved = Saved(doc);
     const std::u16string expected =
-        u"<?xml version=\"1.0\" encoding=\"windows-1252\"?><R a=\"\u00E9\">\u4E2D\U0001F600\u20AC</R>";
+        u"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R a=\"\u00E9\">\u4E2D\U0001F600\u20AC</R>";
     ASSERT_EQ(saved.size(), 2 + expected.size() * 2);
     EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
     for (size_t i = 0; i < expected.size(); ++i) {
