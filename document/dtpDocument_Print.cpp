@@ -85,7 +85,8 @@ void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
     const float w = float(r.Width()), h = float(r.Height());
     const float s1 = std::min(w / page->DocWidth(), h / page->DocHeight());
     const float s2 = std::min(h / page->DocWidth(), w / page->DocHeight());
-    // A turned page is drawn a quarter turn clockwise: its top edge runs down the right side.
+    // A turned page is drawn a quarter turn counter-clockwise (its top edge along the sheet's
+    // left side), the way printers turn landscape pages.
     page->PaintTo(printer->Canvas(), r, PrintQualityDpm(), s1 < s2 ? 1 : 0, false, false);
     DoProgress(ptPrinting, i + 1, n, float(i + 1) / float(n));
   }

@@ -1,0 +1,117 @@
+// The document view on a generated 10-page document of 500 shapes a page, fitted to a
+// 1600 x 1000 view:
+//  - open and first paint (load "Index.xml", thumbnails and page 1, fit the page, paint), with
+//    peak resident memory as a counter;
+//  - repaint of the whole view after a scroll step and after a zoom step.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "document/dtpDocument.h"
+#include "platform/Graphics.h"
+#include "tools/DocumentFixtures.h"
+
+using namespace document;
+
+namespace {
+
+double PeakMiB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss / 1024.0;
+}
+
+const std::string& SampleFile() {
+  static const std::string file = [] {
+    const std::string f = (std::filesystem::temp_directory_path() / "kd_document_bench.hsf").string();
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, f, 10, 500);
+    return f;
+  }();
+  return file;
+}
+
+std::unique_ptr<TdtpComponent> OpenView() {
+  auto doc = std::make_unique<TdtpComponent>(nullptr);
+  doc->SetBounds(0, 0, 1600, 1000);
+  doc->HandleNeeded();
+  doc->LoadFromFile(SampleFile());
+  doc->ZoomFitPage();
+  return doc;
+}
+
+void PaintView(TdtpComponent& Doc, platform::TBitmap& Bmp) {
+  Doc.PaintDocument(Bmp.Canvas());
+  Bmp.Canvas()->Release();
+}
+
+void BM_OpenAndFirstPaint(benchmark::State& state) {
+  SampleFile();
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(1600, 1000);
+  for (auto _ : state) {
+    auto doc = OpenView();
+    PaintView(*doc, bmp);
+    benchmark::DoNotOptimize(bmp.Image().constBits());
+  }
+  state.counters["peak_MiB"] = PeakMiB();
+}
+BENCHMARK(BM_OpenAndFirstPaint)->Unit(benchmark::kMillisecond);
+
+void BM_RepaintAfterScroll(benchmark::State& state) {
+  auto doc = OpenView();
+  doc->ZoomPageWidth();  // taller than the view, so there is room to scroll
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+  PaintView(*doc, bmp);
+  int32_t step = 40;
+  for (auto _ : state) {
+    int32_t dx = 0, dy = step;
+    doc->ScrollBy(dx, dy);
+    if (dy == 0) {
+      step = -step;
+      dy = step;
+      doc->ScrollBy(dx, dy);
+    }
+    PaintView(*doc, bmp);
+  }
+  state.counters["peak_MiB"] = PeakMiB();
+}
+BENCHMARK(BM_RepaintAfterScroll)->Unit(benchmark::kMillisecond);
+
+void BM_RepaintAfterZoom(benchmark::State& state) {
+  auto doc = OpenView();
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+  PaintView(*doc, bmp);
+  bool in = true;
+  for (auto _ : state) {
+    if (in)
+      doc->ZoomIn();
+    else
+      doc->ZoomOut();
+    in = !in;
+    PaintView(*doc, bmp);
+  }
+  state.counters["peak_MiB"] = PeakMiB();
+}
+BENCHMARK(BM_RepaintAfterZoom)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  kdfixture::InitializeFixtures();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
