@@ -65,6 +65,11 @@ void THtmlTreeView::CreateWnd() {
   SetRowHeight(FItemHeight);
 }
 
+void THtmlTreeView::Loaded() {
+  TCustomTreeView::Loaded();
+  FOldCursor = Cursor();
+}
+
 void THtmlTreeView::BeginUpdate() {
   if (FUpdateCount++ == 0) SetRedraw(false);
 }

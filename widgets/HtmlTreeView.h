@@ -158,6 +158,7 @@ class THtmlTreeView : public platform::TCustomTreeView {
   void WMHScroll(int32_t Code, int32_t Pos) override;
   void Notification(platform::TComponent* AComponent, platform::TOperation Operation) override;
   void CreateWnd() override;
+  void Loaded() override;
 
  private:
   template <typename T>

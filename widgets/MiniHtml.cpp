@@ -131,6 +131,20 @@ class TRenderer {
     else C->Brush()->SetColor(Color);
   }
   int32_t GhHeight() { return C->TextHeight("gh"); }
+  // A picture by location: found in the cache, or added to it and loaded once. Locations
+  // without "://" name a picture container, which this program does not have.
+  THTMLPicture* CachedPicture(const std::string& Src) {
+    if (!P.PictureCache || Src.find("://") == std::string::npos) return nullptr;
+    if (THTMLPicture* pic = P.PictureCache->FindPicture(Src)) return pic;
+    THTMLPicture* added = P.PictureCache->AddPicture();
+    added->SetAsynchronous(false);
+    try {
+      added->SetLocation(Src);
+    } catch (const std::exception&) {
+      // A picture that fails to load stays empty and draws nothing.
+    }
+    return P.PictureCache->FindPicture(Src);
+  }
   bool Painting(bool Measuring) const { return !Measuring && !P.HitTestOnly; }
   void DrawRun(const std::string& Run, TRect RunRect, int32_t Width);
   void DrawControl(const TControlTag& Tag, const TRect& Box, bool MouseOver);
@@ -459,8 +473,8 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           } else if (u == 'O') {
             bool has = false;
             const std::string bg = Attr(tag, "BACKGROUND", &has);
-            if (has && bg.find("://") != std::string::npos && P.PictureCache && paint) {
-              THTMLPicture* pic = P.PictureCache->FindPicture(bg);
+            if (has && paint) {
+              THTMLPicture* pic = CachedPicture(bg);
               if (pic && !pic->Empty() && pic->Width() > 0 && pic->Height() > 0) {
                 const int32_t pw = pic->Width(), ph = pic->Height();
                 for (int32_t y = Target.Top; y < Target.Bottom; y += ph)
@@ -570,19 +584,8 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
               sysIcon = true;
               largeIcon = usrc[0] == 'L';
               iw = ih = largeIcon ? 32 : 16;
-            } else if (src.find("://") != std::string::npos && P.PictureCache) {
-              pic = P.PictureCache->FindPicture(src);
-              if (!pic) {
-                THTMLPicture* added = P.PictureCache->AddPicture();
-                added->SetAsynchronous(false);
-                try {
-                  added->SetLocation(src);
-                } catch (const std::exception&) {
-                  // A picture that fails to load stays empty and draws nothing.
-                }
-                pic = P.PictureCache->FindPicture(src);
-              }
-              if (pic && !pic->Empty()) {
+            } else if ((pic = CachedPicture(src)) != nullptr) {
+              if (!pic->Empty()) {
                 iw = pic->Width();
                 ih = pic->Height();
               }

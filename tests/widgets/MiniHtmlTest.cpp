@@ -8,6 +8,10 @@
 
 #include "platform/Graphics.h"
 #include "platform/ImgList.h"
+#include "tests/common/TestSupport.h"
+
+#include <QImage>
+#include <QString>
 
 using namespace platform;
 using namespace widgets;
@@ -355,6 +359,45 @@ TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
     RenderMiniHtml(C, text, r, p, res);
     EXPECT_GE(res.Height, 0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Every tag once, with the real font, for a person to look at.
+TEST(MiniHtmlRender, FeaturesToPng) {
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(420, 330);
+  TCanvas* c = bmp.Canvas();
+  c->Brush()->SetColor(clWhite);
+  c->FillRect({0, 0, 420, 330});
+  c->Font()->SetName("Arial");
+  c->Font()->SetSize(10);
+  const std::string text =
+      "<B>Bold</B> <I>italic</I> <U>under</U> <S>strike</S> <FONT color=\"#FF0000\">red</FONT> "
+      "<FONT color=\"clNavy\" bgcolor=\"#FFFF00\">navy on yellow</FONT> <FONT size=\"5\" face=\"Courier New\">big</FONT><BR>"
+      "H<SUB>2</SUB>O and x<SUP>2</SUP>, <SHAD>shadow</SHAD>, <HI>highlight</HI>, <E>erorr</E>, &amp; &lt;tag&gt; &euro; &copy;<BR>"
+      "<A href=\"p1\">hovered anchor</A> and <A href=\"p2\">focused anchor</A> and <A href=\"p3\">plain anchor</A>"
+      "<HR><P align=\"center\" bgcolor=\"#E0E0FF\">centred paragraph</P><P align=\"right\">right</P>"
+      "<P bgcolor=\"#FFFFFF\" bgcolorto=\"#00C000\">gradient paragraph</P>"
+      "<UL><LI>first item<UL><LI>nested item</UL><LI>second item</UL>"
+      "<CONTROL TYPE=\"EDIT\" ID=\"e\" VALUE=\"edit\" WIDTH=\"60\"> <CONTROL TYPE=\"COMBO\" ID=\"c\" VALUE=\"combo\" WIDTH=\"80\"> "
+      "<CONTROL TYPE=\"CHECK\" ID=\"k\" VALUE=\"TRUE\" WIDTH=\"20\"> <CONTROL TYPE=\"RADIO\" ID=\"r\" VALUE=\"FALSE\" WIDTH=\"20\"> "
+      "<CONTROL TYPE=\"BUTTON\" ID=\"b\" VALUE=\"Button\" WIDTH=\"60\"><BR>"
+      "A long line that wraps at blanks when the words no longer fit into the rectangle's width.";
+  TMiniHtmlParams p;
+  p.HoverAnchor = 1;
+  p.HoverColor = clGreen;
+  p.HoverFontColor = clWhite;
+  p.FocusAnchor = 1;
+  TMiniHtmlResult r;
+  TRect rect{4, 4, 416, 326};
+  RenderMiniHtml(c, text, rect, p, r);
+  EXPECT_EQ(r.AnchorCount, 3);
+  EXPECT_EQ(r.FocusAnchorValue, "p2");
+  ASSERT_TRUE(bmp.Image().save(QString::fromStdString(kdtest::OutputDir() + "/minihtml_features.png")));
 }
 
 }  // namespace
