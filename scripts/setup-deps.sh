@@ -10,7 +10,24 @@ PACKAGES=(
   xvfb xauth clang libclang-rt-14-dev libxml2-utils python3
   poppler-utils imagemagick netpbm
   libpugixml-dev libexpat1-dev libcairo2-dev
+  qt6-webengine-dev
 )
+# npm installs the Flash player's Ruffle files; a Node.js that brings its own npm is fine.
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
+
+# The pinned Ruffle web player, from platform/flash's lock file into platform/flash/node_modules.
+install_flash_player() {
+  local dir
+  dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/platform/flash"
+  local want
+  want="$(sed -n 's/.*"@ruffle-rs\/ruffle": *"\([^"]*\)".*/\1/p' "$dir/package.json" | head -n1)"
+  if [ -f "$dir/node_modules/@ruffle-rs/ruffle/package.json" ] &&
+     grep -q "\"version\": *\"$want\"" "$dir/node_modules/@ruffle-rs/ruffle/package.json"; then
+    return 0
+  fi
+  echo "Installing the Ruffle web player $want into $dir/node_modules"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+}
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -20,6 +37,7 @@ for p in "${PACKAGES[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  install_flash_player
   exit 0
 fi
 
@@ -28,6 +46,7 @@ if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
     sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
     sudo env DEBIAN_FRONTEND=noninteractive "${cmd[@]}"
+    install_flash_player
     exit 0
   fi
   echo "These packages are missing: ${missing[*]}" >&2
@@ -40,3 +59,4 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 "${cmd[@]}"
+install_flash_player
