@@ -368,6 +368,40 @@ TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
   EXPECT_NE(n->Text().find("VALUE=\"TRUE\""), std::string::npos);
 }
 
+class THintTree : public THtmlTreeView {
+ public:
+  using THtmlTreeView::THtmlTreeView;
+  using THtmlTreeView::HintShow;
+};
+
+TEST(HtmlTreeHint, ParameterHints) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  THintTree tree(nullptr);
+  TFont f;
+  f.SetHeight(-16);
+  tree.SetFont(&f);
+  tree.SetBounds(0, 0, 300, 100);
+  TTreeNode* n = tree.Items()->Add(nullptr, "ab <A href=\"e\" hint=\"the &amp; hint\">val</A>");
+  tree.SetParamHint(true);
+  THintInfo info;
+  info.CursorPos = {50, 8};
+  info.HintStr = "control hint";
+  std::string seen;
+  tree.OnParamHint = [&](TObject*, TTreeNode* node, const std::string& href, std::string& hint, bool& show) {
+    EXPECT_EQ(node, n);
+    seen = href + ":" + hint;
+    show = true;
+  };
+  EXPECT_TRUE(tree.HintShow(info));
+  EXPECT_EQ(seen, "e:the & hint");
+  EXPECT_EQ(info.HintStr, "the & hint");
+  const TPoint screen = tree.ClientToScreen({50, 8});
+  EXPECT_EQ(info.HintPos, (TPoint{screen.X + 10, screen.Y - 10}));
+  tree.OnParamHint = [](TObject*, TTreeNode*, const std::string&, std::string&, bool& show) { show = false; };
+  EXPECT_FALSE(tree.HintShow(info));
+}
+
 TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
   TTreeNode* n = Add("<B>word</B>");
   tree->SetBounds(0, 0, 200, 40);
