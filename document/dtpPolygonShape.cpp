@@ -12,8 +12,9 @@ namespace document {
 namespace {
 
 constexpr double cHalfPi = 1.57079632679489661923;
-// Half a stroke wider than this many pixels would overflow the fixed-point offset.
-constexpr double cMaxGrowPixels = 16384;
+// Buffers are at most 16384 pixels wide; a wider half stroke covers them anyway, and points
+// plus offset must stay inside the 16.16 range.
+constexpr double cMaxGrowPixels = 8192;
 
 // Widths read from files or set by name: anything but a finite, non-negative number is 0.
 float SaneWidth(double V) { return std::isfinite(V) && V > 0 ? float(V) : 0.0f; }

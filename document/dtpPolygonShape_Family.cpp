@@ -235,6 +235,7 @@ void TdtpRoundRectShape::InitDefaults() {
   FCornerWidth = 0.25f * FDocWidth;
   FCornerHeight = 0.25f * FDocHeight;
   InvalidateOutline();
+  BuildOutline();
 }
 
 void TdtpRoundRectShape::BuildOutline() {
