@@ -624,3 +624,25 @@ TEST_F(PolygonShapeTest, RegionIsTheContourOnScreen) {
   p->SetDocument(&doc);
   EXPECT_EQ(p->CreateRegionContours().size(), 2u);
 }
+
+TEST_F(PolygonShapeTest, ExtremeStoredSizesStayBounded) {
+  TXmlDocument xml;
+  xml.Root()->WriteString("DocWidth", "1E38");
+  xml.Root()->WriteString("DocHeight", "3");
+  xml.Root()->WriteBool("UseOutline", true);
+  xml.Root()->WriteFloat("OutlineWidth", 1);
+  for (const TShapeClass* c : {&TdtpEllipseShape::StaticClass(), &TdtpHcirkel2ShapeA::StaticClass(),
+                               &TdtpRoundRectShape::StaticClass()}) {
+    auto s = CreateShape(*c);
+    auto* p = static_cast<TdtpPolygonShape*>(s.get());
+    TdtpMatrix m = IdentityDtpMatrix();
+    m[0][0] = m[1][1] = 100;
+    p->SetDeviceMatrix(m);
+    p->LoadFromXml(xml.Root());
+    EXPECT_LE(p->Points()[0].size(), size_t(4 * cMaxArcSegments + 16)) << c->Name;
+    p->UpdatePolygons();
+    TBitmap32 b;
+    b.SetSize(16, 16);
+    p->PaintShape(&b);
+  }
+}
