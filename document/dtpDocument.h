@@ -317,6 +317,8 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
 
  private:
   void CheckNotBusy() const;
+  // Pages, undo and editing state go; the archive and the properties stay.
+  void ClearContent();
   void DefaultsChanged();
   void SetPageDefaultSize(bool Width, float V);
   void PrintJob(const std::vector<int32_t>& Pages);

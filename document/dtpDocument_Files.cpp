@@ -171,7 +171,7 @@ void TdtpDocument::WriteIndex() {
 
 // --- clearing and loading ------------------------------------------------------------
 
-void TdtpDocument::Clear() {
+void TdtpDocument::ClearContent() {
   // Clearing reads nothing back and must leave no undo steps behind.
   LockUndo();
   try {
@@ -187,13 +187,17 @@ void TdtpDocument::Clear() {
     FCurrentPageIndex = -1;
     FFocusShape = FHotShape = nullptr;
     ClearUndo();
-    FArchive.reset();
-    SetDefaults();
   } catch (...) {
     UnlockUndo();
     throw;
   }
   UnlockUndo();
+}
+
+void TdtpDocument::Clear() {
+  ClearContent();
+  FArchive.reset();
+  SetDefaults();
 }
 
 void TdtpDocument::LoadFromFile(const std::string& FileName) {
@@ -236,6 +240,14 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
     SetModified(false);
     DoProgress(ptLoading, n, n, 1.0f);
   } catch (...) {
+    // A load that fails half-way leaves the document cleared, still bound to the file.
+    if (FArchive) {
+      try {
+        ClearContent();
+      } catch (...) {
+      }
+      SetDefaults();
+    }
     EndBusy();
     throw;
   }

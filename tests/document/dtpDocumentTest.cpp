@@ -273,6 +273,18 @@ TEST_F(DocumentTest, LoadFailures) {
   EXPECT_THROW(doc.LoadFromFile(junk), platform::Exception);
   EXPECT_FALSE(doc.IsBusy());
 
+  // A broken first page fails the load after some pages were made: cleared all the same.
+  const std::string broken = MakeArchive(
+      "broken.hsf", {{"Index.xml", Index("<PageCount>3</PageCount><SnapToGrid>True</SnapToGrid>")},
+                     {"Page0001.xml", "<?xml version=\"1.0\"?><Page><Index>1</Index><Shape>"}});
+  EXPECT_THROW(doc.LoadFromFile(broken), platform::Exception);
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_EQ(doc.CurrentPageIndex(), -1);
+  EXPECT_FALSE(doc.SnapToGrid());
+  ASSERT_NE(doc.Archive(), nullptr);
+  EXPECT_EQ(doc.Archive()->FileName(), broken);
+  EXPECT_FALSE(doc.IsBusy());
+
   // PageCount 0: no pages and the current index stored as 0.
   const std::string empty = MakeArchive("zero.hsf", {{"Index.xml", Index("<PageCount>0</PageCount>")}});
   doc.LoadFromFile(empty);
