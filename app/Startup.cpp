@@ -1,0 +1,54 @@
+#include "app/Startup.h"
+
+#include "document/dtpDocument.h"
+#include "document/dtpEffectShape.h"
+#include "document/dtpLineShape.h"
+#include "document/dtpPage.h"
+#include "document/dtpPolygonShape.h"
+#include "document/dtpShape.h"
+#include "platform/DirectShow.h"
+#include "platform/Forms.h"
+#include "raster/Raster32.h"
+#include "raster/Raster32Blend.h"
+#include "widgets/HookManager.h"
+#include "widgets/VisualStyles.h"
+
+namespace app {
+
+namespace {
+bool gInitialized = false;
+}
+
+void InitializeUnits() {
+  if (gInitialized) return;
+  gInitialized = true;
+  platform::InitializeForms();
+  // Shape classes register first, then the bitmap library, the editor's cursors and the
+  // visual-styles binding.
+  document::InitializeDtpShape();
+  document::InitializeDtpEffectShape();
+  document::InitializeDtpPage();
+  document::InitializeDtpPolygonShape();
+  document::InitializeDtpLineShape();
+  raster::InitializeRaster32();
+  document::InitializeDtpDocument();
+  widgets::InitializeVisualStyles();
+  platform::SetWindowExceptionHandler(
+      [](const std::exception& E) { platform::Application()->HandleException(nullptr, E); });
+}
+
+void FinalizeUnits() {
+  if (!gInitialized) return;
+  gInitialized = false;
+  platform::SetWindowExceptionHandler(nullptr);
+  widgets::FinalizeVisualStyles();
+  document::FinalizeDtpDocument();
+  raster::FinalizeRaster32();
+  raster::FinalizeBlendRoutines();
+  document::FinalizeDtpEffectShape();
+  document::FinalizeDtpShape();
+  widgets::FinalizeHookManager();
+  platform::FinalizeForms();
+}
+
+}  // namespace app

@@ -1,0 +1,512 @@
+#include "app/Unit1.h"
+
+#include <cstdlib>
+
+#include "app/Catalogue.h"
+#include "platform/Colors.h"
+#include "platform/Graphics.h"
+#include "platform/SysUtils.h"
+
+namespace app {
+
+using namespace platform;
+
+TForm1* Form1 = nullptr;
+
+const char* const MakerWebAddress = "https://www.example.org/kadrilo";
+
+int32_t VideoSplitterPosition(int32_t ScreenWidth) {
+  switch (ScreenWidth) {
+    case 1024: return 0;
+    case 1152: return 132;
+    case 1280: return 259;
+    case 1440: return 417;
+    default: return 392;
+  }
+}
+
+std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount) {
+  return "Pagina " + std::to_string(int64_t(CurrentPageIndex) + 1) + "  Van  " + std::to_string(PageCount);
+}
+
+namespace {
+
+template <typename T>
+T* Make(TComponent* Owner, TWinControl* Parent, const char* Name) {
+  auto* c = new T(Owner);
+  c->SetName(Name);
+  c->SetParent(Parent);
+  return c;
+}
+
+TBitBtn* MakeButton(TComponent* Owner, TWinControl* Parent, const char* Name, const char* Caption, TAlign Align) {
+  auto* b = Make<TBitBtn>(Owner, Parent, Name);
+  b->SetCaption(Caption);
+  b->SetWidth(80);
+  b->SetAlign(Align);
+  return b;
+}
+
+TMenuItem* AddItem(TMenu* Menu, TComponent* Owner, const char* Caption) {
+  auto* item = new TMenuItem(Owner);
+  item->SetCaption(Caption);
+  Menu->Items()->Add(item);
+  return item;
+}
+
+// Toolbar glyphs, 16 x 16 on a fuchsia background that the buttons treat as transparent.
+enum TGlyphKind { gPrint, gZoomIn, gZoomOut, gFitPage, gPageWidth, gPrevious, gNext };
+
+std::unique_ptr<TBitmap> MakeGlyph(TGlyphKind Kind) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetSize(16, 16);
+  TCanvas* c = b->Canvas();
+  c->Brush()->SetColor(clFuchsia);
+  c->FillRect(TRect{0, 0, 16, 16});
+  c->Pen()->SetColor(clBlack);
+  c->Brush()->SetColor(clWhite);
+  switch (Kind) {
+    case gPrint:
+      c->Rectangle(4, 1, 12, 7);
+      c->Brush()->SetColor(clSilver);
+      c->Rectangle(1, 6, 15, 13);
+      c->Brush()->SetColor(clWhite);
+      c->Rectangle(4, 10, 12, 15);
+      break;
+    case gZoomIn:
+    case gZoomOut:
+      c->Ellipse(1, 1, 11, 11);
+      c->MoveTo(3, 6);
+      c->LineTo(9, 6);
+      if (Kind == gZoomIn) {
+        c->MoveTo(6, 3);
+        c->LineTo(6, 9);
+      }
+      c->Pen()->SetWidth(2);
+      c->MoveTo(10, 10);
+      c->LineTo(14, 14);
+      break;
+    case gFitPage:
+      c->Rectangle(3, 1, 13, 15);
+      c->MoveTo(5, 4);
+      c->LineTo(11, 4);
+      c->MoveTo(5, 7);
+      c->LineTo(11, 7);
+      break;
+    case gPageWidth:
+      c->Rectangle(1, 3, 15, 13);
+      c->MoveTo(3, 8);
+      c->LineTo(13, 8);
+      c->Polygon({{3, 8}, {6, 5}, {6, 11}});
+      c->Polygon({{13, 8}, {10, 5}, {10, 11}});
+      break;
+    case gPrevious:
+      c->Brush()->SetColor(clNavy);
+      c->Polygon({{4, 8}, {11, 2}, {11, 14}});
+      break;
+    case gNext:
+      c->Brush()->SetColor(clNavy);
+      c->Polygon({{12, 8}, {5, 2}, {5, 14}});
+      break;
+  }
+  return b;
+}
+
+}  // namespace
+
+TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
+  SetName("Form1");
+  SetWindowState(wsMaximized);
+  SetColor(clBtnFace);
+  SetBounds(0, 0, 1024, 740);
+  OpenWebAddress = [](const std::string& Url) {
+    // A fixed address of our own; no shell quoting issues.
+    std::string cmd = "xdg-open '" + Url + "' >/dev/null 2>&1 &";
+    if (std::system(cmd.c_str()) != 0) return;
+  };
+
+  ImageList1 = new TImageList(this);
+  ImageList2 = new TImageList(this);
+  ilMain = new TImageList(this);
+  Figuren = new TImageList(this);
+  for (TImageList* l : {ImageList1, ImageList2, ilMain, Figuren}) {
+    l->SetWidth(16);
+    l->SetHeight(16);
+  }
+
+  BuildTopPanel();
+  PaneSplitter1 = Make<widgets::TPaneSplitter>(this, this, "PaneSplitter1");
+  PaneSplitter1->SetAlign(alClient);
+  PaneSplitter1->SetOrientation(widgets::soVertical);
+  PaneSplitter1->SetPosition(341);
+  PaneSplitter1->SetThickness(1);
+  PaneSplitter1->SetSplitterStyle(widgets::ssCheckered);
+  PaneSplitter1->SetAllowResize(true);
+  for (widgets::TSplitterPaneSetting* s : {PaneSplitter1->Pane1Setting(), PaneSplitter1->Pane2Setting()}) {
+    s->SetFrameStyle(widgets::ftLowered);
+    s->SetMinSize(10);
+  }
+  BuildMenus();
+  BuildTree();
+  BuildNotebook();
+  BuildMedia();
+  OnCreate = [this](TObject* Sender) { FormCreate(Sender); };
+}
+
+TForm1::~TForm1() {
+  // The graph goes before the grabber and the player it could still call back into.
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::BuildTopPanel() {
+  TopPanel = Make<TPanel>(this, this, "TopPanel");
+  TopPanel->SetAlign(alTop);
+  TopPanel->SetHeight(30);
+  TopPanel->SetCaption("");
+  BitBtn_Afsluiten = MakeButton(this, TopPanel, "BitBtn_Afsluiten", "Afsluiten", alRight);
+  BitBtn_Afsluiten->OnClick = [this](TObject* S) { BitBtn_Sluiten_onderaanClick(S); };
+  BitBtn_terug_boven = MakeButton(this, TopPanel, "BitBtn_terug_boven", "Terug", alRight);
+  BitBtn_terug_boven->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
+  LabelMaker = Make<TLabel>(this, TopPanel, "LabelMaker");
+  LabelMaker->SetCaption("  De kadrilo: oefeningen met de loopladder");
+  LabelMaker->SetAlign(alLeft);
+  LabelMaker->SetWidth(300);
+  LabelDesigner = Make<TLabel>(this, TopPanel, "LabelDesigner");
+  LabelDesigner->SetCaption("Tekeningen en films: het kadrilo-team");
+  LabelDesigner->SetAlign(alLeft);
+  LabelDesigner->SetWidth(260);
+  Label16 = Make<TLabel>(this, TopPanel, "Label16");
+  Label16->SetCaption("Naar de website");
+  Label16->SetHint("Naar de website");
+  Label16->SetShowHint(true);
+  Label16->SetAlign(alLeft);
+  Label16->SetWidth(120);
+  Label16->SetCursor(crHandPoint);
+  Label16->OnClick = [this](TObject* S) { Label16Click(S); };
+}
+
+void TForm1::BuildMenus() {
+  PrintDialog1 = new TPrintDialog(this);
+  PrintDialog1->SetName("PrintDialog1");
+  PopupMenu1 = new TPopupMenu(this);
+  PopupMenu1->SetName("PopupMenu1");
+  AddItem(PopupMenu1, this, "Afspelen");
+  AddItem(PopupMenu1, this, "Pauzeren");
+  AddItem(PopupMenu1, this, "Stop");
+  AddItem(PopupMenu1, this, "-");
+  ColorControl1 = AddItem(PopupMenu1, this, "Color Control");
+  ColorControl1->SetEnabled(false);
+  ColorControl1->SetVisible(false);
+  AddItem(PopupMenu1, this, "-");
+  AddItem(PopupMenu1, this, "Volledig scherm");
+  AddItem(PopupMenu1, this, "-");
+  Exit2 = AddItem(PopupMenu1, this, "Afsluiten");
+  Exit2->OnClick = [this](TObject* S) { Exit2Click(S); };
+}
+
+void TForm1::BuildTree() {
+  HtmlTreeView1 = Make<widgets::THtmlTreeView>(this, PaneSplitter1->Pane1(), "HtmlTreeView1");
+  HtmlTreeView1->SetAlign(alClient);
+  HtmlTreeView1->SetWordWrap(true);
+  HtmlTreeView1->SetShowSelection(true);
+  HtmlTreeView1->SetSelectionColor(clSilver);
+  HtmlTreeView1->SetSelectionFontColor(clMenuText);
+  HtmlTreeView1->SetShadowOffset(0);
+  HtmlTreeView1->SetShowFocusBorder(false);
+  HtmlTreeView1->SetItemHeight(16);
+  HtmlTreeView1->SetIndent(19);
+  HtmlTreeView1->SetToolTips(false);
+  HtmlTreeView1->SetHTMLImages(Figuren);
+  HtmlTreeView1->SetStateImages(Figuren);
+  LoadCatalogue(HtmlTreeView1->Items());
+  HtmlTreeView1->OnChanging = [this](TObject* S, TTreeNode* N, bool& Allow) { HtmlTreeView1Changing(S, N, Allow); };
+  HtmlTreeView1->OnClick = [this](TObject* S) { HtmlTreeView1Click(S); };
+}
+
+void TForm1::BuildNotebook() {
+  Notebook1 = Make<TNotebook>(this, PaneSplitter1->Pane2(), "Notebook1");
+  Notebook1->SetAlign(alClient);
+
+  TNotebookPage* video = Notebook1->AddPage("Video");
+  VideoPanel = Make<TPanel>(this, video, "VideoPanel");
+  VideoPanel->SetAlign(alClient);
+  VideoPanel->SetColor(clWhite);
+  VideoPanel->SetCaption("");
+  Flash1 = Make<TFlashPlayer>(this, VideoPanel, "Flash1");
+  Flash1->SetAlign(alClient);
+
+  TNotebookPage* picture = Notebook1->AddPage("Afbeelding");
+  PicturePanel = Make<TPanel>(this, picture, "PicturePanel");
+  PicturePanel->SetAlign(alBottom);
+  PicturePanel->SetHeight(34);
+  PicturePanel->SetCaption("");
+  BitBtn_Sluiten_onderaan = MakeButton(this, PicturePanel, "BitBtn_Sluiten_onderaan", "Sluiten", alRight);
+  BitBtn_Sluiten_onderaan->OnClick = [this](TObject* S) { BitBtn_Sluiten_onderaanClick(S); };
+  BitBtn_terug_onderaan = MakeButton(this, PicturePanel, "BitBtn_terug_onderaan", "Terug", alRight);
+  BitBtn_terug_onderaan->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
+
+  Notebook1->AddPage("rest");
+
+  TNotebookPage* menu = Notebook1->AddPage("Menu");
+  GroupBoxFilmpjes = Make<TPanel>(this, menu, "GroupBox1");
+  GroupBoxFilmpjes->SetBevelOuter(bvLowered);
+  GroupBoxFilmpjes->SetBounds(16, 16, 320, 150);
+  GroupBoxFilmpjes->SetCaption("");
+  TLabel* title = Make<TLabel>(this, GroupBoxFilmpjes, "LabelFilmpjes");
+  title->SetBounds(8, 4, 200, 18);
+  title->SetCaption("Filmpjes");
+  const char* movies[4] = {"oefening1.swf", "oefening2.swf", "oefening3.swf", "download.swf"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string n = std::to_string(i + 1);
+    auto* b = Make<TBitBtn>(this, GroupBoxFilmpjes, ("SpeedButton" + n).c_str());
+    b->SetBounds(8, 26 + i * 30, 26, 26);
+    b->SetCaption(">");
+    auto* l = Make<TLabel>(this, GroupBoxFilmpjes, ("LabelFilm" + n).c_str());
+    l->SetBounds(42, 30 + i * 30, 200, 18);
+    l->SetCaption(movies[i]);
+  }
+
+  TNotebookPage* drawing = Notebook1->AddPage("Tekening");
+  BuildDocumentPage(drawing);
+  Notebook1->SetPageIndex(4);
+  Notebook1->OnPageChanged = [this](TObject* S) { Notebook1PageChanged(S); };
+}
+
+void TForm1::BuildDocumentPage(TWinControl* Page) {
+  ToolbarPanel = Make<TPanel>(this, Page, "ToolbarPanel");
+  ToolbarPanel->SetAlign(alTop);
+  ToolbarPanel->SetHeight(30);
+  ToolbarPanel->SetCaption("");
+  BuildGlyphs();
+  struct TButtonDef {
+    widgets::TToolbarButton** Field;
+    const char* Name;
+    const char* Hint;
+    TGlyphKind Glyph;
+    void (TForm1::*Handler)(TObject*);
+  };
+  const TButtonDef defs[] = {
+      {&KL6, "KL6", "Afdrukken", gPrint, &TForm1::KL6Click},
+      {&kl12, "kl12", "Pagina groter maken", gZoomIn, &TForm1::kl12Click},
+      {&kl13, "kl13", "Pagina kleiner maken", gZoomOut, &TForm1::kl13Click},
+      {&kl14, "kl14", "Pagina volledig weergeven", gFitPage, &TForm1::kl14Click},
+      {&kl15, "kl15", "Paginabreedte aan scherm aanpassen", gPageWidth, &TForm1::kl15Click},
+      {&kl18, "kl18", "Vorige pagina", gPrevious, &TForm1::kl18Click},
+      {&kl19, "kl19", "Volgende pagina", gNext, &TForm1::kl19Click},
+  };
+  int32_t left = 4;
+  for (const TButtonDef& d : defs) {
+    auto* b = Make<widgets::TToolbarButton>(this, ToolbarPanel, d.Name);
+    b->SetBounds(left, 3, 24, 24);
+    left += 26;
+    b->SetHint(d.Hint);
+    b->SetShowHint(true);
+    b->SetFlat(true);
+    auto glyph = MakeGlyph(d.Glyph);
+    b->SetGlyph(glyph.get());
+    auto handler = d.Handler;
+    b->OnClick = [this, handler](TObject* S) { (this->*handler)(S); };
+    *d.Field = b;
+  }
+  paginst = Make<TLabel>(this, ToolbarPanel, "paginst");
+  paginst->SetBounds(left + 12, 6, 160, 18);
+  BitBtn_Video = Make<TBitBtn>(this, ToolbarPanel, "BitBtn_Video");
+  BitBtn_Video->SetBounds(left + 180, 3, 75, 24);
+  BitBtn_Video->SetCaption("Video");
+  BitBtn_Video->OnClick = [this](TObject* S) { BitBtn_VideoClick(S); };
+
+  dtpComponent1 = Make<document::TdtpComponent>(this, Page, "dtpComponent1");
+  dtpComponent1->SetAlign(alClient);
+  dtpComponent1->SetColor(clAppWorkSpace);
+  dtpComponent1->SetMode(document::vmEdit);
+  dtpComponent1->SetViewStyle(document::vsNormal);
+  dtpComponent1->SetRenderDPI(300);
+  dtpComponent1->SetQuality(raster::sfLinear);
+  dtpComponent1->SetHelperMethod(document::hmGrid);
+  dtpComponent1->SetUndoPastSave(true);
+  dtpComponent1->SetDefaultPageWidth(210);
+  dtpComponent1->SetDefaultPageHeight(297);
+  dtpComponent1->SetDefaultMarginLeft(10);
+  dtpComponent1->SetDefaultMarginTop(10);
+  dtpComponent1->SetDefaultMarginRight(10);
+  dtpComponent1->SetDefaultMarginBottom(10);
+  dtpComponent1->SetDefaultGridSize(5);
+  dtpComponent1->SetZoomPercent(100);
+  if (dtpComponent1->PageCount() < 1) dtpComponent1->SetPageCount(1);
+  dtpComponent1->SetCurrentPageIndex(0);
+  dtpComponent1->SetPopupMenu(PopupMenu1);
+}
+
+void TForm1::BuildGlyphs() {
+  for (TGlyphKind k : {gPrint, gZoomIn, gZoomOut, gFitPage, gPageWidth, gPrevious, gNext}) {
+    auto glyph = MakeGlyph(k);
+    ilMain->Add(glyph.get());
+  }
+}
+
+void TForm1::BuildMedia() {
+  // A graph or grabber that cannot be built leaves the component inactive; the form still runs.
+  try {
+    FilterGraph = new media::TFilterGraph(this);
+    FilterGraph->SetName("FilterGraph");
+    FilterGraph->SetAutoCreate(true);
+    FilterGraph->SetGraphEdit(true);
+    FilterGraph->SetLinearVolume(true);
+    FilterGraph->SetLogFile("");
+  } catch (const std::exception&) {
+  }
+  try {
+    SampleGrabber = new media::TSampleGrabber(this);
+    SampleGrabber->SetName("SampleGrabber");
+    media::TMediaType type(MEDIATYPE_Video);
+    type.SetSubType(MEDIASUBTYPE_RGB32);
+    type.SetFormatType(FORMAT_VideoInfo);
+    SampleGrabber->SetMediaType(&type);
+    SampleGrabber->SetFilterGraph(FilterGraph);
+  } catch (const std::exception&) {
+  }
+  try {
+    if (FilterGraph) FilterGraph->Loaded();
+  } catch (const std::exception&) {
+  }
+  try {
+    if (SampleGrabber) SampleGrabber->Loaded();
+  } catch (const std::exception&) {
+  }
+}
+
+void TForm1::FormCreate(TObject* Sender) {
+  (void)Sender;
+  BaseFolder = ExtractFilePath(Application()->ExeName());
+  PaneSplitter1->SetPosition(392);
+  SetCaption("De kadrilo  -  (c) het kadrilo-team, alle rechten voorbehouden");
+  ScreenWidth = Screen()->Width();
+  UpdatePageLabel();
+}
+
+void TForm1::UpdatePageLabel() {
+  paginst->SetCaption(PageLabelText(dtpComponent1->CurrentPageIndex(), dtpComponent1->PageCount()));
+}
+
+void TForm1::StopMovie() {
+  if (Flash1->Playing()) Flash1->Stop();
+}
+
+void TForm1::ShowDrawingPage() {
+  Notebook1->SetActivePage("Tekening");
+  if (FilterGraph) FilterGraph->Stop();
+}
+
+void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& AllowChange) {
+  (void)Sender;
+  (void)AllowChange;
+  ShowDrawingPage();
+  StopMovie();
+  if (!Node) return;
+  ItemIndex = Node->AbsoluteIndex();
+  if (ItemIndex >= 0 && ItemIndex < CatalogueCount) {
+    const std::string file = BaseFolder + CatalogueContentFile(ItemIndex);
+    if (FileExists(file)) {
+      try {
+        dtpComponent1->LoadFromFile(file);
+      } catch (...) {
+        // The label shows the cleared document before the error is reported.
+        UpdatePageLabel();
+        throw;
+      }
+    }
+  }
+  BitBtn_Video->SetVisible(true);
+  if (!CatalogueShowsVideo(ItemIndex)) BitBtn_Video->SetVisible(false);
+  UpdatePageLabel();
+  dtpComponent1->ZoomPageWidth();
+}
+
+void TForm1::HtmlTreeView1Click(TObject* Sender) {
+  (void)Sender;
+  ShowDrawingPage();
+  PaneSplitter1->SetPosition(392);
+}
+
+void TForm1::BitBtn_terug_onderaanClick(TObject* Sender) { HtmlTreeView1Click(Sender); }
+
+void TForm1::BitBtn_VideoClick(TObject* Sender) {
+  (void)Sender;
+  // An item without a movie of its own empties the player rather than replaying another's.
+  const std::string movie = CatalogueMovieFile(ItemIndex);
+  if (!movie.empty() && FileExists(BaseFolder + movie))
+    VideoFile = BaseFolder + movie;
+  else
+    VideoFile.clear();
+  LastPage = "Tekening";
+  Notebook1->SetActivePage("Video");
+  PaneSplitter1->SetPosition(392);
+  PaneSplitter1->SetPosition(VideoSplitterPosition(ScreenWidth));
+  Flash1->SetMovie(VideoFile);
+  Flash1->GotoFrame(1);
+  Flash1->Play();
+}
+
+void TForm1::KL6Click(TObject* Sender) {
+  (void)Sender;
+  if (!PrintDialog1->Execute()) return;
+  dtpComponent1->SetPrintQuality(document::pqMedium);
+  dtpComponent1->PrintPage(dtpComponent1->CurrentPageIndex());
+}
+
+void TForm1::kl12Click(TObject* Sender) {
+  (void)Sender;
+  dtpComponent1->ZoomIn();
+}
+
+void TForm1::kl13Click(TObject* Sender) {
+  (void)Sender;
+  dtpComponent1->ZoomOut();
+}
+
+void TForm1::kl14Click(TObject* Sender) {
+  (void)Sender;
+  dtpComponent1->ZoomFitPage();
+}
+
+void TForm1::kl15Click(TObject* Sender) {
+  (void)Sender;
+  dtpComponent1->ZoomPageWidth();
+}
+
+void TForm1::kl18Click(TObject* Sender) {
+  (void)Sender;
+  if (dtpComponent1->CurrentPageIndex() > 0) dtpComponent1->SetCurrentPageIndex(dtpComponent1->CurrentPageIndex() - 1);
+  UpdatePageLabel();
+}
+
+void TForm1::kl19Click(TObject* Sender) {
+  (void)Sender;
+  if (dtpComponent1->PageCount() - 1 > dtpComponent1->CurrentPageIndex())
+    dtpComponent1->SetCurrentPageIndex(dtpComponent1->CurrentPageIndex() + 1);
+  UpdatePageLabel();
+}
+
+void TForm1::Label16Click(TObject* Sender) {
+  (void)Sender;
+  if (OpenWebAddress) OpenWebAddress(MakerWebAddress);
+}
+
+void TForm1::BitBtn_Sluiten_onderaanClick(TObject* Sender) {
+  (void)Sender;
+  Close();
+}
+
+void TForm1::Exit2Click(TObject* Sender) {
+  (void)Sender;
+  Close();
+}
+
+void TForm1::Notebook1PageChanged(TObject* Sender) {
+  (void)Sender;
+  // Leaving the movie page stops the movie.
+  if (Notebook1->ActivePage() != "Video") StopMovie();
+  LastPage = Notebook1->ActivePage();
+}
+
+}  // namespace app
