@@ -1,6 +1,7 @@
 #include "widgets/ToolbarButtons.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
@@ -828,6 +829,39 @@ void TToolbarButton::Click() {
   InheritedClick();
   if (!*alive) return;  // the handler freed the button
   FInClick = false;
+}
+
+namespace {
+// The character after a single "&" in a caption, lower-cased; 0 when there is none.
+char32_t Accelerator(const std::string& Caption) {
+  for (size_t i = 0; i + 1 < Caption.size(); ++i) {
+    if (Caption[i] != '&') continue;
+    if (Caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(Caption[i + 1]);
+    return c < 0x80 ? static_cast<char32_t>(std::tolower(c)) : 0;
+  }
+  return 0;
+}
+}  // namespace
+
+bool TToolbarButton::DialogKey(Word Key, TShiftState Shift) {
+  constexpr Word VK_RETURN = 13, VK_ESCAPE = 27;
+  if (Shift & (ssShift | ssAlt | ssCtrl)) return false;
+  if (!((Key == VK_RETURN && FDefault) || (Key == VK_ESCAPE && FCancel))) return false;
+  if (!Parent() || !Parent()->Showing() || !Enabled() || !Visible()) return false;
+  Click();
+  return true;
+}
+
+bool TToolbarButton::DialogChar(TKeyChar Key) {
+  const char32_t accel = Accelerator(Caption());
+  if (accel == 0 || Key >= 0x80 || static_cast<char32_t>(std::tolower(static_cast<int>(Key))) != accel) return false;
+  if (!Parent() || !Parent()->Showing() || !Enabled() || !Visible()) return false;
+  Click();
+  return true;
 }
 
 // Painting --------------------------------------------------------------------------------------

@@ -274,6 +274,11 @@ class TToolbarButton : public platform::TGraphicControl {
   // Paints the button onto Canvas at (0, 0), as on the screen.
   void PaintButton(TCanvas* Canvas);
   void Click() override;
+  // CM_DIALOGKEY: Return clicks a Default button, Escape a Cancel one (no shift keys).
+  // CM_DIALOGCHAR: the caption's accelerator clicks it. Both need the parent showing and the
+  // button enabled and visible; true when the button clicked.
+  bool DialogKey(platform::Word Key, platform::TShiftState Shift);
+  bool DialogChar(platform::TKeyChar Key);
 
   // Hot tracking, also run by the shared timer and the hook procedure.
   void MouseEntered();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -617,13 +618,31 @@ TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClick) {
   auto* raw = new TToolbarButton(nullptr);
   raw->SetParent(Panel.get());
   bool freed = false;
-  raw->OnClick = [&](TObject* s) {
-    delete static_cast<TToolbarButton*>(s);
+  // The handler lives in the button: nothing of the closure is touched after the delete.
+  raw->OnClick = [&freed](TObject* s) {
     freed = true;
+    delete static_cast<TToolbarButton*>(s);
   };
   raw->PerformClick();
   EXPECT_TRUE(freed);
   EXPECT_EQ(ToolbarButtonCount(), 0);
+}
+
+TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClickByTheMouse) {
+  auto* raw = new TToolbarButton(nullptr);
+  raw->SetParent(Panel.get());
+  bool freed = false;
+  raw->OnClick = [&freed](TObject* s) {
+    freed = true;
+    delete static_cast<TToolbarButton*>(s);
+  };
+  UnderCursor = raw;
+  guitest::Move(raw, 5, 5);
+  guitest::Press(raw, 5, 5);
+  UnderCursor = nullptr;
+  guitest::Release(raw, 5, 5);
+  EXPECT_TRUE(freed);
+  EXPECT_EQ(ToolbarHotButton(), nullptr);
 }
 
 TEST_F(ToolbarButtonTest, ModalResultGoesToTheForm) {
@@ -707,7 +726,14 @@ TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   bs[4]->SetGroupIndex(1);
   bs[4]->SetDown(true);
 
-  const QImage img = Grab(Panel.get());
+  // Each button rendered by its own widget, placed where it sits on the toolbar.
+  QImage img(Panel->Width(), Panel->Height(), QImage::Format_RGB32);
+  {
+    const TColor f = ColorToRGB(clBtnFace);
+    img.fill(QColor(f & 0xFF, (f >> 8) & 0xFF, (f >> 16) & 0xFF));
+    QPainter p(&img);
+    for (TToolbarButton* b : bs) p.drawImage(b->Left(), b->Top(), Grab(b));
+  }
   const std::string path = kdtest::OutputDir() + "/toolbar_buttons.png";
   ASSERT_TRUE(img.save(QString::fromStdString(path)));
 
@@ -733,6 +759,64 @@ TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   EXPECT_NE(a, b);
   EXPECT_TRUE((a == rgb(clBtnHighlight) && b == rgb(clBtnFace)) || (b == rgb(clBtnHighlight) && a == rgb(clBtnFace)));
   guitest::Release(bs[2], 40, 40);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToolbarButtonKeys, DefaultCancelAndAccelerator) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  auto* b = new TToolbarButton(&form);
+  b->SetParent(&form);
+  b->SetCaption("&Vorige");
+  int clicks = 0;
+  b->OnClick = [&](TObject*) { ++clicks; };
+  EXPECT_FALSE(b->DialogChar(U'v'));  // the form is not showing
+  form.Show();
+  EXPECT_TRUE(b->DialogChar(U'v'));
+  EXPECT_TRUE(b->DialogChar(U'V'));
+  EXPECT_FALSE(b->DialogChar(U'o'));
+  EXPECT_EQ(clicks, 2);
+  EXPECT_FALSE(b->DialogKey(13, 0));
+  b->SetDefault(true);
+  EXPECT_TRUE(b->DialogKey(13, 0));
+  EXPECT_FALSE(b->DialogKey(13, ssShift));
+  EXPECT_FALSE(b->DialogKey(27, 0));
+  b->SetCancel(true);
+  EXPECT_TRUE(b->DialogKey(27, 0));
+  b->SetEnabled(false);
+  EXPECT_FALSE(b->DialogKey(27, 0));
+  EXPECT_EQ(clicks, 4);
+  b->SetEnabled(true);
+  b->SetCaption("Tom && Jerry");
+  EXPECT_FALSE(b->DialogChar(U'j'));
+  form.Hide();
+}
+
+TEST(ToolbarButtonImages, GlyphFromAnImageList) {
+  TImageList images(nullptr);
+  images.SetWidth(12);
+  images.SetHeight(12);
+  TBitmap pic;
+  pic.SetPixelFormat(pf24bit);
+  pic.SetSize(12, 12);
+  pic.Canvas()->Brush()->SetColor(clTeal);
+  pic.Canvas()->FillRect({0, 0, 12, 12});
+  images.Add(&pic);
+  TToolbarButton b(nullptr);
+  b.SetImages(&images);
+  b.SetImageIndex(0);
+  EXPECT_EQ(b.ButtonGlyph()->GlyphSize(), (TSize{12, 12}));
+  TBitmap out;
+  out.SetPixelFormat(pf24bit);
+  out.SetSize(12, 12);
+  b.ButtonGlyph()->Draw(out.Canvas(), 0, 0, bsHot);
+  EXPECT_EQ(out.Canvas()->Pixel(6, 6), clTeal);
+  b.SetImageIndex(1);  // out of range: no glyph
+  EXPECT_EQ(b.ButtonGlyph()->GlyphSize(), (TSize{0, 0}));
+  EXPECT_EQ(b.ButtonGlyph()->CreateButtonGlyph(bsUp), -1);
 }
 
 }  // namespace
