@@ -117,6 +117,30 @@ TEST_F(Tree, RowsKeysAndClicks) {
   EXPECT_EQ(tv->Selected(), first);
 }
 
+TEST(TreeScrolling, RowsBeyondTheClientScroll) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  TTreeView t(nullptr);
+  t.SetRowHeight(10);
+  t.SetBounds(0, 0, 100, 50);
+  t.HandleNeeded();
+  for (int i = 0; i < 20; ++i) t.Items()->Add(nullptr, "n" + std::to_string(i));
+  TScrollInfo info;
+  info.fMask = SIF_ALL;
+  ASSERT_TRUE(t.GetScrollInfo(SB_VERT, info));
+  EXPECT_EQ(info.nMax, 19);
+  const int rows = t.ClientHeight() / 10;
+  EXPECT_EQ(static_cast<int>(info.nPage), rows);
+  t.SetSelected(t.Items()->Item(15));  // scrolled into view
+  EXPECT_EQ(t.TopItem()->AbsoluteIndex(), 15 - rows + 1);
+  EXPECT_EQ(t.GetNodeAt(5, 0), t.TopItem());
+  t.SetTopItem(t.Items()->Item(0));
+  EXPECT_EQ(t.Items()->Item(15)->DisplayRect(false).Top, 150);
+  t.Items()->Clear();
+  EXPECT_EQ(t.TopItem(), nullptr);
+  EXPECT_EQ(t.Selected(), nullptr);
+}
+
 // The owner-draw hooks: the control's text can be hidden and painted over.
 class TOwnerTree : public TTreeView {
  public:
