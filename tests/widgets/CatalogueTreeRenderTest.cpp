@@ -186,4 +186,24 @@ TEST_F(CatalogueTree, RendersToPng) {
   EXPECT_EQ(count(0, 0x008000), 0);
 }
 
+TEST_F(CatalogueTree, WindowPaintMatchesOffscreenPaint) {
+  tree->SetBounds(0, 0, 300, 120);
+  tree->HandleNeeded();
+  tree->SetSelected(nodes[1]);
+  QImage shot = guitest::W(tree.get())->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(tree->ClientWidth(), tree->ClientHeight());
+  tree->PaintTo(bmp.Canvas());
+  const QPoint origin = guitest::W(tree.get())->rect().topLeft();
+  int differ = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < tree->ClientWidth() - 20; ++x) {
+      const QRgb c = shot.pixel(origin.x() + x, origin.y() + y);
+      const TColor want = bmp.Canvas()->Pixel(x, y);
+      differ += (static_cast<TColor>(qRed(c) | qGreen(c) << 8 | qBlue(c) << 16) != want);
+    }
+  EXPECT_EQ(differ, 0);
+}
+
 }  // namespace
