@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "platform/Graphics.h"
@@ -331,6 +332,46 @@ TEST_F(MiniHtmlLayout, HoverColoursPaintOnlyTheHoveredAnchor) {
   EXPECT_EQ(C->Pixel(3, 5), static_cast<TColor>(0xFFFFFF));  // white text
   EXPECT_EQ(C->Pixel(32, 0), static_cast<TColor>(0xFFFFFF));  // second anchor not filled
   EXPECT_EQ(C->Pixel(28, 5), static_cast<TColor>(0xFF0000));  // drawn in the anchor colour
+}
+
+TEST_F(MiniHtmlLayout, TextColours) {
+  // Pixel (2, 5) lies inside the first glyph box, (7, 0) in its background column and row.
+  struct {
+    const char* Text;
+    bool KeepColors, ShowBlink;
+    TColor Ink, Back;
+  } cases[] = {
+      {"x", false, true, 0x000000, 0xFFFFFF},
+      {"<FONT color=\"#FF0000\">x</FONT>", false, true, 0x0000FF, 0xFFFFFF},
+      {"<FONT color=\"clGreen\">x</FONT>", false, true, 0x008000, 0xFFFFFF},
+      {"<FONT color=\"#FF0000\" bgcolor=\"#00FF00\">x</FONT>", false, true, 0x0000FF, 0x00FF00},
+      {"<FONT color=\"#FF0000\" bgcolor=\"#00FF00\">x</FONT>", true, true, 0x000000, 0xFFFFFF},
+      {"<A href=\"a\">x</A>", false, true, 0xFF0000, 0xFFFFFF},
+      {"<A href=\"a\">x</A>", true, true, 0x000000, 0xFFFFFF},
+      {"<BLINK>x</BLINK>", false, false, 0xFFFFFF, 0xFFFFFF},
+      {"<BLINK>x</BLINK>", false, true, 0x000000, 0xFFFFFF},
+      {"<HI>x</HI>", false, true, ColorToRGB(clHighlightText), ColorToRGB(clHighlight)},
+      {"<FONT color=\"#FF0000\">a</FONT>x", false, true, 0x0000FF, 0xFFFFFF},  // first glyph only
+  };
+  for (const auto& c : cases) {
+    C->Brush()->SetColor(clWhite);
+    C->FillRect({0, 0, 300, 120});
+    TMiniHtmlParams p;
+    p.KeepColors = c.KeepColors;
+    p.ShowBlinkText = c.ShowBlink;
+    Render(c.Text, {-1, 0, 200, 16}, p);
+    EXPECT_EQ(C->Pixel(2, 5), c.Ink) << c.Text;
+    EXPECT_EQ(C->Pixel(7, 0), c.Back) << c.Text;
+    EXPECT_EQ(C->Pixel(10, 5), c.Text[1] == 'F' && c.Text[strlen(c.Text) - 1] == 'x' ? 0x000000 : 0xFFFFFF) << c.Text;
+  }
+  // The error underline zig-zags in red below the baseline (16 - 16 / 5 = 13 is the descent's top).
+  C->Brush()->SetColor(clWhite);
+  C->FillRect({0, 0, 300, 120});
+  Render("<E>xx</E>", {-1, 0, 200, 20});
+  int red = 0;
+  for (int y = 16; y < 20; ++y)
+    for (int x = 0; x < 16; ++x) red += C->Pixel(x, y) == static_cast<TColor>(0x0000FF);
+  EXPECT_GT(red, 8);
 }
 
 TEST_F(MiniHtmlLayout, CanvasStateIsRestored) {
