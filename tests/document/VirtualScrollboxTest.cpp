@@ -5,8 +5,12 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QCoreApplication>
+#include <QThread>
 #include <QWidget>
+#include <QWindow>
 #include <cmath>
+#include <vector>
 
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
@@ -29,9 +33,14 @@ class TTestBox : public TVirtScrollBox {
     return si;
   }
   int Changes = 0;
+  std::vector<TRect> Painted;
 
  protected:
   void ScrollChanged() override { ++Changes; }
+  void Paint() override {
+    Painted.push_back(Canvas()->ClipRect());
+    TVirtScrollBox::Paint();
+  }
 };
 
 class ScrollBoxTest : public ::testing::Test {
@@ -195,6 +204,33 @@ TEST_F(ScrollBoxTest, PaintFillsOnlyUncoveredClip) {
   box->SetVirtualArea(0, 0, 5000, 5000);
   QImage big = w->grab().toImage();
   EXPECT_NE(big.pixel(100, 100), 0xFFFF0000u);
+}
+
+TEST_F(ScrollBoxTest, ScrollingRepaintsOnlyTheExposedStrip) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 500, 400);
+  form.Show();
+  box->SetParent(&form);
+  QWidget* top = static_cast<QWidget*>(form.WidgetHandle());
+  for (int i = 0; i < 200 && !(top->windowHandle() && top->windowHandle()->isExposed()); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  box->SetVirtualArea(0, 0, 3000, 3000);
+  box->Invalidate();
+  box->Update();
+  ASSERT_FALSE(box->Painted.empty());
+  box->Painted.clear();
+  int32_t dx = 0, dy = 12;
+  box->ScrollBy(dx, dy);
+  box->Update();
+  ASSERT_FALSE(box->Painted.empty());
+  for (const TRect& r : box->Painted) {
+    EXPECT_EQ(r.Height(), 12);
+    EXPECT_EQ(r.Bottom, box->ClientHeight());
+    EXPECT_EQ(r.Width(), box->ClientWidth());
+  }
+  box->SetParent(nullptr);
 }
 
 }  // namespace
