@@ -965,7 +965,7 @@ void TToolbarButton::PaintButton(TCanvas* C) {
   }
   if (FDropdownArrow && UsesDropdown()) {
     if (combo)
-      DrawArrow(C, W - FDropdownArrowWidth - 2 + (statePushed && FMenuIsDown ? 1 : 0), H / 2 - 1);
+      DrawArrow(C, W - FDropdownArrowWidth - 2, H / 2 - 1);
     else
       DrawArrow(C, lay.ArrowPos.X, lay.ArrowPos.Y);
   }
