@@ -9,6 +9,9 @@
 #include <QApplication>
 
 #include "tools/samplecontent/SampleContent.h"
+// Tools are linked without the application library, so the generator and the catalogue table it
+// writes the files of are compiled in here: the files are exactly the ones the program looks for.
+#include "app/Catalogue.cpp"                      // NOLINT(bugprone-suspicious-include)
 #include "tools/samplecontent/SampleContent.cpp"  // NOLINT(bugprone-suspicious-include)
 
 int main(int argc, char** argv) {

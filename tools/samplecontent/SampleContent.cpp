@@ -1,6 +1,7 @@
 #include "tools/samplecontent/SampleContent.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "document/dtpDocument.h"
@@ -13,10 +14,7 @@
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"
 #include "tools/SwfWriter.h"
-
-// The tool is linked without the application library; it compiles the catalogue table itself so
-// that the files it writes are exactly the ones the program looks for.
-#include "app/Catalogue.cpp"  // NOLINT(bugprone-suspicious-include)
+#include "app/Catalogue.h"
 
 namespace samplecontent {
 

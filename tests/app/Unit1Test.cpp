@@ -1,0 +1,383 @@
+// The main form: its start-up state, the catalogue's changing handler on present, missing and
+// broken files, paging and its label, zoom, the "Video" button with the splitter rule and the
+// player's call order, the return buttons, and offscreen end-to-end runs that click an item and
+// play a movie, writing screenshots.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "app/Catalogue.h"
+#include "app/Unit1.h"
+#include "platform/Dialogs.h"
+#include "platform/Exceptions.h"
+#include "platform/SysUtils.h"
+#include "tests/app/AppSupport.h"
+#include "tests/common/TestSupport.h"
+
+using namespace app;
+using platform::TTreeNode;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAsan = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAsan = true;
+#else
+constexpr bool kAsan = false;
+#endif
+#else
+constexpr bool kAsan = false;
+#endif
+
+bool WaitFor(const std::function<bool()>& Done, int Ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!Done()) {
+    if (t.elapsed() > Ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+int Colours(const QImage& Img) {
+  std::set<QRgb> seen;
+  QImage i = Img.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < i.height(); y += 2)
+    for (int x = 0; x < i.width(); x += 2) {
+      seen.insert(i.pixel(x, y));
+      if (seen.size() > 50) return 50;
+    }
+  return int(seen.size());
+}
+
+QWidget* WidgetOf(platform::TControl* C) { return static_cast<QWidget*>(C->WidgetHandle()); }
+
+class MainForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    apptest::StartUnits();
+    Folder = apptest::SampleFolder();
+    Form = std::make_unique<TForm1>(nullptr);
+    Form->DoCreate();
+    Form->BaseFolder = Folder;
+    Form->OpenWebAddress = [this](const std::string& Url) { Opened = Url; };
+  }
+  void TearDown() override { Form.reset(); }
+
+  TTreeNode* Node(int32_t Index) { return Form->HtmlTreeView1->Items()->Item(Index); }
+  // The changing handler as the tree calls it, with the change allowed.
+  void Choose(int32_t Index) {
+    bool allow = true;
+    Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(Index), allow);
+    EXPECT_TRUE(allow);
+  }
+  std::string Label() const { return Form->paginst->Caption(); }
+
+  std::string Folder;
+  std::unique_ptr<TForm1> Form;
+  std::string Opened;
+};
+
+}  // namespace
+
+TEST(MainFormRules, PageLabelAndSplitterPositions) {
+  EXPECT_EQ(PageLabelText(0, 3), "Pagina 1  Van  3");
+  EXPECT_EQ(PageLabelText(9, 10), "Pagina 10  Van  10");
+  EXPECT_EQ(PageLabelText(-1, 0), "Pagina 0  Van  0");
+  EXPECT_EQ(VideoSplitterPosition(1024), 0);
+  EXPECT_EQ(VideoSplitterPosition(1152), 132);
+  EXPECT_EQ(VideoSplitterPosition(1280), 259);
+  EXPECT_EQ(VideoSplitterPosition(1440), 417);
+  for (int32_t w : {0, 800, 1023, 1025, 1366, 1600, 1920, -1}) EXPECT_EQ(VideoSplitterPosition(w), 392) << w;
+}
+
+TEST_F(MainForm, StartsOnTheEmptyDrawing) {
+  EXPECT_EQ(Form->Notebook1->PageCount(), 5);
+  const char* pages[5] = {"Video", "Afbeelding", "rest", "Menu", "Tekening"};
+  for (int32_t i = 0; i < 5; ++i) {
+    Form->Notebook1->SetPageIndex(i);
+    EXPECT_EQ(Form->Notebook1->ActivePage(), pages[i]);
+  }
+  Form->Notebook1->SetPageIndex(4);
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
+  EXPECT_EQ(Form->HtmlTreeView1->Items()->Count(), 107);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), nullptr);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 1);
+  EXPECT_EQ(Label(), "Pagina 1  Van  1");
+  EXPECT_EQ(Form->PaneSplitter1->Position(), 392);
+  EXPECT_EQ(Form->WindowState(), platform::wsMaximized);
+  EXPECT_FALSE(Form->Caption().empty());
+  EXPECT_EQ(Form->ItemIndex, 0);
+  EXPECT_EQ(Form->VideoFile, "");
+  // Toolbar hints.
+  EXPECT_EQ(Form->KL6->Hint(), "Afdrukken");
+  EXPECT_EQ(Form->kl12->Hint(), "Pagina groter maken");
+  EXPECT_EQ(Form->kl13->Hint(), "Pagina kleiner maken");
+  EXPECT_EQ(Form->kl14->Hint(), "Pagina volledig weergeven");
+  EXPECT_EQ(Form->kl15->Hint(), "Paginabreedte aan scherm aanpassen");
+  EXPECT_EQ(Form->kl18->Hint(), "Vorige pagina");
+  EXPECT_EQ(Form->kl19->Hint(), "Volgende pagina");
+  EXPECT_EQ(Form->Label16->Hint(), "Naar de website");
+  EXPECT_EQ(Form->BitBtn_Video->Caption(), "Video");
+  // The popup menu: only "Afsluiten" acts; "Color Control" is hidden and disabled.
+  ASSERT_EQ(Form->PopupMenu1->Items()->Count(), 9);
+  EXPECT_FALSE(Form->ColorControl1->Enabled());
+  EXPECT_FALSE(Form->ColorControl1->Visible());
+  EXPECT_EQ(Form->Exit2->Caption(), "Afsluiten");
+  // The graph is built at once, with no log file.
+  ASSERT_NE(Form->FilterGraph, nullptr);
+  EXPECT_TRUE(Form->FilterGraph->Active());
+  EXPECT_EQ(Form->FilterGraph->LogFile(), "");
+}
+
+TEST_F(MainForm, ChoosingAnItemLoadsItsDocument) {
+  Choose(0);  // "Inleiding"
+  EXPECT_EQ(Form->ItemIndex, 0);
+  document::TdtpComponent probe(nullptr);
+  probe.LoadFromFile(Folder + "inleidingdownload.hsf");
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), probe.PageCount());
+  EXPECT_EQ(Label(), "Pagina 1  Van  " + std::to_string(probe.PageCount()));
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
+
+  Choose(8);  // exercise 4, "DEAD LEG RUN": the shared placeholder document
+  probe.LoadFromFile(Folder + "download.hsf");
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), probe.PageCount());
+  EXPECT_TRUE(Form->BitBtn_Video->Visible());
+
+  Choose(19);  // "Gemiddeld (9)"
+  probe.LoadFromFile(Folder + "19.hsf");
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), probe.PageCount());
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());
+
+  // Every item: the button follows the table.
+  for (int32_t i = 0; i < CatalogueCount; ++i) {
+    Choose(i);
+    EXPECT_EQ(Form->BitBtn_Video->Visible(), CatalogueShowsVideo(i)) << i;
+  }
+}
+
+TEST_F(MainForm, MissingFileKeepsThePreviousDocument) {
+  const std::string folder = kdtest::TempDir() + "/partial-catalogue/";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Folder + "19.hsf", folder + "19.hsf", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove(folder + "download.hsf");
+  Form->BaseFolder = folder;
+  Choose(19);
+  const int32_t pages = Form->dtpComponent1->PageCount();
+  ASSERT_GT(pages, 1);
+  Form->kl19Click(nullptr);
+  Form->dtpComponent1->SetZoomPercent(250);
+  Choose(8);  // "download.hsf" is missing here
+  EXPECT_EQ(Form->ItemIndex, 8);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages);
+  EXPECT_EQ(Label(), "Pagina 2  Van  " + std::to_string(pages));
+  EXPECT_TRUE(Form->BitBtn_Video->Visible());
+  EXPECT_NE(Form->dtpComponent1->ZoomPercent(), 250.0f);  // the page width is fitted all the same
+}
+
+TEST_F(MainForm, BrokenFileRaisesAfterTheLabelIsRewritten) {
+  const std::string folder = kdtest::TempDir() + "/broken-catalogue/";
+  std::filesystem::create_directories(folder);
+  kdtest::WriteFileBytes(folder + "oefening1.hsf", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
+  std::filesystem::copy_file(Folder + "19.hsf", folder + "19.hsf", std::filesystem::copy_options::overwrite_existing);
+  Form->BaseFolder = folder;
+  Choose(19);
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());
+  bool allow = true;
+  EXPECT_ANY_THROW(Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(5), allow));
+  EXPECT_EQ(Form->ItemIndex, 5);
+  // The document is left cleared and the label says so; the button keeps its old state.
+  EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), Form->dtpComponent1->PageCount()));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());
+}
+
+TEST_F(MainForm, PagingAndItsLabel) {
+  Choose(5);  // "oefening1.hsf"
+  const int32_t n = Form->dtpComponent1->PageCount();
+  ASSERT_GE(n, 3);
+  EXPECT_EQ(Label(), "Pagina 1  Van  " + std::to_string(n));
+  Form->kl18Click(nullptr);  // already on the first page
+  EXPECT_EQ(Form->dtpComponent1->CurrentPageIndex(), 0);
+  EXPECT_EQ(Label(), "Pagina 1  Van  " + std::to_string(n));
+  for (int32_t k = 1; k < n; ++k) Form->kl19Click(nullptr);
+  EXPECT_EQ(Label(), "Pagina " + std::to_string(n) + "  Van  " + std::to_string(n));
+  Form->kl19Click(nullptr);  // past the last page: unchanged
+  EXPECT_EQ(Form->dtpComponent1->CurrentPageIndex(), n - 1);
+  EXPECT_EQ(Label(), "Pagina " + std::to_string(n) + "  Van  " + std::to_string(n));
+  Form->kl18Click(nullptr);
+  EXPECT_EQ(Label(), "Pagina " + std::to_string(n - 1) + "  Van  " + std::to_string(n));
+}
+
+TEST_F(MainForm, ZoomButtons) {
+  Choose(5);
+  const float fitted = Form->dtpComponent1->ZoomPercent();
+  Form->kl12Click(nullptr);
+  const float larger = Form->dtpComponent1->ZoomPercent();
+  EXPECT_GT(larger, fitted);
+  Form->kl13Click(nullptr);
+  EXPECT_LT(Form->dtpComponent1->ZoomPercent(), larger);
+  Form->dtpComponent1->SetZoomPercent(333);
+  Form->kl15Click(nullptr);
+  EXPECT_FLOAT_EQ(Form->dtpComponent1->ZoomPercent(), fitted);
+  Form->kl14Click(nullptr);
+  EXPECT_NE(Form->dtpComponent1->ZoomPercent(), 333.0f);
+}
+
+TEST_F(MainForm, PrintingAsksFirst) {
+  Choose(5);
+  int asked = 0;
+  auto old = platform::SetPrintDialogHandler([&](platform::TPrintDialog&) {
+    ++asked;
+    return false;
+  });
+  Form->KL6Click(nullptr);
+  platform::SetPrintDialogHandler(old);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(Form->dtpComponent1->PrintQuality(), document::pqLow);  // cancelled: nothing set
+}
+
+TEST_F(MainForm, VideoButtonPlaysTheItemsMovie) {
+  Form->ScreenWidth = 1600;
+  Choose(6);
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->VideoFile, Folder + "oefening2.swf");
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Video");
+  // "Tekening" is recorded first, then the page change records the page shown.
+  EXPECT_EQ(Form->LastPage, "Video");
+  EXPECT_EQ(Form->PaneSplitter1->Position(), 392);
+  EXPECT_EQ(Form->Flash1->Movie(), Folder + "oefening2.swf");
+  EXPECT_EQ(Form->Flash1->LoadedMovie(), Folder + "oefening2.swf");
+  EXPECT_EQ(Form->Flash1->FrameNum(), 1);
+  EXPECT_TRUE(Form->Flash1->Playing());
+
+  // Another item stops the movie and returns to the drawing.
+  Choose(8);
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
+  EXPECT_FALSE(Form->Flash1->Playing());
+  EXPECT_EQ(Form->LastPage, "Tekening");
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->VideoFile, Folder + "download.swf");
+}
+
+TEST_F(MainForm, VideoButtonWithoutAMovieEmptiesThePlayer) {
+  const std::string folder = kdtest::TempDir() + "/no-movies/";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Folder + "oefening1.swf", folder + "oefening1.swf", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::remove(folder + "download.swf");
+  Form->BaseFolder = folder;
+  Choose(5);
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->VideoFile, folder + "oefening1.swf");
+  Choose(8);  // its movie is missing: no replay of exercise 1's
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->VideoFile, "");
+  EXPECT_EQ(Form->Flash1->Movie(), "");
+  EXPECT_EQ(Form->Flash1->LoadedMovie(), "");
+  Choose(19);  // a group has no movie at all
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->VideoFile, "");
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Video");
+}
+
+TEST_F(MainForm, SplitterFollowsTheScreenWidth) {
+  Form->SetBounds(0, 0, 1600, 900);
+  Form->PaneSplitter1->SetBounds(0, 0, 1600, 860);
+  Choose(5);
+  for (int32_t w : {1152, 1280, 1440, 1600, 1920}) {
+    Form->ScreenWidth = w;
+    Form->BitBtn_VideoClick(nullptr);
+    EXPECT_EQ(Form->PaneSplitter1->Position(), VideoSplitterPosition(w)) << w;
+    Form->BitBtn_terug_onderaanClick(nullptr);
+    EXPECT_EQ(Form->PaneSplitter1->Position(), 392);
+    EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
+  }
+  // 1024 pixels asks for 0; the pane keeps its minimum size.
+  Form->ScreenWidth = 1024;
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_LE(Form->PaneSplitter1->Position(), 10);
+  Form->HtmlTreeView1Click(nullptr);
+  EXPECT_EQ(Form->PaneSplitter1->Position(), 392);
+}
+
+TEST_F(MainForm, PageChangesAreRecordedAndLinksOpen) {
+  Form->Notebook1->SetActivePage("Menu");
+  EXPECT_EQ(Form->LastPage, "Menu");
+  Form->Notebook1->SetActivePage("nonsense");
+  EXPECT_EQ(Form->LastPage, "Menu");
+  Form->BitBtn_terug_boven->PerformClick();
+  EXPECT_EQ(Form->LastPage, "Tekening");
+  Form->Label16->PerformClick();
+  EXPECT_EQ(Opened, MakerWebAddress);
+}
+
+TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
+  Form->SetWindowState(platform::wsNormal);
+  Form->SetBounds(0, 0, 1280, 800);
+  Form->Show();
+  QApplication::processEvents();
+  // Expand "Loopoefeningen" down to the first exercises and click "1. OEFENING 1".
+  Node(2)->Expand(true);
+  QApplication::processEvents();
+  TTreeNode* target = Node(5);
+  const platform::TRect r = target->DisplayRect(true);
+  ASSERT_GT(r.Width(), 0);
+  QWidget* tree = WidgetOf(Form->HtmlTreeView1);
+  const QPointF at(r.Left + 4, (r.Top + r.Bottom) / 2.0);
+  QMouseEvent press(QEvent::MouseButtonPress, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(tree, &press);
+  QApplication::sendEvent(tree, &release);
+  QApplication::processEvents();
+  EXPECT_EQ(Form->ItemIndex, 5);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), target);
+  EXPECT_EQ(Label(), "Pagina 1  Van  " + std::to_string(Form->dtpComponent1->PageCount()));
+  EXPECT_TRUE(Form->BitBtn_Video->Visible());
+  WaitFor([] { return false; }, 300);  // let the view paint its page
+  if (std::getenv("KD_APP_DUMP"))
+    for (platform::TControl* c : {(platform::TControl*)Form->TopPanel, (platform::TControl*)Form->LabelMaker, (platform::TControl*)Form->LabelDesigner, (platform::TControl*)Form->Label16, (platform::TControl*)Form->BitBtn_Afsluiten, (platform::TControl*)Form->BitBtn_terug_boven, (platform::TControl*)Form->ToolbarPanel, (platform::TControl*)Form->KL6, (platform::TControl*)Form->paginst, (platform::TControl*)Form->dtpComponent1, (platform::TControl*)Form->Notebook1, (platform::TControl*)Form->Notebook1->Pages(4), (platform::TControl*)Form->PaneSplitter1})
+      std::fprintf(stderr, "%s %d %d %d %d vis=%d qt=%d,%d %dx%d\n", c->Name().c_str(), c->Left(), c->Top(), c->Width(), c->Height(), c->Visible(), WidgetOf(c) ? WidgetOf(c)->x() : -1, WidgetOf(c) ? WidgetOf(c)->y() : -1, WidgetOf(c) ? WidgetOf(c)->width() : -1, WidgetOf(c) ? WidgetOf(c)->height() : -1);
+  const QImage shot = WidgetOf(Form.get())->grab().toImage();
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(QString::fromStdString(kdtest::OutputDir() + "/app-main-form.png")));
+  // The drawing shows: the document view holds more than a couple of colours.
+  const QImage view = WidgetOf(Form->dtpComponent1)->grab().toImage();
+  EXPECT_GT(Colours(view), 3);
+}
+
+TEST_F(MainForm, EndToEndPlaysAGeneratedMovie) {
+  if (kAsan && !std::getenv("KD_FLASH_LIVE_UNDER_ASAN"))
+    GTEST_SKIP() << "Chromium inside Qt WebEngine does not run under AddressSanitizer";
+  if (!Form->Flash1->PlayerAvailable()) GTEST_SKIP() << "Ruffle or WebEngine's helper process is not installed";
+  Form->SetWindowState(platform::wsNormal);
+  Form->SetBounds(0, 0, 1280, 800);
+  Form->Show();
+  Choose(5);
+  Form->BitBtn_VideoClick(nullptr);
+  ASSERT_TRUE(WaitFor([&] {
+    const std::string& s = Form->Flash1->PlayerStatus();
+    return s == "playing" || s.rfind("error:", 0) == 0;
+  }, 60000)) << Form->Flash1->PlayerStatus();
+  ASSERT_EQ(Form->Flash1->PlayerStatus(), "playing");
+  QImage frame;
+  WaitFor([&] {
+    frame = WidgetOf(Form->Flash1)->grab().toImage();
+    return Colours(frame) > 3;
+  }, 20000);
+  EXPECT_GT(Colours(frame), 3) << "the first grabbed frame is blank";
+  frame.save(QString::fromStdString(kdtest::OutputDir() + "/app-movie-frame.png"));
+  WidgetOf(Form.get())->grab().toImage().save(QString::fromStdString(kdtest::OutputDir() + "/app-video-page.png"));
+}
