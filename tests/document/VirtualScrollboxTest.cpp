@@ -34,6 +34,11 @@ class TTestBox : public TVirtScrollBox {
   }
   int Changes = 0;
   std::vector<TRect> Painted;
+  TCreateParams Params() {
+    TCreateParams p;
+    CreateParams(p);
+    return p;
+  }
 
  protected:
   void ScrollChanged() override { ++Changes; }
@@ -69,6 +74,22 @@ TEST_F(ScrollBoxTest, Defaults) {
   EXPECT_FLOAT_EQ(b.ScrollX(), 5);
   EXPECT_EQ(b.Changes, 1);
   EXPECT_FALSE(b.HandleAllocated());
+}
+
+TEST_F(ScrollBoxTest, WindowStyle) {
+  // No redraw-on-resize bits; a sunken client edge, or a flat border without Ctl3D.
+  TCreateParams p = box->Params();
+  EXPECT_EQ(p.WindowClassStyle & (CS_HREDRAW | CS_VREDRAW), 0u);
+  EXPECT_NE(p.ExStyle & WS_EX_CLIENTEDGE, 0u);
+  box->SetCtl3D(false);
+  p = box->Params();
+  EXPECT_NE(p.Style & WS_BORDER, 0u);
+  EXPECT_EQ(p.ExStyle & WS_EX_CLIENTEDGE, 0u);
+  box->SetBorderStyle(bsNone);
+  p = box->Params();
+  EXPECT_EQ(p.Style & WS_BORDER, 0u);
+  EXPECT_TRUE(box->HandleAllocated());
+  EXPECT_NE(box->ControlStyle() & csOpaque, 0u);
 }
 
 TEST_F(ScrollBoxTest, SmallAreaCannotScroll) {

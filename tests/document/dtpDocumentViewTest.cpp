@@ -50,6 +50,24 @@ TEST_F(ViewTest, FitWidthInBothStyles) {
   EXPECT_FLOAT_EQ(doc->CurrentPage()->ViewPosition().X, 0);
 }
 
+TEST_F(ViewTest, PlacedOnAFormFitsThePageWidth) {
+  platform::TForm form(nullptr);
+  form.SetBounds(0, 0, 640, 480);
+  TdtpComponent view(nullptr);
+  view.SetBounds(0, 0, 500, 400);
+  view.SetZoomPercent(150);
+  std::vector<TdtpPage*> changed;
+  view.OnPageChanged = [&](platform::TObject*, TdtpPage* p) { changed.push_back(p); };
+  view.SetParent(&form);
+  EXPECT_FLOAT_EQ(view.ZoomPercent(), 100);
+  TdtpPage* p = view.CurrentPage();
+  EXPECT_FLOAT_EQ(view.ScreenDpm(), (float(view.ClientWidth()) - 22) / (210.0f + p->OutsetLeft() + p->OutsetRight()));
+  EXPECT_EQ(view.UndoCount(), 0);
+  ASSERT_FALSE(changed.empty());
+  EXPECT_EQ(changed.back(), view.CurrentPage());
+  view.SetParent(nullptr);
+}
+
 TEST_F(ViewTest, FitPageInBothStyles) {
   for (TdtpViewStyleType style : {vsPrintLayout, vsNormal}) {
     doc->SetViewStyle(style);
