@@ -6,6 +6,8 @@
 #include <QPolygon>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/GraphicsPriv.h"
@@ -47,8 +49,8 @@ TRect PointsBounds(const std::vector<TPoint>& pts) {
   for (const TPoint& p : pts) {
     r.Left = std::min(r.Left, p.X);
     r.Top = std::min(r.Top, p.Y);
-    r.Right = std::max(r.Right, p.X + 1);
-    r.Bottom = std::max(r.Bottom, p.Y + 1);
+    r.Right = std::max(r.Right, ClampCoord(int64_t{p.X} + 1));
+    r.Bottom = std::max(r.Bottom, ClampCoord(int64_t{p.Y} + 1));
   }
   return r;
 }
@@ -512,19 +514,52 @@ void TCanvas::ThinLine(const std::vector<TPoint>& Points) {
   }
   size_t part = 0;
   int left = (*pattern)[0];
+  int64_t period = 0;
+  for (int n : *pattern) period += n;
+  auto stepPattern = [&] {
+    if (pattern->size() > 1 && --left == 0) {
+      part = (part + 1) % pattern->size();
+      left = (*pattern)[part];
+    }
+  };
+  // Only the visible stretch of a segment is stepped (the dash pattern runs on over the rest),
+  // so far-away end points cost nothing.
+  QRect vis = LogicalDeviceRect(*FState);
+  if (FState->HasClip) vis &= FState->Clip.boundingRect();
+  vis.adjust(-2, -2, 2, 2);
   QPolygon on, off;
   for (size_t i = 1; i < Points.size(); ++i) {
-    int x = Points[i - 1].X, y = Points[i - 1].Y;
-    const int x1 = Points[i].X, y1 = Points[i].Y;
+    const int64_t ax = Points[i - 1].X, ay = Points[i - 1].Y, bx = Points[i].X, by = Points[i].Y;
+    const int64_t steps = std::max(std::llabs(bx - ax), std::llabs(by - ay));
+    int x, y, x1, y1;
+    if (vis.contains(int(ax), int(ay)) && vis.contains(int(bx), int(by))) {
+      x = int(ax), y = int(ay), x1 = int(bx), y1 = int(by);
+    } else {
+      double t0 = 0, t1 = 1;
+      const double dxd = double(bx - ax), dyd = double(by - ay);
+      auto edge = [&](double p, double q) {
+        if (p == 0) return q >= 0;
+        double r = q / p;
+        if (p < 0) t0 = std::max(t0, r);
+        else t1 = std::min(t1, r);
+        return t0 <= t1;
+      };
+      bool seen = !vis.isEmpty() && edge(-dxd, double(ax - vis.left())) && edge(dxd, double(vis.right() - ax)) &&
+                  edge(-dyd, double(ay - vis.top())) && edge(dyd, double(vis.bottom() - ay));
+      if (!seen) {
+        for (int64_t k = steps % std::max<int64_t>(period, 1); k > 0; --k) stepPattern();
+        continue;
+      }
+      for (int64_t k = std::llround(t0 * double(steps)) % std::max<int64_t>(period, 1); k > 0; --k) stepPattern();
+      x = int(std::llround(double(ax) + t0 * dxd)), y = int(std::llround(double(ay) + t0 * dyd));
+      x1 = int(std::llround(double(ax) + t1 * dxd)), y1 = int(std::llround(double(ay) + t1 * dyd));
+    }
     const int dx = std::abs(x1 - x), dy = -std::abs(y1 - y);
     const int sx = x < x1 ? 1 : -1, sy = y < y1 ? 1 : -1;
     int err = dx + dy;
     while (x != x1 || y != y1) {
       (part % 2 == 0 ? on : off) << QPoint(x, y);
-      if (pattern->size() > 1 && --left == 0) {
-        part = (part + 1) % pattern->size();
-        left = (*pattern)[part];
-      }
+      stepPattern();
       int e2 = 2 * err;
       if (e2 >= dy) {
         err += dy;
@@ -602,6 +637,7 @@ namespace {
 // The outline box of a shape drawn in (X1, Y1)-(X2, Y2): the right and bottom edges are outside
 // it, and an inside-frame pen keeps its whole width within.
 QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pen, bool curved) {
+  X1 = ClampCoord(X1), Y1 = ClampCoord(Y1), X2 = ClampCoord(X2), Y2 = ClampCoord(Y2);
   if (X1 > X2) std::swap(X1, X2);
   if (Y1 > Y2) std::swap(Y1, Y2);
   QRectF r(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1);
@@ -759,13 +795,13 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
   QPainter* p = Painter();
   if (!p) return;
   QRect dq = ToQRect(Dest), sq = ToQRect(SrcRect);
-  bool flipX = (dq.width() < 0) != (sq.width() < 0);
-  bool flipY = (dq.height() < 0) != (sq.height() < 0);
+  bool flipX = (int64_t{Dest.Right} < Dest.Left) != (int64_t{SrcRect.Right} < SrcRect.Left);
+  bool flipY = (int64_t{Dest.Bottom} < Dest.Top) != (int64_t{SrcRect.Bottom} < SrcRect.Top);
   // A backwards rectangle (Right < Left) names the pixels from Right + 1 to Left.
   auto norm = [](const TRect& r) {
-    int l = r.Left, t = r.Top, w = r.Right - r.Left, h = r.Bottom - r.Top;
-    if (w < 0) { l = r.Right + 1; w = -w; }
-    if (h < 0) { t = r.Bottom + 1; h = -h; }
+    int l = ClampCoord(r.Left), t = ClampCoord(r.Top), w = ClampCoord(r.Right) - l, h = ClampCoord(r.Bottom) - t;
+    if (w < 0) { l += w + 1; w = -w; }
+    if (h < 0) { t += h + 1; h = -h; }
     return QRect(l, t, w, h);
   };
   dq = norm(Dest);

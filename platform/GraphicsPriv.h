@@ -39,7 +39,16 @@ inline uint32_t ToQRgb(TColor c) {
   return 0xFF000000u | (GetRValue(rgb) << 16) | (GetGValue(rgb) << 8) | GetBValue(rgb);
 }
 
-inline QRect ToQRect(const TRect& r) { return QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top); }
+// Coordinates are kept within +-(2^30 - 1): far beyond any device, and their differences fit
+// in 32 bits.
+constexpr int32_t kCoordLimit = (1 << 30) - 1;
+inline int32_t ClampCoord(int64_t v) {
+  return static_cast<int32_t>(v < -kCoordLimit ? -kCoordLimit : v > kCoordLimit ? kCoordLimit : v);
+}
+inline QRect ToQRect(const TRect& r) {
+  int32_t l = ClampCoord(r.Left), t = ClampCoord(r.Top), rr = ClampCoord(r.Right), b = ClampCoord(r.Bottom);
+  return QRect(l, t, rr - l, b - t);
+}
 inline TRect FromQRect(const QRect& q) { return {q.x(), q.y(), q.x() + q.width(), q.y() + q.height()}; }
 
 // Pixel access in 0xRRGGBB, for the two layouts bitmaps use (32-bit words and BGR bytes).

@@ -1,6 +1,7 @@
 // Canvas text: TextOut, TextRect, TextExtent and DrawText. Every width comes from the text
 // measurer and every glyph from its line masks, so what DT_CALCRECT reports is what is drawn.
 #include <algorithm>
+#include <climits>
 
 #include "platform/Graphics.h"
 #include "platform/GraphicsPriv.h"
@@ -271,17 +272,17 @@ TSize TCanvas::TextExtent(std::string_view Text) {
 void TCanvas::TextOut(int32_t X, int32_t Y, std::string_view Text) {
   TTextPainter tp(*this);
   TMeasure m{tp.M, *FFont, false, 1};
-  TTextPainter::TPlaced l{TLine::Plain(Text), X, Y};
-  l.Line.Width = m.Width(Text);
+  TTextPainter::TPlaced l{TLine::Plain(Text), ClampCoord(X), ClampCoord(Y)};
+  l.Line.Width = std::min(m.Width(Text), kCoordLimit);
   tp.Paint({l}, m, nullptr, nullptr, 0, true);
-  FPenPos = {X + l.Line.Width, Y};
+  FPenPos = {static_cast<int32_t>(std::clamp<int64_t>(int64_t{X} + l.Line.Width, INT32_MIN, INT32_MAX)), Y};
 }
 
 void TCanvas::TextRect(const TRect& R, int32_t X, int32_t Y, std::string_view Text) {
   TTextPainter tp(*this);
   TMeasure m{tp.M, *FFont, false, 1};
-  TTextPainter::TPlaced l{TLine::Plain(Text), X, Y};
-  l.Line.Width = m.Width(Text);
+  TTextPainter::TPlaced l{TLine::Plain(Text), ClampCoord(X), ClampCoord(Y)};
+  l.Line.Width = std::min(m.Width(Text), kCoordLimit);
   // The whole rectangle takes the brush colour unless the brush is clear.
   bool opaque = FBrush->Style() != bsClear;
   tp.Paint({l}, m, &R, opaque ? &R : nullptr, FBrush->Color(), false);
@@ -292,7 +293,7 @@ int32_t TCanvas::DrawText(std::string_view Text, TRect& R, uint32_t Flags) {
   int32_t tabWidth = std::max(1, 8 * std::max(1, tp.Metric.AveCharWidth));
   TMeasure m{tp.M, *FFont, (Flags & DT_EXPANDTABS) != 0, tabWidth};
   const bool single = (Flags & DT_SINGLELINE) != 0;
-  const int32_t width = R.Right - R.Left;
+  const int32_t width = ClampCoord(int64_t{R.Right} - R.Left);
 
   // Paragraphs: the whole text on one line, or one per line break.
   std::vector<std::string_view> paras;
@@ -324,38 +325,39 @@ int32_t TCanvas::DrawText(std::string_view Text, TRect& R, uint32_t Flags) {
     }
   }
 
-  int32_t lineHeight = tp.Metric.Height + ((Flags & DT_EXTERNALLEADING) ? tp.Metric.ExternalLeading : 0);
-  int32_t total = lineHeight * static_cast<int32_t>(lines.size());
+  // Positions are worked out in 64 bits and kept within the coordinate limit.
+  const int64_t lineHeight = tp.Metric.Height + ((Flags & DT_EXTERNALLEADING) ? tp.Metric.ExternalLeading : 0);
+  const int32_t total = ClampCoord(lineHeight * static_cast<int64_t>(lines.size()));
   int32_t maxWidth = 0;
   for (const TLine& l : lines) maxWidth = std::max(maxWidth, l.Width);
 
   if (Flags & DT_CALCRECT) {
-    R.Right = R.Left + maxWidth;
-    R.Bottom = R.Top + total;
+    R.Right = static_cast<int32_t>(std::clamp<int64_t>(int64_t{R.Left} + maxWidth, INT32_MIN, INT32_MAX));
+    R.Bottom = static_cast<int32_t>(std::clamp<int64_t>(int64_t{R.Top} + total, INT32_MIN, INT32_MAX));
     return total;
   }
 
-  int32_t y = R.Top;
+  auto floorHalf = [](int64_t v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); };
+  int64_t y = R.Top;
   if (single && (Flags & DT_VCENTER)) {
-    int32_t sum = R.Top + R.Bottom - total;
-    y = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+    y = floorHalf(int64_t{R.Top} + R.Bottom - total);
   } else if (single && (Flags & DT_BOTTOM)) {
-    y = R.Bottom - total;
+    y = int64_t{R.Bottom} - total;
   }
   std::vector<TTextPainter::TPlaced> placed;
   placed.reserve(lines.size());
   for (size_t i = 0; i < lines.size(); ++i) {
-    int32_t x = R.Left;
+    int64_t x = R.Left;
     if (Flags & DT_CENTER) {
-      int32_t sum = R.Left + R.Right - lines[i].Width;
-      x = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+      x = floorHalf(int64_t{R.Left} + R.Right - lines[i].Width);
     } else if (Flags & DT_RIGHT) {
-      x = R.Right - lines[i].Width;
+      x = int64_t{R.Right} - lines[i].Width;
     }
-    placed.push_back({std::move(lines[i]), x, y + static_cast<int32_t>(i) * lineHeight});
+    lines[i].Width = std::min(lines[i].Width, kCoordLimit);
+    placed.push_back({std::move(lines[i]), ClampCoord(x), ClampCoord(y + static_cast<int64_t>(i) * lineHeight)});
   }
   tp.Paint(placed, m, (Flags & DT_NOCLIP) ? nullptr : &R, nullptr, 0, true);
-  if (single && (Flags & (DT_VCENTER | DT_BOTTOM))) return y + total - R.Top;
+  if (single && (Flags & (DT_VCENTER | DT_BOTTOM))) return ClampCoord(y + total - R.Top);
   return total;
 }
 

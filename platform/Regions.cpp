@@ -9,7 +9,12 @@ namespace platform {
 
 namespace {
 
+// Coordinates are kept within +-(2^30 - 1) so that sizes fit in 32 bits.
+constexpr int32_t kLimit = (1 << 30) - 1;
+int32_t Clamp(int32_t v) { return std::clamp(v, -kLimit, kLimit); }
+
 QRect ToQRect(int32_t l, int32_t t, int32_t r, int32_t b) {
+  l = Clamp(l), t = Clamp(t), r = Clamp(r), b = Clamp(b);
   if (l > r) std::swap(l, r);
   if (t > b) std::swap(t, b);
   return QRect(l, t, r - l, b - t);
@@ -34,13 +39,17 @@ QRegion FromRowSpans(int32_t top, const std::vector<std::pair<int32_t, int32_t>>
 }
 
 // Pixels of one row whose centres lie within half of the ellipse's chord around cx.
+// Regions hold the pixels within +-2^18 of the origin; shapes reaching beyond are cut there
+// (row by row work stays bounded whatever coordinates arrive).
+constexpr int32_t kWindow = 1 << 18;
+
 std::pair<int32_t, int32_t> EllipseSpan(double cx, double cy, double a, double b, int32_t y) {
   double dy = (y + 0.5 - cy) / b;
   if (dy <= -1.0 || dy >= 1.0) return {0, 0};
   double half = a * std::sqrt(1.0 - dy * dy);
-  auto from = static_cast<int32_t>(std::ceil(cx - half - 0.5));
-  auto to = static_cast<int32_t>(std::ceil(cx + half - 0.5));
-  return {from, to};
+  double from = std::clamp(std::ceil(cx - half - 0.5), double(-kWindow), double(kWindow));
+  double to = std::clamp(std::ceil(cx + half - 0.5), double(-kWindow), double(kWindow));
+  return {static_cast<int32_t>(from), static_cast<int32_t>(to)};
 }
 
 }  // namespace
@@ -70,10 +79,10 @@ TRegion TRegion::Ellipse(int32_t Left, int32_t Top, int32_t Right, int32_t Botto
   if (q.isEmpty()) return TRegion();
   double a = q.width() / 2.0, b = q.height() / 2.0;
   double cx = q.x() + a, cy = q.y() + b;
+  const int32_t top = std::max(q.y(), -kWindow), bottom = std::min(q.y() + q.height(), kWindow);
   std::vector<std::pair<int32_t, int32_t>> spans;
-  spans.reserve(static_cast<size_t>(q.height()));
-  for (int32_t y = q.y(); y < q.y() + q.height(); ++y) spans.push_back(EllipseSpan(cx, cy, a, b, y));
-  return TRegion(FromRowSpans(q.y(), spans));
+  for (int32_t y = top; y < bottom; ++y) spans.push_back(EllipseSpan(cx, cy, a, b, y));
+  return TRegion(FromRowSpans(top, spans));
 }
 
 TRegion TRegion::RoundRect(int32_t Left, int32_t Top, int32_t Right, int32_t Bottom,
@@ -86,26 +95,51 @@ TRegion TRegion::RoundRect(int32_t Left, int32_t Top, int32_t Right, int32_t Bot
   if (cw < 2 || ch < 2) return TRegion(QRegion(q));
   double a = cw / 2.0, b = ch / 2.0;
   int32_t l = q.x(), t = q.y(), r = q.x() + q.width(), bt = q.y() + q.height();
+  const int32_t top = std::max(t, -kWindow), bottom = std::min(bt, kWindow);
   std::vector<std::pair<int32_t, int32_t>> spans;
-  spans.reserve(static_cast<size_t>(q.height()));
-  for (int32_t y = t; y < bt; ++y) {
+  for (int32_t y = top; y < bottom; ++y) {
     double cy;
     if (y + 0.5 < t + b) cy = t + b;
     else if (y + 0.5 > bt - b) cy = bt - b;
-    else { spans.emplace_back(l, r); continue; }
-    auto [from, to] = EllipseSpan(l + a, cy, a, b, y);
-    int32_t inset = from - l;
-    (void)to;
-    spans.emplace_back(l + inset, r - inset);
+    else { spans.emplace_back(std::max(l, -kWindow), std::min(r, kWindow)); continue; }
+    // The corner's inset from the left edge, mirrored on the right.
+    double dy = (y + 0.5 - cy) / b;
+    int32_t inset = 0;
+    if (dy > -1.0 && dy < 1.0) inset = static_cast<int32_t>(std::ceil(a - a * std::sqrt(1.0 - dy * dy) - 0.5));
+    else inset = static_cast<int32_t>(a);
+    spans.emplace_back(std::max(l + inset, -kWindow), std::min(r - inset, kWindow));
   }
-  return TRegion(FromRowSpans(t, spans));
+  return TRegion(FromRowSpans(top, spans));
 }
 
 TRegion TRegion::Polygon(const std::vector<TPoint>& Points, int32_t FillMode) {
   if (Points.size() < 3) return TRegion();
+  // Cut to the window first (clipping against a convex box keeps every winding number inside it).
+  std::vector<std::pair<double, double>> pts;
+  pts.reserve(Points.size());
+  for (const TPoint& p : Points) pts.emplace_back(p.X, p.Y);
+  const double lim = kWindow;
+  auto clipEdge = [&](auto inside, auto cross) {
+    std::vector<std::pair<double, double>> out;
+    for (size_t i = 0; i < pts.size(); ++i) {
+      auto cur = pts[i], prev = pts[(i + pts.size() - 1) % pts.size()];
+      bool ci = inside(cur), pi = inside(prev);
+      if (ci != pi) out.push_back(cross(prev, cur));
+      if (ci) out.push_back(cur);
+    }
+    pts.swap(out);
+  };
+  using P = std::pair<double, double>;
+  auto atX = [](P a, P b, double x) { return P{x, a.second + (b.second - a.second) * (x - a.first) / (b.first - a.first)}; };
+  auto atY = [](P a, P b, double y) { return P{a.first + (b.first - a.first) * (y - a.second) / (b.second - a.second), y}; };
+  clipEdge([&](P p) { return p.first >= -lim; }, [&](P a, P b) { return atX(a, b, -lim); });
+  clipEdge([&](P p) { return p.first <= lim; }, [&](P a, P b) { return atX(a, b, lim); });
+  clipEdge([&](P p) { return p.second >= -lim; }, [&](P a, P b) { return atY(a, b, -lim); });
+  clipEdge([&](P p) { return p.second <= lim; }, [&](P a, P b) { return atY(a, b, lim); });
+  if (pts.size() < 3) return TRegion();
   QPolygon poly;
-  poly.reserve(static_cast<qsizetype>(Points.size()));
-  for (const TPoint& p : Points) poly.append(QPoint(p.X, p.Y));
+  poly.reserve(static_cast<qsizetype>(pts.size()));
+  for (const P& p : pts) poly.append(QPoint(static_cast<int>(std::lround(p.first)), static_cast<int>(std::lround(p.second))));
   return TRegion(QRegion(poly, FillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill));
 }
 

@@ -1,6 +1,8 @@
 // Pixel regions of the platform: rectangles, ellipses, round rectangles and polygons combined
 // with set operations, tested against points and rectangles, and used as canvas clip areas.
 // A region covers pixels: a rectangle (L, T, R, B) holds the pixels L..R-1 by T..B-1.
+// Coordinates are held within +-(2^30 - 1); ellipses, round rectangles and polygons are cut to
+// +-2^18, so no input makes their row-by-row construction run long.
 #pragma once
 
 #include <cstdint>

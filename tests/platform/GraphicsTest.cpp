@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <climits>
 #include <cstring>
 #include <thread>
 
@@ -629,4 +630,44 @@ TEST(Canvas, LockIsExclusiveAcrossThreads) {
     if (other) c.Unlock();
   }).join();
   EXPECT_TRUE(other);
+}
+
+TEST(Canvas, ExtremeCoordinatesAreCutNotStepped) {
+  auto b = White(20, 20);
+  TCanvas* c = b->Canvas();
+  const int32_t lo = INT32_MIN, hi = INT32_MAX;
+  // A line across the whole coordinate range crosses the bitmap's diagonal.
+  c->MoveTo(lo, lo);
+  c->LineTo(hi, hi);
+  EXPECT_EQ(c->Pixel(10, 10), clBlack);
+  EXPECT_EQ(c->Pixel(10, 11), clWhite);
+  c->Pen()->SetStyle(psDot);
+  c->Polyline({{lo, 5}, {hi, 5}, {hi, hi}});
+  c->Pen()->SetStyle(psSolid);
+  c->Brush()->SetColor(clRed);
+  c->Rectangle(lo, lo, hi, hi);
+  c->Ellipse(lo, lo, hi, hi);
+  c->RoundRect(lo, lo, hi, hi, hi, hi);
+  c->Polygon({{lo, lo}, {hi, 0}, {0, hi}});
+  c->FillRect(Rect(lo, lo, hi, hi));
+  EXPECT_EQ(c->Pixel(3, 3), clRed);
+  c->FrameRect(Rect(lo, lo, hi, hi));
+  c->DrawFocusRect(Rect(-5, -5, 1000000, 1000000));
+  c->PatBlt(Rect(lo, lo, hi, hi), cmPatInvert);
+  c->CopyRect(Rect(lo, lo, hi, hi), c, Rect(0, 0, 20, 20));
+  c->CopyRect(Rect(0, 0, 20, 20), c, Rect(hi, hi, lo, lo));
+  c->IntersectClipRect(Rect(lo, lo, hi, hi));
+  EXPECT_EQ(c->ClipRect(), Rect(0, 0, 20, 20));
+  c->TextOut(hi, hi, "far");
+  c->TextOut(lo, lo, "far");
+  EXPECT_EQ(c->PenPos().Y, lo);
+  TRect r = Rect(lo, lo, hi, hi);
+  for (uint32_t f : {DT_SINGLELINE | DT_VCENTER | DT_CENTER, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT, DT_WORDBREAK,
+                     DT_SINGLELINE | DT_END_ELLIPSIS, DT_CALCRECT | DT_WORDBREAK}) {
+    TRect x = r;
+    c->DrawText("Some text & more", x, f);
+  }
+  TRect calc = Rect(hi - 2, hi - 2, hi, hi);
+  c->DrawText("wide text", calc, DT_CALCRECT | DT_SINGLELINE);
+  EXPECT_EQ(calc.Right, hi);
 }

@@ -137,3 +137,26 @@ TEST(Regions, FillAndClipOnACanvas) {
   EXPECT_EQ(c->Pixel(10, 17), clWhite);
   EXPECT_EQ(c->ClipRect(), Rect(0, 0, 20, 20));
 }
+
+TEST(Regions, ExtremeCoordinatesStayBounded) {
+  const int32_t lo = INT32_MIN, hi = INT32_MAX;
+  TRegion r = TRegion::Rect(lo, lo, hi, hi);
+  EXPECT_TRUE(r.Contains(0, 0));
+  const int32_t k = (1 << 30) - 1;
+  EXPECT_EQ(r.Box(), Rect(-k, -k, k, k));
+  TRegion e = TRegion::Ellipse(lo, lo, hi, hi);
+  EXPECT_TRUE(e.Contains(0, 0));
+  EXPECT_LE(e.Box().Bottom, 1 << 18);
+  TRegion rr = TRegion::RoundRect(lo, lo, hi, hi, hi, 100);
+  EXPECT_TRUE(rr.Contains(5, 5));
+  TRegion p = TRegion::Polygon({{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}}, WINDING);
+  EXPECT_TRUE(p.Contains(1000, -1000));
+  EXPECT_EQ(p.Box(), Rect(-(1 << 18), -(1 << 18), 1 << 18, 1 << 18));
+  // A triangle whose tip lies far outside keeps its winding inside the window.
+  TRegion t = TRegion::Polygon({{0, 0}, {100, 0}, {50, hi}}, ALTERNATE);
+  EXPECT_TRUE(t.Contains(50, 10));
+  EXPECT_FALSE(t.Contains(-1, 10));
+  TRegion off = TRegion::Rect(0, 0, 10, 10);
+  OffsetRgn(off, 5, 5);
+  EXPECT_EQ(off.Box(), Rect(5, 5, 15, 15));
+}
