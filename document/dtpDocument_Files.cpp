@@ -287,6 +287,12 @@ void TdtpDocument::SaveToArchive() {
     for (int32_t i = 0; i < n; ++i) {
       TdtpPage* page = GetPage(i);
       if (!page->Modified()) continue;
+      // A page marked modified without being read (new thumbnail size, default colour) is read
+      // first: writing its empty shell would lose its stored shapes.
+      if (!page->Loaded()) {
+        page->EnsureLoaded();
+        page->SetModified(true);
+      }
       TXmlDocument xml;
       xml.Root()->SetName("Page");
       xml.SetWriteOnDefault(0);

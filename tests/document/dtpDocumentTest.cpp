@@ -517,6 +517,13 @@ TEST_F(DocumentTest, StoreThumbnailsOffKeepsThem) {
   doc.SetThumbnailWidth(20);  // every page modified, thumbnails stale
   doc.SaveToArchive();
   EXPECT_EQ(ReadStream(doc.Archive(), "Thumb0001.bmp"), before);
+  // Page 2 was marked modified without being read: its shapes survive the rewrite.
+  {
+    TdtpComponent other(nullptr);
+    other.LoadFromFile(file);
+    other.SetCurrentPageIndex(1);
+    EXPECT_EQ(other.GetPage(1)->GetShapeCount(), 1);
+  }
   doc.SetStoreThumbnails(true);
   doc.SetThumbnailWidth(30);
   doc.SaveToArchive();
