@@ -337,6 +337,13 @@ TShared& Shared() {
   return shared;
 }
 
+// Repeat timers of buttons freed from inside their own tick: the timer is still running its
+// handler, so it is let go at the next safe moment instead.
+std::vector<std::unique_ptr<TTimer>>& RetiredTimers() {
+  static std::vector<std::unique_ptr<TTimer>> timers;
+  return timers;
+}
+
 void StopHotTracking() {
   TShared& s = Shared();
   s.HotButton = nullptr;
@@ -443,6 +450,10 @@ TToolbarButton::~TToolbarButton() {
   *FAlive = false;
   TShared& s = Shared();
   if (s.HotButton == this) StopHotTracking();
+  if (FInRepeatTick && FRepeatTimer) {
+    FRepeatTimer->SetEnabled(false);
+    RetiredTimers().push_back(std::move(FRepeatTimer));
+  }
   FRepeatTimer.reset();
   FActionLink.reset();
   FButtonGlyph.reset();
@@ -711,6 +722,7 @@ void TToolbarButton::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
   } else if (FRepeating) {
     Click();
     if (!*alive) return;
+    RetiredTimers().clear();
     if (!FRepeatTimer) {
       FRepeatTimer = std::make_unique<TTimer>(nullptr);
       FRepeatTimer->OnTimer = [this](TObject*) { RepeatTimerTick(); };
@@ -724,9 +736,12 @@ void TToolbarButton::RepeatTimerTick() {
   if (!FRepeatTimer) return;
   FRepeatTimer->SetInterval(static_cast<uint32_t>(std::max(FRepeatInterval, 1)));
   const TPoint p = ScreenToClient(ToolbarButtonEnvironment().CursorPos());
-  if (FRepeating && FMouseIsDown && MouseCapture() && PointInButtonPart(p.X, p.Y))
+  if (FRepeating && FMouseIsDown && MouseCapture() && PointInButtonPart(p.X, p.Y)) {
+    auto alive = FAlive;
+    FInRepeatTick = true;
     Click();
-  else
+    if (*alive) FInRepeatTick = false;
+  } else
     FRepeatTimer->SetEnabled(false);
 }
 

@@ -349,6 +349,7 @@ class TToolbarButton : public platform::TGraphicControl {
   TButtonState FState = bsUp;
   uint32_t FClicksBlockedSince = 0;
   bool FClicksBlocked = false;
+  bool FInRepeatTick = false;
 };
 
 // The shared hot-tracking state.

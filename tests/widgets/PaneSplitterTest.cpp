@@ -330,3 +330,36 @@ TEST(PaneSplitter, BorderStyleSingleTakesTheClientEdge) {
 }
 
 }  // namespace
+
+#include "platform/Forms.h"
+
+namespace {
+
+TEST(PaneSplitterOnAForm, TheMainFormsSetUp) {
+  TForm form(nullptr);
+  form.SetClientWidth(1000);
+  form.SetClientHeight(600);
+  auto* s = new TPaneSplitter(&form);
+  s->SetParent(&form);
+  s->SetAlign(alClient);
+  s->SetThickness(1);
+  s->SetSplitterStyle(ssCheckered);
+  s->SetPosition(341);
+  s->SetPosition(392);  // the create handler
+  form.Show();
+  EXPECT_EQ(s->ClientWidth(), 1000);
+  EXPECT_EQ(s->Position(), 392);
+  EXPECT_EQ(s->LowLimit(), 14);
+  EXPECT_EQ(s->HighLimit(), 985);
+  EXPECT_EQ(s->Pane1()->BoundsRect(), (TRect{0, 0, 392, 600}));
+  EXPECT_EQ(s->Pane2()->BoundsRect(), (TRect{393, 0, 1000, 600}));
+  s->SetPosition(0);  // the video page on a 1024-pixel screen
+  EXPECT_EQ(s->Position(), 14);
+  form.SetClientWidth(800);
+  EXPECT_EQ(s->Position(), 14);
+  s->SetPosition(2000);
+  EXPECT_EQ(s->Position(), 785);
+  form.Hide();
+}
+
+}  // namespace

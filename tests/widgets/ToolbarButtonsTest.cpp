@@ -628,6 +628,24 @@ TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClick) {
   EXPECT_EQ(ToolbarButtonCount(), 0);
 }
 
+TEST_F(ToolbarButtonTest, ButtonFreedInARepeatedClick) {
+  auto* raw = new TToolbarButton(nullptr);
+  raw->SetParent(Panel.get());
+  raw->SetRepeating(true);
+  int clicks = 0;
+  raw->OnClick = [&clicks](TObject* s) {
+    if (++clicks == 2) delete static_cast<TToolbarButton*>(s);
+  };
+  Cursor = At(raw, 5, 5);
+  guitest::Press(raw, 5, 5);
+  TTimer* t = raw->RepeatTimer();
+  ASSERT_NE(t, nullptr);
+  t->OnTimer(t);  // the second click frees the button; its timer outlives the tick
+  EXPECT_EQ(clicks, 2);
+  EXPECT_FALSE(t->Enabled());
+  EXPECT_EQ(ToolbarButtonCount(), 0);
+}
+
 TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClickByTheMouse) {
   auto* raw = new TToolbarButton(nullptr);
   raw->SetParent(Panel.get());
