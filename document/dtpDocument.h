@@ -64,6 +64,9 @@ constexpr platform::TCursor crDtpCrossImage = -38;
 // Screen zoom is kept within these dots per millimetre (about 0.25 to 25000 DPI).
 constexpr float cMinScreenDpm = 0.01f;
 constexpr float cMaxScreenDpm = 1000.0f;
+// Shapes render at most at 100 dots per millimetre (2540 DPI): beyond that one page's
+// buffers would not fit in memory.
+constexpr float cMaxRenderDpm = 100.0f;
 
 using TNotifyShapeEvent = std::function<void(platform::TObject* Sender, TdtpShape* Shape)>;
 using TNotifyPageEvent = std::function<void(platform::TObject* Sender, TdtpPage* Page)>;

@@ -132,7 +132,7 @@ void TdtpDocument::LoadPropertiesFromXml(TXmlNode* Node) {
   FHotZoneScrolling = TdtpHZScrollingType(ReadIntChecked(Node, "HotzoneScrolling", 0, 0, 0, 2));
   FQuality = raster::TStretchFilter(ReadIntChecked(Node, "StretchFilter", 0, raster::sfLinear2, 0, raster::sfSpline));
   FReadOnly = Node->ReadBool("ReadOnly", false);
-  FRenderDpm = ReadFloatChecked(Node, "RenderDpm", cDefaultDpm, cDefaultDpm, cMinScreenDpm, cMaxScreenDpm);
+  FRenderDpm = ReadFloatChecked(Node, "RenderDpm", cDefaultDpm, cDefaultDpm, cMinScreenDpm, cMaxRenderDpm);
   FScreenDpm = ReadFloatChecked(Node, "ScreenDpm", cDefaultDpm, cDefaultDpm, cMinScreenDpm, cMaxScreenDpm);
   FStoreThumbnails = Node->ReadBool("StoreThumbnails", true);
   FShowMargins = Node->ReadBool("ShowMargins", false);

@@ -58,7 +58,8 @@ void TdtpDocument::UpdateLayout() {
 
 void TdtpDocument::SetScreenDpm(float V) {
   if (!std::isfinite(V)) return;
-  V = ClampDpm(V);
+  // Output painting picks its own scale; the view keeps to a sane zoom.
+  if (!IsPrinting()) V = ClampDpm(V);
   if (V == FScreenDpm) return;
   FScreenDpm = V;
   if (FRenderAtScreenRes) SetRenderDpm(V);
@@ -71,9 +72,14 @@ void TdtpDocument::SetScreenDpm(float V) {
 
 void TdtpDocument::SetRenderDpm(float V) {
   if (!std::isfinite(V) || V == FRenderDpm) return;
-  FRenderDpm = ClampDpm(V);
-  // While a page paints itself for output it manages its own buffers.
-  if (IsPrinting()) return;
+  // While a page paints itself for output it chooses the resolution and manages its buffers.
+  if (IsPrinting()) {
+    FRenderDpm = V;
+    return;
+  }
+  V = std::min(std::max(V, cMinScreenDpm), cMaxRenderDpm);
+  if (V == FRenderDpm) return;
+  FRenderDpm = V;
   if (TdtpPage* page = CurrentPage()) {
     page->FreeBuffersAll();
     page->RefreshAll();

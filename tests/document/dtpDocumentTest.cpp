@@ -211,7 +211,7 @@ TEST_F(DocumentTest, MissingPropertiesTakeTheirReadDefaults) {
 TEST_F(DocumentTest, InvalidIndexValuesFallBackToResetValues) {
   const std::string file = MakeArchive(
       "bad.hsf", {{"Index.xml", Index("<HandleColor>zz</HandleColor><HotzoneScrolling>9</HotzoneScrolling>"
-                                      "<StretchFilter>-1</StretchFilter><RenderDpm>-3</RenderDpm>"
+                                      "<StretchFilter>-1</StretchFilter><RenderDpm>500</RenderDpm>"
                                       "<ScreenDpm>NAN</ScreenDpm><ViewStyle>2</ViewStyle>"
                                       "<DefaultPageWidth>0</DefaultPageWidth><DefaultPageHeight>1e30</DefaultPageHeight>"
                                       "<ThumbnailWidth>0</ThumbnailWidth><ThumbnailHeight>100000</ThumbnailHeight>"

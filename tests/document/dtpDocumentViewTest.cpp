@@ -173,6 +173,8 @@ TEST_F(ViewTest, ViewStyleResetsScrollAndCoordinatesFollow) {
 TEST_F(ViewTest, RenderResolution) {
   doc->SetRenderDPI(300);
   EXPECT_FLOAT_EQ(doc->RenderDpm(), 300 / 25.4f);
+  doc->SetRenderDpm(1e6f);
+  EXPECT_FLOAT_EQ(doc->RenderDpm(), cMaxRenderDpm);
   doc->SetRenderAtScreenRes(true);
   EXPECT_FLOAT_EQ(doc->RenderDpm(), doc->ScreenDpm());
   doc->ZoomIn();
