@@ -121,13 +121,16 @@ void TdtpDocument::ZoomBy(float Factor) {
 }
 
 void TdtpDocument::ZoomIn() {
-  FZoomPercent = FZoomPercent * 1.1f;
+  const float old = FScreenDpm;
   ZoomBy(1.1f);
+  // At a limit of the zoom the percentage follows the step really taken.
+  FZoomPercent = FScreenDpm == cMaxScreenDpm ? FZoomPercent * (FScreenDpm / old) : FZoomPercent * 1.1f;
 }
 
 void TdtpDocument::ZoomOut() {
-  FZoomPercent = FZoomPercent / 1.1f;
+  const float old = FScreenDpm;
   ZoomBy(0.90909094f);
+  FZoomPercent = FScreenDpm == cMinScreenDpm ? FZoomPercent * (FScreenDpm / old) : FZoomPercent / 1.1f;
 }
 
 void TdtpDocument::ZoomFitPage() {

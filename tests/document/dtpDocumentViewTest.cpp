@@ -116,6 +116,10 @@ TEST_F(ViewTest, ZoomInOutKeepsCentre) {
 }
 
 TEST_F(ViewTest, ZoomStaysSane) {
+  // Zooming in past the limit stops there, and the percentage tells the truth.
+  for (int i = 0; i < 200; ++i) doc->ZoomIn();
+  EXPECT_FLOAT_EQ(doc->ScreenDpm(), cMaxScreenDpm);
+  EXPECT_NEAR(doc->ZoomPercent() / 100.0f, cMaxScreenDpm / ((float(doc->ClientWidth()) - 22) / DrawnWidth()), 0.01f);
   doc->ZoomBy(1e9f);
   EXPECT_LE(doc->ScreenDpm(), cMaxScreenDpm);
   doc->ZoomBy(1e-12f);
