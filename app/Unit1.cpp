@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/Catalogue.h"
@@ -118,7 +119,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   SetName("Form1");
   SetWindowState(wsMaximized);
   SetColor(clBtnFace);
-  SetBounds(0, 0, 1024, 740);
+  // Maximised; without a window manager to honour that, the form still covers the screen.
+  SetBounds(0, 0, std::max(Screen()->Width(), 800), std::max(Screen()->Height(), 600));
   OpenWebAddress = [](const std::string& Url) {
     // A fixed address of our own; no shell quoting issues.
     std::string cmd = "xdg-open '" + Url + "' >/dev/null 2>&1 &";
@@ -169,18 +171,18 @@ void TForm1::BuildTopPanel() {
   BitBtn_terug_boven->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
   LabelMaker = Make<TLabel>(this, TopPanel, "LabelMaker");
   LabelMaker->SetCaption("  De kadrilo: oefeningen met de loopladder");
+  LabelMaker->SetBounds(0, 0, 300, 30);
   LabelMaker->SetAlign(alLeft);
-  LabelMaker->SetWidth(300);
   LabelDesigner = Make<TLabel>(this, TopPanel, "LabelDesigner");
   LabelDesigner->SetCaption("Tekeningen en films: het kadrilo-team");
+  LabelDesigner->SetBounds(300, 0, 260, 30);
   LabelDesigner->SetAlign(alLeft);
-  LabelDesigner->SetWidth(260);
   Label16 = Make<TLabel>(this, TopPanel, "Label16");
   Label16->SetCaption("Naar de website");
   Label16->SetHint("Naar de website");
   Label16->SetShowHint(true);
+  Label16->SetBounds(560, 0, 120, 30);
   Label16->SetAlign(alLeft);
-  Label16->SetWidth(120);
   Label16->SetCursor(crHandPoint);
   Label16->OnClick = [this](TObject* S) { Label16Click(S); };
 }

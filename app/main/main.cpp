@@ -10,8 +10,10 @@
 #include "platform/Forms.h"
 
 int main() {
-  // WebEngine must be prepared before the Qt application object exists.
+  // WebEngine must be prepared before the Qt application object exists, and the units' cursors
+  // and styles need that object: it is made first, before the units start.
   platform::PrepareFlashPlayer();
+  platform::Application()->Initialize();
   int code = 0;
   try {
     app::InitializeUnits();
@@ -25,6 +27,10 @@ int main() {
     std::fprintf(stderr, "De kadrilo: %s\n", e.what());
     code = 1;
   }
+  // The forms go first, then the units finish in reverse order.
+  delete app::ColorControlForm;
+  app::ColorControlForm = nullptr;
+  delete app::Form1;
   app::FinalizeUnits();
   return code;
 }

@@ -347,9 +347,6 @@ TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
   EXPECT_EQ(Label(), "Pagina 1  Van  " + std::to_string(Form->dtpComponent1->PageCount()));
   EXPECT_TRUE(Form->BitBtn_Video->Visible());
   WaitFor([] { return false; }, 300);  // let the view paint its page
-  if (std::getenv("KD_APP_DUMP"))
-    for (platform::TControl* c : {(platform::TControl*)Form->TopPanel, (platform::TControl*)Form->LabelMaker, (platform::TControl*)Form->LabelDesigner, (platform::TControl*)Form->Label16, (platform::TControl*)Form->BitBtn_Afsluiten, (platform::TControl*)Form->BitBtn_terug_boven, (platform::TControl*)Form->ToolbarPanel, (platform::TControl*)Form->KL6, (platform::TControl*)Form->paginst, (platform::TControl*)Form->dtpComponent1, (platform::TControl*)Form->Notebook1, (platform::TControl*)Form->Notebook1->Pages(4), (platform::TControl*)Form->PaneSplitter1})
-      std::fprintf(stderr, "%s %d %d %d %d vis=%d qt=%d,%d %dx%d\n", c->Name().c_str(), c->Left(), c->Top(), c->Width(), c->Height(), c->Visible(), WidgetOf(c) ? WidgetOf(c)->x() : -1, WidgetOf(c) ? WidgetOf(c)->y() : -1, WidgetOf(c) ? WidgetOf(c)->width() : -1, WidgetOf(c) ? WidgetOf(c)->height() : -1);
   const QImage shot = WidgetOf(Form.get())->grab().toImage();
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString::fromStdString(kdtest::OutputDir() + "/app-main-form.png")));
