@@ -724,10 +724,14 @@ void TCanvas::DrawFocusRect(const TRect& R) {
   auto add = [&](int x, int y) {
     if (((x + y) & 1) == 0) dots << QPoint(x, y);
   };
-  for (int x = l; x <= r; ++x) add(x, t);
+  // Only the stretch of each edge that can be seen is walked.
+  const QRect vis = LogicalDeviceRect(*FState).adjusted(-1, -1, 1, 1);
+  const int x0 = std::max(l, vis.left()), x1 = std::min(r, vis.right());
+  const int y0 = std::max(t + 1, vis.top()), y1 = std::min(b - 1, vis.bottom());
+  for (int x = x0; x <= x1; ++x) add(x, t);
   if (b > t)
-    for (int x = l; x <= r; ++x) add(x, b);
-  for (int y = t + 1; y < b; ++y) {
+    for (int x = x0; x <= x1; ++x) add(x, b);
+  for (int y = y0; y <= y1; ++y) {
     add(l, y);
     if (r > l) add(r, y);
   }
@@ -781,11 +785,20 @@ namespace {
 QImage SourceImage(TCanvas* Source) {
   QPaintDevice* d = Source ? Source->Device() : nullptr;
   if (!d) return {};
+  QImage img;
   switch (d->devType()) {
-    case QInternal::Image: return *static_cast<QImage*>(d);
-    case QInternal::Pixmap: return static_cast<QPixmap*>(d)->toImage();
-    case QInternal::Widget: return static_cast<QWidget*>(d)->grab().toImage();
+    case QInternal::Image: img = *static_cast<QImage*>(d); break;
+    case QInternal::Pixmap: img = static_cast<QPixmap*>(d)->toImage(); break;
+    case QInternal::Widget: img = static_cast<QWidget*>(d)->grab().toImage(); break;
     default: return {};
+  }
+  // The pixel helpers read 32-bit words and BGR bytes.
+  switch (img.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_BGR888: return img;
+    default: return img.convertToFormat(QImage::Format_RGB32);
   }
 }
 
@@ -819,14 +832,51 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
   if (sq.isEmpty()) return;
   QImage src = SourceImage(Source);
   if (src.isNull()) return;
+  if (!src.rect().contains(sq)) {
+    // Only the part of the source that exists is copied, to the matching part of Dest.
+    QRect cut = sq & src.rect();
+    if (cut.isEmpty()) return;
+    auto map = [](int64_t v, int64_t from, int64_t fromLen, int64_t to, int64_t toLen) {
+      return static_cast<int>(to + (v - from) * toLen / fromLen);
+    };
+    int dl, dr, dt, db;
+    if (!flipX) {
+      dl = map(cut.left(), sq.left(), sq.width(), dq.left(), dq.width());
+      dr = map(cut.right() + 1, sq.left(), sq.width(), dq.left(), dq.width());
+    } else {
+      dl = map(sq.right() + 1 - (cut.right() + 1), 0, sq.width(), dq.left(), dq.width());
+      dr = map(sq.right() + 1 - cut.left(), 0, sq.width(), dq.left(), dq.width());
+    }
+    if (!flipY) {
+      dt = map(cut.top(), sq.top(), sq.height(), dq.top(), dq.height());
+      db = map(cut.bottom() + 1, sq.top(), sq.height(), dq.top(), dq.height());
+    } else {
+      dt = map(sq.bottom() + 1 - (cut.bottom() + 1), 0, sq.height(), dq.top(), dq.height());
+      db = map(sq.bottom() + 1 - cut.top(), 0, sq.height(), dq.top(), dq.height());
+    }
+    sq = cut;
+    dq = QRect(dl, dt, dr - dl, db - dt);
+    if (dq.isEmpty()) return;
+  }
   // A copy within one image reads from a snapshot; sharing the buffer instead would make the
   // image detach from memory that may belong to someone else.
   if (Source->Device() == FState->Device) src = src.copy(src.rect());
 
   if (FCopyMode == DSPDxax) {
-    QImage mask = src.copy(sq).convertToFormat(QImage::Format_RGB32);
-    if (flipX || flipY) mask = mask.mirrored(flipX, flipY);
-    if (mask.size() != dq.size()) mask = mask.scaled(dq.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    // The visible part of Dest only, each pixel sampled from its source pixel.
+    const QRect target = dq & LogicalDeviceRect(*FState);
+    if (target.isEmpty()) return;
+    QImage mask(target.size(), QImage::Format_RGB32);
+    for (int y = 0; y < target.height(); ++y) {
+      int64_t fy = (int64_t{y + target.y() - dq.y()} * sq.height()) / dq.height();
+      int sy = flipY ? sq.bottom() - int(fy) : sq.top() + int(fy);
+      for (int x = 0; x < target.width(); ++x) {
+        int64_t fx = (int64_t{x + target.x() - dq.x()} * sq.width()) / dq.width();
+        int sx = flipX ? sq.right() - int(fx) : sq.left() + int(fx);
+        mask.setPixel(x, y, 0xFF000000u | ReadRgb(src, sx, sy));
+      }
+    }
+    dq = target;
     QImage pat = BrushLayer(FromQRect(dq));
     if (QImage* img = WritableImage()) {
       QRect target = dq & img->rect();

@@ -263,6 +263,11 @@ TEST(Canvas, CopyRectKeepsBytesAndMirrors) {
   ec.CopyRect(Rect(1, 1, 4, 2), &ec, Rect(0, 0, 3, 1));
   ec.Release();
   EXPECT_EQ(mem[5] & 0xFFFFFF, 0xFFFFFFu);
+  // A source rectangle reaching outside the source copies what exists to the matching part.
+  auto part = White(8, 1);
+  part->Canvas()->CopyRect(Rect(0, 0, 8, 1), src->Canvas(), Rect(-4, 0, 4, 1));
+  EXPECT_EQ(part->Canvas()->Pixel(3, 0), clWhite);
+  for (int x = 4; x < 8; ++x) EXPECT_EQ(part->Canvas()->Pixel(x, 0), src->Canvas()->Pixel(x - 4, 0));
   // Raster copy modes.
   auto x = White(4, 1);
   x->Canvas()->SetCopyMode(cmDstInvert);
@@ -653,6 +658,10 @@ TEST(Canvas, ExtremeCoordinatesAreCutNotStepped) {
   EXPECT_EQ(c->Pixel(3, 3), clRed);
   c->FrameRect(Rect(lo, lo, hi, hi));
   c->DrawFocusRect(Rect(-5, -5, 1000000, 1000000));
+  c->DrawFocusRect(Rect(lo, lo, hi, hi));
+  c->SetCopyMode(DSPDxax);
+  c->CopyRect(Rect(lo, lo, hi, hi), c, Rect(0, 0, 20, 20));
+  c->SetCopyMode(cmSrcCopy);
   c->PatBlt(Rect(lo, lo, hi, hi), cmPatInvert);
   c->CopyRect(Rect(lo, lo, hi, hi), c, Rect(0, 0, 20, 20));
   c->CopyRect(Rect(0, 0, 20, 20), c, Rect(hi, hi, lo, lo));
