@@ -329,6 +329,10 @@ TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
   Form->SetBounds(0, 0, 1280, 800);
   Form->Show();
   QApplication::processEvents();
+  // Showing and focusing the tree selects nothing and loads nothing.
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), nullptr);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 1);
+  EXPECT_EQ(Label(), "Pagina 1  Van  1");
   // Expand "Loopoefeningen" down to the first exercises and click "1. OEFENING 1".
   Node(2)->Expand(true);
   QApplication::processEvents();
