@@ -150,7 +150,9 @@ std::string TPrinter::OutputFileName() const { return FPrinter->outputFileName()
 
 void TPrinter::SetPaper(double WidthMm, double HeightMm, double MarginMm) {
   CheckPrinting(false);
-  if (!(WidthMm > 0 && HeightMm > 0 && MarginMm >= 0 && 2 * MarginMm < WidthMm && 2 * MarginMm < HeightMm))
+  // PDF pages end at 200 inches a side.
+  if (!(WidthMm > 0 && HeightMm > 0 && WidthMm <= 5080 && HeightMm <= 5080 && MarginMm >= 0 &&
+        2 * MarginMm < WidthMm && 2 * MarginMm < HeightMm))
     throw EPrinter("Invalid paper size");
   QPageSize size(QSizeF(WidthMm, HeightMm), QPageSize::Millimeter, QString(), QPageSize::ExactMatch);
   FPrinter->setPageSize(size);
@@ -160,7 +162,8 @@ void TPrinter::SetPaper(double WidthMm, double HeightMm, double MarginMm) {
 
 void TPrinter::SetResolution(int32_t Dpi) {
   CheckPrinting(false);
-  if (Dpi <= 0) throw EPrinter("Invalid resolution");
+  // Pixel counts of the largest page stay within 32 bits.
+  if (Dpi <= 0 || Dpi > 9600) throw EPrinter("Invalid resolution");
   FPrinter->setResolution(Dpi);
   UpdatePhysical();
 }

@@ -53,9 +53,10 @@ class TPrinter : public TObject {
   void SetOutputFileName(const std::string& FileName);
   std::string OutputFileName() const;
   // Sheet size and unprintable margin in millimetres, as the print dialog's paper choice sets
-  // them; raises EPrinter "Printing in progress" during a job.
+  // them (PDF sheets are whole points); raises EPrinter "Printing in progress" during a job and
+  // "Invalid paper size" for sides outside (0, 5080] or margins that leave nothing.
   void SetPaper(double WidthMm, double HeightMm, double MarginMm);
-  // Device resolution in dots per inch.
+  // Device resolution in dots per inch, 1 to 9600 (else EPrinter "Invalid resolution").
   void SetResolution(int32_t Dpi);
   int32_t Resolution() const;
 

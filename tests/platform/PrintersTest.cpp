@@ -142,6 +142,10 @@ TEST(Printer, JobStateErrors) {
   expectMsg([&] { p.EndDoc(); }, "Printer is not currently printing");
   expectMsg([&] { p.Abort(); }, "Printer is not currently printing");
   expectMsg([&] { p.SetPaper(100, 100, 60); }, "Invalid paper size");
+  expectMsg([&] { p.SetPaper(1e9, 100, 0); }, "Invalid paper size");
+  expectMsg([&] { p.SetPaper(-1, 100, 0); }, "Invalid paper size");
+  expectMsg([&] { p.SetResolution(0); }, "Invalid resolution");
+  expectMsg([&] { p.SetResolution(100000); }, "Invalid resolution");
   p.SetOutputFileName(pdf);
   p.BeginDoc();
   expectMsg([&] { p.BeginDoc(); }, "Printing in progress");
