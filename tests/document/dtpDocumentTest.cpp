@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -709,6 +710,50 @@ TEST_F(DocumentTest, DefaultSettersNotify) {
   doc.SetReadOnly(false);
   doc.SetMode(vmEdit);
   EXPECT_EQ(doc.Mode(), vmEdit);
+}
+
+TEST_F(DocumentTest, DamagedStreamsFailCleanly) {
+  // Random damage to the index, a page and a thumbnail: every load either works or raises the
+  // engine's exception, and the document stays usable.
+  const std::string good = Path("good.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, good, 2, 3);
+  }
+  TSingleStorage src;
+  src.SetFileName(good);
+  const std::string names[] = {"Index.xml", "Page0001.xml", "Thumb0002.bmp", "Page0002.xml"};
+  std::vector<std::string> texts;
+  for (const auto& n : names) texts.push_back(ReadStream(&src, n));
+  std::mt19937 rng(1234);
+  TdtpComponent doc(nullptr);
+  int loaded = 0, refused = 0;
+  for (int round = 0; round < 120; ++round) {
+    std::vector<std::string> t = texts;
+    std::string& victim = t[size_t(rng() % t.size())];
+    switch (rng() % 4) {
+      case 0: victim.resize(rng() % (victim.size() + 1)); break;
+      case 1:
+        for (int k = 0; k < 8; ++k) victim[rng() % victim.size()] = char(rng());
+        break;
+      case 2: victim.insert(rng() % victim.size(), std::string(rng() % 40, char(rng() % 128))); break;
+      default: victim[rng() % victim.size()] = "<>/&$9-"[rng() % 7]; break;
+    }
+    const std::string file = MakeArchive("dmg" + std::to_string(round) + ".hsf",
+                                         {{names[0], t[0]}, {names[1], t[1]}, {names[2], t[2]}, {names[3], t[3]}});
+    try {
+      doc.LoadFromFile(file);
+      doc.SetCurrentPageIndex(doc.PageCount() - 1);
+      for (int32_t i = 0; i < doc.PageCount() && i < 3; ++i) doc.GetPage(i)->GetThumbnail();
+      ++loaded;
+    } catch (const platform::Exception&) {
+      ++refused;
+    }
+    EXPECT_FALSE(doc.IsBusy());
+    EXPECT_FALSE(doc.IsPrinting());
+  }
+  EXPECT_GT(loaded, 0);
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace
