@@ -156,7 +156,6 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
 }
 
 TForm1::~TForm1() {
-  // The graph goes before the grabber and the player it could still call back into.
   if (Form1 == this) Form1 = nullptr;
 }
 

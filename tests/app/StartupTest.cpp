@@ -1,0 +1,20 @@
+// The ordered start-up: after it every shape class the content uses is found by name, the
+// editor's cursors and the visual-styles binding are in place, and a second call changes nothing.
+#include <gtest/gtest.h>
+
+#include "app/Startup.h"
+#include "document/dtpShape.h"
+#include "platform/Forms.h"
+#include "widgets/VisualStyles.h"
+
+TEST(Startup, RegistersWhatTheContentNeeds) {
+  app::InitializeUnits();
+  app::InitializeUnits();  // idempotent
+  for (const char* name : {"TdtpShape", "TdtpEffectShape", "TdtpPage", "TdtpRectangleShape", "TdtpEllipseShape",
+                           "TdtpHcirkel1ShapeV", "TdtpLineShape", "TdtpLineShape2"})
+    EXPECT_EQ(document::FindShapeClass(name).Name, name);
+  // An unknown name falls back to the plain base class.
+  EXPECT_EQ(document::FindShapeClass("TdtpNoSuchShape").Name, "TdtpShape");
+  for (int32_t id = -38; id <= -30; ++id) EXPECT_TRUE(platform::Screen()->HasCursor(id)) << id;
+  EXPECT_TRUE(widgets::ThemeLibraryBound());
+}
