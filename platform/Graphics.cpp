@@ -296,9 +296,13 @@ QRect LogicalDeviceRect(const TCanvasState& s) {
   QPaintDevice* d = s.Device;
   if (!d) return QRect();
   QRect dev(0, 0, d->width(), d->height());
-  // A lent painter may be moved (a control inside its window's border).
-  if (s.External && s.External->deviceTransform().isTranslating())
-    return s.External->deviceTransform().inverted().mapRect(dev);
+  // A lent painter may be moved (a control inside its window's border). Only the lender's own
+  // transform counts: a widget painter redirected into a backing store or a grab also carries
+  // the widget's offset in that target, while its device is still the widget.
+  if (s.External) {
+    const QTransform t = s.External->combinedTransform();
+    if (t.isTranslating() && t.isInvertible()) return t.inverted().mapRect(dev);
+  }
   return dev;
 }
 

@@ -801,3 +801,48 @@ TEST_F(ControlsTest, ScrollWindowMovesPixelsAndPaintsTheUncoveredStrip) {
     ASSERT_EQ(img.pixel(30, y) & 0xFFFFFF, want) << y;
   }
 }
+
+namespace {
+// Fills itself with one colour; windowless.
+class TSwatch : public TGraphicControl {
+ public:
+  TSwatch(TComponent* AOwner, TColor C) : TGraphicControl(AOwner), Fill(C) {}
+  TColor Fill;
+
+ protected:
+  void Paint() override {
+    Canvas()->Brush()->SetColor(Fill);
+    Canvas()->FillRect(ClientRect());
+  }
+};
+}  // namespace
+
+// Grabbing a parent renders each child at its offset in the grab; every child must still see its
+// own area as drawable, not only the one at the parent's origin.
+TEST_F(ControlsTest, GrabOfAPanelShowsEveryChild) {
+  auto* panel = new TPanel(Form.get());
+  panel->SetParent(Form.get());
+  panel->SetBounds(10, 150, 120, 40);
+  const TColor colours[] = {clRed, clLime, clBlue};
+  for (int i = 0; i < 3; ++i) {
+    auto* s = new TSwatch(Form.get(), colours[i]);
+    s->SetParent(panel);
+    s->SetBounds(5 + 38 * i, 5, 30, 30);
+  }
+  auto* win = new TProbe(Form.get());  // a windowed child beside them
+  win->Fill = clYellow;
+  win->SetParent(panel);
+  win->SetBounds(5, 36, 110, 3);
+  const QImage img = Grab(panel);
+  const uint32_t want[] = {0xFF0000u, 0x00FF00u, 0x0000FFu};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(img.pixel(5 + 38 * i, 5) & 0xFFFFFF, want[i]) << i;
+    EXPECT_EQ(img.pixel(5 + 38 * i + 29, 34) & 0xFFFFFF, want[i]) << i;
+  }
+  EXPECT_EQ(img.pixel(60, 37) & 0xFFFFFF, 0xFFFF00u);
+  // A painted window shows the same.
+  panel->Invalidate();
+  panel->Update();
+  const QImage all = Grab(Form.get());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(all.pixel(10 + 5 + 38 * i + 15, 150 + 20) & 0xFFFFFF, want[i]) << i;
+}
