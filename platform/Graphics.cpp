@@ -925,7 +925,7 @@ void TCanvas::CopyRect(const TRect& Dest, TCanvas* Source, const TRect& SrcRect)
         int bpp = src24 ? 3 : 4;
         std::memmove(d + bpp * target.x(), s + bpp * (target.x() + ox), size_t(bpp) * target.width());
       } else {
-        for (int x = target.left(); x <= target.right(); ++x) WriteRgb(*img, x, y, ReadRgb(src, x + ox, y));
+        for (int x = target.left(); x <= target.right(); ++x) WriteRgb(*img, x, y, ReadRgb(src, x + ox, y + oy));
       }
     }
     return;

@@ -680,3 +680,55 @@ TEST(Canvas, ExtremeCoordinatesAreCutNotStepped) {
   c->DrawText("wide text", calc, DT_CALCRECT | DT_SINGLELINE);
   EXPECT_EQ(calc.Right, hi);
 }
+
+// Bitmaps of either layout drawn onto either layout, at an offset, plain, stretched, clipped and
+// transparent: every pixel arrives, the last of each row included (24-bit rows are padded).
+TEST(Bitmap, DrawBetweenLayoutsKeepsEveryPixel) {
+  auto colourAt = [](int x, int y) { return static_cast<TColor>(RGB(20 + 40 * x, 30 + 50 * y, 200 - 10 * x)); };
+  for (TPixelFormat spf : {pf24bit, pf32bit})
+    for (TPixelFormat dpf : {pf24bit, pf32bit})
+      for (int w : {1, 3, 5, 6}) {
+        SCOPED_TRACE(testing::Message() << "src " << int(spf) << " dst " << int(dpf) << " width " << w);
+        auto src = White(w, 3, spf);
+        for (int y = 0; y < 3; ++y)
+          for (int x = 0; x < w; ++x) src->Canvas()->SetPixel(x, y, colourAt(x, y));
+        for (int y = 0; y < 3; ++y)
+          for (int x = 0; x < w; ++x) ASSERT_EQ(src->Canvas()->Pixel(x, y), colourAt(x, y)) << x << "," << y;
+        auto dst = White(w + 4, 6, dpf);
+        dst->Canvas()->Draw(2, 1, src.get());
+        for (int y = 0; y < 6; ++y)
+          for (int x = 0; x < w + 4; ++x) {
+            const bool inside = x >= 2 && x < w + 2 && y >= 1 && y < 4;
+            ASSERT_EQ(dst->Canvas()->Pixel(x, y), inside ? colourAt(x - 2, y - 1) : clWhite) << x << "," << y;
+          }
+        // Doubled in both directions.
+        auto big = White(2 * w, 6, dpf);
+        big->Canvas()->StretchDraw(Rect(0, 0, 2 * w, 6), src.get());
+        for (int y = 0; y < 6; ++y)
+          for (int x = 0; x < 2 * w; ++x) ASSERT_EQ(big->Canvas()->Pixel(x, y), colourAt(x / 2, y / 2)) << x << "," << y;
+        // Through a clip, which takes the painter's path.
+        auto clipped = White(w, 3, dpf);
+        clipped->Canvas()->IntersectClipRect(Rect(0, 1, w, 3));
+        clipped->Canvas()->Draw(0, 0, src.get());
+        for (int x = 0; x < w; ++x) {
+          ASSERT_EQ(clipped->Canvas()->Pixel(x, 0), clWhite) << x;
+          ASSERT_EQ(clipped->Canvas()->Pixel(x, 2), colourAt(x, 2)) << x;
+        }
+        // Hanging over the top-left corner: what is inside arrives.
+        auto corner = White(w, 3, dpf);
+        corner->Canvas()->Draw(-1, -1, src.get());
+        for (int y = 0; y < 3; ++y)
+          for (int x = 0; x < w; ++x) {
+            const bool inside = x < w - 1 && y < 2;
+            ASSERT_EQ(corner->Canvas()->Pixel(x, y), inside ? colourAt(x + 1, y + 1) : clWhite) << x << "," << y;
+          }
+        // Transparent: only the key colour is left out.
+        src->SetTransparentColor(colourAt(0, 0));
+        src->SetTransparent(true);
+        auto t = White(w, 3, dpf);
+        t->Canvas()->Draw(0, 0, src.get());
+        for (int y = 0; y < 3; ++y)
+          for (int x = 0; x < w; ++x)
+            ASSERT_EQ(t->Canvas()->Pixel(x, y), x == 0 && y == 0 ? clWhite : colourAt(x, y)) << x << "," << y;
+      }
+}
