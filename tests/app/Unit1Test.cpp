@@ -354,6 +354,14 @@ TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
   const QImage shot = WidgetOf(Form.get())->grab().toImage();
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString::fromStdString(kdtest::OutputDir() + "/app-main-form.png")));
+  // Controls away from the window's corner paint too: the toolbar with its glyphs, the buttons
+  // at the top right.
+  for (platform::TControl* c : {static_cast<platform::TControl*>(Form->ToolbarPanel),
+                                static_cast<platform::TControl*>(Form->BitBtn_Afsluiten)}) {
+    QWidget* w = WidgetOf(c);
+    const QRect area(w->mapTo(WidgetOf(Form.get()), QPoint(0, 0)), w->size());
+    EXPECT_GT(Colours(shot.copy(area)), 3) << c->Name();
+  }
   // The drawing shows: the document view holds more than a couple of colours.
   const QImage view = WidgetOf(Form->dtpComponent1)->grab().toImage();
   EXPECT_GT(Colours(view), 3);
