@@ -3,6 +3,7 @@
 // directly at screen resolution, and for page output).
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "document/dtpShape.h"
 #include "document/dtpShapeRenderPriv.h"
@@ -29,6 +30,17 @@ raster::TFloatMatrix ToAffine(const TdtpMatrix& M) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) r[j][i] = M[i][j];
   return r;
+}
+
+// A shape that fails to paint is left out of this paint: the rest of the page still shows, and a
+// bad drawing is not reported again on every repaint. Engine errors (platform::Exception) are
+// std::exceptions too.
+template <class Fn>
+void PaintChild(Fn&& Paint) {
+  try {
+    Paint();
+  } catch (const std::exception&) {
+  }
 }
 
 }  // namespace
@@ -109,16 +121,18 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
   PaintShape(Target);
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
-    c->UpdateBuffer();
-    TBitmap32* buf = c->FBuffer.get();
-    if (!buf || buf->Empty()) continue;
-    buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
-    buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
-    const TdtpFloatRect pb = c->GetParentPaintBounds();
-    const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
-    const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
-    detail::MergeBitmapAt(buf, Target, int32_t(platform::Round(x)), int32_t(platform::Round(y)),
-                          uint32_t(c->FMasterAlpha));
+    PaintChild([&] {
+      c->UpdateBuffer();
+      TBitmap32* buf = c->FBuffer.get();
+      if (!buf || buf->Empty()) return;
+      buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
+      buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
+      const TdtpFloatRect pb = c->GetParentPaintBounds();
+      const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
+      const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
+      detail::MergeBitmapAt(buf, Target, int32_t(platform::Round(x)), int32_t(platform::Round(y)),
+                            uint32_t(c->FMasterAlpha));
+    });
   }
   PaintOverlay(Target);
   ApplyFlipMirror(Target);
@@ -236,27 +250,29 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
     TRect cr, meet;
     c->GetScreenRect(cr);
     if (!platform::IntersectRect(meet, cr, R)) continue;
-    if (c->NeedsBuffer()) {
-      c->UpdateBuffer();
-      TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) continue;
-      const TdtpFloatRect pb = c->GetParentPaintBounds();
-      const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
-      const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
-      TRect dst;
-      if (c->GetRenderDpm() == sdpm) {
-        dst = {x, y, x + buf->Width(), y + buf->Height()};
+    PaintChild([&] {
+      if (c->NeedsBuffer()) {
+        c->UpdateBuffer();
+        TBitmap32* buf = c->FBuffer.get();
+        if (!buf || buf->Empty()) return;
+        const TdtpFloatRect pb = c->GetParentPaintBounds();
+        const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
+        const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
+        TRect dst;
+        if (c->GetRenderDpm() == sdpm) {
+          dst = {x, y, x + buf->Width(), y + buf->Height()};
+        } else {
+          dst = {x, y, int32_t(platform::Round((long double)pb.Right * dev[0][0] + dev[0][2])),
+                 int32_t(platform::Round((long double)pb.Bottom * dev[1][1] + dev[1][2]))};
+        }
+        buf->SetDrawMode(raster::dmBlend);
+        buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
+        buf->SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
+        if (!platform::IsRectEmpty(dst)) buf->DrawToRect(&bmp, dst, {0, 0, buf->Width(), buf->Height()});
       } else {
-        dst = {x, y, int32_t(platform::Round((long double)pb.Right * dev[0][0] + dev[0][2])),
-               int32_t(platform::Round((long double)pb.Bottom * dev[1][1] + dev[1][2]))};
+        c->PaintDirect(meet, nullptr, &bmp, meet.Left - R.Left, meet.Top - R.Top);
       }
-      buf->SetDrawMode(raster::dmBlend);
-      buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
-      buf->SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
-      if (!platform::IsRectEmpty(dst)) buf->DrawToRect(&bmp, dst, {0, 0, buf->Width(), buf->Height()});
-    } else {
-      c->PaintDirect(meet, nullptr, &bmp, meet.Left - R.Left, meet.Top - R.Top);
-    }
+    });
   }
   // The children painted with their own device matrices; ours is needed again.
   SetDeviceMatrix(dev);
@@ -296,13 +312,15 @@ void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {
     TRect cr, meet;
     c->GetScreenRect(cr);
     if (!platform::IntersectRect(meet, cr, clip)) continue;
-    c->UpdateBuffer();
-    TBitmap32* buf = c->FBuffer.get();
-    if (!buf || buf->Empty()) continue;
-    const TdtpFloatRect pb = c->GetParentPaintBounds();
-    const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
-    const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
-    detail::MergeBitmapAt(buf, &bmp, x, y, uint32_t(c->FMasterAlpha));
+    PaintChild([&] {
+      c->UpdateBuffer();
+      TBitmap32* buf = c->FBuffer.get();
+      if (!buf || buf->Empty()) return;
+      const TdtpFloatRect pb = c->GetParentPaintBounds();
+      const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
+      const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
+      detail::MergeBitmapAt(buf, &bmp, x, y, uint32_t(c->FMasterAlpha));
+    });
   }
   SetDeviceMatrix(dev);
   PaintOverlay(&bmp);

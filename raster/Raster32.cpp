@@ -281,6 +281,11 @@ void TFontDeleter::operator()(platform::TFont* Font) const { delete Font; }
 TBitmap32::TBitmap32() {
   InitializeRaster32();
   FFont.reset(new platform::TFont());
+  // The font measures at 96 pixels per inch from the start, so that a size set before any text
+  // is drawn means the same pixels whatever the display; the default point size stays.
+  const int32_t points = FFont->Size();
+  FFont->SetPixelsPerInch(96);
+  FFont->SetSize(points);
   FFont->OnChange = [this](platform::TObject*) { FontChanged(); };
 }
 

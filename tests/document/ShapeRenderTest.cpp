@@ -1,6 +1,9 @@
 // Rendering of shapes into their buffers and onto canvases, checked pixel by pixel, and a page
 // of test shapes written as a PNG for a person to look at.
 #include <QImage>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,7 @@
 #include "document/dtpPage.h"
 #include "document/dtpShape.h"
 #include "document/dtpShapeRenderPriv.h"
+#include "platform/Exceptions.h"
 
 using namespace document;
 using kdtest::TTestDocumentHost;
@@ -247,5 +251,89 @@ TEST_F(RenderTest, ScreenPaintingThroughTheBuffer) {
     platform::TRect r;
     page->GetScreenRect(r);
     EXPECT_EQ(r, (platform::TRect{0, 0, 102, 82}));
+  }
+}
+
+namespace {
+// A drawing that fails: from its shape painting, with an engine error or a library one.
+class TdtpFailing : public TdtpShape {
+ public:
+  static const TShapeClass& StaticClass() {
+    static const TShapeClass cls = MakeShapeClass<TdtpFailing>("TdtpFailing", &TdtpShape::StaticClass());
+    return cls;
+  }
+  const TShapeClass& Class() const override { return StaticClass(); }
+  void PaintShape(TBitmap32* B) override {
+    ++Calls;
+    B->FillRectClipped(ScreenLeft(), ScreenTop(), ScreenRight(), ScreenBottom(), 0xFF00FF00u);  // half drawn
+    if (Engine) throw platform::EInvalidOperation("bad drawing");
+    throw std::runtime_error("bad drawing");
+  }
+  bool Engine = true;
+  int Calls = 0;
+};
+}  // namespace
+
+// A shape that throws while painting is left out of that paint; its siblings and the page
+// still show, on every path (direct, through the buffers, page output), paint after paint, and
+// the result is the page as it would be without the failing shapes.
+TEST_F(RenderTest, AShapeThatFailsToPaintIsSkipped) {
+  for (int path = 0; path < 3; ++path) {
+    SCOPED_TRACE(path);
+    doc.Screen = 2;
+    doc.Render = path == 1 ? 4 : cDefaultDpm;
+    doc.Output = false;
+    std::vector<TdtpFailing*> failing;
+    auto makePage = [&](bool withFailing) {
+      auto page = NewShape<TdtpPage>();
+      page->SetDocument(&doc);
+      page->SetDocBounds(0, 0, 50, 40);
+      page->SetSmartHitTest(path == 1);  // the buffered path renders children into buffers too
+      auto add = [&](auto shape, float l, float t) {
+        auto* raw = shape.get();
+        raw->SetSmartHitTest(path == 1);
+        page->AddShape(std::move(shape));
+        raw->SetDocBounds(l, t, 10, 10);
+        return raw;
+      };
+      add(NewShape<TdtpTwoTone>(), 5, 5);
+      if (withFailing) {
+        failing = {add(NewShape<TdtpFailing>(), 20, 5), add(NewShape<TdtpFailing>(), 5, 20)};
+        failing[1]->Engine = false;
+      }
+      add(NewShape<TdtpTwoTone>(), 35, 20);
+      return page;
+    };
+    auto paint = [&](TdtpPage* page) {
+      auto target = std::make_unique<TBitmap32>();
+      target->SetSize(120, 100);
+      target->Clear(0xFF808080u);
+      detail::TBitmap32Canvas canvas(target.get());
+      bool painted = true;
+      if (path == 2)
+        EXPECT_NO_THROW(page->PaintTo(canvas.Canvas(), {0, 0, 100, 80}, 0, 0, false, false));
+      else
+        EXPECT_NO_THROW(painted = page->PaintToCanvas(canvas.Canvas()));
+      EXPECT_TRUE(painted);
+      canvas.Release();
+      return target;
+    };
+    auto good = makePage(false);
+    const auto want = paint(good.get());
+    auto bad = makePage(true);
+    ASSERT_EQ(bad->NeedsBuffer(), path == 1);
+    for (int n = 1; n <= 2; ++n) {
+      const auto got = paint(bad.get());
+      EXPECT_EQ(got->Pixel(15, 12) & 0xFFFFFF, 0xFF0000u);
+      EXPECT_EQ(got->Pixel(25, 12) & 0xFFFFFF, 0x0000FFu);
+      EXPECT_EQ(got->Pixel(75, 50) & 0xFFFFFF, 0xFF0000u);
+      EXPECT_EQ(got->Pixel(85, 50) & 0xFFFFFF, 0x0000FFu);
+      int differ = 0;
+      for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 120; ++x) differ += got->Pixel(x, y) != want->Pixel(x, y);
+      EXPECT_EQ(differ, 0);
+      EXPECT_EQ(failing[0]->Calls, n);
+      EXPECT_EQ(failing[1]->Calls, n);
+    }
   }
 }

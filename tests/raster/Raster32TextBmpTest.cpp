@@ -101,6 +101,32 @@ TEST(Raster32Text, FontAssignmentAndEmptyBitmaps) {
   EXPECT_TRUE(b.Empty());
 }
 
+// On a display at another resolution the bitmap's font is still at 96 pixels per inch from
+// construction: sizes set before any text give the same pixels as on a 96 display.
+TEST(Raster32Text, FontIsAt96PixelsPerInchFromConstruction) {
+  platform::TFakeTextMeasurer fake;
+  platform::TScopedTextMeasurer use(&fake);
+  const int32_t screen = platform::ScreenPixelsPerInch();
+  platform::SetScreenPixelsPerInch(120);
+  struct Restore {
+    int32_t v;
+    ~Restore() { platform::SetScreenPixelsPerInch(v); }
+  } restore{screen};
+  TBitmap32 b;
+  EXPECT_EQ(b.Font().PixelsPerInch(), 96);
+  EXPECT_EQ(b.Font().Size(), 8);
+  EXPECT_EQ(b.Font().Height(), -11);
+  int changes = 0;
+  b.OnChange = [&](platform::TObject*) { ++changes; };
+  b.Font().SetSize(24);
+  EXPECT_EQ(b.Font().Height(), -32);
+  const TSize before = b.TextExtent("ab");
+  EXPECT_EQ(b.Font().Height(), -32);  // measuring keeps it
+  EXPECT_EQ(b.TextExtent("ab"), before);
+  EXPECT_EQ(b.Font().Size(), 24);
+  EXPECT_EQ(changes, 0);  // a font change is not a pixel change
+}
+
 TEST(Raster32Bmp, StreamRoundTripsAndLoadsOtherDepthsOpaque) {
   TBitmap32 b;
   b.SetSize(3, 2);
