@@ -205,4 +205,24 @@ TEST_F(FlashPlayerLive, NavigationAndWindowsRefused) {
   EXPECT_EQ(FlashPlayerTestAccess::Url(P), "kdflash://player/index.html");
   EXPECT_EQ(QApplication::topLevelWidgets().size(), TopLevels);
   EXPECT_EQ(P.PlayerStatus(), "playing");
+  // The scheme serves the page, Ruffle's own files and the current movie, nothing else.
+  FlashPlayerTestAccess::Run(P, R"js(
+    (async function () {
+      const urls = ["kdflash://player/ruffle/ruffle.js", "kdflash://player/ruffle/..%2Fplayer.html",
+                    "kdflash://player/ruffle/.bin", "kdflash://player/movie/999999.swf",
+                    "kdflash://other/index.html", "kdflash://player/package.json"];
+      const out = [];
+      for (const u of urls) {
+        out.push(await new Promise(function (done) {
+          const x = new XMLHttpRequest();
+          x.open("GET", u);
+          x.onload = function () { done(x.status === 200 || x.status === 0 ? "ok" : "no"); };
+          x.onerror = function () { done("no"); };
+          x.send();
+        }));
+      }
+      console.log("kdflash:status:probe:" + out.join(","));
+    })();)js");
+  ASSERT_TRUE(WaitFor([&] { return P.PlayerStatus().rfind("probe:", 0) == 0; }, 20000)) << P.PlayerStatus();
+  EXPECT_EQ(P.PlayerStatus(), "probe:ok,no,no,no,no,no");
 }
