@@ -1,0 +1,346 @@
+// Text shape: font scale, box following the text, font fitted to the box when painting,
+// text colour and alpha, caret tables, editing, properties by name and XML.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "document/XmlDocuments.h"
+#include "document/dtpTextShape.h"
+#include "platform/Font.h"
+
+using namespace document;
+using kdtest::TTestDocumentHost;
+
+namespace {
+
+constexpr float cDpm = 5.905512f;
+
+// Sets the box without the font following it (as a stored shape can have it).
+class TBoxText : public TdtpTextShape {
+ public:
+  void SetBox(float W, float H) {
+    FUpdating = true;
+    SetDocBounds(FDocLeft, FDocTop, W, H);
+    FUpdating = false;
+  }
+};
+
+class TEditHost : public TTestDocumentHost {
+ public:
+  void EndShapeEdit(bool Accept) override {
+    Ends.push_back(Accept);
+    if (Shape) Shape->EndEdit(Accept);
+  }
+  TdtpShape* Shape = nullptr;
+  std::vector<bool> Ends;
+};
+
+class TextShapeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeDtpShape();
+    InitializeDtpEffectShape();
+    InitializeDtpTextShape();
+  }
+  template <typename T = TdtpTextShape>
+  std::unique_ptr<T> Make(const std::string& Text) {
+    auto s = NewShape<T>();
+    s->SetDocument(&doc);
+    s->SetText(Text);
+    return s;
+  }
+  // Bitmap font height in pixels for the shape's current font.
+  static int32_t PixelHeight(const TdtpTextShape& S) {
+    TBitmap32 b;
+    b.SetFont(&S.Font());
+    return std::abs(b.Font().Height());
+  }
+  platform::TFakeTextMeasurer fake;
+  platform::TScopedTextMeasurer scoped{&fake};
+  TEditHost doc;
+};
+
+TEST_F(TextShapeTest, DefaultsAndFontScale) {
+  auto s = NewShape<TdtpTextShape>();
+  EXPECT_EQ(s->ClassName(), "TdtpTextShape");
+  EXPECT_EQ(s->FontName(), "Verdana");
+  EXPECT_FLOAT_EQ(s->FontHeight(), 4.233333f);
+  EXPECT_TRUE(s->AutoSize());
+  EXPECT_EQ(s->FontColor(), 0);
+  EXPECT_EQ(s->Color(), platform::TColor(0xFF000000u));
+  EXPECT_EQ(s->Cursor(), -37);
+  EXPECT_EQ(s->Font().PixelsPerInch(), 14400);
+  TdtpFloatPoint d;
+  s->GetDefaultSize(d);
+  EXPECT_FLOAT_EQ(d.X, 0);
+  EXPECT_FLOAT_EQ(d.Y, 1.2f * 4.233333f);
+  // 150 DPI: 5000 on the 14400 ppi font, 25 points, 33 pixels on a bitmap's font.
+  EXPECT_EQ(s->ScaledFontHeight(), 5000);
+  s->Font().SetHeight(s->ScaledFontHeight());
+  EXPECT_EQ(std::abs(s->Font().Size()), 25);
+  EXPECT_EQ(PixelHeight(*s), 33);
+  EXPECT_EQ(&FindShapeClass("TdtpTextShape"), &TdtpTextShape::StaticClass());
+}
+
+TEST_F(TextShapeTest, BoxFollowsTextAndAlignment) {
+  auto s = Make("abcd");
+  // Fake font at 33 px: 16 px per character.
+  EXPECT_NEAR(s->DocWidth(), 64 / cDpm, 1e-4);
+  EXPECT_NEAR(s->DocHeight(), 33 / cDpm, 1e-4);
+  s->SetDocLeft(50);
+  s->SetText("ab");
+  EXPECT_NEAR(s->DocLeft(), 50, 1e-4);
+
+  auto r = Make("abcd");
+  r->SetAlignment(platform::taRightJustify);
+  r->SetDocLeft(50);
+  const float right = r->DocLeft() + r->DocWidth();
+  r->SetText("abcdefgh");
+  EXPECT_NEAR(r->DocLeft() + r->DocWidth(), right, 1e-4);
+  r->SetText("a");
+  EXPECT_NEAR(r->DocLeft() + r->DocWidth(), right, 1e-4);
+
+  auto c = Make("abcd");
+  c->SetAlignment(platform::taCenter);
+  c->SetDocLeft(50);
+  const float centre = c->DocLeft() + c->DocWidth() / 2;
+  c->SetText("abcdefghij");
+  EXPECT_NEAR(c->DocLeft() + c->DocWidth() / 2, centre, 1e-4);
+
+  // An empty text is measured as one blank and keeps its height.
+  auto e = Make("");
+  s->SetText("");
+  EXPECT_NEAR(s->DocWidth(), 16 / cDpm, 1e-4);
+  EXPECT_NEAR(s->DocHeight(), 33 / cDpm, 1e-4);
+}
+
+TEST_F(TextShapeTest, ResizingScalesTheFont) {
+  auto s = Make("abcd");
+  const float fh = s->FontHeight();
+  s->SetDocSize(s->DocWidth(), s->DocHeight() * 2);
+  EXPECT_NEAR(s->FontHeight(), 2 * fh, 1e-4);
+  // The box follows the text at the new font: 10000, 50 points, 67 px high.
+  EXPECT_NEAR(s->DocHeight(), 67 / cDpm, 1e-4);
+  s->SetAutoSize(false);
+  s->SetDocSize(10, 3);
+  EXPECT_NEAR(s->FontHeight(), 2 * fh, 1e-4);
+  EXPECT_FLOAT_EQ(s->DocWidth(), 10);
+}
+
+// After painting, the font fills the box: it fits, and one point more would not.
+void ExpectFitted(TdtpTextShape& S, const std::string& Text) {
+  TBitmap32 bmp;
+  bmp.SetSize(8, 8);
+  S.Font().SetHeight(0);  // the fit runs when the scaled height differs from the font's
+  S.PaintShape(&bmp);
+  const int32_t h = std::abs(S.Font().Height());
+  auto measure = [&](int32_t H, float& W, float& Hh) {
+    platform::TFont f;
+    f.SetPixelsPerInch(14400);
+    f.Assign(&S.Font());
+    f.SetHeight(H);
+    TBitmap32 b;
+    b.SetFont(&f);
+    auto e = b.TextExtent(Text);
+    W = float(e.cx) / cDpm;
+    Hh = float(e.cy) / cDpm;
+  };
+  float w, hh;
+  measure(h, w, hh);
+  EXPECT_LE(w, S.DocWidth());
+  EXPECT_LE(hh, S.DocHeight());
+  measure(h + 200, w, hh);
+  EXPECT_TRUE(w >= S.DocWidth() || hh >= S.DocHeight());
+}
+
+TEST_F(TextShapeTest, PaintFitsFontToBox) {
+  auto s = Make<TBoxText>("abcd");
+  s->SetBox(40, 30);  // far larger: the font grows
+  ExpectFitted(*s, "abcd");
+  EXPECT_GT(PixelHeight(*s), 33);
+  s->SetFontHeight(s->FontHeight() * 1.5f);  // re-fit on the next paint
+  s->SetBox(5, 2);                           // smaller: the font shrinks
+  ExpectFitted(*s, "abcd");
+  EXPECT_LT(PixelHeight(*s), 33);
+}
+
+TEST_F(TextShapeTest, DegenerateBoxesEndTheFitting) {
+  auto s = Make<TBoxText>("abcd");
+  s->SetBox(0, 0);
+  TBitmap32 bmp;
+  bmp.SetSize(4, 4);
+  s->Font().SetHeight(0);
+  s->PaintShape(&bmp);
+  EXPECT_EQ(s->Font().Height(), 1);
+  s->SetFontHeight(5);
+  s->SetBox(1e30f, 1e30f);
+  s->Font().SetHeight(0);
+  s->PaintShape(&bmp);
+  EXPECT_EQ(s->Font().Height(), 200 * 2000);
+}
+
+TEST_F(TextShapeTest, PaintTurnsCoverageIntoAlphaOfFontColour) {
+  auto s = Make("ab c");
+  s->SetFontColor(0x0000FF);  // red
+  EXPECT_EQ(s->Color(), platform::TColor(0xFFFF0000u));
+  s->SetAutoSize(false);
+  TBitmap32 bmp;
+  bmp.SetSize(int32_t(std::ceil(s->DocWidth() * cDpm)), int32_t(std::ceil(s->DocHeight() * cDpm)));
+  s->Font().SetHeight(0);  // changed: refit to the box it was sized to
+  s->SetAutoSize(true);
+  s->PaintShape(&bmp);
+  int opaque = 0, clear = 0;
+  for (int32_t y = 0; y < bmp.Height(); ++y)
+    for (int32_t x = 0; x < bmp.Width(); ++x) {
+      const TColor32 p = bmp.Pixel(x, y);
+      EXPECT_EQ(p & 0xFFFFFFu, 0xFF0000u);
+      opaque += (p >> 24) == 255;
+      clear += (p >> 24) == 0;
+    }
+  EXPECT_GT(opaque, 50);
+  EXPECT_GT(clear, 50);
+  // The blank third character stays clear; the first is ink from the second row down.
+  EXPECT_EQ(bmp.Pixel(35, 15) >> 24, 0u);
+  EXPECT_EQ(bmp.Pixel(5, 15) >> 24, 255u);
+  EXPECT_EQ(bmp.Pixel(5, 0) >> 24, 0u);
+}
+
+TEST_F(TextShapeTest, CaretTablesFollowAlignment) {
+  auto s = Make("abc");
+  s->TextOrigin();
+  ASSERT_EQ(s->CaretX().size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NEAR(s->CaretX()[i], 16 * i / cDpm, 1e-4);
+    EXPECT_EQ(s->CaretLine()[i], 0);
+  }
+  s->SetAutoSize(false);
+  s->SetDocWidth(20);
+  s->SetAlignment(platform::taRightJustify);
+  s->TextOrigin();
+  EXPECT_NEAR(s->CaretX()[3], 20, 1e-4);
+  s->SetAlignment(platform::taCenter);
+  s->TextOrigin();
+  EXPECT_NEAR(s->CaretX()[0], (20 - 48 / cDpm) / 2, 1e-4);
+  // Bytes of one character share its caret position's advance.
+  s->SetText("\xC3\xA9z");
+  s->SetAlignment(platform::taLeftJustify);
+  s->TextOrigin();
+  ASSERT_EQ(s->CaretX().size(), 4u);
+  EXPECT_NEAR(s->CaretX()[1], 16 / cDpm, 1e-4);
+  EXPECT_NEAR(s->CaretX()[2], 16 / cDpm, 1e-4);
+  EXPECT_NEAR(s->CaretX()[3], 32 / cDpm, 1e-4);
+}
+
+TEST_F(TextShapeTest, EditingEscapeRestoresEnterKeeps) {
+  auto s = Make("abc");
+  doc.Shape = s.get();
+  s->StartEdit();
+  ASSERT_TRUE(s->Editing());
+  EXPECT_EQ(s->CaretIndex(), 3);
+  char c = 'x';
+  s->KeyPressHook(c);
+  EXPECT_EQ(s->Text(), "abcx");
+  EXPECT_EQ(s->CaretIndex(), 4);
+  EXPECT_EQ(s->CaretX().size(), 5u);
+  uint16_t k = 37;
+  s->KeyDownHook(k, platform::ssShift);
+  EXPECT_EQ(s->SelStart(), 3);
+  EXPECT_EQ(s->SelLength(), 1);
+  k = 27;
+  s->KeyDownHook(k, 0);
+  EXPECT_FALSE(s->Editing());
+  EXPECT_EQ(s->Text(), "abc");
+  ASSERT_EQ(doc.Ends.size(), 1u);
+  EXPECT_FALSE(doc.Ends[0]);
+
+  s->StartEdit();
+  c = 'y';
+  s->KeyPressHook(c);
+  k = 13;
+  s->KeyDownHook(k, 0);
+  EXPECT_FALSE(s->Editing());
+  EXPECT_EQ(s->Text(), "abcy");
+  EXPECT_TRUE(doc.Ends.back());
+
+  // Double click puts the caret at the end.
+  s->StartEdit();
+  k = 36;
+  s->KeyDownHook(k, 0);
+  EXPECT_EQ(s->CaretIndex(), 0);
+  s->DblClickHook();
+  EXPECT_EQ(s->CaretIndex(), 4);
+  s->EndEdit(true);
+
+  // A shape that takes no hits refuses editing at once.
+  s->SetHitTestEnabled(false);
+  doc.Ends.clear();
+  s->StartEdit();
+  EXPECT_FALSE(s->Editing());
+  ASSERT_EQ(doc.Ends.size(), 1u);
+  EXPECT_FALSE(doc.Ends[0]);
+}
+
+TEST_F(TextShapeTest, SettersRecordUndoAndPropertiesByName) {
+  auto s = Make("abc");
+  doc.Commands.clear();
+  s->SetText("abc");
+  EXPECT_TRUE(doc.Commands.empty());
+  s->SetText("de");
+  ASSERT_FALSE(doc.Commands.empty());
+  EXPECT_EQ(doc.Commands[0]->Name, "Text");
+  EXPECT_EQ(doc.Commands[0]->Value, "abc");
+  s->SetPropertyByName("fontheight", "8.5");
+  EXPECT_FLOAT_EQ(s->FontHeight(), 8.5f);
+  s->SetPropertyByName("TEXT", "hello");
+  EXPECT_EQ(s->Text(), "hello");
+  s->SetPropertyByName("FontName", "Arial");
+  EXPECT_EQ(s->FontName(), "Arial");
+  s->SetPropertyByName("FontStyle", "BI");
+  EXPECT_EQ(s->FontStyle(), 3);
+  s->SetPropertyByName("FontColor", "255");
+  EXPECT_EQ(s->FontColor(), 255);
+  s->SetPropertyByName("AutoSize", "False");
+  EXPECT_FALSE(s->AutoSize());
+  bool sawStyle = false;
+  for (auto& c : doc.Commands) sawStyle |= c->Name == "FontStyle" && c->Value.empty();
+  EXPECT_TRUE(sawStyle);
+}
+
+TEST_F(TextShapeTest, XmlRoundTrip) {
+  auto s = Make("Hallo <wereld> & co");
+  s->SetFontHeight(7.25f);
+  s->SetFontName("Arial");
+  s->SetFontStyle(1);
+  s->SetFontColor(0x00FF00);
+  TXmlDocument xml;
+  xml.Root()->SetName("Shape");
+  s->SaveToXml(xml.Root());
+  ASSERT_NE(xml.Root()->NodeByName("Text"), nullptr);
+  ASSERT_NE(xml.Root()->NodeByName("Font"), nullptr);
+  ASSERT_NE(xml.Root()->NodeByName("FontHeight"), nullptr);
+  TXmlDocument again;
+  again.ReadFromString(xml.WriteToString());
+  auto t = NewShape<TdtpTextShape>();
+  t->LoadFromXml(again.Root());
+  EXPECT_EQ(t->Text(), "Hallo <wereld> & co");
+  EXPECT_FLOAT_EQ(t->FontHeight(), 7.25f);
+  EXPECT_EQ(t->FontName(), "Arial");
+  EXPECT_EQ(t->FontStyle(), 1);
+  EXPECT_EQ(t->FontColor(), 0x00FF00);
+  EXPECT_EQ(t->Color(), 0x00FF00);
+  EXPECT_NEAR(t->DocWidth(), s->DocWidth(), 1e-4);
+
+  // Missing elements read as empty and 0.
+  TXmlDocument bare;
+  bare.Root()->SetName("Shape");
+  auto u = NewShape<TdtpTextShape>();
+  u->LoadFromXml(bare.Root());
+  EXPECT_EQ(u->Text(), "");
+  EXPECT_FLOAT_EQ(u->FontHeight(), 0);
+  TBitmap32 bmp;
+  bmp.SetSize(4, 4);
+  u->PaintShape(&bmp);  // a zero font height paints without trouble
+}
+
+}  // namespace
