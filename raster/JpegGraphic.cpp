@@ -1,0 +1,428 @@
+#include "raster/JpegGraphic.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <jerror.h>
+#include <jpeglib.h>
+}
+
+#include "platform/SysUtils.h"
+#include "raster/Raster32.h"
+
+namespace raster {
+
+namespace {
+
+// Decoded pixels larger than this are refused before allocation (256 MiB at 4 bytes a pixel).
+constexpr int64_t kMaxJpegPixels = int64_t{1} << 26;
+
+struct TErrorMgr {
+  jpeg_error_mgr Pub;
+  std::jmp_buf Jump;
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<TErrorMgr*>(cinfo->err);
+  std::longjmp(err->Jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void ResetErrorMgr(j_common_ptr cinfo) {
+  cinfo->err->num_warnings = 0;
+  cinfo->err->msg_code = 0;
+}
+
+void SetupErrors(TErrorMgr& err) {
+  jpeg_std_error(&err.Pub);
+  err.Pub.error_exit = ErrorExit;
+  err.Pub.output_message = OutputMessage;
+  err.Pub.reset_error_mgr = ResetErrorMgr;
+}
+
+[[noreturn]] void RaiseJpeg(int Code) { throw EJPEG("JPEG error #" + platform::IntToStr(Code)); }
+
+struct TDecodeOptions {
+  int ScaleShift = 0;
+  bool Smoothing = true;
+  bool Grayscale = false;
+  bool Fast = false;
+  bool HeaderOnly = false;
+};
+
+struct TDecoded {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t Components = 0;  // 1 grey, 3 RGB, 4 CMYK
+  bool FileGray = false;
+  bool CMYK = false;
+  bool Progressive = false;
+  std::vector<uint8_t> Pixels;  // rows of Width * Components bytes
+};
+
+// Returns 0 or libjpeg's message code. No C++ object with a destructor is created after the
+// setjmp, so the long jump skips nothing.
+int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDecoded& Out) {
+  jpeg_decompress_struct cinfo;
+  TErrorMgr err;
+  SetupErrors(err);
+  cinfo.err = &err.Pub;
+  std::vector<JSAMPROW> rows;
+  if (setjmp(err.Jump)) {
+    int code = err.Pub.msg_code;
+    jpeg_destroy_decompress(&cinfo);
+    return code ? code : -1;
+  }
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = 256L << 20;
+  jpeg_mem_src(&cinfo, const_cast<uint8_t*>(Data), static_cast<unsigned long>(Size));
+  jpeg_read_header(&cinfo, TRUE);
+  Out.FileGray = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  Out.Progressive = jpeg_has_multiple_scans(&cinfo);
+  Out.CMYK = cinfo.out_color_space == JCS_CMYK && cinfo.num_components == 4;
+  Out.Width = static_cast<int32_t>(cinfo.image_width);
+  Out.Height = static_cast<int32_t>(cinfo.image_height);
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = 1u << Opt.ScaleShift;
+  cinfo.do_block_smoothing = Opt.Smoothing;
+  if (Opt.Grayscale) cinfo.out_color_space = JCS_GRAYSCALE;
+  if (Opt.Fast) {
+    cinfo.dct_method = JDCT_IFAST;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.two_pass_quantize = FALSE;
+    cinfo.dither_mode = JDITHER_ORDERED;
+  }
+  if (Opt.HeaderOnly) {
+    jpeg_calc_output_dimensions(&cinfo);
+    Out.Width = static_cast<int32_t>(cinfo.output_width);
+    Out.Height = static_cast<int32_t>(cinfo.output_height);
+    jpeg_destroy_decompress(&cinfo);
+    return 0;
+  }
+  jpeg_calc_output_dimensions(&cinfo);
+  if (static_cast<int64_t>(cinfo.output_width) * cinfo.output_height > kMaxJpegPixels) {
+    jpeg_destroy_decompress(&cinfo);
+    return JERR_IMAGE_TOO_BIG;
+  }
+  jpeg_start_decompress(&cinfo);
+  Out.Width = static_cast<int32_t>(cinfo.output_width);
+  Out.Height = static_cast<int32_t>(cinfo.output_height);
+  Out.Components = cinfo.output_components;
+  size_t stride = static_cast<size_t>(Out.Width) * Out.Components;
+  Out.Pixels.assign(stride * Out.Height, 0);
+  rows.resize(16);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JDIMENSION first = cinfo.output_scanline;
+    JDIMENSION n = std::min<JDIMENSION>(16, cinfo.output_height - first);
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = Out.Pixels.data() + (first + i) * stride;
+    jpeg_read_scanlines(&cinfo, rows.data(), n);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return 0;
+}
+
+// RGB rows top-down in, JPEG bytes out. Returns 0 or libjpeg's message code.
+int EncodeJpeg(const uint8_t* Rgb, int32_t W, int32_t H, int Quality, bool Gray, bool Progressive,
+               std::vector<uint8_t>& Out) {
+  jpeg_compress_struct cinfo;
+  TErrorMgr err;
+  SetupErrors(err);
+  cinfo.err = &err.Pub;
+  unsigned char* mem = nullptr;
+  unsigned long memSize = 0;
+  if (setjmp(err.Jump)) {
+    int code = err.Pub.msg_code;
+    jpeg_destroy_compress(&cinfo);
+    std::free(mem);
+    return code ? code : -1;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, &mem, &memSize);
+  cinfo.image_width = static_cast<JDIMENSION>(W);
+  cinfo.image_height = static_cast<JDIMENSION>(H);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, Quality, TRUE);
+  if (Gray) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+  if (Progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(Rgb) + static_cast<size_t>(cinfo.next_scanline) * W * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Out.assign(mem, mem + memSize);
+  std::free(mem);
+  return 0;
+}
+
+}  // namespace
+
+void ConvertCMYKRows(uint8_t* P, int64_t Count, bool Inverted) {
+  for (int64_t i = 0; i < Count; ++i, P += 4) {
+    int c = P[0], m = P[1], y = P[2], k = P[3];
+    int r, g, b;
+    if (Inverted) {
+      r = k + c - 255;
+      g = k + m - 255;
+      b = k + y - 255;
+    } else {
+      r = 255 - (k + c);
+      g = 255 - (k + m);
+      b = 255 - (k + y);
+    }
+    // Bitmap rows are blue, green, red.
+    P[0] = static_cast<uint8_t>(b < 0 ? 0 : b);
+    P[1] = static_cast<uint8_t>(g < 0 ? 0 : g);
+    P[2] = static_cast<uint8_t>(r < 0 ? 0 : r);
+  }
+}
+
+TJPEGImage::TJPEGImage() : FData(std::make_shared<TJPEGData>()) {}
+TJPEGImage::~TJPEGImage() = default;
+
+std::unique_ptr<platform::TGraphic> TJPEGImage::CreateNew() const { return std::make_unique<TJPEGImage>(); }
+
+void TJPEGImage::FreeBitmap() { FBitmap.reset(); }
+
+bool TJPEGImage::Empty() const { return FData->Bytes.empty() && !FBitmap; }
+
+void TJPEGImage::CalcScaledSize() const {
+  if (!FNeedRecalc) return;
+  TDecodeOptions opt;
+  opt.ScaleShift = FScale;
+  opt.HeaderOnly = true;
+  TDecoded d;
+  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, d)) RaiseJpeg(code);
+  FScaledWidth = d.Width;
+  FScaledHeight = d.Height;
+  FNeedRecalc = false;
+}
+
+int32_t TJPEGImage::Width() const {
+  if (FBitmap) return FBitmap->Width();
+  if (FScale != jsFullSize && !FData->Bytes.empty()) {
+    CalcScaledSize();
+    return FScaledWidth;
+  }
+  return FData->Width;
+}
+
+int32_t TJPEGImage::Height() const {
+  if (FBitmap) return FBitmap->Height();
+  if (FScale != jsFullSize && !FData->Bytes.empty()) {
+    CalcScaledSize();
+    return FScaledHeight;
+  }
+  return FData->Height;
+}
+
+void TJPEGImage::SetWidth(int32_t) { throw platform::EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
+void TJPEGImage::SetHeight(int32_t) { throw platform::EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
+
+void TJPEGImage::SetScale(TJPEGScale Value) {
+  if (FScale == Value) return;
+  FreeBitmap();
+  FScale = Value;
+  FNeedRecalc = true;
+  Changed();
+}
+
+void TJPEGImage::SetPerformance(TJPEGPerformance Value) {
+  if (FPerformance == Value) return;
+  FreeBitmap();
+  FPerformance = Value;
+  Changed();
+}
+
+void TJPEGImage::SetGrayscale(bool Value) {
+  if (FGrayscale == Value) return;
+  FreeBitmap();
+  FGrayscale = Value;
+  Changed();
+}
+
+void TJPEGImage::SetSmoothing(bool Value) {
+  if (FSmoothing == Value) return;
+  FreeBitmap();
+  FSmoothing = Value;
+  Changed();
+}
+
+void TJPEGImage::SetInvertedCMYK(bool Value) {
+  if (FInvertedCMYK == Value) return;
+  FreeBitmap();
+  FInvertedCMYK = Value;
+  Changed();
+}
+
+void TJPEGImage::ReadHeader() {
+  if (FData->Bytes.empty()) return;
+  TDecodeOptions opt;
+  opt.HeaderOnly = true;
+  TDecoded d;
+  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, d)) RaiseJpeg(code);
+  FData->Width = d.Width;
+  FData->Height = d.Height;
+  FData->Grayscale = d.FileGray;
+  FData->CMYK = d.CMYK;
+  FData->Progressive = d.Progressive;
+  FProgressiveEncoding = d.Progressive;
+}
+
+void TJPEGImage::LoadFromStream(platform::TStream* Stream) {
+  auto data = std::make_shared<TJPEGData>();
+  int64_t left = Stream->GetSize() - Stream->GetPosition();
+  if (left > 0) {
+    if (left > INT32_MAX) throw EJPEG("JPEG error #" + platform::IntToStr(JERR_INPUT_EOF));
+    data->Bytes.resize(static_cast<size_t>(left));
+    Stream->ReadBuffer(data->Bytes.data(), static_cast<int32_t>(left));
+  }
+  FreeBitmap();
+  FData = data;
+  FNeedRecalc = true;
+  ReadHeader();
+  Changed();
+}
+
+void TJPEGImage::Compress() {
+  if (!FData->Bytes.empty() || !FBitmap || FBitmap->Empty()) return;
+  int32_t w = FBitmap->Width(), h = FBitmap->Height();
+  bool wide = FBitmap->PixelFormat() != platform::pf24bit;
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* s = static_cast<const uint8_t*>(FBitmap->ScanLine(y));
+    uint8_t* d = rgb.data() + static_cast<size_t>(y) * w * 3;
+    for (int32_t x = 0; x < w; ++x, s += wide ? 4 : 3, d += 3) {
+      d[0] = s[2];
+      d[1] = s[1];
+      d[2] = s[0];
+    }
+  }
+  auto data = std::make_shared<TJPEGData>();
+  if (int code = EncodeJpeg(rgb.data(), w, h, FCompressionQuality, FGrayscale, FProgressiveEncoding, data->Bytes))
+    RaiseJpeg(code);
+  data->Width = w;
+  data->Height = h;
+  data->Grayscale = FGrayscale;
+  FData = data;
+}
+
+void TJPEGImage::SaveToStream(platform::TStream* Stream) {
+  Compress();
+  if (!FData->Bytes.empty())
+    Stream->WriteBuffer(FData->Bytes.data(), static_cast<int32_t>(FData->Bytes.size()));
+}
+
+platform::TBitmap* TJPEGImage::Bitmap() {
+  if (FBitmap) return FBitmap.get();
+  auto bmp = std::make_unique<platform::TBitmap>();
+  if (FData->Bytes.empty()) {
+    FBitmap = std::move(bmp);
+    return FBitmap.get();
+  }
+  TDecodeOptions opt;
+  opt.ScaleShift = FScale;
+  opt.Smoothing = FSmoothing;
+  opt.Grayscale = FGrayscale;
+  opt.Fast = FPerformance == jpBestSpeed;
+  TDecoded d;
+  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, d)) RaiseJpeg(code);
+  // The platform bitmap has no 8-bit form: grey output is held as 24 bits, CMYK as 32.
+  bmp->SetPixelFormat(d.Components == 4 ? platform::pf32bit : platform::pf24bit);
+  bmp->SetSize(d.Width, d.Height);
+  for (int32_t y = 0; y < d.Height; ++y) {
+    uint8_t* row = static_cast<uint8_t*>(bmp->ScanLine(y));
+    const uint8_t* s = d.Pixels.data() + static_cast<size_t>(y) * d.Width * d.Components;
+    if (d.Components == 4) {
+      std::memcpy(row, s, static_cast<size_t>(d.Width) * 4);
+      ConvertCMYKRows(row, d.Width, FInvertedCMYK);
+    } else if (d.Components == 3) {
+      for (int32_t x = 0; x < d.Width; ++x, s += 3, row += 3) {
+        row[0] = s[2];
+        row[1] = s[1];
+        row[2] = s[0];
+      }
+    } else {
+      for (int32_t x = 0; x < d.Width; ++x, ++s, row += 3) row[0] = row[1] = row[2] = *s;
+    }
+  }
+  FBitmap = std::move(bmp);
+  return FBitmap.get();
+}
+
+void TJPEGImage::DecodeTo32(TBitmap32* Dest) {
+  platform::TBitmap* bmp = Bitmap();
+  Dest->SetSize(bmp->Width(), bmp->Height());
+  if (Dest->Empty()) return;
+  bool wide = bmp->PixelFormat() != platform::pf24bit;
+  for (int32_t y = 0; y < Dest->Height(); ++y) {
+    const uint8_t* s = static_cast<const uint8_t*>(bmp->ScanLine(y));
+    TColor32* d = Dest->ScanLine(y);
+    for (int32_t x = 0; x < Dest->Width(); ++x, s += wide ? 4 : 3)
+      d[x] = 0xFF000000u | (uint32_t{s[2]} << 16) | (uint32_t{s[1]} << 8) | s[0];
+  }
+  Dest->Changed();
+}
+
+void TJPEGImage::Assign(const platform::TPersistent* Source) {
+  if (auto* j = dynamic_cast<const TJPEGImage*>(Source)) {
+    if (j == this) return;
+    FData = j->FData;
+    FreeBitmap();
+    if (j->FBitmap) {
+      FBitmap = std::make_unique<platform::TBitmap>();
+      FBitmap->Assign(j->FBitmap.get());
+    }
+    FNeedRecalc = true;
+    Changed();
+    return;
+  }
+  if (auto* b = dynamic_cast<const platform::TBitmap*>(Source)) {
+    FData = std::make_shared<TJPEGData>();
+    FBitmap = std::make_unique<platform::TBitmap>();
+    FBitmap->Assign(b);
+    FNeedRecalc = true;
+    Changed();
+    return;
+  }
+  platform::TGraphic::Assign(Source);
+}
+
+void TJPEGImage::AssignTo(platform::TPersistent* Dest) const {
+  if (auto* b = dynamic_cast<platform::TBitmap*>(Dest)) {
+    b->Assign(const_cast<TJPEGImage*>(this)->Bitmap());
+    return;
+  }
+  platform::TGraphic::AssignTo(Dest);
+}
+
+void TJPEGImage::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
+  Canvas->StretchDraw(R, Bitmap());
+}
+
+bool TJPEGImage::Equals(const platform::TGraphic* Other) const {
+  auto* j = dynamic_cast<const TJPEGImage*>(Other);
+  if (!j) return false;
+  if (j->FData == FData) return true;
+  return !FData->Bytes.empty() && !j->FData->Bytes.empty() && FData->Bytes == j->FData->Bytes;
+}
+
+void InitializeJpegGraphic() {
+  platform::RegisterFileFormat("jpeg", "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); });
+  platform::RegisterFileFormat("jpg", "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); });
+}
+
+void FinalizeJpegGraphic() {
+  platform::UnregisterFileFormat("jpeg");
+  platform::UnregisterFileFormat("jpg");
+}
+
+}  // namespace raster

@@ -1,0 +1,105 @@
+// TJPEGImage: a picture class holding a JPEG file's bytes, decoded by libjpeg into a TBitmap on
+// demand (at full, half, quarter or eighth scale; CMYK files converted to RGB) and encoded back
+// from a bitmap on save. Several images can share one set of bytes after Assign.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/Graphics.h"
+
+namespace raster {
+
+class TBitmap32;
+
+class EJPEG : public platform::EInvalidGraphic {
+ public:
+  explicit EJPEG(std::string message) : platform::EInvalidGraphic(std::move(message)) {}
+};
+
+enum TJPEGScale : uint8_t { jsFullSize, jsHalf, jsQuarter, jsEighth };
+enum TJPEGPerformance : uint8_t { jpBestQuality, jpBestSpeed };
+enum TJPEGPixelFormat : uint8_t { jf24Bit, jf8Bit };
+
+struct TJPEGData {
+  std::vector<uint8_t> Bytes;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  bool Grayscale = false;
+  bool CMYK = false;
+  bool Progressive = false;
+};
+
+class TJPEGImage : public platform::TGraphic {
+ public:
+  TJPEGImage();
+  ~TJPEGImage() override;
+  std::string ClassName() const override { return "TJPEGImage"; }
+
+  void Assign(const platform::TPersistent* Source) override;
+  void AssignTo(platform::TPersistent* Dest) const override;
+  bool Empty() const override;
+  int32_t Width() const override;
+  int32_t Height() const override;
+  void SetWidth(int32_t) override;
+  void SetHeight(int32_t) override;
+  void LoadFromStream(platform::TStream* Stream) override;
+  void SaveToStream(platform::TStream* Stream) override;
+  void Draw(platform::TCanvas* Canvas, const platform::TRect& R) override;
+  std::unique_ptr<platform::TGraphic> CreateNew() const override;
+  bool Equals(const platform::TGraphic* Other) const override;
+
+  // Decodes on first use with the current options.
+  platform::TBitmap* Bitmap();
+  // Decodes straight into a 32-bit surface (opaque), as the raster format reads.
+  void DecodeTo32(TBitmap32* Dest);
+  // Encodes the held bitmap when there are no bytes yet.
+  void Compress();
+
+  TJPEGScale Scale() const { return FScale; }
+  void SetScale(TJPEGScale Value);
+  TJPEGPerformance Performance() const { return FPerformance; }
+  void SetPerformance(TJPEGPerformance Value);
+  bool Grayscale() const { return FGrayscale; }
+  void SetGrayscale(bool Value);
+  bool Smoothing() const { return FSmoothing; }
+  void SetSmoothing(bool Value);
+  int32_t CompressionQuality() const { return FCompressionQuality; }
+  void SetCompressionQuality(int32_t Value) { FCompressionQuality = Value < 1 ? 1 : Value > 100 ? 100 : Value; }
+  bool ProgressiveEncoding() const { return FProgressiveEncoding; }
+  void SetProgressiveEncoding(bool Value) { FProgressiveEncoding = Value; }
+  bool InvertedCMYK() const { return FInvertedCMYK; }
+  void SetInvertedCMYK(bool Value);
+  TJPEGPixelFormat PixelFormat() const { return FPixelFormat; }
+  void SetPixelFormat(TJPEGPixelFormat Value) { FPixelFormat = Value; }
+  const TJPEGData& Data() const { return *FData; }
+
+  platform::TNotifyEvent OnProgress;
+
+ private:
+  void ReadHeader();
+  void FreeBitmap();
+  void CalcScaledSize() const;
+  std::shared_ptr<TJPEGData> FData;
+  std::unique_ptr<platform::TBitmap> FBitmap;
+  mutable int32_t FScaledWidth = 0;
+  mutable int32_t FScaledHeight = 0;
+  mutable bool FNeedRecalc = true;
+  bool FSmoothing = true;
+  bool FGrayscale = false;
+  TJPEGPixelFormat FPixelFormat = jf24Bit;
+  int32_t FCompressionQuality = 90;
+  bool FProgressiveEncoding = false;
+  TJPEGPerformance FPerformance = jpBestQuality;
+  TJPEGScale FScale = jsFullSize;
+  bool FInvertedCMYK = true;
+};
+
+// CMYK to RGB in place over Count 4-byte pixels (the fourth byte is kept).
+void ConvertCMYKRows(uint8_t* Pixels, int64_t Count, bool Inverted);
+
+void InitializeJpegGraphic();
+void FinalizeJpegGraphic();
+
+}  // namespace raster

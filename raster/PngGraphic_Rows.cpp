@@ -1,0 +1,446 @@
+// Image data of a PNG: the IDAT chain inflated and unfiltered row by row into the bitmap and
+// alpha plane (sequential and Adam7 orders), and the reverse for writing: rows converted from
+// the bitmap, filtered, deflated and cut into IDAT chunks.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <zlib.h>
+
+#include "platform/Rounding.h"
+#include "raster/PngGraphic.h"
+#include "raster/PngGraphicPriv.h"
+
+namespace raster {
+
+using namespace pngpriv;
+using platform::TStream;
+
+namespace {
+
+constexpr uint32_t kStartRow[7] = {0, 0, 4, 0, 2, 0, 1};
+constexpr uint32_t kStartCol[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr uint32_t kRowStep[7] = {8, 8, 8, 4, 4, 2, 2};
+constexpr uint32_t kColStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+// Inflate fed from a chain of IDAT chunks, checking each chunk's CRC as it is finished.
+class TIdatReader {
+ public:
+  TIdatReader(TStream* S, uint32_t Size) : FStream(S), FIn(65535) {
+    if (inflateInit(&FZ) != Z_OK) throw EPNGZLIBError(PngErrorText(65149) + PngZlibCodeText(Z_MEM_ERROR));
+    FCrc = NameCrc("IDAT");
+    FChunkEnd = S->GetPosition() + Size;
+  }
+  ~TIdatReader() { inflateEnd(&FZ); }
+
+  uint32_t Read(uint8_t* Buffer, uint32_t Count) {
+    FZ.next_out = Buffer;
+    FZ.avail_out = Count;
+    while (FZ.avail_out >= 1 && !FEnded) {
+      if (FZ.avail_in == 0 && FStream->GetPosition() >= FChunkEnd) {
+        CheckCrc(FStream, FCrc);
+        uint32_t len = ReadBE32(FStream);
+        char name[4];
+        if (FStream->Read(name, 4) != 4) throw EPngUnexpectedEnd(PngErrorText(65127));
+        if (std::memcmp(name, "IDAT", 4) != 0) throw EPNGMissingMultipleIDAT(PngErrorText(65148));
+        FCrc = NameCrc("IDAT");
+        FChunkEnd = FStream->GetPosition() + len;
+      }
+      if (FZ.avail_in == 0) {
+        int64_t want = std::min<int64_t>(65535, FChunkEnd - FStream->GetPosition());
+        int32_t got = FStream->Read(FIn.data(), static_cast<int32_t>(want));
+        if (got <= 0) break;
+        FCrc = UpdatePngCrc(FCrc, FIn.data(), static_cast<size_t>(got));
+        FZ.next_in = FIn.data();
+        FZ.avail_in = static_cast<uInt>(got);
+      }
+      int r = inflate(&FZ, Z_NO_FLUSH);
+      // A dictionary request can never be met: going on would spin forever.
+      if (r < 0 || r == Z_NEED_DICT) throw EPNGZLIBError(PngErrorText(65149) + PngZlibCodeText(r));
+      // After the stream's end nothing more comes out; stopping here keeps the loop finite.
+      if (r == Z_STREAM_END) FEnded = true;
+    }
+    return Count - FZ.avail_out;
+  }
+
+  // The CRC of the last chunk read: its unread remainder is taken into the CRC first, so a
+  // stream that ends before its chunk does is still checked against the right four bytes.
+  void Finish() {
+    int64_t left = FChunkEnd - FStream->GetPosition();
+    while (left > 0) {
+      int32_t got = FStream->Read(FIn.data(), static_cast<int32_t>(std::min<int64_t>(65535, left)));
+      if (got <= 0) throw EPngUnexpectedEnd(PngErrorText(65127));
+      FCrc = UpdatePngCrc(FCrc, FIn.data(), static_cast<size_t>(got));
+      left -= got;
+    }
+    CheckCrc(FStream, FCrc);
+  }
+
+ private:
+  TStream* FStream;
+  z_stream FZ{};
+  std::vector<uint8_t> FIn;
+  uint32_t FCrc = 0;
+  int64_t FChunkEnd = 0;
+  bool FEnded = false;
+};
+
+void UnfilterRow(uint8_t* C, const uint8_t* P, uint32_t RowSize, uint32_t D) {
+  // C and P point at the filter byte; data bytes are 1..RowSize.
+  uint8_t* c = C + 1;
+  const uint8_t* p = P + 1;
+  switch (C[0]) {
+    case 1:
+      for (uint32_t j = D; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + c[j - D]);
+      break;
+    case 2:
+      for (uint32_t j = 0; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + p[j]);
+      break;
+    case 3:
+      for (uint32_t j = 0; j < RowSize; ++j) {
+        uint32_t left = j >= D ? c[j - D] : 0;
+        c[j] = static_cast<uint8_t>(c[j] + ((p[j] + left) >> 1));
+      }
+      break;
+    case 4:
+      for (uint32_t j = 0; j < RowSize; ++j) {
+        int a = j >= D ? c[j - D] : 0, b = p[j], cc = j >= D ? p[j - D] : 0;
+        int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
+        int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
+        c[j] = static_cast<uint8_t>(c[j] + pred);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Places Cols pixels of a file row at columns Start, Start + Step, ... of the bitmap row.
+void ConvertRow(const TChunkIHDR* H, const uint8_t* Gamma, const uint8_t* Src, uint32_t Cols, uint32_t Start,
+                uint32_t Step, uint8_t* Dib, uint8_t* Alpha, uint32_t RowSize) {
+  const uint8_t bd = H->BitDepth, ct = H->ColorType;
+  if ((ct == 0 || ct == 3) && (bd == 1 || bd == 4 || bd == 8) && Step == 1) {
+    std::memcpy(Dib, Src, RowSize);
+    return;
+  }
+  auto sample = [&](uint32_t k) -> uint32_t {  // packed sample k of a 1-channel row
+    uint32_t bit = k * bd;
+    return (Src[bit >> 3] >> (8 - bd - (bit & 7))) & ((1u << bd) - 1);
+  };
+  for (uint32_t k = 0; k < Cols; ++k) {
+    uint32_t col = Start + k * Step;
+    if (col >= H->Width) break;
+    switch (ct) {
+      case 0:
+      case 3:
+        if (bd == 16) {
+          Dib[col] = Src[2 * k];
+        } else if (bd == 8) {
+          Dib[col] = Src[k];
+        } else if (bd == 2) {
+          uint32_t v = sample(k);
+          if (ct == 0) v *= 5;  // the 4-bit ramp entry of the same level
+          Dib[col >> 1] = static_cast<uint8_t>(Dib[col >> 1] | (v << ((col & 1) ? 0 : 4)));
+        } else {
+          uint32_t bit = col * bd;
+          Dib[bit >> 3] = static_cast<uint8_t>(Dib[bit >> 3] | (sample(k) << (8 - bd - (bit & 7))));
+        }
+        break;
+      case 2: {
+        const uint8_t* s = Src + k * (bd == 16 ? 6 : 3);
+        int w = bd == 16 ? 2 : 1;
+        uint8_t* d = Dib + col * 3;
+        d[0] = Gamma[s[2 * w]];
+        d[1] = Gamma[s[w]];
+        d[2] = Gamma[s[0]];
+        break;
+      }
+      case 4: {
+        const uint8_t* s = Src + k * (bd == 16 ? 4 : 2);
+        Dib[col] = s[0];
+        Alpha[col] = s[bd == 16 ? 2 : 1];
+        break;
+      }
+      case 6: {
+        const uint8_t* s = Src + k * (bd == 16 ? 8 : 4);
+        int w = bd == 16 ? 2 : 1;
+        uint8_t* d = Dib + col * 3;
+        d[0] = Gamma[s[2 * w]];
+        d[1] = Gamma[s[w]];
+        d[2] = Gamma[s[0]];
+        Alpha[col] = s[3 * w];
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void BuildGreyRamp(TChunkIHDR* H, const uint8_t* Gamma) {
+  if (H->ColorType != 0 && H->ColorType != 4) return;
+  int32_t n = 1 << H->BitsPerPixel;
+  for (int32_t i = 0; i < n; ++i) {
+    uint8_t g = Gamma[platform::MulDiv(i, 255, n - 1)];
+    H->Palette[static_cast<size_t>(i)] = g * 0x010101u;
+  }
+}
+
+}  // namespace
+
+bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Size) {
+  TChunkIHDR* h = Header();
+  if (!h || h->ImageData.empty()) throw EPngInvalidIHDR(PngErrorText(65147));
+  const uint8_t* gamma = Owner->GammaTable.data();
+  if (h->HasPalette) BuildGreyRamp(h, gamma);
+  uint32_t rowSize = static_cast<uint32_t>(RowSizeFor(h->Width, h->ColorType, h->BitDepth));
+  uint32_t d = static_cast<uint32_t>(FilterOffsetFor(h->ColorType, h->BitDepth));
+  TIdatReader reader(Stream, Size);
+  std::vector<uint8_t> buf[2] = {std::vector<uint8_t>(rowSize + 1, 0), std::vector<uint8_t>(rowSize + 1, 0)};
+  int cur = 1;
+  auto dibRow = [h](uint32_t r) { return h->ImageData.data() + static_cast<size_t>(h->Height - 1 - r) * h->BytesPerRow; };
+  auto alphaRow = [h](uint32_t r) {
+    return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
+  };
+  if (h->InterlaceMethod == 0) {
+    for (uint32_t r = 0; r < h->Height; ++r) {
+      if (reader.Read(buf[cur].data(), rowSize + 1) == 0) break;
+      UnfilterRow(buf[cur].data(), buf[1 - cur].data(), rowSize, d);
+      ConvertRow(h, gamma, buf[cur].data() + 1, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
+      cur = 1 - cur;
+    }
+  } else {
+    for (int pass = 0; pass < 7; ++pass) {
+      uint32_t cols = h->Width > kStartCol[pass] ? (h->Width - kStartCol[pass] + kColStep[pass] - 1) / kColStep[pass] : 0;
+      uint32_t rs = static_cast<uint32_t>(RowSizeFor(cols, h->ColorType, h->BitDepth));
+      std::fill(buf[1 - cur].begin(), buf[1 - cur].end(), 0);
+      if (rs == 0) continue;
+      for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
+        if (reader.Read(buf[cur].data(), rs + 1) == 0) break;
+        UnfilterRow(buf[cur].data(), buf[1 - cur].data(), rs, d);
+        ConvertRow(h, gamma, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], dibRow(r), alphaRow(r), rs);
+        cur = 1 - cur;
+      }
+    }
+  }
+  reader.Finish();
+  return true;
+}
+
+// ---- writing
+
+namespace {
+
+int32_t WriteRowSize(uint64_t N, uint8_t Ct, uint8_t B) {
+  switch (Ct) {
+    case 0: case 3: return static_cast<int32_t>((N * B + 7) / 8);
+    case 2: return static_cast<int32_t>(N * B * 3 / 8);
+    case 4: return static_cast<int32_t>(N * B * 2 / 8);
+    case 6: return static_cast<int32_t>(N * B * 4 / 8);
+    default: return 0;
+  }
+}
+
+int32_t WriteDistance(uint8_t Ct, uint8_t B) {
+  switch (Ct) {
+    case 0: return B == 16 ? 2 : 1;
+    case 2: return B * 3 / 8;
+    case 3: return 1;
+    case 4: return B * 2 / 8;
+    case 6: return B * 4 / 8;
+    default: return 0;
+  }
+}
+
+// Fills Out (row size bytes) with the file form of the pixels at Start, Start + Step, ...
+void UnconvertRow(const TChunkIHDR* H, const uint8_t* Inv, const uint8_t* Dib, const uint8_t* Alpha, uint32_t Start,
+                  uint32_t Step, uint32_t Cols, uint8_t* Out, uint32_t RowSize) {
+  const uint8_t bd = H->BitDepth, ct = H->ColorType;
+  if ((ct == 0 || ct == 3) && bd <= 8) {
+    if (Step == 1) {
+      std::memcpy(Out, Dib, RowSize);
+      return;
+    }
+    std::memset(Out, 0, RowSize);
+    for (uint32_t k = 0; k < Cols; ++k) {
+      uint32_t col = Start + k * Step;
+      uint32_t bit = col * bd;
+      uint32_t v = (Dib[bit >> 3] >> (8 - bd - (bit & 7))) & ((1u << bd) - 1);
+      uint32_t ob = k * bd;
+      Out[ob >> 3] = static_cast<uint8_t>(Out[ob >> 3] | (v << (8 - bd - (ob & 7))));
+    }
+    return;
+  }
+  uint8_t* o = Out;
+  for (uint32_t k = 0; k < Cols; ++k) {
+    uint32_t col = Start + k * Step;
+    switch (ct) {
+      case 0: case 3:
+        *o++ = Dib[col];
+        *o++ = 0;
+        break;
+      case 2: case 6: {
+        const uint8_t* s = Dib + col * 3;
+        uint8_t rgb[3] = {Inv[s[2]], Inv[s[1]], Inv[s[0]]};
+        for (uint8_t v : rgb) {
+          *o++ = v;
+          if (bd == 16) *o++ = 0;
+        }
+        if (ct == 6) {
+          *o++ = Alpha[col];
+          if (bd == 16) *o++ = 0;
+        }
+        break;
+      }
+      case 4:
+        *o++ = Dib[col];
+        if (bd == 16) *o++ = 0;
+        *o++ = Alpha[col];
+        if (bd == 16) *o++ = 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+class TIdatWriter {
+ public:
+  TIdatWriter(TStream* S, int Level, uint32_t MaxIdat) : FStream(S), FOut(MaxIdat) {
+    int r = deflateInit(&FZ, std::clamp(Level, 0, 9));
+    if (r != Z_OK) throw EPNGZLIBError(PngErrorText(65149) + PngZlibCodeText(r));
+    Reset();
+  }
+  ~TIdatWriter() { deflateEnd(&FZ); }
+
+  void Feed(const uint8_t* Data, uint32_t Size) {
+    FZ.next_in = const_cast<uint8_t*>(Data);
+    FZ.avail_in = Size;
+    while (FZ.avail_in > 0) {
+      int r = deflate(&FZ, Z_NO_FLUSH);
+      if (r < 0 && r != Z_BUF_ERROR) throw EPNGZLIBError(PngErrorText(65149) + PngZlibCodeText(r));
+      if (FZ.avail_out == 0) {
+        WriteChunk(static_cast<uint32_t>(FOut.size()));
+        Reset();
+      }
+    }
+  }
+
+  void Finish() {
+    for (;;) {
+      int r = deflate(&FZ, Z_FINISH);
+      if (r == Z_STREAM_END) break;
+      if (r < 0 && r != Z_BUF_ERROR) throw EPNGZLIBError(PngErrorText(65149) + PngZlibCodeText(r));
+      WriteChunk(static_cast<uint32_t>(FOut.size() - FZ.avail_out));
+      Reset();
+    }
+    uint32_t filled = static_cast<uint32_t>(FOut.size() - FZ.avail_out);
+    if (filled > 0) WriteChunk(filled);
+  }
+
+ private:
+  void Reset() {
+    FZ.next_out = FOut.data();
+    FZ.avail_out = static_cast<uInt>(FOut.size());
+  }
+  void WriteChunk(uint32_t L) {
+    WriteBE32(FStream, L);
+    FStream->WriteBuffer("IDAT", 4);
+    if (L) FStream->WriteBuffer(FOut.data(), static_cast<int32_t>(L));
+    WriteBE32(FStream, ~UpdatePngCrc(NameCrc("IDAT"), FOut.data(), L));
+  }
+  TStream* FStream;
+  z_stream FZ{};
+  std::vector<uint8_t> FOut;
+};
+
+uint32_t Score(const uint8_t* R, uint32_t N) {
+  uint32_t s = 0;
+  for (uint32_t i = 2; i < N; ++i)
+    if (R[i] == R[i - 1] || R[i] == R[i - 2]) ++s;
+  return s;
+}
+
+}  // namespace
+
+bool TChunkIDAT::SaveToStream(TStream* Stream) {
+  TChunkIHDR* h = Header();
+  if (!h || h->ImageData.empty()) return true;
+  const uint8_t ct = h->ColorType, bd = h->BitDepth;
+  uint32_t rowSize = static_cast<uint32_t>(WriteRowSize(h->Width, ct, bd));
+  uint32_t d = static_cast<uint32_t>(WriteDistance(ct, bd));
+  TFilters filters = Owner->Filters;
+  std::vector<uint8_t> cur(rowSize, 0), prev(rowSize, 0);
+  std::vector<uint8_t> cand[5];
+  for (int f = pfSub; f <= pfPaeth; ++f)
+    if (filters & (1u << f)) cand[f].assign(rowSize, 0);
+  const uint8_t* inv = Owner->InverseTable.data();
+  TIdatWriter writer(Stream, Owner->CompressionLevel, Owner->MaxIdatSize());
+
+  auto writeRow = [&](uint32_t n) {
+    const uint8_t* c = cur.data();
+    const uint8_t* p = prev.data();
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t a = i >= d ? c[i - d] : 0, b = p[i], cc = i >= d ? p[i - d] : 0;
+      if (!cand[pfSub].empty()) cand[pfSub][i] = static_cast<uint8_t>(c[i] - a);
+      if (!cand[pfUp].empty()) cand[pfUp][i] = static_cast<uint8_t>(c[i] - b);
+      if (!cand[pfAverage].empty()) cand[pfAverage][i] = static_cast<uint8_t>(c[i] - ((a + b) >> 1));
+      if (!cand[pfPaeth].empty()) {
+        int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
+        int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
+        cand[pfPaeth][i] = static_cast<uint8_t>(c[i] - pred);
+      }
+    }
+    std::memcpy(prev.data(), c, n);  // the None candidate and the next row's previous row
+    uint8_t choice = pfNone;
+    int allowed = 0, only = pfNone;
+    for (int f = pfNone; f <= pfPaeth; ++f)
+      if (filters & (1u << f)) {
+        ++allowed;
+        only = f;
+      }
+    if (allowed == 1) {
+      choice = static_cast<uint8_t>(only);
+    } else if (allowed > 1) {
+      uint32_t best = 0;
+      for (int f = pfNone; f <= pfPaeth; ++f) {
+        if (!(filters & (1u << f))) continue;
+        uint32_t s = Score(f == pfNone ? prev.data() : cand[f].data(), n);
+        if (s > best) {
+          best = s;
+          choice = static_cast<uint8_t>(f);
+        }
+      }
+    }
+    writer.Feed(&choice, 1);
+    writer.Feed(choice == pfNone ? prev.data() : cand[choice].data(), n);
+  };
+
+  auto dibRow = [h](uint32_t r) { return h->ImageData.data() + static_cast<size_t>(h->Height - 1 - r) * h->BytesPerRow; };
+  auto alphaRow = [h](uint32_t r) {
+    return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
+  };
+  if (Owner->InterlaceMethod == 0) {
+    for (uint32_t r = 0; r < h->Height; ++r) {
+      UnconvertRow(h, inv, dibRow(r), alphaRow(r), 0, 1, h->Width, cur.data(), rowSize);
+      writeRow(rowSize);
+    }
+  } else if (Owner->InterlaceMethod == 1) {
+    for (int pass = 0; pass < 7; ++pass) {
+      uint32_t cols = h->Width > kStartCol[pass] ? (h->Width - kStartCol[pass] + kColStep[pass] - 1) / kColStep[pass] : 0;
+      uint32_t rs = static_cast<uint32_t>(WriteRowSize(cols, ct, bd));
+      std::fill(prev.begin(), prev.begin() + rs, 0);
+      if (rs == 0) continue;
+      for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
+        UnconvertRow(h, inv, dibRow(r), alphaRow(r), kStartCol[pass], kColStep[pass], cols, cur.data(), rs);
+        writeRow(rs);
+      }
+    }
+  } else {
+    return true;  // an unknown interlace method writes no image data
+  }
+  writer.Finish();
+  return true;
+}
+
+}  // namespace raster
