@@ -63,6 +63,9 @@ void TdtpDocument::SetDefaults() {
   FDefaultPageWidth = 210;
   FHandleColor = 0xFFFFFF;
   FHandleEdgeColor = 0;
+  FNudgeScale = 1.0f;
+  FNudgeOffsets = MakeNudgeOffsets(FNudgeScale);
+  FUseSystemClipboard = true;
   FHelperMethod = hmNone;
   FHintHidePause = 2500;
   FHintPause = 500;
@@ -191,6 +194,7 @@ void TdtpDocument::ShapeDestroyed(TdtpShape* Shape) {
     if (FDragState == 5) FDragState = 0;
   }
   if (Shape == FHotShape) FHotShape = nullptr;
+  if (FCopiedFrom && Shape == static_cast<TdtpShape*>(FCopiedFrom)) FCopiedFrom = nullptr;
   if (Shape == FHintShape) StopShapeHint(), FHintShape = nullptr;
   if (OnShapeDestroy) OnShapeDestroy(this, Shape);
 }

@@ -216,6 +216,43 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint8_t DragState() const { return FDragState; }
   void ClearSelection();
 
+  // --- editing (dtpDocument_Edit.cpp) ---
+  int32_t SelectionCount() const;
+  TdtpShape* SelectedShape(int32_t N) const;
+  virtual bool HasSelection() const;
+  void ToggleSelection(TdtpShape* Shape);
+  // The handle code and shape at a client point: handles of selected shapes first, then
+  // selectable shapes, topmost first. Code 0 and no shape while read-only.
+  uint8_t HitTest(const platform::TPoint& P, TdtpShape*& Shape);
+  platform::TCursor HandleCursor(TdtpShape* Shape, uint8_t Code) const;
+  void EditShape(TdtpShape* Shape);
+  void SetDragState(uint8_t S);
+  virtual std::string SelectionToXml();
+  // Raises the XML engine's exception for text that does not parse; the page is then unchanged.
+  virtual int32_t XmlToSelection(const std::string& Text);
+  virtual void CopyToClipboard();
+  virtual void CutToClipboard();
+  void DeleteSelection();
+  virtual void PasteFromClipboard();
+  virtual bool CanPaste();
+  // Replays one recorded command on the current page or a page; False when none accepts it.
+  virtual bool Undo(TdtpCommand* Command);
+  bool UseSystemClipboard() const { return FUseSystemClipboard; }
+  void SetUseSystemClipboard(bool V) { FUseSystemClipboard = V; }
+  const std::string& InternalClipboard() const { return FClipboardText; }
+  float NudgeScale() const { return FNudgeScale; }
+  const std::vector<platform::TPoint>& NudgeOffsets() const override { return FNudgeOffsets; }
+  uint8_t HotHandleCode() const { return FHotCode; }
+  TdtpShape* HotShape() const { return FHotShape; }
+  bool OutlinesShown() const { return FOutlineShown; }
+  platform::TPoint DragDelta() const { return FDragDelta; }
+  platform::TPoint MouseDownPoint() const { return FMouseDownPt; }
+  // The drag-point rule: snapped to the grid when SnapToGrid differs from Alt.
+  raster::TdtpFloatPoint DragPoint(const platform::TPoint& P, bool Alt) const;
+  platform::TColor HandleColor() const override { return FHandleColor; }
+  platform::TColor HandleEdgeColor() const override { return FHandleEdgeColor; }
+  float StepAngle() const override { return FStepAngle; }
+
   // --- printing ---
   void PrintPage(int32_t Index);
   void PrintRange(int32_t First, int32_t Count);
@@ -249,9 +286,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void SetDefaultPageWidth(float V);
   raster::TBitmap32* DefaultBackgroundImage() const override { return FDefaultBgrImage.get(); }
   bool DefaultBgrTiled() const override { return FDefaultBgrTiled; }
-  platform::TColor HandleColor() const { return FHandleColor; }
   void SetHandleColor(platform::TColor V) { FHandleColor = V; }
-  platform::TColor HandleEdgeColor() const { return FHandleEdgeColor; }
   void SetHandleEdgeColor(platform::TColor V) { FHandleEdgeColor = V; }
   TdtpHelperMethodtype HelperMethod() const override { return FHelperMethod; }
   void SetHelperMethod(TdtpHelperMethodtype V);
@@ -277,7 +312,6 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void SetShowMargins(bool V);
   bool SnapToGrid() const { return FSnapToGrid; }
   void SetSnapToGrid(bool V) { FSnapToGrid = V; }
-  float StepAngle() const { return FStepAngle; }
   void SetStepAngle(float V) { FStepAngle = V; }
   bool StoreThumbnails() const { return FStoreThumbnails; }
   void SetStoreThumbnails(bool V) { FStoreThumbnails = V; }
@@ -317,6 +351,13 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void ScrollChanged() override;
   void Paint() override;
   void WMSize() override;
+  void MouseDown(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void DblClick() override;
+  void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
+  void KeyPress(platform::TKeyChar& Key) override;
+  bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
 
  private:
   void CheckNotBusy() const;
@@ -325,6 +366,12 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void DefaultsChanged();
   void SetPageDefaultSize(bool Width, float V);
   void PrintJob(const std::vector<int32_t>& Pages);
+  // Editing helpers.
+  void ToggleDragOutlines();
+  void ShowDragOutlines(const platform::TPoint& Delta);
+  void EndMove(bool Apply);
+  void ToggleRubberBand();
+  void FinishRubberBand();
 
   std::vector<std::unique_ptr<TdtpPage>> FPages;
   std::unique_ptr<TSingleStorage> FArchive;
@@ -385,6 +432,19 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   int32_t FShapeNumber = 0;
 
   uint8_t FDragState = 0;
+  uint8_t FHotCode = 0;
+  bool FOutlineShown = false;
+  bool FBandShown = false;
+  bool FAltLatch = false;
+  platform::TPoint FMouseDownPt{0, 0};
+  platform::TPoint FDragDelta{0, 0};
+  raster::TdtpFloatPoint FMouseDownMm{0, 0};
+  raster::TdtpFloatPoint FDragDeltaMm{0, 0};
+  bool FUseSystemClipboard = true;
+  std::string FClipboardText;
+  TdtpPage* FCopiedFrom = nullptr;
+  float FNudgeScale = 1.0f;
+  std::vector<platform::TPoint> FNudgeOffsets;
   TdtpShape* FFocusShape = nullptr;
   TdtpShape* FEditedShape = nullptr;
   TdtpShape* FHotShape = nullptr;

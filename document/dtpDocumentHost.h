@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/Colors.h"
 #include "platform/Types.h"
@@ -27,6 +28,10 @@ class TXmlNode;
 
 enum TdtpHelperMethodtype : uint8_t { hmNone, hmGrid, hmDots, hmPattern };
 enum TdtpViewStyleType : uint8_t { vsNormal, vsPrintLayout };
+
+// The 21 hit-test offsets for a nudge scale: (0, 0), the axes at 4, 3, 2, 1 times the scale,
+// then the four diagonals at 2.84 times it.
+std::vector<platform::TPoint> MakeNudgeOffsets(float Scale);
 
 // 150 DPI, the reference resolution of images and thumbnails.
 constexpr float cDefaultDpm = 5.905512f;
@@ -68,6 +73,11 @@ class IdtpDocumentHost {
   virtual raster::TStretchFilter Quality() const { return raster::sfLinear; }
   virtual bool OutputRendering() const { return false; }
   virtual void SetViewCursor(int32_t /*Cursor*/) {}
+  virtual platform::TColor HandleColor() const { return 0xFFFFFF; }
+  virtual platform::TColor HandleEdgeColor() const { return 0; }
+  virtual float StepAngle() const { return 0; }
+  // Pixel offsets tried around a point by the hit tests (the table of scale 1 by default).
+  virtual const std::vector<platform::TPoint>& NudgeOffsets() const;
 
   // Page support.
   virtual int32_t IndexOfPage(const TdtpPage*) const { return -1; }

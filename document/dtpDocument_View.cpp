@@ -242,11 +242,6 @@ void TdtpDocument::PaintEmpty(TCanvas* Canvas) {
   Canvas->FillRect(Canvas->ClipRect());
 }
 
-void TdtpDocument::PaintSelection(TCanvas* Canvas) {
-  // Selection outlines are drawn by the editor.
-  (void)Canvas;
-}
-
 void TdtpDocument::InvalidateScreenRect(const TRect& R) {
   if (IsPrinting()) return;
   InvalidateRect(R);

@@ -232,7 +232,7 @@ void TdtpLineShape::ApplyDragBounds() {
   if (DragHandle >= 0 && DragHandle < int32_t(FLinePoints.size()) && DragHandle < int32_t(Handles.size()) &&
       Handles[size_t(DragHandle)].Code == 11) {
     const TdtpHandle& h = Handles[size_t(DragHandle)];
-    SetLinePoint(DragHandle, {h.X + FDocLeft, h.Y + FDocTop});
+    SetLinePoint(DragHandle, {h.DragX + FDocLeft, h.DragY + FDocTop});
     return;
   }
   SetDocBoundsAngle(DragLeft, DragTop, DragWidth, DragHeight, FDocAngle);
@@ -244,8 +244,9 @@ void TdtpLineShape::CreateHandles() {
   for (int32_t i = 0; i < int32_t(FLinePoints.size()); ++i) {
     TdtpFloatPoint p;
     GetPoint(i, p);
-    Handles.push_back({p.X - FDocLeft, p.Y - FDocTop, 11});
-    if (i > 0) HandleEdges.push_back({i - 1, i});
+    Handles.push_back({p.X - FDocLeft, p.Y - FDocTop, 11, p.X - FDocLeft, p.Y - FDocTop});
+    // Dragging a segment moves the whole line.
+    if (i > 0) HandleEdges.push_back({i - 1, i, 1, true});
   }
 }
 

@@ -67,12 +67,12 @@ class TdtpLineShape : public TdtpPolygonShape {
   void SetLineWidth(float Value);
 
   // One handle per point (hit code 11) and an edge between consecutive points (hit code 1).
-  void CreateHandles();
+  void CreateHandles() override;
   // The rubber band while a line is drawn: Rect's top-left to its bottom-right, dotted XOR.
-  void PaintFocusRect(platform::TCanvas* Canvas, const platform::TRect& Rect, platform::TColor Color);
+  void PaintFocusRect(platform::TCanvas* Canvas, const platform::TRect& Rect, platform::TColor Color) override;
   // While an end handle is dragged that end follows the handle's position; otherwise the
   // dragged bounds apply.
-  void ApplyDragBounds();
+  void ApplyDragBounds() override;
 
   void InitDefaults() override;
   void SetDocAngle(float Value) override;

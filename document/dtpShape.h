@@ -75,12 +75,18 @@ struct TFloatSizeConstraint {
 };
 
 // A selection handle in local millimetres and a pair of handles drawn as an edge.
+// Hit codes: 0 nothing, 1 move, 2 top-left, 3 left, 4 bottom-left, 5 bottom, 6 bottom-right,
+// 7 right, 8 top-right, 9 top, 10 rotate, 11 move one point; others are the shape's own.
 struct TdtpHandle {
   float X = 0, Y = 0;
   int32_t Code = 0;
+  // The position during a drag; equal to X, Y outside one.
+  float DragX = 0, DragY = 0;
 };
 struct TdtpHandleEdge {
   int32_t A = 0, B = 0;
+  uint8_t Code = 0;
+  bool Drawn = true;  // drawn by PaintOutline
 };
 
 // A class of the shape registry: its name and how to make one (phase one of creation).
@@ -211,7 +217,8 @@ class TdtpShape : public platform::TPersistent {
   virtual void FreeBuffer();
   virtual bool ConstrainSize(float& Width, float& Height);
   virtual void FixGdiAlpha(TBitmap32* Bitmap, TColor32 Color);
-  virtual void DragCustomHandle() {}
+  virtual void DragCustomHandle(const platform::TPoint& /*Delta*/, bool /*Free*/, TdtpMatrix& /*Matrix*/,
+                                uint8_t /*Code*/) {}
   virtual void Changed();
   virtual void Tick() {}
   virtual void EndEdit(bool /*Accept*/) {}
@@ -336,6 +343,38 @@ class TdtpShape : public platform::TPersistent {
   int32_t IndexOfResource(platform::TObject* Resource) const;
   void AddResource(platform::TObject* Resource);
   const std::vector<platform::TObject*>& Resources() const { return FResources; }
+
+  // --- handles, hit testing and dragging (dtpShape_Handles.cpp) ---
+  // Rebuilds Handles and HandleEdges; called before every use of them.
+  virtual void CreateHandles();
+  void SetHandleCount(int32_t N);
+  void SetHandleEdgeCount(int32_t N);
+  int32_t HandleCount() const { return int32_t(Handles.size()); }
+  int32_t HandleEdgeCount() const { return int32_t(HandleEdges.size()); }
+  // An index out of range leaves Out untouched.
+  void GetHandle(int32_t I, TdtpHandle& Out) const;
+  void GetHandleEdge(int32_t I, TdtpHandleEdge& Out) const;
+  // The 7 x 7 pixel square around handle I on screen.
+  void GetHandleRect(int32_t I, platform::TRect& Rect) const;
+  // The hit code of the handle or edge at screen point P; records the handle as DragHandle.
+  virtual uint8_t HandleAtPoint(const platform::TPoint& P);
+  virtual bool HitTest(const platform::TPoint& P);
+  virtual bool FindShapeAt(const platform::TPoint& P, TdtpShape*& Shape);
+  virtual bool HitTestPixels(const platform::TPoint& P);
+  virtual bool IntersectsRect(const platform::TRect& R);
+  // The screen rectangle plus, for a selectable shape, its handles.
+  void GetScreenBounds(platform::TRect& Rect);
+  void PaintHandle(platform::TCanvas* Canvas, int32_t I);
+  void PaintHandleEdges(platform::TCanvas* Canvas);
+  void PaintOutline(platform::TCanvas* Canvas);
+  virtual void PaintFocusRect(platform::TCanvas* Canvas, const platform::TRect& Rect, platform::TColor Color);
+  // The drag arithmetic for a mouse movement Delta (screen pixels since the drag began):
+  // fills DragLeft/Top/Width/Height/Angle and the handles' dragged positions; Matrix maps
+  // local millimetres to their dragged place. (Named apart from the DragHandle index field.)
+  virtual void DragHandleBy(const platform::TPoint& Delta, bool Free, TdtpMatrix& Matrix, uint8_t Code);
+  void ScreenDeltaToLocal(const platform::TPoint& Delta, TdtpFloatPoint& D) const;
+  // (-1, -1) without a buffer.
+  void ScreenToBufferPixel(const platform::TPoint& P, platform::TPoint& Pixel) const;
 
   // --- events ---
   platform::TNotifyEvent OnChange;

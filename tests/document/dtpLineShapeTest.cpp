@@ -246,8 +246,8 @@ TEST_F(LineShapeTest, HandlesAndDragging) {
   EXPECT_EQ(l->HandleEdges[0].A, 0);
   EXPECT_EQ(l->HandleEdges[0].B, 1);
   l->DragHandle = 1;
-  l->Handles[1].X = 20;
-  l->Handles[1].Y = -1;
+  l->Handles[1].DragX = 20;  // the dragged position, not the handle's own
+  l->Handles[1].DragY = -1;
   l->ApplyDragBounds();
   EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{22, 2}));
   EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{2, 3}));

@@ -1,0 +1,572 @@
+// Editing in the document view: selection, hit testing, moving, resizing and rotating with
+// handles, duplicating with Ctrl, rubber-band selection, keyboard, clipboard as "Selection"
+// XML text, and replaying undo commands.
+#include <algorithm>
+#include <cmath>
+
+#include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/Graphics.h"
+#include "platform/KeyState.h"
+#include "platform/Rounding.h"
+
+namespace document {
+
+using namespace platform;
+
+namespace {
+int32_t RoundI(double V) { return int32_t(platform::Round((long double)V)); }
+bool IsKeyDown(int VK) { return GetKeyState(VK) < 0; }
+}  // namespace
+
+// --- selection -------------------------------------------------------------------------
+
+int32_t TdtpDocument::SelectionCount() const {
+  TdtpPage* page = CurrentPage();
+  int32_t n = 0;
+  if (page)
+    for (int32_t i = 0; i < page->GetShapeCount(); ++i)
+      if (page->GetShape(i)->Selected()) ++n;
+  return n;
+}
+
+TdtpShape* TdtpDocument::SelectedShape(int32_t N) const {
+  TdtpPage* page = CurrentPage();
+  if (!page || N < 0) return nullptr;
+  for (int32_t i = 0; i < page->GetShapeCount(); ++i)
+    if (page->GetShape(i)->Selected() && N-- == 0) return page->GetShape(i);
+  return nullptr;
+}
+
+bool TdtpDocument::HasSelection() const { return SelectionCount() > 0; }
+
+void TdtpDocument::ToggleSelection(TdtpShape* Shape) {
+  if (!Shape) return;
+  Shape->SetSelected(!Shape->Selected());
+  if (Shape->Selected()) SetFocusShape(Shape);
+}
+
+uint8_t TdtpDocument::HitTest(const TPoint& P, TdtpShape*& Shape) {
+  Shape = nullptr;
+  TdtpPage* page = CurrentPage();
+  if (FReadOnly || !page) return 0;
+  for (int32_t i = page->GetShapeCount() - 1; i >= 0; --i) {
+    TdtpShape* s = page->GetShape(i);
+    if (!s->Selected()) continue;
+    const uint8_t code = s->HandleAtPoint(P);
+    if (code != 0) {
+      Shape = s;
+      return code;
+    }
+  }
+  for (int32_t i = page->GetShapeCount() - 1; i >= 0; --i) {
+    TdtpShape* s = page->GetShape(i);
+    if (s->CanSelect() && s->HitTest(P)) {
+      Shape = s;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+TCursor TdtpDocument::HandleCursor(TdtpShape* Shape, uint8_t Code) const {
+  int32_t c = Code;
+  if (Shape && c >= 2 && c <= 9) {
+    // Turn the handle with the shape so the arrows follow its rotation.
+    int32_t steps = RoundI(double(Shape->DocAngle()) + 22.5) / 45 % 8;
+    if (steps < 0) steps += 8;
+    c = (c - 2 + steps) % 8 + 2;
+  }
+  switch (c) {
+    case 2: case 6: return crSizeNWSE;
+    case 3: case 7: return crSizeWE;
+    case 4: case 8: return crSizeNESW;
+    case 5: case 9: return crSizeNS;
+    default: return Cursor();
+  }
+}
+
+void TdtpDocument::EditShape(TdtpShape* Shape) {
+  if (!Shape) return;
+  if (FDragState == 5 && FEditedShape && FEditedShape != Shape) EndShapeEdit(true);
+  SetDragState(5);
+  FEditedShape = Shape;
+  Shape->StartEdit();
+}
+
+void TdtpDocument::SetDragState(uint8_t S) {
+  if (S == FDragState) return;
+  StopShapeHint();
+  if (FOutlineShown) EndMove(false);
+  if (FBandShown) ToggleRubberBand();
+  FDragState = S;
+}
+
+raster::TdtpFloatPoint TdtpDocument::DragPoint(const TPoint& P, bool Alt) const {
+  raster::TdtpFloatPoint mm = ScreenToDoc(P);
+  if (FSnapToGrid != Alt && FDefaultGridSize > 0) {
+    mm.X = float(platform::Round((long double)(mm.X / FDefaultGridSize))) * FDefaultGridSize;
+    mm.Y = float(platform::Round((long double)(mm.Y / FDefaultGridSize))) * FDefaultGridSize;
+  }
+  return mm;
+}
+
+// --- drag outlines and rubber band -------------------------------------------------------
+
+void TdtpDocument::ToggleDragOutlines() {
+  TdtpPage* page = CurrentPage();
+  if (!page) return;
+  const bool free = IsKeyDown(VK_SHIFT);
+  for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
+    TdtpShape* s = page->GetShape(i);
+    if (!s->Selected()) continue;
+    s->CreateHandles();
+    TdtpMatrix m;
+    // Only the hot shape follows its handle; the others move with the body.
+    const uint8_t code = (s == FHotShape) ? FHotCode : 1;
+    s->DragHandleBy(FDragDelta, free, m, code);
+    for (const TdtpHandleEdge& e : s->HandleEdges) {
+      if (e.A < 0 || e.B < 0 || e.A >= s->HandleCount() || e.B >= s->HandleCount()) continue;
+      raster::TdtpFloatPoint a, b;
+      s->LocalToScreen({s->Handles[size_t(e.A)].DragX, s->Handles[size_t(e.A)].DragY}, a);
+      s->LocalToScreen({s->Handles[size_t(e.B)].DragX, s->Handles[size_t(e.B)].DragY}, b);
+      XorOverlay().ToggleLine(RoundI(a.X), RoundI(a.Y), RoundI(b.X), RoundI(b.Y), FHandleEdgeColor, true);
+    }
+  }
+}
+
+void TdtpDocument::ShowDragOutlines(const TPoint& Delta) {
+  if (FOutlineShown && Delta == FDragDelta) return;
+  if (FOutlineShown) ToggleDragOutlines();
+  else FAltLatch = IsKeyDown(VK_MENU);
+  FDragDelta = Delta;
+  ToggleDragOutlines();
+  FOutlineShown = true;
+}
+
+void TdtpDocument::EndMove(bool Apply) {
+  if (FOutlineShown) {
+    ToggleDragOutlines();
+    FOutlineShown = false;
+  }
+  if (FDragState == 1) FDragState = 0;
+  TdtpPage* page = CurrentPage();
+  if (Apply && page) {
+    // The geometry is computed once more at the final delta, then committed as one step.
+    BeginUndo();
+    try {
+      const bool free = IsKeyDown(VK_SHIFT);
+      for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
+        TdtpShape* s = page->GetShape(i);
+        if (!s->Selected()) continue;
+        s->CreateHandles();
+        TdtpMatrix m;
+        s->DragHandleBy(FDragDelta, free, m, s == FHotShape ? FHotCode : 1);
+        s->ApplyDragBounds();
+      }
+    } catch (...) {
+      EndUndo();
+      throw;
+    }
+    EndUndo();
+  }
+  FHotCode = 0;
+  FHotShape = nullptr;
+}
+
+void TdtpDocument::ToggleRubberBand() {
+  const TRect r{std::min(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::min(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y),
+                std::max(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::max(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y)};
+  XorOverlay().ToggleFrame(r, FHandleColor, true);
+  FBandShown = !FBandShown;
+}
+
+void TdtpDocument::FinishRubberBand() {
+  ClearSelection();
+  if (FBandShown) ToggleRubberBand();
+  FDragState = 0;
+  TdtpPage* page = CurrentPage();
+  if (!page || FDragDelta.X == 0 || FDragDelta.Y == 0) return;
+  const TRect r{std::min(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::min(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y),
+                std::max(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::max(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y)};
+  BeginUpdate();
+  try {
+    TdtpShape* first = nullptr;
+    for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
+      TdtpShape* s = page->GetShape(i);
+      const bool in = s->IntersectsRect(r);
+      s->SetSelected(in);
+      if (in && s->Selected() && !first) first = s;
+    }
+    if (first) SetFocusShape(first);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+// --- mouse -------------------------------------------------------------------------------
+
+void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  TVirtScrollBox::MouseDown(Button, Shift, X, Y);
+  if (FDragState == 5) {
+    if (FEditedShape) FEditedShape->MouseDownHook(Button, Shift, X, Y);
+    return;
+  }
+  if (Button != mbLeft || FDragState == 4) return;
+  const TPoint p{X, Y};
+  if (Shift & ssDouble) {
+    if (CanFocus()) SetFocus();
+    TdtpShape* s = nullptr;
+    HitTest(p, s);
+    if (s) EditShape(s);
+    return;
+  }
+  FMouseDownPt = p;
+  FDragDelta = {0, 0};
+  FDragDeltaMm = {0, 0};
+  FMouseDownMm = ScreenToDoc(p);
+  if (FDragState == 3) return;  // insertion is armed by a host; this application never arms it
+  if (FMode != vmEdit) return;
+  if ((Shift & ssCtrl) && FMultiSelectMethod == msmCtrl) {
+    FDragState = 2;
+    ToggleRubberBand();
+    return;
+  }
+  TdtpShape* s = nullptr;
+  const uint8_t code = HitTest(p, s);
+  FHotShape = s;
+  FHotCode = code;
+  if (s) {
+    if (!(Shift & ssShift)) {
+      if (!(code == 1 && s->Selected())) {
+        BeginUpdate();
+        try {
+          ClearSelection();
+          SetFocusShape(s);
+          s->SetSelected(true);
+        } catch (...) {
+          EndUpdate();
+          throw;
+        }
+        EndUpdate();
+      }
+    } else {
+      ToggleSelection(s);
+    }
+  }
+  switch (code) {
+    case 1: SetViewCursor(Cursor()); break;
+    case 10: SetViewCursor(crRotation); break;
+    case 11: SetViewCursor(crSizeAll); break;
+    case 0:
+      if (FMultiSelectMethod == msmSimple) {
+        FDragState = 2;
+        ToggleRubberBand();
+      } else {
+        ClearSelection();
+      }
+      SetViewCursor(Cursor());
+      break;
+    default: SetViewCursor(HandleCursor(s, code)); break;
+  }
+}
+
+void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TVirtScrollBox::MouseMove(Shift, X, Y);
+  if (FDragState == 5) {
+    if (FEditedShape) FEditedShape->MouseMoveHook(Shift, X, Y);
+    return;
+  }
+  const TPoint p{X, Y};
+  if (Shift & ssLeft) {
+    const bool onShape = FHotCode >= 1 && FHotCode <= 10;
+    const bool alt = FOutlineShown ? FAltLatch : IsKeyDown(VK_MENU);
+    raster::TdtpFloatPoint mm = onShape ? DragPoint(p, alt) : ScreenToDoc(p);
+    TPoint pp = p;
+    if (onShape && FSnapToGrid != alt) {
+      // The snapped point back in pixels, so outlines and geometry agree.
+      const raster::TdtpFloatPoint s = DocToScreen(mm);
+      pp = {RoundI(s.X), RoundI(s.Y)};
+    }
+    FDragDeltaMm = {mm.X - FMouseDownMm.X, mm.Y - FMouseDownMm.Y};
+    const TPoint delta{pp.X - FMouseDownPt.X, pp.Y - FMouseDownPt.Y};
+    if (FDragState == 2) {
+      if (FBandShown) ToggleRubberBand();
+      FDragDelta = delta;
+      ToggleRubberBand();
+      return;
+    }
+    if (FDragState == 0 && FHotShape && FHotCode != 0 && FMode == vmEdit) {
+      if (int64_t(delta.X) * delta.X + int64_t(delta.Y) * delta.Y > 10) {
+        FDragState = 1;
+        if (FHotCode == 1) SetViewCursor(crSizeAll);
+        else SetFocusShape(FHotShape);
+        FOutlineShown = false;
+        FDragDelta = {0, 0};
+      }
+    }
+    if (FDragState == 1) {
+      if (FHotCode == 1) SetViewCursor(IsKeyDown(VK_CONTROL) ? crSizeCopy : crSizeAll);
+      ShowDragOutlines(delta);
+    }
+    return;
+  }
+  TdtpShape* s = nullptr;
+  const uint8_t code = HitTest(p, s);
+  switch (code) {
+    case 1: SetViewCursor(crHandPoint); break;
+    case 10: SetViewCursor(crRotation); break;
+    case 11: SetViewCursor(crSizeAll); break;
+    case 0: SetViewCursor(Cursor()); break;
+    default: SetViewCursor(HandleCursor(s, code)); break;
+  }
+  if (code == 1 && s) {
+    if (s != FHintShape) StartShapeHint(p, s, FHintShape ? FHintShortPause : FHintPause);
+  } else if (!s) {
+    FHintShape = nullptr;
+    StopShapeHint();
+  }
+}
+
+void TdtpDocument::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (FDragState == 5) {
+    if (FEditedShape) FEditedShape->MouseUpHook(Button, Shift, X, Y);
+    return;
+  }
+  if (Button == mbLeft) {
+    if (FDragState == 2) {
+      FinishRubberBand();
+    } else if (FDragState == 1) {
+      if (FHotCode == 1 && IsKeyDown(VK_CONTROL)) {
+        // Ctrl+drag duplicates: the originals stay, the copies land at the drag delta.
+        const raster::TdtpFloatPoint d = FDragDeltaMm;
+        EndMove(false);
+        BeginUndo();
+        try {
+          const std::string xml = SelectionToXml();
+          ClearSelection();
+          XmlToSelection(xml);
+          for (int32_t i = 0; i < SelectionCount(); ++i) {
+            TdtpShape* s = SelectedShape(i);
+            s->SetDocPosition(s->DocLeft() + d.X, s->DocTop() + d.Y);
+          }
+        } catch (...) {
+          EndUndo();
+          throw;
+        }
+        EndUndo();
+      } else {
+        EndMove(true);
+      }
+      if (FFocusShape) ShapeChanged(FFocusShape);
+    } else {
+      FHotCode = 0;
+      FHotShape = nullptr;
+    }
+  }
+  TVirtScrollBox::MouseUp(Button, Shift, X, Y);
+}
+
+void TdtpDocument::DblClick() { TVirtScrollBox::DblClick(); }
+
+// --- keyboard ----------------------------------------------------------------------------
+
+bool TdtpDocument::WantSpecialKey(Word, TShiftState) { return true; }
+
+void TdtpDocument::KeyDown(Word& Key, TShiftState Shift) {
+  if (FAllowKeyInput) {
+    if (FDragState == 5) {
+      if (FEditedShape) FEditedShape->KeyDownHook(Key, Shift);
+      return;
+    }
+    switch (Key) {
+      case 27: SetDragState(0); break;
+      case 46: DeleteSelection(); break;
+      case 113:
+        if (HasSelection()) EditShape(SelectedShape(0));
+        break;
+      case 116:
+        if (TdtpPage* page = CurrentPage()) page->RefreshAll();
+        break;
+      default: break;
+    }
+  }
+  TVirtScrollBox::KeyDown(Key, Shift);
+}
+
+void TdtpDocument::KeyPress(TKeyChar& Key) {
+  if (FAllowKeyInput) {
+    if (FDragState == 5) {
+      if (FEditedShape && Key < 0x100) {
+        char c = char(Key);
+        FEditedShape->KeyPressHook(c);
+        Key = TKeyChar(uint8_t(c));
+      }
+      return;
+    }
+    switch (Key) {
+      case 3: CopyToClipboard(); Key = 0; return;
+      case 22: PasteFromClipboard(); Key = 0; return;
+      case 24: CutToClipboard(); Key = 0; return;
+      default: break;
+    }
+  }
+  TVirtScrollBox::KeyPress(Key);
+}
+
+// --- clipboard ---------------------------------------------------------------------------
+
+std::string TdtpDocument::SelectionToXml() {
+  if (!HasSelection()) return "";
+  TXmlDocument xml("Selection");
+  xml.SetWriteOnDefault(0);
+  xml.SetXmlFormat(0);
+  for (int32_t i = 0; i < SelectionCount(); ++i) SelectedShape(i)->SaveToXml(xml.Root()->NodeNew("Shape"));
+  return xml.WriteToString();
+}
+
+int32_t TdtpDocument::XmlToSelection(const std::string& Text) {
+  TdtpPage* page = CurrentPage();
+  if (!page) return 0;
+  TXmlDocument xml;
+  xml.ReadFromString(Text);  // the XML engine's own exception for text that does not parse
+  TXmlNode* root = xml.Root();
+  if (!root || root->Name() != "Selection" || root->GetNodeCount() == 0) return 0;
+  // Every shape is built before the page changes, so a bad shape leaves the page as it was.
+  std::vector<std::unique_ptr<TdtpShape>> made;
+  for (const auto& node : root->Nodes()) {
+    if (node->Name() != "Shape") continue;
+    auto s = CreateShape(FindShapeClass(node->ReadString("ClassName")));
+    s->LoadFromXml(node.get());
+    made.push_back(std::move(s));
+  }
+  if (made.empty()) return 0;
+  BeginUpdate();
+  try {
+    ClearSelection();
+    for (auto& s : made) {
+      TdtpShape* raw = s.get();
+      page->AddShape(std::move(s));
+      raw->SetSelected(true);
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+  return int32_t(made.size());
+}
+
+void TdtpDocument::CopyToClipboard() {
+  CheckNotBusy();
+  if (!HasSelection()) return;
+  BeginUndo();
+  try {
+    const std::string text = SelectionToXml();
+    if (FUseSystemClipboard) Clipboard()->SetAsText(text);
+    else FClipboardText = text;
+    FCopiedFrom = CurrentPage();
+  } catch (...) {
+    EndUndo();
+    throw;
+  }
+  EndUndo();
+}
+
+void TdtpDocument::CutToClipboard() {
+  CheckNotBusy();
+  BeginUndo();
+  try {
+    CopyToClipboard();
+    DeleteSelection();
+  } catch (...) {
+    EndUndo();
+    throw;
+  }
+  EndUndo();
+}
+
+void TdtpDocument::DeleteSelection() {
+  CheckNotBusy();
+  TdtpPage* page = CurrentPage();
+  if (!page) return;
+  BeginUpdate();
+  try {
+    for (int32_t i = page->GetShapeCount() - 1; i >= 0; --i)
+      if (page->GetShape(i)->Selected()) page->DeleteShape(i);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TdtpDocument::PasteFromClipboard() {
+  CheckNotBusy();
+  BeginUndo();
+  try {
+    const std::string text = FUseSystemClipboard ? Clipboard()->AsText() : FClipboardText;
+    const int32_t n = XmlToSelection(text);
+    if (n > 0 && CurrentPage() == FCopiedFrom) {
+      for (int32_t i = 0; i < SelectionCount(); ++i) {
+        TdtpShape* s = SelectedShape(i);
+        const TdtpFloatPoint off = s->PasteOffset();
+        s->SetDocPosition(s->DocLeft() + off.X, s->DocTop() + off.Y);
+      }
+    }
+    if (n > 0) {
+      FCopiedFrom = CurrentPage();
+      CopyToClipboard();
+    }
+  } catch (...) {
+    EndUndo();
+    throw;
+  }
+  EndUndo();
+}
+
+bool TdtpDocument::CanPaste() {
+  if (FUseSystemClipboard) return Clipboard()->AsText().compare(0, 5, "<?xml") == 0;
+  return !FClipboardText.empty();
+}
+
+// --- undo --------------------------------------------------------------------------------
+
+bool TdtpDocument::Undo(TdtpCommand* Command) {
+  if (!Command || Command->Target == 0) return false;
+  // Replaying must not record itself as a new step.
+  LockUndo();
+  bool done = false;
+  try {
+    if (TdtpPage* page = CurrentPage())
+      for (int32_t i = 0; i < page->GetShapeCount() && !done; ++i) done = page->GetShape(i)->ExecuteCommand(Command);
+    for (size_t i = 0; i < FPages.size() && !done; ++i) done = FPages[i]->ExecuteCommand(Command);
+  } catch (...) {
+    UnlockUndo();
+    throw;
+  }
+  UnlockUndo();
+  if (!done) ShowMessage("Unable to execute UNDO");
+  return done;
+}
+
+// --- painting ----------------------------------------------------------------------------
+
+void TdtpDocument::PaintSelection(TCanvas* Canvas) {
+  TdtpPage* page = CurrentPage();
+  if (!Canvas || !page || FReadOnly || FMode != vmEdit || FOutputRendering) return;
+  for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
+    TdtpShape* s = page->GetShape(i);
+    if (s->Selected()) s->PaintOutline(Canvas);
+  }
+}
+
+}  // namespace document

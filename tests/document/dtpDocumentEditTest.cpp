@@ -1,0 +1,307 @@
+// Editing in the document view: selection by click and rubber band, dragging, keyboard,
+// the clipboard's "Selection" XML, undo replay, and the painted selection outline.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "../common/TestSupport.h"
+#include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/Graphics.h"
+#include "platform/KeyState.h"
+#include "tools/DocumentFixtures.h"
+
+using namespace document;
+using kdfixture::TdtpFixtureRect;
+using platform::TPoint;
+
+namespace {
+
+class TEditDoc : public TdtpComponent {
+ public:
+  TEditDoc() : TdtpComponent(nullptr) {}
+  using TdtpDocument::KeyDown;
+  using TdtpDocument::KeyPress;
+  using TdtpDocument::MouseDown;
+  using TdtpDocument::MouseMove;
+  using TdtpDocument::MouseUp;
+  using TdtpDocument::WantSpecialKey;
+};
+
+constexpr uint32_t kQtCtrl = 0x04000000;
+
+class EditTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kdfixture::InitializeFixtures();
+    platform::KeyStateReset();
+    doc = std::make_unique<TEditDoc>();
+    doc->SetBounds(0, 0, 800, 600);
+    doc->HandleNeeded();
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);  // 4 pixels per millimetre, origin at the page's corner
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    doc->SetUseSystemClipboard(false);
+    a = Add(20, 20, 40, 30, 0x0000FF);  // screen (80, 80) to (240, 200)
+    b = Add(100, 20, 20, 20, 0xFF0000);  // screen (400, 80) to (480, 160)
+    doc->ClearUndo();
+  }
+  void TearDown() override { platform::KeyStateReset(); }
+  TdtpShape* Add(float L, float T, float W, float H, platform::TColor C) {
+    auto s = NewShape<TdtpFixtureRect>();
+    s->SetDocBounds(L, T, W, H);
+    s->SetColor(C);
+    s->SetSmartHitTest(false);
+    TdtpShape* raw = s.get();
+    doc->CurrentPage()->AddShape(std::move(s));
+    return raw;
+  }
+  void Click(int X, int Y, platform::TShiftState Shift = 0) {
+    doc->MouseDown(platform::mbLeft, Shift | platform::ssLeft, X, Y);
+    doc->MouseUp(platform::mbLeft, Shift, X, Y);
+  }
+  void Drag(TPoint From, TPoint To, platform::TShiftState Shift = 0) {
+    doc->MouseDown(platform::mbLeft, Shift | platform::ssLeft, From.X, From.Y);
+    doc->MouseMove(Shift | platform::ssLeft, (From.X + To.X) / 2, (From.Y + To.Y) / 2);
+    doc->MouseMove(Shift | platform::ssLeft, To.X, To.Y);
+    doc->MouseUp(platform::mbLeft, Shift, To.X, To.Y);
+  }
+  std::unique_ptr<TEditDoc> doc;
+  TdtpShape* a = nullptr;
+  TdtpShape* b = nullptr;
+};
+
+TEST_F(EditTest, ClickSelectsAndHitTestOrder) {
+  TdtpShape* s = nullptr;
+  EXPECT_EQ(doc->HitTest({100, 100}, s), 1);
+  EXPECT_EQ(s, a);
+  Click(100, 100);
+  EXPECT_TRUE(a->Selected());
+  EXPECT_EQ(doc->FocusShape(), a);
+  // Handles of the selected shape come before bodies.
+  EXPECT_EQ(doc->HitTest({240, 200}, s), 6);
+  EXPECT_EQ(s, a);
+  Click(420, 100, platform::ssShift);
+  EXPECT_EQ(doc->SelectionCount(), 2);
+  EXPECT_EQ(doc->SelectedShape(1), b);
+  Click(420, 100, platform::ssShift);
+  EXPECT_EQ(doc->SelectionCount(), 1);
+  doc->SetReadOnly(true);
+  EXPECT_EQ(doc->HitTest({100, 100}, s), 0);
+  EXPECT_EQ(s, nullptr);
+}
+
+TEST_F(EditTest, DragThresholdMoveAndUndo) {
+  Click(100, 100);
+  doc->ClearUndo();
+  // 3 pixels (9 <= 10) does not start a move.
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+  doc->MouseMove(platform::ssLeft, 103, 100);
+  EXPECT_EQ(doc->DragState(), 0);
+  doc->MouseMove(platform::ssLeft, 104, 100);
+  EXPECT_EQ(doc->DragState(), 1);
+  EXPECT_TRUE(doc->OutlinesShown());
+  doc->MouseMove(platform::ssLeft, 140, 120);
+  doc->MouseUp(platform::mbLeft, 0, 140, 120);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 30);
+  EXPECT_FLOAT_EQ(a->DocTop(), 25);
+  EXPECT_FLOAT_EQ(a->DocWidth(), 40);
+  // The move was recorded; replaying restores the first old values.
+  ASSERT_GE(doc->UndoCount(), 2);
+  for (int i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  EXPECT_FLOAT_EQ(a->DocTop(), 20);
+}
+
+TEST_F(EditTest, ResizeAndRotateWithHandles) {
+  Click(100, 100);
+  Drag({240, 140}, {280, 140});  // right edge by 10 mm
+  EXPECT_FLOAT_EQ(a->DocWidth(), 50);
+  EXPECT_FLOAT_EQ(a->DocHeight(), 30);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  // Rotation handle at 1.03 * W right of the left edge, mid-height; snapping to 15 degrees.
+  doc->SetStepAngle(15);
+  const int hx = int(std::lround((20 + 1.03 * 50) * 4)), hy = (20 + 15) * 4;
+  Drag({hx, hy}, {hx, hy - 40});
+  // 10 mm up at 25 mm from the centre: 21.8 degrees, snapped to 15.
+  EXPECT_NEAR(a->DocAngle(), 15, 1e-4);
+}
+
+TEST_F(EditTest, HandleCursorTurnsWithTheShape) {
+  EXPECT_EQ(doc->HandleCursor(a, 2), platform::crSizeNWSE);
+  EXPECT_EQ(doc->HandleCursor(a, 5), platform::crSizeNS);
+  a->SetDocAngle(45);  // one step: 2 -> 3
+  EXPECT_EQ(doc->HandleCursor(a, 2), platform::crSizeWE);
+  EXPECT_EQ(doc->HandleCursor(a, 9), platform::crSizeNWSE);  // 9 wraps to 2
+  EXPECT_EQ(doc->HandleCursor(a, 1), doc->Cursor());
+}
+
+TEST_F(EditTest, RubberBandSelects) {
+  Drag({60, 60}, {300, 300});  // press on empty space with msmSimple
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_TRUE(a->Selected());
+  EXPECT_FALSE(b->Selected());
+  EXPECT_EQ(doc->FocusShape(), a);
+  EXPECT_EQ(doc->XorOverlay().Count(), 0);  // the band is erased
+  Drag({60, 60}, {60, 300});  // zero width selects nothing
+  EXPECT_EQ(doc->SelectionCount(), 0);
+}
+
+TEST_F(EditTest, CtrlDragDuplicates) {
+  Click(100, 100);
+  platform::KeyStateNoteInput(kQtCtrl, 0);
+  Drag({100, 100}, {140, 100});
+  platform::KeyStateReset();
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 3);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  TdtpShape* copy = doc->SelectedShape(0);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, a);
+  EXPECT_FLOAT_EQ(copy->DocLeft(), 30);
+  EXPECT_FLOAT_EQ(copy->DocWidth(), 40);
+}
+
+TEST_F(EditTest, KeyboardDeleteEscapeAndClipboardKeys) {
+  Click(100, 100);
+  Click(420, 100, platform::ssShift);
+  platform::TKeyChar c = 3;  // Ctrl+C
+  doc->KeyPress(c);
+  EXPECT_EQ(c, 0u);
+  EXPECT_FALSE(doc->InternalClipboard().empty());
+  platform::Word del = 46;
+  doc->KeyDown(del, 0);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 0);
+  EXPECT_EQ(doc->FocusShape(), nullptr);
+  c = 22;  // Ctrl+V
+  doc->KeyPress(c);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  platform::Word esc = 27;
+  doc->KeyDown(esc, 0);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_TRUE(doc->WantSpecialKey(37, 0));
+}
+
+TEST_F(EditTest, CopyPasteRoundTripAndOffsets) {
+  Click(100, 100);
+  doc->CopyToClipboard();
+  const std::string xml = doc->InternalClipboard();
+  EXPECT_NE(xml.find("<Selection>"), std::string::npos);
+  doc->PasteFromClipboard();
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 3);
+  TdtpShape* p1 = doc->SelectedShape(0);
+  EXPECT_FLOAT_EQ(p1->DocLeft(), 30);
+  EXPECT_FLOAT_EQ(p1->DocTop(), 30);
+  EXPECT_EQ(p1->Color(), a->Color());
+  EXPECT_EQ(p1->ClassName(), "TdtpFixtureRect");
+  doc->PasteFromClipboard();
+  TdtpShape* p2 = doc->SelectedShape(0);
+  EXPECT_FLOAT_EQ(p2->DocLeft(), 40);
+  EXPECT_FLOAT_EQ(p2->DocTop(), 40);
+  // Cut removes and keeps the text.
+  doc->CutToClipboard();
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 3);
+  EXPECT_TRUE(doc->CanPaste());
+}
+
+TEST_F(EditTest, SystemClipboardAndHostileText) {
+  doc->SetUseSystemClipboard(true);
+  platform::Clipboard()->SetAsText("<xml version=\"1.0\"?>");
+  EXPECT_FALSE(doc->CanPaste());
+  platform::Clipboard()->SetAsText("<?xml version=\"1.0\"?><Selection/>");
+  EXPECT_TRUE(doc->CanPaste());
+  doc->PasteFromClipboard();  // no children: nothing
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(doc->XmlToSelection("<?xml version=\"1.0\"?><Other><Shape/></Other>"), 0);
+
+  // Text that does not parse is refused with the XML engine's message; nothing changes.
+  Click(100, 100);
+  const std::string bad = "<?xml version=\"1.0\"?><Selection><Shape><ClassName>TdtpFixtureRect";
+  std::string engine;
+  try {
+    TXmlDocument x;
+    x.ReadFromString(bad);
+  } catch (const platform::Exception& e) {
+    engine = e.Message;
+  }
+  ASSERT_FALSE(engine.empty());
+  platform::Clipboard()->SetAsText(bad);
+  try {
+    doc->PasteFromClipboard();
+    FAIL() << "accepted";
+  } catch (const platform::Exception& e) {
+    EXPECT_EQ(e.Message, engine);
+  }
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_TRUE(a->Selected());
+  EXPECT_EQ(doc->UpdateCount(), 0);
+}
+
+TEST_F(EditTest, UndoRecordingAndReplay) {
+  a->SetDocLeft(25);
+  a->SetDocLeft(27);
+  ASSERT_EQ(doc->UndoCount(), 1);  // one command holding the first old value
+  EXPECT_EQ(doc->UndoItem(0)->Value, "20");
+  EXPECT_TRUE(doc->Undo(doc->UndoItem(0)));
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  EXPECT_EQ(doc->UndoCount(), 1);  // replay records nothing
+  // A deleted shape comes back from its command with its data.
+  Click(420, 100);
+  doc->ClearUndo();
+  doc->DeleteSelection();
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  ASSERT_GE(doc->UndoCount(), 1);
+  EXPECT_TRUE(doc->Undo(doc->UndoItem(doc->UndoCount() - 1)));
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(doc->CurrentPage()->GetShape(1)->Color(), platform::TColor(0xFF0000));
+  // A command nobody accepts reports and changes nothing.
+  std::vector<std::string> shown;
+  auto old = platform::SetMessageHandler([&](const platform::TMessageRequest& R) {
+    shown.push_back(R.Text);
+    return platform::mrOk;
+  });
+  TdtpCommand stray(ckPropertyChange, 999999, "DocLeft", "1");
+  EXPECT_FALSE(doc->Undo(&stray));
+  platform::SetMessageHandler(old);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "Unable to execute UNDO");
+  EXPECT_THROW(doc->EndUndo(), platform::Exception);
+}
+
+TEST_F(EditTest, PaintsSelectionWithHandles) {
+  Click(100, 100);
+  a->SetDocAngle(15);
+  doc->SetHandleColor(0x00FFFF);
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+  doc->PaintDocument(bmp.Canvas());
+  doc->PaintSelection(bmp.Canvas());
+  bmp.Canvas()->Release();
+  const QImage& img = bmp.Image();
+  ASSERT_TRUE(img.save(QString::fromStdString(kdtest::OutputDir() + "/document_edit_selection.png")));
+  a->CreateHandles();
+  for (int i = 0; i < a->HandleCount(); ++i) {
+    platform::TRect r{0, 0, 0, 0};
+    a->GetHandleRect(i, r);
+    const QRgb px = img.pixel(r.Left + 3, r.Top + 3);
+    EXPECT_EQ(qRed(px), 255) << i;
+    EXPECT_EQ(qGreen(px), 255) << i;
+    EXPECT_EQ(qBlue(px), 0) << i;
+  }
+  doc->SetReadOnly(true);
+  platform::TBitmap again;
+  again.SetPixelFormat(platform::pf32bit);
+  again.SetSize(doc->ClientWidth(), doc->ClientHeight());
+  doc->PaintDocument(again.Canvas());
+  doc->PaintSelection(again.Canvas());
+  again.Canvas()->Release();
+  platform::TRect r{0, 0, 0, 0};
+  a->GetHandleRect(0, r);
+  EXPECT_NE(again.Image().pixel(r.Left + 3, r.Top + 3), img.pixel(r.Left + 3, r.Top + 3));
+}
+
+}  // namespace
