@@ -1,0 +1,264 @@
+#include "document/dtpMemoShape.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/XmlDocuments.h"
+#include "platform/Rounding.h"
+
+namespace document {
+
+std::vector<std::string> SplitTextLines(const std::string& Text) {
+  std::vector<std::string> lines;
+  size_t i = 0;
+  const size_t n = Text.size();
+  while (i < n) {
+    size_t j = i;
+    while (j < n && Text[j] != '\r' && Text[j] != '\n') ++j;
+    lines.emplace_back(Text, i, j - i);
+    if (j < n && Text[j] == '\r') ++j;
+    else if (j < n) {
+      i = j + 1;
+      continue;
+    }
+    if (j < n && Text[j] == '\n') ++j;
+    i = j;
+  }
+  return lines;
+}
+
+std::string JoinTextLines(const std::vector<std::string>& Lines) {
+  std::string s;
+  for (const auto& l : Lines) {
+    s += l;
+    s += "\r\n";
+  }
+  return s;
+}
+
+const TShapeClass& TdtpMemoShape::StaticClass() {
+  static const TShapeClass cls = MakeShapeClass<TdtpMemoShape>("TdtpMemoShape", &TdtpTextShape::StaticClass());
+  return cls;
+}
+
+void TdtpMemoShape::InitDefaults() {
+  TdtpTextShape::InitDefaults();
+  FLines.clear();
+  FWrapped.clear();
+  FWordWrap = true;
+  FScaleFontWithSize = false;
+  SetDocWidth(40.0f);
+}
+
+void TdtpMemoShape::SetLines(const std::vector<std::string>& Value) {
+  FLines = Value;
+  TdtpTextShape::SetText(JoinTextLines(FLines));
+}
+
+void TdtpMemoShape::SetWordWrap(bool Value) {
+  if (Value == FWordWrap) return;
+  RecordBoolChange("WordWrap", FWordWrap);
+  FWordWrap = Value;
+  AutoSizeToText();
+  Changed();
+}
+
+void TdtpMemoShape::SetText(const std::string& Value) {
+  FLines = SplitTextLines(Value);
+  TdtpTextShape::SetText(Value);
+}
+
+void TdtpMemoShape::SetDocSize(float Width, float Height) {
+  TdtpTextShape::SetDocSize(Width, Height);
+  // The box set by AutoSizeToText comes back here; it must not start another fit.
+  if (!FUpdating) AutoSizeToText();
+}
+
+void TdtpMemoShape::AutoSizeToText() {
+  FFont->SetHeight(ScaledFontHeight());
+  float w = 0, h = 0;
+  TextExtent(w, h);
+  if (FAutoSize) {
+    const bool was = FUpdating;
+    FUpdating = true;
+    LockDocument();
+    try {
+      SetDocBounds(FDocLeft, FDocTop, FDocWidth, h);
+    } catch (...) {
+      UnlockDocument();
+      FUpdating = was;
+      throw;
+    }
+    UnlockDocument();
+    FUpdating = was;
+  }
+  RefreshAll();
+}
+
+void TdtpMemoShape::WrapLines() {
+  if (!FWordWrap || FDocWidth == 0) {
+    FWrapped = FLines;
+    return;
+  }
+  FWrapped.clear();
+  for (const std::string& line : FLines) {
+    std::string s = line;
+    if (s.empty()) {
+      FWrapped.emplace_back();
+      continue;
+    }
+    while (!s.empty()) {
+      std::string c = s;
+      size_t n = c.size();
+      while (n > 1) {
+        float w = 0, h = 0;
+        LineExtent(c, w, h);
+        if (w < FDocWidth) break;
+        // The last blank or CR at or before character n (1-based) breaks the line.
+        size_t k = 0;
+        for (size_t i = n; i >= 1; --i) {
+          if (s[i - 1] == ' ' || s[i - 1] == '\r') {
+            k = i - 1;
+            break;
+          }
+        }
+        if (k == 0) k = n - 1;
+        c = s.substr(0, k);
+        while (!c.empty() && c.back() == ' ') c.pop_back();
+        n = c.size();
+      }
+      FWrapped.push_back(c);
+      std::string rest = s.substr(std::min(n, s.size()));
+      size_t a = 0, b = rest.size();
+      while (a < b && rest[a] == ' ') ++a;
+      while (b > a && rest[b - 1] == ' ') --b;
+      s = rest.substr(a, b - a);
+    }
+  }
+}
+
+void TdtpMemoShape::TextExtent(float& Width, float& Height) {
+  WrapLines();
+  Height = float(FWrapped.size() + 1) * 1.2f * FFontHeight;
+  Width = 0;
+  for (const auto& l : FWrapped) {
+    float w = 0, h = 0;
+    LineExtent(l, w, h);
+    Width = std::max(Width, w);
+  }
+}
+
+void TdtpMemoShape::DrawText(TBitmap32* Bitmap) {
+  const platform::TRect r = TextRect(Bitmap);
+  const double pitch = double(GetRenderDpm()) * 1.2 * double(FFontHeight);
+  for (size_t i = 0; i < FWrapped.size(); ++i) {
+    const double top = double(r.Top) + pitch * double(i);
+    if (!std::isfinite(top) || top >= double(r.Bottom)) break;  // nothing below the rectangle shows
+    platform::TRect lr = r;
+    lr.Top = int32_t(platform::Round(top));
+    Bitmap->Textout(lr, AlignFlags(), FWrapped[i]);
+  }
+}
+
+void TdtpMemoShape::TextOrigin() {
+  BuildLineCaretTables();
+  const std::vector<float> orig = FCaretX;
+  const size_t n = FText.size();
+  float x0 = 0;
+  size_t L = 0, c = 0;
+  for (size_t i = 0; i <= n; ++i) {
+    FCaretX[i] = orig[i] - x0;
+    FCaretLine[i] = int32_t(L);
+    if (L < FWrapped.size() && FWrapped[L].size() <= c) {
+      ++L;
+      c = 0;
+    }
+    if (L < FWrapped.size() && FWrapped[L].size() > c && i < n && FWrapped[L][c] == FText[i]) {
+      ++c;
+      continue;
+    }
+    if (i + 1 <= n) x0 = orig[i + 1];
+  }
+}
+
+int32_t TdtpMemoShape::CaretNavigation(int32_t Position, uint16_t Key) const {
+  if (FCaretX.empty()) return Position;
+  const int32_t last = int32_t(FCaretX.size()) - 1;
+  const int32_t p = std::clamp(Position, 0, last);
+  auto nearest = [&](int32_t From, int32_t To, int32_t Line) {
+    int32_t best = Position;
+    float bestD = 0;
+    bool found = false;
+    for (int32_t i = From; i <= To; ++i) {
+      if (FCaretLine[size_t(i)] != Line) continue;
+      const float d = std::fabs(FCaretX[size_t(i)] - FCaretX[size_t(p)]);
+      if (!found || d < bestD) {
+        best = i;
+        bestD = d;
+        found = true;
+      }
+    }
+    return best;
+  };
+  switch (Key) {
+    case 35: {
+      int32_t q = p;
+      while (q < last && FCaretLine[size_t(q + 1)] == FCaretLine[size_t(q)]) ++q;
+      return q;
+    }
+    case 36: {
+      int32_t q = p;
+      while (q > 0 && FCaretLine[size_t(q - 1)] == FCaretLine[size_t(q)]) --q;
+      return q;
+    }
+    case 37:
+      return Position - 1;
+    case 39:
+      return Position + 1;
+    case 38:
+      return nearest(0, p - 1, FCaretLine[size_t(p)] - 1);
+    case 40:
+      return nearest(p + 1, last, FCaretLine[size_t(p)] + 1);
+    default:
+      return Position;
+  }
+}
+
+void TdtpMemoShape::StartEdit() {
+  TdtpTextShape::StartEdit();
+  if (FLineEdit)
+    FLineEdit->OnCaretKey = [this](platform::TObject*, int32_t Pos, uint16_t Key) { return CaretNavigation(Pos, Key); };
+}
+
+void TdtpMemoShape::KeyDownHook(uint16_t& Key, platform::TShiftState Shift) {
+  if (Key == 13) {
+    if (FLineEdit) FLineEdit->KeyDown(Key, Shift);
+    return;
+  }
+  TdtpTextShape::KeyDownHook(Key, Shift);
+}
+
+void TdtpMemoShape::SaveToXml(TXmlNode* Node) {
+  if (!Node) return;
+  TdtpTextShape::SaveToXml(Node);
+  Node->WriteBool("WordWrap", FWordWrap);
+}
+
+void TdtpMemoShape::LoadFromXml(TXmlNode* Node) {
+  if (!Node) return;
+  ++FLoading;
+  try {
+    TdtpTextShape::LoadFromXml(Node);
+    FWordWrap = Node->ReadBool("WordWrap", false);
+    FLines = SplitTextLines(FText);
+  } catch (...) {
+    --FLoading;
+    throw;
+  }
+  --FLoading;
+  AutoSizeToText();
+}
+
+void InitializeDtpMemoShape() { RegisterShapeClass(TdtpMemoShape::StaticClass()); }
+
+}  // namespace document
