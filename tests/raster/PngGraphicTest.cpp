@@ -1,0 +1,547 @@
+// PNG codec: every colour type, bit depth and interlace method against ImageMagick's decoding,
+// the chunk rules and error messages, and round trips of written files.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/Classes.h"
+#include "raster/PngGraphic.h"
+#include "raster/dtpRasterPNG.h"
+#include "tests/common/TestSupport.h"
+
+using namespace raster;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+std::string Tmp(const std::string& name) { return kdtest::TempDir() + "/png_" + name; }
+
+bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+
+void PutBE(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// A chunk framed with zlib's CRC-32, independent of the codec's own table.
+void AddChunk(Bytes& f, const std::string& name, const Bytes& data) {
+  PutBE(f, static_cast<uint32_t>(data.size()));
+  f.insert(f.end(), name.begin(), name.end());
+  f.insert(f.end(), data.begin(), data.end());
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(name.data()), 4);
+  if (!data.empty()) crc = crc32(crc, data.data(), static_cast<uInt>(data.size()));
+  PutBE(f, static_cast<uint32_t>(crc));
+}
+
+Bytes Signature() { return {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}; }
+
+Bytes Ihdr(uint32_t w, uint32_t h, uint8_t bd, uint8_t ct, uint8_t interlace = 0) {
+  Bytes d;
+  PutBE(d, w);
+  PutBE(d, h);
+  d.insert(d.end(), {bd, ct, 0, 0, interlace});
+  return d;
+}
+
+Bytes Deflate(const Bytes& raw) {
+  uLongf n = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(n);
+  compress2(out.data(), &n, raw.data(), static_cast<uLong>(raw.size()), 9);
+  out.resize(n);
+  return out;
+}
+
+// An 8-bit RGB image of w x h with the given filtered rows, its data cut into pieces of Split bytes.
+Bytes RgbFile(uint32_t w, uint32_t h, const Bytes& rawRows, size_t split = 0, const std::vector<std::pair<std::string, Bytes>>& extra = {}) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(w, h, 8, 2));
+  for (auto& [n, d] : extra) AddChunk(f, n, d);
+  Bytes z = Deflate(rawRows);
+  if (split == 0) split = z.size();
+  for (size_t i = 0; i < z.size(); i += split)
+    AddChunk(f, "IDAT", Bytes(z.begin() + i, z.begin() + std::min(z.size(), i + split)));
+  AddChunk(f, "IEND", {});
+  return f;
+}
+
+Bytes SimpleRaw(uint32_t w, uint32_t h) {
+  Bytes raw;
+  for (uint32_t y = 0; y < h; ++y) {
+    raw.push_back(0);
+    for (uint32_t x = 0; x < w; ++x) raw.insert(raw.end(), {uint8_t(x * 20), uint8_t(y * 30), uint8_t(x + y)});
+  }
+  return raw;
+}
+
+void LoadPng(TPngGraphic& png, const Bytes& f) {
+  platform::TMemoryStream s;
+  if (!f.empty()) s.WriteBuffer(f.data(), static_cast<int32_t>(f.size()));
+  s.SetPosition(0);
+  png.LoadFromStream(&s);
+}
+
+Bytes SavePng(TPngGraphic& png) {
+  platform::TMemoryStream s;
+  png.SaveToStream(&s);
+  Bytes b(static_cast<size_t>(s.GetSize()));
+  s.SetPosition(0);
+  s.ReadBuffer(b.data(), static_cast<int32_t>(b.size()));
+  return b;
+}
+
+std::vector<uint32_t> ReadThroughFormat(const Bytes& f, int32_t& w, int32_t& h) {
+  platform::TMemoryStream s;
+  s.WriteBuffer(f.data(), static_cast<int32_t>(f.size()));
+  s.SetPosition(0);
+  TdtpPngFormat fmt;
+  TBitmap32 bmp;
+  fmt.LoadFromStream(&s, &bmp, {0, 0}, 0);
+  w = bmp.Width();
+  h = bmp.Height();
+  return std::vector<uint32_t>(bmp.Bits(), bmp.Bits() + static_cast<size_t>(w) * h);
+}
+
+template <class E>
+std::string MessageOf(const Bytes& f) {
+  TPngGraphic png;
+  try {
+    LoadPng(png, f);
+  } catch (const E& e) {
+    return e.Message;
+  } catch (const std::exception& e) {
+    return std::string("other: ") + e.what();
+  }
+  return "no error";
+}
+
+// The names of the chunks of a file, in order.
+std::vector<std::string> ChunkNames(const Bytes& f) {
+  std::vector<std::string> names;
+  size_t p = 8;
+  while (p + 8 <= f.size()) {
+    uint32_t len = (uint32_t(f[p]) << 24) | (uint32_t(f[p + 1]) << 16) | (uint32_t(f[p + 2]) << 8) | f[p + 3];
+    names.emplace_back(reinterpret_cast<const char*>(&f[p + 4]), 4);
+    p += 12 + len;
+  }
+  return names;
+}
+
+struct TVariant {
+  int ct, bd;
+};
+
+}  // namespace
+
+// ---- decoding against ImageMagick
+
+class PngOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
+
+TEST_P(PngOracle, DecodesPixelExactly) {
+  auto [v, interlace, width] = GetParam();
+  const int w = width, h = 11;
+  bool grey = v.ct == 0 || v.ct == 4, alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
+  int channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
+  std::mt19937 rng(v.ct * 100 + v.bd + interlace * 7 + width);
+  // Levels the bit depth can hold exactly; 16-bit samples repeat their byte so that the
+  // oracle's 8-bit reduction is exact.
+  int levels = v.ct == 3 ? (1 << std::min(v.bd, 8)) : (grey && v.bd < 8 ? (1 << v.bd) : 256);
+  std::vector<std::array<int, 3>> pal(static_cast<size_t>(levels));
+  for (int i = 0; i < levels; ++i) pal[static_cast<size_t>(i)] = {int(rng() % 256), int(rng() % 256), i};
+  std::string pam = "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) + "\nDEPTH " +
+                    std::to_string(channels) + "\nMAXVAL " + (wide ? "65535" : "255") + "\nTUPLTYPE " +
+                    (grey ? (alpha ? "GRAYSCALE_ALPHA" : "GRAYSCALE") : (alpha ? "RGB_ALPHA" : "RGB")) + "\nENDHDR\n";
+  Bytes file(pam.begin(), pam.end());
+  auto put = [&](int x) {
+    if (wide) file.push_back(uint8_t(x));
+    file.push_back(uint8_t(x));
+  };
+  for (int i = 0; i < w * h; ++i) {
+    if (grey) {
+      int k = int(rng() % levels);
+      put(levels == 256 ? k : k * 255 / (levels - 1));
+    } else if (v.ct == 3) {
+      auto& c = pal[rng() % levels];
+      put(c[0]), put(c[1]), put(c[2]);
+    } else {
+      put(int(rng() % 256)), put(int(rng() % 256)), put(int(rng() % 256));
+    }
+    if (alpha) put(int(rng() % 256));
+  }
+  std::string base = Tmp("o" + std::to_string(v.ct) + "_" + std::to_string(v.bd) + "_" + std::to_string(interlace) + "_" + std::to_string(w));
+  kdtest::WriteFileBytes(base + ".pam", file);
+  std::string cmd = "convert " + base + ".pam -define png:exclude-chunk=all -define png:color-type=" + std::to_string(v.ct) +
+                    " -define png:bit-depth=" + std::to_string(v.bd) + (wide ? " -depth 16" : "") +
+                    " -interlace " + (interlace ? "PNG " : "none ") + base + ".png && convert " + base +
+                    ".png -depth 8 rgba:" + base + ".rgba";
+  ASSERT_TRUE(Shell(cmd)) << cmd;
+  Bytes png = kdtest::ReadFileBytes(base + ".png");
+  ASSERT_EQ(png[24], v.bd) << "oracle wrote another bit depth";
+  ASSERT_EQ(png[25], v.ct) << "oracle wrote another colour type";
+  ASSERT_EQ(png[28], interlace);
+  Bytes rgba = kdtest::ReadFileBytes(base + ".rgba");
+  int32_t ow, oh;
+  std::vector<uint32_t> got = ReadThroughFormat(png, ow, oh);
+  ASSERT_EQ(ow, w);
+  ASSERT_EQ(oh, h);
+  for (int i = 0; i < w * h; ++i) {
+    uint32_t r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2], a = rgba[4 * i + 3];
+    uint32_t want;
+    if (alpha)
+      want = (a << 24) | (((r * a + 255) >> 8) << 16) | (((g * a + 255) >> 8) << 8) | ((b * a + 255) >> 8);
+    else
+      want = 0xFF000000u | (r << 16) | (g << 8) | b;
+    ASSERT_EQ(got[static_cast<size_t>(i)], want) << "pixel " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, PngOracle,
+                         ::testing::Combine(::testing::Values(TVariant{0, 1}, TVariant{0, 2}, TVariant{0, 4}, TVariant{0, 8},
+                                                              TVariant{0, 16}, TVariant{2, 8}, TVariant{2, 16}, TVariant{3, 1},
+                                                              TVariant{3, 2}, TVariant{3, 4}, TVariant{3, 8}, TVariant{4, 8},
+                                                              TVariant{4, 16}, TVariant{6, 8}, TVariant{6, 16}),
+                                            ::testing::Values(0, 1), ::testing::Values(1, 13)));
+
+// ---- chunk framing and errors
+
+TEST(PngErrors, HeaderAndChunkMessages) {
+  Bytes good = RgbFile(3, 2, SimpleRaw(3, 2));
+  Bytes bad = good;
+  bad[1] = 'Q';
+  EXPECT_EQ(MessageOf<EPNGInvalidFileHeader>(bad), PngErrorText(65151));
+
+  Bytes gammaFirst = Signature();
+  AddChunk(gammaFirst, "gAMA", {0, 0, 0xB1, 0x8F});
+  EXPECT_EQ(MessageOf<EPNGIHDRNotFirst>(gammaFirst), PngErrorText(65120));
+
+  Bytes crc = good;
+  crc[29] ^= 1;  // the IHDR's CRC
+  EXPECT_EQ(MessageOf<EPngInvalidCRC>(crc),
+            "This \"Portable Network Graphics\" image is not valid because it contains invalid pieces of data (crc error)");
+
+  Bytes tooWide = Signature();
+  AddChunk(tooWide, "IHDR", Ihdr(65536, 1, 8, 2));
+  EXPECT_EQ(MessageOf<EPNGSizeExceeds>(tooWide), PngErrorText(65121));
+  Bytes maxWide = Signature();
+  AddChunk(maxWide, "IHDR", Ihdr(65535, 1, 8, 2));
+  AddChunk(maxWide, "IDAT", Deflate(Bytes(1 + 65535 * 3, 0)));
+  AddChunk(maxWide, "IEND", {});
+  TPngGraphic ok;
+  LoadPng(ok, maxWide);
+  EXPECT_EQ(ok.Width(), 65535);
+
+  Bytes shortIhdr = Signature();
+  AddChunk(shortIhdr, "IHDR", Bytes(12, 0));
+  EXPECT_EQ(MessageOf<EPngInvalidIHDR>(shortIhdr), PngErrorText(65147));
+  Bytes comp = Signature();
+  Bytes ih = Ihdr(1, 1, 8, 2);
+  ih[10] = 1;
+  AddChunk(comp, "IHDR", ih);
+  EXPECT_EQ(MessageOf<EPNGUnknownCompression>(comp), PngErrorText(65124));
+  Bytes inter = Signature();
+  AddChunk(inter, "IHDR", Ihdr(1, 1, 8, 2, 2));
+  EXPECT_EQ(MessageOf<EPNGUnknownInterlace>(inter), PngErrorText(65125));
+
+  Bytes truncated(good.begin(), good.begin() + 35);
+  EXPECT_EQ(MessageOf<EPngUnexpectedEnd>(truncated), PngErrorText(65127));
+
+  Bytes noData = Signature();
+  AddChunk(noData, "IHDR", Ihdr(1, 1, 8, 2));
+  AddChunk(noData, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGNoImageData>(noData), "This \"Portable Network Graphics\" image contains no data.");
+
+  Bytes critical = Signature();
+  AddChunk(critical, "IHDR", Ihdr(1, 1, 8, 2));
+  AddChunk(critical, "QQQQ", {1});
+  EXPECT_EQ(MessageOf<EPNGUnknownCriticalChunk>(critical), PngErrorText(65123));
+
+  Bytes zerr = Signature();
+  AddChunk(zerr, "IHDR", Ihdr(2, 2, 8, 2));
+  AddChunk(zerr, "IDAT", {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF});
+  AddChunk(zerr, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGZLIBError>(zerr),
+            "Could not decompress the image because it contains invalid compressed data.\r\n Description: data error (-3)");
+}
+
+TEST(PngErrors, PaletteSizes) {
+  for (size_t n : {size_t{771}, size_t{10}}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(1, 1, 8, 3));
+    AddChunk(f, "PLTE", Bytes(n, 1));
+    EXPECT_EQ(MessageOf<EPNGInvalidPalette>(f), PngErrorText(65150)) << n;
+  }
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(1, 1, 8, 3));
+  AddChunk(f, "PLTE", Bytes(768, 1));
+  AddChunk(f, "tRNS", Bytes(257, 1));
+  EXPECT_EQ(MessageOf<EPNGInvalidPalette>(f), PngErrorText(65150));
+}
+
+TEST(PngChunks, SplitIdatAndMissingParts) {
+  const uint32_t w = 7, h = 5;
+  Bytes raw;
+  for (uint32_t y = 0; y < h; ++y) {
+    raw.push_back(static_cast<uint8_t>(y % 5));  // every filter, the first row against zeros
+    for (uint32_t x = 0; x < w * 3; ++x) raw.push_back(static_cast<uint8_t>(x * 7 + y * 13));
+  }
+  TPngGraphic one, split;
+  LoadPng(one, RgbFile(w, h, raw));
+  LoadPng(split, RgbFile(w, h, raw, 3));
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(one.Pixel(int(x), int(y)), split.Pixel(int(x), int(y)));
+  EXPECT_NE(one.Pixel(3, 2), 0u);
+
+  Bytes full = RgbFile(w, h, raw, 3);
+  // Drop the later IDAT chunks: the chain ends at IEND while rows still need data.
+  Bytes cut = Signature();
+  AddChunk(cut, "IHDR", Ihdr(w, h, 8, 2));
+  Bytes z = Deflate(raw);
+  AddChunk(cut, "IDAT", Bytes(z.begin(), z.begin() + 6));
+  AddChunk(cut, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(cut), PngErrorText(65148));
+}
+
+TEST(PngChunks, UnknownAncillaryKeptAndChrmDropped) {
+  Bytes f = RgbFile(2, 2, SimpleRaw(2, 2), 0, {{"cHRM", Bytes(32, 0)}, {"abCd", {1, 2, 3}}});
+  TPngGraphic png;
+  LoadPng(png, f);
+  Bytes out = SavePng(png);
+  std::vector<std::string> names = ChunkNames(out);
+  EXPECT_EQ(names, (std::vector<std::string>{"IHDR", "abCd", "IDAT", "IEND"}));
+  TPngGraphic again;
+  LoadPng(again, out);
+  EXPECT_EQ(again.Chunk(1)->DataSize, 3u);
+  EXPECT_EQ(again.Chunk(1)->Data[2], 3);
+}
+
+TEST(PngChunks, TimeTextAndAddChunkOrder) {
+  Bytes f = RgbFile(2, 2, SimpleRaw(2, 2), 0, {{"tIME", {0x07, 0xEA, 12, 6, 22, 41, 5}}});
+  TPngGraphic png;
+  LoadPng(png, f);
+  auto* t = png.FindChunk<TChunktIME>();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->Year, 2026);
+  TPngGraphic copy;
+  copy.Assign(&png);
+  EXPECT_EQ(copy.FindChunk<TChunktIME>()->Year, 2026);
+  Bytes out = SavePng(copy);
+  size_t at = std::string(out.begin(), out.end()).find("tIME");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(out[at + 4], 0x07);
+  EXPECT_EQ(out[at + 5], 0xEA);
+
+  auto* z = png.AddChunk<TChunkzTXt>();
+  z->Keyword = "Comment";
+  png.AddChunk<TChunktRNS>();
+  png.AddChunk<TChunkgAMA>();
+  EXPECT_THROW(png.AddChunk<TChunkgAMA>(), EPngError);
+  EXPECT_THROW(png.AddChunk<TChunkIDAT>(), EPngError);
+  Bytes saved = SavePng(png);
+  EXPECT_EQ(ChunkNames(saved), (std::vector<std::string>{"IHDR", "gAMA", "tIME", "tRNS", "IDAT", "zTXt", "IEND"}));
+  TPngGraphic back;
+  LoadPng(back, saved);
+  auto* zt = back.FindChunk<TChunkzTXt>();
+  ASSERT_NE(zt, nullptr);
+  EXPECT_EQ(zt->Keyword, "Comment");
+  EXPECT_EQ(zt->Text, " ");
+
+  TPngGraphic empty;
+  EXPECT_THROW(empty.AddChunk<TChunktEXt>(), EPngError);
+  try {
+    empty.AddChunk<TChunktEXt>();
+  } catch (const EPngError& e) {
+    EXPECT_EQ(e.Message, "It's not allowed to add a new chunk because the current image is invalid.");
+  }
+}
+
+TEST(PngChunks, TrnsGoesAfterPlte) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(2, 1, 8, 3));
+  AddChunk(f, "PLTE", {10, 20, 30, 40, 50, 60});
+  AddChunk(f, "IDAT", Deflate({0, 0, 1}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  png.AddChunk<TChunktRNS>();
+  EXPECT_EQ(png.Chunk(2)->GetName(), "tRNS");
+  EXPECT_EQ(png.Pixel(1, 0), platform::RGB(40, 50, 60));
+  EXPECT_THROW(png.FindChunk<TChunkPLTE>()->Item(2), EPngError);
+}
+
+// ---- writing
+
+TEST(PngWrite, FiltersIdatSizesAndBitDepth) {
+  // A noisy image compresses badly: several full IDAT chunks and a short last one.
+  const uint32_t w = 300, h = 250;
+  Bytes raw;
+  std::mt19937 rng(5);
+  for (uint32_t y = 0; y < h; ++y) {
+    raw.push_back(0);
+    for (uint32_t x = 0; x < w * 3; ++x) raw.push_back(uint8_t(rng()));
+  }
+  TPngGraphic png;
+  LoadPng(png, RgbFile(w, h, raw));
+  png.SetMaxIdatSize(1000);
+  EXPECT_EQ(png.MaxIdatSize(), 65535u);
+  Bytes out = SavePng(png);
+  std::vector<uint32_t> sizes;
+  for (size_t p = 8; p + 8 <= out.size();) {
+    uint32_t len = (uint32_t(out[p]) << 24) | (uint32_t(out[p + 1]) << 16) | (uint32_t(out[p + 2]) << 8) | out[p + 3];
+    if (std::string(out.begin() + p + 4, out.begin() + p + 8) == "IDAT") sizes.push_back(len);
+    p += 12 + len;
+  }
+  ASSERT_GE(sizes.size(), 4u);
+  for (size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 65535u);
+  EXPECT_LT(sizes.back(), 65535u);
+  // Default filters: every row is written with Sub.
+  Bytes data;
+  for (size_t p = 8; p + 8 <= out.size();) {
+    uint32_t len = (uint32_t(out[p]) << 24) | (uint32_t(out[p + 1]) << 16) | (uint32_t(out[p + 2]) << 8) | out[p + 3];
+    if (std::string(out.begin() + p + 4, out.begin() + p + 8) == "IDAT") data.insert(data.end(), out.begin() + p + 8, out.begin() + p + 8 + len);
+    p += 12 + len;
+  }
+  Bytes inflated(raw.size());
+  uLongf n = static_cast<uLongf>(inflated.size());
+  ASSERT_EQ(uncompress(inflated.data(), &n, data.data(), static_cast<uLong>(data.size())), Z_OK);
+  for (uint32_t y = 0; y < h; ++y) EXPECT_EQ(inflated[y * (w * 3 + 1)], 1) << y;
+
+  TPngGraphic back;
+  LoadPng(back, out);
+  for (int y = 0; y < int(h); y += 37)
+    for (int x = 0; x < int(w); x += 29) EXPECT_EQ(back.Pixel(x, y), png.Pixel(x, y));
+  EXPECT_EQ(back.Pixel(299, 0), png.Pixel(299, 0));
+  EXPECT_EQ(back.Pixel(300, 0), 0u);
+  EXPECT_EQ(back.Pixel(0, -1), 0u);
+
+  // Filters {Sub, Up} on a row where neither scores: None.
+  TPngGraphic two;
+  LoadPng(two, RgbFile(2, 1, {0, 0, 100, 17, 200, 35, 150}));
+  two.Filters = FilterBit(pfSub) | FilterBit(pfUp);
+  Bytes o2 = SavePng(two);
+  size_t at = std::string(o2.begin(), o2.end()).find("IDAT");
+  uint32_t len = (uint32_t(o2[at - 4]) << 24) | (uint32_t(o2[at - 3]) << 16) | (uint32_t(o2[at - 2]) << 8) | o2[at - 1];
+  Bytes row(7);
+  uLongf rn = 7;
+  ASSERT_EQ(uncompress(row.data(), &rn, o2.data() + at + 4, len), Z_OK);
+  EXPECT_EQ(row[0], 0);
+
+  // A 2-bit greyscale image is written at 4 bits and reads back the same levels.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(4, 1, 2, 0));
+  AddChunk(g, "IDAT", Deflate({0, 0x1B}));  // samples 0, 1, 2, 3
+  AddChunk(g, "IEND", {});
+  TPngGraphic grey;
+  LoadPng(grey, g);
+  EXPECT_EQ(grey.Pixel(3, 0), platform::RGB(255, 255, 255));
+  EXPECT_EQ(grey.Pixel(1, 0), platform::RGB(85, 85, 85));
+  Bytes go = SavePng(grey);
+  EXPECT_EQ(go[24], 4);
+  TPngGraphic grey2;
+  LoadPng(grey2, go);
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(grey2.Pixel(x, 0), grey.Pixel(x, 0));
+}
+
+TEST(PngWrite, InterlacedRoundTripReadByImageMagick) {
+  for (int width : {1, 9}) {
+    const int h = 6;
+    Bytes raw;
+    for (int y = 0; y < h; ++y) {
+      raw.push_back(0);
+      for (int x = 0; x < width * 3; ++x) raw.push_back(uint8_t(x * 11 + y * 40));
+    }
+    TPngGraphic png;
+    LoadPng(png, RgbFile(uint32_t(width), h, raw));
+    png.InterlaceMethod = 1;
+    png.Filters = 0x1F;
+    Bytes out = SavePng(png);
+    std::string path = Tmp("adam7_" + std::to_string(width) + ".png");
+    kdtest::WriteFileBytes(path, out);
+    ASSERT_TRUE(Shell("convert " + path + " -depth 8 rgb:" + path + ".rgb"));
+    Bytes rgb = kdtest::ReadFileBytes(path + ".rgb");
+    ASSERT_EQ(rgb.size(), size_t(width * h * 3));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* p = &rgb[size_t(3 * (y * width + x))];
+        EXPECT_EQ(png.Pixel(x, y), platform::RGB(p[0], p[1], p[2])) << x << "," << y;
+      }
+  }
+}
+
+TEST(PngWrite, FormatRoundTripKeepsAlpha) {
+  TBitmap32 src;
+  src.SetSize(17, 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 17; ++x) src.SetPixel(x, y, (uint32_t(x * 15) << 24) | uint32_t(y * 0x1F0F03 + x));
+  src.SetPixel(0, 0, 0x80102030);
+  platform::TMemoryStream s;
+  TdtpPngFormat().SaveToStream(&s, &src);
+  Bytes out(static_cast<size_t>(s.GetSize()));
+  s.SetPosition(0);
+  s.ReadBuffer(out.data(), static_cast<int32_t>(out.size()));
+  std::string path = Tmp("alpha.png");
+  kdtest::WriteFileBytes(path, out);
+  ASSERT_TRUE(Shell("convert " + path + " -depth 8 rgba:" + path + ".rgba"));
+  Bytes rgba = kdtest::ReadFileBytes(path + ".rgba");
+  ASSERT_EQ(rgba.size(), size_t(17 * 9 * 4));
+  for (int i = 0; i < 17 * 9; ++i) {
+    uint32_t p = src.Bits()[i];
+    uint32_t want = (uint32_t(rgba[4 * i + 3]) << 24) | (uint32_t(rgba[4 * i]) << 16) | (uint32_t(rgba[4 * i + 1]) << 8) | rgba[4 * i + 2];
+    EXPECT_EQ(p, want) << i;
+  }
+  int32_t w, h;
+  std::vector<uint32_t> back = ReadThroughFormat(out, w, h);
+  EXPECT_EQ(back[0] >> 24, 0x80u);
+  EXPECT_EQ(back[0] & 0xFF, (0x30u * 0x80 + 255) >> 8);
+}
+
+TEST(PngMisc, EmptyObjectAndPageIndex) {
+  TPngGraphic png;
+  EXPECT_TRUE(png.Empty());
+  EXPECT_EQ(png.Width(), 0);
+  try {
+    png.GetTransparent();
+    ADD_FAILURE();
+  } catch (const EPNGHeaderNotPresent& e) {
+    EXPECT_EQ(e.Message, "This operation is not valid because the current image contains no valid header.");
+  }
+  EXPECT_THROW(png.SetWidth(3), EPngError);
+  platform::TMemoryStream s;
+  TBitmap32 b;
+  try {
+    TdtpPngFormat().LoadFromStream(&s, &b, {0, 0}, 1);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Requested non-existing page");
+  }
+}
+
+TEST(PngMisc, GreyTransparencyAndGammaCopy) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(2, 1, 8, 0));
+  AddChunk(f, "gAMA", {0, 1, 0x86, 0xA0});  // 1.0: a table of its own, not the identity
+  AddChunk(f, "tRNS", {0, 128});
+  AddChunk(f, "IDAT", Deflate({0, 128, 127}));
+  AddChunk(f, "IEND", {});
+  int32_t w, h;
+  std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+  TPngGraphic png;
+  LoadPng(png, f);
+  EXPECT_NE(png.GammaTable[128], 128);
+  TPngGraphic copy;
+  copy.Assign(&png);
+  EXPECT_EQ(copy.GammaTable[128], 128);
+  EXPECT_EQ(copy.FindChunk<TChunkgAMA>()->Gamma(), 100000u);
+  // The identity-table copy leaves out grey 128.
+  TPngGraphic plain;
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(2, 1, 8, 0));
+  AddChunk(g, "tRNS", {0, 128});
+  AddChunk(g, "IDAT", Deflate({0, 128, 127}));
+  AddChunk(g, "IEND", {});
+  px = ReadThroughFormat(g, w, h);
+  EXPECT_EQ(px[0], 0u);
+  EXPECT_EQ(px[1], 0xFF7F7F7Fu);
+}
