@@ -1,0 +1,149 @@
+// JPEG wrapper: decoding against ImageMagick's decoder (same libjpeg, tolerance 2 levels for
+// differences in upsampling), scaled sizes, CMYK conversion, grey files, errors and encoding.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Classes.h"
+#include "raster/JpegGraphic.h"
+#include "raster/Raster32.h"
+#include "tests/common/TestSupport.h"
+
+using namespace raster;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+std::string Tmp(const std::string& name) { return kdtest::TempDir() + "/jpeg_" + name; }
+
+void Load(TJPEGImage& j, const std::string& path) {
+  platform::TFileStream fs(path, platform::fmOpenRead);
+  j.LoadFromStream(&fs);
+}
+
+}  // namespace
+
+TEST(JpegGraphic, DecodesLikeImageMagick) {
+  std::string src = Tmp("src.jpg");
+  ASSERT_EQ(std::system(("convert -size 37x23 plasma:fractal -seed 3 -quality 85 " + src + " && convert " + src +
+                         " -depth 8 rgb:" + src + ".rgb").c_str()),
+            0);
+  Bytes rgb = kdtest::ReadFileBytes(src + ".rgb");
+  TJPEGImage j;
+  Load(j, src);
+  EXPECT_EQ(j.Width(), 37);
+  EXPECT_EQ(j.Height(), 23);
+  TBitmap32 b;
+  j.DecodeTo32(&b);
+  ASSERT_EQ(rgb.size(), size_t(37 * 23 * 3));
+  for (int i = 0; i < 37 * 23; ++i) {
+    uint32_t p = b.Bits()[i];
+    EXPECT_NEAR(int((p >> 16) & 0xFF), rgb[3 * i], 2) << i;
+    EXPECT_NEAR(int((p >> 8) & 0xFF), rgb[3 * i + 1], 2) << i;
+    EXPECT_NEAR(int(p & 0xFF), rgb[3 * i + 2], 2) << i;
+    EXPECT_EQ(p >> 24, 0xFFu);
+  }
+}
+
+TEST(JpegGraphic, ScaledSizeBeforeDecoding) {
+  std::string src = Tmp("big.jpg");
+  ASSERT_EQ(std::system(("convert -size 1000x750 xc:gray " + src).c_str()), 0);
+  TJPEGImage j;
+  Load(j, src);
+  j.SetScale(jsHalf);
+  EXPECT_EQ(j.Width(), 500);
+  EXPECT_EQ(j.Height(), 375);
+  j.SetScale(jsEighth);
+  EXPECT_EQ(j.Width(), 125);
+  EXPECT_EQ(j.Bitmap()->Width(), 125);
+  try {
+    j.SetWidth(3);
+    ADD_FAILURE();
+  } catch (const platform::EInvalidGraphicOperation& e) {
+    EXPECT_EQ(e.Message, "Cannot change the size of a JPEG image");
+  }
+}
+
+TEST(JpegGraphic, CmykGreyEmptyAndErrors) {
+  uint8_t px[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  ConvertCMYKRows(px, 1, true);
+  EXPECT_EQ(px[0] | px[1] | px[2], 0);
+  ConvertCMYKRows(px + 4, 1, false);
+  EXPECT_EQ(px[4] & px[5] & px[6], 255);
+  uint8_t mid[4] = {200, 100, 255, 200};  // C M Y K
+  ConvertCMYKRows(mid, 1, true);
+  EXPECT_EQ(mid[2], 145);  // red = K + C - 255
+  EXPECT_EQ(mid[1], 45);
+  EXPECT_EQ(mid[0], 200);
+  EXPECT_EQ(mid[3], 200);
+
+  std::string cmyk = Tmp("cmyk.jpg");
+  ASSERT_EQ(std::system(("convert -size 8x8 xc:orange -colorspace CMYK " + cmyk).c_str()), 0);
+  TJPEGImage c;
+  Load(c, cmyk);
+  EXPECT_TRUE(c.Data().CMYK);
+  EXPECT_EQ(c.Bitmap()->PixelFormat(), platform::pf32bit);
+
+  std::string grey = Tmp("grey.jpg");
+  ASSERT_EQ(std::system(("convert -size 8x8 xc:gray50 -colorspace Gray " + grey).c_str()), 0);
+  TJPEGImage g;
+  Load(g, grey);
+  EXPECT_TRUE(g.Data().Grayscale);
+  TBitmap32 gb;
+  g.DecodeTo32(&gb);
+  uint32_t p = gb.Pixel(3, 3);
+  EXPECT_EQ((p >> 16) & 0xFF, p & 0xFF);
+  EXPECT_NEAR(int(p & 0xFF), 128, 2);
+
+  platform::TMemoryStream empty;
+  TJPEGImage e;
+  e.LoadFromStream(&empty);
+  EXPECT_TRUE(e.Empty());
+
+  Bytes bad = {0xFF, 0xD8, 0xFF, 0xE0, 0, 3, 1};
+  platform::TMemoryStream bs;
+  bs.WriteBuffer(bad.data(), int32_t(bad.size()));
+  bs.SetPosition(0);
+  TJPEGImage b;
+  try {
+    b.LoadFromStream(&bs);
+    ADD_FAILURE();
+  } catch (const EJPEG& ex) {
+    EXPECT_EQ(ex.Message.rfind("JPEG error #", 0), 0u) << ex.Message;
+  }
+}
+
+TEST(JpegGraphic, EncodesFromBitmapAndReadsBack) {
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(16, 16);
+  for (int y = 0; y < 16; ++y) {
+    uint8_t* r = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 16; ++x) r[3 * x] = 200, r[3 * x + 1] = 100, r[3 * x + 2] = 50;  // B G R
+  }
+  TJPEGImage j;
+  j.Assign(&bmp);
+  platform::TMemoryStream s;
+  j.SaveToStream(&s);
+  ASSERT_GT(s.GetSize(), 100);
+  std::string path = Tmp("enc.jpg");
+  Bytes out(size_t(s.GetSize()));
+  s.SetPosition(0);
+  s.ReadBuffer(out.data(), int32_t(out.size()));
+  kdtest::WriteFileBytes(path, out);
+  ASSERT_EQ(std::system(("convert " + path + " -depth 8 rgb:" + path + ".rgb").c_str()), 0);
+  Bytes rgb = kdtest::ReadFileBytes(path + ".rgb");
+  EXPECT_NEAR(rgb[0], 50, 3);
+  EXPECT_NEAR(rgb[1], 100, 3);
+  EXPECT_NEAR(rgb[2], 200, 3);
+  TJPEGImage back;
+  back.LoadFromStream(&s);  // at the end: empty
+  EXPECT_TRUE(back.Empty());
+  s.SetPosition(0);
+  back.LoadFromStream(&s);
+  EXPECT_EQ(back.Width(), 16);
+  TJPEGImage shared;
+  shared.Assign(&back);
+  EXPECT_TRUE(shared.Equals(&back));
+}

@@ -1,0 +1,229 @@
+// Raster format registry and image filer: registration order and replacement, extension
+// lookup, the fallback scan, writer lookup, the JPEG scale choice and the error messages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Classes.h"
+#include "platform/SysUtils.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterJ2K.h"
+#include "raster/dtpRasterPNG.h"
+#include "tests/common/TestSupport.h"
+
+using namespace raster;
+
+namespace {
+
+void StartUp() {
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  InitializeDtpRasterJ2K();
+}
+
+std::string Tmp(const std::string& name) { return kdtest::TempDir() + "/rf_" + name; }
+
+template <class F>
+std::string RasterMessage(F f) {
+  try {
+    f();
+  } catch (const ERasterError& e) {
+    return e.Message;
+  }
+  return "no error";
+}
+
+// A JPEG of w x h made by ImageMagick.
+std::string MakeJpeg(int w, int h) {
+  std::string path = Tmp("j" + std::to_string(w) + "x" + std::to_string(h) + ".jpg");
+  std::string cmd = "convert -size " + std::to_string(w) + "x" + std::to_string(h) + " gradient:red-blue " + path;
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  return path;
+}
+
+class TPlainRaster : public TdtpRaster {
+ public:
+  TPlainRaster() : TdtpRaster(Class()) {}
+  static TdtpRasterClass Class() {
+    static const TdtpRasterClassInfo info{"TPlainRaster", [] { return std::make_unique<TPlainRaster>(); }, {}};
+    return &info;
+  }
+};
+
+}  // namespace
+
+TEST(RasterRegistry, OrderFlagsAndReplacement) {
+  StartUp();
+  ASSERT_EQ(RasterFormatCount(), 4);  // GIF registers its own row when its unit exists
+  EXPECT_EQ(RasterFormat(0)->RasterClassName, "TdtpBmpFormat");
+  EXPECT_EQ(RasterFormat(1)->Extensions, ".jpg;.jp;.jpeg;");
+  EXPECT_EQ(RasterFormat(2)->Description, "Portable Network Graphics");
+  EXPECT_EQ(RasterFormat(3)->RasterClassName, "TJ2KImage");
+  EXPECT_EQ(GetRasterFlags(TdtpJpgFormat::Class()), 0x0613);
+  EXPECT_EQ(GetRasterFlags(TPlainRaster::Class()), 0);
+  RegisterRasterFormat(TdtpPngFormat::Class(), "x", ".png;.pnx;", 0x0001);
+  EXPECT_EQ(RasterFormatCount(), 4);
+  EXPECT_EQ(RasterFormat(2)->Extensions, ".png;.pnx;");
+  InitializeDtpRasterPNG();
+  EXPECT_EQ(GetRasterFlags(TdtpPngFormat::Class()), 0x004F);
+  EXPECT_EQ(TdtpPngFormat().Flags, 0x004F);
+}
+
+TEST(RasterRegistry, FindRasterClass) {
+  StartUp();
+  EXPECT_EQ(FindRasterClass("photo.JPEG"), TdtpJpgFormat::Class());
+  EXPECT_EQ(FindRasterClass("x.jp"), TdtpJpgFormat::Class());
+  EXPECT_EQ(FindRasterClass("a/b.png"), TdtpPngFormat::Class());
+  EXPECT_EQ(FindRasterClass("x.tif"), nullptr);
+  EXPECT_EQ(FindRasterClass("x"), nullptr);
+  EXPECT_EQ(FindRasterClass(""), nullptr);
+  EXPECT_EQ(TdtpImageFiler::FindWriterClass(".png"), TdtpPngFormat::Class());
+  EXPECT_EQ(TdtpImageFiler::FindWriterClass(".jpg"), nullptr);
+  EXPECT_EQ(TdtpImageFiler::FindWriterClass(".jp2"), TJ2KImage::Class());
+  EXPECT_EQ(TdtpImageFiler::FindWriterClass(""), nullptr);
+}
+
+TEST(RasterFiler, StreamsByExtensionAndUnknownFormat) {
+  StartUp();
+  TBitmap32 src;
+  src.SetSize(3, 2);
+  src.Clear(0xFF336699);
+  platform::TMemoryStream s;
+  TdtpPngFormat().SaveToStream(&s, &src);
+  for (std::string ext : {".png", "png"}) {
+    s.SetPosition(0);
+    TBitmap32 out;
+    LoadRasterFromStream(&s, ext, &out, {0, 0}, 0);
+    EXPECT_EQ(out.Width(), 3);
+    EXPECT_EQ(out.Pixel(2, 1), 0xFF336699u);
+  }
+  s.SetPosition(0);
+  TBitmap32 out;
+  EXPECT_EQ(RasterMessage([&] { LoadRasterFromStream(&s, ".hck", &out, {0, 0}, 0); }),
+            "Unknown raster format \".hck\"");
+  TdtpImageFiler filer;
+  EXPECT_EQ(RasterMessage([&] { filer.Load(nullptr); }), "Input bitmap not assigned");
+  EXPECT_EQ(RasterMessage([&] { filer.Save(nullptr); }), "Input bitmap not assigned");
+  // A JPEG 2000 image in a stream: no stream reader.
+  TdtpImageFiler j2k;
+  j2k.Stream = &s;
+  j2k.Extension = ".jp2";
+  EXPECT_EQ(RasterMessage([&] { j2k.Load(&out); }), "Loading from stream is not implemented");
+}
+
+TEST(RasterFiler, FileNameWinsAndFallbackScan) {
+  StartUp();
+  std::string jpg = MakeJpeg(20, 10);
+  std::string upper = Tmp("Photo.JPG");
+  kdtest::WriteFileBytes(upper, kdtest::ReadFileBytes(jpg));
+  TdtpImageFiler filer;
+  filer.FileName = upper;
+  filer.Extension = ".png";
+  TBitmap32 bmp;
+  filer.Load(&bmp);
+  EXPECT_EQ(filer.Extension, ".jpg");
+  EXPECT_EQ(filer.Raster->ClassName(), "TdtpJpgFormat");
+  EXPECT_EQ(bmp.Width(), 20);
+  EXPECT_EQ(filer.ByteCount, static_cast<int32_t>(kdtest::ReadFileBytes(jpg).size()));
+  EXPECT_EQ(filer.PageCount, 1);
+
+  // An unregistered extension is read by the first class, BMP, which rejects a JPEG.
+  std::string odd = Tmp("picture.xyz");
+  kdtest::WriteFileBytes(odd, kdtest::ReadFileBytes(jpg));
+  TdtpImageFiler f2;
+  f2.FileName = odd;
+  try {
+    f2.Load(&bmp);
+    ADD_FAILURE();
+  } catch (const ERasterError&) {
+    ADD_FAILURE() << "the bitmap reader's own error was expected";
+  } catch (const platform::Exception&) {
+  }
+  EXPECT_EQ(f2.Raster->ClassName(), "TdtpBmpFormat");
+}
+
+TEST(RasterFiler, SaveChoosesWriterWithoutCaseFolding) {
+  StartUp();
+  TBitmap32 src;
+  src.SetSize(5, 4);
+  src.Clear(0x80FF0000);
+  for (std::string name : {"a.jpg", "b.PNG"}) {
+    TdtpImageFiler f;
+    f.FileName = Tmp(name);
+    platform::DeleteFile(f.FileName);
+    f.Save(&src);
+    EXPECT_FALSE(platform::FileExists(f.FileName)) << name;
+    EXPECT_EQ(f.ByteCount, 0);
+  }
+  TdtpImageFiler f;
+  f.FileName = Tmp("c.png");
+  f.Save(&src);
+  EXPECT_EQ(f.ByteCount, static_cast<int32_t>(kdtest::ReadFileBytes(f.FileName).size()));
+  TdtpImageFiler r;
+  r.FileName = f.FileName;
+  TBitmap32 back;
+  r.Load(&back);
+  EXPECT_EQ(back.Pixel(4, 3) >> 24, 0x80u);
+  // Through a stream: the Extension's text from its last dot.
+  platform::TMemoryStream s;
+  TdtpImageFiler fs;
+  fs.Stream = &s;
+  fs.Extension = "image.png";
+  fs.Save(&src);
+  EXPECT_EQ(fs.ByteCount, static_cast<int32_t>(s.GetSize()));
+}
+
+TEST(RasterFormats, JpegScaleChoice) {
+  StartUp();
+  std::string jpg = MakeJpeg(64, 48);
+  struct {
+    platform::TPoint req;
+    int w, h;
+  } cases[] = {{{1, 1}, 8, 6}, {{16, 12}, 16, 12}, {{17, 12}, 32, 24}, {{4000, 4000}, 64, 48}, {{64, 1}, 64, 48}};
+  for (auto& c : cases) {
+    platform::TFileStream fs(jpg, platform::fmOpenRead);
+    TdtpJpgFormat fmt;
+    TBitmap32 bmp;
+    fmt.LoadFromStream(&fs, &bmp, c.req, 0);
+    EXPECT_EQ(fmt.Width, 64);
+    EXPECT_EQ(bmp.Width(), c.w) << c.req.X;
+    EXPECT_EQ(bmp.Height(), c.h) << c.req.X;
+    EXPECT_EQ(bmp.Pixel(0, 0) >> 24, 0xFFu);
+  }
+}
+
+TEST(RasterFormats, PagesBaseMethodsAndCornerTransparency) {
+  StartUp();
+  TBitmap32 src;
+  src.SetSize(3, 3);
+  src.Clear(0xFF00FF00);
+  src.SetPixel(1, 1, 0xFF0000FF);
+  platform::TMemoryStream bmpStream;
+  TdtpBmpFormat().SaveToStream(&bmpStream, &src);
+  TBitmap32 out;
+  bmpStream.SetPosition(0);
+  EXPECT_EQ(RasterMessage([&] { TdtpBmpFormat().LoadFromStream(&bmpStream, &out, {0, 0}, 1); }),
+            "Requested non-existing page");
+  std::string jpg = MakeJpeg(8, 8);
+  platform::TFileStream js(jpg, platform::fmOpenRead);
+  EXPECT_EQ(RasterMessage([&] { TdtpJpgFormat().LoadFromStream(&js, &out, {0, 0}, 1); }), "Requested non-existing page");
+  bmpStream.SetPosition(0);
+  TdtpBmpFormat().LoadFromStream(&bmpStream, &out, {0, 0}, -1);
+  EXPECT_EQ(out.Pixel(0, 0), 0xFF00FF00u);  // BMP does not carry the corner bit
+
+  RegisterRasterFormat(TdtpBmpFormat::Class(), "Windows Bitmap", ".bmp;.dib;", 0x004F);
+  bmpStream.SetPosition(0);
+  TdtpBmpFormat().LoadFromStream(&bmpStream, &out, {0, 0}, 0);
+  EXPECT_EQ(out.Pixel(0, 0), 0u);
+  EXPECT_EQ(out.Pixel(1, 1), 0xFF0000FFu);
+  InitializeDtpRasterFormats();
+
+  TPlainRaster plain;
+  EXPECT_EQ(RasterMessage([&] { plain.SaveToStream(&bmpStream, &src); }), "Method not implemented");
+  EXPECT_EQ(RasterMessage([&] { plain.LoadFromStream(&bmpStream, &src, {0, 0}, 0); }),
+            "Loading from stream is not implemented");
+  EXPECT_EQ(RasterMessage([&] { plain.LoadFromFile("x", &src, {0, 0}, 0); }), "Method not implemented");
+  EXPECT_EQ(RasterMessage([&] { plain.SaveToFile("x", &src); }), "Method not implemented");
+  EXPECT_TRUE(TdtpRaster::CanLoad(nullptr));
+}
