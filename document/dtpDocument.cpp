@@ -1,5 +1,6 @@
 // The document's pages, notifications, brackets, undo recording and property setters.
 #include "document/dtpDocument.h"
+#include "platform/Menus.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -31,6 +31,7 @@
 #include "platform/Exceptions.h"
 
 namespace platform {
+class TPopupMenu;
 class TTimer;
 class THintWindow;
 }  // namespace platform
@@ -297,7 +298,14 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   int32_t HintShortPause() const { return FHintShortPause; }
   void SetHintShortPause(int32_t V) { FHintShortPause = V; }
   TdtpHZScrollingType HotZoneScrolling() const { return FHotZoneScrolling; }
-  void SetHotZoneScrolling(TdtpHZScrollingType V) { FHotZoneScrolling = V; }
+  // The hot-zone timer exists while scrolling is not hzsNoScroll.
+  void SetHotZoneScrolling(TdtpHZScrollingType V);
+  platform::TTimer* HotZoneTimer() const { return FHotZoneTimer.get(); }
+  bool HotZoneActive() const { return FHotZoneActive; }
+  // One hot-zone step with the cursor at P (client pixels) at tick Now; returns the scroll
+  // asked for in pixels.
+  platform::TPoint HotZoneStepAt(const platform::TPoint& P, uint32_t Now);
+  void HotZoneStep();
   TdtpViewerModeType Mode() const { return FMode; }
   void SetMode(TdtpViewerModeType V);
   TMultiSelectMethodType MultiSelectMethod() const { return FMultiSelectMethod; }
@@ -358,6 +366,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
+ public:
+  platform::TPopupMenu* GetPopupMenu() override;
+ protected:
 
  private:
   void CheckNotBusy() const;
@@ -445,6 +456,12 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   TdtpPage* FCopiedFrom = nullptr;
   float FNudgeScale = 1.0f;
   std::vector<platform::TPoint> FNudgeOffsets;
+  std::unique_ptr<platform::TTimer> FHotZoneTimer;
+  bool FHotZoneActive = false;
+  uint32_t FHotZoneTick = 0;
+  int32_t FHotZoneRamp = 0;
+  platform::TPoint FHotZoneLast{0, 0};
+  std::unique_ptr<platform::TPopupMenu> FEditMenu;
   TdtpShape* FFocusShape = nullptr;
   TdtpShape* FEditedShape = nullptr;
   TdtpShape* FHotShape = nullptr;

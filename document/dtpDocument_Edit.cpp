@@ -8,9 +8,12 @@
 #include "document/dtpDocument.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
+#include "platform/ExtCtrls.h"
+#include "platform/Menus.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "platform/Rounding.h"
+#include "platform/SysUtils.h"
 
 namespace document {
 
@@ -281,6 +284,9 @@ void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
 
 void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TVirtScrollBox::MouseMove(Shift, X, Y);
+  // A value loaded from a document arrives without its timer.
+  if ((FHotZoneScrolling != hzsNoScroll) != bool(FHotZoneTimer)) SetHotZoneScrolling(FHotZoneScrolling);
+  if (FHotZoneScrolling != hzsNoScroll && !FHotZoneActive) HotZoneStepAt({X, Y}, GetTickCount());
   if (FDragState == 5) {
     if (FEditedShape) FEditedShape->MouseMoveHook(Shift, X, Y);
     return;
@@ -556,6 +562,105 @@ bool TdtpDocument::Undo(TdtpCommand* Command) {
   UnlockUndo();
   if (!done) ShowMessage("Unable to execute UNDO");
   return done;
+}
+
+// --- popup menu ------------------------------------------------------------------------
+
+TPopupMenu* TdtpDocument::GetPopupMenu() {
+  if (FDragState == 5) {
+    if (FEditedShape)
+      if (TPopupMenu* own = FEditedShape->GetEditPopupMenu()) return own;
+    if (!FEditMenu) {
+      FEditMenu = std::make_unique<TPopupMenu>(nullptr);
+      // The items type the clipboard keys into the edited shape.
+      const std::pair<const char*, char> items[] = {{"Cut", 24}, {"Copy", 3}, {"Paste", 22}};
+      const Word keys[] = {'X', 'C', 'V'};
+      for (int i = 0; i < 3; ++i) {
+        auto* item = new TMenuItem(FEditMenu.get());
+        item->SetCaption(items[i].first);
+        item->SetShortCut(ShortCut(keys[i], ssCtrl));
+        const char key = items[i].second;
+        item->OnClick = [this, key](TObject*) {
+          if (FDragState != 5 || !FEditedShape) return;
+          char k = key;
+          FEditedShape->KeyPressHook(k);
+        };
+        FEditMenu->Items()->Add(item);
+      }
+    }
+    return FEditMenu.get();
+  }
+  if (FFocusShape && FFocusShape->PopupMenu()) return FFocusShape->PopupMenu();
+  return TVirtScrollBox::GetPopupMenu();
+}
+
+// --- hot-zone scrolling --------------------------------------------------------------------
+
+void TdtpDocument::SetHotZoneScrolling(TdtpHZScrollingType V) {
+  FHotZoneScrolling = V;
+  if (V == hzsNoScroll) {
+    FHotZoneTimer.reset();
+    FHotZoneActive = false;
+    return;
+  }
+  if (!FHotZoneTimer) {
+    FHotZoneTimer = std::make_unique<TTimer>(nullptr);
+    FHotZoneTimer->SetInterval(50);
+    FHotZoneTimer->OnTimer = [this](TObject*) {
+      if (FHotZoneActive) HotZoneStep();
+    };
+    FHotZoneTimer->SetEnabled(true);
+  }
+}
+
+void TdtpDocument::HotZoneStep() { HotZoneStepAt(ScreenToClient(GetCursorPos()), GetTickCount()); }
+
+TPoint TdtpDocument::HotZoneStepAt(const TPoint& P, uint32_t Now) {
+  if (FDragState == 4 || FDragState == 5) return {0, 0};
+  const int32_t dt = std::max(std::min(int32_t(Now - FHotZoneTick), 200), 1);
+  FHotZoneTick = Now;
+  const double dxm = P.X - FHotZoneLast.X, dym = P.Y - FHotZoneLast.Y;
+  const double speed = std::sqrt(dxm * dxm + dym * dym) / dt * 1000;
+  FHotZoneLast = P;
+  if (!FHotZoneActive && speed > 30) return {0, 0};
+  const double cw = ClientWidth(), ch = ClientHeight();
+  if (P.X < 0 || P.Y < 0 || P.X >= cw || P.Y >= ch) {
+    FHotZoneActive = false;
+    return {0, 0};
+  }
+  double fx = 0, fy = 0;
+  if (P.X < 0.07 * cw) fx = P.X / (0.07 * cw) - 1;
+  else if (cw - P.X < 0.07 * cw) fx = 1 - (cw - P.X) / (0.07 * Width());
+  if (P.Y < 0.07 * ch) fy = P.Y / (0.07 * ch) - 1;
+  else if (ch - P.Y < 0.07 * ch) fy = 1 - (ch - P.Y) / (0.07 * Height());
+  if (fx == 0 && fy == 0) {
+    FHotZoneActive = false;
+    return {0, 0};
+  }
+  FHotZoneRamp = FHotZoneActive ? FHotZoneRamp + dt : 10;
+  const double limit = FHotZoneRamp / 700.0;
+  auto shape = [&](double f) {
+    const double q = std::min(f * f, limit);
+    return f < 0 ? -q : q;
+  };
+  fx = shape(fx);
+  fy = shape(fy);
+  int32_t dx = RoundI(dt * fx * 2.0), dy = RoundI(dt * fy * 2.0);
+  const TPoint asked{dx, dy};
+  if (FOutlineShown) {
+    ToggleDragOutlines();
+    ScrollBy(dx, dy);
+    Repaint();
+    if (FDragState == 1) {
+      FMouseDownPt.X -= dx;
+      FMouseDownPt.Y -= dy;
+    }
+    ToggleDragOutlines();
+  } else if (FHotZoneScrolling == hzsAlways) {
+    ScrollBy(dx, dy);
+  }
+  FHotZoneActive = true;
+  return asked;
 }
 
 // --- painting ----------------------------------------------------------------------------

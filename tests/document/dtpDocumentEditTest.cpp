@@ -9,6 +9,8 @@
 #include "document/dtpDocument.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
+#include "platform/ExtCtrls.h"
+#include "platform/Menus.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "tools/DocumentFixtures.h"
@@ -28,6 +30,14 @@ class TEditDoc : public TdtpComponent {
   using TdtpDocument::MouseMove;
   using TdtpDocument::MouseUp;
   using TdtpDocument::WantSpecialKey;
+};
+
+// A shape that stays in its edit state (the base shape declines editing at once).
+class TEditableRect : public TdtpFixtureRect {
+ public:
+  void StartEdit() override {}
+  void KeyDownHook(platform::Word& Key, platform::TShiftState) override { Keys.push_back(Key); }
+  std::vector<platform::Word> Keys;
 };
 
 constexpr uint32_t kQtCtrl = 0x04000000;
@@ -269,6 +279,54 @@ TEST_F(EditTest, UndoRecordingAndReplay) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "Unable to execute UNDO");
   EXPECT_THROW(doc->EndUndo(), platform::Exception);
+}
+
+TEST_F(EditTest, HotZoneRampsUpNearAnEdge) {
+  EXPECT_EQ(doc->HotZoneTimer(), nullptr);
+  doc->SetHotZoneScrolling(hzsAlways);
+  ASSERT_NE(doc->HotZoneTimer(), nullptr);
+  EXPECT_EQ(doc->HotZoneTimer()->Interval(), 50u);
+  doc->SetDefaultPageWidth(1000);  // room to scroll both ways
+  doc->UpdateLayout();
+  const double cw = doc->ClientWidth();
+  // A fast mouse does not start scrolling.
+  EXPECT_EQ(doc->HotZoneStepAt({3, 300}, 1000), (TPoint{0, 0}));
+  EXPECT_FALSE(doc->HotZoneActive());
+  // Resting 3 pixels inside the left edge: fx = 3/zone - 1, squared, limited to 10/700 first.
+  const double fx = 3 / (0.07 * cw) - 1;
+  EXPECT_LT(fx * fx, 1.0);
+  EXPECT_GT(fx * fx, 10 / 700.0);
+  EXPECT_EQ(doc->HotZoneStepAt({3, 300}, 1050), (TPoint{-1, 0}));  // nearest(50 * -10/700 * 2)
+  EXPECT_TRUE(doc->HotZoneActive());
+  EXPECT_EQ(doc->HotZoneStepAt({3, 300}, 1100), (TPoint{-9, 0}));  // ramp 60: nearest(-8.57)
+  // Leaving the zone stops it.
+  EXPECT_EQ(doc->HotZoneStepAt({400, 300}, 1150), (TPoint{0, 0}));
+  EXPECT_FALSE(doc->HotZoneActive());
+  doc->SetHotZoneScrolling(hzsNoScroll);
+  EXPECT_EQ(doc->HotZoneTimer(), nullptr);
+}
+
+TEST_F(EditTest, PopupMenuFollowsTheEditState) {
+  EXPECT_EQ(doc->GetPopupMenu(), nullptr);
+  auto e = NewShape<TEditableRect>();
+  TEditableRect* ed = e.get();
+  doc->CurrentPage()->AddShape(std::move(e));
+  doc->EditShape(ed);
+  EXPECT_EQ(doc->DragState(), 5);
+  EXPECT_EQ(doc->EditedShape(), ed);
+  platform::TPopupMenu* m = doc->GetPopupMenu();
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(m->Items()->Count(), 3);
+  EXPECT_EQ(m->Items()->Items(0)->Caption(), "Cut");
+  EXPECT_EQ(m->Items()->Items(1)->Caption(), "Copy");
+  EXPECT_EQ(m->Items()->Items(2)->Caption(), "Paste");
+  platform::Word esc = 27;  // keys go to the edited shape, not the document
+  doc->KeyDown(esc, 0);
+  EXPECT_EQ(doc->DragState(), 5);
+  EXPECT_EQ(ed->Keys, std::vector<platform::Word>{27});
+  doc->EndShapeEdit(true);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
 }
 
 TEST_F(EditTest, PaintsSelectionWithHandles) {
