@@ -344,6 +344,7 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
 
 void TdtpDocument::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   if (FDragState == 5) {
+    TVirtScrollBox::MouseUp(Button, Shift, X, Y);
     if (FEditedShape) FEditedShape->MouseUpHook(Button, Shift, X, Y);
     return;
   }

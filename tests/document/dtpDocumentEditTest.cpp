@@ -127,6 +127,34 @@ TEST_F(EditTest, DragThresholdMoveAndUndo) {
   EXPECT_FLOAT_EQ(a->DocTop(), 20);
 }
 
+TEST_F(EditTest, EscapeCancelsAMoveAndCtrlStartsABand) {
+  Click(100, 100);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+  doc->MouseMove(platform::ssLeft, 160, 100);
+  ASSERT_EQ(doc->DragState(), 1);
+  EXPECT_GT(doc->XorOverlay().Count(), 0);
+  platform::Word esc = 27;
+  doc->KeyDown(esc, 0);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(doc->XorOverlay().Count(), 0);
+  doc->MouseUp(platform::mbLeft, 0, 160, 100);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  // msmCtrl: Ctrl over a shape starts a band instead of selecting it.
+  doc->SetMultiSelectMethod(msmCtrl);
+  doc->ClearSelection();
+  doc->MouseDown(platform::mbLeft, platform::ssLeft | platform::ssCtrl, 100, 100);
+  EXPECT_EQ(doc->DragState(), 2);
+  EXPECT_FALSE(a->Selected());
+  doc->MouseMove(platform::ssLeft | platform::ssCtrl, 500, 170);
+  doc->MouseUp(platform::mbLeft, platform::ssCtrl, 500, 170);
+  EXPECT_TRUE(a->Selected());
+  EXPECT_TRUE(b->Selected());
+  // Without Ctrl an empty press just clears the selection.
+  Click(700, 500);
+  EXPECT_EQ(doc->SelectionCount(), 0);
+  EXPECT_EQ(doc->DragState(), 0);
+}
+
 TEST_F(EditTest, ResizeAndRotateWithHandles) {
   Click(100, 100);
   Drag({240, 140}, {280, 140});  // right edge by 10 mm
