@@ -319,6 +319,12 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
         FDragDelta = {0, 0};
       }
     }
+    if (FDragState == 1 && FHotCode == 1 && (X < 0 || X > Width() || Y < 0 || Y > Height())) {
+      // Leaving the view turns the move into the platform's drag and drop.
+      EndMove(false);
+      BeginDrag(true);
+      return;
+    }
     if (FDragState == 1) {
       if (FHotCode == 1) SetViewCursor(IsKeyDown(VK_CONTROL) ? crSizeCopy : crSizeAll);
       ShowDragOutlines(delta);

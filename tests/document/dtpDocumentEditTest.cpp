@@ -139,6 +139,15 @@ TEST_F(EditTest, EscapeCancelsAMoveAndCtrlStartsABand) {
   EXPECT_EQ(doc->XorOverlay().Count(), 0);
   doc->MouseUp(platform::mbLeft, 0, 160, 100);
   EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  // Leaving the view ends the move unapplied and starts drag and drop.
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+  doc->MouseMove(platform::ssLeft, 160, 100);
+  doc->MouseMove(platform::ssLeft, -5, 100);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_TRUE(doc->Dragging());
+  doc->EndDrag(false);
+  doc->MouseUp(platform::mbLeft, 0, -5, 100);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 20);
   // msmCtrl: Ctrl over a shape starts a band instead of selecting it.
   doc->SetMultiSelectMethod(msmCtrl);
   doc->ClearSelection();
