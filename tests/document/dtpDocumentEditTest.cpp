@@ -287,6 +287,39 @@ TEST_F(EditTest, SystemClipboardAndHostileText) {
   EXPECT_EQ(doc->UpdateCount(), 0);
 }
 
+TEST_F(EditTest, DamagedSelectionTextPastesWholeOrNothing) {
+  Click(100, 100);
+  Click(420, 100, platform::ssShift);
+  const std::string good = doc->SelectionToXml();
+  ASSERT_FALSE(good.empty());
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  int refused = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string text = good;
+    const int edits = 1 + int(next() % 4);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = next() % text.size();
+      switch (next() % 3) {
+        case 0: text[at] = char(next() % 256); break;
+        case 1: text.erase(at, 1 + next() % 8); break;
+        default: text.resize(at); break;
+      }
+      if (text.empty()) text = "<";
+    }
+    const int before = doc->CurrentPage()->GetShapeCount();
+    try {
+      const int n = doc->XmlToSelection(text);
+      EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), before + n);
+    } catch (const platform::Exception&) {
+      ++refused;
+      EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), before);
+    }
+    EXPECT_EQ(doc->UpdateCount(), 0);
+  }
+  EXPECT_GT(refused, 0);
+}
+
 TEST_F(EditTest, UndoRecordingAndReplay) {
   a->SetDocLeft(25);
   a->SetDocLeft(27);
