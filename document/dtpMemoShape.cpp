@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "document/XmlDocuments.h"
 #include "platform/Rounding.h"
@@ -95,7 +96,71 @@ void TdtpMemoShape::AutoSizeToText() {
   RefreshAll();
 }
 
+// Cutting a line takes the longest candidate that is narrower than the width; candidates
+// are the whole rest, then the text before each blank run from the right, then one
+// character less at a time. Widths grow with the prefix, so the longest fitting prefix
+// (found by galloping and bisection) decides the cut without measuring every candidate.
 void TdtpMemoShape::WrapLines() {
+  if (!FWordWrap || FDocWidth == 0) {
+    FWrapped = FLines;
+    return;
+  }
+  FWrapped.clear();
+  for (const std::string& line : FLines) {
+    if (line.empty()) {
+      FWrapped.emplace_back();
+      continue;
+    }
+    const std::string_view all(line);
+    size_t off = 0, end = all.size();
+    while (off < end) {
+      const std::string_view s = all.substr(off, end - off);
+      const size_t n0 = s.size();
+      auto fits = [&](size_t Len) {
+        float w = 0, h = 0;
+        LineExtent(std::string(s.substr(0, Len)), w, h);
+        return w < FDocWidth;
+      };
+      size_t n = n0;  // a rest that fits (or a single character) is taken as it is
+      // Gallop first, so a long rest is never measured whole when a short prefix decides.
+      size_t lo = 0, hi = 1;
+      if (n0 > 1) {
+        while (hi < n0 && fits(hi)) {
+          lo = hi;
+          hi = std::min(n0, hi * 2);
+        }
+      }
+      if (n0 > 1 && !(hi == n0 && lo < n0 && fits(n0))) {
+        // Longest prefix shorter than n0 that fits (0 when none).
+        while (hi - lo > 1) {
+          const size_t mid = lo + (hi - lo) / 2;
+          (fits(mid) ? lo : hi) = mid;
+        }
+        const size_t t = std::max<size_t>(lo, 1);
+        // The topmost blank run starting at or before position t + 1 (1-based): when its
+        // last blank is at position 2 or later the cut is the text before the run;
+        // otherwise single characters come off until t is reached.
+        size_t i = t + 1;
+        while (i >= 1 && s[i - 1] != ' ') --i;
+        n = t;
+        if (i >= 1) {
+          size_t last = i;
+          while (last < n0 && s[last] == ' ') ++last;
+          size_t start = i;
+          while (start > 1 && s[start - 2] == ' ') --start;
+          if (last >= 2) n = start - 1;
+        }
+        while (n > 0 && s[n - 1] == ' ') --n;
+      }
+      FWrapped.emplace_back(s.substr(0, n));
+      off += n;
+      while (off < end && all[off] == ' ') ++off;
+      while (end > off && all[end - 1] == ' ') --end;
+    }
+  }
+}
+
+void TdtpMemoShape::WrapLinesReference() {
   if (!FWordWrap || FDocWidth == 0) {
     FWrapped = FLines;
     return;

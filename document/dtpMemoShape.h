@@ -45,6 +45,9 @@ class TdtpMemoShape : public TdtpTextShape {
   int32_t CaretNavigation(int32_t Position, uint16_t Key) const;
   // Rebuilds the wrapped lines.
   void WrapLines();
+  // The same by the plain rule: every candidate cut is measured in turn. Quadratic in the
+  // length of a line; kept as the reference for WrapLines.
+  void WrapLinesReference();
 
  private:
   std::vector<std::string> FLines;

@@ -100,6 +100,41 @@ TEST_F(MemoShapeTest, WrapsAtBlanks) {
   EXPECT_NEAR(w, 14 * 16 / cDpm, 1e-4);
 }
 
+TEST_F(MemoShapeTest, FastWrapMatchesThePlainRule) {
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  const char alphabet[] = {'a', 'b', ' ', 'c', ' ', 'd', 'e', '\n', ' '};
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetDocument(&doc);
+  m->SetAutoSize(false);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int len = int(next() >> 24) % 60;
+    for (int i = 0; i < len; ++i) text += alphabet[(next() >> 16) % sizeof alphabet];
+    m->SetText(text);
+    m->SetDocWidth(float(1 + (next() >> 20) % 300) / cDpm);
+    m->WrapLinesReference();
+    const Lines want = m->WrappedLines();
+    m->WrapLines();
+    ASSERT_EQ(m->WrappedLines(), want) << "text \"" << text << "\" width " << m->DocWidth();
+  }
+}
+
+TEST_F(MemoShapeTest, LongLinesWrapInReasonableTime) {
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetDocument(&doc);
+  m->SetText(std::string(200000, 'x') + "\r\n" + [] {
+    std::string s;
+    for (int i = 0; i < 50000; ++i) s += "ab ";
+    return s;
+  }());
+  const Lines& w = m->WrappedLines();
+  // 14 characters of 16 px fit in 40 mm; "ab ab ab ab ab" is 14.
+  ASSERT_GT(w.size(), 14000u);
+  EXPECT_EQ(w.front(), std::string(14, 'x'));
+  EXPECT_EQ(w.back(), "ab ab ab ab ab");
+}
+
 TEST_F(MemoShapeTest, EmptyTextKeepsOneLineOfHeight) {
   auto m = Make("");
   EXPECT_TRUE(m->WrappedLines().empty());
