@@ -131,8 +131,10 @@ class TdtpImageFiler : public platform::TObject {
 };
 
 // Registers BMP and JPEG (the registry's first two rows) and the JPEG picture class.
+// Start-up order: InitializeDtpRasterFormats, then the GIF unit's own initializer (hook: it
+// registers the third row, TdtpGifFormat "Compuserve GIF" ".gif;" 0x086F, when that unit
+// exists), then InitializeDtpRasterPNG, then InitializeDtpRasterJ2K.
 void InitializeDtpRasterFormats();
 void FinalizeDtpRasterFormats();
-// Where the GIF unit registers its row (third) once it exists; see InitializeDtpRasterGif.
 
 }  // namespace raster

@@ -545,3 +545,29 @@ TEST(PngMisc, GreyTransparencyAndGammaCopy) {
   EXPECT_EQ(px[0], 0u);
   EXPECT_EQ(px[1], 0xFF7F7F7Fu);
 }
+
+TEST(PngWrite, SixteenBitSamplesThroughInverseGamma) {
+  for (int interlace : {0, 1}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 16, 6, uint8_t(interlace)));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    Bytes raw = {0, 0x80, 0x11, 0x40, 0x22, 0x20, 0x33, 0x99, 0x44, 0x10, 0, 0x20, 0, 0x30, 0, 0x40, 0};
+    if (interlace) raw = {0, 0x80, 0x11, 0x40, 0x22, 0x20, 0x33, 0x99, 0x44, 0, 0x10, 0, 0x20, 0, 0x30, 0, 0x40, 0};
+    AddChunk(f, "IDAT", Deflate(raw));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    Bytes out = SavePng(png);
+    size_t at = std::string(out.begin(), out.end()).find("IDAT");
+    uint32_t len = (uint32_t(out[at - 4]) << 24) | (uint32_t(out[at - 3]) << 16) | (uint32_t(out[at - 2]) << 8) | out[at - 1];
+    Bytes rows(64);
+    uLongf n = 64;
+    ASSERT_EQ(uncompress(rows.data(), &n, out.data() + at + 4, len), Z_OK);
+    // First pixel, filter Sub leaves it as it is: high bytes through the inverse table, low bytes 0.
+    EXPECT_EQ(rows[1], png.InverseTable[png.GammaTable[0x80]]);
+    EXPECT_EQ(rows[2], 0);
+    EXPECT_EQ(rows[3], png.InverseTable[png.GammaTable[0x40]]);
+    EXPECT_EQ(rows[7], 0x99);  // alpha untouched
+    EXPECT_EQ(rows[8], 0);
+  }
+}
