@@ -218,7 +218,8 @@ void TdtpMemoShape::DrawText(TBitmap32* Bitmap) {
   const double pitch = double(GetRenderDpm()) * 1.2 * double(FFontHeight);
   for (size_t i = 0; i < FWrapped.size(); ++i) {
     const double top = double(r.Top) + pitch * double(i);
-    if (!std::isfinite(top) || top >= double(r.Bottom)) break;  // nothing below the rectangle shows
+    // Lines outside the rectangle show nothing (a negative pitch runs upwards).
+    if (!std::isfinite(top) || top >= double(r.Bottom) || top < -1e9) break;
     platform::TRect lr = r;
     lr.Top = int32_t(platform::Round(top));
     Bitmap->Textout(lr, AlignFlags(), FWrapped[i]);

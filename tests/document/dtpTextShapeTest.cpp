@@ -6,6 +6,7 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpShapeRenderPriv.h"
 #include "document/dtpTextShape.h"
 #include "platform/Font.h"
 
@@ -281,6 +282,42 @@ TEST_F(TextShapeTest, EditingEscapeRestoresEnterKeeps) {
   EXPECT_FALSE(doc.Ends[0]);
 }
 
+TEST_F(TextShapeTest, OutlineShowsCaretAndSelectionWhileEditing) {
+  auto s = Make("abc");
+  doc.Shape = s.get();
+  auto paint = [&](TBitmap32& Out) {
+    Out.SetSize(120, 60);
+    Out.Clear(0xFFFFFFFFu);
+    detail::TBitmap32Canvas canvas(&Out);
+    s->PaintOutline(canvas.Canvas());
+    canvas.Release();
+  };
+  auto count = [](TBitmap32& B, int32_t X0, int32_t X1, int32_t Y0, int32_t Y1, TColor32 C) {
+    int n = 0;
+    for (int32_t y = Y0; y < Y1; ++y)
+      for (int32_t x = X0; x < X1; ++x) n += (B.Pixel(x, y) & 0xFFFFFFu) == C;
+    return n;
+  };
+  TBitmap32 out;
+  paint(out);
+  EXPECT_EQ(count(out, 0, 120, 0, 60, 0x000080u), 0);  // not editing: nothing
+  s->StartEdit();
+  paint(out);
+  // The caret after "abc" at 48 px, one line pitch (1.2 * 25 px) high, in $800000.
+  EXPECT_GT(count(out, 46, 50, 2, 28, 0x000080u), 30);
+  EXPECT_EQ(count(out, 0, 44, 0, 60, 0x000080u), 0);
+  EXPECT_EQ(count(out, 0, 120, 34, 60, 0x000080u), 0);
+  uint16_t k = 36;
+  s->KeyDownHook(k, platform::ssShift);  // select all, caret at 0
+  paint(out);
+  EXPECT_GT(count(out, 2, 46, 2, 28, 0x808080u), 40);
+  EXPECT_EQ(count(out, 52, 120, 0, 60, 0x808080u), 0);
+  s->SetMirrored(true);
+  paint(out);
+  EXPECT_GT(count(out, 0, 120, 2, 28, 0x000080u), 30);
+  s->EndEdit(true);
+}
+
 TEST_F(TextShapeTest, SettersRecordUndoAndPropertiesByName) {
   auto s = Make("abc");
   doc.Commands.clear();
@@ -341,6 +378,17 @@ TEST_F(TextShapeTest, XmlRoundTrip) {
   TBitmap32 bmp;
   bmp.SetSize(4, 4);
   u->PaintShape(&bmp);  // a zero font height paints without trouble
+
+  // Out-of-range heights read as 0; absurd sizes set later are bounded when painting.
+  bare.Root()->WriteString("FontHeight", "1e300");
+  u->LoadFromXml(bare.Root());
+  EXPECT_FLOAT_EQ(u->FontHeight(), 0);
+  u->SetPropertyByName("FontHeight", "-5");
+  EXPECT_EQ(u->ScaledFontHeight(), 1);
+  u->SetPropertyByName("FontHeight", "1e30");
+  EXPECT_EQ(u->ScaledFontHeight(), 200 * 2000);
+  u->SetText(std::string(100000, 'w'));
+  u->PaintShape(&bmp);
 }
 
 }  // namespace
