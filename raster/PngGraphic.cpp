@@ -973,9 +973,41 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
 
 void TPngGraphic::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
   if (!HeaderPresent() || Width() == 0 || Height() == 0) return;
-  platform::TBitmap bmp;
-  AssignTo(&bmp);
-  Canvas->StretchDraw(R, &bmp);
+  if (TransparencyMode() != 2) {
+    platform::TBitmap bmp;
+    AssignTo(&bmp);  // carries the transparent colour for binary transparency
+    Canvas->StretchDraw(R, &bmp);
+    return;
+  }
+  // Partial transparency: blend over what the canvas holds, at the image's own size.
+  TChunkIHDR* h = Header();
+  platform::TRect whole = platform::Rect(0, 0, Width(), Height());
+  platform::TBitmap tmp;
+  tmp.SetPixelFormat(platform::pf24bit);
+  tmp.SetSize(Width(), Height());
+  if (tmp.Empty()) throw EPNGOutMemory(PngErrorText(65132));
+  tmp.Canvas()->CopyRect(whole, Canvas, R);
+  auto* trns = FindChunk<TChunktRNS>();
+  int32_t b = h->BitsPerPixel;
+  for (int32_t y = 0; y < Height(); ++y) {
+    const uint8_t* row = Scanline(y);
+    const uint8_t* alpha = AlphaScanline(y);
+    uint8_t* d = static_cast<uint8_t*>(tmp.ScanLine(y));
+    for (int32_t x = 0; x < Width(); ++x, d += 3) {
+      uint32_t rgb, idx = 0;
+      if (b == 24) {
+        rgb = (uint32_t{row[x * 3 + 2]} << 16) | (uint32_t{row[x * 3 + 1]} << 8) | row[x * 3];
+      } else {
+        idx = b == 8 ? row[x] : (row[x * b / 8] >> (8 - b - (x * b) % 8)) & ((1u << b) - 1);
+        rgb = h->Palette[idx] & 0xFFFFFF;
+      }
+      uint32_t a = alpha ? alpha[x] : (trns ? trns->PaletteValues[idx] : 255);
+      d[0] = static_cast<uint8_t>(((rgb & 0xFF) * a + 255 + (255 - a) * d[0]) >> 8);
+      d[1] = static_cast<uint8_t>((((rgb >> 8) & 0xFF) * a + 255 + (255 - a) * d[1]) >> 8);
+      d[2] = static_cast<uint8_t>((((rgb >> 16) & 0xFF) * a + 255 + (255 - a) * d[2]) >> 8);
+    }
+  }
+  Canvas->CopyRect(R, tmp.Canvas(), whole);
 }
 
 void InitializePngGraphic() {

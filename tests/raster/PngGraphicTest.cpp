@@ -571,3 +571,23 @@ TEST(PngWrite, SixteenBitSamplesThroughInverseGamma) {
     EXPECT_EQ(rows[8], 0);
   }
 }
+
+TEST(PngMisc, DrawBlendsAlphaOverTheCanvas) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(2, 1, 8, 6));
+  AddChunk(f, "IDAT", Deflate({0, 200, 100, 0, 128, 10, 20, 30, 255}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  platform::TBitmap target;
+  target.SetPixelFormat(platform::pf24bit);
+  target.SetSize(2, 1);  // white
+  png.Draw(target.Canvas(), platform::Rect(0, 0, 2, 1));
+  const uint8_t* p = static_cast<const uint8_t*>(target.ScanLine(0));
+  // d = (s * a + 255 + (255 - a) * d) shr 8, blue first.
+  EXPECT_EQ(p[2], (200 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[1], (100 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[0], (0 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[5], 10);
+  EXPECT_EQ(p[3], 30);
+}
