@@ -3,13 +3,18 @@
 #include "document/dtpDocument.h"
 #include "document/dtpEffectShape.h"
 #include "document/dtpLineShape.h"
+#include "document/dtpMemoShape.h"
 #include "document/dtpPage.h"
 #include "document/dtpPolygonShape.h"
 #include "document/dtpShape.h"
+#include "document/dtpTextShape.h"
 #include "platform/DirectShow.h"
 #include "platform/Forms.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32Blend.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterJ2K.h"
+#include "raster/dtpRasterPNG.h"
 #include "widgets/HookManager.h"
 #include "widgets/VisualStyles.h"
 
@@ -23,13 +28,18 @@ void InitializeUnits() {
   if (gInitialized) return;
   gInitialized = true;
   platform::InitializeForms();
-  // Shape classes register first, then the bitmap library, the editor's cursors and the
-  // visual-styles binding.
+  // Shape classes register first, then the raster formats, the bitmap library, the editor's
+  // cursors and the visual-styles binding.
   document::InitializeDtpShape();
   document::InitializeDtpEffectShape();
   document::InitializeDtpPage();
+  document::InitializeDtpTextShape();
   document::InitializeDtpPolygonShape();
   document::InitializeDtpLineShape();
+  document::InitializeDtpMemoShape();
+  raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterPNG();
+  raster::InitializeDtpRasterJ2K();
   raster::InitializeRaster32();
   document::InitializeDtpDocument();
   widgets::InitializeVisualStyles();
@@ -45,6 +55,10 @@ void FinalizeUnits() {
   document::FinalizeDtpDocument();
   raster::FinalizeRaster32();
   raster::FinalizeBlendRoutines();
+  raster::FinalizeDtpRasterJ2K();
+  raster::FinalizeDtpRasterPNG();
+  raster::FinalizeDtpRasterFormats();
+  document::FinalizeDtpTextShape();
   document::FinalizeDtpEffectShape();
   document::FinalizeDtpShape();
   widgets::FinalizeHookManager();

@@ -5,16 +5,21 @@
 #include "app/Startup.h"
 #include "document/dtpShape.h"
 #include "platform/Forms.h"
+#include "raster/dtpRasterFormats.h"
 #include "widgets/VisualStyles.h"
 
 TEST(Startup, RegistersWhatTheContentNeeds) {
   app::InitializeUnits();
   app::InitializeUnits();  // idempotent
   for (const char* name : {"TdtpShape", "TdtpEffectShape", "TdtpPage", "TdtpRectangleShape", "TdtpEllipseShape",
-                           "TdtpHcirkel1ShapeV", "TdtpLineShape", "TdtpLineShape2"})
+                           "TdtpHcirkel1ShapeV", "TdtpLineShape", "TdtpLineShape2", "TdtpTextShape",
+                           "TdtpMemoShape"})
     EXPECT_EQ(document::FindShapeClass(name).Name, name);
   // An unknown name falls back to the plain base class.
   EXPECT_EQ(document::FindShapeClass("TdtpNoSuchShape").Name, "TdtpShape");
   for (int32_t id = -38; id <= -30; ++id) EXPECT_TRUE(platform::Screen()->HasCursor(id)) << id;
   EXPECT_TRUE(widgets::ThemeLibraryBound());
+  // BMP, JPEG, PNG and JPEG 2000 are found by extension.
+  for (const char* name : {"a.bmp", "a.jpg", "a.png", "a.jp2"})
+    EXPECT_NE(raster::FindRasterClass(name), nullptr) << name;
 }
