@@ -2,7 +2,7 @@
 # Runs every fuzz target for a bounded time: first over its kept regression inputs
 # (each must end cleanly), then fuzzing from its seed corpus. Fails on any crash.
 set -euo pipefail
-build=${1:?build folder}
+build=$(cd "${1:?build folder}" && pwd)
 seconds=${2:-20}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
