@@ -1,0 +1,421 @@
+#include "media/PictureShowEffects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/Rounding.h"
+
+namespace media {
+
+using platform::MulDiv;
+using platform::TBitmap;
+using platform::TRect;
+
+TEffectSizes EffectSizes(const TRect& R, uint16_t Step, uint8_t Progress) {
+  TEffectSizes S{};
+  S.W = R.Right - R.Left;
+  S.H = R.Bottom - R.Top;
+  if (S.W < S.H) {
+    S.h = MulDiv(S.H, Progress, 100);
+    S.w = MulDiv(S.h, S.W, S.H);
+    S.extra = MulDiv(S.H, Step, 90);
+  } else {
+    S.w = MulDiv(S.W, Progress, 100);
+    S.h = S.W == 0 ? 0 : MulDiv(S.w, S.H, S.W);
+    S.extra = MulDiv(S.W, Step, 90);
+  }
+  return S;
+}
+
+namespace {
+
+TRect Rc(int32_t L, int32_t T, int32_t Rr, int32_t B) { return TRect{L, T, Rr, B}; }
+
+void Copy(TBitmap* Display, TBitmap* Picture, const TRect& Dst, const TRect& Src) {
+  if (Dst.Right <= Dst.Left || Dst.Bottom <= Dst.Top || Src.Right <= Src.Left ||
+      Src.Bottom <= Src.Top)
+    return;  // an empty rectangle draws nothing
+  Display->Canvas()->CopyRect(Dst, Picture->Canvas(), Src);
+}
+
+// The 17 single-axis rectangle copies. Vert swaps the axes: "right" becomes "bottom".
+void Axis(int32_t Kind, bool Vert, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+          uint8_t Progress) {
+  const TEffectSizes S = EffectSizes(R, Step, Progress);
+  const int32_t W = Vert ? S.H : S.W, H = Vert ? S.W : S.H, w = Vert ? S.h : S.w;
+  std::vector<std::pair<TRect, TRect>> Ops;  // (destination, source) along the axis
+  const TRect Whole = Rc(0, 0, W, H);
+  switch (Kind) {
+    case 1: Ops.push_back({Rc(W - w, 0, W, H), Whole}); break;
+    case 2: Ops.push_back({Rc(0, 0, w, H), Whole}); break;
+    case 3: Ops.push_back({Rc(W - w, 0, 2 * W - w, H), Whole}); break;
+    case 4: Ops.push_back({Rc(w - W, 0, w, H), Whole}); break;
+    case 5: Ops.push_back({Rc(0, 0, w, H), Rc(0, 0, w, H)}); break;
+    case 6: Ops.push_back({Rc(W - w, 0, W, H), Rc(W - w, 0, W, H)}); break;
+    case 7: Ops.push_back({Rc(0, 0, 2 * W - w, H), Rc(0, 0, w, H)}); break;
+    case 8: Ops.push_back({Rc(w - W, 0, W, H), Rc(W - w, 0, W, H)}); break;
+    case 9:
+      Ops.push_back({Rc(w - W, 0, 2 * W - w, H), Rc((W - w) / 2, 0, (W + w) / 2, H)});
+      break;
+    case 10: Ops.push_back({Rc((W - w) / 2, 0, (W + w) / 2, H), Whole}); break;
+    case 11: {
+      const TRect M = Rc((W - w) / 2, 0, (W + w) / 2, H);
+      Ops.push_back({M, M});
+      break;
+    }
+    case 12: {
+      const TRect A = Rc(0, 0, w / 2 + 1, H), B = Rc(W - w / 2 - 1, 0, W, H);
+      Ops.push_back({A, A});
+      Ops.push_back({B, B});
+      break;
+    }
+    case 13:
+      Ops.push_back({Rc(0, 0, w / 2 + 1, H), Rc(0, 0, W / 2 + 1, H)});
+      Ops.push_back({Rc(W - w / 2 - 1, 0, W, H), Rc(W / 2, 0, W, H)});
+      break;
+    case 16: {
+      Ops.push_back({Rc(0, 0, w, H), Rc(0, 0, w, H)});
+      const int32_t Band = S.extra > 0 ? W / S.extra : W;
+      Ops.push_back({Rc(w, 0, W, H), Rc(w, 0, std::min(w + Band, W), H)});
+      break;
+    }
+    case 17: {
+      Ops.push_back({Rc(W - w, 0, W, H), Rc(W - w, 0, W, H)});
+      const int32_t Band = S.extra > 0 ? W / S.extra : W;
+      Ops.push_back({Rc(0, 0, W - w, H), Rc(std::max(W - w - Band, 0), 0, W - w, H)});
+      break;
+    }
+    default: break;
+  }
+  auto Flip = [Vert](const TRect& A) {
+    return Vert ? Rc(A.Top, A.Left, A.Bottom, A.Right) : A;
+  };
+  for (const auto& [Dst, Src] : Ops) Copy(D, P, Flip(Dst), Flip(Src));
+}
+
+template <int Kind, bool Vert>
+void AxisProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
+  Axis(Kind, Vert, D, P, R, Step, Progress);
+}
+
+// Corner and centre copies, 35..57.
+void Corner(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+            uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  const TRect Whole = Rc(0, 0, W, H);
+  // Left and top halves; the right and bottom ones take the rest so odd sizes close exactly.
+  const int32_t w2 = w / 2, h2 = h / 2, W2 = W / 2, H2 = H / 2;
+  const int32_t wr = w - w2, hr = h - h2;
+  switch (Style) {
+    case 35: Copy(D, P, Rc(W - w, H - h, W, H), Whole); break;
+    case 36: Copy(D, P, Rc(W - w, 0, W, h), Whole); break;
+    case 37: Copy(D, P, Rc(0, 0, w, h), Whole); break;
+    case 38: Copy(D, P, Rc(0, H - h, w, H), Whole); break;
+    case 39: Copy(D, P, Rc(W - w, H - h, 2 * W - w, 2 * H - h), Whole); break;
+    case 40: Copy(D, P, Rc(W - w, h - H, 2 * W - w, h), Whole); break;
+    case 41: Copy(D, P, Rc(w - W, h - H, w, h), Whole); break;
+    case 42: Copy(D, P, Rc(w - W, H - h, w, 2 * H - h), Whole); break;
+    case 43: Copy(D, P, Rc(0, 0, w, h), Rc(0, 0, w, h)); break;
+    case 44: Copy(D, P, Rc(0, H - h, w, H), Rc(0, H - h, w, H)); break;
+    case 45: Copy(D, P, Rc(W - w, H - h, W, H), Rc(W - w, H - h, W, H)); break;
+    case 46: Copy(D, P, Rc(W - w, 0, W, h), Rc(W - w, 0, W, h)); break;
+    case 47: Copy(D, P, Rc(0, 0, 2 * W - w, 2 * H - h), Rc(0, 0, w, h)); break;
+    case 48: Copy(D, P, Rc(0, h - H, 2 * W - w, H), Rc(0, H - h, w, H)); break;
+    case 49: Copy(D, P, Rc(w - W, h - H, W, H), Rc(W - w, H - h, W, H)); break;
+    case 50: Copy(D, P, Rc(w - W, 0, W, 2 * H - h), Rc(W - w, 0, W, h)); break;
+    case 51:
+      Copy(D, P, Rc(w - W, h - H, 2 * W - w, 2 * H - h),
+           Rc((W - w) / 2, (H - h) / 2, (W + w) / 2, (H + h) / 2));
+      break;
+    case 52: Copy(D, P, Rc((W - w) / 2, (H - h) / 2, (W + w) / 2, (H + h) / 2), Whole); break;
+    case 53: {
+      const TRect M = Rc((W - w) / 2, (H - h) / 2, (W + w) / 2, (H + h) / 2);
+      Copy(D, P, M, M);
+      break;
+    }
+    case 54:  // edge bands closing in on the centre
+      for (const TRect& B : {Rc(0, 0, W, h2), Rc(0, H - hr, W, H), Rc(0, 0, w2, H),
+                             Rc(W - wr, 0, W, H)})
+        Copy(D, P, B, B);
+      break;
+    case 55:  // corner quarters growing toward the middle
+      for (const TRect& B : {Rc(0, 0, w2, h2), Rc(W - wr, 0, W, h2), Rc(0, H - hr, w2, H),
+                             Rc(W - wr, H - hr, W, H)})
+        Copy(D, P, B, B);
+      break;
+    case 56:  // the picture's quarters squeezed into the growing corners
+      Copy(D, P, Rc(0, 0, w2, h2), Rc(0, 0, W2, H2));
+      Copy(D, P, Rc(W - wr, 0, W, h2), Rc(W2, 0, W, H2));
+      Copy(D, P, Rc(0, H - hr, w2, H), Rc(0, H2, W2, H));
+      Copy(D, P, Rc(W - wr, H - hr, W, H), Rc(W2, H2, W, H));
+      break;
+    case 57:  // the quarters slide in from the corners at full size
+      Copy(D, P, Rc(w2 - W2, h2 - H2, w2, h2), Rc(0, 0, W2, H2));
+      Copy(D, P, Rc(W - wr, h2 - H2, W - wr + (W - W2), h2), Rc(W2, 0, W, H2));
+      Copy(D, P, Rc(w2 - W2, H - hr, w2, H - hr + (H - H2)), Rc(0, H2, W2, H));
+      Copy(D, P, Rc(W - wr, H - hr, W - wr + (W - W2), H - hr + (H - H2)), Rc(W2, H2, W, H));
+      break;
+    default: break;
+  }
+}
+
+template <int Style>
+void CornerProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
+  Corner(Style, D, P, R, Step, Progress);
+}
+
+// Pixel effects need 4-byte pixels on both sides.
+bool FourBytes(TBitmap* B) {
+  if (B->PixelFormat() != platform::pf32bit && B->PixelFormat() != platform::pfDevice)
+    B->SetPixelFormat(platform::pf32bit);
+  return true;
+}
+
+void Fade(TBitmap* D, TBitmap* P, const TRect& R, uint16_t, uint8_t Progress) {
+  FourBytes(D);
+  FourBytes(P);
+  const int32_t W = std::min({R.Right - R.Left, D->Width(), P->Width()});
+  const int32_t H = std::min({R.Bottom - R.Top, D->Height(), P->Height()});
+  const uint32_t a = Progress, b = 100 - Progress;
+  for (int32_t y = 0; y < H; ++y) {
+    uint8_t* d = static_cast<uint8_t*>(D->ScanLine(y));
+    const uint8_t* s = static_cast<const uint8_t*>(P->ScanLine(y));
+    for (int32_t x = 0; x < W; ++x, d += 4, s += 4)
+      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((d[c] * b + s[c] * a) / 100);
+  }
+}
+
+// Rotation of the picture about a pivot; 119..122.
+void Pivot(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint8_t Progress) {
+  FourBytes(D);
+  FourBytes(P);
+  const int32_t W = std::min({R.Right - R.Left, D->Width(), P->Width()});
+  const int32_t H = std::min({R.Bottom - R.Top, D->Height(), P->Height()});
+  if (W <= 0 || H <= 0) return;
+  const bool Positive = Style == 119 || Style == 122;
+  const double Angle = (Positive ? 100 - Progress : Progress - 100) * M_PI / 200;
+  const int64_t Sin = platform::Trunc(std::sin(Angle) * 65536);
+  const int64_t Cos = platform::Trunc(std::cos(Angle) * 65536);
+  const int32_t cx = (Style == 119 || Style == 120) ? -1 : W;
+  const int32_t cy = (Style == 119 || Style == 121) ? -1 : H;
+  std::vector<const uint32_t*> Rows(H);
+  for (int32_t y = 0; y < H; ++y) Rows[y] = static_cast<const uint32_t*>(P->ScanLine(y));
+  for (int32_t y = H - 1; y >= 0; --y) {
+    uint32_t* d = static_cast<uint32_t*>(D->ScanLine(y));
+    const int64_t dy = y - cy;
+    for (int32_t x = W - 1; x >= 0; --x) {
+      const int64_t dx = x - cx;
+      const int64_t sx = ((dx * Cos - dy * Sin) >> 16) + cx;
+      const int64_t sy = ((dx * Sin + dy * Cos) >> 16) + cy;
+      if (sx >= 0 && sx < W && sy >= 0 && sy < H) d[x] = Rows[sy][sx];
+    }
+  }
+}
+
+template <int Style>
+void PivotProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t, uint8_t Progress) {
+  Pivot(Style, D, P, R, Progress);
+}
+
+// Push (the old frame moves away) and push-and-squeeze (it is squeezed), 128..135.
+void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+          uint8_t Progress) {
+  const TEffectSizes S = EffectSizes(R, Step, Progress);
+  const int32_t k = (Style - 128) % 4;  // 0 push fwd, 1 push back, 2 squeeze fwd, 3 squeeze back
+  const bool Vert = Style >= 132;
+  const int32_t W = Vert ? S.H : S.W, H = Vert ? S.W : S.H, w = Vert ? S.h : S.w;
+  auto F = [Vert](int32_t L, int32_t T, int32_t Rr, int32_t B) {
+    return Vert ? Rc(T, L, B, Rr) : Rc(L, T, Rr, B);
+  };
+  // The display is its own source: copy it out first.
+  TBitmap Old;
+  Old.Assign(D);
+  const bool Forward = k == 0 || k == 2;
+  TRect OldDst, OldSrc, PicDst, PicSrc;
+  if (Forward) {
+    OldDst = F(w, 0, W, H);
+    OldSrc = k == 0 ? F(0, 0, W - w, H) : F(0, 0, W, H);
+    PicDst = F(0, 0, w, H);
+    PicSrc = F(W - w, 0, W, H);
+  } else {
+    OldDst = F(0, 0, W - w, H);
+    OldSrc = k == 1 ? F(w, 0, W, H) : F(0, 0, W, H);
+    PicDst = F(W - w, 0, W, H);
+    PicSrc = F(0, 0, w, H);
+  }
+  Copy(D, &Old, OldDst, OldSrc);
+  Copy(D, P, PicDst, PicSrc);
+}
+
+template <int Style>
+void PushProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
+  Push(Style, D, P, R, Step, Progress);
+}
+
+constexpr TEffectProc Missing = nullptr;
+
+const TEffect Table[EffectCount] = {
+    {"Expand from right", AxisProc<1, false>},
+    {"Expand from left", AxisProc<2, false>},
+    {"Slide in from right", AxisProc<3, false>},
+    {"Slide in from left", AxisProc<4, false>},
+    {"Reveal from left", AxisProc<5, false>},
+    {"Reveal from right", AxisProc<6, false>},
+    {"Expand in from right", AxisProc<7, false>},
+    {"Expand in from left", AxisProc<8, false>},
+    {"Expand in to middle", AxisProc<9, false>},
+    {"Expand out from middle", AxisProc<10, false>},
+    {"Reveal out from middle", AxisProc<11, false>},
+    {"Reveal in from sides", AxisProc<12, false>},
+    {"Expand in from sides", AxisProc<13, false>},
+    {"Unroll from left", Missing},
+    {"Unroll from right", Missing},
+    {"Build up from right", AxisProc<16, false>},
+    {"Build up from left", AxisProc<17, false>},
+    {"Expand from bottom", AxisProc<1, true>},
+    {"Expand from top", AxisProc<2, true>},
+    {"Slide in from bottom", AxisProc<3, true>},
+    {"Slide in from top", AxisProc<4, true>},
+    {"Reveal from top", AxisProc<5, true>},
+    {"Reveal from bottom", AxisProc<6, true>},
+    {"Expand in from bottom", AxisProc<7, true>},
+    {"Expand in from top", AxisProc<8, true>},
+    {"Expand in to middle (horiz)", AxisProc<9, true>},
+    {"Expand out from middle (horiz)", AxisProc<10, true>},
+    {"Reveal from middle (horiz)", AxisProc<11, true>},
+    {"Slide in from top / bottom", AxisProc<12, true>},
+    {"Expand in from top / bottom", AxisProc<13, true>},
+    {"Unroll from top", Missing},
+    {"Unroll from bottom", Missing},
+    {"Expand from bottom", AxisProc<16, true>},
+    {"Expand in from top", AxisProc<17, true>},
+    {"Expand from bottom right", CornerProc<35>},
+    {"Expand from top right", CornerProc<36>},
+    {"Expand from top left", CornerProc<37>},
+    {"Expand from bottom left", CornerProc<38>},
+    {"Slide in from bottom right", CornerProc<39>},
+    {"Slide in from top right", CornerProc<40>},
+    {"Slide in from top left", CornerProc<41>},
+    {"Slide in from bottom left", CornerProc<42>},
+    {"Reveal from top left", CornerProc<43>},
+    {"Reveal from bottom left", CornerProc<44>},
+    {"Reveal from bottom right", CornerProc<45>},
+    {"Reveal from top right", CornerProc<46>},
+    {"Appear and Contract to top left", CornerProc<47>},
+    {"Appear and Contract to bottom left", CornerProc<48>},
+    {"Appear and Contract to bottom right", CornerProc<49>},
+    {"Appear and Contract to top right", CornerProc<50>},
+    {"Appear and Contract to middle", CornerProc<51>},
+    {"Expand out from centre", CornerProc<52>},
+    {"Reveal out from centre", CornerProc<53>},
+    {"Reveal in to centre", CornerProc<54>},
+    {"Quarters Reveal in to middle", CornerProc<55>},
+    {"Quarters Expand to middle", CornerProc<56>},
+    {"Quarters Slide in to middle", CornerProc<57>},
+    {"Curved Reveal from left", Missing},
+    {"Curved Reveal from right", Missing},
+    {"Bars in from right", Missing},
+    {"Bars in from left", Missing},
+    {"Bars left then right", Missing},
+    {"Bars right then left", Missing},
+    {"Bars from both sides", Missing},
+    {"Uneven shred from right", Missing},
+    {"Uneven shred from left", Missing},
+    {"Uneven shred out from middle (horiz)", Missing},
+    {"Uneven shred in to middle (horiz)", Missing},
+    {"Curved Reveal from top", Missing},
+    {"Curved Reveal from bottom", Missing},
+    {"Bars from bottom", Missing},
+    {"Bars from top", Missing},
+    {"Bars top then bottom", Missing},
+    {"Bars bottom then top", Missing},
+    {"Bars from top and bottom", Missing},
+    {"Unven shred from bottom", Missing},
+    {"Uneven shred from top", Missing},
+    {"Uneven shred from horizon", Missing},
+    {"Uneven shred in to horizon", Missing},
+    {"Curved reveal from top left", Missing},
+    {"Curved reveal from top right", Missing},
+    {"Curved reveal from bottom left", Missing},
+    {"Curved reveal from bottom right", Missing},
+    {"Circular reveal from centre", Missing},
+    {"Circular reveal to centre", Missing},
+    {"Criss Cross reveal from bottom right", Missing},
+    {"Criss Cross reveal from top right", Missing},
+    {"Criss Cross reveal from bottom left", Missing},
+    {"Criss Cross reveal from top left", Missing},
+    {"Criss Cross reveal bounce from top left", Missing},
+    {"Criss Cross reveal bounce from bottom left", Missing},
+    {"Criss Cross reveal bounce from top right", Missing},
+    {"Criss Cross reveal bounce from bottom right", Missing},
+    {"Criss Cross reveal from right top and bottom", Missing},
+    {"Criss Cross reveal from left top and bottom", Missing},
+    {"Criss Cross reveal from left right and bottom", Missing},
+    {"Criss Cross reveal from left right and top", Missing},
+    {"Criss Cross reveal from top left right and bottom", Missing},
+    {"Criss Cross reveal from bottom left top right", Missing},
+    {"Uneven shred from bottom and right", Missing},
+    {"Uneven shred from top and right", Missing},
+    {"Uneven shred from bottom and left", Missing},
+    {"Uneven shred from top and left", Missing},
+    {"Uneven shred from horiz and right", Missing},
+    {"Uneven shred from horiz and left", Missing},
+    {"Uneven shred from bottom and vert middle", Missing},
+    {"Uneven shred from top and vert middle", Missing},
+    {"Uneven shred from centre", Missing},
+    {"Uneven shred to centre", Missing},
+    {"Reveal diagonal from top left", Missing},
+    {"Reveal diagonal from top right", Missing},
+    {"Reveal diagonal from bottom left", Missing},
+    {"Reveal diagonal from bottom right", Missing},
+    {"Diagonal sweep from top left bottom right anticlockwise", Missing},
+    {"Diagonal sweep from top left bottom right clockwise", Missing},
+    {"Starburst clockwise from center", Missing},
+    {"Triangular shred to top left", Missing},
+    {"Fade", Fade},
+    {"Pivot from top left", PivotProc<119>},
+    {"Pivot from bottom left", PivotProc<120>},
+    {"Pivot from top right", PivotProc<121>},
+    {"Pivot from bottom right", PivotProc<122>},
+    {"Speckle appear from right", Missing},
+    {"Speckle appear from left", Missing},
+    {"Speckle appear from bottom", Missing},
+    {"Speckle appear from top", Missing},
+    {"Random squares appear", Missing},
+    {"Push right", PushProc<128>},
+    {"Push left", PushProc<129>},
+    {"Push and squeeze right", PushProc<130>},
+    {"Push and squeeze left", PushProc<131>},
+    {"Push down", PushProc<132>},
+    {"Push up", PushProc<133>},
+    {"Push and sqeeze down", PushProc<134>},
+    {"Push and sqeeze up", PushProc<135>},
+    {"Blind vertically", Missing},
+    {"Blind horizontally", Missing},
+    {"Uneven blind from left", Missing},
+    {"Uneven blind from right", Missing},
+    {"Uneven blind from top", Missing},
+    {"Uneven blind from bottom", Missing},
+    {"Rectangular shred", Missing},
+    {"Sweep clockwise", Missing},
+    {"Sweep anticlockwise", Missing},
+    {"Rectangles apear from left and disapear to right", Missing},
+    {"Rectangles apear from right and disapear to left", Missing},
+    {"Rectangles apear from up and disapear to bottom", Missing},
+    {"Rectangles apear from bottom and disapear to up", Missing},
+    {"Rotational rectangle", Missing},
+    {"Rotational star", Missing},
+};
+
+}  // namespace
+
+const TEffect& Effects(int32_t Index) {
+  if (Index < 0 || Index >= EffectCount)
+    throw platform::EInvalidArgument("Effect index out of range: " + std::to_string(Index));
+  return Table[Index];
+}
+
+}  // namespace media
