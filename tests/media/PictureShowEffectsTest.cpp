@@ -101,7 +101,9 @@ TEST(PictureShowEffects, EveryBuiltEffectEndsOnThePicture) {
       Apply(s, D.get(), P.get(), 100);
       // "Expand in from sides" stretches its right half by one column even at the end; the
       // control draws the finished picture itself, so only the other effects are exact here.
-      if (s != 13 && s != 30) EXPECT_TRUE(Same(D.get(), P.get()));
+      if (s != 13 && s != 30) {
+        EXPECT_TRUE(Same(D.get(), P.get()));
+      }
       auto D1 = Make(W, H, false);
       Apply(s, D1.get(), P.get(), 1);
       int32_t Changed = 0;
