@@ -1,0 +1,168 @@
+#include "document/dtpFreehandShape.h"
+
+#include "document/XmlDocuments.h"
+#include "document/dtpDocumentHost.h"
+
+namespace document {
+
+const TShapeClass& TdtpFreehandShape::StaticClass() {
+  static const TShapeClass cls = MakeShapeClass<TdtpFreehandShape>("TdtpFreehandShape", &TdtpPolygonShape::StaticClass());
+  return cls;
+}
+
+TdtpFreehandShape::TdtpFreehandShape() = default;
+
+void TdtpFreehandShape::InitDefaults() {
+  TdtpPolygonShape::InitDefaults();
+  FAutoRestart = true;
+  FPointBased = true;
+  SetIsClosed(false);
+  SetUseFill(false);
+}
+
+void TdtpFreehandShape::AppendPoint(const TdtpFloatPoint& P) {
+  AddPoint(P);
+  UpdateBoundsFromPoints();
+  if (NeedsBuffer())
+    Refresh();
+  else
+    Invalidate();
+}
+
+// Keeps the local origin at the top-left of the drawn points; a box without area (one point,
+// a horizontal or vertical line) leaves the bounds alone.
+void TdtpFreehandShape::UpdateBoundsFromPoints() {
+  TdtpFloatRect b;
+  GetPointsBounds(b);
+  if (!(b.Left < b.Right && b.Top < b.Bottom)) return;
+  OffsetPoints(-b.Left, -b.Top);
+  // The last point and the stroke move with the points, or the distance rule would measure
+  // against a point in the old frame.
+  FLastX -= b.Left;
+  FLastY -= b.Top;
+  for (float& x : FStrokeX) x -= b.Left;
+  for (float& y : FStrokeY) y -= b.Top;
+  SetDocBounds(DocLeft() + b.Left, DocTop() + b.Top, b.Right - b.Left, b.Bottom - b.Top);
+}
+
+void TdtpFreehandShape::NewContour() {
+  // A contour of fewer than two points is reused rather than left behind.
+  if (FPoints.empty() || FPoints.back().size() >= 2)
+    TdtpPolygonShape::NewContour();
+  else
+    FPoints.back().clear();
+}
+
+void TdtpFreehandShape::AddStrokePoint(const TdtpFloatPoint& P) {
+  FStrokeX.push_back(P.X);
+  FStrokeY.push_back(P.Y);
+  ++FStrokeCount;
+  FLastX = P.X;
+  FLastY = P.Y;
+}
+
+void TdtpFreehandShape::MouseDownHook(platform::TMouseButton Button, platform::TShiftState, int32_t X, int32_t Y) {
+  FStrokeCount = 0;
+  FStrokeX.clear();
+  FStrokeY.clear();
+  if (Button == platform::mbRight) {
+    if (FDocument) FDocument->EndShapeEdit(true);
+    return;
+  }
+  FDrawing = true;
+  TdtpFloatPoint p{0, 0};
+  ScreenToLocal({X, Y}, p);
+  FLastX = p.X;
+  FLastY = p.Y;
+  NewContour();
+  AppendPoint(p);
+}
+
+void TdtpFreehandShape::MouseMoveHook(platform::TShiftState, int32_t X, int32_t Y) {
+  if (!FDrawing) return;
+  TdtpFloatPoint p{0, 0};
+  if (!ScreenToLocal({X, Y}, p)) return;
+  const float dx = p.X - FLastX, dy = p.Y - FLastY;
+  if (dx * dx + dy * dy > 0.5f * 0.5f) {
+    AddStrokePoint(p);
+    AppendPoint(p);
+  }
+}
+
+void TdtpFreehandShape::MouseUpHook(platform::TMouseButton, platform::TShiftState, int32_t X, int32_t Y) {
+  if (FDrawing) {
+    TdtpFloatPoint p{0, 0};
+    if (ScreenToLocal({X, Y}, p) && (p.X != FLastX || p.Y != FLastY)) {
+      AddStrokePoint(p);
+      AppendPoint(p);
+    }
+    FDrawing = false;
+    if (FDocument) {
+      if (FAutoRestart)
+        NewContour();
+      else
+        FDocument->EndShapeEdit(true);
+    }
+  }
+  if (FDocument) FDocument->EndShapeEdit(true);
+}
+
+void TdtpFreehandShape::KeyDownHook(uint16_t& Key, platform::TShiftState) {
+  if (!FDocument) return;
+  switch (Key) {
+    case 32:
+      SetIsClosed(true);
+      FDocument->EndShapeEdit(true);
+      break;
+    case 27:
+    case 3:
+      FDocument->EndShapeEdit(false);
+      break;
+    case 9:
+    case 13:
+    case 43:
+    case 113:
+      FDocument->EndShapeEdit(true);
+      break;
+    default:
+      break;
+  }
+}
+
+void TdtpFreehandShape::StartEdit() { BeginDocChange(); }
+
+void TdtpFreehandShape::EndEdit(bool Accept) {
+  if (!Accept || IsEmpty()) {
+    // Removing frees this shape: nothing may touch it afterwards.
+    if (TdtpShape* parent = ParentShape()) parent->RemoveShape(this);
+    return;
+  }
+  while (!FPoints.empty() && FPoints.back().size() <= 1) FPoints.pop_back();
+  FRebuild = true;
+  Invalidate();
+  EndDocChange();
+}
+
+void TdtpFreehandShape::LoadFromXml(TXmlNode* Node) {
+  TdtpPolygonShape::LoadFromXml(Node);
+  if (Node) FAutoRestart = Node->ReadBool("AutoRestart", false);
+}
+
+void TdtpFreehandShape::SaveToXml(TXmlNode* Node) {
+  TdtpPolygonShape::SaveToXml(Node);
+  if (Node) Node->WriteBool("AutoRestart", FAutoRestart);
+}
+
+const TShapeClass& TdtpFreehandShape2::StaticClass() {
+  static const TShapeClass cls = MakeShapeClass<TdtpFreehandShape2>("TdtpFreehandShape2", &TdtpFreehandShape::StaticClass());
+  return cls;
+}
+
+TdtpFreehandShape2::TdtpFreehandShape2() = default;
+
+void InitializeDtpFreehandShape() {
+  RegisterShapeClass(TdtpFreehandShape::StaticClass());
+  RegisterShapeClass(TdtpFreehandShape2::StaticClass());
+}
+
+}  // namespace document

@@ -1,0 +1,62 @@
+// Polygon shapes drawn with the mouse: a press starts a contour, moving adds points more
+// than half a millimetre apart, releasing ends the stroke; keys finish or cancel.
+//
+// Call InitializeDtpFreehandShape() at start-up (after InitializeDtpPolygonShape).
+#pragma once
+
+#include <vector>
+
+#include "document/dtpPolygonShape.h"
+
+namespace document {
+
+class TdtpFreehandShape : public TdtpPolygonShape {
+ public:
+  TdtpFreehandShape();
+  static const TShapeClass& StaticClass();
+  const TShapeClass& Class() const override { return StaticClass(); }
+
+  bool AutoRestart() const { return FAutoRestart; }
+  void SetAutoRestart(bool Value) { FAutoRestart = Value; }
+  bool Drawing() const { return FDrawing; }
+  // The points of the current stroke after its first.
+  int32_t StrokeCount() const { return FStrokeCount; }
+  const std::vector<float>& StrokeX() const { return FStrokeX; }
+  const std::vector<float>& StrokeY() const { return FStrokeY; }
+
+  void AppendPoint(const TdtpFloatPoint& P);
+
+  void BuildOutline() override {}
+  void NewContour() override;
+  void InitDefaults() override;
+  void EndEdit(bool Accept) override;
+  void StartEdit() override;
+  void KeyDownHook(uint16_t& Key, platform::TShiftState Shift) override;
+  void MouseDownHook(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMoveHook(platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUpHook(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void LoadFromXml(TXmlNode* Node) override;
+  void SaveToXml(TXmlNode* Node) override;
+
+ private:
+  void AddStrokePoint(const TdtpFloatPoint& P);
+  void UpdateBoundsFromPoints();
+
+  bool FAutoRestart = false;
+  float FLastX = 0, FLastY = 0;
+  bool FDrawing = false;
+  int32_t FStrokeCount = 0;
+  std::vector<float> FStrokeX, FStrokeY;
+};
+
+class TdtpFreehandShape2 : public TdtpFreehandShape {
+ public:
+  TdtpFreehandShape2();
+  static const TShapeClass& StaticClass();
+  const TShapeClass& Class() const override { return StaticClass(); }
+  void BuildOutline() override {}
+};
+
+void InitializeDtpFreehandShape();
+
+}  // namespace document

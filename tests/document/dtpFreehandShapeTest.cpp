@@ -1,0 +1,235 @@
+// Freehand shapes: point capture from mouse strokes (the half-millimetre rule, bounds that
+// follow the drawn points, contour reuse), keys, accepting and rejecting an edit, XML.
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "document/XmlDocuments.h"
+#include "document/dtpFreehandShape.h"
+
+using namespace document;
+
+namespace {
+
+// A host at 1 screen pixel per millimetre that records how editing ended.
+class TFreehandHost : public kdtest::TTestDocumentHost {
+ public:
+  TFreehandHost() { Screen = 1; }
+  raster::TdtpFloatPoint ScreenToDoc(const platform::TPoint& P) const override { return {float(P.X) * Scale, float(P.Y) * Scale}; }
+  void EndShapeEdit(bool Accept) override { Ends.push_back(Accept); }
+  TdtpShape* EditedShape() const override { return Edited; }
+  float Scale = 1;
+  TdtpShape* Edited = nullptr;
+  std::vector<bool> Ends;
+};
+
+class FreehandShapeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeDtpShape();
+    InitializeDtpEffectShape();
+    InitializeDtpPolygonShape();
+    InitializeDtpFreehandShape();
+    parent = NewShape<TdtpShape>();
+    parent->SetDocument(&host);
+    auto s = NewShape<TdtpFreehandShape>();
+    s->SetDocBounds(0, 0, 0, 0);
+    shape = s.get();
+    parent->AddShape(std::move(s));
+    host.Edited = shape;
+    shape->ClearPoints();
+  }
+  TFreehandHost host;
+  std::unique_ptr<TdtpShape> parent;
+  TdtpFreehandShape* shape = nullptr;
+};
+
+TEST_F(FreehandShapeTest, DefaultsAndRegistration) {
+  EXPECT_TRUE(shape->AutoRestart());
+  EXPECT_TRUE(shape->PointBased());
+  EXPECT_FALSE(shape->IsClosed());
+  EXPECT_FALSE(shape->UseFill());
+  EXPECT_EQ(&FindShapeClass("TdtpFreehandShape"), &TdtpFreehandShape::StaticClass());
+  EXPECT_EQ(&FindShapeClass("TdtpFreehandShape2"), &TdtpFreehandShape2::StaticClass());
+  auto s2 = CreateShape(FindShapeClass("TdtpFreehandShape2"));
+  EXPECT_TRUE(s2->InheritsFrom(TdtpFreehandShape::StaticClass()));
+  // The size never rebuilds the points.
+  auto* f = static_cast<TdtpFreehandShape2*>(s2.get());
+  f->ClearPoints();
+  f->AddPointXY(1, 2);
+  f->BuildOutline();
+  ASSERT_EQ(f->Points().size(), 1u);
+  EXPECT_EQ(f->Points()[0].size(), 1u);
+}
+
+TEST_F(FreehandShapeTest, MovesOfHalfAMillimetreOrLessAddNoPoint) {
+  host.Scale = 0.25f;  // a screen pixel is a quarter millimetre
+  shape->MouseDownHook(platform::mbLeft, 0, 40, 40);
+  EXPECT_TRUE(shape->Drawing());
+  ASSERT_EQ(shape->Points().back().size(), 1u);
+  shape->MouseMoveHook(0, 42, 40);  // exactly 0.5 mm
+  EXPECT_EQ(shape->Points().back().size(), 1u);
+  EXPECT_EQ(shape->StrokeCount(), 0);
+  shape->MouseMoveHook(0, 41, 41);  // 0.354 mm
+  EXPECT_EQ(shape->Points().back().size(), 1u);
+  shape->MouseMoveHook(0, 42, 41);  // 0.559 mm
+  EXPECT_EQ(shape->Points().back().size(), 2u);
+  EXPECT_EQ(shape->StrokeCount(), 1);
+  // Distances are measured from the last kept point, not the last mouse position.
+  shape->MouseMoveHook(0, 43, 41);
+  shape->MouseMoveHook(0, 44, 41);
+  EXPECT_EQ(shape->Points().back().size(), 2u);
+  shape->MouseMoveHook(0, 45, 41);
+  EXPECT_EQ(shape->Points().back().size(), 3u);
+  ASSERT_EQ(shape->StrokeX().size(), 2u);
+  // The stroke follows the points when the origin moves.
+  EXPECT_FLOAT_EQ(shape->StrokeX()[1], shape->Points().back()[2].X);
+  EXPECT_FLOAT_EQ(shape->StrokeY()[1], shape->Points().back()[2].Y);
+  EXPECT_FLOAT_EQ(shape->StrokeY()[1], 0.25f);
+}
+
+TEST_F(FreehandShapeTest, BoundsFollowTheDrawnPoints) {
+  shape->MouseDownHook(platform::mbLeft, 0, 10, 20);
+  // One point, then a horizontal line: no area, bounds unchanged.
+  EXPECT_EQ(shape->DocLeft(), 0);
+  EXPECT_EQ(shape->DocWidth(), 0);
+  shape->MouseMoveHook(0, 15, 20);
+  EXPECT_EQ(shape->DocWidth(), 0);
+  shape->MouseMoveHook(0, 18, 26);
+  EXPECT_FLOAT_EQ(shape->DocLeft(), 10);
+  EXPECT_FLOAT_EQ(shape->DocTop(), 20);
+  EXPECT_FLOAT_EQ(shape->DocWidth(), 8);
+  EXPECT_FLOAT_EQ(shape->DocHeight(), 6);
+  const auto& c = shape->Points().back();
+  ASSERT_EQ(c.size(), 3u);
+  EXPECT_EQ(c[0].X, 0);
+  EXPECT_EQ(c[0].Y, 0);
+  EXPECT_EQ(c[2].X, 8);
+  EXPECT_EQ(c[2].Y, 6);
+  // A point left of and above the origin moves the shape, not the drawing.
+  shape->MouseMoveHook(0, 4, 12);
+  EXPECT_FLOAT_EQ(shape->DocLeft(), 4);
+  EXPECT_FLOAT_EQ(shape->DocTop(), 12);
+  EXPECT_FLOAT_EQ(shape->DocWidth(), 14);
+  EXPECT_FLOAT_EQ(shape->DocHeight(), 14);
+  EXPECT_EQ(shape->Points().back()[0].X, 6);
+  EXPECT_EQ(shape->Points().back()[0].Y, 8);
+}
+
+TEST_F(FreehandShapeTest, ReleaseAddsTheEndPointAndRestartsOrEnds) {
+  shape->MouseDownHook(platform::mbLeft, 0, 0, 0);
+  shape->MouseMoveHook(0, 5, 5);
+  shape->MouseUpHook(platform::mbLeft, 0, 5, 5);  // same point: not added again
+  EXPECT_FALSE(shape->Drawing());
+  ASSERT_EQ(shape->Points().size(), 2u);  // a new empty contour for the next stroke
+  EXPECT_EQ(shape->Points()[0].size(), 2u);
+  EXPECT_TRUE(shape->Points()[1].empty());
+  EXPECT_EQ(host.Ends, std::vector<bool>{true});
+  // The empty contour is reused by the next press.
+  shape->MouseDownHook(platform::mbLeft, 0, 1, 1);
+  shape->MouseUpHook(platform::mbLeft, 0, 3, 1);
+  ASSERT_EQ(shape->Points().size(), 3u);
+  EXPECT_EQ(shape->Points()[1].size(), 2u);
+  EXPECT_TRUE(shape->Points()[2].empty());
+  // Without AutoRestart the release ends the edit twice, as every release does.
+  shape->SetAutoRestart(false);
+  host.Ends.clear();
+  shape->MouseDownHook(platform::mbLeft, 0, 2, 2);
+  shape->MouseUpHook(platform::mbLeft, 0, 2, 2);
+  EXPECT_EQ(shape->Points().size(), 3u);
+  EXPECT_EQ(host.Ends, (std::vector<bool>{true, true}));
+  // The right button only accepts the edit.
+  host.Ends.clear();
+  shape->MouseDownHook(platform::mbRight, 0, 9, 9);
+  EXPECT_FALSE(shape->Drawing());
+  EXPECT_EQ(shape->Points().size(), 3u);
+  EXPECT_EQ(host.Ends, std::vector<bool>{true});
+}
+
+TEST_F(FreehandShapeTest, Keys) {
+  const struct {
+    uint16_t Key;
+    int Result;  // -1 ignored, 0 rejected, 1 accepted
+  } cases[] = {{32, 1}, {27, 0}, {3, 0}, {9, 1}, {13, 1}, {43, 1}, {113, 1}, {65, -1}, {46, -1}};
+  for (const auto& c : cases) {
+    host.Ends.clear();
+    shape->SetIsClosed(false);
+    uint16_t k = c.Key;
+    shape->KeyDownHook(k, 0);
+    if (c.Result < 0)
+      EXPECT_TRUE(host.Ends.empty()) << c.Key;
+    else
+      EXPECT_EQ(host.Ends, std::vector<bool>{c.Result == 1}) << c.Key;
+    EXPECT_EQ(shape->IsClosed(), c.Key == 32) << c.Key;
+  }
+}
+
+TEST_F(FreehandShapeTest, AcceptedEditDropsShortTrailingContours) {
+  shape->StartEdit();
+  shape->MouseDownHook(platform::mbLeft, 0, 0, 0);
+  shape->MouseUpHook(platform::mbLeft, 0, 4, 3);
+  shape->MouseDownHook(platform::mbLeft, 0, 8, 8);  // a click: one point
+  shape->MouseUpHook(platform::mbLeft, 0, 8, 8);
+  ASSERT_EQ(shape->Points().size(), 2u);
+  shape->EndEdit(true);
+  ASSERT_EQ(parent->GetShapeCount(), 1);
+  ASSERT_EQ(shape->Points().size(), 1u);
+  EXPECT_EQ(shape->Points()[0].size(), 2u);
+}
+
+TEST_F(FreehandShapeTest, AClickAloneLeavesTheShapeWithoutContours) {
+  shape->StartEdit();
+  shape->MouseDownHook(platform::mbLeft, 0, 5, 5);
+  shape->SetAutoRestart(false);
+  shape->MouseUpHook(platform::mbLeft, 0, 5, 5);
+  ASSERT_EQ(shape->Points().size(), 1u);
+  shape->EndEdit(true);
+  EXPECT_EQ(parent->GetShapeCount(), 1);
+  EXPECT_TRUE(shape->Points().empty());
+}
+
+TEST_F(FreehandShapeTest, RejectedOrEmptyEditRemovesTheShape) {
+  shape->MouseDownHook(platform::mbLeft, 0, 0, 0);
+  shape->MouseUpHook(platform::mbLeft, 0, 6, 6);
+  shape->EndEdit(false);
+  EXPECT_EQ(parent->GetShapeCount(), 0);
+  auto s = NewShape<TdtpFreehandShape>();
+  s->ClearPoints();
+  auto* p = s.get();
+  parent->AddShape(std::move(s));
+  p->EndEdit(true);
+  EXPECT_EQ(parent->GetShapeCount(), 0);
+}
+
+TEST_F(FreehandShapeTest, XmlRoundTrip) {
+  shape->AddPointXY(0, 0);
+  shape->AddPointXY(3.5f, 2.25f);
+  shape->NewContour();
+  shape->AddPointXY(1, 4);
+  shape->AddPointXY(2, 5);
+  shape->SetIsClosed(true);
+  for (bool restart : {true, false}) {
+    shape->SetAutoRestart(restart);
+    TXmlDocument xml;
+    shape->SaveToXml(xml.Root());
+    auto t = NewShape<TdtpFreehandShape>();
+    t->SetAutoRestart(!restart);
+    t->LoadFromXml(xml.Root());
+    EXPECT_EQ(t->AutoRestart(), restart);
+    EXPECT_EQ(t->Points(), shape->Points());
+    EXPECT_TRUE(t->IsClosed());
+    EXPECT_FALSE(t->UseFill());
+  }
+  TXmlDocument xml;
+  shape->SetAutoRestart(true);
+  shape->SaveToXml(xml.Root());
+  ASSERT_NE(xml.Root()->NodeByName("AutoRestart"), nullptr);
+  EXPECT_EQ(xml.Root()->NodeByName("AutoRestart")->ValueAsString(), "True");
+  xml.Root()->NodeDelete(xml.Root()->NodeIndexByName("AutoRestart"));
+  auto t = NewShape<TdtpFreehandShape>();
+  t->LoadFromXml(xml.Root());
+  EXPECT_FALSE(t->AutoRestart());
+}
+
+}  // namespace
