@@ -1,0 +1,425 @@
+#include "media/PictureShow.h"
+
+#include <algorithm>
+
+#include "media/PictureShowEffects.h"
+#include "platform/Exceptions.h"
+#include "platform/Forms.h"
+#include "platform/Rounding.h"
+#include "platform/SysUtils.h"
+
+namespace media {
+
+using platform::MulDiv;
+using platform::TBitmap;
+using platform::TCanvas;
+using platform::TRect;
+
+namespace {
+bool PixelStyle(TShowStyle S) { return S >= 118 && S <= 122; }
+}  // namespace
+
+TCustomPictureShow::TCustomPictureShow(platform::TComponent* AOwner)
+    : TCustomControl(AOwner),
+      FPicture(std::make_unique<platform::TPicture>()),
+      FBgPicture(std::make_unique<platform::TPicture>()),
+      FMedia(std::make_unique<TBitmap>()),
+      FOffscreen(std::make_unique<TBitmap>()) {
+  FPicture->OnChange = [this](platform::TObject* S) { PictureChanged(S); };
+  FBgPicture->OnChange = [this](platform::TObject* S) { BgPictureChanged(S); };
+  SetBounds(Left(), Top(), 100, 100);
+  FOffscreen->SetSize(std::max(ClientWidth(), 1), std::max(ClientHeight(), 1));
+}
+
+TCustomPictureShow::~TCustomPictureShow() {
+  FDestroyingSelf = true;
+  Stop();
+  if (FTimer) FTimer->SetEnabled(false);
+}
+
+void TCustomPictureShow::SetPicture(const platform::TPicture* Value) {
+  if (Value)
+    FPicture->Assign(Value);
+  else
+    FPicture->SetGraphic(nullptr);
+}
+
+void TCustomPictureShow::SetBgPicture(const platform::TPicture* Value) {
+  if (Value)
+    FBgPicture->Assign(Value);
+  else
+    FBgPicture->SetGraphic(nullptr);
+}
+
+void TCustomPictureShow::SetBgMode(TBackgroundMode Value) {
+  if (FBgMode == Value) return;
+  FBgMode = Value;
+  if (FBgPicture->Graphic() && !FInPaint) Invalidate();
+}
+
+void TCustomPictureShow::SetAutoSize(bool Value) {
+  if (FAutoSize == Value) return;
+  FAutoSize = Value;
+  if (FAutoSize) AutoSizeToPicture();
+}
+
+void TCustomPictureShow::SetCenter(bool Value) {
+  if (FCenter == Value) return;
+  FCenter = Value;
+  if (FPicture->Graphic()) {
+    CalcPicRect();
+    if (!FMedia->Empty() && !FInPaint) Invalidate();
+  }
+}
+
+void TCustomPictureShow::SetStretch(bool Value) {
+  if (FStretch == Value) return;
+  FStretch = Value;
+  if (!FMedia->Empty() && !FInPaint) Invalidate();
+}
+
+void TCustomPictureShow::SetStretchFine(bool Value) {
+  if (FStretchFine == Value) return;
+  FStretchFine = Value;
+  if (!FMedia->Empty() && !FInPaint) Invalidate();
+}
+
+void TCustomPictureShow::SetManual(bool Value) {
+  if (FManual == Value) return;
+  FManual = Value;
+  StopAnimation();
+  if (FBusy) {
+    if (!FManual) Animate();
+  } else {
+    FProgress = FReverse ? 100 : 0;
+  }
+}
+
+void TCustomPictureShow::SetStyle(TShowStyle Value) {
+  if (Value > EffectCount || FStyle == Value) return;
+  if (FBusy && PixelStyle(Value) && !PixelStyle(FStyle)) {
+    FPic->SetPixelFormat(platform::pf32bit);
+    FMedia->SetPixelFormat(platform::pf32bit);
+  }
+  FStyle = Value;
+}
+
+std::string TCustomPictureShow::StyleName() const {
+  return FStyle == 0 ? "Custom" : Effects(FStyle - 1).Name;
+}
+
+void TCustomPictureShow::SetStyleName(const std::string& Value) {
+  if (platform::SameText(Value, "Custom")) {
+    SetStyle(0);
+    return;
+  }
+  for (int32_t i = 0; i < EffectCount; ++i)
+    if (Value == Effects(i).Name) {
+      SetStyle(static_cast<TShowStyle>(i + 1));
+      return;
+    }
+}
+
+void TCustomPictureShow::SetStep(uint16_t Value) {
+  FStep = std::clamp<uint16_t>(Value, 1, 100);
+}
+
+void TCustomPictureShow::SetProgress(uint8_t Value) {
+  if (Value > 100) Value = 100;
+  if (!FBusy || Value == FProgress) return;
+  FProgress = Value;
+  UpdateFrame();
+  DoProgress();
+}
+
+void TCustomPictureShow::PictureChanged(platform::TObject*) {
+  if (FAutoSize && FPicture->Graphic()) AutoSizeToPicture();
+  DoChange();
+}
+
+void TCustomPictureShow::BgPictureChanged(platform::TObject*) {
+  if (FBgMode != bmNone && !FInPaint) Invalidate();
+}
+
+void TCustomPictureShow::AutoSizeToPicture() {
+  if (!FPicture->Graphic() || Align() == platform::alClient) return;
+  if (Align() != platform::alTop && Align() != platform::alBottom)
+    SetClientWidth(FPicture->Width());
+  if (Align() != platform::alLeft && Align() != platform::alRight)
+    SetClientHeight(FPicture->Height());
+}
+
+void TCustomPictureShow::CalcPicRect() {
+  if (FMedia->Empty()) return;
+  FPicRect = TRect{0, 0, FMedia->Width(), FMedia->Height()};
+  if (FCenter) {
+    const int32_t dx = (ClientWidth() - FMedia->Width()) / 2;
+    const int32_t dy = (ClientHeight() - FMedia->Height()) / 2;
+    FPicRect = TRect{dx, dy, dx + FMedia->Width(), dy + FMedia->Height()};
+  }
+}
+
+TRect TCustomPictureShow::FitRect(const TRect& Src, const TRect& Dst) {
+  const int32_t sw = Src.Right - Src.Left, sh = Src.Bottom - Src.Top;
+  const int32_t dw = Dst.Right - Dst.Left, dh = Dst.Bottom - Dst.Top;
+  if (sw <= 0 || sh <= 0) return Dst;  // nothing to keep the shape of
+  const double rx = double(dw) / sw, ry = double(dh) / sh;
+  int32_t w, h;
+  if (ry <= rx) {
+    w = MulDiv(sw, dh, sh);
+    h = dh;
+  } else {
+    w = dw;
+    h = MulDiv(sh, dw, sw);
+  }
+  const int32_t x = Dst.Left + (dw - w) / 2, y = Dst.Top + (dh - h) / 2;
+  return TRect{x, y, x + w, y + h};
+}
+
+void TCustomPictureShow::Execute() {
+  if (!FPicture->Graphic() || FBusy) return;
+  if (FStyle != 0 && !Effects(FStyle - 1).Proc)
+    throw platform::EInvalidOperation(std::string("Transition effect not available: ") +
+                                      Effects(FStyle - 1).Name);
+  FBusy = true;
+  try {
+    Prepare();
+    if (!FManual && !FStopping) Animate();
+  } catch (...) {
+    FPic.reset();
+    FBgBitmap.reset();
+    FBusy = false;
+    throw;
+  }
+}
+
+void TCustomPictureShow::Prepare() {
+  FPicWidth = FPicture->Width();
+  FPicHeight = FPicture->Height();
+  FMedia->SetSize(FPicWidth, FPicHeight);
+  CalcPicRect();
+  const TRect Client = ClientRect();
+  TRect S = FPicRect;
+  if (FStretch) S = FStretchFine ? FitRect(FPicRect, Client) : Client;
+  FBgBitmap = std::make_unique<TBitmap>();
+  FBgBitmap->SetSize(FPicWidth, FPicHeight);
+  FBgBitmap->Canvas()->Brush()->SetColor(Color());
+  if (FOffscreen->Width() != Client.Right || FOffscreen->Height() != Client.Bottom)
+    FOffscreen->SetSize(std::max(Client.Right, 1), std::max(Client.Bottom, 1));
+  if (FNeedBackground || !FOverDraw) PaintBackground(FOffscreen->Canvas(), Client);
+  // The transition starts from what is on screen.
+  FBgBitmap->Canvas()->CopyRect(TRect{0, 0, FPicWidth, FPicHeight}, FOffscreen->Canvas(), S);
+  FPic = std::make_unique<TBitmap>();
+  FPic->SetSize(FPicWidth, FPicHeight);
+  FPic->Canvas()->Draw(0, 0, FPicture->Graphic());
+  if (PixelStyle(FStyle)) {
+    FPic->SetPixelFormat(platform::pf32bit);
+    FMedia->SetPixelFormat(platform::pf32bit);
+  } else {
+    FMedia->SetPixelFormat(platform::pfDevice);
+  }
+  FProgress = FReverse ? 100 : 0;
+  DoStart(FPic.get(), FBgBitmap.get());
+}
+
+void TCustomPictureShow::UpdateFrame() {
+  const TRect R{0, 0, FPicWidth, FPicHeight};
+  FMedia->Canvas()->Draw(0, 0, FBgBitmap.get());
+  DoBeforeNewFrame(FPic.get(), FMedia.get());
+  if (FProgress == 100) {
+    FMedia->Canvas()->Draw(0, 0, FPic.get());
+  } else if (FProgress > 0) {
+    if (FStyle == 0) {
+      DoCustomDraw(FPic.get(), FMedia.get());
+    } else if (TEffectProc Proc = Effects(FStyle - 1).Proc) {
+      // Drawing canvases are closed before the pixel effects touch the scan lines.
+      FMedia->Canvas()->Release();
+      FPic->Canvas()->Release();
+      Proc(FMedia.get(), FPic.get(), R, FStep, FProgress);
+    }
+  }
+  InvalidateFrame(R);
+  DoAfterNewFrame(FPic.get(), FMedia.get());
+}
+
+void TCustomPictureShow::InvalidateFrame(TRect R) {
+  if (FStretch) {
+    const TRect Client = ClientRect();
+    const TRect T = FStretchFine ? FitRect(FPicRect, Client) : Client;
+    const int32_t tw = T.Right - T.Left, th = T.Bottom - T.Top;
+    if (FPicWidth <= 0 || FPicHeight <= 0) return;
+    R = TRect{T.Left + MulDiv(R.Left, tw, FPicWidth), T.Top + MulDiv(R.Top, th, FPicHeight),
+              T.Left + MulDiv(R.Right, tw, FPicWidth), T.Top + MulDiv(R.Bottom, th, FPicHeight)};
+  } else {
+    if (FCenter) R = TRect{R.Left + FPicRect.Left, R.Top + FPicRect.Top,
+                           R.Right + FPicRect.Left, R.Bottom + FPicRect.Top};
+    R.Left = std::max(R.Left, FPicRect.Left);
+    R.Top = std::max(R.Top, FPicRect.Top);
+    R.Right = std::min(R.Right, FPicRect.Right);
+    R.Bottom = std::min(R.Bottom, FPicRect.Bottom);
+  }
+  if (R.Right > R.Left && R.Bottom > R.Top) InvalidateRect(R);
+}
+
+uint8_t TCustomPictureShow::NextProgress(uint16_t S) const {
+  if (FReverse) return FProgress > S ? static_cast<uint8_t>(FProgress - S) : 0;
+  return FProgress + S < 100 ? static_cast<uint8_t>(FProgress + S) : 100;
+}
+
+uint16_t TCustomPictureShow::NextStep(uint16_t Step, uint16_t Delay, int64_t Elapsed,
+                                      bool ExactTiming, uint16_t Current) {
+  const int64_t Remaining = int64_t(Delay) - Elapsed;
+  if (Remaining >= 0) return Step;
+  // Delay 0 would divide by zero: the step then stays as it is.
+  if (ExactTiming && Delay > 0) {
+    const int64_t S = MulDiv(Step, int32_t(std::min<int64_t>(Elapsed, INT32_MAX)), Delay);
+    return static_cast<uint16_t>(std::clamp<int64_t>(S, 1, 100));
+  }
+  return Current;
+}
+
+void TCustomPictureShow::Animate() {
+  if (FThreaded) {
+    if (!FTimer) {
+      FTimer = std::make_unique<platform::TTimer>(nullptr);
+      FTimer->SetEnabled(false);
+      FTimer->OnTimer = [this](platform::TObject* S) { TimerTick(S); };
+    }
+    FTimerStep = FStep;
+    FTickStart = platform::GetTickCount();
+    FTimer->SetInterval(FDelay);
+    FTimer->SetEnabled(true);
+    return;
+  }
+  bool ByManual = false;
+  while (FBusy && !FStopping) {
+    const uint32_t t0 = platform::GetTickCount();
+    SetProgress(NextProgress(FStep));
+    if (AtEnd()) break;
+    while (platform::GetTickCount() - t0 <= FDelay && !FManual && FBusy && !FStopping)
+      platform::Application()->ProcessMessages();
+    if (FManual) {
+      ByManual = true;
+      break;
+    }
+  }
+  if (ByManual && !FStopping) return;  // the transition stays prepared
+  if (FBusy && !FStopping) Finish();
+}
+
+void TCustomPictureShow::TimerTick(platform::TObject*) {
+  if (!FBusy) {
+    FTimer->SetEnabled(false);
+    return;
+  }
+  const uint32_t Now = platform::GetTickCount();
+  FTimerStep = NextStep(FStep, FDelay, int64_t(Now - FTickStart), FExactTiming, FTimerStep);
+  FTickStart = Now;
+  SetProgress(NextProgress(FTimerStep));
+  if (AtEnd()) {
+    FTimer->SetEnabled(false);
+    Finish();
+  }
+}
+
+bool TCustomPictureShow::StopAnimation() {
+  if (!FTimer || !FTimer->Enabled()) return false;
+  FTimer->SetEnabled(false);
+  return true;
+}
+
+void TCustomPictureShow::Stop() {
+  if (!FBusy || FStopping) return;
+  FStopping = true;
+  StopAnimation();
+  Finish();
+  FStopping = false;
+}
+
+void TCustomPictureShow::Clear() {
+  if (FBusy || FMedia->Empty()) return;
+  FMedia = std::make_unique<TBitmap>();
+  Invalidate();
+}
+
+void TCustomPictureShow::Finish() {
+  FBusy = false;
+  FPic.reset();
+  FBgBitmap.reset();
+  if (FDestroyingSelf || Destroying()) return;
+  if (!FStopping) DoComplete();
+  DoStop();
+}
+
+void TCustomPictureShow::Paint() {
+  const TRect Client = ClientRect();
+  if (FOffscreen->Width() != Client.Right || FOffscreen->Height() != Client.Bottom)
+    FOffscreen->SetSize(std::max(Client.Right, 1), std::max(Client.Bottom, 1));
+  FInPaint = true;
+  TCanvas* Off = FOffscreen->Canvas();
+  PaintBackground(Off, Client);
+  if (!FMedia->Empty()) {
+    if (FStretch)
+      Off->StretchDraw(FStretchFine ? FitRect(FPicRect, Client) : Client, FMedia.get());
+    else
+      Off->Draw(FPicRect.Left, FPicRect.Top, FMedia.get());
+  }
+  Off->Release();
+  Canvas()->Draw(0, 0, FOffscreen.get());
+  FNeedBackground = false;
+  FInPaint = false;
+}
+
+void TCustomPictureShow::PaintBackground(TCanvas* Canvas, const TRect& R) {
+  Canvas->Brush()->SetColor(Color());
+  Canvas->FillRect(R);
+  platform::TGraphic* G = FBgPicture->Graphic();
+  if (!G || G->Empty()) return;
+  const int32_t gw = G->Width(), gh = G->Height();
+  switch (FBgMode) {
+    case bmTiled:
+      for (int32_t row = 0; row <= R.Height() / gh; ++row)
+        for (int32_t col = 0; col <= R.Width() / gw; ++col)
+          Canvas->Draw(R.Left + col * gw, R.Top + row * gh, G);
+      break;
+    case bmStretched: Canvas->StretchDraw(R, G); break;
+    case bmCentered: Canvas->Draw((R.Width() - gw) / 2, (R.Height() - gh) / 2, G); break;
+    case bmNone: break;
+  }
+}
+
+void TCustomPictureShow::Resize() {
+  TCustomControl::Resize();
+  FOffscreen->SetSize(std::max(ClientWidth(), 1), std::max(ClientHeight(), 1));
+  if (FPicture->Graphic()) {
+    CalcPicRect();
+    if (!FMedia->Empty() && !FInPaint) Invalidate();
+  }
+}
+
+void TCustomPictureShow::DoChange() {
+  if (OnChange) OnChange(this);
+}
+void TCustomPictureShow::DoProgress() {
+  if (OnProgress) OnProgress(this);
+}
+void TCustomPictureShow::DoCustomDraw(TBitmap* Picture, TBitmap* Screen) {
+  if (OnCustomDraw) OnCustomDraw(this, Picture, Screen);
+}
+void TCustomPictureShow::DoBeforeNewFrame(TBitmap* Picture, TBitmap* Screen) {
+  if (OnBeforeNewFrame) OnBeforeNewFrame(this, Picture, Screen);
+}
+void TCustomPictureShow::DoAfterNewFrame(TBitmap* Picture, TBitmap* Screen) {
+  if (OnAfterNewFrame) OnAfterNewFrame(this, Picture, Screen);
+}
+void TCustomPictureShow::DoComplete() {
+  if (OnComplete) OnComplete(this);
+}
+void TCustomPictureShow::DoStart(TBitmap* Picture, TBitmap* Screen) {
+  if (OnStart) OnStart(this, Picture, Screen);
+}
+void TCustomPictureShow::DoStop() {
+  if (OnStop) OnStop(this);
+}
+
+}  // namespace media

@@ -1,0 +1,156 @@
+#pragma once
+// A control that shows a picture over a background and brings it in with a transition effect.
+// The animation runs on the GUI thread (a timer, or a loop in the caller), so frames are
+// composed where they are painted and no locking between threads is needed.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Controls.h"
+#include "platform/ExtCtrls.h"
+#include "platform/Graphics.h"
+
+namespace media {
+
+using TShowStyle = uint8_t;  // 0 custom drawing, 1..150 the effects
+enum TBackgroundMode : uint8_t { bmNone, bmTiled, bmStretched, bmCentered };
+enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
+                                 tpTimeCritical };
+using TCustomDrawEvent =
+    std::function<void(platform::TObject*, platform::TBitmap* Picture, platform::TBitmap* Screen)>;
+
+class TCustomPictureShow : public platform::TCustomControl {
+ public:
+  explicit TCustomPictureShow(platform::TComponent* AOwner);
+  ~TCustomPictureShow() override;
+  std::string ClassName() const override { return "TCustomPictureShow"; }
+
+  platform::TPicture* Picture() { return FPicture.get(); }
+  void SetPicture(const platform::TPicture* Value);
+  platform::TPicture* BgPicture() { return FBgPicture.get(); }
+  void SetBgPicture(const platform::TPicture* Value);
+  TBackgroundMode BgMode() const { return FBgMode; }
+  void SetBgMode(TBackgroundMode Value);
+  bool AutoSize() const { return FAutoSize; }
+  void SetAutoSize(bool Value);
+  bool Center() const { return FCenter; }
+  void SetCenter(bool Value);
+  bool Stretch() const { return FStretch; }
+  void SetStretch(bool Value);
+  bool StretchFine() const { return FStretchFine; }
+  void SetStretchFine(bool Value);
+  bool OverDraw() const { return FOverDraw; }
+  void SetOverDraw(bool Value) { FOverDraw = Value; }
+  bool Threaded() const { return FThreaded; }
+  void SetThreaded(bool Value) { FThreaded = Value; }
+  TThreadPriority ThreadPriority() const { return FThreadPriority; }
+  void SetThreadPriority(TThreadPriority Value) { FThreadPriority = Value; }
+  bool Manual() const { return FManual; }
+  void SetManual(bool Value);
+  TShowStyle Style() const { return FStyle; }
+  void SetStyle(TShowStyle Value);
+  std::string StyleName() const;
+  void SetStyleName(const std::string& Value);
+  uint16_t Step() const { return FStep; }
+  void SetStep(uint16_t Value);
+  uint16_t Delay() const { return FDelay; }
+  void SetDelay(uint16_t Value) { FDelay = Value; }
+  uint8_t Progress() const { return FProgress; }
+  void SetProgress(uint8_t Value);
+  bool Reverse() const { return FReverse; }
+  void SetReverse(bool Value) { FReverse = Value; }
+  bool ExactTiming() const { return FExactTiming; }
+  void SetExactTiming(bool Value) { FExactTiming = Value; }
+  bool Busy() const { return FBusy; }
+  platform::TBitmap* Media() { return FMedia.get(); }
+  platform::TRect PicRect() const { return FPicRect; }
+
+  virtual void Execute();
+  virtual void Stop();
+  virtual void Clear();
+
+  // The step after a frame that took Elapsed ms; with ExactTiming a late frame scales it.
+  static uint16_t NextStep(uint16_t Step, uint16_t Delay, int64_t Elapsed, bool ExactTiming,
+                           uint16_t Current);
+  static platform::TRect FitRect(const platform::TRect& Src, const platform::TRect& Dst);
+
+  platform::TNotifyEvent OnChange;
+  platform::TNotifyEvent OnProgress;
+  platform::TNotifyEvent OnComplete;
+  TCustomDrawEvent OnCustomDraw;
+  TCustomDrawEvent OnBeforeNewFrame;
+  TCustomDrawEvent OnAfterNewFrame;
+  TCustomDrawEvent OnStart;
+  platform::TNotifyEvent OnStop;
+
+ protected:
+  void Paint() override;
+  virtual void PaintBackground(platform::TCanvas* Canvas, const platform::TRect& R);
+  virtual void DoChange();
+  virtual void DoProgress();
+  virtual void DoCustomDraw(platform::TBitmap* Picture, platform::TBitmap* Screen);
+  virtual void DoBeforeNewFrame(platform::TBitmap* Picture, platform::TBitmap* Screen);
+  virtual void DoAfterNewFrame(platform::TBitmap* Picture, platform::TBitmap* Screen);
+  virtual void DoComplete();
+  virtual void DoStart(platform::TBitmap* Picture, platform::TBitmap* Screen);
+  virtual void DoStop();
+  void Resize() override;
+
+ private:
+  void PictureChanged(platform::TObject* Sender);
+  void BgPictureChanged(platform::TObject* Sender);
+  void AutoSizeToPicture();
+  void CalcPicRect();
+  void Prepare();
+  void UpdateFrame();
+  void InvalidateFrame(platform::TRect R);
+  void Animate();
+  bool StopAnimation();
+  void TimerTick(platform::TObject* Sender);
+  void Finish();
+  uint8_t NextProgress(uint16_t S) const;
+  bool AtEnd() const { return FReverse ? FProgress == 0 : FProgress == 100; }
+
+  std::unique_ptr<platform::TPicture> FPicture;
+  std::unique_ptr<platform::TPicture> FBgPicture;
+  TBackgroundMode FBgMode = bmTiled;
+  bool FAutoSize = true;
+  bool FCenter = false;
+  bool FStretch = false;
+  bool FStretchFine = false;
+  bool FOverDraw = true;
+  bool FThreaded = true;
+  TThreadPriority FThreadPriority = tpNormal;
+  bool FManual = false;
+  TShowStyle FStyle = 51;
+  uint16_t FStep = 4;
+  uint16_t FDelay = 40;
+  uint8_t FProgress = 0;
+  bool FReverse = false;
+  bool FBusy = false;
+  bool FExactTiming = false;
+  std::unique_ptr<platform::TBitmap> FMedia;
+  platform::TRect FPicRect{};
+  std::unique_ptr<platform::TTimer> FTimer;  // stands in for the animation thread
+  uint16_t FTimerStep = 0;
+  uint32_t FTickStart = 0;
+  bool FInPaint = false;
+  bool FDestroyingSelf = false;
+  std::unique_ptr<platform::TBitmap> FOffscreen;
+  bool FStopping = false;
+  bool FNeedBackground = true;
+  std::unique_ptr<platform::TBitmap> FBgBitmap;
+  std::unique_ptr<platform::TBitmap> FPic;
+  int32_t FPicWidth = 0;
+  int32_t FPicHeight = 0;
+};
+
+class TPictureShow : public TCustomPictureShow {
+ public:
+  using TCustomPictureShow::TCustomPictureShow;
+  std::string ClassName() const override { return "TPictureShow"; }
+};
+
+}  // namespace media

@@ -1,0 +1,253 @@
+#include "media/PictureShow.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/PictureShowEffects.h"
+#include "platform/Colors.h"
+#include "platform/Exceptions.h"
+
+using media::TPictureShow;
+using platform::TBitmap;
+using platform::TColor;
+using platform::TRect;
+
+namespace {
+
+// A 40 x 30 picture, left half red and right half green.
+void LoadPicture(TPictureShow& S) {
+  TBitmap B;
+  B.SetSize(40, 30);
+  B.Canvas()->Brush()->SetColor(platform::clRed);
+  B.Canvas()->FillRect(TRect{0, 0, 20, 30});
+  B.Canvas()->Brush()->SetColor(platform::clLime);
+  B.Canvas()->FillRect(TRect{20, 0, 40, 30});
+  B.Canvas()->Release();
+  S.Picture()->SetGraphic(&B);
+}
+
+TColor At(TPictureShow& S, int32_t x, int32_t y) {
+  S.Media()->Canvas()->Release();
+  return S.Media()->Canvas()->Pixel(x, y);
+}
+
+struct Events {
+  int Start = 0, Progress = 0, Complete = 0, Stop = 0, Before = 0, After = 0, Custom = 0;
+  std::vector<int> Seen;
+  void Hook(TPictureShow& S) {
+    S.OnStart = [this](platform::TObject*, TBitmap*, TBitmap*) { ++Start; };
+    S.OnProgress = [this, &S](platform::TObject*) {
+      ++Progress;
+      Seen.push_back(S.Progress());
+    };
+    S.OnComplete = [this](platform::TObject*) { ++Complete; };
+    S.OnStop = [this](platform::TObject*) { ++Stop; };
+    S.OnBeforeNewFrame = [this](platform::TObject*, TBitmap*, TBitmap*) { ++Before; };
+    S.OnAfterNewFrame = [this](platform::TObject*, TBitmap*, TBitmap*) { ++After; };
+  }
+};
+
+void PumpUntilIdle(TPictureShow& S) {
+  QElapsedTimer T;
+  T.start();
+  while (S.Busy() && T.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+}  // namespace
+
+TEST(PictureShow, DefaultsAndSetterRules) {
+  TPictureShow S(nullptr);
+  EXPECT_EQ(S.Width(), 100);
+  EXPECT_EQ(S.Height(), 100);
+  EXPECT_EQ(S.Style(), 51);
+  EXPECT_EQ(S.StyleName(), "Appear and Contract to middle");
+  EXPECT_EQ(S.Step(), 4);
+  EXPECT_EQ(S.Delay(), 40);
+  EXPECT_EQ(S.BgMode(), media::bmTiled);
+  EXPECT_TRUE(S.AutoSize() && S.OverDraw() && S.Threaded());
+  EXPECT_FALSE(S.Busy());
+  S.SetStep(0);
+  EXPECT_EQ(S.Step(), 1);
+  S.SetStep(250);
+  EXPECT_EQ(S.Step(), 100);
+  S.SetStyle(151);
+  EXPECT_EQ(S.Style(), 51);
+  S.SetStyleName("CUSTOM");
+  EXPECT_EQ(S.Style(), 0);
+  EXPECT_EQ(S.StyleName(), "Custom");
+  S.SetStyleName("Expand from bottom");  // the name of 18 and 33: the first row wins
+  EXPECT_EQ(S.Style(), 18);
+  S.SetStyleName("No such effect");
+  EXPECT_EQ(S.Style(), 18);
+  LoadPicture(S);
+  EXPECT_EQ(S.ClientWidth(), 40);  // AutoSize follows the picture
+  EXPECT_EQ(S.ClientHeight(), 30);
+}
+
+TEST(PictureShow, ManualProgressShowsSnapshotThenPicture) {
+  TPictureShow S(nullptr);
+  S.SetColor(platform::clBlue);
+  S.SetManual(true);
+  S.SetStyle(5);  // Reveal from left
+  LoadPicture(S);
+  Events E;
+  E.Hook(S);
+  S.Execute();
+  ASSERT_TRUE(S.Busy());
+  EXPECT_EQ(E.Start, 1);
+  EXPECT_EQ(S.Progress(), 0);
+  S.SetProgress(50);
+  EXPECT_EQ(At(S, 5, 5), platform::clRed);
+  EXPECT_EQ(At(S, 30, 5), platform::clBlue);  // the snapshot of the former screen
+  S.SetProgress(0);
+  EXPECT_EQ(At(S, 5, 5), platform::clBlue);
+  EXPECT_EQ(At(S, 39, 29), platform::clBlue);
+  S.SetProgress(200);  // capped at 100: the whole picture
+  EXPECT_EQ(S.Progress(), 100);
+  EXPECT_EQ(At(S, 5, 5), platform::clRed);
+  EXPECT_EQ(At(S, 39, 29), platform::clLime);
+  S.SetProgress(100);  // unchanged: no event
+  EXPECT_EQ(E.Progress, 3);
+  EXPECT_EQ(E.Before, 3);
+  EXPECT_EQ(E.After, 3);
+  S.Stop();
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(E.Stop, 1);
+  EXPECT_EQ(E.Complete, 0);
+  EXPECT_EQ(At(S, 39, 29), platform::clLime);  // the last frame stays
+  S.SetProgress(10);  // idle: ignored
+  EXPECT_EQ(S.Progress(), 100);
+  S.Clear();
+  EXPECT_TRUE(S.Media()->Empty());
+}
+
+TEST(PictureShow, LoopInCallerRunsToTheEnd) {
+  TPictureShow S(nullptr);
+  S.SetColor(platform::clBlue);
+  S.SetThreaded(false);
+  S.SetDelay(0);
+  S.SetStep(30);
+  S.SetStyle(1);
+  LoadPicture(S);
+  Events E;
+  E.Hook(S);
+  S.Execute();
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(E.Seen, (std::vector<int>{30, 60, 90, 100}));
+  EXPECT_EQ(E.Complete, 1);
+  EXPECT_EQ(E.Stop, 1);
+  EXPECT_EQ(At(S, 0, 0), platform::clRed);
+
+  // Reverse runs from 100 down to 0 and a Step of 100 takes one frame.
+  Events R;
+  R.Hook(S);
+  S.SetReverse(true);
+  S.SetStep(100);
+  S.Execute();
+  EXPECT_EQ(R.Seen, (std::vector<int>{0}));
+  EXPECT_EQ(R.Complete, 1);
+}
+
+TEST(PictureShow, TimerAnimationCompletesOrStops) {
+  TPictureShow S(nullptr);
+  S.SetDelay(1);
+  S.SetStep(25);
+  S.SetStyle(118);
+  LoadPicture(S);
+  Events E;
+  E.Hook(S);
+  S.Execute();
+  EXPECT_TRUE(S.Busy());  // frames come from the event loop
+  PumpUntilIdle(S);
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(E.Seen.back(), 100);
+  EXPECT_EQ(E.Complete, 1);
+  EXPECT_EQ(E.Stop, 1);
+
+  Events F;
+  F.Hook(S);
+  S.SetDelay(1000);
+  S.Execute();
+  S.Stop();
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(F.Complete, 0);
+  EXPECT_EQ(F.Stop, 1);
+}
+
+TEST(PictureShow, ManualSwitchPausesAndResumes) {
+  TPictureShow S(nullptr);
+  S.SetDelay(1000);
+  S.SetStyle(2);
+  LoadPicture(S);
+  Events E;
+  E.Hook(S);
+  S.Execute();
+  S.SetManual(true);  // keeps the transition prepared
+  EXPECT_TRUE(S.Busy());
+  S.SetProgress(40);
+  EXPECT_EQ(S.Progress(), 40);
+  S.SetDelay(1);
+  S.SetManual(false);
+  PumpUntilIdle(S);
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(E.Complete, 1);
+}
+
+TEST(PictureShow, CustomStyleAndMissingEffects) {
+  TPictureShow S(nullptr);
+  S.SetColor(platform::clBlue);
+  S.SetManual(true);
+  S.SetStyle(0);
+  LoadPicture(S);
+  S.Execute();
+  S.SetProgress(50);
+  EXPECT_EQ(At(S, 5, 5), platform::clBlue);  // nothing drawn without a handler
+  S.Stop();
+  int Custom = 0;
+  S.OnCustomDraw = [&](platform::TObject*, TBitmap* Picture, TBitmap* Screen) {
+    ++Custom;
+    EXPECT_EQ(Picture->Width(), 40);
+    Screen->Canvas()->Brush()->SetColor(platform::clYellow);
+    Screen->Canvas()->FillRect(TRect{0, 0, 10, 10});
+  };
+  S.Execute();
+  S.SetProgress(50);
+  EXPECT_EQ(Custom, 1);
+  EXPECT_EQ(At(S, 5, 5), platform::clYellow);
+  S.Stop();
+
+  // An effect this build lacks is refused before anything starts.
+  S.SetStyle(14);
+  try {
+    S.Execute();
+    FAIL() << "no exception";
+  } catch (const platform::EInvalidOperation& X) {
+    EXPECT_EQ(std::string(X.what()), "Transition effect not available: Unroll from left");
+  }
+  EXPECT_FALSE(S.Busy());
+
+  TPictureShow Empty(nullptr);
+  Empty.Execute();  // no picture: nothing happens
+  EXPECT_FALSE(Empty.Busy());
+}
+
+TEST(PictureShow, StepTimingAndFitRect) {
+  using media::TCustomPictureShow;
+  EXPECT_EQ(TCustomPictureShow::NextStep(4, 40, 60, true, 4), 6);
+  EXPECT_EQ(TCustomPictureShow::NextStep(4, 40, 30, true, 9), 4);
+  EXPECT_EQ(TCustomPictureShow::NextStep(4, 40, 60, false, 5), 5);
+  EXPECT_EQ(TCustomPictureShow::NextStep(4, 0, 60, true, 4), 4);  // Delay 0: step kept
+  const TRect F = TCustomPictureShow::FitRect(TRect{0, 0, 40, 30}, TRect{0, 0, 100, 100});
+  EXPECT_EQ(F.Left, 0);
+  EXPECT_EQ(F.Top, 12);  // (100 - 75) div 2
+  EXPECT_EQ(F.Right, 100);
+  EXPECT_EQ(F.Bottom, 87);
+  const TRect G = TCustomPictureShow::FitRect(TRect{0, 0, 30, 40}, TRect{0, 0, 100, 100});
+  EXPECT_EQ(G.Left, 12);
+  EXPECT_EQ(G.Right, 87);
+}
