@@ -100,7 +100,9 @@ TEST_F(ShadowTest, BlurSpreadsAndIntensityFades) {
   e.Intensity = 0;
   e.ApplyAtDpm(&c, 1.0f);
   for (int i = 0; i < 400; ++i) {
-    if (b.Bits()[i] >> 24) ASSERT_EQ(c.Bits()[i], b.Bits()[i]) << i;
+    if (b.Bits()[i] >> 24) {
+      ASSERT_EQ(c.Bits()[i], b.Bits()[i]) << i;
+    }
   }
 }
 

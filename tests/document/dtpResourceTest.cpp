@@ -1,0 +1,229 @@
+#include "document/dtpResource.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/common/TestSupport.h"
+#include "document/XmlDocuments.h"
+#include "document/dtpShape.h"
+
+using namespace document;
+
+namespace {
+
+std::vector<uint8_t> Pattern(size_t N) {
+  std::vector<uint8_t> v(N);
+  for (size_t i = 0; i < N; ++i) v[i] = uint8_t(i * 7 + i / 251);
+  return v;
+}
+
+std::vector<uint8_t> ReadAll(TMapStream* S) {
+  std::vector<uint8_t> v(size_t(S->Size()));
+  S->SetPosition(0);
+  if (!v.empty()) S->ReadBuffer(v.data(), int32_t(v.size()));
+  return v;
+}
+
+std::string ExpectThrow(const std::function<void()>& F) {
+  try {
+    F();
+  } catch (const platform::Exception& e) {
+    return e.Message;
+  }
+  return "<no exception>";
+}
+
+}  // namespace
+
+TEST(MapStreamTest, SegmentsGrowAndShrink) {
+  TMapStream s;
+  const auto data = Pattern(40000);
+  EXPECT_EQ(s.Write(data.data(), 40000), 40000);
+  EXPECT_EQ(s.SegmentCount(), 3);
+  EXPECT_EQ(s.Size(), 40000);
+  EXPECT_EQ(ReadAll(&s), data);
+  // Reads crossing a segment border.
+  uint8_t buf[10];
+  s.SetPosition(16380);
+  EXPECT_EQ(s.Read(buf, 10), 10);
+  EXPECT_EQ(std::vector<uint8_t>(buf, buf + 10), std::vector<uint8_t>(data.begin() + 16380, data.begin() + 16390));
+  s.SetSize(10);
+  EXPECT_EQ(s.SegmentCount(), 1);
+  EXPECT_EQ(s.Position(), 10);
+  // Reads stop at the size; growing again shows zeros, not the old bytes.
+  EXPECT_EQ(s.Read(buf, 10), 0);
+  s.SetSize(20);
+  s.SetPosition(10);
+  EXPECT_EQ(s.Read(buf, 10), 10);
+  for (uint8_t b : buf) EXPECT_EQ(b, 0);
+  EXPECT_EQ(s.Seek(-5, platform::soFromEnd), 15);
+  EXPECT_EQ(s.Seek(-100, platform::soFromCurrent), 0);
+  EXPECT_EQ(s.Write(buf, 0), 0);
+  // A far seek allocates nothing until written.
+  s.SetPosition(1 << 30);
+  EXPECT_EQ(s.SegmentCount(), 1);
+  s.SetSize(0);
+  EXPECT_EQ(s.SegmentCount(), 0);
+}
+
+TEST(ResourceTest, LockStatesAndErrors) {
+  TdtpResource r;
+  int loads = 0;
+  r.OnLoadObject = [&](TdtpResource* R) {
+    ++loads;
+    EXPECT_EQ(R->Data()->Position(), 0);
+    R->SetObject(std::make_unique<platform::TObject>());
+  };
+  EXPECT_TRUE(r.IsEmpty());
+  const std::string file = kdtest::TempDir() + "/lock.bin";
+  kdtest::WriteFileBytes(file, {1, 2, 3});
+  r.SetState(1);  // embedded without an XML node: nothing to load
+  EXPECT_EQ(r.State(), 0);
+  r.LoadFromFile(file);
+  EXPECT_EQ(r.State(), 1);
+  r.Lock();
+  EXPECT_EQ(r.State(), 2);
+  r.Lock();
+  EXPECT_EQ(loads, 1);
+  EXPECT_EQ(ExpectThrow([&] { r.FreeData(); }), "Cannot delete object while it is locked.");
+  EXPECT_EQ(ExpectThrow([&] { r.LoadObject(); }), "Cannot load object that is locked");
+  r.ReleaseObject();  // locked: keeps its object
+  EXPECT_NE(r.Object(), nullptr);
+  r.Unlock();
+  r.Unlock();
+  EXPECT_EQ(ExpectThrow([&] { r.Unlock(); }), "dtpResource UnlockObject called too many times");
+  EXPECT_NE(r.Stamp(), 0u);
+  r.ReleaseObject();
+  EXPECT_EQ(r.State(), 1);
+  EXPECT_EQ(r.Object(), nullptr);
+  EXPECT_EQ(ExpectThrow([&] { r.SaveToFile("x"); }), "Resource save error:\rNo OnSaveToFile implemented.");
+}
+
+TEST(ResourceTest, OwnerListsTheResource) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  TdtpResource r(s.get());
+  EXPECT_EQ(s->IndexOfResource(&r), 0);
+  EXPECT_EQ(r.Owner(), s.get());
+}
+
+TEST(ResourceTest, EmbeddedRoundTripAndFilters) {
+  const auto bytes = Pattern(1000);
+  const std::string file = kdtest::TempDir() + "/embed.png";
+  kdtest::WriteFileBytes(file, bytes);
+  TXmlDocument xml("Image");
+  xml.SetBinaryEncoding(xbeHex);
+  TdtpResource src;
+  src.LoadFromFile(file);
+  src.Ext = ".png";
+  src.SaveToXml(xml.Root());
+  EXPECT_EQ(xml.BinaryEncoding(), xbeBase64);
+  const TXmlNode* data = xml.Root()->NodeByName("Data");
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->ReadInteger("Size"), 1000);
+  EXPECT_EQ(data->ReadString("Filter"), "Base64");
+  EXPECT_EQ(xml.Root()->ReadString("ClassName"), "TdtpResource");
+  EXPECT_EQ(xml.Root()->ReadString("Storage"), "Embedded");
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  TdtpResource r2;
+  r2.LoadFromXml(back.Root());
+  EXPECT_EQ(r2.State(), 1);
+  EXPECT_EQ(r2.Ext, ".png");
+  EXPECT_EQ(ReadAll(r2.Data()), bytes);
+  // Assign goes through XML.
+  TdtpResource r3;
+  src.Lock();
+  r3.Assign(&src);
+  src.Unlock();
+  EXPECT_EQ(ReadAll(r3.Data()), bytes);
+
+  // BinHex and any other filter.
+  TXmlDocument hex("Image");
+  TXmlNode* d = hex.Root()->NodeNew("Data");
+  d->WriteInteger("Size", 3);
+  d->WriteString("Filter", "BinHex");
+  d->NodeNew("Buffer")->SetValue("0A0B0C");
+  TdtpResource h;
+  h.LoadFromXml(hex.Root());
+  EXPECT_EQ(ReadAll(h.Data()), (std::vector<uint8_t>{10, 11, 12}));
+  EXPECT_EQ(hex.BinaryEncoding(), xbeBase64);  // restored
+  d->WriteString("Filter", "Base64");
+  d->NodeByName("Buffer")->SetValue("AQID");
+  TdtpResource b;
+  b.LoadFromXml(hex.Root());
+  EXPECT_EQ(ReadAll(b.Data()), (std::vector<uint8_t>{1, 2, 3}));
+  // A size larger than the text reads only what is there.
+  d->WriteInteger("Size", 1000000000);
+  TdtpResource big;
+  big.LoadFromXml(hex.Root());
+  EXPECT_EQ(ReadAll(big.Data()), (std::vector<uint8_t>{1, 2, 3}));
+  d->WriteInteger("Size", -5);
+  TdtpResource neg;
+  neg.LoadFromXml(hex.Root());
+  EXPECT_TRUE(neg.IsEmpty());
+}
+
+TEST(ResourceTest, ArchiveStorageIsWrittenEmbedded) {
+  TXmlDocument xml("Image");
+  xml.Root()->WriteString("Storage", "Archive");
+  xml.Root()->WriteString("ArchName", "img1");
+  TdtpResource r;
+  r.LoadFromXml(xml.Root());
+  EXPECT_EQ(r.Storage, TdtpResourceStorage::Archive);
+  EXPECT_TRUE(r.IsEmpty());
+  const std::string file = kdtest::TempDir() + "/arch.bin";
+  kdtest::WriteFileBytes(file, {9, 8});
+  r.LoadFromFile(file);
+  TXmlDocument out("Image");
+  r.SaveToXml(out.Root());
+  EXPECT_EQ(out.Root()->ReadString("Storage"), "Archive");  // written before the data
+  EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
+  EXPECT_NE(out.Root()->NodeByName("Data"), nullptr);
+  // An unknown storage name keeps the current value.
+  xml.Root()->WriteString("Storage", "Cloud");
+  r.LoadFromXml(xml.Root());
+  EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
+}
+
+TEST(ResourceTest, ExternalFiles) {
+  const std::string dir = kdtest::TempDir();
+  const std::string file = dir + "/res.bin";
+  const auto bytes = Pattern(20000);
+  kdtest::WriteFileBytes(file, bytes);
+  TdtpResource r;
+  int changes = 0;
+  r.OnChange = [&](TdtpResource*) { ++changes; };
+  r.Storage = TdtpResourceStorage::External;
+  r.LoadFromFile(file);
+  EXPECT_EQ(r.State(), 1);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(ReadAll(r.Data()), bytes);
+  // Unmodified and present: only the names are written.
+  int saves = 0;
+  r.OnSaveToFile = [&](TdtpResource*, const std::string&) { ++saves; };
+  TXmlDocument xml("Image");
+  r.SaveToXml(xml.Root());
+  EXPECT_EQ(saves, 0);
+  EXPECT_EQ(xml.Root()->ReadString("Storage"), "External");
+  EXPECT_EQ(xml.Root()->NodeByName("Data"), nullptr);
+  r.Modified = true;
+  r.SaveToXml(xml.Root());
+  EXPECT_EQ(saves, 1);
+  // Embedded storage keeps only the file's name.
+  TdtpResource e;
+  e.LoadFromFile(file);
+  EXPECT_EQ(e.FileName, "res.bin");
+  // An import handler reads the file itself.
+  TdtpResource imp;
+  imp.OnImport = [](TdtpResource* R, const std::string&) {
+    const uint8_t x = 42;
+    R->Data()->WriteBuffer(&x, 1);
+  };
+  imp.LoadFromFile(file);
+  EXPECT_EQ(ReadAll(imp.Data()), std::vector<uint8_t>{42});
+  const std::string missing = dir + "/missing.bin";
+  EXPECT_EQ(ExpectThrow([&] { TdtpResource m; m.LoadFromFile(missing); }),
+            "Resource load error.\rFile does not exist: " + missing);
+}
