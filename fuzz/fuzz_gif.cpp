@@ -1,0 +1,21 @@
+// GIF reading must end in a GIF or stream exception or a model, never a crash or a hang;
+// whatever loads must also save.
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/Classes.h"
+#include "raster/GIFImage.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  platform::TMemoryStream s;
+  if (Size > 0) s.WriteBuffer(Data, static_cast<int32_t>(Size));
+  s.SetPosition(0);
+  raster::TGIFImage gif;
+  try {
+    gif.LoadFromStream(&s);
+    platform::TMemoryStream out;
+    gif.SaveToStream(&out);
+  } catch (const platform::Exception&) {
+  }
+  return 0;
+}

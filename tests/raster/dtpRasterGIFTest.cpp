@@ -1,0 +1,123 @@
+// The GIF row of the raster registry: frame 0 lands with its transparency as alpha, written
+// bitmaps carry low alpha as the transparent index.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/Classes.h"
+#include "raster/GIFImage.h"
+#include "raster/dtpRasterGIF.h"
+#include "tests/common/TestSupport.h"
+
+using namespace raster;
+
+namespace {
+
+std::string Tmp(const std::string& name) { return kdtest::TempDir() + "/dtpgif_" + name; }
+bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
+
+void LoadFile(const std::string& f, TBitmap32& bmp) {
+  platform::TFileStream s(f, platform::fmOpenRead);
+  TdtpGifFormat fmt;
+  fmt.LoadFromStream(&s, &bmp, {0, 0}, 0);
+}
+
+void SaveAndReload(TBitmap32& bmp, TGIFImage& gif) {
+  platform::TMemoryStream s;
+  TdtpGifFormat fmt;
+  fmt.SaveToStream(&s, &bmp);
+  s.SetPosition(0);
+  gif.LoadFromStream(&s);
+}
+
+}  // namespace
+
+TEST(dtpRasterGIF, Registration) {
+  InitializeDtpRasterGIF();
+  bool found = false;
+  for (int32_t i = 0; i < RasterFormatCount(); ++i)
+    if (RasterFormat(i)->RasterClass == TdtpGifFormat::Class()) {
+      found = true;
+      EXPECT_EQ(RasterFormat(i)->Description, "Compuserve GIF");
+      EXPECT_EQ(RasterFormat(i)->Extensions, ".gif;");
+      EXPECT_EQ(RasterFormat(i)->Flags, 0x086F);
+    }
+  EXPECT_TRUE(found);
+  EXPECT_EQ(FindRasterClass("x.GIF"), TdtpGifFormat::Class());
+  TBitmap32 bmp;
+  platform::TMemoryStream s;
+  TdtpGifFormat fmt;
+  try {
+    fmt.LoadFromStream(&s, &bmp, {0, 0}, 1);
+    FAIL();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, SRequestedNonExistingPage);
+  }
+}
+
+TEST(dtpRasterGIF, LoadsFirstFrame) {
+  const std::string transp = Tmp("t.gif"), anim = Tmp("a.gif");
+  ASSERT_TRUE(Shell("convert -size 40x30 xc:red -fill blue -draw 'circle 20,15 20,5' -transparent red " + transp));
+  ASSERT_TRUE(Shell("convert -size 10x8 xc:red -fill blue -draw 'point 2,2' -transparent red -size 10x8 xc:green "
+                    "-loop 0 " + anim));
+  TBitmap32 bmp;
+  LoadFile(transp, bmp);
+  ASSERT_EQ(bmp.Width(), 40);
+  ASSERT_EQ(bmp.Height(), 30);
+  // Alpha 0 exactly where ImageMagick sees transparency, opaque blue elsewhere.
+  const std::string raw = Tmp("t.rgba");
+  ASSERT_TRUE(Shell("convert " + transp + " -depth 8 rgba:" + raw));
+  const auto m = kdtest::ReadFileBytes(raw);
+  ASSERT_EQ(m.size(), 40u * 30 * 4);
+  for (int i = 0; i < 40 * 30; ++i) {
+    const TColor32 c = bmp.Bits()[i];
+    if (m[i * 4 + 3] == 0) {
+      EXPECT_EQ(c, 0u) << i;
+    } else {
+      EXPECT_EQ(c, Color32(m[i * 4], m[i * 4 + 1], m[i * 4 + 2])) << i;
+    }
+  }
+  // An animation lands as frame 0, opaque, black where transparent.
+  TBitmap32 a;
+  LoadFile(anim, a);
+  ASSERT_EQ(a.Width(), 10);
+  EXPECT_EQ(a.Bits()[0], 0xFF000000u);
+  EXPECT_EQ(a.Bits()[2 * 10 + 2], 0xFF0000FFu);
+}
+
+TEST(dtpRasterGIF, Saves) {
+  // Opaque: no graphic control extension, colours exact.
+  TBitmap32 bmp;
+  bmp.SetSize(7, 5);
+  for (int i = 0; i < 35; ++i) bmp.Bits()[i] = Color32(i * 7, 255 - i, i % 3 * 100);
+  TGIFImage gif;
+  SaveAndReload(bmp, gif);
+  ASSERT_EQ(gif.Count(), 1);
+  EXPECT_FALSE(gif.Images(0)->HasGraphicControl());
+  for (int i = 0; i < 35; ++i) {
+    const platform::TColor c = gif.Images(0)->ActiveColorMap().Colors(gif.Images(0)->Data[i]);
+    EXPECT_EQ(Color32(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF), bmp.Bits()[i]);
+  }
+  // Everything below the threshold: every index the transparent one, its entry white.
+  bmp.Clear(0x1F123456);
+  TGIFImage all;
+  SaveAndReload(bmp, all);
+  TGIFSubImage* f = all.Images(0);
+  ASSERT_TRUE(f->Transparent());
+  for (uint8_t i : f->Data) EXPECT_EQ(i, f->GraphicControl().TransparentColorIndex);
+  EXPECT_EQ(f->ActiveColorMap().Colors(f->GraphicControl().TransparentColorIndex), 0xFFFFFFu);
+  // A picture of more than 256 colours with a transparent corner survives through the loader.
+  TBitmap32 many;
+  many.SetSize(40, 40);
+  for (int i = 0; i < 1600; ++i) many.Bits()[i] = Color32(i % 256, i / 7, 90);
+  many.Bits()[0] = 0;
+  platform::TMemoryStream s;
+  TdtpGifFormat fmt;
+  fmt.SaveToStream(&s, &many);
+  s.SetPosition(0);
+  TBitmap32 back;
+  fmt.LoadFromStream(&s, &back, {0, 0}, 0);
+  EXPECT_EQ(back.Bits()[0], 0u);
+  EXPECT_EQ(back.Bits()[1] >> 24, 0xFFu);
+}
