@@ -1,0 +1,108 @@
+#include "document/dtpBitmapShape.h"
+
+#include "document/XmlDocuments.h"
+#include "platform/SysUtils.h"
+#include "raster/Raster32Transforms.h"
+#include "raster/dtpRasterFormats.h"
+
+namespace document {
+
+namespace {
+// Pixels per millimetre at 150 DPI.
+constexpr double kImportDpm = 5.905511811;
+
+// Unlocks on every way out, so a failed decode leaves the lock count right.
+struct TLockScope {
+  TdtpResource* R;
+  explicit TLockScope(TdtpResource* Res) : R(Res) { R->Lock(); }
+  ~TLockScope() {
+    try {
+      R->Unlock();
+    } catch (...) {
+    }
+  }
+};
+}  // namespace
+
+TdtpBitmapShape::TdtpBitmapShape() : FImage(std::make_unique<TdtpResource>(this)) {
+  SetCursorId(-38);
+  FImage->OnImport = [this](TdtpResource* R, const std::string& F) { ImportImage(R, F); };
+  FImage->OnLoadObject = [this](TdtpResource* R) { LoadImage(R); };
+  FImage->OnChange = [this](TdtpResource* R) { ImageChanged(R); };
+}
+
+TdtpBitmapShape::~TdtpBitmapShape() = default;
+
+const TShapeClass& TdtpBitmapShape::StaticClass() {
+  static const TShapeClass cls = MakeShapeClass<TdtpBitmapShape>("TdtpBitmapShape", &TdtpEffectShape::StaticClass());
+  return cls;
+}
+
+TBitmap32* TdtpBitmapShape::Picture() const { return dynamic_cast<TBitmap32*>(FImage->Object()); }
+
+void TdtpBitmapShape::ImportImage(TdtpResource* /*Resource*/, const std::string& FileName) {
+  TMapStream* data = FImage->Data();
+  data->SetSize(0);
+  const raster::TdtpRasterClass cls = raster::FindRasterClass(FileName);
+  if (cls && (raster::GetRasterFlags(cls) & raster::rfStreamReader)) {
+    platform::TFileStream f(FileName, platform::fmOpenRead | platform::fmShareDenyNone);
+    data->SetPosition(0);
+    data->CopyFrom(&f, 0);
+    FImage->Ext = platform::LowerCase(platform::ExtractFileExt(FileName));
+    return;
+  }
+  TBitmap32 bmp;
+  raster::TdtpImageFiler reader;
+  reader.FileName = FileName;
+  reader.Load(&bmp);
+  FImage->Ext = ".hck";
+  // No format is registered under ".hck": nothing can be written then.
+  if (!raster::TdtpImageFiler::FindWriterClass(".hck")) return;
+  raster::TdtpImageFiler writer;
+  writer.Extension = ".hck";
+  writer.Stream = data;
+  writer.Save(&bmp);
+}
+
+void TdtpBitmapShape::LoadImage(TdtpResource* /*Resource*/) {
+  auto bmp = std::make_unique<TBitmap32>();
+  raster::LoadRasterFromStream(FImage->Data(), FImage->Ext, bmp.get(), platform::TPoint{0, 0}, 0);
+  if (bmp->Empty()) throw raster::ERasterError(raster::SBitmapIsEmpty);
+  FImage->SetObject(std::move(bmp));
+}
+
+void TdtpBitmapShape::ImageChanged(TdtpResource* /*Resource*/) {
+  if (DocWidth() != 0 || DocHeight() != 0) return;
+  TLockScope lock(FImage.get());
+  if (TBitmap32* pic = Picture()) {
+    SetDocWidth(float(pic->Width() / kImportDpm));
+    SetDocHeight(float(pic->Height() / kImportDpm));
+    StoreAspectRatio();
+  }
+}
+
+void TdtpBitmapShape::PaintShape(TBitmap32* Bitmap) {
+  if (!Document() || !Bitmap) return;
+  TLockScope lock(FImage.get());
+  TBitmap32* pic = Picture();
+  if (!pic || pic->Empty()) return;
+  const platform::TRect src{0, 0, pic->Width(), pic->Height()};
+  const platform::TRect dst{ScreenLeft(), ScreenTop(), ScreenRight(), ScreenBottom()};
+  raster::StretchTransfer(Bitmap, dst, pic, src, Document()->Quality(), pic->DrawMode());
+}
+
+void TdtpBitmapShape::LoadFromXml(TXmlNode* Node) {
+  TdtpEffectShape::LoadFromXml(Node);
+  if (!Node) return;
+  if (TXmlNode* img = Node->NodeByName("Image")) FImage->LoadFromXml(img);
+}
+
+void TdtpBitmapShape::SaveToXml(TXmlNode* Node) {
+  TdtpEffectShape::SaveToXml(Node);
+  if (!Node) return;
+  FImage->SaveToXml(Node->NodeNew("Image"));
+}
+
+void InitializeDtpBitmapShape() { RegisterShapeClass(TdtpBitmapShape::StaticClass()); }
+
+}  // namespace document

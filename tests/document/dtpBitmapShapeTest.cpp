@@ -1,0 +1,164 @@
+#include "document/dtpBitmapShape.h"
+
+#include <gtest/gtest.h>
+
+#include "DocumentTestSupport.h"
+#include "document/XmlDocuments.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterPNG.h"
+#include "tests/common/TestSupport.h"
+
+using namespace document;
+
+namespace {
+
+class BitmapShapeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    raster::InitializeDtpRasterFormats();
+    raster::InitializeDtpRasterPNG();
+    InitializeDtpShape();
+    InitializeDtpEffectShape();
+    InitializeDtpBitmapShape();
+  }
+};
+
+// Left half red, right half blue, a green top row.
+void MakePicture(TBitmap32& B, int W, int H) {
+  B.SetSize(W, H);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) B.SetPixel(x, y, y == 0 ? 0xFF00FF00u : x < W / 2 ? 0xFFFF0000u : 0xFF0000FFu);
+}
+
+std::string WritePng(const std::string& Name, int W, int H) {
+  TBitmap32 b;
+  MakePicture(b, W, H);
+  const std::string file = kdtest::TempDir() + "/" + Name;
+  platform::TFileStream f(file, platform::fmCreate);
+  raster::TdtpPngFormat().SaveToStream(&f, &b);
+  return file;
+}
+
+std::string ExpectThrow(const std::function<void()>& F) {
+  try {
+    F();
+  } catch (const platform::Exception& e) {
+    return e.Message;
+  }
+  return "<no exception>";
+}
+
+}  // namespace
+
+TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
+  const std::string file = WritePng("pic.PNG", 300, 150);
+  auto s = NewShape<TdtpBitmapShape>();
+  EXPECT_EQ(s->Cursor(), -38);
+  EXPECT_EQ(s->IndexOfResource(s->Image()), 0);
+  s->SetDocSize(0, 0);
+  s->Image()->LoadFromFile(file);
+  EXPECT_NEAR(s->DocWidth(), 50.8f, 1e-3f);
+  EXPECT_NEAR(s->DocHeight(), 25.4f, 1e-3f);
+  EXPECT_EQ(s->Image()->Ext, ".png");
+  EXPECT_EQ(s->Image()->LockCount(), 0);
+  const auto bytes = kdtest::ReadFileBytes(file);
+  std::vector<uint8_t> held(size_t(s->Image()->Data()->Size()));
+  s->Image()->Data()->SetPosition(0);
+  s->Image()->Data()->ReadBuffer(held.data(), int32_t(held.size()));
+  EXPECT_EQ(held, bytes);
+  // A shape with a size keeps it.
+  auto t = NewShape<TdtpBitmapShape>();
+  t->SetDocSize(12, 34);
+  t->Image()->LoadFromFile(file);
+  EXPECT_EQ(t->DocWidth(), 12);
+  EXPECT_EQ(t->DocHeight(), 34);
+}
+
+TEST_F(BitmapShapeTest, StoredShapeDecodesOnFirstPaint) {
+  // A BMP written by the engine, stored in the XML and read back.
+  TBitmap32 b;
+  MakePicture(b, 40, 20);
+  const std::string file = kdtest::TempDir() + "/pic.bmp";
+  {
+    platform::TFileStream f(file, platform::fmCreate);
+    b.SaveToStream(&f);
+  }
+  auto s = NewShape<TdtpBitmapShape>();
+  s->SetDocSize(0, 0);
+  s->Image()->LoadFromFile(file);
+  s->Image()->ReleaseObject();
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  EXPECT_EQ(xml.Root()->ReadString("ClassName"), "TdtpBitmapShape");
+  ASSERT_NE(xml.Root()->NodeByName("Image"), nullptr);
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+
+  kdtest::TTestDocumentHost doc;
+  auto r = CreateShape(FindShapeClass("TdtpBitmapShape"));
+  auto* bs = dynamic_cast<TdtpBitmapShape*>(r.get());
+  ASSERT_NE(bs, nullptr);
+  bs->LoadFromXml(back.Root());
+  EXPECT_EQ(bs->Image()->State(), 1);  // bytes only
+  EXPECT_EQ(bs->Image()->Ext, ".bmp");
+  bs->SetDocument(&doc);
+  TBitmap32 target;
+  target.SetSize(bs->ScreenRight() + 2, bs->ScreenBottom() + 2);
+  target.Clear(0);
+  bs->PaintShape(&target);
+  EXPECT_EQ(bs->Image()->State(), 2);
+  EXPECT_EQ(bs->Image()->LockCount(), 0);
+  const int cx = (bs->ScreenLeft() + bs->ScreenRight()) / 2;
+  const int cy = (bs->ScreenTop() + bs->ScreenBottom()) / 2;
+  EXPECT_EQ(target.Pixel(bs->ScreenLeft() + 2, cy), 0xFFFF0000u);
+  EXPECT_EQ(target.Pixel(bs->ScreenRight() - 3, cy), 0xFF0000FFu);
+  EXPECT_EQ(target.Pixel(cx, bs->ScreenBottom() + 1), 0u);
+  {
+    platform::TFileStream out(kdtest::OutputDir() + "/bitmap_shape.png", platform::fmCreate);
+    raster::TdtpPngFormat().SaveToStream(&out, &target);
+  }
+  // Without a document nothing is decoded.
+  auto n = NewShape<TdtpBitmapShape>();
+  n->LoadFromXml(back.Root());
+  n->PaintShape(&target);
+  EXPECT_EQ(n->Image()->State(), 1);
+}
+
+TEST_F(BitmapShapeTest, MissingImageAndHostileData) {
+  kdtest::TTestDocumentHost doc;
+  TXmlDocument xml("Shape");
+  auto s = NewShape<TdtpBitmapShape>();
+  s->SaveToXml(xml.Root());
+  xml.Root()->NodeDelete(xml.Root()->NodeIndexByName("Image"));
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(xml.Root());
+  r->SetDocument(&doc);
+  TBitmap32 target;
+  target.SetSize(10, 10);
+  target.Clear(0);
+  r->PaintShape(&target);
+  EXPECT_EQ(r->Image()->State(), 0);
+  EXPECT_EQ(target.Pixel(5, 5), 0u);
+
+  // Garbage bytes under a known extension, and an unknown extension.
+  TXmlDocument bad("Shape");
+  TXmlNode* img = bad.Root()->NodeNew("Image");
+  img->WriteString("Ext", ".png");
+  TXmlNode* d = img->NodeNew("Data");
+  d->WriteInteger("Size", 4);
+  d->WriteString("Filter", "BinHex");
+  d->NodeNew("Buffer")->SetValue("DEADBEEF");
+  auto g = NewShape<TdtpBitmapShape>();
+  g->LoadFromXml(bad.Root());
+  g->SetDocument(&doc);
+  EXPECT_NE(ExpectThrow([&] { g->PaintShape(&target); }), "<no exception>");
+  EXPECT_EQ(g->Image()->LockCount(), 0);
+  img->WriteString("Ext", ".zzz");
+  auto u = NewShape<TdtpBitmapShape>();
+  u->LoadFromXml(bad.Root());
+  u->SetDocument(&doc);
+  EXPECT_EQ(ExpectThrow([&] { u->PaintShape(&target); }), "Unknown raster format \".zzz\"");
+  const std::string missing = kdtest::TempDir() + "/nothing.png";
+  EXPECT_EQ(ExpectThrow([&] { NewShape<TdtpBitmapShape>()->Image()->LoadFromFile(missing); }),
+            "Resource load error.\rFile does not exist: " + missing);
+}
