@@ -1,0 +1,377 @@
+#include "widgets/ExStatusBar.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cmath>
+#include <memory>
+
+#include "platform/AppHooks.h"
+#include "platform/Exceptions.h"
+#include "tests/common/TestSupport.h"
+#include "widgets/KbMonitor.h"
+
+using namespace widgets;
+using namespace platform;
+
+namespace {
+
+TDateTime FakeNow = 0;
+
+class ExStatusBarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeExStatusBar();
+    ExStatusBarReports().clear();
+    FakeNow = EncodeDate(2026, 12, 6) + EncodeTime(9, 5, 3, 0);
+    SetExStatusBarClock([] { return FakeNow; });
+    Bar = std::make_unique<TExStatusBar>(nullptr);
+    Bar->SetBounds(0, 0, 600, 22);
+    Bar->Font()->SetName("Liberation Sans");
+    Bar->Font()->SetSize(8);
+    Bar->HandleNeeded();
+  }
+  void TearDown() override {
+    Bar.reset();
+    FinalizeExStatusBar();
+    EXPECT_TRUE(ExStatusBarReports().empty());
+    SetExStatusBarClock(nullptr);
+  }
+  TExStatusPanel* Add(TExStatusPanelType T, int32_t W = 60) {
+    TExStatusPanel* P = Bar->Panels()->Add();
+    P->SetWidth(W);
+    P->SetPanelType(T);
+    return P;
+  }
+  TColor Px(int32_t X, int32_t Y) { return Bar->Surface()->Canvas()->Pixel(X, Y); }
+  int32_t CountIn(const TRect& R, TColor C) {
+    int32_t N = 0;
+    for (int32_t Y = R.Top; Y < R.Bottom; ++Y)
+      for (int32_t X = R.Left; X < R.Right; ++X) N += Px(X, Y) == ColorToRGB(C);
+    return N;
+  }
+  // Text is antialiased: count pixels close to a colour.
+  int32_t CountNear(const TRect& R, TColor C) {
+    const TColor W = ColorToRGB(C);
+    int32_t N = 0;
+    for (int32_t Y = R.Top; Y < R.Bottom; ++Y)
+      for (int32_t X = R.Left; X < R.Right; ++X) {
+        const TColor P = Px(X, Y);
+        bool Near = true;
+        for (int K = 0; K < 24; K += 8)
+          Near = Near && std::abs(static_cast<int>((P >> K) & 0xFF) - static_cast<int>((W >> K) & 0xFF)) < 70;
+        N += Near;
+      }
+    return N;
+  }
+  std::unique_ptr<TExStatusBar> Bar;
+};
+
+}  // namespace
+
+TEST(ExStatusFormat, DutchDateAndTimeFormats) {
+  const TDateTime T = EncodeDate(2026, 3, 7) + EncodeTime(14, 5, 9, 42);
+  EXPECT_EQ(FormatStatusDateTime(ShortDateFormat, T), "7-3-2026");
+  EXPECT_EQ(FormatStatusDateTime(LongTimeFormat, T), "14:05:09");
+  EXPECT_EQ(FormatStatusDateTime("dd/mm/yy", T), "07-03-26");
+  EXPECT_EQ(FormatStatusDateTime("hh:mm", T), "14:05");  // m after an hour is minutes
+  EXPECT_EQ(FormatStatusDateTime("dddd d mmmm yyyy", T), "zaterdag 7 maart 2026");
+  EXPECT_EQ(FormatStatusDateTime("ddd d mmm", T), "za 7 mrt");
+  EXPECT_EQ(FormatStatusDateTime("h:nn:ss.zzz 'uur'", T), "14:05:09.042 uur");
+  EXPECT_EQ(FormatStatusDateTime("c", EncodeDate(2000, 1, 1)), "1-1-2000 0:00:00");
+}
+
+TEST_F(ExStatusBarTest, PanelNeedsTheTypedCollection) {
+  TObject NotACollection;
+  try {
+    TExStatusPanel P(&NotACollection);
+    FAIL();
+  } catch (const Exception& E) {
+    EXPECT_EQ(E.Message, "TExStatusPanel owner must be TExStatusPanesls");
+  }
+  EXPECT_EQ(Bar->Version(), "TExStatusBar v1.23");
+}
+
+TEST_F(ExStatusBarTest, LayoutAndRedrawBounds) {
+  Add(sptNormal, 100)->SetText("Klaar");
+  Add(sptNormal, 50);
+  EXPECT_EQ(Bar->GetPanelRect(0), (TRect{0, 2, 100, 22}));
+  EXPECT_EQ(Bar->GetPanelRect(1), (TRect{102, 2, 600, 22}));  // the last one fills the bar
+  EXPECT_EQ(Bar->GetPanelRect(2), TRect{});
+  try {
+    Bar->RedrawPanel(5);
+    FAIL();
+  } catch (const EListError& E) {
+    EXPECT_EQ(E.Message, "List index out of bounds (5)");
+  }
+  EXPECT_THROW(Bar->RedrawPanel(-1), EListError);
+  EXPECT_EQ(Bar->Panels()->Items(0)->DisplayName(), "Klaar");
+  EXPECT_EQ(Bar->Panels()->Items(1)->DisplayName(), "TExStatusPanel");
+}
+
+TEST_F(ExStatusBarTest, LockKeyPanelsUseTheOwnHook) {
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  TExStatusPanel* Num = Add(sptNumLock);
+  EXPECT_EQ(Caps->Text(), " CAPS ");
+  EXPECT_EQ(Num->Text(), " NUM ");
+  EXPECT_EQ(Caps->DisplayName(), "sptCapsLock");
+  EXPECT_TRUE(Caps->AutoFit());
+  EXPECT_EQ(Caps->Width(), Bar->TextExtent(" CAPS ").cx + 6);
+  EXPECT_TRUE(KeyboardHookInstalled());
+  EXPECT_EQ(KeyboardHookPanelCount(), 2);
+  EXPECT_EQ(Bar->MainWinHookCount(), 2);
+
+  // Deactivation marks the panels for a refresh at the next key event.
+  THookMessage M;
+  M.Msg = WM_ACTIVATEAPP;
+  M.WParam = 0;
+  AppHooksDispatch(hkCallWndProc, M);
+  EXPECT_TRUE(RefreshLockPanels());
+  KeyboardHookProc(0, 'A', 0);
+  EXPECT_FALSE(RefreshLockPanels());
+  KeyboardHookProc(0, 20, 0);
+  KeyboardHookProc(0, 20, 0x40000000u);  // auto-repeat: ignored
+
+  // Disabling the bar leaves the hook; the last panel out unhooks.
+  Bar->SetEnabled(false);
+  EXPECT_FALSE(KeyboardHookInstalled());
+  EXPECT_EQ(Bar->MainWinHookCount(), 0);
+  Bar->SetEnabled(true);
+  EXPECT_EQ(KeyboardHookPanelCount(), 2);
+  Caps->SetPanelType(sptNormal);
+  EXPECT_EQ(KeyboardHookPanelCount(), 1);
+}
+
+TEST_F(ExStatusBarTest, MissingMonitorLibraryFallsBack) {
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  Bar->SetUseMonitorDLL(true);
+  EXPECT_FALSE(Bar->UseMonitorDLL());
+  EXPECT_FALSE(KbMonitorLoaded());
+  EXPECT_EQ(Bar->MonitorUsers(), 0);
+  EXPECT_EQ(KeyboardHookPanelCount(), 1);
+  EXPECT_FALSE(Bar->MonitorNotify(0, 20, 1));  // no message number was handed out
+  EXPECT_FALSE(Caps->LockOn());
+  Bar->SetDesigning(true);
+  try {
+    Bar->SetUseMonitorDLL(true);
+    FAIL();
+  } catch (const Exception& E) {
+    EXPECT_EQ(E.Message, "Could not load KbMonitor.dll");
+  }
+  EXPECT_FALSE(Bar->UseMonitorDLL());
+}
+
+TEST_F(ExStatusBarTest, SharedTimerIntervals) {
+  TExStatusPanel* D = Add(sptDate);
+  ASSERT_NE(Bar->Panels()->Timer(), nullptr);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 60000u);
+  TExStatusPanel* T = Add(sptTime);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 1000u);
+  TExStatusPanel* G = Add(sptGauge, 120);
+  G->GaugeAttrs()->SetStyle(gsIndeterminate);  // an enabled gauge turning indeterminate runs
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 50u);
+  G->SetPanelType(sptNormal);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 1000u);
+  G->SetPanelType(sptGauge);  // indeterminate: comes back disabled and still
+  EXPECT_FALSE(G->OwnEnabled());
+  EXPECT_EQ(Bar->Panels()->TimerPanelCount(), 2);
+  G->SetEnabled(true);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 50u);
+  G->SetEnabled(false);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 1000u);
+  T->SetPanelType(sptNormal);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 60000u);
+  D->SetEnabled(false);
+  EXPECT_EQ(Bar->Panels()->Timer(), nullptr);
+}
+
+TEST_F(ExStatusBarTest, ClockPanelsFollowTheFakeClock) {
+  TExStatusPanel* D = Add(sptDate, 80);
+  TExStatusPanel* T = Add(sptTime, 80);
+  TExStatusPanel* DT = Add(sptDateTime, 140);
+  TExStatusPanel* TD = Add(sptTimeDate, 140);
+  EXPECT_EQ(D->Text(), "6-12-2026");
+  EXPECT_EQ(T->Text(), "9:05:03");
+  EXPECT_EQ(DT->Text(), "6-12-2026 9:05:03");
+  EXPECT_EQ(TD->Text(), "9:05:03 6-12-2026");
+  EXPECT_FALSE(D->TextStored());
+  D->SetDateFormat("d mmm");
+  EXPECT_EQ(D->Text(), "6 dec");
+
+  // A date panel updates only when the date changes; time panels every tick.
+  FakeNow = EncodeDate(2026, 12, 6) + EncodeTime(23, 59, 59, 0);
+  Bar->Panels()->TimerTick(nullptr);
+  EXPECT_EQ(T->Text(), "23:59:59");
+  FakeNow = EncodeDate(2026, 12, 7) + EncodeTime(0, 0, 1, 0);
+  D->SetDateFormat("d mmm");  // unchanged: no update
+  EXPECT_EQ(D->Text(), "6 dec");
+  Bar->Panels()->TimerTick(nullptr);
+  EXPECT_EQ(D->Text(), "7 dec");
+  EXPECT_EQ(T->Text(), "0:00:01");
+}
+
+TEST_F(ExStatusBarTest, PercentGaugeColours) {
+  TExStatusPanel* G = Add(sptGauge, 200);
+  Add(sptNormal, 50);
+  G->GaugeAttrs()->SetColor(clNavy);
+  G->GaugeAttrs()->SetTextColor(clYellow);
+  Bar->Font()->SetColor(clBlack);
+  EXPECT_EQ(G->Alignment(), taCenter);
+  Bar->RenderAll();
+  const TRect R = Bar->GetPanelRect(0);
+  const TRect In{R.Left + 1, R.Top + 1, R.Right - 1, R.Bottom - 1};
+  EXPECT_EQ(CountIn(In, clNavy), 0);
+  EXPECT_EQ(CountNear(In, clYellow), 0);
+  EXPECT_GT(CountNear(In, clBlack), 0);  // "0%" in the bar font colour
+  G->GaugeAttrs()->SetPosition(100);
+  EXPECT_EQ(CountNear(In, clBlack), 0);
+  EXPECT_GT(CountNear(In, clYellow), 0);
+  G->GaugeAttrs()->SetPosition(50);
+  // Filled part: R.Left + MulDiv(width, 50, 100).
+  EXPECT_EQ(Px(In.Left + 2, In.Top + 1), ColorToRGB(clNavy));
+  EXPECT_EQ(Px(In.Left + In.Width() / 2 + 2, In.Top + 1), ColorToRGB(clBtnFace));
+}
+
+TEST_F(ExStatusBarTest, IndeterminateGaugesReverse) {
+  TExStatusPanel* G = Add(sptGauge, 60);
+  Add(sptNormal, 50);
+  G->GaugeAttrs()->SetStyle(gsIndeterminate);
+  G->GaugeAttrs()->SetSpeed(4);
+  G->SetPanelType(sptNormal);
+  G->SetPanelType(sptGauge);
+  G->SetEnabled(true);
+  Bar->RenderAll();
+  // Inner rect 58 x 18: F is 58 wide and 6 high; the figure turns when pos + 7 >= 58.
+  std::vector<int32_t> Pos;
+  for (int I = 0; I < 20; ++I) {
+    Bar->Panels()->TimerTick(nullptr);
+    Pos.push_back(G->GaugePos());
+  }
+  const int32_t Max = *std::max_element(Pos.begin(), Pos.end());
+  EXPECT_EQ(Max, 52);  // 4, 8, ... 52: 52 + 7 >= 58 turns
+  EXPECT_LT(G->GaugeStep(), 0);
+
+  TExStatusPanel* H = Add(sptGauge, 30);
+  H->GaugeAttrs()->SetStyle(gsIndeterminate2);
+  H->SetPanelType(sptNormal);
+  H->SetPanelType(sptGauge);
+  H->SetEnabled(true);
+  G->SetEnabled(false);
+  int32_t Low = 0, High = 0;
+  for (int I = 0; I < 400; ++I) {
+    Bar->Panels()->TimerTick(nullptr);
+    Low = std::min(Low, H->GaugePos());
+    High = std::max(High, H->GaugePos());
+  }
+  // Runs until its left edge reaches the right edge, back until the gradient has left.
+  EXPECT_GE(High + 1, Bar->GetPanelRect(2).Width() - 2);
+  EXPECT_LE(Low, -100);
+  EXPECT_GT(Low, -100 - 8);
+}
+
+TEST_F(ExStatusBarTest, GaugeGradientIsTruncatedPerChannel) {
+  Bar->SetColor(RGB(0, 0, 0));
+  TExStatusPanel* G = Add(sptGauge, 100);
+  G->GaugeAttrs()->SetColor(RGB(200, 100, 255));
+  G->GaugeAttrs()->SetStyle(gsIndeterminate2);
+  G->SetPanelType(sptNormal);
+  G->SetPanelType(sptGauge);
+  G->SetEnabled(true);
+  Bar->RenderAll();
+  Bar->Panels()->TimerTick(nullptr);
+  TBitmap* B = G->GaugeBitmap();
+  ASSERT_NE(B, nullptr);
+  EXPECT_EQ(B->Width(), 100);
+  EXPECT_EQ(B->Height(), 22);
+  for (int X : {0, 1, 50, 98, 99}) {
+    const TColor C = B->Canvas()->Pixel(X, 5);
+    EXPECT_EQ(C & 0xFF, static_cast<TColor>(200 * X / 99)) << X;
+    EXPECT_EQ((C >> 8) & 0xFF, static_cast<TColor>(100 * X / 99)) << X;
+    EXPECT_EQ((C >> 16) & 0xFF, static_cast<TColor>(255 * X / 99)) << X;
+  }
+  const TBitmap* Old = G->GaugeBitmap();
+  (void)Old;
+  G->GaugeAttrs()->SetColor(clRed);  // a new colour rebuilds the gradient (the repaint is immediate)
+  ASSERT_NE(G->GaugeBitmap(), nullptr);
+  EXPECT_EQ(G->GaugeBitmap()->Canvas()->Pixel(99, 5), ColorToRGB(clRed));
+}
+
+TEST_F(ExStatusBarTest, HintsOwnerDrawAndClicks) {
+  TExStatusPanel* E = Add(sptEllipsisPath, 80);
+  E->SetText("/home/gebruiker/documenten/kadrilo.dtp");
+  EXPECT_EQ(E->StoredHint(), "...");
+  EXPECT_EQ(E->Hint(), E->Text());
+  E->OnHintText = [](TExStatusBar*, TExStatusPanel*, std::string& H) { H = "[" + H + "]"; };
+  EXPECT_EQ(E->Hint(), "[" + E->Text() + "]");
+
+  TExStatusPanel* O = Add(sptOwnerDraw, 80);
+  Bar->SetColor(clWhite);
+  Bar->RenderAll();
+  const TRect R = Bar->GetPanelRect(1);
+  // Paint something, then a repaint without a handler leaves it alone.
+  Bar->Surface()->Canvas()->Brush()->SetColor(clLime);
+  Bar->Surface()->Canvas()->FillRect({R.Left + 1, R.Top + 1, R.Right - 1, R.Bottom - 1});
+  O->Invalidate();
+  EXPECT_EQ(Px(R.Left + 5, R.Top + 5), ColorToRGB(clLime));
+  int Drawn = 0;
+  O->OnDrawPanel = [&](TExStatusBar*, TExStatusPanel* P, const TRect&) { Drawn += P == O; };
+  Bar->RenderAll();
+  EXPECT_EQ(Drawn, 1);
+
+  int Clicked = 0;
+  O->OnClick = [&](TObject* S) { Clicked += S == O; };
+  Bar->ClickAt({R.Left + 3, R.Top + 3});
+  Bar->ClickAt({1, 1});
+  EXPECT_EQ(Clicked, 1);
+}
+
+TEST_F(ExStatusBarTest, AssignCopiesTheTypeLast) {
+  TExStatusPanel* A = Add(sptNormal, 70);
+  A->SetText("Bron");
+  A->SetAlignment(taRightJustify);
+  A->SetBorderWidth(2);
+  A->GaugeAttrs()->SetPosition(30);
+  TExStatusPanel* B = Add(sptNormal, 10);
+  A->SetPanelType(sptDate);
+  B->Assign(A);
+  EXPECT_EQ(B->PanelType(), sptDate);
+  EXPECT_EQ(B->Width(), 70);
+  EXPECT_EQ(B->Alignment(), taRightJustify);
+  EXPECT_EQ(B->GaugeAttrs()->Position(), 30);
+  EXPECT_EQ(B->BorderWidth(), 0);  // not copied
+  EXPECT_EQ(Bar->Panels()->TimerPanelCount(), 2);
+  B->SetIndex(0);
+  EXPECT_EQ(Bar->Panels()->Items(0), B);
+}
+
+TEST_F(ExStatusBarTest, ShutDownReports) {
+  Add(sptCapsLock);
+  Add(sptTime);
+  FinalizeExStatusBar();
+  ASSERT_EQ(ExStatusBarReports().size(), 2u);
+  EXPECT_EQ(ExStatusBarReports()[0], "TExStatusBar: Keyboard hook still installed");
+  EXPECT_EQ(ExStatusBarReports()[1], "TExStatusBar: Unbalanced timer registrations");
+  Bar.reset();
+  InitializeExStatusBar();
+  ExStatusBarReports().clear();
+}
+
+TEST_F(ExStatusBarTest, PictureOfTheMainFormBar) {
+  Bar->SetBounds(0, 0, 1060, 22);
+  Bar->SetColor(clBtnFace);
+  Bar->Font()->SetColor(clBlack);
+  Add(sptNormal, 420)->SetText("Klaar - kadrilo.dtp geopend");
+  Add(sptCapsLock);
+  Add(sptScrollLock);
+  Add(sptNumLock);
+  TExStatusPanel* G = Add(sptGauge, 250);
+  G->GaugeAttrs()->SetPosition(62);
+  Add(sptDateTime, 130);
+  TExStatusPanel* E = Add(sptEllipsisPath, 120);
+  E->SetText("/home/gebruiker/documenten/catalogus/kadrilo.dtp");
+  Add(sptNormal, 50)->SetText("NL");
+  Bar->RenderAll();
+  const std::string Path = kdtest::OutputDir() + "/ex_status_bar.png";
+  ASSERT_TRUE(Bar->Surface()->Image().save(QString::fromStdString(Path)));
+  EXPECT_EQ(Bar->Surface()->Width(), 1060);
+}
