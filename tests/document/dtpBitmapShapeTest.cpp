@@ -4,6 +4,7 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpShadowEffects.h"
 #include "raster/dtpRasterFormats.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -77,7 +78,7 @@ TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
 TEST_F(BitmapShapeTest, StoredShapeDecodesOnFirstPaint) {
   // A BMP written by the engine, stored in the XML and read back.
   TBitmap32 b;
-  MakePicture(b, 40, 20);
+  MakePicture(b, 240, 120);
   const std::string file = kdtest::TempDir() + "/pic.bmp";
   {
     platform::TFileStream f(file, platform::fmCreate);
@@ -103,7 +104,7 @@ TEST_F(BitmapShapeTest, StoredShapeDecodesOnFirstPaint) {
   EXPECT_EQ(bs->Image()->Ext, ".bmp");
   bs->SetDocument(&doc);
   TBitmap32 target;
-  target.SetSize(bs->ScreenRight() + 2, bs->ScreenBottom() + 2);
+  target.SetSize(bs->ScreenRight() + 40, bs->ScreenBottom() + 40);
   target.Clear(0);
   bs->PaintShape(&target);
   EXPECT_EQ(bs->Image()->State(), 2);
@@ -113,6 +114,12 @@ TEST_F(BitmapShapeTest, StoredShapeDecodesOnFirstPaint) {
   EXPECT_EQ(target.Pixel(bs->ScreenLeft() + 2, cy), 0xFFFF0000u);
   EXPECT_EQ(target.Pixel(bs->ScreenRight() - 3, cy), 0xFF0000FFu);
   EXPECT_EQ(target.Pixel(cx, bs->ScreenBottom() + 1), 0u);
+  // With a drop shadow, for a person to look at.
+  TdtpShadowEffect shadow;
+  shadow.DeltaX = 3;
+  shadow.DeltaY = 2;
+  shadow.ApplyAtDpm(&target, doc.Render);
+  EXPECT_GT(target.Pixel(bs->ScreenRight() + 5, cy) >> 24, 0u);
   {
     platform::TFileStream out(kdtest::OutputDir() + "/bitmap_shape.png", platform::fmCreate);
     raster::TdtpPngFormat().SaveToStream(&out, &target);
