@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/Regions.h"
 #include "platform/Rounding.h"
 
 namespace media {
@@ -255,6 +256,200 @@ void PushProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Pro
   Push(Style, D, P, R, Step, Progress);
 }
 
+// ---- Clip-region effects: the region is selected on Display and the whole picture drawn.
+
+using platform::TPoint;
+using platform::TRegion;
+
+void ClipDraw(TBitmap* D, TBitmap* P, const TRegion& Rgn) {
+  if (Rgn.Empty()) return;
+  platform::TCanvas* C = D->Canvas();
+  C->SelectClipRgn(&Rgn);
+  C->Draw(0, 0, P);
+  C->SelectClipRgn(nullptr);
+}
+
+void AddTo(TRegion& Acc, const TRegion& More) {
+  platform::CombineRgn(Acc, Acc, More, platform::RGN_OR);
+}
+
+// The runtime's linear congruential generator.
+struct TRandom {
+  uint32_t Seed;
+  int32_t Next(int32_t n) {
+    Seed = Seed * 134775813u + 1;
+    return n <= 0 ? 0 : static_cast<int32_t>((uint64_t(Seed) * uint32_t(n)) >> 32);
+  }
+};
+
+// Curved reveals: round rectangles with huge corner ellipses, so the edge is an arc.
+void Curved(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+            uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  TRegion Rgn;
+  switch (Style) {
+    case 58: Rgn = TRegion::RoundRect(-2 * W, -5, 2 * w, H + 5, 2 * W, 2 * W); break;
+    case 59: Rgn = TRegion::RoundRect(W - 2 * w, -5, 3 * W, H + 5, 2 * W, 2 * W); break;
+    case 69: Rgn = TRegion::RoundRect(-5, -2 * H, W + 5, 2 * h, 2 * H, 2 * H); break;
+    case 70: Rgn = TRegion::RoundRect(-5, H - 2 * h, W + 5, 3 * H, 2 * H, 2 * H); break;
+    case 80: Rgn = TRegion::RoundRect(-2 * W, -2 * H, 2 * w, 2 * h, 2 * W, 2 * H); break;
+    case 81: Rgn = TRegion::RoundRect(W - 2 * w, -2 * H, 3 * W, 2 * h, 2 * W, 2 * H); break;
+    case 82: Rgn = TRegion::RoundRect(-2 * W, H - 2 * h, 2 * w, 3 * H, 2 * W, 2 * H); break;
+    case 83: Rgn = TRegion::RoundRect(W - 2 * w, H - 2 * h, 3 * W, 3 * H, 2 * W, 2 * H); break;
+    case 84:
+      Rgn = TRegion::RoundRect(W / 2 - w, H / 2 - h, W / 2 + w, H / 2 + h, 9 * w / 5, 9 * h / 5);
+      break;
+    case 85: {
+      const int32_t a = W - w, b = H - h;
+      Rgn = TRegion::Rect(0, 0, W, H);
+      if (a > 0 && b > 0)
+        platform::CombineRgn(
+            Rgn, Rgn,
+            TRegion::RoundRect(W / 2 - a, H / 2 - b, W / 2 + a, H / 2 + b, 9 * a / 5, 9 * b / 5),
+            platform::RGN_XOR);
+      break;
+    }
+    default: break;
+  }
+  ClipDraw(D, P, Rgn);
+}
+
+TRegion Triangle(TPoint A, TPoint B, TPoint C) {
+  return TRegion::Polygon({A, B, C}, platform::WINDING);
+}
+
+void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+              uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  TRegion Rgn;
+  switch (Style) {
+    case 110: Rgn = Triangle({0, 0}, {2 * w, 0}, {0, 2 * h}); break;
+    case 111: Rgn = Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h}); break;
+    case 112: Rgn = Triangle({0, H}, {2 * w, H}, {0, H - 2 * h}); break;
+    case 113: Rgn = Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h}); break;
+    default: break;
+  }
+  ClipDraw(D, P, Rgn);
+}
+
+void RandomSquares(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)w;
+  (void)h;
+  // The fixed seed replays the same sequence every frame, so squares only ever add up.
+  TRandom Rnd{static_cast<uint32_t>(W) * static_cast<uint32_t>(H)};
+  int32_t s = extra > 1 ? extra / 2 : extra;
+  if (s < 1) s = 1;
+  TRegion Rgn;
+  for (int32_t x = 0; x < W; x += s)
+    for (int32_t y = 0; y < H; y += s)
+      if (Progress > Rnd.Next(100)) AddTo(Rgn, TRegion::Rect(x - s, y - s, x + s, y + s));
+  ClipDraw(D, P, Rgn);
+}
+
+void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+            uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  const int32_t ex = std::max(extra, 1);
+  TRegion Rgn;
+  switch (Style) {
+    case 136: {
+      const int32_t Pitch = std::max(W / ex, 1), Slat = Pitch * Progress / 100;
+      for (int32_t x = 0; x < W; x += Pitch) AddTo(Rgn, TRegion::Rect(x, 0, x + Slat, H));
+      break;
+    }
+    case 137: {
+      const int32_t Pitch = std::max(H / ex, 1), Slat = Pitch * Progress / 100;
+      for (int32_t y = 0; y < H; y += Pitch) AddTo(Rgn, TRegion::Rect(0, y, W, y + Slat));
+      break;
+    }
+    case 138:
+    case 139: {
+      if (w <= 0) break;
+      const int32_t Slat = w * Progress / 100;
+      for (int32_t x = 0; x < W; x += w)
+        AddTo(Rgn, Style == 138 ? TRegion::Rect(x, 0, x + Slat, H)
+                                : TRegion::Rect(W - x - Slat, 0, W - x, H));
+      break;
+    }
+    case 140:
+    case 141: {
+      if (h <= 0) break;
+      const int32_t Slat = h * Progress / 100;
+      for (int32_t y = 0; y < H; y += h)
+        AddTo(Rgn, Style == 140 ? TRegion::Rect(0, y, W, y + Slat)
+                                : TRegion::Rect(0, H - y - Slat, W, H - y));
+      break;
+    }
+    case 142: {
+      const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
+      const int32_t px = W / s, py = H / s, hx = w / ex, hy = h / ex;
+      for (int32_t i = 0; i <= s; ++i)
+        for (int32_t j = 0; j <= s; ++j)
+          AddTo(Rgn, TRegion::Rect(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
+      break;
+    }
+    default: break;
+  }
+  ClipDraw(D, P, Rgn);
+}
+
+// The centre followed by N points on a circle from angle A0 to A1.
+TRegion FanRegion(TPoint C, double Radius, double A0, double A1, int32_t N) {
+  std::vector<TPoint> Pts{C};
+  for (int32_t i = 0; i < N; ++i) {
+    const double a = A0 + (A1 - A0) * i / (N - 1);
+    Pts.push_back({C.X + int32_t(platform::Round(Radius * std::cos(a))),
+                   C.Y + int32_t(platform::Round(Radius * std::sin(a)))});
+  }
+  return TRegion::Polygon(Pts, platform::WINDING);
+}
+
+void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+           uint8_t Progress) {
+  const TEffectSizes S = EffectSizes(R, Step, Progress);
+  const TPoint C{S.W / 2, S.H / 2};
+  const double Radius = std::ceil(std::hypot(double(S.W), double(S.H)) / 2) + 1;
+  const double Turn = 2 * M_PI * Progress / 100 * (Style == 143 ? 1 : -1);
+  ClipDraw(D, P, FanRegion(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
+}
+
+std::vector<TPoint> RotatePoints(std::vector<TPoint> Pts, TPoint C, double Angle) {
+  const double c = std::cos(Angle), s = std::sin(Angle);
+  for (TPoint& p : Pts) {
+    const double dx = p.X - C.X, dy = p.Y - C.Y;
+    p = TPoint{C.X + int32_t(platform::Round(dx * c - dy * s)),
+               C.Y + int32_t(platform::Round(dx * s + dy * c))};
+  }
+  return Pts;
+}
+
+void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+                uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  const TPoint C{W / 2, H / 2};
+  std::vector<TPoint> Pts;
+  if (Style == 149) {
+    Pts = {{C.X - w, C.Y - h}, {C.X + w, C.Y - h}, {C.X + w, C.Y + h}, {C.X - w, C.Y + h}};
+  } else {
+    // Eight tips at twice the inner radius.
+    for (int32_t i = 0; i < 16; ++i) {
+      const double a = i * M_PI / 8, k = i % 2 == 0 ? 2.0 : 1.0;
+      Pts.push_back({C.X + int32_t(platform::Round(k * w * std::cos(a))),
+                     C.Y + int32_t(platform::Round(k * h * std::sin(a)))});
+    }
+  }
+  ClipDraw(D, P, TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
+}
+
+template <int Style, void (*F)(int32_t, TBitmap*, TBitmap*, const TRect&, uint16_t, uint8_t)>
+void By(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
+  F(Style, D, P, R, Step, Progress);
+}
+
 constexpr TEffectProc Missing = nullptr;
 
 const TEffect Table[EffectCount] = {
@@ -315,8 +510,8 @@ const TEffect Table[EffectCount] = {
     {"Quarters Reveal in to middle", CornerProc<55>},
     {"Quarters Expand to middle", CornerProc<56>},
     {"Quarters Slide in to middle", CornerProc<57>},
-    {"Curved Reveal from left", Missing},
-    {"Curved Reveal from right", Missing},
+    {"Curved Reveal from left", By<58, Curved>},
+    {"Curved Reveal from right", By<59, Curved>},
     {"Bars in from right", Missing},
     {"Bars in from left", Missing},
     {"Bars left then right", Missing},
@@ -326,8 +521,8 @@ const TEffect Table[EffectCount] = {
     {"Uneven shred from left", Missing},
     {"Uneven shred out from middle (horiz)", Missing},
     {"Uneven shred in to middle (horiz)", Missing},
-    {"Curved Reveal from top", Missing},
-    {"Curved Reveal from bottom", Missing},
+    {"Curved Reveal from top", By<69, Curved>},
+    {"Curved Reveal from bottom", By<70, Curved>},
     {"Bars from bottom", Missing},
     {"Bars from top", Missing},
     {"Bars top then bottom", Missing},
@@ -337,12 +532,12 @@ const TEffect Table[EffectCount] = {
     {"Uneven shred from top", Missing},
     {"Uneven shred from horizon", Missing},
     {"Uneven shred in to horizon", Missing},
-    {"Curved reveal from top left", Missing},
-    {"Curved reveal from top right", Missing},
-    {"Curved reveal from bottom left", Missing},
-    {"Curved reveal from bottom right", Missing},
-    {"Circular reveal from centre", Missing},
-    {"Circular reveal to centre", Missing},
+    {"Curved reveal from top left", By<80, Curved>},
+    {"Curved reveal from top right", By<81, Curved>},
+    {"Curved reveal from bottom left", By<82, Curved>},
+    {"Curved reveal from bottom right", By<83, Curved>},
+    {"Circular reveal from centre", By<84, Curved>},
+    {"Circular reveal to centre", By<85, Curved>},
     {"Criss Cross reveal from bottom right", Missing},
     {"Criss Cross reveal from top right", Missing},
     {"Criss Cross reveal from bottom left", Missing},
@@ -367,10 +562,10 @@ const TEffect Table[EffectCount] = {
     {"Uneven shred from top and vert middle", Missing},
     {"Uneven shred from centre", Missing},
     {"Uneven shred to centre", Missing},
-    {"Reveal diagonal from top left", Missing},
-    {"Reveal diagonal from top right", Missing},
-    {"Reveal diagonal from bottom left", Missing},
-    {"Reveal diagonal from bottom right", Missing},
+    {"Reveal diagonal from top left", By<110, Diagonal>},
+    {"Reveal diagonal from top right", By<111, Diagonal>},
+    {"Reveal diagonal from bottom left", By<112, Diagonal>},
+    {"Reveal diagonal from bottom right", By<113, Diagonal>},
     {"Diagonal sweep from top left bottom right anticlockwise", Missing},
     {"Diagonal sweep from top left bottom right clockwise", Missing},
     {"Starburst clockwise from center", Missing},
@@ -384,7 +579,7 @@ const TEffect Table[EffectCount] = {
     {"Speckle appear from left", Missing},
     {"Speckle appear from bottom", Missing},
     {"Speckle appear from top", Missing},
-    {"Random squares appear", Missing},
+    {"Random squares appear", RandomSquares},
     {"Push right", PushProc<128>},
     {"Push left", PushProc<129>},
     {"Push and squeeze right", PushProc<130>},
@@ -393,21 +588,21 @@ const TEffect Table[EffectCount] = {
     {"Push up", PushProc<133>},
     {"Push and sqeeze down", PushProc<134>},
     {"Push and sqeeze up", PushProc<135>},
-    {"Blind vertically", Missing},
-    {"Blind horizontally", Missing},
-    {"Uneven blind from left", Missing},
-    {"Uneven blind from right", Missing},
-    {"Uneven blind from top", Missing},
-    {"Uneven blind from bottom", Missing},
-    {"Rectangular shred", Missing},
-    {"Sweep clockwise", Missing},
-    {"Sweep anticlockwise", Missing},
+    {"Blind vertically", By<136, Blinds>},
+    {"Blind horizontally", By<137, Blinds>},
+    {"Uneven blind from left", By<138, Blinds>},
+    {"Uneven blind from right", By<139, Blinds>},
+    {"Uneven blind from top", By<140, Blinds>},
+    {"Uneven blind from bottom", By<141, Blinds>},
+    {"Rectangular shred", By<142, Blinds>},
+    {"Sweep clockwise", By<143, Sweep>},
+    {"Sweep anticlockwise", By<144, Sweep>},
     {"Rectangles apear from left and disapear to right", Missing},
     {"Rectangles apear from right and disapear to left", Missing},
     {"Rectangles apear from up and disapear to bottom", Missing},
     {"Rectangles apear from bottom and disapear to up", Missing},
-    {"Rotational rectangle", Missing},
-    {"Rotational star", Missing},
+    {"Rotational rectangle", By<149, Rotational>},
+    {"Rotational star", By<150, Rotational>},
 };
 
 }  // namespace

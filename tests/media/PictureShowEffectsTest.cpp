@@ -91,7 +91,9 @@ TEST(PictureShowEffects, SharedSizesFollowTheLongerSide) {
 TEST(PictureShowEffects, EveryBuiltEffectEndsOnThePicture) {
   // Effects that uncover the picture in place rather than sliding, stretching or blending it.
   const std::set<int32_t> InPlace = {1,  2,  5,  6,  10, 11, 12, 13, 18, 19, 22, 23, 27, 28,
-                                     29, 30, 35, 36, 37, 38, 43, 44, 45, 46, 52, 53, 54, 55, 56};
+                                     29, 30, 35, 36, 37, 38, 43, 44, 45, 46, 52, 53, 54, 55, 56,
+                                     58, 59, 69, 70, 80, 81, 82, 83, 84, 85, 110, 111, 112,
+                                     113, 136, 137, 138, 139, 140, 141, 143, 144, 149, 150};
   for (auto [W, H] : {std::pair{64, 40}, std::pair{31, 57}, std::pair{45, 45}}) {
     for (int32_t s = 1; s <= EffectCount; ++s) {
       if (!Effects(s - 1).Proc) continue;
@@ -99,9 +101,10 @@ TEST(PictureShowEffects, EveryBuiltEffectEndsOnThePicture) {
       auto P = Make(W, H, true);
       auto D = Make(W, H, false);
       Apply(s, D.get(), P.get(), 100);
-      // "Expand in from sides" stretches its right half by one column even at the end; the
-      // control draws the finished picture itself, so only the other effects are exact here.
-      if (s != 13 && s != 30) {
+      // "Expand in from sides" stretches its right half by one column even at the end and the
+      // rectangular shred's squares only just meet; the control draws the finished picture
+      // itself, so only the other effects are exact here.
+      if (s != 13 && s != 30 && s != 142) {
         EXPECT_TRUE(Same(D.get(), P.get()));
       }
       auto D1 = Make(W, H, false);
@@ -173,7 +176,8 @@ TEST(PictureShowEffects, FramesAreDeterministic) {
 
 TEST(PictureShowEffects, StripAtMidProgress) {
   const int32_t W = 96, H = 64;
-  const int32_t Styles[] = {1, 3, 10, 16, 29, 37, 47, 51, 54, 57, 118, 119, 122, 128, 134};
+  const int32_t Styles[] = {1,  3,  10,  16,  29,  37,  47,  51,  54,  57,  58,  84,  85, 110,
+                            118, 119, 122, 127, 128, 134, 136, 139, 142, 143, 149, 150};
   QImage Strip(W * int(std::size(Styles)), H, QImage::Format_RGB32);
   Strip.fill(Qt::black);
   QPainter Pt(&Strip);
@@ -186,4 +190,30 @@ TEST(PictureShowEffects, StripAtMidProgress) {
   Pt.end();
   const std::string Path = kdtest::OutputDir() + "/picture-show-effects.png";
   EXPECT_TRUE(Strip.save(QString::fromStdString(Path)));
+}
+
+TEST(PictureShowEffects, RandomSquaresOnlyAddUp) {
+  auto P = Make(70, 50, true);
+  auto Prev = Make(70, 50, false);
+  Apply(127, Prev.get(), P.get(), 10);
+  for (uint8_t Progress : {20, 45, 80, 99}) {
+    auto D = Make(70, 50, false);
+    Apply(127, D.get(), P.get(), Progress);
+    for (int32_t y = 0; y < 50; ++y)
+      for (int32_t x = 0; x < 70; ++x)
+        if (Px(Prev.get(), x, y) == Px(P.get(), x, y)) {
+          ASSERT_EQ(Px(D.get(), x, y), Px(P.get(), x, y)) << int(Progress) << " " << x << "," << y;
+        }
+    Prev = std::move(D);
+  }
+}
+
+TEST(PictureShowEffects, BlindSlatsFollowTheFormula) {
+  // 100 x 50, Step 9: extra = MulDiv(100, 9, 90) = 10, pitch 10, slats 10 * 30 div 100 = 3.
+  auto P = Make(100, 50, true), D = Make(100, 50, false);
+  Apply(136, D.get(), P.get(), 30, 9);
+  for (int32_t x = 0; x < 100; ++x) {
+    const bool New = x % 10 < 3;
+    EXPECT_EQ(Px(D.get(), x, 20) == Px(P.get(), x, 20), New) << x;
+  }
 }
