@@ -315,4 +315,37 @@ void TdtpResource::SaveToXml(TXmlNode* Node) {
   FNode = nullptr;
 }
 
+// --- class registry ---
+
+namespace {
+std::vector<std::unique_ptr<TResourceClassHolder>>& ResourceClasses() {
+  static std::vector<std::unique_ptr<TResourceClassHolder>> list;
+  return list;
+}
+}  // namespace
+
+const TResourceClassHolder* RegisterResourceClass(
+    const std::string& ClassName, std::function<std::unique_ptr<TdtpResource>(TdtpShape*)> Construct) {
+  if (const TResourceClassHolder* h = FindResourceClass(ClassName)) return h;
+  auto h = std::make_unique<TResourceClassHolder>();
+  h->ClassName = ClassName;
+  h->Construct = std::move(Construct);
+  ResourceClasses().push_back(std::move(h));
+  return ResourceClasses().back().get();
+}
+
+const TResourceClassHolder* FindResourceClass(const std::string& ClassName) {
+  for (const auto& h : ResourceClasses())
+    if (h->ClassName == ClassName) return h.get();
+  return nullptr;
+}
+
+int32_t ResourceClassCount() { return int32_t(ResourceClasses().size()); }
+
+void InitializeDtpResource() {
+  RegisterResourceClass("TdtpResource", [](TdtpShape* Owner) { return std::make_unique<TdtpResource>(Owner); });
+}
+
+void FinalizeDtpResource() { ResourceClasses().clear(); }
+
 }  // namespace document

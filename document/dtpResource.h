@@ -107,4 +107,18 @@ class TdtpResource : public platform::TPersistent {
   std::unique_ptr<TMapStream> FData;
 };
 
+// The resource class registry: classes by name, so stored resources can be rebuilt.
+struct TResourceClassHolder {
+  std::string ClassName;
+  std::function<std::unique_ptr<TdtpResource>(TdtpShape*)> Construct;
+};
+// Returns the existing entry when a class of that name is already registered.
+const TResourceClassHolder* RegisterResourceClass(const std::string& ClassName,
+                                                  std::function<std::unique_ptr<TdtpResource>(TdtpShape*)> Construct);
+// Null when no class of that name is registered.
+const TResourceClassHolder* FindResourceClass(const std::string& ClassName);
+int32_t ResourceClassCount();
+void InitializeDtpResource();
+void FinalizeDtpResource();
+
 }  // namespace document

@@ -227,3 +227,15 @@ TEST(ResourceTest, ExternalFiles) {
   EXPECT_EQ(ExpectThrow([&] { TdtpResource m; m.LoadFromFile(missing); }),
             "Resource load error.\rFile does not exist: " + missing);
 }
+
+TEST(ResourceTest, ClassRegistry) {
+  InitializeDtpResource();
+  const int32_t n = ResourceClassCount();
+  const TResourceClassHolder* h = FindResourceClass("TdtpResource");
+  ASSERT_NE(h, nullptr);
+  InitializeDtpResource();
+  EXPECT_EQ(ResourceClassCount(), n);
+  EXPECT_EQ(RegisterResourceClass("TdtpResource", nullptr), h);
+  EXPECT_EQ(FindResourceClass("TdtpNothing"), nullptr);
+  EXPECT_EQ(h->Construct(nullptr)->ClassName(), "TdtpResource");
+}
