@@ -450,6 +450,80 @@ void By(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress)
   F(Style, D, P, R, Step, Progress);
 }
 
+// Strips 5 pixels thick on a 10-pixel pitch. Horizontal strips reach XP pixels by HCode
+// (1 from the right, 2 from the left, 3 alternating, 4 and 5 like 2 and 1 but, past W, the
+// gaps fill back from the far side); vertical strips likewise by VCode from the bottom/top.
+TRegion CrissCrossRegion(int32_t XP, int32_t YP, int32_t W, int32_t VCode, int32_t HCode,
+                         int32_t H) {
+  TRegion Rgn;
+  int32_t i = 0;
+  for (int32_t y = 0; y < H; y += 10, ++i) {
+    const int32_t x = std::min(XP, W), back = std::max(XP - W, 0);
+    switch (HCode) {
+      case 1: AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5)); break;
+      case 2: AddTo(Rgn, TRegion::Rect(0, y, x, y + 5)); break;
+      case 3:
+        AddTo(Rgn, i % 2 ? TRegion::Rect(W - x, y, W, y + 5) : TRegion::Rect(0, y, x, y + 5));
+        break;
+      case 4:
+        AddTo(Rgn, TRegion::Rect(0, y, x, y + 5));
+        if (back > 0) AddTo(Rgn, TRegion::Rect(W - back, y + 5, W, y + 10));
+        break;
+      case 5:
+        AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5));
+        if (back > 0) AddTo(Rgn, TRegion::Rect(0, y + 5, back, y + 10));
+        break;
+      default: break;
+    }
+  }
+  i = 0;
+  for (int32_t x = 0; x < W; x += 10, ++i) {
+    const int32_t y = std::min(YP, H), back = std::max(YP - H, 0);
+    switch (VCode) {
+      case 1: AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H)); break;
+      case 2: AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y)); break;
+      case 3:
+        AddTo(Rgn, i % 2 ? TRegion::Rect(x, H - y, x + 5, H) : TRegion::Rect(x, 0, x + 5, y));
+        break;
+      case 4:
+        AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y));
+        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, H - back, x + 10, H));
+        break;
+      case 5:
+        AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H));
+        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, 0, x + 10, back));
+        break;
+      default: break;
+    }
+  }
+  return Rgn;
+}
+
+void Bars(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+          uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  struct Row { int16_t Style, V, H, Double; };
+  static constexpr Row Rows[] = {
+      {60, 0, 1, 1}, {61, 0, 2, 1}, {62, 0, 4, 1}, {63, 0, 5, 1}, {64, 0, 3, 0},
+      {71, 1, 0, 1}, {72, 2, 0, 1}, {73, 4, 0, 1}, {74, 5, 0, 1}, {75, 3, 0, 0},
+      {86, 1, 1, 0}, {87, 2, 1, 0}, {88, 1, 2, 0}, {89, 2, 2, 0}, {90, 4, 4, 1},
+      {91, 5, 4, 1}, {92, 4, 5, 1}, {93, 5, 5, 1}, {94, 3, 1, 0}, {95, 3, 2, 0},
+      {96, 1, 3, 0}, {97, 2, 3, 0}, {98, 3, 3, 0}};
+  TRegion Rgn;
+  if (Style == 99) {
+    Rgn = CrissCrossRegion(2 * w, 2 * h, W, 1, 1, H);
+    AddTo(Rgn, CrissCrossRegion(2 * w, 2 * h, W, 2, 2, H));
+  } else {
+    for (const Row& Rw : Rows)
+      if (Rw.Style == Style) {
+        const int32_t k = Rw.Double ? 2 : 1;
+        Rgn = CrissCrossRegion(k * w, k * h, W, Rw.V, Rw.H, H);
+      }
+  }
+  ClipDraw(D, P, Rgn);
+}
+
 constexpr TEffectProc Missing = nullptr;
 
 const TEffect Table[EffectCount] = {
@@ -512,22 +586,22 @@ const TEffect Table[EffectCount] = {
     {"Quarters Slide in to middle", CornerProc<57>},
     {"Curved Reveal from left", By<58, Curved>},
     {"Curved Reveal from right", By<59, Curved>},
-    {"Bars in from right", Missing},
-    {"Bars in from left", Missing},
-    {"Bars left then right", Missing},
-    {"Bars right then left", Missing},
-    {"Bars from both sides", Missing},
+    {"Bars in from right", By<60, Bars>},
+    {"Bars in from left", By<61, Bars>},
+    {"Bars left then right", By<62, Bars>},
+    {"Bars right then left", By<63, Bars>},
+    {"Bars from both sides", By<64, Bars>},
     {"Uneven shred from right", Missing},
     {"Uneven shred from left", Missing},
     {"Uneven shred out from middle (horiz)", Missing},
     {"Uneven shred in to middle (horiz)", Missing},
     {"Curved Reveal from top", By<69, Curved>},
     {"Curved Reveal from bottom", By<70, Curved>},
-    {"Bars from bottom", Missing},
-    {"Bars from top", Missing},
-    {"Bars top then bottom", Missing},
-    {"Bars bottom then top", Missing},
-    {"Bars from top and bottom", Missing},
+    {"Bars from bottom", By<71, Bars>},
+    {"Bars from top", By<72, Bars>},
+    {"Bars top then bottom", By<73, Bars>},
+    {"Bars bottom then top", By<74, Bars>},
+    {"Bars from top and bottom", By<75, Bars>},
     {"Unven shred from bottom", Missing},
     {"Uneven shred from top", Missing},
     {"Uneven shred from horizon", Missing},
@@ -538,20 +612,20 @@ const TEffect Table[EffectCount] = {
     {"Curved reveal from bottom right", By<83, Curved>},
     {"Circular reveal from centre", By<84, Curved>},
     {"Circular reveal to centre", By<85, Curved>},
-    {"Criss Cross reveal from bottom right", Missing},
-    {"Criss Cross reveal from top right", Missing},
-    {"Criss Cross reveal from bottom left", Missing},
-    {"Criss Cross reveal from top left", Missing},
-    {"Criss Cross reveal bounce from top left", Missing},
-    {"Criss Cross reveal bounce from bottom left", Missing},
-    {"Criss Cross reveal bounce from top right", Missing},
-    {"Criss Cross reveal bounce from bottom right", Missing},
-    {"Criss Cross reveal from right top and bottom", Missing},
-    {"Criss Cross reveal from left top and bottom", Missing},
-    {"Criss Cross reveal from left right and bottom", Missing},
-    {"Criss Cross reveal from left right and top", Missing},
-    {"Criss Cross reveal from top left right and bottom", Missing},
-    {"Criss Cross reveal from bottom left top right", Missing},
+    {"Criss Cross reveal from bottom right", By<86, Bars>},
+    {"Criss Cross reveal from top right", By<87, Bars>},
+    {"Criss Cross reveal from bottom left", By<88, Bars>},
+    {"Criss Cross reveal from top left", By<89, Bars>},
+    {"Criss Cross reveal bounce from top left", By<90, Bars>},
+    {"Criss Cross reveal bounce from bottom left", By<91, Bars>},
+    {"Criss Cross reveal bounce from top right", By<92, Bars>},
+    {"Criss Cross reveal bounce from bottom right", By<93, Bars>},
+    {"Criss Cross reveal from right top and bottom", By<94, Bars>},
+    {"Criss Cross reveal from left top and bottom", By<95, Bars>},
+    {"Criss Cross reveal from left right and bottom", By<96, Bars>},
+    {"Criss Cross reveal from left right and top", By<97, Bars>},
+    {"Criss Cross reveal from top left right and bottom", By<98, Bars>},
+    {"Criss Cross reveal from bottom left top right", By<99, Bars>},
     {"Uneven shred from bottom and right", Missing},
     {"Uneven shred from top and right", Missing},
     {"Uneven shred from bottom and left", Missing},
