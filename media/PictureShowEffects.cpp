@@ -524,6 +524,115 @@ void Bars(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   ClipDraw(D, P, Rgn);
 }
 
+// The runtime's global random state, shared by the shred and speckle effects.
+uint32_t& RandSeed() {
+  static uint32_t Seed = 0;
+  return Seed;
+}
+
+int32_t Random(int32_t n) {
+  TRandom R{RandSeed()};
+  const int32_t v = R.Next(n);
+  RandSeed() = R.Seed;
+  return v;
+}
+
+// Bands every 5 pixels reaching w (h) with their own jitter while the edge is inside.
+TRegion ShredRegion(int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode, int32_t H) {
+  TRegion Rgn;
+  if (HCode) {
+    const int32_t bh = 5 + H % 5;
+    for (int32_t y = 0; y < H; y += 5) {
+      int32_t x = w;
+      if (w < W) x += Random(W / 7) - Random(W / 7);
+      switch (HCode) {
+        case 1: AddTo(Rgn, TRegion::Rect(W - x, y, W, y + bh)); break;
+        case 2: AddTo(Rgn, TRegion::Rect(0, y, x, y + bh)); break;
+        case 3: AddTo(Rgn, TRegion::Rect((W - x) / 2, y, (W + x) / 2, y + bh)); break;
+        case 4:
+          AddTo(Rgn, TRegion::Rect(0, y, x / 2 + 1, y + bh));
+          AddTo(Rgn, TRegion::Rect(W - x / 2 - 1, y, W, y + bh));
+          break;
+        default: break;
+      }
+    }
+  }
+  if (VCode) {
+    const int32_t bw = 5 + W % 5;
+    for (int32_t x = 0; x < W; x += 5) {
+      int32_t y = h;
+      if (h < H) y += Random(H / 7) - Random(H / 7);
+      switch (VCode) {
+        case 1: AddTo(Rgn, TRegion::Rect(x, H - y, x + bw, H)); break;
+        case 2: AddTo(Rgn, TRegion::Rect(x, 0, x + bw, y)); break;
+        case 3: AddTo(Rgn, TRegion::Rect(x, (H - y) / 2, x + bw, (H + y) / 2)); break;
+        case 4:
+          AddTo(Rgn, TRegion::Rect(x, 0, x + bw, y / 2 + 1));
+          AddTo(Rgn, TRegion::Rect(x, H - y / 2 - 1, x + bw, H));
+          break;
+        default: break;
+      }
+    }
+  }
+  return Rgn;
+}
+
+void Shred(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+           uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  int32_t V = 0, Hc = 0;
+  if (Style >= 65 && Style <= 68) Hc = Style - 64;
+  else if (Style >= 76 && Style <= 79) V = Style - 75;
+  else {
+    static constexpr int8_t Pairs[10][2] = {{1, 1}, {2, 1}, {1, 2}, {2, 2}, {3, 1},
+                                            {3, 2}, {1, 3}, {2, 3}, {3, 3}, {4, 4}};
+    V = Pairs[Style - 100][0];
+    Hc = Pairs[Style - 100][1];
+  }
+  ClipDraw(D, P, ShredRegion(w, h, W, V, Hc, H));
+}
+
+// Rows (columns) of the uncovered band plus speckles ahead of the edge that thin out.
+TRegion SpeckleRegion(int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode,
+                      int32_t H) {
+  TRegion Rgn;
+  const int32_t Span = (HCode ? W : H) / 10;
+  const int32_t b = std::max(2, Span / 20);
+  const int32_t n = Span / b;
+  auto Taken = [n](int32_t i) { return i <= n * 3 / 4 ? Random(i) <= 1 : Random(i) == 0; };
+  if (HCode) {
+    for (int32_t y = 0; y < H; y += b / 2) {
+      if (HCode == 1) AddTo(Rgn, TRegion::Rect(W - w, y, W, y + b));
+      else AddTo(Rgn, TRegion::Rect(0, y, w, y + b));
+      for (int32_t i = 1; i <= n; ++i)
+        if (Taken(i)) {
+          const int32_t x = HCode == 1 ? W - w - i * b : w + (i - 1) * b;
+          AddTo(Rgn, TRegion::Rect(x, y, x + b, y + b));
+        }
+    }
+  } else if (VCode) {
+    for (int32_t x = 0; x < W; x += b / 2) {
+      if (VCode == 1) AddTo(Rgn, TRegion::Rect(x, H - h, x + b, H));
+      else AddTo(Rgn, TRegion::Rect(x, 0, x + b, h));
+      for (int32_t i = 1; i <= n; ++i)
+        if (Taken(i)) {
+          const int32_t y = VCode == 1 ? H - h - i * b : h + (i - 1) * b;
+          AddTo(Rgn, TRegion::Rect(x, y, x + b, y + b));
+        }
+    }
+  }
+  return Rgn;
+}
+
+void Speckle(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+             uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  static constexpr int8_t Codes[4][2] = {{0, 1}, {0, 2}, {1, 0}, {2, 0}};
+  ClipDraw(D, P, SpeckleRegion(w, h, W, Codes[Style - 123][0], Codes[Style - 123][1], H));
+}
+
 constexpr TEffectProc Missing = nullptr;
 
 const TEffect Table[EffectCount] = {
@@ -591,10 +700,10 @@ const TEffect Table[EffectCount] = {
     {"Bars left then right", By<62, Bars>},
     {"Bars right then left", By<63, Bars>},
     {"Bars from both sides", By<64, Bars>},
-    {"Uneven shred from right", Missing},
-    {"Uneven shred from left", Missing},
-    {"Uneven shred out from middle (horiz)", Missing},
-    {"Uneven shred in to middle (horiz)", Missing},
+    {"Uneven shred from right", By<65, Shred>},
+    {"Uneven shred from left", By<66, Shred>},
+    {"Uneven shred out from middle (horiz)", By<67, Shred>},
+    {"Uneven shred in to middle (horiz)", By<68, Shred>},
     {"Curved Reveal from top", By<69, Curved>},
     {"Curved Reveal from bottom", By<70, Curved>},
     {"Bars from bottom", By<71, Bars>},
@@ -602,10 +711,10 @@ const TEffect Table[EffectCount] = {
     {"Bars top then bottom", By<73, Bars>},
     {"Bars bottom then top", By<74, Bars>},
     {"Bars from top and bottom", By<75, Bars>},
-    {"Unven shred from bottom", Missing},
-    {"Uneven shred from top", Missing},
-    {"Uneven shred from horizon", Missing},
-    {"Uneven shred in to horizon", Missing},
+    {"Unven shred from bottom", By<76, Shred>},
+    {"Uneven shred from top", By<77, Shred>},
+    {"Uneven shred from horizon", By<78, Shred>},
+    {"Uneven shred in to horizon", By<79, Shred>},
     {"Curved reveal from top left", By<80, Curved>},
     {"Curved reveal from top right", By<81, Curved>},
     {"Curved reveal from bottom left", By<82, Curved>},
@@ -626,16 +735,16 @@ const TEffect Table[EffectCount] = {
     {"Criss Cross reveal from left right and top", By<97, Bars>},
     {"Criss Cross reveal from top left right and bottom", By<98, Bars>},
     {"Criss Cross reveal from bottom left top right", By<99, Bars>},
-    {"Uneven shred from bottom and right", Missing},
-    {"Uneven shred from top and right", Missing},
-    {"Uneven shred from bottom and left", Missing},
-    {"Uneven shred from top and left", Missing},
-    {"Uneven shred from horiz and right", Missing},
-    {"Uneven shred from horiz and left", Missing},
-    {"Uneven shred from bottom and vert middle", Missing},
-    {"Uneven shred from top and vert middle", Missing},
-    {"Uneven shred from centre", Missing},
-    {"Uneven shred to centre", Missing},
+    {"Uneven shred from bottom and right", By<100, Shred>},
+    {"Uneven shred from top and right", By<101, Shred>},
+    {"Uneven shred from bottom and left", By<102, Shred>},
+    {"Uneven shred from top and left", By<103, Shred>},
+    {"Uneven shred from horiz and right", By<104, Shred>},
+    {"Uneven shred from horiz and left", By<105, Shred>},
+    {"Uneven shred from bottom and vert middle", By<106, Shred>},
+    {"Uneven shred from top and vert middle", By<107, Shred>},
+    {"Uneven shred from centre", By<108, Shred>},
+    {"Uneven shred to centre", By<109, Shred>},
     {"Reveal diagonal from top left", By<110, Diagonal>},
     {"Reveal diagonal from top right", By<111, Diagonal>},
     {"Reveal diagonal from bottom left", By<112, Diagonal>},
@@ -649,10 +758,10 @@ const TEffect Table[EffectCount] = {
     {"Pivot from bottom left", PivotProc<120>},
     {"Pivot from top right", PivotProc<121>},
     {"Pivot from bottom right", PivotProc<122>},
-    {"Speckle appear from right", Missing},
-    {"Speckle appear from left", Missing},
-    {"Speckle appear from bottom", Missing},
-    {"Speckle appear from top", Missing},
+    {"Speckle appear from right", By<123, Speckle>},
+    {"Speckle appear from left", By<124, Speckle>},
+    {"Speckle appear from bottom", By<125, Speckle>},
+    {"Speckle appear from top", By<126, Speckle>},
     {"Random squares appear", RandomSquares},
     {"Push right", PushProc<128>},
     {"Push left", PushProc<129>},
@@ -680,6 +789,8 @@ const TEffect Table[EffectCount] = {
 };
 
 }  // namespace
+
+void SetEffectRandSeed(uint32_t Seed) { RandSeed() = Seed; }
 
 const TEffect& Effects(int32_t Index) {
   if (Index < 0 || Index >= EffectCount)

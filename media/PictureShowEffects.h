@@ -22,6 +22,9 @@ constexpr int32_t EffectCount = 150;
 // Row i is Style i + 1.
 const TEffect& Effects(int32_t Index);
 
+// Seed of the random generator the shred and speckle effects share (the runtime's RandSeed).
+void SetEffectRandSeed(uint32_t Seed);
+
 // Uncovered sizes shared by the effects.
 struct TEffectSizes {
   int32_t W, H, w, h, extra;

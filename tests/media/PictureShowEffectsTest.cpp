@@ -236,3 +236,19 @@ TEST(PictureShowEffects, BarsCoverTheirStrips) {
   EXPECT_EQ(Px(B.get(), 32, 7), Px(P.get(), 32, 7));
   EXPECT_NE(Px(B.get(), 31, 7), Px(P.get(), 31, 7));
 }
+
+// The shred and speckle effects draw from the shared generator: the same seed, the same frame.
+TEST(PictureShowEffects, RandomEffectsFollowTheSeed) {
+  auto P = Make(90, 60, true);
+  for (int32_t s : {65, 78, 104, 109, 123, 126}) {
+    auto A = Make(90, 60, false), B = Make(90, 60, false), C = Make(90, 60, false);
+    media::SetEffectRandSeed(1234);
+    Apply(s, A.get(), P.get(), 40);
+    media::SetEffectRandSeed(1234);
+    Apply(s, B.get(), P.get(), 40);
+    media::SetEffectRandSeed(99);
+    Apply(s, C.get(), P.get(), 40);
+    EXPECT_EQ(Checksum(A.get()), Checksum(B.get())) << s;
+    EXPECT_NE(Checksum(A.get()), Checksum(C.get())) << s;
+  }
+}
