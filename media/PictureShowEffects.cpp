@@ -633,6 +633,90 @@ void Speckle(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Ste
   ClipDraw(D, P, SpeckleRegion(w, h, W, Codes[Style - 123][0], Codes[Style - 123][1], H));
 }
 
+// Unroll: the uncovered part in place and, beside it, a mirrored band like a rolled-up sheet.
+void Unroll(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+            uint8_t Progress) {
+  const TEffectSizes S = EffectSizes(R, Step, Progress);
+  const bool Vert = Style == 31 || Style == 32;
+  const bool FromEnd = Style == 15 || Style == 32;  // from the right (bottom)
+  const int32_t W = Vert ? S.H : S.W, H = Vert ? S.W : S.H, w = Vert ? S.h : S.w;
+  auto F = [Vert](int32_t L, int32_t T, int32_t Rr, int32_t B) {
+    return Vert ? Rc(T, L, B, Rr) : Rc(L, T, Rr, B);
+  };
+  auto M = [W, FromEnd](int32_t x) { return FromEnd ? W - x : x; };  // mirror along the axis
+  auto Span = [&](int32_t a, int32_t b, int32_t T, int32_t B) {
+    return F(std::min(M(a), M(b)), T, std::max(M(a), M(b)), B);
+  };
+  const TRect Done = Span(0, w, 0, H);
+  Copy(D, P, Done, Done);
+  const int32_t Band = std::min(W / 10, W - w);
+  const int32_t Src0 = std::max(w - Band, 0);
+  if (Band <= 0 || w <= Src0) return;
+  // The source runs backwards along the axis, so the band is drawn mirrored.
+  TRect Src = Span(Src0, w, 0, H);
+  if (Vert) std::swap(Src.Top, Src.Bottom); else std::swap(Src.Left, Src.Right);
+  D->Canvas()->CopyRect(Span(w, w + (w - Src0), 0, H), P->Canvas(), Src);
+}
+
+void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+            uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  (void)extra;
+  TRegion Rgn;
+  if (Style == 114) {  // pivoting on the top left and bottom right corners
+    Rgn = Triangle({0, 0}, {0, H}, {2 * w, H});
+    AddTo(Rgn, Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
+  } else if (Style == 115) {
+    Rgn = Triangle({0, 0}, {W, 0}, {W, 2 * h});
+    AddTo(Rgn, Triangle({W, H}, {0, H}, {0, H - 2 * h}));
+  } else if (Style == 116) {  // eight rays widening clockwise
+    const TPoint C{W / 2, H / 2};
+    const double Radius = std::hypot(double(W), double(H)) + 2;
+    for (int32_t k = 0; k < 8; ++k) {
+      const double a = k * M_PI / 4;
+      AddTo(Rgn, FanRegion(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
+    }
+  } else if (Style == 117) {  // triangles pointing to the top left on a grid
+    const int32_t ex = std::max(extra, 1);
+    const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
+    const int32_t px = W / s, py = H / s, a = w / s, b = h / s;
+    for (int32_t i = 0; i <= s; ++i)
+      for (int32_t j = 0; j <= s; ++j) {
+        const int32_t gx = i * px, gy = j * py;
+        AddTo(Rgn, Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
+      }
+  }
+  ClipDraw(D, P, Rgn);
+}
+
+// Bands whose thickness grows with Progress, joined with strips on a pitch of w (h).
+void Rectangles(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+                uint8_t Progress) {
+  const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
+  const int32_t ex = std::max(extra, 1);
+  TRegion Rgn;
+  if (Style == 145 || Style == 146) {
+    const int32_t Pitch = std::max(H / ex, 1), Thick = Pitch * Progress / 100;
+    for (int32_t y = 0; y < H; y += Pitch) AddTo(Rgn, TRegion::Rect(0, y, W, y + Thick));
+    if (w > 0) {
+      const int32_t Width = w * Progress / 100;
+      for (int32_t x = 0; x < W; x += w)
+        AddTo(Rgn, Style == 145 ? TRegion::Rect(x, 0, x + Width, H)
+                                : TRegion::Rect(W - x - Width, 0, W - x, H));
+    }
+  } else {
+    const int32_t Pitch = std::max(W / ex, 1), Thick = Pitch * Progress / 100;
+    for (int32_t x = 0; x < W; x += Pitch) AddTo(Rgn, TRegion::Rect(x, 0, x + Thick, H));
+    if (h > 0) {
+      const int32_t Height = h * Progress / 100;
+      for (int32_t y = 0; y < H; y += h)
+        AddTo(Rgn, Style == 147 ? TRegion::Rect(0, y, W, y + Height)
+                                : TRegion::Rect(0, H - y - Height, W, H - y));
+    }
+  }
+  ClipDraw(D, P, Rgn);
+}
+
 constexpr TEffectProc Missing = nullptr;
 
 const TEffect Table[EffectCount] = {
@@ -649,8 +733,8 @@ const TEffect Table[EffectCount] = {
     {"Reveal out from middle", AxisProc<11, false>},
     {"Reveal in from sides", AxisProc<12, false>},
     {"Expand in from sides", AxisProc<13, false>},
-    {"Unroll from left", Missing},
-    {"Unroll from right", Missing},
+    {"Unroll from left", By<14, Unroll>},
+    {"Unroll from right", By<15, Unroll>},
     {"Build up from right", AxisProc<16, false>},
     {"Build up from left", AxisProc<17, false>},
     {"Expand from bottom", AxisProc<1, true>},
@@ -666,8 +750,8 @@ const TEffect Table[EffectCount] = {
     {"Reveal from middle (horiz)", AxisProc<11, true>},
     {"Slide in from top / bottom", AxisProc<12, true>},
     {"Expand in from top / bottom", AxisProc<13, true>},
-    {"Unroll from top", Missing},
-    {"Unroll from bottom", Missing},
+    {"Unroll from top", By<31, Unroll>},
+    {"Unroll from bottom", By<32, Unroll>},
     {"Expand from bottom", AxisProc<16, true>},
     {"Expand in from top", AxisProc<17, true>},
     {"Expand from bottom right", CornerProc<35>},
@@ -749,10 +833,10 @@ const TEffect Table[EffectCount] = {
     {"Reveal diagonal from top right", By<111, Diagonal>},
     {"Reveal diagonal from bottom left", By<112, Diagonal>},
     {"Reveal diagonal from bottom right", By<113, Diagonal>},
-    {"Diagonal sweep from top left bottom right anticlockwise", Missing},
-    {"Diagonal sweep from top left bottom right clockwise", Missing},
-    {"Starburst clockwise from center", Missing},
-    {"Triangular shred to top left", Missing},
+    {"Diagonal sweep from top left bottom right anticlockwise", By<114, Sweeps>},
+    {"Diagonal sweep from top left bottom right clockwise", By<115, Sweeps>},
+    {"Starburst clockwise from center", By<116, Sweeps>},
+    {"Triangular shred to top left", By<117, Sweeps>},
     {"Fade", Fade},
     {"Pivot from top left", PivotProc<119>},
     {"Pivot from bottom left", PivotProc<120>},
@@ -780,10 +864,10 @@ const TEffect Table[EffectCount] = {
     {"Rectangular shred", By<142, Blinds>},
     {"Sweep clockwise", By<143, Sweep>},
     {"Sweep anticlockwise", By<144, Sweep>},
-    {"Rectangles apear from left and disapear to right", Missing},
-    {"Rectangles apear from right and disapear to left", Missing},
-    {"Rectangles apear from up and disapear to bottom", Missing},
-    {"Rectangles apear from bottom and disapear to up", Missing},
+    {"Rectangles apear from left and disapear to right", By<145, Rectangles>},
+    {"Rectangles apear from right and disapear to left", By<146, Rectangles>},
+    {"Rectangles apear from up and disapear to bottom", By<147, Rectangles>},
+    {"Rectangles apear from bottom and disapear to up", By<148, Rectangles>},
     {"Rotational rectangle", By<149, Rotational>},
     {"Rotational star", By<150, Rotational>},
 };
