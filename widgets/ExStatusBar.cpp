@@ -1005,6 +1005,33 @@ void TExStatusBar::Resize() {
   FSurfaceValid = false;
 }
 
+bool TExStatusBar::HintShow(THintInfo& Info) {
+  const bool Result = TCustomControl::HintShow(Info);
+  const int32_t N = FPanels->Count();
+  auto Inside = [](const TRect& R, TPoint P) {
+    return P.X >= R.Left && P.X < R.Right && P.Y >= R.Top && P.Y < R.Bottom;
+  };
+  for (int32_t I = 0; I < N; ++I) {
+    const TRect R = GetPanelRect(I);
+    if (!Inside(R, Info.CursorPos)) continue;
+    const std::string H = FPanels->Items(I)->Hint();
+    if (!H.empty()) {
+      Info.HintStr = H;
+      Info.CursorRect = R;
+      return Result;
+    }
+    break;
+  }
+  // Narrow the area to the gap between the nearest panels with a hint on either side.
+  for (int32_t I = 0; I < N; ++I) {
+    const TRect R = GetPanelRect(I);
+    if (R.Width() <= 0 || FPanels->Items(I)->Hint().empty()) continue;
+    if (R.Right <= Info.CursorPos.X) Info.CursorRect.Left = std::max(Info.CursorRect.Left, R.Right);
+    if (R.Left > Info.CursorPos.X) Info.CursorRect.Right = std::min(Info.CursorRect.Right, R.Left);
+  }
+  return Result;
+}
+
 void TExStatusBar::FontChanged() {
   for (int32_t I = 0; I < FPanels->Count(); ++I)
     if (FPanels->Items(I)->AutoFit()) FPanels->Items(I)->UpdateAutoFitWidth();

@@ -260,6 +260,9 @@ class TExStatusBar : public platform::TCustomControl {
   void CreateWnd() override;
   void Paint() override;
   void Resize() override;
+  // The panel under the cursor shows its own hint; elsewhere the hint area stops at the
+  // nearest panels that have one.
+  bool HintShow(platform::THintInfo& Info) override;
   // Draws one owner-drawn base panel.
   virtual void DrawPanel(TStatusPanel* Panel, const platform::TRect& Rect);
 

@@ -375,3 +375,66 @@ TEST_F(ExStatusBarTest, PictureOfTheMainFormBar) {
   ASSERT_TRUE(Bar->Surface()->Image().save(QString::fromStdString(Path)));
   EXPECT_EQ(Bar->Surface()->Width(), 1060);
 }
+
+namespace {
+struct THintBar : TExStatusBar {
+  using TExStatusBar::TExStatusBar;
+  using TExStatusBar::HintShow;
+};
+}  // namespace
+
+TEST_F(ExStatusBarTest, HintAreaStopsAtPanelsWithHints) {
+  THintBar B(nullptr);
+  B.SetBounds(0, 0, 400, 22);
+  B.HandleNeeded();
+  for (int I = 0; I < 4; ++I) B.Panels()->Add()->SetWidth(50);
+  B.Panels()->Items(0)->SetHint("links");
+  B.Panels()->Items(3)->SetHint("rechts");
+  THintInfo Info;
+  Info.CursorPos = {10, 5};
+  Info.CursorRect = {0, 0, 400, 22};
+  B.HintShow(Info);
+  EXPECT_EQ(Info.HintStr, "links");
+  EXPECT_EQ(Info.CursorRect, B.GetPanelRect(0));
+  Info = THintInfo{};
+  Info.CursorPos = {80, 5};
+  Info.CursorRect = {0, 0, 400, 22};
+  B.HintShow(Info);
+  EXPECT_EQ(Info.CursorRect.Left, 50);
+  EXPECT_EQ(Info.CursorRect.Right, 156);
+}
+
+namespace {
+int FakeLib = 0;
+uint32_t FakeReg(KbHWND) { return 50000; }
+uint32_t FakeDereg(KbHWND) { return 1; }
+}  // namespace
+
+TEST_F(ExStatusBarTest, MonitorLibraryDrivesLockOn) {
+  SetKbMonitorLoader({[](const std::string&) -> void* { return &FakeLib; },
+                      [](void*, const std::string& N) -> void* {
+                        return N == "RegisterKeyboardHook" ? reinterpret_cast<void*>(&FakeReg)
+                                                           : reinterpret_cast<void*>(&FakeDereg);
+                      },
+                      [](void*) { return true; }});
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  TExStatusPanel* Num = Add(sptNumLock);
+  Bar->SetUseMonitorDLL(true);
+  EXPECT_TRUE(Bar->UseMonitorDLL());
+  EXPECT_TRUE(KbMonitorLoaded());
+  EXPECT_EQ(Bar->MonitorUsers(), 2);
+  EXPECT_EQ(Bar->MonitorMessage(), 50000u);
+  EXPECT_FALSE(KeyboardHookInstalled());
+  EXPECT_EQ(Bar->MainWinHookCount(), 0);
+  EXPECT_TRUE(Bar->MonitorNotify(50000, 0x190, 1));  // low byte 0x90: Num Lock
+  EXPECT_TRUE(Num->LockOn());
+  EXPECT_FALSE(Caps->LockOn());
+  EXPECT_TRUE(Bar->MonitorNotify(50000, 0x41, 1));  // anything else reads as Caps Lock
+  EXPECT_TRUE(Caps->LockOn());
+  EXPECT_FALSE(Bar->MonitorNotify(50001, 0x14, 0));
+  Bar->SetUseMonitorDLL(false);
+  EXPECT_EQ(Bar->MonitorUsers(), 0);
+  EXPECT_FALSE(KbMonitorLoaded());
+  EXPECT_EQ(KeyboardHookPanelCount(), 2);
+  SetKbMonitorLoader({});
+}
