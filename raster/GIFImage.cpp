@@ -446,14 +446,43 @@ void TGIFImage::SaveToStream(TStream* Stream) {
   WriteByte(Stream, ';');
 }
 
-void TGIFImage::LoadFromFile(const std::string& FileName) {
-  platform::TFileStream s(FileName, platform::fmOpenRead | platform::fmShareDenyWrite);
-  LoadFromStream(&s);
+void TGIFImage::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
+  if (Empty() || Width() == 0 || Height() == 0) return;
+  const platform::TRect whole = platform::Rect(0, 0, Width(), Height());
+  platform::TBitmap tmp;
+  tmp.SetPixelFormat(platform::pf24bit);
+  tmp.SetSize(Width(), Height());
+  if (tmp.Empty()) return;
+  tmp.Canvas()->CopyRect(whole, Canvas, R);
+  TGIFSubImage* f = Images(0);
+  if (!f->Empty()) {
+    const TGIFColorMap& map = f->ActiveColorMap();
+    const int32_t n = map.Count();
+    const uint8_t* rgb = map.Data();
+    const bool transparent = f->Transparent();
+    const uint8_t ti = f->GraphicControl().TransparentColorIndex;
+    const int32_t x1 = std::min(f->Left() + f->Width(), Width());
+    const int32_t y1 = std::min(f->Top() + f->Height(), Height());
+    for (int32_t y = f->Top(); y < y1; ++y) {
+      const uint8_t* src = f->Data.data() + static_cast<size_t>(y - f->Top()) * f->Width();
+      uint8_t* d = static_cast<uint8_t*>(tmp.ScanLine(y));
+      for (int32_t x = f->Left(); x < x1; ++x) {
+        const uint8_t i = src[x - f->Left()];
+        if (transparent && i == ti) continue;
+        uint8_t* p = d + x * 3;
+        p[0] = i < n ? rgb[i * 3 + 2] : 0;
+        p[1] = i < n ? rgb[i * 3 + 1] : 0;
+        p[2] = i < n ? rgb[i * 3] : 0;
+      }
+    }
+  }
+  Canvas->StretchDraw(R, &tmp);
 }
 
-void TGIFImage::SaveToFile(const std::string& FileName) {
-  platform::TFileStream s(FileName, platform::fmCreate);
-  SaveToStream(&s);
+void InitializeGIFImage() {
+  platform::RegisterFileFormat("GIF", "GIF Image", [] { return std::make_unique<TGIFImage>(); });
 }
+
+void FinalizeGIFImage() { platform::UnregisterFileFormat("GIF"); }
 
 }  // namespace raster

@@ -123,22 +123,23 @@ class TGIFSubImage {
 
 using TGIFWarning = std::function<void(platform::TObject* Sender, int32_t Severity, const std::string& Message)>;
 
-class TGIFImage : public platform::TObject {
+class TGIFImage : public platform::TGraphic {
  public:
   TGIFImage();
   ~TGIFImage() override;
   std::string ClassName() const override { return "TGIFImage"; }
 
   void Clear();
-  void LoadFromStream(platform::TStream* Stream);
-  void SaveToStream(platform::TStream* Stream);
-  void LoadFromFile(const std::string& FileName);
-  void SaveToFile(const std::string& FileName);
-  bool Empty() const { return FImages.empty(); }
-  int32_t Width() const { return ScreenWidth; }
-  int32_t Height() const { return ScreenHeight; }
-  void SetWidth(int32_t Value);
-  void SetHeight(int32_t Value);
+  void LoadFromStream(platform::TStream* Stream) override;
+  void SaveToStream(platform::TStream* Stream) override;
+  bool Empty() const override { return FImages.empty(); }
+  int32_t Width() const override { return ScreenWidth; }
+  int32_t Height() const override { return ScreenHeight; }
+  void SetWidth(int32_t Value) override;
+  void SetHeight(int32_t Value) override;
+  // Frame 0 stretched over R, its transparent pixels leaving the canvas as it is.
+  void Draw(platform::TCanvas* Canvas, const platform::TRect& R) override;
+  std::unique_ptr<platform::TGraphic> CreateNew() const override { return std::make_unique<TGIFImage>(); }
   int32_t Count() const { return static_cast<int32_t>(FImages.size()); }
   TGIFSubImage* Images(int32_t Index) const { return FImages.at(Index).get(); }
   TGIFSubImage* Add();  // a new empty frame
@@ -161,6 +162,10 @@ class TGIFImage : public platform::TObject {
   std::vector<std::unique_ptr<TGIFSubImage>> FImages;
   TGIFColorMap FGlobal;
 };
+
+// Registers TGIFImage with the picture class under "GIF" ("GIF Image").
+void InitializeGIFImage();
+void FinalizeGIFImage();
 
 // Pixel-data coder: decodes a frame's LZW data into its index buffer, encodes one back.
 void GIFDecode(TGIFSubImage* Frame, platform::TStream* Stream);

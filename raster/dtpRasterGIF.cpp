@@ -129,9 +129,10 @@ void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
 }
 
 void InitializeDtpRasterGIF() {
+  InitializeGIFImage();
   RegisterRasterFormat(TdtpGifFormat::Class(), "Compuserve GIF", ".gif;", 0x086F);
 }
 
-void FinalizeDtpRasterGIF() {}
+void FinalizeDtpRasterGIF() { FinalizeGIFImage(); }
 
 }  // namespace raster

@@ -141,7 +141,7 @@ TEST(GIFImage, LzwRoundTrips) {
     int w, h, colors, runs;
     bool interlaced;
   } cases[] = {{1, 1, 2, 1, false},     {300, 200, 256, 1, false}, {300, 200, 256, 1, true}, {513, 77, 4, 3, false},
-               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {2000, 2000, 1, 1, false}};
+               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false}};
   for (const Case& c : cases) {
     TGIFImage gif;
     const Bytes data = RandomIndices(size_t(c.w) * c.h, c.colors, c.w * 31 + c.h, c.runs);
@@ -362,4 +362,40 @@ TEST(GIFImage, HostileDataNeverCrashes) {
   huge[27] = 0xFF;
   TGIFImage h;
   EXPECT_EQ(MessageOf([&] { LoadBytes(h, huge); }), "Image too large");
+}
+
+TEST(GIFImage, DrawsFrameZeroThroughItsTransparency) {
+  InitializeGIFImage();
+  ASSERT_TRUE(platform::FindFileFormat("gif"));
+  EXPECT_EQ(platform::FindFileFormat("gif")()->ClassName(), "TGIFImage");
+  TGIFImage gif;
+  MakeImage(gif, 3, 2, 4, {0, 1, 2, 3, 1, 0});
+  TGIFGraphicControl g;
+  g.Packed = 1;
+  g.TransparentColorIndex = 1;
+  gif.Images(0)->AddGraphicControl(g);
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(3, 2);
+  for (int y = 0; y < 2; ++y) {
+    uint8_t* d = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 3; ++x) {
+      d[x * 3] = 10;
+      d[x * 3 + 1] = 20;
+      d[x * 3 + 2] = 30;
+    }
+  }
+  gif.Draw(bmp.Canvas(), platform::Rect(0, 0, 3, 2));
+  const Bytes data = {0, 1, 2, 3, 1, 0};
+  for (int p = 0; p < 6; ++p) {
+    const uint8_t* d = static_cast<uint8_t*>(bmp.ScanLine(p / 3)) + (p % 3) * 3;
+    const int i = data[p];
+    if (i == 1) {
+      EXPECT_EQ(d[0] * 65536 + d[1] * 256 + d[2], 10 * 65536 + 20 * 256 + 30) << p;
+    } else {  // MakeImage's table: R = i, G = 255 - i, B = i / 2
+      EXPECT_EQ(d[2] * 65536 + d[1] * 256 + d[0], i * 65536 + (255 - i) * 256 + i / 2) << p;
+    }
+  }
+  FinalizeGIFImage();
+  EXPECT_FALSE(platform::FindFileFormat("gif"));
 }
