@@ -159,6 +159,13 @@ TEST(ResourceTest, EmbeddedRoundTripAndFilters) {
   TdtpResource big;
   big.LoadFromXml(hex.Root());
   EXPECT_EQ(ReadAll(big.Data()), (std::vector<uint8_t>{1, 2, 3}));
+  // Characters outside the alphabet are a read error, not a crash.
+  d->WriteInteger("Size", 3);
+  d->NodeByName("Buffer")->SetValue("A*ID");
+  TdtpResource junk;
+  EXPECT_NE(ExpectThrow([&] { junk.LoadFromXml(hex.Root()); }), "<no exception>");
+  EXPECT_EQ(hex.BinaryEncoding(), xbeBase64);
+  d->NodeByName("Buffer")->SetValue("AQID");
   d->WriteInteger("Size", -5);
   TdtpResource neg;
   neg.LoadFromXml(hex.Root());
