@@ -179,8 +179,9 @@ TEST(PictureShowEffects, FramesAreDeterministic) {
 
 TEST(PictureShowEffects, StripAtMidProgress) {
   const int32_t W = 96, H = 64;
-  const int32_t Styles[] = {1,  3,  10,  16,  29,  37,  47,  51,  54,  57,  58,  84,  85, 110,
-                            118, 119, 122, 127, 128, 134, 136, 139, 142, 143, 149, 150};
+  const int32_t Styles[] = {1,   3,   10,  14,  16,  29,  37,  47,  51,  54,  57,  58,
+                            62,  66,  84,  85,  90,  104, 110, 114, 116, 117, 118, 119,
+                            122, 124, 127, 128, 134, 136, 139, 142, 143, 145, 149, 150};
   QImage Strip(W * int(std::size(Styles)), H, QImage::Format_RGB32);
   Strip.fill(Qt::black);
   QPainter Pt(&Strip);

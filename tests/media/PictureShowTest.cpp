@@ -244,3 +244,24 @@ TEST(PictureShow, StepTimingAndFitRect) {
   EXPECT_EQ(G.Left, 12);
   EXPECT_EQ(G.Right, 87);
 }
+
+// Through the control every style starts on the snapshot and ends exactly on the picture.
+TEST(PictureShow, EveryStyleStartsOnSnapshotAndEndsOnPicture) {
+  TPictureShow S(nullptr);
+  S.SetColor(platform::clBlue);
+  S.SetManual(true);
+  LoadPicture(S);
+  for (int32_t Style = 1; Style <= media::EffectCount; ++Style) {
+    SCOPED_TRACE(Style);
+    S.SetStyle(static_cast<media::TShowStyle>(Style));
+    S.Execute();
+    S.SetProgress(50);
+    S.SetProgress(0);
+    EXPECT_EQ(At(S, 0, 0), platform::clBlue);
+    EXPECT_EQ(At(S, 39, 29), platform::clBlue);
+    S.SetProgress(100);
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{19, 15}, std::pair{20, 0}, std::pair{39, 29}})
+      EXPECT_EQ(At(S, x, y), x < 20 ? platform::clRed : platform::clLime) << x << "," << y;
+    S.Stop();
+  }
+}
