@@ -1,0 +1,58 @@
+// A vector picture (an enhanced metafile kept in a resource) drawn by playing it record by
+// record onto the target canvas, so that the shape's own pen and brush can replace the
+// picture's: clip art can be recoloured without touching the stored picture.
+//
+// Call InitializeDtpExposedMetafile() at start-up (after InitializeDtpEffectShape).
+#pragma once
+
+#include <memory>
+
+#include "document/dtpEffectShape.h"
+#include "document/dtpEmfPlayer.h"
+#include "document/dtpResource.h"
+#include "platform/Graphics.h"
+
+namespace document {
+
+// The resource's object: a loaded metafile.
+class TEmfMetafile : public platform::TObject {
+ public:
+  std::string ClassName() const override { return "TMetafile"; }
+  TEmfPicture Picture;
+};
+
+class TdtpExposedMetafile : public TdtpEffectShape {
+ public:
+  TdtpExposedMetafile();
+  ~TdtpExposedMetafile() override;
+  static const TShapeClass& StaticClass();
+  const TShapeClass& Class() const override { return StaticClass(); }
+
+  bool OverrideBrush() const { return FOverrideBrush; }
+  void SetOverrideBrush(bool Value);
+  bool OverridePen() const { return FOverridePen; }
+  void SetOverridePen(bool Value);
+  platform::TBrush* Brush() const { return FBrush.get(); }
+  platform::TPen* Pen() const { return FPen.get(); }
+  TdtpResource* Image() const { return FImage.get(); }
+
+  void PaintGdi(platform::TCanvas* Canvas) override;
+  void LoadFromXml(TXmlNode* Node) override;
+  void SaveToXml(TXmlNode* Node) override;
+  virtual void PlayRecord(TEmfPlayer& Player, const TEmfRecord& Record);
+
+ private:
+  void ImageLoad(TdtpResource* Resource);
+  void ImageChange(TdtpResource* Resource);
+  void StyleChanged(platform::TObject* Sender);
+
+  bool FOverrideBrush = false;
+  bool FOverridePen = false;
+  std::unique_ptr<platform::TBrush> FBrush;
+  std::unique_ptr<platform::TPen> FPen;
+  std::unique_ptr<TdtpResource> FImage;
+};
+
+void InitializeDtpExposedMetafile();
+
+}  // namespace document

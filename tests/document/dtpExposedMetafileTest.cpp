@@ -1,0 +1,131 @@
+// The metafile shape: size taken from the picture, the pen and brush override through the
+// shape's PlayRecord, XML round trips with an embedded picture, an empty resource.
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "document/XmlDocuments.h"
+#include "document/dtpExposedMetafile.h"
+#include "tests/common/TestSupport.h"
+
+using namespace document;
+
+namespace {
+
+// A 118 x 59 pixel picture with one red rectangle drawn with a green pen.
+std::vector<uint8_t> Picture() {
+  std::vector<uint32_t> w = {1, 88, 0, 0, 117, 58, 0, 0, 2000, 1000, 0x464D4520, 0x10000, 0, 4, 3, 0, 0, 0, 0, 0, 0, 0,
+                             39, 24, 1, 0, 0x0000FF, 0,   // red brush 1
+                             37, 12, 1,                   // select it
+                             38, 28, 2, 0, 3, 0, 0x008000,  // green pen 2
+                             37, 12, 2,
+                             43, 24, 10, 10, 100, 50,     // rectangle
+                             14, 20, 0, 16, 20};
+  w[12] = uint32_t(w.size() * 4);
+  std::vector<uint8_t> out(w.size() * 4);
+  std::memcpy(out.data(), w.data(), out.size());
+  return out;
+}
+
+class ExposedMetafileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeDtpShape();
+    InitializeDtpEffectShape();
+    InitializeDtpExposedMetafile();
+    path = kdtest::TempDir() + "/picture.emf";
+    kdtest::WriteFileBytes(path, Picture());
+  }
+  std::string path;
+};
+
+TEST_F(ExposedMetafileTest, TakesThePictureSizeAt150Dpi) {
+  EXPECT_EQ(&FindShapeClass("TdtpExposedMetafile"), &TdtpExposedMetafile::StaticClass());
+  auto s = NewShape<TdtpExposedMetafile>();
+  s->SetDocBounds(0, 0, 0, 0);
+  s->Image()->LoadFromFile(path);
+  EXPECT_FLOAT_EQ(s->DocWidth(), float(118 / 5.905511811));
+  EXPECT_FLOAT_EQ(s->DocHeight(), float(59 / 5.905511811));
+  // A shape with a size keeps it.
+  auto t = NewShape<TdtpExposedMetafile>();
+  t->SetDocBounds(0, 0, 30, 40);
+  t->Image()->LoadFromFile(path);
+  EXPECT_EQ(t->DocWidth(), 30);
+  EXPECT_EQ(t->DocHeight(), 40);
+}
+
+TEST_F(ExposedMetafileTest, PlayRecordForcesTheShapesPenAndBrush) {
+  auto s = NewShape<TdtpExposedMetafile>();
+  s->Image()->LoadFromFile(path);
+  s->Image()->Lock();
+  auto* m = dynamic_cast<TEmfMetafile*>(s->Image()->Object());
+  ASSERT_NE(m, nullptr);
+  s->Pen()->SetColor(0xFF0000);
+  s->Pen()->SetWidth(2);
+  s->Brush()->SetColor(0x00FFFF);
+  auto play = [&](platform::TBitmap& b) {
+    b.SetPixelFormat(platform::pf32bit);
+    b.SetSize(118, 59);
+    b.Canvas()->Brush()->SetColor(platform::clWhite);
+    b.Canvas()->FillRect(platform::TRect{0, 0, 118, 59});
+    TEmfPlayer p(m->Picture, b.Canvas(), platform::TRect{0, 0, 118, 59});
+    for (const auto& r : m->Picture.Records()) s->PlayRecord(p, r);
+  };
+  platform::TBitmap a;
+  play(a);
+  EXPECT_EQ(a.Canvas()->Pixel(50, 30) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(a.Canvas()->Pixel(10, 30) & 0xFFFFFF, 0x008000u);
+  s->SetOverridePen(true);
+  s->SetOverrideBrush(true);
+  platform::TBitmap b;
+  play(b);
+  EXPECT_EQ(b.Canvas()->Pixel(50, 30) & 0xFFFFFF, 0x00FFFFu);
+  EXPECT_EQ(b.Canvas()->Pixel(10, 30) & 0xFFFFFF, 0xFF0000u);
+  s->SetOverrideBrush(false);
+  platform::TBitmap c;
+  play(c);
+  EXPECT_EQ(c.Canvas()->Pixel(50, 30) & 0xFFFFFF, 0x0000FFu);
+  s->Image()->Unlock();
+}
+
+TEST_F(ExposedMetafileTest, XmlRoundTrip) {
+  auto s = NewShape<TdtpExposedMetafile>();
+  s->Image()->LoadFromFile(path);
+  s->SetOverridePen(true);
+  s->Pen()->SetColor(0x123456);
+  s->Pen()->SetWidth(3);
+  TXmlDocument xml;
+  s->SaveToXml(xml.Root());
+  ASSERT_NE(xml.Root()->NodeByName("Image"), nullptr);
+  ASSERT_NE(xml.Root()->NodeByName("Pen"), nullptr);
+  EXPECT_EQ(xml.Root()->NodeByName("Brush"), nullptr);
+  auto t = NewShape<TdtpExposedMetafile>();
+  t->LoadFromXml(xml.Root());
+  EXPECT_TRUE(t->OverridePen());
+  EXPECT_FALSE(t->OverrideBrush());
+  EXPECT_EQ(t->Pen()->Color(), 0x123456);
+  EXPECT_EQ(t->Pen()->Width(), 3);
+  t->Image()->Lock();
+  auto* m = dynamic_cast<TEmfMetafile*>(t->Image()->Object());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->Picture.Width(), 118);
+  t->Image()->Unlock();
+  // Missing override elements read as false.
+  TXmlDocument bare;
+  t->LoadFromXml(bare.Root());
+  EXPECT_FALSE(t->OverridePen());
+}
+
+TEST_F(ExposedMetafileTest, EmptyResourceDrawsNothing) {
+  auto s = NewShape<TdtpExposedMetafile>();
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf32bit);
+  b.SetSize(8, 8);
+  b.Canvas()->Brush()->SetColor(platform::clWhite);
+  b.Canvas()->FillRect(platform::TRect{0, 0, 8, 8});
+  s->PaintGdi(b.Canvas());
+  EXPECT_EQ(b.Canvas()->Pixel(4, 4) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+}  // namespace
