@@ -11,8 +11,8 @@ using platform::TStream;
 namespace {
 
 // Caps that keep a hostile header from asking for gigabytes of pixel indices.
-constexpr int64_t MaxFramePixels = int64_t(1) << 28;
-constexpr int64_t MaxImagePixels = int64_t(1) << 29;
+constexpr int64_t MaxFramePixels = int64_t(1) << 26;
+constexpr int64_t MaxImagePixels = int64_t(1) << 27;
 constexpr const char* sImageTooLarge = "Image too large";
 
 bool ReadByte(TStream* S, uint8_t& B) { return S->Read(&B, 1) == 1; }

@@ -242,7 +242,7 @@ struct TLZWEncoder {
 
 void GIFDecode(TGIFSubImage* Frame, TStream* Stream) {
   const int32_t w = Frame->Width(), h = Frame->Height();
-  if (int64_t(w) * h > (int64_t(1) << 28)) throw GIFException("Image too large");
+  if (int64_t(w) * h > (int64_t(1) << 26)) throw GIFException("Image too large");
   Frame->Data.assign(static_cast<size_t>(w) * h, Frame->Transparent() ? Frame->GraphicControl().TransparentColorIndex : 0);
   uint8_t n;
   if (Stream->Read(&n, 1) != 1) return;
