@@ -1,5 +1,6 @@
 #include "document/dtpExposedMetafile.h"
 
+#include "document/XmlBitmaps.h"
 #include "document/XmlDocuments.h"
 
 namespace document {
@@ -97,7 +98,10 @@ void TdtpExposedMetafile::SaveToXml(TXmlNode* Node) {
   Node->WriteBool("OverridePen", FOverridePen);
   if (FOverridePen) Node->WritePen("Pen", FPen.get());
   Node->WriteBool("OverrideBrush", FOverrideBrush);
-  if (FOverrideBrush) Node->WriteBrush("Brush", FBrush.get());
+  if (FOverrideBrush) {
+    Node->WriteBrush("Brush", FBrush.get());
+    if (FBrush->Bitmap()) WriteBitmapToXml(Node, "BrushBitmap", FBrush->Bitmap());
+  }
 }
 
 void TdtpExposedMetafile::LoadFromXml(TXmlNode* Node) {
@@ -110,7 +114,12 @@ void TdtpExposedMetafile::LoadFromXml(TXmlNode* Node) {
   FOverridePen = Node->ReadBool("OverridePen", false);
   if (FOverridePen) Node->ReadPen("Pen", FPen.get());
   FOverrideBrush = Node->ReadBool("OverrideBrush", false);
-  if (FOverrideBrush) Node->ReadBrush("Brush", FBrush.get());
+  if (FOverrideBrush) {
+    Node->ReadBrush("Brush", FBrush.get());
+    std::unique_ptr<platform::TBitmap> bitmap;
+    ReadBitmapFromXml(Node, "BrushBitmap", bitmap);
+    if (bitmap) FBrush->SetBitmap(bitmap.get());
+  }
 }
 
 void InitializeDtpExposedMetafile() { RegisterShapeClass(TdtpExposedMetafile::StaticClass()); }

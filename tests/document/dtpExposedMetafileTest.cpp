@@ -111,6 +111,23 @@ TEST_F(ExposedMetafileTest, XmlRoundTrip) {
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(m->Picture.Width(), 118);
   t->Image()->Unlock();
+  // The brush and its pattern bitmap.
+  platform::TBitmap pattern;
+  pattern.SetPixelFormat(platform::pf24bit);
+  pattern.SetSize(4, 4);
+  pattern.Canvas()->SetPixel(1, 2, 0x0000FF);
+  s->SetOverrideBrush(true);
+  s->Brush()->SetColor(0x00FF00);
+  s->Brush()->SetBitmap(&pattern);
+  TXmlDocument xml2;
+  s->SaveToXml(xml2.Root());
+  ASSERT_NE(xml2.Root()->NodeByName("BrushBitmap"), nullptr);
+  auto u = NewShape<TdtpExposedMetafile>();
+  u->LoadFromXml(xml2.Root());
+  EXPECT_TRUE(u->OverrideBrush());
+  ASSERT_NE(u->Brush()->Bitmap(), nullptr);
+  EXPECT_EQ(u->Brush()->Bitmap()->Width(), 4);
+  EXPECT_EQ(u->Brush()->Bitmap()->Canvas()->Pixel(1, 2) & 0xFFFFFF, 0x0000FFu);
   // Missing override elements read as false.
   TXmlDocument bare;
   t->LoadFromXml(bare.Root());
