@@ -1,6 +1,7 @@
 #include "raster/GIFImage.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace raster {

@@ -2,7 +2,9 @@
 // decoding, LZW round trips (also read back by ImageMagick), the messages, hostile data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
