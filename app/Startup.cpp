@@ -1,11 +1,18 @@
 #include "app/Startup.h"
 
+#include "document/dtpBitmapShape.h"
+#include "document/dtpColorEffects.h"
 #include "document/dtpDocument.h"
 #include "document/dtpEffectShape.h"
+#include "document/dtpExposedMetafile.h"
+#include "document/dtpFreehandShape.h"
+#include "document/dtpGroupShape.h"
 #include "document/dtpLineShape.h"
 #include "document/dtpMemoShape.h"
 #include "document/dtpPage.h"
 #include "document/dtpPolygonShape.h"
+#include "document/dtpResource.h"
+#include "document/dtpShadowEffects.h"
 #include "document/dtpShape.h"
 #include "document/dtpTextShape.h"
 #include "platform/DirectShow.h"
@@ -13,6 +20,7 @@
 #include "raster/Raster32.h"
 #include "raster/Raster32Blend.h"
 #include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterGIF.h"
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "widgets/HookManager.h"
@@ -32,12 +40,20 @@ void InitializeUnits() {
   // cursors and the visual-styles binding.
   document::InitializeDtpShape();
   document::InitializeDtpEffectShape();
+  document::InitializeDtpBitmapShape();
   document::InitializeDtpPage();
+  document::InitializeDtpGroupShape();
   document::InitializeDtpTextShape();
+  document::InitializeDtpExposedMetafile();
   document::InitializeDtpPolygonShape();
   document::InitializeDtpLineShape();
   document::InitializeDtpMemoShape();
+  document::InitializeDtpFreehandShape();
+  document::InitializeDtpColorEffects();
+  document::InitializeDtpShadowEffects();
+  document::InitializeDtpResource();
   raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterGIF();
   raster::InitializeDtpRasterPNG();
   raster::InitializeDtpRasterJ2K();
   raster::InitializeRaster32();
@@ -57,7 +73,9 @@ void FinalizeUnits() {
   raster::FinalizeBlendRoutines();
   raster::FinalizeDtpRasterJ2K();
   raster::FinalizeDtpRasterPNG();
+  raster::FinalizeDtpRasterGIF();
   raster::FinalizeDtpRasterFormats();
+  document::FinalizeDtpResource();
   document::FinalizeDtpTextShape();
   document::FinalizeDtpEffectShape();
   document::FinalizeDtpShape();

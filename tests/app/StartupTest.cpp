@@ -13,13 +13,14 @@ TEST(Startup, RegistersWhatTheContentNeeds) {
   app::InitializeUnits();  // idempotent
   for (const char* name : {"TdtpShape", "TdtpEffectShape", "TdtpPage", "TdtpRectangleShape", "TdtpEllipseShape",
                            "TdtpHcirkel1ShapeV", "TdtpLineShape", "TdtpLineShape2", "TdtpTextShape",
-                           "TdtpMemoShape"})
+                           "TdtpMemoShape", "TdtpBitmapShape", "TdtpGroupShape", "TdtpExposedMetafile",
+                           "TdtpFreehandShape", "TdtpFreehandShape2"})
     EXPECT_EQ(document::FindShapeClass(name).Name, name);
   // An unknown name falls back to the plain base class.
   EXPECT_EQ(document::FindShapeClass("TdtpNoSuchShape").Name, "TdtpShape");
   for (int32_t id = -38; id <= -30; ++id) EXPECT_TRUE(platform::Screen()->HasCursor(id)) << id;
   EXPECT_TRUE(widgets::ThemeLibraryBound());
   // BMP, JPEG, PNG and JPEG 2000 are found by extension.
-  for (const char* name : {"a.bmp", "a.jpg", "a.png", "a.jp2"})
+  for (const char* name : {"a.bmp", "a.jpg", "a.gif", "a.png", "a.jp2"})
     EXPECT_NE(raster::FindRasterClass(name), nullptr) << name;
 }
