@@ -338,6 +338,7 @@ class TdtpShape : public platform::TPersistent {
   void PaintDirect(const platform::TRect& R, platform::TCanvas* Canvas, TBitmap32* Target,
                    int32_t OffsetX, int32_t OffsetY);
   void PaintOutput(platform::TCanvas* Canvas);
+  TdtpMatrix PaintOwnScreenContent(const platform::TRect& R, TBitmap32& bmp);
 
   // --- resources (owned by their holders; the list does not own them) ---
   int32_t IndexOfResource(platform::TObject* Resource) const;

@@ -221,13 +221,12 @@ bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
   return true;
 }
 
-void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32* Target, int32_t OffsetX,
-                            int32_t OffsetY) {
-  if (platform::IsRectEmpty(R) || !detail::BufferSizeAllowed(R.Width(), R.Height())) return;
+// Paints this shape's own content (GDI part, then pixels) into a fresh bitmap covering the
+// screen rectangle R, and leaves the device matrix mapping millimetres into that bitmap.
+TdtpMatrix TdtpShape::PaintOwnScreenContent(const TRect& R, TBitmap32& bmp) {
   const float sdpm = FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
   TdtpFloatPoint o{0, 0};
   LocalToScreen({0, 0}, o);
-  TBitmap32 bmp;
   bmp.SetSize(R.Width(), R.Height());
   TdtpMatrix dev{};
   dev[0][0] = sdpm;
@@ -245,6 +244,15 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
   }
   FixGdiAlpha(&bmp, raster::SetAlpha(GetDocColor32(), 0));
   PaintShape(&bmp);
+  return dev;
+}
+
+void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32* Target, int32_t OffsetX,
+                            int32_t OffsetY) {
+  if (platform::IsRectEmpty(R) || !detail::BufferSizeAllowed(R.Width(), R.Height())) return;
+  const float sdpm = FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
+  TBitmap32 bmp;
+  const TdtpMatrix dev = PaintOwnScreenContent(R, bmp);
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
     TRect cr, meet;
@@ -286,27 +294,8 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
 void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {
   const TRect clip = Canvas->ClipRect();
   if (!detail::BufferSizeAllowed(clip.Width(), clip.Height())) return;
-  const float sdpm = FDocument ? FDocument->ScreenDpm() : cDefaultDpm;
-  TdtpFloatPoint o{0, 0};
-  LocalToScreen({0, 0}, o);
   TBitmap32 bmp;
-  bmp.SetSize(clip.Width(), clip.Height());
-  TdtpMatrix dev{};
-  dev[0][0] = sdpm;
-  dev[0][2] = o.X - clip.Left;
-  dev[1][1] = sdpm;
-  dev[1][2] = o.Y - clip.Top;
-  dev[2][2] = 1;
-  SetDeviceMatrix(dev);
-  {
-    bmp.Clear(0x00FFFFFFu);
-    detail::TBitmap32Canvas canvas(&bmp);
-    PaintGdi(canvas.Canvas());
-    canvas.Release();
-    detail::InvertAlpha(&bmp);
-  }
-  FixGdiAlpha(&bmp, raster::SetAlpha(GetDocColor32(), 0));
-  PaintShape(&bmp);
+  const TdtpMatrix dev = PaintOwnScreenContent(clip, bmp);
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
     TRect cr, meet;
