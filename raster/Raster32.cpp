@@ -303,6 +303,16 @@ TBitmap32::~TBitmap32() {
   Unlock();
 }
 
+bool ImageSizeAllowed(int64_t Width, int64_t Height) {
+  return Width >= 0 && Height >= 0 && Width <= INT32_MAX && Height <= INT32_MAX &&
+         Width * Height <= TBitmap32::MaxPixels;
+}
+
+std::string ImageTooLargeText(int64_t Width, int64_t Height) {
+  return "Image of " + std::to_string(Width) + " x " + std::to_string(Height) +
+         " pixels is larger than the limit of " + std::to_string(TBitmap32::MaxPixels) + " pixels";
+}
+
 bool TBitmap32::Empty() const { return FBits == nullptr || FWidth == 0 || FHeight == 0; }
 
 bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight) {

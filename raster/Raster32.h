@@ -182,6 +182,11 @@ class TCustomMap : public TThreadPersistent {
   int32_t FWidth = 0;
 };
 
+// Every image reader refuses, before allocating, an image whose pixel count exceeds what a
+// TBitmap32 can hold (TBitmap32::MaxPixels); this is the one message they all raise it with.
+bool ImageSizeAllowed(int64_t Width, int64_t Height);
+std::string ImageTooLargeText(int64_t Width, int64_t Height);
+
 // Deletes the bitmap's font (out of line, so the header stays light for users).
 struct TFontDeleter {
   void operator()(platform::TFont* Font) const;
