@@ -431,7 +431,7 @@ void TdtpDocument::SetThumbnailHeight(int32_t V) {
 void TdtpDocument::SetMode(TdtpViewerModeType V) {
   ClearSelection();
   if (FDragState == 5) EndShapeEdit(false);
-  FDragState = 0;
+  SetDragState(0);
   if (V == vmEdit && FReadOnly) return;
   FMode = V;
 }
@@ -442,7 +442,7 @@ void TdtpDocument::SetReadOnly(bool V) {
   if (V) {
     ClearSelection();
     if (FDragState == 5) EndShapeEdit(false);
-    FDragState = 0;
+    SetDragState(0);
     if (FMode == vmEdit) FMode = vmBrowse;
   }
 }

@@ -192,7 +192,7 @@ TEST_F(MemoShapeTest, EditingEnterBreaksLineArrowsMoveByLine) {
   ASSERT_EQ(doc.Ends.size(), 1u);
   EXPECT_TRUE(doc.Ends[0]);
   m->StartEdit();
-  char c = 'z';
+  platform::TKeyChar c = 'z';
   m->KeyPressHook(c);
   k = 27;
   m->KeyDownHook(k, 0);

@@ -223,14 +223,14 @@ TEST_F(TextShapeTest, CaretTablesFollowAlignment) {
   s->SetAlignment(platform::taCenter);
   s->TextOrigin();
   EXPECT_NEAR(s->CaretX()[0], (20 - 48 / cDpm) / 2, 1e-4);
-  // Bytes of one character share its caret position's advance.
-  s->SetText("\xC3\xA9z");
+  // One caret position per character, however many bytes it takes.
+  s->SetText("\xC3\xA9z\xE2\x82\xAC");
   s->SetAlignment(platform::taLeftJustify);
   s->TextOrigin();
   ASSERT_EQ(s->CaretX().size(), 4u);
   EXPECT_NEAR(s->CaretX()[1], 16 / cDpm, 1e-4);
-  EXPECT_NEAR(s->CaretX()[2], 16 / cDpm, 1e-4);
-  EXPECT_NEAR(s->CaretX()[3], 32 / cDpm, 1e-4);
+  EXPECT_NEAR(s->CaretX()[2], 32 / cDpm, 1e-4);
+  EXPECT_NEAR(s->CaretX()[3], 48 / cDpm, 1e-4);
 }
 
 TEST_F(TextShapeTest, EditingEscapeRestoresEnterKeeps) {
@@ -239,7 +239,7 @@ TEST_F(TextShapeTest, EditingEscapeRestoresEnterKeeps) {
   s->StartEdit();
   ASSERT_TRUE(s->Editing());
   EXPECT_EQ(s->CaretIndex(), 3);
-  char c = 'x';
+  platform::TKeyChar c = 'x';
   s->KeyPressHook(c);
   EXPECT_EQ(s->Text(), "abcx");
   EXPECT_EQ(s->CaretIndex(), 4);
