@@ -244,6 +244,8 @@ void TdtpMemoShape::TextOrigin() {
     if (L < wrapped.size() && wrapped[L].size() <= c) {
       ++L;
       c = 0;
+      // A line cut inside a word loses no character; the next line still starts at 0.
+      x0 = orig[i];
     }
     if (L < wrapped.size() && wrapped[L].size() > c && i < n && wrapped[L][c] == text[i]) {
       ++c;
