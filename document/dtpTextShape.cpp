@@ -390,9 +390,9 @@ void TdtpTextShape::KeyUpHook(uint16_t Key, platform::TShiftState Shift) {
 int32_t TdtpTextShape::CaretAt(float X, float Y) const {
   if (FCaretX.empty()) return 0;
   const float pitch = 1.2f * FFontHeight;
-  const int32_t line = pitch > 0 && std::isfinite(Y / pitch) ? int32_t(std::floor(std::max(0.0f, Y / pitch))) : 0;
-  const int32_t lastLine = FCaretLine.back();
-  const int32_t want = std::min(line, lastLine);
+  const float rows = pitch > 0 ? Y / pitch : 0;
+  const int32_t line = std::isfinite(rows) ? int32_t(std::clamp(rows, 0.0f, 1e6f)) : 0;
+  const int32_t want = std::min(line, FCaretLine.back());
   int32_t best = -1;
   float bestD = 0;
   for (size_t i = 0; i < FCaretX.size(); ++i) {
@@ -413,7 +413,10 @@ void TdtpTextShape::DblClickHook() {
   int32_t start = n, end = n;
   if (FHasClick && int32_t(FCaretX.size()) == n + 1) {
     // The word under the double-click: the characters between blanks or line breaks.
-    auto blank = [&](int32_t i) { return t[size_t(i)] == U' ' || t[size_t(i)] == U'\t' || t[size_t(i)] == U'\r' || t[size_t(i)] == U'\n'; };
+    auto blank = [&](int32_t i) {
+      const char32_t c = t[size_t(i)];
+      return c == U' ' || c == U'\t' || c == U'\r' || c == U'\n';
+    };
     const int32_t p = CaretAt(FClickX, FClickY);
     start = end = p;
     while (start > 0 && !blank(start - 1)) --start;

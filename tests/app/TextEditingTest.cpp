@@ -67,9 +67,13 @@ class TextEditingTest : public ::testing::Test {
     guitest::DoubleClick(doc, P.X, P.Y);
     guitest::Release(doc, P.X, P.Y);
   }
-  // Each character as the keyboard delivers it: a key event carrying its text.
+  // Each character as the keyboard delivers it: a key event whose key code is the upper-case
+  // character (as Qt reports letter keys) carrying the character as its text.
   void Type(const std::string& S) {
-    for (char32_t c : Utf8ToChars(S)) guitest::Key(doc, 0, Qt::NoModifier, QString::fromUcs4(&c, 1));
+    for (char32_t c : Utf8ToChars(S)) {
+      const QString text = QString::fromUcs4(&c, 1);
+      guitest::Key(doc, int(text.toUpper().at(0).unicode()), Qt::NoModifier, text);
+    }
   }
   std::unique_ptr<platform::TForm> form;
   TdtpComponent* doc = nullptr;
