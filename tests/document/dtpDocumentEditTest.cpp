@@ -447,6 +447,9 @@ class TextEditTest : public EditTest {
  protected:
   void SetUp() override {
     EditTest::SetUp();
+    InitializeDtpEffectShape();
+    InitializeDtpTextShape();
+    InitializeDtpMemoShape();
     old = platform::SetTextMeasurer(&fake);
   }
   void TearDown() override {
@@ -612,6 +615,35 @@ TEST_F(TextEditTest, ViewPaintsCaretSelectionAndHandles) {
   img = PaintView();
   t->GetHandleRect(0, hr);
   EXPECT_NE(img.pixel(hr.Left + 3, hr.Top + 3) & 0xFFFFFF, qRgb(255, 255, 0) & 0xFFFFFFu);
+}
+
+// Ctrl+V while editing pastes clipboard text into the shape; outside editing, a copied text
+// shape pastes as a selection with its text intact.
+TEST_F(TextEditTest, PasteIntoTextAndPasteOfATextSelection) {
+  doc->SetUseSystemClipboard(true);
+  auto* t = AddText<TdtpTextShape>("a", 20, 60);
+  DoubleClick(ScreenOf(t, 1, 2));
+  ASSERT_EQ(doc->EditedShape(), t);
+  platform::Clipboard()->SetAsText(std::string(kDutch) + "\xC4\xB3");
+  platform::TKeyChar v = 22;
+  doc->KeyPress(v);
+  EXPECT_EQ(t->Text(), "a" + std::string(kDutch) + "ij");
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 3);  // nothing pasted as shapes
+  Key(13);
+  ASSERT_EQ(doc->DragState(), 0);
+  doc->ClearSelection();
+  t->SetSelected(true);
+  platform::TKeyChar c = 3;
+  doc->KeyPress(c);
+  v = 22;
+  doc->KeyPress(v);
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 4);
+  auto* copy = dynamic_cast<TdtpTextShape*>(doc->SelectedShape(0));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, t);
+  EXPECT_EQ(copy->Text(), t->Text());
+  EXPECT_FLOAT_EQ(copy->DocLeft(), t->DocLeft() + 10);
+  EXPECT_FLOAT_EQ(copy->DocTop(), t->DocTop() + 10);
 }
 
 TEST_F(TextEditTest, DoubleClickWhileEditingSelectsAWord) {
