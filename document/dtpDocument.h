@@ -234,7 +234,8 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void EndInsert(bool Place);
   TdtpShape* InsertingShape() const { return FInsertShape.get(); }
   virtual std::string SelectionToXml();
-  // Raises the XML engine's exception for text that does not parse; the page is then unchanged.
+  // 0 for text that is not a selection (also text that does not parse); a shape that fails to
+  // load raises, and the page is then unchanged.
   virtual int32_t XmlToSelection(const std::string& Text);
   virtual void CopyToClipboard();
   virtual void CutToClipboard();
