@@ -429,9 +429,10 @@ void TdtpDocument::SetThumbnailHeight(int32_t V) {
 }
 
 void TdtpDocument::SetMode(TdtpViewerModeType V) {
-  ClearSelection();
+  // The drag ends first: its outline is drawn for the shapes still selected.
   if (FDragState == 5) EndShapeEdit(false);
-  FDragState = 0;
+  SetDragState(0);
+  ClearSelection();
   if (V == vmEdit && FReadOnly) return;
   FMode = V;
 }
@@ -440,9 +441,9 @@ void TdtpDocument::SetReadOnly(bool V) {
   if (V == FReadOnly) return;
   FReadOnly = V;
   if (V) {
-    ClearSelection();
     if (FDragState == 5) EndShapeEdit(false);
-    FDragState = 0;
+    SetDragState(0);
+    ClearSelection();
     if (FMode == vmEdit) FMode = vmBrowse;
   }
 }

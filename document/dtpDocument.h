@@ -228,8 +228,14 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   platform::TCursor HandleCursor(TdtpShape* Shape, uint8_t Code) const;
   void EditShape(TdtpShape* Shape);
   void SetDragState(uint8_t S);
+  // Insertion by drawing, armed by a host: Kind 0 places Shape where the left button goes
+  // down, Kind 1 lets it be dragged out. Drag state 3 until the press, 4 while dragging.
+  void BeginInsert(std::unique_ptr<TdtpShape> Shape, uint8_t Kind);
+  void EndInsert(bool Place);
+  TdtpShape* InsertingShape() const { return FInsertShape.get(); }
   virtual std::string SelectionToXml();
-  // Raises the XML engine's exception for text that does not parse; the page is then unchanged.
+  // 0 for text that is not a selection (also text that does not parse); a shape that fails to
+  // load raises, and the page is then unchanged.
   virtual int32_t XmlToSelection(const std::string& Text);
   virtual void CopyToClipboard();
   virtual void CutToClipboard();
@@ -365,6 +371,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void DblClick() override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
+  void KeyUp(platform::Word& Key, platform::TShiftState Shift) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
  public:
   platform::TPopupMenu* GetPopupMenu() override;
@@ -383,6 +390,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void EndMove(bool Apply);
   void ToggleRubberBand();
   void FinishRubberBand();
+  void ToggleInsertOutline();
 
   std::vector<std::unique_ptr<TdtpPage>> FPages;
   std::unique_ptr<TSingleStorage> FArchive;
@@ -467,6 +475,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   TdtpShape* FHotShape = nullptr;
   TdtpShape* FHintShape = nullptr;
   platform::TPoint FHintPoint{0, 0};
+  std::unique_ptr<TdtpShape> FInsertShape;
+  uint8_t FInsertKind = 0;
+  bool FInsertOutlineShown = false;
 
   float FOriginX = 0, FOriginY = 0;
   int32_t FLastWidth = -1;

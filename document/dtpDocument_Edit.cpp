@@ -104,7 +104,79 @@ void TdtpDocument::SetDragState(uint8_t S) {
   StopShapeHint();
   if (FOutlineShown) EndMove(false);
   if (FBandShown) ToggleRubberBand();
+  if (FInsertOutlineShown && S != 4) ToggleInsertOutline();
+  // Leaving the insertion states any other way than by EndInsert cancels the insertion.
+  std::unique_ptr<TdtpShape> cancelled;
+  if ((FDragState == 3 || FDragState == 4) && S != 3 && S != 4) cancelled = std::move(FInsertShape);
   FDragState = S;
+  if (cancelled) {
+    ShapeInsertClosed(nullptr);
+    ShapeDestroyed(cancelled.get());
+  }
+}
+
+// --- insertion by drawing ------------------------------------------------------------------
+
+void TdtpDocument::BeginInsert(std::unique_ptr<TdtpShape> Shape, uint8_t Kind) {
+  if (!Shape) return;
+  if (FDragState == 3 || FDragState == 4) SetDragState(0);  // a new insertion replaces an armed one
+  if (FDragState == 5) EndShapeEdit(true);
+  SetDragState(3);
+  FInsertShape = std::move(Shape);
+  FInsertKind = Kind;
+}
+
+void TdtpDocument::ToggleInsertOutline() {
+  const TRect r{std::min(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::min(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y),
+                std::max(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                std::max(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y)};
+  XorOverlay().ToggleFrame(r, FHandleColor);
+  FInsertOutlineShown = !FInsertOutlineShown;
+}
+
+void TdtpDocument::EndInsert(bool Place) {
+  if (FInsertOutlineShown) ToggleInsertOutline();
+  std::unique_ptr<TdtpShape> s = std::move(FInsertShape);
+  SetDragState(0);
+  if (!s) return;
+  TdtpPage* page = CurrentPage();
+  if (!Place || !page) {
+    ShapeInsertClosed(nullptr);
+    ShapeDestroyed(s.get());
+    return;
+  }
+  // The press point and the drag in page millimetres; a press without a drag takes the
+  // shape's default size.
+  const raster::TdtpFloatPoint at = page->DocToLocal(FMouseDownMm);
+  float l = at.X, t = at.Y, w, h;
+  if (FDragDelta.X == 0 && FDragDelta.Y == 0) {
+    TdtpFloatPoint size{10, 10};
+    s->GetDefaultSize(size);
+    w = size.X;
+    h = size.Y;
+  } else {
+    w = float(FDragDelta.X) / FScreenDpm;
+    h = float(FDragDelta.Y) / FScreenDpm;
+    if (w < 0) l += w, w = -w;
+    if (h < 0) t += h, h = -h;
+  }
+  s->SetDocBounds(l, t, w, h);
+  TdtpShape* raw = s.get();
+  page->AddShape(std::move(s));
+  ShapeInsertClosed(raw);
+  raw->Refresh();
+  BeginUpdate();
+  try {
+    ClearSelection();
+    raw->SetSelected(true);
+    SetFocusShape(raw);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+  EditShape(raw);
 }
 
 raster::TdtpFloatPoint TdtpDocument::DragPoint(const TPoint& P, bool Alt) const {
@@ -220,11 +292,31 @@ void TdtpDocument::FinishRubberBand() {
 void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TVirtScrollBox::MouseDown(Button, Shift, X, Y);
   if (FDragState == 5) {
-    if (FEditedShape) FEditedShape->MouseDownHook(Button, Shift, X, Y);
+    if (FEditedShape) {
+      if (Button == mbLeft && (Shift & ssDouble))
+        FEditedShape->DblClickHook();
+      else
+        FEditedShape->MouseDownHook(Button, Shift, X, Y);
+    }
     return;
   }
   if (Button != mbLeft || FDragState == 4) return;
   const TPoint p{X, Y};
+  if (FDragState == 3) {
+    FMouseDownPt = p;
+    FDragDelta = {0, 0};
+    FDragDeltaMm = {0, 0};
+    FMouseDownMm = ScreenToDoc(p);
+    if (FInsertKind == 0) {
+      EndInsert(true);
+      // The placing press is the new shape's first press: a freehand shape draws from it.
+      if (FDragState == 5 && FEditedShape) FEditedShape->MouseDownHook(Button, Shift, X, Y);
+    } else {
+      SetDragState(4);
+      ToggleInsertOutline();
+    }
+    return;
+  }
   if (Shift & ssDouble) {
     if (CanFocus()) SetFocus();
     TdtpShape* s = nullptr;
@@ -236,7 +328,6 @@ void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
   FDragDelta = {0, 0};
   FDragDeltaMm = {0, 0};
   FMouseDownMm = ScreenToDoc(p);
-  if (FDragState == 3) return;  // insertion is armed by a host; this application never arms it
   if (FMode != vmEdit) return;
   if ((Shift & ssCtrl) && FMultiSelectMethod == msmCtrl) {
     FDragState = 2;
@@ -291,6 +382,10 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     if (FEditedShape) FEditedShape->MouseMoveHook(Shift, X, Y);
     return;
   }
+  if (FDragState == 3 && !(Shift & ssLeft)) {
+    if (FInsertShape) SetViewCursor(FInsertShape->Cursor());
+    return;
+  }
   const TPoint p{X, Y};
   if (Shift & ssLeft) {
     const bool onShape = FHotCode >= 1 && FHotCode <= 10;
@@ -308,6 +403,12 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
       if (FBandShown) ToggleRubberBand();
       FDragDelta = delta;
       ToggleRubberBand();
+      return;
+    }
+    if (FDragState == 4) {
+      if (FInsertOutlineShown) ToggleInsertOutline();
+      FDragDelta = delta;
+      ToggleInsertOutline();
       return;
     }
     if (FDragState == 0 && FHotShape && FHotCode != 0 && FMode == vmEdit) {
@@ -355,7 +456,10 @@ void TdtpDocument::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, in
     return;
   }
   if (Button == mbLeft) {
-    if (FDragState == 2) {
+    if (FDragState == 4) {
+      // A click without movement leaves the insertion under way.
+      if (FDragDelta.X != 0 || FDragDelta.Y != 0) EndInsert(true);
+    } else if (FDragState == 2) {
       FinishRubberBand();
     } else if (FDragState == 1) {
       if (FHotCode == 1 && IsKeyDown(VK_CONTROL)) {
@@ -415,14 +519,18 @@ void TdtpDocument::KeyDown(Word& Key, TShiftState Shift) {
   TVirtScrollBox::KeyDown(Key, Shift);
 }
 
+void TdtpDocument::KeyUp(Word& Key, TShiftState Shift) {
+  if (FAllowKeyInput && FDragState == 5) {
+    if (FEditedShape) FEditedShape->KeyUpHook(Key, Shift);
+    return;
+  }
+  TVirtScrollBox::KeyUp(Key, Shift);
+}
+
 void TdtpDocument::KeyPress(TKeyChar& Key) {
   if (FAllowKeyInput) {
     if (FDragState == 5) {
-      if (FEditedShape && Key < 0x100) {
-        char c = char(Key);
-        FEditedShape->KeyPressHook(c);
-        Key = TKeyChar(uint8_t(c));
-      }
+      if (FEditedShape) FEditedShape->KeyPressHook(Key);
       return;
     }
     switch (Key) {
@@ -450,7 +558,11 @@ int32_t TdtpDocument::XmlToSelection(const std::string& Text) {
   TdtpPage* page = CurrentPage();
   if (!page) return 0;
   TXmlDocument xml;
-  xml.ReadFromString(Text);  // the XML engine's own exception for text that does not parse
+  try {
+    xml.ReadFromString(Text);
+  } catch (const Exception&) {
+    return 0;  // text that is not XML is not a selection: nothing to paste
+  }
   TXmlNode* root = xml.Root();
   if (!root || root->Name() != "Selection" || root->GetNodeCount() == 0) return 0;
   // Every shape is built before the page changes, so a bad shape leaves the page as it was.
@@ -580,16 +692,16 @@ TPopupMenu* TdtpDocument::GetPopupMenu() {
     if (!FEditMenu) {
       FEditMenu = std::make_unique<TPopupMenu>(nullptr);
       // The items type the clipboard keys into the edited shape.
-      const std::pair<const char*, char> items[] = {{"Cut", 24}, {"Copy", 3}, {"Paste", 22}};
+      const std::pair<const char*, TKeyChar> items[] = {{"Cut", 24}, {"Copy", 3}, {"Paste", 22}};
       const Word keys[] = {'X', 'C', 'V'};
       for (int i = 0; i < 3; ++i) {
         auto* item = new TMenuItem(FEditMenu.get());
         item->SetCaption(items[i].first);
         item->SetShortCut(ShortCut(keys[i], ssCtrl));
-        const char key = items[i].second;
+        const TKeyChar key = items[i].second;
         item->OnClick = [this, key](TObject*) {
           if (FDragState != 5 || !FEditedShape) return;
-          char k = key;
+          TKeyChar k = key;
           FEditedShape->KeyPressHook(k);
         };
         FEditMenu->Items()->Add(item);
@@ -674,11 +786,14 @@ TPoint TdtpDocument::HotZoneStepAt(const TPoint& P, uint32_t Now) {
 
 void TdtpDocument::PaintSelection(TCanvas* Canvas) {
   TdtpPage* page = CurrentPage();
-  if (!Canvas || !page || FReadOnly || FMode != vmEdit || FOutputRendering) return;
+  if (!Canvas || !page || FReadOnly || FOutputRendering) return;
   for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
     TdtpShape* s = page->GetShape(i);
-    if (s->Selected()) s->PaintOutline(Canvas);
+    if (s->Selected() && s->CanSelect()) s->PaintOutline(Canvas);
   }
+  // The shape being edited shows its editing state (a caret, for text) even when not selected.
+  if (FDragState == 5 && FEditedShape && !(FEditedShape->Selected() && FEditedShape->CanSelect()))
+    FEditedShape->PaintOutline(Canvas);
 }
 
 }  // namespace document

@@ -176,7 +176,10 @@ void TdtpDocument::ClearContent() {
   LockUndo();
   try {
     if (FEditedShape) EndShapeEdit(false);
-    FDragState = 0;
+    SetDragState(0);
+    // A bracket left open by an interrupted edit would silence every later notification.
+    FUpdateCount = FUndoBracket = 0;
+    FBracketHasCommand = FPendingShape = FPendingSelection = FPendingFocus = false;
     StopShapeHint();
     FHintShape = nullptr;
     for (auto& p : FPages) {

@@ -129,18 +129,29 @@ void TdtpFreehandShape::KeyDownHook(uint16_t& Key, platform::TShiftState) {
   }
 }
 
-void TdtpFreehandShape::StartEdit() { BeginDocChange(); }
+void TdtpFreehandShape::StartEdit() {
+  BeginDocChange();
+  FDocChangeOpen = FDocument != nullptr;
+}
+
+void TdtpFreehandShape::PaintOutline(platform::TCanvas* Canvas) {
+  if (IsEditing()) return;
+  TdtpPolygonShape::PaintOutline(Canvas);
+}
 
 void TdtpFreehandShape::EndEdit(bool Accept) {
+  const bool open = FDocChangeOpen;
+  FDocChangeOpen = false;
   if (!Accept || IsEmpty()) {
-    // Removing frees this shape: nothing may touch it afterwards.
+    // The bracket closes first: removing frees this shape, nothing may touch it afterwards.
+    if (open) EndDocChange();
     if (TdtpShape* parent = ParentShape()) parent->RemoveShape(this);
     return;
   }
   while (!FPoints.empty() && FPoints.back().size() <= 1) FPoints.pop_back();
   FRebuild = true;
   Invalidate();
-  EndDocChange();
+  if (open) EndDocChange();
 }
 
 void TdtpFreehandShape::LoadFromXml(TXmlNode* Node) {

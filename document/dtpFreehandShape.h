@@ -31,6 +31,8 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   void InitDefaults() override;
   void EndEdit(bool Accept) override;
   void StartEdit() override;
+  // Nothing while the shape is being drawn; the handles otherwise.
+  void PaintOutline(platform::TCanvas* Canvas) override;
   void KeyDownHook(uint16_t& Key, platform::TShiftState Shift) override;
   void MouseDownHook(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
   void MouseMoveHook(platform::TShiftState Shift, int32_t X, int32_t Y) override;
@@ -47,6 +49,8 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   bool FDrawing = false;
   int32_t FStrokeCount = 0;
   std::vector<float> FStrokeX, FStrokeY;
+  // StartEdit opened a change bracket of the document that EndEdit must close.
+  bool FDocChangeOpen = false;
 };
 
 class TdtpFreehandShape2 : public TdtpFreehandShape {

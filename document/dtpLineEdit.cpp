@@ -5,8 +5,39 @@
 
 #include "platform/Clipboard.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
 
 namespace document {
+
+std::u32string Utf8ToChars(std::string_view S) {
+  std::u32string out;
+  out.reserve(S.size());
+  for (size_t i = 0; i < S.size();) out.push_back(platform::DecodeUtf8(S, i));
+  return out;
+}
+
+std::string CharsToUtf8(std::u32string_view S) {
+  std::string out;
+  out.reserve(S.size());
+  for (char32_t c : S) platform::AppendUtf8(out, c);
+  return out;
+}
+
+std::u32string StorableChars(std::u32string_view S) {
+  std::u32string out;
+  out.reserve(S.size());
+  for (char32_t c : S) {
+    // The Dutch ij digraph is typed as one character on some keyboards; stored documents
+    // spell it with two letters.
+    if (c == U'\u0133')
+      out += U"ij";
+    else if (c == U'\u0132')
+      out += U"IJ";
+    else if (platform::CodePointToCp1252(c) >= 0)
+      out.push_back(c);
+  }
+  return out;
+}
 
 void TdtpLineEdit::DoChange() {
   if (OnChange) OnChange(this);
@@ -14,7 +45,8 @@ void TdtpLineEdit::DoChange() {
 
 void TdtpLineEdit::SetText(const std::string& S) {
   if (S != FText) {
-    FText = S;
+    FChars = Utf8ToChars(S);
+    CharsChanged();
     FCaret = Length();
     FSelStart = 0;
     FSelLength = 0;
@@ -31,32 +63,42 @@ void TdtpLineEdit::SelectAll() {
 
 std::string TdtpLineEdit::SelText() const {
   if (FSelLength <= 0 || FSelStart < 0 || FSelStart >= Length()) return {};
-  return FText.substr(size_t(FSelStart), size_t(std::min(FSelLength, Length() - FSelStart)));
+  return CharsToUtf8(std::u32string_view(FChars).substr(size_t(FSelStart), size_t(std::min(FSelLength, Length() - FSelStart))));
 }
 
 std::string TdtpLineEdit::CutSelText() {
-  std::string s = SelText();
-  if (!s.empty()) FText.erase(size_t(FSelStart), s.size());
+  std::string s;
+  if (FSelLength > 0 && FSelStart >= 0 && FSelStart < Length()) {
+    const size_t n = size_t(std::min(FSelLength, Length() - FSelStart));
+    s = CharsToUtf8(std::u32string_view(FChars).substr(size_t(FSelStart), n));
+    FChars.erase(size_t(FSelStart), n);
+    CharsChanged();
+  }
   FSelLength = 0;
   return s;
 }
 
 void TdtpLineEdit::InsertText(const std::string& S) {
-  std::string s = FCaseMode == 1 ? platform::UpperCase(S) : FCaseMode == 2 ? platform::LowerCase(S) : S;
+  const std::string cased = FCaseMode == 1 ? platform::UpperCase(S) : FCaseMode == 2 ? platform::LowerCase(S) : S;
+  const std::u32string s = StorableChars(Utf8ToChars(cased));
   // Positions may be stale when set from outside; clamp before touching the text.
   Normalize();
   if (FSelLength == 0) {
-    FText.insert(size_t(FCaret), s);
+    FChars.insert(size_t(FCaret), s);
     FCaret += int32_t(s.size());
   } else {
-    FText.replace(size_t(FSelStart), size_t(FSelLength), s);
+    FChars.replace(size_t(FSelStart), size_t(FSelLength), s);
     FCaret = FSelStart + int32_t(s.size());
     FSelLength = 0;
   }
+  CharsChanged();
 }
 
 void TdtpLineEdit::Normalize() {
-  if (FMaxLength > 0 && FMaxLength < Length()) FText.resize(size_t(FMaxLength));
+  if (FMaxLength > 0 && FMaxLength < Length()) {
+    FChars.resize(size_t(FMaxLength));
+    CharsChanged();
+  }
   const int32_t n = Length();
   FCaret = std::clamp(FCaret, 0, n);
   FSelStart = std::clamp(FSelStart, 0, n);
@@ -69,17 +111,18 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
     case 46:
       Normalize();
       if (FSelLength > 0) {
-        FText.erase(size_t(FSelStart), size_t(FSelLength));
+        FChars.erase(size_t(FSelStart), size_t(FSelLength));
         FCaret = FSelStart;
         FSelLength = 0;
       } else if (Key == 8) {
         if (FCaret > 0) {
-          FText.erase(size_t(FCaret - 1), 1);
+          FChars.erase(size_t(FCaret - 1), 1);
           --FCaret;
         }
       } else if (FCaret < Length()) {
-        FText.erase(size_t(FCaret), 1);
+        FChars.erase(size_t(FCaret), 1);
       }
+      CharsChanged();
       break;
     case 13:
       InsertText(std::string(1, '\r'));
@@ -132,17 +175,18 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
   DoChange();
 }
 
-void TdtpLineEdit::KeyPress(char& Key) {
-  const uint8_t k = uint8_t(Key);
-  if (k == 3) {
+void TdtpLineEdit::KeyPress(platform::TKeyChar& Key) {
+  if (Key == 3) {
     platform::Clipboard()->SetAsText(SelText());
-  } else if (k == 22) {
+  } else if (Key == 22) {
     InsertText(platform::Clipboard()->AsText());
-  } else if (k == 24) {
+  } else if (Key == 24) {
     FCaret -= FSelLength;
     platform::Clipboard()->SetAsText(CutSelText());
-  } else if (k >= 32) {
-    InsertText(std::string(1, Key));
+  } else if (Key >= 32) {
+    std::string s;
+    platform::AppendUtf8(s, Key);
+    InsertText(s);
   }
   Normalize();
   DoChange();

@@ -2,17 +2,26 @@
 // case conversion, the keys that change them and the clipboard commands. It draws nothing;
 // the owning shape forwards its keys and repaints when OnChange reports a change.
 //
-// Positions count bytes of the UTF-8 text; typed characters arrive one byte at a time.
+// The text is UTF-8; every position and length counts characters (code points), so a caret
+// never stands inside a character. Inserted text keeps to what a stored document can hold
+// (windows-1252): "ĳ" and "Ĳ" become "ij" and "IJ", other characters outside it are left out.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/Controls.h"
 #include "platform/Types.h"
 
 namespace document {
+
+// Code points of UTF-8 text (malformed bytes give U+FFFD) and back.
+std::u32string Utf8ToChars(std::string_view S);
+std::string CharsToUtf8(std::u32string_view S);
+// S with ĳ/Ĳ spelt out and every other character windows-1252 cannot hold left out.
+std::u32string StorableChars(std::u32string_view S);
 
 class TdtpLineEdit : public platform::TObject {
  public:
@@ -30,6 +39,9 @@ class TdtpLineEdit : public platform::TObject {
   void SetSelStart(int32_t V) { FSelStart = V; }
   int32_t SelLength() const { return FSelLength; }
   void SetSelLength(int32_t V) { FSelLength = V; }
+  // Characters of the text.
+  int32_t Length() const { return int32_t(FChars.size()); }
+  const std::u32string& Chars() const { return FChars; }
   // 0: no limit.
   int32_t MaxLength() const { return FMaxLength; }
   void SetMaxLength(int32_t V) { FMaxLength = V; }
@@ -44,7 +56,7 @@ class TdtpLineEdit : public platform::TObject {
   void Normalize();
 
   virtual void KeyDown(uint16_t& Key, platform::TShiftState Shift);
-  virtual void KeyPress(char& Key);
+  virtual void KeyPress(platform::TKeyChar& Key);
   virtual void KeyUp(uint16_t /*Key*/, platform::TShiftState /*Shift*/) {}
 
   TCaretKeyEvent OnCaretKey;
@@ -52,13 +64,15 @@ class TdtpLineEdit : public platform::TObject {
 
  private:
   void DoChange();
-  int32_t Length() const { return int32_t(FText.size()); }
+  // FText follows FChars after every change of the characters.
+  void CharsChanged() { FText = CharsToUtf8(FChars); }
 
   int32_t FCaret = 0;
   uint8_t FCaseMode = 0;
   int32_t FMaxLength = 0;
   int32_t FSelLength = 0;
   int32_t FSelStart = 0;
+  std::u32string FChars;
   std::string FText;
 };
 

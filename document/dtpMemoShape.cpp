@@ -111,14 +111,16 @@ void TdtpMemoShape::WrapLines() {
       FWrapped.emplace_back();
       continue;
     }
-    const std::string_view all(line);
+    // Cuts fall between characters, never inside one.
+    const std::u32string chars = Utf8ToChars(line);
+    const std::u32string_view all(chars);
     size_t off = 0, end = all.size();
     while (off < end) {
-      const std::string_view s = all.substr(off, end - off);
+      const std::u32string_view s = all.substr(off, end - off);
       const size_t n0 = s.size();
       auto fits = [&](size_t Len) {
         float w = 0, h = 0;
-        LineExtent(std::string(s.substr(0, Len)), w, h);
+        LineExtent(CharsToUtf8(s.substr(0, Len)), w, h);
         return w < FDocWidth;
       };
       size_t n = n0;  // a rest that fits (or a single character) is taken as it is
@@ -141,21 +143,21 @@ void TdtpMemoShape::WrapLines() {
         // last blank is at position 2 or later the cut is the text before the run;
         // otherwise single characters come off until t is reached.
         size_t i = t + 1;
-        while (i >= 1 && s[i - 1] != ' ') --i;
+        while (i >= 1 && s[i - 1] != U' ') --i;
         n = t;
         if (i >= 1) {
           size_t last = i;
-          while (last < n0 && s[last] == ' ') ++last;
+          while (last < n0 && s[last] == U' ') ++last;
           size_t start = i;
-          while (start > 1 && s[start - 2] == ' ') --start;
+          while (start > 1 && s[start - 2] == U' ') --start;
           if (last >= 2) n = start - 1;
         }
-        while (n > 0 && s[n - 1] == ' ') --n;
+        while (n > 0 && s[n - 1] == U' ') --n;
       }
-      FWrapped.emplace_back(s.substr(0, n));
+      FWrapped.emplace_back(CharsToUtf8(s.substr(0, n)));
       off += n;
-      while (off < end && all[off] == ' ') ++off;
-      while (end > off && all[end - 1] == ' ') --end;
+      while (off < end && all[off] == U' ') ++off;
+      while (end > off && all[end - 1] == U' ') --end;
     }
   }
 }
@@ -167,36 +169,36 @@ void TdtpMemoShape::WrapLinesReference() {
   }
   FWrapped.clear();
   for (const std::string& line : FLines) {
-    std::string s = line;
+    std::u32string s = Utf8ToChars(line);
     if (s.empty()) {
       FWrapped.emplace_back();
       continue;
     }
     while (!s.empty()) {
-      std::string c = s;
+      std::u32string c = s;
       size_t n = c.size();
       while (n > 1) {
         float w = 0, h = 0;
-        LineExtent(c, w, h);
+        LineExtent(CharsToUtf8(c), w, h);
         if (w < FDocWidth) break;
         // The last blank or CR at or before character n (1-based) breaks the line.
         size_t k = 0;
         for (size_t i = n; i >= 1; --i) {
-          if (s[i - 1] == ' ' || s[i - 1] == '\r') {
+          if (s[i - 1] == U' ' || s[i - 1] == U'\r') {
             k = i - 1;
             break;
           }
         }
         if (k == 0) k = n - 1;
         c = s.substr(0, k);
-        while (!c.empty() && c.back() == ' ') c.pop_back();
+        while (!c.empty() && c.back() == U' ') c.pop_back();
         n = c.size();
       }
-      FWrapped.push_back(c);
-      std::string rest = s.substr(std::min(n, s.size()));
+      FWrapped.push_back(CharsToUtf8(c));
+      std::u32string rest = s.substr(std::min(n, s.size()));
       size_t a = 0, b = rest.size();
-      while (a < b && rest[a] == ' ') ++a;
-      while (b > a && rest[b - 1] == ' ') --b;
+      while (a < b && rest[a] == U' ') ++a;
+      while (b > a && rest[b - 1] == U' ') --b;
       s = rest.substr(a, b - a);
     }
   }
@@ -229,17 +231,23 @@ void TdtpMemoShape::DrawText(TBitmap32* Bitmap) {
 void TdtpMemoShape::TextOrigin() {
   BuildLineCaretTables();
   const std::vector<float> orig = FCaretX;
-  const size_t n = FText.size();
+  const std::u32string text = Utf8ToChars(FText);
+  std::vector<std::u32string> wrapped;
+  wrapped.reserve(FWrapped.size());
+  for (const auto& w : FWrapped) wrapped.push_back(Utf8ToChars(w));
+  const size_t n = text.size();
   float x0 = 0;
   size_t L = 0, c = 0;
   for (size_t i = 0; i <= n; ++i) {
     FCaretX[i] = orig[i] - x0;
     FCaretLine[i] = int32_t(L);
-    if (L < FWrapped.size() && FWrapped[L].size() <= c) {
+    if (L < wrapped.size() && wrapped[L].size() <= c) {
       ++L;
       c = 0;
+      // A line cut inside a word loses no character; the next line still starts at 0.
+      x0 = orig[i];
     }
-    if (L < FWrapped.size() && FWrapped[L].size() > c && i < n && FWrapped[L][c] == FText[i]) {
+    if (L < wrapped.size() && wrapped[L].size() > c && i < n && wrapped[L][c] == text[i]) {
       ++c;
       continue;
     }

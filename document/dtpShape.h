@@ -262,7 +262,7 @@ class TdtpShape : public platform::TPersistent {
   virtual void InvalidateViaDocument();
   // Input forwarded by the document while it edits this shape; nothing in the base.
   virtual void KeyDownHook(uint16_t& /*Key*/, platform::TShiftState /*Shift*/) {}
-  virtual void KeyPressHook(char& /*Key*/) {}
+  virtual void KeyPressHook(platform::TKeyChar& /*Key*/) {}
   virtual void KeyUpHook(uint16_t /*Key*/, platform::TShiftState /*Shift*/) {}
   virtual void DblClickHook() {}
   virtual void MouseDownHook(platform::TMouseButton, platform::TShiftState, int32_t /*X*/, int32_t /*Y*/) {}
@@ -367,7 +367,8 @@ class TdtpShape : public platform::TPersistent {
   void GetScreenBounds(platform::TRect& Rect);
   void PaintHandle(platform::TCanvas* Canvas, int32_t I);
   void PaintHandleEdges(platform::TCanvas* Canvas);
-  void PaintOutline(platform::TCanvas* Canvas);
+  // The editing outline: handle edges and handles; shapes being edited draw their own.
+  virtual void PaintOutline(platform::TCanvas* Canvas);
   virtual void PaintFocusRect(platform::TCanvas* Canvas, const platform::TRect& Rect, platform::TColor Color);
   // The drag arithmetic for a mouse movement Delta (screen pixels since the drag began):
   // fills DragLeft/Top/Width/Height/Angle and the handles' dragged positions; Matrix maps

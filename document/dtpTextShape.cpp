@@ -289,7 +289,8 @@ void TdtpTextShape::PaintShape(TBitmap32* Bitmap) {
 // Caret tables
 
 void TdtpTextShape::BuildLineCaretTables() {
-  const size_t n = FText.size();
+  // One entry per caret position: characters (code points) + 1.
+  const size_t n = Utf8ToChars(FText).size();
   FCaretX.assign(n + 1, 0.0f);
   FCaretLine.assign(n + 1, 0);
   std::vector<int32_t> pix(n + 1, 0);
@@ -298,13 +299,7 @@ void TdtpTextShape::BuildLineCaretTables() {
     bmp.SetFont(FFont.get());
     bmp.UpdateFont();
     const std::vector<int32_t> adv = platform::TextMeasurer().CharAdvances(bmp.Font(), FText);
-    // Positions count bytes: a character's advance goes to its first byte.
-    size_t cp = 0;
-    for (size_t i = 0; i < n; ++i) {
-      int32_t a = 0;
-      if ((uint8_t(FText[i]) & 0xC0) != 0x80) a = cp < adv.size() ? adv[cp++] : 0;
-      pix[i + 1] = pix[i] + a;
-    }
+    for (size_t i = 0; i < n; ++i) pix[i + 1] = pix[i] + (i < adv.size() ? adv[i] : 0);
   }
   const float dpm = GetRenderDpm();
   const float end = float(pix[n]) / dpm;
@@ -340,6 +335,7 @@ void TdtpTextShape::StartEdit() {
   FLineEdit->OnChange = [this](platform::TObject*) { EditorChanged(); };
   FCaretIndex = FLineEdit->CaretPos();
   FSelStart = FSelLength = 0;
+  FHasClick = false;
   Invalidate();
   InvalidateViaDocument();
 }
@@ -383,7 +379,7 @@ void TdtpTextShape::KeyDownHook(uint16_t& Key, platform::TShiftState Shift) {
   }
 }
 
-void TdtpTextShape::KeyPressHook(char& Key) {
+void TdtpTextShape::KeyPressHook(platform::TKeyChar& Key) {
   if (FLineEdit) FLineEdit->KeyPress(Key);
 }
 
@@ -391,12 +387,44 @@ void TdtpTextShape::KeyUpHook(uint16_t Key, platform::TShiftState Shift) {
   if (FLineEdit) FLineEdit->KeyUp(Key, Shift);
 }
 
+int32_t TdtpTextShape::CaretAt(float X, float Y) const {
+  if (FCaretX.empty()) return 0;
+  const float pitch = 1.2f * FFontHeight;
+  const float rows = pitch > 0 ? Y / pitch : 0;
+  const int32_t line = std::isfinite(rows) ? int32_t(std::clamp(rows, 0.0f, 1e6f)) : 0;
+  const int32_t want = std::min(line, FCaretLine.back());
+  int32_t best = -1;
+  float bestD = 0;
+  for (size_t i = 0; i < FCaretX.size(); ++i) {
+    if (FCaretLine[i] != want) continue;
+    const float d = std::fabs(FCaretX[i] - X);
+    if (best < 0 || d < bestD) {
+      best = int32_t(i);
+      bestD = d;
+    }
+  }
+  return std::max(best, 0);
+}
+
 void TdtpTextShape::DblClickHook() {
   if (!FLineEdit) return;
-  const int32_t n = int32_t(FLineEdit->Text().size());
-  FLineEdit->SetCaretPos(n);
-  FLineEdit->SetSelStart(n);
-  FLineEdit->SetSelLength(0);
+  const std::u32string& t = FLineEdit->Chars();
+  const int32_t n = int32_t(t.size());
+  int32_t start = n, end = n;
+  if (FHasClick && int32_t(FCaretX.size()) == n + 1) {
+    // The word under the double-click: the characters between blanks or line breaks.
+    auto blank = [&](int32_t i) {
+      const char32_t c = t[size_t(i)];
+      return c == U' ' || c == U'\t' || c == U'\r' || c == U'\n';
+    };
+    const int32_t p = CaretAt(FClickX, FClickY);
+    start = end = p;
+    while (start > 0 && !blank(start - 1)) --start;
+    while (end < n && !blank(end)) ++end;
+  }
+  FLineEdit->SetCaretPos(end);
+  FLineEdit->SetSelStart(start);
+  FLineEdit->SetSelLength(end - start);
   EditorChanged();
 }
 
@@ -407,12 +435,24 @@ bool TdtpTextShape::HitsLocal(int32_t X, int32_t Y) const {
 }
 
 void TdtpTextShape::MouseDownHook(platform::TMouseButton, platform::TShiftState, int32_t X, int32_t Y) {
-  if (HitsLocal(X, Y)) return;
+  if (HitsLocal(X, Y)) {
+    TdtpFloatPoint p;
+    FHasClick = Editing() && ScreenToLocal({X, Y}, p);
+    if (FHasClick) {
+      FClickX = FMirrored ? FDocWidth - p.X : p.X;
+      FClickY = p.Y;
+    }
+    return;
+  }
   if (Editing() && FDocument) FDocument->EndShapeEdit(true);
 }
 
 void TdtpTextShape::PaintOutline(platform::TCanvas* Canvas) {
-  if (!Canvas || !FLineEdit || FCaretX.empty()) return;
+  if (!FLineEdit) {
+    TdtpEffectShape::PaintOutline(Canvas);
+    return;
+  }
+  if (!Canvas || FCaretX.empty()) return;
   const int32_t n = int32_t(FCaretX.size()) - 1;
   const float pitch = 1.2f * FFontHeight;
   auto screen = [this](float X, float Y) {

@@ -63,14 +63,14 @@ class TdtpTextShape : public TdtpEffectShape {
   void EndEdit(bool Accept) override;
   void GetDefaultSize(TdtpFloatPoint& Size) const override;
   void PaintShape(TBitmap32* Bitmap) override;
-  // Caret and selection while editing. The shape base has no outline hook of its own yet.
-  virtual void PaintOutline(platform::TCanvas* Canvas);
+  // Caret and selection while editing; the handles otherwise.
+  void PaintOutline(platform::TCanvas* Canvas) override;
   void SetDocSize(float Width, float Height) override;
   void SetParentShape(TdtpShape* Parent) override;
   void SetPropertyByName(const std::string& Name, const std::string& Value) override;
   void StartEdit() override;
   void KeyDownHook(uint16_t& Key, platform::TShiftState Shift) override;
-  void KeyPressHook(char& Key) override;
+  void KeyPressHook(platform::TKeyChar& Key) override;
   void KeyUpHook(uint16_t Key, platform::TShiftState Shift) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
@@ -94,6 +94,12 @@ class TdtpTextShape : public TdtpEffectShape {
   platform::TRect TextRect(const TBitmap32* Bitmap) const;
   bool HitsLocal(int32_t X, int32_t Y) const;
   void EditorChanged();
+  // The caret position nearest to local point (X, Y).
+  int32_t CaretAt(float X, float Y) const;
+
+  // Where the last press inside the shape was while editing (local millimetres).
+  bool FHasClick = false;
+  float FClickX = 0, FClickY = 0;
 
   bool FUpdating = false;
   platform::TAlignment FAlignment = platform::taLeftJustify;

@@ -7,6 +7,11 @@
 #include "../common/TestSupport.h"
 #include "document/XmlDocuments.h"
 #include "document/dtpDocument.h"
+#include "document/dtpFreehandShape.h"
+#include "document/dtpLineEdit.h"
+#include "document/dtpMemoShape.h"
+#include "document/dtpTextShape.h"
+#include "platform/Font.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/ExtCtrls.h"
@@ -26,6 +31,7 @@ class TEditDoc : public TdtpComponent {
   TEditDoc() : TdtpComponent(nullptr) {}
   using TdtpDocument::KeyDown;
   using TdtpDocument::KeyPress;
+  using TdtpDocument::KeyUp;
   using TdtpDocument::MouseDown;
   using TdtpDocument::MouseMove;
   using TdtpDocument::MouseUp;
@@ -37,7 +43,11 @@ class TEditableRect : public TdtpFixtureRect {
  public:
   void StartEdit() override {}
   void KeyDownHook(platform::Word& Key, platform::TShiftState) override { Keys.push_back(Key); }
-  std::vector<platform::Word> Keys;
+  void KeyUpHook(platform::Word Key, platform::TShiftState) override { UpKeys.push_back(Key); }
+  void DblClickHook() override { ++DblClicks; }
+  void MouseDownHook(platform::TMouseButton, platform::TShiftState, int32_t, int32_t) override { ++Presses; }
+  std::vector<platform::Word> Keys, UpKeys;
+  int DblClicks = 0, Presses = 0;
 };
 
 constexpr uint32_t kQtCtrl = 0x04000000;
@@ -264,26 +274,23 @@ TEST_F(EditTest, SystemClipboardAndHostileText) {
   EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
   EXPECT_EQ(doc->XmlToSelection("<?xml version=\"1.0\"?><Other><Shape/></Other>"), 0);
 
-  // Text that does not parse is refused with the XML engine's message; nothing changes.
+  // Text that is not a selection pastes nothing and raises nothing: plain words, text that
+  // does not parse, a truncated selection.
   Click(100, 100);
-  const std::string bad = "<?xml version=\"1.0\"?><Selection><Shape><ClassName>TdtpFixtureRect";
-  std::string engine;
-  try {
-    TXmlDocument x;
-    x.ReadFromString(bad);
-  } catch (const platform::Exception& e) {
-    engine = e.Message;
+  for (const char* text : {"hello world", "", "<?xml version=\"1.0\"?><Selection><Shape><ClassName>TdtpFixtureRect",
+                           "<Selection><Shape>"}) {
+    platform::Clipboard()->SetAsText(text);
+    EXPECT_NO_THROW(doc->PasteFromClipboard()) << text;
+    EXPECT_EQ(doc->XmlToSelection(text), 0) << text;
+    EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2) << text;
+    EXPECT_TRUE(a->Selected()) << text;
+    EXPECT_EQ(doc->UpdateCount(), 0) << text;
   }
-  ASSERT_FALSE(engine.empty());
-  platform::Clipboard()->SetAsText(bad);
-  try {
-    doc->PasteFromClipboard();
-    FAIL() << "accepted";
-  } catch (const platform::Exception& e) {
-    EXPECT_EQ(e.Message, engine);
-  }
+  // Through the keyboard as well: Ctrl+V with plain text on the clipboard.
+  platform::Clipboard()->SetAsText("hello world");
+  platform::TKeyChar v = 22;
+  EXPECT_NO_THROW(doc->KeyPress(v));
   EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
-  EXPECT_TRUE(a->Selected());
   EXPECT_EQ(doc->UpdateCount(), 0);
 }
 
@@ -311,6 +318,7 @@ TEST_F(EditTest, DamagedSelectionTextPastesWholeOrNothing) {
     try {
       const int n = doc->XmlToSelection(text);
       EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), before + n);
+      if (n == 0) ++refused;
     } catch (const platform::Exception&) {
       ++refused;
       EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), before);
@@ -430,6 +438,390 @@ TEST_F(EditTest, PaintsSelectionWithHandles) {
   platform::TRect r{0, 0, 0, 0};
   a->GetHandleRect(0, r);
   EXPECT_NE(again.Image().pixel(r.Left + 3, r.Top + 3), img.pixel(r.Left + 3, r.Top + 3));
+}
+
+// --- text editing through the document ---------------------------------------------------
+
+// Text shapes with the deterministic measurer: every character advances half the pixel height.
+class TextEditTest : public EditTest {
+ protected:
+  void SetUp() override {
+    EditTest::SetUp();
+    InitializeDtpEffectShape();
+    InitializeDtpTextShape();
+    InitializeDtpMemoShape();
+    old = platform::SetTextMeasurer(&fake);
+  }
+  void TearDown() override {
+    platform::SetTextMeasurer(old);
+    EditTest::TearDown();
+  }
+  template <typename T>
+  T* AddText(const std::string& Text, float L, float T0) {
+    auto s = NewShape<T>();
+    s->SetSmartHitTest(false);
+    s->SetText(Text);
+    s->SetDocPosition(L, T0);
+    T* raw = s.get();
+    doc->CurrentPage()->AddShape(std::move(s));
+    return raw;
+  }
+  platform::TPoint ScreenOf(TdtpShape* S, float X, float Y) {
+    raster::TdtpFloatPoint p;
+    S->LocalToScreen({X, Y}, p);
+    return {int32_t(std::lround(p.X)), int32_t(std::lround(p.Y))};
+  }
+  void DoubleClick(platform::TPoint P) {
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, P.X, P.Y);
+    doc->MouseUp(platform::mbLeft, 0, P.X, P.Y);
+    doc->MouseDown(platform::mbLeft, platform::ssLeft | platform::ssDouble, P.X, P.Y);
+    doc->MouseUp(platform::mbLeft, 0, P.X, P.Y);
+  }
+  void Type(const std::string& S) {
+    for (char32_t c : Utf8ToChars(S)) {
+      platform::TKeyChar k = c;
+      doc->KeyPress(k);
+    }
+  }
+  void Key(platform::Word K, platform::TShiftState Shift = 0) { doc->KeyDown(K, Shift); }
+  // Paints the view as the control does: the page, then the selection and editing outlines.
+  QImage PaintView() {
+    platform::TBitmap bmp;
+    bmp.SetPixelFormat(platform::pf32bit);
+    bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+    doc->PaintDocument(bmp.Canvas());
+    doc->PaintSelection(bmp.Canvas());
+    bmp.Canvas()->Release();
+    return bmp.Image().copy();
+  }
+  static int CountColour(const QImage& Img, QRgb C, const QRect& R) {
+    int n = 0;
+    for (int y = std::max(0, R.top()); y <= std::min(Img.height() - 1, R.bottom()); ++y)
+      for (int x = std::max(0, R.left()); x <= std::min(Img.width() - 1, R.right()); ++x)
+        if ((Img.pixel(x, y) & 0xFFFFFF) == (C & 0xFFFFFF)) ++n;
+    return n;
+  }
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = nullptr;
+};
+
+const char* const kDutch = "\xC3\x89\xC3\xA9n \xC3\xA9\xC3\xA9nvoudige oefening \xE2\x80\x94 \xE2\x82\xAC" "5";
+
+TEST_F(TextEditTest, TypingDeletingSelectingAndUndoingMultiByteText) {
+  auto* t = AddText<TdtpTextShape>("caf", 20, 60);
+  doc->ClearUndo();
+  DoubleClick(ScreenOf(t, 1, 2));
+  ASSERT_EQ(doc->DragState(), 5);
+  ASSERT_EQ(doc->EditedShape(), t);
+  Type("\xC3\xA9\xE2\x82\xAC");  // "é€" as two key presses
+  EXPECT_EQ(t->Text(), "caf\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(t->CaretIndex(), 5);
+  EXPECT_EQ(t->CaretX().size(), 6u);
+  Key(8);  // one backspace takes the whole "€"
+  EXPECT_EQ(t->Text(), "caf\xC3\xA9");
+  Key(37, platform::ssShift);
+  Key(37, platform::ssShift);
+  EXPECT_EQ(t->SelStart(), 2);
+  EXPECT_EQ(t->SelLength(), 2);
+  Type("\xC3\xAB");  // "ë" replaces "fé"
+  EXPECT_EQ(t->Text(), "ca\xC3\xAB");
+  Key(36);
+  Key(46);
+  EXPECT_EQ(t->Text(), "a\xC3\xAB");
+  Type("\xC4\xB3");  // "ĳ" is spelt out
+  EXPECT_EQ(t->Text(), "ija\xC3\xAB");
+  Key(13);  // Enter accepts
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(t->Text(), "ija\xC3\xAB");
+  // The first recorded text is the one from before the edit; replaying it restores it.
+  const TdtpCommand* first = nullptr;
+  for (int i = 0; i < doc->UndoCount() && !first; ++i)
+    if (doc->UndoItem(i)->Name == "Text") first = doc->UndoItem(i);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Value, "caf");
+  EXPECT_TRUE(doc->Undo(const_cast<TdtpCommand*>(first)));
+  EXPECT_EQ(t->Text(), "caf");
+  // Escape drops the edit.
+  DoubleClick(ScreenOf(t, 1, 2));
+  Type(kDutch);
+  Key(27);
+  EXPECT_EQ(t->Text(), "caf");
+}
+
+TEST_F(TextEditTest, MemoEditsCharactersAcrossLines) {
+  auto* m = AddText<TdtpMemoShape>("", 20, 60);
+  m->SetWordWrap(false);
+  DoubleClick(ScreenOf(m, 1, 2));
+  ASSERT_EQ(doc->EditedShape(), m);
+  Type("\xC3\xA9\xC3\xA9n");
+  Key(13);  // Enter breaks the line in a memo
+  Type("\xE2\x82\xAC" "5");
+  EXPECT_EQ(m->Text(), "\xC3\xA9\xC3\xA9n\r\xE2\x82\xAC" "5");
+  ASSERT_EQ(m->CaretX().size(), 7u);
+  EXPECT_EQ(m->CaretLine()[6], 1);
+  Key(38);  // Up to the first line, same column
+  EXPECT_EQ(m->CaretIndex(), 2);
+  Key(8);
+  EXPECT_EQ(m->Text(), "\xC3\xA9n\r\xE2\x82\xAC" "5");
+  EXPECT_EQ(m->WrappedLines(), (std::vector<std::string>{"\xC3\xA9n", "\xE2\x82\xAC" "5"}));
+  Key(9);
+  EXPECT_EQ(doc->DragState(), 0);
+}
+
+// The view paints a text shape's caret and selection while it is edited, and the handles of a
+// selected text shape otherwise.
+TEST_F(TextEditTest, ViewPaintsCaretSelectionAndHandles) {
+  auto* t = AddText<TdtpTextShape>("abc def", 20, 60);
+  const QRgb caret = qRgb(0, 0, 0x80), grey = qRgb(0x80, 0x80, 0x80);
+  platform::TRect sr;
+  t->GetScreenRect(sr);
+  const QRect area(sr.Left - 4, sr.Top - 4, sr.Width() + 8, sr.Height() + 8);
+  Click(sr.Left + 2, sr.Top + 2);
+  ASSERT_TRUE(t->Selected());
+  doc->SetHandleColor(0x00FFFF);
+  QImage img = PaintView();
+  t->CreateHandles();
+  platform::TRect hr;
+  t->GetHandleRect(0, hr);
+  EXPECT_EQ(img.pixel(hr.Left + 3, hr.Top + 3) & 0xFFFFFF, qRgb(255, 255, 0) & 0xFFFFFFu);
+  EXPECT_EQ(CountColour(img, caret, area), 0);
+
+  DoubleClick(ScreenOf(t, 1, 2));
+  ASSERT_EQ(doc->EditedShape(), t);
+  img = PaintView();
+  // The caret stands at the end of the text: a 2-pixel line one line pitch high.
+  const platform::TPoint top = ScreenOf(t, t->CaretX().back(), 0);
+  const int pitch = int(std::lround(1.2 * t->FontHeight() * doc->ScreenDpm()));
+  const int caretPixels = CountColour(img, caret, QRect(top.X - 2, top.Y - 1, 5, pitch + 3));
+  EXPECT_GE(caretPixels, 2 * (pitch - 1));
+  EXPECT_LE(caretPixels, 2 * (pitch + 2));
+  EXPECT_EQ(CountColour(img, grey, area), 0);
+  Key(37, platform::ssShift);
+  Key(37, platform::ssShift);
+  Key(37, platform::ssShift);
+  img = PaintView();
+  const platform::TPoint a0 = ScreenOf(t, t->CaretX()[4], 0), a1 = ScreenOf(t, t->CaretX()[7], 0);
+  EXPECT_GT(CountColour(img, grey, QRect(a0.X, a0.Y, a1.X - a0.X, pitch)), 10);
+  EXPECT_EQ(CountColour(img, grey, QRect(sr.Left, a0.Y, a0.X - sr.Left - 1, pitch)), 0);
+  // An edited shape that is not selected still shows its caret.
+  t->SetSelected(false);
+  Key(39);
+  img = PaintView();
+  EXPECT_GT(CountColour(img, caret, area), 0);
+  // A selected shape that cannot be selected shows no outline.
+  Key(27);
+  t->SetSelected(true);
+  t->SetAllowSelect(false);
+  img = PaintView();
+  t->GetHandleRect(0, hr);
+  EXPECT_NE(img.pixel(hr.Left + 3, hr.Top + 3) & 0xFFFFFF, qRgb(255, 255, 0) & 0xFFFFFFu);
+}
+
+// Ctrl+V while editing pastes clipboard text into the shape; outside editing, a copied text
+// shape pastes as a selection with its text intact.
+TEST_F(TextEditTest, PasteIntoTextAndPasteOfATextSelection) {
+  doc->SetUseSystemClipboard(true);
+  auto* t = AddText<TdtpTextShape>("a", 20, 60);
+  DoubleClick(ScreenOf(t, 1, 2));
+  ASSERT_EQ(doc->EditedShape(), t);
+  platform::Clipboard()->SetAsText(std::string(kDutch) + "\xC4\xB3");
+  platform::TKeyChar v = 22;
+  doc->KeyPress(v);
+  EXPECT_EQ(t->Text(), "a" + std::string(kDutch) + "ij");
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 3);  // nothing pasted as shapes
+  Key(13);
+  ASSERT_EQ(doc->DragState(), 0);
+  doc->ClearSelection();
+  t->SetSelected(true);
+  platform::TKeyChar c = 3;
+  doc->KeyPress(c);
+  v = 22;
+  doc->KeyPress(v);
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 4);
+  auto* copy = dynamic_cast<TdtpTextShape*>(doc->SelectedShape(0));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, t);
+  EXPECT_EQ(copy->Text(), t->Text());
+  EXPECT_FLOAT_EQ(copy->DocLeft(), t->DocLeft() + 10);
+  EXPECT_FLOAT_EQ(copy->DocTop(), t->DocTop() + 10);
+}
+
+TEST_F(TextEditTest, DoubleClickWhileEditingSelectsAWord) {
+  auto* t = AddText<TdtpTextShape>(kDutch, 20, 60);
+  DoubleClick(ScreenOf(t, 1, 2));
+  ASSERT_EQ(doc->EditedShape(), t);
+  EXPECT_EQ(t->SelLength(), 0);
+  // Inside "éénvoudige" (characters 4 to 13).
+  DoubleClick(ScreenOf(t, (t->CaretX()[7] + t->CaretX()[8]) / 2 + 0.1f, 2));
+  EXPECT_EQ(doc->DragState(), 5);
+  EXPECT_EQ(t->SelStart(), 4);
+  EXPECT_EQ(t->SelLength(), 10);
+  EXPECT_EQ(t->CaretIndex(), 14);
+  EXPECT_EQ(t->LineEdit()->SelText(), "\xC3\xA9\xC3\xA9nvoudige");
+  // On "€5" at the end.
+  DoubleClick(ScreenOf(t, t->CaretX().back() - 0.1f, 2));
+  EXPECT_EQ(t->LineEdit()->SelText(), "\xE2\x82\xAC" "5");
+  Type("x");
+  EXPECT_EQ(t->Text(), std::string(kDutch).substr(0, std::string(kDutch).size() - 4) + "x");
+}
+
+TEST_F(EditTest, DoubleClickAndKeyUpReachTheEditedShape) {
+  auto e = NewShape<TEditableRect>();
+  TEditableRect* ed = e.get();
+  doc->CurrentPage()->AddShape(std::move(e));
+  doc->EditShape(ed);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 10, 10);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft | platform::ssDouble, 10, 10);
+  EXPECT_EQ(ed->Presses, 1);
+  EXPECT_EQ(ed->DblClicks, 1);
+  platform::Word k = 65;
+  doc->KeyUp(k, 0);
+  EXPECT_EQ(ed->UpKeys, std::vector<platform::Word>{65});
+}
+
+TEST_F(EditTest, ModeAndReadOnlyTakeDownTheDragOutline) {
+  for (int which = 0; which < 2; ++which) {
+    Click(100, 100);
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+    doc->MouseMove(platform::ssLeft, 130, 120);
+    ASSERT_TRUE(doc->OutlinesShown());
+    ASSERT_GT(doc->XorOverlay().Count(), 0);
+    if (which == 0)
+      doc->SetMode(vmBrowse);
+    else
+      doc->SetReadOnly(true);
+    EXPECT_EQ(doc->DragState(), 0);
+    EXPECT_FALSE(doc->OutlinesShown());
+    EXPECT_EQ(doc->XorOverlay().Count(), 0);
+    doc->MouseUp(platform::mbLeft, 0, 130, 120);
+    EXPECT_FLOAT_EQ(a->DocLeft(), 20);  // nothing applied
+    doc->SetReadOnly(false);
+    doc->SetMode(vmEdit);
+  }
+}
+
+// --- insertion by drawing ----------------------------------------------------------------
+
+TEST_F(TextEditTest, InsertionOfEachKindByMouse) {
+  std::vector<TdtpShape*> closed;
+  doc->OnShapeInsertClosed = [&](platform::TObject*, TdtpShape* S) { closed.push_back(S); };
+  // Kind 1: the cursor over the view is the shape's insertion cursor, the press draws the
+  // outline, the drag moves it, the release places the shape and edits it.
+  auto rect = NewShape<TdtpFixtureRect>();
+  TdtpShape* r = rect.get();
+  doc->BeginInsert(std::move(rect), 1);
+  EXPECT_EQ(doc->DragState(), 3);
+  doc->MouseMove(0, 300, 300);
+  EXPECT_EQ(doc->ViewCursor(), r->Cursor());
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 200, 320);
+  EXPECT_EQ(doc->DragState(), 4);
+  doc->MouseUp(platform::mbLeft, 0, 200, 320);  // a click without movement keeps it under way
+  EXPECT_EQ(doc->DragState(), 4);
+  EXPECT_TRUE(closed.empty());
+  doc->MouseMove(platform::ssLeft, 240, 340);
+  ASSERT_EQ(doc->XorOverlay().Count(), 1);
+  EXPECT_EQ(doc->XorOverlay().Figures()[0].Kind, platform::TXorFigure::xfFrame);
+  EXPECT_EQ(doc->XorOverlay().Figures()[0].R, (platform::TRect{200, 320, 240, 340}));
+  doc->MouseMove(platform::ssLeft, 160, 360);  // dragging up-left of the press
+  ASSERT_EQ(doc->XorOverlay().Count(), 1);
+  EXPECT_EQ(doc->XorOverlay().Figures()[0].R, (platform::TRect{160, 320, 200, 360}));
+  doc->MouseUp(platform::mbLeft, 0, 160, 360);
+  EXPECT_EQ(doc->XorOverlay().Count(), 0);
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0], r);
+  EXPECT_EQ(r->ParentShape(), doc->CurrentPage());
+  EXPECT_FLOAT_EQ(r->DocLeft(), 40);
+  EXPECT_FLOAT_EQ(r->DocTop(), 80);
+  EXPECT_FLOAT_EQ(r->DocWidth(), 10);
+  EXPECT_FLOAT_EQ(r->DocHeight(), 10);
+  EXPECT_TRUE(r->Selected());
+  EXPECT_EQ(doc->DragState(), 0);  // edited at once; a plain shape declines editing
+
+  // Kind 0 with a text shape: the press places it with its default height and edits it.
+  auto text = NewShape<TdtpTextShape>();
+  TdtpTextShape* t = text.get();
+  doc->BeginInsert(std::move(text), 0);
+  doc->MouseMove(0, 300, 300);
+  EXPECT_EQ(doc->ViewCursor(), crDtpCrossText);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 400, 400);
+  doc->MouseUp(platform::mbLeft, 0, 400, 400);
+  ASSERT_EQ(closed.size(), 2u);
+  EXPECT_EQ(closed[1], t);
+  EXPECT_FLOAT_EQ(t->DocLeft(), 100);
+  EXPECT_FLOAT_EQ(t->DocTop(), 100);
+  EXPECT_EQ(doc->EditedShape(), t);
+  Type("\xC3\xA9\xC3\xA9n");
+  Key(13);
+  EXPECT_EQ(t->Text(), "\xC3\xA9\xC3\xA9n");
+
+  // Kind 0 with a freehand shape: one gesture draws a stroke into the page.
+  auto fh = NewShape<TdtpFreehandShape>();
+  TdtpFreehandShape* f = fh.get();
+  f->SetAutoRestart(false);
+  doc->BeginInsert(std::move(fh), 0);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 400);
+  doc->MouseMove(platform::ssLeft, 120, 400);
+  doc->MouseMove(platform::ssLeft, 120, 440);
+  doc->MouseUp(platform::mbLeft, 0, 140, 440);
+  ASSERT_EQ(closed.size(), 3u);
+  EXPECT_EQ(closed[2], f);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(f->ParentShape(), doc->CurrentPage());
+  EXPECT_FLOAT_EQ(f->DocLeft(), 25);
+  EXPECT_FLOAT_EQ(f->DocTop(), 100);
+  EXPECT_FLOAT_EQ(f->DocWidth(), 10);
+  EXPECT_FLOAT_EQ(f->DocHeight(), 10);
+  EXPECT_EQ(doc->UpdateCount(), 0);
+
+  // Escape cancels an armed insertion and frees the shape.
+  const int shapes = doc->CurrentPage()->GetShapeCount();
+  std::vector<TdtpShape*> destroyed;
+  doc->OnShapeDestroy = [&](platform::TObject*, TdtpShape* S) { destroyed.push_back(S); };
+  auto gone = NewShape<TdtpFixtureRect>();
+  TdtpShape* g = gone.get();
+  doc->BeginInsert(std::move(gone), 1);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 200, 320);
+  doc->MouseMove(platform::ssLeft, 240, 340);
+  Key(27);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(doc->InsertingShape(), nullptr);
+  EXPECT_EQ(doc->XorOverlay().Count(), 0);
+  ASSERT_EQ(closed.size(), 4u);
+  EXPECT_EQ(closed[3], nullptr);
+  EXPECT_EQ(destroyed, std::vector<TdtpShape*>{g});
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), shapes);
+}
+
+// Escape while drawing a freehand shape removes it and closes the document's brackets:
+// later selection changes are reported again.
+TEST_F(EditTest, FreehandEscapeClosesTheDocumentBrackets) {
+  int reports = 0;
+  doc->OnSelectionChanged = [&](platform::TObject*) { ++reports; };
+  auto fh = NewShape<TdtpFreehandShape>();
+  TdtpFreehandShape* f = fh.get();
+  doc->CurrentPage()->AddShape(std::move(fh));
+  doc->EditShape(f);
+  doc->MouseDown(platform::mbLeft, platform::ssLeft, 300, 300);
+  doc->MouseMove(platform::ssLeft, 320, 330);
+  const int shapes = doc->CurrentPage()->GetShapeCount();
+  platform::Word esc = 27;
+  doc->KeyDown(esc, 0);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), shapes - 1);
+  EXPECT_EQ(doc->DragState(), 0);
+  EXPECT_EQ(doc->UpdateCount(), 0);
+  reports = 0;
+  Click(100, 100);
+  EXPECT_GT(reports, 0);
+  // Clear resets a bracket that was left open.
+  doc->BeginUpdate();
+  doc->BeginUndo();
+  doc->Clear();
+  EXPECT_EQ(doc->UpdateCount(), 0);
+  doc->SetPageCount(1);
+  reports = 0;
+  doc->ClearSelection();
+  doc->SelectionChanged();
+  EXPECT_EQ(reports, 1);
 }
 
 }  // namespace

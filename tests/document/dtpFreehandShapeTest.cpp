@@ -202,6 +202,35 @@ TEST_F(FreehandShapeTest, RejectedOrEmptyEditRemovesTheShape) {
   EXPECT_EQ(parent->GetShapeCount(), 0);
 }
 
+// Every way an edit ends closes the bracket that starting it opened, exactly once; an edit
+// that never started closes nothing.
+TEST_F(FreehandShapeTest, EndingAnEditClosesItsBracket) {
+  const struct {
+    bool Start, Draw, Accept;
+    int ShapesLeft;
+  } cases[] = {{true, true, false, 0}, {true, false, true, 0}, {true, true, true, 1}, {false, true, true, 1},
+               {false, true, false, 0}};
+  for (const auto& c : cases) {
+    parent->ClearShapes();
+    auto s = NewShape<TdtpFreehandShape>();
+    s->ClearPoints();
+    auto* f = s.get();
+    parent->AddShape(std::move(s));
+    host.Edited = f;
+    host.UndoBracket = 0;
+    if (c.Start) f->StartEdit();
+    EXPECT_EQ(host.UndoBracket, c.Start ? 1 : 0);
+    if (c.Draw) {
+      f->MouseDownHook(platform::mbLeft, 0, 0, 0);
+      f->MouseMoveHook(0, 6, 6);
+    }
+    f->EndEdit(c.Accept);
+    EXPECT_EQ(host.UndoBracket, 0) << c.Start << c.Draw << c.Accept;
+    EXPECT_EQ(parent->GetShapeCount(), c.ShapesLeft) << c.Start << c.Draw << c.Accept;
+  }
+  host.Edited = nullptr;
+}
+
 TEST_F(FreehandShapeTest, XmlRoundTrip) {
   shape->AddPointXY(0, 0);
   shape->AddPointXY(3.5f, 2.25f);

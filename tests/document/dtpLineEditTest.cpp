@@ -1,6 +1,8 @@
 // Line edit: keys, selection with Shift, clipboard commands, limits and case conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "document/dtpLineEdit.h"
 #include "platform/Clipboard.h"
 
@@ -18,9 +20,12 @@ struct Edit {
     changes = 0;
   }
   void Down(uint16_t Key, platform::TShiftState Shift = 0) { e.KeyDown(Key, Shift); }
-  void Press(char C) { e.KeyPress(C); }
+  void Press(char32_t C) {
+    platform::TKeyChar k = C;
+    e.KeyPress(k);
+  }
   void Type(const std::string& S) {
-    for (char c : S) Press(c);
+    for (char32_t c : document::Utf8ToChars(S)) Press(c);
   }
 };
 
@@ -192,6 +197,129 @@ TEST(LineEditTest, CaretHandlerAndHostileValuesAreClamped) {
   t.e.Normalize();
   EXPECT_EQ(t.e.SelStart(), 0);
   EXPECT_EQ(t.e.SelLength(), 4);
+}
+
+// Typed characters are whole code points: "é" and "€" arrive as one key each and count,
+// move, select and delete as one character.
+TEST(LineEditTest, MultiByteCharactersCountAsOne) {
+  Edit t("caf");
+  t.Type("é€");
+  EXPECT_EQ(t.e.Text(), "caf\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(t.e.Length(), 5);
+  EXPECT_EQ(t.e.CaretPos(), 5);
+  t.Down(8);  // backspace removes the whole "€"
+  EXPECT_EQ(t.e.Text(), "caf\xC3\xA9");
+  t.Down(37, ssShift);  // Shift+Left selects "é"
+  EXPECT_EQ(t.e.SelStart(), 3);
+  EXPECT_EQ(t.e.SelLength(), 1);
+  EXPECT_EQ(t.e.SelText(), "\xC3\xA9");
+  t.Type("ë");
+  EXPECT_EQ(t.e.Text(), "caf\xC3\xAB");
+  t.Down(36);
+  t.Down(46);
+  EXPECT_EQ(t.e.Text(), "af\xC3\xAB");
+  // A length limit counts characters too.
+  Edit m;
+  m.e.SetMaxLength(3);
+  m.Type("€€€€");
+  EXPECT_EQ(m.e.Text(), "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
+  EXPECT_EQ(m.e.CaretPos(), 3);
+}
+
+// What a stored document (windows-1252) cannot hold never enters the text: the Dutch ij
+// digraph is spelt out, other characters are left out. Everything windows-1252 holds stays.
+TEST(LineEditTest, OnlyStorableCharactersAreInserted) {
+  const struct {
+    const char* typed;
+    const char* expected;
+  } cases[] = {
+      {"\xC4\xB3s", "ijs"},                               // "ĳs"
+      {"\xC4\xB2sselmeer", "IJsselmeer"},                 // "Ĳsselmeer"
+      {"a\xCE\xA9" "b", "ab"},                            // Greek capital omega: not storable
+      {"\xF0\x9F\x98\x80", ""},                           // an emoji
+      {"\xE2\x80\x94\xE2\x82\xAC\xC3\xA9\xC3\xAB\xE2\x80\x9C", "\xE2\x80\x94\xE2\x82\xAC\xC3\xA9\xC3\xAB\xE2\x80\x9C"},
+  };
+  for (const auto& c : cases) {
+    Edit t;
+    t.Type(c.typed);
+    EXPECT_EQ(t.e.Text(), c.expected) << c.typed;
+    EXPECT_EQ(t.e.CaretPos(), t.e.Length()) << c.typed;
+    Edit p;
+    p.e.InsertText(c.typed);  // pasting follows the same rule
+    EXPECT_EQ(p.e.Text(), c.expected) << c.typed;
+  }
+  // A surrogate or an out-of-range value as a key is no character.
+  Edit bad;
+  bad.Press(0xD800);
+  bad.Press(0x110000);
+  EXPECT_EQ(bad.e.Text(), "");
+}
+
+// Random keys against a model that keeps the text as code points: after every step the
+// text, caret and selection agree and the text is valid UTF-8 of those characters.
+TEST(LineEditTest, RandomEditingMatchesACodePointModel) {
+  const char32_t alphabet[] = {U'a', U'b', U' ', U'\u00E9', U'\u00EB', U'\u20AC', U'\u2014', U'\u00C9'};
+  uint32_t seed = 2024;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 40; ++round) {
+    Edit t;
+    std::u32string model;
+    int32_t caret = 0, selStart = 0, selLen = 0;
+    std::string log;
+    for (int step = 0; step < 60; ++step) {
+      const uint32_t op = next() % 6;
+      if (op <= 2) {
+        const char32_t ch = alphabet[next() % 8];
+        t.Press(ch);
+        log += "type ";
+        if (selLen > 0) {
+          model.replace(size_t(selStart), size_t(selLen), 1, ch);
+          caret = selStart + 1;
+          selLen = 0;
+        } else {
+          model.insert(size_t(caret), 1, ch);
+          ++caret;
+        }
+      } else if (op == 3) {
+        t.Down(8);
+        log += "bs ";
+        if (selLen > 0) {
+          model.erase(size_t(selStart), size_t(selLen));
+          caret = selStart;
+          selLen = 0;
+        } else if (caret > 0) {
+          model.erase(size_t(--caret), 1);
+        }
+      } else {
+        const bool left = op == 4;
+        t.Down(left ? 37 : 39, ssShift);
+        log += left ? "sleft " : "sright ";
+        const int32_t n = int32_t(model.size());
+        const int32_t pos = std::clamp(caret + (left ? -1 : 1), 0, n);
+        const int32_t d = caret + (left ? -1 : 1) - caret;
+        int32_t start = selStart, len = selLen;
+        if (len == 0) start = caret;
+        if (caret == start) {
+          start += d;
+          len -= d;
+        } else if (caret == start + len) {
+          len += d;
+        }
+        if (len < 0) {
+          start += len;
+          len = -len;
+        }
+        caret = pos;
+        selStart = std::clamp(start, 0, n);
+        selLen = std::clamp(len, 0, n - selStart);
+      }
+      ASSERT_EQ(document::Utf8ToChars(t.e.Text()), model) << log;
+      ASSERT_EQ(document::CharsToUtf8(model), t.e.Text()) << log;
+      ASSERT_EQ(t.e.CaretPos(), caret) << log;
+      ASSERT_EQ(t.e.SelStart(), selStart) << log;
+      ASSERT_EQ(t.e.SelLength(), selLen) << log;
+    }
+  }
 }
 
 }  // namespace

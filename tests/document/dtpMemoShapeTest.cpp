@@ -2,6 +2,7 @@
 // caret tables over wrapped lines and caret movement by line, editing keys and XML; and an
 // offscreen render of text and memo shapes for a person to look at.
 #include <cmath>
+#include <iterator>
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -103,21 +104,46 @@ TEST_F(MemoShapeTest, WrapsAtBlanks) {
 TEST_F(MemoShapeTest, FastWrapMatchesThePlainRule) {
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
-  const char alphabet[] = {'a', 'b', ' ', 'c', ' ', 'd', 'e', '\n', ' '};
+  // Multi-byte characters among them: a cut never falls inside one.
+  const char* const alphabet[] = {"a", "b", " ", "\xC3\xA9", " ", "\xE2\x82\xAC", "e", "\n", " "};
   auto m = NewShape<TdtpMemoShape>();
   m->SetDocument(&doc);
   m->SetAutoSize(false);
   for (int round = 0; round < 2000; ++round) {
     std::string text;
     const int len = int(next() >> 24) % 60;
-    for (int i = 0; i < len; ++i) text += alphabet[(next() >> 16) % sizeof alphabet];
+    for (int i = 0; i < len; ++i) text += alphabet[(next() >> 16) % std::size(alphabet)];
     m->SetText(text);
     m->SetDocWidth(float(1 + (next() >> 20) % 300) / cDpm);
     m->WrapLinesReference();
     const Lines want = m->WrappedLines();
     m->WrapLines();
     ASSERT_EQ(m->WrappedLines(), want) << "text \"" << text << "\" width " << m->DocWidth();
+    std::string joined;
+    for (const auto& l : want) {
+      ASSERT_EQ(CharsToUtf8(Utf8ToChars(l)), l) << "a line cut inside a character: " << text;
+      joined += l;
+    }
   }
+}
+
+TEST_F(MemoShapeTest, MultiByteWordsWrapByCharacter) {
+  // 14 characters fit strictly in 40 mm, whatever their byte length.
+  auto m = Make("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"
+                "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xC3\xAB\xC3\xAB");
+  EXPECT_EQ(m->WrappedLines(),
+            (Lines{"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"
+                   "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
+                   "\xC3\xAB\xC3\xAB"}));
+  // Caret tables: one entry per character; the position at the cut ends the first line and
+  // the second line's positions count again from its own start.
+  m->TextOrigin();
+  ASSERT_EQ(m->CaretX().size(), 17u);
+  EXPECT_EQ(m->CaretLine()[14], 0);
+  EXPECT_NEAR(m->CaretX()[14], 14 * 16 / cDpm, 1e-4);
+  EXPECT_EQ(m->CaretLine()[15], 1);
+  EXPECT_NEAR(m->CaretX()[15], 16 / cDpm, 1e-4);
+  EXPECT_NEAR(m->CaretX()[16], 32 / cDpm, 1e-4);
 }
 
 TEST_F(MemoShapeTest, LongLinesWrapInReasonableTime) {
@@ -192,7 +218,7 @@ TEST_F(MemoShapeTest, EditingEnterBreaksLineArrowsMoveByLine) {
   ASSERT_EQ(doc.Ends.size(), 1u);
   EXPECT_TRUE(doc.Ends[0]);
   m->StartEdit();
-  char c = 'z';
+  platform::TKeyChar c = 'z';
   m->KeyPressHook(c);
   k = 27;
   m->KeyDownHook(k, 0);
