@@ -222,12 +222,14 @@ struct TTextPainter {
   };
 
   // Point (X + U, Y + V) of an unturned line at (X, Y), turned about (X, Y) counter-clockwise.
+  // Kept within +-2^30 like every other coordinate, so whole-pixel conversions cannot overflow.
   QPointF Turn(const TPlaced& l, double U, double V) const {
-    return {l.X + U * Cos + V * Sin, l.Y - U * Sin + V * Cos};
+    const double lim = kCoordLimit;
+    return {std::clamp(l.X + U * Cos + V * Sin, -lim, lim), std::clamp(l.Y - U * Sin + V * Cos, -lim, lim)};
   }
   QPoint TurnRounded(const TPlaced& l, double U, double V) const {
     const QPointF q = Turn(l, U, V);
-    return {int(std::lround(std::clamp(q.x(), -1e9, 1e9))), int(std::lround(std::clamp(q.y(), -1e9, 1e9)))};
+    return {int(std::lround(q.x())), int(std::lround(q.y()))};
   }
   // The area of the unturned box (U0, V0)-(U1, V1) of a line once turned.
   QPolygonF TurnedBox(const TPlaced& l, double U0, double V0, double U1, double V1) const {
@@ -271,7 +273,7 @@ struct TTextPainter {
     const int over = Metric.Height / 3 + 1;
     for (const TPlaced& l : lines) {
       const int w = std::max(l.Line.Width, 1);
-      if (Turned) inkArea |= TurnedBox(l, -over, -1, w + over, Metric.Height + 1).boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+      if (Turned) inkArea |= TurnedBox(l, -over, -1, double(w) + over, Metric.Height + 1).boundingRect().toAlignedRect();
       else inkArea |= QRect(l.X - over, l.Y, w + 2 * over, Metric.Height + 1);
     }
     inkArea &= area;
@@ -301,7 +303,7 @@ struct TTextPainter {
         } else {
           for (double x = left; x < left + adv; x += 0.5) {
             const QPointF q = Turn(l, x + 0.25, uy + 0.5);
-            mark({int(std::floor(std::clamp(q.x(), -1e9, 1e9))), int(std::floor(std::clamp(q.y(), -1e9, 1e9)))});
+            mark({int(std::floor(q.x())), int(std::floor(q.y()))});
           }
         }
       }

@@ -2,6 +2,8 @@
 // glyph boxes from the cell's second row down to the baseline), so every place is exact.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "platform/Graphics.h"
 
 using namespace platform;
@@ -285,6 +287,16 @@ TEST_F(DrawTextTest, TurnedFontTurnsEachLine) {
   for (int y = 12; y < 100; ++y)
     for (int x = 0; x < 200; ++x) ASSERT_FALSE(Ink(x, y)) << x << "," << y;
   EXPECT_TRUE(Ink(44, 8));
+  // Far-off places and long lines stay bounded (nothing lands on the bitmap).
+  C->Brush()->SetColor(clWhite);
+  C->FillRect(Rect(0, 0, 200, 100));
+  C->Brush()->SetStyle(bsClear);
+  C->Font()->SetOrientation(450);
+  C->TextOut(2000000000, -2000000000, std::string(100000, 'x'));
+  C->TextOut(-2000000000, 2000000000, "abc");
+  TRect far = Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  C->DrawText("far", far, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT);
+  EXPECT_FALSE(Ink(0, 0));
 }
 
 TEST_F(DrawTextTest, EllipsisEdgeCases) {

@@ -451,7 +451,8 @@ TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
   std::mt19937 rng(7);
   const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",
                           "<IND x=\"", "999999999", "-1", "<FONT size=\"", "&amp;", "&", " ", "word", "<P align=\"",
-                          "<CONTROL TYPE=\"EDIT\" WIDTH=\"", "<Z>", "</Z>", "<SUB>", "<SUP>", "</A>", "\r\n", "<#"};
+                          "<CONTROL TYPE=\"EDIT\" WIDTH=\"", "<Z>", "</Z>", "<SUB>", "<SUP>", "</A>", "\r\n", "<#",
+                          "<R a=\"", "</R>", "1e400", "nan", "-45.5"};
   for (int i = 0; i < 2000; ++i) {
     std::string text;
     const int n = static_cast<int>(rng() % 20);
