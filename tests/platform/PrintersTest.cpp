@@ -235,6 +235,18 @@ TEST(Printer, WithoutPrinterOrFileTheJobIsRefused) {
   EXPECT_FALSE(p.Printing());
 }
 
+TEST(Printer, UnwritableOutputFileIsRefused) {
+  TPrinter p;
+  p.SetOutputFileName(kdtest::TempDir() + "/no-such-folder/out.pdf");
+  try {
+    p.BeginDoc();
+    FAIL() << "no exception";
+  } catch (const EPrinter& e) {
+    EXPECT_EQ(e.Message, "Printer selected is not valid");
+  }
+  EXPECT_FALSE(p.Printing());
+}
+
 TEST(Printer, GlobalPrinterCanBeReplaced) {
   TPrinter* first = Printer();
   EXPECT_EQ(Printer(), first);
