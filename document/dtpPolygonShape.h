@@ -96,7 +96,7 @@ class TdtpPolygonShape : public TdtpEffectShape {
   void SetDeviceMatrix(const TdtpMatrix& Matrix) override;
   // The first contour as a screen ring; CreateRegionContours gives every contour (even-odd).
   std::vector<platform::TPoint> CreateRegion() const override;
-  std::vector<std::vector<platform::TPoint>> CreateRegionContours() const;
+  std::vector<std::vector<platform::TPoint>> CreateRegionContours() const override;
   void AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;

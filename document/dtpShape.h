@@ -244,6 +244,8 @@ class TdtpShape : public platform::TPersistent {
   virtual void SetDeviceMatrix(const TdtpMatrix& Matrix) { FDeviceMatrix = Matrix; }
   // Screen corners of the bounds in ring order (0,0), (W,0), (W,H), (0,H).
   virtual std::vector<platform::TPoint> CreateRegion() const;
+  // Every ring of the hit region, combined by the even-odd rule; the base gives CreateRegion.
+  virtual std::vector<std::vector<platform::TPoint>> CreateRegionContours() const;
   virtual std::vector<platform::TPoint> CreatePaintRegion() const;
   virtual void AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom);
   virtual void SaveToStream(platform::TStream* Stream);

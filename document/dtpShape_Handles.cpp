@@ -29,6 +29,13 @@ bool PointInPolygon(const std::vector<TPoint>& Poly, const TPoint& P) {
   return inside;
 }
 
+// Even-odd over several rings: a point inside an odd number of them is inside the region.
+bool PointInRings(const std::vector<std::vector<TPoint>>& Rings, const TPoint& P) {
+  bool inside = false;
+  for (const auto& ring : Rings) inside ^= PointInPolygon(ring, P);
+  return inside;
+}
+
 bool SegmentsCross(TPoint a, TPoint b, TPoint c, TPoint d) {
   auto cross = [](TPoint o, TPoint p, TPoint q) {
     return int64_t(p.X - o.X) * (q.Y - o.Y) - int64_t(p.Y - o.Y) * (q.X - o.X);
@@ -151,12 +158,13 @@ bool TdtpShape::HitTest(const TPoint& P) {
   if (!PointInPolygon(CreatePaintRegion(), P)) return false;
   if (FSmartHitTest) return HitTestPixels(P);
   if (!FDocument) return false;
-  const std::vector<TPoint> region = CreateRegion();
-  if (region.size() < 3) return false;
+  const std::vector<std::vector<TPoint>> region = CreateRegionContours();
   for (const TPoint& o : FDocument->NudgeOffsets())
-    if (PointInPolygon(region, {P.X + o.X, P.Y + o.Y})) return true;
+    if (PointInRings(region, {P.X + o.X, P.Y + o.Y})) return true;
   return false;
 }
+
+std::vector<std::vector<TPoint>> TdtpShape::CreateRegionContours() const { return {CreateRegion()}; }
 
 bool TdtpShape::HitTestPixels(const TPoint& P) {
   const int32_t threshold = FMasterAlpha * 50 / 255;

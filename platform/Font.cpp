@@ -86,6 +86,7 @@ void TFont::Assign(const TPersistent* Source) {
   FColor = src->FColor;
   FCharset = src->FCharset;
   FPitch = src->FPitch;
+  FOrientation = src->FOrientation;
   Changed();
 }
 
@@ -131,6 +132,12 @@ void TFont::SetCharset(TFontCharset Value) {
 void TFont::SetPitch(TFontPitch Value) {
   if (Value == FPitch) return;
   FPitch = Value;
+  Changed();
+}
+
+void TFont::SetOrientation(int32_t Value) {
+  if (Value == FOrientation) return;
+  FOrientation = Value;
   Changed();
 }
 
@@ -206,6 +213,8 @@ QFont MakeQFont(const TFont& Font) {
 
 namespace {
 
+// The turn of a font in degrees, counter-clockwise, within (-360, 360).
+double TurnDegrees(const TFont& Font) { return (Font.Orientation() % 3600) / 10.0; }
 
 class TQtTextMeasurer : public ITextMeasurer {
  public:
@@ -241,14 +250,36 @@ class TQtTextMeasurer : public ITextMeasurer {
     p.setClipRect(QRect(c.Left, c.Top, c.Width(), c.Height()));
     p.setFont(face.font);
     p.setPen(QColor(0, 0, 0, 255));
-    const int32_t baseline = Y + face.metric.Ascent;
-    int64_t x = X;
-    for (size_t i = 0; i < Text.size();) {
-      char32_t cp = NextCodePoint(Text, i);
-      if (x > -100000 && x < 100000 && x < int64_t{c.Right} + face.metric.Height)
-        p.drawText(QPoint(static_cast<int>(x), baseline), QString::fromUcs4(&cp, 1));
-      x += Advance(face, cp);
+    const double turn = TurnDegrees(Font);
+    if (turn == 0) {
+      const int32_t baseline = Y + face.metric.Ascent;
+      int64_t x = X;
+      for (size_t i = 0; i < Text.size();) {
+        char32_t cp = NextCodePoint(Text, i);
+        if (x > -100000 && x < 100000 && x < int64_t{c.Right} + face.metric.Height)
+          p.drawText(QPoint(static_cast<int>(x), baseline), QString::fromUcs4(&cp, 1));
+        x += Advance(face, cp);
+      }
+      return;
     }
+    p.translate(X, Y);
+    p.rotate(-turn);  // Qt turns clockwise on a y-down device
+    DrawGlyphs(face, Text, p);
+  }
+
+  bool PaintLine(const TFont& Font, std::string_view Text, int32_t X, int32_t Y, TColor Color,
+                 QPainter& Painter) override {
+    if (Text.empty()) return true;
+    FaceEntry& face = Face(Font);
+    Painter.save();
+    Painter.setFont(face.font);
+    const uint32_t rgb = static_cast<uint32_t>(ColorToRGB(Color));
+    Painter.setPen(QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb)));
+    Painter.translate(X, Y);
+    if (const double turn = TurnDegrees(Font); turn != 0) Painter.rotate(-turn);
+    DrawGlyphs(face, Text, Painter);
+    Painter.restore();
+    return true;
   }
 
  private:
@@ -292,6 +323,18 @@ class TQtTextMeasurer : public ITextMeasurer {
     if (FFaces.size() >= 8) FFaces.pop_back();
     FFaces.insert(FFaces.begin(), std::move(e));
     return *FFaces[0];
+  }
+
+  // Each character at its whole-pixel advance from the cell's top-left corner at (0, 0), so the
+  // ink sits where the measured widths say.
+  static void DrawGlyphs(FaceEntry& face, std::string_view Text, QPainter& p) {
+    const int32_t baseline = face.metric.Ascent;
+    int64_t x = 0;
+    for (size_t i = 0; i < Text.size() && x < 100000;) {
+      char32_t cp = NextCodePoint(Text, i);
+      if (cp != U' ') p.drawText(QPoint(static_cast<int>(x), baseline), QString::fromUcs4(&cp, 1));
+      x += Advance(face, cp);
+    }
   }
 
   static int32_t Advance(FaceEntry& face, char32_t cp) {
@@ -356,6 +399,10 @@ void TFakeTextMeasurer::RenderLine(const TFont& Font, std::string_view Text, int
   if (!IntersectRect(c, Clip, Rect(0, 0, Mask.Width, Mask.Height)) || IsRectEmpty(c)) return;
   int32_t adv = FakeAdvance(Font);
   TTextMetric m = Metrics(Font);
+  if (Font.Orientation() % 3600 != 0) {
+    RenderTurned(Font, Text, X, Y, c, Mask);
+    return;
+  }
   int64_t x = X;
   for (size_t i = 0; i < Text.size(); x += adv) {
     char32_t cp = NextCodePoint(Text, i);
@@ -365,6 +412,37 @@ void TFakeTextMeasurer::RenderLine(const TFont& Font, std::string_view Text, int
     for (int64_t yy = t; yy < b; ++yy)
       for (int64_t xx = l; xx < r; ++xx) Mask.Coverage[static_cast<size_t>(yy) * Mask.Width + xx] = 255;
   }
+}
+
+// The turned boxes: every pixel whose centre, turned back about (X, Y), falls inside the
+// unturned box of a character (the same pixels RenderLine fills for unturned text).
+void TFakeTextMeasurer::RenderTurned(const TFont& Font, std::string_view Text, int32_t X, int32_t Y,
+                                     const TRect& Clip, TTextMask& Mask) {
+  const int32_t adv = FakeAdvance(Font);
+  const TTextMetric m = Metrics(Font);
+  std::vector<bool> ink;
+  for (size_t i = 0; i < Text.size();) ink.push_back(NextCodePoint(Text, i) != U' ');
+  const double a = TurnDegrees(Font) * 3.14159265358979323846 / 180.0, cs = std::cos(a), sn = std::sin(a);
+  const double w = static_cast<double>(ink.size()) * adv, h = m.Height;
+  // Bounds of the turned cell.
+  double l = 0, t = 0, r = 0, b = 0;
+  for (auto [u, v] : {std::pair{0.0, 0.0}, {w, 0.0}, {w, h}, {0.0, h}}) {
+    const double x = u * cs + v * sn, y = -u * sn + v * cs;
+    l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), b = std::max(b, y);
+  }
+  const int64_t x0 = std::max<int64_t>(Clip.Left, static_cast<int64_t>(std::floor(X + l)));
+  const int64_t x1 = std::min<int64_t>(Clip.Right, static_cast<int64_t>(std::ceil(X + r)) + 1);
+  const int64_t y0 = std::max<int64_t>(Clip.Top, static_cast<int64_t>(std::floor(Y + t)));
+  const int64_t y1 = std::min<int64_t>(Clip.Bottom, static_cast<int64_t>(std::ceil(Y + b)) + 1);
+  for (int64_t py = y0; py < y1; ++py)
+    for (int64_t px = x0; px < x1; ++px) {
+      const double dx = px + 0.5 - X, dy = py + 0.5 - Y;
+      const double u = dx * cs - dy * sn, v = dx * sn + dy * cs;
+      if (u < 0 || v < 1 || v >= m.Ascent) continue;
+      const auto k = static_cast<size_t>(u / adv);
+      if (k >= ink.size() || !ink[k] || u - static_cast<double>(k) * adv >= adv - 1) continue;
+      Mask.Coverage[static_cast<size_t>(py) * Mask.Width + static_cast<size_t>(px)] = 255;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,6 +18,8 @@
 #include "platform/Colors.h"
 #include "platform/Types.h"
 
+class QPainter;
+
 namespace platform {
 
 struct TSize {
@@ -93,6 +95,11 @@ class TFont : public TPersistent {
   void SetCharset(TFontCharset Value);
   TFontPitch Pitch() const { return FPitch; }
   void SetPitch(TFontPitch Value);
+  // Escapement and orientation in tenths of a degree, counter-clockwise: lines are drawn
+  // turned about their reference point (the top-left corner of the first character cell).
+  // Measuring ignores it: extents are those of the unturned text.
+  int32_t Orientation() const { return FOrientation; }
+  void SetOrientation(int32_t Value);
 
   TNotifyEvent OnChange;
 
@@ -107,6 +114,7 @@ class TFont : public TPersistent {
   TColor FColor;
   TFontCharset FCharset = DEFAULT_CHARSET;
   TFontPitch FPitch = fpDefault;
+  int32_t FOrientation = 0;
 };
 
 // Cell metrics of a font in pixels, as the platform's text metrics report them.
@@ -140,10 +148,17 @@ class ITextMeasurer {
   // One advance per code point of Text.
   virtual std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) = 0;
   // Draws the line with its cell's top-left corner at (X, Y) (the baseline is Y + Ascent) into
-  // Mask, antialiased; coverage already in the mask is kept where higher. Only ink inside Clip
-  // (intersected with the mask) is written.
+  // Mask, antialiased, turned by the font's Orientation about (X, Y); coverage already in the
+  // mask is kept where higher. Only ink inside Clip (intersected with the mask) is written.
   virtual void RenderLine(const TFont& Font, std::string_view Text, int32_t X, int32_t Y,
                           const TRect& Clip, TTextMask& Mask) = 0;
+  // Draws the line as text through Painter (a device such as a PDF file then keeps it as
+  // text), in Color, placed, turned and advanced exactly as RenderLine places it. Returns false
+  // when this measurer cannot; the caller then draws a mask.
+  virtual bool PaintLine(const TFont& /*Font*/, std::string_view /*Text*/, int32_t /*X*/, int32_t /*Y*/,
+                         TColor /*Color*/, QPainter& /*Painter*/) {
+    return false;
+  }
 
   TSize TextExtent(const TFont& Font, std::string_view Text) {
     return {TextWidth(Font, Text), Metrics(Font).Height};
@@ -159,7 +174,7 @@ ITextMeasurer* SetTextMeasurer(ITextMeasurer* Measurer);
 // Deterministic measurer for tests: with h = |Height| (at least 1) every code point advances
 // Max(1, h / 2) pixels, Ascent = h - h / 5, Descent = h / 5; a code point other than a blank is
 // drawn as a solid box from the cell's second row down to the baseline, one pixel narrower
-// than its advance.
+// than its advance. Turned text covers the pixels whose centres fall in the turned boxes.
 class TFakeTextMeasurer : public ITextMeasurer {
  public:
   TTextMetric Metrics(const TFont& Font) override;
@@ -167,6 +182,10 @@ class TFakeTextMeasurer : public ITextMeasurer {
   std::vector<int32_t> CharAdvances(const TFont& Font, std::string_view Text) override;
   void RenderLine(const TFont& Font, std::string_view Text, int32_t X, int32_t Y, const TRect& Clip,
                   TTextMask& Mask) override;
+
+ private:
+  void RenderTurned(const TFont& Font, std::string_view Text, int32_t X, int32_t Y, const TRect& Clip,
+                    TTextMask& Mask);
 };
 
 // Installs a measurer for the life of the object.

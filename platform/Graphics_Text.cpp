@@ -1,7 +1,9 @@
 // Canvas text: TextOut, TextRect, TextExtent and DrawText. Every width comes from the text
 // measurer and every glyph from its line masks, so what DT_CALCRECT reports is what is drawn.
+#include <QPaintEngine>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "platform/Graphics.h"
 #include "platform/GraphicsPriv.h"
@@ -190,17 +192,49 @@ void WrapInto(const TLine& para, int32_t w, const TMeasure& m, std::vector<TLine
 
 }  // namespace
 
+// A painter whose device keeps text as text (a printer, a PDF file) gets outline text rather
+// than a picture of it.
+static bool KeepsText(QPainter* p) {
+  if (p->device() && p->device()->devType() == QInternal::Printer) return true;
+  return p->paintEngine() && p->paintEngine()->type() == QPaintEngine::Pdf;
+}
+
 struct TTextPainter {
   TCanvas& C;
   ITextMeasurer& M;
   TTextMetric Metric;
+  // The font's turn: lines are turned about their cell's top-left corner.
+  double Cos = 1, Sin = 0;
+  bool Turned = false;
 
-  explicit TTextPainter(TCanvas& c) : C(c), M(TextMeasurer()), Metric(M.Metrics(*c.Font())) {}
+  explicit TTextPainter(TCanvas& c) : C(c), M(TextMeasurer()), Metric(M.Metrics(*c.Font())) {
+    if (const int32_t o = c.Font()->Orientation() % 3600; o != 0) {
+      const double a = o / 10.0 * 3.14159265358979323846 / 180.0;
+      Cos = std::cos(a);
+      Sin = std::sin(a);
+      Turned = true;
+    }
+  }
 
   struct TPlaced {
     TLine Line;
     int32_t X, Y;
   };
+
+  // Point (X + U, Y + V) of an unturned line at (X, Y), turned about (X, Y) counter-clockwise.
+  // Kept within +-2^30 like every other coordinate, so whole-pixel conversions cannot overflow.
+  QPointF Turn(const TPlaced& l, double U, double V) const {
+    const double lim = kCoordLimit;
+    return {std::clamp(l.X + U * Cos + V * Sin, -lim, lim), std::clamp(l.Y - U * Sin + V * Cos, -lim, lim)};
+  }
+  QPoint TurnRounded(const TPlaced& l, double U, double V) const {
+    const QPointF q = Turn(l, U, V);
+    return {int(std::lround(q.x())), int(std::lround(q.y()))};
+  }
+  // The area of the unturned box (U0, V0)-(U1, V1) of a line once turned.
+  QPolygonF TurnedBox(const TPlaced& l, double U0, double V0, double U1, double V1) const {
+    return QPolygonF({Turn(l, U0, V0), Turn(l, U1, V0), Turn(l, U1, V1), Turn(l, U0, V1)});
+  }
 
   // Paints placed lines: background cells when opaque, then the glyphs in the font colour,
   // everything clipped to Clip (in device coordinates) when given.
@@ -219,33 +253,58 @@ struct TTextPainter {
     };
     if (opaqueRect) fill(ToQRect(*opaqueRect), opaqueColor);
     if (cellBackground && C.FState->BkMode == OPAQUE) {
-      for (const TPlaced& l : lines) fill(QRect(l.X, l.Y, l.Line.Width, Metric.Height), C.FState->BkColor);
+      for (const TPlaced& l : lines) {
+        if (!Turned) {
+          fill(QRect(l.X, l.Y, l.Line.Width, Metric.Height), C.FState->BkColor);
+          continue;
+        }
+        p->save();
+        p->setClipRect(area, Qt::IntersectClip);
+        p->setPen(Qt::NoPen);
+        p->setBrush(ToQColor(C.FState->BkColor));
+        p->drawPolygon(TurnedBox(l, 0, 0, l.Line.Width, Metric.Height));
+        p->restore();
+      }
     }
+    if (KeepsText(p) && PaintAsText(p, lines, m, area)) return;
     // Glyph coverage of the visible part, then blended in the font colour.
     QRect inkArea;
     // Glyphs may overhang their advances (italics, bearings) by a little.
     const int over = Metric.Height / 3 + 1;
-    for (const TPlaced& l : lines) inkArea |= QRect(l.X - over, l.Y, std::max(l.Line.Width, 1) + 2 * over, Metric.Height + 1);
+    for (const TPlaced& l : lines) {
+      const int w = std::max(l.Line.Width, 1);
+      if (Turned) inkArea |= TurnedBox(l, -over, -1, double(w) + over, Metric.Height + 1).boundingRect().toAlignedRect();
+      else inkArea |= QRect(l.X - over, l.Y, w + 2 * over, Metric.Height + 1);
+    }
     inkArea &= area;
     if (inkArea.isEmpty()) return;
     TTextMask mask;
     mask.SetSize(inkArea.width(), inkArea.height());
     const TRect maskClip{0, 0, inkArea.width(), inkArea.height()};
     const int ox = inkArea.x(), oy = inkArea.y();
+    auto mark = [&](QPoint q) {
+      const int mx = q.x() - ox, my = q.y() - oy;
+      if (mx >= 0 && my >= 0 && mx < mask.Width && my < mask.Height)
+        mask.Coverage[static_cast<size_t>(my) * mask.Width + mx] = 255;
+    };
     for (const TPlaced& l : lines) {
       std::string_view s = l.Line.Text;
       m.Runs(s, [&](size_t a, size_t b, int32_t x) {
-        M.RenderLine(*C.Font(), s.substr(a, b - a), l.X + x - ox, l.Y - oy, maskClip, mask);
+        const QPoint at = TurnRounded(l, x, 0);
+        M.RenderLine(*C.Font(), s.substr(a, b - a), at.x() - ox, at.y() - oy, maskClip, mask);
       });
-      int32_t uy = l.Y + Metric.Ascent + 1;
-      if (uy >= l.Y + Metric.Height) uy = l.Y + Metric.Ascent;
+      int32_t uy = Metric.Ascent + 1;
+      if (uy >= Metric.Height) uy = Metric.Ascent;
       for (size_t i = 0; i < l.Line.Under.size(); ++i) {
         if (!l.Line.Under[i]) continue;
         auto [left, adv] = m.CharSpan(s, i);
-        for (int32_t x = l.X + left; x < l.X + left + adv; ++x) {
-          int mx = x - ox, my = uy - oy;
-          if (mx >= 0 && my >= 0 && mx < mask.Width && my < mask.Height)
-            mask.Coverage[static_cast<size_t>(my) * mask.Width + mx] = 255;
+        if (!Turned) {
+          for (int32_t x = left; x < left + adv; ++x) mark({l.X + x, l.Y + uy});
+        } else {
+          for (double x = left; x < left + adv; x += 0.5) {
+            const QPointF q = Turn(l, x + 0.25, uy + 0.5);
+            mark({int(std::floor(q.x())), int(std::floor(q.y()))});
+          }
         }
       }
     }
@@ -261,6 +320,33 @@ struct TTextPainter {
       }
     }
     if (any) p->drawImage(inkArea.topLeft(), ink);
+  }
+
+  // Outline text at the measured places; false (nothing drawn) when the measurer cannot.
+  bool PaintAsText(QPainter* p, const std::vector<TPlaced>& lines, const TMeasure& m, const QRect& area) {
+    const TColor color = C.Font()->Color();
+    p->save();
+    p->setClipRect(area, Qt::IntersectClip);
+    bool drawn = true;
+    for (const TPlaced& l : lines) {
+      std::string_view s = l.Line.Text;
+      m.Runs(s, [&](size_t a, size_t b, int32_t x) {
+        const QPoint at = TurnRounded(l, x, 0);
+        if (drawn) drawn = M.PaintLine(*C.Font(), s.substr(a, b - a), at.x(), at.y(), color, *p);
+      });
+      if (!drawn) break;
+      int32_t uy = Metric.Ascent + 1;
+      if (uy >= Metric.Height) uy = Metric.Ascent;
+      for (size_t i = 0; i < l.Line.Under.size(); ++i) {
+        if (!l.Line.Under[i]) continue;
+        auto [left, adv] = m.CharSpan(s, i);
+        p->setPen(Qt::NoPen);
+        p->setBrush(ToQColor(color));
+        p->drawPolygon(TurnedBox(l, left, uy, left + adv, uy + 1));
+      }
+    }
+    p->restore();
+    return drawn;
   }
 };
 
@@ -356,7 +442,9 @@ int32_t TCanvas::DrawText(std::string_view Text, TRect& R, uint32_t Flags) {
     lines[i].Width = std::min(lines[i].Width, kCoordLimit);
     placed.push_back({std::move(lines[i]), ClampCoord(x), ClampCoord(y + static_cast<int64_t>(i) * lineHeight)});
   }
-  tp.Paint(placed, m, (Flags & DT_NOCLIP) ? nullptr : &R, nullptr, 0, true);
+  // Turned text is not cut to the rectangle it was laid out in: it leaves that rectangle by
+  // design.
+  tp.Paint(placed, m, (Flags & DT_NOCLIP) || tp.Turned ? nullptr : &R, nullptr, 0, true);
   if (single && (Flags & (DT_VCENTER | DT_BOTTOM))) return ClampCoord(y + total - R.Top);
   return total;
 }

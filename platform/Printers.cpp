@@ -70,6 +70,9 @@ void TPrinter::BeginDoc() {
   FAborted = false;
   FPageNumber = 1;
   FCanvas->SetPainter(FPainter.get());
+  // Pages arrive as bitmap bands: stored losslessly, not as JPEG, so edges and hairlines print
+  // exactly as rendered.
+  FPainter->setRenderHint(QPainter::LosslessImageRendering, true);
   UpdatePhysical();
   // Fonts on the printer are sized for its resolution.
   FCanvas->Font()->SetPixelsPerInch(FPrinter->logicalDpiY());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "platform/Graphics.h"
@@ -62,6 +63,17 @@ bool ToInt(const std::string& S, int32_t& V) {
   return true;
 }
 
+// Degrees (decimals allowed) to the font's tenths of a degree, within one turn; anything that
+// is not a number leaves the text upright.
+int32_t TurnFromDegrees(const std::string& S) {
+  const std::string t = Trim(S);
+  if (t.empty()) return 0;
+  char* end = nullptr;
+  const double v = std::strtod(t.c_str(), &end);
+  if (*end != 0 || !std::isfinite(v)) return 0;
+  return static_cast<int32_t>(std::lround(std::fmod(v, 360.0) * 10.0));
+}
+
 int32_t NonNegative(const std::string& S) {
   int32_t v = 0;
   return ToInt(S, v) && v > 0 ? v : 0;
@@ -108,6 +120,9 @@ struct TState {
   TColor HiFont = clNone, HiBrush = clNone, FontBrush = clNone, ParaBrush = clNone;
   int32_t ImageIndex = 0;
   int32_t AnchorCount = 0;
+  // The font's turn before the last R tag, which /R returns to.
+  bool Turned = false;
+  int32_t TurnBefore = 0;
 };
 
 struct TLine {
@@ -416,7 +431,9 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           S.Align = 0;
           S.Indent = 0;
           break;
-        case 'R': break;  // rotation is not supported by the platform font; nothing to restore
+        case 'R':
+          if (S.Turned) C->Font()->SetOrientation(S.TurnBefore);
+          break;
         case 'S':
           if (Up(c2) == 'U') S.Sub = S.Sup = false;
           else if (Up(c2) == 'H') S.Shadow = false;
@@ -701,7 +718,13 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           }
           break;
         }
-        case 'R': break;  // recognised; the platform font draws unrotated text
+        case 'R': {
+          const size_t a = IFind(tag, "a");
+          S.TurnBefore = C->Font()->Orientation();
+          S.Turned = true;
+          C->Font()->SetOrientation(a == std::string::npos ? 0 : TurnFromDegrees(Quoted(tag, a)));
+          break;
+        }
         case 'S': {
           const char u = Up(c2);
           if (IFind(tag, "<SUB>") == 0) S.Sub = true;

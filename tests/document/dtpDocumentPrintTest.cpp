@@ -10,6 +10,7 @@
 
 #include "../common/TestSupport.h"
 #include "document/dtpDocument.h"
+#include "document/dtpPolygonShape.h"
 #include "platform/Printers.h"
 #include "tools/DocumentFixtures.h"
 
@@ -158,6 +159,74 @@ TEST_F(PrintTest, FailureAbortsAndRestoresView) {
   doc.OnPaintBackground = nullptr;
   doc.PrintPage(1);
   EXPECT_EQ(PdfPages(pdf), 1);
+}
+
+// A page printed at 300 DPI on a sheet of its own size lands pixel for pixel on the sheet:
+// the PDF rasterised at 300 DPI equals the page rendered at 300 DPI. Lossy band storage
+// (JPEG) would change the pixels along every edge.
+TEST_F(PrintTest, PrintedBandsAreLossless) {
+  // 2 by 3 inches: 144 x 216 points, 600 x 900 pixels at 300 DPI.
+  auto printer = std::make_unique<platform::TPrinter>();
+  printer->SetPaper(50.8, 76.2, 0);
+  printer->SetResolution(300);
+  printer->SetOutputFileName(pdf);
+  auto old = platform::SetPrinter(std::move(printer));
+  TdtpPage* page = doc.GetPage(0);
+  page->SetIsDefaultPage(false);
+  page->SetDocBounds(0, 0, 50.8f, 76.2f);
+  // Antialiased edges, a hairline and a thick outline in several colours.
+  auto ellipse = NewShape<TdtpEllipseShape>();
+  ellipse->SetFillColor(0x00C000);
+  ellipse->SetOutlineColor(0x800080);
+  ellipse->SetOutlineWidth(0.7f);
+  TdtpShape* e = ellipse.get();
+  page->AddShape(std::move(ellipse));
+  e->SetDocBounds(5, 40, 38, 27);
+  e->SetDocAngle(17);
+  auto ring = NewShape<TdtpEllipseShape>();
+  ring->SetUseFill(false);
+  ring->SetOutlineWidth(0);
+  TdtpShape* r = ring.get();
+  page->AddShape(std::move(ring));
+  r->SetDocBounds(8, 3, 30, 12);
+  doc.SetPrintQuality(pqMedium);
+  doc.PrintPage(0);
+  platform::SetPrinter(std::move(old));
+
+  platform::TBitmap want;
+  want.SetPixelFormat(platform::pf32bit);
+  want.SetSize(600, 900);
+  page->PaintTo(want.Canvas(), {0, 0, 600, 900}, 11.811024f, 0, false, false);
+  want.Canvas()->Release();
+
+  // Rasterised at 1200 DPI every page pixel is a 4 x 4 block: poppler copies images enlarged
+  // four times or more without smoothing (below that it interpolates even at 1:1), so each
+  // block must hold exactly the rendered pixel.
+  const std::string prefix = pdf + "-1200";
+  ::Run("pdftoppm -r 1200 -singlefile \"" + pdf + "\" \"" + prefix + "\"");
+  const std::vector<uint8_t> ppm = kdtest::ReadFileBytes(prefix + ".ppm");
+  int pw = 0, ph = 0, maxv = 0, consumed = 0;
+  const std::string head(ppm.begin(), ppm.begin() + std::min<size_t>(ppm.size(), 40));
+  ASSERT_EQ(std::sscanf(head.c_str(), "P6 %d %d %d%n", &pw, &ph, &maxv, &consumed), 3);
+  ASSERT_EQ(pw, 2400);
+  ASSERT_EQ(ph, 3600);
+  const size_t data = size_t(consumed) + 1;
+  ASSERT_GE(ppm.size(), data + size_t(pw) * ph * 3);
+  const QImage& w = want.Image();
+  int differing = 0, colours = 0;
+  QRgb last = 0;
+  for (int y = 0; y < ph; ++y)
+    for (int x = 0; x < pw; ++x) {
+      const uint8_t* px = &ppm[data + (size_t(y) * pw + x) * 3];
+      const QRgb b = w.pixel(x / 4, y / 4) & 0xFFFFFF;
+      differing += qRgb(px[0], px[1], px[2]) != (b | 0xFF000000u);
+      if (x % 4 == 0 && y % 4 == 0) {
+        colours += b != last;
+        last = b;
+      }
+    }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(colours, 200);  // the page has edges worth comparing
 }
 
 }  // namespace

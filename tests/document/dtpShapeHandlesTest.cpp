@@ -6,6 +6,8 @@
 
 #include "../common/TestSupport.h"
 
+#include "document/dtpFreehandShape.h"
+#include "document/dtpPolygonShape.h"
 #include "document/dtpShape.h"
 #include "platform/Graphics.h"
 #include "tests/document/DocumentTestSupport.h"
@@ -242,6 +244,40 @@ TEST_F(ShapeHandlesTest, RenderedSelectionShowsHandles) {
     EXPECT_EQ(bmp.Image().pixel(r.Left + 3, r.Top + 3) & 0xFFFFFF, 0xFFFFFFu) << i;
     EXPECT_EQ(bmp.Image().pixel(r.Left, r.Top + 3) & 0xFFFFFF, 0u) << i;
   }
+}
+
+// The hit region is every contour under the even-odd rule: a hole is no hit, and every
+// stroke of a freehand shape counts, not only the first.
+TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
+  auto poly = NewShape<TdtpPolygonShape>();
+  TdtpPolygonShape* p = poly.get();
+  root->AddShape(std::move(poly));
+  // The outline with a square hole at local (10..14, 10..14): screen (200..240, 300..340).
+  p->SetDocBounds(10, 20, 30, 30);
+  ASSERT_EQ(p->Points().size(), 2u);
+  auto free = NewShape<TdtpFreehandShape>();
+  TdtpFreehandShape* f = free.get();
+  root->AddShape(std::move(free));
+  f->SetDocBounds(60, 20, 40, 40);  // screen (600, 200) to (1000, 600)
+  f->ClearPoints();
+  for (auto [x, y] : {std::pair{0.f, 0.f}, {10, 0}, {10, 10}, {0, 10}}) f->AddPointXY(x, y);
+  f->NewContour();
+  for (auto [x, y] : {std::pair{30.f, 30.f}, {40, 30}, {40, 40}, {30, 40}}) f->AddPointXY(x, y);
+  ASSERT_EQ(f->Points().size(), 2u);
+  struct Case { TdtpShape* shape; TPoint p; bool hit; };
+  const Case cases[] = {
+      {p, {150, 250}, true},   // solid part of the outline
+      {p, {220, 320}, false},  // inside the hole
+      {p, {260, 320}, true},   // beside the hole
+      {f, {650, 250}, true},   // first stroke
+      {f, {950, 550}, true},   // second stroke
+      {f, {800, 400}, false},  // between the strokes
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.shape->HitTest(c.p), c.hit) << c.p.X << "," << c.p.Y;
+  // Hit regions of the base shape stay its rectangle.
+  const auto rings = s->CreateRegionContours();
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_EQ(rings[0], s->CreateRegion());
 }
 
 }  // namespace

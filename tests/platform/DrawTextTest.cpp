@@ -2,6 +2,8 @@
 // glyph boxes from the cell's second row down to the baseline), so every place is exact.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "platform/Graphics.h"
 
 using namespace platform;
@@ -250,6 +252,51 @@ TEST_F(DrawTextTest, OpaqueBackgroundAndTextOut) {
   C->SetBkMode(TRANSPARENT);
   C->TextOut(150, 50, "a b");
   EXPECT_EQ(C->Pixel(157, 55), clWhite);
+}
+
+// DrawText turns its lines with the font about each line's cell corner and does not cut them
+// to the layout rectangle; TextRect still clips to its rectangle.
+TEST_F(DrawTextTest, TurnedFontTurnsEachLine) {
+  C->Font()->SetOrientation(-900);  // downwards
+  TRect r = Rect(100, 10, 190, 20);
+  C->DrawText("abc", r, DT_SINGLELINE | DT_LEFT | DT_TOP);
+  ASSERT_EQ(Rec.Runs.size(), 1u);
+  // Upright the boxes would cover x 100..113, y 11..17; turned they hang down from (100, 10):
+  // glyph rows 1..7 become columns 98..92, and the three boxes rows 10..13, 15..18, 20..23.
+  EXPECT_FALSE(Ink(101, 12));
+  int inked = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x) {
+      if (!Ink(x, y)) continue;
+      ++inked;
+      EXPECT_TRUE(x >= 90 && x < 100 && y >= 10 && y < 25) << x << "," << y;
+    }
+  EXPECT_EQ(inked, 3 * 4 * 7);
+  EXPECT_TRUE(Ink(92, 10));  // the first box's last row ...
+  EXPECT_TRUE(Ink(98, 13));  // ... and its first
+  EXPECT_FALSE(Ink(98, 14));  // the gap between boxes
+  // Measuring ignores the turn.
+  TRect calc = Rect(0, 0, 0, 0);
+  C->DrawText("abc", calc, DT_CALCRECT | DT_SINGLELINE);
+  EXPECT_EQ(calc, Rect(0, 0, 15, 10));
+  // TextRect keeps its clip: nothing below y = 12.
+  C->Brush()->SetColor(clWhite);
+  C->FillRect(Rect(0, 0, 200, 100));
+  C->Brush()->SetStyle(bsClear);
+  C->TextRect(Rect(0, 0, 200, 12), 50, 5, "abc");
+  for (int y = 12; y < 100; ++y)
+    for (int x = 0; x < 200; ++x) ASSERT_FALSE(Ink(x, y)) << x << "," << y;
+  EXPECT_TRUE(Ink(44, 8));
+  // Far-off places and long lines stay bounded (nothing lands on the bitmap).
+  C->Brush()->SetColor(clWhite);
+  C->FillRect(Rect(0, 0, 200, 100));
+  C->Brush()->SetStyle(bsClear);
+  C->Font()->SetOrientation(450);
+  C->TextOut(2000000000, -2000000000, std::string(100000, 'x'));
+  C->TextOut(-2000000000, 2000000000, "abc");
+  TRect far = Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  C->DrawText("far", far, DT_SINGLELINE | DT_BOTTOM | DT_RIGHT);
+  EXPECT_FALSE(Ink(0, 0));
 }
 
 TEST_F(DrawTextTest, EllipsisEdgeCases) {

@@ -102,6 +102,94 @@ TEST(Font, FakeMeasurerIsExact) {
   EXPECT_EQ(Utf8Length("a\xE2\x82"), 3u);
 }
 
+// A turned font measures like the upright one; its lines turn about the cell's top-left
+// corner. A quarter turn of the fake's boxes moves every inked pixel exactly.
+TEST(Font, OrientationTurnsLinesButNotExtents) {
+  TFont f;
+  f.SetHeight(-20);
+  int changes = 0;
+  f.OnChange = [&](TObject*) { ++changes; };
+  f.SetOrientation(900);
+  f.SetOrientation(900);
+  EXPECT_EQ(changes, 1);
+  TFont copy;
+  copy.Assign(&f);
+  EXPECT_EQ(copy.Orientation(), 900);
+
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer use(&fake);
+  TFont upright;
+  upright.SetHeight(-20);
+  EXPECT_EQ(TextMeasurer().TextExtent(f, "a b"), TextMeasurer().TextExtent(upright, "a b"));
+  TTextMask base;
+  base.SetSize(100, 100);
+  TextMeasurer().RenderLine(upright, "a b", 40, 40, Rect(0, 0, 100, 100), base);
+  // Pixel (40 + u, 40 + v) of the upright line goes to these pixels for each quarter turn.
+  struct Case {
+    int32_t Tenths;
+    int (*X)(int u, int v);
+    int (*Y)(int u, int v);
+  } cases[] = {
+      {900, [](int, int v) { return 40 + v; }, [](int u, int) { return 40 - u - 1; }},
+      {1800, [](int u, int) { return 40 - u - 1; }, [](int, int v) { return 40 - v - 1; }},
+      {-900, [](int, int v) { return 40 - v - 1; }, [](int u, int) { return 40 + u; }},
+      {4500, [](int, int v) { return 40 + v; }, [](int u, int) { return 40 - u - 1; }},  // 450 degrees
+  };
+  for (const Case& c : cases) {
+    f.SetOrientation(c.Tenths);
+    TTextMask turned;
+    turned.SetSize(100, 100);
+    TextMeasurer().RenderLine(f, "a b", 40, 40, Rect(0, 0, 100, 100), turned);
+    TTextMask want;
+    want.SetSize(100, 100);
+    int inked = 0;
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 100; ++x)
+        if (base.At(x, y)) {
+          ++inked;
+          want.Coverage[size_t(c.Y(x - 40, y - 40)) * 100 + size_t(c.X(x - 40, y - 40))] = 255;
+        }
+    EXPECT_EQ(inked, 2 * 9 * 15);
+    EXPECT_EQ(turned.Coverage, want.Coverage) << c.Tenths;
+  }
+  // The clip still holds for turned text.
+  f.SetOrientation(900);
+  TTextMask clipped;
+  clipped.SetSize(100, 100);
+  TextMeasurer().RenderLine(f, "a b", 40, 40, Rect(0, 30, 100, 100), clipped);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 100; ++x) ASSERT_EQ(clipped.At(x, y), 0);
+}
+
+TEST(Font, QtTurnsTheGlyphs) {
+  TFont f;
+  f.SetName("Arial");
+  f.SetHeight(-24);
+  auto box = [&](int32_t tenths) {
+    f.SetOrientation(tenths);
+    TTextMask m;
+    m.SetSize(200, 200);
+    TextMeasurer().RenderLine(f, "Kadrilo", 100, 100, Rect(0, 0, 200, 200), m);
+    TRect b{200, 200, 0, 0};
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 200; ++x)
+        if (m.At(x, y) > 64) b = {std::min(b.Left, x), std::min(b.Top, y), std::max(b.Right, x + 1), std::max(b.Bottom, y + 1)};
+    return b;
+  };
+  const TRect up = box(0), left = box(900);
+  const int32_t w = TextMeasurer().TextWidth(f, "Kadrilo");
+  const int32_t h = TextMeasurer().Metrics(f).Height;
+  EXPECT_GE(up.Left, 100);
+  EXPECT_LE(up.Right, 100 + w);
+  // A quarter turn: the word runs upwards from y = 100, in the cell's height right of x = 100.
+  EXPECT_NEAR(left.Bottom - left.Top, up.Right - up.Left, 2);
+  EXPECT_NEAR(left.Right - left.Left, up.Bottom - up.Top, 2);
+  EXPECT_LE(left.Bottom, 100 + 1);
+  EXPECT_GE(left.Top, 100 - w - 1);
+  EXPECT_GE(left.Left, 100 - 1);
+  EXPECT_LE(left.Right, 100 + h + 1);
+}
+
 TEST(Font, LayoutAlignsLinesInTheRectangle) {
   TFakeTextMeasurer fake;
   TScopedTextMeasurer use(&fake);

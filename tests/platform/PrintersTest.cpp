@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QPrinterInfo>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 
@@ -110,6 +111,65 @@ TEST(Printer, PdfPagesHaveTheRequestedSizeAndContent) {
                              std::filesystem::copy_options::overwrite_existing);
 }
 
+// Canvas text on a printer is text in the PDF (found by pdftotext) and its ink lies where the
+// canvas measured it: plain and turned, with DrawText and TextOut.
+TEST(Printer, CanvasTextIsTextWhereItWasMeasured) {
+  std::string pdf = kdtest::TempDir() + "/text.pdf";
+  TPrinter p;
+  p.SetOutputFileName(pdf);
+  p.SetPaper(100, 100, 0);
+  p.SetResolution(300);
+  p.BeginDoc();
+  TCanvas* c = p.Canvas();
+  c->Font()->SetName("Arial");
+  c->Font()->SetSize(12);
+  c->Font()->SetColor(clBlack);
+  c->SetBkMode(TRANSPARENT);
+  const std::string line = "Oefening een";
+  const TSize ext = c->TextExtent(line);
+  EXPECT_NEAR(ext.cy, 56, 3);  // 12 points at 300 dpi, cell height
+  c->TextOut(100, 100, line);
+  EXPECT_EQ(c->PenPos().X, 100 + ext.cx);
+  TRect r{100, 400, 1100, 400 + ext.cy};
+  c->DrawText("Tweede regel", r, DT_SINGLELINE | DT_LEFT | DT_TOP);
+  c->Font()->SetOrientation(900);  // upwards from (1000, 1100)
+  c->TextOut(1000, 1100, "Omhoog");
+  p.EndDoc();
+
+  const std::string text = RunCommand("pdftotext -raw '" + pdf + "' -");
+  EXPECT_NE(text.find("Oefening een"), std::string::npos) << text;
+  EXPECT_NE(text.find("Tweede regel"), std::string::npos) << text;
+  EXPECT_NE(text.find("Omhoog"), std::string::npos) << text;
+  EXPECT_EQ(RunCommand("pdfimages -list '" + pdf + "' | tail -n +3 | wc -l"), "0\n");
+
+  // Ink of the first line within the measured cell, reaching close to both of its ends.
+  TGray g = RenderPage(pdf, 1, 300);
+  ASSERT_EQ(g.W, 1180);  // 283 points
+  auto inkBox = [&](int x0, int y0, int x1, int y1) {
+    TRect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    for (int y = std::max(0, y0); y < std::min(g.H, y1); ++y)
+      for (int x = std::max(0, x0); x < std::min(g.W, x1); ++x)
+        if (g.At(x, y) < 128) box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+    return box;
+  };
+  const TRect first = inkBox(0, 0, g.W, 300);
+  EXPECT_GE(first.Left, 100);
+  EXPECT_LE(first.Left, 100 + 6);
+  EXPECT_LE(first.Right, 100 + ext.cx);
+  EXPECT_GE(first.Right, 100 + ext.cx - 6);
+  EXPECT_GE(first.Top, 100);
+  EXPECT_LE(first.Bottom, 100 + ext.cy);
+  // The turned word rises from its reference point: its cell is ext.cy wide and as tall as the
+  // word is long, left of x = 1000 + cy and above y = 1100.
+  const int up = c->TextWidth("Omhoog");
+  const TRect turned = inkBox(900, 900, g.W, 1200);
+  EXPECT_GE(turned.Left, 1000);
+  EXPECT_LE(turned.Right, 1000 + ext.cy);
+  EXPECT_LE(turned.Bottom, 1100);
+  EXPECT_GE(turned.Top, 1100 - up);
+  EXPECT_LE(turned.Top, 1100 - up + 6);
+}
+
 TEST(Printer, LandscapeTurnsTheSheet) {
   std::string pdf = kdtest::TempDir() + "/land.pdf";
   TPrinter p;
@@ -169,6 +229,18 @@ TEST(Printer, WithoutPrinterOrFileTheJobIsRefused) {
   try {
     p.BeginDoc();
     FAIL();
+  } catch (const EPrinter& e) {
+    EXPECT_EQ(e.Message, "Printer selected is not valid");
+  }
+  EXPECT_FALSE(p.Printing());
+}
+
+TEST(Printer, UnwritableOutputFileIsRefused) {
+  TPrinter p;
+  p.SetOutputFileName(kdtest::TempDir() + "/no-such-folder/out.pdf");
+  try {
+    p.BeginDoc();
+    FAIL() << "no exception";
   } catch (const EPrinter& e) {
     EXPECT_EQ(e.Message, "Printer selected is not valid");
   }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -374,6 +376,67 @@ TEST_F(MiniHtmlLayout, TextColours) {
   EXPECT_GT(red, 8);
 }
 
+// R turns the run about the top-left corner of its cell (counter-clockwise degrees); its ink
+// stays inside that turned cell, measuring stays upright and /R sets the text upright again.
+TEST_F(MiniHtmlLayout, RotatedRunsStayInTheirTurnedCell) {
+  auto ink = [&](int x, int y) { return C->Pixel(x, y) != clWhite; };
+  auto clear = [&] {
+    C->Brush()->SetColor(clWhite);
+    C->FillRect({0, 0, 300, 120});
+  };
+  auto count = [&] {
+    int n = 0;
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 300; ++x) n += ink(x, y);
+    return n;
+  };
+  // Upright "Hoog" at (50, 40): four boxes of 7 x 12 pixels.
+  clear();
+  Render("Hoog", {49, 40, 250, 120});
+  const int plain = count();
+  ASSERT_EQ(plain, 4 * 7 * 12);
+  std::vector<bool> upright(300 * 120);
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 300; ++x) upright[size_t(y) * 300 + x] = ink(x, y);
+
+  for (const double deg : {-90.0, 45.0, 150.0, 30.5}) {
+    clear();
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "<R a=\"%g\">Hoog</R>", deg);
+    Render(tag, {49, 40, 250, 120});
+    // The cell is 32 x 16 at (50, 40), turned about that corner.
+    const double a = deg * 3.14159265358979 / 180, cs = std::cos(a), sn = std::sin(a);
+    int n = 0, outside = 0, changed = 0;
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 300; ++x) {
+        changed += ink(x, y) != upright[size_t(y) * 300 + x];
+        if (!ink(x, y)) continue;
+        ++n;
+        const double dx = x + 0.5 - 50, dy = y + 0.5 - 40;
+        const double u = dx * cs - dy * sn, v = dx * sn + dy * cs;
+        outside += u < -0.5 || u > 32.5 || v < -0.5 || v > 16.5;
+      }
+    EXPECT_EQ(outside, 0) << deg;
+    EXPECT_NEAR(n, plain, plain / 10) << deg;
+    EXPECT_GT(changed, plain) << deg;
+    if (deg == -90.0) {
+      EXPECT_EQ(n, plain);  // a quarter turn moves whole pixels
+    }
+  }
+  EXPECT_EQ(Measure("<R a=\"-90\">Hoog</R>", {0, 0, 200, 100}).Width, 32);
+  // After /R the text is upright again: "og" lands where the upright line has it.
+  clear();
+  Render("<R a=\"-90\">Ho</R>og", {49, 40, 250, 120});
+  for (int y = 40; y < 56; ++y)
+    for (int x = 66; x < 90; ++x) EXPECT_EQ(ink(x, y), upright[size_t(y) * 300 + x]) << x << "," << y;
+  EXPECT_EQ(C->Font()->Orientation(), 0);
+  // Not a number: upright.
+  clear();
+  Render("<R a=\"up\">Hoog</R>", {49, 40, 250, 120});
+  EXPECT_EQ(count(), plain);
+  EXPECT_TRUE(ink(51, 45));
+}
+
 TEST_F(MiniHtmlLayout, CanvasStateIsRestored) {
   C->Brush()->SetColor(clYellow);
   Render("<B><I><FONT size=\"5\" color=\"#FF0000\" bgcolor=\"#00FF00\">x<HI>y<R a=\"90\">z", {0, 0, 200, 40});
@@ -388,7 +451,8 @@ TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
   std::mt19937 rng(7);
   const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",
                           "<IND x=\"", "999999999", "-1", "<FONT size=\"", "&amp;", "&", " ", "word", "<P align=\"",
-                          "<CONTROL TYPE=\"EDIT\" WIDTH=\"", "<Z>", "</Z>", "<SUB>", "<SUP>", "</A>", "\r\n", "<#"};
+                          "<CONTROL TYPE=\"EDIT\" WIDTH=\"", "<Z>", "</Z>", "<SUB>", "<SUP>", "</A>", "\r\n", "<#",
+                          "<R a=\"", "</R>", "1e400", "nan", "-45.5"};
   for (int i = 0; i < 2000; ++i) {
     std::string text;
     const int n = static_cast<int>(rng() % 20);
@@ -427,7 +491,8 @@ TEST(MiniHtmlRender, FeaturesToPng) {
       "<CONTROL TYPE=\"EDIT\" ID=\"e\" VALUE=\"edit\" WIDTH=\"60\"> <CONTROL TYPE=\"COMBO\" ID=\"c\" VALUE=\"combo\" WIDTH=\"80\"> "
       "<CONTROL TYPE=\"CHECK\" ID=\"k\" VALUE=\"TRUE\" WIDTH=\"20\"> <CONTROL TYPE=\"RADIO\" ID=\"r\" VALUE=\"FALSE\" WIDTH=\"20\"> "
       "<CONTROL TYPE=\"BUTTON\" ID=\"b\" VALUE=\"Button\" WIDTH=\"60\"><BR>"
-      "A long line that wraps at blanks when the words no longer fit into the rectangle's width.";
+      "A long line that wraps at blanks when the words no longer fit into the rectangle's width.<BR><BR>"
+      "<IND x=\"150\"><R a=\"25\">turned by <B>25</B> degrees</R> and upright again";
   TMiniHtmlParams p;
   p.HoverAnchor = 1;
   p.HoverColor = clGreen;
