@@ -246,3 +246,94 @@ TEST(ResourceTest, ClassRegistry) {
   EXPECT_EQ(FindResourceClass("TdtpNothing"), nullptr);
   EXPECT_EQ(h->Construct(nullptr)->ClassName(), "TdtpResource");
 }
+
+namespace {
+
+// A decoded object that counts how many are alive.
+struct TCountedObject : platform::TObject {
+  static inline int Alive = 0;
+  TCountedObject() { ++Alive; }
+  ~TCountedObject() override { --Alive; }
+};
+
+void MakeDecodable(TdtpResource& R) {
+  const std::string file = kdtest::TempDir() + "/decodable.bin";
+  kdtest::WriteFileBytes(file, Pattern(100));
+  R.LoadFromFile(file);
+  R.OnLoadObject = [](TdtpResource* Res) { Res->SetObject(std::make_unique<TCountedObject>()); };
+}
+
+}  // namespace
+
+TEST(ResourceTest, FreeBuffersAllReleasesDecodedObjects) {
+  InitializeDtpShape();
+  auto parent = NewShape<TdtpShape>();
+  TdtpShape* child = parent->GetShape(parent->AddShape(NewShape<TdtpShape>()));
+  TdtpResource own(parent.get()), childRes(child), held(child);
+  const int before = TCountedObject::Alive;
+  for (TdtpResource* r : {&own, &childRes, &held}) {
+    MakeDecodable(*r);
+    r->Lock();
+    EXPECT_EQ(r->State(), 2);
+  }
+  own.Unlock();
+  childRes.Unlock();
+  EXPECT_EQ(TCountedObject::Alive, before + 3);
+  // Pages call this on every shape they leave: decoded objects go, the stored bytes stay.
+  parent->FreeBuffersAll();
+  EXPECT_EQ(own.State(), 1);
+  EXPECT_EQ(childRes.State(), 1);
+  EXPECT_EQ(own.Object(), nullptr);
+  EXPECT_EQ(childRes.Object(), nullptr);
+  EXPECT_EQ(own.Data()->Size(), 100);
+  // A locked resource never loses its object.
+  EXPECT_EQ(held.State(), 2);
+  EXPECT_NE(held.Object(), nullptr);
+  EXPECT_EQ(TCountedObject::Alive, before + 1);
+  held.Unlock();
+  // The next lock decodes again.
+  own.Lock();
+  EXPECT_NE(own.Object(), nullptr);
+  own.Unlock();
+}
+
+TEST(ResourceTest, DestroyedResourceLeavesItsOwnersList) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto a = std::make_unique<TdtpResource>(s.get());
+  TdtpResource b(s.get());
+  MakeDecodable(b);
+  EXPECT_EQ(s->Resources().size(), 2u);
+  a.reset();
+  ASSERT_EQ(s->Resources().size(), 1u);
+  EXPECT_EQ(s->IndexOfResource(&b), 0);
+  // The owner's walk over its resources must not reach the freed one.
+  b.Lock();
+  b.Unlock();
+  s->FreeBuffersAll();
+  EXPECT_EQ(b.State(), 1);
+}
+
+TEST(ResourceTest, OwnerDestroyedFirstIsForgotten) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto r = std::make_unique<TdtpResource>(s.get());
+  s.reset();
+  EXPECT_EQ(r->Owner(), nullptr);
+  r.reset();  // must not reach back into the freed shape
+}
+
+TEST(ResourceTest, ClearedShapeStillReleasesItsResources) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto r = std::make_unique<TdtpResource>(s.get());
+  MakeDecodable(*r);
+  // Copying a shape clears it first; its resources live on and must still be released.
+  s->Clear();
+  r->Lock();
+  r->Unlock();
+  s->FreeBuffersAll();
+  EXPECT_EQ(r->Object(), nullptr);
+  s.reset();
+  EXPECT_EQ(r->Owner(), nullptr);
+}
