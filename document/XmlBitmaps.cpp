@@ -107,6 +107,9 @@ void ReadChecked(TXmlNode* Node, const std::string& Name, platform::TMemoryStrea
     for (int32_t i = 0; i < cHeaderBytes; ++i)
       header[i] = got[size_t(std::lower_bound(sorted.begin(), sorted.end(), at[size_t(i)]) - sorted.begin())];
     CheckBitmapHeader(header, source);
+  } else {
+    // The inner block's own header must claim the stored size before that is allocated.
+    PeekChain(packed.data(), int32_t(packed.size()), source, {});
   }
   std::vector<uint8_t> data(static_cast<size_t>(source));
   DecompressChain(packed.data(), int32_t(packed.size()), data.data(), source);

@@ -276,3 +276,22 @@ TEST(XmlBitmaps, LargeBitmapsStillRoundTrip) {
   EXPECT_EQ(plainBack->Height(), 120);
   for (int y = 0; y < 120; ++y) EXPECT_EQ(std::memcmp(plainBack->ScanLine(y), plain.ScanLine(y), 750), 0) << y;
 }
+
+TEST(XmlBitmaps, WrongStoredSizeIsRefusedBeforeAllocating) {
+  // Small data that claims to be a thousand times larger: the inner block says otherwise.
+  std::vector<uint8_t> bytes(20000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * i >> 5);
+  TXmlDocument xml("Root");
+  StorePacked(xml.Root(), "Data", bytes);
+  TXmlNode* data = xml.Root()->NodeByName("Data");
+  const int32_t packedSize = data->ReadInteger("CompressedSize");
+  data->WriteInteger("SourceSize", packedSize * 1000);
+  platform::TMemoryStream ms;
+  Fill(ms, {1, 2, 3});
+  gLargest = 0;
+  gTrack = true;
+  EXPECT_THROW(ReadStreamFromXml(xml.Root(), "Data", &ms), ECompressorError);
+  gTrack = false;
+  EXPECT_LT(gLargest.load(), size_t(8) * packedSize);
+  EXPECT_EQ(Bytes(ms), (std::vector<uint8_t>{1, 2, 3})) << "the stream is left untouched";
+}
