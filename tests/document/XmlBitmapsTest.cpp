@@ -15,23 +15,42 @@
 
 using namespace document;
 
-// The largest single allocation while gLargest is being tracked.
+// The largest single allocation while gTrack is set. Every form of the global operators is
+// replaced so that all of them meet the same malloc and free.
 namespace {
 std::atomic<bool> gTrack{false};
 std::atomic<size_t> gLargest{0};
-void* Allocate(size_t n) {
+void* Allocate(size_t n, size_t align = 0) {
   if (gTrack.load(std::memory_order_relaxed) && n > gLargest.load(std::memory_order_relaxed)) gLargest = n;
-  if (void* p = std::malloc(n ? n : 1)) return p;
+  if (n == 0) n = 1;
+  return align ? std::aligned_alloc(align, (n + align - 1) / align * align) : std::malloc(n);
+}
+void* AllocateOrThrow(size_t n, size_t align = 0) {
+  if (void* p = Allocate(n, align)) return p;
   throw std::bad_alloc();
 }
 }  // namespace
 
-void* operator new(size_t n) { return Allocate(n); }
-void* operator new[](size_t n) { return Allocate(n); }
+void* operator new(size_t n) { return AllocateOrThrow(n); }
+void* operator new[](size_t n) { return AllocateOrThrow(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new(size_t n, std::align_val_t a) { return AllocateOrThrow(n, size_t(a)); }
+void* operator new[](size_t n, std::align_val_t a) { return AllocateOrThrow(n, size_t(a)); }
+void* operator new(size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(n, size_t(a)); }
+void* operator new[](size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(n, size_t(a)); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
