@@ -20,8 +20,10 @@ constexpr int64_t cExpansionSlack = 4096;
 // No stored stream is larger than the largest bitmap's file image (2^28 pixels of 4 bytes) and
 // its headers; the writer refuses anything larger as well.
 constexpr int64_t cMaxStoredBytes = (int64_t(1) << 30) + 65536;
-// Bitmap data up to this size is decoded before its header is looked at.
+// Bitmap data up to this size, or expanding its stored bytes no more than this many times,
+// is decoded before its header is looked at: the allocation stays in proportion to the file.
 constexpr int32_t cPeekThreshold = 65536;
+constexpr int64_t cTrustedRatio = 16;
 // Headers, palette, colour masks and profile data besides the pixel rows.
 constexpr int64_t cBitmapHeaderAllowance = 65536;
 // Bytes of the bitmap file header and the start of its info header that are checked.
@@ -95,7 +97,7 @@ void ReadChecked(TXmlNode* Node, const std::string& Name, platform::TMemoryStrea
   std::vector<uint8_t> packed;
   int32_t source = 0;
   if (!ReadPacked(Node, Name, packed, source)) return;
-  if (Planes > 0 && source > cPeekThreshold) {
+  if (Planes > 0 && source > cPeekThreshold && source > cTrustedRatio * int64_t(packed.size())) {
     // Where the header bytes went when the file image was split into planes.
     const int32_t m = source / Planes;
     std::vector<int32_t> at(cHeaderBytes);

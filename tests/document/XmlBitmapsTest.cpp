@@ -262,21 +262,29 @@ TEST(XmlBitmaps, StoredSizesAreCheckedBeforeAllocating) {
 }
 
 TEST(XmlBitmaps, LargeBitmapsStillRoundTrip) {
-  // Past the size where the header is checked first, for both plane counts.
-  raster::TBitmap32 src;
-  src.SetSize(300, 200);
-  for (int32_t y = 0; y < 200; ++y)
-    for (int32_t x = 0; x < 300; ++x) src.SetPixel(x, y, 0xFF000000u | uint32_t(x * 3 + y * 1000));
-  TXmlDocument xml("Root");
-  WriteBitmap32ToXml(xml.Root(), "Picture", &src);
-  TXmlDocument back;
-  back.ReadFromString(xml.WriteToString());
-  std::unique_ptr<raster::TBitmap32> got;
-  ReadBitmap32FromXml(back.Root(), "Picture", got);
-  ASSERT_NE(got, nullptr);
-  ASSERT_EQ(got->Width(), 300);
-  ASSERT_EQ(got->Height(), 200);
-  EXPECT_EQ(std::memcmp(got->Bits(), src.Bits(), size_t(300) * 200 * 4), 0);
+  // Past the size where a highly compressed header is checked first, for both plane counts:
+  // a noisy picture (stored bytes trusted) and a nearly uniform one (header peeked).
+  std::mt19937 rng(11);
+  for (bool uniform : {false, true}) {
+    SCOPED_TRACE(uniform ? "uniform" : "noisy");
+    raster::TBitmap32 src;
+    src.SetSize(600, 400);
+    for (int32_t y = 0; y < 400; ++y)
+      for (int32_t x = 0; x < 600; ++x)
+        src.SetPixel(x, y, uniform ? (x == y ? 0xFF123456u : 0xFF808080u) : 0xFF000000u | uint32_t(rng() & 0x3F3F3F));
+    TXmlDocument xml("Root");
+    WriteBitmap32ToXml(xml.Root(), "Picture", &src);
+    TXmlNode* p = xml.Root()->NodeByName("Picture");
+    EXPECT_EQ(p->ReadInteger("SourceSize") > 16 * p->ReadInteger("CompressedSize"), uniform);
+    TXmlDocument back;
+    back.ReadFromString(xml.WriteToString());
+    std::unique_ptr<raster::TBitmap32> got;
+    ReadBitmap32FromXml(back.Root(), "Picture", got);
+    ASSERT_NE(got, nullptr);
+    ASSERT_EQ(got->Width(), 600);
+    ASSERT_EQ(got->Height(), 400);
+    EXPECT_EQ(std::memcmp(got->Bits(), src.Bits(), size_t(600) * 400 * 4), 0);
+  }
 
   platform::TBitmap plain;
   plain.SetPixelFormat(platform::pf24bit);
