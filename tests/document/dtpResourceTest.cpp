@@ -6,7 +6,11 @@
 
 #include "tests/common/TestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpBitmapShape.h"
 #include "document/dtpShape.h"
+#include "raster/Raster32.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterPNG.h"
 
 using namespace document;
 
@@ -336,4 +340,33 @@ TEST(ResourceTest, ClearedShapeStillReleasesItsResources) {
   EXPECT_EQ(r->Object(), nullptr);
   s.reset();
   EXPECT_EQ(r->Owner(), nullptr);
+}
+
+TEST(ResourceTest, CopiedBitmapShapeReleasesItsPicture) {
+  InitializeDtpShape();
+  InitializeDtpEffectShape();
+  InitializeDtpBitmapShape();
+  raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterPNG();
+  // A bitmap shape holding a PNG, copied into another one (which clears it first), then
+  // painted and left, as a page does with its shapes.
+  raster::TBitmap32 pic;
+  pic.SetSize(40, 30);
+  const std::string file = kdtest::TempDir() + "/picture.png";
+  {
+    platform::TFileStream f(file, platform::fmCreate);
+    raster::TdtpPngFormat().SaveToStream(&f, &pic);
+  }
+  auto src = NewShape<TdtpBitmapShape>();
+  src->Image()->LoadFromFile(file);
+  auto copy = NewShape<TdtpBitmapShape>();
+  copy->Assign(src.get());
+  ASSERT_EQ(copy->IndexOfResource(copy->Image()), 0);
+  copy->Image()->Lock();
+  ASSERT_NE(copy->Picture(), nullptr);
+  EXPECT_EQ(copy->Picture()->Width(), 40);
+  copy->Image()->Unlock();
+  copy->FreeBuffersAll();
+  EXPECT_EQ(copy->Image()->Object(), nullptr);
+  EXPECT_EQ(copy->Image()->State(), 1);
 }
