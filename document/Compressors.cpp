@@ -278,9 +278,16 @@ void DeltaRankDecode(const uint8_t* Src, int32_t SrcCount, uint8_t* Dst, int32_t
 
 int32_t CompressBound(int32_t n) { return n + n / 4 + 19; }
 
+// Header 13, table of at most 256 values, class area n/4 + 1, and at most one extra byte per
+// source byte (class 3) plus the partly used nibble and bit bytes.
 int64_t RankEncodeBound(int64_t n) { return n + n / 4 + 272; }
 
-int64_t RunLengthEncodeBound(int64_t m) { return m + m / 127 + 1; }
+// Run blocks never cover fewer bytes than they take (2 bytes for at least 2 source bytes), so
+// only literal control bytes add to the size: one per 127 literals plus one per literal
+// segment. A literal segment other than the first and last lies between two runs, and a
+// run followed by its literal segment covers at least 3 bytes (runs of three equal bytes
+// cost 4 bytes), so there are at most (m + 2) / 3 segments.
+int64_t RunLengthEncodeBound(int64_t m) { return m + (m + 2) / 3 + m / 127 + 1; }
 
 int64_t CompressChainBound(int64_t n) {
   const int64_t a = RankEncodeBound(n);
@@ -290,10 +297,10 @@ int64_t CompressChainBound(int64_t n) {
 
 std::vector<uint8_t> CompressChain(const uint8_t* Src, int32_t Count) {
   const int32_t n = std::max(Count, 0);
-  std::vector<uint8_t> work(Src, Src + n);
   const int64_t rankBound = RankEncodeBound(n);
   const int64_t runBound = RunLengthEncodeBound(rankBound);
   if (RankEncodeBound(runBound) > INT32_MAX) throw ECompressorError("Data too large to compress");
+  std::vector<uint8_t> work(Src, Src + n);
   std::vector<uint8_t> a(size_t(std::max(rankBound, RankEncodeBound(runBound))));
   std::vector<uint8_t> b(static_cast<size_t>(runBound));
   int32_t na = 0, nb = 0;
@@ -304,19 +311,179 @@ std::vector<uint8_t> CompressChain(const uint8_t* Src, int32_t Count) {
   return a;
 }
 
-void DecompressChain(const uint8_t* Src, int32_t CompressedSize, uint8_t* Dst, int32_t SourceSize) {
+namespace {
+
+// The source size a rank block claims, after checking that its header, table and class area
+// lie within the SrcCount bytes that back it (so the claim is at most about 4 * SrcCount).
+uint32_t RankBlockSize(const uint8_t* Src, int32_t SrcCount) {
+  if (SrcCount < 14) Corrupt("rank block too short");
+  const uint32_t n = GetU32(Src);
+  if (14 + int64_t(Src[12]) + int64_t(n / 4) + 1 > SrcCount) Corrupt("rank block class area past the end");
+  return n;
+}
+
+// The decoded size of a run-length stream, with every block checked to lie within it.
+int64_t RunLengthSize(const uint8_t* Src, int32_t Count) {
+  int64_t i = 0, n = 0;
+  while (i < Count) {
+    const int8_t c = int8_t(Src[i++]);
+    if (c >= 0) {
+      if (c > Count - i) Corrupt("literal block past the end");
+      i += c;
+      n += c;
+    } else {
+      if (i >= Count) Corrupt("run block past the end");
+      ++i;
+      n += 1 - c;
+    }
+  }
+  return n;
+}
+
+// The first two stages undone: the run-length stream held by the outer rank block, checked
+// against the bounds that a correct encoder of SourceSize bytes keeps. Its decoded size is
+// returned in InnerSize and is at most RankEncodeBound(SourceSize).
+std::vector<uint8_t> DecodeOuter(const uint8_t* Src, int32_t CompressedSize, int32_t SourceSize,
+                                 int64_t& InnerSize) {
   if (CompressedSize < 0 || SourceSize < 0) Corrupt("negative size");
   const int64_t rankBound = RankEncodeBound(SourceSize);
   const int64_t runBound = RunLengthEncodeBound(rankBound);
   if (runBound > INT32_MAX) Corrupt("source size too large");
-  std::vector<uint8_t> b(static_cast<size_t>(runBound));
-  std::vector<uint8_t> a(static_cast<size_t>(rankBound));
-  int32_t nb = 0, na = 0, n = 0;
-  RankDecode(Src, CompressedSize, b.data(), int32_t(runBound), nb);
-  RunLengthDecode(b.data(), nb, a.data(), int32_t(rankBound), na);
+  const uint32_t outer = RankBlockSize(Src, CompressedSize);
+  if (outer > uint64_t(runBound)) Corrupt("run-length data larger than its bound");
+  std::vector<uint8_t> b(outer);
+  int32_t nb = 0;
+  RankDecode(Src, CompressedSize, b.data(), int32_t(outer), nb);
+  InnerSize = RunLengthSize(b.data(), nb);
+  if (InnerSize > rankBound) Corrupt("run-length output too large");
+  // The inner block must hold its header, table and a class area for SourceSize bytes.
+  if (InnerSize < 14 + 19 + int64_t(SourceSize / 4) + 1) Corrupt("rank block too short");
+  return b;
+}
+
+// Reads the run-length stream held in memory as the bytes it decodes to, from any forward
+// position, without expanding it. The stream's blocks were checked by RunLengthSize.
+class TRunCursor {
+ public:
+  TRunCursor(const std::vector<uint8_t>& Runs) : FSrc(Runs.data()), FCount(int64_t(Runs.size())) {}
+  void Skip(int64_t Count) {
+    while (Count > 0) {
+      if (FLeft == 0) {
+        Load();
+        continue;
+      }
+      const int64_t k = std::min(FLeft, Count);
+      FLeft -= k;
+      if (!FRun) FLiteral += k;
+      Count -= k;
+    }
+  }
+  uint8_t Next() {
+    while (FLeft == 0) Load();
+    --FLeft;
+    return FRun ? FValue : *FLiteral++;
+  }
+
+ private:
+  void Load() {
+    if (FIndex >= FCount) Corrupt("rank block past the end");
+    const int8_t c = int8_t(FSrc[FIndex++]);
+    FRun = c < 0;
+    if (FRun) {
+      FLeft = 1 - c;
+      FValue = FSrc[FIndex++];
+    } else {
+      FLeft = c;
+      FLiteral = FSrc + FIndex;
+      FIndex += c;
+    }
+  }
+  const uint8_t* FSrc;
+  int64_t FCount, FIndex = 0, FLeft = 0;
+  bool FRun = false;
+  uint8_t FValue = 0;
+  const uint8_t* FLiteral = nullptr;
+};
+
+}  // namespace
+
+void DecompressChain(const uint8_t* Src, int32_t CompressedSize, uint8_t* Dst, int32_t SourceSize) {
+  int64_t innerSize = 0;
+  const std::vector<uint8_t> b = DecodeOuter(Src, CompressedSize, SourceSize, innerSize);
+  std::vector<uint8_t> a(static_cast<size_t>(innerSize));
+  int32_t na = 0, n = 0;
+  RunLengthDecode(b.data(), int32_t(b.size()), a.data(), int32_t(innerSize), na);
   RankDecode(a.data(), na, Dst, SourceSize, n);
   if (n != SourceSize) Corrupt("decoded size differs from the stored size");
   DeltaDecode(Dst, n, Dst);
+}
+
+std::vector<uint8_t> PeekChain(const uint8_t* Src, int32_t CompressedSize, int32_t SourceSize,
+                               const std::vector<int32_t>& Positions) {
+  for (size_t i = 0; i < Positions.size(); ++i)
+    if (Positions[i] < 0 || Positions[i] >= SourceSize || (i > 0 && Positions[i] <= Positions[i - 1]))
+      throw ECompressorError("Positions must ascend within the source");
+  int64_t innerSize = 0;
+  const std::vector<uint8_t> b = DecodeOuter(Src, CompressedSize, SourceSize, innerSize);
+  // The inner rank block is read through five cursors: header, class area and the byte,
+  // nibble and bit areas, each walking the run-length stream forward.
+  TRunCursor head(b);
+  uint8_t header[13 + 256];
+  for (int i = 0; i < 13; ++i) header[i] = head.Next();
+  const uint32_t n = GetU32(header);
+  const uint32_t bitStart = GetU32(header + 4);
+  const uint32_t nibbleStart = GetU32(header + 8);
+  const int top = header[12];
+  for (int r = 0; r <= top; ++r) header[13 + r] = head.Next();
+  if (n != uint32_t(SourceSize)) Corrupt("decoded size differs from the stored size");
+  const int64_t classStart = 14 + int64_t(top);
+  const int64_t byteStart = classStart + int64_t(n / 4) + 1;
+  if (byteStart > innerSize) Corrupt("rank block class area past the end");
+  if (nibbleStart < byteStart || nibbleStart > innerSize || bitStart < nibbleStart || bitStart > innerSize)
+    Corrupt("rank block offsets out of range");
+  const uint8_t* table = header + 13;
+  TRunCursor cls(b), bytes(b), nibbles(b), bits(b);
+  cls.Skip(classStart);
+  bytes.Skip(byteStart);
+  nibbles.Skip(nibbleStart);
+  bits.Skip(bitStart);
+  const int64_t byteCount = int64_t(nibbleStart) - byteStart;
+  const int64_t nibbleCount = 2 * (int64_t(bitStart) - nibbleStart);
+  const int64_t bitCount = 8 * (innerSize - bitStart);
+  int64_t nb = 0, ni = 0, bi = 0;
+  uint8_t classByte = 0, nibbleByte = 0, bitByte = 0, sum = 0;
+  std::vector<uint8_t> out;
+  out.reserve(Positions.size());
+  size_t want = 0;
+  for (int64_t k = 0; want < Positions.size(); ++k) {
+    if ((k & 3) == 0) classByte = cls.Next();
+    const int c = (classByte >> (2 * (k & 3))) & 3;
+    int rank;
+    if (c == 0) {
+      rank = 0;
+    } else if (c == 1) {
+      if (bi >= bitCount) Corrupt("rank block bit area exhausted");
+      if ((bi & 7) == 0) bitByte = bits.Next();
+      rank = 1 + ((bitByte >> (bi & 7)) & 1);
+      ++bi;
+    } else if (c == 2) {
+      if (ni >= nibbleCount) Corrupt("rank block nibble area exhausted");
+      if ((ni & 1) == 0) nibbleByte = nibbles.Next();
+      rank = 3 + ((nibbleByte >> (4 * (ni & 1))) & 15);
+      ++ni;
+    } else {
+      if (nb >= byteCount) Corrupt("rank block byte area exhausted");
+      rank = 19 + bytes.Next();
+      ++nb;
+    }
+    if (rank > top) Corrupt("rank outside the table");
+    sum = uint8_t(sum + table[rank]);
+    if (k == Positions[want]) {
+      out.push_back(sum);
+      ++want;
+    }
+  }
+  return out;
 }
 
 }  // namespace document

@@ -54,7 +54,8 @@ void DeltaRankDecode(const uint8_t* Src, int32_t SrcCount, uint8_t* Dst, int32_t
 int32_t CompressBound(int32_t n);
 // Largest rank block for n source bytes: header, full table, class area and all extras.
 int64_t RankEncodeBound(int64_t n);
-// Largest run-length output for m source bytes (all literals).
+// Largest run-length output for m source bytes (reached by runs of three equal bytes,
+// which take four bytes each).
 int64_t RunLengthEncodeBound(int64_t m);
 // Largest output of the whole chain (delta-rank, run-length, rank) for n source bytes.
 int64_t CompressChainBound(int64_t n);
@@ -64,5 +65,11 @@ std::vector<uint8_t> CompressChain(const uint8_t* Src, int32_t Count);
 // The reverse chain into exactly SourceSize bytes of Dst; every stage is checked against
 // its bound and a block that does not decode to SourceSize bytes raises ECompressorError.
 void DecompressChain(const uint8_t* Src, int32_t CompressedSize, uint8_t* Dst, int32_t SourceSize);
+// The decoded bytes at the given ascending Positions (each below SourceSize), found without
+// allocating the decoded data or the inner stages: a header can be checked before SourceSize
+// is trusted. Needs no more memory than about 4 * CompressedSize; corrupt data met on the
+// way raises ECompressorError.
+std::vector<uint8_t> PeekChain(const uint8_t* Src, int32_t CompressedSize, int32_t SourceSize,
+                               const std::vector<int32_t>& Positions);
 
 }  // namespace document

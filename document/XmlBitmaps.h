@@ -29,7 +29,9 @@ void WriteStreamToXml(TXmlNode* Node, const std::string& Name, platform::TMemory
 void ReadStreamFromXml(TXmlNode* Node, const std::string& Name, platform::TMemoryStream* Stream);
 
 void WriteBitmapToXml(TXmlNode* Node, const std::string& Name, platform::TBitmap* Bitmap);
-// Creates the bitmap when Bitmap is empty and data arrived.
+// Creates the bitmap when Bitmap is empty and data arrived. Stored sizes larger than the
+// budget, or (for highly compressed data) larger than the bitmap header says the image needs,
+// raise ECompressorError before the data is decoded.
 void ReadBitmapFromXml(TXmlNode* Node, const std::string& Name, std::unique_ptr<platform::TBitmap>& Bitmap);
 void WriteBitmap32ToXml(TXmlNode* Node, const std::string& Name, const raster::TBitmap32* Bitmap);
 void ReadBitmap32FromXml(TXmlNode* Node, const std::string& Name, std::unique_ptr<raster::TBitmap32>& Bitmap);

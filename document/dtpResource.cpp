@@ -102,7 +102,9 @@ TdtpResource::TdtpResource(TdtpShape* Owner) : FOwner(Owner), FData(std::make_un
   if (FOwner) FOwner->AddResource(this);
 }
 
-TdtpResource::~TdtpResource() = default;
+TdtpResource::~TdtpResource() {
+  if (FOwner) FOwner->RemoveResource(this);
+}
 
 void TdtpResource::Assign(const platform::TPersistent* Source) {
   if (const auto* src = dynamic_cast<const TdtpResource*>(Source)) {

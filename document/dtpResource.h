@@ -85,6 +85,8 @@ class TdtpResource : public platform::TPersistent {
   platform::TObject* Object() const { return FObject.get(); }
   TMapStream* Data() const { return FData.get(); }
   TdtpShape* Owner() const { return FOwner; }
+  // Called by an owner that is destroyed first.
+  void DetachOwner() { FOwner = nullptr; }
   uint32_t Stamp() const { return FStamp; }
 
   std::string ArchName, Ext, FileName;

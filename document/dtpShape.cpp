@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "document/XmlDocuments.h"
+#include "document/dtpResource.h"
 #include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 
@@ -175,6 +176,9 @@ TdtpShape::~TdtpShape() {
   // Children go before the parent; they must not reach back into it.
   for (auto& c : FShapes) c->FParent = nullptr;
   FShapes.clear();
+  // Resources outliving their owner must not tell it they leave.
+  for (platform::TObject* r : FResources)
+    if (auto* res = dynamic_cast<TdtpResource*>(r)) res->DetachOwner();
 }
 
 void TdtpShape::Initialize() { InitDefaults(); }
@@ -883,7 +887,7 @@ void TdtpShape::Clear() {
   // The freed children must not stay the document's focus, hot or edited shape.
   for (auto& c : FShapes) NotifyDestroyed(c.get());
   FShapes.clear();
-  FResources.clear();
+  // The resources belong to this shape's own members and stay alive, so they stay listed.
   InitDefaults();
   EndUpdate();
 }
@@ -891,6 +895,9 @@ void TdtpShape::Clear() {
 void TdtpShape::FreeBuffersAll() {
   FreeBuffer();
   for (auto& c : FShapes) c->FreeBuffersAll();
+  // Decoded objects go; the stored bytes stay (a locked resource keeps its object).
+  for (platform::TObject* r : FResources)
+    if (auto* res = dynamic_cast<TdtpResource*>(r)) res->ReleaseObject();
 }
 
 int32_t TdtpShape::IndexOfResource(platform::TObject* Resource) const {
@@ -900,6 +907,10 @@ int32_t TdtpShape::IndexOfResource(platform::TObject* Resource) const {
 
 void TdtpShape::AddResource(platform::TObject* Resource) {
   if (Resource && IndexOfResource(Resource) < 0) FResources.push_back(Resource);
+}
+
+void TdtpShape::RemoveResource(platform::TObject* Resource) {
+  std::erase(FResources, Resource);
 }
 
 // ---------------------------------------------------------------------------------------

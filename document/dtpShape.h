@@ -345,6 +345,8 @@ class TdtpShape : public platform::TPersistent {
   // --- resources (owned by their holders; the list does not own them) ---
   int32_t IndexOfResource(platform::TObject* Resource) const;
   void AddResource(platform::TObject* Resource);
+  // A resource leaving (destroyed) takes itself off the list.
+  void RemoveResource(platform::TObject* Resource);
   const std::vector<platform::TObject*>& Resources() const { return FResources; }
 
   // --- handles, hit testing and dragging (dtpShape_Handles.cpp) ---

@@ -1,6 +1,7 @@
 // Feeds hostile bytes to the compressor's readers: the whole chain with a claimed source size
-// (the first four bytes), and each stage on its own. Every outcome must be a result or an
-// ECompressorError; the decoded bytes are all read so sanitizers see uninitialised data.
+// (the first four bytes), the header peek, and each stage on its own. Every outcome must be a
+// result or an ECompressorError; the decoded bytes are all read so sanitizers see
+// uninitialised data.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,11 +28,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const int32_t source = int32_t(claimed % (1u << 20));
   const uint8_t* packed = Data + 4;
   const int32_t count = int32_t(Size - 4);
+  bool decoded = false;
+  std::vector<uint8_t> out(size_t(source) + 1);
   try {
-    std::vector<uint8_t> out(size_t(source) + 1);
     document::DecompressChain(packed, count, out.data(), source);
     Consume(out, source);
+    decoded = true;
   } catch (const document::ECompressorError&) {
+  }
+  // The header peek meets the same hostile data; where the full decoder succeeded it must
+  // agree with it.
+  try {
+    std::vector<int32_t> at;
+    for (int32_t p = 0; p < source; p += 1 + p / 3) at.push_back(p);
+    const std::vector<uint8_t> peek = document::PeekChain(packed, count, source, at);
+    if (decoded)
+      for (size_t i = 0; i < at.size(); ++i)
+        if (peek[i] != out[size_t(at[i])]) __builtin_trap();
+  } catch (const document::ECompressorError&) {
+    if (decoded) __builtin_trap();
   }
   try {
     std::vector<uint8_t> out(size_t(count) * 4 + 64);

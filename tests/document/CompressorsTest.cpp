@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -196,6 +197,126 @@ TEST(Compressors, CorruptInputsAreRejected) {
     try {
       DecompressChain(f.data(), int32_t(f.size()), dst.data(), 500);
     } catch (const ECompressorError&) {
+    }
+  }
+}
+
+namespace {
+
+// Source bytes whose successive differences come in threes, as in a gradient: after
+// delta coding every value appears three times in a row and the many distinct steps
+// put the repeats into the rank block's byte area, where the run-length stage meets them.
+std::vector<uint8_t> Gradient(int32_t n) {
+  std::vector<uint8_t> src(static_cast<size_t>(n));
+  uint8_t v = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    v = uint8_t(v + 1 + (i / 3) * 37 % 211);
+    src[size_t(i)] = v;
+  }
+  return src;
+}
+
+}  // namespace
+
+TEST(Compressors, RunsOfThreeFitTheRunLengthBound) {
+  // 3,000 bytes in runs of three alternate two-byte run blocks and one-byte literal blocks.
+  std::vector<uint8_t> triples(3000);
+  for (size_t i = 0; i < triples.size(); ++i) triples[i] = uint8_t(i / 3);
+  std::vector<uint8_t> out(size_t(RunLengthEncodeBound(3000)) + 4096, 0xEE);
+  int32_t n = 0;
+  RunLengthEncode(triples.data(), 3000, out.data(), n);
+  EXPECT_EQ(n, 3998);
+  EXPECT_LE(n, RunLengthEncodeBound(3000));
+  std::vector<uint8_t> back(3000);
+  int32_t m = 0;
+  RunLengthDecode(out.data(), n, back.data(), 3000, m);
+  EXPECT_EQ(m, 3000);
+  EXPECT_EQ(back, triples);
+}
+
+TEST(Compressors, RunLengthBoundHoldsForEveryShortInput) {
+  // Every input of up to 14 bytes over a two-letter alphabet, and over three letters up to 9.
+  for (int letters : {2, 3}) {
+    const int maxLen = letters == 2 ? 14 : 9;
+    for (int len = 0; len <= maxLen; ++len) {
+      int64_t total = 1;
+      for (int i = 0; i < len; ++i) total *= letters;
+      std::vector<uint8_t> src(static_cast<size_t>(len)), out(static_cast<size_t>(len) * 2 + 8);
+      for (int64_t code = 0; code < total; ++code) {
+        int64_t c = code;
+        for (int i = 0; i < len; ++i, c /= letters) src[size_t(i)] = uint8_t(c % letters);
+        int32_t n = 0;
+        RunLengthEncode(src.data(), len, out.data(), n);
+        ASSERT_LE(n, RunLengthEncodeBound(len)) << "length " << len << " code " << code;
+        std::vector<uint8_t> back(size_t(len) + 1);
+        int32_t m = 0;
+        RunLengthDecode(out.data(), n, back.data(), len, m);
+        ASSERT_EQ(m, len);
+        back.resize(size_t(len));
+        ASSERT_EQ(back, src);
+      }
+    }
+  }
+}
+
+TEST(Compressors, GradientRoundTripsThroughTheChain) {
+  for (int32_t n : {999, 1000, 3000, 30000, 300000}) {
+    const std::vector<uint8_t> src = Gradient(n);
+    const std::vector<uint8_t> packed = CompressChain(src.data(), n);
+    EXPECT_LE(int64_t(packed.size()), CompressChainBound(n));
+    std::vector<uint8_t> back(static_cast<size_t>(n));
+    ASSERT_NO_THROW(DecompressChain(packed.data(), int32_t(packed.size()), back.data(), n)) << n;
+    EXPECT_EQ(back, src) << n;
+  }
+}
+
+TEST(Compressors, PeekMatchesFullDecode) {
+  std::mt19937 rng(5);
+  for (int iter = 0; iter < 60; ++iter) {
+    const int32_t n = 1 + int32_t(rng() % 20000);
+    std::vector<uint8_t> src = iter % 3 == 0 ? Gradient(n) : std::vector<uint8_t>(static_cast<size_t>(n));
+    if (iter % 3 == 1)
+      for (auto& b : src) b = uint8_t(rng() % (1 + iter));
+    const auto packed = CompressChain(src.data(), n);
+    std::vector<int32_t> at;
+    for (int32_t p = int32_t(rng() % 7); p < n; p += 1 + int32_t(rng() % 900)) at.push_back(p);
+    at.push_back(n - 1);
+    std::sort(at.begin(), at.end());
+    at.erase(std::unique(at.begin(), at.end()), at.end());
+    const auto got = PeekChain(packed.data(), int32_t(packed.size()), n, at);
+    ASSERT_EQ(got.size(), at.size());
+    for (size_t i = 0; i < at.size(); ++i) ASSERT_EQ(got[i], src[size_t(at[i])]) << iter << " at " << at[i];
+  }
+  // Corrupt data and wrong claims are refused the same way as by the full decoder.
+  std::vector<uint8_t> src(5000);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 7 / 5);
+  auto good = CompressChain(src.data(), 5000);
+  EXPECT_THROW(PeekChain(good.data(), int32_t(good.size()), 4999, {0}), ECompressorError);
+  EXPECT_THROW(PeekChain(good.data(), int32_t(good.size()), 500000000, {0}), ECompressorError);
+  EXPECT_THROW(PeekChain(good.data(), int32_t(good.size()), 5000, {5000}), ECompressorError);
+  EXPECT_THROW(PeekChain(good.data(), int32_t(good.size()), 5000, {3, 3}), ECompressorError);
+  std::mt19937 flip(3);
+  for (int i = 0; i < 2000; ++i) {
+    auto f = good;
+    f[flip() % f.size()] ^= uint8_t(1 + flip() % 255);
+    std::vector<uint8_t> full(5000);
+    bool fullOk = true, peekOk = true;
+    std::vector<uint8_t> peek;
+    try {
+      DecompressChain(f.data(), int32_t(f.size()), full.data(), 5000);
+    } catch (const ECompressorError&) {
+      fullOk = false;
+    }
+    try {
+      peek = PeekChain(f.data(), int32_t(f.size()), 5000, {0, 2500, 4999});
+    } catch (const ECompressorError&) {
+      peekOk = false;
+    }
+    // The peek stops at its last position, so it may accept what the full decoder refuses
+    // later on, never the other way round.
+    if (fullOk) {
+      ASSERT_TRUE(peekOk);
+      EXPECT_EQ(peek, (std::vector<uint8_t>{full[0], full[2500], full[4999]}));
     }
   }
 }

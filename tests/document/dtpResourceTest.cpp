@@ -6,7 +6,11 @@
 
 #include "tests/common/TestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpBitmapShape.h"
 #include "document/dtpShape.h"
+#include "raster/Raster32.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterPNG.h"
 
 using namespace document;
 
@@ -245,4 +249,124 @@ TEST(ResourceTest, ClassRegistry) {
   EXPECT_EQ(RegisterResourceClass("TdtpResource", nullptr), h);
   EXPECT_EQ(FindResourceClass("TdtpNothing"), nullptr);
   EXPECT_EQ(h->Construct(nullptr)->ClassName(), "TdtpResource");
+}
+
+namespace {
+
+// A decoded object that counts how many are alive.
+struct TCountedObject : platform::TObject {
+  static inline int Alive = 0;
+  TCountedObject() { ++Alive; }
+  ~TCountedObject() override { --Alive; }
+};
+
+void MakeDecodable(TdtpResource& R) {
+  const std::string file = kdtest::TempDir() + "/decodable.bin";
+  kdtest::WriteFileBytes(file, Pattern(100));
+  R.LoadFromFile(file);
+  R.OnLoadObject = [](TdtpResource* Res) { Res->SetObject(std::make_unique<TCountedObject>()); };
+}
+
+}  // namespace
+
+TEST(ResourceTest, FreeBuffersAllReleasesDecodedObjects) {
+  InitializeDtpShape();
+  auto parent = NewShape<TdtpShape>();
+  TdtpShape* child = parent->GetShape(parent->AddShape(NewShape<TdtpShape>()));
+  TdtpResource own(parent.get()), childRes(child), held(child);
+  const int before = TCountedObject::Alive;
+  for (TdtpResource* r : {&own, &childRes, &held}) {
+    MakeDecodable(*r);
+    r->Lock();
+    EXPECT_EQ(r->State(), 2);
+  }
+  own.Unlock();
+  childRes.Unlock();
+  EXPECT_EQ(TCountedObject::Alive, before + 3);
+  // Pages call this on every shape they leave: decoded objects go, the stored bytes stay.
+  parent->FreeBuffersAll();
+  EXPECT_EQ(own.State(), 1);
+  EXPECT_EQ(childRes.State(), 1);
+  EXPECT_EQ(own.Object(), nullptr);
+  EXPECT_EQ(childRes.Object(), nullptr);
+  EXPECT_EQ(own.Data()->Size(), 100);
+  // A locked resource never loses its object.
+  EXPECT_EQ(held.State(), 2);
+  EXPECT_NE(held.Object(), nullptr);
+  EXPECT_EQ(TCountedObject::Alive, before + 1);
+  held.Unlock();
+  // The next lock decodes again.
+  own.Lock();
+  EXPECT_NE(own.Object(), nullptr);
+  own.Unlock();
+}
+
+TEST(ResourceTest, DestroyedResourceLeavesItsOwnersList) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto a = std::make_unique<TdtpResource>(s.get());
+  TdtpResource b(s.get());
+  MakeDecodable(b);
+  EXPECT_EQ(s->Resources().size(), 2u);
+  a.reset();
+  ASSERT_EQ(s->Resources().size(), 1u);
+  EXPECT_EQ(s->IndexOfResource(&b), 0);
+  // The owner's walk over its resources must not reach the freed one.
+  b.Lock();
+  b.Unlock();
+  s->FreeBuffersAll();
+  EXPECT_EQ(b.State(), 1);
+}
+
+TEST(ResourceTest, OwnerDestroyedFirstIsForgotten) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto r = std::make_unique<TdtpResource>(s.get());
+  s.reset();
+  EXPECT_EQ(r->Owner(), nullptr);
+  r.reset();  // must not reach back into the freed shape
+}
+
+TEST(ResourceTest, ClearedShapeStillReleasesItsResources) {
+  InitializeDtpShape();
+  auto s = NewShape<TdtpShape>();
+  auto r = std::make_unique<TdtpResource>(s.get());
+  MakeDecodable(*r);
+  // Copying a shape clears it first; its resources live on and must still be released.
+  s->Clear();
+  r->Lock();
+  r->Unlock();
+  s->FreeBuffersAll();
+  EXPECT_EQ(r->Object(), nullptr);
+  s.reset();
+  EXPECT_EQ(r->Owner(), nullptr);
+}
+
+TEST(ResourceTest, CopiedBitmapShapeReleasesItsPicture) {
+  InitializeDtpShape();
+  InitializeDtpEffectShape();
+  InitializeDtpBitmapShape();
+  raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterPNG();
+  // A bitmap shape holding a PNG, copied into another one (which clears it first), then
+  // painted and left, as a page does with its shapes.
+  raster::TBitmap32 pic;
+  pic.SetSize(40, 30);
+  const std::string file = kdtest::TempDir() + "/picture.png";
+  {
+    platform::TFileStream f(file, platform::fmCreate);
+    raster::TdtpPngFormat().SaveToStream(&f, &pic);
+  }
+  auto src = NewShape<TdtpBitmapShape>();
+  src->Image()->LoadFromFile(file);
+  auto copy = NewShape<TdtpBitmapShape>();
+  copy->Assign(src.get());
+  ASSERT_EQ(copy->IndexOfResource(copy->Image()), 0);
+  copy->Image()->Lock();
+  ASSERT_NE(copy->Picture(), nullptr);
+  EXPECT_EQ(copy->Picture()->Width(), 40);
+  copy->Image()->Unlock();
+  copy->FreeBuffersAll();
+  EXPECT_EQ(copy->Image()->Object(), nullptr);
+  EXPECT_EQ(copy->Image()->State(), 1);
 }
