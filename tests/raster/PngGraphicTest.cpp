@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Classes.h"
+#include "platform/SysUtils.h"
 #include "raster/PngGraphic.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -590,4 +591,73 @@ TEST(PngMisc, DrawBlendsAlphaOverTheCanvas) {
   EXPECT_EQ(p[0], (0 * 128 + 255 + 127 * 255) >> 8);
   EXPECT_EQ(p[5], 10);
   EXPECT_EQ(p[3], 30);
+}
+
+// ---- size limits and empty images
+
+TEST(PngLimits, OnePixelLimitAndDataThatCannotHoldTheImage) {
+  struct Case {
+    uint32_t w, h;
+    uint8_t bd, ct;
+    bool realData;  // a complete IDAT of zero rows, else 20 bytes of one
+    std::string message;  // empty: loads
+  };
+  const Case cases[] = {
+      // A 10000 x 7000 photograph's size is inside the bitmap's limit (1-bit grey keeps it light).
+      {10000, 7000, 1, 0, true, ""},
+      {17000, 17000, 8, 2, false, "Image of 17000 x 17000 pixels is larger than the limit of 268435456 pixels"},
+      {16000, 16000, 8, 2, false,
+       "Image of 16000 x 16000 pixels cannot be held in the 44 bytes of data that follow its header"},
+      {16000, 16000, 8, 6, false,
+       "Image of 16000 x 16000 pixels cannot be held in the 44 bytes of data that follow its header"},
+  };
+  for (const Case& c : cases) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(c.w, c.h, c.bd, c.ct));
+    if (c.realData) {
+      uint32_t row = (c.w * c.bd + 7) / 8 + 1;
+      AddChunk(f, "IDAT", Deflate(Bytes(static_cast<size_t>(row) * c.h, 0)));
+    } else {
+      AddChunk(f, "IDAT", Bytes(20, 0));
+    }
+    AddChunk(f, "IEND", {});
+    if (c.message.empty()) {
+      TPngGraphic png;
+      LoadPng(png, f);
+      EXPECT_EQ(png.Width(), static_cast<int32_t>(c.w));
+      EXPECT_EQ(png.Height(), static_cast<int32_t>(c.h));
+    } else {
+      EXPECT_EQ(MessageOf<EPNGSizeExceeds>(f), c.message) << c.w;
+    }
+  }
+}
+
+TEST(PngLimits, EmptyImagesAreRefusedWhenSaving) {
+  TBitmap32 empty;
+  platform::TMemoryStream s;
+  try {
+    TdtpPngFormat().SaveToStream(&s, &empty);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Bitmap is empty");
+  }
+  EXPECT_EQ(s.GetSize(), 0);
+  TPngGraphic png;
+  platform::TBitmap none;
+  png.Assign(&none);
+  try {
+    png.SaveToStream(&s);
+    ADD_FAILURE();
+  } catch (const EPngError& e) {
+    EXPECT_EQ(e.Message, "The \"Portable Network Graphics\" image has no pixels and can not be saved.");
+  }
+  EXPECT_EQ(s.GetSize(), 0);
+  // Through the filer to a file: the error comes through and no unreadable file is left.
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  std::string path = Tmp("empty.png");
+  TdtpImageFiler w;
+  w.FileName = path;
+  EXPECT_THROW(w.Save(&empty), ERasterError);
+  EXPECT_FALSE(platform::FileExists(path));
 }
