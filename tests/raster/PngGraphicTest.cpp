@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -135,18 +136,17 @@ struct TVariant {
   int ct, bd;
 };
 
-}  // namespace
+// A PNG of the given form written by ImageMagick from random samples the form holds exactly,
+// and ImageMagick's own 8-bit RGBA reading of it.
+struct TOracleFile {
+  Bytes Png;
+  Bytes Rgba;
+};
 
-// ---- decoding against ImageMagick
-
-class PngOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
-
-TEST_P(PngOracle, DecodesPixelExactly) {
-  auto [v, interlace, width] = GetParam();
-  const int w = width, h = 11;
+TOracleFile MakeOracleFile(TVariant v, int interlace, int w, int h) {
   bool grey = v.ct == 0 || v.ct == 4, alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
   int channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
-  std::mt19937 rng(v.ct * 100 + v.bd + interlace * 7 + width);
+  std::mt19937 rng(v.ct * 100 + v.bd + interlace * 7 + w);
   // Levels the bit depth can hold exactly; 16-bit samples repeat their byte so that the
   // oracle's 8-bit reduction is exact.
   int levels = v.ct == 3 ? (1 << std::min(v.bd, 8)) : (grey && v.bd < 8 ? (1 << v.bd) : 256);
@@ -178,12 +178,27 @@ TEST_P(PngOracle, DecodesPixelExactly) {
                     " -define png:bit-depth=" + std::to_string(v.bd) + (wide ? " -depth 16" : "") +
                     " -interlace " + (interlace ? "PNG " : "none ") + base + ".png && convert " + base +
                     ".png -depth 8 rgba:" + base + ".rgba";
-  ASSERT_TRUE(Shell(cmd)) << cmd;
-  Bytes png = kdtest::ReadFileBytes(base + ".png");
+  EXPECT_TRUE(Shell(cmd)) << cmd;
+  return {kdtest::ReadFileBytes(base + ".png"), kdtest::ReadFileBytes(base + ".rgba")};
+}
+
+}  // namespace
+
+// ---- decoding against ImageMagick
+
+class PngOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
+
+TEST_P(PngOracle, DecodesPixelExactly) {
+  auto [v, interlace, width] = GetParam();
+  const int w = width, h = 11;
+  bool alpha = v.ct == 4 || v.ct == 6;
+  TOracleFile o = MakeOracleFile(v, interlace, w, h);
+  const Bytes& png = o.Png;
+  ASSERT_GT(png.size(), 30u);
   ASSERT_EQ(png[24], v.bd) << "oracle wrote another bit depth";
   ASSERT_EQ(png[25], v.ct) << "oracle wrote another colour type";
   ASSERT_EQ(png[28], interlace);
-  Bytes rgba = kdtest::ReadFileBytes(base + ".rgba");
+  const Bytes& rgba = o.Rgba;
   int32_t ow, oh;
   std::vector<uint32_t> got = ReadThroughFormat(png, ow, oh);
   ASSERT_EQ(ow, w);
@@ -200,6 +215,55 @@ TEST_P(PngOracle, DecodesPixelExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, PngOracle,
+                         ::testing::Combine(::testing::Values(TVariant{0, 1}, TVariant{0, 2}, TVariant{0, 4}, TVariant{0, 8},
+                                                              TVariant{0, 16}, TVariant{2, 8}, TVariant{2, 16}, TVariant{3, 1},
+                                                              TVariant{3, 2}, TVariant{3, 4}, TVariant{3, 8}, TVariant{4, 8},
+                                                              TVariant{4, 16}, TVariant{6, 8}, TVariant{6, 16}),
+                                            ::testing::Values(0, 1), ::testing::Values(1, 13)));
+
+// ---- writing every form the writer supports, read back by our reader and by ImageMagick
+
+class PngWriteOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
+
+TEST_P(PngWriteOracle, WrittenFileReadsBackTheSamePixels) {
+  auto [v, interlace, width] = GetParam();
+  const int w = width, h = 11;
+  const bool alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
+  TOracleFile o = MakeOracleFile(v, 0, w, h);
+  TPngGraphic png;
+  LoadPng(png, o.Png);
+  png.InterlaceMethod = static_cast<uint8_t>(interlace);
+  png.Filters = 0x1F;  // every filter competes, Paeth and Average included
+  Bytes out = SavePng(png);
+  ASSERT_GT(out.size(), 33u);
+  EXPECT_EQ(out[24], v.bd == 2 ? 4 : v.bd);  // 2-bit images are written at 4 bits
+  EXPECT_EQ(out[25], v.ct);
+  EXPECT_EQ(out[28], interlace);
+  // Our reader: the same image as before writing.
+  TPngGraphic back;
+  LoadPng(back, out);
+  std::vector<uint32_t> before(static_cast<size_t>(w) * h), after(before.size());
+  png.RenderARGB(before.data());
+  back.RenderARGB(after.data());
+  EXPECT_EQ(after, before);
+  // ImageMagick (libpng) at 16 bits: every sample is the source's, 16-bit samples carrying the
+  // held byte as their high byte and 0 as their low byte.
+  std::string path = Tmp("w" + std::to_string(v.ct) + "_" + std::to_string(v.bd) + "_" + std::to_string(interlace) + "_" +
+                         std::to_string(w) + ".png");
+  kdtest::WriteFileBytes(path, out);
+  ASSERT_TRUE(Shell("convert " + path + " -endian MSB -depth 16 rgba:" + path + ".rgba"));
+  Bytes got = kdtest::ReadFileBytes(path + ".rgba");
+  ASSERT_EQ(got.size(), size_t(w * h * 8));
+  for (int i = 0; i < w * h; ++i)
+    for (int c = 0; c < 4; ++c) {
+      uint32_t held = o.Rgba[size_t(4 * i + c)];
+      uint32_t want = c == 3 && !alpha ? 65535 : wide ? held << 8 : held * 257;
+      uint32_t sample = (uint32_t(got[size_t(8 * i + 2 * c)]) << 8) | got[size_t(8 * i + 2 * c + 1)];
+      ASSERT_EQ(sample, want) << "pixel " << i << " channel " << c;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, PngWriteOracle,
                          ::testing::Combine(::testing::Values(TVariant{0, 1}, TVariant{0, 2}, TVariant{0, 4}, TVariant{0, 8},
                                                               TVariant{0, 16}, TVariant{2, 8}, TVariant{2, 16}, TVariant{3, 1},
                                                               TVariant{3, 2}, TVariant{3, 4}, TVariant{3, 8}, TVariant{4, 8},
