@@ -41,8 +41,9 @@ struct TBmpLimits {
 
 // Largest number of pixels one byte of run-length data may stand for. The format itself has no
 // bound (an "end of bitmap" code leaves the rest undefined), so this is a plausibility cap: a
-// few dozen bytes never make the reader allocate more than some megabytes.
-inline constexpr int64_t kBmpRlePixelsPerByte = 65536;
+// few dozen bytes never make the reader allocate more than a megabyte. Encoders spend two
+// bytes on at most 255 pixels, or on the end of a row.
+inline constexpr int64_t kBmpRlePixelsPerByte = 4096;
 
 // Whole-file decoding ("BM" header first).
 TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits = {});

@@ -35,11 +35,12 @@ namespace {
 constexpr int kTooLarge = -100;
 constexpr int kTooShort = -101;
 
-// Largest number of pixels one byte of entropy-coded data can stand for. Huffman coding spends
-// at least one bit on every 8 x 8 block of the full-resolution component; the arithmetic coder
-// can spend far less (it renormalises at least once per 2^15 decisions, two decisions a block).
-constexpr int64_t kHuffmanPixelsPerByte = 8 * 64;
-constexpr int64_t kArithmeticPixelsPerByte = int64_t{8} * 64 * (1 << 14);
+// Largest number of 8 x 8 blocks (over all components) that one byte of entropy-coded data
+// can stand for. Huffman coding spends at least one bit on every block. Arithmetic coding has
+// no such floor (a flat 16000 x 16000 image codes in about 200 bytes), so it is held to a cap
+// that keeps a small file from large allocations.
+constexpr int64_t kHuffmanBlocksPerByte = 8;
+constexpr int64_t kArithmeticBlocksPerByte = 4096;
 
 struct TErrorMgr {
   jpeg_error_mgr Pub;
@@ -120,14 +121,25 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
   jpeg_calc_output_dimensions(&cinfo);
   Out.Width = static_cast<int32_t>(cinfo.output_width);
   Out.Height = static_cast<int32_t>(cinfo.output_height);
-  // Both checks come before libjpeg or this code allocates for the image.
+  // These checks come before libjpeg or this code allocates for the image. A file of several
+  // scans keeps the coefficients of the whole image however much it is reduced.
+  bool multiScan = jpeg_has_multiple_scans(&cinfo);
+  if (multiScan && !ImageSizeAllowed(cinfo.image_width, cinfo.image_height)) {
+    Out.Width = static_cast<int32_t>(cinfo.image_width);
+    Out.Height = static_cast<int32_t>(cinfo.image_height);
+    jpeg_destroy_decompress(&cinfo);
+    return kTooLarge;
+  }
   if (!ImageSizeAllowed(cinfo.output_width, cinfo.output_height)) {
     jpeg_destroy_decompress(&cinfo);
     return kTooLarge;
   }
-  int64_t perByte = cinfo.arith_code ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
+  int64_t blocks = 0;
+  for (int c = 0; c < cinfo.num_components; ++c)
+    blocks += static_cast<int64_t>(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
   Out.DataBytes = static_cast<int64_t>(cinfo.src->bytes_in_buffer);
-  if (static_cast<int64_t>(cinfo.image_width) * cinfo.image_height > (Out.DataBytes + 1) * perByte) {
+  int64_t perByte = cinfo.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
+  if (blocks > (Out.DataBytes + 1) * perByte) {
     Out.Width = static_cast<int32_t>(cinfo.image_width);
     Out.Height = static_cast<int32_t>(cinfo.image_height);
     jpeg_destroy_decompress(&cinfo);

@@ -160,7 +160,7 @@ namespace {
 
 // A baseline greyscale JPEG of one level, written with libjpeg itself (row by row, so large
 // sizes cost little memory).
-Bytes GreyJpeg(uint32_t w, uint32_t h, uint8_t level) {
+Bytes GreyJpeg(uint32_t w, uint32_t h, uint8_t level, bool arithmetic = false) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -174,6 +174,7 @@ Bytes GreyJpeg(uint32_t w, uint32_t h, uint8_t level) {
   c.in_color_space = JCS_GRAYSCALE;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, 50, TRUE);
+  c.arith_code = arithmetic;
   jpeg_start_compress(&c, TRUE);
   std::vector<uint8_t> row(w, level);
   JSAMPROW r = row.data();
@@ -243,4 +244,37 @@ TEST(JpegGraphic, OnePixelLimitAndDataThatCannotHoldTheImage) {
   ASSERT_EQ(b.Height(), 7000);
   EXPECT_NEAR(int(b.Pixel(9999, 6999) & 0xFF), 77, 1);
   EXPECT_EQ(b.Pixel(5000, 3500) >> 24, 0xFFu);
+}
+
+TEST(JpegGraphic, ReducedDecodingAndArithmeticCodingAreBounded) {
+  // A progressive file keeps every coefficient of the full image even when decoded at an eighth:
+  // its full size is held to the limit (a 290-byte file found by fuzzing asked for 591 MB).
+  Bytes found = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_jpeg/progressive-arithmetic-oversized"));
+  platform::TMemoryStream s;
+  s.WriteBuffer(found.data(), int32_t(found.size()));
+  s.SetPosition(0);
+  TJPEGImage j;
+  j.LoadFromStream(&s);
+  j.SetScale(jsEighth);
+  TBitmap32 b;
+  try {
+    j.DecodeTo32(&b);
+    ADD_FAILURE();
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.Message, "Image of 16720 x 17676 pixels is larger than the limit of 268435456 pixels");
+  }
+  // Arithmetic coding has no floor on bits per block: a flat image of any size codes in a few
+  // hundred bytes. Such files are held to 4096 blocks a byte.
+  struct Case {
+    uint32_t w, h;
+    bool loads;
+  } cases[] = {{800, 600, true}, {6000, 6000, false}};
+  for (const Case& c : cases) {
+    Bytes f = GreyJpeg(c.w, c.h, 200, true);
+    std::string m = DecodeMessage(f);
+    if (c.loads)
+      EXPECT_EQ(m, "") << c.w;
+    else
+      EXPECT_NE(m.find("Image of 6000 x 6000 pixels cannot be held in the "), std::string::npos) << m;
+  }
 }
