@@ -279,6 +279,15 @@ TEST(J2K, FailuresAreReported) {
   kdtest::WriteFileBytes(path, bytes);
   LoadJ2KBitmap(path, msg, &bm);
   EXPECT_EQ(msg, tooLarge);
+  // A write the library refuses raises its reason.
+  TBitmap32 one;
+  one.SetSize(2, 2);
+  try {
+    j.SaveToFile("/nonexistent-folder/a.jp2", &one);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Error in bitmap data: 2");
+  }
   // Saving an empty bitmap raises instead of writing nothing silently.
   TBitmap32 empty;
   try {
