@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +53,20 @@ TModule& Module() {
 // Result code of the entry point for an image beyond the pixel limit; Width and Height of the
 // record then hold the declared size.
 constexpr int32_t kCodeTooLarge = 5;
+// Result code for a declared image the file's bytes cannot plausibly hold.
+constexpr int32_t kCodeTooShort = 6;
+
+// JPEG 2000 has no floor on bits per sample: a flat picture codes in a few hundred bytes at
+// almost any size (our own writer makes 793 bytes of a white 8000 x 8000 image, 240,000 samples
+// a byte). The decoder holds 4 bytes a sample, so declared samples are capped per byte of
+// file: a file of 160 bytes, about the smallest whole JP2 file, gets at most 170 MB.
+constexpr int64_t kJ2KSamplesPerByte = int64_t{1} << 18;
+
+int64_t FileBytes(const char* FileName) {
+  std::error_code ec;
+  auto n = std::filesystem::file_size(FileName, ec);
+  return ec ? 0 : static_cast<int64_t>(n);
+}
 
 OPJ_CODEC_FORMAT CodecFor(const char* Ext) {
   std::string e = platform::LowerCase(Ext ? Ext : "");
@@ -76,6 +91,11 @@ int32_t OpjLoadImage(const char* FileName, const char* Ext, TImageContainer* Rec
     Rec->Width = static_cast<int32_t>(std::min<int64_t>(int64_t{image->x1} - image->x0, INT32_MAX));
     Rec->Height = static_cast<int32_t>(std::min<int64_t>(int64_t{image->y1} - image->y0, INT32_MAX));
     result = kCodeTooLarge;
+  } else if (header && (int64_t{image->x1} - image->x0) * (int64_t{image->y1} - image->y0) * image->numcomps >
+                           (FileBytes(FileName) + 1) * kJ2KSamplesPerByte) {
+    Rec->Width = static_cast<int32_t>(image->x1 - image->x0);
+    Rec->Height = static_cast<int32_t>(image->y1 - image->y0);
+    result = kCodeTooShort;
   } else if (header && o.decode(codec, stream, image) && o.end_decompress(codec, stream)) {
     uint32_t n = image->numcomps;
     uint32_t w = n ? image->comps[0].w : 0, h = n ? image->comps[0].h : 0;
@@ -259,6 +279,10 @@ void LoadJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
   int32_t code = m.LibLoadImage(FileName.c_str(), ext.c_str(), &rec);
   if (code == kCodeTooLarge) {
     ErrorMsg = ImageTooLargeText(rec.Width, rec.Height);
+    return;
+  }
+  if (code == kCodeTooShort) {
+    ErrorMsg = ImageDataTooShortText(rec.Width, rec.Height, FileBytes(FileName.c_str()));
     return;
   }
   if (code != 0) {

@@ -279,6 +279,22 @@ TEST(J2K, FailuresAreReported) {
   kdtest::WriteFileBytes(path, bytes);
   LoadJ2KBitmap(path, msg, &bm);
   EXPECT_EQ(msg, tooLarge);
+  // 4000 x 4000 is inside the limit, but not in a file of a hundred-odd bytes.
+  for (size_t at : {8, 12, 24, 28}) put32(at, 4000);
+  kdtest::WriteFileBytes(path, bytes);
+  LoadJ2KBitmap(path, msg, &bm);
+  EXPECT_EQ(msg, "Image of 4000 x 4000 pixels cannot be held in the " + std::to_string(bytes.size()) +
+                     " bytes of data that follow its header");
+  // Our own writer's most compact output, a flat picture, loads again.
+  TBitmap32 flat;
+  flat.SetSize(2000, 2000);
+  flat.Clear(0xFFFFFFFF);
+  std::string flatPath = kdtest::TempDir() + "/flat.jp2";
+  j.SaveToFile(flatPath, &flat);
+  TBitmap32 flatBack;
+  j.LoadFromFile(flatPath, &flatBack, {0, 0}, 0);
+  ASSERT_EQ(flatBack.Width(), 2000);
+  EXPECT_EQ(flatBack.Pixel(1999, 1999), 0xFFFFFFFFu);
   // A write the library refuses raises its reason.
   TBitmap32 one;
   one.SetSize(2, 2);
