@@ -1,7 +1,7 @@
 // Round-trip fuzz target of the PNG writer. The input chooses a colour type, bit depth, size,
-// interlace method, row filters and compression level and supplies the samples; a file of that
-// form is built with zlib, read, written again by our writer and read back: the decoded image
-// memory (pixels, alpha plane, colour table) must be the same. The 32-bit bitmap's path through
+// interlace method, row filters, compression level and transparency and supplies the samples;
+// a file of that form is built with zlib, read, written again by our writer and read back: the
+// decoded image memory (pixels, alpha plane, colour table, transparency) must be the same. The 32-bit bitmap's path through
 // the raster format is checked too: each pixel returns with its alpha and its colour blended
 // over black, exactly.
 #include <zlib.h>
@@ -114,6 +114,13 @@ void CodecRoundTrip(TInput& in) {
     for (uint8_t& b : plte) b = in.Next();
     AddChunk(f, "PLTE", plte);
   }
+  // Optional transparency: a palette's alpha values, or the one transparent grey or RGB colour.
+  if ((opts & 0x80) && (ct == 0 || ct == 2 || ct == 3)) {
+    uint32_t n = ct == 0 ? 2 : ct == 2 ? 6 : 1 + in.Next() % (1u << (bd > 8 ? 8 : bd));
+    Bytes trns(n);
+    for (uint8_t& b : trns) b = in.Next();
+    AddChunk(f, "tRNS", trns);
+  }
   Bytes raw = RawRows(in, w, h, ct, bd, adam7);
   uLongf zn = compressBound(static_cast<uLong>(raw.size()));
   Bytes z(zn);
@@ -126,7 +133,7 @@ void CodecRoundTrip(TInput& in) {
   Load(first, f);
   // The writer's own choices: filters, level, interlace (a re-interlaced image must decode the same).
   first.Filters = static_cast<raster::TFilters>((opts >> 1) & 0x1F);
-  first.CompressionLevel = (opts >> 6) * 3;
+  first.CompressionLevel = ((opts >> 6) & 1) * 9;
   if (in.Next() & 1) first.InterlaceMethod = static_cast<uint8_t>(1 - first.InterlaceMethod);
   Bytes written = Save(first);
   raster::TPngGraphic second;
@@ -154,6 +161,10 @@ void CodecRoundTrip(TInput& in) {
     Check(pa && pb && pa->Count == pb->Count);
     for (uint32_t i = 0; i < pa->Count; ++i) Check(a->Palette[i] == b->Palette[i]);
   }
+  auto* ta = first.FindChunk<raster::TChunktRNS>();
+  auto* tb = second.FindChunk<raster::TChunktRNS>();
+  Check(!ta == !tb);
+  if (ta) Check(ta->PaletteValues == tb->PaletteValues && ta->BitTransparency == tb->BitTransparency);
   std::vector<uint32_t> ca(static_cast<size_t>(a->Width) * a->Height), cb(ca.size());
   first.RenderARGB(ca.data());
   second.RenderARGB(cb.data());
