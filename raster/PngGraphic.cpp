@@ -733,6 +733,8 @@ void TPngGraphic::SaveToStream(TStream* Stream) {
   // An image without pixels makes no readable file: refused before anything is written.
   TChunkIHDR* h = Header();
   if (h->Width == 0 || h->Height == 0 || h->ImageData.empty()) throw EPngError(SPngNoPixels);
+  // Image data is written in one of the two known orders only; another would leave it out.
+  if (InterlaceMethod > 1) throw EPNGUnknownInterlace(PngErrorText(65125));
   static const uint8_t sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Stream->WriteBuffer(sig, 8);
   for (auto& c : FChunks) c->SaveToStream(Stream);

@@ -716,6 +716,12 @@ TEST(PngLimits, EmptyImagesAreRefusedWhenSaving) {
     EXPECT_EQ(e.Message, "The \"Portable Network Graphics\" image has no pixels and can not be saved.");
   }
   EXPECT_EQ(s.GetSize(), 0);
+  // An interlace method the writer has no order for would leave the image data out.
+  TPngGraphic odd;
+  LoadPng(odd, RgbFile(3, 2, SimpleRaw(3, 2)));
+  odd.InterlaceMethod = 2;
+  EXPECT_THROW(odd.SaveToStream(&s), EPNGUnknownInterlace);
+  EXPECT_EQ(s.GetSize(), 0);
   // Through the filer to a file: the error comes through and no unreadable file is left.
   InitializeDtpRasterFormats();
   InitializeDtpRasterPNG();
