@@ -92,6 +92,16 @@ TEST(JpegGraphic, CmykGreyEmptyAndErrors) {
   Load(c, cmyk);
   EXPECT_TRUE(c.Data().CMYK);
   EXPECT_EQ(c.Bitmap()->PixelFormat(), platform::pf32bit);
+  // Decoding straight into a 32-bit surface gives the pixels of the decoded bitmap.
+  TJPEGImage direct;
+  Load(direct, cmyk);
+  TBitmap32 viaDirect, viaBitmap;
+  direct.DecodeTo32(&viaDirect);
+  c.DecodeTo32(&viaBitmap);
+  ASSERT_EQ(viaDirect.Width(), 8);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(viaDirect.Bits()[i], viaBitmap.Bits()[i]);
+  EXPECT_NEAR(int((viaDirect.Pixel(4, 4) >> 16) & 0xFF), 255, 3);  // orange: red high, blue low
+  EXPECT_NEAR(int(viaDirect.Pixel(4, 4) & 0xFF), 0, 3);
 
   std::string grey = Tmp("grey.jpg");
   ASSERT_EQ(std::system(("convert -size 8x8 xc:gray50 -colorspace Gray " + grey).c_str()), 0);
