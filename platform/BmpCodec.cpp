@@ -125,9 +125,9 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   }
   if (planes != 1) Fail("the plane count is " + std::to_string(planes) + ", not 1");
   if (h.width < 0) Fail("the image width is negative");
-  if (h.width > Limits.MaxPixels || h.height > Limits.MaxPixels ||
-      h.width * h.height > Limits.MaxPixels)
-    Fail("the image is larger than the pixel limit");
+  if (h.width > Limits.MaxPixels || h.height > Limits.MaxPixels || h.width * h.height > Limits.MaxPixels)
+    throw EBmpError("Image of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
+                    " pixels is larger than the limit of " + std::to_string(Limits.MaxPixels) + " pixels");
 
   const int bpp = h.bitCount;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
@@ -201,6 +201,9 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   };
 
   if (rle) {
+    if (w * ht > (static_cast<int64_t>(avail) + 1) * kBmpRlePixelsPerByte)
+      throw EBmpError("Image of " + std::to_string(w) + " x " + std::to_string(ht) + " pixels cannot be held in the " +
+                      std::to_string(avail) + " bytes of data that follow its header");
     // The whole image area is allocated only after the size checks above.
     img.Pixels.assign(static_cast<size_t>(w * ht), palColor(0));
     int64_t x = 0, y = 0;  // y counts file rows (bottom-up)

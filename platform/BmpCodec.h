@@ -34,10 +34,16 @@ struct TBmpImage {
 };
 
 struct TBmpLimits {
-  // 64 Mi pixels (256 MiB decoded): an A4 page at 600 DPI is 35 Mi.
-  int64_t MaxPixels = int64_t{1} << 26;
+  // The pixel limit of the 32-bit bitmap surface that every image reader shares (2^28).
+  int64_t MaxPixels = int64_t{1} << 28;
   int64_t MaxFileBytes = int64_t{1} << 31;
 };
+
+// Largest number of pixels one byte of run-length data may stand for. The format itself has no
+// bound (an "end of bitmap" code leaves the rest undefined), so this is a plausibility cap: a
+// few dozen bytes never make the reader allocate more than a megabyte. Encoders spend two
+// bytes on at most 255 pixels, or on the end of a row.
+inline constexpr int64_t kBmpRlePixelsPerByte = 4096;
 
 // Whole-file decoding ("BM" header first).
 TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits = {});

@@ -12,13 +12,35 @@ extern "C" {
 
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"
+#include "raster/dtpRasterFormats.h"
 
 namespace raster {
 
+// One decoded image: its rows and what the header said.
+struct TDecoded {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t Components = 0;  // 1 grey, 3 RGB, 4 CMYK
+  bool FileGray = false;
+  bool CMYK = false;
+  bool Progressive = false;
+  int64_t DataBytes = 0;  // after the header
+  std::vector<uint8_t> Pixels;  // rows of Width * Components bytes
+};
+
 namespace {
 
-// Decoded pixels larger than this are refused before allocation (256 MiB at 4 bytes a pixel).
-constexpr int64_t kMaxJpegPixels = int64_t{1} << 26;
+// Results of DecodeJpeg besides libjpeg's message codes: the image is beyond the bitmap's pixel
+// limit, or the data cannot hold an image of the declared size.
+constexpr int kTooLarge = -100;
+constexpr int kTooShort = -101;
+
+// Largest number of 8 x 8 blocks (over all components) that one byte of entropy-coded data
+// can stand for. Huffman coding spends at least one bit on every block. Arithmetic coding has
+// no such floor (a flat 16000 x 16000 image codes in about 200 bytes), so it is held to a cap
+// that keeps a small file from large allocations.
+constexpr int64_t kHuffmanBlocksPerByte = 8;
+constexpr int64_t kArithmeticBlocksPerByte = 4096;
 
 struct TErrorMgr {
   jpeg_error_mgr Pub;
@@ -54,15 +76,7 @@ struct TDecodeOptions {
   bool HeaderOnly = false;
 };
 
-struct TDecoded {
-  int32_t Width = 0;
-  int32_t Height = 0;
-  int32_t Components = 0;  // 1 grey, 3 RGB, 4 CMYK
-  bool FileGray = false;
-  bool CMYK = false;
-  bool Progressive = false;
-  std::vector<uint8_t> Pixels;  // rows of Width * Components bytes
-};
+
 
 // Returns 0 or libjpeg's message code. No C++ object with a destructor is created after the
 // setjmp, so the long jump skips nothing.
@@ -78,7 +92,8 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
     return code ? code : -1;
   }
   jpeg_create_decompress(&cinfo);
-  cinfo.mem->max_memory_to_use = 256L << 20;
+  // Room for the coefficients of a progressive image as large as the pixel limit allows.
+  cinfo.mem->max_memory_to_use = 3L << 30;
   jpeg_mem_src(&cinfo, const_cast<uint8_t*>(Data), static_cast<unsigned long>(Size));
   jpeg_read_header(&cinfo, TRUE);
   Out.FileGray = cinfo.jpeg_color_space == JCS_GRAYSCALE;
@@ -104,9 +119,31 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
     return 0;
   }
   jpeg_calc_output_dimensions(&cinfo);
-  if (static_cast<int64_t>(cinfo.output_width) * cinfo.output_height > kMaxJpegPixels) {
+  Out.Width = static_cast<int32_t>(cinfo.output_width);
+  Out.Height = static_cast<int32_t>(cinfo.output_height);
+  // These checks come before libjpeg or this code allocates for the image. A file of several
+  // scans keeps the coefficients of the whole image however much it is reduced.
+  bool multiScan = jpeg_has_multiple_scans(&cinfo);
+  if (multiScan && !ImageSizeAllowed(cinfo.image_width, cinfo.image_height)) {
+    Out.Width = static_cast<int32_t>(cinfo.image_width);
+    Out.Height = static_cast<int32_t>(cinfo.image_height);
     jpeg_destroy_decompress(&cinfo);
-    return JERR_IMAGE_TOO_BIG;
+    return kTooLarge;
+  }
+  if (!ImageSizeAllowed(cinfo.output_width, cinfo.output_height)) {
+    jpeg_destroy_decompress(&cinfo);
+    return kTooLarge;
+  }
+  int64_t blocks = 0;
+  for (int c = 0; c < cinfo.num_components; ++c)
+    blocks += static_cast<int64_t>(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
+  Out.DataBytes = static_cast<int64_t>(cinfo.src->bytes_in_buffer);
+  int64_t perByte = cinfo.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
+  if (blocks > (Out.DataBytes + 1) * perByte) {
+    Out.Width = static_cast<int32_t>(cinfo.image_width);
+    Out.Height = static_cast<int32_t>(cinfo.image_height);
+    jpeg_destroy_decompress(&cinfo);
+    return kTooShort;
   }
   jpeg_start_decompress(&cinfo);
   Out.Width = static_cast<int32_t>(cinfo.output_width);
@@ -321,6 +358,19 @@ void TJPEGImage::SaveToStream(platform::TStream* Stream) {
     Stream->WriteBuffer(FData->Bytes.data(), static_cast<int32_t>(FData->Bytes.size()));
 }
 
+void TJPEGImage::Decode(TDecoded& D) const {
+  TDecodeOptions opt;
+  opt.ScaleShift = FScale;
+  opt.Smoothing = FSmoothing;
+  opt.Grayscale = FGrayscale;
+  opt.Fast = FPerformance == jpBestSpeed;
+  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, D)) {
+    if (code == kTooLarge) throw EJPEG(ImageTooLargeText(D.Width, D.Height));
+    if (code == kTooShort) throw EJPEG(ImageDataTooShortText(D.Width, D.Height, D.DataBytes));
+    RaiseJpeg(code);
+  }
+}
+
 platform::TBitmap* TJPEGImage::Bitmap() {
   if (FBitmap) return FBitmap.get();
   auto bmp = std::make_unique<platform::TBitmap>();
@@ -328,13 +378,8 @@ platform::TBitmap* TJPEGImage::Bitmap() {
     FBitmap = std::move(bmp);
     return FBitmap.get();
   }
-  TDecodeOptions opt;
-  opt.ScaleShift = FScale;
-  opt.Smoothing = FSmoothing;
-  opt.Grayscale = FGrayscale;
-  opt.Fast = FPerformance == jpBestSpeed;
   TDecoded d;
-  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, d)) RaiseJpeg(code);
+  Decode(d);
   // The platform bitmap has no 8-bit form: grey output is held as 24 bits, CMYK as 32.
   bmp->SetPixelFormat(d.Components == 4 ? platform::pf32bit : platform::pf24bit);
   bmp->SetSize(d.Width, d.Height);
@@ -359,6 +404,28 @@ platform::TBitmap* TJPEGImage::Bitmap() {
 }
 
 void TJPEGImage::DecodeTo32(TBitmap32* Dest) {
+  if (!FBitmap && !FData->Bytes.empty()) {
+    // Straight from the decoder's rows, without a 24-bit copy in between (large photographs).
+    TDecoded d;
+    Decode(d);
+    Dest->SetSize(d.Width, d.Height);
+    if (Dest->Empty()) return;
+    for (int32_t y = 0; y < d.Height; ++y) {
+      uint8_t* s = d.Pixels.data() + static_cast<size_t>(y) * d.Width * d.Components;
+      TColor32* p = Dest->ScanLine(y);
+      if (d.Components == 4) ConvertCMYKRows(s, d.Width, FInvertedCMYK);
+      for (int32_t x = 0; x < d.Width; ++x, s += d.Components) {
+        if (d.Components == 4)
+          p[x] = 0xFF000000u | (uint32_t{s[2]} << 16) | (uint32_t{s[1]} << 8) | s[0];
+        else if (d.Components == 3)
+          p[x] = 0xFF000000u | (uint32_t{s[0]} << 16) | (uint32_t{s[1]} << 8) | s[2];
+        else
+          p[x] = 0xFF000000u | uint32_t{s[0]} * 0x010101u;
+      }
+    }
+    Dest->Changed();
+    return;
+  }
   platform::TBitmap* bmp = Bitmap();
   Dest->SetSize(bmp->Width(), bmp->Height());
   if (Dest->Empty()) return;

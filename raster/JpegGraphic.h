@@ -12,6 +12,7 @@
 namespace raster {
 
 class TBitmap32;
+struct TDecoded;
 
 class EJPEG : public platform::EInvalidGraphic {
  public:
@@ -79,6 +80,8 @@ class TJPEGImage : public platform::TGraphic {
 
  private:
   void ReadHeader();
+  // Decodes the bytes with the current options; raises EJPEG on failure.
+  void Decode(TDecoded& D) const;
   void FreeBitmap();
   void CalcScaledSize() const;
   std::shared_ptr<TJPEGData> FData;

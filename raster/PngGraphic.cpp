@@ -12,6 +12,8 @@
 #include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 #include "raster/PngGraphicPriv.h"
+#include "raster/Raster32.h"
+#include "raster/dtpRasterFormats.h"
 
 namespace raster {
 
@@ -302,7 +304,7 @@ void TChunkIHDR::PrepareImageData() {
   Palette.fill(0);
   BitsPerPixel = DibBitsFor(ColorType, BitDepth);
   HasPalette = BitsPerPixel > 0 && BitsPerPixel <= 8;
-  if (static_cast<int64_t>(Width) * Height > kMaxPngPixels) throw EPNGOutMemory(PngErrorText(65132));
+  if (!ImageSizeAllowed(Width, Height)) throw EPNGSizeExceeds(ImageTooLargeText(Width, Height));
   BytesPerRow = static_cast<int32_t>(((static_cast<int64_t>(BitsPerPixel) * Width + 31) & ~int64_t{31}) / 8);
   if (ColorType == 4 || ColorType == 6) ImageAlpha.assign(static_cast<size_t>(Width) * Height, 0);
   ImageData.assign(static_cast<size_t>(BytesPerRow) * Height, 0);
@@ -319,6 +321,12 @@ bool TChunkIHDR::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
   if (d[12] > 1) throw EPNGUnknownInterlace(PngErrorText(65125));
   // No converter exists for an empty image or an unknown colour type/bit depth pair.
   if (w == 0 || h == 0 || DibBitsFor(d[9], d[8]) == 0) throw EPngInvalidIHDR(PngErrorText(65147));
+  if (!ImageSizeAllowed(w, h)) throw EPNGSizeExceeds(ImageTooLargeText(w, h));
+  // The pixel data alone (without filter bytes) is a lower bound of what the IDAT chain must
+  // inflate to; the rest of the file has to be able to hold it before anything is allocated.
+  int64_t raw = (static_cast<int64_t>(w) * h * d[8] * RowSizeFor(1, d[9], 8) + 7) / 8;
+  int64_t left = Stream->GetSize() - Stream->GetPosition();
+  if (raw > (left + 1) * kDeflateMaxRatio) throw EPNGSizeExceeds(ImageDataTooShortText(w, h, left));
   Width = w;
   Height = h;
   BitDepth = d[8];
@@ -722,6 +730,11 @@ void TPngGraphic::LoadFromStream(TStream* Stream) {
 }
 
 void TPngGraphic::SaveToStream(TStream* Stream) {
+  // An image without pixels makes no readable file: refused before anything is written.
+  TChunkIHDR* h = Header();
+  if (h->Width == 0 || h->Height == 0 || h->ImageData.empty()) throw EPngError(SPngNoPixels);
+  // Image data is written in one of the two known orders only; another would leave it out.
+  if (InterlaceMethod > 1) throw EPNGUnknownInterlace(PngErrorText(65125));
   static const uint8_t sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Stream->WriteBuffer(sig, 8);
   for (auto& c : FChunks) c->SaveToStream(Stream);

@@ -35,6 +35,9 @@ KD_PNG_EXCEPTION(EPNGOutMemory);
 KD_PNG_EXCEPTION(EPNGHeaderNotPresent);
 #undef KD_PNG_EXCEPTION
 
+inline constexpr const char* SPngNoPixels =
+    "The \"Portable Network Graphics\" image has no pixels and can not be saved.";
+
 // String-table texts by id (65120..65151); empty for an unknown id.
 std::string PngErrorText(int32_t Id);
 // zlib's code as the codec names it: "data error (-3)".
@@ -44,8 +47,8 @@ enum TFilter : uint8_t { pfNone, pfSub, pfUp, pfAverage, pfPaeth };
 using TFilters = uint8_t;  // bit n set: filter n allowed
 constexpr TFilters FilterBit(TFilter F) { return static_cast<TFilters>(1u << F); }
 
-// Decoded pixels larger than this are refused before allocation (256 MiB of 32-bit pixels).
-inline constexpr int64_t kMaxPngPixels = int64_t{1} << 26;
+// Deflate's largest ratio: a 258-byte match costs at least two bits.
+inline constexpr int64_t kDeflateMaxRatio = 1032;
 
 class TPngGraphic;
 class TChunkIHDR;

@@ -1,5 +1,6 @@
 #include "raster/dtpRasterFormats.h"
 
+#include <exception>
 #include <vector>
 
 #include "platform/SysUtils.h"
@@ -39,6 +40,11 @@ std::string FormatUnknown(const std::string& Ext) {
 }
 
 }  // namespace
+
+std::string ImageDataTooShortText(int64_t Width, int64_t Height, int64_t Bytes) {
+  return "Image of " + std::to_string(Width) + " x " + std::to_string(Height) + " pixels cannot be held in the " +
+         std::to_string(Bytes) + " bytes of data that follow its header";
+}
 
 void RegisterRasterFormat(TdtpRasterClass RasterClass, const std::string& Description,
                           const std::string& Extensions, RasterFlags Flags) {
@@ -111,9 +117,20 @@ void TdtpRaster::SaveToStream(TStream*, TBitmap32*) { throw ERasterError(SMethod
 
 void TdtpRaster::SaveToFile(const std::string& FileName, TBitmap32* Bitmap) {
   if (!(Flags & rfStreamWriter)) throw ERasterError(SMethodNotImplemented);
-  TFileStream fs(FileName, platform::fmCreate);
-  SaveToStream(&fs, Bitmap);
-  ByteCount = static_cast<int32_t>(fs.GetPosition());
+  std::exception_ptr failure;
+  {
+    TFileStream fs(FileName, platform::fmCreate);
+    try {
+      SaveToStream(&fs, Bitmap);
+      ByteCount = static_cast<int32_t>(fs.GetPosition());
+      return;
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  // A file that could not be written completely is not left behind as if it were an image.
+  platform::DeleteFile(FileName);
+  std::rethrow_exception(failure);
 }
 
 // ---- BMP

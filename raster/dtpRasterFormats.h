@@ -27,6 +27,10 @@ inline constexpr const char* SUnknownRasterFormat = "Unknown raster format \"%s\
 inline constexpr const char* SBitmapIsEmpty = "Bitmap is empty";
 inline constexpr const char* SLoadFromStreamNotImplemented = "Loading from stream is not implemented";
 
+// The message every reader raises when an image's declared size is more than the bytes that
+// follow its header can hold at the format's largest compression ratio.
+std::string ImageDataTooShortText(int64_t Width, int64_t Height, int64_t Bytes);
+
 using RasterFlags = uint16_t;
 inline constexpr RasterFlags rfStreamReader = 0x0001;
 inline constexpr RasterFlags rfStreamWriter = 0x0004;

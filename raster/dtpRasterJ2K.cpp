@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -49,7 +50,23 @@ TModule& Module() {
   return m;
 }
 
-constexpr int64_t kMaxJ2KPixels = int64_t{1} << 26;
+// Result code of the entry point for an image beyond the pixel limit; Width and Height of the
+// record then hold the declared size.
+constexpr int32_t kCodeTooLarge = 5;
+// Result code for a declared image the file's bytes cannot plausibly hold.
+constexpr int32_t kCodeTooShort = 6;
+
+// JPEG 2000 has no floor on bits per sample: a flat picture codes in a few hundred bytes at
+// almost any size (our own writer makes 793 bytes of a white 8000 x 8000 image, 240,000 samples
+// a byte). The decoder holds 4 bytes a sample, so declared samples are capped per byte of
+// file: a file of 160 bytes, about the smallest whole JP2 file, gets at most 170 MB.
+constexpr int64_t kJ2KSamplesPerByte = int64_t{1} << 18;
+
+int64_t FileBytes(const char* FileName) {
+  std::error_code ec;
+  auto n = std::filesystem::file_size(FileName, ec);
+  return ec ? 0 : static_cast<int64_t>(n);
+}
 
 OPJ_CODEC_FORMAT CodecFor(const char* Ext) {
   std::string e = platform::LowerCase(Ext ? Ext : "");
@@ -68,11 +85,21 @@ int32_t OpjLoadImage(const char* FileName, const char* Ext, TImageContainer* Rec
   o.default_decoder(&params);
   opj_image_t* image = nullptr;
   int32_t result = 3;
-  if (codec && o.setup_decoder(codec, &params) && o.read_header(stream, codec, &image) && image &&
-      o.decode(codec, stream, image) && o.end_decompress(codec, stream)) {
+  bool header = codec && o.setup_decoder(codec, &params) && o.read_header(stream, codec, &image) && image;
+  // The declared size is checked before the library allocates the planes.
+  if (header && !ImageSizeAllowed(int64_t{image->x1} - image->x0, int64_t{image->y1} - image->y0)) {
+    Rec->Width = static_cast<int32_t>(std::min<int64_t>(int64_t{image->x1} - image->x0, INT32_MAX));
+    Rec->Height = static_cast<int32_t>(std::min<int64_t>(int64_t{image->y1} - image->y0, INT32_MAX));
+    result = kCodeTooLarge;
+  } else if (header && (int64_t{image->x1} - image->x0) * (int64_t{image->y1} - image->y0) * image->numcomps >
+                           (FileBytes(FileName) + 1) * kJ2KSamplesPerByte) {
+    Rec->Width = static_cast<int32_t>(image->x1 - image->x0);
+    Rec->Height = static_cast<int32_t>(image->y1 - image->y0);
+    result = kCodeTooShort;
+  } else if (header && o.decode(codec, stream, image) && o.end_decompress(codec, stream)) {
     uint32_t n = image->numcomps;
     uint32_t w = n ? image->comps[0].w : 0, h = n ? image->comps[0].h : 0;
-    bool same = n > 0 && n <= 15 && w > 0 && h > 0 && static_cast<int64_t>(w) * h <= kMaxJ2KPixels && w <= INT32_MAX;
+    bool same = n > 0 && n <= 15 && w > 0 && h > 0 && ImageSizeAllowed(w, h);
     for (uint32_t c = 0; same && c < n; ++c)
       same = image->comps[c].w == w && image->comps[c].h == h && image->comps[c].data && image->comps[c].prec >= 1 &&
              image->comps[c].prec <= 31;
@@ -250,6 +277,14 @@ void LoadJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
   TImageContainer rec;
   rec.Reserved2 = 0;
   int32_t code = m.LibLoadImage(FileName.c_str(), ext.c_str(), &rec);
+  if (code == kCodeTooLarge) {
+    ErrorMsg = ImageTooLargeText(rec.Width, rec.Height);
+    return;
+  }
+  if (code == kCodeTooShort) {
+    ErrorMsg = ImageDataTooShortText(rec.Width, rec.Height, FileBytes(FileName.c_str()));
+    return;
+  }
   if (code != 0) {
     ErrorMsg = ErrorForCode(code);
     return;
@@ -268,18 +303,22 @@ void LoadJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
     ErrorMsg = "Unsupported bitmap Format";
     return;
   }
-  if (rec.Width <= 0 || rec.Height <= 0 || !rec.Data ||
-      static_cast<int64_t>(rec.Width) * rec.Height > kMaxJ2KPixels) {
+  if (!ImageSizeAllowed(rec.Width, rec.Height)) {
+    ErrorMsg = ImageTooLargeText(rec.Width, rec.Height);
+    return;
+  }
+  if (rec.Width <= 0 || rec.Height <= 0 || !rec.Data) {
     ErrorMsg = ErrorForCode(3);
     return;
   }
-  size_t row = static_cast<size_t>(n) * rec.Width;
-  size_t total = row * rec.Height;
-  if (planar) {
-    std::vector<uint8_t> copy(rec.Data, rec.Data + total);
-    size_t plane = static_cast<size_t>(rec.Width) * rec.Height;
-    for (int32_t p = 0; p < n; ++p)
-      for (size_t k = 0; k < plane; ++k) rec.Data[p + k * n] = copy[p * plane + k];
+  // Rows in the record hold every plane the library handed over (planes x Width bytes), of
+  // which the first three are copied.
+  const size_t pixels = static_cast<size_t>(rec.Width) * rec.Height;
+  const size_t stride = static_cast<size_t>(planes) * rec.Width;
+  if (planar && planes > 1) {
+    std::vector<uint8_t> copy(rec.Data, rec.Data + pixels * planes);
+    for (int32_t p = 0; p < planes; ++p)
+      for (size_t k = 0; k < pixels; ++k) rec.Data[p + k * planes] = copy[p * pixels + k];
   }
   if (n == 2) {
     ErrorMsg = "Unsupported pixel Format";
@@ -291,10 +330,14 @@ void LoadJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
   Bitmap->SetPixelFormat(platform::pf24bit);
   Bitmap->SetSize(rec.Width, rec.Height);
   for (int32_t y = 0; y < rec.Height; ++y) {
-    const uint8_t* s = rec.Data + static_cast<size_t>(y) * row;
+    const uint8_t* s = rec.Data + static_cast<size_t>(y) * stride;
     uint8_t* d = static_cast<uint8_t*>(Bitmap->ScanLine(y));
     if (n == 3) {
-      std::memcpy(d, s, row);
+      if (planes == 3) {
+        std::memcpy(d, s, stride);
+      } else {
+        for (int32_t x = 0; x < rec.Width; ++x, s += planes, d += 3) std::memcpy(d, s, 3);
+      }
     } else {
       for (int32_t x = 0; x < rec.Width; ++x, d += 3) {
         uint8_t i = s[x];
@@ -343,6 +386,9 @@ void TJ2KImage::LoadFromFile(const std::string& FileName, TBitmap32* Bitmap, pla
   platform::TBitmap tmp;
   std::string msg;
   LoadJ2KBitmap(FileName, msg, &tmp);
+  // A read that produced no image says why instead of handing back an empty bitmap; the note
+  // about planes beyond the third accompanies a loaded image and is no failure.
+  if (tmp.Empty() && !msg.empty()) throw ERasterError(msg);
   Bitmap->Assign(&tmp);
 }
 
@@ -351,8 +397,10 @@ void TJ2KImage::SaveToFile(const std::string& FileName, TBitmap32* Bitmap) {
   platform::TBitmap tmp;
   tmp.Assign(Bitmap);
   tmp.SetPixelFormat(platform::pf24bit);
+  if (tmp.Empty()) throw ERasterError(SBitmapIsEmpty);
   std::string msg;
   SaveJ2KBitmap(FileName, msg, &tmp);
+  if (!msg.empty()) throw ERasterError(msg);
 }
 
 void TJ2KGraphic::LoadFromFile(const std::string& FileName) {

@@ -1,7 +1,7 @@
 // JPEG 2000 through a codec library loaded at run time (OpenJPEG's libopenjp2.so.7). The format
 // is registered whether or not the library is found; without it the raster format raises
 // "Library for image format not loaded" and the picture class does nothing. All coding goes
-// through three entry points over one image record, as the original's codec DLL offered them.
+// through three entry points over one image record.
 #pragma once
 
 #include <cstdint>

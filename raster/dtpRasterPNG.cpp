@@ -25,6 +25,8 @@ void TdtpPngFormat::LoadFromStream(platform::TStream* Stream, TBitmap32* Bitmap,
 }
 
 void TdtpPngFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
+  // A PNG of no pixels cannot be read back: refused before anything is written.
+  if (Bitmap->Empty()) throw ERasterError(SBitmapIsEmpty);
   platform::TBitmap tmp;
   tmp.Assign(Bitmap);
   TPngGraphic png;

@@ -257,8 +257,9 @@ TEST(BmpCodec, DamagedHeadersRaiseClearErrors) {
   EXPECT_EQ(ErrorOf(with(10, {0xFF, 0, 0, 0})), p + "the pixel data offset is out of range");
   EXPECT_EQ(ErrorOf(with(22, {3})), p + "the pixel data is truncated");
   // Sizes are checked before anything is allocated: 60000 x 60000 in a 66-byte file.
-  EXPECT_EQ(ErrorOf(with(18, {0x60, 0xEA, 0, 0, 0x60, 0xEA, 0, 0})), p + "the image is larger than the pixel limit");
-  EXPECT_EQ(ErrorOf(with(22, {0, 0, 0, 0x80})), p + "the image is larger than the pixel limit");
+  EXPECT_EQ(ErrorOf(with(18, {0x60, 0xEA, 0, 0, 0x60, 0xEA, 0, 0})),
+            "Image of 60000 x 60000 pixels is larger than the limit of 268435456 pixels");
+  EXPECT_EQ(ErrorOf(with(22, {0, 0, 0, 0x80})), "Image of 3 x 2147483648 pixels is larger than the limit of 268435456 pixels");
   {
     std::vector<uint8_t> f = with(22, {0xFE, 0xFF, 0xFF, 0xFF});  // top-down RLE
     f[28] = 8;
@@ -286,6 +287,37 @@ TEST(BmpCodec, DamagedHeadersRaiseClearErrors) {
   small.MaxPixels = 5;
   EXPECT_THROW(DecodeBytes(good(), small), EBmpError);
   EXPECT_THROW(EncodeBmp(1, 1, nullptr, 8), EBmpError);
+}
+
+TEST(BmpCodec, SizesAgainstTheLimitAndTheDataBehindThem) {
+  // A 10000 x 7000 photograph is inside the limit (1 bit a pixel keeps the file small).
+  BmpBuilder big;
+  big.Info(10000, 7000, 1, 0, 2);
+  big.u32(0);
+  big.u32(0xFFFFFF);
+  big.StartPixels();
+  std::vector<uint8_t> f = big.Finish();
+  f.resize(f.size() + size_t{1252} * 7000, 0xFF);
+  TBmpImage img = DecodeBytes(f);
+  EXPECT_EQ(img.Width, 10000);
+  EXPECT_EQ(img.Height, 7000);
+  EXPECT_EQ(img.Pixels[123456], 0xFFFFFFFFu);
+  // A run-length file of a few bytes cannot stand for 16000 x 16000 pixels.
+  BmpBuilder rle;
+  rle.Info(16000, 16000, 8, 1, 2);
+  rle.u32(0);
+  rle.u32(0);
+  rle.StartPixels();
+  for (uint8_t v : {0, 0, 0, 1}) rle.u8(v);
+  EXPECT_EQ(ErrorOf(rle.Finish()), "Image of 16000 x 16000 pixels cannot be held in the 4 bytes of data that follow its header");
+  // Within the cap, a short run-length file still loads (the rest is palette entry 0).
+  BmpBuilder ok;
+  ok.Info(100, 40, 8, 1, 2);
+  ok.u32(0x112233);
+  ok.u32(0);
+  ok.StartPixels();
+  for (uint8_t v : {0, 0, 0, 1}) ok.u8(v);
+  EXPECT_EQ(DecodeBytes(ok.Finish()).Pixels[5], 0xFF112233u);
 }
 
 TEST(BmpCodec, RandomDamageNeverCrashes) {

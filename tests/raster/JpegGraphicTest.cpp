@@ -5,7 +5,15 @@
 #include <cstdlib>
 #include <string>
 
+#include <csetjmp>
+#include <cstdio>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
 #include "platform/Classes.h"
+#include "raster/dtpRasterFormats.h"
 #include "raster/JpegGraphic.h"
 #include "raster/Raster32.h"
 #include "tests/common/TestSupport.h"
@@ -84,6 +92,16 @@ TEST(JpegGraphic, CmykGreyEmptyAndErrors) {
   Load(c, cmyk);
   EXPECT_TRUE(c.Data().CMYK);
   EXPECT_EQ(c.Bitmap()->PixelFormat(), platform::pf32bit);
+  // Decoding straight into a 32-bit surface gives the pixels of the decoded bitmap.
+  TJPEGImage direct;
+  Load(direct, cmyk);
+  TBitmap32 viaDirect, viaBitmap;
+  direct.DecodeTo32(&viaDirect);
+  c.DecodeTo32(&viaBitmap);
+  ASSERT_EQ(viaDirect.Width(), 8);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(viaDirect.Bits()[i], viaBitmap.Bits()[i]);
+  EXPECT_NEAR(int((viaDirect.Pixel(4, 4) >> 16) & 0xFF), 255, 3);  // orange: red high, blue low
+  EXPECT_NEAR(int(viaDirect.Pixel(4, 4) & 0xFF), 0, 3);
 
   std::string grey = Tmp("grey.jpg");
   ASSERT_EQ(std::system(("convert -size 8x8 xc:gray50 -colorspace Gray " + grey).c_str()), 0);
@@ -146,4 +164,127 @@ TEST(JpegGraphic, EncodesFromBitmapAndReadsBack) {
   TJPEGImage shared;
   shared.Assign(&back);
   EXPECT_TRUE(shared.Equals(&back));
+}
+
+namespace {
+
+// A baseline greyscale JPEG of one level, written with libjpeg itself (row by row, so large
+// sizes cost little memory).
+Bytes GreyJpeg(uint32_t w, uint32_t h, uint8_t level, bool arithmetic = false) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = 1;
+  c.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 50, TRUE);
+  c.arith_code = arithmetic;
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(w, level);
+  JSAMPROW r = row.data();
+  while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes out(mem, mem + size);
+  free(mem);
+  return out;
+}
+
+size_t FindMarker(const Bytes& b, uint8_t m) {
+  for (size_t i = 2; i + 1 < b.size(); ++i)
+    if (b[i] == 0xFF && b[i + 1] == m) return i;
+  return 0;
+}
+
+std::string DecodeMessage(const Bytes& f) {
+  platform::TMemoryStream s;
+  s.WriteBuffer(f.data(), int32_t(f.size()));
+  s.SetPosition(0);
+  TJPEGImage j;
+  j.LoadFromStream(&s);
+  TBitmap32 b;
+  try {
+    j.DecodeTo32(&b);
+  } catch (const EJPEG& e) {
+    return e.Message;
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(JpegGraphic, OnePixelLimitAndDataThatCannotHoldTheImage) {
+  Bytes small = GreyJpeg(16, 16, 90);
+  size_t sof = FindMarker(small, 0xC0), sos = FindMarker(small, 0xDA);
+  ASSERT_GT(sof, 0u);
+  ASSERT_GT(sos, 0u);
+  const int64_t scanBytes = int64_t(small.size()) - int64_t(sos + 2 + (small[sos + 2] << 8 | small[sos + 3]));
+  struct Case {
+    uint16_t w, h;
+    std::string message;
+  } cases[] = {
+      {17000, 17000, "Image of 17000 x 17000 pixels is larger than the limit of 268435456 pixels"},
+      {16000, 16000, "Image of 16000 x 16000 pixels cannot be held in the " + std::to_string(scanBytes) +
+                         " bytes of data that follow its header"},
+      {400, 300, "Image of 400 x 300 pixels cannot be held in the " + std::to_string(scanBytes) +
+                     " bytes of data that follow its header"},
+  };
+  for (const Case& c : cases) {
+    Bytes f = small;
+    f[sof + 5] = uint8_t(c.h >> 8), f[sof + 6] = uint8_t(c.h);
+    f[sof + 7] = uint8_t(c.w >> 8), f[sof + 8] = uint8_t(c.w);
+    EXPECT_EQ(DecodeMessage(f), c.message);
+  }
+  // A 10000 x 7000 photograph is inside the bitmap's limit and loads at full size through the
+  // raster format (the default request of 4000 x 4000 does not reduce it).
+  Bytes big = GreyJpeg(10000, 7000, 77);
+  platform::TMemoryStream s;
+  s.WriteBuffer(big.data(), int32_t(big.size()));
+  s.SetPosition(0);
+  TBitmap32 b;
+  TdtpJpgFormat fmt;
+  fmt.LoadFromStream(&s, &b, {4000, 4000}, 0);
+  ASSERT_EQ(b.Width(), 10000);
+  ASSERT_EQ(b.Height(), 7000);
+  EXPECT_NEAR(int(b.Pixel(9999, 6999) & 0xFF), 77, 1);
+  EXPECT_EQ(b.Pixel(5000, 3500) >> 24, 0xFFu);
+}
+
+TEST(JpegGraphic, ReducedDecodingAndArithmeticCodingAreBounded) {
+  // A progressive file keeps every coefficient of the full image even when decoded at an eighth:
+  // its full size is held to the limit (a 290-byte file found by fuzzing asked for 591 MB).
+  Bytes found = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_jpeg/progressive-arithmetic-oversized"));
+  platform::TMemoryStream s;
+  s.WriteBuffer(found.data(), int32_t(found.size()));
+  s.SetPosition(0);
+  TJPEGImage j;
+  j.LoadFromStream(&s);
+  j.SetScale(jsEighth);
+  TBitmap32 b;
+  try {
+    j.DecodeTo32(&b);
+    ADD_FAILURE();
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.Message, "Image of 16720 x 17676 pixels is larger than the limit of 268435456 pixels");
+  }
+  // Arithmetic coding has no floor on bits per block: a flat image of any size codes in a few
+  // hundred bytes. Such files are held to 4096 blocks a byte.
+  struct Case {
+    uint32_t w, h;
+    bool loads;
+  } cases[] = {{800, 600, true}, {6000, 6000, false}};
+  for (const Case& c : cases) {
+    Bytes f = GreyJpeg(c.w, c.h, 200, true);
+    std::string m = DecodeMessage(f);
+    if (c.loads)
+      EXPECT_EQ(m, "") << c.w;
+    else
+      EXPECT_NE(m.find("Image of 6000 x 6000 pixels cannot be held in the "), std::string::npos) << m;
+  }
 }

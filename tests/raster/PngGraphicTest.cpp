@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/Classes.h"
+#include "platform/SysUtils.h"
 #include "raster/PngGraphic.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -134,18 +136,17 @@ struct TVariant {
   int ct, bd;
 };
 
-}  // namespace
+// A PNG of the given form written by ImageMagick from random samples the form holds exactly,
+// and ImageMagick's own 8-bit RGBA reading of it.
+struct TOracleFile {
+  Bytes Png;
+  Bytes Rgba;
+};
 
-// ---- decoding against ImageMagick
-
-class PngOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
-
-TEST_P(PngOracle, DecodesPixelExactly) {
-  auto [v, interlace, width] = GetParam();
-  const int w = width, h = 11;
+TOracleFile MakeOracleFile(TVariant v, int interlace, int w, int h) {
   bool grey = v.ct == 0 || v.ct == 4, alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
   int channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
-  std::mt19937 rng(v.ct * 100 + v.bd + interlace * 7 + width);
+  std::mt19937 rng(v.ct * 100 + v.bd + interlace * 7 + w);
   // Levels the bit depth can hold exactly; 16-bit samples repeat their byte so that the
   // oracle's 8-bit reduction is exact.
   int levels = v.ct == 3 ? (1 << std::min(v.bd, 8)) : (grey && v.bd < 8 ? (1 << v.bd) : 256);
@@ -177,12 +178,27 @@ TEST_P(PngOracle, DecodesPixelExactly) {
                     " -define png:bit-depth=" + std::to_string(v.bd) + (wide ? " -depth 16" : "") +
                     " -interlace " + (interlace ? "PNG " : "none ") + base + ".png && convert " + base +
                     ".png -depth 8 rgba:" + base + ".rgba";
-  ASSERT_TRUE(Shell(cmd)) << cmd;
-  Bytes png = kdtest::ReadFileBytes(base + ".png");
+  EXPECT_TRUE(Shell(cmd)) << cmd;
+  return {kdtest::ReadFileBytes(base + ".png"), kdtest::ReadFileBytes(base + ".rgba")};
+}
+
+}  // namespace
+
+// ---- decoding against ImageMagick
+
+class PngOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
+
+TEST_P(PngOracle, DecodesPixelExactly) {
+  auto [v, interlace, width] = GetParam();
+  const int w = width, h = 11;
+  bool alpha = v.ct == 4 || v.ct == 6;
+  TOracleFile o = MakeOracleFile(v, interlace, w, h);
+  const Bytes& png = o.Png;
+  ASSERT_GT(png.size(), 30u);
   ASSERT_EQ(png[24], v.bd) << "oracle wrote another bit depth";
   ASSERT_EQ(png[25], v.ct) << "oracle wrote another colour type";
   ASSERT_EQ(png[28], interlace);
-  Bytes rgba = kdtest::ReadFileBytes(base + ".rgba");
+  const Bytes& rgba = o.Rgba;
   int32_t ow, oh;
   std::vector<uint32_t> got = ReadThroughFormat(png, ow, oh);
   ASSERT_EQ(ow, w);
@@ -199,6 +215,55 @@ TEST_P(PngOracle, DecodesPixelExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, PngOracle,
+                         ::testing::Combine(::testing::Values(TVariant{0, 1}, TVariant{0, 2}, TVariant{0, 4}, TVariant{0, 8},
+                                                              TVariant{0, 16}, TVariant{2, 8}, TVariant{2, 16}, TVariant{3, 1},
+                                                              TVariant{3, 2}, TVariant{3, 4}, TVariant{3, 8}, TVariant{4, 8},
+                                                              TVariant{4, 16}, TVariant{6, 8}, TVariant{6, 16}),
+                                            ::testing::Values(0, 1), ::testing::Values(1, 13)));
+
+// ---- writing every form the writer supports, read back by our reader and by ImageMagick
+
+class PngWriteOracle : public ::testing::TestWithParam<std::tuple<TVariant, int, int>> {};
+
+TEST_P(PngWriteOracle, WrittenFileReadsBackTheSamePixels) {
+  auto [v, interlace, width] = GetParam();
+  const int w = width, h = 11;
+  const bool alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
+  TOracleFile o = MakeOracleFile(v, 0, w, h);
+  TPngGraphic png;
+  LoadPng(png, o.Png);
+  png.InterlaceMethod = static_cast<uint8_t>(interlace);
+  png.Filters = 0x1F;  // every filter competes, Paeth and Average included
+  Bytes out = SavePng(png);
+  ASSERT_GT(out.size(), 33u);
+  EXPECT_EQ(out[24], v.bd == 2 ? 4 : v.bd);  // 2-bit images are written at 4 bits
+  EXPECT_EQ(out[25], v.ct);
+  EXPECT_EQ(out[28], interlace);
+  // Our reader: the same image as before writing.
+  TPngGraphic back;
+  LoadPng(back, out);
+  std::vector<uint32_t> before(static_cast<size_t>(w) * h), after(before.size());
+  png.RenderARGB(before.data());
+  back.RenderARGB(after.data());
+  EXPECT_EQ(after, before);
+  // ImageMagick (libpng) at 16 bits: every sample is the source's, 16-bit samples carrying the
+  // held byte as their high byte and 0 as their low byte.
+  std::string path = Tmp("w" + std::to_string(v.ct) + "_" + std::to_string(v.bd) + "_" + std::to_string(interlace) + "_" +
+                         std::to_string(w) + ".png");
+  kdtest::WriteFileBytes(path, out);
+  ASSERT_TRUE(Shell("convert " + path + " -endian MSB -depth 16 rgba:" + path + ".rgba"));
+  Bytes got = kdtest::ReadFileBytes(path + ".rgba");
+  ASSERT_EQ(got.size(), size_t(w * h * 8));
+  for (int i = 0; i < w * h; ++i)
+    for (int c = 0; c < 4; ++c) {
+      uint32_t held = o.Rgba[size_t(4 * i + c)];
+      uint32_t want = c == 3 && !alpha ? 65535 : wide ? held << 8 : held * 257;
+      uint32_t sample = (uint32_t(got[size_t(8 * i + 2 * c)]) << 8) | got[size_t(8 * i + 2 * c + 1)];
+      ASSERT_EQ(sample, want) << "pixel " << i << " channel " << c;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, PngWriteOracle,
                          ::testing::Combine(::testing::Values(TVariant{0, 1}, TVariant{0, 2}, TVariant{0, 4}, TVariant{0, 8},
                                                               TVariant{0, 16}, TVariant{2, 8}, TVariant{2, 16}, TVariant{3, 1},
                                                               TVariant{3, 2}, TVariant{3, 4}, TVariant{3, 8}, TVariant{4, 8},
@@ -590,4 +655,79 @@ TEST(PngMisc, DrawBlendsAlphaOverTheCanvas) {
   EXPECT_EQ(p[0], (0 * 128 + 255 + 127 * 255) >> 8);
   EXPECT_EQ(p[5], 10);
   EXPECT_EQ(p[3], 30);
+}
+
+// ---- size limits and empty images
+
+TEST(PngLimits, OnePixelLimitAndDataThatCannotHoldTheImage) {
+  struct Case {
+    uint32_t w, h;
+    uint8_t bd, ct;
+    bool realData;  // a complete IDAT of zero rows, else 20 bytes of one
+    std::string message;  // empty: loads
+  };
+  const Case cases[] = {
+      // A 10000 x 7000 photograph's size is inside the bitmap's limit (1-bit grey keeps it light).
+      {10000, 7000, 1, 0, true, ""},
+      {17000, 17000, 8, 2, false, "Image of 17000 x 17000 pixels is larger than the limit of 268435456 pixels"},
+      {16000, 16000, 8, 2, false,
+       "Image of 16000 x 16000 pixels cannot be held in the 44 bytes of data that follow its header"},
+      {16000, 16000, 8, 6, false,
+       "Image of 16000 x 16000 pixels cannot be held in the 44 bytes of data that follow its header"},
+  };
+  for (const Case& c : cases) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(c.w, c.h, c.bd, c.ct));
+    if (c.realData) {
+      uint32_t row = (c.w * c.bd + 7) / 8 + 1;
+      AddChunk(f, "IDAT", Deflate(Bytes(static_cast<size_t>(row) * c.h, 0)));
+    } else {
+      AddChunk(f, "IDAT", Bytes(20, 0));
+    }
+    AddChunk(f, "IEND", {});
+    if (c.message.empty()) {
+      TPngGraphic png;
+      LoadPng(png, f);
+      EXPECT_EQ(png.Width(), static_cast<int32_t>(c.w));
+      EXPECT_EQ(png.Height(), static_cast<int32_t>(c.h));
+    } else {
+      EXPECT_EQ(MessageOf<EPNGSizeExceeds>(f), c.message) << c.w;
+    }
+  }
+}
+
+TEST(PngLimits, EmptyImagesAreRefusedWhenSaving) {
+  TBitmap32 empty;
+  platform::TMemoryStream s;
+  try {
+    TdtpPngFormat().SaveToStream(&s, &empty);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Bitmap is empty");
+  }
+  EXPECT_EQ(s.GetSize(), 0);
+  TPngGraphic png;
+  platform::TBitmap none;
+  png.Assign(&none);
+  try {
+    png.SaveToStream(&s);
+    ADD_FAILURE();
+  } catch (const EPngError& e) {
+    EXPECT_EQ(e.Message, "The \"Portable Network Graphics\" image has no pixels and can not be saved.");
+  }
+  EXPECT_EQ(s.GetSize(), 0);
+  // An interlace method the writer has no order for would leave the image data out.
+  TPngGraphic odd;
+  LoadPng(odd, RgbFile(3, 2, SimpleRaw(3, 2)));
+  odd.InterlaceMethod = 2;
+  EXPECT_THROW(odd.SaveToStream(&s), EPNGUnknownInterlace);
+  EXPECT_EQ(s.GetSize(), 0);
+  // Through the filer to a file: the error comes through and no unreadable file is left.
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  std::string path = Tmp("empty.png");
+  TdtpImageFiler w;
+  w.FileName = path;
+  EXPECT_THROW(w.Save(&empty), ERasterError);
+  EXPECT_FALSE(platform::FileExists(path));
 }

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include <openjpeg-2.5/openjpeg.h>
+
+#include "platform/DynLib.h"
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -54,6 +57,16 @@ TEST(J2K, RecordConversion) {
   LoadJ2KBitmap("a.jp2", msg, &b);
   EXPECT_EQ(msg, "The image contains 4 color planes, only 3 were loaded");
   EXPECT_EQ(b.Width(), 2);
+  // Four interleaved planes: each pixel is 4 bytes apart; its first three land in the row.
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x)
+      for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(y))[3 * x + c], 4 * (2 * y + x) + c) << x << "," << y << "," << c;
+  gFormat = 0x14;
+  LoadJ2KBitmap("a.jp2", msg, &b);
+  // Four planar planes of 4 bytes each: pixel k's plane p is byte 4p + k.
+  for (int k = 0; k < 4; ++k)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(k / 2))[3 * (k % 2) + c], 4 * c + k);
   gFormat = 2;
   LoadJ2KBitmap("a.jp2", msg, &b);
   EXPECT_EQ(msg, "Unsupported pixel Format");
@@ -125,4 +138,178 @@ TEST(J2K, RoundTripThroughOpenJpeg) {
   platform::TBitmap bm;
   LoadJ2KBitmap(bad, msg, &bm);
   EXPECT_EQ(msg, "Error in bitmap data");
+}
+
+namespace {
+
+// Writes a four-plane (RGBA) JPEG 2000 file with OpenJPEG itself, through the same run-time
+// library the program binds, so that the test needs no outside file.
+bool WriteRgbaJp2(const std::string& Path, int W, int H, uint32_t (*Pixel)(int, int)) {
+  platform::TDynLib lib;
+  if (!lib.Load("libopenjp2.so.7")) return false;
+  auto image_create = reinterpret_cast<decltype(&opj_image_create)>(lib.Proc("opj_image_create"));
+  auto image_destroy = reinterpret_cast<decltype(&opj_image_destroy)>(lib.Proc("opj_image_destroy"));
+  auto default_encoder = reinterpret_cast<decltype(&opj_set_default_encoder_parameters)>(lib.Proc("opj_set_default_encoder_parameters"));
+  auto create_compress = reinterpret_cast<decltype(&opj_create_compress)>(lib.Proc("opj_create_compress"));
+  auto setup_encoder = reinterpret_cast<decltype(&opj_setup_encoder)>(lib.Proc("opj_setup_encoder"));
+  auto file_stream = reinterpret_cast<decltype(&opj_stream_create_default_file_stream)>(lib.Proc("opj_stream_create_default_file_stream"));
+  auto start_compress = reinterpret_cast<decltype(&opj_start_compress)>(lib.Proc("opj_start_compress"));
+  auto encode = reinterpret_cast<decltype(&opj_encode)>(lib.Proc("opj_encode"));
+  auto end_compress = reinterpret_cast<decltype(&opj_end_compress)>(lib.Proc("opj_end_compress"));
+  auto stream_destroy = reinterpret_cast<decltype(&opj_stream_destroy)>(lib.Proc("opj_stream_destroy"));
+  auto destroy_codec = reinterpret_cast<decltype(&opj_destroy_codec)>(lib.Proc("opj_destroy_codec"));
+  if (!image_create || !encode || !file_stream) return false;
+  opj_image_cmptparm_t cp[4];
+  std::memset(cp, 0, sizeof cp);
+  for (auto& c : cp) {
+    c.dx = c.dy = 1;
+    c.w = static_cast<OPJ_UINT32>(W);
+    c.h = static_cast<OPJ_UINT32>(H);
+    c.prec = 8;
+  }
+  opj_image_t* img = image_create(4, cp, OPJ_CLRSPC_SRGB);
+  img->x1 = static_cast<OPJ_UINT32>(W);
+  img->y1 = static_cast<OPJ_UINT32>(H);
+  img->comps[3].alpha = 1;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      uint32_t argb = Pixel(x, y);
+      img->comps[0].data[y * W + x] = (argb >> 16) & 0xFF;
+      img->comps[1].data[y * W + x] = (argb >> 8) & 0xFF;
+      img->comps[2].data[y * W + x] = argb & 0xFF;
+      img->comps[3].data[y * W + x] = argb >> 24;
+    }
+  opj_cparameters_t params;
+  default_encoder(&params);
+  params.tcp_numlayers = 1;
+  params.tcp_rates[0] = 0;
+  params.cp_disto_alloc = 1;
+  params.numresolution = 2;
+  opj_codec_t* codec = create_compress(OPJ_CODEC_JP2);
+  opj_stream_t* stream = file_stream(Path.c_str(), OPJ_FALSE);
+  bool ok = setup_encoder(codec, &params, img) && start_compress(codec, img, stream) && encode(codec, stream) &&
+            end_compress(codec, stream);
+  stream_destroy(stream);
+  destroy_codec(codec);
+  image_destroy(img);
+  return ok;
+}
+
+uint32_t RgbaPixel(int x, int y) {
+  return uint32_t((x * 40 + y) & 0xFF) << 24 | uint32_t(x * 30) << 16 | uint32_t(y * 50) << 8 | uint32_t((x * 7 + y * 11) & 0xFF);
+}
+
+}  // namespace
+
+TEST(J2K, FourPlaneFileLoadsItsColours) {
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  InitializeDtpRasterJ2K();
+  if (!JasperLibraryBound()) GTEST_SKIP() << "libopenjp2 not installed";
+  std::string path = kdtest::TempDir() + "/rgba.jp2";
+  ASSERT_TRUE(WriteRgbaJp2(path, 7, 5, RgbaPixel));
+  std::string msg;
+  platform::TBitmap bm;
+  LoadJ2KBitmap(path, msg, &bm);
+  EXPECT_EQ(msg, "The image contains 4 color planes, only 3 were loaded");
+  TdtpImageFiler r;
+  r.FileName = path;
+  TBitmap32 back;
+  r.Load(&back);
+  ASSERT_EQ(back.Width(), 7);
+  ASSERT_EQ(back.Height(), 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(back.Pixel(x, y), 0xFF000000u | (RgbaPixel(x, y) & 0xFFFFFF)) << x << "," << y;
+}
+
+namespace {
+
+int32_t HugeLoad(const char*, const char*, TImageContainer* R) {
+  R->Width = 20000;
+  R->Height = 20000;
+  R->Format = 3;
+  R->Data = gData;
+  return 0;
+}
+
+}  // namespace
+
+TEST(J2K, FailuresAreReported) {
+  Restore restore;
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  InitializeDtpRasterJ2K();
+  const std::string tooLarge = "Image of 20000 x 20000 pixels is larger than the limit of 268435456 pixels";
+  SetJasperEntryPoints(HugeLoad, nullptr, FakeFree);
+  platform::TBitmap bm;
+  std::string msg;
+  LoadJ2KBitmap("a.jp2", msg, &bm);
+  EXPECT_EQ(msg, tooLarge);
+  EXPECT_TRUE(bm.Empty());
+  // Through the raster format a failed read raises its reason instead of giving an empty bitmap.
+  SetJasperEntryPoints(FakeLoad, nullptr, FakeFree);
+  TJ2KImage j;
+  TBitmap32 b;
+  try {
+    j.LoadFromFile("a.missing", &b, {0, 0}, 0);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Unable to open file");
+  }
+  BindJasperLibrary();
+  if (!JasperLibraryBound()) return;
+  // A real code stream whose header declares 20000 x 20000 is refused before decoding.
+  std::string path = kdtest::TempDir() + "/small.j2k";
+  platform::TBitmap small;
+  small.SetPixelFormat(platform::pf24bit);
+  small.SetSize(4, 4);
+  SaveJ2KBitmap(path, msg, &small);
+  ASSERT_EQ(msg, "");
+  std::vector<uint8_t> bytes = kdtest::ReadFileBytes(path);
+  ASSERT_GT(bytes.size(), 40u);
+  ASSERT_EQ(bytes[2], 0xFF);
+  ASSERT_EQ(bytes[3], 0x51);  // SIZ right after SOC
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  put32(8, 20000);   // Xsiz
+  put32(12, 20000);  // Ysiz
+  put32(24, 20000);  // XTsiz
+  put32(28, 20000);  // YTsiz
+  kdtest::WriteFileBytes(path, bytes);
+  LoadJ2KBitmap(path, msg, &bm);
+  EXPECT_EQ(msg, tooLarge);
+  // 4000 x 4000 is inside the limit, but not in a file of a hundred-odd bytes.
+  for (size_t at : {8, 12, 24, 28}) put32(at, 4000);
+  kdtest::WriteFileBytes(path, bytes);
+  LoadJ2KBitmap(path, msg, &bm);
+  EXPECT_EQ(msg, "Image of 4000 x 4000 pixels cannot be held in the " + std::to_string(bytes.size()) +
+                     " bytes of data that follow its header");
+  // Our own writer's most compact output, a flat picture, loads again.
+  TBitmap32 flat;
+  flat.SetSize(2000, 2000);
+  flat.Clear(0xFFFFFFFF);
+  std::string flatPath = kdtest::TempDir() + "/flat.jp2";
+  j.SaveToFile(flatPath, &flat);
+  TBitmap32 flatBack;
+  j.LoadFromFile(flatPath, &flatBack, {0, 0}, 0);
+  ASSERT_EQ(flatBack.Width(), 2000);
+  EXPECT_EQ(flatBack.Pixel(1999, 1999), 0xFFFFFFFFu);
+  // A write the library refuses raises its reason.
+  TBitmap32 one;
+  one.SetSize(2, 2);
+  try {
+    j.SaveToFile("/nonexistent-folder/a.jp2", &one);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Error in bitmap data: 2");
+  }
+  // Saving an empty bitmap raises instead of writing nothing silently.
+  TBitmap32 empty;
+  try {
+    j.SaveToFile(kdtest::TempDir() + "/empty.jp2", &empty);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Bitmap is empty");
+  }
 }
