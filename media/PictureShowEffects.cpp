@@ -356,12 +356,14 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
   TRegion Rgn;
   switch (Style) {
     case 136: {
-      const int32_t Pitch = std::max(W / ex, 1), Slat = Pitch * Progress / 100;
+      // Rounded, not truncated: a slat one pixel short of its pitch at the end left a grid of
+      // old lines that jumped away at 100.
+      const int32_t Pitch = std::max(W / ex, 1), Slat = (Pitch * Progress + 50) / 100;
       for (int32_t x = 0; x < W; x += Pitch) AddTo(Rgn, TRegion::Rect(x, 0, x + Slat, H));
       break;
     }
     case 137: {
-      const int32_t Pitch = std::max(H / ex, 1), Slat = Pitch * Progress / 100;
+      const int32_t Pitch = std::max(H / ex, 1), Slat = (Pitch * Progress + 50) / 100;
       for (int32_t y = 0; y < H; y += Pitch) AddTo(Rgn, TRegion::Rect(0, y, W, y + Slat));
       break;
     }
@@ -385,7 +387,10 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
     }
     case 142: {
       const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
-      const int32_t px = W / s, py = H / s, hx = w / ex, hy = h / ex;
+      // Half-sizes from the grid's own pitch, rounded up, so the rectangles meet at 100 (from
+      // w div extra they stayed apart whenever extra was odd).
+      const int32_t px = W / s, py = H / s;
+      const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j)
           AddTo(Rgn, TRegion::Rect(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
@@ -431,15 +436,20 @@ void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
   const TPoint C{W / 2, H / 2};
+  // Half-sizes grow with w and h so that the shorter one reaches the half-diagonal at 100:
+  // only then does the shape cover the picture at every angle, and the covered part grows
+  // all the way instead of filling at 50 and losing corners as it turns on.
+  const double k = std::min(W, H) > 0 ? std::hypot(double(W), double(H)) / std::min(W, H) : 0;
+  const int32_t a = int32_t(std::ceil(w * k / 2)), b = int32_t(std::ceil(h * k / 2));
   std::vector<TPoint> Pts;
   if (Style == 149) {
-    Pts = {{C.X - w, C.Y - h}, {C.X + w, C.Y - h}, {C.X + w, C.Y + h}, {C.X - w, C.Y + h}};
+    Pts = {{C.X - a, C.Y - b}, {C.X + a, C.Y - b}, {C.X + a, C.Y + b}, {C.X - a, C.Y + b}};
   } else {
     // Eight tips at twice the inner radius.
     for (int32_t i = 0; i < 16; ++i) {
-      const double a = i * M_PI / 8, k = i % 2 == 0 ? 2.0 : 1.0;
-      Pts.push_back({C.X + int32_t(platform::Round(k * w * std::cos(a))),
-                     C.Y + int32_t(platform::Round(k * h * std::sin(a)))});
+      const double t = i * M_PI / 8, f = i % 2 == 0 ? 2.0 : 1.0;
+      Pts.push_back({C.X + int32_t(platform::Round(f * a * std::cos(t))),
+                     C.Y + int32_t(platform::Round(f * b * std::sin(t)))});
     }
   }
   ClipDraw(D, P, TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
@@ -451,75 +461,65 @@ void By(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress)
 }
 
 // Strips 5 pixels thick on a 10-pixel pitch. Horizontal strips reach XP pixels by HCode
-// (1 from the right, 2 from the left, 3 alternating, 4 and 5 like 2 and 1 but, past W, the
-// gaps fill back from the far side); vertical strips likewise by VCode from the bottom/top.
+// (1 from the right, 2 from the left, 3 alternating) and, once XP passes W, the gaps between
+// them fill by XP - W: from the same side (1, 2), from the side opposite their strip (3), or
+// from the far side as a bounce (4 like 2, 5 like 1). Vertical strips likewise by VCode from
+// the bottom (1) or top (2). Code 0 draws none. At XP = 2W everything is covered.
 TRegion CrissCrossRegion(int32_t XP, int32_t YP, int32_t W, int32_t VCode, int32_t HCode,
                          int32_t H) {
   TRegion Rgn;
-  int32_t i = 0;
-  for (int32_t y = 0; y < H; y += 10, ++i) {
-    const int32_t x = std::min(XP, W), back = std::max(XP - W, 0);
-    switch (HCode) {
-      case 1: AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5)); break;
-      case 2: AddTo(Rgn, TRegion::Rect(0, y, x, y + 5)); break;
-      case 3:
-        AddTo(Rgn, i % 2 ? TRegion::Rect(W - x, y, W, y + 5) : TRegion::Rect(0, y, x, y + 5));
-        break;
-      case 4:
-        AddTo(Rgn, TRegion::Rect(0, y, x, y + 5));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(W - back, y + 5, W, y + 10));
-        break;
-      case 5:
-        AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(0, y + 5, back, y + 10));
-        break;
-      default: break;
+  // From the near (false) or far (true) end of a line of length L, reaching n.
+  auto Span = [](bool FromEnd, int32_t n, int32_t L) {
+    return FromEnd ? std::pair{L - n, L} : std::pair{0, n};
+  };
+  auto Lines = [&](int32_t Code, int32_t P, int32_t L, int32_t Across, bool Vert) {
+    if (Code == 0) return;
+    const int32_t n = std::min(P, L), back = std::min(std::max(P - L, 0), L);
+    int32_t i = 0;
+    for (int32_t a = 0; a < Across; a += 10, ++i) {
+      bool StripEnd = false, GapEnd = false;  // true: from the right (bottom)
+      switch (Code) {
+        case 1: StripEnd = GapEnd = true; break;
+        case 2: break;
+        case 3: StripEnd = i % 2 == 1; GapEnd = !StripEnd; break;
+        case 4: GapEnd = true; break;
+        case 5: StripEnd = true; break;
+        default: return;
+      }
+      for (int k = 0; k < 2; ++k) {
+        const auto [b0, b1] = Span(k == 0 ? StripEnd : GapEnd, k == 0 ? n : back, L);
+        if (b1 <= b0) continue;
+        const int32_t c0 = a + 5 * k;
+        AddTo(Rgn, Vert ? TRegion::Rect(c0, b0, c0 + 5, b1) : TRegion::Rect(b0, c0, b1, c0 + 5));
+      }
     }
-  }
-  i = 0;
-  for (int32_t x = 0; x < W; x += 10, ++i) {
-    const int32_t y = std::min(YP, H), back = std::max(YP - H, 0);
-    switch (VCode) {
-      case 1: AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H)); break;
-      case 2: AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y)); break;
-      case 3:
-        AddTo(Rgn, i % 2 ? TRegion::Rect(x, H - y, x + 5, H) : TRegion::Rect(x, 0, x + 5, y));
-        break;
-      case 4:
-        AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, H - back, x + 10, H));
-        break;
-      case 5:
-        AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, 0, x + 10, back));
-        break;
-      default: break;
-    }
-  }
+  };
+  Lines(HCode, XP, W, H, false);
+  Lines(VCode, YP, H, W, true);
   return Rgn;
 }
 
+// Every row runs its strips to the end by half-way and fills the gaps in the second half, so
+// the picture is complete as Progress reaches 100.
 void Bars(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
           uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
-  struct Row { int16_t Style, V, H, Double; };
+  struct Row { int16_t Style, V, H; };
   static constexpr Row Rows[] = {
-      {60, 0, 1, 1}, {61, 0, 2, 1}, {62, 0, 4, 1}, {63, 0, 5, 1}, {64, 0, 3, 0},
-      {71, 1, 0, 1}, {72, 2, 0, 1}, {73, 4, 0, 1}, {74, 5, 0, 1}, {75, 3, 0, 0},
-      {86, 1, 1, 0}, {87, 2, 1, 0}, {88, 1, 2, 0}, {89, 2, 2, 0}, {90, 4, 4, 1},
-      {91, 5, 4, 1}, {92, 4, 5, 1}, {93, 5, 5, 1}, {94, 3, 1, 0}, {95, 3, 2, 0},
-      {96, 1, 3, 0}, {97, 2, 3, 0}, {98, 3, 3, 0}};
+      {60, 0, 1}, {61, 0, 2}, {62, 0, 4}, {63, 0, 5}, {64, 0, 3}, {71, 1, 0}, {72, 2, 0},
+      {73, 4, 0}, {74, 5, 0}, {75, 3, 0}, {86, 1, 1}, {87, 2, 1}, {88, 1, 2}, {89, 2, 2},
+      {90, 4, 4}, {91, 5, 4}, {92, 4, 5}, {93, 5, 5}, {94, 3, 1}, {95, 3, 2}, {96, 1, 3},
+      {97, 2, 3}, {98, 3, 3}};
   TRegion Rgn;
   if (Style == 99) {
-    Rgn = CrissCrossRegion(2 * w, 2 * h, W, 1, 1, H);
-    AddTo(Rgn, CrissCrossRegion(2 * w, 2 * h, W, 2, 2, H));
+    // Two sides at once: strips meet at half the length, gaps at one and a half.
+    const int32_t xp = MulDiv(w, 3, 2), yp = MulDiv(h, 3, 2);
+    Rgn = CrissCrossRegion(xp, yp, W, 1, 1, H);
+    AddTo(Rgn, CrissCrossRegion(xp, yp, W, 2, 2, H));
   } else {
     for (const Row& Rw : Rows)
-      if (Rw.Style == Style) {
-        const int32_t k = Rw.Double ? 2 : 1;
-        Rgn = CrissCrossRegion(k * w, k * h, W, Rw.V, Rw.H, H);
-      }
+      if (Rw.Style == Style) Rgn = CrissCrossRegion(2 * w, 2 * h, W, Rw.V, Rw.H, H);
   }
   ClipDraw(D, P, Rgn);
 }
