@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "platform/Exceptions.h"
@@ -274,16 +275,22 @@ using platform::TRegion;
 
 // The area an effect uncovers, gathered shape by shape, then the picture drawn through it.
 // The reference way joins the shapes into one region and draws the picture clipped to it. The
-// fast way, for two 32-bit bitmaps of one size, copies the picture's pixels under each shape
-// straight into the display: copying a pixel twice changes nothing, so the union needs no
-// joining, and the pixels come out exactly as the clipped drawing makes them.
+// fast way, for two 32-bit bitmaps of one size, marks each shape's pixels in a mask (marking
+// twice changes nothing, so the union needs no joining) and then copies the marked pixels row
+// by row, exactly as the clipped drawing makes them.
 class TClip {
  public:
   TClip(TBitmap* D, TBitmap* P) : FD(D), FP(P) {
-    FFast = !EffectReferencePath() && D->Width() == P->Width() && D->Height() == P->Height() &&
-            static_cast<const TBitmap*>(D)->Image().format() == QImage::Format_RGB32 &&
-            static_cast<const TBitmap*>(P)->Image().format() == QImage::Format_RGB32;
-    if (FFast) FRects.reserve(256);
+    const QImage& Di = static_cast<const TBitmap*>(D)->Image();
+    const QImage& Pi = static_cast<const TBitmap*>(P)->Image();
+    FFast = !EffectReferencePath() && Di.size() == Pi.size() &&
+            Di.format() == QImage::Format_RGB32 && Pi.format() == QImage::Format_RGB32;
+    if (FFast) {
+      FW = Di.width();
+      FH = Di.height();
+      FMask.assign(size_t(FW) * size_t(FH), 0);
+      FRows.assign(size_t(FH), 0);
+    }
   }
   bool Fast() const { return FFast; }
   void Add(const TRegion& Rgn) {
@@ -291,8 +298,7 @@ class TClip {
       platform::CombineRgn(FRgn, FRgn, Rgn, platform::RGN_OR);
       return;
     }
-    const std::vector<TRect> Rs = Rgn.Rects();
-    FRects.insert(FRects.end(), Rs.begin(), Rs.end());
+    for (const TRect& R : Rgn.Rects()) Mark(R.Left, R.Top, R.Right, R.Bottom);
   }
   void Add(const TRect& R) {
     if (!FFast) {
@@ -300,12 +306,11 @@ class TClip {
       return;
     }
     // Reversed corners count as in order, as for a rectangular region.
-    FRects.push_back(TRect{std::min(R.Left, R.Right), std::min(R.Top, R.Bottom),
-                           std::max(R.Left, R.Right), std::max(R.Top, R.Bottom)});
+    Mark(std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
+         std::max(R.Top, R.Bottom));
   }
   void AddShifted(const std::vector<TRect>& Shape, int32_t DX, int32_t DY) {
-    for (const TRect& R : Shape)
-      FRects.push_back(TRect{R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY});
+    for (const TRect& R : Shape) Mark(R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY);
   }
   void Draw() {
     if (!FFast) {
@@ -316,33 +321,45 @@ class TClip {
       C->SelectClipRgn(nullptr);
       return;
     }
-    if (FRects.empty()) return;
+    if (!FAny) return;
     FD->Canvas()->Release();
     QImage& Dst = FD->Image();
     const QImage& Src = static_cast<const TBitmap*>(FP)->Image();
-    const int32_t W = Dst.width(), H = Dst.height();
-    uchar* DBits = Dst.bits();
-    const uchar* SBits = Src.constBits();
-    const qsizetype DStride = Dst.bytesPerLine(), SStride = Src.bytesPerLine();
-    for (const TRect& R : FRects) {
-      const int32_t L = std::max(R.Left, 0), Rr = std::min(R.Right, W);
-      const int32_t T = std::max(R.Top, 0), B = std::min(R.Bottom, H);
-      if (L >= Rr || T >= B) continue;
-      for (int32_t y = T; y < B; ++y) {
-        auto* d = reinterpret_cast<uint32_t*>(DBits + y * DStride) + L;
-        const auto* s = reinterpret_cast<const uint32_t*>(SBits + y * SStride) + L;
-        // The picture is drawn opaque: the fourth byte becomes 0xFF.
-        for (int32_t n = Rr - L; n > 0; --n) *d++ = *s++ | 0xFF000000u;
+    for (int32_t y = 0; y < FH; ++y) {
+      if (!FRows[y]) continue;
+      auto* d = reinterpret_cast<uint32_t*>(Dst.scanLine(y));
+      const auto* s = reinterpret_cast<const uint32_t*>(Src.constScanLine(y));
+      const uint8_t* m = FMask.data() + size_t(y) * FW;
+      // The picture is drawn opaque: its fourth byte becomes 0xFF.
+      for (int32_t x = 0; x < FW; ++x) {
+        const uint32_t k = 0u - m[x];
+        d[x] = (d[x] & ~k) | ((s[x] | 0xFF000000u) & k);
       }
     }
   }
 
  private:
+  void Mark(int32_t L, int32_t T, int32_t R, int32_t B) {
+    L = std::max(L, 0);
+    T = std::max(T, 0);
+    R = std::min(R, FW);
+    B = std::min(B, FH);
+    if (L >= R || T >= B) return;
+    FAny = true;
+    for (int32_t y = T; y < B; ++y) {
+      std::memset(FMask.data() + size_t(y) * FW + L, 1, size_t(R - L));
+      FRows[y] = 1;
+    }
+  }
+
   TBitmap* FD;
   TBitmap* FP;
   bool FFast = false;
+  bool FAny = false;
   TRegion FRgn;
-  std::vector<TRect> FRects;
+  int32_t FW = 0, FH = 0;
+  std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
+  std::vector<uint8_t> FRows;  // rows with any mark
 };
 
 // The runtime's linear congruential generator.
