@@ -54,7 +54,7 @@ void Copy(TBitmap* Display, TBitmap* Picture, const TRect& Dst, const TRect& Src
   const QImage& S = static_cast<const TBitmap*>(Picture)->Image();
   const bool Stretched = Dst.Right - Dst.Left != Src.Right - Src.Left ||
                          Dst.Bottom - Dst.Top != Src.Bottom - Src.Top;
-  if (EffectReferencePath() || !Stretched || Display == Picture ||
+  if (EffectReferencePath() || !Stretched ||
       S.format() != QImage::Format_RGB32 ||
       static_cast<const TBitmap*>(Display)->Image().format() != QImage::Format_RGB32 ||
       !S.rect().contains(QRect(Src.Left, Src.Top, Src.Right - Src.Left, Src.Bottom - Src.Top))) {
@@ -64,7 +64,11 @@ void Copy(TBitmap* Display, TBitmap* Picture, const TRect& Dst, const TRect& Src
   // A stretched copy hands the platform's scaler the same opaque image of the source part that
   // the canvas would make, built in one pass over the rows instead of copy, convert and fix.
   const int32_t sw = Src.Right - Src.Left, sh = Src.Bottom - Src.Top;
-  QImage Part(sw, sh, QImage::Format_ARGB32);
+  // One buffer per thread, kept: a fresh picture-sized allocation every frame costs more in
+  // page faults than the copy itself.
+  thread_local std::vector<uint32_t> Buffer;
+  Buffer.resize(size_t(sw) * size_t(sh));
+  QImage Part(reinterpret_cast<uchar*>(Buffer.data()), sw, sh, sw * 4, QImage::Format_ARGB32);
   for (int32_t y = 0; y < sh; ++y) {
     const auto* s = reinterpret_cast<const uint32_t*>(S.constScanLine(Src.Top + y)) + Src.Left;
     auto* d = reinterpret_cast<uint32_t*>(Part.scanLine(y));
@@ -258,6 +262,22 @@ void PivotProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t, uint8_t Progres
   Pivot(Style, D, P, R, Progress);
 }
 
+// A same-size copy inside one 32-bit bitmap, all four bytes, rows in the order that reads each
+// source row before it is overwritten.
+void ShiftWithin(TBitmap* D, const TRect& Dst, const TRect& Src) {
+  const int32_t w = Dst.Right - Dst.Left, h = Dst.Bottom - Dst.Top;
+  if (w <= 0 || h <= 0) return;
+  D->Canvas()->Release();
+  QImage& I = D->Image();
+  const int32_t dy = Dst.Top - Src.Top;
+  for (int32_t i = 0; i < h; ++i) {
+    const int32_t y = dy > 0 ? Dst.Bottom - 1 - i : Dst.Top + i;
+    std::memmove(reinterpret_cast<uint32_t*>(I.scanLine(y)) + Dst.Left,
+                 reinterpret_cast<const uint32_t*>(I.constScanLine(y - dy)) + Src.Left,
+                 size_t(w) * 4);
+  }
+}
+
 // Push (the old frame moves away) and push-and-squeeze (it is squeezed), 128..135.
 void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
           uint8_t Progress) {
@@ -268,9 +288,6 @@ void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   auto F = [Vert](int32_t L, int32_t T, int32_t Rr, int32_t B) {
     return Vert ? Rc(T, L, B, Rr) : Rc(L, T, Rr, B);
   };
-  // The display is its own source: copy it out first.
-  TBitmap Old;
-  Old.Assign(D);
   const bool Forward = k == 0 || k == 2;
   TRect OldDst, OldSrc, PicDst, PicSrc;
   if (Forward) {
@@ -284,7 +301,18 @@ void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
     PicDst = F(W - w, 0, W, H);
     PicSrc = F(0, 0, w, H);
   }
-  Copy(D, &Old, OldDst, OldSrc);
+  const QImage& Di = static_cast<const TBitmap*>(D)->Image();
+  if (EffectReferencePath() || Di.format() != QImage::Format_RGB32 || Di.width() < S.W ||
+      Di.height() < S.H) {
+    // The display is its own source: copy it out first.
+    TBitmap Old;
+    Old.Assign(D);
+    Copy(D, &Old, OldDst, OldSrc);
+  } else if (k < 2) {
+    ShiftWithin(D, OldDst, OldSrc);
+  } else {
+    Copy(D, D, OldDst, OldSrc);  // a stretched copy reads from its own snapshot of the part
+  }
   Copy(D, P, PicDst, PicSrc);
 }
 
@@ -383,9 +411,13 @@ class TClip {
   bool FAny = false;
   TRegion FRgn;
   int32_t FW = 0, FH = 0;
-  std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
-  std::vector<uint8_t> FRows;  // rows with any mark
+  // Kept per thread between frames (see Copy).
+  static thread_local std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
+  static thread_local std::vector<uint8_t> FRows;  // rows with any mark
 };
+
+thread_local std::vector<uint8_t> TClip::FMask;
+thread_local std::vector<uint8_t> TClip::FRows;
 
 // The runtime's linear congruential generator.
 struct TRandom {
