@@ -388,6 +388,7 @@ void TCustomPictureShow::Animate() {
   if (FThreaded) {
     FThread.reset();
     FThreadError = nullptr;
+    FFramePending = false;
     ++FThreadGeneration;
     FFrameEvent.Set();
     FThread = std::make_unique<TAnimateThread>(this, FThreadPriority);
@@ -421,6 +422,7 @@ bool TCustomPictureShow::DoStep(TAnimateThread& Thread, uint16_t S) {
       FProgress = Value;
       UpdateFrame();
       const uint64_t Generation = FThreadGeneration;
+      FFramePending = true;
       QMetaObject::invokeMethod(
           FMailbox.get(), [this, Generation] { FramePosted(Generation); }, Qt::QueuedConnection);
     } else {
@@ -434,9 +436,11 @@ void TCustomPictureShow::FramePosted(uint64_t Generation) {
   if (!FBusy || FPicWidth <= 0) return;
   InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
   if (!FThread || Generation != FThreadGeneration) return;  // a frame of a stopped run
+  // The worker waits until OnProgress has run, so handlers read this frame's Progress.
   Update();
-  FFrameEvent.Set();
   DoProgress();
+  FFramePending = false;
+  FFrameEvent.Set();
 }
 
 void TCustomPictureShow::ThreadPosted(uint64_t Generation) {
@@ -517,7 +521,7 @@ void TCustomPictureShow::Paint() {
   Canvas()->Draw(0, 0, FOffscreen.get());
   FNeedBackground = false;
   FInPaint = false;
-  FFrameEvent.Set();
+  if (!FFramePending) FFrameEvent.Set();
 }
 
 void TCustomPictureShow::PaintBackground(TCanvas* Canvas, const TRect& R) {

@@ -200,6 +200,7 @@ class TCustomPictureShow : public platform::TCustomControl {
   TFrameEvent FFrameEvent;
   std::unique_ptr<QObject> FMailbox;  // GUI-thread receiver of the worker's queued calls
   bool FInPaint = false;
+  std::atomic<bool> FFramePending{false};  // a composed frame still to be reported
   bool FDestroyingSelf = false;
   std::unique_ptr<platform::TBitmap> FOffscreen;
   bool FStopping = false;

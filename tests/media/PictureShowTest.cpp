@@ -316,7 +316,11 @@ TEST(PictureShow, WorkerComposesAndGuiReports) {
   S.OnAfterNewFrame = [&](platform::TObject*, TBitmap*, TBitmap*) {
     ++(std::this_thread::get_id() == Gui ? OnGui : OnWorker);
   };
-  S.OnProgress = [&](platform::TObject*) { Reported.push_back(std::this_thread::get_id()); };
+  std::vector<int> Seen;
+  S.OnProgress = [&](platform::TObject*) {
+    Reported.push_back(std::this_thread::get_id());
+    Seen.push_back(S.Progress());
+  };
   int Complete = 0;
   S.OnComplete = [&](platform::TObject*) {
     ++Complete;
@@ -330,6 +334,11 @@ TEST(PictureShow, WorkerComposesAndGuiReports) {
   EXPECT_EQ(OnWorker.load(), 15);  // 7, 14, ..., 98, 100
   EXPECT_EQ(Reported.size(), 16u);
   for (std::thread::id Id : Reported) EXPECT_EQ(Id, Gui);
+  // Each OnProgress sees its own frame: the worker waits for it before the next one.
+  std::vector<int> Expect;
+  for (int p = 7; p < 100; p += 7) Expect.push_back(p);
+  Expect.push_back(100);
+  EXPECT_EQ(Seen, Expect);
   EXPECT_EQ(At(S, 0, 0), platform::clRed);
 }
 
