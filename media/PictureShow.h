@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/Controls.h"
+#include "platform/ExtCtrls.h"
 #include "platform/Graphics.h"
 
 class QObject;
