@@ -2,7 +2,8 @@
 // (snapshot, effect, hand-over) timed through SetProgress in Manual mode, at the default
 // Step 4 and at Step 100 (the largest grids), over Progress 1..99 (each frame the best of three
 // runs). Prints a table of median and worst per style against the 16 ms frame budget.
-//   bench_TransitionBench [--stride N] [--styles A-B] [--steps 4,100]
+// --reference times the plain reference drawing the fast one is checked against.
+//   bench_TransitionBench [--stride N] [--styles A-B] [--steps 4,100] [--reference]
 #include <QApplication>
 #include <algorithm>
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "media/PictureShow.h"
 #include "media/PictureShowEffects.h"
+#include "media/PictureShowEffectsPriv.h"
 #include "platform/Graphics.h"
 
 namespace {
@@ -63,15 +65,24 @@ int main(int argc, char** argv) {
   QApplication App(argc, argv);
   int Stride = 7, First = 1, Last = media::EffectCount;
   std::vector<uint16_t> Steps{4, 100};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--stride")) Stride = std::max(1, std::atoi(argv[i + 1]));
-    if (!std::strcmp(argv[i], "--styles")) std::sscanf(argv[i + 1], "%d-%d", &First, &Last);
-    if (!std::strcmp(argv[i], "--steps")) {
+  for (int i = 1; i < argc; ++i) {
+    const char* Value = i + 1 < argc ? argv[i + 1] : "";
+    if (!std::strcmp(argv[i], "--reference")) {
+      media::SetEffectReferencePath(true);
+    } else if (!std::strcmp(argv[i], "--stride")) {
+      Stride = std::max(1, std::atoi(Value));
+      ++i;
+    } else if (!std::strcmp(argv[i], "--styles")) {
+      std::sscanf(Value, "%d-%d", &First, &Last);
+      ++i;
+    } else if (!std::strcmp(argv[i], "--steps")) {
       Steps.clear();
-      for (const char* s = argv[i + 1]; *s;) {
-        Steps.push_back(static_cast<uint16_t>(std::atoi(s)));
+      for (const char* s = Value; *s;) {
+        Steps.push_back(static_cast<uint16_t>(std::clamp(std::atoi(s), 1, 100)));
         s = std::strchr(s, ',') ? std::strchr(s, ',') + 1 : s + std::strlen(s);
       }
+      if (Steps.empty()) Steps.push_back(4);
+      ++i;
     }
   }
   First = std::clamp(First, 1, media::EffectCount);
@@ -82,8 +93,8 @@ int main(int argc, char** argv) {
   S.SetManual(true);
   S.Picture()->SetGraphic(&Picture);
 
-  std::printf("Transition frame time at %d x %d, ms per frame (Progress 1..99 every %d)\n", kW, kH,
-              Stride);
+  std::printf("Transition frame time at %d x %d, ms per frame (Progress 1..99 every %d), %s drawing\n",
+              kW, kH, Stride, media::EffectReferencePath() ? "reference" : "fast");
   std::printf("%5s  %-58s", "style", "name");
   for (uint16_t St : Steps) std::printf("  step %-3u med   worst", St);
   std::printf("\n");
