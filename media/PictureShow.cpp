@@ -82,9 +82,7 @@ void TAnimateThread::Terminate() {
   FSleepCond.notify_all();
 }
 
-void TAnimateThread::WaitFor() {
-  if (FThread->isRunning()) FThread->wait();
-}
+void TAnimateThread::WaitFor() { FThread->wait(); }
 
 void TAnimateThread::Pause(int64_t Ms) {
   std::unique_lock<std::mutex> L(FSleepMutex);
@@ -463,6 +461,9 @@ void TCustomPictureShow::ThreadDone() {
       std::rethrow_exception(Error);
     } catch (const std::exception& E) {
       platform::Application()->HandleException(this, E);
+    } catch (...) {
+      platform::Application()->HandleException(
+          this, platform::EInvalidOperation("Transition frame failed"));
     }
     return;
   }
