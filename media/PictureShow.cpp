@@ -1,6 +1,10 @@
 #include "media/PictureShow.h"
 
+#include <QObject>
+#include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include "media/PictureShowEffects.h"
 #include "platform/Exceptions.h"
@@ -17,13 +21,103 @@ using platform::TRect;
 
 namespace {
 bool PixelStyle(TShowStyle S) { return S >= 118 && S <= 122; }
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+QThread::Priority QtPriority(TThreadPriority P) {
+  switch (P) {
+    case tpIdle: return QThread::IdlePriority;
+    case tpLowest: return QThread::LowestPriority;
+    case tpLower: return QThread::LowPriority;
+    case tpNormal: return QThread::NormalPriority;
+    case tpHigher: return QThread::HighPriority;
+    case tpHighest: return QThread::HighestPriority;
+    case tpTimeCritical: return QThread::TimeCriticalPriority;
+  }
+  return QThread::NormalPriority;
+}
 }  // namespace
+
+void TFrameEvent::Set() {
+  {
+    std::lock_guard<std::mutex> L(FMutex);
+    FSignalled = true;
+  }
+  FCond.notify_all();
+}
+
+void TFrameEvent::Reset() {
+  std::lock_guard<std::mutex> L(FMutex);
+  FSignalled = false;
+}
+
+void TFrameEvent::Wait() {
+  std::unique_lock<std::mutex> L(FMutex);
+  FCond.wait(L, [this] { return FSignalled; });
+}
+
+TAnimateThread::TAnimateThread(TCustomPictureShow* Owner, TThreadPriority Priority)
+    : FOwner(Owner), FPriority(Priority) {
+  FThread.reset(QThread::create([this] { Execute(); }));
+}
+
+TAnimateThread::~TAnimateThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TAnimateThread::Resume() {
+  if (!FThread->isRunning() && !FThread->isFinished()) FThread->start(QtPriority(FPriority));
+}
+
+void TAnimateThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> L(FSleepMutex);
+    FTerminated = true;
+  }
+  FSleepCond.notify_all();
+}
+
+void TAnimateThread::WaitFor() { FThread->wait(); }
+
+void TAnimateThread::Pause(int64_t Ms) {
+  std::unique_lock<std::mutex> L(FSleepMutex);
+  FSleepCond.wait_for(L, std::chrono::milliseconds(Ms), [this] { return FTerminated.load(); });
+}
+
+void TAnimateThread::Execute() {
+  FPosting = true;
+  const uint64_t Generation = FOwner->FThreadGeneration;
+  try {
+    uint16_t S = FOwner->FStep;
+    while (!Terminated()) {
+      const int64_t t0 = NowMs();
+      if (!FOwner->DoStep(*this, S)) Terminate();
+      if (Terminated()) break;
+      const uint16_t Delay = FOwner->FDelay;
+      const int64_t Elapsed = NowMs() - t0;
+      if (Elapsed <= Delay) Pause(Delay - Elapsed);
+      S = TCustomPictureShow::NextStep(FOwner->FStep, Delay, Elapsed, FOwner->FExactTiming, S);
+    }
+  } catch (...) {
+    FOwner->FThreadError = std::current_exception();
+  }
+  TCustomPictureShow* Owner = FOwner;
+  QMetaObject::invokeMethod(
+      Owner->FMailbox.get(), [Owner, Generation] { Owner->ThreadPosted(Generation); },
+      Qt::QueuedConnection);
+}
 
 TCustomPictureShow::TCustomPictureShow(platform::TComponent* AOwner)
     : TCustomControl(AOwner),
       FPicture(std::make_unique<platform::TPicture>()),
       FBgPicture(std::make_unique<platform::TPicture>()),
       FMedia(std::make_unique<TBitmap>()),
+      FMailbox(std::make_unique<QObject>()),
       FOffscreen(std::make_unique<TBitmap>()) {
   FPicture->OnChange = [this](platform::TObject* S) { PictureChanged(S); };
   FBgPicture->OnChange = [this](platform::TObject* S) { BgPictureChanged(S); };
@@ -34,7 +128,7 @@ TCustomPictureShow::TCustomPictureShow(platform::TComponent* AOwner)
 TCustomPictureShow::~TCustomPictureShow() {
   FDestroyingSelf = true;
   Stop();
-  if (FTimer) FTimer->SetEnabled(false);
+  FThread.reset();  // a worker still running (Stop found nothing to stop) ends here
 }
 
 void TCustomPictureShow::SetPicture(const platform::TPicture* Value) {
@@ -97,6 +191,7 @@ void TCustomPictureShow::SetManual(bool Value) {
 
 void TCustomPictureShow::SetStyle(TShowStyle Value) {
   if (Value > EffectCount || FStyle == Value) return;
+  std::lock_guard<std::recursive_mutex> L(FLock);
   if (FBusy && PixelStyle(Value) && !PixelStyle(FStyle)) {
     FPic->SetPixelFormat(platform::pf32bit);
     FMedia->SetPixelFormat(platform::pf32bit);
@@ -127,8 +222,14 @@ void TCustomPictureShow::SetStep(uint16_t Value) {
 void TCustomPictureShow::SetProgress(uint8_t Value) {
   if (Value > 100) Value = 100;
   if (!FBusy || Value == FProgress) return;
-  FProgress = Value;
-  UpdateFrame();
+  {
+    std::lock_guard<std::recursive_mutex> L(FLock);
+    FProgress = Value;
+    UpdateFrame();
+  }
+  InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
+  Update();  // paints now when the control is on screen
+  FFrameEvent.Set();
   DoProgress();
 }
 
@@ -238,8 +339,11 @@ void TCustomPictureShow::UpdateFrame() {
       Proc(FMedia.get(), FPic.get(), R, FStep, FProgress);
     }
   }
-  InvalidateFrame(R);
   DoAfterNewFrame(FPic.get(), FMedia.get());
+  // No painter stays open across threads: the GUI thread paints Media next.
+  FMedia->Canvas()->Release();
+  FPic->Canvas()->Release();
+  FBgBitmap->Canvas()->Release();
 }
 
 void TCustomPictureShow::InvalidateFrame(TRect R) {
@@ -280,15 +384,13 @@ uint16_t TCustomPictureShow::NextStep(uint16_t Step, uint16_t Delay, int64_t Ela
 
 void TCustomPictureShow::Animate() {
   if (FThreaded) {
-    if (!FTimer) {
-      FTimer = std::make_unique<platform::TTimer>(nullptr);
-      FTimer->SetEnabled(false);
-      FTimer->OnTimer = [this](platform::TObject* S) { TimerTick(S); };
-    }
-    FTimerStep = FStep;
-    FTickStart = platform::GetTickCount();
-    FTimer->SetInterval(FDelay);
-    FTimer->SetEnabled(true);
+    FThread.reset();
+    FThreadError = nullptr;
+    FFramePending = false;
+    ++FThreadGeneration;
+    FFrameEvent.Set();
+    FThread = std::make_unique<TAnimateThread>(this, FThreadPriority);
+    FThread->Resume();
     return;
   }
   bool ByManual = false;
@@ -307,32 +409,81 @@ void TCustomPictureShow::Animate() {
   if (FBusy && !FStopping) Finish();
 }
 
-void TCustomPictureShow::TimerTick(platform::TObject*) {
-  if (!FBusy) {
-    FTimer->SetEnabled(false);
+bool TCustomPictureShow::DoStep(TAnimateThread& Thread, uint16_t S) {
+  FFrameEvent.Wait();  // the previous frame has been painted
+  if (Thread.Terminated()) return true;
+  FFrameEvent.Reset();
+  {
+    std::lock_guard<std::recursive_mutex> L(FLock);
+    const uint8_t Value = NextProgress(S);
+    if (Value != FProgress) {
+      FProgress = Value;
+      UpdateFrame();
+      const uint64_t Generation = FThreadGeneration;
+      FFramePending = true;
+      QMetaObject::invokeMethod(
+          FMailbox.get(), [this, Generation] { FramePosted(Generation); }, Qt::QueuedConnection);
+    } else {
+      FFrameEvent.Set();
+    }
+  }
+  return !AtEnd();
+}
+
+void TCustomPictureShow::FramePosted(uint64_t Generation) {
+  if (!FBusy || FPicWidth <= 0) return;
+  InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
+  if (!FThread || Generation != FThreadGeneration) return;  // a frame of a stopped run
+  // The worker waits until OnProgress has run, so handlers read this frame's Progress.
+  Update();
+  DoProgress();
+  FFramePending = false;
+  FFrameEvent.Set();
+}
+
+void TCustomPictureShow::ThreadPosted(uint64_t Generation) {
+  if (FThread && Generation == FThreadGeneration) ThreadDone();
+}
+
+// What the worker's end message does: the thread is freed, then the transition finishes
+// unless it was paused by switching to Manual.
+void TCustomPictureShow::ThreadDone() {
+  FThread->WaitFor();
+  FThread.reset();
+  std::exception_ptr Error = std::exchange(FThreadError, nullptr);
+  if (Error) {
+    // A frame that failed ends the transition; the error goes where the event loop's go.
+    const bool WasStopping = FStopping;
+    FStopping = true;
+    Finish();
+    FStopping = WasStopping;
+    try {
+      std::rethrow_exception(Error);
+    } catch (const std::exception& E) {
+      platform::Application()->HandleException(this, E);
+    } catch (...) {
+      platform::Application()->HandleException(
+          this, platform::EInvalidOperation("Transition frame failed"));
+    }
     return;
   }
-  const uint32_t Now = platform::GetTickCount();
-  FTimerStep = NextStep(FStep, FDelay, int64_t(Now - FTickStart), FExactTiming, FTimerStep);
-  FTickStart = Now;
-  SetProgress(NextProgress(FTimerStep));
-  if (AtEnd()) {
-    FTimer->SetEnabled(false);
-    Finish();
-  }
+  if (!(FManual && !FStopping)) Finish();
 }
 
 bool TCustomPictureShow::StopAnimation() {
-  if (!FTimer || !FTimer->Enabled()) return false;
-  FTimer->SetEnabled(false);
+  if (!FThread) return false;
+  FThread->Terminate();
+  FFrameEvent.Set();
+  FThread->WaitFor();
+  // Its end message may still be queued; it finds no thread and does nothing.
+  ThreadDone();
   return true;
 }
 
 void TCustomPictureShow::Stop() {
   if (!FBusy || FStopping) return;
   FStopping = true;
-  StopAnimation();
-  Finish();
+  if (FManual || !StopAnimation()) Finish();
   FStopping = false;
 }
 
@@ -358,16 +509,20 @@ void TCustomPictureShow::Paint() {
   FInPaint = true;
   TCanvas* Off = FOffscreen->Canvas();
   PaintBackground(Off, Client);
-  if (!FMedia->Empty()) {
-    if (FStretch)
-      Off->StretchDraw(FStretchFine ? FitRect(FPicRect, Client) : Client, FMedia.get());
-    else
-      Off->Draw(FPicRect.Left, FPicRect.Top, FMedia.get());
+  {
+    std::lock_guard<std::recursive_mutex> L(FLock);  // never a half-composed frame
+    if (!FMedia->Empty()) {
+      if (FStretch)
+        Off->StretchDraw(FStretchFine ? FitRect(FPicRect, Client) : Client, FMedia.get());
+      else
+        Off->Draw(FPicRect.Left, FPicRect.Top, FMedia.get());
+    }
   }
   Off->Release();
   Canvas()->Draw(0, 0, FOffscreen.get());
   FNeedBackground = false;
   FInPaint = false;
+  if (!FFramePending) FFrameEvent.Set();
 }
 
 void TCustomPictureShow::PaintBackground(TCanvas* Canvas, const TRect& R) {

@@ -1,16 +1,28 @@
 #pragma once
 // A control that shows a picture over a background and brings it in with a transition effect.
-// The animation runs on the GUI thread (a timer, or a loop in the caller), so frames are
-// composed where they are painted and no locking between threads is needed.
+// Frames are composed by a worker thread (Threaded), by a loop in the caller, or whenever the
+// application sets Progress (Manual). The worker composes into Media under the frame lock and
+// never touches a widget: it tells the GUI thread about each frame and about its end through
+// queued calls, waits for the frame to be painted before composing the next, and the
+// completion events (OnProgress, OnComplete, OnStop) always fire on the GUI thread. The frame
+// drawing events (OnBeforeNewFrame, OnCustomDraw, OnAfterNewFrame) run on the thread that
+// composes the frame and must only draw on the bitmaps they are given.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/Controls.h"
 #include "platform/ExtCtrls.h"
 #include "platform/Graphics.h"
+
+class QObject;
+class QThread;
 
 namespace media {
 
@@ -20,6 +32,48 @@ enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, 
                                  tpTimeCritical };
 using TCustomDrawEvent =
     std::function<void(platform::TObject*, platform::TBitmap* Picture, platform::TBitmap* Screen)>;
+
+class TCustomPictureShow;
+
+// A manual-reset event, created signalled.
+class TFrameEvent {
+ public:
+  void Set();
+  void Reset();
+  void Wait();
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FCond;
+  bool FSignalled = true;
+};
+
+// The worker that advances a transition frame by frame. Created suspended, started by Resume.
+class TAnimateThread {
+ public:
+  TAnimateThread(TCustomPictureShow* Owner, TThreadPriority Priority);
+  ~TAnimateThread();  // terminates and waits
+  TAnimateThread(const TAnimateThread&) = delete;
+  TAnimateThread& operator=(const TAnimateThread&) = delete;
+
+  void Resume();
+  void Terminate();
+  bool Terminated() const { return FTerminated.load(); }
+  void WaitFor();
+  bool Posting() const { return FPosting.load(); }
+
+ private:
+  void Execute();
+  void Pause(int64_t Ms);  // returns early when terminated
+
+  TCustomPictureShow* FOwner;
+  TThreadPriority FPriority;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FPosting{false};
+  std::mutex FSleepMutex;
+  std::condition_variable FSleepCond;
+  std::unique_ptr<QThread> FThread;
+};
 
 class TCustomPictureShow : public platform::TCustomControl {
  public:
@@ -53,15 +107,15 @@ class TCustomPictureShow : public platform::TCustomControl {
   void SetStyle(TShowStyle Value);
   std::string StyleName() const;
   void SetStyleName(const std::string& Value);
-  uint16_t Step() const { return FStep; }
+  uint16_t Step() const { return FStep.load(); }
   void SetStep(uint16_t Value);
-  uint16_t Delay() const { return FDelay; }
+  uint16_t Delay() const { return FDelay.load(); }
   void SetDelay(uint16_t Value) { FDelay = Value; }
-  uint8_t Progress() const { return FProgress; }
+  uint8_t Progress() const { return FProgress.load(); }
   void SetProgress(uint8_t Value);
-  bool Reverse() const { return FReverse; }
+  bool Reverse() const { return FReverse.load(); }
   void SetReverse(bool Value) { FReverse = Value; }
-  bool ExactTiming() const { return FExactTiming; }
+  bool ExactTiming() const { return FExactTiming.load(); }
   void SetExactTiming(bool Value) { FExactTiming = Value; }
   bool Busy() const { return FBusy; }
   platform::TBitmap* Media() { return FMedia.get(); }
@@ -99,6 +153,7 @@ class TCustomPictureShow : public platform::TCustomControl {
   void Resize() override;
 
  private:
+  friend class TAnimateThread;
   void PictureChanged(platform::TObject* Sender);
   void BgPictureChanged(platform::TObject* Sender);
   void AutoSizeToPicture();
@@ -108,7 +163,12 @@ class TCustomPictureShow : public platform::TCustomControl {
   void InvalidateFrame(platform::TRect R);
   void Animate();
   bool StopAnimation();
-  void TimerTick(platform::TObject* Sender);
+  // Worker side: one frame with step S; false when the end is reached.
+  bool DoStep(TAnimateThread& Thread, uint16_t S);
+  // GUI side of the worker's queued calls; Generation tells stale ones apart.
+  void FramePosted(uint64_t Generation);
+  void ThreadPosted(uint64_t Generation);
+  void ThreadDone();
   void Finish();
   uint8_t NextProgress(uint16_t S) const;
   bool AtEnd() const { return FReverse ? FProgress == 0 : FProgress == 100; }
@@ -125,18 +185,23 @@ class TCustomPictureShow : public platform::TCustomControl {
   TThreadPriority FThreadPriority = tpNormal;
   bool FManual = false;
   TShowStyle FStyle = 51;
-  uint16_t FStep = 4;
-  uint16_t FDelay = 40;
-  uint8_t FProgress = 0;
-  bool FReverse = false;
+  // Read by the worker while the GUI thread may set them.
+  std::atomic<uint16_t> FStep{4};
+  std::atomic<uint16_t> FDelay{40};
+  std::atomic<uint8_t> FProgress{0};
+  std::atomic<bool> FReverse{false};
   bool FBusy = false;
-  bool FExactTiming = false;
+  std::atomic<bool> FExactTiming{false};
   std::unique_ptr<platform::TBitmap> FMedia;
   platform::TRect FPicRect{};
-  std::unique_ptr<platform::TTimer> FTimer;  // stands in for the animation thread
-  uint16_t FTimerStep = 0;
-  uint32_t FTickStart = 0;
+  std::unique_ptr<TAnimateThread> FThread;
+  uint64_t FThreadGeneration = 0;
+  std::exception_ptr FThreadError;  // set by the worker before it posts its end
+  std::recursive_mutex FLock;       // frame composition against painting
+  TFrameEvent FFrameEvent;
+  std::unique_ptr<QObject> FMailbox;  // GUI-thread receiver of the worker's queued calls
   bool FInPaint = false;
+  std::atomic<bool> FFramePending{false};  // a composed frame still to be reported
   bool FDestroyingSelf = false;
   std::unique_ptr<platform::TBitmap> FOffscreen;
   bool FStopping = false;

@@ -1,18 +1,31 @@
 #include "media/PictureShowEffects.h"
+#include "media/PictureShowEffectsPriv.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "platform/Exceptions.h"
 #include "platform/Regions.h"
 #include "platform/Rounding.h"
 
+#include <QImage>
+#include <QPainter>
+#include <atomic>
+
 namespace media {
 
 using platform::MulDiv;
 using platform::TBitmap;
 using platform::TRect;
+
+namespace {
+std::atomic<bool> GReference{false};
+}  // namespace
+
+void SetEffectReferencePath(bool Value) { GReference = Value; }
+bool EffectReferencePath() { return GReference.load(std::memory_order_relaxed); }
 
 TEffectSizes EffectSizes(const TRect& R, uint16_t Step, uint8_t Progress) {
   TEffectSizes S{};
@@ -38,7 +51,35 @@ void Copy(TBitmap* Display, TBitmap* Picture, const TRect& Dst, const TRect& Src
   if (Dst.Right <= Dst.Left || Dst.Bottom <= Dst.Top || Src.Right <= Src.Left ||
       Src.Bottom <= Src.Top)
     return;  // an empty rectangle draws nothing
-  Display->Canvas()->CopyRect(Dst, Picture->Canvas(), Src);
+  const QImage& S = static_cast<const TBitmap*>(Picture)->Image();
+  const bool Stretched = Dst.Right - Dst.Left != Src.Right - Src.Left ||
+                         Dst.Bottom - Dst.Top != Src.Bottom - Src.Top;
+  if (EffectReferencePath() || !Stretched ||
+      S.format() != QImage::Format_RGB32 ||
+      static_cast<const TBitmap*>(Display)->Image().format() != QImage::Format_RGB32 ||
+      !S.rect().contains(QRect(Src.Left, Src.Top, Src.Right - Src.Left, Src.Bottom - Src.Top))) {
+    Display->Canvas()->CopyRect(Dst, Picture->Canvas(), Src);
+    return;
+  }
+  // A stretched copy hands the platform's scaler the same opaque image of the source part that
+  // the canvas would make, built in one pass over the rows instead of copy, convert and fix.
+  const int32_t sw = Src.Right - Src.Left, sh = Src.Bottom - Src.Top;
+  // One buffer per thread, kept: a fresh picture-sized allocation every frame costs more in
+  // page faults than the copy itself.
+  thread_local std::vector<uint32_t> Buffer;
+  Buffer.resize(size_t(sw) * size_t(sh));
+  QImage Part(reinterpret_cast<uchar*>(Buffer.data()), sw, sh, sw * 4, QImage::Format_ARGB32);
+  for (int32_t y = 0; y < sh; ++y) {
+    const auto* s = reinterpret_cast<const uint32_t*>(S.constScanLine(Src.Top + y)) + Src.Left;
+    auto* d = reinterpret_cast<uint32_t*>(Part.scanLine(y));
+    for (int32_t x = 0; x < sw; ++x) d[x] = s[x] | 0xFF000000u;
+  }
+  QPainter* Pt = Display->Canvas()->Painter();
+  if (!Pt) return;
+  Pt->save();
+  Pt->setCompositionMode(QPainter::CompositionMode_SourceOver);
+  Pt->drawImage(QRect(Dst.Left, Dst.Top, Dst.Right - Dst.Left, Dst.Bottom - Dst.Top), Part);
+  Pt->restore();
 }
 
 // The 17 single-axis rectangle copies. Vert swaps the axes: "right" becomes "bottom".
@@ -221,6 +262,22 @@ void PivotProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t, uint8_t Progres
   Pivot(Style, D, P, R, Progress);
 }
 
+// A same-size copy inside one 32-bit bitmap, all four bytes, rows in the order that reads each
+// source row before it is overwritten.
+void ShiftWithin(TBitmap* D, const TRect& Dst, const TRect& Src) {
+  const int32_t w = Dst.Right - Dst.Left, h = Dst.Bottom - Dst.Top;
+  if (w <= 0 || h <= 0) return;
+  D->Canvas()->Release();
+  QImage& I = D->Image();
+  const int32_t dy = Dst.Top - Src.Top;
+  for (int32_t i = 0; i < h; ++i) {
+    const int32_t y = dy > 0 ? Dst.Bottom - 1 - i : Dst.Top + i;
+    std::memmove(reinterpret_cast<uint32_t*>(I.scanLine(y)) + Dst.Left,
+                 reinterpret_cast<const uint32_t*>(I.constScanLine(y - dy)) + Src.Left,
+                 size_t(w) * 4);
+  }
+}
+
 // Push (the old frame moves away) and push-and-squeeze (it is squeezed), 128..135.
 void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
           uint8_t Progress) {
@@ -231,9 +288,6 @@ void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   auto F = [Vert](int32_t L, int32_t T, int32_t Rr, int32_t B) {
     return Vert ? Rc(T, L, B, Rr) : Rc(L, T, Rr, B);
   };
-  // The display is its own source: copy it out first.
-  TBitmap Old;
-  Old.Assign(D);
   const bool Forward = k == 0 || k == 2;
   TRect OldDst, OldSrc, PicDst, PicSrc;
   if (Forward) {
@@ -247,7 +301,18 @@ void Push(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
     PicDst = F(W - w, 0, W, H);
     PicSrc = F(0, 0, w, H);
   }
-  Copy(D, &Old, OldDst, OldSrc);
+  const QImage& Di = static_cast<const TBitmap*>(D)->Image();
+  if (EffectReferencePath() || Di.format() != QImage::Format_RGB32 || Di.width() < S.W ||
+      Di.height() < S.H) {
+    // The display is its own source: copy it out first.
+    TBitmap Old;
+    Old.Assign(D);
+    Copy(D, &Old, OldDst, OldSrc);
+  } else if (k < 2) {
+    ShiftWithin(D, OldDst, OldSrc);
+  } else {
+    Copy(D, D, OldDst, OldSrc);  // a stretched copy reads from its own snapshot of the part
+  }
   Copy(D, P, PicDst, PicSrc);
 }
 
@@ -261,17 +326,98 @@ void PushProc(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Pro
 using platform::TPoint;
 using platform::TRegion;
 
-void ClipDraw(TBitmap* D, TBitmap* P, const TRegion& Rgn) {
-  if (Rgn.Empty()) return;
-  platform::TCanvas* C = D->Canvas();
-  C->SelectClipRgn(&Rgn);
-  C->Draw(0, 0, P);
-  C->SelectClipRgn(nullptr);
-}
+// The area an effect uncovers, gathered shape by shape, then the picture drawn through it.
+// The reference way joins the shapes into one region and draws the picture clipped to it. The
+// fast way, for two 32-bit bitmaps of one size, marks each shape's pixels in a mask (marking
+// twice changes nothing, so the union needs no joining) and then copies the marked pixels row
+// by row, exactly as the clipped drawing makes them.
+class TClip {
+ public:
+  TClip(TBitmap* D, TBitmap* P) : FD(D), FP(P) {
+    const QImage& Di = static_cast<const TBitmap*>(D)->Image();
+    const QImage& Pi = static_cast<const TBitmap*>(P)->Image();
+    FFast = !EffectReferencePath() && Di.size() == Pi.size() &&
+            Di.format() == QImage::Format_RGB32 && Pi.format() == QImage::Format_RGB32;
+    if (FFast) {
+      FW = Di.width();
+      FH = Di.height();
+      FMask.assign(size_t(FW) * size_t(FH), 0);
+      FRows.assign(size_t(FH), 0);
+    }
+  }
+  bool Fast() const { return FFast; }
+  void Add(const TRegion& Rgn) {
+    if (!FFast) {
+      platform::CombineRgn(FRgn, FRgn, Rgn, platform::RGN_OR);
+      return;
+    }
+    for (const TRect& R : Rgn.Rects()) Mark(R.Left, R.Top, R.Right, R.Bottom);
+  }
+  void Add(const TRect& R) {
+    if (!FFast) {
+      Add(TRegion::Rect(R));
+      return;
+    }
+    // Reversed corners count as in order, as for a rectangular region.
+    Mark(std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
+         std::max(R.Top, R.Bottom));
+  }
+  void AddShifted(const std::vector<TRect>& Shape, int32_t DX, int32_t DY) {
+    for (const TRect& R : Shape) Mark(R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY);
+  }
+  void Draw() {
+    if (!FFast) {
+      if (FRgn.Empty()) return;
+      platform::TCanvas* C = FD->Canvas();
+      C->SelectClipRgn(&FRgn);
+      C->Draw(0, 0, FP);
+      C->SelectClipRgn(nullptr);
+      return;
+    }
+    if (!FAny) return;
+    FD->Canvas()->Release();
+    QImage& Dst = FD->Image();
+    const QImage& Src = static_cast<const TBitmap*>(FP)->Image();
+    for (int32_t y = 0; y < FH; ++y) {
+      if (!FRows[y]) continue;
+      auto* d = reinterpret_cast<uint32_t*>(Dst.scanLine(y));
+      const auto* s = reinterpret_cast<const uint32_t*>(Src.constScanLine(y));
+      const uint8_t* m = FMask.data() + size_t(y) * FW;
+      // The picture is drawn opaque: its fourth byte becomes 0xFF.
+      for (int32_t x = 0; x < FW; ++x) {
+        const uint32_t k = 0u - m[x];
+        d[x] = (d[x] & ~k) | ((s[x] | 0xFF000000u) & k);
+      }
+    }
+  }
 
-void AddTo(TRegion& Acc, const TRegion& More) {
-  platform::CombineRgn(Acc, Acc, More, platform::RGN_OR);
-}
+ private:
+  void Mark(int32_t L, int32_t T, int32_t R, int32_t B) {
+    L = std::max(L, 0);
+    T = std::max(T, 0);
+    R = std::min(R, FW);
+    B = std::min(B, FH);
+    if (L >= R || T >= B) return;
+    FAny = true;
+    for (int32_t y = T; y < B; ++y) {
+      std::memset(FMask.data() + size_t(y) * FW + L, 1, size_t(R - L));
+      FRows[y] = 1;
+    }
+  }
+
+  TBitmap* FD;
+  TBitmap* FP;
+  bool FFast = false;
+  bool FAny = false;
+  TRegion FRgn;
+  int32_t FW = 0, FH = 0;
+  // Kept per thread between frames (see Copy).
+  static thread_local std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
+  static thread_local std::vector<uint8_t> FRows;  // rows with any mark
+};
+
+thread_local std::vector<uint8_t> TClip::FMask;
+thread_local std::vector<uint8_t> TClip::FRows;
 
 // The runtime's linear congruential generator.
 struct TRandom {
@@ -287,32 +433,33 @@ void Curved(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
             uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
-  TRegion Rgn;
+  TClip Rgn(D, P);
   switch (Style) {
-    case 58: Rgn = TRegion::RoundRect(-2 * W, -5, 2 * w, H + 5, 2 * W, 2 * W); break;
-    case 59: Rgn = TRegion::RoundRect(W - 2 * w, -5, 3 * W, H + 5, 2 * W, 2 * W); break;
-    case 69: Rgn = TRegion::RoundRect(-5, -2 * H, W + 5, 2 * h, 2 * H, 2 * H); break;
-    case 70: Rgn = TRegion::RoundRect(-5, H - 2 * h, W + 5, 3 * H, 2 * H, 2 * H); break;
-    case 80: Rgn = TRegion::RoundRect(-2 * W, -2 * H, 2 * w, 2 * h, 2 * W, 2 * H); break;
-    case 81: Rgn = TRegion::RoundRect(W - 2 * w, -2 * H, 3 * W, 2 * h, 2 * W, 2 * H); break;
-    case 82: Rgn = TRegion::RoundRect(-2 * W, H - 2 * h, 2 * w, 3 * H, 2 * W, 2 * H); break;
-    case 83: Rgn = TRegion::RoundRect(W - 2 * w, H - 2 * h, 3 * W, 3 * H, 2 * W, 2 * H); break;
+    case 58: Rgn.Add(TRegion::RoundRect(-2 * W, -5, 2 * w, H + 5, 2 * W, 2 * W)); break;
+    case 59: Rgn.Add(TRegion::RoundRect(W - 2 * w, -5, 3 * W, H + 5, 2 * W, 2 * W)); break;
+    case 69: Rgn.Add(TRegion::RoundRect(-5, -2 * H, W + 5, 2 * h, 2 * H, 2 * H)); break;
+    case 70: Rgn.Add(TRegion::RoundRect(-5, H - 2 * h, W + 5, 3 * H, 2 * H, 2 * H)); break;
+    case 80: Rgn.Add(TRegion::RoundRect(-2 * W, -2 * H, 2 * w, 2 * h, 2 * W, 2 * H)); break;
+    case 81: Rgn.Add(TRegion::RoundRect(W - 2 * w, -2 * H, 3 * W, 2 * h, 2 * W, 2 * H)); break;
+    case 82: Rgn.Add(TRegion::RoundRect(-2 * W, H - 2 * h, 2 * w, 3 * H, 2 * W, 2 * H)); break;
+    case 83: Rgn.Add(TRegion::RoundRect(W - 2 * w, H - 2 * h, 3 * W, 3 * H, 2 * W, 2 * H)); break;
     case 84:
-      Rgn = TRegion::RoundRect(W / 2 - w, H / 2 - h, W / 2 + w, H / 2 + h, 9 * w / 5, 9 * h / 5);
+      Rgn.Add(TRegion::RoundRect(W / 2 - w, H / 2 - h, W / 2 + w, H / 2 + h, 9 * w / 5, 9 * h / 5));
       break;
     case 85: {
       const int32_t a = W - w, b = H - h;
-      Rgn = TRegion::Rect(0, 0, W, H);
+      TRegion Ring = TRegion::Rect(0, 0, W, H);
       if (a > 0 && b > 0)
         platform::CombineRgn(
-            Rgn, Rgn,
+            Ring, Ring,
             TRegion::RoundRect(W / 2 - a, H / 2 - b, W / 2 + a, H / 2 + b, 9 * a / 5, 9 * b / 5),
             platform::RGN_XOR);
+      Rgn.Add(Ring);
       break;
     }
     default: break;
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 TRegion Triangle(TPoint A, TPoint B, TPoint C) {
@@ -323,15 +470,15 @@ void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t St
               uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
-  TRegion Rgn;
+  TClip Rgn(D, P);
   switch (Style) {
-    case 110: Rgn = Triangle({0, 0}, {2 * w, 0}, {0, 2 * h}); break;
-    case 111: Rgn = Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h}); break;
-    case 112: Rgn = Triangle({0, H}, {2 * w, H}, {0, H - 2 * h}); break;
-    case 113: Rgn = Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h}); break;
+    case 110: Rgn.Add(Triangle({0, 0}, {2 * w, 0}, {0, 2 * h})); break;
+    case 111: Rgn.Add(Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h})); break;
+    case 112: Rgn.Add(Triangle({0, H}, {2 * w, H}, {0, H - 2 * h})); break;
+    case 113: Rgn.Add(Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h})); break;
     default: break;
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 void RandomSquares(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
@@ -342,27 +489,29 @@ void RandomSquares(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_
   TRandom Rnd{static_cast<uint32_t>(W) * static_cast<uint32_t>(H)};
   int32_t s = extra > 1 ? extra / 2 : extra;
   if (s < 1) s = 1;
-  TRegion Rgn;
+  TClip Rgn(D, P);
   for (int32_t x = 0; x < W; x += s)
     for (int32_t y = 0; y < H; y += s)
-      if (Progress > Rnd.Next(100)) AddTo(Rgn, TRegion::Rect(x - s, y - s, x + s, y + s));
-  ClipDraw(D, P, Rgn);
+      if (Progress > Rnd.Next(100)) Rgn.Add(Rc(x - s, y - s, x + s, y + s));
+  Rgn.Draw();
 }
 
 void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
             uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   const int32_t ex = std::max(extra, 1);
-  TRegion Rgn;
+  TClip Rgn(D, P);
   switch (Style) {
     case 136: {
-      const int32_t Pitch = std::max(W / ex, 1), Slat = Pitch * Progress / 100;
-      for (int32_t x = 0; x < W; x += Pitch) AddTo(Rgn, TRegion::Rect(x, 0, x + Slat, H));
+      // Rounded, not truncated: a slat one pixel short of its pitch at the end left a grid of
+      // old lines that jumped away at 100.
+      const int32_t Pitch = std::max(W / ex, 1), Slat = (Pitch * Progress + 50) / 100;
+      for (int32_t x = 0; x < W; x += Pitch) Rgn.Add(Rc(x, 0, x + Slat, H));
       break;
     }
     case 137: {
-      const int32_t Pitch = std::max(H / ex, 1), Slat = Pitch * Progress / 100;
-      for (int32_t y = 0; y < H; y += Pitch) AddTo(Rgn, TRegion::Rect(0, y, W, y + Slat));
+      const int32_t Pitch = std::max(H / ex, 1), Slat = (Pitch * Progress + 50) / 100;
+      for (int32_t y = 0; y < H; y += Pitch) Rgn.Add(Rc(0, y, W, y + Slat));
       break;
     }
     case 138:
@@ -370,8 +519,8 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       if (w <= 0) break;
       const int32_t Slat = w * Progress / 100;
       for (int32_t x = 0; x < W; x += w)
-        AddTo(Rgn, Style == 138 ? TRegion::Rect(x, 0, x + Slat, H)
-                                : TRegion::Rect(W - x - Slat, 0, W - x, H));
+        Rgn.Add(Style == 138 ? Rc(x, 0, x + Slat, H)
+                                : Rc(W - x - Slat, 0, W - x, H));
       break;
     }
     case 140:
@@ -379,21 +528,24 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       if (h <= 0) break;
       const int32_t Slat = h * Progress / 100;
       for (int32_t y = 0; y < H; y += h)
-        AddTo(Rgn, Style == 140 ? TRegion::Rect(0, y, W, y + Slat)
-                                : TRegion::Rect(0, H - y - Slat, W, H - y));
+        Rgn.Add(Style == 140 ? Rc(0, y, W, y + Slat)
+                                : Rc(0, H - y - Slat, W, H - y));
       break;
     }
     case 142: {
       const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
-      const int32_t px = W / s, py = H / s, hx = w / ex, hy = h / ex;
+      // Half-sizes from the grid's own pitch, rounded up, so the rectangles meet at 100 (from
+      // w div extra they stayed apart whenever extra was odd).
+      const int32_t px = W / s, py = H / s;
+      const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j)
-          AddTo(Rgn, TRegion::Rect(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
+          Rgn.Add(Rc(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
       break;
     }
     default: break;
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 // The centre followed by N points on a circle from angle A0 to A1.
@@ -413,7 +565,9 @@ void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   const TPoint C{S.W / 2, S.H / 2};
   const double Radius = std::ceil(std::hypot(double(S.W), double(S.H)) / 2) + 1;
   const double Turn = 2 * M_PI * Progress / 100 * (Style == 143 ? 1 : -1);
-  ClipDraw(D, P, FanRegion(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
+  TClip Rgn(D, P);
+  Rgn.Add(FanRegion(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
+  Rgn.Draw();
 }
 
 std::vector<TPoint> RotatePoints(std::vector<TPoint> Pts, TPoint C, double Angle) {
@@ -431,18 +585,25 @@ void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
   const TPoint C{W / 2, H / 2};
+  // Half-sizes grow with w and h so that the shorter one reaches the half-diagonal at 100:
+  // only then does the shape cover the picture at every angle, and the covered part grows
+  // all the way instead of filling at 50 and losing corners as it turns on.
+  const double k = std::min(W, H) > 0 ? std::hypot(double(W), double(H)) / std::min(W, H) : 0;
+  const int32_t a = int32_t(std::ceil(w * k / 2)), b = int32_t(std::ceil(h * k / 2));
   std::vector<TPoint> Pts;
   if (Style == 149) {
-    Pts = {{C.X - w, C.Y - h}, {C.X + w, C.Y - h}, {C.X + w, C.Y + h}, {C.X - w, C.Y + h}};
+    Pts = {{C.X - a, C.Y - b}, {C.X + a, C.Y - b}, {C.X + a, C.Y + b}, {C.X - a, C.Y + b}};
   } else {
     // Eight tips at twice the inner radius.
     for (int32_t i = 0; i < 16; ++i) {
-      const double a = i * M_PI / 8, k = i % 2 == 0 ? 2.0 : 1.0;
-      Pts.push_back({C.X + int32_t(platform::Round(k * w * std::cos(a))),
-                     C.Y + int32_t(platform::Round(k * h * std::sin(a)))});
+      const double t = i * M_PI / 8, f = i % 2 == 0 ? 2.0 : 1.0;
+      Pts.push_back({C.X + int32_t(platform::Round(f * a * std::cos(t))),
+                     C.Y + int32_t(platform::Round(f * b * std::sin(t)))});
     }
   }
-  ClipDraw(D, P, TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
+  TClip Rgn(D, P);
+  Rgn.Add(TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
+  Rgn.Draw();
 }
 
 template <int Style, void (*F)(int32_t, TBitmap*, TBitmap*, const TRect&, uint16_t, uint8_t)>
@@ -451,77 +612,65 @@ void By(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress)
 }
 
 // Strips 5 pixels thick on a 10-pixel pitch. Horizontal strips reach XP pixels by HCode
-// (1 from the right, 2 from the left, 3 alternating, 4 and 5 like 2 and 1 but, past W, the
-// gaps fill back from the far side); vertical strips likewise by VCode from the bottom/top.
-TRegion CrissCrossRegion(int32_t XP, int32_t YP, int32_t W, int32_t VCode, int32_t HCode,
+// (1 from the right, 2 from the left, 3 alternating) and, once XP passes W, the gaps between
+// them fill by XP - W: from the same side (1, 2), from the side opposite their strip (3), or
+// from the far side as a bounce (4 like 2, 5 like 1). Vertical strips likewise by VCode from
+// the bottom (1) or top (2). Code 0 draws none. At XP = 2W everything is covered.
+void CrissCrossRegion(TClip& Rgn, int32_t XP, int32_t YP, int32_t W, int32_t VCode, int32_t HCode,
                          int32_t H) {
-  TRegion Rgn;
-  int32_t i = 0;
-  for (int32_t y = 0; y < H; y += 10, ++i) {
-    const int32_t x = std::min(XP, W), back = std::max(XP - W, 0);
-    switch (HCode) {
-      case 1: AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5)); break;
-      case 2: AddTo(Rgn, TRegion::Rect(0, y, x, y + 5)); break;
-      case 3:
-        AddTo(Rgn, i % 2 ? TRegion::Rect(W - x, y, W, y + 5) : TRegion::Rect(0, y, x, y + 5));
-        break;
-      case 4:
-        AddTo(Rgn, TRegion::Rect(0, y, x, y + 5));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(W - back, y + 5, W, y + 10));
-        break;
-      case 5:
-        AddTo(Rgn, TRegion::Rect(W - x, y, W, y + 5));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(0, y + 5, back, y + 10));
-        break;
-      default: break;
+  // From the near (false) or far (true) end of a line of length L, reaching n.
+  auto Span = [](bool FromEnd, int32_t n, int32_t L) {
+    return FromEnd ? std::pair{L - n, L} : std::pair{0, n};
+  };
+  auto Lines = [&](int32_t Code, int32_t P, int32_t L, int32_t Across, bool Vert) {
+    if (Code == 0) return;
+    const int32_t n = std::min(P, L), back = std::min(std::max(P - L, 0), L);
+    int32_t i = 0;
+    for (int32_t a = 0; a < Across; a += 10, ++i) {
+      bool StripEnd = false, GapEnd = false;  // true: from the right (bottom)
+      switch (Code) {
+        case 1: StripEnd = GapEnd = true; break;
+        case 2: break;
+        case 3: StripEnd = i % 2 == 1; GapEnd = !StripEnd; break;
+        case 4: GapEnd = true; break;
+        case 5: StripEnd = true; break;
+        default: return;
+      }
+      for (int k = 0; k < 2; ++k) {
+        const auto [b0, b1] = Span(k == 0 ? StripEnd : GapEnd, k == 0 ? n : back, L);
+        if (b1 <= b0) continue;
+        const int32_t c0 = a + 5 * k;
+        Rgn.Add(Vert ? Rc(c0, b0, c0 + 5, b1) : Rc(b0, c0, b1, c0 + 5));
+      }
     }
-  }
-  i = 0;
-  for (int32_t x = 0; x < W; x += 10, ++i) {
-    const int32_t y = std::min(YP, H), back = std::max(YP - H, 0);
-    switch (VCode) {
-      case 1: AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H)); break;
-      case 2: AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y)); break;
-      case 3:
-        AddTo(Rgn, i % 2 ? TRegion::Rect(x, H - y, x + 5, H) : TRegion::Rect(x, 0, x + 5, y));
-        break;
-      case 4:
-        AddTo(Rgn, TRegion::Rect(x, 0, x + 5, y));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, H - back, x + 10, H));
-        break;
-      case 5:
-        AddTo(Rgn, TRegion::Rect(x, H - y, x + 5, H));
-        if (back > 0) AddTo(Rgn, TRegion::Rect(x + 5, 0, x + 10, back));
-        break;
-      default: break;
-    }
-  }
-  return Rgn;
+  };
+  Lines(HCode, XP, W, H, false);
+  Lines(VCode, YP, H, W, true);
 }
 
+// Every row runs its strips to the end by half-way and fills the gaps in the second half, so
+// the picture is complete as Progress reaches 100.
 void Bars(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
           uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
-  struct Row { int16_t Style, V, H, Double; };
+  struct Row { int16_t Style, V, H; };
   static constexpr Row Rows[] = {
-      {60, 0, 1, 1}, {61, 0, 2, 1}, {62, 0, 4, 1}, {63, 0, 5, 1}, {64, 0, 3, 0},
-      {71, 1, 0, 1}, {72, 2, 0, 1}, {73, 4, 0, 1}, {74, 5, 0, 1}, {75, 3, 0, 0},
-      {86, 1, 1, 0}, {87, 2, 1, 0}, {88, 1, 2, 0}, {89, 2, 2, 0}, {90, 4, 4, 1},
-      {91, 5, 4, 1}, {92, 4, 5, 1}, {93, 5, 5, 1}, {94, 3, 1, 0}, {95, 3, 2, 0},
-      {96, 1, 3, 0}, {97, 2, 3, 0}, {98, 3, 3, 0}};
-  TRegion Rgn;
+      {60, 0, 1}, {61, 0, 2}, {62, 0, 4}, {63, 0, 5}, {64, 0, 3}, {71, 1, 0}, {72, 2, 0},
+      {73, 4, 0}, {74, 5, 0}, {75, 3, 0}, {86, 1, 1}, {87, 2, 1}, {88, 1, 2}, {89, 2, 2},
+      {90, 4, 4}, {91, 5, 4}, {92, 4, 5}, {93, 5, 5}, {94, 3, 1}, {95, 3, 2}, {96, 1, 3},
+      {97, 2, 3}, {98, 3, 3}};
+  TClip Rgn(D, P);
   if (Style == 99) {
-    Rgn = CrissCrossRegion(2 * w, 2 * h, W, 1, 1, H);
-    AddTo(Rgn, CrissCrossRegion(2 * w, 2 * h, W, 2, 2, H));
+    // Two sides at once: strips meet at half the length, gaps at one and a half.
+    const int32_t xp = MulDiv(w, 3, 2), yp = MulDiv(h, 3, 2);
+    CrissCrossRegion(Rgn, xp, yp, W, 1, 1, H);
+    CrissCrossRegion(Rgn, xp, yp, W, 2, 2, H);
   } else {
     for (const Row& Rw : Rows)
-      if (Rw.Style == Style) {
-        const int32_t k = Rw.Double ? 2 : 1;
-        Rgn = CrissCrossRegion(k * w, k * h, W, Rw.V, Rw.H, H);
-      }
+      if (Rw.Style == Style) CrissCrossRegion(Rgn, 2 * w, 2 * h, W, Rw.V, Rw.H, H);
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 // The runtime's global random state, shared by the shred and speckle effects.
@@ -538,20 +687,19 @@ int32_t Random(int32_t n) {
 }
 
 // Bands every 5 pixels reaching w (h) with their own jitter while the edge is inside.
-TRegion ShredRegion(int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode, int32_t H) {
-  TRegion Rgn;
+void ShredRegion(TClip& Rgn, int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode, int32_t H) {
   if (HCode) {
     const int32_t bh = 5 + H % 5;
     for (int32_t y = 0; y < H; y += 5) {
       int32_t x = w;
       if (w < W) x += Random(W / 7) - Random(W / 7);
       switch (HCode) {
-        case 1: AddTo(Rgn, TRegion::Rect(W - x, y, W, y + bh)); break;
-        case 2: AddTo(Rgn, TRegion::Rect(0, y, x, y + bh)); break;
-        case 3: AddTo(Rgn, TRegion::Rect((W - x) / 2, y, (W + x) / 2, y + bh)); break;
+        case 1: Rgn.Add(Rc(W - x, y, W, y + bh)); break;
+        case 2: Rgn.Add(Rc(0, y, x, y + bh)); break;
+        case 3: Rgn.Add(Rc((W - x) / 2, y, (W + x) / 2, y + bh)); break;
         case 4:
-          AddTo(Rgn, TRegion::Rect(0, y, x / 2 + 1, y + bh));
-          AddTo(Rgn, TRegion::Rect(W - x / 2 - 1, y, W, y + bh));
+          Rgn.Add(Rc(0, y, x / 2 + 1, y + bh));
+          Rgn.Add(Rc(W - x / 2 - 1, y, W, y + bh));
           break;
         default: break;
       }
@@ -563,18 +711,17 @@ TRegion ShredRegion(int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCod
       int32_t y = h;
       if (h < H) y += Random(H / 7) - Random(H / 7);
       switch (VCode) {
-        case 1: AddTo(Rgn, TRegion::Rect(x, H - y, x + bw, H)); break;
-        case 2: AddTo(Rgn, TRegion::Rect(x, 0, x + bw, y)); break;
-        case 3: AddTo(Rgn, TRegion::Rect(x, (H - y) / 2, x + bw, (H + y) / 2)); break;
+        case 1: Rgn.Add(Rc(x, H - y, x + bw, H)); break;
+        case 2: Rgn.Add(Rc(x, 0, x + bw, y)); break;
+        case 3: Rgn.Add(Rc(x, (H - y) / 2, x + bw, (H + y) / 2)); break;
         case 4:
-          AddTo(Rgn, TRegion::Rect(x, 0, x + bw, y / 2 + 1));
-          AddTo(Rgn, TRegion::Rect(x, H - y / 2 - 1, x + bw, H));
+          Rgn.Add(Rc(x, 0, x + bw, y / 2 + 1));
+          Rgn.Add(Rc(x, H - y / 2 - 1, x + bw, H));
           break;
         default: break;
       }
     }
   }
-  return Rgn;
 }
 
 void Shred(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
@@ -590,39 +737,39 @@ void Shred(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
     V = Pairs[Style - 100][0];
     Hc = Pairs[Style - 100][1];
   }
-  ClipDraw(D, P, ShredRegion(w, h, W, V, Hc, H));
+  TClip Rgn(D, P);
+  ShredRegion(Rgn, w, h, W, V, Hc, H);
+  Rgn.Draw();
 }
 
 // Rows (columns) of the uncovered band plus speckles ahead of the edge that thin out.
-TRegion SpeckleRegion(int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode,
+void SpeckleRegion(TClip& Rgn, int32_t w, int32_t h, int32_t W, int32_t VCode, int32_t HCode,
                       int32_t H) {
-  TRegion Rgn;
   const int32_t Span = (HCode ? W : H) / 10;
   const int32_t b = std::max(2, Span / 20);
   const int32_t n = Span / b;
   auto Taken = [n](int32_t i) { return i <= n * 3 / 4 ? Random(i) <= 1 : Random(i) == 0; };
   if (HCode) {
     for (int32_t y = 0; y < H; y += b / 2) {
-      if (HCode == 1) AddTo(Rgn, TRegion::Rect(W - w, y, W, y + b));
-      else AddTo(Rgn, TRegion::Rect(0, y, w, y + b));
+      if (HCode == 1) Rgn.Add(Rc(W - w, y, W, y + b));
+      else Rgn.Add(Rc(0, y, w, y + b));
       for (int32_t i = 1; i <= n; ++i)
         if (Taken(i)) {
           const int32_t x = HCode == 1 ? W - w - i * b : w + (i - 1) * b;
-          AddTo(Rgn, TRegion::Rect(x, y, x + b, y + b));
+          Rgn.Add(Rc(x, y, x + b, y + b));
         }
     }
   } else if (VCode) {
     for (int32_t x = 0; x < W; x += b / 2) {
-      if (VCode == 1) AddTo(Rgn, TRegion::Rect(x, H - h, x + b, H));
-      else AddTo(Rgn, TRegion::Rect(x, 0, x + b, h));
+      if (VCode == 1) Rgn.Add(Rc(x, H - h, x + b, H));
+      else Rgn.Add(Rc(x, 0, x + b, h));
       for (int32_t i = 1; i <= n; ++i)
         if (Taken(i)) {
           const int32_t y = VCode == 1 ? H - h - i * b : h + (i - 1) * b;
-          AddTo(Rgn, TRegion::Rect(x, y, x + b, y + b));
+          Rgn.Add(Rc(x, y, x + b, y + b));
         }
     }
   }
-  return Rgn;
 }
 
 void Speckle(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
@@ -630,7 +777,9 @@ void Speckle(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Ste
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
   static constexpr int8_t Codes[4][2] = {{0, 1}, {0, 2}, {1, 0}, {2, 0}};
-  ClipDraw(D, P, SpeckleRegion(w, h, W, Codes[Style - 123][0], Codes[Style - 123][1], H));
+  TClip Rgn(D, P);
+  SpeckleRegion(Rgn, w, h, W, Codes[Style - 123][0], Codes[Style - 123][1], H);
+  Rgn.Draw();
 }
 
 // Unroll: the uncovered part in place and, beside it, a mirrored band like a rolled-up sheet.
@@ -662,31 +811,38 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
             uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
-  TRegion Rgn;
+  TClip Rgn(D, P);
   if (Style == 114) {  // pivoting on the top left and bottom right corners
-    Rgn = Triangle({0, 0}, {0, H}, {2 * w, H});
-    AddTo(Rgn, Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
+    Rgn.Add(Triangle({0, 0}, {0, H}, {2 * w, H}));
+    Rgn.Add(Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
   } else if (Style == 115) {
-    Rgn = Triangle({0, 0}, {W, 0}, {W, 2 * h});
-    AddTo(Rgn, Triangle({W, H}, {0, H}, {0, H - 2 * h}));
+    Rgn.Add(Triangle({0, 0}, {W, 0}, {W, 2 * h}));
+    Rgn.Add(Triangle({W, H}, {0, H}, {0, H - 2 * h}));
   } else if (Style == 116) {  // eight rays widening clockwise
     const TPoint C{W / 2, H / 2};
     const double Radius = std::hypot(double(W), double(H)) + 2;
     for (int32_t k = 0; k < 8; ++k) {
       const double a = k * M_PI / 4;
-      AddTo(Rgn, FanRegion(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
+      Rgn.Add(FanRegion(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
     }
   } else if (Style == 117) {  // triangles pointing to the top left on a grid
     const int32_t ex = std::max(extra, 1);
     const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
     const int32_t px = W / s, py = H / s, a = w / s, b = h / s;
-    for (int32_t i = 0; i <= s; ++i)
-      for (int32_t j = 0; j <= s; ++j) {
-        const int32_t gx = i * px, gy = j * py;
-        AddTo(Rgn, Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
-      }
+    if (Rgn.Fast()) {
+      // Every triangle is the same shape moved by whole pixels: its pixels are found once.
+      const std::vector<TRect> Shape = Triangle({-a, -b}, {a, -b}, {-a, b}).Rects();
+      for (int32_t i = 0; i <= s; ++i)
+        for (int32_t j = 0; j <= s; ++j) Rgn.AddShifted(Shape, i * px, j * py);
+    } else {
+      for (int32_t i = 0; i <= s; ++i)
+        for (int32_t j = 0; j <= s; ++j) {
+          const int32_t gx = i * px, gy = j * py;
+          Rgn.Add(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
+        }
+    }
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 // Bands whose thickness grows with Progress, joined with strips on a pitch of w (h).
@@ -694,27 +850,27 @@ void Rectangles(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
                 uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   const int32_t ex = std::max(extra, 1);
-  TRegion Rgn;
+  TClip Rgn(D, P);
   if (Style == 145 || Style == 146) {
     const int32_t Pitch = std::max(H / ex, 1), Thick = Pitch * Progress / 100;
-    for (int32_t y = 0; y < H; y += Pitch) AddTo(Rgn, TRegion::Rect(0, y, W, y + Thick));
+    for (int32_t y = 0; y < H; y += Pitch) Rgn.Add(Rc(0, y, W, y + Thick));
     if (w > 0) {
       const int32_t Width = w * Progress / 100;
       for (int32_t x = 0; x < W; x += w)
-        AddTo(Rgn, Style == 145 ? TRegion::Rect(x, 0, x + Width, H)
-                                : TRegion::Rect(W - x - Width, 0, W - x, H));
+        Rgn.Add(Style == 145 ? Rc(x, 0, x + Width, H)
+                                : Rc(W - x - Width, 0, W - x, H));
     }
   } else {
     const int32_t Pitch = std::max(W / ex, 1), Thick = Pitch * Progress / 100;
-    for (int32_t x = 0; x < W; x += Pitch) AddTo(Rgn, TRegion::Rect(x, 0, x + Thick, H));
+    for (int32_t x = 0; x < W; x += Pitch) Rgn.Add(Rc(x, 0, x + Thick, H));
     if (h > 0) {
       const int32_t Height = h * Progress / 100;
       for (int32_t y = 0; y < H; y += h)
-        AddTo(Rgn, Style == 147 ? TRegion::Rect(0, y, W, y + Height)
-                                : TRegion::Rect(0, H - y - Height, W, H - y));
+        Rgn.Add(Style == 147 ? Rc(0, y, W, y + Height)
+                                : Rc(0, H - y - Height, W, H - y));
     }
   }
-  ClipDraw(D, P, Rgn);
+  Rgn.Draw();
 }
 
 constexpr TEffectProc Missing = nullptr;

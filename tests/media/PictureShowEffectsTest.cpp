@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-#include <QPainter>
 #include <cstdint>
+#include <cstring>
+#include <map>
 #include <memory>
+#include <vector>
 #include <set>
 #include <string>
 
+#include "media/PictureShowEffectsPriv.h"
 #include "platform/Exceptions.h"
 #include "tests/common/TestSupport.h"
 
@@ -101,13 +103,9 @@ TEST(PictureShowEffects, EveryBuiltEffectEndsOnThePicture) {
       auto P = Make(W, H, true);
       auto D = Make(W, H, false);
       Apply(s, D.get(), P.get(), 100);
-      // "Expand in from sides" stretches its right half by one column even at the end and the
-      // rectangular shred's squares only just meet; the control draws the finished picture
-      // itself, so only the other effects are exact here.
-      // Bars and criss-cross strips without a return pass only ever cover their own strips.
-      const std::set<int32_t> Strips = {60, 61, 64, 71, 72, 75, 86, 87, 88,
-                                        89, 94, 95, 96, 97, 98, 99};
-      if (s != 13 && s != 30 && s != 142 && !Strips.count(s)) {
+      // "Expand in from sides" stretches its right half by one column even at the end; the
+      // control draws the finished picture itself.
+      if (s != 13 && s != 30) {
         EXPECT_TRUE(Same(D.get(), P.get()));
       }
       auto D1 = Make(W, H, false);
@@ -166,34 +164,152 @@ TEST(PictureShowEffects, ExactFramesFromTheFormulas) {
   }
 }
 
-// Frames are repeatable: the same inputs give the same pixels every time.
-TEST(PictureShowEffects, FramesAreDeterministic) {
-  auto P = Make(80, 60, true);
-  for (int32_t s : {1, 13, 16, 29, 51, 57, 118, 121, 131}) {
-    auto A = Make(80, 60, false), B = Make(80, 60, false);
-    Apply(s, A.get(), P.get(), 43, 7);
-    Apply(s, B.get(), P.get(), 43, 7);
-    EXPECT_EQ(Checksum(A.get()), Checksum(B.get())) << s;
+// Share of the frame that shows the new picture (its green byte is 200; the old frame's is
+// the row number).
+double Covered(TBitmap* D) {
+  int64_t n = 0;
+  for (int32_t y = 0; y < D->Height(); ++y)
+    for (int32_t x = 0; x < D->Width(); ++x) n += ((Px(D, x, y) >> 8) & 0xFF) == 200;
+  return 100.0 * double(n) / (double(D->Width()) * D->Height());
+}
+
+// Each style's frames grow toward the whole picture: nearly complete at 99 (no jump at 100),
+// and the covered share never shrinks, except where slats move or a shape turns by design.
+TEST(PictureShowEffects, EveryStyleGrowsToTheWholePicture) {
+  const std::set<int32_t> Moving = {138, 139, 140, 141, 145, 146, 147, 148};
+  for (auto [W, H] : {std::pair{97, 61}, std::pair{61, 97}}) {
+    auto P = Make(W, H, true);
+    for (int32_t s = 1; s <= EffectCount; ++s) {
+      if (s == 118) continue;  // a blend: no pixel is the picture's before 100
+      SCOPED_TRACE(std::to_string(s) + " " + std::to_string(W) + "x" + std::to_string(H));
+      double Prev = 0, WorstDrop = 0, At99 = 0;
+      for (int32_t p = 1; p <= 99; ++p) {
+        auto D = Make(W, H, false);
+        media::SetEffectRandSeed(7);
+        Apply(s, D.get(), P.get(), uint8_t(p));
+        const double c = Covered(D.get());
+        WorstDrop = std::max(WorstDrop, Prev - c);
+        Prev = At99 = c;
+      }
+      EXPECT_GE(At99, 96.0);
+      const double Allowed = Moving.count(s) ? 5.0 : (s == 149 || s == 150) ? 3.0 : 0.5;
+      EXPECT_LE(WorstDrop, Allowed);
+    }
+  }
+  // A wide picture: the rectangular shred's grid pitch is not twice its growth step there.
+  auto P = Make(300, 100, true), D = Make(300, 100, false);
+  Apply(142, D.get(), P.get(), 99);
+  EXPECT_GE(Covered(D.get()), 96.0);
+}
+
+// All 150 styles draw different frames.
+TEST(PictureShowEffects, AllStylesDiffer) {
+  const int32_t W = 72, H = 52;
+  auto P = Make(W, H, true);
+  std::map<uint32_t, int32_t> Seen;
+  for (int32_t s = 1; s <= EffectCount; ++s) {
+    uint32_t Sum = 0;
+    for (uint8_t p : {13, 38, 71}) {
+      auto D = Make(W, H, false);
+      media::SetEffectRandSeed(11);
+      Apply(s, D.get(), P.get(), p);
+      Sum = Sum * 31 + Checksum(D.get());
+    }
+    const auto [It, New] = Seen.emplace(Sum, s);
+    EXPECT_TRUE(New) << s << " draws the frames of " << It->second;
   }
 }
 
-TEST(PictureShowEffects, StripAtMidProgress) {
-  const int32_t W = 96, H = 64;
-  const int32_t Styles[] = {1,   3,   10,  14,  16,  29,  37,  47,  51,  54,  57,  58,
-                            62,  66,  84,  85,  90,  104, 110, 114, 116, 117, 118, 119,
-                            122, 124, 127, 128, 134, 136, 139, 142, 143, 145, 149, 150};
-  QImage Strip(W * int(std::size(Styles)), H, QImage::Format_RGB32);
-  Strip.fill(Qt::black);
-  QPainter Pt(&Strip);
-  int32_t i = 0;
-  for (int32_t s : Styles) {
-    auto P = Make(W, H, true), D = Make(W, H, false);
-    Apply(s, D.get(), P.get(), 50);
-    Pt.drawImage(i++ * W, 0, D->Image().convertToFormat(QImage::Format_RGB32));
+// Which part of the picture each style uncovers first: at Progress 30 the points of New show
+// the picture and the points of Old still the former frame (points as percent of W and H).
+TEST(PictureShowEffects, EachStyleRevealsFromItsSide) {
+  struct Case {
+    int32_t Style;
+    std::vector<std::pair<int, int>> New, Old;
+    uint8_t Progress = 30;
+  };
+  const std::pair<int, int> L{3, 50}, Rt{97, 50}, T{50, 3}, B{50, 97}, C{50, 50}, TL{3, 3},
+      TR{97, 3}, BL{3, 97}, BR{97, 97};
+  const std::vector<Case> Cases = {
+      {1, {Rt}, {L}},    {2, {L}, {Rt}},    {3, {Rt}, {L}},    {4, {L}, {Rt}},
+      {5, {L}, {Rt}},    {6, {Rt}, {L}},    {10, {C}, {L, Rt}}, {11, {C}, {L, Rt}},
+      {12, {L, Rt}, {C}}, {13, {L, Rt}, {C}}, {14, {L}, {Rt}},  {15, {Rt}, {L}},
+      {18, {B}, {T}},    {19, {T}, {B}},    {20, {B}, {T}},    {21, {T}, {B}},
+      {22, {T}, {B}},    {23, {B}, {T}},    {27, {C}, {T, B}}, {28, {C}, {T, B}},
+      {29, {T, B}, {C}}, {30, {T, B}, {C}}, {31, {T}, {B}},    {32, {B}, {T}},
+      {35, {BR}, {TL}},  {36, {TR}, {BL}},  {37, {TL}, {BR}},  {38, {BL}, {TR}},
+      {39, {BR}, {TL}},  {40, {TR}, {BL}},  {41, {TL}, {BR}},  {42, {BL}, {TR}},
+      {43, {TL}, {BR}},  {44, {BL}, {TR}},  {45, {BR}, {TL}},  {46, {TR}, {BL}},
+      {52, {C}, {TL, BR}}, {53, {C}, {TL, BR}}, {54, {TL, BR}, {C}}, {55, {TL, BR}, {C}},
+      {56, {TL, BR}, {C}}, {57, {TL, BR}, {C}}, {58, {L}, {Rt}}, {59, {Rt}, {L}},
+      {69, {T}, {B}},    {70, {B}, {T}},    {80, {TL}, {BR}},  {81, {TR}, {BL}},
+      {82, {BL}, {TR}},  {83, {BR}, {TL}},  {84, {C}, {TL, BR}}, {85, {TL, BR}, {C}, 70},
+      {110, {TL}, {BR}}, {111, {TR}, {BL}}, {112, {BL}, {TR}}, {113, {BR}, {TL}},
+      {123, {Rt}, {L}},  {124, {L}, {Rt}},  {125, {B}, {T}},   {126, {T}, {B}},
+      {128, {L}, {Rt}},  {129, {Rt}, {L}},  {130, {L}, {Rt}},  {131, {Rt}, {L}},
+      {132, {T}, {B}},   {133, {B}, {T}},   {134, {T}, {B}},   {135, {B}, {T}},
+      {149, {C}, {TL, BR}}, {150, {C}, {TL, BR}}};
+  const int32_t W = 100, H = 80;
+  auto P = Make(W, H, true);
+  for (const Case& K : Cases) {
+    auto D = Make(W, H, false);
+    Apply(K.Style, D.get(), P.get(), K.Progress);
+    auto IsNew = [&](std::pair<int, int> Q) {
+      const int32_t x = std::min(W - 1, Q.first * W / 100), y = std::min(H - 1, Q.second * H / 100);
+      return ((Px(D.get(), x, y) >> 8) & 0xFF) == 200;
+    };
+    for (auto Q : K.New) EXPECT_TRUE(IsNew(Q)) << K.Style << " at " << Q.first << "," << Q.second;
+    for (auto Q : K.Old) EXPECT_FALSE(IsNew(Q)) << K.Style << " at " << Q.first << "," << Q.second;
   }
-  Pt.end();
-  const std::string Path = kdtest::OutputDir() + "/picture-show-effects.png";
-  EXPECT_TRUE(Strip.save(QString::fromStdString(Path)));
+  // Strip effects: the first pass reaches across by half-way; the gaps then fill from the
+  // side each row names (same side, far side or opposite of the strip).
+  struct Gap {
+    int32_t Style;
+    int GapSide;  // 0 left/top, 1 right/bottom
+  };
+  for (const Gap& G : std::vector<Gap>{{60, 1}, {61, 0}, {62, 1}, {63, 0}, {71, 1}, {72, 0},
+                                       {73, 1}, {74, 0}}) {
+    auto D = Make(W, H, false);
+    Apply(G.Style, D.get(), P.get(), 60);  // first pass done, gaps a fifth of the way
+    const bool Vert = G.Style >= 71;
+    // A gap line: rows 5..9 (columns 5..9 for the vertical bars), away from any strip.
+    auto NewAt = [&](int32_t along) {
+      const int32_t x = Vert ? 7 : along, y = Vert ? along : 7;
+      return ((Px(D.get(), x, y) >> 8) & 0xFF) == 200;
+    };
+    const int32_t L = Vert ? H : W;
+    EXPECT_EQ(NewAt(2), G.GapSide == 0) << G.Style;
+    EXPECT_EQ(NewAt(L - 3), G.GapSide == 1) << G.Style;
+    EXPECT_FALSE(NewAt(L / 2)) << G.Style;
+  }
+}
+
+// The fast drawing gives every pixel, all four bytes, exactly as the reference drawing does.
+TEST(PictureShowEffects, FastDrawingMatchesTheReference) {
+  struct Reference {
+    explicit Reference(bool On) { media::SetEffectReferencePath(On); }
+    ~Reference() { media::SetEffectReferencePath(false); }
+  };
+  for (auto [W, H] : {std::pair{97, 61}, std::pair{61, 97}, std::pair{128, 96}}) {
+    auto P = Make(W, H, true);
+    for (int32_t s = 1; s <= EffectCount; ++s)
+      for (uint16_t Step : {4, 37, 100})
+        for (uint8_t p : {1, 17, 50, 83, 99}) {
+          auto Fast = Make(W, H, false), Slow = Make(W, H, false);
+          media::SetEffectRandSeed(5);
+          Apply(s, Fast.get(), P.get(), p, Step);
+          {
+            Reference On(true);
+            media::SetEffectRandSeed(5);
+            Apply(s, Slow.get(), P.get(), p, Step);
+          }
+          bool Equal = true;
+          for (int32_t y = 0; y < H && Equal; ++y)
+            Equal = std::memcmp(Fast->ScanLine(y), Slow->ScanLine(y), size_t(W) * 4) == 0;
+          EXPECT_TRUE(Equal) << "style " << s << " step " << Step << " progress " << int(p) << " "
+                             << W << "x" << H;
+        }
+  }
 }
 
 TEST(PictureShowEffects, RandomSquaresOnlyAddUp) {

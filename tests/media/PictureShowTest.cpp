@@ -4,13 +4,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/PictureShowEffects.h"
 #include "platform/Colors.h"
 #include "platform/Exceptions.h"
+#include "platform/Forms.h"
 
 using media::TPictureShow;
 using platform::TBitmap;
@@ -153,7 +156,7 @@ TEST(PictureShow, LoopInCallerRunsToTheEnd) {
   EXPECT_EQ(R.Complete, 1);
 }
 
-TEST(PictureShow, TimerAnimationCompletesOrStops) {
+TEST(PictureShow, ThreadedAnimationCompletesOrStops) {
   TPictureShow S(nullptr);
   S.SetDelay(1);
   S.SetStep(25);
@@ -162,7 +165,7 @@ TEST(PictureShow, TimerAnimationCompletesOrStops) {
   Events E;
   E.Hook(S);
   S.Execute();
-  EXPECT_TRUE(S.Busy());  // frames come from the event loop
+  EXPECT_TRUE(S.Busy());  // frames come from the worker
   PumpUntilIdle(S);
   EXPECT_FALSE(S.Busy());
   EXPECT_EQ(E.Seen.back(), 100);
@@ -263,5 +266,174 @@ TEST(PictureShow, EveryStyleStartsOnSnapshotAndEndsOnPicture) {
     for (auto [x, y] : {std::pair{0, 0}, std::pair{19, 15}, std::pair{20, 0}, std::pair{39, 29}})
       EXPECT_EQ(At(S, x, y), x < 20 ? platform::clRed : platform::clLime) << x << "," << y;
     S.Stop();
+  }
+}
+
+// Threaded mode runs with any Delay, 0 included, and reports completion on the GUI thread.
+TEST(PictureShow, ThreadedRunsWithEveryDelay) {
+  const std::thread::id Gui = std::this_thread::get_id();
+  for (uint16_t Delay : {0, 1, 15}) {
+    SCOPED_TRACE(Delay);
+    TPictureShow S(nullptr);
+    S.SetDelay(Delay);
+    S.SetStep(10);
+    S.SetStyle(5);
+    LoadPicture(S);
+    Events E;
+    E.Hook(S);
+    std::thread::id CompletedOn;
+    S.OnComplete = [&](platform::TObject*) {
+      ++E.Complete;
+      CompletedOn = std::this_thread::get_id();
+    };
+    S.Execute();
+    PumpUntilIdle(S);
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(E.Complete, 1);
+    EXPECT_EQ(E.Stop, 1);
+    EXPECT_EQ(CompletedOn, Gui);
+    ASSERT_FALSE(E.Seen.empty());
+    EXPECT_EQ(E.Seen.back(), 100);
+    EXPECT_EQ(At(S, 39, 29), platform::clLime);
+  }
+}
+
+// Frames are composed on the worker; progress and completion are reported on the GUI thread.
+TEST(PictureShow, WorkerComposesAndGuiReports) {
+  const std::thread::id Gui = std::this_thread::get_id();
+  platform::TForm Form(nullptr);
+  Form.SetBounds(0, 0, 200, 200);
+  TPictureShow S(&Form);
+  S.SetParent(&Form);
+  Form.Show();
+  S.SetDelay(0);
+  S.SetStep(7);
+  S.SetStyle(117);
+  S.SetThreadPriority(media::tpHigher);
+  LoadPicture(S);
+  std::atomic<int> OnWorker{0}, OnGui{0};
+  std::vector<std::thread::id> Reported;
+  S.OnAfterNewFrame = [&](platform::TObject*, TBitmap*, TBitmap*) {
+    ++(std::this_thread::get_id() == Gui ? OnGui : OnWorker);
+  };
+  std::vector<int> Seen;
+  S.OnProgress = [&](platform::TObject*) {
+    Reported.push_back(std::this_thread::get_id());
+    Seen.push_back(S.Progress());
+  };
+  int Complete = 0;
+  S.OnComplete = [&](platform::TObject*) {
+    ++Complete;
+    Reported.push_back(std::this_thread::get_id());
+  };
+  S.Execute();
+  PumpUntilIdle(S);
+  EXPECT_FALSE(S.Busy());
+  EXPECT_EQ(Complete, 1);
+  EXPECT_EQ(OnGui.load(), 0);
+  EXPECT_EQ(OnWorker.load(), 15);  // 7, 14, ..., 98, 100
+  EXPECT_EQ(Reported.size(), 16u);
+  for (std::thread::id Id : Reported) EXPECT_EQ(Id, Gui);
+  // Each OnProgress sees its own frame: the worker waits for it before the next one.
+  std::vector<int> Expect;
+  for (int p = 7; p < 100; p += 7) Expect.push_back(p);
+  Expect.push_back(100);
+  EXPECT_EQ(Seen, Expect);
+  EXPECT_EQ(At(S, 0, 0), platform::clRed);
+}
+
+// Switching to Manual pauses the worker and keeps the transition; switching back resumes it
+// on a new worker. Reverse runs down to 0 on the worker too.
+TEST(PictureShow, ThreadedManualPauseResumeAndReverse) {
+  for (uint16_t Delay : {0, 5}) {
+    SCOPED_TRACE(Delay);
+    TPictureShow S(nullptr);
+    S.SetColor(platform::clBlue);
+    S.SetDelay(Delay);
+    S.SetStep(3);
+    S.SetStyle(5);
+    LoadPicture(S);
+    Events E;
+    E.Hook(S);
+    S.Execute();
+    S.SetManual(true);
+    EXPECT_TRUE(S.Busy());
+    EXPECT_EQ(E.Complete, 0);
+    EXPECT_EQ(E.Stop, 0);
+    S.SetProgress(50);
+    EXPECT_EQ(S.Progress(), 50);
+    EXPECT_EQ(At(S, 5, 5), platform::clRed);
+    EXPECT_EQ(At(S, 30, 5), platform::clBlue);
+    S.SetManual(false);
+    PumpUntilIdle(S);
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(E.Complete, 1);
+    EXPECT_EQ(E.Stop, 1);
+    EXPECT_EQ(S.Progress(), 100);
+    for (size_t i = 1; i < E.Seen.size(); ++i) EXPECT_LT(E.Seen[i - 1], E.Seen[i]);
+
+    Events R;
+    R.Hook(S);
+    S.SetReverse(true);
+    S.Execute();
+    PumpUntilIdle(S);
+    EXPECT_EQ(R.Complete, 1);
+    ASSERT_FALSE(R.Seen.empty());
+    EXPECT_EQ(R.Seen.back(), 0);
+    EXPECT_EQ(At(S, 5, 5), platform::clBlue);
+  }
+}
+
+// Stopping or destroying the control while the worker runs ends it at once and cleanly;
+// a frame that fails ends the transition with OnStop and reports the error.
+TEST(PictureShow, WorkerStopsDestroysAndFails) {
+  {
+    TPictureShow S(nullptr);
+    S.SetDelay(0);
+    S.SetStep(1);
+    LoadPicture(S);
+    Events E;
+    E.Hook(S);
+    S.Execute();
+    S.Stop();
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(E.Complete, 0);
+    EXPECT_EQ(E.Stop, 1);
+    const size_t Frames = E.Seen.size();
+    PumpUntilIdle(S);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(E.Seen.size(), Frames);  // nothing is reported after the stop
+    EXPECT_EQ(E.Complete, 0);
+  }
+  {
+    auto S = std::make_unique<TPictureShow>(nullptr);
+    S->SetDelay(1);
+    S->SetStep(1);
+    LoadPicture(*S);
+    S->Execute();
+    S.reset();  // the queued frame and end messages die with the control
+    QCoreApplication::processEvents();
+  }
+  {
+    TPictureShow S(nullptr);
+    S.SetDelay(0);
+    S.SetStyle(0);
+    LoadPicture(S);
+    S.OnCustomDraw = [](platform::TObject*, TBitmap*, TBitmap*) {
+      throw platform::EInvalidOperation("frame failed");
+    };
+    std::string Reported;
+    platform::Application()->OnException = [&](platform::TObject*, const std::exception& X) {
+      Reported = X.what();
+    };
+    Events E;
+    E.Hook(S);
+    S.Execute();
+    PumpUntilIdle(S);
+    platform::Application()->OnException = nullptr;
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(E.Complete, 0);
+    EXPECT_EQ(E.Stop, 1);
+    EXPECT_EQ(Reported, "frame failed");
   }
 }
