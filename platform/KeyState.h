@@ -104,6 +104,8 @@ void KeyStateReset();
 
 // True when the lock-key state comes from the X keyboard extension rather than from tracking.
 bool KeyStateUsesXkb();
+// Tests: with false the lock keys follow the key events seen even when an X display answers.
+void KeyStateAllowXkb(bool Allowed);
 
 // Maps a Qt key code (Qt::Key) to a virtual-key code; 0 when there is none. Keypad keys are
 // told apart by KeypadModifier in QtModifiers.

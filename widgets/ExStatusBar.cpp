@@ -22,6 +22,7 @@ constexpr uint32_t BaseFlags = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;  // 0x8
 // One set per program, shared by every bar.
 struct TUnitState {
   bool HookInstalled = false;
+  THookHandle Hook = 0;
   std::vector<TExStatusPanel*> HookPanels;
   int32_t TimerCount = 0;
   bool RefreshLockPanels = false;
@@ -45,7 +46,18 @@ void InstallKeyboardHook(TExStatusPanel* Panel) {
   auto& L = U().HookPanels;
   if (std::find(L.begin(), L.end(), Panel) != L.end()) return;
   L.push_back(Panel);
+  if (U().HookInstalled) return;
+  // Every key event of the program, after the key state has taken it in.
+  U().Hook = SetAppHook(hkKeyboard, [](const THookMessage& M) {
+    KeyboardHookProc(0, static_cast<uint32_t>(M.WParam), static_cast<uint32_t>(M.LParam));
+  });
   U().HookInstalled = true;
+}
+
+void Unhook() {
+  if (U().Hook) UnhookAppHook(U().Hook);
+  U().Hook = 0;
+  U().HookInstalled = false;
 }
 
 void RemoveKeyboardHook(TExStatusPanel* Panel) {
@@ -53,7 +65,7 @@ void RemoveKeyboardHook(TExStatusPanel* Panel) {
   auto It = std::find(L.begin(), L.end(), Panel);
   if (It == L.end()) return;
   L.erase(It);
-  if (L.empty()) U().HookInstalled = false;
+  if (L.empty()) Unhook();
 }
 
 Word LockKeyOf(TExStatusPanelType T) {
@@ -966,6 +978,7 @@ void TExStatusBar::DrawPanel(TStatusPanel* Panel, const TRect& Rect) {
     Report("Panel links corrupted");
     return;
   }
+  Canvas()->SetFont(Font());
   if (OnDrawPanel) OnDrawPanel(this, P, Rect);
   FRendering = false;
   P->DoDrawPanel(Rect);
@@ -997,7 +1010,7 @@ void TExStatusBar::Invalidate() {
 
 void TExStatusBar::Paint() {
   if (!FSurfaceValid || FSurface->Width() != ClientWidth() || FSurface->Height() != ClientHeight()) RenderAll();
-  Canvas()->Draw(0, 0, FSurface.get());
+  TCustomControl::Canvas()->Draw(0, 0, FSurface.get());
 }
 
 void TExStatusBar::Resize() {
@@ -1153,7 +1166,7 @@ void KeyboardHookProc(int32_t Code, uint32_t Key, uint32_t Flags) {
 
 void InitializeExStatusBar() {
   U().HookPanels.clear();
-  U().HookInstalled = false;
+  Unhook();
   U().RefreshLockPanels = false;
   U().TimerCount = 0;
 }
@@ -1161,7 +1174,7 @@ void InitializeExStatusBar() {
 void FinalizeExStatusBar() {
   if (U().HookInstalled) {
     Report("TExStatusBar: Keyboard hook still installed");
-    U().HookInstalled = false;
+    Unhook();
   }
   if (U().TimerCount != 0) Report("TExStatusBar: Unbalanced timer registrations");
   U().HookPanels.clear();
