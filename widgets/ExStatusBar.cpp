@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/AppHooks.h"
+#include "platform/DirectShow.h"
 #include "platform/Exceptions.h"
 #include "platform/KeyState.h"
 #include "platform/Rounding.h"
@@ -887,6 +888,8 @@ TExStatusBar::TExStatusBar(TComponent* AOwner) : TCustomControl(AOwner) {
 
 TExStatusBar::~TExStatusBar() {
   FPanels.reset();  // each panel leaves its registrations
+  DeallocateHWnd(FMonitorWindow);
+  FMonitorWindow = nullptr;
   if (!FMainWinHookPanels.empty()) Report("Unbalanced MainWinHook registrations");
   if (FAppHook) UnhookAppHook(FAppHook);
   FAppHook = 0;
@@ -1058,7 +1061,7 @@ void TExStatusBar::Loaded() {
 
 void TExStatusBar::CreateWnd() {
   TCustomControl::CreateWnd();
-  if (FMonitorUsers > 0 && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(Handle());
+  if (FMonitorUsers > 0 && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(MonitorWindow());
   FontChanged();
 }
 
@@ -1067,6 +1070,13 @@ void TExStatusBar::RepaintLockPanels() {
   for (int32_t I = 0; I < FPanels->Count(); ++I)
     if (FPanels->Items(I)->IsLockKey()) FPanels->Items(I)->Invalidate();
   FPanels->EndUpdate();
+}
+
+void* TExStatusBar::MonitorWindow() {
+  // The library may post from its own thread; the window's method runs on the GUI thread.
+  if (!FMonitorWindow)
+    FMonitorWindow = AllocateHWnd([this](TMessage& M) { MonitorNotify(M.Msg, M.WParam, M.LParam); });
+  return FMonitorWindow;
 }
 
 bool TExStatusBar::MonitorNotify(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
@@ -1116,12 +1126,12 @@ void TExStatusBar::UpdateKeyboardHooks() {
 void TExStatusBar::RegisterMonitorUser() {
   if (++FMonitorUsers != 1) return;
   if (!KbMonitorLoaded()) LoadKeyboardMonitor();
-  if (HandleAllocated() && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(Handle());
+  if (HandleAllocated() && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(MonitorWindow());
 }
 
 void TExStatusBar::DeregisterMonitorUser() {
   if (--FMonitorUsers >= 1) return;
-  if (KbMonitorLoaded() && HandleAllocated()) DeregisterKeyboardWindow(Handle());
+  if (KbMonitorLoaded() && HandleAllocated()) DeregisterKeyboardWindow(MonitorWindow());
   FMonitorUsers = 0;
   if (KbMonitorLoaded()) UnloadKeyboardMonitor();
 }

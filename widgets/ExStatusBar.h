@@ -251,6 +251,9 @@ class TExStatusBar : public platform::TCustomControl {
   void RepaintLockPanels();
   // A message from the monitor library (Msg == MonitorMessage) is consumed; true when it was.
   bool MonitorNotify(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+  // The window the monitor library is given: messages posted to it (PostMessage, from any
+  // thread) reach MonitorNotify on the GUI thread.
+  void* MonitorWindow();
   // Clicks the panel under the client point, then the bar.
   void ClickAt(platform::TPoint P);
   void FontChanged();
@@ -288,6 +291,7 @@ class TExStatusBar : public platform::TCustomControl {
   bool FUseMonitorDLL = false;
   int32_t FMonitorUsers = 0;
   uint32_t FMonitorMessage = 0;
+  void* FMonitorWindow = nullptr;
   int32_t FAppHook = 0;
   bool FDesigning = false;
   bool FRendering = false;

@@ -6,10 +6,13 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "platform/AppHooks.h"
+#include "platform/DirectShow.h"
 #include "platform/Exceptions.h"
 #include "platform/KeyState.h"
 #include "tests/common/TestSupport.h"
@@ -530,4 +533,56 @@ TEST_F(ExStatusBarTest, OwnerDrawHandlerPaintsOnTheBarCanvas) {
   EXPECT_EQ(Shot.pixel(R.Left + 5, R.Top + 5) & 0xFFFFFF, 0x00FF00u);
   EXPECT_EQ(Shot.pixel(R.Right + 8, R.Top + 5) & 0xFFFFFF, 0xFFFFFFu);  // the next panel is untouched
   EXPECT_EQ(Px(R.Left + 5, R.Top + 5), ColorToRGB(clLime));
+}
+
+namespace {
+// A monitor library that remembers the windows it was given and tells them from its own thread.
+std::vector<KbHWND> LibWindows;
+uint32_t LibReg(KbHWND W) {
+  LibWindows.push_back(W);
+  return 50123;
+}
+uint32_t LibDereg(KbHWND W) {
+  LibWindows.erase(std::remove(LibWindows.begin(), LibWindows.end(), W), LibWindows.end());
+  return 1;
+}
+void LibTells(uint32_t Key, bool On) {
+  std::thread watcher([&] {
+    for (KbHWND W : LibWindows) platform::PostMessage(W, 50123, Key, On ? 1 : 0);
+  });
+  watcher.join();
+  for (int I = 0; I < 5; ++I) QApplication::processEvents();
+}
+}  // namespace
+
+TEST_F(ExStatusBarTest, MonitorLibraryMessagesReachTheBar) {
+  SetKbMonitorLoader({[](const std::string&) -> void* { return &FakeLib; },
+                      [](void*, const std::string& N) -> void* {
+                        return N == "RegisterKeyboardHook" ? reinterpret_cast<void*>(&LibReg)
+                                                           : reinterpret_cast<void*>(&LibDereg);
+                      },
+                      [](void*) { return true; }});
+  LibWindows.clear();
+  Bar->Font()->SetColor(clBlack);
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  TExStatusPanel* Scroll = Add(sptScrollLock);
+  Add(sptNormal, 50);
+  Bar->SetUseMonitorDLL(true);
+  ASSERT_EQ(LibWindows.size(), 1u);
+  EXPECT_EQ(LibWindows[0], Bar->MonitorWindow());
+  Bar->RenderAll();
+  const QImage Off = PanelPixels(*Bar, 0);
+  LibTells(0x14, true);
+  EXPECT_TRUE(Caps->LockOn());
+  EXPECT_FALSE(Scroll->LockOn());
+  EXPECT_NE(PanelPixels(*Bar, 0), Off);
+  LibTells(0x91, true);
+  EXPECT_TRUE(Scroll->LockOn());
+  LibTells(0x14, false);
+  EXPECT_FALSE(Caps->LockOn());
+  EXPECT_EQ(PanelPixels(*Bar, 0), Off);
+  // The last user gone: the window is deregistered and messages no longer arrive.
+  Bar->SetUseMonitorDLL(false);
+  EXPECT_TRUE(LibWindows.empty());
+  SetKbMonitorLoader({});
 }
