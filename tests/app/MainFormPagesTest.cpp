@@ -297,7 +297,13 @@ TEST_F(MainFormPages, TheFormHoldsEveryComponentInPlace) {
   EXPECT_EQ(bar->Panels()->Items(4)->GaugeAttrs()->Style(), widgets::gsPercent);
   EXPECT_EQ(bar->Panels()->Items(5)->Width(), 50);
   EXPECT_TRUE(widgets::KeyboardHookInstalled());
-  Screenshot("app-drawing-page-with-status-bar.png");
+  // Every page, as the window shows it.
+  for (int32_t i = 0; i < Form->Notebook1->PageCount(); ++i) {
+    Form->Notebook1->SetPageIndex(i);
+    Screenshot("app-page-" + std::to_string(i + 1) + "-" + Form->Notebook1->ActivePage() + ".png");
+    EXPECT_TRUE(WidgetOf(Form->Notebook1->Pages(i))->isVisible()) << i;
+    EXPECT_TRUE(WidgetOf(bar)->isVisible());
+  }
 }
 
 TEST_F(MainFormPages, OpenenShowsTheNameThenLoadsBmpAndPng) {
