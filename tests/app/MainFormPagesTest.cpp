@@ -524,11 +524,22 @@ TEST_F(MainFormPages, CapsLockPressedInTheTreeRepaintsTheCapsPanel) {
   EXPECT_EQ(panel(num), numOff);
   barWidget->grab().toImage().save(QString::fromStdString(kdtest::OutputDir() + "/app-status-bar-caps-on.png"));
   Screenshot("app-main-form-caps-on.png");
-  for (QEvent::Type t : {QEvent::KeyPress, QEvent::KeyRelease}) {
-    QKeyEvent e(t, Qt::Key_CapsLock, Qt::NoModifier);
+  // Held down, the key repeats as release and press pairs between the real press and release:
+  // the lock turns off once.
+  struct TKey {
+    QEvent::Type Type;
+    bool Repeat;
+  };
+  for (TKey k : {TKey{QEvent::KeyPress, false}, TKey{QEvent::KeyRelease, true}, TKey{QEvent::KeyPress, true},
+                 TKey{QEvent::KeyRelease, false}}) {
+    QKeyEvent e(k.Type, Qt::Key_CapsLock, Qt::NoModifier, QString(), k.Repeat);
     QApplication::sendEvent(tree, &e);
+    if (k.Type == QEvent::KeyPress) {
+      EXPECT_LT(GetKeyState(VK_CAPITAL), 0);  // down all the while
+    }
   }
   Settle();
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
   EXPECT_EQ(panel(caps), capsOff);
   KeyStateReset();
   KeyStateAllowXkb(true);
