@@ -1049,6 +1049,7 @@ bool TExStatusBar::HintShow(THintInfo& Info) {
 }
 
 void TExStatusBar::FontChanged() {
+  TCustomControl::FontChanged();
   for (int32_t I = 0; I < FPanels->Count(); ++I)
     if (FPanels->Items(I)->AutoFit()) FPanels->Items(I)->UpdateAutoFitWidth();
   Invalidate();

@@ -256,7 +256,7 @@ class TExStatusBar : public platform::TCustomControl {
   void* MonitorWindow();
   // Clicks the panel under the client point, then the bar.
   void ClickAt(platform::TPoint P);
-  void FontChanged();
+  void FontChanged() override;
 
   void Loaded() override;
   void Invalidate() override;
