@@ -24,8 +24,8 @@ class THookFilter : public QObject {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
-  // Mouse moves that Qt propagates to parents pass the filter once per widget; the original
-  // hook sees each message once.
+  // Mouse moves that Qt propagates to parents pass the filter once per widget; a hook sees
+  // each message once.
   uint64_t FLastMoveStamp = ~0ull;
   QPointF FLastMovePos;
   // A key event Qt propagates to the parents passes the filter once per widget; the hook

@@ -33,7 +33,7 @@ struct THookMessage {
                                   // WM_KEYDOWN/UP: bit 31 released, bit 30 was down before
 };
 
-// The hook kinds of the original platform, each seeing its own messages:
+// The hook kinds, each seeing its own messages:
 //   hkCallWndProc: WM_ACTIVATEAPP and WM_WINDOWPOSCHANGED (move or resize of any window);
 //   hkCBT: WM_DESTROY (a window of ours is being destroyed);
 //   hkGetMessage: WM_MOUSEMOVE over any window of the program;

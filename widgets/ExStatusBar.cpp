@@ -1144,7 +1144,7 @@ void TExStatusBar::AddMainWinHook(TExStatusPanel* Panel) {
   FAppHook = SetAppHook(hkCallWndProc, [this](const THookMessage& M) {
     if (M.Msg != WM_ACTIVATEAPP || FUseMonitorDLL) return;
     if (M.WParam == 0) U().RefreshLockPanels = true;
-    // The original posts itself a message; the repaint is cheap enough to do right away.
+    // Repainted at once rather than through a posted message: the repaint is cheap.
     RepaintLockPanels();
   });
 }

@@ -381,15 +381,15 @@ TEST_F(MainFormPages, OpslaanWritesAFileThatReloadsWithTheSamePixels) {
     Form->BitBtnOpslaan_onderaan->PerformClick();
     EXPECT_EQ(Asked.back(), "save SaveDialog1");
     ASSERT_TRUE(FileExists(saved)) << source;
-    TPicture original, reloaded;
-    original.LoadFromFile(source);
+    TPicture sourcePicture, reloaded;
+    sourcePicture.LoadFromFile(source);
     ASSERT_NO_THROW(reloaded.LoadFromFile(saved)) << source;
     ASSERT_NE(reloaded.Graphic(), nullptr);
-    ASSERT_EQ(reloaded.Width(), original.Width());
-    ASSERT_EQ(reloaded.Height(), original.Height());
-    for (int32_t y = 0; y < original.Height(); ++y)
-      for (int32_t x = 0; x < original.Width(); ++x)
-        ASSERT_EQ(GraphicPixel(reloaded.Graphic(), x, y), GraphicPixel(original.Graphic(), x, y))
+    ASSERT_EQ(reloaded.Width(), sourcePicture.Width());
+    ASSERT_EQ(reloaded.Height(), sourcePicture.Height());
+    for (int32_t y = 0; y < sourcePicture.Height(); ++y)
+      for (int32_t x = 0; x < sourcePicture.Width(); ++x)
+        ASSERT_EQ(GraphicPixel(reloaded.Graphic(), x, y), GraphicPixel(sourcePicture.Graphic(), x, y))
             << source << " " << x << "," << y;
   }
   // Cancelled: no file.
