@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -468,7 +469,11 @@ TEST_F(ExStatusBarTest, LockKeysPressedAnywhereRepaintTheirPanels) {
   Add(sptNormal, 50);
   Bar->RenderAll();
   int32_t Seen = 0;
-  const THookHandle Count = SetAppHook(hkKeyboard, [&](const THookMessage&) { ++Seen; });
+  std::vector<std::array<intptr_t, 3>> Heard;
+  const THookHandle Count = SetAppHook(hkKeyboard, [&](const THookMessage& M) {
+    ++Seen;
+    Heard.push_back({static_cast<intptr_t>(M.Msg), M.WParam, M.LParam});
+  });
   // A widget that is not the bar's, with a child the events are sent to and bubble up from.
   QWidget Outer;
   QWidget* Inner = new QWidget(&Outer);
@@ -487,6 +492,13 @@ TEST_F(ExStatusBarTest, LockKeysPressedAnywhereRepaintTheirPanels) {
   SendKey(Inner, QEvent::KeyPress, Qt::Key_CapsLock);
   SendKey(Inner, QEvent::KeyRelease, Qt::Key_CapsLock, true);
   SendKey(Inner, QEvent::KeyPress, Qt::Key_CapsLock, true);
+  // The messages: the key, bit 31 for a release, bit 30 when the key was down before.
+  const std::vector<std::array<intptr_t, 3>> Expected = {{WM_KEYDOWN, 20, 0x00000001},
+                                                         {WM_KEYUP, 20, 0xC0000001},
+                                                         {WM_KEYDOWN, 20, 0x00000001},
+                                                         {WM_KEYUP, 20, 0xC0000001},
+                                                         {WM_KEYDOWN, 20, 0x40000001}};
+  EXPECT_EQ(Heard, Expected);
   EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
   EXPECT_EQ(PanelPixels(*Bar, 0), Caps0);
   SendKey(Inner, QEvent::KeyRelease, Qt::Key_CapsLock);
