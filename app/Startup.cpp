@@ -23,7 +23,9 @@
 #include "raster/dtpRasterGIF.h"
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
+#include "widgets/ExStatusBar.h"
 #include "widgets/HookManager.h"
+#include "widgets/KbMonitor.h"
 #include "widgets/VisualStyles.h"
 
 namespace app {
@@ -59,6 +61,8 @@ void InitializeUnits() {
   raster::InitializeRaster32();
   document::InitializeDtpDocument();
   widgets::InitializeVisualStyles();
+  widgets::InitializeKbMonitor();
+  widgets::InitializeExStatusBar();
   platform::SetWindowExceptionHandler(
       [](const std::exception& E) { platform::Application()->HandleException(nullptr, E); });
 }
@@ -67,6 +71,8 @@ void FinalizeUnits() {
   if (!gInitialized) return;
   gInitialized = false;
   platform::SetWindowExceptionHandler(nullptr);
+  widgets::FinalizeExStatusBar();
+  widgets::FinalizeKbMonitor();
   widgets::FinalizeVisualStyles();
   document::FinalizeDtpDocument();
   raster::FinalizeRaster32();

@@ -5,6 +5,7 @@
 
 #include "app/Catalogue.h"
 #include "platform/Colors.h"
+#include "platform/Dialogs.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
 
@@ -137,6 +138,7 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   }
 
   BuildTopPanel();
+  BuildStatusBar();
   PaneSplitter1 = Make<widgets::TPaneSplitter>(this, this, "PaneSplitter1");
   PaneSplitter1->SetAlign(alClient);
   PaneSplitter1->SetOrientation(widgets::soVertical);
@@ -156,6 +158,10 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
 }
 
 TForm1::~TForm1() {
+  // No frame may reach a form that is going.
+  if (SampleGrabber) SampleGrabber->OnBuffer = nullptr;
+  DeallocateHWnd(FGrabWindow);
+  FGrabWindow = nullptr;
   if (Form1 == this) Form1 = nullptr;
 }
 
@@ -203,6 +209,48 @@ void TForm1::BuildMenus() {
   AddItem(PopupMenu1, this, "-");
   Exit2 = AddItem(PopupMenu1, this, "Afsluiten");
   Exit2->OnClick = [this](TObject* S) { Exit2Click(S); };
+
+  PopupMenu2 = new TPopupMenu(this);
+  PopupMenu2->SetName("PopupMenu2");
+  PopupMenu2->OnPopup = [this](TObject* S) { PopupMenu2Popup(S); };
+  Add1 = AddItem(PopupMenu2, this, "Add");
+  Add1->SetName("Add1");
+  Add1->OnClick = [this](TObject* S) { Add1Click(S); };
+  Remove1 = AddItem(PopupMenu2, this, "Remove");
+  Remove1->SetName("Remove1");
+  Clear1 = AddItem(PopupMenu2, this, "Clear");
+  Clear1->SetName("Clear1");
+
+  OpenDialog1 = new TOpenDialog(this);
+  OpenDialog1->SetName("OpenDialog1");
+  OpenDialog1->SetDefaultExt("*.bmp");
+  OpenDialog1->SetFilter("Bitmap|*.bmp");
+  TOpenOptions options = OpenDialog1->Options();
+  options.Include(ofAllowMultiSelect);
+  OpenDialog1->SetOptions(options);
+  SaveDialog1 = new TSaveDialog(this);
+  SaveDialog1->SetName("SaveDialog1");
+  SaveDialog1->SetDefaultExt("*.bmp");
+  SaveDialog1->SetFilter("Bitmap|*.bmp");
+  OpenDialog2 = new TOpenDialog(this);
+  OpenDialog2->SetName("OpenDialog2");
+}
+
+void TForm1::BuildStatusBar() {
+  ExStatusBar1 = Make<widgets::TExStatusBar>(this, this, "ExStatusBar1");
+  ExStatusBar1->SetAlign(alBottom);
+  struct TPanelDef {
+    widgets::TExStatusPanelType Type;
+    int32_t Width;
+  };
+  // The lock-key panels fit their captions themselves.
+  const TPanelDef panels[] = {{widgets::sptNormal, 635},  {widgets::sptCapsLock, 50}, {widgets::sptScrollLock, 50},
+                              {widgets::sptNumLock, 50}, {widgets::sptGauge, 250},   {widgets::sptNormal, 50}};
+  for (const TPanelDef& d : panels) {
+    widgets::TExStatusPanel* p = ExStatusBar1->Panels()->Add();
+    p->SetWidth(d.Width);
+    p->SetPanelType(d.Type);
+  }
 }
 
 void TForm1::BuildTree() {
@@ -245,8 +293,9 @@ void TForm1::BuildNotebook() {
   BitBtn_Sluiten_onderaan->OnClick = [this](TObject* S) { BitBtn_Sluiten_onderaanClick(S); };
   BitBtn_terug_onderaan = MakeButton(this, PicturePanel, "BitBtn_terug_onderaan", "Terug", alRight);
   BitBtn_terug_onderaan->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
+  BuildPicturePage(picture);
 
-  Notebook1->AddPage("rest");
+  BuildListPage(Notebook1->AddPage("rest"));
 
   TNotebookPage* menu = Notebook1->AddPage("Menu");
   GroupBoxFilmpjes = Make<TPanel>(this, menu, "GroupBox1");
@@ -271,6 +320,36 @@ void TForm1::BuildNotebook() {
   BuildDocumentPage(drawing);
   Notebook1->SetPageIndex(4);
   Notebook1->OnPageChanged = [this](TObject* S) { Notebook1PageChanged(S); };
+}
+
+void TForm1::BuildPicturePage(TWinControl* Page) {
+  BitBtnOpslaan_onderaan = MakeButton(this, PicturePanel, "BitBtnOpslaan_onderaan", "Opslaan", alRight);
+  BitBtnOpslaan_onderaan->OnClick = [this](TObject* S) { BitBtnOpslaan_onderaanClick(S); };
+  BitBtn_Openen_onderaan = MakeButton(this, PicturePanel, "BitBtn_Openen_onderaan", "Openen", alRight);
+  BitBtn_Openen_onderaan->OnClick = [this](TObject* S) { BitBtn_Openen_onderaanClick(S); };
+
+  PictureShow1 = Make<media::TPictureShow>(this, Page, "PictureShow1");
+  PictureShow1->SetAutoSize(false);
+  PictureShow1->SetAlign(alClient);
+  PictureShow1->SetBgMode(media::bmCentered);
+  PictureShow1->SetCenter(true);
+  PictureShow1->SetDelay(5);
+  PictureShow1->SetManual(true);
+  PictureShow1->SetStretch(true);
+  PictureShow1->SetStretchFine(true);
+  PictureShow1->SetStyle(1);
+  PictureShow1->SetThreadPriority(media::tpHigher);
+}
+
+void TForm1::BuildListPage(TWinControl* Page) {
+  ListBox1 = Make<TListBox>(this, Page, "ListBox1");
+  ListBox1->SetAlign(alClient);
+  ListBox1->SetColor(clBlack);
+  // No 3-D frame: the plain frame is drawn in black, on black.
+  ListBox1->SetCtl3D(false);
+  // Names in the default black would not show on the black box.
+  ListBox1->Font()->SetColor(clWhite);
+  ListBox1->SetPopupMenu(PopupMenu2);
 }
 
 void TForm1::BuildDocumentPage(TWinControl* Page) {
@@ -364,8 +443,15 @@ void TForm1::BuildMedia() {
     type.SetFormatType(FORMAT_VideoInfo);
     SampleGrabber->SetMediaType(&type);
     SampleGrabber->SetFilterGraph(FilterGraph);
+    SampleGrabber->OnBuffer = [this](TObject* Sender, double SampleTime, void* Buffer, int32_t BufferLen) {
+      SampleGrabberBuffer(Sender, SampleTime, Buffer, BufferLen);
+    };
   } catch (const std::exception&) {
   }
+  // Frames grabbed on the streaming thread reach the picture through this window's messages.
+  FGrabWindow = AllocateHWnd([this](TMessage& Message) {
+    if (Message.Msg == WM_FRAMEGRABBED) TakeGrabbedFrame();
+  });
   try {
     if (FilterGraph) FilterGraph->Loaded();
   } catch (const std::exception&) {
@@ -508,6 +594,101 @@ void TForm1::Notebook1PageChanged(TObject* Sender) {
   // Leaving the movie page stops the movie.
   if (Notebook1->ActivePage() != "Video") StopMovie();
   LastPage = Notebook1->ActivePage();
+}
+
+void TForm1::BitBtn_Openen_onderaanClick(TObject* Sender) {
+  (void)Sender;
+  if (!OpenDialog1->Execute()) return;
+  ShowMessage(OpenDialog1->FileName());
+  // A file the picture cannot read raises, and the picture keeps what it held.
+  PictureShow1->BgPicture()->LoadFromFile(OpenDialog1->FileName());
+}
+
+void TForm1::BitBtnOpslaan_onderaanClick(TObject* Sender) {
+  (void)Sender;
+  if (!SaveDialog1->Execute()) return;
+  const std::string name = SaveDialog1->FileName();
+  TGraphic* graphic = PictureShow1->BgPicture()->Graphic();
+  // A picture opened from another format is written as a bitmap when a bitmap name was
+  // chosen; its own format under that name could not be read back.
+  if (graphic && !dynamic_cast<TBitmap*>(graphic) && LowerCase(ExtractFileExt(name)) == ".bmp") {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(graphic->Width(), graphic->Height());
+    bitmap.Canvas()->Draw(0, 0, graphic);
+    bitmap.SaveToFile(name);
+    return;
+  }
+  PictureShow1->BgPicture()->SaveToFile(name);
+}
+
+void TForm1::PopupMenu2Popup(TObject* Sender) {
+  (void)Sender;
+  Remove1->SetEnabled(ListBox1->ItemIndex() >= 0);
+  Clear1->SetEnabled(ListBox1->Count() > 0);
+}
+
+void TForm1::Add1Click(TObject* Sender) {
+  (void)Sender;
+  if (!OpenDialog1->Execute()) return;
+  const std::vector<std::string>& files = OpenDialog1->Files();
+  for (auto it = files.rbegin(); it != files.rend(); ++it) {
+    auto rec = std::make_unique<TListFileRec>();
+    rec->Name = ExtractFileName(*it);
+    rec->Path = ExtractFilePath(*it);
+    LastListFileRec = rec.get();
+    ListBox1->Items().push_back(rec->Name);
+    FListFileRecs.push_back(std::move(rec));
+  }
+  ListBox1->Invalidate();
+}
+
+TListFileRec* TForm1::ListItemObject(int32_t Index) const {
+  if (Index < 0 || size_t(Index) >= FListFileRecs.size()) return nullptr;
+  return FListFileRecs[size_t(Index)].get();
+}
+
+void TForm1::SampleGrabberBuffer(TObject* Sender, double SampleTime, void* Buffer, int32_t BufferLen) {
+  (void)Sender;
+  (void)SampleTime;
+  if (GrabPending.load() != 1) return;
+  // Widgets belong to the GUI thread: the frame is decoded here and handed over.
+  auto frame = std::make_unique<TBitmap>();
+  const bool copied = SampleGrabber && SampleGrabber->GetBitmapFromBuffer(frame.get(), Buffer, BufferLen);
+  if (copied) {
+    std::lock_guard<std::mutex> lock(FGrabLock);
+    FGrabbedFrame = std::move(frame);
+  }
+  GrabPending = 0;
+  if (copied) PostMessage(FGrabWindow, WM_FRAMEGRABBED, 0, 0);
+}
+
+bool TForm1::TakeGrabbedFrame() {
+  std::unique_ptr<TBitmap> frame;
+  {
+    std::lock_guard<std::mutex> lock(FGrabLock);
+    frame = std::move(FGrabbedFrame);
+  }
+  if (!frame) return false;
+  TBitmap* target = PictureShow1->BgPicture()->Bitmap();
+  TCanvas* canvas = target->Canvas();
+  canvas->Lock();
+  try {
+    target->Assign(frame.get());
+  } catch (...) {
+    canvas->Unlock();
+    throw;
+  }
+  canvas->Unlock();
+  return true;
+}
+
+void TForm1::Button1Click(TObject* Sender) {
+  (void)Sender;
+  GrabPending = 1;
+  if (SampleGrabber) SampleGrabber->GetBitmap(PictureShow1->BgPicture()->Bitmap());
+  Notebook1->SetActivePage("Afbeelding");
+  LastPage = "Video";
 }
 
 }  // namespace app

@@ -1,21 +1,30 @@
 // The main form: the catalogue tree on the left, on the right a notebook whose "Tekening" page
-// shows the chosen item's drawing with its toolbar (print, zoom, page through), and whose
-// "Video" page plays the item's movie. The form is built in code with the properties the
-// program relies on; handlers keep their class-library names.
+// shows the chosen item's drawing with its toolbar (print, zoom, page through), whose "Video"
+// page plays the item's movie, whose "Afbeelding" page opens, saves and grabs a picture and
+// whose "rest" page collects file names; a status bar with the lock keys runs along the bottom.
+// The form is built in code with the properties the program relies on; handlers keep their
+// class-library names.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/AppControls.h"
 #include "document/dtpDocument.h"
 #include "media/DSComponents.h"
+#include "media/PictureShow.h"
+#include "platform/DirectShow.h"
 #include "platform/Dialogs.h"
 #include "platform/FlashPlayer.h"
 #include "platform/Forms.h"
 #include "platform/ImgList.h"
 #include "platform/Menus.h"
+#include "platform/StdCtrls.h"
+#include "widgets/ExStatusBar.h"
 #include "widgets/HtmlTreeView.h"
 #include "widgets/PaneSplitter.h"
 #include "widgets/ToolbarButtons.h"
@@ -31,6 +40,15 @@ std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount);
 
 // The maker's web address that the credit label opens.
 extern const char* const MakerWebAddress;
+
+// A file collected on the list page: its name (the item text) and its folder.
+struct TListFileRec {
+  std::string Name;
+  std::string Path;
+};
+
+// The message the grab handler posts to the GUI thread when a grabbed frame waits.
+constexpr uint32_t WM_FRAMEGRABBED = 0x0400 + 2;
 
 class TForm1 : public platform::TForm {
  public:
@@ -55,6 +73,19 @@ class TForm1 : public platform::TForm {
   void BitBtn_Sluiten_onderaanClick(platform::TObject* Sender);
   void Exit2Click(platform::TObject* Sender);
   void Notebook1PageChanged(platform::TObject* Sender);
+  void BitBtn_Openen_onderaanClick(platform::TObject* Sender);
+  void BitBtnOpslaan_onderaanClick(platform::TObject* Sender);
+  void PopupMenu2Popup(platform::TObject* Sender);
+  void Add1Click(platform::TObject* Sender);
+  // Runs on the grabber's streaming thread.
+  void SampleGrabberBuffer(platform::TObject* Sender, double SampleTime, void* Buffer, int32_t BufferLen);
+  void Button1Click(platform::TObject* Sender);
+
+  // The record attached to ListBox1's item Index (nullptr outside the list).
+  TListFileRec* ListItemObject(int32_t Index) const;
+  // Puts a frame handed over by the grab handler into the picture (GUI thread); false when
+  // none was waiting.
+  bool TakeGrabbedFrame();
 
   // State.
   std::string BaseFolder;
@@ -65,6 +96,10 @@ class TForm1 : public platform::TForm {
   int32_t ScreenWidth = 0;
   // Opens a web address; the default hands it to the desktop.
   std::function<void(const std::string&)> OpenWebAddress;
+  // 1 while a video frame grab is requested (written by the GUI and the streaming thread).
+  std::atomic<uint8_t> GrabPending{0};
+  // The last record Add1Click created.
+  TListFileRec* LastListFileRec = nullptr;
 
   // Components, in creation order.
   widgets::TPaneSplitter* PaneSplitter1 = nullptr;
@@ -75,6 +110,10 @@ class TForm1 : public platform::TForm {
   platform::TPanel* PicturePanel = nullptr;
   TBitBtn* BitBtn_Sluiten_onderaan = nullptr;
   TBitBtn* BitBtn_terug_onderaan = nullptr;
+  TBitBtn* BitBtnOpslaan_onderaan = nullptr;
+  TBitBtn* BitBtn_Openen_onderaan = nullptr;
+  media::TPictureShow* PictureShow1 = nullptr;
+  platform::TListBox* ListBox1 = nullptr;
   platform::TPanel* GroupBoxFilmpjes = nullptr;
   platform::TPanel* ToolbarPanel = nullptr;
   widgets::TToolbarButton* KL6 = nullptr;
@@ -97,6 +136,14 @@ class TForm1 : public platform::TForm {
   platform::TPopupMenu* PopupMenu1 = nullptr;
   platform::TMenuItem* ColorControl1 = nullptr;
   platform::TMenuItem* Exit2 = nullptr;
+  platform::TPopupMenu* PopupMenu2 = nullptr;
+  platform::TMenuItem* Add1 = nullptr;
+  platform::TMenuItem* Remove1 = nullptr;
+  platform::TMenuItem* Clear1 = nullptr;
+  platform::TOpenDialog* OpenDialog1 = nullptr;
+  platform::TSaveDialog* SaveDialog1 = nullptr;
+  platform::TOpenDialog* OpenDialog2 = nullptr;
+  widgets::TExStatusBar* ExStatusBar1 = nullptr;
   media::TFilterGraph* FilterGraph = nullptr;
   media::TSampleGrabber* SampleGrabber = nullptr;
   platform::TImageList* ImageList1 = nullptr;
@@ -111,10 +158,19 @@ class TForm1 : public platform::TForm {
   void BuildTopPanel();
   void BuildMenus();
   void BuildMedia();
+  void BuildPicturePage(platform::TWinControl* Page);
+  void BuildListPage(platform::TWinControl* Page);
+  void BuildStatusBar();
   void BuildGlyphs();
   void UpdatePageLabel();
   void StopMovie();
   void ShowDrawingPage();
+
+  std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items
+  // A frame decoded on the streaming thread, waiting for the GUI thread.
+  std::mutex FGrabLock;
+  std::unique_ptr<platform::TBitmap> FGrabbedFrame;
+  platform::HWND FGrabWindow = nullptr;
 };
 
 extern TForm1* Form1;

@@ -1,12 +1,14 @@
 #include "platform/AppHooks.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
 #include <memory>
 #include <vector>
 
 #include "platform/Controls.h"
+#include "platform/KeyState.h"
 
 namespace platform {
 namespace {
@@ -22,10 +24,17 @@ class THookFilter : public QObject {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
-  // Mouse moves that Qt propagates to parents pass the filter once per widget; the original
-  // hook sees each message once.
+  // Mouse moves that Qt propagates to parents pass the filter once per widget; a hook sees
+  // each message once.
   uint64_t FLastMoveStamp = ~0ull;
   QPointF FLastMovePos;
+  // A key event Qt propagates to the parents passes the filter once per widget; the hook
+  // reports it once.
+  const QEvent* FLastKeyEvent = nullptr;
+  const QObject* FLastKeyReceiver = nullptr;
+  int FLastKey = 0;
+  int FLastKeyType = 0;
+  uint64_t FLastKeyStamp = 0;
   bool FActiveKnown = false;
   bool FActive = false;
 };
@@ -96,6 +105,39 @@ bool THookFilter::eventFilter(QObject* Watched, QEvent* Event) {
       const QPoint p = me->position().toPoint();
       m.LParam = static_cast<intptr_t>((static_cast<uint32_t>(p.y() & 0xFFFF) << 16) | static_cast<uint32_t>(p.x() & 0xFFFF));
       AppHooksDispatch(hkGetMessage, m);
+      break;
+    }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      if (AppHookCount(hkKeyboard) == 0) break;
+      auto* w = qobject_cast<QWidget*>(Watched);
+      if (!w) break;
+      auto* ke = static_cast<QKeyEvent*>(Event);
+      const bool propagated = Event == FLastKeyEvent && FLastKeyReceiver && ke->key() == FLastKey &&
+                              int(Event->type()) == FLastKeyType && ke->timestamp() == FLastKeyStamp &&
+                              w == static_cast<const QWidget*>(FLastKeyReceiver)->parentWidget();
+      FLastKeyEvent = Event;
+      FLastKeyReceiver = w;
+      FLastKey = ke->key();
+      FLastKeyType = int(Event->type());
+      FLastKeyStamp = ke->timestamp();
+      if (propagated) break;
+      const uint32_t mods = static_cast<uint32_t>(ke->modifiers().toInt());
+      const Word vk = QtKeyToVirtualKey(ke->key(), mods);
+      if (!vk) break;
+      const bool down = Event->type() == QEvent::KeyPress;
+      // The key state learns of the key first, so a listener reading GetKeyState sees it.
+      if (!ke->isAutoRepeat()) KeyStateNoteKey(vk, down, mods);
+      THookMessage m;
+      m.Msg = down ? WM_KEYDOWN : WM_KEYUP;
+      m.Window = w;
+      m.Control = FindControl(w);
+      m.WParam = vk;
+      uint32_t flags = 1;  // repeat count
+      if (!down) flags |= 0xC0000000u;
+      else if (ke->isAutoRepeat()) flags |= 0x40000000u;
+      m.LParam = static_cast<intptr_t>(flags);
+      AppHooksDispatch(hkKeyboard, m);
       break;
     }
     default:

@@ -18,6 +18,8 @@ using HWND = void*;
 constexpr uint32_t WM_DESTROY = 0x0002;
 constexpr uint32_t WM_ACTIVATEAPP = 0x001C;
 constexpr uint32_t WM_WINDOWPOSCHANGED = 0x0047;
+constexpr uint32_t WM_KEYDOWN = 0x0100;
+constexpr uint32_t WM_KEYUP = 0x0101;
 constexpr uint32_t WM_MOUSEMOVE = 0x0200;
 
 // What a listener is told.
@@ -25,15 +27,19 @@ struct THookMessage {
   uint32_t Msg = 0;
   HWND Window = nullptr;          // the window concerned
   TWinControl* Control = nullptr; // the control owning that window, when it is one of ours
-  intptr_t WParam = 0;            // WM_ACTIVATEAPP: 1 activated, 0 deactivated; WM_MOUSEMOVE: key flags
-  intptr_t LParam = 0;            // WM_MOUSEMOVE: client x in the low word, y in the high word
+  intptr_t WParam = 0;            // WM_ACTIVATEAPP: 1 activated, 0 deactivated; WM_MOUSEMOVE: key flags;
+                                  // WM_KEYDOWN/UP: the virtual key
+  intptr_t LParam = 0;            // WM_MOUSEMOVE: client x in the low word, y in the high word;
+                                  // WM_KEYDOWN/UP: bit 31 released, bit 30 was down before
 };
 
-// The hook kinds of the original platform, each seeing its own messages:
+// The hook kinds, each seeing its own messages:
 //   hkCallWndProc: WM_ACTIVATEAPP and WM_WINDOWPOSCHANGED (move or resize of any window);
 //   hkCBT: WM_DESTROY (a window of ours is being destroyed);
-//   hkGetMessage: WM_MOUSEMOVE over any window of the program.
-enum THookKind { hkCallWndProc, hkCBT, hkGetMessage };
+//   hkGetMessage: WM_MOUSEMOVE over any window of the program;
+//   hkKeyboard: WM_KEYDOWN and WM_KEYUP of every key event any window of the program receives,
+//   once per event, after the key state (GetKeyState) has taken it in.
+enum THookKind { hkCallWndProc, hkCBT, hkGetMessage, hkKeyboard };
 
 using THookProc = std::function<void(const THookMessage&)>;
 using THookHandle = int32_t;

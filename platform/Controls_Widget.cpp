@@ -200,7 +200,8 @@ void TControlWidget::keyReleaseEvent(QKeyEvent* Event) {
     return;
   }
   Guarded(FOwner, [&] {
-    w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()), std::string(), false, false);
+    w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()), std::string(), false,
+                   Event->isAutoRepeat());
   });
   Event->accept();
 }

@@ -437,9 +437,10 @@ TKeyChar TypedChar(int QtKey, uint32_t QtModifiers, const std::string& Text) {
 }  // namespace
 
 bool TWinControl::DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat) {
-  (void)AutoRepeat;
   Word key = QtKeyToVirtualKey(QtKey, QtModifiers);
-  KeyStateNoteKey(key, Down, QtModifiers);
+  // An auto-repeated key arrives as release and press pairs while it stays down; a lock key
+  // must not toggle on them.
+  if (!AutoRepeat) KeyStateNoteKey(key, Down, QtModifiers);
   TShiftState shift = ShiftFromQt(QtModifiers, 0);
   if (!Down) {
     if (key) KeyUp(key, shift);

@@ -55,6 +55,11 @@ TXkbLocks& Xkb() {
   return locks;
 }
 
+bool& XkbAllowed() {
+  static bool allowed = true;
+  return allowed;
+}
+
 struct TTracked {
   std::array<bool, 256> Down{};
   bool Caps = false, Num = false, Scroll = false;
@@ -94,7 +99,9 @@ bool ButtonDown(int vk) {
 
 }  // namespace
 
-bool KeyStateUsesXkb() { return Xkb().Available(); }
+bool KeyStateUsesXkb() { return XkbAllowed() && Xkb().Available(); }
+
+void KeyStateAllowXkb(bool Allowed) { XkbAllowed() = Allowed; }
 
 int16_t GetKeyState(int VirtualKey) {
   if (VirtualKey < 0 || VirtualKey > 255) return 0;
@@ -113,7 +120,7 @@ int16_t GetKeyState(int VirtualKey) {
       down = t.Down[VirtualKey];
       int index = VirtualKey == VK_CAPITAL ? 0 : VirtualKey == VK_NUMLOCK ? 1 : 2;
       bool on = false;
-      if (Xkb().Query(index, on))
+      if (XkbAllowed() && Xkb().Query(index, on))
         toggled = on;
       else
         toggled = index == 0 ? t.Caps : index == 1 ? t.Num : t.Scroll;

@@ -1,4 +1,4 @@
-// Virtual-key codes of the original platform and a GetKeyState-like query of the keyboard.
+// Virtual-key codes with their documented values and a GetKeyState-like query of the keyboard.
 //
 // Modifier and mouse-button state is tracked from the input events our controls receive (and
 // from Qt's own view of the modifiers); the lock keys (Caps, Num, Scroll) are read from the X
@@ -88,7 +88,7 @@ constexpr Word VK_OEM_5 = 0xDC;  // \|
 constexpr Word VK_OEM_6 = 0xDD;  // ]}
 constexpr Word VK_OEM_7 = 0xDE;  // '"
 
-// State of a key as the original reports it: the high bit (the value is negative) while the
+// State of a key in the documented form: the high bit (the value is negative) while the
 // key is down, bit 0 while a lock key is toggled on. Works for VK_SHIFT, VK_CONTROL, VK_MENU
 // (and their left/right forms), the mouse buttons and the lock keys; any other key reads as
 // down while a press of it is being tracked.
@@ -104,6 +104,8 @@ void KeyStateReset();
 
 // True when the lock-key state comes from the X keyboard extension rather than from tracking.
 bool KeyStateUsesXkb();
+// Tests: with false the lock keys follow the key events seen even when an X display answers.
+void KeyStateAllowXkb(bool Allowed);
 
 // Maps a Qt key code (Qt::Key) to a virtual-key code; 0 when there is none. Keypad keys are
 // told apart by KeypadModifier in QtModifiers.

@@ -8,10 +8,10 @@
 
 #include <QApplication>
 
+#include "app/Startup.h"
 #include "tools/samplecontent/SampleContent.h"
-// Tools are linked without the application library, so the generator and the catalogue table it
-// writes the files of are compiled in here: the files are exactly the ones the program looks for.
-#include "app/Catalogue.cpp"                      // NOLINT(bugprone-suspicious-include)
+// The generator is shared with the application's tests, which compile it in the same way; the
+// catalogue table it follows comes from the application library.
 #include "tools/samplecontent/SampleContent.cpp"  // NOLINT(bugprone-suspicious-include)
 
 int main(int argc, char** argv) {

@@ -1,11 +1,14 @@
-// Writes a fixture document: make-sample-document FILE [PAGES] [SHAPES-PER-PAGE]
+// Writes a sample document of rectangles, ellipses and lines:
+//   make-sample-document FILE [PAGES] [SHAPES-PER-PAGE]
+// Prints the page count. The units start as in the program, so the file holds shapes it shows.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include <QApplication>
 
-#include "tools/DocumentFixtures.h"
+#include "app/Startup.h"
+#include "tools/ShapeSamples.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -20,14 +23,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "page or shape count out of range\n");
     return 2;
   }
+  int code = 0;
   try {
-    kdfixture::InitializeFixtures();
+    app::InitializeUnits();
     document::TdtpComponent doc(nullptr);
-    kdfixture::MakeSampleDocument(doc, argv[1], pages, shapes);
+    tools::MakeShapesDocument(doc, argv[1], pages, shapes);
     std::printf("%d\n", doc.PageCount());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    code = 1;
   }
-  return 0;
+  app::FinalizeUnits();
+  return code;
 }

@@ -1,6 +1,7 @@
 // Renders one page of a document as the view shows it at 100 %, into a PNG:
 //   render-page FILE PAGE DPI OUT.png
 // Prints the document's page count. A file the engine refuses gives its message and exit 1.
+// The units start as in the program, so every shape class the program draws is drawn.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +11,42 @@
 #include <QApplication>
 #include <QImage>
 
+#include "app/Startup.h"
 #include "document/dtpDocument.h"
 #include "platform/Graphics.h"
 #include "platform/Rounding.h"
-#include "tools/DocumentFixtures.h"
+
+namespace {
+
+int Render(const char* File, int Page, double Dpi, const char* Out) {
+  document::TdtpComponent doc(nullptr);
+  doc.LoadFromFile(File);
+  std::printf("%d\n", doc.PageCount());
+  if (Page < 1 || Page > doc.PageCount()) {
+    std::fprintf(stderr, "No page %d\n", Page);
+    return 1;
+  }
+  doc.SetCurrentPageIndex(Page - 1);
+  doc.SetScreenDpm(float(Dpi / 25.4));
+  doc.UpdateLayout();
+  const int64_t w = platform::Round(double(doc.VirtualWidth())), h = platform::Round(double(doc.VirtualHeight()));
+  if (w <= 0 || h <= 0 || w * h > 400000000) {
+    std::fprintf(stderr, "Image size out of range\n");
+    return 1;
+  }
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(int32_t(w), int32_t(h));
+  doc.PaintDocument(bmp.Canvas());
+  bmp.Canvas()->Release();
+  if (!bmp.Image().save(QString::fromStdString(Out), "PNG")) {
+    std::fprintf(stderr, "Cannot write %s\n", Out);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -28,35 +61,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "DPI out of range (1..2400)\n");
     return 2;
   }
+  int code = 1;
   try {
-    kdfixture::InitializeFixtures();
-    document::TdtpComponent doc(nullptr);
-    doc.LoadFromFile(argv[1]);
-    std::printf("%d\n", doc.PageCount());
-    if (page < 1 || page > doc.PageCount()) {
-      std::fprintf(stderr, "No page %d\n", page);
-      return 1;
-    }
-    doc.SetCurrentPageIndex(page - 1);
-    doc.SetScreenDpm(float(dpi / 25.4));
-    doc.UpdateLayout();
-    const int64_t w = platform::Round(double(doc.VirtualWidth())), h = platform::Round(double(doc.VirtualHeight()));
-    if (w <= 0 || h <= 0 || w * h > 400000000) {
-      std::fprintf(stderr, "Image size out of range\n");
-      return 1;
-    }
-    platform::TBitmap bmp;
-    bmp.SetPixelFormat(platform::pf32bit);
-    bmp.SetSize(int32_t(w), int32_t(h));
-    doc.PaintDocument(bmp.Canvas());
-    bmp.Canvas()->Release();
-    if (!bmp.Image().save(QString::fromStdString(argv[4]), "PNG")) {
-      std::fprintf(stderr, "Cannot write %s\n", argv[4]);
-      return 1;
-    }
+    app::InitializeUnits();
+    code = Render(argv[1], page, dpi, argv[4]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    code = 1;
   }
-  return 0;
+  app::FinalizeUnits();
+  return code;
 }

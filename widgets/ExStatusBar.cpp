@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/AppHooks.h"
+#include "platform/DirectShow.h"
 #include "platform/Exceptions.h"
 #include "platform/KeyState.h"
 #include "platform/Rounding.h"
@@ -22,6 +23,7 @@ constexpr uint32_t BaseFlags = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;  // 0x8
 // One set per program, shared by every bar.
 struct TUnitState {
   bool HookInstalled = false;
+  THookHandle Hook = 0;
   std::vector<TExStatusPanel*> HookPanels;
   int32_t TimerCount = 0;
   bool RefreshLockPanels = false;
@@ -45,7 +47,18 @@ void InstallKeyboardHook(TExStatusPanel* Panel) {
   auto& L = U().HookPanels;
   if (std::find(L.begin(), L.end(), Panel) != L.end()) return;
   L.push_back(Panel);
+  if (U().HookInstalled) return;
+  // Every key event of the program, after the key state has taken it in.
+  U().Hook = SetAppHook(hkKeyboard, [](const THookMessage& M) {
+    KeyboardHookProc(0, static_cast<uint32_t>(M.WParam), static_cast<uint32_t>(M.LParam));
+  });
   U().HookInstalled = true;
+}
+
+void Unhook() {
+  if (U().Hook) UnhookAppHook(U().Hook);
+  U().Hook = 0;
+  U().HookInstalled = false;
 }
 
 void RemoveKeyboardHook(TExStatusPanel* Panel) {
@@ -53,7 +66,7 @@ void RemoveKeyboardHook(TExStatusPanel* Panel) {
   auto It = std::find(L.begin(), L.end(), Panel);
   if (It == L.end()) return;
   L.erase(It);
-  if (L.empty()) U().HookInstalled = false;
+  if (L.empty()) Unhook();
 }
 
 Word LockKeyOf(TExStatusPanelType T) {
@@ -875,6 +888,8 @@ TExStatusBar::TExStatusBar(TComponent* AOwner) : TCustomControl(AOwner) {
 
 TExStatusBar::~TExStatusBar() {
   FPanels.reset();  // each panel leaves its registrations
+  DeallocateHWnd(FMonitorWindow);
+  FMonitorWindow = nullptr;
   if (!FMainWinHookPanels.empty()) Report("Unbalanced MainWinHook registrations");
   if (FAppHook) UnhookAppHook(FAppHook);
   FAppHook = 0;
@@ -966,6 +981,7 @@ void TExStatusBar::DrawPanel(TStatusPanel* Panel, const TRect& Rect) {
     Report("Panel links corrupted");
     return;
   }
+  Canvas()->SetFont(Font());
   if (OnDrawPanel) OnDrawPanel(this, P, Rect);
   FRendering = false;
   P->DoDrawPanel(Rect);
@@ -997,7 +1013,7 @@ void TExStatusBar::Invalidate() {
 
 void TExStatusBar::Paint() {
   if (!FSurfaceValid || FSurface->Width() != ClientWidth() || FSurface->Height() != ClientHeight()) RenderAll();
-  Canvas()->Draw(0, 0, FSurface.get());
+  TCustomControl::Canvas()->Draw(0, 0, FSurface.get());
 }
 
 void TExStatusBar::Resize() {
@@ -1033,6 +1049,7 @@ bool TExStatusBar::HintShow(THintInfo& Info) {
 }
 
 void TExStatusBar::FontChanged() {
+  TCustomControl::FontChanged();
   for (int32_t I = 0; I < FPanels->Count(); ++I)
     if (FPanels->Items(I)->AutoFit()) FPanels->Items(I)->UpdateAutoFitWidth();
   Invalidate();
@@ -1045,7 +1062,7 @@ void TExStatusBar::Loaded() {
 
 void TExStatusBar::CreateWnd() {
   TCustomControl::CreateWnd();
-  if (FMonitorUsers > 0 && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(Handle());
+  if (FMonitorUsers > 0 && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(MonitorWindow());
   FontChanged();
 }
 
@@ -1054,6 +1071,13 @@ void TExStatusBar::RepaintLockPanels() {
   for (int32_t I = 0; I < FPanels->Count(); ++I)
     if (FPanels->Items(I)->IsLockKey()) FPanels->Items(I)->Invalidate();
   FPanels->EndUpdate();
+}
+
+void* TExStatusBar::MonitorWindow() {
+  // The library may post from its own thread; the window's method runs on the GUI thread.
+  if (!FMonitorWindow)
+    FMonitorWindow = AllocateHWnd([this](TMessage& M) { MonitorNotify(M.Msg, M.WParam, M.LParam); });
+  return FMonitorWindow;
 }
 
 bool TExStatusBar::MonitorNotify(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
@@ -1103,12 +1127,12 @@ void TExStatusBar::UpdateKeyboardHooks() {
 void TExStatusBar::RegisterMonitorUser() {
   if (++FMonitorUsers != 1) return;
   if (!KbMonitorLoaded()) LoadKeyboardMonitor();
-  if (HandleAllocated() && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(Handle());
+  if (HandleAllocated() && KbMonitorLoaded()) FMonitorMessage = RegisterKeyboardWindow(MonitorWindow());
 }
 
 void TExStatusBar::DeregisterMonitorUser() {
   if (--FMonitorUsers >= 1) return;
-  if (KbMonitorLoaded() && HandleAllocated()) DeregisterKeyboardWindow(Handle());
+  if (KbMonitorLoaded() && HandleAllocated()) DeregisterKeyboardWindow(MonitorWindow());
   FMonitorUsers = 0;
   if (KbMonitorLoaded()) UnloadKeyboardMonitor();
 }
@@ -1120,7 +1144,7 @@ void TExStatusBar::AddMainWinHook(TExStatusPanel* Panel) {
   FAppHook = SetAppHook(hkCallWndProc, [this](const THookMessage& M) {
     if (M.Msg != WM_ACTIVATEAPP || FUseMonitorDLL) return;
     if (M.WParam == 0) U().RefreshLockPanels = true;
-    // The original posts itself a message; the repaint is cheap enough to do right away.
+    // Repainted at once rather than through a posted message: the repaint is cheap.
     RepaintLockPanels();
   });
 }
@@ -1153,7 +1177,7 @@ void KeyboardHookProc(int32_t Code, uint32_t Key, uint32_t Flags) {
 
 void InitializeExStatusBar() {
   U().HookPanels.clear();
-  U().HookInstalled = false;
+  Unhook();
   U().RefreshLockPanels = false;
   U().TimerCount = 0;
 }
@@ -1161,7 +1185,7 @@ void InitializeExStatusBar() {
 void FinalizeExStatusBar() {
   if (U().HookInstalled) {
     Report("TExStatusBar: Keyboard hook still installed");
-    U().HookInstalled = false;
+    Unhook();
   }
   if (U().TimerCount != 0) Report("TExStatusBar: Unbalanced timer registrations");
   U().HookPanels.clear();

@@ -4,7 +4,8 @@
 // off-screen surface (the window shows that surface), so clocks and gauges never flicker.
 // Clocks and indeterminate gauges share one timer per bar; lock-key panels follow the keyboard
 // either through the optional monitor library or, normally on Linux, through the bar's own
-// watching (application activation and the keyboard hook entry point KeyboardHookProc).
+// watching: every key event the program receives reaches KeyboardHookProc through the
+// platform's keyboard hook, and application activation repaints them all.
 #pragma once
 
 #include <cstdint>
@@ -241,15 +242,21 @@ class TExStatusBar : public platform::TCustomControl {
   platform::TSize TextExtent(const std::string& Text);
   // The surface panels are painted on (what the window shows).
   platform::TBitmap* Surface();
+  // The bar's canvas is its surface, so what an OnDrawPanel handler paints on it is what the
+  // window shows.
+  platform::TCanvas* Canvas() { return Surface()->Canvas(); }
   // Repaints the whole bar into the surface now.
   void RenderAll();
   // The application posted activation message: repaint every lock-key panel.
   void RepaintLockPanels();
   // A message from the monitor library (Msg == MonitorMessage) is consumed; true when it was.
   bool MonitorNotify(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+  // The window the monitor library is given: messages posted to it (PostMessage, from any
+  // thread) reach MonitorNotify on the GUI thread.
+  void* MonitorWindow();
   // Clicks the panel under the client point, then the bar.
   void ClickAt(platform::TPoint P);
-  void FontChanged();
+  void FontChanged() override;
 
   void Loaded() override;
   void Invalidate() override;
@@ -284,6 +291,7 @@ class TExStatusBar : public platform::TCustomControl {
   bool FUseMonitorDLL = false;
   int32_t FMonitorUsers = 0;
   uint32_t FMonitorMessage = 0;
+  void* FMonitorWindow = nullptr;
   int32_t FAppHook = 0;
   bool FDesigning = false;
   bool FRendering = false;

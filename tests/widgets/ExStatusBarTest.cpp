@@ -2,12 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
+#include <QWidget>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "platform/AppHooks.h"
+#include "platform/DirectShow.h"
 #include "platform/Exceptions.h"
+#include "platform/KeyState.h"
 #include "tests/common/TestSupport.h"
 #include "widgets/KbMonitor.h"
 
@@ -436,5 +444,157 @@ TEST_F(ExStatusBarTest, MonitorLibraryDrivesLockOn) {
   EXPECT_EQ(Bar->MonitorUsers(), 0);
   EXPECT_FALSE(KbMonitorLoaded());
   EXPECT_EQ(KeyboardHookPanelCount(), 2);
+  SetKbMonitorLoader({});
+}
+
+namespace {
+// The pixels of a panel's inside on the bar's surface.
+QImage PanelPixels(TExStatusBar& B, int32_t Index) {
+  const TRect R = B.GetPanelRect(Index);
+  return B.Surface()->Image().copy(R.Left + 1, R.Top + 1, R.Width() - 2, R.Height() - 2);
+}
+void SendKey(QWidget* To, QEvent::Type Type, int Key, bool AutoRepeat = false) {
+  QKeyEvent E(Type, Key, Qt::NoModifier, QString(), AutoRepeat);
+  QApplication::sendEvent(To, &E);
+}
+}  // namespace
+
+TEST_F(ExStatusBarTest, LockKeysPressedAnywhereRepaintTheirPanels) {
+  KeyStateAllowXkb(false);
+  KeyStateReset();
+  Bar->Font()->SetColor(clBlack);
+  Add(sptCapsLock);
+  Add(sptNumLock);
+  Add(sptScrollLock);
+  Add(sptNormal, 50);
+  Bar->RenderAll();
+  int32_t Seen = 0;
+  std::vector<std::array<intptr_t, 3>> Heard;
+  const THookHandle Count = SetAppHook(hkKeyboard, [&](const THookMessage& M) {
+    ++Seen;
+    Heard.push_back({static_cast<intptr_t>(M.Msg), M.WParam, M.LParam});
+  });
+  // A widget that is not the bar's, with a child the events are sent to and bubble up from.
+  QWidget Outer;
+  QWidget* Inner = new QWidget(&Outer);
+  const QImage Caps0 = PanelPixels(*Bar, 0), Num0 = PanelPixels(*Bar, 1), Scroll0 = PanelPixels(*Bar, 2);
+
+  SendKey(Inner, QEvent::KeyPress, Qt::Key_CapsLock);
+  SendKey(Inner, QEvent::KeyRelease, Qt::Key_CapsLock);
+  EXPECT_EQ(Seen, 2);  // once per event, not once per widget it passes
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 1);
+  const QImage Caps1 = PanelPixels(*Bar, 0);
+  EXPECT_NE(Caps1, Caps0);  // repainted at once, in the bar font colour
+  EXPECT_EQ(PanelPixels(*Bar, 1), Num0);
+  EXPECT_EQ(PanelPixels(*Bar, 2), Scroll0);
+
+  // Auto-repeat and other keys change nothing; a second press turns it off again.
+  SendKey(Inner, QEvent::KeyPress, Qt::Key_CapsLock);
+  SendKey(Inner, QEvent::KeyRelease, Qt::Key_CapsLock, true);
+  SendKey(Inner, QEvent::KeyPress, Qt::Key_CapsLock, true);
+  // The messages: the key, bit 31 for a release, bit 30 when the key was down before.
+  const std::vector<std::array<intptr_t, 3>> Expected = {{WM_KEYDOWN, 20, 0x00000001},
+                                                         {WM_KEYUP, 20, 0xC0000001},
+                                                         {WM_KEYDOWN, 20, 0x00000001},
+                                                         {WM_KEYUP, 20, 0xC0000001},
+                                                         {WM_KEYDOWN, 20, 0x40000001}};
+  EXPECT_EQ(Heard, Expected);
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
+  EXPECT_EQ(PanelPixels(*Bar, 0), Caps0);
+  SendKey(Inner, QEvent::KeyRelease, Qt::Key_CapsLock);
+  SendKey(&Outer, QEvent::KeyPress, Qt::Key_A);
+  SendKey(&Outer, QEvent::KeyRelease, Qt::Key_A);
+  EXPECT_EQ(PanelPixels(*Bar, 0), Caps0);
+
+  SendKey(&Outer, QEvent::KeyPress, Qt::Key_NumLock);
+  SendKey(&Outer, QEvent::KeyRelease, Qt::Key_NumLock);
+  SendKey(&Outer, QEvent::KeyPress, Qt::Key_ScrollLock);
+  SendKey(&Outer, QEvent::KeyRelease, Qt::Key_ScrollLock);
+  EXPECT_NE(PanelPixels(*Bar, 1), Num0);
+  EXPECT_NE(PanelPixels(*Bar, 2), Scroll0);
+  EXPECT_EQ(PanelPixels(*Bar, 0), Caps0);
+  // The same pictures as a full repaint gives.
+  const QImage Num1 = PanelPixels(*Bar, 1);
+  Bar->RenderAll();
+  EXPECT_EQ(PanelPixels(*Bar, 1), Num1);
+
+  // Once the last lock-key panel goes, no listener is left behind.
+  Bar->Panels()->Clear();
+  EXPECT_EQ(AppHookCount(hkKeyboard), 1);
+  UnhookAppHook(Count);
+  KeyStateReset();
+  KeyStateAllowXkb(true);
+}
+
+TEST_F(ExStatusBarTest, OwnerDrawHandlerPaintsOnTheBarCanvas) {
+  Bar->SetColor(clWhite);
+  Add(sptNormal, 60)->SetText("Klaar");
+  TExStatusPanel* O = Add(sptOwnerDraw, 80);
+  Add(sptNormal, 50);
+  TRect Given{};
+  O->OnDrawPanel = [&](TExStatusBar* B, TExStatusPanel*, const TRect& R) {
+    Given = R;
+    B->Canvas()->Brush()->SetColor(clLime);
+    B->Canvas()->FillRect({R.Left + 1, R.Top + 1, R.Right - 1, R.Bottom - 1});
+  };
+  // What the window shows: its own paint, grabbed.
+  QWidget* W = static_cast<QWidget*>(Bar->WidgetHandle());
+  const QImage Shot = W->grab().toImage();
+  const TRect R = Bar->GetPanelRect(1);
+  EXPECT_EQ(Given, R);
+  EXPECT_EQ(Shot.pixel(R.Left + 5, R.Top + 5) & 0xFFFFFF, 0x00FF00u);
+  EXPECT_EQ(Shot.pixel(R.Right + 8, R.Top + 5) & 0xFFFFFF, 0xFFFFFFu);  // the next panel is untouched
+  EXPECT_EQ(Px(R.Left + 5, R.Top + 5), ColorToRGB(clLime));
+}
+
+namespace {
+// A monitor library that remembers the windows it was given and tells them from its own thread.
+std::vector<KbHWND> LibWindows;
+uint32_t LibReg(KbHWND W) {
+  LibWindows.push_back(W);
+  return 50123;
+}
+uint32_t LibDereg(KbHWND W) {
+  LibWindows.erase(std::remove(LibWindows.begin(), LibWindows.end(), W), LibWindows.end());
+  return 1;
+}
+void LibTells(uint32_t Key, bool On) {
+  std::thread watcher([&] {
+    for (KbHWND W : LibWindows) platform::PostMessage(W, 50123, Key, On ? 1 : 0);
+  });
+  watcher.join();
+  for (int I = 0; I < 5; ++I) QApplication::processEvents();
+}
+}  // namespace
+
+TEST_F(ExStatusBarTest, MonitorLibraryMessagesReachTheBar) {
+  SetKbMonitorLoader({[](const std::string&) -> void* { return &FakeLib; },
+                      [](void*, const std::string& N) -> void* {
+                        return N == "RegisterKeyboardHook" ? reinterpret_cast<void*>(&LibReg)
+                                                           : reinterpret_cast<void*>(&LibDereg);
+                      },
+                      [](void*) { return true; }});
+  LibWindows.clear();
+  Bar->Font()->SetColor(clBlack);
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  TExStatusPanel* Scroll = Add(sptScrollLock);
+  Add(sptNormal, 50);
+  Bar->SetUseMonitorDLL(true);
+  ASSERT_EQ(LibWindows.size(), 1u);
+  EXPECT_EQ(LibWindows[0], Bar->MonitorWindow());
+  Bar->RenderAll();
+  const QImage Off = PanelPixels(*Bar, 0);
+  LibTells(0x14, true);
+  EXPECT_TRUE(Caps->LockOn());
+  EXPECT_FALSE(Scroll->LockOn());
+  EXPECT_NE(PanelPixels(*Bar, 0), Off);
+  LibTells(0x91, true);
+  EXPECT_TRUE(Scroll->LockOn());
+  LibTells(0x14, false);
+  EXPECT_FALSE(Caps->LockOn());
+  EXPECT_EQ(PanelPixels(*Bar, 0), Off);
+  // The last user gone: the window is deregistered and messages no longer arrive.
+  Bar->SetUseMonitorDLL(false);
+  EXPECT_TRUE(LibWindows.empty());
   SetKbMonitorLoader({});
 }

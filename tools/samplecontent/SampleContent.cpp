@@ -7,9 +7,11 @@
 #include "document/dtpDocument.h"
 #include "document/dtpEffectShape.h"
 #include "document/dtpLineShape.h"
+#include "document/dtpMemoShape.h"
 #include "document/dtpPage.h"
 #include "document/dtpPolygonShape.h"
 #include "document/dtpShape.h"
+#include "document/dtpTextShape.h"
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"
@@ -40,10 +42,47 @@ void InitializeSampleContent() {
   document::InitializeDtpShape();
   document::InitializeDtpEffectShape();
   document::InitializeDtpPage();
+  document::InitializeDtpTextShape();
   document::InitializeDtpPolygonShape();
   document::InitializeDtpLineShape();
+  document::InitializeDtpMemoShape();
   raster::InitializeRaster32();
   document::InitializeDtpDocument();
+}
+
+const std::vector<TSampleText>& SampleTexts() {
+  static const std::vector<TSampleText> texts = {
+      {"inleidingdownload.hsf",
+       "Inleiding",
+       {"De loopladder is een eenvoudig hulpmiddel voor snelheid, coördinatie en voetenwerk. In deze "
+        "catalogus vindt u de oefeningen geordend naar moeilijkheid en belasting. Kies links een "
+        "oefening: de tekening verschijnt hier, de film achter de knop \"Video\".",
+        "Begin rustig: eerst de juiste volgorde van de voeten, daarna het tempo. Een goede "
+        "warming-up vóór elke training voorkomt blessures; ideeën voor variatie staan bij "
+        "\"Variaties\"."}},
+      {"uitgebreide uitlegdownload.hsf",
+       "Uitgebreide uitleg",
+       {"Elke oefening staat op één of meer pagina's. De ladder is oranje getekend, de linkervoet "
+        "groen en de rechtervoet rood; pijlen geven de looprichting aan.",
+        "Groen betekent gemakkelijk of een lage belasting, blauw gemiddeld en rood moeilijk of een "
+        "hoge belasting. Lees eerst de uitleg, bekijk dan de tekening en daarna de film.",
+        "Met de knoppen boven de tekening zoomt u in en uit, past u de pagina aan het scherm aan "
+        "en bladert u naar de vorige of volgende pagina. Zó houdt u het overzicht."}},
+      {"copyright.hsf",
+       "Copyright",
+       {"© het kadrilo-team. Alle rechten voorbehouden. Deze voorbeeldcatalogus is met de eigen "
+        "tekenmachine van het programma gemaakt; de namen van de oefeningen zijn voorbeelden.",
+        "Niets uit deze uitgave mag zonder voorafgaande toestemming worden verveelvoudigd of "
+        "openbaar gemaakt. Train verantwoord en luister naar uw lichaam – ook als het tempo "
+        "omhoog gaat."}},
+  };
+  return texts;
+}
+
+const TSampleText* FindSampleText(const std::string& Name) {
+  for (const TSampleText& t : SampleTexts())
+    if (t.Name == Name) return &t;
+  return nullptr;
 }
 
 namespace {
@@ -136,14 +175,36 @@ void DrawPage(TdtpPage* Page, int32_t Seed, int32_t PageNo) {
   }
 }
 
+// A page of words: the title in large bold letters over a word-wrapped paragraph.
+void WritePage(TdtpPage* Page, const TSampleText& Text, int32_t PageNo) {
+  auto* title = Add<document::TdtpTextShape>(Page, 20, 20, 170, 12);
+  title->SetName("Titel");
+  title->SetFontName("Arial");
+  title->SetFontStyle(1);  // bold
+  title->SetFontHeight(10);
+  title->SetFontColor(0x800000);  // navy
+  title->SetText(Text.Title);
+  auto* paragraph = Add<document::TdtpMemoShape>(Page, 20, 40, 170, 60);
+  paragraph->SetName("Alinea");
+  paragraph->SetFontName("Arial");
+  paragraph->SetFontHeight(5);
+  paragraph->SetFontColor(0x000000);
+  paragraph->SetWordWrap(true);
+  paragraph->SetText(Text.Paragraphs[size_t(PageNo) % Text.Paragraphs.size()]);
+}
+
 }  // namespace
 
 void WriteSampleDocument(const std::string& FileName, int32_t Seed, int32_t Pages) {
   document::TdtpComponent doc(nullptr);
   doc.Clear();
+  const TSampleText* text = FindSampleText(platform::ExtractFileName(FileName));
   for (int32_t p = 0; p < Pages; ++p) {
     const int32_t index = doc.AddPage(nullptr);
-    DrawPage(doc.GetPage(index), Seed, p);
+    if (text)
+      WritePage(doc.GetPage(index), *text, p);
+    else
+      DrawPage(doc.GetPage(index), Seed, p);
   }
   doc.SetCurrentPageIndex(0);
   doc.SaveToFile(FileName);
