@@ -873,7 +873,6 @@ void Rectangles(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
   Rgn.Draw();
 }
 
-
 const TEffect Table[EffectCount] = {
     {"Expand from right", AxisProc<1, false>},
     {"Expand from left", AxisProc<2, false>},
