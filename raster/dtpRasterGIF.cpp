@@ -4,7 +4,7 @@
 #include <array>
 #include <unordered_map>
 
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 
 namespace raster {
 
@@ -13,7 +13,7 @@ TdtpRasterClass TdtpGifFormat::Class() {
   return &info;
 }
 
-void RenderGIFFirstFrame(TGIFImage& Image, TBitmap32* Bitmap) {
+void RenderGIFFirstFrame(TGifGraphic& Image, TBitmap32* Bitmap) {
   Bitmap->SetSize(Image.Width(), Image.Height());
   if (Bitmap->Empty()) return;
   const bool animated = Image.Count() > 1;
@@ -46,7 +46,7 @@ void RenderGIFFirstFrame(TGIFImage& Image, TBitmap32* Bitmap) {
 
 void TdtpGifFormat::LoadFromStream(platform::TStream* Stream, TBitmap32* Bitmap, platform::TPoint, int32_t PageIndex) {
   if (PageIndex > 0) throw ERasterError(SRequestedNonExistingPage);
-  TGIFImage gif;
+  TGifGraphic gif;
   gif.LoadFromStream(Stream);
   RenderGIFFirstFrame(gif, Bitmap);
 }
@@ -92,7 +92,7 @@ void ReduceToFrame(TBitmap32* Bitmap, TGIFSubImage* Frame) {
 }  // namespace
 
 void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
-  TGIFImage gif;
+  TGifGraphic gif;
   gif.ScreenWidth = static_cast<uint16_t>(std::clamp(Bitmap->Width(), 0, 0xFFFF));
   gif.ScreenHeight = static_cast<uint16_t>(std::clamp(Bitmap->Height(), 0, 0xFFFF));
   if (Bitmap->Width() > 0xFFFF || Bitmap->Height() > 0xFFFF) throw GIFException(sScreenSizeExceeded);
@@ -129,10 +129,10 @@ void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
 }
 
 void InitializeDtpRasterGIF() {
-  InitializeGIFImage();
+  InitializeGifGraphic();
   RegisterRasterFormat(TdtpGifFormat::Class(), "Compuserve GIF", ".gif;", 0x086F);
 }
 
-void FinalizeDtpRasterGIF() { FinalizeGIFImage(); }
+void FinalizeDtpRasterGIF() { FinalizeGifGraphic(); }
 
 }  // namespace raster

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Classes.h"
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 #include "raster/dtpRasterGIF.h"
 #include "tests/common/TestSupport.h"
 
@@ -23,7 +23,7 @@ void LoadFile(const std::string& f, TBitmap32& bmp) {
   fmt.LoadFromStream(&s, &bmp, {0, 0}, 0);
 }
 
-void SaveAndReload(TBitmap32& bmp, TGIFImage& gif) {
+void SaveAndReload(TBitmap32& bmp, TGifGraphic& gif) {
   platform::TMemoryStream s;
   TdtpGifFormat fmt;
   fmt.SaveToStream(&s, &bmp);
@@ -91,7 +91,7 @@ TEST(dtpRasterGIF, Saves) {
   TBitmap32 bmp;
   bmp.SetSize(7, 5);
   for (int i = 0; i < 35; ++i) bmp.Bits()[i] = Color32(i * 7, 255 - i, i % 3 * 100);
-  TGIFImage gif;
+  TGifGraphic gif;
   SaveAndReload(bmp, gif);
   ASSERT_EQ(gif.Count(), 1);
   EXPECT_FALSE(gif.Images(0)->HasGraphicControl());
@@ -101,7 +101,7 @@ TEST(dtpRasterGIF, Saves) {
   }
   // Everything below the threshold: every index the transparent one, its entry white.
   bmp.Clear(0x1F123456);
-  TGIFImage all;
+  TGifGraphic all;
   SaveAndReload(bmp, all);
   TGIFSubImage* f = all.Images(0);
   ASSERT_TRUE(f->Transparent());

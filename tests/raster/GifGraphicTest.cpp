@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Classes.h"
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 #include "tests/common/TestSupport.h"
 
 using namespace raster;
@@ -21,14 +21,14 @@ namespace {
 std::string Tmp(const std::string& name) { return kdtest::TempDir() + "/gif_" + name; }
 bool Shell(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 
-void LoadBytes(TGIFImage& gif, const Bytes& b) {
+void LoadBytes(TGifGraphic& gif, const Bytes& b) {
   platform::TMemoryStream s;
   if (!b.empty()) s.WriteBuffer(b.data(), static_cast<int32_t>(b.size()));
   s.SetPosition(0);
   gif.LoadFromStream(&s);
 }
 
-Bytes SaveBytes(TGIFImage& gif) {
+Bytes SaveBytes(TGifGraphic& gif) {
   platform::TMemoryStream s;
   gif.SaveToStream(&s);
   Bytes b(static_cast<size_t>(s.GetSize()));
@@ -56,7 +56,7 @@ Bytes MagickFrame(const std::string& file, int i, int w, int h) {
 }
 
 // Compares every frame of FILE, decoded by us, with ImageMagick's decoding.
-void ExpectMatchesMagick(const std::string& file, TGIFImage& gif) {
+void ExpectMatchesMagick(const std::string& file, TGifGraphic& gif) {
   for (int i = 0; i < gif.Count(); ++i) {
     TGIFSubImage* f = gif.Images(i);
     const Bytes m = MagickFrame(file, i, f->Width(), f->Height());
@@ -89,7 +89,7 @@ Bytes RandomIndices(size_t n, int colors, uint32_t seed, int runs = 1) {
 }
 
 // An image of one frame with a global table of COLORS grey entries.
-void MakeImage(TGIFImage& gif, int w, int h, int colors, const Bytes& data, bool interlaced = false) {
+void MakeImage(TGifGraphic& gif, int w, int h, int colors, const Bytes& data, bool interlaced = false) {
   for (int c = 0; c < colors; ++c) gif.GlobalColorMap().Add(platform::RGB(c, 255 - c, c / 2));
   TGIFSubImage* f = gif.Add();
   f->SetBounds(0, 0, w, h);
@@ -99,7 +99,7 @@ void MakeImage(TGIFImage& gif, int w, int h, int colors, const Bytes& data, bool
 
 }  // namespace
 
-TEST(GIFImage, DecodesImageMagickFilesPixelExact) {
+TEST(GifGraphic, DecodesImageMagickFilesPixelExact) {
   const std::string plain = Tmp("noise.gif"), inter = Tmp("inter.gif"), transp = Tmp("transp.gif"),
                     anim = Tmp("anim.gif");
   ASSERT_TRUE(Shell("convert -size 197x131 xc: +noise Random -colors 256 " + plain));
@@ -108,18 +108,18 @@ TEST(GIFImage, DecodesImageMagickFilesPixelExact) {
   ASSERT_TRUE(Shell("convert -size 30x20 xc:red -size 30x20 gradient:yellow-green "
                     "\\( -size 9x7 xc:none -fill '#123456' -draw 'point 4,3' -repage +5+6 \\) -loop 3 " + anim));
   for (const std::string& f : {plain, inter, transp, anim}) {
-    TGIFImage gif;
+    TGifGraphic gif;
     gif.LoadFromFile(f);
     ASSERT_GT(gif.Count(), 0) << f;
     ExpectMatchesMagick(f, gif);
   }
-  TGIFImage i;
+  TGifGraphic i;
   i.LoadFromFile(inter);
   EXPECT_TRUE(i.Images(0)->Interlaced());
-  TGIFImage t;
+  TGifGraphic t;
   t.LoadFromFile(transp);
   EXPECT_TRUE(t.Images(0)->Transparent());
-  TGIFImage a;
+  TGifGraphic a;
   a.LoadFromFile(anim);
   ASSERT_EQ(a.Count(), 3);
   EXPECT_EQ(a.Loops(), 2);  // ImageMagick stores -loop 3 as two repeats
@@ -130,7 +130,7 @@ TEST(GIFImage, DecodesImageMagickFilesPixelExact) {
   EXPECT_GT(locals, 0);  // the frames' own palettes were exercised
   // What we write back reads the same in ImageMagick.
   for (const std::string& f : {plain, inter, transp, anim}) {
-    TGIFImage gif;
+    TGifGraphic gif;
     gif.LoadFromFile(f);
     const std::string again = Tmp("again.gif");
     gif.SaveToFile(again);
@@ -138,18 +138,18 @@ TEST(GIFImage, DecodesImageMagickFilesPixelExact) {
   }
 }
 
-TEST(GIFImage, LzwRoundTrips) {
+TEST(GifGraphic, LzwRoundTrips) {
   struct Case {
     int w, h, colors, runs;
     bool interlaced;
   } cases[] = {{1, 1, 2, 1, false},     {300, 200, 256, 1, false}, {300, 200, 256, 1, true}, {513, 77, 4, 3, false},
                {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false}};
   for (const Case& c : cases) {
-    TGIFImage gif;
+    TGifGraphic gif;
     const Bytes data = RandomIndices(size_t(c.w) * c.h, c.colors, c.w * 31 + c.h, c.runs);
     MakeImage(gif, c.w, c.h, std::max(c.colors, 2), data, c.interlaced);
     const Bytes file = SaveBytes(gif);
-    TGIFImage back;
+    TGifGraphic back;
     LoadBytes(back, file);
     ASSERT_EQ(back.Count(), 1);
     EXPECT_EQ(back.Images(0)->Data, data) << c.w << "x" << c.h;
@@ -160,7 +160,7 @@ TEST(GIFImage, LzwRoundTrips) {
   }
 }
 
-TEST(GIFImage, CoderDetails) {
+TEST(GifGraphic, CoderDetails) {
   // A code size of 1 is written as 2; an empty frame writes code size, end code, terminator.
   platform::TMemoryStream s;
   GIFEncode(&s, 1, 2, nullptr, false, 0, 0);
@@ -177,9 +177,9 @@ TEST(GIFImage, CoderDetails) {
   platform::TMemoryStream s2;
   EXPECT_EQ(MessageOf([&] { GIFEncode(&s2, 2, 4, px, false, 2, 1); }), sColorNotInTable);
   // Interlaced frame one pixel high: row 0 only.
-  TGIFImage gif;
+  TGifGraphic gif;
   MakeImage(gif, 5, 1, 4, {1, 2, 3, 0, 1}, true);
-  TGIFImage back;
+  TGifGraphic back;
   LoadBytes(back, SaveBytes(gif));
   EXPECT_EQ(back.Images(0)->Data, (Bytes{1, 2, 3, 0, 1}));
 }
@@ -197,7 +197,7 @@ Bytes HandMade(const Bytes& code, bool trailer = true) {
 
 struct Warnings {
   std::vector<std::string> list;
-  void Attach(TGIFImage& g) {
+  void Attach(TGifGraphic& g) {
     g.OnWarning = [this](platform::TObject*, int32_t, const std::string& m) { list.push_back(m); };
   }
   bool Has(const std::string& m) const { return std::find(list.begin(), list.end(), m) != list.end(); }
@@ -205,8 +205,8 @@ struct Warnings {
 
 }  // namespace
 
-TEST(GIFImage, ReadingRules) {
-  TGIFImage src;
+TEST(GifGraphic, ReadingRules) {
+  TGifGraphic src;
   MakeImage(src, 4, 1, 2, {1, 0, 1, 1});
   Bytes good = SaveBytes(src);
   // Four bytes before "GIF", lower case, any version.
@@ -214,14 +214,14 @@ TEST(GIFImage, ReadingRules) {
   pre.insert(pre.end(), good.begin(), good.end());
   pre[4] = 'g';
   pre[9] = 'z';
-  TGIFImage g;
+  TGifGraphic g;
   LoadBytes(g, pre);
   EXPECT_EQ(g.Images(0)->Data, (Bytes{1, 0, 1, 1}));
   // Width 0 takes the screen size with a warning.
   Bytes zero = HandMade({2, 2, 0x4C, 0x01, 0});  // clear, then codes
   zero[24] = 0;
   Warnings w;
-  TGIFImage z;
+  TGifGraphic z;
   w.Attach(z);
   LoadBytes(z, zero);
   EXPECT_EQ(z.Images(0)->Width(), 4);
@@ -230,14 +230,14 @@ TEST(GIFImage, ReadingRules) {
   Bytes unk = good;
   unk.back() = 'x';
   Warnings w2;
-  TGIFImage u;
+  TGifGraphic u;
   w2.Attach(u);
   LoadBytes(u, unk);
   EXPECT_EQ(u.Count(), 1);
   EXPECT_TRUE(w2.Has(sUnknownBlock));
   EXPECT_TRUE(w2.Has(sBadTrailer));
   // A 3-colour global table is written as 4 entries.
-  TGIFImage three;
+  TGifGraphic three;
   MakeImage(three, 2, 1, 3, {2, 1});
   Bytes t = SaveBytes(three);
   EXPECT_EQ(t[10] & 0x87, 0x81);
@@ -249,7 +249,7 @@ TEST(GIFImage, ReadingRules) {
   Bytes app = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9,
                '!', 0xFF, 10, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 7, 8, 0,
                '!', 0xFE, 3, 'h', 'e', 'y', 0, ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
-  TGIFImage ap;
+  TGifGraphic ap;
   LoadBytes(ap, app);
   Bytes out = SaveBytes(ap);
   const std::string os(out.begin(), out.end());
@@ -260,20 +260,20 @@ TEST(GIFImage, ReadingRules) {
   extra.pop_back();  // ';'
   extra.pop_back();  // 0 terminator
   extra.insert(extra.end(), {3, 1, 2, 3, 0, ';'});
-  TGIFImage ex;
+  TGifGraphic ex;
   Warnings w3;
   w3.Attach(ex);
   LoadBytes(ex, extra);
   EXPECT_EQ(ex.Images(0)->Data, (Bytes{1, 0, 1, 1}));
   EXPECT_TRUE(w3.list.empty());
   // Short pixel data: warning, the rest keeps the fill value.
-  TGIFImage big;
+  TGifGraphic big;
   MakeImage(big, 50, 50, 4, RandomIndices(2500, 4, 7));
   const Bytes whole = SaveBytes(big);
   ASSERT_GT(whole.size(), 200u);
   // Copy the prefix rather than resize: g++ 12 warns on a shrinking resize it cannot bound.
   const Bytes cut(whole.begin(), whole.end() - 200);
-  TGIFImage c;
+  TGifGraphic c;
   Warnings w4;
   w4.Attach(c);
   LoadBytes(c, cut);
@@ -281,8 +281,8 @@ TEST(GIFImage, ReadingRules) {
   EXPECT_EQ(c.Images(0)->Data.back(), 0);
 }
 
-TEST(GIFImage, Messages) {
-  TGIFImage g;
+TEST(GifGraphic, Messages) {
+  TGifGraphic g;
   EXPECT_EQ(MessageOf([&] { LoadBytes(g, {'G', 'I'}); }), sPrematureEOF);
   EXPECT_EQ(MessageOf([&] { LoadBytes(g, {'P', 'N', 'G', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }), sBadSignature);
   EXPECT_EQ(MessageOf([&] { SaveBytes(g); }), sUnsupportedVersion);
@@ -326,7 +326,7 @@ TEST(GIFImage, Messages) {
   EXPECT_TRUE(w.Has(sBadColorIndex));
   TGIFColorMap empty(&g);
   EXPECT_EQ(MessageOf([&] { empty.Colors(0); }), sColorTableEmpty);
-  TGIFImage img;
+  TGifGraphic img;
   TGIFSubImage* f = img.Add();
   EXPECT_EQ(MessageOf([&] { f->GetPixel(0, 0); }), sBadPixelCoordinates);
   f->Descriptor[5] = 2;
@@ -339,14 +339,14 @@ TEST(GIFImage, Messages) {
   EXPECT_EQ(MessageOf([&] { img.SetHeight(3); }), sHeightTooSmall);
 }
 
-TEST(GIFImage, HostileDataNeverCrashes) {
-  TGIFImage src;
+TEST(GifGraphic, HostileDataNeverCrashes) {
+  TGifGraphic src;
   MakeImage(src, 37, 23, 16, RandomIndices(37 * 23, 16, 3));
   for (int c = 0; c < 16; ++c) src.Images(0)->ColorMap.Add(platform::RGB(c, 2, 3));
   const Bytes good = SaveBytes(src);
   std::mt19937 rng(11);
   auto attempt = [](const Bytes& b) {
-    TGIFImage g;
+    TGifGraphic g;
     try {
       LoadBytes(g, b);
     } catch (const platform::Exception&) {
@@ -364,15 +364,15 @@ TEST(GIFImage, HostileDataNeverCrashes) {
   huge[25] = 0xFF;
   huge[26] = 0xFF;
   huge[27] = 0xFF;
-  TGIFImage h;
+  TGifGraphic h;
   EXPECT_EQ(MessageOf([&] { LoadBytes(h, huge); }), "Image too large");
 }
 
-TEST(GIFImage, DrawsFrameZeroThroughItsTransparency) {
-  InitializeGIFImage();
+TEST(GifGraphic, DrawsFrameZeroThroughItsTransparency) {
+  InitializeGifGraphic();
   ASSERT_TRUE(platform::FindFileFormat("gif"));
-  EXPECT_EQ(platform::FindFileFormat("gif")()->ClassName(), "TGIFImage");
-  TGIFImage gif;
+  EXPECT_EQ(platform::FindFileFormat("gif")()->ClassName(), "TGifGraphic");
+  TGifGraphic gif;
   MakeImage(gif, 3, 2, 4, {0, 1, 2, 3, 1, 0});
   TGIFGraphicControl g;
   g.Packed = 1;
@@ -400,6 +400,6 @@ TEST(GIFImage, DrawsFrameZeroThroughItsTransparency) {
       EXPECT_EQ(d[2] * 65536 + d[1] * 256 + d[0], i * 65536 + (255 - i) * 256 + i / 2) << p;
     }
   }
-  FinalizeGIFImage();
+  FinalizeGifGraphic();
   EXPECT_FALSE(platform::FindFileFormat("gif"));
 }

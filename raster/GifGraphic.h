@@ -40,13 +40,13 @@ inline constexpr const char* sColorNotInTable = "Color not in color table";
 inline constexpr const char* sWidthTooSmall = "Image width too small for contained frames";
 inline constexpr const char* sHeightTooSmall = "Image height too small for contained frames";
 
-class TGIFImage;
+class TGifGraphic;
 class TGIFSubImage;
 
 // One colour table: RGB triples, at most 256.
 class TGIFColorMap {
  public:
-  explicit TGIFColorMap(TGIFImage* Image) : FImage(Image) {}
+  explicit TGIFColorMap(TGifGraphic* Image) : FImage(Image) {}
   int32_t Count() const { return static_cast<int32_t>(FData.size() / 3); }
   int32_t Add(platform::TColor Color);
   int32_t AddUnique(platform::TColor Color);
@@ -62,7 +62,7 @@ class TGIFColorMap {
   bool Optimized = false;
 
  private:
-  TGIFImage* FImage;
+  TGifGraphic* FImage;
   std::vector<uint8_t> FData;
 };
 
@@ -85,8 +85,8 @@ struct TGIFGraphicControl {
 
 class TGIFSubImage {
  public:
-  explicit TGIFSubImage(TGIFImage* Image);
-  TGIFImage* Image() const { return FImage; }
+  explicit TGIFSubImage(TGifGraphic* Image);
+  TGifGraphic* Image() const { return FImage; }
   int32_t Left() const { return Descriptor[1] | Descriptor[2] << 8; }
   int32_t Top() const { return Descriptor[3] | Descriptor[4] << 8; }
   int32_t Width() const { return Descriptor[5] | Descriptor[6] << 8; }
@@ -115,7 +115,7 @@ class TGIFSubImage {
   std::vector<TGIFExtension> Extensions;  // in file order; the graphic control one as FGCEIndex
 
  private:
-  TGIFImage* FImage;
+  TGifGraphic* FImage;
   bool FHasGCE = false;
   int32_t FGCEIndex = -1;
   TGIFGraphicControl FGCE;
@@ -123,11 +123,11 @@ class TGIFSubImage {
 
 using TGIFWarning = std::function<void(platform::TObject* Sender, int32_t Severity, const std::string& Message)>;
 
-class TGIFImage : public platform::TGraphic {
+class TGifGraphic : public platform::TGraphic {
  public:
-  TGIFImage();
-  ~TGIFImage() override;
-  std::string ClassName() const override { return "TGIFImage"; }
+  TGifGraphic();
+  ~TGifGraphic() override;
+  std::string ClassName() const override { return "TGifGraphic"; }
 
   void Clear();
   void LoadFromStream(platform::TStream* Stream) override;
@@ -139,7 +139,7 @@ class TGIFImage : public platform::TGraphic {
   void SetHeight(int32_t Value) override;
   // Frame 0 stretched over R, its transparent pixels leaving the canvas as it is.
   void Draw(platform::TCanvas* Canvas, const platform::TRect& R) override;
-  std::unique_ptr<platform::TGraphic> CreateNew() const override { return std::make_unique<TGIFImage>(); }
+  std::unique_ptr<platform::TGraphic> CreateNew() const override { return std::make_unique<TGifGraphic>(); }
   int32_t Count() const { return static_cast<int32_t>(FImages.size()); }
   TGIFSubImage* Images(int32_t Index) const { return FImages.at(Index).get(); }
   TGIFSubImage* Add();  // a new empty frame
@@ -163,13 +163,13 @@ class TGIFImage : public platform::TGraphic {
   TGIFColorMap FGlobal;
 };
 
-// Registers TGIFImage with the picture class under "GIF" ("GIF Image").
-void InitializeGIFImage();
-void FinalizeGIFImage();
+// Registers TGifGraphic with the picture class under "GIF" ("GIF Image").
+void InitializeGifGraphic();
+void FinalizeGifGraphic();
 
 // Pixel-data coder: decodes a frame's LZW data into its index buffer, encodes one back.
 void GIFDecode(TGIFSubImage* Frame, platform::TStream* Stream);
 void GIFEncode(platform::TStream* Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data,
-               bool Interlaced, int32_t Width, int32_t Height, TGIFImage* WarnTo = nullptr);
+               bool Interlaced, int32_t Width, int32_t Height, TGifGraphic* WarnTo = nullptr);
 
 }  // namespace raster

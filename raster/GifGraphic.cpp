@@ -1,4 +1,4 @@
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 
 #include <algorithm>
 #include <cctype>
@@ -129,7 +129,7 @@ void TGIFColorMap::LoadFromStream(TStream* Stream, int32_t ACount) {
 // ---------------------------------------------------------------------------------------------
 // Frames
 
-TGIFSubImage::TGIFSubImage(TGIFImage* Image) : ColorMap(Image), FImage(Image) {}
+TGIFSubImage::TGIFSubImage(TGifGraphic* Image) : ColorMap(Image), FImage(Image) {}
 
 void TGIFSubImage::SetInterlaced(bool Value) {
   Descriptor[9] = Value ? (Descriptor[9] | 0x40) : (Descriptor[9] & ~0x40);
@@ -334,44 +334,44 @@ void TGIFSubImage::SaveToStream(TStream* Stream) {
 // ---------------------------------------------------------------------------------------------
 // The image
 
-TGIFImage::TGIFImage() : FGlobal(this) {}
-TGIFImage::~TGIFImage() = default;
+TGifGraphic::TGifGraphic() : FGlobal(this) {}
+TGifGraphic::~TGifGraphic() = default;
 
-void TGIFImage::Clear() {
+void TGifGraphic::Clear() {
   FImages.clear();
   FGlobal.Clear();
   ScreenWidth = ScreenHeight = 0;
   HeaderPacked = 0;
 }
 
-void TGIFImage::Warning(platform::TObject* Sender, int32_t Severity, const std::string& Message) {
+void TGifGraphic::Warning(platform::TObject* Sender, int32_t Severity, const std::string& Message) {
   if (OnWarning) OnWarning(Sender, Severity, Message);
 }
 
-TGIFSubImage* TGIFImage::Add() {
+TGIFSubImage* TGifGraphic::Add() {
   FImages.push_back(std::make_unique<TGIFSubImage>(this));
   return FImages.back().get();
 }
 
-int32_t TGIFImage::HighestBitsPerPixel() const {
+int32_t TGifGraphic::HighestBitsPerPixel() const {
   int32_t bpp = FGlobal.BitsPerPixel();
   for (const auto& f : FImages) bpp = std::max(bpp, f->ColorMap.BitsPerPixel());
   return bpp;
 }
 
-void TGIFImage::SetWidth(int32_t Value) {
+void TGifGraphic::SetWidth(int32_t Value) {
   for (const auto& f : FImages)
     if (f->Left() + f->Width() > Value) throw GIFException(sWidthTooSmall);
   ScreenWidth = static_cast<uint16_t>(std::clamp(Value, 0, 0xFFFF));
 }
 
-void TGIFImage::SetHeight(int32_t Value) {
+void TGifGraphic::SetHeight(int32_t Value) {
   for (const auto& f : FImages)
     if (f->Top() + f->Height() > Value) throw GIFException(sHeightTooSmall);
   ScreenHeight = static_cast<uint16_t>(std::clamp(Value, 0, 0xFFFF));
 }
 
-int32_t TGIFImage::Loops() const {
+int32_t TGifGraphic::Loops() const {
   if (FImages.empty()) return -1;
   for (const TGIFExtension& e : FImages[0]->Extensions)
     if (e.Label == 0xFF && IsLoopIdentifier(e.Fixed))
@@ -381,7 +381,7 @@ int32_t TGIFImage::Loops() const {
   return -1;
 }
 
-void TGIFImage::LoadFromStream(TStream* Stream) {
+void TGifGraphic::LoadFromStream(TStream* Stream) {
   Clear();
   const int64_t start = Stream->GetPosition();
   char sig[6];
@@ -429,7 +429,7 @@ void TGIFImage::LoadFromStream(TStream* Stream) {
   if (ReadByte(Stream, trailer) && trailer != ';') Warning(this, 1, sBadTrailer);
 }
 
-void TGIFImage::SaveToStream(TStream* Stream) {
+void TGifGraphic::SaveToStream(TStream* Stream) {
   int32_t version = 0;
   for (const auto& f : FImages) version = std::max(version, f->GetVersion());
   if (version == 0) throw GIFException(sUnsupportedVersion);
@@ -447,7 +447,7 @@ void TGIFImage::SaveToStream(TStream* Stream) {
   WriteByte(Stream, ';');
 }
 
-void TGIFImage::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
+void TGifGraphic::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
   if (Empty() || Width() == 0 || Height() == 0) return;
   const platform::TRect whole = platform::Rect(0, 0, Width(), Height());
   platform::TBitmap tmp;
@@ -480,10 +480,10 @@ void TGIFImage::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
   Canvas->StretchDraw(R, &tmp);
 }
 
-void InitializeGIFImage() {
-  platform::RegisterFileFormat("GIF", "GIF Image", [] { return std::make_unique<TGIFImage>(); });
+void InitializeGifGraphic() {
+  platform::RegisterFileFormat("GIF", "GIF Image", [] { return std::make_unique<TGifGraphic>(); });
 }
 
-void FinalizeGIFImage() { platform::UnregisterFileFormat("GIF"); }
+void FinalizeGifGraphic() { platform::UnregisterFileFormat("GIF"); }
 
 }  // namespace raster

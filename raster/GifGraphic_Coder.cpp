@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 
 namespace raster {
 
@@ -17,7 +17,7 @@ constexpr int32_t StackSize = 8192;
 // One working area per frame: no allocation per code.
 struct TLZWDecoder {
   TStream* Stream;
-  TGIFImage* Image;
+  TGifGraphic* Image;
   int32_t MinCodeSize = 0, CodeSize = 0, ClearCode = 0, EndCode = 0, MaxCode = 0, MaxCodeSize = 0;
   int32_t FirstCode = 0, OldCode = 0;
   int32_t CurBit = 0, LastBit = 0, LastByte = 2;
@@ -28,7 +28,7 @@ struct TLZWDecoder {
   int32_t Stack[StackSize];
   uint8_t Buf[2 + 255 + 3];
 
-  TLZWDecoder(TStream* S, TGIFImage* I) : Stream(S), Image(I) { std::memset(Buf, 0, sizeof Buf); }
+  TLZWDecoder(TStream* S, TGifGraphic* I) : Stream(S), Image(I) { std::memset(Buf, 0, sizeof Buf); }
 
   void Warn(const char* Msg) {
     if (Image) Image->Warning(Image, 1, Msg);
@@ -280,7 +280,7 @@ void GIFDecode(TGIFSubImage* Frame, TStream* Stream) {
 }
 
 void GIFEncode(TStream* Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data, bool Interlaced,
-               int32_t Width, int32_t Height, TGIFImage* /*WarnTo*/) {
+               int32_t Width, int32_t Height, TGifGraphic* /*WarnTo*/) {
   const int32_t initCodeSize = std::clamp(BitsPerPixel, 2, 8);
   const uint8_t cs = static_cast<uint8_t>(initCodeSize);
   Stream->WriteBuffer(&cs, 1);
