@@ -1,5 +1,6 @@
 // LZW decoder and encoder of the GIF pixel data.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -242,8 +243,8 @@ struct TLZWEncoder {
 
 void GIFDecode(TGIFSubImage* Frame, TStream* Stream) {
   const int32_t w = Frame->Width(), h = Frame->Height();
-  if (int64_t(w) * h > (int64_t(1) << 26)) throw GIFException("Image too large");
-  Frame->Data.assign(static_cast<size_t>(w) * h, Frame->Transparent() ? Frame->GraphicControl().TransparentColorIndex : 0);
+  const int32_t ti = Frame->TransparentIndex();
+  Frame->Data.assign(static_cast<size_t>(w) * h, static_cast<uint8_t>(ti >= 0 ? ti : 0));
   uint8_t n;
   if (Stream->Read(&n, 1) != 1) return;
   auto d = std::make_unique<TLZWDecoder>(Stream, Frame->Image());
@@ -279,12 +280,200 @@ void GIFDecode(TGIFSubImage* Frame, TStream* Stream) {
   if (!d->ZeroBlock) d->EndValue();
 }
 
+namespace {
+
+// Run-length code stream: literal codes, and for runs of one colour the codes the decoder is
+// known to have defined as runs of 2, 3, 4... of it since the last clear. Never builds strings.
+class TRLEEncoder {
+ public:
+  TRLEEncoder(TGIFWriter& W, int32_t InitCodeSize) : Writer(W) {
+    InitBits = InitCodeSize + 1;
+    ClearCode = 1 << InitCodeSize;
+    EndCode = ClearCode + 1;
+    BaseCode = ClearCode + 2;
+    OutBumpInit = ClearCode - 1;
+    OutClearInit = InitCodeSize > 3 ? OutBumpInit - 1 : 9;
+    MaxOutCodes = 4095 - BaseCode;
+    CodeBits = InitBits;
+  }
+
+  void Start() {
+    DidClear();
+    Output(ClearCode);
+  }
+  void Pixel(int32_t C) {
+    if (RunCount > 0 && C != RunPixel) Flush();
+    if (RunPixel == C) {
+      ++RunCount;
+    } else {
+      RunPixel = C;
+      RunCount = 1;
+    }
+  }
+  void Finish() {
+    if (RunCount > 0) Flush();
+    Output(EndCode);
+    while (Count > 0) {
+      Writer.Put(static_cast<uint8_t>(Acc));
+      Acc >>= 8;
+      Count -= 8;
+    }
+  }
+
+ private:
+  void Output(int32_t Code) {
+    Acc |= static_cast<uint32_t>(Code) << Count;
+    Count += CodeBits;
+    while (Count >= 8) {
+      Writer.Put(static_cast<uint8_t>(Acc));
+      Acc >>= 8;
+      Count -= 8;
+    }
+  }
+  void DidClear() {
+    CodeBits = InitBits;
+    OutBump = OutBumpInit;
+    OutClear = OutClearInit;
+    OutCount = 0;
+    TableMax = 0;
+    JustCleared = true;
+  }
+  void Clear() {
+    Output(ClearCode);
+    DidClear();
+  }
+  void Plain(int32_t C) {
+    JustCleared = false;
+    Output(C);
+    if (++OutCount >= OutBump) {
+      ++CodeBits;
+      OutBump += 1 << (CodeBits - 1);
+    }
+    if (OutCount >= OutClear) Clear();
+  }
+  static int32_t Cost(int32_t N, int32_t Reps) {
+    const int32_t per = Reps * (Reps + 1) / 2;
+    int32_t cost = 0;
+    while (N >= per) {
+      cost += Reps;
+      N -= per;
+    }
+    if (N > 0) {
+      int32_t k = static_cast<int32_t>(std::sqrt(static_cast<double>(N)));
+      while (k > 0 && k * (k + 1) >= 2 * N) --k;
+      while (k * (k + 1) < 2 * N) ++k;
+      cost += k;
+    }
+    return cost;
+  }
+  void ResetOutClear() {
+    OutClear = OutClearInit;
+    if (OutCount >= OutClear) Clear();
+  }
+  void FromClear(int32_t N) {
+    OutClear = MaxOutCodes;
+    TablePixel = RunPixel;
+    int32_t k = 1;
+    while (N > 0) {
+      if (k == 1) {
+        TableMax = 1;
+        Plain(RunPixel);
+        --N;
+      } else if (N >= k) {
+        TableMax = k;
+        Plain(BaseCode + k - 2);
+        N -= k;
+      } else {
+        ++TableMax;
+        Plain(N == 1 ? RunPixel : BaseCode + N - 2);
+        N = 0;
+      }
+      k = OutCount == 0 ? 1 : k + 1;
+    }
+    ResetOutClear();
+  }
+  void ClearOrRepeat(int32_t N) {
+    if (1 + Cost(N, MaxOutCodes) < N) {
+      Clear();
+      FromClear(N);
+    } else {
+      for (; N > 0; --N) Plain(RunPixel);
+    }
+  }
+  void WithTable(int32_t N) {
+    int32_t reps = N / TableMax, left = N % TableMax, extra = left ? 1 : 0;
+    if (OutCount + reps + extra > MaxOutCodes) {
+      reps = MaxOutCodes - OutCount;
+      left = N - reps * TableMax;
+      extra = 1 + Cost(left, MaxOutCodes);
+    }
+    if (1 + Cost(N, MaxOutCodes) < reps + extra) {
+      Clear();
+      FromClear(N);
+      return;
+    }
+    OutClear = MaxOutCodes;
+    for (; reps > 0; --reps) Plain(BaseCode + TableMax - 2);
+    if (left > 0) {
+      if (JustCleared) FromClear(left);
+      else if (left == 1) Plain(RunPixel);
+      else Plain(BaseCode + left - 2);
+    }
+    ResetOutClear();
+  }
+  void Flush() {
+    if (RunCount == 1) Plain(RunPixel);
+    else if (JustCleared) FromClear(RunCount);
+    else if (TableMax < 2 || TablePixel != RunPixel) ClearOrRepeat(RunCount);
+    else WithTable(RunCount);
+    RunCount = 0;
+  }
+
+  TGIFWriter& Writer;
+  int32_t InitBits, CodeBits, ClearCode, EndCode, BaseCode;
+  int32_t OutBumpInit, OutClearInit, MaxOutCodes, OutBump = 0, OutClear = 0, OutCount = 0;
+  int32_t RunPixel = -1, RunCount = 0, TableMax = 0, TablePixel = -1;
+  bool JustCleared = true;
+  uint32_t Acc = 0;
+  int32_t Count = 0;
+};
+
+}  // namespace
+
 void GIFEncode(TStream* Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data, bool Interlaced,
-               int32_t Width, int32_t Height, TGifGraphic* /*WarnTo*/) {
+               int32_t Width, int32_t Height, TGifGraphic* /*WarnTo*/, TGIFCompression Compression) {
   const int32_t initCodeSize = std::clamp(BitsPerPixel, 2, 8);
   const uint8_t cs = static_cast<uint8_t>(initCodeSize);
   Stream->WriteBuffer(&cs, 1);
   TGIFWriter writer(Stream);
+  if (Compression == gcRLE) {
+    TRLEEncoder r(writer, initCodeSize);
+    if (Data && Width >= 1 && Height >= 1) {
+      r.Start();
+      static const int32_t start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+      auto row = [&](int32_t y) {
+        const uint8_t* p = Data + static_cast<size_t>(y) * Width;
+        for (int32_t x = 0; x < Width; ++x) {
+          if (p[x] >= ColorCount) {
+            writer.Finish();
+            throw GIFException(sColorNotInTable);
+          }
+          r.Pixel(p[x]);
+        }
+      };
+      if (Interlaced) {
+        for (int32_t pass = 0; pass < 4; ++pass)
+          for (int32_t y = start[pass]; y < Height; y += step[pass]) row(y);
+      } else {
+        for (int32_t y = 0; y < Height; ++y) row(y);
+      }
+    }
+    r.Finish();
+    writer.Finish();
+    const uint8_t zero = 0;
+    Stream->WriteBuffer(&zero, 1);
+    return;
+  }
   TLZWEncoder e(writer, initCodeSize);
   if (Data && Width >= 1 && Height >= 1) {
     std::vector<int32_t> rows;

@@ -11,6 +11,7 @@
 
 #include "platform/Classes.h"
 #include "raster/GifGraphic.h"
+#include "raster/Raster32.h"
 #include "tests/common/TestSupport.h"
 
 using namespace raster;
@@ -65,7 +66,7 @@ void ExpectMatchesMagick(const std::string& file, TGifGraphic& gif) {
     int bad = 0;
     for (size_t p = 0; p < f->Data.size(); ++p) {
       const uint8_t idx = f->Data[p];
-      if (f->Transparent() && idx == f->GraphicControl().TransparentColorIndex) {
+      if (f->Transparent() && idx == f->TransparentIndex()) {
         if (m[p * 4 + 3] != 0) ++bad;
         continue;
       }
@@ -365,7 +366,7 @@ TEST(GifGraphic, HostileDataNeverCrashes) {
   huge[26] = 0xFF;
   huge[27] = 0xFF;
   TGifGraphic h;
-  EXPECT_EQ(MessageOf([&] { LoadBytes(h, huge); }), "Image too large");
+  EXPECT_EQ(MessageOf([&] { LoadBytes(h, huge); }), ImageTooLargeText(65535, 65535));
 }
 
 TEST(GifGraphic, DrawsFrameZeroThroughItsTransparency) {
@@ -374,10 +375,10 @@ TEST(GifGraphic, DrawsFrameZeroThroughItsTransparency) {
   EXPECT_EQ(platform::FindFileFormat("gif")()->ClassName(), "TGifGraphic");
   TGifGraphic gif;
   MakeImage(gif, 3, 2, 4, {0, 1, 2, 3, 1, 0});
-  TGIFGraphicControl g;
-  g.Packed = 1;
-  g.TransparentColorIndex = 1;
-  gif.Images(0)->AddGraphicControl(g);
+  auto g = std::make_unique<TGIFGraphicControlExtension>(gif.Images(0));
+  g->SetTransparentColorIndex(1);
+  g->SetTransparent(true);
+  gif.Images(0)->AddExtension(std::move(g));
   platform::TBitmap bmp;
   bmp.SetPixelFormat(platform::pf24bit);
   bmp.SetSize(3, 2);
@@ -402,4 +403,78 @@ TEST(GifGraphic, DrawsFrameZeroThroughItsTransparency) {
   }
   FinalizeGifGraphic();
   EXPECT_FALSE(platform::FindFileFormat("gif"));
+}
+
+namespace {
+
+// A 35-byte GIF: logical screen SW x SH, a 2-colour global table, one 1 x 1 frame.
+Bytes TinyFrameOnScreen(int sw, int sh) {
+  return {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(sw), static_cast<uint8_t>(sw >> 8),
+          static_cast<uint8_t>(sh), static_cast<uint8_t>(sh >> 8), 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
+          ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+}
+
+// LZW data of W x H indices as our encoder writes it.
+Bytes Lzw(int bpp, const Bytes& px, int w, int h, bool interlaced = false) {
+  platform::TMemoryStream s;
+  GIFEncode(&s, bpp, 1 << bpp, px.data(), interlaced, w, h);
+  Bytes b(static_cast<size_t>(s.GetSize()));
+  s.SetPosition(0);
+  s.ReadBuffer(b.data(), static_cast<int32_t>(b.size()));
+  return b;
+}
+
+void Append(Bytes& b, const Bytes& tail) { b.insert(b.end(), tail.begin(), tail.end()); }
+
+}  // namespace
+
+TEST(GifGraphic, DeclaredSizesMustBeBackedByData) {
+  // The screen of a 35-byte file cannot be 16000 x 16000 when its only frame is 1 x 1.
+  const Bytes tiny = TinyFrameOnScreen(16000, 16000);
+  ASSERT_EQ(tiny.size(), 35u);
+  TGifGraphic g;
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, tiny); }),
+            "Logical screen of 16000 x 16000 pixels is larger than its frames and data can fill");
+  // A modest screen around a small frame stays legal.
+  TGifGraphic ok;
+  LoadBytes(ok, TinyFrameOnScreen(40, 30));
+  EXPECT_EQ(ok.Width(), 40);
+  EXPECT_EQ(ok.Images(0)->Data, Bytes{0});
+  // A frame declaring more pixels than its bytes could ever decode to.
+  Bytes big = TinyFrameOnScreen(1, 1);
+  big[24] = big[25] = big[26] = big[27] = 0x30;  // frame 12336 x 12336
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, big); }),
+            "Frame of 12336 x 12336 pixels is larger than its 6 bytes of data can fill");
+}
+
+TEST(GifGraphic, RoundTripKeepsEveryExtensionByteExact) {
+  // Frame 0: two graphic controls, a comment, a plain text block, the loop block, an unknown
+  // application block, a sorted local table; frame 1: interlaced on the global table.
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', 6, 0, 5, 0, 0x91, 2, 0};
+  Append(b, {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255});
+  Append(b, {'!', 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 7, 0, 0});
+  Append(b, {'!', 0xF9, 4, 0x09, 12, 0, 3, 0});
+  Append(b, {'!', 0xF9, 4, 0x0D, 34, 1, 3, 0});  // readers differ on which one counts: same index
+  Append(b, {'!', 0xFE, 5, 'h', 'e', 'l', 'l', 'o', 2, '\r', '\n', 0});
+  Append(b, {'!', 0x01, 12, 1, 0, 2, 0, 30, 0, 8, 0, 6, 8, 1, 0, 3, 'a', 'b', 'c', 0});
+  Append(b, {'!', 0xFF, 11, 'X', 'Y', 'Z', 'W', 'V', 'U', 'T', 'S', '1', '2', '3', 2, 9, 8, 1, 7, 0});
+  Append(b, {',', 1, 0, 1, 0, 3, 0, 2, 0, 0xA1});
+  Append(b, {10, 20, 30, 40, 50, 60, 70, 80, 90, 1, 2, 3});
+  Append(b, Lzw(2, {0, 1, 2, 3, 3, 2}, 3, 2));
+  Append(b, {'!', 0xF9, 4, 0x00, 5, 0, 0, 0});
+  Append(b, {',', 0, 0, 0, 0, 6, 0, 5, 0, 0x40});
+  Bytes px(30);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7 % 4);
+  Append(b, Lzw(2, px, 6, 5, true));
+  b.push_back(';');
+  TGifGraphic g;
+  LoadBytes(g, b);
+  ASSERT_EQ(g.Count(), 2);
+  EXPECT_EQ(g.Images(1)->Data, px);
+  EXPECT_EQ(g.Loops(), 7);
+  const Bytes out = SaveBytes(g);
+  EXPECT_EQ(out, b);
+  const std::string f = Tmp("ext.gif");
+  kdtest::WriteFileBytes(f, out);
+  ExpectMatchesMagick(f, g);
 }

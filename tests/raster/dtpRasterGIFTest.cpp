@@ -105,8 +105,8 @@ TEST(dtpRasterGIF, Saves) {
   SaveAndReload(bmp, all);
   TGIFSubImage* f = all.Images(0);
   ASSERT_TRUE(f->Transparent());
-  for (uint8_t i : f->Data) EXPECT_EQ(i, f->GraphicControl().TransparentColorIndex);
-  EXPECT_EQ(f->ActiveColorMap().Colors(f->GraphicControl().TransparentColorIndex), 0xFFFFFFu);
+  for (uint8_t i : f->Data) EXPECT_EQ(i, f->TransparentIndex());
+  EXPECT_EQ(f->ActiveColorMap().Colors(f->TransparentIndex()), 0xFFFFFFu);
   // A picture of more than 256 colours with a transparent corner survives through the loader.
   TBitmap32 many;
   many.SetSize(40, 40);
