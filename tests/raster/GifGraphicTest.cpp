@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -477,4 +478,370 @@ TEST(GifGraphic, RoundTripKeepsEveryExtensionByteExact) {
   const std::string f = Tmp("ext.gif");
   kdtest::WriteFileBytes(f, out);
   ExpectMatchesMagick(f, g);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing and animation
+
+namespace {
+
+platform::TColor PixelOf(platform::TBitmap& b, int x, int y) {
+  const uint8_t* d = static_cast<uint8_t*>(b.ScanLine(y)) + x * 3;
+  return platform::RGB(d[2], d[1], d[0]);
+}
+
+void Checkerboard(platform::TBitmap& b, int w, int h) {
+  b.SetPixelFormat(platform::pf24bit);
+  b.SetSize(w, h);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* d = static_cast<uint8_t*>(b.ScanLine(y));
+    for (int x = 0; x < w; ++x) d[x * 3] = d[x * 3 + 1] = d[x * 3 + 2] = ((x + y) & 1) ? 255 : 0;
+  }
+}
+
+TGIFGraphicControlExtension* AddGce(TGIFSubImage* f, int delay, int disposal, int transparent = -1) {
+  auto g = std::make_unique<TGIFGraphicControlExtension>(f);
+  g->SetDelay(static_cast<uint16_t>(delay));
+  g->SetDisposal(static_cast<uint8_t>(disposal));
+  if (transparent >= 0) {
+    g->SetTransparentColorIndex(transparent);
+    g->SetTransparent(true);
+  }
+  return static_cast<TGIFGraphicControlExtension*>(f->AddExtension(std::move(g)));
+}
+
+// A clock that only moves when told; wake-ups fire at their due time.
+struct FakeClock : TGIFClock {
+  int64_t now = 1000;
+  std::vector<int32_t> sleeps, scheduled;
+  std::map<TGIFPainter*, int64_t> due;
+  int64_t Now() override { return now; }
+  void Sleep(int32_t ms) override {
+    sleeps.push_back(ms);
+    now += ms;
+  }
+  void Schedule(TGIFPainter* p, int32_t ms) override {
+    due[p] = now + ms;
+    scheduled.push_back(ms);
+  }
+  void Cancel(TGIFPainter* p) override { due.erase(p); }
+  void Advance(int64_t ms) {
+    const int64_t end = now + ms;
+    for (;;) {
+      auto next = due.end();
+      for (auto it = due.begin(); it != due.end(); ++it)
+        if (it->second <= end && (next == due.end() || it->second < next->second)) next = it;
+      if (next == due.end()) break;
+      TGIFPainter* p = next->first;
+      now = next->second;
+      due.erase(next);
+      p->Tick();
+    }
+    now = end;
+  }
+  FakeClock() { SetGIFClock(this); }
+  ~FakeClock() override { SetGIFClock(nullptr); }
+};
+
+// Screen 4 x 1, global table red, green, blue, white; frames as given (left, width, colour).
+struct Frame {
+  int left, width, colour, delay, disposal;
+};
+void MakeAnimation(TGifGraphic& gif, const std::vector<Frame>& frames) {
+  for (platform::TColor c : {platform::RGB(255, 0, 0), platform::RGB(0, 255, 0), platform::RGB(0, 0, 255),
+                             platform::RGB(255, 255, 255)})
+    gif.GlobalColorMap().Add(c);
+  gif.Header.ScreenWidth = 4;
+  gif.Header.ScreenHeight = 1;
+  for (const Frame& fr : frames) {
+    TGIFSubImage* f = gif.Add();
+    f->SetBounds(fr.left, 0, fr.width, 1);
+    std::fill(f->Data.begin(), f->Data.end(), static_cast<uint8_t>(fr.colour));
+    AddGce(f, fr.delay, fr.disposal);
+  }
+}
+
+std::string Row(platform::TBitmap& b) {
+  std::string s;
+  for (int x = 0; x < b.Width(); ++x) {
+    const platform::TColor c = PixelOf(b, x, 0);
+    s += c == platform::RGB(255, 0, 0) ? 'R' : c == platform::RGB(0, 255, 0) ? 'G' : c == platform::RGB(0, 0, 255) ? 'B'
+       : c == platform::RGB(9, 9, 9) ? '.' : '?';
+  }
+  return s;
+}
+
+void Canvas4(platform::TBitmap& b) {
+  b.SetPixelFormat(platform::pf24bit);
+  b.SetSize(4, 1);
+  b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+  b.Canvas()->FillRect(platform::Rect(0, 0, 4, 1));
+}
+
+}  // namespace
+
+TEST(GifGraphic, DrawIntoLargerRectKeepsCanvasUnderTransparency) {
+  TGifGraphic gif;
+  MakeImage(gif, 2, 2, 4, {1, 0, 0, 1});
+  AddGce(gif.Images(0), 0, 0, 0);
+  platform::TBitmap bmp;
+  Checkerboard(bmp, 4, 4);
+  gif.Draw(bmp.Canvas(), platform::Rect(0, 0, 4, 4));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const platform::TColor c = PixelOf(bmp, x, y);
+      if ((x < 2) == (y < 2)) {
+        EXPECT_EQ(c, platform::RGB(1, 254, 0)) << x << "," << y;
+      } else {
+        EXPECT_EQ(c, ((x + y) & 1) ? platform::RGB(255, 255, 255) : platform::RGB(0, 0, 0)) << x << "," << y;
+      }
+    }
+  // Tiled at its own size across a 5 x 3 rectangle, clipped to it.
+  TGifGraphic t;
+  MakeImage(t, 2, 1, 4, {2, 3});
+  platform::TBitmap tb;
+  Checkerboard(tb, 6, 3);
+  t.DrawOptions |= goTile;
+  t.Draw(tb.Canvas(), platform::Rect(0, 0, 5, 3));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const int i = x < 5 ? (x % 2 ? 3 : 2) : -1;
+      EXPECT_EQ(PixelOf(tb, x, y), i < 0 ? (((x + y) & 1) ? platform::RGB(255, 255, 255) : platform::RGB(0, 0, 0))
+                                         : platform::RGB(i, 255 - i, i / 2))
+          << x << "," << y;
+    }
+}
+
+TEST(GifGraphic, AnimationFollowsDelaysLoopsAndSpeed) {
+  struct Case {
+    const char* name;
+    uint16_t options;
+    int loops;  // -1: no looping extension
+    int speed;
+    std::vector<int32_t> waits;  // the waits scheduled while playing
+    int restarts;
+  } cases[] = {
+      {"once", GIFDefaultDrawOptions | goDirectDraw, -1, 100, {36, 60}, 0},
+      {"two passes", GIFDefaultDrawOptions | goDirectDraw, 2, 100, {36, 60, 120, 36, 60}, 1},
+      {"double speed", GIFDefaultDrawOptions | goDirectDraw, -1, 200, {18, 30}, 0},
+      {"no goLoop", (GIFDefaultDrawOptions | goDirectDraw) & ~goLoop, 2, 100, {36, 60}, 0},
+  };
+  for (const Case& c : cases) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 5, 1}, {0, 4, 2, 0, 1}});
+    if (c.loops >= 0) {
+      auto l = std::make_unique<TGIFAppExtNSLoop>(gif.Images(0));
+      l->Loops = static_cast<uint16_t>(c.loops);
+      gif.Images(0)->AddExtension(std::move(l));
+    }
+    gif.DrawOptions = c.options;
+    gif.AnimationSpeed = c.speed;
+    int starts = 0, ends = 0, restarts = 0;
+    std::string painted;
+    gif.OnPaintStart = [&](platform::TObject*) { ++starts; };
+    gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+    gif.OnLoopRestart = [&](platform::TObject*) { ++restarts; };
+    gif.OnFramePainted = [&](platform::TObject* s) {
+      painted += static_cast<char>('0' + static_cast<TGIFPainter*>(s)->ActiveImage);
+    };
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    EXPECT_EQ(Row(b), "RRRR") << c.name;  // the first frame at once
+    ASSERT_NE(gif.Painter(), nullptr) << c.name;
+    clock.Advance(c.waits[0] - 1);
+    EXPECT_EQ(Row(b), "RRRR") << c.name;
+    clock.Advance(1);
+    EXPECT_EQ(Row(b), "GGGG") << c.name;
+    clock.Advance(10000);
+    EXPECT_EQ(clock.scheduled, c.waits) << c.name;
+    EXPECT_EQ(restarts, c.restarts) << c.name;
+    EXPECT_EQ(starts, 1) << c.name;
+    EXPECT_EQ(ends, 1) << c.name;
+    EXPECT_EQ(gif.Painter(), nullptr) << c.name;
+    EXPECT_EQ(Row(b), "BBBB") << c.name;
+    EXPECT_EQ(painted, c.restarts ? "012012" : "012") << c.name;
+  }
+}
+
+TEST(GifGraphic, AnimationStopsAndCatchesUp) {
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 5, 1}, {0, 4, 2, 0, 1}});
+  gif.Images(0)->AddExtension(std::make_unique<TGIFAppExtNSLoop>(gif.Images(0)));  // loops without end
+  gif.DrawOptions |= goDirectDraw;
+  int ends = 0;
+  gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  // A frame drawn 10 ms late shortens the next wait by half of that.
+  TGIFPainter* p = gif.Painter();
+  clock.due.clear();
+  clock.now += 46;
+  p->Tick();
+  EXPECT_EQ(clock.scheduled.back(), 60 - 5);
+  clock.Advance(100000);
+  EXPECT_NE(gif.Painter(), nullptr);  // still playing
+  EXPECT_EQ(ends, 0);
+  // Drawing again at the same place while it plays does nothing.
+  const size_t waits = clock.scheduled.size();
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(clock.scheduled.size(), waits);
+  gif.StopDraw();
+  EXPECT_EQ(gif.Painter(), nullptr);
+  EXPECT_EQ(ends, 1);
+  EXPECT_TRUE(clock.due.empty());
+  // Speed 0 pauses after the first frame until stopped.
+  gif.AnimationSpeed = 0;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(Row(b), "RRRR");
+  EXPECT_TRUE(clock.due.empty());
+  gif.Clear();
+  EXPECT_EQ(ends, 2);
+}
+
+TEST(GifGraphic, SynchronousAnimationWaitsInsideDraw) {
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 2000, 1}, {0, 4, 2, 0, 1}});
+  auto l = std::make_unique<TGIFAppExtNSLoop>(gif.Images(0));
+  l->Loops = 0;  // without end only in the background: once here
+  gif.Images(0)->AddExtension(std::move(l));
+  gif.DrawOptions = (GIFDefaultDrawOptions & ~goAsync) | goLoopForever;
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(Row(b), "BBBB");
+  EXPECT_EQ(gif.Painter(), nullptr);
+  // 12 ms before the first frame, 36 after it, the 2000 delay cut to 1000 (12 s) in 100 ms steps.
+  int64_t total = 0;
+  for (int32_t s : clock.sleeps) total += s;
+  EXPECT_EQ(total, 12 + 36 + 12000);
+  EXPECT_EQ(clock.sleeps.front(), 12);
+}
+
+TEST(GifGraphic, DisposalMethods) {
+  struct Case {
+    int disposal;
+    const char* after;  // after frame 2
+  } cases[] = {{0, "GGBB"}, {1, "GGBB"}, {2, "..BB"}, {3, "RRBB"}};
+  for (const Case& c : cases) {
+    for (bool direct : {true, false}) {
+      FakeClock clock;
+      TGifGraphic gif;
+      MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 2, 1, 1, c.disposal}, {2, 2, 2, 1, 1}});
+      gif.BackgroundColor = platform::RGB(9, 9, 9);
+      gif.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | (direct ? goDirectDraw : 0);
+      platform::TBitmap b;
+      Canvas4(b);
+      gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+      clock.Advance(36);
+      if (!direct) gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));  // shows the off-screen copy
+      EXPECT_EQ(Row(b), "GGRR") << c.disposal << direct;
+      clock.Advance(36);
+      if (!direct) gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+      EXPECT_EQ(Row(b), c.after) << c.disposal << direct;
+      gif.StopDraw();
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Run-length code stream
+
+TEST(GifGraphic, RunLengthStreamsReadBackEverywhere) {
+  struct Case {
+    int w, h, colors, runs;
+    bool interlaced;
+  } cases[] = {{1, 1, 2, 1, false}, {300, 200, 256, 1, false}, {300, 200, 4, 40, true}, {4000, 3, 2, 3000, false},
+               {257, 31, 16, 7, false}, {640, 50, 1, 1, false}, {100, 100, 8, 2, true}};
+  for (const Case& c : cases) {
+    TGifGraphic gif;
+    const Bytes data = RandomIndices(size_t(c.w) * c.h, c.colors, c.w + c.h * 7, c.runs);
+    MakeImage(gif, c.w, c.h, std::max(c.colors, 2), data, c.interlaced);
+    gif.Compression = gcRLE;
+    const Bytes rle = SaveBytes(gif);
+    gif.Compression = gcLZW;
+    const Bytes lzw = SaveBytes(gif);
+    if (c.w * c.h > 1) {
+      EXPECT_NE(rle, lzw) << c.w;
+    }
+    TGifGraphic back;
+    LoadBytes(back, rle);
+    EXPECT_EQ(back.Images(0)->Data, data) << c.w << "x" << c.h;
+    const std::string f = Tmp("rle.gif");
+    kdtest::WriteFileBytes(f, rle);
+    ExpectMatchesMagick(f, back);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Colour reduction
+
+TEST(GifGraphic, ReductionLookupsAndDitherers) {
+  auto reduce = [](const std::vector<uint32_t>& px, int w, TColorReduction m, TDitherMode d, int bits = 8) {
+    return ReduceColors(px.data(), w, static_cast<int>(px.size()) / w, m, d, bits);
+  };
+  // Cube: 128 grey is level 2 (102) in each channel.
+  TGIFReduced c = reduce({0x808080}, 1, rmCube216, dmNearest);
+  ASSERT_EQ(c.Indices.size(), 1u);
+  EXPECT_EQ(c.Indices[0], 86);
+  EXPECT_EQ(c.Palette[86], platform::RGB(102, 102, 102));
+  // Monochrome: pure green is white; grey scale by luminance.
+  EXPECT_EQ(reduce({0x00FF00, 0x0000FF}, 2, rmMonochrome, dmNearest).Indices, (Bytes{1, 0}));
+  EXPECT_EQ(reduce({0x102030}, 1, rmGrayScale, dmNearest).Indices, (Bytes{(77 * 16 + 150 * 32 + 29 * 48) >> 8}));
+  // Four greys, nearest by channel distance.
+  EXPECT_EQ(reduce({0x404040, 0x505050, 0xB0B0B0, 0xF0F0F0}, 4, rmGrayScale4, dmNearest).Indices,
+            (Bytes{0, 1, 2, 3}));
+  // Floyd-Steinberg on 100-grey in black and white: 7/16 of the error goes ahead, with rounding.
+  // Row 0 left to right: 100 -> 0 (err 100); 100 + (700 + 8) / 16 = 144 -> 255 (err -111);
+  // 100 + (-777 + 8) / 16 = 52 -> 0. Row 1 right to left, with 3, 5, 1 sixteenths from above:
+  // column 2: 100 + (149 + 8) / 16 = 109 -> 0; column 1: 100 + (-299 + 763 + 8) / 16 = 129 -> 255;
+  // column 0: 100 + (167 - 882 + 8) / 16 = 56 -> 0.
+  const std::vector<uint32_t> grey(6, 0x646464);
+  EXPECT_EQ(reduce(grey, 3, rmMonochrome, dmFloydSteinberg).Indices, (Bytes{0, 1, 0, 0, 1, 0}));
+  // Four wide shows the serpentine order: row 1 starts at column 3 with 100 + (667 + 8) / 16 = 142.
+  const std::vector<uint32_t> grey4(8, 0x646464);
+  EXPECT_EQ(reduce(grey4, 4, rmMonochrome, dmFloydSteinberg).Indices, (Bytes{0, 1, 0, 0, 1, 0, 0, 1}));
+  // Row 1 runs right to left (serpentine): the error of each row shows in its neighbours.
+  TGIFReduced mono = reduce(std::vector<uint32_t>(64, 0x808080), 8, rmMonochrome, dmFloydSteinberg);
+  int white = 0;
+  for (uint8_t i : mono.Indices) white += i;
+  EXPECT_NEAR(white, 32, 4);  // half grey dithers to about half white
+  TGIFReduced flat = reduce(std::vector<uint32_t>(64, 0x808080), 8, rmMonochrome, dmNearest);
+  EXPECT_EQ(std::count(flat.Indices.begin(), flat.Indices.end(), 1), 64);
+  // Every ditherer keeps the mean of a smooth ramp close and is deterministic.
+  std::vector<uint32_t> ramp(32 * 8);
+  for (int i = 0; i < 32 * 8; ++i) {
+    const uint32_t v = static_cast<uint32_t>((i % 32) * 8);
+    ramp[i] = v << 16 | v << 8 | v;
+  }
+  for (int d = dmNearest; d <= dmBurkes; ++d) {
+    TGIFReduced a = reduce(ramp, 32, rmGrayScale4, static_cast<TDitherMode>(d));
+    TGIFReduced b = reduce(ramp, 32, rmGrayScale4, static_cast<TDitherMode>(d));
+    EXPECT_EQ(a.Indices, b.Indices) << d;
+    const int levels[4] = {0, 128, 192, 255};
+    double sum = 0, want = 0;
+    for (size_t i = 0; i < ramp.size(); ++i) {
+      sum += levels[a.Indices[i]];
+      want += ramp[i] & 0xFF;
+    }
+    EXPECT_NEAR(sum / ramp.size(), want / ramp.size(), d == dmNearest ? 40 : 6) << d;
+  }
+  // Octree: at most 2^bits colours, exact for few colours, deterministic.
+  std::vector<uint32_t> noise(4096);
+  std::mt19937 rng(5);
+  for (uint32_t& p : noise) p = rng() & 0xFFFFFF;
+  EXPECT_LE(OctreeQuantize(noise.data(), 4096, 16).size(), 16u);
+  EXPECT_EQ(OctreeQuantize(noise.data(), 4096, 256), OctreeQuantize(noise.data(), 4096, 256));
+  const std::vector<uint32_t> three = {0x102030, 0x102030, 0xFF0000, 0x00FF00};
+  const TGIFPaletteEntries q = OctreeQuantize(three.data(), 4, 256);
+  ASSERT_EQ(q.size(), 3u);
+  EXPECT_NE(std::find(q.begin(), q.end(), platform::RGB(0x10, 0x20, 0x30)), q.end());
+  TGIFReduced r4 = reduce(noise, 64, rmQuantize, dmFloydSteinberg, 4);
+  EXPECT_LE(r4.Palette.size(), 16u);
+  for (uint8_t i : r4.Indices) EXPECT_LT(i, r4.Palette.size());
 }
