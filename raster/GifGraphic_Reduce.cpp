@@ -42,12 +42,31 @@ class TFastColorLookup : public TColorLookup {
  public:
   explicit TFastColorLookup(const TGIFPaletteEntries& P) : FPal(P) {
     FCache.fill(0xFFFF);
+    FExact.fill(-1);
     for (size_t i = 0; i < FPal.size(); ++i) {
       uint16_t& c = FCache[Key(R(FPal[i]), G(FPal[i]), B(FPal[i]))];
       if (c == 0xFFFF) c = static_cast<uint16_t>(i);
+      const uint32_t rgb = FPal[i] & 0xFFFFFF;
+      for (uint32_t h = Hash(rgb);; h = (h + 1) & 1023)
+        if (FExact[h] < 0) {
+          FExact[h] = static_cast<int64_t>(rgb) << 8 | static_cast<int64_t>(i);
+          break;
+        } else if ((FExact[h] >> 8) == rgb) {
+          break;  // the first of equal entries
+        }
     }
   }
   int32_t Lookup(int32_t r, int32_t g, int32_t b, int32_t& OR, int32_t& OG, int32_t& OB) override {
+    // A colour of the palette is always its own entry, even when its 15-bit cell was first
+    // answered for a neighbour.
+    const uint32_t rgb = platform::RGB(static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b));
+    for (uint32_t h = Hash(rgb); FExact[h] >= 0; h = (h + 1) & 1023)
+      if ((FExact[h] >> 8) == rgb) {
+        OR = r;
+        OG = g;
+        OB = b;
+        return static_cast<int32_t>(FExact[h] & 0xFF);
+      }
     uint16_t& c = FCache[Key(r, g, b)];
     if (c == 0xFFFF) {
       int32_t best = 0x30000, bi = 0;
@@ -69,8 +88,10 @@ class TFastColorLookup : public TColorLookup {
 
  private:
   static int32_t Key(int32_t r, int32_t g, int32_t b) { return (r >> 3) | (g >> 3) << 5 | (b >> 3) << 10; }
+  static uint32_t Hash(uint32_t rgb) { return (rgb * 2654435761u) >> 22; }
   TGIFPaletteEntries FPal;
   std::array<uint16_t, 32768> FCache;
+  std::array<int64_t, 1024> FExact;  // colour << 8 | index, -1 empty
 };
 
 class TNetscapeColorLookup : public TColorLookup {

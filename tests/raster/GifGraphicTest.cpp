@@ -845,3 +845,167 @@ TEST(GifGraphic, ReductionLookupsAndDitherers) {
   EXPECT_LE(r4.Palette.size(), 16u);
   for (uint8_t i : r4.Indices) EXPECT_LT(i, r4.Palette.size());
 }
+
+// ---------------------------------------------------------------------------------------------
+// The model
+
+TEST(GifGraphic, DefaultsAssignAndPalette) {
+  TGifGraphic g;
+  EXPECT_EQ(g.DrawOptions, 0x060F);
+  EXPECT_EQ(g.ColorReduction, rmCube216);
+  EXPECT_EQ(g.ReductionBits, 8);
+  EXPECT_EQ(g.DitherMode, dmNearest);
+  EXPECT_EQ(g.Compression, gcLZW);
+  EXPECT_EQ(g.ThreadPriority, 3);
+  EXPECT_EQ(g.AnimationSpeed, 100);
+  EXPECT_EQ(g.BackgroundColor, 0x1FFFFFFFu);
+  EXPECT_TRUE(g.Empty());
+  // A copy is equal byte for byte, reports through the source's handler while copying, and
+  // keeps no handler afterwards; Equals means the same object.
+  TGifGraphic src;
+  MakeImage(src, 5, 3, 6, RandomIndices(15, 6, 2));
+  AddGce(src.Images(0), 7, 2, 4);
+  auto c = std::make_unique<TGIFCommentExtension>(src.Images(0));
+  c->Text = {"one", std::string(300, 'x')};
+  src.Images(0)->AddExtension(std::move(c));
+  src.Images(0)->ColorMap.Add(platform::RGB(1, 2, 3));
+  src.Images(0)->ColorMap.Add(platform::RGB(4, 5, 6));
+  src.Images(0)->ColorMap.Add(platform::RGB(7, 8, 9));
+  src.Images(0)->ColorMap.Add(platform::RGB(7, 8, 9));
+  src.Images(0)->ColorMap.Add(platform::RGB(1, 1, 1));
+  src.Images(0)->ColorMap.Add(platform::RGB(2, 2, 2));
+  src.DrawOptions = goLoop;
+  std::vector<std::string> progress;
+  src.OnProgress = [&](platform::TObject*, int32_t stage, int32_t pct, bool, const platform::TRect&,
+                       const std::string& m) { progress.push_back(m + std::to_string(stage) + ":" + std::to_string(pct)); };
+  TGifGraphic copy;
+  copy.Assign(&src);
+  EXPECT_EQ(SaveBytes(copy), SaveBytes(src));
+  EXPECT_EQ(copy.DrawOptions, goLoop);
+  EXPECT_FALSE(copy.OnWarning);
+  EXPECT_TRUE(copy.Equals(&copy));
+  EXPECT_FALSE(copy.Equals(&src));
+  EXPECT_EQ(copy.Images(0)->TransparentIndex(), 4);
+  ASSERT_EQ(copy.Images(0)->ExtensionCount(), 2);
+  EXPECT_EQ(static_cast<TGIFCommentExtension*>(copy.Images(0)->Extensions(1))->Text[1].size(), 300u);
+  // Long comment lines go out in 255-byte pieces and come back as two lines.
+  TGifGraphic back;
+  LoadBytes(back, SaveBytes(src));
+  EXPECT_EQ(static_cast<TGIFCommentExtension*>(back.Images(0)->Extensions(1))->Text.size(), 3u);
+  EXPECT_EQ((std::vector<std::string>{"Saving...0:0", "Saving...1:100", "Saving...2:100"}),
+            std::vector<std::string>(progress.end() - 3, progress.end()));
+  copy.Assign(nullptr);
+  EXPECT_TRUE(copy.Empty());
+  // The palette: the global table, or the cube when dithering is asked for.
+  TGIFPaletteEntries p = src.GetPalette();
+  ASSERT_EQ(p.size(), 6u);
+  EXPECT_EQ(p[5], platform::RGB(5, 250, 2));
+  TGifGraphic cube;
+  MakeImage(cube, 1, 1, 2, {0});
+  cube.DrawOptions = goDither;
+  EXPECT_EQ(cube.GetPalette().size(), 216u);
+  cube.SetPalette({platform::RGB(1, 1, 1)});
+  EXPECT_EQ(cube.GetPalette(), (TGIFPaletteEntries{platform::RGB(1, 1, 1)}));
+  EXPECT_TRUE(cube.Modified());
+  // A frame taken from a class-library bitmap, and a frame given back as a bitmap.
+  platform::TBitmap bmp;
+  src.Images(0)->AssignTo(&bmp);
+  ASSERT_EQ(bmp.Width(), 5);
+  EXPECT_EQ(PixelOf(bmp, 1, 0), src.Images(0)->ActiveColorMap().Colors(src.Images(0)->Data[1]));
+  // Near colours in one 15-bit cell each find their own exact entry.
+  for (int i = 0; i < 15; ++i) {
+    uint8_t* d = static_cast<uint8_t*>(bmp.ScanLine(i / 5)) + (i % 5) * 3;
+    d[0] = static_cast<uint8_t>(i % 3);
+    d[1] = static_cast<uint8_t>(i * 17);
+    d[2] = static_cast<uint8_t>(200 + i / 3);
+  }
+  TGifGraphic fromBmp;
+  fromBmp.ColorReduction = rmQuantize;
+  fromBmp.Assign(&bmp);
+  ASSERT_EQ(fromBmp.Count(), 1);
+  for (int i = 0; i < 15; ++i) {
+    TGIFSubImage* f = fromBmp.Images(0);
+    EXPECT_EQ(f->ActiveColorMap().Colors(f->Data[i]), PixelOf(bmp, i % 5, i / 5)) << i;
+  }
+  EXPECT_EQ(MessageOf([&] { fromBmp.Add(&progress == nullptr ? nullptr : static_cast<platform::TPersistent*>(&src.Header)); }),
+            sUnsupportedObject);
+  // A header takes another header, or a colour table as its global table.
+  TGIFHeader h(nullptr);
+  h.Assign(&src.Header);
+  EXPECT_EQ(h.ScreenWidth, 5);
+  EXPECT_EQ(h.ColorMap.Count(), 6);
+  h.Assign(&src.Images(0)->ColorMap);
+  EXPECT_EQ(h.ColorMap.Count(), 6);
+  EXPECT_EQ(h.ColorMap.Colors(0), platform::RGB(1, 2, 3));
+}
+
+TEST(GifGraphic, ColourTables) {
+  TGifGraphic g;
+  TGIFColorMap& m = g.GlobalColorMap();
+  m.ImportPalette({platform::RGB(1, 2, 3), platform::RGB(4, 5, 6), platform::RGB(1, 2, 3)});
+  EXPECT_EQ(m.Count(), 3);
+  EXPECT_EQ(m.Capacity(), 16);
+  EXPECT_EQ(m.IndexOf(platform::RGB(1, 2, 3)), 2);  // unsorted: the last of equals
+  EXPECT_EQ(m.ExportPalette(), (TGIFPaletteEntries{platform::RGB(1, 2, 3), platform::RGB(4, 5, 6), platform::RGB(1, 2, 3)}));
+  const uint8_t quads[8] = {30, 20, 10, 0, 60, 50, 40, 0};
+  m.ImportColorTable(quads, 2);
+  EXPECT_EQ(m.Colors(1), platform::RGB(40, 50, 60));
+  for (int i = 2; i < 40; ++i) m.Add(platform::RGB(i, 0, 0));
+  EXPECT_EQ(m.Capacity(), 64);
+  EXPECT_EQ(m.BitsPerPixel(), 6);
+  // Sorting by use: the most used first, unused entries dropped, pixels and the transparent
+  // index follow their colours.
+  TGifGraphic o;
+  MakeImage(o, 6, 1, 4, {3, 3, 3, 1, 1, 0});
+  AddGce(o.Images(0), 0, 0, 1);
+  const Bytes before = o.Images(0)->Data;
+  std::vector<platform::TColor> colours;
+  for (uint8_t i : before) colours.push_back(o.GlobalColorMap().Colors(i));
+  EXPECT_TRUE(o.GlobalColorMap().Optimize());
+  EXPECT_EQ(o.GlobalColorMap().Count(), 3);
+  EXPECT_EQ(o.Images(0)->Data, (Bytes{0, 0, 0, 1, 1, 2}));
+  EXPECT_EQ(o.Images(0)->TransparentIndex(), 1);
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(o.GlobalColorMap().Colors(o.Images(0)->Data[i]), colours[i]);
+  EXPECT_TRUE(o.GlobalColorMap().Optimized);
+  // The sorted flag makes the file 89a and survives a round trip.
+  TGifGraphic back;
+  LoadBytes(back, SaveBytes(o));
+  EXPECT_TRUE(back.GlobalColorMap().Optimized);
+}
+
+TEST(GifGraphic, ExtensionRegistries) {
+  // A later registration of a label wins; application blocks are chosen by their 11 bytes.
+  struct TMine : TGIFUnknownAppExtension {
+    using TGIFUnknownAppExtension::TGIFUnknownAppExtension;
+    std::string ClassName() const override { return "TMine"; }
+  };
+  RegisterAppExtension("MINEMINE1.0", [](TGIFSubImage* o) { return std::make_unique<TMine>(o); });
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9};
+  Append(b, {'!', 0xFF, 11, 'M', 'I', 'N', 'E', 'M', 'I', 'N', 'E', '1', '.', '0', 1, 42, 0});
+  Append(b, {'!', 0xFF, 11, 'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0', 5, 2, 0, 1, 0, 0, 3, 1, 9, 0, 0});
+  Append(b, {',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'});
+  TGifGraphic g;
+  LoadBytes(g, b);
+  ASSERT_EQ(g.Images(0)->ExtensionCount(), 2);
+  EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TMine");
+  auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(g.Images(0)->Extensions(1));
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(loop->Loops, 9);
+  EXPECT_EQ(loop->BufferSize, 256u);
+  // The looping block is written loop count first, buffer size after.
+  const Bytes out = SaveBytes(g);
+  const std::string os(out.begin(), out.end());
+  EXPECT_NE(os.find(std::string("ANIMEXTS1.0\x03\x01\x09\x00\x05\x02\x00\x01\x00\x00\x00", 22)), std::string::npos);
+  EXPECT_NE(os.find(std::string("MINEMINE1.0\x01\x2A\x00", 14)), std::string::npos);
+  // A new label.
+  struct TSeven : TGIFCommentExtension {
+    using TGIFCommentExtension::TGIFCommentExtension;
+    uint8_t GetLabel() const override { return 0x77; }
+  };
+  RegisterExtension(0x77, [](TGIFSubImage* o, platform::TStream*) { return std::make_unique<TSeven>(o); });
+  Bytes s = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, '!', 0x77, 2, 'o', 'k', 0, ';'};
+  TGifGraphic seven;
+  LoadBytes(seven, s);
+  ASSERT_EQ(seven.Count(), 1);
+  EXPECT_EQ(static_cast<TSeven*>(seven.Images(0)->Extensions(0))->Text, std::vector<std::string>{"ok"});
+}
