@@ -915,8 +915,8 @@ TEST(GifGraphic, DefaultsAssignAndPalette) {
   // Near colours in one 15-bit cell each find their own exact entry.
   for (int i = 0; i < 15; ++i) {
     uint8_t* d = static_cast<uint8_t*>(bmp.ScanLine(i / 5)) + (i % 5) * 3;
-    d[0] = static_cast<uint8_t>(i % 3);
-    d[1] = static_cast<uint8_t>(i * 17);
+    d[0] = 0;
+    d[1] = static_cast<uint8_t>(100 + i % 3);
     d[2] = static_cast<uint8_t>(200 + i / 3);
   }
   TGifGraphic fromBmp;
