@@ -946,7 +946,9 @@ void TGifGraphic::Assign(const platform::TPersistent* Source) {
 
 int32_t TGifGraphic::HighestBitsPerPixel() const {
   int32_t bpp = Header.ColorMap.BitsPerPixel();
-  for (const auto& f : FImages) bpp = std::max(bpp, f->ColorMap.BitsPerPixel());
+  // The table of a frame without pixels is never written.
+  for (const auto& f : FImages)
+    if (!f->Empty()) bpp = std::max(bpp, f->ColorMap.BitsPerPixel());
   return bpp;
 }
 
