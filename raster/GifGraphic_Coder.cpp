@@ -26,7 +26,7 @@ struct TLZWDecoder {
   int32_t Sp = 0;
   uint16_t Prefix[MaxCodes];
   uint8_t Suffix[MaxCodes];
-  int32_t Stack[StackSize];
+  uint8_t Stack[StackSize];
   uint8_t Buf[2 + 255 + 3];
 
   TLZWDecoder(TStream* S, TGifGraphic* I) : Stream(S), Image(I) { std::memset(Buf, 0, sizeof Buf); }
@@ -35,30 +35,36 @@ struct TLZWDecoder {
     if (Image) Image->Warning(Image, 1, Msg);
   }
 
-  int32_t GetCode() {
-    if (Fresh) {
+  // Reads the next sub-block behind the two carried bytes; false when no code can follow.
+  [[gnu::noinline]] bool Refill() {
+    if (Done) {
+      if (CurBit >= LastBit) Warn(sDecoderUnderrun);
+      return false;
+    }
+    Buf[0] = Buf[LastByte - 2];
+    Buf[1] = Buf[LastByte - 1];
+    uint8_t len;
+    if (Stream->Read(&len, 1) != 1) return false;
+    if (len == 0) ZeroBlock = Done = true;
+    const int64_t left = Stream->GetSize() - Stream->GetPosition();
+    if (left < len) {
+      Warn(sPrematureEOF);
+      len = static_cast<uint8_t>(std::max<int64_t>(left, 0));
+    }
+    if (len > 0) Stream->ReadBuffer(Buf + 2, len);
+    LastByte = 2 + len;
+    CurBit = CurBit - LastBit + 16;
+    LastBit = (2 + len) * 8;
+    return true;
+  }
+
+  [[gnu::always_inline]] int32_t GetCode() {
+    if (Fresh) [[unlikely]] {
       Fresh = false;
       return ClearCode;
     }
-    if (CurBit + CodeSize >= LastBit) {
-      if (Done) {
-        if (CurBit >= LastBit) Warn(sDecoderUnderrun);
-        return -1;
-      }
-      Buf[0] = Buf[LastByte - 2];
-      Buf[1] = Buf[LastByte - 1];
-      uint8_t len;
-      if (Stream->Read(&len, 1) != 1) return -1;
-      if (len == 0) ZeroBlock = Done = true;
-      const int64_t left = Stream->GetSize() - Stream->GetPosition();
-      if (left < len) {
-        Warn(sPrematureEOF);
-        len = static_cast<uint8_t>(std::max<int64_t>(left, 0));
-      }
-      if (len > 0) Stream->ReadBuffer(Buf + 2, len);
-      LastByte = 2 + len;
-      CurBit = CurBit - LastBit + 16;
-      LastBit = (2 + len) * 8;
+    if (CurBit + CodeSize >= LastBit) [[unlikely]] {
+      if (!Refill()) return -1;
     }
     const int32_t i = CurBit >> 3;
     const uint32_t bits = Buf[i] | Buf[i + 1] << 8 | Buf[i + 2] << 16;
@@ -70,45 +76,60 @@ struct TLZWDecoder {
   void Push(int32_t V) {
     // A table whose prefixes form a loop longer than one entry overflows the stack.
     if (Sp >= StackSize) throw GIFException(sCircularTable);
-    Stack[Sp++] = V;
+    Stack[Sp++] = static_cast<uint8_t>(V);
   }
 
-  int32_t Next() {
+  // After a clear code: the table starts again and the next code is taken as it is.
+  [[gnu::noinline]] int32_t Restart() {
+    int32_t code;
+    for (int32_t i = 0; i < ClearCode; ++i) {
+      Prefix[i] = 0;
+      Suffix[i] = static_cast<uint8_t>(i);
+    }
+    std::memset(Prefix + ClearCode, 0, sizeof(Prefix[0]) * (MaxCodes - ClearCode));
+    std::memset(Suffix + ClearCode, 0, MaxCodes - ClearCode);
+    CodeSize = MinCodeSize + 1;
+    MaxCodeSize = 2 * ClearCode;
+    MaxCode = ClearCode + 2;
+    Sp = 0;
+    do code = GetCode();
+    while (code == ClearCode);
+    if (code < 0) return code;
+    if (code == EndCode) return EndValue();
+    FirstCode = OldCode = code;
+    return code;
+  }
+
+  [[gnu::always_inline]] int32_t Next() {
     if (Sp > 0) return Stack[--Sp];
     for (;;) {
       int32_t code = GetCode();
       if (code < 0) return code;
-      if (code == ClearCode) {
-        for (int32_t i = 0; i < ClearCode; ++i) {
-          Prefix[i] = 0;
-          Suffix[i] = static_cast<uint8_t>(i);
-        }
-        std::memset(Prefix + ClearCode, 0, sizeof(Prefix[0]) * (MaxCodes - ClearCode));
-        std::memset(Suffix + ClearCode, 0, MaxCodes - ClearCode);
-        CodeSize = MinCodeSize + 1;
-        MaxCodeSize = 2 * ClearCode;
-        MaxCode = ClearCode + 2;
-        Sp = 0;
-        do code = GetCode();
-        while (code == ClearCode);
-        if (code < 0) return code;
-        if (code == EndCode) return EndValue();
-        FirstCode = OldCode = code;
-        return code;
-      }
+      if (code == ClearCode) return Restart();
       if (code == EndCode) return EndValue();
       const int32_t incode = code;
+      // Locals let the compiler keep the walk in registers.
+      uint8_t* sp = Stack + Sp;
+      uint8_t* const limit = Stack + StackSize;
+      const uint16_t* prefix = Prefix;
+      const uint8_t* suffix = Suffix;
       if (code >= MaxCode) {
-        Push(FirstCode);
+        if (sp == limit) throw GIFException(sCircularTable);
+        *sp++ = static_cast<uint8_t>(FirstCode);
         code = OldCode;
       }
       while (code >= ClearCode) {
-        Push(Suffix[code]);
-        if (Prefix[code] == code) throw GIFException(sCircularTable);
-        code = Prefix[code];
+        // A table whose prefixes form a loop longer than one entry overflows the stack.
+        if (sp == limit) throw GIFException(sCircularTable);
+        *sp++ = suffix[code];
+        const int32_t next = prefix[code];
+        if (next == code) throw GIFException(sCircularTable);
+        code = next;
       }
-      FirstCode = Suffix[code];
-      Push(FirstCode);
+      FirstCode = suffix[code];
+      if (sp == limit) throw GIFException(sCircularTable);
+      *sp++ = static_cast<uint8_t>(FirstCode);
+      Sp = static_cast<int32_t>(sp - Stack);
       if (MaxCode < MaxCodes) {
         Prefix[MaxCode] = static_cast<uint16_t>(OldCode);
         Suffix[MaxCode] = static_cast<uint8_t>(FirstCode);
@@ -123,7 +144,7 @@ struct TLZWDecoder {
     }
   }
 
-  int32_t EndValue() {
+  [[gnu::noinline]] int32_t EndValue() {
     if (!ZeroBlock) {
       uint8_t len;
       while (Stream->Read(&len, 1) == 1 && len != 0)
@@ -159,33 +180,28 @@ class TGIFWriter {
   int32_t FFill = 1;
 };
 
-constexpr int32_t HashSize = 8009;
+// Dictionary of (prefix code, pixel) -> code. Its layout never shows in the output, so it uses a
+// power-of-two table at most half full with linear probing.
+constexpr int32_t HashSize = 8192;
 
 class THashTable {
  public:
   void Clear() { std::memset(FSlots, 0xFF, sizeof FSlots); }
   void Insert(uint32_t Key, int32_t Code) {
-    int32_t h = Slot(Key);
-    for (int32_t n = 0; FSlots[h] != 0xFFFFFFFFu; ++n) h = NextSlot(h, n);
+    uint32_t h = Slot(Key);
+    while (FSlots[h] != 0xFFFFFFFFu) h = (h + 1) & (HashSize - 1);
     FSlots[h] = Key << 12 | static_cast<uint32_t>(Code);
   }
   int32_t Lookup(uint32_t Key) const {
-    int32_t h = Slot(Key);
-    for (int32_t n = 0; FSlots[h] != 0xFFFFFFFFu; ++n) {
-      if ((FSlots[h] >> 12) == Key) return static_cast<int32_t>(FSlots[h] & 0xFFF);
-      h = NextSlot(h, n);
+    for (uint32_t h = Slot(Key);; h = (h + 1) & (HashSize - 1)) {
+      const uint32_t v = FSlots[h];
+      if (v == 0xFFFFFFFFu) return -1;
+      if ((v >> 12) == Key) return static_cast<int32_t>(v & 0xFFF);
     }
-    return -1;
   }
 
  private:
-  static int32_t Slot(uint32_t Key) { return static_cast<int32_t>(((Key >> 4) ^ Key) % HashSize); }
-  static int32_t NextSlot(int32_t h, int32_t n) {
-    // Doubling covers only half the slots; past that, walk linearly so a probe always ends.
-    if (n >= HashSize / 2) return h + 1 == HashSize ? 0 : h + 1;
-    if (h == 0) return HashSize - 1;
-    return 2 * h - HashSize >= 0 ? 2 * h - HashSize : 2 * h;
-  }
+  static uint32_t Slot(uint32_t Key) { return (Key * 2654435761u) >> 19; }
   uint32_t FSlots[HashSize];
 };
 
@@ -259,13 +275,22 @@ void GIFDecode(TGIFSubImage* Frame, TStream* Stream) {
   bool stopped = false;
   auto row = [&](int32_t y) {
     uint8_t* p = data + static_cast<size_t>(y) * w;
-    for (int32_t x = 0; x < w; ++x) {
+    for (int32_t x = 0; x < w;) {
+      // Whole strings come off the stack at once.
+      if (d->Sp > 0) {
+        const int32_t n = std::min(d->Sp, w - x);
+        const uint8_t* top = d->Stack + d->Sp;
+        for (int32_t k = 0; k < n; ++k) p[x + k] = top[-1 - k];
+        d->Sp -= n;
+        x += n;
+        continue;
+      }
       const int32_t v = d->Next();
       if (v < 0) {
         stopped = true;
         return;
       }
-      p[x] = static_cast<uint8_t>(v);
+      p[x++] = static_cast<uint8_t>(v);
     }
   };
   if (!Frame->Interlaced()) {
