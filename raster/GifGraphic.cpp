@@ -821,7 +821,8 @@ void TGIFSubImage::SaveToStream(TStream* Stream) {
 }
 
 const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
-  if (!FPixelsStale && FPixels32.size() == Data.size()) return FPixels32;
+  const bool cube = FImage && FImage->CubePaletteInUse();
+  if (!FPixelsStale && FPixels32.size() == Data.size() && FPixelsCube == cube) return FPixels32;
   const TGIFColorMap& map = ActiveColorMap();
   uint32_t lut[256];
   const int32_t n = map.Count();
@@ -834,6 +835,8 @@ const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
   if (ti >= 0) lut[ti] = 0;
   FPixels32.resize(Data.size());
   for (size_t i = 0; i < Data.size(); ++i) FPixels32[i] = lut[Data[i]];
+  if (cube) DitherToCube(FPixels32, Width(), Height());
+  FPixelsCube = cube;
   FPixelsStale = false;
   return FPixels32;
 }

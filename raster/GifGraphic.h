@@ -376,6 +376,7 @@ class TGIFSubImage : public TGIFItem {
   TGIFGraphicControlExtension* FGCE = nullptr;
   std::vector<uint32_t> FPixels32;
   bool FPixelsStale = true;
+  bool FPixelsCube = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -556,6 +557,9 @@ TGIFReduced ReduceColors(const uint32_t* Pixels, int32_t Width, int32_t Height, 
                          TDitherMode Dither, int32_t ReductionBits, const TGIFPaletteEntries& Palette = {});
 // Octree quantisation to at most MaxColors colours.
 TGIFPaletteEntries OctreeQuantize(const uint32_t* Pixels, int64_t Count, int32_t MaxColors);
+// Opaque pixels ($FFRRGGBB) mapped to the 216-colour cube with serpentine Floyd-Steinberg
+// dithering; pixels of alpha 0 are left out of the dithering and kept.
+void DitherToCube(std::vector<uint32_t>& Pixels, int32_t Width, int32_t Height);
 // Makes Frame a picture of Width x Height pixels, reduced with its image's settings.
 void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Width, int32_t Height);
 

@@ -132,7 +132,17 @@ bool TGifGraphic::CubePaletteInUse() const {
   return (DrawOptions & goDither) && !(DrawOptions & goAutoDither);
 }
 
-void TGifGraphic::DropBitmap() { FBitmap.reset(); }
+void TGifGraphic::DropBitmap() {
+  if (!FBitmap) return;
+  // A painter drawing into the off-screen copy stops before the copy goes.
+  const std::vector<TGIFPainter*> all = FPainters;
+  for (TGIFPainter* p : all)
+    if (p->Canvas == FBitmap->Canvas()) {
+      p->Stop();
+      if (!p->FInTick) ReleasePainter(p);
+    }
+  FBitmap.reset();
+}
 
 void TGifGraphic::ReleasePainter(TGIFPainter* P) {
   auto it = std::find(FPainters.begin(), FPainters.end(), P);
@@ -168,14 +178,11 @@ void TGifGraphic::Draw(TCanvas* Canvas, const TRect& R) {
     return;
   }
   const bool direct = (DrawOptions & goDirectDraw) != 0;
-  if (FPainter && FDrawCanvas == Canvas && FDrawRect == R) {
-    if (!direct && FBitmap) Canvas->Draw(R.Left, R.Top, FBitmap.get());
-    return;
-  }
-  if (FBitmap && !direct && !FPainter) {
+  if (FBitmap && !direct) {
     Canvas->StretchDraw(R, FBitmap.get());
     return;
   }
+  if (FPainter && FDrawCanvas == Canvas && FDrawRect == R) return;
   if (FPainter) {
     TGIFPainter* p = FPainter;
     p->Stop();

@@ -333,6 +333,27 @@ TGIFReduced ReduceColors(const uint32_t* Pixels, int32_t Width, int32_t Height, 
   return out;
 }
 
+void DitherToCube(std::vector<uint32_t>& Pixels, int32_t Width, int32_t Height) {
+  if (Width <= 0 || Height <= 0 || Pixels.size() < size_t(Width) * Height) return;
+  TNetscapeColorLookup cube;
+  TDitherEngine d(&cube, Width, dmFloydSteinberg);
+  for (int32_t y = 0; y < Height; ++y) {
+    uint32_t* row = Pixels.data() + static_cast<size_t>(y) * Width;
+    while (d.Column >= 0 && d.Column < Width) {
+      const int32_t x = d.Column;
+      if ((row[x] >> 24) == 0) {
+        d.Column += d.Direction;
+        continue;
+      }
+      const int32_t i = d.Dither((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
+      const uint32_t r = static_cast<uint32_t>(i / 36) * 51, g = static_cast<uint32_t>(i / 6 % 6) * 51,
+                     b = static_cast<uint32_t>(i % 6) * 51;
+      row[x] = 0xFF000000u | r << 16 | g << 8 | b;
+    }
+    d.NextLine();
+  }
+}
+
 void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Width, int32_t Height) {
   TGifGraphic* img = Frame->Image();
   const TColorReduction cr = img ? img->ColorReduction : rmCube216;

@@ -1009,3 +1009,40 @@ TEST(GifGraphic, ExtensionRegistries) {
   ASSERT_EQ(seven.Count(), 1);
   EXPECT_EQ(static_cast<TSeven*>(seven.Images(0)->Extensions(0))->Text, std::vector<std::string>{"ok"});
 }
+
+TEST(GifGraphic, DitherOptionDrawsInTheCube) {
+  // 100-grey on the cube: level 2 (102) everywhere; transparent pixels stay out of it.
+  TGifGraphic gif;
+  gif.GlobalColorMap().Add(platform::RGB(100, 100, 100));
+  gif.GlobalColorMap().Add(platform::RGB(0, 0, 0));
+  TGIFSubImage* f = gif.Add();
+  f->SetBounds(0, 0, 3, 1);
+  f->Data = {0, 1, 0};
+  AddGce(f, 0, 0, 1);
+  gif.DrawOptions = goDither | goTransparent;
+  const std::vector<uint32_t>& px = f->Pixels32();
+  EXPECT_EQ(px, (std::vector<uint32_t>{0xFF666666u, 0u, 0xFF666666u}));
+  gif.DrawOptions = goDither | goAutoDither | goTransparent;  // never a palette display here
+  EXPECT_EQ(f->Pixels32()[0], 0xFF646464u);
+}
+
+TEST(GifGraphic, ChangesStopThePainterOfTheOffscreenCopy) {
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 5, 1}, {0, 4, 2, 0, 1}});
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  ASSERT_NE(gif.Painter(), nullptr);
+  ASSERT_NE(gif.Bitmap(), nullptr);
+  // Another place shows the off-screen copy; a changed table drops it and its painter.
+  platform::TBitmap other;
+  Canvas4(other);
+  gif.Draw(other.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(Row(other), "RRRR");
+  gif.GlobalColorMap().SetColors(3, platform::RGB(1, 1, 1));
+  EXPECT_EQ(gif.Bitmap(), nullptr);
+  EXPECT_EQ(gif.Painter(), nullptr);
+  clock.Advance(1000);  // nothing left to tick
+  EXPECT_TRUE(clock.due.empty());
+}
