@@ -360,7 +360,9 @@ bool TGIFGlobalColorMap::Optimize() {
 }
 
 void TGIFGlobalColorMap::Changed() {
-  if (FImage) FImage->DropBitmap();
+  if (!FImage) return;
+  for (int32_t i = 0; i < FImage->Count(); ++i) FImage->Images(i)->Changed();
+  FImage->DropBitmap();
 }
 
 bool TGIFLocalColorMap::Optimize() {

@@ -492,7 +492,9 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
       TGIFGraphicControlExtension* g = FImages[i]->GraphicControlExtension();
       TGIFSubImage* next = FImages[i + 1].get();
       if (!g || g->Disposal() < 2 || g->Disposal() > 3 || next->Transparent()) continue;
-      // The stricter test: the current frame lies inside the next, which covers it.
+      // The stricter test: the current frame lies inside the next, which covers it. A next frame
+      // that goes back to the picture before it would bring the undisposed frame back.
+      if (next->GraphicControlExtension() && next->GraphicControlExtension()->Disposal() == 3) continue;
       const platform::TRect a = FImages[i]->BoundsRect(), b = next->BoundsRect();
       if (a.Left >= b.Left && a.Top >= b.Top && a.Right <= b.Right && a.Bottom <= b.Bottom) g->SetDisposal(0);
     }

@@ -1046,3 +1046,94 @@ TEST(GifGraphic, ChangesStopThePainterOfTheOffscreenCopy) {
   clock.Advance(1000);  // nothing left to tick
   EXPECT_TRUE(clock.due.empty());
 }
+
+namespace {
+
+// What a viewer shows after each frame: opaque pixels drawn, then the frame's disposal
+// (2 clears its area, 3 goes back to the picture before it). 0 = nothing shown.
+std::vector<std::vector<uint32_t>> Composite(TGifGraphic& g) {
+  const int w = g.Width(), h = g.Height();
+  std::vector<uint32_t> screen(size_t(w) * h, 0);
+  std::vector<std::vector<uint32_t>> shots;
+  for (int i = 0; i < g.Count(); ++i) {
+    TGIFSubImage* f = g.Images(i);
+    const std::vector<uint32_t> before = screen;
+    if (!f->Empty()) {
+      const std::vector<uint32_t>& px = f->Pixels32();
+      for (int y = 0; y < f->Height(); ++y)
+        for (int x = 0; x < f->Width(); ++x) {
+          const uint32_t c = px[size_t(y) * f->Width() + x];
+          if (c >> 24) screen[size_t(y + f->Top()) * w + x + f->Left()] = c;
+        }
+    }
+    shots.push_back(screen);
+    const int disposal = f->GraphicControlExtension() ? f->GraphicControlExtension()->Disposal() : 0;
+    if (disposal == 2)
+      for (int y = f->Top(); y < f->Top() + f->Height(); ++y)
+        for (int x = f->Left(); x < f->Left() + f->Width(); ++x) screen[size_t(y) * w + x] = 0;
+    if (disposal == 3) screen = before;
+  }
+  return shots;
+}
+
+}  // namespace
+
+TEST(GifGraphic, OptimizeKeepsWhatAViewerShows) {
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    TGifGraphic g;
+    const int w = 3 + rng() % 6, h = 3 + rng() % 6;
+    g.Header.ScreenWidth = static_cast<uint16_t>(w);
+    g.Header.ScreenHeight = static_cast<uint16_t>(h);
+    for (int c = 0; c < 5; ++c) g.GlobalColorMap().Add(platform::RGB(c * 50, 0, 255 - c * 50));
+    const int frames = 2 + rng() % 4;
+    for (int i = 0; i < frames; ++i) {
+      TGIFSubImage* f = g.Add();
+      const int fw = 1 + rng() % w, fh = 1 + rng() % h;
+      f->SetBounds(rng() % (w - fw + 1), rng() % (h - fh + 1), fw, fh);
+      if (rng() % 3 == 0)
+        for (int c = 0; c < 3; ++c) f->ColorMap.Add(platform::RGB(c * 50, 0, 255 - c * 50));  // same colours, own table
+      const int colours = f->ActiveColorMap().Count();
+      for (uint8_t& p : f->Data) p = static_cast<uint8_t>(rng() % 4 ? rng() % 2 : rng() % colours);
+      const int disposal = rng() % 4;
+      const int transparent = rng() % 2 ? static_cast<int>(rng() % colours) : -1;
+      if (disposal || transparent >= 0 || rng() % 2) AddGce(f, rng() % 3, disposal, transparent);
+      if (rng() % 4 == 0) {
+        auto c = std::make_unique<TGIFCommentExtension>(f);
+        c->Text = {"note"};
+        f->AddExtension(std::move(c));
+      }
+    }
+    const auto before = Composite(g);
+    const Bytes original = SaveBytes(g);
+    for (uint8_t opt : {8, 4, 2}) {
+      TGifGraphic one;
+      LoadBytes(one, original);
+      one.Optimize(opt, rmNone, dmNearest, 8);
+      EXPECT_EQ(Composite(one), before) << "seed " << seed << " option " << int(opt);
+    }
+    {
+      // Cropping drops transparent borders and frames left empty: the last picture stays.
+      TGifGraphic crop;
+      LoadBytes(crop, original);
+      bool simple = true;
+      for (int i = 0; i < crop.Count(); ++i)
+        if (auto* gce = crop.Images(i)->GraphicControlExtension()) simple = simple && gce->Disposal() < 2;
+      if (simple) {
+        crop.Optimize(1 | 2, rmNone, dmNearest, 8);
+        ASSERT_GT(crop.Count(), 0);
+        EXPECT_EQ(Composite(crop).back(), before.back()) << "seed " << seed;
+      }
+    }
+    g.Optimize(2 | 4 | 8, rmNone, dmNearest, 8);
+    ASSERT_EQ(g.Count(), frames) << "seed " << seed;
+    EXPECT_EQ(Composite(g), before) << "seed " << seed;
+    for (int i = 0; i < g.Count(); ++i)
+      for (int k = 0; k < g.Images(i)->ExtensionCount(); ++k)
+        EXPECT_EQ(dynamic_cast<TGIFCommentExtension*>(g.Images(i)->Extensions(k)), nullptr);
+    // Still a file that reads back the same.
+    TGifGraphic back;
+    LoadBytes(back, SaveBytes(g));
+    EXPECT_EQ(Composite(back), before) << "seed " << seed;
+  }
+}
