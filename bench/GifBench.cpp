@@ -155,8 +155,53 @@ void BM_EncodeGiflib(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * W * H * Frames);
 }
 
+// One frame of a 1280 x 1024 animation composed and painted by the painter (full-screen
+// transparent frames over a frame buffer, restore-to-background disposal).
+struct TManualClock : raster::TGIFClock {
+  int64_t Now() override { return 0; }
+  void Sleep(int32_t) override {}
+  void Schedule(raster::TGIFPainter*, int32_t) override {}
+  void Cancel(raster::TGIFPainter*) override {}
+};
+
+void BM_PaintFrame(benchmark::State& state) {
+  TManualClock clock;
+  raster::SetGIFClock(&clock);
+  raster::TGifGraphic g;
+  for (int c = 0; c < 256; ++c) g.GlobalColorMap().Add(platform::RGB(c, 255 - c, (c * 5) & 0xFF));
+  std::mt19937 rng(9);
+  for (int f = 0; f < 2; ++f) {
+    raster::TGIFSubImage* s = g.Add();
+    s->SetBounds(0, 0, 1280, 1024);
+    for (uint8_t& p : s->Data) p = static_cast<uint8_t>(rng() % 4 == 0 ? 0 : rng() % 256);
+    auto gce = std::make_unique<raster::TGIFGraphicControlExtension>(s);
+    gce->SetDelay(10);
+    gce->SetDisposal(2);
+    gce->SetTransparentColorIndex(0);
+    gce->SetTransparent(true);
+    s->AddExtension(std::move(gce));
+  }
+  g.Images(0)->AddExtension(std::make_unique<raster::TGIFAppExtNSLoop>(g.Images(0)));
+  g.DrawOptions |= raster::goDirectDraw;
+  platform::TBitmap canvas;
+  canvas.SetPixelFormat(platform::pf24bit);
+  canvas.SetSize(1280, 1024);
+  g.Draw(canvas.Canvas(), platform::Rect(0, 0, 1280, 1024));
+  raster::TGIFPainter* p = g.Painter();
+  for (auto _ : state) {
+    if (!p) {
+      state.SkipWithError("no painter");
+      break;
+    }
+    p->Tick();
+  }
+  g.StopDraw();
+  raster::SetGIFClock(nullptr);
+}
+
 }  // namespace
 
+BENCHMARK(BM_PaintFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeOurs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeGiflib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeOurs)->Arg(raster::gcLZW)->Arg(raster::gcRLE)->Unit(benchmark::kMillisecond);
