@@ -1137,3 +1137,28 @@ TEST(GifGraphic, OptimizeKeepsWhatAViewerShows) {
     EXPECT_EQ(Composite(back), before) << "seed " << seed;
   }
 }
+
+TEST(GifGraphic, ClearOnLoopClearsFrameZerosArea) {
+  for (bool clear : {false, true}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 2, 0, 1, 1}, {0, 4, 1, 1, 1}});
+    gif.Images(0)->Data = {3, 0};  // white left pixel made transparent below
+    gif.Images(0)->GraphicControlExtension()->SetTransparentColorIndex(3);
+    gif.Images(0)->GraphicControlExtension()->SetTransparent(true);
+    auto l = std::make_unique<TGIFAppExtNSLoop>(gif.Images(0));
+    l->Loops = 2;
+    gif.Images(0)->AddExtension(std::move(l));
+    gif.DrawOptions = GIFDefaultDrawOptions | goDirectDraw | (clear ? goClearOnLoop : 0);
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    EXPECT_EQ(Row(b), ".R..") << clear;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), "GGGG") << clear;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), clear ? ".RGG" : "GRGG") << clear;
+    clock.Advance(1000);
+    EXPECT_EQ(gif.Painter(), nullptr);
+  }
+}
