@@ -362,6 +362,7 @@ void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Wid
   if (!ImageSizeAllowed(Width, Height)) throw GIFException(ImageTooLargeText(Width, Height));
   if (Width > 0xFFFF || Height > 0xFFFF) throw GIFException(sScreenSizeExceeded);
   Frame->Clear();
+  if (img) img->Progress(Frame, 0, 0, "Converting...");
   // A frame holds at most 256 colours, so "no reduction" still quantises.
   TGIFReduced r = ReduceColors(Pixels, Width, Height, cr == rmNone ? rmQuantize : cr, dm, bits,
                                cr == rmPalette && img ? img->GetPalette() : TGIFPaletteEntries{});
@@ -369,6 +370,7 @@ void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Wid
   Frame->ColorMap.ImportPalette(r.Palette);
   if (!r.Indices.empty()) Frame->Data = std::move(r.Indices);
   Frame->Changed();
+  if (img) img->Progress(Frame, 2, 100, "Converting...");
 }
 
 // ---------------------------------------------------------------------------------------------
