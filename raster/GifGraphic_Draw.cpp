@@ -257,7 +257,7 @@ platform::TColor TGIFPainter::Background() const {
   if (Image->BackgroundColor != platform::clNone) return platform::ColorToRGB(Image->BackgroundColor);
   TGIFColorMap& g = Image->GlobalColorMap();
   if (g.Count() == 0) return platform::ColorToRGB(platform::clWindow);
-  return g.Colors(std::min<int32_t>(Image->Header.BackgroundColorIndex, g.Count() - 1));
+  return g.Colors(Image->Header.BackgroundColorIndex);  // out of range: a warning and entry 0
 }
 
 void TGIFPainter::Fire(const platform::TNotifyEvent& Event) {
