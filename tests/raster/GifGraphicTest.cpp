@@ -997,6 +997,16 @@ TEST(GifGraphic, ExtensionRegistries) {
   const std::string os(out.begin(), out.end());
   EXPECT_NE(os.find(std::string("ANIMEXTS1.0\x03\x01\x09\x00\x05\x02\x00\x01\x00\x00\x00", 22)), std::string::npos);
   EXPECT_NE(os.find(std::string("MINEMINE1.0\x01\x2A\x00", 14)), std::string::npos);
+  // A block longer than 11 bytes keeps its first 11 and is written back with size 11.
+  Bytes longer = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9};
+  Append(longer, {'!', 0xFF, 13, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 'x', 'y', 3, 1, 4, 0, 0});
+  Append(longer, {',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'});
+  TGifGraphic lg;
+  LoadBytes(lg, longer);
+  EXPECT_EQ(lg.Loops(), 4);
+  const Bytes lout = SaveBytes(lg);
+  const std::string ls(lout.begin(), lout.end());
+  EXPECT_NE(ls.find(std::string("!\xFF\x0BNETSCAPE2.0\x03\x01\x04\x00\x00", 19)), std::string::npos);
   // A new label.
   struct TSeven : TGIFCommentExtension {
     using TGIFCommentExtension::TGIFCommentExtension;
