@@ -1,6 +1,10 @@
-// GIF reader and writer: ImageMagick-made files decoded pixel-exact against ImageMagick's own
-// decoding, LZW round trips (also read back by ImageMagick), the messages, hostile data.
+// GIF model, reader and writer: ImageMagick-made files decoded pixel-exact, byte-exact round trips
+// of every extension kind, LZW and run-length streams read back by ImageMagick, the messages,
+// hostile data, drawing and animation on a fake clock, colour reduction and optimising.
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
@@ -1171,4 +1175,32 @@ TEST(GifGraphic, ClearOnLoopClearsFrameZerosArea) {
     clock.Advance(1000);
     EXPECT_EQ(gif.Painter(), nullptr);
   }
+}
+
+TEST(GifGraphic, BackgroundAnimationRunsOnThePlatformTimer) {
+  // The system clock: frames follow on the GUI thread's timer while events are processed.
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+  gif.DrawOptions |= goDirectDraw;
+  int ends = 0;
+  gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(Row(b), "RRRR");
+  // Bounded only so that a broken timer cannot hang the suite.
+  for (int i = 0; i < 2000 && ends == 0; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(5);
+  }
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(Row(b), "BBBB");
+  EXPECT_EQ(gif.Painter(), nullptr);
+  // Stopping a running animation cancels its timer.
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  gif.StopDraw();
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_EQ(Row(b), "RRRR");
+  EXPECT_EQ(ends, 2);
 }
