@@ -207,11 +207,12 @@ TEST(SingleFileStorage, OverwriteModes) {
   ASSERT_EQ(Write(s, "A", oldData), 0);
   Write(s, "B", Pattern(10, 5));
 
-  // Mode 0 deletes the old entry first, so its extent is free for the new bytes.
+  // Mode 0 writes the new bytes to free space while the old stream still holds its extent,
+  // then drops the old entry: its extent becomes free space.
   s.SetOverwriteMode(0);
   EXPECT_EQ(Write(s, "A", newData), 1);
-  EXPECT_EQ(s.Items(1)->Offset(), 1038);
-  EXPECT_EQ(s.FreeSpace(), 0);
+  EXPECT_EQ(s.Items(1)->Offset(), 1148);
+  EXPECT_EQ(s.FreeSpace(), 100);
   ExpectStreams(s, {{"B", Pattern(10, 5)}, {"A", newData}});
 
   // Mode 1 asks; No keeps the old stream, Yes replaces it.
