@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Classes.h"
 
@@ -135,6 +136,9 @@ struct TFileFaults {
   int64_t FailAfterBytes = -1;  // >= 0: writes stop after this many bytes; later flushes and renames fail
   int64_t ExitAtStep = -1;      // >= 1: the process ends (_exit) just before this step
   int ExitCode = 86;
+  bool NoDiskFlush = false;        // flushes count as steps but skip the disk (fast tests)
+  bool Record = false;             // when set, WriteEnds receives Bytes after every write
+  std::vector<int64_t> WriteEnds;
   void Reset() { *this = TFileFaults(); }
 };
 TFileFaults& FileFaults();
