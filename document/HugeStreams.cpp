@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Exceptions.h"
@@ -158,8 +159,13 @@ int32_t THandleStream64::Write(const void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
   FileFaultStep();
   TFileFaults& faults = FileFaults();
-  if (faults.FailAfterBytes >= 0)
-    Count = static_cast<int32_t>(std::clamp<int64_t>(faults.FailAfterBytes - faults.Bytes, 0, Count));
+  if (faults.FailAfterBytes >= 0) {
+    // A full disk refuses new blocks; bytes that already exist in the file are overwritten.
+    const off_t pos = ::lseek(FHandle, 0, SEEK_CUR);
+    struct stat st {};
+    const bool inside = pos >= 0 && ::fstat(FHandle, &st) == 0 && pos + Count <= st.st_size;
+    if (!inside) Count = static_cast<int32_t>(std::clamp<int64_t>(faults.FailAfterBytes - faults.Bytes, 0, Count));
+  }
   int32_t done = 0;
   auto* p = static_cast<const uint8_t*>(Buffer);
   while (done < Count) {

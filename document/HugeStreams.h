@@ -133,7 +133,9 @@ std::string TempFileBeside(const std::string& FileName);
 struct TFileFaults {
   int64_t Steps = 0;            // steps counted since Reset
   int64_t Bytes = 0;            // bytes written since Reset
-  int64_t FailAfterBytes = -1;  // >= 0: writes stop after this many bytes; later flushes and renames fail
+  // >= 0: the disk is full after this many bytes: writes that extend the file stop there
+  // (overwriting bytes the file has still works), later flushes and renames fail.
+  int64_t FailAfterBytes = -1;
   int64_t ExitAtStep = -1;      // >= 1: the process ends (_exit) just before this step
   int ExitCode = 86;
   bool NoDiskFlush = false;        // flushes count as steps but skip the disk (fast tests)
