@@ -62,6 +62,11 @@ std::string TempFileBeside(const std::string& FileName) {
   }
 }
 
+void CopyFileMode(const std::string& From, const std::string& To) {
+  struct stat st {};
+  if (::stat(From.c_str(), &st) == 0) ::chmod(To.c_str(), st.st_mode & 07777);
+}
+
 void ReplaceFileDurably(const std::string& From, const std::string& To) {
   const std::string message = "Cannot replace file " + To;
   if (!FileFaultStep() || ::rename(From.c_str(), To.c_str()) != 0) throw platform::EWriteError(message);

@@ -127,6 +127,10 @@ void ReplaceFileDurably(const std::string& From, const std::string& To);
 // A new name in the folder of FileName for a temporary file (the file is not created).
 std::string TempFileBeside(const std::string& FileName);
 
+// Gives To the access mode of From when From exists (a file that replaces another keeps its
+// permissions).
+void CopyFileMode(const std::string& From, const std::string& To);
+
 // Fault injection for tests of saving. Every change that a file stream makes on disk (a
 // write, a resize, a flush to disk, a rename by ReplaceFileDurably) is one step and passes
 // through FileFaultStep first. Off unless a test arms it; the program never does.

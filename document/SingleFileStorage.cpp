@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <sys/stat.h>
-
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "platform/SysUtils.h"
@@ -376,6 +374,8 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
     return;
   }
   if (!Stream && !FStream) return;
+  // An open transaction is abandoned: the file being closed keeps its last directory.
+  if (FTransaction) RollbackTransaction();
   // Changes still in caches belong to the file being closed.
   Flush();
   Clear();
@@ -772,6 +772,8 @@ void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
 void TSingleStorage::Compact() {
   if (!FStream) return;
   CheckWritable();
+  // Moving extents that the file's directory still points at would break it.
+  if (FTransaction) CommitTransaction();
   const std::vector<TExtent> extents = SortedExtents();
   // Moving overlapping extents would scramble them; refuse before anything moves.
   for (size_t i = 0; i < extents.size(); ++i) {
@@ -980,8 +982,7 @@ void TSingleStorage::CompactByCopy() {
   std::unique_ptr<TFileStream64> out;
   try {
     out = std::make_unique<TFileStream64>(temp, platform::fmCreate);
-    struct stat st {};
-    if (::stat(FFileName.c_str(), &st) == 0) ::chmod(temp.c_str(), st.st_mode & 07777);
+    CopyFileMode(FFileName, temp);
     std::string head = "STOR";
     head += static_cast<char>(FMajorVersion);
     head += static_cast<char>(FMinorVersion);

@@ -403,14 +403,22 @@ void TdtpDocument::SaveToFile(const std::string& FileName) {
       // A new file beside the target, flushed to disk, then renamed over it: the target
       // holds its old content or the whole new document. Until then the document stays
       // with the file it came from.
-      const std::string temp = TempFileBeside(FileName);
+      // A link is followed, so that the file it names is replaced rather than the link.
+      std::string target = FileName;
+      std::error_code ec;
+      if (std::filesystem::is_symlink(FileName, ec)) {
+        const auto resolved = std::filesystem::canonical(FileName, ec);
+        if (!ec) target = resolved.string();
+      }
+      const std::string temp = TempFileBeside(target);
       auto fresh = std::make_unique<TSingleStorage>();
       fresh->SetOverwriteMode(0);
       fresh->SetCreateNew(true);
       try {
         fresh->SetFileName(temp);
+        CopyFileMode(target, temp);
         WriteArchive(fresh.get(), true);
-        fresh->ReplaceFile(FileName);
+        fresh->ReplaceFile(target);
       } catch (...) {
         fresh.reset();
         DeleteFile(temp);

@@ -211,11 +211,24 @@ TEST_F(DocumentSave, SaveOverAnotherFileAndFailedSave) {
   const std::string a = Path("a.hsf"), b = Path("b.hsf");
   savetest::MakeDocument(a, {"A1", "A2"});
   savetest::MakeDocument(b, {"B1", "B2", "B3"});
+  namespace fs = std::filesystem;
+  fs::permissions(b, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   TdtpComponent doc(nullptr);
   doc.LoadFromFile(a);
   doc.SaveToFile(b);
   EXPECT_EQ(DescribeFile(b), Pages({"A1", "A2"}));
   EXPECT_EQ(doc.Archive()->FileName(), b);
+  // The replaced file keeps its permissions.
+  EXPECT_EQ(fs::status(b).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // Saving through a link replaces the file it names and keeps the link.
+  const std::string link = Path("link.hsf");
+  fs::create_symlink(a, link);
+  savetest::AddNamedShape(doc.GetPage(1), "L");
+  doc.SaveToFile(link);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(DescribeFile(a), Pages({"A1", "A2,L"}));
+  doc.LoadFromFile(b);
   // No temporary file is left beside it.
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
