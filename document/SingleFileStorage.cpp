@@ -521,9 +521,18 @@ std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
     if (FEntries[i]->FSize > 0)
       extents.push_back({FEntries[i]->FOffset, FEntries[i]->FSize, static_cast<int32_t>(i)});
   if (FDirectoryCapacity > 0) extents.push_back({FDirectoryOffset, FDirectoryCapacity, -1});
-  std::sort(extents.begin(), extents.end(), [](const TExtent& a, const TExtent& b) {
+  const auto before = [](const TExtent& a, const TExtent& b) {
     return a.Offset != b.Offset ? a.Offset < b.Offset : a.Index < b.Index;
-  });
+  };
+  // Streams added one after another already lie in offset order, apart from the directory.
+  if (!extents.empty() && extents.back().Index == -1) {
+    const TExtent dir = extents.back();
+    extents.pop_back();
+    if (!std::is_sorted(extents.begin(), extents.end(), before)) std::sort(extents.begin(), extents.end(), before);
+    extents.insert(std::upper_bound(extents.begin(), extents.end(), dir, before), dir);
+  } else if (!std::is_sorted(extents.begin(), extents.end(), before)) {
+    std::sort(extents.begin(), extents.end(), before);
+  }
   return extents;
 }
 
