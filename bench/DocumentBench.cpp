@@ -2,7 +2,10 @@
 // 1600 x 1000 view:
 //  - open and first paint (load "Index.xml", thumbnails and page 1, fit the page, paint), with
 //    peak resident memory as a counter;
-//  - repaint of the whole view after a scroll step and after a zoom step.
+//  - repaint of the whole view after a scroll step and after a zoom step;
+//  - save in place after one shape of the current page moved (the page, its thumbnail and
+//    "Index.xml" are rewritten; now and then the archive is compacted), and save of the whole
+//    document under another name.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -103,6 +106,42 @@ void BM_RepaintAfterZoom(benchmark::State& state) {
   state.counters["peak_MiB"] = PeakMiB();
 }
 BENCHMARK(BM_RepaintAfterZoom)->Unit(benchmark::kMillisecond);
+
+std::string CopyOfSample(const char* Name) {
+  const std::string f = (std::filesystem::temp_directory_path() / Name).string();
+  std::filesystem::copy_file(SampleFile(), f, std::filesystem::copy_options::overwrite_existing);
+  return f;
+}
+
+void BM_SaveInPlace(benchmark::State& state) {
+  const std::string file = CopyOfSample("kd_document_bench_inplace.hsf");
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  float x = 20;
+  for (auto _ : state) {
+    x = x == 20 ? 21 : 20;
+    doc.GetPage(0)->GetShape(0)->SetDocLeft(x);
+    doc.SaveToFile(file);
+  }
+  state.counters["file_KiB"] = double(std::filesystem::file_size(file)) / 1024.0;
+  std::filesystem::remove(file);
+}
+BENCHMARK(BM_SaveInPlace)->Unit(benchmark::kMillisecond);
+
+void BM_SaveUnderAnotherName(benchmark::State& state) {
+  const std::string file = CopyOfSample("kd_document_bench_from.hsf");
+  const std::string a = (std::filesystem::temp_directory_path() / "kd_document_bench_a.hsf").string();
+  const std::string b = (std::filesystem::temp_directory_path() / "kd_document_bench_b.hsf").string();
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  bool first = true;
+  for (auto _ : state) {
+    doc.SaveToFile(first ? a : b);
+    first = !first;
+  }
+  for (const auto& f : {file, a, b}) std::filesystem::remove(f);
+}
+BENCHMARK(BM_SaveUnderAnotherName)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

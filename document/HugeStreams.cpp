@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Exceptions.h"
@@ -39,6 +41,43 @@ int64_t CopyLoop(platform::TStream* Source, platform::TStream* Dest, int64_t Cou
 }
 
 }  // namespace
+
+TFileFaults& FileFaults() {
+  static TFileFaults faults;
+  return faults;
+}
+
+bool FileFaultStep() {
+  TFileFaults& f = FileFaults();
+  ++f.Steps;
+  if (f.ExitAtStep >= 1 && f.Steps >= f.ExitAtStep) ::_exit(f.ExitCode);
+  return f.FailAfterBytes < 0 || f.Bytes < f.FailAfterBytes;
+}
+
+std::string TempFileBeside(const std::string& FileName) {
+  static uint32_t counter = 0;
+  for (;;) {
+    const std::string name = FileName + ".~" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    if (::access(name.c_str(), F_OK) != 0) return name;
+  }
+}
+
+void CopyFileMode(const std::string& From, const std::string& To) {
+  struct stat st {};
+  if (::stat(From.c_str(), &st) == 0) ::chmod(To.c_str(), st.st_mode & 07777);
+}
+
+void ReplaceFileDurably(const std::string& From, const std::string& To) {
+  const std::string message = "Cannot replace file " + To;
+  if (!FileFaultStep() || ::rename(From.c_str(), To.c_str()) != 0) throw platform::EWriteError(message);
+  // The rename lives in the folder: flush the folder so that it survives a power loss.
+  const size_t slash = To.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : To.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;  // the rename itself is done; only its durability is unconfirmed
+  if (!FileFaults().NoDiskFlush) ::fsync(fd);
+  ::close(fd);
+}
 
 // TStream64 -------------------------------------------------------------------------------
 
@@ -123,6 +162,15 @@ int32_t THandleStream64::Read(void* Buffer, int32_t Count) {
 
 int32_t THandleStream64::Write(const void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
+  FileFaultStep();
+  TFileFaults& faults = FileFaults();
+  if (faults.FailAfterBytes >= 0) {
+    // A full disk refuses new blocks; bytes that already exist in the file are overwritten.
+    const off_t pos = ::lseek(FHandle, 0, SEEK_CUR);
+    struct stat st {};
+    const bool inside = pos >= 0 && ::fstat(FHandle, &st) == 0 && pos + Count <= st.st_size;
+    if (!inside) Count = static_cast<int32_t>(std::clamp<int64_t>(faults.FailAfterBytes - faults.Bytes, 0, Count));
+  }
   int32_t done = 0;
   auto* p = static_cast<const uint8_t*>(Buffer);
   while (done < Count) {
@@ -131,7 +179,14 @@ int32_t THandleStream64::Write(const void* Buffer, int32_t Count) {
     if (r <= 0) break;
     done += static_cast<int32_t>(r);
   }
+  faults.Bytes += done;
+  if (faults.Record) faults.WriteEnds.push_back(faults.Bytes);
   return done;
+}
+
+void THandleStream64::Sync() {
+  if (!FileFaultStep()) throw platform::EWriteError("Stream write error");
+  if (!FileFaults().NoDiskFlush && ::fsync(FHandle) != 0) throw platform::EWriteError("Stream write error");
 }
 
 int64_t THandleStream64::Seek(int64_t Offset, uint16_t Origin) {
@@ -147,7 +202,9 @@ int64_t THandleStream64::Seek(int64_t Offset, uint16_t Origin) {
 }
 
 void THandleStream64::SetSize(int64_t NewSize) {
+  const bool allowed = FileFaultStep();
   Seek(NewSize, platform::soFromBeginning);
+  if (!allowed) throw platform::EWriteError("Stream write error");
   if (NewSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) {
     const int code = NewSize < 0 ? EINVAL : errno;
     throw platform::EOSError("System Error.  Code: " + std::to_string(code) + ".\n" +

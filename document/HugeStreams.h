@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Classes.h"
 
@@ -30,6 +31,9 @@ class TStream64 : public platform::TStream {
   // moved without loss in either direction.
   void MoveData(int64_t SourcePos, int64_t DestPos, int64_t Count);
   void DoProgress(int64_t Done, int64_t Total);
+  // Makes everything written so far durable (a file's bytes reach the disk); memory streams
+  // have nothing to do. Raises EWriteError "Stream write error" when that fails.
+  virtual void Sync() {}
 
   std::string ClassName() const override { return "TStream64"; }
 };
@@ -44,6 +48,7 @@ class THandleStream64 : public TStream64 {
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
   // Raises EOSError when the file cannot be resized.
   void SetSize(int64_t NewSize) override;
+  void Sync() override;
   int Handle() const { return FHandle; }
   std::string ClassName() const override { return "THandleStream64"; }
 
@@ -113,5 +118,38 @@ class TMemoryStream64 : public TCustomMemoryStream64 {
   using TCustomMemoryStream64::SetPointer;
   int64_t FCapacity = 0;
 };
+
+// Renames From over To in one step and makes the rename durable (the folder is flushed
+// too), so that To names either its old file or the new one, never a mix. Raises
+// EWriteError "Cannot replace file %s" with To when it fails.
+void ReplaceFileDurably(const std::string& From, const std::string& To);
+
+// A new name in the folder of FileName for a temporary file (the file is not created).
+std::string TempFileBeside(const std::string& FileName);
+
+// Gives To the access mode of From when From exists (a file that replaces another keeps its
+// permissions).
+void CopyFileMode(const std::string& From, const std::string& To);
+
+// Fault injection for tests of saving. Every change that a file stream makes on disk (a
+// write, a resize, a flush to disk, a rename by ReplaceFileDurably) is one step and passes
+// through FileFaultStep first. Off unless a test arms it; the program never does.
+struct TFileFaults {
+  int64_t Steps = 0;            // steps counted since Reset
+  int64_t Bytes = 0;            // bytes written since Reset
+  // >= 0: the disk is full after this many bytes: writes that extend the file stop there
+  // (overwriting bytes the file has still works), later flushes and renames fail.
+  int64_t FailAfterBytes = -1;
+  int64_t ExitAtStep = -1;      // >= 1: the process ends (_exit) just before this step
+  int ExitCode = 86;
+  bool NoDiskFlush = false;        // flushes count as steps but skip the disk (fast tests)
+  bool Record = false;             // when set, WriteEnds receives Bytes after every write
+  std::vector<int64_t> WriteEnds;
+  void Reset() { *this = TFileFaults(); }
+};
+TFileFaults& FileFaults();
+// Counts one step; ends the process when it is the armed one. Returns false when the step
+// must fail (the byte budget is spent).
+bool FileFaultStep();
 
 }  // namespace document

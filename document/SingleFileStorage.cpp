@@ -189,14 +189,18 @@ void TStoreStream::LoadFromStream(platform::TStream* Source) {
   FSize = 0;
   FCache.reset();
   FModified = false;
-  const int64_t size = Source->GetSize();
+  const int64_t size = std::max<int64_t>(Source->GetSize(), 0);
   const int64_t pos = FOwner->Allocate(size);
-  // Recorded before copying: reading Source may flush other streams, which must not be
-  // given this extent.
+  {
+    // Reserved while copying (reading Source may flush other streams, which must not be
+    // given this extent); recorded only once every byte is in place, so a failed copy
+    // leaves an empty stream rather than an entry over bytes never written.
+    TSingleStorage::TReservation reserve(FOwner, pos, size);
+    Source->SetPosition(0);
+    FOwner->CopyIntoFile(pos, Source, size);
+  }
   FOffset = size > 0 ? pos : 0;
-  FSize = std::max<int64_t>(size, 0);
-  Source->SetPosition(0);
-  FOwner->CopyIntoFile(pos, Source, FSize);
+  FSize = size;
   Changed();
 }
 
@@ -315,7 +319,10 @@ TSingleStorage::TSingleStorage() {
 TSingleStorage::~TSingleStorage() {
   // A destructor cannot report a failed write-back; the file keeps its last directory.
   try {
-    Flush();
+    if (FTransaction)
+      RollbackTransaction();
+    else
+      Flush();
   } catch (...) {
   }
   FEntries.clear();
@@ -367,6 +374,8 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
     return;
   }
   if (!Stream && !FStream) return;
+  // An open transaction is abandoned: the file being closed keeps its last directory.
+  if (FTransaction) RollbackTransaction();
   // Changes still in caches belong to the file being closed.
   Flush();
   Clear();
@@ -512,20 +521,48 @@ std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
     if (FEntries[i]->FSize > 0)
       extents.push_back({FEntries[i]->FOffset, FEntries[i]->FSize, static_cast<int32_t>(i)});
   if (FDirectoryCapacity > 0) extents.push_back({FDirectoryOffset, FDirectoryCapacity, -1});
-  std::sort(extents.begin(), extents.end(), [](const TExtent& a, const TExtent& b) {
+  const auto before = [](const TExtent& a, const TExtent& b) {
     return a.Offset != b.Offset ? a.Offset < b.Offset : a.Index < b.Index;
-  });
+  };
+  // Streams added one after another already lie in offset order, apart from the directory.
+  if (!extents.empty() && extents.back().Index == -1) {
+    const TExtent dir = extents.back();
+    extents.pop_back();
+    if (!std::is_sorted(extents.begin(), extents.end(), before)) std::sort(extents.begin(), extents.end(), before);
+    extents.insert(std::upper_bound(extents.begin(), extents.end(), dir, before), dir);
+  } else if (!std::is_sorted(extents.begin(), extents.end(), before)) {
+    std::sort(extents.begin(), extents.end(), before);
+  }
   return extents;
 }
 
 int64_t TSingleStorage::Allocate(int64_t Size) {
   if (Size <= 0 || !FStream) return 0;
-  const std::vector<TExtent> extents = SortedExtents();
+  std::vector<TExtent> extents = SortedExtents();
+  for (size_t i = 0; i + 1 < extents.size(); ++i)
+    if (extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
+  // Bytes that the file's last written directory still points at, and bytes being copied,
+  // are occupied too: they may overlap the live extents, so occupied space is their union.
+  bool merged = false;
+  for (const TExtent& e : FCommitted) extents.push_back(e), merged = true;
+  for (const TExtent& e : FReserved)
+    if (e.Size > 0) extents.push_back(e), merged = true;
+  if (merged) {
+    std::sort(extents.begin(), extents.end(),
+              [](const TExtent& x, const TExtent& y) { return x.Offset < y.Offset; });
+    std::vector<TExtent> joined;
+    for (const TExtent& e : extents) {
+      if (!joined.empty() && e.Offset <= joined.back().Offset + joined.back().Size) {
+        joined.back().Size = std::max(joined.back().Size, e.Offset + e.Size - joined.back().Offset);
+        continue;
+      }
+      joined.push_back(e);
+    }
+    extents.swap(joined);
+  }
   for (size_t i = 0; i + 1 < extents.size(); ++i) {
     const int64_t end = extents[i].Offset + extents[i].Size;
-    const int64_t gap = extents[i + 1].Offset - end;
-    if (gap < 0) Corrupted();
-    if (gap >= Size) {
+    if (extents[i + 1].Offset - end >= Size) {
       FStream->SetPosition(end);
       return end;
     }
@@ -608,6 +645,10 @@ void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Per
 }
 
 void TSingleStorage::Changed() {
+  if (FTransaction) {
+    FDirty = true;
+    return;
+  }
   if (!FUpdating) WriteDirectory();
 }
 
@@ -615,31 +656,34 @@ void TSingleStorage::DoChange() {
   if (OnChange) OnChange(this);
 }
 
+bool TSingleStorage::MayReplace(const std::string& Name) {
+  if (IndexOf(Name) < 0) return true;
+  bool replace = false;
+  switch (FOverwriteMode) {
+    case 0:
+      replace = true;
+      break;
+    case 1:
+      replace = AskOverwrite && AskOverwrite("Warning: stream \"" + Name + "\" is about to be overwritten.\rProceed?");
+      break;
+    case 2:
+      if (OnOverwrite) OnOverwrite(this, Name, replace);
+      break;
+    default:  // 3, and any unknown mode, keeps the old stream
+      throw platform::Exception("Cannot overwrite stream \"" + Name + "\"");
+  }
+  return replace;
+}
+
 int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
   if (!Entry) return -1;
   if (Entry->FName.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
   CheckWritable();
   const std::string name = Entry->FName;
-  if (IndexOf(name) >= 0) {
-    bool replace = false;
-    switch (FOverwriteMode) {
-      case 0:
-        replace = true;
-        break;
-      case 1:
-        replace = AskOverwrite && AskOverwrite("Warning: stream \"" + name + "\" is about to be overwritten.\rProceed?");
-        break;
-      case 2:
-        if (OnOverwrite) OnOverwrite(this, name, replace);
-        break;
-      default:  // 3, and any unknown mode, keeps the old stream
-        throw platform::Exception("Cannot overwrite stream \"" + name + "\"");
-    }
-    if (!replace) return -1;
-    // The question may have run code that changed the list.
-    const int32_t old = IndexOf(name);
-    if (old >= 0) FEntries.erase(FEntries.begin() + old);
-  }
+  if (!MayReplace(name)) return -1;
+  // The question may have run code that changed the list.
+  const int32_t old = IndexOf(name);
+  if (old >= 0) FEntries.erase(FEntries.begin() + old);
   Entry->FOwner = this;
   FEntries.push_back(std::move(Entry));
   const auto index = static_cast<int32_t>(FEntries.size() - 1);
@@ -649,13 +693,26 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
 }
 
 int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string& Name) {
+  if (Name.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
+  CheckWritable();
+  if (!MayReplace(Name)) return -1;
   auto entry = std::make_unique<TStoreStream>(Name);
-  TStoreStream* added = entry.get();
-  const int32_t index = AddStream(std::move(entry));
-  if (index >= 0) {
+  entry->FOwner = this;
+  // The first stream of a file finds the directory area already placed at the front.
+  if (FStream && !FTransaction && FDirectoryCapacity == 0) WriteDirectory();
+  {
+    // The new bytes go to free space while the old stream still holds its extent; only
+    // when they are all written does the new entry take the old one's place.
     TOperationScope op(FOperation, FOperationName, opWriteStream, Name);
-    added->LoadFromStream(Source);
+    TFlagScope updating(FUpdating);
+    entry->LoadFromStream(Source);
   }
+  const int32_t old = IndexOf(Name);
+  if (old >= 0) FEntries.erase(FEntries.begin() + old);
+  FEntries.push_back(std::move(entry));
+  const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  Changed();
+  TrimCache();
   return index;
 }
 
@@ -724,6 +781,8 @@ void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
 void TSingleStorage::Compact() {
   if (!FStream) return;
   CheckWritable();
+  // Moving extents that the file's directory still points at would break it.
+  if (FTransaction) CommitTransaction();
   const std::vector<TExtent> extents = SortedExtents();
   // Moving overlapping extents would scramble them; refuse before anything moves.
   for (size_t i = 0; i < extents.size(); ++i) {
@@ -795,8 +854,195 @@ void TSingleStorage::Flush() {
     }
     throw;
   }
-  if (written) WriteDirectory();
+  if (written) Changed();
   if (any) DoChange();
+}
+
+// Transactions -----------------------------------------------------------------------------
+
+TSingleStorage::TReservation::TReservation(TSingleStorage* Owner, int64_t Offset, int64_t Size) : FOwner(Owner) {
+  FOwner->FReserved.push_back({Offset, Size, -2});
+}
+
+TSingleStorage::TReservation::~TReservation() { FOwner->FReserved.pop_back(); }
+
+void TSingleStorage::BeginTransaction() {
+  if (FTransaction || !FStream) return;
+  CheckWritable();
+  // Everything the file's directory points at now stays untouched until the commit.
+  FCommitted = SortedExtents();
+  FTransaction = true;
+  FDirty = false;
+}
+
+void TSingleStorage::CommitTransaction() {
+  if (!FTransaction) return;
+  try {
+    Flush();
+    if (FDirty) {
+      std::string dir;
+      dir.reserve(static_cast<size_t>(DirectorySize()));
+      PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
+      for (const auto& e : FEntries) e->WriteEntry(dir);
+      const int64_t bytes = static_cast<int64_t>(dir.size());
+      const int64_t needed = DirectoryCapacityFor(bytes);
+      // The new directory goes to free space; the old one stays valid until the header moves.
+      FDirectoryOffset = 0;
+      FDirectoryCapacity = 0;
+      const int64_t pos = Allocate(needed);
+      FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
+      PadTo(pos + needed);
+      // New bytes reach the disk before the switch, and the switch is one 8-byte write.
+      FStream->Sync();
+      std::string head;
+      PutLE(head, static_cast<uint64_t>(pos), 8);
+      FStream->SetPosition(6);
+      FStream->WriteBuffer(head.data(), 8);
+      FStream->Sync();
+      FDirectoryOffset = pos;
+      FDirectoryCapacity = needed;
+    }
+  } catch (...) {
+    RollbackTransaction();
+    throw;
+  }
+  FTransaction = false;
+  FDirty = false;
+  FCommitted.clear();
+  DoChange();
+}
+
+void TSingleStorage::RollbackTransaction() {
+  if (!FTransaction) return;
+  FTransaction = false;
+  FDirty = false;
+  FCommitted.clear();
+  // The file's directory still describes the archive as it was before the transaction.
+  try {
+    ReadDirectory();
+  } catch (...) {
+    FEntries.clear();
+  }
+}
+
+void TSingleStorage::PadTo(int64_t End) {
+  int64_t fileSize = FStream->GetSize();
+  if (fileSize >= End) return;
+  static const uint8_t zeros[4096] = {};
+  FStream->SetPosition(fileSize);
+  while (fileSize < End) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(End - fileSize, sizeof zeros));
+    FStream->WriteBuffer(zeros, n);
+    fileSize += n;
+  }
+}
+
+void TSingleStorage::ReplaceFile(const std::string& Target) {
+  if (!FStream || FFileName.empty()) throw platform::Exception("Archive must exist");
+  if (FTransaction) CommitTransaction();
+  Flush();
+  FStream->Sync();
+  ReplaceFileDurably(FFileName, Target);
+  FFileName = Target;
+}
+
+void TSingleStorage::CompactByCopy() {
+  if (!FStream) return;
+  if (FFileName.empty()) {
+    Compact();
+    return;
+  }
+  CheckWritable();
+  if (FTransaction) CommitTransaction();
+  Flush();
+  std::vector<TExtent> extents = SortedExtents();
+  for (size_t i = 0; i < extents.size(); ++i) {
+    if (extents[i].Offset < kHeaderSize) Corrupted();
+    if (i + 1 < extents.size() && extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
+  }
+  // The same layout as Compact gives: extents in offset order, moved down from 14.
+  std::vector<int64_t> offsets(FEntries.size(), 0);
+  int64_t pos = kHeaderSize;
+  int64_t dirPos = -1;
+  for (const TExtent& e : extents) {
+    if (e.Index >= 0)
+      offsets[static_cast<size_t>(e.Index)] = pos;
+    else
+      dirPos = pos;
+    pos += e.Size;
+  }
+  std::string dir;
+  PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
+  const int64_t dirCapacity = dirPos >= 0 ? FDirectoryCapacity : DirectoryCapacityFor(DirectorySize());
+  if (dirPos < 0) {
+    dirPos = pos;
+    pos += dirCapacity;
+  }
+  for (size_t i = 0; i < FEntries.size(); ++i) {
+    TStoreStream moved(FEntries[i]->FName);
+    moved.FOffset = FEntries[i]->FSize > 0 ? offsets[i] : 0;
+    moved.FSize = FEntries[i]->FSize;
+    moved.WriteEntry(dir);
+  }
+  TOperationScope op(FOperation, FOperationName, opCompact, std::string());
+  FProgressTotal = pos;
+  FAbort = false;
+  const std::string temp = TempFileBeside(FFileName);
+  std::unique_ptr<TFileStream64> out;
+  try {
+    out = std::make_unique<TFileStream64>(temp, platform::fmCreate);
+    CopyFileMode(FFileName, temp);
+    std::string head = "STOR";
+    head += static_cast<char>(FMajorVersion);
+    head += static_cast<char>(FMinorVersion);
+    PutLE(head, static_cast<uint64_t>(dirPos), 8);
+    out->WriteBuffer(head.data(), static_cast<int32_t>(head.size()));
+    std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(kCopyBuffer)]);
+    for (const TExtent& e : extents) {
+      if (FAbort) break;
+      if (e.Index < 0) continue;
+      const TStoreStream* entry = FEntries[static_cast<size_t>(e.Index)].get();
+      FOperationName = entry->FName;
+      const int64_t to = offsets[static_cast<size_t>(e.Index)];
+      FProgressDone = to;
+      for (int64_t done = 0; done < e.Size;) {
+        const auto n = static_cast<int32_t>(std::min(e.Size - done, kCopyBuffer));
+        FStream->SetPosition(e.Offset + done);
+        FStream->ReadBuffer(buf.get(), n);
+        out->SetPosition(to + done);
+        out->WriteBuffer(buf.get(), n);
+        done += n;
+        FileProgress(done, e.Size);
+      }
+    }
+    if (FAbort) {
+      out.reset();
+      platform::DeleteFile(temp);
+      return;
+    }
+    out->SetPosition(dirPos);
+    out->WriteBuffer(dir.data(), static_cast<int32_t>(dir.size()));
+    // The directory area is whole, and nothing follows the last extent.
+    static const uint8_t zeros[4096] = {};
+    for (int64_t at = dirPos + static_cast<int64_t>(dir.size()); at < dirPos + dirCapacity;) {
+      const auto n = static_cast<int32_t>(std::min<int64_t>(dirPos + dirCapacity - at, sizeof zeros));
+      out->WriteBuffer(zeros, n);
+      at += n;
+    }
+    out->Sync();
+    ReplaceFileDurably(temp, FFileName);
+  } catch (...) {
+    out.reset();
+    platform::DeleteFile(temp);
+    throw;
+  }
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (FEntries[i]->FSize > 0) FEntries[i]->FOffset = offsets[i];
+  FDirectoryOffset = dirPos;
+  FDirectoryCapacity = dirCapacity;
+  out->OnProgress = [this](platform::TObject*, int64_t Done, int64_t Total) { FileProgress(Done, Total); };
+  FStream = std::move(out);
+  DoChange();
 }
 
 void TSingleStorage::TrimCache() {

@@ -162,6 +162,24 @@ class TSingleStorage : public platform::TObject {
   // Writes every modified cache back and drops all caches.
   virtual void Flush();
 
+  // Transactions make a set of changes all-or-nothing. While one is open the directory is
+  // not written and no byte that the file's directory points at is overwritten; the commit
+  // writes the caches and a new directory to free space, flushes the file to disk, then
+  // switches the header's directory offset in one 8-byte write and flushes again. A commit
+  // that fails, and a rollback, read the file's directory back: the archive is then as it
+  // was before the transaction. A process ended at any moment leaves the old or the new
+  // archive in the file.
+  void BeginTransaction();
+  void CommitTransaction();
+  void RollbackTransaction();
+  bool InTransaction() const { return FTransaction; }
+  // Compacts into a copy beside the file (the same layout as Compact), flushed to disk and
+  // renamed over the file, so that the file is never half moved. Without a file name, as
+  // Compact.
+  void CompactByCopy();
+  // Commits, flushes the file to disk and renames it durably over Target, which it then is.
+  void ReplaceFile(const std::string& Target);
+
   int64_t TotalSize() const;
   int64_t FreeSpace() const;
   // Bytes the directory takes when written.
@@ -194,6 +212,19 @@ class TSingleStorage : public platform::TObject {
     int32_t Index;  // entry index, -1 for the directory
   };
   std::vector<TExtent> SortedExtents() const;
+  bool MayReplace(const std::string& Name);
+  void PadTo(int64_t End);
+  // Keeps an extent occupied while bytes are copied into it.
+  class TReservation {
+   public:
+    TReservation(TSingleStorage* Owner, int64_t Offset, int64_t Size);
+    ~TReservation();
+    TReservation(const TReservation&) = delete;
+    TReservation& operator=(const TReservation&) = delete;
+
+   private:
+    TSingleStorage* FOwner;
+  };
   void CheckWritable() const;
   void OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly);
   void ReadHeader();
@@ -224,6 +255,10 @@ class TSingleStorage : public platform::TObject {
   uint8_t FMajorVersion = 1;
   uint8_t FMinorVersion = 0;
   bool FReadOnly = false;
+  bool FTransaction = false;
+  bool FDirty = false;
+  std::vector<TExtent> FCommitted;
+  std::vector<TExtent> FReserved;
 };
 
 }  // namespace document

@@ -364,13 +364,16 @@ void TdtpDocument::SetPageDefaultSize(bool Width, float V) {
     FDefaultPageWidth = V;
   else
     FDefaultPageHeight = V;
-  for (auto& p : FPages)
+  for (auto& p : FPages) {
+    // Whether a page takes the defaults is known once it is read.
+    p->EnsureLoaded();
     if (p->IsDefaultPage()) {
       if (Width)
         p->SetPageWidth(V);
       else
         p->SetPageHeight(V);
     }
+  }
   DefaultsChanged();
 }
 
@@ -399,8 +402,10 @@ KD_DOC_SETTER(ShowMargins, bool, FShowMargins)
 void TdtpDocument::SetDefaultPageColor(TColor V) {
   if (V == FDefaultPageColor) return;
   FDefaultPageColor = V;
-  for (auto& p : FPages)
+  for (auto& p : FPages) {
+    p->EnsureLoaded();
     if (p->IsDefaultPage()) p->SetModified(true);
+  }
   DefaultsChanged();
 }
 

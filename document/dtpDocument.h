@@ -381,6 +381,13 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void CheckNotBusy() const;
   // Pages, undo and editing state go; the archive and the properties stay.
   void ClearContent();
+  // Writes "Index.xml" and every page that must be written into Archive as one transaction:
+  // the archive holds the old document or the new one, never a mix. All writes every page.
+  void WriteArchive(TSingleStorage* Archive, bool All);
+  // After a save has reached the disk: stream numbers, modified flags, undo, compaction.
+  void FinishSave();
+  void WriteIndexTo(TSingleStorage* Archive);
+  void DeletePageDirect(int32_t Index);
   void DefaultsChanged();
   void SetPageDefaultSize(bool Width, float V);
   void PrintJob(const std::vector<int32_t>& Pages);

@@ -158,7 +158,10 @@ void TdtpDocument::LoadPropertiesFromXml(TXmlNode* Node) {
 }
 
 void TdtpDocument::WriteIndex() {
-  if (!FArchive) return;
+  if (FArchive) WriteIndexTo(FArchive.get());
+}
+
+void TdtpDocument::WriteIndexTo(TSingleStorage* Archive) {
   TXmlDocument xml;
   xml.Root()->SetName("Document");
   xml.SetXmlFormat(xfIndented);
@@ -166,7 +169,7 @@ void TdtpDocument::WriteIndex() {
   TMemoryStream s;
   xml.SaveToStream(&s);
   s.SetPosition(0);
-  FArchive->WriteStream(&s, "Index.xml");
+  Archive->WriteStream(&s, "Index.xml");
 }
 
 // --- clearing and loading ------------------------------------------------------------
@@ -225,6 +228,7 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
       DoProgress(ptLoading, i + 1, n, float(i) / float(n));
       auto page = NewShape<TdtpPage>();
       page->SetLoaded(false);
+      page->SetStoredNumber(i + 1);
       TMemoryStream s;
       ReadArchiveStream(FArchive.get(), ThumbStreamName(i + 1), s);
       if (s.GetSize() > 0 && ThumbnailPlausible(s)) {
@@ -243,12 +247,14 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
     SetModified(false);
     DoProgress(ptLoading, n, n, 1.0f);
   } catch (...) {
-    // A load that fails half-way leaves the document cleared, still bound to the file.
+    // A load that fails half-way leaves the document cleared and detached from the file: a
+    // later save must not treat the pages it could not read as deleted.
     if (FArchive) {
       try {
         ClearContent();
       } catch (...) {
       }
+      FArchive.reset();
       SetDefaults();
     }
     EndBusy();
@@ -261,11 +267,13 @@ void TdtpDocument::LoadPage(int32_t Index) {
   TdtpPage* page = GetPage(Index);
   if (!FArchive || !page) return;
   page->SetLoaded(true);
+  // A page added since the last save has nothing stored.
+  if (page->StoredNumber() <= 0) return;
   SetViewCursor(crAppStart);
   LockUndo();
   try {
     TMemoryStream s;
-    ReadArchiveStream(FArchive.get(), PageStreamName(Index + 1), s);
+    ReadArchiveStream(FArchive.get(), PageStreamName(page->StoredNumber()), s);
     if (s.GetSize() > 0) {
       TXmlDocument xml;
       xml.LoadFromStream(&s);
@@ -282,20 +290,48 @@ void TdtpDocument::LoadPage(int32_t Index) {
 
 // --- saving --------------------------------------------------------------------------
 
-void TdtpDocument::SaveToArchive() {
-  if (!FArchive) throw Exception("Archive must exist");
+namespace {
+
+// The number N of a stream named "Page%.4d.xml" or "Thumb%.4d.bmp", else 0.
+int32_t PageStreamNumber(const std::string& Name) {
+  auto digits = [&](size_t At) {
+    int32_t n = 0;
+    for (size_t i = At; i < At + 4; ++i) {
+      if (Name[i] < '0' || Name[i] > '9') return 0;
+      n = n * 10 + (Name[i] - '0');
+    }
+    return n;
+  };
+  if (Name.size() == 12 && Name.compare(0, 4, "Page") == 0 && Name.compare(8, 4, ".xml") == 0) return digits(4);
+  if (Name.size() == 13 && Name.compare(0, 5, "Thumb") == 0 && Name.compare(9, 4, ".bmp") == 0) return digits(5);
+  return 0;
+}
+
+}  // namespace
+
+void TdtpDocument::WriteArchive(TSingleStorage* Archive, bool All) {
+  const int32_t n = GetPageCount();
+  // A page is written when it changed, when it is new, and when its place moved since it was
+  // stored: its number then names another page's streams.
+  std::vector<char> write(size_t(n), 0);
+  for (int32_t i = 0; i < n; ++i) {
+    TdtpPage* page = GetPage(i);
+    write[size_t(i)] = All || page->Modified() || page->StoredNumber() != i + 1;
+  }
+  // Everything to be written is read before any stream is replaced.
+  for (int32_t i = 0; i < n; ++i) {
+    TdtpPage* page = GetPage(i);
+    if (!write[size_t(i)] || page->Loaded()) continue;
+    const bool modified = page->Modified();
+    page->EnsureLoaded();
+    if (modified) page->SetModified(true);
+  }
+  Archive->BeginTransaction();
   try {
-    WriteIndex();
-    const int32_t n = GetPageCount();
+    WriteIndexTo(Archive);
     for (int32_t i = 0; i < n; ++i) {
+      if (!write[size_t(i)]) continue;
       TdtpPage* page = GetPage(i);
-      if (!page->Modified()) continue;
-      // A page marked modified without being read (new thumbnail size, default colour) is read
-      // first: writing its empty shell would lose its stored shapes.
-      if (!page->Loaded()) {
-        page->EnsureLoaded();
-        page->SetModified(true);
-      }
       TXmlDocument xml;
       xml.Root()->SetName("Page");
       xml.SetWriteOnDefault(0);
@@ -307,36 +343,56 @@ void TdtpDocument::SaveToArchive() {
       xml.SaveToStream(&s);
       DoProgress(ptSaving, i + 1, n, (float(i) + 0.7f) / float(n));
       s.SetPosition(0);
-      FArchive->WriteStream(&s, PageStreamName(i + 1));
+      Archive->WriteStream(&s, PageStreamName(i + 1));
       DoProgress(ptSaving, i + 1, n, (float(i) + 0.7f) / float(n));
+      const std::string thumbName = ThumbStreamName(i + 1);
       if (FStoreThumbnails) {
         TBitmap* thumb = page->GetThumbnail();
         if (thumb) {
           TMemoryStream t;
           thumb->SaveToStream(&t);
           t.SetPosition(0);
-          FArchive->WriteStream(&t, ThumbStreamName(i + 1));
-        } else if (FArchive->StreamExists(ThumbStreamName(i + 1))) {
-          FArchive->DeleteStream(ThumbStreamName(i + 1));
+          Archive->WriteStream(&t, thumbName);
+        } else if (Archive->StreamExists(thumbName)) {
+          Archive->DeleteStream(thumbName);
         }
+      } else if (page->StoredNumber() != i + 1 && Archive->StreamExists(thumbName)) {
+        // Not writing thumbnails: one stored under this number shows another page.
+        Archive->DeleteStream(thumbName);
       }
     }
     DoProgress(ptSaving, n, n, 1.0f);
-    for (int32_t k = n + 1; FArchive->StreamExists(PageStreamName(k)); ++k) {
-      FArchive->DeleteStream(PageStreamName(k));
-      if (FArchive->StreamExists(ThumbStreamName(k))) FArchive->DeleteStream(ThumbStreamName(k));
+    // Streams of numbers past the last page, gaps or not.
+    std::vector<std::string> stale;
+    for (int32_t k = 0; k < Archive->Count(); ++k) {
+      const std::string& name = Archive->Items(k)->Name();
+      if (PageStreamNumber(name) > n) stale.push_back(name);
     }
-    if (double(FArchive->FreeSpace()) > 0.25 * double(FArchive->TotalSize())) FArchive->Compact();
-    SetModified(false);
-    if (!FUndoPastSave) ClearUndo();
+    for (const std::string& name : stale) Archive->DeleteStream(name);
+    Archive->CommitTransaction();
   } catch (...) {
-    try {
-      FArchive->Flush();
-    } catch (...) {
-    }
+    Archive->RollbackTransaction();
     throw;
   }
-  FArchive->Flush();
+}
+
+void TdtpDocument::FinishSave() {
+  for (int32_t i = 0; i < GetPageCount(); ++i) GetPage(i)->SetStoredNumber(i + 1);
+  SetModified(false);
+  if (!FUndoPastSave) ClearUndo();
+  if (double(FArchive->FreeSpace()) > 0.25 * double(FArchive->TotalSize())) {
+    // The save is on disk already; a compaction that fails leaves that file as it was.
+    try {
+      FArchive->CompactByCopy();
+    } catch (const Exception&) {
+    }
+  }
+}
+
+void TdtpDocument::SaveToArchive() {
+  if (!FArchive) throw Exception("Archive must exist");
+  WriteArchive(FArchive.get(), false);
+  FinishSave();
 }
 
 void TdtpDocument::SaveToFile(const std::string& FileName) {
@@ -347,13 +403,32 @@ void TdtpDocument::SaveToFile(const std::string& FileName) {
       SaveToArchive();
     } else {
       for (auto& p : FPages) p->EnsureLoaded();
-      if (!FArchive) FArchive = std::make_unique<TSingleStorage>();
-      FArchive->SetOverwriteMode(0);
-      FArchive->SetCreateNew(true);
-      FArchive->SetFileName(FileName);
-      FArchive->Clear();
-      for (auto& p : FPages) p->SetModified(true);
-      SaveToArchive();
+      // A new file beside the target, flushed to disk, then renamed over it: the target
+      // holds its old content or the whole new document. Until then the document stays
+      // with the file it came from.
+      // A link is followed, so that the file it names is replaced rather than the link.
+      std::string target = FileName;
+      std::error_code ec;
+      if (std::filesystem::is_symlink(FileName, ec)) {
+        const auto resolved = std::filesystem::canonical(FileName, ec);
+        if (!ec) target = resolved.string();
+      }
+      const std::string temp = TempFileBeside(target);
+      auto fresh = std::make_unique<TSingleStorage>();
+      fresh->SetOverwriteMode(0);
+      fresh->SetCreateNew(true);
+      try {
+        fresh->SetFileName(temp);
+        CopyFileMode(target, temp);
+        WriteArchive(fresh.get(), true);
+        fresh->ReplaceFile(target);
+      } catch (...) {
+        fresh.reset();
+        DeleteFile(temp);
+        throw;
+      }
+      FArchive = std::move(fresh);
+      FinishSave();
     }
   } catch (...) {
     EndBusy();
@@ -383,18 +458,7 @@ void TdtpDocument::DeletePage(int32_t Index) {
     FPages.erase(FPages.begin() + Index);
     SetModified(true);
   } else {
-    const int32_t count = GetPageCount();
-    if (FArchive->StreamExists(PageStreamName(Index + 1))) FArchive->DeleteStream(PageStreamName(Index + 1));
-    if (FArchive->StreamExists(ThumbStreamName(Index + 1))) FArchive->DeleteStream(ThumbStreamName(Index + 1));
-    for (int32_t k = Index + 2; k <= count; ++k) {
-      if (FArchive->StreamExists(PageStreamName(k))) FArchive->RenameStream(PageStreamName(k), PageStreamName(k - 1));
-      if (FArchive->StreamExists(ThumbStreamName(k)))
-        FArchive->RenameStream(ThumbStreamName(k), ThumbStreamName(k - 1));
-    }
-    page->ClearShapes();
-    ShapeDestroyed(page);
-    FPages.erase(FPages.begin() + Index);
-    WriteIndex();
+    DeletePageDirect(Index);
   }
   for (int32_t i = Index; i < GetPageCount(); ++i) PageChanged(GetPage(i));
   if (FCurrentPageIndex > Index || FCurrentPageIndex >= GetPageCount())
@@ -405,6 +469,60 @@ void TdtpDocument::DeletePage(int32_t Index) {
     UpdateLayout();
   }
   Invalidate();
+}
+
+void TdtpDocument::DeletePageDirect(int32_t Index) {
+  TdtpPage* page = GetPage(Index);
+  const int32_t stored = page->StoredNumber();
+  if (stored > 0) {
+    // The file loses this page and nothing else: its streams go, later numbers move down, and
+    // the file's own "Index.xml" (not the unsaved properties) counts one page less. One
+    // transaction, so the file never holds half of it.
+    TSingleStorage* a = FArchive.get();
+    a->BeginTransaction();
+    try {
+      TMemoryStream s;
+      ReadArchiveStream(a, "Index.xml", s);
+      std::unique_ptr<TXmlDocument> xml;
+      int32_t count = 0;
+      if (s.GetSize() > 0) {
+        xml = std::make_unique<TXmlDocument>();
+        xml->LoadFromStream(&s);
+        count = ReadIntChecked(xml->Root(), "PageCount", 0, 0, 0, cMaxPageCount);
+      }
+      if (a->StreamExists(PageStreamName(stored))) a->DeleteStream(PageStreamName(stored));
+      if (a->StreamExists(ThumbStreamName(stored))) a->DeleteStream(ThumbStreamName(stored));
+      for (int32_t k = stored + 1; k <= count; ++k) {
+        if (a->StreamExists(PageStreamName(k))) a->RenameStream(PageStreamName(k), PageStreamName(k - 1));
+        if (a->StreamExists(ThumbStreamName(k))) a->RenameStream(ThumbStreamName(k), ThumbStreamName(k - 1));
+      }
+      if (xml && count >= stored) {
+        xml->Root()->WriteInteger("PageCount", count - 1);
+        xml->SetXmlFormat(xfIndented);
+        TMemoryStream out;
+        xml->SaveToStream(&out);
+        out.SetPosition(0);
+        a->WriteStream(&out, "Index.xml");
+      }
+      a->CommitTransaction();
+    } catch (...) {
+      a->RollbackTransaction();
+      throw;
+    }
+    for (auto& p : FPages)
+      if (p->StoredNumber() > stored) p->SetStoredNumber(p->StoredNumber() - 1);
+  }
+  // Removing the page's shapes is part of the deletion, not a step that undo could replay.
+  LockUndo();
+  try {
+    page->ClearShapes();
+  } catch (...) {
+    UnlockUndo();
+    throw;
+  }
+  UnlockUndo();
+  ShapeDestroyed(page);
+  FPages.erase(FPages.begin() + Index);
 }
 
 }  // namespace document

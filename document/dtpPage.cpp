@@ -123,29 +123,34 @@ bool TdtpPage::EffectiveBackgroundTiled() {
 }
 
 void TdtpPage::SetBackgroundImage(std::unique_ptr<TBitmap32> Image) {
+  EnsureLoaded();
   FBackgroundImage = std::move(Image);
   RefreshAll();
   Changed();
 }
 void TdtpPage::SetBackgroundTiled(bool V) {
+  EnsureLoaded();
   if (V == FBackgroundTiled) return;
   FBackgroundTiled = V;
   RefreshAll();
   Changed();
 }
 void TdtpPage::SetGridColor(platform::TColor V) {
+  EnsureLoaded();
   if (V == FGridColor) return;
   FGridColor = V;
   Refresh();
   Changed();
 }
 void TdtpPage::SetGridSize(float V) {
+  EnsureLoaded();
   if (V == FGridSize) return;
   FGridSize = V;
   Refresh();
   Changed();
 }
 void TdtpPage::SetMargins(float Left, float Top, float Right, float Bottom) {
+  EnsureLoaded();
   if (Left == FMarginLeft && Top == FMarginTop && Right == FMarginRight && Bottom == FMarginBottom) return;
   FMarginLeft = Left;
   FMarginTop = Top;
@@ -155,12 +160,14 @@ void TdtpPage::SetMargins(float Left, float Top, float Right, float Bottom) {
   Changed();
 }
 void TdtpPage::SetPageColor(platform::TColor V) {
+  EnsureLoaded();
   if (V == FPageColor) return;
   FPageColor = V;
   RefreshAll();
   Changed();
 }
 void TdtpPage::SetIsDefaultPage(bool V) {
+  EnsureLoaded();
   if (V == FIsDefaultPage) return;
   FIsDefaultPage = V;
   RefreshAll();
@@ -187,7 +194,31 @@ void TdtpPage::SetModified(bool Value) {
   if (Value) FThumbnailStale = true;
 }
 
+void TdtpPage::SetDocPosition(float Left, float Top) {
+  EnsureLoaded();
+  const bool moved = Left != FDocLeft || Top != FDocTop;
+  TdtpShape::SetDocPosition(Left, Top);
+  // The page's place is stored with it, so moving it is a change to save.
+  if (moved && !IsLoading()) SetModified(true);
+}
+
+void TdtpPage::SetDocSize(float Width, float Height) {
+  EnsureLoaded();
+  TdtpShape::SetDocSize(Width, Height);
+}
+
+void TdtpPage::InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) {
+  EnsureLoaded();
+  TdtpShape::InsertShape(Index, std::move(Shape));
+}
+
+int32_t TdtpPage::AddShape(std::unique_ptr<TdtpShape> Shape) {
+  EnsureLoaded();
+  return TdtpShape::AddShape(std::move(Shape));
+}
+
 void TdtpPage::SetDocBoundsAngle(float Left, float Top, float Width, float Height, float Angle) {
+  EnsureLoaded();
   TdtpShape::SetDocBoundsAngle(Left, Top, Width, Height, Angle);
   if (FDocument && FDocument->CurrentPage() == this && !FDocument->IsPrinting()) FDocument->UpdateLayout();
 }

@@ -54,9 +54,20 @@ class TdtpPage : public TdtpShape {
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
   void SetDocBoundsAngle(float Left, float Top, float Width, float Height, float Angle) override;
+  // Changes to a page not read yet read it first, so that reading cannot undo or reorder them.
+  void SetDocPosition(float Left, float Top) override;
+  void SetDocSize(float Width, float Height) override;
+  void InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) override;
+  int32_t AddShape(std::unique_ptr<TdtpShape> Shape) override;
 
-  void SetPageWidth(float V) { SetDocWidth(V); }
-  void SetPageHeight(float V) { SetDocHeight(V); }
+  void SetPageWidth(float V) {
+    EnsureLoaded();
+    SetDocWidth(V);
+  }
+  void SetPageHeight(float V) {
+    EnsureLoaded();
+    SetDocHeight(V);
+  }
   // The thumbnail, rebuilt first when stale or missing.
   platform::TBitmap* GetThumbnail();
   // Keeps a copy (the thumbnail stored in the archive) and clears the stale flag.
@@ -83,6 +94,11 @@ class TdtpPage : public TdtpShape {
   void SetIsDefaultPage(bool V);
   bool Loaded() const { return FLoaded; }
   void SetLoaded(bool V) { FLoaded = V; }
+  // Number (from 1) of the page's streams in the document's archive; 0 while the archive
+  // holds nothing of this page. A page is read from, and must be written back unless
+  // unchanged at, this number.
+  int32_t StoredNumber() const { return FStoredNumber; }
+  void SetStoredNumber(int32_t V) { FStoredNumber = V; }
 
   // The values used for painting and snapping: the document's defaults for a default page
   // of a document, else the page's own.
@@ -113,6 +129,7 @@ class TdtpPage : public TdtpShape {
   bool FThumbnailStale = false;
   std::unique_ptr<platform::TBitmap> FThumbnail;
   bool FIsDefaultPage = true;
+  int32_t FStoredNumber = 0;
   TdtpFloatPoint FViewPosition{0, 0};
 };
 

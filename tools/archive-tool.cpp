@@ -4,7 +4,10 @@
 //   archive-tool extract FILE NAME [OUT]   a stream's bytes to OUT or to standard output
 //   archive-tool put FILE NAME SRC         adds or replaces a stream from the file SRC
 //   archive-tool delete FILE NAME
-//   archive-tool compact FILE
+//   archive-tool compact FILE              into a copy renamed over FILE: never half moved
+//   archive-tool check [--document] FILE   the file's bytes: header, directory, extents inside
+//                                          the file and apart, names unique; with --document
+//                                          also "Index.xml" and no page past its page count
 // Exit status: 0 done, 1 bad archive or failed operation, 2 wrong usage.
 #include <cstdio>
 #include <iostream>
@@ -15,6 +18,7 @@
 #include "document/SingleFileStorage.h"
 #include "platform/Exceptions.h"
 #include "platform/SysUtils.h"
+#include "tools/ArchiveCheck.h"
 
 using document::TSingleStorage;
 
@@ -25,7 +29,8 @@ int Usage() {
                "       archive-tool extract FILE NAME [OUT]\n"
                "       archive-tool put FILE NAME SRC\n"
                "       archive-tool delete FILE NAME\n"
-               "       archive-tool compact FILE\n";
+               "       archive-tool compact FILE\n"
+               "       archive-tool check [--document] FILE\n";
   return 2;
 }
 
@@ -115,7 +120,19 @@ int Compact(const std::string& file) {
   TSingleStorage s;
   if (!OpenExisting(s, file)) return 0;
   if (s.ReadOnly()) throw ToolError(file + ": the archive is read-only");
-  s.Compact();
+  s.CompactByCopy();
+  return 0;
+}
+
+int Check(const std::string& file, bool document) {
+  if (!platform::FileExists(file)) throw ToolError(file + ": no such file");
+  const std::string bytes = kdcheck::ReadAll(file);
+  std::vector<kdcheck::TCheckedEntry> entries;
+  std::vector<std::string> problems = kdcheck::CheckArchiveBytes(bytes, &entries);
+  if (problems.empty() && document) problems = kdcheck::CheckDocumentFile(file);
+  for (const std::string& p : problems) std::cout << file << ": " << p << '\n';
+  if (!problems.empty()) return 1;
+  std::cout << file << ": ok, " << entries.size() << " streams" << (document ? ", a document" : "") << '\n';
   return 0;
 }
 
@@ -134,6 +151,8 @@ int main(int argc, char** argv) {
     if (cmd == "put" && argc == 5) return Put(file, argv[3], argv[4]);
     if (cmd == "delete" && argc == 4) return Delete(file, argv[3]);
     if (cmd == "compact" && argc == 3) return Compact(file);
+    if (cmd == "check" && argc == 3) return Check(file, false);
+    if (cmd == "check" && argc == 4 && file == "--document") return Check(argv[3], true);
   } catch (const ToolError& e) {
     std::cerr << "archive-tool: " << e.what() << '\n';
     return 1;

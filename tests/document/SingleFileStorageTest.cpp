@@ -14,6 +14,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
 #include "tests/common/TestSupport.h"
+#include "tools/ArchiveCheck.h"
 
 using namespace document;
 using Bytes = std::vector<uint8_t>;
@@ -207,11 +208,12 @@ TEST(SingleFileStorage, OverwriteModes) {
   ASSERT_EQ(Write(s, "A", oldData), 0);
   Write(s, "B", Pattern(10, 5));
 
-  // Mode 0 deletes the old entry first, so its extent is free for the new bytes.
+  // Mode 0 writes the new bytes to free space while the old stream still holds its extent,
+  // then drops the old entry: its extent becomes free space.
   s.SetOverwriteMode(0);
   EXPECT_EQ(Write(s, "A", newData), 1);
-  EXPECT_EQ(s.Items(1)->Offset(), 1038);
-  EXPECT_EQ(s.FreeSpace(), 0);
+  EXPECT_EQ(s.Items(1)->Offset(), 1148);
+  EXPECT_EQ(s.FreeSpace(), 100);
   ExpectStreams(s, {{"B", Pattern(10, 5)}, {"A", newData}});
 
   // Mode 1 asks; No keeps the old stream, Yes replaces it.
@@ -857,4 +859,41 @@ TEST(SingleFileStorage, SwitchingFilesWritesPendingChanges) {
   s.SetFileName(dir + "/one.hsf");
   EXPECT_EQ(s.Count(), 0);
   EXPECT_EQ(kdtest::ReadFileBytes(dir + "/one.hsf").size(), 6u);
+}
+
+// A copy that fails part-way (the disk fills up) leaves no entry over bytes never written, and
+// a stream being replaced keeps its old bytes: later directory writes keep the file sound.
+TEST(SingleFileStorage, FailedWritesLeaveTheArchiveSound) {
+  const std::string path = kdtest::TempDir() + "/full.hsf";
+  const Bytes a = Pattern(100, 7), b = Pattern(5000, 8), c = Pattern(10, 9), a2 = Pattern(3000, 10);
+  {
+    TSingleStorage s;
+    s.SetFileName(path);
+    s.SetOverwriteMode(0);
+    Write(s, "A", a);
+    const struct {
+      const char* Name;
+      const Bytes* Data;
+    } failing[] = {{"B", &b}, {"A", &a2}};
+    for (const auto& f : failing) {
+      document::FileFaults().Reset();
+      document::FileFaults().FailAfterBytes = 50;
+      try {
+        Write(s, f.Name, *f.Data);
+        ADD_FAILURE() << "no write error for " << f.Name;
+      } catch (const platform::EWriteError& e) {
+        EXPECT_EQ(e.Message, "Stream write error");
+      }
+      document::FileFaults().Reset();
+    }
+    Write(s, "C", c);  // rewrites the directory
+  }
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(kdcheck::CheckArchiveBytes(bytes).empty());
+  TSingleStorage s;
+  s.SetFileName(path);
+  EXPECT_FALSE(s.StreamExists("B"));
+  EXPECT_EQ(Read(s, "A"), a);
+  EXPECT_EQ(Read(s, "C"), c);
 }
