@@ -150,7 +150,7 @@ class TDitherEngine {
     int32_t* e0 = &FErr[0][static_cast<size_t>(Column + 3) * 3];
     if (!FNone)
       for (int c = 0; c < 3; ++c) {
-        // Pascal-style division truncates toward zero.
+        // The division truncates toward zero, also for negative errors.
         v[c] = std::clamp(v[c] + (e0[c] + FK.Divisor / 2) / FK.Divisor, 0, 255);
       }
     int32_t o[3];
