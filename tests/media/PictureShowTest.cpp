@@ -16,6 +16,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Forms.h"
 #include "raster/GifGraphic.h"
+#include "tests/common/TestSupport.h"
 
 using media::TPictureShow;
 using platform::TBitmap;
@@ -545,19 +546,27 @@ raster::TGifGraphic* GifOf(platform::TPicture* P) { return dynamic_cast<raster::
 
 // The background picture plays: each frame asks for a repaint, which shows it, in every mode.
 TEST(PictureShow, AnimatedBackgroundPlaysItsFrames) {
+  raster::InitializeGifGraphic();
+  const std::string file = kdtest::TempDir() + "/redblue.gif";
+  RedBlueGif()->SaveToFile(file);
   struct Case {
     media::TBackgroundMode mode;
     std::vector<platform::TPoint> points;  // inside the picture (every tile, the whole client)
+    bool fromFile;  // loaded as the application does, else assigned
   } cases[] = {
-      {media::bmCentered, {{18, 9}, {21, 10}}},
-      {media::bmTiled, {{0, 0}, {5, 1}, {38, 19}}},
-      {media::bmStretched, {{0, 0}, {20, 10}, {39, 19}}},
+      {media::bmCentered, {{18, 9}, {21, 10}}, false},
+      {media::bmTiled, {{0, 0}, {5, 1}, {38, 19}}, false},
+      {media::bmStretched, {{0, 0}, {20, 10}, {39, 19}}, false},
+      {media::bmCentered, {{18, 9}, {21, 10}}, true},
   };
   for (const Case& c : cases) {
     FakeGifClock clock;
     ShowOnForm f(c.mode);
     f.S->Points = c.points;
-    f.S->BgPicture()->SetGraphic(RedBlueGif().get());
+    if (c.fromFile)
+      f.S->BgPicture()->LoadFromFile(file);
+    else
+      f.S->BgPicture()->SetGraphic(RedBlueGif().get());
     f.S->Repaint();
     const std::vector<TColor> red(c.points.size(), platform::clRed), blue(c.points.size(), platform::clBlue);
     EXPECT_EQ(f.S->Seen, red) << c.mode;
