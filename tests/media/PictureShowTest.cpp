@@ -698,6 +698,35 @@ TEST(PictureShow, AnimatedBackgroundStopsWithItsHolder) {
   }
 }
 
+// Each frame painted into the picture's off-screen copy is reported once, after the first
+// (which Draw itself shows); a player painting straight onto the canvas reports nothing.
+TEST(PictureShow, FramesReportedThroughThePicture) {
+  struct Case {
+    const char* name;
+    uint16_t extra;
+    std::vector<int> reports;  // after Draw, then after each tick
+  } cases[] = {{"off-screen", 0, {0, 1, 2, 3}}, {"direct", raster::goDirectDraw, {0, 0, 0, 0}}};
+  for (const Case& c : cases) {
+    FakeGifClock clock;
+    auto gif = RedBlueGif();
+    gif->DrawOptions |= c.extra;
+    platform::TPicture P;
+    P.SetGraphic(gif.get());
+    int reports = 0;
+    P.OnChange = [&](platform::TObject*) { ++reports; };
+    TBitmap B;
+    B.SetSize(4, 2);
+    P.Graphic()->Draw(B.Canvas(), TRect{0, 0, 4, 2});
+    std::vector<int> seen{reports};
+    for (int64_t wait : {60, 120, 60}) {
+      clock.Advance(wait);
+      seen.push_back(reports);
+    }
+    EXPECT_EQ(seen, c.reports) << c.name;
+    EXPECT_FALSE(P.Graphic()->Modified()) << c.name;  // playing is no edit
+  }
+}
+
 // A holder may let go of the picture from its change handler while the frame is reported.
 TEST(PictureShow, PictureFreedFromItsFrameReport) {
   FakeGifClock clock;
