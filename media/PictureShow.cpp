@@ -312,7 +312,13 @@ void TCustomPictureShow::Prepare() {
   FBgBitmap->Canvas()->CopyRect(TRect{0, 0, FPicWidth, FPicHeight}, FOffscreen->Canvas(), S);
   FPic = std::make_unique<TBitmap>();
   FPic->SetSize(FPicWidth, FPicHeight);
-  FPic->Canvas()->Draw(0, 0, FPicture->Graphic());
+  {
+    // The copy is a still: drawn from a private duplicate, so an animated picture leaves no
+    // player behind that would keep reporting changes of Picture.
+    platform::TPicture Still;
+    Still.SetGraphic(FPicture->Graphic());
+    FPic->Canvas()->Draw(0, 0, Still.Graphic());
+  }
   if (PixelStyle(FStyle)) {
     FPic->SetPixelFormat(platform::pf32bit);
     FMedia->SetPixelFormat(platform::pf32bit);
@@ -531,6 +537,7 @@ void TCustomPictureShow::PaintBackground(TCanvas* Canvas, const TRect& R) {
   platform::TGraphic* G = FBgPicture->Graphic();
   if (!G || G->Empty()) return;
   const int32_t gw = G->Width(), gh = G->Height();
+  if (gw <= 0 || gh <= 0) return;  // a graphic with frames but no area: nothing to tile
   switch (FBgMode) {
     case bmTiled:
       for (int32_t row = 0; row <= R.Height() / gh; ++row)

@@ -438,18 +438,27 @@ void TGIFPainter::Execute() {
 
 void TGIFPainter::Tick() {
   if (FFinished || FTerminated) return;
+  TGifGraphic* image = Image;
   FInTick = true;
   PaintActive();
   bool more = !FTerminated && Advance();
   FInTick = false;
+  // A frame painted off-screen shows only when the image's holder draws it again: the image's
+  // change event tells the holder (without Changed, which would drop the copy).
+  const bool offscreen = image->FBitmap && Canvas == image->FBitmap->Canvas();
   if (more && !FTerminated) {
     const int32_t wait = ComputeWait();
     if (wait >= 0) GIFClock()->Schedule(this, wait);
-    return;
+  } else {
+    Finish();
+    // The painter is done: its image frees it (nothing may touch it after this).
+    image->ReleasePainter(this);
   }
-  Finish();
-  // The painter is done: its image frees it (nothing may touch it after this).
-  Image->ReleasePainter(this);
+  // Last: the holder may replace or free the image from its handler.
+  if (offscreen) {
+    const platform::TNotifyEvent changed = image->OnChange;
+    if (changed) changed(image);
+  }
 }
 
 void TGIFPainter::Stop() {

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
 #include "document/dtpShadowEffects.h"
+#include "raster/GifGraphic.h"
 #include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterGIF.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
 
@@ -18,6 +22,7 @@ class BitmapShapeTest : public ::testing::Test {
   void SetUp() override {
     raster::InitializeDtpRasterFormats();
     raster::InitializeDtpRasterPNG();
+    raster::InitializeDtpRasterGIF();
     InitializeDtpShape();
     InitializeDtpEffectShape();
     InitializeDtpBitmapShape();
@@ -168,4 +173,60 @@ TEST_F(BitmapShapeTest, MissingImageAndHostileData) {
   const std::string missing = kdtest::TempDir() + "/nothing.png";
   EXPECT_EQ(ExpectThrow([&] { NewShape<TdtpBitmapShape>()->Image()->LoadFromFile(missing); }),
             "Resource load error.\rFile does not exist: " + missing);
+}
+
+namespace {
+
+// A clock that moves only when told: any GIF player left running would be due on it.
+struct FakeGifClock : raster::TGIFClock {
+  int64_t now = 1000;
+  std::map<raster::TGIFPainter*, int64_t> due;
+  int64_t Now() override { return now; }
+  void Sleep(int32_t ms) override { now += ms; }
+  void Schedule(raster::TGIFPainter* p, int32_t ms) override { due[p] = now + ms; }
+  void Cancel(raster::TGIFPainter* p) override { due.erase(p); }
+  FakeGifClock() { raster::SetGIFClock(this); }
+  ~FakeGifClock() override { raster::SetGIFClock(nullptr); }
+};
+
+}  // namespace
+
+// The shape holds a decoded bitmap: an animated GIF shows its first frame, opaque, and stays
+// still; decoding leaves no player behind.
+TEST_F(BitmapShapeTest, AnimatedGifPaintsItsFirstFrameStill) {
+  FakeGifClock clock;
+  raster::TGifGraphic gif;
+  gif.Header.ScreenWidth = 40;
+  gif.Header.ScreenHeight = 20;
+  gif.GlobalColorMap().Add(platform::RGB(255, 0, 0));
+  gif.GlobalColorMap().Add(platform::RGB(0, 0, 255));
+  for (uint8_t index : {0, 1}) {
+    raster::TGIFSubImage* f = gif.Add();
+    f->SetBounds(0, 0, 40, 20);
+    std::fill(f->Data.begin(), f->Data.end(), index);
+    auto g = std::make_unique<raster::TGIFGraphicControlExtension>(f);
+    g->SetDelay(5);
+    f->AddExtension(std::move(g));
+  }
+  gif.Images(0)->AddExtension(std::make_unique<raster::TGIFAppExtNSLoop>(gif.Images(0)));
+  const std::string file = kdtest::TempDir() + "/anim.gif";
+  gif.SaveToFile(file);
+
+  kdtest::TTestDocumentHost doc;
+  auto s = NewShape<TdtpBitmapShape>();
+  s->SetDocSize(0, 0);
+  s->Image()->LoadFromFile(file);
+  EXPECT_EQ(s->Image()->Ext, ".gif");
+  s->SetDocument(&doc);
+  TBitmap32 target;
+  target.SetSize(s->ScreenRight() + 10, s->ScreenBottom() + 10);
+  for (int pass = 0; pass < 2; ++pass) {
+    target.Clear(0);
+    s->PaintShape(&target);
+    const int cx = (s->ScreenLeft() + s->ScreenRight()) / 2;
+    const int cy = (s->ScreenTop() + s->ScreenBottom()) / 2;
+    EXPECT_EQ(target.Pixel(cx, cy), 0xFFFF0000u) << pass;
+    EXPECT_TRUE(clock.due.empty()) << pass;
+    clock.now += 10000;
+  }
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,6 +15,8 @@
 #include "platform/Colors.h"
 #include "platform/Exceptions.h"
 #include "platform/Forms.h"
+#include "raster/GifGraphic.h"
+#include "tests/common/TestSupport.h"
 
 using media::TPictureShow;
 using platform::TBitmap;
@@ -435,5 +438,348 @@ TEST(PictureShow, WorkerStopsDestroysAndFails) {
     EXPECT_EQ(E.Complete, 0);
     EXPECT_EQ(E.Stop, 1);
     EXPECT_EQ(Reported, "frame failed");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Animated pictures
+
+namespace {
+
+// A clock that moves only when told; painter wake-ups fire at their due time.
+struct FakeGifClock : raster::TGIFClock {
+  int64_t now = 5000;
+  std::map<raster::TGIFPainter*, int64_t> due;
+  int64_t Now() override { return now; }
+  void Sleep(int32_t ms) override { now += ms; }
+  void Schedule(raster::TGIFPainter* p, int32_t ms) override { due[p] = now + ms; }
+  void Cancel(raster::TGIFPainter* p) override { due.erase(p); }
+  void Advance(int64_t ms) {
+    const int64_t end = now + ms;
+    for (;;) {
+      auto next = due.end();
+      for (auto it = due.begin(); it != due.end(); ++it)
+        if (it->second <= end && (next == due.end() || it->second < next->second)) next = it;
+      if (next == due.end()) break;
+      raster::TGIFPainter* p = next->first;
+      now = next->second;
+      due.erase(next);
+      p->Tick();
+    }
+    now = end;
+  }
+  FakeGifClock() { raster::SetGIFClock(this); }
+  ~FakeGifClock() override { raster::SetGIFClock(nullptr); }
+};
+
+// A 4 x 2 GIF: one whole-screen frame per colour with its delay (hundredths), looping without
+// end when Loop is set.
+std::unique_ptr<raster::TGifGraphic> MakeGif(const std::vector<std::pair<TColor, int>>& Frames, bool Loop) {
+  auto gif = std::make_unique<raster::TGifGraphic>();
+  gif->Header.ScreenWidth = 4;
+  gif->Header.ScreenHeight = 2;
+  for (const auto& [colour, delay] : Frames) {
+    raster::TGIFSubImage* f = gif->Add();
+    f->SetBounds(0, 0, 4, 2);
+    const int32_t index = gif->GlobalColorMap().Add(colour);
+    std::fill(f->Data.begin(), f->Data.end(), static_cast<uint8_t>(index));
+    auto g = std::make_unique<raster::TGIFGraphicControlExtension>(f);
+    g->SetDelay(static_cast<uint16_t>(delay));
+    g->SetDisposal(1);
+    f->AddExtension(std::move(g));
+  }
+  if (Loop) gif->Images(0)->AddExtension(std::make_unique<raster::TGIFAppExtNSLoop>(gif->Images(0)));
+  return gif;
+}
+
+// Red for 60 ms, blue for 120 ms, again and again.
+std::unique_ptr<raster::TGifGraphic> RedBlueGif() {
+  return MakeGif({{platform::clRed, 5}, {platform::clBlue, 10}}, true);
+}
+
+// Counts paints and records what the background shows at given points.
+class ProbeShow : public TPictureShow {
+ public:
+  using TPictureShow::TPictureShow;
+  int Paints = 0;
+  std::vector<platform::TPoint> Points;
+  std::vector<TColor> Seen;
+
+ protected:
+  void Paint() override {
+    ++Paints;
+    TPictureShow::Paint();
+  }
+  void PaintBackground(platform::TCanvas* C, const TRect& R) override {
+    TPictureShow::PaintBackground(C, R);
+    C->Release();
+    Seen.clear();
+    for (const platform::TPoint& P : Points) Seen.push_back(C->Pixel(P.X, P.Y));
+  }
+};
+
+struct ShowOnForm {
+  platform::TForm Form{nullptr};
+  std::unique_ptr<ProbeShow> S;
+  explicit ShowOnForm(media::TBackgroundMode Mode) {
+    Form.SetBounds(0, 0, 200, 200);
+    S = std::make_unique<ProbeShow>(&Form);
+    S->SetParent(&Form);
+    S->SetAutoSize(false);
+    S->SetBounds(0, 0, 40, 20);
+    S->SetBgMode(Mode);
+    S->SetColor(platform::clBlack);
+    Form.Show();
+    QCoreApplication::processEvents();
+  }
+  // Paints what is pending (nothing when nobody asked for a repaint).
+  int Flush() {
+    const int before = S->Paints;
+    S->Update();
+    return S->Paints - before;
+  }
+};
+
+raster::TGifGraphic* GifOf(platform::TPicture* P) { return dynamic_cast<raster::TGifGraphic*>(P->Graphic()); }
+
+}  // namespace
+
+// The background picture plays: each frame asks for a repaint, which shows it, in every mode.
+TEST(PictureShow, AnimatedBackgroundPlaysItsFrames) {
+  raster::InitializeGifGraphic();
+  const std::string file = kdtest::TempDir() + "/redblue.gif";
+  RedBlueGif()->SaveToFile(file);
+  struct Case {
+    media::TBackgroundMode mode;
+    std::vector<platform::TPoint> points;  // inside the picture (every tile, the whole client)
+    bool fromFile;  // loaded as the application does, else assigned
+  } cases[] = {
+      {media::bmCentered, {{18, 9}, {21, 10}}, false},
+      {media::bmTiled, {{0, 0}, {5, 1}, {38, 19}}, false},
+      {media::bmStretched, {{0, 0}, {20, 10}, {39, 19}}, false},
+      {media::bmCentered, {{18, 9}, {21, 10}}, true},
+  };
+  for (const Case& c : cases) {
+    FakeGifClock clock;
+    ShowOnForm f(c.mode);
+    f.S->Points = c.points;
+    if (c.fromFile)
+      f.S->BgPicture()->LoadFromFile(file);
+    else
+      f.S->BgPicture()->SetGraphic(RedBlueGif().get());
+    f.S->Repaint();
+    const std::vector<TColor> red(c.points.size(), platform::clRed), blue(c.points.size(), platform::clBlue);
+    EXPECT_EQ(f.S->Seen, red) << c.mode;
+    ASSERT_EQ(clock.due.size(), 1u) << c.mode;
+    f.Flush();
+    clock.Advance(59);
+    EXPECT_EQ(f.Flush(), 0) << c.mode;  // nothing new yet
+    clock.Advance(1);
+    EXPECT_EQ(f.Flush(), 1) << c.mode;
+    EXPECT_EQ(f.S->Seen, blue) << c.mode;
+    clock.Advance(119);
+    EXPECT_EQ(f.Flush(), 0) << c.mode;
+    clock.Advance(1);
+    EXPECT_EQ(f.Flush(), 1) << c.mode;
+    EXPECT_EQ(f.S->Seen, red) << c.mode;  // looped
+    clock.Advance(60);
+    EXPECT_EQ(f.Flush(), 1) << c.mode;
+    EXPECT_EQ(f.S->Seen, blue) << c.mode;
+    // Outside the picture the background colour stays.
+    if (c.mode == media::bmCentered) {
+      f.S->Points = {{0, 0}, {39, 19}};
+      f.S->Repaint();
+      EXPECT_EQ(f.S->Seen, std::vector<TColor>(2, platform::clBlack));
+    }
+  }
+}
+
+// A picture that plays once stops on its last frame and asks for nothing more.
+TEST(PictureShow, AnimatedBackgroundEndsOnItsLastFrame) {
+  FakeGifClock clock;
+  ShowOnForm f(media::bmCentered);
+  f.S->Points = {{19, 10}};
+  f.S->BgPicture()->SetGraphic(MakeGif({{platform::clRed, 5}, {platform::clBlue, 10}}, false).get());
+  f.S->Repaint();
+  f.Flush();
+  clock.Advance(60);
+  EXPECT_EQ(f.Flush(), 1);
+  EXPECT_EQ(f.S->Seen, std::vector<TColor>{platform::clBlue});
+  EXPECT_TRUE(clock.due.empty());
+  EXPECT_EQ(GifOf(f.S->BgPicture())->Painter(), nullptr);
+  clock.Advance(10000);
+  EXPECT_EQ(f.Flush(), 0);
+  f.S->Repaint();  // the last frame stays
+  EXPECT_EQ(f.S->Seen, std::vector<TColor>{platform::clBlue});
+}
+
+// Stills are drawn as before and never ask for a repaint on their own.
+TEST(PictureShow, StillBackgroundsStartNoPlayer) {
+  TBitmap green;
+  green.SetPixelFormat(platform::pf24bit);
+  green.SetSize(4, 2);
+  green.Canvas()->Brush()->SetColor(platform::clLime);
+  green.Canvas()->FillRect(TRect{0, 0, 4, 2});
+  green.Canvas()->Release();
+  auto oneFrame = MakeGif({{platform::clLime, 5}}, true);
+  auto notAnimated = RedBlueGif();
+  notAnimated->DrawOptions &= static_cast<uint16_t>(~raster::goAnimate);
+  struct Case {
+    const char* name;
+    const platform::TGraphic* graphic;
+    TColor colour;
+  } cases[] = {{"bitmap", &green, platform::clLime},
+               {"one-frame GIF", oneFrame.get(), platform::clLime},
+               {"GIF without goAnimate", notAnimated.get(), platform::clRed}};
+  for (const Case& c : cases) {
+    FakeGifClock clock;
+    ShowOnForm f(media::bmCentered);
+    f.S->Points = {{18, 9}, {21, 10}, {17, 9}, {22, 11}};
+    f.S->BgPicture()->SetGraphic(c.graphic);
+    f.S->Repaint();
+    EXPECT_EQ(f.S->Seen, std::vector<TColor>({c.colour, c.colour, platform::clBlack, platform::clBlack})) << c.name;
+    EXPECT_TRUE(clock.due.empty()) << c.name;
+    f.Flush();
+    clock.Advance(10000);
+    EXPECT_EQ(f.Flush(), 0) << c.name;
+  }
+}
+
+// Replacing the picture stops its player; destroying the control mid-animation leaves nothing
+// behind that could still tick.
+TEST(PictureShow, AnimatedBackgroundStopsWithItsHolder) {
+  FakeGifClock clock;
+  {
+    ShowOnForm f(media::bmCentered);
+    f.S->Points = {{19, 10}};
+    f.S->BgPicture()->SetGraphic(RedBlueGif().get());
+    f.S->Repaint();
+    clock.Advance(60);
+    raster::TGIFPainter* old = GifOf(f.S->BgPicture())->Painter();
+    ASSERT_NE(old, nullptr);
+    // Another animation: the old player is gone, the new one starts on the next paint.
+    f.S->BgPicture()->SetGraphic(MakeGif({{platform::clLime, 3}, {platform::clBlue, 3}}, true).get());
+    EXPECT_TRUE(clock.due.empty());
+    f.S->Repaint();
+    EXPECT_EQ(f.S->Seen, std::vector<TColor>{platform::clLime});
+    ASSERT_EQ(clock.due.size(), 1u);
+    EXPECT_EQ(clock.due.begin()->first, GifOf(f.S->BgPicture())->Painter());
+    clock.Advance(36);
+    EXPECT_EQ(f.Flush(), 1);
+    EXPECT_EQ(f.S->Seen, std::vector<TColor>{platform::clBlue});
+    // A still in its place: nothing plays any more.
+    TBitmap white;
+    white.SetSize(4, 2);
+    f.S->BgPicture()->SetGraphic(&white);
+    EXPECT_TRUE(clock.due.empty());
+    f.S->Repaint();
+    EXPECT_EQ(f.S->Seen, std::vector<TColor>{platform::clWhite});
+    f.Flush();
+    clock.Advance(10000);
+    EXPECT_EQ(f.Flush(), 0);
+    // Emptied: the same.
+    f.S->BgPicture()->SetGraphic(RedBlueGif().get());
+    f.S->Repaint();
+    EXPECT_EQ(clock.due.size(), 1u);
+    f.S->SetBgPicture(nullptr);
+    EXPECT_TRUE(clock.due.empty());
+  }
+  {
+    ShowOnForm f(media::bmTiled);
+    f.S->BgPicture()->SetGraphic(RedBlueGif().get());
+    f.S->Repaint();
+    clock.Advance(60);
+    f.Flush();
+    EXPECT_EQ(clock.due.size(), 1u);
+    f.S.reset();  // mid-animation
+    EXPECT_TRUE(clock.due.empty());
+    clock.Advance(10000);
+    QCoreApplication::processEvents();
+  }
+}
+
+// Each frame painted into the picture's off-screen copy is reported once, after the first
+// (which Draw itself shows); a player painting straight onto the canvas reports nothing.
+TEST(PictureShow, FramesReportedThroughThePicture) {
+  struct Case {
+    const char* name;
+    uint16_t extra;
+    std::vector<int> reports;  // after Draw, then after each tick
+  } cases[] = {{"off-screen", 0, {0, 1, 2, 3}}, {"direct", raster::goDirectDraw, {0, 0, 0, 0}}};
+  for (const Case& c : cases) {
+    FakeGifClock clock;
+    auto gif = RedBlueGif();
+    gif->DrawOptions |= c.extra;
+    platform::TPicture P;
+    P.SetGraphic(gif.get());
+    int reports = 0;
+    P.OnChange = [&](platform::TObject*) { ++reports; };
+    TBitmap B;
+    B.SetSize(4, 2);
+    P.Graphic()->Draw(B.Canvas(), TRect{0, 0, 4, 2});
+    std::vector<int> seen{reports};
+    for (int64_t wait : {60, 120, 60}) {
+      clock.Advance(wait);
+      seen.push_back(reports);
+    }
+    EXPECT_EQ(seen, c.reports) << c.name;
+    EXPECT_FALSE(P.Graphic()->Modified()) << c.name;  // playing is no edit
+  }
+}
+
+// A holder may let go of the picture from its change handler while the frame is reported.
+TEST(PictureShow, PictureFreedFromItsFrameReport) {
+  FakeGifClock clock;
+  platform::TPicture P;
+  P.SetGraphic(RedBlueGif().get());
+  int reports = 0;
+  P.OnChange = [&](platform::TObject*) {
+    if (++reports == 1) P.SetGraphic(nullptr);  // the report of the blue frame
+  };
+  TBitmap B;
+  B.SetSize(4, 2);
+  P.Graphic()->Draw(B.Canvas(), TRect{0, 0, 4, 2});
+  ASSERT_EQ(clock.due.size(), 1u);
+  clock.Advance(60);
+  EXPECT_EQ(reports, 2);  // the frame, then the emptied picture
+  EXPECT_EQ(P.Graphic(), nullptr);
+  EXPECT_TRUE(clock.due.empty());
+  clock.Advance(10000);
+}
+
+// The transition picture is copied as a still: an animated one shows its first frame and leaves
+// no player behind that would keep reporting changes of Picture.
+TEST(PictureShow, AnimatedPictureIsCopiedAsAStill) {
+  FakeGifClock clock;
+  TPictureShow S(nullptr);
+  S.SetManual(true);
+  S.SetStyle(5);
+  S.Picture()->SetGraphic(RedBlueGif().get());
+  int changes = 0;
+  S.OnChange = [&](platform::TObject*) { ++changes; };
+  S.Execute();
+  EXPECT_TRUE(clock.due.empty());
+  EXPECT_EQ(GifOf(S.Picture())->Painter(), nullptr);
+  S.SetProgress(100);
+  EXPECT_EQ(At(S, 0, 0), platform::clRed);
+  EXPECT_EQ(At(S, 3, 1), platform::clRed);
+  clock.Advance(10000);
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(S.ClientWidth(), 4);
+  S.Stop();
+}
+
+// A graphic with frames but no area tiles nothing (it used to divide by its zero width).
+TEST(PictureShow, BackgroundWithoutAreaDrawsOnlyTheColour) {
+  raster::TGifGraphic empty;
+  empty.Add();
+  ASSERT_FALSE(empty.Empty());
+  ASSERT_EQ(empty.Width(), 0);
+  for (media::TBackgroundMode mode : {media::bmTiled, media::bmCentered, media::bmStretched}) {
+    ShowOnForm f(mode);
+    f.S->Points = {{0, 0}, {20, 10}};
+    f.S->BgPicture()->SetGraphic(&empty);
+    f.S->Repaint();
+    EXPECT_EQ(f.S->Seen, std::vector<TColor>(2, platform::clBlack)) << mode;
   }
 }
