@@ -3,7 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 #include "platform/Graphics.h"
 
@@ -108,13 +111,37 @@ BENCHMARK(BM_CairoRectangles);
 BENCHMARK(BM_CairoEllipses);
 #endif
 
+// Keeps each run's time per iteration for the ratios (the median with --benchmark_repetitions).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type == Run::RT_Iteration && !times.count(r.run_name.function_name + "/median"))
+        times[r.run_name.function_name] = r.GetAdjustedRealTime();
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
+        times[r.run_name.function_name] = r.GetAdjustedRealTime();
+        times[r.run_name.function_name + "/median"] = 1;
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> times;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QGuiApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const char* name : {"Rectangles", "Ellipses"}) {
+    auto ours = reporter.times.find(std::string("BM_Canvas") + name);
+    auto cairo = reporter.times.find(std::string("BM_Cairo") + name);
+    if (ours != reporter.times.end() && cairo != reporter.times.end() && cairo->second > 0)
+      std::printf("Canvas %-11s ours / cairo = %.2f\n", name, ours->second / cairo->second);
+  }
   benchmark::Shutdown();
   return 0;
 }
