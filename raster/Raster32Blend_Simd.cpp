@@ -188,6 +188,17 @@ __attribute__((target("avx2"))) inline void MergeSpanAVX2Body(const TColor32* F,
   for (; i + 8 <= Count; i += 8) {
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(F + i));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B + i));
+    // Whole groups of opaque (at full master) or clear foregrounds are the common case in a
+    // page of cached shapes: the result is then the foreground or the background itself.
+    const __m256i fAlpha = _mm256_and_si256(f, _mm256_set1_epi32(int32_t(0xFF000000u)));
+    if (FullMaster && _mm256_movemask_epi8(_mm256_cmpeq_epi32(fAlpha, _mm256_set1_epi32(int32_t(0xFF000000u)))) == -1) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + i), f);
+      continue;
+    }
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(fAlpha, zero)) == -1) {
+      if (Dst != B) _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + i), b);
+      continue;
+    }
     const __m256i fa = _mm256_srli_epi32(f, 24), ba = _mm256_srli_epi32(b, 24);
     // a = (Fa * M) div 255, which is Fa itself when M = 255.
     const __m256i a = FullMaster ? fa : Div255(_mm256_mullo_epi16(fa, mv));

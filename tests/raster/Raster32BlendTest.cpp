@@ -305,3 +305,26 @@ TEST(MergeSpanTest, TailsAndInPlaceMatchMergePixel) {
     ASSERT_EQ(intoB, ref) << n;
   }
 }
+
+// Runs of opaque and of clear foregrounds (whole groups take the shortcuts) mixed with
+// translucent ones, at full and partial master, into a separate destination and in place.
+TEST(MergeSpanTest, OpaqueAndClearRunsMatchMergePixel) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 200);
+    std::vector<uint32_t> f(n), b(n), ref(n), out(n);
+    uint32_t kind = 0;
+    for (int k = 0; k < n; ++k) {
+      if (rng() % 6 == 0) kind = rng() % 3;
+      const uint32_t a = kind == 0 ? 255u : kind == 1 ? 0u : rng() & 255;
+      f[k] = (a << 24) | (rng() & 0xFFFFFF);
+      b[k] = rng();
+    }
+    const uint32_t m = trial % 3 == 0 ? rng() & 255 : 255;
+    for (int k = 0; k < n; ++k) ref[k] = MergePixel(f[k], b[k], m);
+    MergeSpan(f.data(), b.data(), out.data(), n, m);
+    ASSERT_EQ(out, ref) << trial;
+    MergeSpan(f.data(), b.data(), b.data(), n, m);
+    ASSERT_EQ(b, ref) << trial;
+  }
+}
