@@ -49,6 +49,15 @@ void PaintChild(Fn&& Paint) {
 
 bool gWideMerge = true;
 
+// Set while UpdateBuffer builds the buffer of an upright shape: RenderInto clears that buffer
+// in full before anything is drawn, so the clear that ends BuildBuffer would go unseen.
+thread_local bool tBufferClearedByRender = false;
+struct TBufferClearedByRender {
+  bool saved;
+  explicit TBufferClearedByRender(bool On) : saved(tBufferClearedByRender) { tBufferClearedByRender = On; }
+  ~TBufferClearedByRender() { tBufferClearedByRender = saved; }
+};
+
 // InvertAlpha of the bitmap utilities, four pixels a step.
 void InvertAlphaWide(TBitmap32* Bitmap) {
   if (!Bitmap || Bitmap->Empty()) return;
@@ -94,7 +103,8 @@ float TdtpShape::GetRenderDpm() const {
 }
 
 void TdtpShape::ClearBuffer() {
-  if (FBuffer && !FBuffer->Empty()) FBuffer->Clear(raster::SetAlpha(GetFillColor32(), 0));
+  if (FBuffer && !FBuffer->Empty() && !tBufferClearedByRender)
+    FBuffer->Clear(raster::SetAlpha(GetFillColor32(), 0));
   SetRepaintFlag(true);
 }
 
@@ -195,7 +205,10 @@ void TdtpShape::UpdateBuffer() {
   if (!AnyRepaint(this)) return;
   if (FDocument) FDocument->SetViewCursor(-19);
   TdtpMatrix bm;
-  BuildBuffer(bm);
+  {
+    TBufferClearedByRender skip(FDocAngle == 0);
+    BuildBuffer(bm);
+  }
   if (!FBuffer || FBuffer->Empty()) return;  // the repaint flag stays set
   const float dpm = GetRenderDpm();
   if (FDocAngle != 0) {
