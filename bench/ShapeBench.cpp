@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "document/Compressors.h"
@@ -272,6 +273,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  if (std::getenv("KD_BENCH_NO_RATIOS")) return 0;  // profiling one case alone
   std::printf("\nA4 page at 300 DPI (best of alternating rounds):\n");
   PrintPageRatios(50, 8);
   PrintPageRatios(500, 6);
