@@ -5,11 +5,13 @@
 //  - repaint of the whole view after a scroll step and after a zoom step;
 //  - save in place after one shape of the current page moved (the page, its thumbnail and
 //    "Index.xml" are rewritten; now and then the archive is compacted), and save of the whole
-//    document under another name.
+//    document under another name;
+//  - peak memory of opening and paging through 10, 20 and 40 pages, each in a fresh process.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -142,6 +144,58 @@ void BM_SaveUnderAnotherName(benchmark::State& state) {
   for (const auto& f : {file, a, b}) std::filesystem::remove(f);
 }
 BENCHMARK(BM_SaveUnderAnotherName)->Unit(benchmark::kMillisecond);
+// Child mode: opens File in a 1600 x 1000 view, shows every page in turn (each painted once)
+// and prints the resident memory before opening and the peak after the last page, in MiB.
+int PageThrough(const std::string& File) {
+  const double before = PeakMiB();
+  auto doc = std::make_unique<TdtpComponent>(nullptr);
+  doc->SetBounds(0, 0, 1600, 1000);
+  doc->HandleNeeded();
+  doc->LoadFromFile(File);
+  doc->ZoomFitPage();
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf32bit);
+  bmp.SetSize(1600, 1000);
+  for (int32_t i = 0; i < doc->PageCount(); ++i) {
+    doc->SetCurrentPageIndex(i);
+    PaintView(*doc, bmp);
+  }
+  std::printf("%.1f %.1f %d\n", before, PeakMiB(), doc->PageCount());
+  return 0;
+}
+
+// Peak memory of opening and paging through documents of 10, 20 and 40 pages of 500 shapes,
+// each in a fresh process (peak resident memory only ever grows within one).
+void PrintPagingMemory(const char* Self) {
+  std::printf("\nOpen and page through (500 shapes a page, fresh process each):\n");
+  double first = 0;
+  int firstPages = 0;
+  for (int pages : {10, 20, 40}) {
+    const std::string f =
+        (std::filesystem::temp_directory_path() / ("kd_paging_" + std::to_string(pages) + ".hsf")).string();
+    {
+      TdtpComponent doc(nullptr);
+      kdfixture::MakeSampleDocument(doc, f, pages, 500);
+    }
+    const std::string cmd = std::string("'") + Self + "' --page-through='" + f + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    double before = 0, peak = 0;
+    int count = 0;
+    if (p) {
+      if (std::fscanf(p, "%lf %lf %d", &before, &peak, &count) != 3) count = 0;
+      pclose(p);
+    }
+    std::filesystem::remove(f);
+    if (count != pages) {
+      std::printf("%3d pages: child failed\n", pages);
+      continue;
+    }
+    const double grown = peak - before;
+    if (!firstPages) first = grown, firstPages = pages;
+    std::printf("%3d pages: peak %7.1f MiB (%.1f at start, %.1f grown; %.2f x the %d-page growth for %.1f x the pages)\n",
+                pages, peak, before, grown, first > 0 ? grown / first : 0.0, firstPages, double(pages) / firstPages);
+  }
+}
 
 }  // namespace
 
@@ -149,8 +203,13 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   kdfixture::InitializeFixtures();
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("--page-through=", 0) == 0) return PageThrough(a.substr(15));
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  PrintPagingMemory(std::filesystem::read_symlink("/proc/self/exe").c_str());
   return 0;
 }

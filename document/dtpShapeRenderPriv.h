@@ -46,6 +46,10 @@ inline void Rotate180(raster::TBitmap32* Bitmap) { raster::Rotate180(Bitmap); }
 inline void Rotate270(raster::TBitmap32* Bitmap) { raster::Rotate270(Bitmap); }  // counter-clockwise
 inline void InvertAlpha(raster::TBitmap32* Bitmap) { raster::InvertAlpha(Bitmap); }
 
+// Off: children are merged into their parent pixel by pixel (tests compare the row-wise merge
+// against it).
+void SetWideMerge(bool On);
+
 // The largest buffer a shape renders: bigger ones are refused, not attempted.
 constexpr int64_t cMaxBufferPixels = int64_t(1) << 26;
 constexpr int32_t cMaxBufferSide = 16384;

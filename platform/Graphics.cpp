@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/GraphicsPriv.h"
 #include "platform/Regions.h"
@@ -654,7 +657,74 @@ QRectF OutlineBox(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, const TPen& pe
 }
 }  // namespace
 
+namespace {
+bool gDirectRectangles = true;
+
+// Count words of Value from P on, sixteen bytes per store.
+void FillWords(uint32_t* P, int Count, uint32_t Value) {
+#if defined(__SSE2__)
+  const __m128i v = _mm_set1_epi32(static_cast<int>(Value));
+  for (; Count >= 16; Count -= 16, P += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(P), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(P + 4), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(P + 8), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(P + 12), v);
+  }
+  for (; Count >= 4; Count -= 4, P += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(P), v);
+#endif
+  for (; Count > 0; --Count) *P++ = Value;
+}
+
+// Fills R (device pixels) with Argb where it meets the device.
+void FillDeviceRect(QImage& img, QRect R, uint32_t Argb) {
+  R &= img.rect();
+  if (R.isEmpty()) return;
+  const qsizetype stride = img.bytesPerLine();
+  uchar* line = const_cast<uchar*>(img.constScanLine(R.top())) + 4 * qsizetype{R.left()};
+  for (int y = R.top(); y <= R.bottom(); ++y, line += stride) FillWords(reinterpret_cast<uint32_t*>(line), R.width(), Argb);
+}
+}  // namespace
+
+void SetDirectRectangles(bool On) { gDirectRectangles = On; }
+
 void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+  // A solid rectangle with at most a one-pixel solid pen, copied onto a 32-bit image of our own,
+  // is written straight into the pixels: the same pixels the painter gives, without its span
+  // machinery per scanline.
+  auto direct = [&]() -> bool {
+    if (!gDirectRectangles || FPen->Mode() != pmCopy || FState->External || FState->HasClip) return false;
+    QImage* img = DeviceImage();
+    if (!img) return false;
+    const QImage::Format f = img->format();
+    if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 && f != QImage::Format_ARGB32_Premultiplied)
+      return false;
+    const TBrushStyle bs = FBrush->Style();
+    if ((bs != bsSolid && bs != bsClear) || FBrush->Bitmap()) return false;
+    const TPenStyle ps = FPen->Style();
+    const bool pen = ps != psClear;
+    if (pen && ((ps != psSolid && ps != psInsideFrame) || FPen->Width() > 1)) return false;
+    int32_t l = ClampCoord(X1), t = ClampCoord(Y1), r = ClampCoord(X2), b = ClampCoord(Y2);
+    if (l > r) std::swap(l, r);
+    if (t > b) std::swap(t, b);
+    if (r - l < 3 || b - t < 3) return false;
+    QPainter* p = Painter();
+    if (!p) return true;
+    if (p->worldTransform().type() != QTransform::TxNone || p->opacity() != 1.0) return false;
+    // The painter's one-pixel frame ends differently where it is cut at the device's edge.
+    if (pen && (l < 0 || t < 0 || r > img->width() || b > img->height())) return false;
+    if (!(img = WritableImage())) return false;
+    // The fill leaves out the right and bottom edges; the pen draws the frame within the box.
+    if (bs == bsSolid) FillDeviceRect(*img, QRect(QPoint(l, t), QPoint(r - 2, b - 2)), ToQRgb(FBrush->Color()));
+    if (pen) {
+      const uint32_t c = ToQRgb(FPen->Color());
+      FillDeviceRect(*img, QRect(QPoint(l, t), QPoint(r - 1, t)), c);
+      FillDeviceRect(*img, QRect(QPoint(l, b - 1), QPoint(r - 1, b - 1)), c);
+      FillDeviceRect(*img, QRect(QPoint(l, t + 1), QPoint(l, b - 2)), c);
+      FillDeviceRect(*img, QRect(QPoint(r - 1, t + 1), QPoint(r - 1, b - 2)), c);
+    }
+    return true;
+  };
+  if (direct()) return;
   QRectF box = OutlineBox(X1, Y1, X2, Y2, *FPen, false);
   Shape(Rect(X1, Y1, X2, Y2), [&](QPainter& q) {
     if (q.pen().style() == Qt::NoPen) {

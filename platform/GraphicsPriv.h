@@ -76,6 +76,9 @@ inline void WriteRgb(QImage& img, int x, int y, uint32_t rgb) {
   w = (w & 0xFF000000u) | (rgb & 0xFFFFFFu);
 }
 
+// Off: Rectangle always draws through the painter (tests compare the direct path against it).
+void SetDirectRectangles(bool On);
+
 // The device's area in the canvas's coordinates.
 QRect LogicalDeviceRect(const TCanvasState& s);
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 
 #include "platform/Graphics.h"
@@ -315,11 +317,48 @@ std::string ImageTooLargeText(int64_t Width, int64_t Height) {
 
 bool TBitmap32::Empty() const { return FBits == nullptr || FWidth == 0 || FHeight == 0; }
 
+namespace {
+
+// The last large pixel block a bitmap let go, kept for the next bitmap of the same pixel count:
+// a page rebuilt at the same size then reuses its memory instead of having the system map,
+// zero and fault in tens of megabytes again. A request of another large size gives the block
+// back first, so at most one block is held. (New pixels are undefined either way.)
+constexpr size_t kSpareMinPixels = size_t{1} << 20;
+struct TSpareBlock {
+  std::mutex Lock;
+  std::unique_ptr<TColor32[]> Block;
+  size_t Count = 0;
+};
+TSpareBlock& Spare() {
+  static TSpareBlock* s = new TSpareBlock;  // never destroyed: bitmaps may outlive static destruction
+  return *s;
+}
+void KeepSpare(std::unique_ptr<TColor32[]> Block, size_t Count) {
+  if (!Block || Count < kSpareMinPixels) return;
+  TSpareBlock& s = Spare();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  s.Block = std::move(Block);
+  s.Count = Count;
+}
+std::unique_ptr<TColor32[]> TakeSpare(size_t Count) {
+  if (Count < kSpareMinPixels) return nullptr;
+  TSpareBlock& s = Spare();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  std::unique_ptr<TColor32[]> b = std::move(s.Block);
+  const bool fits = s.Count == Count;
+  s.Count = 0;
+  if (!fits) b.reset();
+  return b;
+}
+
+}  // namespace
+
 bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight) {
   if (NewWidth < 1) NewWidth = 0;
   if (NewHeight < 1) NewHeight = 0;
   if (NewWidth == FWidth && NewHeight == FHeight) return false;
   FontChanged();
+  KeepSpare(std::move(FPixels), FBits ? static_cast<size_t>(FWidth) * static_cast<size_t>(FHeight) : 0);
   FPixels.reset();
   FBits = nullptr;
   FWidth = 0;
@@ -327,7 +366,8 @@ bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight) {
   if (NewWidth >= 1 && NewHeight >= 1) {
     int64_t count = static_cast<int64_t>(NewWidth) * NewHeight;
     if (count > MaxPixels) throw platform::Exception("Can't allocate the DIB handle");
-    FPixels.reset(new (std::nothrow) TColor32[static_cast<size_t>(count)]);
+    FPixels = TakeSpare(static_cast<size_t>(count));
+    if (!FPixels) FPixels.reset(new (std::nothrow) TColor32[static_cast<size_t>(count)]);
     if (!FPixels) throw platform::Exception("Can't allocate the DIB handle");
     FBits = FPixels.get();
   }

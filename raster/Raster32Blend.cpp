@@ -15,6 +15,7 @@ void BlendSpanMMX_SSE2(const TColor32* Src, TColor32* Dst, int32_t Count);
 void BlendSpanMasterMMX_SSE2(const TColor32* Src, TColor32* Dst, int32_t Count, TColor32 M);
 void BlendSpanMMX_AVX2(const TColor32* Src, TColor32* Dst, int32_t Count);
 void BlendSpanMasterMMX_AVX2(const TColor32* Src, TColor32* Dst, int32_t Count, TColor32 M);
+void MergeSpanAVX2(const TColor32* F, const TColor32* B, TColor32* Dst, int32_t Count, TColor32 M);
 bool Available();
 }  // namespace blend_simd
 
@@ -129,5 +130,17 @@ void InitBlendRoutines() {
 }
 
 void FinalizeBlendRoutines() { gInitialized = false; }
+
+void MergeSpanScalar(const TColor32* F, const TColor32* B, TColor32* Dst, int32_t Count, TColor32 M) {
+  for (int32_t i = 0; i < Count; ++i) Dst[i] = MergePixel(F[i], B[i], M);
+}
+
+void MergeSpan(const TColor32* F, const TColor32* B, TColor32* Dst, int32_t Count, TColor32 M) {
+  static const bool wide = blend_simd::Available() && HasAVX2();
+  if (wide)
+    blend_simd::MergeSpanAVX2(F, B, Dst, Count, M);
+  else
+    MergeSpanScalar(F, B, Dst, Count, M);
+}
 
 }  // namespace raster

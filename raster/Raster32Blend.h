@@ -116,4 +116,10 @@ inline TColor32 MergePixel(TColor32 F, TColor32 B, TColor32 M) {
   return r;
 }
 
+// Dst[i] := MergePixel(F[i], B[i], M) for i = 0..Count-1, eight pixels at a time where the
+// processor allows; Dst may be F or B. Count <= 0 does nothing.
+void MergeSpan(const TColor32* F, const TColor32* B, TColor32* Dst, int32_t Count, TColor32 M);
+// The same, one pixel at a time (the reference the wide path is tested against).
+void MergeSpanScalar(const TColor32* F, const TColor32* B, TColor32* Dst, int32_t Count, TColor32 M);
+
 }  // namespace raster

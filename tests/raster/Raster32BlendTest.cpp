@@ -273,3 +273,58 @@ TEST(MergePixelTest, EdgeCases) {
     EXPECT_LE(r & 0xFF, 255u);
   }
 }
+
+// The eight-wide merge against the one-pixel routine: every foreground alpha, background
+// alpha and master, with random channels, plus every tail length and both in-place forms.
+TEST(MergeSpanTest, EveryAlphaPairAndMasterMatchesMergePixel) {
+  std::mt19937 rng(7);
+  std::vector<uint32_t> f(65536), b(65536), fast(65536), slow(65536);
+  for (uint32_t m = 0; m < 258; ++m) {
+    for (uint32_t k = 0; k < 65536; ++k) {
+      f[k] = ((k & 255) << 24) | (rng() & 0xFFFFFF);
+      b[k] = ((k >> 8) << 24) | (rng() & 0xFFFFFF);
+    }
+    MergeSpan(f.data(), b.data(), fast.data(), 65536, m);
+    MergeSpanScalar(f.data(), b.data(), slow.data(), 65536, m);
+    for (uint32_t k = 0; k < 65536; ++k)
+      ASSERT_EQ(fast[k], slow[k]) << std::hex << f[k] << " " << b[k] << " " << std::dec << m;
+  }
+}
+
+TEST(MergeSpanTest, TailsAndInPlaceMatchMergePixel) {
+  std::mt19937 rng(11);
+  for (int n = 0; n < 40; ++n) {
+    std::vector<uint32_t> f(n), b(n), ref(n);
+    for (int k = 0; k < n; ++k) f[k] = rng(), b[k] = rng();
+    const uint32_t m = (n % 3 == 0) ? 255 : rng() & 255;
+    for (int k = 0; k < n; ++k) ref[k] = MergePixel(f[k], b[k], m);
+    std::vector<uint32_t> intoF = f, intoB = b;
+    MergeSpan(intoF.data(), b.data(), intoF.data(), n, m);
+    MergeSpan(f.data(), intoB.data(), intoB.data(), n, m);
+    ASSERT_EQ(intoF, ref) << n;
+    ASSERT_EQ(intoB, ref) << n;
+  }
+}
+
+// Runs of opaque and of clear foregrounds (whole groups take the shortcuts) mixed with
+// translucent ones, at full and partial master, into a separate destination and in place.
+TEST(MergeSpanTest, OpaqueAndClearRunsMatchMergePixel) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + static_cast<int>(rng() % 200);
+    std::vector<uint32_t> f(n), b(n), ref(n), out(n);
+    uint32_t kind = 0;
+    for (int k = 0; k < n; ++k) {
+      if (rng() % 6 == 0) kind = rng() % 3;
+      const uint32_t a = kind == 0 ? 255u : kind == 1 ? 0u : rng() & 255;
+      f[k] = (a << 24) | (rng() & 0xFFFFFF);
+      b[k] = rng();
+    }
+    const uint32_t m = trial % 3 == 0 ? rng() & 255 : 255;
+    for (int k = 0; k < n; ++k) ref[k] = MergePixel(f[k], b[k], m);
+    MergeSpan(f.data(), b.data(), out.data(), n, m);
+    ASSERT_EQ(out, ref) << trial;
+    MergeSpan(f.data(), b.data(), b.data(), n, m);
+    ASSERT_EQ(b, ref) << trial;
+  }
+}

@@ -1,0 +1,115 @@
+// The wide paths of shape rendering against their one-pixel references: children merged a
+// row at a time versus pixel by pixel, and the alpha fix-up after GDI drawing.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "DocumentTestSupport.h"
+#include "document/dtpPage.h"
+#include "document/dtpShape.h"
+#include "document/dtpShapeRenderPriv.h"
+#include "tests/common/TestSupport.h"
+
+using namespace document;
+using kdtest::TTestDocumentHost;
+
+namespace {
+
+// Random pixels of random alpha over the whole buffer, the same for the same seed.
+class TNoiseShape : public TdtpShape {
+ public:
+  void PaintShape(TBitmap32* B) override {
+    std::mt19937 rng(Seed);
+    for (int32_t y = 0; y < B->Height(); ++y)
+      for (int32_t x = 0; x < B->Width(); ++x) {
+        const uint32_t v = rng();
+        B->SetPixel(x, y, (v & 7) == 0 ? (v & 0x00FFFFFFu) : v);
+      }
+  }
+  uint32_t Seed = 0;
+};
+
+std::vector<TColor32> Pixels(const TBitmap32* B) { return {B->Bits(), B->Bits() + size_t(B->Width()) * B->Height()}; }
+
+// A 60 x 40 mm page with children at random places (some partly off the page), sizes, angles
+// and master alphas, some with children of their own.
+struct NoisePage {
+  TTestDocumentHost host;
+  std::unique_ptr<TdtpPage> page;
+  std::vector<TNoiseShape*> shapes;
+  explicit NoisePage(uint32_t Seed) {
+    InitializeDtpShape();
+    host.Render = 3;
+    page = NewShape<TdtpPage>();
+    page->SetDocument(&host);
+    page->SetDocBounds(0, 0, 60, 40);
+    std::mt19937 rng(Seed);
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    for (int i = 0; i < 24; ++i) {
+      auto s = NewShape<TNoiseShape>();
+      TNoiseShape* raw = s.get();
+      raw->Seed = rng();
+      page->AddShape(std::move(s));
+      raw->SetDocBounds(uni(-10, 60), uni(-10, 40), uni(0.5f, 20), uni(0.5f, 15));
+      if (rng() % 3 == 0) raw->SetDocAngle(uni(0, 360));
+      if (rng() % 2 == 0) raw->SetMasterAlpha(int32_t(rng() % 256));
+      if (rng() % 4 == 0) {
+        auto c = NewShape<TNoiseShape>();
+        c->Seed = rng();
+        TNoiseShape* cr = c.get();
+        raw->AddShape(std::move(c));
+        cr->SetDocBounds(uni(-2, 5), uni(-2, 5), uni(1, 6), uni(1, 6));
+        cr->SetMasterAlpha(int32_t(rng() % 256));
+      }
+      shapes.push_back(raw);
+    }
+  }
+};
+
+}  // namespace
+
+TEST(ShapeRenderWide, RowMergeGivesThePixelMergesResult) {
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    NoisePage a(seed), b(seed);
+    detail::SetWideMerge(true);
+    a.page->UpdateBuffer();
+    detail::SetWideMerge(false);
+    b.page->UpdateBuffer();
+    ASSERT_TRUE(a.page->Buffer() && !a.page->Buffer()->Empty());
+    ASSERT_EQ(Pixels(a.page->Buffer()), Pixels(b.page->Buffer())) << "seed " << seed;
+    // One shape moved: the cached children are merged again.
+    a.shapes[seed % 24]->SetDocLeft(a.shapes[seed % 24]->DocLeft() + 1.3f);
+    b.shapes[seed % 24]->SetDocLeft(b.shapes[seed % 24]->DocLeft() + 1.3f);
+    detail::SetWideMerge(true);
+    a.page->UpdateBuffer();
+    detail::SetWideMerge(false);
+    b.page->UpdateBuffer();
+    detail::SetWideMerge(true);
+    ASSERT_EQ(Pixels(a.page->Buffer()), Pixels(b.page->Buffer())) << "seed " << seed << " after a move";
+  }
+}
+
+TEST(ShapeRenderWide, FixGdiAlphaMatchesThePixelRule) {
+  InitializeDtpShape();
+  auto shape = NewShape<TNoiseShape>();
+  std::mt19937 rng(3);
+  for (int w = 1; w <= 13; ++w)
+    for (int h = 1; h <= 3; ++h) {
+      TBitmap32 bmp;
+      bmp.SetSize(w, h);
+      std::vector<TColor32> ref(size_t(w) * h);
+      for (size_t i = 0; i < ref.size(); ++i) {
+        const uint32_t v = rng();
+        bmp.Bits()[i] = (v & 3) == 0 ? (v & 0x00FFFFFFu) : v;
+      }
+      const TColor32 color = rng();
+      for (size_t i = 0; i < ref.size(); ++i) {
+        const TColor32 p = bmp.Bits()[i];
+        ref[i] = (p >> 24) ? (color & 0x00FFFFFFu) : (p | 0xFF000000u);
+      }
+      shape->FixGdiAlpha(&bmp, color);
+      ASSERT_EQ(Pixels(&bmp), ref) << w << "x" << h;
+    }
+}
