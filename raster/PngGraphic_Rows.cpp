@@ -2,10 +2,14 @@
 // alpha plane (sequential and Adam7 orders), and the reverse for writing: rows converted from
 // the bitmap, filtered, deflated and cut into IDAT chunks.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include <zlib.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "platform/Rounding.h"
 #include "raster/PngGraphic.h"
@@ -50,7 +54,7 @@ class TIdatReader {
         int64_t want = std::min<int64_t>(65535, FChunkEnd - FStream->GetPosition());
         int32_t got = FStream->Read(FIn.data(), static_cast<int32_t>(want));
         if (got <= 0) break;
-        FCrc = UpdatePngCrc(FCrc, FIn.data(), static_cast<size_t>(got));
+        FCrc = (ReferenceRows() ? UpdatePngCrcReference : UpdatePngCrc)(FCrc, FIn.data(), static_cast<size_t>(got));
         FZ.next_in = FIn.data();
         FZ.avail_in = static_cast<uInt>(got);
       }
@@ -70,7 +74,7 @@ class TIdatReader {
     while (left > 0) {
       int32_t got = FStream->Read(FIn.data(), static_cast<int32_t>(std::min<int64_t>(65535, left)));
       if (got <= 0) throw EPngUnexpectedEnd(PngErrorText(65127));
-      FCrc = UpdatePngCrc(FCrc, FIn.data(), static_cast<size_t>(got));
+      FCrc = (ReferenceRows() ? UpdatePngCrcReference : UpdatePngCrc)(FCrc, FIn.data(), static_cast<size_t>(got));
       left -= got;
     }
     CheckCrc(FStream, FCrc);
@@ -84,36 +88,6 @@ class TIdatReader {
   int64_t FChunkEnd = 0;
   bool FEnded = false;
 };
-
-void UnfilterRow(uint8_t* C, const uint8_t* P, uint32_t RowSize, uint32_t D) {
-  // C and P point at the filter byte; data bytes are 1..RowSize.
-  uint8_t* c = C + 1;
-  const uint8_t* p = P + 1;
-  switch (C[0]) {
-    case 1:
-      for (uint32_t j = D; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + c[j - D]);
-      break;
-    case 2:
-      for (uint32_t j = 0; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + p[j]);
-      break;
-    case 3:
-      for (uint32_t j = 0; j < RowSize; ++j) {
-        uint32_t left = j >= D ? c[j - D] : 0;
-        c[j] = static_cast<uint8_t>(c[j] + ((p[j] + left) >> 1));
-      }
-      break;
-    case 4:
-      for (uint32_t j = 0; j < RowSize; ++j) {
-        int a = j >= D ? c[j - D] : 0, b = p[j], cc = j >= D ? p[j - D] : 0;
-        int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
-        int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
-        c[j] = static_cast<uint8_t>(c[j] + pred);
-      }
-      break;
-    default:
-      break;
-  }
-}
 
 // Places Cols pixels of a file row at columns Start, Start + Step, ... of the bitmap row.
 void ConvertRow(const TChunkIHDR* H, const uint8_t* Gamma, const uint8_t* Src, uint32_t Cols, uint32_t Start,
@@ -177,6 +151,168 @@ void ConvertRow(const TChunkIHDR* H, const uint8_t* Gamma, const uint8_t* Src, u
   }
 }
 
+
+std::atomic<bool> gReferenceRows{false};
+
+inline int PaethPredictor(int a, int b, int c) {
+  int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+}
+
+// Filters whose prediction depends on the byte just decoded run pixel by pixel with the left
+// pixel kept in registers; D is the pixel size in bytes.
+template <uint32_t D>
+void UnfilterSub(uint8_t* c, uint32_t n) {
+  uint8_t a[D];
+  for (uint32_t k = 0; k < D; ++k) a[k] = c[k];
+  for (uint32_t j = D; j + D <= n; j += D)
+    for (uint32_t k = 0; k < D; ++k) a[k] = c[j + k] = static_cast<uint8_t>(c[j + k] + a[k]);
+}
+
+template <uint32_t D>
+void UnfilterAverage(uint8_t* c, const uint8_t* p, uint32_t n) {
+  uint8_t a[D];
+  for (uint32_t k = 0; k < D; ++k) a[k] = c[k] = static_cast<uint8_t>(c[k] + (p[k] >> 1));
+  for (uint32_t j = D; j + D <= n; j += D)
+    for (uint32_t k = 0; k < D; ++k) a[k] = c[j + k] = static_cast<uint8_t>(c[j + k] + ((a[k] + p[j + k]) >> 1));
+}
+
+template <uint32_t D>
+void UnfilterPaeth(uint8_t* c, const uint8_t* p, uint32_t n) {
+  uint8_t a[D], ul[D];
+  // With no left pixel the predictor is the byte above.
+  for (uint32_t k = 0; k < D; ++k) a[k] = c[k] = static_cast<uint8_t>(c[k] + p[k]), ul[k] = p[k];
+  for (uint32_t j = D; j + D <= n; j += D)
+    for (uint32_t k = 0; k < D; ++k) {
+      uint8_t b = p[j + k];
+      a[k] = c[j + k] = static_cast<uint8_t>(c[j + k] + PaethPredictor(a[k], b, ul[k]));
+      ul[k] = b;
+    }
+}
+
+#ifdef __SSE2__
+// Four-byte pixels (8-bit RGBA, 16-bit grey + alpha): one pixel per step in one register.
+inline __m128i Load4(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+inline void Store4(uint8_t* p, __m128i x) {
+  int32_t v = _mm_cvtsi128_si32(x);
+  std::memcpy(p, &v, 4);
+}
+
+template <>
+void UnfilterSub<4>(uint8_t* c, uint32_t n) {
+  __m128i a = Load4(c);
+  for (uint32_t j = 4; j + 4 <= n; j += 4) {
+    a = _mm_add_epi8(a, Load4(c + j));
+    Store4(c + j, a);
+  }
+}
+
+template <>
+void UnfilterAverage<4>(uint8_t* c, const uint8_t* p, uint32_t n) {
+  const __m128i one = _mm_set1_epi8(1);
+  __m128i b = Load4(p);
+  // avg_epu8 rounds up; the filter rounds down, so the odd sums lose their extra one.
+  __m128i a = _mm_add_epi8(Load4(c), _mm_sub_epi8(_mm_avg_epu8(_mm_setzero_si128(), b), _mm_and_si128(b, one)));
+  Store4(c, a);
+  for (uint32_t j = 4; j + 4 <= n; j += 4) {
+    b = Load4(p + j);
+    __m128i avg = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+    a = _mm_add_epi8(Load4(c + j), avg);
+    Store4(c + j, a);
+  }
+}
+
+template <>
+void UnfilterPaeth<4>(uint8_t* c, const uint8_t* p, uint32_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  auto abs16 = [zero](__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(zero, x)); };
+  auto select = [](__m128i mask, __m128i yes, __m128i no) {
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+  };
+  __m128i ul = _mm_unpacklo_epi8(Load4(p), zero);  // 16-bit lanes
+  __m128i a = _mm_add_epi8(Load4(c), Load4(p));
+  Store4(c, a);
+  a = _mm_unpacklo_epi8(a, zero);
+  for (uint32_t j = 4; j + 4 <= n; j += 4) {
+    __m128i b = _mm_unpacklo_epi8(Load4(p + j), zero);
+    // p = a + b - c, so |p - a| = |b - c|, |p - b| = |a - c|, |p - c| = |a + b - 2c|.
+    __m128i pa = abs16(_mm_sub_epi16(b, ul));
+    __m128i pb = abs16(_mm_sub_epi16(a, ul));
+    __m128i pc = abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(ul, ul)));
+    __m128i least = _mm_min_epi16(pa, _mm_min_epi16(pb, pc));
+    __m128i pred = select(_mm_cmpeq_epi16(pb, least), b, ul);
+    pred = select(_mm_cmpeq_epi16(pa, least), a, pred);
+    __m128i x = _mm_add_epi8(Load4(c + j), _mm_packus_epi16(pred, pred));
+    Store4(c + j, x);
+    a = _mm_unpacklo_epi8(x, zero);
+    ul = b;
+  }
+}
+#endif
+
+template <uint32_t D>
+void UnfilterFixed(uint8_t* c, const uint8_t* p, uint32_t n, uint8_t type) {
+  switch (type) {
+    case 1: UnfilterSub<D>(c, n); break;
+    case 3: UnfilterAverage<D>(c, p, n); break;
+    case 4: UnfilterPaeth<D>(c, p, n); break;
+    default: break;
+  }
+}
+
+// Sequential rows of the common 8-bit colour forms; false for the forms left to ConvertRow.
+// Identity gamma (no gAMA chunk) skips the table.
+template <bool Identity>
+bool ConvertRowFast(uint8_t ct, uint8_t bd, const uint8_t* Gamma, const uint8_t* s, uint32_t W, uint8_t* d, uint8_t* a) {
+  if (bd != 8) return false;
+  auto g = [Gamma](uint8_t v) { return Identity ? v : Gamma[v]; };
+  switch (ct) {
+    case 6:
+      if (Identity && W > 0) {
+        // One 32-bit load per pixel; its byte-reversed form is blue, green, red, and the store of
+        // four bytes spills into the next pixel, which overwrites it (the last pixel goes bytewise).
+        for (uint32_t x = 0; x + 1 < W; ++x, s += 4, d += 3) {
+          uint32_t v;
+          std::memcpy(&v, s, 4);
+          uint32_t bgr = __builtin_bswap32(v) >> 8;
+          std::memcpy(d, &bgr, 4);
+          a[x] = static_cast<uint8_t>(v >> 24);
+        }
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+        a[W - 1] = s[3];
+        return true;
+      }
+      for (uint32_t x = 0; x < W; ++x, s += 4, d += 3) {
+        d[0] = g(s[2]);
+        d[1] = g(s[1]);
+        d[2] = g(s[0]);
+        a[x] = s[3];
+      }
+      return true;
+    case 2:
+      for (uint32_t x = 0; x < W; ++x, s += 3, d += 3) {
+        d[0] = g(s[2]);
+        d[1] = g(s[1]);
+        d[2] = g(s[0]);
+      }
+      return true;
+    case 4:
+      for (uint32_t x = 0; x < W; ++x, s += 2) {
+        d[x] = s[0];
+        a[x] = s[1];
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
 void BuildGreyRamp(TChunkIHDR* H, const uint8_t* Gamma) {
   if (H->ColorType != 0 && H->ColorType != 4) return;
   int32_t n = 1 << H->BitsPerPixel;
@@ -187,6 +323,64 @@ void BuildGreyRamp(TChunkIHDR* H, const uint8_t* Gamma) {
 }
 
 }  // namespace
+
+namespace pngpriv {
+
+void SetReferenceRows(bool On) { gReferenceRows = On; }
+bool ReferenceRows() { return gReferenceRows; }
+
+void UnfilterRowReference(uint8_t* C, const uint8_t* P, uint32_t RowSize, uint32_t D) {
+  // C and P point at the filter byte; data bytes are 1..RowSize.
+  uint8_t* c = C + 1;
+  const uint8_t* p = P + 1;
+  switch (C[0]) {
+    case 1:
+      for (uint32_t j = D; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + c[j - D]);
+      break;
+    case 2:
+      for (uint32_t j = 0; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + p[j]);
+      break;
+    case 3:
+      for (uint32_t j = 0; j < RowSize; ++j) {
+        uint32_t left = j >= D ? c[j - D] : 0;
+        c[j] = static_cast<uint8_t>(c[j] + ((p[j] + left) >> 1));
+      }
+      break;
+    case 4:
+      for (uint32_t j = 0; j < RowSize; ++j) {
+        int a = j >= D ? c[j - D] : 0, b = p[j], cc = j >= D ? p[j - D] : 0;
+        int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
+        int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
+        c[j] = static_cast<uint8_t>(c[j] + pred);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void UnfilterRow(uint8_t* C, const uint8_t* P, uint32_t RowSize, uint32_t D) {
+  uint8_t* c = C + 1;
+  const uint8_t* p = P + 1;
+  const uint8_t type = C[0];
+  if (type == 2) {  // no dependency along the row: the compiler's wide loop
+    for (uint32_t j = 0; j < RowSize; ++j) c[j] = static_cast<uint8_t>(c[j] + p[j]);
+    return;
+  }
+  // Every whole-byte row holds whole pixels, so the fixed-size loops cover it exactly.
+  if (type == 0 || type > 4 || D == 0 || RowSize % D != 0) return UnfilterRowReference(C, P, RowSize, D);
+  switch (D) {
+    case 1: return UnfilterFixed<1>(c, p, RowSize, type);
+    case 2: return UnfilterFixed<2>(c, p, RowSize, type);
+    case 3: return UnfilterFixed<3>(c, p, RowSize, type);
+    case 4: return UnfilterFixed<4>(c, p, RowSize, type);
+    case 6: return UnfilterFixed<6>(c, p, RowSize, type);
+    case 8: return UnfilterFixed<8>(c, p, RowSize, type);
+    default: return UnfilterRowReference(C, P, RowSize, D);
+  }
+}
+
+}  // namespace pngpriv
 
 bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Size) {
   TChunkIHDR* h = Header();
@@ -202,11 +396,22 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
   auto alphaRow = [h](uint32_t r) {
     return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
   };
+  const bool reference = ReferenceRows();
+  bool identity = true;
+  for (int i = 0; i < 256; ++i) identity = identity && gamma[i] == i;
   if (h->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
       if (reader.Read(buf[cur].data(), rowSize + 1) == 0) break;
-      UnfilterRow(buf[cur].data(), buf[1 - cur].data(), rowSize, d);
-      ConvertRow(h, gamma, buf[cur].data() + 1, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
+      uint8_t* src = buf[cur].data() + 1;
+      if (reference) {
+        UnfilterRowReference(buf[cur].data(), buf[1 - cur].data(), rowSize, d);
+        ConvertRow(h, gamma, src, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
+      } else {
+        UnfilterRow(buf[cur].data(), buf[1 - cur].data(), rowSize, d);
+        bool done = identity ? ConvertRowFast<true>(h->ColorType, h->BitDepth, gamma, src, h->Width, dibRow(r), alphaRow(r))
+                             : ConvertRowFast<false>(h->ColorType, h->BitDepth, gamma, src, h->Width, dibRow(r), alphaRow(r));
+        if (!done) ConvertRow(h, gamma, src, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
+      }
       cur = 1 - cur;
     }
   } else {
@@ -217,7 +422,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
       if (rs == 0) continue;
       for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
         if (reader.Read(buf[cur].data(), rs + 1) == 0) break;
-        UnfilterRow(buf[cur].data(), buf[1 - cur].data(), rs, d);
+        (reference ? UnfilterRowReference : UnfilterRow)(buf[cur].data(), buf[1 - cur].data(), rs, d);
         ConvertRow(h, gamma, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], dibRow(r), alphaRow(r), rs);
         cur = 1 - cur;
       }
@@ -347,7 +552,7 @@ class TIdatWriter {
     WriteBE32(FStream, L);
     FStream->WriteBuffer("IDAT", 4);
     if (L) FStream->WriteBuffer(FOut.data(), static_cast<int32_t>(L));
-    WriteBE32(FStream, ~UpdatePngCrc(NameCrc("IDAT"), FOut.data(), L));
+    WriteBE32(FStream, ~(ReferenceRows() ? UpdatePngCrcReference : UpdatePngCrc)(NameCrc("IDAT"), FOut.data(), L));
   }
   TStream* FStream;
   z_stream FZ{};
