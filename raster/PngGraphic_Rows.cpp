@@ -9,6 +9,7 @@
 #include <zlib.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include "platform/Rounding.h"
@@ -264,6 +265,34 @@ void UnfilterFixed(uint8_t* c, const uint8_t* p, uint32_t n, uint8_t type) {
   }
 }
 
+#ifdef __SSE2__
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Four 8-bit RGBA pixels a step: one byte shuffle gives their blue, green, red bytes, another
+// their alphas. The 16-byte store spills 4 bytes that the next step overwrites, so the last
+// pixels of the row go one at a time and nothing past the row is touched.
+__attribute__((target("ssse3"))) void ConvertRgbaSsse3(const uint8_t* s, uint32_t W, uint8_t* d, uint8_t* a) {
+  const __m128i bgr = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m128i alpha = _mm_setr_epi8(3, 7, 11, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  uint32_t x = 0;
+  for (; x + 6 <= W; x += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * x), _mm_shuffle_epi8(v, bgr));
+    int32_t al = _mm_cvtsi128_si32(_mm_shuffle_epi8(v, alpha));
+    std::memcpy(a + x, &al, 4);
+  }
+  for (; x < W; ++x) {
+    d[3 * x] = s[4 * x + 2];
+    d[3 * x + 1] = s[4 * x + 1];
+    d[3 * x + 2] = s[4 * x];
+    a[x] = s[4 * x + 3];
+  }
+}
+#endif
+
 // Sequential rows of the common 8-bit colour forms; false for the forms left to ConvertRow.
 // Identity gamma (no gAMA chunk) skips the table.
 template <bool Identity>
@@ -272,6 +301,12 @@ bool ConvertRowFast(uint8_t ct, uint8_t bd, const uint8_t* Gamma, const uint8_t*
   auto g = [Gamma](uint8_t v) { return Identity ? v : Gamma[v]; };
   switch (ct) {
     case 6:
+#ifdef __SSE2__
+      if (Identity && W > 0 && HasSsse3()) {
+        ConvertRgbaSsse3(s, W, d, a);
+        return true;
+      }
+#endif
       if (Identity && W > 0) {
         // One 32-bit load per pixel; its byte-reversed form is blue, green, red, and the store of
         // four bytes spills into the next pixel, which overwrites it (the last pixel goes bytewise).
