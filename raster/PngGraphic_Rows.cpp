@@ -544,6 +544,132 @@ void UnconvertRow(const TChunkIHDR* H, const uint8_t* Inv, const uint8_t* Dib, c
   }
 }
 
+// The candidate of one filter for a whole row (c the row, p the previous one, d the pixel size).
+// Encoding reads only unfiltered bytes, so every byte is independent and goes 16 (8 for
+// Paeth) at a time.
+void FilterCandidate(int F, const uint8_t* c, const uint8_t* p, uint32_t n, uint32_t d, uint8_t* out) {
+  uint32_t i = 0;
+  for (; i < n && i < d; ++i) {  // no left pixel: a = c = 0
+    int b = p[i];
+    int pred = F == pfSub ? 0 : F == pfUp ? b : F == pfAverage ? b >> 1 : b;
+    out[i] = static_cast<uint8_t>(c[i] - pred);
+  }
+#ifdef __SSE2__
+  auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+  auto store = [](uint8_t* q, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v); };
+  const __m128i one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
+  switch (F) {
+    case pfSub:
+      for (; i + 16 <= n; i += 16) store(out + i, _mm_sub_epi8(load(c + i), load(c + i - d)));
+      break;
+    case pfUp:
+      for (; i + 16 <= n; i += 16) store(out + i, _mm_sub_epi8(load(c + i), load(p + i)));
+      break;
+    case pfAverage:
+      for (; i + 16 <= n; i += 16) {
+        __m128i a = load(c + i - d), b = load(p + i);
+        __m128i avg = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        store(out + i, _mm_sub_epi8(load(c + i), avg));
+      }
+      break;
+    case pfPaeth: {
+      auto load8 = [zero](const uint8_t* q) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+      };
+      auto abs16 = [zero](__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(zero, x)); };
+      auto select = [](__m128i mask, __m128i yes, __m128i no) {
+        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+      };
+      for (; i + 8 <= n; i += 8) {
+        __m128i a = load8(c + i - d), b = load8(p + i), ul = load8(p + i - d);
+        __m128i pa = abs16(_mm_sub_epi16(b, ul));
+        __m128i pb = abs16(_mm_sub_epi16(a, ul));
+        __m128i pc = abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(ul, ul)));
+        __m128i least = _mm_min_epi16(pa, _mm_min_epi16(pb, pc));
+        __m128i pred = select(_mm_cmpeq_epi16(pb, least), b, ul);
+        pred = select(_mm_cmpeq_epi16(pa, least), a, pred);
+        __m128i x = _mm_sub_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + i)), _mm_packus_epi16(pred, pred));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), x);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+#endif
+  for (; i < n; ++i) {
+    int a = c[i - d], b = p[i], pred;
+    switch (F) {
+      case pfSub: pred = a; break;
+      case pfUp: pred = b; break;
+      case pfAverage: pred = (a + b) >> 1; break;
+      default: {
+        int cc = p[i - d], pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
+        pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
+        break;
+      }
+    }
+    out[i] = static_cast<uint8_t>(c[i] - pred);
+  }
+}
+
+// Score() sixteen bytes at a time.
+uint32_t ScoreFast(const uint8_t* R, uint32_t N) {
+  uint32_t s = 0, i = 2;
+#ifdef __SSE2__
+  for (; i + 16 <= N; i += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(R + i));
+    __m128i same = _mm_or_si128(_mm_cmpeq_epi8(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(R + i - 1))),
+                                _mm_cmpeq_epi8(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(R + i - 2))));
+    s += static_cast<uint32_t>(__builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(same))));
+  }
+#endif
+  for (; i < N; ++i)
+    if (R[i] == R[i - 1] || R[i] == R[i - 2]) ++s;
+  return s;
+}
+
+#ifdef __SSE2__
+// Four pixels of blue, green, red and their alphas a step into red, green, blue, alpha. The
+// 16-byte load reads 4 bytes beyond the step's pixels, so the last pixels go one at a time.
+__attribute__((target("ssse3"))) void UnconvertRgbaSsse3(const uint8_t* Dib, const uint8_t* Alpha, uint32_t W, uint8_t* Out) {
+  const __m128i rgb = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+  const __m128i al = _mm_setr_epi8(-1, -1, -1, 0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3);
+  uint32_t x = 0;
+  for (; x + 6 <= W; x += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dib + 3 * x));
+    int32_t a;
+    std::memcpy(&a, Alpha + x, 4);
+    __m128i o = _mm_or_si128(_mm_shuffle_epi8(v, rgb), _mm_shuffle_epi8(_mm_cvtsi32_si128(a), al));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 4 * x), o);
+  }
+  for (; x < W; ++x) {
+    Out[4 * x] = Dib[3 * x + 2];
+    Out[4 * x + 1] = Dib[3 * x + 1];
+    Out[4 * x + 2] = Dib[3 * x];
+    Out[4 * x + 3] = Alpha[x];
+  }
+}
+#endif
+
+// Whole rows of 8-bit RGB + alpha with an identity inverse gamma; false for other forms.
+bool UnconvertRowFast(uint8_t Ct, uint8_t Bd, const uint8_t* Dib, const uint8_t* Alpha, uint32_t W, uint8_t* Out) {
+  if (Ct != 6 || Bd != 8 || !Alpha) return false;
+#ifdef __SSE2__
+  if (HasSsse3()) {
+    UnconvertRgbaSsse3(Dib, Alpha, W, Out);
+    return true;
+  }
+#endif
+  for (uint32_t x = 0; x < W; ++x) {
+    Out[4 * x] = Dib[3 * x + 2];
+    Out[4 * x + 1] = Dib[3 * x + 1];
+    Out[4 * x + 2] = Dib[3 * x];
+    Out[4 * x + 3] = Alpha[x];
+  }
+  return true;
+}
+
 class TIdatWriter {
  public:
   TIdatWriter(TStream* S, int Level, uint32_t MaxIdat) : FStream(S), FOut(MaxIdat) {
@@ -617,10 +743,16 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   const uint8_t* inv = Owner->InverseTable.data();
   TIdatWriter writer(Stream, Owner->CompressionLevel, Owner->MaxIdatSize());
 
+  const bool reference = ReferenceRows();
+  bool identity = true;
+  for (int i = 0; i < 256; ++i) identity = identity && inv[i] == i;
   auto writeRow = [&](uint32_t n) {
     const uint8_t* c = cur.data();
     const uint8_t* p = prev.data();
-    for (uint32_t i = 0; i < n; ++i) {
+    if (!reference) {
+      for (int f = pfSub; f <= pfPaeth; ++f)
+        if (!cand[f].empty()) FilterCandidate(f, c, p, n, d, cand[f].data());
+    } else for (uint32_t i = 0; i < n; ++i) {
       uint8_t a = i >= d ? c[i - d] : 0, b = p[i], cc = i >= d ? p[i - d] : 0;
       if (!cand[pfSub].empty()) cand[pfSub][i] = static_cast<uint8_t>(c[i] - a);
       if (!cand[pfUp].empty()) cand[pfUp][i] = static_cast<uint8_t>(c[i] - b);
@@ -645,7 +777,8 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
       uint32_t best = 0;
       for (int f = pfNone; f <= pfPaeth; ++f) {
         if (!(filters & (1u << f))) continue;
-        uint32_t s = Score(f == pfNone ? prev.data() : cand[f].data(), n);
+        const uint8_t* row = f == pfNone ? prev.data() : cand[f].data();
+        uint32_t s = reference ? Score(row, n) : ScoreFast(row, n);
         if (s > best) {
           best = s;
           choice = static_cast<uint8_t>(f);
@@ -662,7 +795,8 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   };
   if (Owner->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
-      UnconvertRow(h, inv, dibRow(r), alphaRow(r), 0, 1, h->Width, cur.data(), rowSize);
+      if (reference || !identity || !UnconvertRowFast(ct, bd, dibRow(r), alphaRow(r), h->Width, cur.data()))
+        UnconvertRow(h, inv, dibRow(r), alphaRow(r), 0, 1, h->Width, cur.data(), rowSize);
       writeRow(rowSize);
     }
   } else if (Owner->InterlaceMethod == 1) {
