@@ -752,15 +752,17 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
     if (!reference) {
       for (int f = pfSub; f <= pfPaeth; ++f)
         if (!cand[f].empty()) FilterCandidate(f, c, p, n, d, cand[f].data());
-    } else for (uint32_t i = 0; i < n; ++i) {
-      uint8_t a = i >= d ? c[i - d] : 0, b = p[i], cc = i >= d ? p[i - d] : 0;
-      if (!cand[pfSub].empty()) cand[pfSub][i] = static_cast<uint8_t>(c[i] - a);
-      if (!cand[pfUp].empty()) cand[pfUp][i] = static_cast<uint8_t>(c[i] - b);
-      if (!cand[pfAverage].empty()) cand[pfAverage][i] = static_cast<uint8_t>(c[i] - ((a + b) >> 1));
-      if (!cand[pfPaeth].empty()) {
-        int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
-        int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
-        cand[pfPaeth][i] = static_cast<uint8_t>(c[i] - pred);
+    } else {  // the plain byte loop the fast candidates are checked against
+      for (uint32_t i = 0; i < n; ++i) {
+        uint8_t a = i >= d ? c[i - d] : 0, b = p[i], cc = i >= d ? p[i - d] : 0;
+        if (!cand[pfSub].empty()) cand[pfSub][i] = static_cast<uint8_t>(c[i] - a);
+        if (!cand[pfUp].empty()) cand[pfUp][i] = static_cast<uint8_t>(c[i] - b);
+        if (!cand[pfAverage].empty()) cand[pfAverage][i] = static_cast<uint8_t>(c[i] - ((a + b) >> 1));
+        if (!cand[pfPaeth].empty()) {
+          int pp = a + b - cc, pa = std::abs(pp - a), pb = std::abs(pp - b), pc = std::abs(pp - cc);
+          int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : cc);
+          cand[pfPaeth][i] = static_cast<uint8_t>(c[i] - pred);
+        }
       }
     }
     std::memcpy(prev.data(), c, n);  // the None candidate and the next row's previous row
