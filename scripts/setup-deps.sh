@@ -9,7 +9,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-liberation2
   xvfb xauth clang libclang-rt-14-dev libxml2-utils python3
   poppler-utils imagemagick netpbm
-  libpugixml-dev libexpat1-dev libcairo2-dev
+  libpugixml-dev libexpat1-dev libcairo2-dev libpng-dev libspng-dev
   qt6-webengine-dev
 )
 # npm installs the Flash player's Ruffle files; a Node.js that brings its own npm is fine.
