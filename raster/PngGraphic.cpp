@@ -61,6 +61,15 @@ std::string PngZlibCodeText(int32_t Code) {
 }
 
 uint32_t UpdatePngCrc(uint32_t Crc, const uint8_t* Data, size_t Size) {
+  // zlib's CRC-32 is the same polynomial, run several bytes at a time; it complements the
+  // running value on the way in and out, which the two complements here undo.
+  if (Size == 0) return Crc;
+  return ~static_cast<uint32_t>(crc32_z(~Crc & 0xFFFFFFFFu, Data, Size));
+}
+
+namespace pngpriv {
+
+uint32_t UpdatePngCrcReference(uint32_t Crc, const uint8_t* Data, size_t Size) {
   static const std::array<uint32_t, 256> table = [] {
     std::array<uint32_t, 256> t{};
     for (uint32_t n = 0; n < 256; ++n) {
@@ -73,8 +82,6 @@ uint32_t UpdatePngCrc(uint32_t Crc, const uint8_t* Data, size_t Size) {
   for (size_t i = 0; i < Size; ++i) Crc = table[(Crc ^ Data[i]) & 0xFF] ^ (Crc >> 8);
   return Crc;
 }
-
-namespace pngpriv {
 
 uint32_t ReadBE32(TStream* S) {
   uint8_t b[4];
