@@ -4,13 +4,13 @@
 #include <cstdint>
 
 #include "platform/Classes.h"
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   platform::TMemoryStream s;
   if (Size > 0) s.WriteBuffer(Data, static_cast<int32_t>(Size));
   s.SetPosition(0);
-  raster::TGIFImage gif;
+  raster::TGifGraphic gif;
   try {
     gif.LoadFromStream(&s);
     // Writing huge mostly-empty frames back only costs time; small ones exercise the encoder.

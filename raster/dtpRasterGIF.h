@@ -1,4 +1,4 @@
-// The GIF raster format of the registry: a TGIFImage read into and written from a TBitmap32,
+// The GIF raster format of the registry: a TGifGraphic read into and written from a TBitmap32,
 // the GIF's transparent colour carried as alpha.
 #pragma once
 
@@ -6,7 +6,7 @@
 
 namespace raster {
 
-class TGIFImage;
+class TGifGraphic;
 
 class TdtpGifFormat : public TdtpRaster {
  public:
@@ -22,7 +22,7 @@ class TdtpGifFormat : public TdtpRaster {
 
 // Frame 0 of Image as it lands on a cleared bitmap: a lone frame through its transparency
 // (untouched pixels alpha 0), the first frame of an animation opaque over black.
-void RenderGIFFirstFrame(TGIFImage& Image, TBitmap32* Bitmap);
+void RenderGIFFirstFrame(TGifGraphic& Image, TBitmap32* Bitmap);
 
 // Registers the registry's GIF row (after BMP and JPEG, before PNG).
 void InitializeDtpRasterGIF();

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Classes.h"
-#include "raster/GIFImage.h"
+#include "raster/GifGraphic.h"
 #include "raster/dtpRasterGIF.h"
 #include "tests/common/TestSupport.h"
 
@@ -23,7 +23,7 @@ void LoadFile(const std::string& f, TBitmap32& bmp) {
   fmt.LoadFromStream(&s, &bmp, {0, 0}, 0);
 }
 
-void SaveAndReload(TBitmap32& bmp, TGIFImage& gif) {
+void SaveAndReload(TBitmap32& bmp, TGifGraphic& gif) {
   platform::TMemoryStream s;
   TdtpGifFormat fmt;
   fmt.SaveToStream(&s, &bmp);
@@ -91,7 +91,7 @@ TEST(dtpRasterGIF, Saves) {
   TBitmap32 bmp;
   bmp.SetSize(7, 5);
   for (int i = 0; i < 35; ++i) bmp.Bits()[i] = Color32(i * 7, 255 - i, i % 3 * 100);
-  TGIFImage gif;
+  TGifGraphic gif;
   SaveAndReload(bmp, gif);
   ASSERT_EQ(gif.Count(), 1);
   EXPECT_FALSE(gif.Images(0)->HasGraphicControl());
@@ -101,12 +101,12 @@ TEST(dtpRasterGIF, Saves) {
   }
   // Everything below the threshold: every index the transparent one, its entry white.
   bmp.Clear(0x1F123456);
-  TGIFImage all;
+  TGifGraphic all;
   SaveAndReload(bmp, all);
   TGIFSubImage* f = all.Images(0);
   ASSERT_TRUE(f->Transparent());
-  for (uint8_t i : f->Data) EXPECT_EQ(i, f->GraphicControl().TransparentColorIndex);
-  EXPECT_EQ(f->ActiveColorMap().Colors(f->GraphicControl().TransparentColorIndex), 0xFFFFFFu);
+  for (uint8_t i : f->Data) EXPECT_EQ(i, f->TransparentIndex());
+  EXPECT_EQ(f->ActiveColorMap().Colors(f->TransparentIndex()), 0xFFFFFFu);
   // A picture of more than 256 colours with a transparent corner survives through the loader.
   TBitmap32 many;
   many.SetSize(40, 40);
@@ -120,4 +120,63 @@ TEST(dtpRasterGIF, Saves) {
   fmt.LoadFromStream(&s, &back, {0, 0}, 0);
   EXPECT_EQ(back.Bits()[0], 0u);
   EXPECT_EQ(back.Bits()[1] >> 24, 0xFFu);
+}
+
+TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
+  // 256 colours, all used; colour 77 once only: it becomes the transparent index, so its opaque
+  // pixel turns transparent as well.
+  TBitmap32 bmp;
+  bmp.SetSize(32, 16);
+  for (int i = 0; i < 512; ++i) {
+    const int c = i < 256 ? i : (i == 256 + 77 ? 78 : i - 256);
+    bmp.Bits()[i] = Color32(c, 255 - c, (c * 7) & 0xFF);
+  }
+  bmp.Bits()[511] = (bmp.Bits()[511] & 0xFFFFFF) | 0x10000000;  // alpha below 32
+  platform::TMemoryStream s;
+  TdtpGifFormat fmt;
+  fmt.SaveToStream(&s, &bmp);
+  s.SetPosition(0);
+  TGifGraphic gif;
+  gif.LoadFromStream(&s);
+  TGIFSubImage* f = gif.Images(0);
+  ASSERT_TRUE(f->Transparent());
+  const int ti = f->TransparentIndex();
+  EXPECT_EQ(f->Data[511], ti);
+  EXPECT_EQ(f->Data[77], ti);
+  EXPECT_EQ(f->ActiveColorMap().Colors(ti), 0xFFFFFFu);
+  // ImageMagick sees the same pixels.
+  const std::string file = Tmp("w.gif"), raw = Tmp("w.rgba");
+  s.SetPosition(0);
+  {
+    platform::TFileStream out(file, platform::fmCreate);
+    out.CopyFrom(&s, 0);
+  }
+  ASSERT_TRUE(Shell("convert " + file + " -depth 8 rgba:" + raw));
+  const auto m = kdtest::ReadFileBytes(raw);
+  ASSERT_EQ(m.size(), 512u * 4);
+  TBitmap32 back;
+  s.SetPosition(0);
+  fmt.LoadFromStream(&s, &back, {0, 0}, 0);
+  for (int i = 0; i < 512; ++i) {
+    const TColor32 c = back.Bits()[i];
+    if (i == 511 || i == 77) {
+      EXPECT_EQ(m[i * 4 + 3], 0) << i;
+      EXPECT_EQ(c, 0u) << i;
+      continue;
+    }
+    EXPECT_EQ(c, bmp.Bits()[i]) << i;
+    EXPECT_EQ(Color32(m[i * 4], m[i * 4 + 1], m[i * 4 + 2]), c) << i;
+  }
+  // An empty bitmap is refused; a 35-byte file with a 16000 x 16000 screen never sizes one.
+  TBitmap32 empty;
+  platform::TMemoryStream e;
+  EXPECT_THROW(fmt.SaveToStream(&e, &empty), GIFException);
+  const uint8_t tiny[35] = {'G', 'I', 'F', '8', '9', 'a', 0x80, 0x3E, 0x80, 0x3E, 0x80, 0, 0, 0, 0, 0, 255, 255,
+                            255, ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+  platform::TMemoryStream t;
+  t.WriteBuffer(tiny, 35);
+  t.SetPosition(0);
+  TBitmap32 big;
+  EXPECT_THROW(fmt.LoadFromStream(&t, &big, {0, 0}, 0), GIFException);
+  EXPECT_TRUE(big.Empty());
 }
