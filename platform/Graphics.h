@@ -349,6 +349,12 @@ class TGraphic : public TPersistent {
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
 
+// Progress of a long graphic operation (decoding): starting at 0, running, ending at 100 (or
+// where it stopped). RedrawNow asks the listener to show the part R of the graphic now.
+enum TProgressStage : uint8_t { psStarting, psRunning, psEnding };
+using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone,
+                                          bool RedrawNow, const TRect& R, const std::string& Msg)>;
+
 // Registers a graphic class for a file extension (without the dot, case-insensitive); a later
 // registration of the same extension replaces the earlier one. "bmp" is built in.
 void RegisterFileFormat(const std::string& Extension, const std::string& Description,
