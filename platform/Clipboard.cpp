@@ -230,7 +230,7 @@ void TClipboard::Assign(const TPersistent* Source) {
     std::vector<uint8_t> data;
     TPaletteEntries palette;
     const_cast<TGraphic*>(g)->SaveToClipboardFormat(format, data, palette);
-    SetAsHandle(format, data);
+    if (format != 0) SetAsHandle(format, data);  // an empty graphic gives nothing
   } catch (...) {
     FPending.reset();  // nothing half made reaches the clipboard
     Close();
