@@ -322,10 +322,6 @@ class TGraphic : public TPersistent {
   // Same class and the same saved bytes (both empty counts as equal).
   virtual bool Equals(const TGraphic* Other) const;
 
-  // The palette the graphic is drawn with (empty: none).
-  virtual TPaletteEntries GetPalette() { return {}; }
-  virtual void SetPalette(const TPaletteEntries&) {}
-
   // The clipboard exchange: the graphic as one clipboard format (Format, the data block and the
   // palette), and the graphic rebuilt from one. An empty Data block on loading means "the
   // clipboard's own data of Format". The base supports no format and raises EInvalidGraphic
@@ -444,9 +440,9 @@ class TBitmap : public TGraphic {
   // The palette: the colour table of a palette bitmap (at most 2^bits entries; indices beyond
   // it show black), kept but unused by the other formats. Setting it on a palette bitmap keeps
   // the indices and changes the colours they show.
-  TPaletteEntries GetPalette() override { return FPalette; }
+  TPaletteEntries GetPalette() const { return FPalette; }
   const TPaletteEntries& Palette() const { return FPalette; }
-  void SetPalette(const TPaletteEntries& Value) override;
+  void SetPalette(const TPaletteEntries& Value);
 
   TCanvas* Canvas();
   // Row Row of the pixels, top-down; raises EInvalidGraphicOperation "Scan line index out of
