@@ -92,3 +92,23 @@ TEST(Bitmap32Clipboard, PaletteBitmapsAssignTheirColours) {
     EXPECT_EQ(b.Pixel(8, 1), 0xFFFF0000u);
   }
 }
+
+TEST(Bitmap32Clipboard, PaletteBmpFilesLoadAsOpaqueColours) {
+  for (platform::TPixelFormat pf : {platform::pf1bit, platform::pf4bit, platform::pf8bit}) {
+    platform::TBitmap p;
+    p.SetPixelFormat(pf);
+    p.SetSize(6, 3);
+    p.SetPalette({static_cast<platform::TColor>(platform::RGB(1, 2, 3)), static_cast<platform::TColor>(platform::RGB(200, 100, 50))});
+    for (int y = 0; y < 3; ++y) std::memset(p.ScanLine(y), 0, static_cast<size_t>(p.RowBytes()));
+    p.Canvas()->SetPixel(5, 2, static_cast<platform::TColor>(platform::RGB(200, 100, 50)));
+    platform::TMemoryStream s;
+    p.SaveToStream(&s);
+    s.SetPosition(0);
+    TBitmap32 b;
+    b.LoadFromStream(&s);
+    ASSERT_EQ(b.Width(), 6);
+    EXPECT_EQ(b.Pixel(0, 0), 0xFF010203u);
+    EXPECT_EQ(b.Pixel(5, 2), 0xFFC86432u);
+    EXPECT_EQ(s.GetPosition(), s.GetSize());
+  }
+}
