@@ -48,6 +48,33 @@ void RoundTrip(const uint8_t* data, size_t size) {
   const bool none = px.empty();
   Check(img.Width == (none ? 0 : w) && img.Height == (none ? 0 : h) && img.BitCount == 24 && !img.HasAlpha);
   for (size_t i = 0; i < px.size(); ++i) Check(img.Pixels[i] == (px[i] | 0xFF000000u));
+
+  // Palette files of every depth: indices and colour table come back exactly, and the colours
+  // are the table's (black beyond it).
+  for (int bpp : {1, 4, 8}) {
+    const size_t entries = next() % ((size_t{1} << bpp) + 1);
+    std::vector<uint32_t> pal(entries);
+    for (uint32_t& c : pal) c = uint32_t{next()} << 16 | uint32_t{next()} << 8 | next();
+    const int64_t stride = (int64_t{w} * bpp + 31) / 32 * 4;
+    std::vector<uint8_t> rows(static_cast<size_t>(stride * h) + 1, 0);
+    std::vector<uint8_t> idx(px.size());
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        uint8_t v = static_cast<uint8_t>(next() & ((1u << bpp) - 1));
+        idx[static_cast<size_t>(y) * w + x] = v;
+        int64_t bit = int64_t{x} * bpp;
+        rows[static_cast<size_t>(y * stride + bit / 8)] |= static_cast<uint8_t>(v << (8 - bpp - bit % 8));
+      }
+    std::vector<uint8_t> f = platform::EncodeBmpIndexed(w, h, rows.data(), stride, bpp, pal);
+    platform::TBmpLimits keep;
+    keep.KeepIndices = true;
+    platform::TBmpImage pi = platform::DecodeBmp(f.data(), f.size(), keep);
+    Check(pi.BitCount == bpp);
+    if (none) continue;
+    Check(pi.Width == w && pi.Height == h && pi.Indices == idx && pi.Palette == pal);
+    for (size_t i = 0; i < idx.size(); ++i)
+      Check(pi.Pixels[i] == (0xFF000000u | (idx[i] < pal.size() ? pal[idx[i]] : 0)));
+  }
 }
 
 }  // namespace

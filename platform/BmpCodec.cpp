@@ -191,6 +191,11 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   img.Width = static_cast<int32_t>(h.width);
   img.Height = static_cast<int32_t>(h.height);
   img.BitCount = bpp;
+  const bool keep = Limits.KeepIndices && bpp <= 8;
+  if (keep) {
+    img.Palette.resize(palette.size());
+    for (size_t i = 0; i < palette.size(); ++i) img.Palette[i] = palette[i] & 0xFFFFFFu;
+  }
   const int64_t w = h.width, ht = h.height;
   const uint8_t* pix = Data + offBits;
   const size_t avail = Size - offBits;
@@ -206,10 +211,15 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
                       std::to_string(avail) + " bytes of data that follow its header");
     // The whole image area is allocated only after the size checks above.
     img.Pixels.assign(static_cast<size_t>(w * ht), palColor(0));
+    if (keep) img.Indices.assign(static_cast<size_t>(w * ht), 0);
     int64_t x = 0, y = 0;  // y counts file rows (bottom-up)
     size_t i = 0;
     auto put = [&](uint32_t idx) {
-      if (x < w && y < ht) img.Pixels[static_cast<size_t>(rowOf(y) * w + x)] = palColor(idx);
+      if (x < w && y < ht) {
+        size_t at = static_cast<size_t>(rowOf(y) * w + x);
+        img.Pixels[at] = palColor(idx);
+        if (keep) img.Indices[at] = static_cast<uint8_t>(idx);
+      }
       ++x;
     };
     const bool four = h.compression == BI_RLE4;
@@ -246,6 +256,7 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   const int64_t stride = ((w * bpp + 31) / 32) * 4;
   if (stride * ht > static_cast<int64_t>(avail)) Fail("the pixel data is truncated");
   img.Pixels.resize(static_cast<size_t>(w * ht));
+  if (keep) img.Indices.resize(static_cast<size_t>(w * ht));
 
   Channel cr, cg, cb, ca;
   bool useMasks = h.compression == BI_BITFIELDS || h.compression == BI_ALPHABITFIELDS;
@@ -264,15 +275,25 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   for (int64_t fy = 0; fy < ht; ++fy) {
     const uint8_t* src = pix + fy * stride;
     uint32_t* dst = img.Pixels.data() + rowOf(fy) * w;
+    uint8_t* ind = keep ? img.Indices.data() + rowOf(fy) * w : nullptr;
     switch (bpp) {
       case 1:
-        for (int64_t x = 0; x < w; ++x) dst[x] = palColor((src[x >> 3] >> (7 - (x & 7))) & 1);
+        for (int64_t x = 0; x < w; ++x) {
+          uint8_t v = (src[x >> 3] >> (7 - (x & 7))) & 1;
+          dst[x] = palColor(v);
+          if (ind) ind[x] = v;
+        }
         break;
       case 4:
-        for (int64_t x = 0; x < w; ++x) dst[x] = palColor((x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4));
+        for (int64_t x = 0; x < w; ++x) {
+          uint8_t v = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+          dst[x] = palColor(v);
+          if (ind) ind[x] = v;
+        }
         break;
       case 8:
         for (int64_t x = 0; x < w; ++x) dst[x] = palColor(src[x]);
+        if (ind) std::memcpy(ind, src, static_cast<size_t>(w));
         break;
       case 16:
         for (int64_t x = 0; x < w; ++x) {
@@ -371,6 +392,43 @@ std::vector<uint8_t> EncodeBmp(int32_t Width, int32_t Height, const uint32_t* Pi
         dst[3 * x + 2] = (v >> 16) & 0xFF;
       }
     }
+  }
+  return out;
+}
+
+std::vector<uint8_t> EncodeBmpIndexed(int32_t Width, int32_t Height, const uint8_t* Rows, int64_t Stride,
+                                      int32_t BitCount, const std::vector<uint32_t>& Palette) {
+  if (BitCount != 1 && BitCount != 4 && BitCount != 8)
+    throw EBmpError("Palette bitmaps are written with 1, 4 or 8 bits per pixel only");
+  if (Width < 0 || Height < 0) throw EBmpError("Bitmap size is negative");
+  const size_t entries = Palette.size();
+  if (entries > (size_t{1} << BitCount)) throw EBmpError("The colour table has more entries than the bit count allows");
+  const int64_t stride = ((int64_t{Width} * BitCount + 31) / 32) * 4;
+  if (Height > 0 && Stride < stride) throw EBmpError("The rows are shorter than the image width");
+  const int64_t offBits = 54 + 4 * static_cast<int64_t>(entries);
+  const int64_t dataSize = stride * Height;
+  const int64_t fileSize = offBits + dataSize;
+  if (fileSize > 0x7FFFFFFF) throw EBmpError("Bitmap is too large for a BMP file");
+  std::vector<uint8_t> out(static_cast<size_t>(fileSize), 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  Put32(out, 2, static_cast<uint32_t>(fileSize));
+  Put32(out, 10, static_cast<uint32_t>(offBits));
+  Put32(out, 14, 40);
+  Put32(out, 18, static_cast<uint32_t>(Width));
+  Put32(out, 22, static_cast<uint32_t>(Height));
+  Put16(out, 26, 1);
+  Put16(out, 28, static_cast<uint32_t>(BitCount));
+  Put32(out, 30, BI_RGB);
+  Put32(out, 34, static_cast<uint32_t>(dataSize));
+  Put32(out, 46, static_cast<uint32_t>(entries));
+  for (size_t i = 0; i < entries; ++i) Put32(out, 54 + 4 * i, Palette[i] & 0xFFFFFFu);
+  for (int64_t y = 0; y < Height; ++y) {
+    uint8_t* dst = out.data() + offBits + y * stride;
+    std::memcpy(dst, Rows + (Height - 1 - y) * Stride, static_cast<size_t>(stride));
+    // Bits beyond the last pixel of a row are written as zero.
+    int64_t usedBits = int64_t{Width} * BitCount;
+    for (int64_t b = usedBits; b < stride * 8; ++b) dst[b >> 3] &= static_cast<uint8_t>(~(0x80 >> (b & 7)));
   }
   return out;
 }

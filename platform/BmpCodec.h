@@ -31,12 +31,18 @@ struct TBmpImage {
   // True when the file carried alpha: 32 bits (or an alpha mask) with at least one non-zero
   // alpha byte. Files whose alpha bytes are all 0 load opaque.
   bool HasAlpha = false;
+  // Files of 1, 4 or 8 bits per pixel, when asked for (TBmpLimits::KeepIndices): the colour
+  // index of every pixel, top row first, and the colour table as 0x00RRGGBB words.
+  std::vector<uint8_t> Indices;
+  std::vector<uint32_t> Palette;
 };
 
 struct TBmpLimits {
   // The pixel limit of the 32-bit bitmap surface that every image reader shares (2^28).
   int64_t MaxPixels = int64_t{1} << 28;
   int64_t MaxFileBytes = int64_t{1} << 31;
+  // Also return the indices and the colour table of palette files (palette bitmaps keep them).
+  bool KeepIndices = false;
 };
 
 // Largest number of pixels one byte of run-length data may stand for. The format itself has no
@@ -57,5 +63,10 @@ std::vector<uint8_t> EncodeBmp(int32_t Width, int32_t Height, const uint32_t* Pi
                                int32_t BitCount);
 void WriteBmp(TStream* Stream, int32_t Width, int32_t Height, const uint32_t* Pixels,
               int32_t BitCount);
+// Encodes a palette image of 1, 4 or 8 bits per pixel: Rows holds Height rows of Stride bytes,
+// top row first, each packed most significant bits first (the file's own row layout); Palette
+// holds at most 2^BitCount colours as 0x00RRGGBB and is written as the colour table.
+std::vector<uint8_t> EncodeBmpIndexed(int32_t Width, int32_t Height, const uint8_t* Rows, int64_t Stride,
+                                      int32_t BitCount, const std::vector<uint32_t>& Palette);
 
 }  // namespace platform

@@ -30,6 +30,7 @@ class TCanvas;
 class TBitmap;
 class TGraphic;
 class TRegion;
+struct TBmpImage;
 
 KD_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 KD_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
@@ -294,6 +295,13 @@ inline int32_t DrawText(TCanvas* Canvas, std::string_view Text, TRect& R, uint32
 enum TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 enum TTransparentMode : uint8_t { tmAuto, tmFixed };
 
+// A logical palette: at most 256 colours, $00BBGGRR each.
+using TPaletteEntries = std::vector<TColor>;
+
+// Index of the entry nearest to Color (sum of squared channel differences; the first of equal
+// distances); -1 for an empty palette. System colours are resolved first.
+int32_t GetNearestPaletteIndex(const TPaletteEntries& Palette, TColor Color);
+
 // A drawable image. Descendants load and save themselves and draw onto a canvas.
 class TGraphic : public TPersistent {
  public:
@@ -314,6 +322,14 @@ class TGraphic : public TPersistent {
   // Same class and the same saved bytes (both empty counts as equal).
   virtual bool Equals(const TGraphic* Other) const;
 
+  // The clipboard exchange: the graphic as one clipboard format (Format, the data block and the
+  // palette), and the graphic rebuilt from one. An empty Data block on loading means "the
+  // clipboard's own data of Format". The base supports no format and raises EInvalidGraphic
+  // "Unsupported clipboard format".
+  virtual void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data, TPaletteEntries& Palette);
+  virtual void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                                       const TPaletteEntries& Palette);
+
   bool Transparent() const { return FTransparent; }
   virtual void SetTransparent(bool Value);
   bool Modified() const { return FModified; }
@@ -329,6 +345,12 @@ class TGraphic : public TPersistent {
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
 
+// Progress of a long graphic operation (decoding): starting at 0, running, ending at 100 (or
+// where it stopped). RedrawNow asks the listener to show the part R of the graphic now.
+enum TProgressStage : uint8_t { psStarting, psRunning, psEnding };
+using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone,
+                                          bool RedrawNow, const TRect& R, const std::string& Msg)>;
+
 // Registers a graphic class for a file extension (without the dot, case-insensitive); a later
 // registration of the same extension replaces the earlier one. "bmp" is built in.
 void RegisterFileFormat(const std::string& Extension, const std::string& Description,
@@ -338,6 +360,13 @@ void UnregisterFileFormat(const std::string& Extension);
 TGraphicFactory FindFileFormat(const std::string& Extension);
 // Open/save dialog filter of every registered format ("All (*.bmp;*.gif)|*.bmp;*.gif|...").
 std::string GraphicFilter();
+
+// Ties a clipboard format to the graphic class that loads it, for pictures pasted from the
+// clipboard; a later registration of the same format replaces the earlier one. CF_BITMAP is
+// built in (TBitmap).
+void RegisterClipboardGraphic(uint16_t Format, TGraphicFactory Factory);
+void UnregisterClipboardGraphic(uint16_t Format);
+TGraphicFactory FindClipboardGraphic(uint16_t Format);
 
 // A picture holds one graphic of any registered kind.
 class TPicture : public TPersistent {
@@ -359,18 +388,32 @@ class TPicture : public TPersistent {
   // "Unknown picture file extension (.ext)" when none is registered.
   void LoadFromFile(const std::string& FileName);
   void SaveToFile(const std::string& FileName);
+  // The graphic class tied to Format loads the data; EInvalidGraphic "Unsupported clipboard
+  // format" when none is.
+  void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data, const TPaletteEntries& Palette);
+  void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data, TPaletteEntries& Palette);
+  static bool SupportsClipboardFormat(uint16_t Format);
 
   TNotifyEvent OnChange;
 
  private:
   void GraphicChanged(TObject* Sender);
+  void TakeGraphic(std::unique_ptr<TGraphic> G);
   void Changed();
   std::unique_ptr<TGraphic> FGraphic;
 };
 
 // The class library's bitmap. pf24bit rows are 3 bytes a pixel (BGR), pf32bit and pfDevice rows
-// 4 bytes (BGRA, the fourth byte kept but ignored when drawing, as on the original platform);
-// rows are padded to 4 bytes. Other formats are stored as pf24bit.
+// 4 bytes (BGRA, the fourth byte kept but ignored when drawing, as on the platform); pf1bit,
+// pf4bit and pf8bit rows hold palette indices packed most significant bits first, as in a
+// device-independent bitmap; rows are padded to 4 bytes. pf15bit and pf16bit are stored as
+// pf24bit.
+//
+// A palette bitmap keeps its indices and palette as the truth and draws through a 32-bit copy
+// made on demand. Drawing on its canvas works: the changed pixels are mapped to the nearest
+// palette entry at the next ScanLine, save or format change (unchanged pixels keep their
+// index, also where the palette holds the same colour twice). A canvas kept across ScanLine
+// writes sees them only after the next Canvas() call.
 class TBitmap : public TGraphic {
  public:
   TBitmap();
@@ -386,12 +429,27 @@ class TBitmap : public TGraphic {
   // New pixels are white; the size is checked before anything is allocated.
   void SetSize(int32_t W, int32_t H);
   TPixelFormat PixelFormat() const { return FPixelFormat; }
+  // Converting to a palette format maps every pixel to the nearest entry of the palette (a
+  // default one for the depth when the bitmap has none: black and white; the 16 standard
+  // colours; the 6x6x6 colour cube with 40 greys); converting from one expands the indices.
   void SetPixelFormat(TPixelFormat Value);
+  // Bits of one pixel in the ScanLine rows (1, 4, 8, 24 or 32) and the bytes of one row.
+  int32_t BitsPerPixel() const;
+  int32_t RowBytes() const;
+
+  // The palette: the colour table of a palette bitmap (at most 2^bits entries; indices beyond
+  // it show black), kept but unused by the other formats. Setting it on a palette bitmap keeps
+  // the indices and changes the colours they show.
+  TPaletteEntries GetPalette() const { return FPalette; }
+  const TPaletteEntries& Palette() const { return FPalette; }
+  void SetPalette(const TPaletteEntries& Value);
 
   TCanvas* Canvas();
   // Row Row of the pixels, top-down; raises EInvalidGraphicOperation "Scan line index out of
   // range" outside 0..Height-1.
   void* ScanLine(int32_t Row);
+  // The colour index of a pixel of a palette bitmap (0 for other formats or outside).
+  uint8_t PixelIndex(int32_t X, int32_t Y);
 
   // Transparent colour: the bottom-left pixel under tmAuto, the set colour under tmFixed.
   TColor TransparentColor();
@@ -399,20 +457,41 @@ class TBitmap : public TGraphic {
   TTransparentMode TransparentMode() const { return FTransparentMode; }
   void SetTransparentMode(TTransparentMode Value);
 
-  // Windows BMP files.
+  // Windows BMP files; palette bitmaps are written and read with their depth and colour table.
   void LoadFromStream(TStream* Stream) override;
   void SaveToStream(TStream* Stream) override;
   void Draw(TCanvas* Canvas, const TRect& R) override;
   std::unique_ptr<TGraphic> CreateNew() const override;
 
-  // The pixels, for platform code (the canvas's painter is closed first).
+  // CF_BITMAP: the data block is the bitmap as a BMP file (depth, palette and the fourth byte
+  // of 32-bit pixels kept). Loading another format, or CF_BITMAP with no data when the clipboard
+  // holds no bitmap, raises EInvalidGraphic "Unsupported clipboard format".
+  void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data, TPaletteEntries& Palette) override;
+  void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                               const TPaletteEntries& Palette) override;
+
+  // The pixels, for platform code (the canvas's painter is closed first). For a palette bitmap
+  // this is the 32-bit copy it draws through; writes to it are mapped back as canvas drawing is.
   QImage& Image();
   const QImage& Image() const;
 
  private:
   void PrepareChange();
+  bool Indexed() const { return FPixelFormat == pf1bit || FPixelFormat == pf4bit || FPixelFormat == pf8bit; }
+  // Palette bitmaps: rebuild the 32-bit copy from the indices when they changed; hand it out
+  // for drawing (a snapshot remembers what it showed); map drawn pixels back to indices.
+  void SyncImage() const;
+  void HandOutImage();
+  void SyncIndices();
+  void LoadBmp(TBmpImage& Bmp);
+  TCanvas* EnsureCanvas();
   std::unique_ptr<QImage> FImage;
   std::unique_ptr<TCanvas> FCanvas;
+  std::vector<uint8_t> FIndices;  // palette formats: rows of RowBytes(), top row first
+  TPaletteEntries FPalette;
+  mutable bool FImageStale = false;
+  bool FImageOut = false;
+  std::unique_ptr<QImage> FSnapshot;
   TPixelFormat FPixelFormat = pfDevice;
   TTransparentMode FTransparentMode = tmAuto;
   int32_t FWidth = 0;  // kept while the other side is 0

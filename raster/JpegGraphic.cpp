@@ -1,9 +1,12 @@
 #include "raster/JpegGraphic.h"
 
+#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 
 extern "C" {
 #include <jerror.h>
@@ -11,6 +14,7 @@ extern "C" {
 }
 
 #include "platform/SysUtils.h"
+#include "raster/GifGraphic.h"
 #include "raster/Raster32.h"
 #include "raster/dtpRasterFormats.h"
 
@@ -26,6 +30,15 @@ struct TDecoded {
   bool Progressive = false;
   int64_t DataBytes = 0;  // after the header
   std::vector<uint8_t> Pixels;  // rows of Width * Components bytes
+};
+
+// Calls out of a decode: the monitor's percentage and, in buffered-image mode, each finished
+// intermediate pass (the image's rows hold it). A callback that throws ends the decode; the
+// exception is kept here and raised again once libjpeg has been left.
+struct TDecodeHooks {
+  std::function<void(int Percent)> Percent;
+  std::function<void(const TDecoded& D)> Pass;
+  std::exception_ptr Error;
 };
 
 namespace {
@@ -74,24 +87,73 @@ struct TDecodeOptions {
   bool Grayscale = false;
   bool Fast = false;
   bool HeaderOnly = false;
+  // Files of several scans are shown pass by pass (buffered-image mode).
+  bool Progressive = false;
 };
+
+constexpr int kHookFailed = -102;
+
+struct TProgressMgr {
+  jpeg_progress_mgr Pub;
+  TDecodeHooks* Hooks;
+};
+
+// Runs a hook outside libjpeg's view: false when it threw (the exception is kept).
+template <class Fn>
+bool CallHook(TDecodeHooks* H, Fn&& F) {
+  try {
+    F();
+    return true;
+  } catch (...) {
+    H->Error = std::current_exception();
+    return false;
+  }
+}
+
+void Monitor(j_common_ptr cinfo) {
+  auto* pm = reinterpret_cast<TProgressMgr*>(cinfo->progress);
+  const jpeg_progress_mgr& p = pm->Pub;
+  if (!pm->Hooks || !pm->Hooks->Percent || p.total_passes <= 0) return;
+  double part = p.pass_limit > 0 ? static_cast<double>(p.pass_counter) / static_cast<double>(p.pass_limit) : 0.0;
+  int percent = static_cast<int>((part + p.completed_passes) * 100.0 / p.total_passes);
+  if (percent > 100) percent = 100;
+  if (!CallHook(pm->Hooks, [&] { pm->Hooks->Percent(percent); }))
+    std::longjmp(reinterpret_cast<TErrorMgr*>(cinfo->err)->Jump, 2);
+}
 
 
 
 // Returns 0 or libjpeg's message code. No C++ object with a destructor is created after the
 // setjmp, so the long jump skips nothing.
-int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDecoded& Out) {
+// Reads every output row of the current pass into Out.
+void ReadRows(jpeg_decompress_struct& cinfo, TDecoded& Out, std::vector<JSAMPROW>& rows) {
+  const size_t stride = static_cast<size_t>(Out.Width) * Out.Components;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JDIMENSION first = cinfo.output_scanline;
+    JDIMENSION n = std::min<JDIMENSION>(16, cinfo.output_height - first);
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = Out.Pixels.data() + (first + i) * stride;
+    jpeg_read_scanlines(&cinfo, rows.data(), n);
+  }
+}
+
+int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDecoded& Out,
+               TDecodeHooks* Hooks = nullptr) {
   jpeg_decompress_struct cinfo;
   TErrorMgr err;
   SetupErrors(err);
   cinfo.err = &err.Pub;
+  TProgressMgr progress{};
+  progress.Pub.progress_monitor = Monitor;
+  progress.Hooks = Hooks;
   std::vector<JSAMPROW> rows;
   if (setjmp(err.Jump)) {
     int code = err.Pub.msg_code;
     jpeg_destroy_decompress(&cinfo);
+    if (Hooks && Hooks->Error) return kHookFailed;
     return code ? code : -1;
   }
   jpeg_create_decompress(&cinfo);
+  cinfo.progress = &progress.Pub;
   // Room for the coefficients of a progressive image as large as the pixel limit allows.
   cinfo.mem->max_memory_to_use = 3L << 30;
   jpeg_mem_src(&cinfo, const_cast<uint8_t*>(Data), static_cast<unsigned long>(Size));
@@ -145,6 +207,8 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
     jpeg_destroy_decompress(&cinfo);
     return kTooShort;
   }
+  const bool buffered = Opt.Progressive && multiScan;
+  cinfo.buffered_image = buffered ? TRUE : FALSE;
   jpeg_start_decompress(&cinfo);
   Out.Width = static_cast<int32_t>(cinfo.output_width);
   Out.Height = static_cast<int32_t>(cinfo.output_height);
@@ -152,11 +216,26 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
   size_t stride = static_cast<size_t>(Out.Width) * Out.Components;
   Out.Pixels.assign(stride * Out.Height, 0);
   rows.resize(16);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JDIMENSION first = cinfo.output_scanline;
-    JDIMENSION n = std::min<JDIMENSION>(16, cinfo.output_height - first);
-    for (JDIMENSION i = 0; i < n; ++i) rows[i] = Out.Pixels.data() + (first + i) * stride;
-    jpeg_read_scanlines(&cinfo, rows.data(), n);
+  if (!buffered) {
+    ReadRows(cinfo, Out, rows);
+  } else {
+    // One quick pass after each scan, then the last scan again with the chosen quality.
+    const J_DCT_METHOD best = cinfo.dct_method;
+    for (;;) {
+      int r;
+      do r = jpeg_consume_input(&cinfo);
+      while (r == JPEG_ROW_COMPLETED || r == JPEG_REACHED_SOS);
+      if (r != JPEG_SCAN_COMPLETED) break;
+      cinfo.dct_method = JDCT_IFAST;
+      jpeg_start_output(&cinfo, cinfo.input_scan_number);
+      ReadRows(cinfo, Out, rows);
+      jpeg_finish_output(&cinfo);
+      if (Hooks && Hooks->Pass && !CallHook(Hooks, [&] { Hooks->Pass(Out); })) std::longjmp(err.Jump, 2);
+    }
+    cinfo.dct_method = best;
+    jpeg_start_output(&cinfo, cinfo.input_scan_number);
+    ReadRows(cinfo, Out, rows);
+    jpeg_finish_output(&cinfo);
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
@@ -293,6 +372,20 @@ void TJPEGImage::SetSmoothing(bool Value) {
   Changed();
 }
 
+void TJPEGImage::SetPixelFormat(TJPEGPixelFormat Value) {
+  if (FPixelFormat == Value) return;
+  FreeBitmap();
+  FPixelFormat = Value;
+  Changed();
+}
+
+void TJPEGImage::SetProgressiveDisplay(bool Value) {
+  if (FProgressiveDisplay == Value) return;
+  FreeBitmap();
+  FProgressiveDisplay = Value;
+  Changed();
+}
+
 void TJPEGImage::SetInvertedCMYK(bool Value) {
   if (FInvertedCMYK == Value) return;
   FreeBitmap();
@@ -329,20 +422,15 @@ void TJPEGImage::LoadFromStream(platform::TStream* Stream) {
   Changed();
 }
 
+namespace {
+void RowToRgb(platform::TBitmap* bmp, int32_t y, uint8_t* d);
+}  // namespace
+
 void TJPEGImage::Compress() {
   if (!FData->Bytes.empty() || !FBitmap || FBitmap->Empty()) return;
   int32_t w = FBitmap->Width(), h = FBitmap->Height();
-  bool wide = FBitmap->PixelFormat() != platform::pf24bit;
   std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* s = static_cast<const uint8_t*>(FBitmap->ScanLine(y));
-    uint8_t* d = rgb.data() + static_cast<size_t>(y) * w * 3;
-    for (int32_t x = 0; x < w; ++x, s += wide ? 4 : 3, d += 3) {
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-    }
-  }
+  for (int32_t y = 0; y < h; ++y) RowToRgb(FBitmap.get(), y, rgb.data() + static_cast<size_t>(y) * w * 3);
   auto data = std::make_shared<TJPEGData>();
   if (int code = EncodeJpeg(rgb.data(), w, h, FCompressionQuality, FGrayscale, FProgressiveEncoding, data->Bytes))
     RaiseJpeg(code);
@@ -358,29 +446,78 @@ void TJPEGImage::SaveToStream(platform::TStream* Stream) {
     Stream->WriteBuffer(FData->Bytes.data(), static_cast<int32_t>(FData->Bytes.size()));
 }
 
-void TJPEGImage::Decode(TDecoded& D) const {
+void TJPEGImage::Decode(TDecoded& D, TDecodeHooks* Hooks) const {
   TDecodeOptions opt;
   opt.ScaleShift = FScale;
   opt.Smoothing = FSmoothing;
   opt.Grayscale = FGrayscale;
   opt.Fast = FPerformance == jpBestSpeed;
-  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, D)) {
+  opt.Progressive = FProgressiveDisplay;
+  if (int code = DecodeJpeg(FData->Bytes.data(), FData->Bytes.size(), opt, D, Hooks)) {
+    if (code == kHookFailed) std::rethrow_exception(Hooks->Error);
     if (code == kTooLarge) throw EJPEG(ImageTooLargeText(D.Width, D.Height));
     if (code == kTooShort) throw EJPEG(ImageDataTooShortText(D.Width, D.Height, D.DataBytes));
     RaiseJpeg(code);
   }
 }
 
-platform::TBitmap* TJPEGImage::Bitmap() {
-  if (FBitmap) return FBitmap.get();
-  auto bmp = std::make_unique<platform::TBitmap>();
-  if (FData->Bytes.empty()) {
-    FBitmap = std::move(bmp);
-    return FBitmap.get();
+void TJPEGImage::Progress(platform::TProgressStage Stage, int Percent, bool RedrawNow, int32_t Rows) {
+  if (!OnProgress) return;
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  if (Stage == platform::psRunning && !RedrawNow) {
+    // At most one report per interval, and only when the figure moved.
+    if (Percent == FLastPercent || (FLastTick >= 0 && now - FLastTick < ProgressInterval)) return;
   }
-  TDecoded d;
-  Decode(d);
-  // The platform bitmap has no 8-bit form: grey output is held as 24 bits, CMYK as 32.
+  FLastTick = now;
+  FLastPercent = Percent;
+  int32_t w = FBitmap ? FBitmap->Width() : 0;
+  OnProgress(this, Stage, static_cast<uint8_t>(Percent < 0 ? 0 : Percent > 100 ? 100 : Percent), RedrawNow,
+             platform::Rect(0, 0, w, Rows), "");
+}
+
+namespace {
+
+// The decoder's rows into a bitmap of the decoded size: 8 bits with a grey ramp for grey
+// output, 32 bits for CMYK, 24 bits otherwise; with Quantize the colours are reduced to at
+// most 236 by the octree quantiser and mapped (Floyd-Steinberg dithered unless Fast).
+void FillBitmap(platform::TBitmap* bmp, TDecoded& d, bool InvertedCMYK, bool Quantize, bool Fast) {
+  if (d.Components == 1) {
+    bmp->SetSize(0, 0);
+    bmp->SetPixelFormat(platform::pf8bit);
+    platform::TPaletteEntries grey;
+    for (int i = 0; i < 256; ++i) grey.push_back(platform::RGB(i, i, i));
+    bmp->SetPalette(grey);
+    bmp->SetSize(d.Width, d.Height);
+    for (int32_t y = 0; y < d.Height; ++y)
+      std::memcpy(bmp->ScanLine(y), d.Pixels.data() + static_cast<size_t>(y) * d.Width, static_cast<size_t>(d.Width));
+    return;
+  }
+  if (Quantize) {
+    std::vector<uint32_t> px(static_cast<size_t>(d.Width) * d.Height);
+    for (size_t i = 0; i < px.size(); ++i) {
+      const uint8_t* s = d.Pixels.data() + i * d.Components;
+      if (d.Components == 4) {
+        uint8_t q[4] = {s[0], s[1], s[2], s[3]};
+        ConvertCMYKRows(q, 1, InvertedCMYK);
+        px[i] = (uint32_t{q[2]} << 16) | (uint32_t{q[1]} << 8) | q[0];
+      } else {
+        px[i] = (uint32_t{s[0]} << 16) | (uint32_t{s[1]} << 8) | s[2];
+      }
+    }
+    TGIFPaletteEntries pal = OctreeQuantize(px.data(), static_cast<int64_t>(px.size()), 236);
+    TGIFReduced r = ReduceColors(px.data(), d.Width, d.Height, rmPalette, Fast ? dmNearest : dmFloydSteinberg, 8, pal);
+    bmp->SetSize(0, 0);
+    bmp->SetPixelFormat(platform::pf8bit);
+    bmp->SetPalette(r.Palette);
+    bmp->SetSize(d.Width, d.Height);
+    if (r.Indices.size() == px.size())
+      for (int32_t y = 0; y < d.Height; ++y)
+        std::memcpy(bmp->ScanLine(y), r.Indices.data() + static_cast<size_t>(y) * d.Width, static_cast<size_t>(d.Width));
+    return;
+  }
+  bmp->SetSize(0, 0);
   bmp->SetPixelFormat(d.Components == 4 ? platform::pf32bit : platform::pf24bit);
   bmp->SetSize(d.Width, d.Height);
   for (int32_t y = 0; y < d.Height; ++y) {
@@ -388,23 +525,79 @@ platform::TBitmap* TJPEGImage::Bitmap() {
     const uint8_t* s = d.Pixels.data() + static_cast<size_t>(y) * d.Width * d.Components;
     if (d.Components == 4) {
       std::memcpy(row, s, static_cast<size_t>(d.Width) * 4);
-      ConvertCMYKRows(row, d.Width, FInvertedCMYK);
-    } else if (d.Components == 3) {
+      ConvertCMYKRows(row, d.Width, InvertedCMYK);
+    } else {
       for (int32_t x = 0; x < d.Width; ++x, s += 3, row += 3) {
         row[0] = s[2];
         row[1] = s[1];
         row[2] = s[0];
       }
-    } else {
-      for (int32_t x = 0; x < d.Width; ++x, ++s, row += 3) row[0] = row[1] = row[2] = *s;
     }
   }
-  FBitmap = std::move(bmp);
-  return FBitmap.get();
+}
+
+// One row of any bitmap as red, green, blue bytes.
+void RowToRgb(platform::TBitmap* bmp, int32_t y, uint8_t* d) {
+  const uint8_t* s = static_cast<const uint8_t*>(bmp->ScanLine(y));
+  const int32_t bpp = bmp->BitsPerPixel(), w = bmp->Width();
+  if (bpp <= 8) {
+    const platform::TPaletteEntries& pal = bmp->Palette();
+    for (int32_t x = 0; x < w; ++x, d += 3) {
+      int32_t bit = x * bpp;
+      uint32_t i = (s[bit >> 3] >> (8 - bpp - (bit & 7))) & ((1u << bpp) - 1);
+      uint32_t c = i < pal.size() ? static_cast<uint32_t>(pal[i]) : 0;
+      d[0] = c & 0xFF;
+      d[1] = (c >> 8) & 0xFF;
+      d[2] = (c >> 16) & 0xFF;
+    }
+    return;
+  }
+  const int step = bpp == 24 ? 3 : 4;
+  for (int32_t x = 0; x < w; ++x, s += step, d += 3) {
+    d[0] = s[2];
+    d[1] = s[1];
+    d[2] = s[0];
+  }
+}
+
+}  // namespace
+
+platform::TBitmap* TJPEGImage::Bitmap() {
+  if (FBitmap) return FBitmap.get();
+  if (FData->Bytes.empty()) {
+    FBitmap = std::make_unique<platform::TBitmap>();
+    return FBitmap.get();
+  }
+  // The bitmap exists while decoding, so a progress listener can show the passes; after a
+  // failure the part decoded stays.
+  FBitmap = std::make_unique<platform::TBitmap>();
+  platform::TBitmap* bmp = FBitmap.get();
+  const bool quantize = FPixelFormat == jf8Bit;
+  const bool fast = FPerformance == jpBestSpeed;
+  TDecodeHooks hooks;
+  hooks.Percent = [this](int Percent) { Progress(platform::psRunning, Percent, false, 0); };
+  hooks.Pass = [this, bmp](const TDecoded& D) {
+    TDecoded copy = D;
+    FillBitmap(bmp, copy, FInvertedCMYK, false, true);
+    Progress(platform::psRunning, FLastPercent < 0 ? 0 : FLastPercent, true, D.Height);
+  };
+  FLastTick = -1;
+  FLastPercent = -1;
+  Progress(platform::psStarting, 0, false, 0);
+  TDecoded d;
+  try {
+    Decode(d, &hooks);
+    FillBitmap(bmp, d, FInvertedCMYK, quantize, fast);
+  } catch (...) {
+    Progress(platform::psEnding, 0, false, 0);
+    throw;
+  }
+  Progress(platform::psEnding, 100, true, bmp->Height());
+  return bmp;
 }
 
 void TJPEGImage::DecodeTo32(TBitmap32* Dest) {
-  if (!FBitmap && !FData->Bytes.empty()) {
+  if (!FBitmap && !FData->Bytes.empty() && FPixelFormat == jf24Bit && !OnProgress) {
     // Straight from the decoder's rows, without a 24-bit copy in between (large photographs).
     TDecoded d;
     Decode(d);
@@ -429,12 +622,12 @@ void TJPEGImage::DecodeTo32(TBitmap32* Dest) {
   platform::TBitmap* bmp = Bitmap();
   Dest->SetSize(bmp->Width(), bmp->Height());
   if (Dest->Empty()) return;
-  bool wide = bmp->PixelFormat() != platform::pf24bit;
+  std::vector<uint8_t> rgb(static_cast<size_t>(Dest->Width()) * 3);
   for (int32_t y = 0; y < Dest->Height(); ++y) {
-    const uint8_t* s = static_cast<const uint8_t*>(bmp->ScanLine(y));
+    RowToRgb(bmp, y, rgb.data());
     TColor32* d = Dest->ScanLine(y);
-    for (int32_t x = 0; x < Dest->Width(); ++x, s += wide ? 4 : 3)
-      d[x] = 0xFF000000u | (uint32_t{s[2]} << 16) | (uint32_t{s[1]} << 8) | s[0];
+    for (int32_t x = 0; x < Dest->Width(); ++x)
+      d[x] = 0xFF000000u | (uint32_t{rgb[3 * x]} << 16) | (uint32_t{rgb[3 * x + 1]} << 8) | rgb[3 * x + 2];
   }
   Dest->Changed();
 }

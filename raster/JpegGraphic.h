@@ -13,6 +13,7 @@ namespace raster {
 
 class TBitmap32;
 struct TDecoded;
+struct TDecodeHooks;
 
 class EJPEG : public platform::EInvalidGraphic {
  public:
@@ -72,16 +73,28 @@ class TJPEGImage : public platform::TGraphic {
   void SetProgressiveEncoding(bool Value) { FProgressiveEncoding = Value; }
   bool InvertedCMYK() const { return FInvertedCMYK; }
   void SetInvertedCMYK(bool Value);
+  // jf8Bit: colour images decode into an 8-bit bitmap of at most 236 colours (octree palette,
+  // Floyd-Steinberg mapping; nearest colour with jpBestSpeed). Grey output is always 8 bits
+  // with the 256-level grey ramp, holding the decoder's grey values unchanged.
   TJPEGPixelFormat PixelFormat() const { return FPixelFormat; }
-  void SetPixelFormat(TJPEGPixelFormat Value) { FPixelFormat = Value; }
+  void SetPixelFormat(TJPEGPixelFormat Value);
+  // Files of several scans decode pass by pass, each pass drawn into the bitmap and reported
+  // through OnProgress with RedrawNow; the last pass has the chosen quality.
+  bool ProgressiveDisplay() const { return FProgressiveDisplay; }
+  void SetProgressiveDisplay(bool Value);
   const TJPEGData& Data() const { return *FData; }
 
-  platform::TNotifyEvent OnProgress;
+  // Decoding reports psStarting (0), psRunning with the decoder's percentage (at most once
+  // per ProgressInterval ms and only when it changed; every pass of a progressive display),
+  // and psEnding (100, or 0 after a failure).
+  platform::TProgressEvent OnProgress;
+  int32_t ProgressInterval = 500;
 
  private:
   void ReadHeader();
   // Decodes the bytes with the current options; raises EJPEG on failure.
-  void Decode(TDecoded& D) const;
+  void Decode(TDecoded& D, TDecodeHooks* Hooks = nullptr) const;
+  void Progress(platform::TProgressStage Stage, int Percent, bool RedrawNow, int32_t Rows);
   void FreeBitmap();
   void CalcScaledSize() const;
   std::shared_ptr<TJPEGData> FData;
@@ -97,6 +110,9 @@ class TJPEGImage : public platform::TGraphic {
   TJPEGPerformance FPerformance = jpBestQuality;
   TJPEGScale FScale = jsFullSize;
   bool FInvertedCMYK = true;
+  bool FProgressiveDisplay = false;
+  int64_t FLastTick = -1;
+  int FLastPercent = -1;
 };
 
 // CMYK to RGB in place over Count 4-byte pixels (the fourth byte is kept).

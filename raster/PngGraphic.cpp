@@ -133,8 +133,6 @@ using namespace pngpriv;
 
 namespace {
 
-using TChunkFactory = std::function<std::unique_ptr<TChunk>(TPngGraphic*)>;
-
 std::vector<std::pair<std::string, TChunkFactory>>& ChunkClasses() {
   // Filled on first use in the registration order of the unit.
   static std::vector<std::pair<std::string, TChunkFactory>> list = [] {
@@ -156,18 +154,6 @@ std::vector<std::pair<std::string, TChunkFactory>>& ChunkClasses() {
     return l;
   }();
   return list;
-}
-
-std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string& Name) {
-  std::unique_ptr<TChunk> c;
-  for (auto& [n, f] : ChunkClasses())
-    if (n == Name) {
-      c = f(Owner);
-      break;
-    }
-  if (!c) c = std::make_unique<TChunk>(Owner);
-  c->Name = Name;
-  return c;
 }
 
 // zlib whole-buffer inflate/deflate through a 256-byte window, as zTXt uses them.
@@ -218,6 +204,62 @@ bool DeflateWhole(const std::string& In, int Level, std::vector<uint8_t>& Out) {
 }
 
 }  // namespace
+
+void RegisterChunkClass(const std::string& Name, TChunkFactory Factory) {
+  ChunkClasses().emplace_back(Name, std::move(Factory));
+}
+
+std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string& Name) {
+  std::unique_ptr<TChunk> c;
+  for (auto& [n, f] : ChunkClasses())
+    if (n == Name) {
+      c = f(Owner);
+      break;
+    }
+  if (!c) c = std::make_unique<TChunk>(Owner);
+  c->Name = Name;
+  return c;
+}
+
+// ---- TPNGList
+
+uint32_t TPNGList::Count() const { return static_cast<uint32_t>(FOwner->FChunks.size()); }
+
+TChunk* TPNGList::Item(uint32_t Index) const {
+  return Index < Count() ? FOwner->FChunks[Index].get() : nullptr;
+}
+
+int32_t TPNGList::IndexOf(const TChunk* Chunk) const {
+  for (size_t i = 0; i < FOwner->FChunks.size(); ++i)
+    if (FOwner->FChunks[i].get() == Chunk) return static_cast<int32_t>(i);
+  return -1;
+}
+
+TChunk* TPNGList::Add(std::unique_ptr<TChunk> Chunk) {
+  Chunk->Owner = FOwner;
+  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  FOwner->FChunks.push_back(std::move(Chunk));
+  return FOwner->FChunks.back().get();
+}
+
+std::unique_ptr<TChunk> TPNGList::Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position) {
+  if (Position >= Count()) return Chunk;
+  Chunk->Owner = FOwner;
+  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  FOwner->FChunks.insert(FOwner->FChunks.begin() + Position, std::move(Chunk));
+  return nullptr;
+}
+
+std::unique_ptr<TChunk> TPNGList::Remove(TChunk* Chunk) {
+  auto& v = FOwner->FChunks;
+  for (size_t i = v.size(); i-- > 0;)
+    if (v[i].get() == Chunk) {
+      std::unique_ptr<TChunk> c = std::move(v[i]);
+      v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+      return c;
+    }
+  return nullptr;
+}
 
 // ---- TChunk
 
@@ -306,6 +348,10 @@ int32_t DibBitsFor(uint8_t ColorType, uint8_t BitDepth) {
 }  // namespace
 
 void TChunkIHDR::PrepareImageData() {
+  if (Owner) {
+    Owner->FPaletteCache.clear();
+    Owner->FPaletteMade = false;
+  }
   ImageData.clear();
   ImageAlpha.clear();
   Palette.fill(0);
@@ -847,11 +893,19 @@ void TPngGraphic::AssignFromBitmap(const platform::TBitmap* Src) {
   ihdr->Name = "IHDR";
   ihdr->Width = static_cast<uint32_t>(bmp->Width());
   ihdr->Height = static_cast<uint32_t>(std::abs(bmp->Height()));
-  // The platform bitmap always holds 24 or 32 bits, so the image is RGB at 8 bits.
-  ihdr->ColorType = 2;
-  ihdr->BitDepth = 8;
+  // Below 16 bits a pixel the image keeps the bitmap's palette and depth; else RGB at 8 bits.
+  const int32_t bpp = bmp->BitsPerPixel();
+  const bool palette = bpp <= 8;
+  ihdr->ColorType = palette ? 3 : 2;
+  ihdr->BitDepth = static_cast<uint8_t>(palette ? bpp : 8);
   TChunkIHDR* h = ihdr.get();
   FChunks.push_back(std::move(ihdr));
+  if (palette) {
+    auto plte = std::make_unique<TChunkPLTE>(this);
+    plte->Name = "PLTE";
+    plte->Count = static_cast<uint32_t>(std::min<size_t>(bmp->Palette().size(), size_t{1} << bpp));
+    FChunks.push_back(std::move(plte));
+  }
   auto idat = std::make_unique<TChunkIDAT>(this);
   idat->Name = "IDAT";
   FChunks.push_back(std::move(idat));
@@ -860,14 +914,25 @@ void TPngGraphic::AssignFromBitmap(const platform::TBitmap* Src) {
   FChunks.push_back(std::move(iend));
   if (h->Width == 0 || h->Height == 0) return;
   h->PrepareImageData();
-  bool wide = bmp->PixelFormat() != platform::pf24bit;
-  for (uint32_t y = 0; y < h->Height; ++y) {
-    const uint8_t* s = static_cast<const uint8_t*>(bmp->ScanLine(static_cast<int32_t>(y)));
-    uint8_t* d = Scanline(static_cast<int32_t>(y));
-    for (uint32_t x = 0; x < h->Width; ++x, s += wide ? 4 : 3, d += 3) {
-      d[0] = s[0];
-      d[1] = s[1];
-      d[2] = s[2];
+  if (palette) {
+    const platform::TPaletteEntries& pal = bmp->Palette();
+    for (size_t i = 0; i < pal.size() && i < 256; ++i) {
+      uint32_t c = static_cast<uint32_t>(pal[i]);
+      h->Palette[i] = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    }
+    const size_t n = static_cast<size_t>(std::min(h->BytesPerRow, bmp->RowBytes()));
+    for (uint32_t y = 0; y < h->Height; ++y)
+      std::memcpy(Scanline(static_cast<int32_t>(y)), bmp->ScanLine(static_cast<int32_t>(y)), n);
+  } else {
+    bool wide = bpp == 32;
+    for (uint32_t y = 0; y < h->Height; ++y) {
+      const uint8_t* s = static_cast<const uint8_t*>(bmp->ScanLine(static_cast<int32_t>(y)));
+      uint8_t* d = Scanline(static_cast<int32_t>(y));
+      for (uint32_t x = 0; x < h->Width; ++x, s += wide ? 4 : 3, d += 3) {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+      }
     }
   }
   if (bmp->Transparent()) AddChunk<TChunktRNS>()->SetTransparentColor(bmp->TransparentColor());
@@ -879,15 +944,32 @@ void TPngGraphic::AssignTo(platform::TPersistent* Dest) const {
     return;
   }
   if (auto* b = dynamic_cast<platform::TBitmap*>(Dest)) {
-    b->SetPixelFormat(platform::pf24bit);
-    b->SetSize(Width(), Height());
-    for (int32_t y = 0; y < Height(); ++y) {
-      uint8_t* d = static_cast<uint8_t*>(b->ScanLine(y));
-      for (int32_t x = 0; x < Width(); ++x, d += 3) {
-        platform::TColor c = Pixel(x, y);
-        d[0] = (c >> 16) & 0xFF;
-        d[1] = (c >> 8) & 0xFF;
-        d[2] = c & 0xFF;
+    const int32_t dib = HeaderPresent() ? Header()->BitsPerPixel : 24;
+    if (dib >= 1 && dib <= 8 && Width() > 0 && Height() > 0) {
+      // The bitmap takes the image's own depth and colour table.
+      TChunkIHDR* h = Header();
+      b->SetSize(0, 0);
+      b->SetPixelFormat(dib == 1 ? platform::pf1bit : dib == 4 ? platform::pf4bit : platform::pf8bit);
+      b->SetSize(Width(), Height());
+      platform::TPaletteEntries pal;
+      for (int i = 0; i < (1 << dib); ++i) {
+        uint32_t c = h->Palette[static_cast<size_t>(i)];
+        pal.push_back(platform::RGB((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF));
+      }
+      b->SetPalette(pal);
+      const size_t n = static_cast<size_t>(std::min(h->BytesPerRow, b->RowBytes()));
+      for (int32_t y = 0; y < Height(); ++y) std::memcpy(b->ScanLine(y), Scanline(y), n);
+    } else {
+      b->SetPixelFormat(platform::pf24bit);
+      b->SetSize(Width(), Height());
+      for (int32_t y = 0; y < Height(); ++y) {
+        uint8_t* d = static_cast<uint8_t*>(b->ScanLine(y));
+        for (int32_t x = 0; x < Width(); ++x, d += 3) {
+          platform::TColor c = Pixel(x, y);
+          d[0] = (c >> 16) & 0xFF;
+          d[1] = (c >> 8) & 0xFF;
+          d[2] = c & 0xFF;
+        }
       }
     }
     if (HeaderPresent() && TransparencyMode() == 1) {
@@ -898,6 +980,34 @@ void TPngGraphic::AssignTo(platform::TPersistent* Dest) const {
     return;
   }
   platform::TGraphic::AssignTo(Dest);
+}
+
+platform::TPaletteEntries TPngGraphic::GetPalette() {
+  TChunkIHDR* h = Header();
+  if ((h->ColorType == 0 || h->ColorType == 3) && !FPaletteMade) {
+    FPaletteCache.clear();
+    for (uint32_t c : h->Palette) FPaletteCache.push_back(platform::RGB((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF));
+    FPaletteMade = true;
+  }
+  return FPaletteCache;
+}
+
+void TPngGraphic::SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,
+                                        platform::TPaletteEntries& Palette) {
+  platform::TBitmap bmp;  // freed on every path
+  bmp.SetSize(Width(), Height());
+  Draw(bmp.Canvas(), platform::Rect(0, 0, Width(), Height()));
+  bmp.Canvas()->Release();
+  bmp.SaveToClipboardFormat(Format, Data, Palette);
+}
+
+void TPngGraphic::LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                                          const platform::TPaletteEntries& Palette) {
+  platform::TBitmap bmp;
+  bmp.LoadFromClipboardFormat(Format, Data, Palette);
+  bmp.SetTransparent(false);
+  AssignFromBitmap(&bmp);
+  Changed();
 }
 
 platform::TColor TPngGraphic::Pixel(int32_t X, int32_t Y) const {

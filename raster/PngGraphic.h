@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,10 @@ inline constexpr int64_t kDeflateMaxRatio = 1032;
 
 class TPngGraphic;
 class TChunkIHDR;
+class TChunk;
+
+// How to make a chunk of one class for an image (the class's constructor).
+using TChunkFactory = std::function<std::unique_ptr<TChunk>(TPngGraphic* Owner)>;
 
 class TChunk {
  public:
@@ -191,6 +196,51 @@ class TChunkzTXt : public TChunktEXt {
   bool SaveToStream(platform::TStream* Stream) override;
 };
 
+class TPngGraphic;
+
+// The chunk list of an image in file order (the header first): a view over the image's chunks,
+// which the image owns.
+class TPNGList {
+ public:
+  explicit TPNGList(TPngGraphic* Owner) : FOwner(Owner) {}
+  uint32_t Count() const;
+  // nullptr at or beyond Count.
+  TChunk* Item(uint32_t Index) const;
+  // -1 when the chunk is not in the list.
+  int32_t IndexOf(const TChunk* Chunk) const;
+  // The first chunk of class T or of a class derived from it; nullptr when none.
+  template <class T>
+  T* FindChunk() const;
+  // A new chunk of class T where the PNG order wants it (gAMA after the header, tRNS after the
+  // palette or before the image data, others before IEND); EPngError 65130 for a critical class
+  // or a second gAMA or tRNS, 65131 without header and IEND.
+  template <class T>
+  T* AddChunk();
+  // Appends a chunk made for this image.
+  TChunk* Add(std::unique_ptr<TChunk> Chunk);
+  // Inserts before Position when Position < Count; otherwise nothing happens and the chunk is
+  // handed back.
+  std::unique_ptr<TChunk> Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position);
+  // Takes the chunk out of the list (ownership passes to the caller); nullptr when absent.
+  std::unique_ptr<TChunk> Remove(TChunk* Chunk);
+
+ private:
+  TPngGraphic* FOwner;
+};
+
+// Chunk classes by name: reading makes an unknown name's chunk with the first class registered
+// for it (a plain TChunk when there is none, which an upper-case first letter refuses). The nine
+// classes of the codec are registered first. Classes override NewSameClass so that copies of
+// an image keep them.
+void RegisterChunkClass(const std::string& Name, TChunkFactory Factory);
+template <class T>
+void RegisterChunkClass() {
+  RegisterChunkClass(T(nullptr).GetName(), [](TPngGraphic* O) { return std::unique_ptr<TChunk>(new T(O)); });
+}
+// The chunk of the first class registered for Name (case-sensitive), else a plain TChunk;
+// its Name is Name.
+std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string& Name);
+
 class TPngGraphic : public platform::TGraphic {
  public:
   TPngGraphic();
@@ -219,6 +269,18 @@ class TPngGraphic : public platform::TGraphic {
   void CreateAlpha();
   platform::TColor Pixel(int32_t X, int32_t Y) const;
   void SetPixel(int32_t X, int32_t Y, platform::TColor Value);
+
+  // Greyscale and palette images: the 256 entries of the colour table (made once and kept until
+  // new image memory is prepared); other types: what was made before, or nothing. Needs the
+  // header (EPNGHeaderNotPresent).
+  platform::TPaletteEntries GetPalette();
+  // The clipboard goes through the platform bitmap: saving draws the image on a new bitmap of
+  // its size, loading rebuilds the image from the bitmap (not transparent).
+  void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,
+                             platform::TPaletteEntries& Palette) override;
+  void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                               const platform::TPaletteEntries& Palette) override;
+  TPNGList Chunks() { return TPNGList(this); }
 
   // Renders the image as the raster format reads it: opaque where drawn, 0 where left out,
   // partially transparent pixels blended over black with their alpha kept; 0xAARRGGBB.
@@ -253,6 +315,10 @@ class TPngGraphic : public platform::TGraphic {
  private:
   friend class TChunk;
   friend class TChunkIDAT;
+  friend class TChunkIHDR;
+  friend class TPNGList;
+  platform::TPaletteEntries FPaletteCache;
+  bool FPaletteMade = false;
   void AddChunkObject(std::unique_ptr<TChunk> Chunk);
   void ResetGamma();
   void AssignFromBitmap(const platform::TBitmap* Bitmap);
@@ -260,6 +326,16 @@ class TPngGraphic : public platform::TGraphic {
   std::vector<std::unique_ptr<TChunk>> FChunks;
   uint32_t FMaxIdatSize = 65535;
 };
+
+template <class T>
+T* TPNGList::FindChunk() const {
+  return FOwner->FindChunk<T>();
+}
+
+template <class T>
+T* TPNGList::AddChunk() {
+  return FOwner->AddChunk<T>();
+}
 
 // PNG CRC-32 (polynomial 0xEDB88320) continued from Crc (start with 0xFFFFFFFF; complement at the end).
 uint32_t UpdatePngCrc(uint32_t Crc, const uint8_t* Data, size_t Size);

@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <typeinfo>
 
+#include "platform/Clipboard.h"
 #include "platform/Graphics.h"
 #include "platform/Rounding.h"
 #include "raster/Raster32Transforms.h"
@@ -406,6 +408,12 @@ void TBitmap32::Assign(const platform::TPersistent* Source) {
         AssignGraphic(g);
     } else if (auto* g = dynamic_cast<const platform::TGraphic*>(Source)) {
       AssignGraphic(g);
+    } else if (auto* clip = dynamic_cast<const platform::TClipboard*>(Source)) {
+      // Through a picture: the first clipboard format a graphic class is tied to.
+      platform::TPicture pic;
+      pic.Assign(clip);
+      if (pic.Graphic() == nullptr) SetSize(0, 0);
+      else AssignGraphic(pic.Graphic());
     } else {
       TCustomMap::Assign(Source);
     }
@@ -421,14 +429,29 @@ void TBitmap32::Assign(const platform::TPersistent* Source) {
 void TBitmap32::CopyFromBitmap(platform::TBitmap* Bmp) {
   SetSize(Bmp->Width(), Bmp->Height());
   if (Empty()) return;
-  bool wide = Bmp->PixelFormat() == platform::pf32bit || Bmp->PixelFormat() == platform::pfDevice;
+  const int32_t bpp = Bmp->BitsPerPixel();
+  // Palette bitmaps: each index through the colour table (entries beyond it are black).
+  TColor32 lut[256];
+  if (bpp <= 8) {
+    const platform::TPaletteEntries& pal = Bmp->Palette();
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i < pal.size() ? static_cast<uint32_t>(pal[i]) : 0;
+      lut[i] = 0xFF000000u | ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    }
+  }
   for (int32_t y = 0; y < FHeight; ++y) {
     const uint8_t* s = static_cast<const uint8_t*>(Bmp->ScanLine(y));
     TColor32* d = ScanLine(y);
-    if (wide) {
+    if (bpp == 32) {
       std::memcpy(d, s, static_cast<size_t>(FWidth) * 4);
-    } else {
+    } else if (bpp == 24) {
       for (int32_t x = 0; x < FWidth; ++x, s += 3) d[x] = 0xFF000000u | (s[2] << 16) | (s[1] << 8) | s[0];
+    } else {
+      const uint32_t mask = (1u << bpp) - 1;
+      for (int32_t x = 0; x < FWidth; ++x) {
+        int32_t bit = x * bpp;
+        d[x] = lut[(s[bit >> 3] >> (8 - bpp - (bit & 7))) & mask];
+      }
     }
   }
 }
@@ -462,7 +485,23 @@ void TBitmap32::AssignTo(platform::TPersistent* Dest) const {
     for (int32_t y = 0; y < FHeight; ++y) std::memcpy(bmp->ScanLine(y), ScanLine(y), static_cast<size_t>(FWidth) * 4);
     return;
   }
+  if (auto* clip = dynamic_cast<platform::TClipboard*>(Dest)) {
+    platform::TBitmap bmp;
+    AssignTo(&bmp);
+    clip->Assign(&bmp);
+    return;
+  }
   TCustomMap::AssignTo(Dest);
+}
+
+bool BitmapsEqual(const TBitmap32* A, const TBitmap32* B) {
+  if (A == nullptr || B == nullptr) return A == B;
+  if (A->Empty() || B->Empty()) return A->Empty() && B->Empty();
+  if (typeid(*A) != typeid(*B)) return false;
+  // Equal BMP serialisations: the same size (a zero side counts as empty above) and the same
+  // four bytes in every pixel, which is what SaveToStream writes.
+  if (A->Width() != B->Width() || A->Height() != B->Height()) return false;
+  return std::memcmp(A->Bits(), B->Bits(), static_cast<size_t>(A->Width()) * static_cast<size_t>(A->Height()) * 4) == 0;
 }
 
 void TBitmap32::ReadData(platform::TStream* Stream) {

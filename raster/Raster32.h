@@ -200,7 +200,8 @@ class TBitmap32 : public TCustomMap {
   TBitmap32();
   ~TBitmap32() override;
 
-  // Also takes the class library's TBitmap, TGraphic and TPicture.
+  // Also takes the class library's TBitmap (any pixel format), TGraphic, TPicture and the
+  // clipboard (through a picture).
   void Assign(const platform::TPersistent* Source) override;
   bool Empty() const override;
   bool SetSize(int32_t NewWidth, int32_t NewHeight) override;
@@ -307,7 +308,7 @@ class TBitmap32 : public TCustomMap {
   TPixelCombineEvent OnPixelCombine;
 
  protected:
-  // Into the class library's TBitmap (as 32-bit) or TPicture.
+  // Into the class library's TBitmap (as 32-bit), TPicture or the clipboard (as that bitmap).
   void AssignTo(platform::TPersistent* Dest) const override;
 
   TColor32* FBits = nullptr;
@@ -339,5 +340,8 @@ class TBitmap32 : public TCustomMap {
   TFixed FRasterYF = 0;
   bool FDestroying = false;
 };
+
+// Both empty, or both non-empty of the same class with identical BMP serialisations.
+bool BitmapsEqual(const TBitmap32* A, const TBitmap32* B);
 
 }  // namespace raster

@@ -177,7 +177,8 @@ void TdtpJpgFormat::LoadFromStream(TStream* Stream, TBitmap32* Bitmap, platform:
   }
   jpeg.SetScale(static_cast<TJPEGScale>(scale));
   jpeg.SetPerformance(jpBestQuality);
-  jpeg.OnProgress = [this](platform::TObject* Sender) { JpegProgress(Sender); };
+  jpeg.OnProgress = [this](platform::TObject* Sender, platform::TProgressStage, uint8_t, bool, const platform::TRect&,
+                           const std::string&) { JpegProgress(Sender); };
   jpeg.DecodeTo32(Bitmap);
 }
 

@@ -352,7 +352,7 @@ TEST(Bitmap, SizeFormatAndScanLines) {
   b.SetSize(7, 4);  // grows, keeping the old pixels and whitening the new
   EXPECT_EQ(b.Canvas()->Pixel(1, 1), static_cast<TColor>(RGB(10, 20, 30)));
   EXPECT_EQ(b.Canvas()->Pixel(6, 3), clWhite);
-  b.SetPixelFormat(pf8bit);
+  b.SetPixelFormat(pf16bit);  // no 16-bit storage: kept as 24 bits
   EXPECT_EQ(b.PixelFormat(), pf24bit);
   try {
     b.ScanLine(4);
