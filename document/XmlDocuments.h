@@ -265,6 +265,7 @@ class TXmlNode : public platform::TPersistent {
  protected:
   friend class TXmlDocument;
   friend class TXmlParser;
+  friend class TXmlReferenceParser;
   friend class TXmlWriter;
 
   // The child holding a typed value, or nullptr.
@@ -342,6 +343,7 @@ class TXmlDocument : public platform::TPersistent {
  protected:
   friend class TXmlNode;
   friend class TXmlParser;
+  friend class TXmlReferenceParser;
   friend class TXmlWriter;
 
   void DoProgress(int64_t Position) const;
