@@ -2,6 +2,9 @@
 // read or write text.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "document/XmlDocuments.h"
 #include "document/XmlDocumentsPriv.h"
@@ -37,22 +40,86 @@ struct TCharClasses {
 };
 constexpr TCharClasses kClass;
 
-// The first "<" in [P, End), or End; short texts (most values and the layout between
-// elements) are scanned in place, long ones by memchr.
 inline bool SameName(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i)
-    if (A[i] != B[i]) return false;
+  size_t n = A.size();
+  if (n != B.size()) return false;
+  const char* x = A.data();
+  const char* y = B.data();
+  for (; n >= 8; n -= 8, x += 8, y += 8) {
+    uint64_t u, v;
+    std::memcpy(&u, x, 8);
+    std::memcpy(&v, y, 8);
+    if (u != v) return false;
+  }
+  for (; n > 0; --n, ++x, ++y)
+    if (*x != *y) return false;
   return true;
 }
 
-inline const char* FindLess(const char* P, const char* End) {
-  const char* stop = End - P > 24 ? P + 24 : End;
-  for (; P < stop; ++P)
-    if (*P == '<') return P;
-  if (P == End) return End;
-  const auto* lt = static_cast<const char*>(std::memchr(P, '<', static_cast<size_t>(End - P)));
-  return lt ? lt : End;
+// Scanners over [P, End): whole blocks of 16 characters where the text has them, one
+// character at a time at its end.
+#if defined(__SSE2__)
+inline uint32_t MaskOf(__m128i Block, char C) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Block, _mm_set1_epi8(C))));
+}
+#endif
+
+// The first C, or End.
+inline const char* FindChar(const char* P, const char* End, char C) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const uint32_t m = MaskOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P)), C);
+    if (m) return P + __builtin_ctz(m);
+  }
+#endif
+  for (; P < End; ++P)
+    if (*P == C) return P;
+  return End;
+}
+
+// The first "<", or End; LineEnd is set when a CR or LF comes before it.
+inline const char* FindLessNoteLineEnd(const char* P, const char* End, bool& LineEnd) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const uint32_t lt = MaskOf(b, '<');
+    const uint32_t le = MaskOf(b, '\r') | MaskOf(b, '\n');
+    if (lt) {
+      if (le & ((lt & (0u - lt)) - 1)) LineEnd = true;
+      return P + __builtin_ctz(lt);
+    }
+    if (le) LineEnd = true;
+  }
+#endif
+  for (; P < End; ++P) {
+    const uint8_t c = kClass[*P];
+    if (c & kcLess) return P;
+    if (c & kcLineEnd) LineEnd = true;
+  }
+  return End;
+}
+
+// The first ">", or End; Plain is cleared when a blank, quote or "=" comes before it.
+inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Plain) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const uint32_t gt = MaskOf(b, '>');
+    const uint32_t other = MaskOf(b, ' ') | MaskOf(b, '\t') | MaskOf(b, '\r') | MaskOf(b, '\n') | MaskOf(b, '"') |
+                           MaskOf(b, '\'') | MaskOf(b, '=');
+    if (gt) {
+      if (other & ((gt & (0u - gt)) - 1)) Plain = false;
+      return P + __builtin_ctz(gt);
+    }
+    if (other) Plain = false;
+  }
+#endif
+  for (; P < End; ++P) {
+    const uint8_t c = kClass[*P];
+    if (c & kcGreater) return P;
+    if (c & (kcSpace | kcQuote | kcEquals)) Plain = false;
+  }
+  return End;
 }
 
 }  // namespace
@@ -134,14 +201,9 @@ class TXmlParser {
   // An element from its "<": the tag is scanned once, noting whether it holds more than a name.
   void ParseElement(TXmlNode* Node, int Depth) {
     Node->FKind = xnElement;
-    const char* p = FCur + 1;
-    uint8_t seen = 0;
-    for (;; ++p) {
-      if (p >= FEnd) Unterminated(">");
-      const uint8_t c = kClass[*p];
-      if (c & kcGreater) break;
-      seen |= c;
-    }
+    bool plain = true;
+    const char* p = FindGreaterNotePlain(FCur + 1, FEnd, plain);
+    if (p == FEnd) Unterminated(">");
     std::string_view tag(FCur + 1, static_cast<size_t>(p - FCur - 1));
     FCur = p + 1;
     if (Depth > kXmlMaxDepth)
@@ -152,7 +214,7 @@ class TXmlParser {
       Node->FKind = kind = xnClosedElement;
       tag.remove_suffix(1);
     }
-    if (seen & (kcSpace | kcQuote | kcEquals)) {
+    if (!plain) {
       SplitTag(Node, tag, kind);
     } else {
       // Only a name: no attributes, no blanks to check.
@@ -233,10 +295,9 @@ class TXmlParser {
   void AdoptPending(TXmlNode* Node, size_t Base) {
     const size_t n = FPending.size() - Base;
     if (n == 0) return;
-    auto& nodes = Node->FNodes;
-    nodes.reserve(nodes.size() + n);
-    for (size_t i = Base; i < FPending.size(); ++i) nodes.push_back(std::move(FPending[i]));
-    FPending.resize(Base);
+    const auto first = FPending.begin() + static_cast<std::ptrdiff_t>(Base);
+    Node->FNodes.insert(Node->FNodes.end(), std::make_move_iterator(first), std::make_move_iterator(FPending.end()));
+    FPending.erase(first, FPending.end());
   }
 
   void ParseContentItems(TXmlNode* Node, int Depth) {
@@ -245,17 +306,10 @@ class TXmlParser {
     for (;;) {
       const char* lt;
       if (!hasChild) {
-        lt = FindLess(FCur, FEnd);
-        Node->FValue.append(FCur, lt);
+        lt = FindChar(FCur, FEnd, '<');
+        if (lt != FCur) Node->FValue.append(FCur, lt);
       } else {
-        uint8_t seen = 0;
-        lt = FCur;
-        for (; lt < FEnd; ++lt) {
-          const uint8_t c = kClass[*lt];
-          if (c & kcLess) break;
-          seen |= c;
-        }
-        if (seen & kcLineEnd) breakAfterLast = true;
+        lt = FindLessNoteLineEnd(FCur, FEnd, breakAfterLast);
       }
       if (lt == FEnd) throw EFilerError("Missing close tag in element " + Node->FName);
       FCur = lt + 1;
@@ -263,8 +317,7 @@ class TXmlParser {
       if (FCur >= FEnd) throw EFilerError("Missing data after \"<\" in element " + Node->FName);
       if (*FCur == '/') {
         const char* nameStart = ++FCur;
-        const char* gt = nameStart;
-        while (gt < FEnd && *gt != '>') ++gt;
+        const char* gt = FindChar(nameStart, FEnd, '>');
         if (gt == FEnd) throw EFilerError("Missing \">\" in close tag of element " + Node->FName);
         const char* nameEnd = gt;
         while (nameEnd > nameStart && IsXmlSpace(nameEnd[-1])) --nameEnd;
