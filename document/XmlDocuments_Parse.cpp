@@ -219,7 +219,10 @@ class TXmlParser {
     } else {
       // Only a name: no attributes, no blanks to check.
       if (tag.empty()) throw EFilerError("Missing element name");
-      Node->FName.assign(tag);
+      if (Node->FName.empty())
+        Node->FName.append(tag);
+      else
+        Node->FName.assign(tag);
     }
     NodeNew(Node);
     if (kind == xnElement) ParseContent(Node, Depth);
@@ -244,7 +247,7 @@ class TXmlParser {
   // that a = "1" reads as a="1".
   void SplitTag(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
     std::vector<std::string> words;
-    words.reserve(4);
+    words.reserve(3);  // a name and two attributes still fit the allocator's quick size classes
     const char* p = Tag.data();
     const char* const end = p + Tag.size();
     for (;;) {
@@ -307,7 +310,7 @@ class TXmlParser {
       const char* lt;
       if (!hasChild) {
         lt = FindChar(FCur, FEnd, '<');
-        if (lt != FCur) Node->FValue.append(FCur, lt);
+        if (lt != FCur) Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
       } else {
         lt = FindLessNoteLineEnd(FCur, FEnd, breakAfterLast);
       }
