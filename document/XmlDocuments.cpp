@@ -102,6 +102,11 @@ TXmlNode::~TXmlNode() {
   if (FNodes.size() >= 64) {
     std::vector<std::unique_ptr<TXmlNode>>& held = gHeldChildren;
     const size_t base = held.size();
+    try {
+      held.reserve(base + FNodes.size());
+    } catch (...) {
+      return;  // no room to hold them: the children go first after all
+    }
     held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
     std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
     held.resize(base);

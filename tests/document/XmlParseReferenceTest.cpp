@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -239,6 +240,47 @@ TEST(XmlParseReference, FuzzInputs) {
     }
   }
   EXPECT_GE(files, 7);
+}
+
+}  // namespace
+
+namespace {
+
+std::string PageText(int Shapes) {
+  TXmlDocument doc("Page");
+  doc.SetXmlFormat(xfIndented);
+  for (int i = 0; i < Shapes; ++i) {
+    TXmlNode* s = doc.Root()->NodeNew("Shape");
+    s->WriteAttributeInteger("Index", i);
+    s->WriteString("Name", "Shape & <" + std::to_string(i) + ">");
+    s->WriteInteger("Left", i * 3);
+  }
+  return doc.WriteToString();
+}
+
+// Freed nodes are kept per thread for reuse: nodes made on one thread and freed on another,
+// long child lists, nodes taken out of their document and documents read again after many
+// frees must all stay whole.
+TEST(XmlParseReference, NodesMadeAndFreedAcrossThreads) {
+  const std::string text = PageText(300);
+  TOutcome expected = ReadDocument(text, true, false);
+  ASSERT_TRUE(expected.Error.empty());
+  auto doc = std::make_unique<TXmlDocument>();
+  std::thread([&] { doc->ReadFromString(text); }).join();
+  std::unique_ptr<TXmlNode> kept = doc->Root()->NodeExtract(doc->Root()->GetNode(7));
+  doc.reset();  // freed here, made on the other thread
+  EXPECT_EQ(kept->ReadString("Name"), "Shape & <7>");
+  std::thread([&] {
+    for (int i = 0; i < 3; ++i) {
+      TXmlDocument again;
+      again.ReadFromString(text);
+      std::string tree = again.Version() + "|" + again.Encoding() + "|" + again.Stylesheet() + "|";
+      Dump(again.Root(), &again, nullptr, tree);
+      EXPECT_EQ(tree, expected.Tree);
+    }
+    kept.reset();  // made on the main thread, freed on this one
+  }).join();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadDocument(text, false, false).Tree, expected.Tree);
 }
 
 }  // namespace
