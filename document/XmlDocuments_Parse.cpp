@@ -29,13 +29,17 @@ enum : uint8_t { kcSpace = 1, kcQuote = 2, kcEquals = 4, kcGreater = 8, kcLess =
 struct TCharClasses {
   uint8_t v[256];
   constexpr TCharClasses() : v() {
-    v[' '] = v['\t'] = kcSpace;
-    v['\r'] = v['\n'] = kcSpace | kcLineEnd;
-    v['"'] = v['\''] = kcQuote;
-    v['='] = kcEquals;
-    v['>'] = kcGreater;
-    v['<'] = kcLess;
+    Set(' ', kcSpace);
+    Set('\t', kcSpace);
+    Set('\r', kcSpace | kcLineEnd);
+    Set('\n', kcSpace | kcLineEnd);
+    Set('"', kcQuote);
+    Set('\'', kcQuote);
+    Set('=', kcEquals);
+    Set('>', kcGreater);
+    Set('<', kcLess);
   }
+  constexpr void Set(char c, int Classes) { v[static_cast<uint8_t>(c)] = static_cast<uint8_t>(Classes); }
   uint8_t operator[](char c) const { return v[static_cast<uint8_t>(c)]; }
 };
 constexpr TCharClasses kClass;
