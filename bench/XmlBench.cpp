@@ -320,6 +320,13 @@ void PairedSummary(int Rounds) {
   std::printf("  scale: parse of 10x the page (%zu bytes) takes %.2fx the time of the page (pugixml %.2fx); "
               "per element %.2f of the page's\n",
               big.size(), scale.Peer / scale.Ours, peerScale.Peer / peerScale.Ours, scale.Peer / scale.Ours / 10);
+  // Beyond the caches: three times the 10x page against the 10x page.
+  const std::string huge = MakePageText(false, 30000);
+  const TPaired scale3 = Paired([&] { KdParse(big); }, [&] { KdParse(huge); }, Rounds / 8 + 1);
+  const TPaired peerScale3 = Paired([&] { PugiParse(big); }, [&] { PugiParse(huge); }, Rounds / 8 + 1);
+  std::printf("  scale: parse of 30x the page takes %.2fx the time of 10x the page (pugixml %.2fx); per element %.2f of "
+              "10x's\n",
+              scale3.Peer / scale3.Ours, peerScale3.Peer / peerScale3.Ours, scale3.Peer / scale3.Ours / 3);
 #else
   (void)Rounds;
   std::printf("  pugixml not found\n");
