@@ -94,8 +94,6 @@ void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
   ::operator delete(Ptr);
 }
 
-TXmlNode::TXmlNode(TXmlDocument* ADocument) : FDocument(ADocument) {}
-
 TXmlNode::~TXmlNode() {
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.

@@ -95,7 +95,7 @@ class TXmlDocument;
 
 class TXmlNode : public platform::TPersistent {
  public:
-  explicit TXmlNode(TXmlDocument* ADocument = nullptr);
+  explicit TXmlNode(TXmlDocument* ADocument = nullptr) : FDocument(ADocument) {}
   ~TXmlNode() override;
   TXmlNode(const TXmlNode&) = delete;
   TXmlNode& operator=(const TXmlNode&) = delete;

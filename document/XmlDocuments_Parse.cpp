@@ -55,6 +55,14 @@ inline bool SameName(std::string_view A, std::string_view B) {
     std::memcpy(&v, y, 8);
     if (u != v) return false;
   }
+  if (n >= 4) {  // the first and the last four characters, overlapping
+    uint32_t u1, v1, u2, v2;
+    std::memcpy(&u1, x, 4);
+    std::memcpy(&v1, y, 4);
+    std::memcpy(&u2, x + n - 4, 4);
+    std::memcpy(&v2, y + n - 4, 4);
+    return u1 == v1 && u2 == v2;
+  }
   for (; n > 0; --n, ++x, ++y)
     if (*x != *y) return false;
   return true;
@@ -103,14 +111,17 @@ inline const char* FindLessNoteLineEnd(const char* P, const char* End, bool& Lin
   return End;
 }
 
-// The first ">", or End; Plain is cleared when a blank, quote or "=" comes before it.
+// The first ">", or End; Plain is cleared when a blank, quote or "=" comes before it (the
+// block scan also clears it for other control characters: that only sends the tag the
+// general way, which reads a plain name the same).
 inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Plain) {
 #if defined(__SSE2__)
   for (; End - P >= 16; P += 16) {
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
     const uint32_t gt = MaskOf(b, '>');
-    const uint32_t other = MaskOf(b, ' ') | MaskOf(b, '\t') | MaskOf(b, '\r') | MaskOf(b, '\n') | MaskOf(b, '"') |
-                           MaskOf(b, '\'') | MaskOf(b, '=');
+    const __m128i blank = _mm_cmpeq_epi8(_mm_max_epu8(b, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));  // <= 32
+    const uint32_t other = static_cast<uint32_t>(_mm_movemask_epi8(blank)) | MaskOf(b, '"') | MaskOf(b, '\'') |
+                           MaskOf(b, '=');
     if (gt) {
       if (other & ((gt & (0u - gt)) - 1)) Plain = false;
       return P + __builtin_ctz(gt);

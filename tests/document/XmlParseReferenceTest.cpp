@@ -112,7 +112,7 @@ void ExpectSame(const std::string& Text) {
 const std::vector<std::string> kPieces = {
     "<", ">", "/", "</", "/>", "<!--", "-->", "<![CDATA[", "]]>", "<?xml", "<?xml-stylesheet", "?>", "<!", "<?",
     " ", "  ", "\t", "\r", "\n", "\r\n", "=", " = ", "\"", "'", "a", "A", "b", "Shape", "x y", "&amp;", "&lt;",
-    "12,5", "<a>", "</a>", "</A>", "<b/>", "< a>", "</ a >", "</a", "<a x=\"1\">", "<a x = '>'>", "é"};
+    "12,5", "<a>", "</a>", "</A>", "<b/>", "< a>", "</ a >", "</a", "<a x=\"1\">", "<a x = '>'>", "é", "\x01", "<\x01a\x7f>"};
 
 std::string RandomPieces(std::mt19937& rng) {
   std::string s;
