@@ -26,9 +26,90 @@ std::string AttributeName(std::string_view Line) {
 
 // --- TXmlNode ------------------------------------------------------------------------------
 
-TXmlNode::TXmlNode(TXmlDocument* ADocument) : FDocument(ADocument) {}
+namespace {
 
-TXmlNode::~TXmlNode() = default;
+#if defined(__SANITIZE_ADDRESS__)
+#define KD_XML_NODE_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KD_XML_NODE_CACHE 0
+#endif
+#endif
+#ifndef KD_XML_NODE_CACHE
+#define KD_XML_NODE_CACHE 1
+#endif
+
+#if KD_XML_NODE_CACHE
+// A list of freed node blocks, threaded through the blocks themselves. Bounded, so a thread
+// keeps at most a few megabytes; emptied when the thread ends. Nodes freed after that (by
+// objects that outlive the cache) go straight back to the allocator.
+struct TNodeCache {
+  static constexpr size_t kLimit = 1 << 14;
+  void* Head = nullptr;
+  size_t Count = 0;
+  bool Ended = false;
+  ~TNodeCache() {
+    while (Head) {
+      void* next = *static_cast<void**>(Head);
+      ::operator delete(Head);
+      Head = next;
+    }
+    Count = 0;
+    Ended = true;
+  }
+};
+thread_local TNodeCache gNodeCache;
+#endif
+
+// Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors.
+thread_local std::vector<std::unique_ptr<TXmlNode>> gHeldChildren;
+
+}  // namespace
+
+void* TXmlNode::operator new(size_t Size) {
+#if KD_XML_NODE_CACHE
+  TNodeCache& cache = gNodeCache;
+  if (Size == sizeof(TXmlNode) && cache.Head) {
+    void* p = cache.Head;
+    cache.Head = *static_cast<void**>(p);
+    --cache.Count;
+    return p;
+  }
+#endif
+  return ::operator new(Size);
+}
+
+void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
+#if KD_XML_NODE_CACHE
+  TNodeCache& cache = gNodeCache;
+  if (Ptr && Size == sizeof(TXmlNode) && !cache.Ended && cache.Count < TNodeCache::kLimit) {
+    *static_cast<void**>(Ptr) = cache.Head;
+    cache.Head = Ptr;
+    ++cache.Count;
+    return;
+  }
+#else
+  (void)Size;
+#endif
+  ::operator delete(Ptr);
+}
+
+TXmlNode::~TXmlNode() {
+  // A long child list is given back before the children: freed last, its block would join
+  // the allocator's free top and make it sweep up every small block the children just freed.
+  if (FNodes.size() >= 64) {
+    std::vector<std::unique_ptr<TXmlNode>>& held = gHeldChildren;
+    const size_t base = held.size();
+    try {
+      held.reserve(base + FNodes.size());
+    } catch (...) {
+      return;  // no room to hold them: the children go first after all
+    }
+    held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
+    std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
+    held.resize(base);
+  }
+}
 
 std::unique_ptr<TXmlNode> TXmlNode::CreateName(TXmlDocument* ADocument, const std::string& AName) {
   auto node = std::make_unique<TXmlNode>(ADocument);

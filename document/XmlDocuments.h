@@ -95,10 +95,14 @@ class TXmlDocument;
 
 class TXmlNode : public platform::TPersistent {
  public:
-  explicit TXmlNode(TXmlDocument* ADocument = nullptr);
+  explicit TXmlNode(TXmlDocument* ADocument = nullptr) : FDocument(ADocument) {}
   ~TXmlNode() override;
   TXmlNode(const TXmlNode&) = delete;
   TXmlNode& operator=(const TXmlNode&) = delete;
+  // Freed nodes are kept per thread for the next ones: documents come and go by the thousand
+  // nodes, and the general allocator is slow for blocks of this size.
+  static void* operator new(size_t Size);
+  static void operator delete(void* Ptr, size_t Size) noexcept;
 
   static std::unique_ptr<TXmlNode> CreateName(TXmlDocument* ADocument, const std::string& AName);
   // AValue is taken as plain text and stored escaped.
@@ -265,6 +269,7 @@ class TXmlNode : public platform::TPersistent {
  protected:
   friend class TXmlDocument;
   friend class TXmlParser;
+  friend class TXmlReferenceParser;
   friend class TXmlWriter;
 
   // The child holding a typed value, or nullptr.
@@ -342,6 +347,7 @@ class TXmlDocument : public platform::TPersistent {
  protected:
   friend class TXmlNode;
   friend class TXmlParser;
+  friend class TXmlReferenceParser;
   friend class TXmlWriter;
 
   void DoProgress(int64_t Position) const;

@@ -18,6 +18,11 @@ void WriteAll(platform::TStream* Stream, std::string_view Text);
 // a copy held in Owned.
 std::string_view ReadRest(platform::TStream* Stream, std::string& Owned);
 
+// The first, plain tokeniser, kept to check the fast one against: reads a whole document as
+// ReadFromString does, or one node from Text (Consumed: the characters read, also on error).
+void ReferenceReadDocument(TXmlDocument* Document, std::string_view Text);
+void ReferenceReadNode(TXmlNode* Node, std::string_view Text, size_t& Consumed);
+
 // "yyyy-mm-dd" or "yyyy-mm-ddThh:nn:ss.zzzZ" by fixed character positions.
 bool ParseDateTime(std::string_view Text, TDateTime& Result);
 std::string FormatDateTime(TDateTime Value);

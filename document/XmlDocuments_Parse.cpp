@@ -2,6 +2,9 @@
 // read or write text.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "document/XmlDocuments.h"
 #include "document/XmlDocumentsPriv.h"
@@ -18,12 +21,132 @@ using xmlpriv::WriteAll;
 
 // --- parser --------------------------------------------------------------------------------
 
-// Tokenises text held in memory; the node structure is built as it goes.
+namespace {
+
+// Character classes of the tokeniser, one table look-up per character.
+enum : uint8_t { kcSpace = 1, kcQuote = 2, kcEquals = 4, kcGreater = 8, kcLess = 16, kcLineEnd = 32 };
+
+struct TCharClasses {
+  uint8_t v[256];
+  constexpr TCharClasses() : v() {
+    Set(' ', kcSpace);
+    Set('\t', kcSpace);
+    Set('\r', kcSpace | kcLineEnd);
+    Set('\n', kcSpace | kcLineEnd);
+    Set('"', kcQuote);
+    Set('\'', kcQuote);
+    Set('=', kcEquals);
+    Set('>', kcGreater);
+    Set('<', kcLess);
+  }
+  constexpr void Set(char c, int Classes) { v[static_cast<uint8_t>(c)] = static_cast<uint8_t>(Classes); }
+  uint8_t operator[](char c) const { return v[static_cast<uint8_t>(c)]; }
+};
+constexpr TCharClasses kClass;
+
+inline bool SameName(std::string_view A, std::string_view B) {
+  size_t n = A.size();
+  if (n != B.size()) return false;
+  const char* x = A.data();
+  const char* y = B.data();
+  for (; n >= 8; n -= 8, x += 8, y += 8) {
+    uint64_t u, v;
+    std::memcpy(&u, x, 8);
+    std::memcpy(&v, y, 8);
+    if (u != v) return false;
+  }
+  if (n >= 4) {  // the first and the last four characters, overlapping
+    uint32_t u1, v1, u2, v2;
+    std::memcpy(&u1, x, 4);
+    std::memcpy(&v1, y, 4);
+    std::memcpy(&u2, x + n - 4, 4);
+    std::memcpy(&v2, y + n - 4, 4);
+    return u1 == v1 && u2 == v2;
+  }
+  for (; n > 0; --n, ++x, ++y)
+    if (*x != *y) return false;
+  return true;
+}
+
+// Scanners over [P, End): whole blocks of 16 characters where the text has them, one
+// character at a time at its end.
+#if defined(__SSE2__)
+inline uint32_t MaskOf(__m128i Block, char C) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Block, _mm_set1_epi8(C))));
+}
+#endif
+
+// The first C, or End.
+inline const char* FindChar(const char* P, const char* End, char C) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const uint32_t m = MaskOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P)), C);
+    if (m) return P + __builtin_ctz(m);
+  }
+#endif
+  for (; P < End; ++P)
+    if (*P == C) return P;
+  return End;
+}
+
+// The first "<", or End; LineEnd is set when a CR or LF comes before it.
+inline const char* FindLessNoteLineEnd(const char* P, const char* End, bool& LineEnd) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const uint32_t lt = MaskOf(b, '<');
+    const uint32_t le = MaskOf(b, '\r') | MaskOf(b, '\n');
+    if (lt) {
+      if (le & ((lt & (0u - lt)) - 1)) LineEnd = true;
+      return P + __builtin_ctz(lt);
+    }
+    if (le) LineEnd = true;
+  }
+#endif
+  for (; P < End; ++P) {
+    const uint8_t c = kClass[*P];
+    if (c & kcLess) return P;
+    if (c & kcLineEnd) LineEnd = true;
+  }
+  return End;
+}
+
+// The first ">", or End; Plain is cleared when a blank, quote or "=" comes before it (the
+// block scan also clears it for other control characters: that only sends the tag the
+// general way, which reads a plain name the same).
+inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Plain) {
+#if defined(__SSE2__)
+  for (; End - P >= 16; P += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const uint32_t gt = MaskOf(b, '>');
+    const __m128i blank = _mm_cmpeq_epi8(_mm_max_epu8(b, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));  // <= 32
+    const uint32_t other = static_cast<uint32_t>(_mm_movemask_epi8(blank)) | MaskOf(b, '"') | MaskOf(b, '\'') |
+                           MaskOf(b, '=');
+    if (gt) {
+      if (other & ((gt & (0u - gt)) - 1)) Plain = false;
+      return P + __builtin_ctz(gt);
+    }
+    if (other) Plain = false;
+  }
+#endif
+  for (; P < End; ++P) {
+    const uint8_t c = kClass[*P];
+    if (c & kcGreater) return P;
+    if (c & (kcSpace | kcQuote | kcEquals)) Plain = false;
+  }
+  return End;
+}
+
+}  // namespace
+
+// Tokenises text held in memory; the node structure is built as it goes. Gives the same
+// nodes, events and errors as the reference tokeniser (XmlDocuments_ParseRef.cpp).
 class TXmlParser {
  public:
   TXmlParser(std::string_view Text, TXmlDocument* Document, int64_t Base)
       : FBegin(Text.data()), FEnd(Text.data() + Text.size()), FCur(FBegin), FDocument(Document),
-        FBase(Base) {}
+        FBase(Base), FNodeEvents(Document && (Document->OnNodeNew || Document->OnNodeLoaded)),
+        FPending(gPending) {}
 
   bool AtEnd() const { return FCur >= FEnd; }
   size_t Consumed() const { return static_cast<size_t>(FCur - FBegin); }
@@ -37,11 +160,15 @@ class TXmlParser {
       ++FCur;
       return;
     }
+    const char second = FEnd - FCur > 1 ? FCur[1] : '\0';
+    if (second != '!' && second != '?' && second != '/') {
+      ParseElement(Node, Depth);
+      return;
+    }
     const std::string_view rest(FCur, static_cast<size_t>(FEnd - FCur));
-    TXmlNodeKind kind = xnElement;
-    std::string_view open = "<", close = ">";
+    TXmlNodeKind kind;
+    std::string_view open, close;
     // The longest opening text that matches; the second character tells the families apart.
-    const char second = rest.size() > 1 ? rest[1] : '\0';
     if (second == '!') {
       if (rest.starts_with("<![CDATA["))
         kind = xnCData, open = "<![CDATA[", close = "]]>";
@@ -56,14 +183,14 @@ class TXmlParser {
         kind = xnDeclaration, open = "<?xml", close = "?>";
       else
         kind = xnUnknown, open = "<?", close = "?>";
-    } else if (second == '/') {
+    } else {
       kind = xnCloseTag, open = "</", close = ">";
     }
     Node->FKind = kind;
     const size_t closePos = close.size() == 1
                                 ? rest.find(close[0], open.size())
                                 : rest.find(close, open.size());
-    if (kind != xnElement && kind != xnDeclaration && kind != xnStylesheet) {
+    if (kind != xnDeclaration && kind != xnStylesheet) {
       Node->FName = kind == xnComment ? "Comment" : kind == xnCData ? "CData" : "Unknown";
       NodeNew(Node);
       if (closePos == std::string_view::npos) Unterminated(close);
@@ -78,74 +205,86 @@ class TXmlParser {
       return;
     }
     if (closePos == std::string_view::npos) Unterminated(close);
-    std::string_view tag = rest.substr(open.size(), closePos - open.size());
+    const std::string_view tag = rest.substr(open.size(), closePos - open.size());
     FCur += closePos + close.size();
-    if (kind == xnElement) {
-      if (Depth > kXmlMaxDepth)
-        throw EFilerError("Element nesting deeper than " + std::to_string(kXmlMaxDepth) +
-                          " levels in element " + (Node->FParent ? Node->FParent->FName : std::string()));
-      if (!tag.empty() && tag.back() == '/') {
-        Node->FKind = kind = xnClosedElement;
-        tag.remove_suffix(1);
-      }
-    }
     SplitTag(Node, tag, kind);
+    NodeNew(Node);
+    NodeLoaded(Node);
+  }
+
+ private:
+  // An element from its "<": the tag is scanned once, noting whether it holds more than a name.
+  void ParseElement(TXmlNode* Node, int Depth) {
+    Node->FKind = xnElement;
+    bool plain = true;
+    const char* p = FindGreaterNotePlain(FCur + 1, FEnd, plain);
+    if (p == FEnd) Unterminated(">");
+    std::string_view tag(FCur + 1, static_cast<size_t>(p - FCur - 1));
+    FCur = p + 1;
+    if (Depth > kXmlMaxDepth)
+      throw EFilerError("Element nesting deeper than " + std::to_string(kXmlMaxDepth) + " levels in element " +
+                        (Node->FParent ? Node->FParent->FName : std::string()));
+    TXmlNodeKind kind = xnElement;
+    if (!tag.empty() && tag.back() == '/') {
+      Node->FKind = kind = xnClosedElement;
+      tag.remove_suffix(1);
+    }
+    if (!plain) {
+      SplitTag(Node, tag, kind);
+    } else {
+      // Only a name: no attributes, no blanks to check.
+      if (tag.empty()) throw EFilerError("Missing element name");
+      if (Node->FName.empty())
+        Node->FName.append(tag);
+      else
+        Node->FName.assign(tag);
+    }
     NodeNew(Node);
     if (kind == xnElement) ParseContent(Node, Depth);
     NodeLoaded(Node);
   }
 
- private:
   [[noreturn]] void Unterminated(std::string_view Close) {
     throw EFilerError("Missing \"" + std::string(Close) + "\" before the end of the xml");
   }
 
   void NodeNew(TXmlNode* Node) {
-    if (FDocument && FDocument->OnNodeNew) FDocument->OnNodeNew(FDocument, Node);
+    if (FNodeEvents && FDocument->OnNodeNew) FDocument->OnNodeNew(FDocument, Node);
   }
 
   void NodeLoaded(TXmlNode* Node) {
     if (!FDocument) return;
-    if (FDocument->OnNodeLoaded) FDocument->OnNodeLoaded(FDocument, Node);
-    FDocument->DoProgress(FBase + static_cast<int64_t>(Consumed()));
+    if (FNodeEvents && FDocument->OnNodeLoaded) FDocument->OnNodeLoaded(FDocument, Node);
+    if (FDocument->OnProgress) FDocument->DoProgress(FBase + static_cast<int64_t>(Consumed()));
   }
 
   // Words split at blanks outside quotes; "=" and quoted words join the word before them so
   // that a = "1" reads as a="1".
   void SplitTag(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
-    const bool plain = std::none_of(Tag.begin(), Tag.end(), [](char c) { return IsXmlSpace(c) || IsQuote(c) || c == '='; });
-    if (plain && Kind != xnDeclaration && Kind != xnStylesheet) {
-      // Only a name: no attributes, no blanks to check.
-      if (Tag.empty()) throw EFilerError("Missing element name");
-      Node->FName.assign(Tag);
-      return;
-    }
     std::vector<std::string> words;
-    if (plain) {
-      if (!Tag.empty()) words.emplace_back(Tag);
-    } else {
-      std::string word;
+    words.reserve(3);  // a name and two attributes still fit the allocator's quick size classes
+    const char* p = Tag.data();
+    const char* const end = p + Tag.size();
+    for (;;) {
+      while (p < end && (kClass[*p] & kcSpace)) ++p;
+      if (p >= end) break;
+      const char* start = p;
       char quote = 0;
-      auto flush = [&] {
-        if (word.empty()) return;
-        if (!words.empty() && (word[0] == '=' || IsQuote(word[0])))
-          words.back() += word;
-        else
-          words.push_back(std::move(word));
-        word.clear();
-      };
-      for (char c : Tag) {
+      for (; p < end; ++p) {
+        const char c = *p;
         if (quote) {
-          word += c;
           if (c == quote) quote = 0;
-        } else if (IsXmlSpace(c)) {
-          flush();
         } else {
-          if (IsQuote(c)) quote = c;
-          word += c;
+          const uint8_t k = kClass[c];
+          if (k & kcSpace) break;
+          if (k & kcQuote) quote = c;
         }
       }
-      flush();
+      const std::string_view word(start, static_cast<size_t>(p - start));
+      if (!words.empty() && (word[0] == '=' || IsQuote(word[0])))
+        words.back() += word;
+      else
+        words.emplace_back(word);
     }
     if (Kind == xnDeclaration || Kind == xnStylesheet) {
       Node->FName = Kind == xnDeclaration ? "xml" : "xml-stylesheet";
@@ -154,32 +293,55 @@ class TXmlParser {
     }
     if (words.empty()) throw EFilerError("Missing element name");
     Node->SetName(words[0]);
-    Node->FAttributes.assign(std::make_move_iterator(words.begin() + 1), std::make_move_iterator(words.end()));
+    words.erase(words.begin());
+    Node->FAttributes = std::move(words);
   }
 
   void ParseContent(TXmlNode* Node, int Depth) {
+    // Without node events nobody sees a parent's children while they are read, so they wait
+    // on a stack shared by all levels and move to the parent in one exact-sized piece.
+    const size_t base = FPending.size();
+    try {
+      ParseContentItems(Node, Depth);
+    } catch (...) {
+      AdoptPending(Node, base);
+      throw;
+    }
+    AdoptPending(Node, base);
+  }
+
+  void AdoptPending(TXmlNode* Node, size_t Base) {
+    const size_t n = FPending.size() - Base;
+    if (n == 0) return;
+    const auto first = FPending.begin() + static_cast<std::ptrdiff_t>(Base);
+    Node->FNodes.insert(Node->FNodes.end(), std::make_move_iterator(first), std::make_move_iterator(FPending.end()));
+    FPending.erase(first, FPending.end());
+  }
+
+  void ParseContentItems(TXmlNode* Node, int Depth) {
     bool hasChild = false;
     bool breakAfterLast = false;
     for (;;) {
-      const auto* lt = static_cast<const char*>(std::memchr(FCur, '<', static_cast<size_t>(FEnd - FCur)));
-      const char* stop = lt ? lt : FEnd;
+      const char* lt;
       if (!hasChild) {
-        Node->FValue.append(FCur, stop);
-      } else if (!breakAfterLast && stop > FCur) {
-        breakAfterLast = std::any_of(FCur, stop, [](char c) { return c == '\r' || c == '\n'; });
+        lt = FindChar(FCur, FEnd, '<');
+        if (lt != FCur) Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+      } else {
+        lt = FindLessNoteLineEnd(FCur, FEnd, breakAfterLast);
       }
-      if (!lt) throw EFilerError("Missing close tag in element " + Node->FName);
+      if (lt == FEnd) throw EFilerError("Missing close tag in element " + Node->FName);
       FCur = lt + 1;
       while (FCur < FEnd && IsXmlSpace(*FCur)) ++FCur;
       if (FCur >= FEnd) throw EFilerError("Missing data after \"<\" in element " + Node->FName);
       if (*FCur == '/') {
-        ++FCur;
-        const auto* gt = static_cast<const char*>(std::memchr(FCur, '>', static_cast<size_t>(FEnd - FCur)));
-        if (!gt) throw EFilerError("Missing \">\" in close tag of element " + Node->FName);
-        std::string_view closeName(FCur, static_cast<size_t>(gt - FCur));
-        while (!closeName.empty() && IsXmlSpace(closeName.back())) closeName.remove_suffix(1);
+        const char* nameStart = ++FCur;
+        const char* gt = FindChar(nameStart, FEnd, '>');
+        if (gt == FEnd) throw EFilerError("Missing \">\" in close tag of element " + Node->FName);
+        const char* nameEnd = gt;
+        while (nameEnd > nameStart && IsXmlSpace(nameEnd[-1])) --nameEnd;
+        const std::string_view closeName(nameStart, static_cast<size_t>(nameEnd - nameStart));
         FCur = gt + 1;
-        if (closeName != Node->FName && !platform::SameText(closeName, Node->FName))
+        if (!SameName(closeName, Node->FName) && !platform::SameText(closeName, Node->FName))
           throw EFilerError("Incorrect close tag in element " + Node->FName);
         break;
       }
@@ -187,8 +349,12 @@ class TXmlParser {
       auto child = std::make_unique<TXmlNode>(FDocument);
       child->FParent = Node;
       TXmlNode* c = child.get();
-      if (Node->FNodes.empty()) Node->FNodes.reserve(8);
-      Node->FNodes.push_back(std::move(child));
+      if (FNodeEvents) {
+        if (Node->FNodes.empty()) Node->FNodes.reserve(8);
+        Node->FNodes.push_back(std::move(child));
+      } else {
+        FPending.push_back(std::move(child));
+      }
       ParseNode(c, Depth + 1);
       hasChild = true;
       breakAfterLast = false;
@@ -210,7 +376,15 @@ class TXmlParser {
   const char* FCur;
   TXmlDocument* FDocument;
   int64_t FBase;
+  bool FNodeEvents;
+  // Kept per thread so that its capacity is not allocated again for every document (a large
+  // block would make the allocator merge all the small ones just freed). Used as a stack, so
+  // a parse started from a progress event works on top of the outer one.
+  std::vector<std::unique_ptr<TXmlNode>>& FPending;
+  static thread_local std::vector<std::unique_ptr<TXmlNode>> gPending;
 };
+
+thread_local std::vector<std::unique_ptr<TXmlNode>> TXmlParser::gPending;
 
 // --- writer --------------------------------------------------------------------------------
 
