@@ -69,7 +69,18 @@ class TAffineTransformation : public TTransformation {
 };
 
 // Draws Src into Dst through T, with Src's draw mode, master alpha, callback and filter.
+// Affine maps go row-wise (TransformBitmapRows, wide where the processor allows).
 void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T);
+// One mapping and one sample per destination pixel: the slow form the row-wise one must
+// match bit for bit.
+void TransformBitmapReference(TBitmap32* Dst, TBitmap32* Src, TTransformation* T);
+// Row-wise form: each row's accepted span is solved from the fixed-point steps, and its inner
+// part is sampled a row at a time; Wide allows the AVX2 gathers when the processor has them.
+// Whatever it cannot prove equal (other transformations, a bitmap drawn onto itself, other
+// blend arithmetic, huge sources) goes to the reference.
+void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, bool Wide);
+// "avx2" or "scalar": the row loop TransformBitmap uses on this processor.
+const char* TransformSimdLevel();
 
 void Adjoint(TFloatMatrix& M);
 float Determinant(const TFloatMatrix& M);
