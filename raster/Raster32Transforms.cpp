@@ -668,13 +668,27 @@ __attribute__((target("avx2"))) void BilinearRowAVX2(const TColor32* Bits, int32
   int32_t k = 0;
   for (; k + 8 <= N; k += 8) {
     __m256i idx = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(v, 12), width), _mm256_srai_epi32(u, 12));
-    __m256i tl = _mm256_i32gather_epi32(base, idx, 4);
-    __m256i tr = _mm256_i32gather_epi32(base + 1, idx, 4);
-    __m256i bl = _mm256_i32gather_epi32(below, idx, 4);
-    __m256i br = _mm256_i32gather_epi32(below + 1, idx, 4);
+    // Left and right neighbours come as one 64-bit load; splitting the pairs leaves the
+    // pixels in the order 0 1 4 5 2 3 6 7, which the final permute undoes.
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), idx);
+    auto pair = [&](const int* p, int j, int k) {
+      return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at[j])),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at[k])));
+    };
+    __m256 t0 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(base, 0, 1), pair(base, 2, 3)));
+    __m256 t1 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(base, 4, 5), pair(base, 6, 7)));
+    __m256 b0 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(below, 0, 1), pair(below, 2, 3)));
+    __m256 b1 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(below, 4, 5), pair(below, 6, 7)));
+    __m256i tl = _mm256_castps_si256(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m256i tr = _mm256_castps_si256(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 1, 3, 1)));
+    __m256i bl = _mm256_castps_si256(_mm256_shuffle_ps(b0, b1, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m256i br = _mm256_castps_si256(_mm256_shuffle_ps(b0, b1, _MM_SHUFFLE(3, 1, 3, 1)));
     // 255 - fraction, repeated over the four channel words of each pixel.
     __m256i wx = _mm256_mullo_epi32(_mm256_sub_epi32(c255, _mm256_and_si256(_mm256_srli_epi32(u, 4), c255)), spread);
     __m256i wy = _mm256_mullo_epi32(_mm256_sub_epi32(c255, _mm256_and_si256(_mm256_srli_epi32(v, 4), c255)), spread);
+    wx = _mm256_permute4x64_epi64(wx, _MM_SHUFFLE(3, 1, 2, 0));
+    wy = _mm256_permute4x64_epi64(wy, _MM_SHUFFLE(3, 1, 2, 0));
     __m256i wxlo = _mm256_unpacklo_epi32(wx, wx), wxhi = _mm256_unpackhi_epi32(wx, wx);
     __m256i wylo = _mm256_unpacklo_epi32(wy, wy), wyhi = _mm256_unpackhi_epi32(wy, wy);
     __m256i toplo = Mix16(_mm256_unpacklo_epi8(tl, zero), _mm256_unpacklo_epi8(tr, zero), wxlo);
@@ -682,6 +696,7 @@ __attribute__((target("avx2"))) void BilinearRowAVX2(const TColor32* Bits, int32
     __m256i botlo = Mix16(_mm256_unpacklo_epi8(bl, zero), _mm256_unpacklo_epi8(br, zero), wxlo);
     __m256i bothi = Mix16(_mm256_unpackhi_epi8(bl, zero), _mm256_unpackhi_epi8(br, zero), wxhi);
     __m256i r = _mm256_packus_epi16(Mix16(toplo, botlo, wylo), Mix16(tophi, bothi, wyhi));
+    r = _mm256_permute4x64_epi64(r, _MM_SHUFFLE(3, 1, 2, 0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + k), r);
     u = _mm256_add_epi32(u, du8);
     v = _mm256_add_epi32(v, dv8);
