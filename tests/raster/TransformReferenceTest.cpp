@@ -49,9 +49,15 @@ float Uniform(std::mt19937& rng, float lo, float hi) {
 void RandomMatrix(TAffineTransformation& t, std::mt19937& rng, int SrcW, int SrcH, std::string& what) {
   std::ostringstream os;
   switch (rng() % 8) {
-    case 0: {  // singular: transforms as the identity
-      t.Scale(Uniform(rng, -1e-4f, 1e-4f), Uniform(rng, 0.5f, 2));
-      os << "singular ";
+    case 0: {
+      if (rng() % 2) {  // singular: transforms as the identity
+        t.Scale(Uniform(rng, -1e-4f, 1e-4f), Uniform(rng, 0.5f, 2));
+        os << "singular ";
+      } else {  // invertible, but the fixed-point inverse saturates 32 bits
+        t.Scale(Uniform(rng, 1e-6f, 2e-6f) * (rng() % 2 ? 1 : -1), Uniform(rng, 50, 200));
+        t.Translate(Uniform(rng, -10, 40), Uniform(rng, -40, 40));
+        os << "saturating ";
+      }
       break;
     }
     case 1: {  // huge scales and translations
