@@ -707,14 +707,59 @@ __attribute__((target("avx2"))) void BilinearRowAVX2(const TColor32* Bits, int32
 }
 #endif
 
+#if defined(__SSE2__)
+inline __m128i Mix16(__m128i X, __m128i Y, __m128i W) {
+  __m128i r = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(X, Y), W), _mm_slli_epi16(Y, 8));
+  return _mm_srli_epi16(_mm_add_epi16(r, _mm_set1_epi16(128)), 8);
+}
+
+// Two pixels: positions are stepped in scalar, the three mixes run on 16-bit channels.
+inline __m128i Bilinear2(const TColor32* Bits, int32_t W, uint32_t& U, uint32_t& V, uint32_t Du, uint32_t Dv) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t u0 = static_cast<int32_t>(U), v0 = static_cast<int32_t>(V);
+  int32_t u1 = static_cast<int32_t>(U + Du), v1 = static_cast<int32_t>(V + Dv);
+  U += 2 * Du;
+  V += 2 * Dv;
+  const TColor32* p0 = Bits + static_cast<int64_t>(v0 >> 12) * W + (u0 >> 12);
+  const TColor32* p1 = Bits + static_cast<int64_t>(v1 >> 12) * W + (u1 >> 12);
+  auto wordsOf = [](int32_t Pos) { return static_cast<int16_t>(255 - ((Pos >> 4) & 255)); };
+  int16_t x0 = wordsOf(u0), x1 = wordsOf(u1), y0 = wordsOf(v0), y1 = wordsOf(v1);
+  __m128i wx = _mm_set_epi16(x1, x1, x1, x1, x0, x0, x0, x0);
+  __m128i wy = _mm_set_epi16(y1, y1, y1, y1, y0, y0, y0, y0);
+  // Each 64-bit load holds a pixel and its right neighbour.
+  __m128i t0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)), zero);
+  __m128i t1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)), zero);
+  __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + W)), zero);
+  __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + W)), zero);
+  __m128i top = Mix16(_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1), wx);
+  __m128i bot = Mix16(_mm_unpacklo_epi64(b0, b1), _mm_unpackhi_epi64(b0, b1), wx);
+  return Mix16(top, bot, wy);
+}
+
+void BilinearRowSSE2(const TColor32* Bits, int32_t W, uint32_t U, uint32_t V, uint32_t Du, uint32_t Dv, int32_t N,
+                     TColor32* Out) {
+  int32_t k = 0;
+  for (; k + 4 <= N; k += 4) {
+    __m128i lo = Bilinear2(Bits, W, U, V, Du, Dv);
+    __m128i hi = Bilinear2(Bits, W, U, V, Du, Dv);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + k), _mm_packus_epi16(lo, hi));
+  }
+  if (k < N) BilinearRowScalar(Bits, W, U, V, Du, Dv, N - k, Out + k);
+}
+#endif
+
 using TBilinearRow = void (*)(const TColor32*, int32_t, uint32_t, uint32_t, uint32_t, uint32_t, int32_t, TColor32*);
 
-TBilinearRow PickBilinearRow(bool Wide) {
+TBilinearRow PickBilinearRow(TRowLoop Widest) {
 #if KD_TRANSFORM_X86
   static const bool avx2 = HasAVX2();
-  if (Wide && avx2) return BilinearRowAVX2;
+  if (Widest == TRowLoop::AVX2 && avx2) return BilinearRowAVX2;
 #endif
-  (void)Wide;
+#if defined(__SSE2__)
+  static const bool sse2 = HasSSE2();
+  if (Widest != TRowLoop::Scalar && sse2) return BilinearRowSSE2;
+#endif
+  (void)Widest;
   return BilinearRowScalar;
 }
 
@@ -737,11 +782,23 @@ void WriteRun(const TPixelWriter& Write, const TColor32* C, TColor32* D, int32_t
 
 }  // namespace
 
-const char* TransformSimdLevel() { return PickBilinearRow(true) == BilinearRowScalar ? "scalar" : "avx2"; }
+const char* TransformSimdLevel() {
+  TBilinearRow r = PickBilinearRow(TRowLoop::AVX2);
+#if KD_TRANSFORM_X86
+  if (r == BilinearRowAVX2) return "avx2";
+#endif
+#if defined(__SSE2__)
+  if (r == BilinearRowSSE2) return "sse2";
+#endif
+  (void)r;
+  return "scalar";
+}
 
-void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) { TransformBitmapRows(Dst, Src, T, true); }
+void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
+  TransformBitmapRows(Dst, Src, T, TRowLoop::AVX2);
+}
 
-void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, bool Wide) {
+void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, TRowLoop Widest) {
   if (Dst == nullptr || Src == nullptr || T == nullptr || Dst->Empty() || Src->Empty()) return;
   auto* affine = dynamic_cast<TAffineTransformation*>(T);
   const TBlendRoutines mmx = BlendRoutinesOf(TBlendSet::MMX, false);
@@ -830,7 +887,7 @@ void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, boo
           v += dv;
         }
       } else {
-        PickBilinearRow(Wide)(bits, sw, u, v, du, dv, count, out);
+        PickBilinearRow(Widest)(bits, sw, u, v, du, dv, count, out);
         if (mode == dmBlend) WriteRun(write, out, d + inner.First, count, spanBlend);
       }
     }

@@ -97,7 +97,7 @@ void RandomMatrix(TAffineTransformation& t, std::mt19937& rng, int SrcW, int Src
 }
 
 struct TCase {
-  TBitmap32 Src, Before, DstRef, DstRows, DstScalar;
+  TBitmap32 Src, Before, DstRef, DstRows, DstSSE2, DstScalar;
   TAffineTransformation T;
   std::string What;
 };
@@ -127,6 +127,7 @@ void RunRandomCase(std::mt19937& rng, TCase& c) {
   FillRandom(c.DstRef, dw, dh, rng);
   CopyPixels(c.Before, c.DstRef);
   CopyPixels(c.DstRows, c.DstRef);
+  CopyPixels(c.DstSSE2, c.DstRef);
   CopyPixels(c.DstScalar, c.DstRef);
   uint32_t counter = 0;
   c.Src.OnPixelCombine = [&counter](TColor32 F, TColor32& B, TColor32 M) {
@@ -137,10 +138,13 @@ void RunRandomCase(std::mt19937& rng, TCase& c) {
   TransformBitmapReference(&c.DstRef, &c.Src, &c.T);
   uint32_t refCount = counter;
   counter = 0;
-  TransformBitmapRows(&c.DstRows, &c.Src, &c.T, true);
+  TransformBitmapRows(&c.DstRows, &c.Src, &c.T, TRowLoop::AVX2);
   EXPECT_EQ(counter, refCount);
   counter = 0;
-  TransformBitmapRows(&c.DstScalar, &c.Src, &c.T, false);
+  TransformBitmapRows(&c.DstSSE2, &c.Src, &c.T, TRowLoop::SSE2);
+  EXPECT_EQ(counter, refCount);
+  counter = 0;
+  TransformBitmapRows(&c.DstScalar, &c.Src, &c.T, TRowLoop::Scalar);
   EXPECT_EQ(counter, refCount);
   c.Src.OnPixelCombine = nullptr;
 }
@@ -158,6 +162,7 @@ TEST(TransformReferenceTest, RowsMatchThePerPixelReference) {
     ASSERT_EQ(Pixels(c.DstRows), ref) << "case " << i << " " << c.What << " filter " << c.Src.StretchFilter()
                                       << " mode " << c.Src.DrawMode() << " master " << c.Src.MasterAlpha() << " "
                                       << TransformSimdLevel();
+    ASSERT_EQ(Pixels(c.DstSSE2), ref) << "case " << i << " " << c.What;
     ASSERT_EQ(Pixels(c.DstScalar), ref) << "case " << i << " " << c.What;
     drawn += Pixels(c.Before) != ref ? 1 : 0;
   }
@@ -175,6 +180,7 @@ TEST(TransformReferenceTest, EveryBlendSetGivesTheReferencePixels) {
         TCase c;
         RunRandomCase(rng, c);
         ASSERT_EQ(Pixels(c.DstRows), Pixels(c.DstRef)) << static_cast<int>(set) << " " << accelerated << " " << i;
+        ASSERT_EQ(Pixels(c.DstSSE2), Pixels(c.DstRef)) << static_cast<int>(set) << " " << accelerated << " " << i;
         ASSERT_EQ(Pixels(c.DstScalar), Pixels(c.DstRef)) << static_cast<int>(set) << " " << accelerated << " " << i;
       }
     }
@@ -198,15 +204,16 @@ TEST(TransformReferenceTest, LargeRotatedPictures) {
         t.Scale(1.7f, 2.3f);
         t.Rotate(100, 60, angle);
         t.Translate(150.25f, 120.75f);
-        TBitmap32 a, b, s;
+        TBitmap32 a;
         FillRandom(a, 400, 380, rng);
-        CopyPixels(b, a);
-        CopyPixels(s, a);
+        TBitmap32 rows[3];
+        for (TBitmap32& r : rows) CopyPixels(r, a);
         TransformBitmapReference(&a, &src, &t);
-        TransformBitmapRows(&b, &src, &t, true);
-        TransformBitmapRows(&s, &src, &t, false);
-        ASSERT_EQ(Pixels(b), Pixels(a)) << f << " " << m << " " << angle;
-        ASSERT_EQ(Pixels(s), Pixels(a)) << f << " " << m << " " << angle;
+        for (TRowLoop loop : {TRowLoop::Scalar, TRowLoop::SSE2, TRowLoop::AVX2}) {
+          TBitmap32& r = rows[static_cast<int>(loop)];
+          TransformBitmapRows(&r, &src, &t, loop);
+          ASSERT_EQ(Pixels(r), Pixels(a)) << f << " " << m << " " << angle << " loop " << static_cast<int>(loop);
+        }
       }
 }
 
@@ -226,7 +233,7 @@ TEST(TransformReferenceTest, OntoItselfKeepsThePixelOrder) {
     t.Rotate(15, 13, 33);
     t.Translate(0.5f, 1.25f);
     TransformBitmapReference(&a, &a, &t);
-    TransformBitmapRows(&b, &b, &t, true);
+    TransformBitmapRows(&b, &b, &t, TRowLoop::AVX2);
     ASSERT_EQ(Pixels(b), Pixels(a)) << f;
   }
 }
