@@ -19,6 +19,7 @@
 
 #include "document/Compressors.h"
 #include "document/dtpPage.h"
+#include "raster/Raster32Transforms.h"
 
 using namespace document;
 
@@ -274,7 +275,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (std::getenv("KD_BENCH_NO_RATIOS")) return 0;  // profiling one case alone
-  std::printf("\nA4 page at 300 DPI (best of alternating rounds):\n");
+  std::printf("\nA4 page at 300 DPI (best of alternating rounds; transform rows: %s):\n", raster::TransformSimdLevel());
   PrintPageRatios(50, 8);
   PrintPageRatios(500, 6);
   PrintPageRatios(5000, 3);

@@ -8,9 +8,15 @@
 #include <vector>
 
 #include "platform/Rounding.h"
+#include "raster/Raster32BlendPriv.h"
+#include "raster/Raster32System.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KD_TRANSFORM_X86 1
 #endif
 
 namespace raster {
@@ -479,7 +485,7 @@ TRect TAffineTransformation::GetTransformedBounds() {
           Sat32(platform::Round(maxy + 0.5))};
 }
 
-void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
+void TransformBitmapReference(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
   if (Dst == nullptr || Src == nullptr || T == nullptr || Dst->Empty() || Src->Empty()) return;
   if (!T->TransformValid) T->PrepareTransform();
   TDrawMode mode = Src->DrawMode();
@@ -562,6 +568,330 @@ void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
         write(CombinePixel(CombinePixel(tl, tr, fx), CombinePixel(bl, br, fx), fy), d[x]);
       }
     }
+  }
+  EMMS();
+}
+
+// ---- Row-wise transformation ----
+
+namespace {
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if (a % b != 0 && ((a < 0) == (b < 0))) ++q;
+  return q;
+}
+
+// Steps k in [0, N) with Lo <= U0 + k * Du <= Hi, as the half-open [First, Last).
+struct TSpan {
+  int64_t First = 0, Last = 0;
+};
+
+TSpan SolveSpan(int64_t U0, int64_t Du, int64_t Lo, int64_t Hi, int64_t N) {
+  TSpan s;
+  if (Du == 0) {
+    if (U0 >= Lo && U0 <= Hi) s.Last = N;
+    return s;
+  }
+  if (Du > 0) {
+    s.First = CeilDiv(Lo - U0, Du);
+    s.Last = FloorDiv(Hi - U0, Du) + 1;
+  } else {
+    s.First = CeilDiv(Hi - U0, Du);
+    s.Last = FloorDiv(Lo - U0, Du) + 1;
+  }
+  s.First = std::clamp<int64_t>(s.First, 0, N);
+  s.Last = std::clamp<int64_t>(s.Last, s.First, N);
+  return s;
+}
+
+TSpan Intersect(TSpan a, TSpan b) {
+  TSpan s{std::max(a.First, b.First), std::min(a.Last, b.Last)};
+  if (s.Last < s.First) s.Last = s.First;
+  return s;
+}
+
+// The sources the row form handles: 4096 * extent stays inside 31 bits, so a sample inside
+// the clip has a 20.12 position that fits an int32, and pixel offsets fit the gathers.
+constexpr int32_t kRowMaxExtent = 1 << 18;
+constexpr int64_t kRowMaxPixels = int64_t{1} << 30;
+
+// The bilinear colour of the MMX arithmetic, exactly CombinePixel thrice.
+inline TColor32 Bilinear(const TColor32* P, int32_t W, uint32_t Fx, uint32_t Fy) {
+  using blend_detail::MixMMX;
+  return MixMMX(MixMMX(P[0], P[1], 255 - Fx), MixMMX(P[W], P[W + 1], 255 - Fx), 255 - Fy);
+}
+
+// Samples N pixels whose 20.12 positions start at (U, V) and step by (Du, Dv); all of them and
+// their right and lower neighbours lie inside the source. Positions wrap in 32 bits on
+// purpose: every one used is in range, so the modular sums are the true ones.
+void BilinearRowScalar(const TColor32* Bits, int32_t W, uint32_t U, uint32_t V, uint32_t Du, uint32_t Dv, int32_t N,
+                       TColor32* Out) {
+  for (int32_t k = 0; k < N; ++k) {
+    int32_t u = static_cast<int32_t>(U), v = static_cast<int32_t>(V);
+    const TColor32* p = Bits + static_cast<int64_t>(v >> 12) * W + (u >> 12);
+    Out[k] = Bilinear(p, W, static_cast<uint32_t>(u >> 4) & 255u, static_cast<uint32_t>(v >> 4) & 255u);
+    U += Du;
+    V += Dv;
+  }
+}
+
+#if KD_TRANSFORM_X86
+// ((x - y) * w + y * 256 + 128) shr 8 per 16-bit channel: the product wraps but the sum is
+// the exact MMX mix, which never exceeds 16 bits.
+__attribute__((target("avx2"))) inline __m256i Mix16(__m256i X, __m256i Y, __m256i W) {
+  __m256i r = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(X, Y), W), _mm256_slli_epi16(Y, 8));
+  return _mm256_srli_epi16(_mm256_add_epi16(r, _mm256_set1_epi16(128)), 8);
+}
+
+__attribute__((target("avx2"))) void BilinearRowAVX2(const TColor32* Bits, int32_t W, uint32_t U, uint32_t V,
+                                                      uint32_t Du, uint32_t Dv, int32_t N, TColor32* Out) {
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  __m256i u = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(U)),
+                               _mm256_mullo_epi32(lane, _mm256_set1_epi32(static_cast<int32_t>(Du))));
+  __m256i v = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(V)),
+                               _mm256_mullo_epi32(lane, _mm256_set1_epi32(static_cast<int32_t>(Dv))));
+  const __m256i du8 = _mm256_set1_epi32(static_cast<int32_t>(Du * 8u));
+  const __m256i dv8 = _mm256_set1_epi32(static_cast<int32_t>(Dv * 8u));
+  const __m256i width = _mm256_set1_epi32(W);
+  const __m256i c255 = _mm256_set1_epi32(255);
+  const __m256i spread = _mm256_set1_epi32(0x00010001);
+  const __m256i zero = _mm256_setzero_si256();
+  const int* base = reinterpret_cast<const int*>(Bits);
+  const int* below = reinterpret_cast<const int*>(Bits + W);
+  int32_t k = 0;
+  for (; k + 8 <= N; k += 8) {
+    __m256i idx = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(v, 12), width), _mm256_srai_epi32(u, 12));
+    // Left and right neighbours come as one 64-bit load; splitting the pairs leaves the
+    // pixels in the order 0 1 4 5 2 3 6 7, which the final permute undoes.
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), idx);
+    auto pair = [&](const int* p, int j, int k) {
+      return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at[j])),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at[k])));
+    };
+    __m256 t0 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(base, 0, 1), pair(base, 2, 3)));
+    __m256 t1 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(base, 4, 5), pair(base, 6, 7)));
+    __m256 b0 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(below, 0, 1), pair(below, 2, 3)));
+    __m256 b1 = _mm256_castsi256_ps(_mm256_setr_m128i(pair(below, 4, 5), pair(below, 6, 7)));
+    __m256i tl = _mm256_castps_si256(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m256i tr = _mm256_castps_si256(_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 1, 3, 1)));
+    __m256i bl = _mm256_castps_si256(_mm256_shuffle_ps(b0, b1, _MM_SHUFFLE(2, 0, 2, 0)));
+    __m256i br = _mm256_castps_si256(_mm256_shuffle_ps(b0, b1, _MM_SHUFFLE(3, 1, 3, 1)));
+    // 255 - fraction, repeated over the four channel words of each pixel.
+    __m256i wx = _mm256_mullo_epi32(_mm256_sub_epi32(c255, _mm256_and_si256(_mm256_srli_epi32(u, 4), c255)), spread);
+    __m256i wy = _mm256_mullo_epi32(_mm256_sub_epi32(c255, _mm256_and_si256(_mm256_srli_epi32(v, 4), c255)), spread);
+    wx = _mm256_permute4x64_epi64(wx, _MM_SHUFFLE(3, 1, 2, 0));
+    wy = _mm256_permute4x64_epi64(wy, _MM_SHUFFLE(3, 1, 2, 0));
+    __m256i wxlo = _mm256_unpacklo_epi32(wx, wx), wxhi = _mm256_unpackhi_epi32(wx, wx);
+    __m256i wylo = _mm256_unpacklo_epi32(wy, wy), wyhi = _mm256_unpackhi_epi32(wy, wy);
+    __m256i toplo = Mix16(_mm256_unpacklo_epi8(tl, zero), _mm256_unpacklo_epi8(tr, zero), wxlo);
+    __m256i tophi = Mix16(_mm256_unpackhi_epi8(tl, zero), _mm256_unpackhi_epi8(tr, zero), wxhi);
+    __m256i botlo = Mix16(_mm256_unpacklo_epi8(bl, zero), _mm256_unpacklo_epi8(br, zero), wxlo);
+    __m256i bothi = Mix16(_mm256_unpackhi_epi8(bl, zero), _mm256_unpackhi_epi8(br, zero), wxhi);
+    __m256i r = _mm256_packus_epi16(Mix16(toplo, botlo, wylo), Mix16(tophi, bothi, wyhi));
+    r = _mm256_permute4x64_epi64(r, _MM_SHUFFLE(3, 1, 2, 0));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + k), r);
+    u = _mm256_add_epi32(u, du8);
+    v = _mm256_add_epi32(v, dv8);
+  }
+  if (k < N)
+    BilinearRowScalar(Bits, W, U + Du * static_cast<uint32_t>(k), V + Dv * static_cast<uint32_t>(k), Du, Dv, N - k,
+                      Out + k);
+}
+#endif
+
+#if defined(__SSE2__)
+inline __m128i Mix16(__m128i X, __m128i Y, __m128i W) {
+  __m128i r = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(X, Y), W), _mm_slli_epi16(Y, 8));
+  return _mm_srli_epi16(_mm_add_epi16(r, _mm_set1_epi16(128)), 8);
+}
+
+// Two pixels: positions are stepped in scalar, the three mixes run on 16-bit channels.
+inline __m128i Bilinear2(const TColor32* Bits, int32_t W, uint32_t& U, uint32_t& V, uint32_t Du, uint32_t Dv) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t u0 = static_cast<int32_t>(U), v0 = static_cast<int32_t>(V);
+  int32_t u1 = static_cast<int32_t>(U + Du), v1 = static_cast<int32_t>(V + Dv);
+  U += 2 * Du;
+  V += 2 * Dv;
+  const TColor32* p0 = Bits + static_cast<int64_t>(v0 >> 12) * W + (u0 >> 12);
+  const TColor32* p1 = Bits + static_cast<int64_t>(v1 >> 12) * W + (u1 >> 12);
+  auto wordsOf = [](int32_t Pos) { return static_cast<int16_t>(255 - ((Pos >> 4) & 255)); };
+  int16_t x0 = wordsOf(u0), x1 = wordsOf(u1), y0 = wordsOf(v0), y1 = wordsOf(v1);
+  __m128i wx = _mm_set_epi16(x1, x1, x1, x1, x0, x0, x0, x0);
+  __m128i wy = _mm_set_epi16(y1, y1, y1, y1, y0, y0, y0, y0);
+  // Each 64-bit load holds a pixel and its right neighbour.
+  __m128i t0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)), zero);
+  __m128i t1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)), zero);
+  __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + W)), zero);
+  __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + W)), zero);
+  __m128i top = Mix16(_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1), wx);
+  __m128i bot = Mix16(_mm_unpacklo_epi64(b0, b1), _mm_unpackhi_epi64(b0, b1), wx);
+  return Mix16(top, bot, wy);
+}
+
+void BilinearRowSSE2(const TColor32* Bits, int32_t W, uint32_t U, uint32_t V, uint32_t Du, uint32_t Dv, int32_t N,
+                     TColor32* Out) {
+  int32_t k = 0;
+  for (; k + 4 <= N; k += 4) {
+    __m128i lo = Bilinear2(Bits, W, U, V, Du, Dv);
+    __m128i hi = Bilinear2(Bits, W, U, V, Du, Dv);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + k), _mm_packus_epi16(lo, hi));
+  }
+  if (k < N) BilinearRowScalar(Bits, W, U, V, Du, Dv, N - k, Out + k);
+}
+#endif
+
+using TBilinearRow = void (*)(const TColor32*, int32_t, uint32_t, uint32_t, uint32_t, uint32_t, int32_t, TColor32*);
+
+TBilinearRow PickBilinearRow(TRowLoop Widest) {
+#if KD_TRANSFORM_X86
+  static const bool avx2 = HasAVX2();
+  if (Widest == TRowLoop::AVX2 && avx2) return BilinearRowAVX2;
+#endif
+#if defined(__SSE2__)
+  static const bool sse2 = HasSSE2();
+  if (Widest != TRowLoop::Scalar && sse2) return BilinearRowSSE2;
+#endif
+  (void)Widest;
+  return BilinearRowScalar;
+}
+
+// Writes a computed run by the draw mode; the blend span is the per-pixel master blend of the
+// live set, so it is used only when that set's per-pixel routine is the MMX one.
+void WriteRun(const TPixelWriter& Write, const TColor32* C, TColor32* D, int32_t N, bool SpanBlend) {
+  switch (Write.Mode) {
+    case dmOpaque: std::memcpy(D, C, static_cast<size_t>(N) * sizeof(TColor32)); break;
+    case dmBlend:
+      if (SpanBlend)
+        BlendSpanMaster(C, D, N, Write.Master);
+      else
+        for (int32_t i = 0; i < N; ++i) BlendPixelMasterInPlace(C[i], D[i], Write.Master);
+      break;
+    case dmCustom:
+      for (int32_t i = 0; i < N; ++i) (*Write.CallBack)(C[i], D[i], Write.Master);
+      break;
+  }
+}
+
+}  // namespace
+
+const char* TransformSimdLevel() {
+  TBilinearRow r = PickBilinearRow(TRowLoop::AVX2);
+#if KD_TRANSFORM_X86
+  if (r == BilinearRowAVX2) return "avx2";
+#endif
+#if defined(__SSE2__)
+  if (r == BilinearRowSSE2) return "sse2";
+#endif
+  (void)r;
+  return "scalar";
+}
+
+void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T) {
+  TransformBitmapRows(Dst, Src, T, TRowLoop::AVX2);
+}
+
+void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, TRowLoop Widest) {
+  if (Dst == nullptr || Src == nullptr || T == nullptr || Dst->Empty() || Src->Empty()) return;
+  auto* affine = dynamic_cast<TAffineTransformation*>(T);
+  const TBlendRoutines mmx = BlendRoutinesOf(TBlendSet::MMX, false);
+  bool linear = Src->StretchFilter() != sfNearest;
+  const int32_t sw = Src->Width(), sh = Src->Height();
+  // A callback could read or change either bitmap between pixels: it keeps the pixel order.
+  if (affine == nullptr || Dst == Src || Dst->Bits() == Src->Bits() || sw > kRowMaxExtent || sh > kRowMaxExtent ||
+      static_cast<int64_t>(sw) * sh > kRowMaxPixels || (linear && BlendRoutines.CombinePixel != mmx.CombinePixel)) {
+    TransformBitmapReference(Dst, Src, T);
+    return;
+  }
+  if (!T->TransformValid) T->PrepareTransform();
+  TDrawMode mode = Src->DrawMode();
+  const TPixelCombineEvent& cb = Src->OnPixelCombine;
+  if (mode == dmCustom && !cb) mode = dmOpaque;
+  TPixelWriter write{mode, Src->MasterAlpha(), &cb};
+  bool spanBlend = BlendRoutines.BlendPixelMasterInPlace == mmx.BlendPixelMasterInPlace;
+
+  TRect srcClip;
+  if (!raster::IntersectRect(srcClip, MakeRectRounded(T->SrcRect()), MakeRect(0, 0, sw - 1, sh - 1))) return;
+  TRect dstArea;
+  if (!raster::IntersectRect(dstArea, T->GetTransformedBounds(), MakeRect(0, 0, Dst->Width() - 1, Dst->Height() - 1)))
+    return;
+
+  const int64_t A = affine->A, B = affine->B, C = affine->C, D = affine->D, E = affine->E, F = affine->F;
+  const int64_t n = static_cast<int64_t>(dstArea.Right) - dstArea.Left + 1;
+  const TColor32* bits = Src->Bits();
+  // Source index s is taken exactly when s * 4096 <= position <= s * 4096 + 4095.
+  auto lo = [](int64_t s) { return s * 4096; };
+  auto hi = [](int64_t s) { return s * 4096 + 4095; };
+  std::vector<TColor32> row(static_cast<size_t>(n));
+  const int64_t bias = linear ? 7 : 2047;
+  const int32_t shift = linear ? 4 : 12;
+
+  for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
+    TColor32* d = Dst->ScanLine(y) + dstArea.Left;
+    // The same 64-bit sums the per-pixel mapping forms, before its shift.
+    int64_t u0 = dstArea.Left * A + y * B + C + bias;
+    int64_t v0 = dstArea.Left * D + y * E + F + bias;
+    if (!linear) {
+      TSpan s = Intersect(SolveSpan(u0, A, lo(srcClip.Left), hi(srcClip.Right), n),
+                          SolveSpan(v0, D, lo(srcClip.Top), hi(srcClip.Bottom), n));
+      int32_t count = static_cast<int32_t>(s.Last - s.First);
+      if (count <= 0) continue;
+      if (mode == dmCustom) {
+        for (int64_t k = s.First; k < s.Last; ++k)
+          write(Src->Pixel(static_cast<int32_t>((u0 + k * A) >> shift), static_cast<int32_t>((v0 + k * D) >> shift)),
+                d[k]);
+        continue;
+      }
+      for (int64_t k = s.First; k < s.Last; ++k)
+        row[static_cast<size_t>(k)] =
+            bits[((v0 + k * D) >> shift) * sw + ((u0 + k * A) >> shift)];
+      WriteRun(write, row.data() + s.First, d + s.First, count, spanBlend);
+      continue;
+    }
+    // Accepted samples (within one pixel around the clip) and the inner ones whose four
+    // neighbours all lie in the clip; the inner run sits inside the accepted one.
+    TSpan outer = Intersect(SolveSpan(u0, A, lo(srcClip.Left - 1), hi(srcClip.Right), n),
+                            SolveSpan(v0, D, lo(srcClip.Top - 1), hi(srcClip.Bottom), n));
+    if (outer.Last <= outer.First) continue;
+    TSpan inner = Intersect(SolveSpan(u0, A, lo(srcClip.Left), hi(srcClip.Right - 1), n),
+                            SolveSpan(v0, D, lo(srcClip.Top), hi(srcClip.Bottom - 1), n));
+    if (inner.Last <= inner.First) inner = {outer.Last, outer.Last};
+    auto edge = [&](int64_t k) {
+      int64_t u = (u0 + k * A) >> shift, v = (v0 + k * D) >> shift;
+      int32_t X = Sat32(u), Y = Sat32(v);
+      int32_t sx = X >> 8, sy = Y >> 8;
+      TColor32 fx = 255 - static_cast<TColor32>(X & 255), fy = 255 - static_cast<TColor32>(Y & 255);
+      TColor32 tl = Src->GetPixelS(sx, sy), tr = Src->GetPixelS(sx + 1, sy);
+      TColor32 bl = Src->GetPixelS(sx, sy + 1), br = Src->GetPixelS(sx + 1, sy + 1);
+      write(CombinePixel(CombinePixel(tl, tr, fx), CombinePixel(bl, br, fx), fy), d[k]);
+    };
+    for (int64_t k = outer.First; k < inner.First; ++k) edge(k);
+    int32_t count = static_cast<int32_t>(inner.Last - inner.First);
+    if (count > 0) {
+      uint32_t u = static_cast<uint32_t>(u0 + inner.First * A), v = static_cast<uint32_t>(v0 + inner.First * D);
+      uint32_t du = static_cast<uint32_t>(A), dv = static_cast<uint32_t>(D);
+      TColor32* out = mode == dmOpaque ? d + inner.First : row.data() + inner.First;
+      if (mode == dmCustom) {
+        for (int32_t i = 0; i < count; ++i) {
+          TColor32 c;
+          BilinearRowScalar(bits, sw, u, v, du, dv, 1, &c);
+          (*write.CallBack)(c, d[inner.First + i], write.Master);
+          u += du;
+          v += dv;
+        }
+      } else {
+        PickBilinearRow(Widest)(bits, sw, u, v, du, dv, count, out);
+        if (mode == dmBlend) WriteRun(write, out, d + inner.First, count, spanBlend);
+      }
+    }
+    for (int64_t k = inner.Last; k < outer.Last; ++k) edge(k);
   }
   EMMS();
 }

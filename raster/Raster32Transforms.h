@@ -69,7 +69,20 @@ class TAffineTransformation : public TTransformation {
 };
 
 // Draws Src into Dst through T, with Src's draw mode, master alpha, callback and filter.
+// Affine maps go row-wise (TransformBitmapRows, wide where the processor allows).
 void TransformBitmap(TBitmap32* Dst, TBitmap32* Src, TTransformation* T);
+// One mapping and one sample per destination pixel: the slow form the row-wise one must
+// match bit for bit.
+void TransformBitmapReference(TBitmap32* Dst, TBitmap32* Src, TTransformation* T);
+// Row loops of the bilinear sampler, narrowest first.
+enum class TRowLoop { Scalar, SSE2, AVX2 };
+// Row-wise form: each row's accepted span is solved from the fixed-point steps, and its inner
+// part is sampled a row at a time with the widest loop up to Widest the processor has.
+// Whatever it cannot prove equal (other transformations, a bitmap drawn onto itself, other
+// blend arithmetic, huge sources) goes to the reference.
+void TransformBitmapRows(TBitmap32* Dst, TBitmap32* Src, TTransformation* T, TRowLoop Widest = TRowLoop::AVX2);
+// "avx2", "sse2" or "scalar": the row loop TransformBitmap uses on this processor.
+const char* TransformSimdLevel();
 
 void Adjoint(TFloatMatrix& M);
 float Determinant(const TFloatMatrix& M);
