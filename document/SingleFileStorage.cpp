@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
@@ -798,6 +799,31 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
 void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t Count) {
   if (Count <= 0) return;
   FileProgress(0, Count);
+  // A plain memory stream is grown once and read into directly, as the chunked writes would
+  // have grown it; a failed read leaves it as long as those writes would have.
+  if (auto* grow = dynamic_cast<TMemoryStream64*>(Dest);
+      grow && typeid(*grow) == typeid(TMemoryStream64) && grow->DataPosition() >= 0 &&
+      grow->DataSize() - grow->DataPosition() < Count && grow->DataPosition() + Count <= 0x7FFFFFFF) {
+    const int64_t at = grow->DataPosition();
+    const int64_t oldSize = grow->DataSize();
+    grow->SetSize(at + Count);
+    int64_t done = 0;
+    try {
+      while (done < Count) {
+        const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+        FStream->SetPosition(Pos + done);
+        FStream->ReadBuffer(static_cast<uint8_t*>(grow->Memory()) + at + done, n);
+        done += n;
+        FileProgress(done, Count);
+      }
+    } catch (...) {
+      grow->SetSize(std::max(oldSize, at + done));
+      grow->SetPosition(at + done);
+      throw;
+    }
+    grow->SetPosition(at + Count);
+    return;
+  }
   // A memory stream that already has room is read into directly.
   if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Dest);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {

@@ -1011,3 +1011,44 @@ TEST(SingleFileStorage, FastPathsWriteTheSameBytesAsTheReference) {
       EXPECT_EQ(Read(back, back.Items(i)->Name()), Read(slow, slow.Items(i)->Name()));
   }
 }
+
+// Reading into a memory stream grows it once and reads straight into it: the result must be
+// what chunked writes give, wherever the destination stands (inside, at the end, past it).
+TEST(SingleFileStorage, ReadIntoMemoryStreamAtAnyPosition) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile(Bytes()));
+  const Bytes big = Pattern(1300000, 5);  // more than two copy buffers
+  const Bytes small = Pattern(700, 6);
+  Write(s, "big", big);
+  Write(s, "small", small);
+  struct TCase {
+    const char* name;
+    size_t before;    // bytes already in the destination
+    int64_t at;       // its position when the read starts
+  };
+  const TCase cases[] = {{"big", 0, 0}, {"big", 100, 100}, {"big", 5000, 10}, {"big", 10, 50},
+                         {"small", 2000, 0}, {"small", 2000, 1500}, {"small", 0, 30}};
+  for (const TCase& c : cases) {
+    const Bytes& data = std::string(c.name) == "big" ? big : small;
+    const Bytes prefix = Pattern(c.before, 9);
+    // Expected: what writing the bytes at that position gives.
+    Bytes expected = prefix;
+    const size_t end = static_cast<size_t>(c.at) + data.size();
+    if (expected.size() < end) expected.resize(end, 0);
+    std::copy(data.begin(), data.end(), expected.begin() + c.at);
+    for (bool plain : {true, false}) {
+      std::unique_ptr<platform::TStream> dst;
+      if (plain)
+        dst = MemoryFile(prefix);
+      else
+        dst = std::make_unique<platform::TStringStream>(Str(prefix));
+      dst->SetPosition(c.at);
+      s.ReadStream(c.name, dst.get());
+      EXPECT_EQ(dst->GetPosition(), c.at) << c.name << " " << c.before << " " << c.at;
+      dst->SetPosition(0);
+      Bytes got(static_cast<size_t>(dst->GetSize()));
+      if (!got.empty()) dst->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
+      EXPECT_EQ(got, expected) << c.name << " " << c.before << " " << c.at << (plain ? " memory" : " string");
+    }
+  }
+}
