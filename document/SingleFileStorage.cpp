@@ -551,6 +551,30 @@ int64_t TSingleStorage::DirectorySize() const {
 void TSingleStorage::WriteDirectory() {
   if (!FStream) return;
   CheckWritable();
+  const bool append = FDirAppend;
+  FDirAppend = false;
+  if (append && FDirImageValid && !SlowReference && FDirectoryCapacity > 0 &&
+      FDirImageCount + 1 == FEntries.size()) {
+    std::string entry;
+    FEntries.back()->WriteEntry(entry);
+    const int64_t bytes = FDirImageBytes + static_cast<int64_t>(entry.size());
+    if (DirectoryCapacityFor(bytes) == FDirectoryCapacity) {
+      // The rest of the directory is in the file already. The entry goes first, so the old
+      // count still describes a sound directory until the new one is written.
+      FDirImageValid = false;
+      std::string count;
+      PutLE(count, static_cast<uint32_t>(FEntries.size()), 4);
+      FStream->SetPosition(FDirectoryOffset + FDirImageBytes);
+      FStream->WriteBuffer(entry.data(), static_cast<int32_t>(entry.size()));
+      FStream->SetPosition(FDirectoryOffset);
+      FStream->WriteBuffer(count.data(), 4);
+      FDirImageCount = FEntries.size();
+      FDirImageBytes = bytes;
+      FDirImageValid = true;
+      return;
+    }
+  }
+  FDirImageValid = false;
   std::string dir;
   dir.reserve(static_cast<size_t>(DirectorySize()));
   PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
@@ -562,6 +586,9 @@ void TSingleStorage::WriteDirectory() {
     FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
     if (needed != FDirectoryCapacity) SpaceChanged();
     FDirectoryCapacity = needed;
+    FDirImageCount = FEntries.size();
+    FDirImageBytes = bytes;
+    FDirImageValid = true;
     return;
   }
   SpaceRemove(FDirectoryOffset, FDirectoryCapacity);
@@ -588,6 +615,9 @@ void TSingleStorage::WriteDirectory() {
   FStream->WriteBuffer(head.data(), 8);
   FDirectoryOffset = pos;
   FDirectoryCapacity = needed;
+  FDirImageCount = FEntries.size();
+  FDirImageBytes = bytes;
+  FDirImageValid = true;
 }
 
 std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
@@ -864,11 +894,14 @@ void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Per
 }
 
 void TSingleStorage::Changed() {
-  if (FTransaction) {
-    FDirty = true;
+  if (FTransaction || FUpdating) {
+    FDirty = FDirty || FTransaction;
+    FDirImageValid = false;
+    FDirAppend = false;
+    ++FUnwritten;
     return;
   }
-  if (!FUpdating) WriteDirectory();
+  WriteDirectory();
 }
 
 void TSingleStorage::DoChange() {
@@ -916,6 +949,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
   NameAdded(Entry.get());
   FEntries.push_back(std::move(Entry));
   const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  FDirAppend = old < 0;
   Changed();
   TrimCache();
   return index;
@@ -934,7 +968,11 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
     // when they are all written does the new entry take the old one's place.
     TOperationScope op(FOperation, FOperationName, opWriteStream, Name);
     TFlagScope updating(FUpdating);
+    const bool imageValid = FDirImageValid;
+    const uint64_t unwritten = FUnwritten;
     entry->LoadFromStream(Source);
+    // The new entry's own change is written below; any other one spoils the image.
+    if (imageValid && FUnwritten == unwritten + 1) FDirImageValid = true;
   }
   const int32_t old = IndexOf(Name);
   if (old >= 0) {
@@ -946,6 +984,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
   NameAdded(entry.get());
   FEntries.push_back(std::move(entry));
   const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  FDirAppend = old < 0;
   Changed();
   TrimCache();
   return index;
@@ -1034,6 +1073,7 @@ void TSingleStorage::Compact() {
     if (extents[i].Offset < kHeaderSize) Corrupted();
     if (i + 1 < extents.size() && extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
   }
+  FDirImageValid = false;
   TOperationScope op(FOperation, FOperationName, opCompact, std::string());
   // Everything that ends up below the new end of file, so the percentage ends at 100.
   FProgressTotal = kHeaderSize;
@@ -1174,6 +1214,7 @@ void TSingleStorage::CommitTransaction() {
   FDirty = false;
   FCommitted.clear();
   SpaceChanged();
+  FDirImageValid = false;
   DoChange();
 }
 
@@ -1307,6 +1348,7 @@ void TSingleStorage::CompactByCopy() {
   for (size_t i = 0; i < FEntries.size(); ++i)
     if (FEntries[i]->FSize > 0) FEntries[i]->FOffset = offsets[i];
   SpaceChanged();
+  FDirImageValid = false;
   FDirectoryOffset = dirPos;
   FDirectoryCapacity = dirCapacity;
   out->OnProgress = [this](platform::TObject*, int64_t Done, int64_t Total) { FileProgress(Done, Total); };

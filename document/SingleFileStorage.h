@@ -281,10 +281,21 @@ class TSingleStorage : public platform::TObject {
   bool FSpaceValid = false;
   int64_t FCacheBytes = 0;  // sum of the entries' cache sizes
 
+  // The directory in the file as last written: valid while every change since was written,
+  // so that a stream added at the end needs only its entry and the count written.
+  bool FDirImageValid = false;
+  bool FDirAppend = false;  // the one change since is an entry added at the end
+  size_t FDirImageCount = 0;
+  int64_t FDirImageBytes = 0;
+  uint64_t FUnwritten = 0;  // changes not written at once, counted
+
   // Name -> first entry of that name, rebuilt on demand after renames and reloads.
   void NameAdded(TStoreStream* Entry);
   void NameRemoved(TStoreStream* Entry);
-  void NamesChanged() { FNamesValid = false; }
+  void NamesChanged() {
+    FNamesValid = false;
+    FDirImageValid = false;
+  }
   mutable std::unordered_map<std::string, TStoreStream*> FNames;
   mutable bool FNamesValid = false;
   mutable bool FNamesRepeat = false;  // some name is held by two entries
