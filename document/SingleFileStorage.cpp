@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
@@ -72,7 +73,15 @@ class TFlagScope {
 
 TStoreStream::TStoreStream(std::string AName) : FName(std::move(AName)) {}
 
-TStoreStream::~TStoreStream() = default;
+TStoreStream::~TStoreStream() {
+  if (FOwner) FOwner->FCacheBytes -= FCounted;
+}
+
+void TStoreStream::Recount() {
+  const int64_t now = CacheSize();
+  if (FOwner) FOwner->FCacheBytes += now - FCounted;
+  FCounted = now;
+}
 
 bool TStoreStream::HasFile() const { return FOwner && FOwner->FStream; }
 
@@ -106,6 +115,7 @@ void TStoreStream::LoadCache() {
     FCache->SetPosition(0);
     Stamp();
   }
+  Recount();
 }
 
 void TStoreStream::LoadCacheWithProgress() {
@@ -132,6 +142,7 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
   EnsureCache();
   Stamp();
   const int32_t n = FCache->Write(Buffer, Count);
+  Recount();
   if (n > 0) FModified = true;
   return n;
 }
@@ -147,6 +158,7 @@ void TStoreStream::SetSize(int64_t NewSize) {
   EnsureCache();
   if (NewSize == FCache->DataSize()) return;
   FCache->SetSize(NewSize);
+  Recount();
   FModified = true;
 }
 
@@ -154,7 +166,9 @@ void TStoreStream::Clear() {
   const bool hadBytes = FSize != 0 || FOffset != 0 || FCache != nullptr;
   if (hadBytes && FOwner) FOwner->CheckWritable();
   FCache.reset();
+  Recount();
   FModified = false;
+  if (FOwner) FOwner->SpaceRemove(FOffset, FSize);
   FOffset = 0;
   FSize = 0;
   if (hadBytes) Changed();
@@ -178,26 +192,33 @@ void TStoreStream::LoadFromStream(platform::TStream* Source) {
     FCache = std::make_unique<TMemoryStream64>();
     FCache->CopyFromStream(Source, 0);
     FCache->SetPosition(0);
+    Recount();
     FModified = true;
+    if (FOwner) FOwner->SpaceChanged();
     FOffset = 0;
     FSize = 0;
     Stamp();
     return;
   }
   FOwner->CheckWritable();
+  FOwner->SpaceRemove(FOffset, FSize);
   FOffset = 0;
   FSize = 0;
   FCache.reset();
+  Recount();
   FModified = false;
   const int64_t size = std::max<int64_t>(Source->GetSize(), 0);
   const int64_t pos = FOwner->Allocate(size);
-  {
+  try {
     // Reserved while copying (reading Source may flush other streams, which must not be
     // given this extent); recorded only once every byte is in place, so a failed copy
     // leaves an empty stream rather than an entry over bytes never written.
     TSingleStorage::TReservation reserve(FOwner, pos, size);
     Source->SetPosition(0);
     FOwner->CopyIntoFile(pos, Source, size);
+  } catch (...) {
+    FOwner->SpaceChanged();
+    throw;
   }
   FOffset = size > 0 ? pos : 0;
   FSize = size;
@@ -208,6 +229,7 @@ void TStoreStream::Assign(TStoreStream* Other) {
   if (!Other || Other == this) return;
   Clear();
   FName = Other->FName;
+  if (FOwner) FOwner->NamesChanged();
   LoadFromStream64(Other);
 }
 
@@ -250,13 +272,20 @@ void TStoreStream::Flush() {
     // directory points at the new ones.
     const int64_t pos = FOwner->Allocate(size);
     FCache->SetPosition(0);
-    FOwner->CopyIntoFile(pos, FCache.get(), size);
+    try {
+      FOwner->CopyIntoFile(pos, FCache.get(), size);
+    } catch (...) {
+      FOwner->SpaceChanged();
+      throw;
+    }
+    FOwner->SpaceRemove(FOffset, FSize);
     FOffset = size > 0 ? pos : 0;
     FSize = size;
     Changed();
     FModified = false;
   }
   FCache.reset();
+  Recount();
   DoChange();
 }
 
@@ -277,6 +306,7 @@ void TStoreStream::ReadEntry(TStream64* Source, int64_t FileSize) {
   FOffset = offset;
   FSize = size;
   FCache.reset();
+  Recount();
   FModified = false;
 }
 
@@ -303,6 +333,7 @@ void TStoreStream::SetName(const std::string& Value) {
   if (Value == FName) return;
   if (FOwner) FOwner->CheckWritable();
   FName = Value;
+  if (FOwner) FOwner->NamesChanged();
   Changed();
   DoChange();
 }
@@ -326,6 +357,8 @@ TSingleStorage::~TSingleStorage() {
   } catch (...) {
   }
   FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
   FStream.reset();
 }
 
@@ -333,15 +366,48 @@ void TSingleStorage::CheckWritable() const {
   if (FReadOnly && FStream) throw platform::EWriteError("Stream write error");
 }
 
+bool TSingleStorage::SlowReference = false;
+
 int32_t TSingleStorage::IndexOf(const std::string& Name) const {
-  for (size_t i = 0; i < FEntries.size(); ++i)
-    if (FEntries[i]->FName == Name) return static_cast<int32_t>(i);
+  const TStoreStream* entry = Find(Name);
+  if (!entry) return -1;
+  // Replaced streams are usually the newest ones.
+  for (size_t i = FEntries.size(); i-- > 0;)
+    if (FEntries[i].get() == entry) return static_cast<int32_t>(i);
   return -1;
 }
 
 TStoreStream* TSingleStorage::Find(const std::string& Name) const {
-  const int32_t i = IndexOf(Name);
-  return i < 0 ? nullptr : FEntries[static_cast<size_t>(i)].get();
+  if (SlowReference) {
+    for (const auto& e : FEntries)
+      if (e->FName == Name) return e.get();
+    return nullptr;
+  }
+  if (!FNamesValid) {
+    FNames.clear();
+    FNames.reserve(FEntries.size());
+    FNamesRepeat = false;
+    for (const auto& e : FEntries)
+      if (!FNames.emplace(e->FName, e.get()).second) FNamesRepeat = true;
+    FNamesValid = true;
+  }
+  const auto it = FNames.find(Name);
+  return it == FNames.end() ? nullptr : it->second;
+}
+
+void TSingleStorage::NameAdded(TStoreStream* Entry) {
+  if (FNamesValid && !FNames.emplace(Entry->FName, Entry).second) FNamesRepeat = true;
+}
+
+void TSingleStorage::NameRemoved(TStoreStream* Entry) {
+  if (!FNamesValid) return;
+  // With a repeated name the next entry of that name takes over: rebuild.
+  if (FNamesRepeat) {
+    FNamesValid = false;
+    return;
+  }
+  const auto it = FNames.find(Entry->FName);
+  if (it != FNames.end() && it->second == Entry) FNames.erase(it);
 }
 
 void TSingleStorage::SetFileName(const std::string& Value) {
@@ -394,6 +460,8 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
   } catch (...) {
     // A file that is not a sound archive is never written to: let go of it.
     FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
     FStream.reset();
     FDirectoryOffset = 0;
     FDirectoryCapacity = 0;
@@ -430,6 +498,8 @@ void TSingleStorage::WriteHeaderStart() {
 
 void TSingleStorage::ReadDirectory() {
   FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
   FDirectoryOffset = 0;
   FDirectoryCapacity = 0;
   if (!FStream) return;
@@ -456,6 +526,8 @@ void TSingleStorage::ReadDirectory() {
       FDirectoryCapacity = DirectoryCapacityFor(FStream->GetPosition() - offset);
     } catch (...) {
       FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
       FDirectoryOffset = 0;
       FDirectoryCapacity = 0;
       throw;
@@ -479,6 +551,30 @@ int64_t TSingleStorage::DirectorySize() const {
 void TSingleStorage::WriteDirectory() {
   if (!FStream) return;
   CheckWritable();
+  const bool append = FDirAppend;
+  FDirAppend = false;
+  if (append && FDirImageValid && !SlowReference && FDirectoryCapacity > 0 &&
+      FDirImageCount + 1 == FEntries.size()) {
+    std::string entry;
+    FEntries.back()->WriteEntry(entry);
+    const int64_t bytes = FDirImageBytes + static_cast<int64_t>(entry.size());
+    if (DirectoryCapacityFor(bytes) == FDirectoryCapacity) {
+      // The rest of the directory is in the file already. The entry goes first, so the old
+      // count still describes a sound directory until the new one is written.
+      FDirImageValid = false;
+      std::string count;
+      PutLE(count, static_cast<uint32_t>(FEntries.size()), 4);
+      FStream->SetPosition(FDirectoryOffset + FDirImageBytes);
+      FStream->WriteBuffer(entry.data(), static_cast<int32_t>(entry.size()));
+      FStream->SetPosition(FDirectoryOffset);
+      FStream->WriteBuffer(count.data(), 4);
+      FDirImageCount = FEntries.size();
+      FDirImageBytes = bytes;
+      FDirImageValid = true;
+      return;
+    }
+  }
+  FDirImageValid = false;
   std::string dir;
   dir.reserve(static_cast<size_t>(DirectorySize()));
   PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
@@ -488,12 +584,19 @@ void TSingleStorage::WriteDirectory() {
   if (needed <= FDirectoryCapacity) {
     FStream->SetPosition(FDirectoryOffset);
     FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
+    if (needed != FDirectoryCapacity) SpaceChanged();
     FDirectoryCapacity = needed;
+    FDirImageCount = FEntries.size();
+    FDirImageBytes = bytes;
+    FDirImageValid = true;
     return;
   }
+  SpaceRemove(FDirectoryOffset, FDirectoryCapacity);
   FDirectoryOffset = 0;
   FDirectoryCapacity = 0;
   const int64_t pos = Allocate(needed);
+  // Until the header points at it the area is not the directory's.
+  SpaceChanged();
   FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
   const int64_t end = pos + needed;
   int64_t fileSize = FStream->GetSize();
@@ -512,6 +615,9 @@ void TSingleStorage::WriteDirectory() {
   FStream->WriteBuffer(head.data(), 8);
   FDirectoryOffset = pos;
   FDirectoryCapacity = needed;
+  FDirImageCount = FEntries.size();
+  FDirImageBytes = bytes;
+  FDirImageValid = true;
 }
 
 std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
@@ -538,7 +644,125 @@ std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
 
 int64_t TSingleStorage::Allocate(int64_t Size) {
   if (Size <= 0 || !FStream) return 0;
+  if (SlowReference) return AllocateReference(Size);
+  if (!FSpaceValid) RebuildSpace();
+  int64_t pos = -1;
+  for (size_t i = 0; i + 1 < FSpace.size(); ++i) {
+    const int64_t end = FSpace[i].Offset + FSpace[i].Size;
+    if (FSpace[i + 1].Offset - end >= Size) {
+      pos = end;
+      break;
+    }
+  }
+  if (pos < 0) {
+    pos = FSpace.empty() ? 0 : FSpace.back().Offset + FSpace.back().Size;
+    if (pos < kHeaderSize) pos = kHeaderSize;
+    if (FStream->GetSize() < kHeaderSize) WriteHeaderStart();
+  }
+  FStream->SetPosition(pos);
+  // The caller fills the block at once; a caller that fails marks the space for rebuilding.
+  SpaceAdd(pos, Size);
+  return pos;
+}
+
+void TSingleStorage::RebuildSpace() {
   std::vector<TExtent> extents = SortedExtents();
+  for (size_t i = 0; i + 1 < extents.size(); ++i)
+    if (extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
+  for (const TExtent& e : FCommitted) extents.push_back(e);
+  for (const TExtent& e : FReserved)
+    if (e.Size > 0) extents.push_back(e);
+  std::sort(extents.begin(), extents.end(), [](const TExtent& x, const TExtent& y) { return x.Offset < y.Offset; });
+  // Touching ranges join: a gap of 0 fits nothing.
+  FSpace.clear();
+  for (const TExtent& e : extents) {
+    if (!FSpace.empty() && e.Offset <= FSpace.back().Offset + FSpace.back().Size) {
+      FSpace.back().Size = std::max(FSpace.back().Size, e.Offset + e.Size - FSpace.back().Offset);
+      continue;
+    }
+    FSpace.push_back({e.Offset, e.Size, 0});
+  }
+  FSpaceValid = true;
+}
+
+void TSingleStorage::SpaceAdd(int64_t Offset, int64_t Size) {
+  if (!FSpaceValid || Size <= 0) return;
+  const auto at = std::upper_bound(FSpace.begin(), FSpace.end(), Offset,
+                                   [](int64_t o, const TExtent& e) { return o < e.Offset; });
+  const int64_t end = Offset + Size;
+  const bool joinPrev = at != FSpace.begin() && std::prev(at)->Offset + std::prev(at)->Size >= Offset;
+  const bool joinNext = at != FSpace.end() && at->Offset <= end;
+  if (joinPrev && joinNext) {
+    auto prev = std::prev(at);
+    prev->Size = std::max(prev->Offset + prev->Size, std::max(end, at->Offset + at->Size)) - prev->Offset;
+    FSpace.erase(at);
+  } else if (joinPrev) {
+    auto prev = std::prev(at);
+    prev->Size = std::max(prev->Offset + prev->Size, end) - prev->Offset;
+  } else if (joinNext) {
+    const int64_t last = std::max(end, at->Offset + at->Size);
+    at->Offset = Offset;
+    at->Size = last - Offset;
+  } else {
+    FSpace.insert(at, {Offset, Size, 0});
+  }
+}
+
+void TSingleStorage::SpaceRemove(int64_t Offset, int64_t Size) {
+  if (!FSpaceValid || Size <= 0) return;
+  if (!FReserved.empty()) {
+    FSpaceValid = false;
+    return;
+  }
+  if (FTransaction) {
+    // Bytes the file's directory points at stay occupied until the commit.
+    const auto c = std::lower_bound(FCommitted.begin(), FCommitted.end(), Offset,
+                                    [](const TExtent& e, int64_t o) { return e.Offset < o; });
+    if (c != FCommitted.end() && c->Offset == Offset && c->Size >= Size) return;
+    const bool touches = (c != FCommitted.end() && c->Offset < Offset + Size) ||
+                         (c != FCommitted.begin() && std::prev(c)->Offset + std::prev(c)->Size > Offset);
+    if (touches) {
+      FSpaceValid = false;
+      return;
+    }
+  }
+  auto at = std::upper_bound(FSpace.begin(), FSpace.end(), Offset,
+                             [](int64_t o, const TExtent& e) { return o < e.Offset; });
+  if (at == FSpace.begin()) {
+    FSpaceValid = false;
+    return;
+  }
+  --at;
+  const int64_t end = Offset + Size;
+  const int64_t rangeEnd = at->Offset + at->Size;
+  if (end > rangeEnd) {
+    FSpaceValid = false;
+    return;
+  }
+  const bool keepHead = Offset > at->Offset;
+  const bool keepTail = end < rangeEnd;
+  if (keepHead && keepTail) {
+    at->Size = Offset - at->Offset;
+    FSpace.insert(std::next(at), {end, rangeEnd - end, 0});
+  } else if (keepHead) {
+    at->Size = Offset - at->Offset;
+  } else if (keepTail) {
+    at->Offset = end;
+    at->Size = rangeEnd - end;
+  } else {
+    FSpace.erase(at);
+  }
+}
+
+int64_t TSingleStorage::AllocateReference(int64_t Size) {
+  std::vector<TExtent> extents;
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (FEntries[i]->FSize > 0)
+      extents.push_back({FEntries[i]->FOffset, FEntries[i]->FSize, static_cast<int32_t>(i)});
+  if (FDirectoryCapacity > 0) extents.push_back({FDirectoryOffset, FDirectoryCapacity, -1});
+  for (size_t i = 0; i < extents.size(); ++i)
+    for (size_t j = i + 1; j < extents.size(); ++j)
+      if (extents[i].Offset > extents[j].Offset) std::swap(extents[i], extents[j]);
   for (size_t i = 0; i + 1 < extents.size(); ++i)
     if (extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
   // Bytes that the file's last written directory still points at, and bytes being copied,
@@ -605,6 +829,31 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
 void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t Count) {
   if (Count <= 0) return;
   FileProgress(0, Count);
+  // A plain memory stream is grown once and read into directly, as the chunked writes would
+  // have grown it; a failed read leaves it as long as those writes would have.
+  if (auto* grow = dynamic_cast<TMemoryStream64*>(Dest);
+      grow && typeid(*grow) == typeid(TMemoryStream64) && grow->DataPosition() >= 0 &&
+      grow->DataSize() - grow->DataPosition() < Count && grow->DataPosition() + Count <= 0x7FFFFFFF) {
+    const int64_t at = grow->DataPosition();
+    const int64_t oldSize = grow->DataSize();
+    grow->SetSize(at + Count);
+    int64_t done = 0;
+    try {
+      while (done < Count) {
+        const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+        FStream->SetPosition(Pos + done);
+        FStream->ReadBuffer(static_cast<uint8_t*>(grow->Memory()) + at + done, n);
+        done += n;
+        FileProgress(done, Count);
+      }
+    } catch (...) {
+      grow->SetSize(std::max(oldSize, at + done));
+      grow->SetPosition(at + done);
+      throw;
+    }
+    grow->SetPosition(at + Count);
+    return;
+  }
   // A memory stream that already has room is read into directly.
   if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Dest);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
@@ -645,11 +894,14 @@ void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Per
 }
 
 void TSingleStorage::Changed() {
-  if (FTransaction) {
-    FDirty = true;
+  if (FTransaction || FUpdating) {
+    FDirty = FDirty || FTransaction;
+    FDirImageValid = false;
+    FDirAppend = false;
+    ++FUnwritten;
     return;
   }
-  if (!FUpdating) WriteDirectory();
+  WriteDirectory();
 }
 
 void TSingleStorage::DoChange() {
@@ -683,10 +935,21 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
   if (!MayReplace(name)) return -1;
   // The question may have run code that changed the list.
   const int32_t old = IndexOf(name);
-  if (old >= 0) FEntries.erase(FEntries.begin() + old);
+  if (old >= 0) {
+    TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
+    NameRemoved(gone);
+    SpaceRemove(gone->FOffset, gone->FSize);
+    FEntries.erase(FEntries.begin() + old);
+  }
   Entry->FOwner = this;
+  Entry->FCounted = 0;
+  Entry->Recount();
+  // An entry may come with an extent of its own.
+  if (Entry->FSize > 0) SpaceChanged();
+  NameAdded(Entry.get());
   FEntries.push_back(std::move(Entry));
   const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  FDirAppend = old < 0;
   Changed();
   TrimCache();
   return index;
@@ -705,12 +968,23 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
     // when they are all written does the new entry take the old one's place.
     TOperationScope op(FOperation, FOperationName, opWriteStream, Name);
     TFlagScope updating(FUpdating);
+    const bool imageValid = FDirImageValid;
+    const uint64_t unwritten = FUnwritten;
     entry->LoadFromStream(Source);
+    // The new entry's own change is written below; any other one spoils the image.
+    if (imageValid && FUnwritten == unwritten + 1) FDirImageValid = true;
   }
   const int32_t old = IndexOf(Name);
-  if (old >= 0) FEntries.erase(FEntries.begin() + old);
+  if (old >= 0) {
+    TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
+    NameRemoved(gone);
+    SpaceRemove(gone->FOffset, gone->FSize);
+    FEntries.erase(FEntries.begin() + old);
+  }
+  NameAdded(entry.get());
   FEntries.push_back(std::move(entry));
   const auto index = static_cast<int32_t>(FEntries.size() - 1);
+  FDirAppend = old < 0;
   Changed();
   TrimCache();
   return index;
@@ -728,6 +1002,9 @@ void TSingleStorage::DeleteStream(const std::string& Name) {
   const int32_t index = IndexOf(Name);
   if (index < 0) return;
   CheckWritable();
+  TStoreStream* gone = FEntries[static_cast<size_t>(index)].get();
+  NameRemoved(gone);
+  SpaceRemove(gone->FOffset, gone->FSize);
   FEntries.erase(FEntries.begin() + index);
   Changed();
 }
@@ -739,19 +1016,25 @@ void TSingleStorage::RenameStream(const std::string& OldName, const std::string&
   if (IndexOf(NewName) >= 0) throw platform::Exception("Cannot overwrite stream \"" + NewName + "\"");
   CheckWritable();
   FEntries[static_cast<size_t>(index)]->FName = NewName;
+  NamesChanged();
   Changed();
   DoChange();
 }
 
 void TSingleStorage::Abort() { FAbort = true; }
 
-void TSingleStorage::Clear() { FEntries.clear(); }
+void TSingleStorage::Clear() {
+  FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
+}
 
 void TSingleStorage::Assign(TSingleStorage* Other) {
   if (!Other || Other == this) return;
   CheckWritable();
   Clear();
   if (FStream) {
+    SpaceChanged();
     FStream->SetSize(0);
     FDirectoryOffset = 0;
     FDirectoryCapacity = 0;
@@ -762,6 +1045,7 @@ void TSingleStorage::Assign(TSingleStorage* Other) {
       auto entry = std::make_unique<TStoreStream>(source->FName);
       entry->FOwner = this;
       TStoreStream* added = entry.get();
+      NameAdded(added);
       FEntries.push_back(std::move(entry));
       added->LoadFromStream64(source.get());
     }
@@ -789,6 +1073,7 @@ void TSingleStorage::Compact() {
     if (extents[i].Offset < kHeaderSize) Corrupted();
     if (i + 1 < extents.size() && extents[i + 1].Offset < extents[i].Offset + extents[i].Size) Corrupted();
   }
+  FDirImageValid = false;
   TOperationScope op(FOperation, FOperationName, opCompact, std::string());
   // Everything that ends up below the new end of file, so the percentage ends at 100.
   FProgressTotal = kHeaderSize;
@@ -796,6 +1081,15 @@ void TSingleStorage::Compact() {
   FAbort = false;
   int64_t pos = kHeaderSize;
   bool aborted = false;
+  // Where each entry's offset field lies in the directory: once the whole directory has been
+  // written, a moved stream changes only its own 8 bytes there.
+  std::vector<int64_t> field;
+  field.reserve(FEntries.size());
+  for (int64_t at = 4; const auto& e : FEntries) {
+    field.push_back(at);
+    at += kEntryFixedSize + static_cast<int64_t>(e->StoredName().size());
+  }
+  bool written = false;
   for (const TExtent& extent : extents) {
     if (FAbort) {
       aborted = true;
@@ -813,10 +1107,17 @@ void TSingleStorage::Compact() {
         FOperationName = "Index";
         FDirectoryOffset = pos;
       }
-      // The directory is rewritten after every move, so an abort leaves a sound archive.
-      PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
-      for (const auto& e : FEntries) e->WriteEntry(dir);
-      FStream->SetPosition(FDirectoryOffset);
+      // The directory is brought up to date after every move, so an abort leaves a sound
+      // archive.
+      if (written && extent.Index >= 0 && !SlowReference) {
+        PutLE(dir, static_cast<uint64_t>(pos), 8);
+        FStream->SetPosition(FDirectoryOffset + field[static_cast<size_t>(extent.Index)]);
+      } else {
+        PutLE(dir, static_cast<uint32_t>(FEntries.size()), 4);
+        for (const auto& e : FEntries) e->WriteEntry(dir);
+        FStream->SetPosition(FDirectoryOffset);
+        written = true;
+      }
       FStream->WriteBuffer(dir.data(), static_cast<int32_t>(dir.size()));
       if (extent.Index < 0) {
         std::string head;
@@ -827,6 +1128,7 @@ void TSingleStorage::Compact() {
     }
     pos += extent.Size;
   }
+  SpaceChanged();
   if (!aborted && FStream->GetSize() > pos) FStream->SetSize(pos);
   DoChange();
 }
@@ -872,6 +1174,7 @@ void TSingleStorage::BeginTransaction() {
   // Everything the file's directory points at now stays untouched until the commit.
   FCommitted = SortedExtents();
   FTransaction = true;
+  SpaceChanged();
   FDirty = false;
 }
 
@@ -889,6 +1192,7 @@ void TSingleStorage::CommitTransaction() {
       // The new directory goes to free space; the old one stays valid until the header moves.
       FDirectoryOffset = 0;
       FDirectoryCapacity = 0;
+      SpaceChanged();
       const int64_t pos = Allocate(needed);
       FStream->WriteBuffer(dir.data(), static_cast<int32_t>(bytes));
       PadTo(pos + needed);
@@ -909,6 +1213,8 @@ void TSingleStorage::CommitTransaction() {
   FTransaction = false;
   FDirty = false;
   FCommitted.clear();
+  SpaceChanged();
+  FDirImageValid = false;
   DoChange();
 }
 
@@ -917,11 +1223,14 @@ void TSingleStorage::RollbackTransaction() {
   FTransaction = false;
   FDirty = false;
   FCommitted.clear();
+  SpaceChanged();
   // The file's directory still describes the archive as it was before the transaction.
   try {
     ReadDirectory();
   } catch (...) {
     FEntries.clear();
+  NamesChanged();
+  SpaceChanged();
   }
 }
 
@@ -1038,6 +1347,8 @@ void TSingleStorage::CompactByCopy() {
   }
   for (size_t i = 0; i < FEntries.size(); ++i)
     if (FEntries[i]->FSize > 0) FEntries[i]->FOffset = offsets[i];
+  SpaceChanged();
+  FDirImageValid = false;
   FDirectoryOffset = dirPos;
   FDirectoryCapacity = dirCapacity;
   out->OnProgress = [this](platform::TObject*, int64_t Done, int64_t Total) { FileProgress(Done, Total); };
@@ -1046,8 +1357,11 @@ void TSingleStorage::CompactByCopy() {
 }
 
 void TSingleStorage::TrimCache() {
-  int64_t total = 0;
-  for (const auto& e : FEntries) total += e->CacheSize();
+  int64_t total = FCacheBytes;
+  if (SlowReference) {
+    total = 0;
+    for (const auto& e : FEntries) total += e->CacheSize();
+  }
   while (total > FCacheLimit) {
     TStoreStream* oldest = nullptr;
     int holders = 0;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "document/HugeStreams.h"
@@ -85,6 +86,8 @@ class TStoreStream : public TStream64 {
   void EnsureCache();
   void LoadCache();
   void Stamp();
+  // Brings the owner's total of cache bytes up to date with this cache's size.
+  void Recount();
   void Changed();
   void DoChange();
   bool HasFile() const;
@@ -97,6 +100,7 @@ class TStoreStream : public TStream64 {
   std::string FName;
   int64_t FOffset = 0;
   int64_t FSize = 0;
+  int64_t FCounted = 0;  // cache bytes included in the owner's total
   mutable std::string FStoredName;  // FName in windows-1252, for the directory
   mutable std::string FStoredNameOf;
 };
@@ -204,6 +208,11 @@ class TSingleStorage : public platform::TObject {
 
   std::string ClassName() const override { return "TSingleStorage"; }
 
+  // Test hook: when set, every archive allocates with a freshly built, exchange-sorted
+  // extent list, looks names up one by one and rewrites the whole directory after every
+  // move while compacting; the file bytes must come out the same as with the fast paths.
+  static bool SlowReference;
+
  private:
   friend class TStoreStream;
   struct TExtent {
@@ -259,6 +268,37 @@ class TSingleStorage : public platform::TObject {
   bool FDirty = false;
   std::vector<TExtent> FCommitted;
   std::vector<TExtent> FReserved;
+
+  // Occupied space (live extents, in a transaction also the committed ones, and
+  // reservations) as sorted disjoint ranges: kept up to date by the frequent changes, so
+  // that an allocation costs no more than the gaps it passes, and rebuilt after any other.
+  int64_t AllocateReference(int64_t Size);
+  void RebuildSpace();
+  void SpaceAdd(int64_t Offset, int64_t Size);
+  void SpaceRemove(int64_t Offset, int64_t Size);
+  void SpaceChanged() { FSpaceValid = false; }
+  std::vector<TExtent> FSpace;
+  bool FSpaceValid = false;
+  int64_t FCacheBytes = 0;  // sum of the entries' cache sizes
+
+  // The directory in the file as last written: valid while every change since was written,
+  // so that a stream added at the end needs only its entry and the count written.
+  bool FDirImageValid = false;
+  bool FDirAppend = false;  // the one change since is an entry added at the end
+  size_t FDirImageCount = 0;
+  int64_t FDirImageBytes = 0;
+  uint64_t FUnwritten = 0;  // changes not written at once, counted
+
+  // Name -> first entry of that name, rebuilt on demand after renames and reloads.
+  void NameAdded(TStoreStream* Entry);
+  void NameRemoved(TStoreStream* Entry);
+  void NamesChanged() {
+    FNamesValid = false;
+    FDirImageValid = false;
+  }
+  mutable std::unordered_map<std::string, TStoreStream*> FNames;
+  mutable bool FNamesValid = false;
+  mutable bool FNamesRepeat = false;  // some name is held by two entries
 };
 
 }  // namespace document

@@ -897,3 +897,163 @@ TEST(SingleFileStorage, FailedWritesLeaveTheArchiveSound) {
   EXPECT_EQ(Read(s, "A"), a);
   EXPECT_EQ(Read(s, "C"), c);
 }
+
+// The fast allocation (kept-up-to-date free space), name index, cache total and in-place
+// directory patches while compacting must write exactly the bytes that the plain algorithms
+// write: the same random operations run on two archives, one with the slow reference paths,
+// and the files are compared after every step.
+TEST(SingleFileStorage, FastPathsWriteTheSameBytesAsTheReference) {
+  struct TSlow {
+    explicit TSlow(bool on) : FOld(TSingleStorage::SlowReference) { TSingleStorage::SlowReference = on; }
+    ~TSlow() { TSingleStorage::SlowReference = FOld; }
+    bool FOld;
+  };
+  auto fileBytes = [](TSingleStorage& s) {
+    auto* m = dynamic_cast<TMemoryStream64*>(s.Stream());
+    if (!m) return Bytes();
+    const auto* p = static_cast<const uint8_t*>(m->Memory());
+    return Bytes(p, p + m->DataSize());
+  };
+  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+    TSingleStorage fast, slow;
+    TSingleStorage* both[2] = {&fast, &slow};
+    for (TSingleStorage* s : both) {
+      s->SetOverwriteMode(0);
+      s->SetCacheLimit(8000);
+      s->SetStream(MemoryFile(Bytes()));
+    }
+    std::mt19937 rng(seed);
+    for (int step = 0; step < 700; ++step) {
+      const std::string name = "S" + std::to_string(rng() % 40);
+      const std::string other = "S" + std::to_string(rng() % 40);
+      const int op = static_cast<int>(rng() % 15);
+      const size_t size = rng() % 4 == 0 ? 0 : rng() % 6000;
+      const Bytes data = Pattern(size, rng());
+      const uint32_t pick = rng();
+      for (int k = 0; k < 2; ++k) {
+        TSlow mode(k == 1);
+        TSingleStorage& s = *both[k];
+        switch (op) {
+          case 0:
+          case 1:
+          case 2:
+            Write(s, name, data);
+            break;
+          case 3:
+            s.DeleteStream(name);
+            break;
+          case 4:
+            if (!s.StreamExists(other)) s.RenameStream(name, other);
+            break;
+          case 5:
+          case 6:
+            if (TStoreStream* e = s.Find(name)) {
+              e->SetPosition(e->GetSize() ? static_cast<int64_t>(pick % e->GetSize()) : 0);
+              e->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+            }
+            break;
+          case 7:
+            if (TStoreStream* e = s.Find(name)) e->SetSize(pick % 5000);
+            break;
+          case 8:
+            if (TStoreStream* e = s.Find(name)) {
+              Bytes back(static_cast<size_t>(e->GetSize()));
+              e->SetPosition(0);
+              if (!back.empty()) e->ReadBuffer(back.data(), static_cast<int32_t>(back.size()));
+            }
+            break;
+          case 9:
+            s.Flush();
+            break;
+          case 10:
+            if (s.InTransaction())
+              s.CommitTransaction();
+            else
+              s.BeginTransaction();
+            break;
+          case 11:
+            if (pick % 4 == 0) s.RollbackTransaction();
+            if (pick % 4 == 1) s.Compact();
+            break;
+          case 12:
+            if (TStoreStream* e = s.Find(name)) e->Clear();
+            break;
+          case 13: {
+            if (TStoreStream* from = s.Find(other); from && other != name && pick % 2 == 0) {
+              // Loading the source may push older caches out to the file meanwhile.
+              s.WriteStream(from, name);
+              break;
+            }
+            auto entry = std::make_unique<TStoreStream>(name);
+            platform::TStringStream src(Str(data));
+            entry->LoadFromStream(&src);
+            s.AddStream(std::move(entry));
+            break;
+          }
+          case 14:
+            if (pick % 8 == 0) {
+              // Reopen from the bytes: the indexes start over from the directory.
+              s.Flush();
+              s.SetStream(MemoryFile(fileBytes(s)));
+            }
+            break;
+        }
+      }
+      ASSERT_EQ(fileBytes(fast), fileBytes(slow)) << "seed " << seed << " step " << step << " op " << op;
+      ASSERT_EQ(fast.Count(), slow.Count());
+      for (int32_t i = 0; i < fast.Count(); ++i) ASSERT_EQ(fast.Items(i)->Name(), slow.Items(i)->Name());
+    }
+    for (TSingleStorage* s : both) {
+      if (s->InTransaction()) s->CommitTransaction();
+      s->Flush();
+    }
+    ASSERT_EQ(fileBytes(fast), fileBytes(slow));
+    // Reloaded, the fast archive holds what the reference holds.
+    TSingleStorage back;
+    back.SetStream(MemoryFile(fileBytes(fast)));
+    ASSERT_EQ(back.Count(), slow.Count());
+    for (int32_t i = 0; i < back.Count(); ++i)
+      EXPECT_EQ(Read(back, back.Items(i)->Name()), Read(slow, slow.Items(i)->Name()));
+  }
+}
+
+// Reading into a memory stream grows it once and reads straight into it: the result must be
+// what chunked writes give, wherever the destination stands (inside, at the end, past it).
+TEST(SingleFileStorage, ReadIntoMemoryStreamAtAnyPosition) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile(Bytes()));
+  const Bytes big = Pattern(1300000, 5);  // more than two copy buffers
+  const Bytes small = Pattern(700, 6);
+  Write(s, "big", big);
+  Write(s, "small", small);
+  struct TCase {
+    const char* name;
+    size_t before;    // bytes already in the destination
+    int64_t at;       // its position when the read starts
+  };
+  const TCase cases[] = {{"big", 0, 0}, {"big", 100, 100}, {"big", 5000, 10}, {"big", 10, 50},
+                         {"small", 2000, 0}, {"small", 2000, 1500}, {"small", 0, 30}};
+  for (const TCase& c : cases) {
+    const Bytes& data = std::string(c.name) == "big" ? big : small;
+    const Bytes prefix = Pattern(c.before, 9);
+    // Expected: what writing the bytes at that position gives.
+    Bytes expected = prefix;
+    const size_t end = static_cast<size_t>(c.at) + data.size();
+    if (expected.size() < end) expected.resize(end, 0);
+    std::copy(data.begin(), data.end(), expected.begin() + c.at);
+    for (bool plain : {true, false}) {
+      std::unique_ptr<platform::TStream> dst;
+      if (plain)
+        dst = MemoryFile(prefix);
+      else
+        dst = std::make_unique<platform::TStringStream>(Str(prefix));
+      dst->SetPosition(c.at);
+      s.ReadStream(c.name, dst.get());
+      EXPECT_EQ(dst->GetPosition(), c.at) << c.name << " " << c.before << " " << c.at;
+      dst->SetPosition(0);
+      Bytes got(static_cast<size_t>(dst->GetSize()));
+      if (!got.empty()) dst->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
+      EXPECT_EQ(got, expected) << c.name << " " << c.before << " " << c.at << (plain ? " memory" : " string");
+    }
+  }
+}
