@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +27,59 @@ std::atomic<bool> GReference{false};
 
 void SetEffectReferencePath(bool Value) { GReference = Value; }
 bool EffectReferencePath() { return GReference.load(std::memory_order_relaxed); }
+
+// A polygon region holds pixel (x, y) when the point (x, y) has a nonzero winding number, an
+// edge counting on row y when its upper end lies at or above y and its lower end below, and
+// counting at x when its exact crossing of the row lies at or left of x. Crossings are found
+// in exact integer arithmetic, so only the rows and columns of the picture are visited.
+bool PolygonSpans(const std::vector<platform::TPoint>& Points, int32_t W, int32_t H,
+                  std::vector<TRect>& Out) {
+  Out.clear();
+  constexpr int32_t kWindow = 1 << 15;
+  for (const platform::TPoint& p : Points)
+    if (p.X < -kWindow || p.X > kWindow || p.Y < -kWindow || p.Y > kWindow) return false;
+  if (Points.size() < 3 || W <= 0 || H <= 0) return true;
+  struct TEdge {
+    int32_t Top, Bottom;
+    int64_t X, DX, DY;
+    int32_t Dir;
+  };
+  std::vector<TEdge> Edges;
+  int32_t Y0 = INT32_MAX, Y1 = INT32_MIN;
+  for (size_t i = 0; i < Points.size(); ++i) {
+    const platform::TPoint a = Points[i], b = Points[(i + 1) % Points.size()];
+    if (a.Y == b.Y) continue;  // a level edge crosses no row
+    const platform::TPoint& t = a.Y < b.Y ? a : b;
+    const platform::TPoint& u = a.Y < b.Y ? b : a;
+    Edges.push_back({t.Y, u.Y, t.X, int64_t(u.X) - t.X, int64_t(u.Y) - t.Y, a.Y < b.Y ? 1 : -1});
+    Y0 = std::min(Y0, t.Y);
+    Y1 = std::max(Y1, u.Y);
+  }
+  std::vector<std::pair<int64_t, int32_t>> Cross;  // crossing x, winding change
+  for (int32_t y = std::max(Y0, 0); y < std::min(Y1, H); ++y) {
+    Cross.clear();
+    for (const TEdge& e : Edges) {
+      if (y < e.Top || y >= e.Bottom) continue;
+      const int64_t n = (y - e.Top) * e.DX;  // the crossing is X + n / DY, rounded up
+      Cross.emplace_back(e.X + (n >= 0 ? (n + e.DY - 1) / e.DY : -(-n / e.DY)), e.Dir);
+    }
+    std::sort(Cross.begin(), Cross.end());
+    int32_t Wind = 0;
+    int64_t Start = 0;
+    for (size_t i = 0; i < Cross.size();) {
+      const int64_t x = Cross[i].first;
+      const bool Was = Wind != 0;
+      for (; i < Cross.size() && Cross[i].first == x; ++i) Wind += Cross[i].second;
+      if (!Was && Wind != 0) {
+        Start = x;
+      } else if (Was && Wind == 0) {
+        const int64_t L = std::max<int64_t>(Start, 0), R = std::min<int64_t>(x, W);
+        if (L < R) Out.push_back(TRect{int32_t(L), y, int32_t(R), y + 1});
+      }
+    }
+  }
+  return true;
+}
 
 TEffectSizes EffectSizes(const TRect& R, uint16_t Step, uint8_t Progress) {
   TEffectSizes S{};
@@ -362,6 +416,14 @@ class TClip {
     Mark(std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
          std::max(R.Top, R.Bottom));
   }
+  // A polygon filled under the nonzero winding rule.
+  void AddPolygon(const std::vector<TPoint>& Points) {
+    if (FFast && PolygonSpans(Points, FW, FH, FSpans)) {
+      for (const TRect& R : FSpans) Mark(R.Left, R.Top, R.Right, R.Bottom);
+      return;
+    }
+    Add(TRegion::Polygon(Points, platform::WINDING));
+  }
   void AddShifted(const std::vector<TRect>& Shape, int32_t DX, int32_t DY) {
     for (const TRect& R : Shape) Mark(R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY);
   }
@@ -414,10 +476,12 @@ class TClip {
   // Kept per thread between frames (see Copy).
   static thread_local std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
   static thread_local std::vector<uint8_t> FRows;  // rows with any mark
+  static thread_local std::vector<TRect> FSpans;   // a polygon's rows
 };
 
 thread_local std::vector<uint8_t> TClip::FMask;
 thread_local std::vector<uint8_t> TClip::FRows;
+thread_local std::vector<TRect> TClip::FSpans;
 
 // The runtime's linear congruential generator.
 struct TRandom {
@@ -462,9 +526,7 @@ void Curved(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
   Rgn.Draw();
 }
 
-TRegion Triangle(TPoint A, TPoint B, TPoint C) {
-  return TRegion::Polygon({A, B, C}, platform::WINDING);
-}
+std::vector<TPoint> Triangle(TPoint A, TPoint B, TPoint C) { return {A, B, C}; }
 
 void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
               uint8_t Progress) {
@@ -472,10 +534,10 @@ void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t St
   (void)extra;
   TClip Rgn(D, P);
   switch (Style) {
-    case 110: Rgn.Add(Triangle({0, 0}, {2 * w, 0}, {0, 2 * h})); break;
-    case 111: Rgn.Add(Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h})); break;
-    case 112: Rgn.Add(Triangle({0, H}, {2 * w, H}, {0, H - 2 * h})); break;
-    case 113: Rgn.Add(Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h})); break;
+    case 110: Rgn.AddPolygon(Triangle({0, 0}, {2 * w, 0}, {0, 2 * h})); break;
+    case 111: Rgn.AddPolygon(Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h})); break;
+    case 112: Rgn.AddPolygon(Triangle({0, H}, {2 * w, H}, {0, H - 2 * h})); break;
+    case 113: Rgn.AddPolygon(Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h})); break;
     default: break;
   }
   Rgn.Draw();
@@ -549,14 +611,14 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
 }
 
 // The centre followed by N points on a circle from angle A0 to A1.
-TRegion FanRegion(TPoint C, double Radius, double A0, double A1, int32_t N) {
+std::vector<TPoint> FanPoints(TPoint C, double Radius, double A0, double A1, int32_t N) {
   std::vector<TPoint> Pts{C};
   for (int32_t i = 0; i < N; ++i) {
     const double a = A0 + (A1 - A0) * i / (N - 1);
     Pts.push_back({C.X + int32_t(platform::Round(Radius * std::cos(a))),
                    C.Y + int32_t(platform::Round(Radius * std::sin(a)))});
   }
-  return TRegion::Polygon(Pts, platform::WINDING);
+  return Pts;
 }
 
 void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
@@ -566,7 +628,7 @@ void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   const double Radius = std::ceil(std::hypot(double(S.W), double(S.H)) / 2) + 1;
   const double Turn = 2 * M_PI * Progress / 100 * (Style == 143 ? 1 : -1);
   TClip Rgn(D, P);
-  Rgn.Add(FanRegion(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
+  Rgn.AddPolygon(FanPoints(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
   Rgn.Draw();
 }
 
@@ -602,7 +664,7 @@ void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
     }
   }
   TClip Rgn(D, P);
-  Rgn.Add(TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
+  Rgn.AddPolygon(RotatePoints(Pts, C, Progress * M_PI / 50));
   Rgn.Draw();
 }
 
@@ -813,17 +875,17 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
   (void)extra;
   TClip Rgn(D, P);
   if (Style == 114) {  // pivoting on the top left and bottom right corners
-    Rgn.Add(Triangle({0, 0}, {0, H}, {2 * w, H}));
-    Rgn.Add(Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
+    Rgn.AddPolygon(Triangle({0, 0}, {0, H}, {2 * w, H}));
+    Rgn.AddPolygon(Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
   } else if (Style == 115) {
-    Rgn.Add(Triangle({0, 0}, {W, 0}, {W, 2 * h}));
-    Rgn.Add(Triangle({W, H}, {0, H}, {0, H - 2 * h}));
+    Rgn.AddPolygon(Triangle({0, 0}, {W, 0}, {W, 2 * h}));
+    Rgn.AddPolygon(Triangle({W, H}, {0, H}, {0, H - 2 * h}));
   } else if (Style == 116) {  // eight rays widening clockwise
     const TPoint C{W / 2, H / 2};
     const double Radius = std::hypot(double(W), double(H)) + 2;
     for (int32_t k = 0; k < 8; ++k) {
       const double a = k * M_PI / 4;
-      Rgn.Add(FanRegion(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
+      Rgn.AddPolygon(FanPoints(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
     }
   } else if (Style == 117) {  // triangles pointing to the top left on a grid
     const int32_t ex = std::max(extra, 1);
@@ -831,14 +893,15 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
     const int32_t px = W / s, py = H / s, a = w / s, b = h / s;
     if (Rgn.Fast()) {
       // Every triangle is the same shape moved by whole pixels: its pixels are found once.
-      const std::vector<TRect> Shape = Triangle({-a, -b}, {a, -b}, {-a, b}).Rects();
+      const std::vector<TRect> Shape =
+          TRegion::Polygon(Triangle({-a, -b}, {a, -b}, {-a, b}), platform::WINDING).Rects();
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j) Rgn.AddShifted(Shape, i * px, j * py);
     } else {
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j) {
           const int32_t gx = i * px, gy = j * py;
-          Rgn.Add(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
+          Rgn.AddPolygon(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
         }
     }
   }
