@@ -424,8 +424,18 @@ class TClip {
     }
     Add(TRegion::Polygon(Points, platform::WINDING));
   }
-  void AddShifted(const std::vector<TRect>& Shape, int32_t DX, int32_t DY) {
-    for (const TRect& R : Shape) Mark(R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY);
+  // Copies of Shape moved by (i * PX, j * PY) for i and j from 0 to N.
+  void AddGrid(const std::vector<TRect>& Shape, int32_t PX, int32_t PY, int32_t N) {
+    for (const TRect& R : Shape)
+      for (int32_t j = 0; j <= N; ++j) {
+        const int32_t T = R.Top + j * PY, B = R.Bottom + j * PY;
+        if (R.Right - R.Left >= PX) {
+          // Copies along a row that touch or overlap make one run.
+          Mark(R.Left, T, R.Right + N * PX, B);
+        } else {
+          for (int32_t i = 0; i <= N; ++i) Mark(R.Left + i * PX, T, R.Right + i * PX, B);
+        }
+      }
   }
   void Draw() {
     if (!FFast) {
@@ -915,8 +925,7 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // Every triangle is the same shape moved by whole pixels: its pixels are found once.
       const std::vector<TRect> Shape =
           TRegion::Polygon(Triangle({-a, -b}, {a, -b}, {-a, b}), platform::WINDING).Rects();
-      for (int32_t i = 0; i <= s; ++i)
-        for (int32_t j = 0; j <= s; ++j) Rgn.AddShifted(Shape, i * px, j * py);
+      Rgn.AddGrid(Shape, px, py, s);
     } else {
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j) {

@@ -436,28 +436,33 @@ TEST(PictureShowEffects, PolygonSpansMatchTheRegion) {
 }
 
 // The polygon effects at full picture sizes, every Progress for the starburst, whose rays reach
-// far beyond the picture: fast and reference drawing give the same frame.
+// far beyond the picture, and the triangle grid at many pitches: fast and reference drawing
+// give the same frame.
 TEST(PictureShowEffects, PolygonEffectsMatchTheReferenceAtLargeSizes) {
   struct Reference {
     explicit Reference(bool On) { media::SetEffectReferencePath(On); }
     ~Reference() { media::SetEffectReferencePath(false); }
   };
-  auto Check = [](int32_t s, int32_t W, int32_t H, uint8_t p, TBitmap* P) {
+  auto Check = [](int32_t s, int32_t W, int32_t H, uint8_t p, TBitmap* P, uint16_t Step = 4) {
     auto Fast = Make(W, H, false), Slow = Make(W, H, false);
-    Apply(s, Fast.get(), P, p);
+    Apply(s, Fast.get(), P, p, Step);
     {
       Reference On(true);
-      Apply(s, Slow.get(), P, p);
+      Apply(s, Slow.get(), P, p, Step);
     }
     bool Equal = true;
     for (int32_t y = 0; y < H && Equal; ++y)
       Equal = std::memcmp(Fast->ScanLine(y), Slow->ScanLine(y), size_t(W) * 4) == 0;
-    EXPECT_TRUE(Equal) << "style " << s << " progress " << int(p) << " " << W << "x" << H;
+    EXPECT_TRUE(Equal) << "style " << s << " step " << Step << " progress " << int(p) << " " << W
+                       << "x" << H;
   };
   for (auto [W, H] : {std::pair{1280, 1024}, std::pair{333, 1001}, std::pair{2, 3}}) {
     auto P = Make(W, H, true);
     for (int32_t p = 1; p <= 99; ++p) Check(116, W, H, uint8_t(p), P.get());
     for (int32_t s : {110, 111, 112, 113, 114, 115, 117, 143, 144, 149, 150})
       for (uint8_t p : {1, 33, 50, 67, 99}) Check(s, W, H, p, P.get());
+    // The triangle grid, from a few large triangles to one a pixel or two.
+    for (uint16_t Step : {1, 9, 37, 100})
+      for (uint8_t p : {1, 50, 99}) Check(117, W, H, p, P.get(), Step);
   }
 }
