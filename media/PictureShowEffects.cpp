@@ -299,9 +299,19 @@ void Pivot(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint8_t Progre
   const int32_t cy = (Style == 119 || Style == 121) ? -1 : H;
   std::vector<const uint32_t*> Rows(H);
   for (int32_t y = 0; y < H; ++y) Rows[y] = static_cast<const uint32_t*>(P->ScanLine(y));
+  const bool Reference = EffectReferencePath();
   for (int32_t y = H - 1; y >= 0; --y) {
     uint32_t* d = static_cast<uint32_t*>(D->ScanLine(y));
     const int64_t dy = y - cy;
+    if (!Reference) {
+      // The same products, stepped along the row by adding instead of multiplying.
+      int64_t nx = (W - 1 - cx) * Cos - dy * Sin, ny = (W - 1 - cx) * Sin + dy * Cos;
+      for (int32_t x = W - 1; x >= 0; --x, nx -= Cos, ny -= Sin) {
+        const int64_t sx = (nx >> 16) + cx, sy = (ny >> 16) + cy;
+        if (sx >= 0 && sx < W && sy >= 0 && sy < H) d[x] = Rows[sy][sx];
+      }
+      continue;
+    }
     for (int32_t x = W - 1; x >= 0; --x) {
       const int64_t dx = x - cx;
       const int64_t sx = ((dx * Cos - dy * Sin) >> 16) + cx;
@@ -491,10 +501,15 @@ class TClip {
     B = std::min(B, FH);
     if (L >= R || T >= B) return;
     FAny = true;
-    for (int32_t y = T; y < B; ++y) {
-      std::memset(FMask.data() + size_t(y) * FW + L, 1, size_t(R - L));
-      FRows[y] = 1;
+    std::memset(FRows.data() + T, 1, size_t(B - T));
+    uint8_t* m = FMask.data() + size_t(T) * FW + L;
+    const int32_t n = R - L;
+    if (n <= 8) {  // narrow: plain stores beat a call a row
+      for (int32_t y = T; y < B; ++y, m += FW)
+        for (int32_t k = 0; k < n; ++k) m[k] = 1;
+      return;
     }
+    for (int32_t y = T; y < B; ++y, m += FW) std::memset(m, 1, size_t(n));
   }
 
   TBitmap* FD;
@@ -630,6 +645,10 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // w div extra they stayed apart whenever extra was odd).
       const int32_t px = W / s, py = H / s;
       const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
+      if (Rgn.Fast()) {
+        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, px, py, s);
+        break;
+      }
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j)
           Rgn.Add(Rc(i * px - hx, j * py - hy, i * px + hx, j * py + hy));

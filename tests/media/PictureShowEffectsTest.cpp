@@ -435,10 +435,10 @@ TEST(PictureShowEffects, PolygonSpansMatchTheRegion) {
   EXPECT_EQ(Spans.size(), 5u);
 }
 
-// The polygon effects at full picture sizes, every Progress for the starburst, whose rays reach
-// far beyond the picture, and the triangle grid at many pitches: fast and reference drawing
-// give the same frame.
-TEST(PictureShowEffects, PolygonEffectsMatchTheReferenceAtLargeSizes) {
+// The polygon, pivot and grid effects at full picture sizes (every Progress for the starburst,
+// whose rays reach far beyond the picture; the grids at many pitches): fast and reference
+// drawing give the same frame.
+TEST(PictureShowEffects, FastDrawingMatchesTheReferenceAtLargeSizes) {
   struct Reference {
     explicit Reference(bool On) { media::SetEffectReferencePath(On); }
     ~Reference() { media::SetEffectReferencePath(false); }
@@ -459,10 +459,13 @@ TEST(PictureShowEffects, PolygonEffectsMatchTheReferenceAtLargeSizes) {
   for (auto [W, H] : {std::pair{1280, 1024}, std::pair{333, 1001}, std::pair{2, 3}}) {
     auto P = Make(W, H, true);
     for (int32_t p = 1; p <= 99; ++p) Check(116, W, H, uint8_t(p), P.get());
-    for (int32_t s : {110, 111, 112, 113, 114, 115, 117, 143, 144, 149, 150})
+    for (int32_t s :
+         {110, 111, 112, 113, 114, 115, 117, 119, 120, 121, 122, 136, 142, 143, 144, 149, 150})
       for (uint8_t p : {1, 33, 50, 67, 99}) Check(s, W, H, p, P.get());
-    // The triangle grid, from a few large triangles to one a pixel or two.
+    // The grids, from a few large cells to one a pixel or two.
     for (uint16_t Step : {1, 9, 37, 100})
-      for (uint8_t p : {1, 50, 99}) Check(117, W, H, p, P.get(), Step);
+      for (int32_t s : {117, 136, 142})
+        for (uint8_t p : {1, 50, 99})
+          if (s == 117 || p == 50) Check(s, W, H, p, P.get(), Step);
   }
 }
