@@ -396,13 +396,16 @@ TEST(PictureShowEffects, PolygonSpansMatchTheRegion) {
     return static_cast<int32_t>((uint64_t(Seed) * uint32_t(n)) >> 32);
   };
   const int32_t Spreads[] = {8, 40, 300, 1000};
-  const int32_t Cases = std::getenv("KD_POLYGON_CASES") ? std::atoi(std::getenv("KD_POLYGON_CASES")) : 1000;
+  // KD_POLYGON_CASES asks for a longer run.
+  const char* More = std::getenv("KD_POLYGON_CASES");
+  const int32_t Cases = More ? std::atoi(More) : 1000;
   std::vector<TRect> Spans;
   int32_t Compared = 0;
   for (int32_t Case = 0; Case < Cases; ++Case) {
     const int32_t W = 1 + Next(70), H = 1 + Next(70);
     const int32_t Spread = Case % 60 == 59 ? 34000 : Spreads[Case % 4];
-    std::vector<platform::TPoint> Pts(size_t(Spread > 1000 ? 3 + Next(2) : Next(10) + (Case % 7 == 0 ? 1 : 3)));
+    const int32_t Count = Spread > 1000 ? 3 + Next(2) : Next(10) + (Case % 7 == 0 ? 1 : 3);
+    std::vector<platform::TPoint> Pts(static_cast<size_t>(Count));
     for (auto& p : Pts) {
       p = {Next(2 * Spread + 1) - Spread + W / 2, Next(2 * Spread + 1) - Spread + H / 2};
       if (Next(6) == 0 && &p != &Pts[0]) p.Y = (&p)[-1].Y;  // level edges
@@ -422,7 +425,8 @@ TEST(PictureShowEffects, PolygonSpansMatchTheRegion) {
       for (const auto& p : Pts) Msg += "(" + std::to_string(p.X) + "," + std::to_string(p.Y) + ")";
       for (size_t i = 0; i < A.size() && Msg.size() < 2000; ++i)
         if (A[i] != B[i])
-          Msg += " [" + std::to_string(i % W) + "," + std::to_string(i / W) + (A[i] ? " scan]" : " region]");
+          Msg += " [" + std::to_string(i % W) + "," + std::to_string(i / W) +
+                 (A[i] ? " scan]" : " region]");
       FAIL() << "case " << Case << " " << W << "x" << H << " " << Msg;
     }
     for (size_t i = 1; i < Spans.size(); ++i) ASSERT_LE(Spans[i - 1].Top, Spans[i].Top);
