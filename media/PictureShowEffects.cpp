@@ -434,16 +434,16 @@ class TClip {
     }
     Add(TRegion::Polygon(Points, platform::WINDING));
   }
-  // Copies of Shape moved by (i * PX, j * PY) for i and j from 0 to N.
-  void AddGrid(const std::vector<TRect>& Shape, int32_t PX, int32_t PY, int32_t N) {
+  // Copies of Shape moved by (i * PX, j * PY) for i from 0 to NX and j from 0 to NY.
+  void AddGrid(const std::vector<TRect>& Shape, int32_t PX, int32_t NX, int32_t PY, int32_t NY) {
     for (const TRect& R : Shape)
-      for (int32_t j = 0; j <= N; ++j) {
+      for (int32_t j = 0; j <= NY; ++j) {
         const int32_t T = R.Top + j * PY, B = R.Bottom + j * PY;
         if (R.Right - R.Left >= PX) {
           // Copies along a row that touch or overlap make one run.
-          Mark(R.Left, T, R.Right + N * PX, B);
+          Mark(R.Left, T, R.Right + NX * PX, B);
         } else {
-          for (int32_t i = 0; i <= N; ++i) Mark(R.Left + i * PX, T, R.Right + i * PX, B);
+          for (int32_t i = 0; i <= NX; ++i) Mark(R.Left + i * PX, T, R.Right + i * PX, B);
         }
       }
   }
@@ -613,6 +613,10 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // Rounded, not truncated: a slat one pixel short of its pitch at the end left a grid of
       // old lines that jumped away at 100.
       const int32_t Pitch = std::max(W / ex, 1), Slat = (Pitch * Progress + 50) / 100;
+      if (Rgn.Fast()) {
+        if (W > 0) Rgn.AddGrid({Rc(0, 0, Slat, H)}, Pitch, (W - 1) / Pitch, 0, 0);
+        break;
+      }
       for (int32_t x = 0; x < W; x += Pitch) Rgn.Add(Rc(x, 0, x + Slat, H));
       break;
     }
@@ -646,7 +650,7 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       const int32_t px = W / s, py = H / s;
       const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
       if (Rgn.Fast()) {
-        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, px, py, s);
+        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, px, s, py, s);
         break;
       }
       for (int32_t i = 0; i <= s; ++i)
@@ -944,7 +948,7 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // Every triangle is the same shape moved by whole pixels: its pixels are found once.
       const std::vector<TRect> Shape =
           TRegion::Polygon(Triangle({-a, -b}, {a, -b}, {-a, b}), platform::WINDING).Rects();
-      Rgn.AddGrid(Shape, px, py, s);
+      Rgn.AddGrid(Shape, px, s, py, s);
     } else {
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j) {
