@@ -299,19 +299,9 @@ void Pivot(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint8_t Progre
   const int32_t cy = (Style == 119 || Style == 121) ? -1 : H;
   std::vector<const uint32_t*> Rows(H);
   for (int32_t y = 0; y < H; ++y) Rows[y] = static_cast<const uint32_t*>(P->ScanLine(y));
-  const bool Reference = EffectReferencePath();
   for (int32_t y = H - 1; y >= 0; --y) {
     uint32_t* d = static_cast<uint32_t*>(D->ScanLine(y));
     const int64_t dy = y - cy;
-    if (!Reference) {
-      // The same products, stepped along the row by adding instead of multiplying.
-      int64_t nx = (W - 1 - cx) * Cos - dy * Sin, ny = (W - 1 - cx) * Sin + dy * Cos;
-      for (int32_t x = W - 1; x >= 0; --x, nx -= Cos, ny -= Sin) {
-        const int64_t sx = (nx >> 16) + cx, sy = (ny >> 16) + cy;
-        if (sx >= 0 && sx < W && sy >= 0 && sy < H) d[x] = Rows[sy][sx];
-      }
-      continue;
-    }
     for (int32_t x = W - 1; x >= 0; --x) {
       const int64_t dx = x - cx;
       const int64_t sx = ((dx * Cos - dy * Sin) >> 16) + cx;
