@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +27,59 @@ std::atomic<bool> GReference{false};
 
 void SetEffectReferencePath(bool Value) { GReference = Value; }
 bool EffectReferencePath() { return GReference.load(std::memory_order_relaxed); }
+
+// A polygon region holds pixel (x, y) when the point (x, y) has a nonzero winding number, an
+// edge counting on row y when its upper end lies at or above y and its lower end below, and
+// counting at x when its exact crossing of the row lies at or left of x. Crossings are found
+// in exact integer arithmetic, so only the rows and columns of the picture are visited.
+bool PolygonSpans(const std::vector<platform::TPoint>& Points, int32_t W, int32_t H,
+                  std::vector<TRect>& Out) {
+  Out.clear();
+  constexpr int32_t kWindow = 1 << 15;
+  for (const platform::TPoint& p : Points)
+    if (p.X < -kWindow || p.X > kWindow || p.Y < -kWindow || p.Y > kWindow) return false;
+  if (Points.size() < 3 || W <= 0 || H <= 0) return true;
+  struct TEdge {
+    int32_t Top, Bottom;
+    int64_t X, DX, DY;
+    int32_t Dir;
+  };
+  std::vector<TEdge> Edges;
+  int32_t Y0 = INT32_MAX, Y1 = INT32_MIN;
+  for (size_t i = 0; i < Points.size(); ++i) {
+    const platform::TPoint a = Points[i], b = Points[(i + 1) % Points.size()];
+    if (a.Y == b.Y) continue;  // a level edge crosses no row
+    const platform::TPoint& t = a.Y < b.Y ? a : b;
+    const platform::TPoint& u = a.Y < b.Y ? b : a;
+    Edges.push_back({t.Y, u.Y, t.X, int64_t(u.X) - t.X, int64_t(u.Y) - t.Y, a.Y < b.Y ? 1 : -1});
+    Y0 = std::min(Y0, t.Y);
+    Y1 = std::max(Y1, u.Y);
+  }
+  std::vector<std::pair<int64_t, int32_t>> Cross;  // crossing x, winding change
+  for (int32_t y = std::max(Y0, 0); y < std::min(Y1, H); ++y) {
+    Cross.clear();
+    for (const TEdge& e : Edges) {
+      if (y < e.Top || y >= e.Bottom) continue;
+      const int64_t n = (y - e.Top) * e.DX;  // the crossing is X + n / DY, rounded up
+      Cross.emplace_back(e.X + (n >= 0 ? (n + e.DY - 1) / e.DY : -(-n / e.DY)), e.Dir);
+    }
+    std::sort(Cross.begin(), Cross.end());
+    int32_t Wind = 0;
+    int64_t Start = 0;
+    for (size_t i = 0; i < Cross.size();) {
+      const int64_t x = Cross[i].first;
+      const bool Was = Wind != 0;
+      for (; i < Cross.size() && Cross[i].first == x; ++i) Wind += Cross[i].second;
+      if (!Was && Wind != 0) {
+        Start = x;
+      } else if (Was && Wind == 0) {
+        const int64_t L = std::max<int64_t>(Start, 0), R = std::min<int64_t>(x, W);
+        if (L < R) Out.push_back(TRect{int32_t(L), y, int32_t(R), y + 1});
+      }
+    }
+  }
+  return true;
+}
 
 TEffectSizes EffectSizes(const TRect& R, uint16_t Step, uint8_t Progress) {
   TEffectSizes S{};
@@ -362,8 +416,26 @@ class TClip {
     Mark(std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
          std::max(R.Top, R.Bottom));
   }
-  void AddShifted(const std::vector<TRect>& Shape, int32_t DX, int32_t DY) {
-    for (const TRect& R : Shape) Mark(R.Left + DX, R.Top + DY, R.Right + DX, R.Bottom + DY);
+  // A polygon filled under the nonzero winding rule.
+  void AddPolygon(const std::vector<TPoint>& Points) {
+    if (FFast && PolygonSpans(Points, FW, FH, FSpans)) {
+      for (const TRect& R : FSpans) Mark(R.Left, R.Top, R.Right, R.Bottom);
+      return;
+    }
+    Add(TRegion::Polygon(Points, platform::WINDING));
+  }
+  // Copies of Shape moved by (i * PX, j * PY) for i from 0 to NX and j from 0 to NY.
+  void AddGrid(const std::vector<TRect>& Shape, int32_t PX, int32_t NX, int32_t PY, int32_t NY) {
+    for (const TRect& R : Shape)
+      for (int32_t j = 0; j <= NY; ++j) {
+        const int32_t T = R.Top + j * PY, B = R.Bottom + j * PY;
+        if (R.Right - R.Left >= PX) {
+          // Copies along a row that touch or overlap make one run.
+          Mark(R.Left, T, R.Right + NX * PX, B);
+        } else {
+          for (int32_t i = 0; i <= NX; ++i) Mark(R.Left + i * PX, T, R.Right + i * PX, B);
+        }
+      }
   }
   void Draw() {
     if (!FFast) {
@@ -383,10 +455,30 @@ class TClip {
       auto* d = reinterpret_cast<uint32_t*>(Dst.scanLine(y));
       const auto* s = reinterpret_cast<const uint32_t*>(Src.constScanLine(y));
       const uint8_t* m = FMask.data() + size_t(y) * FW;
-      // The picture is drawn opaque: its fourth byte becomes 0xFF.
-      for (int32_t x = 0; x < FW; ++x) {
-        const uint32_t k = 0u - m[x];
-        d[x] = (d[x] & ~k) | ((s[x] | 0xFF000000u) & k);
+      // Runs of marked pixels are found eight mask bytes at a time and copied whole; the
+      // picture is drawn opaque: its fourth byte becomes 0xFF.
+      constexpr uint64_t kNone = 0, kAll = 0x0101010101010101u;
+      auto Word = [m](int32_t x) {
+        uint64_t v;
+        std::memcpy(&v, m + x, 8);
+        return v;
+      };
+      for (int32_t x = 0; x < FW;) {
+        while (x + 8 <= FW && Word(x) == kNone) x += 8;
+        while (x < FW && !m[x]) ++x;
+        int32_t e = x;
+        while (e + 8 <= FW && Word(e) == kAll) e += 8;
+        while (e < FW && m[e]) ++e;
+        // Two pixels a word.
+        int32_t i = x;
+        for (; i + 2 <= e; i += 2) {
+          uint64_t v;
+          std::memcpy(&v, s + i, 8);
+          v |= 0xFF000000FF000000u;
+          std::memcpy(d + i, &v, 8);
+        }
+        if (i < e) d[i] = s[i] | 0xFF000000u;
+        x = e;
       }
     }
   }
@@ -399,10 +491,15 @@ class TClip {
     B = std::min(B, FH);
     if (L >= R || T >= B) return;
     FAny = true;
-    for (int32_t y = T; y < B; ++y) {
-      std::memset(FMask.data() + size_t(y) * FW + L, 1, size_t(R - L));
-      FRows[y] = 1;
+    std::memset(FRows.data() + T, 1, size_t(B - T));
+    uint8_t* m = FMask.data() + size_t(T) * FW + L;
+    const int32_t n = R - L;
+    if (n <= 8) {  // narrow: plain stores beat a call a row
+      for (int32_t y = T; y < B; ++y, m += FW)
+        for (int32_t k = 0; k < n; ++k) m[k] = 1;
+      return;
     }
+    for (int32_t y = T; y < B; ++y, m += FW) std::memset(m, 1, size_t(n));
   }
 
   TBitmap* FD;
@@ -414,10 +511,12 @@ class TClip {
   // Kept per thread between frames (see Copy).
   static thread_local std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
   static thread_local std::vector<uint8_t> FRows;  // rows with any mark
+  static thread_local std::vector<TRect> FSpans;   // a polygon's rows
 };
 
 thread_local std::vector<uint8_t> TClip::FMask;
 thread_local std::vector<uint8_t> TClip::FRows;
+thread_local std::vector<TRect> TClip::FSpans;
 
 // The runtime's linear congruential generator.
 struct TRandom {
@@ -462,9 +561,7 @@ void Curved(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
   Rgn.Draw();
 }
 
-TRegion Triangle(TPoint A, TPoint B, TPoint C) {
-  return TRegion::Polygon({A, B, C}, platform::WINDING);
-}
+std::vector<TPoint> Triangle(TPoint A, TPoint B, TPoint C) { return {A, B, C}; }
 
 void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
               uint8_t Progress) {
@@ -472,10 +569,10 @@ void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t St
   (void)extra;
   TClip Rgn(D, P);
   switch (Style) {
-    case 110: Rgn.Add(Triangle({0, 0}, {2 * w, 0}, {0, 2 * h})); break;
-    case 111: Rgn.Add(Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h})); break;
-    case 112: Rgn.Add(Triangle({0, H}, {2 * w, H}, {0, H - 2 * h})); break;
-    case 113: Rgn.Add(Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h})); break;
+    case 110: Rgn.AddPolygon(Triangle({0, 0}, {2 * w, 0}, {0, 2 * h})); break;
+    case 111: Rgn.AddPolygon(Triangle({W, 0}, {W - 2 * w, 0}, {W, 2 * h})); break;
+    case 112: Rgn.AddPolygon(Triangle({0, H}, {2 * w, H}, {0, H - 2 * h})); break;
+    case 113: Rgn.AddPolygon(Triangle({W, H}, {W - 2 * w, H}, {W, H - 2 * h})); break;
     default: break;
   }
   Rgn.Draw();
@@ -506,6 +603,10 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // Rounded, not truncated: a slat one pixel short of its pitch at the end left a grid of
       // old lines that jumped away at 100.
       const int32_t Pitch = std::max(W / ex, 1), Slat = (Pitch * Progress + 50) / 100;
+      if (Rgn.Fast()) {
+        if (W > 0) Rgn.AddGrid({Rc(0, 0, Slat, H)}, Pitch, (W - 1) / Pitch, 0, 0);
+        break;
+      }
       for (int32_t x = 0; x < W; x += Pitch) Rgn.Add(Rc(x, 0, x + Slat, H));
       break;
     }
@@ -538,6 +639,10 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       // w div extra they stayed apart whenever extra was odd).
       const int32_t px = W / s, py = H / s;
       const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
+      if (Rgn.Fast()) {
+        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, px, s, py, s);
+        break;
+      }
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j)
           Rgn.Add(Rc(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
@@ -549,14 +654,14 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
 }
 
 // The centre followed by N points on a circle from angle A0 to A1.
-TRegion FanRegion(TPoint C, double Radius, double A0, double A1, int32_t N) {
+std::vector<TPoint> FanPoints(TPoint C, double Radius, double A0, double A1, int32_t N) {
   std::vector<TPoint> Pts{C};
   for (int32_t i = 0; i < N; ++i) {
     const double a = A0 + (A1 - A0) * i / (N - 1);
     Pts.push_back({C.X + int32_t(platform::Round(Radius * std::cos(a))),
                    C.Y + int32_t(platform::Round(Radius * std::sin(a)))});
   }
-  return TRegion::Polygon(Pts, platform::WINDING);
+  return Pts;
 }
 
 void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
@@ -566,7 +671,7 @@ void Sweep(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
   const double Radius = std::ceil(std::hypot(double(S.W), double(S.H)) / 2) + 1;
   const double Turn = 2 * M_PI * Progress / 100 * (Style == 143 ? 1 : -1);
   TClip Rgn(D, P);
-  Rgn.Add(FanRegion(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
+  Rgn.AddPolygon(FanPoints(C, Radius, -M_PI / 2, -M_PI / 2 + Turn, 2 + Progress));
   Rgn.Draw();
 }
 
@@ -602,7 +707,7 @@ void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
     }
   }
   TClip Rgn(D, P);
-  Rgn.Add(TRegion::Polygon(RotatePoints(Pts, C, Progress * M_PI / 50), platform::WINDING));
+  Rgn.AddPolygon(RotatePoints(Pts, C, Progress * M_PI / 50));
   Rgn.Draw();
 }
 
@@ -813,17 +918,17 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
   (void)extra;
   TClip Rgn(D, P);
   if (Style == 114) {  // pivoting on the top left and bottom right corners
-    Rgn.Add(Triangle({0, 0}, {0, H}, {2 * w, H}));
-    Rgn.Add(Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
+    Rgn.AddPolygon(Triangle({0, 0}, {0, H}, {2 * w, H}));
+    Rgn.AddPolygon(Triangle({W, H}, {W, 0}, {W - 2 * w, 0}));
   } else if (Style == 115) {
-    Rgn.Add(Triangle({0, 0}, {W, 0}, {W, 2 * h}));
-    Rgn.Add(Triangle({W, H}, {0, H}, {0, H - 2 * h}));
+    Rgn.AddPolygon(Triangle({0, 0}, {W, 0}, {W, 2 * h}));
+    Rgn.AddPolygon(Triangle({W, H}, {0, H}, {0, H - 2 * h}));
   } else if (Style == 116) {  // eight rays widening clockwise
     const TPoint C{W / 2, H / 2};
     const double Radius = std::hypot(double(W), double(H)) + 2;
     for (int32_t k = 0; k < 8; ++k) {
       const double a = k * M_PI / 4;
-      Rgn.Add(FanRegion(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
+      Rgn.AddPolygon(FanPoints(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
     }
   } else if (Style == 117) {  // triangles pointing to the top left on a grid
     const int32_t ex = std::max(extra, 1);
@@ -831,14 +936,14 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
     const int32_t px = W / s, py = H / s, a = w / s, b = h / s;
     if (Rgn.Fast()) {
       // Every triangle is the same shape moved by whole pixels: its pixels are found once.
-      const std::vector<TRect> Shape = Triangle({-a, -b}, {a, -b}, {-a, b}).Rects();
-      for (int32_t i = 0; i <= s; ++i)
-        for (int32_t j = 0; j <= s; ++j) Rgn.AddShifted(Shape, i * px, j * py);
+      const std::vector<TRect> Shape =
+          TRegion::Polygon(Triangle({-a, -b}, {a, -b}, {-a, b}), platform::WINDING).Rects();
+      Rgn.AddGrid(Shape, px, s, py, s);
     } else {
       for (int32_t i = 0; i <= s; ++i)
         for (int32_t j = 0; j <= s; ++j) {
           const int32_t gx = i * px, gy = j * py;
-          Rgn.Add(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
+          Rgn.AddPolygon(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
         }
     }
   }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "media/PictureShowEffectsPriv.h"
 #include "platform/Exceptions.h"
+#include "platform/Regions.h"
 #include "tests/common/TestSupport.h"
 
 using media::EffectCount;
@@ -367,5 +370,105 @@ TEST(PictureShowEffects, RandomEffectsFollowTheSeed) {
     Apply(s, C.get(), P.get(), 40);
     EXPECT_EQ(Checksum(A.get()), Checksum(B.get())) << s;
     EXPECT_NE(Checksum(A.get()), Checksum(C.get())) << s;
+  }
+}
+
+namespace {
+
+// The pixels of (0, 0, W, H) a set of rectangles covers, one byte a pixel.
+std::vector<uint8_t> Cover(const std::vector<TRect>& Rects, int32_t W, int32_t H) {
+  std::vector<uint8_t> M(size_t(W) * size_t(H), 0);
+  for (const TRect& R : Rects)
+    for (int32_t y = std::max(R.Top, 0); y < std::min(R.Bottom, H); ++y)
+      for (int32_t x = std::max(R.Left, 0); x < std::min(R.Right, W); ++x) M[size_t(y) * W + x] = 1;
+  return M;
+}
+
+}  // namespace
+
+// The scan the fast drawing uses must give exactly the polygon region's pixels: random
+// polygons (self-crossing, repeated and level points, reaching far outside the box, near the
+// limit where the region cuts) against the region, in boxes smaller and larger than them.
+TEST(PictureShowEffects, PolygonSpansMatchTheRegion) {
+  uint32_t Seed = 12345;
+  auto Next = [&Seed](int32_t n) {
+    Seed = Seed * 134775813u + 1;
+    return static_cast<int32_t>((uint64_t(Seed) * uint32_t(n)) >> 32);
+  };
+  const int32_t Spreads[] = {8, 40, 300, 1000};
+  // KD_POLYGON_CASES asks for a longer run.
+  const char* More = std::getenv("KD_POLYGON_CASES");
+  const int32_t Cases = More ? std::atoi(More) : 1000;
+  std::vector<TRect> Spans;
+  int32_t Compared = 0;
+  for (int32_t Case = 0; Case < Cases; ++Case) {
+    const int32_t W = 1 + Next(70), H = 1 + Next(70);
+    const int32_t Spread = Case % 60 == 59 ? 34000 : Spreads[Case % 4];
+    const int32_t Count = Spread > 1000 ? 3 + Next(2) : Next(10) + (Case % 7 == 0 ? 1 : 3);
+    std::vector<platform::TPoint> Pts(static_cast<size_t>(Count));
+    for (auto& p : Pts) {
+      p = {Next(2 * Spread + 1) - Spread + W / 2, Next(2 * Spread + 1) - Spread + H / 2};
+      if (Next(6) == 0 && &p != &Pts[0]) p.Y = (&p)[-1].Y;  // level edges
+      if (Next(9) == 0 && &p != &Pts[0]) p = (&p)[-1];      // repeated points
+    }
+    const bool Scanned = media::PolygonSpans(Pts, W, H, Spans);
+    const bool Inside = std::all_of(Pts.begin(), Pts.end(), [](const platform::TPoint& p) {
+      return std::abs(p.X) <= (1 << 15) && std::abs(p.Y) <= (1 << 15);
+    });
+    ASSERT_EQ(Scanned, Inside) << Case;
+    if (!Scanned) continue;
+    ++Compared;
+    const auto Rgn = platform::TRegion::Polygon(Pts, platform::WINDING);
+    const auto A = Cover(Spans, W, H), B = Cover(Rgn.Rects(), W, H);
+    if (A != B) {
+      std::string Msg;
+      for (const auto& p : Pts) Msg += "(" + std::to_string(p.X) + "," + std::to_string(p.Y) + ")";
+      for (size_t i = 0; i < A.size() && Msg.size() < 2000; ++i)
+        if (A[i] != B[i])
+          Msg += " [" + std::to_string(i % W) + "," + std::to_string(i / W) +
+                 (A[i] ? " scan]" : " region]");
+      FAIL() << "case " << Case << " " << W << "x" << H << " " << Msg;
+    }
+    for (size_t i = 1; i < Spans.size(); ++i) ASSERT_LE(Spans[i - 1].Top, Spans[i].Top);
+  }
+  EXPECT_GT(Compared, Cases * 7 / 8);
+  // Beyond the cut the caller draws through the region.
+  EXPECT_FALSE(media::PolygonSpans({{0, 0}, {(1 << 15) + 1, 0}, {0, 5}}, 10, 10, Spans));
+  EXPECT_TRUE(Spans.empty());
+  EXPECT_TRUE(media::PolygonSpans({{0, 0}, {1 << 15, 0}, {0, 5}}, 10, 10, Spans));
+  EXPECT_EQ(Spans.size(), 5u);
+}
+
+// The polygon and grid effects at full picture sizes (every Progress for the starburst,
+// whose rays reach far beyond the picture; the grids at many pitches): fast and reference
+// drawing give the same frame.
+TEST(PictureShowEffects, FastDrawingMatchesTheReferenceAtLargeSizes) {
+  struct Reference {
+    explicit Reference(bool On) { media::SetEffectReferencePath(On); }
+    ~Reference() { media::SetEffectReferencePath(false); }
+  };
+  auto Check = [](int32_t s, int32_t W, int32_t H, uint8_t p, TBitmap* P, uint16_t Step = 4) {
+    auto Fast = Make(W, H, false), Slow = Make(W, H, false);
+    Apply(s, Fast.get(), P, p, Step);
+    {
+      Reference On(true);
+      Apply(s, Slow.get(), P, p, Step);
+    }
+    bool Equal = true;
+    for (int32_t y = 0; y < H && Equal; ++y)
+      Equal = std::memcmp(Fast->ScanLine(y), Slow->ScanLine(y), size_t(W) * 4) == 0;
+    EXPECT_TRUE(Equal) << "style " << s << " step " << Step << " progress " << int(p) << " " << W
+                       << "x" << H;
+  };
+  for (auto [W, H] : {std::pair{1280, 1024}, std::pair{333, 1001}, std::pair{2, 3}}) {
+    auto P = Make(W, H, true);
+    for (int32_t p = 1; p <= 99; ++p) Check(116, W, H, uint8_t(p), P.get());
+    for (int32_t s : {110, 111, 112, 113, 114, 115, 117, 136, 142, 143, 144, 149, 150})
+      for (uint8_t p : {1, 33, 50, 67, 99}) Check(s, W, H, p, P.get());
+    // The grids, from a few large cells to one a pixel or two.
+    for (uint16_t Step : {1, 9, 37, 100})
+      for (int32_t s : {117, 136, 142})
+        for (uint8_t p : {1, 50, 99})
+          if (s == 117 || p == 50) Check(s, W, H, p, P.get(), Step);
   }
 }
