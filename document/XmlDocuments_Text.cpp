@@ -15,7 +15,7 @@ namespace {
 
 // --- dates: days since 1899-12-30 --------------------------------------------------------
 
-constexpr int64_t kUnixToDelphi = 25569;  // days from 1899-12-30 to 1970-01-01
+constexpr int64_t kDaysFrom1899To1970 = 25569;  // days from 1899-12-30 to 1970-01-01
 
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -46,7 +46,7 @@ bool TryEncodeDate(int y, int m, int d, double& Result) {
   const int dim = kDays[m - 1] + (m == 2 && IsLeapYear(y) ? 1 : 0);
   if (d > dim) return false;
   Result = static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) +
-                               kUnixToDelphi);
+                               kDaysFrom1899To1970);
   return true;
 }
 
@@ -96,7 +96,7 @@ std::string FormatDateTime(TDateTime Value) {
     day += Value < 0 ? -1 : 1;
   }
   int y, m, d;
-  CivilFromDays(static_cast<int64_t>(day) - kUnixToDelphi, y, m, d);
+  CivilFromDays(static_cast<int64_t>(day) - kDaysFrom1899To1970, y, m, d);
   char buf[64];
   if (msecs == 0) {
     std::snprintf(buf, sizeof buf, "%.4d-%.2d-%.2d", y, m, d);

@@ -349,7 +349,7 @@ void TdtpPage::PaintShape(TBitmap32* Bitmap) {
   }
 
   // 2. The document's background handler, on a canvas over the bitmap.
-  // (The original inverts the alpha around the handler because its GDI clears the alpha of
+  // (Under GDI the alpha would be inverted around the handler, because GDI clears the alpha of
   // the pixels it draws; our canvas leaves them opaque, which is what that pair achieves.)
   if (FDocument && FDocument->HasPaintBackground()) {
     detail::TBitmap32Canvas canvas(Bitmap);

@@ -1,5 +1,5 @@
 // The class library's persistent base and its stream classes. Positions and sizes are 64-bit
-// everywhere; Read and Write move at most 2^31 - 1 bytes per call, as the original's interface.
+// everywhere; Read and Write move at most 2^31 - 1 bytes per call (a 32-bit count).
 // The document engine's 64-bit stream family (TStream64) derives from TStream, so every stream
 // of the program belongs to this one hierarchy.
 #pragma once

@@ -375,7 +375,7 @@ struct TXorFigure {
 };
 
 // The figures currently xor-ed over a window. Toggle is the emulated "draw in xor mode":
-// drawing a figure that is shown removes it, so drawing twice erases, as on the original.
+// drawing a figure that is shown removes it, so drawing twice erases, as an xor pen does.
 class TXorOverlay {
  public:
   explicit TXorOverlay(TWinControl* Owner) : FOwner(Owner) {}

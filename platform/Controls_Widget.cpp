@@ -21,7 +21,7 @@ namespace detail {
 
 namespace {
 // Exceptions must not unwind through Qt's event loop: they go to the application's handler,
-// as an exception in a message handler does on the original platform.
+// as an exception raised while handling a window message does.
 template <typename F>
 void Guarded(TControl* Sender, F&& Fn) {
   try {
@@ -228,7 +228,7 @@ void TControlWidget::moveEvent(QMoveEvent* Event) {
 }
 
 void TControlWidget::contextMenuEvent(QContextMenuEvent* Event) {
-  // Mouse-driven popups are raised on the right button's release, as on the original platform.
+  // Mouse-driven popups are raised on the right button's release, as Windows users expect.
   Event->accept();
 }
 

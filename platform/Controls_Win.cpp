@@ -403,7 +403,7 @@ void TWinControl::SelectNextSibling(bool Forward) {
 }
 
 namespace {
-// The character a key press types, as the original's message translation would deliver it.
+// The character a key press types, as Windows' message translation would deliver it.
 TKeyChar TypedChar(int QtKey, uint32_t QtModifiers, const std::string& Text) {
   const bool ctrl = QtModifiers & Qt::ControlModifier;
   const bool alt = QtModifiers & Qt::AltModifier;

@@ -2,7 +2,7 @@
 // bitmap, and the graphic/picture pair with its registry of picture formats by extension.
 //
 // A TCanvas draws on a Qt paint device (a widget during its paint, a TBitmap's image, a
-// printer page) with the pixel rules of the original platform: shapes exclude their right and
+// printer page) with the pixel rules of the Windows GDI: shapes exclude their right and
 // bottom edges, lines leave out their last point, pen modes are raster operations, and text goes
 // through the platform's text measurer so measuring and drawing always agree. Qt types appear
 // here only as forward declarations for platform code that binds a canvas to a device.

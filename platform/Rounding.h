@@ -1,4 +1,4 @@
-// Rounding helpers with the original run-time library's rules. Never replace Round with a
+// Rounding helpers with the rules stored and drawn values depend on. Never replace Round with a
 // bare cast: many stored and drawn values depend on halves going to the even neighbour.
 #pragma once
 

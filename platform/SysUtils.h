@@ -1,4 +1,4 @@
-// Text and file helpers with the original run-time library's rules: integer and float
+// Text and file helpers with the rules stored documents rely on: integer and float
 // conversion (always "." as decimal separator on output), hexadecimal, file names.
 #pragma once
 
@@ -26,7 +26,7 @@ bool TryStrToFloat(std::string_view text, long double& value);
 // Raises EConvertError "'%s' is not a valid floating point value".
 long double StrToFloat(std::string_view text);
 
-std::string UpperCase(std::string_view s);  // ASCII only, as the original
+std::string UpperCase(std::string_view s);  // ASCII only: other letters stay as they are
 std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 std::string Trim(std::string_view s);  // removes characters <= ' ' at both ends
@@ -40,7 +40,7 @@ std::string ExtractFileExt(const std::string& path);  // with the dot
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 
-// Milliseconds since an arbitrary start, wrapping at 2^32 like the original tick count.
+// Milliseconds since an arbitrary start, wrapping at 2^32 like a 32-bit tick count.
 uint32_t GetTickCount();
 
 }  // namespace platform

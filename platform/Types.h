@@ -21,7 +21,7 @@ using Extended = long double;
 class TObject {
  public:
   virtual ~TObject() = default;
-  // The class name as the original reports it ("TXmlNode"), used in messages.
+  // The class name as messages report it ("TXmlNode").
   virtual std::string ClassName() const;
 };
 

@@ -72,7 +72,7 @@ inline void BlendSpanMaster(const TColor32* Src, TColor32* Dst, int32_t Count, T
   BlendRoutines.BlendSpanMaster(Src, Dst, Count, M);
 }
 
-// Clears the processor's MMX state in the original; nothing to clear with SSE/AVX code.
+// Would clear the processor's MMX state after MMX code; nothing to clear with SSE/AVX code.
 inline void EMMS() {}
 
 namespace blend_detail {

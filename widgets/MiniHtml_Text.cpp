@@ -48,7 +48,7 @@ struct TEntity {
   const char* Name;
   const char* Utf8;
 };
-// Windows-1252 bytes of the original, as the Unicode characters they stand for.
+// Entities that stand for windows-1252 characters, as the Unicode characters they are.
 constexpr TEntity kEntities[] = {
     {"&amp;", "&"},        {"&quot;", "\""},       {"&lt;", "<"},          {"&gt;", ">"},
     {"&nbsp;", " "},       {"&sect;", "\xC2\xA7"}, {"&permil;", "\xE2\x80\xB0"}, {"&reg;", "\xC2\xAE"},

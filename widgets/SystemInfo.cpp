@@ -19,7 +19,7 @@ std::string Trimmed(const std::string& S) {
   return S.substr(B, E - B);
 }
 
-// The original's name buffers hold 255 characters.
+// Names are kept to 255 characters, the size of the name buffers.
 std::string Cut255(std::string S) {
   if (S.size() > 255) S.resize(255);
   return S;

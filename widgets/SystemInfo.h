@@ -1,7 +1,7 @@
 // What the program runs on and who runs it, worked out once at start-up, and the two extra
 // screen cursors. The Windows family flags describe a Windows version record; on Linux no such
 // record exists, so InitializeSystemInfo fills them from an empty record (every flag False,
-// OsKind 0). The computer name is the host name: the registry key the original reads does not
+// OsKind 0). The computer name is the host name: the Windows registry key for it does not
 // exist here.
 #pragma once
 
@@ -43,7 +43,7 @@ struct TSystemInfo {
 };
 
 // Fills every value from a version record, the names the system reports and an optional
-// override of the computer name (the registry value on the original; empty: none).
+// override of the computer name (the registry value on Windows; empty: none).
 TSystemInfo ComputeSystemInfo(const TOsVersionInfo& V, const std::string& ApiUserName,
                               const std::string& ApiComputerName,
                               const std::string& StoredComputerName);
@@ -54,7 +54,7 @@ void InitializeSystemInfo();
 void FinalizeSystemInfo();
 
 // The login name (getlogin_r, else $USER) and the host name (gethostname), cut to 255
-// characters as the original's buffers; empty on failure.
+// characters like every name; empty on failure.
 std::string QueryUserName();
 std::string QueryComputerName();
 

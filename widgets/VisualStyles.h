@@ -1,5 +1,5 @@
 // The visual-styles binding: control pictures in the current style, for the mini-HTML
-// renderer's embedded controls. The original bound a run-time library; here the widget style
+// renderer's embedded controls. Windows binds a run-time library for this; here the widget style
 // draws them, so binding always succeeds once a GUI application exists.
 #pragma once
 
@@ -46,7 +46,7 @@ void FinalizeVisualStyles();
 bool BindThemeLibrary();
 void UnbindThemeLibrary();
 bool ThemeLibraryBound();
-// Whether the system draws styled controls at all (the original's Windows 5.1 test).
+// Whether the system draws styled controls at all (Windows XP, version 5.1, and later).
 bool IsThemedOS();
 bool IsThemeActive();
 bool IsAppThemed();

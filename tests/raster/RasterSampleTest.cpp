@@ -72,7 +72,7 @@ TEST(RasterSample, DrawsTheSamplePage) {
                 Fixed(static_cast<float>(400 - 140 * std::sin(a))), 0xFF000000);
   }
 
-  // Text: the touched pixels' alpha is 0, as on the original platform.
+  // Text: the touched pixels' alpha is 0, as GDI text leaves it.
   page.Font().SetName("Arial");
   page.Font().SetHeight(-26);
   page.Font().SetColor(platform::clNavy);
