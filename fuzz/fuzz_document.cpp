@@ -82,9 +82,13 @@ void FuzzDocument(const uint8_t* Data, size_t Size) {
   try {
     doc.LoadFromFile(gIn);
     for (int32_t i = 0; i < doc.PageCount(); ++i) doc.GetPage(i)->EnsureLoaded();
-  } catch (const platform::Exception&) {
+  } catch (const platform::Exception& e) {
+    if (std::getenv("KD_FUZZ_VERBOSE")) std::fprintf(stderr, "refused: %s\n", e.what());
     return;
   }
+  if (std::getenv("KD_FUZZ_VERBOSE"))
+    std::fprintf(stderr, "loaded %d pages, %d shapes on the first\n", doc.PageCount(),
+                 doc.PageCount() ? doc.GetPage(0)->GetShapeCount() : 0);
   PaintAll(doc);
   std::remove(gOut.c_str());
   doc.SaveToFile(gOut);
