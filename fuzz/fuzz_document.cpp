@@ -58,6 +58,8 @@ void PaintAll(document::TdtpDocument& Doc) {
   bmp.SetPixelFormat(platform::pf32bit);
   bmp.SetSize(160, 160);
   for (int32_t i = 0; i < Doc.PageCount(); ++i) {
+    // The page's grid, dots or pattern, as the user may turn them on, drawn too.
+    Doc.SetHelperMethod(document::TdtpHelperMethodtype((i + 1) % 4));
     Doc.SetCurrentPageIndex(i);
     document::TdtpPage* page = Doc.GetPage(i);
     const float w = page ? page->DocWidth() : 210.0f;
