@@ -107,6 +107,9 @@ void FuzzDocument(const uint8_t* Data, size_t Size) {
 
 }  // namespace
 
+// Undefined behaviour (an overflow on absurd sizes) is a finding like a crash.
+extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+
 // Caches the font and windowing libraries keep until the process ends are not leaks of ours.
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\nleak:libQt6Core\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libglib\nleak:libdbus\n";
