@@ -3,7 +3,9 @@
 
 Most seeds are the XML of one page (the target packs it into a fresh archive); a seed with a
 NUL byte carries the document's "Index.xml" before it. Two seeds are whole archives. Each
-seed shows one kind of shape or page property, small enough to mutate quickly.
+seed shows one kind of shape or page property, small enough to mutate quickly. The corpus also
+keeps hand-written probes named hostile_* (NaN angles, huge blur, pen and font sizes, far points,
+missing resources, empty point lists), which this script does not write.
 """
 import base64
 import os
