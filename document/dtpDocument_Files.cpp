@@ -18,7 +18,9 @@ namespace {
 
 constexpr int32_t cMaxPageCount = 9999;
 constexpr float cMaxPaperMm = 100000.0f;
-constexpr int32_t cMaxThumbnail = 4096;
+// A thumbnail is a small picture in a page list; a larger stored size makes every save render
+// and write megabytes per page.
+constexpr int32_t cMaxThumbnail = 1024;
 
 // Reads an integer child; a text that is not an integer or a value outside [Lo, Hi] gives
 // Reset, a missing child gives Missing.

@@ -205,7 +205,9 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
   int64_t end = FPosition + Count;
   if (end > kMaxMemoryStream) throw EStreamError(kMemoryError);
   if (end > FSize) {
-    if (end > FCapacity) SetCapacity(end);
+    // Growing by half at least keeps a stream written in many small pieces from being copied
+    // once per piece (quadratic in its size).
+    if (end > FCapacity) SetCapacity(std::max(end, std::min(FCapacity + FCapacity / 2, kMaxMemoryStream)));
     // A seek past the end leaves a gap that must read as zeros.
     if (FPosition > FSize)
       std::memset(static_cast<uint8_t*>(FMemory) + FSize, 0, static_cast<size_t>(FPosition - FSize));

@@ -357,7 +357,12 @@ void TControl::Invalidate() {
 
 void TControl::InvalidateRect(const TRect& R) {
   const TPoint off = ClientOffset();
-  const QRect r(R.Left + off.X, R.Top + off.Y, R.Width(), R.Height());
+  // A rectangle far outside the control (a shape drawn with absurd sizes) is cut down first:
+  // its width would not fit in 32 bits and nothing would be repainted.
+  auto cut = [](int64_t V) { return int32_t(std::clamp<int64_t>(V, -(int64_t(1) << 29), int64_t(1) << 29)); };
+  const int32_t l = cut(int64_t(R.Left) + off.X), t = cut(int64_t(R.Top) + off.Y);
+  const int32_t rr = cut(int64_t(R.Right) + off.X), b = cut(int64_t(R.Bottom) + off.Y);
+  const QRect r(l, t, rr - l, b - t);
   FWidget->update(r);
   FWidget->AddPending(r);
 }

@@ -209,6 +209,26 @@ TEST_F(DocumentTest, MissingPropertiesTakeTheirReadDefaults) {
   EXPECT_EQ(doc.PageCount(), 1);
 }
 
+// A stored thumbnail size is believed up to 1024 pixels a side; a document asking for 4096 x 4096
+// thumbnails made every save render and write 48 MB per page.
+TEST_F(DocumentTest, ThumbnailSizeIsBounded) {
+  const struct {
+    const char* Width;
+    const char* Height;
+    int32_t W, H;
+  } cases[] = {{"1024", "1", 1024, 1}, {"4096", "4096", 80, 60}, {"1025", "300", 80, 300}};
+  for (const auto& c : cases) {
+    const std::string file =
+        MakeArchive(std::string("thumb") + c.Width + ".hsf",
+                    {{"Index.xml", Index(std::string("<ThumbnailWidth>") + c.Width + "</ThumbnailWidth><ThumbnailHeight>" +
+                                         c.Height + "</ThumbnailHeight><PageCount>1</PageCount>")}});
+    TdtpComponent doc(nullptr);
+    doc.LoadFromFile(file);
+    EXPECT_EQ(doc.ThumbnailWidth(), c.W) << c.Width;
+    EXPECT_EQ(doc.ThumbnailHeight(), c.H) << c.Height;
+  }
+}
+
 TEST_F(DocumentTest, InvalidIndexValuesFallBackToResetValues) {
   const std::string file = MakeArchive(
       "bad.hsf", {{"Index.xml", Index("<HandleColor>zz</HandleColor><HotzoneScrolling>9</HotzoneScrolling>"

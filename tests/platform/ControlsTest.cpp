@@ -375,6 +375,18 @@ TEST_F(ControlsTest, PaintGetsTheUpdateRectangleAsClipRect) {
   EXPECT_EQ(img.pixel(50, 50) & 0xFFFFFF, 0xFFFFFFu);
 }
 
+// A rectangle whose width does not fit in 32 bits (a shape of absurd size) still repaints the
+// control; its width used to overflow into a negative size that repainted nothing.
+TEST_F(ControlsTest, HugeInvalidRectangleRepaintsTheControl) {
+  WaitFor([&] { return !Probe->Clips.empty(); });
+  Probe->Update();
+  Probe->Clips.clear();
+  Probe->InvalidateRect({-1610544640, -1610544640, 1610545152, 1610545152});
+  Probe->Update();
+  ASSERT_FALSE(Probe->Clips.empty());
+  EXPECT_EQ(Probe->Clips.back(), (TRect{0, 0, Probe->Width(), Probe->Height()}));
+}
+
 TEST_F(ControlsTest, XorOverlayErasesOnTheSecondDraw) {
   Probe->Fill = clBlack;
   Probe->Invalidate();
