@@ -7,6 +7,8 @@ build=$(cd "${1:?build folder}" && pwd)
 seconds=${2:-20}
 here=$(cd "$(dirname "$0")" && pwd)
 jobs=${KD_FUZZ_JOBS:-$(nproc)}
+# Undefined behaviour fails a run like a crash does.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
 run_one() {
   local exe=$1 seconds=$2 here=$3
