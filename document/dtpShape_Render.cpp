@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <typeinfo>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "document/dtpPage.h"
 #include "document/dtpShape.h"
 #include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
@@ -48,6 +50,11 @@ void PaintChild(Fn&& Paint) {
 }
 
 bool gWideMerge = true;
+bool gPlainGdiShortcut = true;
+
+// Set while a child's change marks its parent's buffer for rebuilding: the rebuild starts from
+// a fresh bitmap, so clearing the old pixels first would go unseen.
+thread_local bool tParentRebuildPending = false;
 
 // Set while UpdateBuffer builds the buffer of an upright shape: RenderInto clears that buffer
 // in full before anything is drawn, so the clear that ends BuildBuffer would go unseen.
@@ -95,6 +102,20 @@ void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, ui
 }  // namespace
 
 void detail::SetWideMerge(bool On) { gWideMerge = On; }
+void detail::SetPlainGdiShortcut(bool On) { gPlainGdiShortcut = On; }
+
+void detail::ClearParentForRebuild(TdtpShape* Parent) {
+  if (!Parent) return;
+  const bool saved = tParentRebuildPending;
+  tParentRebuildPending = true;
+  try {
+    Parent->ClearBuffer();
+  } catch (...) {
+    tParentRebuildPending = saved;
+    throw;
+  }
+  tParentRebuildPending = saved;
+}
 
 float TdtpShape::GetRenderDpm() const {
   if (NeedsBuffer()) return FDocument ? FDocument->RenderDpm() : cDefaultDpm;
@@ -103,7 +124,7 @@ float TdtpShape::GetRenderDpm() const {
 }
 
 void TdtpShape::ClearBuffer() {
-  if (FBuffer && !FBuffer->Empty() && !tBufferClearedByRender)
+  if (FBuffer && !FBuffer->Empty() && !tBufferClearedByRender && !tParentRebuildPending)
     FBuffer->Clear(raster::SetAlpha(GetFillColor32(), 0));
   SetRepaintFlag(true);
 }
@@ -172,15 +193,21 @@ void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
 // no pixels (nothing is drawn).
 bool TdtpShape::RenderInto(TBitmap32* Target) {
   if (!Target || Target->Empty()) return false;
-  {
-    // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
-    Target->Clear(0x00FFFFFFu);
-    detail::TBitmap32Canvas canvas(Target);
-    PaintGdi(canvas.Canvas());
-    canvas.Release();
-    InvertAlphaWide(Target);
+  if (gPlainGdiShortcut && typeid(*this) == typeid(TdtpPage)) {
+    // The page draws nothing through GDI and keeps the plain alpha fix-up: every pixel goes
+    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass.
+    Target->Clear(raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu);
+  } else {
+    {
+      // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
+      Target->Clear(0x00FFFFFFu);
+      detail::TBitmap32Canvas canvas(Target);
+      PaintGdi(canvas.Canvas());
+      canvas.Release();
+      InvertAlphaWide(Target);
+    }
+    FixGdiAlpha(Target, raster::SetAlpha(GetDocColor32(), 0));
   }
-  FixGdiAlpha(Target, raster::SetAlpha(GetDocColor32(), 0));
   PaintShape(Target);
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
