@@ -58,6 +58,10 @@ void SetWideMerge(bool On);
 // compare the single pass against it).
 void SetPlainGdiShortcut(bool On);
 
+// Off: a page whose children changed is composed in full again (tests compare the recomposition
+// of the changed pixels against it).
+void SetRecomposeChanged(bool On);
+
 // The parent's ClearBuffer, called when a child changed: the parent's pixels are rebuilt from a
 // fresh bitmap before anything reads them, so the base class does not clear them first.
 void ClearParentForRebuild(TdtpShape* Parent);

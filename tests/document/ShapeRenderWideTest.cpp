@@ -117,13 +117,14 @@ TEST(ShapeRenderWide, FixGdiAlphaMatchesThePixelRule) {
 namespace {
 
 // One random edit, the same on every page given the same draw: move, resize, rotate, mirror,
-// hide, recolour, transparency, delete, add, z-order.
+// hide, recolour, transparency, delete, add, z-order, paint outsets (drawing beyond the bounds,
+// as shadows do), a grandchild moved, the page resized or repainted.
 void RandomEdit(TdtpPage* Page, uint32_t Draw) {
   std::mt19937 rng(Draw);
   auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
   const int32_t n = Page->GetShapeCount();
   auto* s = n > 0 ? static_cast<TNoiseShape*>(Page->GetShape(int32_t(rng() % uint32_t(n)))) : nullptr;
-  const uint32_t kind = rng() % 10;
+  const uint32_t kind = rng() % 14;
   if (!s || kind == 8) {
     auto c = NewShape<TNoiseShape>();
     c->Seed = rng();
@@ -144,6 +145,13 @@ void RandomEdit(TdtpPage* Page, uint32_t Draw) {
       break;
     case 6: s->SetMasterAlpha(int32_t(rng() % 256)); break;
     case 7: Page->DeleteShape(Page->IndexOfShape(s)); break;
+    case 9: s->SetPaintOutsets(uni(0, 3), uni(0, 3), uni(0, 3), uni(0, 3)); break;
+    case 10:
+      if (s->GetShapeCount() > 0) s->GetShape(0)->SetDocTop(s->GetShape(0)->DocTop() + uni(-2, 2));
+      else s->SetDocTop(s->DocTop() + uni(-3, 3));
+      break;
+    case 11: Page->SetDocWidth(uni(50, 70)); break;
+    case 12: Page->ClearBuffer(); break;
     default: Page->MoveShapeIndex(Page->IndexOfShape(s), int32_t(rng() % uint32_t(n))); break;
   }
 }
@@ -157,7 +165,7 @@ TEST(ShapeRenderWide, EditedPageMatchesAFullRender) {
     NoisePage fast(seed), ref(seed);
     fast.page->UpdateBuffer();
     std::mt19937 draws(seed * 7919);
-    for (int step = 0; step < 12; ++step) {
+    for (int step = 0; step < 40; ++step) {
       if (step > 0) {
         const uint32_t draw = draws();
         RandomEdit(fast.page.get(), draw);
