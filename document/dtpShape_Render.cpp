@@ -155,6 +155,11 @@ struct TComposeKey {
   int32_t W = 0, H = 0;
   bool Output = false, Margins = false, Background = false;
   int32_t Helper = 0, View = 0;
+  // The page's values that may come from the document's defaults.
+  float Margins4[4]{}, Grid = 0;
+  uint32_t GridColor = 0, PageColor = 0, DocColor = 0;
+  const TBitmap32* Image = nullptr;
+  bool Tiled = false;
   bool operator==(const TComposeKey&) const = default;
 };
 
@@ -184,8 +189,18 @@ bool TdtpShape::ComposeQualifies() const {
 
 namespace {
 
-TComposeKey ComposeKey(const IdtpDocumentHost* Doc, const TdtpMatrix& M, int64_t W, int64_t H) {
+TComposeKey ComposeKey(TdtpPage* Page, const IdtpDocumentHost* Doc, const TdtpMatrix& M, int64_t W, int64_t H) {
   TComposeKey k;
+  k.Margins4[0] = Page->EffectiveMarginLeft();
+  k.Margins4[1] = Page->EffectiveMarginTop();
+  k.Margins4[2] = Page->EffectiveMarginRight();
+  k.Margins4[3] = Page->EffectiveMarginBottom();
+  k.Grid = Page->EffectiveGridSize();
+  k.GridColor = uint32_t(Page->EffectiveGridColor());
+  k.PageColor = uint32_t(Page->EffectivePageColor());
+  k.DocColor = Page->GetDocColor32();
+  k.Image = Page->EffectiveBackgroundImage();
+  k.Tiled = Page->EffectiveBackgroundTiled();
   k.Matrix = M;
   k.W = int32_t(W);
   k.H = int32_t(H);
@@ -229,7 +244,7 @@ bool TdtpShape::RecomposeChanged() {
   if (!FCompose || !FCompose->Valid || !ComposeQualifies() || !FBuffer || FBuffer->Empty()) return false;
   const TBufferGeometry g = BufferGeometry(GetRenderDpm(), FDocAngle, -FOutsetLeft, -FOutsetTop,
                                            FDocWidth + FOutsetRight, FDocHeight + FOutsetBottom);
-  if (!(ComposeKey(FDocument, g.Matrix, g.W, g.H) == FCompose->Key)) return false;
+  if (!(ComposeKey(static_cast<TdtpPage*>(this), FDocument, g.Matrix, g.W, g.H) == FCompose->Key)) return false;
   if (FBuffer->Width() != g.W || FBuffer->Height() != g.H) return false;
   SetDeviceMatrix(FBufferMatrix);
   std::vector<TMergeRecord> now;
@@ -379,7 +394,7 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
   if (keep) {
     if (!FCompose) FCompose.reset(new TComposeCache);
     FCompose->Valid = false;
-    FCompose->Key = ComposeKey(FDocument, FBufferMatrix, Target->Width(), Target->Height());
+    FCompose->Key = ComposeKey(static_cast<TdtpPage*>(this), FDocument, FBufferMatrix, Target->Width(), Target->Height());
     FCompose->Merged.clear();
     FCompose->OwnLayer.SetSize(Target->Width(), Target->Height());
     std::copy_n(Target->Bits(), size_t(Target->Width()) * size_t(Target->Height()), FCompose->OwnLayer.Bits());

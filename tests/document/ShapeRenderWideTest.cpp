@@ -118,13 +118,14 @@ namespace {
 
 // One random edit, the same on every page given the same draw: move, resize, rotate, mirror,
 // hide, recolour, transparency, delete, add, z-order, paint outsets (drawing beyond the bounds,
-// as shadows do), a grandchild moved, the page resized or repainted.
+// as shadows do), a grandchild moved, the page resized or repainted, the document switched
+// between screen and output painting along with a child's move.
 void RandomEdit(TdtpPage* Page, uint32_t Draw) {
   std::mt19937 rng(Draw);
   auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
   const int32_t n = Page->GetShapeCount();
   auto* s = n > 0 ? static_cast<TNoiseShape*>(Page->GetShape(int32_t(rng() % uint32_t(n)))) : nullptr;
-  const uint32_t kind = rng() % 14;
+  const uint32_t kind = rng() % 15;
   if (!s || kind == 8) {
     auto c = NewShape<TNoiseShape>();
     c->Seed = rng();
@@ -152,6 +153,11 @@ void RandomEdit(TdtpPage* Page, uint32_t Draw) {
       break;
     case 11: Page->SetDocWidth(uni(50, 70)); break;
     case 12: Page->ClearBuffer(); break;
+    case 13:
+      // (A change the page is not told of shows once a child's change recomposes the page.)
+      Page->Document()->SetOutputRendering(!Page->Document()->OutputRendering());
+      s->SetDocLeft(s->DocLeft() + uni(-4, 4));
+      break;
     default: Page->MoveShapeIndex(Page->IndexOfShape(s), int32_t(rng() % uint32_t(n))); break;
   }
 }
