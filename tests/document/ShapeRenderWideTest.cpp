@@ -1,5 +1,6 @@
 // The wide paths of shape rendering against their one-pixel references: children merged a
-// row at a time versus pixel by pixel, and the alpha fix-up after GDI drawing.
+// row at a time versus pixel by pixel, the alpha fix-up after GDI drawing, and a page kept up to
+// date through random edits (recomposing only the changed pixels) versus one rendered afresh.
 #include <gtest/gtest.h>
 
 #include <memory>
