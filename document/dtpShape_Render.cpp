@@ -6,6 +6,8 @@
 #include <cmath>
 #include <exception>
 #include <typeinfo>
+#include <unordered_set>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -148,6 +150,14 @@ struct TMergeRecord {
   int32_t Alpha;
   bool operator==(const TMergeRecord&) const = default;
 };
+struct TMergeRecordHash {
+  size_t operator()(const TMergeRecord& R) const {
+    size_t h = std::hash<const void*>()(R.Shape) ^ (std::hash<uint64_t>()(R.Serial) * 0x9E3779B97F4A7C15ull);
+    for (int32_t v : {R.Rect.Left, R.Rect.Top, R.Rect.Right, R.Rect.Bottom, R.Alpha})
+      h = h * 1000003u ^ std::hash<int32_t>()(v);
+    return h;
+  }
+};
 
 // What the page's own layer depends on beyond the page's fields (whose setters mark it stale).
 struct TComposeKey {
@@ -267,16 +277,17 @@ bool TdtpShape::RecomposeChanged() {
   }
   // Children kept as they were must keep their order; what went and what came is repainted.
   const std::vector<TMergeRecord>& was = FCompose->Merged;
-  auto in = [](const std::vector<TMergeRecord>& List, const TMergeRecord& R) {
-    return std::find(List.begin(), List.end(), R) != List.end();
+  const std::unordered_set<TMergeRecord, TMergeRecordHash> wasSet(was.begin(), was.end()), nowSet(now.begin(), now.end());
+  auto in = [](const std::unordered_set<TMergeRecord, TMergeRecordHash>& Set, const TMergeRecord& R) {
+    return Set.count(R) != 0;
   };
   TRect dirty{0, 0, 0, 0};
   std::vector<TMergeRecord> keptWas, keptNow;
   for (const auto& r : was)
-    if (in(now, r)) keptWas.push_back(r);
+    if (in(nowSet, r)) keptWas.push_back(r);
     else dirty = Unite(dirty, r.Rect);
   for (const auto& r : now)
-    if (in(was, r)) keptNow.push_back(r);
+    if (in(wasSet, r)) keptNow.push_back(r);
     else dirty = Unite(dirty, r.Rect);
   if (keptWas != keptNow) return false;
   TRect clip;
