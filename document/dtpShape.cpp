@@ -5,6 +5,7 @@
 
 #include "document/XmlDocuments.h"
 #include "document/dtpResource.h"
+#include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 
@@ -861,7 +862,7 @@ void TdtpShape::InvalidateViaDocument() {
 
 void TdtpShape::Invalidate() {
   InvalidateViaDocument();
-  if (FParent) FParent->ClearBuffer();
+  detail::ClearParentForRebuild(FParent);
 }
 
 void TdtpShape::Refresh() {

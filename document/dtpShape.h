@@ -238,7 +238,7 @@ class TdtpShape : public platform::TPersistent {
   virtual void SetDocSize(float Width, float Height);
   virtual void SetDocument(IdtpDocumentHost* Doc);
   virtual void SetModified(bool Value);
-  virtual void SetRepaintFlag(bool Value) { FRepaint = Value; }
+  virtual void SetRepaintFlag(bool Value);
   virtual void SetParentShape(TdtpShape* Parent);
   virtual void SetPropertyByName(const std::string& Name, const std::string& Value);
   virtual void SetDeviceMatrix(const TdtpMatrix& Matrix) { FDeviceMatrix = Matrix; }
@@ -409,6 +409,16 @@ class TdtpShape : public platform::TPersistent {
   TdtpAnchors FAnchors = cDefaultAnchors;
   float FAspectRatio = 0;
   std::unique_ptr<TBitmap32> FBuffer;
+  // The page's last composition (its own layer and where each child went), so that a change of
+  // some children recomposes only the pixels they covered and cover.
+  struct TComposeCache;
+  struct TComposeCacheDeleter {
+    void operator()(TComposeCache* Cache) const;
+  };
+  std::unique_ptr<TComposeCache, TComposeCacheDeleter> FCompose;
+  uint64_t FBufferSerial = 0;  // new for every buffer built
+  bool ComposeQualifies() const;
+  bool RecomposeChanged();
   platform::TRect FBufferRect;
   TdtpMatrix FBufferMatrix{};
   float FOutsetLeft = 0, FOutsetTop = 0, FOutsetRight = 0, FOutsetBottom = 0;

@@ -11,6 +11,10 @@
 
 class QImage;
 
+namespace document {
+class TdtpShape;
+}
+
 namespace document::detail {
 
 // A TCanvas drawing on a bitmap's pixels. Painting leaves the alpha of touched pixels as the
@@ -49,6 +53,18 @@ inline void InvertAlpha(raster::TBitmap32* Bitmap) { raster::InvertAlpha(Bitmap)
 // Off: children are merged into their parent pixel by pixel (tests compare the row-wise merge
 // against it).
 void SetWideMerge(bool On);
+
+// Off: the page, too, is cleared for GDI, its alpha inverted and fixed up, pass by pass (tests
+// compare the single pass against it).
+void SetPlainGdiShortcut(bool On);
+
+// Off: a page whose children changed is composed in full again (tests compare the recomposition
+// of the changed pixels against it).
+void SetRecomposeChanged(bool On);
+
+// The parent's ClearBuffer, called when a child changed: the parent's pixels are rebuilt from a
+// fresh bitmap before anything reads them, so the base class does not clear them first.
+void ClearParentForRebuild(TdtpShape* Parent);
 
 // The largest buffer a shape renders: bigger ones are refused, not attempted.
 constexpr int64_t cMaxBufferPixels = int64_t(1) << 26;

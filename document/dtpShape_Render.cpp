@@ -2,12 +2,17 @@
 // shape and its children are drawn, and the three ways onto a canvas (through the buffer,
 // directly at screen resolution, and for page output).
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
+#include <typeinfo>
+#include <unordered_set>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "document/dtpPage.h"
 #include "document/dtpShape.h"
 #include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
@@ -48,6 +53,13 @@ void PaintChild(Fn&& Paint) {
 }
 
 bool gWideMerge = true;
+bool gPlainGdiShortcut = true;
+bool gRecomposeChanged = true;
+std::atomic<uint64_t> gBufferSerial{0};
+
+// Set while a child's change marks its parent's buffer for rebuilding: the rebuild starts from
+// a fresh bitmap, so clearing the old pixels first would go unseen.
+thread_local bool tParentRebuildPending = false;
 
 // Set while UpdateBuffer builds the buffer of an upright shape: RenderInto clears that buffer
 // in full before anything is drawn, so the clear that ends BuildBuffer would go unseen.
@@ -94,7 +106,219 @@ void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, ui
 
 }  // namespace
 
+namespace {
+
+// The buffer's matrix (millimetres to buffer pixels) and size for a shape of these measures.
+struct TBufferGeometry {
+  TdtpMatrix Matrix;
+  int64_t W, H;
+};
+TBufferGeometry BufferGeometry(float Dpm, float Angle, float L, float T, float R, float B) {
+  TAffineTransformation t;
+  t.Scale(Dpm, Dpm);
+  t.Rotate(0, 0, Angle);
+  TdtpMatrix m = MatrixFromAffine(t.Matrix);
+  const TdtpFloatPoint c[4] = {MapPoint(m, L, T), MapPoint(m, R, T), MapPoint(m, L, B), MapPoint(m, R, B)};
+  float minX = c[0].X, maxX = c[0].X, minY = c[0].Y, maxY = c[0].Y;
+  for (const auto& p : c) {
+    minX = std::min(minX, p.X);
+    maxX = std::max(maxX, p.X);
+    minY = std::min(minY, p.Y);
+    maxY = std::max(maxY, p.Y);
+  }
+  TBufferGeometry g;
+  g.W = platform::Round((long double)maxX - minX + 0.5L);
+  g.H = platform::Round((long double)maxY - minY + 0.5L);
+  t.Translate(-minX, -minY);
+  g.Matrix = MatrixFromAffine(t.Matrix);
+  return g;
+}
+
+}  // namespace
+
 void detail::SetWideMerge(bool On) { gWideMerge = On; }
+void detail::SetPlainGdiShortcut(bool On) { gPlainGdiShortcut = On; }
+void detail::SetRecomposeChanged(bool On) { gRecomposeChanged = On; }
+
+namespace {
+
+// Where a child went in the last composition, with which buffer and alpha.
+struct TMergeRecord {
+  const TdtpShape* Shape;
+  uint64_t Serial;
+  TRect Rect;
+  int32_t Alpha;
+  bool operator==(const TMergeRecord&) const = default;
+};
+struct TMergeRecordHash {
+  size_t operator()(const TMergeRecord& R) const {
+    size_t h = std::hash<const void*>()(R.Shape) ^ (std::hash<uint64_t>()(R.Serial) * 0x9E3779B97F4A7C15ull);
+    for (int32_t v : {R.Rect.Left, R.Rect.Top, R.Rect.Right, R.Rect.Bottom, R.Alpha})
+      h = h * 1000003u ^ std::hash<int32_t>()(v);
+    return h;
+  }
+};
+
+// What the page's own layer depends on beyond the page's fields (whose setters mark it stale).
+struct TComposeKey {
+  TdtpMatrix Matrix{};
+  int32_t W = 0, H = 0;
+  bool Output = false, Margins = false, Background = false;
+  int32_t Helper = 0, View = 0;
+  // The page's values that may come from the document's defaults.
+  float Margins4[4]{}, Grid = 0;
+  uint32_t GridColor = 0, PageColor = 0, DocColor = 0;
+  const TBitmap32* Image = nullptr;
+  bool Tiled = false;
+  bool operator==(const TComposeKey&) const = default;
+};
+
+}  // namespace
+
+struct TdtpShape::TComposeCache {
+  bool Valid = false;
+  TComposeKey Key;
+  TBitmap32 OwnLayer;  // the page after its own painting, before any child
+  std::vector<TMergeRecord> Merged;
+};
+
+void TdtpShape::TComposeCacheDeleter::operator()(TComposeCache* Cache) const { delete Cache; }
+
+void TdtpShape::SetRepaintFlag(bool Value) {
+  FRepaint = Value;
+  // Only a child's change leaves the page's own layer as it is.
+  if (Value && !tParentRebuildPending && FCompose) FCompose->Valid = false;
+}
+
+bool TdtpShape::ComposeQualifies() const {
+  // The page of this engine draws nothing through GDI and nothing over its children unless the
+  // document paints a foreground; turned, mirrored or flipped pages are composed in full.
+  return gRecomposeChanged && typeid(*this) == typeid(TdtpPage) && FDocAngle == 0 && !FMirrored && !FFlipped &&
+         !(FDocument && FDocument->HasPaintForeground());
+}
+
+namespace {
+
+TComposeKey ComposeKey(TdtpPage* Page, const IdtpDocumentHost* Doc, const TdtpMatrix& M, int64_t W, int64_t H) {
+  TComposeKey k;
+  k.Margins4[0] = Page->EffectiveMarginLeft();
+  k.Margins4[1] = Page->EffectiveMarginTop();
+  k.Margins4[2] = Page->EffectiveMarginRight();
+  k.Margins4[3] = Page->EffectiveMarginBottom();
+  k.Grid = Page->EffectiveGridSize();
+  k.GridColor = uint32_t(Page->EffectiveGridColor());
+  k.PageColor = uint32_t(Page->EffectivePageColor());
+  k.DocColor = Page->GetDocColor32();
+  k.Image = Page->EffectiveBackgroundImage();
+  k.Tiled = Page->EffectiveBackgroundTiled();
+  k.Matrix = M;
+  k.W = int32_t(W);
+  k.H = int32_t(H);
+  if (Doc) {
+    k.Output = Doc->OutputRendering();
+    k.Margins = Doc->ShowMargins();
+    k.Background = Doc->HasPaintBackground();
+    k.Helper = int32_t(Doc->HelperMethod());
+    k.View = int32_t(Doc->ViewStyle());
+  }
+  return k;
+}
+
+TRect Unite(const TRect& A, const TRect& B) {
+  if (platform::IsRectEmpty(A)) return B;
+  if (platform::IsRectEmpty(B)) return A;
+  return {std::min(A.Left, B.Left), std::min(A.Top, B.Top), std::max(A.Right, B.Right), std::max(A.Bottom, B.Bottom)};
+}
+
+// MergeChildAt limited to the pixels of Dst inside Clip.
+void MergeChildClipped(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, uint32_t MasterAlpha,
+                       const TRect& Clip) {
+  if (!Src || !Dst || Src->Empty() || Dst->Empty()) return;
+  const int64_t c0 = std::max<int64_t>({0, -int64_t{X}, int64_t{Clip.Left} - X});
+  const int64_t c1 = std::min<int64_t>({Src->Width(), int64_t{Dst->Width()} - X, int64_t{Clip.Right} - X});
+  const int64_t r0 = std::max<int64_t>({0, -int64_t{Y}, int64_t{Clip.Top} - Y});
+  const int64_t r1 = std::min<int64_t>({Src->Height(), int64_t{Dst->Height()} - Y, int64_t{Clip.Bottom} - Y});
+  if (c0 >= c1) return;
+  for (int64_t r = r0; r < r1; ++r) {
+    const TColor32* s = Src->ScanLine(int32_t(r)) + c0;
+    TColor32* d = Dst->ScanLine(int32_t(Y + r)) + X + c0;
+    raster::MergeSpan(s, d, d, int32_t(c1 - c0), MasterAlpha);
+  }
+}
+
+}  // namespace
+
+// Recomposes the page where children changed, moved, came or went, from the kept own layer and
+// the cached children; false (nothing done) when the whole page must be composed.
+bool TdtpShape::RecomposeChanged() {
+  if (!FCompose || !FCompose->Valid || !ComposeQualifies() || !FBuffer || FBuffer->Empty()) return false;
+  const TBufferGeometry g = BufferGeometry(GetRenderDpm(), FDocAngle, -FOutsetLeft, -FOutsetTop,
+                                           FDocWidth + FOutsetRight, FDocHeight + FOutsetBottom);
+  if (!(ComposeKey(static_cast<TdtpPage*>(this), FDocument, g.Matrix, g.W, g.H) == FCompose->Key)) return false;
+  if (FBuffer->Width() != g.W || FBuffer->Height() != g.H) return false;
+  SetDeviceMatrix(FBufferMatrix);
+  std::vector<TMergeRecord> now;
+  std::vector<TdtpShape*> shapes;
+  for (auto& c : FShapes) {
+    if (!c->FVisible) continue;
+    PaintChild([&] {
+      c->UpdateBuffer();
+      TBitmap32* buf = c->FBuffer.get();
+      if (!buf || buf->Empty()) return;
+      const TdtpFloatRect pb = c->GetParentPaintBounds();
+      const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
+      const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
+      const int32_t ix = int32_t(platform::Round(x)), iy = int32_t(platform::Round(y));
+      buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
+      buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
+      now.push_back({c.get(), c->FBufferSerial, {ix, iy, ix + buf->Width(), iy + buf->Height()}, c->FMasterAlpha});
+      shapes.push_back(c.get());
+    });
+  }
+  // Children kept as they were must keep their order; what went and what came is repainted.
+  const std::vector<TMergeRecord>& was = FCompose->Merged;
+  const std::unordered_set<TMergeRecord, TMergeRecordHash> wasSet(was.begin(), was.end()), nowSet(now.begin(), now.end());
+  auto in = [](const std::unordered_set<TMergeRecord, TMergeRecordHash>& Set, const TMergeRecord& R) {
+    return Set.count(R) != 0;
+  };
+  TRect dirty{0, 0, 0, 0};
+  std::vector<TMergeRecord> keptWas, keptNow;
+  for (const auto& r : was)
+    if (in(nowSet, r)) keptWas.push_back(r);
+    else dirty = Unite(dirty, r.Rect);
+  for (const auto& r : now)
+    if (in(wasSet, r)) keptNow.push_back(r);
+    else dirty = Unite(dirty, r.Rect);
+  if (keptWas != keptNow) return false;
+  TRect clip;
+  if (!platform::IsRectEmpty(dirty) &&
+      platform::IntersectRect(clip, dirty, {0, 0, FBuffer->Width(), FBuffer->Height()})) {
+    const size_t n = size_t(clip.Width());
+    for (int32_t y = clip.Top; y < clip.Bottom; ++y)
+      std::copy_n(FCompose->OwnLayer.ScanLine(y) + clip.Left, n, FBuffer->ScanLine(y) + clip.Left);
+    for (size_t i = 0; i < now.size(); ++i) {
+      TRect meet;
+      if (!platform::IntersectRect(meet, now[i].Rect, clip)) continue;
+      MergeChildClipped(shapes[i]->FBuffer.get(), FBuffer.get(), now[i].Rect.Left, now[i].Rect.Top, uint32_t(now[i].Alpha), clip);
+    }
+  }
+  FCompose->Merged = std::move(now);
+  SetRepaintFlag(false);
+  return true;
+}
+
+void detail::ClearParentForRebuild(TdtpShape* Parent) {
+  if (!Parent) return;
+  const bool saved = tParentRebuildPending;
+  tParentRebuildPending = true;
+  try {
+    Parent->ClearBuffer();
+  } catch (...) {
+    tParentRebuildPending = saved;
+    throw;
+  }
+  tParentRebuildPending = saved;
+}
 
 float TdtpShape::GetRenderDpm() const {
   if (NeedsBuffer()) return FDocument ? FDocument->RenderDpm() : cDefaultDpm;
@@ -103,7 +327,7 @@ float TdtpShape::GetRenderDpm() const {
 }
 
 void TdtpShape::ClearBuffer() {
-  if (FBuffer && !FBuffer->Empty() && !tBufferClearedByRender)
+  if (FBuffer && !FBuffer->Empty() && !tBufferClearedByRender && !tParentRebuildPending)
     FBuffer->Clear(raster::SetAlpha(GetFillColor32(), 0));
   SetRepaintFlag(true);
 }
@@ -113,26 +337,14 @@ void TdtpShape::FreeBuffer() {
   SetRepaintFlag(true);
 }
 
+
 void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
   FBuffer = std::make_unique<TBitmap32>();
-  const float dpm = GetRenderDpm();
-  TAffineTransformation t;
-  t.Scale(dpm, dpm);
-  t.Rotate(0, 0, FDocAngle);
-  TdtpMatrix m = MatrixFromAffine(t.Matrix);
-  const float l = -FOutsetLeft, tp = -FOutsetTop, r = FDocWidth + FOutsetRight, b = FDocHeight + FOutsetBottom;
-  const TdtpFloatPoint c[4] = {MapPoint(m, l, tp), MapPoint(m, r, tp), MapPoint(m, l, b), MapPoint(m, r, b)};
-  float minX = c[0].X, maxX = c[0].X, minY = c[0].Y, maxY = c[0].Y;
-  for (const auto& p : c) {
-    minX = std::min(minX, p.X);
-    maxX = std::max(maxX, p.X);
-    minY = std::min(minY, p.Y);
-    maxY = std::max(maxY, p.Y);
-  }
-  const int64_t w = platform::Round((long double)maxX - minX + 0.5L);
-  const int64_t h = platform::Round((long double)maxY - minY + 0.5L);
-  t.Translate(-minX, -minY);
-  FBufferMatrix = MatrixFromAffine(t.Matrix);
+  FBufferSerial = ++gBufferSerial;
+  const TBufferGeometry g = BufferGeometry(GetRenderDpm(), FDocAngle, -FOutsetLeft, -FOutsetTop,
+                                           FDocWidth + FOutsetRight, FDocHeight + FOutsetBottom);
+  const int64_t w = g.W, h = g.H;
+  FBufferMatrix = g.Matrix;
   Matrix = FBufferMatrix;
   // Oversized buffers are refused rather than attempted; the shape then shows nothing.
   if (detail::BufferSizeAllowed(w, h)) {
@@ -172,16 +384,34 @@ void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
 // no pixels (nothing is drawn).
 bool TdtpShape::RenderInto(TBitmap32* Target) {
   if (!Target || Target->Empty()) return false;
-  {
-    // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
-    Target->Clear(0x00FFFFFFu);
-    detail::TBitmap32Canvas canvas(Target);
-    PaintGdi(canvas.Canvas());
-    canvas.Release();
-    InvertAlphaWide(Target);
+  if (gPlainGdiShortcut && typeid(*this) == typeid(TdtpPage)) {
+    // The page draws nothing through GDI and keeps the plain alpha fix-up: every pixel goes
+    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass.
+    Target->Clear(raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu);
+  } else {
+    {
+      // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
+      Target->Clear(0x00FFFFFFu);
+      detail::TBitmap32Canvas canvas(Target);
+      PaintGdi(canvas.Canvas());
+      canvas.Release();
+      InvertAlphaWide(Target);
+    }
+    FixGdiAlpha(Target, raster::SetAlpha(GetDocColor32(), 0));
   }
-  FixGdiAlpha(Target, raster::SetAlpha(GetDocColor32(), 0));
   PaintShape(Target);
+  // The page's own buffer: keep its own layer and where each child goes, for recomposing.
+  const bool keep = Target == FBuffer.get() && ComposeQualifies();
+  if (keep) {
+    if (!FCompose) FCompose.reset(new TComposeCache);
+    FCompose->Valid = false;
+    FCompose->Key = ComposeKey(static_cast<TdtpPage*>(this), FDocument, FBufferMatrix, Target->Width(), Target->Height());
+    FCompose->Merged.clear();
+    FCompose->OwnLayer.SetSize(Target->Width(), Target->Height());
+    std::copy_n(Target->Bits(), size_t(Target->Width()) * size_t(Target->Height()), FCompose->OwnLayer.Bits());
+  } else if (FCompose && Target == FBuffer.get()) {
+    FCompose.reset();
+  }
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
     PaintChild([&] {
@@ -193,7 +423,11 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
       const TdtpFloatRect pb = c->GetParentPaintBounds();
       const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
       const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
-      MergeChildAt(buf, Target, int32_t(platform::Round(x)), int32_t(platform::Round(y)), uint32_t(c->FMasterAlpha));
+      const int32_t ix = int32_t(platform::Round(x)), iy = int32_t(platform::Round(y));
+      if (keep)
+        FCompose->Merged.push_back(
+            {c.get(), c->FBufferSerial, {ix, iy, ix + buf->Width(), iy + buf->Height()}, c->FMasterAlpha});
+      MergeChildAt(buf, Target, ix, iy, uint32_t(c->FMasterAlpha));
     });
   }
   PaintOverlay(Target);
@@ -203,6 +437,7 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
 
 void TdtpShape::UpdateBuffer() {
   if (!AnyRepaint(this)) return;
+  if (RecomposeChanged()) return;
   if (FDocument) FDocument->SetViewCursor(-19);
   TdtpMatrix bm;
   {
@@ -251,6 +486,8 @@ void TdtpShape::UpdateBuffer() {
     if (!RenderInto(FBuffer.get())) return;
   }
   SetRepaintFlag(false);
+  // (RenderInto kept the own layer only when this shape qualifies.)
+  if (FCompose && FDocAngle == 0) FCompose->Valid = true;
 }
 
 bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
