@@ -407,6 +407,13 @@ class TGifGraphic : public platform::TGraphic {
   std::unique_ptr<platform::TGraphic> CreateNew() const override { return std::make_unique<TGifGraphic>(); }
   // True only for the same object.
   bool Equals(const platform::TGraphic* Other) const override { return Other == this; }
+  // Returns the image as a bitmap and puts the GIF file itself on the clipboard under CF_GIF.
+  void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,
+                             platform::TPaletteEntries& Palette) override;
+  // CF_GIF: the bytes are a GIF file; CF_BITMAP: the bitmap becomes one frame. Empty Data means
+  // the clipboard's own data of Format.
+  void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                               const platform::TPaletteEntries& Palette) override;
 
   int32_t Count() const { return static_cast<int32_t>(FImages.size()); }
   TGIFSubImage* Images(int32_t Index) const { return FImages.at(Index).get(); }
@@ -422,8 +429,8 @@ class TGifGraphic : public platform::TGraphic {
 
   // The palette the image is drawn with: the cube when dithering for a palette display, else the
   // global table, else frame 0's.
-  TGIFPaletteEntries GetPalette();
-  void SetPalette(const TGIFPaletteEntries& Value);
+  TGIFPaletteEntries GetPalette() override;
+  void SetPalette(const TGIFPaletteEntries& Value) override;
   bool CubePaletteInUse() const;
 
   // Stops every painter of this image.
@@ -536,7 +543,11 @@ class TGIFPainter : public platform::TObject {
   bool FInTick = false;
 };
 
-// Registers TGifGraphic with the picture class under "GIF" ("GIF Image").
+// The clipboard format "GIF Image" (0 before InitializeGifGraphic).
+extern uint16_t CF_GIF;
+
+// Registers TGifGraphic with the picture class under "GIF" ("GIF Image") and as the graphic of
+// the clipboard format CF_GIF.
 void InitializeGifGraphic();
 void FinalizeGifGraphic();
 

@@ -393,6 +393,39 @@ std::vector<uint32_t> BitmapPixels(platform::TBitmap& Bmp) {
   return px;
 }
 
+// A 1-, 4- or 8-bit bitmap becomes a frame with its own colour table and indices, unreduced.
+void FrameFromPaletteBitmap(TGIFSubImage* Frame, platform::TBitmap& Bmp) {
+  const int32_t w = Bmp.Width(), h = Bmp.Height();
+  if (!ImageSizeAllowed(w, h)) throw GIFException(ImageTooLargeText(w, h));
+  if (w > 0xFFFF || h > 0xFFFF) throw GIFException(sScreenSizeExceeded);
+  TGifGraphic* img = Frame->Image();
+  Frame->Clear();
+  if (img) img->Progress(Frame, 0, 0, "Converting...");
+  Frame->SetBounds(0, 0, w, h);
+  const int32_t bits = Bmp.BitsPerPixel();
+  const int32_t mask = (1 << bits) - 1;
+  int32_t highest = -1;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* row = static_cast<const uint8_t*>(Bmp.ScanLine(y));
+    uint8_t* d = Frame->Data.data() + static_cast<size_t>(y) * w;
+    for (int32_t x = 0; x < w; ++x) {
+      const int32_t bit = x * bits;
+      const uint8_t v = static_cast<uint8_t>((row[bit >> 3] >> (8 - bits - (bit & 7))) & mask);
+      d[x] = v;
+      highest = std::max<int32_t>(highest, v);
+    }
+    if (img && (y + 1) % 32 == 0) img->Progress(Frame, 1, (y + 1) * 100 / h, "Converting...");
+  }
+  // Indices beyond the bitmap's table show black there; the frame's table covers them likewise.
+  TGIFPaletteEntries pal = Bmp.Palette();
+  if (static_cast<int32_t>(pal.size()) > (1 << bits)) pal.resize(size_t{1} << bits);
+  if (static_cast<int32_t>(pal.size()) <= highest) pal.resize(static_cast<size_t>(highest) + 1, 0);
+  if (pal.empty()) pal.push_back(0);
+  Frame->ColorMap.ImportPalette(pal);
+  Frame->Changed();
+  if (img) img->Progress(Frame, 2, 100, "Converting...");
+}
+
 }  // namespace
 
 void TGIFSubImage::Assign(const platform::TPersistent* Source) {
@@ -425,6 +458,11 @@ void TGIFSubImage::Assign(const platform::TPersistent* Source) {
       bmp.SetPixelFormat(platform::pf24bit);
       bmp.SetSize(g->Width(), g->Height());
       bmp.Canvas()->StretchDraw(platform::Rect(0, 0, g->Width(), g->Height()), const_cast<platform::TGraphic*>(g));
+    }
+    const platform::TPixelFormat pf = bmp.PixelFormat();
+    if (pf == platform::pf1bit || pf == platform::pf4bit || pf == platform::pf8bit) {
+      FrameFromPaletteBitmap(this, bmp);
+      return;
     }
     if (bmp.PixelFormat() != platform::pf24bit) bmp.SetPixelFormat(platform::pf32bit);
     std::vector<uint32_t> px = BitmapPixels(bmp);
