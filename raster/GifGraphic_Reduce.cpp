@@ -475,6 +475,20 @@ void TGIFSubImage::Assign(const platform::TPersistent* Source) {
 void TGIFSubImage::AssignTo(platform::TPersistent* Dest) const {
   if (auto* b = dynamic_cast<platform::TBitmap*>(Dest)) {
     auto* self = const_cast<TGIFSubImage*>(this);
+    if (!FImage || !FImage->CubePaletteInUse()) {
+      // The frame's own indices under its active table.
+      b->SetPixelFormat(platform::pf8bit);
+      b->SetPalette(ActiveColorMap().ExportPalette());
+      b->SetSize(Width(), Height());
+      if (Empty()) return;
+      if (FImage) FImage->Progress(self, 0, 0, "Rendering...");
+      for (int32_t y = 0; y < Height(); ++y) {
+        std::memcpy(b->ScanLine(y), Data.data() + static_cast<size_t>(y) * Width(), static_cast<size_t>(Width()));
+        if (FImage && (y + 1) % 32 == 0) FImage->Progress(self, 1, (y + 1) * 100 / Height(), "Rendering...");
+      }
+      if (FImage) FImage->Progress(self, 2, 100, "Rendering...");
+      return;
+    }
     b->SetPixelFormat(platform::pf24bit);
     b->SetSize(Width(), Height());
     if (Empty()) return;

@@ -233,3 +233,26 @@ TEST(GifPalette, ClipboardErrorsAndEmptyImages) {
     EXPECT_EQ(MessageOf([&] { gif.LoadFromClipboardFormat(c.Format, c.Data, {}); }), c.Message) << c.Format;
   }
 }
+
+TEST(GifPalette, FrameToBitmapAndBackKeepsIndices) {
+  platform::TBitmap src;
+  MakePaletteBitmap(src, platform::pf8bit, 9, 70, 64, 64, 77);
+  TGifGraphic gif;
+  gif.Assign(&src);
+  std::vector<std::string> progress;
+  gif.OnProgress = [&](platform::TObject*, int32_t Stage, int32_t Percent, bool, const platform::TRect&,
+                       const std::string& Msg) {
+    progress.push_back(Msg + std::to_string(Stage) + ":" + std::to_string(Percent));
+  };
+  platform::TBitmap bmp;
+  gif.Images(0)->AssignTo(&bmp);
+  EXPECT_EQ(progress, (std::vector<std::string>{"Rendering...0:0", "Rendering...1:45", "Rendering...1:91",
+                                                "Rendering...2:100"}));
+  ASSERT_EQ(bmp.PixelFormat(), platform::pf8bit);
+  TGifGraphic again;
+  again.Assign(&bmp);
+  TGifGraphic back;
+  LoadBytes(back, SaveBytes(again));
+  ExpectFrameIs(back.Images(0), src, src.Palette());
+  EXPECT_EQ(SaveBytes(back), SaveBytes(gif));
+}
