@@ -246,6 +246,17 @@ void TGIFColorMap::Clear() {
   Changed();
 }
 
+void TGIFColorMap::ImportDIBColors(const platform::TBitmap& Bitmap) {
+  const platform::TPixelFormat pf = Bitmap.PixelFormat();
+  const bool indexed = pf == platform::pf1bit || pf == platform::pf4bit || pf == platform::pf8bit;
+  TGIFPaletteEntries pal;
+  if (indexed) {
+    pal = Bitmap.Palette();
+    pal.resize(std::min(pal.size(), size_t{1} << Bitmap.BitsPerPixel()));
+  }
+  ImportPalette(pal);
+}
+
 void TGIFColorMap::ImportPalette(const TGIFPaletteEntries& Palette) {
   FData.clear();
   const int32_t n = std::min<int32_t>(static_cast<int32_t>(Palette.size()), 256);

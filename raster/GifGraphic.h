@@ -118,6 +118,8 @@ class TGIFColorMap : public platform::TPersistent {
   void SetColors(int32_t Index, platform::TColor Color);
   void Clear();
   void ImportPalette(const TGIFPaletteEntries& Palette);
+  // The colour table of a 1-, 4- or 8-bit bitmap (at most 2^bits entries); other bitmaps have none.
+  void ImportDIBColors(const platform::TBitmap& Bitmap);
   // RGBQUAD entries (blue, green, red, reserved).
   void ImportColorTable(const uint8_t* RGBQuads, int32_t ACount);
   TGIFPaletteEntries ExportPalette() const;

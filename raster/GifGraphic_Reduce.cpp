@@ -417,11 +417,8 @@ void FrameFromPaletteBitmap(TGIFSubImage* Frame, platform::TBitmap& Bmp) {
     if (img && (y + 1) % 32 == 0) img->Progress(Frame, 1, (y + 1) * 100 / h, "Converting...");
   }
   // Indices beyond the bitmap's table show black there; the frame's table covers them likewise.
-  TGIFPaletteEntries pal = Bmp.Palette();
-  if (static_cast<int32_t>(pal.size()) > (1 << bits)) pal.resize(size_t{1} << bits);
-  if (static_cast<int32_t>(pal.size()) <= highest) pal.resize(static_cast<size_t>(highest) + 1, 0);
-  if (pal.empty()) pal.push_back(0);
-  Frame->ColorMap.ImportPalette(pal);
+  Frame->ColorMap.ImportDIBColors(Bmp);
+  while (Frame->ColorMap.Count() <= std::max(highest, 0)) Frame->ColorMap.Add(0);
   Frame->Changed();
   if (img) img->Progress(Frame, 2, 100, "Converting...");
 }

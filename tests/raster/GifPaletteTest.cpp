@@ -256,3 +256,26 @@ TEST(GifPalette, FrameToBitmapAndBackKeepsIndices) {
   ExpectFrameIs(back.Images(0), src, src.Palette());
   EXPECT_EQ(SaveBytes(back), SaveBytes(gif));
 }
+
+TEST(GifPalette, ImportDIBColorsTakesTheBitmapTable) {
+  const struct {
+    platform::TPixelFormat Format;
+    int32_t PalSize;
+    int32_t Expected;
+  } cases[] = {{platform::pf8bit, 256, 256}, {platform::pf8bit, 7, 7}, {platform::pf4bit, 16, 16},
+               {platform::pf1bit, 2, 2}, {platform::pf24bit, 0, 0}};
+  for (const auto& c : cases) {
+    platform::TBitmap b;
+    if (c.Format == platform::pf24bit) {
+      b.SetPixelFormat(platform::pf24bit);
+      b.SetSize(2, 2);
+    } else {
+      MakePaletteBitmap(b, c.Format, 3, 3, c.PalSize, c.PalSize, 5);
+    }
+    TGIFColorMap map(nullptr);
+    map.Add(platform::RGB(1, 1, 1));  // replaced, not kept
+    map.ImportDIBColors(b);
+    ASSERT_EQ(map.Count(), c.Expected) << c.Format;
+    for (int32_t i = 0; i < c.Expected; ++i) EXPECT_EQ(map.Colors(i), b.Palette()[static_cast<size_t>(i)]);
+  }
+}
