@@ -553,6 +553,40 @@ extern uint16_t CF_GIF;
 void InitializeGifGraphic();
 void FinalizeGifGraphic();
 
+// A stream that only passes bytes on: reading, seeking and (unless a descendant says otherwise)
+// writing raise "Invalid stream operation".
+class TGIFStream : public platform::TStream {
+ public:
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+};
+
+// Collects bytes into data sub-blocks of at most 255 bytes, each written with its length byte.
+class TGIFWriter : public TGIFStream {
+ public:
+  explicit TGIFWriter(platform::TStream* S) : FStream(S) {}
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  void Put(uint8_t B) {
+    FBuf[FFill++] = B;
+    if (FFill == 256) Flush();
+  }
+  // Writes the last, partly filled block.
+  void Finish() {
+    if (FFill > 1) Flush();
+  }
+
+ private:
+  void Flush() {
+    FBuf[0] = static_cast<uint8_t>(FFill - 1);
+    FStream->WriteBuffer(FBuf, FFill);
+    FFill = 1;
+  }
+  platform::TStream* FStream;
+  uint8_t FBuf[256];
+  int32_t FFill = 1;
+};
+
 // Pixel-data coder: decodes a frame's data into its index buffer, encodes one back (LZW, or a
 // run-length code stream any decoder reads).
 void GIFDecode(TGIFSubImage* Frame, platform::TStream* Stream);

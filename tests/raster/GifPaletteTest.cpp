@@ -31,6 +31,11 @@ Bytes SaveBytes(platform::TGraphic& g) {
   return Bytes(p, p + s.GetSize());
 }
 
+Bytes SaveBytesOf(platform::TMemoryStream& s) {
+  const auto* p = static_cast<const uint8_t*>(s.Memory());
+  return Bytes(p, p + s.GetSize());
+}
+
 void LoadBytes(platform::TGraphic& g, const Bytes& b) {
   platform::TMemoryStream s;
   if (!b.empty()) s.WriteBuffer(b.data(), static_cast<int32_t>(b.size()));
@@ -278,4 +283,25 @@ TEST(GifPalette, ImportDIBColorsTakesTheBitmapTable) {
     ASSERT_EQ(map.Count(), c.Expected) << c.Format;
     for (int32_t i = 0; i < c.Expected; ++i) EXPECT_EQ(map.Colors(i), b.Palette()[static_cast<size_t>(i)]);
   }
+}
+
+TEST(GifPalette, WriterPacksSubBlocksAndRefusesOtherStreamOperations) {
+  platform::TMemoryStream out;
+  {
+    TGIFWriter w(&out);
+    std::vector<uint8_t> bytes(300);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(w.Write(bytes.data(), 300), 300);
+    char c = 0;
+    EXPECT_EQ(MessageOf([&] { w.Read(&c, 1); }), "Invalid stream operation");
+    EXPECT_EQ(MessageOf([&] { w.Seek(0, platform::soFromBeginning); }), "Invalid stream operation");
+    w.Finish();
+  }
+  const Bytes b = SaveBytesOf(out);
+  ASSERT_EQ(b.size(), 302u);
+  EXPECT_EQ(b[0], 255);
+  EXPECT_EQ(b[256], 45);
+  for (size_t i = 0; i < 300; ++i) ASSERT_EQ(b[i < 255 ? i + 1 : i + 2], static_cast<uint8_t>(i * 7)) << i;
+  TGIFStream plain;
+  EXPECT_EQ(MessageOf([&] { plain.Write("x", 1); }), "Invalid stream operation");
 }
