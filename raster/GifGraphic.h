@@ -587,6 +587,33 @@ class TGIFWriter : public TGIFStream {
   int32_t FFill = 1;
 };
 
+// Row access to a bitmap at 8 bits (indices) or 24 bits (blue, green, red) per pixel: the reader
+// converts the bitmap to that format; the writer collects the rows of a new bottom-up device-
+// independent bitmap (8 bits: with a 256-entry table) and loads the bitmap from it at Finish.
+class TDIBReader {
+ public:
+  TDIBReader(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat);
+  const uint8_t* ScanLine(int32_t Row);
+
+ private:
+  platform::TBitmap* FBitmap;
+};
+
+class TDIBWriter {
+ public:
+  TDIBWriter(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat, int32_t AWidth, int32_t AHeight,
+             const TGIFPaletteEntries& Palette = {});
+  // Row 0 is the top row.
+  uint8_t* ScanLine(int32_t Row);
+  // Loads the bitmap from the rows; afterwards there is no row memory.
+  void Finish();
+
+ private:
+  platform::TBitmap* FBitmap;
+  int32_t FHeight, FRowBytes, FOffset;
+  std::vector<uint8_t> FFile;
+};
+
 // Pixel-data coder: decodes a frame's data into its index buffer, encodes one back (LZW, or a
 // run-length code stream any decoder reads).
 void GIFDecode(TGIFSubImage* Frame, platform::TStream* Stream);

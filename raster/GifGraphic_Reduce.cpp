@@ -374,6 +374,79 @@ void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Wid
 }
 
 // ---------------------------------------------------------------------------------------------
+// Row access
+
+namespace {
+
+void CheckDIBFormat(platform::TPixelFormat PixelFormat) {
+  if (PixelFormat != platform::pf8bit && PixelFormat != platform::pf24bit)
+    throw GIFException("Unsupported PixelFormat");
+}
+
+void PutLE(std::vector<uint8_t>& B, size_t At, uint32_t V, int32_t N) {
+  for (int32_t i = 0; i < N; ++i) B[At + i] = static_cast<uint8_t>(V >> (8 * i));
+}
+
+}  // namespace
+
+TDIBReader::TDIBReader(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat) : FBitmap(ABitmap) {
+  CheckDIBFormat(APixelFormat);
+  FBitmap->SetPixelFormat(APixelFormat);
+}
+
+const uint8_t* TDIBReader::ScanLine(int32_t Row) {
+  if (FBitmap->Empty()) throw GIFException("Image has no DIB");
+  return static_cast<const uint8_t*>(FBitmap->ScanLine(Row));
+}
+
+TDIBWriter::TDIBWriter(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat, int32_t AWidth,
+                       int32_t AHeight, const TGIFPaletteEntries& Palette)
+    : FBitmap(ABitmap), FHeight(AHeight) {
+  CheckDIBFormat(APixelFormat);
+  if (AWidth <= 0 || AHeight <= 0) throw GIFException("Invalid image dimensions");
+  if (!ImageSizeAllowed(AWidth, AHeight)) throw platform::EOutOfMemory("Failed to allocate memory for GIF DIB");
+  const bool eight = APixelFormat == platform::pf8bit;
+  FRowBytes = ((AWidth * (eight ? 8 : 24) + 31) / 32) * 4;
+  FOffset = 14 + 40 + (eight ? 256 * 4 : 0);
+  const size_t size = static_cast<size_t>(FOffset) + static_cast<size_t>(FRowBytes) * AHeight;
+  FFile.assign(size, 0);
+  FFile[0] = 'B';
+  FFile[1] = 'M';
+  PutLE(FFile, 2, static_cast<uint32_t>(size), 4);
+  PutLE(FFile, 10, static_cast<uint32_t>(FOffset), 4);
+  PutLE(FFile, 14, 40, 4);
+  PutLE(FFile, 18, static_cast<uint32_t>(AWidth), 4);
+  PutLE(FFile, 22, static_cast<uint32_t>(AHeight), 4);  // positive: bottom-up
+  PutLE(FFile, 26, 1, 2);
+  PutLE(FFile, 28, eight ? 8 : 24, 2);
+  PutLE(FFile, 34, static_cast<uint32_t>(static_cast<size_t>(FRowBytes) * AHeight), 4);
+  if (eight) {
+    PutLE(FFile, 46, 256, 4);
+    for (size_t i = 0; i < std::min<size_t>(Palette.size(), 256); ++i) {
+      uint8_t* q = &FFile[54 + i * 4];
+      q[0] = static_cast<uint8_t>((Palette[i] >> 16) & 0xFF);
+      q[1] = static_cast<uint8_t>((Palette[i] >> 8) & 0xFF);
+      q[2] = static_cast<uint8_t>(Palette[i] & 0xFF);
+    }
+  }
+}
+
+uint8_t* TDIBWriter::ScanLine(int32_t Row) {
+  if (FFile.empty()) throw GIFException("Image has no DIB");
+  if (Row < 0 || Row >= FHeight) throw GIFException("Scan line index out of range");
+  return FFile.data() + FOffset + static_cast<size_t>(FHeight - 1 - Row) * FRowBytes;
+}
+
+void TDIBWriter::Finish() {
+  if (FFile.empty()) return;
+  platform::TMemoryStream s;
+  s.WriteBuffer(FFile.data(), static_cast<int32_t>(FFile.size()));
+  s.SetPosition(0);
+  std::vector<uint8_t>().swap(FFile);
+  FBitmap->LoadFromStream(&s);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Frames from pictures
 
 namespace {

@@ -305,3 +305,40 @@ TEST(GifPalette, WriterPacksSubBlocksAndRefusesOtherStreamOperations) {
   TGIFStream plain;
   EXPECT_EQ(MessageOf([&] { plain.Write("x", 1); }), "Invalid stream operation");
 }
+
+TEST(GifPalette, DIBWriterAndReaderRoundTrip) {
+  for (const platform::TPixelFormat pf : {platform::pf8bit, platform::pf24bit}) {
+    const int32_t w = 7, h = 5, bpp = pf == platform::pf8bit ? 1 : 3;
+    platform::TPaletteEntries pal;
+    for (int i = 0; i < 10; ++i) pal.push_back(platform::RGB(i * 20, 255 - i, i * 3));
+    platform::TBitmap b;
+    {
+      TDIBWriter wr(&b, pf, w, h, pal);
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w * bpp; ++x) wr.ScanLine(y)[x] = static_cast<uint8_t>((x * 3 + y * 5) % 10);
+      wr.Finish();
+      EXPECT_EQ(MessageOf([&] { wr.ScanLine(0); }), "Image has no DIB");
+    }
+    ASSERT_EQ(b.PixelFormat(), pf);
+    if (pf == platform::pf8bit) {
+      ASSERT_EQ(b.Palette().size(), 256u);
+      for (size_t i = 0; i < pal.size(); ++i) EXPECT_EQ(b.Palette()[i], pal[i]);
+      EXPECT_EQ(b.Palette()[200], 0u);
+    }
+    // Saved, reloaded and read back through the reader.
+    platform::TBitmap back;
+    LoadBytes(back, SaveBytes(b));
+    TDIBReader rd(&back, pf);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w * bpp; ++x)
+        ASSERT_EQ(rd.ScanLine(y)[x], static_cast<uint8_t>((x * 3 + y * 5) % 10)) << x << "," << y;
+  }
+  platform::TBitmap b;
+  EXPECT_EQ(MessageOf([&] { TDIBWriter(&b, platform::pf32bit, 2, 2); }), "Unsupported PixelFormat");
+  EXPECT_EQ(MessageOf([&] { TDIBWriter(&b, platform::pf8bit, 0, 2); }), "Invalid image dimensions");
+  EXPECT_EQ(MessageOf([&] { TDIBWriter(&b, platform::pf8bit, 200000, 200000); }), "Failed to allocate memory for GIF DIB");
+  EXPECT_EQ(MessageOf([&] { TDIBReader(&b, platform::pf4bit); }), "Unsupported PixelFormat");
+  EXPECT_EQ(MessageOf([&] { TDIBReader(&b, platform::pf8bit).ScanLine(0); }), "Image has no DIB");
+  TDIBWriter wr(&b, platform::pf8bit, 2, 2);
+  EXPECT_EQ(MessageOf([&] { wr.ScanLine(2); }), "Scan line index out of range");
+}
