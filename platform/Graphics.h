@@ -330,6 +330,10 @@ class TGraphic : public TPersistent {
   virtual void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
                                        const TPaletteEntries& Palette);
 
+  // The colours the graphic is drawn with; empty, and setting ignored, for one without a palette.
+  virtual TPaletteEntries GetPalette() { return {}; }
+  virtual void SetPalette(const TPaletteEntries&) {}
+
   bool Transparent() const { return FTransparent; }
   virtual void SetTransparent(bool Value);
   bool Modified() const { return FModified; }
@@ -440,9 +444,9 @@ class TBitmap : public TGraphic {
   // The palette: the colour table of a palette bitmap (at most 2^bits entries; indices beyond
   // it show black), kept but unused by the other formats. Setting it on a palette bitmap keeps
   // the indices and changes the colours they show.
-  TPaletteEntries GetPalette() const { return FPalette; }
+  TPaletteEntries GetPalette() override { return FPalette; }
   const TPaletteEntries& Palette() const { return FPalette; }
-  void SetPalette(const TPaletteEntries& Value);
+  void SetPalette(const TPaletteEntries& Value) override;
 
   TCanvas* Canvas();
   // Row Row of the pixels, top-down; raises EInvalidGraphicOperation "Scan line index out of

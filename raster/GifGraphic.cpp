@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/Clipboard.h"
 #include "raster/Raster32.h"
 
 namespace raster {
@@ -243,6 +244,17 @@ void TGIFColorMap::Clear() {
   FCapacity = 0;
   Optimized = false;
   Changed();
+}
+
+void TGIFColorMap::ImportDIBColors(const platform::TBitmap& Bitmap) {
+  const platform::TPixelFormat pf = Bitmap.PixelFormat();
+  const bool indexed = pf == platform::pf1bit || pf == platform::pf4bit || pf == platform::pf8bit;
+  TGIFPaletteEntries pal;
+  if (indexed) {
+    pal = Bitmap.Palette();
+    pal.resize(std::min(pal.size(), size_t{1} << Bitmap.BitsPerPixel()));
+  }
+  ImportPalette(pal);
 }
 
 void TGIFColorMap::ImportPalette(const TGIFPaletteEntries& Palette) {
@@ -1082,10 +1094,58 @@ void TGifGraphic::SaveToStream(TStream* Stream) {
   Progress(this, 2, 100, "Saving...");
 }
 
-void InitializeGifGraphic() {
-  platform::RegisterFileFormat("GIF", "GIF Image", [] { return std::make_unique<TGifGraphic>(); });
+void TGifGraphic::SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,
+                                        platform::TPaletteEntries& Palette) {
+  if (Empty()) return;
+  {
+    // The still picture (no painter may outlive this bitmap).
+    platform::TBitmap bmp;
+    AssignTo(&bmp);
+    bmp.SaveToClipboardFormat(Format, Data, Palette);
+  }
+  platform::TMemoryStream s;
+  SaveToStream(&s);
+  const auto* p = static_cast<const uint8_t*>(s.Memory());
+  const std::vector<uint8_t> bytes(p, p + s.GetSize());
+  try {
+    platform::Clipboard()->SetAsHandle(CF_GIF, bytes);
+  } catch (const std::exception&) {
+    throw GIFException("Failed to store GIF on clipboard");
+  }
 }
 
-void FinalizeGifGraphic() { platform::UnregisterFileFormat("GIF"); }
+void TGifGraphic::LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                                          const platform::TPaletteEntries& Palette) {
+  std::vector<uint8_t> own;
+  if (Data.empty()) own = platform::Clipboard()->GetAsHandle(Format);
+  const std::vector<uint8_t>& d = Data.empty() ? own : Data;
+  if (Format != 0 && Format == CF_GIF) {
+    platform::TMemoryStream s;
+    if (!d.empty()) s.WriteBuffer(d.data(), static_cast<int32_t>(d.size()));
+    s.SetPosition(0);
+    LoadFromStream(&s);
+    return;
+  }
+  if (Format == platform::CF_BITMAP && !d.empty()) {
+    platform::TBitmap bmp;
+    bmp.LoadFromClipboardFormat(Format, d, Palette);
+    Assign(&bmp);
+    return;
+  }
+  throw GIFException("Unsupported clipboard format");
+}
+
+uint16_t CF_GIF = 0;
+
+void InitializeGifGraphic() {
+  platform::RegisterFileFormat("GIF", "GIF Image", [] { return std::make_unique<TGifGraphic>(); });
+  CF_GIF = platform::RegisterClipboardFormat("GIF Image");
+  platform::RegisterClipboardGraphic(CF_GIF, [] { return std::make_unique<TGifGraphic>(); });
+}
+
+void FinalizeGifGraphic() {
+  platform::UnregisterClipboardGraphic(CF_GIF);
+  platform::UnregisterFileFormat("GIF");
+}
 
 }  // namespace raster

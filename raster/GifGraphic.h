@@ -118,6 +118,8 @@ class TGIFColorMap : public platform::TPersistent {
   void SetColors(int32_t Index, platform::TColor Color);
   void Clear();
   void ImportPalette(const TGIFPaletteEntries& Palette);
+  // The colour table of a 1-, 4- or 8-bit bitmap (at most 2^bits entries); other bitmaps have none.
+  void ImportDIBColors(const platform::TBitmap& Bitmap);
   // RGBQUAD entries (blue, green, red, reserved).
   void ImportColorTable(const uint8_t* RGBQuads, int32_t ACount);
   TGIFPaletteEntries ExportPalette() const;
@@ -407,6 +409,13 @@ class TGifGraphic : public platform::TGraphic {
   std::unique_ptr<platform::TGraphic> CreateNew() const override { return std::make_unique<TGifGraphic>(); }
   // True only for the same object.
   bool Equals(const platform::TGraphic* Other) const override { return Other == this; }
+  // Returns the image as a bitmap and puts the GIF file itself on the clipboard under CF_GIF.
+  void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,
+                             platform::TPaletteEntries& Palette) override;
+  // CF_GIF: the bytes are a GIF file; CF_BITMAP: the bitmap becomes one frame. Empty Data means
+  // the clipboard's own data of Format.
+  void LoadFromClipboardFormat(uint16_t Format, const std::vector<uint8_t>& Data,
+                               const platform::TPaletteEntries& Palette) override;
 
   int32_t Count() const { return static_cast<int32_t>(FImages.size()); }
   TGIFSubImage* Images(int32_t Index) const { return FImages.at(Index).get(); }
@@ -422,8 +431,8 @@ class TGifGraphic : public platform::TGraphic {
 
   // The palette the image is drawn with: the cube when dithering for a palette display, else the
   // global table, else frame 0's.
-  TGIFPaletteEntries GetPalette();
-  void SetPalette(const TGIFPaletteEntries& Value);
+  TGIFPaletteEntries GetPalette() override;
+  void SetPalette(const TGIFPaletteEntries& Value) override;
   bool CubePaletteInUse() const;
 
   // Stops every painter of this image.
@@ -536,9 +545,74 @@ class TGIFPainter : public platform::TObject {
   bool FInTick = false;
 };
 
-// Registers TGifGraphic with the picture class under "GIF" ("GIF Image").
+// The clipboard format "GIF Image" (0 before InitializeGifGraphic).
+extern uint16_t CF_GIF;
+
+// Registers TGifGraphic with the picture class under "GIF" ("GIF Image") and as the graphic of
+// the clipboard format CF_GIF.
 void InitializeGifGraphic();
 void FinalizeGifGraphic();
+
+// A stream that only passes bytes on: reading, seeking and (unless a descendant says otherwise)
+// writing raise "Invalid stream operation".
+class TGIFStream : public platform::TStream {
+ public:
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+};
+
+// Collects bytes into data sub-blocks of at most 255 bytes, each written with its length byte.
+class TGIFWriter : public TGIFStream {
+ public:
+  explicit TGIFWriter(platform::TStream* S) : FStream(S) {}
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  void Put(uint8_t B) {
+    FBuf[FFill++] = B;
+    if (FFill == 256) Flush();
+  }
+  // Writes the last, partly filled block.
+  void Finish() {
+    if (FFill > 1) Flush();
+  }
+
+ private:
+  void Flush() {
+    FBuf[0] = static_cast<uint8_t>(FFill - 1);
+    FStream->WriteBuffer(FBuf, FFill);
+    FFill = 1;
+  }
+  platform::TStream* FStream;
+  uint8_t FBuf[256];
+  int32_t FFill = 1;
+};
+
+// Row access to a bitmap at 8 bits (indices) or 24 bits (blue, green, red) per pixel: the reader
+// converts the bitmap to that format; the writer collects the rows of a new bottom-up device-
+// independent bitmap (8 bits: with a 256-entry table) and loads the bitmap from it at Finish.
+class TDIBReader {
+ public:
+  TDIBReader(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat);
+  const uint8_t* ScanLine(int32_t Row);
+
+ private:
+  platform::TBitmap* FBitmap;
+};
+
+class TDIBWriter {
+ public:
+  TDIBWriter(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat, int32_t AWidth, int32_t AHeight,
+             const TGIFPaletteEntries& Palette = {});
+  // Row 0 is the top row.
+  uint8_t* ScanLine(int32_t Row);
+  // Loads the bitmap from the rows; afterwards there is no row memory.
+  void Finish();
+
+ private:
+  platform::TBitmap* FBitmap;
+  int32_t FHeight, FRowBytes, FOffset;
+  std::vector<uint8_t> FFile;
+};
 
 // Pixel-data coder: decodes a frame's data into its index buffer, encodes one back (LZW, or a
 // run-length code stream any decoder reads).

@@ -156,29 +156,19 @@ struct TLZWDecoder {
   }
 };
 
-// Collects bytes into data sub-blocks of at most 255 bytes.
-class TGIFWriter {
- public:
-  explicit TGIFWriter(TStream* S) : FStream(S) {}
-  ~TGIFWriter() = default;
-  void Put(uint8_t B) {
-    FBuf[FFill++] = B;
-    if (FFill == 256) Flush();
-  }
-  void Finish() {
-    if (FFill > 1) Flush();
-  }
+}  // namespace
 
- private:
-  void Flush() {
-    FBuf[0] = static_cast<uint8_t>(FFill - 1);
-    FStream->WriteBuffer(FBuf, FFill);
-    FFill = 1;
-  }
-  TStream* FStream;
-  uint8_t FBuf[256];
-  int32_t FFill = 1;
-};
+int32_t TGIFStream::Read(void*, int32_t) { throw platform::Exception(sInvalidStreamOperation); }
+int32_t TGIFStream::Write(const void*, int32_t) { throw platform::Exception(sInvalidStreamOperation); }
+int64_t TGIFStream::Seek(int64_t, uint16_t) { throw platform::Exception(sInvalidStreamOperation); }
+
+int32_t TGIFWriter::Write(const void* Buffer, int32_t Count) {
+  const auto* p = static_cast<const uint8_t*>(Buffer);
+  for (int32_t i = 0; i < Count; ++i) Put(p[i]);
+  return Count;
+}
+
+namespace {
 
 // Dictionary of (prefix code, pixel) -> code. Its layout never shows in the output, so it uses a
 // power-of-two table at most half full with linear probing.

@@ -374,6 +374,79 @@ void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Wid
 }
 
 // ---------------------------------------------------------------------------------------------
+// Row access
+
+namespace {
+
+void CheckDIBFormat(platform::TPixelFormat PixelFormat) {
+  if (PixelFormat != platform::pf8bit && PixelFormat != platform::pf24bit)
+    throw GIFException("Unsupported PixelFormat");
+}
+
+void PutLE(std::vector<uint8_t>& B, size_t At, uint32_t V, int32_t N) {
+  for (int32_t i = 0; i < N; ++i) B[At + i] = static_cast<uint8_t>(V >> (8 * i));
+}
+
+}  // namespace
+
+TDIBReader::TDIBReader(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat) : FBitmap(ABitmap) {
+  CheckDIBFormat(APixelFormat);
+  FBitmap->SetPixelFormat(APixelFormat);
+}
+
+const uint8_t* TDIBReader::ScanLine(int32_t Row) {
+  if (FBitmap->Empty()) throw GIFException("Image has no DIB");
+  return static_cast<const uint8_t*>(FBitmap->ScanLine(Row));
+}
+
+TDIBWriter::TDIBWriter(platform::TBitmap* ABitmap, platform::TPixelFormat APixelFormat, int32_t AWidth,
+                       int32_t AHeight, const TGIFPaletteEntries& Palette)
+    : FBitmap(ABitmap), FHeight(AHeight) {
+  CheckDIBFormat(APixelFormat);
+  if (AWidth <= 0 || AHeight <= 0) throw GIFException("Invalid image dimensions");
+  if (!ImageSizeAllowed(AWidth, AHeight)) throw platform::EOutOfMemory("Failed to allocate memory for GIF DIB");
+  const bool eight = APixelFormat == platform::pf8bit;
+  FRowBytes = ((AWidth * (eight ? 8 : 24) + 31) / 32) * 4;
+  FOffset = 14 + 40 + (eight ? 256 * 4 : 0);
+  const size_t size = static_cast<size_t>(FOffset) + static_cast<size_t>(FRowBytes) * AHeight;
+  FFile.assign(size, 0);
+  FFile[0] = 'B';
+  FFile[1] = 'M';
+  PutLE(FFile, 2, static_cast<uint32_t>(size), 4);
+  PutLE(FFile, 10, static_cast<uint32_t>(FOffset), 4);
+  PutLE(FFile, 14, 40, 4);
+  PutLE(FFile, 18, static_cast<uint32_t>(AWidth), 4);
+  PutLE(FFile, 22, static_cast<uint32_t>(AHeight), 4);  // positive: bottom-up
+  PutLE(FFile, 26, 1, 2);
+  PutLE(FFile, 28, eight ? 8 : 24, 2);
+  PutLE(FFile, 34, static_cast<uint32_t>(static_cast<size_t>(FRowBytes) * AHeight), 4);
+  if (eight) {
+    PutLE(FFile, 46, 256, 4);
+    for (size_t i = 0; i < std::min<size_t>(Palette.size(), 256); ++i) {
+      uint8_t* q = &FFile[54 + i * 4];
+      q[0] = static_cast<uint8_t>((Palette[i] >> 16) & 0xFF);
+      q[1] = static_cast<uint8_t>((Palette[i] >> 8) & 0xFF);
+      q[2] = static_cast<uint8_t>(Palette[i] & 0xFF);
+    }
+  }
+}
+
+uint8_t* TDIBWriter::ScanLine(int32_t Row) {
+  if (FFile.empty()) throw GIFException("Image has no DIB");
+  if (Row < 0 || Row >= FHeight) throw GIFException("Scan line index out of range");
+  return FFile.data() + FOffset + static_cast<size_t>(FHeight - 1 - Row) * FRowBytes;
+}
+
+void TDIBWriter::Finish() {
+  if (FFile.empty()) return;
+  platform::TMemoryStream s;
+  s.WriteBuffer(FFile.data(), static_cast<int32_t>(FFile.size()));
+  s.SetPosition(0);
+  std::vector<uint8_t>().swap(FFile);
+  FBitmap->LoadFromStream(&s);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Frames from pictures
 
 namespace {
@@ -391,6 +464,36 @@ std::vector<uint32_t> BitmapPixels(platform::TBitmap& Bmp) {
     }
   }
   return px;
+}
+
+// A 1-, 4- or 8-bit bitmap becomes a frame with its own colour table and indices, unreduced.
+void FrameFromPaletteBitmap(TGIFSubImage* Frame, platform::TBitmap& Bmp) {
+  const int32_t w = Bmp.Width(), h = Bmp.Height();
+  if (!ImageSizeAllowed(w, h)) throw GIFException(ImageTooLargeText(w, h));
+  if (w > 0xFFFF || h > 0xFFFF) throw GIFException(sScreenSizeExceeded);
+  TGifGraphic* img = Frame->Image();
+  Frame->Clear();
+  if (img) img->Progress(Frame, 0, 0, "Converting...");
+  Frame->SetBounds(0, 0, w, h);
+  const int32_t bits = Bmp.BitsPerPixel();
+  const int32_t mask = (1 << bits) - 1;
+  int32_t highest = -1;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* row = static_cast<const uint8_t*>(Bmp.ScanLine(y));
+    uint8_t* d = Frame->Data.data() + static_cast<size_t>(y) * w;
+    for (int32_t x = 0; x < w; ++x) {
+      const int32_t bit = x * bits;
+      const uint8_t v = static_cast<uint8_t>((row[bit >> 3] >> (8 - bits - (bit & 7))) & mask);
+      d[x] = v;
+      highest = std::max<int32_t>(highest, v);
+    }
+    if (img && (y + 1) % 32 == 0) img->Progress(Frame, 1, (y + 1) * 100 / h, "Converting...");
+  }
+  // Indices beyond the bitmap's table show black there; the frame's table covers them likewise.
+  Frame->ColorMap.ImportDIBColors(Bmp);
+  while (Frame->ColorMap.Count() <= std::max(highest, 0)) Frame->ColorMap.Add(0);
+  Frame->Changed();
+  if (img) img->Progress(Frame, 2, 100, "Converting...");
 }
 
 }  // namespace
@@ -426,6 +529,11 @@ void TGIFSubImage::Assign(const platform::TPersistent* Source) {
       bmp.SetSize(g->Width(), g->Height());
       bmp.Canvas()->StretchDraw(platform::Rect(0, 0, g->Width(), g->Height()), const_cast<platform::TGraphic*>(g));
     }
+    const platform::TPixelFormat pf = bmp.PixelFormat();
+    if (pf == platform::pf1bit || pf == platform::pf4bit || pf == platform::pf8bit) {
+      FrameFromPaletteBitmap(this, bmp);
+      return;
+    }
     if (bmp.PixelFormat() != platform::pf24bit) bmp.SetPixelFormat(platform::pf32bit);
     std::vector<uint32_t> px = BitmapPixels(bmp);
     GIFFrameFromPixels(this, px.data(), bmp.Width(), bmp.Height());
@@ -437,6 +545,20 @@ void TGIFSubImage::Assign(const platform::TPersistent* Source) {
 void TGIFSubImage::AssignTo(platform::TPersistent* Dest) const {
   if (auto* b = dynamic_cast<platform::TBitmap*>(Dest)) {
     auto* self = const_cast<TGIFSubImage*>(this);
+    if (!FImage || !FImage->CubePaletteInUse()) {
+      // The frame's own indices under its active table.
+      b->SetPixelFormat(platform::pf8bit);
+      b->SetPalette(ActiveColorMap().ExportPalette());
+      b->SetSize(Width(), Height());
+      if (Empty()) return;
+      if (FImage) FImage->Progress(self, 0, 0, "Rendering...");
+      for (int32_t y = 0; y < Height(); ++y) {
+        std::memcpy(b->ScanLine(y), Data.data() + static_cast<size_t>(y) * Width(), static_cast<size_t>(Width()));
+        if (FImage && (y + 1) % 32 == 0) FImage->Progress(self, 1, (y + 1) * 100 / Height(), "Rendering...");
+      }
+      if (FImage) FImage->Progress(self, 2, 100, "Rendering...");
+      return;
+    }
     b->SetPixelFormat(platform::pf24bit);
     b->SetSize(Width(), Height());
     if (Empty()) return;

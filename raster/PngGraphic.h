@@ -273,7 +273,7 @@ class TPngGraphic : public platform::TGraphic {
   // Greyscale and palette images: the 256 entries of the colour table (made once and kept until
   // new image memory is prepared); other types: what was made before, or nothing. Needs the
   // header (EPNGHeaderNotPresent).
-  platform::TPaletteEntries GetPalette();
+  platform::TPaletteEntries GetPalette() override;
   // The clipboard goes through the platform bitmap: saving draws the image on a new bitmap of
   // its size, loading rebuilds the image from the bitmap (not transparent).
   void SaveToClipboardFormat(uint16_t& Format, std::vector<uint8_t>& Data,

@@ -915,6 +915,10 @@ TEST(GifGraphic, DefaultsAssignAndPalette) {
   platform::TBitmap bmp;
   src.Images(0)->AssignTo(&bmp);
   ASSERT_EQ(bmp.Width(), 5);
+  ASSERT_EQ(bmp.PixelFormat(), platform::pf8bit);
+  EXPECT_EQ(bmp.PixelIndex(1, 0), src.Images(0)->Data[1]);
+  EXPECT_EQ(bmp.Palette(), src.Images(0)->ActiveColorMap().ExportPalette());
+  bmp.SetPixelFormat(platform::pf24bit);
   EXPECT_EQ(PixelOf(bmp, 1, 0), src.Images(0)->ActiveColorMap().Colors(src.Images(0)->Data[1]));
   // Near colours in one 15-bit cell each find their own exact entry.
   for (int i = 0; i < 15; ++i) {
