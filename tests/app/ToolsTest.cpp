@@ -24,20 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The build's tools folder, beside tests/ in the build tree.
-fs::path ToolPath(const std::string& Name) {
-  return fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() / "tools" / Name;
-}
-
-int RunTool(const std::string& Cmd, std::string& Out) {
-  Out.clear();
-  FILE* p = popen((Cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[256];
-  while (fgets(buf, sizeof buf, p)) Out += buf;
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kdtest::RunTool;
+using kdtest::ToolPath;
 
 std::string Quote(const std::string& S) { return "'" + S + "'"; }
 

@@ -1,10 +1,12 @@
 #include "tests/common/TestSupport.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -45,6 +47,21 @@ std::string SourcePath(const std::string& relative) {
 #else
   return relative;
 #endif
+}
+
+std::string ToolPath(const std::string& Name) {
+  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() / "tools" / Name)
+      .string();
+}
+
+int RunTool(const std::string& Cmd, std::string& Out) {
+  Out.clear();
+  FILE* p = popen((Cmd + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) Out += buf;
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace kdtest

@@ -19,4 +19,9 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Path of a file in the source tree (fixtures, scripts).
 std::string SourcePath(const std::string& relative);
 
+// A program built into the build tree's tools folder, beside tests/.
+std::string ToolPath(const std::string& Name);
+// Runs Cmd through the shell; returns its exit status and what it printed on both streams.
+int RunTool(const std::string& Cmd, std::string& Out);
+
 }  // namespace kdtest
