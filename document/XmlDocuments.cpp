@@ -61,8 +61,20 @@ struct TNodeCache {
 thread_local TNodeCache gNodeCache;
 #endif
 
-// Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors.
-thread_local std::vector<std::unique_ptr<TXmlNode>> gHeldChildren;
+// Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
+// freed after the thread's stack is gone (static objects at exit) free their children directly.
+struct THeldChildren {
+  std::vector<std::unique_ptr<TXmlNode>> Nodes;
+  bool Ended = false;
+  ~THeldChildren() {
+    Ended = true;
+    while (!Nodes.empty()) {
+      std::unique_ptr<TXmlNode> child = std::move(Nodes.back());
+      Nodes.pop_back();
+    }
+  }
+};
+thread_local THeldChildren gHeldChildren;
 
 }  // namespace
 
@@ -97,8 +109,8 @@ void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
 TXmlNode::~TXmlNode() {
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
-  if (FNodes.size() >= 64) {
-    std::vector<std::unique_ptr<TXmlNode>>& held = gHeldChildren;
+  if (FNodes.size() >= 64 && !gHeldChildren.Ended) {
+    std::vector<std::unique_ptr<TXmlNode>>& held = gHeldChildren.Nodes;
     const size_t base = held.size();
     try {
       held.reserve(base + FNodes.size());
@@ -107,7 +119,13 @@ TXmlNode::~TXmlNode() {
     }
     held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
     std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
-    held.resize(base);
+    // One at a time from the back: a child's own destructor pushes onto (and may reallocate)
+    // the same stack, so nothing of it may be held across that call.
+    while (held.size() > base) {
+      std::unique_ptr<TXmlNode> child = std::move(held.back());
+      held.pop_back();
+      child.reset();
+    }
   }
 }
 

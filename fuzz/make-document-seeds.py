@@ -72,6 +72,12 @@ SEEDS = {
                            "<Size>10</Size></Font><FontHeight>5</FontHeight><WordWrap>True</WordWrap>")),
     "group.xml": page(shape("TdtpGroupShape", shape("TdtpRectangleShape", POLY, 1) +
                             shape("TdtpGroupShape", shape("TdtpEllipseShape", POLY, 1), 2))),
+    # Wide elements inside wide elements: 60 shapes beside a 100-point stroke and a group of 70.
+    "wide.xml": page(*([shape("TdtpRectangleShape", POLY, i + 1) for i in range(60)] +
+                       [shape("TdtpFreehandShape2", POLY + "<Polygon><Line>" +
+                              points([(i * 0.5, i % 7) for i in range(100)]) + "</Line></Polygon>", 61),
+                        shape("TdtpGroupShape", "".join(shape("TdtpEllipseShape", POLY, i + 1)
+                                                        for i in range(70)), 62)])),
     "effects.xml": page(shape("TdtpEllipseShape", POLY +
                               '<Effect Index="1"><ClassName>TdtpShadowEffect</ClassName><Enabled>True</Enabled>'
                               "<DeltaX>2</DeltaX><DeltaY>2</DeltaY><Intensity>50</Intensity><Blur>3</Blur>"
