@@ -61,6 +61,8 @@ struct TNodeCache {
 thread_local TNodeCache gNodeCache;
 #endif
 
+thread_local int64_t gLiveNodes = 0;
+
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
 struct THeldChildren {
@@ -78,6 +80,8 @@ thread_local THeldChildren gHeldChildren;
 
 }  // namespace
 
+int64_t TXmlNode::LiveCount() { return gLiveNodes; }
+
 void* TXmlNode::operator new(size_t Size) {
 #if KD_XML_NODE_CACHE
   TNodeCache& cache = gNodeCache;
@@ -85,13 +89,17 @@ void* TXmlNode::operator new(size_t Size) {
     void* p = cache.Head;
     cache.Head = *static_cast<void**>(p);
     --cache.Count;
+    ++gLiveNodes;
     return p;
   }
 #endif
-  return ::operator new(Size);
+  void* p = ::operator new(Size);
+  ++gLiveNodes;
+  return p;
 }
 
 void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
+  if (Ptr) --gLiveNodes;
 #if KD_XML_NODE_CACHE
   TNodeCache& cache = gNodeCache;
   if (Ptr && Size == sizeof(TXmlNode) && !cache.Ended && cache.Count < TNodeCache::kLimit) {

@@ -103,6 +103,9 @@ class TXmlNode : public platform::TPersistent {
   // nodes, and the general allocator is slow for blocks of this size.
   static void* operator new(size_t Size);
   static void operator delete(void* Ptr, size_t Size) noexcept;
+  // Nodes allocated and not yet freed on this thread, for checking that freeing a tree frees
+  // each node exactly once.
+  static int64_t LiveCount();
 
   static std::unique_ptr<TXmlNode> CreateName(TXmlDocument* ADocument, const std::string& AName);
   // AValue is taken as plain text and stored escaped.

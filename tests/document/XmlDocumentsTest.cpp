@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -1114,6 +1115,41 @@ TEST(XmlDocuments, WideNodesNestedAtEveryDepthAreFreedOnce) {
         loaded.Clear();
         EXPECT_EQ(Saved(copy), bytes);
       }
+    }
+  }
+}
+
+// Freeing through the held-children stack and the node cache against a plain count of the
+// tree: every node is freed exactly once, and blocks handed out again by the cache are
+// distinct (a block cached twice would be given to two live nodes).
+TEST(XmlDocuments, FreeingMatchesTheNodeCountOfTheTree) {
+  std::mt19937 rng(11);
+  auto count = [](auto&& self, const TXmlNode* node) -> int64_t {
+    int64_t n = 1;
+    for (const auto& c : node->Nodes()) n += self(self, c.get());
+    return n;
+  };
+  auto grow = [&](auto&& self, TXmlNode* node, int depth) -> void {
+    const int n = depth == 0 ? int(rng() % 3) : (rng() % 2 ? 64 + int(rng() % 40) : int(rng() % 63));
+    for (int i = 0; i < n; ++i) {
+      TXmlNode* child = node->NodeNew("C");
+      if (depth > 0 && rng() % 16 == 0) self(self, child, depth - 1);
+    }
+  };
+  for (int round = 0; round < 20; ++round) {
+    const int64_t before = TXmlNode::LiveCount();
+    auto root = std::make_unique<TXmlNode>(nullptr);
+    grow(grow, root.get(), 1 + round % 4);
+    const int64_t nodes = count(count, root.get());
+    ASSERT_EQ(TXmlNode::LiveCount() - before, nodes);
+    root.reset();
+    ASSERT_EQ(TXmlNode::LiveCount(), before) << "round " << round;
+    // What the cache gives back now are distinct blocks.
+    std::vector<std::unique_ptr<TXmlNode>> again;
+    std::set<const void*> seen;
+    for (int64_t i = 0; i < nodes; ++i) {
+      again.push_back(std::make_unique<TXmlNode>(nullptr));
+      ASSERT_TRUE(seen.insert(again.back().get()).second) << "block handed out twice";
     }
   }
 }
