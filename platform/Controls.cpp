@@ -350,6 +350,8 @@ void CancelModeOfCapture() {
 
 TPoint GetCursorPos() { return FromQPoint(QCursor::pos()); }
 
+TPoint GetMessagePos() { return MessagePos(); }
+
 void TControl::Invalidate() {
   FWidget->update();
   FWidget->AddPending(FWidget->rect());

@@ -553,6 +553,8 @@ TControl* GetCaptureControl();
 void ReleaseCapture();
 // Screen position of the mouse pointer.
 TPoint GetCursorPos();
+// Screen position of the mouse event being handled (GetMessagePos); the pointer's before any.
+TPoint GetMessagePos();
 // Sends CancelMode to the control holding the capture and releases it (a menu is opening).
 void CancelModeOfCapture();
 
