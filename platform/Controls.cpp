@@ -207,6 +207,9 @@ void TControl::SetEnabled(bool Value) {
 
 void TControl::EnabledChanged() { Invalidate(); }
 
+bool TControl::DialogKey(Word, TShiftState) { return false; }
+bool TControl::DialogChar(TKeyChar) { return false; }
+
 void TControl::SetColor(TColor Value) {
   if (Value == FColor) {
     FParentColor = false;
