@@ -14,7 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QThread>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace kdtest {
@@ -80,6 +83,24 @@ inline bool StartPrivateXServer() {
   setenv("DISPLAY", (":" + number).c_str(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   return true;
+}
+
+// Runs the event loop until Done holds; false when it never does (a safety bound, not a timing).
+inline bool WaitFor(const std::function<bool()>& Done) {
+  for (int I = 0; I < 2000; ++I) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (Done()) return true;
+    QThread::msleep(2);
+  }
+  return Done();
+}
+
+// Lets pending events through.
+inline void Settle() {
+  for (int I = 0; I < 20; ++I) {
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(2);
+  }
 }
 
 // Keys and mouse events through XTest, on a connection of its own.

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
-#include <QThread>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -25,23 +24,8 @@ namespace {
 
 const bool gHaveX = kdtest::StartPrivateXServer();
 
-// Runs the event loop until Done holds; false when it never does (a safety bound, not a timing).
-bool WaitFor(const std::function<bool()>& Done) {
-  for (int I = 0; I < 2000; ++I) {
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (Done()) return true;
-    QThread::msleep(2);
-  }
-  return Done();
-}
-
-// Lets pending events through.
-void Settle() {
-  for (int I = 0; I < 20; ++I) {
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(2);
-  }
-}
+using kdtest::Settle;
+using kdtest::WaitFor;
 
 class StatusBarUnderX : public ::testing::Test {
  protected:
