@@ -109,10 +109,8 @@ class StatusBarUnderX : public ::testing::Test {
 }  // namespace
 
 TEST_F(StatusBarUnderX, LockKeyPanelsFollowTheServerBothWays) {
-  TExStatusPanel* Caps = Bar->Panels()->Add();
-  Caps->SetPanelType(sptCapsLock);
-  TExStatusPanel* Num = Bar->Panels()->Add();
-  Num->SetPanelType(sptNumLock);
+  Bar->Panels()->Add()->SetPanelType(sptCapsLock);
+  Bar->Panels()->Add()->SetPanelType(sptNumLock);
   Bar->Panels()->Add()->SetWidth(40);
   ShowAndFocus();
   // Start from both locks off, whatever an earlier run left.
@@ -148,8 +146,6 @@ TEST_F(StatusBarUnderX, LockKeyPanelsFollowTheServerBothWays) {
     EXPECT_EQ(LitPixels(S.Panel), 0);
     EXPECT_TRUE(SameAsFullRepaint(S.Panel));
   }
-  (void)Caps;
-  (void)Num;
 }
 
 TEST_F(StatusBarUnderX, AClickInAPanelReachesThePanelThenTheBar) {
