@@ -26,6 +26,7 @@
 #include "widgets/ExStatusBar.h"
 #include "widgets/HookManager.h"
 #include "widgets/KbMonitor.h"
+#include "widgets/SystemInfo.h"
 #include "widgets/VisualStyles.h"
 
 namespace app {
@@ -39,7 +40,7 @@ void InitializeUnits() {
   gInitialized = true;
   platform::InitializeForms();
   // Shape classes register first, then the raster formats, the bitmap library, the editor's
-  // cursors and the visual-styles binding.
+  // cursors, the visual-styles binding, the system information and the two extra cursors.
   document::InitializeDtpShape();
   document::InitializeDtpEffectShape();
   document::InitializeDtpBitmapShape();
@@ -61,6 +62,8 @@ void InitializeUnits() {
   raster::InitializeRaster32();
   document::InitializeDtpDocument();
   widgets::InitializeVisualStyles();
+  widgets::InitializeSystemInfo();
+  widgets::InitializeCursors();
   widgets::InitializeKbMonitor();
   widgets::InitializeExStatusBar();
   platform::SetWindowExceptionHandler(
@@ -73,6 +76,7 @@ void FinalizeUnits() {
   platform::SetWindowExceptionHandler(nullptr);
   widgets::FinalizeExStatusBar();
   widgets::FinalizeKbMonitor();
+  widgets::FinalizeSystemInfo();
   widgets::FinalizeVisualStyles();
   document::FinalizeDtpDocument();
   raster::FinalizeRaster32();

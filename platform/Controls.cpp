@@ -207,6 +207,9 @@ void TControl::SetEnabled(bool Value) {
 
 void TControl::EnabledChanged() { Invalidate(); }
 
+bool TControl::DialogKey(Word, TShiftState) { return false; }
+bool TControl::DialogChar(TKeyChar) { return false; }
+
 void TControl::SetColor(TColor Value) {
   if (Value == FColor) {
     FParentColor = false;
@@ -349,6 +352,8 @@ void CancelModeOfCapture() {
 }
 
 TPoint GetCursorPos() { return FromQPoint(QCursor::pos()); }
+
+TPoint GetMessagePos() { return MessagePos(); }
 
 void TControl::Invalidate() {
   FWidget->update();

@@ -309,6 +309,10 @@ class TControl : public TComponent {
   virtual void DoEndDrag(TObject* Target, int32_t X, int32_t Y);
   virtual void VisibleChanged() {}
   virtual void EnabledChanged();
+  // CM_DIALOGKEY / CM_DIALOGCHAR, offered to every control of the form, windowed or not, before
+  // the focused control sees Return, Escape or an Alt accelerator; true consumes the key.
+  virtual bool DialogKey(Word Key, TShiftState Shift);
+  virtual bool DialogChar(TKeyChar Key);
   virtual void FontChanged();
   virtual void ColorChanged();
   virtual void TextChanged();
@@ -470,10 +474,8 @@ class TWinControl : public TControl {
   virtual void DoExit();
   // CM_WANTSPECIALKEY: true to receive Tab, arrows, Return or Escape as ordinary keys.
   virtual bool WantSpecialKey(Word Key, TShiftState Shift);
-  // CM_DIALOGKEY / CM_DIALOGCHAR, offered to every control of the form before the focused
-  // control sees Return, Escape or an Alt accelerator; true consumes the key.
-  virtual bool DialogKey(Word Key, TShiftState Shift);
-  virtual bool DialogChar(TKeyChar Key);
+  bool DialogKey(Word Key, TShiftState Shift) override;
+  bool DialogChar(TKeyChar Key) override;
   // Positions the aligned children inside Rect (the client area by default).
   virtual void AlignControls(TControl* AControl, TRect& Rect);
   // The part of the client area the aligned children share (a panel leaves its bevels out).
@@ -553,6 +555,8 @@ TControl* GetCaptureControl();
 void ReleaseCapture();
 // Screen position of the mouse pointer.
 TPoint GetCursorPos();
+// Screen position of the mouse event being handled (GetMessagePos); the pointer's before any.
+TPoint GetMessagePos();
 // Sends CancelMode to the control holding the capture and releases it (a menu is opening).
 void CancelModeOfCapture();
 

@@ -366,21 +366,28 @@ bool TWinControl::WantSpecialKey(Word Key, TShiftState) {
 bool TWinControl::DialogKey(Word, TShiftState) { return false; }
 bool TWinControl::DialogChar(TKeyChar) { return false; }
 
+// Windowless children (toolbar buttons) are asked too; each decides whether it may click.
 bool TWinControl::BroadcastDialogKey(Word Key, TShiftState Shift) {
   if (DialogKey(Key, Shift)) return true;
-  for (TControl* c : std::vector<TControl*>(FControls))
+  for (TControl* c : std::vector<TControl*>(FControls)) {
     if (auto* w = dynamic_cast<TWinControl*>(c)) {
       if (w->Visible() && w->BroadcastDialogKey(Key, Shift)) return true;
+    } else if (c->DialogKey(Key, Shift)) {
+      return true;
     }
+  }
   return false;
 }
 
 bool TWinControl::BroadcastDialogChar(TKeyChar Key) {
   if (DialogChar(Key)) return true;
-  for (TControl* c : std::vector<TControl*>(FControls))
+  for (TControl* c : std::vector<TControl*>(FControls)) {
     if (auto* w = dynamic_cast<TWinControl*>(c)) {
       if (w->Visible() && w->BroadcastDialogChar(Key)) return true;
+    } else if (c->DialogChar(Key)) {
+      return true;
     }
+  }
   return false;
 }
 

@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation2
   xvfb xauth clang libclang-rt-14-dev libxml2-utils python3
+  libxtst6
   poppler-utils imagemagick netpbm
   libpugixml-dev libexpat1-dev libcairo2-dev libgif-dev libimagequant-dev libpng-dev libspng-dev
   qt6-webengine-dev

@@ -250,6 +250,7 @@ TExStatusPanel::TExStatusPanel(TObject* Collection) {
   if (!FCollection) throw Exception("TExStatusPanel owner must be TExStatusPanesls");
   FLinkedPanel = std::make_unique<TStatusPanel>();
   FLinkedPanel->Style = psOwnerDraw;
+  if (FCollection->StatusBar()) FLinkedPanel->BiDiMode = FCollection->StatusBar()->BiDiMode();
   FGaugeAttrs = std::make_unique<TExGaugeAttrs>(this);
   FGlyph = std::make_unique<TPicture>();
   FGlyph->OnChange = [this](TObject* Sender) { GlyphChanged(Sender); };
@@ -300,6 +301,8 @@ void TExStatusPanel::Assign(const TPersistent* Source) {
   SetGaugeAttrs(P->GaugeAttrs());
   SetAlignment(P->Alignment());
   SetBevel(P->Bevel());
+  SetBiDiMode(P->BiDiMode());
+  SetParentBiDiMode(P->ParentBiDiMode());
   SetGlyph(P->Glyph());
   SetText(P->Text());
   SetDateFormat(P->DateFormat());
@@ -441,6 +444,28 @@ void TExStatusPanel::SetBevel(TStatusPanelBevel Value) {
   if (Value == FLinkedPanel->Bevel) return;
   FLinkedPanel->Bevel = Value;
   if (StatusBar()) StatusBar()->Invalidate();
+}
+
+TBiDiMode TExStatusPanel::BiDiMode() const { return FLinkedPanel->BiDiMode; }
+void TExStatusPanel::SetBiDiMode(TBiDiMode Value) {
+  if (Value == FLinkedPanel->BiDiMode) return;
+  FLinkedPanel->BiDiMode = Value;
+  FLinkedPanel->ParentBiDiMode = false;
+  Invalidate();
+}
+
+bool TExStatusPanel::ParentBiDiMode() const { return FLinkedPanel->ParentBiDiMode; }
+void TExStatusPanel::SetParentBiDiMode(bool Value) {
+  if (Value == FLinkedPanel->ParentBiDiMode) return;
+  FLinkedPanel->ParentBiDiMode = Value;
+  if (Value && StatusBar()) FLinkedPanel->BiDiMode = StatusBar()->BiDiMode();
+  Invalidate();
+}
+
+TAlignment TExStatusPanel::DrawAlignment() const {
+  const TAlignment A = Alignment();
+  if (BiDiMode() != bdRightToLeft || A == taCenter) return A;
+  return A == taLeftJustify ? taRightJustify : taLeftJustify;
 }
 
 int32_t TExStatusPanel::Width() const { return FLinkedPanel->Width; }
@@ -603,11 +628,11 @@ void TExStatusPanel::PaintPanel(TCanvas* Canvas, const TRect& Rect) {
 namespace {
 uint32_t AlignFlags(const TExStatusPanel& P, TRect& R) {
   if (P.AutoFit()) return DT_CENTER;
-  if (P.Alignment() == taRightJustify) {
+  if (P.DrawAlignment() == taRightJustify) {
     R.Right -= 1;
     return DT_RIGHT;
   }
-  return P.Alignment() == taCenter ? DT_CENTER : 0;
+  return P.DrawAlignment() == taCenter ? DT_CENTER : 0;
 }
 }  // namespace
 
@@ -636,9 +661,10 @@ void TExStatusPanel::DrawGlyphPanel(TCanvas* Canvas, TRect& R) {
   const int32_t GW = G ? G->Width() : 0;
   const int32_t GH = G ? G->Height() : 0;
   int32_t X;
-  if (Alignment() == taCenter || FAutoFit)
+  const TAlignment A = DrawAlignment();
+  if (A == taCenter || FAutoFit)
     X = R.Left + (R.Width() - GW - TW) / 2;
-  else if (Alignment() == taRightJustify)
+  else if (A == taRightJustify)
     X = R.Right - GW;
   else
     X = R.Left;
@@ -652,7 +678,7 @@ void TExStatusPanel::DrawGlyphPanel(TCanvas* Canvas, TRect& R) {
     }
   }
   if (!FText.empty()) {
-    TRect T{Alignment() == taRightJustify ? X - TW - 2 : X + GW + 2, R.Top, R.Right, R.Bottom};
+    TRect T{A == taRightJustify ? X - TW - 2 : X + GW + 2, R.Top, R.Right, R.Bottom};
     Canvas->Brush()->SetStyle(bsClear);
     Canvas->DrawText(FText, T, BaseFlags);
   }
@@ -669,8 +695,8 @@ void TExStatusPanel::DrawPercentGauge(TCanvas* Canvas, TRect& R) {
   if (Rest.Width() > 0) Canvas->FillRect(Rest);
   const std::string T = FText.empty() ? std::to_string(FGaugeAttrs->Position()) + "%" : FText;
   uint32_t Flags = BaseFlags;
-  if (Alignment() == taRightJustify) Flags |= DT_RIGHT;
-  if (Alignment() == taCenter) Flags |= DT_CENTER;
+  if (DrawAlignment() == taRightJustify) Flags |= DT_RIGHT;
+  if (DrawAlignment() == taCenter) Flags |= DT_CENTER;
   Canvas->Brush()->SetStyle(bsClear);
   const TColor Old = Canvas->Font()->Color();
   if (Filled.Width() > 0) {
@@ -895,9 +921,8 @@ TExStatusBar::~TExStatusBar() {
   FAppHook = 0;
 }
 
-void TExStatusBar::SetEnabled(bool Value) {
-  if (Value == Enabled()) return;
-  TControl::SetEnabled(Value);
+void TExStatusBar::EnabledChanged() {
+  TCustomControl::EnabledChanged();
   Invalidate();
   for (int32_t I = 0; I < FPanels->Count(); ++I) FPanels->Items(I)->EnabledChanged();
 }
@@ -1066,6 +1091,11 @@ void TExStatusBar::CreateWnd() {
   FontChanged();
 }
 
+void TExStatusBar::DestroyWnd() {
+  if (FUseMonitorDLL && FMonitorUsers >= 1 && KbMonitorLoaded()) DeregisterKeyboardWindow(MonitorWindow());
+  TCustomControl::DestroyWnd();
+}
+
 void TExStatusBar::RepaintLockPanels() {
   FPanels->BeginUpdate();
   for (int32_t I = 0; I < FPanels->Count(); ++I)
@@ -1103,6 +1133,18 @@ void TExStatusBar::ClickAt(TPoint P) {
   }
   TCustomControl::Click();
 }
+
+void TExStatusBar::SetBiDiMode(TBiDiMode Value) {
+  if (Value == FBiDiMode) return;
+  FBiDiMode = Value;
+  for (int32_t I = 0; I < FPanels->Count(); ++I) {
+    TStatusPanel* L = FPanels->Items(I)->LinkedPanel();
+    if (L->ParentBiDiMode) L->BiDiMode = Value;
+  }
+  Invalidate();
+}
+
+void TExStatusBar::Click() { ClickAt(ScreenToClient(GetMessagePos())); }
 
 void TExStatusBar::SetUseMonitorDLL(bool Value) {
   if (Value == FUseMonitorDLL) return;
@@ -1169,7 +1211,11 @@ void KeyboardHookProc(int32_t Code, uint32_t Key, uint32_t Flags) {
     U().RefreshLockPanels = false;
     return;
   }
-  if ((Key != 20 && Key != 144 && Key != 145) || (Flags & 0xC0000000u) != 0) return;
+  if (Key != 20 && Key != 144 && Key != 145) return;
+  // The first press, and the release: the X server unlocks a lock key only when it is released,
+  // so the press that turns a lock off still reads it on. Auto-repeat (bit 30 alone) is skipped.
+  const bool Released = (Flags & 0x80000000u) != 0;
+  if (!Released && (Flags & 0x40000000u) != 0) return;
   const TExStatusPanelType T = KeyToPanelType(Key);
   for (TExStatusPanel* P : Panels)
     if (P->PanelType() == T) P->Invalidate();

@@ -30,6 +30,8 @@ enum TExGaugeStyle : uint8_t { gsPercent, gsIndeterminate, gsIndeterminate2 };
 using TPercent = uint8_t;  // 0..100
 enum TStatusPanelBevel : uint8_t { pbNone, pbLowered, pbRaised };
 enum TStatusPanelStyle : uint8_t { psText, psOwnerDraw };
+// Reading order and alignment of a panel's text; only bdRightToLeft mirrors the alignment.
+enum TBiDiMode : uint8_t { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
 
 class TExStatusBar;
 class TExStatusPanel;
@@ -44,6 +46,9 @@ struct TStatusPanel {
   TStatusPanelBevel Bevel = pbLowered;
   TStatusPanelStyle Style = psText;
   int32_t Width = 50;
+  TBiDiMode BiDiMode = bdLeftToRight;
+  // BiDiMode follows the bar's.
+  bool ParentBiDiMode = true;
 };
 
 class TExGaugeAttrs : public platform::TPersistent {
@@ -102,6 +107,16 @@ class TExStatusPanel : public platform::TPersistent {
   void SetAlignment(platform::TAlignment Value);
   TStatusPanelBevel Bevel() const;
   void SetBevel(TStatusPanelBevel Value);
+  // Setting a BiDiMode stops following the bar; ParentBiDiMode True takes the bar's again.
+  TBiDiMode BiDiMode() const;
+  void SetBiDiMode(TBiDiMode Value);
+  bool ParentBiDiMode() const;
+  void SetParentBiDiMode(bool Value);
+  // Stored with the form only when it is the panel's own.
+  bool BiDiModeStored() const { return !ParentBiDiMode(); }
+  // The alignment the text is drawn with: left and right swap when the panel reads right to
+  // left, as a right-to-left layout mirrors them.
+  platform::TAlignment DrawAlignment() const;
   int32_t Width() const;
   void SetWidth(int32_t Value);
   bool AutoFit() const { return FAutoFit; }
@@ -224,6 +239,9 @@ class TExStatusBar : public platform::TCustomControl {
   void SetPanels(const TExStatusPanels* Value) { FPanels->Assign(Value); }
   bool UseMonitorDLL() const { return FUseMonitorDLL; }
   void SetUseMonitorDLL(bool Value);
+  // Passed on to the panels that follow the bar (ParentBiDiMode).
+  TBiDiMode BiDiMode() const { return FBiDiMode; }
+  void SetBiDiMode(TBiDiMode Value);
   std::string Version() const { return "TExStatusBar v1.23"; }
   void SetVersion(const std::string&) {}
   int32_t MonitorUsers() const { return FMonitorUsers; }
@@ -232,7 +250,6 @@ class TExStatusBar : public platform::TCustomControl {
   // The component is being edited in a designer (owner-draw placeholders, load errors raised).
   bool Designing() const { return FDesigning; }
   void SetDesigning(bool Value) { FDesigning = Value; }
-  void SetEnabled(bool Value);
 
   // The frame rectangle of a panel; empty without a window or for an index out of range.
   platform::TRect GetPanelRect(int32_t Index);
@@ -270,6 +287,12 @@ class TExStatusBar : public platform::TCustomControl {
   // The panel under the cursor shows its own hint; elsewhere the hint area stops at the
   // nearest panels that have one.
   bool HintShow(platform::THintInfo& Info) override;
+  // A click goes to the panel under the mouse first, then to the bar.
+  void Click() override;
+  // Disabling the bar disables its panels: they leave the timer and the keyboard watching.
+  void EnabledChanged() override;
+  // Deregisters the window from the monitor library, so a new window is registered once.
+  void DestroyWnd() override;
   // Draws one owner-drawn base panel.
   virtual void DrawPanel(TStatusPanel* Panel, const platform::TRect& Rect);
 
@@ -289,6 +312,7 @@ class TExStatusBar : public platform::TCustomControl {
   std::unique_ptr<platform::TBitmap> FSurface;
   bool FSurfaceValid = false;
   bool FUseMonitorDLL = false;
+  TBiDiMode FBiDiMode = bdLeftToRight;
   int32_t FMonitorUsers = 0;
   uint32_t FMonitorMessage = 0;
   void* FMonitorWindow = nullptr;
@@ -305,7 +329,8 @@ constexpr uint32_t WM_REFRESHLOCKINDICATORS = 32998;
 constexpr uint32_t SB_GETRECT = 1034;
 
 // The keyboard hook: the platform's key dispatch calls it (Code >= 0, the virtual key, and the
-// key flags: bit 31 released, bit 30 previously down). Always passes the event on.
+// key flags: bit 31 released, bit 30 previously down). A lock key's first press and its release
+// repaint the panels of that key. Always passes the event on.
 void KeyboardHookProc(int32_t Code, uint32_t Key, uint32_t Flags);
 bool KeyboardHookInstalled();
 int32_t KeyboardHookPanelCount();

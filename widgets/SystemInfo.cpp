@@ -100,13 +100,14 @@ void FinalizeSystemInfo() {
   InfoDone() = false;
 }
 
-void InitializeRxCursors() {
+void InitializeCursors() {
   static bool Done = false;
   if (Done) return;
   Done = true;
-  // The program has no cursor resources here; the screen's own hand and drag cursors stand in.
-  platform::Screen()->CopyCursor(crRxHand, platform::crHandPoint);
-  platform::Screen()->CopyCursor(crRxDrag, platform::crDrag);
+  // The program carries no cursor resources here ("HAND_CURSOR", "DRAG_CURSOR"); the screen's
+  // own hand and drag cursors stand in.
+  platform::Screen()->CopyCursor(crHandCursor, platform::crHandPoint);
+  platform::Screen()->CopyCursor(crDragCursor, platform::crDrag);
 }
 
 }  // namespace widgets

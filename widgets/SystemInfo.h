@@ -63,10 +63,10 @@ inline constexpr std::array<const char*, 6> CpuVendorIds = {
 inline constexpr std::array<const char*, 6> CpuVendorNames = {"Intel",  "UMC",    "AMD",
                                                               "Cyrix",  "NexGen", "CentaurHauls"};
 
-// Screen cursor numbers of the hand and drag cursors.
-constexpr int32_t crRxHand = 14000;
-constexpr int32_t crRxDrag = 14001;
+// Screen cursor numbers of the cursors "HAND_CURSOR" and "DRAG_CURSOR".
+constexpr int32_t crHandCursor = 14000;
+constexpr int32_t crDragCursor = 14001;
 // Registers the two cursors with the screen (first call only).
-void InitializeRxCursors();
+void InitializeCursors();
 
 }  // namespace widgets

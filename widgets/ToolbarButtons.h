@@ -277,8 +277,8 @@ class TToolbarButton : public platform::TGraphicControl {
   // CM_DIALOGKEY: Return clicks a Default button, Escape a Cancel one (no shift keys).
   // CM_DIALOGCHAR: the caption's accelerator clicks it. Both need the parent showing and the
   // button enabled and visible; true when the button clicked.
-  bool DialogKey(platform::Word Key, platform::TShiftState Shift);
-  bool DialogChar(platform::TKeyChar Key);
+  bool DialogKey(platform::Word Key, platform::TShiftState Shift) override;
+  bool DialogChar(platform::TKeyChar Key) override;
 
   // Hot tracking, also run by the shared timer and the hook procedure.
   void MouseEntered();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWidget>
 #include <algorithm>
 #include <array>
@@ -597,4 +598,185 @@ TEST_F(ExStatusBarTest, MonitorLibraryMessagesReachTheBar) {
   Bar->SetUseMonitorDLL(false);
   EXPECT_TRUE(LibWindows.empty());
   SetKbMonitorLoader({});
+}
+
+TEST_F(ExStatusBarTest, ARecreatedWindowIsRegisteredOnce) {
+  SetKbMonitorLoader({[](const std::string&) -> void* { return &FakeLib; },
+                      [](void*, const std::string& N) -> void* {
+                        return N == "RegisterKeyboardHook" ? reinterpret_cast<void*>(&LibReg)
+                                                           : reinterpret_cast<void*>(&LibDereg);
+                      },
+                      [](void*) { return true; }});
+  LibWindows.clear();
+  Add(sptCapsLock);
+  Add(sptNumLock);
+  Bar->SetUseMonitorDLL(true);
+  ASSERT_EQ(LibWindows.size(), 1u);
+  for (int I = 0; I < 2; ++I) {
+    Bar->RecreateWnd();
+    EXPECT_EQ(LibWindows.size(), 1u);
+    EXPECT_EQ(KbMonitorWindows().size(), 1u);
+    EXPECT_EQ(Bar->MonitorMessage(), 50123u);
+  }
+  // Messages still arrive at the new window.
+  LibTells(0x90, true);
+  EXPECT_TRUE(Bar->Panels()->Items(1)->LockOn());
+  Bar->SetUseMonitorDLL(false);
+  EXPECT_TRUE(LibWindows.empty());
+  EXPECT_TRUE(KbMonitorWindows().empty());
+  SetKbMonitorLoader({});
+}
+
+TEST_F(ExStatusBarTest, DisablingTheBarAsAControlReachesItsPanels) {
+  TExStatusPanel* Clock = Add(sptTime);
+  TExStatusPanel* Caps = Add(sptCapsLock);
+  TExStatusPanel* Gauge = Add(sptGauge, 80);
+  Gauge->GaugeAttrs()->SetStyle(gsIndeterminate);
+  Gauge->SetEnabled(true);
+  ASSERT_EQ(Bar->Panels()->TimerPanelCount(), 2);
+  ASSERT_TRUE(KeyboardHookInstalled());
+  Bar->Font()->SetColor(clBlack);
+  Bar->RenderAll();
+  const QImage CapsOn = PanelPixels(*Bar, 1);
+  // Through the control's own setter, as a parent or the form disables it.
+  TControl* AsControl = Bar.get();
+  AsControl->SetEnabled(false);
+  EXPECT_FALSE(Clock->Enabled());
+  EXPECT_FALSE(Caps->Enabled());
+  EXPECT_TRUE(Clock->OwnEnabled());
+  EXPECT_EQ(Bar->Panels()->TimerPanelCount(), 0);
+  EXPECT_EQ(Bar->Panels()->Timer(), nullptr);
+  EXPECT_FALSE(KeyboardHookInstalled());
+  EXPECT_EQ(KeyboardHookPanelCount(), 0);
+  EXPECT_EQ(Bar->MainWinHookCount(), 0);
+  // A disabled panel shows only its background.
+  Bar->RenderAll();
+  EXPECT_EQ(CountIn(Bar->GetPanelRect(1), clBlack), 0);
+  EXPECT_NE(PanelPixels(*Bar, 1), CapsOn);
+
+  AsControl->SetEnabled(true);
+  EXPECT_EQ(Bar->Panels()->TimerPanelCount(), 2);
+  ASSERT_NE(Bar->Panels()->Timer(), nullptr);
+  EXPECT_EQ(Bar->Panels()->Timer()->Interval(), 50u);
+  EXPECT_TRUE(KeyboardHookInstalled());
+  EXPECT_EQ(KeyboardHookPanelCount(), 1);
+  EXPECT_EQ(Bar->MainWinHookCount(), 1);
+  Bar->RenderAll();
+  EXPECT_EQ(PanelPixels(*Bar, 1), CapsOn);
+}
+
+namespace {
+// A left press and release at a client point of the bar's window, as the user gives them.
+void ClickWindow(TExStatusBar& B, TPoint At) {
+  QWidget* W = static_cast<QWidget*>(B.WidgetHandle());
+  const QPointF P(At.X, At.Y);
+  QMouseEvent Press(QEvent::MouseButtonPress, P, W->mapToGlobal(P), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent Release(QEvent::MouseButtonRelease, P, W->mapToGlobal(P), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(W, &Press);
+  QApplication::sendEvent(W, &Release);
+}
+}  // namespace
+
+TEST_F(ExStatusBarTest, AClickOnTheWindowReachesThePanelUnderIt) {
+  std::vector<std::string> Order;
+  for (int32_t I = 0; I < 3; ++I) {
+    TExStatusPanel* P = Add(sptNormal, 100);
+    P->OnClick = [&Order, I, P](TObject* S) {
+      if (S == P) Order.push_back("panel " + std::to_string(I));
+    };
+  }
+  Bar->OnClick = [&](TObject* S) {
+    if (S == Bar.get()) Order.push_back("bar");
+  };
+  const TRect R0 = Bar->GetPanelRect(0), R2 = Bar->GetPanelRect(2);
+  ClickWindow(*Bar, {R0.Left + 2, R0.Top + 2});
+  ClickWindow(*Bar, {R2.Right - 2, R2.Bottom - 2});
+  ClickWindow(*Bar, {R0.Right, R0.Top + 2});  // the gap between two panels
+  const std::vector<std::string> Expected = {"panel 0", "bar", "panel 2", "bar", "bar"};
+  EXPECT_EQ(Order, Expected);
+}
+
+TEST_F(ExStatusBarTest, RightToLeftPanelsMirrorTheirText) {
+  Bar->SetColor(clWhite);
+  Bar->Font()->SetColor(clBlack);
+  TExStatusPanel* P = Add(sptNormal, 200);
+  P->SetText("Klaar");
+  Add(sptNormal, 50);
+  const TRect R = Bar->GetPanelRect(0);
+  const TRect LeftHalf{R.Left, R.Top, R.Left + R.Width() / 2, R.Bottom};
+  const TRect RightHalf{LeftHalf.Right, R.Top, R.Right, R.Bottom};
+  auto Ink = [&](const TRect& Part) {
+    Bar->RenderAll();
+    return CountNear(Part, clBlack);
+  };
+  EXPECT_TRUE(P->ParentBiDiMode());
+  EXPECT_FALSE(P->BiDiModeStored());
+  EXPECT_GT(Ink(LeftHalf), 10);
+  EXPECT_EQ(Ink(RightHalf), 0);
+  // Its own mode: the text moves to the right edge; the bar's mode no longer reaches it.
+  P->SetBiDiMode(bdRightToLeft);
+  EXPECT_FALSE(P->ParentBiDiMode());
+  EXPECT_TRUE(P->BiDiModeStored());
+  EXPECT_EQ(P->DrawAlignment(), taRightJustify);
+  EXPECT_EQ(Ink(LeftHalf), 0);
+  EXPECT_GT(Ink(RightHalf), 10);
+  Bar->SetBiDiMode(bdLeftToRight);
+  EXPECT_EQ(P->BiDiMode(), bdRightToLeft);
+  // Right-aligned text goes left; centred text stays; the other modes keep the alignment.
+  P->SetAlignment(taRightJustify);
+  EXPECT_EQ(P->DrawAlignment(), taLeftJustify);
+  EXPECT_GT(Ink(LeftHalf), 10);
+  EXPECT_EQ(Ink(RightHalf), 0);
+  P->SetAlignment(taCenter);
+  EXPECT_EQ(P->DrawAlignment(), taCenter);
+  P->SetAlignment(taLeftJustify);
+  P->SetBiDiMode(bdRightToLeftNoAlign);
+  EXPECT_EQ(P->DrawAlignment(), taLeftJustify);
+  // Following the bar again takes the bar's mode, and the bar's changes reach it.
+  P->SetParentBiDiMode(true);
+  EXPECT_EQ(P->BiDiMode(), bdLeftToRight);
+  Bar->SetBiDiMode(bdRightToLeft);
+  EXPECT_EQ(P->BiDiMode(), bdRightToLeft);
+  EXPECT_GT(Ink(RightHalf), 10);
+  EXPECT_EQ(Bar->Panels()->Add()->BiDiMode(), bdRightToLeft);  // new panels start with the bar's
+
+  // A glyph panel puts its glyph at the right edge and the text to its left.
+  TExStatusPanel* G = Bar->Panels()->Items(1);
+  G->SetParentBiDiMode(false);
+  G->SetBiDiMode(bdLeftToRight);
+  G->SetWidth(120);
+  TBitmap Glyph;
+  Glyph.SetSize(10, 10);
+  Glyph.Canvas()->Brush()->SetColor(clRed);
+  Glyph.Canvas()->FillRect({0, 0, 10, 10});
+  Glyph.Canvas()->SetPixel(0, 9, clWhite);  // the transparent colour
+  G->Glyph()->SetGraphic(&Glyph);
+  G->SetPanelType(sptGlyph);
+  G->SetAutoFit(false);
+  G->SetWidth(120);
+  auto RedX = [&] {
+    Bar->RenderAll();
+    const TRect GR = Bar->GetPanelRect(1);
+    for (int32_t X = GR.Left; X < GR.Right; ++X)
+      if (Px(X, (GR.Top + GR.Bottom) / 2) == ColorToRGB(clRed)) return X - GR.Left;
+    return -1;
+  };
+  const int32_t LeftToRight = RedX();
+  G->SetBiDiMode(bdRightToLeft);
+  const int32_t RightToLeft = RedX();
+  EXPECT_GE(LeftToRight, 0);
+  EXPECT_LT(LeftToRight, 5);
+  EXPECT_GT(RightToLeft, 100);
+
+  // Assign copies both; a panel that follows its bar takes the receiving bar's mode.
+  TExStatusBar Other(nullptr);
+  Other.SetBiDiMode(bdRightToLeftReadingOnly);
+  TExStatusPanel* Q = Other.Panels()->Add();
+  Q->Assign(G);
+  EXPECT_EQ(Q->BiDiMode(), bdRightToLeft);
+  EXPECT_FALSE(Q->ParentBiDiMode());
+  Q->Assign(P);
+  EXPECT_TRUE(Q->ParentBiDiMode());
+  EXPECT_EQ(Q->BiDiMode(), bdRightToLeftReadingOnly);
 }

@@ -63,7 +63,7 @@ TEST(SystemInfo, VendorTablesAndCursors) {
   EXPECT_STREQ(CpuVendorIds[2], "AuthenticAMD");
   EXPECT_STREQ(CpuVendorNames[2], "AMD");
   EXPECT_STREQ(CpuVendorIds[5], CpuVendorNames[5]);
-  InitializeRxCursors();
-  EXPECT_TRUE(platform::Screen()->HasCursor(crRxHand));
-  EXPECT_TRUE(platform::Screen()->HasCursor(crRxDrag));
+  InitializeCursors();
+  EXPECT_TRUE(platform::Screen()->HasCursor(crHandCursor));
+  EXPECT_TRUE(platform::Screen()->HasCursor(crDragCursor));
 }

@@ -13,6 +13,7 @@
 #include "platform/ExtCtrls.h"
 #include "platform/Forms.h"
 #include "platform/Menus.h"
+#include "platform/StdCtrls.h"
 #include "tests/common/TestSupport.h"
 #include "tests/platform/GuiTestEvents.h"
 
@@ -810,6 +811,51 @@ TEST(ToolbarButtonKeys, DefaultCancelAndAccelerator) {
   b->SetEnabled(true);
   b->SetCaption("Tom && Jerry");
   EXPECT_FALSE(b->DialogChar(U'j'));
+  form.Hide();
+}
+
+// Keys typed into an edit on the form reach the toolbar buttons through the form.
+TEST(ToolbarButtonKeys, TypedKeysClickDefaultCancelAndAcceleratorButtons) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 120);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(0, 0, 300, 40);
+  auto* edit = new TEdit(&form);
+  edit->SetParent(&form);
+  edit->SetBounds(10, 60, 120, 22);
+  std::vector<std::string> clicked;
+  auto button = [&](const std::string& caption, int32_t left) {
+    auto* b = new TToolbarButton(&form);
+    b->SetParent(panel);  // a button on a panel, as on the main form's tool panel
+    b->SetBounds(left, 5, 60, 22);
+    b->SetCaption(caption);
+    b->OnClick = [&clicked, caption](TObject*) { clicked.push_back(caption); };
+    return b;
+  };
+  TToolbarButton* ok = button("OK", 0);
+  TToolbarButton* cancel = button("Annuleren", 60);
+  TToolbarButton* previous = button("&Vorige", 120);
+  ok->SetDefault(true);
+  cancel->SetCancel(true);
+  form.Show();
+  edit->SetFocus();
+  guitest::Key(edit, Qt::Key_Return);
+  guitest::Key(edit, Qt::Key_Escape);
+  guitest::Key(edit, Qt::Key_V, Qt::AltModifier, "v");
+  EXPECT_EQ(clicked, (std::vector<std::string>{"OK", "Annuleren", "&Vorige"}));
+  // With a shift key, or without the modifier, nothing is clicked; a plain "v" goes to the edit.
+  clicked.clear();
+  guitest::Key(edit, Qt::Key_Return, Qt::ShiftModifier);
+  guitest::Key(edit, Qt::Key_V, Qt::NoModifier, "v");
+  EXPECT_TRUE(clicked.empty());
+  EXPECT_EQ(edit->Text(), "v");
+  // A hidden or disabled button is passed over.
+  previous->SetVisible(false);
+  ok->SetEnabled(false);
+  guitest::Key(edit, Qt::Key_V, Qt::AltModifier, "v");
+  guitest::Key(edit, Qt::Key_Return);
+  EXPECT_TRUE(clicked.empty());
   form.Hide();
 }
 

@@ -1,0 +1,126 @@
+// The main window's lock-key panels under a real X server: Caps Lock and Num Lock pressed twice
+// each through XTest while the catalogue tree has the focus; the panels follow the server's
+// indicators both ways, as the window shows them. The test starts its own Xvfb and skips only
+// when Xvfb is not installed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QWidget>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "platform/AppHooks.h"
+#include "platform/KeyState.h"
+#include "tests/app/AppSupport.h"
+#include "tests/common/TestSupport.h"
+#include "tests/common/XServer.h"
+
+using namespace app;
+using namespace platform;
+
+namespace {
+
+const bool gHaveX = kdtest::StartPrivateXServer();
+
+class MainFormLockKeys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!gHaveX) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    ASSERT_TRUE(In.Ok()) << "no XTest";
+    apptest::StartUnits();
+    KeyStateReset();
+    KeyStateAllowXkb(true);
+    ASSERT_TRUE(KeyStateUsesXkb());
+    Form = std::make_unique<TForm1>(nullptr);
+    Form->DoCreate();
+    Form->SetWindowState(wsNormal);
+    Form->SetBounds(0, 0, 1280, 800);
+    Heard = SetAppHook(hkKeyboard, [this](const THookMessage& M) { Keys.push_back({M.Msg, M.WParam}); });
+    Form->Show();
+    QWidget* W = static_cast<QWidget*>(Form->WidgetHandle());
+    W->activateWindow();
+    ASSERT_TRUE(kdtest::WaitFor([&] { return W->isActiveWindow(); }));
+    Form->HtmlTreeView1->SetFocus();
+    const QPoint C = W->mapToGlobal(QPoint(200, 200));
+    In.MoveTo(C.x(), C.y());
+    kdtest::Settle();
+  }
+  void TearDown() override {
+    if (!gHaveX) return;
+    UnhookAppHook(Heard);
+    Form.reset();
+    KeyStateReset();
+  }
+  // The press is seen by the program before the release reaches the server, as a person types.
+  void Stroke(unsigned long Keysym, uint32_t VirtualKey) {
+    for (bool Down : {true, false}) {
+      const size_t Before = Keys.size();
+      In.Key(Keysym, Down);
+      const uint32_t Msg = Down ? WM_KEYDOWN : WM_KEYUP;
+      ASSERT_TRUE(kdtest::WaitFor([&] {
+        for (size_t I = Before; I < Keys.size(); ++I)
+          if (Keys[I].first == Msg && Keys[I].second == static_cast<intptr_t>(VirtualKey)) return true;
+        return false;
+      })) << VirtualKey << (Down ? " press" : " release");
+    }
+    kdtest::Settle();
+  }
+  // Dark pixels of a panel as the bar's window shows it: its caption is lit.
+  int32_t LitPixels(int32_t Index) {
+    widgets::TExStatusBar* Bar = Form->ExStatusBar1;
+    const TRect R = Bar->GetPanelRect(Index);
+    const QImage Shot = static_cast<QWidget*>(Bar->WidgetHandle())->grab().toImage();
+    int32_t N = 0;
+    for (int32_t Y = R.Top + 1; Y < R.Bottom - 1; ++Y)
+      for (int32_t X = R.Left + 1; X < R.Right - 1; ++X) N += qGray(Shot.pixel(X, Y)) < 60;
+    return N;
+  }
+
+  kdtest::TXInput In;
+  std::unique_ptr<TForm1> Form;
+  THookHandle Heard = 0;
+  std::vector<std::pair<uint32_t, intptr_t>> Keys;
+};
+
+}  // namespace
+
+TEST_F(MainFormLockKeys, CapsAndNumPanelsFollowTheKeyboardBothWays) {
+  constexpr int32_t CapsPanel = 1, ScrollPanel = 2, NumPanel = 3;
+  for (auto [Name, Sym, Vk] : {std::tuple{"Caps Lock", kdtest::TXInput::XK_Caps_Lock, 20u},
+                               std::tuple{"Num Lock", kdtest::TXInput::XK_Num_Lock, 144u}})
+    if (In.Indicator(Name)) Stroke(Sym, Vk);
+  ASSERT_FALSE(In.Indicator("Caps Lock"));
+  ASSERT_FALSE(In.Indicator("Num Lock"));
+  Form->ExStatusBar1->Invalidate();
+  kdtest::Settle();
+  for (int32_t P : {CapsPanel, ScrollPanel, NumPanel}) EXPECT_EQ(LitPixels(P), 0) << P;
+
+  struct TStep {
+    int32_t Panel, Other;
+    unsigned long Keysym;
+    uint32_t Key;
+    const char* Indicator;
+    const char* Shot;
+  };
+  for (const TStep& S : {TStep{CapsPanel, NumPanel, kdtest::TXInput::XK_Caps_Lock, 20, "Caps Lock", "caps"},
+                         TStep{NumPanel, CapsPanel, kdtest::TXInput::XK_Num_Lock, 144, "Num Lock", "num"}}) {
+    SCOPED_TRACE(S.Indicator);
+    Stroke(S.Keysym, S.Key);
+    ASSERT_TRUE(In.Indicator(S.Indicator));
+    EXPECT_GT(LitPixels(S.Panel), 20);
+    EXPECT_EQ(LitPixels(S.Other), 0);
+    EXPECT_EQ(LitPixels(ScrollPanel), 0);
+    static_cast<QWidget*>(Form->WidgetHandle())
+        ->grab()
+        .save(QString::fromStdString(kdtest::OutputDir() + "/app-xvfb-" + S.Shot + "-on.png"));
+    Stroke(S.Keysym, S.Key);
+    ASSERT_FALSE(In.Indicator(S.Indicator));
+    EXPECT_EQ(LitPixels(S.Panel), 0);
+    EXPECT_EQ(LitPixels(S.Other), 0);
+  }
+}
