@@ -354,15 +354,25 @@ void TGIFPainter::ClearArea(TGIFSubImage* Frame) {
   if (!FFrameBuffer) return;
   const int32_t w = Rect.Right - Rect.Left, h = Rect.Bottom - Rect.Top;
   const int32_t sw = std::max(Image->Width(), 1), sh = std::max(Image->Height(), 1);
-  const TRect a = platform::Rect(Scale(Frame->Left(), w, sw), Scale(Frame->Top(), h, sh),
-                                 Scale(Frame->Left() + Frame->Width(), w, sw), Scale(Frame->Top() + Frame->Height(), h, sh));
   TCanvas* c = FFrameBuffer->Canvas();
-  if ((DrawOptions & goTransparent) && FBackupBuffer) {
-    c->CopyRect(a, FBackupBuffer->Canvas(), a);
-  } else {
-    c->Brush()->SetColor(Background());
-    c->FillRect(a);
+  const bool restore = (DrawOptions & goTransparent) && FBackupBuffer;
+  if (!restore) c->Brush()->SetColor(Background());
+  auto clear = [&](const TRect& a) {
+    const TRect r = Intersect(a, platform::Rect(0, 0, w, h));
+    if (r.Right <= r.Left || r.Bottom <= r.Top) return;
+    if (restore) c->CopyRect(r, FBackupBuffer->Canvas(), r);
+    else c->FillRect(r);
+  };
+  if (!(DrawOptions & goTile)) {
+    clear(platform::Rect(Scale(Frame->Left(), w, sw), Scale(Frame->Top(), h, sh),
+                         Scale(Frame->Left() + Frame->Width(), w, sw), Scale(Frame->Top() + Frame->Height(), h, sh)));
+    return;
   }
+  // Tiled, the frame was drawn at its own size at every tile position.
+  for (int32_t ty = 0; ty < h; ty += sh)
+    for (int32_t tx = 0; tx < w; tx += sw)
+      clear(platform::Rect(tx + Frame->Left(), ty + Frame->Top(), tx + Frame->Left() + Frame->Width(),
+                           ty + Frame->Top() + Frame->Height()));
 }
 
 void TGIFPainter::PaintFrame(TGIFSubImage* Frame) {

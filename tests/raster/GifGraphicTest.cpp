@@ -1208,3 +1208,27 @@ TEST(GifGraphic, BackgroundAnimationRunsOnThePlatformTimer) {
   EXPECT_EQ(Row(b), "RRRR");
   EXPECT_EQ(ends, 2);
 }
+
+TEST(GifGraphic, TiledDisposalClearsEveryTile) {
+  // A 4 x 1 screen tiled three times across 12 pixels; frame 1 (green, left half) restores to
+  // the background, so after frame 2 (blue, right half) every tile reads "..BB".
+  for (bool transparent : {false, true}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 2, 1, 1, 2}, {2, 2, 2, 1, 1}});
+    gif.BackgroundColor = platform::RGB(9, 9, 9);
+    gif.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw | goTile | (transparent ? goTransparent : 0);
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf24bit);
+    b.SetSize(12, 1);
+    b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+    b.Canvas()->FillRect(platform::Rect(0, 0, 12, 1));
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 12, 1));
+    EXPECT_EQ(Row(b), "RRRRRRRRRRRR") << transparent;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), "GGRRGGRRGGRR") << transparent;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), "..BB..BB..BB") << transparent;
+    gif.StopDraw();
+  }
+}
