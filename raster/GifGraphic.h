@@ -535,6 +535,7 @@ class TGIFPainter : public platform::TObject {
   void Finish();
   void PaintFrame(TGIFSubImage* Frame);
   void ClearArea(TGIFSubImage* Frame);
+  bool CanvasValid() const;
   platform::TColor Background() const;
 
   std::unique_ptr<platform::TBitmap> FFrameBuffer, FPreviousBuffer, FBackupBuffer;
@@ -543,6 +544,7 @@ class TGIFPainter : public platform::TObject {
   bool FLoopSeen = false;
   int64_t FOldTime = 0, FOldDelay = 0;
   bool FInTick = false;
+  const void* FCanvasHandle = nullptr;  // the destination's device, taken under goValidateCanvas
 };
 
 // The clipboard format "GIF Image" (0 before InitializeGifGraphic).

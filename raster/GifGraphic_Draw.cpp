@@ -265,6 +265,7 @@ void TGIFPainter::Fire(const platform::TNotifyEvent& Event) {
 }
 
 void TGIFPainter::StartRun() {
+  if (DrawOptions & goValidateCanvas) FCanvasHandle = Canvas->Device();
   ActiveImage = 0;
   Fire(OnPaintStart);
   FStarted = false;
@@ -319,7 +320,17 @@ int32_t TGIFPainter::ComputeWait() {
   return static_cast<int32_t>(wait);
 }
 
+bool TGIFPainter::CanvasValid() const {
+  if (!(DrawOptions & goValidateCanvas)) return true;
+  // The destination went away or was bound to another device since the animation started.
+  return FCanvasHandle && Canvas->Device() == FCanvasHandle;
+}
+
 void TGIFPainter::PaintActive() {
+  if (!CanvasValid()) {
+    FTerminated = true;
+    return;
+  }
   Fire(OnFramePaint);
   if (FTerminated || ActiveImage < 0 || ActiveImage >= Image->Count()) return;
   TGIFSubImage* f = Image->Images(ActiveImage);

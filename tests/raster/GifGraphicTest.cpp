@@ -1232,3 +1232,33 @@ TEST(GifGraphic, TiledDisposalClearsEveryTile) {
     gif.StopDraw();
   }
 }
+
+TEST(GifGraphic, ValidateCanvasStopsWhenTheDestinationGoes) {
+  for (bool validate : {false, true}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+    gif.DrawOptions = GIFDefaultDrawOptions | goDirectDraw | (validate ? goValidateCanvas : 0);
+    int frames = 0, ends = 0;
+    gif.OnFramePaint = [&](platform::TObject*) { ++frames; };
+    gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+    // A destination that stays plays to the end either way.
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    clock.Advance(1000);
+    EXPECT_EQ(Row(b), "BBBB") << validate;
+    EXPECT_EQ(frames, 3) << validate;
+    // A destination emptied after the first frame: validated, nothing more is painted.
+    frames = ends = 0;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    EXPECT_EQ(frames, 1);
+    b.SetSize(0, 0);
+    clock.Advance(1000);
+    EXPECT_EQ(frames, validate ? 1 : 3) << validate;
+    EXPECT_EQ(ends, 1) << validate;
+    EXPECT_EQ(gif.Painter(), nullptr) << validate;
+    EXPECT_TRUE(clock.due.empty()) << validate;
+  }
+}
