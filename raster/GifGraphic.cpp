@@ -848,8 +848,21 @@ const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
   const int32_t ti = TransparentIndex();
   if (ti >= 0) lut[ti] = 0;
   FPixels32.resize(Data.size());
-  for (size_t i = 0; i < Data.size(); ++i) FPixels32[i] = lut[Data[i]];
-  if (cube) DitherToCube(FPixels32, Width(), Height());
+  const int32_t w = Width(), h = Height();
+  const bool rows = FImage && FImage->OnProgress && w > 0 && h > 0 && Data.size() == size_t(w) * h;
+  if (rows) {
+    FImage->Progress(this, 0, 0, "Rendering...");
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* s = Data.data() + size_t(y) * w;
+      uint32_t* d = FPixels32.data() + size_t(y) * w;
+      for (int32_t x = 0; x < w; ++x) d[x] = lut[s[x]];
+      if ((y + 1) % 32 == 0) FImage->Progress(this, 1, static_cast<int32_t>(int64_t(y + 1) * 100 / h), "Rendering...");
+    }
+  } else {
+    for (size_t i = 0; i < Data.size(); ++i) FPixels32[i] = lut[Data[i]];
+  }
+  if (cube) DitherToCube(FPixels32, w, h);
+  if (rows) FImage->Progress(this, 2, 100, "Rendering...");
   FPixelsCube = cube;
   FPixelsStale = false;
   return FPixels32;

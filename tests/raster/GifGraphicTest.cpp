@@ -1262,3 +1262,22 @@ TEST(GifGraphic, ValidateCanvasStopsWhenTheDestinationGoes) {
     EXPECT_TRUE(clock.due.empty()) << validate;
   }
 }
+
+TEST(GifGraphic, DrawingAFrameReportsRendering) {
+  TGifGraphic gif;
+  MakeImage(gif, 2, 70, 4, Bytes(140, 1));
+  std::vector<std::string> seen;
+  gif.OnProgress = [&](platform::TObject* sender, int32_t stage, int32_t percent, bool, const platform::TRect&,
+                       const std::string& msg) {
+    EXPECT_EQ(sender, gif.Images(0));
+    seen.push_back(std::to_string(stage) + ":" + std::to_string(percent) + msg);
+  };
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  const std::vector<std::string> once = {"0:0Rendering...", "1:45Rendering...", "1:91Rendering...", "2:100Rendering..."};
+  EXPECT_EQ(seen, once);
+  // The frame's picture is kept: drawing again renders nothing.
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(seen, once);
+}
