@@ -126,6 +126,15 @@ TGIFExtensionFactory FindExtension(uint8_t Label) {
   return nullptr;
 }
 
+// Back to the built-in classes, which are filled in again on first use.
+void FreeRegistries() {
+  std::lock_guard<std::mutex> lock(RegistryLock);
+  delete ExtensionList;
+  ExtensionList = nullptr;
+  delete AppExtensionList;
+  AppExtensionList = nullptr;
+}
+
 }  // namespace
 
 void RegisterExtension(uint8_t Label, TGIFExtensionFactory Factory) {
@@ -1157,6 +1166,7 @@ void InitializeGifGraphic() {
 }
 
 void FinalizeGifGraphic() {
+  FreeRegistries();
   platform::UnregisterClipboardGraphic(CF_GIF);
   platform::UnregisterFileFormat("GIF");
 }

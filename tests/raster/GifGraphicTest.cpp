@@ -1281,3 +1281,33 @@ TEST(GifGraphic, DrawingAFrameReportsRendering) {
   gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
   EXPECT_EQ(seen, once);
 }
+
+TEST(GifGraphic, ShutDownFreesTheExtensionRegistries) {
+  struct TEight : TGIFCommentExtension {
+    using TGIFCommentExtension::TGIFCommentExtension;
+    uint8_t GetLabel() const override { return 0x78; }
+  };
+  struct TFree : TGIFUnknownAppExtension {
+    using TGIFUnknownAppExtension::TGIFUnknownAppExtension;
+    std::string ClassName() const override { return "TFree"; }
+  };
+  InitializeGifGraphic();
+  RegisterExtension(0x78, [](TGIFSubImage* o, platform::TStream*) { return std::make_unique<TEight>(o); });
+  RegisterAppExtension("FREEFREE1.0", [](TGIFSubImage* o) { return std::make_unique<TFree>(o); });
+  const Bytes own = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, '!', 0x78, 2, 'o', 'k', 0, ';'};
+  Bytes app = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9};
+  Append(app, {'!', 0xFF, 11, 'F', 'R', 'E', 'E', 'F', 'R', 'E', 'E', '1', '.', '0', 1, 42, 0});
+  Append(app, {'!', 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 5, 0, 0});
+  Append(app, {',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'});
+  TGifGraphic g;
+  LoadBytes(g, own);
+  LoadBytes(g, app);
+  EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TFree");
+  FinalizeGifGraphic();
+  // Only the built-in classes are left.
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, own); }), sUnknownExtension);
+  LoadBytes(g, app);
+  ASSERT_EQ(g.Images(0)->ExtensionCount(), 2);
+  EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TGIFUnknownAppExtension");
+  EXPECT_EQ(g.Loops(), 5);
+}
