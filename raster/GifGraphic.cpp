@@ -1033,6 +1033,8 @@ TGIFPaletteEntries TGifGraphic::GetPalette() {
     bool& f;
     ~Guard() { f = false; }
   } guard{FGettingPalette};
+  // The off-screen picture carries the palette it was drawn with.
+  if (FBitmap && !FBitmap->Palette().empty()) return FBitmap->Palette();
   if (!FPalette.empty()) return FPalette;
   if (CubePaletteInUse()) return FPalette = CubePalette();
   if (Header.ColorMap.Count() > 0) return FPalette = Header.ColorMap.ExportPalette();

@@ -195,8 +195,10 @@ void TGifGraphic::Draw(TCanvas* Canvas, const TRect& R) {
   TRect targetRect = R;
   if (!direct) {
     // The off-screen copy has the destination's size, so a small file never sizes it.
-    FBitmap = std::make_unique<platform::TBitmap>();
-    FBitmap->SetPixelFormat(platform::pf24bit);
+    auto bmp = std::make_unique<platform::TBitmap>();
+    bmp->SetPixelFormat(platform::pf24bit);
+    bmp->SetPalette(GetPalette());
+    FBitmap = std::move(bmp);
     FBitmap->SetSize(w, h);
     FBitmap->Canvas()->CopyRect(platform::Rect(0, 0, w, h), Canvas, R);
     target = FBitmap->Canvas();

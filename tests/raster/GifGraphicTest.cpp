@@ -1311,3 +1311,22 @@ TEST(GifGraphic, ShutDownFreesTheExtensionRegistries) {
   EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TGIFUnknownAppExtension");
   EXPECT_EQ(g.Loops(), 5);
 }
+
+TEST(GifGraphic, PaletteOfTheOffscreenPicture) {
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}});
+  const TGIFPaletteEntries table = gif.GlobalColorMap().ExportPalette();
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  ASSERT_NE(gif.Bitmap(), nullptr);
+  // Made with the image's palette, and answered from it while it exists.
+  EXPECT_EQ(gif.Bitmap()->Palette(), table);
+  EXPECT_EQ(gif.GetPalette(), table);
+  gif.Bitmap()->SetPalette({platform::RGB(1, 2, 3), platform::RGB(4, 5, 6)});
+  EXPECT_EQ(gif.GetPalette(), (TGIFPaletteEntries{platform::RGB(1, 2, 3), platform::RGB(4, 5, 6)}));
+  gif.StopDraw();
+  EXPECT_EQ(gif.Bitmap(), nullptr);
+  EXPECT_EQ(gif.GetPalette(), table);
+}
