@@ -449,7 +449,7 @@ TEST(GifGraphic, DeclaredSizesMustBeBackedByData) {
   Bytes big = TinyFrameOnScreen(1, 1);
   big[24] = big[25] = big[26] = big[27] = 0x30;  // frame 12336 x 12336
   EXPECT_EQ(MessageOf([&] { LoadBytes(g, big); }),
-            "Frame of 12336 x 12336 pixels is larger than its 6 bytes of data can fill");
+            "Frame of 12336 x 12336 pixels is larger than its 2 bytes of data can fill");
 }
 
 TEST(GifGraphic, RoundTripKeepsEveryExtensionByteExact) {
@@ -1329,4 +1329,78 @@ TEST(GifGraphic, PaletteOfTheOffscreenPicture) {
   gif.StopDraw();
   EXPECT_EQ(gif.Bitmap(), nullptr);
   EXPECT_EQ(gif.GetPalette(), table);
+}
+
+namespace {
+
+// The code bytes of a pixel-data stream (minimum code size, sub-blocks, terminator).
+int64_t CodeBytesOf(const Bytes& lzw) {
+  int64_t n = 0;
+  for (size_t at = 1; at < lzw.size() && lzw[at] != 0; at += 1 + lzw[at]) n += lzw[at];
+  return n;
+}
+
+// FRAMES frames of W x H on a screen of the first frame's size, each with the code stream CODE.
+Bytes ManyFrames(int frames, int w, int h, const Bytes& code) {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+             static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), 0x81, 0, 0};
+  Append(b, {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 255, 0});
+  for (int i = 0; i < frames; ++i) {
+    Append(b, {',', 0, 0, 0, 0, static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(h),
+               static_cast<uint8_t>(h >> 8), 0});
+    Append(b, code);
+  }
+  b.push_back(';');
+  return b;
+}
+
+}  // namespace
+
+TEST(GifGraphic, EachFrameIsBackedByItsOwnData) {
+  // 24 frames whose code streams hold 4096 x 8 pixels each.
+  const Bytes px = RandomIndices(4096 * 8, 4, 5, 300);
+  const Bytes code = Lzw(2, px, 4096, 8);
+  const int64_t own = CodeBytesOf(code);
+  const Bytes honest = ManyFrames(24, 4096, 8, code);
+  TGifGraphic g;
+  LoadBytes(g, honest);
+  ASSERT_EQ(g.Count(), 24);
+  EXPECT_EQ(g.Images(23)->Data, px);
+  // The same file declaring 4096 x 4096 per frame: each frame is judged by its own bytes, not
+  // by all the bytes after it, so the first one is refused before anything is allocated.
+  const Bytes lying = ManyFrames(24, 4096, 4096, code);
+  ASSERT_GT(GIFMaxPixelsFor(static_cast<int64_t>(lying.size()) - 40), int64_t(4096) * 4096);
+  TGifGraphic l;
+  EXPECT_EQ(MessageOf([&] { LoadBytes(l, lying); }),
+            "Frame of 4096 x 4096 pixels is larger than its " + std::to_string(own) + " bytes of data can fill");
+  EXPECT_EQ(l.Count(), 0);
+}
+
+TEST(GifGraphic, ScreenIsJudgedByTheAreaOfItsFrames) {
+  auto at = [](int sw, int sh, int x, int y) {
+    Bytes b = TinyFrameOnScreen(sw, sh);
+    b[20] = static_cast<uint8_t>(x);
+    b[21] = static_cast<uint8_t>(x >> 8);
+    b[22] = static_cast<uint8_t>(y);
+    b[23] = static_cast<uint8_t>(y >> 8);
+    return b;
+  };
+  // One pixel far out is still one pixel of data.
+  TGifGraphic g;
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, at(10000, 10000, 9999, 9999)); }),
+            "Logical screen of 10000 x 10000 pixels is larger than its frames and data can fill");
+  // Past the pixel limit of every reader: that message, before any frame is read.
+  bool gifError = false;
+  try {
+    LoadBytes(g, at(65535, 65535, 65534, 65534));
+  } catch (const GIFException& e) {
+    gifError = true;
+    EXPECT_EQ(e.Message, ImageTooLargeText(65535, 65535));
+  }
+  EXPECT_TRUE(gifError);
+  // Within the allowance of 4 megapixels a small frame may lie anywhere.
+  LoadBytes(g, at(2048, 2048, 2047, 2047));
+  EXPECT_EQ(g.Width(), 2048);
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, at(2049, 2048, 0, 0)); }),
+            "Logical screen of 2049 x 2048 pixels is larger than its frames and data can fill");
 }

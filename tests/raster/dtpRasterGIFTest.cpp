@@ -180,3 +180,22 @@ TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
   EXPECT_THROW(fmt.LoadFromStream(&t, &big, {0, 0}, 0), GIFException);
   EXPECT_TRUE(big.Empty());
 }
+
+TEST(dtpRasterGIF, HugeScreenGetsThePixelLimitMessage) {
+  // A 35-byte file: a 65535 x 65535 screen around one pixel in its far corner.
+  const uint8_t tiny[35] = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0, 255, 255,
+                            255, ',', 0xFE, 0xFF, 0xFE, 0xFF, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+  platform::TMemoryStream t;
+  t.WriteBuffer(tiny, 35);
+  t.SetPosition(0);
+  TBitmap32 big;
+  TdtpGifFormat fmt;
+  std::string message;
+  try {
+    fmt.LoadFromStream(&t, &big, {0, 0}, 0);
+  } catch (const GIFException& e) {
+    message = e.Message;
+  }
+  EXPECT_EQ(message, ImageTooLargeText(65535, 65535));
+  EXPECT_TRUE(big.Empty());
+}
