@@ -532,6 +532,7 @@ class TGIFPainter : public platform::TObject {
   void PaintActive();
   bool Advance();  // after a frame: next frame, next pass, or false at the end
   int32_t ComputeWait();
+  void ScheduleNext();  // asynchronous: the wake-up for the next frame
   void Finish();
   void PaintFrame(TGIFSubImage* Frame);
   void ClearArea(TGIFSubImage* Frame);

@@ -328,6 +328,15 @@ bool TGIFPainter::CanvasValid() const {
   return FCanvasHandle && Canvas->Device() == FCanvasHandle;
 }
 
+void TGIFPainter::ScheduleNext() {
+  const int32_t wait = ComputeWait();
+  // Speed 0 pauses until stopped. Otherwise a wake-up so late that the wait came out at or
+  // below 0 shows the next frame at once; waiting for nothing would freeze the animation.
+  if (AnimationSpeed < 1) return;
+  if (wait <= 0) FOldDelay = 0;
+  GIFClock()->Schedule(this, std::max(wait, 0));
+}
+
 void TGIFPainter::PaintActive() {
   if (!CanvasValid()) {
     FTerminated = true;
@@ -434,8 +443,7 @@ void TGIFPainter::Execute() {
     PaintActive();
     FInTick = false;
     if (!FTerminated && Advance()) {
-      const int32_t wait = ComputeWait();
-      if (wait >= 0) GIFClock()->Schedule(this, wait);  // a negative wait pauses until stopped
+      ScheduleNext();
     } else {
       Finish();
     }
@@ -445,6 +453,7 @@ void TGIFPainter::Execute() {
   while (more && !FTerminated) {
     if (FDelay > 0) {
       const int32_t wait = ComputeWait();
+      if (wait < 1) FOldDelay = 1;  // what is waited: the next overrun is measured from it
       const int64_t end = GIFClock()->Now() + std::max(wait, 1);
       for (;;) {
         const int64_t left = end - GIFClock()->Now();
@@ -470,8 +479,7 @@ void TGIFPainter::Tick() {
   // change event tells the holder (without Changed, which would drop the copy).
   const bool offscreen = image->FBitmap && Canvas == image->FBitmap->Canvas();
   if (more && !FTerminated) {
-    const int32_t wait = ComputeWait();
-    if (wait >= 0) GIFClock()->Schedule(this, wait);
+    ScheduleNext();
   } else {
     Finish();
     // The painter is done: its image frees it (nothing may touch it after this).

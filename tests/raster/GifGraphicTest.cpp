@@ -1404,3 +1404,44 @@ TEST(GifGraphic, ScreenIsJudgedByTheAreaOfItsFrames) {
   EXPECT_EQ(MessageOf([&] { LoadBytes(g, at(2049, 2048, 0, 0)); }),
             "Logical screen of 2049 x 2048 pixels is larger than its frames and data can fill");
 }
+
+TEST(GifGraphic, LateWakeUpShowsTheNextFrameAtOnce) {
+  // Delay 3 is waited as 36 ms; a wake-up more than 72 ms late leaves nothing to wait.
+  for (int late : {73, 500, 100000}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+    gif.DrawOptions |= goDirectDraw;
+    int ends = 0;
+    gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    TGIFPainter* p = gif.Painter();
+    ASSERT_NE(p, nullptr);
+    clock.due.clear();
+    clock.now += 36 + late;  // the program was busy
+    p->Tick();
+    EXPECT_EQ(Row(b), "GGGG") << late;
+    EXPECT_EQ(clock.scheduled.back(), 0) << late;
+    clock.Advance(0);
+    EXPECT_EQ(Row(b), "BBBB") << late;
+    EXPECT_EQ(ends, 1) << late;
+    EXPECT_EQ(gif.Painter(), nullptr) << late;
+  }
+  // An animation that only lost a little keeps its rhythm: after an on-time wake-up the next
+  // wait is the full 36 ms again.
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}, {0, 4, 0, 1, 1}});
+  gif.DrawOptions |= goDirectDraw;
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  clock.due.clear();
+  clock.now += 36 + 100;
+  gif.Painter()->Tick();
+  clock.Advance(0);
+  EXPECT_EQ(Row(b), "BBBB");
+  EXPECT_EQ(clock.scheduled, (std::vector<int32_t>{36, 0, 36}));
+}
