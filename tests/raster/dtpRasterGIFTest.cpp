@@ -218,7 +218,7 @@ TEST(dtpRasterGIF, OpaquePixelsStayOpaqueBesideTransparentOnes) {
   for (int y = 0; y < 128; ++y)
     for (int x = 0; x < 128; ++x) {
       const uint32_t a = std::abs(x - y) < 3 ? 0x10 : (x + y) % 7 == 0 ? 0x60 : 0xFF;
-      bmp.Bits()[y * 128 + x] = a << 24 | Color32(x * 2, y * 2, (x * y) & 0xFF);
+      bmp.Bits()[y * 128 + x] = a << 24 | (Color32(x * 2, y * 2, x + y) & 0xFFFFFF);
     }
   for (uint8_t threshold : {uint8_t(32), uint8_t(0x61)}) {
     platform::TMemoryStream s;
