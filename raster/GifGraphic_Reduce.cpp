@@ -706,6 +706,10 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
     for (int32_t i = Count() - 1; i >= 0; --i) {
       TGIFSubImage* f = FImages[i].get();
       if (f->Empty() || !f->Transparent()) continue;
+      // Restoring to the background clears the frame's whole rectangle when it goes: neither
+      // its size nor its being there may change.
+      const uint8_t disposal = f->GraphicControlExtension()->Disposal();
+      if (disposal == 2) continue;
       const uint8_t ti = static_cast<uint8_t>(f->TransparentIndex());
       const int32_t w = f->Width(), h = f->Height();
       int32_t l = w, r = -1, t = h, btm = -1;
@@ -718,6 +722,11 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
             btm = std::max(btm, y);
           }
       if (r < 0) {
+        // Going back to the picture before it, the frame still holds that picture for its
+        // delay; and after a frame that clears or restores its area, an empty frame is the one
+        // time that cleared or restored picture is seen.
+        const TGIFGraphicControlExtension* before = i > 0 ? FImages[i - 1]->GraphicControlExtension() : nullptr;
+        if (disposal == 3 || (before && (before->Disposal() == 2 || before->Disposal() == 3))) continue;
         const uint16_t delay = f->GraphicControlExtension()->Delay();
         if (i > 0 && FImages[i - 1]->Transparent())
           FImages[i - 1]->GraphicControlExtension()->SetDelay(

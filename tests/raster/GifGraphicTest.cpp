@@ -1445,3 +1445,83 @@ TEST(GifGraphic, LateWakeUpShowsTheNextFrameAtOnce) {
   EXPECT_EQ(Row(b), "BBBB");
   EXPECT_EQ(clock.scheduled, (std::vector<int32_t>{36, 0, 36}));
 }
+
+namespace {
+
+// The pictures a viewer shows in turn, each change once, without the blank start.
+std::vector<std::vector<uint32_t>> Changes(const std::vector<std::vector<uint32_t>>& shots) {
+  std::vector<std::vector<uint32_t>> out;
+  for (const auto& s : shots) {
+    if (out.empty() && std::all_of(s.begin(), s.end(), [](uint32_t c) { return c == 0; })) continue;
+    if (out.empty() || out.back() != s) out.push_back(s);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(GifGraphic, CroppingKeepsFramesWhoseDisposalMatters) {
+  // Screen 4 x 1: red, then a frame (green at x = 1 or nowhere) that goes by DISPOSAL, then
+  // blue at x = 3.
+  struct Case {
+    int disposal;
+    bool green;
+    int frames;  // left after cropping
+    const char* last;  // shown at the end
+  } cases[] = {{2, false, 3, "...B"}, {2, true, 3, "...B"}, {3, false, 3, "RRRB"}, {3, true, 3, "RRRB"},
+               {1, false, 2, "RRRB"}, {1, true, 3, "RGRB"}};
+  for (const Case& c : cases) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 3, 1, c.disposal}, {3, 1, 2, 1, 1}});
+    TGIFSubImage* f1 = gif.Images(1);
+    f1->GraphicControlExtension()->SetTransparentColorIndex(3);
+    f1->GraphicControlExtension()->SetTransparent(true);
+    if (c.green) f1->Data[1] = 1;
+    gif.BackgroundColor = platform::RGB(9, 9, 9);
+    gif.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw;
+    const auto before = Composite(gif);
+    gif.Optimize(1, rmNone, dmNearest, 8);
+    EXPECT_EQ(gif.Count(), c.frames) << c.disposal << c.green;
+    EXPECT_EQ(Changes(Composite(gif)), Changes(before)) << c.disposal << c.green;
+    // And played: what the painter shows at the end.
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    clock.Advance(1000);
+    EXPECT_EQ(Row(b), std::string(c.last)) << c.disposal << c.green;
+  }
+}
+
+TEST(GifGraphic, CroppingNeverChangesWhatAViewerShows) {
+  int deleted = 0, kept = 0;
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    TGifGraphic g;
+    const int w = 3 + rng() % 5, h = 3 + rng() % 5;
+    g.Header.ScreenWidth = static_cast<uint16_t>(w);
+    g.Header.ScreenHeight = static_cast<uint16_t>(h);
+    for (int c = 0; c < 4; ++c) g.GlobalColorMap().Add(platform::RGB(c * 60, 10, 200 - c * 50));
+    const int frames = 2 + rng() % 4;
+    for (int i = 0; i < frames; ++i) {
+      TGIFSubImage* f = g.Add();
+      const int fw = 1 + rng() % w, fh = 1 + rng() % h;
+      f->SetBounds(rng() % (w - fw + 1), rng() % (h - fh + 1), fw, fh);
+      // Mostly the transparent index 0, so that borders and whole frames can go.
+      for (uint8_t& p : f->Data) p = static_cast<uint8_t>(rng() % 3 ? 0 : 1 + rng() % 3);
+      AddGce(f, 1 + rng() % 3, rng() % 4, rng() % 5 ? 0 : -1);
+    }
+    const auto before = Changes(Composite(g));
+    int empty = 0;
+    for (int i = 0; i < g.Count(); ++i)
+      empty += g.Images(i)->Transparent() &&
+               std::all_of(g.Images(i)->Data.begin(), g.Images(i)->Data.end(), [](uint8_t p) { return p == 0; });
+    g.Optimize(1, rmNone, dmNearest, 8);
+    EXPECT_EQ(Changes(Composite(g)), before) << "seed " << seed;
+    deleted += frames - g.Count();
+    kept += empty - (frames - g.Count());
+  }
+  // Both kinds of empty frame were met.
+  EXPECT_GT(deleted, 10);
+  EXPECT_GT(kept, 10);
+}
