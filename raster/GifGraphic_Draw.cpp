@@ -197,7 +197,11 @@ void TGifGraphic::Draw(TCanvas* Canvas, const TRect& R) {
     // The off-screen copy has the destination's size, so a small file never sizes it.
     auto bmp = std::make_unique<platform::TBitmap>();
     bmp->SetPixelFormat(platform::pf24bit);
+    // The palette it is drawn with; asking for it here must not fix the image's palette
+    // while its tables can still change.
+    const TGIFPaletteEntries stored = FPalette;
     bmp->SetPalette(GetPalette());
+    FPalette = stored;
     FBitmap = std::move(bmp);
     FBitmap->SetSize(w, h);
     FBitmap->Canvas()->CopyRect(platform::Rect(0, 0, w, h), Canvas, R);

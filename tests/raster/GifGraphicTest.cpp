@@ -1328,7 +1328,9 @@ TEST(GifGraphic, PaletteOfTheOffscreenPicture) {
   EXPECT_EQ(gif.GetPalette(), (TGIFPaletteEntries{platform::RGB(1, 2, 3), platform::RGB(4, 5, 6)}));
   gif.StopDraw();
   EXPECT_EQ(gif.Bitmap(), nullptr);
-  EXPECT_EQ(gif.GetPalette(), table);
+  // Drawing fixed no palette: a changed table shows.
+  gif.GlobalColorMap().SetColors(0, platform::RGB(7, 7, 7));
+  EXPECT_EQ(gif.GetPalette()[0], platform::RGB(7, 7, 7));
 }
 
 namespace {
