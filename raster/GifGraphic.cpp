@@ -30,6 +30,23 @@ void StepBack(TStream* S, int32_t N = 1) { S->Seek(-N, platform::soFromCurrent);
 
 int64_t Remaining(TStream* S) { return std::max<int64_t>(0, S->GetSize() - S->GetPosition()); }
 
+// The code bytes of the pixel data at the stream position (its sub-blocks, up to the terminator
+// or the end of the stream); the position is left where it was.
+int64_t CodeStreamBytes(TStream* S) {
+  const int64_t pos = S->GetPosition(), size = S->GetSize();
+  int64_t at = pos + 1, bytes = 0;  // after the minimum code size
+  uint8_t len = 0;
+  S->SetPosition(at);
+  while (at < size && ReadByte(S, len) && len != 0) {
+    const int64_t got = std::min<int64_t>(len, size - at - 1);
+    bytes += got;
+    at += 1 + got;
+    S->SetPosition(at);
+  }
+  S->SetPosition(pos);
+  return bytes;
+}
+
 // Data sub-blocks while a length byte can be read and is not 0.
 void ReadBlocks(TStream* S, std::vector<std::string>& Blocks) {
   uint8_t len;
@@ -124,6 +141,15 @@ TGIFExtensionFactory FindExtension(uint8_t Label) {
   for (auto it = list.rbegin(); it != list.rend(); ++it)
     if (it->Label == Label) return it->Factory;
   return nullptr;
+}
+
+// Back to the built-in classes, which are filled in again on first use.
+void FreeRegistries() {
+  std::lock_guard<std::mutex> lock(RegistryLock);
+  delete ExtensionList;
+  ExtensionList = nullptr;
+  delete AppExtensionList;
+  AppExtensionList = nullptr;
 }
 
 }  // namespace
@@ -801,13 +827,15 @@ void TGIFSubImage::LoadFromStream(TStream* Stream) {
     ColorMap.LoadFromStream(Stream, 2 << (Descriptor[9] & 7));
     ColorMap.Optimized = (Descriptor[9] & 0x20) != 0;
   }
-  // Sizes are checked against the bytes that can back them before anything is allocated.
+  // Sizes are checked before anything is allocated against the frame's own code bytes, never
+  // the rest of the file: so all frames together stay within what the whole file decodes to
+  // (each frame's descriptor alone costs more than the fixed allowance per frame).
   const int32_t w = Width(), h = Height();
   if (!ImageSizeAllowed(w, h)) throw GIFException(ImageTooLargeText(w, h));
-  const int64_t left = Remaining(Stream);
-  if (int64_t(w) * h > GIFMaxPixelsFor(left))
+  const int64_t pixels = int64_t(w) * h, bytes = CodeStreamBytes(Stream);
+  if (pixels > GIFMaxPixelsFor(bytes))
     throw GIFException("Frame of " + std::to_string(w) + " x " + std::to_string(h) + " pixels is larger than its " +
-                       std::to_string(left) + " bytes of data can fill");
+                       std::to_string(bytes) + " bytes of data can fill");
   GIFDecode(this, Stream);
   Changed();
 }
@@ -848,8 +876,21 @@ const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
   const int32_t ti = TransparentIndex();
   if (ti >= 0) lut[ti] = 0;
   FPixels32.resize(Data.size());
-  for (size_t i = 0; i < Data.size(); ++i) FPixels32[i] = lut[Data[i]];
-  if (cube) DitherToCube(FPixels32, Width(), Height());
+  const int32_t w = Width(), h = Height();
+  const bool rows = FImage && FImage->OnProgress && w > 0 && h > 0 && Data.size() == size_t(w) * h;
+  if (rows) {
+    FImage->Progress(this, 0, 0, "Rendering...");
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* s = Data.data() + size_t(y) * w;
+      uint32_t* d = FPixels32.data() + size_t(y) * w;
+      for (int32_t x = 0; x < w; ++x) d[x] = lut[s[x]];
+      if ((y + 1) % 32 == 0) FImage->Progress(this, 1, static_cast<int32_t>(int64_t(y + 1) * 100 / h), "Rendering...");
+    }
+  } else {
+    for (size_t i = 0; i < Data.size(); ++i) FPixels32[i] = lut[Data[i]];
+  }
+  if (cube) DitherToCube(FPixels32, w, h);
+  if (rows) FImage->Progress(this, 2, 100, "Rendering...");
   FPixelsCube = cube;
   FPixelsStale = false;
   return FPixels32;
@@ -1011,6 +1052,8 @@ TGIFPaletteEntries TGifGraphic::GetPalette() {
     bool& f;
     ~Guard() { f = false; }
   } guard{FGettingPalette};
+  // The off-screen picture carries the palette it was drawn with.
+  if (FBitmap && !FBitmap->Palette().empty()) return FBitmap->Palette();
   if (!FPalette.empty()) return FPalette;
   if (CubePaletteInUse()) return FPalette = CubePalette();
   if (Header.ColorMap.Count() > 0) return FPalette = Header.ColorMap.ExportPalette();
@@ -1030,9 +1073,10 @@ void TGifGraphic::LoadFromStream(TStream* Stream) {
   Progress(this, 0, 0, "Loading...");
   try {
     Clear();
-    const int64_t start = Stream->GetPosition();
     Header.LoadFromStream(Stream);
     const int64_t size = Stream->GetSize();
+    const int64_t sw = Header.ScreenWidth, sh = Header.ScreenHeight;
+    if (!ImageSizeAllowed(sw, sh)) throw GIFException(ImageTooLargeText(sw, sh));
     uint8_t b = 0;
     auto skipZeros = [&] {
       while (ReadByte(Stream, b))
@@ -1054,15 +1098,11 @@ void TGifGraphic::LoadFromStream(TStream* Stream) {
     }
     if (more && b == ';') StepBack(Stream);
     TGIFTrailer(this).LoadFromStream(Stream);
-    // The screen is drawn at its full size: it must be backed by its frames or by the file.
-    const int64_t sw = Header.ScreenWidth, sh = Header.ScreenHeight;
-    int64_t right = 0, bottom = 0;
-    for (const auto& f : FImages) {
-      right = std::max<int64_t>(right, f->Left() + f->Width());
-      bottom = std::max<int64_t>(bottom, f->Top() + f->Height());
-    }
-    const int64_t limit = std::max({right * bottom, GIFMaxPixelsFor(Stream->GetPosition() - start), ScreenBudget});
-    if (sw * sh > limit)
+    // The screen is drawn at its full size: it must be backed by the area of its frames (where
+    // they lie says nothing: one pixel far out is still one pixel of data).
+    int64_t area = 0;
+    for (const auto& f : FImages) area += int64_t(f->Width()) * f->Height();
+    if (sw * sh > std::max(area, ScreenBudget))
       throw GIFException("Logical screen of " + std::to_string(sw) + " x " + std::to_string(sh) +
                          " pixels is larger than its frames and data can fill");
   } catch (...) {
@@ -1144,6 +1184,7 @@ void InitializeGifGraphic() {
 }
 
 void FinalizeGifGraphic() {
+  FreeRegistries();
   platform::UnregisterClipboardGraphic(CF_GIF);
   platform::UnregisterFileFormat("GIF");
 }

@@ -532,9 +532,11 @@ class TGIFPainter : public platform::TObject {
   void PaintActive();
   bool Advance();  // after a frame: next frame, next pass, or false at the end
   int32_t ComputeWait();
+  void ScheduleNext();  // asynchronous: the wake-up for the next frame
   void Finish();
   void PaintFrame(TGIFSubImage* Frame);
   void ClearArea(TGIFSubImage* Frame);
+  bool CanvasValid() const;
   platform::TColor Background() const;
 
   std::unique_ptr<platform::TBitmap> FFrameBuffer, FPreviousBuffer, FBackupBuffer;
@@ -543,6 +545,7 @@ class TGIFPainter : public platform::TObject {
   bool FLoopSeen = false;
   int64_t FOldTime = 0, FOldDelay = 0;
   bool FInTick = false;
+  const void* FCanvasHandle = nullptr;  // the destination's device, taken under goValidateCanvas
 };
 
 // The clipboard format "GIF Image" (0 before InitializeGifGraphic).
@@ -627,8 +630,18 @@ struct TGIFReduced {
   TGIFPaletteEntries Palette;
   std::vector<uint8_t> Indices;
 };
+// Called every 32 rows (and after the last) with the percent of rows done.
+using TGIFRowProgress = std::function<void(int32_t Percent)>;
+// rmNone has no palette to map to: this form leaves the result empty (the bitmap form copies).
 TGIFReduced ReduceColors(const uint32_t* Pixels, int32_t Width, int32_t Height, TColorReduction Reduction,
-                         TDitherMode Dither, int32_t ReductionBits, const TGIFPaletteEntries& Palette = {});
+                         TDitherMode Dither, int32_t ReductionBits, const TGIFPaletteEntries& Palette = {},
+                         const TGIFRowProgress& OnRows = nullptr);
+// A new bitmap of 8 bits per pixel with the method's palette, or for rmNone a 24-bit copy; an
+// unknown method or ditherer gives an empty bitmap. The source is left as it is.
+std::unique_ptr<platform::TBitmap> ReduceColors(const platform::TBitmap& Bitmap, TColorReduction Reduction,
+                                                TDitherMode Dither, int32_t ReductionBits,
+                                                const TGIFPaletteEntries& Palette = {},
+                                                const TGIFRowProgress& OnRows = nullptr);
 // Octree quantisation to at most MaxColors colours.
 TGIFPaletteEntries OctreeQuantize(const uint32_t* Pixels, int64_t Count, int32_t MaxColors);
 // Opaque pixels ($FFRRGGBB) mapped to the 216-colour cube with serpentine Floyd-Steinberg

@@ -195,8 +195,14 @@ void TGifGraphic::Draw(TCanvas* Canvas, const TRect& R) {
   TRect targetRect = R;
   if (!direct) {
     // The off-screen copy has the destination's size, so a small file never sizes it.
-    FBitmap = std::make_unique<platform::TBitmap>();
-    FBitmap->SetPixelFormat(platform::pf24bit);
+    auto bmp = std::make_unique<platform::TBitmap>();
+    bmp->SetPixelFormat(platform::pf24bit);
+    // The palette it is drawn with; asking for it here must not fix the image's palette
+    // while its tables can still change.
+    const TGIFPaletteEntries stored = FPalette;
+    bmp->SetPalette(GetPalette());
+    FPalette = stored;
+    FBitmap = std::move(bmp);
     FBitmap->SetSize(w, h);
     FBitmap->Canvas()->CopyRect(platform::Rect(0, 0, w, h), Canvas, R);
     target = FBitmap->Canvas();
@@ -265,6 +271,7 @@ void TGIFPainter::Fire(const platform::TNotifyEvent& Event) {
 }
 
 void TGIFPainter::StartRun() {
+  if (DrawOptions & goValidateCanvas) FCanvasHandle = Canvas->Device();
   ActiveImage = 0;
   Fire(OnPaintStart);
   FStarted = false;
@@ -319,7 +326,26 @@ int32_t TGIFPainter::ComputeWait() {
   return static_cast<int32_t>(wait);
 }
 
+bool TGIFPainter::CanvasValid() const {
+  if (!(DrawOptions & goValidateCanvas)) return true;
+  // The destination went away or was bound to another device since the animation started.
+  return FCanvasHandle && Canvas->Device() == FCanvasHandle;
+}
+
+void TGIFPainter::ScheduleNext() {
+  const int32_t wait = ComputeWait();
+  // Speed 0 pauses until stopped. Otherwise a wake-up so late that the wait came out at or
+  // below 0 shows the next frame at once; waiting for nothing would freeze the animation.
+  if (AnimationSpeed < 1) return;
+  if (wait <= 0) FOldDelay = 0;
+  GIFClock()->Schedule(this, std::max(wait, 0));
+}
+
 void TGIFPainter::PaintActive() {
+  if (!CanvasValid()) {
+    FTerminated = true;
+    return;
+  }
   Fire(OnFramePaint);
   if (FTerminated || ActiveImage < 0 || ActiveImage >= Image->Count()) return;
   TGIFSubImage* f = Image->Images(ActiveImage);
@@ -354,15 +380,25 @@ void TGIFPainter::ClearArea(TGIFSubImage* Frame) {
   if (!FFrameBuffer) return;
   const int32_t w = Rect.Right - Rect.Left, h = Rect.Bottom - Rect.Top;
   const int32_t sw = std::max(Image->Width(), 1), sh = std::max(Image->Height(), 1);
-  const TRect a = platform::Rect(Scale(Frame->Left(), w, sw), Scale(Frame->Top(), h, sh),
-                                 Scale(Frame->Left() + Frame->Width(), w, sw), Scale(Frame->Top() + Frame->Height(), h, sh));
   TCanvas* c = FFrameBuffer->Canvas();
-  if ((DrawOptions & goTransparent) && FBackupBuffer) {
-    c->CopyRect(a, FBackupBuffer->Canvas(), a);
-  } else {
-    c->Brush()->SetColor(Background());
-    c->FillRect(a);
+  const bool restore = (DrawOptions & goTransparent) && FBackupBuffer;
+  if (!restore) c->Brush()->SetColor(Background());
+  auto clear = [&](const TRect& a) {
+    const TRect r = Intersect(a, platform::Rect(0, 0, w, h));
+    if (r.Right <= r.Left || r.Bottom <= r.Top) return;
+    if (restore) c->CopyRect(r, FBackupBuffer->Canvas(), r);
+    else c->FillRect(r);
+  };
+  if (!(DrawOptions & goTile)) {
+    clear(platform::Rect(Scale(Frame->Left(), w, sw), Scale(Frame->Top(), h, sh),
+                         Scale(Frame->Left() + Frame->Width(), w, sw), Scale(Frame->Top() + Frame->Height(), h, sh)));
+    return;
   }
+  // Tiled, the frame was drawn at its own size at every tile position.
+  for (int32_t ty = 0; ty < h; ty += sh)
+    for (int32_t tx = 0; tx < w; tx += sw)
+      clear(platform::Rect(tx + Frame->Left(), ty + Frame->Top(), tx + Frame->Left() + Frame->Width(),
+                           ty + Frame->Top() + Frame->Height()));
 }
 
 void TGIFPainter::PaintFrame(TGIFSubImage* Frame) {
@@ -411,8 +447,7 @@ void TGIFPainter::Execute() {
     PaintActive();
     FInTick = false;
     if (!FTerminated && Advance()) {
-      const int32_t wait = ComputeWait();
-      if (wait >= 0) GIFClock()->Schedule(this, wait);  // a negative wait pauses until stopped
+      ScheduleNext();
     } else {
       Finish();
     }
@@ -422,6 +457,7 @@ void TGIFPainter::Execute() {
   while (more && !FTerminated) {
     if (FDelay > 0) {
       const int32_t wait = ComputeWait();
+      if (wait < 1) FOldDelay = 1;  // what is waited: the next overrun is measured from it
       const int64_t end = GIFClock()->Now() + std::max(wait, 1);
       for (;;) {
         const int64_t left = end - GIFClock()->Now();
@@ -447,8 +483,7 @@ void TGIFPainter::Tick() {
   // change event tells the holder (without Changed, which would drop the copy).
   const bool offscreen = image->FBitmap && Canvas == image->FBitmap->Canvas();
   if (more && !FTerminated) {
-    const int32_t wait = ComputeWait();
-    if (wait >= 0) GIFClock()->Schedule(this, wait);
+    ScheduleNext();
   } else {
     Finish();
     // The painter is done: its image frees it (nothing may touch it after this).

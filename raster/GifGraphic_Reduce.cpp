@@ -274,7 +274,8 @@ TGIFPaletteEntries OctreeQuantize(const uint32_t* Pixels, int64_t Count, int32_t
 }
 
 TGIFReduced ReduceColors(const uint32_t* Pixels, int32_t Width, int32_t Height, TColorReduction Reduction,
-                         TDitherMode Dither, int32_t ReductionBits, const TGIFPaletteEntries& Palette) {
+                         TDitherMode Dither, int32_t ReductionBits, const TGIFPaletteEntries& Palette,
+                         const TGIFRowProgress& OnRows) {
   TGIFReduced out;
   const int64_t n = int64_t(std::max(Width, 0)) * std::max(Height, 0);
   std::unique_ptr<TColorLookup> lookup;
@@ -329,6 +330,8 @@ TGIFReduced ReduceColors(const uint32_t* Pixels, int32_t Width, int32_t Height, 
       o[x] = static_cast<uint8_t>(d.Dither((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF));
     }
     d.NextLine();
+    if (OnRows && ((y + 1) % 32 == 0 || y + 1 == Height))
+      OnRows(static_cast<int32_t>(int64_t(y + 1) * 100 / Height));
   }
   return out;
 }
@@ -364,8 +367,10 @@ void GIFFrameFromPixels(TGIFSubImage* Frame, const uint32_t* Pixels, int32_t Wid
   Frame->Clear();
   if (img) img->Progress(Frame, 0, 0, "Converting...");
   // A frame holds at most 256 colours, so "no reduction" still quantises.
+  TGIFRowProgress rows;
+  if (img) rows = [&](int32_t Percent) { img->Progress(Frame, 1, Percent, "Converting..."); };
   TGIFReduced r = ReduceColors(Pixels, Width, Height, cr == rmNone ? rmQuantize : cr, dm, bits,
-                               cr == rmPalette && img ? img->GetPalette() : TGIFPaletteEntries{});
+                               cr == rmPalette && img ? img->GetPalette() : TGIFPaletteEntries{}, rows);
   Frame->SetBounds(0, 0, Width, Height);
   Frame->ColorMap.ImportPalette(r.Palette);
   if (!r.Indices.empty()) Frame->Data = std::move(r.Indices);
@@ -444,6 +449,37 @@ void TDIBWriter::Finish() {
   s.SetPosition(0);
   std::vector<uint8_t>().swap(FFile);
   FBitmap->LoadFromStream(&s);
+}
+
+std::unique_ptr<platform::TBitmap> ReduceColors(const platform::TBitmap& Bitmap, TColorReduction Reduction,
+                                                TDitherMode Dither, int32_t ReductionBits,
+                                                const TGIFPaletteEntries& Palette, const TGIFRowProgress& OnRows) {
+  auto result = std::make_unique<platform::TBitmap>();
+  if (Reduction == rmNone) {
+    result->Assign(&Bitmap);
+    result->SetPixelFormat(platform::pf24bit);
+    return result;
+  }
+  const int32_t w = Bitmap.Width(), h = Bitmap.Height();
+  if (Reduction > rmPalette || Dither > dmBurkes || w <= 0 || h <= 0) return result;
+  if (!ImageSizeAllowed(w, h)) throw GIFException(ImageTooLargeText(w, h));
+  platform::TBitmap source;
+  source.Assign(&Bitmap);
+  TDIBReader reader(&source, platform::pf24bit);
+  std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* s = reader.ScanLine(y);
+    uint32_t* d = px.data() + static_cast<size_t>(y) * w;
+    for (int32_t x = 0; x < w; ++x) d[x] = uint32_t(s[x * 3 + 2]) << 16 | uint32_t(s[x * 3 + 1]) << 8 | s[x * 3];
+  }
+  const TGIFReduced r = ReduceColors(px.data(), w, h, Reduction, Dither, ReductionBits, Palette, OnRows);
+  if (r.Indices.empty()) return result;
+  std::vector<uint32_t>().swap(px);
+  TDIBWriter writer(result.get(), platform::pf8bit, w, h, r.Palette);
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(writer.ScanLine(y), r.Indices.data() + static_cast<size_t>(y) * w, static_cast<size_t>(w));
+  writer.Finish();
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -670,6 +706,10 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
     for (int32_t i = Count() - 1; i >= 0; --i) {
       TGIFSubImage* f = FImages[i].get();
       if (f->Empty() || !f->Transparent()) continue;
+      // Restoring to the background clears the frame's whole rectangle when it goes: neither
+      // its size nor its being there may change.
+      const uint8_t disposal = f->GraphicControlExtension()->Disposal();
+      if (disposal == 2) continue;
       const uint8_t ti = static_cast<uint8_t>(f->TransparentIndex());
       const int32_t w = f->Width(), h = f->Height();
       int32_t l = w, r = -1, t = h, btm = -1;
@@ -682,6 +722,11 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
             btm = std::max(btm, y);
           }
       if (r < 0) {
+        // Going back to the picture before it, the frame still holds that picture for its
+        // delay; and after a frame that clears or restores its area, an empty frame is the one
+        // time that cleared or restored picture is seen.
+        const TGIFGraphicControlExtension* before = i > 0 ? FImages[i - 1]->GraphicControlExtension() : nullptr;
+        if (disposal == 3 || (before && (before->Disposal() == 2 || before->Disposal() == 3))) continue;
         const uint16_t delay = f->GraphicControlExtension()->Delay();
         if (i > 0 && FImages[i - 1]->Transparent())
           FImages[i - 1]->GraphicControlExtension()->SetDelay(

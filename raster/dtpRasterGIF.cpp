@@ -48,9 +48,19 @@ void TdtpGifFormat::LoadFromStream(platform::TStream* Stream, TBitmap32* Bitmap,
 void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
   const int32_t w = Bitmap->Width(), h = Bitmap->Height();
   if (w <= 0 || h <= 0) throw GIFException(sImageEmpty);
+  const int64_t n = int64_t(w) * h;
+  const TColor32* px = Bitmap->Bits();
+  bool any = false;
+  for (int64_t i = 0; i < n && !any; ++i) any = (px[i] >> 24) < AlphaThreshold;
   TGifGraphic gif;
   gif.ColorReduction = rmQuantize;
   gif.DitherMode = dmFloydSteinberg;
+  if (any) {
+    // The transparent index needs an index of its own: with all 256 in use, the pixels of the
+    // one taken for it would turn transparent too. So at most 255 colours.
+    gif.ColorReduction = rmPalette;
+    gif.SetPalette(OctreeQuantize(px, n, 255));
+  }
   TGIFSubImage* f = gif.Add();
   f->Assign(Bitmap);
   std::array<int64_t, 256> counts{};
@@ -58,13 +68,8 @@ void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
   int32_t ti = 0;
   for (int32_t i = 0; i < 256; ++i)
     if (counts[i] < counts[ti]) ti = i;  // the first zero count, else the lowest of the smallest
-  const int64_t n = int64_t(w) * h;
-  bool any = false;
   for (int64_t i = 0; i < n; ++i)
-    if ((Bitmap->Bits()[i] >> 24) < AlphaThreshold) {
-      f->Data[i] = static_cast<uint8_t>(ti);
-      any = true;
-    }
+    if ((px[i] >> 24) < AlphaThreshold) f->Data[i] = static_cast<uint8_t>(ti);
   f->Changed();
   if (any) {
     TGIFColorMap& map = f->ActiveColorMap();

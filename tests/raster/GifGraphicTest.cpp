@@ -449,7 +449,7 @@ TEST(GifGraphic, DeclaredSizesMustBeBackedByData) {
   Bytes big = TinyFrameOnScreen(1, 1);
   big[24] = big[25] = big[26] = big[27] = 0x30;  // frame 12336 x 12336
   EXPECT_EQ(MessageOf([&] { LoadBytes(g, big); }),
-            "Frame of 12336 x 12336 pixels is larger than its 6 bytes of data can fill");
+            "Frame of 12336 x 12336 pixels is larger than its 2 bytes of data can fill");
 }
 
 TEST(GifGraphic, RoundTripKeepsEveryExtensionByteExact) {
@@ -1207,4 +1207,323 @@ TEST(GifGraphic, BackgroundAnimationRunsOnThePlatformTimer) {
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   EXPECT_EQ(Row(b), "RRRR");
   EXPECT_EQ(ends, 2);
+}
+
+TEST(GifGraphic, TiledDisposalClearsEveryTile) {
+  // A 4 x 1 screen tiled three times across 12 pixels; frame 1 (green, left half) restores to
+  // the background, so after frame 2 (blue, right half) every tile reads "..BB".
+  for (bool transparent : {false, true}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 2, 1, 1, 2}, {2, 2, 2, 1, 1}});
+    gif.BackgroundColor = platform::RGB(9, 9, 9);
+    gif.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw | goTile | (transparent ? goTransparent : 0);
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf24bit);
+    b.SetSize(12, 1);
+    b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+    b.Canvas()->FillRect(platform::Rect(0, 0, 12, 1));
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 12, 1));
+    EXPECT_EQ(Row(b), "RRRRRRRRRRRR") << transparent;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), "GGRRGGRRGGRR") << transparent;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), "..BB..BB..BB") << transparent;
+    gif.StopDraw();
+  }
+}
+
+TEST(GifGraphic, ValidateCanvasStopsWhenTheDestinationGoes) {
+  for (bool validate : {false, true}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+    gif.DrawOptions = GIFDefaultDrawOptions | goDirectDraw | (validate ? goValidateCanvas : 0);
+    int frames = 0, ends = 0;
+    gif.OnFramePaint = [&](platform::TObject*) { ++frames; };
+    gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+    // A destination that stays plays to the end either way.
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    clock.Advance(1000);
+    EXPECT_EQ(Row(b), "BBBB") << validate;
+    EXPECT_EQ(frames, 3) << validate;
+    // A destination emptied after the first frame: validated, nothing more is painted.
+    frames = ends = 0;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    EXPECT_EQ(frames, 1);
+    b.SetSize(0, 0);
+    clock.Advance(1000);
+    EXPECT_EQ(frames, validate ? 1 : 3) << validate;
+    EXPECT_EQ(ends, 1) << validate;
+    EXPECT_EQ(gif.Painter(), nullptr) << validate;
+    EXPECT_TRUE(clock.due.empty()) << validate;
+  }
+}
+
+TEST(GifGraphic, DrawingAFrameReportsRendering) {
+  TGifGraphic gif;
+  MakeImage(gif, 2, 70, 4, Bytes(140, 1));
+  std::vector<std::string> seen;
+  gif.OnProgress = [&](platform::TObject* sender, int32_t stage, int32_t percent, bool, const platform::TRect&,
+                       const std::string& msg) {
+    EXPECT_EQ(sender, gif.Images(0));
+    seen.push_back(std::to_string(stage) + ":" + std::to_string(percent) + msg);
+  };
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  const std::vector<std::string> once = {"0:0Rendering...", "1:45Rendering...", "1:91Rendering...", "2:100Rendering..."};
+  EXPECT_EQ(seen, once);
+  // The frame's picture is kept: drawing again renders nothing.
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  EXPECT_EQ(seen, once);
+}
+
+TEST(GifGraphic, ShutDownFreesTheExtensionRegistries) {
+  struct TEight : TGIFCommentExtension {
+    using TGIFCommentExtension::TGIFCommentExtension;
+    uint8_t GetLabel() const override { return 0x78; }
+  };
+  struct TFree : TGIFUnknownAppExtension {
+    using TGIFUnknownAppExtension::TGIFUnknownAppExtension;
+    std::string ClassName() const override { return "TFree"; }
+  };
+  InitializeGifGraphic();
+  RegisterExtension(0x78, [](TGIFSubImage* o, platform::TStream*) { return std::make_unique<TEight>(o); });
+  RegisterAppExtension("FREEFREE1.0", [](TGIFSubImage* o) { return std::make_unique<TFree>(o); });
+  const Bytes own = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, '!', 0x78, 2, 'o', 'k', 0, ';'};
+  Bytes app = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9};
+  Append(app, {'!', 0xFF, 11, 'F', 'R', 'E', 'E', 'F', 'R', 'E', 'E', '1', '.', '0', 1, 42, 0});
+  Append(app, {'!', 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 5, 0, 0});
+  Append(app, {',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'});
+  TGifGraphic g;
+  LoadBytes(g, own);
+  LoadBytes(g, app);
+  EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TFree");
+  FinalizeGifGraphic();
+  // Only the built-in classes are left.
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, own); }), sUnknownExtension);
+  LoadBytes(g, app);
+  ASSERT_EQ(g.Images(0)->ExtensionCount(), 2);
+  EXPECT_EQ(g.Images(0)->Extensions(0)->ClassName(), "TGIFUnknownAppExtension");
+  EXPECT_EQ(g.Loops(), 5);
+}
+
+TEST(GifGraphic, PaletteOfTheOffscreenPicture) {
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}});
+  const TGIFPaletteEntries table = gif.GlobalColorMap().ExportPalette();
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  ASSERT_NE(gif.Bitmap(), nullptr);
+  // Made with the image's palette, and answered from it while it exists.
+  EXPECT_EQ(gif.Bitmap()->Palette(), table);
+  EXPECT_EQ(gif.GetPalette(), table);
+  gif.Bitmap()->SetPalette({platform::RGB(1, 2, 3), platform::RGB(4, 5, 6)});
+  EXPECT_EQ(gif.GetPalette(), (TGIFPaletteEntries{platform::RGB(1, 2, 3), platform::RGB(4, 5, 6)}));
+  gif.StopDraw();
+  EXPECT_EQ(gif.Bitmap(), nullptr);
+  // Drawing fixed no palette: a changed table shows.
+  gif.GlobalColorMap().SetColors(0, platform::RGB(7, 7, 7));
+  EXPECT_EQ(gif.GetPalette()[0], platform::RGB(7, 7, 7));
+}
+
+namespace {
+
+// The code bytes of a pixel-data stream (minimum code size, sub-blocks, terminator).
+int64_t CodeBytesOf(const Bytes& lzw) {
+  int64_t n = 0;
+  for (size_t at = 1; at < lzw.size() && lzw[at] != 0; at += 1 + lzw[at]) n += lzw[at];
+  return n;
+}
+
+// FRAMES frames of W x H on a screen of the first frame's size, each with the code stream CODE.
+Bytes ManyFrames(int frames, int w, int h, const Bytes& code) {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+             static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), 0x81, 0, 0};
+  Append(b, {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 255, 0});
+  for (int i = 0; i < frames; ++i) {
+    Append(b, {',', 0, 0, 0, 0, static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(h),
+               static_cast<uint8_t>(h >> 8), 0});
+    Append(b, code);
+  }
+  b.push_back(';');
+  return b;
+}
+
+}  // namespace
+
+TEST(GifGraphic, EachFrameIsBackedByItsOwnData) {
+  // 24 frames whose code streams hold 4096 x 8 pixels each.
+  const Bytes px = RandomIndices(4096 * 8, 4, 5, 300);
+  const Bytes code = Lzw(2, px, 4096, 8);
+  const int64_t own = CodeBytesOf(code);
+  const Bytes honest = ManyFrames(24, 4096, 8, code);
+  TGifGraphic g;
+  LoadBytes(g, honest);
+  ASSERT_EQ(g.Count(), 24);
+  EXPECT_EQ(g.Images(23)->Data, px);
+  // The same file declaring 4096 x 4096 per frame: each frame is judged by its own bytes, not
+  // by all the bytes after it, so the first one is refused before anything is allocated.
+  const Bytes lying = ManyFrames(24, 4096, 4096, code);
+  ASSERT_GT(GIFMaxPixelsFor(static_cast<int64_t>(lying.size()) - 40), int64_t(4096) * 4096);
+  TGifGraphic l;
+  EXPECT_EQ(MessageOf([&] { LoadBytes(l, lying); }),
+            "Frame of 4096 x 4096 pixels is larger than its " + std::to_string(own) + " bytes of data can fill");
+  EXPECT_EQ(l.Count(), 0);
+}
+
+TEST(GifGraphic, ScreenIsJudgedByTheAreaOfItsFrames) {
+  auto at = [](int sw, int sh, int x, int y) {
+    Bytes b = TinyFrameOnScreen(sw, sh);
+    b[20] = static_cast<uint8_t>(x);
+    b[21] = static_cast<uint8_t>(x >> 8);
+    b[22] = static_cast<uint8_t>(y);
+    b[23] = static_cast<uint8_t>(y >> 8);
+    return b;
+  };
+  // One pixel far out is still one pixel of data.
+  TGifGraphic g;
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, at(10000, 10000, 9999, 9999)); }),
+            "Logical screen of 10000 x 10000 pixels is larger than its frames and data can fill");
+  // Past the pixel limit of every reader: that message, before any frame is read.
+  bool gifError = false;
+  try {
+    LoadBytes(g, at(65535, 65535, 65534, 65534));
+  } catch (const GIFException& e) {
+    gifError = true;
+    EXPECT_EQ(e.Message, ImageTooLargeText(65535, 65535));
+  }
+  EXPECT_TRUE(gifError);
+  // Within the allowance of 4 megapixels a small frame may lie anywhere.
+  LoadBytes(g, at(2048, 2048, 2047, 2047));
+  EXPECT_EQ(g.Width(), 2048);
+  EXPECT_EQ(MessageOf([&] { LoadBytes(g, at(2049, 2048, 0, 0)); }),
+            "Logical screen of 2049 x 2048 pixels is larger than its frames and data can fill");
+}
+
+TEST(GifGraphic, LateWakeUpShowsTheNextFrameAtOnce) {
+  // Delay 3 is waited as 36 ms; a wake-up more than 72 ms late leaves nothing to wait.
+  for (int late : {73, 500, 100000}) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+    gif.DrawOptions |= goDirectDraw;
+    int ends = 0;
+    gif.OnPaintEnd = [&](platform::TObject*) { ++ends; };
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    TGIFPainter* p = gif.Painter();
+    ASSERT_NE(p, nullptr);
+    clock.due.clear();
+    clock.now += 36 + late;  // the program was busy
+    p->Tick();
+    EXPECT_EQ(Row(b), "GGGG") << late;
+    EXPECT_EQ(clock.scheduled.back(), 0) << late;
+    clock.Advance(0);
+    EXPECT_EQ(Row(b), "BBBB") << late;
+    EXPECT_EQ(ends, 1) << late;
+    EXPECT_EQ(gif.Painter(), nullptr) << late;
+  }
+  // An animation that only lost a little keeps its rhythm: after an on-time wake-up the next
+  // wait is the full 36 ms again.
+  FakeClock clock;
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}, {0, 4, 0, 1, 1}});
+  gif.DrawOptions |= goDirectDraw;
+  platform::TBitmap b;
+  Canvas4(b);
+  gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+  clock.due.clear();
+  clock.now += 36 + 100;
+  gif.Painter()->Tick();
+  clock.Advance(0);
+  EXPECT_EQ(Row(b), "BBBB");
+  EXPECT_EQ(clock.scheduled, (std::vector<int32_t>{36, 0, 36}));
+}
+
+namespace {
+
+// The pictures a viewer shows in turn, each change once, without the blank start.
+std::vector<std::vector<uint32_t>> Changes(const std::vector<std::vector<uint32_t>>& shots) {
+  std::vector<std::vector<uint32_t>> out;
+  for (const auto& s : shots) {
+    if (out.empty() && std::all_of(s.begin(), s.end(), [](uint32_t c) { return c == 0; })) continue;
+    if (out.empty() || out.back() != s) out.push_back(s);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(GifGraphic, CroppingKeepsFramesWhoseDisposalMatters) {
+  // Screen 4 x 1: red, then a frame (green at x = 1 or nowhere) that goes by DISPOSAL, then
+  // blue at x = 3.
+  struct Case {
+    int disposal;
+    bool green;
+    int frames;  // left after cropping
+    const char* last;  // shown at the end
+  } cases[] = {{2, false, 3, "...B"}, {2, true, 3, "...B"}, {3, false, 3, "RRRB"}, {3, true, 3, "RRRB"},
+               {1, false, 2, "RRRB"}, {1, true, 3, "RGRB"}};
+  for (const Case& c : cases) {
+    FakeClock clock;
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 1, 1}, {0, 4, 3, 1, c.disposal}, {3, 1, 2, 1, 1}});
+    TGIFSubImage* f1 = gif.Images(1);
+    f1->GraphicControlExtension()->SetTransparentColorIndex(3);
+    f1->GraphicControlExtension()->SetTransparent(true);
+    if (c.green) f1->Data[1] = 1;
+    gif.BackgroundColor = platform::RGB(9, 9, 9);
+    gif.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw;
+    const auto before = Composite(gif);
+    gif.Optimize(1, rmNone, dmNearest, 8);
+    EXPECT_EQ(gif.Count(), c.frames) << c.disposal << c.green;
+    EXPECT_EQ(Changes(Composite(gif)), Changes(before)) << c.disposal << c.green;
+    // And played: what the painter shows at the end.
+    platform::TBitmap b;
+    Canvas4(b);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+    clock.Advance(1000);
+    EXPECT_EQ(Row(b), std::string(c.last)) << c.disposal << c.green;
+  }
+}
+
+TEST(GifGraphic, CroppingNeverChangesWhatAViewerShows) {
+  int deleted = 0, kept = 0;
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    TGifGraphic g;
+    const int w = 3 + rng() % 5, h = 3 + rng() % 5;
+    g.Header.ScreenWidth = static_cast<uint16_t>(w);
+    g.Header.ScreenHeight = static_cast<uint16_t>(h);
+    for (int c = 0; c < 4; ++c) g.GlobalColorMap().Add(platform::RGB(c * 60, 10, 200 - c * 50));
+    const int frames = 2 + rng() % 4;
+    for (int i = 0; i < frames; ++i) {
+      TGIFSubImage* f = g.Add();
+      const int fw = 1 + rng() % w, fh = 1 + rng() % h;
+      f->SetBounds(rng() % (w - fw + 1), rng() % (h - fh + 1), fw, fh);
+      // Mostly the transparent index 0, so that borders and whole frames can go.
+      for (uint8_t& p : f->Data) p = static_cast<uint8_t>(rng() % 3 ? 0 : 1 + rng() % 3);
+      AddGce(f, 1 + rng() % 3, rng() % 4, rng() % 5 ? 0 : -1);
+    }
+    const auto before = Changes(Composite(g));
+    int empty = 0;
+    for (int i = 0; i < g.Count(); ++i)
+      empty += g.Images(i)->Transparent() &&
+               std::all_of(g.Images(i)->Data.begin(), g.Images(i)->Data.end(), [](uint8_t p) { return p == 0; });
+    g.Optimize(1, rmNone, dmNearest, 8);
+    EXPECT_EQ(Changes(Composite(g)), before) << "seed " << seed;
+    deleted += frames - g.Count();
+    kept += empty - (frames - g.Count());
+  }
+  // Both kinds of empty frame were met.
+  EXPECT_GT(deleted, 10);
+  EXPECT_GT(kept, 10);
 }

@@ -342,3 +342,64 @@ TEST(GifPalette, DIBWriterAndReaderRoundTrip) {
   TDIBWriter wr(&b, platform::pf8bit, 2, 2);
   EXPECT_EQ(MessageOf([&] { wr.ScanLine(2); }), "Scan line index out of range");
 }
+
+TEST(GifPalette, ReduceColorsOfABitmap) {
+  // A 24-bit source of 40 x 70: reds and greens on a ramp.
+  const int32_t w = 40, h = 70;
+  platform::TBitmap src;
+  src.SetPixelFormat(platform::pf24bit);
+  src.SetSize(w, h);
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = static_cast<uint8_t*>(src.ScanLine(y));
+    for (int32_t x = 0; x < w; ++x) {
+      d[x * 3] = static_cast<uint8_t>(x * 6);
+      d[x * 3 + 1] = static_cast<uint8_t>(y * 3);
+      d[x * 3 + 2] = static_cast<uint8_t>(200 - x);
+    }
+  }
+  auto pixel = [](platform::TBitmap& b, int32_t x, int32_t y) {
+    const uint8_t* s = static_cast<const uint8_t*>(b.ScanLine(y)) + x * 3;
+    return platform::RGB(s[2], s[1], s[0]);
+  };
+  // No reduction: a 24-bit copy with every pixel as it was; the source stays untouched.
+  std::unique_ptr<platform::TBitmap> copy = ReduceColors(src, rmNone, dmNearest, 8);
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->PixelFormat(), platform::pf24bit);
+  ASSERT_EQ(copy->Width(), w);
+  ASSERT_EQ(copy->Height(), h);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) ASSERT_EQ(pixel(*copy, x, y), pixel(src, x, y)) << x << "," << y;
+  EXPECT_EQ(src.PixelFormat(), platform::pf24bit);
+  // The cube: 8 bits per pixel, the 216 colours, each index the nearest level per channel.
+  std::vector<int32_t> percents;
+  std::unique_ptr<platform::TBitmap> cube =
+      ReduceColors(src, rmCube216, dmNearest, 8, {}, [&](int32_t p) { percents.push_back(p); });
+  ASSERT_EQ(cube->PixelFormat(), platform::pf8bit);
+  ASSERT_EQ(cube->Palette().size(), 256u);
+  EXPECT_EQ(cube->Palette()[86], platform::RGB(102, 102, 102));
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const int r = (200 - x + 3) / 51, g = (y * 3 + 3) / 51, b = (x * 6 + 3) / 51;
+      ASSERT_EQ(static_cast<const uint8_t*>(cube->ScanLine(y))[x], 36 * r + 6 * g + b) << x << "," << y;
+    }
+  // Progress every 32 rows and at the end.
+  EXPECT_EQ(percents, (std::vector<int32_t>{32 * 100 / 70, 64 * 100 / 70, 100}));
+  // Unknown methods and ditherers give an empty bitmap.
+  EXPECT_TRUE(ReduceColors(src, static_cast<TColorReduction>(10), dmNearest, 8)->Empty());
+  EXPECT_TRUE(ReduceColors(src, rmCube216, static_cast<TDitherMode>(7), 8)->Empty());
+}
+
+TEST(GifPalette, ConvertingReportsProgressEvery32Rows) {
+  TGifGraphic gif;
+  std::vector<std::string> seen;
+  gif.OnProgress = [&](platform::TObject*, int32_t stage, int32_t percent, bool, const platform::TRect&,
+                       const std::string& msg) { seen.push_back(std::to_string(stage) + ":" + std::to_string(percent) + msg); };
+  platform::TBitmap src;
+  src.SetPixelFormat(platform::pf24bit);
+  src.SetSize(3, 100);
+  gif.Assign(&src);
+  EXPECT_EQ(seen, (std::vector<std::string>{"0:0Converting...", "1:32Converting...", "1:64Converting...",
+                                            "1:96Converting...", "1:100Converting...", "2:100Converting..."}));
+  ASSERT_EQ(gif.Count(), 1);
+  EXPECT_EQ(gif.Images(0)->Height(), 100);
+}

@@ -2,6 +2,7 @@
 // bitmaps carry low alpha as the transparent index.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -123,8 +124,8 @@ TEST(dtpRasterGIF, Saves) {
 }
 
 TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
-  // 256 colours, all used; colour 77 once only: it becomes the transparent index, so its opaque
-  // pixel turns transparent as well.
+  // 256 colours, all used, colour 77 once only, one pixel transparent: the picture is reduced to
+  // 255 colours so that the transparent index is one no opaque pixel has.
   TBitmap32 bmp;
   bmp.SetSize(32, 16);
   for (int i = 0; i < 512; ++i) {
@@ -142,7 +143,8 @@ TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
   ASSERT_TRUE(f->Transparent());
   const int ti = f->TransparentIndex();
   EXPECT_EQ(f->Data[511], ti);
-  EXPECT_EQ(f->Data[77], ti);
+  EXPECT_EQ(std::count(f->Data.begin(), f->Data.end(), ti), 1);
+  EXPECT_LE(f->ActiveColorMap().Count(), 256);
   EXPECT_EQ(f->ActiveColorMap().Colors(ti), 0xFFFFFFu);
   // ImageMagick sees the same pixels.
   const std::string file = Tmp("w.gif"), raw = Tmp("w.rgba");
@@ -157,16 +159,24 @@ TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
   TBitmap32 back;
   s.SetPosition(0);
   fmt.LoadFromStream(&s, &back, {0, 0}, 0);
+  int off = 0;
   for (int i = 0; i < 512; ++i) {
     const TColor32 c = back.Bits()[i];
-    if (i == 511 || i == 77) {
+    if (i == 511) {
       EXPECT_EQ(m[i * 4 + 3], 0) << i;
       EXPECT_EQ(c, 0u) << i;
       continue;
     }
-    EXPECT_EQ(c, bmp.Bits()[i]) << i;
+    // Opaque, near its colour (256 colours in 255 entries), and read alike by ImageMagick.
+    EXPECT_EQ(m[i * 4 + 3], 255) << i;
     EXPECT_EQ(Color32(m[i * 4], m[i * 4 + 1], m[i * 4 + 2]), c) << i;
+    for (int shift : {0, 8, 16}) {
+      const int d = std::abs(int((c >> shift) & 0xFF) - int((bmp.Bits()[i] >> shift) & 0xFF));
+      EXPECT_LE(d, 8) << i;
+    }
+    off += c != bmp.Bits()[i];
   }
+  EXPECT_LT(off, 16);
   // An empty bitmap is refused; a 35-byte file with a 16000 x 16000 screen never sizes one.
   TBitmap32 empty;
   platform::TMemoryStream e;
@@ -179,4 +189,53 @@ TEST(dtpRasterGIF, TransparentIndexRuleAndMagickReadsWhatWeWrite) {
   TBitmap32 big;
   EXPECT_THROW(fmt.LoadFromStream(&t, &big, {0, 0}, 0), GIFException);
   EXPECT_TRUE(big.Empty());
+}
+
+TEST(dtpRasterGIF, HugeScreenGetsThePixelLimitMessage) {
+  // A 35-byte file: a 65535 x 65535 screen around one pixel in its far corner.
+  const uint8_t tiny[35] = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0, 255, 255,
+                            255, ',', 0xFE, 0xFF, 0xFE, 0xFF, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+  platform::TMemoryStream t;
+  t.WriteBuffer(tiny, 35);
+  t.SetPosition(0);
+  TBitmap32 big;
+  TdtpGifFormat fmt;
+  std::string message;
+  try {
+    fmt.LoadFromStream(&t, &big, {0, 0}, 0);
+  } catch (const GIFException& e) {
+    message = e.Message;
+  }
+  EXPECT_EQ(message, ImageTooLargeText(65535, 65535));
+  EXPECT_TRUE(big.Empty());
+}
+
+TEST(dtpRasterGIF, OpaquePixelsStayOpaqueBesideTransparentOnes) {
+  // 128 x 128 with thousands of colours and a transparent diagonal band: every pixel keeps
+  // whether it is opaque, for every threshold.
+  TBitmap32 bmp;
+  bmp.SetSize(128, 128);
+  for (int y = 0; y < 128; ++y)
+    for (int x = 0; x < 128; ++x) {
+      const uint32_t a = std::abs(x - y) < 3 ? 0x10 : (x + y) % 7 == 0 ? 0x60 : 0xFF;
+      bmp.Bits()[y * 128 + x] = a << 24 | (Color32(x * 2, y * 2, x + y) & 0xFFFFFF);
+    }
+  for (uint8_t threshold : {uint8_t(32), uint8_t(0x61)}) {
+    platform::TMemoryStream s;
+    TdtpGifFormat fmt;
+    fmt.AlphaThreshold = threshold;
+    fmt.SaveToStream(&s, &bmp);
+    s.SetPosition(0);
+    TBitmap32 back;
+    fmt.LoadFromStream(&s, &back, {0, 0}, 0);
+    ASSERT_EQ(back.Width(), 128);
+    int lost = 0, kept = 0;
+    for (int i = 0; i < 128 * 128; ++i) {
+      const bool transparent = (bmp.Bits()[i] >> 24) < threshold;
+      if (transparent) kept += back.Bits()[i] != 0u;
+      else lost += (back.Bits()[i] >> 24) != 0xFF;
+    }
+    EXPECT_EQ(lost, 0) << int(threshold);
+    EXPECT_EQ(kept, 0) << int(threshold);
+  }
 }
