@@ -133,27 +133,32 @@ using namespace pngpriv;
 
 namespace {
 
-std::vector<std::pair<std::string, TChunkFactory>>& ChunkClasses() {
-  // Filled on first use in the registration order of the unit.
-  static std::vector<std::pair<std::string, TChunkFactory>> list = [] {
-    std::vector<std::pair<std::string, TChunkFactory>> l;
-    auto add = [&l](std::unique_ptr<TChunk> proto) {
-      std::string name = proto->GetName();
-      std::shared_ptr<TChunk> p(std::move(proto));
-      l.emplace_back(name, [p](TPngGraphic* o) { return p->NewSameClass(o); });
-    };
-    add(std::make_unique<TChunkIEND>(nullptr));
-    add(std::make_unique<TChunkIHDR>(nullptr));
-    add(std::make_unique<TChunkIDAT>(nullptr));
-    add(std::make_unique<TChunkPLTE>(nullptr));
-    add(std::make_unique<TChunkgAMA>(nullptr));
-    add(std::make_unique<TChunktRNS>(nullptr));
-    add(std::make_unique<TChunktIME>(nullptr));
-    add(std::make_unique<TChunktEXt>(nullptr));
-    add(std::make_unique<TChunkzTXt>(nullptr));
-    return l;
-  }();
+using TChunkClassList = std::vector<std::pair<std::string, TChunkFactory>>;
+
+TChunkClassList& ChunkClassStore() {
+  static TChunkClassList list;
   return list;
+}
+
+// The registry, filled on first use with the codec's classes in the unit's order.
+TChunkClassList& ChunkClasses() {
+  TChunkClassList& l = ChunkClassStore();
+  if (!l.empty()) return l;
+  auto add = [&l](std::unique_ptr<TChunk> proto) {
+    std::string name = proto->GetName();
+    std::shared_ptr<TChunk> p(std::move(proto));
+    l.emplace_back(name, [p](TPngGraphic* o) { return p->NewSameClass(o); });
+  };
+  add(std::make_unique<TChunkIEND>(nullptr));
+  add(std::make_unique<TChunkIHDR>(nullptr));
+  add(std::make_unique<TChunkIDAT>(nullptr));
+  add(std::make_unique<TChunkPLTE>(nullptr));
+  add(std::make_unique<TChunkgAMA>(nullptr));
+  add(std::make_unique<TChunktRNS>(nullptr));
+  add(std::make_unique<TChunktIME>(nullptr));
+  add(std::make_unique<TChunktEXt>(nullptr));
+  add(std::make_unique<TChunkzTXt>(nullptr));
+  return l;
 }
 
 // zlib whole-buffer inflate/deflate through a 256-byte window, as zTXt uses them.
@@ -221,6 +226,8 @@ std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string&
   return c;
 }
 
+int32_t RegisteredChunkClassCount() { return static_cast<int32_t>(ChunkClassStore().size()); }
+
 // ---- TPNGList
 
 uint32_t TPNGList::Count() const { return static_cast<uint32_t>(FOwner->FChunks.size()); }
@@ -259,6 +266,22 @@ std::unique_ptr<TChunk> TPNGList::Remove(TChunk* Chunk) {
       return c;
     }
   return nullptr;
+}
+
+std::unique_ptr<TChunk> TPNGList::SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk) {
+  if (!Chunk || Index >= Count()) return Chunk;
+  Chunk->Owner = FOwner;
+  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  std::swap(FOwner->FChunks[Index], Chunk);
+  return Chunk;
+}
+
+void TPNGList::SetSize(uint32_t Size) {
+  auto& v = FOwner->FChunks;
+  if (Size >= v.size()) return;
+  // Later chunks first, as Remove would take them.
+  while (v.size() > Size) v.pop_back();
+  if (Size == 0) v.shrink_to_fit();
 }
 
 // ---- TChunk
@@ -1145,6 +1168,9 @@ void InitializePngGraphic() {
   platform::RegisterFileFormat("PNG", "Portable Network Graphics", [] { return std::make_unique<TPngGraphic>(); });
 }
 
-void FinalizePngGraphic() { platform::UnregisterFileFormat("PNG"); }
+void FinalizePngGraphic() {
+  platform::UnregisterFileFormat("PNG");
+  TChunkClassList().swap(ChunkClassStore());
+}
 
 }  // namespace raster
