@@ -2,6 +2,7 @@
 // decoded and encoded in PngGraphic_Rows.cpp.
 #include "raster/PngGraphic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -1063,11 +1064,26 @@ void TPngGraphic::SetPixel(int32_t X, int32_t Y, platform::TColor Value) {
   }
   platform::TColor c = platform::ColorToRGB(Value);
   int r = c & 0xFF, g = (c >> 8) & 0xFF, bl = (c >> 16) & 0xFF;
-  // Nearest entry of the 256-entry palette made from the colour table.
+  // The nearest of the colours a pixel of this image can show: the palette's own entries, or
+  // the grey levels of the bit depth as Pixel reads them. The unused places of the colour table
+  // are no candidates: their index would not fit the bits or would lie beyond the palette.
+  const uint32_t levels = 1u << b;
+  uint32_t count = levels;
+  if (h->ColorType == 3) {
+    auto* plte = FindChunk<TChunkPLTE>();
+    count = plte ? std::min(plte->Count, levels) : 0;
+    if (count == 0) throw EPngError(PngErrorText(65122));
+  }
   uint32_t best = 0;
   int bestD = INT32_MAX;
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t p = h->Palette[i];
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t p;
+    if (h->ColorType == 3) {
+      p = h->Palette[i];
+    } else {
+      uint32_t level = GammaTable[i * 255 / (levels - 1)];
+      p = level * 0x010101u;
+    }
     int dr = r - int((p >> 16) & 0xFF), dg = g - int((p >> 8) & 0xFF), db = bl - int(p & 0xFF);
     int d = dr * dr + dg * dg + db * db;
     if (d < bestD) {

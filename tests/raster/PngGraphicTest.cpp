@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <QImage>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -730,4 +732,74 @@ TEST(PngLimits, EmptyImagesAreRefusedWhenSaving) {
   w.FileName = path;
   EXPECT_THROW(w.Save(&empty), ERasterError);
   EXPECT_FALSE(platform::FileExists(path));
+}
+
+namespace {
+
+Bytes PaletteFile(uint32_t w, uint32_t h, uint8_t bd, const Bytes& plte, const Bytes& raw) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(w, h, bd, 3));
+  AddChunk(f, "PLTE", plte);
+  AddChunk(f, "IDAT", Deflate(raw));
+  AddChunk(f, "IEND", {});
+  return f;
+}
+
+// The palette indices of a saved file as libpng reads them (through Qt), and its colour table.
+std::vector<int> IndicesByQt(const Bytes& f, QVector<QRgb>& table) {
+  QImage img = QImage::fromData(f.data(), static_cast<int>(f.size()), "PNG");
+  std::vector<int> out;
+  EXPECT_FALSE(img.isNull());
+  EXPECT_TRUE(img.format() == QImage::Format_Indexed8 || img.format() == QImage::Format_Mono ||
+              img.format() == QImage::Format_MonoLSB);
+  table = img.colorTable();
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) out.push_back(img.pixelIndex(x, y));
+  return out;
+}
+
+}  // namespace
+
+TEST(PngPixels, WritingChoosesAmongTheRealPaletteEntries) {
+  // 1 bit, [white, red]: black is nearer red than white.
+  TPngGraphic one;
+  LoadPng(one, PaletteFile(3, 1, 1, {255, 255, 255, 255, 0, 0}, {0, 0x00}));
+  one.SetPixel(1, 0, platform::clBlack);
+  EXPECT_EQ(one.Pixel(1, 0), static_cast<platform::TColor>(platform::clRed));
+  EXPECT_EQ(one.Pixel(0, 0), static_cast<platform::TColor>(platform::clWhite));
+  one.SetPixel(2, 0, platform::RGB(250, 240, 240));
+  EXPECT_EQ(one.Pixel(2, 0), static_cast<platform::TColor>(platform::clWhite));
+  // 8 bits, [red, lime, blue]: black is as far from all three and takes the first.
+  TPngGraphic eight;
+  LoadPng(eight, PaletteFile(2, 2, 8, {255, 0, 0, 0, 255, 0, 0, 0, 255}, {0, 1, 2, 0, 2, 1}));
+  eight.SetPixel(1, 1, platform::clBlack);
+  EXPECT_EQ(eight.Pixel(1, 1), static_cast<platform::TColor>(platform::clRed));
+  eight.SetPixel(0, 0, platform::RGB(10, 200, 30));
+  EXPECT_EQ(eight.Pixel(0, 0), static_cast<platform::TColor>(platform::clLime));
+  // Saved, every index lies inside the palette, as libpng reads the file.
+  for (TPngGraphic* p : {&one, &eight}) {
+    Bytes saved = SavePng(*p);
+    QVector<QRgb> table;
+    std::vector<int> idx = IndicesByQt(saved, table);
+    ASSERT_FALSE(idx.empty());
+    for (int i : idx) EXPECT_LT(i, table.size());
+    TPngGraphic back;
+    LoadPng(back, saved);
+    for (int y = 0; y < back.Height(); ++y)
+      for (int x = 0; x < back.Width(); ++x) EXPECT_EQ(back.Pixel(x, y), p->Pixel(x, y)) << x << "," << y;
+  }
+  QVector<QRgb> table;
+  EXPECT_EQ(IndicesByQt(SavePng(eight), table), (std::vector<int>{1, 2, 2, 0}));
+  EXPECT_EQ(IndicesByQt(SavePng(one), table), (std::vector<int>{0, 1, 0}));
+  // Greyscale images choose among the levels of their bit depth: 1 bit is black or white.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(2, 1, 1, 0));
+  AddChunk(g, "IDAT", Deflate({0, 0x00}));
+  AddChunk(g, "IEND", {});
+  TPngGraphic grey;
+  LoadPng(grey, g);
+  grey.SetPixel(1, 0, platform::RGB(200, 200, 200));
+  EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clWhite));
+  grey.SetPixel(1, 0, platform::RGB(100, 100, 100));
+  EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clBlack));
 }
