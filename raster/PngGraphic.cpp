@@ -899,6 +899,10 @@ void TPngGraphic::Assign(const platform::TPersistent* Source) {
       FChunks.push_back(c->NewSameClass(this));
       FChunks.back()->Assign(c.get());
     }
+    // The copied pixels and palette are held gamma-corrected under the copied gAMA chunk, so
+    // the tables go with them; with identity tables a save would apply the gamma twice.
+    GammaTable = p->GammaTable;
+    InverseTable = p->InverseTable;
     Changed();
     return;
   }

@@ -599,7 +599,9 @@ TEST(PngMisc, GreyTransparencyAndGammaCopy) {
   EXPECT_NE(png.GammaTable[128], 128);
   TPngGraphic copy;
   copy.Assign(&png);
-  EXPECT_EQ(copy.GammaTable[128], 128);
+  // The copy holds the gamma-corrected pixels, so it takes both tables with the gAMA chunk.
+  EXPECT_EQ(copy.GammaTable, png.GammaTable);
+  EXPECT_EQ(copy.InverseTable, png.InverseTable);
   EXPECT_EQ(copy.FindChunk<TChunkgAMA>()->Gamma(), 100000u);
   // The identity-table copy leaves out grey 128.
   TPngGraphic plain;
@@ -802,4 +804,47 @@ TEST(PngPixels, WritingChoosesAmongTheRealPaletteEntries) {
   EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clWhite));
   grey.SetPixel(1, 0, platform::RGB(100, 100, 100));
   EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clBlack));
+}
+
+TEST(PngMisc, CopyWithGammaSavesLikeTheOriginal) {
+  for (uint32_t gamma : {45455u, 100000u, 220000u}) {
+    for (uint8_t ct : {uint8_t(2), uint8_t(3), uint8_t(6)}) {
+      SCOPED_TRACE(std::to_string(gamma) + " type " + std::to_string(ct));
+      Bytes f = Signature();
+      AddChunk(f, "IHDR", Ihdr(3, 2, 8, ct));
+      AddChunk(f, "gAMA", {uint8_t(gamma >> 24), uint8_t(gamma >> 16), uint8_t(gamma >> 8), uint8_t(gamma)});
+      Bytes raw;
+      if (ct == 3) {
+        AddChunk(f, "PLTE", {128, 10, 240, 60, 200, 90, 255, 255, 255});
+        raw = {0, 0, 1, 2, 0, 2, 1, 0};
+      } else {
+        int n = ct == 2 ? 3 : 4;
+        for (int y = 0; y < 2; ++y) {
+          raw.push_back(0);
+          for (int x = 0; x < 3 * n; ++x) raw.push_back(uint8_t(40 * x + 70 * y + 3));
+        }
+      }
+      AddChunk(f, "IDAT", Deflate(raw));
+      AddChunk(f, "IEND", {});
+      TPngGraphic png;
+      LoadPng(png, f);
+      TPngGraphic orig;
+      LoadPng(orig, SavePng(png));
+      TPngGraphic copy;
+      copy.Assign(&png);
+      Bytes copied = SavePng(copy);
+      EXPECT_EQ(copied, SavePng(png));
+      TPngGraphic back;
+      LoadPng(back, copied);
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+          EXPECT_EQ(back.Pixel(x, y), orig.Pixel(x, y)) << x << "," << y;
+          EXPECT_EQ(copy.Pixel(x, y), png.Pixel(x, y)) << x << "," << y;
+        }
+      // Through the other direction of the copy as well.
+      TPngGraphic to;
+      png.AssignTo(&to);
+      EXPECT_EQ(SavePng(to), SavePng(png));
+    }
+  }
 }
