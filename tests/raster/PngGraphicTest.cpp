@@ -848,3 +848,147 @@ TEST(PngMisc, CopyWithGammaSavesLikeTheOriginal) {
     }
   }
 }
+
+namespace {
+
+struct TChunkBytes {
+  std::string Name;
+  Bytes Data;
+};
+
+std::vector<TChunkBytes> SplitChunks(const Bytes& f) {
+  std::vector<TChunkBytes> out;
+  for (size_t at = 8; at + 12 <= f.size();) {
+    uint32_t len = uint32_t(f[at]) << 24 | uint32_t(f[at + 1]) << 16 | uint32_t(f[at + 2]) << 8 | f[at + 3];
+    out.push_back({std::string(f.begin() + at + 4, f.begin() + at + 8), Bytes(f.begin() + at + 8, f.begin() + at + 8 + len)});
+    at += 12 + len;
+  }
+  return out;
+}
+
+// The file again with its image data (all IDAT chunks joined) cut into the given pieces.
+Bytes Resplit(const Bytes& f, const std::vector<size_t>& Pieces) {
+  Bytes z;
+  for (auto& c : SplitChunks(f))
+    if (c.Name == "IDAT") z.insert(z.end(), c.Data.begin(), c.Data.end());
+  Bytes out = Signature();
+  bool done = false;
+  for (auto& c : SplitChunks(f)) {
+    if (c.Name != "IDAT") {
+      AddChunk(out, c.Name, c.Data);
+      continue;
+    }
+    if (done) continue;
+    done = true;
+    size_t at = 0;
+    for (size_t n : Pieces) {
+      n = std::min(n, z.size() - at);
+      AddChunk(out, "IDAT", Bytes(z.begin() + at, z.begin() + at + n));
+      at += n;
+    }
+    if (at < z.size()) AddChunk(out, "IDAT", Bytes(z.begin() + at, z.end()));
+  }
+  return out;
+}
+
+std::vector<uint32_t> Rendered(const Bytes& f) {
+  TPngGraphic p;
+  LoadPng(p, f);
+  std::vector<uint32_t> px(static_cast<size_t>(p.Width()) * p.Height());
+  p.RenderARGB(px.data());
+  return px;
+}
+
+// libpng's reading of a file (through Qt) as 0xAARRGGBB.
+std::vector<uint32_t> RenderedByQt(const Bytes& f) {
+  QImage img = QImage::fromData(f.data(), static_cast<int>(f.size()), "PNG").convertToFormat(QImage::Format_ARGB32);
+  std::vector<uint32_t> px;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) px.push_back(img.pixel(x, y));
+  return px;
+}
+
+}  // namespace
+
+TEST(PngChunks, EmptyIdatChunksAnywhereInTheChain) {
+  std::mt19937 rng(7);
+  for (uint8_t interlace : {uint8_t(0), uint8_t(1)}) {
+    // An RGB image whose compressed data is long enough to cut in many places.
+    const uint32_t w = 23, h = 17;
+    Bytes raw;
+    for (uint32_t y = 0; y < h; ++y) {
+      raw.push_back(0);
+      for (uint32_t x = 0; x < w * 3; ++x) raw.push_back(static_cast<uint8_t>(rng()));
+    }
+    TPngGraphic src;
+    LoadPng(src, RgbFile(w, h, raw));
+    src.InterlaceMethod = interlace;
+    const Bytes whole = SavePng(src);
+    const std::vector<uint32_t> expected = Rendered(whole);
+    ASSERT_EQ(RenderedByQt(whole), expected);
+    size_t zsize = 0;
+    for (auto& c : SplitChunks(whole))
+      if (c.Name == "IDAT") zsize += c.Data.size();
+    ASSERT_GT(zsize, 100u);
+    for (size_t k = 1; k < zsize; k += zsize / 40 + 1) {
+      SCOPED_TRACE(std::to_string(interlace) + " cut at " + std::to_string(k));
+      const Bytes f = Resplit(whole, {k, 0});
+      ASSERT_EQ(RenderedByQt(f), expected);  // libpng reads the same image
+      EXPECT_EQ(Rendered(f), expected);
+    }
+    // Several empty chunks in a row, one first, one after all the data.
+    EXPECT_EQ(Rendered(Resplit(whole, {0, 5, 0, 0, 9})), expected);
+    EXPECT_EQ(Rendered(Resplit(whole, {zsize, 0})), expected);
+  }
+}
+
+TEST(PngChunks, CompressedStreamEndingBeforeTheLastRowIsMissingData) {
+  // A 6 x 6 grey image whose whole zlib stream holds three rows.
+  Bytes raw;
+  for (int y = 0; y < 3; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 6; ++x) raw.push_back(static_cast<uint8_t>(40 * y + x + 1));
+  }
+  for (int rows : {0, 3}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(6, 6, 8, 0));
+    AddChunk(f, "IDAT", Deflate(Bytes(raw.begin(), raw.begin() + 7 * rows)));
+    AddChunk(f, "IEND", {});
+    EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(f), PngErrorText(65148)) << rows;
+  }
+  // A stream that ends inside a row, and an interlaced one that ends after three passes.
+  Bytes half = Signature();
+  AddChunk(half, "IHDR", Ihdr(6, 6, 8, 0));
+  AddChunk(half, "IDAT", Deflate(Bytes(raw.begin(), raw.begin() + 10)));
+  AddChunk(half, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(half), PngErrorText(65148));
+  Bytes adam = Signature();
+  AddChunk(adam, "IHDR", Ihdr(6, 6, 8, 0, 1));
+  // Passes 0, 1 and 2 of a 6 x 6 image: one row of one pixel each, then one row of two.
+  AddChunk(adam, "IDAT", Deflate({0, 9, 0, 7, 0, 8, 8}));
+  AddChunk(adam, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(adam), PngErrorText(65148));
+  // The whole image decodes; the stream ending exactly at the last row is complete.
+  for (int y = 3; y < 6; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 6; ++x) raw.push_back(static_cast<uint8_t>(40 * y + x + 1));
+  }
+  Bytes full = Signature();
+  AddChunk(full, "IHDR", Ihdr(6, 6, 8, 0));
+  AddChunk(full, "IDAT", Deflate(raw));
+  AddChunk(full, "IEND", {});
+  TPngGraphic ok;
+  LoadPng(ok, full);
+  EXPECT_EQ(ok.Pixel(5, 5), static_cast<platform::TColor>(platform::RGB(206, 206, 206)));
+}
+
+TEST(PngChunks, RegressionFilesOfTheImageDataChain) {
+  // Kept with the fuzz target's regressions: a valid file with an empty IDAT between two
+  // others, and one whose compressed stream ends three rows short.
+  Bytes split = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_png/empty-idat-between-data"));
+  ASSERT_FALSE(split.empty());
+  EXPECT_EQ(Rendered(split), RenderedByQt(split));
+  Bytes shortStream = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_png/stream-ends-three-rows-short"));
+  ASSERT_FALSE(shortStream.empty());
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(shortStream), PngErrorText(65148));
+}
