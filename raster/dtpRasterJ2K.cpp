@@ -433,9 +433,11 @@ void TJ2KImage::SaveToFile(const std::string& FileName, TBitmap32* Bitmap) {
   tmp.Assign(Bitmap);
   tmp.SetPixelFormat(platform::pf24bit);
   if (tmp.Empty()) throw ERasterError(SBitmapIsEmpty);
-  std::string msg;
-  SaveJ2KBitmap(FileName, msg, &tmp);
-  if (!msg.empty()) throw ERasterError(msg);
+  SaveFileSafely(FileName, [&](const std::string& TempName, platform::TStream*) {
+    std::string msg;
+    SaveJ2KBitmap(TempName, msg, &tmp);
+    if (!msg.empty()) throw ERasterError(msg);
+  });
 }
 
 void TJ2KGraphic::LoadFromFile(const std::string& FileName) {
@@ -447,9 +449,11 @@ void TJ2KGraphic::LoadFromFile(const std::string& FileName) {
 
 void TJ2KGraphic::SaveToFile(const std::string& FileName) {
   if (!Module().LibSaveImage) return;
-  std::string msg;
-  SaveJ2KBitmap(FileName, msg, this);
-  if (!msg.empty()) throw platform::EInvalidGraphic(msg);
+  SaveFileSafely(FileName, [this](const std::string& TempName, platform::TStream*) {
+    std::string msg;
+    SaveJ2KBitmap(TempName, msg, this);
+    if (!msg.empty()) throw platform::EInvalidGraphic(msg);
+  });
 }
 
 void InitializeDtpRasterJ2K() {

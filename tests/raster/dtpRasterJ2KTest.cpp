@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <openjpeg-2.5/openjpeg.h>
@@ -498,14 +499,15 @@ TEST(J2K, FailuresAreReported) {
   j.LoadFromFile(flatPath, &flatBack, {0, 0}, 0);
   ASSERT_EQ(flatBack.Width(), 2000);
   EXPECT_EQ(flatBack.Pixel(1999, 1999), 0xFFFFFFFFu);
-  // A write the library refuses raises its reason.
+  // A file that cannot be made raises the platform's error (the image is written to a
+  // temporary file beside the target first).
   TBitmap32 one;
   one.SetSize(2, 2);
   try {
     j.SaveToFile("/nonexistent-folder/a.jp2", &one);
     ADD_FAILURE();
-  } catch (const ERasterError& e) {
-    EXPECT_EQ(e.Message, "Error in bitmap data: 2");
+  } catch (const platform::EFCreateError& e) {
+    EXPECT_EQ(e.Message, "Cannot create file /nonexistent-folder/a.jp2");
   }
   // Saving an empty bitmap raises instead of writing nothing silently.
   TBitmap32 empty;
@@ -515,4 +517,41 @@ TEST(J2K, FailuresAreReported) {
   } catch (const ERasterError& e) {
     EXPECT_EQ(e.Message, "Bitmap is empty");
   }
+}
+
+namespace {
+
+int32_t RefusingSave(const char* FileName, const char*, TImageContainer*) {
+  // Leaves a partly written file behind, as a failing codec may.
+  kdtest::WriteFileBytes(FileName, {1, 2, 3});
+  return 7;
+}
+
+}  // namespace
+
+TEST(J2K, AFailedSaveKeepsTheFileThatWasThere) {
+  Restore restore;
+  SetJasperEntryPoints(FakeLoad, RefusingSave, FakeFree);
+  std::string path = kdtest::TempDir() + "/keep.jp2";
+  kdtest::WriteFileBytes(path, {9, 9, 9, 9});
+  TJ2KImage j;
+  TBitmap32 one;
+  one.SetSize(2, 2);
+  try {
+    j.SaveToFile(path, &one);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Error in bitmap data: 7");
+  }
+  EXPECT_EQ(kdtest::ReadFileBytes(path), (std::vector<uint8_t>{9, 9, 9, 9}));
+  TJ2KGraphic g;
+  g.SetPixelFormat(platform::pf24bit);
+  g.SetSize(2, 2);
+  EXPECT_THROW(g.SaveToFile(path), platform::EInvalidGraphic);
+  EXPECT_EQ(kdtest::ReadFileBytes(path), (std::vector<uint8_t>{9, 9, 9, 9}));
+  // Nothing else is left in the folder.
+  int others = 0;
+  for (auto& e : std::filesystem::directory_iterator(kdtest::TempDir()))
+    others += e.path().filename().string().find(".keep.") == 0;
+  EXPECT_EQ(others, 0);
 }
