@@ -1,5 +1,7 @@
 #include "platform/Classes.h"
 
+#include "platform/SysUtils.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -27,6 +29,8 @@ void TPersistent::Assign(const TPersistent* Source) {
 void TPersistent::AssignTo(TPersistent* Dest) const {
   throw EConvertError("Cannot assign a " + ClassName() + " to a " + Dest->ClassName());
 }
+
+void TPersistent::DefineProperties(TFiler*) {}
 
 void TStream::SetSize(int64_t) {}
 
@@ -278,6 +282,189 @@ void TStringStream::SetSize(int64_t NewSize) {
   if (NewSize < 0 || NewSize > kMaxMemoryStream) throw EStreamError(kMemoryError);
   FData.resize(static_cast<size_t>(NewSize), '\0');
   if (FPosition > NewSize) FPosition = NewSize;
+}
+
+// TWriter ---------------------------------------------------------------------------------
+
+namespace {
+constexpr const char* kInvalidPropertyValue = "Invalid property value";
+constexpr const char* kReadError = "Stream read error";
+}  // namespace
+
+void TWriter::WriteValue(TValueType Value) {
+  uint8_t b = Value;
+  FStream->WriteBuffer(&b, 1);
+}
+
+void TWriter::WritePropName(const std::string& Name) {
+  if (Name.empty() || Name.size() > 255) throw EFilerError("Invalid property name \"" + Name + "\"");
+  uint8_t n = static_cast<uint8_t>(Name.size());
+  FStream->WriteBuffer(&n, 1);
+  FStream->WriteBuffer(Name.data(), n);
+}
+
+void TWriter::DefineProperty(const std::string& Name, const TReaderProc&, const TWriterProc& WriteData,
+                             bool HasData) {
+  if (!HasData || !WriteData) return;
+  WritePropName(Name);
+  WriteData(this);
+}
+
+void TWriter::DefineBinaryProperty(const std::string& Name, const TStreamProc&, const TStreamProc& WriteData,
+                                   bool HasData) {
+  if (!HasData || !WriteData) return;
+  // The length comes first, so the data is gathered before any of it is written.
+  TMemoryStream data;
+  WriteData(&data);
+  if (data.GetSize() > std::numeric_limits<int32_t>::max()) throw EWriteError("Stream write error");
+  WritePropName(Name);
+  WriteValue(vaBinary);
+  int32_t count = static_cast<int32_t>(data.GetSize());
+  FStream->WriteBuffer(&count, 4);
+  FStream->WriteBuffer(data.Memory(), count);
+}
+
+void TWriter::WriteProperties(TPersistent* Instance) {
+  Instance->DefineProperties(this);
+  WriteListEnd();
+}
+
+void TWriter::WriteInteger(int32_t Value) {
+  if (Value >= -128 && Value <= 127) {
+    WriteValue(vaInt8);
+    int8_t v = static_cast<int8_t>(Value);
+    FStream->WriteBuffer(&v, 1);
+  } else if (Value >= -32768 && Value <= 32767) {
+    WriteValue(vaInt16);
+    int16_t v = static_cast<int16_t>(Value);
+    FStream->WriteBuffer(&v, 2);
+  } else {
+    WriteValue(vaInt32);
+    FStream->WriteBuffer(&Value, 4);
+  }
+}
+
+void TWriter::WriteBoolean(bool Value) { WriteValue(Value ? vaTrue : vaFalse); }
+
+void TWriter::WriteString(const std::string& Value) {
+  if (Value.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EWriteError("Stream write error");
+  if (Value.size() <= 255) {
+    WriteValue(vaString);
+    uint8_t n = static_cast<uint8_t>(Value.size());
+    FStream->WriteBuffer(&n, 1);
+  } else {
+    WriteValue(vaLString);
+    int32_t n = static_cast<int32_t>(Value.size());
+    FStream->WriteBuffer(&n, 4);
+  }
+  FStream->WriteBuffer(Value.data(), static_cast<int32_t>(Value.size()));
+}
+
+// TReader ---------------------------------------------------------------------------------
+
+void TReader::ReadBuffer(void* Buffer, int32_t Count) {
+  if (Count != 0 && FStream->Read(Buffer, Count) != Count) throw EReadError(kReadError);
+}
+
+TValueType TReader::ReadValue() {
+  uint8_t b;
+  ReadBuffer(&b, 1);
+  return static_cast<TValueType>(b);
+}
+
+TValueType TReader::NextValue() {
+  TValueType v = ReadValue();
+  FStream->Seek(-1, soFromCurrent);
+  return v;
+}
+
+std::string TReader::ReadStr() {
+  uint8_t n;
+  ReadBuffer(&n, 1);
+  std::string s(n, '\0');
+  ReadBuffer(s.data(), n);
+  return s;
+}
+
+void TReader::ReadListEnd() {
+  if (ReadValue() != vaNull) throw EReadError(kInvalidPropertyValue);
+}
+
+int32_t TReader::ReadInteger() {
+  switch (ReadValue()) {
+    case vaInt8: {
+      int8_t v;
+      ReadBuffer(&v, 1);
+      return v;
+    }
+    case vaInt16: {
+      int16_t v;
+      ReadBuffer(&v, 2);
+      return v;
+    }
+    case vaInt32: {
+      int32_t v;
+      ReadBuffer(&v, 4);
+      return v;
+    }
+    default: throw EReadError(kInvalidPropertyValue);
+  }
+}
+
+bool TReader::ReadBoolean() {
+  TValueType v = ReadValue();
+  if (v != vaTrue && v != vaFalse) throw EReadError(kInvalidPropertyValue);
+  return v == vaTrue;
+}
+
+std::string TReader::ReadString() {
+  TValueType v = ReadValue();
+  if (v == vaString) return ReadStr();
+  if (v != vaLString) throw EReadError(kInvalidPropertyValue);
+  int32_t n;
+  ReadBuffer(&n, 4);
+  if (n < 0) throw EReadError(kInvalidPropertyValue);
+  // The length comes from the stream: check it against what is left before allocating.
+  if (n > FStream->GetSize() - FStream->GetPosition()) throw EReadError(kReadError);
+  std::string s(static_cast<size_t>(n), '\0');
+  ReadBuffer(s.data(), n);
+  return s;
+}
+
+void TReader::DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc&, bool) {
+  if (FPropName.empty() || !ReadData || !SameText(Name, FPropName)) return;
+  FPropName.clear();
+  ReadData(this);
+}
+
+void TReader::DefineBinaryProperty(const std::string& Name, const TStreamProc& ReadData, const TStreamProc&, bool) {
+  if (FPropName.empty() || !ReadData || !SameText(Name, FPropName)) return;
+  FPropName.clear();
+  if (ReadValue() != vaBinary) throw EReadError(kInvalidPropertyValue);
+  int32_t count;
+  ReadBuffer(&count, 4);
+  if (count < 0) throw EReadError(kInvalidPropertyValue);
+  if (count > FStream->GetSize() - FStream->GetPosition()) throw EReadError(kReadError);
+  TMemoryStream data;
+  data.SetSize(count);
+  ReadBuffer(data.Memory(), count);
+  data.SetPosition(0);
+  ReadData(&data);
+}
+
+void TReader::ReadProperties(TPersistent* Instance) {
+  while (!EndOfList()) {
+    std::string name = ReadStr();
+    try {
+      FPropName = name;
+      Instance->DefineProperties(this);
+      if (!FPropName.empty()) throw EReadError("Property " + name + " does not exist");
+    } catch (const Exception& e) {
+      FPropName.clear();
+      throw EReadError("Error reading " + Instance->ClassName() + "." + name + ": " + e.Message);
+    }
+  }
+  ReadListEnd();
 }
 
 }  // namespace platform

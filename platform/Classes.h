@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@
 
 namespace platform {
 
+class TFiler;
+class TReader;
+class TWriter;
+class TStream;
+
 class TPersistent : public TObject {
  public:
   // Copies Source into this object; the default asks Source to AssignTo this object and
@@ -20,7 +26,12 @@ class TPersistent : public TObject {
   virtual void Assign(const TPersistent* Source);
 
  protected:
+  friend class TReader;
+  friend class TWriter;
   virtual void AssignTo(TPersistent* Dest) const;
+  // Names the properties that a filer stores beside the published ones (DefineProperty,
+  // DefineBinaryProperty). The default defines none.
+  virtual void DefineProperties(TFiler* Filer);
 };
 
 // Seek origins.
@@ -148,6 +159,89 @@ class TStringStream : public TStream {
  private:
   std::string FData;
   int64_t FPosition = 0;
+};
+
+// ---- Filer: a persistent's defined properties in the class library's binary form ----
+//
+// A property list is a sequence of (name as a short string, value) pairs closed by a zero
+// byte. Values begin with their type byte (TValueType); a binary property is vaBinary, a 32-bit
+// little-endian length and that many bytes.
+enum TValueType : uint8_t {
+  vaNull, vaList, vaInt8, vaInt16, vaInt32, vaExtended, vaString, vaIdent, vaFalse, vaTrue,
+  vaBinary, vaSet, vaLString, vaNil, vaCollection, vaSingle, vaCurrency, vaDate, vaWString,
+  vaInt64, vaUTF8String
+};
+
+using TReaderProc = std::function<void(TReader* Reader)>;
+using TWriterProc = std::function<void(TWriter* Writer)>;
+using TStreamProc = std::function<void(TStream* Stream)>;
+
+class TFiler : public TObject {
+ public:
+  explicit TFiler(TStream* Stream) : FStream(Stream) {}
+  // A reader reads the property named in the stream with ReadData when Name is it; a writer
+  // writes the property with WriteData when HasData says it differs from the ancestor.
+  virtual void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                              bool HasData) = 0;
+  virtual void DefineBinaryProperty(const std::string& Name, const TStreamProc& ReadData,
+                                    const TStreamProc& WriteData, bool HasData) = 0;
+  // The object the one being written inherits from (the same property in a form's ancestor);
+  // properties equal to the ancestor's are left out. Null when there is none.
+  TPersistent* Ancestor() const { return FAncestor; }
+  void SetAncestor(TPersistent* Value) { FAncestor = Value; }
+  TStream* Stream() const { return FStream; }
+
+ protected:
+  TStream* FStream;
+  TPersistent* FAncestor = nullptr;
+};
+
+class TWriter : public TFiler {
+ public:
+  using TFiler::TFiler;
+  std::string ClassName() const override { return "TWriter"; }
+  void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                      bool HasData) override;
+  void DefineBinaryProperty(const std::string& Name, const TStreamProc& ReadData, const TStreamProc& WriteData,
+                            bool HasData) override;
+  // The defined properties of Instance, then the closing zero byte.
+  void WriteProperties(TPersistent* Instance);
+  void WriteInteger(int32_t Value);
+  void WriteBoolean(bool Value);
+  void WriteString(const std::string& Value);
+  void WriteListEnd() { WriteValue(vaNull); }
+
+ private:
+  void WriteValue(TValueType Value);
+  void WritePropName(const std::string& Name);
+};
+
+class TReader : public TFiler {
+ public:
+  using TFiler::TFiler;
+  std::string ClassName() const override { return "TReader"; }
+  void DefineProperty(const std::string& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
+                      bool HasData) override;
+  void DefineBinaryProperty(const std::string& Name, const TStreamProc& ReadData, const TStreamProc& WriteData,
+                            bool HasData) override;
+  // Reads a property list written by TWriter::WriteProperties into Instance. A name Instance
+  // does not define raises EReadError "Property %s does not exist"; any failure while a
+  // property is read (a truncated stream among them) is raised as EReadError
+  // "Error reading %s.%s: %s" with the class name, the property name and the cause.
+  void ReadProperties(TPersistent* Instance);
+  // The type of the next value, without consuming it.
+  TValueType NextValue();
+  bool EndOfList() { return NextValue() == vaNull; }
+  void ReadListEnd();
+  int32_t ReadInteger();
+  bool ReadBoolean();
+  std::string ReadString();
+
+ private:
+  TValueType ReadValue();
+  std::string ReadStr();
+  void ReadBuffer(void* Buffer, int32_t Count);
+  std::string FPropName;
 };
 
 }  // namespace platform

@@ -244,20 +244,25 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
 
 // RGB rows top-down in, JPEG bytes out. Returns 0 or libjpeg's message code.
 int EncodeJpeg(const uint8_t* Rgb, int32_t W, int32_t H, int Quality, bool Gray, bool Progressive,
-               std::vector<uint8_t>& Out) {
+               std::vector<uint8_t>& Out, TDecodeHooks* Hooks = nullptr) {
   jpeg_compress_struct cinfo;
   TErrorMgr err;
   SetupErrors(err);
   cinfo.err = &err.Pub;
+  TProgressMgr progress{};
+  progress.Pub.progress_monitor = Monitor;
+  progress.Hooks = Hooks;
   unsigned char* mem = nullptr;
   unsigned long memSize = 0;
   if (setjmp(err.Jump)) {
     int code = err.Pub.msg_code;
     jpeg_destroy_compress(&cinfo);
     std::free(mem);
+    if (Hooks && Hooks->Error) return kHookFailed;
     return code ? code : -1;
   }
   jpeg_create_compress(&cinfo);
+  cinfo.progress = &progress.Pub;
   jpeg_mem_dest(&cinfo, &mem, &memSize);
   cinfo.image_width = static_cast<JDIMENSION>(W);
   cinfo.image_height = static_cast<JDIMENSION>(H);
@@ -408,12 +413,44 @@ void TJPEGImage::ReadHeader() {
 }
 
 void TJPEGImage::LoadFromStream(platform::TStream* Stream) {
+  ReadStream(Stream->GetSize() - Stream->GetPosition(), Stream);
+}
+
+void TJPEGImage::ReadData(platform::TStream* Stream) {
+  int32_t size;
+  Stream->ReadBuffer(&size, 4);
+  // The length comes from the stream: a negative one or one beyond its end is no image.
+  if (size < 0 || size > Stream->GetSize() - Stream->GetPosition()) throw platform::EReadError("Stream read error");
+  ReadStream(size, Stream);
+}
+
+void TJPEGImage::WriteData(platform::TStream* Stream) {
+  Compress();
+  int32_t size = static_cast<int32_t>(FData->Bytes.size());
+  Stream->WriteBuffer(&size, 4);
+  if (size > 0) Stream->WriteBuffer(FData->Bytes.data(), size);
+}
+
+void TJPEGImage::DefineProperties(platform::TFiler* Filer) {
+  bool hasData;
+  platform::TPersistent* ancestor = Filer->Ancestor();
+  if (ancestor == nullptr)
+    hasData = !Empty();
+  else if (auto* g = dynamic_cast<platform::TGraphic*>(ancestor))
+    hasData = !Equals(g);
+  else
+    hasData = true;
+  Filer->DefineBinaryProperty(
+      "Data", [this](platform::TStream* S) { ReadData(S); }, [this](platform::TStream* S) { WriteData(S); },
+      hasData);
+}
+
+void TJPEGImage::ReadStream(int64_t Size, platform::TStream* Stream) {
   auto data = std::make_shared<TJPEGData>();
-  int64_t left = Stream->GetSize() - Stream->GetPosition();
-  if (left > 0) {
-    if (left > INT32_MAX) throw EJPEG("JPEG error #" + platform::IntToStr(JERR_INPUT_EOF));
-    data->Bytes.resize(static_cast<size_t>(left));
-    Stream->ReadBuffer(data->Bytes.data(), static_cast<int32_t>(left));
+  if (Size > 0) {
+    if (Size > INT32_MAX) throw EJPEG("JPEG error #" + platform::IntToStr(JERR_INPUT_EOF));
+    data->Bytes.resize(static_cast<size_t>(Size));
+    Stream->ReadBuffer(data->Bytes.data(), static_cast<int32_t>(Size));
   }
   FreeBitmap();
   FData = data;
@@ -432,8 +469,22 @@ void TJPEGImage::Compress() {
   std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
   for (int32_t y = 0; y < h; ++y) RowToRgb(FBitmap.get(), y, rgb.data() + static_cast<size_t>(y) * w * 3);
   auto data = std::make_shared<TJPEGData>();
-  if (int code = EncodeJpeg(rgb.data(), w, h, FCompressionQuality, FGrayscale, FProgressiveEncoding, data->Bytes))
+  TDecodeHooks hooks;
+  hooks.Percent = [this](int Percent) { Progress(platform::psRunning, Percent, false, 0); };
+  FLastTick = -1;
+  FLastPercent = -1;
+  Progress(platform::psStarting, 0, false, 0);
+  int code = EncodeJpeg(rgb.data(), w, h, FCompressionQuality, FGrayscale, FProgressiveEncoding, data->Bytes,
+                        OnProgress ? &hooks : nullptr);
+  if (code) {
+    try {
+      Progress(platform::psEnding, 0, false, 0);
+    } catch (...) {
+    }
+    if (code == kHookFailed) std::rethrow_exception(hooks.Error);
     RaiseJpeg(code);
+  }
+  Progress(platform::psEnding, 100, true, h);
   data->Width = w;
   data->Height = h;
   data->Grayscale = FGrayscale;

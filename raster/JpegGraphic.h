@@ -56,8 +56,14 @@ class TJPEGImage : public platform::TGraphic {
   platform::TBitmap* Bitmap();
   // Decodes straight into a 32-bit surface (opaque), as the raster format reads.
   void DecodeTo32(TBitmap32* Dest);
-  // Encodes the held bitmap when there are no bytes yet.
+  // Encodes the held bitmap when there are no bytes yet. Reports psStarting (0), psRunning
+  // with the encoder's percentage (throttled as on decoding) and psEnding (100, or 0 after a
+  // failure) through OnProgress.
   void Compress();
+  // The form-resource form of the bytes: a 32-bit length, then the JPEG bytes (length 0 for an
+  // empty image). Reading checks the length against the stream.
+  virtual void ReadData(platform::TStream* Stream);
+  virtual void WriteData(platform::TStream* Stream);
 
   TJPEGScale Scale() const { return FScale; }
   void SetScale(TJPEGScale Value);
@@ -90,7 +96,14 @@ class TJPEGImage : public platform::TGraphic {
   platform::TProgressEvent OnProgress;
   int32_t ProgressInterval = 500;
 
+ protected:
+  // "Data" is stored when the image is not empty (no ancestor), always (an ancestor that is
+  // no graphic), or when it differs from a graphic ancestor (Equals).
+  void DefineProperties(platform::TFiler* Filer) override;
+
  private:
+  // Takes Size bytes from Stream as the image's new bytes and reads their header.
+  void ReadStream(int64_t Size, platform::TStream* Stream);
   void ReadHeader();
   // Decodes the bytes with the current options; raises EJPEG on failure.
   void Decode(TDecoded& D, TDecodeHooks* Hooks = nullptr) const;

@@ -2,6 +2,7 @@
 // decoded and encoded in PngGraphic_Rows.cpp.
 #include "raster/PngGraphic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -133,27 +134,32 @@ using namespace pngpriv;
 
 namespace {
 
-std::vector<std::pair<std::string, TChunkFactory>>& ChunkClasses() {
-  // Filled on first use in the registration order of the unit.
-  static std::vector<std::pair<std::string, TChunkFactory>> list = [] {
-    std::vector<std::pair<std::string, TChunkFactory>> l;
-    auto add = [&l](std::unique_ptr<TChunk> proto) {
-      std::string name = proto->GetName();
-      std::shared_ptr<TChunk> p(std::move(proto));
-      l.emplace_back(name, [p](TPngGraphic* o) { return p->NewSameClass(o); });
-    };
-    add(std::make_unique<TChunkIEND>(nullptr));
-    add(std::make_unique<TChunkIHDR>(nullptr));
-    add(std::make_unique<TChunkIDAT>(nullptr));
-    add(std::make_unique<TChunkPLTE>(nullptr));
-    add(std::make_unique<TChunkgAMA>(nullptr));
-    add(std::make_unique<TChunktRNS>(nullptr));
-    add(std::make_unique<TChunktIME>(nullptr));
-    add(std::make_unique<TChunktEXt>(nullptr));
-    add(std::make_unique<TChunkzTXt>(nullptr));
-    return l;
-  }();
+using TChunkClassList = std::vector<std::pair<std::string, TChunkFactory>>;
+
+TChunkClassList& ChunkClassStore() {
+  static TChunkClassList list;
   return list;
+}
+
+// The registry, filled on first use with the codec's classes in the unit's order.
+TChunkClassList& ChunkClasses() {
+  TChunkClassList& l = ChunkClassStore();
+  if (!l.empty()) return l;
+  auto add = [&l](std::unique_ptr<TChunk> proto) {
+    std::string name = proto->GetName();
+    std::shared_ptr<TChunk> p(std::move(proto));
+    l.emplace_back(name, [p](TPngGraphic* o) { return p->NewSameClass(o); });
+  };
+  add(std::make_unique<TChunkIEND>(nullptr));
+  add(std::make_unique<TChunkIHDR>(nullptr));
+  add(std::make_unique<TChunkIDAT>(nullptr));
+  add(std::make_unique<TChunkPLTE>(nullptr));
+  add(std::make_unique<TChunkgAMA>(nullptr));
+  add(std::make_unique<TChunktRNS>(nullptr));
+  add(std::make_unique<TChunktIME>(nullptr));
+  add(std::make_unique<TChunktEXt>(nullptr));
+  add(std::make_unique<TChunkzTXt>(nullptr));
+  return l;
 }
 
 // zlib whole-buffer inflate/deflate through a 256-byte window, as zTXt uses them.
@@ -221,6 +227,8 @@ std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string&
   return c;
 }
 
+int32_t RegisteredChunkClassCount() { return static_cast<int32_t>(ChunkClassStore().size()); }
+
 // ---- TPNGList
 
 uint32_t TPNGList::Count() const { return static_cast<uint32_t>(FOwner->FChunks.size()); }
@@ -259,6 +267,22 @@ std::unique_ptr<TChunk> TPNGList::Remove(TChunk* Chunk) {
       return c;
     }
   return nullptr;
+}
+
+std::unique_ptr<TChunk> TPNGList::SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk) {
+  if (!Chunk || Index >= Count()) return Chunk;
+  Chunk->Owner = FOwner;
+  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  std::swap(FOwner->FChunks[Index], Chunk);
+  return Chunk;
+}
+
+void TPNGList::SetSize(uint32_t Size) {
+  auto& v = FOwner->FChunks;
+  if (Size >= v.size()) return;
+  // Later chunks first, as Remove would take them.
+  while (v.size() > Size) v.pop_back();
+  if (Size == 0) v.shrink_to_fit();
 }
 
 // ---- TChunk
@@ -875,6 +899,10 @@ void TPngGraphic::Assign(const platform::TPersistent* Source) {
       FChunks.push_back(c->NewSameClass(this));
       FChunks.back()->Assign(c.get());
     }
+    // The copied pixels and palette are held gamma-corrected under the copied gAMA chunk, so
+    // the tables go with them; with identity tables a save would apply the gamma twice.
+    GammaTable = p->GammaTable;
+    InverseTable = p->InverseTable;
     Changed();
     return;
   }
@@ -1040,11 +1068,26 @@ void TPngGraphic::SetPixel(int32_t X, int32_t Y, platform::TColor Value) {
   }
   platform::TColor c = platform::ColorToRGB(Value);
   int r = c & 0xFF, g = (c >> 8) & 0xFF, bl = (c >> 16) & 0xFF;
-  // Nearest entry of the 256-entry palette made from the colour table.
+  // The nearest of the colours a pixel of this image can show: the palette's own entries, or
+  // the grey levels of the bit depth as Pixel reads them. The unused places of the colour table
+  // are no candidates: their index would not fit the bits or would lie beyond the palette.
+  const uint32_t levels = 1u << b;
+  uint32_t count = levels;
+  if (h->ColorType == 3) {
+    auto* plte = FindChunk<TChunkPLTE>();
+    count = plte ? std::min(plte->Count, levels) : 0;
+    if (count == 0) throw EPngError(PngErrorText(65122));
+  }
   uint32_t best = 0;
   int bestD = INT32_MAX;
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t p = h->Palette[i];
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t p;
+    if (h->ColorType == 3) {
+      p = h->Palette[i];
+    } else {
+      uint32_t level = GammaTable[i * 255 / (levels - 1)];
+      p = level * 0x010101u;
+    }
     int dr = r - int((p >> 16) & 0xFF), dg = g - int((p >> 8) & 0xFF), db = bl - int(p & 0xFF);
     int d = dr * dr + dg * dg + db * db;
     if (d < bestD) {
@@ -1145,6 +1188,9 @@ void InitializePngGraphic() {
   platform::RegisterFileFormat("PNG", "Portable Network Graphics", [] { return std::make_unique<TPngGraphic>(); });
 }
 
-void FinalizePngGraphic() { platform::UnregisterFileFormat("PNG"); }
+void FinalizePngGraphic() {
+  platform::UnregisterFileFormat("PNG");
+  TChunkClassList().swap(ChunkClassStore());
+}
 
 }  // namespace raster

@@ -223,6 +223,12 @@ class TPNGList {
   std::unique_ptr<TChunk> Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position);
   // Takes the chunk out of the list (ownership passes to the caller); nullptr when absent.
   std::unique_ptr<TChunk> Remove(TChunk* Chunk);
+  // Puts Chunk at Index and hands back the chunk that was there. An index at or beyond Count,
+  // or no chunk, changes nothing and hands Chunk back.
+  std::unique_ptr<TChunk> SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk);
+  // Cuts the list to Size chunks, freeing the ones beyond (0 empties it). The list holds no
+  // empty places, so a Size at or above Count leaves it as it is.
+  void SetSize(uint32_t Size);
 
  private:
   TPngGraphic* FOwner;
@@ -240,6 +246,9 @@ void RegisterChunkClass() {
 // The chunk of the first class registered for Name (case-sensitive), else a plain TChunk;
 // its Name is Name.
 std::unique_ptr<TChunk> CreateChunkByName(TPngGraphic* Owner, const std::string& Name);
+// Number of registered chunk classes (the codec's nine plus any added). The registry is freed
+// by FinalizePngGraphic and filled again by the next initialisation or use.
+int32_t RegisteredChunkClassCount();
 
 class TPngGraphic : public platform::TGraphic {
  public:

@@ -42,7 +42,8 @@ class TIdatReader {
     FZ.next_out = Buffer;
     FZ.avail_out = Count;
     while (FZ.avail_out >= 1 && !FEnded) {
-      if (FZ.avail_in == 0 && FStream->GetPosition() >= FChunkEnd) {
+      // An IDAT chunk may be empty: go on to the next one until there are bytes to feed.
+      while (FZ.avail_in == 0 && FStream->GetPosition() >= FChunkEnd) {
         CheckCrc(FStream, FCrc);
         uint32_t len = ReadBE32(FStream);
         char name[4];
@@ -66,6 +67,15 @@ class TIdatReader {
       if (r == Z_STREAM_END) FEnded = true;
     }
     return Count - FZ.avail_out;
+  }
+
+  // Reads one whole row of Count bytes. False when the stream ran dry (the file ends inside a
+  // chunk, which Finish reports); a compressed stream that ended while rows are still owed is
+  // missing image data.
+  bool ReadRow(uint8_t* Buffer, uint32_t Count) {
+    if (Read(Buffer, Count) == Count) return true;
+    if (FEnded) throw EPNGMissingMultipleIDAT(PngErrorText(65148));
+    return false;
   }
 
   // The CRC of the last chunk read: its unread remainder is taken into the CRC first, so a
@@ -436,7 +446,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
   for (int i = 0; i < 256; ++i) identity = identity && gamma[i] == i;
   if (h->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
-      if (reader.Read(buf[cur].data(), rowSize + 1) == 0) break;
+      if (!reader.ReadRow(buf[cur].data(), rowSize + 1)) break;
       uint8_t* src = buf[cur].data() + 1;
       if (reference) {
         UnfilterRowReference(buf[cur].data(), buf[1 - cur].data(), rowSize, d);
@@ -450,13 +460,17 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
       cur = 1 - cur;
     }
   } else {
-    for (int pass = 0; pass < 7; ++pass) {
+    bool dry = false;
+    for (int pass = 0; pass < 7 && !dry; ++pass) {
       uint32_t cols = h->Width > kStartCol[pass] ? (h->Width - kStartCol[pass] + kColStep[pass] - 1) / kColStep[pass] : 0;
       uint32_t rs = static_cast<uint32_t>(RowSizeFor(cols, h->ColorType, h->BitDepth));
       std::fill(buf[1 - cur].begin(), buf[1 - cur].end(), 0);
       if (rs == 0) continue;
       for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
-        if (reader.Read(buf[cur].data(), rs + 1) == 0) break;
+        if (!reader.ReadRow(buf[cur].data(), rs + 1)) {
+          dry = true;
+          break;
+        }
         (reference ? UnfilterRowReference : UnfilterRow)(buf[cur].data(), buf[1 - cur].data(), rs, d);
         ConvertRow(h, gamma, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], dibRow(r), alphaRow(r), rs);
         cur = 1 - cur;

@@ -504,6 +504,20 @@ bool BitmapsEqual(const TBitmap32* A, const TBitmap32* B) {
   return std::memcmp(A->Bits(), B->Bits(), static_cast<size_t>(A->Width()) * static_cast<size_t>(A->Height()) * 4) == 0;
 }
 
+void TBitmap32::DefineProperties(platform::TFiler* Filer) {
+  bool hasData;
+  platform::TPersistent* ancestor = Filer->Ancestor();
+  if (ancestor == nullptr)
+    hasData = !Empty();
+  else if (auto* b = dynamic_cast<TBitmap32*>(ancestor))
+    hasData = !BitmapsEqual(this, b);
+  else
+    hasData = true;
+  Filer->DefineBinaryProperty(
+      "Data", [this](platform::TStream* S) { ReadData(S); }, [this](platform::TStream* S) { WriteData(S); },
+      hasData);
+}
+
 void TBitmap32::ReadData(platform::TStream* Stream) {
   int32_t size[2];
   Stream->ReadBuffer(size, 8);

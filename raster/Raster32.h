@@ -310,6 +310,9 @@ class TBitmap32 : public TCustomMap {
  protected:
   // Into the class library's TBitmap (as 32-bit), TPicture or the clipboard (as that bitmap).
   void AssignTo(platform::TPersistent* Dest) const override;
+  // "Data" (ReadData/WriteData) is stored when the bitmap is not empty (no ancestor), always
+  // (an ancestor that is no TBitmap32), or when it differs from a TBitmap32 ancestor.
+  void DefineProperties(platform::TFiler* Filer) override;
 
   TColor32* FBits = nullptr;
   std::unique_ptr<platform::TFont, TFontDeleter> FFont;

@@ -1,7 +1,13 @@
 #include "raster/dtpRasterFormats.h"
 
+#include <cerrno>
 #include <exception>
+#include <filesystem>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/SysUtils.h"
 #include "raster/JpegGraphic.h"
@@ -93,6 +99,66 @@ void LoadRasterFromStream(TStream* Stream, const std::string& Ext, TBitmap32* Bi
   filer.Load(Bitmap);
 }
 
+// ---- Saving through a temporary file
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a name stands for: symbolic links followed (a dangling one to the file it would
+// create), relative targets taken from the link's folder.
+fs::path FinalTarget(const fs::path& Name) {
+  fs::path p = Name;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) return p;
+    fs::path target = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return p;
+}
+
+mode_t NewFileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+void SaveFileSafely(const std::string& FileName,
+                    const std::function<void(const std::string& TempName, TStream* Stream)>& Write) {
+  const fs::path target = FinalTarget(FileName);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string ext = target.extension().string();
+  std::string temp = (folder / ("." + target.stem().string() + ".XXXXXX" + ext)).string();
+  int fd = ::mkstemps(temp.data(), static_cast<int>(ext.size()));
+  if (fd < 0) throw platform::EFCreateError("Cannot create file " + FileName);
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  struct stat st;
+  const bool existed = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  try {
+    platform::THandleStream stream(fd);
+    Write(temp, &stream);
+    // The new file looks like the one it replaces, or like a newly created file.
+    ::fchmod(fd, existed ? (st.st_mode & 07777) : NewFileMode());
+    if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+      // Only the owner may give a file away; the saver's ownership is kept then.
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+      fd = -1;
+      throw platform::EWriteError("Stream write error");
+    }
+    fd = -1;
+    if (::rename(temp.c_str(), target.c_str()) != 0) throw platform::EFCreateError("Cannot create file " + FileName);
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+}
+
 // ---- TdtpRaster
 
 TdtpRaster::TdtpRaster(TdtpRasterClass Class) : Flags(GetRasterFlags(Class)), FClass(Class) {}
@@ -117,20 +183,10 @@ void TdtpRaster::SaveToStream(TStream*, TBitmap32*) { throw ERasterError(SMethod
 
 void TdtpRaster::SaveToFile(const std::string& FileName, TBitmap32* Bitmap) {
   if (!(Flags & rfStreamWriter)) throw ERasterError(SMethodNotImplemented);
-  std::exception_ptr failure;
-  {
-    TFileStream fs(FileName, platform::fmCreate);
-    try {
-      SaveToStream(&fs, Bitmap);
-      ByteCount = static_cast<int32_t>(fs.GetPosition());
-      return;
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  // A file that could not be written completely is not left behind as if it were an image.
-  platform::DeleteFile(FileName);
-  std::rethrow_exception(failure);
+  SaveFileSafely(FileName, [&](const std::string&, TStream* S) {
+    SaveToStream(S, Bitmap);
+    ByteCount = static_cast<int32_t>(S->GetPosition());
+  });
 }
 
 // ---- BMP

@@ -142,26 +142,41 @@ int32_t OpjFreeImage(TImageContainer* Rec) {
 int32_t OpjSaveImage(const char* FileName, const char* Ext, TImageContainer* Rec) {
   const TOpj& o = Module().Opj;
   int32_t n = Rec->Format & 0x0F;
-  if ((n != 1 && n != 3) || Rec->Width <= 0 || Rec->Height <= 0 || !Rec->Data) return 4;
+  if ((n != 1 && n != 3 && n != 4) || Rec->Width <= 0 || Rec->Height <= 0 || !Rec->Data) return 4;
   uint32_t w = static_cast<uint32_t>(Rec->Width), h = static_cast<uint32_t>(Rec->Height);
-  opj_image_cmptparm_t cp[3];
+  // The writer has no palette box: indices whose table is not the grey ramp are written as
+  // the colours they stand for.
+  const uint8_t* pal = Rec->Palette;
+  bool grey = true;
+  for (int i = 0; pal && grey && i < 256; ++i) grey = pal[3 * i] == i && pal[3 * i + 1] == i && pal[3 * i + 2] == i;
+  const int planes = n == 1 && !grey ? 3 : n;
+  opj_image_cmptparm_t cp[4];
   std::memset(cp, 0, sizeof cp);
-  for (int c = 0; c < n; ++c) {
+  for (int c = 0; c < planes; ++c) {
     cp[c].dx = cp[c].dy = 1;
     cp[c].w = w;
     cp[c].h = h;
     cp[c].prec = 8;
     cp[c].sgnd = 0;
   }
-  opj_image_t* image = o.image_create(static_cast<OPJ_UINT32>(n), cp, n == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+  opj_image_t* image =
+      o.image_create(static_cast<OPJ_UINT32>(planes), cp, planes >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
   if (!image) return 3;
   image->x0 = image->y0 = 0;
   image->x1 = w;
   image->y1 = h;
-  for (int c = 0; c < n; ++c) {
-    int src = n == 3 ? 2 - c : 0;  // red first in the file
-    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) image->comps[c].data[i] = Rec->Data[i * n + src];
+  const size_t count = static_cast<size_t>(w) * h;
+  for (int c = 0; c < planes; ++c) {
+    OPJ_INT32* d = image->comps[c].data;
+    if (n == 1 && planes == 3) {
+      const int k = 2 - c;  // red first in the file; the table is blue, green, red
+      for (size_t i = 0; i < count; ++i) d[i] = pal[3 * Rec->Data[i] + k];
+    } else {
+      int src = c < 3 && n >= 3 ? 2 - c : c;  // red first in the file, alpha last
+      for (size_t i = 0; i < count; ++i) d[i] = Rec->Data[i * n + src];
+    }
   }
+  if (planes == 4) image->comps[3].alpha = 1;
   opj_cparameters_t params;
   o.default_encoder(&params);
   params.tcp_numlayers = 1;
@@ -325,34 +340,37 @@ void LoadJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
     Bitmap->SetSize(0, 0);
     return;
   }
-  // The platform bitmap has no 8-bit form: one-plane images go through their palette into
-  // 24 bits (the library's palette, else a grey ramp).
-  Bitmap->SetPixelFormat(platform::pf24bit);
+  // A bitmap that is 32 bits on entry asks for the fourth plane as its alpha.
+  const bool alpha = planes >= 4 && Bitmap->PixelFormat() == platform::pf32bit;
+  if (n == 1) {
+    // Indices with the library's palette, else a grey ramp.
+    platform::TPaletteEntries pal;
+    for (int i = 0; i < 256; ++i)
+      pal.push_back(rec.Palette ? platform::RGB(rec.Palette[3 * i + 2], rec.Palette[3 * i + 1], rec.Palette[3 * i])
+                                : platform::RGB(i, i, i));
+    Bitmap->SetSize(0, 0);
+    Bitmap->SetPixelFormat(platform::pf8bit);
+    Bitmap->SetPalette(pal);
+  } else {
+    Bitmap->SetSize(0, 0);
+    Bitmap->SetPixelFormat(alpha ? platform::pf32bit : platform::pf24bit);
+  }
   Bitmap->SetSize(rec.Width, rec.Height);
+  const int32_t keep = n == 1 ? 1 : alpha ? 4 : 3;
   for (int32_t y = 0; y < rec.Height; ++y) {
     const uint8_t* s = rec.Data + static_cast<size_t>(y) * stride;
     uint8_t* d = static_cast<uint8_t*>(Bitmap->ScanLine(y));
-    if (n == 3) {
-      if (planes == 3) {
-        std::memcpy(d, s, stride);
-      } else {
-        for (int32_t x = 0; x < rec.Width; ++x, s += planes, d += 3) std::memcpy(d, s, 3);
-      }
+    if (planes == keep) {
+      std::memcpy(d, s, stride);
+    } else if (keep == 1) {
+      for (int32_t x = 0; x < rec.Width; ++x) d[x] = s[static_cast<size_t>(x) * planes];
     } else {
-      for (int32_t x = 0; x < rec.Width; ++x, d += 3) {
-        uint8_t i = s[x];
-        if (rec.Palette) {
-          d[0] = rec.Palette[3 * i];
-          d[1] = rec.Palette[3 * i + 1];
-          d[2] = rec.Palette[3 * i + 2];
-        } else {
-          d[0] = d[1] = d[2] = i;
-        }
-      }
+      for (int32_t x = 0; x < rec.Width; ++x, s += planes, d += keep) std::memcpy(d, s, static_cast<size_t>(keep));
     }
   }
-  if (planes > 3)
-    ErrorMsg = "The image contains " + platform::IntToStr(planes) + " color planes, only 3 were loaded";
+  if (planes > keep)
+    ErrorMsg = "The image contains " + platform::IntToStr(planes) + " color planes, only " + platform::IntToStr(keep) +
+               " were loaded";
 }
 
 void SaveJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform::TBitmap* Bitmap) {
@@ -360,18 +378,34 @@ void SaveJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
   TModule& m = Module();
   if (!m.LibSaveImage) return;
   std::string ext = ExtWithoutDot(FileName);
-  if (Bitmap->PixelFormat() != platform::pf24bit) {
-    ErrorMsg = "Unsupported bitmap format";
-    return;
+  int32_t n;
+  switch (Bitmap->PixelFormat()) {
+    case platform::pf8bit: n = 1; break;
+    case platform::pf24bit: n = 3; break;
+    case platform::pf32bit: n = 4; break;  // the fourth byte is the alpha plane
+    default: ErrorMsg = "Unsupported bitmap format"; return;
   }
   TImageContainer rec;
   rec.Width = Bitmap->Width();
   rec.Height = Bitmap->Height();
-  rec.Format = 3;
-  size_t row = static_cast<size_t>(3) * rec.Width;
+  rec.Format = n;
+  size_t row = static_cast<size_t>(n) * rec.Width;
   std::vector<uint8_t> data(row * rec.Height);
   for (int32_t y = 0; y < rec.Height; ++y) std::memcpy(data.data() + y * row, Bitmap->ScanLine(y), row);
   rec.Data = data.data();
+  std::vector<uint8_t> palette;
+  if (n == 1) {
+    // The colour table as blue, green, red; places beyond the bitmap's palette are grey.
+    const platform::TPaletteEntries& pal = Bitmap->Palette();
+    palette.resize(256 * 3);
+    for (size_t i = 0; i < 256; ++i) {
+      uint32_t c = i < pal.size() ? static_cast<uint32_t>(pal[i]) : static_cast<uint32_t>(i * 0x010101u);
+      palette[3 * i] = static_cast<uint8_t>(c >> 16);
+      palette[3 * i + 1] = static_cast<uint8_t>(c >> 8);
+      palette[3 * i + 2] = static_cast<uint8_t>(c);
+    }
+    rec.Palette = palette.data();
+  }
   int32_t code = m.LibSaveImage(FileName.c_str(), ext.c_str(), &rec);
   if (code != 0) ErrorMsg = "Error in bitmap data: " + platform::IntToStr(code);
 }
@@ -384,6 +418,7 @@ TdtpRasterClass TJ2KImage::Class() {
 void TJ2KImage::LoadFromFile(const std::string& FileName, TBitmap32* Bitmap, platform::TPoint, int32_t) {
   if (!Module().LibLoadImage) throw ERasterError(SLibraryNotLoaded);
   platform::TBitmap tmp;
+  tmp.SetPixelFormat(platform::pf32bit);  // keeps a fourth plane as alpha
   std::string msg;
   LoadJ2KBitmap(FileName, msg, &tmp);
   // A read that produced no image says why instead of handing back an empty bitmap; the note
@@ -398,27 +433,38 @@ void TJ2KImage::SaveToFile(const std::string& FileName, TBitmap32* Bitmap) {
   tmp.Assign(Bitmap);
   tmp.SetPixelFormat(platform::pf24bit);
   if (tmp.Empty()) throw ERasterError(SBitmapIsEmpty);
-  std::string msg;
-  SaveJ2KBitmap(FileName, msg, &tmp);
-  if (!msg.empty()) throw ERasterError(msg);
+  SaveFileSafely(FileName, [&](const std::string& TempName, platform::TStream*) {
+    std::string msg;
+    SaveJ2KBitmap(TempName, msg, &tmp);
+    if (!msg.empty()) throw ERasterError(msg);
+  });
 }
 
 void TJ2KGraphic::LoadFromFile(const std::string& FileName) {
   if (!Module().LibLoadImage) return;
   std::string msg;
   LoadJ2KBitmap(FileName, msg, this);
+  if (!msg.empty()) throw platform::EInvalidGraphic(msg);
 }
 
 void TJ2KGraphic::SaveToFile(const std::string& FileName) {
   if (!Module().LibSaveImage) return;
-  std::string msg;
-  SaveJ2KBitmap(FileName, msg, this);
+  SaveFileSafely(FileName, [this](const std::string& TempName, platform::TStream*) {
+    std::string msg;
+    SaveJ2KBitmap(TempName, msg, this);
+    if (!msg.empty()) throw platform::EInvalidGraphic(msg);
+  });
 }
 
 void InitializeDtpRasterJ2K() {
   BindJasperLibrary();
   RegisterRasterFormat(TJ2KImage::Class(), "JPeg2000 Image", ".jp2;", 0x000A);
-  platform::RegisterFileFormat("JP2", "JPeg2000 Image", [] { return std::make_unique<TJ2KGraphic>(); });
+  // Pictures are loaded at 32 bits so that a transparent image keeps its alpha.
+  platform::RegisterFileFormat("JP2", "JPeg2000 Image", [] {
+    auto g = std::make_unique<TJ2KGraphic>();
+    g->SetPixelFormat(platform::pf32bit);
+    return g;
+  });
 }
 
 void FinalizeDtpRasterJ2K() {

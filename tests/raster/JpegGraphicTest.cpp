@@ -288,3 +288,78 @@ TEST(JpegGraphic, ReducedDecodingAndArithmeticCodingAreBounded) {
       EXPECT_NE(m.find("Image of 6000 x 6000 pixels cannot be held in the "), std::string::npos) << m;
   }
 }
+
+TEST(JpegGraphic, ProgressWhileEncoding) {
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(64, 300);
+  for (int y = 0; y < 300; ++y) {
+    uint8_t* r = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 64; ++x) r[3 * x] = uint8_t(x * 4), r[3 * x + 1] = uint8_t(y), r[3 * x + 2] = uint8_t(x ^ y);
+  }
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive);
+    TJPEGImage j;
+    j.Assign(&bmp);
+    j.SetProgressiveEncoding(progressive);
+    j.ProgressInterval = 0;
+    struct Ev {
+      platform::TProgressStage Stage;
+      int Percent;
+    };
+    std::vector<Ev> ev;
+    j.OnProgress = [&](platform::TObject* Sender, platform::TProgressStage S, uint8_t P, bool, const platform::TRect&,
+                       const std::string&) {
+      EXPECT_EQ(Sender, &j);
+      ev.push_back({S, P});
+    };
+    platform::TMemoryStream s;
+    j.SaveToStream(&s);
+    ASSERT_GT(s.GetSize(), 100);
+    ASSERT_GE(ev.size(), 4u);
+    EXPECT_EQ(ev.front().Stage, platform::psStarting);
+    EXPECT_EQ(ev.front().Percent, 0);
+    EXPECT_EQ(ev.back().Stage, platform::psEnding);
+    EXPECT_EQ(ev.back().Percent, 100);
+    int running = 0;
+    for (size_t i = 1; i + 1 < ev.size(); ++i) {
+      EXPECT_EQ(ev[i].Stage, platform::psRunning);
+      EXPECT_GT(ev[i].Percent, ev[i - 1].Percent) << i;  // only when the figure moved
+      ++running;
+    }
+    EXPECT_GE(running, 3);
+    // The bytes are kept: a second save encodes nothing and reports nothing.
+    ev.clear();
+    j.SaveToStream(&s);
+    EXPECT_TRUE(ev.empty());
+  }
+  // Throttled: within one interval of the start no running figure gets through.
+  TJPEGImage slow;
+  slow.Assign(&bmp);
+  slow.ProgressInterval = 3600 * 1000;
+  std::vector<platform::TProgressStage> stages;
+  slow.OnProgress = [&](platform::TObject*, platform::TProgressStage S, uint8_t, bool, const platform::TRect&,
+                        const std::string&) { stages.push_back(S); };
+  slow.Compress();
+  EXPECT_EQ(stages, (std::vector<platform::TProgressStage>{platform::psStarting, platform::psEnding}));
+  // A listener that throws stops the encoding; nothing is kept and a later save works.
+  TJPEGImage failing;
+  failing.Assign(&bmp);
+  failing.ProgressInterval = 0;
+  int endings = 0;
+  failing.OnProgress = [&](platform::TObject*, platform::TProgressStage S, uint8_t P, bool, const platform::TRect&,
+                           const std::string&) {
+    if (S == platform::psEnding) {
+      ++endings;
+      EXPECT_EQ(P, 0);
+    }
+    if (S == platform::psRunning) throw platform::Exception("stop");
+  };
+  platform::TMemoryStream f;
+  EXPECT_THROW(failing.SaveToStream(&f), platform::Exception);
+  EXPECT_EQ(endings, 1);
+  EXPECT_EQ(f.GetSize(), 0);
+  failing.OnProgress = nullptr;
+  failing.SaveToStream(&f);
+  EXPECT_GT(f.GetSize(), 100);
+}

@@ -162,6 +162,69 @@ TEST(PngChunkList, InsertRemoveAndAddFollowTheListRules) {
   EXPECT_NE(q.Chunks().FindChunk<TChunktRNS>(), nullptr);
 }
 
+TEST(PngChunkList, SetItemAndSetSize) {
+  TPngGraphic p;
+  Load(p, FileWithChunks({ChunkBytes("abCd", {1, 2})}, {ChunkBytes("efGh", {3})}));
+  TPNGList l = p.Chunks();
+  ASSERT_EQ(l.Count(), 6u);  // IHDR abCd PLTE IDAT efGh IEND
+  TChunk* old = l.Item(1);
+  auto repl = std::make_unique<TChunk>(nullptr);
+  repl->Name = "xyZw";
+  repl->ResizeData(1);
+  repl->Data[0] = 42;
+  TChunk* raw = repl.get();
+  std::unique_ptr<TChunk> back = l.SetItem(1, std::move(repl));
+  EXPECT_EQ(back.get(), old);
+  EXPECT_EQ(l.Item(1), raw);
+  EXPECT_EQ(raw->Owner, &p);
+  EXPECT_EQ(l.Count(), 6u);
+  // Beyond Count, or without a chunk, nothing changes and the chunk comes back.
+  std::unique_ptr<TChunk> refused = l.SetItem(6, std::move(back));
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused.get(), old);
+  EXPECT_EQ(l.SetItem(0, nullptr), nullptr);
+  EXPECT_EQ(l.Item(6), nullptr);
+  // The replaced chunk is written in its place.
+  std::vector<uint8_t> saved = Save(p);
+  std::vector<uint8_t> c = ChunkBytes("xyZw", {42});
+  EXPECT_NE(std::search(saved.begin(), saved.end(), c.begin(), c.end()), saved.end());
+  std::vector<uint8_t> gone = ChunkBytes("abCd", {1, 2});
+  EXPECT_EQ(std::search(saved.begin(), saved.end(), gone.begin(), gone.end()), saved.end());
+  // Cutting frees the chunks beyond; a larger size leaves the list alone; 0 empties it.
+  l.SetSize(9);
+  EXPECT_EQ(l.Count(), 6u);
+  l.SetSize(4);
+  EXPECT_EQ(l.Count(), 4u);
+  EXPECT_EQ(l.Item(3)->Name, "IDAT");
+  EXPECT_EQ(l.Item(4), nullptr);
+  l.SetSize(0);
+  EXPECT_EQ(l.Count(), 0u);
+  EXPECT_TRUE(p.Empty());
+}
+
+TEST(PngChunkList, RegistryIsFreedAtFinalisation) {
+  InitializePngGraphic();
+  EXPECT_GE(RegisteredChunkClassCount(), 9);
+  RegisterChunkClass<TChunkpHYs>();
+  const int32_t with = RegisteredChunkClassCount();
+  FinalizePngGraphic();
+  EXPECT_EQ(RegisteredChunkClassCount(), 0);
+  // Initialising again brings back the codec's own nine, not the class added before.
+  InitializePngGraphic();
+  EXPECT_EQ(RegisteredChunkClassCount(), 9);
+  EXPECT_LT(RegisteredChunkClassCount(), with);
+  const std::vector<uint8_t> phys{0, 0, 0x0B, 0x13, 0, 0, 0x0B, 0x13, 1};
+  TPngGraphic p;
+  Load(p, FileWithChunks({ChunkBytes("pHYs", phys)}, {}));
+  EXPECT_EQ(p.Chunks().FindChunk<TChunkpHYs>(), nullptr);
+  EXPECT_NE(p.Chunks().FindChunk<TChunkPLTE>(), nullptr);
+  // A use without initialisation fills it as well.
+  FinalizePngGraphic();
+  EXPECT_NE(dynamic_cast<TChunkIHDR*>(CreateChunkByName(&p, "IHDR").get()), nullptr);
+  EXPECT_EQ(RegisteredChunkClassCount(), 9);
+  InitializePngGraphic();
+}
+
 TEST(PngChunkList, RegisteredClassesAreUsedOnRead) {
   const std::vector<uint8_t> phys{0, 0, 0x0B, 0x13, 0, 0, 0x0B, 0x13, 1};
   const std::vector<uint8_t> f = FileWithChunks({ChunkBytes("pHYs", phys)}, {ChunkBytes("QUUX", {7})});

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <QImage>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -597,7 +599,9 @@ TEST(PngMisc, GreyTransparencyAndGammaCopy) {
   EXPECT_NE(png.GammaTable[128], 128);
   TPngGraphic copy;
   copy.Assign(&png);
-  EXPECT_EQ(copy.GammaTable[128], 128);
+  // The copy holds the gamma-corrected pixels, so it takes both tables with the gAMA chunk.
+  EXPECT_EQ(copy.GammaTable, png.GammaTable);
+  EXPECT_EQ(copy.InverseTable, png.InverseTable);
   EXPECT_EQ(copy.FindChunk<TChunkgAMA>()->Gamma(), 100000u);
   // The identity-table copy leaves out grey 128.
   TPngGraphic plain;
@@ -730,4 +734,261 @@ TEST(PngLimits, EmptyImagesAreRefusedWhenSaving) {
   w.FileName = path;
   EXPECT_THROW(w.Save(&empty), ERasterError);
   EXPECT_FALSE(platform::FileExists(path));
+}
+
+namespace {
+
+Bytes PaletteFile(uint32_t w, uint32_t h, uint8_t bd, const Bytes& plte, const Bytes& raw) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(w, h, bd, 3));
+  AddChunk(f, "PLTE", plte);
+  AddChunk(f, "IDAT", Deflate(raw));
+  AddChunk(f, "IEND", {});
+  return f;
+}
+
+// The palette indices of a saved file as libpng reads them (through Qt), and its colour table.
+std::vector<int> IndicesByQt(const Bytes& f, QVector<QRgb>& table) {
+  QImage img = QImage::fromData(f.data(), static_cast<int>(f.size()), "PNG");
+  std::vector<int> out;
+  EXPECT_FALSE(img.isNull());
+  EXPECT_TRUE(img.format() == QImage::Format_Indexed8 || img.format() == QImage::Format_Mono ||
+              img.format() == QImage::Format_MonoLSB);
+  table = img.colorTable();
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) out.push_back(img.pixelIndex(x, y));
+  return out;
+}
+
+}  // namespace
+
+TEST(PngPixels, WritingChoosesAmongTheRealPaletteEntries) {
+  // 1 bit, [white, red]: black is nearer red than white.
+  TPngGraphic one;
+  LoadPng(one, PaletteFile(3, 1, 1, {255, 255, 255, 255, 0, 0}, {0, 0x00}));
+  one.SetPixel(1, 0, platform::clBlack);
+  EXPECT_EQ(one.Pixel(1, 0), static_cast<platform::TColor>(platform::clRed));
+  EXPECT_EQ(one.Pixel(0, 0), static_cast<platform::TColor>(platform::clWhite));
+  one.SetPixel(2, 0, platform::RGB(250, 240, 240));
+  EXPECT_EQ(one.Pixel(2, 0), static_cast<platform::TColor>(platform::clWhite));
+  // 8 bits, [red, lime, blue]: black is as far from all three and takes the first.
+  TPngGraphic eight;
+  LoadPng(eight, PaletteFile(2, 2, 8, {255, 0, 0, 0, 255, 0, 0, 0, 255}, {0, 1, 2, 0, 2, 1}));
+  eight.SetPixel(1, 1, platform::clBlack);
+  EXPECT_EQ(eight.Pixel(1, 1), static_cast<platform::TColor>(platform::clRed));
+  eight.SetPixel(0, 0, platform::RGB(10, 200, 30));
+  EXPECT_EQ(eight.Pixel(0, 0), static_cast<platform::TColor>(platform::clLime));
+  // Saved, every index lies inside the palette, as libpng reads the file.
+  for (TPngGraphic* p : {&one, &eight}) {
+    Bytes saved = SavePng(*p);
+    QVector<QRgb> table;
+    std::vector<int> idx = IndicesByQt(saved, table);
+    ASSERT_FALSE(idx.empty());
+    for (int i : idx) EXPECT_LT(i, table.size());
+    TPngGraphic back;
+    LoadPng(back, saved);
+    for (int y = 0; y < back.Height(); ++y)
+      for (int x = 0; x < back.Width(); ++x) EXPECT_EQ(back.Pixel(x, y), p->Pixel(x, y)) << x << "," << y;
+  }
+  QVector<QRgb> table;
+  EXPECT_EQ(IndicesByQt(SavePng(eight), table), (std::vector<int>{1, 2, 2, 0}));
+  EXPECT_EQ(IndicesByQt(SavePng(one), table), (std::vector<int>{0, 1, 0}));
+  // Greyscale images choose among the levels of their bit depth: 1 bit is black or white.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(2, 1, 1, 0));
+  AddChunk(g, "IDAT", Deflate({0, 0x00}));
+  AddChunk(g, "IEND", {});
+  TPngGraphic grey;
+  LoadPng(grey, g);
+  grey.SetPixel(1, 0, platform::RGB(200, 200, 200));
+  EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clWhite));
+  grey.SetPixel(1, 0, platform::RGB(100, 100, 100));
+  EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clBlack));
+}
+
+TEST(PngMisc, CopyWithGammaSavesLikeTheOriginal) {
+  for (uint32_t gamma : {45455u, 100000u, 220000u}) {
+    for (uint8_t ct : {uint8_t(2), uint8_t(3), uint8_t(6)}) {
+      SCOPED_TRACE(std::to_string(gamma) + " type " + std::to_string(ct));
+      Bytes f = Signature();
+      AddChunk(f, "IHDR", Ihdr(3, 2, 8, ct));
+      AddChunk(f, "gAMA", {uint8_t(gamma >> 24), uint8_t(gamma >> 16), uint8_t(gamma >> 8), uint8_t(gamma)});
+      Bytes raw;
+      if (ct == 3) {
+        AddChunk(f, "PLTE", {128, 10, 240, 60, 200, 90, 255, 255, 255});
+        raw = {0, 0, 1, 2, 0, 2, 1, 0};
+      } else {
+        int n = ct == 2 ? 3 : 4;
+        for (int y = 0; y < 2; ++y) {
+          raw.push_back(0);
+          for (int x = 0; x < 3 * n; ++x) raw.push_back(uint8_t(40 * x + 70 * y + 3));
+        }
+      }
+      AddChunk(f, "IDAT", Deflate(raw));
+      AddChunk(f, "IEND", {});
+      TPngGraphic png;
+      LoadPng(png, f);
+      TPngGraphic orig;
+      LoadPng(orig, SavePng(png));
+      TPngGraphic copy;
+      copy.Assign(&png);
+      Bytes copied = SavePng(copy);
+      EXPECT_EQ(copied, SavePng(png));
+      TPngGraphic back;
+      LoadPng(back, copied);
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+          EXPECT_EQ(back.Pixel(x, y), orig.Pixel(x, y)) << x << "," << y;
+          EXPECT_EQ(copy.Pixel(x, y), png.Pixel(x, y)) << x << "," << y;
+        }
+      // Through the other direction of the copy as well.
+      TPngGraphic to;
+      png.AssignTo(&to);
+      EXPECT_EQ(SavePng(to), SavePng(png));
+    }
+  }
+}
+
+namespace {
+
+struct TChunkBytes {
+  std::string Name;
+  Bytes Data;
+};
+
+std::vector<TChunkBytes> SplitChunks(const Bytes& f) {
+  std::vector<TChunkBytes> out;
+  for (size_t at = 8; at + 12 <= f.size();) {
+    uint32_t len = uint32_t(f[at]) << 24 | uint32_t(f[at + 1]) << 16 | uint32_t(f[at + 2]) << 8 | f[at + 3];
+    out.push_back({std::string(f.begin() + at + 4, f.begin() + at + 8), Bytes(f.begin() + at + 8, f.begin() + at + 8 + len)});
+    at += 12 + len;
+  }
+  return out;
+}
+
+// The file again with its image data (all IDAT chunks joined) cut into the given pieces.
+Bytes Resplit(const Bytes& f, const std::vector<size_t>& Pieces) {
+  Bytes z;
+  for (auto& c : SplitChunks(f))
+    if (c.Name == "IDAT") z.insert(z.end(), c.Data.begin(), c.Data.end());
+  Bytes out = Signature();
+  bool done = false;
+  for (auto& c : SplitChunks(f)) {
+    if (c.Name != "IDAT") {
+      AddChunk(out, c.Name, c.Data);
+      continue;
+    }
+    if (done) continue;
+    done = true;
+    size_t at = 0;
+    for (size_t n : Pieces) {
+      n = std::min(n, z.size() - at);
+      AddChunk(out, "IDAT", Bytes(z.begin() + at, z.begin() + at + n));
+      at += n;
+    }
+    if (at < z.size()) AddChunk(out, "IDAT", Bytes(z.begin() + at, z.end()));
+  }
+  return out;
+}
+
+std::vector<uint32_t> Rendered(const Bytes& f) {
+  TPngGraphic p;
+  LoadPng(p, f);
+  std::vector<uint32_t> px(static_cast<size_t>(p.Width()) * p.Height());
+  p.RenderARGB(px.data());
+  return px;
+}
+
+// libpng's reading of a file (through Qt) as 0xAARRGGBB.
+std::vector<uint32_t> RenderedByQt(const Bytes& f) {
+  QImage img = QImage::fromData(f.data(), static_cast<int>(f.size()), "PNG").convertToFormat(QImage::Format_ARGB32);
+  std::vector<uint32_t> px;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) px.push_back(img.pixel(x, y));
+  return px;
+}
+
+}  // namespace
+
+TEST(PngChunks, EmptyIdatChunksAnywhereInTheChain) {
+  std::mt19937 rng(7);
+  for (uint8_t interlace : {uint8_t(0), uint8_t(1)}) {
+    // An RGB image whose compressed data is long enough to cut in many places.
+    const uint32_t w = 23, h = 17;
+    Bytes raw;
+    for (uint32_t y = 0; y < h; ++y) {
+      raw.push_back(0);
+      for (uint32_t x = 0; x < w * 3; ++x) raw.push_back(static_cast<uint8_t>(rng()));
+    }
+    TPngGraphic src;
+    LoadPng(src, RgbFile(w, h, raw));
+    src.InterlaceMethod = interlace;
+    const Bytes whole = SavePng(src);
+    const std::vector<uint32_t> expected = Rendered(whole);
+    ASSERT_EQ(RenderedByQt(whole), expected);
+    size_t zsize = 0;
+    for (auto& c : SplitChunks(whole))
+      if (c.Name == "IDAT") zsize += c.Data.size();
+    ASSERT_GT(zsize, 100u);
+    for (size_t k = 1; k < zsize; k += zsize / 40 + 1) {
+      SCOPED_TRACE(std::to_string(interlace) + " cut at " + std::to_string(k));
+      const Bytes f = Resplit(whole, {k, 0});
+      ASSERT_EQ(RenderedByQt(f), expected);  // libpng reads the same image
+      EXPECT_EQ(Rendered(f), expected);
+    }
+    // Several empty chunks in a row, one first, one after all the data.
+    EXPECT_EQ(Rendered(Resplit(whole, {0, 5, 0, 0, 9})), expected);
+    EXPECT_EQ(Rendered(Resplit(whole, {zsize, 0})), expected);
+  }
+}
+
+TEST(PngChunks, CompressedStreamEndingBeforeTheLastRowIsMissingData) {
+  // A 6 x 6 grey image whose whole zlib stream holds three rows.
+  Bytes raw;
+  for (int y = 0; y < 3; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 6; ++x) raw.push_back(static_cast<uint8_t>(40 * y + x + 1));
+  }
+  for (int rows : {0, 3}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(6, 6, 8, 0));
+    AddChunk(f, "IDAT", Deflate(Bytes(raw.begin(), raw.begin() + 7 * rows)));
+    AddChunk(f, "IEND", {});
+    EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(f), PngErrorText(65148)) << rows;
+  }
+  // A stream that ends inside a row, and an interlaced one that ends after three passes.
+  Bytes half = Signature();
+  AddChunk(half, "IHDR", Ihdr(6, 6, 8, 0));
+  AddChunk(half, "IDAT", Deflate(Bytes(raw.begin(), raw.begin() + 10)));
+  AddChunk(half, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(half), PngErrorText(65148));
+  Bytes adam = Signature();
+  AddChunk(adam, "IHDR", Ihdr(6, 6, 8, 0, 1));
+  // Passes 0, 1 and 2 of a 6 x 6 image: one row of one pixel each, then one row of two.
+  AddChunk(adam, "IDAT", Deflate({0, 9, 0, 7, 0, 8, 8}));
+  AddChunk(adam, "IEND", {});
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(adam), PngErrorText(65148));
+  // The whole image decodes; the stream ending exactly at the last row is complete.
+  for (int y = 3; y < 6; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < 6; ++x) raw.push_back(static_cast<uint8_t>(40 * y + x + 1));
+  }
+  Bytes full = Signature();
+  AddChunk(full, "IHDR", Ihdr(6, 6, 8, 0));
+  AddChunk(full, "IDAT", Deflate(raw));
+  AddChunk(full, "IEND", {});
+  TPngGraphic ok;
+  LoadPng(ok, full);
+  EXPECT_EQ(ok.Pixel(5, 5), static_cast<platform::TColor>(platform::RGB(206, 206, 206)));
+}
+
+TEST(PngChunks, RegressionFilesOfTheImageDataChain) {
+  // Kept with the fuzz target's regressions: a valid file with an empty IDAT between two
+  // others, and one whose compressed stream ends three rows short.
+  Bytes split = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_png/empty-idat-between-data"));
+  ASSERT_FALSE(split.empty());
+  EXPECT_EQ(Rendered(split), RenderedByQt(split));
+  Bytes shortStream = kdtest::ReadFileBytes(kdtest::SourcePath("fuzz/regressions/fuzz_png/stream-ends-three-rows-short"));
+  ASSERT_FALSE(shortStream.empty());
+  EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(shortStream), PngErrorText(65148));
 }

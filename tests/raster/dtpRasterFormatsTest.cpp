@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+
+#include <sys/stat.h>
 #include <string>
 
 #include "platform/Classes.h"
@@ -226,4 +229,96 @@ TEST(RasterFormats, PagesBaseMethodsAndCornerTransparency) {
   EXPECT_EQ(RasterMessage([&] { plain.LoadFromFile("x", &src, {0, 0}, 0); }), "Method not implemented");
   EXPECT_EQ(RasterMessage([&] { plain.SaveToFile("x", &src); }), "Method not implemented");
   EXPECT_TRUE(TdtpRaster::CanLoad(nullptr));
+}
+
+namespace {
+
+mode_t ModeOf(const std::string& Path) {
+  struct stat st;
+  return ::stat(Path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+int LeftoverTemporaries(const std::string& Folder) {
+  int n = 0;
+  for (auto& e : std::filesystem::directory_iterator(Folder)) n += e.path().filename().string()[0] == '.';
+  return n;
+}
+
+}  // namespace
+
+TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
+  StartUp();
+  const std::string folder = Tmp("safe");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder + "/real");
+  const std::string keep = folder + "/keep.png";
+  TBitmap32 src;
+  src.SetSize(3, 2);
+  src.Clear(0xFF102030);
+  {
+    TdtpImageFiler w;
+    w.FileName = keep;
+    w.Save(&src);
+  }
+  ::chmod(keep.c_str(), 0640);
+  const std::vector<uint8_t> before = kdtest::ReadFileBytes(keep);
+  TBitmap32 empty;
+  TdtpImageFiler w;
+  w.FileName = keep;
+  EXPECT_EQ(RasterMessage([&] { w.Save(&empty); }), "Bitmap is empty");
+  EXPECT_EQ(kdtest::ReadFileBytes(keep), before);
+  EXPECT_EQ(ModeOf(keep), 0640u);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  // A save that succeeds replaces the file and keeps its permissions.
+  TBitmap32 other;
+  other.SetSize(4, 4);
+  other.Clear(0xFFFFFFFF);
+  TdtpImageFiler ok;
+  ok.FileName = keep;
+  ok.Save(&other);
+  EXPECT_EQ(ModeOf(keep), 0640u);
+  EXPECT_EQ(ok.ByteCount, static_cast<int32_t>(kdtest::ReadFileBytes(keep).size()));
+  TdtpImageFiler r;
+  r.FileName = keep;
+  TBitmap32 back;
+  r.Load(&back);
+  EXPECT_EQ(back.Width(), 4);
+  // A new file gets the permissions a created file gets.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  TdtpImageFiler fresh;
+  fresh.FileName = folder + "/fresh.bmp";
+  fresh.Save(&src);
+  EXPECT_EQ(ModeOf(fresh.FileName), 0666u & ~mask);
+  // Through a symbolic link (relative, to another folder): the link stays a link and the file
+  // it names is written; a failed save leaves that file as it was.
+  const std::string real = folder + "/real/target.png";
+  std::filesystem::create_symlink("real/target.png", folder + "/link.png");
+  TdtpImageFiler viaLink;
+  viaLink.FileName = folder + "/link.png";
+  viaLink.Save(&src);  // the link dangled: the file it names is made
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "/link.png"));
+  ASSERT_TRUE(platform::FileExists(real));
+  const std::vector<uint8_t> linked = kdtest::ReadFileBytes(real);
+  TdtpImageFiler failing;
+  failing.FileName = folder + "/link.png";
+  EXPECT_EQ(RasterMessage([&] { failing.Save(&empty); }), "Bitmap is empty");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "/link.png"));
+  EXPECT_EQ(kdtest::ReadFileBytes(real), linked);
+  TdtpImageFiler again;
+  again.FileName = folder + "/link.png";
+  again.Save(&other);
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "/link.png"));
+  EXPECT_NE(kdtest::ReadFileBytes(real), linked);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  EXPECT_EQ(LeftoverTemporaries(folder + "/real"), 0);
+  // A folder that does not exist: the platform's error, nothing made.
+  TdtpImageFiler nowhere;
+  nowhere.FileName = folder + "/missing/x.png";
+  try {
+    nowhere.Save(&src);
+    ADD_FAILURE();
+  } catch (const platform::EFCreateError& e) {
+    EXPECT_EQ(e.Message, "Cannot create file " + nowhere.FileName);
+  }
 }

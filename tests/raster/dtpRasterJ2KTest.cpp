@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <openjpeg-2.5/openjpeg.h>
 
 #include "platform/DynLib.h"
+#include "platform/Graphics.h"
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -18,7 +20,7 @@ namespace {
 
 int32_t gFormat = 3;
 int32_t gFreed = 0;
-uint8_t gData[2 * 2 * 4];
+uint8_t gData[2 * 2 * 5];
 
 int32_t FakeLoad(const char*, const char* Ext, TImageContainer* R) {
   if (std::strcmp(Ext, "missing") == 0) return 2;
@@ -83,7 +85,10 @@ TEST(J2K, RecordConversion) {
   gFormat = 1;
   LoadJ2KBitmap("a.jp2", msg, &b);
   EXPECT_EQ(gFreed, 1);
-  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(1))[3], 3);  // grey ramp entry 3
+  // One plane: an 8-bit bitmap of indices over the grey ramp.
+  ASSERT_EQ(b.PixelFormat(), platform::pf8bit);
+  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(1))[1], 3);
+  EXPECT_EQ(b.Palette()[3], static_cast<platform::TColor>(platform::RGB(3, 3, 3)));
 }
 
 TEST(J2K, AbsenceTolerated) {
@@ -218,8 +223,207 @@ TEST(J2K, FourPlaneFileLoadsItsColours) {
   r.Load(&back);
   ASSERT_EQ(back.Width(), 7);
   ASSERT_EQ(back.Height(), 5);
+  // The raster format reads into 32 bits: the fourth plane is the alpha.
   for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 7; ++x) EXPECT_EQ(back.Pixel(x, y), 0xFF000000u | (RgbaPixel(x, y) & 0xFFFFFF)) << x << "," << y;
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(back.Pixel(x, y), RgbaPixel(x, y)) << x << "," << y;
+  // The picture class tells a caller whose bitmap is not 32 bits what was left out ...
+  TJ2KGraphic g24;
+  g24.SetPixelFormat(platform::pf24bit);
+  try {
+    g24.LoadFromFile(path);
+    ADD_FAILURE();
+  } catch (const platform::EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message, "The image contains 4 color planes, only 3 were loaded");
+  }
+  EXPECT_EQ(g24.Width(), 7);  // the colours are loaded all the same
+  // ... and a picture loaded by extension keeps the transparency.
+  platform::TPicture pic;
+  pic.LoadFromFile(path);
+  auto* g = dynamic_cast<TJ2KGraphic*>(pic.Graphic());
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(g->PixelFormat(), platform::pf32bit);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) {
+      uint32_t p;
+      std::memcpy(&p, static_cast<uint8_t*>(g->ScanLine(y)) + 4 * x, 4);
+      EXPECT_EQ(p, RgbaPixel(x, y)) << x << "," << y;
+    }
+  // Saved from 32 bits, the alpha goes out as the fourth plane and comes back.
+  std::string again = kdtest::TempDir() + "/rgba-again.jp2";
+  g->SaveToFile(again);
+  TBitmap32 back2;
+  TdtpImageFiler r2;
+  r2.FileName = again;
+  r2.Load(&back2);
+  ASSERT_EQ(back2.Width(), 7);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(back2.Pixel(x, y), RgbaPixel(x, y)) << x << "," << y;
+}
+
+namespace {
+
+uint8_t gPalette[256 * 3];
+TImageContainer gSaved;
+std::vector<uint8_t> gSavedData, gSavedPalette;
+
+int32_t PaletteLoad(const char*, const char*, TImageContainer* R) {
+  R->Width = 2;
+  R->Height = 2;
+  R->Format = gFormat;
+  int n = gFormat & 0x0F;
+  for (int i = 0; i < 4 * n; ++i) gData[i] = static_cast<uint8_t>(10 * i + 1);
+  R->Data = gData;
+  R->Palette = gPalette;
+  return 0;
+}
+
+int32_t CaptureSave(const char*, const char*, TImageContainer* R) {
+  gSaved = *R;
+  int n = R->Format & 0x0F;
+  gSavedData.assign(R->Data, R->Data + static_cast<size_t>(n) * R->Width * R->Height);
+  gSavedPalette.clear();
+  if (R->Palette) gSavedPalette.assign(R->Palette, R->Palette + 768);
+  return 0;
+}
+
+}  // namespace
+
+TEST(J2K, OnePlaneIsAPaletteBitmapBothWays) {
+  Restore restore;
+  for (int i = 0; i < 256; ++i) {
+    gPalette[3 * i] = static_cast<uint8_t>(i);        // blue
+    gPalette[3 * i + 1] = static_cast<uint8_t>(255 - i);  // green
+    gPalette[3 * i + 2] = static_cast<uint8_t>(i / 2);    // red
+  }
+  SetJasperEntryPoints(PaletteLoad, CaptureSave, FakeFree);
+  gFormat = 1;
+  platform::TBitmap b;
+  std::string msg;
+  LoadJ2KBitmap("p.jp2", msg, &b);
+  EXPECT_EQ(msg, "");
+  ASSERT_EQ(b.PixelFormat(), platform::pf8bit);
+  ASSERT_EQ(b.Palette().size(), 256u);
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(b.Palette()[i], static_cast<platform::TColor>(platform::RGB(i / 2, 255 - i, i))) << i;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) EXPECT_EQ(b.PixelIndex(x, y), 10 * (2 * y + x) + 1);
+  // Through the raster format the indices become their colours.
+  TJ2KImage j;
+  TBitmap32 b32;
+  j.LoadFromFile("p.jp2", &b32, {0, 0}, 0);
+  EXPECT_EQ(b32.Pixel(1, 1), 0xFF000000u | uint32_t(31 / 2) << 16 | uint32_t(255 - 31) << 8 | 31u);
+  // Saving an 8-bit bitmap hands over its indices and its table (blue, green, red); places
+  // beyond a short palette are grey, a black entry stays black.
+  platform::TBitmap small;
+  small.SetPixelFormat(platform::pf8bit);
+  small.SetPalette({platform::RGB(0, 0, 0), platform::RGB(255, 0, 0), platform::RGB(1, 2, 3)});
+  small.SetSize(3, 1);
+  for (int x = 0; x < 3; ++x) static_cast<uint8_t*>(small.ScanLine(0))[x] = static_cast<uint8_t>(2 - x);
+  SaveJ2KBitmap("s.jp2", msg, &small);
+  EXPECT_EQ(msg, "");
+  EXPECT_EQ(gSaved.Format, 1);
+  EXPECT_EQ(gSaved.Width, 3);
+  EXPECT_EQ(gSavedData, (std::vector<uint8_t>{2, 1, 0}));
+  ASSERT_EQ(gSavedPalette.size(), 768u);
+  EXPECT_EQ(std::vector<uint8_t>(gSavedPalette.begin(), gSavedPalette.begin() + 12),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 255, 3, 2, 1, 3, 3, 3}));
+  EXPECT_EQ(gSavedPalette[3 * 255], 255);
+  // A 32-bit bitmap goes out with four planes; other formats are refused.
+  platform::TBitmap b4;
+  b4.SetPixelFormat(platform::pf32bit);
+  b4.SetSize(1, 1);
+  std::memcpy(b4.ScanLine(0), "\x01\x02\x03\x80", 4);
+  SaveJ2KBitmap("s.jp2", msg, &b4);
+  EXPECT_EQ(gSaved.Format, 4);
+  EXPECT_EQ(gSavedData, (std::vector<uint8_t>{1, 2, 3, 0x80}));
+  EXPECT_TRUE(gSavedPalette.empty());
+  platform::TBitmap b1;
+  b1.SetPixelFormat(platform::pf1bit);
+  b1.SetSize(1, 1);
+  SaveJ2KBitmap("s.jp2", msg, &b1);
+  EXPECT_EQ(msg, "Unsupported bitmap format");
+}
+
+TEST(J2K, FourthPlaneIsAlphaForA32BitTarget) {
+  Restore restore;
+  SetJasperEntryPoints(FakeLoad, nullptr, FakeFree);
+  for (int32_t format : {4, 0x14}) {
+    gFormat = format;
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf32bit);
+    std::string msg;
+    LoadJ2KBitmap("a.jp2", msg, &b);
+    EXPECT_EQ(msg, "");
+    ASSERT_EQ(b.PixelFormat(), platform::pf32bit);
+    for (int k = 0; k < 4; ++k)
+      for (int c = 0; c < 4; ++c) {
+        int expected = format == 4 ? 4 * k + c : 4 * c + k;
+        EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(k / 2))[4 * (k % 2) + c], expected) << format << " " << k << " " << c;
+      }
+  }
+  // Planes beyond the fourth are still reported.
+  gFormat = 5;
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf32bit);
+  std::string msg;
+  LoadJ2KBitmap("a.jp2", msg, &b);
+  EXPECT_EQ(msg, "The image contains 5 color planes, only 4 were loaded");
+  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(0))[7], 8);  // pixel 1's fourth plane
+  // The raster format keeps it as the alpha of the 32-bit surface.
+  gFormat = 4;
+  TJ2KImage j;
+  TBitmap32 b32;
+  j.LoadFromFile("a.jp2", &b32, {0, 0}, 0);
+  EXPECT_EQ(b32.Pixel(1, 0), 0x07060504u);
+  // A three-plane image into a 32-bit bitmap is 24 bits as before.
+  gFormat = 3;
+  platform::TBitmap b3;
+  b3.SetPixelFormat(platform::pf32bit);
+  LoadJ2KBitmap("a.jp2", msg, &b3);
+  EXPECT_EQ(msg, "");
+  EXPECT_EQ(b3.PixelFormat(), platform::pf24bit);
+}
+
+TEST(J2K, PaletteBitmapsThroughOpenJpeg) {
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterJ2K();
+  if (!JasperLibraryBound()) GTEST_SKIP() << "libopenjp2 not installed";
+  // A grey-ramp bitmap is written as one grey plane and reads back as the same indices.
+  platform::TBitmap grey;
+  grey.SetPixelFormat(platform::pf8bit);
+  platform::TPaletteEntries ramp;
+  for (int i = 0; i < 256; ++i) ramp.push_back(platform::RGB(i, i, i));
+  grey.SetPalette(ramp);
+  grey.SetSize(9, 7);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 9; ++x) static_cast<uint8_t*>(grey.ScanLine(y))[x] = static_cast<uint8_t>(x * 28 + y);
+  std::string path = kdtest::TempDir() + "/grey8.jp2";
+  std::string msg;
+  SaveJ2KBitmap(path, msg, &grey);
+  ASSERT_EQ(msg, "");
+  platform::TBitmap back;
+  LoadJ2KBitmap(path, msg, &back);
+  ASSERT_EQ(msg, "");
+  ASSERT_EQ(back.PixelFormat(), platform::pf8bit);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(back.PixelIndex(x, y), x * 28 + y);
+  // A colour table is kept in the colours the indices stand for.
+  platform::TBitmap colours;
+  colours.SetPixelFormat(platform::pf8bit);
+  colours.SetPalette({platform::RGB(255, 0, 0), platform::RGB(0, 128, 0), platform::RGB(10, 20, 30)});
+  colours.SetSize(3, 2);
+  for (int x = 0; x < 3; ++x) static_cast<uint8_t*>(colours.ScanLine(1))[x] = static_cast<uint8_t>(x);
+  std::string cpath = kdtest::TempDir() + "/colours8.jp2";
+  SaveJ2KBitmap(cpath, msg, &colours);
+  ASSERT_EQ(msg, "");
+  TBitmap32 c32;
+  TJ2KImage j;
+  j.LoadFromFile(cpath, &c32, {0, 0}, 0);
+  ASSERT_EQ(c32.Width(), 3);
+  EXPECT_EQ(c32.Pixel(0, 1), 0xFFFF0000u);
+  EXPECT_EQ(c32.Pixel(1, 1), 0xFF008000u);
+  EXPECT_EQ(c32.Pixel(2, 1), 0xFF0A141Eu);
+  EXPECT_EQ(c32.Pixel(2, 0), 0xFFFF0000u);  // index 0
 }
 
 namespace {
@@ -295,14 +499,15 @@ TEST(J2K, FailuresAreReported) {
   j.LoadFromFile(flatPath, &flatBack, {0, 0}, 0);
   ASSERT_EQ(flatBack.Width(), 2000);
   EXPECT_EQ(flatBack.Pixel(1999, 1999), 0xFFFFFFFFu);
-  // A write the library refuses raises its reason.
+  // A file that cannot be made raises the platform's error (the image is written to a
+  // temporary file beside the target first).
   TBitmap32 one;
   one.SetSize(2, 2);
   try {
     j.SaveToFile("/nonexistent-folder/a.jp2", &one);
     ADD_FAILURE();
-  } catch (const ERasterError& e) {
-    EXPECT_EQ(e.Message, "Error in bitmap data: 2");
+  } catch (const platform::EFCreateError& e) {
+    EXPECT_EQ(e.Message, "Cannot create file /nonexistent-folder/a.jp2");
   }
   // Saving an empty bitmap raises instead of writing nothing silently.
   TBitmap32 empty;
@@ -312,4 +517,41 @@ TEST(J2K, FailuresAreReported) {
   } catch (const ERasterError& e) {
     EXPECT_EQ(e.Message, "Bitmap is empty");
   }
+}
+
+namespace {
+
+int32_t RefusingSave(const char* FileName, const char*, TImageContainer*) {
+  // Leaves a partly written file behind, as a failing codec may.
+  kdtest::WriteFileBytes(FileName, {1, 2, 3});
+  return 7;
+}
+
+}  // namespace
+
+TEST(J2K, AFailedSaveKeepsTheFileThatWasThere) {
+  Restore restore;
+  SetJasperEntryPoints(FakeLoad, RefusingSave, FakeFree);
+  std::string path = kdtest::TempDir() + "/keep.jp2";
+  kdtest::WriteFileBytes(path, {9, 9, 9, 9});
+  TJ2KImage j;
+  TBitmap32 one;
+  one.SetSize(2, 2);
+  try {
+    j.SaveToFile(path, &one);
+    ADD_FAILURE();
+  } catch (const ERasterError& e) {
+    EXPECT_EQ(e.Message, "Error in bitmap data: 7");
+  }
+  EXPECT_EQ(kdtest::ReadFileBytes(path), (std::vector<uint8_t>{9, 9, 9, 9}));
+  TJ2KGraphic g;
+  g.SetPixelFormat(platform::pf24bit);
+  g.SetSize(2, 2);
+  EXPECT_THROW(g.SaveToFile(path), platform::EInvalidGraphic);
+  EXPECT_EQ(kdtest::ReadFileBytes(path), (std::vector<uint8_t>{9, 9, 9, 9}));
+  // Nothing else is left in the folder.
+  int others = 0;
+  for (auto& e : std::filesystem::directory_iterator(kdtest::TempDir()))
+    others += e.path().filename().string().find(".keep.") == 0;
+  EXPECT_EQ(others, 0);
 }
