@@ -230,3 +230,27 @@ TEST_F(BitmapShapeTest, AnimatedGifPaintsItsFirstFrameStill) {
     clock.now += 10000;
   }
 }
+
+TEST_F(BitmapShapeTest, CopyOfAnArchiveHeldPictureKeepsItsBytes) {
+  const std::string file = WritePng("held.png", 30, 20);
+  const auto bytes = kdtest::ReadFileBytes(file);
+  auto s = NewShape<TdtpBitmapShape>();
+  s->Image()->Storage = TdtpResourceStorage::Archive;
+  s->Image()->LoadFromFile(file);
+  ASSERT_EQ(s->Image()->Data()->Size(), int64_t(bytes.size()));
+  auto copy = NewShape<TdtpBitmapShape>();
+  copy->Assign(s.get());
+  EXPECT_EQ(copy->Image()->Data()->Size(), int64_t(bytes.size()));
+  EXPECT_EQ(copy->Image()->Storage, TdtpResourceStorage::Embedded);
+  // And through a stored document's text.
+  TXmlDocument xml("Shape");
+  copy->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  std::vector<uint8_t> held(size_t(r->Image()->Data()->Size()));
+  r->Image()->Data()->SetPosition(0);
+  if (!held.empty()) r->Image()->Data()->ReadBuffer(held.data(), int32_t(held.size()));
+  EXPECT_EQ(held, bytes);
+}
