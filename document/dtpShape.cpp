@@ -148,6 +148,14 @@ std::unique_ptr<TdtpShape> CreateShape(const TShapeClass& Cls) {
   return s;
 }
 
+std::unique_ptr<TdtpShape> CreateFromXml(const TShapeClass& Cls, TXmlNode* Node, IdtpDocumentHost* Host) {
+  auto s = CreateShape(Cls);
+  s->FLoadHost = Host;
+  s->LoadFromXml(Node);
+  s->FLoadHost = nullptr;
+  return s;
+}
+
 void RegisterShapeClass(const TShapeClass& Cls) {
   auto& reg = Registry();
   if (std::find(reg.begin(), reg.end(), &Cls) == reg.end()) reg.push_back(&Cls);
@@ -215,6 +223,14 @@ void TdtpShape::Assign(const platform::TPersistent* Source) {
 TdtpShape* TdtpShape::GetShape(int32_t Index) const {
   if (Index < 0 || Index >= int32_t(FShapes.size())) return nullptr;
   return FShapes[size_t(Index)].get();
+}
+
+IdtpDocumentHost* TdtpShape::FilingHost() const {
+  for (const TdtpShape* s = this; s; s = s->FParent) {
+    if (s->FDocument) return s->FDocument;
+    if (s->FLoadHost) return s->FLoadHost;
+  }
+  return nullptr;
 }
 
 bool TdtpShape::IsLoading() const {
@@ -401,14 +417,13 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
       break;
     case ckShapeRemoved: {
       if (!Command->Stream) break;
-      auto shape = CreateShape(FindShapeClass(Command->Value));
       int32_t index = 0, id = 0;
       Command->Stream->SetPosition(0);
       Command->Stream->ReadBuffer(&index, 4);
       Command->Stream->ReadBuffer(&id, 4);
       TXmlDocument xml;
       xml.LoadFromStream(Command->Stream.get());
-      shape->LoadFromXml(xml.Root());
+      auto shape = CreateFromXml(FindShapeClass(Command->Value), xml.Root(), FilingHost());
       TdtpShape* raw = shape.get();
       InsertShape(index, std::move(shape));
       raw->FShapeId = id;
@@ -1102,6 +1117,7 @@ void TdtpShape::LoadFromXml(TXmlNode* Node) {
       AddShape(std::move(shape));
       raw->LoadFromXml(child.get());
     }
+    if (IdtpDocumentHost* host = FilingHost()) host->ShapeLoadAdditionalInfo(this, Node);
   } catch (...) {
     UnlockDocument();
     --FLoading;

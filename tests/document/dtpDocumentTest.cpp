@@ -775,3 +775,90 @@ TEST_F(DocumentTest, DamagedStreamsFailCleanly) {
 }
 
 }  // namespace
+
+// What a host writes into each stored shape comes back to it when the shape is read: from the
+// file, from a pasted selection and from the undo of a deletion.
+TEST_F(DocumentTest, HostElementsOfShapesComeBack) {
+  const std::string file = Path("host.hsf");
+  auto tag = [](TdtpShape* S) { return S->ClassName() + ":" + S->Name(); };
+  auto writer = [&](platform::TObject*, TdtpShape* S, TXmlNode* Node) {
+    Node->WriteString("HostTag", "host " + tag(S));
+  };
+  TdtpComponent doc(nullptr);
+  doc.OnShapeSaveAdditionalInfo = writer;
+  TdtpPage* page = doc.GetPage(0);
+  for (const char* name : {"A", "B"}) {
+    auto s = NewShape<TdtpFixtureRect>();
+    s->SetName(name);
+    page->AddShape(std::move(s));
+  }
+  auto child = NewShape<TdtpFixtureRect>();
+  child->SetName("C");
+  page->GetShape(1)->AddShape(std::move(child));
+  doc.SaveToFile(file);
+
+  std::vector<std::string> read;
+  auto reader = [&](platform::TObject* Sender, TdtpShape* S, TXmlNode* Node) {
+    EXPECT_NE(dynamic_cast<TdtpDocument*>(Sender), nullptr);
+    read.push_back(tag(S) + " = " + Node->ReadString("HostTag"));
+  };
+  TdtpComponent again(nullptr);
+  again.OnShapeLoadAdditionalInfo = reader;
+  again.OnShapeSaveAdditionalInfo = writer;
+  again.LoadFromFile(file);
+  // Children are read before their parent's own elements, as they are written.
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:A = host TdtpFixtureRect:A",
+                                            "TdtpFixtureRect:C = host TdtpFixtureRect:C",
+                                            "TdtpFixtureRect:B = host TdtpFixtureRect:B",
+                                            "TdtpPage: = host TdtpPage:"}));
+
+  // A pasted copy is read for the document it is pasted into.
+  read.clear();
+  TdtpPage* p = again.GetPage(0);
+  p->GetShape(0)->SetSelected(true);
+  const std::string selection = again.SelectionToXml();
+  TdtpComponent target(nullptr);
+  target.OnShapeLoadAdditionalInfo = reader;
+  EXPECT_EQ(target.XmlToSelection(selection), 1);
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:A = host TdtpFixtureRect:A"}));
+
+  // Undoing a deletion reads the shape back from the undo step.
+  read.clear();
+  again.ClearSelection();
+  again.ClearUndo();
+  p->DeleteShape(1);
+  ASSERT_EQ(again.UndoCount(), 1);
+  EXPECT_TRUE(again.Undo(again.UndoItem(0)));
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:C = host TdtpFixtureRect:C",
+                                            "TdtpFixtureRect:B = host TdtpFixtureRect:B"}));
+  ASSERT_EQ(p->GetShapeCount(), 2);
+  EXPECT_EQ(p->GetShape(1)->Name(), "B");
+}
+
+TEST_F(DocumentTest, CreateFromXmlBuildsAndLoads) {
+  TdtpComponent doc(nullptr);
+  auto s = NewShape<TdtpFixtureRect>();
+  s->SetDocBounds(1, 2, 3, 4);
+  s->SetName("X");
+  auto child = NewShape<TdtpFixtureRect>();
+  child->SetName("Y");
+  s->AddShape(std::move(child));
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  int events = 0;
+  doc.OnShapeLoadAdditionalInfo = [&](platform::TObject*, TdtpShape*, TXmlNode*) { ++events; };
+  auto made = CreateFromXml(FindShapeClass("TdtpFixtureRect"), xml.Root(), &doc);
+  EXPECT_EQ(made->ClassName(), "TdtpFixtureRect");
+  EXPECT_EQ(made->Name(), "X");
+  EXPECT_FLOAT_EQ(made->DocHeight(), 4);
+  ASSERT_EQ(made->GetShapeCount(), 1);
+  EXPECT_EQ(made->GetShape(0)->Name(), "Y");
+  EXPECT_EQ(made->Document(), nullptr);  // loaded for the document, not attached to it
+  EXPECT_EQ(events, 2);
+  EXPECT_FALSE(made->Modified());
+  // Without a host nothing is told; an unknown class gives the base class.
+  auto plain = CreateFromXml(FindShapeClass("NoSuchShape"), xml.Root());
+  EXPECT_EQ(plain->ClassName(), "TdtpShape");
+  EXPECT_EQ(plain->Name(), "X");
+  EXPECT_EQ(events, 2);
+}
