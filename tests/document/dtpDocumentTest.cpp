@@ -11,6 +11,7 @@
 #include "../common/TestSupport.h"
 #include "document/SingleFileStorage.h"
 #include "document/XmlDocuments.h"
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
 #include "tools/DocumentFixtures.h"
@@ -861,4 +862,35 @@ TEST_F(DocumentTest, CreateFromXmlBuildsAndLoads) {
   EXPECT_EQ(plain->ClassName(), "TdtpShape");
   EXPECT_EQ(plain->Name(), "X");
   EXPECT_EQ(events, 2);
+}
+
+// The document control's published Constraints and ParentCtl3D.
+TEST_F(DocumentTest, ConstraintsAndParentCtl3D) {
+  platform::TForm form(nullptr);
+  form.SetBounds(0, 0, 500, 400);
+  form.SetCtl3D(false);
+  auto* doc = new TdtpComponent(&form);
+  EXPECT_TRUE(doc->ParentCtl3D());
+  doc->SetParent(&form);
+  doc->SetBounds(0, 0, 300, 200);
+  doc->HandleNeeded();
+  // Following the flat form: a one-pixel border instead of the sunken edge.
+  EXPECT_FALSE(doc->Ctl3D());
+  const int32_t flat = doc->ClientHeight();
+  form.SetCtl3D(true);
+  EXPECT_TRUE(doc->Ctl3D());
+  EXPECT_EQ(flat - doc->ClientHeight(), 2);  // the sunken edge is two pixels, the border one
+  doc->SetCtl3D(false);
+  EXPECT_FALSE(doc->ParentCtl3D());
+  form.SetCtl3D(false);
+  form.SetCtl3D(true);
+  EXPECT_FALSE(doc->Ctl3D());
+  // Constraints hold the control's size.
+  doc->Constraints()->SetMinWidth(250);
+  doc->Constraints()->SetMaxHeight(150);
+  EXPECT_EQ(doc->Width(), 300);
+  EXPECT_EQ(doc->Height(), 150);
+  doc->SetBounds(0, 0, 100, 100);
+  EXPECT_EQ(doc->Width(), 250);
+  EXPECT_EQ(doc->Height(), 100);
 }
