@@ -494,7 +494,10 @@ void TdtpShape::StoreAspectRatio() {
   if (!std::isfinite(FAspectRatio)) FAspectRatio = 0;
 }
 
+// The stored geometry changes here: the shape is modified, so that a save writes it, also
+// when code calls these directly rather than through SetDocBounds.
 void TdtpShape::SetDocPosition(float Left, float Top) {
+  const bool moved = Left != FDocLeft || Top != FDocTop;
   BeginDocChange();
   try {
     if (Left != FDocLeft) RecordFloatChange("DocLeft", FDocLeft);
@@ -506,14 +509,16 @@ void TdtpShape::SetDocPosition(float Left, float Top) {
     throw;
   }
   EndDocChange();
+  if (moved && !IsLoading()) SetModified(true);
 }
 
 void TdtpShape::SetDocSize(float Width, float Height) {
+  const bool sized = Width != FDocWidth || Height != FDocHeight;
   BeginDocChange();
   try {
     if (Width != FDocWidth) RecordFloatChange("DocWidth", FDocWidth);
     if (Height != FDocHeight) RecordFloatChange("DocHeight", FDocHeight);
-    if (Width != FDocWidth || Height != FDocHeight) {
+    if (sized) {
       FDocWidth = Width;
       FDocHeight = Height;
       FreeBuffer();
@@ -523,6 +528,7 @@ void TdtpShape::SetDocSize(float Width, float Height) {
     throw;
   }
   EndDocChange();
+  if (sized && !IsLoading()) SetModified(true);
 }
 
 void TdtpShape::LayoutChildren(float OldWidth, float OldHeight, float NewWidth, float NewHeight) {

@@ -894,3 +894,49 @@ TEST_F(DocumentTest, ConstraintsAndParentCtl3D) {
   EXPECT_EQ(doc->Width(), 250);
   EXPECT_EQ(doc->Height(), 100);
 }
+
+// Moving or resizing a shape by code is a change the next save in place writes.
+TEST_F(DocumentTest, GeometrySetByCodeIsSaved) {
+  const std::string file = Path("geo.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, file, 2, 2);
+  }
+  auto child = NewShape<TdtpFixtureRect>();
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  doc.SetCurrentPageIndex(1);
+  doc.GetPage(1)->GetShape(0)->AddShape(std::move(child));
+  doc.SaveToFile(file);
+  ASSERT_FALSE(doc.Modified());
+
+  doc.GetPage(1)->GetShape(0)->SetDocPosition(41, 42);
+  EXPECT_TRUE(doc.GetPage(1)->GetShape(0)->Modified());
+  EXPECT_TRUE(doc.GetPage(1)->Modified());
+  EXPECT_TRUE(doc.Modified());
+  doc.SaveToFile(file);
+  doc.GetPage(1)->GetShape(1)->SetDocSize(17, 18);
+  doc.GetPage(1)->GetShape(0)->GetShape(0)->SetDocSize(3, 4);
+  EXPECT_TRUE(doc.GetPage(1)->Modified());
+  EXPECT_FALSE(doc.GetPage(0)->Modified());
+  doc.SaveToFile(file);
+  // The same values again change nothing.
+  doc.GetPage(1)->GetShape(1)->SetDocSize(17, 18);
+  doc.GetPage(1)->GetShape(1)->SetDocPosition(doc.GetPage(1)->GetShape(1)->DocLeft(),
+                                              doc.GetPage(1)->GetShape(1)->DocTop());
+  EXPECT_FALSE(doc.Modified());
+
+  TdtpComponent again(nullptr);
+  again.LoadFromFile(file);
+  again.SetCurrentPageIndex(1);
+  TdtpShape* a = again.GetPage(1)->GetShape(0);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 41);
+  EXPECT_FLOAT_EQ(a->DocTop(), 42);
+  EXPECT_FLOAT_EQ(a->DocWidth(), 80);
+  EXPECT_FLOAT_EQ(again.GetPage(1)->GetShape(1)->DocWidth(), 17);
+  EXPECT_FLOAT_EQ(again.GetPage(1)->GetShape(1)->DocHeight(), 18);
+  ASSERT_EQ(a->GetShapeCount(), 1);
+  EXPECT_FLOAT_EQ(a->GetShape(0)->DocWidth(), 3);
+  EXPECT_FLOAT_EQ(a->GetShape(0)->DocHeight(), 4);
+  EXPECT_FALSE(again.Modified());
+}
