@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -939,4 +940,72 @@ TEST_F(DocumentTest, GeometrySetByCodeIsSaved) {
   EXPECT_FLOAT_EQ(a->GetShape(0)->DocWidth(), 3);
   EXPECT_FLOAT_EQ(a->GetShape(0)->DocHeight(), 4);
   EXPECT_FALSE(again.Modified());
+}
+
+// Saving under a link writes the file the link names, whether it exists yet or not; the link
+// stays a link.
+TEST_F(DocumentTest, SaveThroughLinks) {
+  namespace fs = std::filesystem;
+  const std::string sample = Path("sample.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, sample, 2, 3);
+  doc.LoadFromFile(sample);
+  fs::create_directory(Path("sub"));
+  struct TCase {
+    std::string Link, LinkTarget, Real;
+  };
+  const std::vector<TCase> cases = {
+      {Path("abs.hsf"), Path("sub/new1.hsf"), Path("sub/new1.hsf")},       // absolute, missing target
+      {Path("rel.hsf"), "sub/new2.hsf", Path("sub/new2.hsf")},             // relative to the link's folder
+      {Path("sub/up.hsf"), "../new3.hsf", Path("new3.hsf")},
+      {Path("chain.hsf"), "abs.hsf", Path("sub/new1.hsf")},                // a link to a link
+      {Path("old.hsf"), "sample.hsf", Path("sample.hsf")},                 // an existing target
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Link);
+    if (!fs::is_symlink(c.Link)) fs::create_symlink(c.LinkTarget, c.Link);
+    doc.GetPage(0)->GetShape(0)->SetName("via " + c.Link);
+    doc.SaveToFile(c.Link);
+    EXPECT_TRUE(fs::is_symlink(c.Link));
+    ASSERT_TRUE(fs::is_regular_file(c.Real));
+    for (const std::string& name : {c.Link, c.Real}) {
+      TdtpComponent back(nullptr);
+      back.LoadFromFile(name);
+      ASSERT_EQ(back.PageCount(), 2);
+      EXPECT_EQ(back.GetPage(0)->GetShape(0)->Name(), "via " + c.Link);
+      EXPECT_EQ(back.GetPage(0)->GetShapeCount(), 3);
+    }
+  }
+  // No temporary file is left anywhere.
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".~"), std::string::npos) << e.path();
+  // A link into a folder that does not exist fails and leaves the link as it was.
+  fs::create_symlink(Path("nowhere/x.hsf"), Path("dangling.hsf"));
+  EXPECT_THROW(doc.SaveToFile(Path("dangling.hsf")), platform::Exception);
+  EXPECT_TRUE(fs::is_symlink(Path("dangling.hsf")));
+  // A loop of links is refused, not followed for ever.
+  fs::create_symlink(Path("loop2.hsf"), Path("loop1.hsf"));
+  fs::create_symlink(Path("loop1.hsf"), Path("loop2.hsf"));
+  EXPECT_THROW(doc.SaveToFile(Path("loop1.hsf")), platform::Exception);
+  EXPECT_TRUE(fs::is_symlink(Path("loop1.hsf")));
+}
+
+TEST_F(DocumentTest, CompactionThroughALinkKeepsTheLink) {
+  namespace fs = std::filesystem;
+  const std::string real = Path("big.hsf"), link = Path("big-link.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, real, 2, 300);
+  }
+  fs::create_symlink("big.hsf", link);
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(link);
+  doc.GetPage(0)->ClearShapes();
+  doc.SaveToFile(link);  // frees most of the file: it is compacted
+  EXPECT_TRUE(fs::is_symlink(link));
+  TdtpComponent back(nullptr);
+  back.LoadFromFile(real);
+  EXPECT_EQ(back.GetPage(0)->GetShapeCount(), 0);
+  back.SetCurrentPageIndex(1);
+  EXPECT_EQ(back.GetPage(1)->GetShapeCount(), 300);
 }
