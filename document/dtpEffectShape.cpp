@@ -35,6 +35,12 @@ void TdtpEffect::RefreshOwner() {
   if (Owner) Owner->Refresh();
 }
 
+void TdtpEffect::OwnerChanged() {
+  if (!Owner) return;
+  RefreshOwner();
+  Owner->Changed();
+}
+
 std::string TdtpEffect::GetEffectName() const {
   const std::string n = ClassName();
   return n.size() > 10 ? n.substr(4, n.size() - 10) : std::string();

@@ -36,6 +36,8 @@ class TdtpEffect : public platform::TPersistent {
   virtual void InvalidateOwner();
   virtual void Apply(TBitmap32* /*Bitmap*/) {}
   virtual void RefreshOwner();
+  // A stored setting changed: the owner draws anew and is modified.
+  void OwnerChanged();
   virtual void UpdateTables() {}
   virtual void AdjustPaintRect(float& /*Left*/, float& /*Top*/, float& /*Right*/, float& /*Bottom*/) {}
   // The class name without "Tdtp" and "Effect": "TdtpShadowEffect" gives "Shadow".
