@@ -273,7 +273,9 @@ void* TMemoryStream64::Realloc(int64_t& NewCapacity) {
   return p;
 }
 
-void TMemoryStream64::SetCapacity(int64_t NewCapacity) {
+void TMemoryStream64::SetCapacity(int64_t NewCapacity) { Reallocate(std::max(NewCapacity, FSize)); }
+
+void TMemoryStream64::Reallocate(int64_t NewCapacity) {
   FMemory = Realloc(NewCapacity);
   FCapacity = NewCapacity;
 }
@@ -282,7 +284,7 @@ void TMemoryStream64::SetSize(int64_t NewSize) {
   if (NewSize < 0 || NewSize > kMemoryLimit) throw platform::EStreamError(kMemoryError);
   const int64_t oldPosition = FPosition;
   const int64_t oldSize = FSize;
-  SetCapacity(NewSize);
+  Reallocate(NewSize);
   FSize = NewSize;
   // Grown bytes read as zeros, like a gap left by a seek past the end.
   if (NewSize > oldSize)
@@ -296,7 +298,7 @@ int32_t TMemoryStream64::Write(const void* Buffer, int32_t Count) {
   const int64_t end = FPosition + Count;
   if (end > kMemoryLimit) throw platform::EStreamError(kMemoryError);
   if (end > FSize) {
-    if (end > FCapacity) SetCapacity(end);
+    if (end > FCapacity) Reallocate(end);
     if (FPosition > FSize)
       std::memset(static_cast<uint8_t*>(FMemory) + FSize, 0, static_cast<size_t>(FPosition - FSize));
     FSize = end;
@@ -307,7 +309,7 @@ int32_t TMemoryStream64::Write(const void* Buffer, int32_t Count) {
 }
 
 void TMemoryStream64::Clear() {
-  SetCapacity(0);
+  Reallocate(0);
   FSize = 0;
   FPosition = 0;
 }

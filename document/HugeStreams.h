@@ -105,6 +105,7 @@ class TMemoryStream64 : public TCustomMemoryStream64 {
   void SetSize(int64_t NewSize) override;
   void Clear();
   int64_t Capacity() const { return FCapacity; }
+  // A request below the size keeps the capacity at the size: the bytes stay readable.
   void SetCapacity(int64_t NewCapacity);
   std::string ClassName() const override { return "TMemoryStream64"; }
 
@@ -116,6 +117,8 @@ class TMemoryStream64 : public TCustomMemoryStream64 {
  private:
   // The block is always its own: an outside pointer could not be reallocated.
   using TCustomMemoryStream64::SetPointer;
+  // The block for NewCapacity bytes, whatever the size (the size is set by the caller).
+  void Reallocate(int64_t NewCapacity);
   int64_t FCapacity = 0;
 };
 

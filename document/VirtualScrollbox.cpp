@@ -25,7 +25,7 @@ void TVirtScrollBox::CreateParams(TCreateParams& Params) {
   TCustomControl::CreateParams(Params);
   Params.WindowClassStyle &= ~(CS_HREDRAW | CS_VREDRAW);
   if (FBorderStyle == bsSingle) {
-    if (FCtl3D)
+    if (Ctl3D())
       Params.ExStyle |= WS_EX_CLIENTEDGE;
     else
       Params.Style |= WS_BORDER;
@@ -50,9 +50,7 @@ void TVirtScrollBox::SetBorderStyle(TBorderStyle Value) {
   if (HandleAllocated()) RecreateWnd();
 }
 
-void TVirtScrollBox::SetCtl3D(bool Value) {
-  if (Value == FCtl3D) return;
-  FCtl3D = Value;
+void TVirtScrollBox::Ctl3DChanged() {
   if (HandleAllocated()) RecreateWnd();
 }
 

@@ -19,8 +19,6 @@ class TVirtScrollBox : public platform::TCustomControl {
   void SetAutoScroll(bool Value);
   platform::TBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(platform::TBorderStyle Value);
-  bool Ctl3D() const { return FCtl3D; }
-  void SetCtl3D(bool Value);
   bool Tracking() const { return FTrack; }
   void SetTracking(bool Value) { FTrack = Value; }
   int32_t LineStep() const { return FLineStep; }
@@ -42,6 +40,8 @@ class TVirtScrollBox : public platform::TCustomControl {
  protected:
   virtual void ScrollChanged() {}
   void CreateParams(platform::TCreateParams& Params) override;
+  // The border follows Ctl3D: the window is made again.
+  void Ctl3DChanged() override;
   void Paint() override;
   void WMSize() override;
   void WMHScroll(int32_t Code, int32_t Pos) override;
@@ -58,7 +58,6 @@ class TVirtScrollBox : public platform::TCustomControl {
 
   bool FAutoScroll = true;
   platform::TBorderStyle FBorderStyle = platform::bsSingle;
-  bool FCtl3D = true;
   float FScrollX = 0, FScrollY = 0;
   float FVirtualWidth = 0, FVirtualHeight = 0;
   float FScale = 1.0f;

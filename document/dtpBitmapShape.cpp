@@ -51,17 +51,24 @@ void TdtpBitmapShape::ImportImage(TdtpResource* /*Resource*/, const std::string&
     FImage->Ext = platform::LowerCase(platform::ExtractFileExt(FileName));
     return;
   }
+  // A format that cannot be read from a stream (JPEG 2000) could never be decoded from the
+  // stored bytes: the picture is stored as PNG, which keeps every pixel.
+  constexpr const char* kStoredExt = ".png";
+  if (!raster::TdtpImageFiler::FindWriterClass(kStoredExt)) {
+    std::string m = raster::SUnknownRasterFormat;
+    throw raster::ERasterError(m.replace(m.find("%s"), 2, kStoredExt));
+  }
   TBitmap32 bmp;
   raster::TdtpImageFiler reader;
   reader.FileName = FileName;
   reader.Load(&bmp);
-  FImage->Ext = ".hck";
-  // No format is registered under ".hck": nothing can be written then.
-  if (!raster::TdtpImageFiler::FindWriterClass(".hck")) return;
+  if (bmp.Empty()) throw raster::ERasterError(raster::SBitmapIsEmpty);
   raster::TdtpImageFiler writer;
-  writer.Extension = ".hck";
+  writer.Extension = kStoredExt;
   writer.Stream = data;
+  data->SetPosition(0);
   writer.Save(&bmp);
+  FImage->Ext = kStoredExt;
 }
 
 void TdtpBitmapShape::LoadImage(TdtpResource* /*Resource*/) {

@@ -54,14 +54,14 @@ void TdtpBrightContrEffect::SetBrightness(float Value) {
   if (Value == FBrightness) return;
   FBrightness = Value;
   UpdateTables();
-  InvalidateOwner();
+  OwnerChanged();
 }
 
 void TdtpBrightContrEffect::SetContrast(float Value) {
   if (Value == FContrast) return;
   FContrast = Value;
   UpdateTables();
-  InvalidateOwner();
+  OwnerChanged();
 }
 
 void TdtpBrightContrEffect::LoadFromXml(TXmlNode* Node) {

@@ -122,7 +122,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void PageChanged(TdtpPage* Page) override;
   void ShapeEditClosed(TdtpShape* Shape);
   void ShapeInsertClosed(TdtpShape* Shape);
-  void ShapeLoadAdditionalInfo(TdtpShape* Shape, TXmlNode* Node);
+  void ShapeLoadAdditionalInfo(TdtpShape* Shape, TXmlNode* Node) override;
   void ShapeSaveAdditionalInfo(TdtpShape* Shape, TXmlNode* Node) override;
   bool HasPaintBackground() const override { return bool(OnPaintBackground); }
   bool HasPaintForeground() const override { return bool(OnPaintForeground); }

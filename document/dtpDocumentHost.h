@@ -58,6 +58,9 @@ class IdtpDocumentHost {
   virtual void ShapeDestroyed(TdtpShape*) {}
   virtual void SelectionChanged() {}
   virtual void SetModified(bool) {}
+  // A host's own elements in a stored shape: written after the shape's children, read back
+  // at the same point of loading.
+  virtual void ShapeLoadAdditionalInfo(TdtpShape*, TXmlNode*) {}
   virtual void ShapeSaveAdditionalInfo(TdtpShape*, TXmlNode*) {}
   virtual void EndShapeEdit(bool /*Accept*/) {}
   virtual TdtpShape* EditedShape() const { return nullptr; }

@@ -569,9 +569,7 @@ int32_t TdtpDocument::XmlToSelection(const std::string& Text) {
   std::vector<std::unique_ptr<TdtpShape>> made;
   for (const auto& node : root->Nodes()) {
     if (node->Name() != "Shape") continue;
-    auto s = CreateShape(FindShapeClass(node->ReadString("ClassName")));
-    s->LoadFromXml(node.get());
-    made.push_back(std::move(s));
+    made.push_back(CreateFromXml(FindShapeClass(node->ReadString("ClassName")), node.get(), this));
   }
   if (made.empty()) return 0;
   BeginUpdate();

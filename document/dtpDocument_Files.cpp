@@ -84,6 +84,21 @@ void ReadArchiveStream(TSingleStorage* A, const std::string& Name, TMemoryStream
   S.SetPosition(0);
 }
 
+// The file a name stands for: links are followed, also to a file that does not exist yet (a
+// save creates it where the link points). A loop of links cannot be written through.
+std::string FollowLinks(const std::string& FileName) {
+  namespace fs = std::filesystem;
+  fs::path p = FileName;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(p, ec)) return p.string();
+    const fs::path to = fs::read_symlink(p, ec);
+    if (ec) return p.string();
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  throw EFCreateError("Cannot create file " + FileName);
+}
+
 bool SamePath(const std::string& A, const std::string& B) {
   if (A == B) return true;
   std::error_code e1, e2;
@@ -385,6 +400,9 @@ void TdtpDocument::FinishSave() {
   if (double(FArchive->FreeSpace()) > 0.25 * double(FArchive->TotalSize())) {
     // The save is on disk already; a compaction that fails leaves that file as it was.
     try {
+      // The compacted copy replaces the file a link names, not the link the file was opened by.
+      const std::string real = FollowLinks(FArchive->FileName());
+      if (real != FArchive->FileName()) FArchive->SetFileName(real);
       FArchive->CompactByCopy();
     } catch (const Exception&) {
     }
@@ -408,13 +426,8 @@ void TdtpDocument::SaveToFile(const std::string& FileName) {
       // A new file beside the target, flushed to disk, then renamed over it: the target
       // holds its old content or the whole new document. Until then the document stays
       // with the file it came from.
-      // A link is followed, so that the file it names is replaced rather than the link.
-      std::string target = FileName;
-      std::error_code ec;
-      if (std::filesystem::is_symlink(FileName, ec)) {
-        const auto resolved = std::filesystem::canonical(FileName, ec);
-        if (!ec) target = resolved.string();
-      }
+      // A link is followed, so that the file it names is written rather than the link.
+      const std::string target = FollowLinks(FileName);
       const std::string temp = TempFileBeside(target);
       auto fresh = std::make_unique<TSingleStorage>();
       fresh->SetOverwriteMode(0);

@@ -35,6 +35,12 @@ void TdtpEffect::RefreshOwner() {
   if (Owner) Owner->Refresh();
 }
 
+void TdtpEffect::OwnerChanged() {
+  if (!Owner) return;
+  RefreshOwner();
+  Owner->Changed();
+}
+
 std::string TdtpEffect::GetEffectName() const {
   const std::string n = ClassName();
   return n.size() > 10 ? n.substr(4, n.size() - 10) : std::string();
@@ -84,9 +90,46 @@ void TdtpEffectShape::AdjustPaintRect(float& Left, float& Top, float& Right, flo
   TdtpShape::AdjustPaintRect(Left, Top, Right, Bottom);
 }
 
+namespace {
+
+std::unique_ptr<TBitmap32> CopyOf(const TBitmap32* Bitmap) {
+  auto copy = std::make_unique<TBitmap32>();
+  copy->Assign(Bitmap);
+  return copy;
+}
+
+}  // namespace
+
+// Effects apply one after the other to the same bitmap. The inputs their Source names are
+// copied as the pass goes (the drawing before any effect, an effect's result), so an effect
+// may look at them; they are dropped when the pass ends, also when an effect fails.
 void TdtpEffectShape::ApplyFlipMirror(TBitmap32* Bitmap) {
-  for (auto& e : FEffects)
-    if (e->Enabled) e->Apply(Bitmap);
+  const int32_t n = int32_t(FEffects.size());
+  bool wantSource = false;
+  for (int32_t i = 0; i < n; ++i) {
+    TdtpEffect& e = *FEffects[size_t(i)];
+    e.KeepOutput = false;
+    e.Output.reset();
+    for (int32_t j = 0; j < n && !e.KeepOutput; ++j)
+      e.KeepOutput = j != i && FEffects[size_t(j)]->Enabled && FEffects[size_t(j)]->Source == i;
+    if (e.Enabled && e.Source == -1) wantSource = true;
+  }
+  struct TPassEnd {
+    TdtpEffectShape* Shape;
+    ~TPassEnd() {
+      Shape->FSourceCopy.reset();
+      for (auto& e : Shape->FEffects) {
+        e->KeepOutput = false;
+        e->Output.reset();
+      }
+    }
+  } passEnd{this};
+  if (wantSource && Bitmap) FSourceCopy = CopyOf(Bitmap);
+  for (auto& e : FEffects) {
+    if (!e->Enabled) continue;
+    e->Apply(Bitmap);
+    if (e->KeepOutput && Bitmap) e->Output = CopyOf(Bitmap);
+  }
   TdtpShape::ApplyFlipMirror(Bitmap);
 }
 

@@ -36,6 +36,8 @@ class TdtpEffect : public platform::TPersistent {
   virtual void InvalidateOwner();
   virtual void Apply(TBitmap32* /*Bitmap*/) {}
   virtual void RefreshOwner();
+  // A stored setting changed: the owner draws anew and is modified.
+  void OwnerChanged();
   virtual void UpdateTables() {}
   virtual void AdjustPaintRect(float& /*Left*/, float& /*Top*/, float& /*Right*/, float& /*Bottom*/) {}
   // The class name without "Tdtp" and "Effect": "TdtpShadowEffect" gives "Shadow".
@@ -45,7 +47,13 @@ class TdtpEffect : public platform::TPersistent {
 
   bool Enabled = true;
   TdtpEffectShape* Owner = nullptr;
-  int32_t Source = -2;  // stored and read back; drawing does not depend on it
+  // The input an effect names: -1 the shape's own drawing, an index another effect's result,
+  // -2 none. Stored and read back; what is drawn does not depend on it.
+  int32_t Source = -2;
+  // Scratch state of one painting pass: set while a later effect names this one as its
+  // Source, with Output holding this effect's result. Both are cleared when the pass ends.
+  bool KeepOutput = false;
+  std::unique_ptr<TBitmap32> Output;
 };
 
 class TdtpEffectShape : public TdtpShape {
@@ -63,9 +71,13 @@ class TdtpEffectShape : public TdtpShape {
   void ApplyFlipMirror(TBitmap32* Bitmap) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
+  // During a painting pass in which an enabled effect's Source is -1: the shape's drawing
+  // before any effect. Null outside such a pass.
+  TBitmap32* SourceCopy() const { return FSourceCopy.get(); }
 
  protected:
   std::vector<std::unique_ptr<TdtpEffect>> FEffects;
+  std::unique_ptr<TBitmap32> FSourceCopy;
 };
 
 // Adds the class once (a registered class keeps its first flag).

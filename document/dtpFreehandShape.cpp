@@ -132,6 +132,7 @@ void TdtpFreehandShape::KeyDownHook(uint16_t& Key, platform::TShiftState) {
 void TdtpFreehandShape::StartEdit() {
   BeginDocChange();
   FDocChangeOpen = FDocument != nullptr;
+  FBeforeEdit = {true, IsEmpty(), FPoints, FIsClosed, FDocLeft, FDocTop, FDocWidth, FDocHeight};
 }
 
 void TdtpFreehandShape::PaintOutline(platform::TCanvas* Canvas) {
@@ -142,6 +143,20 @@ void TdtpFreehandShape::PaintOutline(platform::TCanvas* Canvas) {
 void TdtpFreehandShape::EndEdit(bool Accept) {
   const bool open = FDocChangeOpen;
   FDocChangeOpen = false;
+  TEditSnapshot before = std::move(FBeforeEdit);
+  FBeforeEdit = TEditSnapshot();
+  FDrawing = false;
+  if (!Accept && before.Taken && !before.WasEmpty) {
+    // An existing drawing keeps what it had: the program offers no other way back.
+    FPoints = std::move(before.Points);
+    InvalidateOutline();
+    SetIsClosed(before.Closed);
+    SetDocBounds(before.Left, before.Top, before.Width, before.Height);
+    FRebuild = true;
+    Refresh();
+    if (open) EndDocChange();
+    return;
+  }
   if (!Accept || IsEmpty()) {
     // The bracket closes first: removing frees this shape, nothing may touch it afterwards.
     if (open) EndDocChange();

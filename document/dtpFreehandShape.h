@@ -51,6 +51,15 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   std::vector<float> FStrokeX, FStrokeY;
   // StartEdit opened a change bracket of the document that EndEdit must close.
   bool FDocChangeOpen = false;
+  // The drawing as StartEdit found it, put back when the edit is rejected. A shape that had
+  // no points is new: rejecting its edit removes it.
+  struct TEditSnapshot {
+    bool Taken = false;
+    bool WasEmpty = true;
+    ArrayOfArrayOfFPoint Points;
+    bool Closed = false;
+    float Left = 0, Top = 0, Width = 0, Height = 0;
+  } FBeforeEdit;
 };
 
 class TdtpFreehandShape2 : public TdtpFreehandShape {

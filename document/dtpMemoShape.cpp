@@ -6,6 +6,7 @@
 
 #include "document/XmlDocuments.h"
 #include "platform/Rounding.h"
+#include "platform/SysUtils.h"
 
 namespace document {
 
@@ -52,8 +53,14 @@ void TdtpMemoShape::InitDefaults() {
 }
 
 void TdtpMemoShape::SetLines(const std::vector<std::string>& Value) {
-  FLines = Value;
+  // An entry holding a line break is more than one line, as the stored text reads back.
+  FLines = SplitTextLines(JoinTextLines(Value));
   TdtpTextShape::SetText(JoinTextLines(FLines));
+}
+
+void TdtpMemoShape::SetPropertyByName(const std::string& Name, const std::string& Value) {
+  TdtpTextShape::SetPropertyByName(Name, Value);
+  if (platform::SameText(Name, "WordWrap")) SetWordWrap(DtpStrToBool(Value));
 }
 
 void TdtpMemoShape::SetWordWrap(bool Value) {

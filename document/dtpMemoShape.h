@@ -31,6 +31,8 @@ class TdtpMemoShape : public TdtpTextShape {
 
   void InitDefaults() override;
   void SetText(const std::string& Value) override;
+  // Also "WordWrap", so that its change can be undone.
+  void SetPropertyByName(const std::string& Name, const std::string& Value) override;
   void SetDocSize(float Width, float Height) override;
   void StartEdit() override;
   void KeyDownHook(uint16_t& Key, platform::TShiftState Shift) override;

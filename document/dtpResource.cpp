@@ -315,6 +315,9 @@ void TdtpResource::SaveToXml(TXmlNode* Node) {
     throw;
   }
   FNode = nullptr;
+  // Storing may change where the bytes live (the archive cannot hold them, so they are
+  // embedded): the element must name where they were written, or a reload finds none.
+  Node->WriteString("Storage", ResourceStorageName(Storage));
 }
 
 // --- class registry ---

@@ -148,6 +148,14 @@ std::unique_ptr<TdtpShape> CreateShape(const TShapeClass& Cls) {
   return s;
 }
 
+std::unique_ptr<TdtpShape> CreateFromXml(const TShapeClass& Cls, TXmlNode* Node, IdtpDocumentHost* Host) {
+  auto s = CreateShape(Cls);
+  s->FLoadHost = Host;
+  s->LoadFromXml(Node);
+  s->FLoadHost = nullptr;
+  return s;
+}
+
 void RegisterShapeClass(const TShapeClass& Cls) {
   auto& reg = Registry();
   if (std::find(reg.begin(), reg.end(), &Cls) == reg.end()) reg.push_back(&Cls);
@@ -215,6 +223,14 @@ void TdtpShape::Assign(const platform::TPersistent* Source) {
 TdtpShape* TdtpShape::GetShape(int32_t Index) const {
   if (Index < 0 || Index >= int32_t(FShapes.size())) return nullptr;
   return FShapes[size_t(Index)].get();
+}
+
+IdtpDocumentHost* TdtpShape::FilingHost() const {
+  for (const TdtpShape* s = this; s; s = s->FParent) {
+    if (s->FDocument) return s->FDocument;
+    if (s->FLoadHost) return s->FLoadHost;
+  }
+  return nullptr;
 }
 
 bool TdtpShape::IsLoading() const {
@@ -401,14 +417,13 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
       break;
     case ckShapeRemoved: {
       if (!Command->Stream) break;
-      auto shape = CreateShape(FindShapeClass(Command->Value));
       int32_t index = 0, id = 0;
       Command->Stream->SetPosition(0);
       Command->Stream->ReadBuffer(&index, 4);
       Command->Stream->ReadBuffer(&id, 4);
       TXmlDocument xml;
       xml.LoadFromStream(Command->Stream.get());
-      shape->LoadFromXml(xml.Root());
+      auto shape = CreateFromXml(FindShapeClass(Command->Value), xml.Root(), FilingHost());
       TdtpShape* raw = shape.get();
       InsertShape(index, std::move(shape));
       raw->FShapeId = id;
@@ -479,7 +494,10 @@ void TdtpShape::StoreAspectRatio() {
   if (!std::isfinite(FAspectRatio)) FAspectRatio = 0;
 }
 
+// The stored geometry changes here: the shape is modified, so that a save writes it, also
+// when code calls these directly rather than through SetDocBounds.
 void TdtpShape::SetDocPosition(float Left, float Top) {
+  const bool moved = Left != FDocLeft || Top != FDocTop;
   BeginDocChange();
   try {
     if (Left != FDocLeft) RecordFloatChange("DocLeft", FDocLeft);
@@ -491,14 +509,16 @@ void TdtpShape::SetDocPosition(float Left, float Top) {
     throw;
   }
   EndDocChange();
+  if (moved && !IsLoading()) SetModified(true);
 }
 
 void TdtpShape::SetDocSize(float Width, float Height) {
+  const bool sized = Width != FDocWidth || Height != FDocHeight;
   BeginDocChange();
   try {
     if (Width != FDocWidth) RecordFloatChange("DocWidth", FDocWidth);
     if (Height != FDocHeight) RecordFloatChange("DocHeight", FDocHeight);
-    if (Width != FDocWidth || Height != FDocHeight) {
+    if (sized) {
       FDocWidth = Width;
       FDocHeight = Height;
       FreeBuffer();
@@ -508,6 +528,7 @@ void TdtpShape::SetDocSize(float Width, float Height) {
     throw;
   }
   EndDocChange();
+  if (sized && !IsLoading()) SetModified(true);
 }
 
 void TdtpShape::LayoutChildren(float OldWidth, float OldHeight, float NewWidth, float NewHeight) {
@@ -1102,6 +1123,7 @@ void TdtpShape::LoadFromXml(TXmlNode* Node) {
       AddShape(std::move(shape));
       raw->LoadFromXml(child.get());
     }
+    if (IdtpDocumentHost* host = FilingHost()) host->ShapeLoadAdditionalInfo(this, Node);
   } catch (...) {
     UnlockDocument();
     --FLoading;

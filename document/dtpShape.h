@@ -398,6 +398,9 @@ class TdtpShape : public platform::TPersistent {
  protected:
   // True while this shape or an ancestor loads from XML: nothing is recorded or reported.
   bool IsLoading() const;
+  // The document told about this shape's stored elements: its own, an ancestor's, or the one
+  // a shape built by CreateFromXml is loaded for.
+  IdtpDocumentHost* FilingHost() const;
   void SetCursorId(int16_t Id) { FCursor = Id; }
   // Builds the buffer for this shape's rendering; false when the size is refused.
   bool RenderInto(TBitmap32* Target);
@@ -456,14 +459,20 @@ class TdtpShape : public platform::TPersistent {
   float FDocLeft = 0, FDocTop = 0;
   std::string FName;
   int32_t FLoading = 0;
+  IdtpDocumentHost* FLoadHost = nullptr;
 
  private:
   void LayoutChildren(float OldWidth, float OldHeight, float NewWidth, float NewHeight);
   void NotifyDestroyed(TdtpShape* Shape);
+  friend std::unique_ptr<TdtpShape> CreateFromXml(const TShapeClass& Cls, TXmlNode* Node, IdtpDocumentHost* Host);
 };
 
 // Creates a shape of a registered class in both phases.
 std::unique_ptr<TdtpShape> CreateShape(const TShapeClass& Cls);
+// Creates a shape of a registered class and loads it from Node. Host is the document the
+// shape is loaded for (it reads its own elements of the shape) when the shape is attached to
+// it only afterwards; it may be null.
+std::unique_ptr<TdtpShape> CreateFromXml(const TShapeClass& Cls, TXmlNode* Node, IdtpDocumentHost* Host = nullptr);
 template <typename T>
 std::unique_ptr<T> NewShape() {
   auto s = std::make_unique<T>();

@@ -500,6 +500,10 @@ void TdtpTextShape::SaveToXml(TXmlNode* Node) {
   Node->WriteString("Text", FText);
   Node->WriteFont("Font", FFont.get());
   Node->WriteFloat("FontHeight", FFontHeight);
+  // Written only when not the default, whatever the document's write-on-default setting, so
+  // that left-aligned autosized texts are stored exactly as before.
+  if (FAlignment != platform::taLeftJustify) Node->WriteInteger("Alignment", int32_t(FAlignment), -1);
+  if (!FAutoSize) Node->WriteBool("AutoSize", false, true);
 }
 
 void TdtpTextShape::LoadFromXml(TXmlNode* Node) {
@@ -512,6 +516,11 @@ void TdtpTextShape::LoadFromXml(TXmlNode* Node) {
     const double h = Node->ReadFloat("FontHeight", 0);
     FFontHeight = std::isfinite(h) && std::fabs(h) < 1e6 ? float(h) : 0.0f;
     FColor = FFont->Color();
+    // Missing in older files: left and autosized.
+    const int32_t a = Node->ReadIntegerDef("Alignment", int32_t(platform::taLeftJustify));
+    FAlignment = a == platform::taRightJustify || a == platform::taCenter ? platform::TAlignment(a)
+                                                                            : platform::taLeftJustify;
+    FAutoSize = Node->ReadBool("AutoSize", true);
   } catch (...) {
     --FLoading;
     throw;

@@ -68,8 +68,59 @@ TShiftState ShiftFromQt(uint32_t QtModifiers, uint32_t QtButtons) {
 // ---------------------------------------------------------------------------------------------
 // TControl
 
-TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_unique<TFont>()) {
+// ---------------------------------------------------------------------------------------------
+// TSizeConstraints
+
+void TSizeConstraints::SetMaxHeight(int32_t Value) {
+  Value = std::max(Value, 0);
+  if (Value == FMaxHeight) return;
+  FMaxHeight = Value;
+  if (Value > 0 && Value < FMinHeight) FMinHeight = Value;
+  Change();
+}
+
+void TSizeConstraints::SetMaxWidth(int32_t Value) {
+  Value = std::max(Value, 0);
+  if (Value == FMaxWidth) return;
+  FMaxWidth = Value;
+  if (Value > 0 && Value < FMinWidth) FMinWidth = Value;
+  Change();
+}
+
+void TSizeConstraints::SetMinHeight(int32_t Value) {
+  Value = std::max(Value, 0);
+  if (Value == FMinHeight) return;
+  FMinHeight = Value;
+  if (FMaxHeight > 0 && Value > FMaxHeight) FMaxHeight = Value;
+  Change();
+}
+
+void TSizeConstraints::SetMinWidth(int32_t Value) {
+  Value = std::max(Value, 0);
+  if (Value == FMinWidth) return;
+  FMinWidth = Value;
+  if (FMaxWidth > 0 && Value > FMaxWidth) FMaxWidth = Value;
+  Change();
+}
+
+void TSizeConstraints::Constrain(int32_t& Width, int32_t& Height) const {
+  if (FMaxWidth > 0) Width = std::min(Width, FMaxWidth);
+  if (FMinWidth > 0) Width = std::max(Width, FMinWidth);
+  if (FMaxHeight > 0) Height = std::min(Height, FMaxHeight);
+  if (FMinHeight > 0) Height = std::max(Height, FMinHeight);
+}
+
+void TSizeConstraints::Change() {
+  if (OnChange) OnChange(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TControl::TControl(TComponent* AOwner)
+    : TComponent(AOwner), FConstraints(std::make_unique<TSizeConstraints>()), FFont(std::make_unique<TFont>()) {
   FWidget = new detail::TControlWidget(this);
+  // New limits apply to the current size at once.
+  FConstraints->OnChange = [this](TObject*) { SetBounds(FLeft, FTop, FWidth, FHeight); };
   FFont->OnChange = [this](TObject*) {
     FParentFont = false;
     FontChanged();
@@ -110,6 +161,7 @@ TCustomForm* TControl::ParentForm() const {
 void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
   AWidth = std::max(AWidth, 0);
   AHeight = std::max(AHeight, 0);
+  FConstraints->Constrain(AWidth, AHeight);
   const bool moved = ALeft != FLeft || ATop != FTop;
   const bool sized = AWidth != FWidth || AHeight != FHeight;
   if (!moved && !sized) return;

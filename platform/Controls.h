@@ -159,6 +159,28 @@ struct TScrollInfo {
   int32_t nTrackPos = 0;
 };
 
+// Limits on a control's size in pixels; 0 means no limit. Min never exceeds a set Max: setting
+// one past the other moves the other along. A change applies to the control at once.
+class TSizeConstraints : public TPersistent {
+ public:
+  std::string ClassName() const override { return "TSizeConstraints"; }
+  int32_t MaxHeight() const { return FMaxHeight; }
+  int32_t MaxWidth() const { return FMaxWidth; }
+  int32_t MinHeight() const { return FMinHeight; }
+  int32_t MinWidth() const { return FMinWidth; }
+  void SetMaxHeight(int32_t Value);
+  void SetMaxWidth(int32_t Value);
+  void SetMinHeight(int32_t Value);
+  void SetMinWidth(int32_t Value);
+  // Width and height within the limits.
+  void Constrain(int32_t& Width, int32_t& Height) const;
+  TNotifyEvent OnChange;
+
+ private:
+  void Change();
+  int32_t FMaxHeight = 0, FMaxWidth = 0, FMinHeight = 0, FMinWidth = 0;
+};
+
 class TControl : public TComponent {
  public:
   explicit TControl(TComponent* AOwner);
@@ -176,8 +198,10 @@ class TControl : public TComponent {
   void SetTop(int32_t Value) { SetBounds(FLeft, Value, FWidth, FHeight); }
   void SetWidth(int32_t Value) { SetBounds(FLeft, FTop, Value, FHeight); }
   void SetHeight(int32_t Value) { SetBounds(FLeft, FTop, FWidth, Value); }
-  // Position in the parent's client area; negative sizes become 0.
+  // Position in the parent's client area; negative sizes become 0, and the size keeps within
+  // Constraints.
   virtual void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight);
+  TSizeConstraints* Constraints() const { return FConstraints.get(); }
   TRect BoundsRect() const { return {FLeft, FTop, FLeft + FWidth, FTop + FHeight}; }
   void SetBoundsRect(const TRect& R) { SetBounds(R.Left, R.Top, R.Width(), R.Height()); }
   // (0, 0, ClientWidth, ClientHeight): the control less its borders and scroll bars.
@@ -335,6 +359,7 @@ class TControl : public TComponent {
 
   TWinControl* FParent = nullptr;
   detail::TControlWidget* FWidget = nullptr;
+  std::unique_ptr<TSizeConstraints> FConstraints;
   int32_t FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
   TAlign FAlign = alNone;
   bool FVisible = true;
@@ -439,6 +464,13 @@ class TWinControl : public TControl {
 
   TXorOverlay& XorOverlay() { return FXorOverlay; }
 
+  // The sunken three-dimensional look. While ParentCtl3D is set the control takes its
+  // parent's Ctl3D (and keeps following it); setting Ctl3D clears ParentCtl3D.
+  bool Ctl3D() const { return FCtl3D; }
+  void SetCtl3D(bool Value);
+  bool ParentCtl3D() const { return FParentCtl3D; }
+  void SetParentCtl3D(bool Value);
+
   // Window scroll bars (they take room from the client area while shown). Bar is SB_HORZ or
   // SB_VERT. SetScrollInfo returns the new position.
   int32_t SetScrollInfo(int32_t Bar, const TScrollInfo& Info, bool Redraw);
@@ -483,6 +515,8 @@ class TWinControl : public TControl {
   TPoint ClientOffset() const override;
   // Paints the border in the widget's coordinates (before the client is painted).
   void PaintBorder(QPainter& Painter);
+  // Ctl3D changed (set, or taken from the parent).
+  virtual void Ctl3DChanged() {}
 
  private:
   friend class TControl;
@@ -500,6 +534,8 @@ class TWinControl : public TControl {
   bool BroadcastDialogChar(TKeyChar Key);
   void SelectNextSibling(bool Forward);
   void ScrollBarAction(int32_t Bar, int32_t Code, int32_t Pos);
+  void StoreCtl3D(bool Value);
+  void ParentCtl3DChanged();
 
   std::vector<TControl*> FControls;
   bool FHandleAllocated = false;
@@ -508,6 +544,8 @@ class TWinControl : public TControl {
   bool FTabStop = false;
   bool FWantTabs = false;
   bool FWantArrows = false;
+  bool FCtl3D = true;
+  bool FParentCtl3D = true;
   TCreateParams FParams;
   TXorOverlay FXorOverlay{this};
   std::unique_ptr<detail::TScrollBarSet> FScrollBars;

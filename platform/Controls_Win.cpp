@@ -29,12 +29,36 @@ void TWinControl::InsertControl(TControl* AControl) {
   AControl->FWidget->PlaceFromControl();
   AControl->ParentFontChanged();
   AControl->ParentColorChanged();
+  if (auto* wc = dynamic_cast<TWinControl*>(AControl)) wc->ParentCtl3DChanged();
   AControl->UpdateWidgetVisibility();
   // Scroll bars stay above the client's children.
   if (FScrollBars) UpdateNonClient();
   if (auto* wc = dynamic_cast<TWinControl*>(AControl))
     if (FHandleAllocated) wc->CreateHandle();
   if (AControl->Align() != alNone) AlignControl(AControl);
+}
+
+void TWinControl::SetCtl3D(bool Value) {
+  FParentCtl3D = false;
+  StoreCtl3D(Value);
+}
+
+void TWinControl::SetParentCtl3D(bool Value) {
+  if (Value == FParentCtl3D) return;
+  FParentCtl3D = Value;
+  ParentCtl3DChanged();
+}
+
+void TWinControl::StoreCtl3D(bool Value) {
+  if (Value == FCtl3D) return;
+  FCtl3D = Value;
+  Ctl3DChanged();
+  for (TControl* c : FControls)
+    if (auto* wc = dynamic_cast<TWinControl*>(c)) wc->ParentCtl3DChanged();
+}
+
+void TWinControl::ParentCtl3DChanged() {
+  if (FParentCtl3D && FParent) StoreCtl3D(FParent->FCtl3D);
 }
 
 void TWinControl::RemoveControl(TControl* AControl) {

@@ -176,12 +176,6 @@ void TListBox::SetSorted(bool Value) {
   if (FSorted) SetItems(FItems);
 }
 
-void TListBox::SetCtl3D(bool Value) {
-  if (Value == FCtl3D) return;
-  FCtl3D = Value;
-  Invalidate();
-}
-
 void TListBox::SetItemIndex(int32_t Value) {
   if (Value < -1 || Value >= Count()) Value = -1;
   if (Value == FItemIndex) return;
@@ -234,7 +228,7 @@ void TListBox::Paint() {
     c->DrawText(FItems[static_cast<size_t>(i)], row, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
   }
   c->Brush()->SetStyle(bsClear);
-  c->Pen()->SetColor(FCtl3D ? clGray : clBlack);
+  c->Pen()->SetColor(Ctl3D() ? clGray : clBlack);
   c->Rectangle(r);
 }
 

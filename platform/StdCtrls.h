@@ -99,8 +99,6 @@ class TListBox : public TCustomControl {
   int32_t IndexOf(const std::string& S) const;
   bool Sorted() const { return FSorted; }
   void SetSorted(bool Value);
-  bool Ctl3D() const { return FCtl3D; }
-  void SetCtl3D(bool Value);
   int32_t ItemHeight() const;
   int32_t TopIndex() const { return FTopIndex; }
   // The items need more rows than fit: a vertical scroll bar is shown.
@@ -113,13 +111,13 @@ class TListBox : public TCustomControl {
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
   void KeyDown(Word& Key, TShiftState Shift) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
+  void Ctl3DChanged() override { Invalidate(); }
 
  private:
   std::vector<std::string> FItems;
   int32_t FItemIndex = -1;
   int32_t FTopIndex = 0;
   bool FSorted = false;
-  bool FCtl3D = true;
 };
 
 enum TDateTimeKind : uint8_t { dtkDate, dtkTime };

@@ -128,9 +128,7 @@ void TPaneSplitter::SetBorderStyle(TBorderStyle Value) {
   RecreateWnd();
 }
 
-void TPaneSplitter::SetCtl3D(bool Value) {
-  if (Value == FCtl3D) return;
-  FCtl3D = Value;
+void TPaneSplitter::Ctl3DChanged() {
   if (FBorderStyle == bsSingle && HandleAllocated()) {
     RecreateWnd();
     LayoutPanes();
@@ -143,7 +141,7 @@ void TPaneSplitter::CreateParams(TCreateParams& Params) {
   TCustomControl::CreateParams(Params);
   Params.WindowClassStyle &= ~(CS_HREDRAW | CS_VREDRAW);
   if (FBorderStyle == bsSingle) {
-    if (FCtl3D)
+    if (Ctl3D())
       Params.ExStyle |= WS_EX_CLIENTEDGE;
     else
       Params.Style |= WS_BORDER;
@@ -220,7 +218,7 @@ void TPaneSplitter::Paint() {
     c->FillRect(ClientRect());
     return;
   }
-  if (!FCtl3D || BothPanesVisible()) {
+  if (!Ctl3D() || BothPanesVisible()) {
     const TRect bar = FOrientation == soHorizontal ? TRect{0, p, w, p + t} : TRect{p, 0, p + t, h};
     c->Pen()->SetColor(FSplitterColor);
     c->Brush()->SetColor(FSplitterColor);

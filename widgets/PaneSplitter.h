@@ -75,8 +75,6 @@ class TPaneSplitter : public platform::TCustomControl {
   void SetAutoUpdate(bool Value) { FAutoUpdate = Value; }
   platform::TBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(platform::TBorderStyle Value);
-  bool Ctl3D() const { return FCtl3D; }
-  void SetCtl3D(bool Value);
   TSplitterOrientation Orientation() const { return FOrientation; }
   void SetOrientation(TSplitterOrientation Value);
   // Before the window exists the value is kept as asked and applied (clamped) when the panes
@@ -106,6 +104,7 @@ class TPaneSplitter : public platform::TCustomControl {
 
  protected:
   void CreateParams(platform::TCreateParams& Params) override;
+  void Ctl3DChanged() override;
   void CreateWnd() override;
   void WMSize() override;
   void Paint() override;
@@ -131,7 +130,6 @@ class TPaneSplitter : public platform::TCustomControl {
   bool FAllowResize = true;
   bool FAutoUpdate = false;
   platform::TBorderStyle FBorderStyle = platform::bsNone;
-  bool FCtl3D = true;
   bool FOverBar = false;
   TSplitterOrientation FOrientation = soVertical;
   int32_t FPosition = 50;

@@ -240,3 +240,33 @@ TEST(HugeStreams, FileStreams) {
     EXPECT_EQ(f.GetSize(), 3);
   }
 }
+
+// A capacity below the size would leave reads copying past the block: it is held at the size.
+TEST(HugeStreams, CapacityNeverFallsBelowTheSize) {
+  TMemoryStream64 m;
+  std::vector<uint8_t> data(20000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 31 + 5);
+  m.WriteBuffer(data.data(), int32_t(data.size()));
+  for (int64_t asked : {int64_t(1), int64_t(0), int64_t(-5), int64_t(19999), int64_t(8192)}) {
+    m.SetCapacity(asked);
+    EXPECT_GE(m.Capacity(), m.GetSize()) << asked;
+    EXPECT_EQ(m.Capacity(), 24576) << asked;  // 20000 rounded up to the 8192-byte step
+  }
+  EXPECT_EQ(m.GetSize(), 20000);
+  std::vector<uint8_t> back(20000);
+  m.SetPosition(0);
+  m.ReadBuffer(back.data(), 20000);
+  EXPECT_EQ(back, data);
+  // Above the size it grows as asked; shrinking the size first lets the capacity follow.
+  m.SetCapacity(40000);
+  EXPECT_EQ(m.Capacity(), 40960);
+  m.SetSize(100);
+  EXPECT_EQ(m.Capacity(), 8192);
+  m.SetCapacity(1);
+  EXPECT_EQ(m.Capacity(), 8192);
+  EXPECT_EQ(m.GetSize(), 100);
+  m.Clear();
+  EXPECT_EQ(m.Capacity(), 0);
+  m.SetCapacity(0);
+  EXPECT_EQ(m.Capacity(), 0);
+}

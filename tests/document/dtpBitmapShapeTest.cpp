@@ -10,6 +10,7 @@
 #include "raster/GifGraphic.h"
 #include "raster/dtpRasterFormats.h"
 #include "raster/dtpRasterGIF.h"
+#include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
 
@@ -229,4 +230,92 @@ TEST_F(BitmapShapeTest, AnimatedGifPaintsItsFirstFrameStill) {
     EXPECT_TRUE(clock.due.empty()) << pass;
     clock.now += 10000;
   }
+}
+
+TEST_F(BitmapShapeTest, CopyOfAnArchiveHeldPictureKeepsItsBytes) {
+  const std::string file = WritePng("held.png", 30, 20);
+  const auto bytes = kdtest::ReadFileBytes(file);
+  auto s = NewShape<TdtpBitmapShape>();
+  s->Image()->Storage = TdtpResourceStorage::Archive;
+  s->Image()->LoadFromFile(file);
+  ASSERT_EQ(s->Image()->Data()->Size(), int64_t(bytes.size()));
+  auto copy = NewShape<TdtpBitmapShape>();
+  copy->Assign(s.get());
+  EXPECT_EQ(copy->Image()->Data()->Size(), int64_t(bytes.size()));
+  EXPECT_EQ(copy->Image()->Storage, TdtpResourceStorage::Embedded);
+  // And through a stored document's text.
+  TXmlDocument xml("Shape");
+  copy->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  std::vector<uint8_t> held(size_t(r->Image()->Data()->Size()));
+  r->Image()->Data()->SetPosition(0);
+  if (!held.empty()) r->Image()->Data()->ReadBuffer(held.data(), int32_t(held.size()));
+  EXPECT_EQ(held, bytes);
+}
+
+namespace {
+
+// A stand-in JPEG 2000 codec: every file is a 3 x 2 picture of known colours.
+uint8_t gJ2KData[3 * 2 * 3];
+int32_t StandInJ2KLoad(const char*, const char*, raster::TImageContainer* R) {
+  R->Width = 3;
+  R->Height = 2;
+  R->Format = 3;
+  for (int i = 0; i < int(sizeof gJ2KData); ++i) gJ2KData[i] = uint8_t(i * 13 + 7);
+  R->Data = gJ2KData;
+  return 0;
+}
+int32_t StandInJ2KFree(raster::TImageContainer*) { return 0; }
+
+}  // namespace
+
+// A format that cannot be read from a stream is stored re-encoded, every pixel kept.
+TEST_F(BitmapShapeTest, JpegTwoThousandImportIsStoredAsPng) {
+  raster::InitializeDtpRasterJ2K();
+  struct TRestore {
+    ~TRestore() { raster::BindJasperLibrary(); }
+  } restore;
+  raster::SetJasperEntryPoints(StandInJ2KLoad, nullptr, StandInJ2KFree);
+  const std::string file = kdtest::TempDir() + "/pic.jp2";
+  kdtest::WriteFileBytes(file, {0, 0, 0, 12, 'j', 'P', ' ', ' '});
+  ASSERT_FALSE(raster::GetRasterFlags(raster::FindRasterClass(file)) & raster::rfStreamReader);
+  TBitmap32 expected;
+  {
+    raster::TdtpImageFiler reader;
+    reader.FileName = file;
+    reader.Load(&expected);
+  }
+  ASSERT_EQ(expected.Width(), 3);
+
+  auto s = NewShape<TdtpBitmapShape>();
+  s->SetDocSize(0, 0);
+  s->Image()->LoadFromFile(file);
+  EXPECT_EQ(s->Image()->Ext, ".png");
+  EXPECT_GT(s->Image()->Data()->Size(), 0);
+  EXPECT_NEAR(s->DocWidth(), 3 / 5.905511811, 1e-4);
+  EXPECT_NEAR(s->DocHeight(), 2 / 5.905511811, 1e-4);
+  // Stored with the shape and read back from the stored bytes alone.
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  r->Image()->Lock();
+  TBitmap32* pic = r->Picture();
+  ASSERT_NE(pic, nullptr);
+  ASSERT_EQ(pic->Width(), 3);
+  ASSERT_EQ(pic->Height(), 2);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(pic->Pixel(x, y), expected.Pixel(x, y)) << x << "," << y;
+  r->Image()->Unlock();
+
+  // Without the codec the import says so and stores nothing.
+  raster::SetJasperEntryPoints(nullptr, nullptr, nullptr);
+  auto t = NewShape<TdtpBitmapShape>();
+  EXPECT_EQ(ExpectThrow([&] { t->Image()->LoadFromFile(file); }), raster::SLibraryNotLoaded);
+  EXPECT_EQ(t->Image()->Data()->Size(), 0);
 }

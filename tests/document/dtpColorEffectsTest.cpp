@@ -4,18 +4,36 @@
 
 #include <cmath>
 
+#include "../common/TestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
+#include "tools/DocumentFixtures.h"
 
 using namespace document;
 
 namespace {
 
+// An effect shape filled with one grey.
+class TdtpGreyShape : public TdtpEffectShape {
+ public:
+  static const TShapeClass& StaticClass() {
+    static const TShapeClass cls = MakeShapeClass<TdtpGreyShape>("TdtpGreyShape", &TdtpEffectShape::StaticClass());
+    return cls;
+  }
+  const TShapeClass& Class() const override { return StaticClass(); }
+  void PaintShape(TBitmap32* B) override {
+    B->FillRectClipped(ScreenLeft(), ScreenTop(), ScreenRight(), ScreenBottom(), 0xFF404040u);
+  }
+};
+
 class ColorEffectsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    kdfixture::InitializeFixtures();
     InitializeDtpShape();
     InitializeDtpEffectShape();
     InitializeDtpColorEffects();
+    RegisterShapeClass(TdtpGreyShape::StaticClass());
   }
 };
 
@@ -153,4 +171,53 @@ TEST_F(ColorEffectsTest, XmlRoundTripAndMissingValues) {
   TdtpBrightContrEffect z;
   z.LoadFromXml(empty.Root());
   EXPECT_EQ(z.Contrast(), 0.0f);
+}
+
+// A new brightness or contrast shows at the next paint and is a change to save.
+TEST_F(ColorEffectsTest, BrightnessAndContrastChangesShowAndSave) {
+  const std::string file = kdtest::TempDir() + "/bright.hsf";
+  {
+    TdtpComponent doc(nullptr);
+    auto s = NewShape<TdtpGreyShape>();
+    s->SetSmartHitTest(false);
+    s->AddEffect(std::make_unique<TdtpBrightContrEffect>());
+    TdtpShape* raw = s.get();
+    doc.GetPage(0)->AddShape(std::move(s));
+    raw->SetDocBounds(10, 10, 20, 20);
+    doc.SaveToFile(file);
+  }
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  auto* shape = dynamic_cast<TdtpGreyShape*>(doc.GetPage(0)->GetShape(0));
+  ASSERT_NE(shape, nullptr);
+  auto* e = dynamic_cast<TdtpBrightContrEffect*>(shape->GetEffect(0));
+  ASSERT_NE(e, nullptr);
+  auto centre = [&] {
+    shape->UpdateBuffer();
+    const TBitmap32* b = shape->Buffer();
+    return b ? b->Pixel(b->Width() / 2, b->Height() / 2) & 0xFFFFFFu : 0xDEADu;
+  };
+  EXPECT_EQ(centre(), 0x404040u);
+  EXPECT_FALSE(doc.Modified());
+  e->SetBrightness(100);  // 64 + 100 = 164
+  EXPECT_EQ(centre(), 0xA4A4A4u);
+  EXPECT_TRUE(shape->Modified());
+  EXPECT_TRUE(doc.Modified());
+  doc.SaveToFile(file);
+  e->SetContrast(0.5f);  // (64 - 127) * 0.5 + 127 + 100 = 195.5, to even 196
+  EXPECT_EQ(centre(), 0xC4C4C4u);
+  EXPECT_TRUE(doc.Modified());
+  doc.SaveToFile(file);
+  // The same value again is no change.
+  e->SetContrast(0.5f);
+  EXPECT_FALSE(doc.Modified());
+
+  TdtpComponent back(nullptr);
+  back.LoadFromFile(file);
+  auto* be = dynamic_cast<TdtpBrightContrEffect*>(
+      dynamic_cast<TdtpEffectShape*>(back.GetPage(0)->GetShape(0))->GetEffect(0));
+  ASSERT_NE(be, nullptr);
+  EXPECT_FLOAT_EQ(be->Brightness(), 100);
+  EXPECT_FLOAT_EQ(be->Contrast(), 0.5f);
+  EXPECT_EQ(be->RedTable[64], 196);
 }

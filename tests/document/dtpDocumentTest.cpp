@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "../common/TestSupport.h"
 #include "document/SingleFileStorage.h"
 #include "document/XmlDocuments.h"
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
 #include "tools/DocumentFixtures.h"
@@ -775,3 +777,235 @@ TEST_F(DocumentTest, DamagedStreamsFailCleanly) {
 }
 
 }  // namespace
+
+// What a host writes into each stored shape comes back to it when the shape is read: from the
+// file, from a pasted selection and from the undo of a deletion.
+TEST_F(DocumentTest, HostElementsOfShapesComeBack) {
+  const std::string file = Path("host.hsf");
+  auto tag = [](TdtpShape* S) { return S->ClassName() + ":" + S->Name(); };
+  auto writer = [&](platform::TObject*, TdtpShape* S, TXmlNode* Node) {
+    Node->WriteString("HostTag", "host " + tag(S));
+  };
+  TdtpComponent doc(nullptr);
+  doc.OnShapeSaveAdditionalInfo = writer;
+  TdtpPage* page = doc.GetPage(0);
+  for (const char* name : {"A", "B"}) {
+    auto s = NewShape<TdtpFixtureRect>();
+    s->SetName(name);
+    page->AddShape(std::move(s));
+  }
+  auto child = NewShape<TdtpFixtureRect>();
+  child->SetName("C");
+  page->GetShape(1)->AddShape(std::move(child));
+  doc.SaveToFile(file);
+
+  std::vector<std::string> read;
+  auto reader = [&](platform::TObject* Sender, TdtpShape* S, TXmlNode* Node) {
+    EXPECT_NE(dynamic_cast<TdtpDocument*>(Sender), nullptr);
+    read.push_back(tag(S) + " = " + Node->ReadString("HostTag"));
+  };
+  TdtpComponent again(nullptr);
+  again.OnShapeLoadAdditionalInfo = reader;
+  again.OnShapeSaveAdditionalInfo = writer;
+  again.LoadFromFile(file);
+  // Children are read before their parent's own elements, as they are written.
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:A = host TdtpFixtureRect:A",
+                                            "TdtpFixtureRect:C = host TdtpFixtureRect:C",
+                                            "TdtpFixtureRect:B = host TdtpFixtureRect:B",
+                                            "TdtpPage: = host TdtpPage:"}));
+
+  // A pasted copy is read for the document it is pasted into.
+  read.clear();
+  TdtpPage* p = again.GetPage(0);
+  p->GetShape(0)->SetSelected(true);
+  const std::string selection = again.SelectionToXml();
+  TdtpComponent target(nullptr);
+  target.OnShapeLoadAdditionalInfo = reader;
+  EXPECT_EQ(target.XmlToSelection(selection), 1);
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:A = host TdtpFixtureRect:A"}));
+
+  // Undoing a deletion reads the shape back from the undo step.
+  read.clear();
+  again.ClearSelection();
+  again.ClearUndo();
+  p->DeleteShape(1);
+  ASSERT_EQ(again.UndoCount(), 1);
+  EXPECT_TRUE(again.Undo(again.UndoItem(0)));
+  EXPECT_EQ(read, (std::vector<std::string>{"TdtpFixtureRect:C = host TdtpFixtureRect:C",
+                                            "TdtpFixtureRect:B = host TdtpFixtureRect:B"}));
+  ASSERT_EQ(p->GetShapeCount(), 2);
+  EXPECT_EQ(p->GetShape(1)->Name(), "B");
+}
+
+TEST_F(DocumentTest, CreateFromXmlBuildsAndLoads) {
+  TdtpComponent doc(nullptr);
+  auto s = NewShape<TdtpFixtureRect>();
+  s->SetDocBounds(1, 2, 3, 4);
+  s->SetName("X");
+  auto child = NewShape<TdtpFixtureRect>();
+  child->SetName("Y");
+  s->AddShape(std::move(child));
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  int events = 0;
+  doc.OnShapeLoadAdditionalInfo = [&](platform::TObject*, TdtpShape*, TXmlNode*) { ++events; };
+  auto made = CreateFromXml(FindShapeClass("TdtpFixtureRect"), xml.Root(), &doc);
+  EXPECT_EQ(made->ClassName(), "TdtpFixtureRect");
+  EXPECT_EQ(made->Name(), "X");
+  EXPECT_FLOAT_EQ(made->DocHeight(), 4);
+  ASSERT_EQ(made->GetShapeCount(), 1);
+  EXPECT_EQ(made->GetShape(0)->Name(), "Y");
+  EXPECT_EQ(made->Document(), nullptr);  // loaded for the document, not attached to it
+  EXPECT_EQ(events, 2);
+  EXPECT_FALSE(made->Modified());
+  // Without a host nothing is told; an unknown class gives the base class.
+  auto plain = CreateFromXml(FindShapeClass("NoSuchShape"), xml.Root());
+  EXPECT_EQ(plain->ClassName(), "TdtpShape");
+  EXPECT_EQ(plain->Name(), "X");
+  EXPECT_EQ(events, 2);
+}
+
+// The document control's published Constraints and ParentCtl3D.
+TEST_F(DocumentTest, ConstraintsAndParentCtl3D) {
+  platform::TForm form(nullptr);
+  form.SetBounds(0, 0, 500, 400);
+  form.SetCtl3D(false);
+  auto* doc = new TdtpComponent(&form);
+  EXPECT_TRUE(doc->ParentCtl3D());
+  doc->SetParent(&form);
+  doc->SetBounds(0, 0, 300, 200);
+  doc->HandleNeeded();
+  // Following the flat form: a one-pixel border instead of the sunken edge.
+  EXPECT_FALSE(doc->Ctl3D());
+  const int32_t flat = doc->ClientHeight();
+  form.SetCtl3D(true);
+  EXPECT_TRUE(doc->Ctl3D());
+  EXPECT_EQ(flat - doc->ClientHeight(), 2);  // the sunken edge is two pixels, the border one
+  doc->SetCtl3D(false);
+  EXPECT_FALSE(doc->ParentCtl3D());
+  form.SetCtl3D(false);
+  form.SetCtl3D(true);
+  EXPECT_FALSE(doc->Ctl3D());
+  // Constraints hold the control's size.
+  doc->Constraints()->SetMinWidth(250);
+  doc->Constraints()->SetMaxHeight(150);
+  EXPECT_EQ(doc->Width(), 300);
+  EXPECT_EQ(doc->Height(), 150);
+  doc->SetBounds(0, 0, 100, 100);
+  EXPECT_EQ(doc->Width(), 250);
+  EXPECT_EQ(doc->Height(), 100);
+}
+
+// Moving or resizing a shape by code is a change the next save in place writes.
+TEST_F(DocumentTest, GeometrySetByCodeIsSaved) {
+  const std::string file = Path("geo.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, file, 2, 2);
+  }
+  auto child = NewShape<TdtpFixtureRect>();
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(file);
+  doc.SetCurrentPageIndex(1);
+  doc.GetPage(1)->GetShape(0)->AddShape(std::move(child));
+  doc.SaveToFile(file);
+  ASSERT_FALSE(doc.Modified());
+
+  doc.GetPage(1)->GetShape(0)->SetDocPosition(41, 42);
+  EXPECT_TRUE(doc.GetPage(1)->GetShape(0)->Modified());
+  EXPECT_TRUE(doc.GetPage(1)->Modified());
+  EXPECT_TRUE(doc.Modified());
+  doc.SaveToFile(file);
+  doc.GetPage(1)->GetShape(1)->SetDocSize(17, 18);
+  doc.GetPage(1)->GetShape(0)->GetShape(0)->SetDocSize(3, 4);
+  EXPECT_TRUE(doc.GetPage(1)->Modified());
+  EXPECT_FALSE(doc.GetPage(0)->Modified());
+  doc.SaveToFile(file);
+  // The same values again change nothing.
+  doc.GetPage(1)->GetShape(1)->SetDocSize(17, 18);
+  doc.GetPage(1)->GetShape(1)->SetDocPosition(doc.GetPage(1)->GetShape(1)->DocLeft(),
+                                              doc.GetPage(1)->GetShape(1)->DocTop());
+  EXPECT_FALSE(doc.Modified());
+
+  TdtpComponent again(nullptr);
+  again.LoadFromFile(file);
+  again.SetCurrentPageIndex(1);
+  TdtpShape* a = again.GetPage(1)->GetShape(0);
+  EXPECT_FLOAT_EQ(a->DocLeft(), 41);
+  EXPECT_FLOAT_EQ(a->DocTop(), 42);
+  EXPECT_FLOAT_EQ(a->DocWidth(), 80);
+  EXPECT_FLOAT_EQ(again.GetPage(1)->GetShape(1)->DocWidth(), 17);
+  EXPECT_FLOAT_EQ(again.GetPage(1)->GetShape(1)->DocHeight(), 18);
+  ASSERT_EQ(a->GetShapeCount(), 1);
+  EXPECT_FLOAT_EQ(a->GetShape(0)->DocWidth(), 3);
+  EXPECT_FLOAT_EQ(a->GetShape(0)->DocHeight(), 4);
+  EXPECT_FALSE(again.Modified());
+}
+
+// Saving under a link writes the file the link names, whether it exists yet or not; the link
+// stays a link.
+TEST_F(DocumentTest, SaveThroughLinks) {
+  namespace fs = std::filesystem;
+  const std::string sample = Path("sample.hsf");
+  TdtpComponent doc(nullptr);
+  kdfixture::MakeSampleDocument(doc, sample, 2, 3);
+  doc.LoadFromFile(sample);
+  fs::create_directory(Path("sub"));
+  struct TCase {
+    std::string Link, LinkTarget, Real;
+  };
+  const std::vector<TCase> cases = {
+      {Path("abs.hsf"), Path("sub/new1.hsf"), Path("sub/new1.hsf")},       // absolute, missing target
+      {Path("rel.hsf"), "sub/new2.hsf", Path("sub/new2.hsf")},             // relative to the link's folder
+      {Path("sub/up.hsf"), "../new3.hsf", Path("new3.hsf")},
+      {Path("chain.hsf"), "abs.hsf", Path("sub/new1.hsf")},                // a link to a link
+      {Path("old.hsf"), "sample.hsf", Path("sample.hsf")},                 // an existing target
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Link);
+    if (!fs::is_symlink(c.Link)) fs::create_symlink(c.LinkTarget, c.Link);
+    doc.GetPage(0)->GetShape(0)->SetName("via " + c.Link);
+    doc.SaveToFile(c.Link);
+    EXPECT_TRUE(fs::is_symlink(c.Link));
+    ASSERT_TRUE(fs::is_regular_file(c.Real));
+    for (const std::string& name : {c.Link, c.Real}) {
+      TdtpComponent back(nullptr);
+      back.LoadFromFile(name);
+      ASSERT_EQ(back.PageCount(), 2);
+      EXPECT_EQ(back.GetPage(0)->GetShape(0)->Name(), "via " + c.Link);
+      EXPECT_EQ(back.GetPage(0)->GetShapeCount(), 3);
+    }
+  }
+  // No temporary file is left anywhere.
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".~"), std::string::npos) << e.path();
+  // A link into a folder that does not exist fails and leaves the link as it was.
+  fs::create_symlink(Path("nowhere/x.hsf"), Path("dangling.hsf"));
+  EXPECT_THROW(doc.SaveToFile(Path("dangling.hsf")), platform::Exception);
+  EXPECT_TRUE(fs::is_symlink(Path("dangling.hsf")));
+  // A loop of links is refused, not followed for ever.
+  fs::create_symlink(Path("loop2.hsf"), Path("loop1.hsf"));
+  fs::create_symlink(Path("loop1.hsf"), Path("loop2.hsf"));
+  EXPECT_THROW(doc.SaveToFile(Path("loop1.hsf")), platform::Exception);
+  EXPECT_TRUE(fs::is_symlink(Path("loop1.hsf")));
+}
+
+TEST_F(DocumentTest, CompactionThroughALinkKeepsTheLink) {
+  namespace fs = std::filesystem;
+  const std::string real = Path("big.hsf"), link = Path("big-link.hsf");
+  {
+    TdtpComponent doc(nullptr);
+    kdfixture::MakeSampleDocument(doc, real, 2, 300);
+  }
+  fs::create_symlink("big.hsf", link);
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(link);
+  doc.GetPage(0)->ClearShapes();
+  doc.SaveToFile(link);  // frees most of the file: it is compacted
+  EXPECT_TRUE(fs::is_symlink(link));
+  TdtpComponent back(nullptr);
+  back.LoadFromFile(real);
+  EXPECT_EQ(back.GetPage(0)->GetShapeCount(), 0);
+  back.SetCurrentPageIndex(1);
+  EXPECT_EQ(back.GetPage(1)->GetShapeCount(), 300);
+}

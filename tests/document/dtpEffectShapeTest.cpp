@@ -46,6 +46,23 @@ class TdtpMarkShape : public TdtpEffectShape {
   }
 };
 
+// Paints its colour at (0, 0) and records what the pass offered it: the shape's drawing
+// before any effect and the result of the effect its Source names.
+class TPaintEffect : public TdtpEffect {
+ public:
+  explicit TPaintEffect(TColor32 C) : Color(C) {}
+  void Apply(TBitmap32* Bitmap) override {
+    const TBitmap32* src = Owner->SourceCopy();
+    SawSource = src ? src->Pixel(0, 0) : 0;
+    const TdtpEffect* named = Source >= 0 ? Owner->GetEffect(Source) : nullptr;
+    SawNamed = named && named->Output ? named->Output->Pixel(0, 0) : 0;
+    WasKept = KeepOutput;
+    Bitmap->SetPixel(0, 0, Color);
+  }
+  TColor32 Color, SawSource = 0, SawNamed = 0;
+  bool WasKept = false;
+};
+
 class EffectTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,6 +132,48 @@ TEST_F(EffectTest, EffectsSeeTheShapeUnflipped) {
   bool rightRed = false;
   for (int x = b->Width() / 2; x < b->Width(); ++x) rightRed |= b->Pixel(x, b->Height() / 2) == 0xFFFF0000u;
   EXPECT_TRUE(rightRed);
+}
+
+TEST_F(EffectTest, SourcesAreCopiedDuringThePassOnly) {
+  kdtest::TTestDocumentHost doc;
+  auto paint = [&](const std::vector<std::pair<int32_t, bool>>& Effects, std::vector<TPaintEffect*>& Out) {
+    auto s = NewShape<TdtpMarkShape>();
+    s->SetDocument(&doc);
+    s->SetDocBounds(0, 0, 4, 4);
+    const TColor32 colors[] = {0xFF0000FFu, 0xFF00FF00u, 0xFF123456u, 0xFF654321u};
+    for (size_t i = 0; i < Effects.size(); ++i) {
+      auto e = std::make_unique<TPaintEffect>(colors[i]);
+      e->Source = Effects[i].first;
+      e->Enabled = Effects[i].second;
+      Out.push_back(e.get());
+      s->AddEffect(std::move(e));
+    }
+    s->UpdateBuffer();
+    return s;
+  };
+  // 0 reads the drawing, 1 reads 0's result, 2 is disabled, 3 reads 1's result.
+  std::vector<TPaintEffect*> e;
+  auto s = paint({{-1, true}, {0, true}, {-2, false}, {1, true}}, e);
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_EQ(e[0]->SawSource, 0xFFFF0000u);  // the red drawing, before any effect
+  EXPECT_EQ(e[1]->SawNamed, 0xFF0000FFu);   // effect 0's result
+  EXPECT_EQ(e[3]->SawNamed, 0xFF00FF00u);   // effect 1's result
+  EXPECT_TRUE(e[0]->WasKept);
+  EXPECT_TRUE(e[1]->WasKept);
+  EXPECT_FALSE(e[3]->WasKept);
+  // The copies change nothing that is drawn, and are gone after the pass.
+  EXPECT_EQ(s->Buffer()->Pixel(0, 0), 0xFF654321u);
+  EXPECT_EQ(s->SourceCopy(), nullptr);
+  for (TPaintEffect* x : e) {
+    EXPECT_FALSE(x->KeepOutput);
+    EXPECT_EQ(x->Output, nullptr);
+  }
+  // Without sources nothing is copied; a disabled effect naming another keeps nothing.
+  std::vector<TPaintEffect*> f;
+  auto t = paint({{-2, true}, {0, false}, {-1, false}}, f);
+  EXPECT_EQ(f[0]->SawSource, 0u);
+  EXPECT_FALSE(f[0]->WasKept);
+  EXPECT_EQ(t->Buffer()->Pixel(0, 0), 0xFF0000FFu);
 }
 
 TEST_F(EffectTest, XmlRoundTrip) {

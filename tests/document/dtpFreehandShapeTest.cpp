@@ -1,12 +1,15 @@
 // Freehand shapes: point capture from mouse strokes (the half-millimetre rule, bounds that
 // follow the drawn points, contour reuse), keys, accepting and rejecting an edit, XML.
+#include <cmath>
 #include <memory>
 
 #include <gtest/gtest.h>
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
 #include "document/dtpFreehandShape.h"
+#include "tools/DocumentFixtures.h"
 
 using namespace document;
 
@@ -262,3 +265,79 @@ TEST_F(FreehandShapeTest, XmlRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+class TKeyDocument : public TdtpComponent {
+ public:
+  TKeyDocument() : TdtpComponent(nullptr) {}
+  using TdtpDocument::KeyDown;
+  using TdtpDocument::MouseDown;
+  using TdtpDocument::MouseMove;
+};
+
+}  // namespace
+
+// Escape after F2 leaves an existing drawing as it was; only a new or empty one goes.
+TEST_F(FreehandShapeTest, RejectingAnEditOfAnExistingDrawingRestoresIt) {
+  kdfixture::InitializeFixtures();
+  TKeyDocument doc;
+  doc.SetBounds(0, 0, 400, 300);
+  TdtpPage* page = doc.GetPage(0);
+  auto s = NewShape<TdtpFreehandShape>();
+  TdtpFreehandShape* f = s.get();
+  page->AddShape(std::move(s));
+  f->ClearPoints();
+  f->AddPointXY(0, 0);
+  f->AddPointXY(10, 5);
+  f->AddPointXY(20, 0);
+  f->SetDocBounds(30, 40, 20, 5);
+  const ArrayOfArrayOfFPoint before = f->Points();
+  auto key = [&](platform::Word K) { doc.KeyDown(K, 0); };
+  auto press = [&](float X, float Y) {
+    raster::TdtpFloatPoint p;
+    f->LocalToScreen({X, Y}, p);
+    return platform::TPoint{int32_t(std::lround(p.X)), int32_t(std::lround(p.Y))};
+  };
+  for (int drawFirst : {0, 1}) {
+    SCOPED_TRACE(drawFirst);
+    page->GetShape(0)->SetSelected(true);
+    key(113);  // F2
+    ASSERT_EQ(doc.EditedShape(), f);
+    if (drawFirst) {
+      // A stroke in progress: new points and new bounds, then Escape.
+      const platform::TPoint a = press(5, 2), b = press(40, 30);
+      doc.MouseDown(platform::mbLeft, platform::ssLeft, a.X, a.Y);
+      doc.MouseMove(platform::ssLeft, b.X, b.Y);
+      EXPECT_NE(f->Points(), before);
+      f->SetIsClosed(true);
+    }
+    key(27);  // Escape
+    EXPECT_EQ(doc.EditedShape(), nullptr);
+    ASSERT_EQ(page->GetShapeCount(), 1);
+    EXPECT_EQ(page->GetShape(0), f);
+    EXPECT_EQ(f->Points(), before);
+    EXPECT_FALSE(f->IsClosed());
+    EXPECT_FLOAT_EQ(f->DocLeft(), 30);
+    EXPECT_FLOAT_EQ(f->DocTop(), 40);
+    EXPECT_FLOAT_EQ(f->DocWidth(), 20);
+    EXPECT_FLOAT_EQ(f->DocHeight(), 5);
+    EXPECT_FALSE(f->Drawing());
+    EXPECT_EQ(doc.UpdateCount(), 0);
+  }
+  // A drawing being made and rejected goes, as does an accepted edit that left it empty.
+  auto n = NewShape<TdtpFreehandShape>();
+  n->ClearPoints();
+  TdtpFreehandShape* fresh = n.get();
+  page->AddShape(std::move(n));
+  doc.ClearSelection();
+  fresh->SetSelected(true);
+  key(113);
+  key(27);
+  EXPECT_EQ(page->GetShapeCount(), 1);
+  f->SetSelected(true);
+  key(113);
+  f->ClearPoints();
+  key(13);  // accepted, but nothing is left
+  EXPECT_EQ(page->GetShapeCount(), 0);
+}

@@ -277,6 +277,43 @@ int InkRows(TBitmap32& B, int32_t From, int32_t To) {
   return rows;
 }
 
+// Undoing a WordWrap change puts the old value back.
+TEST_F(MemoShapeTest, UndoOfWordWrap) {
+  auto m = Make("een twee drie", 100);
+  const float wrappedHeight = m->DocHeight();
+  doc.Commands.clear();
+  m->SetWordWrap(false);
+  ASSERT_EQ(doc.Commands.size(), 1u);
+  EXPECT_EQ(doc.Commands[0]->Name, "WordWrap");
+  EXPECT_LT(m->DocHeight(), wrappedHeight);
+  doc.UndoLock++;
+  EXPECT_TRUE(m->ExecuteCommand(doc.Commands[0].get()));
+  doc.UndoLock--;
+  EXPECT_TRUE(m->WordWrap());
+  EXPECT_FLOAT_EQ(m->DocHeight(), wrappedHeight);
+  m->SetPropertyByName("wordwrap", "False");
+  EXPECT_FALSE(m->WordWrap());
+  // The text shape's own names still reach it.
+  m->SetPropertyByName("Text", "x");
+  EXPECT_EQ(m->Text(), "x");
+}
+
+// Lines given with breaks inside them are split as a stored text would be.
+TEST_F(MemoShapeTest, SetLinesSplitsEntriesWithBreaks) {
+  auto m = Make("");
+  m->SetLines({"a\r\nb", "c\nd", "e"});
+  EXPECT_EQ(m->Lines(), (Lines{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(m->Text(), "a\r\nb\r\nc\r\nd\r\ne\r\n");
+  EXPECT_EQ(m->WrappedLines().size(), 5u);
+  // The same after a save and reload.
+  TXmlDocument xml("Shape");
+  m->SaveToXml(xml.Root());
+  auto t = NewShape<TdtpMemoShape>();
+  t->LoadFromXml(xml.Root());
+  EXPECT_EQ(t->Lines(), m->Lines());
+  EXPECT_FLOAT_EQ(t->DocHeight(), m->DocHeight());
+}
+
 TEST(TextRenderTest, TextAndMemoToPng) {
   InitializeDtpShape();
   InitializeDtpEffectShape();

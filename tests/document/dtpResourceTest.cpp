@@ -189,13 +189,52 @@ TEST(ResourceTest, ArchiveStorageIsWrittenEmbedded) {
   r.LoadFromFile(file);
   TXmlDocument out("Image");
   r.SaveToXml(out.Root());
-  EXPECT_EQ(out.Root()->ReadString("Storage"), "Archive");  // written before the data
+  // The archive cannot hold the bytes, so they are embedded and the file says so.
+  EXPECT_EQ(out.Root()->ReadString("Storage"), "Embedded");
   EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
   EXPECT_NE(out.Root()->NodeByName("Data"), nullptr);
+  TdtpResource back;
+  back.LoadFromXml(out.Root());
+  EXPECT_EQ(back.Storage, TdtpResourceStorage::Embedded);
+  EXPECT_EQ(ReadAll(back.Data()), (std::vector<uint8_t>{9, 8}));
+  // A resource that holds no bytes stays "Archive": nothing was stored elsewhere.
+  TdtpResource empty;
+  empty.LoadFromXml(xml.Root());
+  TXmlDocument out2("Image");
+  empty.SaveToXml(out2.Root());
+  EXPECT_EQ(out2.Root()->ReadString("Storage"), "Archive");
+  EXPECT_EQ(out2.Root()->NodeByName("Data"), nullptr);
   // An unknown storage name keeps the current value.
   xml.Root()->WriteString("Storage", "Cloud");
   r.LoadFromXml(xml.Root());
   EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
+}
+
+TEST(ResourceTest, ArchiveHeldBytesSurviveSaveReloadAndCopy) {
+  const std::string file = kdtest::TempDir() + "/seven.bin";
+  const std::vector<uint8_t> seven{1, 2, 3, 4, 5, 6, 7};
+  kdtest::WriteFileBytes(file, seven);
+  // Resources of every storage kind holding bytes: copies and reloads keep them all.
+  for (auto kind : {TdtpResourceStorage::Archive, TdtpResourceStorage::Embedded}) {
+    TdtpResource r;
+    r.Storage = kind;
+    r.LoadFromFile(file);
+    ASSERT_EQ(ReadAll(r.Data()), seven);
+    TdtpResource copy;
+    copy.Assign(&r);
+    EXPECT_EQ(ReadAll(copy.Data()), seven) << ResourceStorageName(kind);
+    TXmlDocument xml("Image");
+    copy.SaveToXml(xml.Root());
+    platform::TMemoryStream text;
+    xml.SaveToStream(&text);
+    text.SetPosition(0);
+    TXmlDocument reread;
+    reread.LoadFromStream(&text);
+    TdtpResource back;
+    back.LoadFromXml(reread.Root());
+    EXPECT_EQ(ReadAll(back.Data()), seven) << ResourceStorageName(kind);
+    EXPECT_EQ(back.Storage, TdtpResourceStorage::Embedded);
+  }
 }
 
 TEST(ResourceTest, ExternalFiles) {

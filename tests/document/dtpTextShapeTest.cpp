@@ -393,4 +393,63 @@ TEST_F(TextShapeTest, XmlRoundTrip) {
   u->PaintShape(&bmp);
 }
 
+TEST_F(TextShapeTest, AlignmentAndAutoSizeAreStored) {
+  const platform::TAlignment aligns[] = {platform::taLeftJustify, platform::taRightJustify, platform::taCenter};
+  for (uint8_t writeDefaults : {uint8_t(1), uint8_t(0)})
+    for (platform::TAlignment a : aligns)
+      for (bool autoSize : {true, false}) {
+        SCOPED_TRACE(std::to_string(int(writeDefaults)) + " " + std::to_string(int(a)) + " " + std::to_string(autoSize));
+        auto s = Make<TBoxText>("Rechts");
+        s->SetAlignment(a);
+        s->SetAutoSize(autoSize);
+        if (!autoSize) s->SetBox(50, 9);
+        TXmlDocument xml("Shape");
+        xml.SetWriteOnDefault(writeDefaults);
+        s->SaveToXml(xml.Root());
+        // Default values are not written: files of left-aligned autosized texts stay as they were.
+        EXPECT_EQ(xml.Root()->NodeByName("Alignment") != nullptr, a != platform::taLeftJustify);
+        EXPECT_EQ(xml.Root()->NodeByName("AutoSize") != nullptr, !autoSize);
+        TXmlDocument again;
+        again.ReadFromString(xml.WriteToString());
+        auto t = NewShape<TdtpTextShape>();
+        t->LoadFromXml(again.Root());
+        EXPECT_EQ(t->Alignment(), a);
+        EXPECT_EQ(t->AutoSize(), autoSize);
+        EXPECT_FLOAT_EQ(t->DocWidth(), s->DocWidth());
+        EXPECT_FLOAT_EQ(t->DocHeight(), s->DocHeight());
+      }
+  // Stored values that are not an alignment read as left.
+  for (const char* bad : {"7", "-1", "x"}) {
+    TXmlDocument xml("Shape");
+    xml.Root()->WriteString("Alignment", bad);
+    auto t = NewShape<TdtpTextShape>();
+    t->LoadFromXml(xml.Root());
+    EXPECT_EQ(t->Alignment(), platform::taLeftJustify) << bad;
+    EXPECT_TRUE(t->AutoSize());
+  }
+}
+
+TEST_F(TextShapeTest, UndoOfDeletionKeepsAlignmentAndAutoSize) {
+  auto group = NewShape<TdtpShape>();
+  group->SetDocument(&doc);
+  auto s = Make<TBoxText>("Midden");
+  s->SetAlignment(platform::taCenter);
+  s->SetAutoSize(false);
+  s->SetBox(60, 10);
+  group->AddShape(std::move(s));
+  doc.Commands.clear();
+  group->DeleteShape(0);
+  ASSERT_EQ(doc.Commands.size(), 1u);
+  doc.UndoLock++;
+  EXPECT_TRUE(group->ExecuteCommand(doc.Commands[0].get()));
+  doc.UndoLock--;
+  ASSERT_EQ(group->GetShapeCount(), 1);
+  auto* t = dynamic_cast<TdtpTextShape*>(group->GetShape(0));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->Alignment(), platform::taCenter);
+  EXPECT_FALSE(t->AutoSize());
+  EXPECT_FLOAT_EQ(t->DocWidth(), 60);
+  EXPECT_FLOAT_EQ(t->DocHeight(), 10);
+}
+
 }  // namespace
