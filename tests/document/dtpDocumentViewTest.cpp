@@ -141,6 +141,39 @@ TEST_F(ViewTest, ZoomStaysSane) {
   EXPECT_GT(tiny.ScreenDpm(), 0);
 }
 
+// Without a current page every zoom operation leaves the scale, the percentage and the area.
+TEST_F(ViewTest, ZoomWithoutAPageDoesNothing) {
+  for (int way = 0; way < 2; ++way) {
+    if (way == 0)
+      doc->Clear();
+    else
+      doc->SetCurrentPageIndex(3);  // an index without a page
+    ASSERT_EQ(doc->CurrentPage(), nullptr);
+    const float dpm = doc->ScreenDpm(), pct = doc->ZoomPercent();
+    const double vw = doc->VirtualWidth(), vh = doc->VirtualHeight();
+    doc->ZoomIn();
+    doc->ZoomOut();
+    doc->ZoomOut();
+    doc->ZoomBy(2);
+    doc->ZoomBy(0.25f);
+    doc->ZoomFitPage();
+    doc->ZoomFitWidth();
+    for (float p : {10.0f, 100.0f, 250.0f, 1000.0f}) doc->SetZoomPercent(p);
+    EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm) << way;
+    EXPECT_FLOAT_EQ(doc->ZoomPercent(), pct) << way;
+    EXPECT_EQ(doc->VirtualWidth(), vw) << way;
+    EXPECT_EQ(doc->VirtualHeight(), vh) << way;
+    // With a page again, zoom works.
+    if (way == 0) doc->AddPage(nullptr);
+    else doc->SetCurrentPageIndex(0);
+    ASSERT_NE(doc->CurrentPage(), nullptr);
+    doc->ZoomIn();
+    EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm * 1.1f) << way;
+    EXPECT_NEAR(doc->ZoomPercent(), pct * 1.1f, 1e-3) << way;
+    doc->ZoomOut();
+  }
+}
+
 TEST_F(ViewTest, ResizeRefitsOnlyAtHundredPercent) {
   const float dpm = doc->ScreenDpm();
   doc->SetBounds(0, 0, 1000, 600);
