@@ -131,9 +131,10 @@ TEST_F(PrintTest, IndicesWithoutPagesPrintNothing) {
 TEST_F(PrintTest, NoPrintablePageStartsNoJob) {
   doc.GetPage(1)->SetDocBounds(0, 0, 0, 100);  // nothing to print
   const std::vector<std::vector<int32_t>> lists = {{5}, {}, {-1, 2, 7}, {1}, {1, 9, 1}};
+  std::vector<float> progress;
+  doc.OnProgress = [&](platform::TObject*, int32_t, int32_t, int32_t, float P) { progress.push_back(P); };
   for (const auto& list : lists) {
-    std::vector<float> progress;
-    doc.OnProgress = [&](platform::TObject*, int32_t, int32_t, int32_t, float P) { progress.push_back(P); };
+    progress.clear();
     doc.Print(list);
     EXPECT_FALSE(platform::FileExists(pdf)) << list.size();
     EXPECT_FALSE(platform::Printer()->Printing());
