@@ -246,8 +246,9 @@ TEST_F(ShapeHandlesTest, RenderedSelectionShowsHandles) {
   }
 }
 
-// The hit region is every contour under the even-odd rule: a hole is no hit, and every
-// stroke of a freehand shape counts, not only the first.
+// The hit region is every contour under the even-odd rule: a hole is no hit. Every stroke of
+// a freehand shape counts, not only the first; being open and unfilled, a stroke is hit along
+// its line, not inside the area it would enclose if closed.
 TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
   auto poly = NewShape<TdtpPolygonShape>();
   TdtpPolygonShape* p = poly.get();
@@ -269,8 +270,10 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
       {p, {150, 250}, true},   // solid part of the outline
       {p, {220, 320}, false},  // inside the hole
       {p, {260, 320}, true},   // beside the hole
-      {f, {650, 250}, true},   // first stroke
-      {f, {950, 550}, true},   // second stroke
+      {f, {650, 201}, true},   // first stroke
+      {f, {1001, 550}, true},  // second stroke
+      {f, {650, 250}, false},  // inside the first stroke's bend
+      {f, {600, 250}, false},  // where a closed contour would have its last edge
       {f, {800, 400}, false},  // between the strokes
   };
   for (const Case& c : cases) EXPECT_EQ(c.shape->HitTest(c.p), c.hit) << c.p.X << "," << c.p.Y;
