@@ -177,6 +177,7 @@ void TdtpDocument::ZoomFitWidth() {
 }
 
 void TdtpDocument::ZoomPageWidth() {
+  if (!CurrentPage()) return;
   FZoomPercent = 100;
   ZoomFitWidth();
 }

@@ -144,6 +144,7 @@ TEST_F(ViewTest, ZoomStaysSane) {
 // Without a current page every zoom operation leaves the scale, the percentage and the area.
 TEST_F(ViewTest, ZoomWithoutAPageDoesNothing) {
   for (int way = 0; way < 2; ++way) {
+    doc->SetZoomPercent(150);
     if (way == 0)
       doc->Clear();
     else
@@ -158,6 +159,7 @@ TEST_F(ViewTest, ZoomWithoutAPageDoesNothing) {
     doc->ZoomBy(0.25f);
     doc->ZoomFitPage();
     doc->ZoomFitWidth();
+    doc->ZoomPageWidth();
     for (float p : {10.0f, 100.0f, 250.0f, 1000.0f}) doc->SetZoomPercent(p);
     EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm) << way;
     EXPECT_FLOAT_EQ(doc->ZoomPercent(), pct) << way;
