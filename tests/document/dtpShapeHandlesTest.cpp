@@ -256,6 +256,8 @@ TEST_F(ShapeHandlesTest, DragOutlineShowsWithDefaultColoursAndErases) {
     bmp.SetSize(700, 650);
     bmp.Canvas()->Brush()->SetColor(0xFFFFFF);
     bmp.Canvas()->FillRect({0, 0, 700, 650});
+    // A clear brush leaves the gaps of the dotted pen alone: only the pen's colour shows.
+    bmp.Canvas()->Brush()->SetStyle(platform::bsClear);
     bmp.Canvas()->Release();
     const QImage clean = bmp.Image().copy();
     s->CreateHandles();
