@@ -375,6 +375,7 @@ void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
     } catch (const std::bad_alloc&) {
       FBuffer = std::make_unique<TBitmap32>();
       Matrix = IdentityDtpMatrix();
+      SetRepaintFlag(true);  // tried again at the next paint
       return;
     }
   }
