@@ -149,19 +149,14 @@ void TdtpDocument::EndInsert(bool Place) {
   // The press point and the drag in page millimetres; a press without a drag takes the
   // shape's default size.
   const raster::TdtpFloatPoint at = page->DocToLocal(FMouseDownMm);
-  float l = at.X, t = at.Y, w, h;
   if (FDragDelta.X == 0 && FDragDelta.Y == 0) {
     TdtpFloatPoint size{10, 10};
     s->GetDefaultSize(size);
-    w = size.X;
-    h = size.Y;
+    s->SetDocBounds(at.X, at.Y, size.X, size.Y);
   } else {
-    w = float(FDragDelta.X) / FScreenDpm;
-    h = float(FDragDelta.Y) / FScreenDpm;
-    if (w < 0) l += w, w = -w;
-    if (h < 0) t += h, h = -h;
+    // The rectangle as dragged, not normalised: a line keeps its first point at the press.
+    s->SetBoundsFromRect({at.X, at.Y, at.X + float(FDragDelta.X) / FScreenDpm, at.Y + float(FDragDelta.Y) / FScreenDpm});
   }
-  s->SetDocBounds(l, t, w, h);
   TdtpShape* raw = s.get();
   page->AddShape(std::move(s));
   ShapeInsertClosed(raw);
@@ -207,7 +202,8 @@ void TdtpDocument::ToggleDragOutlines() {
       raster::TdtpFloatPoint a, b;
       s->LocalToScreen({s->Handles[size_t(e.A)].DragX, s->Handles[size_t(e.A)].DragY}, a);
       s->LocalToScreen({s->Handles[size_t(e.B)].DragX, s->Handles[size_t(e.B)].DragY}, b);
-      XorOverlay().ToggleLine(RoundI(a.X), RoundI(a.Y), RoundI(b.X), RoundI(b.Y), FHandleEdgeColor, true);
+      // Drawn in the handle colour: the edge colour (black by default) would change no pixel.
+      XorOverlay().ToggleLine(RoundI(a.X), RoundI(a.Y), RoundI(b.X), RoundI(b.Y), FHandleColor, true);
     }
   }
 }
@@ -506,7 +502,9 @@ void TdtpDocument::KeyDown(Word& Key, TShiftState Shift) {
     }
     switch (Key) {
       case 27: SetDragState(0); break;
-      case 46: DeleteSelection(); break;
+      case 46:
+        if (FMode == vmEdit && !FReadOnly) DeleteSelection();
+        break;
       case 113:
         if (HasSelection()) EditShape(SelectedShape(0));
         break;
@@ -535,8 +533,9 @@ void TdtpDocument::KeyPress(TKeyChar& Key) {
     }
     switch (Key) {
       case 3: CopyToClipboard(); Key = 0; return;
-      case 22: PasteFromClipboard(); Key = 0; return;
-      case 24: CutToClipboard(); Key = 0; return;
+      // Pasting and cutting change the document: only in edit mode, never when read-only.
+      case 22: if (FMode == vmEdit && !FReadOnly) PasteFromClipboard(); Key = 0; return;
+      case 24: if (FMode == vmEdit && !FReadOnly) CutToClipboard(); Key = 0; return;
       default: break;
     }
   }

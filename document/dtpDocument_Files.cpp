@@ -239,6 +239,9 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
       TXmlDocument xml;
       xml.LoadFromStream(&s);
       LoadPropertiesFromXml(xml.Root());
+      // The flag was stored directly; a read-only document also leaves edit mode, as the
+      // setter would make it.
+      if (FReadOnly && FMode == vmEdit) FMode = vmBrowse;
       n = ReadIntChecked(xml.Root(), "PageCount", 0, 0, 0, cMaxPageCount);
     }
     for (int32_t i = 0; i < n; ++i) {

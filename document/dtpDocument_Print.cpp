@@ -70,7 +70,7 @@ void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
   const int32_t n = int32_t(Pages.size());
   DoProgress(ptPrinting, 0, n, 0);
   TPrinter* printer = Printer();
-  printer->BeginDoc();
+  // The job starts with the first page that prints: a list without one prints no sheet.
   bool first = true;
   for (int32_t i = 0; i < n; ++i) {
     DoProgress(ptPrinting, i + 1, n, float(i) / float(n));
@@ -78,7 +78,10 @@ void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
     if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) continue;
     // A new sheet before every printed page but the first: no blank sheet at the end, and
     // none for indices without a page.
-    if (!first) printer->NewPage();
+    if (first)
+      printer->BeginDoc();
+    else
+      printer->NewPage();
     first = false;
     TRect r{0, 0, printer->DeviceCaps(PHYSICALWIDTH), printer->DeviceCaps(PHYSICALHEIGHT)};
     OffsetRect(r, -printer->DeviceCaps(PHYSICALOFFSETX), -printer->DeviceCaps(PHYSICALOFFSETY));
@@ -90,7 +93,7 @@ void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
     page->PaintTo(printer->Canvas(), r, PrintQualityDpm(), s1 < s2 ? 1 : 0, false, false);
     DoProgress(ptPrinting, i + 1, n, float(i + 1) / float(n));
   }
-  printer->EndDoc();
+  if (!first) printer->EndDoc();
   DoProgress(ptPrinting, n, n, 100.0f);
 }
 

@@ -99,14 +99,16 @@ void TdtpDocument::SetViewStyle(TdtpViewStyleType V) {
   Invalidate();
 }
 
+// Zooming needs a page: without one the view and the percentage stay as they are.
 void TdtpDocument::SetZoomPercent(float V) {
+  if (!CurrentPage()) return;
   FZoomPercent = V;
   ZoomFitWidth();
   ZoomBy(V / 100.0f);
 }
 
 void TdtpDocument::ZoomBy(float Factor) {
-  if (!std::isfinite(Factor) || !(Factor > 0)) return;
+  if (!std::isfinite(Factor) || !(Factor > 0) || !CurrentPage()) return;
   const float old = FScreenDpm;
   SetScreenDpm(FScreenDpm * Factor);
   // At the limits of the zoom the area follows the factor really applied.
@@ -121,6 +123,7 @@ void TdtpDocument::ZoomBy(float Factor) {
 }
 
 void TdtpDocument::ZoomIn() {
+  if (!CurrentPage()) return;
   const float old = FScreenDpm;
   ZoomBy(1.1f);
   // At a limit of the zoom the percentage follows the step really taken.
@@ -128,6 +131,7 @@ void TdtpDocument::ZoomIn() {
 }
 
 void TdtpDocument::ZoomOut() {
+  if (!CurrentPage()) return;
   const float old = FScreenDpm;
   ZoomBy(0.90909094f);
   FZoomPercent = FScreenDpm == cMinScreenDpm ? FZoomPercent * (FScreenDpm / old) : FZoomPercent / 1.1f;
@@ -173,6 +177,7 @@ void TdtpDocument::ZoomFitWidth() {
 }
 
 void TdtpDocument::ZoomPageWidth() {
+  if (!CurrentPage()) return;
   FZoomPercent = 100;
   ZoomFitWidth();
 }

@@ -133,6 +133,7 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
     case 38:
     case 39:
     case 40: {
+      Normalize();
       int32_t pos;
       if (OnCaretKey)
         pos = OnCaretKey(this, FCaret, Key);
@@ -144,7 +145,9 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
         pos = FCaret - 1;
       else
         pos = FCaret + 1;
-      // Caret handlers may return anything; work wide and let Normalize clamp.
+      // Caret handlers may return anything (-1 before the first character): the new
+      // position is clamped first, so a key that cannot move the caret selects nothing.
+      pos = std::clamp(pos, 0, Length());
       const int64_t d = int64_t(pos) - FCaret;
       int64_t start = FSelStart, len = FSelLength;
       if (Shift & platform::ssShift) {
@@ -181,7 +184,9 @@ void TdtpLineEdit::KeyPress(platform::TKeyChar& Key) {
   } else if (Key == 22) {
     InsertText(platform::Clipboard()->AsText());
   } else if (Key == 24) {
-    FCaret -= FSelLength;
+    // The caret goes to where the cut text began, whichever end of the selection it was at.
+    Normalize();
+    if (FSelLength > 0) FCaret = FSelStart;
     platform::Clipboard()->SetAsText(CutSelText());
   } else if (Key >= 32) {
     std::string s;

@@ -410,6 +410,46 @@ std::vector<std::vector<platform::TPoint>> TdtpPolygonShape::CreateRegionContour
   return out;
 }
 
+namespace {
+
+// Squared distance from (X, Y) to the segment A-B; a segment of no length is its point.
+double SqrDistanceToSegmentF(double X, double Y, const TdtpFloatPoint& A, const TdtpFloatPoint& B) {
+  const double ax = A.X, ay = A.Y, dx = double(B.X) - ax, dy = double(B.Y) - ay;
+  const double len2 = dx * dx + dy * dy;
+  double t = len2 > 0 ? ((X - ax) * dx + (Y - ay) * dy) / len2 : 0;
+  t = std::clamp(t, 0.0, 1.0);
+  const double ex = X - (ax + t * dx), ey = Y - (ay + t * dy);
+  return ex * ex + ey * ey;
+}
+
+}  // namespace
+
+bool TdtpPolygonShape::HitTest(const platform::TPoint& P) {
+  if (FIsClosed || FSmartHitTest) return TdtpEffectShape::HitTest(P);
+  if (!FDocument) return false;
+  // A filled open contour is also hit inside its area.
+  if (FUseFill && TdtpEffectShape::HitTest(P)) return true;
+  // The stroke reaches half the pen width from its line; the handle tolerance (a squared
+  // distance below 10 pixels) is added, so a hairline stays easy to pick. A stroke without
+  // any area (two points, or points on one line) is hit like any other.
+  const double half = FUseOutline && FOutlineWidth > 0 ? 0.5 * double(FOutlineWidth) * FDocument->ScreenDpm() : 0;
+  const double reach = half + std::sqrt(10.0);
+  const double reach2 = reach * reach;
+  for (const auto& c : FPoints) {
+    if (c.empty()) continue;
+    TdtpFloatPoint prev;
+    if (!LocalToScreen(c[0], prev)) return false;
+    if (c.size() == 1 && SqrDistanceToSegmentF(P.X, P.Y, prev, prev) < reach2) return true;
+    for (size_t i = 1; i < c.size(); ++i) {
+      TdtpFloatPoint next;
+      if (!LocalToScreen(c[i], next)) return false;
+      if (SqrDistanceToSegmentF(P.X, P.Y, prev, next) < reach2) return true;
+      prev = next;
+    }
+  }
+  return false;
+}
+
 std::vector<platform::TPoint> TdtpPolygonShape::CreateRegion() const {
   auto all = CreateRegionContours();
   return all.empty() ? std::vector<platform::TPoint>() : std::move(all.front());

@@ -97,6 +97,9 @@ class TdtpPolygonShape : public TdtpEffectShape {
   // The first contour as a screen ring; CreateRegionContours gives every contour (even-odd).
   std::vector<platform::TPoint> CreateRegion() const override;
   std::vector<std::vector<platform::TPoint>> CreateRegionContours() const override;
+  // Open contours are strokes: hit near their line (see the source), not by the area they
+  // would enclose if closed.
+  bool HitTest(const platform::TPoint& P) override;
   void AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;

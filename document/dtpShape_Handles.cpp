@@ -242,7 +242,9 @@ void TdtpShape::PaintHandle(platform::TCanvas* Canvas, int32_t I) {
 void TdtpShape::PaintHandleEdges(platform::TCanvas* Canvas) {
   CreateHandles();
   if (!FDocument || !Canvas || HandleEdges.empty()) return;
-  Canvas->Pen()->SetColor(FDocument->HandleEdgeColor());
+  // A drag outline takes the handle colour: xor with the edge colour (black by default) would
+  // change no pixel.
+  Canvas->Pen()->SetColor(FDocument->HandleColor());
   Canvas->Pen()->SetStyle(platform::psDot);
   Canvas->Pen()->SetMode(platform::pmXor);
   Canvas->Pen()->SetWidth(1);

@@ -134,6 +134,25 @@ TBufferGeometry BufferGeometry(float Dpm, float Angle, float L, float T, float R
   return g;
 }
 
+// A child without a usable buffer at the render resolution (too large for one bitmap): an
+// upright one is drawn directly, at the screen's resolution, into the part of Bmp it covers
+// (its screen rectangle Meet goes to X, Y) and merged with its master alpha. A turned, mirrored
+// or flipped child cannot be drawn without its buffer and is left out.
+void PaintChildWithoutBuffer(TdtpShape* C, const TRect& Meet, TBitmap32* Bmp, int32_t X, int32_t Y) {
+  if (C->DocAngle() != 0 || C->IsFlippedOrMirrored() || platform::IsRectEmpty(Meet)) return;
+  if (C->MasterAlpha() == 255) {
+    C->PaintDirect(Meet, nullptr, Bmp, X, Y);
+    return;
+  }
+  TBitmap32 part;
+  part.SetSize(Meet.Width(), Meet.Height());
+  part.Clear(0);
+  C->PaintDirect(Meet, nullptr, &part, 0, 0);
+  detail::MergeBitmapAt(&part, Bmp, X, Y, uint32_t(C->MasterAlpha()));
+}
+
+bool BufferUsable(const TdtpShape* C) { return C->Buffer() && !C->Buffer()->Empty() && !C->RepaintFlag(); }
+
 }  // namespace
 
 void detail::SetWideMerge(bool On) { gWideMerge = On; }
@@ -346,12 +365,19 @@ void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
   const int64_t w = g.W, h = g.H;
   FBufferMatrix = g.Matrix;
   Matrix = FBufferMatrix;
-  // Oversized buffers are refused rather than attempted; the shape then shows nothing.
+  // Oversized buffers are refused rather than attempted, and a bitmap that cannot be
+  // allocated leaves the buffer empty: the view then draws the shape directly.
+  FBufferRect = {0, 0, 0, 0};
   if (detail::BufferSizeAllowed(w, h)) {
-    FBuffer->SetSize(int32_t(w), int32_t(h));
-    FBufferRect = {0, 0, int32_t(w), int32_t(h)};
-  } else {
-    FBufferRect = {0, 0, 0, 0};
+    try {
+      FBuffer->SetSize(int32_t(w), int32_t(h));
+      FBufferRect = {0, 0, int32_t(w), int32_t(h)};
+    } catch (const std::bad_alloc&) {
+      FBuffer = std::make_unique<TBitmap32>();
+      Matrix = IdentityDtpMatrix();
+      SetRepaintFlag(true);  // tried again at the next paint
+      return;
+    }
   }
   ClearBuffer();
 }
@@ -503,7 +529,7 @@ bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
   }
   if (NeedsBuffer()) {
     UpdateBuffer();
-    if (FBuffer && !FBuffer->Empty() && FDocument) {
+    if (FBuffer && !FBuffer->Empty() && !FRepaint && FDocument) {
       TRect src = MapRect(vis, sr, FBufferRect);
       if (src.Right <= src.Left) src.Right = src.Left + 1;
       if (src.Bottom <= src.Top) src.Bottom = src.Top + 1;
@@ -517,10 +543,19 @@ bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
       raster::StretchTransferAuto(&tmp, {0, 0, vis.Width(), vis.Height()}, FBuffer.get(), src,
                                   FDocument->Quality(), FBuffer->DrawMode());
       detail::DrawToCanvas(Canvas, vis.Left, vis.Top, &tmp);
+      return true;
     }
-    return true;
+    // No buffer at the render resolution (too large for one bitmap, or not allocated): an
+    // upright shape is drawn directly at the screen's resolution, for the visible part only.
+    // Turned, mirrored or flipped ones need their buffer; they report that nothing was painted
+    // so the caller does not keep stale pixels.
+    if (FDocAngle != 0 || FMirrored || FFlipped) return false;
   }
-  PaintDirect(vis, Canvas, nullptr, 0, 0);
+  // A canvas larger than one bitmap is drawn in bands that fit.
+  constexpr int32_t cBand = 4096;
+  for (int32_t y = vis.Top; y < vis.Bottom; y += std::min(cBand, vis.Bottom - y))
+    for (int32_t x = vis.Left; x < vis.Right; x += std::min(cBand, vis.Right - x))
+      PaintDirect({x, y, std::min(vis.Right, x + cBand), std::min(vis.Bottom, y + cBand)}, Canvas, nullptr, 0, 0);
   return true;
 }
 
@@ -565,7 +600,10 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
       if (c->NeedsBuffer()) {
         c->UpdateBuffer();
         TBitmap32* buf = c->FBuffer.get();
-        if (!buf || buf->Empty()) return;
+        if (!BufferUsable(c.get())) {
+          PaintChildWithoutBuffer(c.get(), meet, &bmp, meet.Left - R.Left, meet.Top - R.Top);
+          return;
+        }
         const TdtpFloatRect pb = c->GetParentPaintBounds();
         const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
         const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));
@@ -607,7 +645,10 @@ void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {
     PaintChild([&] {
       c->UpdateBuffer();
       TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) return;
+      if (!BufferUsable(c.get())) {
+        PaintChildWithoutBuffer(c.get(), meet, &bmp, meet.Left - clip.Left, meet.Top - clip.Top);
+        return;
+      }
       const TdtpFloatRect pb = c->GetParentPaintBounds();
       const int32_t x = int32_t(platform::Round((long double)pb.Left * dev[0][0] + dev[0][2]));
       const int32_t y = int32_t(platform::Round((long double)pb.Top * dev[1][1] + dev[1][2]));

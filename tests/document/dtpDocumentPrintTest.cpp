@@ -12,6 +12,7 @@
 #include "document/dtpDocument.h"
 #include "document/dtpPolygonShape.h"
 #include "platform/Printers.h"
+#include "platform/SysUtils.h"
 #include "tools/DocumentFixtures.h"
 
 using namespace document;
@@ -123,6 +124,25 @@ TEST_F(PrintTest, IndicesWithoutPagesPrintNothing) {
   EXPECT_EQ(PdfPages(pdf), 1);
   std::remove(pdf.c_str());
   doc.Print({5, 1, -1});
+  EXPECT_EQ(PdfPages(pdf), 1);
+}
+
+// A list in which no page prints starts no job: no sheet, not even a blank one.
+TEST_F(PrintTest, NoPrintablePageStartsNoJob) {
+  doc.GetPage(1)->SetDocBounds(0, 0, 0, 100);  // nothing to print
+  const std::vector<std::vector<int32_t>> lists = {{5}, {}, {-1, 2, 7}, {1}, {1, 9, 1}};
+  std::vector<float> progress;
+  doc.OnProgress = [&](platform::TObject*, int32_t, int32_t, int32_t, float P) { progress.push_back(P); };
+  for (const auto& list : lists) {
+    progress.clear();
+    doc.Print(list);
+    EXPECT_FALSE(platform::FileExists(pdf)) << list.size();
+    EXPECT_FALSE(platform::Printer()->Printing());
+    ASSERT_FALSE(progress.empty());
+    EXPECT_FLOAT_EQ(progress.back(), 100.0f);
+  }
+  // One page that prints among them gives one sheet.
+  doc.Print({5, 1, 0, 9});
   EXPECT_EQ(PdfPages(pdf), 1);
 }
 

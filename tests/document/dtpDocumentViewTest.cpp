@@ -141,6 +141,41 @@ TEST_F(ViewTest, ZoomStaysSane) {
   EXPECT_GT(tiny.ScreenDpm(), 0);
 }
 
+// Without a current page every zoom operation leaves the scale, the percentage and the area.
+TEST_F(ViewTest, ZoomWithoutAPageDoesNothing) {
+  for (int way = 0; way < 2; ++way) {
+    doc->SetZoomPercent(150);
+    if (way == 0)
+      doc->Clear();
+    else
+      doc->SetCurrentPageIndex(3);  // an index without a page
+    ASSERT_EQ(doc->CurrentPage(), nullptr);
+    const float dpm = doc->ScreenDpm(), pct = doc->ZoomPercent();
+    const double vw = doc->VirtualWidth(), vh = doc->VirtualHeight();
+    doc->ZoomIn();
+    doc->ZoomOut();
+    doc->ZoomOut();
+    doc->ZoomBy(2);
+    doc->ZoomBy(0.25f);
+    doc->ZoomFitPage();
+    doc->ZoomFitWidth();
+    doc->ZoomPageWidth();
+    for (float p : {10.0f, 100.0f, 250.0f, 1000.0f}) doc->SetZoomPercent(p);
+    EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm) << way;
+    EXPECT_FLOAT_EQ(doc->ZoomPercent(), pct) << way;
+    EXPECT_EQ(doc->VirtualWidth(), vw) << way;
+    EXPECT_EQ(doc->VirtualHeight(), vh) << way;
+    // With a page again, zoom works.
+    if (way == 0) doc->AddPage(nullptr);
+    else doc->SetCurrentPageIndex(0);
+    ASSERT_NE(doc->CurrentPage(), nullptr);
+    doc->ZoomIn();
+    EXPECT_FLOAT_EQ(doc->ScreenDpm(), dpm * 1.1f) << way;
+    EXPECT_NEAR(doc->ZoomPercent(), pct * 1.1f, 1e-3) << way;
+    doc->ZoomOut();
+  }
+}
+
 TEST_F(ViewTest, ResizeRefitsOnlyAtHundredPercent) {
   const float dpm = doc->ScreenDpm();
   doc->SetBounds(0, 0, 1000, 600);
@@ -220,6 +255,79 @@ TEST_F(ViewTest, RendersFittedPageOffscreen) {
   doc->PaintDocument(empty.Canvas());
   empty.Canvas()->Release();
   EXPECT_EQ(empty.Image().pixel(25, 25) & 0xFFFFFFu, rgb);
+}
+
+// A page too large for one bitmap at the render resolution still shows in the view, drawn for
+// the visible part, at every zoom and scroll position: no pixel keeps what was there before.
+TEST_F(ViewTest, LargePagesShowAtEveryRenderResolution) {
+  struct TCase {
+    float W, H, Dpi;
+  };
+  // A4 from 150 up to the largest render resolution, A3 at 600 and 1000.
+  const TCase cases[] = {{210, 297, 150},  {210, 297, 300},  {210, 297, 900},  {210, 297, 1200},
+                         {210, 297, 2540}, {297, 420, 600},  {297, 420, 1000}, {420, 297, 600}};
+  const uint32_t stale = 0xFF00FF;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(int(c.W)) + "x" + std::to_string(int(c.H)) + " at " + std::to_string(int(c.Dpi)));
+    doc = std::make_unique<TdtpComponent>(nullptr);
+    doc->SetBounds(0, 0, 800, 600);
+    doc->HandleNeeded();
+    TdtpPage* page = doc->CurrentPage();
+    page->SetIsDefaultPage(false);
+    page->SetDocBounds(0, 0, c.W, c.H);
+    auto s = NewShape<TdtpFixtureRect>();
+    s->SetDocBounds(20, 20, 80, 100);
+    s->SetColor(0x0000FF);
+    page->AddShape(std::move(s));
+    // A half-transparent strip from 3 to 13 mm across, 270 mm tall.
+    auto strip = NewShape<TdtpFixtureRect>();
+    strip->SetDocBounds(3, 20, 10, 270);  // too tall for one bitmap at 2540 dots per inch
+    strip->SetColor(0x0000FF);
+    strip->SetMasterAlpha(128);
+    page->AddShape(std::move(strip));
+    doc->SetRenderDPI(c.Dpi);
+    ASSERT_FLOAT_EQ(doc->RenderDPI(), c.Dpi);
+    for (float zoom : {100.0f, 400.0f}) {
+      doc->SetZoomPercent(zoom);
+      for (int scroll : {0, 1}) {
+        if (scroll) {
+          int32_t dx = 0, dy = int32_t(60 * doc->ScreenDpm());
+          doc->ScrollBy(dx, dy);
+        }
+        platform::TBitmap bmp;
+        bmp.SetPixelFormat(platform::pf32bit);
+        bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+        bmp.Canvas()->Brush()->SetColor(platform::TColor(0xFF00FF));
+        bmp.Canvas()->FillRect({0, 0, bmp.Width(), bmp.Height()});
+        doc->PaintDocument(bmp.Canvas());
+        bmp.Canvas()->Release();
+        const QImage& img = bmp.Image();
+        int left = 0;
+        for (int y = 0; y < img.height(); ++y)
+          for (int x = 0; x < img.width(); ++x)
+            if ((img.pixel(x, y) & 0xFFFFFFu) == stale) ++left;
+        EXPECT_EQ(left, 0) << zoom << " " << scroll;
+        // The red block spans 20..100 mm across and 20..120 mm down, the paper is white.
+        const auto at = [&](float X, float Y) {
+          const TdtpFloatPoint p = doc->DocToScreen({X + page->ViewPosition().X, Y + page->ViewPosition().Y});
+          const int x = int(std::lround(p.X)), y = int(std::lround(p.Y));
+          EXPECT_TRUE(x >= 0 && y >= 0 && x < img.width() && y < img.height()) << X << "," << Y;
+          return img.valid(x, y) ? img.pixel(x, y) & 0xFFFFFFu : 0u;
+        };
+        // (A block drawn from a buffer at another resolution is resampled: a step of rounding.)
+        const auto near = [](uint32_t P, uint32_t Want) {
+          for (int sh : {0, 8, 16})
+            if (std::abs(int(P >> sh & 0xFF) - int(Want >> sh & 0xFF)) > 3) return false;
+          return true;
+        };
+        const float y = scroll ? 80 : 25;
+        EXPECT_PRED2(near, at(25, y), 0xFF0000u) << zoom << " " << scroll;
+        EXPECT_PRED2(near, at(45, y + 5), 0xFF0000u) << zoom << " " << scroll;
+        EXPECT_EQ(at(16, y), 0xFFFFFFu) << zoom << " " << scroll;
+        EXPECT_PRED2(near, at(8, y), 0xFF7F7Fu) << zoom << " " << scroll;  // red at half over white
+      }
+    }
+  }
 }
 
 TEST_F(ViewTest, IdleRefreshRebuildsOneThumbnailPerTick) {

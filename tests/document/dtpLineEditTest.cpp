@@ -173,6 +173,76 @@ TEST(LineEditTest, ClipboardCopyCutPaste) {
   EXPECT_EQ(t.e.CaretPos(), 5);
 }
 
+// A caret key that cannot move the caret (Left or Up at the start, Right or Down at the end)
+// leaves the selection as it was.
+TEST(LineEditTest, CaretKeysAtTheEndsSelectNothing) {
+  for (uint16_t key : {37, 38}) {
+    Edit t("abc");
+    t.Down(36);
+    t.Down(key, ssShift);
+    EXPECT_EQ(t.e.CaretPos(), 0) << key;
+    EXPECT_EQ(t.e.SelLength(), 0) << key;
+    t.Press('x');
+    EXPECT_EQ(t.e.Text(), "xabc") << key;
+    // A selection made with Shift+Home keeps its size.
+    Edit u("abc");
+    u.Down(37);
+    u.Down(37);
+    u.Down(36, ssShift);
+    ASSERT_EQ(u.e.SelLength(), 1);
+    u.Down(key, ssShift);
+    EXPECT_EQ(u.e.SelStart(), 0) << key;
+    EXPECT_EQ(u.e.SelLength(), 1) << key;
+    EXPECT_EQ(u.e.CaretPos(), 0) << key;
+    u.Press('x');
+    EXPECT_EQ(u.e.Text(), "xbc") << key;
+  }
+  for (uint16_t key : {39, 40}) {
+    Edit t("abc");
+    t.Down(key, ssShift);
+    EXPECT_EQ(t.e.CaretPos(), 3) << key;
+    EXPECT_EQ(t.e.SelLength(), 0) << key;
+    t.Down(37);
+    t.Down(35, ssShift);
+    t.Down(key, ssShift);
+    EXPECT_EQ(t.e.SelStart(), 2) << key;
+    EXPECT_EQ(t.e.SelLength(), 1) << key;
+    t.Press('x');
+    EXPECT_EQ(t.e.Text(), "abx") << key;
+  }
+  // A caret handler answering -1 at the start (as the memo's does) is clamped the same way.
+  Edit h("abc");
+  h.e.OnCaretKey = [](platform::TObject*, int32_t Pos, uint16_t) { return Pos - 1; };
+  h.e.SetCaretPos(0);
+  h.Down(38, ssShift);
+  EXPECT_EQ(h.e.SelLength(), 0);
+  h.Press('x');
+  EXPECT_EQ(h.e.Text(), "xabc");
+}
+
+// Ctrl+X leaves the caret where the cut text began, for a selection made either way.
+TEST(LineEditTest, CutPutsTheCaretAtTheSelectionStart) {
+  for (bool leftwards : {true, false}) {
+    Edit t("abcdef");
+    t.e.SetCaretPos(leftwards ? 4 : 2);
+    t.Down(leftwards ? 37 : 39, ssShift);
+    t.Down(leftwards ? 37 : 39, ssShift);
+    ASSERT_EQ(t.e.SelText(), "cd");
+    t.Press(24);
+    EXPECT_EQ(platform::Clipboard()->AsText(), "cd");
+    EXPECT_EQ(t.e.Text(), "abef");
+    EXPECT_EQ(t.e.CaretPos(), 2) << leftwards;
+    t.Press('Y');
+    EXPECT_EQ(t.e.Text(), "abYef") << leftwards;
+  }
+  // Without a selection the caret stays.
+  Edit t("abc");
+  t.e.SetCaretPos(1);
+  t.Press(24);
+  EXPECT_EQ(t.e.Text(), "abc");
+  EXPECT_EQ(t.e.CaretPos(), 1);
+}
+
 TEST(LineEditTest, CaretHandlerAndHostileValuesAreClamped) {
   Edit t("abc");
   t.e.OnCaretKey = [](platform::TObject*, int32_t, uint16_t Key) { return Key == 40 ? INT32_MAX : INT32_MIN; };
@@ -296,7 +366,7 @@ TEST(LineEditTest, RandomEditingMatchesACodePointModel) {
         log += left ? "sleft " : "sright ";
         const int32_t n = int32_t(model.size());
         const int32_t pos = std::clamp(caret + (left ? -1 : 1), 0, n);
-        const int32_t d = caret + (left ? -1 : 1) - caret;
+        const int32_t d = pos - caret;
         int32_t start = selStart, len = selLen;
         if (len == 0) start = caret;
         if (caret == start) {

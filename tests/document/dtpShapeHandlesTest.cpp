@@ -246,8 +246,38 @@ TEST_F(ShapeHandlesTest, RenderedSelectionShowsHandles) {
   }
 }
 
-// The hit region is every contour under the even-odd rule: a hole is no hit, and every
-// stroke of a freehand shape counts, not only the first.
+// The drag outline is drawn by xor in the handle colour: with the default colours it shows,
+// and drawing it again at the same place erases it.
+TEST_F(ShapeHandlesTest, DragOutlineShowsWithDefaultColoursAndErases) {
+  ASSERT_EQ(host.HandleEdgeColor(), 0);
+  for (uint8_t code : {1, 6, 3}) {
+    platform::TBitmap bmp;
+    bmp.SetPixelFormat(platform::pf32bit);
+    bmp.SetSize(700, 650);
+    bmp.Canvas()->Brush()->SetColor(0xFFFFFF);
+    bmp.Canvas()->FillRect({0, 0, 700, 650});
+    // A clear brush leaves the gaps of the dotted pen alone: only the pen's colour shows.
+    bmp.Canvas()->Brush()->SetStyle(platform::bsClear);
+    bmp.Canvas()->Release();
+    const QImage clean = bmp.Image().copy();
+    s->CreateHandles();
+    TdtpMatrix m;
+    s->DragHandleBy({60, 40}, false, m, code);
+    s->PaintHandleEdges(bmp.Canvas());
+    bmp.Canvas()->Release();
+    int changed = 0;
+    for (int y = 0; y < 650; ++y)
+      for (int x = 0; x < 700; ++x) changed += bmp.Image().pixel(x, y) != clean.pixel(x, y);
+    EXPECT_GT(changed, 200) << int(code);
+    s->PaintHandleEdges(bmp.Canvas());
+    bmp.Canvas()->Release();
+    EXPECT_EQ(bmp.Image(), clean) << int(code);
+  }
+}
+
+// The hit region is every contour under the even-odd rule: a hole is no hit. Every stroke of
+// a freehand shape counts, not only the first; being open and unfilled, a stroke is hit along
+// its line, not inside the area it would enclose if closed.
 TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
   auto poly = NewShape<TdtpPolygonShape>();
   TdtpPolygonShape* p = poly.get();
@@ -269,8 +299,10 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
       {p, {150, 250}, true},   // solid part of the outline
       {p, {220, 320}, false},  // inside the hole
       {p, {260, 320}, true},   // beside the hole
-      {f, {650, 250}, true},   // first stroke
-      {f, {950, 550}, true},   // second stroke
+      {f, {650, 201}, true},   // first stroke
+      {f, {1001, 550}, true},  // second stroke
+      {f, {650, 250}, false},  // inside the first stroke's bend
+      {f, {600, 250}, false},  // where a closed contour would have its last edge
       {f, {800, 400}, false},  // between the strokes
   };
   for (const Case& c : cases) EXPECT_EQ(c.shape->HitTest(c.p), c.hit) << c.p.X << "," << c.p.Y;

@@ -1,0 +1,360 @@
+// The document view driven by real mouse and key events sent to its window: picking strokes,
+// drawing lines in every direction, read-only and browse documents, the drag outline, and
+// caret keys of a memo at the start of its text.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "../common/TestSupport.h"
+#include "../platform/GuiTestEvents.h"
+#include "document/dtpDocument.h"
+#include "document/dtpFreehandShape.h"
+#include "document/dtpLineShape.h"
+#include "document/dtpMemoShape.h"
+#include "document/dtpPolygonShape.h"
+#include "platform/Clipboard.h"
+#include "platform/Font.h"
+#include "platform/KeyState.h"
+#include "tools/DocumentFixtures.h"
+
+using namespace document;
+using kdfixture::TdtpFixtureRect;
+using platform::TPoint;
+
+namespace {
+
+class TInputDoc : public TdtpComponent {
+ public:
+  TInputDoc() : TdtpComponent(nullptr) {}
+  using TWinControl::ClientOffset;
+};
+
+// The events go to the window, whose client area starts inside its border.
+TPoint Win(const TInputDoc* D, TPoint P) { return {P.X + D->ClientOffset().X, P.Y + D->ClientOffset().Y}; }
+void Press(const TInputDoc* D, TPoint P, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+  const TPoint w = Win(D, P);
+  guitest::Press(D, w.X, w.Y, Qt::LeftButton, Mods);
+}
+void Release(const TInputDoc* D, TPoint P, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+  const TPoint w = Win(D, P);
+  guitest::Release(D, w.X, w.Y, Qt::LeftButton, Mods);
+}
+void MoveHeld(const TInputDoc* D, TPoint P) {
+  const TPoint w = Win(D, P);
+  guitest::Move(D, w.X, w.Y, Qt::LeftButton);
+}
+
+class InputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kdfixture::InitializeFixtures();
+    InitializeDtpEffectShape();
+    InitializeDtpPolygonShape();
+    InitializeDtpLineShape();
+    InitializeDtpFreehandShape();
+    InitializeDtpTextShape();
+    InitializeDtpMemoShape();
+    platform::KeyStateReset();
+    doc = std::make_unique<TInputDoc>();
+    doc->SetBounds(0, 0, 800, 600);
+    doc->HandleNeeded();
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);  // 4 pixels per millimetre, origin at the page's corner
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    doc->SetUseSystemClipboard(false);
+  }
+  void TearDown() override { platform::KeyStateReset(); }
+
+  TdtpShape* AddRect(float L, float T, float W, float H, platform::TColor C = 0x0000FF) {
+    auto s = NewShape<TdtpFixtureRect>();
+    s->SetDocBounds(L, T, W, H);
+    s->SetColor(C);
+    s->SetSmartHitTest(false);
+    TdtpShape* raw = s.get();
+    doc->CurrentPage()->AddShape(std::move(s));
+    return raw;
+  }
+  void Click(TPoint P, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+    Press(doc.get(), P, Mods);
+    Release(doc.get(), P, Mods);
+  }
+  // A press, moves in steps of at most 8 pixels, and a release.
+  void Drag(TPoint From, TPoint To) {
+    Press(doc.get(), From);
+    const int steps = std::max(1, std::max(std::abs(To.X - From.X), std::abs(To.Y - From.Y)) / 8);
+    for (int i = 1; i <= steps; ++i)
+      MoveHeld(doc.get(), {From.X + (To.X - From.X) * i / steps, From.Y + (To.Y - From.Y) * i / steps});
+    Release(doc.get(), To);
+  }
+  // Draws a freehand stroke through the given screen points and ends its edit.
+  TdtpFreehandShape* DrawStroke(const std::vector<TPoint>& Pts) {
+    auto f = NewShape<TdtpFreehandShape>();
+    TdtpFreehandShape* raw = f.get();
+    doc->BeginInsert(std::move(f), 0);
+    Press(doc.get(), Pts[0]);
+    for (size_t i = 1; i < Pts.size(); ++i) MoveHeld(doc.get(), Pts[i]);
+    Release(doc.get(), Pts.back());
+    if (doc->DragState() == 5) guitest::Key(doc.get(), Qt::Key_Return);
+    return raw;
+  }
+  // The client area as the window shows it.
+  QImage Grab() {
+    const TPoint o = doc->ClientOffset();
+    return guitest::W(doc.get())
+        ->grab(QRect(o.X, o.Y, doc->ClientWidth(), doc->ClientHeight()))
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+  }
+  static int Differing(const QImage& A, const QImage& B, const QRect& R) {
+    int n = 0;
+    for (int y = std::max(0, R.top()); y <= std::min(A.height() - 1, R.bottom()); ++y)
+      for (int x = std::max(0, R.left()); x <= std::min(A.width() - 1, R.right()); ++x)
+        if (A.pixel(x, y) != B.pixel(x, y)) ++n;
+    return n;
+  }
+  std::unique_ptr<TInputDoc> doc;
+};
+
+// --- open strokes are picked by their distance ---------------------------------------------
+
+TEST_F(InputTest, StraightAndCollinearStrokesArePickedNearTheirLine) {
+  struct TCase {
+    std::vector<TPoint> Pts;
+    TPoint On, Near, Off;
+  };
+  // Horizontal, vertical, both diagonals (two points each), and three collinear points.
+  const TCase cases[] = {
+      {{{100, 200}, {300, 200}}, {200, 200}, {200, 204}, {200, 212}},
+      {{{300, 200}, {100, 200}}, {150, 200}, {150, 196}, {150, 188}},
+      {{{400, 100}, {400, 300}}, {400, 150}, {404, 150}, {412, 150}},
+      {{{400, 300}, {400, 100}}, {400, 250}, {396, 250}, {388, 250}},
+      {{{100, 100}, {300, 300}}, {200, 200}, {202, 198}, {210, 190}},
+      {{{300, 100}, {100, 300}}, {200, 200}, {198, 198}, {190, 190}},
+      {{{100, 100}, {200, 150}, {300, 200}}, {250, 175}, {250, 179}, {250, 187}},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(n++);
+    doc->CurrentPage()->ClearShapes();
+    TdtpFreehandShape* f = DrawStroke(c.Pts);
+    ASSERT_EQ(doc->CurrentPage()->IndexOfShape(f), 0);
+    ASSERT_FALSE(f->Points().empty());
+    doc->ClearSelection();
+    // Within half the pen width plus a few pixels the stroke is picked; farther, not.
+    TdtpShape* s = nullptr;
+    EXPECT_EQ(doc->HitTest(c.Off, s), 0);
+    Click(c.On);
+    EXPECT_TRUE(f->Selected());
+    doc->ClearSelection();
+    Click(c.Near);
+    EXPECT_TRUE(f->Selected());
+    doc->ClearSelection();
+    Click(c.Off);
+    EXPECT_FALSE(f->Selected());
+  }
+}
+
+TEST_F(InputTest, WideOpenStrokeReachesHalfItsWidth) {
+  TdtpFreehandShape* f = DrawStroke({{100, 200}, {300, 200}});
+  f->SetOutlineWidth(5);  // 20 pixels wide: 10 on each side
+  doc->ClearSelection();
+  TdtpShape* s = nullptr;
+  EXPECT_EQ(doc->HitTest({200, 211}, s), 1);
+  EXPECT_EQ(doc->HitTest({200, 188}, s), 1);
+  EXPECT_EQ(doc->HitTest({200, 216}, s), 0);
+  // Past the ends, too, only as far as the reach.
+  EXPECT_EQ(doc->HitTest({308, 200}, s), 1);
+  EXPECT_EQ(doc->HitTest({316, 200}, s), 0);
+  // Without a stroke only the handle tolerance is left.
+  f->SetUseOutline(false);
+  EXPECT_EQ(doc->HitTest({200, 202}, s), 1);
+  EXPECT_EQ(doc->HitTest({200, 206}, s), 0);
+}
+
+// An open stroke bent into a C does not pick its empty inside; closed shapes still do.
+TEST_F(InputTest, OpenStrokeIsNotPickedInsideItsHull) {
+  TdtpFreehandShape* f = DrawStroke({{300, 100}, {100, 100}, {100, 300}, {300, 300}});
+  doc->ClearSelection();
+  TdtpShape* s = nullptr;
+  EXPECT_EQ(doc->HitTest({200, 200}, s), 0);
+  EXPECT_EQ(doc->HitTest({100, 200}, s), 1);
+  f->SetIsClosed(true);
+  EXPECT_EQ(doc->HitTest({200, 200}, s), 1);
+}
+
+// --- lines drawn in every direction ------------------------------------------------------
+
+TEST_F(InputTest, LineDrawnInEveryDirectionKeepsItsEnds) {
+  // (25, 75) to (75, 25) mm and the other three directions.
+  const std::pair<TPoint, TPoint> drags[] = {
+      {{100, 300}, {300, 100}}, {{300, 100}, {100, 300}}, {{100, 100}, {300, 300}}, {{300, 300}, {100, 100}}};
+  for (const auto& [from, to] : drags) {
+    SCOPED_TRACE(std::to_string(from.X) + "," + std::to_string(from.Y));
+    auto line = NewShape<TdtpLineShape>();
+    TdtpLineShape* l = line.get();
+    doc->BeginInsert(std::move(line), 1);
+    Drag(from, to);
+    ASSERT_EQ(l->ParentShape(), doc->CurrentPage());
+    TdtpFloatPoint p0, p1;
+    l->GetPoint(0, p0);
+    l->GetPoint(1, p1);
+    EXPECT_FLOAT_EQ(p0.X, from.X / 4.0f);
+    EXPECT_FLOAT_EQ(p0.Y, from.Y / 4.0f);
+    EXPECT_FLOAT_EQ(p1.X, to.X / 4.0f);
+    EXPECT_FLOAT_EQ(p1.Y, to.Y / 4.0f);
+    EXPECT_FLOAT_EQ(l->DocLeft(), 25);
+    EXPECT_FLOAT_EQ(l->DocTop(), 25);
+    EXPECT_FLOAT_EQ(l->DocWidth(), 50);
+    EXPECT_FLOAT_EQ(l->DocHeight(), 50);
+  }
+}
+
+// Other shapes still take the dragged rectangle in any direction.
+TEST_F(InputTest, RectangleDrawnUpLeftTakesTheDraggedBox) {
+  auto rect = NewShape<TdtpFixtureRect>();
+  TdtpShape* r = rect.get();
+  doc->BeginInsert(std::move(rect), 1);
+  Drag({300, 300}, {100, 140});
+  ASSERT_EQ(r->ParentShape(), doc->CurrentPage());
+  EXPECT_FLOAT_EQ(r->DocLeft(), 25);
+  EXPECT_FLOAT_EQ(r->DocTop(), 35);
+  EXPECT_FLOAT_EQ(r->DocWidth(), 50);
+  EXPECT_FLOAT_EQ(r->DocHeight(), 40);
+}
+
+// --- read-only and browse documents ------------------------------------------------------
+
+TEST_F(InputTest, DocumentStoredReadOnlyOpensForBrowsing) {
+  AddRect(20, 20, 40, 30);
+  AddRect(100, 20, 20, 20);
+  const std::string file = kdtest::TempDir() + "/input_readonly.hsf";
+  doc->SetReadOnly(true);
+  doc->SaveToFile(file);
+  doc->SetReadOnly(false);
+  doc->SetMode(vmEdit);
+  for (int round = 0; round < 2; ++round) {  // loading twice gives the same result
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    ASSERT_TRUE(doc->ReadOnly());
+    EXPECT_EQ(doc->Mode(), vmBrowse);
+    ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+    // A rubber band over both shapes selects nothing; a click selects nothing; Delete and
+    // Ctrl+X remove nothing.
+    Drag({20, 20}, {700, 400});
+    EXPECT_EQ(doc->SelectionCount(), 0);
+    guitest::Key(doc.get(), Qt::Key_Delete);
+    guitest::Key(doc.get(), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+    Click({100, 100});
+    EXPECT_EQ(doc->SelectionCount(), 0);
+    // The setter keeps refusing edit mode.
+    doc->SetMode(vmEdit);
+    EXPECT_EQ(doc->Mode(), vmBrowse);
+  }
+  // A document stored editable opens editable.
+  doc->SetReadOnly(false);
+  doc->SetMode(vmEdit);
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  EXPECT_FALSE(doc->ReadOnly());
+  EXPECT_EQ(doc->Mode(), vmEdit);
+}
+
+TEST_F(InputTest, CtrlVPastesOnlyInAnEditableDocument) {
+  AddRect(20, 20, 40, 30);
+  Click({100, 100});
+  ASSERT_EQ(doc->SelectionCount(), 1);
+  guitest::Key(doc.get(), Qt::Key_C, Qt::ControlModifier);
+  ASSERT_TRUE(doc->CanPaste());
+  doc->SetMode(vmBrowse);
+  guitest::Key(doc.get(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  doc->SetMode(vmEdit);
+  doc->SetReadOnly(true);
+  guitest::Key(doc.get(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  doc->SetReadOnly(false);
+  doc->SetMode(vmEdit);
+  guitest::Key(doc.get(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+}
+
+// --- the drag outline shows with the default colours -----------------------------------------
+
+TEST_F(InputTest, DragOutlineChangesPixelsWithDefaultColours) {
+  ASSERT_EQ(doc->HandleEdgeColor(), 0);
+  ASSERT_EQ(doc->HandleColor(), 0xFFFFFF);
+  TdtpShape* a = AddRect(50, 50, 40, 30);  // screen (200, 200) to (360, 320)
+  Click({280, 260});
+  ASSERT_TRUE(a->Selected());
+  struct TCase {
+    TPoint Press, To;
+    QRect Where;  // a part of the view where only the dragged outline can change pixels
+  };
+  const TCase cases[] = {
+      {{280, 260}, {480, 460}, QRect(390, 390, 180, 140)},  // move down-right
+      {{280, 260}, {120, 100}, QRect(20, 20, 180, 130)},    // move up-left
+      {{360, 320}, {460, 420}, QRect(365, 325, 100, 100)},  // bottom-right corner outwards
+      {{200, 200}, {120, 120}, QRect(110, 110, 85, 85)},    // top-left corner outwards
+      {{360, 260}, {460, 260}, QRect(365, 195, 100, 130)},  // right edge
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.To.X) + "," + std::to_string(c.To.Y));
+    const float l = a->DocLeft(), t = a->DocTop(), w = a->DocWidth(), h = a->DocHeight();
+    Press(doc.get(), c.Press);
+    const QImage before = Grab();
+    MoveHeld(doc.get(), {(c.Press.X + c.To.X) / 2, (c.Press.Y + c.To.Y) / 2});
+    MoveHeld(doc.get(), c.To);
+    ASSERT_EQ(doc->DragState(), 1);
+    const QImage during = Grab();
+    EXPECT_GT(Differing(before, during, c.Where), 40);
+    // Escape ends the drag without applying it and erases the outline.
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    Release(doc.get(), c.To);
+    EXPECT_EQ(doc->XorOverlay().Count(), 0);
+    EXPECT_EQ(Differing(before, Grab(), c.Where), 0);
+    EXPECT_FLOAT_EQ(a->DocLeft(), l);
+    EXPECT_FLOAT_EQ(a->DocTop(), t);
+    EXPECT_FLOAT_EQ(a->DocWidth(), w);
+    EXPECT_FLOAT_EQ(a->DocHeight(), h);
+    ASSERT_TRUE(a->Selected());
+  }
+}
+
+// --- memo caret keys at the start of the text -------------------------------------------------
+
+TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  for (int key : {Qt::Key_Left, Qt::Key_Up}) {
+    SCOPED_TRACE(key);
+    doc->CurrentPage()->ClearShapes();
+    auto m = NewShape<TdtpMemoShape>();
+    m->SetSmartHitTest(false);
+    m->SetText("abc");
+    m->SetDocPosition(20, 60);
+    TdtpMemoShape* memo = m.get();
+    doc->CurrentPage()->AddShape(std::move(m));
+    platform::TRect sr;
+    memo->GetScreenRect(sr);
+    const TPoint at{sr.Left + 2, sr.Top + 2};
+    Click(at);
+    const TPoint w = Win(doc.get(), at);
+    guitest::DoubleClick(doc.get(), w.X, w.Y);
+    guitest::Release(doc.get(), w.X, w.Y);
+    ASSERT_EQ(doc->EditedShape(), memo);
+    guitest::Key(doc.get(), Qt::Key_Home);
+    guitest::Key(doc.get(), key, Qt::ShiftModifier);
+    EXPECT_EQ(memo->SelLength(), 0);
+    guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    EXPECT_EQ(memo->Text(), "xabc");
+    guitest::Key(doc.get(), Qt::Key_Escape);
+  }
+  platform::SetTextMeasurer(old);
+}
+
+}  // namespace
