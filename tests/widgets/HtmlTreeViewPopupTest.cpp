@@ -4,7 +4,11 @@
 // a click first activates the clicked window, as the window system does.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
+#include <QScreen>
+#include <QTimer>
 #include <QWindow>
+#include <cstdlib>
 
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
@@ -23,6 +27,12 @@ void Activate(QWidget* Window) {
   Window->activateWindow();
   QApplication::setActiveWindow(Window);
   guitest::WaitFor([&] { return Window->isActiveWindow(); }, 2000);
+}
+
+std::string Value(TTreeNode* n, const std::string& href) {
+  std::string v;
+  GetAnchorValue(n->Text(), href, v);
+  return v;
 }
 
 void ClickAt(const TControl* C, int X, int Y) {
@@ -60,11 +70,6 @@ class TreeOnForm : public ::testing::Test {
   void TearDown() override {
     form.reset();
     SetPlacedFolderDialogHandler(nullptr);
-  }
-  std::string Value(TTreeNode* n, const std::string& href) {
-    std::string v;
-    GetAnchorValue(n->Text(), href, v);
-    return v;
   }
   // Screen rectangle of the anchor Href in node N, as the tree hit-tests it.
   TRect AnchorOnScreen(TTreeNode* n, int x) {
@@ -212,6 +217,69 @@ TEST(FolderDialogPlacement, MovesLeftOrAboveAtTheScreensEdges) {
   // A screen that does not start at 0.
   EXPECT_EQ(FolderDialogBounds({1900, 10, 1910, 26}, 300, 200, {1280, 0, 2560, 1024}), (TRect{1900, 10, 2200, 210}));
   EXPECT_EQ(FolderDialogBounds({2400, 10, 2410, 26}, 300, 200, {1280, 0, 2560, 1024}), (TRect{2260, 10, 2560, 210}));
+}
+
+// The real folder dialog on a real screen: this test runs itself again under Xvfb, where the
+// dialog is found while it is open, measured and closed.
+TEST(FolderDialogOnScreen, OpensOverTheAnchorMovedInsideTheScreen) {
+  if (!std::getenv("KD_XVFB_CHILD")) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is needed";
+    const std::string cmd =
+        "KD_XVFB_CHILD=1 QT_QPA_PLATFORM=xcb timeout 120 xvfb-run -a -s '-screen 0 1024x768x24' /proc/" +
+        std::to_string(getpid()) + "/exe --gtest_filter=FolderDialogOnScreen.* >/dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return;
+  }
+  ASSERT_TRUE(HasRealDisplay());
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  // The form sits at the screen's bottom-right corner: the dialog must move left and above.
+  const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+  TForm form(nullptr);
+  form.SetBorderStyle(bsNone);
+  form.SetBounds(avail.right() + 1 - 200, avail.bottom() + 1 - 60, 200, 60);
+  auto* tree = new THtmlTreeView(&form);
+  tree->SetParent(&form);
+  TFont f;
+  f.SetHeight(-16);
+  tree->SetFont(&f);
+  tree->SetBounds(0, 0, 200, 60);
+  TTreeNode* n = tree->Items()->Add(nullptr, "ab <A href=\"d\" class=\"DIR\">/tmp</A>");
+  form.Show();
+  ASSERT_TRUE(guitest::WaitFor([&] { return W(&form)->windowHandle() && W(&form)->windowHandle()->isExposed(); }));
+  const THtmlHit hit = tree->HitTest(n, AnchorX, 8);
+  TRect anchor = hit.HoverRect;
+  const TPoint o = tree->ClientToScreen({0, 0});
+  OffsetRect(anchor, o.X, o.Y);
+
+  QRect seen;
+  int tries = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    ++tries;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) {
+        seen = d->geometry();
+        d->reject();
+        return;
+      }
+    if (tries > 500)  // never shown: end the modal loop all the same
+      if (QWidget* m = QApplication::activeModalWidget()) m->close();
+  });
+  poll.start(20);
+  guitest::Press(tree, AnchorX, 8);
+  guitest::Release(tree, AnchorX, 8);
+  poll.stop();
+  EXPECT_FALSE(tree->Editing());
+  EXPECT_EQ(Value(n, "d"), "/tmp");  // cancelled: unchanged
+  const TRect screen{avail.left(), avail.top(), avail.left() + avail.width(), avail.top() + avail.height()};
+  const TRect want = FolderDialogBounds(anchor, FolderDialogWidth, FolderDialogHeight, screen);
+  ASSERT_FALSE(seen.isNull());
+  EXPECT_EQ(seen.left(), want.Left);
+  EXPECT_EQ(seen.top(), want.Top);
+  EXPECT_EQ(seen.width(), FolderDialogWidth);
+  EXPECT_LT(want.Left, anchor.Left);  // moved left by its overflow
+  EXPECT_EQ(want.Bottom, anchor.Top);  // and above the anchor
 }
 
 }  // namespace
