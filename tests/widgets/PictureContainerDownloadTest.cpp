@@ -5,15 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
 #include "platform/Graphics.h"
+#include "tests/common/TestSupport.h"
 #include "tests/platform/GuiTestEvents.h"
 #include "widgets/PictureContainer.h"
 
@@ -43,14 +50,24 @@ class TTestServer {
     bool Hold = false;            // after the first part, wait for Continue
   };
 
-  TTestServer() {
-    EXPECT_TRUE(FServer.listen(QHostAddress::LocalHost, 0));
-    QObject::connect(&FServer, &QTcpServer::newConnection, [this] {
-      while (QTcpSocket* s = FServer.nextPendingConnection()) Accept(s);
+  // With Tls the server speaks https.
+  explicit TTestServer(const QSslConfiguration* Tls = nullptr) {
+    if (Tls) {
+      auto* ssl = new QSslServer;
+      ssl->setSslConfiguration(*Tls);
+      FServer.reset(ssl);
+      FScheme = "https";
+    } else {
+      FServer = std::make_unique<QTcpServer>();
+    }
+    EXPECT_TRUE(FServer->listen(QHostAddress::LocalHost, 0));
+    // A TLS connection is pending only once its handshake is done.
+    QObject::connect(FServer.get(), &QTcpServer::pendingConnectionAvailable, [this] {
+      while (QTcpSocket* s = FServer->nextPendingConnection()) Accept(s);
     });
   }
   std::string Url(const std::string& Path) const {
-    return "http://127.0.0.1:" + std::to_string(FServer.serverPort()) + Path;
+    return FScheme + "://127.0.0.1:" + std::to_string(FServer->serverPort()) + Path;
   }
   // Sends the rest of every held answer.
   void Continue() {
@@ -68,7 +85,7 @@ class TTestServer {
       ++Closed;
       S->deleteLater();
     });
-    QObject::connect(S, &QTcpSocket::readyRead, [this, S, request] {
+    auto read = [this, S, request] {
       *request += S->readAll().toStdString();
       if (request->find("\r\n\r\n") == std::string::npos || request->empty()) return;
       const size_t sp1 = request->find(' '), sp2 = request->find(' ', sp1 + 1);
@@ -81,7 +98,9 @@ class TTestServer {
                                std::to_string(length) + "\r\nConnection: close\r\n\r\n";
       S->write(head.data(), static_cast<qint64>(head.size()));
       Send(S, std::make_shared<TRoute>(route), 0);
-    });
+    };
+    QObject::connect(S, &QTcpSocket::readyRead, read);
+    if (S->bytesAvailable() > 0) read();  // the request may be in already
   }
   void Send(QTcpSocket* S, std::shared_ptr<TRoute> Route, size_t From) {
     const size_t n = Route->Part ? std::min(Route->Part, Route->Body.size() - From) : Route->Body.size() - From;
@@ -105,7 +124,8 @@ class TTestServer {
       if (guard) Send(guard, Route, From);
     });
   }
-  QTcpServer FServer;
+  std::unique_ptr<QTcpServer> FServer;
+  std::string FScheme = "http";
   std::vector<std::function<void()>> FHeld;
 };
 
@@ -277,6 +297,54 @@ TEST(PictureDownload, SynchronousPicturesNeverDownload) {
   for (int i = 0; i < 5; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_TRUE(log.Events.empty());
   EXPECT_TRUE(pic.Empty());
+}
+
+// https goes through TLS with the certificate checked: a server whose certificate is not
+// trusted fails with the reason, and once it is trusted the picture arrives.
+TEST(PictureDownload, HttpsChecksTheServersCertificate) {
+  const std::string dir = kdtest::TempDir();
+  const std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                          "-addext subjectAltName=IP:127.0.0.1 -keyout '" + dir + "/key.pem' -out '" + dir +
+                          "/cert.pem' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << "openssl is needed";
+  const QList<QSslCertificate> certs = QSslCertificate::fromPath(QString::fromStdString(dir + "/cert.pem"));
+  ASSERT_EQ(certs.size(), 1);
+  QFile keyFile(QString::fromStdString(dir + "/key.pem"));
+  ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
+  const QSslKey key(&keyFile, QSsl::Rsa);
+  ASSERT_FALSE(key.isNull());
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.setLocalCertificate(certs.front());
+  tls.setPrivateKey(key);
+  TTestServer server(&tls);
+  QImage image(6, 4, QImage::Format_RGB32);
+  image.fill(QColor(0, 255, 0));
+  server.Routes["/green.bmp"] = {"200 OK", Bytes(image, "BMP")};
+  {
+    THTMLPicture pic;
+    TLog log(pic);
+    pic.SetLocation(server.Url("/green.bmp"));
+    ASSERT_TRUE(guitest::WaitFor([&] { return log.Ended(); }, 20000));
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"error"}));
+    EXPECT_EQ(log.Error.rfind("Could not download " + server.Url("/green.bmp") + ": ", 0), 0u) << log.Error;
+    EXPECT_NE(log.Error.find("certificate"), std::string::npos) << log.Error;
+    EXPECT_TRUE(pic.Empty());
+  }
+  const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+  QSslConfiguration trusting = saved;
+  trusting.addCaCertificate(certs.front());
+  QSslConfiguration::setDefaultConfiguration(trusting);
+  {
+    THTMLPicture pic;
+    TLog log(pic);
+    pic.SetLocation(server.Url("/green.bmp"));
+    const bool ended = guitest::WaitFor([&] { return log.Ended(); }, 20000);
+    QSslConfiguration::setDefaultConfiguration(saved);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(log.Events.back(), "complete") << log.Error;
+    EXPECT_EQ(pic.Width(), 6);
+    EXPECT_EQ(pic.Decoded().PixelARGB(2, 2) & 0xFFFFFF, 0x00FF00u);
+  }
 }
 
 }  // namespace
