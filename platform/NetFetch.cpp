@@ -83,7 +83,10 @@ TFetchResult FetchUrl(const std::string& Url, const TFetchOptions& Options) {
   }
   if (reply->error() != QNetworkReply::NoError) {
     result.Body.clear();
-    result.Error = Failure(Url, reply->errorString().toStdString());
+    // The transfer timeout aborts the reply, which the network library reports as cancelled.
+    result.Error = Failure(Url, reply->error() == QNetworkReply::OperationCanceledError
+                                    ? "no answer within " + std::to_string(Options.TimeoutMs) + " ms"
+                                    : reply->errorString().toStdString());
     return result;
   }
   result.Ok = true;

@@ -347,4 +347,39 @@ TEST(PictureDownload, HttpsChecksTheServersCertificate) {
   }
 }
 
+// The fetch itself: a server that stops answering ends in an error, not a hang.
+TEST(FetchUrl, ASilentServerTimesOut) {
+  TTestServer server;
+  server.Routes["/stuck.bmp"] = {"200 OK", std::string(100, 'x'), -1, 10, true};
+  TFetchResult result;
+  bool done = false;
+  class TFetch : public TThread {
+   public:
+    TFetch(std::string Url, TFetchResult& Result, bool& Done) : FUrl(std::move(Url)), FResult(Result), FDone(Done) { Start(); }
+    ~TFetch() override { WaitFor(); }
+
+   protected:
+    void Execute() override {
+      TFetchOptions options;
+      options.TimeoutMs = 200;
+      TFetchResult r = FetchUrl(FUrl, options);
+      Queue([&result = FResult, &done = FDone, r] {
+        result = r;
+        done = true;
+      });
+    }
+
+   private:
+    std::string FUrl;
+    TFetchResult& FResult;
+    bool& FDone;
+  } fetch(server.Url("/stuck.bmp"), result, done);
+  ASSERT_TRUE(guitest::WaitFor([&] { return done; }, 20000));
+  EXPECT_FALSE(result.Ok);
+  EXPECT_FALSE(result.Cancelled);
+  EXPECT_EQ(result.HttpStatus, 200);
+  EXPECT_TRUE(result.Body.empty());
+  EXPECT_EQ(result.Error, "Could not download " + server.Url("/stuck.bmp") + ": no answer within 200 ms");
+}
+
 }  // namespace
