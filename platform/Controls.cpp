@@ -187,7 +187,7 @@ void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AH
 void TControl::SyncGeometryFromWidget() {
   const QRect g = FWidget->geometry();
   int32_t l = g.x(), t = g.y();
-  if (FParent) {
+  if (FParent && !FWidget->isWindow()) {
     const TPoint off = FParent->ClientOffset();
     l -= off.X;
     t -= off.Y;
@@ -245,7 +245,11 @@ bool TControl::Showing() const { return FWidget->isVisible(); }
 
 void TControl::UpdateWidgetVisibility() {
   // Windows (forms, hint windows) show themselves; a parentless child widget would become a
-  // window of its own, so it stays hidden.
+  // window of its own, so it stays hidden. A popup shows while it has a parent.
+  if (auto* wc = dynamic_cast<TWinControl*>(this); wc && wc->IsPopupWindow()) {
+    FWidget->setVisible(FVisible && FParent != nullptr);
+    return;
+  }
   if (FWidget->windowType() != Qt::Widget) return;
   FWidget->setVisible(FVisible && FParent != nullptr);
 }

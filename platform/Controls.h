@@ -120,6 +120,8 @@ struct THintInfo {
 };
 
 // Window styles a control asks for in CreateParams (documented values).
+constexpr uint32_t WS_POPUP = 0x80000000;  // a frameless window of its own, placed in screen coordinates
+constexpr uint32_t WS_CHILD = 0x40000000;
 constexpr uint32_t WS_BORDER = 0x00800000;
 constexpr uint32_t WS_VSCROLL = 0x00200000;
 constexpr uint32_t WS_HSCROLL = 0x00100000;
@@ -471,6 +473,10 @@ class TWinControl : public TControl {
   bool ParentCtl3D() const { return FParentCtl3D; }
   void SetParentCtl3D(bool Value);
 
+  // Created with WS_POPUP: the control floats above its parent in a frameless window of its own,
+  // and Left and Top are screen coordinates. It still belongs to the parent (focus, font, form).
+  bool IsPopupWindow() const { return (FParams.Style & WS_POPUP) != 0; }
+
   // Window scroll bars (they take room from the client area while shown). Bar is SB_HORZ or
   // SB_VERT. SetScrollInfo returns the new position.
   int32_t SetScrollInfo(int32_t Bar, const TScrollInfo& Info, bool Redraw);
@@ -529,6 +535,7 @@ class TWinControl : public TControl {
   void RemoveControl(TControl* AControl);
   void CreateHandle();
   void UpdateNonClient();
+  void UpdateWindowKind();
   bool DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat);
   bool BroadcastDialogKey(Word Key, TShiftState Shift);
   bool BroadcastDialogChar(TKeyChar Key);

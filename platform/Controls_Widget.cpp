@@ -43,7 +43,8 @@ void TControlWidget::PlaceFromControl() {
   if (!FOwner) return;
   FSyncing = true;
   QPoint origin(FOwner->Left(), FOwner->Top());
-  if (TWinControl* p = FOwner->Parent()) {
+  // A window (a popup editor) is placed in screen coordinates.
+  if (TWinControl* p = FOwner->Parent(); p && !isWindow()) {
     const TPoint off = p->ClientOffset();
     origin += QPoint(off.X, off.Y);
   }

@@ -26,6 +26,7 @@ void TWinControl::InsertControl(TControl* AControl) {
   AControl->FParent = this;
   auto* w = static_cast<QWidget*>(AControl->WidgetHandle());
   w->setParent(static_cast<QWidget*>(WidgetHandle()));
+  if (auto* wc = dynamic_cast<TWinControl*>(AControl)) wc->UpdateWindowKind();
   AControl->FWidget->PlaceFromControl();
   AControl->ParentFontChanged();
   AControl->ParentColorChanged();
@@ -77,6 +78,7 @@ TControl* TWinControl::ControlAtPos(const TPoint& P, bool AllowDisabled, bool Al
     if (!c->Visible()) continue;
     if (!AllowDisabled && !c->Enabled()) continue;
     if (!AllowWinControls && dynamic_cast<TWinControl*>(c)) continue;
+    if (auto* wc = dynamic_cast<TWinControl*>(c); wc && wc->IsPopupWindow()) continue;  // not in the client area
     if (PtInRect(c->BoundsRect(), P)) return c;
   }
   return nullptr;
@@ -181,9 +183,23 @@ void TWinControl::CreateParams(TCreateParams& Params) {
 
 void TWinControl::CreateWnd() {
   CreateParams(FParams);
+  UpdateWindowKind();
   UpdateNonClient();
   // The window reports its size as it is created.
   WMSize();
+}
+
+void TWinControl::UpdateWindowKind() {
+  if (!IsPopupWindow()) return;
+  // A popup is a tool window over its parent's window: it stays above it, takes no task-bar
+  // entry, and is not clipped by the parent.
+  auto* w = static_cast<QWidget*>(WidgetHandle());
+  QWidget* host = FParent ? static_cast<QWidget*>(FParent->WidgetHandle()) : nullptr;
+  const Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint;
+  if (w->parentWidget() == host && w->windowFlags() == flags) return;
+  w->setParent(host, flags);
+  FWidget->PlaceFromControl();
+  UpdateWidgetVisibility();
 }
 
 void TWinControl::RecreateWnd() {
@@ -296,7 +312,7 @@ void TWinControl::ScrollWindow(int32_t DX, int32_t DY) {
   if (DX == 0 && DY == 0) return;
   // Child windows move with the content, as ScrollWindow moves them.
   for (TControl* c : FControls)
-    if (dynamic_cast<TWinControl*>(c)) c->SetBounds(c->Left() + DX, c->Top() + DY, c->Width(), c->Height());
+    if (auto* wc = dynamic_cast<TWinControl*>(c); wc && !wc->IsPopupWindow()) c->SetBounds(c->Left() + DX, c->Top() + DY, c->Width(), c->Height());
   auto* w = static_cast<QWidget*>(WidgetHandle());
   const TPoint off = ClientOffset();
   const TRect cr = ClientRect();

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <cstdio>
 
 #include "platform/Printers.h"
@@ -29,6 +30,10 @@ TPrintDialogHandler& PrintHandler() {
 }
 TFolderDialogHandler& FolderHandler() {
   static TFolderDialogHandler h;
+  return h;
+}
+TPlacedFolderDialogHandler& PlacedFolderHandler() {
+  static TPlacedFolderDialogHandler h;
   return h;
 }
 
@@ -280,6 +285,45 @@ bool SelectDirectory(const std::string& Caption, const std::string& Root, std::s
     dir = chosen.toStdString();
   }
   Directory = dir;
+  return true;
+}
+
+TPlacedFolderDialogHandler SetPlacedFolderDialogHandler(TPlacedFolderDialogHandler Handler) {
+  TPlacedFolderDialogHandler old = std::move(PlacedFolderHandler());
+  PlacedFolderHandler() = std::move(Handler);
+  return old;
+}
+
+TRect FolderDialogBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen) {
+  int32_t x = Anchor.Left, y = Anchor.Top;
+  if (x + Width > Screen.Right) x -= x + Width - Screen.Right;
+  if (y + Height > Screen.Bottom) y = Anchor.Top - Height;
+  return {x, y, x + Width, y + Height};
+}
+
+bool SelectDirectoryAt(const std::string& Caption, const std::string& Root, std::string& Directory,
+                       const TRect& Anchor) {
+  TRect screen{0, 0, 0, 0};
+  QScreen* s = QGuiApplication::screenAt(QPoint(Anchor.Left, Anchor.Top));
+  if (!s) s = QGuiApplication::primaryScreen();
+  if (s) {
+    const QRect g = s->availableGeometry();
+    screen = {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+  }
+  const TRect bounds = FolderDialogBounds(Anchor, FolderDialogWidth, FolderDialogHeight, screen);
+  if (PlacedFolderHandler()) {
+    std::string dir = Directory.empty() ? Root : Directory;
+    if (!PlacedFolderHandler()(Caption, dir, bounds)) return false;
+    Directory = dir;
+    return true;
+  }
+  if (FolderHandler() || !HasRealDisplay()) return SelectDirectory(Caption, Root, Directory);
+  QFileDialog dlg(nullptr, QString::fromStdString(Caption), QString::fromStdString(Directory.empty() ? Root : Directory));
+  dlg.setFileMode(QFileDialog::Directory);
+  dlg.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  dlg.setGeometry(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+  Directory = dlg.selectedFiles().front().toStdString();
   return true;
 }
 

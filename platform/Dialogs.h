@@ -184,4 +184,19 @@ using TFolderDialogHandler = std::function<bool(const std::string& Caption, std:
 TFolderDialogHandler SetFolderDialogHandler(TFolderDialogHandler Handler);
 bool SelectDirectory(const std::string& Caption, const std::string& Root, std::string& Directory);
 
+// The folder chooser opened over an anchor (a screen rectangle): its top-left corner goes to the
+// anchor's, moved left by its overflow when it would cross the screen's right edge and above the
+// anchor when it would cross the bottom. A folder-dialog handler (above) still answers for it;
+// a placed handler also learns where the dialog would go.
+using TPlacedFolderDialogHandler =
+    std::function<bool(const std::string& Caption, std::string& Directory, const TRect& Bounds)>;
+TPlacedFolderDialogHandler SetPlacedFolderDialogHandler(TPlacedFolderDialogHandler Handler);
+bool SelectDirectoryAt(const std::string& Caption, const std::string& Root, std::string& Directory,
+                       const TRect& Anchor);
+// Where a dialog of Width x Height opens over Anchor on a screen whose usable area is Screen.
+TRect FolderDialogBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen);
+// The size SelectDirectoryAt gives the folder chooser.
+constexpr int32_t FolderDialogWidth = 520;
+constexpr int32_t FolderDialogHeight = 400;
+
 }  // namespace platform

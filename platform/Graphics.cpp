@@ -343,6 +343,12 @@ void TCanvas::SelectClipRgn(const TRegion* Rgn) {
   ApplyClip(*FState);
 }
 
+bool TCanvas::GetClipRgn(TRegion& Rgn) const {
+  if (!FState->HasClip) return false;
+  Rgn = TRegion(FState->Clip);
+  return true;
+}
+
 // --- pens and brushes on the painter -----------------------------------------------------
 
 namespace {

@@ -232,6 +232,8 @@ class TCanvas : public TPersistent {
   void ExcludeClipRect(const TRect& R);
   // nullptr removes the clip region.
   void SelectClipRgn(const TRegion* Rgn);
+  // The clip region in force (GetClipRgn): false, with Rgn untouched, when the canvas is unclipped.
+  bool GetClipRgn(TRegion& Rgn) const;
 
   void Draw(int32_t X, int32_t Y, TGraphic* Graphic);
   void StretchDraw(const TRect& R, TGraphic* Graphic);

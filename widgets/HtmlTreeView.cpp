@@ -446,6 +446,7 @@ void THtmlTreeView::PlaceEditor(TWinControl* Editor, TPopupEditorLink& Link, con
   Link.Cancelled = false;
   Link.Param = Href;
   Editor->SetParent(this);
+  Editor->HandleNeeded();  // the editor's window floats from here on
   Editor->SetBounds(Left, Top, Width, Editor->Height());
 }
 
@@ -456,8 +457,10 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
   std::string value = DecodeEntities(raw);
   FFocusIndex = std::max(0, ParamIndex(Node, Href));
   FEditNode = Node;
-  // The anchor rectangle is already in client coordinates; editors are children of the tree.
-  const TRect& a = AnchorRect;
+  // Editors float in windows of their own: they are placed in screen coordinates.
+  const TPoint origin = ClientToScreen({0, 0});
+  TRect a = AnchorRect;
+  OffsetRect(a, origin.X, origin.Y);
   const int32_t aw = std::max(0, a.Width());
   try {
     if (cls.empty()) {
@@ -495,8 +498,7 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
           FMenu->Items()->Add(item);
         }
         FMenuHref = Href;
-        const TPoint at = ClientToScreen({a.Left, a.Bottom + 2});
-        FMenu->Popup(at.X, at.Y);
+        FMenu->Popup(a.Left, a.Bottom + 2);
         FEditing = false;  // chosen or cancelled, the menu is closed now
       } else {
         PlaceEditor(FList, *FList, Href, a.Left, a.Bottom, 64);
@@ -547,7 +549,7 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
       Prepare(Node, Href, value);
       FEditing = true;
       std::string dir = value.empty() ? std::filesystem::current_path().string() : value;
-      const bool chosen = SelectDirectory("Select directory", "", dir);
+      const bool chosen = SelectDirectoryAt("Select directory", "", dir, a);
       FEditing = false;
       if (chosen) WriteBack(Href, dir, true);
     } else if (cls == "QUERY") {

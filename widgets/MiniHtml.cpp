@@ -8,6 +8,7 @@
 
 #include "platform/Graphics.h"
 #include "platform/ImgList.h"
+#include "platform/Regions.h"
 #include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 #include "widgets/PictureContainer.h"
@@ -494,8 +495,15 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
               THTMLPicture* pic = CachedPicture(bg);
               if (pic && !pic->Empty() && pic->Width() > 0 && pic->Height() > 0) {
                 const int32_t pw = pic->Width(), ph = pic->Height();
+                // The last row and column of tiles would reach past the target into whatever
+                // lies beside it (the neighbouring rows of a tree): clip, then restore the
+                // caller's clip.
+                TRegion saved;
+                const bool clipped = C->GetClipRgn(saved);
+                C->IntersectClipRect(Target);
                 for (int32_t y = Target.Top; y < Target.Bottom; y += ph)
                   for (int32_t x = Target.Left; x < Target.Right; x += pw) pic->Draw(C, {x, y, x + pw, y + ph});
+                C->SelectClipRgn(clipped ? &saved : nullptr);
               }
             }
             TColor col;

@@ -1,5 +1,6 @@
 #include "widgets/PictureContainer.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/Classes.h"
@@ -90,7 +91,11 @@ const std::vector<uint8_t>* FindPictureResource(const std::string& Name) {
 // ---------------------------------------------------------------------------------------------
 
 THTMLPicture::THTMLPicture() = default;
-THTMLPicture::~THTMLPicture() = default;
+
+THTMLPicture::~THTMLPicture() {
+  FAlive.reset();  // events still queued for this picture are dropped
+  FThread.reset();  // stops the transfer and waits for the thread
+}
 
 void THTMLPicture::ResetDecoded() {
   FEmpty = true;
@@ -229,11 +234,82 @@ void THTMLPicture::SetLocation(const std::string& Location) {
   } else if (upper.rfind("FILE://", 0) == 0) {
     FID = Location;
     LoadFromFile(Location.substr(7));
-  } else {
-    // Remote: kept for reference, never fetched.
+  } else if (!FAsynchronous) {
     FLocation = Location;
     FID = Location;
+  } else if (!FDownLoadStarted) {
+    FLocation = Location;
+    FID = Location;
+    FDownLoadStarted = true;
+    FDownLoadCancelled = false;
+    FThread = std::make_unique<TDownLoadThread>(this, Location, FAlive);
   }
+}
+
+namespace {
+uint32_t Dword(int64_t V) { return static_cast<uint32_t>(std::clamp<int64_t>(V, 0, UINT32_MAX)); }
+}  // namespace
+
+void THTMLPicture::DownLoadProgress(int64_t Received, int64_t Total) {
+  if (FDownLoadCancelled || !FThread) return;
+  if (OnDownLoadProgress) OnDownLoadProgress(this, Dword(Received), Dword(Total));
+  bool cancel = false;
+  if (OnDownLoadCancel) OnDownLoadCancel(this, cancel);
+  if (cancel && FThread) {
+    FDownLoadCancelled = true;
+    FThread->Terminate();
+  }
+}
+
+void THTMLPicture::DownLoadDone(const std::shared_ptr<TFetchResult>& Result) {
+  if (std::unique_ptr<TDownLoadThread> done = std::move(FThread)) done->WaitFor();
+  if (FDownLoadCancelled || Result->Cancelled) return;
+  std::string error = Result->Error;
+  if (Result->Ok) {
+    try {
+      LoadFromBytes(std::move(Result->Body));
+    } catch (const Exception& e) {
+      error = e.Message;
+    }
+  }
+  if (!Result->Ok || !error.empty()) {
+    ResetDecoded();
+    FData.clear();
+    if (OnDownLoadError) OnDownLoadError(this, error);
+    return;
+  }
+  if (OnDownLoadComplete) OnDownLoadComplete(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TDownLoadThread::TDownLoadThread(THTMLPicture* Picture, std::string Location, std::weak_ptr<int> PictureAlive)
+    : FPicture(Picture), FLocation(std::move(Location)), FAlive(std::move(PictureAlive)) {
+  Start();
+}
+
+TDownLoadThread::~TDownLoadThread() {
+  // Stop the transfer before the members it reads go away.
+  Terminate();
+  WaitFor();
+}
+
+void TDownLoadThread::Execute() {
+  TFetchOptions options;
+  options.MaxBytes = MaxHtmlPictureBytes;
+  THTMLPicture* picture = FPicture;
+  std::weak_ptr<int> alive = FAlive;
+  options.OnProgress = [this, picture, alive](int64_t Received, int64_t Total) {
+    Queue([picture, alive, Received, Total] {
+      if (alive.lock()) picture->DownLoadProgress(Received, Total);
+    });
+    return !Terminated();
+  };
+  options.Stop = [this] { return Terminated(); };
+  auto result = std::make_shared<TFetchResult>(FetchUrl(FLocation, options));
+  Queue([picture, alive, result] {
+    if (alive.lock()) picture->DownLoadDone(result);
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

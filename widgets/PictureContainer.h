@@ -1,7 +1,9 @@
 // Pictures named by location in mini-HTML (IMG SRC, BODY BACKGROUND): THTMLPicture keeps a
 // picture file's bytes and shows one frame of an animated GIF; THTMLPictureCache finds them by
-// location. "RES://name" reads a registered picture resource, "FILE://path" a file; any other
-// (remote) location stays empty: nothing is downloaded.
+// location. "RES://name" reads a registered picture resource, "FILE://path" a file. Any other
+// location is remote: a synchronous picture stays empty, an asynchronous one is fetched (http,
+// https) by a TDownLoadThread, whose progress, completion and errors arrive as events on the GUI
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +14,42 @@
 
 #include "platform/Graphics.h"
 #include "platform/ImageDecoder.h"
+#include "platform/NetFetch.h"
+#include "platform/Threads.h"
 
 namespace widgets {
 
 // Pictures larger than this many pixels are refused before decoding.
 constexpr int64_t MaxHtmlPicturePixels = int64_t{1} << 26;
+// A downloaded body larger than a picture within that limit can be (four bytes a pixel, plus
+// room for headers) is refused without reading it.
+constexpr int64_t MaxHtmlPictureBytes = MaxHtmlPicturePixels * 4 + (int64_t{1} << 20);
+
+class THTMLPicture;
+
+using TDownloadProgressEvent = std::function<void(platform::TObject* Sender, uint32_t dwSize, uint32_t dwTotSize)>;
+using TDownloadCancelEvent = std::function<void(platform::TObject* Sender, bool& Cancel)>;
+using TDownloadCompleteEvent = std::function<void(platform::TObject* Sender)>;
+using TDownloadErrorEvent = std::function<void(platform::TObject* Sender, const std::string& Err)>;
+
+// Fetches a picture's remote location. The thread touches neither the picture nor any widget:
+// it hands each event to the GUI thread, which drops it when the picture is gone.
+class TDownLoadThread : public platform::TThread {
+ public:
+  // Starts running at once.
+  TDownLoadThread(THTMLPicture* Picture, std::string Location, std::weak_ptr<int> PictureAlive);
+  ~TDownLoadThread() override;
+  THTMLPicture* Picture() const { return FPicture; }
+  const std::string& Location() const { return FLocation; }
+
+ protected:
+  void Execute() override;
+
+ private:
+  THTMLPicture* FPicture;
+  std::string FLocation;
+  std::weak_ptr<int> FAlive;
+};
 
 // Where a GIF's frames start, found by walking its block structure.
 struct TGifFrameInfo {
@@ -39,6 +72,8 @@ class THTMLPicture : public platform::TGraphic {
  public:
   THTMLPicture();
   ~THTMLPicture() override;
+  THTMLPicture(const THTMLPicture&) = delete;
+  THTMLPicture& operator=(const THTMLPicture&) = delete;
   std::string ClassName() const override { return "THTMLPicture"; }
 
   void Assign(const platform::TPersistent* Source) override;
@@ -62,6 +97,10 @@ class THTMLPicture : public platform::TGraphic {
   const std::string& ID() const { return FID; }
   bool Asynchronous() const { return FAsynchronous; }
   void SetAsynchronous(bool Value) { FAsynchronous = Value; }
+  // A remote location of an asynchronous picture starts one download, never a second.
+  bool DownLoadStarted() const { return FDownLoadStarted; }
+  // The download thread is still at work.
+  bool DownLoading() const { return FThread != nullptr; }
 
   bool Stretch() const { return FStretch; }
   void SetStretch(bool Value) { FStretch = Value; }
@@ -79,10 +118,21 @@ class THTMLPicture : public platform::TGraphic {
   const platform::TDecodedImage& Decoded() const { return FDecoded; }
 
   platform::TNotifyEvent OnFrameChange;
+  // Raised on the GUI thread: after each part of the body (bytes so far, declared total or 0),
+  // each followed by OnDownLoadCancel, which may stop the download (nothing more is raised and
+  // the picture stays empty); then either OnDownLoadComplete with the picture loaded, or
+  // OnDownLoadError with the reason and the picture empty.
+  TDownloadProgressEvent OnDownLoadProgress;
+  TDownloadCancelEvent OnDownLoadCancel;
+  TDownloadCompleteEvent OnDownLoadComplete;
+  TDownloadErrorEvent OnDownLoadError;
 
  private:
+  friend class TDownLoadThread;
   void Decode();
   void ResetDecoded();
+  void DownLoadProgress(int64_t Received, int64_t Total);
+  void DownLoadDone(const std::shared_ptr<platform::TFetchResult>& Result);
 
   std::vector<uint8_t> FData;
   bool FEmpty = true;
@@ -95,6 +145,10 @@ class THTMLPicture : public platform::TGraphic {
   int32_t FFrameCount = -2;  // not counted yet
   int32_t FFrameLeft = 0, FFrameTop = 0, FFrameWidth = 0, FFrameHeight = 0;
   int32_t FScreenWidth = 0, FScreenHeight = 0;
+  bool FDownLoadStarted = false;
+  bool FDownLoadCancelled = false;
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);  // queued download events check it
+  std::unique_ptr<TDownLoadThread> FThread;
 };
 
 // Owns its pictures.

@@ -45,6 +45,9 @@ void ReportOnExit(TWinControl* Editor, TPopupEditorLink& Link, const std::string
   Editor->Hide();
 }
 
+// Not a child of the parent's window, but a window of its own above it.
+void Float(TCreateParams& Params) { Params.Style = (Params.Style & ~WS_CHILD) | WS_POPUP; }
+
 void Popup(TWinControl* Editor) {
   Editor->SetVisible(false);
   Editor->SetTabStop(true);
@@ -55,6 +58,11 @@ void Popup(TWinControl* Editor) {
 // ---------------------------------------------------------------------------------------------
 
 TPopupEdit::TPopupEdit(TComponent* AOwner) : TEdit(AOwner) { Popup(this); }
+
+void TPopupEdit::CreateParams(TCreateParams& Params) {
+  TEdit::CreateParams(Params);
+  Float(Params);
+}
 
 void TPopupEdit::KeyDown(Word& Key, TShiftState Shift) {
   if (EditorKey(this, *this, Key, Text())) return;
@@ -91,6 +99,11 @@ void TPopupEdit::Change() {
 
 TPopupMaskEdit::TPopupMaskEdit(TComponent* AOwner) : TMaskEdit(AOwner) { Popup(this); }
 
+void TPopupMaskEdit::CreateParams(TCreateParams& Params) {
+  TMaskEdit::CreateParams(Params);
+  Float(Params);
+}
+
 void TPopupMaskEdit::KeyDown(Word& Key, TShiftState Shift) {
   if (EditorKey(this, *this, Key, Text())) return;
   TMaskEdit::KeyDown(Key, Shift);
@@ -117,6 +130,11 @@ void TPopupMaskEdit::DoExit() {
 
 TPopupSpinEdit::TPopupSpinEdit(TComponent* AOwner) : TSpinEdit(AOwner) { Popup(this); }
 
+void TPopupSpinEdit::CreateParams(TCreateParams& Params) {
+  TSpinEdit::CreateParams(Params);
+  Float(Params);
+}
+
 void TPopupSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
   if (EditorKey(this, *this, Key, Text())) return;
   TSpinEdit::KeyDown(Key, Shift);
@@ -142,6 +160,11 @@ void TPopupSpinEdit::DoExit() {
 // ---------------------------------------------------------------------------------------------
 
 TPopupListBox::TPopupListBox(TComponent* AOwner) : TListBox(AOwner) { Popup(this); }
+
+void TPopupListBox::CreateParams(TCreateParams& Params) {
+  TListBox::CreateParams(Params);
+  Float(Params);
+}
 
 void TPopupListBox::SizeToContent() {
   TCanvas* c = Canvas();
@@ -176,6 +199,20 @@ bool TPopupListBox::WantSpecialKey(Word Key, TShiftState Shift) {
   return Key == VK_RETURN || Key == VK_ESCAPE || TListBox::WantSpecialKey(Key, Shift);
 }
 
+void TPopupListBox::DoExit() {
+  TListBox::DoExit();
+  // Losing the focus closes the list like the other editors: the selected item is reported,
+  // and without one the owner hears that editing ended.
+  if (Cancelled) return;
+  Cancelled = true;
+  Hide();
+  if (ItemIndex() >= 0) {
+    if (OnValue) OnValue(this, Param, Items()[static_cast<size_t>(ItemIndex())]);
+  } else if (OnCancel) {
+    OnCancel(this);
+  }
+}
+
 void TPopupListBox::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TListBox::MouseUp(Button, Shift, X, Y);
   if (Button != mbLeft || !Visible()) return;
@@ -191,6 +228,11 @@ void TPopupListBox::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, i
 // ---------------------------------------------------------------------------------------------
 
 TPopupDatePicker::TPopupDatePicker(TComponent* AOwner) : TDateTimePicker(AOwner) { Popup(this); }
+
+void TPopupDatePicker::CreateParams(TCreateParams& Params) {
+  TDateTimePicker::CreateParams(Params);
+  Float(Params);
+}
 
 std::string TPopupDatePicker::ValueText() const {
   return Kind() == dtkTime ? TimeToStr(DateTime()) : DateToStr(DateTime());

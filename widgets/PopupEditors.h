@@ -1,7 +1,9 @@
 // The popup parameter editors the HTML tree view places over a clicked parameter: text, masked
 // text, integer, choice list and date/time. Each reports its value through OnValue and hides
 // itself: Return reports and asks to advance, Escape closes without a report (OnCancel lets
-// the owner end its editing state), and losing the focus reports unless already closed.
+// the owner end its editing state), and losing the focus reports unless already closed. They
+// float above their parent in frameless windows of their own (Left and Top in screen
+// coordinates), so an editor near the parent's edge is not cut off.
 #pragma once
 
 #include <functional>
@@ -28,6 +30,7 @@ class TPopupEdit : public platform::TEdit, public TPopupEditorLink {
   std::string ClassName() const override { return "TPopupEdit"; }
 
  protected:
+  void CreateParams(platform::TCreateParams& Params) override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
@@ -41,6 +44,7 @@ class TPopupMaskEdit : public platform::TMaskEdit, public TPopupEditorLink {
   std::string ClassName() const override { return "TPopupMaskEdit"; }
 
  protected:
+  void CreateParams(platform::TCreateParams& Params) override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
@@ -53,6 +57,7 @@ class TPopupSpinEdit : public platform::TSpinEdit, public TPopupEditorLink {
   std::string ClassName() const override { return "TPopupSpinEdit"; }
 
  protected:
+  void CreateParams(platform::TCreateParams& Params) override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
@@ -67,9 +72,11 @@ class TPopupListBox : public platform::TListBox, public TPopupEditorLink {
   void SizeToContent();
 
  protected:
+  void CreateParams(platform::TCreateParams& Params) override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
   void MouseUp(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
+  void DoExit() override;
 };
 
 class TPopupDatePicker : public platform::TDateTimePicker, public TPopupEditorLink {
@@ -80,6 +87,7 @@ class TPopupDatePicker : public platform::TDateTimePicker, public TPopupEditorLi
   std::string ValueText() const;
 
  protected:
+  void CreateParams(platform::TCreateParams& Params) override;
   void KeyDown(platform::Word& Key, platform::TShiftState Shift) override;
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;

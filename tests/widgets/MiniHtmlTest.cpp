@@ -1,6 +1,7 @@
 // Mini-HTML helpers (table-driven) and layout through the fixed-advance fake text measurer:
 // every character is 8 pixels wide and 16 high in the 16-pixel test font.
 #include "widgets/MiniHtml.h"
+#include "widgets/PictureContainer.h"
 
 #include <gtest/gtest.h>
 
@@ -504,6 +505,58 @@ TEST(MiniHtmlRender, FeaturesToPng) {
   EXPECT_EQ(r.AnchorCount, 3);
   EXPECT_EQ(r.FocusAnchorValue, "p2");
   ASSERT_TRUE(bmp.Image().save(QString::fromStdString(kdtest::OutputDir() + "/minihtml_features.png")));
+}
+
+// A BODY BACKGROUND picture is tiled over the target rectangle (the one passed, less its first
+// column) and nowhere else: the tiles at the right and bottom are cut at its edge, and the
+// canvas clip is as it was afterwards.
+TEST(MiniHtmlBody, BackgroundTilesStayInsideTheTarget) {
+  QImage tile(16, 16, QImage::Format_RGB32);
+  tile.fill(QColor(0, 0, 255));
+  const std::string path = kdtest::TempDir() + "/tile16.png";
+  ASSERT_TRUE(tile.save(QString::fromStdString(path)));
+  const std::string text = "<BODY BACKGROUND=\"file://" + path + "\">";
+  THTMLPictureCache cache;
+  TMiniHtmlParams p;
+  p.PictureCache = &cache;
+  for (const TRect target : {TRect{10, 10, 30, 30}, TRect{3, 20, 50, 27}, TRect{0, 0, 16, 16}}) {
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(60, 60);
+    bmp.Canvas()->Brush()->SetColor(clWhite);
+    bmp.Canvas()->FillRect({0, 0, 60, 60});
+    TMiniHtmlResult r;
+    TRect rect = target;
+    RenderMiniHtml(bmp.Canvas(), text, rect, p, r);
+    int outside = 0, inside = 0;
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 60; ++x) {
+        const bool in = x > target.Left && x < target.Right && y >= target.Top && y < target.Bottom;
+        const TColor c = bmp.Canvas()->Pixel(x, y);
+        if (!in && c != clWhite) ++outside;
+        if (in && c == static_cast<TColor>(0xFF0000)) ++inside;
+      }
+    EXPECT_EQ(outside, 0) << target.Left << "," << target.Top;
+    EXPECT_EQ(inside, (target.Width() - 1) * target.Height());
+    // Unclipped before, unclipped after.
+    EXPECT_EQ(bmp.Canvas()->ClipRect(), (TRect{0, 0, 60, 60}));
+    bmp.Canvas()->Brush()->SetColor(clRed);
+    bmp.Canvas()->FillRect({0, 0, 2, 2});
+    EXPECT_EQ(bmp.Canvas()->Pixel(1, 1), clRed);
+  }
+  // A clip set by the caller is kept: the tiles stay inside both, and it holds afterwards.
+  TBitmap bmp;
+  bmp.SetPixelFormat(pf24bit);
+  bmp.SetSize(60, 60);
+  bmp.Canvas()->Brush()->SetColor(clWhite);
+  bmp.Canvas()->FillRect({0, 0, 60, 60});
+  bmp.Canvas()->IntersectClipRect({0, 0, 20, 60});
+  TMiniHtmlResult r;
+  TRect rect{10, 10, 30, 30};
+  RenderMiniHtml(bmp.Canvas(), text, rect, p, r);
+  EXPECT_EQ(bmp.Canvas()->Pixel(19, 15), static_cast<TColor>(0xFF0000));
+  EXPECT_EQ(bmp.Canvas()->Pixel(20, 15), clWhite);
+  EXPECT_EQ(bmp.Canvas()->ClipRect(), (TRect{0, 0, 20, 60}));
 }
 
 }  // namespace
