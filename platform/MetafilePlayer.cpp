@@ -399,50 +399,67 @@ void TMetafileDC::BoxFigure(const TReader& R, uint32_t Type) {
 }
 
 // Arcs, chords and pies: from the ray through the start point to the ray through the end point,
-// in the device context's arc direction as seen on the device.
+// in the device context's arc direction as seen on the device. On an upright device the figure
+// is built in device pixels, so a thin outline keeps to the box as rectangles do.
 void TMetafileDC::ArcFigure(const TReader& R, uint32_t Type) {
   R.Need(40);
-  const QRectF box = R.Box(8).normalized();
-  const QPointF start = R.Point(24), end = R.Point(32);
+  QRectF box = R.Box(8).normalized();
+  QPointF start = R.Point(24), end = R.Point(32);
   if (box.width() <= 0 || box.height() <= 0) return;
-  const QPointF c = box.center();
-  const double a = box.width() / 2, b = box.height() / 2;
-  auto angle = [&](const QPointF& P) {
-    return std::atan2(-(P.y() - c.y()) / b, (P.x() - c.x()) / a) * 180 / cPi;
-  };
-  const double t0 = angle(start), t1 = angle(end);
   const QTransform& t = Full();
-  const bool flipped = t.m11() * t.m22() - t.m12() * t.m21() < 0;
+  const bool aligned = AxisAligned();
   bool ccw = S.ArcDirection == AD_COUNTERCLOCKWISE;
-  if (flipped) ccw = !ccw;
-  double sweep = t1 - t0;
-  if (ccw) {
-    while (sweep <= 0) sweep += 360;
-  } else {
-    while (sweep >= 0) sweep -= 360;
+  if (aligned) {
+    box = t.mapRect(box);
+    start = t.map(start);
+    end = t.map(end);
+    if (!Sane(box) || box.width() <= 0 || box.height() <= 0) return;
+  } else if (t.m11() * t.m22() - t.m12() * t.m21() < 0) {
+    ccw = !ccw;  // a mirrored mapping turns the direction seen on the device
   }
-  QPainterPath p;
-  if (Type == EMR_PIE) {
-    p.moveTo(c);
-    p.arcTo(box, t0, sweep);
-    p.closeSubpath();
-  } else {
-    p.arcMoveTo(box, t0);
-    p.arcTo(box, t0, sweep);
-    if (Type == EMR_CHORD) p.closeSubpath();
-  }
-  QPainterPath d = t.map(p);
+  auto figure = [&](const QRectF& B) {
+    const QPointF c = B.center();
+    const double a = B.width() / 2, b = B.height() / 2;
+    auto angle = [&](const QPointF& P) { return std::atan2(-(P.y() - c.y()) / b, (P.x() - c.x()) / a) * 180 / cPi; };
+    const double t0 = angle(start), t1 = angle(end);
+    double sweep = t1 - t0;
+    if (ccw) {
+      while (sweep <= 0) sweep += 360;
+    } else {
+      while (sweep >= 0) sweep -= 360;
+    }
+    QPainterPath p;
+    if (Type == EMR_PIE) {
+      p.moveTo(c);
+      p.arcTo(B, t0, sweep);
+      p.closeSubpath();
+    } else {
+      p.arcMoveTo(B, t0);
+      p.arcTo(B, t0, sweep);
+      if (Type == EMR_CHORD) p.closeSubpath();
+    }
+    return aligned ? p : t.map(p);
+  };
+  QPainterPath d = figure(box);
   if (!Sane(d.boundingRect())) return;
+  const TGdiObject* pen = S.Pen.get();
+  const bool thin = !pen || pen->Cosmetic || pen->PenWidth * DevScale() < 1.5;
+  QPainterPath stroke = aligned && thin && !S.InPath ? figure(box.adjusted(0, 0, -1, -1)) : d;
   if (Type == EMR_ARCTO) {
-    QPainterPath line(Dev(S.Pos));
-    line.lineTo(d.elementAt(0));
-    line.connectPath(d);
-    d = line;
-    S.Pos = p.currentPosition();
+    // A line from the current position to the arc's start; the arc's end becomes the position.
+    auto withLine = [&](const QPainterPath& Arc) {
+      QPainterPath line(Dev(S.Pos));
+      line.lineTo(Arc.elementAt(0));
+      line.connectPath(Arc);
+      return line;
+    };
+    d = withLine(d);
+    stroke = withLine(stroke);
+    S.Pos = Full().inverted().map(d.currentPosition());
   }
   const bool closed = Type == EMR_CHORD || Type == EMR_PIE;
   if (S.InPath) AppendToPath(d, Type == EMR_ARCTO);
-  else Draw(d, d, closed, true);
+  else Draw(d, stroke, closed, true);
 }
 
 void TMetafileDC::AngleArc(const TReader& R) {
@@ -493,7 +510,7 @@ QPen TMetafileDC::MakePen(const TGdiObject& Pen) {
     }
     return q;
   }
-  q.setWidthF(w);
+  q.setWidthF(std::min(w, 1e6));  // wider than any device
   const uint32_t cap = Pen.PenStyle & PS_ENDCAP_MASK, join = Pen.PenStyle & PS_JOIN_MASK;
   q.setCapStyle(cap == PS_ENDCAP_FLAT ? Qt::FlatCap : cap == PS_ENDCAP_SQUARE ? Qt::SquareCap : Qt::RoundCap);
   q.setJoinStyle(join == PS_JOIN_MITER ? Qt::SvgMiterJoin : join == PS_JOIN_BEVEL ? Qt::BevelJoin : Qt::RoundJoin);
@@ -657,12 +674,21 @@ void TMetafileDC::ApplyClip() {
   std::optional<QRegion> c = S.Clip;
   if (FBaseClip) c = c ? c->intersected(*FBaseClip) : *FBaseClip;
   FClip = c;
-  if (c) FPainter->setClipRegion(*c);
-  else FPainter->setClipping(false);
+  // Turning the painter's clipping off would stop a later region from taking effect; the
+  // device's whole area stands for no clip.
+  FPainter->setClipRegion(c ? *c : QRegion(DeviceArea()));
+}
+
+QRect TMetafileDC::DeviceArea() {
+  QPaintDevice* dev = FPainter->device();
+  const QRect r(0, 0, dev->width(), dev->height());
+  const QTransform t = FPainter->worldTransform();
+  return t.isIdentity() || !t.isInvertible() ? r : t.inverted().mapRect(r);
 }
 
 void TMetafileDC::CombineClip(const QRegion& Region, int32_t Mode) {
-  const QRegion all(QRect(-(1 << 29), -(1 << 29), 1 << 30, 1 << 30));
+  // Everything the device shows (a region far larger than the device upsets the painter's clip).
+  const QRegion all(DeviceArea().adjusted(-1, -1, 1, 1));
   const QRegion cur = S.Clip ? *S.Clip : all;
   switch (Mode) {
     case RGN_AND: S.Clip = cur.intersected(Region); break;

@@ -170,6 +170,7 @@ class TMetafileDC {
   void AppendToPath(const QPainterPath& DevicePath, bool Connect);
   void PathRecord(uint32_t Type, const TReader& R);
   void ApplyClip();
+  QRect DeviceArea();  // the device in the painter's coordinates
   void CombineClip(const QRegion& Region, int32_t Mode);
   QRegion ReadRegion(const TReader& R, uint32_t At, uint32_t Bytes);
   void Text(const TReader& R, bool Wide);
