@@ -21,7 +21,10 @@ std::string gDir;
 HDC Begin(const char* Name) {
   RECT frame = {0, 0, 10000, 7500};
   const std::string path = gDir + "/" + Name + ".emf";
-  return CreateEnhMetaFileA(0, path.c_str(), &frame, Name);
+  // The description is two strings, the application and the picture, ended by two zeros.
+  static std::string description;
+  description = std::string("emf-samples") + '\0' + Name + '\0' + '\0';
+  return CreateEnhMetaFileA(0, path.c_str(), &frame, description.c_str());
 }
 
 void End(HDC Dc) { DeleteEnhMetaFile(CloseEnhMetaFile(Dc)); }
