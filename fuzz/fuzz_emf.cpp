@@ -44,6 +44,14 @@ void FuzzEmf(const uint8_t* data, size_t size) {
 
 }  // namespace
 
+// Undefined behaviour (an overflow on absurd sizes) is a finding like a crash.
+extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+
+// Caches the font and windowing libraries keep until the process ends are not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\nleak:libQt6Core\nleak:libQt6Gui\nleak:libglib\n";
+}
+
 // Text records need the fonts of a GUI application.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
