@@ -243,24 +243,11 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     case TA_BOTTOM: oy = -fm.descent(); break;
     default: oy = fm.ascent(); break;
   }
-  QPainterPath glyphs;
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text.at(i);
-    if (c.isSpace() || c.isLowSurrogate()) continue;
-    QString g(c);
-    if (c.isHighSurrogate() && i + 1 < text.size()) g += text.at(i + 1);
-    glyphs.addText(QPointF(at[size_t(i)] + ox, oy), qf, g);
-  }
-  auto decoration = [&](double Y, double Thick) {
-    glyphs.addRect(QRectF(ox, oy + Y - Thick / 2, width, Thick));
-  };
-  const double line = std::max(1.0, fm.lineWidth());
-  if (font->Underline) decoration(fm.underlinePos() + line / 2, line);
-  if (font->StrikeOut) decoration(-fm.strikeOutPos(), line);
   // Font pixels to the canvas: turned by the escapement, upright on the device unless the
   // device context draws in the advanced mode, where the world transformation applies in full.
   const double esc = font->Escapement / 10.0;
   QTransform toCanvas;
+  double stretch = 1;  // glyph positions only: the spacing array in device units
   if (graphicsMode == 2) {
     QTransform local;
     local.translate(ref.x(), ref.y());
@@ -268,65 +255,58 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     local.scale(k, k);
     toCanvas = local * full;
   } else {
+    // Heights scale with the vertical unit; with a spacing array, advances with the horizontal.
     const QPointF o = full.map(QPointF(0, 0));
     const double vy = QLineF(o, full.map(QPointF(0, 1))).length();
     const double vx = QLineF(o, full.map(QPointF(1, 0))).length();
     const QPointF p = full.map(ref);
-    QTransform local;
-    local.translate(p.x(), p.y());
-    local.rotate(-esc);
-    // Heights scale with the vertical unit, spacing with the horizontal one.
-    local.scale(k * vy, k * vy);
-    if (!dx.empty() && vy > 0) {
-      // Stretch the advances so that the spacing array holds in device units.
-      QTransform sx;
-      sx.scale(vx / vy, 1);
-      QPainterPath stretched;
-      // Glyph shapes keep their aspect; only positions follow the spacing array.
-      for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isSpace() || c.isLowSurrogate()) continue;
-        QString g(c);
-        if (c.isHighSurrogate() && i + 1 < text.size()) g += text.at(i + 1);
-        stretched.addText(QPointF((at[size_t(i)] + ox) * vx / vy, oy), qf, g);
-      }
-      const double w2 = width * vx / vy, ox2 = ox * vx / vy;
-      if (font->Underline) stretched.addRect(QRectF(ox2, oy + fm.underlinePos(), w2, line));
-      if (font->StrikeOut) stretched.addRect(QRectF(ox2, oy - fm.strikeOutPos() - line / 2, w2, line));
-      glyphs = stretched;
-    }
-    toCanvas = local;
+    toCanvas.translate(p.x(), p.y());
+    toCanvas.rotate(-esc);
+    toCanvas.scale(k * vy, k * vy);
+    if (!dx.empty() && vy > 0) stretch = vx / vy;
   }
-  if (!std::isfinite(toCanvas.m11()) || !std::isfinite(toCanvas.dx()) || !std::isfinite(toCanvas.dy())) return;
+  if (!std::isfinite(toCanvas.m11()) || !std::isfinite(toCanvas.m12()) || !std::isfinite(toCanvas.dx()) ||
+      !std::isfinite(toCanvas.dy()) || !std::isfinite(stretch))
+    return;
+  QPainterPath glyphs;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c.isSpace() || c.isLowSurrogate()) continue;
+    QString g(c);
+    if (c.isHighSurrogate() && i + 1 < text.size()) g += text.at(i + 1);
+    glyphs.addText(QPointF((at[size_t(i)] + ox) * stretch, oy), qf, g);
+  }
+  const double left = ox * stretch, advance = width * stretch;
+  const double line = std::max(1.0, fm.lineWidth());
+  if (font->Underline) glyphs.addRect(QRectF(left, oy + fm.underlinePos(), advance, line));
+  if (font->StrikeOut) glyphs.addRect(QRectF(left, oy - fm.strikeOutPos() - line / 2, advance, line));
+  auto onDevice = [](const QRectF& B) {
+    return std::abs(B.left()) < cFar && std::abs(B.right()) < cFar && std::abs(B.top()) < cFar &&
+           std::abs(B.bottom()) < cFar;
+  };
   if (S.BkMode == OPAQUE) {
+    // The character cells take the background colour.
     QPainterPath cell;
-    const double w = glyphs.isEmpty() ? width : std::max(width, 0.0);
-    cell.addRect(QRectF(ox, oy - fm.ascent(), graphicsMode == 2 || dx.empty() ? w : glyphs.boundingRect().right() - ox,
-                        fm.ascent() + fm.descent()));
+    cell.addRect(QRectF(left, oy - fm.ascent(), advance, fm.ascent() + fm.descent()));
     const QPainterPath c = toCanvas.map(cell);
-    const QRectF cb = c.boundingRect();
-    if (std::abs(cb.left()) < cFar && std::abs(cb.right()) < cFar && std::abs(cb.top()) < cFar &&
-        std::abs(cb.bottom()) < cFar)
-      FPainter->fillPath(c, GdiColor(S.BkColor));
+    if (onDevice(c.boundingRect())) FPainter->fillPath(c, GdiColor(S.BkColor));
   }
   const std::optional<QRegion> saved = FClip;
   if ((options & ETO_CLIPPED) && !rcl.isEmpty()) {
     const QRectF d = full.mapRect(rcl);
-    if (std::abs(d.left()) < cFar && std::abs(d.right()) < cFar && std::abs(d.top()) < cFar &&
-        std::abs(d.bottom()) < cFar) {
+    if (onDevice(d)) {
       const QRegion r(d.toAlignedRect());
       FClip = FClip ? FClip->intersected(r) : r;
       FPainter->setClipRegion(*FClip);
     }
   }
-  FillCoverage(toCanvas.map(glyphs), GdiColor(S.TextColor));
+  const QPainterPath ink = toCanvas.map(glyphs);
+  if (onDevice(ink.boundingRect())) FillCoverage(ink, GdiColor(S.TextColor));
   if (FClip != saved) ApplyClip();
   if (updateCp) {
     // The current position moves on by the text's advance.
-    const QPointF end = toCanvas.map(QPointF(at.back() * (graphicsMode == 2 || dx.empty() ? 1.0 : 1.0), 0));
-    const QPointF start = toCanvas.map(QPointF(0, 0));
     const QTransform inv = full.inverted();
-    S.Pos = S.Pos + (inv.map(end) - inv.map(start));
+    S.Pos += inv.map(toCanvas.map(QPointF(advance, 0))) - inv.map(toCanvas.map(QPointF(0, 0)));
   }
 }
 

@@ -23,14 +23,15 @@ constexpr TColor32 cRed = 0xFFFF0000u, cBlue = 0xFF0000FFu, cGreen = 0xFF008000u
 
 // A 100 x 50 picture: the left half red, the right half blue (no outline), and a green line
 // across at y 45 drawn with a pen of its own.
-std::vector<uint8_t> TwoTone() {
+// Damaged: the blue brush is selected by an index beyond the object table.
+std::vector<uint8_t> TwoTone(bool Damaged = false) {
   std::vector<uint32_t> w = {1, 88, 0, 0, 99, 49, 0, 0, 2646, 1323, 0x464D4520, 0x10000, 0, 12, 4, 0, 0, 0, 0, 0, 0, 0,
                              39, 24, 1, 0, 0x0000FF, 0,          // red brush 1
                              37, 12, 1,                          // select it
                              37, 12, 0x80000008,                 // the null pen
                              43, 24, 0, 0, 50, 50,               // left half
                              39, 24, 2, 0, 0xFF0000, 0,          // blue brush 2
-                             37, 12, 2,
+                             37, 12, Damaged ? 9u : 2u,
                              43, 24, 50, 0, 100, 50,             // right half
                              38, 28, 3, 0, 5, 0, 0x008000,       // green pen 3, 5 wide
                              37, 12, 3,
@@ -170,4 +171,15 @@ TEST_F(MetafileViewTest, OverridePenAndBrushOnAndOff) {
     s->UpdateBuffer();
     EXPECT_TRUE(Near(At(s.get(), 10.5f, 9.0f), cGreen));
   }
+}
+
+// A damaged record ends the picture: what came before it shows, painting goes on.
+TEST_F(MetafileViewTest, ADamagedRecordEndsThePicture) {
+  kdtest::WriteFileBytes(path, TwoTone(true));
+  auto s = Make(0);
+  EXPECT_NO_THROW(s->UpdateBuffer());
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_FALSE(s->RepaintFlag());
+  EXPECT_TRUE(Near(At(s.get(), 5, 5), cRed));
+  EXPECT_EQ(At(s.get(), 15, 5) & 0xFFFFFFu, 0xFFFFFFu);  // the right half never drawn
 }

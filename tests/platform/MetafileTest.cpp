@@ -455,8 +455,8 @@ TEST(Metafile, AlphaBlendAndPatternBlits) {
 
 namespace {
 // EMR_EXTCREATEFONTINDIRECTW with a face and height, then EMR_EXTTEXTOUTW at (X, Y).
-void Font(TEmf& E, uint32_t Index, int32_t Height, const char16_t* Face) {
-  std::vector<uint32_t> w = {Index, uint32_t(Height), 0, 0, 0, 400, 0, 0};
+void Font(TEmf& E, uint32_t Index, int32_t Height, const char16_t* Face, int32_t Escapement = 0) {
+  std::vector<uint32_t> w = {Index, uint32_t(Height), 0, uint32_t(Escapement), uint32_t(Escapement), 400, 0, 0};
   std::vector<uint16_t> face(32, 0);
   for (int i = 0; Face[i] && i < 31; ++i) face[size_t(i)] = uint16_t(Face[i]);
   for (int i = 0; i < 32; i += 2) w.push_back(face[size_t(i)] | (uint32_t(face[size_t(i) + 1]) << 16));
@@ -529,6 +529,38 @@ TEST(Metafile, TextAlignmentSpacingAndOpaqueRectangle) {
       if (pc.At(x, y) != cWhite) right |= QRect(x, y, 1, 1);
   EXPECT_GE(right.left(), 150);
   EXPECT_EQ(pc.At(100, 80), cGreen);
+}
+
+TEST(Metafile, TextTurnedUpdatingThePositionAndOnAnOpaqueBackground) {
+  // Escapement 90 degrees: the line runs upwards from the reference point.
+  TEmf a(100, 200);
+  Font(a, 1, -30, u"Arial", 900);
+  a.Rec(EMR_SETBKMODE, {1}).Rec(EMR_SETTEXTALIGN, {24});
+  TextW(a, 50, 190, u"HHHHH");
+  TPlay pa(a.Finish(), 100, 200);
+  const QRect ia = Ink(pa, 100, 200);
+  EXPECT_GT(ia.height(), 2 * ia.width());
+  EXPECT_LE(ia.right(), 50);
+  EXPECT_GE(ia.bottom(), 180);
+  // With the position updated, a second text continues where the first ended; the opaque mode
+  // fills the character cells with the background colour; the A form reads Windows-1252.
+  TEmf b(200, 60);
+  Font(b, 1, -30, u"Arial");
+  b.Rec(EMR_SETTEXTALIGN, {1}).Rec(EMR_SETBKCOLOR, {cGreen}).Rec(EMR_MOVETOEX, {10, 10});
+  TextW(b, 0, 0, u"H");
+  std::vector<uint32_t> t = {0, 0, 0, 0, 1, F(1), F(1), 0, 0, 1, 76, 0, 0, 0, 0, 0, 0, 0xE9};
+  b.Rec(EMR_EXTTEXTOUTA, t);
+  TPlay pb(b.Finish(), 200, 60);
+  pb.Save("text-cp");
+  const QRect ib = Ink(pb, 200, 60);
+  EXPECT_GE(ib.left(), 10);
+  EXPECT_EQ(pb.At(11, 12), cGreen);  // the cell's background
+  QRect black;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (pb.At(x, y) == cBlack) black |= QRect(x, y, 1, 1);
+  EXPECT_GT(black.width(), 30);  // "H" and then "é" beside it, not on top of it
+  EXPECT_LT(black.top(), 20);     // the accent above the letters
 }
 
 // Text drawn into a 32-bit surface follows the platform's rule: the colour blends into the
