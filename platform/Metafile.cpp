@@ -118,8 +118,8 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
   h.DeviceCy = I32(Data + 76);
   h.MillimetersCx = I32(Data + 80);
   h.MillimetersCy = I32(Data + 84);
-  std::vector<uint8_t> data(Data, Data + total);
-  std::vector<TEnhMetaRecord> recs;
+  // Walk the chain of records first; the picture takes the data only when all of it holds.
+  std::vector<std::pair<uint32_t, uint32_t>> chain;  // offset, size
   uint32_t pos = 0;
   bool eof = false;
   while (pos < total && !eof) {
@@ -129,13 +129,12 @@ void TMetafile::LoadFromBytes(const uint8_t* Data, size_t Size) {
     if (pos > 0 && type == EMR_HEADER) Fail("Unexpected metafile header");
     if (size < MinSize(type)) Fail("Metafile record is too short");
     if (type == EMR_EOF) eof = true;
-    recs.push_back({type, size, nullptr});
-    recs.back().Data = reinterpret_cast<const uint8_t*>(uintptr_t(pos));  // an offset until the data moves in
+    chain.emplace_back(pos, size);
     pos += size;
   }
-  FData = std::move(data);
-  for (TEnhMetaRecord& r : recs) r.Data = FData.data() + reinterpret_cast<uintptr_t>(r.Data);
-  FRecords = std::move(recs);
+  FData.assign(Data, Data + total);
+  FRecords.reserve(chain.size());
+  for (auto [at, size] : chain) FRecords.push_back({U32(FData.data() + at), size, FData.data() + at});
   FHeader = h;
 }
 

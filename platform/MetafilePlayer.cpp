@@ -290,8 +290,7 @@ void TMetafileDC::CreateFont(THandleTable* Table, const TReader& R) {
 
 // --- figures -----------------------------------------------------------------------------
 
-std::vector<QPointF> TMetafileDC::ReadPoints(const TReader& R, uint32_t /*CountAt*/, uint32_t PointsAt, bool Short,
-                                             uint32_t Count) {
+std::vector<QPointF> TMetafileDC::ReadPoints(const TReader& R, uint32_t PointsAt, bool Short, uint32_t Count) {
   const uint64_t each = Short ? 4 : 8;
   if (uint64_t(Count) * each > uint64_t(R.Size) - std::min<uint64_t>(R.Size, PointsAt))
     Fail("Metafile point count exceeds its record");
@@ -310,7 +309,7 @@ void TMetafileDC::Poly(const TReader& R, uint32_t Type) {
   const bool shortPts = Type >= EMR_POLYBEZIER16;
   const uint32_t base = shortPts ? Type - EMR_POLYBEZIER16 + EMR_POLYBEZIER : Type;
   const uint32_t n = R.U32(24);
-  std::vector<QPointF> pts = ReadPoints(R, 24, 28, shortPts, n);
+  std::vector<QPointF> pts = ReadPoints(R, 28, shortPts, n);
   const bool to = base == EMR_POLYBEZIERTO || base == EMR_POLYLINETO;
   if (to) {
     if (pts.empty()) return;
@@ -343,7 +342,7 @@ void TMetafileDC::PolyPoly(const TReader& R, bool Short, bool Closed) {
   const uint32_t polys = R.U32(24), total = R.U32(28);
   const uint64_t countsEnd = 32 + uint64_t(polys) * 4;
   R.Need(countsEnd);
-  const std::vector<QPointF> pts = ReadPoints(R, 28, uint32_t(countsEnd), Short, total);
+  const std::vector<QPointF> pts = ReadPoints(R, uint32_t(countsEnd), Short, total);
   QPainterPath path;
   uint64_t at = 0;
   for (uint32_t i = 0; i < polys; ++i) {

@@ -157,7 +157,7 @@ class TMetafileDC {
   void CreateFont(THandleTable* Table, const TReader& R);
 
   // Drawing.
-  std::vector<QPointF> ReadPoints(const TReader& R, uint32_t CountAt, uint32_t PointsAt, bool Short, uint32_t Count);
+  std::vector<QPointF> ReadPoints(const TReader& R, uint32_t PointsAt, bool Short, uint32_t Count);
   void Poly(const TReader& R, uint32_t Type);
   void PolyPoly(const TReader& R, bool Short, bool Closed);
   void BoxFigure(const TReader& R, uint32_t Type);
