@@ -419,7 +419,9 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
     src = ReadDib(R, offBmi, cbBmi, offBits, cbBits, usage, rop == cAlphaBlend);
     if (src.isNull()) return;
     if (cxs <= 0 || cys <= 0) return;
-    if (fromBottom) ys = src.height() - ys - cys;
+    // Bottom-up bitmaps (a positive height) count these records' source rows from the bottom.
+    const bool topDown = cbBmi >= 40 && R.I32(offBmi + 8) < 0;
+    if (fromBottom && !topDown) ys = src.height() - ys - cys;
   }
   // Source pixels to the canvas.
   const QRectF dest(xd, yd, cxd, cyd);

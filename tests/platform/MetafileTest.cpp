@@ -425,6 +425,27 @@ TEST(Metafile, BitmapsWithRasterOperations) {
   EXPECT_EQ(p.At(10, 30), cWhite);
 }
 
+// A source rectangle of one row: bottom-up bitmaps count it from the bottom, top-down ones
+// from the top. The 2 x 2 bitmap's top row is red, its bottom row blue.
+TEST(Metafile, BitmapSourceRowsAndBitmapOrder) {
+  for (int topDown = 0; topDown < 2; ++topDown) {
+    std::vector<uint8_t> body;
+    auto put = [&](uint32_t v) { for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i))); };
+    for (int i = 0; i < 4; ++i) put(0);
+    put(0), put(0), put(0), put(0), put(2), put(1);  // destination at 0,0; source 0,0 2 x 1
+    put(80), put(40), put(120), put(16), put(0), put(0x00CC0020), put(100), put(100);
+    for (uint32_t w : {40u, 2u, topDown ? uint32_t(-2) : 2u, 1u | (24u << 16), 0u, 16u, 0u, 0u, 0u, 0u}) put(w);
+    const uint8_t red[8] = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0}, blue[8] = {0xFF, 0, 0, 0xFF, 0, 0, 0, 0};
+    // File order: the first row stored is the bottom one unless the bitmap is top-down.
+    body.insert(body.end(), topDown ? red : blue, (topDown ? red : blue) + 8);
+    body.insert(body.end(), topDown ? blue : red, (topDown ? blue : red) + 8);
+    TEmf e;
+    e.Raw(EMR_STRETCHDIBITS, body);
+    TPlay p(e.Finish());
+    EXPECT_EQ(p.At(50, 50), topDown ? cRed : cBlue) << topDown;
+  }
+}
+
 TEST(Metafile, AlphaBlendAndPatternBlits) {
   // ALPHABLEND: a 1 x 1 black 32-bit bitmap at constant alpha 128 over white gives mid grey.
   std::vector<uint8_t> body;
