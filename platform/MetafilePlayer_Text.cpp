@@ -315,7 +315,7 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
 // A device-independent bitmap of a record (header and bits at their offsets) as 32-bit pixels;
 // a null image when the record holds none or one this player does not read.
 QImage TMetafileDC::ReadDib(const TReader& R, uint32_t OffBmi, uint32_t CbBmi, uint32_t OffBits, uint32_t CbBits,
-                            uint32_t Usage, bool KeepAlpha) {
+                            uint32_t Usage, bool KeepAlpha, int32_t Scans) {
   if (CbBmi == 0) return QImage();
   if (uint64_t(OffBmi) + CbBmi > R.Size || uint64_t(OffBits) + CbBits > R.Size || CbBmi < 12)
     Fail("Metafile bitmap exceeds its record");
@@ -329,6 +329,15 @@ QImage TMetafileDC::ReadDib(const TReader& R, uint32_t OffBmi, uint32_t CbBmi, u
   std::memcpy(file.data() + 10, &off, 4);
   std::memcpy(file.data() + 14, R.P + OffBmi, CbBmi);
   if (CbBits) std::memcpy(file.data() + off, R.P + OffBits, CbBits);
+  if (Scans > 0 && CbBmi >= 40) {
+    // The bits hold only Scans rows of the bitmap.
+    int32_t h;
+    std::memcpy(&h, file.data() + 14 + 8, 4);
+    if (int64_t(Scans) < std::abs(int64_t(h))) {
+      h = h < 0 ? -Scans : Scans;
+      std::memcpy(file.data() + 14 + 8, &h, 4);
+    }
+  }
   TBmpLimits limits;
   limits.MaxPixels = int64_t(1) << 26;
   TBmpImage bmp;
@@ -383,6 +392,7 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
   int32_t constAlpha = 255;
   bool srcAlpha = false;
   bool fromBottom = false;
+  uint32_t startScan = 0, scans = 0;  // the rows the bits hold (SETDIBITSTODEVICE)
   switch (Type) {
     case EMR_STRETCHDIBITS:
       R.Need(80);
@@ -395,6 +405,7 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
       R.Need(76);
       xd = R.I32(24), yd = R.I32(28), xs = R.I32(32), ys = R.I32(36), cxs = R.I32(40), cys = R.I32(44);
       offBmi = R.U32(48), cbBmi = R.U32(52), offBits = R.U32(56), cbBits = R.U32(60), usage = R.U32(64);
+      startScan = R.U32(68), scans = R.U32(72);
       rop = SRCCOPY, cxd = cxs, cyd = cys;
       fromBottom = true;
       break;
@@ -416,12 +427,16 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
   if (cxd == 0 || cyd == 0) return;
   QImage src;
   if (rop == cAlphaBlend || NeedsSource(rop)) {
-    src = ReadDib(R, offBmi, cbBmi, offBits, cbBits, usage, rop == cAlphaBlend);
+    if (scans > uint32_t(1) << 24) return;
+    src = ReadDib(R, offBmi, cbBmi, offBits, cbBits, usage, rop == cAlphaBlend, int32_t(scans));
     if (src.isNull()) return;
     if (cxs <= 0 || cys <= 0) return;
-    // Bottom-up bitmaps (a positive height) count these records' source rows from the bottom.
+    // Bottom-up bitmaps (a positive height) count these records' source rows from the bottom;
+    // bits of part of the rows start at scan line startScan.
     const bool topDown = cbBmi >= 40 && R.I32(offBmi + 8) < 0;
-    if (fromBottom && !topDown) ys = src.height() - ys - cys;
+    const bool part = scans > 0 && int64_t(scans) == src.height();
+    if (fromBottom && !topDown) ys = int32_t((part ? int64_t(startScan) + scans : src.height()) - ys - cys);
+    else if (part) ys = int32_t(int64_t(ys) - startScan);
   }
   // Source pixels to the canvas.
   const QRectF dest(xd, yd, cxd, cyd);

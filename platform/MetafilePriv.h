@@ -175,8 +175,9 @@ class TMetafileDC {
   QRegion ReadRegion(const TReader& R, uint32_t At, uint32_t Bytes);
   void Text(const TReader& R, bool Wide);
   void Bitmap(const TReader& R, uint32_t Type);
+  // Scans (when not 0) is the number of rows the bits hold.
   QImage ReadDib(const TReader& R, uint32_t OffBmi, uint32_t CbBmi, uint32_t OffBits, uint32_t CbBits,
-                 uint32_t Usage, bool KeepAlpha);
+                 uint32_t Usage, bool KeepAlpha, int32_t Scans = 0);
   // Pixels of the canvas for blending by coverage (nullptr when the device is not a plain
   // 32-bit image painted without a transformation).
   QImage* Pixels();

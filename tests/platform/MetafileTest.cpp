@@ -446,6 +446,24 @@ TEST(Metafile, BitmapSourceRowsAndBitmapOrder) {
   }
 }
 
+// SETDIBITSTODEVICE with bits for part of the rows: scan lines 1 and 2 (blue, red from the
+// bottom) of a 2 x 4 bitmap, drawn at the picture's scale of 50.
+TEST(Metafile, BitsForPartOfTheRows) {
+  std::vector<uint8_t> body;
+  auto put = [&](uint32_t v) { for (int i = 0; i < 4; ++i) body.push_back(uint8_t(v >> (8 * i))); };
+  for (int i = 0; i < 4; ++i) put(0);
+  put(0), put(0), put(0), put(1), put(2), put(2);  // destination 0,0; source 0,1 (from the bottom) 2 x 2
+  put(76), put(40), put(116), put(16), put(0), put(1), put(2);
+  for (uint32_t w : {40u, 2u, 4u, 1u | (24u << 16), 0u, 32u, 0u, 0u, 0u, 0u}) put(w);
+  for (uint8_t b : {0xFF, 0, 0, 0xFF, 0, 0, 0, 0}) body.push_back(b);  // scan 1: blue
+  for (uint8_t b : {0, 0, 0xFF, 0, 0, 0xFF, 0, 0}) body.push_back(b);  // scan 2: red
+  TEmf e(2, 2);
+  e.Raw(EMR_SETDIBITSTODEVICE, body);
+  TPlay p(e.Finish());
+  EXPECT_EQ(p.At(50, 25), cRed);
+  EXPECT_EQ(p.At(50, 75), cBlue);
+}
+
 TEST(Metafile, AlphaBlendAndPatternBlits) {
   // ALPHABLEND: a 1 x 1 black 32-bit bitmap at constant alpha 128 over white gives mid grey.
   std::vector<uint8_t> body;
