@@ -119,6 +119,30 @@ TEST_P(MetafileReference, MatchesTheConvertersRendering) {
   EXPECT_GT(inked, 10);
 }
 
+// The converter draws hatched brushes solid, so the library's hatch picture is checked on its
+// own: a black cross-hatch over yellow (opaque background) on the left, red diagonals over the
+// untouched page (transparent background) on the right.
+TEST_F(MetafileReference, HatchesOfTheLibrarysPicture) {
+  if (!sReady) GTEST_SKIP() << "the EMF library, emf2svg-conv or rsvg-convert is not installed";
+  const QImage ours = Ours(sDir + "/hatch.emf");
+  int black = 0, yellow = 0, red = 0, white = 0, other = 0;
+  for (int y = 40; y < 440; ++y) {
+    for (int x = 40; x < 280; ++x) {
+      const QRgb p = ours.pixel(x, y) & 0xFFFFFF;
+      (p == 0 ? black : p == 0xFFFF00 ? yellow : other) += 1;
+    }
+    for (int x = 360; x < 600; ++x) {
+      const QRgb p = ours.pixel(x, y) & 0xFFFFFF;
+      (p == 0xC80000 ? red : p == 0xFFFFFF ? white : other) += 1;
+    }
+  }
+  EXPECT_EQ(other, 0);
+  EXPECT_GT(black, 10000);
+  EXPECT_GT(yellow, 3 * black);
+  EXPECT_GT(red, 8000);
+  EXPECT_GT(white, 4 * red);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Samples, MetafileReference,
     ::testing::Values(
