@@ -31,6 +31,8 @@ TdtpExposedMetafile::~TdtpExposedMetafile() {
 }
 
 void TdtpExposedMetafile::StyleChanged(platform::TObject*) {
+  FPenHandle.reset();
+  FBrushHandle.reset();
   RefreshAll();
   Changed();
 }
@@ -50,8 +52,8 @@ void TdtpExposedMetafile::SetOverridePen(bool Value) {
 }
 
 void TdtpExposedMetafile::ImageLoad(TdtpResource* Resource) {
-  auto m = std::make_unique<TEmfMetafile>();
-  m->Picture.LoadFromStream(Resource->Data());
+  auto m = std::make_unique<platform::TMetafile>();
+  m->LoadFromStream(Resource->Data());
   Resource->SetObject(std::move(m));
 }
 
@@ -59,9 +61,9 @@ void TdtpExposedMetafile::ImageChange(TdtpResource* Resource) {
   if (DocWidth() != 0 || DocHeight() != 0) return;
   Resource->Lock();
   try {
-    if (auto* m = dynamic_cast<TEmfMetafile*>(Resource->Object()); m && !m->Picture.Empty()) {
-      SetDocWidth(float(m->Picture.Width() / cPixelsPerMm150));
-      SetDocHeight(float(m->Picture.Height() / cPixelsPerMm150));
+    if (auto* m = dynamic_cast<platform::TMetafile*>(Resource->Object()); m && !m->Empty()) {
+      SetDocWidth(float(m->Width() / cPixelsPerMm150));
+      SetDocHeight(float(m->Height() / cPixelsPerMm150));
       StoreAspectRatio();
     }
   } catch (...) {
@@ -71,19 +73,35 @@ void TdtpExposedMetafile::ImageChange(TdtpResource* Resource) {
   Resource->Unlock();
 }
 
-void TdtpExposedMetafile::PlayRecord(TEmfPlayer& Player, const TEmfRecord& Record) {
-  Player.PlayRecord(Record, FOverridePen ? FPen.get() : nullptr, FOverrideBrush ? FBrush.get() : nullptr);
+int TdtpExposedMetafile::PlayRecord(platform::HDC DC, platform::THandleTable* HandleTable,
+                                    const platform::TEnhMetaRecord* Record, int32_t ObjectCount) {
+  if (FOverridePen && !FPenHandle) FPenHandle = platform::PenHandle(*FPen);
+  if (FOverrideBrush && !FBrushHandle) FBrushHandle = platform::BrushHandle(*FBrush);
+  return PlayRecordWith(DC, HandleTable, Record, ObjectCount, FOverridePen ? FPenHandle : nullptr,
+                        FOverrideBrush ? FBrushHandle : nullptr);
 }
 
 void TdtpExposedMetafile::PaintGdi(platform::TCanvas* Canvas) {
-  const platform::TRect r = BufferRect();
   FImage->Lock();
   try {
-    if (auto* m = dynamic_cast<TEmfMetafile*>(FImage->Object()); m && !m->Picture.Empty() && r.Right > r.Left &&
-                                                                 r.Bottom > r.Top) {
-      TEmfPlayer player(m->Picture, Canvas, r);
-      for (const TEmfRecord& rec : m->Picture.Records()) PlayRecord(player, rec);
+    auto* m = dynamic_cast<platform::TMetafile*>(FImage->Object());
+    if (m && !m->Empty() && DocWidth() > 0 && DocHeight() > 0) {
+      // The shape's upright rectangle in millimetres, mapped by the device matrix.
+      const TdtpMatrix& d = DeviceMatrix();
+      platform::TMetafileTarget t;
+      t.Right = DocWidth();
+      t.Bottom = DocHeight();
+      t.Transform = {d[0][0], d[1][0], d[0][1], d[1][1], d[0][2], d[1][2]};
+      platform::EnumEnhMetaFile(
+          Canvas, *m,
+          [](platform::HDC DC, platform::THandleTable* Table, const platform::TEnhMetaRecord* Record, int32_t Count,
+             void* Data) {
+            return Data ? static_cast<TdtpExposedMetafile*>(Data)->PlayRecord(DC, Table, Record, Count) : 0;
+          },
+          this, t);
     }
+  } catch (const platform::EMetafileError&) {
+    // A damaged record ends the picture; what came before it stays drawn.
   } catch (...) {
     FImage->Unlock();
     throw;

@@ -14,13 +14,6 @@
 
 namespace document {
 
-// The resource's object: a loaded metafile.
-class TEmfMetafile : public platform::TObject {
- public:
-  std::string ClassName() const override { return "TMetafile"; }
-  TEmfPicture Picture;
-};
-
 class TdtpExposedMetafile : public TdtpEffectShape {
  public:
   TdtpExposedMetafile();
@@ -36,10 +29,14 @@ class TdtpExposedMetafile : public TdtpEffectShape {
   platform::TPen* Pen() const { return FPen.get(); }
   TdtpResource* Image() const { return FImage.get(); }
 
+  // Plays the picture into the shape's own rectangle through the device matrix, whatever the
+  // bitmap's margins (shadows) or turn.
   void PaintGdi(platform::TCanvas* Canvas) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
-  virtual void PlayRecord(TEmfPlayer& Player, const TEmfRecord& Record);
+  // One record, with the shape's pen and brush selected around it when they override; 1 goes on.
+  virtual int PlayRecord(platform::HDC DC, platform::THandleTable* HandleTable, const platform::TEnhMetaRecord* Record,
+                         int32_t ObjectCount);
 
  private:
   void ImageLoad(TdtpResource* Resource);
@@ -51,6 +48,7 @@ class TdtpExposedMetafile : public TdtpEffectShape {
   std::unique_ptr<platform::TBrush> FBrush;
   std::unique_ptr<platform::TPen> FPen;
   std::unique_ptr<TdtpResource> FImage;
+  platform::HGDIOBJ FPenHandle, FBrushHandle;  // made from the pen and brush on first use
 };
 
 void InitializeDtpExposedMetafile();

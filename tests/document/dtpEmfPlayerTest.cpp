@@ -13,6 +13,7 @@
 #include "tests/common/TestSupport.h"
 
 using namespace document;
+using namespace platform;
 using platform::TColor;
 
 namespace {
@@ -30,8 +31,8 @@ class TEmfWriter {
     for (uint32_t w : Words) Put(w);
     ++Count;
   }
-  void Pen(uint32_t Index, uint32_t Width, TColor Color) { Rec(EMR_CREATEPEN, {Index, 0, Width, 0, uint32_t(Color)}); }
-  void Brush(uint32_t Index, TColor Color) { Rec(EMR_CREATEBRUSHINDIRECT, {Index, 0, uint32_t(Color), 0}); }
+  void Pen(uint32_t Index, uint32_t Width, platform::TColor Color) { Rec(EMR_CREATEPEN, {Index, 0, Width, 0, uint32_t(Color)}); }
+  void Brush(uint32_t Index, platform::TColor Color) { Rec(EMR_CREATEBRUSHINDIRECT, {Index, 0, uint32_t(Color), 0}); }
   void Select(uint32_t Index) { Rec(EMR_SELECTOBJECT, {Index}); }
   void Box(uint32_t Type, int32_t L, int32_t T, int32_t R, int32_t B) { Rec(Type, {uint32_t(L), uint32_t(T), uint32_t(R), uint32_t(B)}); }
   void Poly(uint32_t Type, const std::vector<std::pair<int32_t, int32_t>>& Pts) {
@@ -102,10 +103,10 @@ TEST(EmfPlayer, LoadsTheHeaderAndRecords) {
   pic.LoadFromBytes(data.data(), data.size());
   EXPECT_EQ(pic.Width(), 100);
   EXPECT_EQ(pic.Height(), 50);
-  EXPECT_EQ(pic.HandleCount(), 5u);
+  EXPECT_EQ(pic.Header().Handles, 5u);
   ASSERT_EQ(pic.Records().size(), 18u);
-  EXPECT_EQ(pic.Records().front().Type, EMR_HEADER);
-  EXPECT_EQ(pic.Records().back().Type, EMR_EOF);
+  EXPECT_EQ(pic.Records().front().iType, EMR_HEADER);
+  EXPECT_EQ(pic.Records().back().iType, EMR_EOF);
   kdtest::WriteFileBytes(kdtest::OutputDir() + "/emf-sample.emf", data);
 }
 

@@ -59,7 +59,7 @@ TEST_F(ExposedMetafileTest, PlayRecordForcesTheShapesPenAndBrush) {
   auto s = NewShape<TdtpExposedMetafile>();
   s->Image()->LoadFromFile(path);
   s->Image()->Lock();
-  auto* m = dynamic_cast<TEmfMetafile*>(s->Image()->Object());
+  auto* m = dynamic_cast<platform::TMetafile*>(s->Image()->Object());
   ASSERT_NE(m, nullptr);
   s->Pen()->SetColor(0xFF0000);
   s->Pen()->SetWidth(2);
@@ -69,8 +69,15 @@ TEST_F(ExposedMetafileTest, PlayRecordForcesTheShapesPenAndBrush) {
     b.SetSize(118, 59);
     b.Canvas()->Brush()->SetColor(platform::clWhite);
     b.Canvas()->FillRect(platform::TRect{0, 0, 118, 59});
-    TEmfPlayer p(m->Picture, b.Canvas(), platform::TRect{0, 0, 118, 59});
-    for (const auto& r : m->Picture.Records()) s->PlayRecord(p, r);
+    platform::TMetafileTarget t;
+    t.Right = 118;
+    t.Bottom = 59;
+    platform::EnumEnhMetaFile(
+        b.Canvas(), *m,
+        [&](platform::HDC DC, platform::THandleTable* T, const platform::TEnhMetaRecord* R, int32_t N, void*) {
+          return s->PlayRecord(DC, T, R, N);
+        },
+        nullptr, t);
   };
   platform::TBitmap a;
   play(a);
@@ -107,9 +114,9 @@ TEST_F(ExposedMetafileTest, XmlRoundTrip) {
   EXPECT_EQ(t->Pen()->Color(), 0x123456);
   EXPECT_EQ(t->Pen()->Width(), 3);
   t->Image()->Lock();
-  auto* m = dynamic_cast<TEmfMetafile*>(t->Image()->Object());
+  auto* m = dynamic_cast<platform::TMetafile*>(t->Image()->Object());
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->Picture.Width(), 118);
+  EXPECT_EQ(m->Width(), 118);
   t->Image()->Unlock();
   // The brush and its pattern bitmap.
   platform::TBitmap pattern;
