@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "app/Catalogue.h"
 #include "platform/Colors.h"
@@ -25,6 +27,20 @@ int32_t VideoSplitterPosition(int32_t ScreenWidth) {
     case 1440: return 417;
     default: return 392;
   }
+}
+
+std::string GraphLogFileName() {
+  std::string cache;
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') {
+    cache = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') return "";
+    cache = std::string(home) + "/.cache";
+  }
+  if (cache.back() != '/') cache += '/';
+  return cache + "kadrilo/dxlog.txt";
 }
 
 std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount) {
@@ -432,7 +448,16 @@ void TForm1::BuildMedia() {
     FilterGraph->SetAutoCreate(true);
     FilterGraph->SetGraphEdit(true);
     FilterGraph->SetLinearVolume(true);
-    FilterGraph->SetLogFile("");
+    // The graph creates its log when it is built, at start-up. Without a cache folder that
+    // can be made, or with a log that cannot be created in it, the graph runs without one.
+    std::string log = GraphLogFileName();
+    std::error_code ec;
+    if (!log.empty()) {
+      const std::filesystem::path folder = std::filesystem::path(log).parent_path();
+      std::filesystem::create_directories(folder, ec);
+      if (!std::filesystem::is_directory(folder, ec)) log.clear();
+    }
+    FilterGraph->SetLogFile(log);
   } catch (const std::exception&) {
   }
   try {

@@ -38,6 +38,10 @@ int32_t VideoSplitterPosition(int32_t ScreenWidth);
 // "Pagina n  Van  m".
 std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount);
 
+// The filter graph's log: "kadrilo/dxlog.txt" in the user's cache folder ($XDG_CACHE_HOME, or
+// ~/.cache when that is unset or not an absolute path); "" when neither can be found.
+std::string GraphLogFileName();
+
 // The maker's web address that the credit label opens.
 extern const char* const MakerWebAddress;
 

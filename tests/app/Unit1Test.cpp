@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <set>
@@ -103,6 +105,111 @@ TEST(MainFormRules, PageLabelAndSplitterPositions) {
   for (int32_t w : {0, 800, 1023, 1025, 1366, 1600, 1920, -1}) EXPECT_EQ(VideoSplitterPosition(w), 392) << w;
 }
 
+namespace {
+
+// Sets an environment variable for one scope (nullptr: unset) and puts the old value back.
+class TEnvSetting {
+ public:
+  TEnvSetting(const char* Name, const char* Value) : FName(Name) {
+    if (const char* old = std::getenv(Name)) FOld = old, FHad = true;
+    Set(Value);
+  }
+  ~TEnvSetting() { Set(FHad ? FOld.c_str() : nullptr); }
+  TEnvSetting(const TEnvSetting&) = delete;
+  TEnvSetting& operator=(const TEnvSetting&) = delete;
+
+ private:
+  void Set(const char* Value) {
+    if (Value)
+      setenv(FName.c_str(), Value, 1);
+    else
+      unsetenv(FName.c_str());
+  }
+  std::string FName, FOld;
+  bool FHad = false;
+};
+
+std::string FileText(const std::string& Name) {
+  std::ifstream f(Name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TEST(MainFormLog, TheLogLivesInTheUsersCacheFolder) {
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", "/var/cache-of-user");
+    EXPECT_EQ(GraphLogFileName(), "/var/cache-of-user/kadrilo/dxlog.txt");
+  }
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", "/var/cache-of-user/");
+    EXPECT_EQ(GraphLogFileName(), "/var/cache-of-user/kadrilo/dxlog.txt");
+  }
+  TEnvSetting home("HOME", "/home/gebruiker");
+  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/cache"}) {
+    TEnvSetting xdg("XDG_CACHE_HOME", ignored);
+    EXPECT_EQ(GraphLogFileName(), "/home/gebruiker/.cache/kadrilo/dxlog.txt") << (ignored ? ignored : "unset");
+  }
+  TEnvSetting xdg("XDG_CACHE_HOME", nullptr);
+  TEnvSetting nohome("HOME", nullptr);
+  EXPECT_EQ(GraphLogFileName(), "");
+}
+
+// Start-up makes the cache folder and a new log in it; the graph writes what it does there.
+TEST(MainFormLog, StartUpCreatesTheLogAndTheGraphWritesIt) {
+  apptest::StartUnits();
+  const std::string cache = kdtest::TempDir() + "/log-cache";
+  std::filesystem::remove_all(cache);
+  TEnvSetting xdg("XDG_CACHE_HOME", cache.c_str());
+  const std::string log = cache + "/kadrilo/dxlog.txt";
+  {
+    TForm1 form(nullptr);
+    form.DoCreate();
+    ASSERT_NE(form.FilterGraph, nullptr);
+    EXPECT_EQ(form.FilterGraph->LogFile(), log);
+    ASSERT_TRUE(std::filesystem::is_regular_file(log));
+    const std::string started = FileText(log);
+    ASSERT_NE(form.SampleGrabber, nullptr);
+    EXPECT_NE(started.find("AddFilter \"SampleGrabber\""), std::string::npos) << started;
+    form.HtmlTreeView1Click(nullptr);  // the graph stops
+    EXPECT_EQ(FileText(log), started + "Stop\n");
+  }
+  // The next start begins a new log.
+  kdtest::WriteFileBytes(log, {'o', 'u', 'd', '\n'});
+  TForm1 again(nullptr);
+  again.DoCreate();
+  EXPECT_EQ(FileText(log).find("oud"), std::string::npos);
+}
+
+// A cache folder that cannot be written leaves the graph without a log; the form runs all the same.
+TEST(MainFormLog, AnUnwritableCacheFolderLeavesLoggingOff) {
+  apptest::StartUnits();
+  const std::string base = kdtest::TempDir() + "/log-unwritable";
+  std::filesystem::remove_all(base);
+  std::filesystem::create_directories(base);
+  // The cache "folder" is a file: no folder can be made in it.
+  kdtest::WriteFileBytes(base + "/cache", {'x'});
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", (base + "/cache").c_str());
+    TForm1 form(nullptr);
+    form.DoCreate();
+    ASSERT_NE(form.FilterGraph, nullptr);
+    EXPECT_TRUE(form.FilterGraph->Active());
+    EXPECT_EQ(form.FilterGraph->LogFile(), "");
+    EXPECT_TRUE(form.FilterGraph->Stop());
+    EXPECT_EQ(FileText(base + "/cache"), "x");
+  }
+  // The folder is there but the log's name is taken by a folder: the log cannot be created.
+  std::filesystem::create_directories(base + "/cache2/kadrilo/dxlog.txt");
+  TEnvSetting xdg("XDG_CACHE_HOME", (base + "/cache2").c_str());
+  TForm1 form(nullptr);
+  form.DoCreate();
+  ASSERT_NE(form.FilterGraph, nullptr);
+  EXPECT_TRUE(form.FilterGraph->Active());
+  EXPECT_TRUE(form.FilterGraph->Stop());
+  EXPECT_TRUE(std::filesystem::is_directory(base + "/cache2/kadrilo/dxlog.txt"));
+}
+
 TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_EQ(Form->Notebook1->PageCount(), 5);
   const char* pages[5] = {"Video", "Afbeelding", "rest", "Menu", "Tekening"};
@@ -136,10 +243,10 @@ TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_FALSE(Form->ColorControl1->Enabled());
   EXPECT_FALSE(Form->ColorControl1->Visible());
   EXPECT_EQ(Form->Exit2->Caption(), "Afsluiten");
-  // The graph is built at once, with no log file.
+  // The graph is built at once, with its log in the user's cache folder.
   ASSERT_NE(Form->FilterGraph, nullptr);
   EXPECT_TRUE(Form->FilterGraph->Active());
-  EXPECT_EQ(Form->FilterGraph->LogFile(), "");
+  EXPECT_EQ(Form->FilterGraph->LogFile(), GraphLogFileName());
 }
 
 TEST_F(MainForm, ChoosingAnItemLoadsItsDocument) {
