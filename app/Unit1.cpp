@@ -695,23 +695,30 @@ bool TForm1::TakeGrabbedFrame() {
     frame = std::move(FGrabbedFrame);
   }
   if (!frame) return false;
+  ShowGrabbedFrame(frame.get());
+  return true;
+}
+
+void TForm1::ShowGrabbedFrame(const TBitmap* Frame) {
   TBitmap* target = PictureShow1->BgPicture()->Bitmap();
   TCanvas* canvas = target->Canvas();
   canvas->Lock();
   try {
-    target->Assign(frame.get());
+    target->Assign(Frame);
   } catch (...) {
     canvas->Unlock();
     throw;
   }
   canvas->Unlock();
-  return true;
 }
 
 void TForm1::Button1Click(TObject* Sender) {
   (void)Sender;
   GrabPending = 1;
-  if (SampleGrabber) SampleGrabber->GetBitmap(PictureShow1->BgPicture()->Bitmap());
+  // The frame goes into a bitmap of its own first: asking the picture for its bitmap would
+  // replace a picture of another kind (PNG, JPEG) with an empty bitmap when no frame is there.
+  TBitmap frame;
+  if (SampleGrabber && SampleGrabber->GetBitmap(&frame)) ShowGrabbedFrame(&frame);
   Notebook1->SetActivePage("Afbeelding");
   LastPage = "Video";
 }

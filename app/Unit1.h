@@ -169,6 +169,8 @@ class TForm1 : public platform::TForm {
   void UpdatePageLabel();
   void StopMovie();
   void ShowDrawingPage();
+  // Puts a grabbed frame into the picture's bitmap under its canvas lock.
+  void ShowGrabbedFrame(const platform::TBitmap* Frame);
 
   std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items
   // A frame decoded on the streaming thread, waiting for the GUI thread.
