@@ -521,10 +521,12 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
     if (FileExists(file)) {
       try {
         dtpComponent1->LoadFromFile(file);
-      } catch (...) {
-        // The label shows the cleared document before the error is reported.
+      } catch (const std::exception& e) {
+        // Reported here rather than raised: an exception out of the changing handler would
+        // cancel the selection change, leaving the tree stuck on the item before.
         UpdatePageLabel();
-        throw;
+        Application()->HandleException(this, e);
+        return;
       }
     }
   }

@@ -1,4 +1,4 @@
-// The main form: its start-up state, the catalogue's changing handler on present, missing and
+// The main form: its start-up state and graph log, the catalogue's changing handler on present, missing and
 // broken files, paging and its label, zoom, the "Video" button with the splitter rule and the
 // player's call order, the return buttons, and offscreen end-to-end runs that click an item and
 // play a movie, writing screenshots.
@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -17,11 +18,14 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/Catalogue.h"
 #include "app/Unit1.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
+#include "platform/Forms.h"
 #include "platform/SysUtils.h"
 #include "tests/app/AppSupport.h"
 #include "tests/common/TestSupport.h"
@@ -295,21 +299,121 @@ TEST_F(MainForm, MissingFileKeepsThePreviousDocument) {
   EXPECT_NE(Form->dtpComponent1->ZoomPercent(), 250.0f);  // the page width is fitted all the same
 }
 
-TEST_F(MainForm, BrokenFileRaisesAfterTheLabelIsRewritten) {
+// A content file that cannot be loaded: the error goes to the application's handler, the change
+// goes through, the label shows the cleared document and the button keeps its old state.
+TEST_F(MainForm, BrokenFileIsReportedAndTheChangeGoesThrough) {
   const std::string folder = kdtest::TempDir() + "/broken-catalogue/";
   std::filesystem::create_directories(folder);
   kdtest::WriteFileBytes(folder + "oefening1.hsf", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
   std::filesystem::copy_file(Folder + "19.hsf", folder + "19.hsf", std::filesystem::copy_options::overwrite_existing);
   Form->BaseFolder = folder;
+  std::string expected;
+  try {
+    document::TdtpComponent probe(nullptr);
+    probe.LoadFromFile(folder + "oefening1.hsf");
+  } catch (const std::exception& e) {
+    expected = e.what();
+  }
+  ASSERT_FALSE(expected.empty());
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
   Choose(19);
   EXPECT_FALSE(Form->BitBtn_Video->Visible());
   bool allow = true;
-  EXPECT_ANY_THROW(Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(5), allow));
+  EXPECT_NO_THROW(Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(5), allow));
+  platform::Application()->OnException = nullptr;
+  EXPECT_TRUE(allow);
+  EXPECT_EQ(reported, std::vector<std::string>({expected}));
   EXPECT_EQ(Form->ItemIndex, 5);
-  // The document is left cleared and the label says so; the button keeps its old state.
   EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), Form->dtpComponent1->PageCount()));
   EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
   EXPECT_FALSE(Form->BitBtn_Video->Visible());
+}
+
+// The same through the tree's own mouse and keyboard handling: the selection moves onto the
+// broken item, away from it again, and past it with the arrow keys.
+TEST_F(MainForm, TheTreeMovesOnPastABrokenItemByMouseAndKeys) {
+  const std::string folder = kdtest::TempDir() + "/broken-tree/";
+  std::filesystem::create_directories(folder);
+  for (const char* f : {"4.hsf", "oefening2.hsf"})
+    std::filesystem::copy_file(Folder + f, folder + f, std::filesystem::copy_options::overwrite_existing);
+  kdtest::WriteFileBytes(folder + "oefening1.hsf", {'P', 'K', 3, 4, 0, 0});
+  Form->BaseFolder = folder;
+  auto pagesOf = [&](const char* File) {
+    document::TdtpComponent probe(nullptr);
+    probe.LoadFromFile(folder + File);
+    return probe.PageCount();
+  };
+  const int32_t pages4 = pagesOf("4.hsf"), pagesSecond = pagesOf("oefening2.hsf");
+  ASSERT_GT(pages4, 0);
+  ASSERT_GT(pagesSecond, 0);
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  struct TRestore {
+    ~TRestore() { platform::Application()->OnException = nullptr; }
+  } restore;
+
+  Form->SetWindowState(platform::wsNormal);
+  Form->SetBounds(0, 0, 1280, 800);
+  Form->Show();
+  Node(2)->Expand(true);
+  QApplication::processEvents();
+  QWidget* tree = WidgetOf(Form->HtmlTreeView1);
+  auto click = [&](int32_t Index) {
+    const platform::TRect r = Node(Index)->DisplayRect(true);
+    ASSERT_GT(r.Width(), 0);
+    const QPointF at(r.Left + 4, (r.Top + r.Bottom) / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(tree, &press);
+    QApplication::sendEvent(tree, &release);
+    QApplication::processEvents();
+  };
+  auto key = [&](int Key) {
+    QKeyEvent press(QEvent::KeyPress, Key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Key, Qt::NoModifier);
+    QApplication::sendEvent(tree, &press);
+    QApplication::sendEvent(tree, &release);
+    QApplication::processEvents();
+  };
+
+  click(4);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_TRUE(reported.empty());
+
+  // Clicking the broken item reports once and selects it, over its cleared document.
+  click(5);
+  EXPECT_EQ(reported.size(), 1u);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(5));
+  EXPECT_EQ(Form->ItemIndex, 5);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), 0));
+
+  // The item before it can be chosen again.
+  click(4);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->ItemIndex, 4);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_EQ(reported.size(), 1u);
+
+  // Down onto the broken item reports it once; the next Down goes on to the item below.
+  key(Qt::Key_Down);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(5));
+  EXPECT_EQ(reported.size(), 2u);
+  key(Qt::Key_Down);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(6));
+  EXPECT_EQ(Form->ItemIndex, 6);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pagesSecond);
+  EXPECT_EQ(Label(), PageLabelText(0, pagesSecond));
+  EXPECT_TRUE(Form->BitBtn_Video->Visible());
+  EXPECT_EQ(reported.size(), 2u);
+  // And back up over it.
+  key(Qt::Key_Up);
+  key(Qt::Key_Up);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_EQ(reported.size(), 3u);
 }
 
 TEST_F(MainForm, PagingAndItsLabel) {
