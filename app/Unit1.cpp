@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "app/Catalogue.h"
 #include "platform/Colors.h"
@@ -25,6 +27,20 @@ int32_t VideoSplitterPosition(int32_t ScreenWidth) {
     case 1440: return 417;
     default: return 392;
   }
+}
+
+std::string GraphLogFileName() {
+  std::string cache;
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') {
+    cache = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') return "";
+    cache = std::string(home) + "/.cache";
+  }
+  if (cache.back() != '/') cache += '/';
+  return cache + "kadrilo/dxlog.txt";
 }
 
 std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount) {
@@ -432,7 +448,16 @@ void TForm1::BuildMedia() {
     FilterGraph->SetAutoCreate(true);
     FilterGraph->SetGraphEdit(true);
     FilterGraph->SetLinearVolume(true);
-    FilterGraph->SetLogFile("");
+    // The graph creates its log when it is built, at start-up. Without a cache folder that
+    // can be made, or with a log that cannot be created in it, the graph runs without one.
+    std::string log = GraphLogFileName();
+    std::error_code ec;
+    if (!log.empty()) {
+      const std::filesystem::path folder = std::filesystem::path(log).parent_path();
+      std::filesystem::create_directories(folder, ec);
+      if (!std::filesystem::is_directory(folder, ec)) log.clear();
+    }
+    FilterGraph->SetLogFile(log);
   } catch (const std::exception&) {
   }
   try {
@@ -496,10 +521,12 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
     if (FileExists(file)) {
       try {
         dtpComponent1->LoadFromFile(file);
-      } catch (...) {
-        // The label shows the cleared document before the error is reported.
+      } catch (const std::exception& e) {
+        // Reported here rather than raised: an exception out of the changing handler would
+        // cancel the selection change, leaving the tree stuck on the item before.
         UpdatePageLabel();
-        throw;
+        Application()->HandleException(this, e);
+        return;
       }
     }
   }
@@ -670,23 +697,30 @@ bool TForm1::TakeGrabbedFrame() {
     frame = std::move(FGrabbedFrame);
   }
   if (!frame) return false;
+  ShowGrabbedFrame(frame.get());
+  return true;
+}
+
+void TForm1::ShowGrabbedFrame(const TBitmap* Frame) {
   TBitmap* target = PictureShow1->BgPicture()->Bitmap();
   TCanvas* canvas = target->Canvas();
   canvas->Lock();
   try {
-    target->Assign(frame.get());
+    target->Assign(Frame);
   } catch (...) {
     canvas->Unlock();
     throw;
   }
   canvas->Unlock();
-  return true;
 }
 
 void TForm1::Button1Click(TObject* Sender) {
   (void)Sender;
   GrabPending = 1;
-  if (SampleGrabber) SampleGrabber->GetBitmap(PictureShow1->BgPicture()->Bitmap());
+  // The frame goes into a bitmap of its own first: asking the picture for its bitmap would
+  // replace a picture of another kind (PNG, JPEG) with an empty bitmap when no frame is there.
+  TBitmap frame;
+  if (SampleGrabber && SampleGrabber->GetBitmap(&frame)) ShowGrabbedFrame(&frame);
   Notebook1->SetActivePage("Afbeelding");
   LastPage = "Video";
 }

@@ -38,6 +38,10 @@ int32_t VideoSplitterPosition(int32_t ScreenWidth);
 // "Pagina n  Van  m".
 std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount);
 
+// The filter graph's log: "kadrilo/dxlog.txt" in the user's cache folder ($XDG_CACHE_HOME, or
+// ~/.cache when that is unset or not an absolute path); "" when neither can be found.
+std::string GraphLogFileName();
+
 // The maker's web address that the credit label opens.
 extern const char* const MakerWebAddress;
 
@@ -165,6 +169,8 @@ class TForm1 : public platform::TForm {
   void UpdatePageLabel();
   void StopMovie();
   void ShowDrawingPage();
+  // Puts a grabbed frame into the picture's bitmap under its canvas lock.
+  void ShowGrabbedFrame(const platform::TBitmap* Frame);
 
   std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items
   // A frame decoded on the streaming thread, waiting for the GUI thread.

@@ -35,6 +35,10 @@ using TCustomDrawEvent =
 
 class TCustomPictureShow;
 
+// The control's "About" entry among its properties: a class with nothing in it. Nothing is
+// read from it and it is never stored with a form.
+class TAbout {};
+
 // A manual-reset event, created signalled.
 class TFrameEvent {
  public:
@@ -107,6 +111,9 @@ class TCustomPictureShow : public platform::TCustomControl {
   void SetStyle(TShowStyle Value);
   std::string StyleName() const;
   void SetStyleName(const std::string& Value);
+  const TAbout& About() const { return FAbout; }
+  void SetAbout(const TAbout& Value) { (void)Value; }
+  bool AboutStored() const { return false; }
   uint16_t Step() const { return FStep.load(); }
   void SetStep(uint16_t Value);
   uint16_t Delay() const { return FDelay.load(); }
@@ -185,6 +192,7 @@ class TCustomPictureShow : public platform::TCustomControl {
   TThreadPriority FThreadPriority = tpNormal;
   bool FManual = false;
   TShowStyle FStyle = 51;
+  TAbout FAbout;
   // Read by the worker while the GUI thread may set them.
   std::atomic<uint16_t> FStep{4};
   std::atomic<uint16_t> FDelay{40};

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <climits>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/Exceptions.h"
@@ -402,7 +403,15 @@ class TClip {
   bool Fast() const { return FFast; }
   void Add(const TRegion& Rgn) {
     if (!FFast) {
-      platform::CombineRgn(FRgn, FRgn, Rgn, platform::RGN_OR);
+      // Joined pairwise like a binary counter: joining each shape into one growing region
+      // costs the square of the shape count, which grids of many small shapes make large.
+      FPending.push_back({Rgn, 0});
+      while (FPending.size() > 1 && FPending[FPending.size() - 2].second == FPending.back().second) {
+        TPending& Into = FPending[FPending.size() - 2];
+        platform::CombineRgn(Into.first, Into.first, FPending.back().first, platform::RGN_OR);
+        ++Into.second;
+        FPending.pop_back();
+      }
       return;
     }
     for (const TRect& R : Rgn.Rects()) Mark(R.Left, R.Top, R.Right, R.Bottom);
@@ -439,9 +448,12 @@ class TClip {
   }
   void Draw() {
     if (!FFast) {
-      if (FRgn.Empty()) return;
+      TRegion All;
+      for (auto it = FPending.rbegin(); it != FPending.rend(); ++it)
+        platform::CombineRgn(All, All, it->first, platform::RGN_OR);
+      if (All.Empty()) return;
       platform::TCanvas* C = FD->Canvas();
-      C->SelectClipRgn(&FRgn);
+      C->SelectClipRgn(&All);
       C->Draw(0, 0, FP);
       C->SelectClipRgn(nullptr);
       return;
@@ -506,7 +518,8 @@ class TClip {
   TBitmap* FP;
   bool FFast = false;
   bool FAny = false;
-  TRegion FRgn;
+  using TPending = std::pair<TRegion, int32_t>;  // a joined region and its join depth
+  std::vector<TPending> FPending;
   int32_t FW = 0, FH = 0;
   // Kept per thread between frames (see Copy).
   static thread_local std::vector<uint8_t> FMask;  // one byte a pixel: 1 where the picture shows
@@ -578,6 +591,26 @@ void Diagonal(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t St
   Rgn.Draw();
 }
 
+// The grid of the rectangular and triangular shreds: s = extra, halved when above 1, cells
+// across each side. The pitch is rounded up so that the last grid point lies on or past the
+// right and bottom edges; a truncated pitch left a band along them uncovered until 100, and at
+// large steps (more cells than pixels) no grid at all. Points wholly past the edge are dropped:
+// nothing they would draw lies inside the picture.
+struct TShredGrid {
+  int32_t PX = 0, NX = 0, PY = 0, NY = 0;
+};
+
+TShredGrid ShredGrid(int32_t W, int32_t H, int32_t Extra) {
+  const int32_t ex = std::max(Extra, 1);
+  const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
+  TShredGrid G;
+  G.PX = std::max((W + s - 1) / s, 1);
+  G.PY = std::max((H + s - 1) / s, 1);
+  G.NX = (W + G.PX - 1) / G.PX;
+  G.NY = (H + G.PY - 1) / G.PY;
+  return G;
+}
+
 void RandomSquares(TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step, uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)w;
@@ -634,18 +667,18 @@ void Blinds(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       break;
     }
     case 142: {
-      const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
+      if (W <= 0 || H <= 0) break;
+      const TShredGrid G = ShredGrid(W, H, extra);
       // Half-sizes from the grid's own pitch, rounded up, so the rectangles meet at 100 (from
       // w div extra they stayed apart whenever extra was odd).
-      const int32_t px = W / s, py = H / s;
-      const int32_t hx = (px * Progress + 199) / 200, hy = (py * Progress + 199) / 200;
+      const int32_t hx = (G.PX * Progress + 199) / 200, hy = (G.PY * Progress + 199) / 200;
       if (Rgn.Fast()) {
-        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, px, s, py, s);
+        Rgn.AddGrid({Rc(-hx, -hy, hx, hy)}, G.PX, G.NX, G.PY, G.NY);
         break;
       }
-      for (int32_t i = 0; i <= s; ++i)
-        for (int32_t j = 0; j <= s; ++j)
-          Rgn.Add(Rc(i * px - hx, j * py - hy, i * px + hx, j * py + hy));
+      for (int32_t i = 0; i <= G.NX; ++i)
+        for (int32_t j = 0; j <= G.NY; ++j)
+          Rgn.Add(Rc(i * G.PX - hx, j * G.PY - hy, i * G.PX + hx, j * G.PY + hy));
       break;
     }
     default: break;
@@ -930,19 +963,20 @@ void Sweeps(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step
       const double a = k * M_PI / 4;
       Rgn.AddPolygon(FanPoints(C, Radius, a, a + M_PI / 4 * Progress / 100, 2 + Progress / 10));
     }
-  } else if (Style == 117) {  // triangles pointing to the top left on a grid
-    const int32_t ex = std::max(extra, 1);
-    const int32_t s = std::max(ex > 1 ? ex / 2 : ex, 1);
-    const int32_t px = W / s, py = H / s, a = w / s, b = h / s;
+  } else if (Style == 117 && W > 0 && H > 0) {  // triangles pointing to the top left on a grid
+    const TShredGrid G = ShredGrid(W, H, extra);
+    // Half-legs grow to the pitch, rounded up, so that at 99 each triangle covers the cell
+    // above and left of its point and the cells close up.
+    const int32_t a = (G.PX * Progress + 99) / 100, b = (G.PY * Progress + 99) / 100;
     if (Rgn.Fast()) {
       // Every triangle is the same shape moved by whole pixels: its pixels are found once.
       const std::vector<TRect> Shape =
           TRegion::Polygon(Triangle({-a, -b}, {a, -b}, {-a, b}), platform::WINDING).Rects();
-      Rgn.AddGrid(Shape, px, s, py, s);
+      Rgn.AddGrid(Shape, G.PX, G.NX, G.PY, G.NY);
     } else {
-      for (int32_t i = 0; i <= s; ++i)
-        for (int32_t j = 0; j <= s; ++j) {
-          const int32_t gx = i * px, gy = j * py;
+      for (int32_t i = 0; i <= G.NX; ++i)
+        for (int32_t j = 0; j <= G.NY; ++j) {
+          const int32_t gx = i * G.PX, gy = j * G.PY;
           Rgn.AddPolygon(Triangle({gx - a, gy - b}, {gx + a, gy - b}, {gx - a, gy + b}));
         }
     }

@@ -1,5 +1,6 @@
 #include "tests/app/AppSupport.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/Startup.h"
@@ -8,7 +9,16 @@
 
 namespace apptest {
 
-void StartUnits() { app::InitializeUnits(); }
+void StartUnits() {
+  // The program keeps its graph log in the user's cache folder: tests keep theirs apart.
+  static const bool cache = [] {
+    const std::string f = kdtest::TempDir() + "/cache";
+    std::filesystem::create_directories(f);
+    return setenv("XDG_CACHE_HOME", f.c_str(), 1) == 0;
+  }();
+  (void)cache;
+  app::InitializeUnits();
+}
 
 const std::string& SampleFolder() {
   static const std::string folder = [] {

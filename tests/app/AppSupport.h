@@ -6,7 +6,7 @@
 
 namespace apptest {
 
-// InitializeUnits, once.
+// InitializeUnits, with the user's cache folder moved into the tests' temporary folder.
 void StartUnits();
 // A folder holding the generated sample catalogue (every document and movie).
 const std::string& SampleFolder();

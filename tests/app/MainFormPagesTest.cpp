@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,7 @@
 
 #include "app/Unit1.h"
 #include "media/DSHelpers.h"
+#include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/DirectShow.h"
 #include "platform/KeyState.h"
@@ -497,6 +499,57 @@ TEST_F(MainFormPages, GrabbedFramesArriveOnlyWhileAGrabIsPending) {
   deliver(TConnectedGrabber::Frame(255, 255, 0));
   EXPECT_EQ(GraphicPixel(Background(), 2, 2), TColor(RGB(0, 0, 255)));
   EXPECT_FALSE(Form->TakeGrabbedFrame());
+}
+
+// A grab with no frame there yet leaves a picture of another kind (PNG, JPEG) as it is; the
+// frame that then arrives replaces it.
+TEST_F(MainFormPages, GrabWithoutAFrameKeepsTheShownPicture) {
+  ASSERT_NE(Form->SampleGrabber, nullptr);
+  ShowForm();
+  Form->Notebook1->SetActivePage("Afbeelding");
+  std::vector<std::string> pictures = {WritePng("twee kleuren.png")};
+  {
+    QImage img(50, 20, QImage::Format_RGB32);
+    img.fill(qRgb(200, 0, 200));
+    if (img.save(QString::fromStdString(Folder + "paars.jpg"), "JPEG", 100)) pictures.push_back(Folder + "paars.jpg");
+  }
+  for (const std::string& file : pictures) {
+    SCOPED_TRACE(file);
+    Form->PictureShow1->BgPicture()->LoadFromFile(file);
+    ASSERT_NE(Background(), nullptr);
+    ASSERT_EQ(dynamic_cast<TBitmap*>(Background()), nullptr);
+    Settle();
+
+    Grabber.Current.clear();  // the grabber holds no sample yet
+    Form->Button1Click(nullptr);
+    EXPECT_EQ(Form->GrabPending.load(), 1);
+    EXPECT_EQ(Form->Notebook1->ActivePage(), "Afbeelding");
+    ASSERT_NE(Background(), nullptr);
+    EXPECT_EQ(dynamic_cast<TBitmap*>(Background()), nullptr);
+    EXPECT_EQ(Background()->Width(), 50);
+    EXPECT_EQ(Background()->Height(), 20);
+    const TColor c = GraphicPixel(Background(), 3, 3);
+    EXPECT_LT(std::abs(int(GetRValue(c)) - 200) + int(GetGValue(c)) + std::abs(int(GetBValue(c)) - 200), 24);
+    Settle();
+    EXPECT_GT(CountNear(WidgetOf(Form->PictureShow1)->grab().toImage(), qRgb(200, 0, 200)), 100);
+
+    // The frame the grab waits for replaces the picture.
+    std::vector<uint8_t> frame = TConnectedGrabber::Frame(0, 0, 255);
+    std::thread streaming([&] { Grabber.Callback->BufferCB(2.0, frame.data(), int32_t(frame.size())); });
+    streaming.join();
+    Settle();
+    EXPECT_EQ(Form->GrabPending.load(), 0);
+    ASSERT_NE(dynamic_cast<TBitmap*>(Background()), nullptr);
+    EXPECT_EQ(Background()->Width(), TConnectedGrabber::W);
+    EXPECT_EQ(GraphicPixel(Background(), 2, 2), TColor(RGB(0, 0, 255)));
+  }
+
+  // With a current sample, the grab copies it over a PNG at once.
+  Form->PictureShow1->BgPicture()->LoadFromFile(pictures[0]);
+  Grabber.Current = TConnectedGrabber::Frame(0, 0x80, 0);
+  Form->Button1Click(nullptr);
+  ASSERT_NE(dynamic_cast<TBitmap*>(Background()), nullptr);
+  EXPECT_EQ(GraphicPixel(Background(), 2, 2), TColor(RGB(0, 0x80, 0)));
 }
 
 TEST_F(MainFormPages, CapsLockPressedInTheTreeRepaintsTheCapsPanel) {

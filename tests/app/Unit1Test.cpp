@@ -1,4 +1,4 @@
-// The main form: its start-up state, the catalogue's changing handler on present, missing and
+// The main form: its start-up state and graph log, the catalogue's changing handler on present, missing and
 // broken files, paging and its label, zoom, the "Video" button with the splitter rule and the
 // player's call order, the return buttons, and offscreen end-to-end runs that click an item and
 // play a movie, writing screenshots.
@@ -7,19 +7,25 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/Catalogue.h"
 #include "app/Unit1.h"
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
+#include "platform/Forms.h"
 #include "platform/SysUtils.h"
 #include "tests/app/AppSupport.h"
 #include "tests/common/TestSupport.h"
@@ -103,6 +109,111 @@ TEST(MainFormRules, PageLabelAndSplitterPositions) {
   for (int32_t w : {0, 800, 1023, 1025, 1366, 1600, 1920, -1}) EXPECT_EQ(VideoSplitterPosition(w), 392) << w;
 }
 
+namespace {
+
+// Sets an environment variable for one scope (nullptr: unset) and puts the old value back.
+class TEnvSetting {
+ public:
+  TEnvSetting(const char* Name, const char* Value) : FName(Name) {
+    if (const char* old = std::getenv(Name)) FOld = old, FHad = true;
+    Set(Value);
+  }
+  ~TEnvSetting() { Set(FHad ? FOld.c_str() : nullptr); }
+  TEnvSetting(const TEnvSetting&) = delete;
+  TEnvSetting& operator=(const TEnvSetting&) = delete;
+
+ private:
+  void Set(const char* Value) {
+    if (Value)
+      setenv(FName.c_str(), Value, 1);
+    else
+      unsetenv(FName.c_str());
+  }
+  std::string FName, FOld;
+  bool FHad = false;
+};
+
+std::string FileText(const std::string& Name) {
+  std::ifstream f(Name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TEST(MainFormLog, TheLogLivesInTheUsersCacheFolder) {
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", "/var/cache-of-user");
+    EXPECT_EQ(GraphLogFileName(), "/var/cache-of-user/kadrilo/dxlog.txt");
+  }
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", "/var/cache-of-user/");
+    EXPECT_EQ(GraphLogFileName(), "/var/cache-of-user/kadrilo/dxlog.txt");
+  }
+  TEnvSetting home("HOME", "/home/gebruiker");
+  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/cache"}) {
+    TEnvSetting xdg("XDG_CACHE_HOME", ignored);
+    EXPECT_EQ(GraphLogFileName(), "/home/gebruiker/.cache/kadrilo/dxlog.txt") << (ignored ? ignored : "unset");
+  }
+  TEnvSetting xdg("XDG_CACHE_HOME", nullptr);
+  TEnvSetting nohome("HOME", nullptr);
+  EXPECT_EQ(GraphLogFileName(), "");
+}
+
+// Start-up makes the cache folder and a new log in it; the graph writes what it does there.
+TEST(MainFormLog, StartUpCreatesTheLogAndTheGraphWritesIt) {
+  apptest::StartUnits();
+  const std::string cache = kdtest::TempDir() + "/log-cache";
+  std::filesystem::remove_all(cache);
+  TEnvSetting xdg("XDG_CACHE_HOME", cache.c_str());
+  const std::string log = cache + "/kadrilo/dxlog.txt";
+  {
+    TForm1 form(nullptr);
+    form.DoCreate();
+    ASSERT_NE(form.FilterGraph, nullptr);
+    EXPECT_EQ(form.FilterGraph->LogFile(), log);
+    ASSERT_TRUE(std::filesystem::is_regular_file(log));
+    const std::string started = FileText(log);
+    ASSERT_NE(form.SampleGrabber, nullptr);
+    EXPECT_NE(started.find("AddFilter \"SampleGrabber\""), std::string::npos) << started;
+    form.HtmlTreeView1Click(nullptr);  // the graph stops
+    EXPECT_EQ(FileText(log), started + "Stop\n");
+  }
+  // The next start begins a new log.
+  kdtest::WriteFileBytes(log, {'o', 'u', 'd', '\n'});
+  TForm1 again(nullptr);
+  again.DoCreate();
+  EXPECT_EQ(FileText(log).find("oud"), std::string::npos);
+}
+
+// A cache folder that cannot be written leaves the graph without a log; the form runs all the same.
+TEST(MainFormLog, AnUnwritableCacheFolderLeavesLoggingOff) {
+  apptest::StartUnits();
+  const std::string base = kdtest::TempDir() + "/log-unwritable";
+  std::filesystem::remove_all(base);
+  std::filesystem::create_directories(base);
+  // The cache "folder" is a file: no folder can be made in it.
+  kdtest::WriteFileBytes(base + "/cache", {'x'});
+  {
+    TEnvSetting xdg("XDG_CACHE_HOME", (base + "/cache").c_str());
+    TForm1 form(nullptr);
+    form.DoCreate();
+    ASSERT_NE(form.FilterGraph, nullptr);
+    EXPECT_TRUE(form.FilterGraph->Active());
+    EXPECT_EQ(form.FilterGraph->LogFile(), "");
+    EXPECT_TRUE(form.FilterGraph->Stop());
+    EXPECT_EQ(FileText(base + "/cache"), "x");
+  }
+  // The folder is there but the log's name is taken by a folder: the log cannot be created.
+  std::filesystem::create_directories(base + "/cache2/kadrilo/dxlog.txt");
+  TEnvSetting xdg("XDG_CACHE_HOME", (base + "/cache2").c_str());
+  TForm1 form(nullptr);
+  form.DoCreate();
+  ASSERT_NE(form.FilterGraph, nullptr);
+  EXPECT_TRUE(form.FilterGraph->Active());
+  EXPECT_TRUE(form.FilterGraph->Stop());
+  EXPECT_TRUE(std::filesystem::is_directory(base + "/cache2/kadrilo/dxlog.txt"));
+}
+
 TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_EQ(Form->Notebook1->PageCount(), 5);
   const char* pages[5] = {"Video", "Afbeelding", "rest", "Menu", "Tekening"};
@@ -136,10 +247,10 @@ TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_FALSE(Form->ColorControl1->Enabled());
   EXPECT_FALSE(Form->ColorControl1->Visible());
   EXPECT_EQ(Form->Exit2->Caption(), "Afsluiten");
-  // The graph is built at once, with no log file.
+  // The graph is built at once, with its log in the user's cache folder.
   ASSERT_NE(Form->FilterGraph, nullptr);
   EXPECT_TRUE(Form->FilterGraph->Active());
-  EXPECT_EQ(Form->FilterGraph->LogFile(), "");
+  EXPECT_EQ(Form->FilterGraph->LogFile(), GraphLogFileName());
 }
 
 TEST_F(MainForm, ChoosingAnItemLoadsItsDocument) {
@@ -188,21 +299,121 @@ TEST_F(MainForm, MissingFileKeepsThePreviousDocument) {
   EXPECT_NE(Form->dtpComponent1->ZoomPercent(), 250.0f);  // the page width is fitted all the same
 }
 
-TEST_F(MainForm, BrokenFileRaisesAfterTheLabelIsRewritten) {
+// A content file that cannot be loaded: the error goes to the application's handler, the change
+// goes through, the label shows the cleared document and the button keeps its old state.
+TEST_F(MainForm, BrokenFileIsReportedAndTheChangeGoesThrough) {
   const std::string folder = kdtest::TempDir() + "/broken-catalogue/";
   std::filesystem::create_directories(folder);
   kdtest::WriteFileBytes(folder + "oefening1.hsf", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'});
   std::filesystem::copy_file(Folder + "19.hsf", folder + "19.hsf", std::filesystem::copy_options::overwrite_existing);
   Form->BaseFolder = folder;
+  std::string expected;
+  try {
+    document::TdtpComponent probe(nullptr);
+    probe.LoadFromFile(folder + "oefening1.hsf");
+  } catch (const std::exception& e) {
+    expected = e.what();
+  }
+  ASSERT_FALSE(expected.empty());
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
   Choose(19);
   EXPECT_FALSE(Form->BitBtn_Video->Visible());
   bool allow = true;
-  EXPECT_ANY_THROW(Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(5), allow));
+  EXPECT_NO_THROW(Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Node(5), allow));
+  platform::Application()->OnException = nullptr;
+  EXPECT_TRUE(allow);
+  EXPECT_EQ(reported, std::vector<std::string>({expected}));
   EXPECT_EQ(Form->ItemIndex, 5);
-  // The document is left cleared and the label says so; the button keeps its old state.
   EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), Form->dtpComponent1->PageCount()));
   EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
   EXPECT_FALSE(Form->BitBtn_Video->Visible());
+}
+
+// The same through the tree's own mouse and keyboard handling: the selection moves onto the
+// broken item, away from it again, and past it with the arrow keys.
+TEST_F(MainForm, TheTreeMovesOnPastABrokenItemByMouseAndKeys) {
+  const std::string folder = kdtest::TempDir() + "/broken-tree/";
+  std::filesystem::create_directories(folder);
+  for (const char* f : {"4.hsf", "oefening2.hsf"})
+    std::filesystem::copy_file(Folder + f, folder + f, std::filesystem::copy_options::overwrite_existing);
+  kdtest::WriteFileBytes(folder + "oefening1.hsf", {'P', 'K', 3, 4, 0, 0});
+  Form->BaseFolder = folder;
+  auto pagesOf = [&](const char* File) {
+    document::TdtpComponent probe(nullptr);
+    probe.LoadFromFile(folder + File);
+    return probe.PageCount();
+  };
+  const int32_t pages4 = pagesOf("4.hsf"), pagesSecond = pagesOf("oefening2.hsf");
+  ASSERT_GT(pages4, 0);
+  ASSERT_GT(pagesSecond, 0);
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  struct TRestore {
+    ~TRestore() { platform::Application()->OnException = nullptr; }
+  } restore;
+
+  Form->SetWindowState(platform::wsNormal);
+  Form->SetBounds(0, 0, 1280, 800);
+  Form->Show();
+  Node(2)->Expand(true);
+  QApplication::processEvents();
+  QWidget* tree = WidgetOf(Form->HtmlTreeView1);
+  auto click = [&](int32_t Index) {
+    const platform::TRect r = Node(Index)->DisplayRect(true);
+    ASSERT_GT(r.Width(), 0);
+    const QPointF at(r.Left + 4, (r.Top + r.Bottom) / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, tree->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(tree, &press);
+    QApplication::sendEvent(tree, &release);
+    QApplication::processEvents();
+  };
+  auto key = [&](int Key) {
+    QKeyEvent press(QEvent::KeyPress, Key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Key, Qt::NoModifier);
+    QApplication::sendEvent(tree, &press);
+    QApplication::sendEvent(tree, &release);
+    QApplication::processEvents();
+  };
+
+  click(4);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_TRUE(reported.empty());
+
+  // Clicking the broken item reports once and selects it, over its cleared document.
+  click(5);
+  EXPECT_EQ(reported.size(), 1u);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(5));
+  EXPECT_EQ(Form->ItemIndex, 5);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), 0));
+
+  // The item before it can be chosen again.
+  click(4);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->ItemIndex, 4);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_EQ(reported.size(), 1u);
+
+  // Down onto the broken item reports it once; the next Down goes on to the item below.
+  key(Qt::Key_Down);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(5));
+  EXPECT_EQ(reported.size(), 2u);
+  key(Qt::Key_Down);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(6));
+  EXPECT_EQ(Form->ItemIndex, 6);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pagesSecond);
+  EXPECT_EQ(Label(), PageLabelText(0, pagesSecond));
+  EXPECT_TRUE(Form->BitBtn_Video->Visible());
+  EXPECT_EQ(reported.size(), 2u);
+  // And back up over it.
+  key(Qt::Key_Up);
+  key(Qt::Key_Up);
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), Node(4));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), pages4);
+  EXPECT_EQ(reported.size(), 3u);
 }
 
 TEST_F(MainForm, PagingAndItsLabel) {

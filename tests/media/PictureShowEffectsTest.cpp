@@ -205,6 +205,53 @@ TEST(PictureShowEffects, EveryStyleGrowsToTheWholePicture) {
   EXPECT_GE(Covered(D.get()), 96.0);
 }
 
+// The same at the steps an application may choose and at larger and upright pictures: the grid
+// effects (triangular and rectangular shred) take their cell count from the step, up to more
+// cells than pixels; their grid must still reach the right and bottom edges before 100.
+TEST(PictureShowEffects, EveryStyleGrowsToTheWholePictureAtEveryStep) {
+#ifdef KD_SANITIZED
+  const bool Sanitized = true;
+#else
+  const bool Sanitized = false;
+#endif
+  const std::set<int32_t> Moving = {138, 139, 140, 141, 145, 146, 147, 148, 149, 150};
+  const std::vector<uint8_t> Progresses = {1, 10, 25, 40, 55, 70, 85, 95, 99};
+  for (auto [W, H] : {std::pair{640, 480}, std::pair{320, 240}, std::pair{120, 400}, std::pair{300, 100},
+                      std::pair{61, 97}}) {
+    auto P = Make(W, H, true);
+    for (uint16_t Step : {1, 9, 20, 37, 60, 100}) {
+      for (int32_t s = 1; s <= EffectCount; ++s) {
+        if (s == 118) continue;
+        const bool Grid = s == 117 || s == 142;
+        // The largest picture for the grids only; the sanitizer build samples the others on one.
+        if (!Grid && (W == 640 || (Sanitized && (W != 300 || Step % 20 != 0)))) continue;
+        SCOPED_TRACE("style " + std::to_string(s) + " step " + std::to_string(Step) + " " +
+                     std::to_string(W) + "x" + std::to_string(H));
+        double Prev = 0;
+        for (uint8_t p : Progresses) {
+          auto D = Make(W, H, false);
+          media::SetEffectRandSeed(7);
+          Apply(s, D.get(), P.get(), p, Step);
+          const double c = Covered(D.get());
+          if (!Moving.count(s)) {
+            EXPECT_GE(c, Prev - 0.5) << "progress " << int(p);
+          }
+          Prev = c;
+          if (p != 99) continue;
+          EXPECT_GE(c, 96.0);
+          if (!Grid) continue;
+          // The last column and the last row show the picture too.
+          int32_t Right = 0, Bottom = 0;
+          for (int32_t y = 0; y < H; ++y) Right += ((Px(D.get(), W - 1, y) >> 8) & 0xFF) == 200;
+          for (int32_t x = 0; x < W; ++x) Bottom += ((Px(D.get(), x, H - 1) >> 8) & 0xFF) == 200;
+          EXPECT_GE(Right * 100, H * 96);
+          EXPECT_GE(Bottom * 100, W * 96);
+        }
+      }
+    }
+  }
+}
+
 // All 150 styles draw different frames.
 TEST(PictureShowEffects, AllStylesDiffer) {
   const int32_t W = 72, H = 52;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "media/PictureShowEffects.h"
@@ -93,6 +94,20 @@ TEST(PictureShow, DefaultsAndSetterRules) {
   LoadPicture(S);
   EXPECT_EQ(S.ClientWidth(), 40);  // AutoSize follows the picture
   EXPECT_EQ(S.ClientHeight(), 30);
+}
+
+// "About" is an empty class: setting it changes nothing, and it is never stored.
+TEST(PictureShow, AboutIsEmptyAndNotStored) {
+  static_assert(std::is_empty_v<media::TAbout>);
+  TPictureShow S(nullptr);
+  S.SetStyle(7);
+  S.SetStep(9);
+  const media::TAbout* Before = &S.About();
+  S.SetAbout(media::TAbout{});
+  EXPECT_EQ(&S.About(), Before);
+  EXPECT_FALSE(S.AboutStored());
+  EXPECT_EQ(S.Style(), 7);
+  EXPECT_EQ(S.Step(), 9);
 }
 
 TEST(PictureShow, ManualProgressShowsSnapshotThenPicture) {
