@@ -279,9 +279,9 @@ std::unique_ptr<TChunk> TPNGList::SetItem(uint32_t Index, std::unique_ptr<TChunk
 
 void TPNGList::SetSize(uint32_t Size) {
   auto& v = FOwner->FChunks;
-  if (Size >= v.size()) return;
   // Later chunks first, as Remove would take them.
   while (v.size() > Size) v.pop_back();
+  v.resize(Size);  // new places are empty until SetItem fills them
   if (Size == 0) v.shrink_to_fit();
 }
 
@@ -814,7 +814,8 @@ void TPngGraphic::SaveToStream(TStream* Stream) {
   if (InterlaceMethod > 1) throw EPNGUnknownInterlace(PngErrorText(65125));
   static const uint8_t sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Stream->WriteBuffer(sig, 8);
-  for (auto& c : FChunks) c->SaveToStream(Stream);
+  for (auto& c : FChunks)
+    if (c) c->SaveToStream(Stream);
 }
 
 int TPngGraphic::TransparencyMode() const {
@@ -896,8 +897,8 @@ void TPngGraphic::Assign(const platform::TPersistent* Source) {
     Filters = p->Filters;
     ClearChunks();
     for (auto& c : p->FChunks) {
-      FChunks.push_back(c->NewSameClass(this));
-      FChunks.back()->Assign(c.get());
+      FChunks.push_back(c ? c->NewSameClass(this) : nullptr);
+      if (c) FChunks.back()->Assign(c.get());
     }
     // The copied pixels and palette are held gamma-corrected under the copied gAMA chunk, so
     // the tables go with them; with identity tables a save would apply the gamma twice.

@@ -226,8 +226,9 @@ class TPNGList {
   // Puts Chunk at Index and hands back the chunk that was there. An index at or beyond Count,
   // or no chunk, changes nothing and hands Chunk back.
   std::unique_ptr<TChunk> SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk);
-  // Cuts the list to Size chunks, freeing the ones beyond (0 empties it). The list holds no
-  // empty places, so a Size at or above Count leaves it as it is.
+  // Sets Count: a smaller Size frees the chunks beyond (0 empties the list), a larger one adds
+  // empty places, which Item reads as nullptr until SetItem fills them and which saving and
+  // copying pass over.
   void SetSize(uint32_t Size);
 
  private:
