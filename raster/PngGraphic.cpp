@@ -1079,9 +1079,15 @@ void TPngGraphic::SetPixel(int32_t X, int32_t Y, platform::TColor Value) {
     count = plte ? std::min(plte->Count, levels) : 0;
     if (count == 0) throw EPngError(PngErrorText(65122));
   }
+  // A colour is written to be seen: entries that are wholly see-through come into question only
+  // when there is nothing else.
+  auto* trns = h->ColorType == 3 ? FindChunk<TChunktRNS>() : nullptr;
+  bool solid = false;
+  for (uint32_t i = 0; trns && i < count && !solid; ++i) solid = trns->PaletteValues[i] != 0;
   uint32_t best = 0;
   int bestD = INT32_MAX;
   for (uint32_t i = 0; i < count; ++i) {
+    if (solid && trns->PaletteValues[i] == 0) continue;
     uint32_t p;
     if (h->ColorType == 3) {
       p = h->Palette[i];
