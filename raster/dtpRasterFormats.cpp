@@ -152,7 +152,8 @@ void CopyInto(const std::string& From, const fs::path& To, const std::string& Fi
       ok = w > 0;
       done += ok ? static_cast<int32_t>(w) : 0;
     }
-  ok = ::fsync(out) == 0 && ok;
+  // Devices and pipes cannot be synchronised (EINVAL): nothing is lost by that.
+  if (::fsync(out) != 0 && errno != EINVAL) ok = false;
   ok = ::close(out) == 0 && ok;
   if (!ok) throw platform::EWriteError("Stream write error");
 }
@@ -165,18 +166,21 @@ void SaveFileSafely(const std::string& FileName,
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   const std::string ext = target.extension().string();
   struct stat st;
-  const bool existed = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool present = ::stat(target.c_str(), &st) == 0;
+  if (present && S_ISDIR(st.st_mode)) throw platform::EFCreateError("Cannot create file " + FileName);
+  const bool existed = present && S_ISREG(st.st_mode);
   // Renaming over a file needs no right to the file itself: a read-only one is refused here as
   // opening it for writing would be.
-  if (existed && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+  if (present && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
     throw platform::EFCreateError("Cannot create file " + FileName);
   // A file with other names keeps its inode so that they all show the new picture; so does a
-  // file in a folder where no temporary can be made: the picture is then made in the system's
-  // temporary folder and copied in once it is complete.
-  bool inPlace = existed && st.st_nlink > 1;
+  // file in a folder where no temporary can be made, and a device or pipe is written to, never
+  // replaced: the picture is then made in the system's temporary folder and copied in once it
+  // is complete.
+  bool inPlace = present && (!existed || st.st_nlink > 1);
   std::string temp;
-  int fd = MakeTemporary(folder, target.stem().string(), ext, temp);
-  if (fd < 0 && existed) {
+  int fd = present && !existed ? -1 : MakeTemporary(folder, target.stem().string(), ext, temp);
+  if (fd < 0 && present) {
     std::error_code ec;
     fd = MakeTemporary(fs::temp_directory_path(ec), "picture", ext, temp);
     inPlace = true;

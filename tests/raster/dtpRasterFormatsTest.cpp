@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -442,6 +443,17 @@ TEST(RasterFiler, SafeSaveKeepsHardLinksAndLongNames) {
   EXPECT_EQ(LoadedWidth(b), 5);
   EXPECT_EQ(std::filesystem::hard_link_count(a), 2u);
   EXPECT_EQ(ModeOf(b), 0604u);
+  // A device is written to, never replaced by a file; a folder is refused.
+  const std::string device = folder + "/null.png";
+  ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+  EXPECT_EQ(SaveOutcome(device, &big), "saved 0");
+  struct stat ds;
+  ASSERT_EQ(::stat(device.c_str(), &ds), 0);
+  EXPECT_TRUE(S_ISCHR(ds.st_mode));
+  ::unlink(device.c_str());
+  std::filesystem::create_directories(folder + "/dir.png");
+  EXPECT_EQ(SaveOutcome(folder + "/dir.png", &big), "Cannot create file " + folder + "/dir.png");
+  EXPECT_TRUE(std::filesystem::is_directory(folder + "/dir.png"));
   // A loop of symbolic links is refused and stays as it was.
   std::filesystem::create_symlink("l2.png", folder + "/l1.png");
   std::filesystem::create_symlink("l1.png", folder + "/l2.png");
