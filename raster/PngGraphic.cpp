@@ -244,16 +244,20 @@ int32_t TPNGList::IndexOf(const TChunk* Chunk) const {
 }
 
 TChunk* TPNGList::Add(std::unique_ptr<TChunk> Chunk) {
-  Chunk->Owner = FOwner;
-  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  if (Chunk) {
+    Chunk->Owner = FOwner;
+    if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  }
   FOwner->FChunks.push_back(std::move(Chunk));
   return FOwner->FChunks.back().get();
 }
 
 std::unique_ptr<TChunk> TPNGList::Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position) {
   if (Position >= Count()) return Chunk;
-  Chunk->Owner = FOwner;
-  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  if (Chunk) {
+    Chunk->Owner = FOwner;
+    if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  }
   FOwner->FChunks.insert(FOwner->FChunks.begin() + Position, std::move(Chunk));
   return nullptr;
 }

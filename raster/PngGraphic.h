@@ -216,10 +216,10 @@ class TPNGList {
   // or a second gAMA or tRNS, 65131 without header and IEND.
   template <class T>
   T* AddChunk();
-  // Appends a chunk made for this image.
+  // Appends a chunk made for this image (no chunk: an empty place).
   TChunk* Add(std::unique_ptr<TChunk> Chunk);
-  // Inserts before Position when Position < Count; otherwise nothing happens and the chunk is
-  // handed back.
+  // Inserts before Position when Position < Count (no chunk: an empty place); otherwise nothing
+  // happens and the chunk is handed back.
   std::unique_ptr<TChunk> Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position);
   // Takes the chunk out of the list (ownership passes to the caller); nullptr when absent.
   std::unique_ptr<TChunk> Remove(TChunk* Chunk);

@@ -218,6 +218,15 @@ TEST(PngChunkList, SetItemAndSetSize) {
   TPngGraphic reread;
   Load(reread, withLate);
   EXPECT_EQ(reread.Chunks().Count(), 6u);  // reading stops at IEND
+  // Empty places can be added and inserted too.
+  EXPECT_EQ(l.Add(nullptr), nullptr);
+  EXPECT_EQ(l.Insert(nullptr, 6), nullptr);
+  EXPECT_EQ(l.Count(), 11u);
+  EXPECT_EQ(l.Item(6), nullptr);
+  EXPECT_EQ(l.Item(8)->Name, "laTe");
+  EXPECT_EQ(Save(p), withLate);
+  l.Remove(l.Item(8));
+  EXPECT_EQ(l.Count(), 10u);
   // Cutting frees the chunks beyond; 0 empties the list.
   l.SetSize(4);
   EXPECT_EQ(l.Count(), 4u);
