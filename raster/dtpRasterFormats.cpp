@@ -190,11 +190,12 @@ void SaveFileSafely(const std::string& FileName,
     platform::THandleStream stream(fd);
     Write(temp, &stream);
     if (!inPlace) {
-      // The new file looks like the one it replaces, or like a newly created file.
+      // The new file looks like the one it replaces, or like a newly created file. Where the
+      // saver cannot give it the old owner and group (only the owner or the administrator may),
+      // the old file is written in place instead, so that nobody loses access to it.
       ::fchmod(fd, existed ? (st.st_mode & 07777) : NewFileMode());
-      if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-        // Only the owner may give a file away; the saver's ownership is kept then.
-      }
+      if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+        inPlace = true;
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
       fd = -1;

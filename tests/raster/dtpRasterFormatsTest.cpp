@@ -408,6 +408,19 @@ TEST(RasterFiler, SafeSaveKeepsReadOnlyFilesAndWritesIntoLockedFolders) {
   EXPECT_EQ(kdtest::ReadFileBytes(ro), before);
   EXPECT_EQ(ModeOf(ro), 0444u);
   EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  // A file of another owner that the saver may write keeps its owner, group and permissions.
+  const std::string shared = folder + "/shared.png";
+  ASSERT_EQ(SaveOutcome(shared, &small).rfind("saved", 0), 0u);
+  ASSERT_EQ(::chown(shared.c_str(), 0, 65534), 0);
+  ::chmod(shared.c_str(), 0664);
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(shared, &big); }).rfind("saved", 0), 0u);
+  struct stat ss;
+  ASSERT_EQ(::stat(shared.c_str(), &ss), 0);
+  EXPECT_EQ(ss.st_uid, 0u);
+  EXPECT_EQ(ss.st_gid, 65534u);
+  EXPECT_EQ(ss.st_mode & 07777, 0664u);
+  EXPECT_EQ(LoadedWidth(shared), 5);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
   // A writable file in a folder where nothing can be made is written in place, once its
   // picture has been made completely; a codec that fails leaves it as it was.
   const std::vector<uint8_t> wBefore = kdtest::ReadFileBytes(w);
