@@ -1,9 +1,11 @@
 #include "raster/dtpRasterFormats.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <exception>
 #include <filesystem>
+#include <random>
 #include <vector>
 
 #include <fcntl.h>
@@ -120,21 +122,26 @@ fs::path FinalTarget(const std::string& FileName) {
   throw platform::EFCreateError("Cannot create file " + FileName);
 }
 
-mode_t NewFileMode() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
-// A new empty file in Folder named after Stem and Ext (cut to fit a name's length);
-// -1 when none can be made there.
-int MakeTemporary(const fs::path& Folder, std::string Stem, const std::string& Ext, std::string& Name) {
+// A new empty file in Folder named after Stem and Ext (cut to fit a name's length), made with
+// Mode less the process's umask, as any new file; -1 when none can be made there.
+int MakeTemporary(const fs::path& Folder, std::string Stem, const std::string& Ext, mode_t Mode, std::string& Name) {
   const size_t room = 255 - std::min<size_t>(255, Ext.size() + 8);
   if (Stem.size() > room) Stem.resize(room);
-  Name = (Folder / ("." + Stem + ".XXXXXX" + Ext)).string();
-  int fd = ::mkstemps(Name.data(), static_cast<int>(Ext.size()));
-  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  return fd;
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint32_t> counter{0};
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t r = seed() ^ (counter++ * 2654435761u);
+    std::string tag(6, 'x');
+    for (char& c : tag) {
+      c = kDigits[r % 36];
+      r /= 36;
+    }
+    Name = (Folder / ("." + Stem + "." + tag + Ext)).string();
+    int fd = ::open(Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 // Puts the bytes of file From into the existing file To, keeping To's inode (and so its other
@@ -179,10 +186,10 @@ void SaveFileSafely(const std::string& FileName,
   // is complete.
   bool inPlace = present && (!existed || st.st_nlink > 1);
   std::string temp;
-  int fd = present && !existed ? -1 : MakeTemporary(folder, target.stem().string(), ext, temp);
+  int fd = present && !existed ? -1 : MakeTemporary(folder, target.stem().string(), ext, 0666, temp);
   if (fd < 0 && present) {
     std::error_code ec;
-    fd = MakeTemporary(fs::temp_directory_path(ec), "picture", ext, temp);
+    fd = MakeTemporary(fs::temp_directory_path(ec), "picture", ext, 0600, temp);
     inPlace = true;
   }
   if (fd < 0) throw platform::EFCreateError("Cannot create file " + FileName);
@@ -193,7 +200,7 @@ void SaveFileSafely(const std::string& FileName,
       // The new file looks like the one it replaces, or like a newly created file. Where the
       // saver cannot give it the old owner and group (only the owner or the administrator may),
       // the old file is written in place instead, so that nobody loses access to it.
-      ::fchmod(fd, existed ? (st.st_mode & 07777) : NewFileMode());
+      if (existed) ::fchmod(fd, st.st_mode & 07777);
       if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
         inPlace = true;
     }
