@@ -1606,3 +1606,17 @@ TEST(GifGraphic, CroppingKeepsHowLongEachPictureIsShown) {
     EXPECT_EQ(Loops(g), loop) << "seed " << seed;
   }
 }
+
+TEST(GifGraphic, CroppingKeepsTheOnlyFrameOfABlankPicture) {
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 3, 0, 1}});
+  gif.Images(0)->GraphicControlExtension()->SetTransparentColorIndex(3);
+  gif.Images(0)->GraphicControlExtension()->SetTransparent(true);
+  gif.Optimize(1, rmNone, dmNearest, 8);
+  ASSERT_EQ(gif.Count(), 1);
+  TGifGraphic back;
+  LoadBytes(back, SaveBytes(gif));
+  ASSERT_EQ(back.Count(), 1);
+  EXPECT_EQ(back.Width(), 4);
+  EXPECT_EQ(back.Images(0)->Pixels32(), std::vector<uint32_t>(4, 0u));
+}
