@@ -727,10 +727,23 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
         // time that cleared or restored picture is seen.
         const TGIFGraphicControlExtension* before = i > 0 ? FImages[i - 1]->GraphicControlExtension() : nullptr;
         if (disposal == 3 || (before && (before->Disposal() == 2 || before->Disposal() == 3))) continue;
-        const uint16_t delay = f->GraphicControlExtension()->Delay();
-        if (i > 0 && FImages[i - 1]->Transparent())
-          FImages[i - 1]->GraphicControlExtension()->SetDelay(
-              static_cast<uint16_t>(std::min(0xFFFF, FImages[i - 1]->GraphicControlExtension()->Delay() + delay)));
+        // Its time goes to the frame before it, which stays on screen that much longer. The
+        // first frame has none to give it to, it may carry the looping extension, and a
+        // picture needs one frame at least.
+        const int32_t delay = f->GraphicControlExtension()->Delay();
+        TGIFSubImage* prev = i > 0 ? FImages[i - 1].get() : nullptr;
+        bool loops = false;
+        for (int32_t k = 0; k < f->ExtensionCount(); ++k)
+          loops = loops || dynamic_cast<TGIFAppExtNSLoop*>(f->Extensions(k)) != nullptr;
+        if (!prev && (delay > 0 || loops || Count() == 1)) continue;
+        TGIFGraphicControlExtension* pg = prev ? prev->GraphicControlExtension() : nullptr;
+        if (pg && pg->Delay() + delay > 0xFFFF) continue;
+        if (prev && delay > 0) {
+          if (!pg)
+            pg = static_cast<TGIFGraphicControlExtension*>(
+                prev->AddExtension(std::make_unique<TGIFGraphicControlExtension>(prev)));
+          pg->SetDelay(static_cast<uint16_t>(pg->Delay() + delay));
+        }
         FImages.erase(FImages.begin() + i);
         continue;
       }

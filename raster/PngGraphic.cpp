@@ -244,16 +244,20 @@ int32_t TPNGList::IndexOf(const TChunk* Chunk) const {
 }
 
 TChunk* TPNGList::Add(std::unique_ptr<TChunk> Chunk) {
-  Chunk->Owner = FOwner;
-  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  if (Chunk) {
+    Chunk->Owner = FOwner;
+    if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  }
   FOwner->FChunks.push_back(std::move(Chunk));
   return FOwner->FChunks.back().get();
 }
 
 std::unique_ptr<TChunk> TPNGList::Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position) {
   if (Position >= Count()) return Chunk;
-  Chunk->Owner = FOwner;
-  if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  if (Chunk) {
+    Chunk->Owner = FOwner;
+    if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
+  }
   FOwner->FChunks.insert(FOwner->FChunks.begin() + Position, std::move(Chunk));
   return nullptr;
 }
@@ -279,9 +283,9 @@ std::unique_ptr<TChunk> TPNGList::SetItem(uint32_t Index, std::unique_ptr<TChunk
 
 void TPNGList::SetSize(uint32_t Size) {
   auto& v = FOwner->FChunks;
-  if (Size >= v.size()) return;
   // Later chunks first, as Remove would take them.
   while (v.size() > Size) v.pop_back();
+  v.resize(Size);  // new places are empty until SetItem fills them
   if (Size == 0) v.shrink_to_fit();
 }
 
@@ -814,7 +818,8 @@ void TPngGraphic::SaveToStream(TStream* Stream) {
   if (InterlaceMethod > 1) throw EPNGUnknownInterlace(PngErrorText(65125));
   static const uint8_t sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Stream->WriteBuffer(sig, 8);
-  for (auto& c : FChunks) c->SaveToStream(Stream);
+  for (auto& c : FChunks)
+    if (c) c->SaveToStream(Stream);
 }
 
 int TPngGraphic::TransparencyMode() const {
@@ -896,8 +901,8 @@ void TPngGraphic::Assign(const platform::TPersistent* Source) {
     Filters = p->Filters;
     ClearChunks();
     for (auto& c : p->FChunks) {
-      FChunks.push_back(c->NewSameClass(this));
-      FChunks.back()->Assign(c.get());
+      FChunks.push_back(c ? c->NewSameClass(this) : nullptr);
+      if (c) FChunks.back()->Assign(c.get());
     }
     // The copied pixels and palette are held gamma-corrected under the copied gAMA chunk, so
     // the tables go with them; with identity tables a save would apply the gamma twice.
@@ -1078,9 +1083,15 @@ void TPngGraphic::SetPixel(int32_t X, int32_t Y, platform::TColor Value) {
     count = plte ? std::min(plte->Count, levels) : 0;
     if (count == 0) throw EPngError(PngErrorText(65122));
   }
+  // A colour is written to be seen: entries that are wholly see-through come into question only
+  // when there is nothing else.
+  auto* trns = h->ColorType == 3 ? FindChunk<TChunktRNS>() : nullptr;
+  bool solid = false;
+  for (uint32_t i = 0; trns && i < count && !solid; ++i) solid = trns->PaletteValues[i] != 0;
   uint32_t best = 0;
   int bestD = INT32_MAX;
   for (uint32_t i = 0; i < count; ++i) {
+    if (solid && trns->PaletteValues[i] == 0) continue;
     uint32_t p;
     if (h->ColorType == 3) {
       p = h->Palette[i];

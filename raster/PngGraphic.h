@@ -216,18 +216,19 @@ class TPNGList {
   // or a second gAMA or tRNS, 65131 without header and IEND.
   template <class T>
   T* AddChunk();
-  // Appends a chunk made for this image.
+  // Appends a chunk made for this image (no chunk: an empty place).
   TChunk* Add(std::unique_ptr<TChunk> Chunk);
-  // Inserts before Position when Position < Count; otherwise nothing happens and the chunk is
-  // handed back.
+  // Inserts before Position when Position < Count (no chunk: an empty place); otherwise nothing
+  // happens and the chunk is handed back.
   std::unique_ptr<TChunk> Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position);
   // Takes the chunk out of the list (ownership passes to the caller); nullptr when absent.
   std::unique_ptr<TChunk> Remove(TChunk* Chunk);
   // Puts Chunk at Index and hands back the chunk that was there. An index at or beyond Count,
   // or no chunk, changes nothing and hands Chunk back.
   std::unique_ptr<TChunk> SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk);
-  // Cuts the list to Size chunks, freeing the ones beyond (0 empties it). The list holds no
-  // empty places, so a Size at or above Count leaves it as it is.
+  // Sets Count: a smaller Size frees the chunks beyond (0 empties the list), a larger one adds
+  // empty places, which Item reads as nullptr until SetItem fills them and which saving and
+  // copying pass over.
   void SetSize(uint32_t Size);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "raster/GifGraphic.h"
 
@@ -55,14 +56,32 @@ void TdtpGifFormat::SaveToStream(platform::TStream* Stream, TBitmap32* Bitmap) {
   TGifGraphic gif;
   gif.ColorReduction = rmQuantize;
   gif.DitherMode = dmFloydSteinberg;
+  TBitmap32 visible;
+  TBitmap32* source = Bitmap;
   if (any) {
     // The transparent index needs an index of its own: with all 256 in use, the pixels of the
-    // one taken for it would turn transparent too. So at most 255 colours.
-    gif.ColorReduction = rmPalette;
-    gif.SetPalette(OctreeQuantize(px, n, 255));
+    // one taken for it would turn transparent too. So at most 255 colours, chosen from the
+    // pixels that are seen; the others are given a table colour so that dithering carries no
+    // error from them into their neighbours.
+    std::vector<uint32_t> seen;
+    for (int64_t i = 0; i < n; ++i)
+      if ((px[i] >> 24) >= AlphaThreshold) seen.push_back(px[i]);
+    if (!seen.empty()) {
+      TGIFPaletteEntries pal = OctreeQuantize(seen.data(), static_cast<int64_t>(seen.size()), 255);
+      visible.Assign(Bitmap);
+      const TColor32 fill = pal.empty() ? 0xFF000000u : Color32(pal[0]) | 0xFF000000u;
+      for (int64_t i = 0; i < n; ++i)
+        if ((px[i] >> 24) < AlphaThreshold) visible.Bits()[i] = fill;
+      source = &visible;
+      gif.ColorReduction = rmPalette;
+      gif.SetPalette(pal);
+    } else {
+      gif.ColorReduction = rmPalette;
+      gif.SetPalette(OctreeQuantize(px, n, 255));
+    }
   }
   TGIFSubImage* f = gif.Add();
-  f->Assign(Bitmap);
+  f->Assign(source);
   std::array<int64_t, 256> counts{};
   for (uint8_t i : f->Data) ++counts[i];
   int32_t ti = 0;

@@ -1527,3 +1527,96 @@ TEST(GifGraphic, CroppingNeverChangesWhatAViewerShows) {
   EXPECT_GT(deleted, 10);
   EXPECT_GT(kept, 10);
 }
+
+namespace {
+
+// What a viewer shows and for how long (hundredths): equal pictures in a row are joined;
+// pictures shown for no time are left out.
+std::vector<std::pair<std::vector<uint32_t>, int>> Timeline(TGifGraphic& g) {
+  const auto shots = Composite(g);
+  std::vector<std::pair<std::vector<uint32_t>, int>> out;
+  for (size_t i = 0; i < shots.size(); ++i) {
+    const auto* gce = g.Images(static_cast<int>(i))->GraphicControlExtension();
+    const int delay = gce ? gce->Delay() : 0;
+    if (delay == 0) continue;  // never seen
+    if (!out.empty() && out.back().first == shots[i])
+      out.back().second += delay;
+    else
+      out.emplace_back(shots[i], delay);
+  }
+  return out;
+}
+
+bool Loops(TGifGraphic& g) {
+  for (int i = 0; i < g.Count(); ++i)
+    for (int k = 0; k < g.Images(i)->ExtensionCount(); ++k)
+      if (dynamic_cast<TGIFAppExtNSLoop*>(g.Images(i)->Extensions(k))) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(GifGraphic, CroppingKeepsHowLongEachPictureIsShown) {
+  // Red for 10, then an empty frame for 20 after it: red stays 30 whether or not the red frame
+  // is transparent or has a control extension at all.
+  for (int kind = 0; kind < 3; ++kind) {
+    TGifGraphic gif;
+    MakeAnimation(gif, {{0, 4, 0, 10, 1}, {0, 4, 3, 20, 1}, {3, 1, 2, 5, 1}});
+    if (kind == 1) {
+      gif.Images(0)->GraphicControlExtension()->SetTransparentColorIndex(3);
+      gif.Images(0)->GraphicControlExtension()->SetTransparent(true);
+    }
+    if (kind == 2) {
+      gif.Images(0)->DeleteExtension(gif.Images(0)->GraphicControlExtension());
+      gif.Images(1)->GraphicControlExtension()->SetDelay(30);
+    }
+    gif.Images(1)->GraphicControlExtension()->SetTransparentColorIndex(3);
+    gif.Images(1)->GraphicControlExtension()->SetTransparent(true);
+    const auto before = Timeline(gif);
+    gif.Optimize(1, rmNone, dmNearest, 8);
+    EXPECT_EQ(gif.Count(), 2) << kind;
+    EXPECT_EQ(Timeline(gif), before) << kind;
+    TGifGraphic back;
+    LoadBytes(back, SaveBytes(gif));
+    EXPECT_EQ(Timeline(back), before) << kind;
+  }
+  // Random animations, some looping: every picture keeps its time and the loop stays.
+  for (uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    TGifGraphic g;
+    const int w = 3 + rng() % 5, h = 3 + rng() % 5;
+    g.Header.ScreenWidth = static_cast<uint16_t>(w);
+    g.Header.ScreenHeight = static_cast<uint16_t>(h);
+    for (int c = 0; c < 4; ++c) g.GlobalColorMap().Add(platform::RGB(c * 60, 10, 200 - c * 50));
+    const int frames = 2 + rng() % 4;
+    for (int i = 0; i < frames; ++i) {
+      TGIFSubImage* f = g.Add();
+      const int fw = 1 + rng() % w, fh = 1 + rng() % h;
+      f->SetBounds(rng() % (w - fw + 1), rng() % (h - fh + 1), fw, fh);
+      for (uint8_t& p : f->Data) p = static_cast<uint8_t>(rng() % 3 ? 0 : 1 + rng() % 3);
+      if (rng() % 4 == 0) continue;  // no control extension
+      AddGce(f, rng() % 4 * 10, rng() % 4, rng() % 5 ? 0 : -1);
+    }
+    const bool loop = rng() % 2;
+    if (loop) g.Images(0)->AddExtension(std::make_unique<TGIFAppExtNSLoop>(g.Images(0)));
+    const auto before = Timeline(g);
+    g.Optimize(1, rmNone, dmNearest, 8);
+    ASSERT_GT(g.Count(), 0) << "seed " << seed;
+    EXPECT_EQ(Timeline(g), before) << "seed " << seed;
+    EXPECT_EQ(Loops(g), loop) << "seed " << seed;
+  }
+}
+
+TEST(GifGraphic, CroppingKeepsTheOnlyFrameOfABlankPicture) {
+  TGifGraphic gif;
+  MakeAnimation(gif, {{0, 4, 3, 0, 1}});
+  gif.Images(0)->GraphicControlExtension()->SetTransparentColorIndex(3);
+  gif.Images(0)->GraphicControlExtension()->SetTransparent(true);
+  gif.Optimize(1, rmNone, dmNearest, 8);
+  ASSERT_EQ(gif.Count(), 1);
+  TGifGraphic back;
+  LoadBytes(back, SaveBytes(gif));
+  ASSERT_EQ(back.Count(), 1);
+  EXPECT_EQ(back.Width(), 4);
+  EXPECT_EQ(back.Images(0)->Pixels32(), std::vector<uint32_t>(4, 0u));
+}

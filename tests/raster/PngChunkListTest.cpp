@@ -190,9 +190,44 @@ TEST(PngChunkList, SetItemAndSetSize) {
   EXPECT_NE(std::search(saved.begin(), saved.end(), c.begin(), c.end()), saved.end());
   std::vector<uint8_t> gone = ChunkBytes("abCd", {1, 2});
   EXPECT_EQ(std::search(saved.begin(), saved.end(), gone.begin(), gone.end()), saved.end());
-  // Cutting frees the chunks beyond; a larger size leaves the list alone; 0 empties it.
+  // A larger size adds empty places, which read as nothing until a chunk is put there; saving
+  // and copying pass over them.
   l.SetSize(9);
-  EXPECT_EQ(l.Count(), 6u);
+  EXPECT_EQ(l.Count(), 9u);
+  EXPECT_EQ(l.Item(6), nullptr);
+  EXPECT_EQ(l.Item(8), nullptr);
+  EXPECT_EQ(Save(p), saved);
+  auto late = std::make_unique<TChunk>(nullptr);
+  late->Name = "laTe";
+  TChunk* lateRaw = late.get();
+  EXPECT_EQ(l.SetItem(7, std::move(late)), nullptr);
+  EXPECT_EQ(l.Item(7), lateRaw);
+  EXPECT_EQ(lateRaw->Index(), 7);
+  EXPECT_EQ(l.IndexOf(lateRaw), 7);
+  EXPECT_EQ(l.FindChunk<TChunkIEND>(), l.Item(5));
+  TPngGraphic copy;
+  copy.Assign(&p);
+  EXPECT_EQ(copy.Chunks().Count(), 9u);
+  EXPECT_EQ(copy.Chunks().Item(6), nullptr);
+  EXPECT_EQ(copy.Chunks().Item(7)->Name, "laTe");
+  std::vector<uint8_t> withLate = saved;
+  std::vector<uint8_t> lateBytes = ChunkBytes("laTe", {});
+  withLate.insert(withLate.end(), lateBytes.begin(), lateBytes.end());
+  EXPECT_EQ(Save(p), withLate);
+  EXPECT_EQ(Save(copy), withLate);
+  TPngGraphic reread;
+  Load(reread, withLate);
+  EXPECT_EQ(reread.Chunks().Count(), 6u);  // reading stops at IEND
+  // Empty places can be added and inserted too.
+  EXPECT_EQ(l.Add(nullptr), nullptr);
+  EXPECT_EQ(l.Insert(nullptr, 6), nullptr);
+  EXPECT_EQ(l.Count(), 11u);
+  EXPECT_EQ(l.Item(6), nullptr);
+  EXPECT_EQ(l.Item(8)->Name, "laTe");
+  EXPECT_EQ(Save(p), withLate);
+  l.Remove(l.Item(8));
+  EXPECT_EQ(l.Count(), 10u);
+  // Cutting frees the chunks beyond; 0 empties the list.
   l.SetSize(4);
   EXPECT_EQ(l.Count(), 4u);
   EXPECT_EQ(l.Item(3)->Name, "IDAT");

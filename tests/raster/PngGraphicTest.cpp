@@ -806,6 +806,34 @@ TEST(PngPixels, WritingChoosesAmongTheRealPaletteEntries) {
   EXPECT_EQ(grey.Pixel(1, 0), static_cast<platform::TColor>(platform::clBlack));
 }
 
+TEST(PngPixels, WritingAColourNeverPicksAnEntryThatIsSeenThrough) {
+  // [black seen through, red, black]: black goes to the opaque black, not the hole.
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(f, "PLTE", {0, 0, 0, 255, 0, 0, 0, 0, 0});
+  AddChunk(f, "tRNS", {0});
+  AddChunk(f, "IDAT", Deflate({0, 1, 1, 1}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic p;
+  LoadPng(p, f);
+  p.SetPixel(1, 0, platform::clBlack);
+  p.SetPixel(2, 0, platform::RGB(20, 0, 0));
+  QVector<QRgb> table;
+  const Bytes saved = SavePng(p);
+  EXPECT_EQ(IndicesByQt(saved, table), (std::vector<int>{1, 2, 2}));
+  // Where every entry is seen through, the nearest is taken all the same.
+  Bytes all = Signature();
+  AddChunk(all, "IHDR", Ihdr(1, 1, 8, 3));
+  AddChunk(all, "PLTE", {0, 0, 0, 255, 0, 0});
+  AddChunk(all, "tRNS", {0, 0});
+  AddChunk(all, "IDAT", Deflate({0, 0}));
+  AddChunk(all, "IEND", {});
+  TPngGraphic q;
+  LoadPng(q, all);
+  q.SetPixel(0, 0, platform::clRed);
+  EXPECT_EQ(IndicesByQt(SavePng(q), table), (std::vector<int>{1}));
+}
+
 TEST(PngMisc, CopyWithGammaSavesLikeTheOriginal) {
   for (uint32_t gamma : {45455u, 100000u, 220000u}) {
     for (uint8_t ct : {uint8_t(2), uint8_t(3), uint8_t(6)}) {

@@ -6,6 +6,11 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 #include <string>
 
 #include "platform/Classes.h"
@@ -321,4 +326,156 @@ TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   } catch (const platform::EFCreateError& e) {
     EXPECT_EQ(e.Message, "Cannot create file " + nowhere.FileName);
   }
+}
+
+namespace {
+
+// Runs F in a child process under the unprivileged "nobody" account (the tests run as root,
+// which the file system lets write anything) and hands back what F returned.
+std::string AsNobody(const std::function<std::string()>& F) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string out;
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      out = "no setuid";
+    } else {
+      try {
+        out = F();
+      } catch (const platform::Exception& e) {
+        out = "exception: " + e.Message;
+      } catch (...) {
+        out = "other exception";
+      }
+    }
+    [[maybe_unused]] ssize_t n = ::write(fds[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return out;
+}
+
+std::string SaveOutcome(const std::string& FileName, TBitmap32* Bitmap) {
+  try {
+    TdtpImageFiler w;
+    w.FileName = FileName;
+    w.Save(Bitmap);
+    return "saved " + std::to_string(w.ByteCount);
+  } catch (const platform::Exception& e) {
+    return e.Message;
+  }
+}
+
+int32_t LoadedWidth(const std::string& FileName) {
+  TdtpImageFiler r;
+  r.FileName = FileName;
+  TBitmap32 b;
+  r.Load(&b);
+  return b.Width();
+}
+
+}  // namespace
+
+TEST(RasterFiler, SafeSaveKeepsReadOnlyFilesAndWritesIntoLockedFolders) {
+  StartUp();
+  const std::string folder = Tmp("rights");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder + "/locked");
+  TBitmap32 small, big, empty;
+  small.SetSize(3, 2);
+  small.Clear(0xFF102030);
+  big.SetSize(5, 4);
+  big.Clear(0xFFFFFFFF);
+  const std::string ro = folder + "/ro.png", w = folder + "/locked/w.png";
+  ASSERT_EQ(SaveOutcome(ro, &small).rfind("saved", 0), 0u);
+  ASSERT_EQ(SaveOutcome(w, &small).rfind("saved", 0), 0u);
+  const std::vector<uint8_t> before = kdtest::ReadFileBytes(ro);
+  for (const std::string& p : {folder, folder + "/locked", ro, w}) ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+  ::chmod(std::filesystem::path(folder).parent_path().c_str(), 0755);
+  ::chmod(ro.c_str(), 0444);
+  ::chmod(w.c_str(), 0640);
+  ::chmod((folder + "/locked").c_str(), 0555);
+  // A read-only file in a writable folder is not replaced behind its owner's back.
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(ro, &big); }), "Cannot create file " + ro);
+  EXPECT_EQ(kdtest::ReadFileBytes(ro), before);
+  EXPECT_EQ(ModeOf(ro), 0444u);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  // A file of another owner that the saver may write keeps its owner, group and permissions.
+  const std::string shared = folder + "/shared.png";
+  ASSERT_EQ(SaveOutcome(shared, &small).rfind("saved", 0), 0u);
+  ASSERT_EQ(::chown(shared.c_str(), 0, 65534), 0);
+  ::chmod(shared.c_str(), 0664);
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(shared, &big); }).rfind("saved", 0), 0u);
+  struct stat ss;
+  ASSERT_EQ(::stat(shared.c_str(), &ss), 0);
+  EXPECT_EQ(ss.st_uid, 0u);
+  EXPECT_EQ(ss.st_gid, 65534u);
+  EXPECT_EQ(ss.st_mode & 07777, 0664u);
+  EXPECT_EQ(LoadedWidth(shared), 5);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  // A writable file in a folder where nothing can be made is written in place, once its
+  // picture has been made completely; a codec that fails leaves it as it was.
+  const std::vector<uint8_t> wBefore = kdtest::ReadFileBytes(w);
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(w, &empty); }), "Bitmap is empty");
+  EXPECT_EQ(kdtest::ReadFileBytes(w), wBefore);
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(w, &big); }).rfind("saved", 0), 0u);
+  EXPECT_EQ(LoadedWidth(w), 5);
+  EXPECT_EQ(ModeOf(w), 0640u);
+  // A new file there still cannot be made.
+  const std::string fresh = folder + "/locked/fresh.png";
+  EXPECT_EQ(AsNobody([&] { return SaveOutcome(fresh, &big); }), "Cannot create file " + fresh);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  ::chmod((folder + "/locked").c_str(), 0755);
+  EXPECT_EQ(LeftoverTemporaries(folder + "/locked"), 0);
+}
+
+TEST(RasterFiler, SafeSaveKeepsHardLinksAndLongNames) {
+  StartUp();
+  const std::string folder = Tmp("links");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  TBitmap32 small, big;
+  small.SetSize(3, 2);
+  small.Clear(0xFF102030);
+  big.SetSize(5, 4);
+  big.Clear(0xFFFFFFFF);
+  // Every name of a hard-linked file shows the new picture.
+  const std::string a = folder + "/a.png", b = folder + "/b.png";
+  ASSERT_EQ(SaveOutcome(a, &small).rfind("saved", 0), 0u);
+  std::filesystem::create_hard_link(a, b);
+  ::chmod(a.c_str(), 0604);
+  EXPECT_EQ(SaveOutcome(a, &big).rfind("saved", 0), 0u);
+  EXPECT_EQ(LoadedWidth(b), 5);
+  EXPECT_EQ(std::filesystem::hard_link_count(a), 2u);
+  EXPECT_EQ(ModeOf(b), 0604u);
+  // A device is written to, never replaced by a file; a folder is refused.
+  const std::string device = folder + "/null.png";
+  ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+  EXPECT_EQ(SaveOutcome(device, &big), "saved 0");
+  struct stat ds;
+  ASSERT_EQ(::stat(device.c_str(), &ds), 0);
+  EXPECT_TRUE(S_ISCHR(ds.st_mode));
+  ::unlink(device.c_str());
+  std::filesystem::create_directories(folder + "/dir.png");
+  EXPECT_EQ(SaveOutcome(folder + "/dir.png", &big), "Cannot create file " + folder + "/dir.png");
+  EXPECT_TRUE(std::filesystem::is_directory(folder + "/dir.png"));
+  // A loop of symbolic links is refused and stays as it was.
+  std::filesystem::create_symlink("l2.png", folder + "/l1.png");
+  std::filesystem::create_symlink("l1.png", folder + "/l2.png");
+  EXPECT_EQ(SaveOutcome(folder + "/l1.png", &big), "Cannot create file " + folder + "/l1.png");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "/l1.png"));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder + "/l2.png"));
+  // A name as long as a name may be still gets its temporary file beside it.
+  const std::string longName = folder + "/" + std::string(251, 'n') + ".png";
+  EXPECT_EQ(SaveOutcome(longName, &big).rfind("saved", 0), 0u);
+  EXPECT_EQ(LoadedWidth(longName), 5);
+  EXPECT_EQ(LeftoverTemporaries(folder), 0);
 }

@@ -2,6 +2,8 @@
 // bitmaps carry low alpha as the transparent index.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -238,4 +240,33 @@ TEST(dtpRasterGIF, OpaquePixelsStayOpaqueBesideTransparentOnes) {
     EXPECT_EQ(lost, 0) << int(threshold);
     EXPECT_EQ(kept, 0) << int(threshold);
   }
+}
+
+TEST(dtpRasterGIF, SeenThroughPixelsTakeNoColoursFromTheOthers) {
+  // 200 opaque colours fit the table as they are; the colours left in the transparent pixels
+  // are never seen and must neither take table places nor shift the others by dithering.
+  TBitmap32 bmp;
+  bmp.SetSize(20, 16);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 320; ++i) {
+    const bool opaque = i % 8 != 3 && i < 228;
+    const uint32_t c = opaque ? (uint32_t(i) * 0x010305u + 0x102030u) & 0xFFFFFF : rng() & 0xFFFFFF;
+    bmp.Bits()[i] = (opaque ? 0xFF000000u : 0x00000000u) | c;
+  }
+  for (int i = 228; i < 320; ++i) bmp.Bits()[i] = rng() & 0x1FFFFFFF;  // alpha below 32
+  platform::TMemoryStream s;
+  TdtpGifFormat fmt;
+  fmt.SaveToStream(&s, &bmp);
+  s.SetPosition(0);
+  TBitmap32 back;
+  fmt.LoadFromStream(&s, &back, {0, 0}, 0);
+  ASSERT_EQ(back.Width(), 20);
+  int changed = 0;
+  for (int i = 0; i < 320; ++i) {
+    if ((bmp.Bits()[i] >> 24) == 0xFF)
+      changed += back.Bits()[i] != bmp.Bits()[i];
+    else
+      EXPECT_EQ(back.Bits()[i], 0u) << i;
+  }
+  EXPECT_EQ(changed, 0);
 }
