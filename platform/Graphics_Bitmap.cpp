@@ -20,8 +20,11 @@ void TGraphic::LoadFromFile(const std::string& FileName) {
 }
 
 void TGraphic::SaveToFile(const std::string& FileName) {
-  TFileStream s(FileName, fmCreate);
-  SaveToStream(&s);
+  // Encoded in full before the file is touched: a picture that fails to encode leaves the
+  // file that was there as it was.
+  TMemoryStream encoded;
+  SaveToStream(&encoded);
+  encoded.SaveToFile(FileName);
 }
 
 void TGraphic::SetTransparent(bool Value) {

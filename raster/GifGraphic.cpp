@@ -178,8 +178,10 @@ void TGIFItem::Warning(int32_t Severity, const std::string& Message) {
 }
 
 void TGIFItem::SaveToFile(const std::string& FileName) {
-  platform::TFileStream s(FileName, platform::fmCreate);
-  SaveToStream(&s);
+  // Encoded in full first, so that a failure leaves the file that was there.
+  platform::TMemoryStream encoded;
+  SaveToStream(&encoded);
+  encoded.SaveToFile(FileName);
 }
 
 void TGIFItem::LoadFromFile(const std::string& FileName) {

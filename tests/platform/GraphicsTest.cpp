@@ -732,3 +732,32 @@ TEST(Bitmap, DrawBetweenLayoutsKeepsEveryPixel) {
             ASSERT_EQ(t->Canvas()->Pixel(x, y), x == 0 && y == 0 ? clWhite : colourAt(x, y)) << x << "," << y;
       }
 }
+
+// A picture that fails halfway through encoding leaves the file that was there untouched; a
+// picture that encodes replaces it.
+TEST(GraphicFiles, AFailedSaveKeepsTheFileThatWasThere) {
+  struct TFailingBitmap : TBitmap {
+    bool Fail = true;
+    void SaveToStream(TStream* Stream) override {
+      const char part[] = "BM-partial";
+      Stream->WriteBuffer(part, sizeof part);
+      if (Fail) throw EWriteError("Stream write error");
+      TBitmap::SaveToStream(Stream);
+    }
+  };
+  const std::string file = kdtest::TempDir() + "/keep.bmp";
+  {
+    TBitmap original;
+    original.SetSize(3, 2);
+    original.SaveToFile(file);
+  }
+  const std::vector<uint8_t> before = kdtest::ReadFileBytes(file);
+  ASSERT_FALSE(before.empty());
+  TFailingBitmap failing;
+  failing.SetSize(5, 5);
+  EXPECT_THROW(failing.SaveToFile(file), EWriteError);
+  EXPECT_EQ(kdtest::ReadFileBytes(file), before);
+  failing.Fail = false;
+  failing.SaveToFile(file);
+  EXPECT_NE(kdtest::ReadFileBytes(file), before);
+}
