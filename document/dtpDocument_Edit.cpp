@@ -6,6 +6,7 @@
 
 #include "document/XmlDocuments.h"
 #include "document/dtpDocument.h"
+#include "document/dtpLineShape.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/ExtCtrls.h"
@@ -127,11 +128,18 @@ void TdtpDocument::BeginInsert(std::unique_ptr<TdtpShape> Shape, uint8_t Kind) {
 }
 
 void TdtpDocument::ToggleInsertOutline() {
-  const TRect r{std::min(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
-                std::min(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y),
-                std::max(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
-                std::max(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y)};
-  XorOverlay().ToggleFrame(r, FHandleColor);
+  if (dynamic_cast<const TdtpLineShape*>(FInsertShape.get())) {
+    // A line being drawn shows as the segment from the press to the mouse, whichever way it
+    // runs, not as the rectangle around it.
+    XorOverlay().ToggleLine(FMouseDownPt.X, FMouseDownPt.Y, FMouseDownPt.X + FDragDelta.X,
+                            FMouseDownPt.Y + FDragDelta.Y, FHandleColor, true);
+  } else {
+    const TRect r{std::min(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                  std::min(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y),
+                  std::max(FMouseDownPt.X, FMouseDownPt.X + FDragDelta.X),
+                  std::max(FMouseDownPt.Y, FMouseDownPt.Y + FDragDelta.Y)};
+    XorOverlay().ToggleFrame(r, FHandleColor);
+  }
   FInsertOutlineShown = !FInsertOutlineShown;
 }
 

@@ -7,7 +7,26 @@ namespace document {
 
 namespace {
 constexpr double cPixelsPerMm150 = 5.905511811;  // 150 dots per inch
+constexpr double cMaxPictureExtent = double(1 << 24);  // pixels, as for the bounds
+
+// The picture's size in its own pixels: its frame, which is what a play maps onto the shape,
+// measured with the reference device; without one (or without a frame) the bounds of its ink.
+void PictureSize(const platform::TMetafile& M, double& Width, double& Height) {
+  const platform::TEnhMetaHeader& h = M.Header();
+  Width = M.Width();
+  Height = M.Height();
+  const double fw = double(h.Frame.Right) - h.Frame.Left, fh = double(h.Frame.Bottom) - h.Frame.Top;
+  if (h.DeviceCx > 0 && h.DeviceCy > 0 && h.MillimetersCx > 0 && h.MillimetersCy > 0 && fw > 0 && fh > 0) {
+    const double w = fw * h.DeviceCx / h.MillimetersCx / 100, hh = fh * h.DeviceCy / h.MillimetersCy / 100;
+    // A header with absurd device figures keeps the bounds rather than a shape kilometres wide.
+    if (w < cMaxPictureExtent && hh < cMaxPictureExtent) {
+      Width = w;
+      Height = hh;
+    }
+  }
 }
+
+}  // namespace
 
 const TShapeClass& TdtpExposedMetafile::StaticClass() {
   static const TShapeClass cls = MakeShapeClass<TdtpExposedMetafile>("TdtpExposedMetafile", &TdtpEffectShape::StaticClass());
@@ -62,8 +81,10 @@ void TdtpExposedMetafile::ImageChange(TdtpResource* Resource) {
   Resource->Lock();
   try {
     if (auto* m = dynamic_cast<platform::TMetafile*>(Resource->Object()); m && !m->Empty()) {
-      SetDocWidth(float(m->Width() / cPixelsPerMm150));
-      SetDocHeight(float(m->Height() / cPixelsPerMm150));
+      double w, h;
+      PictureSize(*m, w, h);
+      SetDocWidth(float(w / cPixelsPerMm150));
+      SetDocHeight(float(h / cPixelsPerMm150));
       StoreAspectRatio();
     }
   } catch (...) {

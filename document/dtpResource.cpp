@@ -199,23 +199,43 @@ void TdtpResource::LoadFromSource() {
 void TdtpResource::LoadFromFile(const std::string& AFileName) {
   if (!platform::FileExists(AFileName))
     throw EResourceError("Resource load error.\rFile does not exist: " + AFileName);
+  std::string newFileName;
   if (Storage == TdtpResourceStorage::External) {
     std::error_code ec;
     const auto full = std::filesystem::absolute(AFileName, ec);
-    FileName = ec ? AFileName : full.lexically_normal().string();
+    newFileName = ec ? AFileName : full.lexically_normal().string();
   } else {
-    FileName = platform::ExtractFileName(AFileName);
+    newFileName = platform::ExtractFileName(AFileName);
+  }
+  if (FLockCount > 0) throw EResourceError("Cannot delete object while it is locked.");
+  // A file that cannot be read (damaged, unreadable, a format without its library) leaves the
+  // resource as it was: its bytes, names and picture, so that a later save does not lose them.
+  platform::TMemoryStream before;
+  FData->SetPosition(0);
+  before.CopyFrom(FData.get(), FData->Size());
+  const std::string oldFileName = FileName, oldExt = Ext;
+  FileName = newFileName;
+  try {
+    if (OnImport) {
+      OnImport(this, AFileName);
+    } else {
+      platform::TFileStream f(AFileName, platform::fmOpenRead | platform::fmShareDenyNone);
+      FData->SetPosition(0);
+      const int64_t size = f.Size();
+      FData->CopyFrom(&f, 0);
+      FData->SetSize(size);
+    }
+  } catch (...) {
+    FileName = oldFileName;
+    Ext = oldExt;
+    FData->SetSize(0);
+    FData->SetPosition(0);
+    before.SetPosition(0);
+    FData->CopyFrom(&before, before.GetSize());
+    FData->SetPosition(0);
+    throw;
   }
   FreeData();
-  if (OnImport) {
-    OnImport(this, AFileName);
-  } else {
-    platform::TFileStream f(AFileName, platform::fmOpenRead | platform::fmShareDenyNone);
-    FData->SetPosition(0);
-    const int64_t size = f.Size();
-    FData->CopyFrom(&f, 0);
-    FData->SetSize(size);
-  }
   if (FData->Size() > 0) {
     FState = 1;
     if (OnChange) OnChange(this);

@@ -87,6 +87,8 @@ void TdtpTextShape::SetAutoSize(bool Value) {
   Invalidate();
   FAutoSize = Value;
   if (Value) AutoSizeToText();
+  // The setting is stored with the shape: a save in place must write it.
+  Changed();
 }
 
 void TdtpTextShape::SetFontHeight(float Value) {

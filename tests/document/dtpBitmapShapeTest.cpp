@@ -319,3 +319,50 @@ TEST_F(BitmapShapeTest, JpegTwoThousandImportIsStoredAsPng) {
   EXPECT_EQ(ExpectThrow([&] { t->Image()->LoadFromFile(file); }), raster::SLibraryNotLoaded);
   EXPECT_EQ(t->Image()->Data()->Size(), 0);
 }
+
+// An import that fails (here a JPEG 2000 file without its library) keeps the picture the shape
+// had: its bytes, its names and its decoded picture, also through a save and a reload.
+TEST_F(BitmapShapeTest, FailedImportKeepsThePictureItReplaces) {
+  raster::InitializeDtpRasterJ2K();
+  struct TRestore {
+    ~TRestore() { raster::BindJasperLibrary(); }
+  } restore;
+  raster::SetJasperEntryPoints(nullptr, nullptr, nullptr);
+  const std::string png = WritePng("keep.png", 30, 20);
+  const std::string jp2 = kdtest::TempDir() + "/other.jp2";
+  kdtest::WriteFileBytes(jp2, {0, 0, 0, 12, 'j', 'P', ' ', ' '});
+  const auto bytes = kdtest::ReadFileBytes(png);
+  auto s = NewShape<TdtpBitmapShape>();
+  s->SetDocSize(0, 0);
+  s->Image()->LoadFromFile(png);
+  s->Image()->Lock();  // decoded
+  s->Image()->Unlock();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(ExpectThrow([&] { s->Image()->LoadFromFile(jp2); }), raster::SLibraryNotLoaded);
+    EXPECT_EQ(s->Image()->FileName, "keep.png");
+    EXPECT_EQ(s->Image()->Ext, ".png");
+    std::vector<uint8_t> held(size_t(s->Image()->Data()->Size()));
+    s->Image()->Data()->SetPosition(0);
+    if (!held.empty()) s->Image()->Data()->ReadBuffer(held.data(), int32_t(held.size()));
+    EXPECT_EQ(held, bytes);
+    ASSERT_NE(s->Picture(), nullptr);
+    EXPECT_EQ(s->Picture()->Width(), 30);
+  }
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  EXPECT_EQ(r->Image()->Data()->Size(), int64_t(bytes.size()));
+  r->Image()->Lock();
+  ASSERT_NE(r->Picture(), nullptr);
+  EXPECT_EQ(r->Picture()->Pixel(0, 5), 0xFFFF0000u);
+  r->Image()->Unlock();
+  // A locked resource refuses the import before anything changes.
+  s->Image()->Lock();
+  EXPECT_EQ(ExpectThrow([&] { s->Image()->LoadFromFile(png); }), "Cannot delete object while it is locked.");
+  s->Image()->Unlock();
+  EXPECT_EQ(s->Image()->Data()->Size(), int64_t(bytes.size()));
+}

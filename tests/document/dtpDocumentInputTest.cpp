@@ -210,6 +210,52 @@ TEST_F(InputTest, LineDrawnInEveryDirectionKeepsItsEnds) {
   }
 }
 
+// While a line is drawn its rubber band is the segment from the press to the mouse, in every
+// direction, not the rectangle around it; other shapes show the rectangle.
+TEST_F(InputTest, RubberBandOfALineIsItsSegment) {
+  const std::pair<TPoint, TPoint> drags[] = {
+      {{100, 300}, {300, 100}}, {{300, 100}, {100, 300}}, {{100, 100}, {300, 300}}, {{300, 300}, {100, 100}}};
+  const auto box = [](TPoint P) { return QRect(P.X - 3, P.Y - 3, 7, 7); };
+  for (int line = 1; line >= 0; --line) {
+    for (const auto& [from, to] : drags) {
+      SCOPED_TRACE(std::to_string(line) + " " + std::to_string(from.X) + "," + std::to_string(from.Y));
+      std::unique_ptr<TdtpShape> made;
+      if (line)
+        made = NewShape<TdtpLineShape>();
+      else
+        made = NewShape<TdtpFixtureRect>();
+      TdtpShape* s = made.get();
+      const QImage before = Grab();
+      doc->BeginInsert(std::move(made), 1);
+      Press(doc.get(), from);
+      MoveHeld(doc.get(), {(from.X + to.X) / 2 + 4, (from.Y + to.Y) / 2});
+      MoveHeld(doc.get(), to);
+      ASSERT_EQ(doc->DragState(), 4);
+      const QImage during = Grab();
+      // A quarter of the way along the segment, and on the other diagonal and the rectangle's
+      // edges, which only the rectangle crosses.
+      const TPoint onSegment{from.X + (to.X - from.X) / 4, from.Y + (to.Y - from.Y) / 4};
+      const TPoint otherDiagonal{from.X + (to.X - from.X) / 4, to.Y + (from.Y - to.Y) / 4};
+      const TPoint topEdge{200, std::min(from.Y, to.Y)}, leftEdge{std::min(from.X, to.X), 200};
+      if (line) {
+        EXPECT_GT(Differing(before, during, box(onSegment)), 0);
+        EXPECT_EQ(Differing(before, during, box(otherDiagonal)), 0);
+        EXPECT_EQ(Differing(before, during, box(topEdge)), 0);
+        EXPECT_EQ(Differing(before, during, box(leftEdge)), 0);
+      } else {
+        EXPECT_GT(Differing(before, during, box(topEdge)), 0);
+        EXPECT_GT(Differing(before, during, box(leftEdge)), 0);
+      }
+      Release(doc.get(), to);
+      ASSERT_EQ(s->ParentShape(), doc->CurrentPage());
+      EXPECT_EQ(doc->XorOverlay().Count(), 0);
+      guitest::Key(doc.get(), Qt::Key_Escape);
+      doc->ClearSelection();
+      doc->CurrentPage()->ClearShapes();
+    }
+  }
+}
+
 // Other shapes still take the dragged rectangle in any direction.
 TEST_F(InputTest, RectangleDrawnUpLeftTakesTheDraggedBox) {
   auto rect = NewShape<TdtpFixtureRect>();

@@ -1009,3 +1009,32 @@ TEST_F(DocumentTest, CompactionThroughALinkKeepsTheLink) {
   back.SetCurrentPageIndex(1);
   EXPECT_EQ(back.GetPage(1)->GetShapeCount(), 300);
 }
+
+namespace {
+
+// Browse mode comes with a read-only file: the next writable file in the same control opens
+// for editing again, also after a load that failed.
+TEST_F(DocumentTest, WritableDocumentAfterAReadOnlyOneOpensForEditing) {
+  const std::string ro = Path("ro.hsf"), rw = Path("rw.hsf");
+  {
+    TdtpComponent writer(nullptr);
+    writer.SaveToFile(rw);
+    writer.SetReadOnly(true);
+    writer.SaveToFile(ro);
+  }
+  TdtpComponent doc(nullptr);
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way);
+    doc.LoadFromFile(ro);
+    ASSERT_TRUE(doc.ReadOnly());
+    ASSERT_EQ(doc.Mode(), vmBrowse);
+    if (way == 1) {
+      EXPECT_THROW(doc.LoadFromFile(Path("missing.hsf")), platform::Exception);
+    }
+    doc.LoadFromFile(rw);
+    EXPECT_FALSE(doc.ReadOnly());
+    EXPECT_EQ(doc.Mode(), vmEdit);
+  }
+}
+
+}  // namespace

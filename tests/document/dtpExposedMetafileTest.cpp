@@ -1,5 +1,6 @@
 // The metafile shape: size taken from the picture, the pen and brush override through the
 // shape's PlayRecord, XML round trips with an embedded picture, an empty resource.
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -53,6 +54,67 @@ TEST_F(ExposedMetafileTest, TakesThePictureSizeAt150Dpi) {
   t->Image()->LoadFromFile(path);
   EXPECT_EQ(t->DocWidth(), 30);
   EXPECT_EQ(t->DocHeight(), 40);
+}
+
+// A picture made on a reference device of 3.2 pixels per millimetre: its frame is 40 x 20 mm
+// (128 x 64 of its pixels) while its ink, a 64 x 64 square, covers only the left half.
+std::vector<uint8_t> FramedPicture() {
+  std::vector<uint32_t> w(27, 0);
+  w[0] = 1;
+  w[1] = 108;                                    // header with the reference device
+  w[2] = 0, w[3] = 0, w[4] = 63, w[5] = 63;      // bounds: the ink only
+  w[6] = 0, w[7] = 0, w[8] = 4000, w[9] = 2000;  // frame in 0.01 mm
+  w[10] = 0x464D4520;
+  w[11] = 0x10000;
+  w[13] = 5;
+  w[14] = 2;
+  w[18] = 1024, w[19] = 768;  // device pixels
+  w[20] = 320, w[21] = 240;   // device millimetres
+  const std::vector<uint32_t> records = {39, 24, 1, 0, 0x0000FF, 0,  // red brush 1
+                                         37, 12, 1,                  // select it
+                                         43, 24, 0, 0, 64, 64,       // the square
+                                         14, 20, 0, 16, 20};
+  w.insert(w.end(), records.begin(), records.end());
+  w[12] = uint32_t(w.size() * 4);
+  std::vector<uint8_t> out(w.size() * 4);
+  std::memcpy(out.data(), w.data(), out.size());
+  return out;
+}
+
+// The size taken at 0 x 0 is that of what is drawn into the shape, the picture's frame, so a
+// square stays square; without a reference device the bounds stand for the frame.
+TEST_F(ExposedMetafileTest, SizeAt150DpiIsThatOfTheFrameItDraws) {
+  const std::string framed = kdtest::TempDir() + "/framed.emf";
+  kdtest::WriteFileBytes(framed, FramedPicture());
+  auto s = NewShape<TdtpExposedMetafile>();
+  s->SetDocBounds(0, 0, 0, 0);
+  s->Image()->LoadFromFile(framed);
+  EXPECT_FLOAT_EQ(s->DocWidth(), float(128 / 5.905511811));
+  EXPECT_FLOAT_EQ(s->DocHeight(), float(64 / 5.905511811));
+  // Played into a rectangle of that size at 150 dots per inch, the ink is a square.
+  s->Image()->Lock();
+  auto* m = dynamic_cast<platform::TMetafile*>(s->Image()->Object());
+  ASSERT_NE(m, nullptr);
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf32bit);
+  const int w = int(std::lround(s->DocWidth() * 5.905511811)), h = int(std::lround(s->DocHeight() * 5.905511811));
+  b.SetSize(w, h);
+  b.Canvas()->Brush()->SetColor(platform::clWhite);
+  b.Canvas()->FillRect(platform::TRect{0, 0, w, h});
+  platform::TMetafileTarget t;
+  t.Right = w;
+  t.Bottom = h;
+  platform::EnumEnhMetaFile(
+      b.Canvas(), *m,
+      [&](platform::HDC DC, platform::THandleTable* T, const platform::TEnhMetaRecord* R, int32_t N, void*) {
+        return s->PlayRecord(DC, T, R, N);
+      },
+      nullptr, t);
+  s->Image()->Unlock();
+  int inkW = 0, inkH = 0;
+  for (int x = 0; x < w; ++x) inkW += (b.Canvas()->Pixel(x, h / 2) & 0xFFFFFF) == 0x0000FFu;
+  for (int y = 0; y < h; ++y) inkH += (b.Canvas()->Pixel(w / 4, y) & 0xFFFFFF) == 0x0000FFu;
+  EXPECT_NEAR(inkW, inkH, 1);
 }
 
 TEST_F(ExposedMetafileTest, PlayRecordForcesTheShapesPenAndBrush) {

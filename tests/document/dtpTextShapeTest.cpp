@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/TestSupport.h"
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
 #include "document/dtpShapeRenderPriv.h"
+#include "document/dtpDocument.h"
+#include "document/dtpMemoShape.h"
 #include "document/dtpTextShape.h"
 #include "platform/Font.h"
 
@@ -450,6 +453,47 @@ TEST_F(TextShapeTest, UndoOfDeletionKeepsAlignmentAndAutoSize) {
   EXPECT_FALSE(t->AutoSize());
   EXPECT_FLOAT_EQ(t->DocWidth(), 60);
   EXPECT_FLOAT_EQ(t->DocHeight(), 10);
+}
+
+// AutoSize is stored, so switching it either way is a change a save in place writes, also when
+// the box does not move.
+TEST_F(TextShapeTest, AutoSizeChangeIsSavedInPlace) {
+  InitializeDtpMemoShape();
+  auto s = Make("Vast");
+  for (bool value : {false, true, false}) {
+    s->SetModified(false);
+    doc.Modified = false;
+    const float w = s->DocWidth(), h = s->DocHeight();
+    s->SetAutoSize(value);
+    EXPECT_FLOAT_EQ(s->DocWidth(), w);
+    EXPECT_FLOAT_EQ(s->DocHeight(), h);
+    EXPECT_TRUE(s->Modified()) << value;
+    EXPECT_TRUE(doc.Modified) << value;
+  }
+  // Through a document: opened, switched off by code, saved in place, read back.
+  const std::string file = kdtest::TempDir() + "/autosize.hsf";
+  for (int memo : {0, 1}) {
+    SCOPED_TRACE(memo);
+    {
+      TdtpComponent writer(nullptr);
+      std::unique_ptr<TdtpTextShape> t;
+      if (memo)
+        t = NewShape<TdtpMemoShape>();
+      else
+        t = NewShape<TdtpTextShape>();
+      t->SetText("Hallo");
+      writer.GetPage(0)->AddShape(std::move(t));
+      writer.SaveToFile(file);
+    }
+    TdtpComponent opened(nullptr);
+    opened.LoadFromFile(file);
+    dynamic_cast<TdtpTextShape*>(opened.GetPage(0)->GetShape(0))->SetAutoSize(false);
+    EXPECT_TRUE(opened.Modified());
+    opened.SaveToFile(file);
+    TdtpComponent back(nullptr);
+    back.LoadFromFile(file);
+    EXPECT_FALSE(dynamic_cast<TdtpTextShape*>(back.GetPage(0)->GetShape(0))->AutoSize());
+  }
 }
 
 }  // namespace
