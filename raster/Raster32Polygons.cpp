@@ -45,7 +45,7 @@ class ScanConverter {
         const GridPoint& q = c[i];
         if (p.Y == q.Y) continue;
         const bool up = q.Y < p.Y;
-        AddEdge(up ? q : p, up ? p : q, up ? kUp : 0);
+        AddEdge(up ? q : p, up ? p : q, up);
       }
     }
     std::sort(FEdges.begin(), FEdges.end(), [](const Edge& a, const Edge& b) { return a.yTop < b.yTop; });
@@ -53,42 +53,63 @@ class ScanConverter {
 
   // The next row's crossings; valid until the next call.
   void Next(const uint32_t*& Begin, const uint32_t*& End) {
+    Next([this](size_t i, size_t n, uint32_t value) {
+      if (i == 0 && FRow.size() < n) FRow.resize(n);
+      FRow[i] = value;
+    });
+    Begin = FRow.data();
+    End = FRow.data() + FCount;
+  }
+
+  // The next row's crossings handed to Sink(index, count, crossing) in order of X.
+  template <class Sink>
+  inline void Next(Sink&& sink) {
     const int32_t y = FY++;
     while (FNext < FEdges.size() && FEdges[FNext].yTop == y) FActive.push_back(FEdges[FNext++]);
-    // Current values, then an insertion sort: the order changes little from row to row.
-    for (Edge& e : FActive) {
-      int64_t cx = e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x);
-      e.value = static_cast<uint32_t>(cx) | e.dir;
-      e.key = (uint64_t{e.value & kXMask} << 1) | (e.value >> 31);
+    const size_t n = FActive.size();
+    FCount = n;
+    Edge* a = FActive.data();
+    // Current values as sort keys (X, then down before up), then an insertion sort when out
+    // of order: the order changes little from row to row. Equal keys are equal crossings, so
+    // the output does not depend on how ties end up.
+    bool sorted = true;
+    uint64_t prev = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const int64_t x = a[i].x;
+      const uint64_t cx = static_cast<uint64_t>(x < 0 ? 0 : (x > FMaxX ? FMaxX : x));
+      const uint64_t key = (cx << 1) | a[i].up;
+      a[i].key = key;
+      sorted &= prev <= key;
+      prev = key;
     }
-    for (size_t i = 1; i < FActive.size(); ++i) {
-      if (FActive[i - 1].key <= FActive[i].key) continue;
-      Edge e = FActive[i];
-      size_t j = i;
-      for (; j > 0 && FActive[j - 1].key > e.key; --j) FActive[j] = FActive[j - 1];
-      FActive[j] = e;
-    }
-    FRow.resize(FActive.size());
-    size_t keep = 0;
-    for (size_t i = 0; i < FActive.size(); ++i) {
-      Edge e = FActive[i];
-      FRow[i] = e.value;
-      if (y + 1 < e.yEnd) {
-        Step(e);
-        FActive[keep++] = e;
+    if (!sorted) {
+      for (size_t i = 1; i < n; ++i) {
+        if (a[i - 1].key <= a[i].key) continue;
+        Edge e = a[i];
+        size_t j = i;
+        for (; j > 0 && a[j - 1].key > e.key; --j) a[j] = a[j - 1];
+        a[j] = e;
       }
     }
-    FActive.resize(keep);
-    Begin = FRow.data();
-    End = FRow.data() + FRow.size();
+    size_t keep = 0;
+    for (size_t i = 0; i < n; ++i) {
+      Edge& e = a[i];
+      sink(i, n, static_cast<uint32_t>(e.key >> 1) | static_cast<uint32_t>(e.key << 31));
+      if (y + 1 < e.yEnd) {
+        Step(e);
+        if (keep != i) a[keep] = e;
+        ++keep;
+      }
+    }
+    if (keep != n) FActive.resize(keep);
   }
 
  private:
   struct Edge {
     int64_t x, err, dx, dy, sx;
-    int32_t yTop, yEnd;
-    uint32_t dir, value;
     uint64_t key;
+    int32_t yTop, yEnd;
+    uint32_t up;  // 1 for an edge going toward smaller Y
   };
 
   static void Step(Edge& e) {
@@ -127,7 +148,7 @@ class ScanConverter {
     }
   }
 
-  void AddEdge(const GridPoint& a, const GridPoint& b, uint32_t dir) {
+  void AddEdge(const GridPoint& a, const GridPoint& b, bool up) {
     if (b.Y <= FTop || a.Y >= FBottom) return;
     Edge e{};
     const int64_t X1 = int64_t{a.X} * FXScale, X2 = int64_t{b.X} * FXScale;
@@ -136,7 +157,7 @@ class ScanConverter {
     e.sx = X2 > X1 ? 1 : (X2 < X1 ? -1 : 0);
     e.err = (e.dx % e.dy) >> 1;
     e.x = X1;
-    e.dir = dir;
+    e.up = up ? 1 : 0;
     e.yTop = a.Y;
     e.yEnd = std::min(b.Y, FBottom);
     if (e.yTop < FTop) {
@@ -147,6 +168,7 @@ class ScanConverter {
   }
 
   int32_t FTop, FBottom, FMaxX, FXScale, FY;
+  size_t FCount = 0;
   std::vector<Edge> FEdges;
   size_t FNext = 0;
   std::vector<Edge> FActive;
@@ -185,6 +207,11 @@ bool RowRange(const std::vector<Contour>& Contours, int32_t Limit, int32_t& Top,
 
 // Fills n pixels with v; wide stores for the interior runs of fills.
 inline void FillPixels(TColor32* p, int32_t n, TColor32 v) {
+  // Long runs through the library fill (string stores, no reads of the lines it overwrites).
+  if (n >= 64) {
+    FillLongword(p, n, v);
+    return;
+  }
 #if defined(__SSE2__)
   const __m128i w = _mm_set1_epi32(static_cast<int>(v));
   for (; n >= 8; n -= 8, p += 8) {
@@ -413,8 +440,6 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   auto push = [&](uint32_t cell, int32_t delta) {
     cells[cell] += delta;
     marks[cell >> 6] |= uint64_t{1} << (cell & 63);
-    loCell = std::min(loCell, cell);
-    hiCell = std::max(hiCell, cell);
   };
   auto enter = [&](uint32_t xa) {
     push(xa >> 3, static_cast<int32_t>((xa & 7) ^ 7));
@@ -470,22 +495,31 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
     loCell = UINT32_MAX;
     hiCell = 0;
-    for (int32_t s = s0; s < s1; ++s) {
-      const uint32_t *b, *e;
-      scan.Next(b, e);
-      if (FFillMode == pfWinding) {
+    if (FFillMode == pfWinding) {
+      for (int32_t s = s0; s < s1; ++s) {
         int32_t sum = 0;
-        for (const uint32_t* p = b; p < e; ++p) {
-          int32_t d = (*p & kUp) ? 1 : -1;
-          if (sum == 0) enter(*p & kXMask);
-          sum += d;
-          if (sum == 0) leave(*p & kXMask);
-        }
-      } else {
-        for (const uint32_t* p = b; p + 1 < e; p += 2) {
-          enter(p[0] & kXMask);
-          leave(p[1] & kXMask);
-        }
+        scan.Next([&](size_t i, size_t n, uint32_t v) {
+          const uint32_t x = v & kXMask;
+          // Sorted: the first and last crossings bound the cells touched.
+          if (i == 0) loCell = std::min(loCell, x >> 3);
+          if (i + 1 == n) hiCell = std::max(hiCell, (x >> 3) + 1);
+          if (sum == 0) enter(x);
+          sum += (v & kUp) ? 1 : -1;
+          if (sum == 0) leave(x);
+        });
+      }
+    } else {
+      for (int32_t s = s0; s < s1; ++s) {
+        scan.Next([&](size_t i, size_t n, uint32_t v) {
+          const uint32_t x = v & kXMask;
+          if (i == 0) loCell = std::min(loCell, x >> 3);
+          if (i + 1 == n) hiCell = std::max(hiCell, (x >> 3) + 1);
+          // An odd crossing left over at the end is no edge of a span.
+          if (i & 1)
+            leave(x);
+          else if (i + 1 < n)
+            enter(x);
+        });
       }
     }
     if (loCell > hiCell) continue;
