@@ -429,36 +429,37 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   const TColor32 master = AlphaComponent(Color);
   const TColor32 solid = rgb | 0xFF000000u;
 
-  // The coverage of a pixel row is a running sum over per-cell increments. Only the cells next
-  // to a crossing receive increments, and a bit per cell marks them, so the sum is taken only
-  // where it changes: runs of pixels in between share one coverage, and interior runs are
-  // filled without visiting their cells. Cells are zeroed again as they are read.
-  const int32_t nCells = W + 2;
-  std::vector<int32_t> cells(static_cast<size_t>(nCells), 0);
-  std::vector<uint64_t> marks(static_cast<size_t>((nCells + 63) / 64), 0);
-  uint32_t loCell = UINT32_MAX, hiCell = 0;
-  auto push = [&](uint32_t cell, int32_t delta) {
-    cells[cell] += delta;
-    marks[cell >> 6] |= uint64_t{1} << (cell & 63);
+  // A crossing at x (in eighths) entering a span on a sub-scanline covers 7 - x mod 8 of its
+  // own pixel and 7 of every pixel after it; leaving takes the same amounts away. So the
+  // coverage of pixel p is 7 times the signed count of crossings in pixels before p, plus the
+  // partial amounts of the crossings in p itself. Each touched cell keeps both sums in one
+  // 64-bit word (the count in the upper half), and a bit per cell marks it, with a bit per
+  // 64 cells above that; the row is then read from mark to mark: the runs in between share
+  // one coverage, and interior runs are filled without visiting their cells. Cells and marks
+  // are zeroed again as they are read.
+  const size_t nWords = (static_cast<size_t>(W) + 63) / 64;
+  std::vector<int64_t> cells(static_cast<size_t>(W), 0);
+  std::vector<uint64_t> marks(nWords, 0);
+  std::vector<uint64_t> summary((nWords + 63) / 64, 0);
+  int64_t* const cell = cells.data();
+  uint64_t* const mark = marks.data();
+  uint64_t* const sum = summary.data();
+  auto push = [cell, mark, sum](uint32_t x, int64_t sign) {
+    const uint32_t c = x >> 3;
+    cell[c] += sign * (int64_t{7 - static_cast<int32_t>(x & 7)} + (int64_t{1} << 32));
+    mark[c >> 6] |= uint64_t{1} << (c & 63);
+    sum[c >> 12] |= uint64_t{1} << ((c >> 6) & 63);
   };
-  auto enter = [&](uint32_t xa) {
-    push(xa >> 3, static_cast<int32_t>((xa & 7) ^ 7));
-    push((xa >> 3) + 1, static_cast<int32_t>(xa & 7));
-  };
-  auto leave = [&](uint32_t xb) {
-    push(xb >> 3, static_cast<int32_t>(xb & 7) - 7);
-    push((xb >> 3) + 1, -static_cast<int32_t>(xb & 7));
-  };
+  auto alphaOf = [](int32_t c) { return static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8); };
   // Writes pixels [x0, x1) of the row at coverage c.
   auto run = [&](TColor32* row, int32_t x0, int32_t x1, int32_t c) {
-    x1 = std::min(x1, W);
     if (c == 0 || x0 >= x1) return;  // alpha 0 leaves pixels as they are
     if (c == 56 && master == 255) {
       // Fully covered and opaque: the merge gives the fill colour itself.
       FillPixels(row + x0, x1 - x0, solid);
       return;
     }
-    const TColor32 f = rgb | (static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8) << 24);
+    const TColor32 f = rgb | (alphaOf(c) << 24);
     // Along a run the foreground is fixed, so equal backgrounds merge to equal results.
     TColor32 lastB = row[x0], lastR = MergePixel(f, lastB, master);
     int32_t px = x0;
@@ -493,19 +494,18 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   for (int32_t py = top >> 3; py <= (bottom - 1) >> 3; ++py) {
     const int32_t s0 = std::max(py * 8, top) - top;
     const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
-    loCell = UINT32_MAX;
-    hiCell = 0;
+    // Sorted crossings: the first and last of each sub-scanline bound the cells touched.
+    uint32_t loCell = UINT32_MAX, hiCell = 0;
     if (FFillMode == pfWinding) {
       for (int32_t s = s0; s < s1; ++s) {
-        int32_t sum = 0;
+        int32_t winding = 0;
         scan.Next([&](size_t i, size_t n, uint32_t v) {
           const uint32_t x = v & kXMask;
-          // Sorted: the first and last crossings bound the cells touched.
           if (i == 0) loCell = std::min(loCell, x >> 3);
-          if (i + 1 == n) hiCell = std::max(hiCell, (x >> 3) + 1);
-          if (sum == 0) enter(x);
-          sum += (v & kUp) ? 1 : -1;
-          if (sum == 0) leave(x);
+          if (i + 1 == n) hiCell = std::max(hiCell, x >> 3);
+          if (winding == 0) push(x, 1);
+          winding += (v & kUp) ? 1 : -1;
+          if (winding == 0) push(x, -1);
         });
       }
     } else {
@@ -513,12 +513,12 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
         scan.Next([&](size_t i, size_t n, uint32_t v) {
           const uint32_t x = v & kXMask;
           if (i == 0) loCell = std::min(loCell, x >> 3);
-          if (i + 1 == n) hiCell = std::max(hiCell, (x >> 3) + 1);
+          if (i + 1 == n) hiCell = std::max(hiCell, x >> 3);
           // An odd crossing left over at the end is no edge of a span.
           if (i & 1)
-            leave(x);
+            push(x, -1);
           else if (i + 1 < n)
-            enter(x);
+            push(x, 1);
         });
       }
     }
@@ -529,23 +529,33 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     // on a page larger than the caches each such read would otherwise wait for memory.
     for (int32_t k = 1; k <= 2 && py + k < H; ++k) {
       const TColor32* next = row + static_cast<ptrdiff_t>(k) * W;
-      __builtin_prefetch(next + std::min<uint32_t>(loCell, static_cast<uint32_t>(W - 1)), 1);
-      __builtin_prefetch(next + std::min<uint32_t>(hiCell, static_cast<uint32_t>(W - 1)), 1);
+      __builtin_prefetch(next + loCell, 1);
+      __builtin_prefetch(next + hiCell, 1);
     }
-    int32_t c = 0, from = 0;
-    for (uint32_t w = loCell >> 6; w <= (hiCell >> 6); ++w) {
-      uint64_t m = marks[w];
-      marks[w] = 0;
-      while (m) {
-        const int32_t x = static_cast<int32_t>(w * 64 + static_cast<uint32_t>(std::countr_zero(m)));
-        m &= m - 1;
-        run(row, from, x, c);
-        c += cells[x];
-        cells[x] = 0;
-        from = x;
+    int64_t covered = 0;  // 7 times the signed count of the crossings so far
+    int32_t from = 0;
+    for (uint32_t sw = loCell >> 12; sw <= (hiCell >> 12); ++sw) {
+      uint64_t words = sum[sw];
+      sum[sw] = 0;
+      while (words) {
+        const uint32_t w = sw * 64 + static_cast<uint32_t>(std::countr_zero(words));
+        words &= words - 1;
+        uint64_t m = mark[w];
+        mark[w] = 0;
+        while (m) {
+          const int32_t x = static_cast<int32_t>(w * 64 + static_cast<uint32_t>(std::countr_zero(m)));
+          m &= m - 1;
+          const int64_t v = cell[x];
+          cell[x] = 0;
+          const int32_t part = static_cast<int32_t>(static_cast<uint32_t>(v));
+          run(row, from, x, static_cast<int32_t>(covered));
+          run(row, x, x + 1, static_cast<int32_t>(covered) + part);
+          covered += 7 * ((v - part) >> 32);
+          from = x + 1;
+        }
       }
     }
-    run(row, from, W, c);
+    run(row, from, W, static_cast<int32_t>(covered));
   }
   EMMS();
 }
