@@ -65,24 +65,20 @@ class ScanConverter {
   template <class Sink>
   inline void Next(Sink&& sink) {
     const int32_t y = FY++;
-    while (FNext < FEdges.size() && FEdges[FNext].yTop == y) FActive.push_back(FEdges[FNext++]);
+    // Each edge carries its sort key for the current row (X, then down before up), and
+    // FSorted tells whether they are in order; when not, an insertion sort restores it: the
+    // order changes little from row to row. Equal keys are equal crossings, so the output does
+    // not depend on how ties end up.
+    for (; FNext < FEdges.size() && FEdges[FNext].yTop == y; ++FNext) {
+      Edge e = FEdges[FNext];
+      e.key = Key(e);
+      if (!FActive.empty() && FActive.back().key > e.key) FSorted = false;
+      FActive.push_back(e);
+    }
     const size_t n = FActive.size();
     FCount = n;
     Edge* a = FActive.data();
-    // Current values as sort keys (X, then down before up), then an insertion sort when out
-    // of order: the order changes little from row to row. Equal keys are equal crossings, so
-    // the output does not depend on how ties end up.
-    bool sorted = true;
-    uint64_t prev = 0;
-    for (size_t i = 0; i < n; ++i) {
-      const int64_t x = a[i].x;
-      const uint64_t cx = static_cast<uint64_t>(x < 0 ? 0 : (x > FMaxX ? FMaxX : x));
-      const uint64_t key = (cx << 1) | a[i].up;
-      a[i].key = key;
-      sorted &= prev <= key;
-      prev = key;
-    }
-    if (!sorted) {
+    if (!FSorted) {
       for (size_t i = 1; i < n; ++i) {
         if (a[i - 1].key <= a[i].key) continue;
         Edge e = a[i];
@@ -92,16 +88,82 @@ class ScanConverter {
       }
     }
     size_t keep = 0;
+    uint64_t prev = 0;
+    bool sorted = true;
     for (size_t i = 0; i < n; ++i) {
       Edge& e = a[i];
       sink(i, n, static_cast<uint32_t>(e.key >> 1) | static_cast<uint32_t>(e.key << 31));
       if (y + 1 < e.yEnd) {
         Step(e);
+        e.key = Key(e);
+        sorted &= prev <= e.key;
+        prev = e.key;
         if (keep != i) a[keep] = e;
         ++keep;
       }
     }
+    FSorted = sorted;
     if (keep != n) FActive.resize(keep);
+  }
+
+  // No crossing: the edge does not reach that sub-scanline.
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+  // Walks the edges through the next Count (1 to 8) rows at once. Keys[i * 8 + s] is the key
+  // of edge i on row s (X shifted up one bit, the low bit set for an edge going up), kNone
+  // where the edge does not reach that row; returns the number of edges. The edges come in
+  // the order of their keys on the first row, the ones starting further down after them.
+  // Steady tells whether every edge crosses every row and their order holds on all of them.
+  size_t WalkRows(int32_t Count, std::vector<uint64_t>& Keys, bool& Steady) {
+    const int32_t y0 = FY, y1 = FY + Count;
+    FY = y1;
+    for (; FNext < FEdges.size() && FEdges[FNext].yTop < y1; ++FNext) FActive.push_back(FEdges[FNext]);
+    const size_t n = FActive.size();
+    if (Keys.size() < n * 8) Keys.resize(n * 8);
+    uint64_t* k = Keys.data();
+    bool steady = true;
+    for (size_t i = 0; i < n; ++i, k += 8) {
+      Edge& e = FActive[i];
+      const int32_t from = std::max(e.yTop, y0) - y0, to = std::min(e.yEnd, y1) - y0;
+      if (from == 0 && to == Count && steady) {
+        // The common case: the whole block, checked against the edge before.
+        const int32_t last = e.yEnd - y0 - 1;  // no step after the edge's last row
+        for (int32_t s = 0; s < Count; ++s) {
+          k[s] = Key(e);
+          if (s != last) Step(e);
+        }
+        if (i > 0)
+          for (int32_t s = 0; s < Count; ++s) steady &= k[s - 8] <= k[s];
+        continue;
+      }
+      steady = false;
+      int32_t s = 0;
+      for (; s < from; ++s) k[s] = kNone;
+      for (; s < to; ++s) {
+        k[s] = Key(e);
+        if (y0 + s + 1 < e.yEnd) Step(e);
+      }
+      for (; s < Count; ++s) k[s] = kNone;
+    }
+    Steady = steady;
+    // Drop the edges that ended; order the others by their keys on the next row.
+    size_t keep = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (FActive[i].yEnd <= y1) continue;
+      if (keep != i) FActive[keep] = FActive[i];
+      FActive[keep].key = Key(FActive[keep]);
+      ++keep;
+    }
+    FActive.resize(keep);
+    Edge* a = FActive.data();
+    for (size_t i = 1; i < keep; ++i) {
+      if (a[i - 1].key <= a[i].key) continue;
+      Edge e = a[i];
+      size_t j = i;
+      for (; j > 0 && a[j - 1].key > e.key; --j) a[j] = a[j - 1];
+      a[j] = e;
+    }
+    return n;
   }
 
  private:
@@ -112,11 +174,18 @@ class ScanConverter {
     uint32_t up;  // 1 for an edge going toward smaller Y
   };
 
+  uint64_t Key(const Edge& e) const {
+    const uint64_t cx = static_cast<uint64_t>(e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x));
+    return (cx << 1) | e.up;
+  }
+
   static void Step(Edge& e) {
+    // The first move without a branch: on slopes it comes at irregular rows.
     e.err += e.dx;
-    if (e.err > e.dy) {
-      e.x += e.sx;
-      e.err -= e.dy;
+    const bool move = e.err > e.dy;
+    e.x += move ? e.sx : 0;
+    e.err -= move ? e.dy : 0;
+    if (move) {
       if (e.err > e.dy) {
         e.x += e.sx;
         e.err -= e.dy;
@@ -169,6 +238,7 @@ class ScanConverter {
 
   int32_t FTop, FBottom, FMaxX, FXScale, FY;
   size_t FCount = 0;
+  bool FSorted = true;
   std::vector<Edge> FEdges;
   size_t FNext = 0;
   std::vector<Edge> FActive;
@@ -444,11 +514,16 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   int64_t* const cell = cells.data();
   uint64_t* const mark = marks.data();
   uint64_t* const sum = summary.data();
-  auto push = [cell, mark, sum](uint32_t x, int64_t sign) {
+  const size_t nSum = summary.size();
+  // The cell and its mark; push also sets the summary bit.
+  auto mark1 = [cell, mark](uint32_t x, int64_t sign) {
     const uint32_t c = x >> 3;
     cell[c] += sign * (int64_t{7 - static_cast<int32_t>(x & 7)} + (int64_t{1} << 32));
     mark[c >> 6] |= uint64_t{1} << (c & 63);
-    sum[c >> 12] |= uint64_t{1} << ((c >> 6) & 63);
+  };
+  auto push = [mark1, sum](uint32_t x, int64_t sign) {
+    mark1(x, sign);
+    sum[x >> 15] |= uint64_t{1} << ((x >> 9) & 63);
   };
   auto alphaOf = [](int32_t c) { return static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8); };
   // Writes pixels [x0, x1) of the row at coverage c.
@@ -491,59 +566,97 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     }
   };
 
+  std::vector<uint64_t> keys, column;
   for (int32_t py = top >> 3; py <= (bottom - 1) >> 3; ++py) {
     const int32_t s0 = std::max(py * 8, top) - top;
     const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
-    // Sorted crossings: the first and last of each sub-scanline bound the cells touched.
-    uint32_t loCell = UINT32_MAX, hiCell = 0;
-    if (FFillMode == pfWinding) {
-      for (int32_t s = s0; s < s1; ++s) {
-        int32_t winding = 0;
-        scan.Next([&](size_t i, size_t n, uint32_t v) {
-          const uint32_t x = v & kXMask;
-          if (i == 0) loCell = std::min(loCell, x >> 3);
-          if (i + 1 == n) hiCell = std::max(hiCell, x >> 3);
-          if (winding == 0) push(x, 1);
-          winding += (v & kUp) ? 1 : -1;
-          if (winding == 0) push(x, -1);
-        });
+    const int32_t rows = s1 - s0;
+    bool steady;
+    const size_t n = scan.WalkRows(rows, keys, steady);
+    const uint64_t* k = keys.data();
+    if (column.size() < n) column.resize(n);
+    // When every edge crosses every sub-scanline and their order stays the same, each edge
+    // enters or leaves on all of them alike; otherwise each sub-scanline is sorted on its own.
+    if (steady) {
+      int32_t winding = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const uint64_t* ki = k + i * 8;
+        int64_t sign;
+        if (FFillMode == pfWinding) {
+          const int32_t before = winding;
+          winding += (ki[0] & 1) ? 1 : -1;
+          sign = before == 0 ? 1 : (winding == 0 ? -1 : 0);
+        } else {
+          // An odd crossing left over at the end is no edge of a span.
+          sign = (i & 1) ? -1 : (i + 1 < n ? 1 : 0);
+        }
+        if (sign == 0) continue;
+        // X runs one way along an edge: the summary bits of the words from the first
+        // crossing's to the last one's cover all its marks.
+        for (int32_t r = 0; r < rows; ++r) mark1(static_cast<uint32_t>(ki[r] >> 1), sign);
+        uint32_t w0 = static_cast<uint32_t>(ki[0] >> 10), w1 = static_cast<uint32_t>(ki[rows - 1] >> 10);
+        if (w0 > w1) std::swap(w0, w1);
+        for (uint32_t w = w0; w <= w1; ++w) sum[w >> 6] |= uint64_t{1} << (w & 63);
       }
     } else {
-      for (int32_t s = s0; s < s1; ++s) {
-        scan.Next([&](size_t i, size_t n, uint32_t v) {
-          const uint32_t x = v & kXMask;
-          if (i == 0) loCell = std::min(loCell, x >> 3);
-          if (i + 1 == n) hiCell = std::max(hiCell, x >> 3);
-          // An odd crossing left over at the end is no edge of a span.
-          if (i & 1)
-            push(x, -1);
-          else if (i + 1 < n)
-            push(x, 1);
-        });
+      for (int32_t r = 0; r < rows; ++r) {
+        size_t m = 0;
+        for (size_t i = 0; i < n; ++i)
+          if (k[i * 8 + r] != ScanConverter::kNone) column[m++] = k[i * 8 + r];
+        for (size_t i = 1; i < m; ++i) {
+          const uint64_t v = column[i];
+          size_t j = i;
+          for (; j > 0 && column[j - 1] > v; --j) column[j] = column[j - 1];
+          column[j] = v;
+        }
+        if (FFillMode == pfWinding) {
+          int32_t winding = 0;
+          for (size_t i = 0; i < m; ++i) {
+            const uint32_t x = static_cast<uint32_t>(column[i] >> 1);
+            if (winding == 0) push(x, 1);
+            winding += (column[i] & 1) ? 1 : -1;
+            if (winding == 0) push(x, -1);
+          }
+        } else {
+          for (size_t i = 0; i + 1 < m; i += 2) {
+            push(static_cast<uint32_t>(column[i] >> 1), 1);
+            push(static_cast<uint32_t>(column[i + 1] >> 1), -1);
+          }
+        }
       }
     }
-    if (loCell > hiCell) continue;
+    // The first and last summary words with marks; none for a row without crossings.
+    size_t loSum = 0, hiSum = nSum;
+    while (loSum < nSum && sum[loSum] == 0) ++loSum;
+    if (loSum == nSum) continue;
+    while (sum[hiSum - 1] == 0) --hiSum;
 
     TColor32* row = Bitmap->ScanLine(py);
     // The edges of the next rows lie near this row's: their pixels are read for the merge, and
     // on a page larger than the caches each such read would otherwise wait for memory.
-    for (int32_t k = 1; k <= 2 && py + k < H; ++k) {
-      const TColor32* next = row + static_cast<ptrdiff_t>(k) * W;
-      __builtin_prefetch(next + loCell, 1);
-      __builtin_prefetch(next + hiCell, 1);
+    {
+      const size_t loWord = loSum * 64 + static_cast<size_t>(std::countr_zero(sum[loSum]));
+      const size_t hiWord = (hiSum - 1) * 64 + 63 - static_cast<size_t>(std::countl_zero(sum[hiSum - 1]));
+      const size_t loCell = loWord * 64 + static_cast<size_t>(std::countr_zero(mark[loWord]));
+      const size_t hiCell = hiWord * 64 + 63 - static_cast<size_t>(std::countl_zero(mark[hiWord]));
+      for (int32_t k = 1; k <= 2 && py + k < H; ++k) {
+        const TColor32* next = row + static_cast<ptrdiff_t>(k) * W;
+        __builtin_prefetch(next + loCell, 1);
+        __builtin_prefetch(next + hiCell, 1);
+      }
     }
     int64_t covered = 0;  // 7 times the signed count of the crossings so far
     int32_t from = 0;
-    for (uint32_t sw = loCell >> 12; sw <= (hiCell >> 12); ++sw) {
+    for (size_t sw = loSum; sw < hiSum; ++sw) {
       uint64_t words = sum[sw];
       sum[sw] = 0;
       while (words) {
-        const uint32_t w = sw * 64 + static_cast<uint32_t>(std::countr_zero(words));
+        const size_t w = sw * 64 + static_cast<size_t>(std::countr_zero(words));
         words &= words - 1;
         uint64_t m = mark[w];
         mark[w] = 0;
         while (m) {
-          const int32_t x = static_cast<int32_t>(w * 64 + static_cast<uint32_t>(std::countr_zero(m)));
+          const int32_t x = static_cast<int32_t>(w * 64 + static_cast<size_t>(std::countr_zero(m)));
           m &= m - 1;
           const int64_t v = cell[x];
           cell[x] = 0;
