@@ -526,6 +526,11 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     sum[x >> 15] |= uint64_t{1} << ((x >> 9) & 63);
   };
   auto alphaOf = [](int32_t c) { return static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8); };
+  // One pixel at coverage c: the cells with crossings.
+  auto pixel = [&](TColor32* p, int32_t c) {
+    if (c == 0) return;
+    *p = (c == 56 && master == 255) ? solid : MergePixel(rgb | (alphaOf(c) << 24), *p, master);
+  };
   // Writes pixels [x0, x1) of the row at coverage c.
   auto run = [&](TColor32* row, int32_t x0, int32_t x1, int32_t c) {
     if (c == 0 || x0 >= x1) return;  // alpha 0 leaves pixels as they are
@@ -662,7 +667,7 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
           cell[x] = 0;
           const int32_t part = static_cast<int32_t>(static_cast<uint32_t>(v));
           run(row, from, x, static_cast<int32_t>(covered));
-          run(row, x, x + 1, static_cast<int32_t>(covered) + part);
+          pixel(row + x, static_cast<int32_t>(covered) + part);
           covered += 7 * ((v - part) >> 32);
           from = x + 1;
         }
