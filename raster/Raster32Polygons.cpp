@@ -72,10 +72,10 @@ class ScanConverter {
     for (; FNext < FEdges.size() && FEdges[FNext].yTop == y; ++FNext) {
       Edge e = FEdges[FNext];
       e.key = Key(e);
-      if (!FActive.empty() && FActive.back().key > e.key) FSorted = false;
-      FActive.push_back(e);
+      if (FCountActive > 0 && FActive[FCountActive - 1].key > e.key) FSorted = false;
+      Activate(e);
     }
-    const size_t n = FActive.size();
+    const size_t n = FCountActive;
     FCount = n;
     Edge* a = FActive.data();
     if (!FSorted) {
@@ -103,7 +103,7 @@ class ScanConverter {
       }
     }
     FSorted = sorted;
-    if (keep != n) FActive.resize(keep);
+    FCountActive = keep;
   }
 
   // No crossing: the edge does not reach that sub-scanline.
@@ -117,8 +117,8 @@ class ScanConverter {
   size_t WalkRows(int32_t Count, std::vector<uint64_t>& Keys, bool& Steady) {
     const int32_t y0 = FY, y1 = FY + Count;
     FY = y1;
-    for (; FNext < FEdges.size() && FEdges[FNext].yTop < y1; ++FNext) FActive.push_back(FEdges[FNext]);
-    const size_t n = FActive.size();
+    for (; FNext < FEdges.size() && FEdges[FNext].yTop < y1; ++FNext) Activate(FEdges[FNext]);
+    const size_t n = FCountActive;
     if (Keys.size() < n * 8) Keys.resize(n * 8);
     uint64_t* k = Keys.data();
     bool steady = true;
@@ -127,13 +127,15 @@ class ScanConverter {
       const int32_t from = std::max(e.yTop, y0) - y0, to = std::min(e.yEnd, y1) - y0;
       if (from == 0 && to == Count && steady) {
         // The common case: the whole block, checked against the edge before.
+        static constexpr uint64_t kZero[8] = {};
+        const uint64_t* before = i > 0 ? k - 8 : kZero;
         const int32_t last = e.yEnd - y0 - 1;  // no step after the edge's last row
         for (int32_t s = 0; s < Count; ++s) {
-          k[s] = Key(e);
+          const uint64_t key = Key(e);
+          k[s] = key;
+          steady &= before[s] <= key;
           if (s != last) Step(e);
         }
-        if (i > 0)
-          for (int32_t s = 0; s < Count; ++s) steady &= k[s - 8] <= k[s];
         continue;
       }
       steady = false;
@@ -154,7 +156,7 @@ class ScanConverter {
       FActive[keep].key = Key(FActive[keep]);
       ++keep;
     }
-    FActive.resize(keep);
+    FCountActive = keep;
     Edge* a = FActive.data();
     for (size_t i = 1; i < keep; ++i) {
       if (a[i - 1].key <= a[i].key) continue;
@@ -173,6 +175,14 @@ class ScanConverter {
     int32_t yTop, yEnd;
     uint32_t up;  // 1 for an edge going toward smaller Y
   };
+
+  void Activate(const Edge& e) {
+    if (FCountActive == FActive.size())
+      FActive.push_back(e);
+    else
+      FActive[FCountActive] = e;
+    ++FCountActive;
+  }
 
   uint64_t Key(const Edge& e) const {
     const uint64_t cx = static_cast<uint64_t>(e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x));
@@ -241,7 +251,8 @@ class ScanConverter {
   bool FSorted = true;
   std::vector<Edge> FEdges;
   size_t FNext = 0;
-  std::vector<Edge> FActive;
+  std::vector<Edge> FActive;  // the first FCountActive in use
+  size_t FCountActive = 0;
   std::vector<uint32_t> FRow;
 };
 
@@ -666,7 +677,7 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
           const int64_t v = cell[x];
           cell[x] = 0;
           const int32_t part = static_cast<int32_t>(static_cast<uint32_t>(v));
-          run(row, from, x, static_cast<int32_t>(covered));
+          if (covered != 0 && from < x) run(row, from, x, static_cast<int32_t>(covered));
           pixel(row + x, static_cast<int32_t>(covered) + part);
           covered += 7 * ((v - part) >> 32);
           from = x + 1;
