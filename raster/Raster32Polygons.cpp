@@ -37,6 +37,9 @@ class ScanConverter {
       : FTop(Top), FBottom(Top + Rows), FMaxX(MaxX), FXScale(XScale), FY(Top) {}
 
   void Build(const std::vector<Contour>& Contours) {
+    size_t total = 0;
+    for (const Contour& c : Contours) total += c.size();
+    FEdges.reserve(total);
     for (const Contour& c : Contours) {
       const size_t n = c.size();
       if (n < 3) continue;
@@ -48,7 +51,14 @@ class ScanConverter {
         AddEdge(up ? q : p, up ? p : q, up);
       }
     }
-    std::sort(FEdges.begin(), FEdges.end(), [](const Edge& a, const Edge& b) { return a.yTop < b.yTop; });
+    // By upper end: sorted as (row, index) pairs, then gathered, rather than moving whole edges.
+    std::vector<uint64_t> order(FEdges.size());
+    for (size_t i = 0; i < FEdges.size(); ++i)
+      order[i] = (static_cast<uint64_t>(static_cast<uint32_t>(FEdges[i].yTop - FTop)) << 32) | i;
+    std::sort(order.begin(), order.end());
+    std::vector<Edge> sorted(FEdges.size());
+    for (size_t i = 0; i < order.size(); ++i) sorted[i] = FEdges[static_cast<uint32_t>(order[i])];
+    FEdges.swap(sorted);
   }
 
   // The next row's crossings; valid until the next call.
