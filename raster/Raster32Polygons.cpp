@@ -37,6 +37,9 @@ class ScanConverter {
       : FTop(Top), FBottom(Top + Rows), FMaxX(MaxX), FXScale(XScale), FY(Top) {}
 
   void Build(const std::vector<Contour>& Contours) {
+    size_t total = 0;
+    for (const Contour& c : Contours) total += c.size();
+    FEdges.reserve(total);
     for (const Contour& c : Contours) {
       const size_t n = c.size();
       if (n < 3) continue;
@@ -45,57 +48,164 @@ class ScanConverter {
         const GridPoint& q = c[i];
         if (p.Y == q.Y) continue;
         const bool up = q.Y < p.Y;
-        AddEdge(up ? q : p, up ? p : q, up ? kUp : 0);
+        AddEdge(up ? q : p, up ? p : q, up);
       }
     }
-    std::sort(FEdges.begin(), FEdges.end(), [](const Edge& a, const Edge& b) { return a.yTop < b.yTop; });
+    // By upper end: sorted as (row, index) pairs, then gathered, rather than moving whole edges.
+    std::vector<uint64_t> order(FEdges.size());
+    for (size_t i = 0; i < FEdges.size(); ++i)
+      order[i] = (static_cast<uint64_t>(static_cast<uint32_t>(FEdges[i].yTop - FTop)) << 32) | i;
+    std::sort(order.begin(), order.end());
+    std::vector<Edge> sorted(FEdges.size());
+    for (size_t i = 0; i < order.size(); ++i) sorted[i] = FEdges[static_cast<uint32_t>(order[i])];
+    FEdges.swap(sorted);
   }
 
   // The next row's crossings; valid until the next call.
   void Next(const uint32_t*& Begin, const uint32_t*& End) {
+    Next([this](size_t i, size_t n, uint32_t value) {
+      if (i == 0 && FRow.size() < n) FRow.resize(n);
+      FRow[i] = value;
+    });
+    Begin = FRow.data();
+    End = FRow.data() + FCount;
+  }
+
+  // The next row's crossings handed to Sink(index, count, crossing) in order of X.
+  template <class Sink>
+  inline void Next(Sink&& sink) {
     const int32_t y = FY++;
-    while (FNext < FEdges.size() && FEdges[FNext].yTop == y) FActive.push_back(FEdges[FNext++]);
-    // Current values, then an insertion sort: the order changes little from row to row.
-    for (Edge& e : FActive) {
-      int64_t cx = e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x);
-      e.value = static_cast<uint32_t>(cx) | e.dir;
-      e.key = (uint64_t{e.value & kXMask} << 1) | (e.value >> 31);
+    // Each edge carries its sort key for the current row (X, then down before up), and
+    // FSorted tells whether they are in order; when not, an insertion sort restores it: the
+    // order changes little from row to row. Equal keys are equal crossings, so the output does
+    // not depend on how ties end up.
+    for (; FNext < FEdges.size() && FEdges[FNext].yTop == y; ++FNext) {
+      Edge e = FEdges[FNext];
+      e.key = Key(e);
+      if (FCountActive > 0 && FActive[FCountActive - 1].key > e.key) FSorted = false;
+      Activate(e);
     }
-    for (size_t i = 1; i < FActive.size(); ++i) {
-      if (FActive[i - 1].key <= FActive[i].key) continue;
-      Edge e = FActive[i];
-      size_t j = i;
-      for (; j > 0 && FActive[j - 1].key > e.key; --j) FActive[j] = FActive[j - 1];
-      FActive[j] = e;
-    }
-    FRow.resize(FActive.size());
-    size_t keep = 0;
-    for (size_t i = 0; i < FActive.size(); ++i) {
-      Edge e = FActive[i];
-      FRow[i] = e.value;
-      if (y + 1 < e.yEnd) {
-        Step(e);
-        FActive[keep++] = e;
+    const size_t n = FCountActive;
+    FCount = n;
+    Edge* a = FActive.data();
+    if (!FSorted) {
+      for (size_t i = 1; i < n; ++i) {
+        if (a[i - 1].key <= a[i].key) continue;
+        Edge e = a[i];
+        size_t j = i;
+        for (; j > 0 && a[j - 1].key > e.key; --j) a[j] = a[j - 1];
+        a[j] = e;
       }
     }
-    FActive.resize(keep);
-    Begin = FRow.data();
-    End = FRow.data() + FRow.size();
+    size_t keep = 0;
+    uint64_t prev = 0;
+    bool sorted = true;
+    for (size_t i = 0; i < n; ++i) {
+      Edge& e = a[i];
+      sink(i, n, static_cast<uint32_t>(e.key >> 1) | static_cast<uint32_t>(e.key << 31));
+      if (y + 1 < e.yEnd) {
+        Step(e);
+        e.key = Key(e);
+        sorted &= prev <= e.key;
+        prev = e.key;
+        if (keep != i) a[keep] = e;
+        ++keep;
+      }
+    }
+    FSorted = sorted;
+    FCountActive = keep;
+  }
+
+  // No crossing: the edge does not reach that sub-scanline.
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+  // Walks the edges through the next Count (1 to 8) rows at once. Keys[i * 8 + s] is the key
+  // of edge i on row s (X shifted up one bit, the low bit set for an edge going up), kNone
+  // where the edge does not reach that row; returns the number of edges. The edges come in
+  // the order of their keys on the first row, the ones starting further down after them.
+  // Steady tells whether every edge crosses every row and their order holds on all of them.
+  size_t WalkRows(int32_t Count, std::vector<uint64_t>& Keys, bool& Steady) {
+    const int32_t y0 = FY, y1 = FY + Count;
+    FY = y1;
+    for (; FNext < FEdges.size() && FEdges[FNext].yTop < y1; ++FNext) Activate(FEdges[FNext]);
+    const size_t n = FCountActive;
+    if (Keys.size() < n * 8) Keys.resize(n * 8);
+    uint64_t* k = Keys.data();
+    bool steady = true;
+    for (size_t i = 0; i < n; ++i, k += 8) {
+      Edge& e = FActive[i];
+      const int32_t from = std::max(e.yTop, y0) - y0, to = std::min(e.yEnd, y1) - y0;
+      if (from == 0 && to == Count && steady) {
+        // The common case: the whole block, checked against the edge before.
+        static constexpr uint64_t kZero[8] = {};
+        const uint64_t* before = i > 0 ? k - 8 : kZero;
+        const int32_t last = e.yEnd - y0 - 1;  // no step after the edge's last row
+        for (int32_t s = 0; s < Count; ++s) {
+          const uint64_t key = Key(e);
+          k[s] = key;
+          steady &= before[s] <= key;
+          if (s != last) Step(e);
+        }
+        continue;
+      }
+      steady = false;
+      int32_t s = 0;
+      for (; s < from; ++s) k[s] = kNone;
+      for (; s < to; ++s) {
+        k[s] = Key(e);
+        if (y0 + s + 1 < e.yEnd) Step(e);
+      }
+      for (; s < Count; ++s) k[s] = kNone;
+    }
+    Steady = steady;
+    // Drop the edges that ended; order the others by their keys on the next row.
+    size_t keep = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (FActive[i].yEnd <= y1) continue;
+      if (keep != i) FActive[keep] = FActive[i];
+      FActive[keep].key = Key(FActive[keep]);
+      ++keep;
+    }
+    FCountActive = keep;
+    Edge* a = FActive.data();
+    for (size_t i = 1; i < keep; ++i) {
+      if (a[i - 1].key <= a[i].key) continue;
+      Edge e = a[i];
+      size_t j = i;
+      for (; j > 0 && a[j - 1].key > e.key; --j) a[j] = a[j - 1];
+      a[j] = e;
+    }
+    return n;
   }
 
  private:
   struct Edge {
     int64_t x, err, dx, dy, sx;
-    int32_t yTop, yEnd;
-    uint32_t dir, value;
     uint64_t key;
+    int32_t yTop, yEnd;
+    uint32_t up;  // 1 for an edge going toward smaller Y
   };
 
+  void Activate(const Edge& e) {
+    if (FCountActive == FActive.size())
+      FActive.push_back(e);
+    else
+      FActive[FCountActive] = e;
+    ++FCountActive;
+  }
+
+  uint64_t Key(const Edge& e) const {
+    const uint64_t cx = static_cast<uint64_t>(e.x < 0 ? 0 : (e.x > FMaxX ? FMaxX : e.x));
+    return (cx << 1) | e.up;
+  }
+
   static void Step(Edge& e) {
+    // The first move without a branch: on slopes it comes at irregular rows.
     e.err += e.dx;
-    if (e.err > e.dy) {
-      e.x += e.sx;
-      e.err -= e.dy;
+    const bool move = e.err > e.dy;
+    e.x += move ? e.sx : 0;
+    e.err -= move ? e.dy : 0;
+    if (move) {
       if (e.err > e.dy) {
         e.x += e.sx;
         e.err -= e.dy;
@@ -127,7 +237,7 @@ class ScanConverter {
     }
   }
 
-  void AddEdge(const GridPoint& a, const GridPoint& b, uint32_t dir) {
+  void AddEdge(const GridPoint& a, const GridPoint& b, bool up) {
     if (b.Y <= FTop || a.Y >= FBottom) return;
     Edge e{};
     const int64_t X1 = int64_t{a.X} * FXScale, X2 = int64_t{b.X} * FXScale;
@@ -136,7 +246,7 @@ class ScanConverter {
     e.sx = X2 > X1 ? 1 : (X2 < X1 ? -1 : 0);
     e.err = (e.dx % e.dy) >> 1;
     e.x = X1;
-    e.dir = dir;
+    e.up = up ? 1 : 0;
     e.yTop = a.Y;
     e.yEnd = std::min(b.Y, FBottom);
     if (e.yTop < FTop) {
@@ -147,9 +257,12 @@ class ScanConverter {
   }
 
   int32_t FTop, FBottom, FMaxX, FXScale, FY;
+  size_t FCount = 0;
+  bool FSorted = true;
   std::vector<Edge> FEdges;
   size_t FNext = 0;
-  std::vector<Edge> FActive;
+  std::vector<Edge> FActive;  // the first FCountActive in use
+  size_t FCountActive = 0;
   std::vector<uint32_t> FRow;
 };
 
@@ -185,6 +298,11 @@ bool RowRange(const std::vector<Contour>& Contours, int32_t Limit, int32_t& Top,
 
 // Fills n pixels with v; wide stores for the interior runs of fills.
 inline void FillPixels(TColor32* p, int32_t n, TColor32 v) {
+  // Long runs through the library fill (string stores, no reads of the lines it overwrites).
+  if (n >= 64) {
+    FillLongword(p, n, v);
+    return;
+  }
 #if defined(__SSE2__)
   const __m128i w = _mm_set1_epi32(static_cast<int>(v));
   for (; n >= 8; n -= 8, p += 8) {
@@ -402,38 +520,47 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
   const TColor32 master = AlphaComponent(Color);
   const TColor32 solid = rgb | 0xFF000000u;
 
-  // The coverage of a pixel row is a running sum over per-cell increments. Only the cells next
-  // to a crossing receive increments, and a bit per cell marks them, so the sum is taken only
-  // where it changes: runs of pixels in between share one coverage, and interior runs are
-  // filled without visiting their cells. Cells are zeroed again as they are read.
-  const int32_t nCells = W + 2;
-  std::vector<int32_t> cells(static_cast<size_t>(nCells), 0);
-  std::vector<uint64_t> marks(static_cast<size_t>((nCells + 63) / 64), 0);
-  uint32_t loCell = UINT32_MAX, hiCell = 0;
-  auto push = [&](uint32_t cell, int32_t delta) {
-    cells[cell] += delta;
-    marks[cell >> 6] |= uint64_t{1} << (cell & 63);
-    loCell = std::min(loCell, cell);
-    hiCell = std::max(hiCell, cell);
+  // A crossing at x (in eighths) entering a span on a sub-scanline covers 7 - x mod 8 of its
+  // own pixel and 7 of every pixel after it; leaving takes the same amounts away. So the
+  // coverage of pixel p is 7 times the signed count of crossings in pixels before p, plus the
+  // partial amounts of the crossings in p itself. Each touched cell keeps both sums in one
+  // 64-bit word (the count in the upper half), and a bit per cell marks it, with a bit per
+  // 64 cells above that; the row is then read from mark to mark: the runs in between share
+  // one coverage, and interior runs are filled without visiting their cells. Cells and marks
+  // are zeroed again as they are read.
+  const size_t nWords = (static_cast<size_t>(W) + 63) / 64;
+  std::vector<int64_t> cells(static_cast<size_t>(W), 0);
+  std::vector<uint64_t> marks(nWords, 0);
+  std::vector<uint64_t> summary((nWords + 63) / 64, 0);
+  int64_t* const cell = cells.data();
+  uint64_t* const mark = marks.data();
+  uint64_t* const sum = summary.data();
+  const size_t nSum = summary.size();
+  // The cell and its mark; push also sets the summary bit.
+  auto mark1 = [cell, mark](uint32_t x, int64_t sign) {
+    const uint32_t c = x >> 3;
+    cell[c] += sign * (int64_t{7 - static_cast<int32_t>(x & 7)} + (int64_t{1} << 32));
+    mark[c >> 6] |= uint64_t{1} << (c & 63);
   };
-  auto enter = [&](uint32_t xa) {
-    push(xa >> 3, static_cast<int32_t>((xa & 7) ^ 7));
-    push((xa >> 3) + 1, static_cast<int32_t>(xa & 7));
+  auto push = [mark1, sum](uint32_t x, int64_t sign) {
+    mark1(x, sign);
+    sum[x >> 15] |= uint64_t{1} << ((x >> 9) & 63);
   };
-  auto leave = [&](uint32_t xb) {
-    push(xb >> 3, static_cast<int32_t>(xb & 7) - 7);
-    push((xb >> 3) + 1, -static_cast<int32_t>(xb & 7));
+  auto alphaOf = [](int32_t c) { return static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8); };
+  // One pixel at coverage c: the cells with crossings.
+  auto pixel = [&](TColor32* p, int32_t c) {
+    if (c == 0) return;
+    *p = (c == 56 && master == 255) ? solid : MergePixel(rgb | (alphaOf(c) << 24), *p, master);
   };
   // Writes pixels [x0, x1) of the row at coverage c.
   auto run = [&](TColor32* row, int32_t x0, int32_t x1, int32_t c) {
-    x1 = std::min(x1, W);
     if (c == 0 || x0 >= x1) return;  // alpha 0 leaves pixels as they are
     if (c == 56 && master == 255) {
       // Fully covered and opaque: the merge gives the fill colour itself.
       FillPixels(row + x0, x1 - x0, solid);
       return;
     }
-    const TColor32 f = rgb | (static_cast<TColor32>(((c * 1167) & 0xFF00) >> 8) << 24);
+    const TColor32 f = rgb | (alphaOf(c) << 24);
     // Along a run the foreground is fixed, so equal backgrounds merge to equal results.
     TColor32 lastB = row[x0], lastR = MergePixel(f, lastB, master);
     int32_t px = x0;
@@ -465,53 +592,109 @@ void TPolygon32::DrawFillAntialiased(TBitmap32* Bitmap, TColor32 Color) {
     }
   };
 
+  std::vector<uint64_t> keys, column;
   for (int32_t py = top >> 3; py <= (bottom - 1) >> 3; ++py) {
     const int32_t s0 = std::max(py * 8, top) - top;
     const int32_t s1 = std::min(py * 8 + 8, bottom) - top;
-    loCell = UINT32_MAX;
-    hiCell = 0;
-    for (int32_t s = s0; s < s1; ++s) {
-      const uint32_t *b, *e;
-      scan.Next(b, e);
-      if (FFillMode == pfWinding) {
-        int32_t sum = 0;
-        for (const uint32_t* p = b; p < e; ++p) {
-          int32_t d = (*p & kUp) ? 1 : -1;
-          if (sum == 0) enter(*p & kXMask);
-          sum += d;
-          if (sum == 0) leave(*p & kXMask);
+    const int32_t rows = s1 - s0;
+    bool steady;
+    const size_t n = scan.WalkRows(rows, keys, steady);
+    const uint64_t* k = keys.data();
+    if (column.size() < n) column.resize(n);
+    // When every edge crosses every sub-scanline and their order stays the same, each edge
+    // enters or leaves on all of them alike; otherwise each sub-scanline is sorted on its own.
+    if (steady) {
+      int32_t winding = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const uint64_t* ki = k + i * 8;
+        int64_t sign;
+        if (FFillMode == pfWinding) {
+          const int32_t before = winding;
+          winding += (ki[0] & 1) ? 1 : -1;
+          sign = before == 0 ? 1 : (winding == 0 ? -1 : 0);
+        } else {
+          // An odd crossing left over at the end is no edge of a span.
+          sign = (i & 1) ? -1 : (i + 1 < n ? 1 : 0);
         }
-      } else {
-        for (const uint32_t* p = b; p + 1 < e; p += 2) {
-          enter(p[0] & kXMask);
-          leave(p[1] & kXMask);
+        if (sign == 0) continue;
+        // X runs one way along an edge: the summary bits of the words from the first
+        // crossing's to the last one's cover all its marks.
+        for (int32_t r = 0; r < rows; ++r) mark1(static_cast<uint32_t>(ki[r] >> 1), sign);
+        uint32_t w0 = static_cast<uint32_t>(ki[0] >> 10), w1 = static_cast<uint32_t>(ki[rows - 1] >> 10);
+        if (w0 > w1) std::swap(w0, w1);
+        for (uint32_t w = w0; w <= w1; ++w) sum[w >> 6] |= uint64_t{1} << (w & 63);
+      }
+    } else {
+      for (int32_t r = 0; r < rows; ++r) {
+        size_t m = 0;
+        for (size_t i = 0; i < n; ++i)
+          if (k[i * 8 + r] != ScanConverter::kNone) column[m++] = k[i * 8 + r];
+        for (size_t i = 1; i < m; ++i) {
+          const uint64_t v = column[i];
+          size_t j = i;
+          for (; j > 0 && column[j - 1] > v; --j) column[j] = column[j - 1];
+          column[j] = v;
+        }
+        if (FFillMode == pfWinding) {
+          int32_t winding = 0;
+          for (size_t i = 0; i < m; ++i) {
+            const uint32_t x = static_cast<uint32_t>(column[i] >> 1);
+            if (winding == 0) push(x, 1);
+            winding += (column[i] & 1) ? 1 : -1;
+            if (winding == 0) push(x, -1);
+          }
+        } else {
+          for (size_t i = 0; i + 1 < m; i += 2) {
+            push(static_cast<uint32_t>(column[i] >> 1), 1);
+            push(static_cast<uint32_t>(column[i + 1] >> 1), -1);
+          }
         }
       }
     }
-    if (loCell > hiCell) continue;
+    // The first and last summary words with marks; none for a row without crossings.
+    size_t loSum = 0, hiSum = nSum;
+    while (loSum < nSum && sum[loSum] == 0) ++loSum;
+    if (loSum == nSum) continue;
+    while (sum[hiSum - 1] == 0) --hiSum;
 
     TColor32* row = Bitmap->ScanLine(py);
     // The edges of the next rows lie near this row's: their pixels are read for the merge, and
     // on a page larger than the caches each such read would otherwise wait for memory.
-    for (int32_t k = 1; k <= 2 && py + k < H; ++k) {
-      const TColor32* next = row + static_cast<ptrdiff_t>(k) * W;
-      __builtin_prefetch(next + std::min<uint32_t>(loCell, static_cast<uint32_t>(W - 1)), 1);
-      __builtin_prefetch(next + std::min<uint32_t>(hiCell, static_cast<uint32_t>(W - 1)), 1);
-    }
-    int32_t c = 0, from = 0;
-    for (uint32_t w = loCell >> 6; w <= (hiCell >> 6); ++w) {
-      uint64_t m = marks[w];
-      marks[w] = 0;
-      while (m) {
-        const int32_t x = static_cast<int32_t>(w * 64 + static_cast<uint32_t>(std::countr_zero(m)));
-        m &= m - 1;
-        run(row, from, x, c);
-        c += cells[x];
-        cells[x] = 0;
-        from = x;
+    {
+      const size_t loWord = loSum * 64 + static_cast<size_t>(std::countr_zero(sum[loSum]));
+      const size_t hiWord = (hiSum - 1) * 64 + 63 - static_cast<size_t>(std::countl_zero(sum[hiSum - 1]));
+      const size_t loCell = loWord * 64 + static_cast<size_t>(std::countr_zero(mark[loWord]));
+      const size_t hiCell = hiWord * 64 + 63 - static_cast<size_t>(std::countl_zero(mark[hiWord]));
+      for (int32_t k = 1; k <= 2 && py + k < H; ++k) {
+        const TColor32* next = row + static_cast<ptrdiff_t>(k) * W;
+        __builtin_prefetch(next + loCell, 1);
+        __builtin_prefetch(next + hiCell, 1);
       }
     }
-    run(row, from, W, c);
+    int64_t covered = 0;  // 7 times the signed count of the crossings so far
+    int32_t from = 0;
+    for (size_t sw = loSum; sw < hiSum; ++sw) {
+      uint64_t words = sum[sw];
+      sum[sw] = 0;
+      while (words) {
+        const size_t w = sw * 64 + static_cast<size_t>(std::countr_zero(words));
+        words &= words - 1;
+        uint64_t m = mark[w];
+        mark[w] = 0;
+        while (m) {
+          const int32_t x = static_cast<int32_t>(w * 64 + static_cast<size_t>(std::countr_zero(m)));
+          m &= m - 1;
+          const int64_t v = cell[x];
+          cell[x] = 0;
+          const int32_t part = static_cast<int32_t>(static_cast<uint32_t>(v));
+          if (covered != 0 && from < x) run(row, from, x, static_cast<int32_t>(covered));
+          pixel(row + x, static_cast<int32_t>(covered) + part);
+          covered += 7 * ((v - part) >> 32);
+          from = x + 1;
+        }
+      }
+    }
+    run(row, from, W, static_cast<int32_t>(covered));
   }
   EMMS();
 }

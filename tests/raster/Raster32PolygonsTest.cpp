@@ -237,6 +237,76 @@ TEST(Polygon32, FastFillMatchesTheReference) {
   }
 }
 
+// Shapes with many vertices on larger bitmaps: rows where the same edges cross every
+// sub-scanline in the same order, rows where edges begin, end or cross each other, crossings
+// sharing a cell, runs over several mark words, and a bitmap wider than 4096 pixels.
+TEST(Polygon32, LargeShapesMatchTheReference) {
+  std::mt19937 rng(2026);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (int round = 0; round < 120; ++round) {
+    const int W = round == 0 ? 4700 : 1 + static_cast<int>(rng() % 260);
+    const int H = round == 0 ? 6 : 1 + static_cast<int>(rng() % 200);
+    TPolygon32 p;
+    p.SetAntialiased(true);
+    p.SetFillMode(round % 2 ? pfWinding : pfAlternate);
+    const double cx = W * (u(rng) * 1.2 - 0.1), cy = H * (u(rng) * 1.2 - 0.1);
+    const double rx = W * (0.05 + u(rng)), ry = H * (0.05 + u(rng));
+    const int n = 3 + static_cast<int>(rng() % 700);
+    switch (round % 5) {
+      case 0:  // an ellipse, and for the winding rule a second one the same way round
+      case 1:
+        for (int i = 0; i < n; ++i) p.Add(FP(cx + rx * std::cos(i * 2 * M_PI / n), cy + ry * std::sin(i * 2 * M_PI / n)));
+        p.NewLine();
+        for (int i = 0; i < n; ++i) {
+          double a = (round % 2 ? 1 : -1) * i * 2 * M_PI / n;
+          p.Add(FP(cx + rx * 0.4 * std::cos(a) + 3.3, cy + ry * 0.6 * std::sin(a)));
+        }
+        break;
+      case 2:  // a star crossing itself
+        for (int i = 0; i < n; ++i) {
+          double a = i * 2 * M_PI * (n / 2 - 1) / n;
+          p.Add(FP(cx + rx * std::cos(a), cy + ry * std::sin(a)));
+        }
+        break;
+      case 3:  // triangles, some sharing corners on whole and eighth pixels
+        for (int t = 0; t < 1 + n / 20; ++t) {
+          if (t) p.NewLine();
+          for (int k = 0; k < 3; ++k) {
+            double x = std::round((u(rng) * 1.4 - 0.2) * W * 8) / 8, y = std::round((u(rng) * 1.4 - 0.2) * H * 8) / 8;
+            p.Add(FP(x, y));
+            if (t % 4 == 1 && k == 0) p.Add(FP(x + 0.125, y + H / 2.0));
+          }
+        }
+        break;
+      default:  // thin slivers and wide flat bands
+        for (int t = 0; t < 1 + n / 100; ++t) {
+          if (t) p.NewLine();
+          double x = u(rng) * W, y = u(rng) * H, w = t % 2 ? W * u(rng) * 2 : 0.125 * (rng() % 9);
+          double h = t % 2 ? 0.125 * (rng() % 30) : H * u(rng);
+          p.Add(FP(x, y));
+          p.Add(FP(x + w, y + h * 0.1));
+          p.Add(FP(x + w * 1.1, y + h));
+          p.Add(FP(x - 0.3, y + h * 0.9));
+        }
+    }
+    const TColor32 color = (round % 3 == 0) ? 0xFF204080 : (0x28000000u * (1 + round % 6)) | 0x00C08040;
+    Canvas fast(W, H, 0xFFFFFFFF), slow(W, H, 0xFFFFFFFF);
+    if (round % 4 == 3) {
+      for (int i = 0; i < W * H; ++i) {
+        TColor32 bg = (i / 11) % 3 ? 0xFF808080 : 0x40FF00FFu * (1 + (i / 5) % 2);
+        fast.b.Bits()[i] = slow.b.Bits()[i] = bg;
+      }
+    }
+    p.DrawFill(&fast.b, color);
+    p.DrawFill(&fast.b, color);  // again over its own result, reusing the converter's buffers
+    ReferenceFill(p.Points(), p.FillMode(), slow.b, color);
+    ReferenceFill(p.Points(), p.FillMode(), slow.b, color);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        ASSERT_EQ(fast.b.Pixel(x, y), slow.b.Pixel(x, y)) << "round " << round << " at " << x << "," << y;
+  }
+}
+
 TEST(Polygon32, EdgesAndDegenerateInput) {
   // A closed single point blends one pixel.
   Canvas c(5, 5, 0xFF000000);
