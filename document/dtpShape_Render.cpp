@@ -86,6 +86,30 @@ void InvertAlphaWide(TBitmap32* Bitmap) {
   for (; i < n; ++i) p[i] ^= 0xFF000000u;
 }
 
+constexpr int32_t kMergeAhead = 4;
+inline void PrefetchSpan(const TColor32* P, int64_t Count) {
+  const char* p = reinterpret_cast<const char*>(P);
+  const char* e = reinterpret_cast<const char*>(P + Count);
+  for (; p < e; p += 64) __builtin_prefetch(p, 1);
+  __builtin_prefetch(e - 1, 1);
+}
+
+// Clear of the bitmap outside Keep (which lies within it, or is empty).
+void ClearAround(TBitmap32* Bitmap, TColor32 Color, const TRect& Keep) {
+  if (platform::IsRectEmpty(Keep)) {
+    Bitmap->Clear(Color);
+    return;
+  }
+  const int32_t w = Bitmap->Width(), h = Bitmap->Height();
+  if (Keep.Top > 0) raster::FillLongword(Bitmap->Bits(), int32_t(int64_t{w} * Keep.Top), Color);
+  for (int32_t y = Keep.Top; y < Keep.Bottom; ++y) {
+    raster::FillLongword(Bitmap->ScanLine(y), Keep.Left, Color);
+    raster::FillLongword(Bitmap->ScanLine(y) + Keep.Right, w - Keep.Right, Color);
+  }
+  if (Keep.Bottom < h) raster::FillLongword(Bitmap->ScanLine(Keep.Bottom), int32_t(int64_t{w} * (h - Keep.Bottom)), Color);
+  Bitmap->Changed();
+}
+
 // MergeBitmapAt of the bitmap utilities, a row at a time through the wide merge: the same
 // clipping, the same pixels.
 void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, uint32_t MasterAlpha) {
@@ -100,6 +124,9 @@ void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, ui
   for (int64_t r = r0; r < r1; ++r) {
     const TColor32* s = Src->ScanLine(int32_t(r)) + c0;
     TColor32* d = Dst->ScanLine(int32_t(Y + r)) + X + c0;
+    // The rows of a large page lie a page-size stride apart, where the hardware does not look
+    // ahead: fetch the span a few rows below while this one is merged.
+    if (r + kMergeAhead < r1) PrefetchSpan(d + int64_t{kMergeAhead} * Dst->Width(), c1 - c0);
     raster::MergeSpan(s, d, d, int32_t(c1 - c0), MasterAlpha);
   }
 }
@@ -412,8 +439,10 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
   if (!Target || Target->Empty()) return false;
   if (gPlainGdiShortcut && typeid(*this) == typeid(TdtpPage)) {
     // The page draws nothing through GDI and keeps the plain alpha fix-up: every pixel goes
-    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass.
-    Target->Clear(raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu);
+    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass,
+    // which leaves out what the page's background paints over anyway.
+    ClearAround(Target, raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu,
+                detail::PageBackgroundCover(static_cast<TdtpPage*>(this), Target));
   } else {
     {
       // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
