@@ -154,7 +154,8 @@ class TOwnLayer {
         }
       if (found) continue;
       if (FCount + w > FCapacity) {
-        const size_t cap = std::max(FCount + w, FCapacity * 2);
+        // Never more than the bitmap itself.
+        const size_t cap = std::min(std::max(FCount + w, FCapacity * 2), w * size_t(B->Height()));
         std::unique_ptr<TColor32[]> p(new TColor32[cap]);
         std::copy_n(FPixels.get(), FCount, p.get());
         FPixels = std::move(p);
