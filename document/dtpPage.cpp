@@ -314,12 +314,36 @@ void TdtpPage::PaintBackgroundImage(TBitmap32* Bitmap, TBitmap32* Image, const T
     }
 }
 
+namespace {
+
+// The page rectangle in device pixels.
+TRect PageDeviceRect(const TdtpMatrix& M, float W, float H) {
+  const TdtpFloatPoint p0f = MapPoint(M, 0, 0);
+  const TdtpFloatPoint p1f = MapPoint(M, W, H);
+  return {RoundI(p0f.X), RoundI(p0f.Y), RoundI(p1f.X), RoundI(p1f.Y)};
+}
+
+}  // namespace
+
+TRect detail::PageBackgroundCover(TdtpPage* Page, const TBitmap32* Bitmap) {
+  if (!Page || !Bitmap || Bitmap->Empty() || !(Page->DocWidth() > 0) || !(Page->DocHeight() > 0)) return {};
+  const IdtpDocumentHost* doc = Page->Document();
+  const bool pattern = doc && doc->HelperMethod() == hmPattern && !doc->OutputRendering();
+  if (!pattern) {
+    const TBitmap32* image = Page->EffectiveBackgroundImage();
+    if (image && !image->Empty()) return {};  // an image may leave pixels or let them through
+  }
+  TRect cover;
+  if (!platform::IntersectRect(cover, PageDeviceRect(Page->DeviceMatrix(), Page->DocWidth(), Page->DocHeight()),
+                               {0, 0, Bitmap->Width(), Bitmap->Height()}))
+    return {};
+  return cover;
+}
+
 void TdtpPage::PaintShape(TBitmap32* Bitmap) {
   TdtpShape::PaintShape(Bitmap);
   if (!Bitmap || Bitmap->Empty() || !(FDocWidth > 0) || !(FDocHeight > 0)) return;
-  const TdtpFloatPoint p0f = MapPoint(FDeviceMatrix, 0, 0);
-  const TdtpFloatPoint p1f = MapPoint(FDeviceMatrix, FDocWidth, FDocHeight);
-  const TRect page{RoundI(p0f.X), RoundI(p0f.Y), RoundI(p1f.X), RoundI(p1f.Y)};
+  const TRect page = PageDeviceRect(FDeviceMatrix, FDocWidth, FDocHeight);
   const int32_t d = RoundI(MapPoint(FDeviceMatrix, FDocWidth + 1, 0).X) - RoundI(MapPoint(FDeviceMatrix, FDocWidth, 0).X);
   const bool output = FDocument && FDocument->OutputRendering();
   const TdtpHelperMethodtype helper = FDocument ? FDocument->HelperMethod() : hmNone;

@@ -13,6 +13,7 @@ class QImage;
 
 namespace document {
 class TdtpShape;
+class TdtpPage;
 }
 
 namespace document::detail {
@@ -61,6 +62,11 @@ void SetPlainGdiShortcut(bool On);
 // Off: a page whose children changed is composed in full again (tests compare the recomposition
 // of the changed pixels against it).
 void SetRecomposeChanged(bool On);
+
+// The part of Bitmap that the page's background (its colour or checker pattern) covers with
+// opaque pixels, under the page's current device matrix; empty when that is not certain (a
+// background image). What was there before is never seen.
+platform::TRect PageBackgroundCover(TdtpPage* Page, const raster::TBitmap32* Bitmap);
 
 // The parent's ClearBuffer, called when a child changed: the parent's pixels are rebuilt from a
 // fresh bitmap before anything reads them, so the base class does not clear them first.

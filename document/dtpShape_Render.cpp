@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <typeinfo>
 #include <unordered_set>
@@ -86,6 +87,94 @@ void InvertAlphaWide(TBitmap32* Bitmap) {
   for (; i < n; ++i) p[i] ^= 0xFF000000u;
 }
 
+constexpr int32_t kMergeAhead = 4;
+inline void PrefetchSpan(const TColor32* P, int64_t Count) {
+  const char* p = reinterpret_cast<const char*>(P);
+  const char* e = reinterpret_cast<const char*>(P + Count);
+  for (; p < e; p += 64) __builtin_prefetch(p, 1);
+  __builtin_prefetch(e - 1, 1);
+}
+
+// Clear of the bitmap outside Keep (which lies within it, or is empty).
+void ClearAround(TBitmap32* Bitmap, TColor32 Color, const TRect& Keep) {
+  if (platform::IsRectEmpty(Keep)) {
+    Bitmap->Clear(Color);
+    return;
+  }
+  const int32_t w = Bitmap->Width(), h = Bitmap->Height();
+  if (Keep.Top > 0) raster::FillLongword(Bitmap->Bits(), int32_t(int64_t{w} * Keep.Top), Color);
+  for (int32_t y = Keep.Top; y < Keep.Bottom; ++y) {
+    raster::FillLongword(Bitmap->ScanLine(y), Keep.Left, Color);
+    raster::FillLongword(Bitmap->ScanLine(y) + Keep.Right, w - Keep.Right, Color);
+  }
+  if (Keep.Bottom < h) raster::FillLongword(Bitmap->ScanLine(Keep.Bottom), int32_t(int64_t{w} * (h - Keep.Bottom)), Color);
+  Bitmap->Changed();
+}
+
+// Copies Count pixels to where they are not read again soon: the stores bypass the cache, so
+// the copy neither reads the destination first nor pushes out what is merged next.
+void CopyAside(const TColor32* Src, TColor32* Dst, size_t Count) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  while (i < Count && (reinterpret_cast<uintptr_t>(Dst + i) & 15) != 0) {
+    Dst[i] = Src[i];
+    ++i;
+  }
+  for (; i + 16 <= Count; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i + 4));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i + 8));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i + 12));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Dst + i), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Dst + i + 4), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Dst + i + 8), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Dst + i + 12), d);
+  }
+  _mm_sfence();
+#endif
+  std::copy(Src + i, Src + Count, Dst + i);
+}
+
+// A copy of a bitmap that holds equal rows once: a page's own layer is mostly a few rows again
+// and again (paper, frame, shadow, the margin frame's stipple), so keeping it mostly reads the
+// page instead of copying it. A row is looked for among the few rows above it.
+class TOwnLayer {
+ public:
+  void Keep(const TBitmap32* B) {
+    const size_t w = size_t(B->Width());
+    FRow.resize(size_t(B->Height()));
+    FCount = 0;
+    for (int32_t y = 0; y < B->Height(); ++y) {
+      const TColor32* row = B->ScanLine(y);
+      bool found = false;
+      for (int32_t k = 1; k <= kLookBack && k <= y && !found; ++k)
+        if (std::memcmp(row, B->ScanLine(y - k), w * sizeof(TColor32)) == 0) {
+          FRow[size_t(y)] = FRow[size_t(y - k)];
+          found = true;
+        }
+      if (found) continue;
+      if (FCount + w > FCapacity) {
+        // Never more than the bitmap itself.
+        const size_t cap = std::min(std::max(FCount + w, FCapacity * 2), w * size_t(B->Height()));
+        std::unique_ptr<TColor32[]> p(new TColor32[cap]);
+        std::copy_n(FPixels.get(), FCount, p.get());
+        FPixels = std::move(p);
+        FCapacity = cap;
+      }
+      FRow[size_t(y)] = FCount;
+      CopyAside(row, FPixels.get() + FCount, w);
+      FCount += w;
+    }
+  }
+  const TColor32* ScanLine(int32_t Y) const { return FPixels.get() + FRow[size_t(Y)]; }
+
+ private:
+  static constexpr int32_t kLookBack = 4;
+  std::vector<size_t> FRow;  // where each row starts in FPixels
+  std::unique_ptr<TColor32[]> FPixels;
+  size_t FCount = 0, FCapacity = 0;
+};
+
 // MergeBitmapAt of the bitmap utilities, a row at a time through the wide merge: the same
 // clipping, the same pixels.
 void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, uint32_t MasterAlpha) {
@@ -100,6 +189,9 @@ void MergeChildAt(const TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, ui
   for (int64_t r = r0; r < r1; ++r) {
     const TColor32* s = Src->ScanLine(int32_t(r)) + c0;
     TColor32* d = Dst->ScanLine(int32_t(Y + r)) + X + c0;
+    // The rows of a large page lie a page-size stride apart, where the hardware does not look
+    // ahead: fetch the span a few rows below while this one is merged.
+    if (r + kMergeAhead < r1) PrefetchSpan(d + int64_t{kMergeAhead} * Dst->Width(), c1 - c0);
     raster::MergeSpan(s, d, d, int32_t(c1 - c0), MasterAlpha);
   }
 }
@@ -197,7 +289,7 @@ struct TComposeKey {
 struct TdtpShape::TComposeCache {
   bool Valid = false;
   TComposeKey Key;
-  TBitmap32 OwnLayer;  // the page after its own painting, before any child
+  TOwnLayer OwnLayer;  // the page after its own painting, before any child
   std::vector<TMergeRecord> Merged;
 };
 
@@ -412,8 +504,10 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
   if (!Target || Target->Empty()) return false;
   if (gPlainGdiShortcut && typeid(*this) == typeid(TdtpPage)) {
     // The page draws nothing through GDI and keeps the plain alpha fix-up: every pixel goes
-    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass.
-    Target->Clear(raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu);
+    // from alpha 0 to inverted (alpha 255) to the document colour at alpha 0, in one pass,
+    // which leaves out what the page's background paints over anyway.
+    ClearAround(Target, raster::SetAlpha(GetDocColor32(), 0) & 0x00FFFFFFu,
+                detail::PageBackgroundCover(static_cast<TdtpPage*>(this), Target));
   } else {
     {
       // The platform's GDI leaves alpha 0 where it draws: draw onto alpha 0 and invert.
@@ -433,8 +527,7 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
     FCompose->Valid = false;
     FCompose->Key = ComposeKey(static_cast<TdtpPage*>(this), FDocument, FBufferMatrix, Target->Width(), Target->Height());
     FCompose->Merged.clear();
-    FCompose->OwnLayer.SetSize(Target->Width(), Target->Height());
-    std::copy_n(Target->Bits(), size_t(Target->Width()) * size_t(Target->Height()), FCompose->OwnLayer.Bits());
+    FCompose->OwnLayer.Keep(Target);
   } else if (FCompose && Target == FBuffer.get()) {
     FCompose.reset();
   }

@@ -188,3 +188,104 @@ TEST(ShapeRenderWide, EditedPageMatchesAFullRender) {
     }
   }
 }
+
+namespace {
+
+// The paper of a test page: its own settings, the document's helper and view.
+struct TPaper {
+  TdtpHelperMethodtype Helper;
+  bool Output, Image, Tiled, Margins;
+  TdtpViewStyleType Style;
+  platform::TColor Color;
+};
+
+void UsePaper(NoisePage& P, const TPaper& Paper) {
+  P.host.Helper = Paper.Helper;
+  P.host.Output = Paper.Output;
+  P.host.Margins = Paper.Margins;
+  P.host.Style = Paper.Style;
+  TdtpPage* page = P.page.get();
+  page->SetIsDefaultPage(false);
+  page->SetPageColor(Paper.Color);
+  page->SetGridSize(4);
+  page->SetGridColor(0x3050A0);
+  page->SetMargins(6, 5.5f, 7, 4);
+  if (Paper.Image) {
+    auto img = std::make_unique<TBitmap32>();
+    img->SetSize(37, 23);
+    std::mt19937 rng(11);
+    for (int32_t i = 0; i < 37 * 23; ++i) img->Bits()[i] = rng() | 0x80000000u;
+    page->SetBackgroundImage(std::move(img));
+    page->SetBackgroundTiled(Paper.Tiled);
+  }
+}
+
+}  // namespace
+
+// The page's own painting skips the clear where its paper covers, and its kept layer shares
+// equal rows: on every kind of paper, fresh and after edits, the page shows what the pass by
+// pass render shows.
+TEST(ShapeRenderWide, EveryPaperMatchesThePassByPassRender) {
+  const TPaper papers[] = {
+      {hmNone, false, false, false, true, vsPrintLayout, 0xFFFFFF},
+      {hmNone, false, false, false, false, vsNormal, 0x2080E0},
+      {hmGrid, false, false, false, true, vsPrintLayout, 0xC0FFC0},
+      {hmDots, false, false, false, true, vsPrintLayout, 0xFFFFFF},
+      {hmPattern, false, false, false, true, vsPrintLayout, 0xFFFFFF},
+      {hmPattern, false, true, true, false, vsPrintLayout, 0xFFFFFF},  // the pattern hides the image
+      {hmPattern, true, false, false, true, vsPrintLayout, 0x808080},  // output: no pattern
+      {hmNone, false, true, false, true, vsPrintLayout, 0xFFFFFF},
+      {hmGrid, false, true, true, true, vsNormal, 0xFFFFFF},
+      {hmNone, true, true, true, false, vsPrintLayout, 0xFFFFFF},
+  };
+  uint32_t seed = 0;
+  for (const TPaper& paper : papers) {
+    ++seed;
+    NoisePage fast(seed), ref(seed);
+    UsePaper(fast, paper);
+    UsePaper(ref, paper);
+    fast.page->UpdateBuffer();
+    std::mt19937 draws(seed * 104729);
+    for (int step = 0; step < 12; ++step) {
+      if (step > 0) {
+        const uint32_t draw = draws();
+        RandomEdit(fast.page.get(), draw);
+        RandomEdit(ref.page.get(), draw);
+        fast.page->UpdateBuffer();
+      }
+      detail::SetPlainGdiShortcut(false);
+      ref.page->FreeBuffersAll();
+      ref.page->UpdateBuffer();
+      detail::SetPlainGdiShortcut(true);
+      ASSERT_TRUE(fast.page->Buffer() && ref.page->Buffer());
+      ASSERT_EQ(Pixels(fast.page->Buffer()), Pixels(ref.page->Buffer())) << "paper " << seed << " step " << step;
+    }
+  }
+}
+
+// What the page's background covers with opaque pixels: the page rectangle within the bitmap
+// for its colour or checker pattern, nothing when an image is drawn.
+TEST(ShapeRenderWide, PageBackgroundCoverIsThePaperItPaints) {
+  NoisePage p(5);
+  UsePaper(p, {hmNone, false, false, false, true, vsPrintLayout, 0xFFFFFF});
+  p.page->UpdateBuffer();
+  const TBitmap32* buf = p.page->Buffer();
+  ASSERT_TRUE(buf && !buf->Empty());
+  // 60 x 40 mm at 3 dots per mm, 1 mm of shadow right and below (61 x 41 mm, rounded up).
+  EXPECT_EQ(buf->Width(), 184);
+  EXPECT_EQ(buf->Height(), 124);
+  EXPECT_EQ(detail::PageBackgroundCover(p.page.get(), buf), (platform::TRect{0, 0, 180, 120}));
+  TBitmap32 small;
+  small.SetSize(100, 50);
+  EXPECT_EQ(detail::PageBackgroundCover(p.page.get(), &small), (platform::TRect{0, 0, 100, 50}));
+  EXPECT_TRUE(platform::IsRectEmpty(detail::PageBackgroundCover(p.page.get(), nullptr)));
+  auto img = std::make_unique<TBitmap32>();
+  img->SetSize(4, 4);
+  img->Clear(0xFF000000u);
+  p.page->SetBackgroundImage(std::move(img));
+  EXPECT_TRUE(platform::IsRectEmpty(detail::PageBackgroundCover(p.page.get(), buf)));
+  p.host.Helper = hmPattern;
+  EXPECT_EQ(detail::PageBackgroundCover(p.page.get(), buf), (platform::TRect{0, 0, 180, 120}));
+  p.host.Output = true;
+  EXPECT_TRUE(platform::IsRectEmpty(detail::PageBackgroundCover(p.page.get(), buf)));
+}
