@@ -1,6 +1,7 @@
 #include "platform/Controls_Widget.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QHelpEvent>
@@ -30,7 +31,50 @@ void Guarded(TControl* Sender, F&& Fn) {
     Application()->HandleException(Sender, e);
   }
 }
+// The window a press asked the window system to activate, while its activation is on its way.
+struct TPressActivation {
+  QWidget* Window = nullptr;
+  QWidget* Popup = nullptr;  // a popup over it that took the focus after the press
+};
+
+TPressActivation& PressActivation() {
+  static TPressActivation a;
+  return a;
+}
+
+bool IsPopupWindow(const QWidget* W) {
+  auto* cw = dynamic_cast<const TControlWidget*>(W);
+  auto* wc = cw ? dynamic_cast<const TWinControl*>(cw->Control()) : nullptr;
+  return wc && wc->IsPopupWindow();
+}
+
+// Called before a press is handled: the window under it is activated first, as Windows does
+// before the click, so a popup that has the focus loses it (and reports its value) before the
+// press can open another one.
+void NotePress(QWidget* W) {
+  TPressActivation& a = PressActivation();
+  a = {};
+  QWidget* win = W->window();
+  if (!win->windowHandle() || QGuiApplication::focusWindow() == win->windowHandle()) return;
+  a.Window = win;
+  QWidget* focused = QApplication::focusWidget();
+  if (focused && focused->window() != win && IsPopupWindow(focused->window())) QApplication::setActiveWindow(win);
+}
+
+// The late activation of the pressed window, taking the focus from a popup the press opened.
+bool LateActivationOf(QWidget* Popup) {
+  TPressActivation& a = PressActivation();
+  if (!a.Window || a.Popup != Popup || QApplication::activeWindow() != a.Window) return false;
+  a = {};
+  return true;
+}
+
 }  // namespace
+
+void NotePopupFocused(QWidget* Popup) {
+  TPressActivation& a = PressActivation();
+  if (a.Window && Popup->window() != a.Window) a.Popup = Popup->window();
+}
 
 TControlWidget::TControlWidget(TControl* Owner) : QWidget(nullptr), FOwner(Owner) {
   setMouseTracking(true);
@@ -129,6 +173,7 @@ void TControlWidget::paintEvent(QPaintEvent* Event) {
 
 void TControlWidget::mousePressEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
+  NotePress(this);
   const QPoint p = Event->position().toPoint();
   Guarded(FOwner, [&] { FOwner->WidgetMouse(0, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
                       static_cast<uint32_t>(Event->modifiers().toInt())); });
@@ -145,6 +190,7 @@ void TControlWidget::mouseReleaseEvent(QMouseEvent* Event) {
 
 void TControlWidget::mouseDoubleClickEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
+  NotePress(this);
   const QPoint p = Event->position().toPoint();
   // Without csDoubleClicks the second press is an ordinary press, as for a window class
   // without double clicks.
@@ -214,6 +260,8 @@ void TControlWidget::focusInEvent(QFocusEvent* Event) {
 
 void TControlWidget::focusOutEvent(QFocusEvent* Event) {
   QWidget::focusOutEvent(Event);
+  // The focus comes back with the popup's own activation, which the window system sends next.
+  if (Event->reason() == Qt::ActiveWindowFocusReason && LateActivationOf(window())) return;
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoExit(); });
 }
 

@@ -73,5 +73,11 @@ class TScrollBarSet {
   bool FUpdating = false;
 };
 
+// A press on a window that does not have the focus makes the window system activate it, and
+// that activation arrives only after the press was handled. A floating popup the press opened
+// and focused (an editor over the window) must not take the late activation for a loss of
+// focus. NotePopupFocused is called when a popup window takes the focus.
+void NotePopupFocused(QWidget* Popup);
+
 }  // namespace detail
 }  // namespace platform

@@ -375,6 +375,7 @@ void TWinControl::SetFocus() {
     QApplication::setActiveWindow(win);
   }
   w->setFocus(Qt::OtherFocusReason);
+  if (IsPopupWindow()) detail::NotePopupFocused(w);
 }
 
 void TWinControl::DoEnter() {
