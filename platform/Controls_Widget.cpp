@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
+#include <QWindow>
 
 #include "platform/Forms.h"
 #include "platform/QtBridge.h"
@@ -31,14 +32,16 @@ void Guarded(TControl* Sender, F&& Fn) {
     Application()->HandleException(Sender, e);
   }
 }
-// The window a press asked the window system to activate, while its activation is on its way.
-struct TPressActivation {
+// A window whose activation was asked of the window system (by a press on it, or by giving
+// the focus to a control in it) while the activation is on its way, and a popup that took the
+// focus after the request.
+struct TPendingActivation {
   QWidget* Window = nullptr;
-  QWidget* Popup = nullptr;  // a popup over it that took the focus after the press
+  QWidget* Popup = nullptr;
 };
 
-TPressActivation& PressActivation() {
-  static TPressActivation a;
+TPendingActivation& PendingActivation() {
+  static TPendingActivation a;
   return a;
 }
 
@@ -48,31 +51,43 @@ bool IsPopupWindow(const QWidget* W) {
   return wc && wc->IsPopupWindow();
 }
 
-// Called before a press is handled: the window under it is activated first, as Windows does
-// before the click, so a popup that has the focus loses it (and reports its value) before the
-// press can open another one.
-void NotePress(QWidget* W) {
-  TPressActivation& a = PressActivation();
-  a = {};
-  QWidget* win = W->window();
-  if (!win->windowHandle() || QGuiApplication::focusWindow() == win->windowHandle()) return;
-  a.Window = win;
-  QWidget* focused = QApplication::focusWidget();
-  if (focused && focused->window() != win && IsPopupWindow(focused->window())) QApplication::setActiveWindow(win);
-}
-
-// The late activation of the pressed window, taking the focus from a popup the press opened.
+// The late activation of the window, taking the focus from a popup focused after the request.
 bool LateActivationOf(QWidget* Popup) {
-  TPressActivation& a = PressActivation();
+  TPendingActivation& a = PendingActivation();
   if (!a.Window || a.Popup != Popup || QApplication::activeWindow() != a.Window) return false;
   a = {};
   return true;
 }
 
+// Called before a press is handled: the window under it is activated first, as Windows does
+// before the click, so a popup that has the focus loses it (and reports its value) before the
+// press can open another one.
+void NotePress(QWidget* W) {
+  QWidget* win = W->window();
+  if (!win->windowHandle() || QGuiApplication::focusWindow() == win->windowHandle()) return;
+  NoteActivationRequested(win);
+  QWidget* focused = QApplication::focusWidget();
+  if (focused && focused->window() != win && IsPopupWindow(focused->window())) QApplication::setActiveWindow(win);
+}
+
 }  // namespace
 
+void NoteActivationRequested(QWidget* Window) {
+  if (IsPopupWindow(Window)) return;
+  PendingActivation() = {Window, nullptr};
+  // Once the window system has activated it, nothing is on its way any more.
+  static QCoreApplication* connected = nullptr;
+  if (qApp && connected != qApp) {
+    connected = qApp;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp, [](QWindow* Now) {
+      TPendingActivation& a = PendingActivation();
+      if (a.Window && Now && a.Window->windowHandle() == Now) a = {};
+    });
+  }
+}
+
 void NotePopupFocused(QWidget* Popup) {
-  TPressActivation& a = PressActivation();
+  TPendingActivation& a = PendingActivation();
   if (a.Window && Popup->window() != a.Window) a.Popup = Popup->window();
 }
 

@@ -73,10 +73,12 @@ class TScrollBarSet {
   bool FUpdating = false;
 };
 
-// A press on a window that does not have the focus makes the window system activate it, and
-// that activation arrives only after the press was handled. A floating popup the press opened
-// and focused (an editor over the window) must not take the late activation for a loss of
-// focus. NotePopupFocused is called when a popup window takes the focus.
+// The window system activates a window some time after it was asked to (by a press on the
+// window, or when a control in it is given the focus). A floating popup focused in between (an
+// editor over the window) must not take that late activation for a loss of focus.
+// NoteActivationRequested is called when a window's activation is asked for, NotePopupFocused
+// when a popup window takes the focus.
+void NoteActivationRequested(QWidget* Window);
 void NotePopupFocused(QWidget* Popup);
 
 }  // namespace detail

@@ -372,6 +372,7 @@ void TWinControl::SetFocus() {
   QWidget* win = w->window();
   if (!win->isActiveWindow()) {
     win->activateWindow();
+    detail::NoteActivationRequested(win);
     QApplication::setActiveWindow(win);
   }
   w->setFocus(Qt::OtherFocusReason);

@@ -146,3 +146,23 @@ TEST_F(TreeEditorsUnderX, AClickOnAnotherParameterWritesTheFirstAndOpensTheSecon
   EXPECT_EQ(Value(Node, "f"), "twoy");
   EXPECT_EQ(Value(Node, "e"), "onex");
 }
+
+// Return in an editor with AdvanceOnReturn: the tree takes the focus back and the next
+// parameter's editor opens and keeps the focus, though the tree's window activation comes late.
+TEST_F(TreeEditorsUnderX, ReturnAdvancesToAnEditorThatStaysOpen) {
+  Tree->SetAdvanceOnReturn(true);
+  ClickAnchor("f");
+  TPopupEdit* Edit = Tree->EditControl();
+  ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+  Stroke(0x78);  // x
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value(Node, "f"), "twox");
+  EXPECT_TRUE(Edit->Visible());
+  EXPECT_TRUE(Edit->Focused());
+  EXPECT_EQ(Edit->Text(), "one");
+  Stroke(0x79);  // y
+  Stroke(kdtest::TXInput::XK_Escape);
+  EXPECT_FALSE(Edit->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "e"), "one");
+}
