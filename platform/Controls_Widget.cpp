@@ -10,6 +10,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
@@ -36,8 +37,8 @@ void Guarded(TControl* Sender, F&& Fn) {
 // the focus to a control in it) while the activation is on its way, and a popup that took the
 // focus after the request.
 struct TPendingActivation {
-  QWidget* Window = nullptr;
-  QWidget* Popup = nullptr;
+  QPointer<QWidget> Window;  // either may be freed while the activation is on its way
+  QPointer<QWidget> Popup;
 };
 
 TPendingActivation& PendingActivation() {
