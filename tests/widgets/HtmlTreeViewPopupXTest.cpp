@@ -10,6 +10,7 @@
 #include <QWindow>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Forms.h"
 #include "platform/StdCtrls.h"
@@ -165,4 +166,22 @@ TEST_F(TreeEditorsUnderX, ReturnAdvancesToAnEditorThatStaysOpen) {
   EXPECT_FALSE(Edit->Visible());
   EXPECT_FALSE(Tree->Editing());
   EXPECT_EQ(Value(Node, "e"), "one");
+}
+
+// A click on an item of the floating list chooses it; the tree is idle again afterwards.
+TEST_F(TreeEditorsUnderX, AClickInTheListChoosesTheItem) {
+  ClickAnchor("l");
+  TPopupListBox* List = Tree->ListControl();
+  ASSERT_TRUE(List->Visible());
+  Click(List, 5, List->ItemHeight() / 2 + 2);  // "a"
+  EXPECT_FALSE(List->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "l"), "a");
+  std::vector<std::string> Entered;
+  Tree->OnParamEnter = [&](TObject*, TTreeNode*, const std::string& H, const std::string&) { Entered.push_back(H); };
+  const TRect Row = Tree->RowRect(Node);
+  const QPoint P = Wd(Tree)->mapToGlobal(QPoint(AnchorX("e"), Row.Top + Row.Height() / 2));
+  In.MoveTo(P.x(), P.y());
+  Settle();
+  EXPECT_EQ(Entered, std::vector<std::string>{"e"});
 }
