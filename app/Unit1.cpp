@@ -525,6 +525,9 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
         // Reported here rather than raised: an exception out of the changing handler would
         // cancel the selection change, leaving the tree stuck on the item before.
         UpdatePageLabel();
+        // Clearing repaints only where the old shapes were; the rest of the old page would
+        // stay on screen over the cleared document.
+        dtpComponent1->Invalidate();
         Application()->HandleException(this, e);
         return;
       }

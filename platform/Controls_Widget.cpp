@@ -1,6 +1,7 @@
 #include "platform/Controls_Widget.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QHelpEvent>
@@ -9,9 +10,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
+#include <QWindow>
 
 #include "platform/Forms.h"
 #include "platform/QtBridge.h"
@@ -30,7 +33,64 @@ void Guarded(TControl* Sender, F&& Fn) {
     Application()->HandleException(Sender, e);
   }
 }
+// A window whose activation was asked of the window system (by a press on it, or by giving
+// the focus to a control in it) while the activation is on its way, and a popup that took the
+// focus after the request.
+struct TPendingActivation {
+  QPointer<QWidget> Window;  // either may be freed while the activation is on its way
+  QPointer<QWidget> Popup;
+};
+
+TPendingActivation& PendingActivation() {
+  static TPendingActivation a;
+  return a;
+}
+
+bool IsPopupWindow(const QWidget* W) {
+  auto* cw = dynamic_cast<const TControlWidget*>(W);
+  auto* wc = cw ? dynamic_cast<const TWinControl*>(cw->Control()) : nullptr;
+  return wc && wc->IsPopupWindow();
+}
+
+// The late activation of the window, taking the focus from a popup focused after the request.
+bool LateActivationOf(QWidget* Popup) {
+  TPendingActivation& a = PendingActivation();
+  if (!a.Window || a.Popup != Popup || QApplication::activeWindow() != a.Window) return false;
+  a = {};
+  return true;
+}
+
+// Called before a press is handled: the window under it is activated first, as Windows does
+// before the click, so a popup that has the focus loses it (and reports its value) before the
+// press can open another one.
+void NotePress(QWidget* W) {
+  QWidget* win = W->window();
+  if (!win->windowHandle() || QGuiApplication::focusWindow() == win->windowHandle()) return;
+  NoteActivationRequested(win);
+  QWidget* focused = QApplication::focusWidget();
+  if (focused && focused->window() != win && IsPopupWindow(focused->window())) QApplication::setActiveWindow(win);
+}
+
 }  // namespace
+
+void NoteActivationRequested(QWidget* Window) {
+  if (IsPopupWindow(Window)) return;
+  PendingActivation() = {Window, nullptr};
+  // Once the window system has activated it, nothing is on its way any more.
+  static QCoreApplication* connected = nullptr;
+  if (qApp && connected != qApp) {
+    connected = qApp;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp, [](QWindow* Now) {
+      TPendingActivation& a = PendingActivation();
+      if (a.Window && Now && a.Window->windowHandle() == Now) a = {};
+    });
+  }
+}
+
+void NotePopupFocused(QWidget* Popup) {
+  TPendingActivation& a = PendingActivation();
+  if (a.Window && Popup->window() != a.Window) a.Popup = Popup->window();
+}
 
 TControlWidget::TControlWidget(TControl* Owner) : QWidget(nullptr), FOwner(Owner) {
   setMouseTracking(true);
@@ -129,6 +189,7 @@ void TControlWidget::paintEvent(QPaintEvent* Event) {
 
 void TControlWidget::mousePressEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
+  NotePress(this);
   const QPoint p = Event->position().toPoint();
   Guarded(FOwner, [&] { FOwner->WidgetMouse(0, Event->button(), p.x(), p.y(), static_cast<uint32_t>(Event->buttons().toInt()),
                       static_cast<uint32_t>(Event->modifiers().toInt())); });
@@ -145,6 +206,7 @@ void TControlWidget::mouseReleaseEvent(QMouseEvent* Event) {
 
 void TControlWidget::mouseDoubleClickEvent(QMouseEvent* Event) {
   if (!FOwner || !FOwner->Enabled()) return;
+  NotePress(this);
   const QPoint p = Event->position().toPoint();
   // Without csDoubleClicks the second press is an ordinary press, as for a window class
   // without double clicks.
@@ -214,6 +276,8 @@ void TControlWidget::focusInEvent(QFocusEvent* Event) {
 
 void TControlWidget::focusOutEvent(QFocusEvent* Event) {
   QWidget::focusOutEvent(Event);
+  // The focus comes back with the popup's own activation, which the window system sends next.
+  if (Event->reason() == Qt::ActiveWindowFocusReason && LateActivationOf(window())) return;
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoExit(); });
 }
 

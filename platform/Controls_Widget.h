@@ -73,5 +73,13 @@ class TScrollBarSet {
   bool FUpdating = false;
 };
 
+// The window system activates a window some time after it was asked to (by a press on the
+// window, or when a control in it is given the focus). A floating popup focused in between (an
+// editor over the window) must not take that late activation for a loss of focus.
+// NoteActivationRequested is called when a window's activation is asked for, NotePopupFocused
+// when a popup window takes the focus.
+void NoteActivationRequested(QWidget* Window);
+void NotePopupFocused(QWidget* Popup);
+
 }  // namespace detail
 }  // namespace platform

@@ -372,9 +372,11 @@ void TWinControl::SetFocus() {
   QWidget* win = w->window();
   if (!win->isActiveWindow()) {
     win->activateWindow();
+    detail::NoteActivationRequested(win);
     QApplication::setActiveWindow(win);
   }
   w->setFocus(Qt::OtherFocusReason);
+  if (IsPopupWindow()) detail::NotePopupFocused(w);
 }
 
 void TWinControl::DoEnter() {

@@ -267,6 +267,9 @@ void THTMLPicture::DownLoadDone(const std::shared_ptr<TFetchResult>& Result) {
   std::string error = Result->Error;
   if (Result->Ok) {
     try {
+      // An answer without a body (204, or a length of 0) is no picture: loading nothing would
+      // leave the picture empty and still report it complete.
+      if (Result->Body.empty()) throw Exception("Could not load image. Invalid format");
       LoadFromBytes(std::move(Result->Body));
     } catch (const Exception& e) {
       error = e.Message;

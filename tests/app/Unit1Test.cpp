@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -600,4 +602,47 @@ TEST_F(MainForm, EndToEndPlaysAGeneratedMovie) {
   EXPECT_GT(Colours(frame), 3) << "the first grabbed frame is blank";
   frame.save(QString::fromStdString(kdtest::OutputDir() + "/app-movie-frame.png"));
   WidgetOf(Form.get())->grab().toImage().save(QString::fromStdString(kdtest::OutputDir() + "/app-video-page.png"));
+}
+
+namespace {
+// Collects what a widget is asked to repaint.
+class TPaintRegions : public QObject {
+ public:
+  QRegion Painted;
+  bool eventFilter(QObject*, QEvent* E) override {
+    if (E->type() == QEvent::Paint) Painted += static_cast<QPaintEvent*>(E)->region();
+    return false;
+  }
+};
+}  // namespace
+
+// A broken file leaves the document cleared, and the whole view shows that: repainting only
+// where the old shapes were left the old page's frame and background on screen.
+TEST_F(MainForm, BrokenFileRepaintsTheWholeView) {
+  const std::string folder = kdtest::TempDir() + "/broken-view/";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Folder + "4.hsf", folder + "4.hsf", std::filesystem::copy_options::overwrite_existing);
+  kdtest::WriteFileBytes(folder + "oefening1.hsf", {'P', 'K', 3, 4, 0, 0});
+  Form->BaseFolder = folder;
+  platform::Application()->OnException = [](platform::TObject*, const std::exception&) {};
+  struct TRestore {
+    ~TRestore() { platform::Application()->OnException = nullptr; }
+  } restore;
+  Form->SetWindowState(platform::wsNormal);
+  Form->SetBounds(0, 0, 1280, 800);
+  Form->Show();
+  Choose(4);
+  ASSERT_GT(Form->dtpComponent1->PageCount(), 0);
+  QWidget* view = WidgetOf(Form->dtpComponent1);
+  ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }, 2000));
+  QApplication::processEvents();
+  TPaintRegions painted;
+  view->installEventFilter(&painted);
+  Choose(5);
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  WaitFor([&] { return painted.Painted.contains(view->rect()); }, 1000);
+  view->removeEventFilter(&painted);
+  EXPECT_TRUE(QRegion(view->rect()).subtracted(painted.Painted).isEmpty())
+      << "left unpainted: " << QRegion(view->rect()).subtracted(painted.Painted).boundingRect().width() << " x "
+      << QRegion(view->rect()).subtracted(painted.Painted).boundingRect().height();
 }

@@ -226,6 +226,11 @@ TEST(PictureDownload, FailuresRaiseErrorsAndLeaveThePictureEmpty) {
   const std::string hugeGif("GIF89a\xFF\xFF\xFF\xFF\0\0\0\x2C\0\0\0\0\xFF\xFF\xFF\xFF\0\2\2\x4C\x01\0\x3B", 29);
   server.Routes["/pixels.gif"] = {"200 OK", hugeGif};
   server.Routes["/gone.png"] = {"410 Gone", "gone"};
+  // An answer without a body is no picture either, however the server says so.
+  server.Routes["/empty.png"] = {"200 OK", ""};
+  server.Routes["/nocontent.png"] = {"204 No Content", ""};
+  // A body cut short: the connection closes before the declared length arrived.
+  server.Routes["/short.bmp"] = {"200 OK", std::string(500, 'B'), 1000};
   QTcpServer closed;
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
   const std::string refused = "http://127.0.0.1:" + std::to_string(closed.serverPort()) + "/x.png";
@@ -237,6 +242,9 @@ TEST(PictureDownload, FailuresRaiseErrorsAndLeaveThePictureEmpty) {
       {server.Url("/missing.png"), "Could not download " + server.Url("/missing.png") + ": the server answered 404 Not Found"},
       {server.Url("/gone.png"), "Could not download " + server.Url("/gone.png") + ": the server answered 410 Gone"},
       {server.Url("/text.png"), "Could not load image. Invalid format"},
+      {server.Url("/empty.png"), "Could not load image. Invalid format"},
+      {server.Url("/nocontent.png"), "Could not load image. Invalid format"},
+      {server.Url("/short.bmp"), "Could not download " + server.Url("/short.bmp") + ": Connection closed"},
       {server.Url("/huge.bmp"), "Could not download " + server.Url("/huge.bmp") + ": the picture is larger than " +
                                     std::to_string(MaxHtmlPictureBytes) + " bytes"},
       {server.Url("/pixels.gif"), "Could not allocate memory for image"},

@@ -1,0 +1,187 @@
+// The tree's floating editors under a real X server, with clicks and keys sent through XTest:
+// the window system activates a clicked window only after the click was handled, so an editor
+// the click opened must not take that late activation for a loss of focus. The test starts its
+// own Xvfb and skips only when Xvfb is not installed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Forms.h"
+#include "platform/StdCtrls.h"
+#include "tests/common/XServer.h"
+#include "widgets/HtmlTreeView.h"
+
+using namespace widgets;
+using namespace platform;
+
+namespace {
+
+const bool gHaveX = kdtest::StartPrivateXServer();
+
+using kdtest::Settle;
+using kdtest::WaitFor;
+
+QWidget* Wd(const TControl* C) { return static_cast<QWidget*>(C->WidgetHandle()); }
+
+std::string Value(TTreeNode* N, const std::string& Href) {
+  std::string V;
+  GetAnchorValue(N->Text(), Href, V);
+  return V;
+}
+
+class TreeEditorsUnderX : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!gHaveX) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    ASSERT_TRUE(In.Ok()) << "no XTest";
+    Form = std::make_unique<TForm>(nullptr);
+    Form->SetBorderStyle(bsNone);
+    Form->SetBounds(100, 100, 400, 200);
+    Tree = new THtmlTreeView(Form.get());
+    Tree->SetParent(Form.get());
+    Tree->SetBounds(0, 0, 400, 170);
+    Other = new TEdit(Form.get());
+    Other->SetParent(Form.get());
+    Other->SetBounds(0, 172, 100, 24);
+    Tree->Items()->Add(nullptr, "row");
+    Node = Tree->Items()->Add(nullptr, "ab <A href=\"l\" class=\"LIST\" props=\"a|b|c|d\">c</A> "
+                                       "<A href=\"f\" class=\"EDIT\">two</A> <A href=\"e\" class=\"EDIT\">one</A>");
+    Form->Show();
+    ASSERT_TRUE(WaitFor([&] { return Wd(Form.get())->windowHandle() && Wd(Form.get())->windowHandle()->isExposed(); }));
+    Settle();
+  }
+  void TearDown() override {
+    if (!gHaveX) return;
+    Form.reset();
+    Settle();
+  }
+  // The tree's x of the anchor Href in the node, found by hit testing.
+  int AnchorX(const std::string& Href) {
+    const TRect Row = Tree->RowRect(Node);
+    for (int X = 0; X < Tree->Width(); ++X)
+      if (Tree->HitTest(Node, X, Row.Top + Row.Height() / 2).Href == Href) return X + 2;
+    ADD_FAILURE() << "no anchor " << Href;
+    return 0;
+  }
+  // A click as a person makes it: each half reaches the program before the next is sent.
+  void Click(const TControl* C, int X, int Y) {
+    const QPoint P = Wd(C)->mapToGlobal(QPoint(X, Y));
+    In.MoveTo(P.x(), P.y());
+    Settle();
+    In.Button(1, true);
+    Settle();
+    In.Button(1, false);
+    Settle();
+  }
+  void ClickAnchor(const std::string& Href) {
+    const TRect Row = Tree->RowRect(Node);
+    Click(Tree, AnchorX(Href), Row.Top + Row.Height() / 2);
+  }
+  void Stroke(unsigned long Keysym) {
+    In.Key(Keysym, true);
+    Settle();
+    In.Key(Keysym, false);
+    Settle();
+  }
+
+  kdtest::TXInput In;
+  std::unique_ptr<TForm> Form;
+  THtmlTreeView* Tree = nullptr;
+  TEdit* Other = nullptr;
+  TTreeNode* Node = nullptr;
+};
+
+}  // namespace
+
+// The first click into a window that is not active lands on a choice parameter: the list opens
+// and stays open with the focus, so the keyboard chooses in it.
+TEST_F(TreeEditorsUnderX, AListOpenedByTheFirstClickKeepsTheFocus) {
+  ASSERT_FALSE(Wd(Form.get())->isActiveWindow());
+  ClickAnchor("l");
+  TPopupListBox* List = Tree->ListControl();
+  EXPECT_TRUE(List->Visible());
+  EXPECT_TRUE(List->Focused());
+  EXPECT_TRUE(Tree->Editing());
+  Stroke(0xFF54);  // Down: from "c" to "d"
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_FALSE(List->Visible());
+  EXPECT_EQ(Value(Node, "l"), "d");
+  // The same list opened again by a second click (a double click, as it comes quickly).
+  ClickAnchor("l");
+  ClickAnchor("l");
+  EXPECT_TRUE(List->Visible());
+  EXPECT_TRUE(List->Focused());
+  // A click elsewhere in the tree is a real loss of focus: the list closes and writes its item.
+  Click(Tree, 10, Tree->RowRect(Tree->Items()->Item(0)).Top + 4);
+  EXPECT_FALSE(List->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "l"), "d");
+}
+
+// Text typed into one editor is written when a click on another parameter moves on, and the
+// editor the click opened stays open for it. (The second parameter comes first in the row, so
+// the first one's longer value does not move it.)
+TEST_F(TreeEditorsUnderX, AClickOnAnotherParameterWritesTheFirstAndOpensTheSecond) {
+  ClickAnchor("e");
+  TPopupEdit* Edit = Tree->EditControl();
+  ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+  Stroke(0x78);  // x
+  const int F = AnchorX("f");
+  const TRect Row = Tree->RowRect(Node);
+  Click(Tree, F, Row.Top + Row.Height() / 2);
+  EXPECT_EQ(Value(Node, "e"), "onex");
+  EXPECT_TRUE(Edit->Visible());
+  EXPECT_TRUE(Edit->Focused());
+  EXPECT_EQ(Edit->Text(), "two");
+  Stroke(0x79);  // y
+  Click(Other, 5, 5);
+  EXPECT_FALSE(Edit->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "f"), "twoy");
+  EXPECT_EQ(Value(Node, "e"), "onex");
+}
+
+// Return in an editor with AdvanceOnReturn: the tree takes the focus back and the next
+// parameter's editor opens and keeps the focus, though the tree's window activation comes late.
+TEST_F(TreeEditorsUnderX, ReturnAdvancesToAnEditorThatStaysOpen) {
+  Tree->SetAdvanceOnReturn(true);
+  ClickAnchor("f");
+  TPopupEdit* Edit = Tree->EditControl();
+  ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+  Stroke(0x78);  // x
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value(Node, "f"), "twox");
+  EXPECT_TRUE(Edit->Visible());
+  EXPECT_TRUE(Edit->Focused());
+  EXPECT_EQ(Edit->Text(), "one");
+  Stroke(0x79);  // y
+  Stroke(kdtest::TXInput::XK_Escape);
+  EXPECT_FALSE(Edit->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "e"), "one");
+}
+
+// A click on an item of the floating list chooses it; the tree is idle again afterwards.
+TEST_F(TreeEditorsUnderX, AClickInTheListChoosesTheItem) {
+  ClickAnchor("l");
+  TPopupListBox* List = Tree->ListControl();
+  ASSERT_TRUE(List->Visible());
+  Click(List, 5, List->ItemHeight() / 2 + 2);  // "a"
+  EXPECT_FALSE(List->Visible());
+  EXPECT_FALSE(Tree->Editing());
+  EXPECT_EQ(Value(Node, "l"), "a");
+  std::vector<std::string> Entered;
+  Tree->OnParamEnter = [&](TObject*, TTreeNode*, const std::string& H, const std::string&) { Entered.push_back(H); };
+  const TRect Row = Tree->RowRect(Node);
+  const QPoint P = Wd(Tree)->mapToGlobal(QPoint(AnchorX("e"), Row.Top + Row.Height() / 2));
+  In.MoveTo(P.x(), P.y());
+  Settle();
+  EXPECT_EQ(Entered, std::vector<std::string>{"e"});
+}
