@@ -340,6 +340,10 @@ class TdtpShape : public platform::TPersistent {
   void PaintDirect(const platform::TRect& R, platform::TCanvas* Canvas, TBitmap32* Target,
                    int32_t OffsetX, int32_t OffsetY);
   void PaintOutput(platform::TCanvas* Canvas);
+  // A turned, mirrored or flipped shape without a usable buffer: drawn upright at the largest
+  // resolution up to the screen's that fits one bitmap, then turned into the screen rectangle
+  // Meet and merged into Target at (X, Y) with the master alpha.
+  void PaintTurnedDirect(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y);
   TdtpMatrix PaintOwnScreenContent(const platform::TRect& R, TBitmap32& bmp);
 
   // --- resources (owned by their holders; the list does not own them) ---

@@ -228,10 +228,14 @@ TBufferGeometry BufferGeometry(float Dpm, float Angle, float L, float T, float R
 
 // A child without a usable buffer at the render resolution (too large for one bitmap): an
 // upright one is drawn directly, at the screen's resolution, into the part of Bmp it covers
-// (its screen rectangle Meet goes to X, Y) and merged with its master alpha. A turned, mirrored
-// or flipped child cannot be drawn without its buffer and is left out.
+// (its screen rectangle Meet goes to X, Y) and merged with its master alpha; a turned, mirrored
+// or flipped one is drawn upright at a resolution that fits and turned into place.
 void PaintChildWithoutBuffer(TdtpShape* C, const TRect& Meet, TBitmap32* Bmp, int32_t X, int32_t Y) {
-  if (C->DocAngle() != 0 || C->IsFlippedOrMirrored() || platform::IsRectEmpty(Meet)) return;
+  if (platform::IsRectEmpty(Meet)) return;
+  if (C->DocAngle() != 0 || C->IsFlippedOrMirrored()) {
+    C->PaintTurnedDirect(Meet, Bmp, X, Y);
+    return;
+  }
   if (C->MasterAlpha() == 255) {
     C->PaintDirect(Meet, nullptr, Bmp, X, Y);
     return;
@@ -723,6 +727,59 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
     detail::MergeBitmapAt(&bmp, Target, OffsetX, OffsetY, 255);
   else
     detail::DrawToCanvas(Canvas, R.Left, R.Top, &bmp);
+}
+
+void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y) {
+  if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return;
+  const long double fullW = (long double)FOutsetLeft + FDocWidth + FOutsetRight;
+  const long double fullH = (long double)FOutsetTop + FDocHeight + FOutsetBottom;
+  if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return;
+  // The screen's resolution, or less where the whole upright shape would not fit one bitmap.
+  const long double side = detail::cMaxBufferSide - 2, pixels = (long double)detail::cMaxBufferPixels;
+  const long double dpm = std::min({(long double)(FDocument ? FDocument->ScreenDpm() : cDefaultDpm), side / fullW,
+                                    side / fullH, std::sqrt(pixels / (fullW * fullH)) * 0.999L});
+  const int64_t tw = platform::Ceil(dpm * fullW), th = platform::Ceil(dpm * fullH);
+  if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return;
+  TBitmap32 tmp;
+  tmp.SetSize(int32_t(tw), int32_t(th));
+  TdtpMatrix dev{};
+  dev[0][0] = float(dpm);
+  dev[0][2] = float(dpm * FOutsetLeft);
+  dev[1][1] = float(dpm);
+  dev[1][2] = float(dpm * FOutsetTop);
+  dev[2][2] = 1;
+  const TdtpMatrix saved = FDeviceMatrix;
+  SetDeviceMatrix(dev);
+  const bool drawn = RenderInto(&tmp);
+  SetDeviceMatrix(saved);
+  if (!drawn) return;
+  // Pixels of tmp to local millimetres to the screen, relative to Meet (the same turn the
+  // buffer's matrix gives; mirroring and flipping are in tmp already).
+  TdtpFloatPoint o{}, ex{}, ey{};
+  if (!LocalToScreen({-FOutsetLeft, -FOutsetTop}, o) || !LocalToScreen({1 - FOutsetLeft, -FOutsetTop}, ex) ||
+      !LocalToScreen({-FOutsetLeft, 1 - FOutsetTop}, ey))
+    return;
+  TdtpMatrix m{};
+  m[0][0] = float((ex.X - o.X) / dpm);
+  m[0][1] = float((ey.X - o.X) / dpm);
+  m[0][2] = o.X - float(Meet.Left);
+  m[1][0] = float((ex.Y - o.Y) / dpm);
+  m[1][1] = float((ey.Y - o.Y) / dpm);
+  m[1][2] = o.Y - float(Meet.Top);
+  m[2][2] = 1;
+  TBitmap32 part;
+  part.SetSize(Meet.Width(), Meet.Height());
+  part.Clear(0);
+  TAffineTransformation t;
+  t.Matrix = ToAffine(m);
+  t.SetSrcRect(raster::FloatRect(0, 0, float(tw), float(th)));
+  t.TransformValid = false;
+  tmp.SetMasterAlpha(255);
+  tmp.SetDrawMode(raster::dmOpaque);
+  tmp.SetOuterColor(0);
+  tmp.SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
+  raster::TransformBitmap(&part, &tmp, &t);
+  detail::MergeBitmapAt(&part, Target, X, Y, uint32_t(FMasterAlpha));
 }
 
 void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {

@@ -330,6 +330,57 @@ TEST_F(ViewTest, LargePagesShowAtEveryRenderResolution) {
   }
 }
 
+// A turned, mirrored or flipped shape too large for one buffer at the render resolution is
+// drawn at a resolution that fits: the view shows it where a buffered render does.
+TEST_F(ViewTest, TurnedShapesTooLargeForOneBufferStillShow) {
+  struct TCase {
+    float Angle;
+    bool Mirrored, Flipped;
+  };
+  for (const TCase c : {TCase{30, false, false}, TCase{90, false, false}, TCase{0, true, false},
+                        TCase{-45, false, true}}) {
+    SCOPED_TRACE(std::to_string(int(c.Angle)) + (c.Mirrored ? " mirrored" : "") + (c.Flipped ? " flipped" : ""));
+    std::vector<uint32_t> shots[2];
+    for (int k = 0; k < 2; ++k) {
+      doc = std::make_unique<TdtpComponent>(nullptr);
+      doc->SetBounds(0, 0, 800, 900);
+      doc->HandleNeeded();
+      TdtpPage* page = doc->CurrentPage();
+      auto s = NewShape<TdtpFixtureRect>();
+      TdtpShape* shape = s.get();
+      page->AddShape(std::move(s));
+      shape->SetDocBounds(40, 60, 120, 160);  // 80 x 100 mm: 86 megapixels at 2540 DPI
+      shape->SetColor(0x0000FF);
+      shape->SetMasterAlpha(200);
+      shape->SetDocAngle(c.Angle);
+      shape->SetMirrored(c.Mirrored);
+      shape->SetFlipped(c.Flipped);
+      doc->SetRenderDPI(k == 0 ? 100 : 2540);
+      doc->SetZoomPercent(50);
+      platform::TBitmap bmp;
+      bmp.SetPixelFormat(platform::pf32bit);
+      bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+      doc->PaintDocument(bmp.Canvas());
+      bmp.Canvas()->Release();
+      const QImage& img = bmp.Image();
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) shots[k].push_back(img.pixel(x, y) & 0xFFFFFFu);
+    }
+    ASSERT_EQ(shots[0].size(), shots[1].size());
+    // Pixels of the shape (reddish), and pixels that are the shape's in one shot only. (The
+    // page itself, too large for one buffer as well, is drawn directly: its frame may differ.)
+    const auto reddish = [](uint32_t P) { return (P >> 16 & 0xFF) > 200 && (P & 0xFF) < 100; };
+    int red[2] = {0, 0}, differ = 0;
+    for (size_t i = 0; i < shots[0].size(); ++i) {
+      for (int k = 0; k < 2; ++k) red[k] += reddish(shots[k][i]);
+      differ += reddish(shots[0][i]) != reddish(shots[1][i]);
+    }
+    EXPECT_GT(red[0], 10000);
+    EXPECT_NEAR(red[1], red[0], red[0] / 50);
+    EXPECT_LT(differ, red[0] / 20);  // along the edges: a buffer is placed at whole pixels
+  }
+}
+
 TEST_F(ViewTest, IdleRefreshRebuildsOneThumbnailPerTick) {
   doc->AddPage(nullptr);
   doc->AddPage(nullptr);
