@@ -137,6 +137,20 @@ inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Pl
   return End;
 }
 
+// The tokeniser's 16-character scans use the SSE2 encoding. While the upper halves of the
+// vector registers are marked in use (left so by AVX code elsewhere in the process without a
+// closing vzeroupper) every such instruction pays a transition penalty on current processors,
+// which made parsing nearly twice as slow. Clearing them costs one instruction per parse.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+[[gnu::target("avx")]] void ZeroUpperAvx() { __builtin_ia32_vzeroupper(); }
+inline void ClearUpperVectorState() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) ZeroUpperAvx();
+}
+#else
+inline void ClearUpperVectorState() {}
+#endif
+
 }  // namespace
 
 // Tokenises text held in memory; the node structure is built as it goes. Gives the same
@@ -146,7 +160,9 @@ class TXmlParser {
   TXmlParser(std::string_view Text, TXmlDocument* Document, int64_t Base)
       : FBegin(Text.data()), FEnd(Text.data() + Text.size()), FCur(FBegin), FDocument(Document),
         FBase(Base), FNodeEvents(Document && (Document->OnNodeNew || Document->OnNodeLoaded)),
-        FPending(gPending) {}
+        FPending(gPending) {
+    ClearUpperVectorState();
+  }
 
   bool AtEnd() const { return FCur >= FEnd; }
   size_t Consumed() const { return static_cast<size_t>(FCur - FBegin); }
