@@ -275,27 +275,65 @@ class TXmlParser {
   }
 
   // Words split at blanks outside quotes; "=" and quoted words join the word before them so
-  // that a = "1" reads as a="1".
+  // that a = "1" reads as a="1". Tags whose words stand apart (the usual case) are taken
+  // straight from the text; the others go through SplitTagJoined.
   void SplitTag(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
+    constexpr size_t kMaxWords = 8;
+    std::string_view words[kMaxWords];
+    size_t n = 0;
+    const char* p = Tag.data();
+    const char* const end = p + Tag.size();
+    for (;;) {
+      while (p < end && (kClass[*p] & kcSpace)) ++p;
+      if (p >= end) break;
+      if (n > 0 && (*p == '=' || IsQuote(*p))) return SplitTagJoined(Node, Tag, Kind);
+      if (n == kMaxWords) return SplitTagJoined(Node, Tag, Kind);
+      const char* start = p;
+      p = WordEnd(p, end);
+      words[n++] = std::string_view(start, static_cast<size_t>(p - start));
+    }
+    size_t first = 0;
+    if (Kind == xnDeclaration || Kind == xnStylesheet) {
+      Node->FName = Kind == xnDeclaration ? "xml" : "xml-stylesheet";
+    } else {
+      if (n == 0) throw EFilerError("Missing element name");
+      const std::string_view name = words[0];
+      // Only a quoted part can hold a blank; SetName raises for it.
+      if (std::any_of(name.begin(), name.end(), IsXmlSpace)) Node->SetName(std::string(name));
+      Node->FName.assign(name);
+      first = 1;
+    }
+    std::vector<std::string>& attributes = Node->FAttributes;
+    attributes.clear();
+    attributes.reserve(n - first);
+    for (size_t i = first; i < n; ++i) attributes.emplace_back(words[i]);
+  }
+
+  // The end of the word starting at P: the next blank outside quotes, or End.
+  static const char* WordEnd(const char* P, const char* End) {
+    char quote = 0;
+    for (; P < End; ++P) {
+      const char c = *P;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else {
+        const uint8_t k = kClass[c];
+        if (k & kcSpace) break;
+        if (k & kcQuote) quote = c;
+      }
+    }
+    return P;
+  }
+
+  void SplitTagJoined(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
     std::vector<std::string> words;
-    words.reserve(3);  // a name and two attributes still fit the allocator's quick size classes
     const char* p = Tag.data();
     const char* const end = p + Tag.size();
     for (;;) {
       while (p < end && (kClass[*p] & kcSpace)) ++p;
       if (p >= end) break;
       const char* start = p;
-      char quote = 0;
-      for (; p < end; ++p) {
-        const char c = *p;
-        if (quote) {
-          if (c == quote) quote = 0;
-        } else {
-          const uint8_t k = kClass[c];
-          if (k & kcSpace) break;
-          if (k & kcQuote) quote = c;
-        }
-      }
+      p = WordEnd(p, end);
       const std::string_view word(start, static_cast<size_t>(p - start));
       if (!words.empty() && (word[0] == '=' || IsQuote(word[0])))
         words.back() += word;
@@ -378,10 +416,11 @@ class TXmlParser {
     // The line break and indentation written before the first child are layout, not value.
     if (hasChild && breakAfterLast) {
       std::string& v = Node->FValue;
-      const size_t lb = v.find_last_of("\r\n");
-      if (lb != std::string::npos) {
-        size_t cut = lb;
-        if (v[lb] == '\n' && lb > 0 && v[lb - 1] == '\r') cut = lb - 1;
+      size_t lb = v.size();
+      while (lb > 0 && v[lb - 1] != '\r' && v[lb - 1] != '\n') --lb;
+      if (lb > 0) {
+        size_t cut = lb - 1;
+        if (v[cut] == '\n' && cut > 0 && v[cut - 1] == '\r') --cut;
         v.resize(cut);
       }
     }
