@@ -351,7 +351,7 @@ class TXmlParser {
     Node->FAttributes = std::move(words);
   }
 
-  void ParseContent(TXmlNode* Node, int Depth) {
+  [[gnu::always_inline]] void ParseContent(TXmlNode* Node, int Depth) {
     // Without node events nobody sees a parent's children while they are read, so they wait
     // on a stack shared by all levels and move to the parent in one exact-sized piece.
     const size_t base = FPending.size();
@@ -372,7 +372,7 @@ class TXmlParser {
     FPending.erase(first, FPending.end());
   }
 
-  void ParseContentItems(TXmlNode* Node, int Depth) {
+  [[gnu::always_inline]] void ParseContentItems(TXmlNode* Node, int Depth) {
     bool hasChild = false;
     bool breakAfterLast = false;
     for (;;) {
@@ -409,7 +409,12 @@ class TXmlParser {
       } else {
         FPending.push_back(std::move(child));
       }
-      ParseNode(c, Depth + 1);
+      // An element straight away: most children are one, and each call level costs.
+      const char second = lt[1];
+      if (second != '!' && second != '?' && second != '/')
+        ParseElement(c, Depth + 1);
+      else
+        ParseNode(c, Depth + 1);
       hasChild = true;
       breakAfterLast = false;
     }
