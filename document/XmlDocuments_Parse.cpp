@@ -389,6 +389,13 @@ class TXmlParser {
       if (FCur >= FEnd) throw EFilerError("Missing data after \"<\" in element " + Node->FName);
       if (*FCur == '/') {
         const char* nameStart = ++FCur;
+        // Mostly the name exactly as opened and the ">" (a name read from a tag holds no ">").
+        const std::string& name = Node->FName;
+        if (static_cast<size_t>(FEnd - nameStart) > name.size() && nameStart[name.size()] == '>' &&
+            SameName(std::string_view(nameStart, name.size()), name)) {
+          FCur = nameStart + name.size() + 1;
+          break;
+        }
         const char* gt = FindChar(nameStart, FEnd, '>');
         if (gt == FEnd) throw EFilerError("Missing \">\" in close tag of element " + Node->FName);
         const char* nameEnd = gt;
