@@ -299,7 +299,8 @@ class TXmlParser {
       if (n == 0) throw EFilerError("Missing element name");
       const std::string_view name = words[0];
       // Only a quoted part can hold a blank; SetName raises for it.
-      if (std::any_of(name.begin(), name.end(), IsXmlSpace)) Node->SetName(std::string(name));
+      if (std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
+        Node->SetName(std::string(name));
       Node->FName.assign(name);
       first = 1;
     }
@@ -311,15 +312,13 @@ class TXmlParser {
 
   // The end of the word starting at P: the next blank outside quotes, or End.
   static const char* WordEnd(const char* P, const char* End) {
-    char quote = 0;
     for (; P < End; ++P) {
-      const char c = *P;
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else {
-        const uint8_t k = kClass[c];
-        if (k & kcSpace) break;
-        if (k & kcQuote) quote = c;
+      const uint8_t k = kClass[*P];
+      if (k & kcSpace) break;
+      if (k & kcQuote) {
+        // Up to the closing quote; without one the word runs to the end.
+        P = FindChar(P + 1, End, *P);
+        if (P == End) break;
       }
     }
     return P;
