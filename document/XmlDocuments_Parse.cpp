@@ -139,12 +139,14 @@ inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Pl
 
 // The tokeniser's 16-character scans use the SSE2 encoding. While the upper halves of the
 // vector registers are marked in use (left so by AVX code elsewhere in the process without a
-// closing vzeroupper) every such instruction pays a transition penalty on current processors,
-// which made parsing nearly twice as slow. Clearing them costs one instruction per parse.
+// closing vzeroupper; a Qt library does so while it loads) every such instruction pays a
+// transition penalty on the processors we run on, which made parsing nearly twice as slow.
+// Clearing them costs one instruction per parse.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-[[gnu::target("avx")]] void ZeroUpperAvx() { __builtin_ia32_vzeroupper(); }
+[[gnu::target("avx"), gnu::noinline]] void ZeroUpperAvx() { __builtin_ia32_vzeroupper(); }
 inline void ClearUpperVectorState() {
-  static const bool avx = __builtin_cpu_supports("avx");
+  // Also right for a parse made while static objects are constructed.
+  static const bool avx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
   if (avx) ZeroUpperAvx();
 }
 #else
