@@ -300,8 +300,10 @@ class TXmlParser {
     } else {
       if (n == 0) throw EFilerError("Missing element name");
       const std::string_view name = words[0];
-      // Only a quoted part can hold a blank; SetName raises for it.
-      if (std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
+      // Only a quoted part can hold a blank, and only a name after a blank can begin with "!",
+      // "?" or "/"; SetName raises for them.
+      if (name[0] == '!' || name[0] == '?' || name[0] == '/' ||
+          std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
         Node->SetName(std::string(name));
       Node->FName.assign(name);
       first = 1;

@@ -711,6 +711,36 @@ TEST(XmlErrors, IllegalCharacterInNodeName) {
                                    "Illegal character in node name \"\"a b\"\"");
 }
 
+// A name beginning with "!", "?" or "/" would be written as a tag that reads back as another
+// kind of node ("<!x/>" as a declaration), so such a name is refused, also when a blank after
+// the "<" lets the reader take it as an element's name.
+TEST(XmlErrors, NamesThatWouldNotReadBackAreRefused) {
+  for (const char* name : {"!x", "?x", "/x", "!", "!--", "?xml", "![CDATA["}) {
+    TXmlNode n;
+    ExpectRaise<platform::Exception>([&] { n.SetName(name); },
+                                     std::string("Illegal character in node name \"") + name + "\"");
+    EXPECT_EQ(n.Name(), "");
+    for (const std::string& text : {std::string("< ") + name + "/>", std::string("<\r\n") + name + " a=\"1\"/>",
+                                     std::string("< ") + name + ">v</" + name + ">"}) {
+      TXmlDocument doc;
+      ExpectRaise<platform::Exception>([&] { doc.ReadFromString(text); },
+                                       std::string("Illegal character in node name \"") + name + "\"");
+      TXmlNode m;
+      ExpectRaise<platform::Exception>([&] { m.ReadFromString(text); },
+                                       std::string("Illegal character in node name \"") + name + "\"");
+    }
+  }
+  // Further on in a name these characters stay allowed and read back.
+  for (const char* name : {"a!", "a?b", "a/b"}) {
+    TXmlDocument doc(name);
+    doc.Root()->WriteInteger("V", 1);
+    TXmlDocument back;
+    back.ReadFromString(doc.WriteToString());
+    EXPECT_EQ(back.Root()->Name(), name);
+    EXPECT_EQ(back.Root()->ReadInteger("V"), 1);
+  }
+}
+
 TEST(XmlErrors, MissingElementName) {
   TXmlNode n;
   ExpectFilerError([&] { n.ReadFromString("<>"); }, "Missing element name");
