@@ -492,7 +492,10 @@ class TXmlWriter {
           FOut += a;
         }
         const bool empty = Node->FValue.empty() && Node->FNodes.empty();
-        if (empty) FOut += '/';
+        if (empty)
+          FOut += '/';
+        else if (FOut.back() == '/')
+          FOut += ' ';  // a "/" right before the ">" would read back as closing the element
         FOut += '>';
         FOut += Node->FValue;
         if (!Node->FNodes.empty()) {

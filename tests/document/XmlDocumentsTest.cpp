@@ -741,6 +741,37 @@ TEST(XmlErrors, NamesThatWouldNotReadBackAreRefused) {
   }
 }
 
+// A tag whose last word ends in "/" is written with a blank before the ">" when the element
+// has content, so the "/" is not read back as closing the element in its own tag.
+TEST(XmlDocuments, TagsEndingInSlashReadBack) {
+  for (uint8_t format : {document::xfIndented, document::xfCompact, document::xfLinefeed}) {
+    TXmlDocument doc("a/");
+    doc.SetXmlFormat(format);
+    doc.Root()->ReadFromString("<a/ b=\"1\"/ >text</a/>");
+    ASSERT_EQ(doc.Root()->Attributes(), std::vector<std::string>{"b=\"1\"/"});
+    TXmlNode* child = doc.Root()->NodeNew("c/");
+    child->SetValue("v");
+    doc.Root()->NodeNew("d/");  // empty: closes itself
+    const std::string text = doc.WriteToString();
+    TXmlDocument back;
+    back.ReadFromString(text);
+    back.SetXmlFormat(format);
+    EXPECT_EQ(back.WriteToString(), text);
+    EXPECT_EQ(back.Root()->Name(), "a/");
+    EXPECT_EQ(back.Root()->Attributes(), std::vector<std::string>{"b=\"1\"/"});
+    ASSERT_EQ(back.Root()->GetNodeCount(), 2);
+    EXPECT_EQ(back.Root()->GetNode(0)->Name(), "c/");
+    EXPECT_EQ(back.Root()->GetNode(0)->Value(), "v");
+    EXPECT_EQ(back.Root()->GetNode(1)->Name(), "d/");
+    EXPECT_EQ(back.Root()->GetNode(1)->Kind(), document::xnClosedElement);
+  }
+  TXmlNode n, m;
+  n.ReadFromString("<x/ >v</x/>");
+  EXPECT_EQ(n.WriteToString(), "<x/ >v</x/>");
+  m.ReadFromString("<x a=\"1\">v</x>");
+  EXPECT_EQ(m.WriteToString(), "<x a=\"1\">v</x>");
+}
+
 TEST(XmlErrors, MissingElementName) {
   TXmlNode n;
   ExpectFilerError([&] { n.ReadFromString("<>"); }, "Missing element name");
