@@ -294,6 +294,8 @@ void PairedSummary(int Rounds) {
   // For instruction counts under callgrind (--toggle-collect='*KdParse*' and '*PugiParse*'):
   // exactly 4 x rounds parses of the page on each side, nothing else.
   if (std::getenv("KD_XML_PARSE_ONLY")) return;
+  PrintPaired("parse, 10x the page (/2)",
+              Paired([&] { KdParse(PageText(2)); }, [&] { PugiParse(PageText(2)); }, Rounds / 4 + 1), "pugixml");
   PrintPaired("parse, with 4 MB buffer (/0)", Paired([&] { KdParse(buffer); }, [&] { PugiParse(buffer); }, Rounds / 4 + 1),
               "pugixml");
   // Writing the same tree, indented.

@@ -182,7 +182,9 @@ void TXmlNode::Assign(const platform::TPersistent* Source) {
 }
 
 void TXmlNode::SetName(const std::string& Value) {
-  if (std::any_of(Value.begin(), Value.end(), IsXmlSpace))
+  // A first "!", "?" or "/" would be written as a tag that reads back as another kind of node.
+  if (std::any_of(Value.begin(), Value.end(), IsXmlSpace) ||
+      (!Value.empty() && (Value[0] == '!' || Value[0] == '?' || Value[0] == '/')))
     throw platform::Exception("Illegal character in node name \"" + Value + "\"");
   FName = Value;
 }

@@ -124,7 +124,8 @@ class TXmlNode : public platform::TPersistent {
   TXmlNodeKind Kind() const { return FKind; }
   void SetKind(TXmlNodeKind Value) { FKind = Value; }
   const std::string& Name() const { return FName; }
-  // Raises Exception "Illegal character in node name "%s"" for a name holding 9, 10, 13 or 32.
+  // Raises Exception "Illegal character in node name "%s"" for a name holding 9, 10, 13 or 32,
+  // or beginning with "!", "?" or "/" (it would not read back as an element).
   void SetName(const std::string& Value);
   TXmlNode* Parent() const { return FParent; }
   // The stored, escaped value.

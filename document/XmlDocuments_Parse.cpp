@@ -137,6 +137,22 @@ inline const char* FindGreaterNotePlain(const char* P, const char* End, bool& Pl
   return End;
 }
 
+// The tokeniser's 16-character scans use the SSE2 encoding. While the upper halves of the
+// vector registers are marked in use (left so by AVX code elsewhere in the process without a
+// closing vzeroupper; a Qt library does so while it loads) every such instruction pays a
+// transition penalty on the processors we run on, which made parsing nearly twice as slow.
+// Clearing them costs one instruction per parse.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+[[gnu::target("avx"), gnu::noinline]] void ZeroUpperAvx() { __builtin_ia32_vzeroupper(); }
+inline void ClearUpperVectorState() {
+  // Also right for a parse made while static objects are constructed.
+  static const bool avx = (__builtin_cpu_init(), __builtin_cpu_supports("avx"));
+  if (avx) ZeroUpperAvx();
+}
+#else
+inline void ClearUpperVectorState() {}
+#endif
+
 }  // namespace
 
 // Tokenises text held in memory; the node structure is built as it goes. Gives the same
@@ -146,7 +162,9 @@ class TXmlParser {
   TXmlParser(std::string_view Text, TXmlDocument* Document, int64_t Base)
       : FBegin(Text.data()), FEnd(Text.data() + Text.size()), FCur(FBegin), FDocument(Document),
         FBase(Base), FNodeEvents(Document && (Document->OnNodeNew || Document->OnNodeLoaded)),
-        FPending(gPending) {}
+        FPending(gPending) {
+    ClearUpperVectorState();
+  }
 
   bool AtEnd() const { return FCur >= FEnd; }
   size_t Consumed() const { return static_cast<size_t>(FCur - FBegin); }
@@ -259,27 +277,66 @@ class TXmlParser {
   }
 
   // Words split at blanks outside quotes; "=" and quoted words join the word before them so
-  // that a = "1" reads as a="1".
+  // that a = "1" reads as a="1". Tags whose words stand apart (the usual case) are taken
+  // straight from the text; the others go through SplitTagJoined.
   void SplitTag(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
+    constexpr size_t kMaxWords = 8;
+    std::string_view words[kMaxWords];
+    size_t n = 0;
+    const char* p = Tag.data();
+    const char* const end = p + Tag.size();
+    for (;;) {
+      while (p < end && (kClass[*p] & kcSpace)) ++p;
+      if (p >= end) break;
+      if (n > 0 && (*p == '=' || IsQuote(*p))) return SplitTagJoined(Node, Tag, Kind);
+      if (n == kMaxWords) return SplitTagJoined(Node, Tag, Kind);
+      const char* start = p;
+      p = WordEnd(p, end);
+      words[n++] = std::string_view(start, static_cast<size_t>(p - start));
+    }
+    size_t first = 0;
+    if (Kind == xnDeclaration || Kind == xnStylesheet) {
+      Node->FName = Kind == xnDeclaration ? "xml" : "xml-stylesheet";
+    } else {
+      if (n == 0) throw EFilerError("Missing element name");
+      const std::string_view name = words[0];
+      // Only a quoted part can hold a blank, and only a name after a blank can begin with "!",
+      // "?" or "/"; SetName raises for them.
+      if (name[0] == '!' || name[0] == '?' || name[0] == '/' ||
+          std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
+        Node->SetName(std::string(name));
+      Node->FName.assign(name);
+      first = 1;
+    }
+    std::vector<std::string>& attributes = Node->FAttributes;
+    attributes.clear();
+    attributes.reserve(n - first);
+    for (size_t i = first; i < n; ++i) attributes.emplace_back(words[i]);
+  }
+
+  // The end of the word starting at P: the next blank outside quotes, or End.
+  static const char* WordEnd(const char* P, const char* End) {
+    for (; P < End; ++P) {
+      const uint8_t k = kClass[*P];
+      if (k & kcSpace) break;
+      if (k & kcQuote) {
+        // Up to the closing quote; without one the word runs to the end.
+        P = FindChar(P + 1, End, *P);
+        if (P == End) break;
+      }
+    }
+    return P;
+  }
+
+  void SplitTagJoined(TXmlNode* Node, std::string_view Tag, TXmlNodeKind Kind) {
     std::vector<std::string> words;
-    words.reserve(3);  // a name and two attributes still fit the allocator's quick size classes
     const char* p = Tag.data();
     const char* const end = p + Tag.size();
     for (;;) {
       while (p < end && (kClass[*p] & kcSpace)) ++p;
       if (p >= end) break;
       const char* start = p;
-      char quote = 0;
-      for (; p < end; ++p) {
-        const char c = *p;
-        if (quote) {
-          if (c == quote) quote = 0;
-        } else {
-          const uint8_t k = kClass[c];
-          if (k & kcSpace) break;
-          if (k & kcQuote) quote = c;
-        }
-      }
+      p = WordEnd(p, end);
       const std::string_view word(start, static_cast<size_t>(p - start));
       if (!words.empty() && (word[0] == '=' || IsQuote(word[0])))
         words.back() += word;
@@ -297,7 +354,7 @@ class TXmlParser {
     Node->FAttributes = std::move(words);
   }
 
-  void ParseContent(TXmlNode* Node, int Depth) {
+  [[gnu::always_inline]] void ParseContent(TXmlNode* Node, int Depth) {
     // Without node events nobody sees a parent's children while they are read, so they wait
     // on a stack shared by all levels and move to the parent in one exact-sized piece.
     const size_t base = FPending.size();
@@ -318,7 +375,7 @@ class TXmlParser {
     FPending.erase(first, FPending.end());
   }
 
-  void ParseContentItems(TXmlNode* Node, int Depth) {
+  [[gnu::always_inline]] void ParseContentItems(TXmlNode* Node, int Depth) {
     bool hasChild = false;
     bool breakAfterLast = false;
     for (;;) {
@@ -335,6 +392,13 @@ class TXmlParser {
       if (FCur >= FEnd) throw EFilerError("Missing data after \"<\" in element " + Node->FName);
       if (*FCur == '/') {
         const char* nameStart = ++FCur;
+        // Mostly the name exactly as opened and the ">" (a name read from a tag holds no ">").
+        const std::string& name = Node->FName;
+        if (static_cast<size_t>(FEnd - nameStart) > name.size() && nameStart[name.size()] == '>' &&
+            SameName(std::string_view(nameStart, name.size()), name)) {
+          FCur = nameStart + name.size() + 1;
+          break;
+        }
         const char* gt = FindChar(nameStart, FEnd, '>');
         if (gt == FEnd) throw EFilerError("Missing \">\" in close tag of element " + Node->FName);
         const char* nameEnd = gt;
@@ -355,17 +419,23 @@ class TXmlParser {
       } else {
         FPending.push_back(std::move(child));
       }
-      ParseNode(c, Depth + 1);
+      // An element straight away: most children are one, and each call level costs.
+      const char second = lt[1];
+      if (second != '!' && second != '?' && second != '/')
+        ParseElement(c, Depth + 1);
+      else
+        ParseNode(c, Depth + 1);
       hasChild = true;
       breakAfterLast = false;
     }
     // The line break and indentation written before the first child are layout, not value.
     if (hasChild && breakAfterLast) {
       std::string& v = Node->FValue;
-      const size_t lb = v.find_last_of("\r\n");
-      if (lb != std::string::npos) {
-        size_t cut = lb;
-        if (v[lb] == '\n' && lb > 0 && v[lb - 1] == '\r') cut = lb - 1;
+      size_t lb = v.size();
+      while (lb > 0 && v[lb - 1] != '\r' && v[lb - 1] != '\n') --lb;
+      if (lb > 0) {
+        size_t cut = lb - 1;
+        if (v[cut] == '\n' && cut > 0 && v[cut - 1] == '\r') --cut;
         v.resize(cut);
       }
     }
@@ -422,7 +492,10 @@ class TXmlWriter {
           FOut += a;
         }
         const bool empty = Node->FValue.empty() && Node->FNodes.empty();
-        if (empty) FOut += '/';
+        if (empty)
+          FOut += '/';
+        else if (FOut.back() == '/')
+          FOut += ' ';  // a "/" right before the ">" would read back as closing the element
         FOut += '>';
         FOut += Node->FValue;
         if (!Node->FNodes.empty()) {

@@ -711,6 +711,67 @@ TEST(XmlErrors, IllegalCharacterInNodeName) {
                                    "Illegal character in node name \"\"a b\"\"");
 }
 
+// A name beginning with "!", "?" or "/" would be written as a tag that reads back as another
+// kind of node ("<!x/>" as a declaration), so such a name is refused, also when a blank after
+// the "<" lets the reader take it as an element's name.
+TEST(XmlErrors, NamesThatWouldNotReadBackAreRefused) {
+  for (const char* name : {"!x", "?x", "/x", "!", "!--", "?xml", "![CDATA["}) {
+    TXmlNode n;
+    ExpectRaise<platform::Exception>([&] { n.SetName(name); },
+                                     std::string("Illegal character in node name \"") + name + "\"");
+    EXPECT_EQ(n.Name(), "");
+    for (const std::string& text : {std::string("< ") + name + "/>", std::string("<\r\n") + name + " a=\"1\"/>",
+                                     std::string("< ") + name + ">v</" + name + ">"}) {
+      TXmlDocument doc;
+      ExpectRaise<platform::Exception>([&] { doc.ReadFromString(text); },
+                                       std::string("Illegal character in node name \"") + name + "\"");
+      TXmlNode m;
+      ExpectRaise<platform::Exception>([&] { m.ReadFromString(text); },
+                                       std::string("Illegal character in node name \"") + name + "\"");
+    }
+  }
+  // Further on in a name these characters stay allowed and read back.
+  for (const char* name : {"a!", "a?b", "a/b"}) {
+    TXmlDocument doc(name);
+    doc.Root()->WriteInteger("V", 1);
+    TXmlDocument back;
+    back.ReadFromString(doc.WriteToString());
+    EXPECT_EQ(back.Root()->Name(), name);
+    EXPECT_EQ(back.Root()->ReadInteger("V"), 1);
+  }
+}
+
+// A tag whose last word ends in "/" is written with a blank before the ">" when the element
+// has content, so the "/" is not read back as closing the element in its own tag.
+TEST(XmlDocuments, TagsEndingInSlashReadBack) {
+  for (uint8_t format : {document::xfIndented, document::xfCompact, document::xfLinefeed}) {
+    TXmlDocument doc("a/");
+    doc.SetXmlFormat(format);
+    doc.Root()->ReadFromString("<a/ b=\"1\"/ >text</a/>");
+    ASSERT_EQ(doc.Root()->Attributes(), std::vector<std::string>{"b=\"1\"/"});
+    TXmlNode* child = doc.Root()->NodeNew("c/");
+    child->SetValue("v");
+    doc.Root()->NodeNew("d/");  // empty: closes itself
+    const std::string text = doc.WriteToString();
+    TXmlDocument back;
+    back.ReadFromString(text);
+    back.SetXmlFormat(format);
+    EXPECT_EQ(back.WriteToString(), text);
+    EXPECT_EQ(back.Root()->Name(), "a/");
+    EXPECT_EQ(back.Root()->Attributes(), std::vector<std::string>{"b=\"1\"/"});
+    ASSERT_EQ(back.Root()->GetNodeCount(), 2);
+    EXPECT_EQ(back.Root()->GetNode(0)->Name(), "c/");
+    EXPECT_EQ(back.Root()->GetNode(0)->Value(), "v");
+    EXPECT_EQ(back.Root()->GetNode(1)->Name(), "d/");
+    EXPECT_EQ(back.Root()->GetNode(1)->Kind(), document::xnClosedElement);
+  }
+  TXmlNode n, m;
+  n.ReadFromString("<x/ >v</x/>");
+  EXPECT_EQ(n.WriteToString(), "<x/ >v</x/>");
+  m.ReadFromString("<x a=\"1\">v</x>");
+  EXPECT_EQ(m.WriteToString(), "<x a=\"1\">v</x>");
+}
+
 TEST(XmlErrors, MissingElementName) {
   TXmlNode n;
   ExpectFilerError([&] { n.ReadFromString("<>"); }, "Missing element name");

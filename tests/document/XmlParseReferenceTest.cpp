@@ -197,6 +197,57 @@ TEST(XmlParseReference, FixedCases) {
     ExpectSame(text);
 }
 
+// Tags are split straight into the node unless a word joins the one before it or there are
+// more than eight words; both ways must read the same.
+TEST(XmlParseReference, TagsOfEveryWordCount) {
+  for (int words = 1; words <= 11; ++words) {
+    std::string plain = "a", joined = "a", quoted = "\"b c\"";
+    for (int i = 1; i < words; ++i) {
+      plain += " w" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+      joined += i == words - 1 ? " w" + std::to_string(i) + " = '" + std::to_string(i) + "'" : " w" + std::to_string(i);
+      quoted += " q" + std::to_string(i);
+    }
+    for (const std::string& tag : {plain, joined, quoted}) {
+      ExpectSame("<" + tag + "/>");
+      ExpectSame("<" + tag + ">v</a>");
+      ExpectSame("<?xml " + tag + "?><" + tag + "/>");
+      ExpectSame("<?xml-stylesheet " + tag + "?><r/>");
+    }
+  }
+}
+
+// Close tags are matched in place when they repeat the name exactly; every other close tag
+// (other case, blanks, another name, cut off) must end the same way as the reference's.
+TEST(XmlParseReference, CloseTagsOfEveryNameLength) {
+  for (size_t length = 1; length <= 20; ++length) {
+    std::string name;
+    for (size_t i = 0; i < length; ++i) name += static_cast<char>('a' + i % 26);
+    std::vector<std::string> closes = {name, name + " ", name + "\r\n", name.substr(0, length - 1), name + "x",
+                                       name + ">", name + "/"};
+    for (size_t i = 0; i < length; ++i) {
+      std::string other = name, upper = name;
+      other[i] = '_';
+      upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+      closes.push_back(other);
+      closes.push_back(upper);
+    }
+    for (const std::string& close : closes) {
+      ExpectSame("<" + name + ">v</" + close + ">");
+      ExpectSame("<" + name + "><b/></" + close + ">");
+      ExpectSame("<" + name + ">v</" + close);
+    }
+  }
+}
+
+// The line break before the first child is cut from the value, whatever kind of break it is.
+TEST(XmlParseReference, LayoutBeforeTheFirstChild) {
+  for (const char* value : {"", "v", "\r", "\n", "\r\n", "\n\r", "v\r\n  ", "v\n\r  ", "\r\n\r\n", "v\r", "x\ry\nz  "})
+    for (const char* after : {"", "\n", "\r", "\r\n", " ", "x\n"}) {
+      ExpectSame(std::string("<a>") + value + "<b/>" + after + "</a>");
+      ExpectSame(std::string("<a>") + value + "<b/>" + after + "<c/></a>");
+    }
+}
+
 TEST(XmlParseReference, RandomDocuments) {
   std::mt19937 rng(20261207);
   for (int i = 0; i < 3000; ++i) {
