@@ -15,16 +15,19 @@ function(kd_folder_library name)
 endfunction()
 
 # Settings every test source shares (the test main, support files and the tests themselves), so
-# that one precompiled header serves them all: the test code is built at -O1 in Release (the
-# libraries it tests keep their -O2), and gtest, Qt and standard headers come precompiled.
+# that one precompiled header serves them all. The test code itself is built at -O0 in the Release
+# and sanitizer builds (it compiles twice as fast and runs about as fast: the time goes in the
+# libraries, which keep their optimisation); gtest, Qt and standard headers come precompiled.
 set(KD_TEST_PCH_HEADERS
   <algorithm> <cmath> <cstdint> <cstdio> <cstdlib> <cstring> <filesystem> <functional> <map> <memory>
   <random> <set> <string> <vector>
   <gtest/gtest.h> <QApplication> <QImage> <QPainter> <QWidget>)
 
 function(kd_test_settings target)
-  target_compile_options(${target} PRIVATE $<IF:$<BOOL:${KD_SANITIZE}>,-O0,$<$<CONFIG:Release>:-O0>>)
-  target_compile_definitions(${target} PRIVATE KD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  target_compile_options(${target} PRIVATE $<$<OR:$<BOOL:${KD_SANITIZE}>,$<CONFIG:Release>>:-O0>)
+  # The precompiled Qt headers reach every test: Qt's keyword macros (slots, emit, ...) stay off so
+  # that a test may use those words as names.
+  target_compile_definitions(${target} PRIVATE KD_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QT_NO_KEYWORDS)
   if(KD_PCH)
     if(target STREQUAL "kd_testmain")
       target_precompile_headers(${target} PRIVATE ${KD_TEST_PCH_HEADERS})
