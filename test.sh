@@ -11,12 +11,21 @@ jobs=$(nproc)
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
+# Runs one step and says how long it took.
+timed() {
+  local start=$SECONDS status=0
+  "$1" || status=$?
+  echo "-- $1: $((SECONDS - start)) s"
+  return $status
+}
+
 # Runs the named steps (shell functions) side by side, then prints each one's output in order.
 # Returns non-zero if any of them failed. A step's status is that of its last command.
 side_by_side() {
   local step pids=() failed=() status=0 i=0
+  echo "== running side by side: $*"
   for step in "$@"; do
-    "$step" >"$logs/$step.log" 2>&1 &
+    timed "$step" >"$logs/$step.log" 2>&1 &
     pids+=($!)
   done
   for step in "$@"; do
@@ -69,12 +78,11 @@ build_fuzz() {
   cmake --build build-fuzz -j "$jobs" --target kd_fuzzers
 }
 
-echo "== configure"
 side_by_side configure_release configure_asan configure_fuzz
-build_release
+timed build_release
 side_by_side test_release build_asan
 side_by_side test_asan build_fuzz
 # The fuzzers run alone: each has its time on a core of its own.
 echo "== fuzz (short runs)"
 ./fuzz/run-all.sh build-fuzz "${KD_FUZZ_SECONDS:-20}"
-echo "== all tests passed"
+echo "== all tests passed in $SECONDS s"
