@@ -13,6 +13,7 @@ PACKAGES=(
   libpugixml-dev libexpat1-dev libcairo2-dev libgif-dev libimagequant-dev libpng-dev libspng-dev
   qt6-webengine-dev
   openssl
+  lld
   libemf-dev emf2svg librsvg2-bin librsvg2-dev
 )
 # npm installs the Flash player's Ruffle files; a Node.js that brings its own npm is fine.
