@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
+
 #include <QImage>
 #include <algorithm>
 #include <cmath>
@@ -186,18 +188,6 @@ void BM_RsvgOfTheConvertedPicture(benchmark::State& state) {
 BENCHMARK(BM_MetafilePlayer)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RsvgOfTheConvertedPicture)->Unit(benchmark::kMillisecond);
 
-template <typename F>
-double BestMs(F f) {
-  double best = 1e30;
-  for (int rep = 0; rep < 5; ++rep) {
-    auto t0 = std::chrono::steady_clock::now();
-    f();
-    auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,12 +195,12 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   TFixture& f = Fixture();
-  const double ours = BestMs([&] { f.Ours(); });
+  const double ours = kdbench::BestMs([&] { f.Ours(); }, 5);
   if (!f.HasPeer()) {
     std::printf("\nmetafile of %zu records on %dx%d: %.1f ms (no peer)\n", f.Picture.Records().size(), kW, kH, ours);
     return 0;
   }
-  const double peer = BestMs([&] { f.Peer(); });
+  const double peer = kdbench::BestMs([&] { f.Peer(); }, 5);
   f.Page.Image().save("/tmp/kd-metafile-bench-ours.png");
 #ifdef KD_HAVE_RSVG
   cairo_surface_write_to_png(f.Surface, "/tmp/kd-metafile-bench-rsvg.png");

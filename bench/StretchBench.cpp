@@ -2,6 +2,8 @@
 // against Qt's smooth QImage::scaled of the same pixels.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
+
 #include <QImage>
 #include <algorithm>
 #include <chrono>
@@ -67,18 +69,6 @@ BENCHMARK(BM_StretchSpline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StretchLinear)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QtSmoothScaled)->Unit(benchmark::kMillisecond);
 
-template <typename F>
-double BestMs(F f) {
-  double best = 1e30;
-  for (int rep = 0; rep < 8; ++rep) {
-    auto t0 = std::chrono::steady_clock::now();
-    f();
-    auto t1 = std::chrono::steady_clock::now();
-    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,8 +76,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   Page& p = ThePage();
-  double ours = BestMs([&] { p.Ours(sfLinear2); });
-  double qt = BestMs([&] { benchmark::DoNotOptimize(p.Qt()); });
+  double ours = kdbench::BestMs([&] { p.Ours(sfLinear2); }, 8);
+  double qt = kdbench::BestMs([&] { benchmark::DoNotOptimize(p.Qt()); }, 8);
   std::printf("\nsfLinear2 %dx%d -> %dx%d: %.1f ms, Qt smooth: %.1f ms, ratio %.2f\n", kSrcW, kSrcH, kDstW, kDstH,
               ours, qt, ours / qt);
   return 0;
