@@ -499,6 +499,9 @@ class TXmlWriter {
         FOut += '>';
         FOut += Node->FValue;
         if (!Node->FNodes.empty()) {
+          // A value ending in CR followed by a bare LF would read back as one CR LF break,
+          // cut away with the layout; a full CR LF keeps that CR.
+          if (FLineBreak == "\n" && !Node->FValue.empty() && Node->FValue.back() == '\r') FOut += '\r';
           FOut += FLineBreak;
           for (const auto& child : Node->FNodes) {
             WriteNode(child.get(), Level + 1);

@@ -139,6 +139,25 @@ TEST(XmlDocuments, EveryLayoutReadsBackTheSameTree) {
   }
 }
 
+// A value ending in line-break characters right before the first child must not merge with
+// the layout break written after it.
+TEST(XmlDocuments, ValueEndingInLineBreaksBeforeChildrenReadsBack) {
+  for (uint8_t format : {xfIndented, xfCompact, xfLinefeed}) {
+    for (const char* value : {"\r", "\r\r", "\n", "x\r", "\r\n", "\n\r", "a \r "}) {
+      SCOPED_TRACE(testing::Message() << int(format) << " " << testing::PrintToString(std::string(value)));
+      TXmlDocument doc("Page");
+      doc.SetXmlFormat(format);
+      doc.Root()->SetValueAsString(value);
+      doc.Root()->WriteString("Index", "0");
+      TXmlDocument back;
+      back.ReadFromString(doc.WriteToString());
+      back.SetXmlFormat(format);
+      EXPECT_EQ(back.Root()->ValueAsString(), value);
+      EXPECT_EQ(back.WriteToString(), doc.WriteToString());
+    }
+  }
+}
+
 // --- escaping ------------------------------------------------------------------------------
 
 TEST(XmlDocuments, EscapingRoundTrips) {
