@@ -219,6 +219,7 @@ constexpr uint32_t DT_CALCRECT = 0x0400;
 constexpr uint32_t DT_NOPREFIX = 0x0800;
 constexpr uint32_t DT_PATH_ELLIPSIS = 0x4000;
 constexpr uint32_t DT_END_ELLIPSIS = 0x8000;
+constexpr uint32_t DT_RTLREADING = 0x20000;  // lines read right to left (bidirectional order)
 
 // Lays Text out in R the way DrawText does for the alignment flags (DT_LEFT/CENTER/RIGHT; with
 // DT_SINGLELINE also DT_TOP/VCENTER/BOTTOM; otherwise one line per line break from the top)

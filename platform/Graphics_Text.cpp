@@ -1,6 +1,7 @@
 // Canvas text: TextOut, TextRect, TextExtent and DrawText. Every width comes from the text
 // measurer and every glyph from its line masks, so what DT_CALCRECT reports is what is drawn.
 #include <QPaintEngine>
+#include <fribidi.h>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -188,6 +189,70 @@ void WrapInto(const TLine& para, int32_t w, const TMeasure& m, std::vector<TLine
     start = best;
     while (start < s.size() && s[start] == ' ') ++start;
   }
+}
+
+// Right-to-left reading: the line's characters put in the order they are seen, by the
+// bidirectional algorithm with a right-to-left paragraph; characters shown right to left take
+// their mirrored form ("(" becomes ")"). Underline marks travel with their characters.
+TLine VisualOrder(const TLine& line) {
+  struct TChar {
+    size_t Byte, Bytes;
+  };
+  std::vector<TChar> chars;
+  std::vector<FriBidiChar> logical;
+  const std::string& s = line.Text;
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    FriBidiChar c = n == 1 ? b : n == 2 ? (b & 0x1Fu) : n == 3 ? (b & 0x0Fu) : (b & 0x07u);
+    for (size_t k = 1; k < n; ++k) {
+      if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
+        n = 0;
+        break;
+      }
+      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+    }
+    if (n == 0) {  // a malformed byte stands for itself and keeps its place
+      n = 1;
+      c = 0xFFFD;
+    }
+    chars.push_back({i, n});
+    logical.push_back(c);
+    i += n;
+  }
+  if (chars.empty()) return line;
+  const auto count = static_cast<FriBidiStrIndex>(chars.size());
+  std::vector<FriBidiChar> visual(chars.size());
+  std::vector<FriBidiStrIndex> fromVisual(chars.size());
+  FriBidiParType base = FRIBIDI_PAR_RTL;
+  if (!fribidi_log2vis(logical.data(), count, &base, visual.data(), nullptr, fromVisual.data(), nullptr))
+    return line;
+  TLine out;
+  out.Text.reserve(s.size());
+  out.Under.reserve(s.size());
+  for (size_t v = 0; v < chars.size(); ++v) {
+    const auto at = static_cast<size_t>(fromVisual[v]);
+    const TChar& ch = chars[at];
+    if (visual[v] != logical[at] && logical[at] != 0xFFFD) {
+      // Mirrored: a bracket or another paired mark.
+      const FriBidiChar m = visual[v];
+      char buf[4];
+      const size_t n = m < 0x80 ? 1 : m < 0x800 ? 2 : m < 0x10000 ? 3 : 4;
+      if (n == 1) {
+        buf[0] = static_cast<char>(m);
+      } else {
+        for (size_t k = n - 1; k > 0; --k) buf[k] = static_cast<char>(0x80 | ((m >> (6 * (n - 1 - k))) & 0x3F));
+        buf[0] = static_cast<char>((n == 2 ? 0xC0 : n == 3 ? 0xE0 : 0xF0) | (m >> (6 * (n - 1))));
+      }
+      out.Text.append(buf, n);
+      out.Under.insert(out.Under.end(), n, line.Under[ch.Byte]);
+    } else {
+      out.Text.append(s, ch.Byte, ch.Bytes);
+      out.Under.insert(out.Under.end(), line.Under.begin() + static_cast<ptrdiff_t>(ch.Byte),
+                       line.Under.begin() + static_cast<ptrdiff_t>(ch.Byte + ch.Bytes));
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -407,6 +472,11 @@ int32_t TCanvas::DrawText(std::string_view Text, TRect& R, uint32_t Flags) {
     l.Width = m.Width(l.Text);
     if (l.Width > width && (Flags & (DT_END_ELLIPSIS | DT_PATH_ELLIPSIS))) {
       l = (Flags & DT_PATH_ELLIPSIS) ? PathEllipsis(l, width, m) : EndEllipsis(l, width, m);
+      l.Width = m.Width(l.Text);
+    }
+    // Ellipses are placed in reading order first; then the line is put in the order seen.
+    if (Flags & DT_RTLREADING) {
+      l = VisualOrder(l);
       l.Width = m.Width(l.Text);
     }
   }

@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev zlib1g-dev libjpeg62-turbo-dev libopenjp2-7-dev
+  qt6-base-dev zlib1g-dev libjpeg62-turbo-dev libopenjp2-7-dev libfribidi-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation2
   xvfb xauth clang libclang-rt-14-dev libxml2-utils python3

@@ -626,13 +626,16 @@ void TExStatusPanel::PaintPanel(TCanvas* Canvas, const TRect& Rect) {
 }
 
 namespace {
+// Every right-to-left mode reads right to left; only bdRightToLeft also swaps the alignment.
+uint32_t ReadingFlags(const TExStatusPanel& P) { return P.BiDiMode() == bdLeftToRight ? 0 : DT_RTLREADING; }
+
 uint32_t AlignFlags(const TExStatusPanel& P, TRect& R) {
-  if (P.AutoFit()) return DT_CENTER;
+  if (P.AutoFit()) return DT_CENTER | ReadingFlags(P);
   if (P.DrawAlignment() == taRightJustify) {
     R.Right -= 1;
-    return DT_RIGHT;
+    return DT_RIGHT | ReadingFlags(P);
   }
-  return P.DrawAlignment() == taCenter ? DT_CENTER : 0;
+  return (P.DrawAlignment() == taCenter ? DT_CENTER : 0) | ReadingFlags(P);
 }
 }  // namespace
 
@@ -680,7 +683,7 @@ void TExStatusPanel::DrawGlyphPanel(TCanvas* Canvas, TRect& R) {
   if (!FText.empty()) {
     TRect T{A == taRightJustify ? X - TW - 2 : X + GW + 2, R.Top, R.Right, R.Bottom};
     Canvas->Brush()->SetStyle(bsClear);
-    Canvas->DrawText(FText, T, BaseFlags);
+    Canvas->DrawText(FText, T, BaseFlags | ReadingFlags(*this));
   }
 }
 
@@ -694,7 +697,7 @@ void TExStatusPanel::DrawPercentGauge(TCanvas* Canvas, TRect& R) {
   Canvas->Brush()->SetColor(B->Color());
   if (Rest.Width() > 0) Canvas->FillRect(Rest);
   const std::string T = FText.empty() ? std::to_string(FGaugeAttrs->Position()) + "%" : FText;
-  uint32_t Flags = BaseFlags;
+  uint32_t Flags = BaseFlags | ReadingFlags(*this);
   if (DrawAlignment() == taRightJustify) Flags |= DT_RIGHT;
   if (DrawAlignment() == taCenter) Flags |= DT_CENTER;
   Canvas->Brush()->SetStyle(bsClear);

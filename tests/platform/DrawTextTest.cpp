@@ -126,6 +126,47 @@ TEST_F(DrawTextTest, EndEllipsisFitsTheWidth) {
   EXPECT_EQ(GlyphLefts(5).size(), 10u);
 }
 
+// Right-to-left reading puts each line in the order it is seen: Latin words keep their own
+// order, marks at the ends go to the other side, and brackets shown right to left turn round.
+// A malformed byte reads as a neutral mark.
+TEST_F(DrawTextTest, RightToLeftReadingOrder) {
+  const struct {
+    const char* Text;
+    const char* Seen;
+  } cases[] = {
+      {"Klaar.", ".Klaar"},         {"abc", "abc"},           {"x)", "(x"},
+      {"(x)", "(x)"},               {"12 items.", ".items 12"}, {"\xc3\x89\xc3\xa9n.", ".\xc3\x89\xc3\xa9n"},
+      {"- klaar -", "- klaar -"},   {"a, b!", "!a, b"},        {"\xff\xfe" "ab.", ".ab\xfe\xff"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    for (uint32_t flags : {0u, DT_RTLREADING}) {
+      Rec.Runs.clear();
+      TRect r = Rect(0, 0, 190, 20);
+      C->DrawText(c.Text, r, DT_SINGLELINE | DT_NOPREFIX | flags);
+      std::string seen;
+      for (const auto& run : Rec.Runs) seen += run.Text;
+      EXPECT_EQ(seen, flags ? c.Seen : c.Text);
+    }
+  }
+  // Ellipses are cut in reading order, so the "..." stands at the left, where the text ends.
+  Rec.Runs.clear();
+  TRect r = Rect(0, 0, 50, 20);
+  C->DrawText("Klaar met alles", r, DT_SINGLELINE | DT_END_ELLIPSIS | DT_RTLREADING);
+  ASSERT_EQ(Rec.Runs.size(), 1u);
+  EXPECT_EQ(Rec.Runs[0].Text, "...Klaar m");
+  // Every line of wrapped text is turned on its own.
+  Rec.Runs.clear();
+  r = Rect(0, 0, 20, 40);
+  C->DrawText("&ab. cd.", r, DT_WORDBREAK | DT_RTLREADING);
+  std::vector<std::string> lines;
+  for (const auto& run : Rec.Runs) {
+    if (lines.empty() || run.Y != Rec.Runs[&run - &Rec.Runs[0] - 1].Y) lines.emplace_back();
+    lines.back() += run.Text;
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{".ab", ".cd"}));
+}
+
 TEST_F(DrawTextTest, PathEllipsisKeepsTheFileName) {
   TRect r = Rect(0, 0, 75, 20);
   C->DrawText("c:\\dir\\sub\\file.txt", r, DT_SINGLELINE | DT_PATH_ELLIPSIS);

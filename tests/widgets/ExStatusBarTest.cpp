@@ -697,6 +697,42 @@ TEST_F(ExStatusBarTest, AClickOnTheWindowReachesThePanelUnderIt) {
   EXPECT_EQ(Order, Expected);
 }
 
+// Every right-to-left mode reads right to left: the panel shows exactly what a left-to-right
+// panel shows for the text in the order it is seen; only bdRightToLeft also moves it right.
+TEST_F(ExStatusBarTest, RightToLeftPanelsReadRightToLeft) {
+  Bar->SetColor(clWhite);
+  Bar->Font()->SetColor(clBlack);
+  TExStatusPanel* P = Add(sptNormal, 200);
+  Add(sptNormal, 50);
+  const TRect R = Bar->GetPanelRect(0);
+  auto Pixels = [&] {
+    Bar->RenderAll();
+    std::vector<TColor> out;
+    for (int32_t y = R.Top; y < R.Bottom; ++y)
+      for (int32_t x = R.Left; x < R.Right; ++x) out.push_back(Px(x, y));
+    return out;
+  };
+  P->SetText(".Klaar (1)");
+  P->SetBiDiMode(bdLeftToRight);
+  const std::vector<TColor> seenLeft = Pixels();
+  P->SetAlignment(taRightJustify);
+  const std::vector<TColor> seenRight = Pixels();
+  P->SetText("Klaar (1).");
+  const std::vector<TColor> readLeft = Pixels();
+  EXPECT_NE(readLeft, seenRight);
+  P->SetAlignment(taLeftJustify);
+  for (TBiDiMode mode : {bdRightToLeftNoAlign, bdRightToLeftReadingOnly}) {
+    P->SetBiDiMode(mode);
+    EXPECT_EQ(Pixels(), seenLeft) << int(mode);
+  }
+  P->SetBiDiMode(bdRightToLeft);  // left alignment drawn at the right
+  EXPECT_EQ(Pixels(), seenRight);
+  P->SetBiDiMode(bdLeftToRight);  // and back
+  EXPECT_NE(Pixels(), seenLeft);
+  P->SetText(".Klaar (1)");
+  EXPECT_EQ(Pixels(), seenLeft);
+}
+
 TEST_F(ExStatusBarTest, RightToLeftPanelsMirrorTheirText) {
   Bar->SetColor(clWhite);
   Bar->Font()->SetColor(clBlack);
