@@ -1,5 +1,6 @@
 // Pictures at http addresses, fetched by the download thread from a server the test runs on
-// 127.0.0.1: progress then completion, a cancel that stops the transfer, and each failure
+// 127.0.0.1: progress then completion, a cancel that stops the transfer, a new location that
+// stops the running one, and each failure
 // (refused connection, 404, a body that is no picture, a body too large for the pixel limit)
 // raised as an error with its text and an empty picture. Every wait is bounded.
 #include <gtest/gtest.h>
