@@ -110,7 +110,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   virtual void SavePropertiesToXml(TXmlNode* Node);
 
   // --- modified state and notifications ---
-  bool Modified() const { return FModified; }
+  bool Modified() const override { return FModified; }
   void SetModified(bool Value) override;
   uint32_t LastChangeTick() const { return FLastChange; }
   void DocumentChanged();

@@ -58,6 +58,7 @@ class IdtpDocumentHost {
   virtual void ShapeDestroyed(TdtpShape*) {}
   virtual void SelectionChanged() {}
   virtual void SetModified(bool) {}
+  virtual bool Modified() const { return false; }
   // A host's own elements in a stored shape: written after the shape's children, read back
   // at the same point of loading.
   virtual void ShapeLoadAdditionalInfo(TdtpShape*, TXmlNode*) {}

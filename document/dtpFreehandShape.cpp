@@ -132,7 +132,9 @@ void TdtpFreehandShape::KeyDownHook(uint16_t& Key, platform::TShiftState) {
 void TdtpFreehandShape::StartEdit() {
   BeginDocChange();
   FDocChangeOpen = FDocument != nullptr;
-  FBeforeEdit = {true, IsEmpty(), FPoints, FIsClosed, FDocLeft, FDocTop, FDocWidth, FDocHeight};
+  FBeforeEdit = {true, IsEmpty(), FPoints, FIsClosed, FDocLeft, FDocTop, FDocWidth, FDocHeight,
+                 FDocument && FDocument->Modified(), {}};
+  for (TdtpShape* s = this; s; s = s->ParentShape()) FBeforeEdit.ShapesModified.emplace_back(s, s->Modified());
 }
 
 void TdtpFreehandShape::PaintOutline(platform::TCanvas* Canvas) {
@@ -155,6 +157,7 @@ void TdtpFreehandShape::EndEdit(bool Accept) {
     FRebuild = true;
     Refresh();
     if (open) EndDocChange();
+    RestoreModified(before);
     return;
   }
   if (!Accept || IsEmpty()) {
@@ -167,6 +170,18 @@ void TdtpFreehandShape::EndEdit(bool Accept) {
   FRebuild = true;
   Invalidate();
   if (open) EndDocChange();
+}
+
+// Putting the points back went through the change notifications, which marked this shape, its
+// parents and the document modified. A flag that was clear is cleared again, outermost first:
+// clearing a shape clears what it contains, and nothing in it was modified before either.
+void TdtpFreehandShape::RestoreModified(const TEditSnapshot& Before) {
+  if (FDocument && !Before.DocModified) FDocument->SetModified(false);
+  for (auto it = Before.ShapesModified.rbegin(); it != Before.ShapesModified.rend(); ++it)
+    if (!it->second) {
+      it->first->SetModified(false);
+      return;
+    }
 }
 
 void TdtpFreehandShape::LoadFromXml(TXmlNode* Node) {

@@ -4,6 +4,7 @@
 // Call InitializeDtpFreehandShape() at start-up (after InitializeDtpPolygonShape).
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "document/dtpPolygonShape.h"
@@ -43,6 +44,8 @@ class TdtpFreehandShape : public TdtpPolygonShape {
  private:
   void AddStrokePoint(const TdtpFloatPoint& P);
   void UpdateBoundsFromPoints();
+  struct TEditSnapshot;
+  void RestoreModified(const TEditSnapshot& Before);
 
   bool FAutoRestart = false;
   float FLastX = 0, FLastY = 0;
@@ -59,6 +62,10 @@ class TdtpFreehandShape : public TdtpPolygonShape {
     ArrayOfArrayOfFPoint Points;
     bool Closed = false;
     float Left = 0, Top = 0, Width = 0, Height = 0;
+    // The modified flags of the document and of this shape and its parents, so that a rejected
+    // edit leaves an unchanged document unmodified.
+    bool DocModified = false;
+    std::vector<std::pair<TdtpShape*, bool>> ShapesModified;
   } FBeforeEdit;
 };
 

@@ -518,6 +518,15 @@ int32_t TScreen::Height() const {
   return s ? s->geometry().height() : 0;
 }
 
+TRect TScreen::WorkAreaAt(const TPoint& P) const {
+  if (!qGuiApp) return {0, 0, 0, 0};
+  QScreen* s = QGuiApplication::screenAt(QPoint(P.X, P.Y));
+  if (!s) s = QGuiApplication::primaryScreen();
+  if (!s) return {0, 0, 0, 0};
+  const QRect g = s->availableGeometry();
+  return {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
+}
+
 int32_t TScreen::PixelsPerInch() const {
   QScreen* s = qGuiApp ? QGuiApplication::primaryScreen() : nullptr;
   return s ? static_cast<int32_t>(s->logicalDotsPerInch() + 0.5) : 96;

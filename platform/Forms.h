@@ -207,6 +207,9 @@ class TScreen : public TComponent {
   int32_t Width() const;
   int32_t Height() const;
   int32_t PixelsPerInch() const;
+  // The usable area (without panels) of the screen showing P, or of the primary screen when
+  // none does; empty without a screen.
+  TRect WorkAreaAt(const TPoint& P) const;
 
   // The cursor shown over every window while it is not crDefault (the hourglass while busy).
   TCursor Cursor() const { return FCursor; }

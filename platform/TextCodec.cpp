@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include <QChar>
+
 namespace platform {
 
 namespace {
@@ -42,6 +44,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
+
+char32_t FoldCase(char32_t cp) { return cp > 0x10FFFF ? cp : QChar::toCaseFolded(cp); }
 
 char32_t DecodeUtf8(std::string_view s, size_t& pos) {
   const auto b0 = static_cast<uint8_t>(s[pos]);

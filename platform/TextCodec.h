@@ -25,5 +25,8 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // and advances one byte.
 char32_t DecodeUtf8(std::string_view s, size_t& pos);
 void AppendUtf8(std::string& out, char32_t cp);
+// The simple Unicode case folding of a code point ("É" and "é" both give "é"), for matching
+// characters without regard to case.
+char32_t FoldCase(char32_t cp);
 
 }  // namespace platform

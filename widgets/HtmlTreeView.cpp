@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/Dialogs.h"
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "platform/SysUtils.h"
@@ -441,6 +442,20 @@ void THtmlTreeView::Prepare(TTreeNode* Node, const std::string& Href, std::strin
   if (OnParamEditStart) OnParamEditStart(this, Node, Href, Value);
 }
 
+TRect ListEditorBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen) {
+  int32_t x = Anchor.Left, y = Anchor.Bottom;
+  if (Screen.Right > Screen.Left && Screen.Bottom > Screen.Top) {
+    if (x + Width > Screen.Right) x = Screen.Right - Width;
+    if (x < Screen.Left) x = Screen.Left;
+    if (y + Height > Screen.Bottom) {
+      y = Anchor.Top - Height;
+      if (y < Screen.Top) y = Screen.Bottom - Height;
+    }
+    if (y < Screen.Top) y = Screen.Top;
+  }
+  return {x, y, x + Width, y + Height};
+}
+
 void THtmlTreeView::PlaceEditor(TWinControl* Editor, TPopupEditorLink& Link, const std::string& Href, int32_t Left,
                                 int32_t Top, int32_t Width) {
   Link.Cancelled = false;
@@ -507,6 +522,9 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
         FList->SetItems(choices);
         FList->SetHeight(std::min<int32_t>(8, std::max<int32_t>(1, static_cast<int32_t>(choices.size()))) * FList->ItemHeight() + 4);
         FList->SizeToContent();
+        const TRect lb = ListEditorBounds(a, FList->Width(), FList->Height(),
+                                          Screen()->WorkAreaAt({a.Left, a.Bottom}));
+        FList->SetBounds(lb.Left, lb.Top, lb.Width(), lb.Height());
         FList->SetItemIndex(FList->IndexOf(value));
         FList->Show();
         if (FList->CanFocus()) FList->SetFocus();

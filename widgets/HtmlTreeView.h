@@ -220,4 +220,10 @@ class THtmlTreeView : public platform::TCustomTreeView {
   platform::TPoint FMouse{-1, -1};
 };
 
+// Where the choice list of Width x Height goes for an anchor (screen rectangles): below the
+// anchor from its left; above it when below would cross the bottom of Screen (pushed up when
+// neither fits); moved left when it would cross the right edge; never left of or above Screen.
+platform::TRect ListEditorBounds(const platform::TRect& Anchor, int32_t Width, int32_t Height,
+                                 const platform::TRect& Screen);
+
 }  // namespace widgets

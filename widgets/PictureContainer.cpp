@@ -226,7 +226,16 @@ void THTMLPicture::LoadFromResourceName(const std::string& Name) {
   if (const std::vector<uint8_t>* bytes = FindPictureResource(Name)) LoadFromBytes(*bytes);
 }
 
+void THTMLPicture::StopDownLoad() {
+  if (!FThread) return;
+  FAlive = std::make_shared<int>(0);  // what the old transfer still queued is dropped
+  FDownLoadCancelled = false;
+  FThread.reset();  // stops the transfer and waits for the thread
+}
+
 void THTMLPicture::SetLocation(const std::string& Location) {
+  // A download for another location would replace what this one shows when it ends.
+  if (Location != FID) StopDownLoad();
   const std::string upper = UpperCase(Location);
   if (upper.rfind("RES://", 0) == 0) {
     FID = Location;
@@ -237,7 +246,7 @@ void THTMLPicture::SetLocation(const std::string& Location) {
   } else if (!FAsynchronous) {
     FLocation = Location;
     FID = Location;
-  } else if (!FDownLoadStarted) {
+  } else if (!FDownLoadStarted || Location != FID) {
     FLocation = Location;
     FID = Location;
     FDownLoadStarted = true;

@@ -97,7 +97,9 @@ class THTMLPicture : public platform::TGraphic {
   const std::string& ID() const { return FID; }
   bool Asynchronous() const { return FAsynchronous; }
   void SetAsynchronous(bool Value) { FAsynchronous = Value; }
-  // A remote location of an asynchronous picture starts one download, never a second.
+  // A remote location of an asynchronous picture starts one download, never a second for the
+  // same location. Another location stops a download still at work: its events and its
+  // picture never arrive.
   bool DownLoadStarted() const { return FDownLoadStarted; }
   // The download thread is still at work.
   bool DownLoading() const { return FThread != nullptr; }
@@ -133,6 +135,7 @@ class THTMLPicture : public platform::TGraphic {
   void ResetDecoded();
   void DownLoadProgress(int64_t Received, int64_t Total);
   void DownLoadDone(const std::shared_ptr<platform::TFetchResult>& Result);
+  void StopDownLoad();
 
   std::vector<uint8_t> FData;
   bool FEmpty = true;

@@ -1,10 +1,10 @@
 #include "widgets/ToolbarButtons.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
 
 namespace widgets {
 
@@ -847,7 +847,7 @@ void TToolbarButton::Click() {
 }
 
 namespace {
-// The character after a single "&" in a caption, lower-cased; 0 when there is none.
+// The character after a single "&" in a caption, case-folded; 0 when there is none.
 char32_t Accelerator(const std::string& Caption) {
   for (size_t i = 0; i + 1 < Caption.size(); ++i) {
     if (Caption[i] != '&') continue;
@@ -855,8 +855,9 @@ char32_t Accelerator(const std::string& Caption) {
       ++i;
       continue;
     }
-    const auto c = static_cast<unsigned char>(Caption[i + 1]);
-    return c < 0x80 ? static_cast<char32_t>(std::tolower(c)) : 0;
+    size_t pos = i + 1;
+    const char32_t c = DecodeUtf8(Caption, pos);
+    return c == 0xFFFD ? 0 : FoldCase(c);
   }
   return 0;
 }
@@ -873,7 +874,7 @@ bool TToolbarButton::DialogKey(Word Key, TShiftState Shift) {
 
 bool TToolbarButton::DialogChar(TKeyChar Key) {
   const char32_t accel = Accelerator(Caption());
-  if (accel == 0 || Key >= 0x80 || static_cast<char32_t>(std::tolower(static_cast<int>(Key))) != accel) return false;
+  if (accel == 0 || FoldCase(Key) != accel) return false;
   if (!Parent() || !Parent()->Showing() || !Enabled() || !Visible()) return false;
   Click();
   return true;

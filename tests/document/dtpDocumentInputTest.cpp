@@ -371,6 +371,79 @@ TEST_F(InputTest, DragOutlineChangesPixelsWithDefaultColours) {
   }
 }
 
+// --- a rejected freehand edit leaves the modified state alone ---------------------------------
+
+TEST_F(InputTest, EscapeAfterF2KeepsTheModifiedStateOfAnOpenedDocument) {
+  const std::string file = kdtest::TempDir() + "/input_freehand_escape.hsf";
+  TdtpFreehandShape* drawn = DrawStroke({{100, 200}, {200, 210}, {300, 200}});
+  const ArrayOfArrayOfFPoint points = drawn->Points();
+  ASSERT_FALSE(points.empty());
+  doc->SaveToFile(file);
+  for (int modifiedBefore : {0, 1}) {
+    SCOPED_TRACE(modifiedBefore);
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    TdtpPage* page = doc->CurrentPage();
+    ASSERT_EQ(page->GetShapeCount(), 1);
+    auto* f = dynamic_cast<TdtpFreehandShape*>(page->GetShape(0));
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->Points(), points);
+    if (modifiedBefore) AddRect(150, 100, 10, 10);
+    ASSERT_EQ(doc->Modified(), bool(modifiedBefore));
+    ASSERT_EQ(page->Modified(), bool(modifiedBefore));
+    Click({150, 205});
+    ASSERT_TRUE(f->Selected());
+    EXPECT_EQ(doc->Modified(), bool(modifiedBefore));
+    // F2 and Escape alone, then with part of a stroke drawn (the button still held).
+    for (int draw : {0, 1}) {
+      SCOPED_TRACE(draw);
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), f);
+      if (draw) {
+        Press(doc.get(), {150, 300});
+        MoveHeld(doc.get(), {200, 330});
+        MoveHeld(doc.get(), {260, 360});
+        ASSERT_TRUE(f->Drawing());
+        EXPECT_NE(f->Points(), points);
+      }
+      guitest::Key(doc.get(), Qt::Key_Escape);
+      if (draw) Release(doc.get(), {260, 360});
+      EXPECT_EQ(doc->EditedShape(), nullptr);
+      EXPECT_EQ(f->Points(), points);
+      EXPECT_EQ(doc->Modified(), bool(modifiedBefore));
+      EXPECT_EQ(page->Modified(), bool(modifiedBefore));
+      EXPECT_FALSE(f->Modified());
+    }
+  }
+  // An accepted stroke still modifies the document, and it is what a save keeps.
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  doc->SetViewStyle(vsNormal);
+  doc->SetScreenDpm(4);
+  doc->SetOriginX(0);
+  doc->SetOriginY(0);
+  ASSERT_FALSE(doc->Modified());
+  auto* f = static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(0));
+  Click({150, 205});
+  ASSERT_TRUE(f->Selected());
+  guitest::Key(doc.get(), Qt::Key_F2);
+  Press(doc.get(), {150, 300});
+  MoveHeld(doc.get(), {200, 330});
+  MoveHeld(doc.get(), {260, 360});
+  Release(doc.get(), {260, 360});
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_TRUE(doc->Modified());
+  const ArrayOfArrayOfFPoint edited = f->Points();
+  EXPECT_NE(edited, points);
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(0))->Points(), edited);
+}
+
 // --- memo caret keys at the start of the text -------------------------------------------------
 
 TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QWidget>
+#include <QScreen>
 #include <QWindow>
 #include <memory>
 #include <string>
@@ -184,4 +185,52 @@ TEST_F(TreeEditorsUnderX, AClickInTheListChoosesTheItem) {
   In.MoveTo(P.x(), P.y());
   Settle();
   EXPECT_EQ(Entered, std::vector<std::string>{"e"});
+}
+
+// The list of a choice parameter opened at anchors near every edge of the 1280 x 1024 screen
+// stays whole on the screen: above its anchor when below would cross the bottom, moved left
+// when it would cross the right edge; it never covers the anchor.
+TEST_F(TreeEditorsUnderX, AListNearAScreenEdgeStaysOnTheScreen) {
+  QScreen* Scr = QGuiApplication::primaryScreen();
+  ASSERT_NE(Scr, nullptr);
+  ASSERT_EQ(Scr->availableGeometry(), QRect(0, 0, 1280, 1024));
+  // Ten long choices: eight rows and a list wider than the space right of a far-right anchor.
+  Node->SetText("<A href=\"l\" class=\"LIST\" props=\"first choice of ten|2|3|4|5|6|7|8|9|10\">first choice of ten</A>");
+  Settle();
+  struct TCase {
+    const char* Name;
+    int FormX, RowY;  // the form's left and the anchor row's top on the screen
+    int Into;         // the click's distance from the anchor's left end
+  };
+  const TCase Cases[] = {
+      {"top left", 0, 0, 0},
+      {"top right", 1280 - 40, 0, 0},
+      {"bottom left", 0, 1024 - 20, 0},
+      {"bottom right", 1280 - 40, 1024 - 20, 0},
+      {"middle of the bottom", 500, 1024 - 40, 0},
+      {"middle of the right", 1280 - 40, 500, 0},
+      {"anchor partly left of the screen", -60, 300, 60},
+      {"middle", 500, 400, 0},
+  };
+  TPopupListBox* List = Tree->ListControl();
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Form->SetBounds(C.FormX, C.RowY - Tree->RowRect(Node).Top, 400, 200);
+    Settle();
+    const TRect Row = Tree->RowRect(Node);
+    const int X = AnchorX("l") + C.Into;
+    ASSERT_EQ(Tree->HitTest(Node, X, Row.Top + Row.Height() / 2).Href, "l");
+    const QPoint At = Wd(Tree)->mapToGlobal(QPoint(X, Row.Top + Row.Height() / 2));
+    ASSERT_TRUE(QRect(0, 0, 1280, 1024).contains(At));
+    Click(Tree, X, Row.Top + Row.Height() / 2);
+    ASSERT_TRUE(WaitFor([&] { return List->Visible() && Wd(List)->isVisible(); }));
+    Settle();
+    EXPECT_EQ(List->Items().size(), 10u);
+    EXPECT_GE(List->Height(), 8 * List->ItemHeight());
+    const QRect L = Wd(List)->frameGeometry();
+    EXPECT_TRUE(QRect(0, 0, 1280, 1024).contains(L)) << L.x() << "," << L.y() << " " << L.width() << "x" << L.height();
+    EXPECT_TRUE(L.top() > At.y() || L.bottom() < At.y()) << L.y() << " " << At.y();
+    Stroke(kdtest::TXInput::XK_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !List->Visible(); }));
+  }
 }

@@ -410,3 +410,40 @@ TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
 }
 
 }  // namespace
+
+// The choice list's place for an anchor near each edge of a 1280 x 1024 screen (and of one
+// that does not start at 0): below when it fits, above when below would cross the bottom,
+// pushed up when neither fits, left by its overflow at the right edge, never off the left or
+// top edge. A list exactly touching an edge stays where it is.
+TEST(ListEditorPlace, StaysOnTheScreen) {
+  struct TCase {
+    TRect Anchor;
+    int32_t W, H;
+    TRect Screen, Want;
+  };
+  const TRect S{0, 0, 1280, 1024};
+  const TRect S2{1280, 100, 2560, 1124};  // a second screen to the right, 100 lower
+  const TCase Cases[] = {
+      {{100, 100, 160, 116}, 120, 108, S, {100, 116, 220, 224}},           // room below
+      {{100, 900, 160, 916}, 120, 108, S, {100, 916, 220, 1024}},          // just fits below
+      {{100, 901, 160, 917}, 120, 108, S, {100, 793, 220, 901}},           // one pixel over: above
+      {{100, 1000, 160, 1016}, 120, 108, S, {100, 892, 220, 1000}},        // at the bottom
+      {{1160, 100, 1200, 116}, 120, 108, S, {1160, 116, 1280, 224}},       // just fits left of the edge
+      {{1161, 100, 1200, 116}, 120, 108, S, {1160, 116, 1280, 224}},       // one pixel over: left by 1
+      {{1270, 1010, 1290, 1026}, 120, 108, S, {1160, 902, 1280, 1010}},    // bottom-right corner
+      {{-30, 300, 40, 316}, 120, 108, S, {0, 316, 120, 424}},              // anchor partly off the left
+      {{100, -10, 160, 6}, 120, 108, S, {100, 6, 220, 114}},               // anchor partly off the top
+      {{100, 50, 160, 66}, 120, 1000, S, {100, 24, 220, 1024}},            // fits neither below nor above
+      {{100, 50, 160, 66}, 1400, 2000, S, {0, 0, 1400, 2000}},             // larger than the screen
+      {{2500, 1100, 2540, 1116}, 120, 108, S2, {2440, 992, 2560, 1100}},   // second screen
+      {{1300, 110, 1340, 126}, 120, 108, S2, {1300, 126, 1420, 234}},
+      {{100, 1000, 160, 1016}, 120, 108, TRect{0, 0, 0, 0}, {100, 1016, 220, 1124}},  // no screen known
+  };
+  for (const TCase& C : Cases) {
+    const TRect R = ListEditorBounds(C.Anchor, C.W, C.H, C.Screen);
+    EXPECT_EQ(R.Left, C.Want.Left) << C.Anchor.Left << "," << C.Anchor.Top;
+    EXPECT_EQ(R.Top, C.Want.Top) << C.Anchor.Left << "," << C.Anchor.Top;
+    EXPECT_EQ(R.Right, C.Want.Right) << C.Anchor.Left << "," << C.Anchor.Top;
+    EXPECT_EQ(R.Bottom, C.Want.Bottom) << C.Anchor.Left << "," << C.Anchor.Top;
+  }
+}

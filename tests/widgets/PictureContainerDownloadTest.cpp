@@ -1,5 +1,6 @@
 // Pictures at http addresses, fetched by the download thread from a server the test runs on
-// 127.0.0.1: progress then completion, a cancel that stops the transfer, and each failure
+// 127.0.0.1: progress then completion, a cancel that stops the transfer, a new location that
+// stops the running one, and each failure
 // (refused connection, 404, a body that is no picture, a body too large for the pixel limit)
 // raised as an error with its text and an empty picture. Every wait is bounded.
 #include <gtest/gtest.h>
@@ -291,6 +292,75 @@ TEST(PictureDownload, FreeingThePictureStopsItsDownload) {
   EXPECT_TRUE(guitest::WaitFor([&] { return server.Closed == 1; }, 10000));
   for (int i = 0; i < 5; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_EQ(events, seen);  // nothing reaches the freed picture
+}
+
+// A new location while a download runs stops that download: nothing it still reports reaches
+// the picture, which ends with the new location's image. The old location again later loads.
+TEST(PictureDownload, ANewLocationCancelsTheRunningDownload) {
+  TTestServer server;
+  QImage red(300, 200, QImage::Format_RGB32), blue(40, 30, QImage::Format_RGB32), green(7, 5, QImage::Format_RGB32);
+  red.fill(QColor(255, 0, 0));
+  blue.fill(QColor(0, 0, 255));
+  green.fill(QColor(0, 255, 0));
+  const std::string redBmp = Bytes(red, "BMP"), blueBmp = Bytes(blue, "BMP");
+  server.Routes["/red.bmp"] = {"200 OK", redBmp, -1, 1000, true};
+  server.Routes["/blue.bmp"] = {"200 OK", blueBmp};
+  const std::string greenFile = kdtest::TempDir() + "/download_green.bmp";
+  ASSERT_TRUE(green.save(QString::fromStdString(greenFile), "BMP"));
+  struct TCase {
+    std::string Next;        // the location set while the first download runs
+    uint32_t Color;          // the picture's colour at the end, as $BBGGRR
+    int32_t Width;
+    bool Downloads;          // the new location is fetched too
+  } cases[] = {
+      {server.Url("/blue.bmp"), 0xFF0000u, 40, true},
+      {"file://" + greenFile, 0x00FF00u, 7, false},
+  };
+  int closed = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Next);
+    THTMLPicture pic;
+    TLog log(pic);
+    pic.SetLocation(server.Url("/red.bmp"));
+    ASSERT_TRUE(guitest::WaitFor([&] { return !log.Sizes.empty(); }, 10000));
+    ASSERT_EQ(log.Totals.back(), redBmp.size());
+    const size_t before = log.Events.size();
+    pic.SetLocation(c.Next);
+    EXPECT_EQ(pic.ID(), c.Next);
+    // The rest of the first body goes out too, so a download still at work would finish now.
+    server.Continue();
+    if (c.Downloads) {
+      ASSERT_TRUE(guitest::WaitFor([&] { return log.Ended(); }, 10000));
+    }
+    ASSERT_TRUE(guitest::WaitFor([&] { return server.Closed >= closed + (c.Downloads ? 2 : 1) && !pic.DownLoading(); }, 10000));
+    closed = server.Closed;
+    for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::vector<std::string> after(log.Events.begin() + static_cast<std::ptrdiff_t>(before), log.Events.end());
+    if (c.Downloads) {
+      ASSERT_FALSE(after.empty());
+      EXPECT_EQ(after.back(), "complete") << log.Error;
+      after.pop_back();
+      for (size_t i = before; i < log.Totals.size(); ++i) EXPECT_EQ(log.Totals[i], blueBmp.size());
+    }
+    for (const std::string& e : after) EXPECT_EQ(e, "progress");
+    EXPECT_EQ(log.Totals.size(), log.Events.size() - (c.Downloads ? 1 : 0));
+    ASSERT_FALSE(pic.Empty());
+    EXPECT_EQ(pic.Width(), c.Width);
+    EXPECT_EQ(pic.Decoded().PixelARGB(2, 2) & 0xFFFFFF, c.Color);
+  }
+  // The first location set again afterwards is fetched and shown.
+  THTMLPicture pic;
+  TLog log(pic);
+  server.Routes["/red.bmp"].Hold = false;
+  pic.SetLocation(server.Url("/blue.bmp"));
+  ASSERT_TRUE(guitest::WaitFor([&] { return log.Ended(); }, 10000));
+  pic.SetLocation(server.Url("/red.bmp"));
+  EXPECT_TRUE(pic.DownLoading());
+  log.Events.clear();
+  ASSERT_TRUE(guitest::WaitFor([&] { return log.Ended(); }, 10000));
+  EXPECT_EQ(log.Events.back(), "complete") << log.Error;
+  EXPECT_EQ(pic.Width(), 300);
+  EXPECT_EQ(pic.Decoded().PixelARGB(2, 2) & 0xFFFFFF, 0x0000FFu);
 }
 
 TEST(PictureDownload, SynchronousPicturesNeverDownload) {

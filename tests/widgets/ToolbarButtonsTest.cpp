@@ -859,6 +859,68 @@ TEST(ToolbarButtonKeys, TypedKeysClickDefaultCancelAndAcceleratorButtons) {
   form.Hide();
 }
 
+// Accelerators beyond ASCII: the typed character and the one after "&" match in either case,
+// by the platform's Unicode case folding; an accent is no case, so "e" does not click "&Één".
+TEST(ToolbarButtonKeys, AcceleratorsOfEveryAlphabetInBothCases) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 400, 120);
+  auto* edit = new TEdit(&form);
+  edit->SetParent(&form);
+  edit->SetBounds(10, 60, 120, 22);
+  std::vector<std::string> clicked;
+  int32_t left = 0;
+  auto button = [&](const std::string& caption) {
+    auto* b = new TToolbarButton(&form);
+    b->SetParent(&form);
+    b->SetBounds(left, 5, 50, 22);
+    left += 50;
+    b->SetCaption(caption);
+    b->OnClick = [&clicked, caption](TObject*) { clicked.push_back(caption); };
+    return b;
+  };
+  button("&\xC3\x89\xC3\xA9n");     // &Één
+  button("&\xC3\x9C");               // &Ü
+  button("\xC3\xA9\xC3\xA9n &\xC3\xB8"); // één &ø
+  button("&\xCE\xA9");               // &Ω
+  button("&\xD0\xB4\xD0\xB0");       // &да
+  button("&Vorige");
+  button("&&\xC3\xA4");              // no accelerator: "&&" is a plain "&"
+  form.Show();
+  edit->SetFocus();
+  struct TCase {
+    int Key;
+    const char* Text;
+    Qt::KeyboardModifiers Mods;
+    std::vector<std::string> Clicked;
+  };
+  const TCase cases[] = {
+      {Qt::Key_Eacute, "\xC3\xA9", Qt::AltModifier, {"&\xC3\x89\xC3\xA9n"}},                    // é
+      {Qt::Key_Eacute, "\xC3\x89", Qt::AltModifier | Qt::ShiftModifier, {"&\xC3\x89\xC3\xA9n"}},  // É
+      {Qt::Key_Udiaeresis, "\xC3\xBC", Qt::AltModifier, {"&\xC3\x9C"}},                         // ü
+      {Qt::Key_Udiaeresis, "\xC3\x9C", Qt::AltModifier | Qt::ShiftModifier, {"&\xC3\x9C"}},       // Ü
+      {Qt::Key_Ooblique, "\xC3\xB8", Qt::AltModifier, {"\xC3\xA9\xC3\xA9n &\xC3\xB8"}},           // ø
+      {Qt::Key_Ooblique, "\xC3\x98", Qt::AltModifier | Qt::ShiftModifier, {"\xC3\xA9\xC3\xA9n &\xC3\xB8"}},  // Ø
+      {0x3C9, "\xCF\x89", Qt::AltModifier, {"&\xCE\xA9"}},                                     // ω
+      {0x3A9, "\xCE\xA9", Qt::AltModifier | Qt::ShiftModifier, {"&\xCE\xA9"}},                   // Ω
+      {0x434, "\xD0\xB4", Qt::AltModifier, {"&\xD0\xB4\xD0\xB0"}},                              // д
+      {0x414, "\xD0\x94", Qt::AltModifier | Qt::ShiftModifier, {"&\xD0\xB4\xD0\xB0"}},          // Д
+      {Qt::Key_V, "V", Qt::AltModifier | Qt::ShiftModifier, {"&Vorige"}},
+      {Qt::Key_V, "v", Qt::AltModifier, {"&Vorige"}},
+      {Qt::Key_E, "e", Qt::AltModifier, {}},                                          // not é
+      {Qt::Key_U, "U", Qt::AltModifier | Qt::ShiftModifier, {}},                      // not Ü
+      {Qt::Key_Adiaeresis, "\xC3\xA4", Qt::AltModifier, {}},                          // ä of "&&ä"
+      {Qt::Key_Eacute, "\xC3\xA9", Qt::NoModifier, {}},                               // typed into the edit
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    clicked.clear();
+    guitest::Key(edit, c.Key, c.Mods, QString::fromUtf8(c.Text));
+    EXPECT_EQ(clicked, c.Clicked);
+  }
+  EXPECT_EQ(edit->Text(), "\xC3\xA9");
+  form.Hide();
+}
+
 TEST(ToolbarButtonImages, GlyphFromAnImageList) {
   TImageList images(nullptr);
   images.SetWidth(12);
