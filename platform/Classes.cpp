@@ -3,11 +3,15 @@
 #include "platform/SysUtils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <limits>
+#include <random>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,8 +176,7 @@ void TCustomMemoryStream::SaveToStream(TStream* Stream) {
 }
 
 void TCustomMemoryStream::SaveToFile(const std::string& FileName) {
-  TFileStream f(FileName, fmCreate);
-  SaveToStream(&f);
+  SaveFileSafely(FileName, [this](const std::string&, TStream* Stream) { SaveToStream(Stream); });
 }
 
 // TMemoryStream ---------------------------------------------------------------------------
@@ -465,6 +468,126 @@ void TReader::ReadProperties(TPersistent* Instance) {
     }
   }
   ReadListEnd();
+}
+
+// ---- Saving through a temporary file
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a name stands for: symbolic links followed (a dangling one to the file it would
+// create), relative targets taken from the link's folder. A loop of links names no file.
+fs::path FinalTarget(const std::string& FileName) {
+  fs::path p = FileName;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) return p;
+    fs::path target = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  throw EFCreateError("Cannot create file " + FileName);
+}
+
+// A new empty file in Folder named after Stem and Ext (cut to fit a name's length), made with
+// Mode less the process's umask, as any new file; -1 when none can be made there.
+int MakeTemporary(const fs::path& Folder, std::string Stem, const std::string& Ext, mode_t Mode, std::string& Name) {
+  const size_t room = 255 - std::min<size_t>(255, Ext.size() + 8);
+  if (Stem.size() > room) Stem.resize(room);
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint32_t> counter{0};
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t r = seed() ^ (counter++ * 2654435761u);
+    std::string tag(6, 'x');
+    for (char& c : tag) {
+      c = kDigits[r % 36];
+      r /= 36;
+    }
+    Name = (Folder / ("." + Stem + "." + tag + Ext)).string();
+    int fd = ::open(Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Puts the bytes of file From into the existing file To, keeping To's inode (and so its other
+// names, owner and permissions).
+void CopyInto(const std::string& From, const fs::path& To, const std::string& FileName) {
+  TFileStream in(From, fmOpenRead);
+  int out = ::open(To.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (out < 0) throw EFCreateError("Cannot create file " + FileName);
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (int32_t n; ok && (n = in.Read(buf.data(), static_cast<int32_t>(buf.size()))) > 0;)
+    for (int32_t done = 0; ok && done < n;) {
+      ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      done += ok ? static_cast<int32_t>(w) : 0;
+    }
+  // Devices and pipes cannot be synchronised (EINVAL): nothing is lost by that.
+  if (::fsync(out) != 0 && errno != EINVAL) ok = false;
+  ok = ::close(out) == 0 && ok;
+  if (!ok) throw EWriteError("Stream write error");
+}
+
+}  // namespace
+
+void SaveFileSafely(const std::string& FileName,
+                    const std::function<void(const std::string& TempName, TStream* Stream)>& Write) {
+  const fs::path target = FinalTarget(FileName);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string ext = target.extension().string();
+  struct stat st;
+  const bool present = ::stat(target.c_str(), &st) == 0;
+  if (present && S_ISDIR(st.st_mode)) throw EFCreateError("Cannot create file " + FileName);
+  const bool existed = present && S_ISREG(st.st_mode);
+  // Renaming over a file needs no right to the file itself: a read-only one is refused here as
+  // opening it for writing would be.
+  if (present && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+    throw EFCreateError("Cannot create file " + FileName);
+  // A file with other names keeps its inode so that they all show the new picture; so does a
+  // file in a folder where no temporary can be made, and a device or pipe is written to, never
+  // replaced: the picture is then made in the system's temporary folder and copied in once it
+  // is complete.
+  bool inPlace = present && (!existed || st.st_nlink > 1);
+  std::string temp;
+  int fd = present && !existed ? -1 : MakeTemporary(folder, target.stem().string(), ext, 0666, temp);
+  if (fd < 0 && present) {
+    std::error_code ec;
+    fd = MakeTemporary(fs::temp_directory_path(ec), "picture", ext, 0600, temp);
+    inPlace = true;
+  }
+  if (fd < 0) throw EFCreateError("Cannot create file " + FileName);
+  try {
+    THandleStream stream(fd);
+    Write(temp, &stream);
+    if (!inPlace) {
+      // The new file looks like the one it replaces, or like a newly created file. Where the
+      // saver cannot give it the old owner and group (only the owner or the administrator may),
+      // the old file is written in place instead, so that nobody loses access to it.
+      if (existed) ::fchmod(fd, st.st_mode & 07777);
+      if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+        inPlace = true;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+      fd = -1;
+      throw EWriteError("Stream write error");
+    }
+    fd = -1;
+    if (inPlace) {
+      CopyInto(temp, target, FileName);
+      ::unlink(temp.c_str());
+    } else if (::rename(temp.c_str(), target.c_str()) != 0) {
+      throw EFCreateError("Cannot create file " + FileName);
+    }
+  } catch (...) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
 }
 
 }  // namespace platform

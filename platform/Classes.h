@@ -104,6 +104,15 @@ class TFileStream : public THandleStream {
 int FileOpen(const std::string& FileName, uint16_t Mode);
 int FileCreate(const std::string& FileName);
 
+// Writes a file so that a failure leaves whatever was there before: Write fills a temporary
+// file in the target's folder (TempName keeps the target's extension; Stream writes to it), and
+// only when it returns is the file renamed over the target. A target that is a symbolic link is
+// followed, so the link stays and the file it points to is replaced. The new file takes the
+// permission bits of the file it replaces, or those a newly created file would get. A temporary
+// file that cannot be made raises EFCreateError "Cannot create file %s".
+void SaveFileSafely(const std::string& FileName,
+                    const std::function<void(const std::string& TempName, TStream* Stream)>& Write);
+
 // A stream over a memory block that it does not own.
 class TCustomMemoryStream : public TStream {
  public:
@@ -112,6 +121,7 @@ class TCustomMemoryStream : public TStream {
   int32_t Write(const void*, int32_t) override { return 0; }
   void* Memory() const { return FMemory; }
   void SaveToStream(TStream* Stream);
+  // Through SaveFileSafely: a failed write leaves the file that was there.
   void SaveToFile(const std::string& FileName);
 
  protected:

@@ -772,7 +772,8 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
         if ((g->Delay() == 0 || Count() == 1) && !g->Transparent() && !g->UserInput() &&
             (g->Disposal() < 2 || Count() == 1))
           f->DeleteExtension(g);
-      if (f->Empty() && f->ExtensionCount() == 0) FImages.erase(FImages.begin() + i);
+      // A picture needs one frame at least to be written.
+      if (f->Empty() && f->ExtensionCount() == 0 && Count() > 1) FImages.erase(FImages.begin() + i);
     }
   } else if ((Options & 16) && AColorReduction == rmPalette) {
     Progress(this, 2, 0, "Optimizing...");

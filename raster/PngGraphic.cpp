@@ -268,6 +268,8 @@ std::unique_ptr<TChunk> TPNGList::Remove(TChunk* Chunk) {
     if (v[i].get() == Chunk) {
       std::unique_ptr<TChunk> c = std::move(v[i]);
       v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+      // The chunk may outlive the image or join another one: it belongs to none now.
+      if (c) c->Owner = nullptr;
       return c;
     }
   return nullptr;
@@ -278,6 +280,7 @@ std::unique_ptr<TChunk> TPNGList::SetItem(uint32_t Index, std::unique_ptr<TChunk
   Chunk->Owner = FOwner;
   if (Chunk->Name.empty()) Chunk->Name = Chunk->GetName();
   std::swap(FOwner->FChunks[Index], Chunk);
+  if (Chunk) Chunk->Owner = nullptr;
   return Chunk;
 }
 
@@ -309,7 +312,8 @@ int32_t TChunk::Index() const {
 }
 
 TChunkIHDR* TChunk::Header() const {
-  if (!Owner || Owner->ChunkCount() == 0) return nullptr;
+  // A chunk taken out of its image has no header to work with.
+  if (!Owner || Owner->ChunkCount() == 0 || !Owner->Chunk(0)) throw EPNGHeaderNotPresent(PngErrorText(65133));
   auto* h = dynamic_cast<TChunkIHDR*>(Owner->Chunk(0));
   if (!h) throw platform::Exception("Invalid class typecast");
   return h;
@@ -516,6 +520,7 @@ void TChunkgAMA::SetGamma(uint32_t Value) {
 bool TChunkgAMA::LoadFromStream(TStream* Stream, const std::string& ChunkName, uint32_t Size) {
   if (!TChunk::LoadFromStream(Stream, ChunkName, Size)) return false;
   uint32_t g = Gamma();
+  if (!Owner) return true;  // no image whose tables it sets
   auto& table = Owner->GammaTable;
   auto& inv = Owner->InverseTable;
   for (int i = 0; i < 256; ++i) inv[i] = static_cast<uint8_t>(i);

@@ -74,6 +74,7 @@ class TChunk {
 
   void ResizeData(uint32_t Size);
   int32_t Index() const;
+  // The owner's first chunk; EPNGHeaderNotPresent for a chunk of no image or an empty list.
   TChunkIHDR* Header() const;
 
   std::vector<uint8_t> Data{0};  // DataSize + 1 bytes
@@ -221,10 +222,11 @@ class TPNGList {
   // Inserts before Position when Position < Count (no chunk: an empty place); otherwise nothing
   // happens and the chunk is handed back.
   std::unique_ptr<TChunk> Insert(std::unique_ptr<TChunk> Chunk, uint32_t Position);
-  // Takes the chunk out of the list (ownership passes to the caller); nullptr when absent.
+  // Takes the chunk out of the list (ownership passes to the caller, the chunk belongs to no
+  // image until it is added to one); nullptr when absent.
   std::unique_ptr<TChunk> Remove(TChunk* Chunk);
-  // Puts Chunk at Index and hands back the chunk that was there. An index at or beyond Count,
-  // or no chunk, changes nothing and hands Chunk back.
+  // Puts Chunk at Index and hands back the chunk that was there, which belongs to no image
+  // any more. An index at or beyond Count, or no chunk, changes nothing and hands Chunk back.
   std::unique_ptr<TChunk> SetItem(uint32_t Index, std::unique_ptr<TChunk> Chunk);
   // Sets Count: a smaller Size frees the chunks beyond (0 empties the list), a larger one adds
   // empty places, which Item reads as nullptr until SetItem fills them and which saving and

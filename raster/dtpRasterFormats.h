@@ -68,14 +68,8 @@ const TRasterClassHolder* RasterFormat(int32_t Index);
 void LoadRasterFromStream(platform::TStream* Stream, const std::string& Ext, TBitmap32* Bitmap,
                           platform::TPoint RequestedSize, int32_t PageIndex);
 
-// Writes a file so that a failure leaves whatever was there before: Write fills a temporary
-// file in the target's folder (TempName keeps the target's extension; Stream writes to it), and
-// only when it returns is the file renamed over the target. A target that is a symbolic link is
-// followed, so the link stays and the file it points to is replaced. The new file takes the
-// permission bits of the file it replaces, or those a newly created file would get. A temporary
-// file that cannot be made raises EFCreateError "Cannot create file %s".
-void SaveFileSafely(const std::string& FileName,
-                    const std::function<void(const std::string& TempName, platform::TStream* Stream)>& Write);
+// Pictures are written through a temporary file (see platform/Classes.h).
+using platform::SaveFileSafely;
 
 class TdtpRaster : public platform::TObject {
  public:

@@ -385,13 +385,31 @@ void SaveJ2KBitmap(const std::string& FileName, std::string& ErrorMsg, platform:
     case platform::pf32bit: n = 4; break;  // the fourth byte is the alpha plane
     default: ErrorMsg = "Unsupported bitmap format"; return;
   }
+  // A 32-bit bitmap whose alpha bytes are all 0 has no alpha (nobody set it; it is drawn
+  // opaque): it goes out as three planes, not as a fully transparent image.
+  const int32_t w = Bitmap->Width(), h = Bitmap->Height();
+  bool anyAlpha = false;
+  for (int32_t y = 0; n == 4 && !anyAlpha && y < h; ++y) {
+    const uint8_t* s = static_cast<const uint8_t*>(Bitmap->ScanLine(y));
+    for (int32_t x = 0; x < w && !anyAlpha; ++x) anyAlpha = s[4 * x + 3] != 0;
+  }
+  const bool dropAlpha = n == 4 && !anyAlpha;
+  if (dropAlpha) n = 3;
   TImageContainer rec;
-  rec.Width = Bitmap->Width();
-  rec.Height = Bitmap->Height();
+  rec.Width = w;
+  rec.Height = h;
   rec.Format = n;
   size_t row = static_cast<size_t>(n) * rec.Width;
   std::vector<uint8_t> data(row * rec.Height);
-  for (int32_t y = 0; y < rec.Height; ++y) std::memcpy(data.data() + y * row, Bitmap->ScanLine(y), row);
+  for (int32_t y = 0; y < rec.Height; ++y) {
+    const uint8_t* s = static_cast<const uint8_t*>(Bitmap->ScanLine(y));
+    uint8_t* d = data.data() + y * row;
+    if (!dropAlpha) {
+      std::memcpy(d, s, row);
+    } else {
+      for (int32_t x = 0; x < w; ++x, s += 4, d += 3) std::memcpy(d, s, 3);
+    }
+  }
   rec.Data = data.data();
   std::vector<uint8_t> palette;
   if (n == 1) {

@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/Classes.h"
 #include "platform/Exceptions.h"
@@ -279,4 +287,102 @@ TEST(PlatformClasses, FileStreamErrorsAndCopyFrom) {
   EXPECT_EQ(r.GetSize(), 13);
   EXPECT_EQ(r.GetPosition(), 3);
   EXPECT_THROW(r.SetSize(2), EOSError);
+}
+
+namespace {
+
+// Runs F in a child process whose files may not grow beyond Limit bytes (as on a full disk: a
+// write past it fails) and hands back what F returned or the message it raised.
+std::string WithFileSizeLimit(rlim_t Limit, const std::function<std::string()>& F) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string out;
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{Limit, Limit};
+    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) {
+      out = "no limit";
+    } else {
+      try {
+        out = F();
+      } catch (const Exception& e) {
+        out = e.Message;
+      }
+    }
+    [[maybe_unused]] ssize_t n = ::write(fds[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return out;
+}
+
+mode_t FileMode(const std::string& Path) {
+  struct stat st;
+  return ::stat(Path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+int DotFiles(const std::string& Folder) {
+  int n = 0;
+  for (auto& e : std::filesystem::directory_iterator(Folder)) n += e.path().filename().string()[0] == '.';
+  return n;
+}
+
+}  // namespace
+
+// Saving a memory stream to a file replaces the file only once the whole stream is written: a
+// write that fails halfway leaves the file that was there byte for byte.
+TEST(PlatformClasses, MemoryStreamSaveToFileKeepsTheOldFileWhenWritingFails) {
+  const std::string folder = kdtest::TempDir() + "/memsave";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder + "/real");
+  const std::string keep = folder + "/keep.dat";
+  std::vector<uint8_t> old(300), fresh(5000);
+  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0; i < fresh.size(); ++i) fresh[i] = static_cast<uint8_t>(i * 13 + 1);
+  kdtest::WriteFileBytes(keep, old);
+  ::chmod(keep.c_str(), 0640);
+  TMemoryStream s;
+  s.WriteBuffer(fresh.data(), static_cast<int32_t>(fresh.size()));
+  s.SetPosition(123);  // the whole stream is saved, wherever its position is
+  auto save = [&](const std::string& Name) {
+    return [&s, Name] {
+      s.SaveToFile(Name);
+      return std::string("saved");
+    };
+  };
+  // The disk fills after 1000 bytes.
+  EXPECT_EQ(WithFileSizeLimit(1000, save(keep)), "Stream write error");
+  EXPECT_EQ(kdtest::ReadFileBytes(keep), old);
+  EXPECT_EQ(FileMode(keep), 0640u);
+  EXPECT_EQ(DotFiles(folder), 0);
+  // Room enough: the file is replaced and keeps its permissions.
+  EXPECT_EQ(WithFileSizeLimit(8000, save(keep)), "saved");
+  EXPECT_EQ(kdtest::ReadFileBytes(keep), fresh);
+  EXPECT_EQ(FileMode(keep), 0640u);
+  EXPECT_EQ(s.GetPosition(), 123);
+  // A symbolic link is followed: it stays a link, and a failed save leaves the file it names.
+  const std::string link = folder + "/link.dat", real = folder + "/real/target.dat";
+  std::filesystem::create_symlink("real/target.dat", link);
+  kdtest::WriteFileBytes(real, old);
+  EXPECT_EQ(WithFileSizeLimit(1000, save(link)), "Stream write error");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(kdtest::ReadFileBytes(real), old);
+  s.SaveToFile(link);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(kdtest::ReadFileBytes(real), fresh);
+  EXPECT_EQ(DotFiles(folder) + DotFiles(folder + "/real"), 0);
+  // A new file, and an empty stream.
+  TMemoryStream empty;
+  empty.SaveToFile(folder + "/new.dat");
+  EXPECT_TRUE(kdtest::ReadFileBytes(folder + "/new.dat").empty());
+  ExpectMessage([&] { s.SaveToFile(folder + "/missing/x.dat"); }, "Cannot create file " + folder + "/missing/x.dat");
+  EXPECT_THROW(s.SaveToFile(folder + "/missing/x.dat"), EFCreateError);
 }

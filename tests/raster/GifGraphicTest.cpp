@@ -1620,3 +1620,54 @@ TEST(GifGraphic, CroppingKeepsTheOnlyFrameOfABlankPicture) {
   EXPECT_EQ(back.Width(), 4);
   EXPECT_EQ(back.Images(0)->Pixels32(), std::vector<uint32_t>(4, 0u));
 }
+
+// Optimizing never takes away the last frame, also when it is empty: every option leaves a
+// picture that saves and loads again.
+TEST(GifGraphic, OptimizeKeepsTheOnlyFrameWhenItIsEmpty) {
+  // 0: a bare empty frame; 1: with a control extension and a comment; 2: two empty frames;
+  // 3: waiting for user input, which the optimizer keeps.
+  auto build = [](TGifGraphic& g, int variant) {
+    g.Header.ScreenWidth = 4;
+    g.Header.ScreenHeight = 3;
+    g.GlobalColorMap().Add(platform::clRed);
+    g.GlobalColorMap().Add(platform::clBlue);
+    TGIFSubImage* f = g.Add();
+    if (variant == 1) {
+      AddGce(f, 10, 1);
+      auto c = std::make_unique<TGIFCommentExtension>(f);
+      c->Text = {"note"};
+      f->AddExtension(std::move(c));
+    }
+    if (variant == 2) AddGce(g.Add(), 5, 0);
+    if (variant == 3) AddGce(f, 0, 0)->SetUserInput(true);
+  };
+  for (int variant = 0; variant < 4; ++variant) {
+    for (int opt = 0; opt < 32; ++opt) {
+      SCOPED_TRACE("variant " + std::to_string(variant) + " option " + std::to_string(opt));
+      TGifGraphic o;
+      build(o, variant);
+      for (int i = 0; i < o.Count(); ++i) ASSERT_TRUE(o.Images(i)->Empty());
+      o.Optimize(static_cast<uint8_t>(opt), rmNone, dmNearest, 8);
+      ASSERT_GE(o.Count(), 1);
+      Bytes saved;
+      ASSERT_NO_THROW(saved = SaveBytes(o));
+      TGifGraphic back;
+      ASSERT_NO_THROW(LoadBytes(back, saved));
+      EXPECT_EQ(back.Width(), 4);
+      EXPECT_EQ(back.Height(), 3);
+      // Empty frames are written as their extensions only, so the file holds one frame when
+      // an extension is left and none otherwise; the user-input wait is kept.
+      bool extensions = false;
+      for (int i = 0; i < o.Count(); ++i) extensions = extensions || o.Images(i)->ExtensionCount() > 0;
+      EXPECT_EQ(back.Count(), extensions ? 1 : 0);
+      if (variant == 3) {
+        ASSERT_EQ(back.Count(), 1);
+        ASSERT_NE(back.Images(0)->GraphicControlExtension(), nullptr);
+        EXPECT_TRUE(back.Images(0)->GraphicControlExtension()->UserInput());
+      }
+      if (back.Count() > 0) {
+        EXPECT_EQ(SaveBytes(back), saved);
+      }
+    }
+  }
+}

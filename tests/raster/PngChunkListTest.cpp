@@ -237,6 +237,83 @@ TEST(PngChunkList, SetItemAndSetSize) {
   EXPECT_TRUE(p.Empty());
 }
 
+// A chunk handed back by Remove or SetItem belongs to no image: it stays usable after its old
+// image is gone, and another image can take it in and write it.
+TEST(PngChunkList, ChunksTakenOutForgetTheirImage) {
+  const std::vector<uint8_t> text{'K', 'e', 'y', 0, 'v', 'a', 'l'};
+  auto a = std::make_unique<TPngGraphic>();
+  Load(*a, FileWithChunks({ChunkBytes("gAMA", {0, 0, 0xB1, 0x8F})}, {ChunkBytes("tEXt", text)}));
+  TPNGList la = a->Chunks();
+  la.AddChunk<TChunktRNS>()->SetTransparentColor(platform::clLime);
+  ASSERT_EQ(la.Count(), 7u);  // IHDR gAMA PLTE tRNS IDAT tEXt IEND
+  std::unique_ptr<TChunk> txt = la.Remove(la.FindChunk<TChunktEXt>());
+  ASSERT_NE(txt, nullptr);
+  auto plain = std::make_unique<TChunk>(nullptr);
+  plain->Name = "abCd";
+  std::unique_ptr<TChunk> trns = la.SetItem(3, std::move(plain));
+  ASSERT_NE(dynamic_cast<TChunktRNS*>(trns.get()), nullptr);
+  std::unique_ptr<TChunk> gama = la.SetItem(1, std::make_unique<TChunkgAMA>(nullptr));
+  ASSERT_NE(dynamic_cast<TChunkgAMA*>(gama.get()), nullptr);
+  std::unique_ptr<TChunk> header = la.Remove(la.Item(0));
+  for (TChunk* c : {txt.get(), trns.get(), gama.get(), header.get()}) EXPECT_EQ(c->Owner, nullptr) << c->Name;
+  a.reset();
+  // Nothing of the freed image is reached; what needs a header says there is none.
+  for (TChunk* c : {txt.get(), trns.get(), gama.get(), header.get()}) {
+    EXPECT_EQ(c->Index(), -1);
+    EXPECT_THROW(c->Header(), EPNGHeaderNotPresent);
+  }
+  EXPECT_THROW(static_cast<TChunktRNS*>(trns.get())->TransparentColor(), EPNGHeaderNotPresent);
+  EXPECT_EQ(static_cast<TChunkgAMA*>(gama.get())->Gamma(), 45455u);
+  TMemoryStream alone;
+  EXPECT_TRUE(trns->SaveToStream(&alone));
+  EXPECT_TRUE(txt->SaveToStream(&alone));
+  EXPECT_TRUE(header->SaveToStream(&alone));  // the header keeps its own interlace byte
+  const std::vector<uint8_t> written = Bytes(alone);
+  TPngGraphic gone;
+  Load(gone, FileWithChunks({}, {}));
+  const std::vector<uint8_t> goneFile = Save(gone), textBytes = ChunkBytes("tEXt", text);
+  std::vector<uint8_t> expected = ChunkBytes("tRNS", {255, 0});
+  expected.insert(expected.end(), textBytes.begin(), textBytes.end());
+  expected.insert(expected.end(), goneFile.begin() + 8, goneFile.begin() + 33);  // its IHDR
+  EXPECT_EQ(written, expected);
+  // A second image takes them in; they work on it and are written with it.
+  TPngGraphic b;
+  Load(b, FileWithChunks({}, {}));
+  TPNGList lb = b.Chunks();
+  ASSERT_EQ(lb.Count(), 4u);  // IHDR PLTE IDAT IEND
+  TChunk* t = txt.get();
+  EXPECT_EQ(lb.Insert(std::move(txt), 3), nullptr);
+  EXPECT_EQ(lb.Insert(std::move(trns), 2), nullptr);
+  EXPECT_EQ(lb.Insert(std::move(gama), 1), nullptr);
+  EXPECT_EQ(t->Owner, &b);
+  EXPECT_EQ(t->Index(), 5);
+  EXPECT_EQ(b.TransparentColor(), platform::clLime);
+  EXPECT_TRUE(b.GetTransparent());
+  TPngGraphic c;
+  Load(c, Save(b));
+  std::vector<std::string> names;
+  for (uint32_t i = 0; i < c.Chunks().Count(); ++i) names.push_back(c.Chunks().Item(i)->Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"IHDR", "gAMA", "PLTE", "tRNS", "IDAT", "tEXt", "IEND"}));
+  auto* ct = c.Chunks().FindChunk<TChunktEXt>();
+  ASSERT_NE(ct, nullptr);
+  EXPECT_EQ(ct->Keyword, "Key");
+  EXPECT_EQ(ct->Text, "val");
+  EXPECT_EQ(c.Chunks().FindChunk<TChunkgAMA>()->Gamma(), 45455u);
+  EXPECT_EQ(c.TransparentColor(), platform::clLime);
+  for (int y = 0; y < c.Height(); ++y)
+    for (int x = 0; x < c.Width(); ++x) ASSERT_EQ(c.Pixel(x, y), b.Pixel(x, y));
+  // The header taken out of the first image can be put back as another image's header.
+  TPngGraphic d;
+  Load(d, FileWithChunks({}, {}));
+  std::unique_ptr<TChunk> own = d.Chunks().SetItem(0, std::move(header));
+  EXPECT_EQ(own->Owner, nullptr);
+  TPngGraphic e;
+  Load(e, Save(d));
+  EXPECT_EQ(e.Width(), 5);
+  for (int y = 0; y < e.Height(); ++y)
+    for (int x = 0; x < e.Width(); ++x) ASSERT_EQ(e.Pixel(x, y), b.Pixel(x, y));
+}
+
 TEST(PngChunkList, RegistryIsFreedAtFinalisation) {
   InitializePngGraphic();
   EXPECT_GE(RegisteredChunkClassCount(), 9);

@@ -73,6 +73,39 @@ TEST(Bitmap32Clipboard, BitmapsEqualFollowsTheSerialisations) {
   }
 }
 
+// Whatever pixel format a bitmap came from, its BMP serialisation is 32 bits with all four
+// bytes of every pixel: no bit of a pixel is dropped, so every bit that differs makes both the
+// serialisations and the comparison differ, and equal pixels make both equal.
+TEST(Bitmap32Clipboard, BitmapsEqualSeesEveryBitTheSerialisationKeeps) {
+  for (platform::TPixelFormat pf : {platform::pf1bit, platform::pf4bit, platform::pf8bit, platform::pf24bit, platform::pf32bit}) {
+    SCOPED_TRACE(static_cast<int>(pf));
+    platform::TBitmap src;
+    src.SetPixelFormat(pf);
+    src.SetSize(3, 2);
+    if (pf <= platform::pf8bit) src.SetPalette({platform::clRed, platform::clBlue});
+    src.Canvas()->SetPixel(1, 1, platform::clBlue);
+    if (pf == platform::pf32bit) static_cast<uint8_t*>(src.ScanLine(0))[3] = 0x80;  // some alpha
+    TBitmap32 a;
+    a.Assign(&src);
+    ASSERT_EQ(a.Width(), 3);
+    const std::vector<uint8_t> bmp = Bmp(a);
+    ASSERT_EQ(bmp.size(), 54u + 3 * 2 * 4);
+    EXPECT_EQ(bmp[28], 32);  // bits per pixel
+    TBitmap32 b;
+    b.Assign(&a);
+    EXPECT_TRUE(BitmapsEqual(&a, &b));
+    EXPECT_EQ(Bmp(b), bmp);
+    for (int p = 0; p < 6; ++p)
+      for (int bit = 0; bit < 32; ++bit) {
+        b.Bits()[p] ^= 1u << bit;
+        ASSERT_NE(Bmp(b), bmp) << p << " " << bit;
+        ASSERT_FALSE(BitmapsEqual(&a, &b)) << p << " " << bit;
+        b.Bits()[p] ^= 1u << bit;
+      }
+    EXPECT_TRUE(BitmapsEqual(&a, &b));
+  }
+}
+
 TEST(Bitmap32Clipboard, PaletteBitmapsAssignTheirColours) {
   for (platform::TPixelFormat pf : {platform::pf1bit, platform::pf4bit, platform::pf8bit}) {
     platform::TBitmap p;

@@ -2,6 +2,7 @@
 // images), absence of the library, and a file round trip through OpenJPEG when it is installed.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,8 @@
 
 #include "platform/DynLib.h"
 #include "platform/Graphics.h"
+#include "raster/GifGraphic.h"
+#include "raster/PngGraphic.h"
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
@@ -554,4 +557,174 @@ TEST(J2K, AFailedSaveKeepsTheFileThatWasThere) {
   for (auto& e : std::filesystem::directory_iterator(kdtest::TempDir()))
     others += e.path().filename().string().find(".keep.") == 0;
   EXPECT_EQ(others, 0);
+}
+
+namespace {
+
+// Pixel bytes (blue, green, red, alpha) of a 32-bit test bitmap; RealAlpha gives some pixels a
+// non-zero alpha, otherwise every alpha byte is 0.
+std::array<uint8_t, 4> TestPixel(int x, int y, bool RealAlpha) {
+  return {static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30 + 5), static_cast<uint8_t>((x ^ y) * 7),
+          static_cast<uint8_t>(RealAlpha && (x + y) % 3 ? 40 * x + y : 0)};
+}
+
+uint32_t ArgbOf(const std::array<uint8_t, 4>& p) {
+  return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+// The colours a graphic shows when drawn on white.
+std::vector<platform::TColor> Drawn(platform::TGraphic* G) {
+  platform::TBitmap t;
+  t.SetPixelFormat(platform::pf24bit);
+  t.SetSize(G->Width(), G->Height());
+  t.Canvas()->Brush()->SetColor(platform::clWhite);
+  t.Canvas()->FillRect({0, 0, G->Width(), G->Height()});
+  t.Canvas()->Draw(0, 0, G);
+  std::vector<platform::TColor> out;
+  for (int y = 0; y < G->Height(); ++y)
+    for (int x = 0; x < G->Width(); ++x) out.push_back(t.Canvas()->Pixel(x, y));
+  return out;
+}
+
+}  // namespace
+
+// A 32-bit bitmap whose alpha bytes are all 0 has no alpha (it is drawn opaque): it is written
+// as three planes and reads back opaque; a bitmap with alpha keeps its fourth plane.
+TEST(J2K, ThirtyTwoBitsWithoutAlphaAreSavedOpaque) {
+  {
+    Restore restore;
+    SetJasperEntryPoints(FakeLoad, CaptureSave, FakeFree);
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf32bit);
+    b.SetSize(2, 2);
+    for (int k = -1; k < 4; ++k) {
+      // k: the one pixel with a non-zero alpha byte, -1 none.
+      for (int y = 0; y < 2; ++y) std::memcpy(b.ScanLine(y), y ? "\x07\x08\x09\x00\x0A\x0B\x0C\x00" : "\x01\x02\x03\x00\x04\x05\x06\x00", 8);
+      if (k >= 0) static_cast<uint8_t*>(b.ScanLine(k / 2))[4 * (k % 2) + 3] = 1;
+      std::string msg;
+      SaveJ2KBitmap("s.jp2", msg, &b);
+      EXPECT_EQ(msg, "");
+      if (k < 0) {
+        EXPECT_EQ(gSaved.Format, 3);
+        EXPECT_EQ(gSavedData, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+      } else {
+        EXPECT_EQ(gSaved.Format, 4) << k;
+        std::vector<uint8_t> want{1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0};
+        want[4 * k + 3] = 1;
+        EXPECT_EQ(gSavedData, want) << k;
+      }
+    }
+  }
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  InitializeDtpRasterJ2K();
+  if (!JasperLibraryBound()) GTEST_SKIP() << "libopenjp2 not installed";
+  const int w = 9, h = 6;
+  for (bool realAlpha : {false, true}) {
+    SCOPED_TRACE(realAlpha ? "with alpha" : "alpha all 0");
+    TJ2KGraphic g;
+    g.SetPixelFormat(platform::pf32bit);
+    g.SetSize(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) std::memcpy(static_cast<uint8_t*>(g.ScanLine(y)) + 4 * x, TestPixel(x, y, realAlpha).data(), 4);
+    const std::string path = kdtest::TempDir() + (realAlpha ? "/alpha.jp2" : "/noalpha.jp2");
+    g.SaveToFile(path);
+    // Through the raster format: without alpha every pixel is opaque, with alpha every byte
+    // comes back.
+    TdtpImageFiler r;
+    r.FileName = path;
+    TBitmap32 back;
+    r.Load(&back);
+    ASSERT_EQ(back.Width(), w);
+    ASSERT_EQ(back.Height(), h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint32_t p = ArgbOf(TestPixel(x, y, realAlpha));
+        ASSERT_EQ(back.Pixel(x, y), realAlpha ? p : (p | 0xFF000000u)) << x << "," << y;
+      }
+    // As a picture: the bytes of every pixel, and the same colours when drawn.
+    platform::TPicture pic;
+    pic.LoadFromFile(path);
+    auto* g2 = dynamic_cast<TJ2KGraphic*>(pic.Graphic());
+    ASSERT_NE(g2, nullptr);
+    ASSERT_EQ(g2->PixelFormat(), realAlpha ? platform::pf32bit : platform::pf24bit);
+    const int bytes = realAlpha ? 4 : 3;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(std::memcmp(static_cast<uint8_t*>(g2->ScanLine(y)) + bytes * x, TestPixel(x, y, realAlpha).data(), bytes), 0)
+            << x << "," << y;
+    EXPECT_EQ(Drawn(g2), Drawn(&g));
+  }
+}
+
+// The other writers treat a 32-bit bitmap whose alpha bytes are all 0 as the drawing does:
+// opaque.
+TEST(ZeroAlpha, OtherWritersKeepABitmapWithoutAlphaOpaque) {
+  InitializeDtpRasterFormats();
+  InitializeDtpRasterPNG();
+  const int w = 6, h = 4;
+  platform::TBitmap src;
+  src.SetPixelFormat(platform::pf32bit);
+  src.SetSize(w, h);
+  // Four colours of the GIF's default colour cube (levels of 51), so that they stay exact.
+  auto pixel = [](int x, int y) {
+    static const std::array<uint8_t, 4> kColours[4] = {{51, 102, 255, 0}, {255, 0, 153, 0}, {0, 204, 51, 0}, {255, 255, 255, 0}};
+    return kColours[(x + 2 * y) % 4];
+  };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) std::memcpy(static_cast<uint8_t*>(src.ScanLine(y)) + 4 * x, pixel(x, y).data(), 4);
+  const std::vector<platform::TColor> shown = Drawn(&src);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const auto p = pixel(x, y);
+      ASSERT_EQ(shown[y * w + x], static_cast<platform::TColor>(platform::RGB(p[2], p[1], p[0])));
+    }
+  auto bytesOf = [](platform::TMemoryStream& s) {
+    auto* p = static_cast<const uint8_t*>(s.Memory());
+    return std::vector<uint8_t>(p, p + s.Size());
+  };
+  auto rasterLoad = [](const std::vector<uint8_t>& file, const std::string& name) {
+    const std::string path = kdtest::TempDir() + "/" + name;
+    kdtest::WriteFileBytes(path, file);
+    TdtpImageFiler r;
+    r.FileName = path;
+    TBitmap32 b;
+    r.Load(&b);
+    return b.Bits() ? std::vector<uint32_t>(b.Bits(), b.Bits() + w * h) : std::vector<uint32_t>();
+  };
+  std::vector<uint32_t> opaque;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) opaque.push_back(ArgbOf(pixel(x, y)) | 0xFF000000u);
+  // BMP: written with its alpha bytes; a file whose alpha bytes are all 0 loads opaque.
+  platform::TMemoryStream bmp;
+  src.SaveToStream(&bmp);
+  bmp.SetPosition(0);
+  platform::TBitmap fromBmp;
+  fromBmp.LoadFromStream(&bmp);
+  EXPECT_EQ(Drawn(&fromBmp), shown);
+  EXPECT_EQ(rasterLoad(bytesOf(bmp), "zero.bmp"), opaque);
+  // PNG: the bitmap's alpha is not carried over; the image is RGB without transparency.
+  TPngGraphic png;
+  png.Assign(&src);
+  platform::TMemoryStream pngBytes;
+  png.SaveToStream(&pngBytes);
+  pngBytes.SetPosition(0);
+  TPngGraphic pngBack;
+  pngBack.LoadFromStream(&pngBytes);
+  EXPECT_EQ(pngBack.Header()->ColorType, 2);
+  EXPECT_FALSE(pngBack.GetTransparent());
+  EXPECT_EQ(Drawn(&pngBack), shown);
+  EXPECT_EQ(rasterLoad(bytesOf(pngBytes), "zero.png"), opaque);
+  // GIF: the colours become a frame without a transparent index.
+  TGifGraphic gif;
+  gif.Assign(&src);
+  platform::TMemoryStream gifBytes;
+  gif.SaveToStream(&gifBytes);
+  gifBytes.SetPosition(0);
+  TGifGraphic gifBack;
+  gifBack.LoadFromStream(&gifBytes);
+  ASSERT_EQ(gifBack.Count(), 1);
+  EXPECT_FALSE(gifBack.Images(0)->Transparent());
+  EXPECT_EQ(Drawn(&gifBack), shown);
+  EXPECT_EQ(gifBack.Images(0)->Pixels32(), opaque);
 }
