@@ -771,3 +771,133 @@ TEST(Metafile, LoadsStreamsAndSavesTheSameBytes) {
   EXPECT_TRUE(copy.Empty());
   EXPECT_EQ(copy.Width(), 0);
 }
+
+namespace {
+// Pixels whose centres lie well inside Box (canvas pixels) have Colour; those well outside it
+// have not.
+void ExpectBox(TPlay& P, const QRectF& Box, TColor Colour, int W = 100, int H = 100) {
+  int missing = 0, stray = 0;
+  const QRectF in = Box.adjusted(0.6, 0.6, -0.6, -0.6), out = Box.adjusted(-0.6, -0.6, 0.6, 0.6);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const QPointF c(x + 0.5, y + 0.5);
+      if (in.contains(c)) missing += P.At(x, y) != Colour;
+      else if (!out.contains(c)) stray += P.At(x, y) == Colour;
+    }
+  EXPECT_EQ(missing, 0) << "inside " << Box.x() << "," << Box.y() << " " << Box.width() << "x" << Box.height();
+  EXPECT_EQ(stray, 0) << "outside " << Box.x() << "," << Box.y() << " " << Box.width() << "x" << Box.height();
+}
+// The pixels of Box (canvas pixels) that are not Colour.
+int Wrong(TPlay& P, const QRect& Box, TColor Colour) {
+  int n = 0;
+  for (int y = Box.top(); y <= Box.bottom(); ++y)
+    for (int x = Box.left(); x <= Box.right(); ++x) n += P.At(x, y) != Colour;
+  return n;
+}
+}  // namespace
+
+// A V of a 10 units wide pen with mitred joins: the join's miter is 2.39 times the width, so a
+// limit below that bevels the tip (at y 27.9) and one above it keeps the point (at y 18.1).
+TEST(Metafile, MiterLimitBevelsOrKeepsASharpJoin) {
+  struct TCase {
+    bool Set;
+    uint32_t Limit;  // an integer, or a float's bits as some writers store it
+    bool Miter;
+  };
+  for (const TCase& c : {TCase{false, 0, true}, TCase{true, 2, false}, TCase{true, 3, true},
+                         TCase{true, F(2.3f), false}, TCase{true, F(2.5f), true}, TCase{true, F(20.f), true}}) {
+    TEmf e;
+    if (c.Set) e.Rec(EMR_SETMITERLIMIT, {c.Limit});
+    e.Rec(EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000u | 0x2000u | 0x200u, 10, 0, cBlack, 0, 0}).Select(1);
+    e.Poly(EMR_POLYLINE, {{20, 95}, {50, 30}, {80, 95}});
+    TPlay p(e.Finish());
+    const std::string what = std::to_string(c.Limit);
+    EXPECT_EQ(p.At(50, 29), cBlack) << what;  // below the bevel: both
+    EXPECT_EQ(p.At(50, 26), c.Miter ? cBlack : cWhite) << what;
+    EXPECT_EQ(p.At(50, 22), c.Miter ? cBlack : cWhite) << what;
+    EXPECT_EQ(p.At(50, 16), cWhite) << what;  // beyond the tip
+    EXPECT_EQ(p.At(50, 46), cWhite) << what;  // inside the V
+  }
+}
+
+// The fixed mapping modes: a rectangle at known logical coordinates lands where the mode's
+// units (on a reference device of 4 pixels a millimetre) and its upward y axis put it, from a
+// viewport origin at the bottom left.
+TEST(Metafile, FixedMappingModesScaleAndTurnTheYAxis) {
+  struct TCase {
+    int32_t Mode;
+    double PerMm;  // logical units a millimetre
+    int32_t L, B, R, T;  // the rectangle, y up
+  };
+  // Low and high metric, low and high English, twips.
+  for (const TCase& c : {TCase{2, 10, 50, 25, 150, 200}, TCase{3, 100, 500, 250, 1500, 2000},
+                         TCase{4, 100 / 25.4, 20, 10, 59, 79}, TCase{5, 1000 / 25.4, 200, 98, 590, 787},
+                         TCase{6, 1440 / 25.4, 283, 142, 850, 1134}}) {
+    TEmf e(100, 100, 4, true);
+    e.NullPen().Brush(1, cRed).Rec(EMR_SETMAPMODE, {uint32_t(c.Mode)}).Rec(EMR_SETVIEWPORTORGEX, {0, 100});
+    e.Box(EMR_RECTANGLE, c.L, c.T, c.R, c.B);
+    TPlay p(e.Finish());
+    SCOPED_TRACE(c.Mode);
+    const double k = 4 / c.PerMm;  // pixels a logical unit
+    ExpectBox(p, QRectF(QPointF(c.L * k, 100 - c.T * k), QPointF(c.R * k, 100 - c.B * k)), cRed);
+  }
+}
+
+// Several polylines in one record: each drawn, none joined to the next, none filled (a red
+// brush is selected). The second one goes round a square.
+TEST(Metafile, PolyPolylinesDrawEachLineApart) {
+  const std::vector<std::vector<std::pair<int32_t, int32_t>>> lines = {
+      {{10, 10}, {90, 10}}, {{10, 30}, {90, 30}, {90, 60}, {10, 60}, {10, 30}}, {{10, 80}, {50, 95}, {90, 80}}};
+  for (bool shortPts : {false, true}) {
+    std::vector<uint32_t> w = {0, 0, 0, 0, uint32_t(lines.size()), 10};
+    for (const auto& l : lines) w.push_back(uint32_t(l.size()));
+    for (const auto& l : lines)
+      for (auto [x, y] : l) {
+        if (shortPts) {
+          w.push_back(uint32_t(uint16_t(x)) | (uint32_t(uint16_t(y)) << 16));
+        } else {
+          w.push_back(uint32_t(x));
+          w.push_back(uint32_t(y));
+        }
+      }
+    TEmf e;
+    e.Pen(1, 1, cBlack).Brush(2, cRed).Rec(shortPts ? EMR_POLYPOLYLINE16 : EMR_POLYPOLYLINE, w);
+    TPlay p(e.Finish());
+    SCOPED_TRACE(shortPts);
+    for (auto [x, y] : {std::pair{50, 10}, {50, 30}, {90, 45}, {50, 60}, {10, 45}, {30, 87}, {70, 87}})
+      EXPECT_EQ(p.At(x, y), cBlack) << x << "," << y;
+    // Where a line from one polyline's end to the next one's start would run, and inside.
+    for (auto [x, y] : {std::pair{50, 20}, {50, 70}, {50, 45}, {50, 80}})
+      EXPECT_EQ(p.At(x, y), cWhite) << x << "," << y;
+  }
+}
+
+// Stroking a path draws its outline only and leaves an open figure open; stroking and filling
+// fills under the outline. Either uses the path up.
+TEST(Metafile, StrokePathAndStrokeAndFillPath) {
+  for (uint32_t type : {EMR_STROKEPATH, EMR_STROKEANDFILLPATH}) {
+    TEmf e;
+    e.Rec(EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000u | 0x2000u | 0x200u, 10, 0, cBlack, 0, 0}).Select(1);
+    e.Brush(2, cRed).Rec(EMR_BEGINPATH, {});
+    e.Rec(EMR_MOVETOEX, {20, 20}).Rec(EMR_LINETO, {60, 20}).Rec(EMR_LINETO, {60, 60}).Rec(EMR_LINETO, {20, 60});
+    e.Rec(EMR_CLOSEFIGURE, {});
+    e.Rec(EMR_MOVETOEX, {70, 60}).Rec(EMR_LINETO, {85, 90}).Rec(EMR_LINETO, {100, 60});  // open
+    e.Rec(EMR_ENDPATH, {}).Rec(type, {0, 0, 0, 0});
+    e.Brush(3, cBlue).Rec(EMR_FILLPATH, {0, 0, 0, 0});  // no path left
+    TPlay p(e.Finish());
+    SCOPED_TRACE(type);
+    // The closed square's outline: a band 10 wide around its edges, mitred at the corners.
+    EXPECT_EQ(Wrong(p, QRect(15, 15, 50, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(15, 55, 50, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(15, 25, 10, 30), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(55, 25, 10, 30), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 0, 100, 14), cWhite), 0);
+    EXPECT_EQ(Wrong(p, QRect(26, 26, 28, 28), type == EMR_STROKEPATH ? cWhite : cRed), 0);
+    // The open figure: both lines, no line back from its end to its start.
+    EXPECT_EQ(p.At(77, 75), cBlack);
+    EXPECT_EQ(p.At(93, 75), cBlack);
+    EXPECT_EQ(p.At(85, 57), cWhite);
+    EXPECT_EQ(p.At(85, 62), type == EMR_STROKEPATH ? cWhite : cRed);  // filled as if closed
+    EXPECT_EQ(p.At(85, 70), type == EMR_STROKEPATH ? cWhite : cRed);
+  }
+}
