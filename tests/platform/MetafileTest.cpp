@@ -901,3 +901,78 @@ TEST(Metafile, StrokePathAndStrokeAndFillPath) {
     EXPECT_EQ(p.At(85, 70), type == EMR_STROKEPATH ? cWhite : cRed);
   }
 }
+
+namespace {
+// A BITBLT, STRETCHBLT or ALPHABLEND record's words: destination, raster operation (or blend
+// function), source corner and size (the last two not in BITBLT) and the bitmap (header and
+// bits as words; none when empty).
+std::vector<uint32_t> Blt(uint32_t Type, int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t Rop, int32_t Xs,
+                          int32_t Ys, int32_t Ws, int32_t Hs, const std::vector<uint32_t>& Bmi,
+                          const std::vector<uint32_t>& Bits) {
+  const uint32_t fixed = Type == EMR_BITBLT ? 100 : 108, cbBmi = uint32_t(4 * Bmi.size());
+  std::vector<uint32_t> w = {0, 0, 0, 0, uint32_t(X), uint32_t(Y), uint32_t(W), uint32_t(H), Rop, uint32_t(Xs),
+                             uint32_t(Ys), F(1), 0, 0, F(1), 0, 0, 0, 0, Bmi.empty() ? 0 : fixed, cbBmi,
+                             Bmi.empty() ? 0 : fixed + cbBmi, uint32_t(4 * Bits.size())};
+  if (Type != EMR_BITBLT) w.insert(w.end(), {uint32_t(Ws), uint32_t(Hs)});
+  w.insert(w.end(), Bmi.begin(), Bmi.end());
+  w.insert(w.end(), Bits.begin(), Bits.end());
+  return w;
+}
+// Bitmap headers of W x H pixels (bottom-up) of the given bits a pixel.
+std::vector<uint32_t> Bmi(int32_t W, int32_t H, uint32_t Bpp, uint32_t Bytes) {
+  return {40, uint32_t(W), uint32_t(H), 1 | (Bpp << 16), 0, Bytes, 0, 0, 0, 0};
+}
+}  // namespace
+
+// Block transfers of a bitmap of red and green over grey, one band a raster operation: copy,
+// and, or, invert (xor), erase, inverted copy, and those without a source. BITBLT on the left
+// (its size scaled by the world transform), STRETCHBLT on the right.
+TEST(Metafile, BlitsOfASourceBitmapByRasterOperation) {
+  struct TRop {
+    uint32_t Rop;
+    TColor OnRed, OnGreen;
+  };
+  const TRop rops[] = {{0x00CC0020, cRed, cGreen},         {0x008800C6, 0x000080, 0x008000},
+                       {0x00EE0086, 0x8080FF, 0x80FF80},   {0x00660046, 0x80807F, 0x807F80},
+                       {0x00440328, 0x00007F, 0x007F00},   {0x00330008, 0xFFFF00, 0xFF00FF},
+                       {0x00550009, 0x7F7F7F, 0x7F7F7F},   {0x00000042, cBlack, cBlack},
+                       {0x00FF0062, cWhite, cWhite}};
+  const std::vector<uint32_t> bmi = Bmi(2, 1, 24, 8), bits = {0x00FF0000, 0x000000FF};  // red, green
+  TEmf e;
+  e.NullPen().Brush(1, 0x808080).Box(EMR_RECTANGLE, 0, 0, 100, 100);
+  e.Rec(EMR_SETWORLDTRANSFORM, {F(20), 0, 0, F(8), 0, 0});
+  for (int r = 0; r < 9; ++r) e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, r, 2, 1, rops[r].Rop, 0, 0, 0, 0, bmi, bits));
+  e.Rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, 1});
+  for (int r = 0; r < 9; ++r)
+    e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 50, 8 * r, 40, 8, rops[r].Rop, 0, 0, 2, 1, bmi, bits));
+  // Parts of a 2 x 2 bitmap (red green over blue black): the source corner counts from the top.
+  const std::vector<uint32_t> bmi2 = Bmi(2, 2, 24, 16), bits2 = {0x000000FF, 0, 0x00FF0000, 0x000000FF};
+  e.Rec(EMR_SETWORLDTRANSFORM, {F(10), 0, 0, F(10), 0, 0});
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, 8, 1, 1, 0x00CC0020, 1, 0, 0, 0, bmi2, bits2));  // green
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 1, 8, 1, 1, 0x00CC0020, 0, 1, 0, 0, bmi2, bits2));  // blue
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, 9, 2, 1, 0x00CC0020, 0, 1, 0, 0, bmi2, bits2));  // blue black
+  e.Rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, 1});
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 30, 80, 20, 20, 0x00CC0020, 1, 0, 1, 2, bmi2, bits2));  // green, black
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 90, 80, -40, 20, 0x00CC0020, 0, 0, 2, 1, bmi2, bits2));  // mirrored
+  TPlay p(e.Finish());
+  p.Save("blits");
+  for (int r = 0; r < 9; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(Wrong(p, QRect(0, 8 * r, 20, 8), rops[r].OnRed), 0);
+    EXPECT_EQ(Wrong(p, QRect(20, 8 * r, 20, 8), rops[r].OnGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(50, 8 * r, 20, 8), rops[r].OnRed), 0);
+    EXPECT_EQ(Wrong(p, QRect(70, 8 * r, 20, 8), rops[r].OnGreen), 0);
+  }
+  EXPECT_EQ(Wrong(p, QRect(40, 0, 10, 80), 0x808080), 0);
+  EXPECT_EQ(Wrong(p, QRect(90, 0, 10, 100), 0x808080), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 72, 50, 8), 0x808080), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 80, 10, 10), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(10, 80, 10, 10), cBlue), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 90, 10, 10), cBlue), 0);
+  EXPECT_EQ(Wrong(p, QRect(10, 90, 10, 10), cBlack), 0);
+  EXPECT_EQ(Wrong(p, QRect(20, 80, 10, 20), 0x808080), 0);
+  EXPECT_EQ(Wrong(p, QRect(30, 80, 20, 10), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(30, 90, 20, 10), cBlack), 0);
+  EXPECT_EQ(Wrong(p, QRect(50, 80, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(70, 80, 20, 20), cRed), 0);
+}
