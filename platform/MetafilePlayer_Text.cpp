@@ -175,12 +175,14 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
   const uint64_t bytes = uint64_t(n) * (Wide ? 2 : 1);
   if (n > 0 && (offString < 76 || uint64_t(offString) + bytes > R.Size)) Fail("Metafile text exceeds its record");
   const bool pdy = (options & ETO_PDY) != 0;
-  std::vector<double> dx;
+  std::vector<double> dx, dy;  // with ETO_PDY the array holds pairs: across and up
   if (offDx != 0 && n > 0) {
     const uint64_t entries = uint64_t(n) * (pdy ? 2 : 1);
     if (offDx < 76 || uint64_t(offDx) + entries * 4 > R.Size) Fail("Metafile text exceeds its record");
     dx.reserve(n);
     for (uint32_t i = 0; i < n; ++i) dx.push_back(R.I32(offDx + 4 * uint32_t(i * (pdy ? 2 : 1))));
+    if (pdy)
+      for (uint32_t i = 0; i < n; ++i) dy.push_back(R.I32(offDx + 8 * i + 4));
   }
   const QTransform& full = Full();
   if ((options & ETO_OPAQUE) && !rcl.isEmpty()) {
@@ -222,9 +224,11 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
   const double height = font->Height == 0 ? 12 : std::abs(double(font->Height));
   const double k = height / cFontPixels;  // logical units per font pixel
   // Advances: the spacing array (logical units) or the font's own.
-  std::vector<double> at(size_t(text.size()) + 1, 0.0);
+  std::vector<double> at(size_t(text.size()) + 1, 0.0), up(size_t(text.size()) + 1, 0.0);
   if (!dx.empty() && size_t(text.size()) == dx.size()) {
     for (qsizetype i = 0; i < text.size(); ++i) at[size_t(i) + 1] = at[size_t(i)] + dx[size_t(i)] / k;
+    if (!dy.empty())
+      for (qsizetype i = 0; i < text.size(); ++i) up[size_t(i) + 1] = up[size_t(i)] + dy[size_t(i)] / k;
   } else {
     for (qsizetype i = 0; i < text.size(); ++i)
       at[size_t(i) + 1] = at[size_t(i)] + fm.horizontalAdvance(text.at(i));
@@ -274,7 +278,7 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     if (c.isSpace() || c.isLowSurrogate()) continue;
     QString g(c);
     if (c.isHighSurrogate() && i + 1 < text.size()) g += text.at(i + 1);
-    glyphs.addText(QPointF((at[size_t(i)] + ox) * stretch, oy), qf, g);
+    glyphs.addText(QPointF((at[size_t(i)] + ox) * stretch, oy - up[size_t(i)]), qf, g);
   }
   const double left = ox * stretch, advance = width * stretch;
   const double line = std::max(1.0, fm.lineWidth());
@@ -284,13 +288,7 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     return std::abs(B.left()) < cFar && std::abs(B.right()) < cFar && std::abs(B.top()) < cFar &&
            std::abs(B.bottom()) < cFar;
   };
-  if (S.BkMode == OPAQUE) {
-    // The character cells take the background colour.
-    QPainterPath cell;
-    cell.addRect(QRectF(left, oy - fm.ascent(), advance, fm.ascent() + fm.descent()));
-    const QPainterPath c = toCanvas.map(cell);
-    if (onDevice(c.boundingRect())) FPainter->fillPath(c, GdiColor(S.BkColor));
-  }
+  // The rectangle clips the character cells too.
   const std::optional<QRegion> saved = FClip;
   if ((options & ETO_CLIPPED) && !rcl.isEmpty()) {
     const QRectF d = full.mapRect(rcl);
@@ -300,13 +298,20 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
       FPainter->setClipRegion(*FClip);
     }
   }
+  if (S.BkMode == OPAQUE) {
+    // The character cells take the background colour.
+    QPainterPath cell;
+    cell.addRect(QRectF(left, oy - fm.ascent(), advance, fm.ascent() + fm.descent()));
+    const QPainterPath c = toCanvas.map(cell);
+    if (onDevice(c.boundingRect())) FPainter->fillPath(c, GdiColor(S.BkColor));
+  }
   const QPainterPath ink = toCanvas.map(glyphs);
   if (onDevice(ink.boundingRect())) FillCoverage(ink, GdiColor(S.TextColor));
   if (FClip != saved) ApplyClip();
   if (updateCp) {
     // The current position moves on by the text's advance.
     const QTransform inv = full.inverted();
-    S.Pos += inv.map(toCanvas.map(QPointF(advance, 0))) - inv.map(toCanvas.map(QPointF(0, 0)));
+    S.Pos += inv.map(toCanvas.map(QPointF(advance, -up.back()))) - inv.map(toCanvas.map(QPointF(0, 0)));
   }
 }
 

@@ -976,3 +976,78 @@ TEST(Metafile, BlitsOfASourceBitmapByRasterOperation) {
   EXPECT_EQ(Wrong(p, QRect(50, 80, 20, 20), cGreen), 0);
   EXPECT_EQ(Wrong(p, QRect(70, 80, 20, 20), cRed), 0);
 }
+
+// ETO_CLIPPED cuts the text and its opaque character cells to the rectangle; without it the
+// same rectangle leaves the text whole. The clip ends with the record.
+TEST(Metafile, TextClippedToItsRectangle) {
+  for (bool clipped : {false, true}) {
+    TEmf e(200, 100);
+    Font(e, 1, -40, u"Arial");
+    e.Rec(EMR_SETBKCOLOR, {cGreen}).Rec(EMR_SETTEXTCOLOR, {cBlue});
+    TextW(e, 10, 10, u"HHHH", clipped ? 4 : 0, {}, {0, 0, 60, 30});
+    TextW(e, 10, 60, u"HHHH");
+    TPlay p(e.Finish(), 200, 100);
+    SCOPED_TRACE(clipped);
+    QRect top, cells;
+    for (int y = 0; y < 55; ++y)
+      for (int x = 0; x < 200; ++x) {
+        if (p.At(x, y) == cGreen) cells |= QRect(x, y, 1, 1);
+        else if (p.At(x, y) != cWhite) top |= QRect(x, y, 1, 1);
+      }
+    if (clipped) {
+      EXPECT_LE(top.right(), 59);
+      EXPECT_LE(top.bottom(), 29);
+      EXPECT_LE(cells.right(), 59);
+      EXPECT_LE(cells.bottom(), 29);
+    } else {
+      EXPECT_GT(top.right(), 90);
+      EXPECT_GT(top.bottom(), 35);
+      EXPECT_GT(cells.right(), 90);
+    }
+    EXPECT_GE(top.left(), 10);
+    EXPECT_LT(top.left(), 16);
+    EXPECT_EQ(p.At(12, 12), cGreen);  // a cell's corner
+    // The next text is whole.
+    QRect bottom;
+    for (int y = 55; y < 100; ++y)
+      for (int x = 0; x < 200; ++x)
+        if (p.At(x, y) != cWhite && p.At(x, y) != cGreen) bottom |= QRect(x, y, 1, 1);
+    EXPECT_GT(bottom.right(), 90);
+  }
+}
+
+// ETO_PDY: the spacing array holds pairs, each character's horizontal and vertical advance; a
+// positive vertical advance moves the next character up.
+TEST(Metafile, TextSpacingPairsMoveCharactersAcrossAndUp) {
+  for (int32_t dy : {0, 20, -20}) {
+    TEmf e(200, 120);
+    Font(e, 1, -40, u"Arial");
+    e.Rec(EMR_SETBKMODE, {1});
+    TextW(e, 10, 40, u"II", 0x2000, {100, dy, 10, 0});
+    TPlay p(e.Finish(), 200, 120);
+    p.Save("text-pdy");
+    QRect first, second;
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 200; ++x)
+        if (p.At(x, y) != cWhite) (x < 100 ? first : second) |= QRect(x, y, 1, 1);
+    SCOPED_TRACE(dy);
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_NEAR(second.left() - first.left(), 100, 1);
+    EXPECT_NEAR(second.top() - first.top(), -dy, 1);
+    EXPECT_NEAR(second.bottom() - first.bottom(), -dy, 1);
+  }
+  // Updating the current position: the next text starts after both advances, 20 up.
+  TEmf e(200, 120);
+  Font(e, 1, -40, u"Arial");
+  e.Rec(EMR_SETBKMODE, {1}).Rec(EMR_SETTEXTALIGN, {1}).Rec(EMR_MOVETOEX, {10, 40});
+  TextW(e, 0, 0, u"I", 0x2000, {100, 20});
+  TextW(e, 0, 0, u"I");
+  TPlay p(e.Finish(), 200, 120);
+  QRect first, second;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (p.At(x, y) != cWhite) (x < 100 ? first : second) |= QRect(x, y, 1, 1);
+  EXPECT_NEAR(second.left() - first.left(), 100, 1);
+  EXPECT_NEAR(second.top() - first.top(), -20, 1);
+}
