@@ -1051,3 +1051,39 @@ TEST(Metafile, TextSpacingPairsMoveCharactersAcrossAndUp) {
   EXPECT_NEAR(second.left() - first.left(), 100, 1);
   EXPECT_NEAR(second.top() - first.top(), -20, 1);
 }
+
+// ALPHABLEND with the source's own alpha (premultiplied colours): opaque red, blue at half
+// alpha and a transparent pixel, over white and over black, at full and half constant alpha;
+// without the source alpha flag the same bitmap is opaque. Destination = source x constant
+// alpha + destination x (1 - source alpha x constant alpha).
+TEST(Metafile, AlphaBlendBySourceAlpha) {
+  struct TCase {
+    uint32_t Constant;
+    bool SourceAlpha;
+    int OnWhite[3][3], OnBlack[3][3];  // red, green, blue of the three pixels
+  };
+  const TCase cases[] = {
+      {255, true, {{255, 0, 0}, {127, 127, 255}, {255, 255, 255}}, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}},
+      {128, true, {{255, 127, 127}, {191, 191, 255}, {255, 255, 255}}, {{128, 0, 0}, {0, 0, 64}, {0, 0, 0}}},
+      {255, false, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}},
+  };
+  const std::vector<uint32_t> bmi = Bmi(3, 1, 32, 12), bits = {0xFFFF0000, 0x80000080, 0};
+  for (const TCase& c : cases) {
+    const uint32_t blend = (c.Constant << 16) | (c.SourceAlpha ? 1u << 24 : 0);
+    TEmf e;
+    e.NullPen().Brush(1, cBlack).Box(EMR_RECTANGLE, 0, 50, 100, 100);
+    e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 0, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+    e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 60, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+    TPlay p(e.Finish());
+    SCOPED_TRACE(std::to_string(c.Constant) + (c.SourceAlpha ? " source alpha" : ""));
+    for (int i = 0; i < 3; ++i)
+      for (int row = 0; row < 2; ++row) {
+        const TColor got = p.At(30 * i + 15, row ? 75 : 15);
+        const int* want = row ? c.OnBlack[i] : c.OnWhite[i];
+        EXPECT_NEAR(int(got & 0xFF), want[0], 1) << i << " " << row;
+        EXPECT_NEAR(int((got >> 8) & 0xFF), want[1], 1) << i << " " << row;
+        EXPECT_NEAR(int((got >> 16) & 0xFF), want[2], 1) << i << " " << row;
+      }
+    EXPECT_EQ(p.At(95, 15), cWhite);  // beyond the destination
+  }
+}
