@@ -108,36 +108,57 @@ void TMetafileDC::FillCoverage(const QPainterPath& Path, const QColor& Color) {
 void TMetafileDC::CombineLayer(const QImage& Layer, const QPoint& Origin, uint32_t Rop, int32_t ConstAlpha,
                                bool SrcAlpha) {
   QImage* img = Pixels();
+  // A bitmap of another format (24 bits): its pixels under the layer are combined as 32-bit ones
+  // and put back.
+  QImage part;
+  QPoint at;  // where img's first pixel is on the device
   if (!img) {
-    // Other devices (a printer): the layer is painted over; only copying keeps its meaning.
+    QPaintDevice* dev = FPainter->device();
+    if (dev && dev->devType() == QInternal::Image && FPainter->worldTransform().isIdentity()) {
+      auto* other = static_cast<QImage*>(dev);
+      const QRect r = QRect(Origin, Layer.size()) & other->rect();
+      if (r.isEmpty()) return;
+      part = other->copy(r).convertToFormat(QImage::Format_RGB32);
+      at = r.topLeft();
+      img = &part;
+    }
+  }
+  if (!img) {
+    // Other devices (a printer): the layer is painted over, its colours premultiplied by the
+    // alpha they are blended with; only copying and blending keep their meaning.
     if (Rop == SRCCOPY || Rop == PATCOPY || Rop == NOTSRCCOPY || Rop == cAlphaBlend) {
       QImage l = Layer.convertToFormat(QImage::Format_ARGB32);
+      const uint32_t ca = Rop == cAlphaBlend ? uint32_t(ConstAlpha) : 255;
       for (int y = 0; y < l.height(); ++y) {
         auto* p = reinterpret_cast<uint32_t*>(l.scanLine(y));
         for (int x = 0; x < l.width(); ++x) {
           if (!(p[x] >> 24)) continue;
-          uint32_t a = 255;
-          if (Rop == cAlphaBlend) a = uint32_t(ConstAlpha);
-          p[x] = (a << 24) | (Rop == NOTSRCCOPY ? ~p[x] & 0xFFFFFF : p[x] & 0xFFFFFF);
+          const uint32_t c = Rop == NOTSRCCOPY ? ~p[x] : p[x];
+          const uint32_t a = Rop == cAlphaBlend && SrcAlpha ? ((p[x] >> 24) * ca + 127) / 255 : ca;
+          uint32_t out = a << 24;
+          for (int sh = 0; sh <= 16; sh += 8)
+            out |= std::min((((c >> sh) & 0xFF) * ca + 127) / 255, a) << sh;
+          p[x] = out;
         }
       }
+      l.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
       FPainter->drawImage(Origin, l);
     }
     return;
   }
-  const QRect area = QRect(Origin, Layer.size()) & img->rect();
+  const QRect area = QRect(Origin, Layer.size()) & img->rect().translated(at);
   const bool anyClip = FClip.has_value();
   const bool simpleClip = !anyClip || FClip->rectCount() <= 1;
-  const QRect clipBox = anyClip ? FClip->boundingRect() : img->rect();
+  const QRect clipBox = anyClip ? FClip->boundingRect() : img->rect().translated(at);
   for (int y = area.top(); y <= area.bottom(); ++y) {
     const auto* s = reinterpret_cast<const uint32_t*>(Layer.constScanLine(y - Origin.y()));
-    auto* d = reinterpret_cast<uint32_t*>(img->scanLine(y));
+    auto* d = reinterpret_cast<uint32_t*>(img->scanLine(y - at.y()));
     for (int x = area.left(); x <= area.right(); ++x) {
       // The layer's alpha byte marks what the source covers; its colour bytes are the source.
       const uint32_t sp = s[x - Origin.x()];
       if (!(sp >> 24)) continue;
       if (!clipBox.contains(x, y) || (!simpleClip && !FClip->contains(QPoint(x, y)))) continue;
-      const uint32_t dp = d[x];
+      const uint32_t dp = d[x - at.x()];
       uint32_t out;
       if (Rop == cAlphaBlend) {
         // Source alpha (premultiplied colours) or the constant alpha alone.
@@ -158,8 +179,13 @@ void TMetafileDC::CombineLayer(const QImage& Layer, const QPoint& Origin, uint32
       } else {
         out = Combine(Rop, sp, dp) & 0xFFFFFF;
       }
-      d[x] = 0xFF000000u | out;
+      d[x - at.x()] = 0xFF000000u | out;
     }
+  }
+  if (!part.isNull()) {
+    FPainter->setCompositionMode(QPainter::CompositionMode_Source);
+    FPainter->drawImage(at, part);
+    FPainter->setCompositionMode(QPainter::CompositionMode_SourceOver);
   }
 }
 
@@ -487,9 +513,9 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
       if (!srcRect.contains(sx, sy) || !src.rect().contains(sx, sy)) continue;
       uint32_t v = reinterpret_cast<const uint32_t*>(src.constScanLine(sy))[sx];
       if (rop == cAlphaBlend && srcAlpha) {
-        // The alpha byte also marks coverage: a source alpha of 0 becomes 1, which leaves the
-        // destination as it was once rounded.
-        line[x] = v | (v >> 24 ? 0 : 0x01000000u);
+        // The alpha byte also marks coverage. A transparent pixel without colour leaves the
+        // destination alone; one with colour (which adds it) is marked by a source alpha of 1.
+        line[x] = v >> 24 ? v : (v & 0xFFFFFF ? v | 0x01000000u : 0);
         continue;
       }
       line[x] = v | 0xFF000000u;

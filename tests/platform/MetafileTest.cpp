@@ -3,6 +3,7 @@
 // paths, clipping, saved states, mapping modes, brushes, bitmaps with raster operations and
 // the alpha blend, text, and damaged records.
 #include <QImage>
+#include <QPixmap>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -86,11 +87,12 @@ uint32_t F(float V) {
   return u;
 }
 
-// Plays a picture onto a white 32-bit bitmap of W x H (the target rectangle the whole bitmap).
+// Plays a picture onto a white bitmap of W x H, 32 bits a pixel unless asked (the target
+// rectangle the whole bitmap).
 struct TPlay {
   TBitmap Bitmap;
-  TPlay(const std::vector<uint8_t>& Data, int W = 100, int H = 100) {
-    Bitmap.SetPixelFormat(pf32bit);
+  TPlay(const std::vector<uint8_t>& Data, int W = 100, int H = 100, TPixelFormat Format = pf32bit) {
+    Bitmap.SetPixelFormat(Format);
     Bitmap.SetSize(W, H);
     Bitmap.Canvas()->Brush()->SetColor(clWhite);
     Bitmap.Canvas()->FillRect(TRect{0, 0, W, H});
@@ -927,6 +929,7 @@ std::vector<uint32_t> Bmi(int32_t W, int32_t H, uint32_t Bpp, uint32_t Bytes) {
 // Block transfers of a bitmap of red and green over grey, one band a raster operation: copy,
 // and, or, invert (xor), erase, inverted copy, and those without a source. BITBLT on the left
 // (its size scaled by the world transform), STRETCHBLT on the right.
+// The same on a 24-bit bitmap, whose pixels are not the 32-bit ones the operations work on.
 TEST(Metafile, BlitsOfASourceBitmapByRasterOperation) {
   struct TRop {
     uint32_t Rop;
@@ -954,27 +957,31 @@ TEST(Metafile, BlitsOfASourceBitmapByRasterOperation) {
   e.Rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, 1});
   e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 30, 80, 20, 20, 0x00CC0020, 1, 0, 1, 2, bmi2, bits2));  // green, black
   e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 90, 80, -40, 20, 0x00CC0020, 0, 0, 2, 1, bmi2, bits2));  // mirrored
-  TPlay p(e.Finish());
-  p.Save("blits");
-  for (int r = 0; r < 9; ++r) {
-    SCOPED_TRACE(r);
-    EXPECT_EQ(Wrong(p, QRect(0, 8 * r, 20, 8), rops[r].OnRed), 0);
-    EXPECT_EQ(Wrong(p, QRect(20, 8 * r, 20, 8), rops[r].OnGreen), 0);
-    EXPECT_EQ(Wrong(p, QRect(50, 8 * r, 20, 8), rops[r].OnRed), 0);
-    EXPECT_EQ(Wrong(p, QRect(70, 8 * r, 20, 8), rops[r].OnGreen), 0);
+  const std::vector<uint8_t> data = e.Finish();
+  for (TPixelFormat format : {pf32bit, pf24bit}) {
+    SCOPED_TRACE(format == pf32bit ? "32 bits" : "24 bits");
+    TPlay p(data, 100, 100, format);
+    p.Save(format == pf32bit ? "blits" : "blits-24");
+    for (int r = 0; r < 9; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_EQ(Wrong(p, QRect(0, 8 * r, 20, 8), rops[r].OnRed), 0);
+      EXPECT_EQ(Wrong(p, QRect(20, 8 * r, 20, 8), rops[r].OnGreen), 0);
+      EXPECT_EQ(Wrong(p, QRect(50, 8 * r, 20, 8), rops[r].OnRed), 0);
+      EXPECT_EQ(Wrong(p, QRect(70, 8 * r, 20, 8), rops[r].OnGreen), 0);
+    }
+    EXPECT_EQ(Wrong(p, QRect(40, 0, 10, 80), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(90, 0, 10, 100), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 72, 50, 8), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 80, 10, 10), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(10, 80, 10, 10), cBlue), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 90, 10, 10), cBlue), 0);
+    EXPECT_EQ(Wrong(p, QRect(10, 90, 10, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(20, 80, 10, 20), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(30, 80, 20, 10), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(30, 90, 20, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(50, 80, 20, 20), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(70, 80, 20, 20), cRed), 0);
   }
-  EXPECT_EQ(Wrong(p, QRect(40, 0, 10, 80), 0x808080), 0);
-  EXPECT_EQ(Wrong(p, QRect(90, 0, 10, 100), 0x808080), 0);
-  EXPECT_EQ(Wrong(p, QRect(0, 72, 50, 8), 0x808080), 0);
-  EXPECT_EQ(Wrong(p, QRect(0, 80, 10, 10), cGreen), 0);
-  EXPECT_EQ(Wrong(p, QRect(10, 80, 10, 10), cBlue), 0);
-  EXPECT_EQ(Wrong(p, QRect(0, 90, 10, 10), cBlue), 0);
-  EXPECT_EQ(Wrong(p, QRect(10, 90, 10, 10), cBlack), 0);
-  EXPECT_EQ(Wrong(p, QRect(20, 80, 10, 20), 0x808080), 0);
-  EXPECT_EQ(Wrong(p, QRect(30, 80, 20, 10), cGreen), 0);
-  EXPECT_EQ(Wrong(p, QRect(30, 90, 20, 10), cBlack), 0);
-  EXPECT_EQ(Wrong(p, QRect(50, 80, 20, 20), cGreen), 0);
-  EXPECT_EQ(Wrong(p, QRect(70, 80, 20, 20), cRed), 0);
 }
 
 // ETO_CLIPPED cuts the text and its opaque character cells to the rectangle; without it the
@@ -1068,22 +1075,42 @@ TEST(Metafile, AlphaBlendBySourceAlpha) {
       {255, false, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}},
   };
   const std::vector<uint32_t> bmi = Bmi(3, 1, 32, 12), bits = {0xFFFF0000, 0x80000080, 0};
-  for (const TCase& c : cases) {
-    const uint32_t blend = (c.Constant << 16) | (c.SourceAlpha ? 1u << 24 : 0);
-    TEmf e;
-    e.NullPen().Brush(1, cBlack).Box(EMR_RECTANGLE, 0, 50, 100, 100);
-    e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 0, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
-    e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 60, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
-    TPlay p(e.Finish());
-    SCOPED_TRACE(std::to_string(c.Constant) + (c.SourceAlpha ? " source alpha" : ""));
-    for (int i = 0; i < 3; ++i)
-      for (int row = 0; row < 2; ++row) {
-        const TColor got = p.At(30 * i + 15, row ? 75 : 15);
-        const int* want = row ? c.OnBlack[i] : c.OnWhite[i];
-        EXPECT_NEAR(int(got & 0xFF), want[0], 1) << i << " " << row;
-        EXPECT_NEAR(int((got >> 8) & 0xFF), want[1], 1) << i << " " << row;
-        EXPECT_NEAR(int((got >> 16) & 0xFF), want[2], 1) << i << " " << row;
+  for (const TCase& c : cases)
+    for (int device = 0; device < 3; ++device) {  // 32-bit and 24-bit bitmaps, a pixmap
+      const uint32_t blend = (c.Constant << 16) | (c.SourceAlpha ? 1u << 24 : 0);
+      TEmf e;
+      e.NullPen().Brush(1, cBlack).Box(EMR_RECTANGLE, 0, 50, 100, 100);
+      e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 0, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+      e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 60, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+      const std::vector<uint8_t> data = e.Finish();
+      SCOPED_TRACE(std::to_string(c.Constant) + (c.SourceAlpha ? " source alpha" : "") + " on device " +
+                   std::to_string(device));
+      QImage pixmap;
+      if (device == 2) {
+        QPixmap pm(100, 100);
+        pm.fill(Qt::white);
+        TCanvas canvas;
+        canvas.SetDevice(&pm);
+        TMetafile m;
+        m.LoadFromBytes(data.data(), data.size());
+        ASSERT_TRUE(PlayEnhMetaFile(&canvas, m, TRect{0, 0, 100, 100}));
+        canvas.Release();
+        pixmap = pm.toImage();
       }
-    EXPECT_EQ(p.At(95, 15), cWhite);  // beyond the destination
-  }
+      TPlay p(data, 100, 100, device == 1 ? pf24bit : pf32bit);
+      for (int i = 0; i < 3; ++i)
+        for (int row = 0; row < 2; ++row) {
+          const int x = 30 * i + 15, y = row ? 75 : 15;
+          const QRgb q = pixmap.isNull() ? 0 : pixmap.pixel(x, y);
+          const TColor got = device == 2 ? TColor(qRed(q) | (qGreen(q) << 8) | (qBlue(q) << 16)) : p.At(x, y);
+          const int* want = row ? c.OnBlack[i] : c.OnWhite[i];
+          EXPECT_NEAR(int(got & 0xFF), want[0], 1) << i << " " << row;
+          EXPECT_NEAR(int((got >> 8) & 0xFF), want[1], 1) << i << " " << row;
+          EXPECT_NEAR(int((got >> 16) & 0xFF), want[2], 1) << i << " " << row;
+          if (c.SourceAlpha && i == 2) {
+            EXPECT_EQ(got, row ? cBlack : cWhite);  // transparent: untouched
+          }
+        }
+      EXPECT_EQ(p.At(95, 15), cWhite);  // beyond the destination
+    }
 }
