@@ -461,7 +461,9 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
     if (scans > uint32_t(1) << 24) return;
     src = ReadDib(R, offBmi, cbBmi, offBits, cbBits, usage, rop == cAlphaBlend, int32_t(scans));
     if (src.isNull()) return;
-    if (cxs <= 0 || cys <= 0) return;
+    // Stretching records mirror by a negative source extent as by a negative destination one.
+    const bool stretch = Type == EMR_STRETCHBLT || Type == EMR_STRETCHDIBITS;
+    if (cxs == 0 || cys == 0 || (!stretch && (cxs < 0 || cys < 0))) return;
     // Bottom-up bitmaps (a positive height) count these records' source rows from the bottom;
     // bits of part of the rows start at scan line startScan.
     const bool topDown = cbBmi >= 40 && R.I32(offBmi + 8) < 0;
@@ -498,7 +500,15 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
     fill = ((fill & 0xFF) << 16) | (fill & 0xFF00) | ((fill >> 16) & 0xFF);
   }
   const QRectF d = dest.normalized();
-  const QRect srcRect(xs, ys, cxs, cys);
+  // The source pixels the bitmap has, from the named corner towards the extent's sign.
+  QRect srcRect;
+  if (!src.isNull()) {
+    const int64_t x0 = xs, x1 = int64_t(xs) + cxs, y0 = ys, y1 = int64_t(ys) + cys;
+    const int64_t l = std::max<int64_t>(0, std::min(x0, x1)), r = std::min<int64_t>(src.width(), std::max(x0, x1));
+    const int64_t t = std::max<int64_t>(0, std::min(y0, y1)), b = std::min<int64_t>(src.height(), std::max(y0, y1));
+    if (r <= l || b <= t) return;
+    srcRect = QRect(int(l), int(t), int(r - l), int(b - t));
+  }
   for (int y = 0; y < area.height(); ++y) {
     auto* line = reinterpret_cast<uint32_t*>(layer.scanLine(y));
     for (int x = 0; x < area.width(); ++x) {
@@ -510,7 +520,7 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
       }
       const QPointF sp = toSrc.map(l);
       const int sx = int(std::floor(sp.x())), sy = int(std::floor(sp.y()));
-      if (!srcRect.contains(sx, sy) || !src.rect().contains(sx, sy)) continue;
+      if (!srcRect.contains(sx, sy)) continue;
       uint32_t v = reinterpret_cast<const uint32_t*>(src.constScanLine(sy))[sx];
       if (rop == cAlphaBlend && srcAlpha) {
         // The alpha byte also marks coverage. A transparent pixel without colour leaves the

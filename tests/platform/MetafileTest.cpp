@@ -1114,3 +1114,28 @@ TEST(Metafile, AlphaBlendBySourceAlpha) {
       EXPECT_EQ(p.At(95, 15), cWhite);  // beyond the destination
     }
 }
+
+// A negative source extent mirrors the bitmap as a negative destination extent does, across
+// and down; the source rectangle then runs back from the corner the record names.
+TEST(Metafile, NegativeSourceExtentsMirror) {
+  const std::vector<uint32_t> bmi = Bmi(2, 2, 24, 16), bits = {0x000000FF, 0, 0x00FF0000, 0x000000FF};
+  TEmf e;
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 0, 0, 40, 20, 0x00CC0020, 2, 0, -2, 1, bmi, bits));   // green red
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 50, 0, 40, 40, 0x00CC0020, 0, 2, 2, -2, bmi, bits));  // upside down
+  std::vector<uint8_t> s = Stretch(0, 50, 40, 20, 0x00CC0020);  // red green, across from 2 back to 0
+  const int32_t two = 2, minusTwo = -2;
+  std::memcpy(s.data() + 24, &two, 4);
+  std::memcpy(s.data() + 32, &minusTwo, 4);
+  e.Raw(EMR_STRETCHDIBITS, s);
+  TPlay p(e.Finish());
+  p.Save("mirrored-source");
+  EXPECT_EQ(Wrong(p, QRect(0, 0, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(20, 0, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(50, 0, 20, 20), cBlue), 0);
+  EXPECT_EQ(Wrong(p, QRect(70, 0, 20, 20), cBlack), 0);
+  EXPECT_EQ(Wrong(p, QRect(50, 20, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(70, 20, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 50, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(20, 50, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 20, 50, 30), cWhite), 0);
+}
