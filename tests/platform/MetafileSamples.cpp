@@ -1,6 +1,7 @@
 // Test-only program: writes sample metafiles with Debian's EMF library (libEMF), one per family
 // of records, into the folder given as the argument. The metafile tests play them with our
-// player and compare the pixels with an independent converter's rendering.
+// player and compare the pixels with an independent converter's rendering. The library records
+// no bitmaps; the bitmap picture gets its bitmap records from this program (see Bitmaps).
 //
 // Each picture is 100 x 75 mm; the library's reference device has 3.2 pixels per millimetre, so
 // the pictures are 320 x 240 device pixels.
