@@ -108,36 +108,57 @@ void TMetafileDC::FillCoverage(const QPainterPath& Path, const QColor& Color) {
 void TMetafileDC::CombineLayer(const QImage& Layer, const QPoint& Origin, uint32_t Rop, int32_t ConstAlpha,
                                bool SrcAlpha) {
   QImage* img = Pixels();
+  // A bitmap of another format (24 bits): its pixels under the layer are combined as 32-bit ones
+  // and put back.
+  QImage part;
+  QPoint at;  // where img's first pixel is on the device
   if (!img) {
-    // Other devices (a printer): the layer is painted over; only copying keeps its meaning.
+    QPaintDevice* dev = FPainter->device();
+    if (dev && dev->devType() == QInternal::Image && FPainter->worldTransform().isIdentity()) {
+      auto* other = static_cast<QImage*>(dev);
+      const QRect r = QRect(Origin, Layer.size()) & other->rect();
+      if (r.isEmpty()) return;
+      part = other->copy(r).convertToFormat(QImage::Format_RGB32);
+      at = r.topLeft();
+      img = &part;
+    }
+  }
+  if (!img) {
+    // Other devices (a printer): the layer is painted over, its colours premultiplied by the
+    // alpha they are blended with; only copying and blending keep their meaning.
     if (Rop == SRCCOPY || Rop == PATCOPY || Rop == NOTSRCCOPY || Rop == cAlphaBlend) {
       QImage l = Layer.convertToFormat(QImage::Format_ARGB32);
+      const uint32_t ca = Rop == cAlphaBlend ? uint32_t(ConstAlpha) : 255;
       for (int y = 0; y < l.height(); ++y) {
         auto* p = reinterpret_cast<uint32_t*>(l.scanLine(y));
         for (int x = 0; x < l.width(); ++x) {
           if (!(p[x] >> 24)) continue;
-          uint32_t a = 255;
-          if (Rop == cAlphaBlend) a = uint32_t(ConstAlpha);
-          p[x] = (a << 24) | (Rop == NOTSRCCOPY ? ~p[x] & 0xFFFFFF : p[x] & 0xFFFFFF);
+          const uint32_t c = Rop == NOTSRCCOPY ? ~p[x] : p[x];
+          const uint32_t a = Rop == cAlphaBlend && SrcAlpha ? ((p[x] >> 24) * ca + 127) / 255 : ca;
+          uint32_t out = a << 24;
+          for (int sh = 0; sh <= 16; sh += 8)
+            out |= std::min((((c >> sh) & 0xFF) * ca + 127) / 255, a) << sh;
+          p[x] = out;
         }
       }
+      l.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
       FPainter->drawImage(Origin, l);
     }
     return;
   }
-  const QRect area = QRect(Origin, Layer.size()) & img->rect();
+  const QRect area = QRect(Origin, Layer.size()) & img->rect().translated(at);
   const bool anyClip = FClip.has_value();
   const bool simpleClip = !anyClip || FClip->rectCount() <= 1;
-  const QRect clipBox = anyClip ? FClip->boundingRect() : img->rect();
+  const QRect clipBox = anyClip ? FClip->boundingRect() : img->rect().translated(at);
   for (int y = area.top(); y <= area.bottom(); ++y) {
     const auto* s = reinterpret_cast<const uint32_t*>(Layer.constScanLine(y - Origin.y()));
-    auto* d = reinterpret_cast<uint32_t*>(img->scanLine(y));
+    auto* d = reinterpret_cast<uint32_t*>(img->scanLine(y - at.y()));
     for (int x = area.left(); x <= area.right(); ++x) {
       // The layer's alpha byte marks what the source covers; its colour bytes are the source.
       const uint32_t sp = s[x - Origin.x()];
       if (!(sp >> 24)) continue;
       if (!clipBox.contains(x, y) || (!simpleClip && !FClip->contains(QPoint(x, y)))) continue;
-      const uint32_t dp = d[x];
+      const uint32_t dp = d[x - at.x()];
       uint32_t out;
       if (Rop == cAlphaBlend) {
         // Source alpha (premultiplied colours) or the constant alpha alone.
@@ -158,8 +179,13 @@ void TMetafileDC::CombineLayer(const QImage& Layer, const QPoint& Origin, uint32
       } else {
         out = Combine(Rop, sp, dp) & 0xFFFFFF;
       }
-      d[x] = 0xFF000000u | out;
+      d[x - at.x()] = 0xFF000000u | out;
     }
+  }
+  if (!part.isNull()) {
+    FPainter->setCompositionMode(QPainter::CompositionMode_Source);
+    FPainter->drawImage(at, part);
+    FPainter->setCompositionMode(QPainter::CompositionMode_SourceOver);
   }
 }
 
@@ -175,12 +201,14 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
   const uint64_t bytes = uint64_t(n) * (Wide ? 2 : 1);
   if (n > 0 && (offString < 76 || uint64_t(offString) + bytes > R.Size)) Fail("Metafile text exceeds its record");
   const bool pdy = (options & ETO_PDY) != 0;
-  std::vector<double> dx;
+  std::vector<double> dx, dy;  // with ETO_PDY the array holds pairs: across and up
   if (offDx != 0 && n > 0) {
     const uint64_t entries = uint64_t(n) * (pdy ? 2 : 1);
     if (offDx < 76 || uint64_t(offDx) + entries * 4 > R.Size) Fail("Metafile text exceeds its record");
     dx.reserve(n);
     for (uint32_t i = 0; i < n; ++i) dx.push_back(R.I32(offDx + 4 * uint32_t(i * (pdy ? 2 : 1))));
+    if (pdy)
+      for (uint32_t i = 0; i < n; ++i) dy.push_back(R.I32(offDx + 8 * i + 4));
   }
   const QTransform& full = Full();
   if ((options & ETO_OPAQUE) && !rcl.isEmpty()) {
@@ -222,9 +250,11 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
   const double height = font->Height == 0 ? 12 : std::abs(double(font->Height));
   const double k = height / cFontPixels;  // logical units per font pixel
   // Advances: the spacing array (logical units) or the font's own.
-  std::vector<double> at(size_t(text.size()) + 1, 0.0);
+  std::vector<double> at(size_t(text.size()) + 1, 0.0), up(size_t(text.size()) + 1, 0.0);
   if (!dx.empty() && size_t(text.size()) == dx.size()) {
     for (qsizetype i = 0; i < text.size(); ++i) at[size_t(i) + 1] = at[size_t(i)] + dx[size_t(i)] / k;
+    if (!dy.empty())
+      for (qsizetype i = 0; i < text.size(); ++i) up[size_t(i) + 1] = up[size_t(i)] + dy[size_t(i)] / k;
   } else {
     for (qsizetype i = 0; i < text.size(); ++i)
       at[size_t(i) + 1] = at[size_t(i)] + fm.horizontalAdvance(text.at(i));
@@ -274,7 +304,7 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     if (c.isSpace() || c.isLowSurrogate()) continue;
     QString g(c);
     if (c.isHighSurrogate() && i + 1 < text.size()) g += text.at(i + 1);
-    glyphs.addText(QPointF((at[size_t(i)] + ox) * stretch, oy), qf, g);
+    glyphs.addText(QPointF((at[size_t(i)] + ox) * stretch, oy - up[size_t(i)]), qf, g);
   }
   const double left = ox * stretch, advance = width * stretch;
   const double line = std::max(1.0, fm.lineWidth());
@@ -284,13 +314,7 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
     return std::abs(B.left()) < cFar && std::abs(B.right()) < cFar && std::abs(B.top()) < cFar &&
            std::abs(B.bottom()) < cFar;
   };
-  if (S.BkMode == OPAQUE) {
-    // The character cells take the background colour.
-    QPainterPath cell;
-    cell.addRect(QRectF(left, oy - fm.ascent(), advance, fm.ascent() + fm.descent()));
-    const QPainterPath c = toCanvas.map(cell);
-    if (onDevice(c.boundingRect())) FPainter->fillPath(c, GdiColor(S.BkColor));
-  }
+  // The rectangle clips the character cells too.
   const std::optional<QRegion> saved = FClip;
   if ((options & ETO_CLIPPED) && !rcl.isEmpty()) {
     const QRectF d = full.mapRect(rcl);
@@ -300,13 +324,20 @@ void TMetafileDC::Text(const TReader& R, bool Wide) {
       FPainter->setClipRegion(*FClip);
     }
   }
+  if (S.BkMode == OPAQUE) {
+    // The character cells take the background colour.
+    QPainterPath cell;
+    cell.addRect(QRectF(left, oy - fm.ascent(), advance, fm.ascent() + fm.descent()));
+    const QPainterPath c = toCanvas.map(cell);
+    if (onDevice(c.boundingRect())) FPainter->fillPath(c, GdiColor(S.BkColor));
+  }
   const QPainterPath ink = toCanvas.map(glyphs);
   if (onDevice(ink.boundingRect())) FillCoverage(ink, GdiColor(S.TextColor));
   if (FClip != saved) ApplyClip();
   if (updateCp) {
     // The current position moves on by the text's advance.
     const QTransform inv = full.inverted();
-    S.Pos += inv.map(toCanvas.map(QPointF(advance, 0))) - inv.map(toCanvas.map(QPointF(0, 0)));
+    S.Pos += inv.map(toCanvas.map(QPointF(advance, -up.back()))) - inv.map(toCanvas.map(QPointF(0, 0)));
   }
 }
 
@@ -430,7 +461,9 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
     if (scans > uint32_t(1) << 24) return;
     src = ReadDib(R, offBmi, cbBmi, offBits, cbBits, usage, rop == cAlphaBlend, int32_t(scans));
     if (src.isNull()) return;
-    if (cxs <= 0 || cys <= 0) return;
+    // Stretching records mirror by a negative source extent as by a negative destination one.
+    const bool stretch = Type == EMR_STRETCHBLT || Type == EMR_STRETCHDIBITS;
+    if (cxs == 0 || cys == 0 || (!stretch && (cxs < 0 || cys < 0))) return;
     // Bottom-up bitmaps (a positive height) count these records' source rows from the bottom;
     // bits of part of the rows start at scan line startScan.
     const bool topDown = cbBmi >= 40 && R.I32(offBmi + 8) < 0;
@@ -467,7 +500,15 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
     fill = ((fill & 0xFF) << 16) | (fill & 0xFF00) | ((fill >> 16) & 0xFF);
   }
   const QRectF d = dest.normalized();
-  const QRect srcRect(xs, ys, cxs, cys);
+  // The source pixels the bitmap has, from the named corner towards the extent's sign.
+  QRect srcRect;
+  if (!src.isNull()) {
+    const int64_t x0 = xs, x1 = int64_t(xs) + cxs, y0 = ys, y1 = int64_t(ys) + cys;
+    const int64_t l = std::max<int64_t>(0, std::min(x0, x1)), r = std::min<int64_t>(src.width(), std::max(x0, x1));
+    const int64_t t = std::max<int64_t>(0, std::min(y0, y1)), b = std::min<int64_t>(src.height(), std::max(y0, y1));
+    if (r <= l || b <= t) return;
+    srcRect = QRect(int(l), int(t), int(r - l), int(b - t));
+  }
   for (int y = 0; y < area.height(); ++y) {
     auto* line = reinterpret_cast<uint32_t*>(layer.scanLine(y));
     for (int x = 0; x < area.width(); ++x) {
@@ -479,12 +520,12 @@ void TMetafileDC::Bitmap(const TReader& R, uint32_t Type) {
       }
       const QPointF sp = toSrc.map(l);
       const int sx = int(std::floor(sp.x())), sy = int(std::floor(sp.y()));
-      if (!srcRect.contains(sx, sy) || !src.rect().contains(sx, sy)) continue;
+      if (!srcRect.contains(sx, sy)) continue;
       uint32_t v = reinterpret_cast<const uint32_t*>(src.constScanLine(sy))[sx];
       if (rop == cAlphaBlend && srcAlpha) {
-        // The alpha byte also marks coverage: a source alpha of 0 becomes 1, which leaves the
-        // destination as it was once rounded.
-        line[x] = v | (v >> 24 ? 0 : 0x01000000u);
+        // The alpha byte also marks coverage. A transparent pixel without colour leaves the
+        // destination alone; one with colour (which adds it) is marked by a source alpha of 1.
+        line[x] = v >> 24 ? v : (v & 0xFFFFFF ? v | 0x01000000u : 0);
         continue;
       }
       line[x] = v | 0xFF000000u;

@@ -143,6 +143,33 @@ TEST_F(MetafileReference, HatchesOfTheLibrarysPicture) {
   EXPECT_GT(white, 4 * red);
 }
 
+// The parts of the library's bitmap picture the converter gets wrong: a stretched bitmap's
+// source rectangle (the bottom row's middle blocks, magenta and black, at 40 x 40 each) and
+// bitmaps set to the device one to one (quarters of red, green, blue and yellow, 32 x 24 each,
+// then its bottom right quarter alone), in picture pixels at twice the size.
+TEST_F(MetafileReference, BitmapsOfTheLibrarysPicture) {
+  if (!sReady) GTEST_SKIP() << "the EMF library, emf2svg-conv or rsvg-convert is not installed";
+  const QImage ours = Ours(sDir + "/bitmaps.emf");
+  auto wrong = [&](int X, int Y, int W, int H, QRgb Colour) {
+    int n = 0;
+    for (int y = 2 * Y; y < 2 * (Y + H); ++y)
+      for (int x = 2 * X; x < 2 * (X + W); ++x) n += (ours.pixel(x, y) & 0xFFFFFF) != Colour;
+    return n;
+  };
+  const QRgb back = 0xDCDCFF;
+  EXPECT_EQ(wrong(128, 128, 40, 40, 0xC800C8), 0);
+  EXPECT_EQ(wrong(168, 128, 40, 40, 0x000000), 0);
+  EXPECT_EQ(wrong(128, 168, 80, 8, back), 0);
+  EXPECT_EQ(wrong(224, 16, 32, 24, 0xFF0000), 0);
+  EXPECT_EQ(wrong(256, 16, 32, 24, 0x00C800), 0);
+  EXPECT_EQ(wrong(224, 40, 32, 24, 0x0000FF), 0);
+  EXPECT_EQ(wrong(256, 40, 32, 24, 0xFFDC00), 0);
+  EXPECT_EQ(wrong(288, 16, 16, 48, back), 0);
+  EXPECT_EQ(wrong(224, 128, 32, 24, 0xFFDC00), 0);
+  EXPECT_EQ(wrong(256, 128, 32, 24, back), 0);
+  EXPECT_EQ(wrong(224, 152, 32, 24, back), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Samples, MetafileReference,
     ::testing::Values(
@@ -164,7 +191,11 @@ INSTANTIATE_TEST_SUITE_P(
         // it (the blue circle comes out twice as large).
         TSample{"mapping", {QRect(170, 0, 150, 240), QRect(0, 130, 170, 110)}},
         TSample{"world", {}},
-        TSample{"extpens", {}}),
+        TSample{"extpens", {}},
+        // The converter draws a stretched bitmap whole, not the source rectangle it names
+        // (128..208, 128..168), and leaves out bitmaps set to the device (224..288, 16..64 and
+        // 224..256, 128..152); those are checked on their own below.
+        TSample{"bitmaps", {QRect(128, 128, 80, 40), QRect(224, 16, 64, 48), QRect(224, 128, 32, 24)}}),
     [](const ::testing::TestParamInfo<TSample>& I) { return std::string(I.param.Name); });
 
 }  // namespace

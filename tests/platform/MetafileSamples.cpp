@@ -1,6 +1,7 @@
 // Test-only program: writes sample metafiles with Debian's EMF library (libEMF), one per family
 // of records, into the folder given as the argument. The metafile tests play them with our
-// player and compare the pixels with an independent converter's rendering.
+// player and compare the pixels with an independent converter's rendering. The library records
+// no bitmaps; the bitmap picture gets its bitmap records from this program (see Bitmaps).
 //
 // Each picture is 100 x 75 mm; the library's reference device has 3.2 pixels per millimetre, so
 // the pictures are 320 x 240 device pixels.
@@ -8,7 +9,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 // The library writes the 16-bit point records too but does not declare them.
 extern "C" BOOL Polyline16(HDC, const POINTS*, INT);
@@ -243,6 +247,147 @@ void Hatches() {
   End(dc);
 }
 
+// A device-independent bitmap: its header (and colour table) and its bits, bottom-up.
+struct TDib {
+  std::vector<uint8_t> Info, Bits;
+  const BITMAPINFO* Bmi() const { return reinterpret_cast<const BITMAPINFO*>(Info.data()); }
+};
+
+// W x H pixels of 24 bits, or of 8 with the palette Colours; Pixel(x, y) counts rows from the top.
+template <class F>
+TDib MakeDib(int W, int H, int Bits, const std::vector<COLORREF>& Colours, F Pixel) {
+  TDib d;
+  BITMAPINFOHEADER h = {};
+  h.biSize = sizeof(h);
+  h.biWidth = W;
+  h.biHeight = H;
+  h.biPlanes = 1;
+  h.biBitCount = WORD(Bits);
+  h.biCompression = BI_RGB;
+  h.biClrUsed = DWORD(Colours.size());
+  const int stride = (W * Bits / 8 + 3) / 4 * 4;
+  h.biSizeImage = DWORD(stride * H);
+  d.Info.resize(sizeof(h));
+  std::memcpy(d.Info.data(), &h, sizeof(h));
+  for (COLORREF c : Colours) d.Info.insert(d.Info.end(), {GetBValue(c), GetGValue(c), GetRValue(c), 0});
+  d.Bits.assign(size_t(stride * H), 0);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      uint8_t* p = d.Bits.data() + (H - 1 - y) * stride + x * Bits / 8;
+      const uint32_t v = Pixel(x, y);
+      if (Bits == 8) {
+        p[0] = uint8_t(v);
+      } else {
+        p[0] = GetBValue(v), p[1] = GetGValue(v), p[2] = GetRValue(v);
+      }
+    }
+  return d;
+}
+
+void Put(std::vector<uint8_t>& Out, const std::vector<uint32_t>& Words) {
+  for (uint32_t w : Words)
+    for (int i = 0; i < 4; ++i) Out.push_back(uint8_t(w >> (8 * i)));
+}
+
+// A bitmap record: its type, its words after the bounds (words 6 to 9, the bitmap's offsets
+// from the record's start and sizes, are filled in here) and the bitmap.
+std::vector<uint8_t> DibRecord(uint32_t Type, std::vector<uint32_t> Words, const TDib& D) {
+  const uint32_t fixed = 8 + 16 + 4 * uint32_t(Words.size()), info = uint32_t(D.Info.size());
+  Words[6] = fixed, Words[7] = info, Words[8] = fixed + info, Words[9] = uint32_t(D.Bits.size());
+  std::vector<uint8_t> r;
+  Put(r, {Type, fixed + info + uint32_t(D.Bits.size()), 0, 0, 319, 239});
+  Put(r, Words);
+  r.insert(r.end(), D.Info.begin(), D.Info.end());
+  r.insert(r.end(), D.Bits.begin(), D.Bits.end());
+  return r;
+}
+
+// Adds Records before the end record of the picture in File unless it holds a record of one
+// of the Types already; the header's size and record count follow.
+void AddUnlessRecorded(const std::string& File, const std::vector<uint32_t>& Types, const std::vector<uint8_t>& Records,
+                       uint32_t Count) {
+  std::vector<uint8_t> emf;
+  {
+    std::ifstream in(File, std::ios::binary);
+    emf.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto word = [&](size_t At) {
+    uint32_t v;
+    std::memcpy(&v, emf.data() + At, 4);
+    return v;
+  };
+  size_t at = 0, eof = 0;
+  while (at + 8 <= emf.size() && word(at + 4) >= 8) {
+    const uint32_t type = word(at);
+    for (uint32_t t : Types)
+      if (t == type) return;
+    if (type == EMR_EOF) eof = at;
+    at += word(at + 4);
+  }
+  emf.insert(emf.begin() + long(eof), Records.begin(), Records.end());
+  const uint32_t size = uint32_t(emf.size()), count = word(52) + Count;
+  std::memcpy(emf.data() + 48, &size, 4);
+  std::memcpy(emf.data() + 52, &count, 4);
+  std::ofstream(File, std::ios::binary).write(reinterpret_cast<const char*>(emf.data()), long(emf.size()));
+}
+
+// Bitmaps stretched and set to the device: 24 bits a pixel and 8 with a palette, whole and in
+// part. The library exports StretchDIBits and SetDIBitsToDevice but records nothing for them
+// (both only answer success), so where its picture holds neither record they are added as
+// those calls record them, in the layout of the library's own declarations.
+void Bitmaps() {
+  const COLORREF red = RGB(255, 0, 0), green = RGB(0, 200, 0), blue = RGB(0, 0, 255), yellow = RGB(255, 220, 0);
+  const COLORREF grid[2][4] = {{red, green, blue, yellow}, {RGB(0, 200, 200), RGB(200, 0, 200), 0, RGB(128, 128, 128)}};
+  // Blocks of 16 x 16 pixels of one colour: the converter smooths stretched bitmaps, so the
+  // colours meet only at the blocks' edges, which fall on the compared cells' edges.
+  const TDib cells = MakeDib(64, 32, 24, {}, [&](int X, int Y) { return grid[Y / 16][X / 16]; });
+  const TDib palette = MakeDib(32, 32, 8, {RGB(255, 128, 0), RGB(100, 0, 160), RGB(0, 128, 128), RGB(120, 70, 20)},
+                               [](int X, int Y) { return uint32_t(2 * (Y / 16) + X / 16); });
+  const TDib quads =
+      MakeDib(64, 48, 24, {}, [&](int X, int Y) { return X < 32 ? (Y < 24 ? red : blue) : (Y < 24 ? green : yellow); });
+  const char* name = "bitmaps";
+  HDC dc = Begin(name);
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  SelectObject(dc, CreateSolidBrush(RGB(220, 220, 255)));
+  Rectangle(dc, 8, 8, 312, 232);
+  struct TCall {
+    bool Stretch;
+    const TDib* Dib;
+    int X, Y, W, H, Xs, Ys, Ws, Hs;  // destination; source, its rows counted from the bottom
+  };
+  const TCall calls[] = {
+      {true, &cells, 16, 16, 160, 80, 0, 0, 64, 32},      // 40 x 40 a block
+      {true, &palette, 16, 128, 80, 80, 0, 0, 32, 32},    // 40 x 40 a block
+      {true, &cells, 128, 128, 80, 40, 16, 0, 32, 16},    // the bottom row's middle: magenta, black
+      {false, &quads, 224, 16, 64, 48, 0, 0, 64, 48},     // one to one
+      {false, &quads, 224, 128, 32, 24, 32, 0, 32, 24},   // the bottom right quarter: yellow
+  };
+  std::vector<uint8_t> records;
+  for (const TCall& c : calls) {
+    std::vector<uint8_t> r;
+    if (c.Stretch) {
+      StretchDIBits(dc, c.X, c.Y, c.W, c.H, c.Xs, c.Ys, c.Ws, c.Hs, c.Dib->Bits.data(), c.Dib->Bmi(), DIB_RGB_COLORS,
+                    SRCCOPY);
+      r = DibRecord(EMR_STRETCHDIBITS,
+                    {uint32_t(c.X), uint32_t(c.Y), uint32_t(c.Xs), uint32_t(c.Ys), uint32_t(c.Ws), uint32_t(c.Hs), 0, 0,
+                     0, 0, DIB_RGB_COLORS, SRCCOPY, uint32_t(c.W), uint32_t(c.H)},
+                    *c.Dib);
+    } else {
+      const int rows = c.Dib->Bmi()->bmiHeader.biHeight;
+      SetDIBitsToDevice(dc, c.X, c.Y, DWORD(c.Ws), DWORD(c.Hs), c.Xs, c.Ys, 0, UINT(rows), c.Dib->Bits.data(),
+                        c.Dib->Bmi(), DIB_RGB_COLORS);
+      r = DibRecord(EMR_SETDIBITSTODEVICE,
+                    {uint32_t(c.X), uint32_t(c.Y), uint32_t(c.Xs), uint32_t(c.Ys), uint32_t(c.Ws), uint32_t(c.Hs), 0, 0,
+                     0, 0, DIB_RGB_COLORS, 0, uint32_t(rows)},
+                    *c.Dib);
+    }
+    records.insert(records.end(), r.begin(), r.end());
+  }
+  End(dc);
+  AddUnlessRecorded(gDir + "/" + name + ".emf", {EMR_STRETCHDIBITS, EMR_SETDIBITSTODEVICE}, records,
+                    uint32_t(std::size(calls)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -260,5 +405,6 @@ int main(int argc, char** argv) {
   World();
   ExtPens();
   Hatches();
+  Bitmaps();
   return 0;
 }

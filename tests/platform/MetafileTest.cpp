@@ -3,6 +3,7 @@
 // paths, clipping, saved states, mapping modes, brushes, bitmaps with raster operations and
 // the alpha blend, text, and damaged records.
 #include <QImage>
+#include <QPixmap>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -86,11 +87,12 @@ uint32_t F(float V) {
   return u;
 }
 
-// Plays a picture onto a white 32-bit bitmap of W x H (the target rectangle the whole bitmap).
+// Plays a picture onto a white bitmap of W x H, 32 bits a pixel unless asked (the target
+// rectangle the whole bitmap).
 struct TPlay {
   TBitmap Bitmap;
-  TPlay(const std::vector<uint8_t>& Data, int W = 100, int H = 100) {
-    Bitmap.SetPixelFormat(pf32bit);
+  TPlay(const std::vector<uint8_t>& Data, int W = 100, int H = 100, TPixelFormat Format = pf32bit) {
+    Bitmap.SetPixelFormat(Format);
     Bitmap.SetSize(W, H);
     Bitmap.Canvas()->Brush()->SetColor(clWhite);
     Bitmap.Canvas()->FillRect(TRect{0, 0, W, H});
@@ -770,4 +772,370 @@ TEST(Metafile, LoadsStreamsAndSavesTheSameBytes) {
   EXPECT_THROW(copy.LoadFromBytes(broken.data(), broken.size()), EMetafileError);
   EXPECT_TRUE(copy.Empty());
   EXPECT_EQ(copy.Width(), 0);
+}
+
+namespace {
+// Pixels whose centres lie well inside Box (canvas pixels) have Colour; those well outside it
+// have not.
+void ExpectBox(TPlay& P, const QRectF& Box, TColor Colour, int W = 100, int H = 100) {
+  int missing = 0, stray = 0;
+  const QRectF in = Box.adjusted(0.6, 0.6, -0.6, -0.6), out = Box.adjusted(-0.6, -0.6, 0.6, 0.6);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const QPointF c(x + 0.5, y + 0.5);
+      if (in.contains(c)) missing += P.At(x, y) != Colour;
+      else if (!out.contains(c)) stray += P.At(x, y) == Colour;
+    }
+  EXPECT_EQ(missing, 0) << "inside " << Box.x() << "," << Box.y() << " " << Box.width() << "x" << Box.height();
+  EXPECT_EQ(stray, 0) << "outside " << Box.x() << "," << Box.y() << " " << Box.width() << "x" << Box.height();
+}
+// The pixels of Box (canvas pixels) that are not Colour.
+int Wrong(TPlay& P, const QRect& Box, TColor Colour) {
+  int n = 0;
+  for (int y = Box.top(); y <= Box.bottom(); ++y)
+    for (int x = Box.left(); x <= Box.right(); ++x) n += P.At(x, y) != Colour;
+  return n;
+}
+}  // namespace
+
+// A V of a 10 units wide pen with mitred joins: the join's miter is 2.39 times the width, so a
+// limit below that bevels the tip (at y 27.9) and one above it keeps the point (at y 18.1).
+TEST(Metafile, MiterLimitBevelsOrKeepsASharpJoin) {
+  struct TCase {
+    bool Set;
+    uint32_t Limit;  // an integer, or a float's bits as some writers store it
+    bool Miter;
+  };
+  for (const TCase& c : {TCase{false, 0, true}, TCase{true, 2, false}, TCase{true, 3, true},
+                         TCase{true, F(2.3f), false}, TCase{true, F(2.5f), true}, TCase{true, F(20.f), true}}) {
+    TEmf e;
+    if (c.Set) e.Rec(EMR_SETMITERLIMIT, {c.Limit});
+    e.Rec(EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000u | 0x2000u | 0x200u, 10, 0, cBlack, 0, 0}).Select(1);
+    e.Poly(EMR_POLYLINE, {{20, 95}, {50, 30}, {80, 95}});
+    TPlay p(e.Finish());
+    const std::string what = std::to_string(c.Limit);
+    EXPECT_EQ(p.At(50, 29), cBlack) << what;  // below the bevel: both
+    EXPECT_EQ(p.At(50, 26), c.Miter ? cBlack : cWhite) << what;
+    EXPECT_EQ(p.At(50, 22), c.Miter ? cBlack : cWhite) << what;
+    EXPECT_EQ(p.At(50, 16), cWhite) << what;  // beyond the tip
+    EXPECT_EQ(p.At(50, 46), cWhite) << what;  // inside the V
+  }
+}
+
+// The fixed mapping modes: a rectangle at known logical coordinates lands where the mode's
+// units (on a reference device of 4 pixels a millimetre) and its upward y axis put it, from a
+// viewport origin at the bottom left.
+TEST(Metafile, FixedMappingModesScaleAndTurnTheYAxis) {
+  struct TCase {
+    int32_t Mode;
+    double PerMm;  // logical units a millimetre
+    int32_t L, B, R, T;  // the rectangle, y up
+  };
+  // Low and high metric, low and high English, twips.
+  for (const TCase& c : {TCase{2, 10, 50, 25, 150, 200}, TCase{3, 100, 500, 250, 1500, 2000},
+                         TCase{4, 100 / 25.4, 20, 10, 59, 79}, TCase{5, 1000 / 25.4, 200, 98, 590, 787},
+                         TCase{6, 1440 / 25.4, 283, 142, 850, 1134}}) {
+    TEmf e(100, 100, 4, true);
+    e.NullPen().Brush(1, cRed).Rec(EMR_SETMAPMODE, {uint32_t(c.Mode)}).Rec(EMR_SETVIEWPORTORGEX, {0, 100});
+    e.Box(EMR_RECTANGLE, c.L, c.T, c.R, c.B);
+    TPlay p(e.Finish());
+    SCOPED_TRACE(c.Mode);
+    const double k = 4 / c.PerMm;  // pixels a logical unit
+    ExpectBox(p, QRectF(QPointF(c.L * k, 100 - c.T * k), QPointF(c.R * k, 100 - c.B * k)), cRed);
+  }
+}
+
+// Several polylines in one record: each drawn, none joined to the next, none filled (a red
+// brush is selected). The second one goes round a square.
+TEST(Metafile, PolyPolylinesDrawEachLineApart) {
+  const std::vector<std::vector<std::pair<int32_t, int32_t>>> lines = {
+      {{10, 10}, {90, 10}}, {{10, 30}, {90, 30}, {90, 60}, {10, 60}, {10, 30}}, {{10, 80}, {50, 95}, {90, 80}}};
+  for (bool shortPts : {false, true}) {
+    std::vector<uint32_t> w = {0, 0, 0, 0, uint32_t(lines.size()), 10};
+    for (const auto& l : lines) w.push_back(uint32_t(l.size()));
+    for (const auto& l : lines)
+      for (auto [x, y] : l) {
+        if (shortPts) {
+          w.push_back(uint32_t(uint16_t(x)) | (uint32_t(uint16_t(y)) << 16));
+        } else {
+          w.push_back(uint32_t(x));
+          w.push_back(uint32_t(y));
+        }
+      }
+    TEmf e;
+    e.Pen(1, 1, cBlack).Brush(2, cRed).Rec(shortPts ? EMR_POLYPOLYLINE16 : EMR_POLYPOLYLINE, w);
+    TPlay p(e.Finish());
+    SCOPED_TRACE(shortPts);
+    for (auto [x, y] : {std::pair{50, 10}, {50, 30}, {90, 45}, {50, 60}, {10, 45}, {30, 87}, {70, 87}})
+      EXPECT_EQ(p.At(x, y), cBlack) << x << "," << y;
+    // Where a line from one polyline's end to the next one's start would run, and inside.
+    for (auto [x, y] : {std::pair{50, 20}, {50, 70}, {50, 45}, {50, 80}})
+      EXPECT_EQ(p.At(x, y), cWhite) << x << "," << y;
+  }
+}
+
+// Stroking a path draws its outline only and leaves an open figure open; stroking and filling
+// fills under the outline. Either uses the path up.
+TEST(Metafile, StrokePathAndStrokeAndFillPath) {
+  for (uint32_t type : {EMR_STROKEPATH, EMR_STROKEANDFILLPATH}) {
+    TEmf e;
+    e.Rec(EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000u | 0x2000u | 0x200u, 10, 0, cBlack, 0, 0}).Select(1);
+    e.Brush(2, cRed).Rec(EMR_BEGINPATH, {});
+    e.Rec(EMR_MOVETOEX, {20, 20}).Rec(EMR_LINETO, {60, 20}).Rec(EMR_LINETO, {60, 60}).Rec(EMR_LINETO, {20, 60});
+    e.Rec(EMR_CLOSEFIGURE, {});
+    e.Rec(EMR_MOVETOEX, {70, 60}).Rec(EMR_LINETO, {85, 90}).Rec(EMR_LINETO, {100, 60});  // open
+    e.Rec(EMR_ENDPATH, {}).Rec(type, {0, 0, 0, 0});
+    e.Brush(3, cBlue).Rec(EMR_FILLPATH, {0, 0, 0, 0});  // no path left
+    TPlay p(e.Finish());
+    SCOPED_TRACE(type);
+    // The closed square's outline: a band 10 wide around its edges, mitred at the corners.
+    EXPECT_EQ(Wrong(p, QRect(15, 15, 50, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(15, 55, 50, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(15, 25, 10, 30), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(55, 25, 10, 30), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 0, 100, 14), cWhite), 0);
+    EXPECT_EQ(Wrong(p, QRect(26, 26, 28, 28), type == EMR_STROKEPATH ? cWhite : cRed), 0);
+    // The open figure: both lines, no line back from its end to its start.
+    EXPECT_EQ(p.At(77, 75), cBlack);
+    EXPECT_EQ(p.At(93, 75), cBlack);
+    EXPECT_EQ(p.At(85, 57), cWhite);
+    EXPECT_EQ(p.At(85, 62), type == EMR_STROKEPATH ? cWhite : cRed);  // filled as if closed
+    EXPECT_EQ(p.At(85, 70), type == EMR_STROKEPATH ? cWhite : cRed);
+  }
+}
+
+namespace {
+// A BITBLT, STRETCHBLT or ALPHABLEND record's words: destination, raster operation (or blend
+// function), source corner and size (the last two not in BITBLT) and the bitmap (header and
+// bits as words; none when empty).
+std::vector<uint32_t> Blt(uint32_t Type, int32_t X, int32_t Y, int32_t W, int32_t H, uint32_t Rop, int32_t Xs,
+                          int32_t Ys, int32_t Ws, int32_t Hs, const std::vector<uint32_t>& Bmi,
+                          const std::vector<uint32_t>& Bits) {
+  const uint32_t fixed = Type == EMR_BITBLT ? 100 : 108, cbBmi = uint32_t(4 * Bmi.size());
+  std::vector<uint32_t> w = {0, 0, 0, 0, uint32_t(X), uint32_t(Y), uint32_t(W), uint32_t(H), Rop, uint32_t(Xs),
+                             uint32_t(Ys), F(1), 0, 0, F(1), 0, 0, 0, 0, Bmi.empty() ? 0 : fixed, cbBmi,
+                             Bmi.empty() ? 0 : fixed + cbBmi, uint32_t(4 * Bits.size())};
+  if (Type != EMR_BITBLT) w.insert(w.end(), {uint32_t(Ws), uint32_t(Hs)});
+  w.insert(w.end(), Bmi.begin(), Bmi.end());
+  w.insert(w.end(), Bits.begin(), Bits.end());
+  return w;
+}
+// Bitmap headers of W x H pixels (bottom-up) of the given bits a pixel.
+std::vector<uint32_t> Bmi(int32_t W, int32_t H, uint32_t Bpp, uint32_t Bytes) {
+  return {40, uint32_t(W), uint32_t(H), 1 | (Bpp << 16), 0, Bytes, 0, 0, 0, 0};
+}
+}  // namespace
+
+// Block transfers of a bitmap of red and green over grey, one band a raster operation: copy,
+// and, or, invert (xor), erase, inverted copy, and those without a source. BITBLT on the left
+// (its size scaled by the world transform), STRETCHBLT on the right.
+// The same on a 24-bit bitmap, whose pixels are not the 32-bit ones the operations work on.
+TEST(Metafile, BlitsOfASourceBitmapByRasterOperation) {
+  struct TRop {
+    uint32_t Rop;
+    TColor OnRed, OnGreen;
+  };
+  const TRop rops[] = {{0x00CC0020, cRed, cGreen},         {0x008800C6, 0x000080, 0x008000},
+                       {0x00EE0086, 0x8080FF, 0x80FF80},   {0x00660046, 0x80807F, 0x807F80},
+                       {0x00440328, 0x00007F, 0x007F00},   {0x00330008, 0xFFFF00, 0xFF00FF},
+                       {0x00550009, 0x7F7F7F, 0x7F7F7F},   {0x00000042, cBlack, cBlack},
+                       {0x00FF0062, cWhite, cWhite}};
+  const std::vector<uint32_t> bmi = Bmi(2, 1, 24, 8), bits = {0x00FF0000, 0x000000FF};  // red, green
+  TEmf e;
+  e.NullPen().Brush(1, 0x808080).Box(EMR_RECTANGLE, 0, 0, 100, 100);
+  e.Rec(EMR_SETWORLDTRANSFORM, {F(20), 0, 0, F(8), 0, 0});
+  for (int r = 0; r < 9; ++r) e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, r, 2, 1, rops[r].Rop, 0, 0, 0, 0, bmi, bits));
+  e.Rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, 1});
+  for (int r = 0; r < 9; ++r)
+    e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 50, 8 * r, 40, 8, rops[r].Rop, 0, 0, 2, 1, bmi, bits));
+  // Parts of a 2 x 2 bitmap (red green over blue black): the source corner counts from the top.
+  const std::vector<uint32_t> bmi2 = Bmi(2, 2, 24, 16), bits2 = {0x000000FF, 0, 0x00FF0000, 0x000000FF};
+  e.Rec(EMR_SETWORLDTRANSFORM, {F(10), 0, 0, F(10), 0, 0});
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, 8, 1, 1, 0x00CC0020, 1, 0, 0, 0, bmi2, bits2));  // green
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 1, 8, 1, 1, 0x00CC0020, 0, 1, 0, 0, bmi2, bits2));  // blue
+  e.Rec(EMR_BITBLT, Blt(EMR_BITBLT, 0, 9, 2, 1, 0x00CC0020, 0, 1, 0, 0, bmi2, bits2));  // blue black
+  e.Rec(EMR_MODIFYWORLDTRANSFORM, {0, 0, 0, 0, 0, 0, 1});
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 30, 80, 20, 20, 0x00CC0020, 1, 0, 1, 2, bmi2, bits2));  // green, black
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 90, 80, -40, 20, 0x00CC0020, 0, 0, 2, 1, bmi2, bits2));  // mirrored
+  const std::vector<uint8_t> data = e.Finish();
+  for (TPixelFormat format : {pf32bit, pf24bit}) {
+    SCOPED_TRACE(format == pf32bit ? "32 bits" : "24 bits");
+    TPlay p(data, 100, 100, format);
+    p.Save(format == pf32bit ? "blits" : "blits-24");
+    for (int r = 0; r < 9; ++r) {
+      SCOPED_TRACE(r);
+      EXPECT_EQ(Wrong(p, QRect(0, 8 * r, 20, 8), rops[r].OnRed), 0);
+      EXPECT_EQ(Wrong(p, QRect(20, 8 * r, 20, 8), rops[r].OnGreen), 0);
+      EXPECT_EQ(Wrong(p, QRect(50, 8 * r, 20, 8), rops[r].OnRed), 0);
+      EXPECT_EQ(Wrong(p, QRect(70, 8 * r, 20, 8), rops[r].OnGreen), 0);
+    }
+    EXPECT_EQ(Wrong(p, QRect(40, 0, 10, 80), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(90, 0, 10, 100), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 72, 50, 8), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 80, 10, 10), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(10, 80, 10, 10), cBlue), 0);
+    EXPECT_EQ(Wrong(p, QRect(0, 90, 10, 10), cBlue), 0);
+    EXPECT_EQ(Wrong(p, QRect(10, 90, 10, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(20, 80, 10, 20), 0x808080), 0);
+    EXPECT_EQ(Wrong(p, QRect(30, 80, 20, 10), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(30, 90, 20, 10), cBlack), 0);
+    EXPECT_EQ(Wrong(p, QRect(50, 80, 20, 20), cGreen), 0);
+    EXPECT_EQ(Wrong(p, QRect(70, 80, 20, 20), cRed), 0);
+  }
+}
+
+// ETO_CLIPPED cuts the text and its opaque character cells to the rectangle; without it the
+// same rectangle leaves the text whole. The clip ends with the record.
+TEST(Metafile, TextClippedToItsRectangle) {
+  for (bool clipped : {false, true}) {
+    TEmf e(200, 100);
+    Font(e, 1, -40, u"Arial");
+    e.Rec(EMR_SETBKCOLOR, {cGreen}).Rec(EMR_SETTEXTCOLOR, {cBlue});
+    TextW(e, 10, 10, u"HHHH", clipped ? 4 : 0, {}, {0, 0, 60, 30});
+    TextW(e, 10, 60, u"HHHH");
+    TPlay p(e.Finish(), 200, 100);
+    SCOPED_TRACE(clipped);
+    QRect top, cells;
+    for (int y = 0; y < 55; ++y)
+      for (int x = 0; x < 200; ++x) {
+        if (p.At(x, y) == cGreen) cells |= QRect(x, y, 1, 1);
+        else if (p.At(x, y) != cWhite) top |= QRect(x, y, 1, 1);
+      }
+    if (clipped) {
+      EXPECT_LE(top.right(), 59);
+      EXPECT_LE(top.bottom(), 29);
+      EXPECT_LE(cells.right(), 59);
+      EXPECT_LE(cells.bottom(), 29);
+    } else {
+      EXPECT_GT(top.right(), 90);
+      EXPECT_GT(top.bottom(), 35);
+      EXPECT_GT(cells.right(), 90);
+    }
+    EXPECT_GE(top.left(), 10);
+    EXPECT_LT(top.left(), 16);
+    EXPECT_EQ(p.At(12, 12), cGreen);  // a cell's corner
+    // The next text is whole.
+    QRect bottom;
+    for (int y = 55; y < 100; ++y)
+      for (int x = 0; x < 200; ++x)
+        if (p.At(x, y) != cWhite && p.At(x, y) != cGreen) bottom |= QRect(x, y, 1, 1);
+    EXPECT_GT(bottom.right(), 90);
+  }
+}
+
+// ETO_PDY: the spacing array holds pairs, each character's horizontal and vertical advance; a
+// positive vertical advance moves the next character up.
+TEST(Metafile, TextSpacingPairsMoveCharactersAcrossAndUp) {
+  for (int32_t dy : {0, 20, -20}) {
+    TEmf e(200, 120);
+    Font(e, 1, -40, u"Arial");
+    e.Rec(EMR_SETBKMODE, {1});
+    TextW(e, 10, 40, u"II", 0x2000, {100, dy, 10, 0});
+    TPlay p(e.Finish(), 200, 120);
+    p.Save("text-pdy");
+    QRect first, second;
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 200; ++x)
+        if (p.At(x, y) != cWhite) (x < 100 ? first : second) |= QRect(x, y, 1, 1);
+    SCOPED_TRACE(dy);
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_NEAR(second.left() - first.left(), 100, 1);
+    EXPECT_NEAR(second.top() - first.top(), -dy, 1);
+    EXPECT_NEAR(second.bottom() - first.bottom(), -dy, 1);
+  }
+  // Updating the current position: the next text starts after both advances, 20 up.
+  TEmf e(200, 120);
+  Font(e, 1, -40, u"Arial");
+  e.Rec(EMR_SETBKMODE, {1}).Rec(EMR_SETTEXTALIGN, {1}).Rec(EMR_MOVETOEX, {10, 40});
+  TextW(e, 0, 0, u"I", 0x2000, {100, 20});
+  TextW(e, 0, 0, u"I");
+  TPlay p(e.Finish(), 200, 120);
+  QRect first, second;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (p.At(x, y) != cWhite) (x < 100 ? first : second) |= QRect(x, y, 1, 1);
+  EXPECT_NEAR(second.left() - first.left(), 100, 1);
+  EXPECT_NEAR(second.top() - first.top(), -20, 1);
+}
+
+// ALPHABLEND with the source's own alpha (premultiplied colours): opaque red, blue at half
+// alpha and a transparent pixel, over white and over black, at full and half constant alpha;
+// without the source alpha flag the same bitmap is opaque. Destination = source x constant
+// alpha + destination x (1 - source alpha x constant alpha).
+TEST(Metafile, AlphaBlendBySourceAlpha) {
+  struct TCase {
+    uint32_t Constant;
+    bool SourceAlpha;
+    int OnWhite[3][3], OnBlack[3][3];  // red, green, blue of the three pixels
+  };
+  const TCase cases[] = {
+      {255, true, {{255, 0, 0}, {127, 127, 255}, {255, 255, 255}}, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}},
+      {128, true, {{255, 127, 127}, {191, 191, 255}, {255, 255, 255}}, {{128, 0, 0}, {0, 0, 64}, {0, 0, 0}}},
+      {255, false, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}, {{255, 0, 0}, {0, 0, 128}, {0, 0, 0}}},
+  };
+  const std::vector<uint32_t> bmi = Bmi(3, 1, 32, 12), bits = {0xFFFF0000, 0x80000080, 0};
+  for (const TCase& c : cases)
+    for (int device = 0; device < 3; ++device) {  // 32-bit and 24-bit bitmaps, a pixmap
+      const uint32_t blend = (c.Constant << 16) | (c.SourceAlpha ? 1u << 24 : 0);
+      TEmf e;
+      e.NullPen().Brush(1, cBlack).Box(EMR_RECTANGLE, 0, 50, 100, 100);
+      e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 0, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+      e.Rec(EMR_ALPHABLEND, Blt(EMR_ALPHABLEND, 0, 60, 90, 30, blend, 0, 0, 3, 1, bmi, bits));
+      const std::vector<uint8_t> data = e.Finish();
+      SCOPED_TRACE(std::to_string(c.Constant) + (c.SourceAlpha ? " source alpha" : "") + " on device " +
+                   std::to_string(device));
+      QImage pixmap;
+      if (device == 2) {
+        QPixmap pm(100, 100);
+        pm.fill(Qt::white);
+        TCanvas canvas;
+        canvas.SetDevice(&pm);
+        TMetafile m;
+        m.LoadFromBytes(data.data(), data.size());
+        ASSERT_TRUE(PlayEnhMetaFile(&canvas, m, TRect{0, 0, 100, 100}));
+        canvas.Release();
+        pixmap = pm.toImage();
+      }
+      TPlay p(data, 100, 100, device == 1 ? pf24bit : pf32bit);
+      for (int i = 0; i < 3; ++i)
+        for (int row = 0; row < 2; ++row) {
+          const int x = 30 * i + 15, y = row ? 75 : 15;
+          const QRgb q = pixmap.isNull() ? 0 : pixmap.pixel(x, y);
+          const TColor got = device == 2 ? TColor(qRed(q) | (qGreen(q) << 8) | (qBlue(q) << 16)) : p.At(x, y);
+          const int* want = row ? c.OnBlack[i] : c.OnWhite[i];
+          EXPECT_NEAR(int(got & 0xFF), want[0], 1) << i << " " << row;
+          EXPECT_NEAR(int((got >> 8) & 0xFF), want[1], 1) << i << " " << row;
+          EXPECT_NEAR(int((got >> 16) & 0xFF), want[2], 1) << i << " " << row;
+          if (c.SourceAlpha && i == 2) {
+            EXPECT_EQ(got, row ? cBlack : cWhite);  // transparent: untouched
+          }
+        }
+      EXPECT_EQ(p.At(95, 15), cWhite);  // beyond the destination
+    }
+}
+
+// A negative source extent mirrors the bitmap as a negative destination extent does, across
+// and down; the source rectangle then runs back from the corner the record names.
+TEST(Metafile, NegativeSourceExtentsMirror) {
+  const std::vector<uint32_t> bmi = Bmi(2, 2, 24, 16), bits = {0x000000FF, 0, 0x00FF0000, 0x000000FF};
+  TEmf e;
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 0, 0, 40, 20, 0x00CC0020, 2, 0, -2, 1, bmi, bits));   // green red
+  e.Rec(EMR_STRETCHBLT, Blt(EMR_STRETCHBLT, 50, 0, 40, 40, 0x00CC0020, 0, 2, 2, -2, bmi, bits));  // upside down
+  std::vector<uint8_t> s = Stretch(0, 50, 40, 20, 0x00CC0020);  // red green, across from 2 back to 0
+  const int32_t two = 2, minusTwo = -2;
+  std::memcpy(s.data() + 24, &two, 4);
+  std::memcpy(s.data() + 32, &minusTwo, 4);
+  e.Raw(EMR_STRETCHDIBITS, s);
+  TPlay p(e.Finish());
+  p.Save("mirrored-source");
+  EXPECT_EQ(Wrong(p, QRect(0, 0, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(20, 0, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(50, 0, 20, 20), cBlue), 0);
+  EXPECT_EQ(Wrong(p, QRect(70, 0, 20, 20), cBlack), 0);
+  EXPECT_EQ(Wrong(p, QRect(50, 20, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(70, 20, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 50, 20, 20), cGreen), 0);
+  EXPECT_EQ(Wrong(p, QRect(20, 50, 20, 20), cRed), 0);
+  EXPECT_EQ(Wrong(p, QRect(0, 20, 50, 30), cWhite), 0);
 }
