@@ -395,3 +395,24 @@ TEST(Polygon32, NormalsGrowAndOutline) {
   tri.Clear();
   EXPECT_EQ(tri.Points(), (TArrayOfArrayOfFixedPoint{{}}));
 }
+
+// The last point's normal depends on Closed: turning the flag either way must not leave the
+// normals of the other kind behind for Grow.
+TEST(Polygon32, NormalsFollowTheClosedFlag) {
+  for (bool closedFirst : {false, true}) {
+    TPolygon32 p = Poly({{0, 0}, {10, 0}, {10, 10}});
+    p.SetClosed(closedFirst);
+    auto before = p.Grow(Fixed(1), 0.5f);  // builds the normals for the first setting
+    p.SetClosed(!closedFirst);
+    TPolygon32 fresh = Poly({{0, 0}, {10, 0}, {10, 10}});
+    fresh.SetClosed(!closedFirst);
+    EXPECT_EQ(p.Normals(), fresh.Normals()) << closedFirst;
+    EXPECT_EQ(p.Grow(Fixed(1), 0.5f)->Points(), fresh.Grow(Fixed(1), 0.5f)->Points()) << closedFirst;
+  }
+  // Closed: the last point's normal comes from the closing segment (10,10) -> (0,0).
+  TPolygon32 q = Poly({{0, 0}, {10, 0}, {10, 10}});
+  q.SetClosed(false);
+  EXPECT_EQ(q.Normals()[0][2], (TFixedPoint{65536, 0}));
+  q.SetClosed(true);
+  EXPECT_EQ(q.Normals()[0][2], (TFixedPoint{Fixed(-std::sqrt(0.5f)), Fixed(std::sqrt(0.5f))}));
+}
