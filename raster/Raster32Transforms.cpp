@@ -118,8 +118,11 @@ void StretchLinear(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, T
                    TDrawMode Mode, const TPixelCombineEvent& CB) {
   int64_t srcW = RectW(SrcRect), srcH = RectH(SrcRect), dstW = RectW(DstRect), dstH = RectH(DstRect);
   int64_t sx = ((srcW - 1) << 16) / dstW, sy = ((srcH - 1) << 16) / dstH;
-  int64_t x0 = MulDiv64((DstClip.Left - static_cast<int64_t>(DstRect.Left)) * srcW, 65535, dstW);
-  int64_t y = MulDiv64((DstClip.Top - static_cast<int64_t>(DstRect.Top)) * srcH, 65535, dstH);
+  // The first visible pixel starts where the steps of the whole rectangle put it, so a clipped
+  // drawing shows the same pixels as the unclipped one (the offset is below the extent, so the
+  // product stays below (srcW - 1) shl 16).
+  int64_t x0 = (DstClip.Left - static_cast<int64_t>(DstRect.Left)) * sx;
+  int64_t y = (DstClip.Top - static_cast<int64_t>(DstRect.Top)) * sy;
   int32_t clipW = DstClip.Right - DstClip.Left;
   uint32_t master = Src->MasterAlpha();
   const int32_t lastCol = static_cast<int32_t>(srcW - 1), lastRow = static_cast<int32_t>(srcH - 1);

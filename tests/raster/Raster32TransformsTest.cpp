@@ -172,6 +172,36 @@ TEST(StretchTest, LinearNeverReadsPastTheSourceRectangle) {
   }
 }
 
+// A picture partly outside the destination shows, in the part that is inside, exactly the
+// pixels it shows when drawn whole: the first visible column and row sit where the steps of
+// the whole drawing put them, for every filter and draw mode.
+TEST(StretchTest, ClippedStretchShowsThePixelsOfTheWholeOne) {
+  TBitmap32 src;
+  FillRandom(src, 5, 4, 11);
+  const int DW = 37, DH = 29;
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline})
+    for (TDrawMode mode : {dmOpaque, dmBlend}) {
+      src.SetMasterAlpha(mode == dmBlend ? 200 : 255);
+      TBitmap32 whole;
+      FillRandom(whole, DW, DH, 12);
+      StretchTransfer(&whole, MakeRect(0, 0, DW, DH), &src, MakeRect(0, 0, 5, 4), f, mode);
+      for (int ox = 0; ox < DW; ox += 5)
+        for (int oy = 0; oy < DH; oy += 4) {
+          // The destination is the lower right part of the whole one, with its old pixels.
+          TBitmap32 back, part;
+          FillRandom(back, DW, DH, 12);
+          part.SetSize(DW - ox, DH - oy);
+          for (int y = 0; y < DH - oy; ++y)
+            for (int x = 0; x < DW - ox; ++x) part.SetPixel(x, y, back.Pixel(x + ox, y + oy));
+          StretchTransfer(&part, MakeRect(-ox, -oy, DW - ox, DH - oy), &src, MakeRect(0, 0, 5, 4), f, mode);
+          for (int y = 0; y < DH - oy; ++y)
+            for (int x = 0; x < DW - ox; ++x)
+              ASSERT_EQ(part.Pixel(x, y), whole.Pixel(x + ox, y + oy))
+                  << "filter " << f << " mode " << mode << " clipped by " << ox << "," << oy << " at " << x << "," << y;
+        }
+    }
+}
+
 TEST(StretchTest, KernelExactSmallCases) {
   SelectBlendSet(TBlendSet::MMX);
   // Enlarging 2 -> 3 with sfLinear2: weights {256}, {128, 128}, {256}.
