@@ -139,10 +139,10 @@ TEST(StretchTest, NearestEnlargeAndShrink) {
   small.SetSize(2, 1);
   StretchTransfer(&small, MakeRect(0, 0, 2, 1), &big, MakeRect(0, 0, 4, 1), sfNearest, dmOpaque);
   EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{10, 12}));
-  // Clipped on the left: start offset MulDiv(1 * 4, 65535, 2) = 131070 -> source 1.
+  // Clipped on the left: the visible pixel is the one the whole drawing shows there (source 2).
   small.Clear(0);
   StretchTransfer(&small, MakeRect(-1, 0, 1, 1), &big, MakeRect(0, 0, 4, 1), sfNearest, dmOpaque);
-  EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{11, 0}));
+  EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{12, 0}));
   // Blend mode goes through BlendPixelInPlace.
   TBitmap32 fg;
   Fill(fg, 1, 1, {0x80FFFFFF});
@@ -200,6 +200,27 @@ TEST(StretchTest, ClippedStretchShowsThePixelsOfTheWholeOne) {
                   << "filter " << f << " mode " << mode << " clipped by " << ox << "," << oy << " at " << x << "," << y;
         }
     }
+}
+
+// Doubling two pixels and showing the right half: an exact source boundary at the clip edge
+// gives the right-hand pixel, as in the whole drawing.
+TEST(StretchTest, ClippedAtASourceBoundaryStartsWithTheNextPixel) {
+  TBitmap32 src;
+  Fill(src, 2, 2, {1, 2, 3, 4});
+  for (TStretchFilter f : {sfNearest, sfLinear}) {
+    TBitmap32 whole, part;
+    whole.SetSize(4, 4);
+    StretchTransfer(&whole, MakeRect(0, 0, 4, 4), &src, MakeRect(0, 0, 2, 2), f, dmOpaque);
+    part.SetSize(2, 2);
+    StretchTransfer(&part, MakeRect(-2, -2, 2, 2), &src, MakeRect(0, 0, 2, 2), f, dmOpaque);
+    EXPECT_EQ(Pixels(part), (std::vector<uint32_t>{whole.Pixel(2, 2), whole.Pixel(3, 2), whole.Pixel(2, 3),
+                                                   whole.Pixel(3, 3)}))
+        << f;
+  }
+  TBitmap32 part;
+  part.SetSize(2, 2);
+  StretchTransfer(&part, MakeRect(-2, -2, 2, 2), &src, MakeRect(0, 0, 2, 2), sfNearest, dmOpaque);
+  EXPECT_EQ(Pixels(part), (std::vector<uint32_t>{4, 4, 4, 4}));
 }
 
 TEST(StretchTest, KernelExactSmallCases) {
