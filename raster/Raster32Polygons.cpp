@@ -482,9 +482,19 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
     if (FFillMode == pfWinding) {
       int32_t sum = (*c & kUp) ? 1 : -1;
       uint32_t prev = *c & kXMask;
+      // Neighbouring spans share the pixel of the crossing between them; it is filled once, so
+      // a translucent fill shows no inner edges.
+      int32_t lastRight = INT32_MIN;
       for (const uint32_t* p = c + 1; p < e; ++p) {
         uint32_t x = *p & kXMask;
-        if (sum != 0) span(y, RoundX(prev), RoundX(x));
+        if (sum != 0) {
+          int32_t x1 = RoundX(prev), x2 = std::min(RoundX(x), W - 1);
+          if (lastRight != INT32_MIN) x1 = std::max(x1, lastRight + 1);
+          if (x1 <= x2) {
+            span(y, x1, x2);
+            lastRight = x2;
+          }
+        }
         sum += (*p & kUp) ? 1 : -1;
         prev = x;
       }

@@ -416,3 +416,35 @@ TEST(Polygon32, NormalsFollowTheClosedFlag) {
   q.SetClosed(true);
   EXPECT_EQ(q.Normals()[0][2], (TFixedPoint{Fixed(-std::sqrt(0.5f)), Fixed(std::sqrt(0.5f))}));
 }
+
+// Aliased non-zero fills: where an inner edge crosses a filled row, the spans on its two sides
+// meet at one pixel, which is still blended only once.
+TEST(Polygon32, AliasedWindingBlendsEachPixelOnce) {
+  const TColor32 once = BlendPixel(0x80FFFFFF, 0xFF000000);
+  // Two squares the same way round: the inner one's edges lie inside the filled area.
+  Canvas c(13, 10, 0xFF000000);
+  TPolygon32 p = Poly({{1, 1}, {11, 1}, {11, 8}, {1, 8}}, false, pfWinding);
+  p.NewLine();
+  for (auto [x, y] : {std::pair{4, 3}, {8, 3}, {8, 6}, {4, 6}}) p.Add(FP(x, y));
+  p.DrawFill(&c.b, 0x80FFFFFF);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 13; ++x)
+      EXPECT_EQ(c.b.Pixel(x, y), (y >= 1 && y < 8 && x >= 1 && x <= 11) ? once : 0xFF000000u) << x << "," << y;
+  // A five-pointed star crosses itself; every covered pixel is blended once, and the opaque
+  // fill covers the same pixels.
+  Canvas s(40, 40, 0xFF000000), o(40, 40, 0xFF000000);
+  TPolygon32 star;
+  star.SetFillMode(pfWinding);
+  for (int i = 0; i < 5; ++i)
+    star.Add(FP(20 + 18 * std::sin(i * 4 * M_PI / 5), 20 - 18 * std::cos(i * 4 * M_PI / 5)));
+  star.DrawFill(&s.b, 0x80FFFFFF);
+  star.DrawFill(&o.b, 0xFFFFFFFF);
+  int covered = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool in = o.b.Pixel(x, y) == 0xFFFFFFFFu;
+      covered += in;
+      EXPECT_EQ(s.b.Pixel(x, y), in ? once : 0xFF000000u) << x << "," << y;
+    }
+  EXPECT_GT(covered, 300);
+}
