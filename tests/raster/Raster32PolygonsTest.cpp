@@ -448,3 +448,43 @@ TEST(Polygon32, AliasedWindingBlendsEachPixelOnce) {
     }
   EXPECT_GT(covered, 300);
 }
+
+// The left edge of the bitmap cuts a fill without changing it: a polygon moved left by whole
+// pixels shows the same pixels, moved, and one wholly to the left of the bitmap shows none.
+TEST(Polygon32, FillsCutByTheLeftEdgeKeepTheirPixels) {
+  for (bool aa : {false, true})
+    for (TPolyFillMode mode : {pfAlternate, pfWinding}) {
+      SCOPED_TRACE(testing::Message() << "antialiased " << aa << " mode " << mode);
+      Canvas left(6, 6);
+      Poly({{-5, 1}, {-2, 1}, {-2, 4}, {-5, 4}}, aa, mode).DrawFill(&left.b, 0xFFFFFFFF);
+      Poly({{-5, 1}, {-0.3, 1}, {-0.3, 4}, {-5, 4}}, aa, mode).DrawFill(&left.b, 0xFF0000FF);
+      Canvas ref(12, 6);
+      Poly({{1, 1}, {4, 1}, {4, 4}, {1, 4}}, aa, mode).DrawFill(&ref.b, 0xFFFFFFFF);
+      Poly({{1, 1}, {5.7, 1}, {5.7, 4}, {1, 4}}, aa, mode).DrawFill(&ref.b, 0xFF0000FF);
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(left.b.Pixel(x, y), ref.b.Pixel(x + 6, y)) << x << "," << y;
+    }
+  std::mt19937 rng(31);
+  for (int round = 0; round < 400; ++round) {
+    const bool aa = round % 2;
+    const TPolyFillMode mode = (round / 2) % 2 ? pfWinding : pfAlternate;
+    const int ox = 1 + static_cast<int>(rng() % 40), oy = static_cast<int>(rng() % 20);
+    TPolygon32 whole, cut;
+    whole.SetAntialiased(aa), cut.SetAntialiased(aa);
+    whole.SetFillMode(mode), cut.SetFillMode(mode);
+    for (int k = 0; k < 2; ++k) {
+      if (k) whole.NewLine(), cut.NewLine();
+      for (int i = 3 + static_cast<int>(rng() % 6); i > 0; --i) {
+        const TFixed x = static_cast<TFixed>(rng() % (56 << 16)) - (4 << 16), y = static_cast<TFixed>(rng() % (40 << 16));
+        whole.Add({x, y});
+        cut.Add({x - (ox << 16), y - (oy << 16)});
+      }
+    }
+    Canvas a(50, 40, 0xFF000000), b(50 - ox, 40 - oy, 0xFF000000);
+    whole.DrawFill(&a.b, 0x80FF8040);
+    cut.DrawFill(&b.b, 0x80FF8040);
+    for (int y = 0; y < 40 - oy; ++y)
+      for (int x = 0; x < 50 - ox; ++x)
+        ASSERT_EQ(b.b.Pixel(x, y), a.b.Pixel(x + ox, y + oy)) << "round " << round << " at " << x << "," << y;
+  }
+}
