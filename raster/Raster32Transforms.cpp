@@ -361,10 +361,18 @@ void BlockTransfer(TBitmap32* Dst, int32_t DstX, int32_t DstY, TBitmap32* Src, T
   int32_t dx = static_cast<int32_t>(cl), dy = static_cast<int32_t>(ct);
   // Rows run bottom-up when a bitmap copies onto a lower part of itself.
   bool upward = Src == Dst && dy > sy;
+  // Moved right along its own rows, a blend would read pixels it has already written: each
+  // source row is then taken from a copy (a plain copy moves them itself).
+  std::vector<TColor32> rowCopy;
+  if (Src == Dst && dy == sy && dx > sx && DrawMode != dmOpaque) rowCopy.resize(static_cast<size_t>(w));
   for (int32_t k = 0; k < h; ++k) {
     int32_t row = upward ? h - 1 - k : k;
     const TColor32* s = Src->PixelPtr(sx, sy + row);
     TColor32* d = Dst->PixelPtr(dx, dy + row);
+    if (!rowCopy.empty()) {
+      std::copy(s, s + w, rowCopy.begin());
+      s = rowCopy.data();
+    }
     switch (DrawMode) {
       case dmOpaque: MoveLongword(s, d, w); break;
       case dmBlend:

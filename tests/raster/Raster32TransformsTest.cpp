@@ -106,6 +106,29 @@ TEST(TransferTest, BlockTransferOntoItselfOverlapping) {
   EXPECT_EQ(Pixels(b), (std::vector<uint32_t>{1, 1, 2, 1, 1, 2, 4, 4, 5}));
 }
 
+// Blending a bitmap onto itself, moved along its own rows: every destination pixel takes the
+// source pixel as it was before the transfer, whatever the span width of the blend routines.
+TEST(TransferTest, BlockTransferOntoItselfAlongARowBlendsTheOriginalPixels) {
+  TPixelCombineEvent add = [](TColor32 F, TColor32& B, TColor32) { B = (B + F) | 0xFF; };
+  for (int shift = 1; shift <= 10; ++shift)
+    for (int variant = 0; variant < 3; ++variant) {
+      SCOPED_TRACE(testing::Message() << "shift " << shift << " variant " << variant);
+      TBitmap32 self, copy, dst;
+      FillRandom(self, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) self.Bits()[i] |= 0xFF000000u;  // some opaque ones
+      self.SetMasterAlpha(variant == 1 ? 128 : 255);
+      FillRandom(copy, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) copy.Bits()[i] |= 0xFF000000u;
+      copy.SetMasterAlpha(self.MasterAlpha());
+      FillRandom(dst, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) dst.Bits()[i] |= 0xFF000000u;
+      const TDrawMode mode = variant == 2 ? dmCustom : dmBlend;
+      BlockTransfer(&self, shift, 0, &self, MakeRect(0, 0, 40 - shift, 3), mode, add);
+      BlockTransfer(&dst, shift, 0, &copy, MakeRect(0, 0, 40 - shift, 3), mode, add);
+      ASSERT_EQ(Pixels(self), Pixels(dst));
+    }
+}
+
 // ---- StretchTransfer ----
 
 TEST(StretchTest, EqualSizesCopyExactlyWithEveryFilter) {
