@@ -460,13 +460,20 @@ void TPolygon32::DrawFill(TBitmap32* Bitmap, TColor32 Color) {
 void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
   const int32_t W = Bitmap->Width(), H = Bitmap->Height();
   std::vector<Contour> contours = ToGrid(FPoints, 0x7FFF, 16);
+  // Crossings are kept one pixel wider on the left than the bitmap: those further left all
+  // land on pixel -1, outside, instead of on pixel 0, so the bitmap's edge cuts a fill without
+  // changing the pixels it keeps.
+  for (Contour& c : contours)
+    for (GridPoint& p : c) ++p.X;
   int32_t top, bottom;
   if (!RowRange(contours, H, top, bottom)) return;
-  ScanConverter scan(top, bottom - top, Limit31(int64_t{W} * 256 - 1), 256);
+  ScanConverter scan(top, bottom - top, Limit31((int64_t{W} + 1) * 256 - 1), 256);
   scan.Build(contours);
+  auto PixelOf = [](uint32_t X) { return RoundX(X) - 1; };
 
   const bool opaque = AlphaComponent(Color) == 255;
   auto span = [&](int32_t y, int32_t x1, int32_t x2) {
+    x1 = std::max(x1, 0);
     x2 = std::min(x2, W - 1);
     if (x2 < x1) return;
     if (opaque)
@@ -482,9 +489,19 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
     if (FFillMode == pfWinding) {
       int32_t sum = (*c & kUp) ? 1 : -1;
       uint32_t prev = *c & kXMask;
+      // Neighbouring spans share the pixel of the crossing between them; it is filled once, so
+      // a translucent fill shows no inner edges.
+      int32_t lastRight = INT32_MIN;
       for (const uint32_t* p = c + 1; p < e; ++p) {
         uint32_t x = *p & kXMask;
-        if (sum != 0) span(y, RoundX(prev), RoundX(x));
+        if (sum != 0) {
+          int32_t x1 = PixelOf(prev), x2 = std::min(PixelOf(x), W - 1);
+          if (lastRight != INT32_MIN) x1 = std::max(x1, lastRight + 1);
+          if (x1 <= x2) {
+            span(y, x1, x2);
+            lastRight = x2;
+          }
+        }
         sum += (*p & kUp) ? 1 : -1;
         prev = x;
       }
@@ -493,7 +510,7 @@ void TPolygon32::DrawFillAliased(TBitmap32* Bitmap, TColor32 Color) {
       for (const uint32_t* p = c; p + 1 < e; p += 2) {
         uint32_t a = p[0] & kXMask, b = p[1] & kXMask;
         if (int64_t{a} < int64_t{b} - 1) {
-          int32_t x1 = RoundX(a), x2 = RoundX(b - 1);
+          int32_t x1 = PixelOf(a), x2 = PixelOf(b - 1);
           if (lastRight != INT32_MIN) x1 = std::max(x1, lastRight + 1);
           x2 = std::min(x2, W - 1);
           if (x1 <= x2) {

@@ -22,7 +22,12 @@ class TPolygon32 : public platform::TObject {
   bool Antialiased() const { return FAntialiased; }
   void SetAntialiased(bool Value) { FAntialiased = Value; }
   bool Closed() const { return FClosed; }
-  void SetClosed(bool Value) { FClosed = Value; }
+  // The last point's normal depends on it, so a change drops the normals.
+  void SetClosed(bool Value) {
+    if (Value == FClosed) return;
+    FClosed = Value;
+    FNormals.clear();
+  }
   TPolyFillMode FillMode() const { return FFillMode; }
   void SetFillMode(TPolyFillMode Value) { FFillMode = Value; }
 

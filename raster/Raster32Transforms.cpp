@@ -30,16 +30,6 @@ int32_t Sat32(int64_t v) {
       std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
-// 64-bit MulDiv with the same rounding (half away from zero); the products of pixel offsets
-// and extents overflow 32 bits on large pictures.
-int64_t MulDiv64(int64_t a, int64_t b, int64_t c) {
-  if (c == 0) return -1;
-  __int128 num = static_cast<__int128>(a) * b;
-  __int128 q = num / c, r = num % c;
-  if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<__int128>(c) : c)) q += ((num < 0) != (c < 0)) ? -1 : 1;
-  return static_cast<int64_t>(q);
-}
-
 TRect BitmapRect(const TBitmap32* B) { return MakeRect(0, 0, B->Width(), B->Height()); }
 
 // Writes one pixel by the draw mode. Blend uses the master variant, as the resamplers do.
@@ -76,8 +66,11 @@ void StretchNearestAll(TBitmap32* Dst, const TRect& DstRect, const TRect& DstCli
                        const TRect& SrcRect, TDrawMode Mode, const TPixelCombineEvent& CB) {
   int64_t srcW = RectW(SrcRect), srcH = RectH(SrcRect), dstW = RectW(DstRect), dstH = RectH(DstRect);
   int64_t sx = (srcW << 16) / dstW, sy = (srcH << 16) / dstH;
-  int64_t x0 = MulDiv64((DstClip.Left - static_cast<int64_t>(DstRect.Left)) * srcW, 65535, dstW);
-  int64_t y = MulDiv64((DstClip.Top - static_cast<int64_t>(DstRect.Top)) * srcH, 65535, dstH);
+  // The first visible pixel starts where the steps of the whole rectangle put it: a clipped
+  // drawing shows the same pixels as the unclipped one (the offset is below the extent, so the
+  // product stays below srcW shl 16).
+  int64_t x0 = (DstClip.Left - static_cast<int64_t>(DstRect.Left)) * sx;
+  int64_t y = (DstClip.Top - static_cast<int64_t>(DstRect.Top)) * sy;
   int32_t clipW = DstClip.Right - DstClip.Left;
   uint32_t master = Src->MasterAlpha();
   bool copyRows = dstH > 2 * srcH;
@@ -118,8 +111,11 @@ void StretchLinear(TBitmap32* Dst, const TRect& DstRect, const TRect& DstClip, T
                    TDrawMode Mode, const TPixelCombineEvent& CB) {
   int64_t srcW = RectW(SrcRect), srcH = RectH(SrcRect), dstW = RectW(DstRect), dstH = RectH(DstRect);
   int64_t sx = ((srcW - 1) << 16) / dstW, sy = ((srcH - 1) << 16) / dstH;
-  int64_t x0 = MulDiv64((DstClip.Left - static_cast<int64_t>(DstRect.Left)) * srcW, 65535, dstW);
-  int64_t y = MulDiv64((DstClip.Top - static_cast<int64_t>(DstRect.Top)) * srcH, 65535, dstH);
+  // The first visible pixel starts where the steps of the whole rectangle put it, so a clipped
+  // drawing shows the same pixels as the unclipped one (the offset is below the extent, so the
+  // product stays below (srcW - 1) shl 16).
+  int64_t x0 = (DstClip.Left - static_cast<int64_t>(DstRect.Left)) * sx;
+  int64_t y = (DstClip.Top - static_cast<int64_t>(DstRect.Top)) * sy;
   int32_t clipW = DstClip.Right - DstClip.Left;
   uint32_t master = Src->MasterAlpha();
   const int32_t lastCol = static_cast<int32_t>(srcW - 1), lastRow = static_cast<int32_t>(srcH - 1);
@@ -365,10 +361,18 @@ void BlockTransfer(TBitmap32* Dst, int32_t DstX, int32_t DstY, TBitmap32* Src, T
   int32_t dx = static_cast<int32_t>(cl), dy = static_cast<int32_t>(ct);
   // Rows run bottom-up when a bitmap copies onto a lower part of itself.
   bool upward = Src == Dst && dy > sy;
+  // Moved right along its own rows, a blend would read pixels it has already written: each
+  // source row is then taken from a copy (a plain copy moves them itself).
+  std::vector<TColor32> rowCopy;
+  if (Src == Dst && dy == sy && dx > sx && DrawMode != dmOpaque) rowCopy.resize(static_cast<size_t>(w));
   for (int32_t k = 0; k < h; ++k) {
     int32_t row = upward ? h - 1 - k : k;
     const TColor32* s = Src->PixelPtr(sx, sy + row);
     TColor32* d = Dst->PixelPtr(dx, dy + row);
+    if (!rowCopy.empty()) {
+      std::copy(s, s + w, rowCopy.begin());
+      s = rowCopy.data();
+    }
     switch (DrawMode) {
       case dmOpaque: MoveLongword(s, d, w); break;
       case dmBlend:

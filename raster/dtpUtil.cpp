@@ -220,19 +220,27 @@ void ApplyPixelFunction(TBitmap32* Bitmap, TColor32 Color) {
 }
 
 int64_t SqrDistance(const TPoint& P1, const TPoint& P2) {
+  // Each square fits 64 unsigned bits; their sum may not, and then saturates.
   const int64_t dx = int64_t{P2.X} - P1.X, dy = int64_t{P2.Y} - P1.Y;
-  return dx * dx + dy * dy;
+  const uint64_t ax = static_cast<uint64_t>(dx < 0 ? -dx : dx), ay = static_cast<uint64_t>(dy < 0 ? -dy : dy);
+  const unsigned __int128 s = static_cast<unsigned __int128>(ax * ax) + ay * ay;
+  return s > static_cast<unsigned __int128>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(s);
 }
 
 double SqrDistanceToSegment(const TPoint& P, const TPoint& A, const TPoint& B) {
-  if (A == B) return static_cast<double>(SqrDistance(P, A));
-  const int64_t bx = int64_t{B.X} - A.X, by = int64_t{B.Y} - A.Y;
-  const int64_t dot = (int64_t{P.X} - A.X) * bx + (int64_t{P.Y} - A.Y) * by;
-  double t = static_cast<double>(dot) / static_cast<double>(bx * bx + by * by);
-  t = std::clamp(t, 0.0, 1.0);
+  // Coordinate differences reach 2^32, so the products and their sums take 128 bits.
+  auto sqr = [](const TPoint& U, const TPoint& V) {
+    const double dx = static_cast<double>(int64_t{V.X} - U.X), dy = static_cast<double>(int64_t{V.Y} - U.Y);
+    return dx * dx + dy * dy;
+  };
+  if (A == B) return sqr(P, A);
+  const __int128 bx = int64_t{B.X} - A.X, by = int64_t{B.Y} - A.Y;
+  const __int128 dot = (int64_t{P.X} - A.X) * bx + (int64_t{P.Y} - A.Y) * by;
+  long double t = static_cast<long double>(dot) / static_cast<long double>(bx * bx + by * by);
+  t = std::clamp(t, 0.0L, 1.0L);
   TPoint q{static_cast<int32_t>(platform::Round((1 - t) * A.X + t * B.X)),
            static_cast<int32_t>(platform::Round((1 - t) * A.Y + t * B.Y))};
-  return static_cast<double>(SqrDistance(P, q));
+  return sqr(P, q);
 }
 
 }  // namespace raster

@@ -43,6 +43,7 @@ void MergeBitmapAt(TBitmap32* Src, TBitmap32* Dst, int32_t X, int32_t Y, TColor3
 // bitmap is left unchanged.
 void ApplyPixelFunction(TBitmap32* Bitmap, TColor32 Color);
 
+// Saturates at INT64_MAX (two points at opposite ends of the 32-bit range).
 int64_t SqrDistance(const TPoint& P1, const TPoint& P2);
 // Squared distance from P to the nearest point of AB, that point rounded to whole pixels.
 double SqrDistanceToSegment(const TPoint& P, const TPoint& A, const TPoint& B);

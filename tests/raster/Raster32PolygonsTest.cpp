@@ -395,3 +395,96 @@ TEST(Polygon32, NormalsGrowAndOutline) {
   tri.Clear();
   EXPECT_EQ(tri.Points(), (TArrayOfArrayOfFixedPoint{{}}));
 }
+
+// The last point's normal depends on Closed: turning the flag either way must not leave the
+// normals of the other kind behind for Grow.
+TEST(Polygon32, NormalsFollowTheClosedFlag) {
+  for (bool closedFirst : {false, true}) {
+    TPolygon32 p = Poly({{0, 0}, {10, 0}, {10, 10}});
+    p.SetClosed(closedFirst);
+    auto before = p.Grow(Fixed(1), 0.5f);  // builds the normals for the first setting
+    p.SetClosed(!closedFirst);
+    TPolygon32 fresh = Poly({{0, 0}, {10, 0}, {10, 10}});
+    fresh.SetClosed(!closedFirst);
+    EXPECT_EQ(p.Normals(), fresh.Normals()) << closedFirst;
+    EXPECT_EQ(p.Grow(Fixed(1), 0.5f)->Points(), fresh.Grow(Fixed(1), 0.5f)->Points()) << closedFirst;
+  }
+  // Closed: the last point's normal comes from the closing segment (10,10) -> (0,0).
+  TPolygon32 q = Poly({{0, 0}, {10, 0}, {10, 10}});
+  q.SetClosed(false);
+  EXPECT_EQ(q.Normals()[0][2], (TFixedPoint{65536, 0}));
+  q.SetClosed(true);
+  EXPECT_EQ(q.Normals()[0][2], (TFixedPoint{Fixed(-std::sqrt(0.5f)), Fixed(std::sqrt(0.5f))}));
+}
+
+// Aliased non-zero fills: where an inner edge crosses a filled row, the spans on its two sides
+// meet at one pixel, which is still blended only once.
+TEST(Polygon32, AliasedWindingBlendsEachPixelOnce) {
+  const TColor32 once = BlendPixel(0x80FFFFFF, 0xFF000000);
+  // Two squares the same way round: the inner one's edges lie inside the filled area.
+  Canvas c(13, 10, 0xFF000000);
+  TPolygon32 p = Poly({{1, 1}, {11, 1}, {11, 8}, {1, 8}}, false, pfWinding);
+  p.NewLine();
+  for (auto [x, y] : {std::pair{4, 3}, {8, 3}, {8, 6}, {4, 6}}) p.Add(FP(x, y));
+  p.DrawFill(&c.b, 0x80FFFFFF);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 13; ++x)
+      EXPECT_EQ(c.b.Pixel(x, y), (y >= 1 && y < 8 && x >= 1 && x <= 11) ? once : 0xFF000000u) << x << "," << y;
+  // A five-pointed star crosses itself; every covered pixel is blended once, and the opaque
+  // fill covers the same pixels.
+  Canvas s(40, 40, 0xFF000000), o(40, 40, 0xFF000000);
+  TPolygon32 star;
+  star.SetFillMode(pfWinding);
+  for (int i = 0; i < 5; ++i)
+    star.Add(FP(20 + 18 * std::sin(i * 4 * M_PI / 5), 20 - 18 * std::cos(i * 4 * M_PI / 5)));
+  star.DrawFill(&s.b, 0x80FFFFFF);
+  star.DrawFill(&o.b, 0xFFFFFFFF);
+  int covered = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool in = o.b.Pixel(x, y) == 0xFFFFFFFFu;
+      covered += in;
+      EXPECT_EQ(s.b.Pixel(x, y), in ? once : 0xFF000000u) << x << "," << y;
+    }
+  EXPECT_GT(covered, 300);
+}
+
+// The left edge of the bitmap cuts a fill without changing it: a polygon moved left by whole
+// pixels shows the same pixels, moved, and one wholly to the left of the bitmap shows none.
+TEST(Polygon32, FillsCutByTheLeftEdgeKeepTheirPixels) {
+  for (bool aa : {false, true})
+    for (TPolyFillMode mode : {pfAlternate, pfWinding}) {
+      SCOPED_TRACE(testing::Message() << "antialiased " << aa << " mode " << mode);
+      Canvas left(6, 6);
+      Poly({{-5, 1}, {-2, 1}, {-2, 4}, {-5, 4}}, aa, mode).DrawFill(&left.b, 0xFFFFFFFF);
+      Poly({{-5, 1}, {-0.3, 1}, {-0.3, 4}, {-5, 4}}, aa, mode).DrawFill(&left.b, 0xFF0000FF);
+      Canvas ref(12, 6);
+      Poly({{1, 1}, {4, 1}, {4, 4}, {1, 4}}, aa, mode).DrawFill(&ref.b, 0xFFFFFFFF);
+      Poly({{1, 1}, {5.7, 1}, {5.7, 4}, {1, 4}}, aa, mode).DrawFill(&ref.b, 0xFF0000FF);
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(left.b.Pixel(x, y), ref.b.Pixel(x + 6, y)) << x << "," << y;
+    }
+  std::mt19937 rng(31);
+  for (int round = 0; round < 400; ++round) {
+    const bool aa = round % 2;
+    const TPolyFillMode mode = (round / 2) % 2 ? pfWinding : pfAlternate;
+    const int ox = 1 + static_cast<int>(rng() % 40), oy = static_cast<int>(rng() % 20);
+    TPolygon32 whole, cut;
+    whole.SetAntialiased(aa), cut.SetAntialiased(aa);
+    whole.SetFillMode(mode), cut.SetFillMode(mode);
+    for (int k = 0; k < 2; ++k) {
+      if (k) whole.NewLine(), cut.NewLine();
+      for (int i = 3 + static_cast<int>(rng() % 6); i > 0; --i) {
+        const TFixed x = static_cast<TFixed>(rng() % (56 << 16)) - (4 << 16), y = static_cast<TFixed>(rng() % (40 << 16));
+        whole.Add({x, y});
+        cut.Add({x - (ox << 16), y - (oy << 16)});
+      }
+    }
+    Canvas a(50, 40, 0xFF000000), b(50 - ox, 40 - oy, 0xFF000000);
+    whole.DrawFill(&a.b, 0x80FF8040);
+    cut.DrawFill(&b.b, 0x80FF8040);
+    for (int y = 0; y < 40 - oy; ++y)
+      for (int x = 0; x < 50 - ox; ++x)
+        ASSERT_EQ(b.b.Pixel(x, y), a.b.Pixel(x + ox, y + oy)) << "round " << round << " at " << x << "," << y;
+  }
+}

@@ -106,6 +106,29 @@ TEST(TransferTest, BlockTransferOntoItselfOverlapping) {
   EXPECT_EQ(Pixels(b), (std::vector<uint32_t>{1, 1, 2, 1, 1, 2, 4, 4, 5}));
 }
 
+// Blending a bitmap onto itself, moved along its own rows: every destination pixel takes the
+// source pixel as it was before the transfer, whatever the span width of the blend routines.
+TEST(TransferTest, BlockTransferOntoItselfAlongARowBlendsTheOriginalPixels) {
+  TPixelCombineEvent add = [](TColor32 F, TColor32& B, TColor32) { B = (B + F) | 0xFF; };
+  for (int shift = 1; shift <= 10; ++shift)
+    for (int variant = 0; variant < 3; ++variant) {
+      SCOPED_TRACE(testing::Message() << "shift " << shift << " variant " << variant);
+      TBitmap32 self, copy, dst;
+      FillRandom(self, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) self.Bits()[i] |= 0xFF000000u;  // some opaque ones
+      self.SetMasterAlpha(variant == 1 ? 128 : 255);
+      FillRandom(copy, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) copy.Bits()[i] |= 0xFF000000u;
+      copy.SetMasterAlpha(self.MasterAlpha());
+      FillRandom(dst, 40, 3, 21);
+      for (int i = 0; i < 40 * 3; i += 3) dst.Bits()[i] |= 0xFF000000u;
+      const TDrawMode mode = variant == 2 ? dmCustom : dmBlend;
+      BlockTransfer(&self, shift, 0, &self, MakeRect(0, 0, 40 - shift, 3), mode, add);
+      BlockTransfer(&dst, shift, 0, &copy, MakeRect(0, 0, 40 - shift, 3), mode, add);
+      ASSERT_EQ(Pixels(self), Pixels(dst));
+    }
+}
+
 // ---- StretchTransfer ----
 
 TEST(StretchTest, EqualSizesCopyExactlyWithEveryFilter) {
@@ -139,10 +162,10 @@ TEST(StretchTest, NearestEnlargeAndShrink) {
   small.SetSize(2, 1);
   StretchTransfer(&small, MakeRect(0, 0, 2, 1), &big, MakeRect(0, 0, 4, 1), sfNearest, dmOpaque);
   EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{10, 12}));
-  // Clipped on the left: start offset MulDiv(1 * 4, 65535, 2) = 131070 -> source 1.
+  // Clipped on the left: the visible pixel is the one the whole drawing shows there (source 2).
   small.Clear(0);
   StretchTransfer(&small, MakeRect(-1, 0, 1, 1), &big, MakeRect(0, 0, 4, 1), sfNearest, dmOpaque);
-  EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{11, 0}));
+  EXPECT_EQ(Pixels(small), (std::vector<uint32_t>{12, 0}));
   // Blend mode goes through BlendPixelInPlace.
   TBitmap32 fg;
   Fill(fg, 1, 1, {0x80FFFFFF});
@@ -170,6 +193,57 @@ TEST(StretchTest, LinearNeverReadsPastTheSourceRectangle) {
     StretchTransfer(&dst, MakeRect(left, 0, left + 3, 3), &src, MakeRect(0, 0, 2, 2), sfLinear, dmOpaque);
     for (uint32_t p : Pixels(dst)) EXPECT_EQ(p & 0x00FF0000, 0u) << left;
   }
+}
+
+// A picture partly outside the destination shows, in the part that is inside, exactly the
+// pixels it shows when drawn whole: the first visible column and row sit where the steps of
+// the whole drawing put them, for every filter and draw mode.
+TEST(StretchTest, ClippedStretchShowsThePixelsOfTheWholeOne) {
+  TBitmap32 src;
+  FillRandom(src, 5, 4, 11);
+  const int DW = 37, DH = 29;
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline})
+    for (TDrawMode mode : {dmOpaque, dmBlend}) {
+      src.SetMasterAlpha(mode == dmBlend ? 200 : 255);
+      TBitmap32 whole;
+      FillRandom(whole, DW, DH, 12);
+      StretchTransfer(&whole, MakeRect(0, 0, DW, DH), &src, MakeRect(0, 0, 5, 4), f, mode);
+      for (int ox = 0; ox < DW; ox += 5)
+        for (int oy = 0; oy < DH; oy += 4) {
+          // The destination is the lower right part of the whole one, with its old pixels.
+          TBitmap32 back, part;
+          FillRandom(back, DW, DH, 12);
+          part.SetSize(DW - ox, DH - oy);
+          for (int y = 0; y < DH - oy; ++y)
+            for (int x = 0; x < DW - ox; ++x) part.SetPixel(x, y, back.Pixel(x + ox, y + oy));
+          StretchTransfer(&part, MakeRect(-ox, -oy, DW - ox, DH - oy), &src, MakeRect(0, 0, 5, 4), f, mode);
+          for (int y = 0; y < DH - oy; ++y)
+            for (int x = 0; x < DW - ox; ++x)
+              ASSERT_EQ(part.Pixel(x, y), whole.Pixel(x + ox, y + oy))
+                  << "filter " << f << " mode " << mode << " clipped by " << ox << "," << oy << " at " << x << "," << y;
+        }
+    }
+}
+
+// Doubling two pixels and showing the right half: an exact source boundary at the clip edge
+// gives the right-hand pixel, as in the whole drawing.
+TEST(StretchTest, ClippedAtASourceBoundaryStartsWithTheNextPixel) {
+  TBitmap32 src;
+  Fill(src, 2, 2, {1, 2, 3, 4});
+  for (TStretchFilter f : {sfNearest, sfLinear}) {
+    TBitmap32 whole, part;
+    whole.SetSize(4, 4);
+    StretchTransfer(&whole, MakeRect(0, 0, 4, 4), &src, MakeRect(0, 0, 2, 2), f, dmOpaque);
+    part.SetSize(2, 2);
+    StretchTransfer(&part, MakeRect(-2, -2, 2, 2), &src, MakeRect(0, 0, 2, 2), f, dmOpaque);
+    EXPECT_EQ(Pixels(part), (std::vector<uint32_t>{whole.Pixel(2, 2), whole.Pixel(3, 2), whole.Pixel(2, 3),
+                                                   whole.Pixel(3, 3)}))
+        << f;
+  }
+  TBitmap32 part;
+  part.SetSize(2, 2);
+  StretchTransfer(&part, MakeRect(-2, -2, 2, 2), &src, MakeRect(0, 0, 2, 2), sfNearest, dmOpaque);
+  EXPECT_EQ(Pixels(part), (std::vector<uint32_t>{4, 4, 4, 4}));
 }
 
 TEST(StretchTest, KernelExactSmallCases) {

@@ -212,3 +212,22 @@ TEST(dtpUtil, MergingAndDistances) {
   ApplyPixelFunction(&keep, 0x80FFFFFF);
   EXPECT_EQ(Pixels(keep), (std::vector<TColor32>{0x80123456, 0xFFABCDEF}));
 }
+
+// Points anywhere in the 32-bit range: the squares and the dot product need more than 64 bits,
+// and a wrapped product must not move the nearest point.
+TEST(dtpUtil, DistancesOverTheWholeCoordinateRange) {
+  const int32_t lo = INT32_MIN, hi = INT32_MAX;
+  // On the segment, and beside its middle.
+  EXPECT_EQ(SqrDistanceToSegment({0, 0}, {lo, 0}, {hi, 0}), 0.0);
+  EXPECT_EQ(SqrDistanceToSegment({7, 3}, {lo, 0}, {hi, 0}), 9.0);
+  EXPECT_EQ(SqrDistanceToSegment({0, 5}, {0, lo}, {0, hi}), 0.0);
+  EXPECT_EQ(SqrDistanceToSegment({4, -2}, {lo, lo}, {hi, hi}), 18.0);  // nearest (1, 1)
+  // Far apart: the exact square, as near as a double holds it.
+  const double span = static_cast<double>(hi) - lo;
+  EXPECT_EQ(SqrDistanceToSegment({hi, hi}, {lo, lo}, {lo, lo}), 2 * span * span);
+  EXPECT_EQ(SqrDistanceToSegment({hi, 0}, {lo, 0}, {lo, 1}), span * span);
+  // SqrDistance stays exact where the sum fits and saturates where it does not.
+  EXPECT_EQ(SqrDistance({0, 0}, {hi, hi}), int64_t{hi} * hi * 2);
+  EXPECT_EQ(SqrDistance({lo, 0}, {hi, 0}), INT64_MAX);
+  EXPECT_EQ(SqrDistance({lo, lo}, {hi, hi}), INT64_MAX);
+}
