@@ -334,6 +334,9 @@ void TdtpShape::DragHandleBy(const TPoint& Delta, bool Free, TdtpMatrix& Matrix,
   float ox = 0, oy = 0, sx = 1, sy = 1, a = 0;
   float dw = w, dh = h;
   Matrix = IdentityDtpMatrix();
+  // A move, resize or turn drags no single handle: a handle index left from an earlier press
+  // must not make ApplyDragBounds commit that handle instead.
+  if (Code >= 1 && Code <= 10) DragHandle = -1;
   if (Code == 1) {
     ox = d.X;
     oy = d.Y;

@@ -9,8 +9,11 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
 #include "document/dtpLineShape.h"
+#include "platform/KeyState.h"
 #include "tests/common/TestSupport.h"
+#include "tools/DocumentFixtures.h"
 
 using namespace document;
 using kdtest::TTestDocumentHost;
@@ -389,4 +392,78 @@ TEST_F(LineShapeTest, RendersAnArrowThroughTheBuffer) {
   EXPECT_EQ(at(10, -1.5f), 0u);          // beside the stroke
   EXPECT_EQ(at(25, -1.5f), 0xFF000000u); // inside the head
   EXPECT_EQ(at(29, -1.5f), 0u);          // beside the apex
+}
+
+// --- in the document view --------------------------------------------------------------------
+
+namespace {
+
+class TLineDoc : public TdtpComponent {
+ public:
+  TLineDoc() : TdtpComponent(nullptr) {}
+  using TdtpDocument::MouseDown;
+  using TdtpDocument::MouseMove;
+  using TdtpDocument::MouseUp;
+};
+
+class LineInDocumentTest : public LineShapeTest {
+ protected:
+  void SetUp() override {
+    LineShapeTest::SetUp();
+    kdfixture::InitializeFixtures();
+    platform::KeyStateReset();
+    view = std::make_unique<TLineDoc>();
+    view->SetBounds(0, 0, 800, 600);
+    view->HandleNeeded();
+    view->SetViewStyle(vsNormal);
+    view->SetScreenDpm(4);  // 4 pixels per millimetre, origin at the page's corner
+    view->SetOriginX(0);
+    view->SetOriginY(0);
+  }
+  void TearDown() override { platform::KeyStateReset(); }
+  TdtpLineShape* AddLine(TdtpFloatPoint A, TdtpFloatPoint B) {
+    auto l = NewShape<TdtpLineShape>();
+    l->SetLinePoint(0, A);
+    l->SetLinePoint(1, B);
+    TdtpLineShape* raw = l.get();
+    view->CurrentPage()->AddShape(std::move(l));
+    return raw;
+  }
+  void Click(platform::TPoint P, platform::TShiftState Shift = 0) {
+    view->MouseDown(platform::mbLeft, Shift | platform::ssLeft, P.X, P.Y);
+    view->MouseUp(platform::mbLeft, Shift, P.X, P.Y);
+  }
+  void Drag(platform::TPoint From, platform::TPoint To) {
+    view->MouseDown(platform::mbLeft, platform::ssLeft, From.X, From.Y);
+    view->MouseMove(platform::ssLeft, (From.X + To.X) / 2, (From.Y + To.Y) / 2);
+    view->MouseMove(platform::ssLeft, To.X, To.Y);
+    view->MouseUp(platform::mbLeft, 0, To.X, To.Y);
+  }
+  std::unique_ptr<TLineDoc> view;
+};
+
+}  // namespace
+
+// A selected line that moves along with another shape moves as a whole, also after one of its
+// ends was dragged before: the end handle of that earlier drag is no longer the one dragged.
+TEST_F(LineInDocumentTest, LineMovedWithTheSelectionKeepsItsShapeAfterAnEndDrag) {
+  TdtpLineShape* l = AddLine({20, 20}, {60, 20});  // screen (80, 80) to (240, 80)
+  auto r = NewShape<kdfixture::TdtpFixtureRect>();
+  r->SetDocBounds(100, 50, 20, 20);  // screen (400, 200) to (480, 280)
+  r->SetSmartHitTest(false);
+  TdtpShape* rect = r.get();
+  view->CurrentPage()->AddShape(std::move(r));
+  Click({160, 80});
+  ASSERT_TRUE(l->Selected());
+  Drag({240, 80}, {240, 120});  // the second end 10 mm down
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{60, 30}));
+  Click({440, 240}, platform::ssShift);
+  ASSERT_TRUE(rect->Selected());
+  ASSERT_TRUE(l->Selected());
+  Drag({440, 240}, {480, 260});  // both by (10, 5) mm
+  EXPECT_FLOAT_EQ(rect->DocLeft(), 110);
+  EXPECT_FLOAT_EQ(rect->DocTop(), 55);
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{30, 25}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{70, 35}));
 }
