@@ -133,9 +133,45 @@ void TdtpLineShape::GetPoint(int32_t Index, TdtpFloatPoint& P) const {
   P = {float((double)FDocLeft + (double)f.X * FDocWidth), float((double)FDocTop + (double)f.Y * FDocHeight)};
 }
 
+void TdtpLineShape::RecordLinePoints() {
+  std::string s;
+  for (const TdtpFloatPoint& p : FLinePoints) {
+    if (!s.empty()) s += ' ';
+    s += platform::FloatToStr(p.X) + ' ' + platform::FloatToStr(p.Y);
+  }
+  RecordChange(ckPropertyChange, "LinePoints", s);
+}
+
+void TdtpLineShape::SetPropertyByName(const std::string& Name, const std::string& Value) {
+  TdtpPolygonShape::SetPropertyByName(Name, Value);
+  if (!platform::SameText(Name, "LinePoints")) return;
+  std::vector<float> v;
+  size_t i = 0;
+  while (i < Value.size()) {
+    const size_t j = std::min(Value.find(' ', i), Value.size());
+    long double f = 0;
+    if (j > i) {
+      if (!platform::TryStrToFloat(std::string_view(Value).substr(i, j - i), f) || !std::isfinite(f)) return;
+      v.push_back(float(f));
+    }
+    i = j + 1;
+  }
+  if (v.size() % 2 != 0) return;
+  std::vector<TdtpFloatPoint> pts(v.size() / 2);
+  for (size_t k = 0; k < pts.size(); ++k) pts[k] = {v[2 * k], v[2 * k + 1]};
+  if (pts == FLinePoints) return;
+  RecordLinePoints();
+  Invalidate();
+  FLinePoints = std::move(pts);
+  FRebuild = true;
+  RefreshAll();
+  Changed();
+}
+
 void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
   if (Index != 0 && Index != 1) return;
   if (Index >= int32_t(FLinePoints.size())) return;
+  RecordLinePoints();
   TdtpFloatPoint& f = FLinePoints[size_t(Index)];
   f.X = FDocWidth > 0 ? float(((double)P.X - FDocLeft) / FDocWidth) : 0.0f;
   f.Y = FDocHeight > 0 ? float(((double)P.Y - FDocTop) / FDocHeight) : 0.0f;
@@ -145,6 +181,7 @@ void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
 }
 
 void TdtpLineShape::AddLinePoint(const TdtpFloatPoint& P) {
+  RecordLinePoints();
   FLinePoints.push_back({0, 0});
   SetLinePoint(int32_t(FLinePoints.size()) - 1, P);
 }
@@ -190,6 +227,7 @@ void TdtpLineShape::SetDocAngle(float Value) {
   if (!std::isfinite(Value)) return;
   double c, s;
   DegreeSinCos(Value, c, s);
+  if (c != 1) RecordLinePoints();
   const double W = FDocWidth, H = FDocHeight;
   if (W > 0 && H > 0) {
     for (auto& p : FLinePoints) {
@@ -215,6 +253,7 @@ void TdtpLineShape::SetDocAngle(float Value) {
 
 void TdtpLineShape::SetBoundsFromRect(const TdtpFloatRect& Rect) {
   if (FLinePoints.size() >= 2) {
+    if (Rect.Right < Rect.Left || Rect.Bottom < Rect.Top) RecordLinePoints();
     if (Rect.Right < Rect.Left) {
       FLinePoints[0].X = 1;
       FLinePoints[1].X = 0;

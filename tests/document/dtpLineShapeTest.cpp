@@ -467,3 +467,37 @@ TEST_F(LineInDocumentTest, LineMovedWithTheSelectionKeepsItsShapeAfterAnEndDrag)
   EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{30, 25}));
   EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{70, 35}));
 }
+
+// Undoing an end drag or a turn brings the ends back to where they were, not only the bounds:
+// the ends of a line dragged across itself or turned lie in other corners of the bounds.
+TEST_F(LineInDocumentTest, UndoRestoresTheEndsOfADraggedOrTurnedLine) {
+  TdtpLineShape* l = AddLine({20, 20}, {60, 40});  // screen (80, 80) to (240, 160)
+  auto undoAll = [&] {
+    ASSERT_GT(view->UndoCount(), 0);
+    for (int i = view->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(view->Undo(view->UndoItem(i)));
+    view->ClearUndo();
+  };
+  Click({160, 120});
+  ASSERT_TRUE(l->Selected());
+  view->ClearUndo();
+  Drag({240, 160}, {40, 160});  // the second end to (10, 40), left of the first
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{10, 40}));
+  undoAll();
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{60, 40}));
+  for (float angle : {90.0f, 180.0f, 30.0f}) {
+    SCOPED_TRACE(angle);
+    l->SetDocAngle(angle);
+    undoAll();
+    EXPECT_NEAR(P(*l, 0).X, 20, 1e-4);
+    EXPECT_NEAR(P(*l, 0).Y, 20, 1e-4);
+    EXPECT_NEAR(P(*l, 1).X, 60, 1e-4);
+    EXPECT_NEAR(P(*l, 1).Y, 40, 1e-4);
+  }
+  // A text that is not pairs of numbers changes nothing.
+  l->SetPropertyByName("LinePoints", "0 1 x 1");
+  l->SetPropertyByName("LinePoints", "0 1 0");
+  EXPECT_EQ(l->LinePoints(), (std::vector<TdtpFloatPoint>{{0, 0}, {1, 1}}));
+  EXPECT_EQ(view->UndoCount(), 0);
+}
