@@ -265,6 +265,16 @@ void TdtpLineShape::SetBoundsFromRect(const TdtpFloatRect& Rect) {
     FRebuild = true;
   }
   TdtpPolygonShape::SetBoundsFromRect(Rect);
+  // The constrained size (at least 0.1 mm) of a drag straight across or down would move the
+  // second end off the drag: the ends go where the drag began and ended.
+  if (FLinePoints.size() < 2 || (Rect.Left == Rect.Right && Rect.Top == Rect.Bottom)) return;
+  std::vector<TdtpFloatPoint> abs(FLinePoints.size());
+  for (size_t i = 0; i < abs.size(); ++i) GetPoint(int32_t(i), abs[i]);
+  const TdtpFloatPoint want0{Rect.Left, Rect.Top}, want1{Rect.Right, Rect.Bottom};
+  if (abs[0] == want0 && abs[1] == want1) return;
+  abs[0] = want0;
+  abs[1] = want1;
+  FitBoundsTo(abs);
 }
 
 void TdtpLineShape::ApplyDragBounds() {

@@ -501,3 +501,35 @@ TEST_F(LineInDocumentTest, UndoRestoresTheEndsOfADraggedOrTurnedLine) {
   EXPECT_EQ(l->LinePoints(), (std::vector<TdtpFloatPoint>{{0, 0}, {1, 1}}));
   EXPECT_EQ(view->UndoCount(), 0);
 }
+
+// A line drawn straight across or straight down keeps both ends where the drag began and
+// ended; its bounds are one millimetre across the line, with the line on their top or left edge.
+TEST_F(LineInDocumentTest, LineDrawnStraightAcrossOrDownKeepsItsEnds) {
+  const std::pair<platform::TPoint, platform::TPoint> drags[] = {
+      {{80, 80}, {240, 80}}, {{240, 80}, {80, 80}}, {{80, 80}, {80, 240}}, {{80, 240}, {80, 80}}};
+  for (const auto& [from, to] : drags) {
+    SCOPED_TRACE(std::to_string(from.X) + "," + std::to_string(from.Y) + " to " + std::to_string(to.X) + "," +
+                 std::to_string(to.Y));
+    auto line = NewShape<TdtpLineShape>();
+    TdtpLineShape* l = line.get();
+    view->BeginInsert(std::move(line), 1);
+    Drag(from, to);
+    ASSERT_EQ(l->ParentShape(), view->CurrentPage());
+    view->EndShapeEdit(true);
+    EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{from.X / 4.0f, from.Y / 4.0f}));
+    EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{to.X / 4.0f, to.Y / 4.0f}));
+    EXPECT_FLOAT_EQ(l->DocLeft(), 20);
+    EXPECT_FLOAT_EQ(l->DocTop(), 20);
+    EXPECT_FLOAT_EQ(l->DocWidth(), from.X == to.X ? 1 : 40);
+    EXPECT_FLOAT_EQ(l->DocHeight(), from.Y == to.Y ? 1 : 40);
+    // Dragging the far end on keeps the near one and puts the far one where the mouse goes.
+    view->ClearSelection();
+    Click({(from.X + to.X) / 2, (from.Y + to.Y) / 2});
+    ASSERT_TRUE(l->Selected());
+    Drag(to, {to.X + 40, to.Y + 40});
+    EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{from.X / 4.0f, from.Y / 4.0f}));
+    EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{to.X / 4.0f + 10, to.Y / 4.0f + 10}));
+    view->ClearSelection();
+    view->CurrentPage()->ClearShapes();
+  }
+}
