@@ -205,12 +205,15 @@ void TdtpTextShape::AutoSizeToText() {
     FFont->SetHeight(ScaledFontHeight());
     float w = 0, h = 0;
     TextExtent(w, h);
-    float left = FDocLeft;
+    float shift = 0;
     if (FAlignment == platform::taRightJustify)
-      left += FDocWidth - w;
+      shift = FDocWidth - w;
     else if (FAlignment == platform::taCenter)
-      left += (FDocWidth - w) * 0.5f;
-    SetDocBounds(left, FDocTop, w, h);
+      shift = (FDocWidth - w) * 0.5f;
+    // Along the text's own direction, so that a turned text keeps its aligned edge too.
+    const float left = FDocAngle == 0 ? FDocLeft + shift : float((double)FDocLeft + (double)FCos * shift);
+    const float top = FDocAngle == 0 ? FDocTop : float((double)FDocTop - (double)FSin * shift);
+    SetDocBounds(left, top, w, h);
   } catch (...) {
     UnlockDocument();
     FUpdating = false;

@@ -497,3 +497,34 @@ TEST_F(TextShapeTest, AutoSizeChangeIsSavedInPlace) {
 }
 
 }  // namespace
+
+// A turned text keeps its right edge (right-aligned) or its centre (centred) where it was: the
+// box grows and shrinks along the text's own direction, not the page's.
+TEST_F(TextShapeTest, TurnedTextKeepsItsAlignedEdge) {
+  for (float angle : {90.0f, 30.0f, 200.0f}) {
+    for (platform::TAlignment a : {platform::taRightJustify, platform::taCenter, platform::taLeftJustify}) {
+      SCOPED_TRACE(std::to_string(angle) + " " + std::to_string(int(a)));
+      auto s = Make("abcd");
+      s->SetAlignment(a);
+      s->SetDocLeft(50);
+      s->SetDocTop(60);
+      s->SetDocAngle(angle);
+      const double rad = angle * 3.14159265358979323846 / 180, c = std::cos(rad), sn = std::sin(rad);
+      // The point on the top edge that stays: the right corner, the middle or the left corner.
+      const double f = a == platform::taRightJustify ? 1 : a == platform::taCenter ? 0.5 : 0;
+      auto anchor = [&] {
+        const double x = f * s->DocWidth();
+        return std::pair<double, double>{s->DocLeft() + c * x, s->DocTop() - sn * x};
+      };
+      const auto before = anchor();
+      s->SetText("abcdefgh");
+      EXPECT_GT(s->DocWidth(), 100 / cDpm);
+      EXPECT_NEAR(anchor().first, before.first, 1e-4);
+      EXPECT_NEAR(anchor().second, before.second, 1e-4);
+      s->SetText("a");
+      EXPECT_NEAR(anchor().first, before.first, 1e-4);
+      EXPECT_NEAR(anchor().second, before.second, 1e-4);
+      EXPECT_FLOAT_EQ(s->DocAngle(), angle);
+    }
+  }
+}
