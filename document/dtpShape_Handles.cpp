@@ -15,7 +15,12 @@ using platform::TRect;
 
 namespace {
 
-int32_t RoundI(double V) { return int32_t(platform::Round((long double)V)); }
+// Screen positions are held within 2^29 pixels of the origin: far outside any view, they
+// neither wrap round into it nor overflow the 64-bit squared distances of the edge test.
+int32_t RoundI(double V) {
+  constexpr int64_t kFar = int64_t(1) << 29;
+  return int32_t(std::clamp<int64_t>(platform::Round((long double)V), -kFar, kFar));
+}
 
 // Even-odd crossing test of a screen polygon (GDI's default fill rule for regions).
 bool PointInPolygon(const std::vector<TPoint>& Poly, const TPoint& P) {
