@@ -42,10 +42,11 @@ bool PointInRings(const std::vector<std::vector<TPoint>>& Rings, const TPoint& P
 }
 
 bool SegmentsCross(TPoint a, TPoint b, TPoint c, TPoint d) {
+  // Differences of 32-bit coordinates need 33 bits and their products 66: exact in 128.
   auto cross = [](TPoint o, TPoint p, TPoint q) {
-    return int64_t(p.X - o.X) * (q.Y - o.Y) - int64_t(p.Y - o.Y) * (q.X - o.X);
+    return __int128(int64_t(p.X) - o.X) * (int64_t(q.Y) - o.Y) - __int128(int64_t(p.Y) - o.Y) * (int64_t(q.X) - o.X);
   };
-  const int64_t d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
+  const __int128 d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
   return ((d1 > 0) != (d2 > 0)) && ((d3 > 0) != (d4 > 0)) && d1 != 0 && d2 != 0 && d3 != 0 && d4 != 0;
 }
 

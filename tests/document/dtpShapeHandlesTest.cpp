@@ -326,4 +326,7 @@ TEST_F(ShapeHandlesTest, EdgesOfAHugeShapeAreFoundWithoutOverflow) {
   TRect r{0, 0, 0, 0};
   s->GetHandleRect(4, r);  // the rotation handle lies further out still: it stays out of view
   EXPECT_GT(r.Left, 1 << 28);
+  // A band across it from above to below meets it; one beside it does not.
+  EXPECT_TRUE(s->IntersectsRect({100, -50, 200, 500}));
+  EXPECT_FALSE(s->IntersectsRect({100, 450, 200, 500}));
 }
