@@ -172,10 +172,19 @@ void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
   if (Index != 0 && Index != 1) return;
   if (Index >= int32_t(FLinePoints.size())) return;
   RecordLinePoints();
-  TdtpFloatPoint& f = FLinePoints[size_t(Index)];
-  f.X = FDocWidth > 0 ? float(((double)P.X - FDocLeft) / FDocWidth) : 0.0f;
-  f.Y = FDocHeight > 0 ? float(((double)P.Y - FDocTop) / FDocHeight) : 0.0f;
-  FitBoundsToPoints();
+  if (FDocWidth > 0 && FDocHeight > 0) {
+    TdtpFloatPoint& f = FLinePoints[size_t(Index)];
+    f.X = float(((double)P.X - FDocLeft) / FDocWidth);
+    f.Y = float(((double)P.Y - FDocTop) / FDocHeight);
+    FitBoundsToPoints();
+  } else {
+    // Bounds without extent (as stored) hold no fraction for the new end: fit them to the
+    // points as they lie, with this end where it is put.
+    std::vector<TdtpFloatPoint> abs(FLinePoints.size());
+    for (size_t i = 0; i < abs.size(); ++i) GetPoint(int32_t(i), abs[i]);
+    abs[size_t(Index)] = P;
+    FitBoundsTo(abs);
+  }
   RefreshAll();
   Changed();
 }

@@ -235,6 +235,28 @@ TEST_F(LineShapeTest, ReversedBoundsKeepTheFirstPointWhereTheDragBegan) {
   EXPECT_EQ(P(*m, 1), (TdtpFloatPoint{50, 20}));
 }
 
+// A stored line whose bounds have no height (or no width) still takes an end exactly where it
+// is put: the end is not held on the flat side of the bounds.
+TEST_F(LineShapeTest, EndOfAFlatStoredLineGoesWhereItIsPut) {
+  for (const char* flat : {"DocHeight", "DocWidth"}) {
+    SCOPED_TRACE(flat);
+    auto l = Line({10, 20}, {50, 30});
+    TXmlDocument xml;
+    l->SaveToXml(xml.Root());
+    xml.Root()->WriteFloat(flat, 0);
+    auto t = NewShape<TdtpLineShape>();
+    t->LoadFromXml(xml.Root());
+    ASSERT_EQ(std::string(flat) == "DocHeight" ? t->DocHeight() : t->DocWidth(), 0);
+    t->SetLinePoint(1, {60, 45});
+    EXPECT_EQ(P(*t, 1), (TdtpFloatPoint{60, 45}));
+    TdtpFloatPoint p0 = P(*t, 0);
+    t->SetLinePoint(0, {5, 8});
+    EXPECT_EQ(P(*t, 0), (TdtpFloatPoint{5, 8}));
+    EXPECT_EQ(P(*t, 1), (TdtpFloatPoint{60, 45}));
+    EXPECT_NE(P(*t, 0), p0);
+  }
+}
+
 TEST_F(LineShapeTest, HandlesAndDragging) {
   auto l = Line({2, 3}, {12, 8});
   l->AddLinePoint({100, 100});  // a third point stays at the corner
