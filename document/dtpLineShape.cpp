@@ -134,6 +134,7 @@ void TdtpLineShape::GetPoint(int32_t Index, TdtpFloatPoint& P) const {
 }
 
 void TdtpLineShape::RecordLinePoints() {
+  if (!FDocument || IsLoading() || !(FDocument->UndoEnabled() || FDocument->SecondRecording())) return;
   std::string s;
   for (const TdtpFloatPoint& p : FLinePoints) {
     if (!s.empty()) s += ' ';
@@ -190,7 +191,6 @@ void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
 }
 
 void TdtpLineShape::AddLinePoint(const TdtpFloatPoint& P) {
-  RecordLinePoints();
   FLinePoints.push_back({0, 0});
   SetLinePoint(int32_t(FLinePoints.size()) - 1, P);
 }

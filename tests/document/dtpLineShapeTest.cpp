@@ -350,6 +350,12 @@ TEST_F(LineShapeTest, HostileXmlIsSanitised) {
   EXPECT_EQ(l->PointCount(), 51);
   l->CreateHandles();
   EXPECT_EQ(l->Handles.size(), 51u);
+  // Very many points load in one pass (in a document, which records nothing while loading).
+  for (int i = 0; i < 200000; ++i) pts->NodeNew("Point")->WriteFloat("X", i);
+  l->SetDocument(&doc);
+  l->LoadFromXml(r);
+  EXPECT_EQ(l->PointCount(), 200051);
+  EXPECT_TRUE(doc.Commands.empty());
 }
 
 TEST_F(LineShapeTest, ArrowStyleChangeIsNotRecorded) {
