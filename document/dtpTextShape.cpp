@@ -237,6 +237,15 @@ uint32_t TdtpTextShape::AlignFlags() const {
 }
 
 platform::TRect TdtpTextShape::TextRect(const TBitmap32* Bitmap) const {
+  // The box as the device matrix places it: the buffer also holds the paint outsets around it
+  // (curbs, effects such as a shadow), and the text, its caret and its outline go in the box.
+  const TdtpMatrix& m = FDeviceMatrix;
+  if (m != IdentityDtpMatrix() && m[0][0] > 0 && m[1][1] > 0 && m[0][1] == 0 && m[1][0] == 0) {
+    auto px = [](double V) { return int32_t(platform::Round(V)); };
+    const double l = m[0][2], t = m[1][2];
+    const platform::TRect r{px(l), px(t), px(l + double(m[0][0]) * FDocWidth), px(t + double(m[1][1]) * FDocHeight)};
+    if (!platform::IsRectEmpty(r)) return r;
+  }
   if (Bitmap == FBuffer.get() && !platform::IsRectEmpty(FBufferRect)) return FBufferRect;
   return {0, 0, Bitmap->Width(), Bitmap->Height()};
 }

@@ -528,3 +528,35 @@ TEST_F(TextShapeTest, TurnedTextKeepsItsAlignedEdge) {
     }
   }
 }
+
+// The text is drawn in the shape's box: paint outsets around it (as effects like a shadow add)
+// enlarge the buffer but do not move the text away from its box, its caret and its outline.
+TEST_F(TextShapeTest, TextStaysInItsBoxWhenTheBufferHasOutsets) {
+  for (float angle : {0.0f, 90.0f}) {
+    SCOPED_TRACE(angle);
+    // Where the ink lies, relative to the box's top-left corner, in buffer pixels.
+    auto inkOffset = [&](float Outset) {
+      auto s = Make("ab");
+      s->SetSmartHitTest(false);
+      s->SetDocAngle(angle);
+      s->SetPaintOutsets(Outset, Outset + 1, Outset, Outset + 1);
+      s->UpdateBuffer();
+      const TBitmap32* b = s->Buffer();
+      EXPECT_NE(b, nullptr);
+      if (!b) return std::pair<int, int>{0, 0};
+      int minX = b->Width(), minY = b->Height();
+      for (int32_t y = 0; y < b->Height(); ++y)
+        for (int32_t x = 0; x < b->Width(); ++x)
+          if ((b->Pixel(x, y) >> 24) > 128) {
+            minX = std::min(minX, int(x));
+            minY = std::min(minY, int(y));
+          }
+      // The box corner nearest the buffer's origin: (0, 0) upright, (0, W) when turned 90.
+      const TdtpFloatPoint o = MapPoint(s->BufferMatrix(), 0, angle == 0 ? 0 : s->DocWidth());
+      return std::pair<int, int>{minX - int(std::lround(o.X)), minY - int(std::lround(o.Y))};
+    };
+    const auto plain = inkOffset(0), wide = inkOffset(3);
+    EXPECT_NEAR(wide.first, plain.first, 1);
+    EXPECT_NEAR(wide.second, plain.second, 1);
+  }
+}
