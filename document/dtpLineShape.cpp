@@ -133,13 +133,59 @@ void TdtpLineShape::GetPoint(int32_t Index, TdtpFloatPoint& P) const {
   P = {float((double)FDocLeft + (double)f.X * FDocWidth), float((double)FDocTop + (double)f.Y * FDocHeight)};
 }
 
+void TdtpLineShape::RecordLinePoints() {
+  if (!FDocument || IsLoading() || !(FDocument->UndoEnabled() || FDocument->SecondRecording())) return;
+  std::string s;
+  for (const TdtpFloatPoint& p : FLinePoints) {
+    if (!s.empty()) s += ' ';
+    s += platform::FloatToStr(p.X) + ' ' + platform::FloatToStr(p.Y);
+  }
+  RecordChange(ckPropertyChange, "LinePoints", s);
+}
+
+void TdtpLineShape::SetPropertyByName(const std::string& Name, const std::string& Value) {
+  TdtpPolygonShape::SetPropertyByName(Name, Value);
+  if (!platform::SameText(Name, "LinePoints")) return;
+  std::vector<float> v;
+  size_t i = 0;
+  while (i < Value.size()) {
+    const size_t j = std::min(Value.find(' ', i), Value.size());
+    long double f = 0;
+    if (j > i) {
+      if (!platform::TryStrToFloat(std::string_view(Value).substr(i, j - i), f) || !std::isfinite(f)) return;
+      v.push_back(float(f));
+    }
+    i = j + 1;
+  }
+  if (v.size() % 2 != 0) return;
+  std::vector<TdtpFloatPoint> pts(v.size() / 2);
+  for (size_t k = 0; k < pts.size(); ++k) pts[k] = {v[2 * k], v[2 * k + 1]};
+  if (pts == FLinePoints) return;
+  RecordLinePoints();
+  Invalidate();
+  FLinePoints = std::move(pts);
+  FRebuild = true;
+  RefreshAll();
+  Changed();
+}
+
 void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
   if (Index != 0 && Index != 1) return;
   if (Index >= int32_t(FLinePoints.size())) return;
-  TdtpFloatPoint& f = FLinePoints[size_t(Index)];
-  f.X = FDocWidth > 0 ? float(((double)P.X - FDocLeft) / FDocWidth) : 0.0f;
-  f.Y = FDocHeight > 0 ? float(((double)P.Y - FDocTop) / FDocHeight) : 0.0f;
-  FitBoundsToPoints();
+  RecordLinePoints();
+  if (FDocWidth > 0 && FDocHeight > 0) {
+    TdtpFloatPoint& f = FLinePoints[size_t(Index)];
+    f.X = float(((double)P.X - FDocLeft) / FDocWidth);
+    f.Y = float(((double)P.Y - FDocTop) / FDocHeight);
+    FitBoundsToPoints();
+  } else {
+    // Bounds without extent (as stored) hold no fraction for the new end: fit them to the
+    // points as they lie, with this end where it is put.
+    std::vector<TdtpFloatPoint> abs(FLinePoints.size());
+    for (size_t i = 0; i < abs.size(); ++i) GetPoint(int32_t(i), abs[i]);
+    abs[size_t(Index)] = P;
+    FitBoundsTo(abs);
+  }
   RefreshAll();
   Changed();
 }
@@ -190,6 +236,7 @@ void TdtpLineShape::SetDocAngle(float Value) {
   if (!std::isfinite(Value)) return;
   double c, s;
   DegreeSinCos(Value, c, s);
+  if (c != 1) RecordLinePoints();
   const double W = FDocWidth, H = FDocHeight;
   if (W > 0 && H > 0) {
     for (auto& p : FLinePoints) {
@@ -215,6 +262,7 @@ void TdtpLineShape::SetDocAngle(float Value) {
 
 void TdtpLineShape::SetBoundsFromRect(const TdtpFloatRect& Rect) {
   if (FLinePoints.size() >= 2) {
+    if (Rect.Right < Rect.Left || Rect.Bottom < Rect.Top) RecordLinePoints();
     if (Rect.Right < Rect.Left) {
       FLinePoints[0].X = 1;
       FLinePoints[1].X = 0;
@@ -226,6 +274,16 @@ void TdtpLineShape::SetBoundsFromRect(const TdtpFloatRect& Rect) {
     FRebuild = true;
   }
   TdtpPolygonShape::SetBoundsFromRect(Rect);
+  // The constrained size (at least 0.1 mm) of a drag straight across or down would move the
+  // second end off the drag: the ends go where the drag began and ended.
+  if (FLinePoints.size() < 2 || (Rect.Left == Rect.Right && Rect.Top == Rect.Bottom)) return;
+  std::vector<TdtpFloatPoint> abs(FLinePoints.size());
+  for (size_t i = 0; i < abs.size(); ++i) GetPoint(int32_t(i), abs[i]);
+  const TdtpFloatPoint want0{Rect.Left, Rect.Top}, want1{Rect.Right, Rect.Bottom};
+  if (abs[0] == want0 && abs[1] == want1) return;
+  abs[0] = want0;
+  abs[1] = want1;
+  FitBoundsTo(abs);
 }
 
 void TdtpLineShape::ApplyDragBounds() {

@@ -75,6 +75,8 @@ class TdtpLineShape : public TdtpPolygonShape {
   void ApplyDragBounds() override;
 
   void InitDefaults() override;
+  // "LinePoints" restores the fractions as recorded for undo (pairs of numbers).
+  void SetPropertyByName(const std::string& Name, const std::string& Value) override;
   void SetDocAngle(float Value) override;
   void SetBoundsFromRect(const TdtpFloatRect& Rect) override;
   void BuildOutline() override;
@@ -88,6 +90,9 @@ class TdtpLineShape : public TdtpPolygonShape {
  private:
   // Bounds from absolute points, which become the new fractions.
   void FitBoundsTo(const std::vector<TdtpFloatPoint>& Absolute);
+  // Undo record of the fractions before they change: restoring the bounds alone would put
+  // the ends of a reversed or turned line in the wrong corners.
+  void RecordLinePoints();
 
   friend class TdtpArrow;
   std::unique_ptr<TdtpArrow> FArrow0, FArrow1;

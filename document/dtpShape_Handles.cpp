@@ -15,7 +15,12 @@ using platform::TRect;
 
 namespace {
 
-int32_t RoundI(double V) { return int32_t(platform::Round((long double)V)); }
+// Screen positions are held within 2^29 pixels of the origin: far outside any view, they
+// neither wrap round into it nor overflow the 64-bit squared distances of the edge test.
+int32_t RoundI(double V) {
+  constexpr int64_t kFar = int64_t(1) << 29;
+  return int32_t(std::clamp<int64_t>(platform::Round((long double)V), -kFar, kFar));
+}
 
 // Even-odd crossing test of a screen polygon (GDI's default fill rule for regions).
 bool PointInPolygon(const std::vector<TPoint>& Poly, const TPoint& P) {
@@ -37,10 +42,11 @@ bool PointInRings(const std::vector<std::vector<TPoint>>& Rings, const TPoint& P
 }
 
 bool SegmentsCross(TPoint a, TPoint b, TPoint c, TPoint d) {
+  // Differences of 32-bit coordinates need 33 bits and their products 66: exact in 128.
   auto cross = [](TPoint o, TPoint p, TPoint q) {
-    return int64_t(p.X - o.X) * (q.Y - o.Y) - int64_t(p.Y - o.Y) * (q.X - o.X);
+    return __int128(int64_t(p.X) - o.X) * (int64_t(q.Y) - o.Y) - __int128(int64_t(p.Y) - o.Y) * (int64_t(q.X) - o.X);
   };
-  const int64_t d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
+  const __int128 d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
   return ((d1 > 0) != (d2 > 0)) && ((d3 > 0) != (d4 > 0)) && d1 != 0 && d2 != 0 && d3 != 0 && d4 != 0;
 }
 
@@ -334,6 +340,9 @@ void TdtpShape::DragHandleBy(const TPoint& Delta, bool Free, TdtpMatrix& Matrix,
   float ox = 0, oy = 0, sx = 1, sy = 1, a = 0;
   float dw = w, dh = h;
   Matrix = IdentityDtpMatrix();
+  // A move, resize or turn drags no single handle: a handle index left from an earlier press
+  // must not make ApplyDragBounds commit that handle instead.
+  if (Code >= 1 && Code <= 10) DragHandle = -1;
   if (Code == 1) {
     ox = d.X;
     oy = d.Y;

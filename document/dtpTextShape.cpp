@@ -205,12 +205,15 @@ void TdtpTextShape::AutoSizeToText() {
     FFont->SetHeight(ScaledFontHeight());
     float w = 0, h = 0;
     TextExtent(w, h);
-    float left = FDocLeft;
+    float shift = 0;
     if (FAlignment == platform::taRightJustify)
-      left += FDocWidth - w;
+      shift = FDocWidth - w;
     else if (FAlignment == platform::taCenter)
-      left += (FDocWidth - w) * 0.5f;
-    SetDocBounds(left, FDocTop, w, h);
+      shift = (FDocWidth - w) * 0.5f;
+    // Along the text's own direction, so that a turned text keeps its aligned edge too.
+    const float left = FDocAngle == 0 ? FDocLeft + shift : float((double)FDocLeft + (double)FCos * shift);
+    const float top = FDocAngle == 0 ? FDocTop : float((double)FDocTop - (double)FSin * shift);
+    SetDocBounds(left, top, w, h);
   } catch (...) {
     UnlockDocument();
     FUpdating = false;
@@ -234,6 +237,15 @@ uint32_t TdtpTextShape::AlignFlags() const {
 }
 
 platform::TRect TdtpTextShape::TextRect(const TBitmap32* Bitmap) const {
+  // The box as the device matrix places it: the buffer also holds the paint outsets around it
+  // (curbs, effects such as a shadow), and the text, its caret and its outline go in the box.
+  const TdtpMatrix& m = FDeviceMatrix;
+  if (m != IdentityDtpMatrix() && m[0][0] > 0 && m[1][1] > 0 && m[0][1] == 0 && m[1][0] == 0) {
+    auto px = [](double V) { return int32_t(platform::Round(V)); };
+    const double l = m[0][2], t = m[1][2];
+    const platform::TRect r{px(l), px(t), px(l + double(m[0][0]) * FDocWidth), px(t + double(m[1][1]) * FDocHeight)};
+    if (!platform::IsRectEmpty(r)) return r;
+  }
   if (Bitmap == FBuffer.get() && !platform::IsRectEmpty(FBufferRect)) return FBufferRect;
   return {0, 0, Bitmap->Width(), Bitmap->Height()};
 }

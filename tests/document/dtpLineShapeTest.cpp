@@ -9,8 +9,11 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
 #include "document/dtpLineShape.h"
+#include "platform/KeyState.h"
 #include "tests/common/TestSupport.h"
+#include "tools/DocumentFixtures.h"
 
 using namespace document;
 using kdtest::TTestDocumentHost;
@@ -232,6 +235,28 @@ TEST_F(LineShapeTest, ReversedBoundsKeepTheFirstPointWhereTheDragBegan) {
   EXPECT_EQ(P(*m, 1), (TdtpFloatPoint{50, 20}));
 }
 
+// A stored line whose bounds have no height (or no width) still takes an end exactly where it
+// is put: the end is not held on the flat side of the bounds.
+TEST_F(LineShapeTest, EndOfAFlatStoredLineGoesWhereItIsPut) {
+  for (const char* flat : {"DocHeight", "DocWidth"}) {
+    SCOPED_TRACE(flat);
+    auto l = Line({10, 20}, {50, 30});
+    TXmlDocument xml;
+    l->SaveToXml(xml.Root());
+    xml.Root()->WriteFloat(flat, 0);
+    auto t = NewShape<TdtpLineShape>();
+    t->LoadFromXml(xml.Root());
+    ASSERT_EQ(std::string(flat) == "DocHeight" ? t->DocHeight() : t->DocWidth(), 0);
+    t->SetLinePoint(1, {60, 45});
+    EXPECT_EQ(P(*t, 1), (TdtpFloatPoint{60, 45}));
+    TdtpFloatPoint p0 = P(*t, 0);
+    t->SetLinePoint(0, {5, 8});
+    EXPECT_EQ(P(*t, 0), (TdtpFloatPoint{5, 8}));
+    EXPECT_EQ(P(*t, 1), (TdtpFloatPoint{60, 45}));
+    EXPECT_NE(P(*t, 0), p0);
+  }
+}
+
 TEST_F(LineShapeTest, HandlesAndDragging) {
   auto l = Line({2, 3}, {12, 8});
   l->AddLinePoint({100, 100});  // a third point stays at the corner
@@ -325,6 +350,12 @@ TEST_F(LineShapeTest, HostileXmlIsSanitised) {
   EXPECT_EQ(l->PointCount(), 51);
   l->CreateHandles();
   EXPECT_EQ(l->Handles.size(), 51u);
+  // Very many points load in one pass (in a document, which records nothing while loading).
+  for (int i = 0; i < 200000; ++i) pts->NodeNew("Point")->WriteFloat("X", i);
+  l->SetDocument(&doc);
+  l->LoadFromXml(r);
+  EXPECT_EQ(l->PointCount(), 200051);
+  EXPECT_TRUE(doc.Commands.empty());
 }
 
 TEST_F(LineShapeTest, ArrowStyleChangeIsNotRecorded) {
@@ -389,4 +420,144 @@ TEST_F(LineShapeTest, RendersAnArrowThroughTheBuffer) {
   EXPECT_EQ(at(10, -1.5f), 0u);          // beside the stroke
   EXPECT_EQ(at(25, -1.5f), 0xFF000000u); // inside the head
   EXPECT_EQ(at(29, -1.5f), 0u);          // beside the apex
+}
+
+// --- in the document view --------------------------------------------------------------------
+
+namespace {
+
+class TLineDoc : public TdtpComponent {
+ public:
+  TLineDoc() : TdtpComponent(nullptr) {}
+  using TdtpDocument::MouseDown;
+  using TdtpDocument::MouseMove;
+  using TdtpDocument::MouseUp;
+};
+
+class LineInDocumentTest : public LineShapeTest {
+ protected:
+  void SetUp() override {
+    LineShapeTest::SetUp();
+    kdfixture::InitializeFixtures();
+    platform::KeyStateReset();
+    view = std::make_unique<TLineDoc>();
+    view->SetBounds(0, 0, 800, 600);
+    view->HandleNeeded();
+    view->SetViewStyle(vsNormal);
+    view->SetScreenDpm(4);  // 4 pixels per millimetre, origin at the page's corner
+    view->SetOriginX(0);
+    view->SetOriginY(0);
+  }
+  void TearDown() override { platform::KeyStateReset(); }
+  TdtpLineShape* AddLine(TdtpFloatPoint A, TdtpFloatPoint B) {
+    auto l = NewShape<TdtpLineShape>();
+    l->SetLinePoint(0, A);
+    l->SetLinePoint(1, B);
+    TdtpLineShape* raw = l.get();
+    view->CurrentPage()->AddShape(std::move(l));
+    return raw;
+  }
+  void Click(platform::TPoint P, platform::TShiftState Shift = 0) {
+    view->MouseDown(platform::mbLeft, Shift | platform::ssLeft, P.X, P.Y);
+    view->MouseUp(platform::mbLeft, Shift, P.X, P.Y);
+  }
+  void Drag(platform::TPoint From, platform::TPoint To) {
+    view->MouseDown(platform::mbLeft, platform::ssLeft, From.X, From.Y);
+    view->MouseMove(platform::ssLeft, (From.X + To.X) / 2, (From.Y + To.Y) / 2);
+    view->MouseMove(platform::ssLeft, To.X, To.Y);
+    view->MouseUp(platform::mbLeft, 0, To.X, To.Y);
+  }
+  std::unique_ptr<TLineDoc> view;
+};
+
+}  // namespace
+
+// A selected line that moves along with another shape moves as a whole, also after one of its
+// ends was dragged before: the end handle of that earlier drag is no longer the one dragged.
+TEST_F(LineInDocumentTest, LineMovedWithTheSelectionKeepsItsShapeAfterAnEndDrag) {
+  TdtpLineShape* l = AddLine({20, 20}, {60, 20});  // screen (80, 80) to (240, 80)
+  auto r = NewShape<kdfixture::TdtpFixtureRect>();
+  r->SetDocBounds(100, 50, 20, 20);  // screen (400, 200) to (480, 280)
+  r->SetSmartHitTest(false);
+  TdtpShape* rect = r.get();
+  view->CurrentPage()->AddShape(std::move(r));
+  Click({160, 80});
+  ASSERT_TRUE(l->Selected());
+  Drag({240, 80}, {240, 120});  // the second end 10 mm down
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{60, 30}));
+  Click({440, 240}, platform::ssShift);
+  ASSERT_TRUE(rect->Selected());
+  ASSERT_TRUE(l->Selected());
+  Drag({440, 240}, {480, 260});  // both by (10, 5) mm
+  EXPECT_FLOAT_EQ(rect->DocLeft(), 110);
+  EXPECT_FLOAT_EQ(rect->DocTop(), 55);
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{30, 25}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{70, 35}));
+}
+
+// Undoing an end drag or a turn brings the ends back to where they were, not only the bounds:
+// the ends of a line dragged across itself or turned lie in other corners of the bounds.
+TEST_F(LineInDocumentTest, UndoRestoresTheEndsOfADraggedOrTurnedLine) {
+  TdtpLineShape* l = AddLine({20, 20}, {60, 40});  // screen (80, 80) to (240, 160)
+  auto undoAll = [&] {
+    ASSERT_GT(view->UndoCount(), 0);
+    for (int i = view->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(view->Undo(view->UndoItem(i)));
+    view->ClearUndo();
+  };
+  Click({160, 120});
+  ASSERT_TRUE(l->Selected());
+  view->ClearUndo();
+  Drag({240, 160}, {40, 160});  // the second end to (10, 40), left of the first
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{10, 40}));
+  undoAll();
+  EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{20, 20}));
+  EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{60, 40}));
+  for (float angle : {90.0f, 180.0f, 30.0f}) {
+    SCOPED_TRACE(angle);
+    l->SetDocAngle(angle);
+    undoAll();
+    EXPECT_NEAR(P(*l, 0).X, 20, 1e-4);
+    EXPECT_NEAR(P(*l, 0).Y, 20, 1e-4);
+    EXPECT_NEAR(P(*l, 1).X, 60, 1e-4);
+    EXPECT_NEAR(P(*l, 1).Y, 40, 1e-4);
+  }
+  // A text that is not pairs of numbers changes nothing.
+  l->SetPropertyByName("LinePoints", "0 1 x 1");
+  l->SetPropertyByName("LinePoints", "0 1 0");
+  EXPECT_EQ(l->LinePoints(), (std::vector<TdtpFloatPoint>{{0, 0}, {1, 1}}));
+  EXPECT_EQ(view->UndoCount(), 0);
+}
+
+// A line drawn straight across or straight down keeps both ends where the drag began and
+// ended; its bounds are one millimetre across the line, with the line on their top or left edge.
+TEST_F(LineInDocumentTest, LineDrawnStraightAcrossOrDownKeepsItsEnds) {
+  const std::pair<platform::TPoint, platform::TPoint> drags[] = {
+      {{80, 80}, {240, 80}}, {{240, 80}, {80, 80}}, {{80, 80}, {80, 240}}, {{80, 240}, {80, 80}}};
+  for (const auto& [from, to] : drags) {
+    SCOPED_TRACE(std::to_string(from.X) + "," + std::to_string(from.Y) + " to " + std::to_string(to.X) + "," +
+                 std::to_string(to.Y));
+    auto line = NewShape<TdtpLineShape>();
+    TdtpLineShape* l = line.get();
+    view->BeginInsert(std::move(line), 1);
+    Drag(from, to);
+    ASSERT_EQ(l->ParentShape(), view->CurrentPage());
+    view->EndShapeEdit(true);
+    EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{from.X / 4.0f, from.Y / 4.0f}));
+    EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{to.X / 4.0f, to.Y / 4.0f}));
+    EXPECT_FLOAT_EQ(l->DocLeft(), 20);
+    EXPECT_FLOAT_EQ(l->DocTop(), 20);
+    EXPECT_FLOAT_EQ(l->DocWidth(), from.X == to.X ? 1 : 40);
+    EXPECT_FLOAT_EQ(l->DocHeight(), from.Y == to.Y ? 1 : 40);
+    // Dragging the far end on keeps the near one and puts the far one where the mouse goes.
+    view->ClearSelection();
+    Click({(from.X + to.X) / 2, (from.Y + to.Y) / 2});
+    ASSERT_TRUE(l->Selected());
+    Drag(to, {to.X + 40, to.Y + 40});
+    EXPECT_EQ(P(*l, 0), (TdtpFloatPoint{from.X / 4.0f, from.Y / 4.0f}));
+    EXPECT_EQ(P(*l, 1), (TdtpFloatPoint{to.X / 4.0f + 10, to.Y / 4.0f + 10}));
+    view->ClearSelection();
+    view->CurrentPage()->ClearShapes();
+  }
 }

@@ -313,3 +313,20 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
 }
 
 }  // namespace
+
+// A shape stored a billion millimetres wide has its handles billions of pixels away: its edges
+// are still found under the mouse, without the squared distances running out of 64 bits.
+TEST_F(ShapeHandlesTest, EdgesOfAHugeShapeAreFoundWithoutOverflow) {
+  s->SetDocBounds(-214748000.0f, 0, 429496000.0f, 40);  // screen x about -2.1e9 to 2.1e9
+  s->SetSelected(true);
+  EXPECT_EQ(s->HandleAtPoint({400, 1}), 9);    // top edge
+  EXPECT_EQ(s->HandleAtPoint({400, 399}), 5);  // bottom edge
+  EXPECT_EQ(s->HandleAtPoint({400, 200}), 0);  // inside, far from every edge
+  EXPECT_EQ(s->DragHandle, -1);
+  TRect r{0, 0, 0, 0};
+  s->GetHandleRect(4, r);  // the rotation handle lies further out still: it stays out of view
+  EXPECT_GT(r.Left, 1 << 28);
+  // A band across it from above to below meets it; one beside it does not.
+  EXPECT_TRUE(s->IntersectsRect({100, -50, 200, 500}));
+  EXPECT_FALSE(s->IntersectsRect({100, 450, 200, 500}));
+}

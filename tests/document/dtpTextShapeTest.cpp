@@ -497,3 +497,66 @@ TEST_F(TextShapeTest, AutoSizeChangeIsSavedInPlace) {
 }
 
 }  // namespace
+
+// A turned text keeps its right edge (right-aligned) or its centre (centred) where it was: the
+// box grows and shrinks along the text's own direction, not the page's.
+TEST_F(TextShapeTest, TurnedTextKeepsItsAlignedEdge) {
+  for (float angle : {90.0f, 30.0f, 200.0f}) {
+    for (platform::TAlignment a : {platform::taRightJustify, platform::taCenter, platform::taLeftJustify}) {
+      SCOPED_TRACE(std::to_string(angle) + " " + std::to_string(int(a)));
+      auto s = Make("abcd");
+      s->SetAlignment(a);
+      s->SetDocLeft(50);
+      s->SetDocTop(60);
+      s->SetDocAngle(angle);
+      const double rad = angle * 3.14159265358979323846 / 180, c = std::cos(rad), sn = std::sin(rad);
+      // The point on the top edge that stays: the right corner, the middle or the left corner.
+      const double f = a == platform::taRightJustify ? 1 : a == platform::taCenter ? 0.5 : 0;
+      auto anchor = [&] {
+        const double x = f * s->DocWidth();
+        return std::pair<double, double>{s->DocLeft() + c * x, s->DocTop() - sn * x};
+      };
+      const auto before = anchor();
+      s->SetText("abcdefgh");
+      EXPECT_GT(s->DocWidth(), 100 / cDpm);
+      EXPECT_NEAR(anchor().first, before.first, 1e-4);
+      EXPECT_NEAR(anchor().second, before.second, 1e-4);
+      s->SetText("a");
+      EXPECT_NEAR(anchor().first, before.first, 1e-4);
+      EXPECT_NEAR(anchor().second, before.second, 1e-4);
+      EXPECT_FLOAT_EQ(s->DocAngle(), angle);
+    }
+  }
+}
+
+// The text is drawn in the shape's box: paint outsets around it (as effects like a shadow add)
+// enlarge the buffer but do not move the text away from its box, its caret and its outline.
+TEST_F(TextShapeTest, TextStaysInItsBoxWhenTheBufferHasOutsets) {
+  for (float angle : {0.0f, 90.0f}) {
+    SCOPED_TRACE(angle);
+    // Where the ink lies, relative to the box's top-left corner, in buffer pixels.
+    auto inkOffset = [&](float Outset) {
+      auto s = Make("ab");
+      s->SetSmartHitTest(false);
+      s->SetDocAngle(angle);
+      s->SetPaintOutsets(Outset, Outset + 1, Outset, Outset + 1);
+      s->UpdateBuffer();
+      const TBitmap32* b = s->Buffer();
+      EXPECT_NE(b, nullptr);
+      if (!b) return std::pair<int, int>{0, 0};
+      int minX = b->Width(), minY = b->Height();
+      for (int32_t y = 0; y < b->Height(); ++y)
+        for (int32_t x = 0; x < b->Width(); ++x)
+          if ((b->Pixel(x, y) >> 24) > 128) {
+            minX = std::min(minX, int(x));
+            minY = std::min(minY, int(y));
+          }
+      // The box corner nearest the buffer's origin: (0, 0) upright, (0, W) when turned 90.
+      const TdtpFloatPoint o = MapPoint(s->BufferMatrix(), 0, angle == 0 ? 0 : s->DocWidth());
+      return std::pair<int, int>{minX - int(std::lround(o.X)), minY - int(std::lround(o.Y))};
+    };
+    const auto plain = inkOffset(0), wide = inkOffset(3);
+    EXPECT_NEAR(wide.first, plain.first, 1);
+    EXPECT_NEAR(wide.second, plain.second, 1);
+  }
+}
