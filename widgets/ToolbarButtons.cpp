@@ -810,6 +810,14 @@ void TToolbarButton::Click() {
   }
   auto alive = FAlive;
   FInClick = true;
+  // A handler that raises must not leave the button believing it is still inside its click.
+  struct TClickGuard {
+    const std::shared_ptr<bool>& Alive;
+    bool& InClick;
+    ~TClickGuard() {
+      if (*Alive) InClick = false;
+    }
+  } guard{alive, FInClick};
   if (FGroupIndex != 0 && !FMenuIsDown) SetDown(!FDown);
   const bool showDropdown = UsesDropdown() && (!FDropdownCombo || FMenuIsDown);
   if (!showDropdown) {
@@ -842,8 +850,6 @@ void TToolbarButton::Click() {
   if (FModalResult != 0)
     if (TCustomForm* f = ParentForm()) f->SetModalResult(FModalResult);
   InheritedClick();
-  if (!*alive) return;  // the handler freed the button
-  FInClick = false;
 }
 
 namespace {

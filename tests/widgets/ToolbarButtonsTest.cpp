@@ -400,6 +400,46 @@ TEST_F(ToolbarButtonTest, ClickingLatchesAndAllowAllUpReleases) {
   EXPECT_FALSE(b->Down());
 }
 
+// A handler that fails (a print error, say) reaches the application's handler; the button
+// must come back up and keep working as before.
+TEST_F(ToolbarButtonTest, FailingClickHandlerLeavesTheButtonWorking) {
+  TToolbarButton* a = Add();
+  a->SetGroupIndex(1);
+  a->SetAllowAllUp(true);
+  std::vector<std::string> reported;
+  Application()->OnException = [&](TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  int calls = 0;
+  a->OnClick = [&](TObject*) {
+    if (++calls == 1) throw Exception("Printer selected is not valid");
+  };
+  UnderCursor = a;
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  ASSERT_EQ(reported, std::vector<std::string>{"Printer selected is not valid"});
+  EXPECT_TRUE(a->Down());
+  EXPECT_EQ(a->State(), bsExclusive);
+  // The next click toggles again and ends with the button up, not pressed.
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(a->Down());
+  EXPECT_NE(a->State(), bsDown);
+  // A plain button whose handler failed is not left drawn pressed after its next click.
+  TToolbarButton* c = Add();
+  int cCalls = 0;
+  c->OnClick = [&](TObject*) {
+    if (++cCalls == 1) throw Exception("Out of paper");
+  };
+  UnderCursor = c;
+  guitest::Press(c, 5, 5);
+  guitest::Release(c, 5, 5);
+  guitest::Press(c, 5, 5);
+  guitest::Release(c, 5, 5);
+  EXPECT_EQ(cCalls, 2);
+  EXPECT_NE(c->State(), bsDown);
+  Application()->OnException = nullptr;
+}
+
 TEST_F(ToolbarButtonTest, HotTrackingEntersAndLeaves) {
   TToolbarButton* a = Add();
   TToolbarButton* b = Add();
