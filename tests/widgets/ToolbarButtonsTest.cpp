@@ -511,6 +511,47 @@ TEST_F(ToolbarButtonTest, InactiveApplicationShowsNoHotBorder) {
   EXPECT_EQ(ToolbarHotButton(), a);
 }
 
+// A click that activates the program (after a dialog, or from another program) enters the
+// button although no move made it hot; it must leave again when the pointer goes elsewhere.
+TEST_F(ToolbarButtonTest, ButtonEnteredByAPressLeavesAgain) {
+  TToolbarButton* a = Add();
+  TToolbarButton* b = Add();
+  int clicks = 0;
+  a->OnClick = [&](TObject*) { ++clicks; };
+  AppActive = false;
+  UnderCursor = a;
+  guitest::Move(a, 5, 5);  // inactive: not hot
+  EXPECT_FALSE(a->MouseInControl());
+  AppActive = true;  // the press activates the program
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(a->MouseInControl());
+  EXPECT_EQ(ToolbarHotButton(), a);
+  EXPECT_TRUE(ToolbarHotTimer()->Enabled());
+  // The pointer jumps away: a move anywhere else drops the hot look.
+  UnderCursor = Panel.get();
+  THookMessage m;
+  m.Msg = WM_MOUSEMOVE;
+  AppHooksDispatch(hkGetMessage, m);
+  EXPECT_FALSE(a->MouseInControl());
+  EXPECT_EQ(a->State(), bsUp);
+  EXPECT_EQ(ToolbarHotButton(), nullptr);
+  // Pressed straight after another button was hot: that one leaves, this one is tracked.
+  UnderCursor = b;
+  guitest::Move(b, 5, 5);
+  ASSERT_EQ(ToolbarHotButton(), b);
+  UnderCursor = a;
+  guitest::Press(a, 5, 5);
+  EXPECT_FALSE(b->MouseInControl());
+  EXPECT_EQ(ToolbarHotButton(), a);
+  guitest::Release(a, 5, 5);
+  UnderCursor = nullptr;
+  ToolbarHotTimer()->OnTimer(ToolbarHotTimer());
+  EXPECT_FALSE(a->MouseInControl());
+  EXPECT_FALSE(ToolbarHotTimer()->Enabled());
+}
+
 TEST_F(ToolbarButtonTest, PressAndRelease) {
   TToolbarButton* a = Add();
   int clicks = 0;
@@ -777,10 +818,11 @@ TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   bs[6]->SetWidth(34);
   bs[6]->SetDropdownAlways(true);
 
-  UnderCursor = bs[1];
-  guitest::Move(bs[1], 5, 5);
+  // Pressed first: a press takes the hot state from any other button, a held one keeps its own.
   UnderCursor = bs[2];
   guitest::Press(bs[2], 5, 5);
+  UnderCursor = bs[1];
+  guitest::Move(bs[1], 5, 5);
   bs[3]->SetEnabled(false);
   bs[4]->SetGroupIndex(1);
   bs[4]->SetDown(true);
