@@ -210,9 +210,13 @@ void TPaneSplitter::WMSize() {
 }
 
 void TPaneSplitter::Paint() {
-  LayoutPanes();
+  // While the inverted bar is being dragged the panes wait for the release (a paint comes with
+  // every move of the inverted bar); the bar is painted where the panes still leave it.
+  const bool dragging = FLastDragPos.X > -1 || FLastDragPos.Y >= 0;
+  if (!dragging) LayoutPanes();
   TCanvas* c = Canvas();
-  const int32_t p = FPosition, t = FThickness, w = ClientWidth(), h = ClientHeight();
+  const int32_t t = FThickness, w = ClientWidth(), h = ClientHeight();
+  const int32_t p = !dragging ? FPosition : FOrientation == soHorizontal ? FPane1->Height() : FPane1->Width();
   if (!FPane1->Visible() && !FPane2->Visible()) {
     c->Brush()->SetColor(Color());
     c->FillRect(ClientRect());

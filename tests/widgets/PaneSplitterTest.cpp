@@ -260,6 +260,34 @@ TEST(PaneSplitter, DragMovesTheBarWithinTheLimits) {
   EXPECT_EQ(s->Pane1()->Width(), 14);
 }
 
+// Without AutoUpdate only the inverted bar follows the mouse: a paint while dragging (the
+// inverted bar's own, or any other) leaves the panes where they were until the release.
+TEST(PaneSplitter, PanesStayPutWhileDraggingUntilTheRelease) {
+  for (TSplitterOrientation o : {soVertical, soHorizontal}) {
+    auto s = AppSplitter(1000, 600);
+    s->SetOrientation(o);
+    s->SetPosition(392);
+    s->LayoutPanes();
+    TPaneSplitter* c = s.get();
+    auto at = [o](int32_t v) { return o == soVertical ? TPoint{v, 100} : TPoint{100, v}; };
+    auto extent1 = [&] { return o == soVertical ? s->Pane1()->Width() : s->Pane1()->Height(); };
+    auto paint = [&] { (void)static_cast<QWidget*>(c->WidgetHandle())->grab(); };
+    guitest::Move(c, at(392).X, at(392).Y);
+    guitest::Press(c, at(392).X, at(392).Y);
+    guitest::Move(c, at(500).X, at(500).Y, Qt::LeftButton);
+    paint();
+    EXPECT_EQ(extent1(), 392) << o;
+    guitest::Move(c, at(450).X, at(450).Y, Qt::LeftButton);
+    paint();
+    EXPECT_EQ(extent1(), 392) << o;
+    EXPECT_EQ(s->Position(), 450) << o;
+    guitest::Release(c, at(450).X, at(450).Y);
+    paint();
+    EXPECT_EQ(extent1(), 450) << o;
+    EXPECT_EQ(s->XorOverlay().Count(), 0) << o;
+  }
+}
+
 TEST(PaneSplitter, AutoUpdateMovesWithoutInverting) {
   auto s = AppSplitter(1000, 300);
   s->SetAutoUpdate(true);
