@@ -421,11 +421,18 @@ class TXorOverlay {
   const std::vector<TXorFigure>& Figures() const { return FFigures; }
   // Draws every figure with xor composition, in the painter's (client) coordinates.
   void PaintOn(QPainter& Painter) const;
+  // Figures go over the window's child controls too (a splitter's bar dragged across its
+  // panes), drawn in a layer above them while any is shown; off by default.
+  void SetAboveChildren(bool Value);
+  bool AboveChildren() const { return FAboveChildren; }
+  ~TXorOverlay();
 
  private:
   void InvalidateFigure(const TXorFigure& Figure);
+  void UpdateLayer();
   TWinControl* FOwner;
   std::vector<TXorFigure> FFigures;
+  bool FAboveChildren = false;
 };
 
 class TWinControl : public TControl {

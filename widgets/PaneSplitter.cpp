@@ -77,6 +77,8 @@ TPaneSplitter::TPaneSplitter(TComponent* AOwner) : TCustomControl(AOwner) {
   };
   FPane1 = makePane(1);
   FPane2 = makePane(2);
+  // The dragged bar is inverted over the panes, not only in the gap between them.
+  XorOverlay().SetAboveChildren(true);
   FPane1Setting = std::make_unique<TSplitterPaneSetting>(this, 0);
   FPane2Setting = std::make_unique<TSplitterPaneSetting>(this, 1);
 }

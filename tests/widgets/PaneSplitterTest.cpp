@@ -277,6 +277,17 @@ TEST(PaneSplitter, PanesStayPutWhileDraggingUntilTheRelease) {
     guitest::Move(c, at(500).X, at(500).Y, Qt::LeftButton);
     paint();
     EXPECT_EQ(extent1(), 392) << o;
+    // The inverted bar shows over pane 2, checkered: neighbouring pixels differ, and the pane
+    // is plain beside it.
+    {
+      const QImage img = static_cast<QWidget*>(c->WidgetHandle())->grab().toImage();
+      const TPoint p0 = at(500), p1 = o == soVertical ? TPoint{500, 101} : TPoint{101, 500};
+      const TPoint beside = o == soVertical ? TPoint{520, 100} : TPoint{100, 520};
+      const QRgb face = img.pixel(beside.X, beside.Y) & 0xFFFFFF;
+      const QRgb a = img.pixel(p0.X, p0.Y) & 0xFFFFFF, b = img.pixel(p1.X, p1.Y) & 0xFFFFFF;
+      EXPECT_NE(a, b) << o;
+      EXPECT_TRUE(a == (face ^ 0xFFFFFFu) || b == (face ^ 0xFFFFFFu)) << o;
+    }
     guitest::Move(c, at(450).X, at(450).Y, Qt::LeftButton);
     paint();
     EXPECT_EQ(extent1(), 392) << o;
@@ -285,6 +296,10 @@ TEST(PaneSplitter, PanesStayPutWhileDraggingUntilTheRelease) {
     paint();
     EXPECT_EQ(extent1(), 450) << o;
     EXPECT_EQ(s->XorOverlay().Count(), 0) << o;
+    // Nothing inverted stays behind on the panes.
+    const QImage after = static_cast<QWidget*>(c->WidgetHandle())->grab().toImage();
+    const TPoint q0 = at(500), q1 = o == soVertical ? TPoint{500, 101} : TPoint{101, 500};
+    EXPECT_EQ(after.pixel(q0.X, q0.Y), after.pixel(q1.X, q1.Y)) << o;
   }
 }
 
