@@ -536,9 +536,12 @@ void TToolbarButton::SetDown(bool Value) {
   // A latched button is released only when all may be up.
   if (FDown && !FAllowAllUp) return;
   FDown = Value;
-  if (Value) {
+  // A disabled button keeps its disabled look; enabling it shows the latched state.
+  if (!Enabled()) {
+    FState = bsDisabled;
+  } else if (Value) {
     FState = bsExclusive;
-  } else if (FState != bsDisabled) {
+  } else {
     FState = FMouseInControl ? bsHot : bsUp;
   }
   Redraw();

@@ -695,6 +695,39 @@ TEST_F(ToolbarButtonTest, DisablingDropsHotAndHeld) {
   EXPECT_EQ(a->State(), bsExclusive);
 }
 
+// A disabled button stays disabled (greyed glyph) when it is latched or released in code, as
+// an action that is both disabled and checked does to its button.
+TEST_F(ToolbarButtonTest, LatchingADisabledButtonKeepsItDisabled) {
+  auto glyph = Strip(1);
+  TToolbarButton* a = Add();
+  TToolbarButton* b = Add();
+  a->SetGlyph(glyph.get());
+  a->SetGroupIndex(2);
+  b->SetGroupIndex(2);
+  a->SetAllowAllUp(true);
+  a->SetEnabled(false);
+  a->SetDown(true);
+  EXPECT_TRUE(a->Down());
+  EXPECT_EQ(a->State(), bsDisabled);
+  b->SetDown(true);  // releases a
+  EXPECT_FALSE(a->Down());
+  EXPECT_EQ(a->State(), bsDisabled);
+  a->SetDown(true);
+  a->SetEnabled(true);
+  EXPECT_EQ(a->State(), bsExclusive);
+
+  TAction action(nullptr);
+  action.SetEnabled(false);
+  action.SetChecked(true);
+  TToolbarButton* c = Add();
+  c->SetGroupIndex(5);
+  c->SetAction(&action);
+  EXPECT_FALSE(c->Enabled());
+  EXPECT_TRUE(c->Down());
+  EXPECT_EQ(c->State(), bsDisabled);
+  c->SetAction(nullptr);
+}
+
 TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClick) {
   Buttons.push_back(nullptr);  // keeps slot indexes stable
   auto* raw = new TToolbarButton(nullptr);
