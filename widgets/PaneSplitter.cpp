@@ -155,11 +155,20 @@ void TPaneSplitter::CreateWnd() {
   LayoutPanes();
 }
 
-int32_t TPaneSplitter::LowLimit() const { return FPane1->MinSize() + FPane1->FrameSize(); }
+namespace {
+// Limits are worked out in 64 bits and kept well inside 32 bits, so that absurd thicknesses,
+// frames or minimum sizes cannot overflow the bar's coordinates.
+int32_t KeepInRange(int64_t Value) {
+  constexpr int64_t kLimit = int64_t{1} << 30;
+  return static_cast<int32_t>(std::clamp(Value, -kLimit, kLimit));
+}
+}  // namespace
+
+int32_t TPaneSplitter::LowLimit() const { return KeepInRange(int64_t{FPane1->MinSize()} + FPane1->FrameSize()); }
 
 int32_t TPaneSplitter::HighLimit() const {
-  const int32_t reserve = FPane2->FrameStyle() == ftNone ? 1 : FPane2->FrameSize();
-  return Extent() - FThickness - FPane2->MinSize() - reserve;
+  const int64_t reserve = FPane2->FrameStyle() == ftNone ? 1 : FPane2->FrameSize();
+  return KeepInRange(int64_t{Extent()} - FThickness - FPane2->MinSize() - reserve);
 }
 
 void TPaneSplitter::ClampPosition(int32_t Value) {

@@ -104,6 +104,33 @@ TEST(PaneSplitter, TooSmallForBothMinimaTakesTheUpperLimit) {
   EXPECT_EQ(Bounds(s->Pane2()), (TRect{1, 0, 3, 300}));
 }
 
+// Absurd sizes from a careless caller: the limits are worked out without overflowing and the
+// panes stay inside the client area.
+TEST(PaneSplitter, ExtremeThicknessAndMinimumSizesStayInRange) {
+  for (TSplitterOrientation o : {soVertical, soHorizontal}) {
+    auto s = AppSplitter(1000, 600);
+    s->SetOrientation(o);
+    s->Pane1Setting()->SetMinSize(65535);
+    s->Pane2Setting()->SetMinSize(65535);
+    s->Pane2Setting()->SetFrameWidth(1000000);
+    s->SetThickness(INT32_MAX);
+    s->SetPosition(INT32_MAX);
+    s->LayoutPanes();
+    (void)static_cast<QWidget*>(s->WidgetHandle())->grab();
+    EXPECT_LE(s->HighLimit(), 0) << o;
+    EXPECT_EQ(s->Position(), s->HighLimit()) << o;
+    for (TControl* p : {static_cast<TControl*>(s->Pane1()), static_cast<TControl*>(s->Pane2())}) {
+      EXPECT_GE(p->Left(), 0);
+      EXPECT_GE(p->Width(), 0);
+      EXPECT_LE(p->Left() + p->Width(), 1000);
+      EXPECT_LE(p->Top() + p->Height(), 600);
+    }
+    s->SetPosition(INT32_MIN);
+    s->LayoutPanes();
+    EXPECT_EQ(s->Position(), s->HighLimit()) << o;
+  }
+}
+
 TEST(PaneSplitter, PositionBeforeTheWindowIsKeptAndAppliedAtFirstLayout) {
   TPaneSplitter s(nullptr);
   s.SetThickness(1);
