@@ -706,7 +706,7 @@ void TToolbarButton::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
   // A press enters the button even when no move made it hot (the press that activated the
   // program); it is tracked like the hot button so that it leaves again.
   TShared& s = Shared();
-  if (s.HotButton != this && !FMouseInControl) {
+  if (s.HotButton != this) {
     if (s.HotButton) s.HotButton->MouseLeft();
     if (!*alive) return;
     s.HotButton = this;
