@@ -247,22 +247,23 @@ bool TPaneSplitter::CursorQuery(TPoint P, TCursor& Cursor) {
     Cursor = FOrientation == soHorizontal ? crVSplit : crHSplit;
     return true;
   }
-  bool found = false;
-  if (BothPanesVisible()) {
-    if (FOrientation == soHorizontal && std::abs(FPosition - P.Y) <= FThickness) {
-      Cursor = crVSplit;
-      found = true;
-    } else if (FOrientation == soVertical && std::abs(FPosition - P.X) <= FThickness) {
-      Cursor = crHSplit;
-      found = true;
-    }
-  }
+  const bool found = PointOnBar(P);
+  if (found) Cursor = FOrientation == soHorizontal ? crVSplit : crHSplit;
   FOverBar = found && FAllowResize;
   return FOverBar;
 }
 
+bool TPaneSplitter::PointOnBar(TPoint P) const {
+  if (!BothPanesVisible()) return false;
+  const int64_t along = FOrientation == soHorizontal ? P.Y : P.X;
+  return std::abs(int64_t{FPosition} - along) <= FThickness;
+}
+
 void TPaneSplitter::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomControl::MouseDown(Button, Shift, X, Y);
+  // The pointer is checked against the bar with the press as well, as with every mouse message
+  // (a press straight after a drag comes without a move).
+  if (Button == mbLeft) FOverBar = PointOnBar({X, Y}) && FAllowResize;
   if (FOverBar && Button == mbLeft) {
     FPositionPending = false;
     SetMouseCapture(true);

@@ -125,6 +125,8 @@ class TPaneSplitter : public platform::TCustomControl {
   int32_t Extent() const;
   void UpdateRatio(int32_t Extent);
   bool BothPanesVisible() const { return FPane1->Visible() && FPane2->Visible(); }
+  // Whether P (client coordinates) lies on the bar, within Thickness of Position.
+  bool PointOnBar(platform::TPoint P) const;
 
   TSplitterPane* FPane1 = nullptr;
   TSplitterPane* FPane2 = nullptr;

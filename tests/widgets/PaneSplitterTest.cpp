@@ -330,6 +330,31 @@ TEST(PaneSplitter, PanesStayPutWhileDraggingUntilTheRelease) {
   }
 }
 
+// The pointer is checked against the bar at a press too (the system asks for the cursor with
+// every mouse message): a second drag started without moving the mouse in between works.
+TEST(PaneSplitter, SecondDragWithoutAMoveBetween) {
+  auto s = AppSplitter(1000);
+  s->SetPosition(392);
+  s->LayoutPanes();
+  TPaneSplitter* c = s.get();
+  guitest::Move(c, 392, 100);
+  guitest::Press(c, 392, 100);
+  guitest::Move(c, 500, 100, Qt::LeftButton);
+  guitest::Release(c, 500, 100);
+  ASSERT_EQ(s->Position(), 500);
+  guitest::Press(c, 500, 100);
+  EXPECT_TRUE(s->OverBar());
+  guitest::Move(c, 600, 100, Qt::LeftButton);
+  guitest::Release(c, 600, 100);
+  EXPECT_EQ(s->Position(), 600);
+  // A press away from the bar starts nothing.
+  guitest::Press(c, 700, 100);
+  EXPECT_FALSE(s->OverBar());
+  guitest::Move(c, 650, 100, Qt::LeftButton);
+  guitest::Release(c, 650, 100);
+  EXPECT_EQ(s->Position(), 600);
+}
+
 TEST(PaneSplitter, AutoUpdateMovesWithoutInverting) {
   auto s = AppSplitter(1000, 300);
   s->SetAutoUpdate(true);
