@@ -564,10 +564,10 @@ void TToolbarButton::UpdateExclusive() {
 
 void TToolbarButton::SetGlyph(const TBitmap* Value) {
   FButtonGlyph->Glyph()->Assign(Value);
-  if (!FButtonGlyph->Images()) {
-    const int32_t n = GlyphCountOfStrip(FButtonGlyph->Glyph()->Width(), FButtonGlyph->Glyph()->Height());
-    FButtonGlyph->SetNumGlyphs(n);
-  }
+  // Only a strip whose width is a multiple of its height tells its glyph count; any other keeps
+  // the count set before.
+  const int32_t w = FButtonGlyph->Glyph()->Width(), h = FButtonGlyph->Glyph()->Height();
+  if (!FButtonGlyph->Images() && h > 0 && w % h == 0) FButtonGlyph->SetNumGlyphs(GlyphCountOfStrip(w, h));
   FButtonGlyph->Invalidate();
   Redraw();
 }

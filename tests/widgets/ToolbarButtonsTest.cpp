@@ -267,6 +267,27 @@ TEST_F(ToolbarButtonTest, GlyphSetsNumGlyphs) {
   b->SetImages(nullptr);
 }
 
+// Only a strip whose width is a multiple of its height says how many glyphs it holds; any other
+// keeps the NumGlyphs set before (two cells 20 wide on a 16-high strip).
+TEST_F(ToolbarButtonTest, GlyphOfAnotherShapeKeepsNumGlyphs) {
+  TToolbarButton* b = Add();
+  b->SetNumGlyphs(2);
+  auto strip = std::make_unique<TBitmap>();
+  strip->SetPixelFormat(pf24bit);
+  strip->SetSize(40, 16);
+  strip->Canvas()->Brush()->SetColor(clOlive);
+  strip->Canvas()->FillRect({0, 0, 40, 16});
+  strip->Canvas()->Brush()->SetColor(clNavy);
+  strip->Canvas()->FillRect({22, 3, 38, 13});  // only the second cell has navy
+  b->SetGlyph(strip.get());
+  EXPECT_EQ(b->NumGlyphs(), 2);
+  EXPECT_EQ(b->ButtonGlyph()->GlyphSize(), (TSize{20, 16}));
+  b->SetGlyph(Strip(3).get());  // 48 x 16: three glyphs
+  EXPECT_EQ(b->NumGlyphs(), 3);
+  b->SetGlyph(strip.get());
+  EXPECT_EQ(b->NumGlyphs(), 3);
+}
+
 TEST_F(ToolbarButtonTest, EmptyAndTinyGlyphsNeverDivideByZero) {
   TToolbarButton* b = Add();
   TBitmap empty;
@@ -283,7 +304,8 @@ TEST_F(ToolbarButtonTest, EmptyAndTinyGlyphsNeverDivideByZero) {
   TBitmap flat;
   flat.SetSize(16, 0);
   b->SetGlyph(&flat);
-  EXPECT_EQ(b->NumGlyphs(), 1);
+  EXPECT_EQ(b->NumGlyphs(), 3);  // no height: nothing to derive the count from
+  EXPECT_EQ(b->ButtonGlyph()->GlyphSize(), (TSize{0, 0}));
   (void)b->CurrentLayout(b->Canvas());
 }
 
