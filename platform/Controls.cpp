@@ -607,7 +607,7 @@ void TControl::WidgetPaint(QPainter& Painter, const QRect& Update) {
   Painter.save();
   Painter.translate(off.X, off.Y);
   Painter.setClipRect(clip);
-  if (!(FControlStyle & csOpaque)) Painter.fillRect(clip, ToQColor(FColor));
+  if (!(FControlStyle & (csOpaque | csParentBackground))) Painter.fillRect(clip, ToQColor(FColor));
   TCanvas canvas;
   canvas.SetPainter(&Painter);
   canvas.IntersectClipRect(FromQRect(clip));  // ClipRect is the update rectangle

@@ -89,6 +89,9 @@ constexpr TControlStyle csFramed = 0x0008;
 constexpr TControlStyle csSetCaption = 0x0010;
 constexpr TControlStyle csOpaque = 0x0020;  // paints its whole client area: nothing is erased
 constexpr TControlStyle csDoubleClicks = 0x0040;
+// Not opaque, and nothing is erased either: the parent shows where the control paints nothing
+// (a graphic control drawn over its parent's background).
+constexpr TControlStyle csParentBackground = 0x0080;
 
 // A typed character: a Unicode code point. Control characters arrive as themselves (3 for
 // Ctrl+C, 8 backspace, 13 Return, 27 Escape); setting it to 0 in a handler consumes it.

@@ -473,8 +473,9 @@ void TToolbarButton::Loaded() {
 void TToolbarButton::Redraw() { Invalidate(); }
 
 void TToolbarButton::UpdateOpaque() {
-  const TControlStyle st = ControlStyle();
-  SetControlStyle(FOpaque || !FFlat ? st | csOpaque : st & ~csOpaque);
+  // A transparent flat button is drawn over its parent's background.
+  const TControlStyle st = ControlStyle() & ~(csOpaque | csParentBackground);
+  SetControlStyle(FOpaque || !FFlat ? st | csOpaque : st | csParentBackground);
 }
 
 TButtonState TToolbarButton::RestingState() const {

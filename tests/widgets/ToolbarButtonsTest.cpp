@@ -852,6 +852,31 @@ TEST_F(ToolbarButtonTest, ActionLink) {
 
 QImage Grab(TControl* c) { return static_cast<QWidget*>(c->WidgetHandle())->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
+// A transparent flat button (Opaque False) shows its parent's background around its glyph; an
+// opaque one paints its own Color there.
+TEST_F(ToolbarButtonTest, TransparentFlatButtonShowsItsParent) {
+  Panel->SetColor(clRed);
+  Panel->SetBevelOuter(bvNone);
+  TToolbarButton* opaque = Add(4);
+  TToolbarButton* clear = Add(40);
+  for (TToolbarButton* b : {opaque, clear}) {
+    b->SetTop(4);
+    b->SetGlyph(Strip(1).get());
+  }
+  clear->SetOpaque(false);
+  const QImage img = static_cast<QWidget*>(Panel->WidgetHandle())->grab().toImage();
+  auto px = [&](int x, int y) { return img.pixel(x, y) & 0xFFFFFF; };
+  const TColor face = ColorToRGB(clBtnFace);
+  const QRgb faceRgb = ((face & 0xFF) << 16) | (face & 0xFF00) | ((face >> 16) & 0xFF);
+  EXPECT_EQ(px(4 + 1, 4 + 1), faceRgb);
+  EXPECT_EQ(px(40 + 1, 4 + 1), 0xFF0000u);
+  EXPECT_EQ(px(40 + 12, 4 + 11), 0x000080u);  // the glyph is drawn all the same
+  // Raised, the button paints its face again.
+  clear->SetFlat(false);
+  const QImage raised = static_cast<QWidget*>(Panel->WidgetHandle())->grab().toImage();
+  EXPECT_EQ(raised.pixel(40 + 5, 4 + 5) & 0xFFFFFF, faceRgb);
+}
+
 TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   Panel->SetColor(clBtnFace);
   Panel->SetBevelOuter(bvNone);
