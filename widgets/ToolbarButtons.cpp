@@ -10,6 +10,13 @@ namespace widgets {
 
 using namespace platform;
 
+namespace {
+// Sizes that enter the layout sums are held to a range in which no sum can overflow; a caller's
+// absurd arrow width, margin or spacing then only pushes things out of sight.
+constexpr int64_t kLayoutLimit = int64_t{1} << 24;
+int32_t Sane(int64_t Value) { return static_cast<int32_t>(std::clamp(Value, -kLayoutLimit, kLayoutLimit)); }
+}  // namespace
+
 // Layout ----------------------------------------------------------------------------------------
 
 int32_t GlyphCountOfStrip(int32_t Width, int32_t Height) {
@@ -19,14 +26,14 @@ int32_t GlyphCountOfStrip(int32_t Width, int32_t Height) {
 }
 
 TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptionMeasure& Measure) {
-  const int32_t W = In.Client.Width(), H = In.Client.Height();
-  const int32_t arrowW = In.ArrowWidth, arrowH = In.ArrowHeight;
-  const int32_t gw = In.Glyph.cx, gh = In.Glyph.cy;
+  const int32_t W = Sane(int64_t{In.Client.Right} - In.Client.Left), H = Sane(int64_t{In.Client.Bottom} - In.Client.Top);
+  const int32_t arrowW = Sane(In.ArrowWidth), arrowH = Sane(In.ArrowHeight);
+  const int32_t gw = Sane(In.Glyph.cx), gh = Sane(In.Glyph.cy);
   const bool hasGlyph = gw > 0 && gh > 0;
   TButtonLayout layout = In.Layout;
   if (!hasGlyph && (layout == blGlyphTop || layout == blGlyphBottom)) layout = blGlyphLeft;
   const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight;
-  int32_t margin = In.Margin, spacing = In.Spacing;
+  int32_t margin = Sane(In.Margin), spacing = Sane(In.Spacing);
 
   int32_t tw = 0, th = 0;
   if (In.ShowCaption && Measure) {
@@ -40,8 +47,8 @@ TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptio
       if (horizontal && hasGlyph) maxW -= gw + sp;
     }
     const TSize t = Measure(maxW, In.WordWrap);
-    tw = t.cx;
-    th = t.cy;
+    tw = Sane(t.cx);
+    th = Sane(t.cy);
   }
   const bool hasCaption = tw > 0 || th > 0;
 
@@ -91,7 +98,7 @@ TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptio
   arrowPos.X += 1;
   arrowPos.Y = hasGlyph ? glyphPos.Y + (gh - arrowH) / 2 : textPos.Y + (th - arrowH) / 2;
 
-  const int32_t dx = In.Client.Left + In.Offset.X, dy = In.Client.Top + In.Offset.Y;
+  const int32_t dx = Sane(int64_t{In.Client.Left} + In.Offset.X), dy = Sane(int64_t{In.Client.Top} + In.Offset.Y);
   TButtonLayoutResult r;
   r.GlyphPos = {glyphPos.X + dx, glyphPos.Y + dy};
   r.TextBounds = {textPos.X + dx, textPos.Y + dy, textPos.X + dx + tw, textPos.Y + dy + th};
@@ -689,7 +696,7 @@ void TToolbarButton::MouseLeft() {
 // Mouse -----------------------------------------------------------------------------------------
 
 bool TToolbarButton::PointInButtonPart(int32_t X, int32_t Y) const {
-  const int32_t right = ClientWidth() - (FDropdownCombo && UsesDropdown() ? FDropdownArrowWidth + 2 : 0);
+  const int32_t right = ClientWidth() - (FDropdownCombo && UsesDropdown() ? Sane(FDropdownArrowWidth) + 2 : 0);
   return X >= 0 && X < right && Y >= 0 && Y < ClientHeight();
 }
 
@@ -719,7 +726,7 @@ void TToolbarButton::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
       DblClick();
       if (!*alive) return;
     }
-    FMenuIsDown = UsesDropdown() && (!FDropdownCombo || X >= Width() - (FDropdownArrowWidth + 2));
+    FMenuIsDown = UsesDropdown() && (!FDropdownCombo || X >= Width() - (Sane(FDropdownArrowWidth) + 2));
     if (FState == bsUp || FState == bsHot) {
       FState = bsDown;
       Redraw();
@@ -906,7 +913,7 @@ TButtonLayoutResult TToolbarButton::CurrentLayout(TCanvas* C) {
   bool pushed = FState == bsDown || FState == bsExclusive;
   if (combo && FMenuIsDown) pushed = false;
   TRect r{0, 0, Width(), Height()};
-  if (combo) r.Right -= FDropdownArrowWidth + 2;
+  if (combo) r.Right -= Sane(FDropdownArrowWidth) + 2;
   if (!FNoBorder) {
     const int32_t d = FFlat ? 1 : 2;
     r = {r.Left + d, r.Top + d, r.Right - d, r.Bottom - d};
@@ -935,7 +942,7 @@ TButtonLayoutResult TToolbarButton::CurrentLayout(TCanvas* C) {
 
 void TToolbarButton::DrawArrow(TCanvas* C, int32_t X, int32_t Y) {
   // A triangle 5 wide and 3 high centred on a column DropdownArrowWidth wide.
-  const int32_t left = X + (FDropdownArrowWidth - 5) / 2;
+  const int32_t left = X + (Sane(FDropdownArrowWidth) - 5) / 2;
   auto tri = [&](int32_t dx, int32_t dy, TColor color) {
     C->Pen()->SetColor(color);
     for (int32_t i = 0; i < 3; ++i) {
@@ -960,7 +967,7 @@ void TToolbarButton::PaintButton(TCanvas* C) {
   const bool border = !FNoBorder && (!FFlat || pushed || hot || (combo && FMenuIsDown));
 
   TRect main{0, 0, W, H};
-  if (combo) main.Right -= FDropdownArrowWidth + 2;
+  if (combo) main.Right -= Sane(FDropdownArrowWidth) + 2;
   auto edge = [&](TRect r, bool down) {
     if (!FFlat)
       DrawEdge(C, r, down ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_SOFT);
@@ -1000,7 +1007,7 @@ void TToolbarButton::PaintButton(TCanvas* C) {
   }
   if (FDropdownArrow && UsesDropdown()) {
     if (combo)
-      DrawArrow(C, W - FDropdownArrowWidth - 2, H / 2 - 1);
+      DrawArrow(C, W - Sane(FDropdownArrowWidth) - 2, H / 2 - 1);
     else
       DrawArrow(C, lay.ArrowPos.X, lay.ArrowPos.Y);
   }

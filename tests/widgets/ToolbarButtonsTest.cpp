@@ -877,6 +877,32 @@ TEST_F(ToolbarButtonTest, TransparentFlatButtonShowsItsParent) {
   EXPECT_EQ(raised.pixel(40 + 5, 4 + 5) & 0xFFFFFF, faceRgb);
 }
 
+// Absurd sizes from a careless caller paint and hit-test without overflowing.
+TEST_F(ToolbarButtonTest, ExtremeSizesPaintAndPress) {
+  TPopupMenu menu(nullptr);
+  for (int32_t v : {INT32_MAX, INT32_MIN, -1000000}) {
+    TToolbarButton* b = Add(4);
+    b->SetCaption("Zoom");
+    b->SetGlyph(Strip(1).get());
+    b->SetDropdownMenu(&menu);
+    b->SetDropdownArrowWidth(v);
+    b->SetSpacing(v);
+    b->SetMargin(v);
+    b->SetWordWrap(true);
+    for (bool combo : {false, true}) {
+      b->SetDropdownCombo(combo);
+      (void)static_cast<QWidget*>(b->WidgetHandle())->grab();
+      UnderCursor = b;
+      guitest::Move(b, 5, 5);
+      guitest::Move(b, 6, 5, Qt::LeftButton);
+      b->SetDropdownMenu(nullptr);
+      guitest::Press(b, 5, 5);
+      guitest::Release(b, 5, 5);
+      b->SetDropdownMenu(&menu);
+    }
+  }
+}
+
 TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   Panel->SetColor(clBtnFace);
   Panel->SetBevelOuter(bvNone);
