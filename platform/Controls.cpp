@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QToolTip>
 #include <QWidget>
@@ -606,7 +607,7 @@ void TControl::WidgetPaint(QPainter& Painter, const QRect& Update) {
   Painter.save();
   Painter.translate(off.X, off.Y);
   Painter.setClipRect(clip);
-  if (!(FControlStyle & csOpaque)) Painter.fillRect(clip, ToQColor(FColor));
+  if (!(FControlStyle & (csOpaque | csParentBackground))) Painter.fillRect(clip, ToQColor(FColor));
   TCanvas canvas;
   canvas.SetPainter(&Painter);
   canvas.IntersectClipRect(FromQRect(clip));  // ClipRect is the update rectangle
@@ -627,7 +628,7 @@ void TControl::WidgetPaint(QPainter& Painter, const QRect& Update) {
   FInPaint = false;
   canvas.SetPainter(nullptr);
   Painter.restore();
-  if (win && win->FXorOverlay.Count() > 0) {
+  if (win && win->FXorOverlay.Count() > 0 && !win->FXorOverlay.AboveChildren()) {
     Painter.save();
     Painter.translate(off.X, off.Y);
     Painter.setClipRect(QRect(0, 0, cr.Width(), cr.Height()));
@@ -712,12 +713,84 @@ void TControl::WidgetMouse(int Kind, int Button, int X, int Y, uint32_t QtButton
 // ---------------------------------------------------------------------------------------------
 // TXorOverlay
 
+namespace {
+// The layer of an overlay drawn above the window's children: a widget over the client area,
+// raised above the children, that the mouse passes through and that paints the figures onto
+// what lies below it.
+class TXorLayer : public QWidget {
+ public:
+  TXorLayer(QWidget* Parent, const TXorOverlay* Overlay) : QWidget(Parent), FOverlay(Overlay) {
+    setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    setAttribute(Qt::WA_NoSystemBackground, true);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::NoFocus);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    FOverlay->PaintOn(painter);
+  }
+
+ private:
+  const TXorOverlay* FOverlay;
+};
+
+std::vector<std::pair<const TXorOverlay*, QPointer<QWidget>>>& XorLayers() {
+  static std::vector<std::pair<const TXorOverlay*, QPointer<QWidget>>> layers;
+  return layers;
+}
+
+QPointer<QWidget>* XorLayerOf(const TXorOverlay* Overlay) {
+  for (auto& l : XorLayers())
+    if (l.first == Overlay) return &l.second;
+  return nullptr;
+}
+}  // namespace
+
+TXorOverlay::~TXorOverlay() {
+  if (QPointer<QWidget>* layer = XorLayerOf(this); layer && *layer) delete layer->data();
+  auto& layers = XorLayers();
+  layers.erase(std::remove_if(layers.begin(), layers.end(), [this](const auto& l) { return l.first == this; }),
+               layers.end());
+}
+
+void TXorOverlay::SetAboveChildren(bool Value) {
+  if (Value == FAboveChildren) return;
+  FAboveChildren = Value;
+  if (!Value)
+    if (QPointer<QWidget>* layer = XorLayerOf(this); layer && *layer) (*layer)->hide();
+  UpdateLayer();
+  if (!FFigures.empty()) FOwner->Invalidate();
+}
+
+void TXorOverlay::UpdateLayer() {
+  if (!FAboveChildren) return;
+  auto* parent = static_cast<QWidget*>(FOwner->WidgetHandle());
+  QPointer<QWidget>* layer = XorLayerOf(this);
+  if (FFigures.empty()) {
+    if (layer && *layer) (*layer)->hide();
+    return;
+  }
+  if (!parent) return;
+  if (!layer) {
+    XorLayers().emplace_back(this, nullptr);
+    layer = &XorLayers().back().second;
+  }
+  if (!*layer || (*layer)->parentWidget() != parent) *layer = new TXorLayer(parent, this);
+  const TPoint off = FOwner->ClientOffset();
+  (*layer)->setGeometry(off.X, off.Y, FOwner->ClientWidth(), FOwner->ClientHeight());
+  (*layer)->raise();
+  (*layer)->show();
+}
+
 void TXorOverlay::Toggle(const TXorFigure& Figure) {
   auto it = std::find(FFigures.begin(), FFigures.end(), Figure);
   if (it != FFigures.end())
     FFigures.erase(it);
   else
     FFigures.push_back(Figure);
+  UpdateLayer();
   InvalidateFigure(Figure);
 }
 
@@ -759,6 +832,7 @@ void TXorOverlay::TogglePattern(const TRect& R) {
 void TXorOverlay::Clear() {
   for (const TXorFigure& f : FFigures) InvalidateFigure(f);
   FFigures.clear();
+  UpdateLayer();
 }
 
 void TXorOverlay::InvalidateFigure(const TXorFigure& Figure) {

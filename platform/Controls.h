@@ -89,6 +89,9 @@ constexpr TControlStyle csFramed = 0x0008;
 constexpr TControlStyle csSetCaption = 0x0010;
 constexpr TControlStyle csOpaque = 0x0020;  // paints its whole client area: nothing is erased
 constexpr TControlStyle csDoubleClicks = 0x0040;
+// Not opaque, and nothing is erased either: the parent shows where the control paints nothing
+// (a graphic control drawn over its parent's background).
+constexpr TControlStyle csParentBackground = 0x0080;
 
 // A typed character: a Unicode code point. Control characters arrive as themselves (3 for
 // Ctrl+C, 8 backspace, 13 Return, 27 Escape); setting it to 0 in a handler consumes it.
@@ -421,11 +424,18 @@ class TXorOverlay {
   const std::vector<TXorFigure>& Figures() const { return FFigures; }
   // Draws every figure with xor composition, in the painter's (client) coordinates.
   void PaintOn(QPainter& Painter) const;
+  // Figures go over the window's child controls too (a splitter's bar dragged across its
+  // panes), drawn in a layer above them while any is shown; off by default.
+  void SetAboveChildren(bool Value);
+  bool AboveChildren() const { return FAboveChildren; }
+  ~TXorOverlay();
 
  private:
   void InvalidateFigure(const TXorFigure& Figure);
+  void UpdateLayer();
   TWinControl* FOwner;
   std::vector<TXorFigure> FFigures;
+  bool FAboveChildren = false;
 };
 
 class TWinControl : public TControl {

@@ -77,6 +77,8 @@ TPaneSplitter::TPaneSplitter(TComponent* AOwner) : TCustomControl(AOwner) {
   };
   FPane1 = makePane(1);
   FPane2 = makePane(2);
+  // The dragged bar is inverted over the panes, not only in the gap between them.
+  XorOverlay().SetAboveChildren(true);
   FPane1Setting = std::make_unique<TSplitterPaneSetting>(this, 0);
   FPane2Setting = std::make_unique<TSplitterPaneSetting>(this, 1);
 }
@@ -153,11 +155,20 @@ void TPaneSplitter::CreateWnd() {
   LayoutPanes();
 }
 
-int32_t TPaneSplitter::LowLimit() const { return FPane1->MinSize() + FPane1->FrameSize(); }
+namespace {
+// Limits are worked out in 64 bits and kept well inside 32 bits, so that absurd thicknesses,
+// frames or minimum sizes cannot overflow the bar's coordinates.
+int32_t KeepInRange(int64_t Value) {
+  constexpr int64_t kLimit = int64_t{1} << 30;
+  return static_cast<int32_t>(std::clamp(Value, -kLimit, kLimit));
+}
+}  // namespace
+
+int32_t TPaneSplitter::LowLimit() const { return KeepInRange(int64_t{FPane1->MinSize()} + FPane1->FrameSize()); }
 
 int32_t TPaneSplitter::HighLimit() const {
-  const int32_t reserve = FPane2->FrameStyle() == ftNone ? 1 : FPane2->FrameSize();
-  return Extent() - FThickness - FPane2->MinSize() - reserve;
+  const int64_t reserve = FPane2->FrameStyle() == ftNone ? 1 : FPane2->FrameSize();
+  return KeepInRange(int64_t{Extent()} - FThickness - FPane2->MinSize() - reserve);
 }
 
 void TPaneSplitter::ClampPosition(int32_t Value) {
@@ -210,9 +221,13 @@ void TPaneSplitter::WMSize() {
 }
 
 void TPaneSplitter::Paint() {
-  LayoutPanes();
+  // While the inverted bar is being dragged the panes wait for the release (a paint comes with
+  // every move of the inverted bar); the bar is painted where the panes still leave it.
+  const bool dragging = FLastDragPos.X > -1 || FLastDragPos.Y >= 0;
+  if (!dragging) LayoutPanes();
   TCanvas* c = Canvas();
-  const int32_t p = FPosition, t = FThickness, w = ClientWidth(), h = ClientHeight();
+  const int32_t t = FThickness, w = ClientWidth(), h = ClientHeight();
+  const int32_t p = !dragging ? FPosition : FOrientation == soHorizontal ? FPane1->Height() : FPane1->Width();
   if (!FPane1->Visible() && !FPane2->Visible()) {
     c->Brush()->SetColor(Color());
     c->FillRect(ClientRect());
@@ -232,22 +247,23 @@ bool TPaneSplitter::CursorQuery(TPoint P, TCursor& Cursor) {
     Cursor = FOrientation == soHorizontal ? crVSplit : crHSplit;
     return true;
   }
-  bool found = false;
-  if (BothPanesVisible()) {
-    if (FOrientation == soHorizontal && std::abs(FPosition - P.Y) <= FThickness) {
-      Cursor = crVSplit;
-      found = true;
-    } else if (FOrientation == soVertical && std::abs(FPosition - P.X) <= FThickness) {
-      Cursor = crHSplit;
-      found = true;
-    }
-  }
+  const bool found = PointOnBar(P);
+  if (found) Cursor = FOrientation == soHorizontal ? crVSplit : crHSplit;
   FOverBar = found && FAllowResize;
   return FOverBar;
 }
 
+bool TPaneSplitter::PointOnBar(TPoint P) const {
+  if (!BothPanesVisible()) return false;
+  const int64_t along = FOrientation == soHorizontal ? P.Y : P.X;
+  return std::abs(int64_t{FPosition} - along) <= FThickness;
+}
+
 void TPaneSplitter::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomControl::MouseDown(Button, Shift, X, Y);
+  // The pointer is checked against the bar with the press as well, as with every mouse message
+  // (a press straight after a drag comes without a move).
+  if (Button == mbLeft) FOverBar = PointOnBar({X, Y}) && FAllowResize;
   if (FOverBar && Button == mbLeft) {
     FPositionPending = false;
     SetMouseCapture(true);

@@ -4,6 +4,7 @@
 // in pixels, kept between the panes' minimum sizes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -28,7 +29,9 @@ class TSplitterPane : public platform::TCustomPanel {
   uint16_t MinSize() const { return FMinSize; }
   void SetMinSize(uint16_t Value) { FMinSize = Value; }
   // Pixels the frame takes across the pane: two bevels on two sides.
-  int32_t FrameSize() const { return FFrameStyle == ftNone ? 0 : 4 * BevelWidth(); }
+  int32_t FrameSize() const {
+    return FFrameStyle == ftNone ? 0 : static_cast<int32_t>(std::min<int64_t>(4 * int64_t{BevelWidth()}, INT32_MAX));
+  }
 
  private:
   TPaneFrameStyle FFrameStyle = ftNone;
@@ -122,6 +125,8 @@ class TPaneSplitter : public platform::TCustomControl {
   int32_t Extent() const;
   void UpdateRatio(int32_t Extent);
   bool BothPanesVisible() const { return FPane1->Visible() && FPane2->Visible(); }
+  // Whether P (client coordinates) lies on the bar, within Thickness of Position.
+  bool PointOnBar(platform::TPoint P) const;
 
   TSplitterPane* FPane1 = nullptr;
   TSplitterPane* FPane2 = nullptr;

@@ -10,6 +10,13 @@ namespace widgets {
 
 using namespace platform;
 
+namespace {
+// Sizes that enter the layout sums are held to a range in which no sum can overflow; a caller's
+// absurd arrow width, margin or spacing then only pushes things out of sight.
+constexpr int64_t kLayoutLimit = int64_t{1} << 24;
+int32_t Sane(int64_t Value) { return static_cast<int32_t>(std::clamp(Value, -kLayoutLimit, kLayoutLimit)); }
+}  // namespace
+
 // Layout ----------------------------------------------------------------------------------------
 
 int32_t GlyphCountOfStrip(int32_t Width, int32_t Height) {
@@ -19,14 +26,14 @@ int32_t GlyphCountOfStrip(int32_t Width, int32_t Height) {
 }
 
 TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptionMeasure& Measure) {
-  const int32_t W = In.Client.Width(), H = In.Client.Height();
-  const int32_t arrowW = In.ArrowWidth, arrowH = In.ArrowHeight;
-  const int32_t gw = In.Glyph.cx, gh = In.Glyph.cy;
+  const int32_t W = Sane(int64_t{In.Client.Right} - In.Client.Left), H = Sane(int64_t{In.Client.Bottom} - In.Client.Top);
+  const int32_t arrowW = Sane(In.ArrowWidth), arrowH = Sane(In.ArrowHeight);
+  const int32_t gw = Sane(In.Glyph.cx), gh = Sane(In.Glyph.cy);
   const bool hasGlyph = gw > 0 && gh > 0;
   TButtonLayout layout = In.Layout;
   if (!hasGlyph && (layout == blGlyphTop || layout == blGlyphBottom)) layout = blGlyphLeft;
   const bool horizontal = layout == blGlyphLeft || layout == blGlyphRight;
-  int32_t margin = In.Margin, spacing = In.Spacing;
+  int32_t margin = Sane(In.Margin), spacing = Sane(In.Spacing);
 
   int32_t tw = 0, th = 0;
   if (In.ShowCaption && Measure) {
@@ -40,8 +47,8 @@ TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptio
       if (horizontal && hasGlyph) maxW -= gw + sp;
     }
     const TSize t = Measure(maxW, In.WordWrap);
-    tw = t.cx;
-    th = t.cy;
+    tw = Sane(t.cx);
+    th = Sane(t.cy);
   }
   const bool hasCaption = tw > 0 || th > 0;
 
@@ -91,7 +98,7 @@ TButtonLayoutResult CalcButtonLayout(const TButtonLayoutInput& In, const TCaptio
   arrowPos.X += 1;
   arrowPos.Y = hasGlyph ? glyphPos.Y + (gh - arrowH) / 2 : textPos.Y + (th - arrowH) / 2;
 
-  const int32_t dx = In.Client.Left + In.Offset.X, dy = In.Client.Top + In.Offset.Y;
+  const int32_t dx = Sane(int64_t{In.Client.Left} + In.Offset.X), dy = Sane(int64_t{In.Client.Top} + In.Offset.Y);
   TButtonLayoutResult r;
   r.GlyphPos = {glyphPos.X + dx, glyphPos.Y + dy};
   r.TextBounds = {textPos.X + dx, textPos.Y + dy, textPos.X + dx + tw, textPos.Y + dy + th};
@@ -473,8 +480,9 @@ void TToolbarButton::Loaded() {
 void TToolbarButton::Redraw() { Invalidate(); }
 
 void TToolbarButton::UpdateOpaque() {
-  const TControlStyle st = ControlStyle();
-  SetControlStyle(FOpaque || !FFlat ? st | csOpaque : st & ~csOpaque);
+  // A transparent flat button is drawn over its parent's background.
+  const TControlStyle st = ControlStyle() & ~(csOpaque | csParentBackground);
+  SetControlStyle(FOpaque || !FFlat ? st | csOpaque : st | csParentBackground);
 }
 
 TButtonState TToolbarButton::RestingState() const {
@@ -536,9 +544,12 @@ void TToolbarButton::SetDown(bool Value) {
   // A latched button is released only when all may be up.
   if (FDown && !FAllowAllUp) return;
   FDown = Value;
-  if (Value) {
+  // A disabled button keeps its disabled look; enabling it shows the latched state.
+  if (!Enabled()) {
+    FState = bsDisabled;
+  } else if (Value) {
     FState = bsExclusive;
-  } else if (FState != bsDisabled) {
+  } else {
     FState = FMouseInControl ? bsHot : bsUp;
   }
   Redraw();
@@ -561,10 +572,10 @@ void TToolbarButton::UpdateExclusive() {
 
 void TToolbarButton::SetGlyph(const TBitmap* Value) {
   FButtonGlyph->Glyph()->Assign(Value);
-  if (!FButtonGlyph->Images()) {
-    const int32_t n = GlyphCountOfStrip(FButtonGlyph->Glyph()->Width(), FButtonGlyph->Glyph()->Height());
-    FButtonGlyph->SetNumGlyphs(n);
-  }
+  // Only a strip whose width is a multiple of its height tells its glyph count; any other keeps
+  // the count set before.
+  const int32_t w = FButtonGlyph->Glyph()->Width(), h = FButtonGlyph->Glyph()->Height();
+  if (!FButtonGlyph->Images() && h > 0 && w % h == 0) FButtonGlyph->SetNumGlyphs(GlyphCountOfStrip(w, h));
   FButtonGlyph->Invalidate();
   Redraw();
 }
@@ -685,7 +696,7 @@ void TToolbarButton::MouseLeft() {
 // Mouse -----------------------------------------------------------------------------------------
 
 bool TToolbarButton::PointInButtonPart(int32_t X, int32_t Y) const {
-  const int32_t right = ClientWidth() - (FDropdownCombo && UsesDropdown() ? FDropdownArrowWidth + 2 : 0);
+  const int32_t right = ClientWidth() - (FDropdownCombo && UsesDropdown() ? Sane(FDropdownArrowWidth) + 2 : 0);
   return X >= 0 && X < right && Y >= 0 && Y < ClientHeight();
 }
 
@@ -700,13 +711,22 @@ void TToolbarButton::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
     if (GetTickCount() - FClicksBlockedSince < 500) return;
   }
   auto alive = FAlive;
+  // A press enters the button even when no move made it hot (the press that activated the
+  // program); it is tracked like the hot button so that it leaves again.
+  TShared& s = Shared();
+  if (s.HotButton != this) {
+    if (s.HotButton) s.HotButton->MouseLeft();
+    if (!*alive) return;
+    s.HotButton = this;
+    if (s.HotTimer) s.HotTimer->SetEnabled(true);
+  }
   MouseEntered();
   if (Button == mbLeft) {
     if ((Shift & ssDouble) && FState == bsExclusive) {
       DblClick();
       if (!*alive) return;
     }
-    FMenuIsDown = UsesDropdown() && (!FDropdownCombo || X >= Width() - (FDropdownArrowWidth + 2));
+    FMenuIsDown = UsesDropdown() && (!FDropdownCombo || X >= Width() - (Sane(FDropdownArrowWidth) + 2));
     if (FState == bsUp || FState == bsHot) {
       FState = bsDown;
       Redraw();
@@ -810,6 +830,14 @@ void TToolbarButton::Click() {
   }
   auto alive = FAlive;
   FInClick = true;
+  // A handler that raises must not leave the button believing it is still inside its click.
+  struct TClickGuard {
+    const std::shared_ptr<bool>& Alive;
+    bool& InClick;
+    ~TClickGuard() {
+      if (*Alive) InClick = false;
+    }
+  } guard{alive, FInClick};
   if (FGroupIndex != 0 && !FMenuIsDown) SetDown(!FDown);
   const bool showDropdown = UsesDropdown() && (!FDropdownCombo || FMenuIsDown);
   if (!showDropdown) {
@@ -842,8 +870,6 @@ void TToolbarButton::Click() {
   if (FModalResult != 0)
     if (TCustomForm* f = ParentForm()) f->SetModalResult(FModalResult);
   InheritedClick();
-  if (!*alive) return;  // the handler freed the button
-  FInClick = false;
 }
 
 namespace {
@@ -887,7 +913,7 @@ TButtonLayoutResult TToolbarButton::CurrentLayout(TCanvas* C) {
   bool pushed = FState == bsDown || FState == bsExclusive;
   if (combo && FMenuIsDown) pushed = false;
   TRect r{0, 0, Width(), Height()};
-  if (combo) r.Right -= FDropdownArrowWidth + 2;
+  if (combo) r.Right -= Sane(FDropdownArrowWidth) + 2;
   if (!FNoBorder) {
     const int32_t d = FFlat ? 1 : 2;
     r = {r.Left + d, r.Top + d, r.Right - d, r.Bottom - d};
@@ -916,7 +942,7 @@ TButtonLayoutResult TToolbarButton::CurrentLayout(TCanvas* C) {
 
 void TToolbarButton::DrawArrow(TCanvas* C, int32_t X, int32_t Y) {
   // A triangle 5 wide and 3 high centred on a column DropdownArrowWidth wide.
-  const int32_t left = X + (FDropdownArrowWidth - 5) / 2;
+  const int32_t left = X + (Sane(FDropdownArrowWidth) - 5) / 2;
   auto tri = [&](int32_t dx, int32_t dy, TColor color) {
     C->Pen()->SetColor(color);
     for (int32_t i = 0; i < 3; ++i) {
@@ -941,7 +967,7 @@ void TToolbarButton::PaintButton(TCanvas* C) {
   const bool border = !FNoBorder && (!FFlat || pushed || hot || (combo && FMenuIsDown));
 
   TRect main{0, 0, W, H};
-  if (combo) main.Right -= FDropdownArrowWidth + 2;
+  if (combo) main.Right -= Sane(FDropdownArrowWidth) + 2;
   auto edge = [&](TRect r, bool down) {
     if (!FFlat)
       DrawEdge(C, r, down ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_SOFT);
@@ -981,7 +1007,7 @@ void TToolbarButton::PaintButton(TCanvas* C) {
   }
   if (FDropdownArrow && UsesDropdown()) {
     if (combo)
-      DrawArrow(C, W - FDropdownArrowWidth - 2, H / 2 - 1);
+      DrawArrow(C, W - Sane(FDropdownArrowWidth) - 2, H / 2 - 1);
     else
       DrawArrow(C, lay.ArrowPos.X, lay.ArrowPos.Y);
   }

@@ -104,6 +104,33 @@ TEST(PaneSplitter, TooSmallForBothMinimaTakesTheUpperLimit) {
   EXPECT_EQ(Bounds(s->Pane2()), (TRect{1, 0, 3, 300}));
 }
 
+// Absurd sizes from a careless caller: the limits are worked out without overflowing and the
+// panes stay inside the client area.
+TEST(PaneSplitter, ExtremeThicknessAndMinimumSizesStayInRange) {
+  for (TSplitterOrientation o : {soVertical, soHorizontal}) {
+    auto s = AppSplitter(1000, 600);
+    s->SetOrientation(o);
+    s->Pane1Setting()->SetMinSize(65535);
+    s->Pane2Setting()->SetMinSize(65535);
+    s->Pane2Setting()->SetFrameWidth(1000000);
+    s->SetThickness(INT32_MAX);
+    s->SetPosition(INT32_MAX);
+    s->LayoutPanes();
+    (void)static_cast<QWidget*>(s->WidgetHandle())->grab();
+    EXPECT_LE(s->HighLimit(), 0) << o;
+    EXPECT_EQ(s->Position(), s->HighLimit()) << o;
+    for (TControl* p : {static_cast<TControl*>(s->Pane1()), static_cast<TControl*>(s->Pane2())}) {
+      EXPECT_GE(p->Left(), 0);
+      EXPECT_GE(p->Width(), 0);
+      EXPECT_LE(p->Left() + p->Width(), 1000);
+      EXPECT_LE(p->Top() + p->Height(), 600);
+    }
+    s->SetPosition(INT32_MIN);
+    s->LayoutPanes();
+    EXPECT_EQ(s->Position(), s->HighLimit()) << o;
+  }
+}
+
 TEST(PaneSplitter, PositionBeforeTheWindowIsKeptAndAppliedAtFirstLayout) {
   TPaneSplitter s(nullptr);
   s.SetThickness(1);
@@ -258,6 +285,74 @@ TEST(PaneSplitter, DragMovesTheBarWithinTheLimits) {
   EXPECT_EQ(s->LastDragPos().X, -1);
   s->LayoutPanes();
   EXPECT_EQ(s->Pane1()->Width(), 14);
+}
+
+// Without AutoUpdate only the inverted bar follows the mouse: a paint while dragging (the
+// inverted bar's own, or any other) leaves the panes where they were until the release.
+TEST(PaneSplitter, PanesStayPutWhileDraggingUntilTheRelease) {
+  for (TSplitterOrientation o : {soVertical, soHorizontal}) {
+    auto s = AppSplitter(1000, 600);
+    s->SetOrientation(o);
+    s->SetPosition(392);
+    s->LayoutPanes();
+    TPaneSplitter* c = s.get();
+    auto at = [o](int32_t v) { return o == soVertical ? TPoint{v, 100} : TPoint{100, v}; };
+    auto extent1 = [&] { return o == soVertical ? s->Pane1()->Width() : s->Pane1()->Height(); };
+    auto paint = [&] { (void)static_cast<QWidget*>(c->WidgetHandle())->grab(); };
+    guitest::Move(c, at(392).X, at(392).Y);
+    guitest::Press(c, at(392).X, at(392).Y);
+    guitest::Move(c, at(500).X, at(500).Y, Qt::LeftButton);
+    paint();
+    EXPECT_EQ(extent1(), 392) << o;
+    // The inverted bar shows over pane 2, checkered: neighbouring pixels differ, and the pane
+    // is plain beside it.
+    {
+      const QImage img = static_cast<QWidget*>(c->WidgetHandle())->grab().toImage();
+      const TPoint p0 = at(500), p1 = o == soVertical ? TPoint{500, 101} : TPoint{101, 500};
+      const TPoint beside = o == soVertical ? TPoint{520, 100} : TPoint{100, 520};
+      const QRgb face = img.pixel(beside.X, beside.Y) & 0xFFFFFF;
+      const QRgb a = img.pixel(p0.X, p0.Y) & 0xFFFFFF, b = img.pixel(p1.X, p1.Y) & 0xFFFFFF;
+      EXPECT_NE(a, b) << o;
+      EXPECT_TRUE(a == (face ^ 0xFFFFFFu) || b == (face ^ 0xFFFFFFu)) << o;
+    }
+    guitest::Move(c, at(450).X, at(450).Y, Qt::LeftButton);
+    paint();
+    EXPECT_EQ(extent1(), 392) << o;
+    EXPECT_EQ(s->Position(), 450) << o;
+    guitest::Release(c, at(450).X, at(450).Y);
+    paint();
+    EXPECT_EQ(extent1(), 450) << o;
+    EXPECT_EQ(s->XorOverlay().Count(), 0) << o;
+    // Nothing inverted stays behind on the panes.
+    const QImage after = static_cast<QWidget*>(c->WidgetHandle())->grab().toImage();
+    const TPoint q0 = at(500), q1 = o == soVertical ? TPoint{500, 101} : TPoint{101, 500};
+    EXPECT_EQ(after.pixel(q0.X, q0.Y), after.pixel(q1.X, q1.Y)) << o;
+  }
+}
+
+// The pointer is checked against the bar at a press too (the system asks for the cursor with
+// every mouse message): a second drag started without moving the mouse in between works.
+TEST(PaneSplitter, SecondDragWithoutAMoveBetween) {
+  auto s = AppSplitter(1000);
+  s->SetPosition(392);
+  s->LayoutPanes();
+  TPaneSplitter* c = s.get();
+  guitest::Move(c, 392, 100);
+  guitest::Press(c, 392, 100);
+  guitest::Move(c, 500, 100, Qt::LeftButton);
+  guitest::Release(c, 500, 100);
+  ASSERT_EQ(s->Position(), 500);
+  guitest::Press(c, 500, 100);
+  EXPECT_TRUE(s->OverBar());
+  guitest::Move(c, 600, 100, Qt::LeftButton);
+  guitest::Release(c, 600, 100);
+  EXPECT_EQ(s->Position(), 600);
+  // A press away from the bar starts nothing.
+  guitest::Press(c, 700, 100);
+  EXPECT_FALSE(s->OverBar());
+  guitest::Move(c, 650, 100, Qt::LeftButton);
+  guitest::Release(c, 650, 100);
+  EXPECT_EQ(s->Position(), 600);
 }
 
 TEST(PaneSplitter, AutoUpdateMovesWithoutInverting) {

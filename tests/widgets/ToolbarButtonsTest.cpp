@@ -267,6 +267,27 @@ TEST_F(ToolbarButtonTest, GlyphSetsNumGlyphs) {
   b->SetImages(nullptr);
 }
 
+// Only a strip whose width is a multiple of its height says how many glyphs it holds; any other
+// keeps the NumGlyphs set before (two cells 20 wide on a 16-high strip).
+TEST_F(ToolbarButtonTest, GlyphOfAnotherShapeKeepsNumGlyphs) {
+  TToolbarButton* b = Add();
+  b->SetNumGlyphs(2);
+  auto strip = std::make_unique<TBitmap>();
+  strip->SetPixelFormat(pf24bit);
+  strip->SetSize(40, 16);
+  strip->Canvas()->Brush()->SetColor(clOlive);
+  strip->Canvas()->FillRect({0, 0, 40, 16});
+  strip->Canvas()->Brush()->SetColor(clNavy);
+  strip->Canvas()->FillRect({22, 3, 38, 13});  // only the second cell has navy
+  b->SetGlyph(strip.get());
+  EXPECT_EQ(b->NumGlyphs(), 2);
+  EXPECT_EQ(b->ButtonGlyph()->GlyphSize(), (TSize{20, 16}));
+  b->SetGlyph(Strip(3).get());  // 48 x 16: three glyphs
+  EXPECT_EQ(b->NumGlyphs(), 3);
+  b->SetGlyph(strip.get());
+  EXPECT_EQ(b->NumGlyphs(), 3);
+}
+
 TEST_F(ToolbarButtonTest, EmptyAndTinyGlyphsNeverDivideByZero) {
   TToolbarButton* b = Add();
   TBitmap empty;
@@ -283,7 +304,8 @@ TEST_F(ToolbarButtonTest, EmptyAndTinyGlyphsNeverDivideByZero) {
   TBitmap flat;
   flat.SetSize(16, 0);
   b->SetGlyph(&flat);
-  EXPECT_EQ(b->NumGlyphs(), 1);
+  EXPECT_EQ(b->NumGlyphs(), 3);  // no height: nothing to derive the count from
+  EXPECT_EQ(b->ButtonGlyph()->GlyphSize(), (TSize{0, 0}));
   (void)b->CurrentLayout(b->Canvas());
 }
 
@@ -400,6 +422,46 @@ TEST_F(ToolbarButtonTest, ClickingLatchesAndAllowAllUpReleases) {
   EXPECT_FALSE(b->Down());
 }
 
+// A handler that fails (a print error, say) reaches the application's handler; the button
+// must come back up and keep working as before.
+TEST_F(ToolbarButtonTest, FailingClickHandlerLeavesTheButtonWorking) {
+  TToolbarButton* a = Add();
+  a->SetGroupIndex(1);
+  a->SetAllowAllUp(true);
+  std::vector<std::string> reported;
+  Application()->OnException = [&](TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  int calls = 0;
+  a->OnClick = [&](TObject*) {
+    if (++calls == 1) throw Exception("Printer selected is not valid");
+  };
+  UnderCursor = a;
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  ASSERT_EQ(reported, std::vector<std::string>{"Printer selected is not valid"});
+  EXPECT_TRUE(a->Down());
+  EXPECT_EQ(a->State(), bsExclusive);
+  // The next click toggles again and ends with the button up, not pressed.
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(a->Down());
+  EXPECT_NE(a->State(), bsDown);
+  // A plain button whose handler failed is not left drawn pressed after its next click.
+  TToolbarButton* c = Add();
+  int cCalls = 0;
+  c->OnClick = [&](TObject*) {
+    if (++cCalls == 1) throw Exception("Out of paper");
+  };
+  UnderCursor = c;
+  guitest::Press(c, 5, 5);
+  guitest::Release(c, 5, 5);
+  guitest::Press(c, 5, 5);
+  guitest::Release(c, 5, 5);
+  EXPECT_EQ(cCalls, 2);
+  EXPECT_NE(c->State(), bsDown);
+  Application()->OnException = nullptr;
+}
+
 TEST_F(ToolbarButtonTest, HotTrackingEntersAndLeaves) {
   TToolbarButton* a = Add();
   TToolbarButton* b = Add();
@@ -469,6 +531,47 @@ TEST_F(ToolbarButtonTest, InactiveApplicationShowsNoHotBorder) {
   a->SetShowBorderWhenInactive(true);
   guitest::Move(a, 6, 5);
   EXPECT_EQ(ToolbarHotButton(), a);
+}
+
+// A click that activates the program (after a dialog, or from another program) enters the
+// button although no move made it hot; it must leave again when the pointer goes elsewhere.
+TEST_F(ToolbarButtonTest, ButtonEnteredByAPressLeavesAgain) {
+  TToolbarButton* a = Add();
+  TToolbarButton* b = Add();
+  int clicks = 0;
+  a->OnClick = [&](TObject*) { ++clicks; };
+  AppActive = false;
+  UnderCursor = a;
+  guitest::Move(a, 5, 5);  // inactive: not hot
+  EXPECT_FALSE(a->MouseInControl());
+  AppActive = true;  // the press activates the program
+  guitest::Press(a, 5, 5);
+  guitest::Release(a, 5, 5);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(a->MouseInControl());
+  EXPECT_EQ(ToolbarHotButton(), a);
+  EXPECT_TRUE(ToolbarHotTimer()->Enabled());
+  // The pointer jumps away: a move anywhere else drops the hot look.
+  UnderCursor = Panel.get();
+  THookMessage m;
+  m.Msg = WM_MOUSEMOVE;
+  AppHooksDispatch(hkGetMessage, m);
+  EXPECT_FALSE(a->MouseInControl());
+  EXPECT_EQ(a->State(), bsUp);
+  EXPECT_EQ(ToolbarHotButton(), nullptr);
+  // Pressed straight after another button was hot: that one leaves, this one is tracked.
+  UnderCursor = b;
+  guitest::Move(b, 5, 5);
+  ASSERT_EQ(ToolbarHotButton(), b);
+  UnderCursor = a;
+  guitest::Press(a, 5, 5);
+  EXPECT_FALSE(b->MouseInControl());
+  EXPECT_EQ(ToolbarHotButton(), a);
+  guitest::Release(a, 5, 5);
+  UnderCursor = nullptr;
+  ToolbarHotTimer()->OnTimer(ToolbarHotTimer());
+  EXPECT_FALSE(a->MouseInControl());
+  EXPECT_FALSE(ToolbarHotTimer()->Enabled());
 }
 
 TEST_F(ToolbarButtonTest, PressAndRelease) {
@@ -614,6 +717,39 @@ TEST_F(ToolbarButtonTest, DisablingDropsHotAndHeld) {
   EXPECT_EQ(a->State(), bsExclusive);
 }
 
+// A disabled button stays disabled (greyed glyph) when it is latched or released in code, as
+// an action that is both disabled and checked does to its button.
+TEST_F(ToolbarButtonTest, LatchingADisabledButtonKeepsItDisabled) {
+  auto glyph = Strip(1);
+  TToolbarButton* a = Add();
+  TToolbarButton* b = Add();
+  a->SetGlyph(glyph.get());
+  a->SetGroupIndex(2);
+  b->SetGroupIndex(2);
+  a->SetAllowAllUp(true);
+  a->SetEnabled(false);
+  a->SetDown(true);
+  EXPECT_TRUE(a->Down());
+  EXPECT_EQ(a->State(), bsDisabled);
+  b->SetDown(true);  // releases a
+  EXPECT_FALSE(a->Down());
+  EXPECT_EQ(a->State(), bsDisabled);
+  a->SetDown(true);
+  a->SetEnabled(true);
+  EXPECT_EQ(a->State(), bsExclusive);
+
+  TAction action(nullptr);
+  action.SetEnabled(false);
+  action.SetChecked(true);
+  TToolbarButton* c = Add();
+  c->SetGroupIndex(5);
+  c->SetAction(&action);
+  EXPECT_FALSE(c->Enabled());
+  EXPECT_TRUE(c->Down());
+  EXPECT_EQ(c->State(), bsDisabled);
+  c->SetAction(nullptr);
+}
+
 TEST_F(ToolbarButtonTest, ButtonFreedInItsOwnClick) {
   Buttons.push_back(nullptr);  // keeps slot indexes stable
   auto* raw = new TToolbarButton(nullptr);
@@ -716,6 +852,57 @@ TEST_F(ToolbarButtonTest, ActionLink) {
 
 QImage Grab(TControl* c) { return static_cast<QWidget*>(c->WidgetHandle())->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
+// A transparent flat button (Opaque False) shows its parent's background around its glyph; an
+// opaque one paints its own Color there.
+TEST_F(ToolbarButtonTest, TransparentFlatButtonShowsItsParent) {
+  Panel->SetColor(clRed);
+  Panel->SetBevelOuter(bvNone);
+  TToolbarButton* opaque = Add(4);
+  TToolbarButton* clear = Add(40);
+  for (TToolbarButton* b : {opaque, clear}) {
+    b->SetTop(4);
+    b->SetGlyph(Strip(1).get());
+  }
+  clear->SetOpaque(false);
+  const QImage img = static_cast<QWidget*>(Panel->WidgetHandle())->grab().toImage();
+  auto px = [&](int x, int y) { return img.pixel(x, y) & 0xFFFFFF; };
+  const TColor face = ColorToRGB(clBtnFace);
+  const QRgb faceRgb = ((face & 0xFF) << 16) | (face & 0xFF00) | ((face >> 16) & 0xFF);
+  EXPECT_EQ(px(4 + 1, 4 + 1), faceRgb);
+  EXPECT_EQ(px(40 + 1, 4 + 1), 0xFF0000u);
+  EXPECT_EQ(px(40 + 12, 4 + 11), 0x000080u);  // the glyph is drawn all the same
+  // Raised, the button paints its face again.
+  clear->SetFlat(false);
+  const QImage raised = static_cast<QWidget*>(Panel->WidgetHandle())->grab().toImage();
+  EXPECT_EQ(raised.pixel(40 + 5, 4 + 5) & 0xFFFFFF, faceRgb);
+}
+
+// Absurd sizes from a careless caller paint and hit-test without overflowing.
+TEST_F(ToolbarButtonTest, ExtremeSizesPaintAndPress) {
+  TPopupMenu menu(nullptr);
+  for (int32_t v : {INT32_MAX, INT32_MIN, -1000000}) {
+    TToolbarButton* b = Add(4);
+    b->SetCaption("Zoom");
+    b->SetGlyph(Strip(1).get());
+    b->SetDropdownMenu(&menu);
+    b->SetDropdownArrowWidth(v);
+    b->SetSpacing(v);
+    b->SetMargin(v);
+    b->SetWordWrap(true);
+    for (bool combo : {false, true}) {
+      b->SetDropdownCombo(combo);
+      (void)static_cast<QWidget*>(b->WidgetHandle())->grab();
+      UnderCursor = b;
+      guitest::Move(b, 5, 5);
+      guitest::Move(b, 6, 5, Qt::LeftButton);
+      b->SetDropdownMenu(nullptr);
+      guitest::Press(b, 5, 5);
+      guitest::Release(b, 5, 5);
+      b->SetDropdownMenu(&menu);
+    }
+  }
+}
+
 TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   Panel->SetColor(clBtnFace);
   Panel->SetBevelOuter(bvNone);
@@ -737,10 +924,11 @@ TEST_F(ToolbarButtonTest, RendersHotPressedDisabledAndLatched) {
   bs[6]->SetWidth(34);
   bs[6]->SetDropdownAlways(true);
 
-  UnderCursor = bs[1];
-  guitest::Move(bs[1], 5, 5);
+  // Pressed first: a press takes the hot state from any other button, a held one keeps its own.
   UnderCursor = bs[2];
   guitest::Press(bs[2], 5, 5);
+  UnderCursor = bs[1];
+  guitest::Move(bs[1], 5, 5);
   bs[3]->SetEnabled(false);
   bs[4]->SetGroupIndex(1);
   bs[4]->SetDown(true);
