@@ -278,6 +278,7 @@ void TdtpDocument::AddUndo(std::unique_ptr<TdtpCommand> Command) {
   while (FUndoBytes >= cUndoLimit && !FUndoList.empty()) {
     FUndoBytes -= FUndoList.front()->GetSize();
     FUndoList.erase(FUndoList.begin());
+    ++FUndoDropped;
   }
 }
 
@@ -286,6 +287,7 @@ void TdtpDocument::AddSecondCommand(std::unique_ptr<TdtpCommand> Command) {
 }
 
 void TdtpDocument::ClearUndo() {
+  FUndoDropped += FUndoList.size();
   FUndoList.clear();
   FSecondList.clear();
   FUndoBytes = 0;
@@ -336,6 +338,16 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   if (!s) return;
   ShapeEditClosed(s);
   s->EndEdit(Accept);
+  // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
+  // undoable. A shape the rejection removed keeps its records, the removal included.
+  if (!Accept && FEditedShape == s) {
+    const uint64_t dropped = FUndoDropped - FEditUndoDropped;
+    const size_t keep = dropped >= FEditUndoCount ? 0 : size_t(FEditUndoCount - dropped);
+    while (FUndoList.size() > keep) {
+      FUndoBytes -= FUndoList.back()->GetSize();
+      FUndoList.pop_back();
+    }
+  }
   FEditedShape = nullptr;
 }
 

@@ -453,6 +453,12 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   int32_t FUndoBracket = 0;
   bool FBracketHasCommand = false;
   int32_t FUndoBytes = 0;
+  // Commands ever dropped from the front of the undo list (evicted or cleared), and the list
+  // as it stood when the current shape edit began, so that a rejected edit can take back
+  // what it recorded.
+  uint64_t FUndoDropped = 0;
+  uint64_t FEditUndoDropped = 0;
+  size_t FEditUndoCount = 0;
   int32_t FIdleInterval = 2000;
   int32_t FProgressCount = 0, FProgressTotal = 0;
   int32_t FShapeNumber = 0;

@@ -97,6 +97,8 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   if (FDragState == 5 && FEditedShape && FEditedShape != Shape) EndShapeEdit(true);
   SetDragState(5);
   FEditedShape = Shape;
+  FEditUndoCount = FUndoList.size();
+  FEditUndoDropped = FUndoDropped;
   Shape->StartEdit();
 }
 
