@@ -25,6 +25,9 @@ namespace {
 
 // Render bands are at most this many pixels.
 constexpr int64_t cMaxBandPixels = 1920000;
+// A page is rendered finer than its target in at most this many pixels (an A3 page at 600 DPI
+// takes about half of it); beyond, the work would grow without bound with the paper size.
+constexpr long double cMaxFinerPixels = 134217728.0L;
 // Millimetres per pixel of an image at 150 DPI.
 constexpr long double cImageDpm = 5.905511811L;
 
@@ -482,6 +485,8 @@ void TdtpPage::PaintTo(platform::TCanvas* Canvas, const TRect& Rect, float Dpm, 
     if (Rotation == 1 || Rotation == 3) std::swap(tw, th);
     const long double scale = std::min((long double)tw / FDocWidth, (long double)th / FDocHeight);
     if (!(Dpm > 0)) Dpm = float(scale);
+    const long double finest = std::sqrt(cMaxFinerPixels / ((long double)FDocWidth * FDocHeight));
+    if (Dpm > scale && Dpm > finest) Dpm = float(std::max(finest, scale));
     const int32_t pw = RoundI(scale * FDocWidth), ph = RoundI(scale * FDocHeight);
     const int32_t offX = (tw - pw) / 2, offY = (th - ph) / 2;
     const bool dpmChanged = doc->RenderDpm() != Dpm;
@@ -489,7 +494,8 @@ void TdtpPage::PaintTo(platform::TCanvas* Canvas, const TRect& Rect, float Dpm, 
     doc->SetScreenDpm(Dpm);
     doc->SetQuality(raster::sfLinear);
     if (dpmChanged) FreeBuffersAll();
-    const int32_t rw = RoundI((long double)Dpm * FDocWidth), rh = RoundI((long double)Dpm * FDocHeight);
+    const long double rwf = (long double)Dpm * FDocWidth, rhf = (long double)Dpm * FDocHeight;
+    const int32_t rw = rwf < INT32_MAX ? RoundI(rwf) : 0, rh = rhf < INT32_MAX ? RoundI(rhf) : 0;
     if (rw > 0 && rh > 0)
       PaintBand(Canvas, {0, 0, rw, rh}, Dpm, float(scale), Rect, pw, ph, offX, offY, Rotation, Mirror, Flip, 0, 1);
   } catch (...) {

@@ -298,6 +298,41 @@ TEST_F(PageTest, PaintToCentresAndSplitsLargeRenders) {
   EXPECT_TRUE(doc.Commands.empty());
 }
 
+// Rendering finer than the target is bounded: a kilometre-wide page printed or shrunk to a
+// thumbnail at 150 DPI is drawn at a resolution it can be drawn at, not in millions of bands.
+TEST_F(PageTest, PaintToOfAHugePageFinishesAndShowsIt) {
+  for (const float side : {1e6f, 1e9f}) {
+    SCOPED_TRACE(side);
+    page->SetDocBounds(0, 0, side, side);
+    page->ClearShapes();
+    auto red = NewShape<TdtpRedShape>();
+    red->SetDocBounds(0, 0, side / 2, side);
+    page->AddShape(std::move(red));
+    doc.ProgCount = 1;
+    doc.ProgTotal = 1;
+    doc.Progress.clear();
+    TBitmap32 target;
+    target.SetSize(200, 100);
+    target.Clear(0xFF00FF00u);
+    detail::TBitmap32Canvas canvas(&target);
+    page->PaintToRect(canvas.Canvas(), {0, 0, 200, 100}, 0, false, false);
+    canvas.Release();
+    EXPECT_EQ(target.Pixel(20, 50) & 0xFFFFFF, 0x00FF00u);   // beside the centred square page
+    EXPECT_EQ(target.Pixel(60, 50) & 0xFFFFFF, 0xFF0000u);   // its left half
+    EXPECT_EQ(target.Pixel(140, 50) & 0xFFFFFF, 0xFFFFFFu);  // its right half
+    EXPECT_EQ(target.Pixel(180, 50) & 0xFFFFFF, 0x00FF00u);
+    ASSERT_FALSE(doc.Progress.empty());
+    EXPECT_FLOAT_EQ(doc.Progress.back(), 1.0f);
+    EXPECT_EQ(doc.Printing, 0);
+    EXPECT_EQ(doc.Render, cDefaultDpm);
+  }
+  // The thumbnail of a page far longer than wide.
+  page->SetDocBounds(0, 0, 100, 1e9f);
+  page->ClearShapes();
+  EXPECT_NE(page->GetThumbnail(), nullptr);
+  EXPECT_FALSE(page->ThumbnailStale());
+}
+
 TEST_F(PageTest, Thumbnail) {
   page->SetDocBounds(0, 0, 40, 30);
   platform::TBitmap* t = page->GetThumbnail();
