@@ -297,9 +297,24 @@ void TdtpPage::PaintBackgroundImage(TBitmap32* Bitmap, TBitmap32* Image, const T
     return;
   }
   // Tiles are the image at 150 DPI, laid from the page's top-left corner.
-  const long double tileW = Image->Width() / cImageDpm * FDeviceMatrix[0][0];
-  const long double tileH = Image->Height() / cImageDpm * FDeviceMatrix[1][1];
-  if (!(tileW >= 1) || !(tileH >= 1)) return;
+  long double tileW = Image->Width() / cImageDpm * FDeviceMatrix[0][0];
+  long double tileH = Image->Height() / cImageDpm * FDeviceMatrix[1][1];
+  if (!(tileW > 0) || !(tileH > 0)) return;
+  // Tiles smaller than a pixel: each pixel shows a whole tile, the image squeezed into it.
+  TBitmap32 squeezed;
+  if (tileW < 1 || tileH < 1) {
+    squeezed.SetSize(tileW < 1 ? 1 : Image->Width(), tileH < 1 ? 1 : Image->Height());
+    raster::StretchTransfer(&squeezed, {0, 0, squeezed.Width(), squeezed.Height()}, Image,
+                            {0, 0, Image->Width(), Image->Height()}, raster::sfLinear, raster::dmOpaque);
+    Image = &squeezed;
+    Image->SetStretchFilter(raster::sfLinear);
+    if (tileW < 1 && tileH < 1) {
+      Bitmap->FillRectClipped(PageRect.Left, PageRect.Top, PageRect.Right, PageRect.Bottom, Image->Pixel(0, 0));
+      return;
+    }
+    tileW = std::max(tileW, 1.0L);
+    tileH = std::max(tileH, 1.0L);
+  }
   const int32_t cols = platform::Ceil(PageRect.Width() / tileW) + 1;
   const int32_t rows = platform::Ceil(PageRect.Height() / tileH) + 1;
   for (int32_t r = 0; r < rows; ++r)

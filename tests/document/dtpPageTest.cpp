@@ -162,6 +162,49 @@ TEST_F(PageTest, TiledBackground) {
   EXPECT_NE(raster::BlueComponent(b->Pixel(75, 1755)), 7);  // below the page
 }
 
+// Tiles smaller than a pixel still cover the page: each pixel shows a whole tile.
+TEST_F(PageTest, TilesSmallerThanAPixelStillCoverThePage) {
+  page->SetIsDefaultPage(false);
+  page->SetPageColor(0x00FF00);
+  doc.Style = vsNormal;
+  doc.Margins = false;
+  page->SetBackgroundTiled(true);
+  // One colour: a 1 x 1 image, and a 4 x 4 one whose tiles are under a pixel only at 1 dpm.
+  for (const int side : {1, 4}) {
+    auto img = std::make_unique<TBitmap32>();
+    img->SetSize(side, side);
+    img->Clear(0xFFFF0000u);
+    page->SetBackgroundImage(std::move(img));
+    for (const float render : {5.905512f, 4.0f, 2.0f, 1.0f}) {
+      SCOPED_TRACE(testing::Message() << side << " " << render);
+      doc.Render = render;
+      page->FreeBuffersAll();
+      page->UpdateBuffer();
+      const TBitmap32* b = page->Buffer();
+      ASSERT_NE(b, nullptr);
+      const int right = int(210 * render) - 1, bottom = int(297 * render) - 1;  // inside the page
+      for (const int y : {0, 37, bottom})
+        for (const int x : {0, 50, right}) EXPECT_EQ(b->Pixel(x, y), 0xFFFF0000u) << x << " " << y;
+    }
+  }
+  // A tall image is squeezed across but still tiles down the page: 1 x 60 pixels are tiles of
+  // 0.34 x 20.3 pixels at 2 dpm, red at their top and blue below.
+  auto img = std::make_unique<TBitmap32>();
+  img->SetSize(1, 60);
+  img->FillRect(0, 0, 1, 30, 0xFFFF0000u);
+  img->FillRect(0, 30, 1, 60, 0xFF0000FFu);
+  page->SetBackgroundImage(std::move(img));
+  doc.Render = 2;
+  page->FreeBuffersAll();
+  page->UpdateBuffer();
+  const TBitmap32* b = page->Buffer();
+  for (const int x : {0, 100, 300}) {
+    EXPECT_EQ(b->Pixel(x, 2), 0xFFFF0000u) << x;
+    EXPECT_EQ(b->Pixel(x, 18), 0xFF0000FFu) << x;
+    EXPECT_EQ(b->Pixel(x, 22), 0xFFFF0000u) << x;  // the second row of tiles starts at 20
+  }
+}
+
 TEST_F(PageTest, XmlOfDefaultAndOwnPages) {
   TXmlDocument xml("Page");
   page->SaveToXml(xml.Root());
