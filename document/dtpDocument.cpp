@@ -194,6 +194,7 @@ void TdtpDocument::ShapeDestroyed(TdtpShape* Shape) {
     FEditedShape = nullptr;
     if (FDragState == 5) FDragState = 0;
   }
+  if (Shape == FInsertedShape) FInsertedShape = nullptr;
   if (Shape == FHotShape) FHotShape = nullptr;
   if (FCopiedFrom && Shape == static_cast<TdtpShape*>(FCopiedFrom)) FCopiedFrom = nullptr;
   if (Shape == FHintShape) StopShapeHint(), FHintShape = nullptr;
@@ -282,6 +283,15 @@ void TdtpDocument::AddUndo(std::unique_ptr<TdtpCommand> Command) {
   }
 }
 
+void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
+  const uint64_t dropped = FUndoDropped - Mark.Dropped;
+  const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
+  while (FUndoList.size() > keep) {
+    FUndoBytes -= FUndoList.back()->GetSize();
+    FUndoList.pop_back();
+  }
+}
+
 void TdtpDocument::AddSecondCommand(std::unique_ptr<TdtpCommand> Command) {
   if (Command) FSecondList.push_back(std::move(Command));
 }
@@ -336,18 +346,17 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   TdtpShape* s = FEditedShape;
   if (FDragState == 5) FDragState = 0;
   if (!s) return;
+  const bool inserted = s == FInsertedShape;
+  FInsertedShape = nullptr;
   ShapeEditClosed(s);
   s->EndEdit(Accept);
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
-  // undoable. A shape the rejection removed keeps its records, the removal included.
-  if (!Accept && FEditedShape == s) {
-    const uint64_t dropped = FUndoDropped - FEditUndoDropped;
-    const size_t keep = dropped >= FEditUndoCount ? 0 : size_t(FEditUndoCount - dropped);
-    while (FUndoList.size() > keep) {
-      FUndoBytes -= FUndoList.back()->GetSize();
-      FUndoList.pop_back();
-    }
-  }
+  // undoable. A new shape that the rejection removed takes its placing along; any other
+  // shape removed keeps its records, the removal included.
+  if (!Accept && FEditedShape == s)
+    TrimUndo(FEditUndoMark);
+  else if (!Accept && inserted)
+    TrimUndo(FInsertUndoMark);
   FEditedShape = nullptr;
 }
 

@@ -454,11 +454,18 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   bool FBracketHasCommand = false;
   int32_t FUndoBytes = 0;
   // Commands ever dropped from the front of the undo list (evicted or cleared), and the list
-  // as it stood when the current shape edit began, so that a rejected edit can take back
-  // what it recorded.
+  // as it stood when the current shape edit began, and before the shape being edited was
+  // placed when the edit follows its insertion, so that a rejected edit can take back what
+  // it recorded.
+  struct TUndoMark {
+    size_t Count = 0;
+    uint64_t Dropped = 0;
+  };
   uint64_t FUndoDropped = 0;
-  uint64_t FEditUndoDropped = 0;
-  size_t FEditUndoCount = 0;
+  TUndoMark FEditUndoMark, FInsertUndoMark;
+  TdtpShape* FInsertedShape = nullptr;
+  TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
+  void TrimUndo(const TUndoMark& Mark);
   int32_t FIdleInterval = 2000;
   int32_t FProgressCount = 0, FProgressTotal = 0;
   int32_t FShapeNumber = 0;

@@ -97,8 +97,8 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   if (FDragState == 5 && FEditedShape && FEditedShape != Shape) EndShapeEdit(true);
   SetDragState(5);
   FEditedShape = Shape;
-  FEditUndoCount = FUndoList.size();
-  FEditUndoDropped = FUndoDropped;
+  FEditUndoMark = UndoMark();
+  if (Shape != FInsertedShape) FInsertedShape = nullptr;
   Shape->StartEdit();
 }
 
@@ -168,6 +168,7 @@ void TdtpDocument::EndInsert(bool Place) {
     s->SetBoundsFromRect({at.X, at.Y, at.X + float(FDragDelta.X) / FScreenDpm, at.Y + float(FDragDelta.Y) / FScreenDpm});
   }
   TdtpShape* raw = s.get();
+  const TUndoMark beforePlacing = UndoMark();
   page->AddShape(std::move(s));
   ShapeInsertClosed(raw);
   raw->Refresh();
@@ -181,6 +182,8 @@ void TdtpDocument::EndInsert(bool Place) {
     throw;
   }
   EndUpdate();
+  FInsertUndoMark = beforePlacing;
+  FInsertedShape = raw;
   EditShape(raw);
 }
 

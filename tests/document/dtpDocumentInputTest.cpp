@@ -496,6 +496,35 @@ TEST_F(InputTest, EscapeAfterF2LeavesTheUndoListAsItWas) {
   }
 }
 
+// A new stroke rejected while it is drawn leaves nothing to undo: the list is what it was
+// before the shape was placed.
+TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
+  AddRect(150, 100, 10, 10);
+  std::vector<const TdtpCommand*> before;
+  for (int32_t i = 0; i < doc->UndoCount(); ++i) before.push_back(doc->UndoItem(i));
+  const int32_t bytes = doc->UndoBytes();
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  auto f = NewShape<TdtpFreehandShape>();
+  doc->BeginInsert(std::move(f), 0);
+  Press(doc.get(), {100, 200});
+  MoveHeld(doc.get(), {150, 230});
+  MoveHeld(doc.get(), {200, 210});
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  Release(doc.get(), {200, 210});
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  ASSERT_EQ(doc->UndoCount(), int32_t(before.size()));
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(doc->UndoItem(int32_t(i)), before[i]);
+  EXPECT_EQ(doc->UndoBytes(), bytes);
+  // A stroke drawn to its end stays, and undoing it takes it away again.
+  DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  ASSERT_GT(doc->UndoCount(), int32_t(before.size()));
+  for (int32_t i = doc->UndoCount() - 1; i >= int32_t(before.size()); --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+}
+
 // Typed text that Escape takes back leaves no undo record either.
 TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   platform::TFakeTextMeasurer fake;
