@@ -283,6 +283,24 @@ void TdtpDocument::AddUndo(std::unique_ptr<TdtpCommand> Command) {
   }
 }
 
+// Putting a rejected edit back went through the change notifications, which marked the shape,
+// its parents and the document modified. A flag that was clear is cleared again, outermost
+// first: clearing a shape clears what it contains, and nothing in it was modified before.
+void TdtpDocument::RestoreEditModified(TdtpShape* Shape) {
+  std::vector<std::pair<TdtpShape*, bool>> before = std::move(FEditShapesModified);
+  FEditShapesModified.clear();
+  size_t i = 0;
+  for (TdtpShape* s = Shape; s; s = s->ParentShape(), ++i)
+    if (i >= before.size() || before[i].first != s) return;  // moved meanwhile: leave the flags
+  if (i != before.size()) return;
+  if (!FEditDocModified) SetModified(false);
+  for (auto it = before.rbegin(); it != before.rend(); ++it)
+    if (!it->second) {
+      it->first->SetModified(false);
+      return;
+    }
+}
+
 void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
   const uint64_t dropped = FUndoDropped - Mark.Dropped;
   const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
@@ -353,9 +371,10 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
   // undoable. A new shape that the rejection removed takes its placing along; any other
   // shape removed keeps its records, the removal included.
-  if (!Accept && FEditedShape == s)
+  if (!Accept && FEditedShape == s) {
     TrimUndo(FEditUndoMark);
-  else if (!Accept && inserted)
+    RestoreEditModified(s);
+  } else if (!Accept && inserted)
     TrimUndo(FInsertUndoMark);
   FEditedShape = nullptr;
 }

@@ -464,8 +464,13 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint64_t FUndoDropped = 0;
   TUndoMark FEditUndoMark, FInsertUndoMark;
   TdtpShape* FInsertedShape = nullptr;
+  // The modified flags of the document and of the edited shape and its parents when the edit
+  // began, put back when it is rejected.
+  bool FEditDocModified = false;
+  std::vector<std::pair<TdtpShape*, bool>> FEditShapesModified;
   TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
   void TrimUndo(const TUndoMark& Mark);
+  void RestoreEditModified(TdtpShape* Shape);
   int32_t FIdleInterval = 2000;
   int32_t FProgressCount = 0, FProgressTotal = 0;
   int32_t FShapeNumber = 0;

@@ -99,6 +99,9 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   FEditedShape = Shape;
   FEditUndoMark = UndoMark();
   if (Shape != FInsertedShape) FInsertedShape = nullptr;
+  FEditDocModified = FModified;
+  FEditShapesModified.clear();
+  for (TdtpShape* s = Shape; s; s = s->ParentShape()) FEditShapesModified.emplace_back(s, s->Modified());
   Shape->StartEdit();
 }
 

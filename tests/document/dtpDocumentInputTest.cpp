@@ -562,6 +562,57 @@ TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   platform::SetTextMeasurer(old);
 }
 
+// Escape after typing in a memo of an opened document puts the text back and leaves the
+// document as modified as it was.
+TEST_F(InputTest, EscapeAfterTypingInAMemoKeepsTheModifiedState) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  doc->CurrentPage()->AddShape(std::move(m));
+  const std::string file = kdtest::TempDir() + "/input_memo_escape.hsf";
+  doc->SaveToFile(file);
+  for (int modifiedBefore : {0, 1}) {
+    SCOPED_TRACE(modifiedBefore);
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    TdtpPage* page = doc->CurrentPage();
+    auto* memo = static_cast<TdtpMemoShape*>(page->GetShape(0));
+    if (modifiedBefore) AddRect(150, 100, 10, 10);
+    platform::TRect sr;
+    memo->GetScreenRect(sr);
+    Click({sr.Left + 2, sr.Top + 2});
+    ASSERT_TRUE(memo->Selected());
+    ASSERT_EQ(doc->Modified(), bool(modifiedBefore));
+    guitest::Key(doc.get(), Qt::Key_F2);
+    ASSERT_EQ(doc->EditedShape(), memo);
+    guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    EXPECT_EQ(memo->Text(), "abcx");
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    EXPECT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(memo->Text(), "abc");
+    EXPECT_EQ(doc->Modified(), bool(modifiedBefore));
+    EXPECT_EQ(page->Modified(), bool(modifiedBefore));
+    EXPECT_FALSE(memo->Modified());
+  }
+  // Accepted typing modifies the document, and a save keeps it.
+  TdtpMemoShape* memo = static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0));
+  guitest::Key(doc.get(), Qt::Key_F2);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_TRUE(doc->Modified());
+  EXPECT_TRUE(memo->Modified());
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
+  platform::SetTextMeasurer(old);
+}
+
 // --- memo caret keys at the start of the text -------------------------------------------------
 
 TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
