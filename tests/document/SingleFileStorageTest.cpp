@@ -1057,3 +1057,35 @@ TEST(SingleFileStorage, ReadIntoMemoryStreamAtAnyPosition) {
     }
   }
 }
+
+// A stream whose bytes cannot be read fails every time it is read: the failed load leaves no
+// cache behind whose zeros a later read would hand out as the stream's content.
+TEST(SingleFileStorage, FailedCacheLoadIsNotKept) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  const Bytes data = Pattern(5000, 7);
+  Write(s, "A", data);
+  Write(s, "B", Pattern(100, 8));
+  TStoreStream* a = s.Items(0);
+  const int64_t end = a->Offset() + a->StoredSize();
+  const int64_t full = s.Stream()->GetSize();
+  // The file loses its tail after it was opened, as a failing disk or another program may do.
+  Bytes whole(static_cast<size_t>(full));
+  s.Stream()->SetPosition(0);
+  s.Stream()->ReadBuffer(whole.data(), static_cast<int32_t>(full));
+  s.Stream()->SetSize(end - 1000);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    a->SetPosition(0);
+    Bytes got(data.size());
+    ExpectMessage([&] { a->ReadBuffer(got.data(), static_cast<int32_t>(got.size())); }, "Stream read error");
+  }
+  EXPECT_FALSE(a->Cached());
+  // Once the bytes are there again the stream reads them.
+  s.Stream()->SetPosition(0);
+  s.Stream()->WriteBuffer(whole.data(), static_cast<int32_t>(full));
+  a->SetPosition(0);
+  Bytes got(data.size());
+  a->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
+  EXPECT_EQ(got, data);
+}
