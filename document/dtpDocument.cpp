@@ -369,13 +369,15 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   ShapeEditClosed(s);
   s->EndEdit(Accept);
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
-  // undoable. A new shape that the rejection removed takes its placing along; any other
-  // shape removed keeps its records, the removal included.
-  if (!Accept && FEditedShape == s) {
+  // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
+  // placing along; any other shape removed keeps its records, the removal included.
+  const bool removed = FEditedShape != s;
+  if (!Accept && !removed) {
     TrimUndo(FEditUndoMark);
     RestoreEditModified(s);
-  } else if (!Accept && inserted)
+  } else if (removed && inserted) {
     TrimUndo(FInsertUndoMark);
+  }
   FEditedShape = nullptr;
 }
 

@@ -517,6 +517,14 @@ TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
   ASSERT_EQ(doc->UndoCount(), int32_t(before.size()));
   for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(doc->UndoItem(int32_t(i)), before[i]);
   EXPECT_EQ(doc->UndoBytes(), bytes);
+  // A click places no stroke, and leaves nothing to undo either.
+  doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+  Press(doc.get(), {100, 200});
+  Release(doc.get(), {100, 200});
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  EXPECT_EQ(doc->UndoCount(), int32_t(before.size()));
+  EXPECT_EQ(doc->UndoBytes(), bytes);
   // A stroke drawn to its end stays, and undoing it takes it away again.
   DrawStroke({{100, 200}, {150, 230}, {200, 210}});
   ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
