@@ -370,13 +370,16 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   s->EndEdit(Accept);
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
   // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
-  // placing along; any other shape removed keeps its records, the removal included.
+  // placing and the modified state it caused along; any other shape removed keeps its
+  // records, the removal included.
   const bool removed = FEditedShape != s;
   if (!Accept && !removed) {
     TrimUndo(FEditUndoMark);
     RestoreEditModified(s);
   } else if (removed && inserted) {
     TrimUndo(FInsertUndoMark);
+    // Nothing else changed while the shape was in the document.
+    if (!FInsertDocModified) SetModified(false);
   }
   FEditedShape = nullptr;
 }

@@ -464,6 +464,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint64_t FUndoDropped = 0;
   TUndoMark FEditUndoMark, FInsertUndoMark;
   TdtpShape* FInsertedShape = nullptr;
+  bool FInsertDocModified = false;
   // The modified flags of the document and of the edited shape and its parents when the edit
   // began, put back when it is rejected.
   bool FEditDocModified = false;

@@ -172,6 +172,7 @@ void TdtpDocument::EndInsert(bool Place) {
   }
   TdtpShape* raw = s.get();
   const TUndoMark beforePlacing = UndoMark();
+  const bool modifiedBefore = FModified;
   page->AddShape(std::move(s));
   ShapeInsertClosed(raw);
   raw->Refresh();
@@ -186,6 +187,7 @@ void TdtpDocument::EndInsert(bool Place) {
   }
   EndUpdate();
   FInsertUndoMark = beforePlacing;
+  FInsertDocModified = modifiedBefore;
   FInsertedShape = raw;
   EditShape(raw);
 }

@@ -525,8 +525,32 @@ TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
   EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
   EXPECT_EQ(doc->UndoCount(), int32_t(before.size()));
   EXPECT_EQ(doc->UndoBytes(), bytes);
+  // Neither marks an unchanged document modified.
+  const std::string file = kdtest::TempDir() + "/input_new_stroke_escape.hsf";
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  doc->SetViewStyle(vsNormal);
+  doc->SetScreenDpm(4);
+  doc->SetOriginX(0);
+  doc->SetOriginY(0);
+  for (const bool escape : {false, true}) {
+    SCOPED_TRACE(escape);
+    doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+    Press(doc.get(), {100, 200});
+    if (escape) {
+      MoveHeld(doc.get(), {150, 230});
+      guitest::Key(doc.get(), Qt::Key_Escape);
+    }
+    Release(doc.get(), {100, 200});
+    EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+    EXPECT_EQ(doc->UndoCount(), 0);
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_FALSE(doc->CurrentPage()->Modified());
+  }
   // A stroke drawn to its end stays, and undoing it takes it away again.
+  before.clear();  // the list was emptied by the load
   DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+  EXPECT_TRUE(doc->Modified());
   ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
   ASSERT_GT(doc->UndoCount(), int32_t(before.size()));
   for (int32_t i = doc->UndoCount() - 1; i >= int32_t(before.size()); --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
