@@ -338,6 +338,8 @@ void TStoreStream::WriteEntry(std::string& Out) const {
 
 void TStoreStream::SetName(const std::string& Value) {
   if (Value == FName) return;
+  // Two entries of one name would hide one of them for good.
+  if (FOwner && FOwner->Find(Value)) throw platform::Exception("Cannot overwrite stream \"" + Value + "\"");
   if (FOwner) FOwner->CheckWritable();
   FName = Value;
   if (FOwner) FOwner->NamesChanged();

@@ -1089,3 +1089,21 @@ TEST(SingleFileStorage, FailedCacheLoadIsNotKept) {
   a->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
   EXPECT_EQ(got, data);
 }
+
+// Renaming an entry itself is refused like renaming it through the archive when another entry
+// has the name: two entries of one name would hide one of them.
+TEST(SingleFileStorage, EntryRenamedOntoAnotherNameIsRefused) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  Write(s, "A", Pattern(5, 1));
+  Write(s, "B", Pattern(6, 2));
+  ExpectMessage([&] { s.Items(1)->SetName("A"); }, "Cannot overwrite stream \"A\"");
+  EXPECT_EQ(s.Items(1)->Name(), "B");
+  s.Items(1)->SetName("C");
+  s.Items(0)->SetName("A");  // its own name: nothing changes
+  auto copy = std::make_unique<TMemoryStream64>();
+  copy->CopyFrom64(s.Stream(), 0);
+  TSingleStorage r;
+  r.SetStream(std::move(copy));
+  ExpectStreams(r, {{"A", Pattern(5, 1)}, {"C", Pattern(6, 2)}});
+}
