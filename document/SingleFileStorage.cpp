@@ -110,8 +110,15 @@ void TStoreStream::LoadCache() {
   FModified = false;
   FCache = std::make_unique<TMemoryStream64>();
   if (FSize > 0 && HasFile()) {
-    FCache->SetSize(FSize);
-    FOwner->CopyOutOfFile(FOffset, FCache.get(), FSize);
+    try {
+      FCache->SetSize(FSize);
+      FOwner->CopyOutOfFile(FOffset, FCache.get(), FSize);
+    } catch (...) {
+      // A cache that was not filled must not stand for the stream's bytes.
+      FCache.reset();
+      Recount();
+      throw;
+    }
     FCache->SetPosition(0);
     Stamp();
   }
@@ -331,6 +338,8 @@ void TStoreStream::WriteEntry(std::string& Out) const {
 
 void TStoreStream::SetName(const std::string& Value) {
   if (Value == FName) return;
+  // Two entries of one name would hide one of them for good.
+  if (FOwner && FOwner->Find(Value)) throw platform::Exception("Cannot overwrite stream \"" + Value + "\"");
   if (FOwner) FOwner->CheckWritable();
   FName = Value;
   if (FOwner) FOwner->NamesChanged();

@@ -194,6 +194,7 @@ void TdtpDocument::ShapeDestroyed(TdtpShape* Shape) {
     FEditedShape = nullptr;
     if (FDragState == 5) FDragState = 0;
   }
+  if (Shape == FInsertedShape) FInsertedShape = nullptr;
   if (Shape == FHotShape) FHotShape = nullptr;
   if (FCopiedFrom && Shape == static_cast<TdtpShape*>(FCopiedFrom)) FCopiedFrom = nullptr;
   if (Shape == FHintShape) StopShapeHint(), FHintShape = nullptr;
@@ -278,6 +279,34 @@ void TdtpDocument::AddUndo(std::unique_ptr<TdtpCommand> Command) {
   while (FUndoBytes >= cUndoLimit && !FUndoList.empty()) {
     FUndoBytes -= FUndoList.front()->GetSize();
     FUndoList.erase(FUndoList.begin());
+    ++FUndoDropped;
+  }
+}
+
+// Putting a rejected edit back went through the change notifications, which marked the shape,
+// its parents and the document modified. A flag that was clear is cleared again, outermost
+// first: clearing a shape clears what it contains, and nothing in it was modified before.
+void TdtpDocument::RestoreEditModified(TdtpShape* Shape) {
+  std::vector<std::pair<TdtpShape*, bool>> before = std::move(FEditShapesModified);
+  FEditShapesModified.clear();
+  size_t i = 0;
+  for (TdtpShape* s = Shape; s; s = s->ParentShape(), ++i)
+    if (i >= before.size() || before[i].first != s) return;  // moved meanwhile: leave the flags
+  if (i != before.size()) return;
+  if (!FEditDocModified) SetModified(false);
+  for (auto it = before.rbegin(); it != before.rend(); ++it)
+    if (!it->second) {
+      it->first->SetModified(false);
+      return;
+    }
+}
+
+void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
+  const uint64_t dropped = FUndoDropped - Mark.Dropped;
+  const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
+  while (FUndoList.size() > keep) {
+    FUndoBytes -= FUndoList.back()->GetSize();
+    FUndoList.pop_back();
   }
 }
 
@@ -286,6 +315,7 @@ void TdtpDocument::AddSecondCommand(std::unique_ptr<TdtpCommand> Command) {
 }
 
 void TdtpDocument::ClearUndo() {
+  FUndoDropped += FUndoList.size();
   FUndoList.clear();
   FSecondList.clear();
   FUndoBytes = 0;
@@ -334,8 +364,23 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   TdtpShape* s = FEditedShape;
   if (FDragState == 5) FDragState = 0;
   if (!s) return;
+  const bool inserted = s == FInsertedShape;
+  FInsertedShape = nullptr;
   ShapeEditClosed(s);
   s->EndEdit(Accept);
+  // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
+  // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
+  // placing and the modified state it caused along; any other shape removed keeps its
+  // records, the removal included.
+  const bool removed = FEditedShape != s;
+  if (!Accept && !removed) {
+    TrimUndo(FEditUndoMark);
+    RestoreEditModified(s);
+  } else if (removed && inserted) {
+    TrimUndo(FInsertUndoMark);
+    // Nothing else changed while the shape was in the document.
+    if (!FInsertDocModified) SetModified(false);
+  }
   FEditedShape = nullptr;
 }
 

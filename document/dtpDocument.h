@@ -453,6 +453,25 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   int32_t FUndoBracket = 0;
   bool FBracketHasCommand = false;
   int32_t FUndoBytes = 0;
+  // Commands ever dropped from the front of the undo list (evicted or cleared), and the list
+  // as it stood when the current shape edit began, and before the shape being edited was
+  // placed when the edit follows its insertion, so that a rejected edit can take back what
+  // it recorded.
+  struct TUndoMark {
+    size_t Count = 0;
+    uint64_t Dropped = 0;
+  };
+  uint64_t FUndoDropped = 0;
+  TUndoMark FEditUndoMark, FInsertUndoMark;
+  TdtpShape* FInsertedShape = nullptr;
+  bool FInsertDocModified = false;
+  // The modified flags of the document and of the edited shape and its parents when the edit
+  // began, put back when it is rejected.
+  bool FEditDocModified = false;
+  std::vector<std::pair<TdtpShape*, bool>> FEditShapesModified;
+  TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
+  void TrimUndo(const TUndoMark& Mark);
+  void RestoreEditModified(TdtpShape* Shape);
   int32_t FIdleInterval = 2000;
   int32_t FProgressCount = 0, FProgressTotal = 0;
   int32_t FShapeNumber = 0;

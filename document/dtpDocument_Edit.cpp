@@ -97,6 +97,11 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   if (FDragState == 5 && FEditedShape && FEditedShape != Shape) EndShapeEdit(true);
   SetDragState(5);
   FEditedShape = Shape;
+  FEditUndoMark = UndoMark();
+  if (Shape != FInsertedShape) FInsertedShape = nullptr;
+  FEditDocModified = FModified;
+  FEditShapesModified.clear();
+  for (TdtpShape* s = Shape; s; s = s->ParentShape()) FEditShapesModified.emplace_back(s, s->Modified());
   Shape->StartEdit();
 }
 
@@ -166,6 +171,8 @@ void TdtpDocument::EndInsert(bool Place) {
     s->SetBoundsFromRect({at.X, at.Y, at.X + float(FDragDelta.X) / FScreenDpm, at.Y + float(FDragDelta.Y) / FScreenDpm});
   }
   TdtpShape* raw = s.get();
+  const TUndoMark beforePlacing = UndoMark();
+  const bool modifiedBefore = FModified;
   page->AddShape(std::move(s));
   ShapeInsertClosed(raw);
   raw->Refresh();
@@ -179,6 +186,9 @@ void TdtpDocument::EndInsert(bool Place) {
     throw;
   }
   EndUpdate();
+  FInsertUndoMark = beforePlacing;
+  FInsertDocModified = modifiedBefore;
+  FInsertedShape = raw;
   EditShape(raw);
 }
 

@@ -75,6 +75,8 @@ void TdtpDocument::PrintJob(const std::vector<int32_t>& Pages) {
   for (int32_t i = 0; i < n; ++i) {
     DoProgress(ptPrinting, i + 1, n, float(i) / float(n));
     TdtpPage* page = GetPage(Pages[size_t(i)]);
+    // Its size decides whether it prints and how it is turned: read a stored page first.
+    if (page) page->EnsureLoaded();
     if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) continue;
     // A new sheet before every printed page but the first: no blank sheet at the end, and
     // none for indices without a page.

@@ -25,6 +25,9 @@ namespace {
 
 // Render bands are at most this many pixels.
 constexpr int64_t cMaxBandPixels = 1920000;
+// A page is rendered finer than its target in at most this many pixels (an A3 page at 600 DPI
+// takes about half of it); beyond, the work would grow without bound with the paper size.
+constexpr long double cMaxFinerPixels = 134217728.0L;
 // Millimetres per pixel of an image at 150 DPI.
 constexpr long double cImageDpm = 5.905511811L;
 
@@ -294,9 +297,24 @@ void TdtpPage::PaintBackgroundImage(TBitmap32* Bitmap, TBitmap32* Image, const T
     return;
   }
   // Tiles are the image at 150 DPI, laid from the page's top-left corner.
-  const long double tileW = Image->Width() / cImageDpm * FDeviceMatrix[0][0];
-  const long double tileH = Image->Height() / cImageDpm * FDeviceMatrix[1][1];
-  if (!(tileW >= 1) || !(tileH >= 1)) return;
+  long double tileW = Image->Width() / cImageDpm * FDeviceMatrix[0][0];
+  long double tileH = Image->Height() / cImageDpm * FDeviceMatrix[1][1];
+  if (!(tileW > 0) || !(tileH > 0)) return;
+  // Tiles smaller than a pixel: each pixel shows a whole tile, the image squeezed into it.
+  TBitmap32 squeezed;
+  if (tileW < 1 || tileH < 1) {
+    squeezed.SetSize(tileW < 1 ? 1 : Image->Width(), tileH < 1 ? 1 : Image->Height());
+    raster::StretchTransfer(&squeezed, {0, 0, squeezed.Width(), squeezed.Height()}, Image,
+                            {0, 0, Image->Width(), Image->Height()}, raster::sfLinear, raster::dmOpaque);
+    Image = &squeezed;
+    Image->SetStretchFilter(raster::sfLinear);
+    if (tileW < 1 && tileH < 1) {
+      Bitmap->FillRectClipped(PageRect.Left, PageRect.Top, PageRect.Right, PageRect.Bottom, Image->Pixel(0, 0));
+      return;
+    }
+    tileW = std::max(tileW, 1.0L);
+    tileH = std::max(tileH, 1.0L);
+  }
   const int32_t cols = platform::Ceil(PageRect.Width() / tileW) + 1;
   const int32_t rows = platform::Ceil(PageRect.Height() / tileH) + 1;
   for (int32_t r = 0; r < rows; ++r)
@@ -482,6 +500,8 @@ void TdtpPage::PaintTo(platform::TCanvas* Canvas, const TRect& Rect, float Dpm, 
     if (Rotation == 1 || Rotation == 3) std::swap(tw, th);
     const long double scale = std::min((long double)tw / FDocWidth, (long double)th / FDocHeight);
     if (!(Dpm > 0)) Dpm = float(scale);
+    const long double finest = std::sqrt(cMaxFinerPixels / ((long double)FDocWidth * FDocHeight));
+    if (Dpm > scale && Dpm > finest) Dpm = float(std::max(finest, scale));
     const int32_t pw = RoundI(scale * FDocWidth), ph = RoundI(scale * FDocHeight);
     const int32_t offX = (tw - pw) / 2, offY = (th - ph) / 2;
     const bool dpmChanged = doc->RenderDpm() != Dpm;
@@ -489,7 +509,8 @@ void TdtpPage::PaintTo(platform::TCanvas* Canvas, const TRect& Rect, float Dpm, 
     doc->SetScreenDpm(Dpm);
     doc->SetQuality(raster::sfLinear);
     if (dpmChanged) FreeBuffersAll();
-    const int32_t rw = RoundI((long double)Dpm * FDocWidth), rh = RoundI((long double)Dpm * FDocHeight);
+    const long double rwf = (long double)Dpm * FDocWidth, rhf = (long double)Dpm * FDocHeight;
+    const int32_t rw = rwf < INT32_MAX ? RoundI(rwf) : 0, rh = rhf < INT32_MAX ? RoundI(rhf) : 0;
     if (rw > 0 && rh > 0)
       PaintBand(Canvas, {0, 0, rw, rh}, Dpm, float(scale), Rect, pw, ph, offX, offY, Rotation, Mirror, Flip, 0, 1);
   } catch (...) {

@@ -1057,3 +1057,53 @@ TEST(SingleFileStorage, ReadIntoMemoryStreamAtAnyPosition) {
     }
   }
 }
+
+// A stream whose bytes cannot be read fails every time it is read: the failed load leaves no
+// cache behind whose zeros a later read would hand out as the stream's content.
+TEST(SingleFileStorage, FailedCacheLoadIsNotKept) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  const Bytes data = Pattern(5000, 7);
+  Write(s, "A", data);
+  Write(s, "B", Pattern(100, 8));
+  TStoreStream* a = s.Items(0);
+  const int64_t end = a->Offset() + a->StoredSize();
+  const int64_t full = s.Stream()->GetSize();
+  // The file loses its tail after it was opened, as a failing disk or another program may do.
+  Bytes whole(static_cast<size_t>(full));
+  s.Stream()->SetPosition(0);
+  s.Stream()->ReadBuffer(whole.data(), static_cast<int32_t>(full));
+  s.Stream()->SetSize(end - 1000);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    a->SetPosition(0);
+    Bytes got(data.size());
+    ExpectMessage([&] { a->ReadBuffer(got.data(), static_cast<int32_t>(got.size())); }, "Stream read error");
+  }
+  EXPECT_FALSE(a->Cached());
+  // Once the bytes are there again the stream reads them.
+  s.Stream()->SetPosition(0);
+  s.Stream()->WriteBuffer(whole.data(), static_cast<int32_t>(full));
+  a->SetPosition(0);
+  Bytes got(data.size());
+  a->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
+  EXPECT_EQ(got, data);
+}
+
+// Renaming an entry itself is refused like renaming it through the archive when another entry
+// has the name: two entries of one name would hide one of them.
+TEST(SingleFileStorage, EntryRenamedOntoAnotherNameIsRefused) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  Write(s, "A", Pattern(5, 1));
+  Write(s, "B", Pattern(6, 2));
+  ExpectMessage([&] { s.Items(1)->SetName("A"); }, "Cannot overwrite stream \"A\"");
+  EXPECT_EQ(s.Items(1)->Name(), "B");
+  s.Items(1)->SetName("C");
+  s.Items(0)->SetName("A");  // its own name: nothing changes
+  auto copy = std::make_unique<TMemoryStream64>();
+  copy->CopyFrom64(s.Stream(), 0);
+  TSingleStorage r;
+  r.SetStream(std::move(copy));
+  ExpectStreams(r, {{"A", Pattern(5, 1)}, {"C", Pattern(6, 2)}});
+}

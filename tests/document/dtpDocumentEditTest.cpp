@@ -825,3 +825,39 @@ TEST_F(EditTest, FreehandEscapeClosesTheDocumentBrackets) {
 }
 
 }  // namespace
+
+// Records that the size limit pushed out while an edit ran are gone for good: rejecting the
+// edit takes back only what it recorded, and keeps what is left from before it.
+TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
+  auto e = NewShape<TEditableRect>();
+  TEditableRect* ed = e.get();
+  doc->CurrentPage()->AddShape(std::move(e));
+  doc->ClearUndo();
+  const std::string big(4 * 1024 * 1024, 'x');
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 1, "", "1"));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 2, "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 3, "", "3"));
+  TdtpCommand* kept = doc->UndoItem(2);
+  doc->EditShape(ed);
+  ASSERT_EQ(doc->EditedShape(), ed);
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 4, "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 5, "", big));
+  ASSERT_EQ(doc->UndoCount(), 3);  // the first two went to stay under the limit
+  doc->EndShapeEdit(false);
+  ASSERT_EQ(doc->UndoCount(), 1);
+  EXPECT_EQ(doc->UndoItem(0), kept);
+  EXPECT_EQ(doc->UndoBytes(), kept->GetSize());
+  // An edit during which the list was cleared takes back only what came after.
+  doc->EditShape(ed);
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 6, "", "6"));
+  doc->ClearUndo();
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 7, "", "7"));
+  doc->EndShapeEdit(false);
+  EXPECT_EQ(doc->UndoCount(), 0);
+  EXPECT_EQ(doc->UndoBytes(), 0);
+  // An accepted edit keeps its records.
+  doc->EditShape(ed);
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 8, "", "8"));
+  doc->EndShapeEdit(true);
+  EXPECT_EQ(doc->UndoCount(), 1);
+}

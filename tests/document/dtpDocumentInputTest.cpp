@@ -444,6 +444,215 @@ TEST_F(InputTest, EscapeAfterF2KeepsTheModifiedStateOfAnOpenedDocument) {
   EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(0))->Points(), edited);
 }
 
+// A rejected stroke takes its undo records with it: the list is what it was before F2, and
+// undoing what is left puts back only the changes made before the edit.
+TEST_F(InputTest, EscapeAfterF2LeavesTheUndoListAsItWas) {
+  const std::string file = kdtest::TempDir() + "/input_freehand_escape_undo.hsf";
+  DrawStroke({{100, 200}, {200, 210}, {300, 200}});
+  doc->SaveToFile(file);
+  for (int moveBefore : {0, 1}) {
+    SCOPED_TRACE(moveBefore);
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    ASSERT_EQ(doc->UndoCount(), 0);
+    auto* f = static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(0));
+    const ArrayOfArrayOfFPoint points = f->Points();
+    const float left = f->DocLeft(), top = f->DocTop();
+    Click({150, 205});
+    ASSERT_TRUE(f->Selected());
+    if (moveBefore) {
+      Drag({150, 205}, {190, 225});
+      ASSERT_FLOAT_EQ(f->DocLeft(), left + 10);
+      ASSERT_FLOAT_EQ(f->DocTop(), top + 5);
+    }
+    std::vector<const TdtpCommand*> before;
+    for (int32_t i = 0; i < doc->UndoCount(); ++i) before.push_back(doc->UndoItem(i));
+    const int32_t bytes = doc->UndoBytes();
+    ASSERT_EQ(before.empty(), !moveBefore);
+    const ArrayOfArrayOfFPoint moved = f->Points();
+    guitest::Key(doc.get(), Qt::Key_F2);
+    ASSERT_EQ(doc->EditedShape(), f);
+    Press(doc.get(), {150, 300});
+    MoveHeld(doc.get(), {200, 330});
+    MoveHeld(doc.get(), {260, 360});
+    ASSERT_TRUE(f->Drawing());
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    Release(doc.get(), {260, 360});
+    ASSERT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(f->Points(), moved);
+    ASSERT_EQ(doc->UndoCount(), int32_t(before.size()));
+    for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(doc->UndoItem(int32_t(i)), before[i]);
+    EXPECT_EQ(doc->UndoBytes(), bytes);
+    EXPECT_EQ(doc->Modified(), bool(moveBefore));
+    // Undoing what is left goes back to the document as it was loaded.
+    for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+    EXPECT_EQ(f->Points(), points);
+    EXPECT_FLOAT_EQ(f->DocLeft(), left);
+    EXPECT_FLOAT_EQ(f->DocTop(), top);
+    EXPECT_EQ(doc->Modified(), bool(moveBefore));
+  }
+}
+
+// A new stroke rejected while it is drawn leaves nothing to undo: the list is what it was
+// before the shape was placed.
+TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
+  AddRect(150, 100, 10, 10);
+  std::vector<const TdtpCommand*> before;
+  for (int32_t i = 0; i < doc->UndoCount(); ++i) before.push_back(doc->UndoItem(i));
+  const int32_t bytes = doc->UndoBytes();
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  auto f = NewShape<TdtpFreehandShape>();
+  doc->BeginInsert(std::move(f), 0);
+  Press(doc.get(), {100, 200});
+  MoveHeld(doc.get(), {150, 230});
+  MoveHeld(doc.get(), {200, 210});
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  Release(doc.get(), {200, 210});
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  ASSERT_EQ(doc->UndoCount(), int32_t(before.size()));
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(doc->UndoItem(int32_t(i)), before[i]);
+  EXPECT_EQ(doc->UndoBytes(), bytes);
+  // A click places no stroke, and leaves nothing to undo either.
+  doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+  Press(doc.get(), {100, 200});
+  Release(doc.get(), {100, 200});
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  EXPECT_EQ(doc->UndoCount(), int32_t(before.size()));
+  EXPECT_EQ(doc->UndoBytes(), bytes);
+  // Neither marks an unchanged document modified.
+  const std::string file = kdtest::TempDir() + "/input_new_stroke_escape.hsf";
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  doc->SetViewStyle(vsNormal);
+  doc->SetScreenDpm(4);
+  doc->SetOriginX(0);
+  doc->SetOriginY(0);
+  for (const bool escape : {false, true}) {
+    SCOPED_TRACE(escape);
+    doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+    Press(doc.get(), {100, 200});
+    if (escape) {
+      MoveHeld(doc.get(), {150, 230});
+      guitest::Key(doc.get(), Qt::Key_Escape);
+    }
+    Release(doc.get(), {100, 200});
+    EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+    EXPECT_EQ(doc->UndoCount(), 0);
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_FALSE(doc->CurrentPage()->Modified());
+  }
+  // A stroke drawn to its end stays, and undoing it takes it away again.
+  before.clear();  // the list was emptied by the load
+  DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+  EXPECT_TRUE(doc->Modified());
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  ASSERT_GT(doc->UndoCount(), int32_t(before.size()));
+  for (int32_t i = doc->UndoCount() - 1; i >= int32_t(before.size()); --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+  EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+}
+
+// Typed text that Escape takes back leaves no undo record either.
+TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  TdtpMemoShape* memo = m.get();
+  doc->CurrentPage()->AddShape(std::move(m));
+  doc->ClearUndo();
+  platform::TRect sr;
+  memo->GetScreenRect(sr);
+  Click({sr.Left + 2, sr.Top + 2});
+  ASSERT_TRUE(memo->Selected());
+  guitest::Key(doc.get(), Qt::Key_F2);
+  ASSERT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  EXPECT_EQ(memo->Text(), "abcxy");
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(memo->Text(), "abc");
+  EXPECT_EQ(doc->UndoCount(), 0);
+  EXPECT_EQ(doc->UndoBytes(), 0);
+  // Accepted typing stays undoable.
+  guitest::Key(doc.get(), Qt::Key_F2);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(memo->Text(), "abcx");
+  ASSERT_GT(doc->UndoCount(), 0);
+  for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) doc->Undo(doc->UndoItem(i));
+  EXPECT_EQ(memo->Text(), "abc");
+  platform::SetTextMeasurer(old);
+}
+
+// Escape after typing in a memo of an opened document puts the text back and leaves the
+// document as modified as it was.
+TEST_F(InputTest, EscapeAfterTypingInAMemoKeepsTheModifiedState) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  doc->CurrentPage()->AddShape(std::move(m));
+  const std::string file = kdtest::TempDir() + "/input_memo_escape.hsf";
+  doc->SaveToFile(file);
+  for (int modifiedBefore : {0, 1}) {
+    SCOPED_TRACE(modifiedBefore);
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+    TdtpPage* page = doc->CurrentPage();
+    auto* memo = static_cast<TdtpMemoShape*>(page->GetShape(0));
+    if (modifiedBefore) AddRect(150, 100, 10, 10);
+    platform::TRect sr;
+    memo->GetScreenRect(sr);
+    Click({sr.Left + 2, sr.Top + 2});
+    ASSERT_TRUE(memo->Selected());
+    ASSERT_EQ(doc->Modified(), bool(modifiedBefore));
+    const float l = memo->DocLeft(), t = memo->DocTop(), w = memo->DocWidth(), h = memo->DocHeight();
+    guitest::Key(doc.get(), Qt::Key_F2);
+    ASSERT_EQ(doc->EditedShape(), memo);
+    guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    guitest::Key(doc.get(), Qt::Key_Return);
+    guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+    EXPECT_EQ(memo->Text(), "abcx\ry");
+    EXPECT_GT(memo->DocHeight(), h);
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    EXPECT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(memo->Text(), "abc");
+    EXPECT_EQ(memo->DocLeft(), l);
+    EXPECT_EQ(memo->DocTop(), t);
+    EXPECT_EQ(memo->DocWidth(), w);
+    EXPECT_EQ(memo->DocHeight(), h);
+    EXPECT_EQ(doc->Modified(), bool(modifiedBefore));
+    EXPECT_EQ(page->Modified(), bool(modifiedBefore));
+    EXPECT_FALSE(memo->Modified());
+  }
+  // Accepted typing modifies the document, and a save keeps it.
+  TdtpMemoShape* memo = static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0));
+  guitest::Key(doc.get(), Qt::Key_F2);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_TRUE(doc->Modified());
+  EXPECT_TRUE(memo->Modified());
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
+  platform::SetTextMeasurer(old);
+}
+
 // --- memo caret keys at the start of the text -------------------------------------------------
 
 TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {

@@ -250,3 +250,20 @@ TEST_F(PrintTest, PrintedBandsAreLossless) {
 }
 
 }  // namespace
+
+// A page not read from its file yet prints with its stored size: a landscape page that was
+// never shown is turned like one that was.
+TEST_F(PrintTest, PageNotYetLoadedPrintsWithItsOwnSize) {
+  const std::string file = kdtest::TempDir() + "/print_unloaded.hsf";
+  doc.SaveToFile(file);
+  doc.LoadFromFile(file);
+  ASSERT_FALSE(doc.GetPage(1)->Loaded());
+  doc.PrintPage(1);
+  ASSERT_EQ(PdfPages(pdf), 1);
+  const QImage turned = PdfSheet(pdf, 1);
+  ASSERT_FALSE(turned.isNull());
+  EXPECT_TRUE(Near(turned.pixel(Px(70), Px(297 - 60)), qRgb(0, 0, 255)));
+  EXPECT_TRUE(Near(turned.pixel(Px(210 - 70), Px(60)), qRgb(255, 255, 255)));
+  EXPECT_TRUE(Near(turned.pixel(Px(30), Px(297 - 90)), qRgb(0, 0, 255)));
+  EXPECT_FLOAT_EQ(doc.GetPage(1)->DocWidth(), 297);
+}

@@ -162,6 +162,49 @@ TEST_F(PageTest, TiledBackground) {
   EXPECT_NE(raster::BlueComponent(b->Pixel(75, 1755)), 7);  // below the page
 }
 
+// Tiles smaller than a pixel still cover the page: each pixel shows a whole tile.
+TEST_F(PageTest, TilesSmallerThanAPixelStillCoverThePage) {
+  page->SetIsDefaultPage(false);
+  page->SetPageColor(0x00FF00);
+  doc.Style = vsNormal;
+  doc.Margins = false;
+  page->SetBackgroundTiled(true);
+  // One colour: a 1 x 1 image, and a 4 x 4 one whose tiles are under a pixel only at 1 dpm.
+  for (const int side : {1, 4}) {
+    auto img = std::make_unique<TBitmap32>();
+    img->SetSize(side, side);
+    img->Clear(0xFFFF0000u);
+    page->SetBackgroundImage(std::move(img));
+    for (const float render : {5.905512f, 4.0f, 2.0f, 1.0f}) {
+      SCOPED_TRACE(testing::Message() << side << " " << render);
+      doc.Render = render;
+      page->FreeBuffersAll();
+      page->UpdateBuffer();
+      const TBitmap32* b = page->Buffer();
+      ASSERT_NE(b, nullptr);
+      const int right = int(210 * render) - 1, bottom = int(297 * render) - 1;  // inside the page
+      for (const int y : {0, 37, bottom})
+        for (const int x : {0, 50, right}) EXPECT_EQ(b->Pixel(x, y), 0xFFFF0000u) << x << " " << y;
+    }
+  }
+  // A tall image is squeezed across but still tiles down the page: 1 x 60 pixels are tiles of
+  // 0.34 x 20.3 pixels at 2 dpm, red at their top and blue below.
+  auto img = std::make_unique<TBitmap32>();
+  img->SetSize(1, 60);
+  img->FillRect(0, 0, 1, 30, 0xFFFF0000u);
+  img->FillRect(0, 30, 1, 60, 0xFF0000FFu);
+  page->SetBackgroundImage(std::move(img));
+  doc.Render = 2;
+  page->FreeBuffersAll();
+  page->UpdateBuffer();
+  const TBitmap32* b = page->Buffer();
+  for (const int x : {0, 100, 300}) {
+    EXPECT_EQ(b->Pixel(x, 2), 0xFFFF0000u) << x;
+    EXPECT_EQ(b->Pixel(x, 18), 0xFF0000FFu) << x;
+    EXPECT_EQ(b->Pixel(x, 22), 0xFFFF0000u) << x;  // the second row of tiles starts at 20
+  }
+}
+
 TEST_F(PageTest, XmlOfDefaultAndOwnPages) {
   TXmlDocument xml("Page");
   page->SaveToXml(xml.Root());
@@ -296,6 +339,41 @@ TEST_F(PageTest, PaintToCentresAndSplitsLargeRenders) {
   EXPECT_EQ(target.Pixel(1999, 1099) & 0xFFFFFF, 0xFFFFFFu);
   EXPECT_EQ(page->DocAngle(), 30.0f);
   EXPECT_TRUE(doc.Commands.empty());
+}
+
+// Rendering finer than the target is bounded: a kilometre-wide page printed or shrunk to a
+// thumbnail at 150 DPI is drawn at a resolution it can be drawn at, not in millions of bands.
+TEST_F(PageTest, PaintToOfAHugePageFinishesAndShowsIt) {
+  for (const float side : {1e6f, 1e9f}) {
+    SCOPED_TRACE(side);
+    page->SetDocBounds(0, 0, side, side);
+    page->ClearShapes();
+    auto red = NewShape<TdtpRedShape>();
+    red->SetDocBounds(0, 0, side / 2, side);
+    page->AddShape(std::move(red));
+    doc.ProgCount = 1;
+    doc.ProgTotal = 1;
+    doc.Progress.clear();
+    TBitmap32 target;
+    target.SetSize(200, 100);
+    target.Clear(0xFF00FF00u);
+    detail::TBitmap32Canvas canvas(&target);
+    page->PaintToRect(canvas.Canvas(), {0, 0, 200, 100}, 0, false, false);
+    canvas.Release();
+    EXPECT_EQ(target.Pixel(20, 50) & 0xFFFFFF, 0x00FF00u);   // beside the centred square page
+    EXPECT_EQ(target.Pixel(60, 50) & 0xFFFFFF, 0xFF0000u);   // its left half
+    EXPECT_EQ(target.Pixel(140, 50) & 0xFFFFFF, 0xFFFFFFu);  // its right half
+    EXPECT_EQ(target.Pixel(180, 50) & 0xFFFFFF, 0x00FF00u);
+    ASSERT_FALSE(doc.Progress.empty());
+    EXPECT_FLOAT_EQ(doc.Progress.back(), 1.0f);
+    EXPECT_EQ(doc.Printing, 0);
+    EXPECT_EQ(doc.Render, cDefaultDpm);
+  }
+  // The thumbnail of a page far longer than wide.
+  page->SetDocBounds(0, 0, 100, 1e9f);
+  page->ClearShapes();
+  EXPECT_NE(page->GetThumbnail(), nullptr);
+  EXPECT_FALSE(page->ThumbnailStale());
 }
 
 TEST_F(PageTest, Thumbnail) {
