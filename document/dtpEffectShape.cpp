@@ -79,6 +79,15 @@ TdtpEffect* TdtpEffectShape::GetEffect(int32_t Index) const {
   return FEffects[size_t(Index)].get();
 }
 
+void TdtpEffectShape::Clear() {
+  if (!FEffects.empty()) {
+    Invalidate();
+    FEffects.clear();
+  }
+  TdtpShape::Clear();
+  UpdatePaintRect();
+}
+
 // An enabled effect forces drawing through the buffer, where effects are applied.
 bool TdtpEffectShape::IsFlippedOrMirrored() const {
   if (TdtpShape::IsFlippedOrMirrored()) return true;

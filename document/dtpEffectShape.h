@@ -66,6 +66,9 @@ class TdtpEffectShape : public TdtpShape {
   int32_t EffectCount() const { return int32_t(FEffects.size()); }
   TdtpEffect* GetEffect(int32_t Index) const;
 
+  // Also drops the effects: a cleared shape, and so a shape assigned from another, carries
+  // only the effects it is given afterwards.
+  void Clear() override;
   bool IsFlippedOrMirrored() const override;
   void AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) override;
   void ApplyFlipMirror(TBitmap32* Bitmap) override;

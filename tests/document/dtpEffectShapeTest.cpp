@@ -218,3 +218,39 @@ TEST_F(EffectTest, XmlRoundTrip) {
   EXPECT_TRUE(doc.Changed.empty());
   EXPECT_TRUE(doc.Commands.empty());
 }
+
+// A shape made a copy of another carries the other's effects, not its own ones as well; a
+// cleared shape carries none.
+TEST_F(EffectTest, AssignedShapeCarriesOnlyTheSourcesEffects) {
+  auto source = NewShape<TdtpEffectShape>();
+  source->SetDocSize(10, 10);
+  auto e = std::make_unique<TdtpColorLUTEffect>();
+  e->Source = 0;
+  source->AddEffect(std::move(e));
+  auto target = NewShape<TdtpEffectShape>();
+  target->AddEffect(std::make_unique<TdtpColorLUTEffect>());
+  target->AddEffect(std::make_unique<TdtpColorLUTEffect>());
+  target->Assign(source.get());
+  ASSERT_EQ(target->EffectCount(), 1);
+  EXPECT_EQ(target->GetEffect(0)->Source, 0);
+  EXPECT_EQ(target->GetEffect(0)->Owner, target.get());
+  // The paint rectangle is grown once, as the source's is.
+  float l = 0, t = 0, r = 0, b = 0;
+  target->AdjustPaintRect(l, t, r, b);
+  EXPECT_EQ(l, 1);
+  EXPECT_EQ(b, 4);
+  // And stays so through a save and a reload.
+  TXmlDocument xml("Shape");
+  target->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto reloaded = NewShape<TdtpEffectShape>();
+  reloaded->LoadFromXml(back.Root());
+  EXPECT_EQ(reloaded->EffectCount(), 1);
+  // Assigning a shape without effects leaves none, and the buffer is no longer forced.
+  target->Assign(NewShape<TdtpEffectShape>().get());
+  EXPECT_EQ(target->EffectCount(), 0);
+  EXPECT_FALSE(target->IsFlippedOrMirrored());
+  reloaded->Clear();
+  EXPECT_EQ(reloaded->EffectCount(), 0);
+}
