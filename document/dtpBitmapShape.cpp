@@ -48,7 +48,16 @@ void TdtpBitmapShape::ImportImage(TdtpResource* /*Resource*/, const std::string&
     platform::TFileStream f(FileName, platform::fmOpenRead | platform::fmShareDenyNone);
     data->SetPosition(0);
     data->CopyFrom(&f, 0);
-    FImage->Ext = platform::LowerCase(platform::ExtractFileExt(FileName));
+    const std::string ext = platform::LowerCase(platform::ExtractFileExt(FileName));
+    // Bytes that hold no picture are refused here, where the resource can still keep the
+    // picture they would replace, rather than failing at every paint.
+    if (data->Size() == 0) throw raster::ERasterError(raster::SBitmapIsEmpty);
+    TBitmap32 check;
+    data->SetPosition(0);
+    raster::LoadRasterFromStream(data, ext, &check, platform::TPoint{0, 0}, 0);
+    if (check.Empty()) throw raster::ERasterError(raster::SBitmapIsEmpty);
+    data->SetPosition(0);
+    FImage->Ext = ext;
     return;
   }
   // A format that cannot be read from a stream (JPEG 2000) could never be decoded from the

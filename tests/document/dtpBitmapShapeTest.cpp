@@ -366,3 +366,61 @@ TEST_F(BitmapShapeTest, FailedImportKeepsThePictureItReplaces) {
   s->Image()->Unlock();
   EXPECT_EQ(s->Image()->Data()->Size(), int64_t(bytes.size()));
 }
+
+// A file that holds no picture (empty, or damaged under a known extension) is refused at
+// import: the shape keeps the picture, bytes and names it had, also through a save and a
+// reload, and a shape without a picture stays without one.
+TEST_F(BitmapShapeTest, ImportOfAFileWithoutAPictureIsRefused) {
+  const std::string png = WritePng("good.png", 30, 20);
+  const auto bytes = kdtest::ReadFileBytes(png);
+  const std::string empty = kdtest::TempDir() + "/empty.png";
+  kdtest::WriteFileBytes(empty, {});
+  const std::string damaged = kdtest::TempDir() + "/damaged.png";
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 12);
+  kdtest::WriteFileBytes(damaged, cut);
+  auto held = [](TdtpBitmapShape* S) {
+    std::vector<uint8_t> v(size_t(S->Image()->Data()->Size()));
+    S->Image()->Data()->SetPosition(0);
+    if (!v.empty()) S->Image()->Data()->ReadBuffer(v.data(), int32_t(v.size()));
+    return v;
+  };
+  for (const std::string& bad : {empty, damaged}) {
+    SCOPED_TRACE(bad);
+    // A sized shape with a picture.
+    auto s = NewShape<TdtpBitmapShape>();
+    s->SetDocSize(40, 30);
+    s->Image()->LoadFromFile(png);
+    s->Image()->Lock();
+    s->Image()->Unlock();
+    const std::string message = ExpectThrow([&] { s->Image()->LoadFromFile(bad); });
+    EXPECT_NE(message, "<no exception>");
+    if (bad == empty) {
+      EXPECT_EQ(message, raster::SBitmapIsEmpty);
+    }
+    EXPECT_EQ(s->Image()->FileName, "good.png");
+    EXPECT_EQ(held(s.get()), bytes);
+    ASSERT_NE(s->Picture(), nullptr);
+    EXPECT_EQ(s->Picture()->Width(), 30);
+    EXPECT_EQ(s->DocWidth(), 40);
+    TXmlDocument xml("Shape");
+    s->SaveToXml(xml.Root());
+    TXmlDocument back;
+    back.ReadFromString(xml.WriteToString());
+    auto r = NewShape<TdtpBitmapShape>();
+    r->LoadFromXml(back.Root());
+    EXPECT_EQ(held(r.get()), bytes);
+    r->Image()->Lock();
+    ASSERT_NE(r->Picture(), nullptr);
+    EXPECT_EQ(r->Picture()->Pixel(0, 5), 0xFFFF0000u);
+    r->Image()->Unlock();
+    // A new shape gets neither bytes nor a size.
+    auto n = NewShape<TdtpBitmapShape>();
+    n->SetDocSize(0, 0);
+    EXPECT_NE(ExpectThrow([&] { n->Image()->LoadFromFile(bad); }), "<no exception>");
+    EXPECT_TRUE(n->Image()->IsEmpty());
+    EXPECT_EQ(n->Image()->State(), 0);
+    EXPECT_EQ(n->Image()->FileName, "");
+    EXPECT_EQ(n->Image()->LockCount(), 0);
+    EXPECT_EQ(n->DocWidth(), 0);
+  }
+}
