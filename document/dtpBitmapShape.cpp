@@ -97,6 +97,18 @@ void TdtpBitmapShape::ImageChanged(TdtpResource* /*Resource*/) {
   }
 }
 
+void TdtpBitmapShape::Clear() {
+  TdtpEffectShape::Clear();
+  // Back to a resource without bytes, as created; a locked one keeps its picture.
+  FImage->Storage = TdtpResourceStorage::Embedded;
+  FImage->Modified = false;
+  FImage->SetState(0);
+  if (FImage->State() != 0) return;
+  FImage->ArchName.clear();
+  FImage->Ext.clear();
+  FImage->FileName.clear();
+}
+
 void TdtpBitmapShape::PaintShape(TBitmap32* Bitmap) {
   if (!Document() || !Bitmap) return;
   TLockScope lock(FImage.get());

@@ -424,3 +424,50 @@ TEST_F(BitmapShapeTest, ImportOfAFileWithoutAPictureIsRefused) {
     EXPECT_EQ(n->DocWidth(), 0);
   }
 }
+
+// A shape assigned from another shows the other's picture, and no picture when the other has
+// none; the picture it had before is gone.
+TEST_F(BitmapShapeTest, AssignedShapeShowsOnlyTheSourcesPicture) {
+  const std::string png = WritePng("mine.png", 30, 20);
+  auto withPicture = [&] {
+    auto s = NewShape<TdtpBitmapShape>();
+    s->SetDocSize(0, 0);
+    s->Image()->LoadFromFile(png);
+    s->Image()->Lock();
+    s->Image()->Unlock();
+    return s;
+  };
+  auto target = withPicture();
+  auto none = NewShape<TdtpBitmapShape>();
+  none->SetDocSize(12, 8);
+  target->Assign(none.get());
+  EXPECT_TRUE(target->Image()->IsEmpty());
+  EXPECT_EQ(target->Image()->State(), 0);
+  EXPECT_EQ(target->Image()->FileName, "");
+  EXPECT_EQ(target->Image()->Ext, "");
+  EXPECT_EQ(target->DocWidth(), 12);
+  kdtest::TTestDocumentHost doc;
+  target->SetDocument(&doc);
+  TBitmap32 canvas;
+  canvas.SetSize(target->ScreenRight() + 4, target->ScreenBottom() + 4);
+  canvas.Clear(0);
+  target->PaintShape(&canvas);
+  EXPECT_EQ(target->Picture(), nullptr);
+  EXPECT_EQ(canvas.Pixel(target->ScreenLeft() + 2, target->ScreenTop() + 2), 0u);
+  // Saved and reloaded it still has none.
+  TXmlDocument xml("Shape");
+  target->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  EXPECT_TRUE(r->Image()->IsEmpty());
+  // And a copy of a shape with a picture shows that picture.
+  auto source = withPicture();
+  target->Assign(source.get());
+  target->Image()->Lock();
+  ASSERT_NE(target->Picture(), nullptr);
+  EXPECT_EQ(target->Picture()->Width(), 30);
+  target->Image()->Unlock();
+  EXPECT_EQ(target->Image()->FileName, "mine.png");
+}
