@@ -254,3 +254,52 @@ TEST_F(EffectTest, AssignedShapeCarriesOnlyTheSourcesEffects) {
   reloaded->Clear();
   EXPECT_EQ(reloaded->EffectCount(), 0);
 }
+
+namespace {
+// Counts, when applied, how many effects of its shape hold a kept result, and notes whether
+// the effect its Source names offered one.
+class TCountingEffect : public TdtpEffect {
+ public:
+  void Apply(TBitmap32*) override {
+    int32_t held = 0;
+    for (int32_t i = 0; i < Owner->EffectCount(); ++i) held += Owner->GetEffect(i)->Output ? 1 : 0;
+    MaxHeld = std::max(MaxHeld, held);
+    const TdtpEffect* named = Source >= 0 ? Owner->GetEffect(Source) : nullptr;
+    SawNamed = named && named->Output;
+  }
+  static inline int32_t MaxHeld = 0;
+  bool SawNamed = false;
+};
+}  // namespace
+
+// However many effects name each other as their Source, a painting pass holds only a few
+// copies of the shape's bitmap at a time: a result goes as soon as its last reader has run.
+TEST_F(EffectTest, KeptResultsStayFewInLongLists) {
+  kdtest::TTestDocumentHost doc;
+  auto paint = [&](int32_t N, const std::function<int32_t(int32_t)>& SourceOf, std::vector<TCountingEffect*>& Out) {
+    auto s = NewShape<TdtpMarkShape>();
+    s->SetDocument(&doc);
+    s->SetDocBounds(0, 0, 20, 20);
+    for (int32_t i = 0; i < N; ++i) {
+      auto e = std::make_unique<TCountingEffect>();
+      e->Source = SourceOf(i);
+      Out.push_back(e.get());
+      s->AddEffect(std::move(e));
+    }
+    TCountingEffect::MaxHeld = 0;
+    s->UpdateBuffer();
+    EXPECT_NE(s->Buffer(), nullptr);
+    for (int32_t i = 0; i < N; ++i) EXPECT_EQ(s->GetEffect(i)->Output, nullptr);
+    return s;
+  };
+  // A chain: each effect reads the one before it, and every one sees what it names.
+  std::vector<TCountingEffect*> chain;
+  auto a = paint(200, [](int32_t i) { return i - 1 == -1 ? -2 : i - 1; }, chain);
+  EXPECT_LE(TCountingEffect::MaxHeld, 1);
+  for (size_t i = 1; i < chain.size(); ++i) EXPECT_TRUE(chain[i]->SawNamed) << i;
+  // The second half reads the first half: the copies held stay bounded all the same.
+  std::vector<TCountingEffect*> halves;
+  auto b = paint(200, [](int32_t i) { return i < 100 ? -2 : i - 100; }, halves);
+  EXPECT_LE(TCountingEffect::MaxHeld, 8);
+  EXPECT_TRUE(halves[100]->SawNamed);
+}
