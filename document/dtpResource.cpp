@@ -272,7 +272,14 @@ void TdtpResource::StoreData() {
   switch (Storage) {
     case TdtpResourceStorage::External:
       if (!FileName.empty() && platform::FileExists(FileName) && !Modified) return;
-      SaveToFile(FileName);
+      if (OnSaveToFile) {
+        SaveToFile(FileName);
+        break;
+      }
+      // Nothing can write the file: the bytes are embedded, as for the archive, rather than
+      // failing the save of the whole document and losing them.
+      Storage = TdtpResourceStorage::Embedded;
+      SaveEmbeddedToXml();
       break;
     case TdtpResourceStorage::Archive:
       Storage = TdtpResourceStorage::Embedded;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "tests/common/TestSupport.h"
@@ -471,4 +472,49 @@ TEST(ResourceTest, EmbeddedBytesReplaceTheDecodedObject) {
   r.LoadFromXml(none.Root());
   EXPECT_EQ(r.State(), 2);
   EXPECT_EQ(dynamic_cast<TFirstByte*>(r.Object())->Value, 0x11);
+}
+
+// An external resource whose file is gone (or that was changed) and that has no way to write
+// its file keeps its bytes by embedding them, like an archive-held one: the save succeeds and a
+// reload finds the same bytes.
+TEST(ResourceTest, ExternalBytesWithoutAFileAreEmbedded) {
+  const std::string file = kdtest::TempDir() + "/gone.bin";
+  const auto bytes = Pattern(30000);
+  kdtest::WriteFileBytes(file, bytes);
+  for (int modified = 0; modified < 2; ++modified) {
+    SCOPED_TRACE(modified);
+    TdtpResource r;
+    r.Storage = TdtpResourceStorage::External;
+    r.LoadFromFile(file);
+    r.Modified = modified == 1;
+    if (!modified) std::filesystem::remove(file);
+    TXmlDocument xml("Image");
+    EXPECT_EQ(ExpectThrow([&] { r.SaveToXml(xml.Root()); }), "<no exception>");
+    EXPECT_EQ(xml.Root()->ReadString("Storage"), "Embedded");
+    EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
+    TXmlDocument back;
+    back.ReadFromString(xml.WriteToString());
+    TdtpResource loaded;
+    loaded.LoadFromXml(back.Root());
+    EXPECT_EQ(ReadAll(loaded.Data()), bytes);
+    kdtest::WriteFileBytes(file, bytes);
+  }
+  // A resource that can write its file still does so.
+  TdtpResource w;
+  w.Storage = TdtpResourceStorage::External;
+  w.LoadFromFile(file);
+  std::filesystem::remove(file);
+  int saves = 0;
+  w.OnSaveToFile = [&](TdtpResource*, const std::string& Name) {
+    ++saves;
+    EXPECT_EQ(Name, w.FileName);
+  };
+  TXmlDocument xml("Image");
+  w.SaveToXml(xml.Root());
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(xml.Root()->ReadString("Storage"), "External");
+  EXPECT_EQ(xml.Root()->NodeByName("Data"), nullptr);
+  // Asked directly, saving to a file without a handler still says so.
+  EXPECT_EQ(ExpectThrow([&] { TdtpResource().SaveToFile(file); }),
+            "Resource save error:\rNo OnSaveToFile implemented.");
 }
