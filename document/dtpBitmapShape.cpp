@@ -48,7 +48,16 @@ void TdtpBitmapShape::ImportImage(TdtpResource* /*Resource*/, const std::string&
     platform::TFileStream f(FileName, platform::fmOpenRead | platform::fmShareDenyNone);
     data->SetPosition(0);
     data->CopyFrom(&f, 0);
-    FImage->Ext = platform::LowerCase(platform::ExtractFileExt(FileName));
+    const std::string ext = platform::LowerCase(platform::ExtractFileExt(FileName));
+    // Bytes that hold no picture are refused here, where the resource can still keep the
+    // picture they would replace, rather than failing at every paint.
+    if (data->Size() == 0) throw raster::ERasterError(raster::SBitmapIsEmpty);
+    TBitmap32 check;
+    data->SetPosition(0);
+    raster::LoadRasterFromStream(data, ext, &check, platform::TPoint{0, 0}, 0);
+    if (check.Empty()) throw raster::ERasterError(raster::SBitmapIsEmpty);
+    data->SetPosition(0);
+    FImage->Ext = ext;
     return;
   }
   // A format that cannot be read from a stream (JPEG 2000) could never be decoded from the
@@ -86,6 +95,18 @@ void TdtpBitmapShape::ImageChanged(TdtpResource* /*Resource*/) {
     SetDocHeight(float(pic->Height() / kImportDpm));
     StoreAspectRatio();
   }
+}
+
+void TdtpBitmapShape::Clear() {
+  TdtpEffectShape::Clear();
+  // Back to a resource without bytes, as created; a locked one keeps its picture.
+  FImage->Storage = TdtpResourceStorage::Embedded;
+  FImage->Modified = false;
+  FImage->SetState(0);
+  if (FImage->State() != 0) return;
+  FImage->ArchName.clear();
+  FImage->Ext.clear();
+  FImage->FileName.clear();
 }
 
 void TdtpBitmapShape::PaintShape(TBitmap32* Bitmap) {

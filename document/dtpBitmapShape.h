@@ -17,6 +17,8 @@ class TdtpBitmapShape : public TdtpEffectShape {
   static const TShapeClass& StaticClass();
   const TShapeClass& Class() const override { return StaticClass(); }
 
+  // Also empties the picture, so that a shape assigned from another shows only the other's.
+  void Clear() override;
   void PaintShape(TBitmap32* Bitmap) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;

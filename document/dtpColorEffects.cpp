@@ -1,6 +1,7 @@
 #include "document/dtpColorEffects.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "document/XmlDocuments.h"
 #include "platform/Rounding.h"
@@ -100,10 +101,16 @@ void TdtpHSLAdjustEffect::AdjustPixel(TColor32& Pixel) {
   float h = 0, s = 0, l = 0;
   raster::RGBtoHSL(Pixel, h, s, l);
   h += Hue;
-  // Bounded: a non-finite or huge hue must not spin forever.
-  if (!(h > -1e6f && h < 1e6f)) h = 0;
-  while (h >= 1) h -= 1;
-  while (h < 0) h += 1;
+  if (!std::isfinite(h)) h = 0;
+  // Into [0, 1) as by steps of 1, in one step whatever the size of the hue. Taking whole
+  // numbers off a float never rounds while its size shrinks, so only the last step up from
+  // [-1, 0) can round, as it would one step at a time.
+  if (h >= 1) h -= std::floor(h);
+  if (h <= -16777216.0f) h = 0;  // a whole number at this size
+  if (h < 0) {
+    h += std::ceil(-h) - 1;
+    h += 1;
+  }
   s = std::clamp(s + Saturation, 0.0f, 1.0f);
   l = std::clamp(l + Lightness, 0.0f, 1.0f);
   Pixel = (Pixel & 0xFF000000u) | (raster::HSLtoRGB(h, s, l) & 0x00FFFFFFu);

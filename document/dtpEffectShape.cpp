@@ -79,6 +79,15 @@ TdtpEffect* TdtpEffectShape::GetEffect(int32_t Index) const {
   return FEffects[size_t(Index)].get();
 }
 
+void TdtpEffectShape::Clear() {
+  if (!FEffects.empty()) {
+    Invalidate();
+    FEffects.clear();
+  }
+  TdtpShape::Clear();
+  UpdatePaintRect();
+}
+
 // An enabled effect forces drawing through the buffer, where effects are applied.
 bool TdtpEffectShape::IsFlippedOrMirrored() const {
   if (TdtpShape::IsFlippedOrMirrored()) return true;
@@ -102,18 +111,25 @@ std::unique_ptr<TBitmap32> CopyOf(const TBitmap32* Bitmap) {
 
 // Effects apply one after the other to the same bitmap. The inputs their Source names are
 // copied as the pass goes (the drawing before any effect, an effect's result), so an effect
-// may look at them; they are dropped when the pass ends, also when an effect fails.
+// may look at them. A copy goes as soon as the last effect naming it has run, and only a few
+// are held at once, so a long list of effects naming each other cannot exhaust memory; the
+// rest are dropped when the pass ends, also when an effect fails.
 void TdtpEffectShape::ApplyFlipMirror(TBitmap32* Bitmap) {
+  constexpr int32_t kMaxKeptOutputs = 8;
   const int32_t n = int32_t(FEffects.size());
-  bool wantSource = false;
-  for (int32_t i = 0; i < n; ++i) {
-    TdtpEffect& e = *FEffects[size_t(i)];
+  // The last enabled effect naming effect i (or the drawing) as its Source; -1 for none.
+  std::vector<int32_t> lastReader(size_t(n), -1);
+  int32_t lastDrawingReader = -1;
+  for (int32_t j = 0; j < n; ++j) {
+    TdtpEffect& e = *FEffects[size_t(j)];
     e.KeepOutput = false;
     e.Output.reset();
-    for (int32_t j = 0; j < n && !e.KeepOutput; ++j)
-      e.KeepOutput = j != i && FEffects[size_t(j)]->Enabled && FEffects[size_t(j)]->Source == i;
-    if (e.Enabled && e.Source == -1) wantSource = true;
+    if (!e.Enabled) continue;
+    if (e.Source == -1) lastDrawingReader = j;
+    else if (e.Source >= 0 && e.Source < j) lastReader[size_t(e.Source)] = j;
   }
+  // Only an effect that runs before its reader can hand its result on.
+  for (int32_t i = 0; i < n; ++i) FEffects[size_t(i)]->KeepOutput = FEffects[size_t(i)]->Enabled && lastReader[size_t(i)] > i;
   struct TPassEnd {
     TdtpEffectShape* Shape;
     ~TPassEnd() {
@@ -124,11 +140,22 @@ void TdtpEffectShape::ApplyFlipMirror(TBitmap32* Bitmap) {
       }
     }
   } passEnd{this};
-  if (wantSource && Bitmap) FSourceCopy = CopyOf(Bitmap);
-  for (auto& e : FEffects) {
-    if (!e->Enabled) continue;
-    e->Apply(Bitmap);
-    if (e->KeepOutput && Bitmap) e->Output = CopyOf(Bitmap);
+  if (lastDrawingReader >= 0 && Bitmap) FSourceCopy = CopyOf(Bitmap);
+  int32_t kept = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    TdtpEffect& e = *FEffects[size_t(j)];
+    if (!e.Enabled) continue;
+    e.Apply(Bitmap);
+    if (j == lastDrawingReader) FSourceCopy.reset();
+    if (e.Source >= 0 && e.Source < j && lastReader[size_t(e.Source)] == j) {
+      TdtpEffect& named = *FEffects[size_t(e.Source)];
+      if (named.Output) --kept;
+      named.Output.reset();
+    }
+    if (e.KeepOutput && Bitmap && kept < kMaxKeptOutputs) {
+      e.Output = CopyOf(Bitmap);
+      ++kept;
+    }
   }
   TdtpShape::ApplyFlipMirror(Bitmap);
 }

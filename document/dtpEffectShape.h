@@ -51,7 +51,8 @@ class TdtpEffect : public platform::TPersistent {
   // -2 none. Stored and read back; what is drawn does not depend on it.
   int32_t Source = -2;
   // Scratch state of one painting pass: set while a later effect names this one as its
-  // Source, with Output holding this effect's result. Both are cleared when the pass ends.
+  // Source, with Output holding this effect's result until the last such effect has run
+  // (while few results are held). Both are cleared when the pass ends.
   bool KeepOutput = false;
   std::unique_ptr<TBitmap32> Output;
 };
@@ -66,6 +67,9 @@ class TdtpEffectShape : public TdtpShape {
   int32_t EffectCount() const { return int32_t(FEffects.size()); }
   TdtpEffect* GetEffect(int32_t Index) const;
 
+  // Also drops the effects: a cleared shape, and so a shape assigned from another, carries
+  // only the effects it is given afterwards.
+  void Clear() override;
   bool IsFlippedOrMirrored() const override;
   void AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) override;
   void ApplyFlipMirror(TBitmap32* Bitmap) override;

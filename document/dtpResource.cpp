@@ -248,6 +248,9 @@ void TdtpResource::LoadEmbedded() {
   if (!data) return;
   TXmlNode* buffer = data->NodeByName("Buffer");
   if (!buffer) return;
+  // The decoded object was built from the bytes about to be replaced: it goes with them, so
+  // the next lock builds it from the new ones (a locked resource refuses before any change).
+  FreeData();
   const int32_t size = data->ReadInteger("Size", 0);
   const std::string filter = data->ReadString("Filter");
   const uint8_t enc = filter == "BinHex" ? xbeHex : filter == "Base64" ? xbeBase64 : xbeRadix64;
@@ -269,7 +272,14 @@ void TdtpResource::StoreData() {
   switch (Storage) {
     case TdtpResourceStorage::External:
       if (!FileName.empty() && platform::FileExists(FileName) && !Modified) return;
-      SaveToFile(FileName);
+      if (OnSaveToFile) {
+        SaveToFile(FileName);
+        break;
+      }
+      // Nothing can write the file: the bytes are embedded, as for the archive, rather than
+      // failing the save of the whole document and losing them.
+      Storage = TdtpResourceStorage::Embedded;
+      SaveEmbeddedToXml();
       break;
     case TdtpResourceStorage::Archive:
       Storage = TdtpResourceStorage::Embedded;

@@ -366,3 +366,108 @@ TEST_F(BitmapShapeTest, FailedImportKeepsThePictureItReplaces) {
   s->Image()->Unlock();
   EXPECT_EQ(s->Image()->Data()->Size(), int64_t(bytes.size()));
 }
+
+// A file that holds no picture (empty, or damaged under a known extension) is refused at
+// import: the shape keeps the picture, bytes and names it had, also through a save and a
+// reload, and a shape without a picture stays without one.
+TEST_F(BitmapShapeTest, ImportOfAFileWithoutAPictureIsRefused) {
+  const std::string png = WritePng("good.png", 30, 20);
+  const auto bytes = kdtest::ReadFileBytes(png);
+  const std::string empty = kdtest::TempDir() + "/empty.png";
+  kdtest::WriteFileBytes(empty, {});
+  const std::string damaged = kdtest::TempDir() + "/damaged.png";
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 12);
+  kdtest::WriteFileBytes(damaged, cut);
+  auto held = [](TdtpBitmapShape* S) {
+    std::vector<uint8_t> v(size_t(S->Image()->Data()->Size()));
+    S->Image()->Data()->SetPosition(0);
+    if (!v.empty()) S->Image()->Data()->ReadBuffer(v.data(), int32_t(v.size()));
+    return v;
+  };
+  for (const std::string& bad : {empty, damaged}) {
+    SCOPED_TRACE(bad);
+    // A sized shape with a picture.
+    auto s = NewShape<TdtpBitmapShape>();
+    s->SetDocSize(40, 30);
+    s->Image()->LoadFromFile(png);
+    s->Image()->Lock();
+    s->Image()->Unlock();
+    const std::string message = ExpectThrow([&] { s->Image()->LoadFromFile(bad); });
+    EXPECT_NE(message, "<no exception>");
+    if (bad == empty) {
+      EXPECT_EQ(message, raster::SBitmapIsEmpty);
+    }
+    EXPECT_EQ(s->Image()->FileName, "good.png");
+    EXPECT_EQ(held(s.get()), bytes);
+    ASSERT_NE(s->Picture(), nullptr);
+    EXPECT_EQ(s->Picture()->Width(), 30);
+    EXPECT_EQ(s->DocWidth(), 40);
+    TXmlDocument xml("Shape");
+    s->SaveToXml(xml.Root());
+    TXmlDocument back;
+    back.ReadFromString(xml.WriteToString());
+    auto r = NewShape<TdtpBitmapShape>();
+    r->LoadFromXml(back.Root());
+    EXPECT_EQ(held(r.get()), bytes);
+    r->Image()->Lock();
+    ASSERT_NE(r->Picture(), nullptr);
+    EXPECT_EQ(r->Picture()->Pixel(0, 5), 0xFFFF0000u);
+    r->Image()->Unlock();
+    // A new shape gets neither bytes nor a size.
+    auto n = NewShape<TdtpBitmapShape>();
+    n->SetDocSize(0, 0);
+    EXPECT_NE(ExpectThrow([&] { n->Image()->LoadFromFile(bad); }), "<no exception>");
+    EXPECT_TRUE(n->Image()->IsEmpty());
+    EXPECT_EQ(n->Image()->State(), 0);
+    EXPECT_EQ(n->Image()->FileName, "");
+    EXPECT_EQ(n->Image()->LockCount(), 0);
+    EXPECT_EQ(n->DocWidth(), 0);
+  }
+}
+
+// A shape assigned from another shows the other's picture, and no picture when the other has
+// none; the picture it had before is gone.
+TEST_F(BitmapShapeTest, AssignedShapeShowsOnlyTheSourcesPicture) {
+  const std::string png = WritePng("mine.png", 30, 20);
+  auto withPicture = [&] {
+    auto s = NewShape<TdtpBitmapShape>();
+    s->SetDocSize(0, 0);
+    s->Image()->LoadFromFile(png);
+    s->Image()->Lock();
+    s->Image()->Unlock();
+    return s;
+  };
+  auto target = withPicture();
+  auto none = NewShape<TdtpBitmapShape>();
+  none->SetDocSize(12, 8);
+  target->Assign(none.get());
+  EXPECT_TRUE(target->Image()->IsEmpty());
+  EXPECT_EQ(target->Image()->State(), 0);
+  EXPECT_EQ(target->Image()->FileName, "");
+  EXPECT_EQ(target->Image()->Ext, "");
+  EXPECT_EQ(target->DocWidth(), 12);
+  kdtest::TTestDocumentHost doc;
+  target->SetDocument(&doc);
+  TBitmap32 canvas;
+  canvas.SetSize(target->ScreenRight() + 4, target->ScreenBottom() + 4);
+  canvas.Clear(0);
+  target->PaintShape(&canvas);
+  EXPECT_EQ(target->Picture(), nullptr);
+  EXPECT_EQ(canvas.Pixel(target->ScreenLeft() + 2, target->ScreenTop() + 2), 0u);
+  // Saved and reloaded it still has none.
+  TXmlDocument xml("Shape");
+  target->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto r = NewShape<TdtpBitmapShape>();
+  r->LoadFromXml(back.Root());
+  EXPECT_TRUE(r->Image()->IsEmpty());
+  // And a copy of a shape with a picture shows that picture.
+  auto source = withPicture();
+  target->Assign(source.get());
+  target->Image()->Lock();
+  ASSERT_NE(target->Picture(), nullptr);
+  EXPECT_EQ(target->Picture()->Width(), 30);
+  target->Image()->Unlock();
+  EXPECT_EQ(target->Image()->FileName, "mine.png");
+}

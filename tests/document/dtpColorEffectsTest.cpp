@@ -136,6 +136,41 @@ TEST_F(ColorEffectsTest, HslAdjustment) {
   EXPECT_EQ(b.Pixel(0, 0), 0x00123456u);
 }
 
+// A hue offset far outside 0..1 wraps like its fractional part, in both directions, and a
+// whole picture is adjusted without stepping through every turn.
+TEST_F(ColorEffectsTest, LargeHueOffsetsWrapExactly) {
+  const TColor32 cyan = raster::HSLtoRGB(0.5f, 1.0f, 0.5f) | 0xFF000000u;
+  TdtpHSLAdjustEffect e;
+  e.Hue = 0.25f;
+  TColor32 quarter = cyan;
+  e.AdjustPixel(quarter);
+  EXPECT_NEAR(HueOf(quarter), 0.75f, 0.01f);
+  for (float hue : {1.25f, 7.25f, 1000000.25f, 1048576.25f, 2097151.25f, -0.75f, -3.75f, -1000000.75f,
+                    -2097151.75f}) {
+    SCOPED_TRACE(hue);
+    e.Hue = hue;
+    TColor32 p = cyan;
+    e.AdjustPixel(p);
+    EXPECT_EQ(p, quarter);
+  }
+  // Whole turns change nothing; from 2^24 on a float holds whole numbers only, so the sum
+  // with the pixel's hue is a whole number too: hue 0.
+  for (float hue : {1.0f, -1.0f, 999999.0f, -999999.0f, 3e7f, -3e7f, 3e30f, -3e30f}) {
+    SCOPED_TRACE(hue);
+    e.Hue = hue;
+    TColor32 p = cyan;
+    e.AdjustPixel(p);
+    EXPECT_EQ(p, raster::HSLtoRGB(std::fabs(hue) < 16777216.0f ? 0.5f : 0.0f, 1.0f, 0.5f) | 0xFF000000u);
+  }
+  TBitmap32 b;
+  b.SetSize(64, 64);
+  b.Clear(cyan);
+  e.Hue = 999999.25f;
+  e.Apply(&b);
+  EXPECT_EQ(b.Pixel(0, 0), quarter);
+  EXPECT_EQ(b.Pixel(63, 63), quarter);
+}
+
 TEST_F(ColorEffectsTest, XmlRoundTripAndMissingValues) {
   TXmlDocument xml("Effect");
   TdtpBrightContrEffect e;

@@ -218,3 +218,88 @@ TEST_F(EffectTest, XmlRoundTrip) {
   EXPECT_TRUE(doc.Changed.empty());
   EXPECT_TRUE(doc.Commands.empty());
 }
+
+// A shape made a copy of another carries the other's effects, not its own ones as well; a
+// cleared shape carries none.
+TEST_F(EffectTest, AssignedShapeCarriesOnlyTheSourcesEffects) {
+  auto source = NewShape<TdtpEffectShape>();
+  source->SetDocSize(10, 10);
+  auto e = std::make_unique<TdtpColorLUTEffect>();
+  e->Source = 0;
+  source->AddEffect(std::move(e));
+  auto target = NewShape<TdtpEffectShape>();
+  target->AddEffect(std::make_unique<TdtpColorLUTEffect>());
+  target->AddEffect(std::make_unique<TdtpColorLUTEffect>());
+  target->Assign(source.get());
+  ASSERT_EQ(target->EffectCount(), 1);
+  EXPECT_EQ(target->GetEffect(0)->Source, 0);
+  EXPECT_EQ(target->GetEffect(0)->Owner, target.get());
+  // The paint rectangle is grown once, as the source's is.
+  float l = 0, t = 0, r = 0, b = 0;
+  target->AdjustPaintRect(l, t, r, b);
+  EXPECT_EQ(l, 1);
+  EXPECT_EQ(b, 4);
+  // And stays so through a save and a reload.
+  TXmlDocument xml("Shape");
+  target->SaveToXml(xml.Root());
+  TXmlDocument back;
+  back.ReadFromString(xml.WriteToString());
+  auto reloaded = NewShape<TdtpEffectShape>();
+  reloaded->LoadFromXml(back.Root());
+  EXPECT_EQ(reloaded->EffectCount(), 1);
+  // Assigning a shape without effects leaves none, and the buffer is no longer forced.
+  target->Assign(NewShape<TdtpEffectShape>().get());
+  EXPECT_EQ(target->EffectCount(), 0);
+  EXPECT_FALSE(target->IsFlippedOrMirrored());
+  reloaded->Clear();
+  EXPECT_EQ(reloaded->EffectCount(), 0);
+}
+
+namespace {
+// Counts, when applied, how many effects of its shape hold a kept result, and notes whether
+// the effect its Source names offered one.
+class TCountingEffect : public TdtpEffect {
+ public:
+  void Apply(TBitmap32*) override {
+    int32_t held = 0;
+    for (int32_t i = 0; i < Owner->EffectCount(); ++i) held += Owner->GetEffect(i)->Output ? 1 : 0;
+    MaxHeld = std::max(MaxHeld, held);
+    const TdtpEffect* named = Source >= 0 ? Owner->GetEffect(Source) : nullptr;
+    SawNamed = named && named->Output;
+  }
+  static inline int32_t MaxHeld = 0;
+  bool SawNamed = false;
+};
+}  // namespace
+
+// However many effects name each other as their Source, a painting pass holds only a few
+// copies of the shape's bitmap at a time: a result goes as soon as its last reader has run.
+TEST_F(EffectTest, KeptResultsStayFewInLongLists) {
+  kdtest::TTestDocumentHost doc;
+  auto paint = [&](int32_t N, const std::function<int32_t(int32_t)>& SourceOf, std::vector<TCountingEffect*>& Out) {
+    auto s = NewShape<TdtpMarkShape>();
+    s->SetDocument(&doc);
+    s->SetDocBounds(0, 0, 20, 20);
+    for (int32_t i = 0; i < N; ++i) {
+      auto e = std::make_unique<TCountingEffect>();
+      e->Source = SourceOf(i);
+      Out.push_back(e.get());
+      s->AddEffect(std::move(e));
+    }
+    TCountingEffect::MaxHeld = 0;
+    s->UpdateBuffer();
+    EXPECT_NE(s->Buffer(), nullptr);
+    for (int32_t i = 0; i < N; ++i) EXPECT_EQ(s->GetEffect(i)->Output, nullptr);
+    return s;
+  };
+  // A chain: each effect reads the one before it, and every one sees what it names.
+  std::vector<TCountingEffect*> chain;
+  auto a = paint(200, [](int32_t i) { return i - 1 == -1 ? -2 : i - 1; }, chain);
+  EXPECT_LE(TCountingEffect::MaxHeld, 1);
+  for (size_t i = 1; i < chain.size(); ++i) EXPECT_TRUE(chain[i]->SawNamed) << i;
+  // The second half reads the first half: the copies held stay bounded all the same.
+  std::vector<TCountingEffect*> halves;
+  auto b = paint(200, [](int32_t i) { return i < 100 ? -2 : i - 100; }, halves);
+  EXPECT_LE(TCountingEffect::MaxHeld, 8);
+  EXPECT_TRUE(halves[100]->SawNamed);
+}

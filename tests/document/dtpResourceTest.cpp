@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "tests/common/TestSupport.h"
@@ -408,4 +409,112 @@ TEST(ResourceTest, CopiedBitmapShapeReleasesItsPicture) {
   copy->FreeBuffersAll();
   EXPECT_EQ(copy->Image()->Object(), nullptr);
   EXPECT_EQ(copy->Image()->State(), 1);
+}
+
+namespace {
+// The decoded object of the counting resource below: the first byte of the data it came from.
+struct TFirstByte : platform::TObject {
+  uint8_t Value = 0;
+};
+}  // namespace
+
+// Bytes read in from the XML replace those the decoded object was built from: the next lock
+// builds the object anew from them, and a release drops it. A locked resource keeps both.
+TEST(ResourceTest, EmbeddedBytesReplaceTheDecodedObject) {
+  auto makeXml = [](TXmlDocument& X, uint8_t First) {
+    TXmlNode* d = X.Root()->NodeNew("Data");
+    d->WriteInteger("Size", 2);
+    d->WriteString("Filter", "BinHex");
+    const char hex[] = "0123456789ABCDEF";
+    d->NodeNew("Buffer")->SetValue(std::string{hex[First >> 4], hex[First & 15], 'F', 'F'});
+  };
+  TXmlDocument one("Image"), two("Image");
+  makeXml(one, 0x11);
+  makeXml(two, 0x22);
+  int built = 0;
+  TdtpResource r;
+  r.OnLoadObject = [&](TdtpResource* R) {
+    auto o = std::make_unique<TFirstByte>();
+    R->Data()->ReadBuffer(&o->Value, 1);
+    R->SetObject(std::move(o));
+    ++built;
+  };
+  auto shown = [&] {
+    r.Lock();
+    const auto* o = dynamic_cast<TFirstByte*>(r.Object());
+    const int v = o ? o->Value : -1;
+    r.Unlock();
+    return v;
+  };
+  r.LoadFromXml(one.Root());
+  EXPECT_EQ(shown(), 0x11);
+  EXPECT_EQ(r.State(), 2);
+  r.LoadFromXml(two.Root());
+  EXPECT_EQ(r.State(), 1);
+  EXPECT_EQ(r.Object(), nullptr);
+  EXPECT_EQ(shown(), 0x22);
+  EXPECT_EQ(built, 2);
+  r.ReleaseObject();
+  EXPECT_EQ(r.Object(), nullptr);
+  // A copy of another resource shows the other's bytes.
+  TdtpResource other;
+  other.LoadFromXml(one.Root());
+  r.Assign(&other);
+  EXPECT_EQ(shown(), 0x11);
+  // While locked, nothing is replaced.
+  r.Lock();
+  EXPECT_EQ(ExpectThrow([&] { r.LoadFromXml(two.Root()); }), "Cannot delete object while it is locked.");
+  EXPECT_EQ(dynamic_cast<TFirstByte*>(r.Object())->Value, 0x11);
+  EXPECT_EQ(ReadAll(r.Data()), (std::vector<uint8_t>{0x11, 0xFF}));
+  r.Unlock();
+  // Without "Data" the resource stays as it was, object included.
+  TXmlDocument none("Image");
+  r.LoadFromXml(none.Root());
+  EXPECT_EQ(r.State(), 2);
+  EXPECT_EQ(dynamic_cast<TFirstByte*>(r.Object())->Value, 0x11);
+}
+
+// An external resource whose file is gone (or that was changed) and that has no way to write
+// its file keeps its bytes by embedding them, like an archive-held one: the save succeeds and a
+// reload finds the same bytes.
+TEST(ResourceTest, ExternalBytesWithoutAFileAreEmbedded) {
+  const std::string file = kdtest::TempDir() + "/gone.bin";
+  const auto bytes = Pattern(30000);
+  kdtest::WriteFileBytes(file, bytes);
+  for (int modified = 0; modified < 2; ++modified) {
+    SCOPED_TRACE(modified);
+    TdtpResource r;
+    r.Storage = TdtpResourceStorage::External;
+    r.LoadFromFile(file);
+    r.Modified = modified == 1;
+    if (!modified) std::filesystem::remove(file);
+    TXmlDocument xml("Image");
+    EXPECT_EQ(ExpectThrow([&] { r.SaveToXml(xml.Root()); }), "<no exception>");
+    EXPECT_EQ(xml.Root()->ReadString("Storage"), "Embedded");
+    EXPECT_EQ(r.Storage, TdtpResourceStorage::Embedded);
+    TXmlDocument back;
+    back.ReadFromString(xml.WriteToString());
+    TdtpResource loaded;
+    loaded.LoadFromXml(back.Root());
+    EXPECT_EQ(ReadAll(loaded.Data()), bytes);
+    kdtest::WriteFileBytes(file, bytes);
+  }
+  // A resource that can write its file still does so.
+  TdtpResource w;
+  w.Storage = TdtpResourceStorage::External;
+  w.LoadFromFile(file);
+  std::filesystem::remove(file);
+  int saves = 0;
+  w.OnSaveToFile = [&](TdtpResource*, const std::string& Name) {
+    ++saves;
+    EXPECT_EQ(Name, w.FileName);
+  };
+  TXmlDocument xml("Image");
+  w.SaveToXml(xml.Root());
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(xml.Root()->ReadString("Storage"), "External");
+  EXPECT_EQ(xml.Root()->NodeByName("Data"), nullptr);
+  // Asked directly, saving to a file without a handler still says so.
+  EXPECT_EQ(ExpectThrow([&] { TdtpResource().SaveToFile(file); }),
+            "Resource save error:\rNo OnSaveToFile implemented.");
 }
