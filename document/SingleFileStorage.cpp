@@ -21,6 +21,13 @@ constexpr uint16_t kOpenReadOnly = 0x40;  // read-only, deny none
 constexpr const char* kCorrupted = "Corrupted archive";
 constexpr const char* kNotValid = "Not a valid storage";
 
+// Names are stored in windows-1252: a name with other characters would be stored as "?" and
+// come back as another name, or as the same name as another stream.
+void CheckStorableName(const std::string& Name) {
+  if (platform::Cp1252ToUtf8(platform::Utf8ToCp1252(Name)) != Name)
+    throw platform::Exception("Stream name \"" + Name + "\" holds characters that cannot be stored");
+}
+
 [[noreturn]] void Corrupted() { throw platform::Exception(kCorrupted); }
 
 void PutLE(std::string& out, uint64_t v, int bytes) {
@@ -338,6 +345,7 @@ void TStoreStream::WriteEntry(std::string& Out) const {
 
 void TStoreStream::SetName(const std::string& Value) {
   if (Value == FName) return;
+  CheckStorableName(Value);
   // Two entries of one name would hide one of them for good.
   if (FOwner && FOwner->Find(Value)) throw platform::Exception("Cannot overwrite stream \"" + Value + "\"");
   if (FOwner) FOwner->CheckWritable();
@@ -939,6 +947,7 @@ bool TSingleStorage::MayReplace(const std::string& Name) {
 int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
   if (!Entry) return -1;
   if (Entry->FName.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
+  CheckStorableName(Entry->FName);
   CheckWritable();
   const std::string name = Entry->FName;
   if (!MayReplace(name)) return -1;
@@ -966,6 +975,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
 
 int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string& Name) {
   if (Name.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
+  CheckStorableName(Name);
   CheckWritable();
   if (!MayReplace(Name)) return -1;
   auto entry = std::make_unique<TStoreStream>(Name);
@@ -1021,6 +1031,7 @@ void TSingleStorage::DeleteStream(const std::string& Name) {
 void TSingleStorage::RenameStream(const std::string& OldName, const std::string& NewName) {
   const int32_t index = IndexOf(OldName);
   if (index < 0 || OldName == NewName) return;
+  CheckStorableName(NewName);
   // Two entries of one name would hide one of them for good.
   if (IndexOf(NewName) >= 0) throw platform::Exception("Cannot overwrite stream \"" + NewName + "\"");
   CheckWritable();

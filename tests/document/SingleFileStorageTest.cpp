@@ -1,4 +1,5 @@
 #include "document/SingleFileStorage.h"
+#include "platform/TextCodec.h"
 
 #include <gtest/gtest.h>
 
@@ -1106,4 +1107,33 @@ TEST(SingleFileStorage, EntryRenamedOntoAnotherNameIsRefused) {
   TSingleStorage r;
   r.SetStream(std::move(copy));
   ExpectStreams(r, {{"A", Pattern(5, 1)}, {"C", Pattern(6, 2)}});
+}
+
+// Names are stored in windows-1252: every character it holds comes back, and a name with any
+// other character is refused wherever a name is given, before anything changes.
+TEST(SingleFileStorage, NamesOutsideTheStoredCharacterSetAreRefused) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  std::string every;
+  for (int c = 1; c < 256; ++c) every += static_cast<char>(c);
+  const std::string wide = platform::Cp1252ToUtf8(every);
+  Write(s, wide, Pattern(3, 1));
+  Write(s, "\xe2\x82\xac uro \xc3\xa9", Pattern(4, 2));  // euro sign and e acute are stored
+  const std::string refused = "Stream name \"\xce\xa9\" holds characters that cannot be stored";
+  ExpectMessage([&] { Write(s, "\xce\xa9", Pattern(5, 3)); }, refused);
+  ExpectMessage([&] { s.AddStream(std::make_unique<TStoreStream>("\xce\xa9")); }, refused);
+  ExpectMessage([&] { s.RenameStream(wide, "\xce\xa9"); }, refused);
+  ExpectMessage([&] { s.Items(1)->SetName("\xce\xa9"); }, refused);
+  ExpectMessage([&] { Write(s, "\xf0\x9f\x98\x80", Pattern(5, 3)); },
+                "Stream name \"\xf0\x9f\x98\x80\" holds characters that cannot be stored");
+  ASSERT_EQ(s.Count(), 2);
+  auto copy = std::make_unique<TMemoryStream64>();
+  copy->CopyFrom64(s.Stream(), 0);
+  TSingleStorage r;
+  r.SetStream(std::move(copy));
+  ExpectStreams(r, {{wide, Pattern(3, 1)}, {"\xe2\x82\xac uro \xc3\xa9", Pattern(4, 2)}});
+  // A name read back is storable again: renaming to it and back works.
+  r.RenameStream(wide, "x");
+  r.RenameStream("x", wide);
+  EXPECT_TRUE(r.StreamExists(wide));
 }
