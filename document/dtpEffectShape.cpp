@@ -165,15 +165,24 @@ void TdtpEffectShape::LoadFromXml(TXmlNode* Node) {
   ++FLoading;
   try {
     TdtpShape::LoadFromXml(Node);
+    // The effects are added first and the shape refreshed once: refreshing after each one
+    // would make loading cost the square of their number.
+    bool any = false;
     for (const auto& child : Node->Nodes()) {
       if (!platform::SameText(child->Name(), "Effect")) continue;
+      if (!any) Invalidate();
+      any = true;
       auto effect = FindEffectClass(child->ReadString("ClassName", "")).Construct();
       TdtpEffect* raw = effect.get();
-      AddEffect(std::move(effect));
+      effect->Owner = this;
+      FEffects.push_back(std::move(effect));
       raw->LoadFromXml(child.get());
       raw->UpdateTables();
     }
-    UpdatePaintRect();
+    if (any)
+      Refresh();
+    else
+      UpdatePaintRect();
   } catch (...) {
     --FLoading;
     throw;

@@ -303,3 +303,46 @@ TEST_F(EffectTest, KeptResultsStayFewInLongLists) {
   EXPECT_LE(TCountingEffect::MaxHeld, 8);
   EXPECT_TRUE(halves[100]->SawNamed);
 }
+
+namespace {
+// Counts how often the shape asks its effects for their paint rectangle.
+class TAskCountingEffect : public TdtpEffect {
+ public:
+  static const TEffectClass& StaticClass() {
+    static const TEffectClass cls = MakeEffectClass<TAskCountingEffect>("TAskCountingEffect");
+    return cls;
+  }
+  const TEffectClass& Class() const override { return StaticClass(); }
+  void AdjustPaintRect(float& L, float&, float&, float&) override {
+    L += 0.5f;
+    ++Asked;
+  }
+  static inline int64_t Asked = 0;
+};
+}  // namespace
+
+// Loading grows linearly with the number of effects: the paint rectangle is worked out once
+// for the whole list, not again after each effect; the result is the same as adding them.
+TEST_F(EffectTest, LoadingManyEffectsAsksEachOnlyAFewTimes) {
+  RegisterEffectClass(TAskCountingEffect::StaticClass(), 0);
+  kdtest::TTestDocumentHost doc;
+  for (int n : {1, 10, 3000}) {
+    SCOPED_TRACE(n);
+    auto made = NewShape<TdtpMarkShape>();
+    made->SetDocument(&doc);
+    made->SetDocBounds(0, 0, 4, 4);
+    for (int i = 0; i < n; ++i) made->AddEffect(std::make_unique<TAskCountingEffect>());
+    TXmlDocument xml("Shape");
+    made->SaveToXml(xml.Root());
+    auto loaded = NewShape<TdtpMarkShape>();
+    loaded->SetDocument(&doc);
+    TAskCountingEffect::Asked = 0;
+    loaded->LoadFromXml(xml.Root());
+    EXPECT_LE(TAskCountingEffect::Asked, 4 * n);
+    ASSERT_NE(loaded->GetEffect(n - 1), nullptr);
+    EXPECT_EQ(loaded->GetEffect(n), nullptr);
+    EXPECT_EQ(loaded->GetEffect(n - 1)->Owner, loaded.get());
+    EXPECT_EQ(loaded->OutsetLeft(), made->OutsetLeft());
+    EXPECT_FLOAT_EQ(loaded->OutsetLeft(), 0.5f * float(n));
+  }
+}
