@@ -59,6 +59,60 @@ struct TNodeCache {
   }
 };
 thread_local TNodeCache gNodeCache;
+
+// The heap buffers of freed nodes' texts, child lists and attribute lists, for the next nodes:
+// a document has thousands of them, and recycling them costs far less than the allocator
+// (which also had to sweep them up whenever a large block was asked for). Texts are kept by
+// size class, with the room the allocator gives for the class anyway (16 k + 7 characters);
+// lists by their exact room. Bounded, and emptied when the thread ends.
+struct TBufferCache {
+  static constexpr size_t kTextClasses = 9;       // texts of 16 to 135 characters
+  static constexpr size_t kListClasses = 33;      // child lists of up to 32 nodes
+  static constexpr size_t kAttributeClasses = 9;  // attribute lists of up to 8
+  static constexpr size_t kTextLimit = 1 << 14;
+  static constexpr size_t kListLimit = 1 << 12;
+  std::vector<std::string> Texts[kTextClasses];
+  std::vector<std::vector<std::unique_ptr<TXmlNode>>> Lists[kListClasses];
+  std::vector<std::vector<std::string>> Attributes[kAttributeClasses];
+  size_t TextCount = 0;
+  size_t ListCount = 0;
+  bool Ended = false;
+  ~TBufferCache() { Ended = true; }
+
+  // Called from destructors: without room to keep it, the buffer is simply freed.
+  template <class T>
+  static bool Keep(std::vector<T>& Kept, T& Item) noexcept {
+    try {
+      Kept.push_back(std::move(Item));
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+  static size_t TextClass(size_t Length) { return (Length + 8) / 16; }
+  static size_t TextRoom(size_t Class) { return 16 * Class + 7; }
+
+  void KeepText(std::string& S) {
+    const size_t room = S.capacity();
+    if (room < TextRoom(1)) return;  // held in the string itself, or too small a block to class
+    const size_t c = (room - 7) / 16;
+    if (c >= kTextClasses || TextCount >= kTextLimit) return;
+    if (Keep(Texts[c], S)) ++TextCount;
+  }
+  void KeepNodes(std::vector<std::unique_ptr<TXmlNode>>& L) {
+    const size_t room = L.capacity();
+    if (room == 0 || room >= kListClasses || ListCount >= kListLimit) return;
+    if (Keep(Lists[room], L)) ++ListCount;
+  }
+  void KeepAttributes(std::vector<std::string>& L) {
+    const size_t room = L.capacity();
+    if (room == 0 || room >= kAttributeClasses || ListCount >= kListLimit) return;
+    for (std::string& a : L) KeepText(a);
+    L.clear();
+    if (Keep(Attributes[room], L)) ++ListCount;
+  }
+};
+thread_local TBufferCache gBuffers;
 #endif
 
 thread_local int64_t gLiveNodes = 0;
@@ -115,6 +169,18 @@ void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
 }
 
 TXmlNode::~TXmlNode() {
+  if (!FNodes.empty()) FreeNodes();
+#if KD_XML_NODE_CACHE
+  TBufferCache& buffers = gBuffers;
+  if (buffers.Ended) return;
+  buffers.KeepText(FValue);
+  buffers.KeepText(FName);
+  if (FNodes.capacity()) buffers.KeepNodes(FNodes);
+  if (FAttributes.capacity()) buffers.KeepAttributes(FAttributes);
+#endif
+}
+
+void TXmlNode::FreeNodes() {
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {
@@ -123,7 +189,8 @@ TXmlNode::~TXmlNode() {
     try {
       held.reserve(base + FNodes.size());
     } catch (...) {
-      return;  // no room to hold them: the children go first after all
+      FNodes.clear();  // no room to hold them: the children go first after all
+      return;
     }
     held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
     std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
@@ -134,8 +201,66 @@ TXmlNode::~TXmlNode() {
       held.pop_back();
       child.reset();
     }
+    return;
   }
+  FNodes.clear();
 }
+
+namespace xmlpriv {
+
+void TakeText(std::string& Dest, size_t N) {
+#if KD_XML_NODE_CACHE
+  const size_t c = TBufferCache::TextClass(N);
+  TBufferCache& buffers = gBuffers;
+  if (c < TBufferCache::kTextClasses && !buffers.Ended) {
+    std::vector<std::string>& kept = buffers.Texts[c];
+    if (!kept.empty()) {
+      Dest = std::move(kept.back());
+      kept.pop_back();
+      --buffers.TextCount;
+      Dest.clear();
+      return;
+    }
+    N = TBufferCache::TextRoom(c);
+  }
+#endif
+  Dest.clear();
+  Dest.reserve(N);
+}
+
+void ReserveNodes(std::vector<std::unique_ptr<TXmlNode>>& Nodes, size_t N) {
+#if KD_XML_NODE_CACHE
+  if (N > Nodes.capacity() && N < TBufferCache::kListClasses) {
+    TBufferCache& buffers = gBuffers;
+    std::vector<std::vector<std::unique_ptr<TXmlNode>>>& kept = buffers.Lists[N];
+    if (!buffers.Ended && !kept.empty()) {
+      Nodes = std::move(kept.back());
+      kept.pop_back();
+      --buffers.ListCount;
+      return;
+    }
+  }
+#endif
+  Nodes.reserve(N);
+}
+
+void ReserveAttributes(std::vector<std::string>& Attributes, size_t N) {
+#if KD_XML_NODE_CACHE
+  if (N > Attributes.capacity() && N < TBufferCache::kAttributeClasses) {
+    TBufferCache& buffers = gBuffers;
+    std::vector<std::vector<std::string>>& kept = buffers.Attributes[N];
+    if (!buffers.Ended && !kept.empty()) {
+      Attributes = std::move(kept.back());
+      kept.pop_back();
+      --buffers.ListCount;
+      return;
+    }
+  }
+#endif
+  Attributes.reserve(N);
+}
+
+}  // namespace xmlpriv
 
 std::unique_ptr<TXmlNode> TXmlNode::CreateName(TXmlDocument* ADocument, const std::string& AName) {
   auto node = std::make_unique<TXmlNode>(ADocument);

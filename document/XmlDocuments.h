@@ -279,6 +279,8 @@ class TXmlNode : public platform::TPersistent {
   // The child holding a typed value, or nullptr.
   const TXmlNode* ValueNode(const std::string& AName) const { return NodeByName(AName); }
   bool SkipDefault(bool Equal) const;
+  // Frees the children (the destructor's part that may need the held-children stack).
+  void FreeNodes();
 
   std::vector<std::string> FAttributes;
   TXmlDocument* FDocument = nullptr;

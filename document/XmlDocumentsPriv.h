@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <memory>
+#include <vector>
 
 #include "document/XmlDocuments.h"
 
@@ -17,6 +19,20 @@ void WriteAll(platform::TStream* Stream, std::string_view Text);
 // Everything from the stream's position to its end: a view into the adapter's own text, or
 // a copy held in Owned.
 std::string_view ReadRest(platform::TStream* Stream, std::string& Owned);
+
+// Buffers of freed nodes are kept per thread for the next ones (see XmlDocuments.cpp):
+// Dest = the N characters at P; Nodes (empty) and Attributes (empty) get room for N items.
+// TakeText leaves Dest empty with room for N characters.
+void TakeText(std::string& Dest, size_t N);
+inline void AssignText(std::string& Dest, const char* P, size_t N) {
+  if (N > Dest.capacity())
+    TakeText(Dest, N);
+  else
+    Dest.clear();
+  Dest.append(P, N);
+}
+void ReserveNodes(std::vector<std::unique_ptr<TXmlNode>>& Nodes, size_t N);
+void ReserveAttributes(std::vector<std::string>& Attributes, size_t N);
 
 // The first, plain tokeniser, kept to check the fast one against: reads a whole document as
 // ReadFromString does, or one node from Text (Consumed: the characters read, also on error).

@@ -213,10 +213,10 @@ class TXmlParser {
       NodeNew(Node);
       if (closePos == std::string_view::npos) Unterminated(close);
       if (kind == xnComment || kind == xnCData) {
-        Node->FValue.assign(rest.substr(open.size(), closePos - open.size()));
+        xmlpriv::AssignText(Node->FValue, FCur + open.size(), closePos - open.size());
       } else {
         // Keep the markers ("!DOCTYPE x", "?pi?", "/x") so that writing "<%s>" restores the text.
-        Node->FValue.assign(rest.substr(1, closePos + close.size() - 2));
+        xmlpriv::AssignText(Node->FValue, FCur + 1, closePos + close.size() - 2);
       }
       FCur += closePos + close.size();
       NodeLoaded(Node);
@@ -252,10 +252,7 @@ class TXmlParser {
     } else {
       // Only a name: no attributes, no blanks to check.
       if (tag.empty()) throw EFilerError("Missing element name");
-      if (Node->FName.empty())
-        Node->FName.append(tag);
-      else
-        Node->FName.assign(tag);
+      xmlpriv::AssignText(Node->FName, tag.data(), tag.size());
     }
     NodeNew(Node);
     if (kind == xnElement) ParseContent(Node, Depth);
@@ -305,12 +302,12 @@ class TXmlParser {
       if (name[0] == '!' || name[0] == '?' || name[0] == '/' ||
           std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
         Node->SetName(std::string(name));
-      Node->FName.assign(name);
+      xmlpriv::AssignText(Node->FName, name.data(), name.size());
       first = 1;
     }
     std::vector<std::string>& attributes = Node->FAttributes;
     attributes.clear();
-    attributes.reserve(n - first);
+    xmlpriv::ReserveAttributes(attributes, n - first);
     for (size_t i = first; i < n; ++i) attributes.emplace_back(words[i]);
   }
 
@@ -371,6 +368,7 @@ class TXmlParser {
     const size_t n = FPending.size() - Base;
     if (n == 0) return;
     const auto first = FPending.begin() + static_cast<std::ptrdiff_t>(Base);
+    if (Node->FNodes.empty()) xmlpriv::ReserveNodes(Node->FNodes, n);
     Node->FNodes.insert(Node->FNodes.end(), std::make_move_iterator(first), std::make_move_iterator(FPending.end()));
     FPending.erase(first, FPending.end());
   }
@@ -382,7 +380,12 @@ class TXmlParser {
       const char* lt;
       if (!hasChild) {
         lt = FindChar(FCur, FEnd, '<');
-        if (lt != FCur) Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        if (lt != FCur) {
+          if (Node->FValue.empty())
+            xmlpriv::AssignText(Node->FValue, FCur, static_cast<size_t>(lt - FCur));
+          else
+            Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        }
       } else {
         lt = FindLessNoteLineEnd(FCur, FEnd, breakAfterLast);
       }
