@@ -66,14 +66,21 @@ thread_local TNodeCache gNodeCache;
 // size class, with the room the allocator gives for the class anyway (16 k + 7 characters);
 // lists by their exact room. Bounded, and emptied when the thread ends.
 struct TBufferCache {
+  using TNodeList = std::vector<std::unique_ptr<TXmlNode>>;
   static constexpr size_t kTextClasses = 9;       // texts of 16 to 135 characters
   static constexpr size_t kListClasses = 33;      // child lists of up to 32 nodes
   static constexpr size_t kAttributeClasses = 9;  // attribute lists of up to 8
+  static constexpr size_t kLargeLists = 4;        // longer child lists, up to kLargeRoom nodes
+  static constexpr size_t kLargeRoom = 1 << 14;
+  // Each class is bounded on its own, so that one kind of document does not fill the cache
+  // with lists another cannot use; the totals bound the memory kept.
+  static constexpr size_t kClassLimit = 1 << 12;
   static constexpr size_t kTextLimit = 1 << 14;
-  static constexpr size_t kListLimit = 1 << 12;
+  static constexpr size_t kListLimit = 1 << 13;
   std::vector<std::string> Texts[kTextClasses];
-  std::vector<std::vector<std::unique_ptr<TXmlNode>>> Lists[kListClasses];
+  std::vector<TNodeList> Lists[kListClasses];
   std::vector<std::vector<std::string>> Attributes[kAttributeClasses];
+  std::vector<TNodeList> Large;
   size_t TextCount = 0;
   size_t ListCount = 0;
   bool Ended = false;
@@ -96,20 +103,38 @@ struct TBufferCache {
     const size_t room = S.capacity();
     if (room < TextRoom(1)) return;  // held in the string itself, or too small a block to class
     const size_t c = (room - 7) / 16;
-    if (c >= kTextClasses || TextCount >= kTextLimit) return;
+    if (c >= kTextClasses || Texts[c].size() >= kClassLimit || TextCount >= kTextLimit) return;
     if (Keep(Texts[c], S)) ++TextCount;
   }
-  void KeepNodes(std::vector<std::unique_ptr<TXmlNode>>& L) {
+  // L is empty.
+  void KeepNodes(TNodeList& L) {
     const size_t room = L.capacity();
-    if (room == 0 || room >= kListClasses || ListCount >= kListLimit) return;
+    if (room >= kListClasses) {
+      if (room <= kLargeRoom && Large.size() < kLargeLists) Keep(Large, L);
+      return;
+    }
+    if (room == 0 || Lists[room].size() >= kClassLimit || ListCount >= kListLimit) return;
     if (Keep(Lists[room], L)) ++ListCount;
   }
   void KeepAttributes(std::vector<std::string>& L) {
     const size_t room = L.capacity();
-    if (room == 0 || room >= kAttributeClasses || ListCount >= kListLimit) return;
+    if (room == 0 || room >= kAttributeClasses || Attributes[room].size() >= kClassLimit || ListCount >= kListLimit)
+      return;
     for (std::string& a : L) KeepText(a);
     L.clear();
     if (Keep(Attributes[room], L)) ++ListCount;
+  }
+  // A kept long list with room for N to 2 N nodes (the closest), into the empty L.
+  bool TakeLarge(TNodeList& L, size_t N) {
+    size_t best = Large.size();
+    for (size_t i = 0; i < Large.size(); ++i) {
+      const size_t room = Large[i].capacity();
+      if (room >= N && room / 2 <= N && (best == Large.size() || room < Large[best].capacity())) best = i;
+    }
+    if (best == Large.size()) return false;
+    L = std::move(Large[best]);
+    Large.erase(Large.begin() + static_cast<std::ptrdiff_t>(best));
+    return true;
   }
 };
 thread_local TBufferCache gBuffers;
@@ -193,6 +218,10 @@ void TXmlNode::FreeNodes() {
       return;
     }
     held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
+    FNodes.clear();
+#if KD_XML_NODE_CACHE
+    if (!gBuffers.Ended) gBuffers.KeepNodes(FNodes);
+#endif
     std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
     // One at a time from the back: a child's own destructor pushes onto (and may reallocate)
     // the same stack, so nothing of it may be held across that call.
@@ -228,17 +257,33 @@ void TakeText(std::string& Dest, size_t N) {
   Dest.reserve(N);
 }
 
+namespace {
+#if KD_XML_NODE_CACHE
+// A kept list with room for N to 2 N - 1 items (the closest) into the empty List. Lists built
+// one item at a time have powers of two for room; those serve too.
+template <class T, size_t Classes>
+bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes], size_t N, size_t& Count) {
+  const size_t last = std::min(2 * N - 1, Classes - 1);
+  for (size_t c = N; c <= last; ++c) {
+    std::vector<std::vector<T>>& kept = Kept[c];
+    if (kept.empty()) continue;
+    List = std::move(kept.back());
+    kept.pop_back();
+    --Count;
+    return true;
+  }
+  return false;
+}
+#endif
+}  // namespace
+
 void ReserveNodes(std::vector<std::unique_ptr<TXmlNode>>& Nodes, size_t N) {
 #if KD_XML_NODE_CACHE
-  if (N > Nodes.capacity() && N < TBufferCache::kListClasses) {
+  if (N > Nodes.capacity()) {
     TBufferCache& buffers = gBuffers;
-    std::vector<std::vector<std::unique_ptr<TXmlNode>>>& kept = buffers.Lists[N];
-    if (!buffers.Ended && !kept.empty()) {
-      Nodes = std::move(kept.back());
-      kept.pop_back();
-      --buffers.ListCount;
+    if (!buffers.Ended && (N < TBufferCache::kListClasses ? TakeList(Nodes, buffers.Lists, N, buffers.ListCount)
+                                                           : buffers.TakeLarge(Nodes, N)))
       return;
-    }
   }
 #endif
   Nodes.reserve(N);
@@ -248,13 +293,7 @@ void ReserveAttributes(std::vector<std::string>& Attributes, size_t N) {
 #if KD_XML_NODE_CACHE
   if (N > Attributes.capacity() && N < TBufferCache::kAttributeClasses) {
     TBufferCache& buffers = gBuffers;
-    std::vector<std::vector<std::string>>& kept = buffers.Attributes[N];
-    if (!buffers.Ended && !kept.empty()) {
-      Attributes = std::move(kept.back());
-      kept.pop_back();
-      --buffers.ListCount;
-      return;
-    }
+    if (!buffers.Ended && TakeList(Attributes, buffers.Attributes, N, buffers.ListCount)) return;
   }
 #endif
   Attributes.reserve(N);
