@@ -93,7 +93,7 @@ struct TXmlBrushValues {
 
 class TXmlDocument;
 
-class TXmlNode : public platform::TPersistent {
+class TXmlNode final : public platform::TPersistent {
  public:
   explicit TXmlNode(TXmlDocument* ADocument = nullptr) : FDocument(ADocument) {}
   ~TXmlNode() override;
