@@ -28,37 +28,24 @@ std::string AttributeName(std::string_view Line) {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KD_XML_NODE_CACHE 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KD_XML_NODE_CACHE 0
-#endif
-#endif
-#ifndef KD_XML_NODE_CACHE
-#define KD_XML_NODE_CACHE 1
-#endif
-
 #if KD_XML_NODE_CACHE
-// A list of freed node blocks, threaded through the blocks themselves. Bounded, so a thread
-// keeps at most a few megabytes; emptied when the thread ends. Nodes freed after that (by
-// objects that outlive the cache) go straight back to the allocator.
-struct TNodeCache {
-  static constexpr size_t kLimit = 1 << 14;
-  void* Head = nullptr;
-  size_t Count = 0;
-  bool Ended = false;
-  ~TNodeCache() {
-    while (Head) {
-      void* next = *static_cast<void**>(Head);
-      ::operator delete(Head);
-      Head = next;
+// Gives the cached node blocks back when the thread ends.
+struct TNodeCacheEnd {
+  bool Armed = false;
+  ~TNodeCacheEnd() {
+    xmlpriv::TNodeCache& cache = xmlpriv::gNodeCache;
+    cache.Open = false;
+    cache.Ended = true;
+    while (cache.Head) {
+      void* next = *static_cast<void**>(cache.Head);
+      ::operator delete(cache.Head);
+      cache.Head = next;
     }
-    Count = 0;
-    Ended = true;
+    cache.Count = 0;
   }
 };
-thread_local TNodeCache gNodeCache;
+thread_local TNodeCacheEnd gNodeCacheEnd;
+
 
 // The heap buffers of freed nodes' texts, child lists and attribute lists, for the next nodes:
 // a document has thousands of them, and recycling them costs far less than the allocator
@@ -140,8 +127,6 @@ struct TBufferCache {
 thread_local TBufferCache gBuffers;
 #endif
 
-thread_local int64_t gLiveNodes = 0;
-
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
 struct THeldChildren {
@@ -159,42 +144,77 @@ thread_local THeldChildren gHeldChildren;
 
 }  // namespace
 
-int64_t TXmlNode::LiveCount() { return gLiveNodes; }
+namespace xmlpriv {
 
-void* TXmlNode::operator new(size_t Size) {
-#if KD_XML_NODE_CACHE
+constinit thread_local TNodeCache gNodeCache = {};
+
+void* NewNodeBlock() {
+  void* p = ::operator new(sizeof(TXmlNode));
+  ++gNodeCache.Live;
+  return p;
+}
+
+void FreeNodeBlockSlow(void* Block) noexcept {
   TNodeCache& cache = gNodeCache;
-  if (Size == sizeof(TXmlNode) && cache.Head) {
-    void* p = cache.Head;
-    cache.Head = *static_cast<void**>(p);
-    --cache.Count;
-    ++gLiveNodes;
-    return p;
+  --cache.Live;
+#if KD_XML_NODE_CACHE
+  if (!cache.Open && !cache.Ended) {
+    // The first block kept on this thread: from now on the end of the thread is watched.
+    gNodeCacheEnd.Armed = true;
+    cache.Open = true;
+  }
+  if (cache.Open && cache.Count < TNodeCache::kLimit) {
+    *static_cast<void**>(Block) = cache.Head;
+    cache.Head = Block;
+    ++cache.Count;
+    return;
   }
 #endif
+  ::operator delete(Block);
+}
+
+}  // namespace xmlpriv
+
+int64_t TXmlNode::LiveCount() { return xmlpriv::gNodeCache.Live; }
+
+void* TXmlNode::operator new(size_t Size) {
+  if (Size == sizeof(TXmlNode)) return xmlpriv::AllocNodeBlock();
   void* p = ::operator new(Size);
-  ++gLiveNodes;
+  ++xmlpriv::gNodeCache.Live;
   return p;
 }
 
 void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
-  if (Ptr) --gLiveNodes;
-#if KD_XML_NODE_CACHE
-  TNodeCache& cache = gNodeCache;
-  if (Ptr && Size == sizeof(TXmlNode) && !cache.Ended && cache.Count < TNodeCache::kLimit) {
-    *static_cast<void**>(Ptr) = cache.Head;
-    cache.Head = Ptr;
-    ++cache.Count;
+  if (!Ptr) return;
+  if (Size == sizeof(TXmlNode)) {
+    xmlpriv::FreeNodeBlock(Ptr);
     return;
   }
-#else
-  (void)Size;
-#endif
+  --xmlpriv::gNodeCache.Live;
   ::operator delete(Ptr);
+}
+
+void TXmlNode::FreeChild(TXmlNode* Node) {
+#if KD_XML_NODE_CACHE
+  // A node whose texts are held in the strings themselves and that has no lists owns nothing
+  // its destructor would free: its block goes back as it is.
+  static const size_t local = std::string().capacity();
+  if (!Node->FNodes.data() && !Node->FAttributes.data() && Node->FName.capacity() <= local &&
+      Node->FValue.capacity() <= local) {
+    xmlpriv::FreeNodeBlock(Node);
+    return;
+  }
+#endif
+  delete Node;
 }
 
 TXmlNode::~TXmlNode() {
   if (!FNodes.empty()) FreeNodes();
+  // Most nodes hold short texts only (kept in the strings themselves) and no lists.
+  if (FName.capacity() > 15 || FValue.capacity() > 15 || FNodes.capacity() || FAttributes.capacity()) KeepBuffers();
+}
+
+void TXmlNode::KeepBuffers() {
 #if KD_XML_NODE_CACHE
   TBufferCache& buffers = gBuffers;
   if (buffers.Ended) return;
@@ -226,12 +246,13 @@ void TXmlNode::FreeNodes() {
     // One at a time from the back: a child's own destructor pushes onto (and may reallocate)
     // the same stack, so nothing of it may be held across that call.
     while (held.size() > base) {
-      std::unique_ptr<TXmlNode> child = std::move(held.back());
+      TXmlNode* child = held.back().release();
       held.pop_back();
-      child.reset();
+      FreeChild(child);
     }
     return;
   }
+  for (std::unique_ptr<TXmlNode>& child : FNodes) FreeChild(child.release());
   FNodes.clear();
 }
 

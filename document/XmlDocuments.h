@@ -281,6 +281,9 @@ class TXmlNode final : public platform::TPersistent {
   bool SkipDefault(bool Equal) const;
   // Frees the children (the destructor's part that may need the held-children stack).
   void FreeNodes();
+  static void FreeChild(TXmlNode* Node);
+  // Gives the heap buffers of the texts and lists to the next nodes of the thread.
+  [[gnu::noinline]] void KeepBuffers();
 
   std::vector<std::string> FAttributes;
   TXmlDocument* FDocument = nullptr;

@@ -9,7 +9,60 @@
 
 #include "document/XmlDocuments.h"
 
+// Freed node blocks are kept per thread for the next nodes; not under the address sanitizer,
+// which is to see every block come and go.
+#if defined(__SANITIZE_ADDRESS__)
+#define KD_XML_NODE_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KD_XML_NODE_CACHE 0
+#endif
+#endif
+#ifndef KD_XML_NODE_CACHE
+#define KD_XML_NODE_CACHE 1
+#endif
+
 namespace document::xmlpriv {
+
+// The thread's freed node blocks, a list threaded through the blocks themselves, bounded so
+// that a thread keeps at most a few megabytes. Plain data, so both parts of the model reach it
+// directly; XmlDocuments.cpp gives the blocks back when the thread ends (from then on, and
+// until it watches the thread, freed blocks go straight back to the allocator).
+struct TNodeCache {
+  static constexpr size_t kLimit = 1 << 14;
+  void* Head;
+  size_t Count;
+  int64_t Live;  // node blocks handed out and not yet freed
+  bool Open;     // blocks may be kept
+  bool Ended;    // the thread is ending
+};
+extern thread_local constinit TNodeCache gNodeCache;
+
+void* NewNodeBlock();
+void FreeNodeBlockSlow(void* Block) noexcept;
+
+inline void* AllocNodeBlock() {
+  TNodeCache& cache = gNodeCache;
+  void* p = cache.Head;
+  if (!p) return NewNodeBlock();
+  cache.Head = *static_cast<void**>(p);
+  --cache.Count;
+  ++cache.Live;
+  return p;
+}
+
+inline void FreeNodeBlock(void* Block) noexcept {
+  TNodeCache& cache = gNodeCache;
+  if (cache.Open && cache.Count < TNodeCache::kLimit) {
+    --cache.Live;
+    *static_cast<void**>(Block) = cache.Head;
+    cache.Head = Block;
+    ++cache.Count;
+    return;
+  }
+  FreeNodeBlockSlow(Block);
+}
+
 
 inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 inline bool IsQuote(char c) { return c == '"' || c == '\''; }

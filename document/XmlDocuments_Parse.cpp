@@ -413,7 +413,7 @@ class TXmlParser {
         break;
       }
       FCur = lt;
-      auto child = std::make_unique<TXmlNode>(FDocument);
+      std::unique_ptr<TXmlNode> child(::new (xmlpriv::AllocNodeBlock()) TXmlNode(FDocument));
       child->FParent = Node;
       TXmlNode* c = child.get();
       if (FNodeEvents) {
