@@ -252,7 +252,18 @@ void TXmlNode::FreeNodes() {
     }
     return;
   }
-  for (std::unique_ptr<TXmlNode>& child : FNodes) FreeChild(child.release());
+  // The children are far apart in a tree much larger than the first-level cache: the lines a
+  // child is checked by are fetched two children ahead.
+  std::unique_ptr<TXmlNode>* nodes = FNodes.data();
+  const size_t n = FNodes.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 2 < n) {
+      const char* ahead = reinterpret_cast<const char*>(nodes[i + 2].get());
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + sizeof(TXmlNode) - 1);
+    }
+    FreeChild(nodes[i].release());
+  }
   FNodes.clear();
 }
 
