@@ -162,6 +162,7 @@ class TXmlParser {
   TXmlParser(std::string_view Text, TXmlDocument* Document, int64_t Base)
       : FBegin(Text.data()), FEnd(Text.data() + Text.size()), FCur(FBegin), FDocument(Document),
         FBase(Base), FNodeEvents(Document && (Document->OnNodeNew || Document->OnNodeLoaded)),
+        FCalls(FNodeEvents || (Document && Document->OnProgress)),
         FPending(gPending) {
     ClearUpperVectorState();
   }
@@ -268,7 +269,7 @@ class TXmlParser {
   }
 
   void NodeLoaded(TXmlNode* Node) {
-    if (!FDocument) return;
+    if (!FCalls) return;
     if (FNodeEvents && FDocument->OnNodeLoaded) FDocument->OnNodeLoaded(FDocument, Node);
     if (FDocument->OnProgress) FDocument->DoProgress(FBase + static_cast<int64_t>(Consumed()));
   }
@@ -450,6 +451,9 @@ class TXmlParser {
   TXmlDocument* FDocument;
   int64_t FBase;
   bool FNodeEvents;
+  // Some event or progress handler is set. Without one at the start none can be set while
+  // reading (no handler runs), and the checks per node are left out.
+  bool FCalls;
   // Kept per thread so that its capacity is not allocated again for every document (a large
   // block would make the allocator merge all the small ones just freed). Used as a stack, so
   // a parse started from a progress event works on top of the outer one.
