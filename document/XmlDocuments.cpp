@@ -217,7 +217,10 @@ TXmlNode::~TXmlNode() {
 void TXmlNode::KeepBuffers() {
 #if KD_XML_NODE_CACHE
   TBufferCache& buffers = gBuffers;
-  if (buffers.Ended) return;
+  // Once the node cache is full the rest of a large tree goes back to the allocator whole:
+  // buffers kept from it would pin scattered blocks among the freed ones, and the allocator
+  // then serves the next document from the fragments.
+  if (buffers.Ended || xmlpriv::gNodeCache.Count >= xmlpriv::TNodeCache::kLimit) return;
   buffers.KeepText(FValue);
   buffers.KeepText(FName);
   if (FNodes.capacity()) buffers.KeepNodes(FNodes);
