@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <new>
 
 #include "document/XmlDocumentsPriv.h"
 #include "platform/SysUtils.h"
@@ -28,7 +29,48 @@ std::string AttributeName(std::string_view Line) {
 
 namespace {
 
+// The tree being freed: how deep the freeing is, and how many nodes it has met so far.
+struct TFreeing {
+  int Depth;
+  size_t Nodes;
+};
+constinit thread_local TFreeing gFreeing = {};
+
+struct TFreeingScope {
+  explicit TFreeingScope(size_t Children) {
+    if (gFreeing.Depth++ == 0) gFreeing.Nodes = 0;
+    gFreeing.Nodes += Children;
+  }
+  ~TFreeingScope() { --gFreeing.Depth; }
+  TFreeingScope(const TFreeingScope&) = delete;
+  TFreeingScope& operator=(const TFreeingScope&) = delete;
+};
+
 #if KD_XML_NODE_CACHE
+// A lock for the rare steps shared by threads. Plain data, so that it is usable while the
+// program ends, whatever order threads and objects end in.
+struct TSpinLock {
+  std::atomic_flag& Flag;
+  explicit TSpinLock(std::atomic_flag& AFlag) : Flag(AFlag) {
+    while (Flag.test_and_set(std::memory_order_acquire)) Flag.wait(true, std::memory_order_relaxed);
+  }
+  ~TSpinLock() {
+    Flag.clear(std::memory_order_release);
+    Flag.notify_one();
+  }
+  TSpinLock(const TSpinLock&) = delete;
+  TSpinLock& operator=(const TSpinLock&) = delete;
+};
+
+// Region blocks given up by threads that ended, for the others.
+constinit std::atomic_flag gOrphanLock;
+constinit void* gOrphanHead = nullptr;
+constinit std::atomic<size_t> gOrphanCount = 0;
+
+// The part of the node region carved so far (gNodeRegionBase holds its start once it exists).
+constinit std::atomic_flag gNodeRegionLock;
+constinit std::atomic<size_t> gNodeRegionUsed = 0;
+
 // Gives the cached node blocks back when the thread ends.
 struct TNodeCacheEnd {
   bool Armed = false;
@@ -36,15 +78,31 @@ struct TNodeCacheEnd {
     xmlpriv::TNodeCache& cache = xmlpriv::gNodeCache;
     cache.Open = false;
     cache.Ended = true;
+    void* orphans = nullptr;
+    size_t count = 0;
     while (cache.Head) {
-      void* next = *static_cast<void**>(cache.Head);
-      ::operator delete(cache.Head);
-      cache.Head = next;
+      void* block = cache.Head;
+      cache.Head = *static_cast<void**>(block);
+      if (xmlpriv::InNodeRegion(block)) {
+        *static_cast<void**>(block) = orphans;
+        orphans = block;
+        ++count;
+      } else {
+        ::operator delete(block);
+      }
     }
     cache.Count = 0;
+    if (!orphans) return;
+    void* last = orphans;
+    while (*static_cast<void**>(last)) last = *static_cast<void**>(last);
+    TSpinLock lock(gOrphanLock);
+    *static_cast<void**>(last) = gOrphanHead;
+    gOrphanHead = orphans;
+    gOrphanCount += count;
   }
 };
 thread_local TNodeCacheEnd gNodeCacheEnd;
+
 
 
 // The heap buffers of freed nodes' texts, child lists and attribute lists, for the next nodes:
@@ -147,10 +205,81 @@ thread_local THeldChildren gHeldChildren;
 namespace xmlpriv {
 
 constinit thread_local TNodeCache gNodeCache = {};
+// An address no block can have: far above any the process is given.
+std::atomic<uintptr_t> gNodeRegionBase = UINTPTR_MAX - kNodeRegionSize;
+
+namespace {
+#if KD_XML_NODE_CACHE
+constexpr size_t kNodeBatch = 64;
+
+// Blocks for the thread's cache from those other threads left, else freshly carved from the
+// region; one of them is returned, the others are cached. Nullptr once the region is used up.
+void* TakeRegionBlocks(TNodeCache& Cache) {
+  if (gOrphanCount.load(std::memory_order_relaxed) > 0) {
+    TSpinLock lock(gOrphanLock);
+    void* first = gOrphanHead;
+    if (first) {
+      // Up to a few batches at a time, so that the other threads find some too.
+      void* last = first;
+      size_t n = 1;
+      while (n < 4 * kNodeBatch && *static_cast<void**>(last)) {
+        last = *static_cast<void**>(last);
+        ++n;
+      }
+      gOrphanHead = *static_cast<void**>(last);
+      gOrphanCount -= n;
+      *static_cast<void**>(last) = Cache.Head;
+      Cache.Head = *static_cast<void**>(first);
+      Cache.Count += n - 1;
+      return first;
+    }
+  }
+  if (gNodeRegionUsed.load(std::memory_order_relaxed) >= kNodeRegionSize) return nullptr;
+  if (gNodeRegionBase.load(std::memory_order_acquire) == UINTPTR_MAX - kNodeRegionSize) {
+    TSpinLock lock(gNodeRegionLock);
+    if (gNodeRegionBase.load(std::memory_order_relaxed) == UINTPTR_MAX - kNodeRegionSize) {
+      // Pages are only taken as blocks are first written.
+      void* region = ::operator new(kNodeRegionSize, std::nothrow);
+      if (!region) {
+        gNodeRegionUsed = kNodeRegionSize;
+        return nullptr;
+      }
+      gNodeRegionBase.store(reinterpret_cast<uintptr_t>(region), std::memory_order_release);
+    }
+  }
+  constexpr size_t bytes = kNodeBatch * sizeof(TXmlNode);
+  const size_t offset = gNodeRegionUsed.fetch_add(bytes, std::memory_order_relaxed);
+  if (offset + bytes > kNodeRegionSize) return nullptr;
+  char* batch = reinterpret_cast<char*>(gNodeRegionBase.load(std::memory_order_acquire)) + offset;
+  // Cached from the last, so that they are handed out in address order.
+  for (size_t i = kNodeBatch - 1; i > 0; --i) {
+    void* block = batch + i * sizeof(TXmlNode);
+    *static_cast<void**>(block) = Cache.Head;
+    Cache.Head = block;
+  }
+  Cache.Count += kNodeBatch - 1;
+  return batch;
+}
+#endif
+}  // namespace
 
 void* NewNodeBlock() {
+  TNodeCache& cache = gNodeCache;
+#if KD_XML_NODE_CACHE
+  if (!cache.Open && !cache.Ended) {
+    // Blocks are about to be kept on this thread: from now on the end of the thread is watched.
+    gNodeCacheEnd.Armed = true;
+    cache.Open = true;
+  }
+  if (cache.Open) {
+    if (void* p = TakeRegionBlocks(cache)) {
+      ++cache.Live;
+      return p;
+    }
+  }
+#endif
   void* p = ::operator new(sizeof(TXmlNode));
-  ++gNodeCache.Live;
+  ++cache.Live;
   return p;
 }
 
@@ -163,10 +292,18 @@ void FreeNodeBlockSlow(void* Block) noexcept {
     gNodeCacheEnd.Armed = true;
     cache.Open = true;
   }
-  if (cache.Open && cache.Count < TNodeCache::kLimit) {
+  if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
     *static_cast<void**>(Block) = cache.Head;
     cache.Head = Block;
     ++cache.Count;
+    return;
+  }
+  if (InNodeRegion(Block)) {
+    // Freed after the thread's end: to the other threads.
+    TSpinLock lock(gOrphanLock);
+    *static_cast<void**>(Block) = gOrphanHead;
+    gOrphanHead = Block;
+    ++gOrphanCount;
     return;
   }
 #endif
@@ -217,10 +354,11 @@ TXmlNode::~TXmlNode() {
 void TXmlNode::KeepBuffers() {
 #if KD_XML_NODE_CACHE
   TBufferCache& buffers = gBuffers;
-  // Once the node cache is full the rest of a large tree goes back to the allocator whole:
-  // buffers kept from it would pin scattered blocks among the freed ones, and the allocator
-  // then serves the next document from the fragments.
-  if (buffers.Ended || xmlpriv::gNodeCache.Count >= xmlpriv::TNodeCache::kLimit) return;
+  // Beyond the first nodes of a large tree the rest goes back to the allocator whole: buffers
+  // kept from it would pin scattered blocks among the freed ones, and the allocator then
+  // serves the next document from the fragments.
+  constexpr size_t kKeepFromTree = 1 << 14;
+  if (buffers.Ended || (gFreeing.Depth > 0 && gFreeing.Nodes > kKeepFromTree)) return;
   buffers.KeepText(FValue);
   buffers.KeepText(FName);
   if (FNodes.capacity()) buffers.KeepNodes(FNodes);
@@ -229,6 +367,7 @@ void TXmlNode::KeepBuffers() {
 }
 
 void TXmlNode::FreeNodes() {
+  TFreeingScope scope(FNodes.size());
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {

@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,10 +26,11 @@
 
 namespace document::xmlpriv {
 
-// The thread's freed node blocks, a list threaded through the blocks themselves, bounded so
-// that a thread keeps at most a few megabytes. Plain data, so both parts of the model reach it
-// directly; XmlDocuments.cpp gives the blocks back when the thread ends (from then on, and
-// until it watches the thread, freed blocks go straight back to the allocator).
+// The thread's freed node blocks, a list threaded through the blocks themselves. Blocks of
+// the general allocator are kept up to kLimit, so that a thread keeps at most a few megabytes
+// of them; blocks of the node region (below) are always kept. Plain data, so both parts of
+// the model reach it directly; XmlDocuments.cpp gives the blocks back when the thread ends
+// (from then on, and until it watches the thread, freed blocks go straight back).
 struct TNodeCache {
   static constexpr size_t kLimit = 1 << 14;
   void* Head;
@@ -37,6 +40,17 @@ struct TNodeCache {
   bool Ended;    // the thread is ending
 };
 extern thread_local constinit TNodeCache gNodeCache;
+
+// Node blocks are carved in order from one region of the process, so that the nodes of a
+// document lie together, without the allocator's headers and other blocks between them.
+// Region blocks are never given back to the allocator: a thread keeps them, and passes them
+// on to the others when it ends. No block lies at the address the base holds before the
+// region exists.
+constexpr size_t kNodeRegionSize = size_t(8) << 20;
+extern std::atomic<uintptr_t> gNodeRegionBase;
+inline bool InNodeRegion(const void* Block) {
+  return reinterpret_cast<uintptr_t>(Block) - gNodeRegionBase.load(std::memory_order_relaxed) < kNodeRegionSize;
+}
 
 void* NewNodeBlock();
 void FreeNodeBlockSlow(void* Block) noexcept;
@@ -56,7 +70,7 @@ inline void* AllocNodeBlock() {
 
 inline void FreeNodeBlock(void* Block) noexcept {
   TNodeCache& cache = gNodeCache;
-  if (cache.Open && cache.Count < TNodeCache::kLimit) {
+  if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
     --cache.Live;
     *static_cast<void**>(Block) = cache.Head;
     cache.Head = Block;
@@ -65,7 +79,6 @@ inline void FreeNodeBlock(void* Block) noexcept {
   }
   FreeNodeBlockSlow(Block);
 }
-
 
 inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 inline bool IsQuote(char c) { return c == '"' || c == '\''; }

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <atomic>
 #include <vector>
 
 #include "document/XmlDocumentsPriv.h"
@@ -1309,5 +1311,86 @@ TEST(XmlDocuments, RecycledBuffersCarryNothingOver) {
       kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(at));
     }
     for (const auto& [d, t] : expected) ASSERT_EQ(tree(*d), t) << "round " << round;
+  }
+}
+
+// Node blocks move between threads: documents read on threads that end before the documents
+// are freed, freed on another thread while further threads read at the same time, and one
+// document larger than the blocks set aside for nodes. Every tree must read back exactly, so
+// no block may be handed to two nodes, whichever thread frees or reuses it.
+TEST(XmlDocuments, NodesMadeAndFreedOnDifferentThreads) {
+  auto dump = [](auto&& self, const TXmlNode* node, std::string& out) -> void {
+    out += "{" + node->Name() + "[" + node->Value() + "]";
+    for (const auto& a : node->Attributes()) out += "(" + a + ")";
+    for (const auto& c : node->Nodes()) self(self, c.get(), out);
+    out += "}";
+  };
+  auto tree = [&](const TXmlDocument& doc) {
+    std::string out;
+    dump(dump, doc.Root(), out);
+    return out;
+  };
+  auto page = [](int shapes, int tag) {
+    std::string xml = "<Page>";
+    for (int i = 0; i < shapes; ++i)
+      xml += "<Shape Index=\"" + std::to_string(i) + "\"><ClassName>TdtpRectangleShape" + std::to_string(tag) +
+             "</ClassName><DocLeft>" + std::to_string(i * 7 + tag) + "</DocLeft><Name>Shape &amp; " +
+             std::to_string(i) + " of a longer name</Name></Shape>";
+    return xml + "</Page>";
+  };
+  std::vector<std::string> texts, expected;
+  for (int tag = 0; tag < 4; ++tag) {
+    texts.push_back(page(200 + 50 * tag, tag));
+    TXmlDocument reference;
+    xmlpriv::ReferenceReadDocument(&reference, texts.back());
+    expected.push_back(tree(reference));
+  }
+  // Read on threads that end at once.
+  std::vector<std::unique_ptr<TXmlDocument>> made(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::thread([&, i] {
+      made[i] = std::make_unique<TXmlDocument>();
+      made[i]->ReadFromString(texts[i]);
+    }).join();
+  }
+  std::atomic<int> mismatches = 0;
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&, t] {
+      std::vector<std::unique_ptr<TXmlDocument>> kept;
+      for (int round = 0; round < 12; ++round) {
+        const size_t i = static_cast<size_t>((t + round) % texts.size());
+        auto doc = std::make_unique<TXmlDocument>();
+        doc->ReadFromString(texts[i]);
+        if (tree(*doc) != expected[i]) ++mismatches;
+        kept.push_back(std::move(doc));
+        if (round % 3 == 2) kept.erase(kept.begin());
+      }
+      for (size_t k = 0; k < kept.size(); ++k)
+        if (tree(*kept[k]) != tree(*kept[k])) ++mismatches;
+    });
+  }
+  // Meanwhile the documents of the ended threads are checked and freed here.
+  for (size_t i = 0; i < made.size(); ++i) {
+    EXPECT_EQ(tree(*made[i]), expected[i]);
+    made[i].reset();
+  }
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  // More nodes than are set aside for them, read on a thread and freed here.
+  const std::string large = page(25000, 9);
+  std::unique_ptr<TXmlDocument> big;
+  std::thread([&] {
+    big = std::make_unique<TXmlDocument>();
+    big->ReadFromString(large);
+  }).join();
+  TXmlDocument reference;
+  xmlpriv::ReferenceReadDocument(&reference, large);
+  EXPECT_EQ(tree(*big), tree(reference));
+  big.reset();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    TXmlDocument again;
+    again.ReadFromString(texts[i]);
+    EXPECT_EQ(tree(again), expected[i]);
   }
 }
