@@ -256,7 +256,25 @@ class TXmlParser {
       xmlpriv::AssignText(Node->FName, tag.data(), tag.size());
     }
     NodeNew(Node);
-    if (kind == xnElement) ParseContent(Node, Depth);
+    if (kind == xnElement) {
+      // Mostly a leaf: its text, then its own close tag exactly as opened (what ParseContent
+      // would read the same way).
+      const char* lt = FindChar(FCur, FEnd, '<');
+      const std::string& name = Node->FName;
+      const size_t n = name.size();
+      if (static_cast<size_t>(FEnd - lt) > n + 2 && lt[1] == '/' && lt[n + 2] == '>' &&
+          SameName(std::string_view(lt + 2, n), name)) {
+        if (lt != FCur) {
+          if (Node->FValue.empty())
+            xmlpriv::AssignText(Node->FValue, FCur, static_cast<size_t>(lt - FCur));
+          else
+            Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        }
+        FCur = lt + n + 3;
+      } else {
+        ParseContent(Node, Depth);
+      }
+    }
     NodeLoaded(Node);
   }
 
