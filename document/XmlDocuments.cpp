@@ -421,6 +421,8 @@ void TakeText(std::string& Dest, size_t N) {
       Dest = std::move(kept.back());
       kept.pop_back();
       --buffers.TextCount;
+      // The next text of the class is written soon: its buffer is fetched meanwhile.
+      if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
       Dest.clear();
       return;
     }
