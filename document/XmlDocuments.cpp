@@ -446,6 +446,7 @@ bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes]
     List = std::move(kept.back());
     kept.pop_back();
     --Count;
+    if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
     return true;
   }
   return false;
