@@ -45,8 +45,10 @@ extern thread_local constinit TNodeCache gNodeCache;
 // document lie together, without the allocator's headers and other blocks between them.
 // Region blocks are never given back to the allocator: a thread keeps them, and passes them
 // on to the others when it ends. No block lies at the address the base holds before the
-// region exists.
-constexpr size_t kNodeRegionSize = size_t(8) << 20;
+// region exists. It holds some 14,000 nodes, a large page's worth; larger documents take the
+// rest from the allocator (a larger region kept outside the allocator's heap left that heap
+// to shrink and grow again, page faults and all, with every large document).
+constexpr size_t kNodeRegionSize = size_t(2) << 20;
 extern std::atomic<uintptr_t> gNodeRegionBase;
 inline bool InNodeRegion(const void* Block) {
   return reinterpret_cast<uintptr_t>(Block) - gNodeRegionBase.load(std::memory_order_relaxed) < kNodeRegionSize;
