@@ -29,6 +29,12 @@ std::string AttributeName(std::string_view Line) {
 
 namespace {
 
+// The text has a heap block (more than a string holds in itself).
+inline bool OnHeap(const std::string& Text) {
+  static const size_t local = std::string().capacity();
+  return Text.capacity() > local;
+}
+
 // The tree being freed: how deep the freeing is, and how many nodes it has met so far.
 struct TFreeing {
   int Depth;
@@ -103,13 +109,12 @@ struct TNodeCacheEnd {
 };
 thread_local TNodeCacheEnd gNodeCacheEnd;
 
-
-
 // The heap buffers of freed nodes' texts, child lists and attribute lists, for the next nodes:
 // a document has thousands of them, and recycling them costs far less than the allocator
 // (which also had to sweep them up whenever a large block was asked for). Texts are kept by
-// size class, with the room the allocator gives for the class anyway (16 k + 7 characters);
-// lists by their exact room. Bounded, and emptied when the thread ends.
+// size class (class k: room for 16 k + 7 to 16 k + 22 characters, new ones get at least
+// 16 k + 7, what the allocator's block holds anyway); lists by their room. Bounded, and
+// emptied when the thread ends.
 struct TBufferCache {
   using TNodeList = std::vector<std::unique_ptr<TXmlNode>>;
   static constexpr size_t kTextClasses = 9;       // texts of 16 to 135 characters
@@ -335,9 +340,7 @@ void TXmlNode::FreeChild(TXmlNode* Node) {
 #if KD_XML_NODE_CACHE
   // A node whose texts are held in the strings themselves and that has no lists owns nothing
   // its destructor would free: its block goes back as it is.
-  static const size_t local = std::string().capacity();
-  if (!Node->FNodes.data() && !Node->FAttributes.data() && Node->FName.capacity() <= local &&
-      Node->FValue.capacity() <= local) {
+  if (!Node->FNodes.data() && !Node->FAttributes.data() && !OnHeap(Node->FName) && !OnHeap(Node->FValue)) {
     xmlpriv::FreeNodeBlock(Node);
     return;
   }
@@ -348,7 +351,7 @@ void TXmlNode::FreeChild(TXmlNode* Node) {
 TXmlNode::~TXmlNode() {
   if (!FNodes.empty()) FreeNodes();
   // Most nodes hold short texts only (kept in the strings themselves) and no lists.
-  if (FName.capacity() > 15 || FValue.capacity() > 15 || FNodes.capacity() || FAttributes.capacity()) KeepBuffers();
+  if (OnHeap(FName) || OnHeap(FValue) || FNodes.capacity() || FAttributes.capacity()) KeepBuffers();
 }
 
 void TXmlNode::KeepBuffers() {

@@ -2,11 +2,11 @@
 // quotes of the tokeniser, and the date texts.
 #pragma once
 
-#include <string>
-#include <string_view>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "document/XmlDocuments.h"
