@@ -35,22 +35,6 @@ inline bool OnHeap(const std::string& Text) {
   return Text.capacity() > local;
 }
 
-// The tree being freed: how deep the freeing is, and how many nodes it has met so far.
-struct TFreeing {
-  int Depth;
-  size_t Nodes;
-};
-constinit thread_local TFreeing gFreeing = {};
-
-struct TFreeingScope {
-  explicit TFreeingScope(size_t Children) {
-    if (gFreeing.Depth++ == 0) gFreeing.Nodes = 0;
-    gFreeing.Nodes += Children;
-  }
-  ~TFreeingScope() { --gFreeing.Depth; }
-  TFreeingScope(const TFreeingScope&) = delete;
-  TFreeingScope& operator=(const TFreeingScope&) = delete;
-};
 
 #if KD_XML_NODE_CACHE
 // A lock for the rare steps shared by threads. Plain data, so that it is usable while the
@@ -121,7 +105,9 @@ struct TBufferCache {
   static constexpr size_t kListClasses = 33;      // child lists of up to 32 nodes
   static constexpr size_t kAttributeClasses = 9;  // attribute lists of up to 8
   static constexpr size_t kLargeLists = 4;        // longer child lists, up to kLargeRoom nodes
-  static constexpr size_t kLargeRoom = 1 << 14;
+  // Below 64 KB: freeing a block of that size makes the allocator sweep up every small free
+  // block, and a kept list may be freed after all the nodes of a large tree (see TFreeing).
+  static constexpr size_t kLargeRoom = 8000;
   // Each class is bounded on its own, so that one kind of document does not fill the cache
   // with lists another cannot use; the totals bound the memory kept.
   static constexpr size_t kClassLimit = 1 << 12;
@@ -174,6 +160,38 @@ struct TBufferCache {
     L.clear();
     if (Keep(Attributes[room], L)) ++ListCount;
   }
+  // The cache's state before a tree is freed, and back to it (what came since is freed).
+  struct TMark {
+    size_t Texts[kTextClasses];
+    size_t Lists[kListClasses];
+    size_t Attributes[kAttributeClasses];
+    size_t Large;
+  } Mark = {};
+  void SetMark() {
+    for (size_t c = 0; c < kTextClasses; ++c) Mark.Texts[c] = Texts[c].size();
+    for (size_t c = 0; c < kListClasses; ++c) Mark.Lists[c] = Lists[c].size();
+    for (size_t c = 0; c < kAttributeClasses; ++c) Mark.Attributes[c] = Attributes[c].size();
+    Mark.Large = Large.size();
+  }
+  void ReleaseToMark() {
+    for (size_t c = 0; c < kTextClasses; ++c) {
+      if (Texts[c].size() <= Mark.Texts[c]) continue;
+      TextCount -= Texts[c].size() - Mark.Texts[c];
+      Texts[c].resize(Mark.Texts[c]);
+    }
+    for (size_t c = 0; c < kListClasses; ++c) {
+      if (Lists[c].size() <= Mark.Lists[c]) continue;
+      ListCount -= Lists[c].size() - Mark.Lists[c];
+      Lists[c].resize(Mark.Lists[c]);
+    }
+    for (size_t c = 0; c < kAttributeClasses; ++c) {
+      if (Attributes[c].size() <= Mark.Attributes[c]) continue;
+      ListCount -= Attributes[c].size() - Mark.Attributes[c];
+      Attributes[c].resize(Mark.Attributes[c]);
+    }
+    if (Large.size() > Mark.Large) Large.resize(Mark.Large);
+  }
+
   // A kept long list with room for N to 2 N nodes (the closest), into the empty L.
   bool TakeLarge(TNodeList& L, size_t N) {
     size_t best = Large.size();
@@ -189,6 +207,39 @@ struct TBufferCache {
 };
 thread_local TBufferCache gBuffers;
 #endif
+
+// The tree being freed: how deep the freeing is, and how many nodes it has met so far.
+// Buffers are kept from small trees only: kept from a large one they would pin scattered
+// blocks among the freed ones, and the allocator then serves the next document from the
+// fragments. So what a tree gave to the buffer cache goes back to the allocator after all
+// when it turns out large.
+struct TFreeing {
+  int Depth;
+  size_t Nodes;
+};
+constinit thread_local TFreeing gFreeing = {};
+constexpr size_t kKeepFromTree = 1 << 14;
+
+struct TFreeingScope {
+  explicit TFreeingScope(size_t Children) {
+    if (gFreeing.Depth++ == 0) {
+      gFreeing.Nodes = 0;
+#if KD_XML_NODE_CACHE
+      if (!gBuffers.Ended) gBuffers.SetMark();
+#endif
+    }
+    gFreeing.Nodes += Children;
+  }
+  ~TFreeingScope() {
+    if (--gFreeing.Depth == 0 && gFreeing.Nodes > kKeepFromTree) {
+#if KD_XML_NODE_CACHE
+      if (!gBuffers.Ended) gBuffers.ReleaseToMark();
+#endif
+    }
+  }
+  TFreeingScope(const TFreeingScope&) = delete;
+  TFreeingScope& operator=(const TFreeingScope&) = delete;
+};
 
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
@@ -357,10 +408,7 @@ TXmlNode::~TXmlNode() {
 void TXmlNode::KeepBuffers() {
 #if KD_XML_NODE_CACHE
   TBufferCache& buffers = gBuffers;
-  // Beyond the first nodes of a large tree the rest goes back to the allocator whole: buffers
-  // kept from it would pin scattered blocks among the freed ones, and the allocator then
-  // serves the next document from the fragments.
-  constexpr size_t kKeepFromTree = 1 << 14;
+  // A tree found large goes back to the allocator whole (see TFreeing).
   if (buffers.Ended || (gFreeing.Depth > 0 && gFreeing.Nodes > kKeepFromTree)) return;
   buffers.KeepText(FValue);
   buffers.KeepText(FName);
