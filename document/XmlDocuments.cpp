@@ -72,21 +72,22 @@ struct TNodeCacheEnd {
     size_t count = 0;
     while (cache.Head) {
       void* block = cache.Head;
-      cache.Head = *static_cast<void**>(block);
+      cache.Head = xmlpriv::NextBlock(block);
       if (xmlpriv::InNodeRegion(block)) {
-        *static_cast<void**>(block) = orphans;
+        xmlpriv::LinkBlock(block, orphans);
         orphans = block;
         ++count;
       } else {
+        xmlpriv::UnpoisonKept(block, sizeof(TXmlNode));
         ::operator delete(block);
       }
     }
     cache.Count = 0;
     if (!orphans) return;
     void* last = orphans;
-    while (*static_cast<void**>(last)) last = *static_cast<void**>(last);
+    while (void* next = xmlpriv::NextBlock(last)) last = next;
     TSpinLock lock(gOrphanLock);
-    *static_cast<void**>(last) = gOrphanHead;
+    xmlpriv::LinkBlock(last, gOrphanHead);
     gOrphanHead = orphans;
     gOrphanCount += count;
   }
@@ -140,17 +141,21 @@ struct TBufferCache {
     if (room < TextRoom(1)) return;  // held in the string itself, or too small a block to class
     const size_t c = (room - 7) / 16;
     if (c >= kTextClasses || Texts[c].size() >= kClassLimit || TextCount >= kTextLimit) return;
-    if (Keep(Texts[c], S)) ++TextCount;
+    if (!Keep(Texts[c], S)) return;
+    ++TextCount;
+    xmlpriv::PoisonKept(Texts[c].back().data(), Texts[c].back().capacity() + 1);
   }
   // L is empty.
   void KeepNodes(TNodeList& L) {
     const size_t room = L.capacity();
     if (room >= kListClasses) {
-      if (room <= kLargeRoom && Large.size() < kLargeLists) Keep(Large, L);
+      if (room <= kLargeRoom && Large.size() < kLargeLists && Keep(Large, L)) PoisonList(Large.back());
       return;
     }
     if (room == 0 || Lists[room].size() >= kClassLimit || ListCount >= kListLimit) return;
-    if (Keep(Lists[room], L)) ++ListCount;
+    if (!Keep(Lists[room], L)) return;
+    ++ListCount;
+    PoisonList(Lists[room].back());
   }
   void KeepAttributes(std::vector<std::string>& L) {
     const size_t room = L.capacity();
@@ -158,7 +163,17 @@ struct TBufferCache {
       return;
     for (std::string& a : L) KeepText(a);
     L.clear();
-    if (Keep(Attributes[room], L)) ++ListCount;
+    if (!Keep(Attributes[room], L)) return;
+    ++ListCount;
+    PoisonList(Attributes[room].back());
+  }
+  template <class T>
+  static void PoisonList(const std::vector<T>& L) {
+    xmlpriv::PoisonKept(L.data(), L.capacity() * sizeof(T));
+  }
+  template <class T>
+  static void UnpoisonList(const std::vector<T>& L) {
+    xmlpriv::UnpoisonKept(L.data(), L.capacity() * sizeof(T));
   }
   // The cache's state before a tree is freed, and back to it (what came since is freed).
   struct TMark {
@@ -202,6 +217,7 @@ struct TBufferCache {
     if (best == Large.size()) return false;
     L = std::move(Large[best]);
     Large.erase(Large.begin() + static_cast<std::ptrdiff_t>(best));
+    UnpoisonList(L);
     return true;
   }
 };
@@ -278,15 +294,18 @@ void* TakeRegionBlocks(TNodeCache& Cache) {
       // Up to a few batches at a time, so that the other threads find some too.
       void* last = first;
       size_t n = 1;
-      while (n < 4 * kNodeBatch && *static_cast<void**>(last)) {
-        last = *static_cast<void**>(last);
+      while (n < 4 * kNodeBatch) {
+        void* next = NextBlock(last);
+        if (!next) break;
+        last = next;
         ++n;
       }
-      gOrphanHead = *static_cast<void**>(last);
+      gOrphanHead = NextBlock(last);
       gOrphanCount -= n;
-      *static_cast<void**>(last) = Cache.Head;
-      Cache.Head = *static_cast<void**>(first);
+      LinkBlock(last, Cache.Head);
+      Cache.Head = NextBlock(first);
       Cache.Count += n - 1;
+      UnpoisonKept(first, sizeof(TXmlNode));
       return first;
     }
   }
@@ -300,6 +319,7 @@ void* TakeRegionBlocks(TNodeCache& Cache) {
         gNodeRegionUsed = kNodeRegionSize;
         return nullptr;
       }
+      PoisonKept(region, kNodeRegionSize);
       gNodeRegionBase.store(reinterpret_cast<uintptr_t>(region), std::memory_order_release);
     }
   }
@@ -310,10 +330,11 @@ void* TakeRegionBlocks(TNodeCache& Cache) {
   // Cached from the last, so that they are handed out in address order.
   for (size_t i = kNodeBatch - 1; i > 0; --i) {
     void* block = batch + i * sizeof(TXmlNode);
-    *static_cast<void**>(block) = Cache.Head;
+    LinkBlock(block, Cache.Head);
     Cache.Head = block;
   }
   Cache.Count += kNodeBatch - 1;
+  UnpoisonKept(batch, sizeof(TXmlNode));
   return batch;
 }
 #endif
@@ -349,7 +370,7 @@ void FreeNodeBlockSlow(void* Block) noexcept {
     cache.Open = true;
   }
   if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
-    *static_cast<void**>(Block) = cache.Head;
+    LinkBlock(Block, cache.Head);
     cache.Head = Block;
     ++cache.Count;
     return;
@@ -357,7 +378,7 @@ void FreeNodeBlockSlow(void* Block) noexcept {
   if (InNodeRegion(Block)) {
     // Freed after the thread's end: to the other threads.
     TSpinLock lock(gOrphanLock);
-    *static_cast<void**>(Block) = gOrphanHead;
+    LinkBlock(Block, gOrphanHead);
     gOrphanHead = Block;
     ++gOrphanCount;
     return;
@@ -472,6 +493,7 @@ void TakeText(std::string& Dest, size_t N) {
       Dest = std::move(kept.back());
       kept.pop_back();
       --buffers.TextCount;
+      UnpoisonKept(Dest.data(), Dest.capacity() + 1);
       // The next text of the class is written soon: its buffer is fetched meanwhile.
       if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
       Dest.clear();
@@ -497,6 +519,7 @@ bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes]
     List = std::move(kept.back());
     kept.pop_back();
     --Count;
+    TBufferCache::UnpoisonList(List);
     if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
     return true;
   }

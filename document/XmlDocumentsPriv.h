@@ -11,20 +11,53 @@
 
 #include "document/XmlDocuments.h"
 
-// Freed node blocks are kept per thread for the next nodes; not under the address sanitizer,
-// which is to see every block come and go.
+// Freed node blocks and buffers are kept per thread for the next nodes, also under the address
+// sanitizer: there what is kept is poisoned, so that a use of a freed node or buffer is still
+// reported.
 #if defined(__SANITIZE_ADDRESS__)
-#define KD_XML_NODE_CACHE 0
+#define KD_XML_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define KD_XML_NODE_CACHE 0
+#define KD_XML_ASAN 1
 #endif
+#endif
+#ifndef KD_XML_ASAN
+#define KD_XML_ASAN 0
 #endif
 #ifndef KD_XML_NODE_CACHE
 #define KD_XML_NODE_CACHE 1
 #endif
+#if KD_XML_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace document::xmlpriv {
+
+// Kept memory is poisoned; it is unpoisoned as it is handed out again.
+inline void PoisonKept([[maybe_unused]] const void* P, [[maybe_unused]] size_t Size) {
+#if KD_XML_ASAN
+  ASAN_POISON_MEMORY_REGION(P, Size);
+#endif
+}
+inline void UnpoisonKept([[maybe_unused]] const void* P, [[maybe_unused]] size_t Size) {
+#if KD_XML_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(P, Size);
+#endif
+}
+
+// The link of a kept node block (its first word), read and written past the poison.
+inline void* NextBlock(void* Block) {
+  UnpoisonKept(Block, sizeof(void*));
+  void* next = *static_cast<void**>(Block);
+  PoisonKept(Block, sizeof(void*));
+  return next;
+}
+// Block is kept from now on: linked to Next, and poisoned whole.
+inline void LinkBlock(void* Block, void* Next) {
+  UnpoisonKept(Block, sizeof(void*));
+  *static_cast<void**>(Block) = Next;
+  PoisonKept(Block, sizeof(TXmlNode));
+}
 
 // The thread's freed node blocks, a list threaded through the blocks themselves. Blocks of
 // the general allocator are kept up to kLimit, so that a thread keeps at most a few megabytes
@@ -61,7 +94,8 @@ inline void* AllocNodeBlock() {
   TNodeCache& cache = gNodeCache;
   void* p = cache.Head;
   if (!p) return NewNodeBlock();
-  void* next = *static_cast<void**>(p);
+  void* next = NextBlock(p);
+  UnpoisonKept(p, sizeof(TXmlNode));
   cache.Head = next;
   // The next block is read (its link) and written soon: fetched while this one is filled.
   __builtin_prefetch(next, 1);
@@ -74,7 +108,7 @@ inline void FreeNodeBlock(void* Block) noexcept {
   TNodeCache& cache = gNodeCache;
   if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
     --cache.Live;
-    *static_cast<void**>(Block) = cache.Head;
+    LinkBlock(Block, cache.Head);
     cache.Head = Block;
     ++cache.Count;
     return;
