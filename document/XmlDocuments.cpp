@@ -5,7 +5,12 @@
 #include <cmath>
 #include <new>
 
+#include <sys/mman.h>
+
 #include "document/XmlDocumentsPriv.h"
+#if KD_XML_ASAN
+#include <sanitizer/lsan_interface.h>
+#endif
 #include "platform/SysUtils.h"
 
 namespace document {
@@ -26,6 +31,14 @@ std::string AttributeName(std::string_view Line) {
 }  // namespace
 
 // --- TXmlNode ------------------------------------------------------------------------------
+
+namespace xmlpriv {
+#if KD_XML_NODE_CACHE
+void ReleaseSegmentBlock(void* Block) noexcept;
+void FlushReleased() noexcept;
+void EndSegments() noexcept;
+#endif
+}  // namespace xmlpriv
 
 namespace {
 
@@ -77,12 +90,15 @@ struct TNodeCacheEnd {
         xmlpriv::LinkBlock(block, orphans);
         orphans = block;
         ++count;
+      } else if (xmlpriv::InSegments(block)) {
+        xmlpriv::ReleaseSegmentBlock(block);
       } else {
         xmlpriv::UnpoisonKept(block, sizeof(TXmlNode));
         ::operator delete(block);
       }
     }
     cache.Count = 0;
+    xmlpriv::EndSegments();
     if (!orphans) return;
     void* last = orphans;
     while (void* next = xmlpriv::NextBlock(last)) last = next;
@@ -247,11 +263,12 @@ struct TFreeingScope {
     gFreeing.Nodes += Children;
   }
   ~TFreeingScope() {
-    if (--gFreeing.Depth == 0 && gFreeing.Nodes > kKeepFromTree) {
+    if (--gFreeing.Depth != 0) return;
 #if KD_XML_NODE_CACHE
-      if (!gBuffers.Ended) gBuffers.ReleaseToMark();
+    // Segments the tree emptied serve again.
+    xmlpriv::FlushReleased();
+    if (gFreeing.Nodes > kKeepFromTree && !gBuffers.Ended) gBuffers.ReleaseToMark();
 #endif
-    }
   }
   TFreeingScope(const TFreeingScope&) = delete;
   TFreeingScope& operator=(const TFreeingScope&) = delete;
@@ -279,6 +296,7 @@ namespace xmlpriv {
 constinit thread_local TNodeCache gNodeCache = {};
 // An address no block can have: far above any the process is given.
 std::atomic<uintptr_t> gNodeRegionBase = UINTPTR_MAX - kNodeRegionSize;
+std::atomic<uintptr_t> gSegmentBase = UINTPTR_MAX - kSegmentSpace;
 
 namespace {
 #if KD_XML_NODE_CACHE
@@ -337,8 +355,160 @@ void* TakeRegionBlocks(TNodeCache& Cache) {
   UnpoisonKept(batch, sizeof(TXmlNode));
   return batch;
 }
+
+// --- Segments (see XmlDocumentsPriv.h) ---
+// A segment starts with its header; its blocks follow.
+struct TSegment {
+  std::atomic<size_t> Out;  // blocks not back in the segment
+  TSegment* NextEmpty;
+  bool Registered;
+};
+constexpr size_t kSegmentHeader = 64;
+constexpr size_t kSegmentBlocks = (kSegmentSize - kSegmentHeader) / sizeof(TXmlNode);
+static_assert(sizeof(TSegment) <= kSegmentHeader && kSegmentHeader % alignof(TXmlNode) == 0);
+// Empty segments beyond this many give their pages back to the system.
+constexpr size_t kKeepEmptySegments = 48;
+
+constinit std::atomic_flag gSegmentLock;
+constinit size_t gSegmentsCarved = 0;  // segments of the range used so far
+constinit TSegment* gEmptySegments = nullptr;
+constinit size_t gEmptySegmentCount = 0;
+
+// The thread's segment being carved, and the blocks it let go of one after another from the
+// same segment, counted off together.
+struct TSegmentState {
+  char* Next;
+  size_t Left;
+  TSegment* Carving;
+  TSegment* Releasing;
+  size_t Released;
+};
+constinit thread_local TSegmentState gSegments = {};
+
+TSegment* SegmentOf(const void* Block) {
+  const uintptr_t base = gSegmentBase.load(std::memory_order_relaxed);
+  return reinterpret_cast<TSegment*>(base + ((reinterpret_cast<uintptr_t>(Block) - base) & ~(kSegmentSize - 1)));
+}
+
+void PutEmptySegment(TSegment* Segment) noexcept {
+  TSpinLock lock(gSegmentLock);
+  if (gEmptySegmentCount >= kKeepEmptySegments) {
+    UnpoisonKept(Segment, kSegmentSize);
+    ::madvise(Segment, kSegmentSize, MADV_DONTNEED);
+  }
+  Segment->NextEmpty = gEmptySegments;
+  gEmptySegments = Segment;
+  ++gEmptySegmentCount;
+  PoisonKept(reinterpret_cast<char*>(Segment) + kSegmentHeader, kSegmentSize - kSegmentHeader);
+}
+
+void CountBack(TSegment* Segment, size_t N) noexcept {
+  if (N && Segment->Out.fetch_sub(N, std::memory_order_acq_rel) == N) PutEmptySegment(Segment);
+}
+
+// An empty segment, the next of the range if none is kept; nullptr when the range is used up.
+TSegment* TakeSegment() {
+  TSpinLock lock(gSegmentLock);
+  TSegment* segment = gEmptySegments;
+  if (segment) {
+    gEmptySegments = segment->NextEmpty;
+    --gEmptySegmentCount;
+  } else {
+    if (gSegmentsCarved == 0 && gSegmentBase.load(std::memory_order_relaxed) == UINTPTR_MAX - kSegmentSpace) {
+      void* range = ::mmap(nullptr, kSegmentSpace + kSegmentSize, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (range == MAP_FAILED) {
+        gSegmentsCarved = kSegmentSpace / kSegmentSize;
+        return nullptr;
+      }
+      // Segments are aligned to their size.
+      const uintptr_t base = (reinterpret_cast<uintptr_t>(range) + kSegmentSize - 1) & ~(kSegmentSize - 1);
+      gSegmentBase.store(base, std::memory_order_release);
+    }
+    if (gSegmentsCarved >= kSegmentSpace / kSegmentSize) return nullptr;
+    segment = reinterpret_cast<TSegment*>(gSegmentBase.load(std::memory_order_relaxed) + gSegmentsCarved++ * kSegmentSize);
+    segment->Registered = false;
+  }
+#if KD_XML_ASAN
+  // The leak checker is to see the blocks the nodes here point to.
+  if (!segment->Registered) __lsan_register_root_region(segment, kSegmentSize);
+#endif
+  segment->Registered = true;
+  segment->Out.store(kSegmentBlocks, std::memory_order_relaxed);
+  return segment;
+}
+
+// Blocks carved in order from the thread's segment, as from the region.
+void* TakeSegmentBlocks(TNodeCache& Cache) {
+  TSegmentState& state = gSegments;
+  if (state.Left == 0) {
+    TSegment* segment = TakeSegment();
+    if (!segment) return nullptr;
+    state.Carving = segment;
+    state.Next = reinterpret_cast<char*>(segment) + kSegmentHeader;
+    state.Left = kSegmentBlocks;
+  }
+  const size_t n = std::min(kNodeBatch, state.Left);
+  char* batch = state.Next;
+  for (size_t i = n - 1; i > 0; --i) {
+    void* block = batch + i * sizeof(TXmlNode);
+    LinkBlock(block, Cache.Head);
+    Cache.Head = block;
+  }
+  Cache.Count += n - 1;
+  state.Next += n * sizeof(TXmlNode);
+  state.Left -= n;
+  UnpoisonKept(batch, sizeof(TXmlNode));
+  return batch;
+}
 #endif
 }  // namespace
+
+size_t SegmentsTaken() {
+#if KD_XML_NODE_CACHE
+  TSpinLock lock(gSegmentLock);
+  return gSegmentsCarved;
+#else
+  return 0;
+#endif
+}
+
+#if KD_XML_NODE_CACHE
+void FlushReleased() noexcept {
+  TSegmentState& state = gSegments;
+  if (!state.Released) return;
+  TSegment* segment = state.Releasing;
+  const size_t n = state.Released;
+  state.Released = 0;
+  CountBack(segment, n);
+}
+
+void ReleaseSegmentBlock(void* Block) noexcept {
+  PoisonKept(Block, sizeof(TXmlNode));
+  TSegment* segment = SegmentOf(Block);
+  TSegmentState& state = gSegments;
+  if (gNodeCache.Ended) {
+    CountBack(segment, 1);
+    return;
+  }
+  if (segment != state.Releasing) {
+    FlushReleased();
+    state.Releasing = segment;
+  }
+  ++state.Released;
+}
+
+// The thread ends: what it holds of segments is counted back.
+void EndSegments() noexcept {
+  FlushReleased();
+  TSegmentState& state = gSegments;
+  if (state.Left) {
+    const size_t left = state.Left;
+    state.Left = 0;
+    CountBack(state.Carving, left);
+  }
+}
+#endif
 
 void* NewNodeBlock() {
   TNodeCache& cache = gNodeCache;
@@ -349,7 +519,9 @@ void* NewNodeBlock() {
     cache.Open = true;
   }
   if (cache.Open) {
-    if (void* p = TakeRegionBlocks(cache)) {
+    void* p = TakeRegionBlocks(cache);
+    if (!p) p = TakeSegmentBlocks(cache);
+    if (p) {
       ++cache.Live;
       return p;
     }
@@ -381,6 +553,10 @@ void FreeNodeBlockSlow(void* Block) noexcept {
     LinkBlock(Block, gOrphanHead);
     gOrphanHead = Block;
     ++gOrphanCount;
+    return;
+  }
+  if (InSegments(Block)) {
+    ReleaseSegmentBlock(Block);
     return;
   }
 #endif

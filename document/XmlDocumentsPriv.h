@@ -87,8 +87,23 @@ inline bool InNodeRegion(const void* Block) {
   return reinterpret_cast<uintptr_t>(Block) - gNodeRegionBase.load(std::memory_order_relaxed) < kNodeRegionSize;
 }
 
+// Past the region, node blocks come from segments of 1 MB in one range of addresses the
+// process reserves (pages are only taken as blocks are first written). A segment counts its
+// blocks that are not back; once all are, it is empty and serves again, so that the nodes of
+// a large document come and go without the general allocator, whose free lists then grow
+// with the document and are swept ever longer.
+constexpr size_t kSegmentSize = size_t(1) << 20;
+constexpr size_t kSegmentSpace = sizeof(void*) >= 8 ? size_t(8) << 30 : size_t(256) << 20;
+// No segment lies at the address the base holds before the range exists.
+extern std::atomic<uintptr_t> gSegmentBase;
+inline bool InSegments(const void* Block) {
+  return reinterpret_cast<uintptr_t>(Block) - gSegmentBase.load(std::memory_order_relaxed) < kSegmentSpace;
+}
+
 void* NewNodeBlock();
 void FreeNodeBlockSlow(void* Block) noexcept;
+// Segments taken from the range so far (kept empty ones serve again before a new one is taken).
+size_t SegmentsTaken();
 
 inline void* AllocNodeBlock() {
   TNodeCache& cache = gNodeCache;
