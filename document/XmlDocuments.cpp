@@ -114,8 +114,10 @@ thread_local TNodeCacheEnd gNodeCacheEnd;
 // a document has thousands of them, and recycling them costs far less than the allocator
 // (which also had to sweep them up whenever a large block was asked for). Texts are kept by
 // size class (class k: room for 16 k + 7 to 16 k + 22 characters, new ones get at least
-// 16 k + 7, what the allocator's block holds anyway); lists by their room. Bounded, and
-// emptied when the thread ends.
+// 16 k + 7, what the allocator's block holds anyway); lists by their room. Bounded by the
+// bytes kept (enough for a document some thirty times a page), and emptied when the thread
+// ends. Now that nodes lie outside the allocator's heap, buffers kept from a large tree no
+// longer pin blocks among its freed nodes.
 struct TBufferCache {
   using TNodeList = std::vector<std::unique_ptr<TXmlNode>>;
   static constexpr size_t kTextClasses = 9;       // texts of 16 to 135 characters
@@ -123,19 +125,17 @@ struct TBufferCache {
   static constexpr size_t kAttributeClasses = 9;  // attribute lists of up to 8
   static constexpr size_t kLargeLists = 4;        // longer child lists, up to kLargeRoom nodes
   // Below 64 KB: freeing a block of that size makes the allocator sweep up every small free
-  // block, and a kept list may be freed after all the nodes of a large tree (see TFreeing).
+  // block.
   static constexpr size_t kLargeRoom = 8000;
   // Each class is bounded on its own, so that one kind of document does not fill the cache
-  // with lists another cannot use; the totals bound the memory kept.
-  static constexpr size_t kClassLimit = 1 << 12;
-  static constexpr size_t kTextLimit = 1 << 14;
-  static constexpr size_t kListLimit = 1 << 13;
+  // with lists another cannot use; the bytes bound the memory kept.
+  static constexpr size_t kClassLimit = 1 << 15;
+  static constexpr size_t kByteLimit = size_t(8) << 20;
   std::vector<std::string> Texts[kTextClasses];
   std::vector<TNodeList> Lists[kListClasses];
   std::vector<std::vector<std::string>> Attributes[kAttributeClasses];
   std::vector<TNodeList> Large;
-  size_t TextCount = 0;
-  size_t ListCount = 0;
+  size_t Bytes = 0;  // of the blocks kept
   bool Ended = false;
   ~TBufferCache() { Ended = true; }
 
@@ -156,32 +156,40 @@ struct TBufferCache {
     const size_t room = S.capacity();
     if (room < TextRoom(1)) return;  // held in the string itself, or too small a block to class
     const size_t c = (room - 7) / 16;
-    if (c >= kTextClasses || Texts[c].size() >= kClassLimit || TextCount >= kTextLimit) return;
+    if (c >= kTextClasses || Texts[c].size() >= kClassLimit || Bytes + room + 1 > kByteLimit) return;
     if (!Keep(Texts[c], S)) return;
-    ++TextCount;
+    Bytes += room + 1;
     xmlpriv::PoisonKept(Texts[c].back().data(), Texts[c].back().capacity() + 1);
   }
   // L is empty.
   void KeepNodes(TNodeList& L) {
     const size_t room = L.capacity();
     if (room >= kListClasses) {
-      if (room <= kLargeRoom && Large.size() < kLargeLists && Keep(Large, L)) PoisonList(Large.back());
+      if (room <= kLargeRoom && Large.size() < kLargeLists && Bytes + ListBytes(L) <= kByteLimit && Keep(Large, L)) {
+        Bytes += ListBytes(Large.back());
+        PoisonList(Large.back());
+      }
       return;
     }
-    if (room == 0 || Lists[room].size() >= kClassLimit || ListCount >= kListLimit) return;
+    if (room == 0 || Lists[room].size() >= kClassLimit || Bytes + ListBytes(L) > kByteLimit) return;
     if (!Keep(Lists[room], L)) return;
-    ++ListCount;
+    Bytes += ListBytes(Lists[room].back());
     PoisonList(Lists[room].back());
   }
   void KeepAttributes(std::vector<std::string>& L) {
     const size_t room = L.capacity();
-    if (room == 0 || room >= kAttributeClasses || Attributes[room].size() >= kClassLimit || ListCount >= kListLimit)
+    if (room == 0 || room >= kAttributeClasses || Attributes[room].size() >= kClassLimit ||
+        Bytes + ListBytes(L) > kByteLimit)
       return;
     for (std::string& a : L) KeepText(a);
     L.clear();
     if (!Keep(Attributes[room], L)) return;
-    ++ListCount;
+    Bytes += ListBytes(Attributes[room].back());
     PoisonList(Attributes[room].back());
+  }
+  template <class T>
+  static size_t ListBytes(const std::vector<T>& L) {
+    return L.capacity() * sizeof(T);
   }
   template <class T>
   static void PoisonList(const std::vector<T>& L) {
@@ -191,38 +199,6 @@ struct TBufferCache {
   static void UnpoisonList(const std::vector<T>& L) {
     xmlpriv::UnpoisonKept(L.data(), L.capacity() * sizeof(T));
   }
-  // The cache's state before a tree is freed, and back to it (what came since is freed).
-  struct TMark {
-    size_t Texts[kTextClasses];
-    size_t Lists[kListClasses];
-    size_t Attributes[kAttributeClasses];
-    size_t Large;
-  } Mark = {};
-  void SetMark() {
-    for (size_t c = 0; c < kTextClasses; ++c) Mark.Texts[c] = Texts[c].size();
-    for (size_t c = 0; c < kListClasses; ++c) Mark.Lists[c] = Lists[c].size();
-    for (size_t c = 0; c < kAttributeClasses; ++c) Mark.Attributes[c] = Attributes[c].size();
-    Mark.Large = Large.size();
-  }
-  void ReleaseToMark() {
-    for (size_t c = 0; c < kTextClasses; ++c) {
-      if (Texts[c].size() <= Mark.Texts[c]) continue;
-      TextCount -= Texts[c].size() - Mark.Texts[c];
-      Texts[c].resize(Mark.Texts[c]);
-    }
-    for (size_t c = 0; c < kListClasses; ++c) {
-      if (Lists[c].size() <= Mark.Lists[c]) continue;
-      ListCount -= Lists[c].size() - Mark.Lists[c];
-      Lists[c].resize(Mark.Lists[c]);
-    }
-    for (size_t c = 0; c < kAttributeClasses; ++c) {
-      if (Attributes[c].size() <= Mark.Attributes[c]) continue;
-      ListCount -= Attributes[c].size() - Mark.Attributes[c];
-      Attributes[c].resize(Mark.Attributes[c]);
-    }
-    if (Large.size() > Mark.Large) Large.resize(Mark.Large);
-  }
-
   // A kept long list with room for N to 2 N nodes (the closest), into the empty L.
   bool TakeLarge(TNodeList& L, size_t N) {
     size_t best = Large.size();
@@ -233,6 +209,7 @@ struct TBufferCache {
     if (best == Large.size()) return false;
     L = std::move(Large[best]);
     Large.erase(Large.begin() + static_cast<std::ptrdiff_t>(best));
+    Bytes -= ListBytes(L);
     UnpoisonList(L);
     return true;
   }
@@ -240,34 +217,17 @@ struct TBufferCache {
 thread_local TBufferCache gBuffers;
 #endif
 
-// The tree being freed: how deep the freeing is, and how many nodes it has met so far.
-// Buffers are kept from small trees only: kept from a large one they would pin scattered
-// blocks among the freed ones, and the allocator then serves the next document from the
-// fragments. So what a tree gave to the buffer cache goes back to the allocator after all
-// when it turns out large.
-struct TFreeing {
-  int Depth;
-  size_t Nodes;
-};
-constinit thread_local TFreeing gFreeing = {};
-constexpr size_t kKeepFromTree = 1 << 14;
+// How deep the freeing of trees is: when the outermost tree is freed, the segments it emptied
+// serve again.
+constinit thread_local int gFreeingDepth = 0;
 
 struct TFreeingScope {
-  explicit TFreeingScope(size_t Children) {
-    if (gFreeing.Depth++ == 0) {
-      gFreeing.Nodes = 0;
-#if KD_XML_NODE_CACHE
-      if (!gBuffers.Ended) gBuffers.SetMark();
-#endif
-    }
-    gFreeing.Nodes += Children;
-  }
+  TFreeingScope() { ++gFreeingDepth; }
   ~TFreeingScope() {
-    if (--gFreeing.Depth != 0) return;
 #if KD_XML_NODE_CACHE
-    // Segments the tree emptied serve again.
-    xmlpriv::FlushReleased();
-    if (gFreeing.Nodes > kKeepFromTree && !gBuffers.Ended) gBuffers.ReleaseToMark();
+    if (--gFreeingDepth == 0) xmlpriv::FlushReleased();
+#else
+    --gFreeingDepth;
 #endif
   }
   TFreeingScope(const TFreeingScope&) = delete;
@@ -605,8 +565,7 @@ TXmlNode::~TXmlNode() {
 void TXmlNode::KeepBuffers() {
 #if KD_XML_NODE_CACHE
   TBufferCache& buffers = gBuffers;
-  // A tree found large goes back to the allocator whole (see TFreeing).
-  if (buffers.Ended || (gFreeing.Depth > 0 && gFreeing.Nodes > kKeepFromTree)) return;
+  if (buffers.Ended) return;
   buffers.KeepText(FValue);
   buffers.KeepText(FName);
   if (FNodes.capacity()) buffers.KeepNodes(FNodes);
@@ -615,7 +574,7 @@ void TXmlNode::KeepBuffers() {
 }
 
 void TXmlNode::FreeNodes() {
-  TFreeingScope scope(FNodes.size());
+  TFreeingScope scope;
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {
@@ -668,7 +627,7 @@ void TakeText(std::string& Dest, size_t N) {
     if (!kept.empty()) {
       Dest = std::move(kept.back());
       kept.pop_back();
-      --buffers.TextCount;
+      buffers.Bytes -= Dest.capacity() + 1;
       UnpoisonKept(Dest.data(), Dest.capacity() + 1);
       // The next text of the class is written soon: its buffer is fetched meanwhile.
       if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
@@ -687,14 +646,14 @@ namespace {
 // A kept list with room for N to 2 N - 1 items (the closest) into the empty List. Lists built
 // one item at a time have powers of two for room; those serve too.
 template <class T, size_t Classes>
-bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes], size_t N, size_t& Count) {
+bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes], size_t N, size_t& Bytes) {
   const size_t last = std::min(2 * N - 1, Classes - 1);
   for (size_t c = N; c <= last; ++c) {
     std::vector<std::vector<T>>& kept = Kept[c];
     if (kept.empty()) continue;
     List = std::move(kept.back());
     kept.pop_back();
-    --Count;
+    Bytes -= TBufferCache::ListBytes(List);
     TBufferCache::UnpoisonList(List);
     if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
     return true;
@@ -708,7 +667,7 @@ void ReserveNodes(std::vector<std::unique_ptr<TXmlNode>>& Nodes, size_t N) {
 #if KD_XML_NODE_CACHE
   if (N > Nodes.capacity()) {
     TBufferCache& buffers = gBuffers;
-    if (!buffers.Ended && (N < TBufferCache::kListClasses ? TakeList(Nodes, buffers.Lists, N, buffers.ListCount)
+    if (!buffers.Ended && (N < TBufferCache::kListClasses ? TakeList(Nodes, buffers.Lists, N, buffers.Bytes)
                                                            : buffers.TakeLarge(Nodes, N)))
       return;
   }
@@ -720,7 +679,7 @@ void ReserveAttributes(std::vector<std::string>& Attributes, size_t N) {
 #if KD_XML_NODE_CACHE
   if (N > Attributes.capacity() && N < TBufferCache::kAttributeClasses) {
     TBufferCache& buffers = gBuffers;
-    if (!buffers.Ended && TakeList(Attributes, buffers.Attributes, N, buffers.ListCount)) return;
+    if (!buffers.Ended && TakeList(Attributes, buffers.Attributes, N, buffers.Bytes)) return;
   }
 #endif
   Attributes.reserve(N);
