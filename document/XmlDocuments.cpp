@@ -334,14 +334,11 @@ constinit size_t gSegmentsCarved = 0;  // segments of the range used so far
 constinit TSegment* gEmptySegments = nullptr;
 constinit size_t gEmptySegmentCount = 0;
 
-// The thread's segment being carved, and the blocks it let go of one after another from the
-// same segment, counted off together.
+// The thread's segment being carved.
 struct TSegmentState {
   char* Next;
   size_t Left;
   TSegment* Carving;
-  TSegment* Releasing;
-  size_t Released;
 };
 constinit thread_local TSegmentState gSegments = {};
 
@@ -435,27 +432,26 @@ size_t SegmentsTaken() {
 
 #if KD_XML_NODE_CACHE
 void FlushReleased() noexcept {
-  TSegmentState& state = gSegments;
-  if (!state.Released) return;
-  TSegment* segment = state.Releasing;
-  const size_t n = state.Released;
-  state.Released = 0;
-  CountBack(segment, n);
+  TNodeCache& cache = gNodeCache;
+  if (!cache.Released) return;
+  const size_t n = cache.Released;
+  cache.Released = 0;
+  CountBack(static_cast<TSegment*>(cache.Releasing), n);
 }
 
 void ReleaseSegmentBlock(void* Block) noexcept {
   PoisonKept(Block, sizeof(TXmlNode));
   TSegment* segment = SegmentOf(Block);
-  TSegmentState& state = gSegments;
-  if (gNodeCache.Ended) {
+  TNodeCache& cache = gNodeCache;
+  if (cache.Ended) {
     CountBack(segment, 1);
     return;
   }
-  if (segment != state.Releasing) {
+  if (segment != cache.Releasing) {
     FlushReleased();
-    state.Releasing = segment;
+    cache.Releasing = segment;
   }
-  ++state.Released;
+  ++cache.Released;
 }
 
 // The thread ends: what it holds of segments is counted back.

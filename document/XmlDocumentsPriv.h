@@ -71,6 +71,10 @@ struct TNodeCache {
   int64_t Live;  // node blocks handed out and not yet freed
   bool Open;     // blocks may be kept
   bool Ended;    // the thread is ending
+  // Segment blocks let go of one after another from the same segment (see below) are counted
+  // off together: the segment's start, and how many.
+  void* Releasing;
+  size_t Released;
 };
 extern thread_local constinit TNodeCache gNodeCache;
 
@@ -121,12 +125,22 @@ inline void* AllocNodeBlock() {
 
 inline void FreeNodeBlock(void* Block) noexcept {
   TNodeCache& cache = gNodeCache;
-  if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
-    --cache.Live;
-    LinkBlock(Block, cache.Head);
-    cache.Head = Block;
-    ++cache.Count;
-    return;
+  if (cache.Open) {
+    if (cache.Count < TNodeCache::kLimit || InNodeRegion(Block)) {
+      --cache.Live;
+      LinkBlock(Block, cache.Head);
+      cache.Head = Block;
+      ++cache.Count;
+      return;
+    }
+    // Past the cache's bound, a block of the segment the last one went back to.
+    if (reinterpret_cast<uintptr_t>(Block) - reinterpret_cast<uintptr_t>(cache.Releasing) < kSegmentSize &&
+        cache.Released) {
+      --cache.Live;
+      PoisonKept(Block, sizeof(TXmlNode));
+      ++cache.Released;
+      return;
+    }
   }
   FreeNodeBlockSlow(Block);
 }
