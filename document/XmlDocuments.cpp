@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <new>
+
+#include <sys/mman.h>
 
 #include "document/XmlDocumentsPriv.h"
+#if KD_XML_ASAN
+#include <sanitizer/lsan_interface.h>
+#endif
 #include "platform/SysUtils.h"
 
 namespace document {
@@ -26,42 +32,207 @@ std::string AttributeName(std::string_view Line) {
 
 // --- TXmlNode ------------------------------------------------------------------------------
 
+namespace xmlpriv {
+#if KD_XML_NODE_CACHE
+void ReleaseSegmentBlock(void* Block) noexcept;
+void FlushReleased() noexcept;
+void EndSegments() noexcept;
+#endif
+}  // namespace xmlpriv
+
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KD_XML_NODE_CACHE 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KD_XML_NODE_CACHE 0
-#endif
-#endif
-#ifndef KD_XML_NODE_CACHE
-#define KD_XML_NODE_CACHE 1
-#endif
+// The text has a heap block (more than a string holds in itself).
+inline bool OnHeap(const std::string& Text) {
+  static const size_t local = std::string().capacity();
+  return Text.capacity() > local;
+}
+
 
 #if KD_XML_NODE_CACHE
-// A list of freed node blocks, threaded through the blocks themselves. Bounded, so a thread
-// keeps at most a few megabytes; emptied when the thread ends. Nodes freed after that (by
-// objects that outlive the cache) go straight back to the allocator.
-struct TNodeCache {
-  static constexpr size_t kLimit = 1 << 14;
-  void* Head = nullptr;
-  size_t Count = 0;
-  bool Ended = false;
-  ~TNodeCache() {
-    while (Head) {
-      void* next = *static_cast<void**>(Head);
-      ::operator delete(Head);
-      Head = next;
+// A lock for the rare steps shared by threads. Plain data, so that it is usable while the
+// program ends, whatever order threads and objects end in.
+struct TSpinLock {
+  std::atomic_flag& Flag;
+  explicit TSpinLock(std::atomic_flag& AFlag) : Flag(AFlag) {
+    while (Flag.test_and_set(std::memory_order_acquire)) Flag.wait(true, std::memory_order_relaxed);
+  }
+  ~TSpinLock() {
+    Flag.clear(std::memory_order_release);
+    Flag.notify_one();
+  }
+  TSpinLock(const TSpinLock&) = delete;
+  TSpinLock& operator=(const TSpinLock&) = delete;
+};
+
+// Region blocks given up by threads that ended, for the others.
+constinit std::atomic_flag gOrphanLock;
+constinit void* gOrphanHead = nullptr;
+constinit std::atomic<size_t> gOrphanCount = 0;
+
+// The part of the node region carved so far (gNodeRegionBase holds its start once it exists).
+constinit std::atomic_flag gNodeRegionLock;
+constinit std::atomic<size_t> gNodeRegionUsed = 0;
+
+// Gives the cached node blocks back when the thread ends.
+struct TNodeCacheEnd {
+  bool Armed = false;
+  ~TNodeCacheEnd() {
+    xmlpriv::TNodeCache& cache = xmlpriv::gNodeCache;
+    cache.Open = false;
+    cache.Ended = true;
+    void* orphans = nullptr;
+    size_t count = 0;
+    while (cache.Head) {
+      void* block = cache.Head;
+      cache.Head = xmlpriv::NextBlock(block);
+      if (xmlpriv::InNodeRegion(block)) {
+        xmlpriv::LinkBlock(block, orphans);
+        orphans = block;
+        ++count;
+      } else if (xmlpriv::InSegments(block)) {
+        xmlpriv::ReleaseSegmentBlock(block);
+      } else {
+        xmlpriv::UnpoisonKept(block, sizeof(TXmlNode));
+        ::operator delete(block);
+      }
     }
-    Count = 0;
-    Ended = true;
+    cache.Count = 0;
+    xmlpriv::EndSegments();
+    if (!orphans) return;
+    void* last = orphans;
+    while (void* next = xmlpriv::NextBlock(last)) last = next;
+    TSpinLock lock(gOrphanLock);
+    xmlpriv::LinkBlock(last, gOrphanHead);
+    gOrphanHead = orphans;
+    gOrphanCount += count;
   }
 };
-thread_local TNodeCache gNodeCache;
+thread_local TNodeCacheEnd gNodeCacheEnd;
+
+// The heap buffers of freed nodes' texts, child lists and attribute lists, for the next nodes:
+// a document has thousands of them, and recycling them costs far less than the allocator
+// (which also had to sweep them up whenever a large block was asked for). Texts are kept by
+// size class (class k: room for 16 k + 7 to 16 k + 22 characters, new ones get at least
+// 16 k + 7, what the allocator's block holds anyway); lists by their room. Bounded by the
+// bytes kept (enough for a document some thirty times a page), and emptied when the thread
+// ends. Now that nodes lie outside the allocator's heap, buffers kept from a large tree no
+// longer pin blocks among its freed nodes.
+struct TBufferCache {
+  using TNodeList = std::vector<std::unique_ptr<TXmlNode>>;
+  static constexpr size_t kTextClasses = 9;       // texts of 16 to 135 characters
+  static constexpr size_t kListClasses = 33;      // child lists of up to 32 nodes
+  static constexpr size_t kAttributeClasses = 9;  // attribute lists of up to 8
+  static constexpr size_t kLargeLists = 4;        // longer child lists, up to kLargeRoom nodes
+  // Below 64 KB: freeing a block of that size makes the allocator sweep up every small free
+  // block.
+  static constexpr size_t kLargeRoom = 8000;
+  // Each class is bounded on its own, so that one kind of document does not fill the cache
+  // with lists another cannot use; the bytes bound the memory kept.
+  static constexpr size_t kClassLimit = 1 << 15;
+  static constexpr size_t kByteLimit = size_t(8) << 20;
+  std::vector<std::string> Texts[kTextClasses];
+  std::vector<TNodeList> Lists[kListClasses];
+  std::vector<std::vector<std::string>> Attributes[kAttributeClasses];
+  std::vector<TNodeList> Large;
+  size_t Bytes = 0;  // of the blocks kept
+  bool Ended = false;
+  ~TBufferCache() { Ended = true; }
+
+  // Called from destructors: without room to keep it, the buffer is simply freed.
+  template <class T>
+  static bool Keep(std::vector<T>& Kept, T& Item) noexcept {
+    try {
+      Kept.push_back(std::move(Item));
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+  static size_t TextClass(size_t Length) { return (Length + 8) / 16; }
+  static size_t TextRoom(size_t Class) { return 16 * Class + 7; }
+
+  void KeepText(std::string& S) {
+    const size_t room = S.capacity();
+    if (room < TextRoom(1)) return;  // held in the string itself, or too small a block to class
+    const size_t c = (room - 7) / 16;
+    if (c >= kTextClasses || Texts[c].size() >= kClassLimit || Bytes + room + 1 > kByteLimit) return;
+    if (!Keep(Texts[c], S)) return;
+    Bytes += room + 1;
+    xmlpriv::PoisonKept(Texts[c].back().data(), Texts[c].back().capacity() + 1);
+  }
+  // L is empty.
+  void KeepNodes(TNodeList& L) {
+    const size_t room = L.capacity();
+    if (room >= kListClasses) {
+      if (room <= kLargeRoom && Large.size() < kLargeLists && Bytes + ListBytes(L) <= kByteLimit && Keep(Large, L)) {
+        Bytes += ListBytes(Large.back());
+        PoisonList(Large.back());
+      }
+      return;
+    }
+    if (room == 0 || Lists[room].size() >= kClassLimit || Bytes + ListBytes(L) > kByteLimit) return;
+    if (!Keep(Lists[room], L)) return;
+    Bytes += ListBytes(Lists[room].back());
+    PoisonList(Lists[room].back());
+  }
+  void KeepAttributes(std::vector<std::string>& L) {
+    const size_t room = L.capacity();
+    if (room == 0 || room >= kAttributeClasses || Attributes[room].size() >= kClassLimit ||
+        Bytes + ListBytes(L) > kByteLimit)
+      return;
+    for (std::string& a : L) KeepText(a);
+    L.clear();
+    if (!Keep(Attributes[room], L)) return;
+    Bytes += ListBytes(Attributes[room].back());
+    PoisonList(Attributes[room].back());
+  }
+  template <class T>
+  static size_t ListBytes(const std::vector<T>& L) {
+    return L.capacity() * sizeof(T);
+  }
+  template <class T>
+  static void PoisonList(const std::vector<T>& L) {
+    xmlpriv::PoisonKept(L.data(), L.capacity() * sizeof(T));
+  }
+  template <class T>
+  static void UnpoisonList(const std::vector<T>& L) {
+    xmlpriv::UnpoisonKept(L.data(), L.capacity() * sizeof(T));
+  }
+  // A kept long list with room for N to 2 N nodes (the closest), into the empty L.
+  bool TakeLarge(TNodeList& L, size_t N) {
+    size_t best = Large.size();
+    for (size_t i = 0; i < Large.size(); ++i) {
+      const size_t room = Large[i].capacity();
+      if (room >= N && room / 2 <= N && (best == Large.size() || room < Large[best].capacity())) best = i;
+    }
+    if (best == Large.size()) return false;
+    L = std::move(Large[best]);
+    Large.erase(Large.begin() + static_cast<std::ptrdiff_t>(best));
+    Bytes -= ListBytes(L);
+    UnpoisonList(L);
+    return true;
+  }
+};
+thread_local TBufferCache gBuffers;
 #endif
 
-thread_local int64_t gLiveNodes = 0;
+// How deep the freeing of trees is: when the outermost tree is freed, the segments it emptied
+// serve again.
+constinit thread_local int gFreeingDepth = 0;
+
+struct TFreeingScope {
+  TFreeingScope() { ++gFreeingDepth; }
+  ~TFreeingScope() {
+#if KD_XML_NODE_CACHE
+    if (--gFreeingDepth == 0) xmlpriv::FlushReleased();
+#else
+    --gFreeingDepth;
+#endif
+  }
+  TFreeingScope(const TFreeingScope&) = delete;
+  TFreeingScope& operator=(const TFreeingScope&) = delete;
+};
 
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
@@ -80,41 +251,326 @@ thread_local THeldChildren gHeldChildren;
 
 }  // namespace
 
-int64_t TXmlNode::LiveCount() { return gLiveNodes; }
+namespace xmlpriv {
 
-void* TXmlNode::operator new(size_t Size) {
+constinit thread_local TNodeCache gNodeCache = {};
+// An address no block can have: far above any the process is given.
+std::atomic<uintptr_t> gNodeRegionBase = UINTPTR_MAX - kNodeRegionSize;
+std::atomic<uintptr_t> gSegmentBase = UINTPTR_MAX - kSegmentSpace;
+
+namespace {
 #if KD_XML_NODE_CACHE
+constexpr size_t kNodeBatch = 64;
+
+// Blocks for the thread's cache from those other threads left, else freshly carved from the
+// region; one of them is returned, the others are cached. Nullptr once the region is used up.
+void* TakeRegionBlocks(TNodeCache& Cache) {
+  if (gOrphanCount.load(std::memory_order_relaxed) > 0) {
+    TSpinLock lock(gOrphanLock);
+    void* first = gOrphanHead;
+    if (first) {
+      // Up to a few batches at a time, so that the other threads find some too.
+      void* last = first;
+      size_t n = 1;
+      while (n < 4 * kNodeBatch) {
+        void* next = NextBlock(last);
+        if (!next) break;
+        last = next;
+        ++n;
+      }
+      gOrphanHead = NextBlock(last);
+      gOrphanCount -= n;
+      LinkBlock(last, Cache.Head);
+      Cache.Head = NextBlock(first);
+      Cache.Count += n - 1;
+      UnpoisonKept(first, sizeof(TXmlNode));
+      return first;
+    }
+  }
+  if (gNodeRegionUsed.load(std::memory_order_relaxed) >= kNodeRegionSize) return nullptr;
+  if (gNodeRegionBase.load(std::memory_order_acquire) == UINTPTR_MAX - kNodeRegionSize) {
+    TSpinLock lock(gNodeRegionLock);
+    if (gNodeRegionBase.load(std::memory_order_relaxed) == UINTPTR_MAX - kNodeRegionSize) {
+      // Pages are only taken as blocks are first written.
+      void* region = ::operator new(kNodeRegionSize, std::nothrow);
+      if (!region) {
+        gNodeRegionUsed = kNodeRegionSize;
+        return nullptr;
+      }
+      PoisonKept(region, kNodeRegionSize);
+      gNodeRegionBase.store(reinterpret_cast<uintptr_t>(region), std::memory_order_release);
+    }
+  }
+  constexpr size_t bytes = kNodeBatch * sizeof(TXmlNode);
+  const size_t offset = gNodeRegionUsed.fetch_add(bytes, std::memory_order_relaxed);
+  if (offset + bytes > kNodeRegionSize) return nullptr;
+  char* batch = reinterpret_cast<char*>(gNodeRegionBase.load(std::memory_order_acquire)) + offset;
+  // Cached from the last, so that they are handed out in address order.
+  for (size_t i = kNodeBatch - 1; i > 0; --i) {
+    void* block = batch + i * sizeof(TXmlNode);
+    LinkBlock(block, Cache.Head);
+    Cache.Head = block;
+  }
+  Cache.Count += kNodeBatch - 1;
+  UnpoisonKept(batch, sizeof(TXmlNode));
+  return batch;
+}
+
+// --- Segments (see XmlDocumentsPriv.h) ---
+// A segment starts with its header; its blocks follow.
+struct TSegment {
+  std::atomic<size_t> Out;  // blocks not back in the segment
+  TSegment* NextEmpty;
+  bool Registered;
+};
+constexpr size_t kSegmentHeader = 64;
+constexpr size_t kSegmentBlocks = (kSegmentSize - kSegmentHeader) / sizeof(TXmlNode);
+static_assert(sizeof(TSegment) <= kSegmentHeader && kSegmentHeader % alignof(TXmlNode) == 0);
+// Empty segments beyond this many give their pages back to the system.
+constexpr size_t kKeepEmptySegments = 48;
+
+constinit std::atomic_flag gSegmentLock;
+constinit size_t gSegmentsCarved = 0;  // segments of the range used so far
+constinit TSegment* gEmptySegments = nullptr;
+constinit size_t gEmptySegmentCount = 0;
+
+// The thread's segment being carved.
+struct TSegmentState {
+  char* Next;
+  size_t Left;
+  TSegment* Carving;
+};
+constinit thread_local TSegmentState gSegments = {};
+
+TSegment* SegmentOf(const void* Block) {
+  const uintptr_t base = gSegmentBase.load(std::memory_order_relaxed);
+  return reinterpret_cast<TSegment*>(base + ((reinterpret_cast<uintptr_t>(Block) - base) & ~(kSegmentSize - 1)));
+}
+
+void PutEmptySegment(TSegment* Segment) noexcept {
+  TSpinLock lock(gSegmentLock);
+  if (gEmptySegmentCount >= kKeepEmptySegments) {
+    UnpoisonKept(Segment, kSegmentSize);
+    ::madvise(Segment, kSegmentSize, MADV_DONTNEED);
+  }
+  Segment->NextEmpty = gEmptySegments;
+  gEmptySegments = Segment;
+  ++gEmptySegmentCount;
+  PoisonKept(reinterpret_cast<char*>(Segment) + kSegmentHeader, kSegmentSize - kSegmentHeader);
+}
+
+void CountBack(TSegment* Segment, size_t N) noexcept {
+  if (N && Segment->Out.fetch_sub(N, std::memory_order_acq_rel) == N) PutEmptySegment(Segment);
+}
+
+// An empty segment, the next of the range if none is kept; nullptr when the range is used up.
+TSegment* TakeSegment() {
+  TSpinLock lock(gSegmentLock);
+  TSegment* segment = gEmptySegments;
+  if (segment) {
+    gEmptySegments = segment->NextEmpty;
+    --gEmptySegmentCount;
+  } else {
+    if (gSegmentsCarved == 0 && gSegmentBase.load(std::memory_order_relaxed) == UINTPTR_MAX - kSegmentSpace) {
+      void* range = ::mmap(nullptr, kSegmentSpace + kSegmentSize, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (range == MAP_FAILED) {
+        gSegmentsCarved = kSegmentSpace / kSegmentSize;
+        return nullptr;
+      }
+      // Segments are aligned to their size.
+      const uintptr_t base = (reinterpret_cast<uintptr_t>(range) + kSegmentSize - 1) & ~(kSegmentSize - 1);
+      gSegmentBase.store(base, std::memory_order_release);
+    }
+    if (gSegmentsCarved >= kSegmentSpace / kSegmentSize) return nullptr;
+    segment = reinterpret_cast<TSegment*>(gSegmentBase.load(std::memory_order_relaxed) + gSegmentsCarved++ * kSegmentSize);
+    segment->Registered = false;
+  }
+#if KD_XML_ASAN
+  // The leak checker is to see the blocks the nodes here point to.
+  if (!segment->Registered) __lsan_register_root_region(segment, kSegmentSize);
+#endif
+  segment->Registered = true;
+  segment->Out.store(kSegmentBlocks, std::memory_order_relaxed);
+  return segment;
+}
+
+// Blocks carved in order from the thread's segment, as from the region.
+void* TakeSegmentBlocks(TNodeCache& Cache) {
+  TSegmentState& state = gSegments;
+  if (state.Left == 0) {
+    TSegment* segment = TakeSegment();
+    if (!segment) return nullptr;
+    state.Carving = segment;
+    state.Next = reinterpret_cast<char*>(segment) + kSegmentHeader;
+    state.Left = kSegmentBlocks;
+  }
+  const size_t n = std::min(kNodeBatch, state.Left);
+  char* batch = state.Next;
+  for (size_t i = n - 1; i > 0; --i) {
+    void* block = batch + i * sizeof(TXmlNode);
+    LinkBlock(block, Cache.Head);
+    Cache.Head = block;
+  }
+  Cache.Count += n - 1;
+  state.Next += n * sizeof(TXmlNode);
+  state.Left -= n;
+  UnpoisonKept(batch, sizeof(TXmlNode));
+  return batch;
+}
+#endif
+}  // namespace
+
+size_t SegmentsTaken() {
+#if KD_XML_NODE_CACHE
+  TSpinLock lock(gSegmentLock);
+  return gSegmentsCarved;
+#else
+  return 0;
+#endif
+}
+
+#if KD_XML_NODE_CACHE
+void FlushReleased() noexcept {
   TNodeCache& cache = gNodeCache;
-  if (Size == sizeof(TXmlNode) && cache.Head) {
-    void* p = cache.Head;
-    cache.Head = *static_cast<void**>(p);
-    --cache.Count;
-    ++gLiveNodes;
-    return p;
+  if (!cache.Released) return;
+  const size_t n = cache.Released;
+  cache.Released = 0;
+  CountBack(static_cast<TSegment*>(cache.Releasing), n);
+}
+
+void ReleaseSegmentBlock(void* Block) noexcept {
+  PoisonKept(Block, sizeof(TXmlNode));
+  TSegment* segment = SegmentOf(Block);
+  TNodeCache& cache = gNodeCache;
+  if (cache.Ended) {
+    CountBack(segment, 1);
+    return;
+  }
+  if (segment != cache.Releasing) {
+    FlushReleased();
+    cache.Releasing = segment;
+  }
+  ++cache.Released;
+}
+
+// The thread ends: what it holds of segments is counted back.
+void EndSegments() noexcept {
+  FlushReleased();
+  TSegmentState& state = gSegments;
+  if (state.Left) {
+    const size_t left = state.Left;
+    state.Left = 0;
+    CountBack(state.Carving, left);
+  }
+}
+#endif
+
+void* NewNodeBlock() {
+  TNodeCache& cache = gNodeCache;
+#if KD_XML_NODE_CACHE
+  if (!cache.Open && !cache.Ended) {
+    // Blocks are about to be kept on this thread: from now on the end of the thread is watched.
+    gNodeCacheEnd.Armed = true;
+    cache.Open = true;
+  }
+  if (cache.Open) {
+    void* p = TakeRegionBlocks(cache);
+    if (!p) p = TakeSegmentBlocks(cache);
+    if (p) {
+      ++cache.Live;
+      return p;
+    }
   }
 #endif
+  void* p = ::operator new(sizeof(TXmlNode));
+  ++cache.Live;
+  return p;
+}
+
+void FreeNodeBlockSlow(void* Block) noexcept {
+  TNodeCache& cache = gNodeCache;
+  --cache.Live;
+#if KD_XML_NODE_CACHE
+  if (!cache.Open && !cache.Ended) {
+    // The first block kept on this thread: from now on the end of the thread is watched.
+    gNodeCacheEnd.Armed = true;
+    cache.Open = true;
+  }
+  if (cache.Open && (cache.Count < TNodeCache::kLimit || InNodeRegion(Block))) {
+    LinkBlock(Block, cache.Head);
+    cache.Head = Block;
+    ++cache.Count;
+    return;
+  }
+  if (InNodeRegion(Block)) {
+    // Freed after the thread's end: to the other threads.
+    TSpinLock lock(gOrphanLock);
+    LinkBlock(Block, gOrphanHead);
+    gOrphanHead = Block;
+    ++gOrphanCount;
+    return;
+  }
+  if (InSegments(Block)) {
+    ReleaseSegmentBlock(Block);
+    return;
+  }
+#endif
+  ::operator delete(Block);
+}
+
+}  // namespace xmlpriv
+
+int64_t TXmlNode::LiveCount() { return xmlpriv::gNodeCache.Live; }
+
+void* TXmlNode::operator new(size_t Size) {
+  if (Size == sizeof(TXmlNode)) return xmlpriv::AllocNodeBlock();
   void* p = ::operator new(Size);
-  ++gLiveNodes;
+  ++xmlpriv::gNodeCache.Live;
   return p;
 }
 
 void TXmlNode::operator delete(void* Ptr, size_t Size) noexcept {
-  if (Ptr) --gLiveNodes;
-#if KD_XML_NODE_CACHE
-  TNodeCache& cache = gNodeCache;
-  if (Ptr && Size == sizeof(TXmlNode) && !cache.Ended && cache.Count < TNodeCache::kLimit) {
-    *static_cast<void**>(Ptr) = cache.Head;
-    cache.Head = Ptr;
-    ++cache.Count;
+  if (!Ptr) return;
+  if (Size == sizeof(TXmlNode)) {
+    xmlpriv::FreeNodeBlock(Ptr);
     return;
   }
-#else
-  (void)Size;
-#endif
+  --xmlpriv::gNodeCache.Live;
   ::operator delete(Ptr);
 }
 
+void TXmlNode::FreeChild(TXmlNode* Node) {
+#if KD_XML_NODE_CACHE
+  // A node whose texts are held in the strings themselves and that has no lists owns nothing
+  // its destructor would free: its block goes back as it is.
+  if (!Node->FNodes.data() && !Node->FAttributes.data() && !OnHeap(Node->FName) && !OnHeap(Node->FValue)) {
+    xmlpriv::FreeNodeBlock(Node);
+    return;
+  }
+#endif
+  delete Node;
+}
+
 TXmlNode::~TXmlNode() {
+  if (!FNodes.empty()) FreeNodes();
+  // Most nodes hold short texts only (kept in the strings themselves) and no lists.
+  if (OnHeap(FName) || OnHeap(FValue) || FNodes.capacity() || FAttributes.capacity()) KeepBuffers();
+}
+
+void TXmlNode::KeepBuffers() {
+#if KD_XML_NODE_CACHE
+  TBufferCache& buffers = gBuffers;
+  if (buffers.Ended) return;
+  buffers.KeepText(FValue);
+  buffers.KeepText(FName);
+  if (FNodes.capacity()) buffers.KeepNodes(FNodes);
+  if (FAttributes.capacity()) buffers.KeepAttributes(FAttributes);
+#endif
+}
+
+void TXmlNode::FreeNodes() {
+  TFreeingScope scope;
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {
@@ -123,19 +579,109 @@ TXmlNode::~TXmlNode() {
     try {
       held.reserve(base + FNodes.size());
     } catch (...) {
-      return;  // no room to hold them: the children go first after all
+      FNodes.clear();  // no room to hold them: the children go first after all
+      return;
     }
     held.insert(held.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
+    FNodes.clear();
+#if KD_XML_NODE_CACHE
+    if (!gBuffers.Ended) gBuffers.KeepNodes(FNodes);
+#endif
     std::vector<std::unique_ptr<TXmlNode>>().swap(FNodes);
     // One at a time from the back: a child's own destructor pushes onto (and may reallocate)
     // the same stack, so nothing of it may be held across that call.
     while (held.size() > base) {
-      std::unique_ptr<TXmlNode> child = std::move(held.back());
+      TXmlNode* child = held.back().release();
       held.pop_back();
-      child.reset();
+      FreeChild(child);
     }
+    return;
   }
+  // The children are far apart in a tree much larger than the first-level cache: the lines a
+  // child is checked by are fetched two children ahead.
+  std::unique_ptr<TXmlNode>* nodes = FNodes.data();
+  const size_t n = FNodes.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 2 < n) {
+      const char* ahead = reinterpret_cast<const char*>(nodes[i + 2].get());
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + sizeof(TXmlNode) - 1);
+    }
+    FreeChild(nodes[i].release());
+  }
+  FNodes.clear();
 }
+
+namespace xmlpriv {
+
+void TakeText(std::string& Dest, size_t N) {
+#if KD_XML_NODE_CACHE
+  const size_t c = TBufferCache::TextClass(N);
+  TBufferCache& buffers = gBuffers;
+  if (c < TBufferCache::kTextClasses && !buffers.Ended) {
+    std::vector<std::string>& kept = buffers.Texts[c];
+    if (!kept.empty()) {
+      Dest = std::move(kept.back());
+      kept.pop_back();
+      buffers.Bytes -= Dest.capacity() + 1;
+      UnpoisonKept(Dest.data(), Dest.capacity() + 1);
+      // The next text of the class is written soon: its buffer is fetched meanwhile.
+      if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
+      Dest.clear();
+      return;
+    }
+    N = TBufferCache::TextRoom(c);
+  }
+#endif
+  Dest.clear();
+  Dest.reserve(N);
+}
+
+namespace {
+#if KD_XML_NODE_CACHE
+// A kept list with room for N to 2 N - 1 items (the closest) into the empty List. Lists built
+// one item at a time have powers of two for room; those serve too.
+template <class T, size_t Classes>
+bool TakeList(std::vector<T>& List, std::vector<std::vector<T>> (&Kept)[Classes], size_t N, size_t& Bytes) {
+  const size_t last = std::min(2 * N - 1, Classes - 1);
+  for (size_t c = N; c <= last; ++c) {
+    std::vector<std::vector<T>>& kept = Kept[c];
+    if (kept.empty()) continue;
+    List = std::move(kept.back());
+    kept.pop_back();
+    Bytes -= TBufferCache::ListBytes(List);
+    TBufferCache::UnpoisonList(List);
+    if (!kept.empty()) __builtin_prefetch(kept.back().data(), 1);
+    return true;
+  }
+  return false;
+}
+#endif
+}  // namespace
+
+void ReserveNodes(std::vector<std::unique_ptr<TXmlNode>>& Nodes, size_t N) {
+#if KD_XML_NODE_CACHE
+  if (N > Nodes.capacity()) {
+    TBufferCache& buffers = gBuffers;
+    if (!buffers.Ended && (N < TBufferCache::kListClasses ? TakeList(Nodes, buffers.Lists, N, buffers.Bytes)
+                                                           : buffers.TakeLarge(Nodes, N)))
+      return;
+  }
+#endif
+  Nodes.reserve(N);
+}
+
+void ReserveAttributes(std::vector<std::string>& Attributes, size_t N) {
+#if KD_XML_NODE_CACHE
+  if (N > Attributes.capacity() && N < TBufferCache::kAttributeClasses) {
+    TBufferCache& buffers = gBuffers;
+    if (!buffers.Ended && TakeList(Attributes, buffers.Attributes, N, buffers.Bytes)) return;
+  }
+#endif
+  Attributes.reserve(N);
+}
+
+}  // namespace xmlpriv
 
 std::unique_ptr<TXmlNode> TXmlNode::CreateName(TXmlDocument* ADocument, const std::string& AName) {
   auto node = std::make_unique<TXmlNode>(ADocument);

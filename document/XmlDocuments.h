@@ -93,7 +93,7 @@ struct TXmlBrushValues {
 
 class TXmlDocument;
 
-class TXmlNode : public platform::TPersistent {
+class TXmlNode final : public platform::TPersistent {
  public:
   explicit TXmlNode(TXmlDocument* ADocument = nullptr) : FDocument(ADocument) {}
   ~TXmlNode() override;
@@ -279,6 +279,11 @@ class TXmlNode : public platform::TPersistent {
   // The child holding a typed value, or nullptr.
   const TXmlNode* ValueNode(const std::string& AName) const { return NodeByName(AName); }
   bool SkipDefault(bool Equal) const;
+  // Frees the children (the destructor's part that may need the held-children stack).
+  void FreeNodes();
+  static void FreeChild(TXmlNode* Node);
+  // Gives the heap buffers of the texts and lists to the next nodes of the thread.
+  [[gnu::noinline]] void KeepBuffers();
 
   std::vector<std::string> FAttributes;
   TXmlDocument* FDocument = nullptr;

@@ -162,6 +162,7 @@ class TXmlParser {
   TXmlParser(std::string_view Text, TXmlDocument* Document, int64_t Base)
       : FBegin(Text.data()), FEnd(Text.data() + Text.size()), FCur(FBegin), FDocument(Document),
         FBase(Base), FNodeEvents(Document && (Document->OnNodeNew || Document->OnNodeLoaded)),
+        FCalls(FNodeEvents || (Document && Document->OnProgress)),
         FPending(gPending) {
     ClearUpperVectorState();
   }
@@ -213,10 +214,10 @@ class TXmlParser {
       NodeNew(Node);
       if (closePos == std::string_view::npos) Unterminated(close);
       if (kind == xnComment || kind == xnCData) {
-        Node->FValue.assign(rest.substr(open.size(), closePos - open.size()));
+        xmlpriv::AssignText(Node->FValue, FCur + open.size(), closePos - open.size());
       } else {
         // Keep the markers ("!DOCTYPE x", "?pi?", "/x") so that writing "<%s>" restores the text.
-        Node->FValue.assign(rest.substr(1, closePos + close.size() - 2));
+        xmlpriv::AssignText(Node->FValue, FCur + 1, closePos + close.size() - 2);
       }
       FCur += closePos + close.size();
       NodeLoaded(Node);
@@ -252,13 +253,28 @@ class TXmlParser {
     } else {
       // Only a name: no attributes, no blanks to check.
       if (tag.empty()) throw EFilerError("Missing element name");
-      if (Node->FName.empty())
-        Node->FName.append(tag);
-      else
-        Node->FName.assign(tag);
+      xmlpriv::AssignText(Node->FName, tag.data(), tag.size());
     }
     NodeNew(Node);
-    if (kind == xnElement) ParseContent(Node, Depth);
+    if (kind == xnElement) {
+      // Mostly a leaf: its text, then its own close tag exactly as opened (what ParseContent
+      // would read the same way).
+      const char* lt = FindChar(FCur, FEnd, '<');
+      const std::string& name = Node->FName;
+      const size_t n = name.size();
+      if (static_cast<size_t>(FEnd - lt) > n + 2 && lt[1] == '/' && lt[n + 2] == '>' &&
+          SameName(std::string_view(lt + 2, n), name)) {
+        if (lt != FCur) {
+          if (Node->FValue.empty())
+            xmlpriv::AssignText(Node->FValue, FCur, static_cast<size_t>(lt - FCur));
+          else
+            Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        }
+        FCur = lt + n + 3;
+      } else {
+        ParseContent(Node, Depth);
+      }
+    }
     NodeLoaded(Node);
   }
 
@@ -271,7 +287,7 @@ class TXmlParser {
   }
 
   void NodeLoaded(TXmlNode* Node) {
-    if (!FDocument) return;
+    if (!FCalls) return;
     if (FNodeEvents && FDocument->OnNodeLoaded) FDocument->OnNodeLoaded(FDocument, Node);
     if (FDocument->OnProgress) FDocument->DoProgress(FBase + static_cast<int64_t>(Consumed()));
   }
@@ -305,12 +321,12 @@ class TXmlParser {
       if (name[0] == '!' || name[0] == '?' || name[0] == '/' ||
           std::any_of(name.begin(), name.end(), [](char c) { return (kClass[c] & kcSpace) != 0; }))
         Node->SetName(std::string(name));
-      Node->FName.assign(name);
+      xmlpriv::AssignText(Node->FName, name.data(), name.size());
       first = 1;
     }
     std::vector<std::string>& attributes = Node->FAttributes;
     attributes.clear();
-    attributes.reserve(n - first);
+    xmlpriv::ReserveAttributes(attributes, n - first);
     for (size_t i = first; i < n; ++i) attributes.emplace_back(words[i]);
   }
 
@@ -371,6 +387,7 @@ class TXmlParser {
     const size_t n = FPending.size() - Base;
     if (n == 0) return;
     const auto first = FPending.begin() + static_cast<std::ptrdiff_t>(Base);
+    if (Node->FNodes.empty()) xmlpriv::ReserveNodes(Node->FNodes, n);
     Node->FNodes.insert(Node->FNodes.end(), std::make_move_iterator(first), std::make_move_iterator(FPending.end()));
     FPending.erase(first, FPending.end());
   }
@@ -382,7 +399,12 @@ class TXmlParser {
       const char* lt;
       if (!hasChild) {
         lt = FindChar(FCur, FEnd, '<');
-        if (lt != FCur) Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        if (lt != FCur) {
+          if (Node->FValue.empty())
+            xmlpriv::AssignText(Node->FValue, FCur, static_cast<size_t>(lt - FCur));
+          else
+            Node->FValue.append(FCur, static_cast<size_t>(lt - FCur));
+        }
       } else {
         lt = FindLessNoteLineEnd(FCur, FEnd, breakAfterLast);
       }
@@ -410,7 +432,7 @@ class TXmlParser {
         break;
       }
       FCur = lt;
-      auto child = std::make_unique<TXmlNode>(FDocument);
+      std::unique_ptr<TXmlNode> child(::new (xmlpriv::AllocNodeBlock()) TXmlNode(FDocument));
       child->FParent = Node;
       TXmlNode* c = child.get();
       if (FNodeEvents) {
@@ -447,6 +469,9 @@ class TXmlParser {
   TXmlDocument* FDocument;
   int64_t FBase;
   bool FNodeEvents;
+  // Some event or progress handler is set. Without one at the start none can be set while
+  // reading (no handler runs), and the checks per node are left out.
+  bool FCalls;
   // Kept per thread so that its capacity is not allocated again for every document (a large
   // block would make the allocator merge all the small ones just freed). Used as a stack, so
   // a parse started from a progress event works on top of the outer one.
