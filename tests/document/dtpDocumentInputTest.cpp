@@ -12,6 +12,7 @@
 #include "document/dtpLineShape.h"
 #include "document/dtpMemoShape.h"
 #include "document/dtpPolygonShape.h"
+#include "document/dtpTextShape.h"
 #include "platform/Clipboard.h"
 #include "platform/Font.h"
 #include "platform/KeyState.h"
@@ -682,6 +683,53 @@ TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
     EXPECT_EQ(memo->Text(), "xabc");
     guitest::Key(doc.get(), Qt::Key_Escape);
   }
+  platform::SetTextMeasurer(old);
+}
+
+// --- browsing does not edit ------------------------------------------------------------------
+
+// In browse mode a double click or F2 on a text opens no edit, so typing changes nothing;
+// in edit mode the same double click edits the text.
+TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto t = NewShape<TdtpTextShape>();
+  t->SetSmartHitTest(false);
+  t->SetText("abc");
+  t->SetDocPosition(20, 60);
+  TdtpTextShape* text = t.get();
+  doc->CurrentPage()->AddShape(std::move(t));
+  doc->SetModified(false);
+  platform::TRect sr;
+  text->GetScreenRect(sr);
+  const TPoint w = Win(doc.get(), {sr.Left + 2, sr.Top + 2});
+  auto doubleClick = [&] {
+    guitest::Press(doc.get(), w.X, w.Y);
+    guitest::Release(doc.get(), w.X, w.Y);
+    guitest::DoubleClick(doc.get(), w.X, w.Y);
+    guitest::Release(doc.get(), w.X, w.Y);
+  };
+  doc->SetMode(vmBrowse);
+  doubleClick();
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->DragState(), 0);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_Return);
+  text->SetSelected(true);  // a selection made by the host
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(text->Text(), "abc");
+  EXPECT_FALSE(doc->Modified());
+  doc->SetMode(vmEdit);
+  doubleClick();
+  EXPECT_EQ(doc->EditedShape(), text);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_Return);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(text->Text(), "abcx");
+  EXPECT_TRUE(doc->Modified());
   platform::SetTextMeasurer(old);
 }
 
