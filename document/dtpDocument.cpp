@@ -366,6 +366,9 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   if (!s) return;
   const bool inserted = s == FInsertedShape;
   FInsertedShape = nullptr;
+  TdtpShape* parent = s->ParentShape();
+  const bool savedDuringEdit = FSavedDuringEdit;
+  FSavedDuringEdit = false;
   ShapeEditClosed(s);
   s->EndEdit(Accept);
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
@@ -380,6 +383,15 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
     TrimUndo(FInsertUndoMark);
     // Nothing else changed while the shape was in the document.
     if (!FInsertDocModified) SetModified(false);
+  }
+  if (savedDuringEdit && (!Accept || removed)) {
+    // The file holds what is now taken back: the next save must write it.
+    if (!removed)
+      s->SetModified(true);
+    else if (parent)
+      parent->SetModified(true);
+    else
+      SetModified(true);
   }
   FEditedShape = nullptr;
 }

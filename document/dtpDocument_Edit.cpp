@@ -100,6 +100,7 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   FEditUndoMark = UndoMark();
   if (Shape != FInsertedShape) FInsertedShape = nullptr;
   FEditDocModified = FModified;
+  FSavedDuringEdit = false;
   FEditShapesModified.clear();
   for (TdtpShape* s = Shape; s; s = s->ParentShape()) FEditShapesModified.emplace_back(s, s->Modified());
   Shape->StartEdit();

@@ -733,4 +733,77 @@ TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
   platform::SetTextMeasurer(old);
 }
 
+// --- a save while a shape is edited --------------------------------------------------------
+
+// A save made while a shape is edited writes the edit; when the edit is then rejected the
+// shape goes back and the document is modified, so the next save writes it back too and the
+// file matches the document again. Shown for typed text, an added stroke and a new stroke.
+TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  doc->CurrentPage()->AddShape(std::move(m));
+  DrawStroke({{100, 200}, {200, 210}, {300, 200}});
+  const std::string file = kdtest::TempDir() + "/input_save_during_edit.hsf";
+  doc->SaveToFile(file);
+  auto reload = [&] {
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+  };
+  reload();
+  const ArrayOfArrayOfFPoint points = static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points();
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    reload();
+    TdtpPage* page = doc->CurrentPage();
+    auto* memo = static_cast<TdtpMemoShape*>(page->GetShape(0));
+    auto* stroke = static_cast<TdtpFreehandShape*>(page->GetShape(1));
+    if (kind == 0) {
+      platform::TRect sr;
+      memo->GetScreenRect(sr);
+      Click({sr.Left + 2, sr.Top + 2});
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), memo);
+      guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    } else if (kind == 1) {
+      Click({150, 205});
+      ASSERT_TRUE(stroke->Selected());
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), stroke);
+      Press(doc.get(), {150, 300});
+      MoveHeld(doc.get(), {200, 330});
+      MoveHeld(doc.get(), {260, 360});
+    } else {
+      doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+      Press(doc.get(), {400, 300});
+      MoveHeld(doc.get(), {450, 330});
+      MoveHeld(doc.get(), {500, 300});
+      ASSERT_EQ(page->GetShapeCount(), 3);
+    }
+    // The stroke is still being drawn (the button is held) when the save comes.
+    ASSERT_NE(doc->EditedShape(), nullptr);
+    doc->SaveToFile(file);
+    EXPECT_FALSE(doc->Modified());
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    if (kind > 0) Release(doc.get(), {500, 300});
+    EXPECT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(memo->Text(), "abc");
+    EXPECT_EQ(stroke->Points(), points);
+    EXPECT_EQ(page->GetShapeCount(), 2);
+    EXPECT_TRUE(doc->Modified());
+    doc->SaveToFile(file);
+    reload();
+    ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+    EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abc");
+    EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points(), points);
+  }
+  platform::SetTextMeasurer(old);
+}
+
 }  // namespace
