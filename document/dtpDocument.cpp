@@ -130,6 +130,12 @@ void TdtpDocument::SetPageCount(int32_t N) {
 }
 
 void TdtpDocument::SetCurrentPageIndex(int32_t Index) {
+  if (Index != FCurrentPageIndex) {
+    // An edit or drag belongs to the page shown: turning the page keeps what was typed and
+    // ends it, so keys and the mouse no longer reach a shape out of view.
+    if (FDragState == 5) EndShapeEdit(true);
+    if (FDragState == 1 || FDragState == 2) SetDragState(0);
+  }
   TdtpPage* page = GetPage(Index);
   if (page && !page->Loaded()) LoadPage(Index);
   TdtpPage* old = CurrentPage();

@@ -806,4 +806,38 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
   platform::SetTextMeasurer(old);
 }
 
+// --- changing the page ends an edit ----------------------------------------------------------
+
+// Turning to another page (as the program's page buttons do) while a text is edited keeps
+// what was typed and ends the edit: keys then no longer change a text on a page out of view.
+TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  TdtpMemoShape* memo = m.get();
+  doc->CurrentPage()->AddShape(std::move(m));
+  doc->AddPage(nullptr);
+  platform::TRect sr;
+  memo->GetScreenRect(sr);
+  Click({sr.Left + 2, sr.Top + 2});
+  guitest::Key(doc.get(), Qt::Key_F2);
+  ASSERT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  doc->SetCurrentPageIndex(1);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->DragState(), 0);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_Backspace);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  EXPECT_EQ(memo->Text(), "abcx");
+  const std::string file = kdtest::TempDir() + "/input_turn_page.hsf";
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
+  platform::SetTextMeasurer(old);
+}
+
 }  // namespace
