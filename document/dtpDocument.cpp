@@ -130,13 +130,17 @@ void TdtpDocument::SetPageCount(int32_t N) {
 }
 
 void TdtpDocument::SetCurrentPageIndex(int32_t Index) {
+  TdtpPage* page = GetPage(Index);
   if (Index != FCurrentPageIndex) {
-    // An edit or drag belongs to the page shown: turning the page keeps what was typed and
-    // ends it, so keys and the mouse no longer reach a shape out of view.
-    if (FDragState == 5) EndShapeEdit(true);
+    // An edit or drag belongs to the page shown: turning to another page keeps what was typed
+    // and ends it, so keys and the mouse no longer reach a shape out of view.
+    if (FDragState == 5 && FEditedShape) {
+      TdtpShape* root = FEditedShape;
+      while (root->ParentShape()) root = root->ParentShape();
+      if (root != page) EndShapeEdit(true);
+    }
     if (FDragState == 1 || FDragState == 2) SetDragState(0);
   }
-  TdtpPage* page = GetPage(Index);
   if (page && !page->Loaded()) LoadPage(Index);
   TdtpPage* old = CurrentPage();
   PageChanged(old);

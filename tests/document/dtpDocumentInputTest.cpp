@@ -837,6 +837,26 @@ TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   doc->SaveToFile(file);
   doc->LoadFromFile(file);
   EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
+  // Deleting a page before the one shown keeps that page shown, and its edit goes on.
+  doc->SetViewStyle(vsNormal);
+  doc->SetScreenDpm(4);
+  doc->SetOriginX(0);
+  doc->SetOriginY(0);
+  memo = static_cast<TdtpMemoShape*>(doc->GetPage(0)->GetShape(0));
+  auto moved = doc->GetPage(0)->ExtractShape(memo);
+  doc->GetPage(1)->AddShape(std::move(moved));
+  doc->SetCurrentPageIndex(1);
+  memo->GetScreenRect(sr);
+  Click({sr.Left + 2, sr.Top + 2});
+  guitest::Key(doc.get(), Qt::Key_F2);
+  ASSERT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_Z, Qt::NoModifier, "z");
+  doc->DeletePage(0);
+  ASSERT_EQ(doc->CurrentPage(), memo->ParentShape());
+  EXPECT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(memo->Text(), "abcxzy");
   platform::SetTextMeasurer(old);
 }
 
