@@ -131,6 +131,16 @@ void TdtpDocument::SetPageCount(int32_t N) {
 
 void TdtpDocument::SetCurrentPageIndex(int32_t Index) {
   TdtpPage* page = GetPage(Index);
+  if (Index != FCurrentPageIndex) {
+    // An edit or drag belongs to the page shown: turning to another page keeps what was typed
+    // and ends it, so keys and the mouse no longer reach a shape out of view.
+    if (FDragState == 5 && FEditedShape) {
+      TdtpShape* root = FEditedShape;
+      while (root->ParentShape()) root = root->ParentShape();
+      if (root != page) EndShapeEdit(true);
+    }
+    if (FDragState == 1 || FDragState == 2) SetDragState(0);
+  }
   if (page && !page->Loaded()) LoadPage(Index);
   TdtpPage* old = CurrentPage();
   PageChanged(old);
@@ -366,6 +376,9 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
   if (!s) return;
   const bool inserted = s == FInsertedShape;
   FInsertedShape = nullptr;
+  TdtpShape* parent = s->ParentShape();
+  const bool savedDuringEdit = FSavedDuringEdit;
+  FSavedDuringEdit = false;
   ShapeEditClosed(s);
   s->EndEdit(Accept);
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
@@ -380,6 +393,15 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
     TrimUndo(FInsertUndoMark);
     // Nothing else changed while the shape was in the document.
     if (!FInsertDocModified) SetModified(false);
+  }
+  if (savedDuringEdit && (!Accept || removed)) {
+    // The file holds what is now taken back: the next save must write it.
+    if (!removed)
+      s->SetModified(true);
+    else if (parent)
+      parent->SetModified(true);
+    else
+      SetModified(true);
   }
   FEditedShape = nullptr;
 }

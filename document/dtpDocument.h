@@ -469,6 +469,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   // began, put back when it is rejected.
   bool FEditDocModified = false;
   std::vector<std::pair<TdtpShape*, bool>> FEditShapesModified;
+  // A save wrote the document while the current edit was under way: the file then holds the
+  // edited shape, so putting the shape back is a change to save.
+  bool FSavedDuringEdit = false;
   TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
   void TrimUndo(const TUndoMark& Mark);
   void RestoreEditModified(TdtpShape* Shape);

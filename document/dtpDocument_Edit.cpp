@@ -100,6 +100,7 @@ void TdtpDocument::EditShape(TdtpShape* Shape) {
   FEditUndoMark = UndoMark();
   if (Shape != FInsertedShape) FInsertedShape = nullptr;
   FEditDocModified = FModified;
+  FSavedDuringEdit = false;
   FEditShapesModified.clear();
   for (TdtpShape* s = Shape; s; s = s->ParentShape()) FEditShapesModified.emplace_back(s, s->Modified());
   Shape->StartEdit();
@@ -333,6 +334,8 @@ void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
   }
   if (Shift & ssDouble) {
     if (CanFocus()) SetFocus();
+    // Editing a shape's content changes the document: only in edit mode.
+    if (FMode != vmEdit || FReadOnly) return;
     TdtpShape* s = nullptr;
     HitTest(p, s);
     if (s) EditShape(s);
@@ -524,7 +527,7 @@ void TdtpDocument::KeyDown(Word& Key, TShiftState Shift) {
         if (FMode == vmEdit && !FReadOnly) DeleteSelection();
         break;
       case 113:
-        if (HasSelection()) EditShape(SelectedShape(0));
+        if (FMode == vmEdit && !FReadOnly && HasSelection()) EditShape(SelectedShape(0));
         break;
       case 116:
         if (TdtpPage* page = CurrentPage()) page->RefreshAll();

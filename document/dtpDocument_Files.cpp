@@ -397,6 +397,7 @@ void TdtpDocument::WriteArchive(TSingleStorage* Archive, bool All) {
 }
 
 void TdtpDocument::FinishSave() {
+  if (FEditedShape) FSavedDuringEdit = true;
   for (int32_t i = 0; i < GetPageCount(); ++i) GetPage(i)->SetStoredNumber(i + 1);
   SetModified(false);
   if (!FUndoPastSave) ClearUndo();

@@ -1,7 +1,6 @@
 // Printing: one sheet per page, each page scaled to the whole physical sheet and turned a
 // quarter when that gives a larger scale.
 #include <algorithm>
-#include <limits>
 
 #include "document/dtpDocument.h"
 #include "platform/Graphics.h"
@@ -23,13 +22,12 @@ float TdtpDocument::PrintQualityDpm() const {
 void TdtpDocument::PrintPage(int32_t Index) { PrintRange(Index, 1); }
 
 void TdtpDocument::PrintRange(int32_t First, int32_t Count) {
-  // No list longer than the document: further indices would have no page anyway.
-  Count = std::min(Count, GetPageCount());
+  // Only the indices of the range that can have a page: the others would print nothing, and
+  // a huge count must not build a huge list.
+  const int64_t from = std::max<int64_t>(First, 0);
+  const int64_t to = std::min<int64_t>(int64_t(First) + std::max(Count, 0), GetPageCount());
   std::vector<int32_t> pages;
-  for (int32_t i = 0; i < Count; ++i) {
-    if (First > std::numeric_limits<int32_t>::max() - i) break;
-    pages.push_back(First + i);
-  }
+  for (int64_t i = from; i < to; ++i) pages.push_back(int32_t(i));
   Print(pages);
 }
 

@@ -1,7 +1,10 @@
 #include "document/dtpFreehandShape.h"
 
+#include <cmath>
+
 #include "document/XmlDocuments.h"
 #include "document/dtpDocumentHost.h"
+#include "platform/SysUtils.h"
 
 namespace document {
 
@@ -69,6 +72,12 @@ void TdtpFreehandShape::MouseDownHook(platform::TMouseButton Button, platform::T
     if (FDocument) FDocument->EndShapeEdit(true);
     return;
   }
+  // The contours before the first stroke of this edit, recorded before the stroke moves the
+  // bounds, so that undoing puts the bounds back first and then these points.
+  if (!FPointsRecorded) {
+    RecordPoints();
+    FPointsRecorded = true;
+  }
   FDrawing = true;
   TdtpFloatPoint p{0, 0};
   ScreenToLocal({X, Y}, p);
@@ -132,6 +141,7 @@ void TdtpFreehandShape::KeyDownHook(uint16_t& Key, platform::TShiftState) {
 void TdtpFreehandShape::StartEdit() {
   BeginDocChange();
   FDocChangeOpen = FDocument != nullptr;
+  FPointsRecorded = false;
   FBeforeEdit = {true, IsEmpty(), FPoints, FIsClosed, FDocLeft, FDocTop, FDocWidth, FDocHeight,
                  FDocument && FDocument->Modified(), {}};
   for (TdtpShape* s = this; s; s = s->ParentShape()) FBeforeEdit.ShapesModified.emplace_back(s, s->Modified());
@@ -182,6 +192,56 @@ void TdtpFreehandShape::RestoreModified(const TEditSnapshot& Before) {
       it->first->SetModified(false);
       return;
     }
+}
+
+// Contours as text: "x y x y ..." per contour, contours separated by ";".
+void TdtpFreehandShape::RecordPoints() {
+  if (!FDocument || IsLoading() || !(FDocument->UndoEnabled() || FDocument->SecondRecording())) return;
+  std::string s;
+  for (size_t c = 0; c < FPoints.size(); ++c) {
+    if (c > 0) s += ';';
+    for (size_t i = 0; i < FPoints[c].size(); ++i) {
+      if (i > 0) s += ' ';
+      s += platform::FloatToStr(FPoints[c][i].X) + ' ' + platform::FloatToStr(FPoints[c][i].Y);
+    }
+  }
+  RecordChange(ckPropertyChange, "Points", s);
+}
+
+void TdtpFreehandShape::SetPropertyByName(const std::string& Name, const std::string& Value) {
+  TdtpPolygonShape::SetPropertyByName(Name, Value);
+  if (!platform::SameText(Name, "Points")) return;
+  ArrayOfArrayOfFPoint pts(1);
+  std::vector<float> v;
+  auto endContour = [&]() {
+    if (v.size() % 2 != 0) return false;
+    for (size_t k = 0; k < v.size(); k += 2) pts.back().push_back({v[k], v[k + 1]});
+    v.clear();
+    return true;
+  };
+  size_t i = 0;
+  while (i <= Value.size()) {
+    size_t j = i;
+    while (j < Value.size() && Value[j] != ' ' && Value[j] != ';') ++j;
+    if (j > i) {
+      long double f = 0;
+      if (!platform::TryStrToFloat(std::string_view(Value).substr(i, j - i), f) || !std::isfinite(float(f))) return;
+      v.push_back(float(f));
+    }
+    if (j < Value.size() && Value[j] == ';') {
+      if (!endContour()) return;
+      pts.emplace_back();
+    }
+    i = j + 1;
+  }
+  if (!endContour() || pts == FPoints) return;
+  RecordPoints();
+  Invalidate();
+  FPoints = std::move(pts);
+  InvalidateOutline();
+  FRebuild = true;
+  Refresh();
+  Changed();
 }
 
 void TdtpFreehandShape::LoadFromXml(TXmlNode* Node) {

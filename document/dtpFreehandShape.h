@@ -40,8 +40,12 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   void MouseUpHook(platform::TMouseButton Button, platform::TShiftState Shift, int32_t X, int32_t Y) override;
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
+  // "Points" puts back the contours recorded when an edit began to draw.
+  void SetPropertyByName(const std::string& Name, const std::string& Value) override;
 
  private:
+  // Records the contours as they are, so that undoing a stroke takes it away again.
+  void RecordPoints();
   void AddStrokePoint(const TdtpFloatPoint& P);
   void UpdateBoundsFromPoints();
   struct TEditSnapshot;
@@ -54,6 +58,8 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   std::vector<float> FStrokeX, FStrokeY;
   // StartEdit opened a change bracket of the document that EndEdit must close.
   bool FDocChangeOpen = false;
+  // The contours were recorded for undo during the current edit.
+  bool FPointsRecorded = false;
   // The drawing as StartEdit found it, put back when the edit is rejected. A shape that had
   // no points is new: rejecting its edit removes it.
   struct TEditSnapshot {

@@ -12,6 +12,7 @@
 #include "document/dtpLineShape.h"
 #include "document/dtpMemoShape.h"
 #include "document/dtpPolygonShape.h"
+#include "document/dtpTextShape.h"
 #include "platform/Clipboard.h"
 #include "platform/Font.h"
 #include "platform/KeyState.h"
@@ -682,6 +683,180 @@ TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
     EXPECT_EQ(memo->Text(), "xabc");
     guitest::Key(doc.get(), Qt::Key_Escape);
   }
+  platform::SetTextMeasurer(old);
+}
+
+// --- browsing does not edit ------------------------------------------------------------------
+
+// In browse mode a double click or F2 on a text opens no edit, so typing changes nothing;
+// in edit mode the same double click edits the text.
+TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto t = NewShape<TdtpTextShape>();
+  t->SetSmartHitTest(false);
+  t->SetText("abc");
+  t->SetDocPosition(20, 60);
+  TdtpTextShape* text = t.get();
+  doc->CurrentPage()->AddShape(std::move(t));
+  doc->SetModified(false);
+  platform::TRect sr;
+  text->GetScreenRect(sr);
+  const TPoint w = Win(doc.get(), {sr.Left + 2, sr.Top + 2});
+  auto doubleClick = [&] {
+    guitest::Press(doc.get(), w.X, w.Y);
+    guitest::Release(doc.get(), w.X, w.Y);
+    guitest::DoubleClick(doc.get(), w.X, w.Y);
+    guitest::Release(doc.get(), w.X, w.Y);
+  };
+  doc->SetMode(vmBrowse);
+  doubleClick();
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->DragState(), 0);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_Return);
+  text->SetSelected(true);  // a selection made by the host
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(text->Text(), "abc");
+  EXPECT_FALSE(doc->Modified());
+  doc->SetMode(vmEdit);
+  doubleClick();
+  EXPECT_EQ(doc->EditedShape(), text);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(doc.get(), Qt::Key_Return);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(text->Text(), "abcx");
+  EXPECT_TRUE(doc->Modified());
+  platform::SetTextMeasurer(old);
+}
+
+// --- a save while a shape is edited --------------------------------------------------------
+
+// A save made while a shape is edited writes the edit; when the edit is then rejected the
+// shape goes back and the document is modified, so the next save writes it back too and the
+// file matches the document again. Shown for typed text, an added stroke and a new stroke.
+TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  doc->CurrentPage()->AddShape(std::move(m));
+  DrawStroke({{100, 200}, {200, 210}, {300, 200}});
+  const std::string file = kdtest::TempDir() + "/input_save_during_edit.hsf";
+  doc->SaveToFile(file);
+  auto reload = [&] {
+    doc->LoadFromFile(file);
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+  };
+  reload();
+  const ArrayOfArrayOfFPoint points = static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points();
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    reload();
+    TdtpPage* page = doc->CurrentPage();
+    auto* memo = static_cast<TdtpMemoShape*>(page->GetShape(0));
+    auto* stroke = static_cast<TdtpFreehandShape*>(page->GetShape(1));
+    if (kind == 0) {
+      platform::TRect sr;
+      memo->GetScreenRect(sr);
+      Click({sr.Left + 2, sr.Top + 2});
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), memo);
+      guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    } else if (kind == 1) {
+      Click({150, 205});
+      ASSERT_TRUE(stroke->Selected());
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), stroke);
+      Press(doc.get(), {150, 300});
+      MoveHeld(doc.get(), {200, 330});
+      MoveHeld(doc.get(), {260, 360});
+    } else {
+      doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+      Press(doc.get(), {400, 300});
+      MoveHeld(doc.get(), {450, 330});
+      MoveHeld(doc.get(), {500, 300});
+      ASSERT_EQ(page->GetShapeCount(), 3);
+    }
+    // The stroke is still being drawn (the button is held) when the save comes.
+    ASSERT_NE(doc->EditedShape(), nullptr);
+    doc->SaveToFile(file);
+    EXPECT_FALSE(doc->Modified());
+    guitest::Key(doc.get(), Qt::Key_Escape);
+    if (kind > 0) Release(doc.get(), {500, 300});
+    EXPECT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(memo->Text(), "abc");
+    EXPECT_EQ(stroke->Points(), points);
+    EXPECT_EQ(page->GetShapeCount(), 2);
+    EXPECT_TRUE(doc->Modified());
+    doc->SaveToFile(file);
+    reload();
+    ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+    EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abc");
+    EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points(), points);
+  }
+  platform::SetTextMeasurer(old);
+}
+
+// --- changing the page ends an edit ----------------------------------------------------------
+
+// Turning to another page (as the program's page buttons do) while a text is edited keeps
+// what was typed and ends the edit: keys then no longer change a text on a page out of view.
+TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
+  platform::TFakeTextMeasurer fake;
+  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  auto m = NewShape<TdtpMemoShape>();
+  m->SetSmartHitTest(false);
+  m->SetText("abc");
+  m->SetDocPosition(20, 60);
+  TdtpMemoShape* memo = m.get();
+  doc->CurrentPage()->AddShape(std::move(m));
+  doc->AddPage(nullptr);
+  platform::TRect sr;
+  memo->GetScreenRect(sr);
+  Click({sr.Left + 2, sr.Top + 2});
+  guitest::Key(doc.get(), Qt::Key_F2);
+  ASSERT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  doc->SetCurrentPageIndex(1);
+  EXPECT_EQ(doc->EditedShape(), nullptr);
+  EXPECT_EQ(doc->DragState(), 0);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_Backspace);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  EXPECT_EQ(memo->Text(), "abcx");
+  const std::string file = kdtest::TempDir() + "/input_turn_page.hsf";
+  doc->SaveToFile(file);
+  doc->LoadFromFile(file);
+  EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
+  // Deleting a page before the one shown keeps that page shown, and its edit goes on.
+  doc->SetViewStyle(vsNormal);
+  doc->SetScreenDpm(4);
+  doc->SetOriginX(0);
+  doc->SetOriginY(0);
+  memo = static_cast<TdtpMemoShape*>(doc->GetPage(0)->GetShape(0));
+  auto moved = doc->GetPage(0)->ExtractShape(memo);
+  doc->GetPage(1)->AddShape(std::move(moved));
+  doc->SetCurrentPageIndex(1);
+  memo->GetScreenRect(sr);
+  Click({sr.Left + 2, sr.Top + 2});
+  guitest::Key(doc.get(), Qt::Key_F2);
+  ASSERT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_Z, Qt::NoModifier, "z");
+  doc->DeletePage(0);
+  ASSERT_EQ(doc->CurrentPage(), memo->ParentShape());
+  EXPECT_EQ(doc->EditedShape(), memo);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_F2);
+  EXPECT_EQ(memo->Text(), "abcxzy");
   platform::SetTextMeasurer(old);
 }
 

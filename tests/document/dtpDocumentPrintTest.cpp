@@ -127,6 +127,22 @@ TEST_F(PrintTest, IndicesWithoutPagesPrintNothing) {
   EXPECT_EQ(PdfPages(pdf), 1);
 }
 
+// A range that starts before the first page prints the pages it reaches, in order.
+TEST_F(PrintTest, RangeStartingBeforeTheFirstPagePrintsThePagesItCovers) {
+  doc.PrintRange(-1, 3);
+  ASSERT_EQ(PdfPages(pdf), 2);
+  EXPECT_TRUE(Near(PdfSheet(pdf, 1).pixel(Px(60), Px(70)), qRgb(255, 0, 0)));
+  std::remove(pdf.c_str());
+  doc.PrintRange(-2, 3);
+  ASSERT_EQ(PdfPages(pdf), 1);
+  EXPECT_TRUE(Near(PdfSheet(pdf, 1).pixel(Px(60), Px(70)), qRgb(255, 0, 0)));
+  std::remove(pdf.c_str());
+  doc.PrintRange(INT_MIN, INT_MAX);
+  EXPECT_EQ(PdfPages(pdf), -1);  // no job
+  doc.PrintRange(-1, INT_MAX);
+  EXPECT_EQ(PdfPages(pdf), 2);
+}
+
 // A list in which no page prints starts no job: no sheet, not even a blank one.
 TEST_F(PrintTest, NoPrintablePageStartsNoJob) {
   doc.GetPage(1)->SetDocBounds(0, 0, 0, 100);  // nothing to print

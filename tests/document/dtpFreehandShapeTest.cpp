@@ -341,3 +341,42 @@ TEST_F(FreehandShapeTest, RejectingAnEditOfAnExistingDrawingRestoresIt) {
   key(13);  // accepted, but nothing is left
   EXPECT_EQ(page->GetShapeCount(), 0);
 }
+
+// The first stroke of an edit records the contours as they were, before the bounds move, once
+// per edit; replaying the record puts them back. A damaged record changes nothing.
+TEST_F(FreehandShapeTest, AStrokeRecordsThePointsItChanges) {
+  shape->StartEdit();
+  shape->MouseDownHook(platform::mbLeft, 0, 10, 20);
+  shape->MouseMoveHook(0, 18, 26);
+  shape->MouseUpHook(platform::mbLeft, 0, 18, 26);
+  shape->EndEdit(true);
+  const ArrayOfArrayOfFPoint first = shape->Points();
+  host.Commands.clear();
+  shape->StartEdit();
+  shape->MouseDownHook(platform::mbLeft, 0, 30, 40);
+  shape->MouseMoveHook(0, 34, 44);
+  shape->MouseUpHook(platform::mbLeft, 0, 34, 44);
+  shape->MouseDownHook(platform::mbLeft, 0, 2, 2);
+  shape->MouseMoveHook(0, 6, 3);
+  shape->MouseUpHook(platform::mbLeft, 0, 6, 3);
+  shape->EndEdit(true);
+  ASSERT_FALSE(host.Commands.empty());
+  EXPECT_EQ(host.Commands[0]->Name, "Points");
+  int points = 0;
+  for (const auto& c : host.Commands) points += c->Name == "Points";
+  EXPECT_EQ(points, 1);
+  const std::string recorded = host.Commands[0]->Value;
+  const ArrayOfArrayOfFPoint drawn = shape->Points();
+  ASSERT_NE(drawn, first);
+  for (const std::string bad : {"1 2 3", "1 x", "1 2;3", "1e99 1", "nan 1"}) {
+    shape->SetPropertyByName("Points", bad);
+    EXPECT_EQ(shape->Points(), drawn) << bad;
+  }
+  shape->SetPropertyByName("Points", recorded);
+  EXPECT_EQ(shape->Points(), first);
+  shape->SetPropertyByName("Points", "1 2;;3 4 5 6");
+  ASSERT_EQ(shape->Points().size(), 3u);
+  EXPECT_EQ(shape->Points()[0], (TArrayOfFPoint{{1, 2}}));
+  EXPECT_TRUE(shape->Points()[1].empty());
+  EXPECT_EQ(shape->Points()[2], (TArrayOfFPoint{{3, 4}, {5, 6}}));
+}
