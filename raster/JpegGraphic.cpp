@@ -313,6 +313,12 @@ std::unique_ptr<platform::TGraphic> TJPEGImage::CreateNew() const { return std::
 
 void TJPEGImage::FreeBitmap() { FBitmap.reset(); }
 
+// An option of decoding drops the decoded bitmap so that the next use decodes again; a bitmap
+// that no bytes stand behind is the image itself and stays.
+void TJPEGImage::FreeDecoded() {
+  if (!FData->Bytes.empty()) FreeBitmap();
+}
+
 bool TJPEGImage::Empty() const { return FData->Bytes.empty() && !FBitmap; }
 
 void TJPEGImage::CalcScaledSize() const {
@@ -350,7 +356,7 @@ void TJPEGImage::SetHeight(int32_t) { throw platform::EInvalidGraphicOperation("
 
 void TJPEGImage::SetScale(TJPEGScale Value) {
   if (FScale == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FScale = Value;
   FNeedRecalc = true;
   Changed();
@@ -358,42 +364,42 @@ void TJPEGImage::SetScale(TJPEGScale Value) {
 
 void TJPEGImage::SetPerformance(TJPEGPerformance Value) {
   if (FPerformance == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FPerformance = Value;
   Changed();
 }
 
 void TJPEGImage::SetGrayscale(bool Value) {
   if (FGrayscale == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FGrayscale = Value;
   Changed();
 }
 
 void TJPEGImage::SetSmoothing(bool Value) {
   if (FSmoothing == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FSmoothing = Value;
   Changed();
 }
 
 void TJPEGImage::SetPixelFormat(TJPEGPixelFormat Value) {
   if (FPixelFormat == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FPixelFormat = Value;
   Changed();
 }
 
 void TJPEGImage::SetProgressiveDisplay(bool Value) {
   if (FProgressiveDisplay == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FProgressiveDisplay = Value;
   Changed();
 }
 
 void TJPEGImage::SetInvertedCMYK(bool Value) {
   if (FInvertedCMYK == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FInvertedCMYK = Value;
   Changed();
 }

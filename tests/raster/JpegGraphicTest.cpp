@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include <csetjmp>
@@ -362,4 +363,49 @@ TEST(JpegGraphic, ProgressWhileEncoding) {
   failing.OnProgress = nullptr;
   failing.SaveToStream(&f);
   EXPECT_GT(f.GetSize(), 100);
+}
+
+// An image made from a bitmap has no bytes to decode again: changing an option keeps its
+// pixels, and the save that follows encodes them with the options set (grey when asked).
+TEST(JpegGraphic, OptionsSetOnABitmapKeepItsPixels) {
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(9, 7);
+  for (int y = 0; y < 7; ++y) {
+    uint8_t* r = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 9; ++x) r[3 * x] = 40, r[3 * x + 1] = 160, r[3 * x + 2] = 220;  // B G R
+  }
+  const std::vector<std::function<void(TJPEGImage&)>> options = {
+      [](TJPEGImage& j) { j.SetGrayscale(true); },          [](TJPEGImage& j) { j.SetScale(jsHalf); },
+      [](TJPEGImage& j) { j.SetPerformance(jpBestSpeed); }, [](TJPEGImage& j) { j.SetSmoothing(false); },
+      [](TJPEGImage& j) { j.SetPixelFormat(jf8Bit); },      [](TJPEGImage& j) { j.SetProgressiveDisplay(true); },
+      [](TJPEGImage& j) { j.SetInvertedCMYK(false); }};
+  for (size_t i = 0; i < options.size(); ++i) {
+    TJPEGImage j;
+    j.Assign(&bmp);
+    options[i](j);
+    EXPECT_FALSE(j.Empty()) << i;
+    EXPECT_EQ(j.Width(), 9) << i;
+    EXPECT_EQ(j.Height(), 7) << i;
+    platform::TMemoryStream s;
+    j.SaveToStream(&s);
+    ASSERT_GT(s.GetSize(), 100) << i;
+    s.SetPosition(0);
+    TJPEGImage back;
+    back.LoadFromStream(&s);
+    EXPECT_EQ(back.Width(), 9) << i;
+    EXPECT_EQ(back.Data().Grayscale, i == 0) << i;
+    TBitmap32 b;
+    back.DecodeTo32(&b);
+    const uint32_t p = b.Pixel(4, 3);
+    if (i == 0) {
+      const int level = (220 * 299 + 160 * 587 + 40 * 114) / 1000;  // the encoder's luminance
+      EXPECT_NEAR(int((p >> 16) & 0xFF), level, 3);
+      EXPECT_NEAR(int(p & 0xFF), level, 3);
+    } else {
+      EXPECT_NEAR(int((p >> 16) & 0xFF), 220, 3) << i;
+      EXPECT_NEAR(int((p >> 8) & 0xFF), 160, 3) << i;
+      EXPECT_NEAR(int(p & 0xFF), 40, 3) << i;
+    }
+  }
 }
