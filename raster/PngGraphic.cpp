@@ -832,7 +832,15 @@ int TPngGraphic::TransparencyMode() const {
   auto* trns = FindChunk<TChunktRNS>();
   switch (h->ColorType) {
     case 0: case 2: return trns ? 1 : 0;
-    case 3: return !trns ? 0 : trns->BitTransparency ? 1 : 2;
+    case 3: {
+      if (!trns) return 0;
+      // Binary transparency leaves out the colour of an entry of value 0; values below 255
+      // without such an entry have no colour to leave out and are blended instead, so no
+      // opaque pixel that happens to hold colour 0 disappears.
+      bool zero = false;
+      for (uint32_t i = 0; i < trns->DataSize && i < 256 && !zero; ++i) zero = trns->PaletteValues[i] == 0;
+      return trns->BitTransparency && zero ? 1 : 2;
+    }
     case 4: case 6: return 2;
     default: return 0;
   }
@@ -1154,7 +1162,8 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
         uint32_t r = (((rgb >> 16) & 0xFF) * a + 255) >> 8;
         uint32_t g = (((rgb >> 8) & 0xFF) * a + 255) >> 8;
         uint32_t bl = ((rgb & 0xFF) * a + 255) >> 8;
-        d[x] = ((alpha ? a : 255u) << 24) | (r << 16) | (g << 8) | bl;
+        // An alpha plane's or a palette entry's value (255 for entries without one).
+        d[x] = (a << 24) | (r << 16) | (g << 8) | bl;
       }
     }
   }

@@ -1020,3 +1020,43 @@ TEST(PngChunks, RegressionFilesOfTheImageDataChain) {
   ASSERT_FALSE(shortStream.empty());
   EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(shortStream), PngErrorText(65148));
 }
+
+// A palette whose tRNS has see-through values but no entry of value 0 has no colour to leave
+// out: its pixels are blended with their entries' values, and no opaque pixel of colour 0
+// (black) disappears.
+TEST(PngMisc, PaletteTransparencyWithoutAZeroEntryLeavesNoColourOut) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});  // red, black, green
+  AddChunk(f, "tRNS", {128});                            // red half see-through
+  AddChunk(f, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(f, "IEND", {});
+  int32_t w, h;
+  std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+  ASSERT_EQ(px.size(), 3u);
+  // As an alpha channel reads: blended over black, with the entry's value as alpha.
+  EXPECT_EQ(px[0], 0x80800000u);
+  EXPECT_EQ(px[1], 0xFF000000u);
+  EXPECT_EQ(px[2], 0xFF00FF00u);
+  TPngGraphic png;
+  LoadPng(png, f);
+  EXPECT_TRUE(png.GetTransparent());
+  platform::TBitmap target;
+  target.SetPixelFormat(platform::pf24bit);
+  target.SetSize(3, 1);  // white
+  png.Draw(target.Canvas(), platform::Rect(0, 0, 3, 1));
+  const uint8_t* p = static_cast<const uint8_t*>(target.ScanLine(0));
+  EXPECT_EQ(p[2], (255 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[1], (0 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[3] | p[4] | p[5], 0);  // black stays
+  EXPECT_EQ(p[7], 255);
+  // A tRNS with an entry of value 0 still leaves that entry's colour out.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(g, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});
+  AddChunk(g, "tRNS", {255, 0});
+  AddChunk(g, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(g, "IEND", {});
+  px = ReadThroughFormat(g, w, h);
+  EXPECT_EQ(px, (std::vector<uint32_t>{0xFFFF0000u, 0u, 0xFF00FF00u}));
+}
