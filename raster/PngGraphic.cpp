@@ -629,6 +629,8 @@ void TChunktRNS::SetTransparentColor(platform::TColor Value) {
     }
     default: break;
   }
+  // The data holds the values as well, so the colour reads back before a save writes them.
+  if (DataSize <= 256) std::memcpy(Data.data(), PaletteValues.data(), DataSize);
 }
 
 // ---- tIME, tEXt, zTXt

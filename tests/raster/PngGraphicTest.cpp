@@ -1060,3 +1060,35 @@ TEST(PngMisc, PaletteTransparencyWithoutAZeroEntryLeavesNoColourOut) {
   px = ReadThroughFormat(g, w, h);
   EXPECT_EQ(px, (std::vector<uint32_t>{0xFFFF0000u, 0u, 0xFF00FF00u}));
 }
+
+// The transparent colour taken from a bitmap is the one the image leaves out at once, not
+// only after a save has written the chunk's data.
+TEST(PngMisc, TransparentColourFromABitmapHoldsBeforeSaving) {
+  for (auto pf : {platform::pf24bit, platform::pf8bit}) {
+    platform::TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetSize(3, 1);
+    if (pf == platform::pf8bit)
+      b.SetPalette({platform::RGB(255, 0, 0), platform::RGB(0, 255, 0), platform::RGB(0, 0, 255)});
+    b.Canvas()->SetPixel(0, 0, platform::RGB(255, 0, 0));
+    b.Canvas()->SetPixel(1, 0, platform::RGB(0, 255, 0));
+    b.Canvas()->SetPixel(2, 0, platform::RGB(0, 0, 255));
+    b.SetTransparentMode(platform::tmFixed);
+    b.SetTransparentColor(platform::RGB(0, 255, 0));
+    b.SetTransparent(true);
+    TPngGraphic png;
+    png.Assign(&b);
+    EXPECT_EQ(png.TransparentColor(), platform::RGB(0, 255, 0)) << int(pf);
+    const std::vector<uint32_t> want = {0xFFFF0000u, 0u, 0xFF0000FFu};
+    std::vector<uint32_t> px(3);
+    png.RenderARGB(px.data());
+    EXPECT_EQ(px, want) << int(pf);
+    platform::TBitmap out;
+    png.AssignTo(&out);
+    EXPECT_TRUE(out.Transparent());
+    EXPECT_EQ(out.TransparentColor(), platform::RGB(0, 255, 0));
+    // Written and read back: the same.
+    int32_t w, h;
+    EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want) << int(pf);
+  }
+}
