@@ -870,21 +870,24 @@ void TPngGraphic::CreateAlpha() {
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
     case 0: {
-      // Alpha images hold grey at 8 bits: widen lower depths to their ramp levels first.
+      // Alpha images hold grey at 8 bits: widen lower depths to the sample levels of their
+      // ramp. The levels stay as the file holds them and the ramp carries the gamma, so a
+      // gAMA chunk applies once, as on reading.
       std::vector<uint8_t> old = h->ImageData;
       int32_t oldBpp = h->BitsPerPixel, oldStride = h->BytesPerRow;
-      auto oldPal = h->Palette;
+      const int32_t top = (1 << oldBpp) - 1;
       h->ColorType = 4;
       if (h->BitDepth < 8) h->BitDepth = 8;
       h->PrepareImageData();
       for (uint32_t y = 0; y < h->Height; ++y)
         for (uint32_t x = 0; x < h->Width; ++x) {
           const uint8_t* row = old.data() + static_cast<size_t>(y) * oldStride;
-          uint32_t idx = oldBpp == 8 ? row[x]
-                                     : (row[x * oldBpp / 8] >> (8 - oldBpp - (x * oldBpp) % 8)) & ((1u << oldBpp) - 1);
-          h->ImageData[static_cast<size_t>(y) * h->BytesPerRow + x] = static_cast<uint8_t>(oldPal[idx] & 0xFF);
+          int32_t idx = oldBpp == 8 ? row[x]
+                                    : (row[x * oldBpp / 8] >> (8 - oldBpp - (x * oldBpp) % 8)) & top;
+          h->ImageData[static_cast<size_t>(y) * h->BytesPerRow + x] =
+              static_cast<uint8_t>(platform::MulDiv(idx, 255, top));
         }
-      for (int i = 0; i < 256; ++i) h->Palette[i] = static_cast<uint32_t>(i) * 0x010101u;
+      for (int i = 0; i < 256; ++i) h->Palette[i] = GammaTable[i] * 0x010101u;
       std::fill(h->ImageAlpha.begin(), h->ImageAlpha.end(), 255);
       break;
     }

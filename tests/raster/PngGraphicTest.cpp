@@ -1092,3 +1092,32 @@ TEST(PngMisc, TransparentColourFromABitmapHoldsBeforeSaving) {
     EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want) << int(pf);
   }
 }
+
+// Giving a greyscale image an alpha channel keeps its samples as the file holds them, so the
+// gAMA chunk it keeps applies once: pixels, drawing and a saved copy stay as they were.
+TEST(PngMisc, AlphaForGreyWithGammaKeepsTheLevels) {
+  for (int bd : {2, 4, 8, 16}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(3, 1, uint8_t(bd), 0));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    Bytes raw = bd == 2 ? Bytes{0, 0x64} : bd == 4 ? Bytes{0, 0x3A, 0xF0} : bd == 8 ? Bytes{0, 0x40, 0xA0, 0xFF}
+                                                                              : Bytes{0, 0x40, 0, 0xA0, 0, 0xFF, 0};
+    AddChunk(f, "IDAT", Deflate(raw));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    std::vector<uint32_t> before(3), after(3), back(3);
+    std::vector<platform::TColor> pixels;
+    png.RenderARGB(before.data());
+    for (int x = 0; x < 3; ++x) pixels.push_back(png.Pixel(x, 0));
+    png.CreateAlpha();
+    EXPECT_EQ(png.Header()->ColorType, 4);
+    png.RenderARGB(after.data());
+    EXPECT_EQ(after, before) << bd;
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(png.Pixel(x, 0), pixels[size_t(x)]) << bd << " " << x;
+    TPngGraphic re;
+    LoadPng(re, SavePng(png));
+    re.RenderARGB(back.data());
+    EXPECT_EQ(back, before) << bd;
+  }
+}
