@@ -904,6 +904,7 @@ void TPngGraphic::CreateAlpha() {
       if (!t) t = AddChunk<TChunktRNS>();
       t->PaletteValues.fill(255);
       t->ResizeData(1u << std::min<uint8_t>(h->BitDepth, 8));
+      std::memcpy(t->Data.data(), t->PaletteValues.data(), t->DataSize);
       break;
     }
     default: break;

@@ -1121,3 +1121,29 @@ TEST(PngMisc, AlphaForGreyWithGammaKeepsTheLevels) {
     EXPECT_EQ(back, before) << bd;
   }
 }
+
+// A palette image given an alpha channel holds the value 255 for every entry, in the chunk's
+// data as well: no entry is left out any more, before or after a save.
+TEST(PngMisc, AlphaForPaletteMakesEveryEntryOpaque) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});
+  AddChunk(f, "tRNS", {255, 0});
+  AddChunk(f, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  EXPECT_TRUE(png.GetTransparent());
+  png.CreateAlpha();
+  auto* t = png.FindChunk<TChunktRNS>();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->DataSize, 256u);
+  EXPECT_EQ(png.TransparentColor(), platform::TColor(0));  // no entry of value 0: none
+  EXPECT_EQ(t->Data[0], 255);
+  const std::vector<uint32_t> want = {0xFFFF0000u, 0xFF000000u, 0xFF00FF00u};
+  std::vector<uint32_t> px(3);
+  png.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  int32_t w, h;
+  EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want);
+}
