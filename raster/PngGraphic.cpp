@@ -578,10 +578,23 @@ platform::TColor TChunktRNS::TransparentColor() const {
   switch (h->ColorType) {
     case 0: {
       uint8_t v = DataSize >= 2 ? Data[1] : 0;
+      // Other depths than 8 show a sample as its level: the ramp level below 8 bits, the high
+      // byte at 16 bits, both through the gamma table.
+      if (DataSize >= 2 && h->BitDepth == 16) {
+        v = Owner->GammaTable[Data[0]];
+      } else if (DataSize >= 2 && h->BitDepth < 8) {
+        const int32_t top = (1 << h->BitDepth) - 1;
+        const int32_t sample = (Data[0] << 8) | Data[1];
+        if (sample <= top) v = Owner->GammaTable[platform::MulDiv(sample, 255, top)];
+      }
       return platform::RGB(v, v, v);
     }
     case 2:
       if (DataSize < 6) return 0;
+      if (h->BitDepth == 16) {
+        const auto& g = Owner->GammaTable;
+        return platform::RGB(g[Data[0]], g[Data[2]], g[Data[4]]);
+      }
       return platform::RGB(Data[1], Data[3], Data[5]);
     case 3: {
       auto* plte = Owner->FindChunk<TChunkPLTE>();
@@ -607,12 +620,25 @@ void TChunktRNS::SetTransparentColor(platform::TColor Value) {
       ResizeData(2);
       PaletteValues[0] = 0;
       PaletteValues[1] = r;
+      // Other depths take the sample that shows the colour's level, as it is read back.
+      if (h->BitDepth == 16) {
+        PaletteValues[0] = PaletteValues[1] = Owner->InverseTable[r];
+      } else if (h->BitDepth < 8) {
+        const int32_t top = (1 << h->BitDepth) - 1;
+        PaletteValues[1] = static_cast<uint8_t>(platform::MulDiv(Owner->InverseTable[r], top, 255));
+      }
       break;
     case 2:
       ResizeData(6);
       PaletteValues[1] = r;
       PaletteValues[3] = g;
       PaletteValues[5] = b;
+      if (h->BitDepth == 16) {
+        const auto& inv = Owner->InverseTable;
+        PaletteValues[0] = PaletteValues[1] = inv[r];
+        PaletteValues[2] = PaletteValues[3] = inv[g];
+        PaletteValues[4] = PaletteValues[5] = inv[b];
+      }
       break;
     case 3: {
       uint32_t want = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;

@@ -1147,3 +1147,57 @@ TEST(PngMisc, AlphaForPaletteMakesEveryEntryOpaque) {
   int32_t w, h;
   EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want);
 }
+
+// Greyscale and RGB images of bit depths other than 8: the tRNS sample leaves out the pixels
+// that hold that sample, by the level the image shows for it (the ramp level below 8 bits,
+// the high byte at 16 bits), and no others.
+TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
+  struct TCase {
+    uint8_t ct, bd;
+    Bytes trns, raw;
+    std::vector<uint32_t> want;
+  };
+  const std::vector<TCase> cases = {
+      {0, 1, {0, 1}, {0, 0x40}, {0xFF000000u, 0}},                              // white
+      {0, 2, {0, 2}, {0, 0x24}, {0xFF000000u, 0, 0xFF555555u, 0xFF000000u}},    // level 170
+      {0, 4, {0, 7}, {0, 0x7A}, {0, 0xFFAAAAAAu}},                              // level 119
+      {0, 16, {0x12, 0x34}, {0, 0x12, 0x34, 0x34, 0x12}, {0, 0xFF343434u}},
+      {2, 16, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+       {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}, {0, 0xFF3478BCu}},
+  };
+  for (const TCase& c : cases) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(uint32_t(c.want.size()), 1, c.bd, c.ct));
+    AddChunk(f, "tRNS", c.trns);
+    AddChunk(f, "IDAT", Deflate(c.raw));
+    AddChunk(f, "IEND", {});
+    int32_t w, h;
+    EXPECT_EQ(ReadThroughFormat(f, w, h), c.want) << int(c.ct) << "/" << int(c.bd);
+  }
+  // With a gAMA chunk the level is the one shown through the gamma table.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(2, 1, 16, 0));
+  AddChunk(g, "gAMA", {0, 0, 0x5A, 0x00});
+  AddChunk(g, "tRNS", {0x80, 0});
+  AddChunk(g, "IDAT", Deflate({0, 0x80, 0x11, 0x40, 0}));
+  AddChunk(g, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, g);
+  const uint8_t level = png.GammaTable[0x80];
+  EXPECT_EQ(png.TransparentColor(), platform::RGB(level, level, level));
+  int32_t w, h;
+  std::vector<uint32_t> px = ReadThroughFormat(g, w, h);
+  EXPECT_EQ(px[0], 0u);
+  EXPECT_EQ(px[1], 0xFF000000u | png.GammaTable[0x40] * 0x010101u);
+  // Setting a level's colour reads back as that colour, at every depth.
+  for (uint8_t bd : {1, 2, 4, 16}) {
+    Bytes k = Signature();
+    AddChunk(k, "IHDR", Ihdr(1, 1, bd, 0));
+    AddChunk(k, "IDAT", Deflate({0, 0, 0}));
+    AddChunk(k, "IEND", {});
+    TPngGraphic one;
+    LoadPng(one, k);
+    one.AddChunk<TChunktRNS>()->SetTransparentColor(platform::RGB(255, 255, 255));
+    EXPECT_EQ(one.TransparentColor(), platform::RGB(255, 255, 255)) << int(bd);
+  }
+}
