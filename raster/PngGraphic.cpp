@@ -577,25 +577,25 @@ platform::TColor TChunktRNS::TransparentColor() const {
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
     case 0: {
+      // The level the image shows for the sample, through the gamma table: the ramp level
+      // below 8 bits, the high byte at 16 bits.
       uint8_t v = DataSize >= 2 ? Data[1] : 0;
-      // Other depths than 8 show a sample as its level: the ramp level below 8 bits, the high
-      // byte at 16 bits, both through the gamma table.
       if (DataSize >= 2 && h->BitDepth == 16) {
-        v = Owner->GammaTable[Data[0]];
+        v = Data[0];
       } else if (DataSize >= 2 && h->BitDepth < 8) {
         const int32_t top = (1 << h->BitDepth) - 1;
         const int32_t sample = (Data[0] << 8) | Data[1];
-        if (sample <= top) v = Owner->GammaTable[platform::MulDiv(sample, 255, top)];
+        if (sample <= top) v = static_cast<uint8_t>(platform::MulDiv(sample, 255, top));
       }
+      v = Owner->GammaTable[v];
       return platform::RGB(v, v, v);
     }
-    case 2:
+    case 2: {
       if (DataSize < 6) return 0;
-      if (h->BitDepth == 16) {
-        const auto& g = Owner->GammaTable;
-        return platform::RGB(g[Data[0]], g[Data[2]], g[Data[4]]);
-      }
-      return platform::RGB(Data[1], Data[3], Data[5]);
+      const int k = h->BitDepth == 16 ? 0 : 1;  // the byte the image shows
+      const auto& g = Owner->GammaTable;
+      return platform::RGB(g[Data[k]], g[Data[2 + k]], g[Data[4 + k]]);
+    }
     case 3: {
       auto* plte = Owner->FindChunk<TChunkPLTE>();
       for (uint32_t i = 0; i < DataSize; ++i)
@@ -616,30 +616,28 @@ void TChunktRNS::SetTransparentColor(platform::TColor Value) {
   uint8_t r = Value & 0xFF, g = (Value >> 8) & 0xFF, b = (Value >> 16) & 0xFF;
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
-    case 0:
+    case 0: {
+      // The sample that shows the colour's level, as it is read back.
+      const uint8_t v = Owner->InverseTable[r];
       ResizeData(2);
-      PaletteValues[0] = 0;
-      PaletteValues[1] = r;
-      // Other depths take the sample that shows the colour's level, as it is read back.
+      PaletteValues[1] = v;
       if (h->BitDepth == 16) {
-        PaletteValues[0] = PaletteValues[1] = Owner->InverseTable[r];
+        PaletteValues[0] = v;
       } else if (h->BitDepth < 8) {
-        const int32_t top = (1 << h->BitDepth) - 1;
-        PaletteValues[1] = static_cast<uint8_t>(platform::MulDiv(Owner->InverseTable[r], top, 255));
+        PaletteValues[1] = static_cast<uint8_t>(platform::MulDiv(v, (1 << h->BitDepth) - 1, 255));
       }
       break;
-    case 2:
+    }
+    case 2: {
+      const auto& inv = Owner->InverseTable;
       ResizeData(6);
-      PaletteValues[1] = r;
-      PaletteValues[3] = g;
-      PaletteValues[5] = b;
-      if (h->BitDepth == 16) {
-        const auto& inv = Owner->InverseTable;
-        PaletteValues[0] = PaletteValues[1] = inv[r];
-        PaletteValues[2] = PaletteValues[3] = inv[g];
-        PaletteValues[4] = PaletteValues[5] = inv[b];
+      const uint8_t c[3] = {inv[r], inv[g], inv[b]};
+      for (int i = 0; i < 3; ++i) {
+        PaletteValues[2 * i + 1] = c[i];
+        if (h->BitDepth == 16) PaletteValues[2 * i] = c[i];
       }
       break;
+    }
     case 3: {
       uint32_t want = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
       uint32_t entry = 0;

@@ -1201,3 +1201,32 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
     EXPECT_EQ(one.TransparentColor(), platform::RGB(255, 255, 255)) << int(bd);
   }
 }
+
+// At 8 bits too the tRNS sample is compared by the level shown: with a gAMA chunk the pixels
+// holding the sample are left out, not those whose corrected level happens to equal it.
+TEST(PngMisc, TransparentSampleThroughGammaAtEightBits) {
+  for (uint8_t ct : {0, 2}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    if (ct == 0) {
+      AddChunk(f, "tRNS", {0, 0x80});
+      AddChunk(f, "IDAT", Deflate({0, 0x80, 0x40}));
+    } else {
+      AddChunk(f, "tRNS", {0, 0x80, 0, 0x40, 0, 0x20});
+      AddChunk(f, "IDAT", Deflate({0, 0x80, 0x40, 0x20, 0x20, 0x40, 0x80}));
+    }
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    const auto& g = png.GammaTable;
+    int32_t w, h;
+    std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+    ASSERT_EQ(px.size(), 2u);
+    EXPECT_EQ(px[0], 0u) << int(ct);
+    if (ct == 0)
+      EXPECT_EQ(px[1], 0xFF000000u | g[0x40] * 0x010101u);
+    else
+      EXPECT_EQ(px[1], 0xFF000000u | uint32_t(g[0x20]) << 16 | uint32_t(g[0x40]) << 8 | g[0x80]);
+  }
+}
