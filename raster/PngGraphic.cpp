@@ -474,9 +474,11 @@ bool TChunkPLTE::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
 
 bool TChunkPLTE::SaveToStream(TStream* Stream) {
   TChunkIHDR* h = Header();
-  ResizeData(Count * 3);
+  // The colour table has 256 places; a PLTE holds no more.
+  const uint32_t n = std::min<uint32_t>(Count, 256);
+  ResizeData(n * 3);
   const auto& inv = Owner->InverseTable;
-  for (uint32_t i = 0; i < Count; ++i) {
+  for (uint32_t i = 0; i < n; ++i) {
     uint32_t c = h->Palette[i];
     Data[3 * i] = inv[(c >> 16) & 0xFF];
     Data[3 * i + 1] = inv[(c >> 8) & 0xFF];

@@ -1230,3 +1230,24 @@ TEST(PngMisc, TransparentSampleThroughGammaAtEightBits) {
       EXPECT_EQ(px[1], 0xFF000000u | uint32_t(g[0x20]) << 16 | uint32_t(g[0x40]) << 8 | g[0x80]);
   }
 }
+
+// A palette holds at most 256 entries: a larger Count set on the chunk writes 256, which reads
+// back, instead of colours from beyond the table.
+TEST(PngWrite, PaletteCountBeyondTheTableWritesTheWholeTable) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(2, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 255});
+  AddChunk(f, "IDAT", Deflate({0, 0, 1}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  png.FindChunk<TChunkPLTE>()->Count = 300;
+  Bytes out = SavePng(png);
+  const size_t at = std::string(out.begin(), out.end()).find("PLTE");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ((uint32_t(out[at - 2]) << 8) | out[at - 1], 768u);
+  TPngGraphic back;
+  LoadPng(back, out);
+  EXPECT_EQ(back.FindChunk<TChunkPLTE>()->Count, 256u);
+  EXPECT_EQ(back.Pixel(1, 0), platform::RGB(0, 0, 255));
+}
