@@ -641,14 +641,23 @@ void TChunktRNS::SetTransparentColor(platform::TColor Value) {
       break;
     }
     case 3: {
+      // Only the palette's own entries come into question; a colour that none of them holds
+      // leaves nothing out (one opaque value) rather than entry 0 or a place beyond the palette.
+      // Places beyond the data are opaque, as a read gives them.
+      PaletteValues.fill(255);
       uint32_t want = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
-      uint32_t entry = 0;
-      for (uint32_t i = 0; i < 256; ++i)
+      auto* plte = Owner->FindChunk<TChunkPLTE>();
+      const uint32_t count = plte ? std::min<uint32_t>(plte->Count, 256) : 256;
+      uint32_t entry = count;
+      for (uint32_t i = 0; i < count; ++i)
         if ((h->Palette[i] & 0xFFFFFF) == want) {
           entry = i;
           break;
         }
-      for (uint32_t i = 0; i < entry; ++i) PaletteValues[i] = 255;
+      if (entry == count) {
+        ResizeData(1);
+        break;
+      }
       PaletteValues[entry] = 0;
       ResizeData(entry + 1);
       break;

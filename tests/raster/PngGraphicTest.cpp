@@ -1251,3 +1251,33 @@ TEST(PngWrite, PaletteCountBeyondTheTableWritesTheWholeTable) {
   EXPECT_EQ(back.FindChunk<TChunkPLTE>()->Count, 256u);
   EXPECT_EQ(back.Pixel(1, 0), platform::RGB(0, 0, 255));
 }
+
+// A palette image whose transparent colour is none of its entries has nothing to leave out:
+// entry 0 stays visible, before and after a save.
+TEST(PngMisc, TransparentColourOutsideThePaletteLeavesNothingOut) {
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf8bit);
+  b.SetSize(3, 1);
+  b.SetPalette({platform::RGB(255, 0, 0), platform::RGB(0, 255, 0), platform::RGB(0, 0, 255)});
+  b.Canvas()->SetPixel(0, 0, platform::RGB(255, 0, 0));
+  b.Canvas()->SetPixel(1, 0, platform::RGB(0, 255, 0));
+  b.Canvas()->SetPixel(2, 0, platform::RGB(0, 0, 255));
+  b.SetTransparentMode(platform::tmFixed);
+  b.SetTransparentColor(platform::RGB(255, 0, 255));
+  b.SetTransparent(true);
+  TPngGraphic png;
+  png.Assign(&b);
+  const std::vector<uint32_t> want = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};
+  std::vector<uint32_t> px(3);
+  png.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  int32_t w, h;
+  EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want);
+  // Black, which only the unused places beyond the palette hold.
+  b.SetTransparentColor(platform::RGB(0, 0, 0));
+  TPngGraphic black;
+  black.Assign(&b);
+  black.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  EXPECT_EQ(ReadThroughFormat(SavePng(black), w, h), want);
+}
