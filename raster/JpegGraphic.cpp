@@ -183,6 +183,12 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
   jpeg_calc_output_dimensions(&cinfo);
   Out.Width = static_cast<int32_t>(cinfo.output_width);
   Out.Height = static_cast<int32_t>(cinfo.output_height);
+  // Pixels are made of grey, colour or CMYK samples only; planes of another colour space (two,
+  // for instance) have no conversion to them.
+  if (cinfo.out_color_components != 1 && cinfo.out_color_components != 3 && cinfo.out_color_components != 4) {
+    jpeg_destroy_decompress(&cinfo);
+    return JERR_CONVERSION_NOTIMPL;
+  }
   // These checks come before libjpeg or this code allocates for the image. A file of several
   // scans keeps the coefficients of the whole image however much it is reduced.
   bool multiScan = jpeg_has_multiple_scans(&cinfo);

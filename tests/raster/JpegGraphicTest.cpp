@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <jpeglib.h>
+#include <jerror.h>
 }
 
 #include "platform/Classes.h"
@@ -407,5 +408,75 @@ TEST(JpegGraphic, OptionsSetOnABitmapKeepItsPixels) {
       EXPECT_NEAR(int((p >> 8) & 0xFF), 160, 3) << i;
       EXPECT_NEAR(int(p & 0xFF), 40, 3) << i;
     }
+  }
+}
+
+namespace {
+
+// A JPEG of Components planes in no known colour space, written with libjpeg itself.
+Bytes UnknownSpaceJpeg(int Components, uint32_t w, uint32_t h) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = Components;
+  c.in_color_space = JCS_UNKNOWN;
+  jpeg_set_defaults(&c);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(w * Components);
+  for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(i * 37);
+  JSAMPROW r = row.data();
+  while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes out(mem, mem + size);
+  free(mem);
+  return out;
+}
+
+}  // namespace
+
+// Only grey, colour and CMYK files make pixels: a file of two planes in no known colour space
+// is refused with libjpeg's code for an impossible conversion, on every path, instead of being
+// read as three bytes a pixel.
+TEST(JpegGraphic, PlanesOfNoKnownColourSpaceAreRefused) {
+  InitializeDtpRasterFormats();
+  {
+    const int n = 2;
+    const Bytes f = UnknownSpaceJpeg(n, 13, 9);
+    const std::string want = "JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL);
+    auto load = [&f](TJPEGImage& j) {
+      platform::TMemoryStream s;
+      s.WriteBuffer(f.data(), int32_t(f.size()));
+      s.SetPosition(0);
+      j.LoadFromStream(&s);
+    };
+    for (int path = 0; path < 3; ++path) {
+      TJPEGImage j;
+      load(j);
+      EXPECT_EQ(j.Width(), 13);
+      if (path == 1) j.SetPixelFormat(jf8Bit);
+      try {
+        if (path == 2) {
+          TBitmap32 b;
+          j.DecodeTo32(&b);
+        } else {
+          j.Bitmap();
+        }
+        ADD_FAILURE() << n << " planes, path " << path;
+      } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message, want) << n << " planes, path " << path;
+      }
+    }
+    platform::TMemoryStream s;
+    s.WriteBuffer(f.data(), int32_t(f.size()));
+    s.SetPosition(0);
+    TBitmap32 b;
+    EXPECT_THROW(LoadRasterFromStream(&s, ".jpg", &b, {0, 0}, 0), EJPEG) << n;
   }
 }
