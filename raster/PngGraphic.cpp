@@ -868,7 +868,9 @@ int TPngGraphic::TransparencyMode() const {
   TChunkIHDR* h = Header();
   auto* trns = FindChunk<TChunktRNS>();
   switch (h->ColorType) {
-    case 0: case 2: return trns ? 1 : 0;
+    // A tRNS too short to hold the sample names no colour to leave out.
+    case 0: return trns && trns->DataSize >= 2 ? 1 : 0;
+    case 2: return trns && trns->DataSize >= 6 ? 1 : 0;
     case 3: {
       if (!trns) return 0;
       // Binary transparency leaves out the colour of an entry of value 0; values below 255

@@ -1281,3 +1281,22 @@ TEST(PngMisc, TransparentColourOutsideThePaletteLeavesNothingOut) {
   EXPECT_EQ(px, want);
   EXPECT_EQ(ReadThroughFormat(SavePng(black), w, h), want);
 }
+
+// A greyscale or RGB tRNS too short to hold its sample names no colour: nothing is left out
+// (not black).
+TEST(PngMisc, ShortTransparentSampleLeavesNothingOut) {
+  for (uint8_t ct : {0, 2}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "tRNS", ct == 0 ? Bytes{0} : Bytes{0, 0, 0, 0});
+    AddChunk(f, "IDAT", Deflate(ct == 0 ? Bytes{0, 0, 200} : Bytes{0, 0, 0, 0, 200, 100, 50}));
+    AddChunk(f, "IEND", {});
+    int32_t w, h;
+    std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+    ASSERT_EQ(px.size(), 2u);
+    EXPECT_EQ(px[0], 0xFF000000u) << int(ct);
+    TPngGraphic png;
+    LoadPng(png, f);
+    EXPECT_FALSE(png.GetTransparent()) << int(ct);
+  }
+}
