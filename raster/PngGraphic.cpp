@@ -527,11 +527,22 @@ bool TChunkgAMA::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
   auto& inv = Owner->InverseTable;
   for (int i = 0; i < 256; ++i) inv[i] = static_cast<uint8_t>(i);
   double e = g == 0 ? INFINITY : 1.0 / (g / 100000.0 * 2.2);
+  std::array<bool, 256> hit{};
   for (int i = 0; i < 256; ++i) {
     double v = std::pow(i / 255.0, e) * 255.0;
     int32_t r = static_cast<int32_t>(platform::Round(v));
     table[i] = static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
     inv[table[i]] = static_cast<uint8_t>(i);
+    hit[table[i]] = true;
+  }
+  // A level the table never gives (a colour written into the image) is saved as the sample
+  // that shows nearest to it, so that it reads back as itself within the gamma's step.
+  for (int x = 0; x < 256; ++x) {
+    if (hit[x]) continue;
+    int best = 0;
+    for (int i = 1; i < 256; ++i)
+      if (std::abs(table[i] - x) < std::abs(table[best] - x)) best = i;
+    inv[x] = static_cast<uint8_t>(best);
   }
   return true;
 }

@@ -1300,3 +1300,27 @@ TEST(PngMisc, ShortTransparentSampleLeavesNothingOut) {
     EXPECT_FALSE(png.GetTransparent()) << int(ct);
   }
 }
+
+// A colour written into an RGB image with gAMA is saved as the sample that shows nearest to
+// it, so the copy read back shows that colour (within the gamma's step), not the colour put
+// through the gamma once more.
+TEST(PngPixels, WrittenColourSurvivesASaveUnderGamma) {
+  for (uint8_t ct : {2, 6}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    AddChunk(f, "IDAT", Deflate(ct == 2 ? Bytes{0, 10, 20, 30, 40, 50, 60} : Bytes{0, 10, 20, 30, 255, 40, 50, 60, 255}));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    const platform::TColor c = platform::RGB(240, 222, 205);  // levels the gamma table does not reach
+    png.SetPixel(0, 0, c);
+    ASSERT_EQ(png.Pixel(0, 0), c);
+    TPngGraphic back;
+    LoadPng(back, SavePng(png));
+    const platform::TColor got = back.Pixel(0, 0);
+    for (int shift : {0, 8, 16})
+      EXPECT_NEAR(int((got >> shift) & 0xFF), int((c >> shift) & 0xFF), 3) << int(ct) << " " << shift;
+    EXPECT_EQ(back.Pixel(1, 0), png.Pixel(1, 0));  // the pixel read from the file is kept
+  }
+}
