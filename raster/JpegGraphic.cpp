@@ -183,6 +183,12 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
   jpeg_calc_output_dimensions(&cinfo);
   Out.Width = static_cast<int32_t>(cinfo.output_width);
   Out.Height = static_cast<int32_t>(cinfo.output_height);
+  // Pixels are made of grey, colour or CMYK samples only; planes of another colour space (two,
+  // for instance) have no conversion to them.
+  if (cinfo.out_color_components != 1 && cinfo.out_color_components != 3 && cinfo.out_color_components != 4) {
+    jpeg_destroy_decompress(&cinfo);
+    return JERR_CONVERSION_NOTIMPL;
+  }
   // These checks come before libjpeg or this code allocates for the image. A file of several
   // scans keeps the coefficients of the whole image however much it is reduced.
   bool multiScan = jpeg_has_multiple_scans(&cinfo);
@@ -313,6 +319,12 @@ std::unique_ptr<platform::TGraphic> TJPEGImage::CreateNew() const { return std::
 
 void TJPEGImage::FreeBitmap() { FBitmap.reset(); }
 
+// An option of decoding drops the decoded bitmap so that the next use decodes again; a bitmap
+// that no bytes stand behind is the image itself and stays.
+void TJPEGImage::FreeDecoded() {
+  if (!FData->Bytes.empty()) FreeBitmap();
+}
+
 bool TJPEGImage::Empty() const { return FData->Bytes.empty() && !FBitmap; }
 
 void TJPEGImage::CalcScaledSize() const {
@@ -350,7 +362,7 @@ void TJPEGImage::SetHeight(int32_t) { throw platform::EInvalidGraphicOperation("
 
 void TJPEGImage::SetScale(TJPEGScale Value) {
   if (FScale == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FScale = Value;
   FNeedRecalc = true;
   Changed();
@@ -358,42 +370,42 @@ void TJPEGImage::SetScale(TJPEGScale Value) {
 
 void TJPEGImage::SetPerformance(TJPEGPerformance Value) {
   if (FPerformance == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FPerformance = Value;
   Changed();
 }
 
 void TJPEGImage::SetGrayscale(bool Value) {
   if (FGrayscale == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FGrayscale = Value;
   Changed();
 }
 
 void TJPEGImage::SetSmoothing(bool Value) {
   if (FSmoothing == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FSmoothing = Value;
   Changed();
 }
 
 void TJPEGImage::SetPixelFormat(TJPEGPixelFormat Value) {
   if (FPixelFormat == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FPixelFormat = Value;
   Changed();
 }
 
 void TJPEGImage::SetProgressiveDisplay(bool Value) {
   if (FProgressiveDisplay == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FProgressiveDisplay = Value;
   Changed();
 }
 
 void TJPEGImage::SetInvertedCMYK(bool Value) {
   if (FInvertedCMYK == Value) return;
-  FreeBitmap();
+  FreeDecoded();
   FInvertedCMYK = Value;
   Changed();
 }

@@ -109,6 +109,7 @@ class TJPEGImage : public platform::TGraphic {
   void Decode(TDecoded& D, TDecodeHooks* Hooks = nullptr) const;
   void Progress(platform::TProgressStage Stage, int Percent, bool RedrawNow, int32_t Rows);
   void FreeBitmap();
+  void FreeDecoded();
   void CalcScaledSize() const;
   std::shared_ptr<TJPEGData> FData;
   std::unique_ptr<platform::TBitmap> FBitmap;

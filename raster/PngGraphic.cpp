@@ -474,9 +474,11 @@ bool TChunkPLTE::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
 
 bool TChunkPLTE::SaveToStream(TStream* Stream) {
   TChunkIHDR* h = Header();
-  ResizeData(Count * 3);
+  // The colour table has 256 places; a PLTE holds no more.
+  const uint32_t n = std::min<uint32_t>(Count, 256);
+  ResizeData(n * 3);
   const auto& inv = Owner->InverseTable;
-  for (uint32_t i = 0; i < Count; ++i) {
+  for (uint32_t i = 0; i < n; ++i) {
     uint32_t c = h->Palette[i];
     Data[3 * i] = inv[(c >> 16) & 0xFF];
     Data[3 * i + 1] = inv[(c >> 8) & 0xFF];
@@ -525,11 +527,22 @@ bool TChunkgAMA::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
   auto& inv = Owner->InverseTable;
   for (int i = 0; i < 256; ++i) inv[i] = static_cast<uint8_t>(i);
   double e = g == 0 ? INFINITY : 1.0 / (g / 100000.0 * 2.2);
+  std::array<bool, 256> hit{};
   for (int i = 0; i < 256; ++i) {
     double v = std::pow(i / 255.0, e) * 255.0;
     int32_t r = static_cast<int32_t>(platform::Round(v));
     table[i] = static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
     inv[table[i]] = static_cast<uint8_t>(i);
+    hit[table[i]] = true;
+  }
+  // A level the table never gives (a colour written into the image) is saved as the sample
+  // that shows nearest to it, so that it reads back as itself within the gamma's step.
+  for (int x = 0; x < 256; ++x) {
+    if (hit[x]) continue;
+    int best = 0;
+    for (int i = 1; i < 256; ++i)
+      if (std::abs(table[i] - x) < std::abs(table[best] - x)) best = i;
+    inv[x] = static_cast<uint8_t>(best);
   }
   return true;
 }
@@ -577,12 +590,25 @@ platform::TColor TChunktRNS::TransparentColor() const {
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
     case 0: {
+      // The level the image shows for the sample, through the gamma table: the ramp level
+      // below 8 bits, the high byte at 16 bits.
       uint8_t v = DataSize >= 2 ? Data[1] : 0;
+      if (DataSize >= 2 && h->BitDepth == 16) {
+        v = Data[0];
+      } else if (DataSize >= 2 && h->BitDepth < 8) {
+        const int32_t top = (1 << h->BitDepth) - 1;
+        const int32_t sample = (Data[0] << 8) | Data[1];
+        if (sample <= top) v = static_cast<uint8_t>(platform::MulDiv(sample, 255, top));
+      }
+      v = Owner->GammaTable[v];
       return platform::RGB(v, v, v);
     }
-    case 2:
+    case 2: {
       if (DataSize < 6) return 0;
-      return platform::RGB(Data[1], Data[3], Data[5]);
+      const int k = h->BitDepth == 16 ? 0 : 1;  // the byte the image shows
+      const auto& g = Owner->GammaTable;
+      return platform::RGB(g[Data[k]], g[Data[2 + k]], g[Data[4 + k]]);
+    }
     case 3: {
       auto* plte = Owner->FindChunk<TChunkPLTE>();
       for (uint32_t i = 0; i < DataSize; ++i)
@@ -603,32 +629,54 @@ void TChunktRNS::SetTransparentColor(platform::TColor Value) {
   uint8_t r = Value & 0xFF, g = (Value >> 8) & 0xFF, b = (Value >> 16) & 0xFF;
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
-    case 0:
+    case 0: {
+      // The sample that shows the colour's level, as it is read back.
+      const uint8_t v = Owner->InverseTable[r];
       ResizeData(2);
-      PaletteValues[0] = 0;
-      PaletteValues[1] = r;
+      PaletteValues[1] = v;
+      if (h->BitDepth == 16) {
+        PaletteValues[0] = v;
+      } else if (h->BitDepth < 8) {
+        PaletteValues[1] = static_cast<uint8_t>(platform::MulDiv(v, (1 << h->BitDepth) - 1, 255));
+      }
       break;
-    case 2:
+    }
+    case 2: {
+      const auto& inv = Owner->InverseTable;
       ResizeData(6);
-      PaletteValues[1] = r;
-      PaletteValues[3] = g;
-      PaletteValues[5] = b;
+      const uint8_t c[3] = {inv[r], inv[g], inv[b]};
+      for (int i = 0; i < 3; ++i) {
+        PaletteValues[2 * i + 1] = c[i];
+        if (h->BitDepth == 16) PaletteValues[2 * i] = c[i];
+      }
       break;
+    }
     case 3: {
+      // Only the palette's own entries come into question; a colour that none of them holds
+      // leaves nothing out (one opaque value) rather than entry 0 or a place beyond the palette.
+      // Places beyond the data are opaque, as a read gives them.
+      PaletteValues.fill(255);
       uint32_t want = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
-      uint32_t entry = 0;
-      for (uint32_t i = 0; i < 256; ++i)
+      auto* plte = Owner->FindChunk<TChunkPLTE>();
+      const uint32_t count = plte ? std::min<uint32_t>(plte->Count, 256) : 256;
+      uint32_t entry = count;
+      for (uint32_t i = 0; i < count; ++i)
         if ((h->Palette[i] & 0xFFFFFF) == want) {
           entry = i;
           break;
         }
-      for (uint32_t i = 0; i < entry; ++i) PaletteValues[i] = 255;
+      if (entry == count) {
+        ResizeData(1);
+        break;
+      }
       PaletteValues[entry] = 0;
       ResizeData(entry + 1);
       break;
     }
     default: break;
   }
+  // The data holds the values as well, so the colour reads back before a save writes them.
+  if (DataSize <= 256) std::memcpy(Data.data(), PaletteValues.data(), DataSize);
 }
 
 // ---- tIME, tEXt, zTXt
@@ -831,8 +879,18 @@ int TPngGraphic::TransparencyMode() const {
   TChunkIHDR* h = Header();
   auto* trns = FindChunk<TChunktRNS>();
   switch (h->ColorType) {
-    case 0: case 2: return trns ? 1 : 0;
-    case 3: return !trns ? 0 : trns->BitTransparency ? 1 : 2;
+    // A tRNS too short to hold the sample names no colour to leave out.
+    case 0: return trns && trns->DataSize >= 2 ? 1 : 0;
+    case 2: return trns && trns->DataSize >= 6 ? 1 : 0;
+    case 3: {
+      if (!trns) return 0;
+      // Binary transparency leaves out the colour of an entry of value 0; values below 255
+      // without such an entry have no colour to leave out and are blended instead, so no
+      // opaque pixel that happens to hold colour 0 disappears.
+      bool zero = false;
+      for (uint32_t i = 0; i < trns->DataSize && i < 256 && !zero; ++i) zero = trns->PaletteValues[i] == 0;
+      return trns->BitTransparency && zero ? 1 : 2;
+    }
     case 4: case 6: return 2;
     default: return 0;
   }
@@ -860,21 +918,24 @@ void TPngGraphic::CreateAlpha() {
   TChunkIHDR* h = Header();
   switch (h->ColorType) {
     case 0: {
-      // Alpha images hold grey at 8 bits: widen lower depths to their ramp levels first.
+      // Alpha images hold grey at 8 bits: widen lower depths to the sample levels of their
+      // ramp. The levels stay as the file holds them and the ramp carries the gamma, so a
+      // gAMA chunk applies once, as on reading.
       std::vector<uint8_t> old = h->ImageData;
       int32_t oldBpp = h->BitsPerPixel, oldStride = h->BytesPerRow;
-      auto oldPal = h->Palette;
+      const int32_t top = (1 << oldBpp) - 1;
       h->ColorType = 4;
       if (h->BitDepth < 8) h->BitDepth = 8;
       h->PrepareImageData();
       for (uint32_t y = 0; y < h->Height; ++y)
         for (uint32_t x = 0; x < h->Width; ++x) {
           const uint8_t* row = old.data() + static_cast<size_t>(y) * oldStride;
-          uint32_t idx = oldBpp == 8 ? row[x]
-                                     : (row[x * oldBpp / 8] >> (8 - oldBpp - (x * oldBpp) % 8)) & ((1u << oldBpp) - 1);
-          h->ImageData[static_cast<size_t>(y) * h->BytesPerRow + x] = static_cast<uint8_t>(oldPal[idx] & 0xFF);
+          int32_t idx = oldBpp == 8 ? row[x]
+                                    : (row[x * oldBpp / 8] >> (8 - oldBpp - (x * oldBpp) % 8)) & top;
+          h->ImageData[static_cast<size_t>(y) * h->BytesPerRow + x] =
+              static_cast<uint8_t>(platform::MulDiv(idx, 255, top));
         }
-      for (int i = 0; i < 256; ++i) h->Palette[i] = static_cast<uint32_t>(i) * 0x010101u;
+      for (int i = 0; i < 256; ++i) h->Palette[i] = GammaTable[i] * 0x010101u;
       std::fill(h->ImageAlpha.begin(), h->ImageAlpha.end(), 255);
       break;
     }
@@ -891,6 +952,7 @@ void TPngGraphic::CreateAlpha() {
       if (!t) t = AddChunk<TChunktRNS>();
       t->PaletteValues.fill(255);
       t->ResizeData(1u << std::min<uint8_t>(h->BitDepth, 8));
+      std::memcpy(t->Data.data(), t->PaletteValues.data(), t->DataSize);
       break;
     }
     default: break;
@@ -1154,7 +1216,8 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
         uint32_t r = (((rgb >> 16) & 0xFF) * a + 255) >> 8;
         uint32_t g = (((rgb >> 8) & 0xFF) * a + 255) >> 8;
         uint32_t bl = ((rgb & 0xFF) * a + 255) >> 8;
-        d[x] = ((alpha ? a : 255u) << 24) | (r << 16) | (g << 8) | bl;
+        // An alpha plane's or a palette entry's value (255 for entries without one).
+        d[x] = (a << 24) | (r << 16) | (g << 8) | bl;
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include <csetjmp>
@@ -10,6 +11,7 @@
 
 extern "C" {
 #include <jpeglib.h>
+#include <jerror.h>
 }
 
 #include "platform/Classes.h"
@@ -362,4 +364,119 @@ TEST(JpegGraphic, ProgressWhileEncoding) {
   failing.OnProgress = nullptr;
   failing.SaveToStream(&f);
   EXPECT_GT(f.GetSize(), 100);
+}
+
+// An image made from a bitmap has no bytes to decode again: changing an option keeps its
+// pixels, and the save that follows encodes them with the options set (grey when asked).
+TEST(JpegGraphic, OptionsSetOnABitmapKeepItsPixels) {
+  platform::TBitmap bmp;
+  bmp.SetPixelFormat(platform::pf24bit);
+  bmp.SetSize(9, 7);
+  for (int y = 0; y < 7; ++y) {
+    uint8_t* r = static_cast<uint8_t*>(bmp.ScanLine(y));
+    for (int x = 0; x < 9; ++x) r[3 * x] = 40, r[3 * x + 1] = 160, r[3 * x + 2] = 220;  // B G R
+  }
+  const std::vector<std::function<void(TJPEGImage&)>> options = {
+      [](TJPEGImage& j) { j.SetGrayscale(true); },          [](TJPEGImage& j) { j.SetScale(jsHalf); },
+      [](TJPEGImage& j) { j.SetPerformance(jpBestSpeed); }, [](TJPEGImage& j) { j.SetSmoothing(false); },
+      [](TJPEGImage& j) { j.SetPixelFormat(jf8Bit); },      [](TJPEGImage& j) { j.SetProgressiveDisplay(true); },
+      [](TJPEGImage& j) { j.SetInvertedCMYK(false); }};
+  for (size_t i = 0; i < options.size(); ++i) {
+    TJPEGImage j;
+    j.Assign(&bmp);
+    options[i](j);
+    EXPECT_FALSE(j.Empty()) << i;
+    EXPECT_EQ(j.Width(), 9) << i;
+    EXPECT_EQ(j.Height(), 7) << i;
+    platform::TMemoryStream s;
+    j.SaveToStream(&s);
+    ASSERT_GT(s.GetSize(), 100) << i;
+    s.SetPosition(0);
+    TJPEGImage back;
+    back.LoadFromStream(&s);
+    EXPECT_EQ(back.Width(), 9) << i;
+    EXPECT_EQ(back.Data().Grayscale, i == 0) << i;
+    TBitmap32 b;
+    back.DecodeTo32(&b);
+    const uint32_t p = b.Pixel(4, 3);
+    if (i == 0) {
+      const int level = (220 * 299 + 160 * 587 + 40 * 114) / 1000;  // the encoder's luminance
+      EXPECT_NEAR(int((p >> 16) & 0xFF), level, 3);
+      EXPECT_NEAR(int(p & 0xFF), level, 3);
+    } else {
+      EXPECT_NEAR(int((p >> 16) & 0xFF), 220, 3) << i;
+      EXPECT_NEAR(int((p >> 8) & 0xFF), 160, 3) << i;
+      EXPECT_NEAR(int(p & 0xFF), 40, 3) << i;
+    }
+  }
+}
+
+namespace {
+
+// A JPEG of Components planes in no known colour space, written with libjpeg itself.
+Bytes UnknownSpaceJpeg(int Components, uint32_t w, uint32_t h) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = Components;
+  c.in_color_space = JCS_UNKNOWN;
+  jpeg_set_defaults(&c);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(w * Components);
+  for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(i * 37);
+  JSAMPROW r = row.data();
+  while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes out(mem, mem + size);
+  free(mem);
+  return out;
+}
+
+}  // namespace
+
+// Only grey, colour and CMYK files make pixels: a file of two planes in no known colour space
+// is refused with libjpeg's code for an impossible conversion, on every path, instead of being
+// read as three bytes a pixel.
+TEST(JpegGraphic, PlanesOfNoKnownColourSpaceAreRefused) {
+  InitializeDtpRasterFormats();
+  {
+    const int n = 2;
+    const Bytes f = UnknownSpaceJpeg(n, 13, 9);
+    const std::string want = "JPEG error #" + std::to_string(JERR_CONVERSION_NOTIMPL);
+    auto load = [&f](TJPEGImage& j) {
+      platform::TMemoryStream s;
+      s.WriteBuffer(f.data(), int32_t(f.size()));
+      s.SetPosition(0);
+      j.LoadFromStream(&s);
+    };
+    for (int path = 0; path < 3; ++path) {
+      TJPEGImage j;
+      load(j);
+      EXPECT_EQ(j.Width(), 13);
+      if (path == 1) j.SetPixelFormat(jf8Bit);
+      try {
+        if (path == 2) {
+          TBitmap32 b;
+          j.DecodeTo32(&b);
+        } else {
+          j.Bitmap();
+        }
+        ADD_FAILURE() << n << " planes, path " << path;
+      } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message, want) << n << " planes, path " << path;
+      }
+    }
+    platform::TMemoryStream s;
+    s.WriteBuffer(f.data(), int32_t(f.size()));
+    s.SetPosition(0);
+    TBitmap32 b;
+    EXPECT_THROW(LoadRasterFromStream(&s, ".jpg", &b, {0, 0}, 0), EJPEG) << n;
+  }
 }

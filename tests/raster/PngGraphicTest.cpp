@@ -1020,3 +1020,307 @@ TEST(PngChunks, RegressionFilesOfTheImageDataChain) {
   ASSERT_FALSE(shortStream.empty());
   EXPECT_EQ(MessageOf<EPNGMissingMultipleIDAT>(shortStream), PngErrorText(65148));
 }
+
+// A palette whose tRNS has see-through values but no entry of value 0 has no colour to leave
+// out: its pixels are blended with their entries' values, and no opaque pixel of colour 0
+// (black) disappears.
+TEST(PngMisc, PaletteTransparencyWithoutAZeroEntryLeavesNoColourOut) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});  // red, black, green
+  AddChunk(f, "tRNS", {128});                            // red half see-through
+  AddChunk(f, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(f, "IEND", {});
+  int32_t w, h;
+  std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+  ASSERT_EQ(px.size(), 3u);
+  // As an alpha channel reads: blended over black, with the entry's value as alpha.
+  EXPECT_EQ(px[0], 0x80800000u);
+  EXPECT_EQ(px[1], 0xFF000000u);
+  EXPECT_EQ(px[2], 0xFF00FF00u);
+  TPngGraphic png;
+  LoadPng(png, f);
+  EXPECT_TRUE(png.GetTransparent());
+  platform::TBitmap target;
+  target.SetPixelFormat(platform::pf24bit);
+  target.SetSize(3, 1);  // white
+  png.Draw(target.Canvas(), platform::Rect(0, 0, 3, 1));
+  const uint8_t* p = static_cast<const uint8_t*>(target.ScanLine(0));
+  EXPECT_EQ(p[2], (255 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[1], (0 * 128 + 255 + 127 * 255) >> 8);
+  EXPECT_EQ(p[3] | p[4] | p[5], 0);  // black stays
+  EXPECT_EQ(p[7], 255);
+  // A tRNS with an entry of value 0 still leaves that entry's colour out.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(g, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});
+  AddChunk(g, "tRNS", {255, 0});
+  AddChunk(g, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(g, "IEND", {});
+  px = ReadThroughFormat(g, w, h);
+  EXPECT_EQ(px, (std::vector<uint32_t>{0xFFFF0000u, 0u, 0xFF00FF00u}));
+}
+
+// The transparent colour taken from a bitmap is the one the image leaves out at once, not
+// only after a save has written the chunk's data.
+TEST(PngMisc, TransparentColourFromABitmapHoldsBeforeSaving) {
+  for (auto pf : {platform::pf24bit, platform::pf8bit}) {
+    platform::TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetSize(3, 1);
+    if (pf == platform::pf8bit)
+      b.SetPalette({platform::RGB(255, 0, 0), platform::RGB(0, 255, 0), platform::RGB(0, 0, 255)});
+    b.Canvas()->SetPixel(0, 0, platform::RGB(255, 0, 0));
+    b.Canvas()->SetPixel(1, 0, platform::RGB(0, 255, 0));
+    b.Canvas()->SetPixel(2, 0, platform::RGB(0, 0, 255));
+    b.SetTransparentMode(platform::tmFixed);
+    b.SetTransparentColor(platform::RGB(0, 255, 0));
+    b.SetTransparent(true);
+    TPngGraphic png;
+    png.Assign(&b);
+    EXPECT_EQ(png.TransparentColor(), platform::RGB(0, 255, 0)) << int(pf);
+    const std::vector<uint32_t> want = {0xFFFF0000u, 0u, 0xFF0000FFu};
+    std::vector<uint32_t> px(3);
+    png.RenderARGB(px.data());
+    EXPECT_EQ(px, want) << int(pf);
+    platform::TBitmap out;
+    png.AssignTo(&out);
+    EXPECT_TRUE(out.Transparent());
+    EXPECT_EQ(out.TransparentColor(), platform::RGB(0, 255, 0));
+    // Written and read back: the same.
+    int32_t w, h;
+    EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want) << int(pf);
+  }
+}
+
+// Giving a greyscale image an alpha channel keeps its samples as the file holds them, so the
+// gAMA chunk it keeps applies once: pixels, drawing and a saved copy stay as they were.
+TEST(PngMisc, AlphaForGreyWithGammaKeepsTheLevels) {
+  for (int bd : {2, 4, 8, 16}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(3, 1, uint8_t(bd), 0));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    Bytes raw = bd == 2 ? Bytes{0, 0x64} : bd == 4 ? Bytes{0, 0x3A, 0xF0} : bd == 8 ? Bytes{0, 0x40, 0xA0, 0xFF}
+                                                                              : Bytes{0, 0x40, 0, 0xA0, 0, 0xFF, 0};
+    AddChunk(f, "IDAT", Deflate(raw));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    std::vector<uint32_t> before(3), after(3), back(3);
+    std::vector<platform::TColor> pixels;
+    png.RenderARGB(before.data());
+    for (int x = 0; x < 3; ++x) pixels.push_back(png.Pixel(x, 0));
+    png.CreateAlpha();
+    EXPECT_EQ(png.Header()->ColorType, 4);
+    png.RenderARGB(after.data());
+    EXPECT_EQ(after, before) << bd;
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(png.Pixel(x, 0), pixels[size_t(x)]) << bd << " " << x;
+    TPngGraphic re;
+    LoadPng(re, SavePng(png));
+    re.RenderARGB(back.data());
+    EXPECT_EQ(back, before) << bd;
+  }
+}
+
+// A palette image given an alpha channel holds the value 255 for every entry, in the chunk's
+// data as well: no entry is left out any more, before or after a save.
+TEST(PngMisc, AlphaForPaletteMakesEveryEntryOpaque) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(3, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 0, 0, 255, 0});
+  AddChunk(f, "tRNS", {255, 0});
+  AddChunk(f, "IDAT", Deflate({0, 0, 1, 2}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  EXPECT_TRUE(png.GetTransparent());
+  png.CreateAlpha();
+  auto* t = png.FindChunk<TChunktRNS>();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->DataSize, 256u);
+  EXPECT_EQ(png.TransparentColor(), platform::TColor(0));  // no entry of value 0: none
+  EXPECT_EQ(t->Data[0], 255);
+  const std::vector<uint32_t> want = {0xFFFF0000u, 0xFF000000u, 0xFF00FF00u};
+  std::vector<uint32_t> px(3);
+  png.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  int32_t w, h;
+  EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want);
+}
+
+// Greyscale and RGB images of bit depths other than 8: the tRNS sample leaves out the pixels
+// that hold that sample, by the level the image shows for it (the ramp level below 8 bits,
+// the high byte at 16 bits), and no others.
+TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
+  struct TCase {
+    uint8_t ct, bd;
+    Bytes trns, raw;
+    std::vector<uint32_t> want;
+  };
+  const std::vector<TCase> cases = {
+      {0, 1, {0, 1}, {0, 0x40}, {0xFF000000u, 0}},                              // white
+      {0, 2, {0, 2}, {0, 0x24}, {0xFF000000u, 0, 0xFF555555u, 0xFF000000u}},    // level 170
+      {0, 4, {0, 7}, {0, 0x7A}, {0, 0xFFAAAAAAu}},                              // level 119
+      {0, 16, {0x12, 0x34}, {0, 0x12, 0x34, 0x34, 0x12}, {0, 0xFF343434u}},
+      {2, 16, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+       {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}, {0, 0xFF3478BCu}},
+  };
+  for (const TCase& c : cases) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(uint32_t(c.want.size()), 1, c.bd, c.ct));
+    AddChunk(f, "tRNS", c.trns);
+    AddChunk(f, "IDAT", Deflate(c.raw));
+    AddChunk(f, "IEND", {});
+    int32_t w, h;
+    EXPECT_EQ(ReadThroughFormat(f, w, h), c.want) << int(c.ct) << "/" << int(c.bd);
+  }
+  // With a gAMA chunk the level is the one shown through the gamma table.
+  Bytes g = Signature();
+  AddChunk(g, "IHDR", Ihdr(2, 1, 16, 0));
+  AddChunk(g, "gAMA", {0, 0, 0x5A, 0x00});
+  AddChunk(g, "tRNS", {0x80, 0});
+  AddChunk(g, "IDAT", Deflate({0, 0x80, 0x11, 0x40, 0}));
+  AddChunk(g, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, g);
+  const uint8_t level = png.GammaTable[0x80];
+  EXPECT_EQ(png.TransparentColor(), platform::RGB(level, level, level));
+  int32_t w, h;
+  std::vector<uint32_t> px = ReadThroughFormat(g, w, h);
+  EXPECT_EQ(px[0], 0u);
+  EXPECT_EQ(px[1], 0xFF000000u | png.GammaTable[0x40] * 0x010101u);
+  // Setting a level's colour reads back as that colour, at every depth.
+  for (uint8_t bd : {1, 2, 4, 16}) {
+    Bytes k = Signature();
+    AddChunk(k, "IHDR", Ihdr(1, 1, bd, 0));
+    AddChunk(k, "IDAT", Deflate({0, 0, 0}));
+    AddChunk(k, "IEND", {});
+    TPngGraphic one;
+    LoadPng(one, k);
+    one.AddChunk<TChunktRNS>()->SetTransparentColor(platform::RGB(255, 255, 255));
+    EXPECT_EQ(one.TransparentColor(), platform::RGB(255, 255, 255)) << int(bd);
+  }
+}
+
+// At 8 bits too the tRNS sample is compared by the level shown: with a gAMA chunk the pixels
+// holding the sample are left out, not those whose corrected level happens to equal it.
+TEST(PngMisc, TransparentSampleThroughGammaAtEightBits) {
+  for (uint8_t ct : {0, 2}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    if (ct == 0) {
+      AddChunk(f, "tRNS", {0, 0x80});
+      AddChunk(f, "IDAT", Deflate({0, 0x80, 0x40}));
+    } else {
+      AddChunk(f, "tRNS", {0, 0x80, 0, 0x40, 0, 0x20});
+      AddChunk(f, "IDAT", Deflate({0, 0x80, 0x40, 0x20, 0x20, 0x40, 0x80}));
+    }
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    const auto& g = png.GammaTable;
+    int32_t w, h;
+    std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+    ASSERT_EQ(px.size(), 2u);
+    EXPECT_EQ(px[0], 0u) << int(ct);
+    if (ct == 0)
+      EXPECT_EQ(px[1], 0xFF000000u | g[0x40] * 0x010101u);
+    else
+      EXPECT_EQ(px[1], 0xFF000000u | uint32_t(g[0x20]) << 16 | uint32_t(g[0x40]) << 8 | g[0x80]);
+  }
+}
+
+// A palette holds at most 256 entries: a larger Count set on the chunk writes 256, which reads
+// back, instead of colours from beyond the table.
+TEST(PngWrite, PaletteCountBeyondTheTableWritesTheWholeTable) {
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(2, 1, 8, 3));
+  AddChunk(f, "PLTE", {255, 0, 0, 0, 0, 255});
+  AddChunk(f, "IDAT", Deflate({0, 0, 1}));
+  AddChunk(f, "IEND", {});
+  TPngGraphic png;
+  LoadPng(png, f);
+  png.FindChunk<TChunkPLTE>()->Count = 300;
+  Bytes out = SavePng(png);
+  const size_t at = std::string(out.begin(), out.end()).find("PLTE");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ((uint32_t(out[at - 2]) << 8) | out[at - 1], 768u);
+  TPngGraphic back;
+  LoadPng(back, out);
+  EXPECT_EQ(back.FindChunk<TChunkPLTE>()->Count, 256u);
+  EXPECT_EQ(back.Pixel(1, 0), platform::RGB(0, 0, 255));
+}
+
+// A palette image whose transparent colour is none of its entries has nothing to leave out:
+// entry 0 stays visible, before and after a save.
+TEST(PngMisc, TransparentColourOutsideThePaletteLeavesNothingOut) {
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf8bit);
+  b.SetSize(3, 1);
+  b.SetPalette({platform::RGB(255, 0, 0), platform::RGB(0, 255, 0), platform::RGB(0, 0, 255)});
+  b.Canvas()->SetPixel(0, 0, platform::RGB(255, 0, 0));
+  b.Canvas()->SetPixel(1, 0, platform::RGB(0, 255, 0));
+  b.Canvas()->SetPixel(2, 0, platform::RGB(0, 0, 255));
+  b.SetTransparentMode(platform::tmFixed);
+  b.SetTransparentColor(platform::RGB(255, 0, 255));
+  b.SetTransparent(true);
+  TPngGraphic png;
+  png.Assign(&b);
+  const std::vector<uint32_t> want = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};
+  std::vector<uint32_t> px(3);
+  png.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  int32_t w, h;
+  EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), want);
+  // Black, which only the unused places beyond the palette hold.
+  b.SetTransparentColor(platform::RGB(0, 0, 0));
+  TPngGraphic black;
+  black.Assign(&b);
+  black.RenderARGB(px.data());
+  EXPECT_EQ(px, want);
+  EXPECT_EQ(ReadThroughFormat(SavePng(black), w, h), want);
+}
+
+// A greyscale or RGB tRNS too short to hold its sample names no colour: nothing is left out
+// (not black).
+TEST(PngMisc, ShortTransparentSampleLeavesNothingOut) {
+  for (uint8_t ct : {0, 2}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "tRNS", ct == 0 ? Bytes{0} : Bytes{0, 0, 0, 0});
+    AddChunk(f, "IDAT", Deflate(ct == 0 ? Bytes{0, 0, 200} : Bytes{0, 0, 0, 0, 200, 100, 50}));
+    AddChunk(f, "IEND", {});
+    int32_t w, h;
+    std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
+    ASSERT_EQ(px.size(), 2u);
+    EXPECT_EQ(px[0], 0xFF000000u) << int(ct);
+    TPngGraphic png;
+    LoadPng(png, f);
+    EXPECT_FALSE(png.GetTransparent()) << int(ct);
+  }
+}
+
+// A colour written into an RGB image with gAMA is saved as the sample that shows nearest to
+// it, so the copy read back shows that colour (within the gamma's step), not the colour put
+// through the gamma once more.
+TEST(PngPixels, WrittenColourSurvivesASaveUnderGamma) {
+  for (uint8_t ct : {2, 6}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});  // 0.2304: far from the identity
+    AddChunk(f, "IDAT", Deflate(ct == 2 ? Bytes{0, 10, 20, 30, 40, 50, 60} : Bytes{0, 10, 20, 30, 255, 40, 50, 60, 255}));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    const platform::TColor c = platform::RGB(240, 222, 205);  // levels the gamma table does not reach
+    png.SetPixel(0, 0, c);
+    ASSERT_EQ(png.Pixel(0, 0), c);
+    TPngGraphic back;
+    LoadPng(back, SavePng(png));
+    const platform::TColor got = back.Pixel(0, 0);
+    for (int shift : {0, 8, 16})
+      EXPECT_NEAR(int((got >> shift) & 0xFF), int((c >> shift) & 0xFF), 3) << int(ct) << " " << shift;
+    EXPECT_EQ(back.Pixel(1, 0), png.Pixel(1, 0));  // the pixel read from the file is kept
+  }
+}
