@@ -368,6 +368,21 @@ TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
   EXPECT_NE(n->Text().find("VALUE=\"TRUE\""), std::string::npos);
 }
 
+// An ID written with an entity is kept as written, however often the box is clicked: the tag
+// keeps answering to the same ID.
+TEST_F(HtmlTree, CheckControlsKeepTheirIdAsWritten) {
+  TTreeNode* n = Add("<CONTROL TYPE=\"CHECK\" ID=\"k&amp;1\" VALUE=\"TRUE\" WIDTH=\"20\"> x");
+  tree->SetItemHeight(24);
+  for (const char* value : {"FALSE", "TRUE", "FALSE"}) {
+    guitest::Press(tree.get(), 25, 12);
+    guitest::Release(tree.get(), 25, 12);
+    EXPECT_EQ(n->Text(), std::string("<CONTROL ID=\"k&amp;1\" VALUE=\"") + value + "\" WIDTH=\"20\" TYPE=\"CHECK\"> x");
+  }
+  std::string s = "<control id=\"a&quot;b&lt;\" type=\"check\" value=\"TRUE\" width=\"9\">";
+  ASSERT_TRUE(BuildControlTag(s, ParseControlTag(s).Id, "FALSE"));
+  EXPECT_EQ(s, "<CONTROL ID=\"a&quot;b&lt;\" VALUE=\"FALSE\" WIDTH=\"9\" TYPE=\"CHECK\">");
+}
+
 class THintTree : public THtmlTreeView {
  public:
   using THtmlTreeView::THtmlTreeView;
