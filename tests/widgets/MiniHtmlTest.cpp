@@ -448,6 +448,25 @@ TEST_F(MiniHtmlLayout, CanvasStateIsRestored) {
   EXPECT_EQ(C->Brush()->Style(), bsSolid);
 }
 
+// Lines asking for huge sizes (images, controls, line spacing) add up to a height beyond any
+// screen: the sum stops at a large positive value instead of wrapping round to a negative one.
+TEST_F(MiniHtmlLayout, TallLinesNeverWrapTheHeight) {
+  std::string text;
+  for (int i = 0; i < 2200; ++i) text += "<IMG src=\"IDX:0\" width=\"4\" height=\"1000000\"><BR>";
+  for (const bool measure : {true, false}) {
+    TMiniHtmlParams p;
+    p.MeasureOnly = measure;
+    Render(text, {0, 0, 100, 50}, p);
+    EXPECT_GE(res.Height, 1000000) << measure;
+    EXPECT_EQ(res.Width, 4);
+  }
+  TMiniHtmlParams p;
+  p.MeasureOnly = true;
+  p.LineSpacing = INT32_MAX;
+  Render("a<BR>b<BR>c", {0, 0, 100, 50}, p);
+  EXPECT_GT(res.Height, 0);
+}
+
 TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
   std::mt19937 rng(7);
   const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",
