@@ -422,6 +422,13 @@ TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
   tree->SetBounds(0, 0, 200, 40);
   const TRect r = n->DisplayRect(true);
   EXPECT_EQ(r.Right - r.Left, 4 * 8 + 4);
+  // At most 255 characters, also where a character takes more than one byte.
+  std::string accents;
+  for (int i = 0; i < 300; ++i) accents += "\xC3\xA9";  // e acute
+  const TRect longRect = Add("<B>" + accents + "</B>")->DisplayRect(true);
+  EXPECT_EQ(longRect.Right - longRect.Left, 255 * 8 + 4);
+  const TRect shortRect = Add(accents.substr(0, 400))->DisplayRect(true);
+  EXPECT_EQ(shortRect.Right - shortRect.Left, 200 * 8 + 4);
 }
 
 }  // namespace
