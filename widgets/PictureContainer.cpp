@@ -167,7 +167,12 @@ void THTMLPicture::Decode() {
     FFrameHeight = f.Height;
   }
   switch (FDecoded.Decode(bytes->data(), bytes->size(), MaxHtmlPicturePixels)) {
-    case TDecodeResult::Ok: break;
+    case TDecodeResult::Ok:
+      // The screen outside the shown frame holds nothing; the decoder may leave stray colours
+      // there (a background taken from a colour table it has not read yet).
+      if (layout.IsGif && !layout.Frames.empty())
+        FDecoded.ClearOutside({FFrameLeft, FFrameTop, FFrameLeft + FFrameWidth, FFrameTop + FFrameHeight});
+      break;
     case TDecodeResult::TooLarge:
       FEmpty = true;
       throw Exception("Could not allocate memory for image");
