@@ -54,6 +54,7 @@ class TDownLoadThread : public platform::TThread {
 // Where a GIF's frames start, found by walking its block structure.
 struct TGifFrameInfo {
   size_t Start = 0;  // the frame's graphic-control extension, or its image descriptor
+  size_t Descriptor = 0;  // its image descriptor (the "," byte)
   uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
 };
 struct TGifLayout {

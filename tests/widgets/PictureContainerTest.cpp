@@ -189,6 +189,14 @@ TEST(HTMLPicture, ScreenOutsideTheFrameIsTransparent) {
     // The first frame of the second file covers its screen: black everywhere.
     b.SetFrame(1);
     EXPECT_EQ(b.Decoded().PixelARGB(0, 0), 0xFF000000u);
+    // A frame whose data ends early: the rest of its rectangle shows the file's background
+    // colour (the first of the frame's colours), not whatever memory held.
+    THTMLPicture c;
+    c.LoadFromBytes(GifOfFrames({{5, 3, 4, 2, {1, 1, 1}}}));
+    EXPECT_EQ(c.Decoded().PixelARGB(6, 3), 0xFF000000u);
+    for (int x = 5; x < 9; ++x) EXPECT_EQ(c.Decoded().PixelARGB(x, 4), 0xFFFF0000u) << x;
+    EXPECT_EQ(c.Decoded().PixelARGB(8, 3), 0xFFFF0000u);
+    EXPECT_EQ(c.Decoded().PixelARGB(4, 4), 0u);
   }
 }
 
