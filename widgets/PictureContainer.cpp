@@ -101,7 +101,6 @@ THTMLPicture::~THTMLPicture() {
 void THTMLPicture::ResetDecoded() {
   FEmpty = true;
   FDecoded.Clear();
-  FFrame = 1;
   FFrameCount = -2;
   FFrameLeft = FFrameTop = FFrameWidth = FFrameHeight = 0;
   FScreenWidth = FScreenHeight = 0;
@@ -109,6 +108,7 @@ void THTMLPicture::ResetDecoded() {
 
 void THTMLPicture::Assign(const TPersistent* Source) {
   ResetDecoded();
+  FFrame = 1;
   if (const auto* other = dynamic_cast<const THTMLPicture*>(Source)) {
     FData = other->FData;
     Decode();
@@ -132,8 +132,8 @@ int32_t THTMLPicture::FrameCount() {
 
 void THTMLPicture::SetFrame(int32_t Value) {
   const int32_t count = FrameCount();
-  if (count >= 1) Value = std::max(1, std::min(count, Value));
-  else Value = 1;
+  // Without a GIF loaded yet the frame is kept for the bytes to come.
+  Value = count >= 1 ? std::max(1, std::min(count, Value)) : std::max(1, Value);
   if (Value == FFrame) return;
   FFrame = Value;
   if (!FData.empty()) {

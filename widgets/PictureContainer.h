@@ -107,7 +107,8 @@ class THTMLPicture : public platform::TGraphic {
 
   bool Stretch() const { return FStretch; }
   void SetStretch(bool Value) { FStretch = Value; }
-  // 1-based; clamped to 1..FrameCount for a GIF.
+  // 1-based; clamped to 1..FrameCount for a GIF. Loading keeps it (within the frames loaded);
+  // Assign starts again at 1.
   int32_t Frame() const { return FFrame; }
   void SetFrame(int32_t Value);
   // Frames of a GIF; -1 for other data.

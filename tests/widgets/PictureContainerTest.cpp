@@ -85,6 +85,20 @@ TEST(HTMLPicture, FrameSelection) {
   EXPECT_EQ(copy.Frame(), 1);
   EXPECT_EQ(copy.Data(), pic.Data());
   EXPECT_EQ(Rgb(copy, 5, 5), 0x0000FFu);
+  // A frame chosen before the bytes arrive is the one shown once they are loaded, and loading
+  // other bytes keeps the chosen frame (within the frames they have).
+  THTMLPicture later;
+  later.SetFrame(2);
+  EXPECT_EQ(later.Frame(), 2);
+  later.LoadFromFile(path);
+  EXPECT_EQ(later.Frame(), 2);
+  EXPECT_EQ(Rgb(later, 5, 5), 0x00FF00u);
+  later.SetFrame(3);
+  later.LoadFromFile(path);
+  EXPECT_EQ(later.Frame(), 3);
+  EXPECT_EQ(Rgb(later, 5, 5), 0xFF0000u);
+  later.SetFrame(0);
+  EXPECT_EQ(later.Frame(), 1);
 }
 
 TEST(HTMLPicture, OtherFormatsAndErrors) {
