@@ -187,8 +187,11 @@ void TRenderer::DrawRun(const std::string& Run, TRect RunRect, int32_t Width) {
   if (S.Shadow) {
     const TColor fc = C->Font()->Color();
     C->Font()->SetColor(P.ShadowColor);
-    TRect sr{RunRect.Left + P.ShadowOffset, RunRect.Top + P.ShadowOffset, RunRect.Right + P.ShadowOffset,
-             RunRect.Bottom + P.ShadowOffset};
+    // An offset beyond any canvas puts the shadow out of sight all the same, without the sums
+    // running out of range.
+    constexpr int32_t kFar = 1 << 24;
+    const int32_t so = std::clamp(P.ShadowOffset, -kFar, kFar);
+    TRect sr{RunRect.Left + so, RunRect.Top + so, RunRect.Right + so, RunRect.Bottom + so};
     C->DrawText(Run, sr, flags);
     C->Font()->SetColor(fc);
     C->SetBkMode(TRANSPARENT);

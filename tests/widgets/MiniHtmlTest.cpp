@@ -467,6 +467,26 @@ TEST_F(MiniHtmlLayout, TallLinesNeverWrapTheHeight) {
   EXPECT_GT(res.Height, 0);
 }
 
+// A shadow offset anywhere in its range: a shadow pushed past the canvas is not seen, and the
+// text itself is drawn where it always is.
+TEST_F(MiniHtmlLayout, ShadowOffsetsOfEveryRange) {
+  for (const int32_t offset : {INT32_MAX, INT32_MIN, 1 << 30, -(1 << 30), 2}) {
+    C->FillRect({0, 0, 300, 120});
+    TMiniHtmlParams p;
+    p.ShadowOffset = offset;
+    p.ShadowColor = clRed;
+    Render("<SHAD>ww</SHAD>", {5, 5, 200, 60}, p);
+    int32_t red = 0, black = 0;
+    for (int32_t y = 0; y < 120; ++y)
+      for (int32_t x = 0; x < 300; ++x) {
+        red += C->Pixel(x, y) == clRed;
+        black += C->Pixel(x, y) == clBlack;
+      }
+    EXPECT_GT(black, 0) << offset;
+    EXPECT_EQ(red > 0, offset == 2) << offset;
+  }
+}
+
 TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
   std::mt19937 rng(7);
   const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",
