@@ -601,10 +601,10 @@ void TExStatusPanel::PaintPanel(TCanvas* Canvas, const TRect& Rect) {
   // A border that takes the whole panel leaves no room for content: the background only.
   const bool Room = 2 * int64_t{FBorderWidth} < std::min(R.Right, R.Bottom);
   if (FBorderWidth > 0 && Room) R = {R.Left + FBorderWidth, R.Top + FBorderWidth, R.Right - FBorderWidth, R.Bottom - FBorderWidth};
+  if (Enabled() && FPanelType == sptOwnerDraw && !B->Designing()) return;  // the bar area is left as it is
   if (Enabled() && Room) {
     switch (FPanelType) {
       case sptOwnerDraw:
-        if (!B->Designing()) return;  // the bar area is left as it is
         DrawTextPanel(C, R);
         break;
       case sptCapsLock:

@@ -314,6 +314,15 @@ TEST_F(ExStatusBarTest, ExtremeWidthsBordersAndSpeedsStayInRange) {
     }
     P->SetBorderWidth(0);
   }
+  // An owner-draw panel still leaves its area as it is at run time.
+  P->SetPanelType(sptOwnerDraw);
+  Bar->RenderAll();
+  const TRect OD = Bar->GetPanelRect(2);
+  Bar->Surface()->Canvas()->Brush()->SetColor(clRed);
+  Bar->Surface()->Canvas()->FillRect(OD);
+  P->SetBorderWidth(INT32_MAX);
+  EXPECT_EQ(Px(OD.Left + 3, OD.Top + 3), ColorToRGB(clRed));
+  P->SetBorderWidth(0);
   for (const TExGaugeStyle S : {gsIndeterminate, gsIndeterminate2}) {
     P->SetPanelType(sptNormal);
     P->GaugeAttrs()->SetStyle(S);
