@@ -276,6 +276,7 @@ void Fade(TBitmap* D, TBitmap* P, const TRect& R, uint16_t, uint8_t Progress) {
   FourBytes(P);
   const int32_t W = std::min({R.Right - R.Left, D->Width(), P->Width()});
   const int32_t H = std::min({R.Bottom - R.Top, D->Height(), P->Height()});
+  if (W <= 0 || H <= 0) return;  // no rows to walk: a bitmap without columns has no scan lines
   const uint32_t a = Progress, b = 100 - Progress;
   for (int32_t y = 0; y < H; ++y) {
     uint8_t* d = static_cast<uint8_t*>(D->ScanLine(y));

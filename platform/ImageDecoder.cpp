@@ -45,6 +45,16 @@ void TDecodedImage::Draw(TCanvas* Canvas, const TRect& R) const {
   p->restore();
 }
 
+void TDecodedImage::ClearOutside(const TRect& Keep) {
+  if (Empty()) return;
+  for (int32_t y = 0; y < FImage->height(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(FImage->scanLine(y));
+    const bool rowIn = y >= Keep.Top && y < Keep.Bottom;
+    for (int32_t x = 0; x < FImage->width(); ++x)
+      if (!rowIn || x < Keep.Left || x >= Keep.Right || qAlpha(row[x]) == 0) row[x] = 0;
+  }
+}
+
 uint32_t TDecodedImage::PixelARGB(int32_t X, int32_t Y) const {
   if (Empty() || X < 0 || Y < 0 || X >= FImage->width() || Y >= FImage->height()) return 0;
   const QRgb c = FImage->pixel(X, Y);

@@ -31,6 +31,10 @@ class TDecodedImage {
   int32_t Height() const;
   // Stretched into R, blended by its alpha.
   void Draw(TCanvas* Canvas, const TRect& R) const;
+  // Pixels outside Keep, and every pixel with no opacity, become transparent black: for a
+  // picture whose data covers only part of its area, the rest is transparent, whatever the
+  // decoder left there.
+  void ClearOutside(const TRect& Keep);
   // $00BBGGRR of a pixel with its alpha in the top byte (tests).
   uint32_t PixelARGB(int32_t X, int32_t Y) const;
 

@@ -535,13 +535,15 @@ void TExStatusPanel::UpdateAutoFitWidth() {
   TExStatusBar* B = StatusBar();
   if (FAutoFit && B && B->HandleAllocated()) {
     const TSize E = B->TextExtent(FText);
-    int32_t W;
+    int64_t Wide;
     if (FPanelType == sptGlyph) {
-      const int32_t GW = FGlyph->Width();
-      W = FText.empty() ? GW + FBorderWidth + 4 : E.cx + 2 + 2 * FBorderWidth + GW + 4;
+      const int64_t GW = FGlyph->Width();
+      Wide = FText.empty() ? GW + FBorderWidth + 4 : E.cx + 2 + 2 * int64_t{FBorderWidth} + GW + 4;
     } else {
-      W = E.cx + 6 + FBorderWidth;
+      Wide = int64_t{E.cx} + 6 + FBorderWidth;
     }
+    // A border as wide as an int makes the widest panel there is, not a negative one.
+    const auto W = static_cast<int32_t>(std::clamp<int64_t>(Wide, 0, INT32_MAX));
     if (W != FLinkedPanel->Width) {
       FLinkedPanel->Width = W;
       B->Invalidate();
@@ -596,11 +598,13 @@ void TExStatusPanel::PaintPanel(TCanvas* Canvas, const TRect& Rect) {
   C->SetFont(B->Font());
   C->Brush()->SetColor(B->Color());
   C->FillRect(R);
-  if (FBorderWidth > 0) R = {R.Left + FBorderWidth, R.Top + FBorderWidth, R.Right - FBorderWidth, R.Bottom - FBorderWidth};
-  if (Enabled()) {
+  // A border that takes the whole panel leaves no room for content: the background only.
+  const bool Room = 2 * int64_t{FBorderWidth} < std::min(R.Right, R.Bottom);
+  if (FBorderWidth > 0 && Room) R = {R.Left + FBorderWidth, R.Top + FBorderWidth, R.Right - FBorderWidth, R.Bottom - FBorderWidth};
+  if (Enabled() && FPanelType == sptOwnerDraw && !B->Designing()) return;  // the bar area is left as it is
+  if (Enabled() && Room) {
     switch (FPanelType) {
       case sptOwnerDraw:
-        if (!B->Designing()) return;  // the bar area is left as it is
         DrawTextPanel(C, R);
         break;
       case sptCapsLock:
@@ -721,7 +725,10 @@ void TExStatusPanel::DrawPercentGauge(TCanvas* Canvas, TRect& R) {
 
 void TExStatusPanel::DrawIndeterminateGauge(TCanvas* Canvas, TRect& R) {
   const int32_t Speed = FGaugeAttrs->Speed();
-  FGaugePos += FGaugeStep;
+  // A speed beyond any panel's width moves the figure past the edge, where it turns; the
+  // position is held in a range that leaves room for the sums below.
+  constexpr int64_t kReach = int64_t{1} << 24;
+  FGaugePos = static_cast<int32_t>(std::clamp<int64_t>(int64_t{FGaugePos} + FGaugeStep, -kReach, kReach));
   if (FGaugeAttrs->Style() == gsIndeterminate) {
     Canvas->Brush()->SetStyle(bsSolid);
     Canvas->Brush()->SetColor(FGaugeAttrs->Color());
@@ -933,13 +940,15 @@ void TExStatusBar::EnabledChanged() {
 TRect TExStatusBar::GetPanelRect(int32_t Index) {
   if (!HandleAllocated() || !FPanels || Index < 0 || Index >= FPanels->Count()) return {};
   // Panels sit side by side with a 2-pixel gap; the last one reaches the right edge.
+  // Summed wide, so panels as wide as an int push the later ones past the edge instead of
+  // wrapping them round onto the bar.
   const int32_t W = ClientWidth(), H = ClientHeight();
-  int32_t X = 0;
-  for (int32_t I = 0; I < Index; ++I) X += std::max<int32_t>(0, FPanels->Items(I)->Width()) + 2;
-  int32_t Right = Index == FPanels->Count() - 1 ? W : X + std::max<int32_t>(0, FPanels->Items(Index)->Width());
-  Right = std::min(Right, W);
+  int64_t X = 0;
+  for (int32_t I = 0; I < Index && X < W; ++I) X += std::max<int64_t>(0, FPanels->Items(I)->Width()) + 2;
+  int64_t Right = Index == FPanels->Count() - 1 ? W : X + std::max<int64_t>(0, FPanels->Items(Index)->Width());
+  Right = std::min<int64_t>(Right, W);
   if (X >= Right || H <= 2) return {};
-  return {X, 2, Right, H};
+  return {static_cast<int32_t>(X), 2, static_cast<int32_t>(Right), H};
 }
 
 void TExStatusBar::RedrawPanel(int32_t Index) {

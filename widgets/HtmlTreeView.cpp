@@ -8,6 +8,7 @@
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
 
 namespace widgets {
 
@@ -139,7 +140,10 @@ std::string THtmlTreeView::GetParam(const std::string& Href) const {
 
 std::string THtmlTreeView::GetDisplayText(TTreeNode* Node) {
   std::string s = StripMiniHtml(Node->Text());
-  if (s.size() > 255) s.resize(255);
+  // 255 characters, not bytes, and never half a character.
+  size_t pos = 0;
+  for (int32_t n = 0; n < 255 && pos < s.size(); ++n) DecodeUtf8(s, pos);
+  s.resize(pos);
   return s;
 }
 

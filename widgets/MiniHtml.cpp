@@ -187,8 +187,11 @@ void TRenderer::DrawRun(const std::string& Run, TRect RunRect, int32_t Width) {
   if (S.Shadow) {
     const TColor fc = C->Font()->Color();
     C->Font()->SetColor(P.ShadowColor);
-    TRect sr{RunRect.Left + P.ShadowOffset, RunRect.Top + P.ShadowOffset, RunRect.Right + P.ShadowOffset,
-             RunRect.Bottom + P.ShadowOffset};
+    // An offset beyond any canvas puts the shadow out of sight all the same, without the sums
+    // running out of range.
+    constexpr int32_t kFar = 1 << 24;
+    const int32_t so = std::clamp(P.ShadowOffset, -kFar, kFar);
+    TRect sr{RunRect.Left + so, RunRect.Top + so, RunRect.Right + so, RunRect.Bottom + so};
     C->DrawText(Run, sr, flags);
     C->Font()->SetColor(fc);
     C->SetBkMode(TRANSPARENT);
@@ -767,6 +770,13 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
   return L;
 }
 
+// Line positions and the total height are held within a range no text reaches on a screen:
+// lines asking for huge images, controls or spacing would otherwise wrap the sums round.
+int32_t Bounded(int64_t V) {
+  constexpr int64_t kLimit = int64_t{1} << 30;
+  return static_cast<int32_t>(std::clamp(V, -kLimit, kLimit));
+}
+
 bool TRenderer::Run(const std::string& Source, TRect& Rect) {
   StartFont.Assign(C->Font());
   EntryBrush = SaveBrush();
@@ -800,12 +810,12 @@ bool TRenderer::Run(const std::string& Source, TRect& Rect) {
       line.Consumed += text.substr(0, 1);
       text.erase(0, 1);
     }
-    line.Height += P.LineSpacing;
+    line.Height = Bounded(int64_t{line.Height} + P.LineSpacing);
     int32_t x = Target.Left;
     if (line.Align == 1 && Target.Right - line.Width > Target.Left) x = Target.Right - line.Width;
     else if (line.Align == 2 && Target.Right - Target.Left - line.Width > 0) x = Target.Left + (Target.Right - Target.Left - line.Width) / 2;
     x += line.Indent;
-    const int32_t bottom = top + line.Height + line.SubDepth + line.SupRise;
+    const int32_t bottom = Bounded(int64_t{top} + line.Height + line.SubDepth + line.SupRise);
     if (!P.MeasureOnly) {
       // The drawing pass sees the tags of this line in the state the measuring pass started from.
       S = before;
@@ -818,9 +828,9 @@ bool TRenderer::Run(const std::string& Source, TRect& Rect) {
       if (onText && P.MouseY > bottom - line.SubDepth - gh && P.MouseY <= bottom - line.SubDepth) result = true;
       if (onObject) result = true;
     }
-    const int32_t advance = line.Height + line.SubDepth + line.SupRise;
-    top += advance;
-    R.Height += advance;
+    const int64_t advance = int64_t{line.Height} + line.SubDepth + line.SupRise;
+    top = Bounded(top + advance);
+    R.Height = Bounded(R.Height + advance);
     if (top > Target.Bottom && !P.MeasureOnly) break;
   }
   if (R.Height == 0) R.Height = C->TextHeight("gh");

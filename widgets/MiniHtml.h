@@ -102,7 +102,8 @@ struct TControlTag {
   std::string Value;  // entities decoded
 };
 TControlTag ParseControlTag(std::string_view Tag);
-// Rewrites the control tag whose ID is Id with a new VALUE (escaped), keeping WIDTH and TYPE.
+// Rewrites the control tag whose ID is Id (as written) with a new VALUE (escaped), keeping its
+// ID, WIDTH and TYPE as they stand.
 bool BuildControlTag(std::string& S, const std::string& Id, const std::string& Value);
 
 // The text of the first anchor whose href is Href (case-insensitive), as written.

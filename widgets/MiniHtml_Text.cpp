@@ -251,7 +251,9 @@ bool BuildControlTag(std::string& S, const std::string& Id, const std::string& V
     if (gt == std::string::npos) return false;
     const TControlTag t = ParseControlTag(std::string_view(S).substr(p, gt - p + 1));
     if (t.Id != Id) continue;
-    const std::string tag = "CONTROL ID=\"" + EscapeParamValue(Id) + "\" VALUE=\"" + EscapeParamValue(Value) +
+    // The ID goes back as it was written: escaping it again would grow every "&amp;" in it at
+    // each rewrite, and the tag would no longer answer to its ID.
+    const std::string tag = "CONTROL ID=\"" + t.Id + "\" VALUE=\"" + EscapeParamValue(Value) +
                             "\" WIDTH=\"" + t.Width + "\" TYPE=\"" + t.Type + "\">";
     S.replace(p + 1, gt - p, tag);
     return true;

@@ -56,6 +56,7 @@ TGifLayout ScanGifLayout(const uint8_t* Data, size_t Size) {
       if (Size - pos < 10) break;
       TGifFrameInfo f;
       f.Start = pendingControl != SIZE_MAX ? pendingControl : pos;
+      f.Descriptor = pos;
       f.Left = Word16(Data + pos + 1);
       f.Top = Word16(Data + pos + 3);
       f.Width = Word16(Data + pos + 5);
@@ -100,7 +101,6 @@ THTMLPicture::~THTMLPicture() {
 void THTMLPicture::ResetDecoded() {
   FEmpty = true;
   FDecoded.Clear();
-  FFrame = 1;
   FFrameCount = -2;
   FFrameLeft = FFrameTop = FFrameWidth = FFrameHeight = 0;
   FScreenWidth = FScreenHeight = 0;
@@ -108,6 +108,7 @@ void THTMLPicture::ResetDecoded() {
 
 void THTMLPicture::Assign(const TPersistent* Source) {
   ResetDecoded();
+  FFrame = 1;
   if (const auto* other = dynamic_cast<const THTMLPicture*>(Source)) {
     FData = other->FData;
     Decode();
@@ -131,8 +132,8 @@ int32_t THTMLPicture::FrameCount() {
 
 void THTMLPicture::SetFrame(int32_t Value) {
   const int32_t count = FrameCount();
-  if (count >= 1) Value = std::max(1, std::min(count, Value));
-  else Value = 1;
+  // Without a GIF loaded yet the frame is kept for the bytes to come.
+  Value = count >= 1 ? std::max(1, std::min(count, Value)) : std::max(1, Value);
   if (Value == FFrame) return;
   FFrame = Value;
   if (!FData.empty()) {
@@ -156,8 +157,25 @@ void THTMLPicture::Decode() {
     const TGifFrameInfo& first = layout.Frames.front();
     const TGifFrameInfo& f = layout.Frames[static_cast<size_t>(FFrame) - 1];
     // The frames before the chosen one are left out, so the decoder shows it first.
-    selected.assign(FData.begin(), FData.begin() + static_cast<ptrdiff_t>(first.Start));
-    selected.insert(selected.end(), FData.begin() + static_cast<ptrdiff_t>(f.Start), FData.end());
+    const auto at = [this](size_t Pos) { return FData.begin() + static_cast<ptrdiff_t>(Pos); };
+    const uint8_t flags = FData[f.Descriptor + 9];
+    if (flags & 0x80) {
+      // A frame with colours of its own gets them as the file's colours instead: the decoder
+      // fills the screen from the file's table before it reads a frame's own, so with the
+      // frame's table it would fill from colours it has not read yet.
+      const size_t global = (FData[10] & 0x80) ? 3u * (1u << ((FData[10] & 7) + 1)) : 0;
+      const size_t local = 3u * (1u << ((flags & 7) + 1));
+      selected.assign(FData.begin(), at(13));
+      selected[10] = static_cast<uint8_t>((FData[10] & 0x78) | 0x80 | (flags & 7));
+      selected.insert(selected.end(), at(f.Descriptor + 10), at(f.Descriptor + 10 + local));
+      selected.insert(selected.end(), at(std::min(13 + global, first.Start)), at(first.Start));
+      selected.insert(selected.end(), at(f.Start), at(f.Descriptor + 9));
+      selected.push_back(static_cast<uint8_t>(flags & 0x78));
+      selected.insert(selected.end(), at(f.Descriptor + 10 + local), FData.end());
+    } else {
+      selected.assign(FData.begin(), at(first.Start));
+      selected.insert(selected.end(), at(f.Start), FData.end());
+    }
     bytes = &selected;
     FScreenWidth = layout.ScreenWidth;
     FScreenHeight = layout.ScreenHeight;
@@ -167,7 +185,12 @@ void THTMLPicture::Decode() {
     FFrameHeight = f.Height;
   }
   switch (FDecoded.Decode(bytes->data(), bytes->size(), MaxHtmlPicturePixels)) {
-    case TDecodeResult::Ok: break;
+    case TDecodeResult::Ok:
+      // The screen outside the shown frame holds nothing; the decoder may leave stray colours
+      // there (a background taken from a colour table it has not read yet).
+      if (layout.IsGif && !layout.Frames.empty())
+        FDecoded.ClearOutside({FFrameLeft, FFrameTop, FFrameLeft + FFrameWidth, FFrameTop + FFrameHeight});
+      break;
     case TDecodeResult::TooLarge:
       FEmpty = true;
       throw Exception("Could not allocate memory for image");

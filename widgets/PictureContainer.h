@@ -54,6 +54,7 @@ class TDownLoadThread : public platform::TThread {
 // Where a GIF's frames start, found by walking its block structure.
 struct TGifFrameInfo {
   size_t Start = 0;  // the frame's graphic-control extension, or its image descriptor
+  size_t Descriptor = 0;  // its image descriptor (the "," byte)
   uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
 };
 struct TGifLayout {
@@ -106,7 +107,8 @@ class THTMLPicture : public platform::TGraphic {
 
   bool Stretch() const { return FStretch; }
   void SetStretch(bool Value) { FStretch = Value; }
-  // 1-based; clamped to 1..FrameCount for a GIF.
+  // 1-based; clamped to 1..FrameCount for a GIF. Loading keeps it (within the frames loaded);
+  // Assign starts again at 1.
   int32_t Frame() const { return FFrame; }
   void SetFrame(int32_t Value);
   // Frames of a GIF; -1 for other data.

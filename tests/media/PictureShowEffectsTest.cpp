@@ -526,3 +526,21 @@ TEST(PictureShowEffects, FastDrawingMatchesTheReferenceAtLargeSizes) {
           if (s == 117 || p == 50) Check(s, W, H, p, P.get(), Step);
   }
 }
+
+// A picture without area (no columns or no rows) gets nothing drawn by any style, also by the
+// pixel operations, which walk its rows.
+TEST(PictureShowEffects, PicturesWithoutAreaDrawNothing) {
+  for (auto [W, H] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+    for (int32_t s = 1; s <= EffectCount; ++s) {
+      if (!Effects(s - 1).Proc) continue;
+      for (uint8_t p : {1, 50, 99}) {
+        TBitmap D, P;
+        for (TBitmap* B : {&D, &P}) {
+          B->SetPixelFormat(platform::pf32bit);
+          B->SetSize(W, H);
+        }
+        EXPECT_NO_THROW(Apply(s, &D, &P, p)) << "style " << s << " " << W << "x" << H;
+      }
+    }
+  }
+}

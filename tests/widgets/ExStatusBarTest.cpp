@@ -278,6 +278,67 @@ TEST_F(ExStatusBarTest, IndeterminateGaugesReverse) {
   EXPECT_GT(Low, -100 - 8);
 }
 
+// Panel widths, border widths and gauge speeds over their whole range: panels that start past
+// the bar's right edge have no area, an auto-fit width never turns negative, a border wider than
+// the panel leaves only the background, and a gauge faster than its panel is wide turns at every
+// frame.
+TEST_F(ExStatusBarTest, ExtremeWidthsBordersAndSpeedsStayInRange) {
+  TExStatusPanel* Wide = Add(sptNormal, INT32_MAX);
+  Add(sptNormal, INT32_MAX);
+  Add(sptNormal, 50);
+  EXPECT_EQ(Bar->GetPanelRect(0), (TRect{0, 2, 600, 22}));
+  EXPECT_LE(Bar->GetPanelRect(1).Width(), 0);
+  EXPECT_LE(Bar->GetPanelRect(2).Width(), 0);
+  Bar->RenderAll();
+  Wide->SetWidth(100);
+  TExStatusPanel* Caps = Bar->Panels()->Items(1);
+  Caps->SetPanelType(sptCapsLock);
+  const int32_t Fit = Caps->Width();
+  Caps->SetBorderWidth(INT32_MAX);
+  EXPECT_GE(Caps->Width(), Fit);
+  Caps->SetBorderWidth(0);
+  EXPECT_EQ(Caps->Width(), Fit);
+  // Content drawn in every panel kind with a border too wide for it: the background only.
+  TExStatusPanel* P = Bar->Panels()->Items(2);
+  P->SetWidth(200);
+  P->SetText("text");
+  for (const TExStatusPanelType T : {sptNormal, sptEllipsisPath, sptGlyph, sptGauge, sptCapsLock}) {
+    for (const int32_t Border : {12, 1000, INT32_MAX}) {
+      P->SetPanelType(T);
+      P->SetBorderWidth(Border);
+      P->SetEnabled(true);
+      Bar->RenderAll();
+      const TRect R = Bar->GetPanelRect(2);
+      const TRect In{R.Left + 1, R.Top + 1, R.Right - 1, R.Bottom - 1};
+      EXPECT_EQ(CountIn(In, clBtnFace), In.Width() * In.Height()) << T << " " << Border;
+    }
+    P->SetBorderWidth(0);
+  }
+  // An owner-draw panel still leaves its area as it is at run time.
+  P->SetPanelType(sptOwnerDraw);
+  Bar->RenderAll();
+  const TRect OD = Bar->GetPanelRect(2);
+  Bar->Surface()->Canvas()->Brush()->SetColor(clRed);
+  Bar->Surface()->Canvas()->FillRect(OD);
+  P->SetBorderWidth(INT32_MAX);
+  EXPECT_EQ(Px(OD.Left + 3, OD.Top + 3), ColorToRGB(clRed));
+  P->SetBorderWidth(0);
+  for (const TExGaugeStyle S : {gsIndeterminate, gsIndeterminate2}) {
+    P->SetPanelType(sptNormal);
+    P->GaugeAttrs()->SetStyle(S);
+    P->GaugeAttrs()->SetSpeed(INT32_MAX);
+    P->SetPanelType(sptGauge);
+    P->SetEnabled(true);
+    int32_t Last = P->GaugeStep();
+    for (int I = 0; I < 8; ++I) {
+      Bar->Panels()->TimerTick(nullptr);
+      EXPECT_EQ(P->GaugeStep(), -Last) << S << " " << I;
+      Last = P->GaugeStep();
+    }
+    P->SetEnabled(false);
+  }
+}
+
 TEST_F(ExStatusBarTest, GaugeGradientIsTruncatedPerChannel) {
   Bar->SetColor(RGB(0, 0, 0));
   TExStatusPanel* G = Add(sptGauge, 100);

@@ -368,6 +368,21 @@ TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
   EXPECT_NE(n->Text().find("VALUE=\"TRUE\""), std::string::npos);
 }
 
+// An ID written with an entity is kept as written, however often the box is clicked: the tag
+// keeps answering to the same ID.
+TEST_F(HtmlTree, CheckControlsKeepTheirIdAsWritten) {
+  TTreeNode* n = Add("<CONTROL TYPE=\"CHECK\" ID=\"k&amp;1\" VALUE=\"TRUE\" WIDTH=\"20\"> x");
+  tree->SetItemHeight(24);
+  for (const char* value : {"FALSE", "TRUE", "FALSE"}) {
+    guitest::Press(tree.get(), 25, 12);
+    guitest::Release(tree.get(), 25, 12);
+    EXPECT_EQ(n->Text(), std::string("<CONTROL ID=\"k&amp;1\" VALUE=\"") + value + "\" WIDTH=\"20\" TYPE=\"CHECK\"> x");
+  }
+  std::string s = "<control id=\"a&quot;b&lt;\" type=\"check\" value=\"TRUE\" width=\"9\">";
+  ASSERT_TRUE(BuildControlTag(s, ParseControlTag(s).Id, "FALSE"));
+  EXPECT_EQ(s, "<CONTROL ID=\"a&quot;b&lt;\" VALUE=\"FALSE\" WIDTH=\"9\" TYPE=\"CHECK\">");
+}
+
 class THintTree : public THtmlTreeView {
  public:
   using THtmlTreeView::THtmlTreeView;
@@ -407,6 +422,13 @@ TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
   tree->SetBounds(0, 0, 200, 40);
   const TRect r = n->DisplayRect(true);
   EXPECT_EQ(r.Right - r.Left, 4 * 8 + 4);
+  // At most 255 characters, also where a character takes more than one byte.
+  std::string accents;
+  for (int i = 0; i < 300; ++i) accents += "\xC3\xA9";  // e acute
+  const TRect longRect = Add("<B>" + accents + "</B>")->DisplayRect(true);
+  EXPECT_EQ(longRect.Right - longRect.Left, 255 * 8 + 4);
+  const TRect shortRect = Add(accents.substr(0, 400))->DisplayRect(true);
+  EXPECT_EQ(shortRect.Right - shortRect.Left, 200 * 8 + 4);
 }
 
 }  // namespace

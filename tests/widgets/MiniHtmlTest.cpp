@@ -448,6 +448,45 @@ TEST_F(MiniHtmlLayout, CanvasStateIsRestored) {
   EXPECT_EQ(C->Brush()->Style(), bsSolid);
 }
 
+// Lines asking for huge sizes (images, controls, line spacing) add up to a height beyond any
+// screen: the sum stops at a large positive value instead of wrapping round to a negative one.
+TEST_F(MiniHtmlLayout, TallLinesNeverWrapTheHeight) {
+  std::string text;
+  for (int i = 0; i < 2200; ++i) text += "<IMG src=\"IDX:0\" width=\"4\" height=\"1000000\"><BR>";
+  for (const bool measure : {true, false}) {
+    TMiniHtmlParams p;
+    p.MeasureOnly = measure;
+    Render(text, {0, 0, 100, 50}, p);
+    EXPECT_GE(res.Height, 1000000) << measure;
+    EXPECT_EQ(res.Width, 4);
+  }
+  TMiniHtmlParams p;
+  p.MeasureOnly = true;
+  p.LineSpacing = INT32_MAX;
+  Render("a<BR>b<BR>c", {0, 0, 100, 50}, p);
+  EXPECT_GT(res.Height, 0);
+}
+
+// A shadow offset anywhere in its range: a shadow pushed past the canvas is not seen, and the
+// text itself is drawn where it always is.
+TEST_F(MiniHtmlLayout, ShadowOffsetsOfEveryRange) {
+  for (const int32_t offset : {INT32_MAX, INT32_MIN, 1 << 30, -(1 << 30), 2}) {
+    C->FillRect({0, 0, 300, 120});
+    TMiniHtmlParams p;
+    p.ShadowOffset = offset;
+    p.ShadowColor = clRed;
+    Render("<SHAD>ww</SHAD>", {5, 5, 200, 60}, p);
+    int32_t red = 0, black = 0;
+    for (int32_t y = 0; y < 120; ++y)
+      for (int32_t x = 0; x < 300; ++x) {
+        red += C->Pixel(x, y) == clRed;
+        black += C->Pixel(x, y) == clBlack;
+      }
+    EXPECT_GT(black, 0) << offset;
+    EXPECT_EQ(red > 0, offset == 2) << offset;
+  }
+}
+
 TEST_F(MiniHtmlLayout, HostileTextAlwaysEnds) {
   std::mt19937 rng(7);
   const char* pieces[] = {"<", ">", "</", "<A href=\"", "\"", "<BR>", "<LI>", "<UL>", "</UL>", "<IMG src=\"IDX:",

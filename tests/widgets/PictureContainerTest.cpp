@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <tuple>
 
 #include "platform/Exceptions.h"
 #include "platform/Graphics.h"
@@ -84,6 +85,20 @@ TEST(HTMLPicture, FrameSelection) {
   EXPECT_EQ(copy.Frame(), 1);
   EXPECT_EQ(copy.Data(), pic.Data());
   EXPECT_EQ(Rgb(copy, 5, 5), 0x0000FFu);
+  // A frame chosen before the bytes arrive is the one shown once they are loaded, and loading
+  // other bytes keeps the chosen frame (within the frames they have).
+  THTMLPicture later;
+  later.SetFrame(2);
+  EXPECT_EQ(later.Frame(), 2);
+  later.LoadFromFile(path);
+  EXPECT_EQ(later.Frame(), 2);
+  EXPECT_EQ(Rgb(later, 5, 5), 0x00FF00u);
+  later.SetFrame(3);
+  later.LoadFromFile(path);
+  EXPECT_EQ(later.Frame(), 3);
+  EXPECT_EQ(Rgb(later, 5, 5), 0xFF0000u);
+  later.SetFrame(0);
+  EXPECT_EQ(later.Frame(), 1);
 }
 
 TEST(HTMLPicture, OtherFormatsAndErrors) {
@@ -123,6 +138,79 @@ TEST(HTMLPicture, OtherFormatsAndErrors) {
       p.SetFrame(static_cast<int32_t>(rng() % 5));
     } catch (const Exception&) {
     }
+  }
+}
+
+// A GIF of a 20 x 10 screen (global colours red, black) whose frames are given as (left, top,
+// width, height, pixels), each with a local table (blue, black); pixels are 0 (blue) or 1
+// (black). The pixel data uses 2-bit codes with a clear code after every two pixels, so no code
+// grows past 3 bits.
+std::vector<uint8_t> GifOfFrames(const std::vector<std::tuple<int, int, int, int, std::vector<int>>>& Frames) {
+  std::vector<uint8_t> d = {'G', 'I', 'F', '8', '9', 'a', 20, 0, 10, 0, 0x80, 0, 0, 255, 0, 0, 0, 0, 0};
+  for (const auto& [L, T, W, H, Pixels] : Frames) {
+    for (int v : {0x21, 0xF9, 4, 0, 0, 0, 0, 0}) d.push_back(static_cast<uint8_t>(v));  // no transparency
+    for (int v : {0x2C, L, 0, T, 0, W, 0, H, 0, 0x80, 0, 0, 255, 0, 0, 0}) d.push_back(static_cast<uint8_t>(v));
+    std::vector<int> codes{4};
+    for (size_t i = 0; i < Pixels.size(); ++i) {
+      codes.push_back(Pixels[i]);
+      if (i % 2 == 1) codes.push_back(4);
+    }
+    codes.push_back(5);
+    std::vector<uint8_t> lzw;
+    uint32_t acc = 0, bits = 0;
+    for (int c : codes) {
+      acc |= static_cast<uint32_t>(c) << bits;
+      bits += 3;
+      for (; bits >= 8; bits -= 8, acc >>= 8) lzw.push_back(static_cast<uint8_t>(acc));
+    }
+    if (bits) lzw.push_back(static_cast<uint8_t>(acc));
+    d.push_back(2);
+    d.push_back(static_cast<uint8_t>(lzw.size()));
+    d.insert(d.end(), lzw.begin(), lzw.end());
+    d.push_back(0);
+  }
+  d.push_back(0x3B);
+  return d;
+}
+
+// Where a frame does not cover the GIF's screen, the picture holds nothing: those pixels are
+// transparent, the same at every load, and drawing leaves the canvas there as it was.
+TEST(HTMLPicture, ScreenOutsideTheFrameIsTransparent) {
+  const std::vector<int> Blue(8, 0);
+  const std::vector<uint8_t> one = GifOfFrames({{5, 3, 4, 2, Blue}});
+  const std::vector<uint8_t> two = GifOfFrames({{0, 0, 20, 10, std::vector<int>(200, 1)}, {5, 3, 4, 2, Blue}});
+  for (int load = 0; load < 3; ++load) {
+    THTMLPicture a, b;
+    a.LoadFromBytes(one);
+    b.LoadFromBytes(two);
+    b.SetFrame(2);
+    for (THTMLPicture* p : {&a, &b}) {
+      ASSERT_EQ(p->Width(), 20);
+      ASSERT_EQ(p->Decoded().Width(), 20);
+      EXPECT_EQ(p->Decoded().PixelARGB(6, 4), 0xFFFF0000u);  // blue, opaque
+      for (const auto& [x, y] : {std::pair{0, 0}, std::pair{4, 4}, std::pair{9, 4}, std::pair{6, 2},
+                                 std::pair{6, 5}, std::pair{19, 9}})
+        EXPECT_EQ(p->Decoded().PixelARGB(x, y), 0u) << x << "," << y;
+      TBitmap bmp;
+      bmp.SetPixelFormat(pf24bit);
+      bmp.SetSize(20, 10);
+      bmp.Canvas()->Brush()->SetColor(clWhite);
+      bmp.Canvas()->FillRect({0, 0, 20, 10});
+      p->Draw(bmp.Canvas(), {0, 0, 20, 10});
+      EXPECT_EQ(bmp.Canvas()->Pixel(1, 1), clWhite);
+      EXPECT_EQ(bmp.Canvas()->Pixel(6, 4), static_cast<TColor>(0xFF0000));
+    }
+    // The first frame of the second file covers its screen: black everywhere.
+    b.SetFrame(1);
+    EXPECT_EQ(b.Decoded().PixelARGB(0, 0), 0xFF000000u);
+    // A frame whose data ends early: the rest of its rectangle shows the file's background
+    // colour (the first of the frame's colours), not whatever memory held.
+    THTMLPicture c;
+    c.LoadFromBytes(GifOfFrames({{5, 3, 4, 2, {1, 1, 1}}}));
+    EXPECT_EQ(c.Decoded().PixelARGB(6, 3), 0xFF000000u);
+    for (int x = 5; x < 9; ++x) EXPECT_EQ(c.Decoded().PixelARGB(x, 4), 0xFFFF0000u) << x;
+    EXPECT_EQ(c.Decoded().PixelARGB(8, 3), 0xFFFF0000u);
+    EXPECT_EQ(c.Decoded().PixelARGB(4, 4), 0u);
   }
 }
 
