@@ -904,6 +904,14 @@ const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
 TGifGraphic::TGifGraphic() : Header(this) {}
 
 TGifGraphic::~TGifGraphic() {
+  // A painter inside its own frame (whose event handler may be what frees the image) ends now,
+  // forgets the image and frees itself when its frame is done.
+  for (TGIFPainter* p : FPainters)
+    if (p->FInTick) {
+      p->Stop();
+      p->Finish();
+      p->Image = nullptr;
+    }
   StopDraw();
   FImages.clear();
 }

@@ -287,7 +287,7 @@ void TGIFPainter::StartRun() {
 }
 
 bool TGIFPainter::FrameLoopGoes() const {
-  return ActiveImage >= 0 && ActiveImage < Image->Count() && !FTerminated && !FRestart &&
+  return Image && !FTerminated && ActiveImage >= 0 && ActiveImage < Image->Count() && !FRestart &&
          !Image->Images(ActiveImage)->Empty();
 }
 
@@ -474,21 +474,26 @@ void TGIFPainter::Execute() {
 
 void TGIFPainter::Tick() {
   if (FFinished || FTerminated) return;
-  TGifGraphic* image = Image;
   FInTick = true;
   PaintActive();
-  bool more = !FTerminated && Advance();
-  FInTick = false;
+  const bool more = Image && !FTerminated && Advance();
+  TGifGraphic* const image = Image;
   // A frame painted off-screen shows only when the image's holder draws it again: the image's
   // change event tells the holder (without Changed, which would drop the copy).
-  const bool offscreen = image->FBitmap && Canvas == image->FBitmap->Canvas();
-  if (more && !FTerminated) {
+  const bool offscreen = image && image->FBitmap && Canvas == image->FBitmap->Canvas();
+  if (more) {
     ScheduleNext();
   } else {
     Finish();
-    // The painter is done: its image frees it (nothing may touch it after this).
-    image->ReleasePainter(this);
   }
+  FInTick = false;
+  // A handler freed the image, which forgot this painter: nothing else will free it.
+  if (!Image) {
+    delete this;
+    return;
+  }
+  // The painter is done: its image frees it (nothing may touch it after this).
+  if (!more) image->ReleasePainter(this);
   // Last: the holder may replace or free the image from its handler.
   if (offscreen) {
     const platform::TNotifyEvent changed = image->OnChange;

@@ -1671,3 +1671,45 @@ TEST(GifGraphic, OptimizeKeepsTheOnlyFrameWhenItIsEmpty) {
     }
   }
 }
+
+TEST(GifGraphic, HolderMayFreeTheImageFromAPainterEvent) {
+  // A background frame's event handler frees the image (its holder shows something else): the
+  // painter forgets the image, frees itself and never ticks again.
+  const char* events[] = {"FramePaint", "FramePainted", "LoopRestart", "PaintEnd"};
+  for (int which = 0; which < 4; ++which) {
+    for (bool direct : {true, false}) {
+      FakeClock clock;
+      auto* gif = new TGifGraphic;
+      MakeAnimation(*gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+      auto loop = std::make_unique<TGIFAppExtNSLoop>(gif->Images(0));
+      loop->Loops = 2;
+      gif->Images(0)->AddExtension(std::move(loop));
+      if (direct) gif->DrawOptions |= goDirectDraw;
+      platform::TBitmap b;
+      Canvas4(b);
+      bool freed = false;
+      int ends = 0;
+      auto freeIt = [&](platform::TObject* s) {
+        if (!freed && (which >= 2 || static_cast<TGIFPainter*>(s)->ActiveImage == 1)) {
+          freed = true;
+          delete gif;
+        }
+      };
+      gif->OnPaintEnd = [&](platform::TObject* s) {
+        ++ends;
+        if (which == 3) freeIt(s);
+      };
+      if (which == 0) gif->OnFramePaint = freeIt;
+      if (which == 1) gif->OnFramePainted = freeIt;
+      if (which == 2) gif->OnLoopRestart = freeIt;
+      gif->Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+      clock.Advance(10000);
+      EXPECT_TRUE(freed) << events[which] << direct;
+      EXPECT_EQ(ends, 1) << events[which] << direct;
+      EXPECT_TRUE(clock.due.empty()) << events[which] << direct;
+      if (direct) {
+        EXPECT_EQ(Row(b), which == 0 ? "RRRR" : which == 1 ? "GGGG" : "BBBB") << events[which];
+      }
+    }
+  }
+}
