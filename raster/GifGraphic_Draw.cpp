@@ -6,6 +6,7 @@
 
 #include "platform/Colors.h"
 #include "platform/ExtCtrls.h"
+#include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 #include "raster/GifGraphic.h"
 
@@ -62,9 +63,8 @@ TRect Intersect(const TRect& A, const TRect& B) {
   return r;
 }
 
-int32_t Scale(int32_t V, int32_t Num, int32_t Den) {
-  return Den == 0 ? V : static_cast<int32_t>(static_cast<int64_t>(V) * Num / Den);
-}
+// A frame edge from screen to destination pixels, rounded to the nearest.
+int32_t Scale(int32_t V, int32_t Num, int32_t Den) { return Den == 0 ? V : platform::MulDiv(V, Num, Den); }
 
 }  // namespace
 

@@ -584,6 +584,42 @@ void Canvas4(platform::TBitmap& b) {
 
 }  // namespace
 
+TEST(GifGraphic, FrameRectangleScalesRoundedToTheNearestPixel) {
+  // A 3 x 1 screen drawn 4, 5 and 8 pixels wide: a frame's edges are x * width / 3 rounded to the
+  // nearest pixel (4/3 -> 1, 8/3 -> 3; 5/3 -> 2, 10/3 -> 3; 8/3 -> 3, 16/3 -> 5), and so is the
+  // area a disposal clears.
+  struct Case {
+    int width;
+    const char *still, *second, *third;
+  } cases[] = {{4, ".GG.", "RGGR", "R..B"}, {5, "..G..", "RRGRR", "RR.BB"}, {8, "...GG...", "RRRGGRRR", "RRR..BBB"}};
+  for (const Case& c : cases) {
+    // One frame: green in the middle of the screen.
+    TGifGraphic gif;
+    MakeAnimation(gif, {{1, 1, 1, 1, 1}});
+    gif.Header.ScreenWidth = 3;
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf24bit);
+    b.SetSize(c.width, 1);
+    b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+    b.Canvas()->FillRect(platform::Rect(0, 0, c.width, 1));
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, c.width, 1));
+    EXPECT_EQ(Row(b), c.still) << c.width;
+    // Animated: red screen; green middle, restored to the background; blue right pixel.
+    FakeClock clock;
+    TGifGraphic anim;
+    MakeAnimation(anim, {{0, 3, 0, 1, 1}, {1, 1, 1, 1, 2}, {2, 1, 2, 1, 1}});
+    anim.Header.ScreenWidth = 3;
+    anim.BackgroundColor = platform::RGB(9, 9, 9);
+    anim.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw;
+    anim.Draw(b.Canvas(), platform::Rect(0, 0, c.width, 1));
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), c.second) << c.width;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), c.third) << c.width;
+    anim.StopDraw();
+  }
+}
+
 TEST(GifGraphic, DrawIntoLargerRectKeepsCanvasUnderTransparency) {
   TGifGraphic gif;
   MakeImage(gif, 2, 2, 4, {1, 0, 0, 1});
