@@ -747,13 +747,13 @@ void TGIFSubImage::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_
 
 uint8_t TGIFSubImage::GetPixel(int32_t X, int32_t Y) const {
   if (X < 0 || X >= Width() || Y < 0 || Y >= Height()) throw GIFException(sBadPixelCoordinates);
-  if (Data.empty()) throw GIFException(sImageEmpty);
+  if (Empty()) throw GIFException(sImageEmpty);
   return Data[static_cast<size_t>(Y) * Width() + X];
 }
 
 uint8_t* TGIFSubImage::Scanline(int32_t Y) {
   if (Y < 0 || Y >= Height()) throw GIFException(sBadPixelCoordinates);
-  if (Data.empty()) throw GIFException(sImageEmpty);
+  if (Empty()) throw GIFException(sImageEmpty);
   return Data.data() + static_cast<size_t>(Y) * Width();
 }
 
@@ -843,6 +843,10 @@ void TGIFSubImage::LoadFromStream(TStream* Stream) {
 }
 
 void TGIFSubImage::SaveToStream(TStream* Stream) {
+  // Indices that do not fill the frame would be read past their end.
+  if (Empty() && !Data.empty() && Width() > 0 && Height() > 0)
+    throw GIFException("Frame of " + std::to_string(Width()) + " x " + std::to_string(Height()) + " pixels holds " +
+                       std::to_string(Data.size()) + " pixel indices");
   for (auto& e : FExtensions) e->SaveToStream(Stream);
   if (Empty()) return;
   uint8_t d[10];

@@ -17,6 +17,7 @@
 #include "platform/Classes.h"
 #include "raster/GifGraphic.h"
 #include "raster/Raster32.h"
+#include "raster/dtpRasterGIF.h"
 #include "tests/common/TestSupport.h"
 
 using namespace raster;
@@ -1747,5 +1748,27 @@ TEST(GifGraphic, HolderMayFreeTheImageFromAPainterEvent) {
         EXPECT_EQ(Row(b), which == 0 ? "RRRR" : which == 1 ? "GGGG" : "BBBB") << events[which];
       }
     }
+  }
+}
+
+TEST(GifGraphic, FramePixelsShorterThanItsSizeAreNeverReadPastTheirEnd) {
+  // A caller that set fewer pixel indices than the frame's width x height: nothing reads beyond
+  // them; saving reports it instead of writing whatever memory follows.
+  for (size_t n : {size_t(3), size_t(15)}) {
+    TGifGraphic gif;
+    MakeImage(gif, 4, 4, 4, Bytes(16, 1));
+    TGIFSubImage* f = gif.Images(0);
+    f->Data.resize(n);
+    EXPECT_EQ(MessageOf([&] { f->GetPixel(3, 3); }), sImageEmpty);
+    EXPECT_EQ(MessageOf([&] { f->Scanline(3); }), sImageEmpty);
+    EXPECT_EQ(MessageOf([&] { SaveBytes(gif); }), "Frame of 4 x 4 pixels holds " + std::to_string(n) + " pixel indices");
+    platform::TBitmap b;
+    Checkerboard(b, 4, 4);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 4));
+    EXPECT_EQ(PixelOf(b, 3, 3), platform::RGB(0, 0, 0));  // left as it was
+    TBitmap32 first;
+    RenderGIFFirstFrame(gif, &first);
+    EXPECT_EQ(first.Bits()[15], 0u);
+    gif.Optimize(31, rmNone, dmNearest, 8);
   }
 }
