@@ -1008,7 +1008,12 @@ void TGifGraphic::Assign(const platform::TPersistent* Source) {
     OnChange = nullptr;
     return;
   }
-  if (dynamic_cast<const platform::TGraphic*>(Source) || dynamic_cast<const platform::TPicture*>(Source)) {
+  // A picture stands for its graphic: a GIF it holds is copied whole, not redrawn as one frame.
+  if (auto* pic = dynamic_cast<const platform::TPicture*>(Source)) {
+    Assign(pic->Graphic());
+    return;
+  }
+  if (dynamic_cast<const platform::TGraphic*>(Source)) {
     Clear();
     Add(Source);
     return;

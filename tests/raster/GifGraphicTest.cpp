@@ -1772,3 +1772,31 @@ TEST(GifGraphic, FramePixelsShorterThanItsSizeAreNeverReadPastTheirEnd) {
     gif.Optimize(31, rmNone, dmNearest, 8);
   }
 }
+
+TEST(GifGraphic, AssigningAPictureCopiesTheGifItHolds) {
+  // A picture holding an animation: every frame, its indices, tables and blocks come over
+  // (not one frame redrawn and reduced to the colour cube).
+  TGifGraphic anim;
+  MakeAnimation(anim, {{0, 4, 0, 3, 1}, {1, 2, 1, 7, 2}, {3, 1, 3, 9, 1}});
+  anim.Images(1)->Data = {1, 3};
+  anim.GlobalColorMap().SetColors(3, platform::RGB(17, 34, 51));  // not a cube colour
+  platform::TPicture pic;
+  pic.SetGraphic(&anim);
+  TGifGraphic copy;
+  copy.Assign(&pic);
+  ASSERT_EQ(copy.Count(), 3);
+  EXPECT_EQ(copy.Images(1)->Data, (Bytes{1, 3}));
+  EXPECT_EQ(SaveBytes(copy), SaveBytes(anim));
+  // Another kind of picture becomes one frame; an empty picture empties the image.
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf24bit);
+  b.SetSize(2, 1);
+  platform::TPicture other;
+  other.SetGraphic(&b);
+  copy.Assign(&other);
+  EXPECT_EQ(copy.Count(), 1);
+  EXPECT_EQ(copy.Images(0)->Width(), 2);
+  platform::TPicture none;
+  copy.Assign(&none);
+  EXPECT_TRUE(copy.Empty());
+}
