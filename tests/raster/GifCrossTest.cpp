@@ -414,3 +414,82 @@ TEST(GifCross, RandomStreamsDecodeInGiflib) {
     }
   }
 }
+
+TEST(GifCross, RandomAnimationsPaintLikeMagick) {
+  // Frames at random places, every disposal method, some see-through: each painted picture is
+  // ImageMagick's composed one.
+  StepClock clock;
+  std::mt19937 rng(77);
+  int failures = 0;
+  for (int it = 0; it < 150 && failures < 3; ++it) {
+    TGifGraphic gif;
+    const int sw = 1 + rng() % 12, sh = 1 + rng() % 9;
+    gif.Header.ScreenWidth = static_cast<uint16_t>(sw);
+    gif.Header.ScreenHeight = static_cast<uint16_t>(sh);
+    for (int c = 0; c < 8; ++c) gif.GlobalColorMap().Add(platform::RGB(c * 30, 255 - c * 20, (c * 77) & 255));
+    const int frames = 2 + rng() % 5;
+    for (int i = 0; i < frames; ++i) {
+      TGIFSubImage* f = gif.Add();
+      // ImageMagick starts from the background colour where the first frame leaves the screen
+      // bare: the first frame covers it, opaque.
+      const int l = i ? rng() % sw : 0, t = i ? rng() % sh : 0;
+      f->SetBounds(l, t, i ? 1 + rng() % (sw - l) : sw, i ? 1 + rng() % (sh - t) : sh);
+      for (auto& p : f->Data) p = static_cast<uint8_t>(rng() % 8);
+      {
+        // ImageMagick carries a disposal over to frames without a control block, and goes back
+        // to its background colour before the first frame: every frame has one, the first
+        // never restores to the previous picture.
+        auto g = std::make_unique<TGIFGraphicControlExtension>(f);
+        g->SetDisposal(static_cast<uint8_t>(rng() % (i ? 4 : 3)));
+        g->SetDelay(5);
+        if (i && rng() % 2) {
+          g->SetTransparentColorIndex(static_cast<int32_t>(rng() % 8));
+          g->SetTransparent(true);
+        }
+        f->AddExtension(std::move(g));
+      }
+    }
+    const std::string file = Tmp("anim.gif");
+    kdtest::WriteFileBytes(file, SaveBytes(gif));
+    const auto magick = MagickFrames(file, sw, sh);
+    const uint32_t under = 0xFF090909;
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf24bit);
+    b.SetSize(sw, sh);
+    b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+    b.Canvas()->FillRect(platform::Rect(0, 0, sw, sh));
+    std::vector<std::vector<uint32_t>> ours;
+    gif.OnFramePainted = [&](platform::TObject*) {
+      std::vector<uint32_t> px;
+      for (int y = 0; y < b.Height(); ++y) {
+        const uint8_t* d = static_cast<uint8_t*>(b.ScanLine(y));
+        for (int x = 0; x < b.Width(); ++x) px.push_back(0xFF000000u | d[x * 3 + 2] << 16 | d[x * 3 + 1] << 8 | d[x * 3]);
+      }
+      ours.push_back(std::move(px));
+    };
+    gif.DrawOptions = goAnimate | goDirectDraw | goTransparent;
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, sw, sh));
+    if (ours.size() != magick.size()) {
+      ++failures;
+      ADD_FAILURE() << it << " frames " << ours.size() << " vs " << magick.size();
+      continue;
+    }
+    for (size_t i = 0; i < magick.size(); ++i) {
+      int bad = 0;
+      for (size_t p = 0; p < magick[i].size(); ++p) bad += (magick[i][p] >> 24 == 0 ? under : magick[i][p]) != ours[i][p];
+      if (bad) {
+        ++failures;
+        std::string desc;
+        for (int k = 0; k < gif.Count(); ++k) {
+          auto* f = gif.Images(k);
+          auto* g = f->GraphicControlExtension();
+          desc += " [" + std::to_string(f->Left()) + "," + std::to_string(f->Top()) + " " + std::to_string(f->Width()) +
+                  "x" + std::to_string(f->Height()) + " d" + std::to_string(g ? g->Disposal() : -1) + " t" +
+                  std::to_string(f->TransparentIndex()) + "]";
+        }
+        ADD_FAILURE() << it << " frame " << i << " bad " << bad << " screen " << sw << "x" << sh << desc;
+        break;
+      }
+    }
+  }
+}
