@@ -392,10 +392,14 @@ bool TGIFGlobalColorMap::Optimize() {
     TGIFSubImage* f = FImage->Images(i);
     if (&f->ActiveColorMap() != this) continue;
     users.push_back(f);
-    for (uint8_t p : f->Data) ++counts[p];
+    for (uint8_t p : f->Data) counts[p] += 2;
   }
+  // The background colour is kept behind the used ones even when no pixel shows it.
+  uint8_t& bg = FImage->Header.BackgroundColorIndex;
+  if (bg < Count() && counts[bg] == 0) counts[bg] = 1;
   return OptimizeBy(counts, [&](const uint8_t* map) {
     for (TGIFSubImage* f : users) RemapFrame(f, map);
+    if (bg < Count()) bg = map[bg];
   });
 }
 

@@ -1800,3 +1800,24 @@ TEST(GifGraphic, AssigningAPictureCopiesTheGifItHolds) {
   copy.Assign(&none);
   EXPECT_TRUE(copy.Empty());
 }
+
+TEST(GifGraphic, OptimizingTheGlobalTableKeepsTheBackgroundColour) {
+  // Sorting the global table by use moves the background entry along; an unused background
+  // colour stays in the table. Painting clears to it.
+  for (int bg : {0, 3}) {
+    TGifGraphic g;
+    MakeAnimation(g, {{0, 4, 1, 1, 2}, {0, 1, 0, 1, 1}});  // green (4 pixels), red (1), no white
+    g.Header.BackgroundColorIndex = static_cast<uint8_t>(bg);
+    const platform::TColor colour = g.GlobalColorMap().Colors(bg);
+    Warnings w;
+    w.Attach(g);
+    g.Optimize(8, rmNone, dmNearest, 8);
+    EXPECT_EQ(g.GlobalColorMap().Colors(g.Header.BackgroundColorIndex), colour) << bg;
+    EXPECT_TRUE(w.list.empty()) << bg;
+    EXPECT_EQ(g.GlobalColorMap().Colors(0), platform::RGB(0, 255, 0)) << bg;  // the most used first
+    // Reloaded, the background is the same colour.
+    TGifGraphic back;
+    LoadBytes(back, SaveBytes(g));
+    EXPECT_EQ(back.GlobalColorMap().Colors(back.Header.BackgroundColorIndex), colour) << bg;
+  }
+}
