@@ -914,7 +914,8 @@ TGifGraphic::TGifGraphic() : Header(this) {}
 TGifGraphic::~TGifGraphic() {
   // A painter inside its own frame (whose event handler may be what frees the image) ends now,
   // forgets the image and frees itself when its frame is done.
-  for (TGIFPainter* p : FPainters)
+  const std::vector<TGIFPainter*> all = FPainters;
+  for (TGIFPainter* p : all)
     if (p->FInTick) {
       p->Stop();
       p->Finish();
