@@ -392,10 +392,14 @@ bool TGIFGlobalColorMap::Optimize() {
     TGIFSubImage* f = FImage->Images(i);
     if (&f->ActiveColorMap() != this) continue;
     users.push_back(f);
-    for (uint8_t p : f->Data) ++counts[p];
+    for (uint8_t p : f->Data) counts[p] += 2;
   }
+  // The background colour is kept behind the used ones even when no pixel shows it.
+  uint8_t& bg = FImage->Header.BackgroundColorIndex;
+  if (bg < Count() && counts[bg] == 0) counts[bg] = 1;
   return OptimizeBy(counts, [&](const uint8_t* map) {
     for (TGIFSubImage* f : users) RemapFrame(f, map);
+    if (bg < Count()) bg = map[bg];
   });
 }
 
@@ -747,13 +751,13 @@ void TGIFSubImage::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_
 
 uint8_t TGIFSubImage::GetPixel(int32_t X, int32_t Y) const {
   if (X < 0 || X >= Width() || Y < 0 || Y >= Height()) throw GIFException(sBadPixelCoordinates);
-  if (Data.empty()) throw GIFException(sImageEmpty);
+  if (Empty()) throw GIFException(sImageEmpty);
   return Data[static_cast<size_t>(Y) * Width() + X];
 }
 
 uint8_t* TGIFSubImage::Scanline(int32_t Y) {
   if (Y < 0 || Y >= Height()) throw GIFException(sBadPixelCoordinates);
-  if (Data.empty()) throw GIFException(sImageEmpty);
+  if (Empty()) throw GIFException(sImageEmpty);
   return Data.data() + static_cast<size_t>(Y) * Width();
 }
 
@@ -843,6 +847,10 @@ void TGIFSubImage::LoadFromStream(TStream* Stream) {
 }
 
 void TGIFSubImage::SaveToStream(TStream* Stream) {
+  // Indices that do not fill the frame would be read past their end.
+  if (Empty() && !Data.empty() && Width() > 0 && Height() > 0)
+    throw GIFException("Frame of " + std::to_string(Width()) + " x " + std::to_string(Height()) + " pixels holds " +
+                       std::to_string(Data.size()) + " pixel indices");
   for (auto& e : FExtensions) e->SaveToStream(Stream);
   if (Empty()) return;
   uint8_t d[10];
@@ -904,6 +912,15 @@ const std::vector<uint32_t>& TGIFSubImage::Pixels32() {
 TGifGraphic::TGifGraphic() : Header(this) {}
 
 TGifGraphic::~TGifGraphic() {
+  // A painter inside its own frame (whose event handler may be what frees the image) ends now,
+  // forgets the image and frees itself when its frame is done.
+  const std::vector<TGIFPainter*> all = FPainters;
+  for (TGIFPainter* p : all)
+    if (p->FInTick) {
+      p->Stop();
+      p->Finish();
+      p->Image = nullptr;
+    }
   StopDraw();
   FImages.clear();
 }
@@ -996,7 +1013,12 @@ void TGifGraphic::Assign(const platform::TPersistent* Source) {
     OnChange = nullptr;
     return;
   }
-  if (dynamic_cast<const platform::TGraphic*>(Source) || dynamic_cast<const platform::TPicture*>(Source)) {
+  // A picture stands for its graphic: a GIF it holds is copied whole, not redrawn as one frame.
+  if (auto* pic = dynamic_cast<const platform::TPicture*>(Source)) {
+    Assign(pic->Graphic());
+    return;
+  }
+  if (dynamic_cast<const platform::TGraphic*>(Source)) {
     Clear();
     Add(Source);
     return;

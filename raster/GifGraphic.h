@@ -339,7 +339,8 @@ class TGIFSubImage : public TGIFItem {
   void SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight);
   uint8_t GetPixel(int32_t X, int32_t Y) const;
   uint8_t* Scanline(int32_t Y);
-  bool Empty() const { return Data.empty() || Width() == 0 || Height() == 0; }
+  // Without its width x height pixel indices a frame is neither drawn nor written.
+  bool Empty() const { return Width() == 0 || Height() == 0 || Data.size() != size_t(Width()) * Height(); }
   TGIFColorMap& ActiveColorMap();
   const TGIFColorMap& ActiveColorMap() const;
   int32_t GetVersion() const override;

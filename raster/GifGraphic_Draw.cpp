@@ -6,6 +6,7 @@
 
 #include "platform/Colors.h"
 #include "platform/ExtCtrls.h"
+#include "platform/Rounding.h"
 #include "platform/SysUtils.h"
 #include "raster/GifGraphic.h"
 
@@ -62,9 +63,8 @@ TRect Intersect(const TRect& A, const TRect& B) {
   return r;
 }
 
-int32_t Scale(int32_t V, int32_t Num, int32_t Den) {
-  return Den == 0 ? V : static_cast<int32_t>(static_cast<int64_t>(V) * Num / Den);
-}
+// A frame edge from screen to destination pixels, rounded to the nearest.
+int32_t Scale(int32_t V, int32_t Num, int32_t Den) { return Den == 0 ? V : platform::MulDiv(V, Num, Den); }
 
 }  // namespace
 
@@ -287,7 +287,7 @@ void TGIFPainter::StartRun() {
 }
 
 bool TGIFPainter::FrameLoopGoes() const {
-  return ActiveImage >= 0 && ActiveImage < Image->Count() && !FTerminated && !FRestart &&
+  return Image && !FTerminated && ActiveImage >= 0 && ActiveImage < Image->Count() && !FRestart &&
          !Image->Images(ActiveImage)->Empty();
 }
 
@@ -474,21 +474,26 @@ void TGIFPainter::Execute() {
 
 void TGIFPainter::Tick() {
   if (FFinished || FTerminated) return;
-  TGifGraphic* image = Image;
   FInTick = true;
   PaintActive();
-  bool more = !FTerminated && Advance();
-  FInTick = false;
+  const bool more = Image && !FTerminated && Advance();
+  TGifGraphic* const image = Image;
   // A frame painted off-screen shows only when the image's holder draws it again: the image's
   // change event tells the holder (without Changed, which would drop the copy).
-  const bool offscreen = image->FBitmap && Canvas == image->FBitmap->Canvas();
-  if (more && !FTerminated) {
+  const bool offscreen = image && image->FBitmap && Canvas == image->FBitmap->Canvas();
+  if (more) {
     ScheduleNext();
   } else {
     Finish();
-    // The painter is done: its image frees it (nothing may touch it after this).
-    image->ReleasePainter(this);
   }
+  FInTick = false;
+  // A handler freed the image, which forgot this painter: nothing else will free it.
+  if (!Image) {
+    delete this;
+    return;
+  }
+  // The painter is done: its image frees it (nothing may touch it after this).
+  if (!more) image->ReleasePainter(this);
   // Last: the holder may replace or free the image from its handler.
   if (offscreen) {
     const platform::TNotifyEvent changed = image->OnChange;

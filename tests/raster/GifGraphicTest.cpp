@@ -17,6 +17,7 @@
 #include "platform/Classes.h"
 #include "raster/GifGraphic.h"
 #include "raster/Raster32.h"
+#include "raster/dtpRasterGIF.h"
 #include "tests/common/TestSupport.h"
 
 using namespace raster;
@@ -583,6 +584,42 @@ void Canvas4(platform::TBitmap& b) {
 }
 
 }  // namespace
+
+TEST(GifGraphic, FrameRectangleScalesRoundedToTheNearestPixel) {
+  // A 3 x 1 screen drawn 4, 5 and 8 pixels wide: a frame's edges are x * width / 3 rounded to the
+  // nearest pixel (4/3 -> 1, 8/3 -> 3; 5/3 -> 2, 10/3 -> 3; 8/3 -> 3, 16/3 -> 5), and so is the
+  // area a disposal clears.
+  struct Case {
+    int width;
+    const char *still, *second, *third;
+  } cases[] = {{4, ".GG.", "RGGR", "R..B"}, {5, "..G..", "RRGRR", "RR.BB"}, {8, "...GG...", "RRRGGRRR", "RRR..BBB"}};
+  for (const Case& c : cases) {
+    // One frame: green in the middle of the screen.
+    TGifGraphic gif;
+    MakeAnimation(gif, {{1, 1, 1, 1, 1}});
+    gif.Header.ScreenWidth = 3;
+    platform::TBitmap b;
+    b.SetPixelFormat(platform::pf24bit);
+    b.SetSize(c.width, 1);
+    b.Canvas()->Brush()->SetColor(platform::RGB(9, 9, 9));
+    b.Canvas()->FillRect(platform::Rect(0, 0, c.width, 1));
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, c.width, 1));
+    EXPECT_EQ(Row(b), c.still) << c.width;
+    // Animated: red screen; green middle, restored to the background; blue right pixel.
+    FakeClock clock;
+    TGifGraphic anim;
+    MakeAnimation(anim, {{0, 3, 0, 1, 1}, {1, 1, 1, 1, 2}, {2, 1, 2, 1, 1}});
+    anim.Header.ScreenWidth = 3;
+    anim.BackgroundColor = platform::RGB(9, 9, 9);
+    anim.DrawOptions = (GIFDefaultDrawOptions & ~goTransparent) | goDirectDraw;
+    anim.Draw(b.Canvas(), platform::Rect(0, 0, c.width, 1));
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), c.second) << c.width;
+    clock.Advance(36);
+    EXPECT_EQ(Row(b), c.third) << c.width;
+    anim.StopDraw();
+  }
+}
 
 TEST(GifGraphic, DrawIntoLargerRectKeepsCanvasUnderTransparency) {
   TGifGraphic gif;
@@ -1669,5 +1706,118 @@ TEST(GifGraphic, OptimizeKeepsTheOnlyFrameWhenItIsEmpty) {
         EXPECT_EQ(SaveBytes(back), saved);
       }
     }
+  }
+}
+
+TEST(GifGraphic, HolderMayFreeTheImageFromAPainterEvent) {
+  // A background frame's event handler frees the image (its holder shows something else): the
+  // painter forgets the image, frees itself and never ticks again.
+  const char* events[] = {"FramePaint", "FramePainted", "LoopRestart", "PaintEnd"};
+  for (int which = 0; which < 4; ++which) {
+    for (bool direct : {true, false}) {
+      FakeClock clock;
+      auto* gif = new TGifGraphic;
+      MakeAnimation(*gif, {{0, 4, 0, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 2, 1, 1}});
+      auto loop = std::make_unique<TGIFAppExtNSLoop>(gif->Images(0));
+      loop->Loops = 2;
+      gif->Images(0)->AddExtension(std::move(loop));
+      if (direct) gif->DrawOptions |= goDirectDraw;
+      platform::TBitmap b;
+      Canvas4(b);
+      bool freed = false;
+      int ends = 0;
+      auto freeIt = [&](platform::TObject* s) {
+        if (!freed && (which >= 2 || static_cast<TGIFPainter*>(s)->ActiveImage == 1)) {
+          freed = true;
+          delete gif;
+        }
+      };
+      gif->OnPaintEnd = [&](platform::TObject* s) {
+        ++ends;
+        if (which == 3) freeIt(s);
+      };
+      if (which == 0) gif->OnFramePaint = freeIt;
+      if (which == 1) gif->OnFramePainted = freeIt;
+      if (which == 2) gif->OnLoopRestart = freeIt;
+      gif->Draw(b.Canvas(), platform::Rect(0, 0, 4, 1));
+      clock.Advance(10000);
+      EXPECT_TRUE(freed) << events[which] << direct;
+      EXPECT_EQ(ends, 1) << events[which] << direct;
+      EXPECT_TRUE(clock.due.empty()) << events[which] << direct;
+      if (direct) {
+        EXPECT_EQ(Row(b), which == 0 ? "RRRR" : which == 1 ? "GGGG" : "BBBB") << events[which];
+      }
+    }
+  }
+}
+
+TEST(GifGraphic, FramePixelsShorterThanItsSizeAreNeverReadPastTheirEnd) {
+  // A caller that set fewer pixel indices than the frame's width x height: nothing reads beyond
+  // them; saving reports it instead of writing whatever memory follows.
+  for (size_t n : {size_t(3), size_t(15)}) {
+    TGifGraphic gif;
+    MakeImage(gif, 4, 4, 4, Bytes(16, 1));
+    TGIFSubImage* f = gif.Images(0);
+    f->Data.resize(n);
+    EXPECT_EQ(MessageOf([&] { f->GetPixel(3, 3); }), sImageEmpty);
+    EXPECT_EQ(MessageOf([&] { f->Scanline(3); }), sImageEmpty);
+    EXPECT_EQ(MessageOf([&] { SaveBytes(gif); }), "Frame of 4 x 4 pixels holds " + std::to_string(n) + " pixel indices");
+    platform::TBitmap b;
+    Checkerboard(b, 4, 4);
+    gif.Draw(b.Canvas(), platform::Rect(0, 0, 4, 4));
+    EXPECT_EQ(PixelOf(b, 3, 3), platform::RGB(0, 0, 0));  // left as it was
+    TBitmap32 first;
+    RenderGIFFirstFrame(gif, &first);
+    EXPECT_EQ(first.Bits()[15], 0u);
+    gif.Optimize(31, rmNone, dmNearest, 8);
+  }
+}
+
+TEST(GifGraphic, AssigningAPictureCopiesTheGifItHolds) {
+  // A picture holding an animation: every frame, its indices, tables and blocks come over
+  // (not one frame redrawn and reduced to the colour cube).
+  TGifGraphic anim;
+  MakeAnimation(anim, {{0, 4, 0, 3, 1}, {1, 2, 1, 7, 2}, {3, 1, 3, 9, 1}});
+  anim.Images(1)->Data = {1, 3};
+  anim.GlobalColorMap().SetColors(3, platform::RGB(17, 34, 51));  // not a cube colour
+  platform::TPicture pic;
+  pic.SetGraphic(&anim);
+  TGifGraphic copy;
+  copy.Assign(&pic);
+  ASSERT_EQ(copy.Count(), 3);
+  EXPECT_EQ(copy.Images(1)->Data, (Bytes{1, 3}));
+  EXPECT_EQ(SaveBytes(copy), SaveBytes(anim));
+  // Another kind of picture becomes one frame; an empty picture empties the image.
+  platform::TBitmap b;
+  b.SetPixelFormat(platform::pf24bit);
+  b.SetSize(2, 1);
+  platform::TPicture other;
+  other.SetGraphic(&b);
+  copy.Assign(&other);
+  EXPECT_EQ(copy.Count(), 1);
+  EXPECT_EQ(copy.Images(0)->Width(), 2);
+  platform::TPicture none;
+  copy.Assign(&none);
+  EXPECT_TRUE(copy.Empty());
+}
+
+TEST(GifGraphic, OptimizingTheGlobalTableKeepsTheBackgroundColour) {
+  // Sorting the global table by use moves the background entry along; an unused background
+  // colour stays in the table. Painting clears to it.
+  for (int bg : {0, 3}) {
+    TGifGraphic g;
+    MakeAnimation(g, {{0, 4, 1, 1, 2}, {0, 1, 0, 1, 1}});  // green (4 pixels), red (1), no white
+    g.Header.BackgroundColorIndex = static_cast<uint8_t>(bg);
+    const platform::TColor colour = g.GlobalColorMap().Colors(bg);
+    Warnings w;
+    w.Attach(g);
+    g.Optimize(8, rmNone, dmNearest, 8);
+    EXPECT_EQ(g.GlobalColorMap().Colors(g.Header.BackgroundColorIndex), colour) << bg;
+    EXPECT_TRUE(w.list.empty()) << bg;
+    EXPECT_EQ(g.GlobalColorMap().Colors(0), platform::RGB(0, 255, 0)) << bg;  // the most used first
+    // Reloaded, the background is the same colour.
+    TGifGraphic back;
+    LoadBytes(back, SaveBytes(g));
+    EXPECT_EQ(back.GlobalColorMap().Colors(back.Header.BackgroundColorIndex), colour) << bg;
   }
 }
