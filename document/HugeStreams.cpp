@@ -295,8 +295,9 @@ void TMemoryStream64::SetSize(int64_t NewSize) {
 int32_t TMemoryStream64::Write(const void* Buffer, int32_t Count) {
   // A zero count writes nothing and must not grow the stream over a seek gap.
   if (FPosition < 0 || Count <= 0) return 0;
+  // Compared before adding: a position far past the limit must not wrap the end around.
+  if (FPosition > kMemoryLimit - Count) throw platform::EStreamError(kMemoryError);
   const int64_t end = FPosition + Count;
-  if (end > kMemoryLimit) throw platform::EStreamError(kMemoryError);
   if (end > FSize) {
     if (end > FCapacity) Reallocate(end);
     if (FPosition > FSize)

@@ -270,3 +270,19 @@ TEST(HugeStreams, CapacityNeverFallsBelowTheSize) {
   m.SetCapacity(0);
   EXPECT_EQ(m.Capacity(), 0);
 }
+
+TEST(HugeStreams, AWriteFarPastTheLimitRaisesAndLeavesTheStreamAsItWas) {
+  TMemoryStream64 m;
+  const auto data = Pattern(100, 9);
+  Fill(m, data);
+  const uint8_t bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  for (int64_t pos : {std::numeric_limits<int64_t>::max() - 4, std::numeric_limits<int64_t>::max(),
+                      std::numeric_limits<int64_t>::max() - 16, int64_t(1) << 40,
+                      int64_t(std::numeric_limits<int32_t>::max()) - 15}) {
+    m.Seek(pos, platform::soFromBeginning);
+    ExpectMessage([&] { m.Write(bytes, 16); }, "Out of memory while expanding memory stream");
+    EXPECT_EQ(m.GetSize(), 100) << pos;
+  }
+  // Nothing was written anywhere: the stream holds what it held.
+  EXPECT_EQ(Contents(m), data);
+}
