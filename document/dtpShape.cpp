@@ -211,9 +211,10 @@ void TdtpShape::InitDefaults() {
 void TdtpShape::Assign(const platform::TPersistent* Source) {
   if (auto* src = dynamic_cast<const TdtpShape*>(Source)) {
     if (src == this) return;
-    Clear();
+    // Copied before the clear: the source may be one of the children the clear frees.
     TXmlDocument xml;
     const_cast<TdtpShape*>(src)->SaveToXml(xml.Root());
+    Clear();
     LoadFromXml(xml.Root());
     return;
   }

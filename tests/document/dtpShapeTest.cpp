@@ -533,6 +533,41 @@ TEST_F(ShapeTest, AssignCopiesThroughXml) {
   EXPECT_EQ(copy->GetShapeCount(), 1);
 }
 
+TEST_F(ShapeTest, AssignFromOwnChildCopiesTheChildBeforeClearing) {
+  // A shape takes over one of its own children (or a deeper descendant): the copy is made
+  // before the clear frees the source.
+  TdtpShape* box = AddBox(5, 6, 7, 8);
+  box->SetName("inner");
+  auto g = NewShape<TdtpTestBoxShape>();
+  g->SetDocBounds(1, 2, 3, 4);
+  box->AddShape(std::move(g));
+  root->Assign(box);
+  EXPECT_EQ(root->ClassName(), "TdtpShape");
+  EXPECT_EQ(root->Name(), "inner");
+  EXPECT_EQ(root->DocLeft(), 5.0f);
+  EXPECT_EQ(root->DocHeight(), 8.0f);
+  ASSERT_EQ(root->GetShapeCount(), 1);
+  TdtpShape* c = root->GetShape(0);
+  EXPECT_EQ(c->ClassName(), "TdtpTestBoxShape");
+  EXPECT_EQ(c->DocTop(), 2.0f);
+  EXPECT_EQ(c->DocWidth(), 3.0f);
+  EXPECT_EQ(c->ParentShape(), root.get());
+
+  // A grandchild as the source.
+  auto top = NewShape<TdtpShape>();
+  auto mid = NewShape<TdtpShape>();
+  TdtpShape* midRaw = mid.get();
+  top->AddShape(std::move(mid));
+  auto leaf = NewShape<TdtpShape>();
+  leaf->SetDocBounds(4, 3, 2, 1);
+  TdtpShape* leafRaw = leaf.get();
+  midRaw->AddShape(std::move(leaf));
+  top->Assign(leafRaw);
+  EXPECT_EQ(top->GetShapeCount(), 0);
+  EXPECT_EQ(top->DocLeft(), 4.0f);
+  EXPECT_EQ(top->DocHeight(), 1.0f);
+}
+
 TEST_F(ShapeTest, PaintRectAndConversions) {
   TdtpShape* s = AddBox(0, 0, 10, 10);
   s->SetPaintOutsets(1, 2, 3, 4);
