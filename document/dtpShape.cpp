@@ -19,6 +19,13 @@ constexpr long double cPi = 3.14159265358979323846264338327950288L;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 
+// A screen or device position in whole pixels, held within 2^29 pixels of the origin: far
+// outside any view, it neither wraps round into it nor overflows a rectangle's width.
+int32_t ScreenPixel(long double V) {
+  constexpr int64_t kFar = int64_t(1) << 29;
+  return int32_t(std::clamp<int64_t>(platform::Round(V), -kFar, kFar));
+}
+
 // The shape registry; a function-local static so nothing runs before InitializeDtpShape.
 std::vector<const TShapeClass*>& Registry() {
   static std::vector<const TShapeClass*> list;
@@ -714,10 +721,10 @@ bool TdtpShape::ScreenToLocal(const platform::TPoint& P, TdtpFloatPoint& Out) co
 }
 
 int32_t TdtpShape::LocalXToScreen(float X) const {
-  return int32_t(platform::Round((long double)MapPoint(FDeviceMatrix, X, 0).X));
+  return ScreenPixel((long double)MapPoint(FDeviceMatrix, X, 0).X);
 }
 int32_t TdtpShape::LocalYToScreen(float Y) const {
-  return int32_t(platform::Round((long double)MapPoint(FDeviceMatrix, 0, Y).Y));
+  return ScreenPixel((long double)MapPoint(FDeviceMatrix, 0, Y).Y);
 }
 int32_t TdtpShape::ScreenLeft() const { return LocalXToScreen(0); }
 int32_t TdtpShape::ScreenTop() const { return LocalYToScreen(0); }
@@ -730,7 +737,7 @@ std::vector<platform::TPoint> TdtpShape::CreateRegion() const {
   for (const auto& c : corners) {
     TdtpFloatPoint s;
     if (!LocalToScreen(c, s)) return {};
-    pts.push_back({int32_t(platform::Round((long double)s.X)), int32_t(platform::Round((long double)s.Y))});
+    pts.push_back({ScreenPixel((long double)s.X), ScreenPixel((long double)s.Y)});
   }
   return pts;
 }
@@ -742,7 +749,7 @@ std::vector<platform::TPoint> TdtpShape::CreatePaintRegion() const {
   for (const auto& c : corners) {
     TdtpFloatPoint s;
     if (!LocalToScreen(c, s)) return {};
-    pts.push_back({int32_t(platform::Round((long double)s.X)), int32_t(platform::Round((long double)s.Y))});
+    pts.push_back({ScreenPixel((long double)s.X), ScreenPixel((long double)s.Y)});
   }
   return pts;
 }
@@ -766,8 +773,8 @@ void TdtpShape::GetScreenRect(TRect& Rect) const {
       maxY = std::max(maxY, s.Y);
     }
   }
-  Rect = {int32_t(platform::Round((long double)minX - 0.5L)), int32_t(platform::Round((long double)minY - 0.5L)),
-          int32_t(platform::Round((long double)maxX + 0.5L)), int32_t(platform::Round((long double)maxY + 0.5L))};
+  Rect = {ScreenPixel((long double)minX - 0.5L), ScreenPixel((long double)minY - 0.5L),
+          ScreenPixel((long double)maxX + 0.5L), ScreenPixel((long double)maxY + 0.5L)};
 }
 
 void TdtpShape::SnapPoint(TdtpFloatPoint& P) {

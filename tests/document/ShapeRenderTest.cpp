@@ -254,6 +254,53 @@ TEST_F(RenderTest, ScreenPaintingThroughTheBuffer) {
   }
 }
 
+// A shape reaching far beyond the view (a hostile file, a high zoom) still covers it: its
+// screen positions do not wrap round in 32 bits. Painted directly, no buffer involved.
+TEST_F(RenderTest, AShapeFarLargerThanTheViewIsDrawnWhereItIs) {
+  for (float dpm : {cDefaultDpm, 60.0f}) {
+    SCOPED_TRACE(dpm);
+    doc.Screen = dpm;
+    auto root = NewShape<TdtpShape>();
+    root->SetDocument(&doc);
+    root->SetDocBounds(0, 0, 100, 100);
+    root->SetSmartHitTest(false);
+    auto child = NewShape<TdtpTwoTone>();
+    TdtpTwoTone* c = child.get();
+    c->SetSmartHitTest(false);
+    root->AddShape(std::move(child));
+    // From 2 mm into the view to far right of it: the left half (red) fills the view from there.
+    c->SetDocBounds(2, 0, 2e9f, 2e9f);
+    const int edge = int(2 * dpm);
+    platform::TRect r;
+    c->GetScreenRect(r);
+    EXPECT_LE(r.Left, edge);
+    EXPECT_GT(r.Right, 1000);
+    EXPECT_GT(r.Bottom, 1000);
+    EXPECT_GT(r.Width(), 0);
+    TBitmap32 target;
+    target.SetSize(edge + 40, 30);
+    target.Clear(0xFF00FF00u);
+    {
+      detail::TBitmap32Canvas canvas(&target);
+      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
+    }
+    EXPECT_EQ(target.Pixel(edge + 20, 15) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_NE(target.Pixel(edge - 3, 15) & 0xFFFFFF, 0xFF0000u);
+    // Centred on the view: the right half (blue) covers all of it.
+    c->SetDocBounds(-1e9f, -1e9f, 2e9f, 2e9f);
+    c->GetScreenRect(r);
+    EXPECT_LT(r.Left, 0);
+    EXPECT_GT(r.Right, 1000);
+    target.Clear(0xFF00FF00u);
+    {
+      detail::TBitmap32Canvas canvas(&target);
+      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
+    }
+    EXPECT_EQ(target.Pixel(1, 1) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(target.Pixel(edge + 39, 29) & 0xFFFFFF, 0x0000FFu);
+  }
+}
+
 namespace {
 // A drawing that fails: from its shape painting, with an engine error or a library one.
 class TdtpFailing : public TdtpShape {
