@@ -468,7 +468,8 @@ void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
     try {
       FBuffer->SetSize(int32_t(w), int32_t(h));
       FBufferRect = {0, 0, int32_t(w), int32_t(h)};
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+      // The bitmap reports a refused allocation with its own error, not std::bad_alloc.
       FBuffer = std::make_unique<TBitmap32>();
       Matrix = IdentityDtpMatrix();
       SetRepaintFlag(true);  // tried again at the next paint

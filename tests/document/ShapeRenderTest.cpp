@@ -1,6 +1,10 @@
 // Rendering of shapes into their buffers and onto canvases, checked pixel by pixel, and a page
 // of test shapes written as a PNG for a person to look at.
 #include <QImage>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -299,6 +303,49 @@ TEST_F(RenderTest, AShapeFarLargerThanTheViewIsDrawnWhereItIs) {
     EXPECT_EQ(target.Pixel(1, 1) & 0xFFFFFF, 0x0000FFu);
     EXPECT_EQ(target.Pixel(edge + 39, 29) & 0xFFFFFF, 0x0000FFu);
   }
+}
+
+// A buffer the system cannot give memory for leaves the shape without one, and the view draws
+// it directly, instead of the error ending the paint. (Memory is limited for the process, which
+// the sanitizers' own allocator does not allow.)
+TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
+#if defined(KD_SANITIZED)
+  GTEST_SKIP() << "address space limits do not work with the sanitizers";
+#else
+  doc.Render = 7.5f;  // 800 mm square: 6000 x 6000 pixels (144 MB), within the buffer limit
+  TdtpTwoTone* s = Make(800, 800);
+  ASSERT_TRUE(s->NeedsBuffer());
+  TBitmap32 target;
+  target.SetSize(40, 30);
+  target.Clear(0xFF00FF00u);
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  ASSERT_GT(pages, 0);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(96) << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
+  bool painted = false;
+  std::string error;
+  try {
+    detail::TBitmap32Canvas canvas(&target);
+    painted = s->PaintToCanvas(canvas.Canvas());
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_AS, &old);
+  EXPECT_EQ(error, "");
+  EXPECT_TRUE(painted);
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_TRUE(s->Buffer()->Empty());
+  EXPECT_TRUE(s->RepaintFlag());  // tried again at the next paint
+  EXPECT_EQ(target.Pixel(20, 15) & 0xFFFFFF, 0xFF0000u);
+  // With memory to spare the next paint builds the buffer.
+  EXPECT_TRUE(s->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
+  EXPECT_EQ(s->Buffer()->Width(), 6000);
+  EXPECT_FALSE(s->RepaintFlag());
+#endif
 }
 
 namespace {
