@@ -408,6 +408,7 @@ class TdtpShape : public platform::TPersistent {
   void SetCursorId(int16_t Id) { FCursor = Id; }
   // Builds the buffer for this shape's rendering; false when the size is refused.
   bool RenderInto(TBitmap32* Target);
+  void PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target);
 
   bool FHitTestEnabled = true;
   bool FAllowResize = true;

@@ -374,12 +374,17 @@ bool TdtpShape::RecomposeChanged() {
   SetDeviceMatrix(FBufferMatrix);
   std::vector<TMergeRecord> now;
   std::vector<TdtpShape*> shapes;
+  bool direct = false;
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
     PaintChild([&] {
       c->UpdateBuffer();
       TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) return;
+      // A child drawn without a buffer of its own is not kept: the page is composed in full.
+      if (!buf || buf->Empty()) {
+        direct = direct || (c->FDocAngle == 0 && !c->IsFlippedOrMirrored());
+        return;
+      }
       const TdtpFloatRect pb = c->GetParentPaintBounds();
       const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
       const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
@@ -390,6 +395,7 @@ bool TdtpShape::RecomposeChanged() {
       shapes.push_back(c.get());
     });
   }
+  if (direct) return false;
   // Children kept as they were must keep their order; what went and what came is repainted.
   const std::vector<TMergeRecord>& was = FCompose->Merged;
   const std::unordered_set<TMergeRecord, TMergeRecordHash> wasSet(was.begin(), was.end()), nowSet(now.begin(), now.end());
@@ -503,6 +509,41 @@ void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
   if (FFlipped) detail::FlipVertical(Bitmap);
 }
 
+// A child too large for a buffer of its own, inside this shape's rendering: an upright one is
+// drawn straight into the part of Target it covers, at Target's resolution (this shape's device
+// matrix), and merged with its master alpha.
+void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
+  if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) return;
+  const TdtpMatrix& m = FDeviceMatrix;
+  const TdtpFloatRect pb = C->GetParentPaintBounds();
+  auto fit = [](long double V, int32_t Hi) { return int32_t(std::clamp<long double>(V, 0, Hi)); };
+  const int32_t w = Target->Width(), h = Target->Height();
+  const TRect r{fit(std::floor((long double)pb.Left * m[0][0] + m[0][2]), w),
+                fit(std::floor((long double)pb.Top * m[1][1] + m[1][2]), h),
+                fit(std::ceil((long double)pb.Right * m[0][0] + m[0][2]), w),
+                fit(std::ceil((long double)pb.Bottom * m[1][1] + m[1][2]), h)};
+  if (platform::IsRectEmpty(r)) return;
+  TBitmap32 part;
+  part.SetSize(r.Width(), r.Height());
+  TdtpMatrix dev{};
+  dev[0][0] = m[0][0];
+  dev[0][2] = float((long double)C->FDocLeft * m[0][0] + m[0][2] - r.Left);
+  dev[1][1] = m[1][1];
+  dev[1][2] = float((long double)C->FDocTop * m[1][1] + m[1][2] - r.Top);
+  dev[2][2] = 1;
+  const TdtpMatrix saved = C->FDeviceMatrix;
+  C->SetDeviceMatrix(dev);
+  bool drawn = false;
+  try {
+    drawn = C->RenderInto(&part);
+  } catch (...) {
+    C->SetDeviceMatrix(saved);
+    throw;
+  }
+  C->SetDeviceMatrix(saved);
+  if (drawn) MergeChildAt(&part, Target, r.Left, r.Top, uint32_t(C->FMasterAlpha));
+}
+
 // Steps 4 to 7 of a render: GDI, shape, children, overlay, flip. False when the target has
 // no pixels (nothing is drawn).
 bool TdtpShape::RenderInto(TBitmap32* Target) {
@@ -541,7 +582,10 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
     PaintChild([&] {
       c->UpdateBuffer();
       TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) return;
+      if (!buf || buf->Empty()) {
+        PaintChildWithoutBufferInto(c.get(), Target);
+        return;
+      }
       buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
       buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
       const TdtpFloatRect pb = c->GetParentPaintBounds();

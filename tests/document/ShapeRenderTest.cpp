@@ -348,6 +348,53 @@ TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
 #endif
 }
 
+// A child too large for a buffer of its own at the render resolution still shows on its page
+// (which renders through its buffer): it is drawn straight into the page's pixels, also when
+// the page later recomposes only what changed, and at its master alpha.
+TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
+  doc.Screen = 2;
+  doc.Render = 300 / 25.4f;  // 3000 mm: more than 35000 pixels, no buffer
+  auto page = NewShape<TdtpPage>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 50, 40);
+  auto big = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* b = big.get();
+  page->AddShape(std::move(big));
+  b->SetDocBounds(5, 20, 3000, 10);
+  auto small = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* s = small.get();
+  page->AddShape(std::move(small));
+  s->SetDocBounds(30, 5, 10, 5);
+  TBitmap32 target;
+  target.SetSize(120, 100);
+  auto paint = [&] {
+    target.Clear(0xFF00FF00u);
+    detail::TBitmap32Canvas canvas(&target);
+    EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+  };
+  paint();
+  ASSERT_NE(page->Buffer(), nullptr);
+  EXPECT_FALSE(page->Buffer()->Empty());
+  ASSERT_NE(b->Buffer(), nullptr);
+  EXPECT_TRUE(b->Buffer()->Empty());
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(5, 50) & 0xFFFFFF, 0xFFFFFFu);  // left of it: the page
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);  // below it
+  EXPECT_EQ(target.Pixel(65, 12) & 0xFFFFFF, 0xFF0000u);  // the small one
+  // A sibling moves over the big one: both show where they are now.
+  s->SetDocBounds(20, 22, 10, 5);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);  // the small one's right half on top
+  EXPECT_EQ(target.Pixel(30, 50) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(90, 42) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(65, 12) & 0xFFFFFF, 0xFFFFFFu);  // where the small one was
+  // At half opacity over the white page.
+  s->SetVisible(false);
+  b->SetMasterAlpha(128);
+  paint();
+  EXPECT_TRUE(Near(target.Pixel(50, 50), 0xFFFF7F7Fu, 3)) << std::hex << target.Pixel(50, 50);
+}
+
 namespace {
 // A drawing that fails: from its shape painting, with an engine error or a library one.
 class TdtpFailing : public TdtpShape {
