@@ -382,7 +382,7 @@ bool TdtpShape::RecomposeChanged() {
       TBitmap32* buf = c->FBuffer.get();
       // A child drawn without a buffer of its own is not kept: the page is composed in full.
       if (!buf || buf->Empty()) {
-        direct = direct || (c->FDocAngle == 0 && !c->IsFlippedOrMirrored());
+        direct = true;
         return;
       }
       const TdtpFloatRect pb = c->GetParentPaintBounds();
@@ -509,11 +509,10 @@ void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
   if (FFlipped) detail::FlipVertical(Bitmap);
 }
 
-// A child too large for a buffer of its own, inside this shape's rendering: an upright one is
-// drawn straight into the part of Target it covers, at Target's resolution (this shape's device
-// matrix), and merged with its master alpha.
+// A child too large for a buffer of its own, inside this shape's rendering: drawn straight into
+// the part of Target it covers, at Target's resolution (this shape's device matrix), and merged
+// with its master alpha.
 void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
-  if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) return;
   const TdtpMatrix& m = FDeviceMatrix;
   const TdtpFloatRect pb = C->GetParentPaintBounds();
   auto fit = [](long double V, int32_t Hi) { return int32_t(std::clamp<long double>(V, 0, Hi)); };
@@ -523,6 +522,16 @@ void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
                 fit(std::ceil((long double)pb.Right * m[0][0] + m[0][2]), w),
                 fit(std::ceil((long double)pb.Bottom * m[1][1] + m[1][2]), h)};
   if (platform::IsRectEmpty(r)) return;
+  if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) {
+    // Drawn upright at a resolution that fits and turned into place: the child's millimetres
+    // through its place in this shape to Target's pixels.
+    C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+      const TdtpFloatPoint q = C->LocalToParent(P);
+      Out = {float((long double)q.X * m[0][0] + m[0][2]), float((long double)q.Y * m[1][1] + m[1][2])};
+      return true;
+    });
+    return;
+  }
   TBitmap32 part;
   part.SetSize(r.Width(), r.Height());
   TdtpMatrix dev{};
@@ -775,13 +784,19 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
 }
 
 void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y) {
+  PaintTurnedInto(Meet, Target, X, Y, FDocument ? FDocument->ScreenDpm() : cDefaultDpm,
+                  [this](const TdtpFloatPoint& P, TdtpFloatPoint& Out) { return LocalToScreen(P, Out); });
+}
+
+void TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
+                                const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map) {
   if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return;
   const long double fullW = (long double)FOutsetLeft + FDocWidth + FOutsetRight;
   const long double fullH = (long double)FOutsetTop + FDocHeight + FOutsetBottom;
   if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return;
   // The screen's resolution, or less where the whole upright shape would not fit one bitmap.
   const long double side = detail::cMaxBufferSide - 2, pixels = (long double)detail::cMaxBufferPixels;
-  const long double dpm = std::min({(long double)(FDocument ? FDocument->ScreenDpm() : cDefaultDpm), side / fullW,
+  const long double dpm = std::min({(long double)MaxDpm, side / fullW,
                                     side / fullH, std::sqrt(pixels / (fullW * fullH)) * 0.999L});
   const int64_t tw = platform::Ceil(dpm * fullW), th = platform::Ceil(dpm * fullH);
   if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return;
@@ -801,8 +816,8 @@ void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t 
   // Pixels of tmp to local millimetres to the screen, relative to Meet (the same turn the
   // buffer's matrix gives; mirroring and flipping are in tmp already).
   TdtpFloatPoint o{}, ex{}, ey{};
-  if (!LocalToScreen({-FOutsetLeft, -FOutsetTop}, o) || !LocalToScreen({1 - FOutsetLeft, -FOutsetTop}, ex) ||
-      !LocalToScreen({-FOutsetLeft, 1 - FOutsetTop}, ey))
+  if (!Map({-FOutsetLeft, -FOutsetTop}, o) || !Map({1 - FOutsetLeft, -FOutsetTop}, ex) ||
+      !Map({-FOutsetLeft, 1 - FOutsetTop}, ey))
     return;
   TdtpMatrix m{};
   m[0][0] = float((ex.X - o.X) / dpm);

@@ -350,7 +350,7 @@ TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
 
 // A child too large for a buffer of its own at the render resolution still shows on its page
 // (which renders through its buffer): it is drawn straight into the page's pixels, also when
-// the page later recomposes only what changed, and at its master alpha.
+// the page later recomposes only what changed, at its master alpha, mirrored and turned.
 TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
   doc.Screen = 2;
   doc.Render = 300 / 25.4f;  // 3000 mm: more than 35000 pixels, no buffer
@@ -393,6 +393,20 @@ TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
   b->SetMasterAlpha(128);
   paint();
   EXPECT_TRUE(Near(target.Pixel(50, 50), 0xFFFF7F7Fu, 3)) << std::hex << target.Pixel(50, 50);
+  // Mirrored, or turned half round about its far end so that it covers the same place: drawn
+  // upright at a resolution that fits, then turned into the page; its right half shows.
+  b->SetMasterAlpha(255);
+  b->SetMirrored(true);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);
+  b->SetMirrored(false);
+  b->SetDocBoundsAngle(3005, 30, 3000, 10, 180);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(30, 45) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(5, 50) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);
 }
 
 namespace {
