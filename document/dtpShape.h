@@ -345,9 +345,10 @@ class TdtpShape : public platform::TPersistent {
   // Meet and merged into Target at (X, Y) with the master alpha.
   void PaintTurnedDirect(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y);
   // The same into any target: Map takes local millimetres to Target's pixels (Meet's frame),
-  // MaxDpm is the finest resolution used.
-  void PaintTurnedInto(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
-                       const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map);
+  // MaxDpm is the finest resolution used, Alpha the master alpha of the merge. False when
+  // nothing could be drawn.
+  bool PaintTurnedInto(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
+                       uint32_t Alpha, const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map);
   TdtpMatrix PaintOwnScreenContent(const platform::TRect& R, TBitmap32& bmp);
 
   // --- resources (owned by their holders; the list does not own them) ---

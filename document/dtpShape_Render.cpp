@@ -525,7 +525,7 @@ void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
   if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) {
     // Drawn upright at a resolution that fits and turned into place: the child's millimetres
     // through its place in this shape to Target's pixels.
-    C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+    C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], uint32_t(C->FMasterAlpha), [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
       const TdtpFloatPoint q = C->LocalToParent(P);
       Out = {float((long double)q.X * m[0][0] + m[0][2]), float((long double)q.Y * m[1][1] + m[1][2])};
       return true;
@@ -626,7 +626,18 @@ void TdtpShape::UpdateBuffer() {
   if (FDocAngle != 0) {
     const int64_t tw = platform::Ceil((long double)dpm * ((long double)FOutsetLeft + FDocWidth + FOutsetRight));
     const int64_t th = platform::Ceil((long double)dpm * ((long double)FOutsetTop + FDocHeight + FOutsetBottom));
-    if (!detail::BufferSizeAllowed(tw, th)) return;
+    if (!detail::BufferSizeAllowed(tw, th)) {
+      // Upright too large for one bitmap although the turned buffer fits (long and thin): drawn
+      // upright at a resolution that fits and turned into the buffer.
+      const TdtpMatrix into = bm;
+      if (PaintTurnedInto(FBufferRect, FBuffer.get(), 0, 0, dpm, 255,
+                          [&into](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+                            Out = MapPoint(into, P.X, P.Y);
+                            return true;
+                          }))
+        SetRepaintFlag(false);
+      return;
+    }
     TBitmap32 tmp;
     tmp.SetSize(int32_t(tw), int32_t(th));
     // (RenderInto clears the whole of tmp first, so the fill colour at alpha 0 it would start
@@ -784,22 +795,22 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
 }
 
 void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y) {
-  PaintTurnedInto(Meet, Target, X, Y, FDocument ? FDocument->ScreenDpm() : cDefaultDpm,
+  PaintTurnedInto(Meet, Target, X, Y, FDocument ? FDocument->ScreenDpm() : cDefaultDpm, uint32_t(FMasterAlpha),
                   [this](const TdtpFloatPoint& P, TdtpFloatPoint& Out) { return LocalToScreen(P, Out); });
 }
 
-void TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
-                                const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map) {
-  if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return;
+bool TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
+                                uint32_t Alpha, const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map) {
+  if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return false;
   const long double fullW = (long double)FOutsetLeft + FDocWidth + FOutsetRight;
   const long double fullH = (long double)FOutsetTop + FDocHeight + FOutsetBottom;
-  if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return;
+  if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return false;
   // The screen's resolution, or less where the whole upright shape would not fit one bitmap.
   const long double side = detail::cMaxBufferSide - 2, pixels = (long double)detail::cMaxBufferPixels;
   const long double dpm = std::min({(long double)MaxDpm, side / fullW,
                                     side / fullH, std::sqrt(pixels / (fullW * fullH)) * 0.999L});
   const int64_t tw = platform::Ceil(dpm * fullW), th = platform::Ceil(dpm * fullH);
-  if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return;
+  if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return false;
   TBitmap32 tmp;
   tmp.SetSize(int32_t(tw), int32_t(th));
   TdtpMatrix dev{};
@@ -812,13 +823,13 @@ void TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X,
   SetDeviceMatrix(dev);
   const bool drawn = RenderInto(&tmp);
   SetDeviceMatrix(saved);
-  if (!drawn) return;
+  if (!drawn) return false;
   // Pixels of tmp to local millimetres to the screen, relative to Meet (the same turn the
   // buffer's matrix gives; mirroring and flipping are in tmp already).
   TdtpFloatPoint o{}, ex{}, ey{};
   if (!Map({-FOutsetLeft, -FOutsetTop}, o) || !Map({1 - FOutsetLeft, -FOutsetTop}, ex) ||
       !Map({-FOutsetLeft, 1 - FOutsetTop}, ey))
-    return;
+    return false;
   TdtpMatrix m{};
   m[0][0] = float((ex.X - o.X) / dpm);
   m[0][1] = float((ey.X - o.X) / dpm);
@@ -839,7 +850,8 @@ void TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X,
   tmp.SetOuterColor(0);
   tmp.SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
   raster::TransformBitmap(&part, &tmp, &t);
-  detail::MergeBitmapAt(&part, Target, X, Y, uint32_t(FMasterAlpha));
+  detail::MergeBitmapAt(&part, Target, X, Y, Alpha);
+  return true;
 }
 
 void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {

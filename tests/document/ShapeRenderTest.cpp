@@ -409,6 +409,35 @@ TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
   EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);
 }
 
+// A long, thin shape turned a little: its turned buffer fits one bitmap but the upright drawing
+// it is turned from does not. It is drawn at a resolution that fits and turned into its buffer.
+TEST_F(RenderTest, ALongThinTurnedShapeIsTurnedIntoItsBufferAtAResolutionThatFits) {
+  doc.Screen = 2;
+  doc.Render = 300 / 25.4f;
+  auto page = NewShape<TdtpShape>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 50, 40);
+  auto line = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* c = line.get();
+  page->AddShape(std::move(line));
+  c->SetDocBoundsAngle(0, 0, 1397, 4, 350);  // 16500 pixels long upright; turned 16257 x 2911
+  TBitmap32 target;
+  target.SetSize(100, 80);
+  target.Clear(0xFF00FF00u);
+  {
+    detail::TBitmap32Canvas canvas(&target);
+    EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+  }
+  ASSERT_NE(c->Buffer(), nullptr);
+  EXPECT_GT(c->Buffer()->Width(), 16000);
+  EXPECT_FALSE(c->RepaintFlag());
+  // At 25 mm along, the band lies from 4.4 to 8.5 mm down.
+  EXPECT_EQ(target.Pixel(50, 13) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(50, 5) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(50, 20) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(90, 22) & 0xFFFFFF, 0xFF0000u);
+}
+
 namespace {
 // A drawing that fails: from its shape painting, with an engine error or a library one.
 class TdtpFailing : public TdtpShape {
