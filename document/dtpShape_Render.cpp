@@ -382,7 +382,8 @@ bool TdtpShape::RecomposeChanged() {
       TBitmap32* buf = c->FBuffer.get();
       // A child drawn without a buffer of its own is not kept: the page is composed in full.
       if (!buf || buf->Empty()) {
-        direct = true;
+        const TdtpFloatRect pb = c->GetParentPaintBounds();
+        direct = direct || (pb.Right > pb.Left && pb.Bottom > pb.Top);
         return;
       }
       const TdtpFloatRect pb = c->GetParentPaintBounds();
@@ -515,21 +516,30 @@ void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
 void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
   const TdtpMatrix& m = FDeviceMatrix;
   const TdtpFloatRect pb = C->GetParentPaintBounds();
+  if (!(pb.Right > pb.Left && pb.Bottom > pb.Top)) return;  // no area: nothing to draw
   auto fit = [](long double V, int32_t Hi) { return int32_t(std::clamp<long double>(V, 0, Hi)); };
   const int32_t w = Target->Width(), h = Target->Height();
   const TRect r{fit(std::floor((long double)pb.Left * m[0][0] + m[0][2]), w),
                 fit(std::floor((long double)pb.Top * m[1][1] + m[1][2]), h),
                 fit(std::ceil((long double)pb.Right * m[0][0] + m[0][2]), w),
                 fit(std::ceil((long double)pb.Bottom * m[1][1] + m[1][2]), h)};
-  if (platform::IsRectEmpty(r)) return;
+  // Once drawn (or wholly outside), the child is up to date until it changes: this shape is not
+  // rendered again on every paint for its sake. Its place is looked up at each rendering.
+  if (platform::IsRectEmpty(r)) {
+    C->SetRepaintFlag(false);
+    return;
+  }
   if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) {
     // Drawn upright at a resolution that fits and turned into place: the child's millimetres
     // through its place in this shape to Target's pixels.
-    C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], uint32_t(C->FMasterAlpha), [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
-      const TdtpFloatPoint q = C->LocalToParent(P);
-      Out = {float((long double)q.X * m[0][0] + m[0][2]), float((long double)q.Y * m[1][1] + m[1][2])};
-      return true;
-    });
+    if (C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], uint32_t(C->FMasterAlpha),
+                           [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+                             const TdtpFloatPoint q = C->LocalToParent(P);
+                             Out = {float((long double)q.X * m[0][0] + m[0][2]),
+                                    float((long double)q.Y * m[1][1] + m[1][2])};
+                             return true;
+                           }))
+      C->SetRepaintFlag(false);
     return;
   }
   TBitmap32 part;
@@ -550,7 +560,9 @@ void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
     throw;
   }
   C->SetDeviceMatrix(saved);
-  if (drawn) MergeChildAt(&part, Target, r.Left, r.Top, uint32_t(C->FMasterAlpha));
+  if (!drawn) return;
+  MergeChildAt(&part, Target, r.Left, r.Top, uint32_t(C->FMasterAlpha));
+  C->SetRepaintFlag(false);
 }
 
 // Steps 4 to 7 of a render: GDI, shape, children, overlay, flip. False when the target has

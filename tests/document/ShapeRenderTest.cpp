@@ -381,6 +381,18 @@ TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
   EXPECT_EQ(target.Pixel(5, 50) & 0xFFFFFF, 0xFFFFFFu);  // left of it: the page
   EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);  // below it
   EXPECT_EQ(target.Pixel(65, 12) & 0xFFFFFF, 0xFF0000u);  // the small one
+  // Drawn, it is up to date: the next paint without a change renders nothing again.
+  EXPECT_FALSE(b->RepaintFlag());
+  const TBitmap32* built = page->Buffer();
+  paint();
+  EXPECT_EQ(page->Buffer(), built);
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0xFF0000u);
+  // Moved, it is drawn where it is now.
+  b->SetDocBounds(5, 25, 3000, 10);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 68) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(50, 45) & 0xFFFFFF, 0xFFFFFFu);
+  b->SetDocBounds(5, 20, 3000, 10);
   // A sibling moves over the big one: both show where they are now.
   s->SetDocBounds(20, 22, 10, 5);
   paint();
