@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "document/XmlDocuments.h"
 #include "document/dtpResource.h"
@@ -31,6 +32,9 @@ std::vector<const TShapeClass*>& Registry() {
   static std::vector<const TShapeClass*> list;
   return list;
 }
+
+// Ends the descendants' ids in the stream of a deletion's undo command ("KIDS").
+constexpr int32_t cDescendantIdsMark = 0x5344494B;
 
 const char* const cAnchorNames[9] = {"default", "PosXProp", "PosYProp", "SizeXProp", "SizeYProp",
                                      "LeftLock", "TopLock", "RightLock", "BottomLock"};
@@ -402,6 +406,20 @@ void TdtpShape::RecordShapeChange(uint8_t Kind, TdtpShape* Shape) {
   stream->WriteBuffer(&index, 4);
   stream->WriteBuffer(&id, 4);
   Shape->SaveToStream(stream.get());
+  // The ids of the shape's descendants follow, so that commands addressed to them still find
+  // them once the deletion is undone: the ids in tree order, their count and a mark.
+  std::vector<int32_t> ids;
+  std::function<void(const TdtpShape*)> collect = [&](const TdtpShape* S) {
+    for (const auto& c : S->FShapes) {
+      ids.push_back(c->FShapeId);
+      collect(c.get());
+    }
+  };
+  collect(Shape);
+  const int32_t count = int32_t(ids.size());
+  if (count > 0) stream->WriteBuffer(ids.data(), count * 4);
+  stream->WriteBuffer(&count, 4);
+  stream->WriteBuffer(&cDescendantIdsMark, 4);
   auto cmd = std::make_unique<TdtpCommand>(Kind, FShapeId, "ClassName", Shape->ClassName(), std::move(stream));
   if (undo)
     FDocument->AddUndo(std::move(cmd));
@@ -425,16 +443,46 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
       break;
     case ckShapeRemoved: {
       if (!Command->Stream) break;
+      platform::TStream* st = Command->Stream.get();
       int32_t index = 0, id = 0;
-      Command->Stream->SetPosition(0);
-      Command->Stream->ReadBuffer(&index, 4);
-      Command->Stream->ReadBuffer(&id, 4);
+      st->SetPosition(0);
+      st->ReadBuffer(&index, 4);
+      st->ReadBuffer(&id, 4);
+      // The descendants' ids after the shape's XML, when the stream ends with their mark.
+      const int64_t size = st->GetSize();
+      int64_t xmlEnd = size;
+      std::vector<int32_t> ids;
+      if (size >= 16) {
+        int32_t tail[2] = {0, 0};
+        st->SetPosition(size - 8);
+        st->ReadBuffer(tail, 8);
+        if (tail[1] == cDescendantIdsMark && tail[0] >= 0 && tail[0] <= (size - 16) / 4) {
+          xmlEnd = size - 8 - int64_t(tail[0]) * 4;
+          ids.resize(size_t(tail[0]));
+          st->SetPosition(xmlEnd);
+          if (!ids.empty()) st->ReadBuffer(ids.data(), tail[0] * 4);
+        }
+      }
+      platform::TMemoryStream text;
+      st->SetPosition(8);
+      if (xmlEnd > 8) text.CopyFrom(st, xmlEnd - 8);
+      text.SetPosition(0);
       TXmlDocument xml;
-      xml.LoadFromStream(Command->Stream.get());
+      xml.LoadFromStream(&text);
       auto shape = CreateFromXml(FindShapeClass(Command->Value), xml.Root(), FilingHost());
       TdtpShape* raw = shape.get();
       InsertShape(index, std::move(shape));
       raw->FShapeId = id;
+      std::vector<TdtpShape*> order;
+      std::function<void(TdtpShape*)> collect = [&](TdtpShape* S) {
+        for (auto& c : S->FShapes) {
+          order.push_back(c.get());
+          collect(c.get());
+        }
+      };
+      collect(raw);
+      if (order.size() == ids.size())
+        for (size_t i = 0; i < ids.size(); ++i) order[i]->FShapeId = ids[i];
       break;
     }
     default:

@@ -449,6 +449,44 @@ TEST_F(ShapeTest, UndoStreamIndexIsClamped) {
   EXPECT_EQ(root->GetShapeCount(), 1);
 }
 
+TEST_F(ShapeTest, UndoingADeletionGivesTheDescendantsTheirIdsBack) {
+  // A grouped shape resized with its children, then deleted: undoing both puts the children
+  // back where they were, which needs their ids.
+  TdtpShape* g = AddBox(0, 0, 100, 100);
+  g->SetGrouped(true);
+  auto a = NewShape<TdtpShape>();
+  TdtpShape* ra = a.get();
+  g->AddShape(std::move(a));
+  ra->SetDocBounds(10, 10, 20, 20);
+  auto b = NewShape<TdtpShape>();
+  TdtpShape* rb = b.get();
+  g->AddShape(std::move(b));
+  rb->SetDocBounds(50, 50, 10, 10);
+  auto inner = NewShape<TdtpShape>();
+  TdtpShape* ri = inner.get();
+  rb->AddShape(std::move(inner));
+  const std::vector<int32_t> ids = {g->ShapeId(), ra->ShapeId(), rb->ShapeId(), ri->ShapeId()};
+  doc.Commands.clear();
+  g->SetDocBounds(0, 0, 200, 200);
+  EXPECT_EQ(ra->DocWidth(), 40.0f);
+  root->DeleteShape(root->IndexOfShape(g));
+  auto commands = std::move(doc.Commands);
+  doc.Commands.clear();
+  doc.Undo = false;
+  for (auto it = commands.rbegin(); it != commands.rend(); ++it) EXPECT_TRUE(root->ExecuteCommand(it->get()));
+  ASSERT_EQ(root->GetShapeCount(), 1);
+  TdtpShape* g2 = root->GetShape(0);
+  ASSERT_EQ(g2->GetShapeCount(), 2);
+  ASSERT_EQ(g2->GetShape(1)->GetShapeCount(), 1);
+  EXPECT_EQ(std::vector<int32_t>({g2->ShapeId(), g2->GetShape(0)->ShapeId(), g2->GetShape(1)->ShapeId(),
+                                  g2->GetShape(1)->GetShape(0)->ShapeId()}),
+            ids);
+  EXPECT_EQ(g2->DocWidth(), 100.0f);
+  EXPECT_EQ(g2->GetShape(0)->DocLeft(), 10.0f);
+  EXPECT_EQ(g2->GetShape(0)->DocWidth(), 20.0f);
+  EXPECT_EQ(g2->GetShape(1)->DocLeft(), 50.0f);
+}
+
 TEST_F(ShapeTest, UpdateBracketsAndChanges) {
   TdtpShape* s = AddBox(0, 0, 1, 1);
   int fired = 0;
