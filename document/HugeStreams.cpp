@@ -246,10 +246,16 @@ int32_t TCustomMemoryStream64::Read(void* Buffer, int32_t Count) {
 }
 
 int64_t TCustomMemoryStream64::Seek(int64_t Offset, uint16_t Origin) {
+  // A relative seek past either end of the 64-bit range stops there instead of wrapping round.
+  auto add = [](int64_t Base, int64_t Delta) {
+    int64_t r;
+    if (!__builtin_add_overflow(Base, Delta, &r)) return r;
+    return Delta > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  };
   switch (Origin) {
     case platform::soFromBeginning: FPosition = Offset; break;
-    case platform::soFromCurrent: FPosition += Offset; break;
-    case platform::soFromEnd: FPosition = FSize + Offset; break;
+    case platform::soFromCurrent: FPosition = add(FPosition, Offset); break;
+    case platform::soFromEnd: FPosition = add(FSize, Offset); break;
     default: break;
   }
   return FPosition;
@@ -295,8 +301,9 @@ void TMemoryStream64::SetSize(int64_t NewSize) {
 int32_t TMemoryStream64::Write(const void* Buffer, int32_t Count) {
   // A zero count writes nothing and must not grow the stream over a seek gap.
   if (FPosition < 0 || Count <= 0) return 0;
+  // Compared before adding: a position far past the limit must not wrap the end around.
+  if (FPosition > kMemoryLimit - Count) throw platform::EStreamError(kMemoryError);
   const int64_t end = FPosition + Count;
-  if (end > kMemoryLimit) throw platform::EStreamError(kMemoryError);
   if (end > FSize) {
     if (end > FCapacity) Reallocate(end);
     if (FPosition > FSize)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "document/XmlDocuments.h"
 #include "document/dtpResource.h"
@@ -19,11 +20,21 @@ constexpr long double cPi = 3.14159265358979323846264338327950288L;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 
+// A screen or device position in whole pixels, held within 2^29 pixels of the origin: far
+// outside any view, it neither wraps round into it nor overflows a rectangle's width.
+int32_t ScreenPixel(long double V) {
+  constexpr int64_t kFar = int64_t(1) << 29;
+  return int32_t(std::clamp<int64_t>(platform::Round(V), -kFar, kFar));
+}
+
 // The shape registry; a function-local static so nothing runs before InitializeDtpShape.
 std::vector<const TShapeClass*>& Registry() {
   static std::vector<const TShapeClass*> list;
   return list;
 }
+
+// Ends the descendants' ids in the stream of a deletion's undo command ("KIDS").
+constexpr int32_t cDescendantIdsMark = 0x5344494B;
 
 const char* const cAnchorNames[9] = {"default", "PosXProp", "PosYProp", "SizeXProp", "SizeYProp",
                                      "LeftLock", "TopLock", "RightLock", "BottomLock"};
@@ -211,9 +222,10 @@ void TdtpShape::InitDefaults() {
 void TdtpShape::Assign(const platform::TPersistent* Source) {
   if (auto* src = dynamic_cast<const TdtpShape*>(Source)) {
     if (src == this) return;
-    Clear();
+    // Copied before the clear: the source may be one of the children the clear frees.
     TXmlDocument xml;
     const_cast<TdtpShape*>(src)->SaveToXml(xml.Root());
+    Clear();
     LoadFromXml(xml.Root());
     return;
   }
@@ -394,6 +406,20 @@ void TdtpShape::RecordShapeChange(uint8_t Kind, TdtpShape* Shape) {
   stream->WriteBuffer(&index, 4);
   stream->WriteBuffer(&id, 4);
   Shape->SaveToStream(stream.get());
+  // The ids of the shape's descendants follow, so that commands addressed to them still find
+  // them once the deletion is undone: the ids in tree order, their count and a mark.
+  std::vector<int32_t> ids;
+  std::function<void(const TdtpShape*)> collect = [&](const TdtpShape* S) {
+    for (const auto& c : S->FShapes) {
+      ids.push_back(c->FShapeId);
+      collect(c.get());
+    }
+  };
+  collect(Shape);
+  const int32_t count = int32_t(ids.size());
+  if (count > 0) stream->WriteBuffer(ids.data(), count * 4);
+  stream->WriteBuffer(&count, 4);
+  stream->WriteBuffer(&cDescendantIdsMark, 4);
   auto cmd = std::make_unique<TdtpCommand>(Kind, FShapeId, "ClassName", Shape->ClassName(), std::move(stream));
   if (undo)
     FDocument->AddUndo(std::move(cmd));
@@ -417,16 +443,46 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
       break;
     case ckShapeRemoved: {
       if (!Command->Stream) break;
+      platform::TStream* st = Command->Stream.get();
       int32_t index = 0, id = 0;
-      Command->Stream->SetPosition(0);
-      Command->Stream->ReadBuffer(&index, 4);
-      Command->Stream->ReadBuffer(&id, 4);
+      st->SetPosition(0);
+      st->ReadBuffer(&index, 4);
+      st->ReadBuffer(&id, 4);
+      // The descendants' ids after the shape's XML, when the stream ends with their mark.
+      const int64_t size = st->GetSize();
+      int64_t xmlEnd = size;
+      std::vector<int32_t> ids;
+      if (size >= 16) {
+        int32_t tail[2] = {0, 0};
+        st->SetPosition(size - 8);
+        st->ReadBuffer(tail, 8);
+        if (tail[1] == cDescendantIdsMark && tail[0] >= 0 && tail[0] <= (size - 16) / 4) {
+          xmlEnd = size - 8 - int64_t(tail[0]) * 4;
+          ids.resize(size_t(tail[0]));
+          st->SetPosition(xmlEnd);
+          if (!ids.empty()) st->ReadBuffer(ids.data(), tail[0] * 4);
+        }
+      }
+      platform::TMemoryStream text;
+      st->SetPosition(8);
+      if (xmlEnd > 8) text.CopyFrom(st, xmlEnd - 8);
+      text.SetPosition(0);
       TXmlDocument xml;
-      xml.LoadFromStream(Command->Stream.get());
+      xml.LoadFromStream(&text);
       auto shape = CreateFromXml(FindShapeClass(Command->Value), xml.Root(), FilingHost());
       TdtpShape* raw = shape.get();
       InsertShape(index, std::move(shape));
       raw->FShapeId = id;
+      std::vector<TdtpShape*> order;
+      std::function<void(TdtpShape*)> collect = [&](TdtpShape* S) {
+        for (auto& c : S->FShapes) {
+          order.push_back(c.get());
+          collect(c.get());
+        }
+      };
+      collect(raw);
+      if (order.size() == ids.size())
+        for (size_t i = 0; i < ids.size(); ++i) order[i]->FShapeId = ids[i];
       break;
     }
     default:
@@ -713,10 +769,10 @@ bool TdtpShape::ScreenToLocal(const platform::TPoint& P, TdtpFloatPoint& Out) co
 }
 
 int32_t TdtpShape::LocalXToScreen(float X) const {
-  return int32_t(platform::Round((long double)MapPoint(FDeviceMatrix, X, 0).X));
+  return ScreenPixel((long double)MapPoint(FDeviceMatrix, X, 0).X);
 }
 int32_t TdtpShape::LocalYToScreen(float Y) const {
-  return int32_t(platform::Round((long double)MapPoint(FDeviceMatrix, 0, Y).Y));
+  return ScreenPixel((long double)MapPoint(FDeviceMatrix, 0, Y).Y);
 }
 int32_t TdtpShape::ScreenLeft() const { return LocalXToScreen(0); }
 int32_t TdtpShape::ScreenTop() const { return LocalYToScreen(0); }
@@ -729,7 +785,7 @@ std::vector<platform::TPoint> TdtpShape::CreateRegion() const {
   for (const auto& c : corners) {
     TdtpFloatPoint s;
     if (!LocalToScreen(c, s)) return {};
-    pts.push_back({int32_t(platform::Round((long double)s.X)), int32_t(platform::Round((long double)s.Y))});
+    pts.push_back({ScreenPixel((long double)s.X), ScreenPixel((long double)s.Y)});
   }
   return pts;
 }
@@ -741,7 +797,7 @@ std::vector<platform::TPoint> TdtpShape::CreatePaintRegion() const {
   for (const auto& c : corners) {
     TdtpFloatPoint s;
     if (!LocalToScreen(c, s)) return {};
-    pts.push_back({int32_t(platform::Round((long double)s.X)), int32_t(platform::Round((long double)s.Y))});
+    pts.push_back({ScreenPixel((long double)s.X), ScreenPixel((long double)s.Y)});
   }
   return pts;
 }
@@ -765,8 +821,8 @@ void TdtpShape::GetScreenRect(TRect& Rect) const {
       maxY = std::max(maxY, s.Y);
     }
   }
-  Rect = {int32_t(platform::Round((long double)minX - 0.5L)), int32_t(platform::Round((long double)minY - 0.5L)),
-          int32_t(platform::Round((long double)maxX + 0.5L)), int32_t(platform::Round((long double)maxY + 0.5L))};
+  Rect = {ScreenPixel((long double)minX - 0.5L), ScreenPixel((long double)minY - 0.5L),
+          ScreenPixel((long double)maxX + 0.5L), ScreenPixel((long double)maxY + 0.5L)};
 }
 
 void TdtpShape::SnapPoint(TdtpFloatPoint& P) {

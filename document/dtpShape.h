@@ -344,6 +344,11 @@ class TdtpShape : public platform::TPersistent {
   // resolution up to the screen's that fits one bitmap, then turned into the screen rectangle
   // Meet and merged into Target at (X, Y) with the master alpha.
   void PaintTurnedDirect(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y);
+  // The same into any target: Map takes local millimetres to Target's pixels (Meet's frame),
+  // MaxDpm is the finest resolution used, Alpha the master alpha of the merge. False when
+  // nothing could be drawn.
+  bool PaintTurnedInto(const platform::TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
+                       uint32_t Alpha, const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map);
   TdtpMatrix PaintOwnScreenContent(const platform::TRect& R, TBitmap32& bmp);
 
   // --- resources (owned by their holders; the list does not own them) ---
@@ -408,6 +413,7 @@ class TdtpShape : public platform::TPersistent {
   void SetCursorId(int16_t Id) { FCursor = Id; }
   // Builds the buffer for this shape's rendering; false when the size is refused.
   bool RenderInto(TBitmap32* Target);
+  void PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target);
 
   bool FHitTestEnabled = true;
   bool FAllowResize = true;

@@ -374,12 +374,18 @@ bool TdtpShape::RecomposeChanged() {
   SetDeviceMatrix(FBufferMatrix);
   std::vector<TMergeRecord> now;
   std::vector<TdtpShape*> shapes;
+  bool direct = false;
   for (auto& c : FShapes) {
     if (!c->FVisible) continue;
     PaintChild([&] {
       c->UpdateBuffer();
       TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) return;
+      // A child drawn without a buffer of its own is not kept: the page is composed in full.
+      if (!buf || buf->Empty()) {
+        const TdtpFloatRect pb = c->GetParentPaintBounds();
+        direct = direct || (pb.Right > pb.Left && pb.Bottom > pb.Top);
+        return;
+      }
       const TdtpFloatRect pb = c->GetParentPaintBounds();
       const long double x = (long double)pb.Left * FDeviceMatrix[0][0] + FDeviceMatrix[0][2];
       const long double y = (long double)pb.Top * FDeviceMatrix[1][1] + FDeviceMatrix[1][2];
@@ -390,6 +396,7 @@ bool TdtpShape::RecomposeChanged() {
       shapes.push_back(c.get());
     });
   }
+  if (direct) return false;
   // Children kept as they were must keep their order; what went and what came is repainted.
   const std::vector<TMergeRecord>& was = FCompose->Merged;
   const std::unordered_set<TMergeRecord, TMergeRecordHash> wasSet(was.begin(), was.end()), nowSet(now.begin(), now.end());
@@ -468,7 +475,8 @@ void TdtpShape::BuildBuffer(TdtpMatrix& Matrix) {
     try {
       FBuffer->SetSize(int32_t(w), int32_t(h));
       FBufferRect = {0, 0, int32_t(w), int32_t(h)};
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+      // The bitmap reports a refused allocation with its own error, not std::bad_alloc.
       FBuffer = std::make_unique<TBitmap32>();
       Matrix = IdentityDtpMatrix();
       SetRepaintFlag(true);  // tried again at the next paint
@@ -500,6 +508,61 @@ void TdtpShape::FixGdiAlpha(TBitmap32* Bitmap, TColor32 Color) {
 void TdtpShape::ApplyFlipMirror(TBitmap32* Bitmap) {
   if (FMirrored) detail::FlipHorizontal(Bitmap);
   if (FFlipped) detail::FlipVertical(Bitmap);
+}
+
+// A child too large for a buffer of its own, inside this shape's rendering: drawn straight into
+// the part of Target it covers, at Target's resolution (this shape's device matrix), and merged
+// with its master alpha.
+void TdtpShape::PaintChildWithoutBufferInto(TdtpShape* C, TBitmap32* Target) {
+  const TdtpMatrix& m = FDeviceMatrix;
+  const TdtpFloatRect pb = C->GetParentPaintBounds();
+  if (!(pb.Right > pb.Left && pb.Bottom > pb.Top)) return;  // no area: nothing to draw
+  auto fit = [](long double V, int32_t Hi) { return int32_t(std::clamp<long double>(V, 0, Hi)); };
+  const int32_t w = Target->Width(), h = Target->Height();
+  const TRect r{fit(std::floor((long double)pb.Left * m[0][0] + m[0][2]), w),
+                fit(std::floor((long double)pb.Top * m[1][1] + m[1][2]), h),
+                fit(std::ceil((long double)pb.Right * m[0][0] + m[0][2]), w),
+                fit(std::ceil((long double)pb.Bottom * m[1][1] + m[1][2]), h)};
+  // Once drawn (or wholly outside), the child is up to date until it changes: this shape is not
+  // rendered again on every paint for its sake. Its place is looked up at each rendering.
+  if (platform::IsRectEmpty(r)) {
+    C->SetRepaintFlag(false);
+    return;
+  }
+  if (C->FDocAngle != 0 || C->IsFlippedOrMirrored()) {
+    // Drawn upright at a resolution that fits and turned into place: the child's millimetres
+    // through its place in this shape to Target's pixels.
+    if (C->PaintTurnedInto(r, Target, r.Left, r.Top, m[0][0], uint32_t(C->FMasterAlpha),
+                           [&](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+                             const TdtpFloatPoint q = C->LocalToParent(P);
+                             Out = {float((long double)q.X * m[0][0] + m[0][2]),
+                                    float((long double)q.Y * m[1][1] + m[1][2])};
+                             return true;
+                           }))
+      C->SetRepaintFlag(false);
+    return;
+  }
+  TBitmap32 part;
+  part.SetSize(r.Width(), r.Height());
+  TdtpMatrix dev{};
+  dev[0][0] = m[0][0];
+  dev[0][2] = float((long double)C->FDocLeft * m[0][0] + m[0][2] - r.Left);
+  dev[1][1] = m[1][1];
+  dev[1][2] = float((long double)C->FDocTop * m[1][1] + m[1][2] - r.Top);
+  dev[2][2] = 1;
+  const TdtpMatrix saved = C->FDeviceMatrix;
+  C->SetDeviceMatrix(dev);
+  bool drawn = false;
+  try {
+    drawn = C->RenderInto(&part);
+  } catch (...) {
+    C->SetDeviceMatrix(saved);
+    throw;
+  }
+  C->SetDeviceMatrix(saved);
+  if (!drawn) return;
+  MergeChildAt(&part, Target, r.Left, r.Top, uint32_t(C->FMasterAlpha));
+  C->SetRepaintFlag(false);
 }
 
 // Steps 4 to 7 of a render: GDI, shape, children, overlay, flip. False when the target has
@@ -540,7 +603,10 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
     PaintChild([&] {
       c->UpdateBuffer();
       TBitmap32* buf = c->FBuffer.get();
-      if (!buf || buf->Empty()) return;
+      if (!buf || buf->Empty()) {
+        PaintChildWithoutBufferInto(c.get(), Target);
+        return;
+      }
       buf->SetMasterAlpha(uint32_t(c->FMasterAlpha));
       buf->SetDrawMode(c->FMasterAlpha == 255 ? raster::dmOpaque : raster::dmBlend);
       const TdtpFloatRect pb = c->GetParentPaintBounds();
@@ -572,7 +638,18 @@ void TdtpShape::UpdateBuffer() {
   if (FDocAngle != 0) {
     const int64_t tw = platform::Ceil((long double)dpm * ((long double)FOutsetLeft + FDocWidth + FOutsetRight));
     const int64_t th = platform::Ceil((long double)dpm * ((long double)FOutsetTop + FDocHeight + FOutsetBottom));
-    if (!detail::BufferSizeAllowed(tw, th)) return;
+    if (!detail::BufferSizeAllowed(tw, th)) {
+      // Upright too large for one bitmap although the turned buffer fits (long and thin): drawn
+      // upright at a resolution that fits and turned into the buffer.
+      const TdtpMatrix into = bm;
+      if (PaintTurnedInto(FBufferRect, FBuffer.get(), 0, 0, dpm, 255,
+                          [&into](const TdtpFloatPoint& P, TdtpFloatPoint& Out) {
+                            Out = MapPoint(into, P.X, P.Y);
+                            return true;
+                          }))
+        SetRepaintFlag(false);
+      return;
+    }
     TBitmap32 tmp;
     tmp.SetSize(int32_t(tw), int32_t(th));
     // (RenderInto clears the whole of tmp first, so the fill colour at alpha 0 it would start
@@ -730,16 +807,22 @@ void TdtpShape::PaintDirect(const TRect& R, platform::TCanvas* Canvas, TBitmap32
 }
 
 void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y) {
-  if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return;
+  PaintTurnedInto(Meet, Target, X, Y, FDocument ? FDocument->ScreenDpm() : cDefaultDpm, uint32_t(FMasterAlpha),
+                  [this](const TdtpFloatPoint& P, TdtpFloatPoint& Out) { return LocalToScreen(P, Out); });
+}
+
+bool TdtpShape::PaintTurnedInto(const TRect& Meet, TBitmap32* Target, int32_t X, int32_t Y, float MaxDpm,
+                                uint32_t Alpha, const std::function<bool(const TdtpFloatPoint&, TdtpFloatPoint&)>& Map) {
+  if (!Target || platform::IsRectEmpty(Meet) || !detail::BufferSizeAllowed(Meet.Width(), Meet.Height())) return false;
   const long double fullW = (long double)FOutsetLeft + FDocWidth + FOutsetRight;
   const long double fullH = (long double)FOutsetTop + FDocHeight + FOutsetBottom;
-  if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return;
+  if (!(fullW > 0 && fullH > 0) || !std::isfinite(fullW) || !std::isfinite(fullH)) return false;
   // The screen's resolution, or less where the whole upright shape would not fit one bitmap.
   const long double side = detail::cMaxBufferSide - 2, pixels = (long double)detail::cMaxBufferPixels;
-  const long double dpm = std::min({(long double)(FDocument ? FDocument->ScreenDpm() : cDefaultDpm), side / fullW,
+  const long double dpm = std::min({(long double)MaxDpm, side / fullW,
                                     side / fullH, std::sqrt(pixels / (fullW * fullH)) * 0.999L});
   const int64_t tw = platform::Ceil(dpm * fullW), th = platform::Ceil(dpm * fullH);
-  if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return;
+  if (!(dpm > 0) || !detail::BufferSizeAllowed(tw, th)) return false;
   TBitmap32 tmp;
   tmp.SetSize(int32_t(tw), int32_t(th));
   TdtpMatrix dev{};
@@ -752,13 +835,13 @@ void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t 
   SetDeviceMatrix(dev);
   const bool drawn = RenderInto(&tmp);
   SetDeviceMatrix(saved);
-  if (!drawn) return;
+  if (!drawn) return false;
   // Pixels of tmp to local millimetres to the screen, relative to Meet (the same turn the
   // buffer's matrix gives; mirroring and flipping are in tmp already).
   TdtpFloatPoint o{}, ex{}, ey{};
-  if (!LocalToScreen({-FOutsetLeft, -FOutsetTop}, o) || !LocalToScreen({1 - FOutsetLeft, -FOutsetTop}, ex) ||
-      !LocalToScreen({-FOutsetLeft, 1 - FOutsetTop}, ey))
-    return;
+  if (!Map({-FOutsetLeft, -FOutsetTop}, o) || !Map({1 - FOutsetLeft, -FOutsetTop}, ex) ||
+      !Map({-FOutsetLeft, 1 - FOutsetTop}, ey))
+    return false;
   TdtpMatrix m{};
   m[0][0] = float((ex.X - o.X) / dpm);
   m[0][1] = float((ey.X - o.X) / dpm);
@@ -779,7 +862,8 @@ void TdtpShape::PaintTurnedDirect(const TRect& Meet, TBitmap32* Target, int32_t 
   tmp.SetOuterColor(0);
   tmp.SetStretchFilter(FDocument ? FDocument->Quality() : raster::sfLinear);
   raster::TransformBitmap(&part, &tmp, &t);
-  detail::MergeBitmapAt(&part, Target, X, Y, uint32_t(FMasterAlpha));
+  detail::MergeBitmapAt(&part, Target, X, Y, Alpha);
+  return true;
 }
 
 void TdtpShape::PaintOutput(platform::TCanvas* Canvas) {

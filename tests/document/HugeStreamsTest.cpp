@@ -270,3 +270,39 @@ TEST(HugeStreams, CapacityNeverFallsBelowTheSize) {
   m.SetCapacity(0);
   EXPECT_EQ(m.Capacity(), 0);
 }
+
+TEST(HugeStreams, AWriteFarPastTheLimitRaisesAndLeavesTheStreamAsItWas) {
+  TMemoryStream64 m;
+  const auto data = Pattern(100, 9);
+  Fill(m, data);
+  const uint8_t bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  for (int64_t pos : {std::numeric_limits<int64_t>::max() - 4, std::numeric_limits<int64_t>::max(),
+                      std::numeric_limits<int64_t>::max() - 16, int64_t(1) << 40,
+                      int64_t(std::numeric_limits<int32_t>::max()) - 15}) {
+    m.Seek(pos, platform::soFromBeginning);
+    ExpectMessage([&] { m.Write(bytes, 16); }, "Out of memory while expanding memory stream");
+    EXPECT_EQ(m.GetSize(), 100) << pos;
+  }
+  // Nothing was written anywhere: the stream holds what it held.
+  EXPECT_EQ(Contents(m), data);
+}
+
+TEST(HugeStreams, SeeksFromTheCurrentPositionOrTheEndSaturateInsteadOfWrapping) {
+  TMemoryStream64 m;
+  Fill(m, Pattern(10, 3));
+  const int64_t max = std::numeric_limits<int64_t>::max(), min = std::numeric_limits<int64_t>::min();
+  m.Seek(max - 5, platform::soFromBeginning);
+  EXPECT_EQ(m.Seek(100, platform::soFromCurrent), max);
+  EXPECT_EQ(m.Seek(max, platform::soFromCurrent), max);
+  const uint8_t one = 1;
+  ExpectMessage([&] { m.Write(&one, 1); }, "Out of memory while expanding memory stream");
+  EXPECT_EQ(m.Seek(max, platform::soFromEnd), max);
+  m.Seek(-5, platform::soFromBeginning);
+  EXPECT_EQ(m.Seek(min, platform::soFromCurrent), min);
+  EXPECT_EQ(m.Seek(min, platform::soFromEnd), min + 10);
+  uint8_t b = 0;
+  EXPECT_EQ(m.Read(&b, 1), 0);
+  EXPECT_EQ(m.Write(&one, 1), 0);
+  EXPECT_EQ(m.Seek(-10, platform::soFromEnd), 0);
+  EXPECT_EQ(Contents(m), Pattern(10, 3));
+}

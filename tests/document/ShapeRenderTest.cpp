@@ -1,6 +1,10 @@
 // Rendering of shapes into their buffers and onto canvases, checked pixel by pixel, and a page
 // of test shapes written as a PNG for a person to look at.
 #include <QImage>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -252,6 +256,198 @@ TEST_F(RenderTest, ScreenPaintingThroughTheBuffer) {
     page->GetScreenRect(r);
     EXPECT_EQ(r, (platform::TRect{0, 0, 102, 82}));
   }
+}
+
+// A shape reaching far beyond the view (a hostile file, a high zoom) still covers it: its
+// screen positions do not wrap round in 32 bits. Painted directly, no buffer involved.
+TEST_F(RenderTest, AShapeFarLargerThanTheViewIsDrawnWhereItIs) {
+  for (float dpm : {cDefaultDpm, 60.0f}) {
+    SCOPED_TRACE(dpm);
+    doc.Screen = dpm;
+    auto root = NewShape<TdtpShape>();
+    root->SetDocument(&doc);
+    root->SetDocBounds(0, 0, 100, 100);
+    root->SetSmartHitTest(false);
+    auto child = NewShape<TdtpTwoTone>();
+    TdtpTwoTone* c = child.get();
+    c->SetSmartHitTest(false);
+    root->AddShape(std::move(child));
+    // From 2 mm into the view to far right of it: the left half (red) fills the view from there.
+    c->SetDocBounds(2, 0, 2e9f, 2e9f);
+    const int edge = int(2 * dpm);
+    platform::TRect r;
+    c->GetScreenRect(r);
+    EXPECT_LE(r.Left, edge);
+    EXPECT_GT(r.Right, 1000);
+    EXPECT_GT(r.Bottom, 1000);
+    EXPECT_GT(r.Width(), 0);
+    TBitmap32 target;
+    target.SetSize(edge + 40, 30);
+    target.Clear(0xFF00FF00u);
+    {
+      detail::TBitmap32Canvas canvas(&target);
+      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
+    }
+    EXPECT_EQ(target.Pixel(edge + 20, 15) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_NE(target.Pixel(edge - 3, 15) & 0xFFFFFF, 0xFF0000u);
+    // Centred on the view: the right half (blue) covers all of it.
+    c->SetDocBounds(-1e9f, -1e9f, 2e9f, 2e9f);
+    c->GetScreenRect(r);
+    EXPECT_LT(r.Left, 0);
+    EXPECT_GT(r.Right, 1000);
+    target.Clear(0xFF00FF00u);
+    {
+      detail::TBitmap32Canvas canvas(&target);
+      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
+    }
+    EXPECT_EQ(target.Pixel(1, 1) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(target.Pixel(edge + 39, 29) & 0xFFFFFF, 0x0000FFu);
+  }
+}
+
+// A buffer the system cannot give memory for leaves the shape without one, and the view draws
+// it directly, instead of the error ending the paint. (Memory is limited for the process, which
+// the sanitizers' own allocator does not allow.)
+TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
+#if defined(KD_SANITIZED)
+  GTEST_SKIP() << "address space limits do not work with the sanitizers";
+#else
+  doc.Render = 7.5f;  // 800 mm square: 6000 x 6000 pixels (144 MB), within the buffer limit
+  TdtpTwoTone* s = Make(800, 800);
+  ASSERT_TRUE(s->NeedsBuffer());
+  TBitmap32 target;
+  target.SetSize(40, 30);
+  target.Clear(0xFF00FF00u);
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  ASSERT_GT(pages, 0);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(96) << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
+  bool painted = false;
+  std::string error;
+  try {
+    detail::TBitmap32Canvas canvas(&target);
+    painted = s->PaintToCanvas(canvas.Canvas());
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_AS, &old);
+  EXPECT_EQ(error, "");
+  EXPECT_TRUE(painted);
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_TRUE(s->Buffer()->Empty());
+  EXPECT_TRUE(s->RepaintFlag());  // tried again at the next paint
+  EXPECT_EQ(target.Pixel(20, 15) & 0xFFFFFF, 0xFF0000u);
+  // With memory to spare the next paint builds the buffer.
+  EXPECT_TRUE(s->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
+  EXPECT_EQ(s->Buffer()->Width(), 6000);
+  EXPECT_FALSE(s->RepaintFlag());
+#endif
+}
+
+// A child too large for a buffer of its own at the render resolution still shows on its page
+// (which renders through its buffer): it is drawn straight into the page's pixels, also when
+// the page later recomposes only what changed, at its master alpha, mirrored and turned.
+TEST_F(RenderTest, AChildTooLargeForABufferIsDrawnIntoItsBufferedParent) {
+  doc.Screen = 2;
+  doc.Render = 300 / 25.4f;  // 3000 mm: more than 35000 pixels, no buffer
+  auto page = NewShape<TdtpPage>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 50, 40);
+  auto big = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* b = big.get();
+  page->AddShape(std::move(big));
+  b->SetDocBounds(5, 20, 3000, 10);
+  auto small = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* s = small.get();
+  page->AddShape(std::move(small));
+  s->SetDocBounds(30, 5, 10, 5);
+  TBitmap32 target;
+  target.SetSize(120, 100);
+  auto paint = [&] {
+    target.Clear(0xFF00FF00u);
+    detail::TBitmap32Canvas canvas(&target);
+    EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+  };
+  paint();
+  ASSERT_NE(page->Buffer(), nullptr);
+  EXPECT_FALSE(page->Buffer()->Empty());
+  ASSERT_NE(b->Buffer(), nullptr);
+  EXPECT_TRUE(b->Buffer()->Empty());
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(5, 50) & 0xFFFFFF, 0xFFFFFFu);  // left of it: the page
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);  // below it
+  EXPECT_EQ(target.Pixel(65, 12) & 0xFFFFFF, 0xFF0000u);  // the small one
+  // Drawn, it is up to date: the next paint without a change renders nothing again.
+  EXPECT_FALSE(b->RepaintFlag());
+  const TBitmap32* built = page->Buffer();
+  paint();
+  EXPECT_EQ(page->Buffer(), built);
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0xFF0000u);
+  // Moved, it is drawn where it is now.
+  b->SetDocBounds(5, 25, 3000, 10);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 68) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(50, 45) & 0xFFFFFF, 0xFFFFFFu);
+  b->SetDocBounds(5, 20, 3000, 10);
+  // A sibling moves over the big one: both show where they are now.
+  s->SetDocBounds(20, 22, 10, 5);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);  // the small one's right half on top
+  EXPECT_EQ(target.Pixel(30, 50) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(90, 42) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(65, 12) & 0xFFFFFF, 0xFFFFFFu);  // where the small one was
+  // At half opacity over the white page.
+  s->SetVisible(false);
+  b->SetMasterAlpha(128);
+  paint();
+  EXPECT_TRUE(Near(target.Pixel(50, 50), 0xFFFF7F7Fu, 3)) << std::hex << target.Pixel(50, 50);
+  // Mirrored, or turned half round about its far end so that it covers the same place: drawn
+  // upright at a resolution that fits, then turned into the page; its right half shows.
+  b->SetMasterAlpha(255);
+  b->SetMirrored(true);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);
+  b->SetMirrored(false);
+  b->SetDocBoundsAngle(3005, 30, 3000, 10, 180);
+  paint();
+  EXPECT_EQ(target.Pixel(50, 50) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(30, 45) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(target.Pixel(5, 50) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(50, 65) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+// A long, thin shape turned a little: its turned buffer fits one bitmap but the upright drawing
+// it is turned from does not. It is drawn at a resolution that fits and turned into its buffer.
+TEST_F(RenderTest, ALongThinTurnedShapeIsTurnedIntoItsBufferAtAResolutionThatFits) {
+  doc.Screen = 2;
+  doc.Render = 300 / 25.4f;
+  auto page = NewShape<TdtpShape>();
+  page->SetDocument(&doc);
+  page->SetDocBounds(0, 0, 50, 40);
+  auto line = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* c = line.get();
+  page->AddShape(std::move(line));
+  c->SetDocBoundsAngle(0, 0, 1397, 4, 350);  // 16500 pixels long upright; turned 16257 x 2911
+  TBitmap32 target;
+  target.SetSize(100, 80);
+  target.Clear(0xFF00FF00u);
+  {
+    detail::TBitmap32Canvas canvas(&target);
+    EXPECT_TRUE(page->PaintToCanvas(canvas.Canvas()));
+  }
+  ASSERT_NE(c->Buffer(), nullptr);
+  EXPECT_GT(c->Buffer()->Width(), 16000);
+  EXPECT_FALSE(c->RepaintFlag());
+  // At 25 mm along, the band lies from 4.4 to 8.5 mm down.
+  EXPECT_EQ(target.Pixel(50, 13) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(target.Pixel(50, 5) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(50, 20) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(target.Pixel(90, 22) & 0xFFFFFF, 0xFF0000u);
 }
 
 namespace {

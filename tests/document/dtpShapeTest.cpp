@@ -449,6 +449,44 @@ TEST_F(ShapeTest, UndoStreamIndexIsClamped) {
   EXPECT_EQ(root->GetShapeCount(), 1);
 }
 
+TEST_F(ShapeTest, UndoingADeletionGivesTheDescendantsTheirIdsBack) {
+  // A grouped shape resized with its children, then deleted: undoing both puts the children
+  // back where they were, which needs their ids.
+  TdtpShape* g = AddBox(0, 0, 100, 100);
+  g->SetGrouped(true);
+  auto a = NewShape<TdtpShape>();
+  TdtpShape* ra = a.get();
+  g->AddShape(std::move(a));
+  ra->SetDocBounds(10, 10, 20, 20);
+  auto b = NewShape<TdtpShape>();
+  TdtpShape* rb = b.get();
+  g->AddShape(std::move(b));
+  rb->SetDocBounds(50, 50, 10, 10);
+  auto inner = NewShape<TdtpShape>();
+  TdtpShape* ri = inner.get();
+  rb->AddShape(std::move(inner));
+  const std::vector<int32_t> ids = {g->ShapeId(), ra->ShapeId(), rb->ShapeId(), ri->ShapeId()};
+  doc.Commands.clear();
+  g->SetDocBounds(0, 0, 200, 200);
+  EXPECT_EQ(ra->DocWidth(), 40.0f);
+  root->DeleteShape(root->IndexOfShape(g));
+  auto commands = std::move(doc.Commands);
+  doc.Commands.clear();
+  doc.Undo = false;
+  for (auto it = commands.rbegin(); it != commands.rend(); ++it) EXPECT_TRUE(root->ExecuteCommand(it->get()));
+  ASSERT_EQ(root->GetShapeCount(), 1);
+  TdtpShape* g2 = root->GetShape(0);
+  ASSERT_EQ(g2->GetShapeCount(), 2);
+  ASSERT_EQ(g2->GetShape(1)->GetShapeCount(), 1);
+  EXPECT_EQ(std::vector<int32_t>({g2->ShapeId(), g2->GetShape(0)->ShapeId(), g2->GetShape(1)->ShapeId(),
+                                  g2->GetShape(1)->GetShape(0)->ShapeId()}),
+            ids);
+  EXPECT_EQ(g2->DocWidth(), 100.0f);
+  EXPECT_EQ(g2->GetShape(0)->DocLeft(), 10.0f);
+  EXPECT_EQ(g2->GetShape(0)->DocWidth(), 20.0f);
+  EXPECT_EQ(g2->GetShape(1)->DocLeft(), 50.0f);
+}
+
 TEST_F(ShapeTest, UpdateBracketsAndChanges) {
   TdtpShape* s = AddBox(0, 0, 1, 1);
   int fired = 0;
@@ -531,6 +569,41 @@ TEST_F(ShapeTest, AssignCopiesThroughXml) {
   EXPECT_EQ(a->DocWidth(), 0.0f);
   EXPECT_EQ(copy->DocLeft(), 3.0f);
   EXPECT_EQ(copy->GetShapeCount(), 1);
+}
+
+TEST_F(ShapeTest, AssignFromOwnChildCopiesTheChildBeforeClearing) {
+  // A shape takes over one of its own children (or a deeper descendant): the copy is made
+  // before the clear frees the source.
+  TdtpShape* box = AddBox(5, 6, 7, 8);
+  box->SetName("inner");
+  auto g = NewShape<TdtpTestBoxShape>();
+  g->SetDocBounds(1, 2, 3, 4);
+  box->AddShape(std::move(g));
+  root->Assign(box);
+  EXPECT_EQ(root->ClassName(), "TdtpShape");
+  EXPECT_EQ(root->Name(), "inner");
+  EXPECT_EQ(root->DocLeft(), 5.0f);
+  EXPECT_EQ(root->DocHeight(), 8.0f);
+  ASSERT_EQ(root->GetShapeCount(), 1);
+  TdtpShape* c = root->GetShape(0);
+  EXPECT_EQ(c->ClassName(), "TdtpTestBoxShape");
+  EXPECT_EQ(c->DocTop(), 2.0f);
+  EXPECT_EQ(c->DocWidth(), 3.0f);
+  EXPECT_EQ(c->ParentShape(), root.get());
+
+  // A grandchild as the source.
+  auto top = NewShape<TdtpShape>();
+  auto mid = NewShape<TdtpShape>();
+  TdtpShape* midRaw = mid.get();
+  top->AddShape(std::move(mid));
+  auto leaf = NewShape<TdtpShape>();
+  leaf->SetDocBounds(4, 3, 2, 1);
+  TdtpShape* leafRaw = leaf.get();
+  midRaw->AddShape(std::move(leaf));
+  top->Assign(leafRaw);
+  EXPECT_EQ(top->GetShapeCount(), 0);
+  EXPECT_EQ(top->DocLeft(), 4.0f);
+  EXPECT_EQ(top->DocHeight(), 1.0f);
 }
 
 TEST_F(ShapeTest, PaintRectAndConversions) {
