@@ -787,6 +787,17 @@ bool TXmlNode::HasNoContent() const { return FValue.empty() && FNodes.empty() &&
 
 TXmlNode* TXmlNode::NodeAdd(std::unique_ptr<TXmlNode> ANode) {
   if (!ANode) return nullptr;
+  // A node moved in from another document belongs to this one from now on, with everything
+  // below it: it is written by this document's settings, and the other may be freed first.
+  if (ANode->FDocument != FDocument || !ANode->FNodes.empty()) {
+    std::vector<TXmlNode*> pending{ANode.get()};
+    while (!pending.empty()) {
+      TXmlNode* n = pending.back();
+      pending.pop_back();
+      n->FDocument = FDocument;
+      for (const auto& c : n->FNodes) pending.push_back(c.get());
+    }
+  }
   ANode->FParent = this;
   FNodes.push_back(std::move(ANode));
   return FNodes.back().get();
