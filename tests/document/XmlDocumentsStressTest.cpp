@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <sys/resource.h>
 #include <vector>
 
 #include "document/XmlDocumentsPriv.h"
@@ -377,3 +378,37 @@ TEST(XmlStress, KeptNodesDoNotHoldTheirSegmentsFromReuse) {
   for (const auto& n : kept.Root()->Nodes()) now += n->WriteToString();
   EXPECT_EQ(now, expected);
 }
+
+// Without the address range for node segments (a limit on the process's address space), node
+// blocks past the region come from the general allocator: documents far larger than the region
+// read, move between threads and free as always. Checked in a fresh process, before any
+// segment exists; not under the sanitizers, whose own memory needs the address space.
+#if !defined(KD_SANITIZED)
+TEST(XmlStress, WithoutTheSegmentRangeNodesComeFromTheAllocator) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto run = [] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (rlim_t(768) << 20);
+    const rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_AS, &r) != 0) std::exit(2);
+    const std::string xml = PageText(30000, 1);
+    const std::string expected = Reference(xml);
+    std::unique_ptr<TXmlDocument> doc;
+    for (int round = 0; round < 4; ++round) {
+      std::thread([&] {
+        doc.reset();
+        doc = std::make_unique<TXmlDocument>();
+        doc->ReadFromString(xml);
+      }).join();
+      if (Tree(*doc) != expected) std::exit(3);
+      if (xmlpriv::InSegments(doc->Root()->GetNode(29000))) std::exit(4);
+    }
+    doc.reset();
+    TXmlDocument again;
+    again.ReadFromString(xml);
+    std::exit(Tree(again) == expected ? 0 : 5);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+#endif
