@@ -222,18 +222,10 @@ thread_local TBufferCache gBuffers;
 // serve again.
 constinit thread_local int gFreeingDepth = 0;
 
-struct TFreeingScope {
-  TFreeingScope() { ++gFreeingDepth; }
-  ~TFreeingScope() {
-#if KD_XML_NODE_CACHE
-    if (--gFreeingDepth == 0) xmlpriv::FlushReleased();
-#else
-    --gFreeingDepth;
-#endif
-  }
-  TFreeingScope(const TFreeingScope&) = delete;
-  TFreeingScope& operator=(const TFreeingScope&) = delete;
-};
+// Children met deeper than this while freeing wait for the outermost freeing, so that a tree of
+// any depth (one built node by node may be far deeper than the reader allows) is freed within
+// the thread's stack.
+constexpr int kFreeDeferDepth = 256;
 
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
@@ -249,6 +241,34 @@ struct THeldChildren {
   }
 };
 thread_local THeldChildren gHeldChildren;
+// The deferred children, freed one subtree at a time by the outermost freeing.
+thread_local THeldChildren gDeferredChildren;
+constinit thread_local bool gFreeingDeferred = false;
+
+void FreeDeferred() noexcept {
+  if (gFreeingDeferred || gDeferredChildren.Ended) return;
+  std::vector<std::unique_ptr<TXmlNode>>& deferred = gDeferredChildren.Nodes;
+  gFreeingDeferred = true;
+  while (!deferred.empty()) {
+    std::unique_ptr<TXmlNode> child = std::move(deferred.back());
+    deferred.pop_back();
+  }
+  gFreeingDeferred = false;
+}
+
+struct TFreeingScope {
+  TFreeingScope() { ++gFreeingDepth; }
+  ~TFreeingScope() {
+    if (--gFreeingDepth == 0) {
+      FreeDeferred();
+#if KD_XML_NODE_CACHE
+      xmlpriv::FlushReleased();
+#endif
+    }
+  }
+  TFreeingScope(const TFreeingScope&) = delete;
+  TFreeingScope& operator=(const TFreeingScope&) = delete;
+};
 
 }  // namespace
 
@@ -643,6 +663,20 @@ void TXmlNode::KeepBuffers() {
 
 void TXmlNode::FreeNodes() {
   TFreeingScope scope;
+  if (gFreeingDepth > kFreeDeferDepth && !gDeferredChildren.Ended) {
+    std::vector<std::unique_ptr<TXmlNode>>& deferred = gDeferredChildren.Nodes;
+    bool room = true;
+    try {
+      deferred.reserve(deferred.size() + FNodes.size());
+    } catch (...) {
+      room = false;  // freed here after all
+    }
+    if (room) {
+      deferred.insert(deferred.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
+      FNodes.clear();
+      return;
+    }
+  }
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {

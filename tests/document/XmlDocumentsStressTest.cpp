@@ -412,3 +412,36 @@ TEST(XmlStress, WithoutTheSegmentRangeNodesComeFromTheAllocator) {
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 #endif
+
+// Trees built node by node can be nested far deeper than the reader allows: freeing them, as a
+// document, as a part taken out, or on another thread, stays within the thread's stack.
+TEST(XmlStress, TreesOfAnyDepthAreFreed) {
+  const int64_t live = TXmlNode::LiveCount();
+  auto chain = [](TXmlNode* Node, int Depth) {
+    for (int i = 0; i < Depth; ++i) {
+      Node = Node->NodeNew(i % 2 ? "Odd" : "Even");
+      if (i % 1000 == 0) Node->SetValueAsString("a value longer than a string holds in itself");
+      if (i % 5000 == 0)
+        for (int k = 0; k < 70; ++k) Node->NodeNew("Wide");  // freed through the held children
+    }
+    return Node;
+  };
+  {
+    TXmlDocument doc("Root");
+    TXmlNode* half = chain(doc.Root(), 100000);
+    chain(half, 100000);
+    // A deep part taken out and freed on its own, then the rest with the document.
+    std::unique_ptr<TXmlNode> part = doc.Root()->NodeExtract(doc.Root()->GetNode(0));
+    part.reset();
+    chain(doc.Root(), 200000);
+  }
+  EXPECT_EQ(TXmlNode::LiveCount(), live);
+  auto doc = std::make_unique<TXmlDocument>("Root");
+  chain(doc->Root(), 300000);
+  std::thread([&] { doc.reset(); }).join();
+  // A document read afterwards is whole.
+  const std::string xml = PageText(50, 2);
+  TXmlDocument again;
+  again.ReadFromString(xml);
+  EXPECT_EQ(Tree(again), Reference(xml));
+}
