@@ -379,6 +379,46 @@ TEST(XmlStress, KeptNodesDoNotHoldTheirSegmentsFromReuse) {
   EXPECT_EQ(now, expected);
 }
 
+// The same from several threads at once: blocks back in held segments pass between threads
+// while they read, and what each thread kept stays whole after the threads end.
+TEST(XmlStress, ThreadsKeepingNodesShareTheSegmentsHeld) {
+#if defined(KD_SANITIZED)
+  const int kRounds = 3, kShapes = 6000;
+#else
+  const int kRounds = 8, kShapes = 12000;
+#endif
+  std::vector<std::string> texts;
+  for (int t = 0; t < 4; ++t) texts.push_back(PageText(kShapes + 100 * t, t));
+  std::vector<std::unique_ptr<TXmlDocument>> kept(texts.size());
+  std::vector<std::string> expected(texts.size());
+  std::vector<std::thread> threads;
+  const size_t before = xmlpriv::SegmentsTaken();
+  for (size_t t = 0; t < texts.size(); ++t) {
+    threads.emplace_back([&, t] {
+      kept[t] = std::make_unique<TXmlDocument>("Kept");
+      for (int round = 0; round < kRounds; ++round) {
+        auto doc = std::make_unique<TXmlDocument>();
+        doc->ReadFromString(texts[(t + static_cast<size_t>(round)) % texts.size()]);
+        TXmlNode* root = doc->Root();
+        for (int i = round; i < root->GetNodeCount(); i += 700) {
+          expected[t] += root->GetNode(i)->WriteToString();
+          kept[t]->Root()->NodeAdd(root->NodeExtract(root->GetNode(i)));
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (size_t t = 0; t < texts.size(); ++t) {
+    std::string now;
+    for (const auto& n : kept[t]->Root()->Nodes()) now += n->WriteToString();
+    EXPECT_EQ(now, expected[t]) << t;
+  }
+  // At most some documents' worth at a time, not one per round read.
+  const size_t perDocument = static_cast<size_t>(kShapes) * 7 * sizeof(TXmlNode) / xmlpriv::kSegmentSize + 1;
+  EXPECT_LE(xmlpriv::SegmentsTaken(), before + 2 * texts.size() * perDocument + 8);
+  kept.clear();
+}
+
 // Without the address range for node segments (a limit on the process's address space), node
 // blocks past the region come from the general allocator: documents far larger than the region
 // read, move between threads and free as always. Checked in a fresh process, before any
