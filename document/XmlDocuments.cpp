@@ -6,6 +6,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "document/XmlDocumentsPriv.h"
 #if KD_XML_ASAN
@@ -221,18 +222,10 @@ thread_local TBufferCache gBuffers;
 // serve again.
 constinit thread_local int gFreeingDepth = 0;
 
-struct TFreeingScope {
-  TFreeingScope() { ++gFreeingDepth; }
-  ~TFreeingScope() {
-#if KD_XML_NODE_CACHE
-    if (--gFreeingDepth == 0) xmlpriv::FlushReleased();
-#else
-    --gFreeingDepth;
-#endif
-  }
-  TFreeingScope(const TFreeingScope&) = delete;
-  TFreeingScope& operator=(const TFreeingScope&) = delete;
-};
+// Children met deeper than this while freeing wait for the outermost freeing, so that a tree of
+// any depth (one built node by node may be far deeper than the reader allows) is freed within
+// the thread's stack.
+constexpr int kFreeDeferDepth = 256;
 
 // Children of nodes being freed, see ~TXmlNode; used as a stack by nested destructors. Trees
 // freed after the thread's stack is gone (static objects at exit) free their children directly.
@@ -248,6 +241,34 @@ struct THeldChildren {
   }
 };
 thread_local THeldChildren gHeldChildren;
+// The deferred children, freed one subtree at a time by the outermost freeing.
+thread_local THeldChildren gDeferredChildren;
+constinit thread_local bool gFreeingDeferred = false;
+
+void FreeDeferred() noexcept {
+  if (gFreeingDeferred || gDeferredChildren.Ended) return;
+  std::vector<std::unique_ptr<TXmlNode>>& deferred = gDeferredChildren.Nodes;
+  gFreeingDeferred = true;
+  while (!deferred.empty()) {
+    std::unique_ptr<TXmlNode> child = std::move(deferred.back());
+    deferred.pop_back();
+  }
+  gFreeingDeferred = false;
+}
+
+struct TFreeingScope {
+  TFreeingScope() { ++gFreeingDepth; }
+  ~TFreeingScope() {
+    if (--gFreeingDepth == 0) {
+      FreeDeferred();
+#if KD_XML_NODE_CACHE
+      xmlpriv::FlushReleased();
+#endif
+    }
+  }
+  TFreeingScope(const TFreeingScope&) = delete;
+  TFreeingScope& operator=(const TFreeingScope&) = delete;
+};
 
 }  // namespace
 
@@ -321,6 +342,13 @@ void* TakeRegionBlocks(TNodeCache& Cache) {
 struct TSegment {
   std::atomic<size_t> Out;  // blocks not back in the segment
   TSegment* NextEmpty;
+  // Blocks back while others are still out, to serve again: their chain and how many; the
+  // segment is on the list of such segments (or was, and is passed over there).
+  void* FreeHead;
+  void* FreeLast;
+  size_t FreeCount;
+  TSegment* NextPartial;
+  bool InPartial;
   bool Registered;
 };
 constexpr size_t kSegmentHeader = 64;
@@ -329,10 +357,12 @@ static_assert(sizeof(TSegment) <= kSegmentHeader && kSegmentHeader % alignof(TXm
 // Empty segments beyond this many give their pages back to the system.
 constexpr size_t kKeepEmptySegments = 48;
 
+// Guards the lists below and the free chains of the segments.
 constinit std::atomic_flag gSegmentLock;
 constinit size_t gSegmentsCarved = 0;  // segments of the range used so far
 constinit TSegment* gEmptySegments = nullptr;
 constinit size_t gEmptySegmentCount = 0;
+constinit std::atomic<TSegment*> gPartialSegments = nullptr;
 
 // The thread's segment being carved.
 struct TSegmentState {
@@ -347,11 +377,18 @@ TSegment* SegmentOf(const void* Block) {
   return reinterpret_cast<TSegment*>(base + ((reinterpret_cast<uintptr_t>(Block) - base) & ~(kSegmentSize - 1)));
 }
 
+// Under gSegmentLock.
 void PutEmptySegment(TSegment* Segment) noexcept {
-  TSpinLock lock(gSegmentLock);
+  Segment->FreeHead = Segment->FreeLast = nullptr;
+  Segment->FreeCount = 0;
   if (gEmptySegmentCount >= kKeepEmptySegments) {
-    UnpoisonKept(Segment, kSegmentSize);
-    ::madvise(Segment, kSegmentSize, MADV_DONTNEED);
+    // All but the page of the header, which the lists still reach.
+    static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    if (page > 0 && page < kSegmentSize) {
+      char* body = reinterpret_cast<char*>(Segment) + page;
+      UnpoisonKept(body, kSegmentSize - page);
+      ::madvise(body, kSegmentSize - page, MADV_DONTNEED);
+    }
   }
   Segment->NextEmpty = gEmptySegments;
   gEmptySegments = Segment;
@@ -359,8 +396,48 @@ void PutEmptySegment(TSegment* Segment) noexcept {
   PoisonKept(reinterpret_cast<char*>(Segment) + kSegmentHeader, kSegmentSize - kSegmentHeader);
 }
 
-void CountBack(TSegment* Segment, size_t N) noexcept {
-  if (N && Segment->Out.fetch_sub(N, std::memory_order_acq_rel) == N) PutEmptySegment(Segment);
+// N blocks are back in the segment, chained from Head to Last: the segment is empty now, or
+// they serve again.
+void ReturnBlocks(TSegment* Segment, void* Head, void* Last, size_t N) noexcept {
+  if (!N) return;
+  TSpinLock lock(gSegmentLock);
+  if (Segment->Out.fetch_sub(N, std::memory_order_relaxed) == N) {
+    PutEmptySegment(Segment);
+    return;
+  }
+  LinkBlock(Last, Segment->FreeHead);
+  if (!Segment->FreeHead) Segment->FreeLast = Last;
+  Segment->FreeHead = Head;
+  Segment->FreeCount += N;
+  if (!Segment->InPartial) {
+    Segment->InPartial = true;
+    Segment->NextPartial = gPartialSegments.load(std::memory_order_relaxed);
+    gPartialSegments.store(Segment, std::memory_order_relaxed);
+  }
+}
+
+// The blocks back in a segment that is not empty, for the thread's cache; one of them is
+// returned. Nullptr when no segment has any.
+void* TakePartialBlocks(TNodeCache& Cache) {
+  // A glance without the lock first; a segment missed now is found the next time.
+  if (!gPartialSegments.load(std::memory_order_relaxed)) return nullptr;
+  TSpinLock lock(gSegmentLock);
+  while (TSegment* segment = gPartialSegments.load(std::memory_order_relaxed)) {
+    gPartialSegments.store(segment->NextPartial, std::memory_order_relaxed);
+    segment->InPartial = false;
+    if (!segment->FreeCount) continue;  // emptied or taken since
+    void* first = segment->FreeHead;
+    const size_t n = segment->FreeCount;
+    segment->Out.fetch_add(n, std::memory_order_relaxed);
+    LinkBlock(segment->FreeLast, Cache.Head);
+    Cache.Head = NextBlock(first);
+    Cache.Count += n - 1;
+    segment->FreeHead = segment->FreeLast = nullptr;
+    segment->FreeCount = 0;
+    UnpoisonKept(first, sizeof(TXmlNode));
+    return first;
+  }
+  return nullptr;
 }
 
 // An empty segment, the next of the range if none is kept; nullptr when the range is used up.
@@ -385,12 +462,15 @@ TSegment* TakeSegment() {
     if (gSegmentsCarved >= kSegmentSpace / kSegmentSize) return nullptr;
     segment = reinterpret_cast<TSegment*>(gSegmentBase.load(std::memory_order_relaxed) + gSegmentsCarved++ * kSegmentSize);
     segment->Registered = false;
+    segment->InPartial = false;
   }
 #if KD_XML_ASAN
   // The leak checker is to see the blocks the nodes here point to.
   if (!segment->Registered) __lsan_register_root_region(segment, kSegmentSize);
 #endif
   segment->Registered = true;
+  segment->FreeHead = segment->FreeLast = nullptr;
+  segment->FreeCount = 0;
   segment->Out.store(kSegmentBlocks, std::memory_order_relaxed);
   return segment;
 }
@@ -399,6 +479,7 @@ TSegment* TakeSegment() {
 void* TakeSegmentBlocks(TNodeCache& Cache) {
   TSegmentState& state = gSegments;
   if (state.Left == 0) {
+    if (void* p = TakePartialBlocks(Cache)) return p;
     TSegment* segment = TakeSegment();
     if (!segment) return nullptr;
     state.Carving = segment;
@@ -436,32 +517,43 @@ void FlushReleased() noexcept {
   if (!cache.Released) return;
   const size_t n = cache.Released;
   cache.Released = 0;
-  CountBack(static_cast<TSegment*>(cache.Releasing), n);
+  ReturnBlocks(static_cast<TSegment*>(cache.Releasing), cache.ReleasedHead, cache.ReleasedLast, n);
+  cache.ReleasedHead = cache.ReleasedLast = nullptr;
 }
 
 void ReleaseSegmentBlock(void* Block) noexcept {
-  PoisonKept(Block, sizeof(TXmlNode));
   TSegment* segment = SegmentOf(Block);
   TNodeCache& cache = gNodeCache;
   if (cache.Ended) {
-    CountBack(segment, 1);
+    LinkBlock(Block, nullptr);
+    ReturnBlocks(segment, Block, Block, 1);
     return;
   }
   if (segment != cache.Releasing) {
     FlushReleased();
     cache.Releasing = segment;
   }
+  if (!cache.Released) cache.ReleasedLast = Block;
+  LinkBlock(Block, cache.ReleasedHead);
+  cache.ReleasedHead = Block;
   ++cache.Released;
 }
 
-// The thread ends: what it holds of segments is counted back.
+// The thread ends: what it holds of segments goes back, the part not carved yet too.
 void EndSegments() noexcept {
   FlushReleased();
   TSegmentState& state = gSegments;
   if (state.Left) {
     const size_t left = state.Left;
     state.Left = 0;
-    CountBack(state.Carving, left);
+    char* first = state.Next;
+    void* next = nullptr;
+    for (size_t i = left; i-- > 0;) {
+      void* block = first + i * sizeof(TXmlNode);
+      LinkBlock(block, next);
+      next = block;
+    }
+    ReturnBlocks(state.Carving, first, first + (left - 1) * sizeof(TXmlNode), left);
   }
 }
 #endif
@@ -571,6 +663,20 @@ void TXmlNode::KeepBuffers() {
 
 void TXmlNode::FreeNodes() {
   TFreeingScope scope;
+  if (gFreeingDepth > kFreeDeferDepth && !gDeferredChildren.Ended) {
+    std::vector<std::unique_ptr<TXmlNode>>& deferred = gDeferredChildren.Nodes;
+    bool room = true;
+    try {
+      deferred.reserve(deferred.size() + FNodes.size());
+    } catch (...) {
+      room = false;  // freed here after all
+    }
+    if (room) {
+      deferred.insert(deferred.end(), std::make_move_iterator(FNodes.begin()), std::make_move_iterator(FNodes.end()));
+      FNodes.clear();
+      return;
+    }
+  }
   // A long child list is given back before the children: freed last, its block would join
   // the allocator's free top and make it sweep up every small block the children just freed.
   if (FNodes.size() >= 64 && !gHeldChildren.Ended) {
@@ -787,6 +893,17 @@ bool TXmlNode::HasNoContent() const { return FValue.empty() && FNodes.empty() &&
 
 TXmlNode* TXmlNode::NodeAdd(std::unique_ptr<TXmlNode> ANode) {
   if (!ANode) return nullptr;
+  // A node moved in from another document belongs to this one from now on, with everything
+  // below it: it is written by this document's settings, and the other may be freed first.
+  if (ANode->FDocument != FDocument || !ANode->FNodes.empty()) {
+    std::vector<TXmlNode*> pending{ANode.get()};
+    while (!pending.empty()) {
+      TXmlNode* n = pending.back();
+      pending.pop_back();
+      n->FDocument = FDocument;
+      for (const auto& c : n->FNodes) pending.push_back(c.get());
+    }
+  }
   ANode->FParent = this;
   FNodes.push_back(std::move(ANode));
   return FNodes.back().get();

@@ -159,7 +159,8 @@ class TXmlNode final : public platform::TPersistent {
   virtual bool IsEmpty() const;
   virtual bool HasNoContent() const;
 
-  // Tree operations; names compare without case.
+  // Tree operations; names compare without case. NodeAdd gives the node and everything below
+  // it this node's document.
   virtual TXmlNode* NodeAdd(std::unique_ptr<TXmlNode> ANode);
   virtual TXmlNode* NodeByName(const std::string& AName) const;
   virtual void NodeDelete(int32_t Index);

@@ -71,10 +71,12 @@ struct TNodeCache {
   int64_t Live;  // node blocks handed out and not yet freed
   bool Open;     // blocks may be kept
   bool Ended;    // the thread is ending
-  // Segment blocks let go of one after another from the same segment (see below) are counted
-  // off together: the segment's start, and how many.
+  // Segment blocks let go of one after another from the same segment (see below) go back to
+  // it together: the segment's start, how many, and their chain (last: the first let go of).
   void* Releasing;
   size_t Released;
+  void* ReleasedHead;
+  void* ReleasedLast;
 };
 extern thread_local constinit TNodeCache gNodeCache;
 
@@ -95,7 +97,8 @@ inline bool InNodeRegion(const void* Block) {
 // process reserves (pages are only taken as blocks are first written). A segment counts its
 // blocks that are not back; once all are, it is empty and serves again, so that the nodes of
 // a large document come and go without the general allocator, whose free lists then grow
-// with the document and are swept ever longer.
+// with the document and are swept ever longer. Blocks back in a segment that is not empty
+// yet (some of its nodes live on) serve again before a new segment is taken.
 constexpr size_t kSegmentSize = size_t(1) << 20;
 constexpr size_t kSegmentSpace = sizeof(void*) >= 8 ? size_t(8) << 30 : size_t(256) << 20;
 // No segment lies at the address the base holds before the range exists.
@@ -137,7 +140,8 @@ inline void FreeNodeBlock(void* Block) noexcept {
     if (reinterpret_cast<uintptr_t>(Block) - reinterpret_cast<uintptr_t>(cache.Releasing) < kSegmentSize &&
         cache.Released) {
       --cache.Live;
-      PoisonKept(Block, sizeof(TXmlNode));
+      LinkBlock(Block, cache.ReleasedHead);
+      cache.ReleasedHead = Block;
       ++cache.Released;
       return;
     }
