@@ -2,6 +2,7 @@
 
 #include "document/XmlBitmaps.h"
 #include "document/XmlDocuments.h"
+#include "platform/Classes.h"
 
 namespace document {
 
@@ -41,6 +42,7 @@ TdtpExposedMetafile::TdtpExposedMetafile()
   FPen->OnChange = [this](platform::TObject* S) { StyleChanged(S); };
   FImage->OnLoadObject = [this](TdtpResource* R) { ImageLoad(R); };
   FImage->OnChange = [this](TdtpResource* R) { ImageChange(R); };
+  FImage->OnImport = [this](TdtpResource* R, const std::string& F) { ImageImport(R, F); };
 }
 
 TdtpExposedMetafile::~TdtpExposedMetafile() {
@@ -74,6 +76,20 @@ void TdtpExposedMetafile::ImageLoad(TdtpResource* Resource) {
   auto m = std::make_unique<platform::TMetafile>();
   m->LoadFromStream(Resource->Data());
   Resource->SetObject(std::move(m));
+}
+
+// Bytes that hold no metafile are refused here, where the resource can still keep the picture
+// they would replace, rather than failing at every paint.
+void TdtpExposedMetafile::ImageImport(TdtpResource* Resource, const std::string& FileName) {
+  TMapStream* data = Resource->Data();
+  platform::TFileStream f(FileName, platform::fmOpenRead | platform::fmShareDenyNone);
+  data->SetPosition(0);
+  data->CopyFrom(&f, 0);
+  data->SetSize(f.Size());
+  data->SetPosition(0);
+  platform::TMetafile check;
+  check.LoadFromStream(data);
+  data->SetPosition(0);
 }
 
 void TdtpExposedMetafile::ImageChange(TdtpResource* Resource) {

@@ -41,6 +41,7 @@ class TdtpExposedMetafile : public TdtpEffectShape {
  private:
   void ImageLoad(TdtpResource* Resource);
   void ImageChange(TdtpResource* Resource);
+  void ImageImport(TdtpResource* Resource, const std::string& FileName);
   void StyleChanged(platform::TObject* Sender);
 
   bool FOverrideBrush = false;

@@ -2,6 +2,8 @@
 // shape's PlayRecord, XML round trips with an embedded picture, an empty resource.
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -212,6 +214,57 @@ TEST_F(ExposedMetafileTest, EmptyResourceDrawsNothing) {
   b.Canvas()->FillRect(platform::TRect{0, 0, 8, 8});
   s->PaintGdi(b.Canvas());
   EXPECT_EQ(b.Canvas()->Pixel(4, 4) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+// A file that holds no metafile (damaged or empty) is refused at import with the player's
+// message: the shape keeps the picture and the name it had, also through a save and a reload,
+// and a shape without a picture stays without one and without a size.
+TEST_F(ExposedMetafileTest, ImportOfAFileWithoutAMetafileIsRefused) {
+  const std::string garbage = kdtest::TempDir() + "/garbage.emf", empty = kdtest::TempDir() + "/empty.emf";
+  kdtest::WriteFileBytes(garbage, std::vector<uint8_t>(200, 7));
+  kdtest::WriteFileBytes(empty, {});
+  auto widthOf = [](TdtpExposedMetafile* S) {
+    S->Image()->Lock();
+    auto* m = dynamic_cast<platform::TMetafile*>(S->Image()->Object());
+    const int32_t w = m ? m->Width() : -1;
+    S->Image()->Unlock();
+    return w;
+  };
+  auto message = [](const std::function<void()>& F) -> std::string {
+    try {
+      F();
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "<no exception>";
+  };
+  for (const auto& [bad, want] : {std::pair<std::string, std::string>{garbage, "Not an enhanced metafile"},
+                                  {empty, "Metafile is too short"}}) {
+    SCOPED_TRACE(bad);
+    auto s = NewShape<TdtpExposedMetafile>();
+    s->SetDocBounds(0, 0, 30, 15);
+    s->Image()->LoadFromFile(path);
+    const std::string name = s->Image()->FileName;
+    ASSERT_EQ(widthOf(s.get()), 118);
+    EXPECT_EQ(message([&] { s->Image()->LoadFromFile(bad); }), want);
+    EXPECT_EQ(s->Image()->FileName, name);
+    EXPECT_EQ(widthOf(s.get()), 118);
+    TXmlDocument xml("Shape");
+    s->SaveToXml(xml.Root());
+    TXmlDocument again;
+    again.ReadFromString(xml.WriteToString());
+    auto t = NewShape<TdtpExposedMetafile>();
+    t->LoadFromXml(again.Root());
+    EXPECT_EQ(widthOf(t.get()), 118);
+    EXPECT_FLOAT_EQ(t->DocWidth(), 30);
+
+    auto z = NewShape<TdtpExposedMetafile>();
+    z->SetDocBounds(0, 0, 0, 0);
+    EXPECT_EQ(message([&] { z->Image()->LoadFromFile(bad); }), want);
+    EXPECT_EQ(z->Image()->Data()->Size(), 0);
+    EXPECT_EQ(z->DocWidth(), 0);
+    EXPECT_EQ(widthOf(z.get()), -1);
+  }
 }
 
 }  // namespace
