@@ -260,18 +260,31 @@ void TdtpMemoShape::TextOrigin() {
     }
     if (i + 1 <= n) x0 = orig[i + 1];
   }
+  // Between the CR and the LF of a break is no place for the caret: typing there would split
+  // the line. That position joins the end of the line before, where clicks and the line keys
+  // pass it over.
+  FInsideBreak.assign(n + 1, false);
+  for (size_t i = 1; i < n; ++i)
+    if (text[i - 1] == U'\r' && text[i] == U'\n') {
+      FInsideBreak[i] = true;
+      FCaretLine[i] = FCaretLine[i - 1];
+      FCaretX[i] = FCaretX[i - 1];
+    }
 }
 
 int32_t TdtpMemoShape::CaretNavigation(int32_t Position, uint16_t Key) const {
   if (FCaretX.empty()) return Position;
   const int32_t last = int32_t(FCaretX.size()) - 1;
   const int32_t p = std::clamp(Position, 0, last);
+  auto inside = [&](int32_t Pos) {
+    return Pos >= 0 && size_t(Pos) < FInsideBreak.size() && FInsideBreak[size_t(Pos)];
+  };
   auto nearest = [&](int32_t From, int32_t To, int32_t Line) {
     int32_t best = Position;
     float bestD = 0;
     bool found = false;
     for (int32_t i = From; i <= To; ++i) {
-      if (FCaretLine[size_t(i)] != Line) continue;
+      if (FCaretLine[size_t(i)] != Line || inside(i)) continue;
       const float d = std::fabs(FCaretX[size_t(i)] - FCaretX[size_t(p)]);
       if (!found || d < bestD) {
         best = i;
@@ -285,7 +298,7 @@ int32_t TdtpMemoShape::CaretNavigation(int32_t Position, uint16_t Key) const {
     case 35: {
       int32_t q = p;
       while (q < last && FCaretLine[size_t(q + 1)] == FCaretLine[size_t(q)]) ++q;
-      return q;
+      return inside(q) ? q - 1 : q;
     }
     case 36: {
       int32_t q = p;
@@ -293,9 +306,9 @@ int32_t TdtpMemoShape::CaretNavigation(int32_t Position, uint16_t Key) const {
       return q;
     }
     case 37:
-      return Position - 1;
+      return inside(Position - 1) ? Position - 2 : Position - 1;
     case 39:
-      return Position + 1;
+      return inside(Position + 1) ? Position + 2 : Position + 1;
     case 38:
       return nearest(0, p - 1, FCaretLine[size_t(p)] - 1);
     case 40:

@@ -55,6 +55,7 @@ class TdtpMemoShape : public TdtpTextShape {
   std::vector<std::string> FLines;
   bool FWordWrap = true;
   std::vector<std::string> FWrapped;
+  std::vector<bool> FInsideBreak;  // caret positions between the CR and LF of a break
 };
 
 void InitializeDtpMemoShape();

@@ -190,10 +190,12 @@ TEST_F(MemoShapeTest, CaretTablesAndNavigationByLine) {
   EXPECT_EQ(m->CaretNavigation(2, 37), 1);
   EXPECT_EQ(m->CaretNavigation(2, 39), 3);
   EXPECT_EQ(m->CaretNavigation(2, 65), 2);
-  // Line breaks start a new line origin.
+  // Line breaks start a new line origin; the position between CR and LF belongs to the line
+  // before.
   auto b = Make("ab\r\ncd");
   b->TextOrigin();
-  EXPECT_EQ(b->CaretLine(), (std::vector<int32_t>{0, 0, 0, 1, 1, 1, 1}));
+  EXPECT_EQ(b->CaretLine(), (std::vector<int32_t>{0, 0, 0, 0, 1, 1, 1}));
+  EXPECT_NEAR(b->CaretX()[3], 32 / cDpm, 1e-4);
   EXPECT_NEAR(b->CaretX()[4], 0, 1e-4);
   EXPECT_NEAR(b->CaretX()[6], 32 / cDpm, 1e-4);
 }
@@ -223,6 +225,49 @@ TEST_F(MemoShapeTest, EditingEnterBreaksLineArrowsMoveByLine) {
   k = 27;
   m->KeyDownHook(k, 0);
   EXPECT_EQ(m->Text(), "ab\r cd");
+}
+
+// Lines given as a list are joined with CR LF. The caret never stops between the CR and the
+// LF of a break, where typed text would split the line in two: Home, Down, Left and Right
+// keys land on either side of the pair, and text typed at the start of the second line stays
+// on it, also through a save and a reload.
+TEST_F(MemoShapeTest, CaretKeysNeverStopInsideALineBreakPair) {
+  auto m = Make("");
+  m->SetLines({"ab", "cd"});
+  ASSERT_EQ(m->Text(), "ab\r\ncd\r\n");
+  doc.Shape = m.get();
+  m->StartEdit();
+  auto key = [&](uint16_t K) {
+    m->KeyDownHook(K, 0);
+    return m->CaretIndex();
+  };
+  key(38);                   // up from the end to the line "cd"
+  EXPECT_EQ(key(36), 4);     // Home: before "c", after the break
+  EXPECT_EQ(key(37), 2);     // Left: after "b", before the break
+  EXPECT_EQ(key(39), 4);     // Right: over the whole break
+  EXPECT_EQ(key(38), 0);     // Up to the start of "ab"
+  EXPECT_EQ(key(40), 4);     // Down to the start of "cd"
+  EXPECT_EQ(key(38), 0);
+  EXPECT_EQ(key(35), 2);     // End of "ab"
+  key(40);
+  EXPECT_EQ(m->CaretIndex(), 6);  // the end of "cd" is nearest to the end of "ab"
+  key(36);
+  platform::TKeyChar c = 'X';
+  m->KeyPressHook(c);
+  uint16_t k = 9;
+  m->KeyDownHook(k, 0);
+  ASSERT_FALSE(m->Editing());
+  EXPECT_EQ(m->Lines(), (Lines{"ab", "Xcd"}));
+  TXmlDocument xml("Shape");
+  m->SaveToXml(xml.Root());
+  TXmlDocument again;
+  again.ReadFromString(xml.WriteToString());
+  auto t = NewShape<TdtpMemoShape>();
+  t->SetDocument(&doc);
+  t->LoadFromXml(again.Root());
+  EXPECT_EQ(t->Text(), m->Text());
+  EXPECT_EQ(t->Lines(), (Lines{"ab", "Xcd"}));
+  EXPECT_FLOAT_EQ(t->DocHeight(), m->DocHeight());
 }
 
 TEST_F(MemoShapeTest, XmlRoundTripAndMissingWordWrap) {
