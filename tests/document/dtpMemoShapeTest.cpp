@@ -270,6 +270,41 @@ TEST_F(MemoShapeTest, CaretKeysNeverStopInsideALineBreakPair) {
   EXPECT_FLOAT_EQ(t->DocHeight(), m->DocHeight());
 }
 
+// One Backspace at the start of a line, or one Delete at the end of the line before, joins
+// the two lines also when the break is a CR LF pair.
+TEST_F(MemoShapeTest, OneKeyDeletesACrLfBreak) {
+  for (uint16_t del : {uint16_t(8), uint16_t(46)}) {
+    SCOPED_TRACE(del);
+    auto m = Make("");
+    m->SetLines({"ab", "cd"});
+    doc.Shape = m.get();
+    m->StartEdit();
+    uint16_t k = 38;
+    m->KeyDownHook(k, 0);
+    k = del == 8 ? 36 : 38;  // the start of "cd", or up to "ab"
+    m->KeyDownHook(k, 0);
+    if (del == 46) {
+      k = 35;
+      m->KeyDownHook(k, 0);
+    }
+    k = del;
+    m->KeyDownHook(k, 0);
+    EXPECT_EQ(m->CaretIndex(), 2);
+    EXPECT_EQ(m->Lines(), Lines{"abcd"});
+    k = 9;
+    m->KeyDownHook(k, 0);
+    TXmlDocument xml("Shape");
+    m->SaveToXml(xml.Root());
+    TXmlDocument again;
+    again.ReadFromString(xml.WriteToString());
+    auto t = NewShape<TdtpMemoShape>();
+    t->SetDocument(&doc);
+    t->LoadFromXml(again.Root());
+    EXPECT_EQ(t->Text(), "abcd\r\n");
+    EXPECT_EQ(t->Lines(), Lines{"abcd"});
+  }
+}
+
 TEST_F(MemoShapeTest, XmlRoundTripAndMissingWordWrap) {
   auto m = Make("alpha beta gamma delta", 60);
   TXmlDocument xml;
