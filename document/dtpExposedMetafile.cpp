@@ -87,6 +87,8 @@ void TdtpExposedMetafile::ImageImport(TdtpResource* Resource, const std::string&
   data->CopyFrom(&f, 0);
   data->SetSize(f.Size());
   data->SetPosition(0);
+  // A document names its external pictures: one damaged since does not stop it from opening.
+  if (FReadingXml) return;
   platform::TMetafile check;
   check.LoadFromStream(data);
   data->SetPosition(0);
@@ -163,7 +165,14 @@ void TdtpExposedMetafile::LoadFromXml(TXmlNode* Node) {
   TdtpEffectShape::LoadFromXml(Node);
   if (!Node) return;
   if (TXmlNode* n = Node->NodeByName("Image")) {
-    FImage->LoadFromXml(n);
+    FReadingXml = true;
+    try {
+      FImage->LoadFromXml(n);
+    } catch (...) {
+      FReadingXml = false;
+      throw;
+    }
+    FReadingXml = false;
     if (FImage->Storage == TdtpResourceStorage::External) FImage->FileName = n->ReadString("FileName", FImage->FileName);
   }
   FOverridePen = Node->ReadBool("OverridePen", false);

@@ -46,6 +46,7 @@ class TdtpExposedMetafile : public TdtpEffectShape {
 
   bool FOverrideBrush = false;
   bool FOverridePen = false;
+  bool FReadingXml = false;  // the picture comes from a stored document, not an import
   std::unique_ptr<platform::TBrush> FBrush;
   std::unique_ptr<platform::TPen> FPen;
   std::unique_ptr<TdtpResource> FImage;

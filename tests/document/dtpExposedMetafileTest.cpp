@@ -267,4 +267,24 @@ TEST_F(ExposedMetafileTest, ImportOfAFileWithoutAMetafileIsRefused) {
   }
 }
 
+// A stored document names an external picture that was damaged since: the shape still loads,
+// keeps the name and draws nothing; only an import is refused.
+TEST_F(ExposedMetafileTest, ADamagedExternalPictureDoesNotStopALoad) {
+  const std::string file = kdtest::TempDir() + "/external.emf";
+  kdtest::WriteFileBytes(file, Picture());
+  auto s = NewShape<TdtpExposedMetafile>();
+  s->SetDocBounds(0, 0, 30, 15);
+  s->Image()->Storage = TdtpResourceStorage::External;
+  s->Image()->LoadFromFile(file);
+  TXmlDocument xml("Shape");
+  s->SaveToXml(xml.Root());
+  kdtest::WriteFileBytes(file, std::vector<uint8_t>(100, 3));
+  auto t = NewShape<TdtpExposedMetafile>();
+  EXPECT_NO_THROW(t->LoadFromXml(xml.Root()));
+  EXPECT_EQ(t->Image()->FileName, s->Image()->FileName);
+  EXPECT_FLOAT_EQ(t->DocWidth(), 30);
+  EXPECT_THROW(t->Image()->LoadFromFile(file), platform::EMetafileError);
+  EXPECT_EQ(t->Image()->FileName, s->Image()->FileName);
+}
+
 }  // namespace
