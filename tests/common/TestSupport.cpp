@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,17 @@ std::string OutputDir() {
   fs::path dir = env ? fs::path(env) : fs::temp_directory_path() / "kadrilo-test-output";
   fs::create_directories(dir);
   return dir.string();
+}
+
+uint32_t FileMode(const std::string& Path) {
+  struct stat st;
+  return ::stat(Path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+int DotFileCount(const std::string& Folder) {
+  int n = 0;
+  for (auto& e : fs::directory_iterator(Folder)) n += e.path().filename().string()[0] == '.';
+  return n;
 }
 
 std::string TempDir() {

@@ -16,6 +16,12 @@ std::string TempDir();
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Permission bits of a file (0 when it does not exist).
+uint32_t FileMode(const std::string& Path);
+// Files in Folder whose names begin with a dot: what a safe save leaves behind if it fails to
+// clean up its temporary file.
+int DotFileCount(const std::string& Folder);
+
 // Path of a file in the source tree (fixtures, scripts).
 std::string SourcePath(const std::string& relative);
 

@@ -89,6 +89,18 @@ class InputTest : public ::testing::Test {
     Release(doc.get(), To);
   }
   // Draws a freehand stroke through the given screen points and ends its edit.
+  // A text-like shape holding "abc" at (20, 60) mm on the current page, hit by its box.
+  template <class T>
+  T* AddTextShape() {
+    auto t = NewShape<T>();
+    t->SetSmartHitTest(false);
+    t->SetText("abc");
+    t->SetDocPosition(20, 60);
+    T* raw = t.get();
+    doc->CurrentPage()->AddShape(std::move(t));
+    return raw;
+  }
+
   TdtpFreehandShape* DrawStroke(const std::vector<TPoint>& Pts) {
     auto f = NewShape<TdtpFreehandShape>();
     TdtpFreehandShape* raw = f.get();
@@ -561,13 +573,8 @@ TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
 // Typed text that Escape takes back leaves no undo record either.
 TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
-  auto m = NewShape<TdtpMemoShape>();
-  m->SetSmartHitTest(false);
-  m->SetText("abc");
-  m->SetDocPosition(20, 60);
-  TdtpMemoShape* memo = m.get();
-  doc->CurrentPage()->AddShape(std::move(m));
+  platform::TScopedTextMeasurer measurer(&fake);
+  TdtpMemoShape* memo = AddTextShape<TdtpMemoShape>();
   doc->ClearUndo();
   platform::TRect sr;
   memo->GetScreenRect(sr);
@@ -592,19 +599,14 @@ TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   ASSERT_GT(doc->UndoCount(), 0);
   for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) doc->Undo(doc->UndoItem(i));
   EXPECT_EQ(memo->Text(), "abc");
-  platform::SetTextMeasurer(old);
 }
 
 // Escape after typing in a memo of an opened document puts the text back and leaves the
 // document as modified as it was.
 TEST_F(InputTest, EscapeAfterTypingInAMemoKeepsTheModifiedState) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
-  auto m = NewShape<TdtpMemoShape>();
-  m->SetSmartHitTest(false);
-  m->SetText("abc");
-  m->SetDocPosition(20, 60);
-  doc->CurrentPage()->AddShape(std::move(m));
+  platform::TScopedTextMeasurer measurer(&fake);
+  AddTextShape<TdtpMemoShape>();
   const std::string file = kdtest::TempDir() + "/input_memo_escape.hsf";
   doc->SaveToFile(file);
   for (int modifiedBefore : {0, 1}) {
@@ -651,23 +653,17 @@ TEST_F(InputTest, EscapeAfterTypingInAMemoKeepsTheModifiedState) {
   doc->SaveToFile(file);
   doc->LoadFromFile(file);
   EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abcx");
-  platform::SetTextMeasurer(old);
 }
 
 // --- memo caret keys at the start of the text -------------------------------------------------
 
 TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
+  platform::TScopedTextMeasurer measurer(&fake);
   for (int key : {Qt::Key_Left, Qt::Key_Up}) {
     SCOPED_TRACE(key);
     doc->CurrentPage()->ClearShapes();
-    auto m = NewShape<TdtpMemoShape>();
-    m->SetSmartHitTest(false);
-    m->SetText("abc");
-    m->SetDocPosition(20, 60);
-    TdtpMemoShape* memo = m.get();
-    doc->CurrentPage()->AddShape(std::move(m));
+    TdtpMemoShape* memo = AddTextShape<TdtpMemoShape>();
     platform::TRect sr;
     memo->GetScreenRect(sr);
     const TPoint at{sr.Left + 2, sr.Top + 2};
@@ -683,7 +679,6 @@ TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
     EXPECT_EQ(memo->Text(), "xabc");
     guitest::Key(doc.get(), Qt::Key_Escape);
   }
-  platform::SetTextMeasurer(old);
 }
 
 // --- browsing does not edit ------------------------------------------------------------------
@@ -692,13 +687,8 @@ TEST_F(InputTest, ShiftLeftAndUpAtTheStartOfAMemoSelectNothing) {
 // in edit mode the same double click edits the text.
 TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
-  auto t = NewShape<TdtpTextShape>();
-  t->SetSmartHitTest(false);
-  t->SetText("abc");
-  t->SetDocPosition(20, 60);
-  TdtpTextShape* text = t.get();
-  doc->CurrentPage()->AddShape(std::move(t));
+  platform::TScopedTextMeasurer measurer(&fake);
+  TdtpTextShape* text = AddTextShape<TdtpTextShape>();
   doc->SetModified(false);
   platform::TRect sr;
   text->GetScreenRect(sr);
@@ -730,7 +720,6 @@ TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
   EXPECT_EQ(doc->EditedShape(), nullptr);
   EXPECT_EQ(text->Text(), "abcx");
   EXPECT_TRUE(doc->Modified());
-  platform::SetTextMeasurer(old);
 }
 
 // --- a save while a shape is edited --------------------------------------------------------
@@ -740,12 +729,8 @@ TEST_F(InputTest, BrowseModeOpensNoShapeEdit) {
 // file matches the document again. Shown for typed text, an added stroke and a new stroke.
 TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
-  auto m = NewShape<TdtpMemoShape>();
-  m->SetSmartHitTest(false);
-  m->SetText("abc");
-  m->SetDocPosition(20, 60);
-  doc->CurrentPage()->AddShape(std::move(m));
+  platform::TScopedTextMeasurer measurer(&fake);
+  AddTextShape<TdtpMemoShape>();
   DrawStroke({{100, 200}, {200, 210}, {300, 200}});
   const std::string file = kdtest::TempDir() + "/input_save_during_edit.hsf";
   doc->SaveToFile(file);
@@ -803,7 +788,6 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
     EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abc");
     EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points(), points);
   }
-  platform::SetTextMeasurer(old);
 }
 
 // --- changing the page ends an edit ----------------------------------------------------------
@@ -812,13 +796,8 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
 // what was typed and ends the edit: keys then no longer change a text on a page out of view.
 TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   platform::TFakeTextMeasurer fake;
-  platform::ITextMeasurer* old = platform::SetTextMeasurer(&fake);
-  auto m = NewShape<TdtpMemoShape>();
-  m->SetSmartHitTest(false);
-  m->SetText("abc");
-  m->SetDocPosition(20, 60);
-  TdtpMemoShape* memo = m.get();
-  doc->CurrentPage()->AddShape(std::move(m));
+  platform::TScopedTextMeasurer measurer(&fake);
+  TdtpMemoShape* memo = AddTextShape<TdtpMemoShape>();
   doc->AddPage(nullptr);
   platform::TRect sr;
   memo->GetScreenRect(sr);
@@ -857,7 +836,6 @@ TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
   guitest::Key(doc.get(), Qt::Key_F2);
   EXPECT_EQ(memo->Text(), "abcxzy");
-  platform::SetTextMeasurer(old);
 }
 
 }  // namespace

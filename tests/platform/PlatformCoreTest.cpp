@@ -324,17 +324,6 @@ std::string WithFileSizeLimit(rlim_t Limit, const std::function<std::string()>& 
   return out;
 }
 
-mode_t FileMode(const std::string& Path) {
-  struct stat st;
-  return ::stat(Path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-int DotFiles(const std::string& Folder) {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator(Folder)) n += e.path().filename().string()[0] == '.';
-  return n;
-}
-
 }  // namespace
 
 // Saving a memory stream to a file replaces the file only once the whole stream is written: a
@@ -361,12 +350,12 @@ TEST(PlatformClasses, MemoryStreamSaveToFileKeepsTheOldFileWhenWritingFails) {
   // The disk fills after 1000 bytes.
   EXPECT_EQ(WithFileSizeLimit(1000, save(keep)), "Stream write error");
   EXPECT_EQ(kdtest::ReadFileBytes(keep), old);
-  EXPECT_EQ(FileMode(keep), 0640u);
-  EXPECT_EQ(DotFiles(folder), 0);
+  EXPECT_EQ(kdtest::FileMode(keep), 0640u);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
   // Room enough: the file is replaced and keeps its permissions.
   EXPECT_EQ(WithFileSizeLimit(8000, save(keep)), "saved");
   EXPECT_EQ(kdtest::ReadFileBytes(keep), fresh);
-  EXPECT_EQ(FileMode(keep), 0640u);
+  EXPECT_EQ(kdtest::FileMode(keep), 0640u);
   EXPECT_EQ(s.GetPosition(), 123);
   // A symbolic link is followed: it stays a link, and a failed save leaves the file it names.
   const std::string link = folder + "/link.dat", real = folder + "/real/target.dat";
@@ -378,7 +367,7 @@ TEST(PlatformClasses, MemoryStreamSaveToFileKeepsTheOldFileWhenWritingFails) {
   s.SaveToFile(link);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(kdtest::ReadFileBytes(real), fresh);
-  EXPECT_EQ(DotFiles(folder) + DotFiles(folder + "/real"), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder) + kdtest::DotFileCount(folder + "/real"), 0);
   // A new file, and an empty stream.
   TMemoryStream empty;
   empty.SaveToFile(folder + "/new.dat");

@@ -236,21 +236,6 @@ TEST(RasterFormats, PagesBaseMethodsAndCornerTransparency) {
   EXPECT_TRUE(TdtpRaster::CanLoad(nullptr));
 }
 
-namespace {
-
-mode_t ModeOf(const std::string& Path) {
-  struct stat st;
-  return ::stat(Path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-int LeftoverTemporaries(const std::string& Folder) {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator(Folder)) n += e.path().filename().string()[0] == '.';
-  return n;
-}
-
-}  // namespace
-
 TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   StartUp();
   const std::string folder = Tmp("safe");
@@ -272,8 +257,8 @@ TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   w.FileName = keep;
   EXPECT_EQ(RasterMessage([&] { w.Save(&empty); }), "Bitmap is empty");
   EXPECT_EQ(kdtest::ReadFileBytes(keep), before);
-  EXPECT_EQ(ModeOf(keep), 0640u);
-  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  EXPECT_EQ(kdtest::FileMode(keep), 0640u);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
   // A save that succeeds replaces the file and keeps its permissions.
   TBitmap32 other;
   other.SetSize(4, 4);
@@ -281,7 +266,7 @@ TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   TdtpImageFiler ok;
   ok.FileName = keep;
   ok.Save(&other);
-  EXPECT_EQ(ModeOf(keep), 0640u);
+  EXPECT_EQ(kdtest::FileMode(keep), 0640u);
   EXPECT_EQ(ok.ByteCount, static_cast<int32_t>(kdtest::ReadFileBytes(keep).size()));
   TdtpImageFiler r;
   r.FileName = keep;
@@ -294,7 +279,7 @@ TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   TdtpImageFiler fresh;
   fresh.FileName = folder + "/fresh.bmp";
   fresh.Save(&src);
-  EXPECT_EQ(ModeOf(fresh.FileName), 0666u & ~mask);
+  EXPECT_EQ(kdtest::FileMode(fresh.FileName), 0666u & ~mask);
   // Through a symbolic link (relative, to another folder): the link stays a link and the file
   // it names is written; a failed save leaves that file as it was.
   const std::string real = folder + "/real/target.png";
@@ -315,8 +300,8 @@ TEST(RasterFiler, AFailedSaveKeepsTheFileThatWasThere) {
   again.Save(&other);
   EXPECT_TRUE(std::filesystem::is_symlink(folder + "/link.png"));
   EXPECT_NE(kdtest::ReadFileBytes(real), linked);
-  EXPECT_EQ(LeftoverTemporaries(folder), 0);
-  EXPECT_EQ(LeftoverTemporaries(folder + "/real"), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder + "/real"), 0);
   // A folder that does not exist: the platform's error, nothing made.
   TdtpImageFiler nowhere;
   nowhere.FileName = folder + "/missing/x.png";
@@ -406,8 +391,8 @@ TEST(RasterFiler, SafeSaveKeepsReadOnlyFilesAndWritesIntoLockedFolders) {
   // A read-only file in a writable folder is not replaced behind its owner's back.
   EXPECT_EQ(AsNobody([&] { return SaveOutcome(ro, &big); }), "Cannot create file " + ro);
   EXPECT_EQ(kdtest::ReadFileBytes(ro), before);
-  EXPECT_EQ(ModeOf(ro), 0444u);
-  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  EXPECT_EQ(kdtest::FileMode(ro), 0444u);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
   // A file of another owner that the saver may write keeps its owner, group and permissions.
   const std::string shared = folder + "/shared.png";
   ASSERT_EQ(SaveOutcome(shared, &small).rfind("saved", 0), 0u);
@@ -420,7 +405,7 @@ TEST(RasterFiler, SafeSaveKeepsReadOnlyFilesAndWritesIntoLockedFolders) {
   EXPECT_EQ(ss.st_gid, 65534u);
   EXPECT_EQ(ss.st_mode & 07777, 0664u);
   EXPECT_EQ(LoadedWidth(shared), 5);
-  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
   // A writable file in a folder where nothing can be made is written in place, once its
   // picture has been made completely; a codec that fails leaves it as it was.
   const std::vector<uint8_t> wBefore = kdtest::ReadFileBytes(w);
@@ -428,13 +413,13 @@ TEST(RasterFiler, SafeSaveKeepsReadOnlyFilesAndWritesIntoLockedFolders) {
   EXPECT_EQ(kdtest::ReadFileBytes(w), wBefore);
   EXPECT_EQ(AsNobody([&] { return SaveOutcome(w, &big); }).rfind("saved", 0), 0u);
   EXPECT_EQ(LoadedWidth(w), 5);
-  EXPECT_EQ(ModeOf(w), 0640u);
+  EXPECT_EQ(kdtest::FileMode(w), 0640u);
   // A new file there still cannot be made.
   const std::string fresh = folder + "/locked/fresh.png";
   EXPECT_EQ(AsNobody([&] { return SaveOutcome(fresh, &big); }), "Cannot create file " + fresh);
   EXPECT_FALSE(std::filesystem::exists(fresh));
   ::chmod((folder + "/locked").c_str(), 0755);
-  EXPECT_EQ(LeftoverTemporaries(folder + "/locked"), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder + "/locked"), 0);
 }
 
 TEST(RasterFiler, SafeSaveKeepsHardLinksAndLongNames) {
@@ -455,7 +440,7 @@ TEST(RasterFiler, SafeSaveKeepsHardLinksAndLongNames) {
   EXPECT_EQ(SaveOutcome(a, &big).rfind("saved", 0), 0u);
   EXPECT_EQ(LoadedWidth(b), 5);
   EXPECT_EQ(std::filesystem::hard_link_count(a), 2u);
-  EXPECT_EQ(ModeOf(b), 0604u);
+  EXPECT_EQ(kdtest::FileMode(b), 0604u);
   // A device is written to, never replaced by a file; a folder is refused.
   const std::string device = folder + "/null.png";
   ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
@@ -477,5 +462,5 @@ TEST(RasterFiler, SafeSaveKeepsHardLinksAndLongNames) {
   const std::string longName = folder + "/" + std::string(251, 'n') + ".png";
   EXPECT_EQ(SaveOutcome(longName, &big).rfind("saved", 0), 0u);
   EXPECT_EQ(LoadedWidth(longName), 5);
-  EXPECT_EQ(LeftoverTemporaries(folder), 0);
+  EXPECT_EQ(kdtest::DotFileCount(folder), 0);
 }
