@@ -660,19 +660,9 @@ void TForm1::BitBtn_Openen_onderaanClick(TObject* Sender) {
 void TForm1::BitBtnOpslaan_onderaanClick(TObject* Sender) {
   (void)Sender;
   if (!SaveDialog1->Execute()) return;
-  const std::string name = SaveDialog1->FileName();
-  TGraphic* graphic = PictureShow1->BgPicture()->Graphic();
-  // A picture opened from another format is written as a bitmap when a bitmap name was
-  // chosen; its own format under that name could not be read back.
-  if (graphic && !dynamic_cast<TBitmap*>(graphic) && LowerCase(ExtractFileExt(name)) == ".bmp") {
-    TBitmap bitmap;
-    bitmap.SetPixelFormat(pf24bit);
-    bitmap.SetSize(graphic->Width(), graphic->Height());
-    bitmap.Canvas()->Draw(0, 0, graphic);
-    bitmap.SaveToFile(name);
-    return;
-  }
-  PictureShow1->BgPicture()->SaveToFile(name);
+  // Written in the format the name's extension says, so that "Openen" reads it back; a name
+  // of a format that cannot be written raises and writes nothing.
+  PictureShow1->BgPicture()->SaveToFile(SaveDialog1->FileName());
 }
 
 void TForm1::PopupMenu2Popup(TObject* Sender) {
