@@ -479,12 +479,12 @@ TEST_F(MainFormPages, OpslaanWritesTheFormatTheNameSaysForEverySource) {
       g.SaveToFile(file);
     }
   }
-  const std::vector<std::string> targets = {"bmp", "png", "jpg", "gif", "jp2", "BMP", "PNG", "JPG", "GIF", "JP2"};
+  const std::vector<std::string> targets = {"bmp", "png", "jpg", "gif", "jp2", "BMP", "PNG", "JPG", "GIF", "JP2", "Jpeg"};
   auto magicOf = [](std::string Ext) -> std::vector<uint8_t> {
     Ext = LowerCase(Ext);
     if (Ext == "bmp") return {'B', 'M'};
     if (Ext == "png") return {0x89, 'P', 'N', 'G'};
-    if (Ext == "jpg") return {0xFF, 0xD8, 0xFF};
+    if (Ext == "jpg" || Ext == "jpeg") return {0xFF, 0xD8, 0xFF};
     if (Ext == "gif") return {'G', 'I', 'F', '8'};
     return {0, 0, 0, 0x0C, 'j', 'P', ' ', ' '};
   };
@@ -526,7 +526,7 @@ TEST_F(MainFormPages, OpslaanWritesTheFormatTheNameSaysForEverySource) {
       const std::vector<TColor> back = PixelsOf(Background());
       ASSERT_EQ(back.size(), shown.size());
       const std::string lower = LowerCase(t);
-      if (lower == "jpg" || lower == "gif") {
+      if (lower == "jpg" || lower == "jpeg" || lower == "gif") {
         // JPEG blurs the colour edges (its colour planes are stored at half size), GIF maps
         // every colour to its palette; inside the blocks both keep the colours.
         int64_t sum = 0;
