@@ -519,6 +519,7 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
   if (ItemIndex >= 0 && ItemIndex < CatalogueCount) {
     const std::string file = BaseFolder + CatalogueContentFile(ItemIndex);
     if (FileExists(file)) {
+      FDamagedPages.clear();
       try {
         dtpComponent1->LoadFromFile(file);
       } catch (const std::exception& e) {
@@ -591,17 +592,39 @@ void TForm1::kl15Click(TObject* Sender) {
   dtpComponent1->ZoomPageWidth();
 }
 
+void TForm1::TurnToPage(int32_t Index) {
+  document::TdtpPage* page = dtpComponent1->GetPage(Index);
+  try {
+    dtpComponent1->SetCurrentPageIndex(Index);
+  } catch (const std::exception& e) {
+    if (!page) throw;
+    // A page whose stored text cannot be read is shown with what could be read: refusing to
+    // turn to it would keep the user from every page behind it.
+    FDamagedPages[page] = e.what();
+    page->SetLoaded(true);
+    dtpComponent1->SetCurrentPageIndex(Index);
+  }
+  UpdatePageLabel();
+  // Reported each time it is reached, not only on the first read, so it never passes for an
+  // empty page.
+  const auto damaged = FDamagedPages.find(page);
+  if (damaged != FDamagedPages.end()) Application()->HandleException(this, Exception(damaged->second));
+}
+
 void TForm1::kl18Click(TObject* Sender) {
   (void)Sender;
-  if (dtpComponent1->CurrentPageIndex() > 0) dtpComponent1->SetCurrentPageIndex(dtpComponent1->CurrentPageIndex() - 1);
-  UpdatePageLabel();
+  if (dtpComponent1->CurrentPageIndex() > 0)
+    TurnToPage(dtpComponent1->CurrentPageIndex() - 1);
+  else
+    UpdatePageLabel();
 }
 
 void TForm1::kl19Click(TObject* Sender) {
   (void)Sender;
   if (dtpComponent1->PageCount() - 1 > dtpComponent1->CurrentPageIndex())
-    dtpComponent1->SetCurrentPageIndex(dtpComponent1->CurrentPageIndex() + 1);
-  UpdatePageLabel();
+    TurnToPage(dtpComponent1->CurrentPageIndex() + 1);
+  else
+    UpdatePageLabel();
 }
 
 void TForm1::Label16Click(TObject* Sender) {
@@ -637,19 +660,9 @@ void TForm1::BitBtn_Openen_onderaanClick(TObject* Sender) {
 void TForm1::BitBtnOpslaan_onderaanClick(TObject* Sender) {
   (void)Sender;
   if (!SaveDialog1->Execute()) return;
-  const std::string name = SaveDialog1->FileName();
-  TGraphic* graphic = PictureShow1->BgPicture()->Graphic();
-  // A picture opened from another format is written as a bitmap when a bitmap name was
-  // chosen; its own format under that name could not be read back.
-  if (graphic && !dynamic_cast<TBitmap*>(graphic) && LowerCase(ExtractFileExt(name)) == ".bmp") {
-    TBitmap bitmap;
-    bitmap.SetPixelFormat(pf24bit);
-    bitmap.SetSize(graphic->Width(), graphic->Height());
-    bitmap.Canvas()->Draw(0, 0, graphic);
-    bitmap.SaveToFile(name);
-    return;
-  }
-  PictureShow1->BgPicture()->SaveToFile(name);
+  // Written in the format the name's extension says, so that "Openen" reads it back; a name
+  // of a format that cannot be written raises and writes nothing.
+  PictureShow1->BgPicture()->SaveToFile(SaveDialog1->FileName());
 }
 
 void TForm1::PopupMenu2Popup(TObject* Sender) {

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -167,11 +169,15 @@ class TForm1 : public platform::TForm {
   void BuildStatusBar();
   void BuildGlyphs();
   void UpdatePageLabel();
+  // Turns the document to page Index, rewrites the label and reports a damaged page.
+  void TurnToPage(int32_t Index);
   void StopMovie();
   void ShowDrawingPage();
   // Puts a grabbed frame into the picture's bitmap under its canvas lock.
   void ShowGrabbedFrame(const platform::TBitmap* Frame);
 
+  // Pages of the loaded document whose stored text could not be read, with the error.
+  std::map<const document::TdtpPage*, std::string> FDamagedPages;
   std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items
   // A frame decoded on the streaming thread, waiting for the GUI thread.
   std::mutex FGrabLock;

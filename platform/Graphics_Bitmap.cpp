@@ -2,6 +2,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "platform/BmpCodec.h"
@@ -238,7 +239,26 @@ void TPicture::LoadFromFile(const std::string& FileName) {
 }
 
 void TPicture::SaveToFile(const std::string& FileName) {
-  if (FGraphic) FGraphic->SaveToFile(FileName);
+  if (!FGraphic) return;
+  // The file is read back by the class its extension names, so it is written in that class's
+  // format: a graphic of another class is converted, and a name that no class reads is refused
+  // before anything is written.
+  const std::string ext = NormalExt(ExtractFileExt(FileName));
+  TGraphicFactory factory = FindFileFormat(ext);
+  if (!factory) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  std::unique_ptr<TGraphic> target = factory();
+  if (!target) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+  const TGraphic& held = *FGraphic;
+  const TGraphic& wanted = *target;
+  if (typeid(held) == typeid(wanted)) {
+    FGraphic->SaveToFile(FileName);
+    return;
+  }
+  TBitmap flat;
+  flat.Assign(FGraphic.get());
+  flat.SetPixelFormat(pf24bit);
+  target->Assign(&flat);
+  target->SaveToFile(FileName);
 }
 
 void TPicture::TakeGraphic(std::unique_ptr<TGraphic> G) {

@@ -466,7 +466,8 @@ void TJ2KGraphic::LoadFromFile(const std::string& FileName) {
 }
 
 void TJ2KGraphic::SaveToFile(const std::string& FileName) {
-  if (!Module().LibSaveImage) return;
+  // Saying nothing would leave the user believing the picture was saved.
+  if (!Module().LibSaveImage) throw platform::EInvalidGraphic(SLibraryNotLoaded);
   SaveFileSafely(FileName, [this](const std::string& TempName, platform::TStream*) {
     std::string msg;
     SaveJ2KBitmap(TempName, msg, this);

@@ -27,6 +27,8 @@
 #include "platform/KeyState.h"
 #include "platform/Menus.h"
 #include "platform/SysUtils.h"
+#include "raster/GifGraphic.h"
+#include "raster/dtpRasterJ2K.h"
 #include "tests/app/AppSupport.h"
 #include "tests/common/TestSupport.h"
 
@@ -399,6 +401,170 @@ TEST_F(MainFormPages, OpslaanWritesAFileThatReloadsWithTheSamePixels) {
   Form->BitBtnOpslaan_onderaanClick(nullptr);
   EXPECT_EQ(Asked.back(), "save SaveDialog1");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()), 3);
+}
+
+namespace {
+
+// A bitmap of W x H in four blocks of the given colours ($00BBGGRR).
+std::unique_ptr<TBitmap> Blocks(int32_t W, int32_t H, const TColor (&Colours)[4]) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(pf24bit);
+  b->SetSize(W, H);
+  for (int q = 0; q < 4; ++q) {
+    b->Canvas()->Brush()->SetColor(Colours[q]);
+    b->Canvas()->FillRect({(q % 2) * W / 2, (q / 2) * H / 2, (q % 2 + 1) * W / 2, (q / 2 + 1) * H / 2});
+  }
+  return b;
+}
+
+// Every pixel of a graphic as drawn, row by row.
+std::vector<TColor> PixelsOf(TGraphic* G) {
+  TBitmap b;
+  b.SetPixelFormat(pf24bit);
+  b.SetSize(G->Width(), G->Height());
+  b.Canvas()->Draw(0, 0, G);
+  std::vector<TColor> p;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    const uint8_t* row = static_cast<const uint8_t*>(b.ScanLine(y));
+    for (int32_t x = 0; x < b.Width(); ++x) p.push_back(TColor(RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x])));
+  }
+  return p;
+}
+
+int ChannelDiff(TColor A, TColor B) {
+  return std::max({std::abs(int(GetRValue(A)) - int(GetRValue(B))), std::abs(int(GetGValue(A)) - int(GetGValue(B))),
+                   std::abs(int(GetBValue(A)) - int(GetBValue(B)))});
+}
+
+}  // namespace
+
+// Whatever the picture was opened from, "Opslaan" writes the format the name's extension says,
+// in either case, and "Openen" reads every such file back; a name no format reads is refused
+// with a message and nothing written.
+TEST_F(MainFormPages, OpslaanWritesTheFormatTheNameSaysForEverySource) {
+  ShowForm();
+  Form->Notebook1->SetActivePage("Afbeelding");
+  struct TSource {
+    std::string Ext;
+    int32_t W, H;
+    TColor Colours[4];
+  };
+  std::vector<TSource> sources = {
+      {"bmp", 40, 30, {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF}},
+      {"png", 42, 31, {0xCC00CC, 0x336699, 0x000000, 0xFFFFFF}},
+      {"jpg", 44, 32, {0x0099FF, 0x993300, 0x66CC33, 0xCCCCCC}},
+      {"gif", 46, 33, {0x00CC00, 0xCC0033, 0x3333FF, 0x99FFFF}},
+  };
+  if (raster::JasperLibraryBound()) sources.push_back({"jp2", 48, 34, {0x6633CC, 0x00FFCC, 0xFF9900, 0x333333}});
+  for (const TSource& s : sources) {
+    const std::string file = Folder + "bron." + s.Ext;
+    auto b = Blocks(s.W, s.H, s.Colours);
+    if (s.Ext == "bmp") {
+      b->SaveToFile(file);
+    } else if (s.Ext == "png" || s.Ext == "jpg") {
+      QImage img(s.W, s.H, QImage::Format_RGB32);
+      for (int32_t y = 0; y < s.H; ++y)
+        for (int32_t x = 0; x < s.W; ++x) {
+          const TColor c = b->Canvas()->Pixel(x, y);
+          img.setPixel(x, y, qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
+        }
+      ASSERT_TRUE(img.save(QString::fromStdString(file), s.Ext == "png" ? "PNG" : "JPEG", 100));
+    } else if (s.Ext == "gif") {
+      raster::TGifGraphic g;
+      g.Assign(b.get());
+      g.SaveToFile(file);
+    } else {
+      raster::TJ2KGraphic g;
+      g.Assign(b.get());
+      g.SaveToFile(file);
+    }
+  }
+  const std::vector<std::string> targets = {"bmp", "png", "jpg", "gif", "jp2", "BMP", "PNG", "JPG", "GIF", "JP2", "Jpeg"};
+  auto magicOf = [](std::string Ext) -> std::vector<uint8_t> {
+    Ext = LowerCase(Ext);
+    if (Ext == "bmp") return {'B', 'M'};
+    if (Ext == "png") return {0x89, 'P', 'N', 'G'};
+    if (Ext == "jpg" || Ext == "jpeg") return {0xFF, 0xD8, 0xFF};
+    if (Ext == "gif") return {'G', 'I', 'F', '8'};
+    return {0, 0, 0, 0x0C, 'j', 'P', ' ', ' '};
+  };
+  int saved = 0;
+  for (const TSource& s : sources) {
+    const std::string source = Folder + "bron." + s.Ext;
+    Messages.clear();
+    Answer = {source};
+    ClickOn(Form->BitBtn_Openen_onderaan);
+    ASSERT_EQ(Messages, std::vector<std::string>({source}));
+    ASSERT_NE(Background(), nullptr);
+    ASSERT_EQ(Background()->Width(), s.W);
+    const std::vector<TColor> shown = PixelsOf(Background());
+    EXPECT_LE(ChannelDiff(shown[size_t(s.W / 4)], s.Colours[0]), s.Ext == "jpg" ? 8 : 0) << s.Ext;
+    // One save and read-back; a failed assertion ends only this pair.
+    auto roundTrip = [&](const std::string& t) {
+      // Each save starts from the picture as opened.
+      Messages.clear();
+      Answer = {source};
+      ClickOn(Form->BitBtn_Openen_onderaan);
+      const std::string target = Folder + "van-" + s.Ext + "." + t;
+      Messages.clear();
+      Answer = {target};
+      ClickOn(Form->BitBtnOpslaan_onderaan);
+      EXPECT_TRUE(Messages.empty()) << Messages.front();
+      ASSERT_TRUE(FileExists(target));
+      ++saved;
+      const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(target), magic = magicOf(t);
+      ASSERT_GE(bytes.size(), magic.size());
+      EXPECT_TRUE(std::equal(magic.begin(), magic.end(), bytes.begin()));
+      // Read back through "Openen".
+      Messages.clear();
+      Answer = {target};
+      ClickOn(Form->BitBtn_Openen_onderaan);
+      ASSERT_EQ(Messages, std::vector<std::string>({target}));
+      ASSERT_NE(Background(), nullptr);
+      ASSERT_EQ(Background()->Width(), s.W);
+      ASSERT_EQ(Background()->Height(), s.H);
+      const std::vector<TColor> back = PixelsOf(Background());
+      ASSERT_EQ(back.size(), shown.size());
+      const std::string lower = LowerCase(t);
+      if (lower == "jpg" || lower == "jpeg" || lower == "gif") {
+        // JPEG blurs the colour edges (its colour planes are stored at half size), GIF maps
+        // every colour to its palette; inside the blocks both keep the colours.
+        int64_t sum = 0;
+        for (size_t i = 0; i < back.size(); ++i) sum += ChannelDiff(back[i], shown[i]);
+        EXPECT_LE(sum / int64_t(back.size()), lower == "gif" ? 8 : 16);
+        for (int q = 0; q < 4; ++q) {
+          const size_t at = size_t(((q / 2) * 2 + 1) * s.H / 4) * size_t(s.W) + size_t(((q % 2) * 2 + 1) * s.W / 4);
+          EXPECT_LE(ChannelDiff(back[at], shown[at]), lower == "gif" ? 26 : 12) << q;
+        }
+      } else {
+        for (size_t i = 0; i < back.size(); ++i)
+          ASSERT_EQ(back[i], shown[i]) << "pixel " << i % size_t(s.W) << "," << i / size_t(s.W);
+      }
+    };
+    for (const std::string& t : targets) {
+      SCOPED_TRACE(s.Ext + " saved as ." + t);
+      roundTrip(t);
+    }
+  }
+  EXPECT_EQ(saved, int(sources.size() * targets.size()));
+  // A name of no picture format: the message says so, nothing is written, the picture stays.
+  Messages.clear();
+  Answer = {Folder + "bild.xyz"};
+  ClickOn(Form->BitBtnOpslaan_onderaan);
+  EXPECT_EQ(Messages, std::vector<std::string>({"Unknown picture file extension (.xyz)."}));
+  EXPECT_FALSE(FileExists(Folder + "bild.xyz"));
+  EXPECT_NE(Background(), nullptr);
+  // A name without extension gets the dialog's, a bitmap.
+  Messages.clear();
+  Answer = {Folder + "bild"};
+  ClickOn(Form->BitBtnOpslaan_onderaan);
+  EXPECT_TRUE(Messages.empty());
+  ASSERT_TRUE(FileExists(Folder + "bild.bmp"));
+  EXPECT_EQ(kdtest::ReadFileBytes(Folder + "bild.bmp")[0], 'B');
+  ++saved;
+  // Only the sources and the saved files are in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()),
+            std::ptrdiff_t(sources.size()) + saved);
 }
 
 TEST_F(MainFormPages, AddListsTheChosenFilesInReverseOrder) {

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "platform/Graphics.h"
@@ -454,8 +455,26 @@ TEST(Picture, RegistryPicksTheGraphicByExtension) {
   q.Assign(&p);
   ASSERT_NE(dynamic_cast<TFakeGraphic*>(q.Graphic()), nullptr);
   EXPECT_NE(q.Graphic(), p.Graphic());
+  // Saved in the format its name says: its own under its own extension, converted under
+  // another's, so that every file reads back.
+  p.SaveToFile(dir + "/b.XYZ");
+  EXPECT_EQ(kdtest::ReadFileBytes(dir + "/b.XYZ"), std::vector<uint8_t>{42});
+  p.SaveToFile(dir + "/b.bmp");
+  TPicture asBitmap;
+  asBitmap.LoadFromFile(dir + "/b.bmp");
+  ASSERT_NE(dynamic_cast<TBitmap*>(asBitmap.Graphic()), nullptr);
+  EXPECT_EQ(asBitmap.Width(), 3);
+  EXPECT_EQ(asBitmap.Bitmap()->Canvas()->Pixel(2, 1), clRed);
   UnregisterFileFormat("xyz");
   EXPECT_FALSE(FindFileFormat("xyz"));
+  // A name no class reads is refused before anything is written.
+  try {
+    asBitmap.SaveToFile(dir + "/c.xyz");
+    FAIL();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message, "Unknown picture file extension (.xyz)");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/c.xyz"));
   // Bitmaps save and load by extension.
   auto w = White(2, 2);
   TPicture bp;

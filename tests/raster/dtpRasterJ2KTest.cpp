@@ -116,6 +116,16 @@ TEST(J2K, AbsenceTolerated) {
   TJ2KGraphic g;
   g.LoadFromFile(path);  // silently nothing
   EXPECT_TRUE(g.Empty());
+  // A save cannot pass for done: it says why and writes nothing.
+  g.SetPixelFormat(platform::pf24bit);
+  g.SetSize(2, 2);
+  try {
+    g.SaveToFile(path + ".saved.jp2");
+    ADD_FAILURE();
+  } catch (const platform::EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message, "Library for image format not loaded");
+  }
+  EXPECT_FALSE(std::filesystem::exists(path + ".saved.jp2"));
 }
 
 TEST(J2K, RoundTripThroughOpenJpeg) {
