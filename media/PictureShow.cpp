@@ -327,6 +327,17 @@ void TCustomPictureShow::Prepare() {
   }
   FProgress = FReverse ? 100 : 0;
   DoStart(FPic.get(), FBgBitmap.get());
+  // The starting frame, from what OnStart left: setting Progress to where it already is
+  // composes nothing, and Media would show whatever it held before.
+  {
+    std::lock_guard<std::recursive_mutex> L(FLock);
+    FMedia->Canvas()->Draw(0, 0, FBgBitmap.get());
+    if (FProgress == 100) FMedia->Canvas()->Draw(0, 0, FPic.get());
+    FMedia->Canvas()->Release();
+    FPic->Canvas()->Release();
+    FBgBitmap->Canvas()->Release();
+  }
+  InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
 }
 
 void TCustomPictureShow::UpdateFrame() {
