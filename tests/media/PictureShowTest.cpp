@@ -361,6 +361,36 @@ TEST(PictureShow, ThreadedRunsWithEveryDelay) {
   }
 }
 
+// A picture without columns or rows still runs its threaded transition to the end: every
+// frame releases the worker, also when there is nothing to repaint.
+TEST(PictureShow, ThreadedPictureWithoutAreaEnds) {
+  for (auto [W, H] : {std::pair{0, 0}, std::pair{0, 12}, std::pair{12, 0}}) {
+    SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+    platform::TForm Form(nullptr);
+    Form.SetBounds(0, 0, 200, 200);
+    TPictureShow S(&Form);
+    S.SetParent(&Form);
+    S.SetAutoSize(false);
+    S.SetDelay(1);
+    S.SetStep(25);
+    S.SetStyle(5);
+    Form.Show();
+    QCoreApplication::processEvents();
+    TBitmap B;
+    B.SetSize(W, H);
+    S.Picture()->SetGraphic(&B);
+    Events E;
+    E.Hook(S);
+    S.Execute();
+    PumpUntilIdle(S);
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(S.Progress(), 100);
+    EXPECT_EQ(E.Seen, (std::vector<int>{25, 50, 75, 100}));
+    EXPECT_EQ(E.Complete, 1);
+    EXPECT_EQ(E.Stop, 1);
+  }
+}
+
 // Frames are composed on the worker; progress and completion are reported on the GUI thread.
 TEST(PictureShow, WorkerComposesAndGuiReports) {
   const std::thread::id Gui = std::this_thread::get_id();
