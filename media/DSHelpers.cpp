@@ -178,6 +178,12 @@ bool TMediaType::DataStored(const TPersistent* Ancestor) const {
   return !(ancestor && ancestor->IsEqual(*this));
 }
 
+void TMediaType::DefineProperties(TFiler* Filer) {
+  Filer->DefineBinaryProperty(
+      "data", [this](TStream* S) { ReadData(*S); }, [this](TStream* S) { WriteData(*S); },
+      DataStored(Filer->Ancestor()));
+}
+
 void TMediaType::ReadData(TStream& Stream) {
   uint8_t raw[AM_MEDIA_TYPE_SIZE];
   Stream.ReadBuffer(raw, AM_MEDIA_TYPE_SIZE);

@@ -99,6 +99,10 @@ class TMediaType : public platform::TPersistent {
   void ReadData(platform::TStream& Stream);
   void WriteData(platform::TStream& Stream) const;
 
+ protected:
+  // The binary property "data" (ReadData, WriteData), left out when DataStored says so.
+  void DefineProperties(platform::TFiler* Filer) override;
+
  private:
   platform::AM_MEDIA_TYPE FMediaType;
 };

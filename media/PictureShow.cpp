@@ -327,6 +327,17 @@ void TCustomPictureShow::Prepare() {
   }
   FProgress = FReverse ? 100 : 0;
   DoStart(FPic.get(), FBgBitmap.get());
+  // The starting frame, from what OnStart left: setting Progress to where it already is
+  // composes nothing, and Media would show whatever it held before.
+  {
+    std::lock_guard<std::recursive_mutex> L(FLock);
+    FMedia->Canvas()->Draw(0, 0, FBgBitmap.get());
+    if (FProgress == 100) FMedia->Canvas()->Draw(0, 0, FPic.get());
+    FMedia->Canvas()->Release();
+    FPic->Canvas()->Release();
+    FBgBitmap->Canvas()->Release();
+  }
+  InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
 }
 
 void TCustomPictureShow::UpdateFrame() {
@@ -437,14 +448,22 @@ bool TCustomPictureShow::DoStep(TAnimateThread& Thread, uint16_t S) {
 }
 
 void TCustomPictureShow::FramePosted(uint64_t Generation) {
-  if (!FBusy || FPicWidth <= 0) return;
+  // The worker of this run waits for every frame it posts, so however the report ends (a
+  // picture without area has nothing to repaint, a handler may raise), it is released after.
+  struct TRelease {
+    TCustomPictureShow* Owner;
+    ~TRelease() {
+      if (!Owner) return;
+      Owner->FFramePending = false;
+      Owner->FFrameEvent.Set();
+    }
+  } Release{FThread && Generation == FThreadGeneration ? this : nullptr};
+  if (!FBusy) return;
   InvalidateFrame(TRect{0, 0, FPicWidth, FPicHeight});
-  if (!FThread || Generation != FThreadGeneration) return;  // a frame of a stopped run
+  if (!Release.Owner) return;  // a frame of a stopped run
   // The worker waits until OnProgress has run, so handlers read this frame's Progress.
   Update();
   DoProgress();
-  FFramePending = false;
-  FFrameEvent.Set();
 }
 
 void TCustomPictureShow::ThreadPosted(uint64_t Generation) {

@@ -34,11 +34,11 @@ bool EffectReferencePath() { return GReference.load(std::memory_order_relaxed); 
 // counting at x when its exact crossing of the row lies at or left of x. Crossings are found
 // in exact integer arithmetic, so only the rows and columns of the picture are visited.
 bool PolygonSpans(const std::vector<platform::TPoint>& Points, int32_t W, int32_t H,
-                  std::vector<TRect>& Out) {
+                  std::vector<TRect>& Out, int32_t Limit) {
   Out.clear();
-  constexpr int32_t kWindow = 1 << 15;
+  Limit = std::min(Limit, kExactScanLimit);  // products of two differences stay within 2^62
   for (const platform::TPoint& p : Points)
-    if (p.X < -kWindow || p.X > kWindow || p.Y < -kWindow || p.Y > kWindow) return false;
+    if (p.X < -Limit || p.X > Limit || p.Y < -Limit || p.Y > Limit) return false;
   if (Points.size() < 3 || W <= 0 || H <= 0) return true;
   struct TEdge {
     int32_t Top, Bottom;
@@ -432,6 +432,16 @@ class TClip {
       for (const TRect& R : FSpans) Mark(R.Left, R.Top, R.Right, R.Bottom);
       return;
     }
+    // Farther out the region would build its rows over the polygon's whole reach (a shape
+    // grown over a long, thin picture spans tens of thousands of them) and cut it at its
+    // window: the picture's own rows are scanned instead, exactly, both ways of drawing.
+    const bool Far = std::any_of(Points.begin(), Points.end(), [](const TPoint& p) {
+      return std::max(std::abs(int64_t(p.X)), std::abs(int64_t(p.Y))) > kRegionScanLimit;
+    });
+    if (Far && PolygonSpans(Points, FD->Width(), FD->Height(), FSpans, kExactScanLimit)) {
+      for (const TRect& R : FSpans) Add(R);
+      return;
+    }
     Add(TRegion::Polygon(Points, platform::WINDING));
   }
   // Copies of Shape moved by (i * PX, j * PY) for i from 0 to NX and j from 0 to NY.
@@ -719,16 +729,20 @@ std::vector<TPoint> RotatePoints(std::vector<TPoint> Pts, TPoint C, double Angle
   return Pts;
 }
 
-void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
-                uint8_t Progress) {
+std::vector<TPoint> RotationalPoints(int32_t Style, const TRect& R, uint16_t Step,
+                                     uint8_t Progress) {
   const auto [W, H, w, h, extra] = EffectSizes(R, Step, Progress);
   (void)extra;
   const TPoint C{W / 2, H / 2};
   // Half-sizes grow with w and h so that the shorter one reaches the half-diagonal at 100:
   // only then does the shape cover the picture at every angle, and the covered part grows
-  // all the way instead of filling at 50 and losing corners as it turns on.
+  // all the way instead of filling at 50 and losing corners as it turns on. On a long, thin
+  // picture they reach far beyond it; the cap, still far beyond any picture, keeps the points
+  // where the polygon scan is exact.
   const double k = std::min(W, H) > 0 ? std::hypot(double(W), double(H)) / std::min(W, H) : 0;
-  const int32_t a = int32_t(std::ceil(w * k / 2)), b = int32_t(std::ceil(h * k / 2));
+  constexpr double kMaxHalf = 1 << 27;
+  const int32_t a = int32_t(std::min(std::ceil(w * k / 2), kMaxHalf));
+  const int32_t b = int32_t(std::min(std::ceil(h * k / 2), kMaxHalf));
   std::vector<TPoint> Pts;
   if (Style == 149) {
     Pts = {{C.X - a, C.Y - b}, {C.X + a, C.Y - b}, {C.X + a, C.Y + b}, {C.X - a, C.Y + b}};
@@ -740,8 +754,13 @@ void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t 
                      C.Y + int32_t(platform::Round(f * b * std::sin(t)))});
     }
   }
+  return RotatePoints(Pts, C, Progress * M_PI / 50);
+}
+
+void Rotational(int32_t Style, TBitmap* D, TBitmap* P, const TRect& R, uint16_t Step,
+                uint8_t Progress) {
   TClip Rgn(D, P);
-  Rgn.AddPolygon(RotatePoints(Pts, C, Progress * M_PI / 50));
+  Rgn.AddPolygon(RotationalPoints(Style, R, Step, Progress));
   Rgn.Draw();
 }
 
@@ -1169,6 +1188,11 @@ const TEffect Table[EffectCount] = {
 }  // namespace
 
 void SetEffectRandSeed(uint32_t Seed) { RandSeed() = Seed; }
+
+std::vector<TPoint> RotationalPolygon(int32_t Style, const TRect& R, uint16_t Step,
+                                      uint8_t Progress) {
+  return RotationalPoints(Style, R, Step, Progress);
+}
 
 const TEffect& Effects(int32_t Index) {
   if (Index < 0 || Index >= EffectCount)

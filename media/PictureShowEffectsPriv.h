@@ -14,11 +14,19 @@ namespace media {
 void SetEffectReferencePath(bool Value);
 bool EffectReferencePath();
 
+// Within +-2^15 the polygon region and the scan below give the same pixels; the scan's integer
+// arithmetic is exact up to +-2^30.
+constexpr int32_t kRegionScanLimit = 1 << 15;
+constexpr int32_t kExactScanLimit = 1 << 30;
+
 // The pixels of the nonzero-winding polygon region of Points that lie in (0, 0, W, H), as
 // one-row rectangles, top to bottom; the same pixels as the region gives, without scanning the
-// rows outside. False (Out empty) when a point lies beyond +-2^18, where the region first cuts
-// the polygon.
+// rows outside. False (Out empty) when a point lies beyond +-Limit.
 bool PolygonSpans(const std::vector<platform::TPoint>& Points, int32_t W, int32_t H,
-                  std::vector<platform::TRect>& Out);
+                  std::vector<platform::TRect>& Out, int32_t Limit = kRegionScanLimit);
+
+// The polygon of one frame of the rotational rectangle (Style 149) or star (150).
+std::vector<platform::TPoint> RotationalPolygon(int32_t Style, const platform::TRect& R,
+                                                uint16_t Step, uint8_t Progress);
 
 }  // namespace media

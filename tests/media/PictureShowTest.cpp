@@ -122,6 +122,7 @@ TEST(PictureShow, ManualProgressShowsSnapshotThenPicture) {
   ASSERT_TRUE(S.Busy());
   EXPECT_EQ(E.Start, 1);
   EXPECT_EQ(S.Progress(), 0);
+  EXPECT_EQ(At(S, 5, 5), platform::clBlue);  // the starting frame, before Progress changes
   S.SetProgress(50);
   EXPECT_EQ(At(S, 5, 5), platform::clRed);
   EXPECT_EQ(At(S, 30, 5), platform::clBlue);  // the snapshot of the former screen
@@ -145,6 +146,12 @@ TEST(PictureShow, ManualProgressShowsSnapshotThenPicture) {
   EXPECT_EQ(S.Progress(), 100);
   S.Clear();
   EXPECT_TRUE(S.Media()->Empty());
+  S.SetReverse(true);
+  S.Execute();  // Reverse starts on the whole picture
+  EXPECT_EQ(At(S, 5, 5), platform::clRed);
+  EXPECT_EQ(At(S, 39, 29), platform::clLime);
+  S.SetProgress(100);
+  EXPECT_EQ(E.Progress, 3);
 }
 
 TEST(PictureShow, LoopInCallerRunsToTheEnd) {
@@ -313,6 +320,34 @@ TEST(PictureShow, ThreadedRunsWithEveryDelay) {
     ASSERT_FALSE(E.Seen.empty());
     EXPECT_EQ(E.Seen.back(), 100);
     EXPECT_EQ(At(S, 39, 29), platform::clLime);
+  }
+}
+
+// A picture without columns or rows still runs its threaded transition to the end: every
+// frame releases the worker, also when there is nothing to repaint.
+TEST(PictureShow, ThreadedPictureWithoutAreaEnds) {
+  for (auto [W, H] : {std::pair{0, 0}, std::pair{0, 12}, std::pair{12, 0}}) {
+    SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+    platform::TForm Form(nullptr);
+    Form.SetBounds(0, 0, 200, 200);
+    TPictureShow S(&Form);
+    S.SetParent(&Form);
+    S.SetAutoSize(false);
+    S.SetDelay(1);
+    S.SetStep(25);
+    Form.Show();
+    QCoreApplication::processEvents();
+    TBitmap B;
+    B.SetSize(W, H);
+    S.Picture()->SetGraphic(&B);
+    Events E;
+    E.Hook(S);
+    S.Execute();
+    PumpUntilIdle(S);
+    EXPECT_FALSE(S.Busy());
+    EXPECT_EQ(E.Seen, (std::vector<int>{25, 50, 75, 100}));
+    EXPECT_EQ(E.Complete, 1);
+    EXPECT_EQ(E.Stop, 1);
   }
 }
 
