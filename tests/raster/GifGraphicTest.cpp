@@ -104,6 +104,46 @@ void MakeImage(TGifGraphic& gif, int w, int h, int colors, const Bytes& data, bo
   f->Data = data;
 }
 
+// FILE with the pixel data of every frame cut again into sub-blocks of the lengths in CUTS (cycled).
+Bytes Recut(const Bytes& file, const std::vector<int>& cuts) {
+  Bytes out(file.begin(), file.begin() + 13);
+  size_t p = 13;
+  if (file[10] & 0x80) p += 3u << ((file[10] & 7) + 1);
+  out.insert(out.end(), file.begin() + 13, file.begin() + p);
+  auto blocks = [&](bool recut) {
+    Bytes data;
+    while (file.at(p) != 0) {
+      const size_t n = file[p];
+      data.insert(data.end(), file.begin() + p + 1, file.begin() + p + 1 + n);
+      if (!recut) out.insert(out.end(), file.begin() + p, file.begin() + p + 1 + n);
+      p += 1 + n;
+    }
+    ++p;
+    for (size_t i = 0, k = 0; recut && i < data.size(); ++k) {
+      const size_t n = std::min<size_t>(cuts[k % cuts.size()], data.size() - i);
+      out.push_back(static_cast<uint8_t>(n));
+      out.insert(out.end(), data.begin() + i, data.begin() + i + n);
+      i += n;
+    }
+    out.push_back(0);
+  };
+  while (file.at(p) != ';') {
+    if (file[p] == '!') {
+      out.insert(out.end(), file.begin() + p, file.begin() + p + 2);
+      p += 2;
+      blocks(false);
+    } else {
+      size_t e = p + 10;
+      if (file[p + 9] & 0x80) e += 3u << ((file[p + 9] & 7) + 1);
+      out.insert(out.end(), file.begin() + p, file.begin() + e + 1);  // with the code size
+      p = e + 1;
+      blocks(true);
+    }
+  }
+  out.push_back(';');
+  return out;
+}
+
 }  // namespace
 
 TEST(GifGraphic, DecodesImageMagickFilesPixelExact) {
@@ -150,7 +190,8 @@ TEST(GifGraphic, LzwRoundTrips) {
     int w, h, colors, runs;
     bool interlaced;
   } cases[] = {{1, 1, 2, 1, false},     {300, 200, 256, 1, false}, {300, 200, 256, 1, true}, {513, 77, 4, 3, false},
-               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false}};
+               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false},
+               {40, 30, 4, 1, false},     {40, 30, 16, 1, false},    {40, 30, 256, 1, true}};
   for (const Case& c : cases) {
     TGifGraphic gif;
     const Bytes data = RandomIndices(size_t(c.w) * c.h, c.colors, c.w * 31 + c.h, c.runs);
@@ -161,6 +202,13 @@ TEST(GifGraphic, LzwRoundTrips) {
     ASSERT_EQ(back.Count(), 1);
     EXPECT_EQ(back.Images(0)->Data, data) << c.w << "x" << c.h;
     EXPECT_EQ(back.Images(0)->Interlaced(), c.interlaced);
+    // Short sub-blocks: a code of 9 or more bits may span three of them.
+    for (const std::vector<int>& cuts : {std::vector<int>{1}, {2}, {3}, {7}, {1, 1, 2, 255, 1, 3}}) {
+      TGifGraphic recut;
+      LoadBytes(recut, Recut(file, cuts));
+      ASSERT_EQ(recut.Count(), 1);
+      EXPECT_EQ(recut.Images(0)->Data, data) << c.w << "x" << c.h << " cut " << cuts.size() << "/" << cuts[0];
+    }
     const std::string f = Tmp("rt.gif");
     kdtest::WriteFileBytes(f, file);
     ExpectMatchesMagick(f, back);
