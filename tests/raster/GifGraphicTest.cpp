@@ -1704,6 +1704,21 @@ TEST(GifGraphic, CroppingKeepsTheOnlyFrameOfABlankPicture) {
   ASSERT_EQ(back.Count(), 1);
   EXPECT_EQ(back.Width(), 4);
   EXPECT_EQ(back.Images(0)->Pixels32(), std::vector<uint32_t>(4, 0u));
+  // A blank frame that carries the looping block keeps the picture looping.
+  TGifGraphic loop;
+  MakeAnimation(loop, {{0, 4, 0, 1, 1}, {0, 4, 3, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 0, 1, 1}});
+  loop.Images(1)->GraphicControlExtension()->SetTransparentColorIndex(3);
+  loop.Images(1)->GraphicControlExtension()->SetTransparent(true);
+  auto l = std::make_unique<TGIFAppExtNSLoop>(loop.Images(1));
+  l->Loops = 0;
+  loop.Images(1)->AddExtension(std::move(l));
+  ASSERT_EQ(loop.Loops(), 0);
+  loop.Optimize(1, rmNone, dmNearest, 8);
+  EXPECT_EQ(loop.Loops(), 0);
+  TGifGraphic loopBack;
+  LoadBytes(loopBack, SaveBytes(loop));
+  EXPECT_EQ(loopBack.Loops(), 0);
+  EXPECT_GE(loopBack.Count(), 3);
 }
 
 // Optimizing never takes away the last frame, also when it is empty: every option leaves a
