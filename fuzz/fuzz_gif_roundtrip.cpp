@@ -39,6 +39,7 @@ std::vector<uint8_t> Recut(const std::vector<uint8_t>& file, const std::vector<s
     std::vector<uint8_t> data;
     while (file.at(p) != 0) {
       const size_t n = file[p];
+      if (p + 1 + n > file.size()) std::abort();
       data.insert(data.end(), file.begin() + static_cast<std::ptrdiff_t>(p + 1),
                   file.begin() + static_cast<std::ptrdiff_t>(p + 1 + n));
       if (!recut)
@@ -58,10 +59,15 @@ std::vector<uint8_t> Recut(const std::vector<uint8_t>& file, const std::vector<s
   };
   while (file.at(p) != ';') {
     if (file[p] == '!') {
+      // Introducer and label, then what the writer puts before any sub-blocks: the whole
+      // graphic control block, a text block's fixed part, an application block's identifier.
+      const uint8_t label = file.at(p + 1);
+      const size_t fixed = label == 0xF9 ? 6 : label == 0x01 ? 13 : label == 0xFF ? 12 : 0;
+      if (p + 2 + fixed > file.size()) std::abort();
       out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(p),
-                 file.begin() + static_cast<std::ptrdiff_t>(p + 2));
-      p += 2;
-      blocks(false);
+                 file.begin() + static_cast<std::ptrdiff_t>(p + 2 + fixed));
+      p += 2 + fixed;
+      if (label != 0xF9) blocks(false);
     } else {
       size_t e = p + 10;
       if (file[p + 9] & 0x80) e += size_t{3} << ((file[p + 9] & 7) + 1);
