@@ -105,48 +105,19 @@ void MakeImage(TGifGraphic& gif, int w, int h, int colors, const Bytes& data, bo
   f->Data = data;
 }
 
-// FILE with the pixel data of every frame cut again into sub-blocks of the lengths in CUTS (cycled).
+// FILE, one frame after a global table and no extensions, with its pixel data cut again into
+// sub-blocks of the lengths in CUTS (cycled).
 Bytes Recut(const Bytes& file, const std::vector<int>& cuts) {
-  Bytes out(file.begin(), file.begin() + 13);
-  size_t p = 13;
-  if (file[10] & 0x80) p += 3u << ((file[10] & 7) + 1);
-  out.insert(out.end(), file.begin() + 13, file.begin() + p);
-  auto blocks = [&](bool recut) {
-    Bytes data;
-    while (file.at(p) != 0) {
-      const size_t n = file[p];
-      EXPECT_LE(p + 1 + n, file.size());
-      data.insert(data.end(), file.begin() + p + 1, file.begin() + p + 1 + n);
-      if (!recut) out.insert(out.end(), file.begin() + p, file.begin() + p + 1 + n);
-      p += 1 + n;
-    }
-    ++p;
-    for (size_t i = 0, k = 0; recut && i < data.size(); ++k) {
-      const size_t n = std::min<size_t>(cuts[k % cuts.size()], data.size() - i);
-      out.push_back(static_cast<uint8_t>(n));
-      out.insert(out.end(), data.begin() + i, data.begin() + i + n);
-      i += n;
-    }
-    out.push_back(0);
-  };
-  while (file.at(p) != ';') {
-    if (file[p] == '!') {
-      // Introducer and label, then what the writer puts before any sub-blocks: the whole
-      // graphic control block, a text block's fixed part, an application block's identifier.
-      const uint8_t label = file.at(p + 1);
-      const size_t fixed = label == 0xF9 ? 6 : label == 0x01 ? 13 : label == 0xFF ? 12 : 0;
-      out.insert(out.end(), file.begin() + p, file.begin() + p + 2 + fixed);
-      p += 2 + fixed;
-      if (label != 0xF9) blocks(false);
-    } else {
-      size_t e = p + 10;
-      if (file[p + 9] & 0x80) e += 3u << ((file[p + 9] & 7) + 1);
-      out.insert(out.end(), file.begin() + p, file.begin() + e + 1);  // with the code size
-      p = e + 1;
-      blocks(true);
-    }
+  const size_t start = 13 + (3u << ((file[10] & 7) + 1)) + 11;  // past the code size
+  Bytes out(file.begin(), file.begin() + start), data;
+  for (size_t p = start; file.at(p) != 0; p += 1 + file[p]) data.insert(data.end(), &file[p + 1], &file[p + 1] + file[p]);
+  for (size_t i = 0, k = 0; i < data.size(); ++k) {
+    const size_t n = std::min<size_t>(cuts[k % cuts.size()], data.size() - i);
+    out.push_back(static_cast<uint8_t>(n));
+    out.insert(out.end(), data.begin() + i, data.begin() + i + n);
+    i += n;
   }
-  out.push_back(';');
+  out.insert(out.end(), {0, ';'});
   return out;
 }
 
