@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <typeinfo>
 
 #include "platform/Dialogs.h"
@@ -126,9 +127,15 @@ void TStoreStream::LoadCache() {
       Recount();
       throw;
     }
-    FCache->SetPosition(0);
     Stamp();
   }
+  FCache->SetPosition(FPosition);
+  Recount();
+}
+
+void TStoreStream::DropCache() {
+  if (FCache) FPosition = FCache->GetPosition();
+  FCache.reset();
   Recount();
 }
 
@@ -162,9 +169,20 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
-  if (!FCache && Offset == 0) return Origin == platform::soFromEnd ? FSize : 0;
-  EnsureCache();
-  return FCache->Seek(Offset, Origin);
+  if (FCache) return FCache->Seek(Offset, Origin);
+  // The same arithmetic as the cache's, on the kept position and the stored size.
+  auto add = [](int64_t Base, int64_t Delta) {
+    int64_t r;
+    if (!__builtin_add_overflow(Base, Delta, &r)) return r;
+    return Delta > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  };
+  switch (Origin) {
+    case platform::soFromBeginning: FPosition = Offset; break;
+    case platform::soFromCurrent: FPosition = add(FPosition, Offset); break;
+    case platform::soFromEnd: FPosition = add(FSize, Offset); break;
+    default: break;
+  }
+  return FPosition;
 }
 
 void TStoreStream::SetSize(int64_t NewSize) {
@@ -180,6 +198,7 @@ void TStoreStream::Clear() {
   const bool hadBytes = FSize != 0 || FOffset != 0 || FCache != nullptr;
   if (hadBytes && FOwner) FOwner->CheckWritable();
   FCache.reset();
+  FPosition = 0;
   Recount();
   FModified = false;
   if (FOwner) FOwner->SpaceRemove(FOffset, FSize);
@@ -219,6 +238,7 @@ void TStoreStream::LoadFromStream(platform::TStream* Source) {
   FOffset = 0;
   FSize = 0;
   FCache.reset();
+  FPosition = 0;
   Recount();
   FModified = false;
   const int64_t size = std::max<int64_t>(Source->GetSize(), 0);
@@ -298,8 +318,7 @@ void TStoreStream::Flush() {
     Changed();
     FModified = false;
   }
-  FCache.reset();
-  Recount();
+  DropCache();
   DoChange();
 }
 
@@ -320,6 +339,7 @@ void TStoreStream::ReadEntry(TStream64* Source, int64_t FileSize) {
   FOffset = offset;
   FSize = size;
   FCache.reset();
+  FPosition = 0;
   Recount();
   FModified = false;
 }

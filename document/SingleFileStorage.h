@@ -46,8 +46,7 @@ class TStoreStream : public TStream64 {
 
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
-  // Without a cache, Seek(0, soFromEnd) gives the stored size and Seek(0, other) gives 0,
-  // without loading anything.
+  // Without a cache a seek only moves the kept position, without loading anything.
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
   void SetSize(int64_t NewSize) override;
 
@@ -85,6 +84,8 @@ class TStoreStream : public TStream64 {
   friend class TSingleStorage;
   void EnsureCache();
   void LoadCache();
+  // Frees the cache, keeping its position.
+  void DropCache();
   void Stamp();
   // Brings the owner's total of cache bytes up to date with this cache's size.
   void Recount();
@@ -100,6 +101,8 @@ class TStoreStream : public TStream64 {
   std::string FName;
   int64_t FOffset = 0;
   int64_t FSize = 0;
+  // The position while no cache is held: kept across loading and dropping the cache.
+  int64_t FPosition = 0;
   int64_t FCounted = 0;  // cache bytes included in the owner's total
   mutable std::string FStoredName;  // FName in windows-1252, for the directory
   mutable std::string FStoredNameOf;

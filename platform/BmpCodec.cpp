@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -338,12 +339,68 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
   return img;
 }
 
+namespace {
+
+// The least a file needs from its start by its headers: the info header, bit masks, colour table
+// and, uncompressed, the pixel rows behind the data offset. IH holds N bytes of the info header.
+int64_t LeastFileSize(const uint8_t* Fh, const uint8_t* Ih, size_t N) {
+  if (N < 4) return 0;
+  const uint32_t ihSize = U32(Ih);
+  int64_t width, height;
+  uint32_t bpp, compression = BI_RGB, clrUsed = 0;
+  size_t entrySize = 4;
+  if (ihSize == 12 && N >= 12) {
+    width = U16(Ih + 4);
+    height = U16(Ih + 6);
+    bpp = U16(Ih + 10);
+    entrySize = 3;
+  } else if (ihSize >= 40 && N >= 36) {
+    width = I32(Ih + 4);
+    height = std::abs(int64_t{I32(Ih + 8)});
+    bpp = U16(Ih + 14);
+    compression = U32(Ih + 16);
+    clrUsed = U32(Ih + 32);
+  } else {
+    return 0;
+  }
+  if (width <= 0 || height <= 0 || bpp == 0 || bpp > 32) return 0;
+  int64_t afterHeader = static_cast<int64_t>(kFileHeaderSize) + ihSize;
+  if (ihSize == 40 && compression == BI_BITFIELDS) afterHeader += 12;
+  if (ihSize == 40 && compression == BI_ALPHABITFIELDS) afterHeader += 16;
+  int64_t least = afterHeader;
+  const int64_t offBits = U32(Fh + 10);
+  if (bpp <= 8) {
+    const int64_t most = int64_t{1} << bpp;
+    const int64_t entries = clrUsed == 0 || entrySize == 3 ? most : std::min<int64_t>(clrUsed, most);
+    least = afterHeader + entries * static_cast<int64_t>(entrySize);
+    if (offBits >= afterHeader) least = std::min(least, offBits);  // a short table before the pixels
+  }
+  if (compression == BI_RGB || compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
+    // Sizes past any file size need no exact count.
+    const int64_t stride = ((width * bpp + 31) / 32) * 4;
+    const int64_t rows = stride > 0 && height > (int64_t{1} << 40) / stride ? int64_t{1} << 40 : stride * height;
+    least = std::max(least, offBits + rows);
+  }
+  return least;
+}
+
+}  // namespace
+
 TBmpImage ReadBmp(TStream* Stream, const TBmpLimits& Limits) {
   uint8_t fh[kFileHeaderSize];
   if (Stream->Read(fh, sizeof fh) != static_cast<int32_t>(sizeof fh)) Fail("the file is too short");
   if (fh[0] != 'B' || fh[1] != 'M') Fail("the file does not start with \"BM\"");
   int64_t remaining = Stream->GetSize() - Stream->GetPosition();
   int64_t declared = static_cast<int64_t>(U32(fh + 2)) - static_cast<int64_t>(kFileHeaderSize);
+  if (declared >= 12 && declared < remaining) {
+    // A stated size too small for what the headers describe is wrong: the rest of the stream
+    // is taken, as for a size of 0.
+    uint8_t ih[40];
+    const int32_t n = Stream->Read(ih, static_cast<int32_t>(std::min<int64_t>(sizeof ih, remaining)));
+    Stream->Seek(-std::max(n, 0), soFromCurrent);
+    if (LeastFileSize(fh, ih, static_cast<size_t>(std::max(n, 0))) > declared + static_cast<int64_t>(kFileHeaderSize))
+      declared = remaining;
+  }
   int64_t take = (declared >= 12 && declared <= remaining) ? declared : remaining;
   if (take + static_cast<int64_t>(kFileHeaderSize) > Limits.MaxFileBytes) Fail("the file is too large");
   if (take < 12) Fail("the file is too short");

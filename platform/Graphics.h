@@ -262,6 +262,10 @@ class TCanvas : public TPersistent {
   // Physical page size and offsets for printer canvases (0 for other devices).
   void SetPhysicalPage(int32_t Width, int32_t Height, int32_t OffsetX, int32_t OffsetY);
 
+  // Expires when the canvas is destroyed: a holder that may outlive the canvas tells from it
+  // whether the canvas is still there without touching it.
+  std::weak_ptr<const void> Lifetime() const { return FLifetime; }
+
  private:
   friend class TBitmap;
   QImage* DeviceImage() const;
@@ -281,6 +285,7 @@ class TCanvas : public TPersistent {
   TCopyMode FCopyMode = cmSrcCopy;
   TPoint FPenPos;
   std::unique_ptr<TCanvasState> FState;
+  std::shared_ptr<const void> FLifetime = std::make_shared<char>(0);
 };
 
 // Shrinks R by one pixel per frame line, drawing each line's top and left in TopColor and its

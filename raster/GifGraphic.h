@@ -546,7 +546,10 @@ class TGIFPainter : public platform::TObject {
   bool FLoopSeen = false;
   int64_t FOldTime = 0, FOldDelay = 0;
   bool FInTick = false;
-  const void* FCanvasHandle = nullptr;  // the destination's device, taken under goValidateCanvas
+  // Taken under goValidateCanvas: the destination's device, and a token that expires with the
+  // destination canvas, so a freed destination is noticed without being read.
+  const void* FCanvasHandle = nullptr;
+  std::weak_ptr<const void> FCanvasLifetime;
 };
 
 // The clipboard format "GIF Image" (0 before InitializeGifGraphic).

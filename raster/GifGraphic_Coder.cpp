@@ -63,7 +63,8 @@ struct TLZWDecoder {
       Fresh = false;
       return ClearCode;
     }
-    if (CurBit + CodeSize >= LastBit) [[unlikely]] {
+    // Short sub-blocks: one code may span several of them.
+    while (CurBit + CodeSize > LastBit) [[unlikely]] {
       if (!Refill()) return -1;
     }
     const int32_t i = CurBit >> 3;

@@ -271,7 +271,10 @@ void TGIFPainter::Fire(const platform::TNotifyEvent& Event) {
 }
 
 void TGIFPainter::StartRun() {
-  if (DrawOptions & goValidateCanvas) FCanvasHandle = Canvas->Device();
+  if (DrawOptions & goValidateCanvas) {
+    FCanvasHandle = Canvas->Device();
+    FCanvasLifetime = Canvas->Lifetime();
+  }
   ActiveImage = 0;
   Fire(OnPaintStart);
   FStarted = false;
@@ -329,7 +332,7 @@ int32_t TGIFPainter::ComputeWait() {
 bool TGIFPainter::CanvasValid() const {
   if (!(DrawOptions & goValidateCanvas)) return true;
   // The destination went away or was bound to another device since the animation started.
-  return FCanvasHandle && Canvas->Device() == FCanvasHandle;
+  return FCanvasHandle && !FCanvasLifetime.expired() && Canvas->Device() == FCanvasHandle;
 }
 
 void TGIFPainter::ScheduleNext() {

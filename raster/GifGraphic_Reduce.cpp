@@ -728,14 +728,14 @@ void TGifGraphic::Optimize(uint8_t Options, TColorReduction AColorReduction, TDi
         const TGIFGraphicControlExtension* before = i > 0 ? FImages[i - 1]->GraphicControlExtension() : nullptr;
         if (disposal == 3 || (before && (before->Disposal() == 2 || before->Disposal() == 3))) continue;
         // Its time goes to the frame before it, which stays on screen that much longer. The
-        // first frame has none to give it to, it may carry the looping extension, and a
-        // picture needs one frame at least.
+        // first frame has none to give it to, and a picture needs one frame at least. A frame
+        // that carries the looping extension stays, or the picture would stop looping.
         const int32_t delay = f->GraphicControlExtension()->Delay();
         TGIFSubImage* prev = i > 0 ? FImages[i - 1].get() : nullptr;
         bool loops = false;
         for (int32_t k = 0; k < f->ExtensionCount(); ++k)
           loops = loops || dynamic_cast<TGIFAppExtNSLoop*>(f->Extensions(k)) != nullptr;
-        if (!prev && (delay > 0 || loops || Count() == 1)) continue;
+        if (loops || (!prev && (delay > 0 || Count() == 1))) continue;
         TGIFGraphicControlExtension* pg = prev ? prev->GraphicControlExtension() : nullptr;
         if (pg && pg->Delay() + delay > 0xFFFF) continue;
         if (prev && delay > 0) {

@@ -50,10 +50,9 @@ constexpr int kTooShort = -101;
 
 // Largest number of 8 x 8 blocks (over all components) that one byte of entropy-coded data
 // can stand for. Huffman coding spends at least one bit on every block. Arithmetic coding has
-// no such floor (a flat 16000 x 16000 image codes in about 200 bytes), so it is held to a cap
-// that keeps a small file from large allocations.
+// no such floor (a blank page codes in a few bytes), so its allocation is bounded by the pixel
+// limit alone.
 constexpr int64_t kHuffmanBlocksPerByte = 8;
-constexpr int64_t kArithmeticBlocksPerByte = 4096;
 
 struct TErrorMgr {
   jpeg_error_mgr Pub;
@@ -206,8 +205,7 @@ int DecodeJpeg(const uint8_t* Data, size_t Size, const TDecodeOptions& Opt, TDec
   for (int c = 0; c < cinfo.num_components; ++c)
     blocks += static_cast<int64_t>(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
   Out.DataBytes = static_cast<int64_t>(cinfo.src->bytes_in_buffer);
-  int64_t perByte = cinfo.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
-  if (blocks > (Out.DataBytes + 1) * perByte) {
+  if (!cinfo.arith_code && blocks > (Out.DataBytes + 1) * kHuffmanBlocksPerByte) {
     Out.Width = static_cast<int32_t>(cinfo.image_width);
     Out.Height = static_cast<int32_t>(cinfo.image_height);
     jpeg_destroy_decompress(&cinfo);

@@ -882,18 +882,20 @@ int TPngGraphic::TransparencyMode() const {
     // A tRNS too short to hold the sample names no colour to leave out.
     case 0: return trns && trns->DataSize >= 2 ? 1 : 0;
     case 2: return trns && trns->DataSize >= 6 ? 1 : 0;
-    case 3: {
-      if (!trns) return 0;
-      // Binary transparency leaves out the colour of an entry of value 0; values below 255
-      // without such an entry have no colour to leave out and are blended instead, so no
-      // opaque pixel that happens to hold colour 0 disappears.
-      bool zero = false;
-      for (uint32_t i = 0; i < trns->DataSize && i < 256 && !zero; ++i) zero = trns->PaletteValues[i] == 0;
-      return trns->BitTransparency && zero ? 1 : 2;
-    }
+    // Each palette pixel takes the value of its own index: a colour key would also leave out
+    // opaque entries that share the colour of a transparent one.
+    case 3: return trns ? 2 : 0;
     case 4: case 6: return 2;
     default: return 0;
   }
+}
+
+bool TPngGraphic::HasPaletteKey() const {
+  auto* trns = FindChunk<TChunktRNS>();
+  if (Header()->ColorType != 3 || !trns || !trns->BitTransparency) return false;
+  for (uint32_t i = 0; i < trns->DataSize && i < 256; ++i)
+    if (trns->PaletteValues[i] == 0) return true;
+  return false;
 }
 
 bool TPngGraphic::GetTransparent() const { return TransparencyMode() != 0; }
@@ -1072,7 +1074,8 @@ void TPngGraphic::AssignTo(platform::TPersistent* Dest) const {
         }
       }
     }
-    if (HeaderPresent() && TransparencyMode() == 1) {
+    // A bitmap holds no alpha: a palette image hands on the colour of its entry of value 0.
+    if (HeaderPresent() && (TransparencyMode() == 1 || HasPaletteKey())) {
       b->SetTransparentMode(platform::tmFixed);
       b->SetTransparentColor(platform::ColorToRGB(TransparentColor()));
       b->SetTransparent(true);
@@ -1211,13 +1214,10 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
       } else if (mode == 1) {
         d[x] = rgb == tc ? 0 : 0xFF000000u | rgb;
       } else {
+        // An alpha plane's or a palette entry's value (255 for entries without one), with the
+        // colour kept straight: a save writes these components back as they are.
         uint32_t a = alpha ? alpha[x] : (trns ? trns->PaletteValues[idx] : 255);
-        // Blended over the opaque black the raster format starts from.
-        uint32_t r = (((rgb >> 16) & 0xFF) * a + 255) >> 8;
-        uint32_t g = (((rgb >> 8) & 0xFF) * a + 255) >> 8;
-        uint32_t bl = ((rgb & 0xFF) * a + 255) >> 8;
-        // An alpha plane's or a palette entry's value (255 for entries without one).
-        d[x] = (a << 24) | (r << 16) | (g << 8) | bl;
+        d[x] = (a << 24) | rgb;
       }
     }
   }

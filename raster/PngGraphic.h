@@ -335,6 +335,7 @@ class TPngGraphic : public platform::TGraphic {
   void ResetGamma();
   void AssignFromBitmap(const platform::TBitmap* Bitmap);
   int TransparencyMode() const;  // 0 none, 1 binary, 2 partial
+  bool HasPaletteKey() const;
   std::vector<std::unique_ptr<TChunk>> FChunks;
   uint32_t FMaxIdatSize = 65535;
 };

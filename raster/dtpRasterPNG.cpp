@@ -18,8 +18,7 @@ void TdtpPngFormat::LoadFromStream(platform::TStream* Stream, TBitmap32* Bitmap,
   png.LoadFromStream(Stream);
   Bitmap->SetSize(png.Width(), png.Height());
   if (Bitmap->Empty()) return;
-  // Drawn over opaque black with the top byte flipped: drawn pixels opaque, left-out pixels 0,
-  // alpha-channel pixels blended over black and given their own alpha.
+  // Left-out pixels 0, others their own alpha over their straight colour.
   png.RenderARGB(Bitmap->Bits());
   Bitmap->Changed();
 }

@@ -474,6 +474,38 @@ TEST(SingleFileStorage, CacheTrimming) {
   Write(s, "S3", Pattern(10, 9));
   EXPECT_FALSE(s.Find("S2")->Cached());
   EXPECT_TRUE(s.Find("S1")->Cached());
+
+  // The position holds across loading and dropping the cache: a seek to the end before any
+  // access appends, and so does writing on after a trim has flushed the writer.
+  const std::string path = kdtest::TempDir() + "/position.hsf";
+  const Bytes first = Pattern(800, 21), second = Pattern(100, 22), other = Pattern(900, 23);
+  {
+    auto a = std::make_unique<TSingleStorage>();
+    a->SetFileName(path);
+    Write(*a, "abc", {'a', 'b', 'c'});
+    Write(*a, "W", {});
+    Write(*a, "R", other);
+  }
+  {
+    auto a = std::make_unique<TSingleStorage>();
+    a->SetFileName(path);
+    a->SetCacheLimit(1000);
+    TStoreStream* abc = a->Find("abc");
+    ASSERT_FALSE(abc->Cached());
+    EXPECT_EQ(abc->Seek(0, platform::soFromEnd), 3);
+    abc->WriteBuffer("XYZ", 3);
+    TStoreStream* w = a->Find("W");
+    w->WriteBuffer(first.data(), 800);
+    a->Find("R")->ReadBuffer(&b, 1);  // 800 + 900 cached: the writer is flushed and dropped
+    EXPECT_FALSE(w->Cached());
+    EXPECT_EQ(w->GetPosition(), 800);
+    w->WriteBuffer(second.data(), 100);
+  }
+  TSingleStorage back;
+  back.SetFileName(path);
+  Bytes whole = first;
+  whole.insert(whole.end(), second.begin(), second.end());
+  ExpectStreams(back, {{"abc", {'a', 'b', 'c', 'X', 'Y', 'Z'}}, {"W", whole}, {"R", other}});
 }
 
 // A random sequence of operations, reopening the archive from its file after every one and

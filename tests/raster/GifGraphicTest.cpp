@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,6 +105,22 @@ void MakeImage(TGifGraphic& gif, int w, int h, int colors, const Bytes& data, bo
   f->Data = data;
 }
 
+// FILE, one frame after a global table and no extensions, with its pixel data cut again into
+// sub-blocks of the lengths in CUTS (cycled).
+Bytes Recut(const Bytes& file, const std::vector<int>& cuts) {
+  const size_t start = 13 + (3u << ((file[10] & 7) + 1)) + 11;  // past the code size
+  Bytes out(file.begin(), file.begin() + start), data;
+  for (size_t p = start; file.at(p) != 0; p += 1 + file[p]) data.insert(data.end(), &file[p + 1], &file[p + 1] + file[p]);
+  for (size_t i = 0, k = 0; i < data.size(); ++k) {
+    const size_t n = std::min<size_t>(cuts[k % cuts.size()], data.size() - i);
+    out.push_back(static_cast<uint8_t>(n));
+    out.insert(out.end(), data.begin() + i, data.begin() + i + n);
+    i += n;
+  }
+  out.insert(out.end(), {0, ';'});
+  return out;
+}
+
 }  // namespace
 
 TEST(GifGraphic, DecodesImageMagickFilesPixelExact) {
@@ -150,7 +167,8 @@ TEST(GifGraphic, LzwRoundTrips) {
     int w, h, colors, runs;
     bool interlaced;
   } cases[] = {{1, 1, 2, 1, false},     {300, 200, 256, 1, false}, {300, 200, 256, 1, true}, {513, 77, 4, 3, false},
-               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false}};
+               {1000, 300, 2, 500, true}, {64, 1, 16, 1, true},     {255, 255, 7, 9, false},  {1200, 900, 1, 1, false},
+               {40, 30, 4, 1, false},     {40, 30, 16, 1, false},    {40, 30, 256, 1, true}};
   for (const Case& c : cases) {
     TGifGraphic gif;
     const Bytes data = RandomIndices(size_t(c.w) * c.h, c.colors, c.w * 31 + c.h, c.runs);
@@ -161,6 +179,13 @@ TEST(GifGraphic, LzwRoundTrips) {
     ASSERT_EQ(back.Count(), 1);
     EXPECT_EQ(back.Images(0)->Data, data) << c.w << "x" << c.h;
     EXPECT_EQ(back.Images(0)->Interlaced(), c.interlaced);
+    // Short sub-blocks: a code of 9 or more bits may span three of them.
+    for (const std::vector<int>& cuts : {std::vector<int>{1}, {2}, {3}, {7}, {1, 1, 2, 255, 1, 3}}) {
+      TGifGraphic recut;
+      LoadBytes(recut, Recut(file, cuts));
+      ASSERT_EQ(recut.Count(), 1);
+      EXPECT_EQ(recut.Images(0)->Data, data) << c.w << "x" << c.h << " cut " << cuts.size() << "/" << cuts[0];
+    }
     const std::string f = Tmp("rt.gif");
     kdtest::WriteFileBytes(f, file);
     ExpectMatchesMagick(f, back);
@@ -1297,6 +1322,19 @@ TEST(GifGraphic, ValidateCanvasStopsWhenTheDestinationGoes) {
     EXPECT_EQ(ends, 1) << validate;
     EXPECT_EQ(gif.Painter(), nullptr) << validate;
     EXPECT_TRUE(clock.due.empty()) << validate;
+    if (!validate) continue;
+    // A destination freed after the first frame: noticed without reading it (the sanitizer
+    // build checks), nothing more is painted.
+    frames = ends = 0;
+    auto gone = std::make_unique<platform::TBitmap>();
+    Canvas4(*gone);
+    gif.Draw(gone->Canvas(), platform::Rect(0, 0, 4, 1));
+    EXPECT_EQ(frames, 1);
+    gone.reset();
+    clock.Advance(1000);
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(gif.Painter(), nullptr);
   }
 }
 
@@ -1656,6 +1694,21 @@ TEST(GifGraphic, CroppingKeepsTheOnlyFrameOfABlankPicture) {
   ASSERT_EQ(back.Count(), 1);
   EXPECT_EQ(back.Width(), 4);
   EXPECT_EQ(back.Images(0)->Pixels32(), std::vector<uint32_t>(4, 0u));
+  // A blank frame that carries the looping block keeps the picture looping.
+  TGifGraphic loop;
+  MakeAnimation(loop, {{0, 4, 0, 1, 1}, {0, 4, 3, 1, 1}, {0, 4, 1, 1, 1}, {0, 4, 0, 1, 1}});
+  loop.Images(1)->GraphicControlExtension()->SetTransparentColorIndex(3);
+  loop.Images(1)->GraphicControlExtension()->SetTransparent(true);
+  auto l = std::make_unique<TGIFAppExtNSLoop>(loop.Images(1));
+  l->Loops = 0;
+  loop.Images(1)->AddExtension(std::move(l));
+  ASSERT_EQ(loop.Loops(), 0);
+  loop.Optimize(1, rmNone, dmNearest, 8);
+  EXPECT_EQ(loop.Loops(), 0);
+  TGifGraphic loopBack;
+  LoadBytes(loopBack, SaveBytes(loop));
+  EXPECT_EQ(loopBack.Loops(), 0);
+  EXPECT_GE(loopBack.Count(), 3);
 }
 
 // Optimizing never takes away the last frame, also when it is empty: every option leaves a

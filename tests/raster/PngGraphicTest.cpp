@@ -207,11 +207,8 @@ TEST_P(PngOracle, DecodesPixelExactly) {
   ASSERT_EQ(oh, h);
   for (int i = 0; i < w * h; ++i) {
     uint32_t r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2], a = rgba[4 * i + 3];
-    uint32_t want;
-    if (alpha)
-      want = (a << 24) | (((r * a + 255) >> 8) << 16) | (((g * a + 255) >> 8) << 8) | ((b * a + 255) >> 8);
-    else
-      want = 0xFF000000u | (r << 16) | (g << 8) | b;
+    // Straight colour: the alpha is not applied to the components.
+    const uint32_t want = ((alpha ? a : 255) << 24) | (r << 16) | (g << 8) | b;
     ASSERT_EQ(got[static_cast<size_t>(i)], want) << "pixel " << i;
   }
 }
@@ -560,8 +557,9 @@ TEST(PngWrite, FormatRoundTripKeepsAlpha) {
   }
   int32_t w, h;
   std::vector<uint32_t> back = ReadThroughFormat(out, w, h);
-  EXPECT_EQ(back[0] >> 24, 0x80u);
-  EXPECT_EQ(back[0] & 0xFF, (0x30u * 0x80 + 255) >> 8);
+  // Read back as written: the half-transparent pixel keeps its colour (not darkened).
+  for (int i = 0; i < 17 * 9; ++i) EXPECT_EQ(back[static_cast<size_t>(i)], src.Bits()[i]) << i;
+  EXPECT_EQ(back[0], 0x80102030u);
 }
 
 TEST(PngMisc, EmptyObjectAndPageIndex) {
@@ -1034,8 +1032,8 @@ TEST(PngMisc, PaletteTransparencyWithoutAZeroEntryLeavesNoColourOut) {
   int32_t w, h;
   std::vector<uint32_t> px = ReadThroughFormat(f, w, h);
   ASSERT_EQ(px.size(), 3u);
-  // As an alpha channel reads: blended over black, with the entry's value as alpha.
-  EXPECT_EQ(px[0], 0x80800000u);
+  // As an alpha channel reads: the entry's value as alpha, the colour straight.
+  EXPECT_EQ(px[0], 0x80FF0000u);
   EXPECT_EQ(px[1], 0xFF000000u);
   EXPECT_EQ(px[2], 0xFF00FF00u);
   TPngGraphic png;
@@ -1059,6 +1057,33 @@ TEST(PngMisc, PaletteTransparencyWithoutAZeroEntryLeavesNoColourOut) {
   AddChunk(g, "IEND", {});
   px = ReadThroughFormat(g, w, h);
   EXPECT_EQ(px, (std::vector<uint32_t>{0xFFFF0000u, 0u, 0xFF00FF00u}));
+  // ImageMagick's PNG8: transparent black, opaque black, red; only entry 0 is left out, and an
+  // entry of 128 beside it stays half transparent. Qt reads the same file for reference.
+  for (const Bytes& trns : {Bytes{0}, Bytes{0, 128}}) {
+    Bytes k = Signature();
+    AddChunk(k, "IHDR", Ihdr(4, 2, 8, 3));
+    AddChunk(k, "PLTE", {0, 0, 0, 0, 0, 0, 255, 0, 0});
+    AddChunk(k, "tRNS", trns);
+    AddChunk(k, "IDAT", Deflate({0, 0, 1, 1, 2, 0, 0, 1, 1, 0}));
+    AddChunk(k, "IEND", {});
+    const uint32_t half = trns.size() > 1 ? 0x80000000u : 0xFF000000u;
+    px = ReadThroughFormat(k, w, h);
+    EXPECT_EQ(px, (std::vector<uint32_t>{0u, half, half, 0xFFFF0000u, 0u, half, half, 0u}));
+    const QImage q = QImage::fromData(k.data(), static_cast<int>(k.size()), "PNG").convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(q.width(), 4);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(px[size_t(i)], uint32_t(q.pixel(i % 4, i / 4))) << i;
+    TPngGraphic k8;
+    LoadPng(k8, k);
+    platform::TBitmap white;
+    white.SetPixelFormat(platform::pf24bit);
+    white.SetSize(4, 2);
+    k8.Draw(white.Canvas(), platform::Rect(0, 0, 4, 2));
+    const uint8_t* r0 = static_cast<const uint8_t*>(white.ScanLine(0));
+    const uint8_t shade = trns.size() > 1 ? (255 + 127 * 255) >> 8 : 0;
+    EXPECT_EQ(r0[0] & r0[1] & r0[2], 255);                   // left out
+    EXPECT_EQ(r0[3] | r0[4] | r0[5], shade);                 // black drawn
+    EXPECT_EQ(r0[9] + r0[10] * 256 + r0[11] * 65536, 255 * 65536);  // red
+  }
 }
 
 // The transparent colour taken from a bitmap is the one the image leaves out at once, not
@@ -1079,7 +1104,8 @@ TEST(PngMisc, TransparentColourFromABitmapHoldsBeforeSaving) {
     TPngGraphic png;
     png.Assign(&b);
     EXPECT_EQ(png.TransparentColor(), platform::RGB(0, 255, 0)) << int(pf);
-    const std::vector<uint32_t> want = {0xFFFF0000u, 0u, 0xFF0000FFu};
+    // A palette entry of value 0 keeps its colour straight under alpha 0.
+    const std::vector<uint32_t> want = {0xFFFF0000u, pf == platform::pf8bit ? 0x0000FF00u : 0u, 0xFF0000FFu};
     std::vector<uint32_t> px(3);
     png.RenderARGB(px.data());
     EXPECT_EQ(px, want) << int(pf);

@@ -142,9 +142,8 @@ std::vector<uint32_t> QtRead(const Bytes& f, int& w, int& h) {
   return out;
 }
 uint32_t Expect(uint32_t q, bool alpha) {
-  if (!alpha) return 0xFF000000u | (q & 0xFFFFFF);
-  uint32_t a = q >> 24, r = (q >> 16) & 255, g = (q >> 8) & 255, b = q & 255;
-  return (a << 24) | (((r * a + 255) >> 8) << 16) | (((g * a + 255) >> 8) << 8) | ((b * a + 255) >> 8);
+  // Straight colours, as Qt's ARGB32 holds them.
+  return alpha ? q : 0xFF000000u | (q & 0xFFFFFF);
 }
 std::vector<uint32_t> Ours(const Bytes& f, int& w, int& h) {
   platform::TMemoryStream s;
