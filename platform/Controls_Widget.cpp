@@ -117,7 +117,9 @@ bool TControlWidget::event(QEvent* Event) {
   switch (Event->type()) {
     case QEvent::ToolTip: {
       auto* he = static_cast<QHelpEvent*>(Event);
-      if (!FOwner->ShowHint() || FOwner->Hint().empty()) {
+      // The control may find a hint of its own at the point (a parameter, a status panel)
+      // though its Hint is empty.
+      if (!FOwner->ShowHint()) {
         QToolTip::hideText();
         Event->ignore();
         return true;

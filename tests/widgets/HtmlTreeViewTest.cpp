@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QHelpEvent>
+#include <QToolTip>
 #include <stdexcept>
 
 #include "platform/Dialogs.h"
@@ -355,6 +357,26 @@ TEST_F(HtmlTree, HoverEnterExitAndDeletedNodes) {
   EXPECT_EQ(tree->HoverNode(), nullptr);
   guitest::Move(tree.get(), 50, 100);  // nothing under the mouse; the deleted node is not touched
   EXPECT_EQ(tree->Cursor(), crDefault);
+
+  // Two nodes share an href: entering and leaving report the hovered node's own value.
+  tree->Items()->Clear();
+  log.clear();
+  TTreeNode* a = Add("ab <A href=\"v\">one</A>");
+  TTreeNode* b = Add("ab <A href=\"v\">two</A>");
+  std::vector<TTreeNode*> nodes;
+  tree->OnParamEnter = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
+    nodes.push_back(nd);
+    log.push_back("enter " + h + "=" + v);
+  };
+  tree->OnParamExit = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
+    nodes.push_back(nd);
+    log.push_back("exit " + h + "=" + v);
+  };
+  guitest::Move(tree.get(), 50, 16 + 8);  // b's anchor
+  guitest::Move(tree.get(), 50, 8);       // straight onto a's
+  guitest::Move(tree.get(), 50, 100);
+  EXPECT_EQ(log, (std::vector<std::string>{"enter v=two", "exit v=two", "enter v=one", "exit v=one"}));
+  EXPECT_EQ(nodes, (std::vector<TTreeNode*>{b, b, a, a}));
 }
 
 TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
@@ -415,6 +437,26 @@ TEST(HtmlTreeHint, ParameterHints) {
   EXPECT_EQ(info.HintPos, (TPoint{screen.X + 10, screen.Y - 10}));
   tree.OnParamHint = [](TObject*, TTreeNode*, const std::string&, std::string&, bool& show) { show = false; };
   EXPECT_FALSE(tree.HintShow(info));
+
+  // A tooltip event over a parameter shows its hint though the tree has no Hint of its own.
+  tree.OnParamHint = nullptr;
+  n->SetText("ab <A href=\"e\" hint=\"Kies een kleur\">val</A>");
+  tree.SetShowHint(true);
+  ASSERT_TRUE(tree.Hint().empty());
+  QWidget* w = guitest::W(&tree);
+  QHelpEvent over(QEvent::ToolTip, QPoint(50, 8), w->mapToGlobal(QPoint(50, 8)));
+  QApplication::sendEvent(w, &over);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text().toStdString(), "Kies een kleur");
+  QToolTip::hideText();
+  ASSERT_TRUE(guitest::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
+  // Beside the parameter there is no hint to show; without ShowHint none at all.
+  QHelpEvent beside(QEvent::ToolTip, QPoint(22, 8), w->mapToGlobal(QPoint(22, 8)));
+  QApplication::sendEvent(w, &beside);
+  EXPECT_FALSE(QToolTip::isVisible());
+  tree.SetShowHint(false);
+  QApplication::sendEvent(w, &over);
+  EXPECT_FALSE(QToolTip::isVisible());
 }
 
 TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
