@@ -468,6 +468,7 @@ void THtmlTreeView::PlaceEditor(TWinControl* Editor, TPopupEditorLink& Link, con
   Editor->SetParent(this);
   Editor->HandleNeeded();  // the editor's window floats from here on
   Editor->SetBounds(Left, Top, Width, Editor->Height());
+  KeepOnScreen(Editor);
 }
 
 void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect AnchorRect) {

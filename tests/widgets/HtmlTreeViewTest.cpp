@@ -511,3 +511,17 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
     EXPECT_EQ(R.Bottom, C.Want.Bottom) << C.Anchor.Left << "," << C.Anchor.Top;
   }
 }
+
+// A floating text editor keeps to the screen: left by its overflow at the right edge, up by it
+// at the bottom, never off the left or top edge, and no wider than the screen.
+TEST(ListEditorPlace, TextEditorsStayOnTheScreen) {
+  const TRect S{0, 0, 1280, 1024};
+  EXPECT_EQ(EditorBoundsOnScreen({100, 100, 164, 121}, S), (TRect{100, 100, 164, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1216, 100, 1280, 121}, S), (TRect{1216, 100, 1280, 121}));  // touches the edge
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, S), (TRect{1216, 100, 1280, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1276, 1010, 1480, 1031}, S), (TRect{1076, 1003, 1280, 1024}));
+  EXPECT_EQ(EditorBoundsOnScreen({-5, -2, 59, 19}, S), (TRect{0, 0, 64, 21}));
+  EXPECT_EQ(EditorBoundsOnScreen({10, 10, 1500, 31}, S), (TRect{0, 10, 1280, 31}));
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, {1280, 0, 2560, 1024}), (TRect{1280, 100, 1344, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, {0, 0, 0, 0}), (TRect{1275, 100, 1339, 121}));
+}
