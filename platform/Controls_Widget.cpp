@@ -248,10 +248,14 @@ void TControlWidget::keyPressEvent(QKeyEvent* Event) {
     return;
   }
   bool handled = true;
+  QKeyEvent* outer = FCurrentKey;
+  FCurrentKey = Event;
+  const QPointer<TControlWidget> alive(this);  // a handler may free the control
   Guarded(FOwner, [&] {
     handled = w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()),
                              Event->text().toStdString(), true, Event->isAutoRepeat());
   });
+  if (alive) FCurrentKey = outer;
   if (handled)
     Event->accept();
   else

@@ -89,6 +89,30 @@ TEST_F(HtmlTree, EditEscapesOnceAndReadsBackUnescaped) {
   EXPECT_EQ(changes.size(), 1u);
 }
 
+// The editors write back what the keys made of the value, edited at the caret.
+TEST_F(HtmlTree, EditorsWriteBackTextEditedAtTheCaret) {
+  TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">abcdef</A> <A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
+  Open(n, "e");
+  TPopupEdit* e = tree->EditControl();
+  for (int key : {Qt::Key_End, Qt::Key_Left, Qt::Key_Left}) guitest::Key(e, key);
+  guitest::Key(e, Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(e, Qt::Key_Home);
+  guitest::Key(e, Qt::Key_Delete);
+  guitest::Key(e, Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(e, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "e"), "ybcdxef");
+  Open(n, "m");
+  for (const char* c : {"1", "2", "3", "4"}) guitest::Key(tree->MaskEditControl(), Qt::Key_unknown, Qt::NoModifier, c);
+  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "m"), "12-34");
+  // Nothing typed into the mask stores the empty-parameter text, not the literals.
+  n->SetText("<A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
+  Open(n, "m");
+  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "m"), "?");
+  EXPECT_EQ(changes, (std::vector<std::string>{"e:abcdef->ybcdxef", "m:?->12-34", }));
+}
+
 TEST_F(HtmlTree, EmptyValueStoresEmptyParam) {
   TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">x</A>");
   Open(n, "e");
