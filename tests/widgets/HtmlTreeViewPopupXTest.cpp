@@ -149,6 +149,27 @@ TEST_F(TreeEditorsUnderX, AClickOnAnotherParameterWritesTheFirstAndOpensTheSecon
   EXPECT_EQ(Value(Node, "e"), "onex");
 }
 
+// Keys and clicks from the window system edit the text editor's value at the caret, and the
+// edited text is what is written back.
+TEST_F(TreeEditorsUnderX, KeysAndClicksEditAtTheCaret) {
+  Tree->SetEditAutoSize(true);  // the whole text stays in view
+  ClickAnchor("e");
+  TPopupEdit* Edit = Tree->EditControl();
+  ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+  for (unsigned long K : {0xFF57ul, 0xFF51ul, 0xFF51ul, 0x78ul}) Stroke(K);  // End, Left, Left, x
+  EXPECT_EQ(Edit->Text(), "oxne");
+  for (unsigned long K : {0xFF50ul, 0xFFFFul, 0x79ul}) Stroke(K);  // Home, Delete, y
+  EXPECT_EQ(Edit->Text(), "yxne");
+  Stroke(0xFF57);                      // End
+  Click(Edit, 2, Edit->Height() / 2);  // the caret goes back to the start
+  Stroke(0x7A);                        // z
+  EXPECT_EQ(Edit->Text(), "zyxne");
+  EXPECT_TRUE(Edit->Visible());
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_FALSE(Edit->Visible());
+  EXPECT_EQ(Value(Node, "e"), "zyxne");
+}
+
 // Return in an editor with AdvanceOnReturn: the tree takes the focus back and the next
 // parameter's editor opens and keeps the focus, though the tree's window activation comes late.
 TEST_F(TreeEditorsUnderX, ReturnAdvancesToAnEditorThatStaysOpen) {
