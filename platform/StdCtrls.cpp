@@ -265,16 +265,15 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   // The mask part, the save-literals flag and the blank character.
   std::vector<std::string> fields;
   size_t from = 0;
-  for (size_t i = 0; i <= Value.size(); ++i) {
-    if (i < Value.size() && Value[i] == '\\') {
-      ++i;
-      continue;
-    }
-    if (i == Value.size() || Value[i] == ';') {
+  for (size_t i = 0; i < Value.size(); ++i) {
+    if (Value[i] == '\\') {
+      ++i;  // an escaped ";" separates nothing
+    } else if (Value[i] == ';') {
       fields.push_back(Value.substr(from, i - from));
       from = i + 1;
     }
   }
+  fields.push_back(Value.substr(std::min(from, Value.size())));
   const std::u32string mask = QString::fromStdString(fields.empty() ? std::string() : fields[0]).toStdU32String();
   FBlank = U'_';
   if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];

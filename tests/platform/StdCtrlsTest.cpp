@@ -105,6 +105,41 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   EXPECT_EQ(pressed, (std::vector<TKeyChar>{'q', 0xEB}));
 }
 
+TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
+  TMaskEdit m(nullptr);
+  auto type = [&](const char* text) {
+    for (const char* c = text; *c; ++c) guitest::Key(&m, Qt::Key_unknown, Qt::NoModifier, QString(QChar(*c)));
+  };
+  // Capitals from ">", the caret past the literal, "*" as the blank.
+  m.SetEditMask("!>LL-00;1;*");
+  m.SetText("");
+  type("a");
+  EXPECT_EQ(m.Text(), "A-");
+  type("1b2x3");  // a digit where a letter belongs and a letter where a digit does are refused
+  EXPECT_EQ(m.Text(), "AB-23");
+  // Literals that mean something in Qt's masks stay literals; "\\" escapes a mask character.
+  m.SetEditMask("D\\0#a");
+  m.SetText("");
+  type("7-q");
+  EXPECT_EQ(m.Text(), "D07q");  // "-" fits neither "#" (taken by 7) nor "a"
+  // "9" and "c" may stay blank.
+  m.SetEditMask("99c");
+  m.SetText("");
+  type("5");
+  EXPECT_EQ(m.Text(), "5");
+  // Malformed masks neither crash nor hang; what cannot be a mask takes any text.
+  for (const char* bad : {"\\", "0\\", ";;;;", "\\;", ">", "<>", "\xFF\xFE" "0", ";1;"}) {
+    m.SetEditMask(bad);
+    m.SetText("");
+    type("1a");
+    EXPECT_EQ(m.Text().find('_'), std::string::npos) << bad;  // never a blank in the text
+  }
+  m.SetEditMask("");
+  m.SetText("");
+  type("1a");
+  EXPECT_EQ(m.Text(), "1a");
+}
+
 TEST(SpinEdit, ValueNeverRaises) {
   TSpinEdit s(nullptr);
   EXPECT_EQ(s.Value(), 0);
