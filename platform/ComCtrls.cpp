@@ -1,6 +1,8 @@
 #include "platform/ComCtrls.h"
 
+#include <QString>
 #include <algorithm>
+#include <chrono>
 
 #include "platform/Exceptions.h"
 #include "platform/Font.h"
@@ -612,6 +614,33 @@ void TCustomTreeView::MouseDown(TMouseButton Button, TShiftState Shift, int32_t 
     }
   }
   TCustomControl::MouseDown(Button, Shift, X, Y);
+}
+
+void TCustomTreeView::KeyPress(TKeyChar& Key) {
+  TCustomControl::KeyPress(Key);
+  if (Key < 32 || Key == 127 || !FItems->GetFirstNode()) return;
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (now - FSearchTime > TreeSearchPause) FSearch.clear();
+  FSearchTime = now;
+  FSearch += Key;
+  const bool same = std::all_of(FSearch.begin(), FSearch.end(), [&](char32_t c) { return c == FSearch[0]; });
+  // A new prefix, or one letter repeated, looks past the selected node; a longer prefix may
+  // keep it.
+  const bool next = FSearch.size() == 1 || same;
+  const QString prefix = same ? QString::fromUcs4(FSearch.data(), 1)
+                              : QString::fromUcs4(FSearch.data(), static_cast<qsizetype>(FSearch.size()));
+  TTreeNode* n = FItems->GetFirstNode();
+  if (FSelected && FSelected->IsVisible()) n = next ? FSelected->GetNextVisible() : FSelected;
+  // Every shown row once, wrapping at the end.
+  for (int32_t rows = VisibleRowCount(); rows > 0; --rows) {
+    if (!n) n = FItems->GetFirstNode();
+    if (QString::fromStdString(GetDisplayText(n)).startsWith(prefix, Qt::CaseInsensitive)) {
+      SetSelected(n);
+      return;
+    }
+    n = n->GetNextVisible();
+  }
 }
 
 bool TCustomTreeView::WantSpecialKey(Word Key, TShiftState Shift) {

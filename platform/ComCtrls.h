@@ -210,6 +210,10 @@ class TCustomTreeView : public TCustomControl {
   void Paint() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
   void KeyDown(Word& Key, TShiftState Shift) override;
+  // Typed letters select the next shown node whose text begins with them: letters typed in
+  // quick succession extend the prefix, a pause starts a new one, and one letter typed again
+  // and again steps through the nodes beginning with it.
+  void KeyPress(TKeyChar& Key) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   void WMVScroll(int32_t Code, int32_t Pos) override;
   void WMHScroll(int32_t Code, int32_t Pos) override;
@@ -238,7 +242,12 @@ class TCustomTreeView : public TCustomControl {
   bool FHideSelection = true;
   TImageList* FImages = nullptr;
   TImageList* FStateImages = nullptr;
+  std::u32string FSearch;
+  int64_t FSearchTime = 0;  // milliseconds of a steady clock, at the last typed letter
 };
+
+// Longest pause between letters of one keyboard search, in milliseconds.
+constexpr int64_t TreeSearchPause = 1000;
 
 class TTreeView : public TCustomTreeView {
  public:

@@ -117,7 +117,9 @@ bool TControlWidget::event(QEvent* Event) {
   switch (Event->type()) {
     case QEvent::ToolTip: {
       auto* he = static_cast<QHelpEvent*>(Event);
-      if (!FOwner->ShowHint() || FOwner->Hint().empty()) {
+      // The control may find a hint of its own at the point (a parameter, a status panel)
+      // though its Hint is empty.
+      if (!FOwner->ShowHint()) {
         QToolTip::hideText();
         Event->ignore();
         return true;
@@ -246,10 +248,14 @@ void TControlWidget::keyPressEvent(QKeyEvent* Event) {
     return;
   }
   bool handled = true;
+  QKeyEvent* outer = FCurrentKey;
+  FCurrentKey = Event;
+  const QPointer<TControlWidget> alive(this);  // a handler may free the control
   Guarded(FOwner, [&] {
     handled = w->DispatchKey(Event->key(), static_cast<uint32_t>(Event->modifiers().toInt()),
                              Event->text().toStdString(), true, Event->isAutoRepeat());
   });
+  if (alive) FCurrentKey = outer;
   if (handled)
     Event->accept();
   else

@@ -6,6 +6,7 @@
 
 #include "platform/Controls.h"
 
+class QKeyEvent;
 class QScrollBar;
 
 namespace platform {
@@ -24,6 +25,12 @@ class TControlWidget : public QWidget {
   void FlushPending();
   // Moves the focus to the next (or previous) widget in the window's tab order.
   bool MoveFocus(bool Next);
+  // The key press being handled (nullptr between key presses): a control whose editing a Qt
+  // widget does (the edit's line editor) passes it the keys the control leaves alone.
+  QKeyEvent* CurrentKey() const { return FCurrentKey; }
+  // An event of a Qt widget inside this one (the edit's line editor) handled as this widget's
+  // own: keys, mouse events in this widget's coordinates, focus changes.
+  bool ForwardEvent(QEvent* Event) { return event(Event); }
 
  protected:
   bool event(QEvent* Event) override;
@@ -48,6 +55,7 @@ class TControlWidget : public QWidget {
   TControl* FOwner;
   bool FSyncing = false;
   QRegion FPending;
+  QKeyEvent* FCurrentKey = nullptr;
 };
 
 // The two window scroll bars of a windowed control.

@@ -1,94 +1,256 @@
 #include "platform/StdCtrls.h"
 
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/Controls_Widget.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
+#include "platform/Menus.h"
+#include "platform/QtBridge.h"
 #include "platform/SysUtils.h"
 
 namespace platform {
-namespace {
+namespace detail {
 
-void AppendUtf8(std::string& s, char32_t c) {
-  if (c < 0x80) {
-    s += static_cast<char>(c);
-  } else if (c < 0x800) {
-    s += static_cast<char>(0xC0 | (c >> 6));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    s += static_cast<char>(0xE0 | (c >> 12));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (c >> 18));
-    s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
+// The Qt line editor inside an edit's widget. It fills the widget within a one-pixel border and
+// hands keys, mouse events and focus changes to the control's widget first, so they reach the
+// control as its own; the control passes back (Feed) the keys it leaves to the editor.
+class TEditLine : public QLineEdit {
+ public:
+  TEditLine(TCustomEdit* Edit, TControlWidget* Host) : QLineEdit(Host), FEdit(Edit), FHost(Host) {
+    setFrame(false);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    Host->setFocusProxy(this);
+    Host->installEventFilter(this);
+    Place();
+    connect(this, &QLineEdit::textChanged, this, [this] {
+      if (FEdit) FEdit->LineChanged();
+    });
   }
-}
+  void Detach() {
+    FEdit = nullptr;
+    FHost = nullptr;
+  }
+  void Feed(QKeyEvent* Event) { QLineEdit::keyPressEvent(Event); }
 
-void DropLastCodePoint(std::string& s) {
-  if (s.empty()) return;
-  size_t i = s.size() - 1;
-  while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
-  s.erase(i);
-}
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched == FHost && Event->type() == QEvent::Resize) Place();
+    return false;
+  }
+  bool event(QEvent* Event) override {
+    if ((Event->type() == QEvent::KeyPress || Event->type() == QEvent::KeyRelease) && FHost) {
+      FHost->ForwardEvent(Event);
+      return true;
+    }
+    return QLineEdit::event(Event);
+  }
+  void mousePressEvent(QMouseEvent* Event) override {
+    if (Forward(Event)) QLineEdit::mousePressEvent(Event);
+  }
+  void mouseReleaseEvent(QMouseEvent* Event) override {
+    if (Forward(Event)) QLineEdit::mouseReleaseEvent(Event);
+  }
+  void mouseDoubleClickEvent(QMouseEvent* Event) override {
+    if (Forward(Event)) QLineEdit::mouseDoubleClickEvent(Event);
+  }
+  void mouseMoveEvent(QMouseEvent* Event) override {
+    if (Forward(Event)) QLineEdit::mouseMoveEvent(Event);
+  }
+  void focusInEvent(QFocusEvent* Event) override {
+    QLineEdit::focusInEvent(Event);
+    if (FHost) FHost->ForwardEvent(Event);
+  }
+  void focusOutEvent(QFocusEvent* Event) override {
+    QLineEdit::focusOutEvent(Event);
+    if (FHost) FHost->ForwardEvent(Event);
+  }
+  // Composed characters (dead keys, input methods) are typed as key presses, so the control's
+  // KeyPress sees them; the part still being composed stays Qt's.
+  void inputMethodEvent(QInputMethodEvent* Event) override {
+    if (!FHost || Event->commitString().isEmpty()) {
+      QLineEdit::inputMethodEvent(Event);
+      return;
+    }
+    const QString commit = Event->commitString();
+    QInputMethodEvent rest(Event->preeditString(), Event->attributes());
+    rest.setCommitString(QString(), Event->replacementStart(), Event->replacementLength());
+    QLineEdit::inputMethodEvent(&rest);
+    const QPointer<TEditLine> alive(this);
+    for (const char32_t c : commit.toUcs4()) {
+      if (!alive || !FHost) return;
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUcs4(&c, 1));
+      FHost->ForwardEvent(&key);
+    }
+  }
+  // The control's popup menu (or a parent's) replaces Qt's own.
+  void contextMenuEvent(QContextMenuEvent* Event) override {
+    for (TControl* c = FEdit; c; c = c->Parent())
+      if (c->PopupMenu() && c->PopupMenu()->AutoPopup()) {
+        Event->accept();
+        return;
+      }
+    QLineEdit::contextMenuEvent(Event);
+  }
 
-}  // namespace
+ private:
+  // False when the control's handlers freed the editor.
+  bool Forward(QMouseEvent* Event) {
+    if (!FHost) return true;
+    const QPointer<TEditLine> alive(this);
+    QMouseEvent m(Event->type(), mapToParent(Event->position()), Event->scenePosition(), Event->globalPosition(),
+                  Event->button(), Event->buttons(), Event->modifiers());
+    FHost->ForwardEvent(&m);
+    return !alive.isNull();
+  }
+  void Place() {
+    if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
+  }
+  TCustomEdit* FEdit;
+  TControlWidget* FHost;
+};
+
+}  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 
-TCustomEdit::TCustomEdit(TComponent* AOwner) : TCustomControl(AOwner) {
+TCustomEdit::TCustomEdit(TComponent* AOwner)
+    : TCustomControl(AOwner),
+      FLine(new detail::TEditLine(this, static_cast<detail::TControlWidget*>(static_cast<QWidget*>(WidgetHandle())))) {
+  // The line editor follows the mouse itself; a capture would take the moves from it.
+  SetControlStyle(ControlStyle() & ~csCaptureMouse);
   SetBounds(0, 0, 121, 21);
   SetTabStop(true);
   SetColor(clWindow);
   SetCursor(crIBeam);
+  UpdatePalette();
 }
 
-void TCustomEdit::SelectAll() {
-  FAllSelected = true;
-  Invalidate();
+TCustomEdit::~TCustomEdit() { FLine->Detach(); }
+
+void TCustomEdit::SelectAll() { FLine->selectAll(); }
+
+bool TCustomEdit::AllSelected() const {
+  return FLine->hasSelectedText() && FLine->selectionLength() == FLine->displayText().size();
 }
+
+std::string TCustomEdit::EditorText() const { return FLine->text().toStdString(); }
 
 void TCustomEdit::Paint() {
   TCanvas* c = Canvas();
-  TRect r = ClientRect();
   c->Brush()->SetStyle(bsSolid);
   c->Brush()->SetColor(Color());
   c->Pen()->SetColor(clGray);
-  c->Rectangle(r);
-  c->Font()->Assign(Font());
-  TRect t{r.Left + 3, r.Top, r.Right - 2, r.Bottom};
-  if (FAllSelected && !Text().empty()) {
-    TRect sel{t.Left, t.Top + 2, t.Left + c->TextWidth(Text()), t.Bottom - 2};
-    c->Brush()->SetColor(clHighlight);
-    c->FillRect(sel);
-    c->Font()->SetColor(clHighlightText);
+  c->Rectangle(ClientRect());
+}
+
+void TCustomEdit::UpdatePalette() {
+  QPalette pal = FLine->palette();
+  pal.setColor(QPalette::Base, ToQColor(Color()));
+  pal.setColor(QPalette::Text, ToQColor(Font()->Color()));
+  pal.setColor(QPalette::Highlight, ToQColor(clHighlight));
+  pal.setColor(QPalette::HighlightedText, ToQColor(clHighlightText));
+  FLine->setPalette(pal);
+}
+
+void TCustomEdit::FontChanged() {
+  TCustomControl::FontChanged();
+  UpdatePalette();
+}
+
+void TCustomEdit::ColorChanged() {
+  TCustomControl::ColorChanged();
+  UpdatePalette();
+}
+
+bool TCustomEdit::WantSpecialKey(Word Key, TShiftState Shift) {
+  // The arrows move the caret.
+  if (Key == VK_LEFT || Key == VK_RIGHT || Key == VK_UP || Key == VK_DOWN) return true;
+  return TCustomControl::WantSpecialKey(Key, Shift);
+}
+
+namespace {
+detail::TControlWidget* HostOf(const TControl* C) {
+  return static_cast<detail::TControlWidget*>(static_cast<QWidget*>(C->WidgetHandle()));
+}
+}  // namespace
+
+void TCustomEdit::KeyDown(Word& Key, TShiftState Shift) {
+  TCustomControl::KeyDown(Key, Shift);
+  QKeyEvent* e = HostOf(this)->CurrentKey();
+  if (Key == 0 || !e) return;
+  switch (Key) {
+    case VK_HOME: case VK_END: case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN:
+    case VK_DELETE: case VK_INSERT:
+      FLine->Feed(e);
+      break;
+    case VK_BACK:
+      // Ctrl+Backspace types no character: the word before the caret goes here.
+      if (Shift & ssCtrl) FLine->Feed(e);
+      break;
+    default:
+      break;
   }
-  c->SetBkMode(TRANSPARENT);
-  c->DrawText(Text(), t, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
 void TCustomEdit::KeyPress(TKeyChar& Key) {
   TCustomControl::KeyPress(Key);
-  if (Key == 0) return;
-  std::string s = FAllSelected ? std::string() : Text();
+  if (Key == 0 || Key == 9 || Key == 13 || Key == 27) return;
+  QKeyEvent* e = HostOf(this)->CurrentKey();
   if (Key == 8) {
-    if (!FAllSelected) DropLastCodePoint(s);
-  } else if (AcceptChar(Key)) {
-    AppendUtf8(s, Key);
-  } else {
+    if (e && e->key() == Qt::Key_Backspace) FLine->Feed(e);
+    else FLine->backspace();
     return;
   }
-  FAllSelected = false;
-  SetText(s);
+  if (Key < 32) {
+    // Ctrl+A, C, X, V, Z and the like.
+    if (e && (e->modifiers() & Qt::ControlModifier)) FLine->Feed(e);
+    return;
+  }
+  if (!AcceptChar(Key)) return;
+  const QString typed = QString::fromUcs4(&Key, 1);
+  if (e && e->text() == typed) {
+    FLine->Feed(e);
+  } else {
+    // A handler changed the character, or it was composed: it is typed as it is now.
+    QKeyEvent k(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+    FLine->Feed(&k);
+  }
+}
+
+void TCustomEdit::LineChanged() {
+  if (FSyncing) return;
+  SetText(EditorText());
 }
 
 void TCustomEdit::TextChanged() {
   TCustomControl::TextChanged();
-  Invalidate();
+  if (EditorText() != Text()) {
+    // Set by the program: the line editor shows it, and the control keeps what the editor took.
+    FSyncing = true;
+    FLine->setText(QString::fromStdString(Text()));
+    FSyncing = false;
+    if (const QString mask = FLine->inputMask(); !mask.isEmpty()) {
+      // Typing goes on at the first blank of a masked text (its blank character ends the mask).
+      const qsizetype blank = FLine->displayText().indexOf(mask.back());
+      FLine->setCursorPosition(static_cast<int>(blank < 0 ? FLine->displayText().size() : blank));
+    }
+    const std::string taken = EditorText();
+    if (taken != Text()) {
+      SetText(taken);
+      return;
+    }
+  }
   Change();
 }
 
@@ -98,24 +260,103 @@ void TCustomEdit::Change() {
 
 // ---------------------------------------------------------------------------------------------
 
+void TMaskEdit::SetEditMask(const std::string& Value) {
+  FEditMask = Value;
+  // The mask part, the save-literals flag and the blank character.
+  std::vector<std::string> fields;
+  size_t from = 0;
+  for (size_t i = 0; i < Value.size(); ++i) {
+    if (Value[i] == '\\') {
+      ++i;  // an escaped ";" separates nothing
+    } else if (Value[i] == ';') {
+      fields.push_back(Value.substr(from, i - from));
+      from = i + 1;
+    }
+  }
+  fields.push_back(Value.substr(std::min(from, Value.size())));
+  const std::u32string mask = QString::fromStdString(fields.empty() ? std::string() : fields[0]).toStdU32String();
+  FBlank = U'_';
+  if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];
+  FSlots.clear();
+  QString qt;
+  for (size_t i = 0; i < mask.size(); ++i) {
+    const char32_t c = mask[i];
+    char32_t q = 0;
+    switch (c) {
+      case U'0': q = U'9'; break;
+      case U'9': q = U'0'; break;
+      case U'#': q = U'#'; break;
+      case U'L': q = U'A'; break;
+      case U'l': q = U'a'; break;
+      case U'A': q = U'N'; break;
+      case U'a': q = U'n'; break;
+      case U'C': q = U'X'; break;
+      case U'c': q = U'x'; break;
+      default: break;
+    }
+    if (q) {
+      qt += QChar(static_cast<char16_t>(q));
+      FSlots.push_back(c);
+      continue;
+    }
+    if (c == U'!') continue;
+    if (c == U'>' && i + 1 < mask.size() && mask[i + 1] == U'<') {
+      qt += QLatin1Char('!');
+      ++i;
+      continue;
+    }
+    if (c == U'>' || c == U'<') {
+      qt += QChar(static_cast<char16_t>(c));
+      continue;
+    }
+    char32_t lit = c;
+    if (c == U'\\') {
+      if (i + 1 >= mask.size()) break;
+      lit = mask[++i];
+    }
+    // Characters with a meaning in Qt's masks are escaped.
+    if (std::u32string_view(U"AaNnXx90Dd#HhBb><![]{}\\").find(lit) != std::u32string_view::npos) qt += QLatin1Char('\\');
+    const QString l = QString::fromUcs4(&lit, 1);
+    qt += l;
+    FSlots.append(static_cast<size_t>(l.size()), 0);
+  }
+  if (!qt.isEmpty()) qt += QLatin1Char(';') + QString::fromUcs4(&FBlank, 1);
+  FSyncing = true;
+  Line()->setInputMask(qt);
+  FSyncing = false;
+  // What fits the new mask is kept.
+  SetText(EditorText());
+}
+
+std::string TMaskEdit::EditorText() const {
+  if (FSlots.empty()) return TCustomEdit::EditorText();
+  const QString shown = Line()->displayText();
+  const QString blank = QString::fromUcs4(&FBlank, 1);
+  for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
+    if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) return TCustomEdit::EditorText();
+  return {};
+}
+
 bool TMaskEdit::AcceptChar(TKeyChar Key) {
   if (Key < 32) return false;
-  std::string mask = FEditMask.substr(0, FEditMask.find(';'));
-  if (mask.empty()) return true;
-  std::string slots;
-  for (char m : mask)
-    if (m != '!' && m != '>' && m != '<') slots += m;
-  const size_t pos = FAllSelected ? 0 : Utf8Length(Text());
-  if (pos >= slots.size()) return false;
-  const char m = slots[pos];
+  if (FSlots.empty()) return true;
+  size_t pos = static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
+  const QString shown = Line()->displayText();
+  if (pos < FSlots.size() && !FSlots[pos] && static_cast<qsizetype>(pos) < shown.size() &&
+      shown[static_cast<qsizetype>(pos)].unicode() == Key)
+    return true;
+  while (pos < FSlots.size() && !FSlots[pos]) ++pos;
+  if (pos >= FSlots.size()) return false;
+  const QString k = QString::fromUcs4(&Key, 1);
   const bool digit = Key >= '0' && Key <= '9';
-  const bool letter = (Key >= 'a' && Key <= 'z') || (Key >= 'A' && Key <= 'Z') || Key >= 0x80;
-  switch (m) {
-    case '0': case '9': case '#': return digit || (m != '0' && Key == ' ') || (m == '#' && (Key == '+' || Key == '-'));
-    case 'L': case 'l': return letter;
-    case 'A': case 'a': return letter || digit;
-    case 'C': case 'c': return true;
-    default: return static_cast<TKeyChar>(static_cast<unsigned char>(m)) == Key;
+  const bool letter = k[0].isLetter();
+  switch (FSlots[pos]) {
+    case U'0': return digit;
+    case U'9': return digit || Key == ' ';
+    case U'#': return digit || Key == ' ' || Key == '+' || Key == '-';
+    case U'L': case U'l': return letter;
+    case U'A': case U'a': return letter || digit;
+    default: return true;
   }
 }
 

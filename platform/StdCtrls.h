@@ -1,7 +1,8 @@
-// Standard input controls of the class library, painted by the controls themselves: a one-line
-// edit, the masked edit, the spin edit, the list box and the date/time picker. They keep the
-// behaviour the components built on them rely on (text, typed characters, Return and Escape
-// reaching KeyDown, focus events, item selection); they are not full text editors.
+// Standard input controls of the class library: a one-line edit, the masked edit, the spin
+// edit, the list box and the date/time picker. The edits are Qt line editors under the class
+// library's edit: caret, selection, clipboard, undo and input methods come from Qt, while keys
+// pass the control's KeyDown and KeyPress (and their events) first, so components built on
+// them see Return, Escape and the typed characters as they expect.
 #pragma once
 
 #include <cstdint>
@@ -13,27 +14,47 @@
 
 namespace platform {
 
+namespace detail {
+class TEditLine;
+}
+
 class TCustomEdit : public TCustomControl {
  public:
   explicit TCustomEdit(TComponent* AOwner);
+  ~TCustomEdit() override;
   std::string ClassName() const override { return "TCustomEdit"; }
-  // Select all puts the caret after the text; the next typed character replaces it.
+  // Selects the whole text; the next typed character replaces it.
   void SelectAll();
-  bool AllSelected() const { return FAllSelected; }
+  bool AllSelected() const;
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool Value) { FAutoSize = Value; }
   TNotifyEvent OnChange;
 
  protected:
   void Paint() override;
+  // Keys a KeyDown handler leaves (Key not 0) that move the caret or delete (Home, End, the
+  // arrows, Delete, Insert) go to the line editor, with Shift selecting.
+  void KeyDown(Word& Key, TShiftState Shift) override;
+  // Characters a KeyPress handler leaves are typed at the caret when AcceptChar takes them;
+  // Backspace and the Ctrl letters (select all, copy, cut, paste, undo) edit.
   void KeyPress(TKeyChar& Key) override;
+  bool WantSpecialKey(Word Key, TShiftState Shift) override;
   void TextChanged() override;
+  void FontChanged() override;
+  void ColorChanged() override;
   virtual void Change();
-  // A character the edit may take (a mask edit refuses some).
+  // A character the edit may take (a spin edit refuses some).
   virtual bool AcceptChar(TKeyChar Key) { return Key >= 32; }
-  bool FAllSelected = false;
+  // The control's text as the line editor holds it.
+  virtual std::string EditorText() const;
+  detail::TEditLine* Line() const { return FLine; }
+  bool FSyncing = false;  // the program is setting the editor's text
 
  private:
+  friend class detail::TEditLine;
+  void LineChanged();
+  void UpdatePalette();
+  detail::TEditLine* FLine;  // a child of the control's widget, freed with it
   bool FAutoSize = false;
 };
 
@@ -43,20 +64,30 @@ class TEdit : public TCustomEdit {
   std::string ClassName() const override { return "TEdit"; }
 };
 
-// Mask characters that take input: 0 9 # (digits), L l (letters), A a (letters or digits),
-// C c (any); others are literals. "!", ">" and "<" and the part after ";" are ignored.
+// Mask characters that take input: 0 (digit), 9 (digit or blank), # (digit, sign or blank),
+// L l (letter), A a (letter or digit), C c (any character), the capitals required and the
+// small ones optional; ">" turns what follows to capitals, "<" to small letters, "<>" stops
+// that; "\" makes the next character a literal; other characters are literals, which the caret
+// skips as the user types. After ";" come the save-literals flag (ignored: Text keeps the
+// literals) and, after a second ";", the blank character ("_" by default). Text holds what was
+// typed with the literals and without blanks, and is empty while nothing is typed.
 class TMaskEdit : public TCustomEdit {
  public:
   using TCustomEdit::TCustomEdit;
   std::string ClassName() const override { return "TMaskEdit"; }
   const std::string& EditMask() const { return FEditMask; }
-  void SetEditMask(const std::string& Value) { FEditMask = Value; }
+  void SetEditMask(const std::string& Value);
 
  protected:
+  std::string EditorText() const override;
+  // The character fits the first input position from the caret on, past literals (or it is
+  // the literal at the caret).
   bool AcceptChar(TKeyChar Key) override;
 
  private:
   std::string FEditMask;
+  std::u32string FSlots;  // per position of the shown text: its mask character, 0 for a literal
+  char32_t FBlank = U'_';
 };
 
 class TSpinEdit : public TCustomEdit {

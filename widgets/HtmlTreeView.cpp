@@ -128,10 +128,11 @@ std::string THtmlTreeView::ParamHrefOverall(int32_t Index, TTreeNode** Node) con
   return {};
 }
 
-std::string THtmlTreeView::GetParam(const std::string& Href) const {
-  TTreeNode* node = FindParamNode(Href);
+std::string THtmlTreeView::GetParam(const std::string& Href) const { return NodeParam(FindParamNode(Href), Href); }
+
+std::string THtmlTreeView::NodeParam(TTreeNode* Node, const std::string& Href) {
   std::string value, props, cls, hint;
-  if (!node || !GetAnchorAttributes(node->Text(), Href, value, props, cls, hint)) return {};
+  if (!Node || !GetAnchorAttributes(Node->Text(), Href, value, props, cls, hint)) return {};
   return DecodeEntities(value);
 }
 
@@ -312,7 +313,7 @@ void THtmlTreeView::LeaveParam() {
     FEnteredNode = nullptr;
     FEnteredAnchor = -1;
     FEnteredHref.clear();
-    if (OnParamExit) OnParamExit(this, node, href, GetParam(href));
+    if (OnParamExit) OnParamExit(this, node, href, NodeParam(node, href));
   }
   if (Cursor() == crHandPoint) SetCursor(FOldCursor);
   if (FHover && FHoverRect.Right >= 0) InvalidateRect(FHoverRect);
@@ -345,11 +346,11 @@ void THtmlTreeView::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
         FHoverRect = hit.HoverRect;
         if (FHover) InvalidateRect(FHoverRect);
         if (node != FEnteredNode || hit.Anchor != FEnteredAnchor) {
-          if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, GetParam(FEnteredHref));
+          if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, NodeParam(FEnteredNode, FEnteredHref));
           FEnteredNode = node;
           FEnteredAnchor = hit.Anchor;
           FEnteredHref = hit.Href;
-          if (OnParamEnter) OnParamEnter(this, node, hit.Href, GetParam(hit.Href));
+          if (OnParamEnter) OnParamEnter(this, node, hit.Href, NodeParam(node, hit.Href));
         }
       } else if (FHoverNode || FEnteredNode || Cursor() == crHandPoint) {
         LeaveParam();
@@ -467,6 +468,7 @@ void THtmlTreeView::PlaceEditor(TWinControl* Editor, TPopupEditorLink& Link, con
   Editor->SetParent(this);
   Editor->HandleNeeded();  // the editor's window floats from here on
   Editor->SetBounds(Left, Top, Width, Editor->Height());
+  KeepOnScreen(Editor);
 }
 
 void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect AnchorRect) {

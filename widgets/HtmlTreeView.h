@@ -167,6 +167,9 @@ class THtmlTreeView : public platform::TCustomTreeView {
     Field = Value;
     Invalidate();
   }
+  // The unescaped value of the parameter Href in Node ("" when absent): hrefs may repeat
+  // across nodes.
+  static std::string NodeParam(platform::TTreeNode* Node, const std::string& Href);
   void Prepare(platform::TTreeNode* Node, const std::string& Href, std::string& Value);
   void WriteBack(const std::string& Href, const std::string& Value, bool Escape);
   void EndEditing() { FEditing = false; }

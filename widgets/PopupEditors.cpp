@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 
@@ -55,6 +56,21 @@ void Popup(TWinControl* Editor) {
 
 }  // namespace
 
+TRect EditorBoundsOnScreen(const TRect& Bounds, const TRect& Screen) {
+  if (Screen.Right <= Screen.Left || Screen.Bottom <= Screen.Top) return Bounds;
+  const int32_t w = std::min(Bounds.Width(), Screen.Width());
+  const int32_t h = std::min(Bounds.Height(), Screen.Height());
+  const int32_t x = std::max(Screen.Left, std::min(Bounds.Left, Screen.Right - w));
+  const int32_t y = std::max(Screen.Top, std::min(Bounds.Top, Screen.Bottom - h));
+  return {x, y, x + w, y + h};
+}
+
+void KeepOnScreen(TWinControl* Editor) {
+  const TRect b = Editor->BoundsRect();
+  const TRect r = EditorBoundsOnScreen(b, Screen()->WorkAreaAt({b.Left, b.Top}));
+  if (r != b) Editor->SetBoundsRect(r);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TPopupEdit::TPopupEdit(TComponent* AOwner) : TEdit(AOwner) { Popup(this); }
@@ -92,7 +108,10 @@ void TPopupEdit::Change() {
   TCanvas* c = Canvas();
   c->Font()->Assign(Font());
   const int32_t wanted = c->TextWidth(Text()) + 16;
-  if (wanted > Width()) SetWidth(wanted);
+  if (wanted <= Width()) return;
+  SetWidth(wanted);
+  // Growing never takes it past the screen's edge.
+  if (IsPopupWindow()) KeepOnScreen(this);
 }
 
 // ---------------------------------------------------------------------------------------------

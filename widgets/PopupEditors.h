@@ -94,4 +94,11 @@ class TPopupDatePicker : public platform::TDateTimePicker, public TPopupEditorLi
   void DoExit() override;
 };
 
+// Where a floating editor of Bounds goes on Screen (screen rectangles): moved left by its
+// overflow at the right edge and up by its overflow at the bottom, never left of or above the
+// screen, and no wider than the screen. Bounds as they are when no screen is known.
+platform::TRect EditorBoundsOnScreen(const platform::TRect& Bounds, const platform::TRect& Screen);
+// Moves a floating editor onto the work area of the screen at its top-left corner.
+void KeepOnScreen(platform::TWinControl* Editor);
+
 }  // namespace widgets

@@ -552,6 +552,18 @@ TEST_F(ControlsTest, HintsAskTheControlAndSetTheApplicationHint) {
   QApplication::sendEvent(W(Probe), &he);
   EXPECT_TRUE(Probe->LastHintCalled);
   EXPECT_EQ(Probe->LastHint, "Afdrukken");
+  // Without a Hint of its own the control is still asked (it may have one at the point);
+  // without ShowHint it is not.
+  Probe->SetHint("");
+  Probe->LastHintCalled = false;
+  QApplication::sendEvent(W(Probe), &he);
+  EXPECT_TRUE(Probe->LastHintCalled);
+  EXPECT_EQ(Probe->LastHint, "");
+  Probe->SetShowHint(false);
+  Probe->LastHintCalled = false;
+  QApplication::sendEvent(W(Probe), &he);
+  EXPECT_FALSE(Probe->LastHintCalled);
+  Probe->SetShowHint(true);
 
   // ShowHint follows the parent until set.
   auto* child = new TProbe(Form.get());

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+
 #include "platform/Exceptions.h"
 #include "tests/platform/GuiTestEvents.h"
 
@@ -51,6 +55,89 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   guitest::Key(&e, Qt::Key_unknown, Qt::NoModifier, "z");
   EXPECT_EQ(e.Text(), "z");
   EXPECT_EQ(changes, (std::vector<std::string>{"a", "a\xC3\xA9", "a", "z"}));
+
+  // Keys edit at the caret.
+  e.SetText("abcdef");
+  guitest::Key(&e, Qt::Key_End);
+  guitest::Key(&e, Qt::Key_Left);
+  guitest::Key(&e, Qt::Key_Left);
+  guitest::Key(&e, Qt::Key_X, Qt::NoModifier, "x");
+  EXPECT_EQ(e.Text(), "abcdxef");
+  guitest::Key(&e, Qt::Key_Home);
+  guitest::Key(&e, Qt::Key_Delete);
+  guitest::Key(&e, Qt::Key_Y, Qt::NoModifier, "y");
+  EXPECT_EQ(e.Text(), "ybcdxef");
+  guitest::Key(&e, Qt::Key_Backspace, Qt::NoModifier, "\b");
+  EXPECT_EQ(e.Text(), "bcdxef");
+  // Shift selects; a typed character replaces the selection.
+  guitest::Key(&e, Qt::Key_Right);
+  guitest::Key(&e, Qt::Key_End, Qt::ShiftModifier);
+  guitest::Key(&e, Qt::Key_Z, Qt::NoModifier, "z");
+  EXPECT_EQ(e.Text(), "bz");
+  // Ctrl+A, C, V and X through the clipboard.
+  guitest::Key(&e, Qt::Key_A, Qt::ControlModifier, "\x01");
+  EXPECT_TRUE(e.AllSelected());
+  guitest::Key(&e, Qt::Key_C, Qt::ControlModifier, "\x03");
+  guitest::Key(&e, Qt::Key_End);
+  guitest::Key(&e, Qt::Key_V, Qt::ControlModifier, "\x16");
+  EXPECT_EQ(e.Text(), "bzbz");
+  guitest::Key(&e, Qt::Key_A, Qt::ControlModifier, "\x01");
+  guitest::Key(&e, Qt::Key_X, Qt::ControlModifier, "\x18");
+  EXPECT_EQ(e.Text(), "");
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "bzbz");
+  // Handlers come first: a key taken in KeyDown never moves the caret, a character changed in
+  // KeyPress is typed as changed, and composed characters reach KeyPress too.
+  e.SetText("ab");
+  std::vector<TKeyChar> pressed;
+  e.OnKeyDown = [](TObject*, Word& k, TShiftState) {
+    if (k == VK_HOME) k = 0;
+  };
+  e.OnKeyPress = [&](TObject*, TKeyChar& k) {
+    pressed.push_back(k);
+    if (k == 'q') k = 'Q';
+  };
+  guitest::Key(&e, Qt::Key_Home);
+  guitest::Key(&e, Qt::Key_Q, Qt::NoModifier, "q");
+  QInputMethodEvent composed;
+  composed.setCommitString(QString::fromUtf8("\xC3\xAB"));  // e with diaeresis, from a dead key
+  QApplication::sendEvent(guitest::W(&e)->focusProxy(), &composed);
+  EXPECT_EQ(e.Text(), "abQ\xC3\xAB");
+  EXPECT_EQ(pressed, (std::vector<TKeyChar>{'q', 0xEB}));
+}
+
+TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
+  TMaskEdit m(nullptr);
+  auto type = [&](const char* text) {
+    for (const char* c = text; *c; ++c) guitest::Key(&m, Qt::Key_unknown, Qt::NoModifier, QString(QChar(*c)));
+  };
+  // Capitals from ">", the caret past the literal, "*" as the blank.
+  m.SetEditMask("!>LL-00;1;*");
+  m.SetText("");
+  type("a");
+  EXPECT_EQ(m.Text(), "A-");
+  type("1b2x3");  // a digit where a letter belongs and a letter where a digit does are refused
+  EXPECT_EQ(m.Text(), "AB-23");
+  // Literals that mean something in Qt's masks stay literals; "\\" escapes a mask character.
+  m.SetEditMask("D\\0#a");
+  m.SetText("");
+  type("7-q");
+  EXPECT_EQ(m.Text(), "D07q");  // "-" fits neither "#" (taken by 7) nor "a"
+  // "9" and "c" may stay blank.
+  m.SetEditMask("99c");
+  m.SetText("");
+  type("5");
+  EXPECT_EQ(m.Text(), "5");
+  // Malformed masks neither crash nor hang; what cannot be a mask takes any text.
+  for (const char* bad : {"\\", "0\\", ";;;;", "\\;", ">", "<>", "\xFF\xFE" "0", ";1;"}) {
+    m.SetEditMask(bad);
+    m.SetText("");
+    type("1a");
+    EXPECT_EQ(m.Text().find('_'), std::string::npos) << bad;  // never a blank in the text
+  }
+  m.SetEditMask("");
+  m.SetText("");
+  type("1a");
+  EXPECT_EQ(m.Text(), "1a");
 }
 
 TEST(SpinEdit, ValueNeverRaises) {

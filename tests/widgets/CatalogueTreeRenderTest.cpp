@@ -150,6 +150,39 @@ TEST_F(CatalogueTree, ChangingRunsBeforeTheSelectionMovesAndClickFiresAnywhere) 
   EXPECT_EQ(tree->Selected(), nodes[1]);
 }
 
+// Typing selects by the caption without its tags, as a click would: quick letters extend the
+// prefix, a pause starts a new one, and one letter typed again steps to the next match.
+TEST_F(CatalogueTree, TypedLettersSelectTheNextMatchingNode) {
+  tree->SetBounds(0, 0, 400, 300);
+  std::vector<std::string> log;
+  tree->OnChanging = [&](TObject*, TTreeNode* node, bool&) { log.push_back("changing " + std::to_string(node->AbsoluteIndex())); };
+  tree->OnChange = [&](TObject*, TTreeNode* node) { log.push_back("change " + std::to_string(node->AbsoluteIndex())); };
+  auto type = [&](const char* c) { guitest::Key(tree.get(), Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(c)); };
+  guitest::Press(tree.get(), 60, 8);  // "Inleiding"
+  guitest::Release(tree.get(), 60, 8);
+  log.clear();
+  type("s");
+  EXPECT_EQ(tree->Selected(), nodes[49]);  // "Springoefeningen (34)"
+  EXPECT_EQ(log, (std::vector<std::string>{"changing 49", "change 49"}));
+  type("P");  // "sp": still the same node
+  type("c");  // "spc" matches nothing: the selection stays
+  EXPECT_EQ(tree->Selected(), nodes[49]);
+  EXPECT_EQ(log.size(), 2u);
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  type("c");  // after a pause: a new search
+  EXPECT_EQ(tree->Selected(), nodes[106]);  // "Copyright"
+  // One letter again and again steps through the shown nodes beginning with it, wrapping.
+  nodes[2]->Expand(false);
+  tree->SetSelected(nodes[2]);
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  for (int want : {3, 19, 3}) {
+    type("g");
+    EXPECT_EQ(tree->Selected()->AbsoluteIndex(), want);
+  }
+  type("x");  // "gggx": no match
+  EXPECT_EQ(tree->Selected(), nodes[3]);
+}
+
 TEST_F(CatalogueTree, RendersToPng) {
   tree->FullExpand();
   const int rows = tree->VisibleRowCount();

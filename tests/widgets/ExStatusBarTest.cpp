@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
+#include <QToolTip>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -18,6 +20,7 @@
 #include "platform/Exceptions.h"
 #include "platform/KeyState.h"
 #include "tests/common/TestSupport.h"
+#include "tests/platform/GuiTestEvents.h"
 #include "widgets/KbMonitor.h"
 
 using namespace widgets;
@@ -373,6 +376,17 @@ TEST_F(ExStatusBarTest, HintsOwnerDrawAndClicks) {
   EXPECT_EQ(E->Hint(), E->Text());
   E->OnHintText = [](TExStatusBar*, TExStatusPanel*, std::string& H) { H = "[" + H + "]"; };
   EXPECT_EQ(E->Hint(), "[" + E->Text() + "]");
+  // A tooltip event over the cut panel shows its whole text; the bar has no Hint of its own.
+  Bar->SetShowHint(true);
+  ASSERT_TRUE(Bar->Hint().empty());
+  QWidget* W = static_cast<QWidget*>(Bar->WidgetHandle());
+  const QPoint At(Bar->GetPanelRect(0).Left + 5, 5);
+  QHelpEvent Over(QEvent::ToolTip, At, W->mapToGlobal(At));
+  QApplication::sendEvent(W, &Over);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text().toStdString(), "[" + E->Text() + "]");
+  QToolTip::hideText();
+  ASSERT_TRUE(guitest::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
 
   TExStatusPanel* O = Add(sptOwnerDraw, 80);
   Bar->SetColor(clWhite);

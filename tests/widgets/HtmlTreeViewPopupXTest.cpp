@@ -149,6 +149,27 @@ TEST_F(TreeEditorsUnderX, AClickOnAnotherParameterWritesTheFirstAndOpensTheSecon
   EXPECT_EQ(Value(Node, "e"), "onex");
 }
 
+// Keys and clicks from the window system edit the text editor's value at the caret, and the
+// edited text is what is written back.
+TEST_F(TreeEditorsUnderX, KeysAndClicksEditAtTheCaret) {
+  Tree->SetEditAutoSize(true);  // the whole text stays in view
+  ClickAnchor("e");
+  TPopupEdit* Edit = Tree->EditControl();
+  ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+  for (unsigned long K : {0xFF57ul, 0xFF51ul, 0xFF51ul, 0x78ul}) Stroke(K);  // End, Left, Left, x
+  EXPECT_EQ(Edit->Text(), "oxne");
+  for (unsigned long K : {0xFF50ul, 0xFFFFul, 0x79ul}) Stroke(K);  // Home, Delete, y
+  EXPECT_EQ(Edit->Text(), "yxne");
+  Stroke(0xFF57);                      // End
+  Click(Edit, 2, Edit->Height() / 2);  // the caret goes back to the start
+  Stroke(0x7A);                        // z
+  EXPECT_EQ(Edit->Text(), "zyxne");
+  EXPECT_TRUE(Edit->Visible());
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_FALSE(Edit->Visible());
+  EXPECT_EQ(Value(Node, "e"), "zyxne");
+}
+
 // Return in an editor with AdvanceOnReturn: the tree takes the focus back and the next
 // parameter's editor opens and keeps the focus, though the tree's window activation comes late.
 TEST_F(TreeEditorsUnderX, ReturnAdvancesToAnEditorThatStaysOpen) {
@@ -232,5 +253,49 @@ TEST_F(TreeEditorsUnderX, AListNearAScreenEdgeStaysOnTheScreen) {
     EXPECT_TRUE(L.top() > At.y() || L.bottom() < At.y()) << L.y() << " " << At.y();
     Stroke(kdtest::TXInput::XK_Escape);
     ASSERT_TRUE(WaitFor([&] { return !List->Visible(); }));
+  }
+}
+
+// The text, number, masked and date editors opened at an anchor by the screen's right edge stay
+// whole on the screen, also when the text editor widens while typing.
+TEST_F(TreeEditorsUnderX, TextEditorsAtTheRightEdgeStayOnTheScreen) {
+  ASSERT_EQ(QGuiApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 1280, 1024));
+  const QRect ScreenRect(0, 0, 1280, 1024);
+  Tree->SetEditAutoSize(true);
+  struct TCase {
+    const char* Href;
+    const char* Text;
+    TWinControl* Editor;
+  };
+  const TCase Cases[] = {
+      {"d", "<A href=\"d\" class=\"DATE\">7-3-2026</A>", Tree->DateControl()},
+      {"s", "<A href=\"s\" class=\"SPIN\">5</A>", Tree->SpinEditControl()},
+      {"m", "<A href=\"m\" class=\"MASK\" props=\"00-00\">12-34</A>", Tree->MaskEditControl()},
+      {"e", "<A href=\"e\" class=\"EDIT\">x</A>", Tree->EditControl()},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Href);
+    Node->SetText(C.Text);
+    Settle();
+    const TRect Row = Tree->RowRect(Node);
+    const int X = AnchorX(C.Href);
+    // The anchor starts four pixels left of the screen's right edge.
+    Form->SetBounds(1276 - (X - 2), 300, 400, 200);
+    Settle();
+    Click(Tree, X, Row.Top + Row.Height() / 2);
+    ASSERT_TRUE(WaitFor([&] { return C.Editor->Visible() && Wd(C.Editor)->isVisible(); }));
+    Settle();
+    QRect G = Wd(C.Editor)->frameGeometry();
+    EXPECT_TRUE(ScreenRect.contains(G)) << G.left() << "-" << G.right();
+    EXPECT_EQ(G.right(), 1279);  // moved left just enough
+    if (C.Editor == Tree->EditControl()) {
+      const int Before = G.width();
+      for (int I = 0; I < 20; ++I) Stroke(0x77);  // w
+      G = Wd(C.Editor)->frameGeometry();
+      EXPECT_GT(G.width(), Before);
+      EXPECT_TRUE(ScreenRect.contains(G)) << G.left() << "-" << G.right();
+    }
+    Stroke(kdtest::TXInput::XK_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !C.Editor->Visible(); }));
   }
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QHelpEvent>
+#include <QToolTip>
 #include <stdexcept>
 
 #include "platform/Dialogs.h"
@@ -85,6 +87,30 @@ TEST_F(HtmlTree, EditEscapesOnceAndReadsBackUnescaped) {
   guitest::Key(tree->EditControl(), Qt::Key_Return);
   EXPECT_EQ(Value(n, "name"), "A&lt;b&gt;&amp;&quot;c&quot;");
   EXPECT_EQ(changes.size(), 1u);
+}
+
+// The editors write back what the keys made of the value, edited at the caret.
+TEST_F(HtmlTree, EditorsWriteBackTextEditedAtTheCaret) {
+  TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">abcdef</A> <A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
+  Open(n, "e");
+  TPopupEdit* e = tree->EditControl();
+  for (int key : {Qt::Key_End, Qt::Key_Left, Qt::Key_Left}) guitest::Key(e, key);
+  guitest::Key(e, Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Key(e, Qt::Key_Home);
+  guitest::Key(e, Qt::Key_Delete);
+  guitest::Key(e, Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(e, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "e"), "ybcdxef");
+  Open(n, "m");
+  for (const char* c : {"1", "2", "3", "4"}) guitest::Key(tree->MaskEditControl(), Qt::Key_unknown, Qt::NoModifier, c);
+  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "m"), "12-34");
+  // Nothing typed into the mask stores the empty-parameter text, not the literals.
+  n->SetText("<A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
+  Open(n, "m");
+  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(Value(n, "m"), "?");
+  EXPECT_EQ(changes, (std::vector<std::string>{"e:abcdef->ybcdxef", "m:?->12-34", }));
 }
 
 TEST_F(HtmlTree, EmptyValueStoresEmptyParam) {
@@ -355,6 +381,26 @@ TEST_F(HtmlTree, HoverEnterExitAndDeletedNodes) {
   EXPECT_EQ(tree->HoverNode(), nullptr);
   guitest::Move(tree.get(), 50, 100);  // nothing under the mouse; the deleted node is not touched
   EXPECT_EQ(tree->Cursor(), crDefault);
+
+  // Two nodes share an href: entering and leaving report the hovered node's own value.
+  tree->Items()->Clear();
+  log.clear();
+  TTreeNode* a = Add("ab <A href=\"v\">one</A>");
+  TTreeNode* b = Add("ab <A href=\"v\">two</A>");
+  std::vector<TTreeNode*> nodes;
+  tree->OnParamEnter = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
+    nodes.push_back(nd);
+    log.push_back("enter " + h + "=" + v);
+  };
+  tree->OnParamExit = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
+    nodes.push_back(nd);
+    log.push_back("exit " + h + "=" + v);
+  };
+  guitest::Move(tree.get(), 50, 16 + 8);  // b's anchor
+  guitest::Move(tree.get(), 50, 8);       // straight onto a's
+  guitest::Move(tree.get(), 50, 100);
+  EXPECT_EQ(log, (std::vector<std::string>{"enter v=two", "exit v=two", "enter v=one", "exit v=one"}));
+  EXPECT_EQ(nodes, (std::vector<TTreeNode*>{b, b, a, a}));
 }
 
 TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
@@ -415,6 +461,26 @@ TEST(HtmlTreeHint, ParameterHints) {
   EXPECT_EQ(info.HintPos, (TPoint{screen.X + 10, screen.Y - 10}));
   tree.OnParamHint = [](TObject*, TTreeNode*, const std::string&, std::string&, bool& show) { show = false; };
   EXPECT_FALSE(tree.HintShow(info));
+
+  // A tooltip event over a parameter shows its hint though the tree has no Hint of its own.
+  tree.OnParamHint = nullptr;
+  n->SetText("ab <A href=\"e\" hint=\"Kies een kleur\">val</A>");
+  tree.SetShowHint(true);
+  ASSERT_TRUE(tree.Hint().empty());
+  QWidget* w = guitest::W(&tree);
+  QHelpEvent over(QEvent::ToolTip, QPoint(50, 8), w->mapToGlobal(QPoint(50, 8)));
+  QApplication::sendEvent(w, &over);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text().toStdString(), "Kies een kleur");
+  QToolTip::hideText();
+  ASSERT_TRUE(guitest::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
+  // Beside the parameter there is no hint to show; without ShowHint none at all.
+  QHelpEvent beside(QEvent::ToolTip, QPoint(22, 8), w->mapToGlobal(QPoint(22, 8)));
+  QApplication::sendEvent(w, &beside);
+  EXPECT_FALSE(QToolTip::isVisible());
+  tree.SetShowHint(false);
+  QApplication::sendEvent(w, &over);
+  EXPECT_FALSE(QToolTip::isVisible());
 }
 
 TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
@@ -468,4 +534,18 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
     EXPECT_EQ(R.Right, C.Want.Right) << C.Anchor.Left << "," << C.Anchor.Top;
     EXPECT_EQ(R.Bottom, C.Want.Bottom) << C.Anchor.Left << "," << C.Anchor.Top;
   }
+}
+
+// A floating text editor keeps to the screen: left by its overflow at the right edge, up by it
+// at the bottom, never off the left or top edge, and no wider than the screen.
+TEST(ListEditorPlace, TextEditorsStayOnTheScreen) {
+  const TRect S{0, 0, 1280, 1024};
+  EXPECT_EQ(EditorBoundsOnScreen({100, 100, 164, 121}, S), (TRect{100, 100, 164, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1216, 100, 1280, 121}, S), (TRect{1216, 100, 1280, 121}));  // touches the edge
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, S), (TRect{1216, 100, 1280, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1276, 1010, 1480, 1031}, S), (TRect{1076, 1003, 1280, 1024}));
+  EXPECT_EQ(EditorBoundsOnScreen({-5, -2, 59, 19}, S), (TRect{0, 0, 64, 21}));
+  EXPECT_EQ(EditorBoundsOnScreen({10, 10, 1500, 31}, S), (TRect{0, 10, 1280, 31}));
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, {1280, 0, 2560, 1024}), (TRect{1280, 100, 1344, 121}));
+  EXPECT_EQ(EditorBoundsOnScreen({1275, 100, 1339, 121}, {0, 0, 0, 0}), (TRect{1275, 100, 1339, 121}));
 }
