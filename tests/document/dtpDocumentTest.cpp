@@ -254,10 +254,23 @@ TEST_F(DocumentTest, InvalidIndexValuesFallBackToResetValues) {
   EXPECT_FLOAT_EQ(doc.StepAngle(), 0);
   EXPECT_EQ(doc.PageCount(), 2);
 
-  // A page count beyond 9999 is not believed: no pages.
-  const std::string many = MakeArchive("many.hsf", {{"Index.xml", Index("<PageCount>2000000000</PageCount>")}});
-  doc.LoadFromFile(many);
-  EXPECT_EQ(doc.PageCount(), 0);
+  // A page count that cannot be right marks a damaged document, not an empty one: the load is
+  // refused and leaves the document cleared and detached, also when the file holds its pages.
+  const std::string page = "<?xml version=\"1.0\"?><Page><Index>1</Index></Page>";
+  for (const char* count : {"2000000000", "10000", "twee", "-1", ""}) {
+    SCOPED_TRACE(count);
+    const std::string bad = MakeArchive("count.hsf", {{"Index.xml", Index(std::string("<PageCount>") + count + "</PageCount>")},
+                                                      {"Page0001.xml", page},
+                                                      {"Page0002.xml", page}});
+    ExpectMessage([&] { doc.LoadFromFile(bad); }, "Corrupted archive");
+    EXPECT_EQ(doc.PageCount(), 0);
+    EXPECT_EQ(doc.Archive(), nullptr);
+    EXPECT_FALSE(doc.IsBusy());
+  }
+  // The largest count stream names can number still opens.
+  const std::string most = MakeArchive("most.hsf", {{"Index.xml", Index("<PageCount>9999</PageCount>")}});
+  doc.LoadFromFile(most);
+  EXPECT_EQ(doc.PageCount(), 9999);
   // 40 pages load although PageCount refuses more than 25.
   const std::string forty = MakeArchive("40.hsf", {{"Index.xml", Index("<PageCount>40</PageCount>")}});
   doc.LoadFromFile(forty);
