@@ -441,6 +441,15 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
     case ckShapeAdded:
       DeleteShape(platform::StrToInt(Command->Value));
       break;
+    case ckShapesExchanged: {
+      // Exchanging the same two again puts them back.
+      const size_t space = Command->Value.find(' ');
+      int32_t a = -1, b = -1;
+      if (space != std::string::npos && platform::TryStrToInt(Command->Value.substr(0, space), a) &&
+          platform::TryStrToInt(Command->Value.substr(space + 1), b))
+        MoveShapeIndex(a, b);
+      break;
+    }
     case ckShapeRemoved: {
       if (!Command->Stream) break;
       platform::TStream* st = Command->Stream.get();
@@ -1085,6 +1094,8 @@ void TdtpShape::ClearShapes() {
 void TdtpShape::MoveShapeIndex(int32_t A, int32_t B) {
   const int32_t n = int32_t(FShapes.size());
   if (A < 0 || B < 0 || A >= n || B >= n || A == B) return;
+  // Recorded, so that undoing what came before (an addition, a deletion) finds its indices.
+  RecordChange(ckShapesExchanged, "", platform::IntToStr(A) + " " + platform::IntToStr(B));
   std::swap(FShapes[size_t(A)], FShapes[size_t(B)]);
   FShapes[size_t(A)]->Invalidate();
   FShapes[size_t(B)]->Invalidate();
