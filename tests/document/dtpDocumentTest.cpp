@@ -12,9 +12,11 @@
 #include "../common/TestSupport.h"
 #include "document/SingleFileStorage.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpMemoShape.h"
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
 #include "tools/DocumentFixtures.h"
 
 using namespace document;
@@ -793,6 +795,51 @@ TEST_F(DocumentTest, DamagedStreamsFailCleanly) {
 
 // What a host writes into each stored shape comes back to it when the shape is read: from the
 // file, from a pasted selection and from the undo of a deletion.
+// Text windows-1252 lacks comes back whole from a save; a page whose text fits it is stored in
+// 8 bits exactly as before.
+TEST_F(DocumentTest, TextBeyondWindows1252IsKept) {
+  InitializeDtpEffectShape();
+  InitializeDtpTextShape();
+  InitializeDtpMemoShape();
+  const std::string wide =
+      "\xC5\x81ukasz Dvo\xC5\x99\xC3\xA1k \xCE\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC";
+  for (const std::string& text : {std::string("caf\xC3\xA9 \xE2\x82\xAC \xC5\x92uvre"), wide}) {
+    SCOPED_TRACE(text);
+    const std::string file = Path("text1252.hsf");
+    {
+      TdtpComponent doc(nullptr);
+      auto t = NewShape<TdtpTextShape>();
+      t->SetText(text);
+      t->SetName(text);
+      doc.CurrentPage()->AddShape(std::move(t));
+      auto m = NewShape<TdtpMemoShape>();
+      m->SetText(text + "\r\n" + text);
+      doc.CurrentPage()->AddShape(std::move(m));
+      doc.SaveToFile(file);
+      TXmlDocument xml("Page");
+      xml.SetWriteOnDefault(0);
+      xml.SetXmlFormat(xfIndented);
+      xml.Root()->WriteInteger("Index", 1);
+      doc.CurrentPage()->SaveToXml(xml.Root());
+      const std::string stored = ReadStream(doc.Archive(), "Page0001.xml");
+      if (text == wide)
+        EXPECT_EQ(stored.substr(0, 2), "\xFF\xFE");
+      else
+        EXPECT_EQ(stored, platform::Utf8ToCp1252(xml.WriteToString()));
+    }
+    TdtpComponent again(nullptr);
+    again.LoadFromFile(file);
+    ASSERT_EQ(again.CurrentPage()->GetShapeCount(), 2);
+    auto* t = dynamic_cast<TdtpTextShape*>(again.CurrentPage()->GetShape(0));
+    auto* m = dynamic_cast<TdtpMemoShape*>(again.CurrentPage()->GetShape(1));
+    ASSERT_NE(t, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(t->Text(), text);
+    EXPECT_EQ(t->Name(), text);
+    EXPECT_EQ(m->Lines(), (std::vector<std::string>{text, text}));
+  }
+}
+
 TEST_F(DocumentTest, HostElementsOfShapesComeBack) {
   const std::string file = Path("host.hsf");
   auto tag = [](TdtpShape* S) { return S->ClassName() + ":" + S->Name(); };
