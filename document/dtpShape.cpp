@@ -186,7 +186,11 @@ void FinalizeDtpShape() { Registry().clear(); }
 // ---------------------------------------------------------------------------------------
 // Life
 
-TdtpShape::TdtpShape() : FConstraints(std::make_unique<TFloatSizeConstraint>()) {
+void TFloatSizeConstraint::SettingChanged() {
+  if (FOwner) FOwner->Changed();
+}
+
+TdtpShape::TdtpShape() : FConstraints(std::make_unique<TFloatSizeConstraint>(this)) {
   FBufferMatrix = IdentityDtpMatrix();
   FDeviceMatrix = IdentityDtpMatrix();
   ScreenMatrix = IdentityDtpMatrix();
@@ -525,7 +529,9 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
     Height = FDocHeight;
     return false;
   }
-  const TFloatSizeConstraint& c = *FConstraints;
+  struct {
+    float MinHeight, MinWidth, MaxHeight, MaxWidth;
+  } const c{FConstraints->MinHeight, FConstraints->MinWidth, FConstraints->MaxHeight, FConstraints->MaxWidth};
   Width = Finite(Width);
   Height = Finite(Height);
   if (c.MinWidth > 0) Width = std::max(Width, c.MinWidth);
@@ -554,9 +560,12 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
 }
 
 void TdtpShape::StoreAspectRatio() {
+  float ratio = FDocHeight != 0 ? float((long double)FDocWidth / FDocHeight) : 0.0f;
+  if (!std::isfinite(ratio)) ratio = 0;
+  if (FPreserveAspect && ratio == FAspectRatio) return;
   FPreserveAspect = true;
-  FAspectRatio = FDocHeight != 0 ? float((long double)FDocWidth / FDocHeight) : 0.0f;
-  if (!std::isfinite(FAspectRatio)) FAspectRatio = 0;
+  FAspectRatio = ratio;
+  Changed();
 }
 
 // The stored geometry changes here: the shape is modified, so that a save writes it, also
@@ -863,8 +872,11 @@ void TdtpShape::SetPaintOutsets(float Left, float Top, float Right, float Bottom
   FCurbTop = Top;
   FCurbRight = Right;
   FCurbBottom = Bottom;
+  Invalidate();
   UpdatePaintRect();
   FreeBuffer();
+  // The curbs are stored.
+  Changed();
 }
 
 // ---------------------------------------------------------------------------------------
