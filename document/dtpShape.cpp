@@ -314,19 +314,9 @@ void TdtpShape::SetMirrored(bool V) {
   Changed();
 }
 
-void TdtpShape::SetSmartHitTest(bool V) {
-  if (V == FSmartHitTest) return;
-  FSmartHitTest = V;
-  Invalidate();
-  Changed();
-}
+void TdtpShape::SetSmartHitTest(bool V) { StoreProperty(FSmartHitTest, V); }
 
-void TdtpShape::SetVisible(bool V) {
-  if (V == FVisible) return;
-  FVisible = V;
-  Invalidate();
-  Changed();
-}
+void TdtpShape::SetVisible(bool V) { StoreProperty(FVisible, V); }
 
 void TdtpShape::SetColor(platform::TColor Value) {
   if (Value == FColor) return;
@@ -529,15 +519,14 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
     Height = FDocHeight;
     return false;
   }
-  struct {
-    float MinHeight, MinWidth, MaxHeight, MaxWidth;
-  } const c{FConstraints->MinHeight, FConstraints->MinWidth, FConstraints->MaxHeight, FConstraints->MaxWidth};
+  const float minWidth = FConstraints->MinWidth, maxWidth = FConstraints->MaxWidth;
+  const float minHeight = FConstraints->MinHeight, maxHeight = FConstraints->MaxHeight;
   Width = Finite(Width);
   Height = Finite(Height);
-  if (c.MinWidth > 0) Width = std::max(Width, c.MinWidth);
-  if (c.MaxWidth > 0) Width = std::min(Width, c.MaxWidth);
-  if (c.MinHeight > 0) Height = std::max(Height, c.MinHeight);
-  if (c.MaxHeight > 0) Height = std::min(Height, c.MaxHeight);
+  if (minWidth > 0) Width = std::max(Width, minWidth);
+  if (maxWidth > 0) Width = std::min(Width, maxWidth);
+  if (minHeight > 0) Height = std::max(Height, minHeight);
+  if (maxHeight > 0) Height = std::min(Height, maxHeight);
   Width = std::max(0.1f, Width);
   Height = std::max(0.1f, Height);
   const float ar = FAspectRatio;
@@ -547,12 +536,12 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
       Height = float((long double)Width / ar);
     else
       Width = float((long double)Height * ar);
-    if (Width < c.MinWidth) {
-      Width = c.MinWidth;
+    if (Width < minWidth) {
+      Width = minWidth;
       Height = float((long double)Width / ar);
     }
-    if (Height < c.MinHeight) {
-      Height = c.MinHeight;
+    if (Height < minHeight) {
+      Height = minHeight;
       Width = float((long double)Height * ar);
     }
   }

@@ -732,6 +732,20 @@ TEST_F(DocumentTest, UndoRecording) {
   EXPECT_LT(doc.UndoBytes(), 0xA00001);
   EXPECT_EQ(doc.UndoCount(), 9);
   EXPECT_EQ(doc.UndoItem(0)->Target, 3);
+
+  // Two exchanges of the page's children in a row are two steps; undoing all after an
+  // addition leaves the page as it was, in its order.
+  doc.ClearUndo();
+  for (int i = 0; i < 2; ++i) page->AddShape(NewShape<TdtpFixtureRect>());
+  for (int32_t i = 0; i < 3; ++i) page->GetShape(i)->SetName("origineel " + platform::IntToStr(i));
+  doc.ClearUndo();
+  page->AddShape(NewShape<TdtpFixtureRect>());
+  page->MoveShapeIndex(3, 0);
+  page->MoveShapeIndex(1, 2);
+  ASSERT_EQ(doc.UndoCount(), 3);
+  for (int32_t i = doc.UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
+  ASSERT_EQ(page->GetShapeCount(), 3);
+  for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(page->GetShape(i)->Name(), "origineel " + platform::IntToStr(i));
 }
 
 TEST_F(DocumentTest, DefaultSettersNotify) {
