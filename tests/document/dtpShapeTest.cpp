@@ -6,7 +6,6 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
-#include "platform/SysUtils.h"
 
 using namespace document;
 using kdtest::TTestDocumentHost;
@@ -424,28 +423,19 @@ TEST_F(ShapeTest, UndoRecordingOfPropertiesAdditionsAndDeletions) {
   EXPECT_EQ(add->Value, "3");
   root->ExecuteCommand(add.get());
   EXPECT_EQ(root->GetShapeCount(), 3);
-  // Exchanging two children is recorded: undoing everything after adding a fourth and moving
-  // it to the front takes the added one away again, not the one it was exchanged with.
-  for (int32_t i = 0; i < 3; ++i) root->GetShape(i)->SetName("origineel " + platform::IntToStr(i));
+  // Exchanging two children is recorded as such (undoing it is in the document's tests); a
+  // damaged record exchanges nothing.
   doc.Commands.clear();
-  auto fourth = NewShape<TdtpShape>();
-  fourth->SetName("toegevoegd");
-  root->AddShape(std::move(fourth));
-  root->MoveShapeIndex(3, 0);
-  EXPECT_EQ(root->GetShape(0)->Name(), "toegevoegd");
-  ASSERT_EQ(doc.Commands.size(), 2u);
-  EXPECT_EQ(doc.Commands[1]->Kind, ckShapesExchanged);
-  EXPECT_EQ(doc.Commands[1]->Target, root->ShapeId());
-  ++doc.UndoLock;
-  for (auto it = doc.Commands.rbegin(); it != doc.Commands.rend(); ++it) EXPECT_TRUE(root->ExecuteCommand(it->get()));
-  --doc.UndoLock;
-  ASSERT_EQ(root->GetShapeCount(), 3);
-  for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(root->GetShape(i)->Name(), "origineel " + platform::IntToStr(i));
-  // A damaged exchange record changes nothing.
+  root->GetShape(0)->SetName("eerste");
+  root->MoveShapeIndex(2, 0);
+  ASSERT_EQ(doc.Commands.size(), 1u);
+  EXPECT_EQ(doc.Commands[0]->Kind, ckShapesExchanged);
+  EXPECT_EQ(doc.Commands[0]->Value, "2 0");
+  EXPECT_EQ(doc.Commands[0]->Target, root->ShapeId());
   for (const char* v : {"", "0", "0 x", "0 7", "-1 1"}) {
     TdtpCommand bad(ckShapesExchanged, root->ShapeId(), "", v);
     EXPECT_TRUE(root->ExecuteCommand(&bad));
-    EXPECT_EQ(root->GetShape(0)->Name(), "origineel 0");
+    EXPECT_EQ(root->GetShape(2)->Name(), "eerste");
   }
   // A command for an unknown id is not handled.
   TdtpCommand stray(ckPropertyChange, 9999, "DocLeft", "1");
