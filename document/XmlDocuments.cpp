@@ -1216,11 +1216,6 @@ void TXmlDocument::ReadFromString(const std::string& Text) {
   ParseText(Text, 0, nullptr);
 }
 
-void TXmlDocument::SaveToStream(TStream* Stream) const {
-  TUtf8Stream utf(Stream, FWideText != 0);
-  WriteToStream(&utf);
-}
-
 void TXmlDocument::SaveToFile(const std::string& FileName) const {
   platform::TFileStream file(FileName, platform::fmCreate);
   SaveToStream(&file);

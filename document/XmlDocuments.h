@@ -321,7 +321,8 @@ class TXmlDocument : public platform::TPersistent {
   virtual void SetDefaults();
   virtual void Clear();
   virtual bool IsEmpty() const;
-  // Through TUtf8Stream: windows-1252 or UTF-16 with a byte-order mark.
+  // Through TUtf8Stream: windows-1252 or UTF-16 with a byte-order mark. Saving writes UTF-16
+  // also when the text holds a character windows-1252 lacks.
   virtual void LoadFromStream(platform::TStream* Stream);
   virtual void LoadFromFile(const std::string& FileName);
   // UTF-8 text as used inside the program (clipboard).
@@ -363,6 +364,8 @@ class TXmlDocument : public platform::TPersistent {
   void DoProgress(int64_t Position) const;
   // Declaration, stylesheet and root comments; raises without a root.
   std::string HeaderText() const;
+  // The same declaring another encoding.
+  std::string HeaderText(const std::string& Encoding) const;
   // Reads the top-level nodes of Text, which starts at stream position Base.
   void ParseText(std::string_view Text, int64_t Base, platform::TStream* Stream);
 

@@ -9,6 +9,7 @@
 #include "document/XmlDocuments.h"
 #include "document/XmlDocumentsPriv.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
 
 namespace document {
 
@@ -670,7 +671,9 @@ void TXmlDocument::ParseText(std::string_view Text, int64_t Base, TStream* Strea
   if (OnProgress) DoProgress(Stream ? Stream->Size() : Base + static_cast<int64_t>(Text.size()));
 }
 
-std::string TXmlDocument::HeaderText() const {
+std::string TXmlDocument::HeaderText() const { return HeaderText(FEncoding); }
+
+std::string TXmlDocument::HeaderText(const std::string& Encoding) const {
   if (!FRoot) throw EFilerError("XML root element not defined.");
   std::string header;
   // The header always ends its lines with the document's line break (LF in the compact
@@ -681,8 +684,8 @@ std::string TXmlDocument::HeaderText() const {
     const char q = e.find('"') != std::string::npos ? '\'' : '"';
     return q + e + q;
   };
-  if (!FVersion.empty() || !FEncoding.empty()) {
-    header += "<?xml version=" + quoted(FVersion) + " encoding=" + quoted(FEncoding) + "?>";
+  if (!FVersion.empty() || !Encoding.empty()) {
+    header += "<?xml version=" + quoted(FVersion) + " encoding=" + quoted(Encoding) + "?>";
     header += lb;
   }
   if (!FStylesheet.empty()) {
@@ -707,6 +710,47 @@ void TXmlDocument::WriteToStream(TStream* Stream) const {
   writer.WriteNode(FRoot.get(), 0);
   WriteAll(Stream, body);
   if (OnProgress) DoProgress(Stream->Size());
+}
+
+namespace {
+
+// True when every character of the UTF-8 text has a windows-1252 byte.
+bool FitsWindows1252(std::string_view Text) {
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    if (static_cast<uint8_t>(Text[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    const size_t start = pos;
+    const char32_t cp = platform::DecodeUtf8(Text, pos);
+    if ((cp == 0xFFFD && pos == start + 1) || platform::CodePointToCp1252(cp) < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// windows-1252 lacks most of the world's characters: a document holding one is written in the
+// UTF-16 form (with its byte-order mark), which keeps every character and which reading takes
+// as well. Documents whose text fits stay 8-bit, byte for byte as before.
+void TXmlDocument::SaveToStream(TStream* Stream) const {
+  std::string header = HeaderText();
+  DoProgress(0);
+  std::string body;
+  TXmlWriter writer(body, this, OnProgress ? static_cast<int64_t>(header.size()) : 0);
+  body.reserve(writer.Estimate(FRoot.get(), 0));
+  writer.WriteNode(FRoot.get(), 0);
+  bool wide = FWideText != 0;
+  if (!wide && !(FitsWindows1252(header) && FitsWindows1252(body))) {
+    wide = true;
+    // The declaration names the form the bytes are in.
+    if (platform::SameText(FEncoding, "windows-1252")) header = HeaderText("UTF-16");
+  }
+  TUtf8Stream utf(Stream, wide);
+  WriteAll(&utf, header);
+  WriteAll(&utf, body);
+  if (OnProgress) DoProgress(utf.Size());
 }
 
 std::string TXmlDocument::WriteToString() const {

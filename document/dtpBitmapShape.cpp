@@ -87,14 +87,19 @@ void TdtpBitmapShape::LoadImage(TdtpResource* /*Resource*/) {
   FImage->SetObject(std::move(bmp));
 }
 
+// New bytes arrived: a shape without a size takes the picture's; any shape shows the new
+// picture and is modified, so that a save writes it.
 void TdtpBitmapShape::ImageChanged(TdtpResource* /*Resource*/) {
-  if (DocWidth() != 0 || DocHeight() != 0) return;
-  TLockScope lock(FImage.get());
-  if (TBitmap32* pic = Picture()) {
-    SetDocWidth(float(pic->Width() / kImportDpm));
-    SetDocHeight(float(pic->Height() / kImportDpm));
-    StoreAspectRatio();
+  if (DocWidth() == 0 && DocHeight() == 0) {
+    TLockScope lock(FImage.get());
+    if (TBitmap32* pic = Picture()) {
+      SetDocWidth(float(pic->Width() / kImportDpm));
+      SetDocHeight(float(pic->Height() / kImportDpm));
+      StoreAspectRatio();
+    }
   }
+  Refresh();
+  Changed();
 }
 
 void TdtpBitmapShape::Clear() {

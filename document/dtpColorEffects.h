@@ -61,7 +61,7 @@ class TdtpHSLAdjustEffect : public TdtpColorFunctionEffect {
   void LoadFromXml(TXmlNode* Node) override;
   void SaveToXml(TXmlNode* Node) override;
 
-  float Hue = 0, Lightness = 0, Saturation = 0;
+  TStoredSetting<float, TdtpEffect> Hue{this, 0}, Lightness{this, 0}, Saturation{this, 0};
 };
 
 void InitializeDtpColorEffects();

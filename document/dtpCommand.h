@@ -1,5 +1,6 @@
 // One entry of a document's undo list: enough to put back one property of one shape, to
-// remove a shape that was added, or to re-insert a shape that was deleted. Shapes create
+// remove a shape that was added, to re-insert a shape that was deleted, or to exchange two
+// children back. Shapes create
 // commands when they change; the document keeps, groups and bounds them; undoing hands a
 // command to the shapes until the one it addresses applies it.
 #pragma once
@@ -16,6 +17,7 @@ namespace document {
 constexpr uint8_t ckPropertyChange = 0;  // Name and the old Value as text
 constexpr uint8_t ckShapeAdded = 1;      // Value holds the new child's index
 constexpr uint8_t ckShapeRemoved = 2;    // Stream holds the removed shape, Value its class
+constexpr uint8_t ckShapesExchanged = 3; // Value holds the indices of two exchanged children
 
 class TdtpCommand : public platform::TObject {
  public:

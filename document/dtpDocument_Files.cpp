@@ -17,6 +17,7 @@ using namespace platform;
 namespace {
 
 constexpr int32_t cMaxPageCount = 9999;
+constexpr const char* cCorruptedDocument = "Corrupted archive";
 constexpr float cMaxPaperMm = 100000.0f;
 // A thumbnail is a small picture in a page list; a larger stored size makes every save render
 // and write megabytes per page.
@@ -55,6 +56,15 @@ TColor ReadColorChecked(TXmlNode* Node, const std::string& Name, TColor Missing,
   } catch (const EConvertError&) {
     return Reset;
   }
+}
+
+// The number of pages "Index.xml" announces; missing means none. A count that is not a whole
+// number, is negative or names more pages than streams can be numbered for belongs to a damaged
+// document: opening it as an empty one would pass for a successful load and let a save wipe it.
+int32_t ReadPageCount(TXmlNode* Root) {
+  const int32_t n = ReadIntChecked(Root, "PageCount", 0, -1, 0, cMaxPageCount);
+  if (n < 0) throw Exception(cCorruptedDocument);
+  return n;
 }
 
 uint32_t LE32(const uint8_t* P) { return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24; }
@@ -242,7 +252,7 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
       // The flag was stored directly; a read-only document also leaves edit mode, as the
       // setter would make it.
       if (FReadOnly && FMode == vmEdit) FMode = vmBrowse;
-      n = ReadIntChecked(xml.Root(), "PageCount", 0, 0, 0, cMaxPageCount);
+      n = ReadPageCount(xml.Root());
     }
     for (int32_t i = 0; i < n; ++i) {
       DoProgress(ptLoading, i + 1, n, float(i) / float(n));

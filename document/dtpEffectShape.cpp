@@ -91,7 +91,7 @@ void TdtpEffectShape::Clear() {
 // An enabled effect forces drawing through the buffer, where effects are applied.
 bool TdtpEffectShape::IsFlippedOrMirrored() const {
   if (TdtpShape::IsFlippedOrMirrored()) return true;
-  return std::any_of(FEffects.begin(), FEffects.end(), [](const auto& e) { return e->Enabled; });
+  return std::any_of(FEffects.begin(), FEffects.end(), [](const auto& e) -> bool { return e->Enabled; });
 }
 
 void TdtpEffectShape::AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) {
@@ -174,9 +174,15 @@ void TdtpEffectShape::LoadFromXml(TXmlNode* Node) {
       any = true;
       auto effect = FindEffectClass(child->ReadString("ClassName", "")).Construct();
       TdtpEffect* raw = effect.get();
-      effect->Owner = this;
       FEffects.push_back(std::move(effect));
-      raw->LoadFromXml(child.get());
+      // Read before it has its owner: stored values are not changes to report.
+      try {
+        raw->LoadFromXml(child.get());
+      } catch (...) {
+        raw->Owner = this;
+        throw;
+      }
+      raw->Owner = this;
       raw->UpdateTables();
     }
     if (any)

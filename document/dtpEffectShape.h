@@ -38,6 +38,8 @@ class TdtpEffect : public platform::TPersistent {
   virtual void RefreshOwner();
   // A stored setting changed: the owner draws anew and is modified.
   void OwnerChanged();
+  // Called by the effect's stored settings (TStoredSetting) when one takes a new value.
+  void SettingChanged() { OwnerChanged(); }
   virtual void UpdateTables() {}
   virtual void AdjustPaintRect(float& /*Left*/, float& /*Top*/, float& /*Right*/, float& /*Bottom*/) {}
   // The class name without "Tdtp" and "Effect": "TdtpShadowEffect" gives "Shadow".
@@ -45,11 +47,11 @@ class TdtpEffect : public platform::TPersistent {
   virtual void LoadFromXml(TXmlNode* Node);
   virtual void SaveToXml(TXmlNode* Node);
 
-  bool Enabled = true;
+  TStoredSetting<bool, TdtpEffect> Enabled{this, true};
   TdtpEffectShape* Owner = nullptr;
   // The input an effect names: -1 the shape's own drawing, an index another effect's result,
   // -2 none. Stored and read back; what is drawn does not depend on it.
-  int32_t Source = -2;
+  TStoredSetting<int32_t, TdtpEffect> Source{this, -2};
   // Scratch state of one painting pass: set while a later effect names this one as its
   // Source, with Output holding this effect's result until the last such effect has run
   // (while few results are held). Both are cleared when the pass ends.

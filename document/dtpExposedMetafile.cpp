@@ -94,8 +94,15 @@ void TdtpExposedMetafile::ImageImport(TdtpResource* Resource, const std::string&
   data->SetPosition(0);
 }
 
+// New bytes arrived: a shape without a size takes the picture's; any shape shows the new
+// picture and is modified, so that a save writes it.
 void TdtpExposedMetafile::ImageChange(TdtpResource* Resource) {
-  if (DocWidth() != 0 || DocHeight() != 0) return;
+  if (DocWidth() == 0 && DocHeight() == 0) ImageSize(Resource);
+  RefreshAll();
+  Changed();
+}
+
+void TdtpExposedMetafile::ImageSize(TdtpResource* Resource) {
   Resource->Lock();
   try {
     if (auto* m = dynamic_cast<platform::TMetafile*>(Resource->Object()); m && !m->Empty()) {

@@ -41,6 +41,8 @@ class TdtpExposedMetafile : public TdtpEffectShape {
  private:
   void ImageLoad(TdtpResource* Resource);
   void ImageChange(TdtpResource* Resource);
+  // A shape without a size takes the picture's at 150 DPI.
+  void ImageSize(TdtpResource* Resource);
   void ImageImport(TdtpResource* Resource, const std::string& FileName);
   void StyleChanged(platform::TObject* Sender);
 

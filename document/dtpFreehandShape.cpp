@@ -50,10 +50,12 @@ void TdtpFreehandShape::UpdateBoundsFromPoints() {
 
 void TdtpFreehandShape::NewContour() {
   // A contour of fewer than two points is reused rather than left behind.
-  if (FPoints.empty() || FPoints.back().size() >= 2)
+  if (FPoints.empty() || FPoints.back().size() >= 2) {
     TdtpPolygonShape::NewContour();
-  else
+  } else if (!FPoints.back().empty()) {
     FPoints.back().clear();
+    PointsChanged();
+  }
 }
 
 void TdtpFreehandShape::AddStrokePoint(const TdtpFloatPoint& P) {

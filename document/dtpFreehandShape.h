@@ -18,7 +18,7 @@ class TdtpFreehandShape : public TdtpPolygonShape {
   const TShapeClass& Class() const override { return StaticClass(); }
 
   bool AutoRestart() const { return FAutoRestart; }
-  void SetAutoRestart(bool Value) { FAutoRestart = Value; }
+  void SetAutoRestart(bool Value) { StoreProperty(FAutoRestart, Value); }
   bool Drawing() const { return FDrawing; }
   // The points of the current stroke after its first.
   int32_t StrokeCount() const { return FStrokeCount; }

@@ -67,11 +67,15 @@ void TdtpArrow::SetStyle(TdtpArrowStyle Value) {
   if (Value == FStyle) return;
   if (FOwner) FOwner->Invalidate();
   FStyle = Value;
-  if (FOwner) {
-    FOwner->FRebuild = true;
-    FOwner->RefreshAll();
-    FOwner->Changed();
-  }
+  SettingChanged();
+}
+
+void TdtpArrow::SettingChanged() {
+  if (!FOwner) return;
+  FOwner->Invalidate();
+  FOwner->FRebuild = true;
+  FOwner->RefreshAll();
+  FOwner->Changed();
 }
 
 void TdtpArrow::LoadFromXml(TXmlNode* Node) {

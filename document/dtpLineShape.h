@@ -36,9 +36,11 @@ class TdtpArrow : public platform::TPersistent {
   void SetStyle(TdtpArrowStyle Value);
   void LoadFromXml(TXmlNode* Node);
   void SaveToXml(TXmlNode* Node) const;
+  // Called by the head's stored settings: the owner is refreshed and told, as for the style.
+  void SettingChanged();
 
-  float Width = 5.0f;
-  float Length = 7.0f;
+  TStoredSetting<float, TdtpArrow> Width{this, 5.0f};
+  TStoredSetting<float, TdtpArrow> Length{this, 7.0f};
 
  private:
   TdtpArrowStyle FStyle = asNoArrow;

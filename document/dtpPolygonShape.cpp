@@ -86,14 +86,24 @@ void TdtpPolygonShape::InitDefaults() {
 
 // --- points ---
 
+// The points are derived from the size, or (point-based) the shape's own stored data: a change
+// of those is a change to save.
+void TdtpPolygonShape::PointsChanged() {
+  FOutlineValid = false;
+  if (FPointBased) {
+    FRebuild = true;
+    Changed();
+  }
+}
+
 void TdtpPolygonShape::ClearPoints() {
   FPoints.assign(1, TArrayOfFPoint());
-  FOutlineValid = false;
+  PointsChanged();
 }
 
 void TdtpPolygonShape::NewContour() {
   FPoints.emplace_back();
-  FOutlineValid = false;
+  PointsChanged();
 }
 
 void TdtpPolygonShape::AddPoint(const TdtpFloatPoint& P) { AddPointXY(P.X, P.Y); }
@@ -101,7 +111,7 @@ void TdtpPolygonShape::AddPoint(const TdtpFloatPoint& P) { AddPointXY(P.X, P.Y);
 void TdtpPolygonShape::AddPointXY(float X, float Y) {
   if (FPoints.empty()) FPoints.emplace_back();
   FPoints.back().push_back({X, Y});
-  FOutlineValid = false;
+  PointsChanged();
 }
 
 void TdtpPolygonShape::GetPointsBounds(TdtpFloatRect& Rect) const {
@@ -128,7 +138,7 @@ void TdtpPolygonShape::OffsetPoints(float DX, float DY) {
       p.X += DX;
       p.Y += DY;
     }
-  FOutlineValid = false;
+  PointsChanged();
 }
 
 void TdtpPolygonShape::ScalePoints(float SX, float SY) {
@@ -137,7 +147,7 @@ void TdtpPolygonShape::ScalePoints(float SX, float SY) {
       p.X *= SX;
       p.Y *= SY;
     }
-  FOutlineValid = false;
+  PointsChanged();
 }
 
 void TdtpPolygonShape::FitPoints(const TdtpFloatRect& Rect) {
@@ -479,6 +489,7 @@ void TdtpPolygonShape::SaveToXml(TXmlNode* Node) {
   Node->WriteBool("UseFill", FUseFill, false);
   Node->WriteBool("UseOutline", FUseOutline, false);
   Node->WriteBool("IsClosed", FIsClosed, true);
+  Node->WriteBool("UseStipple", FUseStipple, false);
   if (!FPointBased) return;
   TXmlNode* poly = Node->NodeNew("Polygon");
   for (const auto& c : FPoints) {
@@ -503,6 +514,7 @@ void TdtpPolygonShape::LoadFromXml(TXmlNode* Node) {
     FUseFill = Node->ReadBool("UseFill", false);
     FUseOutline = Node->ReadBool("UseOutline", false);
     FIsClosed = Node->ReadBool("IsClosed", true);
+    FUseStipple = Node->ReadBool("UseStipple", false);
     if (FFillPolygon) FFillPolygon->SetClosed(FIsClosed);
     if (FPointBased) {
       ClearPoints();

@@ -108,6 +108,8 @@ class TdtpPolygonShape : public TdtpEffectShape {
   // Outline cache: true when the points were built by BuildOutline for this size and device
   // scale and have not been touched since. Family classes return early when it holds.
   bool OutlineCached() const;
+  // Every change of the points ends here.
+  void PointsChanged();
   void StoreOutlineKey();
   void InvalidateOutline() { FOutlineValid = false; }
 

@@ -19,8 +19,8 @@ class TdtpShadowEffect : public TdtpEffect {
   // The shadow pipeline at an explicit resolution (pixels per millimetre).
   void ApplyAtDpm(TBitmap32* Bitmap, float Dpm) const;
 
-  float DeltaX = 2.0f, DeltaY = 1.0f, Intensity = 0.7f, Blur = 1.5f;
-  platform::TColor Color = 0;
+  TStoredSetting<float, TdtpEffect> DeltaX{this, 2.0f}, DeltaY{this, 1.0f}, Intensity{this, 0.7f}, Blur{this, 1.5f};
+  TStoredSetting<platform::TColor, TdtpEffect> Color{this, 0};
 };
 
 void InitializeDtpShadowEffects();

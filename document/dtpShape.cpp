@@ -186,7 +186,11 @@ void FinalizeDtpShape() { Registry().clear(); }
 // ---------------------------------------------------------------------------------------
 // Life
 
-TdtpShape::TdtpShape() : FConstraints(std::make_unique<TFloatSizeConstraint>()) {
+void TFloatSizeConstraint::SettingChanged() {
+  if (FOwner) FOwner->Changed();
+}
+
+TdtpShape::TdtpShape() : FConstraints(std::make_unique<TFloatSizeConstraint>(this)) {
   FBufferMatrix = IdentityDtpMatrix();
   FDeviceMatrix = IdentityDtpMatrix();
   ScreenMatrix = IdentityDtpMatrix();
@@ -310,19 +314,9 @@ void TdtpShape::SetMirrored(bool V) {
   Changed();
 }
 
-void TdtpShape::SetSmartHitTest(bool V) {
-  if (V == FSmartHitTest) return;
-  FSmartHitTest = V;
-  Invalidate();
-  Changed();
-}
+void TdtpShape::SetSmartHitTest(bool V) { StoreProperty(FSmartHitTest, V); }
 
-void TdtpShape::SetVisible(bool V) {
-  if (V == FVisible) return;
-  FVisible = V;
-  Invalidate();
-  Changed();
-}
+void TdtpShape::SetVisible(bool V) { StoreProperty(FVisible, V); }
 
 void TdtpShape::SetColor(platform::TColor Value) {
   if (Value == FColor) return;
@@ -441,6 +435,15 @@ bool TdtpShape::ExecuteCommand(TdtpCommand* Command) {
     case ckShapeAdded:
       DeleteShape(platform::StrToInt(Command->Value));
       break;
+    case ckShapesExchanged: {
+      // Exchanging the same two again puts them back.
+      const size_t space = Command->Value.find(' ');
+      int32_t a = -1, b = -1;
+      if (space != std::string::npos && platform::TryStrToInt(Command->Value.substr(0, space), a) &&
+          platform::TryStrToInt(Command->Value.substr(space + 1), b))
+        MoveShapeIndex(a, b);
+      break;
+    }
     case ckShapeRemoved: {
       if (!Command->Stream) break;
       platform::TStream* st = Command->Stream.get();
@@ -516,13 +519,14 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
     Height = FDocHeight;
     return false;
   }
-  const TFloatSizeConstraint& c = *FConstraints;
+  const float minWidth = FConstraints->MinWidth, maxWidth = FConstraints->MaxWidth;
+  const float minHeight = FConstraints->MinHeight, maxHeight = FConstraints->MaxHeight;
   Width = Finite(Width);
   Height = Finite(Height);
-  if (c.MinWidth > 0) Width = std::max(Width, c.MinWidth);
-  if (c.MaxWidth > 0) Width = std::min(Width, c.MaxWidth);
-  if (c.MinHeight > 0) Height = std::max(Height, c.MinHeight);
-  if (c.MaxHeight > 0) Height = std::min(Height, c.MaxHeight);
+  if (minWidth > 0) Width = std::max(Width, minWidth);
+  if (maxWidth > 0) Width = std::min(Width, maxWidth);
+  if (minHeight > 0) Height = std::max(Height, minHeight);
+  if (maxHeight > 0) Height = std::min(Height, maxHeight);
   Width = std::max(0.1f, Width);
   Height = std::max(0.1f, Height);
   const float ar = FAspectRatio;
@@ -532,12 +536,12 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
       Height = float((long double)Width / ar);
     else
       Width = float((long double)Height * ar);
-    if (Width < c.MinWidth) {
-      Width = c.MinWidth;
+    if (Width < minWidth) {
+      Width = minWidth;
       Height = float((long double)Width / ar);
     }
-    if (Height < c.MinHeight) {
-      Height = c.MinHeight;
+    if (Height < minHeight) {
+      Height = minHeight;
       Width = float((long double)Height * ar);
     }
   }
@@ -545,9 +549,12 @@ bool TdtpShape::ConstrainSize(float& Width, float& Height) {
 }
 
 void TdtpShape::StoreAspectRatio() {
+  float ratio = FDocHeight != 0 ? float((long double)FDocWidth / FDocHeight) : 0.0f;
+  if (!std::isfinite(ratio)) ratio = 0;
+  if (FPreserveAspect && ratio == FAspectRatio) return;
   FPreserveAspect = true;
-  FAspectRatio = FDocHeight != 0 ? float((long double)FDocWidth / FDocHeight) : 0.0f;
-  if (!std::isfinite(FAspectRatio)) FAspectRatio = 0;
+  FAspectRatio = ratio;
+  Changed();
 }
 
 // The stored geometry changes here: the shape is modified, so that a save writes it, also
@@ -854,8 +861,11 @@ void TdtpShape::SetPaintOutsets(float Left, float Top, float Right, float Bottom
   FCurbTop = Top;
   FCurbRight = Right;
   FCurbBottom = Bottom;
+  Invalidate();
   UpdatePaintRect();
   FreeBuffer();
+  // The curbs are stored.
+  Changed();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1085,6 +1095,8 @@ void TdtpShape::ClearShapes() {
 void TdtpShape::MoveShapeIndex(int32_t A, int32_t B) {
   const int32_t n = int32_t(FShapes.size());
   if (A < 0 || B < 0 || A >= n || B >= n || A == B) return;
+  // Recorded, so that undoing what came before (an addition, a deletion) finds its indices.
+  RecordChange(ckShapesExchanged, "", platform::IntToStr(A) + " " + platform::IntToStr(B));
   std::swap(FShapes[size_t(A)], FShapes[size_t(B)]);
   FShapes[size_t(A)]->Invalidate();
   FShapes[size_t(B)]->Invalidate();

@@ -70,8 +70,42 @@ enum : uint16_t {
 using TdtpAnchors = uint16_t;
 constexpr TdtpAnchors cDefaultAnchors = anDefault | anLeftLock | anTopLock;  // 97
 
-struct TFloatSizeConstraint {
-  float MinHeight = 0, MinWidth = 0, MaxHeight = 0, MaxWidth = 0;  // 0: no limit
+// A stored setting kept as a public field of a part of a shape (its size limits, an effect, a
+// line's arrow head) and assigned like one. Assigning a different value tells the part
+// (SettingChanged), which redraws its shape and marks it modified, so that a save in place
+// writes the new value; no assignment can bypass that. Reads give the value itself.
+template <typename T, typename TPart>
+class TStoredSetting {
+ public:
+  TStoredSetting(TPart* Part, T Value) : FPart(Part), FValue(Value) {}
+  // The part is the one holding the field: a setting is never copied, only its value.
+  TStoredSetting(const TStoredSetting&) = delete;
+  TStoredSetting& operator=(const TStoredSetting& Other) { return *this = Other.FValue; }
+  TStoredSetting& operator=(T Value) {
+    if (Value == FValue) return *this;
+    FValue = Value;
+    FPart->SettingChanged();
+    return *this;
+  }
+  operator T() const { return FValue; }
+  T Value() const { return FValue; }
+
+ private:
+  TPart* FPart;
+  T FValue;
+};
+
+// Size limits in millimetres; 0 means no limit.
+class TFloatSizeConstraint {
+ public:
+  explicit TFloatSizeConstraint(TdtpShape* Owner = nullptr) : FOwner(Owner) {}
+  TStoredSetting<float, TFloatSizeConstraint> MinHeight{this, 0}, MinWidth{this, 0}, MaxHeight{this, 0},
+      MaxWidth{this, 0};
+  // A limit changed: the owner is changed.
+  void SettingChanged();
+
+ private:
+  TdtpShape* FOwner;
 };
 
 // A selection handle in local millimetres and a pair of handles drawn as an edge.
@@ -136,24 +170,24 @@ class TdtpShape : public platform::TPersistent {
   int32_t MasterAlpha() const { return FMasterAlpha; }
   virtual void SetMasterAlpha(int32_t Value);
   bool AllowResize() const { return FAllowResize; }
-  void SetAllowResize(bool V) { FAllowResize = V; }
+  void SetAllowResize(bool V) { StoreProperty(FAllowResize, V); }
   bool AllowRotate() const { return FAllowRotate; }
-  void SetAllowRotate(bool V) { FAllowRotate = V; }
+  void SetAllowRotate(bool V) { StoreProperty(FAllowRotate, V); }
   bool AllowSelect() const { return FAllowSelect; }
-  void SetAllowSelect(bool V) { FAllowSelect = V; }
+  void SetAllowSelect(bool V) { StoreProperty(FAllowSelect, V); }
   TdtpAnchors Anchors() const { return FAnchors; }
-  void SetAnchors(TdtpAnchors V) { FAnchors = V; }
+  void SetAnchors(TdtpAnchors V) { StoreProperty(FAnchors, V); }
   float AspectRatio() const { return FAspectRatio; }
-  void SetAspectRatio(float V) { FAspectRatio = V; }
+  void SetAspectRatio(float V) { StoreProperty(FAspectRatio, V); }
   bool PreserveAspect() const { return FPreserveAspect; }
-  void SetPreserveAspect(bool V) { FPreserveAspect = V; }
+  void SetPreserveAspect(bool V) { StoreProperty(FPreserveAspect, V); }
   TFloatSizeConstraint& Constraints() { return *FConstraints; }
   bool Flipped() const { return FFlipped; }
   void SetFlipped(bool V);
   bool Mirrored() const { return FMirrored; }
   void SetMirrored(bool V);
   bool Grouped() const { return FGrouped; }
-  void SetGrouped(bool V) { FGrouped = V; }
+  void SetGrouped(bool V) { StoreProperty(FGrouped, V); }
   bool SmartHitTest() const { return FSmartHitTest; }
   void SetSmartHitTest(bool V);
   bool Visible() const { return FVisible; }
@@ -405,6 +439,18 @@ class TdtpShape : public platform::TPersistent {
   TdtpMatrix ScreenMatrix{};
 
  protected:
+  // How a stored property takes a new value: an unchanged value does nothing (false); a new one
+  // is stored and the shape redrawn and changed, which marks it, its parents and its document
+  // modified, so that a save in place writes it. Setters with more to do (undo records,
+  // rebuilt outlines) end with Changed in the same way.
+  template <typename T>
+  bool StoreProperty(T& Field, const T& Value) {
+    if (Field == Value) return false;
+    Field = Value;
+    Invalidate();
+    Changed();
+    return true;
+  }
   // True while this shape or an ancestor loads from XML: nothing is recorded or reported.
   bool IsLoading() const;
   // The document told about this shape's stored elements: its own, an ancestor's, or the one

@@ -119,7 +119,7 @@ TEST_F(TextEditingTest, DutchTextSurvivesTypingSavingAndReloading) {
   EXPECT_EQ(m->Text(), "IJsselmeer\r\xC3\xABn \xE2\x82\xAC");
 
   // Text that reaches a shape other than by typing may hold a character windows-1252 has not
-  // got; the stored document stays windows-1252 and holds "?" for it.
+  // got; the stored page is then written in UTF-16 and keeps it.
   Add<TdtpTextShape>("\xC4\xB3s", 20, 120);
 
   const std::string path = kdtest::OutputDir() + "/dutch_text.hsf";
@@ -136,7 +136,7 @@ TEST_F(TextEditingTest, DutchTextSurvivesTypingSavingAndReloading) {
   ASSERT_EQ(again.CurrentPage()->GetShapeCount(), 3);
   auto* t3 = dynamic_cast<TdtpTextShape*>(again.CurrentPage()->GetShape(2));
   ASSERT_NE(t3, nullptr);
-  EXPECT_EQ(t3->Text(), "?s");
+  EXPECT_EQ(t3->Text(), "\xC4\xB3s");
   auto* t2 = dynamic_cast<TdtpTextShape*>(again.CurrentPage()->GetShape(0));
   auto* m2 = dynamic_cast<TdtpMemoShape*>(again.CurrentPage()->GetShape(1));
   ASSERT_NE(t2, nullptr);

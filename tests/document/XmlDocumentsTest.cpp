@@ -1088,6 +1088,33 @@ TEST(XmlEncodings, FilesRoundTrip) {
   back.LoadFromFile(path);
   EXPECT_EQ(back.Root()->ReadString("Title"), "Loopoefening \xE2\x82\xAC");
   EXPECT_THROW(back.LoadFromFile(path + ".missing"), platform::EFOpenError);
+
+  // Text windows-1252 cannot hold makes the file UTF-16, declared so, and every character
+  // comes back; a document read that way is written the same way again.
+  const std::string wideText =
+      "\xC5\x81ukasz Dvo\xC5\x99\xC3\xA1k \xCE\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC";
+  doc.Root()->WriteString("Title", wideText);
+  doc.SaveToFile(path);
+  const auto wideBytes = kdtest::ReadFileBytes(path);
+  const std::u16string expected = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Document>\r\n"
+                                  u"  <Title>\u0141ukasz Dvo\u0159\u00E1k \u03A9 \u4E2D\u6587 \U0001F600 caf\u00E9 \u20AC"
+                                  u"</Title>\r\n</Document>";
+  ASSERT_EQ(wideBytes.size(), 2 + 2 * expected.size());
+  EXPECT_EQ(wideBytes[0], 0xFF);
+  EXPECT_EQ(wideBytes[1], 0xFE);
+  for (size_t i = 0; i < expected.size(); ++i)
+    ASSERT_EQ(char16_t(wideBytes[2 + 2 * i] | wideBytes[3 + 2 * i] << 8), expected[i]) << i;
+  back.LoadFromFile(path);
+  EXPECT_EQ(back.Root()->ReadString("Title"), wideText);
+  EXPECT_EQ(back.WideText(), 1);
+  EXPECT_EQ(back.Encoding(), "UTF-16");
+  back.SetXmlFormat(xfIndented);
+  back.SaveToFile(path);
+  EXPECT_EQ(kdtest::ReadFileBytes(path), wideBytes);
+  // Taking the text out again gives the 8-bit file byte for byte.
+  doc.Root()->WriteString("Title", "Loopoefening \xE2\x82\xAC");
+  doc.SaveToFile(path);
+  EXPECT_EQ(kdtest::ReadFileBytes(path), bytes);
 }
 
 // --- xmllint as an oracle ------------------------------------------------------------------
@@ -1124,6 +1151,11 @@ TEST(XmlOracle, XmllintAcceptsWrittenDocuments) {
   wide->SetEncoding("UTF-16");
   wide->Root()->WriteString("Text", "\xE4\xB8\xAD");
   docs.push_back(std::move(wide));
+  // Made UTF-16 by its text alone.
+  auto made = std::make_unique<TXmlDocument>("Page");
+  made->SetXmlFormat(xfIndented);
+  made->Root()->WriteString("Name", "\xC5\x81ukasz \xF0\x9F\x98\x80");
+  docs.push_back(std::move(made));
   auto quiet = std::make_unique<TXmlDocument>("Page");
   quiet->SetWriteOnDefault(0);
   quiet->SetXmlFormat(xfIndented);

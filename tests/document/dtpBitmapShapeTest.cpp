@@ -6,6 +6,8 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpDocument.h"
+#include "document/dtpShapeRenderPriv.h"
 #include "document/dtpShadowEffects.h"
 #include "raster/GifGraphic.h"
 #include "raster/dtpRasterFormats.h"
@@ -13,6 +15,7 @@
 #include "raster/dtpRasterJ2K.h"
 #include "raster/dtpRasterPNG.h"
 #include "tests/common/TestSupport.h"
+#include "tools/DocumentFixtures.h"
 
 using namespace document;
 
@@ -79,6 +82,56 @@ TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
   t->Image()->LoadFromFile(file);
   EXPECT_EQ(t->DocWidth(), 12);
   EXPECT_EQ(t->DocHeight(), 34);
+
+  // On an opened document, a picture replaced by code keeps the shape's size, shows at the
+  // next paint and is written by a save in place.
+  auto plain = [](const std::string& Name, TColor32 C) {
+    TBitmap32 b;
+    b.SetSize(60, 40);
+    b.Clear(C);
+    const std::string f = kdtest::TempDir() + "/" + Name;
+    platform::TFileStream out(f, platform::fmCreate);
+    raster::TdtpPngFormat().SaveToStream(&out, &b);
+    return f;
+  };
+  const std::string red = plain("red.png", 0xFFFF0000u), green = plain("green.png", 0xFF00FF00u);
+  const std::string path = kdtest::TempDir() + "/replaced_picture.hsf";
+  kdfixture::InitializeFixtures();
+  {
+    TdtpComponent doc(nullptr);
+    auto b = NewShape<TdtpBitmapShape>();
+    b->SetDocBounds(10, 10, 30, 20);
+    b->Image()->LoadFromFile(red);
+    doc.CurrentPage()->AddShape(std::move(b));
+    doc.SaveToFile(path);
+  }
+  // The colour in the middle of the shape as the view paints the page.
+  auto middle = [](TdtpComponent& Doc) {
+    TdtpShape* s = Doc.CurrentPage()->GetShape(0);
+    TdtpFloatPoint c;
+    s->LocalToScreen({s->DocWidth() / 2, s->DocHeight() / 2}, c);
+    TBitmap32 target;
+    target.SetSize(int32_t(c.X) + 10, int32_t(c.Y) + 10);
+    detail::TBitmap32Canvas canvas(&target);
+    Doc.CurrentPage()->PaintToCanvas(canvas.Canvas());
+    canvas.Release();
+    return target.Pixel(int32_t(c.X), int32_t(c.Y)) & 0xFFFFFFu;
+  };
+  TdtpComponent doc(nullptr);
+  doc.LoadFromFile(path);
+  auto* b = dynamic_cast<TdtpBitmapShape*>(doc.CurrentPage()->GetShape(0));
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(middle(doc), 0xFF0000u);
+  b->Image()->LoadFromFile(green);
+  EXPECT_EQ(b->DocWidth(), 30);
+  EXPECT_EQ(b->DocHeight(), 20);
+  EXPECT_TRUE(doc.Modified());
+  EXPECT_EQ(middle(doc), 0x00FF00u);
+  doc.SaveToFile(path);
+  TdtpComponent again(nullptr);
+  again.LoadFromFile(path);
+  EXPECT_EQ(middle(again), 0x00FF00u);
+  EXPECT_EQ(again.CurrentPage()->GetShape(0)->DocWidth(), 30);
 }
 
 TEST_F(BitmapShapeTest, StoredShapeDecodesOnFirstPaint) {

@@ -5,16 +5,33 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "../common/TestSupport.h"
+#include "document/HugeStreams.h"
 #include "document/SingleFileStorage.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpBitmapShape.h"
+#include "document/dtpColorEffects.h"
+#include "document/dtpExposedMetafile.h"
+#include "document/dtpFreehandShape.h"
+#include "document/dtpGroupShape.h"
+#include "document/dtpLineShape.h"
+#include "document/dtpMemoShape.h"
+#include "document/dtpPolygonShape.h"
+#include "document/dtpShadowEffects.h"
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
+#include "platform/TextCodec.h"
+#include "raster/dtpRasterFormats.h"
+#include "raster/dtpRasterPNG.h"
 #include "tools/DocumentFixtures.h"
 
 using namespace document;
@@ -254,10 +271,23 @@ TEST_F(DocumentTest, InvalidIndexValuesFallBackToResetValues) {
   EXPECT_FLOAT_EQ(doc.StepAngle(), 0);
   EXPECT_EQ(doc.PageCount(), 2);
 
-  // A page count beyond 9999 is not believed: no pages.
-  const std::string many = MakeArchive("many.hsf", {{"Index.xml", Index("<PageCount>2000000000</PageCount>")}});
-  doc.LoadFromFile(many);
-  EXPECT_EQ(doc.PageCount(), 0);
+  // A page count that cannot be right marks a damaged document, not an empty one: the load is
+  // refused and leaves the document cleared and detached, also when the file holds its pages.
+  const std::string page = "<?xml version=\"1.0\"?><Page><Index>1</Index></Page>";
+  for (const char* count : {"2000000000", "10000", "twee", "-1", ""}) {
+    SCOPED_TRACE(count);
+    const std::string bad = MakeArchive("count.hsf", {{"Index.xml", Index(std::string("<PageCount>") + count + "</PageCount>")},
+                                                      {"Page0001.xml", page},
+                                                      {"Page0002.xml", page}});
+    ExpectMessage([&] { doc.LoadFromFile(bad); }, "Corrupted archive");
+    EXPECT_EQ(doc.PageCount(), 0);
+    EXPECT_EQ(doc.Archive(), nullptr);
+    EXPECT_FALSE(doc.IsBusy());
+  }
+  // The largest count stream names can number still opens.
+  const std::string most = MakeArchive("most.hsf", {{"Index.xml", Index("<PageCount>9999</PageCount>")}});
+  doc.LoadFromFile(most);
+  EXPECT_EQ(doc.PageCount(), 9999);
   // 40 pages load although PageCount refuses more than 25.
   const std::string forty = MakeArchive("40.hsf", {{"Index.xml", Index("<PageCount>40</PageCount>")}});
   doc.LoadFromFile(forty);
@@ -702,6 +732,20 @@ TEST_F(DocumentTest, UndoRecording) {
   EXPECT_LT(doc.UndoBytes(), 0xA00001);
   EXPECT_EQ(doc.UndoCount(), 9);
   EXPECT_EQ(doc.UndoItem(0)->Target, 3);
+
+  // Two exchanges of the page's children in a row are two steps; undoing all after an
+  // addition leaves the page as it was, in its order.
+  doc.ClearUndo();
+  for (int i = 0; i < 2; ++i) page->AddShape(NewShape<TdtpFixtureRect>());
+  for (int32_t i = 0; i < 3; ++i) page->GetShape(i)->SetName("origineel " + platform::IntToStr(i));
+  doc.ClearUndo();
+  page->AddShape(NewShape<TdtpFixtureRect>());
+  page->MoveShapeIndex(3, 0);
+  page->MoveShapeIndex(1, 2);
+  ASSERT_EQ(doc.UndoCount(), 3);
+  for (int32_t i = doc.UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
+  ASSERT_EQ(page->GetShapeCount(), 3);
+  for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(page->GetShape(i)->Name(), "origineel " + platform::IntToStr(i));
 }
 
 TEST_F(DocumentTest, DefaultSettersNotify) {
@@ -780,6 +824,43 @@ TEST_F(DocumentTest, DamagedStreamsFailCleanly) {
 
 // What a host writes into each stored shape comes back to it when the shape is read: from the
 // file, from a pasted selection and from the undo of a deletion.
+// Text windows-1252 lacks comes back whole from a save; a page whose text fits it is stored in
+// 8 bits exactly as before.
+TEST_F(DocumentTest, TextBeyondWindows1252IsKept) {
+  InitializeDtpEffectShape();
+  InitializeDtpTextShape();
+  const std::string wide =
+      "\xC5\x81ukasz Dvo\xC5\x99\xC3\xA1k \xCE\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC";
+  for (const std::string& text : {std::string("caf\xC3\xA9 \xE2\x82\xAC \xC5\x92uvre"), wide}) {
+    SCOPED_TRACE(text);
+    const std::string file = Path("text1252.hsf");
+    {
+      TdtpComponent doc(nullptr);
+      auto t = NewShape<TdtpTextShape>();
+      t->SetText(text);
+      t->SetName(text);
+      doc.CurrentPage()->AddShape(std::move(t));
+      doc.SaveToFile(file);
+      TXmlDocument xml("Page");
+      xml.SetWriteOnDefault(0);
+      xml.SetXmlFormat(xfIndented);
+      xml.Root()->WriteInteger("Index", 1);
+      doc.CurrentPage()->SaveToXml(xml.Root());
+      const std::string stored = ReadStream(doc.Archive(), "Page0001.xml");
+      if (text == wide)
+        EXPECT_EQ(stored.substr(0, 2), "\xFF\xFE");
+      else
+        EXPECT_EQ(stored, platform::Utf8ToCp1252(xml.WriteToString()));
+    }
+    TdtpComponent again(nullptr);
+    again.LoadFromFile(file);
+    auto* t = dynamic_cast<TdtpTextShape*>(again.CurrentPage()->GetShape(0));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Text(), text);
+    EXPECT_EQ(t->Name(), text);
+  }
+}
+
 TEST_F(DocumentTest, HostElementsOfShapesComeBack) {
   const std::string file = Path("host.hsf");
   auto tag = [](TdtpShape* S) { return S->ClassName() + ":" + S->Name(); };
@@ -1038,3 +1119,353 @@ TEST_F(DocumentTest, WritableDocumentAfterAReadOnlyOneOpensForEditing) {
 }
 
 }  // namespace
+
+namespace {
+
+// --- every stored property, set by code on an opened document, is saved in place -------------
+
+// The elements a shape stores and their texts. A repeated element is numbered ("Effect#2"); a
+// table row names elements without the numbers, and a row's element covers what lies below it.
+using TStoredElements = std::map<std::string, std::string>;
+
+void CollectElements(const TXmlNode* Node, const std::string& Prefix, TStoredElements& Out) {
+  std::map<std::string, int> seen;
+  for (const auto& c : Node->Nodes()) {
+    const std::string path = Prefix + c->Name() + "#" + std::to_string(seen[c->Name()]++);
+    if (c->Nodes().empty())
+      Out[path] = c->Value();
+    else
+      CollectElements(c.get(), path + "/", Out);
+  }
+}
+
+TStoredElements StoredElements(TdtpShape* S) {
+  TXmlDocument xml("Shape");
+  S->SaveToXml(xml.Root());
+  TStoredElements out;
+  CollectElements(xml.Root(), "", out);
+  return out;
+}
+
+std::string Unnumbered(const std::string& Path) {
+  std::string out;
+  for (size_t i = 0; i < Path.size(); ++i) {
+    if (Path[i] != '#') {
+      out += Path[i];
+      continue;
+    }
+    while (i + 1 < Path.size() && Path[i + 1] != '/') ++i;
+  }
+  return out;
+}
+
+bool Covers(const std::string& Element, const std::string& Path) {
+  const std::string p = Unnumbered(Path);
+  return p == Element || p.compare(0, Element.size() + 1, Element + "/") == 0;
+}
+
+std::string Differences(const TStoredElements& A, const TStoredElements& B) {
+  std::string out;
+  for (const auto& [k, v] : A)
+    if (!B.count(k) || B.at(k) != v)
+      out += " " + k + "=" + v.substr(0, 40) + "|" + (B.count(k) ? B.at(k).substr(0, 40) : "<none>");
+  for (const auto& [k, v] : B)
+    if (!A.count(k)) out += " " + k + " new";
+  return out;
+}
+
+// One stored property: the class it belongs to (and those derived from it), the elements it is
+// stored in, and how code gives it a value other than the one it has. Except: classes on which
+// the setter rightly stores nothing new (the value is derived there).
+struct TStoredProperty {
+  const TShapeClass* Class;
+  std::vector<std::string> Elements;
+  std::function<void(TdtpShape&)> Set;
+  std::vector<std::string> Except;
+};
+
+template <class S>
+TStoredProperty Prop(std::vector<std::string> Elements, std::function<void(S&)> Set,
+                     std::vector<std::string> Except = {}) {
+  return {&S::StaticClass(), std::move(Elements), [Set](TdtpShape& Shape) { Set(dynamic_cast<S&>(Shape)); },
+          std::move(Except)};
+}
+
+template <class E>
+E& Fx(TdtpShape& Shape) {
+  auto& s = dynamic_cast<TdtpEffectShape&>(Shape);
+  for (int32_t i = 0; i < s.EffectCount(); ++i)
+    if (s.GetEffect(i)->ClassName() == E::StaticClass().Name) return dynamic_cast<E&>(*s.GetEffect(i));
+  throw std::runtime_error("no " + E::StaticClass().Name);
+}
+
+std::string SamplePicture(const std::string& Name, TColor32 Color) {
+  TBitmap32 b;
+  b.SetSize(12, 8);
+  b.Clear(Color);
+  const std::string file = kdtest::TempDir() + "/" + Name;
+  platform::TFileStream f(file, platform::fmCreate);
+  raster::TdtpPngFormat().SaveToStream(&f, &b);
+  return file;
+}
+
+const std::string& Emf() {
+  static const std::string file = kdtest::SourcePath("fuzz/corpus/fuzz_emf/lines.emf");
+  return file;
+}
+
+// The table: a new stored property is one line here.
+std::vector<TStoredProperty> StoredProperties() {
+  const std::string green = SamplePicture("walk_green.png", 0xFF00FF00u);
+  const std::string other = kdtest::SourcePath("fuzz/corpus/fuzz_emf/paths.emf");
+  using S = TdtpShape;
+  using P = TdtpPolygonShape;
+  using T = TdtpTextShape;
+  using L = TdtpLineShape;
+  const std::vector<std::string> text = {"TdtpTextShape"}, memo = {"TdtpMemoShape"},
+                                 lines = {"TdtpLineShape", "TdtpLineShape2"};
+  return {
+      Prop<S>({"AllowResize"}, [](S& s) { s.SetAllowResize(!s.AllowResize()); }),
+      Prop<S>({"AllowRotate"}, [](S& s) { s.SetAllowRotate(!s.AllowRotate()); }),
+      Prop<S>({"AllowSelect"}, [](S& s) { s.SetAllowSelect(!s.AllowSelect()); }),
+      Prop<S>({"Anchors"}, [](S& s) { s.SetAnchors(anPosXProp | anSizeYProp | anBottomLock); }),
+      Prop<S>({"AspectRatio"}, [](S& s) { s.SetAspectRatio(s.AspectRatio() + 1.5f); }),
+      Prop<S>({"PreserveAspect"}, [](S& s) { s.SetPreserveAspect(!s.PreserveAspect()); }),
+      Prop<S>({"PreserveAspect"}, [](S& s) { s.StoreAspectRatio(); }),
+      Prop<S>({"CurbLeft", "CurbTop", "CurbRight", "CurbBottom"}, [](S& s) {
+        s.SetPaintOutsets(s.CurbLeft() + 1, s.CurbTop() + 2, s.CurbRight() + 3, s.CurbBottom() + 4);
+      }),
+      Prop<S>({"ConstraintMinHeight"}, [](S& s) { s.Constraints().MinHeight = 1.25f; }),
+      Prop<S>({"ConstraintMinWidth"}, [](S& s) { s.Constraints().MinWidth = 2.5f; }),
+      Prop<S>({"ConstraintMaxHeight"}, [](S& s) { s.Constraints().MaxHeight = 900; }),
+      Prop<S>({"ConstraintMaxWidth"}, [](S& s) { s.Constraints().MaxWidth = 800; }),
+      Prop<S>({"DocAngle"}, [](S& s) { s.SetDocAngle(s.DocAngle() + 30); }, lines),
+      Prop<S>({"DocLeft"}, [](S& s) { s.SetDocLeft(s.DocLeft() + 3); }),
+      Prop<S>({"DocTop"}, [](S& s) { s.SetDocTop(s.DocTop() + 4); }),
+      Prop<S>({"DocWidth"}, [](S& s) { s.SetDocWidth(s.DocWidth() + 5); }, text),
+      Prop<S>({"DocHeight"}, [](S& s) { s.SetDocHeight(s.DocHeight() + 6); }, memo),
+      Prop<S>({"Flipped"}, [](S& s) { s.SetFlipped(!s.Flipped()); }),
+      Prop<S>({"Mirrored"}, [](S& s) { s.SetMirrored(!s.Mirrored()); }),
+      Prop<S>({"Name"}, [](S& s) { s.SetName(s.Name() + " \xC3\xA9\xC3\xA9n"); }),
+      Prop<S>({"Grouped"}, [](S& s) { s.SetGrouped(!s.Grouped()); }),
+      Prop<S>({"SmartHitTest"}, [](S& s) { s.SetSmartHitTest(!s.SmartHitTest()); }),
+      Prop<S>({"Visible"}, [](S& s) { s.SetVisible(!s.Visible()); }),
+      Prop<S>({"MasterAlpha"}, [](S& s) { s.SetMasterAlpha(s.MasterAlpha() == 128 ? 64 : 128); }),
+      Prop<S>({"Shape"}, [](S& s) { s.AddShape(CreateShape(TdtpShape::StaticClass())); }),
+
+      Prop<TdtpEffectShape>({"Effect/ClassName"}, [](auto& s) { s.AddEffect(std::make_unique<TdtpShadowEffect>()); }),
+      Prop<TdtpEffectShape>({"Effect/Enabled"}, [](auto& s) { Fx<TdtpShadowEffect>(s).Enabled = false; }),
+      Prop<TdtpEffectShape>({"Effect/Source"}, [](auto& s) { Fx<TdtpShadowEffect>(s).Source = -1; }),
+      Prop<TdtpEffectShape>({"Effect/Brightness"}, [](auto& s) { Fx<TdtpBrightContrEffect>(s).SetBrightness(12); }),
+      Prop<TdtpEffectShape>({"Effect/Contrast"}, [](auto& s) { Fx<TdtpBrightContrEffect>(s).SetContrast(1.5f); }),
+      Prop<TdtpEffectShape>({"Effect/Hue"}, [](auto& s) { Fx<TdtpHSLAdjustEffect>(s).Hue = 0.25f; }),
+      Prop<TdtpEffectShape>({"Effect/Saturation"}, [](auto& s) { Fx<TdtpHSLAdjustEffect>(s).Saturation = 0.5f; }),
+      Prop<TdtpEffectShape>({"Effect/Lightness"}, [](auto& s) { Fx<TdtpHSLAdjustEffect>(s).Lightness = -0.25f; }),
+      Prop<TdtpEffectShape>({"Effect/DeltaX"}, [](auto& s) { Fx<TdtpShadowEffect>(s).DeltaX = 4.5f; }),
+      Prop<TdtpEffectShape>({"Effect/DeltaY"}, [](auto& s) { Fx<TdtpShadowEffect>(s).DeltaY = -3; }),
+      Prop<TdtpEffectShape>({"Effect/Intensity"}, [](auto& s) { Fx<TdtpShadowEffect>(s).Intensity = 0.25f; }),
+      Prop<TdtpEffectShape>({"Effect/Blur"}, [](auto& s) { Fx<TdtpShadowEffect>(s).Blur = 3; }),
+      Prop<TdtpEffectShape>({"Effect/Color"}, [](auto& s) { Fx<TdtpShadowEffect>(s).Color = 0x336699; }),
+
+      Prop<P>({"OutlineWidth"}, [](P& s) { s.SetOutlineWidth(s.OutlineWidth() + 0.75f); }),
+      Prop<P>({"FillAlpha"}, [](P& s) { s.SetFillAlpha(s.FillAlpha() == 100 ? 50 : 100); }),
+      Prop<P>({"FillColor"}, [](P& s) { s.SetFillColor(s.FillColor() ^ 0x123456); }),
+      Prop<P>({"OutlineColor"}, [](P& s) { s.SetOutlineColor(s.OutlineColor() ^ 0x654321); }),
+      Prop<P>({"UseFill"}, [](P& s) { s.SetUseFill(!s.UseFill()); }),
+      Prop<P>({"UseOutline"}, [](P& s) { s.SetUseOutline(!s.UseOutline()); }),
+      Prop<P>({"IsClosed"}, [](P& s) { s.SetIsClosed(!s.IsClosed()); }),
+      Prop<P>({"UseStipple"}, [](P& s) { s.SetUseStipple(!s.UseStipple()); }, {"TdtpLineShape2"}),
+      Prop<TdtpFreehandShape>({"Polygon"}, [](auto& s) { s.AddPointXY(7, 3); }),
+      Prop<TdtpFreehandShape>({"AutoRestart"}, [](auto& s) { s.SetAutoRestart(!s.AutoRestart()); }),
+      Prop<TdtpRoundRectShape>({"CornerWidth"}, [](auto& s) { s.SetCornerWidth(s.CornerWidth() + 2); }),
+      Prop<TdtpRoundRectShape>({"CornerHeight"}, [](auto& s) { s.SetCornerHeight(s.CornerHeight() + 3); }),
+      Prop<L>({"Arrow0/Style"}, [](L& s) { s.Arrow0()->SetStyle(asOval); }),
+      Prop<L>({"Arrow0/Width"}, [](L& s) { s.Arrow0()->Width = s.Arrow0()->Width + 1; }),
+      Prop<L>({"Arrow0/Length"}, [](L& s) { s.Arrow0()->Length = s.Arrow0()->Length + 2; }),
+      Prop<L>({"Arrow1/Style"}, [](L& s) { s.Arrow1()->SetStyle(asStealthArrow); }),
+      Prop<L>({"Arrow1/Width"}, [](L& s) { s.Arrow1()->Width = s.Arrow1()->Width + 3; }),
+      Prop<L>({"Arrow1/Length"}, [](L& s) { s.Arrow1()->Length = s.Arrow1()->Length + 4; }),
+      Prop<L>({"Points"}, [](L& s) { s.SetLinePoint(1, {90, 75}); }),
+      Prop<L>({"LineWidth"}, [](L& s) { s.SetLineWidth(s.LineWidth() + 1); }),
+
+      Prop<T>({"Text"}, [](T& s) { s.SetText(s.Text() + " \xE2\x82\xAC"); }),
+      Prop<T>({"Font/Name"}, [](T& s) { s.SetFontName(s.FontName() == "Arial" ? "Verdana" : "Arial"); }),
+      Prop<T>({"Font/Bold"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 1); }),
+      Prop<T>({"Font/Italic"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 2); }),
+      Prop<T>({"Font/Underline"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 4); }),
+      Prop<T>({"Font/Strikeout"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 8); }),
+      Prop<T>({"Font/Color"}, [](T& s) { s.SetFontColor(s.FontColor() ^ 0x2040A0); }),
+      Prop<T>({"FontHeight", "Font/Size"}, [](T& s) { s.SetFontHeight(s.FontHeight() * 2); }),
+      Prop<T>({"Alignment"}, [](T& s) { s.SetAlignment(platform::taCenter); }),
+      Prop<T>({"AutoSize"}, [](T& s) { s.SetAutoSize(!s.AutoSize()); }),
+      Prop<TdtpMemoShape>({"WordWrap"}, [](auto& s) { s.SetWordWrap(!s.WordWrap()); }),
+
+      Prop<TdtpBitmapShape>({"Image"}, [green](auto& s) { s.Image()->LoadFromFile(green); }),
+      Prop<TdtpExposedMetafile>({"Image"}, [other](auto& s) { s.Image()->LoadFromFile(other); }),
+      Prop<TdtpExposedMetafile>({"OverridePen"}, [](auto& s) { s.SetOverridePen(!s.OverridePen()); }),
+      Prop<TdtpExposedMetafile>({"OverrideBrush"}, [](auto& s) { s.SetOverrideBrush(!s.OverrideBrush()); }),
+      Prop<TdtpExposedMetafile>({"Pen"}, [](auto& s) { s.Pen()->SetColor(s.Pen()->Color() ^ 0x0000FF); }),
+      Prop<TdtpExposedMetafile>({"Brush"}, [](auto& s) { s.Brush()->SetColor(s.Brush()->Color() ^ 0x00FF00); }),
+      Prop<TdtpExposedMetafile>({"BrushBitmap"}, [](auto& s) {
+        platform::TBitmap b;
+        b.SetSize(8, 8);
+        s.Brush()->SetBitmap(&b);
+      }),
+
+      Prop<TdtpFixtureRect>({"Color"}, [](auto& s) { s.SetColor(s.Color() ^ 0x102030); }),
+      Prop<TdtpPage>({"IsDefaultPage"}, [](auto& s) { s.SetIsDefaultPage(!s.IsDefaultPage()); }),
+      Prop<TdtpPage>({"MarginLeft", "MarginTop", "MarginRight", "MarginBottom"}, [](auto& s) {
+        s.SetMargins(s.MarginLeft() + 1, s.MarginTop() + 2, s.MarginRight() + 3, s.MarginBottom() + 4);
+      }),
+      Prop<TdtpPage>({"GridSize"}, [](auto& s) { s.SetGridSize(s.GridSize() + 1); }),
+      Prop<TdtpPage>({"GridColor"}, [](auto& s) { s.SetGridColor(s.GridColor() ^ 0x111111); }),
+      Prop<TdtpPage>({"PageColor"}, [](auto& s) { s.SetPageColor(s.PageColor() ^ 0x222222); }),
+      Prop<TdtpPage>({"PageWidth"}, [](auto& s) { s.SetPageWidth(s.DocWidth() + 10); }),
+      Prop<TdtpPage>({"PageHeight"}, [](auto& s) { s.SetPageHeight(s.DocHeight() + 10); }),
+      Prop<TdtpPage>({"BackgroundImage"}, [](auto& s) {
+        auto b = std::make_unique<TBitmap32>();
+        b->SetSize(4, 4);
+        b->Clear(0xFF336699u);
+        s.SetBackgroundImage(std::move(b));
+      }),
+      Prop<TdtpPage>({"BackgroundTiled"}, [](auto& s) { s.SetBackgroundTiled(!s.BackgroundTiled()); }),
+  };
+}
+
+// A shape of Cls as code makes one: placed, with content, and carrying every kind of part.
+std::unique_ptr<TdtpShape> SampleShape(const TShapeClass& Cls, const std::string& Red) {
+  auto s = CreateShape(Cls);
+  if (auto* l = dynamic_cast<TdtpLineShape*>(s.get())) {
+    l->SetLinePoint(0, {20, 20});
+    l->SetLinePoint(1, {60, 50});
+  } else {
+    s->SetDocBounds(20, 20, 40, 30);
+  }
+  if (auto* t = dynamic_cast<TdtpTextShape*>(s.get())) t->SetText("Tekst");
+  if (auto* f = dynamic_cast<TdtpFreehandShape*>(s.get())) {
+    f->AddPointXY(0, 0);
+    f->AddPointXY(10, 5);
+    f->AddPointXY(20, 30);
+  }
+  if (auto* e = dynamic_cast<TdtpEffectShape*>(s.get())) {
+    e->AddEffect(std::make_unique<TdtpEffect>());
+    e->AddEffect(std::make_unique<TdtpBrightContrEffect>());
+    e->AddEffect(std::make_unique<TdtpHSLAdjustEffect>());
+    e->AddEffect(std::make_unique<TdtpShadowEffect>());
+  }
+  if (auto* b = dynamic_cast<TdtpBitmapShape*>(s.get())) b->Image()->LoadFromFile(Red);
+  if (auto* m = dynamic_cast<TdtpExposedMetafile*>(s.get())) {
+    m->Image()->LoadFromFile(Emf());
+    m->SetOverridePen(true);
+    m->SetOverrideBrush(true);
+  }
+  return s;
+}
+
+}  // namespace
+
+// Every stored property of every registered shape class (the page's own too), set by code on an
+// opened document, is written by a save in place: the reloaded shape stores exactly what the
+// edited one does. The table must name every element a shape of each class stores.
+TEST_F(DocumentTest, EveryStoredPropertySetByCodeIsSaved) {
+  raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterPNG();
+  InitializeDtpResource();
+  InitializeDtpEffectShape();
+  InitializeDtpColorEffects();
+  InitializeDtpShadowEffects();
+  InitializeDtpBitmapShape();
+  InitializeDtpGroupShape();
+  InitializeDtpTextShape();
+  InitializeDtpMemoShape();
+  InitializeDtpExposedMetafile();
+  InitializeDtpPolygonShape();
+  InitializeDtpLineShape();
+  InitializeDtpFreehandShape();
+  std::vector<std::string> classes = {"TdtpShape",          "TdtpEffectShape",   "TdtpBitmapShape",
+                                      "TdtpPage",           "TdtpGroupShape",    "TdtpTextShape",
+                                      "TdtpExposedMetafile", "TdtpLineShape",    "TdtpLineShape2",
+                                      "TdtpMemoShape",      "TdtpFreehandShape", "TdtpFreehandShape2",
+                                      "TdtpFixtureRect"};
+  for (const TShapeClass* c : PolygonShapeClasses()) classes.push_back(c->Name);
+  // Every class of the registry is walked, every effect class is carried.
+  ASSERT_EQ(ShapeClassCount(), int32_t(classes.size()));
+  ASSERT_EQ(EffectClassCount(), 4);
+  // Thousands of saves: what reaches the disk matters here, not when.
+  struct TFlushScope {
+    TFlushScope() { FileFaults().NoDiskFlush = true; }
+    ~TFlushScope() { FileFaults().NoDiskFlush = false; }
+  } noFlush;
+  const auto table = StoredProperties();
+  const std::string red = SamplePicture("walk_red.png", 0xFFFF0000u);
+  const std::string base = Path("walk_base.hsf"), work = Path("walk.hsf");
+
+  for (const std::string& name : classes) {
+    SCOPED_TRACE(name);
+    const TShapeClass& cls = FindShapeClass(name);
+    ASSERT_EQ(cls.Name, name);
+    const bool isPage = name == "TdtpPage";
+    {
+      TdtpComponent doc(nullptr);
+      // Thumbnails are not stored properties; leaving them out keeps the walk quick.
+      doc.SetStoreThumbnails(false);
+      if (isPage)
+        doc.CurrentPage()->SetIsDefaultPage(false);
+      else
+        doc.CurrentPage()->AddShape(SampleShape(cls, red));
+      doc.SaveToFile(base);
+    }
+    auto target = [&](TdtpComponent& Doc) -> TdtpShape* {
+      return isPage ? Doc.CurrentPage() : Doc.CurrentPage()->GetShape(0);
+    };
+    // The rows of the class; those it is excepted from still name elements it stores.
+    std::vector<const TStoredProperty*> rows, owned;
+    {
+      auto probe = CreateShape(cls);
+      for (const auto& row : table) {
+        if (!probe->InheritsFrom(*row.Class)) continue;
+        owned.push_back(&row);
+        if (std::find(row.Except.begin(), row.Except.end(), name) == row.Except.end()) rows.push_back(&row);
+      }
+    }
+    std::set<std::string> seen;
+    for (const TStoredProperty* row : rows) {
+      SCOPED_TRACE(row->Elements[0]);
+      std::filesystem::copy_file(base, work, std::filesystem::copy_options::overwrite_existing);
+      TdtpComponent doc(nullptr);
+      doc.LoadFromFile(work);
+      TdtpShape* s = target(doc);
+      ASSERT_NE(s, nullptr);
+      const TStoredElements before = StoredElements(s);
+      for (const auto& [path, text] : before) seen.insert(Unnumbered(path));
+      ASSERT_FALSE(doc.Modified());
+      row->Set(*s);
+      EXPECT_TRUE(doc.Modified());
+      const TStoredElements after = StoredElements(s);
+      for (const auto& [path, text] : after) seen.insert(Unnumbered(path));
+      // The setter changed what the row says it stores.
+      for (const std::string& element : row->Elements) {
+        bool changed = false;
+        for (const auto& [path, text] : after)
+          changed |= Covers(element, path) && (!before.count(path) || before.at(path) != text);
+        for (const auto& [path, text] : before) changed |= Covers(element, path) && !after.count(path);
+        EXPECT_TRUE(changed) << element << ":" << Differences(before, after);
+      }
+      doc.SaveToFile(work);
+      TdtpComponent again(nullptr);
+      again.LoadFromFile(work);
+      TdtpShape* back = target(again);
+      ASSERT_NE(back, nullptr);
+      const TStoredElements reloaded = StoredElements(back);
+      EXPECT_TRUE(reloaded == after) << Differences(after, reloaded);
+    }
+    // The table names every element the class stores (a child shape's are its own class's).
+    for (const std::string& path : seen) {
+      if (path == "ClassName" || path.compare(0, 6, "Shape/") == 0) continue;
+      bool covered = false;
+      for (const TStoredProperty* row : owned)
+        for (const std::string& element : row->Elements) covered |= Covers(element, path);
+      EXPECT_TRUE(covered) << "no row in the table for the stored element " << path;
+    }
+  }
+}

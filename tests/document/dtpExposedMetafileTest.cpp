@@ -50,12 +50,14 @@ TEST_F(ExposedMetafileTest, TakesThePictureSizeAt150Dpi) {
   s->Image()->LoadFromFile(path);
   EXPECT_FLOAT_EQ(s->DocWidth(), float(118 / 5.905511811));
   EXPECT_FLOAT_EQ(s->DocHeight(), float(59 / 5.905511811));
-  // A shape with a size keeps it.
+  // A shape with a size keeps it; its new picture is a change for a save to write.
   auto t = NewShape<TdtpExposedMetafile>();
   t->SetDocBounds(0, 0, 30, 40);
+  t->SetModified(false);
   t->Image()->LoadFromFile(path);
   EXPECT_EQ(t->DocWidth(), 30);
   EXPECT_EQ(t->DocHeight(), 40);
+  EXPECT_TRUE(t->Modified());
 }
 
 // A picture made on a reference device of 3.2 pixels per millimetre: its frame is 40 x 20 mm

@@ -413,9 +413,11 @@ TEST_F(PolygonShapeTest, XmlRoundTripAndMissingElements) {
   s->SetOutlineColor(0x00FF00);
   s->SetUseFill(false);
   s->SetIsClosed(false);
+  s->SetUseStipple(true);
   TXmlDocument xml;
   s->SaveToXml(xml.Root());
   EXPECT_EQ(xml.Root()->ReadString("FillColor"), "$00123456");
+  EXPECT_EQ(xml.Root()->ReadString("UseStipple"), "True");
   doc.Commands.clear();
   doc.Modified = false;
   auto t = NewShape<TdtpEllipseShape>();
@@ -435,6 +437,7 @@ TEST_F(PolygonShapeTest, XmlRoundTripAndMissingElements) {
   EXPECT_FALSE(t->UseFill());
   EXPECT_TRUE(t->UseOutline());
   EXPECT_FALSE(t->IsClosed());
+  EXPECT_TRUE(t->UseStipple());
   // Missing elements read as 0 and False, IsClosed as True.
   TXmlDocument empty;
   empty.Root()->WriteFloat("DocWidth", 8);
@@ -443,7 +446,7 @@ TEST_F(PolygonShapeTest, XmlRoundTripAndMissingElements) {
   EXPECT_EQ(t->OutlineWidth(), 0);
   EXPECT_EQ(t->FillAlpha(), 0);
   EXPECT_EQ(t->FillColor(), 0);
-  EXPECT_FALSE(t->UseFill() || t->UseOutline());
+  EXPECT_FALSE(t->UseFill() || t->UseOutline() || t->UseStipple());
   EXPECT_TRUE(t->IsClosed());
   EXPECT_FLOAT_EQ(t->Points()[0][0].X, 8);
   // Hostile values are sanitised.

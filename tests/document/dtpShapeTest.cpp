@@ -423,6 +423,20 @@ TEST_F(ShapeTest, UndoRecordingOfPropertiesAdditionsAndDeletions) {
   EXPECT_EQ(add->Value, "3");
   root->ExecuteCommand(add.get());
   EXPECT_EQ(root->GetShapeCount(), 3);
+  // Exchanging two children is recorded as such (undoing it is in the document's tests); a
+  // damaged record exchanges nothing.
+  doc.Commands.clear();
+  root->GetShape(0)->SetName("eerste");
+  root->MoveShapeIndex(2, 0);
+  ASSERT_EQ(doc.Commands.size(), 1u);
+  EXPECT_EQ(doc.Commands[0]->Kind, ckShapesExchanged);
+  EXPECT_EQ(doc.Commands[0]->Value, "2 0");
+  EXPECT_EQ(doc.Commands[0]->Target, root->ShapeId());
+  for (const char* v : {"", "0", "0 x", "0 7", "-1 1"}) {
+    TdtpCommand bad(ckShapesExchanged, root->ShapeId(), "", v);
+    EXPECT_TRUE(root->ExecuteCommand(&bad));
+    EXPECT_EQ(root->GetShape(2)->Name(), "eerste");
+  }
   // A command for an unknown id is not handled.
   TdtpCommand stray(ckPropertyChange, 9999, "DocLeft", "1");
   EXPECT_FALSE(root->ExecuteCommand(&stray));
