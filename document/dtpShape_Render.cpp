@@ -663,7 +663,17 @@ void TdtpShape::UpdateBuffer() {
       return;
     }
     TBitmap32 tmp;
-    tmp.SetSize(int32_t(tw), int32_t(th));
+    try {
+      tmp.SetSize(int32_t(tw), int32_t(th));
+    } catch (const std::exception&) {
+      // No memory for the upright drawing: the shape goes without a buffer, so the view draws
+      // it directly, turned into place, as it does one whose buffer was refused. Tried again at
+      // the next paint.
+      FBuffer = std::make_unique<TBitmap32>();
+      FBufferRect = {0, 0, 0, 0};
+      SetRepaintFlag(true);
+      return;
+    }
     // (RenderInto clears the whole of tmp first, so the fill colour at alpha 0 it would start
     // with never shows.)
     // Upright: translate by the outsets, then scale to pixels.
