@@ -316,6 +316,7 @@ void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
   const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
   while (FUndoList.size() > keep) {
     FUndoBytes -= FUndoList.back()->GetSize();
+    if (FReplaying > 0) FTrimmedWhileReplaying.push_back(std::move(FUndoList.back()));
     FUndoList.pop_back();
   }
 }
@@ -370,17 +371,37 @@ void TdtpDocument::EndPrinting() {
 
 // --- editing hooks -------------------------------------------------------------------
 
-void TdtpDocument::EndShapeEdit(bool Accept) {
+void TdtpDocument::EndShapeEdit(bool Accept) { FinishShapeEdit(Accept); }
+
+bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape) {
+  TdtpShape* s = FEditedShape;
+  // A shape ending its edit may remove itself: that removal goes ahead as it is.
+  if (!s || !Shape || FEndingEdit) return false;
+  bool inside = false;
+  for (TdtpShape* p = s; p && !inside; p = p->ParentShape()) inside = p == Shape;
+  if (!inside) return false;
+  return FinishShapeEdit(false) && s == Shape;
+}
+
+bool TdtpDocument::FinishShapeEdit(bool Accept) {
   TdtpShape* s = FEditedShape;
   if (FDragState == 5) FDragState = 0;
-  if (!s) return;
+  if (!s) return false;
   const bool inserted = s == FInsertedShape;
   FInsertedShape = nullptr;
   TdtpShape* parent = s->ParentShape();
   const bool savedDuringEdit = FSavedDuringEdit;
   FSavedDuringEdit = false;
   ShapeEditClosed(s);
-  s->EndEdit(Accept);
+  {
+    struct TEnding {
+      bool& Flag;
+      bool Saved;
+      ~TEnding() { Flag = Saved; }
+    } ending{FEndingEdit, FEndingEdit};
+    FEndingEdit = true;
+    s->EndEdit(Accept);
+  }
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
   // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
   // placing and the modified state it caused along; any other shape removed keeps its
@@ -404,6 +425,7 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
       SetModified(true);
   }
   FEditedShape = nullptr;
+  return removed;
 }
 
 void TdtpDocument::ClearSelection() {

@@ -838,4 +838,79 @@ TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   EXPECT_EQ(memo->Text(), "abcxzy");
 }
 
+
+// A stroke being drawn, or opened with F2, whose shape is freed by another way than its edit
+// (its page deleted, the page count shrunk, the undo of its placing, the document cleared or
+// another loaded): its edit ends first, rejected, so the document's brackets close. Later
+// clicks report selection changes, and two moves are two undo steps.
+TEST_F(InputTest, FreeingAStrokeWhileItIsEditedEndsItsEdit) {
+  const std::string file = kdtest::TempDir() + "/input_free_edited_stroke.hsf";
+  enum { kDeletePage, kPageCount, kUndoPlacing, kClear, kLoad, kWays };
+  for (int way = 0; way < kWays; ++way)
+    for (const bool opened : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "way " << way << (opened ? " opened with F2" : " being drawn"));
+      doc->Clear();
+      doc->AddPage(nullptr);
+      doc->AddPage(nullptr);
+      doc->SetViewStyle(vsNormal);
+      doc->SetScreenDpm(4);
+      doc->SetOriginX(0);
+      doc->SetOriginY(0);
+      doc->SaveToFile(file);
+      doc->SetCurrentPageIndex(1);
+      TdtpFreehandShape* f = nullptr;
+      if (opened) {
+        f = DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+        doc->ClearSelection();
+        Click({100, 200});
+        ASSERT_TRUE(f->Selected());
+        guitest::Key(doc.get(), Qt::Key_F2);
+      } else {
+        doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+        Press(doc.get(), {100, 200});
+        MoveHeld(doc.get(), {150, 230});
+        f = static_cast<TdtpFreehandShape*>(doc->EditedShape());
+      }
+      ASSERT_NE(f, nullptr);
+      ASSERT_EQ(doc->EditedShape(), f);
+      ASSERT_EQ(doc->UpdateCount(), 1);
+      switch (way) {
+        case kDeletePage: doc->DeletePage(doc->CurrentPageIndex()); break;
+        case kPageCount: doc->SetPageCount(1); break;
+        case kUndoPlacing: {
+          TdtpCommand* placing = nullptr;
+          for (int32_t i = 0; i < doc->UndoCount(); ++i)
+            if (doc->UndoItem(i)->Kind == ckShapeAdded) placing = doc->UndoItem(i);
+          ASSERT_NE(placing, nullptr);
+          EXPECT_TRUE(doc->Undo(placing));
+          EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 0);
+          break;
+        }
+        case kClear: doc->Clear(); doc->AddPage(nullptr); break;
+        case kLoad: doc->LoadFromFile(file); break;
+      }
+      if (!opened) Release(doc.get(), {150, 230});
+      EXPECT_EQ(doc->EditedShape(), nullptr);
+      EXPECT_EQ(doc->DragState(), 0);
+      EXPECT_EQ(doc->UpdateCount(), 0);
+      doc->SetViewStyle(vsNormal);
+      doc->SetScreenDpm(4);
+      doc->SetOriginX(0);
+      doc->SetOriginY(0);
+      AddRect(20, 20, 20, 20);  // screen (80, 80) to (160, 160)
+      AddRect(60, 20, 20, 20);  // screen (240, 80) to (320, 160)
+      int selections = 0;
+      doc->OnSelectionChanged = [&](platform::TObject*) { ++selections; };
+      Click({120, 120});
+      EXPECT_GT(selections, 0);
+      doc->OnSelectionChanged = nullptr;
+      const int32_t before = doc->UndoCount();
+      Drag({120, 120}, {160, 120});
+      Drag({280, 120}, {280, 160});
+      int steps = 0;
+      for (int32_t i = before; i < doc->UndoCount(); ++i) steps += !doc->UndoItem(i)->Grouped;
+      EXPECT_EQ(steps, 2);
+    }
+}
+
 }  // namespace
