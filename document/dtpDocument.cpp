@@ -341,6 +341,7 @@ void TdtpDocument::CheckNotBusy() const {
 void TdtpDocument::BeginBusy(TCursor Cursor) {
   SetViewCursor(Cursor);
   ++FBusy;
+  ShowBusyCursor();
 }
 
 void TdtpDocument::EndBusy() {
@@ -348,11 +349,20 @@ void TdtpDocument::EndBusy() {
   if (FBusy == 0) SetViewCursor(Cursor());
 }
 
+// The view's cursors show over the view alone: one left set for the whole program would stay
+// when the mouse moves on. Only the busy cursor shows everywhere, while the work lasts.
 void TdtpDocument::SetViewCursor(int32_t Id) {
   if (IsBusy() && Cursor() != crDefault && !(Id == crHourGlass && Cursor() == crAppStart)) return;
   FViewCursor = TCursor(Id);
-  // The control's own cursor needs no override; anything else shows everywhere while set.
-  Screen()->SetCursor(TCursor(Id) == Cursor() ? crDefault : TCursor(Id));
+  ShowCursor(FViewCursor);
+  ShowBusyCursor();
+}
+
+void TdtpDocument::ShowBusyCursor() {
+  const bool show = IsBusy() && FViewCursor != Cursor();
+  if (!show && !FBusyCursorShown) return;
+  Screen()->SetCursor(show ? FViewCursor : crDefault);
+  FBusyCursorShown = show;
 }
 
 void TdtpDocument::DoProgress(int32_t AType, int32_t ACount, int32_t ATotal, float APercent) {

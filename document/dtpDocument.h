@@ -446,6 +446,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint32_t FLastChange = 0;
   int32_t FBusy = 0;
   platform::TCursor FViewCursor = platform::crDefault;
+  // While busy, the view's cursor also shows over the whole program; afterwards no longer.
+  bool FBusyCursorShown = false;
+  void ShowBusyCursor();
   int32_t FPrinting = 0;
   bool FOutputRendering = false;
   int32_t FUpdateCount = 0;

@@ -329,6 +329,10 @@ class TControl : public TComponent {
   // WM_SETCURSOR, asked before every mouse move at client point P: true shows Cursor instead of
   // the control's Cursor property.
   virtual bool CursorQuery(TPoint P, TCursor& Cursor);
+  // Shows Value over the control (crDefault: its Cursor) without changing Cursor. It shows only
+  // while the mouse is over the control, never for the rest of the program; setting Cursor or
+  // a cursor query replaces it.
+  void ShowCursor(TCursor Value);
   // WM_CANCELMODE: the mouse mode is being taken away (a popup menu opens).
   virtual void CancelMode() {}
   virtual void DoStartDrag();

@@ -790,6 +790,46 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
   }
 }
 
+// --- cursors ----------------------------------------------------------------------------------
+
+// A cursor the view shows over a handle or a shape is the view's own: it is not shown over the
+// rest of the program, also after the mouse left the view. Only the busy cursor is, while busy.
+TEST_F(InputTest, TheViewsCursorsShowOnlyOverTheView) {
+  AddRect(20, 20, 40, 30);  // screen (80, 80) to (240, 200)
+  Click({120, 120});
+  ASSERT_EQ(doc->SelectionCount(), 1);
+  QWidget* w = guitest::W(doc.get());
+  auto move = [&](TPoint P) {
+    const TPoint p = Win(doc.get(), P);
+    guitest::Move(doc.get(), p.X, p.Y);
+  };
+  move({80, 80});  // the top-left corner handle
+  EXPECT_EQ(doc->ViewCursor(), platform::crSizeNWSE);
+  EXPECT_EQ(w->cursor().shape(), Qt::SizeFDiagCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(platform::Screen()->Cursor(), platform::crDefault);
+  guitest::Leave(doc.get());
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  move({120, 120});  // the body
+  EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  move({400, 400});  // nothing: the view's own cursor
+  EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+  doc->SetCursor(platform::crCross);
+  move({120, 120});
+  EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
+  move({400, 400});
+  EXPECT_EQ(w->cursor().shape(), Qt::CrossCursor);
+  doc->SetCursor(platform::crDefault);
+  doc->BeginBusy(platform::crHourGlass);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  EXPECT_EQ(w->cursor().shape(), Qt::WaitCursor);
+  doc->EndBusy();
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+}
+
 // --- changing the page ends an edit ----------------------------------------------------------
 
 // Turning to another page (as the program's page buttons do) while a text is edited keeps
