@@ -23,6 +23,8 @@ TdtpDocument::TdtpDocument(TComponent* AOwner) : TVirtScrollBox(AOwner) {
   FTimer->SetInterval(50);
   FTimer->OnTimer = [this](TObject* Sender) { TimerTick(Sender); };
   FTimer->SetEnabled(true);
+  // Text shapes and memos being edited take composed text (dead keys) as typed characters.
+  SetInputMethodEnabled(true);
   SetDefaults();
   LockUndo();
   try {

@@ -477,6 +477,10 @@ class TWinControl : public TControl {
   void SetWantTabs(bool Value) { FWantTabs = Value; }
   bool WantArrows() const { return FWantArrows; }
   void SetWantArrows(bool Value) { FWantArrows = Value; }
+  // Text that the input method composes (dead keys, compose sequences) reaches KeyPress, one
+  // character at a time, as typed keys do; off by default.
+  bool InputMethodEnabled() const;
+  void SetInputMethodEnabled(bool Value);
 
   TXorOverlay& XorOverlay() { return FXorOverlay; }
 
@@ -551,6 +555,8 @@ class TWinControl : public TControl {
   void UpdateNonClient();
   void UpdateWindowKind();
   bool DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat);
+  // Text committed by the input method (UTF-8), each character as a key press.
+  void DispatchCommittedText(const std::string& Text);
   bool BroadcastDialogKey(Word Key, TShiftState Shift);
   bool BroadcastDialogChar(TKeyChar Key);
   void SelectNextSibling(bool Forward);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QInputMethodEvent>
 
 #include "../common/TestSupport.h"
 #include "../platform/GuiTestEvents.h"
@@ -787,6 +788,47 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
     ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
     EXPECT_EQ(static_cast<TdtpMemoShape*>(doc->CurrentPage()->GetShape(0))->Text(), "abc");
     EXPECT_EQ(static_cast<TdtpFreehandShape*>(doc->CurrentPage()->GetShape(1))->Points(), points);
+  }
+}
+
+// --- composed text ------------------------------------------------------------------------------
+
+// Dead keys reach the view as text the input method commits; a text or memo being edited takes
+// it as typed characters, between keys typed as usual.
+TEST_F(InputTest, ComposedTextIsTypedIntoTheEditedText) {
+  platform::TFakeTextMeasurer fake;
+  platform::TScopedTextMeasurer measurer(&fake);
+  QWidget* w = guitest::W(doc.get());
+  EXPECT_TRUE(w->testAttribute(Qt::WA_InputMethodEnabled));
+  EXPECT_TRUE(w->inputMethodQuery(Qt::ImEnabled).toBool());
+  auto compose = [&](const QString& Shown, const QString& Committed) {
+    QInputMethodEvent pending(Shown, {});  // the dead key alone: nothing is typed yet
+    QApplication::sendEvent(w, &pending);
+    QInputMethodEvent done;
+    done.setCommitString(Committed);
+    QApplication::sendEvent(w, &done);
+  };
+  for (const bool memo : {false, true}) {
+    SCOPED_TRACE(memo ? "memo" : "text");
+    doc->CurrentPage()->ClearShapes();
+    TdtpShape* t = memo ? static_cast<TdtpShape*>(AddTextShape<TdtpMemoShape>()) : AddTextShape<TdtpTextShape>();
+    auto text = [&] {
+      return memo ? static_cast<TdtpMemoShape*>(t)->Text() : static_cast<TdtpTextShape*>(t)->Text();
+    };
+    platform::TRect sr;
+    t->GetScreenRect(sr);
+    Click({sr.Left + 2, sr.Top + 2});
+    guitest::Key(doc.get(), Qt::Key_F2);
+    ASSERT_EQ(doc->EditedShape(), t);
+    guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+    compose(QString::fromUtf8("\xC2\xA8"), QString::fromUtf8("\xC3\xAB"));  // dead diaeresis, e
+    compose(QString::fromUtf8("\xC2\xB4"), QString::fromUtf8("\xC3\xA9"));  // dead acute, e
+    compose("`", QString::fromUtf8("\xC3\xA0"));                            // dead grave, a
+    guitest::Key(doc.get(), Qt::Key_A, Qt::NoModifier, "a");
+    guitest::Key(doc.get(), Qt::Key_B, Qt::NoModifier, "b");
+    EXPECT_EQ(text(), "abcx\xC3\xAB\xC3\xA9\xC3\xA0" "ab");
+    guitest::Key(doc.get(), Qt::Key_F2);
+    EXPECT_EQ(doc->EditedShape(), nullptr);
   }
 }
 
