@@ -197,6 +197,32 @@ TEST_F(InputTest, OpenStrokeIsNotPickedInsideItsHull) {
   EXPECT_EQ(doc->HitTest({200, 200}, s), 1);
 }
 
+// A flipped three-cornered shape and a mirrored quarter circle are picked where they show.
+TEST_F(InputTest, FlippedAndMirroredShapesArePickedWhereTheyShow) {
+  for (const bool flip : {true, false}) {
+    SCOPED_TRACE(flip ? "flipped TdtpDrieHShape" : "mirrored TdtpKcirkel2ShapeB");
+    doc->CurrentPage()->ClearShapes();
+    std::unique_ptr<TdtpShape> owned = CreateShape(FindShapeClass(flip ? "TdtpDrieHShape" : "TdtpKcirkel2ShapeB"));
+    TdtpShape* s = owned.get();
+    doc->CurrentPage()->AddShape(std::move(owned));
+    s->SetDocBounds(40, 40, 40, 30);
+    ASSERT_FALSE(s->SmartHitTest());
+    if (flip) s->SetFlipped(true);
+    else s->SetMirrored(true);
+    const QImage shown = Grab();
+    // Millimetres on the page as the view shows them at 4 pixels per millimetre; the shape's
+    // drawing covers one of each pair and leaves the other blank.
+    const TPoint drawn = flip ? TPoint{43 * 4, 42 * 4} : TPoint{43 * 4, 43 * 4};
+    const TPoint blank = flip ? TPoint{43 * 4, 68 * 4} : TPoint{77 * 4, 43 * 4};
+    EXPECT_EQ(shown.pixel(drawn.X, drawn.Y) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(shown.pixel(blank.X, blank.Y) & 0xFFFFFF, 0xFFFFFFu);
+    Click(drawn);
+    EXPECT_TRUE(s->Selected());
+    Click(blank);
+    EXPECT_FALSE(s->Selected());
+  }
+}
+
 // --- lines drawn in every direction ------------------------------------------------------
 
 TEST_F(InputTest, LineDrawnInEveryDirectionKeepsItsEnds) {
