@@ -23,6 +23,8 @@ TdtpDocument::TdtpDocument(TComponent* AOwner) : TVirtScrollBox(AOwner) {
   FTimer->SetInterval(50);
   FTimer->OnTimer = [this](TObject* Sender) { TimerTick(Sender); };
   FTimer->SetEnabled(true);
+  // Text shapes and memos being edited take composed text (dead keys) as typed characters.
+  SetInputMethodEnabled(true);
   SetDefaults();
   LockUndo();
   try {
@@ -316,6 +318,7 @@ void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
   const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
   while (FUndoList.size() > keep) {
     FUndoBytes -= FUndoList.back()->GetSize();
+    if (FReplaying > 0) FTrimmedWhileReplaying.push_back(std::move(FUndoList.back()));
     FUndoList.pop_back();
   }
 }
@@ -340,6 +343,7 @@ void TdtpDocument::CheckNotBusy() const {
 void TdtpDocument::BeginBusy(TCursor Cursor) {
   SetViewCursor(Cursor);
   ++FBusy;
+  ShowBusyCursor();
 }
 
 void TdtpDocument::EndBusy() {
@@ -347,11 +351,20 @@ void TdtpDocument::EndBusy() {
   if (FBusy == 0) SetViewCursor(Cursor());
 }
 
+// The view's cursors show over the view alone: one left set for the whole program would stay
+// when the mouse moves on. Only the busy cursor shows everywhere, while the work lasts.
 void TdtpDocument::SetViewCursor(int32_t Id) {
   if (IsBusy() && Cursor() != crDefault && !(Id == crHourGlass && Cursor() == crAppStart)) return;
   FViewCursor = TCursor(Id);
-  // The control's own cursor needs no override; anything else shows everywhere while set.
-  Screen()->SetCursor(TCursor(Id) == Cursor() ? crDefault : TCursor(Id));
+  ShowCursor(FViewCursor);
+  ShowBusyCursor();
+}
+
+void TdtpDocument::ShowBusyCursor() {
+  const bool show = IsBusy() && FViewCursor != Cursor();
+  if (!show && !FBusyCursorShown) return;
+  Screen()->SetCursor(show ? FViewCursor : crDefault);
+  FBusyCursorShown = show;
 }
 
 void TdtpDocument::DoProgress(int32_t AType, int32_t ACount, int32_t ATotal, float APercent) {
@@ -370,17 +383,37 @@ void TdtpDocument::EndPrinting() {
 
 // --- editing hooks -------------------------------------------------------------------
 
-void TdtpDocument::EndShapeEdit(bool Accept) {
+void TdtpDocument::EndShapeEdit(bool Accept) { FinishShapeEdit(Accept); }
+
+bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape) {
+  TdtpShape* s = FEditedShape;
+  // A shape ending its edit may remove itself: that removal goes ahead as it is.
+  if (!s || !Shape || FEndingEdit) return false;
+  bool inside = false;
+  for (TdtpShape* p = s; p && !inside; p = p->ParentShape()) inside = p == Shape;
+  if (!inside) return false;
+  return FinishShapeEdit(false) && s == Shape;
+}
+
+bool TdtpDocument::FinishShapeEdit(bool Accept) {
   TdtpShape* s = FEditedShape;
   if (FDragState == 5) FDragState = 0;
-  if (!s) return;
+  if (!s) return false;
   const bool inserted = s == FInsertedShape;
   FInsertedShape = nullptr;
   TdtpShape* parent = s->ParentShape();
   const bool savedDuringEdit = FSavedDuringEdit;
   FSavedDuringEdit = false;
   ShapeEditClosed(s);
-  s->EndEdit(Accept);
+  {
+    struct TEnding {
+      bool& Flag;
+      bool Saved;
+      ~TEnding() { Flag = Saved; }
+    } ending{FEndingEdit, FEndingEdit};
+    FEndingEdit = true;
+    s->EndEdit(Accept);
+  }
   // A rejected edit put its shape back as it was; what it recorded meanwhile must not stay
   // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
   // placing and the modified state it caused along; any other shape removed keeps its
@@ -404,6 +437,7 @@ void TdtpDocument::EndShapeEdit(bool Accept) {
       SetModified(true);
   }
   FEditedShape = nullptr;
+  return removed;
 }
 
 void TdtpDocument::ClearSelection() {

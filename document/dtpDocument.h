@@ -214,6 +214,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   // --- editing hooks (the editor fills them in) ---
   TdtpShape* EditedShape() const override { return FEditedShape; }
   void EndShapeEdit(bool Accept) override;
+  bool EndEditBeforeRemoval(TdtpShape* Shape) override;
   uint8_t DragState() const { return FDragState; }
   void ClearSelection();
 
@@ -445,6 +446,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint32_t FLastChange = 0;
   int32_t FBusy = 0;
   platform::TCursor FViewCursor = platform::crDefault;
+  // While busy, the view's cursor also shows over the whole program; afterwards no longer.
+  bool FBusyCursorShown = false;
+  void ShowBusyCursor();
   int32_t FPrinting = 0;
   bool FOutputRendering = false;
   int32_t FUpdateCount = 0;
@@ -474,6 +478,14 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   bool FSavedDuringEdit = false;
   TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
   void TrimUndo(const TUndoMark& Mark);
+  // EndShapeEdit; true when the edit's end took the edited shape out of the document.
+  bool FinishShapeEdit(bool Accept);
+  // Set while a shape ends its edit (which may remove the shape).
+  bool FEndingEdit = false;
+  // While Undo replays a command, commands a rejected edit takes back are kept alive here: the
+  // command being replayed may be one of them.
+  int32_t FReplaying = 0;
+  std::vector<std::unique_ptr<TdtpCommand>> FTrimmedWhileReplaying;
   void RestoreEditModified(TdtpShape* Shape);
   int32_t FIdleInterval = 2000;
   int32_t FProgressCount = 0, FProgressTotal = 0;

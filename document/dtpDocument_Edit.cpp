@@ -687,15 +687,18 @@ bool TdtpDocument::Undo(TdtpCommand* Command) {
   if (!Command || Command->Target == 0) return false;
   // Replaying must not record itself as a new step.
   LockUndo();
+  ++FReplaying;
   bool done = false;
   try {
     if (TdtpPage* page = CurrentPage())
       for (int32_t i = 0; i < page->GetShapeCount() && !done; ++i) done = page->GetShape(i)->ExecuteCommand(Command);
     for (size_t i = 0; i < FPages.size() && !done; ++i) done = FPages[i]->ExecuteCommand(Command);
   } catch (...) {
+    if (--FReplaying == 0) FTrimmedWhileReplaying.clear();
     UnlockUndo();
     throw;
   }
+  if (--FReplaying == 0) FTrimmedWhileReplaying.clear();
   UnlockUndo();
   if (!done) ShowMessage("Unable to execute UNDO");
   return done;

@@ -405,6 +405,11 @@ void TdtpPolygonShape::SetDocSize(float Width, float Height) {
 
 // --- hit region and paint rectangle ---
 
+bool TdtpPolygonShape::DrawnToScreen(const TdtpFloatPoint& P, TdtpFloatPoint& Screen) const {
+  const TdtpFloatPoint d{FMirrored ? FDocWidth - P.X : P.X, FFlipped ? FDocHeight - P.Y : P.Y};
+  return LocalToScreen(d, Screen);
+}
+
 std::vector<std::vector<platform::TPoint>> TdtpPolygonShape::CreateRegionContours() const {
   std::vector<std::vector<platform::TPoint>> out;
   for (const auto& c : FPoints) {
@@ -412,7 +417,7 @@ std::vector<std::vector<platform::TPoint>> TdtpPolygonShape::CreateRegionContour
     ring.reserve(c.size());
     for (const auto& p : c) {
       TdtpFloatPoint s;
-      if (!LocalToScreen(p, s)) return {};
+      if (!DrawnToScreen(p, s)) return {};
       ring.push_back({int32_t(platform::Round((long double)s.X)), int32_t(platform::Round((long double)s.Y))});
     }
     out.push_back(std::move(ring));
@@ -448,11 +453,11 @@ bool TdtpPolygonShape::HitTest(const platform::TPoint& P) {
   for (const auto& c : FPoints) {
     if (c.empty()) continue;
     TdtpFloatPoint prev;
-    if (!LocalToScreen(c[0], prev)) return false;
+    if (!DrawnToScreen(c[0], prev)) return false;
     if (c.size() == 1 && SqrDistanceToSegmentF(P.X, P.Y, prev, prev) < reach2) return true;
     for (size_t i = 1; i < c.size(); ++i) {
       TdtpFloatPoint next;
-      if (!LocalToScreen(c[i], next)) return false;
+      if (!DrawnToScreen(c[i], next)) return false;
       if (SqrDistanceToSegmentF(P.X, P.Y, prev, next) < reach2) return true;
       prev = next;
     }

@@ -97,6 +97,9 @@ class TdtpPolygonShape : public TdtpEffectShape {
   // The first contour as a screen ring; CreateRegionContours gives every contour (even-odd).
   std::vector<platform::TPoint> CreateRegion() const override;
   std::vector<std::vector<platform::TPoint>> CreateRegionContours() const override;
+  // A point of the contours on the screen where the drawing shows it: mirrored across the
+  // shape's width and flipped across its height as its image is. False without a screen.
+  bool DrawnToScreen(const TdtpFloatPoint& P, TdtpFloatPoint& Screen) const;
   // Open contours are strokes: hit near their line (see the source), not by the area they
   // would enclose if closed.
   bool HitTest(const platform::TPoint& P) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "document/XmlDocuments.h"
+#include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
 #include "raster/dtpUtil.h"
 
@@ -34,8 +35,11 @@ void TdtpShadowEffect::ApplyAtDpm(TBitmap32* Bitmap, float Dpm) const {
   raster::MergeBitmaps(Bitmap, &shadow, 255);
 }
 
+// The offset and blur are measured in the pixels of the bitmap being drawn, which is not always
+// at the render resolution (a shape too large for a buffer is drawn at the screen's).
 void TdtpShadowEffect::Apply(TBitmap32* Bitmap) {
-  ApplyAtDpm(Bitmap, Owner ? Owner->GetRenderDpm() : 1.0f);
+  const float drawing = detail::DrawingDpm();
+  ApplyAtDpm(Bitmap, drawing > 0 && drawing < 1e9f ? drawing : Owner ? Owner->GetRenderDpm() : 1.0f);
 }
 
 void TdtpShadowEffect::AdjustPaintRect(float& Left, float& Top, float& Right, float& Bottom) {

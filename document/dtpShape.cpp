@@ -971,6 +971,9 @@ void TdtpShape::StartEdit() {
 }
 
 void TdtpShape::Clear() {
+  // An edit in a child ends before the children go (it may remove its own shape).
+  if (FDocument)
+    for (size_t i = 0; i < FShapes.size(); ++i) FDocument->EndEditBeforeRemoval(FShapes[i].get());
   BeginUpdate();
   // The freed children must not stay the document's focus, hot or edited shape.
   for (auto& c : FShapes) NotifyDestroyed(c.get());
@@ -1056,6 +1059,8 @@ void TdtpShape::InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) {
 void TdtpShape::DeleteShape(int32_t Index) {
   if (Index < 0 || Index >= int32_t(FShapes.size())) return;
   TdtpShape* child = FShapes[size_t(Index)].get();
+  // An edit in the child ends before the child goes; ending it may remove the child already.
+  if (FDocument && FDocument->EndEditBeforeRemoval(child)) return;
   RecordShapeChange(ckShapeRemoved, child);
   child->Invalidate();
   child->SetSelected(false);

@@ -72,6 +72,10 @@ platform::TRect PageBackgroundCover(TdtpPage* Page, const raster::TBitmap32* Bit
 // fresh bitmap before anything reads them, so the base class does not clear them first.
 void ClearParentForRebuild(TdtpShape* Parent);
 
+// Pixels per millimetre of the bitmap whose effects are being applied (a shape's buffer, or a
+// drawing at the screen's resolution when it has none); 0 outside that.
+float DrawingDpm();
+
 // The largest buffer a shape renders: bigger ones are refused, not attempted.
 constexpr int64_t cMaxBufferPixels = int64_t(1) << 26;
 constexpr int32_t cMaxBufferSide = 16384;

@@ -62,6 +62,9 @@ std::atomic<uint64_t> gBufferSerial{0};
 // a fresh bitmap, so clearing the old pixels first would go unseen.
 thread_local bool tParentRebuildPending = false;
 
+// The resolution of the bitmap whose effects are being applied (detail::DrawingDpm).
+thread_local float tDrawingDpm = 0;
+
 // Set while UpdateBuffer builds the buffer of an upright shape: RenderInto clears that buffer
 // in full before anything is drawn, so the clear that ends BuildBuffer would go unseen.
 thread_local bool tBufferClearedByRender = false;
@@ -252,6 +255,7 @@ bool BufferUsable(const TdtpShape* C) { return C->Buffer() && !C->Buffer()->Empt
 }  // namespace
 
 void detail::SetWideMerge(bool On) { gWideMerge = On; }
+float detail::DrawingDpm() { return tDrawingDpm; }
 void detail::SetPlainGdiShortcut(bool On) { gPlainGdiShortcut = On; }
 void detail::SetRecomposeChanged(bool On) { gRecomposeChanged = On; }
 
@@ -620,7 +624,15 @@ bool TdtpShape::RenderInto(TBitmap32* Target) {
     });
   }
   PaintOverlay(Target);
-  ApplyFlipMirror(Target);
+  {
+    // Effects measure in the pixels of Target, which the device matrix maps into.
+    struct TDrawingDpm {
+      float saved = tDrawingDpm;
+      ~TDrawingDpm() { tDrawingDpm = saved; }
+    } scope;
+    tDrawingDpm = float(std::hypot(double(FDeviceMatrix[0][0]), double(FDeviceMatrix[1][0])));
+    ApplyFlipMirror(Target);
+  }
   return true;
 }
 
@@ -651,7 +663,17 @@ void TdtpShape::UpdateBuffer() {
       return;
     }
     TBitmap32 tmp;
-    tmp.SetSize(int32_t(tw), int32_t(th));
+    try {
+      tmp.SetSize(int32_t(tw), int32_t(th));
+    } catch (const std::exception&) {
+      // No memory for the upright drawing: the shape goes without a buffer, so the view draws
+      // it directly, turned into place, as it does one whose buffer was refused. Tried again at
+      // the next paint.
+      FBuffer = std::make_unique<TBitmap32>();
+      FBufferRect = {0, 0, 0, 0};
+      SetRepaintFlag(true);
+      return;
+    }
     // (RenderInto clears the whole of tmp first, so the fill colour at alpha 0 it would start
     // with never shows.)
     // Upright: translate by the outsets, then scale to pixels.

@@ -351,6 +351,15 @@ void TControl::SetCursor(TCursor Value) {
   UpdateWidgetCursor();
 }
 
+void TControl::ShowCursor(TCursor Value) {
+  if (Dragging()) return;  // the drag shows its own cursor
+  QCursor c;
+  if (Value != crDefault && Value != FCursor && LookupCursor(Value, c))
+    FWidget->setCursor(c);
+  else
+    UpdateWidgetCursor();
+}
+
 void TControl::UpdateWidgetCursor() {
   QCursor c;
   if (FCursor != crDefault && LookupCursor(FCursor, c))

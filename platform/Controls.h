@@ -329,6 +329,10 @@ class TControl : public TComponent {
   // WM_SETCURSOR, asked before every mouse move at client point P: true shows Cursor instead of
   // the control's Cursor property.
   virtual bool CursorQuery(TPoint P, TCursor& Cursor);
+  // Shows Value over the control (crDefault: its Cursor) without changing Cursor. It shows only
+  // while the mouse is over the control, never for the rest of the program; setting Cursor or
+  // a cursor query replaces it.
+  void ShowCursor(TCursor Value);
   // WM_CANCELMODE: the mouse mode is being taken away (a popup menu opens).
   virtual void CancelMode() {}
   virtual void DoStartDrag();
@@ -473,6 +477,10 @@ class TWinControl : public TControl {
   void SetWantTabs(bool Value) { FWantTabs = Value; }
   bool WantArrows() const { return FWantArrows; }
   void SetWantArrows(bool Value) { FWantArrows = Value; }
+  // Text that the input method composes (dead keys, compose sequences) reaches KeyPress, one
+  // character at a time, as typed keys do; off by default.
+  bool InputMethodEnabled() const;
+  void SetInputMethodEnabled(bool Value);
 
   TXorOverlay& XorOverlay() { return FXorOverlay; }
 
@@ -547,6 +555,8 @@ class TWinControl : public TControl {
   void UpdateNonClient();
   void UpdateWindowKind();
   bool DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat);
+  // Text committed by the input method (UTF-8), each character as a key press.
+  void DispatchCommittedText(const std::string& Text);
   bool BroadcastDialogKey(Word Key, TShiftState Shift);
   bool BroadcastDialogChar(TKeyChar Key);
   void SelectNextSibling(bool Forward);

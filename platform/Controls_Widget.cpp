@@ -275,6 +275,34 @@ void TControlWidget::keyReleaseEvent(QKeyEvent* Event) {
   Event->accept();
 }
 
+// A dead key or compose sequence ends in text the input method commits; the control takes it
+// as typed characters. Nothing is shown while a sequence is still being composed.
+void TControlWidget::inputMethodEvent(QInputMethodEvent* Event) {
+  auto* w = dynamic_cast<TWinControl*>(FOwner);
+  if (!w || !w->Enabled() || !testAttribute(Qt::WA_InputMethodEnabled)) {
+    Event->ignore();
+    return;
+  }
+  const std::string text = Event->commitString().toStdString();
+  if (!text.empty()) Guarded(FOwner, [&] { w->DispatchCommittedText(text); });
+  Event->accept();
+}
+
+QVariant TControlWidget::inputMethodQuery(Qt::InputMethodQuery Query) const {
+  switch (Query) {
+    case Qt::ImEnabled: return testAttribute(Qt::WA_InputMethodEnabled);
+    // The control keeps its text to itself: the input method composes without it.
+    case Qt::ImSurroundingText:
+    case Qt::ImCurrentSelection:
+    case Qt::ImTextBeforeCursor:
+    case Qt::ImTextAfterCursor: return QString();
+    case Qt::ImCursorPosition:
+    case Qt::ImAnchorPosition: return 0;
+    case Qt::ImHints: return int(Qt::ImhNoPredictiveText);
+    default: return QWidget::inputMethodQuery(Query);
+  }
+}
+
 void TControlWidget::focusInEvent(QFocusEvent* Event) {
   QWidget::focusInEvent(Event);
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoEnter(); });

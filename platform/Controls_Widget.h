@@ -1,6 +1,7 @@
 // The private widget behind every control: it forwards Qt's events to the control.
 #pragma once
 
+#include <QInputMethodEvent>
 #include <QRegion>
 #include <QWidget>
 
@@ -43,6 +44,8 @@ class TControlWidget : public QWidget {
   void leaveEvent(QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   void keyReleaseEvent(QKeyEvent* Event) override;
+  void inputMethodEvent(QInputMethodEvent* Event) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery Query) const override;
   void focusInEvent(QFocusEvent* Event) override;
   void focusOutEvent(QFocusEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;

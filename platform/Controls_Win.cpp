@@ -1,5 +1,6 @@
 // TWinControl: children, alignment, the window handle, borders, scroll bars, focus and keys.
 #include <QApplication>
+#include <QInputMethod>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
@@ -484,6 +485,24 @@ TKeyChar TypedChar(int QtKey, uint32_t QtModifiers, const std::string& Text) {
   return c;
 }
 }  // namespace
+
+bool TWinControl::InputMethodEnabled() const { return FWidget->testAttribute(Qt::WA_InputMethodEnabled); }
+
+void TWinControl::SetInputMethodEnabled(bool Value) {
+  if (Value == InputMethodEnabled()) return;
+  FWidget->setAttribute(Qt::WA_InputMethodEnabled, Value);
+  if (FWidget->hasFocus() && qApp) QGuiApplication::inputMethod()->update(Qt::ImEnabled);
+}
+
+void TWinControl::DispatchCommittedText(const std::string& Text) {
+  const QString text = QString::fromStdString(Text);
+  for (const char32_t c : text.toUcs4()) {
+    // Control characters come with their keys.
+    if (c < 32 || c == 127) continue;
+    TKeyChar ch = c;
+    KeyPress(ch);
+  }
+}
 
 bool TWinControl::DispatchKey(int QtKey, uint32_t QtModifiers, const std::string& Text, bool Down, bool AutoRepeat) {
   Word key = QtKeyToVirtualKey(QtKey, QtModifiers);

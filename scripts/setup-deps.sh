@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev zlib1g-dev libjpeg62-turbo-dev libopenjp2-7-dev libfribidi-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation2
-  xvfb xauth clang libclang-rt-14-dev libxml2-utils python3
+  xvfb xauth x11-xkb-utils clang libclang-rt-14-dev libxml2-utils python3
   libxtst6
   poppler-utils imagemagick netpbm
   libpugixml-dev libexpat1-dev libcairo2-dev libgif-dev libimagequant-dev libpng-dev libspng-dev

@@ -1,7 +1,8 @@
-// The main window's lock-key panels under a real X server: Caps Lock and Num Lock pressed twice
-// each through XTest while the catalogue tree has the focus; the panels follow the server's
-// indicators both ways, as the window shows them. The test starts its own Xvfb and skips only
-// when Xvfb is not installed.
+// The main window's keyboard under a real X server: Caps Lock and Num Lock pressed twice each
+// through XTest while the catalogue tree has the focus, the panels following the server's
+// indicators both ways, as the window shows them; and dead keys of the US international layout
+// composing accented letters in a text being edited in the document view. The test starts its
+// own Xvfb and skips only when Xvfb is not installed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "document/dtpDocument.h"
+#include "document/dtpTextShape.h"
 #include "platform/AppHooks.h"
 #include "platform/KeyState.h"
 #include "tests/app/AppSupport.h"
@@ -25,6 +28,15 @@ using namespace platform;
 namespace {
 
 const bool gHaveX = kdtest::StartPrivateXServer();
+// Dead keys are composed by Qt's own input method, from the compose table of a UTF-8 locale.
+const bool gCompose = setenv("QT_IM_MODULE", "compose", 1) == 0 && setenv("LC_ALL", "C.UTF-8", 1) == 0;
+
+// Sets the server's keyboard layout; false when that cannot be done.
+bool SetLayout(const char* Layout, const char* Variant) {
+  const std::string cmd = std::string("setxkbmap -display \"") + getenv("DISPLAY") + "\" " + Layout +
+                          (Variant ? std::string(" -variant ") + Variant : std::string()) + " 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
 
 class MainFormLockKeys : public ::testing::Test {
  protected:
@@ -122,5 +134,48 @@ TEST_F(MainFormLockKeys, CapsAndNumPanelsFollowTheKeyboardBothWays) {
     ASSERT_FALSE(In.Indicator(S.Indicator));
     EXPECT_EQ(LitPixels(S.Panel), 0);
     EXPECT_EQ(LitPixels(S.Other), 0);
+  }
+}
+
+// Typed with the US international and the Dutch layouts: " e, ' e and ` a (dead keys, each
+// followed by its letter), then a and b, into a text shape being edited: the accented letters
+// arrive composed.
+TEST_F(MainFormLockKeys, DeadKeysComposeInTheEditedText) {
+  ASSERT_TRUE(gCompose);
+  struct TRestore {
+    ~TRestore() { SetLayout("us", nullptr); }
+  } restore;
+  document::TdtpComponent* Doc = Form->dtpComponent1;
+  QWidget* View = static_cast<QWidget*>(Doc->WidgetHandle());
+  for (auto [Layout, Variant] : {std::pair<const char*, const char*>{"us", "intl"}, {"nl", nullptr}}) {
+    SCOPED_TRACE(Layout);
+    if (!SetLayout(Layout, Variant)) GTEST_SKIP() << "setxkbmap is not installed";
+    kdtest::Settle();
+    kdtest::TXInput Keyboard;  // reads the new layout
+    ASSERT_TRUE(Keyboard.Ok());
+    auto Text = document::NewShape<document::TdtpTextShape>();
+    document::TdtpTextShape* T = Text.get();
+    T->SetText("x");
+    T->SetDocPosition(20, 20);
+    Doc->CurrentPage()->AddShape(std::move(Text));
+    Doc->SetFocus();
+    ASSERT_TRUE(kdtest::WaitFor([&] { return View->hasFocus(); }));
+    Doc->EditShape(T);
+    ASSERT_EQ(Doc->EditedShape(), T);
+    constexpr unsigned long Shift = 0xFFE1, DeadGrave = 0xFE50, DeadAcute = 0xFE51, DeadDiaeresis = 0xFE57;
+    auto Stroke = [&](unsigned long Sym) {
+      const bool Shifted = Keyboard.Shifted(Sym);
+      if (Shifted) Keyboard.Key(Shift, true);
+      Keyboard.Key(Sym, true);
+      Keyboard.Key(Sym, false);
+      if (Shifted) Keyboard.Key(Shift, false);
+      kdtest::Settle();
+    };
+    for (unsigned long Sym : {DeadDiaeresis, 'e' + 0ul, DeadAcute, 'e' + 0ul, DeadGrave, 'a' + 0ul, 'a' + 0ul, 'b' + 0ul})
+      Stroke(Sym);
+    const std::string Want = "x\xC3\xAB\xC3\xA9\xC3\xA0" "ab";  // xëéàab
+    EXPECT_TRUE(kdtest::WaitFor([&] { return T->Text() == Want; })) << T->Text();
+    Doc->EndShapeEdit(true);
+    EXPECT_EQ(T->Text(), Want);
   }
 }

@@ -114,13 +114,15 @@ class TXInput {
     FClose = reinterpret_cast<int (*)(void*)>(dlsym(FX11, "XCloseDisplay"));
     FSync = reinterpret_cast<int (*)(void*, int)>(dlsym(FX11, "XSync"));
     FKeysymToKeycode = reinterpret_cast<unsigned char (*)(void*, unsigned long)>(dlsym(FX11, "XKeysymToKeycode"));
+    FKeycodeToKeysym =
+        reinterpret_cast<unsigned long (*)(void*, unsigned char, int, int)>(dlsym(FX11, "XkbKeycodeToKeysym"));
     FInternAtom = reinterpret_cast<unsigned long (*)(void*, const char*, int)>(dlsym(FX11, "XInternAtom"));
     FGetNamed = reinterpret_cast<int (*)(void*, unsigned long, int*, int*, void*, int*)>(
         dlsym(FX11, "XkbGetNamedIndicator"));
     FKey = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(FXtst, "XTestFakeKeyEvent"));
     FButton = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(FXtst, "XTestFakeButtonEvent"));
     FMotion = reinterpret_cast<int (*)(void*, int, int, int, unsigned long)>(dlsym(FXtst, "XTestFakeMotionEvent"));
-    if (!open || !FClose || !FSync || !FKeysymToKeycode || !FInternAtom || !FGetNamed || !FKey || !FButton ||
+    if (!open || !FClose || !FSync || !FKeysymToKeycode || !FKeycodeToKeysym || !FInternAtom || !FGetNamed || !FKey || !FButton ||
         !FMotion)
       return;
     FDisplay = open(nullptr);
@@ -139,6 +141,11 @@ class TXInput {
   void Key(unsigned long Keysym, bool Down) {
     FKey(FDisplay, FKeysymToKeycode(FDisplay, Keysym), Down ? 1 : 0, 0);
     FSync(FDisplay, 0);
+  }
+  // True when the layout puts Keysym on the shifted level of its key.
+  bool Shifted(unsigned long Keysym) {
+    const unsigned char code = FKeysymToKeycode(FDisplay, Keysym);
+    return code != 0 && FKeycodeToKeysym(FDisplay, code, 0, 0) != Keysym;
   }
   void MoveTo(int X, int Y) {
     FMotion(FDisplay, -1, X, Y, 0);
@@ -169,6 +176,7 @@ class TXInput {
   int (*FClose)(void*) = nullptr;
   int (*FSync)(void*, int) = nullptr;
   unsigned char (*FKeysymToKeycode)(void*, unsigned long) = nullptr;
+  unsigned long (*FKeycodeToKeysym)(void*, unsigned char, int, int) = nullptr;
   unsigned long (*FInternAtom)(void*, const char*, int) = nullptr;
   int (*FGetNamed)(void*, unsigned long, int*, int*, void*, int*) = nullptr;
   int (*FKey)(void*, unsigned, int, unsigned long) = nullptr;

@@ -348,6 +348,65 @@ TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
 #endif
 }
 
+// A turned shape whose buffer fits in memory but whose upright drawing, turned into it, does
+// not: it is drawn directly, turned into place, instead of being left out of every paint.
+TEST_F(RenderTest, ATurnedShapeWithoutMemoryForItsUprightDrawingIsDrawnDirectly) {
+#if defined(KD_SANITIZED)
+  GTEST_SKIP() << "address space limits do not work with the sanitizers";
+#else
+  doc.Screen = 0.1f;
+  doc.Render = 300 / 25.4f;  // upright 10630 x 4724 pixels (200 MB), turned 11000 x 5632 (248 MB)
+  auto root = NewShape<TdtpShape>();
+  root->SetDocument(&doc);
+  root->SetSmartHitTest(false);
+  root->SetDocBounds(0, 0, 1000, 600);
+  auto child = NewShape<TdtpTwoTone>();
+  TdtpTwoTone* s = child.get();
+  root->AddShape(std::move(child));
+  s->SetDocBoundsAngle(50, 100, 900, 400, 5);
+  TBitmap32 target;
+  target.SetSize(100, 60);
+  {
+    // Bitmaps keep the last large block let go; one of a small size gives back a larger one.
+    TBitmap32 small;
+    small.SetSize(1024, 1025);
+  }
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  ASSERT_GT(pages, 0);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(340) << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
+  bool painted[2] = {false, false};
+  TColor32 left[2] = {0, 0}, right[2] = {0, 0}, outside[2] = {0, 0};
+  std::string error;
+  try {
+    for (int i = 0; i < 2; ++i) {  // the same at every paint
+      target.Clear(0xFF00FF00u);
+      painted[i] = root->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas());
+      left[i] = target.Pixel(20, 30);
+      right[i] = target.Pixel(80, 30);
+      outside[i] = target.Pixel(50, 5);
+    }
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_AS, &old);
+  EXPECT_EQ(error, "");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(painted[i]);
+    EXPECT_EQ(left[i] & 0xFFFFFF, 0xFF0000u) << i;
+    EXPECT_EQ(right[i] & 0xFFFFFF, 0x0000FFu) << i;
+    EXPECT_EQ(outside[i] & 0xFFFFFF, 0xFFFFFFu) << i;
+  }
+  ASSERT_NE(s->Buffer(), nullptr);
+  EXPECT_TRUE(s->Buffer()->Empty());
+  EXPECT_TRUE(s->RepaintFlag());
+#endif
+}
+
 // A child too large for a buffer of its own at the render resolution still shows on its page
 // (which renders through its buffer): it is drawn straight into the page's pixels, also when
 // the page later recomposes only what changed, at its master alpha, mirrored and turned.

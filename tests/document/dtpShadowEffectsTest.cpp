@@ -4,6 +4,8 @@
 
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
+#include "document/dtpPolygonShape.h"
+#include "document/dtpShapeRenderPriv.h"
 #include "raster/dtpUtil.h"
 
 using namespace document;
@@ -138,6 +140,50 @@ TEST_F(ShadowTest, OwnerResolutionIsUsed) {
   const float dpm = s->GetRenderDpm();
   e->Apply(&b);
   EXPECT_EQ(b.Pixel(int(platform::Round(dpm)), 0) >> 24, 0xFFu);
+}
+
+// A shape too large for a buffer at the render resolution (300 DPI) is drawn at the screen's;
+// its shadow is offset in that drawing's pixels. An unfilled frame shows its shadow inside it.
+TEST_F(ShadowTest, AShapeDrawnWithoutABufferCastsItsShadowAtTheScreensResolution) {
+  for (const float dpm : {4.0f, 1.0f}) {
+    SCOPED_TRACE(dpm);
+    kdtest::TTestDocumentHost doc;
+    doc.Render = 300 / 25.4f;
+    doc.Screen = dpm;
+    auto root = NewShape<TdtpShape>();
+    root->SetDocument(&doc);
+    root->SetSmartHitTest(false);
+    root->SetDocBounds(0, 0, 1600, 1100);
+    auto frame = NewShape<TdtpRectangleShape>();
+    TdtpRectangleShape* s = frame.get();
+    root->AddShape(std::move(frame));
+    s->SetDocBounds(10, 10, 1500, 1000);
+    s->SetUseFill(false);
+    s->SetOutlineWidth(1);
+    auto* e = new TdtpShadowEffect;
+    s->AddEffect(std::unique_ptr<TdtpEffect>(e));
+    e->DeltaX = 4;
+    e->DeltaY = 3;
+    e->Blur = 0;
+    e->Intensity = 1;
+    TBitmap32 target;
+    target.SetSize(int(40 * dpm), int(40 * dpm));
+    {
+      detail::TBitmap32Canvas canvas(&target);
+      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
+    }
+    EXPECT_TRUE(s->Buffer() == nullptr || s->Buffer()->Empty());
+    auto black = [&](float xMm, float yMm) {
+      return (target.Pixel(int(xMm * dpm), int(yMm * dpm)) & 0xFFFFFF) == 0;
+    };
+    const float y = 30;  // a row across the frame's left edge and its shadow
+    EXPECT_TRUE(black(10, y));    // the frame's left edge
+    EXPECT_TRUE(black(14, y));    // its shadow, 4 mm to the right
+    EXPECT_TRUE(black(30, 13));   // the shadow of its top edge, 3 mm down
+    for (float x : {1.0f, 5.0f, 16.5f, 21.8f, 25.0f, 35.0f})
+      EXPECT_FALSE(black(x, y)) << x;  // the page, and inside the frame
+    EXPECT_FALSE(black(30, 21.8f));
+  }
 }
 
 TEST_F(ShadowTest, XmlRoundTripAndMissingIntensity) {

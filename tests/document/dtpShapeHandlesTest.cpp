@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <QImage>
@@ -7,6 +8,7 @@
 #include "../common/TestSupport.h"
 
 #include "document/dtpFreehandShape.h"
+#include "document/dtpLineShape.h"
 #include "document/dtpPolygonShape.h"
 #include "document/dtpShape.h"
 #include "platform/Graphics.h"
@@ -310,6 +312,65 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
   const auto rings = s->CreateRegionContours();
   ASSERT_EQ(rings.size(), 1u);
   EXPECT_EQ(rings[0], s->CreateRegion());
+}
+
+// Every polygon-family shape, a line and an open freehand stroke, as drawn and flipped,
+// mirrored and both: a point well inside the drawing (every pixel around it drawn) is picked,
+// a point well away from it (beyond the nudge offsets and a stroke's reach) is not.
+TEST_F(ShapeHandlesTest, FlippedAndMirroredPolygonsArePickedWhereDrawn) {
+  std::vector<std::unique_ptr<TdtpShape>> shapes;
+  for (const TShapeClass* c : PolygonShapeClasses()) shapes.push_back(CreateShape(*c));
+  shapes.push_back(NewShape<TdtpLineShape>());
+  static_cast<TdtpLineShape*>(shapes.back().get())->SetLineWidth(4);
+  auto stroke = NewShape<TdtpFreehandShape>();
+  stroke->SetDocBounds(0, 0, 40, 30);
+  stroke->ClearPoints();
+  for (auto [x, y] : {std::pair{0.f, 30.f}, {0, 0}, {40, 0}, {40, 8}}) stroke->AddPointXY(x, y);
+  stroke->SetOutlineWidth(3);
+  shapes.push_back(std::move(stroke));
+  host.Render = host.Screen;
+  for (auto& owned : shapes) {
+    TdtpShape* sh = owned.get();
+    root->AddShape(std::move(owned));
+    sh->SetDocBounds(4, 4, 40, 30);  // screen (40, 40) to (440, 340)
+    for (int fm = 0; fm < 4; ++fm) {
+      sh->SetFlipped(fm & 1);
+      sh->SetMirrored(fm & 2);
+      sh->UpdateBuffer();
+      const TBitmap32* b = sh->Buffer();
+      ASSERT_NE(b, nullptr) << sh->ClassName();
+      // Drawn pixels counted over rectangles through a summed-area table.
+      const int bw = b->Width(), bh = b->Height();
+      std::vector<int> sum(size_t(bw + 1) * size_t(bh + 1), 0);
+      for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x)
+          sum[size_t(y + 1) * (bw + 1) + x + 1] = ((b->Pixel(x, y) >> 24) != 0) + sum[size_t(y) * (bw + 1) + x + 1] +
+                                                  sum[size_t(y + 1) * (bw + 1) + x] - sum[size_t(y) * (bw + 1) + x];
+      auto drawnNear = [&](TPoint c, int Reach) {  // 0 none, 2 all, 1 some
+        const int x0 = std::clamp(c.X - Reach, 0, bw), x1 = std::clamp(c.X + Reach + 1, 0, bw);
+        const int y0 = std::clamp(c.Y - Reach, 0, bh), y1 = std::clamp(c.Y + Reach + 1, 0, bh);
+        const int n = x1 > x0 && y1 > y0 ? sum[size_t(y1) * (bw + 1) + x1] - sum[size_t(y0) * (bw + 1) + x1] -
+                                               sum[size_t(y1) * (bw + 1) + x0] + sum[size_t(y0) * (bw + 1) + x0]
+                                         : 0;
+        return n == 0 ? 0 : n == (2 * Reach + 1) * (2 * Reach + 1) ? 2 : 1;
+      };
+      int solid = 0, empty = 0, wrong = 0;
+      for (int y = -20; y < 400; y += 20)
+        for (int x = -20; x < 500; x += 20) {
+          TPoint px;
+          sh->ScreenToBufferPixel({x, y}, px);
+          const bool all = drawnNear(px, 8) == 2, none = !all && drawnNear(px, 20) == 0;
+          if (!all && !none) continue;
+          ++(all ? solid : empty);
+          wrong += sh->HitTest({x, y}) != all;
+        }
+      const std::string what = sh->ClassName() + (fm & 1 ? " flipped" : "") + (fm & 2 ? " mirrored" : "");
+      EXPECT_GT(solid, 15) << what;
+      EXPECT_GT(empty, 100) << what;
+      EXPECT_EQ(wrong, 0) << what;
+    }
+    root->RemoveShape(sh);
+  }
 }
 
 }  // namespace
