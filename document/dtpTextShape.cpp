@@ -42,6 +42,24 @@ TdtpTextShape::TdtpTextShape() : FFont(std::make_unique<platform::TFont>()) {
   FFont->SetPixelsPerInch(14400);
   FFont->SetName("Verdana");
   FFont->SetColor(0);
+  RememberFont();
+  FFont->OnChange = [this](platform::TObject*) { FontChanged(); };
+}
+
+void TdtpTextShape::RememberFont() {
+  FStoredFontName = FFont->Name();
+  FStoredFontColor = FFont->Color();
+  FStoredFontStyle = FFont->Style().Bits();
+}
+
+void TdtpTextShape::FontChanged() {
+  if (FLoading || FFontSetter) return;
+  const bool colour = FFont->Color() != FStoredFontColor;
+  if (!colour && FFont->Name() == FStoredFontName && FFont->Style().Bits() == FStoredFontStyle) return;
+  RememberFont();
+  if (colour) SetColor(platform::TColor(raster::Color32(FFont->Color())));
+  AutoSizeToText();
+  Changed();
 }
 
 TdtpTextShape::~TdtpTextShape() {
@@ -102,7 +120,10 @@ void TdtpTextShape::SetFontHeight(float Value) {
 void TdtpTextShape::SetFontName(const std::string& Value) {
   if (Value == FFont->Name()) return;
   RecordChange(ckPropertyChange, "FontName", FFont->Name());
+  ++FFontSetter;
   FFont->SetName(Value);
+  --FFontSetter;
+  RememberFont();
   AutoSizeToText();
   Changed();
 }
@@ -111,7 +132,10 @@ void TdtpTextShape::SetFontStyle(uint8_t Value) {
   Value &= 0x0F;
   if (Value == FontStyle()) return;
   RecordFontStyleChange("FontStyle", FontStyle());
+  ++FFontSetter;
   FFont->SetStyle(platform::TFontStyles::FromBits(Value));
+  --FFontSetter;
+  RememberFont();
   AutoSizeToText();
   Changed();
 }
@@ -119,7 +143,10 @@ void TdtpTextShape::SetFontStyle(uint8_t Value) {
 void TdtpTextShape::SetFontColor(platform::TColor Value) {
   if (Value == FFont->Color()) return;
   RecordIntegerChange(ckPropertyChange, "FontColor", int32_t(FFont->Color()));
+  ++FFontSetter;
   FFont->SetColor(Value);
+  --FFontSetter;
+  RememberFont();
   SetColor(platform::TColor(raster::Color32(Value)));
   RefreshAll();
   Changed();
@@ -537,9 +564,11 @@ void TdtpTextShape::LoadFromXml(TXmlNode* Node) {
     FAutoSize = Node->ReadBool("AutoSize", true);
   } catch (...) {
     --FLoading;
+    RememberFont();
     throw;
   }
   --FLoading;
+  RememberFont();
 }
 
 // ---------------------------------------------------------------------------------------

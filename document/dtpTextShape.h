@@ -116,6 +116,14 @@ class TdtpTextShape : public TdtpEffectShape {
   std::vector<float> FCaretX;
   std::vector<int32_t> FCaretLine;
   std::unique_ptr<platform::TFont> FFont;
+  // What the font stores (name, colour, style), as last seen: a change by code through Font()
+  // is told from the fitting loop's height changes, which store nothing of their own.
+  std::string FStoredFontName;
+  platform::TColor FStoredFontColor = 0;
+  uint8_t FStoredFontStyle = 0;
+  int32_t FFontSetter = 0;
+  void FontChanged();
+  void RememberFont();
 };
 
 void InitializeDtpTextShape();

@@ -1295,6 +1295,10 @@ std::vector<TStoredProperty> StoredProperties() {
       Prop<T>({"Font/Underline"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 4); }),
       Prop<T>({"Font/Strikeout"}, [](T& s) { s.SetFontStyle(s.FontStyle() ^ 8); }),
       Prop<T>({"Font/Color"}, [](T& s) { s.SetFontColor(s.FontColor() ^ 0x2040A0); }),
+      // The same values changed through the font itself.
+      Prop<T>({"Font/Name"}, [](T& s) { s.Font().SetName(s.FontName() == "Arial" ? "Verdana" : "Arial"); }),
+      Prop<T>({"Font/Bold"}, [](T& s) { s.Font().SetStyle(platform::TFontStyles::FromBits(s.FontStyle() ^ 1)); }),
+      Prop<T>({"Font/Color"}, [](T& s) { s.Font().SetColor(s.FontColor() ^ 0x2040A0); }),
       Prop<T>({"FontHeight", "Font/Size"}, [](T& s) { s.SetFontHeight(s.FontHeight() * 2); }),
       Prop<T>({"Alignment"}, [](T& s) { s.SetAlignment(platform::taCenter); }),
       Prop<T>({"AutoSize"}, [](T& s) { s.SetAutoSize(!s.AutoSize()); }),
