@@ -7,9 +7,11 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QValidator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/Controls_Widget.h"
 #include "platform/Graphics.h"
@@ -28,6 +30,9 @@ class TEditLine : public QLineEdit {
  public:
   TEditLine(TCustomEdit* Edit, TControlWidget* Host) : QLineEdit(Host), FEdit(Edit), FHost(Host) {
     setFrame(false);
+    // Qt's default cuts texts at 32767 characters; the edit holds whatever it is given.
+    setMaxLength(std::numeric_limits<int>::max());
+    setValidator(new TCharFilter(this));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     Host->setFocusProxy(this);
@@ -116,6 +121,33 @@ class TEditLine : public QLineEdit {
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
   }
+  // Text pasted, dropped or restored by the user keeps only the characters the edit takes, as
+  // typing does; a mask checks its own text, and the program's text is kept as given.
+  class TCharFilter : public QValidator {
+   public:
+    explicit TCharFilter(TEditLine* Line) : QValidator(Line), FLine(Line) {}
+    State validate(QString& Input, int& Pos) const override {
+      TCustomEdit* edit = FLine->FEdit;
+      if (!edit || edit->FSyncing || !FLine->inputMask().isEmpty()) return Acceptable;
+      QString kept;
+      int pos = Pos;
+      const QList<uint> chars = Input.toUcs4();
+      int at = 0;
+      for (const uint c : chars) {
+        const auto ch = static_cast<char32_t>(c);
+        const int units = c > 0xFFFF ? 2 : 1;
+        if (edit->AcceptChar(ch)) kept += QString::fromUcs4(&ch, 1);
+        else if (at < Pos) pos -= units;
+        at += units;
+      }
+      Input = kept;
+      Pos = std::max(0, pos);
+      return Acceptable;
+    }
+
+   private:
+    TEditLine* FLine;
+  };
   TCustomEdit* FEdit;
   TControlWidget* FHost;
 };
@@ -228,6 +260,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
   }
 }
 
+int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
+
 void TCustomEdit::LineChanged() {
   if (FSyncing) return;
   SetText(EditorText());
@@ -240,11 +274,7 @@ void TCustomEdit::TextChanged() {
     FSyncing = true;
     FLine->setText(QString::fromStdString(Text()));
     FSyncing = false;
-    if (const QString mask = FLine->inputMask(); !mask.isEmpty()) {
-      // Typing goes on at the first blank of a masked text (its blank character ends the mask).
-      const qsizetype blank = FLine->displayText().indexOf(mask.back());
-      FLine->setCursorPosition(static_cast<int>(blank < 0 ? FLine->displayText().size() : blank));
-    }
+    FLine->setCursorPosition(TypingPosition());
     const std::string taken = EditorText();
     if (taken != Text()) {
       SetText(taken);
@@ -335,6 +365,15 @@ std::string TMaskEdit::EditorText() const {
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) return TCustomEdit::EditorText();
   return {};
+}
+
+int32_t TMaskEdit::TypingPosition() const {
+  // The first input position still blank; a literal that looks like the blank is no blank.
+  const QString shown = Line()->displayText();
+  const QString blank = QString::fromUcs4(&FBlank, 1);
+  for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
+    if (FSlots[static_cast<size_t>(i)] && shown[i] == blank[0]) return static_cast<int32_t>(i);
+  return static_cast<int32_t>(shown.size());
 }
 
 bool TMaskEdit::AcceptChar(TKeyChar Key) {
