@@ -351,10 +351,15 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
     FSlots.append(static_cast<size_t>(l.size()), 0);
   }
   if (!qt.isEmpty()) qt += QLatin1Char(';') + QString::fromUcs4(&FBlank, 1);
+  // What fits the new mask is kept. Qt empties the editor when a mask is given up and cuts it
+  // at its default length again.
+  const std::string before = Text();
   FSyncing = true;
   Line()->setInputMask(qt);
+  if (qt.isEmpty()) Line()->setMaxLength(std::numeric_limits<int>::max());
+  Line()->setText(QString::fromStdString(before));
+  Line()->setCursorPosition(TypingPosition());
   FSyncing = false;
-  // What fits the new mask is kept.
   SetText(EditorText());
 }
 

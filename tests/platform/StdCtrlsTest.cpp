@@ -156,6 +156,11 @@ TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   m.SetText("12_3");
   type("4");
   EXPECT_EQ(m.Text(), "12_34");
+  // A mask given up keeps the text, and the text may then be long again.
+  m.SetEditMask("");
+  EXPECT_EQ(m.Text(), "12_34");
+  m.SetText(std::string(40000, '5'));
+  EXPECT_EQ(m.Text().size(), 40000u);
 }
 
 TEST(SpinEdit, ValueNeverRaises) {
