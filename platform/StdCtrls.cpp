@@ -38,7 +38,8 @@ class TEditLine : public QLineEdit {
     Host->setFocusProxy(this);
     Host->installEventFilter(this);
     Place();
-    connect(this, &QLineEdit::textChanged, this, [this] {
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& Text) {
+      FAccepted = Text;
       if (FEdit) FEdit->LineChanged();
     });
   }
@@ -121,33 +122,42 @@ class TEditLine : public QLineEdit {
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
   }
-  // Text pasted, dropped or restored by the user keeps only the characters the edit takes, as
-  // typing does; a mask checks its own text, and the program's text is kept as given.
+  // Text pasted or dropped by the user keeps only the characters the edit takes, as typing
+  // does: the part that differs from the text before is filtered, so what the program set stays
+  // as it is. A mask checks its own text.
   class TCharFilter : public QValidator {
    public:
     explicit TCharFilter(TEditLine* Line) : QValidator(Line), FLine(Line) {}
     State validate(QString& Input, int& Pos) const override {
       TCustomEdit* edit = FLine->FEdit;
       if (!edit || edit->FSyncing || !FLine->inputMask().isEmpty()) return Acceptable;
-      QString kept;
-      int pos = Pos;
-      const QList<uint> chars = Input.toUcs4();
-      int at = 0;
-      for (const uint c : chars) {
+      const QString& old = FLine->FAccepted;
+      qsizetype head = 0, tail = 0;
+      while (head < old.size() && head < Input.size() && old[head] == Input[head]) ++head;
+      if (head > 0 && Input[head - 1].isHighSurrogate()) --head;
+      while (tail < old.size() - head && tail < Input.size() - head &&
+             old[old.size() - 1 - tail] == Input[Input.size() - 1 - tail])
+        ++tail;
+      if (tail > 0 && Input[Input.size() - tail].isLowSurrogate()) --tail;
+      QString kept = Input.left(head);
+      qsizetype pos = Pos, at = head;
+      for (const uint c : Input.mid(head, Input.size() - head - tail).toUcs4()) {
         const auto ch = static_cast<char32_t>(c);
-        const int units = c > 0xFFFF ? 2 : 1;
+        const qsizetype units = c > 0xFFFF ? 2 : 1;
         if (edit->AcceptChar(ch)) kept += QString::fromUcs4(&ch, 1);
         else if (at < Pos) pos -= units;
         at += units;
       }
+      kept += Input.right(tail);
       Input = kept;
-      Pos = std::max(0, pos);
+      Pos = static_cast<int>(std::clamp<qsizetype>(pos, 0, Input.size()));
       return Acceptable;
     }
 
    private:
     TEditLine* FLine;
   };
+  QString FAccepted;  // the text as it stood after the last change
   TCustomEdit* FEdit;
   TControlWidget* FHost;
 };

@@ -116,6 +116,11 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   guitest::Key(&s, Qt::Key_A, Qt::ControlModifier, "\x01");
   guitest::Key(&s, Qt::Key_V, Qt::ControlModifier, "\x16");
   EXPECT_EQ(s.Text(), "-12");
+  s.SetText(" 7 ");  // what the program set stays, around what is pasted
+  guitest::Key(&s, Qt::Key_Home);
+  guitest::Key(&s, Qt::Key_Right);
+  guitest::Key(&s, Qt::Key_V, Qt::ControlModifier, "\x16");
+  EXPECT_EQ(s.Text(), " -127 ");
 }
 
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
