@@ -744,8 +744,8 @@ void TXmlDocument::SaveToStream(TStream* Stream) const {
   bool wide = FWideText != 0;
   if (!wide && !(FitsWindows1252(header) && FitsWindows1252(body))) {
     wide = true;
-    // The declaration names the form the bytes are in.
-    if (platform::SameText(FEncoding, "windows-1252")) header = HeaderText("UTF-16");
+    // The declaration names the form the bytes are in, whatever 8-bit form it named before.
+    if (!FEncoding.empty()) header = HeaderText("UTF-16");
   }
   TUtf8Stream utf(Stream, wide);
   WriteAll(&utf, header);

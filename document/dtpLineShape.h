@@ -29,6 +29,14 @@ bool ArrowStyleFromName(const std::string& Name, TdtpArrowStyle& Style);
 class TdtpArrow : public platform::TPersistent {
  public:
   explicit TdtpArrow(TdtpLineShape* Owner);
+  TdtpArrow(const TdtpArrow&) = delete;
+  // Takes the other's head; it stays this owner's head.
+  TdtpArrow& operator=(const TdtpArrow& Other) {
+    SetStyle(Other.FStyle);
+    Width = Other.Width;
+    Length = Other.Length;
+    return *this;
+  }
   std::string ClassName() const override { return "TdtpArrow"; }
 
   TdtpArrowStyle Style() const { return FStyle; }

@@ -99,6 +99,15 @@ class TStoredSetting {
 class TFloatSizeConstraint {
  public:
   explicit TFloatSizeConstraint(TdtpShape* Owner = nullptr) : FOwner(Owner) {}
+  TFloatSizeConstraint(const TFloatSizeConstraint&) = delete;
+  // Takes the other's limits; they stay this owner's limits.
+  TFloatSizeConstraint& operator=(const TFloatSizeConstraint& Other) {
+    MinHeight = Other.MinHeight;
+    MinWidth = Other.MinWidth;
+    MaxHeight = Other.MaxHeight;
+    MaxWidth = Other.MaxWidth;
+    return *this;
+  }
   TStoredSetting<float, TFloatSizeConstraint> MinHeight{this, 0}, MinWidth{this, 0}, MaxHeight{this, 0},
       MaxWidth{this, 0};
   // A limit changed: the owner is changed.

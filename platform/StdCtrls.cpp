@@ -7,9 +7,11 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QValidator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/Controls_Widget.h"
 #include "platform/Graphics.h"
@@ -28,12 +30,16 @@ class TEditLine : public QLineEdit {
  public:
   TEditLine(TCustomEdit* Edit, TControlWidget* Host) : QLineEdit(Host), FEdit(Edit), FHost(Host) {
     setFrame(false);
+    // Qt's default cuts texts at 32767 characters; the edit holds whatever it is given.
+    setMaxLength(std::numeric_limits<int>::max());
+    setValidator(new TCharFilter(this));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     Host->setFocusProxy(this);
     Host->installEventFilter(this);
     Place();
-    connect(this, &QLineEdit::textChanged, this, [this] {
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& Text) {
+      FAccepted = Text;
       if (FEdit) FEdit->LineChanged();
     });
   }
@@ -116,6 +122,42 @@ class TEditLine : public QLineEdit {
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
   }
+  // Text pasted or dropped by the user keeps only the characters the edit takes, as typing
+  // does: the part that differs from the text before is filtered, so what the program set stays
+  // as it is. A mask checks its own text.
+  class TCharFilter : public QValidator {
+   public:
+    explicit TCharFilter(TEditLine* Line) : QValidator(Line), FLine(Line) {}
+    State validate(QString& Input, int& Pos) const override {
+      TCustomEdit* edit = FLine->FEdit;
+      if (!edit || edit->FSyncing || !FLine->inputMask().isEmpty()) return Acceptable;
+      const QString& old = FLine->FAccepted;
+      qsizetype head = 0, tail = 0;
+      while (head < old.size() && head < Input.size() && old[head] == Input[head]) ++head;
+      if (head > 0 && Input[head - 1].isHighSurrogate()) --head;
+      while (tail < old.size() - head && tail < Input.size() - head &&
+             old[old.size() - 1 - tail] == Input[Input.size() - 1 - tail])
+        ++tail;
+      if (tail > 0 && Input[Input.size() - tail].isLowSurrogate()) --tail;
+      QString kept = Input.left(head);
+      qsizetype pos = Pos, at = head;
+      for (const uint c : Input.mid(head, Input.size() - head - tail).toUcs4()) {
+        const auto ch = static_cast<char32_t>(c);
+        const qsizetype units = c > 0xFFFF ? 2 : 1;
+        if (edit->AcceptChar(ch)) kept += QString::fromUcs4(&ch, 1);
+        else if (at < Pos) pos -= units;
+        at += units;
+      }
+      kept += Input.right(tail);
+      Input = kept;
+      Pos = static_cast<int>(std::clamp<qsizetype>(pos, 0, Input.size()));
+      return Acceptable;
+    }
+
+   private:
+    TEditLine* FLine;
+  };
+  QString FAccepted;  // the text as it stood after the last change
   TCustomEdit* FEdit;
   TControlWidget* FHost;
 };
@@ -228,6 +270,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
   }
 }
 
+int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
+
 void TCustomEdit::LineChanged() {
   if (FSyncing) return;
   SetText(EditorText());
@@ -240,11 +284,7 @@ void TCustomEdit::TextChanged() {
     FSyncing = true;
     FLine->setText(QString::fromStdString(Text()));
     FSyncing = false;
-    if (const QString mask = FLine->inputMask(); !mask.isEmpty()) {
-      // Typing goes on at the first blank of a masked text (its blank character ends the mask).
-      const qsizetype blank = FLine->displayText().indexOf(mask.back());
-      FLine->setCursorPosition(static_cast<int>(blank < 0 ? FLine->displayText().size() : blank));
-    }
+    FLine->setCursorPosition(TypingPosition());
     const std::string taken = EditorText();
     if (taken != Text()) {
       SetText(taken);
@@ -321,10 +361,15 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
     FSlots.append(static_cast<size_t>(l.size()), 0);
   }
   if (!qt.isEmpty()) qt += QLatin1Char(';') + QString::fromUcs4(&FBlank, 1);
+  // What fits the new mask is kept. Qt empties the editor when a mask is given up and cuts it
+  // at its default length again.
+  const std::string before = Text();
   FSyncing = true;
   Line()->setInputMask(qt);
+  if (qt.isEmpty()) Line()->setMaxLength(std::numeric_limits<int>::max());
+  Line()->setText(QString::fromStdString(before));
+  Line()->setCursorPosition(TypingPosition());
   FSyncing = false;
-  // What fits the new mask is kept.
   SetText(EditorText());
 }
 
@@ -335,6 +380,15 @@ std::string TMaskEdit::EditorText() const {
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) return TCustomEdit::EditorText();
   return {};
+}
+
+int32_t TMaskEdit::TypingPosition() const {
+  // The first input position still blank; a literal that looks like the blank is no blank.
+  const QString shown = Line()->displayText();
+  const QString blank = QString::fromUcs4(&FBlank, 1);
+  for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
+    if (FSlots[static_cast<size_t>(i)] && shown[i] == blank[0]) return static_cast<int32_t>(i);
+  return static_cast<int32_t>(shown.size());
 }
 
 bool TMaskEdit::AcceptChar(TKeyChar Key) {

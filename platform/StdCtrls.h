@@ -47,6 +47,8 @@ class TCustomEdit : public TCustomControl {
   virtual bool AcceptChar(TKeyChar Key) { return Key >= 32; }
   // The control's text as the line editor holds it.
   virtual std::string EditorText() const;
+  // Where typing goes on after the program set the text (in UTF-16 units of the shown text).
+  virtual int32_t TypingPosition() const;
   detail::TEditLine* Line() const { return FLine; }
   bool FSyncing = false;  // the program is setting the editor's text
 
@@ -80,6 +82,7 @@ class TMaskEdit : public TCustomEdit {
 
  protected:
   std::string EditorText() const override;
+  int32_t TypingPosition() const override;
   // The character fits the first input position from the caret on, past literals (or it is
   // the literal at the caret).
   bool AcceptChar(TKeyChar Key) override;

@@ -140,7 +140,8 @@ std::string THtmlTreeView::NodeParam(TTreeNode* Node, const std::string& Href) {
 // Painting and hit testing
 
 std::string THtmlTreeView::GetDisplayText(TTreeNode* Node) {
-  std::string s = StripMiniHtml(Node->Text());
+  // The characters the row shows: entities decoded.
+  std::string s = DecodeEntities(StripMiniHtml(Node->Text()));
   // 255 characters, not bytes, and never half a character.
   size_t pos = 0;
   for (int32_t n = 0; n < 255 && pos < s.size(); ++n) DecodeUtf8(s, pos);

@@ -1156,6 +1156,13 @@ TEST(XmlOracle, XmllintAcceptsWrittenDocuments) {
   made->SetXmlFormat(xfIndented);
   made->Root()->WriteString("Name", "\xC5\x81ukasz \xF0\x9F\x98\x80");
   docs.push_back(std::move(made));
+  // Whatever 8-bit form it declared.
+  for (const char* declared : {"ISO-8859-1", "UTF-8"}) {
+    auto other = std::make_unique<TXmlDocument>("Page");
+    other->SetEncoding(declared);
+    other->Root()->WriteString("Name", "\xC5\x81ukasz");
+    docs.push_back(std::move(other));
+  }
   auto quiet = std::make_unique<TXmlDocument>("Page");
   quiet->SetWriteOnDefault(0);
   quiet->SetXmlFormat(xfIndented);

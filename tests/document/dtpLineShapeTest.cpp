@@ -367,6 +367,15 @@ TEST_F(LineShapeTest, ArrowStyleChangeIsNotRecorded) {
   EXPECT_TRUE(doc.Commands.empty());
   EXPECT_EQ(doc.Changed.size(), 1u);
   EXPECT_TRUE(l->NeedsRebuild());
+  // A head copied from another line stays this line's head.
+  auto m = NewShape<TdtpLineShape>();
+  *m->Arrow1() = *l->Arrow0();
+  EXPECT_EQ(m->Arrow1()->Style(), asOpenArrow);
+  l->SetModified(false);
+  m->SetModified(false);
+  m->Arrow1()->Width = 9;
+  EXPECT_TRUE(m->Modified());
+  EXPECT_FALSE(l->Modified());
 }
 
 TEST_F(LineShapeTest, DashedLineSwitchesStippleOnAtEveryRebuild) {

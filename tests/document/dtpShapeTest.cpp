@@ -139,6 +139,15 @@ TEST_F(ShapeTest, ConstrainSize) {
   s->SetDocHeight(0);
   s->StoreAspectRatio();
   EXPECT_EQ(s->AspectRatio(), 0.0f);
+  // Limits copied from another shape stay this shape's: changing them later changes this one.
+  TdtpShape* other = AddBox(0, 0, 5, 5);
+  other->Constraints() = s->Constraints();
+  EXPECT_EQ(other->Constraints().MinWidth, 15.0f);
+  s->SetModified(false);
+  other->SetModified(false);
+  other->Constraints().MaxWidth = 40;
+  EXPECT_TRUE(other->Modified());
+  EXPECT_FALSE(s->Modified());
 }
 
 TEST_F(ShapeTest, GroupedLayout) {

@@ -103,6 +103,24 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   QApplication::sendEvent(guitest::W(&e)->focusProxy(), &composed);
   EXPECT_EQ(e.Text(), "abQ\xC3\xAB");
   EXPECT_EQ(pressed, (std::vector<TKeyChar>{'q', 0xEB}));
+  // Long texts are kept whole; pasting keeps only characters the edit takes, as typing does.
+  e.SetText(std::string(40000, 'w'));
+  EXPECT_EQ(e.Text().size(), 40000u);
+  e.SetText("a");
+  QGuiApplication::clipboard()->setText("b\nc\td");
+  guitest::Key(&e, Qt::Key_End);
+  guitest::Key(&e, Qt::Key_V, Qt::ControlModifier, "\x16");
+  EXPECT_EQ(e.Text(), "abcd");
+  TSpinEdit s(nullptr);
+  QGuiApplication::clipboard()->setText("x-1y2");
+  guitest::Key(&s, Qt::Key_A, Qt::ControlModifier, "\x01");
+  guitest::Key(&s, Qt::Key_V, Qt::ControlModifier, "\x16");
+  EXPECT_EQ(s.Text(), "-12");
+  s.SetText(" 7 ");  // what the program set stays, around what is pasted
+  guitest::Key(&s, Qt::Key_Home);
+  guitest::Key(&s, Qt::Key_Right);
+  guitest::Key(&s, Qt::Key_V, Qt::ControlModifier, "\x16");
+  EXPECT_EQ(s.Text(), " -127 ");
 }
 
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
@@ -138,6 +156,16 @@ TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   m.SetText("");
   type("1a");
   EXPECT_EQ(m.Text(), "1a");
+  // Typing goes on at the first blank input position, past a literal that looks like a blank.
+  m.SetEditMask("00_00");
+  m.SetText("12_3");
+  type("4");
+  EXPECT_EQ(m.Text(), "12_34");
+  // A mask given up keeps the text, and the text may then be long again.
+  m.SetEditMask("");
+  EXPECT_EQ(m.Text(), "12_34");
+  m.SetText(std::string(40000, '5'));
+  EXPECT_EQ(m.Text().size(), 40000u);
 }
 
 TEST(SpinEdit, ValueNeverRaises) {

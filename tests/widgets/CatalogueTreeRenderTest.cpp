@@ -181,6 +181,14 @@ TEST_F(CatalogueTree, TypedLettersSelectTheNextMatchingNode) {
   }
   type("x");  // "gggx": no match
   EXPECT_EQ(tree->Selected(), nodes[3]);
+  // Entities are matched as the characters they show.
+  TTreeNode* accented = tree->Items()->Add(nullptr, "<B>&euro;</B> &amp; \xC3\xA9\xC3\xA9n");
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  type("&");
+  EXPECT_EQ(tree->Selected(), nodes[3]);
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  for (const char* c : {"\xE2\x82\xAC", " ", "&", " ", "\xC3\x89"}) type(c);  // the euro, blanks, capital e acute
+  EXPECT_EQ(tree->Selected(), accented);
 }
 
 TEST_F(CatalogueTree, RendersToPng) {
