@@ -168,12 +168,9 @@ TEST_F(CatalogueTree, TypedLettersSelectTheNextMatchingNode) {
   type("c");  // "spc" matches nothing: the selection stays
   EXPECT_EQ(tree->Selected(), nodes[49]);
   EXPECT_EQ(log.size(), 2u);
-  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
-  type("c");  // after a pause: a new search
-  EXPECT_EQ(tree->Selected(), nodes[106]);  // "Copyright"
-  // One letter again and again steps through the shown nodes beginning with it, wrapping.
+  // After a pause a new search: one letter again and again steps through the shown nodes
+  // beginning with it, wrapping.
   nodes[2]->Expand(false);
-  tree->SetSelected(nodes[2]);
   guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
   for (int want : {3, 19, 3}) {
     type("g");
