@@ -1,8 +1,4 @@
-// The main window's keyboard under a real X server: Caps Lock and Num Lock pressed twice each
-// through XTest while the catalogue tree has the focus, the panels following the server's
-// indicators both ways, as the window shows them; and dead keys of the US international layout
-// composing accented letters in a text being edited in the document view. The test starts its
-// own Xvfb and skips only when Xvfb is not installed.
+// The main window's lock-key panels and dead keys under a real X server (its own Xvfb; skips without one).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -137,9 +133,7 @@ TEST_F(MainFormLockKeys, CapsAndNumPanelsFollowTheKeyboardBothWays) {
   }
 }
 
-// Typed with the US international and the Dutch layouts: " e, ' e and ` a (dead keys, each
-// followed by its letter), then a and b, into a text shape being edited: the accented letters
-// arrive composed.
+// Dead keys of the US international and Dutch layouts compose accented letters in an edited text.
 TEST_F(MainFormLockKeys, DeadKeysComposeInTheEditedText) {
   ASSERT_TRUE(gCompose);
   struct TRestore {

@@ -404,9 +404,7 @@ TEST_F(MainFormPages, OpslaanWritesAFileThatReloadsWithTheSamePixels) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()), 3);
 }
 
-// Whatever the picture was opened from (each format saved here from a bitmap), "Opslaan" writes
-// the format the name's extension says, in either case, and "Openen" reads it back; a name no
-// format reads is refused with a message and nothing written.
+// "Opslaan" writes the format the name's extension says (any case, any source); unknown ones are refused.
 TEST_F(MainFormPages, OpslaanWritesTheFormatTheNameSaysForEverySource) {
   ShowForm();
   Form->Notebook1->SetActivePage("Afbeelding");

@@ -437,8 +437,7 @@ TEST_F(MainForm, PagingAndItsLabel) {
   EXPECT_EQ(Label(), "Pagina " + std::to_string(n - 1) + "  Van  " + std::to_string(n));
 }
 
-// A page whose stored text is cut off: reaching it by the toolbar's arrows reports the damage
-// every time and shows it empty; the arrows go on past it and back, and the label follows.
+// A cut-off page is reported at every visit and shown empty; the arrows go on past it and back.
 TEST_F(MainForm, PagingGoesOnPastADamagedPage) {
   const std::string folder = kdtest::TempDir() + "/damaged-page/", file = folder + "oefening1.hsf";
   std::filesystem::create_directories(folder);

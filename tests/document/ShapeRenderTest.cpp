@@ -348,8 +348,7 @@ TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
 #endif
 }
 
-// A turned shape whose buffer fits in memory but whose upright drawing, turned into it, does
-// not: it is drawn directly, turned into place, instead of being left out of every paint.
+// A turned shape without memory for its upright drawing is drawn directly, not left out.
 TEST_F(RenderTest, ATurnedShapeWithoutMemoryForItsUprightDrawingIsDrawnDirectly) {
 #if defined(KD_SANITIZED)
   GTEST_SKIP() << "address space limits do not work with the sanitizers";

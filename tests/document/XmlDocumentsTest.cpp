@@ -1089,8 +1089,7 @@ TEST(XmlEncodings, FilesRoundTrip) {
   EXPECT_EQ(back.Root()->ReadString("Title"), "Loopoefening \xE2\x82\xAC");
   EXPECT_THROW(back.LoadFromFile(path + ".missing"), platform::EFOpenError);
 
-  // Text windows-1252 cannot hold makes the file UTF-16, declared so, and every character
-  // comes back; a document read that way is written the same way again.
+  // Text windows-1252 cannot hold makes the file UTF-16, which reads back and is written the same way.
   const std::string wideText =
       "\xC5\x81ukasz Dvo\xC5\x99\xC3\xA1k \xCE\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC";
   doc.Root()->WriteString("Title", wideText);

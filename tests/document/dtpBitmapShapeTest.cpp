@@ -83,8 +83,7 @@ TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
   EXPECT_EQ(t->DocWidth(), 12);
   EXPECT_EQ(t->DocHeight(), 34);
 
-  // On an opened document, a picture replaced by code keeps the shape's size, shows at the
-  // next paint and is written by a save in place.
+  // A picture replaced by code on an opened document keeps the size, shows, and is saved in place.
   std::string pictures[2];
   for (int i = 0; i < 2; ++i) {
     TBitmap32 b;

@@ -815,8 +815,7 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
 
 // --- composed text and cursors -----------------------------------------------------------------
 
-// Dead keys reach the view as text the input method commits; a text or memo being edited takes
-// it as typed characters, between keys typed as usual.
+// Text committed by the input method (dead keys) is typed into the edited text or memo.
 TEST_F(InputTest, ComposedTextIsTypedIntoTheEditedText) {
   platform::TFakeTextMeasurer fake;
   platform::TScopedTextMeasurer measurer(&fake);
@@ -847,8 +846,7 @@ TEST_F(InputTest, ComposedTextIsTypedIntoTheEditedText) {
   }
 }
 
-// A cursor the view shows over a handle or a shape is the view's own: it is not shown over the
-// rest of the program, also after the mouse left the view. Only the busy cursor is, while busy.
+// The view's cursors show only over the view; only the busy cursor shows everywhere.
 TEST_F(InputTest, TheViewsCursorsShowOnlyOverTheView) {
   AddRect(20, 20, 40, 30);  // screen (80, 80) to (240, 200)
   Click({120, 120});
@@ -928,9 +926,7 @@ TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   EXPECT_EQ(memo->Text(), "abcxzy");
 }
 
-// A stroke being drawn, or opened with F2, whose shape is freed other than by its edit (its page
-// deleted, the page count shrunk, its placing undone, the document cleared or another loaded):
-// its edit ends first, rejected, so the document's brackets close and later clicks and moves work.
+// A stroke whose shape is freed while edited (5 ways) ends its edit, so brackets close and input works.
 TEST_F(InputTest, FreeingAStrokeWhileItIsEditedEndsItsEdit) {
   const std::string file = kdtest::TempDir() + "/input_free_edited_stroke.hsf";
   auto view = [&] {

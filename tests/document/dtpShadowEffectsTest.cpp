@@ -144,8 +144,7 @@ TEST_F(ShadowTest, OwnerResolutionIsUsed) {
   EXPECT_EQ(b.Pixel(int(platform::Round(dpm)), 0) >> 24, 0xFFu);
 }
 
-// A shape too large for a buffer at the render resolution (300 DPI) is drawn at the screen's;
-// its shadow is offset in that drawing's pixels. An unfilled frame shows its shadow inside it.
+// A shape drawn without a buffer casts its shadow in the screen's pixels (an unfilled frame inside it).
 TEST_F(ShadowTest, AShapeDrawnWithoutABufferCastsItsShadowAtTheScreensResolution) {
   for (const float dpm : {4.0f, 1.0f}) {
     SCOPED_TRACE(dpm);
@@ -172,8 +171,7 @@ TEST_F(ShadowTest, AShapeDrawnWithoutABufferCastsItsShadowAtTheScreensResolution
     target.SetSize(int(40 * dpm), int(40 * dpm));
     EXPECT_TRUE(root->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
     EXPECT_TRUE(s->Buffer() == nullptr || s->Buffer()->Empty());
-    // Black: the frame's left edge, its shadow 4 mm to the right, the shadow of its top edge 3 mm
-    // down; not black: the page beside and inside the frame.
+    // Black: the left edge, its shadow 4 mm right, the top edge's shadow 3 mm down; else the page.
     for (const auto& [x, y, black] : {std::tuple{10.f, 30.f, true}, {14.f, 30.f, true}, {30.f, 13.f, true},
                                       {1.f, 30.f, false}, {5.f, 30.f, false}, {16.5f, 30.f, false},
                                       {21.8f, 30.f, false}, {25.f, 30.f, false}, {35.f, 30.f, false}, {30.f, 21.8f, false}})

@@ -314,9 +314,7 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
   EXPECT_EQ(rings[0], s->CreateRegion());
 }
 
-// Every polygon-family shape, a line and an open freehand stroke, as drawn and flipped,
-// mirrored and both: a point well inside the drawing (every pixel around it drawn) is picked,
-// a point well away from it (beyond the nudge offsets and a stroke's reach) is not.
+// Polygon shapes, a line and an open stroke, flipped and mirrored, are picked well inside, not well away.
 TEST_F(ShapeHandlesTest, FlippedAndMirroredPolygonsArePickedWhereDrawn) {
   std::vector<std::unique_ptr<TdtpShape>> shapes;
   for (const TShapeClass* c : PolygonShapeClasses()) shapes.push_back(CreateShape(*c));

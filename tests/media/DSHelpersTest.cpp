@@ -249,8 +249,7 @@ TEST(TMediaType, RoundTripWithFormatBlock) {
   EXPECT_TRUE(back.DataStored(nullptr));
 }
 
-// Through the filer: "data" holds the record, written unless the ancestor is an equal media
-// type, and read back into the same value; a cut record is an error that leaves the value.
+// "data" holds the record unless the ancestor is equal, reads back, and a cut one leaves the value.
 TEST(TMediaType, FilerStoresTheDataProperty) {
   TMediaType mt(MEDIATYPE_Video);
   mt.SetSubType(MEDIASUBTYPE_RGB32);

@@ -545,8 +545,7 @@ TEST(PictureShowEffects, PicturesWithoutAreaDrawNothing) {
   }
 }
 
-// The rotational rectangle and star on pictures of ordinary shapes: the frames are exactly
-// those drawn before the shapes were scanned over the picture only (checksums of that drawing).
+// Rotational rectangle and star frames on ordinary pictures stay as they were drawn (checksums).
 TEST(PictureShowEffects, RotationalFramesOfOrdinaryPicturesStay) {
   const std::pair<int32_t, int32_t> Sizes[] = {{97, 61}, {61, 97}, {128, 96}, {640, 480}, {1024, 768}};
   const std::map<int32_t, uint32_t> Expected = {{149, 4106133568u}, {150, 2102008704u}};
@@ -565,9 +564,7 @@ TEST(PictureShowEffects, RotationalFramesOfOrdinaryPicturesStay) {
   }
 }
 
-// On long, thin pictures the shapes reach tens of thousands of pixels past the picture: only
-// the picture's rows are scanned, and the frame is exactly the polygon's pixels under the
-// nonzero winding rule (worked out here pixel by pixel), in the fast and the reference drawing.
+// On long, thin pictures the frames are exactly the polygon's pixels (nonzero winding), fast and reference.
 TEST(PictureShowEffects, RotationalShapesOnLongPicturesAreExact) {
   struct Case {
     int32_t W, H, Style;

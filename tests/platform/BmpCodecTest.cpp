@@ -172,8 +172,7 @@ TEST(BmpCodec, StreamReadsOneFileAndStopsAtItsEnd) {
   EXPECT_TRUE(img.HasAlpha);
 }
 
-// A stated file size too small for the headers, colour table and rows: the rest of the stream
-// is the file, as for a size of 0.
+// A stated file size too small for the file is read as 0: the rest of the stream is the file.
 TEST(BmpCodec, StatedSizeTooSmallTakesTheRestOfTheStream) {
   std::vector<uint8_t> rows(16 * 7);
   for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 7 % 256);

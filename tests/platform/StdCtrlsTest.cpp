@@ -58,8 +58,7 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   EXPECT_EQ(e.Text(), "z");
   EXPECT_EQ(changes, (std::vector<std::string>{"a", "a\xC3\xA9", "a", "z"}));
 
-  // Keys edit at the caret; Shift selects and a typed character replaces the selection; Ctrl+A,
-  // C, V and X go through the clipboard.
+  // Keys edit at the caret, Shift selects, Ctrl+A, C, V and X use the clipboard.
   e.SetText("abcdef");
   guitest::Keys(&e, {Qt::Key_End, Qt::Key_Left, Qt::Key_Left, Qt::Key_X});
   EXPECT_EQ(e.Text(), "abcdxef");
@@ -81,8 +80,7 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   guitest::Key(&e, Qt::Key_X, Qt::ControlModifier, "\x18");
   EXPECT_EQ(e.Text(), "");
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "bzbz");
-  // Handlers come first: a key taken in KeyDown never moves the caret, a character changed in
-  // KeyPress is typed as changed, and composed characters reach KeyPress too.
+  // Handlers come first: a key taken in KeyDown does nothing, KeyPress changes and sees composed text.
   e.SetText("ab");
   std::vector<TKeyChar> pressed;
   e.OnKeyDown = [](TObject*, Word& k, TShiftState) {
@@ -102,10 +100,7 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
 
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   TMaskEdit m(nullptr);
-  // Capitals from ">", the caret past the literal, "*" as the blank; a digit where a letter
-  // belongs and a letter where a digit does are refused. Literals that mean something in Qt's
-  // masks stay literals, "\\" escapes a mask character ("-" fits neither "#", taken by 7, nor
-  // "a"); "9" and "c" may stay blank; no mask takes any text.
+  // Case, literals (also Qt's own), escapes, optional places, blanks; no mask takes any text.
   for (auto [mask, typed, want] : {std::tuple{"!>LL-00;1;*", "a", "A-"}, {"!>LL-00;1;*", "a1b2x3", "AB-23"},
                                    {"D\\0#a", "7-q", "D07q"}, {"99c", "5", "5"}, {"", "1a", "1a"}}) {
     m.SetEditMask(mask);

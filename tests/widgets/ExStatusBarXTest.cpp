@@ -179,9 +179,7 @@ TEST_F(StatusBarUnderX, AClickInAPanelReachesThePanelThenTheBar) {
 }
 
 #if KD_SANITIZED
-// The leak check stays able to catch a leak of ours that happens in an event handler, whose stack
-// runs through Qt, glib and the xcb platform: the test runs itself again with a click handler that
-// leaks, under the same sanitizer options and suppressions, and expects that run to fail.
+// The leak check catches a leak in a click handler (under Qt, glib and xcb): a rerun with one fails.
 int* volatile gLeakSink;
 __attribute__((noinline)) void LeakFromAClickHandler() {
   gLeakSink = new int[7];

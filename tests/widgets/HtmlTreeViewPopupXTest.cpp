@@ -149,8 +149,7 @@ TEST_F(TreeEditorsUnderX, AClickOnAnotherParameterWritesTheFirstAndOpensTheSecon
   EXPECT_EQ(Value(Node, "e"), "onex");
 }
 
-// Keys and clicks from the window system edit the text editor's value at the caret, and the
-// edited text is what is written back.
+// Keys and clicks from the window system edit at the caret; the edited text is written back.
 TEST_F(TreeEditorsUnderX, KeysAndClicksEditAtTheCaret) {
   Tree->SetEditAutoSize(true);  // the whole text stays in view
   ClickAnchor("e");
@@ -256,8 +255,7 @@ TEST_F(TreeEditorsUnderX, AListNearAScreenEdgeStaysOnTheScreen) {
   }
 }
 
-// The text, number, masked and date editors opened at an anchor by the screen's right edge stay
-// whole on the screen, also when the text editor widens while typing.
+// Editors opened by the screen's right edge stay whole on it, also while the text editor widens.
 TEST_F(TreeEditorsUnderX, TextEditorsAtTheRightEdgeStayOnTheScreen) {
   ASSERT_EQ(QGuiApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 1280, 1024));
   const QRect ScreenRect(0, 0, 1280, 1024);

@@ -89,8 +89,7 @@ TEST_F(HtmlTree, EditEscapesOnceAndReadsBackUnescaped) {
   EXPECT_EQ(changes.size(), 1u);
 }
 
-// The editors write back what the keys made of the value, edited at the caret; nothing typed
-// into a mask stores the empty-parameter text, not the literals.
+// Editors write back the value as edited at the caret; an untouched mask stores the empty text.
 TEST_F(HtmlTree, EditorsWriteBackTextEditedAtTheCaret) {
   TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">abcdef</A> <A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
   Open(n, "e");
@@ -453,8 +452,7 @@ TEST(HtmlTreeHint, ParameterHints) {
   tree.OnParamHint = [](TObject*, TTreeNode*, const std::string&, std::string&, bool& show) { show = false; };
   EXPECT_FALSE(tree.HintShow(info));
 
-  // A tooltip event over a parameter shows its hint though the tree has no Hint of its own;
-  // beside the parameter there is none to show, and without ShowHint none at all.
+  // A parameter's hint shows without a tree Hint; none beside it, none without ShowHint.
   tree.OnParamHint = nullptr;
   n->SetText("ab <A href=\"e\" hint=\"Kies een kleur\">val</A>");
   ASSERT_TRUE(tree.Hint().empty());
@@ -522,8 +520,7 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
   }
 }
 
-// A floating text editor keeps to the screen: left by its overflow at the right edge, up by it
-// at the bottom, never off the left or top edge, and no wider than the screen.
+// A floating text editor is moved onto the screen and kept no wider than it.
 TEST(ListEditorPlace, TextEditorsStayOnTheScreen) {
   const TRect S{0, 0, 1280, 1024};
   EXPECT_EQ(EditorBoundsOnScreen({100, 100, 164, 121}, S), (TRect{100, 100, 164, 121}));
