@@ -863,11 +863,11 @@ TEST_F(InputTest, TheViewsCursorsShowOnlyOverTheView) {
   EXPECT_EQ(platform::Screen()->Cursor(), platform::crDefault);
   guitest::Leave(doc.get());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(shownAt({120, 120}), Qt::PointingHandCursor);  // the body
-  EXPECT_EQ(shownAt({400, 400}), Qt::ArrowCursor);         // nothing: the view's own cursor
-  doc->SetCursor(platform::crCross);
-  EXPECT_EQ(shownAt({120, 120}), Qt::PointingHandCursor);
-  EXPECT_EQ(shownAt({400, 400}), Qt::CrossCursor);
+  for (const auto& [own, shape] : {std::pair{platform::crDefault, Qt::ArrowCursor}, {platform::crCross, Qt::CrossCursor}}) {
+    doc->SetCursor(own);
+    EXPECT_EQ(shownAt({120, 120}), Qt::PointingHandCursor);  // the body
+    EXPECT_EQ(shownAt({400, 400}), shape);                   // nothing: the view's own cursor
+  }
   doc->SetCursor(platform::crDefault);
   doc->BeginBusy(platform::crHourGlass);
   ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);

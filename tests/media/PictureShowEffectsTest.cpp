@@ -548,8 +548,7 @@ TEST(PictureShowEffects, PicturesWithoutAreaDrawNothing) {
 // Rotational rectangle and star frames on ordinary pictures stay as they were drawn (checksums).
 TEST(PictureShowEffects, RotationalFramesOfOrdinaryPicturesStay) {
   const std::pair<int32_t, int32_t> Sizes[] = {{97, 61}, {61, 97}, {128, 96}, {640, 480}, {1024, 768}};
-  const std::map<int32_t, uint32_t> Expected = {{149, 4106133568u}, {150, 2102008704u}};
-  for (int32_t s : {149, 150}) {
+  for (auto [s, Want] : {std::pair{149, 4106133568u}, {150, 2102008704u}}) {
     uint32_t Sum = 0;
     for (auto [W, H] : Sizes) {
       auto P = Make(W, H, true);
@@ -560,7 +559,7 @@ TEST(PictureShowEffects, RotationalFramesOfOrdinaryPicturesStay) {
           Sum = Sum * 31 + Checksum(D.get());
         }
     }
-    EXPECT_EQ(Sum, Expected.at(s)) << s;
+    EXPECT_EQ(Sum, Want) << s;
   }
 }
 
