@@ -10,10 +10,12 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,7 +29,6 @@
 #include "platform/KeyState.h"
 #include "platform/Menus.h"
 #include "platform/SysUtils.h"
-#include "raster/GifGraphic.h"
 #include "raster/dtpRasterJ2K.h"
 #include "tests/app/AppSupport.h"
 #include "tests/common/TestSupport.h"
@@ -403,168 +404,77 @@ TEST_F(MainFormPages, OpslaanWritesAFileThatReloadsWithTheSamePixels) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()), 3);
 }
 
-namespace {
-
-// A bitmap of W x H in four blocks of the given colours ($00BBGGRR).
-std::unique_ptr<TBitmap> Blocks(int32_t W, int32_t H, const TColor (&Colours)[4]) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(W, H);
-  for (int q = 0; q < 4; ++q) {
-    b->Canvas()->Brush()->SetColor(Colours[q]);
-    b->Canvas()->FillRect({(q % 2) * W / 2, (q / 2) * H / 2, (q % 2 + 1) * W / 2, (q / 2 + 1) * H / 2});
-  }
-  return b;
-}
-
-// Every pixel of a graphic as drawn, row by row.
-std::vector<TColor> PixelsOf(TGraphic* G) {
-  TBitmap b;
-  b.SetPixelFormat(pf24bit);
-  b.SetSize(G->Width(), G->Height());
-  b.Canvas()->Draw(0, 0, G);
-  std::vector<TColor> p;
-  for (int32_t y = 0; y < b.Height(); ++y) {
-    const uint8_t* row = static_cast<const uint8_t*>(b.ScanLine(y));
-    for (int32_t x = 0; x < b.Width(); ++x) p.push_back(TColor(RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x])));
-  }
-  return p;
-}
-
-int ChannelDiff(TColor A, TColor B) {
-  return std::max({std::abs(int(GetRValue(A)) - int(GetRValue(B))), std::abs(int(GetGValue(A)) - int(GetGValue(B))),
-                   std::abs(int(GetBValue(A)) - int(GetBValue(B)))});
-}
-
-}  // namespace
-
-// Whatever the picture was opened from, "Opslaan" writes the format the name's extension says,
-// in either case, and "Openen" reads every such file back; a name no format reads is refused
-// with a message and nothing written.
+// "Opslaan" writes the format the name's extension says (any case, any source); unknown ones are refused.
 TEST_F(MainFormPages, OpslaanWritesTheFormatTheNameSaysForEverySource) {
   ShowForm();
   Form->Notebook1->SetActivePage("Afbeelding");
-  struct TSource {
-    std::string Ext;
-    int32_t W, H;
-    TColor Colours[4];
-  };
-  std::vector<TSource> sources = {
-      {"bmp", 40, 30, {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF}},
-      {"png", 42, 31, {0xCC00CC, 0x336699, 0x000000, 0xFFFFFF}},
-      {"jpg", 44, 32, {0x0099FF, 0x993300, 0x66CC33, 0xCCCCCC}},
-      {"gif", 46, 33, {0x00CC00, 0xCC0033, 0x3333FF, 0x99FFFF}},
-  };
-  if (raster::JasperLibraryBound()) sources.push_back({"jp2", 48, 34, {0x6633CC, 0x00FFCC, 0xFF9900, 0x333333}});
-  for (const TSource& s : sources) {
-    const std::string file = Folder + "bron." + s.Ext;
-    auto b = Blocks(s.W, s.H, s.Colours);
-    if (s.Ext == "bmp") {
-      b->SaveToFile(file);
-    } else if (s.Ext == "png" || s.Ext == "jpg") {
-      QImage img(s.W, s.H, QImage::Format_RGB32);
-      for (int32_t y = 0; y < s.H; ++y)
-        for (int32_t x = 0; x < s.W; ++x) {
-          const TColor c = b->Canvas()->Pixel(x, y);
-          img.setPixel(x, y, qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
-        }
-      ASSERT_TRUE(img.save(QString::fromStdString(file), s.Ext == "png" ? "PNG" : "JPEG", 100));
-    } else if (s.Ext == "gif") {
-      raster::TGifGraphic g;
-      g.Assign(b.get());
-      g.SaveToFile(file);
-    } else {
-      raster::TJ2KGraphic g;
-      g.Assign(b.get());
-      g.SaveToFile(file);
-    }
-  }
-  const std::vector<std::string> targets = {"bmp", "png", "jpg", "gif", "jp2", "BMP", "PNG", "JPG", "GIF", "JP2", "Jpeg"};
-  auto magicOf = [](std::string Ext) -> std::vector<uint8_t> {
-    Ext = LowerCase(Ext);
-    if (Ext == "bmp") return {'B', 'M'};
-    if (Ext == "png") return {0x89, 'P', 'N', 'G'};
-    if (Ext == "jpg" || Ext == "jpeg") return {0xFF, 0xD8, 0xFF};
-    if (Ext == "gif") return {'G', 'I', 'F', '8'};
-    return {0, 0, 0, 0x0C, 'j', 'P', ' ', ' '};
-  };
-  int saved = 0;
-  for (const TSource& s : sources) {
-    const std::string source = Folder + "bron." + s.Ext;
+  auto click = [&](TControl* Button, const std::string& File) {
     Messages.clear();
-    Answer = {source};
-    ClickOn(Form->BitBtn_Openen_onderaan);
-    ASSERT_EQ(Messages, std::vector<std::string>({source}));
-    ASSERT_NE(Background(), nullptr);
-    ASSERT_EQ(Background()->Width(), s.W);
-    const std::vector<TColor> shown = PixelsOf(Background());
-    EXPECT_LE(ChannelDiff(shown[size_t(s.W / 4)], s.Colours[0]), s.Ext == "jpg" ? 8 : 0) << s.Ext;
-    // One save and read-back; a failed assertion ends only this pair.
-    auto roundTrip = [&](const std::string& t) {
-      // Each save starts from the picture as opened.
-      Messages.clear();
-      Answer = {source};
-      ClickOn(Form->BitBtn_Openen_onderaan);
-      const std::string target = Folder + "van-" + s.Ext + "." + t;
-      Messages.clear();
-      Answer = {target};
-      ClickOn(Form->BitBtnOpslaan_onderaan);
-      EXPECT_TRUE(Messages.empty()) << Messages.front();
-      ASSERT_TRUE(FileExists(target));
-      ++saved;
-      const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(target), magic = magicOf(t);
-      ASSERT_GE(bytes.size(), magic.size());
-      EXPECT_TRUE(std::equal(magic.begin(), magic.end(), bytes.begin()));
-      // Read back through "Openen".
-      Messages.clear();
-      Answer = {target};
-      ClickOn(Form->BitBtn_Openen_onderaan);
-      ASSERT_EQ(Messages, std::vector<std::string>({target}));
-      ASSERT_NE(Background(), nullptr);
-      ASSERT_EQ(Background()->Width(), s.W);
-      ASSERT_EQ(Background()->Height(), s.H);
-      const std::vector<TColor> back = PixelsOf(Background());
-      ASSERT_EQ(back.size(), shown.size());
-      const std::string lower = LowerCase(t);
-      if (lower == "jpg" || lower == "jpeg" || lower == "gif") {
-        // JPEG blurs the colour edges (its colour planes are stored at half size), GIF maps
-        // every colour to its palette; inside the blocks both keep the colours.
-        int64_t sum = 0;
-        for (size_t i = 0; i < back.size(); ++i) sum += ChannelDiff(back[i], shown[i]);
-        EXPECT_LE(sum / int64_t(back.size()), lower == "gif" ? 8 : 16);
-        for (int q = 0; q < 4; ++q) {
-          const size_t at = size_t(((q / 2) * 2 + 1) * s.H / 4) * size_t(s.W) + size_t(((q % 2) * 2 + 1) * s.W / 4);
-          EXPECT_LE(ChannelDiff(back[at], shown[at]), lower == "gif" ? 26 : 12) << q;
-        }
-      } else {
-        for (size_t i = 0; i < back.size(); ++i)
-          ASSERT_EQ(back[i], shown[i]) << "pixel " << i % size_t(s.W) << "," << i / size_t(s.W);
-      }
-    };
-    for (const std::string& t : targets) {
-      SCOPED_TRACE(s.Ext + " saved as ." + t);
-      roundTrip(t);
-    }
+    Answer = {File};
+    ClickOn(Button);
+  };
+  auto pixels = [&] {  // the picture as drawn, row by row
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(Background()->Width(), Background()->Height());
+    b.Canvas()->Draw(0, 0, Background());
+    std::vector<TColor> p;
+    for (int32_t y = 0; y < b.Height(); ++y)
+      for (int32_t x = 0; x < b.Width(); ++x) p.push_back(b.Canvas()->Pixel(x, y));
+    return p;
+  };
+  const std::map<std::string, std::string> magic = {
+      {"bmp", "BM"}, {"png", "\x89PNG"}, {"jpg", "\xFF\xD8\xFF"}, {"jpeg", "\xFF\xD8\xFF"}, {"gif", "GIF8"},
+      {"jp2", std::string("\0\0\0\x0CjP  ", 8)}};
+  std::vector<std::string> sources = {WriteBmp("bron.bmp")};
+  for (const char* e : {"png", "jpg", "gif", "jp2"}) {
+    if (std::string(e) == "jp2" && !raster::JasperLibraryBound()) continue;
+    click(Form->BitBtn_Openen_onderaan, sources[0]);
+    click(Form->BitBtnOpslaan_onderaan, sources.emplace_back(Folder + "bron." + e));
   }
-  EXPECT_EQ(saved, int(sources.size() * targets.size()));
+  int saved = 0;
+  for (const std::string& source : sources)
+    for (const std::string t : {"bmp", "png", "jpg", "gif", "jp2", "BMP", "PNG", "JPG", "GIF", "JP2", "Jpeg"}) {
+      SCOPED_TRACE(source + " saved as ." + t);
+      click(Form->BitBtn_Openen_onderaan, source);  // each save starts from the picture as opened
+      ASSERT_EQ(Messages, std::vector<std::string>({source}));
+      const std::vector<TColor> shown = pixels();
+      const std::string target = Folder + "van-" + ExtractFileExt(source).substr(1) + "." + t, lower = LowerCase(t);
+      click(Form->BitBtnOpslaan_onderaan, target);
+      EXPECT_TRUE(Messages.empty());
+      ++saved;
+      const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(target);
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()).substr(0, magic.at(lower).size()), magic.at(lower));
+      click(Form->BitBtn_Openen_onderaan, target);
+      ASSERT_EQ(Messages, std::vector<std::string>({target}));
+      ASSERT_EQ(Background()->Width(), 40);
+      ASSERT_EQ(Background()->Height(), 30);
+      const std::vector<TColor> back = pixels();
+      // JPEG blurs the colour edges, GIF maps colours to its palette; inside the blocks both keep them.
+      const bool lossy = lower == "jpg" || lower == "jpeg" || lower == "gif";
+      int64_t sum = 0;
+      for (size_t i = 0; i < back.size(); ++i) {
+        const int d = std::max({std::abs(int(GetRValue(back[i])) - int(GetRValue(shown[i]))),
+                                std::abs(int(GetGValue(back[i])) - int(GetGValue(shown[i]))),
+                                std::abs(int(GetBValue(back[i])) - int(GetBValue(shown[i])))});
+        sum += d;
+        const bool centre = (i % 40 == 10 || i % 40 == 30) && (i / 40 == 7 || i / 40 == 22);
+        ASSERT_LE(d, !lossy ? 0 : centre ? (lower == "gif" ? 26 : 12) : 255) << "pixel " << i % 40 << "," << i / 40;
+      }
+      EXPECT_LE(sum / int64_t(back.size()), lossy ? (lower == "gif" ? 8 : 16) : 0);
+    }
   // A name of no picture format: the message says so, nothing is written, the picture stays.
-  Messages.clear();
-  Answer = {Folder + "bild.xyz"};
-  ClickOn(Form->BitBtnOpslaan_onderaan);
+  click(Form->BitBtnOpslaan_onderaan, Folder + "bild.xyz");
   EXPECT_EQ(Messages, std::vector<std::string>({"Unknown picture file extension (.xyz)."}));
   EXPECT_FALSE(FileExists(Folder + "bild.xyz"));
   EXPECT_NE(Background(), nullptr);
   // A name without extension gets the dialog's, a bitmap.
-  Messages.clear();
-  Answer = {Folder + "bild"};
-  ClickOn(Form->BitBtnOpslaan_onderaan);
+  click(Form->BitBtnOpslaan_onderaan, Folder + "bild");
   EXPECT_TRUE(Messages.empty());
-  ASSERT_TRUE(FileExists(Folder + "bild.bmp"));
-  EXPECT_EQ(kdtest::ReadFileBytes(Folder + "bild.bmp")[0], 'B');
-  ++saved;
+  EXPECT_EQ(kdtest::ReadFileBytes(Folder + "bild.bmp").at(0), 'B');
   // Only the sources and the saved files are in the folder.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder), std::filesystem::directory_iterator()),
-            std::ptrdiff_t(sources.size()) + saved);
+            std::ptrdiff_t(sources.size()) + saved + 1);
 }
 
 TEST_F(MainFormPages, AddListsTheChosenFilesInReverseOrder) {

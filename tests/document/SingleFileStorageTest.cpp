@@ -475,8 +475,7 @@ TEST(SingleFileStorage, CacheTrimming) {
   EXPECT_FALSE(s.Find("S2")->Cached());
   EXPECT_TRUE(s.Find("S1")->Cached());
 
-  // The position holds across loading and dropping the cache: a seek to the end before any
-  // access appends, and so does writing on after a trim has flushed the writer.
+  // The position holds across loading and dropping the cache: seeking to the end and writing on append.
   const std::string path = kdtest::TempDir() + "/position.hsf";
   const Bytes first = Pattern(800, 21), second = Pattern(100, 22), other = Pattern(900, 23);
   {

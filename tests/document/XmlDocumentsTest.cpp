@@ -1089,8 +1089,7 @@ TEST(XmlEncodings, FilesRoundTrip) {
   EXPECT_EQ(back.Root()->ReadString("Title"), "Loopoefening \xE2\x82\xAC");
   EXPECT_THROW(back.LoadFromFile(path + ".missing"), platform::EFOpenError);
 
-  // Text windows-1252 cannot hold makes the file UTF-16, declared so, and every character
-  // comes back; a document read that way is written the same way again.
+  // Text windows-1252 cannot hold makes the file UTF-16, which reads back and is written the same way.
   const std::string wideText =
       "\xC5\x81ukasz Dvo\xC5\x99\xC3\xA1k \xCE\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC";
   doc.Root()->WriteString("Title", wideText);
@@ -1099,11 +1098,9 @@ TEST(XmlEncodings, FilesRoundTrip) {
   const std::u16string expected = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Document>\r\n"
                                   u"  <Title>\u0141ukasz Dvo\u0159\u00E1k \u03A9 \u4E2D\u6587 \U0001F600 caf\u00E9 \u20AC"
                                   u"</Title>\r\n</Document>";
-  ASSERT_EQ(wideBytes.size(), 2 + 2 * expected.size());
-  EXPECT_EQ(wideBytes[0], 0xFF);
-  EXPECT_EQ(wideBytes[1], 0xFE);
-  for (size_t i = 0; i < expected.size(); ++i)
-    ASSERT_EQ(char16_t(wideBytes[2 + 2 * i] | wideBytes[3 + 2 * i] << 8), expected[i]) << i;
+  std::u16string got;  // little-endian, after the byte order mark
+  for (size_t i = 0; i + 1 < wideBytes.size(); i += 2) got += char16_t(wideBytes[i] | wideBytes[i + 1] << 8);
+  EXPECT_TRUE(got == u"\uFEFF" + expected);
   back.LoadFromFile(path);
   EXPECT_EQ(back.Root()->ReadString("Title"), wideText);
   EXPECT_EQ(back.WideText(), 1);

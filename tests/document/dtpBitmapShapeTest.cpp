@@ -83,38 +83,32 @@ TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
   EXPECT_EQ(t->DocWidth(), 12);
   EXPECT_EQ(t->DocHeight(), 34);
 
-  // On an opened document, a picture replaced by code keeps the shape's size, shows at the
-  // next paint and is written by a save in place.
-  auto plain = [](const std::string& Name, TColor32 C) {
+  // A picture replaced by code on an opened document keeps the size, shows, and is saved in place.
+  std::string pictures[2];
+  for (int i = 0; i < 2; ++i) {
     TBitmap32 b;
     b.SetSize(60, 40);
-    b.Clear(C);
-    const std::string f = kdtest::TempDir() + "/" + Name;
-    platform::TFileStream out(f, platform::fmCreate);
+    b.Clear(i ? 0xFF00FF00u : 0xFFFF0000u);
+    platform::TFileStream out(pictures[i] = kdtest::TempDir() + "/plain" + std::to_string(i) + ".png", platform::fmCreate);
     raster::TdtpPngFormat().SaveToStream(&out, &b);
-    return f;
-  };
-  const std::string red = plain("red.png", 0xFFFF0000u), green = plain("green.png", 0xFF00FF00u);
+  }
   const std::string path = kdtest::TempDir() + "/replaced_picture.hsf";
   kdfixture::InitializeFixtures();
   {
     TdtpComponent doc(nullptr);
     auto b = NewShape<TdtpBitmapShape>();
     b->SetDocBounds(10, 10, 30, 20);
-    b->Image()->LoadFromFile(red);
+    b->Image()->LoadFromFile(pictures[0]);
     doc.CurrentPage()->AddShape(std::move(b));
     doc.SaveToFile(path);
   }
-  // The colour in the middle of the shape as the view paints the page.
-  auto middle = [](TdtpComponent& Doc) {
+  auto middle = [](TdtpComponent& Doc) {  // the colour in the middle of the shape as the page paints
     TdtpShape* s = Doc.CurrentPage()->GetShape(0);
     TdtpFloatPoint c;
     s->LocalToScreen({s->DocWidth() / 2, s->DocHeight() / 2}, c);
     TBitmap32 target;
     target.SetSize(int32_t(c.X) + 10, int32_t(c.Y) + 10);
-    detail::TBitmap32Canvas canvas(&target);
-    Doc.CurrentPage()->PaintToCanvas(canvas.Canvas());
-    canvas.Release();
+    Doc.CurrentPage()->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas());
     return target.Pixel(int32_t(c.X), int32_t(c.Y)) & 0xFFFFFFu;
   };
   TdtpComponent doc(nullptr);
@@ -122,7 +116,7 @@ TEST_F(BitmapShapeTest, ImportSizesTheShapeAndKeepsTheBytes) {
   auto* b = dynamic_cast<TdtpBitmapShape*>(doc.CurrentPage()->GetShape(0));
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(middle(doc), 0xFF0000u);
-  b->Image()->LoadFromFile(green);
+  b->Image()->LoadFromFile(pictures[1]);
   EXPECT_EQ(b->DocWidth(), 30);
   EXPECT_EQ(b->DocHeight(), 20);
   EXPECT_TRUE(doc.Modified());

@@ -200,20 +200,16 @@ TEST_F(InputTest, OpenStrokeIsNotPickedInsideItsHull) {
 // A flipped three-cornered shape and a mirrored quarter circle are picked where they show.
 TEST_F(InputTest, FlippedAndMirroredShapesArePickedWhereTheyShow) {
   for (const bool flip : {true, false}) {
-    SCOPED_TRACE(flip ? "flipped TdtpDrieHShape" : "mirrored TdtpKcirkel2ShapeB");
+    SCOPED_TRACE(flip);
     doc->CurrentPage()->ClearShapes();
-    std::unique_ptr<TdtpShape> owned = CreateShape(FindShapeClass(flip ? "TdtpDrieHShape" : "TdtpKcirkel2ShapeB"));
-    TdtpShape* s = owned.get();
-    doc->CurrentPage()->AddShape(std::move(owned));
+    doc->CurrentPage()->AddShape(CreateShape(FindShapeClass(flip ? "TdtpDrieHShape" : "TdtpKcirkel2ShapeB")));
+    TdtpShape* s = doc->CurrentPage()->GetShape(0);
     s->SetDocBounds(40, 40, 40, 30);
     ASSERT_FALSE(s->SmartHitTest());
-    if (flip) s->SetFlipped(true);
-    else s->SetMirrored(true);
+    flip ? s->SetFlipped(true) : s->SetMirrored(true);
+    // At 4 pixels per millimetre the drawing covers the first point and leaves the second blank.
+    const TPoint drawn{43 * 4, (flip ? 42 : 43) * 4}, blank = flip ? TPoint{43 * 4, 68 * 4} : TPoint{77 * 4, 43 * 4};
     const QImage shown = Grab();
-    // Millimetres on the page as the view shows them at 4 pixels per millimetre; the shape's
-    // drawing covers one of each pair and leaves the other blank.
-    const TPoint drawn = flip ? TPoint{43 * 4, 42 * 4} : TPoint{43 * 4, 43 * 4};
-    const TPoint blank = flip ? TPoint{43 * 4, 68 * 4} : TPoint{77 * 4, 43 * 4};
     EXPECT_EQ(shown.pixel(drawn.X, drawn.Y) & 0xFFFFFF, 0x0000FFu);
     EXPECT_EQ(shown.pixel(blank.X, blank.Y) & 0xFFFFFF, 0xFFFFFFu);
     Click(drawn);
@@ -817,77 +813,61 @@ TEST_F(InputTest, RejectingAnEditAfterASaveLeavesTheDocumentToBeSaved) {
   }
 }
 
-// --- composed text ------------------------------------------------------------------------------
+// --- composed text and cursors -----------------------------------------------------------------
 
-// Dead keys reach the view as text the input method commits; a text or memo being edited takes
-// it as typed characters, between keys typed as usual.
+// Text committed by the input method (dead keys) is typed into the edited text or memo.
 TEST_F(InputTest, ComposedTextIsTypedIntoTheEditedText) {
   platform::TFakeTextMeasurer fake;
   platform::TScopedTextMeasurer measurer(&fake);
   QWidget* w = guitest::W(doc.get());
-  EXPECT_TRUE(w->testAttribute(Qt::WA_InputMethodEnabled));
-  EXPECT_TRUE(w->inputMethodQuery(Qt::ImEnabled).toBool());
-  auto compose = [&](const QString& Shown, const QString& Committed) {
-    QInputMethodEvent pending(Shown, {});  // the dead key alone: nothing is typed yet
-    QApplication::sendEvent(w, &pending);
-    QInputMethodEvent done;
-    done.setCommitString(Committed);
-    QApplication::sendEvent(w, &done);
-  };
+  EXPECT_TRUE(w->testAttribute(Qt::WA_InputMethodEnabled) && w->inputMethodQuery(Qt::ImEnabled).toBool());
   for (const bool memo : {false, true}) {
-    SCOPED_TRACE(memo ? "memo" : "text");
     doc->CurrentPage()->ClearShapes();
-    TdtpShape* t = memo ? static_cast<TdtpShape*>(AddTextShape<TdtpMemoShape>()) : AddTextShape<TdtpTextShape>();
-    auto text = [&] {
-      return memo ? static_cast<TdtpMemoShape*>(t)->Text() : static_cast<TdtpTextShape*>(t)->Text();
-    };
+    TdtpTextShape* t = memo ? AddTextShape<TdtpMemoShape>() : AddTextShape<TdtpTextShape>();
     platform::TRect sr;
     t->GetScreenRect(sr);
     Click({sr.Left + 2, sr.Top + 2});
     guitest::Key(doc.get(), Qt::Key_F2);
     ASSERT_EQ(doc->EditedShape(), t);
     guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
-    compose(QString::fromUtf8("\xC2\xA8"), QString::fromUtf8("\xC3\xAB"));  // dead diaeresis, e
-    compose(QString::fromUtf8("\xC2\xB4"), QString::fromUtf8("\xC3\xA9"));  // dead acute, e
-    compose("`", QString::fromUtf8("\xC3\xA0"));                            // dead grave, a
+    // Dead diaeresis and e, dead acute and e, dead grave and a: the dead key alone types nothing.
+    for (const char* pair : {"\xC2\xA8\xC3\xAB", "\xC2\xB4\xC3\xA9", "`\xC3\xA0"}) {
+      const QString both = QString::fromUtf8(pair);
+      QInputMethodEvent pending(both.left(1), {}), done;
+      done.setCommitString(both.mid(1));
+      QApplication::sendEvent(w, &pending);
+      QApplication::sendEvent(w, &done);
+    }
     guitest::Key(doc.get(), Qt::Key_A, Qt::NoModifier, "a");
     guitest::Key(doc.get(), Qt::Key_B, Qt::NoModifier, "b");
-    EXPECT_EQ(text(), "abcx\xC3\xAB\xC3\xA9\xC3\xA0" "ab");
+    EXPECT_EQ(t->Text(), "abcx\xC3\xAB\xC3\xA9\xC3\xA0" "ab") << memo;
     guitest::Key(doc.get(), Qt::Key_F2);
     EXPECT_EQ(doc->EditedShape(), nullptr);
   }
 }
 
-// --- cursors ----------------------------------------------------------------------------------
-
-// A cursor the view shows over a handle or a shape is the view's own: it is not shown over the
-// rest of the program, also after the mouse left the view. Only the busy cursor is, while busy.
+// The view's cursors show only over the view; only the busy cursor shows everywhere.
 TEST_F(InputTest, TheViewsCursorsShowOnlyOverTheView) {
   AddRect(20, 20, 40, 30);  // screen (80, 80) to (240, 200)
   Click({120, 120});
   ASSERT_EQ(doc->SelectionCount(), 1);
   QWidget* w = guitest::W(doc.get());
-  auto move = [&](TPoint P) {
+  auto shownAt = [&](TPoint P) {
     const TPoint p = Win(doc.get(), P);
     guitest::Move(doc.get(), p.X, p.Y);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    return w->cursor().shape();
   };
-  move({80, 80});  // the top-left corner handle
+  EXPECT_EQ(shownAt({80, 80}), Qt::SizeFDiagCursor);  // the top-left corner handle
   EXPECT_EQ(doc->ViewCursor(), platform::crSizeNWSE);
-  EXPECT_EQ(w->cursor().shape(), Qt::SizeFDiagCursor);
-  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(platform::Screen()->Cursor(), platform::crDefault);
   guitest::Leave(doc.get());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  move({120, 120});  // the body
-  EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
-  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  move({400, 400});  // nothing: the view's own cursor
-  EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
-  doc->SetCursor(platform::crCross);
-  move({120, 120});
-  EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
-  move({400, 400});
-  EXPECT_EQ(w->cursor().shape(), Qt::CrossCursor);
+  for (const auto& [own, shape] : {std::pair{platform::crDefault, Qt::ArrowCursor}, {platform::crCross, Qt::CrossCursor}}) {
+    doc->SetCursor(own);
+    EXPECT_EQ(shownAt({120, 120}), Qt::PointingHandCursor);  // the body
+    EXPECT_EQ(shownAt({400, 400}), shape);                   // nothing: the view's own cursor
+  }
   doc->SetCursor(platform::crDefault);
   doc->BeginBusy(platform::crHourGlass);
   ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
@@ -946,65 +926,55 @@ TEST_F(InputTest, TurningThePageEndsTheTextEdit) {
   EXPECT_EQ(memo->Text(), "abcxzy");
 }
 
-
-// A stroke being drawn, or opened with F2, whose shape is freed by another way than its edit
-// (its page deleted, the page count shrunk, the undo of its placing, the document cleared or
-// another loaded): its edit ends first, rejected, so the document's brackets close. Later
-// clicks report selection changes, and two moves are two undo steps.
+// A stroke whose shape is freed while edited (5 ways) ends its edit, so brackets close and input works.
 TEST_F(InputTest, FreeingAStrokeWhileItIsEditedEndsItsEdit) {
   const std::string file = kdtest::TempDir() + "/input_free_edited_stroke.hsf";
-  enum { kDeletePage, kPageCount, kUndoPlacing, kClear, kLoad, kWays };
-  for (int way = 0; way < kWays; ++way)
+  auto view = [&] {
+    doc->SetViewStyle(vsNormal);
+    doc->SetScreenDpm(4);
+    doc->SetOriginX(0);
+    doc->SetOriginY(0);
+  };
+  for (int way = 0; way < 5; ++way)
     for (const bool opened : {false, true}) {
       SCOPED_TRACE(testing::Message() << "way " << way << (opened ? " opened with F2" : " being drawn"));
       doc->Clear();
       doc->AddPage(nullptr);
       doc->AddPage(nullptr);
-      doc->SetViewStyle(vsNormal);
-      doc->SetScreenDpm(4);
-      doc->SetOriginX(0);
-      doc->SetOriginY(0);
+      view();
       doc->SaveToFile(file);
       doc->SetCurrentPageIndex(1);
-      TdtpFreehandShape* f = nullptr;
       if (opened) {
-        f = DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+        DrawStroke({{100, 200}, {150, 230}, {200, 210}});
         doc->ClearSelection();
         Click({100, 200});
-        ASSERT_TRUE(f->Selected());
         guitest::Key(doc.get(), Qt::Key_F2);
       } else {
         doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
         Press(doc.get(), {100, 200});
         MoveHeld(doc.get(), {150, 230});
-        f = static_cast<TdtpFreehandShape*>(doc->EditedShape());
       }
-      ASSERT_NE(f, nullptr);
-      ASSERT_EQ(doc->EditedShape(), f);
+      ASSERT_NE(dynamic_cast<TdtpFreehandShape*>(doc->EditedShape()), nullptr);
       ASSERT_EQ(doc->UpdateCount(), 1);
-      switch (way) {
-        case kDeletePage: doc->DeletePage(doc->CurrentPageIndex()); break;
-        case kPageCount: doc->SetPageCount(1); break;
-        case kUndoPlacing: {
-          TdtpCommand* placing = nullptr;
-          for (int32_t i = 0; i < doc->UndoCount(); ++i)
-            if (doc->UndoItem(i)->Kind == ckShapeAdded) placing = doc->UndoItem(i);
-          ASSERT_NE(placing, nullptr);
-          EXPECT_TRUE(doc->Undo(placing));
-          EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 0);
-          break;
-        }
-        case kClear: doc->Clear(); doc->AddPage(nullptr); break;
-        case kLoad: doc->LoadFromFile(file); break;
+      if (way == 0) doc->DeletePage(doc->CurrentPageIndex());
+      if (way == 1) doc->SetPageCount(1);
+      if (way == 2) {  // the undo of its placing
+        int32_t i = doc->UndoCount() - 1;
+        while (i >= 0 && doc->UndoItem(i)->Kind != ckShapeAdded) --i;
+        ASSERT_GE(i, 0);
+        EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+        EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 0);
       }
+      if (way == 3) {
+        doc->Clear();
+        doc->AddPage(nullptr);
+      }
+      if (way == 4) doc->LoadFromFile(file);
       if (!opened) Release(doc.get(), {150, 230});
       EXPECT_EQ(doc->EditedShape(), nullptr);
       EXPECT_EQ(doc->DragState(), 0);
       EXPECT_EQ(doc->UpdateCount(), 0);
-      doc->SetViewStyle(vsNormal);
-      doc->SetScreenDpm(4);
-      doc->SetOriginX(0);
-      doc->SetOriginY(0);
+      view();
       AddRect(20, 20, 20, 20);  // screen (80, 80) to (160, 160)
       AddRect(60, 20, 20, 20);  // screen (240, 80) to (320, 160)
       int selections = 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "DocumentTestSupport.h"
 #include "document/XmlDocuments.h"
 #include "document/dtpPolygonShape.h"
@@ -142,8 +144,7 @@ TEST_F(ShadowTest, OwnerResolutionIsUsed) {
   EXPECT_EQ(b.Pixel(int(platform::Round(dpm)), 0) >> 24, 0xFFu);
 }
 
-// A shape too large for a buffer at the render resolution (300 DPI) is drawn at the screen's;
-// its shadow is offset in that drawing's pixels. An unfilled frame shows its shadow inside it.
+// A shape drawn without a buffer casts its shadow in the screen's pixels (an unfilled frame inside it).
 TEST_F(ShadowTest, AShapeDrawnWithoutABufferCastsItsShadowAtTheScreensResolution) {
   for (const float dpm : {4.0f, 1.0f}) {
     SCOPED_TRACE(dpm);
@@ -168,21 +169,13 @@ TEST_F(ShadowTest, AShapeDrawnWithoutABufferCastsItsShadowAtTheScreensResolution
     e->Intensity = 1;
     TBitmap32 target;
     target.SetSize(int(40 * dpm), int(40 * dpm));
-    {
-      detail::TBitmap32Canvas canvas(&target);
-      EXPECT_TRUE(root->PaintToCanvas(canvas.Canvas()));
-    }
+    EXPECT_TRUE(root->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
     EXPECT_TRUE(s->Buffer() == nullptr || s->Buffer()->Empty());
-    auto black = [&](float xMm, float yMm) {
-      return (target.Pixel(int(xMm * dpm), int(yMm * dpm)) & 0xFFFFFF) == 0;
-    };
-    const float y = 30;  // a row across the frame's left edge and its shadow
-    EXPECT_TRUE(black(10, y));    // the frame's left edge
-    EXPECT_TRUE(black(14, y));    // its shadow, 4 mm to the right
-    EXPECT_TRUE(black(30, 13));   // the shadow of its top edge, 3 mm down
-    for (float x : {1.0f, 5.0f, 16.5f, 21.8f, 25.0f, 35.0f})
-      EXPECT_FALSE(black(x, y)) << x;  // the page, and inside the frame
-    EXPECT_FALSE(black(30, 21.8f));
+    // Black: the left edge, its shadow 4 mm right, the top edge's shadow 3 mm down; else the page.
+    for (const auto& [x, y, black] : {std::tuple{10.f, 30.f, true}, {14.f, 30.f, true}, {30.f, 13.f, true},
+                                      {1.f, 30.f, false}, {5.f, 30.f, false}, {16.5f, 30.f, false},
+                                      {21.8f, 30.f, false}, {25.f, 30.f, false}, {35.f, 30.f, false}, {30.f, 21.8f, false}})
+      EXPECT_EQ((target.Pixel(int(x * dpm), int(y * dpm)) & 0xFFFFFF) == 0, black) << x << "," << y;
   }
 }
 

@@ -314,9 +314,7 @@ TEST_F(ShapeHandlesTest, HitTestSeesEveryContour) {
   EXPECT_EQ(rings[0], s->CreateRegion());
 }
 
-// Every polygon-family shape, a line and an open freehand stroke, as drawn and flipped,
-// mirrored and both: a point well inside the drawing (every pixel around it drawn) is picked,
-// a point well away from it (beyond the nudge offsets and a stroke's reach) is not.
+// Polygon shapes, a line and an open stroke, flipped and mirrored, are picked well inside, not well away.
 TEST_F(ShapeHandlesTest, FlippedAndMirroredPolygonsArePickedWhereDrawn) {
   std::vector<std::unique_ptr<TdtpShape>> shapes;
   for (const TShapeClass* c : PolygonShapeClasses()) shapes.push_back(CreateShape(*c));
@@ -339,34 +337,26 @@ TEST_F(ShapeHandlesTest, FlippedAndMirroredPolygonsArePickedWhereDrawn) {
       sh->UpdateBuffer();
       const TBitmap32* b = sh->Buffer();
       ASSERT_NE(b, nullptr) << sh->ClassName();
-      // Drawn pixels counted over rectangles through a summed-area table.
-      const int bw = b->Width(), bh = b->Height();
-      std::vector<int> sum(size_t(bw + 1) * size_t(bh + 1), 0);
-      for (int y = 0; y < bh; ++y)
-        for (int x = 0; x < bw; ++x)
-          sum[size_t(y + 1) * (bw + 1) + x + 1] = ((b->Pixel(x, y) >> 24) != 0) + sum[size_t(y) * (bw + 1) + x + 1] +
-                                                  sum[size_t(y + 1) * (bw + 1) + x] - sum[size_t(y) * (bw + 1) + x];
-      auto drawnNear = [&](TPoint c, int Reach) {  // 0 none, 2 all, 1 some
-        const int x0 = std::clamp(c.X - Reach, 0, bw), x1 = std::clamp(c.X + Reach + 1, 0, bw);
-        const int y0 = std::clamp(c.Y - Reach, 0, bh), y1 = std::clamp(c.Y + Reach + 1, 0, bh);
-        const int n = x1 > x0 && y1 > y0 ? sum[size_t(y1) * (bw + 1) + x1] - sum[size_t(y0) * (bw + 1) + x1] -
-                                               sum[size_t(y1) * (bw + 1) + x0] + sum[size_t(y0) * (bw + 1) + x0]
-                                         : 0;
-        return n == 0 ? 0 : n == (2 * Reach + 1) * (2 * Reach + 1) ? 2 : 1;
+      // True when every pixel within Reach of buffer pixel C is drawn (Drawn) or none is.
+      auto only = [&](TPoint C, int Reach, bool Drawn) {
+        for (int y = C.Y - Reach; y <= C.Y + Reach; ++y)
+          for (int x = C.X - Reach; x <= C.X + Reach; ++x)
+            if ((x >= 0 && y >= 0 && x < b->Width() && y < b->Height() && b->Pixel(x, y) >> 24) != Drawn) return false;
+        return true;
       };
       int solid = 0, empty = 0, wrong = 0;
-      for (int y = -20; y < 400; y += 20)
-        for (int x = -20; x < 500; x += 20) {
+      for (int y = -20; y < 400; y += 30)  // every shape gets a few of each kind of point
+        for (int x = -20; x < 500; x += 30) {
           TPoint px;
           sh->ScreenToBufferPixel({x, y}, px);
-          const bool all = drawnNear(px, 8) == 2, none = !all && drawnNear(px, 20) == 0;
-          if (!all && !none) continue;
+          const bool all = only(px, 8, true);
+          if (!all && !only(px, 20, false)) continue;
           ++(all ? solid : empty);
           wrong += sh->HitTest({x, y}) != all;
         }
       const std::string what = sh->ClassName() + (fm & 1 ? " flipped" : "") + (fm & 2 ? " mirrored" : "");
-      EXPECT_GT(solid, 15) << what;
-      EXPECT_GT(empty, 100) << what;
+      EXPECT_GT(solid, 5) << what;
+      EXPECT_GT(empty, 50) << what;
       EXPECT_EQ(wrong, 0) << what;
     }
     root->RemoveShape(sh);

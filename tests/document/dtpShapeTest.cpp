@@ -432,8 +432,7 @@ TEST_F(ShapeTest, UndoRecordingOfPropertiesAdditionsAndDeletions) {
   EXPECT_EQ(add->Value, "3");
   root->ExecuteCommand(add.get());
   EXPECT_EQ(root->GetShapeCount(), 3);
-  // Exchanging two children is recorded as such (undoing it is in the document's tests); a
-  // damaged record exchanges nothing.
+  // Exchanging two children is recorded (its undo is tested with the document); a damaged record does nothing.
   doc.Commands.clear();
   root->GetShape(0)->SetName("eerste");
   root->MoveShapeIndex(2, 0);

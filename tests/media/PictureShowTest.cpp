@@ -323,8 +323,7 @@ TEST(PictureShow, ThreadedRunsWithEveryDelay) {
   }
 }
 
-// A picture without columns or rows still runs its threaded transition to the end: every
-// frame releases the worker, also when there is nothing to repaint.
+// A picture without area still runs its threaded transition to the end.
 TEST(PictureShow, ThreadedPictureWithoutAreaEnds) {
   for (auto [W, H] : {std::pair{0, 0}, std::pair{0, 12}, std::pair{12, 0}}) {
     SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));

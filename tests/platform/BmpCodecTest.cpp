@@ -172,42 +172,34 @@ TEST(BmpCodec, StreamReadsOneFileAndStopsAtItsEnd) {
   EXPECT_TRUE(img.HasAlpha);
 }
 
-// A stated file size too small for the headers, colour table and rows: the rest of the stream
-// is the file, as for a size of 0.
+// A stated file size too small for the file is read as 0: the rest of the stream is the file.
 TEST(BmpCodec, StatedSizeTooSmallTakesTheRestOfTheStream) {
   std::vector<uint8_t> rows(16 * 7);
   for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 7 % 256);
   std::vector<uint32_t> pal(256);
   for (uint32_t i = 0; i < 256; ++i) pal[i] = i * 0x010203u & 0xFFFFFFu;
-  std::vector<uint8_t> file = EncodeBmpIndexed(13, 7, rows.data(), 16, 8, pal);
+  const std::vector<uint8_t> file = EncodeBmpIndexed(13, 7, rows.data(), 16, 8, pal);
   const TBmpImage want = DecodeBytes(file);
   ASSERT_EQ(want.Width, 13);
-  for (uint32_t stated : {54u, 14u + 40u + 1024u, static_cast<uint32_t>(file.size()) - 1}) {
+  for (uint32_t stated : {54u, 14u + 40u + 1024u, uint32_t(file.size()) - 1, uint32_t(file.size())}) {
     std::vector<uint8_t> bad = file;
     std::memcpy(&bad[2], &stated, 4);
+    const bool whole = stated == file.size();  // a true size still ends the file before what follows
+    if (whole) bad.insert(bad.end(), {'t', 'a', 'i', 'l'});
     TMemoryStream s;
     s.WriteBuffer(bad.data(), static_cast<int32_t>(bad.size()));
     s.SetPosition(0);
-    const TBmpImage img = ReadBmp(&s);
-    EXPECT_EQ(img.Pixels, want.Pixels) << stated;
-    EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(bad.size())) << stated;
+    EXPECT_EQ(ReadBmp(&s).Pixels, want.Pixels) << stated;
+    EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(whole ? file.size() : bad.size())) << stated;
     // The picture class reads it too, and writes it back whole.
     s.SetPosition(0);
     TBitmap b;
     b.LoadFromStream(&s);
-    EXPECT_EQ(b.Width(), 13);
     TMemoryStream out;
     b.SaveToStream(&out);
     out.SetPosition(0);
     EXPECT_EQ(ReadBmp(&out).Pixels, want.Pixels) << stated;
   }
-  // A true size still ends the file before what follows it.
-  TMemoryStream s;
-  s.WriteBuffer(file.data(), static_cast<int32_t>(file.size()));
-  s.WriteBuffer("tail", 4);
-  s.SetPosition(0);
-  EXPECT_EQ(ReadBmp(&s).Pixels, want.Pixels);
-  EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(file.size()));
 }
 
 TEST(BmpCodec, ThirtyTwoBitFileWithAllAlphaZeroLoadsOpaque) {

@@ -552,8 +552,7 @@ TEST_F(ControlsTest, HintsAskTheControlAndSetTheApplicationHint) {
   QApplication::sendEvent(W(Probe), &he);
   EXPECT_TRUE(Probe->LastHintCalled);
   EXPECT_EQ(Probe->LastHint, "Afdrukken");
-  // Without a Hint of its own the control is still asked (it may have one at the point);
-  // without ShowHint it is not.
+  // Without a Hint the control is still asked (it may have one at the point); without ShowHint not.
   Probe->SetHint("");
   Probe->LastHintCalled = false;
   QApplication::sendEvent(W(Probe), &he);

@@ -455,8 +455,7 @@ TEST(Picture, RegistryPicksTheGraphicByExtension) {
   q.Assign(&p);
   ASSERT_NE(dynamic_cast<TFakeGraphic*>(q.Graphic()), nullptr);
   EXPECT_NE(q.Graphic(), p.Graphic());
-  // Saved in the format its name says: its own under its own extension, converted under
-  // another's, so that every file reads back.
+  // Saved in the format its name says, converted where needed, so that every file reads back.
   p.SaveToFile(dir + "/b.XYZ");
   EXPECT_EQ(kdtest::ReadFileBytes(dir + "/b.XYZ"), std::vector<uint8_t>{42});
   p.SaveToFile(dir + "/b.bmp");

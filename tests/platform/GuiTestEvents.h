@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 #include <functional>
+#include <initializer_list>
 
 #include "platform/Controls.h"
 
@@ -45,6 +46,16 @@ inline void Key(const platform::TControl* c, int key, Qt::KeyboardModifiers mods
   QApplication::sendEvent(W(c), &down);
   QKeyEvent up(QEvent::KeyRelease, key, mods, text);
   QApplication::sendEvent(W(c), &up);
+}
+
+// Each key in turn: a letter, digit or sign types its character, Backspace and Return theirs.
+inline void Keys(const platform::TControl* c, std::initializer_list<int> keys, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  for (int k : keys)
+    Key(c, k, mods, k == Qt::Key_Backspace ? "\b" : k == Qt::Key_Return ? "\r" : k < 0x100 ? QString(QChar(k)).toLower() : "");
+}
+// Each character of Text typed by a key the layout has no code for.
+inline void Type(const platform::TControl* c, const char* text) {
+  for (; *text; ++text) Key(c, Qt::Key_unknown, Qt::NoModifier, QString(QChar(*text)));
 }
 
 inline void Enter(const platform::TControl* c) {

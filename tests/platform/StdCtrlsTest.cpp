@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -56,37 +58,29 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
   EXPECT_EQ(e.Text(), "z");
   EXPECT_EQ(changes, (std::vector<std::string>{"a", "a\xC3\xA9", "a", "z"}));
 
-  // Keys edit at the caret.
+  // Keys edit at the caret, Shift selects, Ctrl+A, C, V and X use the clipboard.
   e.SetText("abcdef");
-  guitest::Key(&e, Qt::Key_End);
-  guitest::Key(&e, Qt::Key_Left);
-  guitest::Key(&e, Qt::Key_Left);
-  guitest::Key(&e, Qt::Key_X, Qt::NoModifier, "x");
+  guitest::Keys(&e, {Qt::Key_End, Qt::Key_Left, Qt::Key_Left, Qt::Key_X});
   EXPECT_EQ(e.Text(), "abcdxef");
-  guitest::Key(&e, Qt::Key_Home);
-  guitest::Key(&e, Qt::Key_Delete);
-  guitest::Key(&e, Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Keys(&e, {Qt::Key_Home, Qt::Key_Delete, Qt::Key_Y});
   EXPECT_EQ(e.Text(), "ybcdxef");
-  guitest::Key(&e, Qt::Key_Backspace, Qt::NoModifier, "\b");
+  guitest::Keys(&e, {Qt::Key_Backspace});
   EXPECT_EQ(e.Text(), "bcdxef");
-  // Shift selects; a typed character replaces the selection.
-  guitest::Key(&e, Qt::Key_Right);
-  guitest::Key(&e, Qt::Key_End, Qt::ShiftModifier);
-  guitest::Key(&e, Qt::Key_Z, Qt::NoModifier, "z");
+  guitest::Keys(&e, {Qt::Key_Right});
+  guitest::Keys(&e, {Qt::Key_End}, Qt::ShiftModifier);
+  guitest::Keys(&e, {Qt::Key_Z});
   EXPECT_EQ(e.Text(), "bz");
-  // Ctrl+A, C, V and X through the clipboard.
   guitest::Key(&e, Qt::Key_A, Qt::ControlModifier, "\x01");
   EXPECT_TRUE(e.AllSelected());
   guitest::Key(&e, Qt::Key_C, Qt::ControlModifier, "\x03");
-  guitest::Key(&e, Qt::Key_End);
+  guitest::Keys(&e, {Qt::Key_End});
   guitest::Key(&e, Qt::Key_V, Qt::ControlModifier, "\x16");
   EXPECT_EQ(e.Text(), "bzbz");
   guitest::Key(&e, Qt::Key_A, Qt::ControlModifier, "\x01");
   guitest::Key(&e, Qt::Key_X, Qt::ControlModifier, "\x18");
   EXPECT_EQ(e.Text(), "");
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "bzbz");
-  // Handlers come first: a key taken in KeyDown never moves the caret, a character changed in
-  // KeyPress is typed as changed, and composed characters reach KeyPress too.
+  // Handlers come first: a key taken in KeyDown does nothing, KeyPress changes and sees composed text.
   e.SetText("ab");
   std::vector<TKeyChar> pressed;
   e.OnKeyDown = [](TObject*, Word& k, TShiftState) {
@@ -96,8 +90,7 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
     pressed.push_back(k);
     if (k == 'q') k = 'Q';
   };
-  guitest::Key(&e, Qt::Key_Home);
-  guitest::Key(&e, Qt::Key_Q, Qt::NoModifier, "q");
+  guitest::Keys(&e, {Qt::Key_Home, Qt::Key_Q});
   QInputMethodEvent composed;
   composed.setCommitString(QString::fromUtf8("\xC3\xAB"));  // e with diaeresis, from a dead key
   QApplication::sendEvent(guitest::W(&e)->focusProxy(), &composed);
@@ -125,41 +118,25 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
 
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   TMaskEdit m(nullptr);
-  auto type = [&](const char* text) {
-    for (const char* c = text; *c; ++c) guitest::Key(&m, Qt::Key_unknown, Qt::NoModifier, QString(QChar(*c)));
-  };
-  // Capitals from ">", the caret past the literal, "*" as the blank.
-  m.SetEditMask("!>LL-00;1;*");
-  m.SetText("");
-  type("a");
-  EXPECT_EQ(m.Text(), "A-");
-  type("1b2x3");  // a digit where a letter belongs and a letter where a digit does are refused
-  EXPECT_EQ(m.Text(), "AB-23");
-  // Literals that mean something in Qt's masks stay literals; "\\" escapes a mask character.
-  m.SetEditMask("D\\0#a");
-  m.SetText("");
-  type("7-q");
-  EXPECT_EQ(m.Text(), "D07q");  // "-" fits neither "#" (taken by 7) nor "a"
-  // "9" and "c" may stay blank.
-  m.SetEditMask("99c");
-  m.SetText("");
-  type("5");
-  EXPECT_EQ(m.Text(), "5");
-  // Malformed masks neither crash nor hang; what cannot be a mask takes any text.
+  // Case, literals (also Qt's own), escapes, optional places, blanks; no mask takes any text.
+  for (auto [mask, typed, want] : {std::tuple{"!>LL-00;1;*", "a", "A-"}, {"!>LL-00;1;*", "a1b2x3", "AB-23"},
+                                   {"D\\0#a", "7-q", "D07q"}, {"99c", "5", "5"}, {"", "1a", "1a"}}) {
+    m.SetEditMask(mask);
+    m.SetText("");
+    guitest::Type(&m, typed);
+    EXPECT_EQ(m.Text(), want) << mask;
+  }
+  // Malformed masks neither crash nor hang, and never leave a blank in the text.
   for (const char* bad : {"\\", "0\\", ";;;;", "\\;", ">", "<>", "\xFF\xFE" "0", ";1;"}) {
     m.SetEditMask(bad);
     m.SetText("");
-    type("1a");
-    EXPECT_EQ(m.Text().find('_'), std::string::npos) << bad;  // never a blank in the text
+    guitest::Type(&m, "1a");
+    EXPECT_EQ(m.Text().find('_'), std::string::npos) << bad;
   }
-  m.SetEditMask("");
-  m.SetText("");
-  type("1a");
-  EXPECT_EQ(m.Text(), "1a");
   // Typing goes on at the first blank input position, past a literal that looks like a blank.
   m.SetEditMask("00_00");
   m.SetText("12_3");
-  type("4");
+  guitest::Type(&m, "4");
   EXPECT_EQ(m.Text(), "12_34");
   // A mask given up keeps the text, and the text may then be long again.
   m.SetEditMask("");

@@ -105,8 +105,7 @@ void MakeImage(TGifGraphic& gif, int w, int h, int colors, const Bytes& data, bo
   f->Data = data;
 }
 
-// FILE, one frame after a global table and no extensions, with its pixel data cut again into
-// sub-blocks of the lengths in CUTS (cycled).
+// FILE (one frame, a global table) with its pixel data in sub-blocks of the lengths in CUTS, cycled.
 Bytes Recut(const Bytes& file, const std::vector<int>& cuts) {
   const size_t start = 13 + (3u << ((file[10] & 7) + 1)) + 11;  // past the code size
   Bytes out(file.begin(), file.begin() + start), data;
@@ -1323,8 +1322,7 @@ TEST(GifGraphic, ValidateCanvasStopsWhenTheDestinationGoes) {
     EXPECT_EQ(gif.Painter(), nullptr) << validate;
     EXPECT_TRUE(clock.due.empty()) << validate;
     if (!validate) continue;
-    // A destination freed after the first frame: noticed without reading it (the sanitizer
-    // build checks), nothing more is painted.
+    // A destination freed after the first frame is noticed without reading it: nothing more is painted.
     frames = ends = 0;
     auto gone = std::make_unique<platform::TBitmap>();
     Canvas4(*gone);

@@ -89,28 +89,21 @@ TEST_F(HtmlTree, EditEscapesOnceAndReadsBackUnescaped) {
   EXPECT_EQ(changes.size(), 1u);
 }
 
-// The editors write back what the keys made of the value, edited at the caret.
+// Editors write back the value as edited at the caret; an untouched mask stores the empty text.
 TEST_F(HtmlTree, EditorsWriteBackTextEditedAtTheCaret) {
   TTreeNode* n = Add("<A href=\"e\" class=\"EDIT\">abcdef</A> <A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
   Open(n, "e");
-  TPopupEdit* e = tree->EditControl();
-  for (int key : {Qt::Key_End, Qt::Key_Left, Qt::Key_Left}) guitest::Key(e, key);
-  guitest::Key(e, Qt::Key_X, Qt::NoModifier, "x");
-  guitest::Key(e, Qt::Key_Home);
-  guitest::Key(e, Qt::Key_Delete);
-  guitest::Key(e, Qt::Key_Y, Qt::NoModifier, "y");
-  guitest::Key(e, Qt::Key_Return, Qt::NoModifier, "\r");
+  guitest::Keys(tree->EditControl(), {Qt::Key_End, Qt::Key_Left, Qt::Key_Left, Qt::Key_X, Qt::Key_Home,
+                                      Qt::Key_Delete, Qt::Key_Y, Qt::Key_Return});
   EXPECT_EQ(Value(n, "e"), "ybcdxef");
-  Open(n, "m");
-  for (const char* c : {"1", "2", "3", "4"}) guitest::Key(tree->MaskEditControl(), Qt::Key_unknown, Qt::NoModifier, c);
-  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
-  EXPECT_EQ(Value(n, "m"), "12-34");
-  // Nothing typed into the mask stores the empty-parameter text, not the literals.
-  n->SetText("<A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
-  Open(n, "m");
-  guitest::Key(tree->MaskEditControl(), Qt::Key_Return, Qt::NoModifier, "\r");
-  EXPECT_EQ(Value(n, "m"), "?");
-  EXPECT_EQ(changes, (std::vector<std::string>{"e:abcdef->ybcdxef", "m:?->12-34", }));
+  for (const char* typed : {"1234", ""}) {
+    n->SetText("<A href=\"m\" class=\"MASK\" props=\"00-00\">?</A>");
+    Open(n, "m");
+    guitest::Type(tree->MaskEditControl(), typed);
+    guitest::Keys(tree->MaskEditControl(), {Qt::Key_Return});
+    EXPECT_EQ(Value(n, "m"), *typed ? "12-34" : "?");
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"e:abcdef->ybcdxef", "m:?->12-34"}));
 }
 
 TEST_F(HtmlTree, EmptyValueStoresEmptyParam) {
@@ -382,25 +375,22 @@ TEST_F(HtmlTree, HoverEnterExitAndDeletedNodes) {
   guitest::Move(tree.get(), 50, 100);  // nothing under the mouse; the deleted node is not touched
   EXPECT_EQ(tree->Cursor(), crDefault);
 
-  // Two nodes share an href: entering and leaving report the hovered node's own value.
+  // Two nodes share an href: entering and leaving report the hovered node and its own value.
   tree->Items()->Clear();
   log.clear();
   TTreeNode* a = Add("ab <A href=\"v\">one</A>");
   TTreeNode* b = Add("ab <A href=\"v\">two</A>");
-  std::vector<TTreeNode*> nodes;
-  tree->OnParamEnter = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
-    nodes.push_back(nd);
-    log.push_back("enter " + h + "=" + v);
+  auto report = [&](std::string What) {
+    return [&log, a, b, What](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
+      log.push_back(What + (nd == a ? " a:" : nd == b ? " b:" : " ?:") + h + "=" + v);
+    };
   };
-  tree->OnParamExit = [&](TObject*, TTreeNode* nd, const std::string& h, const std::string& v) {
-    nodes.push_back(nd);
-    log.push_back("exit " + h + "=" + v);
-  };
+  tree->OnParamEnter = report("enter");
+  tree->OnParamExit = report("exit");
   guitest::Move(tree.get(), 50, 16 + 8);  // b's anchor
   guitest::Move(tree.get(), 50, 8);       // straight onto a's
   guitest::Move(tree.get(), 50, 100);
-  EXPECT_EQ(log, (std::vector<std::string>{"enter v=two", "exit v=two", "enter v=one", "exit v=one"}));
-  EXPECT_EQ(nodes, (std::vector<TTreeNode*>{b, b, a, a}));
+  EXPECT_EQ(log, (std::vector<std::string>{"enter b:v=two", "exit b:v=two", "enter a:v=one", "exit a:v=one"}));
 }
 
 TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
@@ -462,25 +452,19 @@ TEST(HtmlTreeHint, ParameterHints) {
   tree.OnParamHint = [](TObject*, TTreeNode*, const std::string&, std::string&, bool& show) { show = false; };
   EXPECT_FALSE(tree.HintShow(info));
 
-  // A tooltip event over a parameter shows its hint though the tree has no Hint of its own.
+  // A parameter's hint shows without a tree Hint; none beside it, none without ShowHint.
   tree.OnParamHint = nullptr;
   n->SetText("ab <A href=\"e\" hint=\"Kies een kleur\">val</A>");
-  tree.SetShowHint(true);
   ASSERT_TRUE(tree.Hint().empty());
-  QWidget* w = guitest::W(&tree);
-  QHelpEvent over(QEvent::ToolTip, QPoint(50, 8), w->mapToGlobal(QPoint(50, 8)));
-  QApplication::sendEvent(w, &over);
-  EXPECT_TRUE(QToolTip::isVisible());
-  EXPECT_EQ(QToolTip::text().toStdString(), "Kies een kleur");
-  QToolTip::hideText();
-  ASSERT_TRUE(guitest::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
-  // Beside the parameter there is no hint to show; without ShowHint none at all.
-  QHelpEvent beside(QEvent::ToolTip, QPoint(22, 8), w->mapToGlobal(QPoint(22, 8)));
-  QApplication::sendEvent(w, &beside);
-  EXPECT_FALSE(QToolTip::isVisible());
-  tree.SetShowHint(false);
-  QApplication::sendEvent(w, &over);
-  EXPECT_FALSE(QToolTip::isVisible());
+  for (const auto& [x, show, shown] : {std::tuple{50, true, true}, {22, true, false}, {50, false, false}}) {
+    tree.SetShowHint(show);
+    QHelpEvent over(QEvent::ToolTip, QPoint(x, 8), guitest::W(&tree)->mapToGlobal(QPoint(x, 8)));
+    QApplication::sendEvent(guitest::W(&tree), &over);
+    EXPECT_EQ(QToolTip::isVisible(), shown) << x;
+    if (shown) { EXPECT_EQ(QToolTip::text().toStdString(), "Kies een kleur"); }
+    QToolTip::hideText();
+    ASSERT_TRUE(guitest::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
+  }
 }
 
 TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
@@ -536,8 +520,7 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
   }
 }
 
-// A floating text editor keeps to the screen: left by its overflow at the right edge, up by it
-// at the bottom, never off the left or top edge, and no wider than the screen.
+// A floating text editor is moved onto the screen and kept no wider than it.
 TEST(ListEditorPlace, TextEditorsStayOnTheScreen) {
   const TRect S{0, 0, 1280, 1024};
   EXPECT_EQ(EditorBoundsOnScreen({100, 100, 164, 121}, S), (TRect{100, 100, 164, 121}));

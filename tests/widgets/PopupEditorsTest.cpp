@@ -110,24 +110,15 @@ TEST(PopupSpinAndMask, KeysAndCharacters) {
   m.SetEditMask("00-00");
   m.SetText("");
   EXPECT_EQ(m.Text(), "");  // nothing typed: no literals either
-  for (const char* c : {"1", "2", "3", "4"}) guitest::Key(&m, Qt::Key_unknown, Qt::NoModifier, c);
+  guitest::Type(&m, "1234");
   EXPECT_EQ(m.Text(), "12-34");
-  guitest::Key(&m, Qt::Key_Home);
-  guitest::Key(&m, Qt::Key_Right);
-  guitest::Key(&m, Qt::Key_9, Qt::NoModifier, "9");
-  guitest::Key(&m, Qt::Key_Return, Qt::NoModifier, "\r");
+  guitest::Keys(&m, {Qt::Key_Home, Qt::Key_Right, Qt::Key_9, Qt::Key_Return});
   EXPECT_EQ(mlog, (V{"cancel", "p=19-34", "advance"}));
-
   // The number editor edits at the caret too.
   s.Show();
   s.Cancelled = false;
   s.SetText("120");
-  guitest::Key(&s, Qt::Key_Home);
-  guitest::Key(&s, Qt::Key_Minus, Qt::NoModifier, "-");
-  guitest::Key(&s, Qt::Key_End);
-  guitest::Key(&s, Qt::Key_Left);
-  guitest::Key(&s, Qt::Key_Backspace, Qt::NoModifier, "\b");
-  guitest::Key(&s, Qt::Key_Return, Qt::NoModifier, "\r");
+  guitest::Keys(&s, {Qt::Key_Home, Qt::Key_Minus, Qt::Key_End, Qt::Key_Left, Qt::Key_Backspace, Qt::Key_Return});
   EXPECT_EQ(log, (V{"p=5", "advance", "p=-10", "advance"}));
 }
 
@@ -180,16 +171,11 @@ TEST(PopupDatePicker, ReportsInTheShortFormats) {
   d.SetKind(dtkDate);
   d.Cancelled = false;
   d.Show();
-  guitest::Key(&d, Qt::Key_End);
-  for (int i = 0; i < 4; ++i) guitest::Key(&d, Qt::Key_Backspace, Qt::NoModifier, "\b");
-  guitest::Key(&d, Qt::Key_Home);
-  guitest::Key(&d, Qt::Key_Delete);
-  guitest::Key(&d, Qt::Key_8, Qt::NoModifier, "8");
-  guitest::Key(&d, Qt::Key_End);
-  for (const char* c : {"2", "0", "2", "7"}) guitest::Key(&d, Qt::Key_unknown, Qt::NoModifier, c);
-  guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
-  EXPECT_EQ(log.back(), "advance");
-  EXPECT_EQ(log[log.size() - 2], "p=8-3-2027");
+  guitest::Keys(&d, {Qt::Key_End, Qt::Key_Backspace, Qt::Key_Backspace, Qt::Key_Backspace, Qt::Key_Backspace,
+                     Qt::Key_Home, Qt::Key_Delete, Qt::Key_8, Qt::Key_End});
+  guitest::Type(&d, "2027");
+  guitest::Keys(&d, {Qt::Key_Return});
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 4, log.end()), (V{"p=8-3-2027", "advance"}));
   log.resize(4);
   // Typed text that is no date reports the last value set.
   d.SetKind(dtkDate);
