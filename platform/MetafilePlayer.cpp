@@ -29,6 +29,44 @@ bool Sane(const QRectF& R) {
          std::abs(R.bottom()) < cFar;
 }
 
+// The part of a closed polygon inside R (Sutherland-Hodgman against each edge of R). Inside R
+// every point keeps its winding number, so either fill rule fills the same pixels there; a
+// region is then built over the area that can be seen, not over the polygon's whole extent.
+QPolygonF ClipToRect(const QPolygonF& In, const QRectF& R) {
+  QPolygonF poly = In;
+  for (int edge = 0; edge < 4 && !poly.isEmpty(); ++edge) {
+    auto inside = [&](const QPointF& P) {
+      switch (edge) {
+        case 0: return P.x() >= R.left();
+        case 1: return P.x() <= R.right();
+        case 2: return P.y() >= R.top();
+        default: return P.y() <= R.bottom();
+      }
+    };
+    auto cross = [&](const QPointF& A, const QPointF& B) {
+      const double t = edge == 0   ? (R.left() - A.x()) / (B.x() - A.x())
+                       : edge == 1 ? (R.right() - A.x()) / (B.x() - A.x())
+                       : edge == 2 ? (R.top() - A.y()) / (B.y() - A.y())
+                                   : (R.bottom() - A.y()) / (B.y() - A.y());
+      return A + (B - A) * t;
+    };
+    QPolygonF out;
+    out.reserve(poly.size() + 4);
+    for (qsizetype i = 0; i < poly.size(); ++i) {
+      const QPointF& cur = poly[i];
+      const QPointF& prev = poly[(i + poly.size() - 1) % poly.size()];
+      if (inside(cur)) {
+        if (!inside(prev)) out << cross(prev, cur);
+        out << cur;
+      } else if (inside(prev)) {
+        out << cross(prev, cur);
+      }
+    }
+    poly = std::move(out);
+  }
+  return poly;
+}
+
 Qt::BrushStyle HatchPattern(uint32_t Hatch) {
   switch (Hatch) {
     case 0: return Qt::HorPattern;
@@ -658,7 +696,8 @@ void TMetafileDC::PathRecord(uint32_t Type, const TReader& R) {
       if (!Sane(p.boundingRect())) break;
       QRegion rgn;
       if (!p.isEmpty())
-        rgn = QRegion(p.toFillPolygon().toPolygon(), S.FillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
+        rgn = QRegion(ClipToRect(p.toFillPolygon(), QRectF(DeviceArea().adjusted(-2, -2, 2, 2))).toPolygon(),
+                      S.FillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
       CombineClip(rgn, mode);
       break;
     }

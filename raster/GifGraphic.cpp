@@ -1140,7 +1140,9 @@ void TGifGraphic::SaveToStream(TStream* Stream) {
   Progress(this, 0, 0, "Saving...");
   try {
     int32_t version = 0;
-    for (const auto& f : FImages) version = std::max(version, f->GetVersion());
+    // A frame without pixels writes only its extensions: its sorted table appears nowhere.
+    for (const auto& f : FImages)
+      version = std::max(version, f->Empty() ? (f->ExtensionCount() > 0 ? 2 : 1) : f->GetVersion());
     if (version == 0) throw GIFException(sUnsupportedVersion);
     // A sorted global table or an aspect ratio is only defined in 89a.
     version = std::max(version, Header.GetVersion());
