@@ -410,6 +410,9 @@ void TForm1::BuildDocumentPage(TWinControl* Page) {
   BitBtn_Video->SetBounds(left + 180, 3, 75, 24);
   BitBtn_Video->SetCaption("Video");
   BitBtn_Video->OnClick = [this](TObject* S) { BitBtn_VideoClick(S); };
+  // Nothing is chosen yet: the button appears with the first exercise, as it does for every
+  // item that has a movie.
+  BitBtn_Video->SetVisible(CatalogueShowsVideo(ItemIndex));
 
   dtpComponent1 = Make<document::TdtpComponent>(this, Page, "dtpComponent1");
   dtpComponent1->SetAlign(alClient);

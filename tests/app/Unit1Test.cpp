@@ -246,6 +246,7 @@ TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_EQ(Form->kl19->Hint(), "Volgende pagina");
   EXPECT_EQ(Form->Label16->Hint(), "Naar de website");
   EXPECT_EQ(Form->BitBtn_Video->Caption(), "Video");
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());  // no exercise chosen yet
   // The popup menu: only "Afsluiten" acts; "Color Control" is hidden and disabled.
   ASSERT_EQ(Form->PopupMenu1->Items()->Count(), 9);
   EXPECT_FALSE(Form->ColorControl1->Enabled());
