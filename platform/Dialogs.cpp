@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <cstdio>
 
+#include "platform/Forms.h"
 #include "platform/Printers.h"
 #include "platform/SysUtils.h"
 
@@ -121,7 +122,8 @@ std::string DialogCaption(TMsgDlgType DlgType) {
     case mtConfirmation: return "Confirm";
     case mtCustom: break;
   }
-  return QGuiApplication::applicationDisplayName().toStdString();
+  const std::string title = ApplicationTitle();
+  return !title.empty() ? title : QGuiApplication::applicationDisplayName().toStdString();
 }
 
 TMessageHandler SetMessageHandler(TMessageHandler Handler) {
