@@ -139,9 +139,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   // Maximised; without a window manager to honour that, the form still covers the screen.
   SetBounds(0, 0, std::max(Screen()->Width(), 800), std::max(Screen()->Height(), 600));
   OpenWebAddress = [](const std::string& Url) {
-    // A fixed address of our own; no shell quoting issues.
-    std::string cmd = "xdg-open '" + Url + "' >/dev/null 2>&1 &";
-    if (std::system(cmd.c_str()) != 0) return;
+    // Without a browser to start the click would seem to do nothing at all.
+    if (!OpenUrlInBrowser(Url)) ShowMessage("Er is geen webbrowser om " + Url + " mee te openen.");
   };
 
   ImageList1 = new TImageList(this);

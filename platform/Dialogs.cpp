@@ -1,12 +1,14 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 #include <cstdio>
 
 #include "platform/Forms.h"
@@ -327,6 +329,10 @@ bool SelectDirectoryAt(const std::string& Caption, const std::string& Root, std:
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
   Directory = dlg.selectedFiles().front().toStdString();
   return true;
+}
+
+bool OpenUrlInBrowser(const std::string& Url) {
+  return qGuiApp && QDesktopServices::openUrl(QUrl(QString::fromStdString(Url)));
 }
 
 }  // namespace platform

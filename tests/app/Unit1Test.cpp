@@ -596,6 +596,17 @@ TEST_F(MainForm, PageChangesAreRecordedAndLinksOpen) {
   EXPECT_EQ(Form->LastPage, "Tekening");
   Form->Label16->PerformClick();
   EXPECT_EQ(Opened, MakerWebAddress);
+  // With no browser to start (as here, offscreen) the click says so instead of doing nothing.
+  TForm1 plain(nullptr);
+  std::vector<std::string> said;
+  auto old = platform::SetMessageHandler([&](const platform::TMessageRequest& R) {
+    said.push_back(R.Text);
+    return platform::mrOk;
+  });
+  plain.Label16->PerformClick();
+  platform::SetMessageHandler(old);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find(MakerWebAddress), std::string::npos) << said[0];
 }
 
 TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
