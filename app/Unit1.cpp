@@ -139,9 +139,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   // Maximised; without a window manager to honour that, the form still covers the screen.
   SetBounds(0, 0, std::max(Screen()->Width(), 800), std::max(Screen()->Height(), 600));
   OpenWebAddress = [](const std::string& Url) {
-    // A fixed address of our own; no shell quoting issues.
-    std::string cmd = "xdg-open '" + Url + "' >/dev/null 2>&1 &";
-    if (std::system(cmd.c_str()) != 0) return;
+    // Without a browser to start the click would seem to do nothing at all.
+    if (!OpenUrlInBrowser(Url)) ShowMessage("Er is geen webbrowser om " + Url + " mee te openen.");
   };
 
   ImageList1 = new TImageList(this);
@@ -410,6 +409,9 @@ void TForm1::BuildDocumentPage(TWinControl* Page) {
   BitBtn_Video->SetBounds(left + 180, 3, 75, 24);
   BitBtn_Video->SetCaption("Video");
   BitBtn_Video->OnClick = [this](TObject* S) { BitBtn_VideoClick(S); };
+  // Nothing is chosen yet: the button appears with the first exercise, as it does for every
+  // item that has a movie.
+  BitBtn_Video->SetVisible(CatalogueShowsVideo(ItemIndex));
 
   dtpComponent1 = Make<document::TdtpComponent>(this, Page, "dtpComponent1");
   dtpComponent1->SetAlign(alClient);

@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
+#include <cstdlib>
 #include <QPalette>
 #include <QPointer>
 #include <QScrollBar>
@@ -187,6 +189,22 @@ void TControlWidget::paintEvent(QPaintEvent* Event) {
   if (!FOwner) return;
   QPainter painter(this);
   Guarded(FOwner, [&] { FOwner->WidgetPaint(painter, Event->rect()); });
+}
+
+void TControlWidget::wheelEvent(QWheelEvent* Event) {
+  // A window with a vertical scroll bar scrolls three lines a notch, as a list or a document
+  // does under the wheel; any other hands the wheel on to its parent.
+  auto* win = dynamic_cast<TWinControl*>(FOwner);
+  if (!win || !win->Enabled() || !win->FScrollBars || !win->FScrollBars->Scrollable(SB_VERT)) {
+    Event->ignore();
+    return;
+  }
+  FWheelRest += Event->angleDelta().y();
+  const int notches = FWheelRest / 120;
+  FWheelRest -= notches * 120;
+  for (int i = 0; i < std::abs(notches) * 3; ++i)
+    Guarded(win, [&] { win->ScrollBarAction(SB_VERT, notches > 0 ? SB_LINEUP : SB_LINEDOWN, 0); });
+  Event->accept();
 }
 
 void TControlWidget::mousePressEvent(QMouseEvent* Event) {

@@ -40,6 +40,7 @@ class TControlWidget : public QWidget {
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
+  void wheelEvent(QWheelEvent* Event) override;
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
@@ -59,6 +60,7 @@ class TControlWidget : public QWidget {
   bool FSyncing = false;
   QRegion FPending;
   QKeyEvent* FCurrentKey = nullptr;
+  int FWheelRest = 0;  // eighths of a degree not yet scrolled
 };
 
 // The two window scroll bars of a windowed control.
@@ -69,6 +71,7 @@ class TScrollBarSet {
   int32_t Set(int32_t Bar, const TScrollInfo& Info, bool Redraw);
   bool Get(int32_t Bar, TScrollInfo& Info) const;
   bool Shown(int32_t Bar) const { return FShown[Bar]; }
+  bool Scrollable(int32_t Bar) const { return FShown[Bar] && FEnabled[Bar]; }
   int32_t Extent() const;  // width of the vertical bar / height of the horizontal one
   // Places the bars around the client rectangle (widget coordinates).
   void Layout(const QRect& Client);

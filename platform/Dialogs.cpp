@@ -1,14 +1,17 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 #include <cstdio>
 
+#include "platform/Forms.h"
 #include "platform/Printers.h"
 #include "platform/SysUtils.h"
 
@@ -121,7 +124,8 @@ std::string DialogCaption(TMsgDlgType DlgType) {
     case mtConfirmation: return "Confirm";
     case mtCustom: break;
   }
-  return QGuiApplication::applicationDisplayName().toStdString();
+  const std::string title = ApplicationTitle();
+  return !title.empty() ? title : QGuiApplication::applicationDisplayName().toStdString();
 }
 
 TMessageHandler SetMessageHandler(TMessageHandler Handler) {
@@ -325,6 +329,10 @@ bool SelectDirectoryAt(const std::string& Caption, const std::string& Root, std:
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
   Directory = dlg.selectedFiles().front().toStdString();
   return true;
+}
+
+bool OpenUrlInBrowser(const std::string& Url) {
+  return qGuiApp && QDesktopServices::openUrl(QUrl(QString::fromStdString(Url)));
 }
 
 }  // namespace platform

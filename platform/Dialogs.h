@@ -66,6 +66,8 @@ TMessageHandler SetMessageHandler(TMessageHandler Handler);
 bool HasRealDisplay();
 
 void ShowMessage(const std::string& Msg);
+// Hands a web address to the desktop's browser; false when none could be started.
+bool OpenUrlInBrowser(const std::string& Url);
 TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
                         int32_t HelpCtx);
 

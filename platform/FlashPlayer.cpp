@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QOpenGLContext>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
@@ -148,10 +150,23 @@ class TBlockOthers : public QWebEngineUrlRequestInterceptor {
   }
 };
 
+// The view draws through Qt Quick, which uses OpenGL unless told otherwise; on a display
+// without OpenGL (an X server without GLX, or Qt told to use none) that would crash the
+// program as soon as a movie is shown. There Qt Quick draws in software instead.
+void ChooseSceneGraphBackend() {
+  static bool Done = false;
+  if (Done) return;
+  Done = true;
+  if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND")) return;
+  QOpenGLContext Probe;
+  if (!Probe.create()) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
+
 QWebEngineProfile* FlashProfile() {
   static QPointer<QWebEngineProfile> Profile;
   if (!Profile) {
     PrepareFlashPlayer();
+    ChooseSceneGraphBackend();
     Profile = new QWebEngineProfile(QCoreApplication::instance());  // off the record: no storage
     Profile->setHttpCacheType(QWebEngineProfile::NoCache);
     Profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);

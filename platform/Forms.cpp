@@ -99,6 +99,8 @@ TApplication* Application() {
   return Globals().App.get();
 }
 
+std::string ApplicationTitle() { return Globals().App ? Globals().App->Title() : std::string(); }
+
 TScreen* Screen() {
   if (!Globals().Scr) InitializeForms();
   return Globals().Scr.get();
@@ -394,8 +396,9 @@ TApplication::~TApplication() {
 
 void TApplication::SetTitle(const std::string& Value) {
   if (Value == FTitle) return;
+  // Kept by the application alone: as Qt's display name it would be added to every form's
+  // caption in the window's title bar ("caption — title").
   FTitle = Value;
-  if (qGuiApp) QGuiApplication::setApplicationDisplayName(QString::fromStdString(Value));
 }
 
 std::string TApplication::ExeName() const {
@@ -415,7 +418,6 @@ void TApplication::Initialize() {
   if (!FQt->IdleConnection)
     if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance())
       FQt->IdleConnection = QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { Idle(); });
-  if (!FTitle.empty()) QGuiApplication::setApplicationDisplayName(QString::fromStdString(FTitle));
 }
 
 void TApplication::AddForm(TCustomForm* Form) {

@@ -239,6 +239,8 @@ class TScreen : public TComponent {
 void InitializeForms();
 void FinalizeForms();
 TApplication* Application();
+// The application's title, or "" when none was given (or no application object exists).
+std::string ApplicationTitle();
 TScreen* Screen();
 
 }  // namespace platform

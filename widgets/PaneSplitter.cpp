@@ -273,12 +273,16 @@ void TPaneSplitter::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X,
 
 void TPaneSplitter::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TCustomControl::MouseMove(Shift, X, Y);
-  const int32_t v = FOrientation == soHorizontal ? Y : X;
-  if (v < FPane1->MinSize() || v > Extent() - FPane2->MinSize() || v == FPosition) return;
-  if (MouseCapture() && FOverBar) {
-    DrawDragBar(X, Y);
-    if (FAutoUpdate) Repaint();
-  }
+  if (!MouseCapture() || !FOverBar) return;
+  const bool horz = FOrientation == soHorizontal;
+  int32_t v = horz ? Y : X;
+  // Past either end the bar goes to the limit: a quick drag to the edge of the window skips
+  // the positions in between, and would otherwise leave the bar wherever the last one was.
+  if (v < FPane1->MinSize()) v = LowLimit();
+  else if (v > Extent() - FPane2->MinSize()) v = HighLimit();
+  if (v < 0 || v == FPosition) return;
+  DrawDragBar(horz ? X : v, horz ? v : Y);
+  if (FAutoUpdate) Repaint();
 }
 
 void TPaneSplitter::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {

@@ -17,6 +17,7 @@
 #include "tests/app/AppSupport.h"
 #include "tests/common/TestSupport.h"
 #include "tests/common/XServer.h"
+#include "tools/SwfWriter.h"
 
 using namespace app;
 using namespace platform;
@@ -169,4 +170,19 @@ TEST_F(MainFormLockKeys, DeadKeysComposeInTheEditedText) {
     Doc->EndShapeEdit(true);
     EXPECT_EQ(T->Text(), Want);
   }
+}
+
+// This server has no OpenGL (the tests run Qt without GLX): "Video" must still play the movie,
+// not take the program down.
+TEST_F(MainFormLockKeys, VideoPlaysOnADisplayWithoutOpenGL) {
+  if (!Form->Flash1->PlayerAvailable()) GTEST_SKIP() << "Ruffle or WebEngine's helper process is not installed";
+  Form->BaseFolder = kdtest::TempDir() + "/";
+  kdtest::WriteFileBytes(Form->BaseFolder + "oefening1.swf", tools::SwfDemoMovie(tools::sdLadder, true));
+  Form->ItemIndex = 5;
+  Form->BitBtn_VideoClick(nullptr);
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Video");
+  const auto Playing = [&] { return Form->Flash1->PlayerStatus() == "playing"; };
+  for (int Tries = 0; Tries < 6 && !kdtest::WaitFor(Playing); ++Tries) {
+  }
+  EXPECT_TRUE(Playing()) << Form->Flash1->PlayerStatus();
 }

@@ -246,6 +246,7 @@ TEST_F(MainForm, StartsOnTheEmptyDrawing) {
   EXPECT_EQ(Form->kl19->Hint(), "Volgende pagina");
   EXPECT_EQ(Form->Label16->Hint(), "Naar de website");
   EXPECT_EQ(Form->BitBtn_Video->Caption(), "Video");
+  EXPECT_FALSE(Form->BitBtn_Video->Visible());  // no exercise chosen yet
   // The popup menu: only "Afsluiten" acts; "Color Control" is hidden and disabled.
   ASSERT_EQ(Form->PopupMenu1->Items()->Count(), 9);
   EXPECT_FALSE(Form->ColorControl1->Enabled());
@@ -595,6 +596,17 @@ TEST_F(MainForm, PageChangesAreRecordedAndLinksOpen) {
   EXPECT_EQ(Form->LastPage, "Tekening");
   Form->Label16->PerformClick();
   EXPECT_EQ(Opened, MakerWebAddress);
+  // With no browser to start (as here, offscreen) the click says so instead of doing nothing.
+  TForm1 plain(nullptr);
+  std::vector<std::string> said;
+  auto old = platform::SetMessageHandler([&](const platform::TMessageRequest& R) {
+    said.push_back(R.Text);
+    return platform::mrOk;
+  });
+  plain.Label16->PerformClick();
+  platform::SetMessageHandler(old);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find(MakerWebAddress), std::string::npos) << said[0];
 }
 
 TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {

@@ -14,6 +14,7 @@
 
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
+#include "tests/platform/GuiTestEvents.h"
 
 using namespace document;
 using namespace platform;
@@ -102,6 +103,8 @@ TEST_F(ScrollBoxTest, SmallAreaCannotScroll) {
   // Both bars stay, disabled, once set up: the client size does not jump.
   EXPECT_LT(box->ClientWidth(), 396);
   EXPECT_LT(box->ClientHeight(), 296);
+  // Nothing to scroll: the wheel goes on to the parent.
+  EXPECT_FALSE(guitest::Wheel(box.get(), 10, 10, -120));
 }
 
 TEST_F(ScrollBoxTest, ScrollByClampsAndRounds) {
@@ -181,6 +184,12 @@ TEST_F(ScrollBoxTest, ScrollMessageTable) {
   // The horizontal bar uses the client width as its page.
   box->H(SB_PAGEDOWN);
   EXPECT_FLOAT_EQ(box->ScrollX(), float(box->ClientWidth()));
+  // A notch of the wheel is three lines, down and back up.
+  box->SetVirtualArea(0, 0, 1000, 2000);
+  EXPECT_TRUE(guitest::Wheel(box.get(), 10, 10, -120));
+  EXPECT_FLOAT_EQ(box->ScrollY(), 27);
+  guitest::Wheel(box.get(), 10, 10, 120);
+  EXPECT_FLOAT_EQ(box->ScrollY(), 0);
 }
 
 TEST_F(ScrollBoxTest, ShrinkingAreaMovesPositionBack) {

@@ -136,6 +136,15 @@ TEST(TreeScrolling, RowsBeyondTheClientScroll) {
   EXPECT_EQ(t.GetNodeAt(5, 0), t.TopItem());
   t.SetTopItem(t.Items()->Item(0));
   EXPECT_EQ(t.Items()->Item(15)->DisplayRect(false).Top, 150);
+  // The wheel scrolls three rows a notch, both ways, within the rows there are.
+  EXPECT_TRUE(guitest::Wheel(&t, 5, 5, -60));  // half a notch waits for the other half
+  EXPECT_EQ(t.TopItem()->AbsoluteIndex(), 0);
+  guitest::Wheel(&t, 5, 5, -60);
+  EXPECT_EQ(t.TopItem()->AbsoluteIndex(), 3);
+  guitest::Wheel(&t, 5, 5, -120 * 10);
+  EXPECT_EQ(t.TopItem()->AbsoluteIndex(), 20 - rows);
+  guitest::Wheel(&t, 5, 5, 120 * 10);
+  EXPECT_EQ(t.TopItem()->AbsoluteIndex(), 0);
   t.Items()->Clear();
   EXPECT_EQ(t.TopItem(), nullptr);
   EXPECT_EQ(t.Selected(), nullptr);

@@ -10,6 +10,7 @@
 
 #include "platform/AppHooks.h"
 #include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
 #include "platform/ExtCtrls.h"
 #include "platform/SysUtils.h"
 #include "tests/platform/GuiTestEvents.h"
@@ -43,6 +44,9 @@ TEST_F(FormsTest, ApplicationTitleExeNameAndMainForm) {
   app->Initialize();
   app->SetTitle("De kadrilo");
   EXPECT_EQ(app->Title(), "De kadrilo");
+  // Message boxes carry the title; the forms' title bars show their own caption only.
+  EXPECT_EQ(DialogCaption(mtCustom), "De kadrilo");
+  EXPECT_NE(QGuiApplication::applicationDisplayName().toStdString(), "De kadrilo");
   EXPECT_EQ(ExtractFileName(app->ExeName()), "test_platform_FormsTest");
   EXPECT_TRUE(FileExists(app->ExeName()));
 

@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QWidget>
 #include <functional>
 #include <initializer_list>
@@ -40,6 +41,14 @@ inline void Move(const platform::TControl* c, int x, int y, Qt::MouseButtons hel
   Mouse(c, QEvent::MouseMove, x, y, Qt::NoButton, held, mods);
 }
 
+// A turn of the wheel by Eighths of a degree (120 a notch; away from the user is positive).
+inline bool Wheel(const platform::TControl* c, int x, int y, int Eighths) {
+  const QPointF p(x, y);
+  QWheelEvent e(p, W(c)->mapToGlobal(p), QPoint(), QPoint(0, Eighths), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                false);
+  QApplication::sendEvent(W(c), &e);
+  return e.isAccepted();
+}
 inline void Key(const platform::TControl* c, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
                 const QString& text = QString()) {
   QKeyEvent down(QEvent::KeyPress, key, mods, text);

@@ -274,8 +274,12 @@ TEST(PaneSplitter, DragMovesTheBarWithinTheLimits) {
   ASSERT_EQ(s->XorOverlay().Count(), 1);  // the old bar was erased
   EXPECT_EQ(s->XorOverlay().Figures()[0].R, (TRect{500, 0, 501, 300}));
   EXPECT_EQ(s->Pane1()->Width(), 392);  // panes wait for the release
-  guitest::Move(c, 5, 100, Qt::LeftButton);  // below pane 1's minimum: ignored
-  EXPECT_EQ(s->Position(), 500);
+  // A quick drag past either end puts the bar at the limit, not where the last move was.
+  guitest::Move(c, 5000, 100, Qt::LeftButton);
+  EXPECT_EQ(s->Position(), 1000 - 1 - 10 - 4);
+  guitest::Move(c, -300, 100, Qt::LeftButton);
+  EXPECT_EQ(s->Position(), 14);
+  EXPECT_EQ(s->XorOverlay().Figures()[0].R, (TRect{14, 0, 15, 300}));
   guitest::Move(c, 12, 100, Qt::LeftButton);  // inside the mouse range, clamped to the limit
   EXPECT_EQ(s->Position(), 14);
   guitest::Release(c, 12, 100);
