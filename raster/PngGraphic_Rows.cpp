@@ -358,6 +358,33 @@ bool ConvertRowFast(uint8_t ct, uint8_t bd, const uint8_t* Gamma, const uint8_t*
   }
 }
 
+// Marks in Mask (columns Start, Start + Step, ...) the pixels of an unfiltered grey or RGB file
+// row whose samples equal the tRNS key at full precision.
+void MarkKey(const TChunkIHDR* H, const std::array<uint8_t, 6>& Key, const uint8_t* Src, uint32_t Cols,
+             uint32_t Start, uint32_t Step, uint8_t* Mask) {
+  const uint32_t bd = H->BitDepth;
+  const uint32_t channels = H->ColorType == 2 ? 3 : 1;
+  for (uint32_t k = 0; k < Cols; ++k) {
+    const uint32_t col = Start + k * Step;
+    if (col >= H->Width) break;
+    bool same = true;
+    for (uint32_t c = 0; c < channels && same; ++c) {
+      const uint32_t i = k * channels + c, want = (uint32_t{Key[2 * c]} << 8) | Key[2 * c + 1];
+      uint32_t v;
+      if (bd == 16) {
+        v = (uint32_t{Src[2 * i]} << 8) | Src[2 * i + 1];
+      } else if (bd == 8) {
+        v = Src[i];
+      } else {
+        const uint32_t bit = i * bd;
+        v = (Src[bit >> 3] >> (8 - bd - (bit & 7))) & ((1u << bd) - 1);
+      }
+      same = v == want;
+    }
+    Mask[col] = same ? 1 : 0;
+  }
+}
+
 void BuildGreyRamp(TChunkIHDR* H, const uint8_t* Gamma) {
   if (H->ColorType != 0 && H->ColorType != 4) return;
   int32_t n = 1 << H->BitsPerPixel;
@@ -444,6 +471,16 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
   const bool reference = ReferenceRows();
   bool identity = true;
   for (int i = 0; i < 256; ++i) identity = identity && gamma[i] == i;
+  // A colour key is matched on the file's samples where the 8-bit colours lose them.
+  auto* trns = Owner->FindChunk<TChunktRNS>();
+  const bool keyed = (h->ColorType == 0 && trns && trns->DataSize >= 2) || (h->ColorType == 2 && trns && trns->DataSize >= 6);
+  if (keyed && (h->BitDepth == 16 || !identity)) {
+    std::copy_n(trns->PaletteValues.begin(), h->KeyMaskOf.size(), h->KeyMaskOf.begin());
+    h->KeyMask.assign(static_cast<size_t>(h->Width) * h->Height, 0);
+  } else {
+    h->KeyMask.clear();
+  }
+  auto keyRow = [h](uint32_t r) { return h->KeyMask.data() + static_cast<size_t>(r) * h->Width; };
   if (h->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
       if (!reader.ReadRow(buf[cur].data(), rowSize + 1)) break;
@@ -457,6 +494,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
                              : ConvertRowFast<false>(h->ColorType, h->BitDepth, gamma, src, h->Width, dibRow(r), alphaRow(r));
         if (!done) ConvertRow(h, gamma, src, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
       }
+      if (!h->KeyMask.empty()) MarkKey(h, h->KeyMaskOf, src, h->Width, 0, 1, keyRow(r));
       cur = 1 - cur;
     }
   } else {
@@ -473,6 +511,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
         }
         (reference ? UnfilterRowReference : UnfilterRow)(buf[cur].data(), buf[1 - cur].data(), rs, d);
         ConvertRow(h, gamma, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], dibRow(r), alphaRow(r), rs);
+        if (!h->KeyMask.empty()) MarkKey(h, h->KeyMaskOf, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], keyRow(r));
         cur = 1 - cur;
       }
     }
