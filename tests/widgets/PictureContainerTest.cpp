@@ -109,6 +109,14 @@ TEST(HTMLPicture, OtherFormatsAndErrors) {
   EXPECT_EQ(pic.FrameCount(), -1);
   EXPECT_EQ(pic.Width(), 7);
   EXPECT_EQ(pic.Height(), 3);
+  // A 16-bit RGB image with a colour key leaves out only the pixel holding the key's samples.
+  const std::string key16 = Fixture("key16.png", "-size 1x1 xc:'#123456789ABC' xc:'#123456789ABD' +append "
+                                                 "-depth 16 -transparent '#123456789ABC'");
+  ASSERT_FALSE(key16.empty());
+  THTMLPicture keyed;
+  keyed.LoadFromFile(key16);
+  EXPECT_EQ(keyed.Decoded().PixelARGB(0, 0) >> 24, 0u);
+  EXPECT_EQ(keyed.Decoded().PixelARGB(1, 0), 0xFF9A5612u);
   try {
     pic.LoadFromBytes({1, 2, 3, 4});
     FAIL();
