@@ -220,6 +220,17 @@ TEST(HTMLPicture, ScreenOutsideTheFrameIsTransparent) {
     EXPECT_EQ(c.Decoded().PixelARGB(8, 3), 0xFFFF0000u);
     EXPECT_EQ(c.Decoded().PixelARGB(4, 4), 0u);
   }
+  // Interlaced frames of three and four rows keep their rows in place (the file holds rows 0,
+  // 2, 1, 3).
+  for (int rows : {3, 4}) {
+    std::vector<uint8_t> il = GifOfFrames({{2, 2, 1, rows, rows == 3 ? std::vector<int>{0, 0, 1} : std::vector<int>{0, 0, 1, 1}}});
+    ASSERT_EQ(il[27], 0x2C);
+    il[27 + 9] |= 0x40;
+    THTMLPicture p;
+    p.LoadFromBytes(il);
+    for (int y = 0; y < rows; ++y)
+      EXPECT_EQ(p.Decoded().PixelARGB(2, 2 + y), y % 2 ? 0xFF000000u : 0xFFFF0000u) << rows << "/" << y;
+  }
 }
 
 TEST(HTMLPicture, Locations) {
