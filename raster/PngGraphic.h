@@ -283,6 +283,8 @@ class TPngGraphic : public platform::TGraphic {
   platform::TColor TransparentColor() const;
   uint8_t* Scanline(int32_t Y) const;
   uint8_t* AlphaScanline(int32_t Y) const;
+  // Row Y of the header's KeyMask while it still belongs to the current tRNS key, else nullptr.
+  const uint8_t* KeyMaskRow(int32_t Y) const;
   void CreateAlpha();
   platform::TColor Pixel(int32_t X, int32_t Y) const;
   void SetPixel(int32_t X, int32_t Y, platform::TColor Value);
@@ -341,8 +343,6 @@ class TPngGraphic : public platform::TGraphic {
   void AssignFromBitmap(const platform::TBitmap* Bitmap);
   int TransparencyMode() const;  // 0 none, 1 binary, 2 partial
   bool HasPaletteKey() const;
-  // Row Y of the header's KeyMask while it still belongs to the current tRNS key, else nullptr.
-  const uint8_t* KeyMaskRow(int32_t Y) const;
   std::vector<std::unique_ptr<TChunk>> FChunks;
   uint32_t FMaxIdatSize = 65535;
 };

@@ -848,10 +848,38 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   auto alphaRow = [h](uint32_t r) {
     return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
   };
+  // 16-bit samples are written from 8 bits: the pixels left out get the tRNS key's own samples
+  // and the others never do, so the file reads back with the same pixels left out.
+  auto* trns = Owner->FindChunk<TChunktRNS>();
+  const uint32_t channels = ct == 2 ? 3 : 1;
+  const bool key16 = bd == 16 && (ct == 0 || ct == 2) && trns && trns->DataSize >= 2 * channels;
+  uint32_t tc = 0;
+  if (key16) {
+    const platform::TColor t = platform::ColorToRGB(Owner->TransparentColor());
+    tc = ((t & 0xFF) << 16) | (t & 0xFF00) | ((t >> 16) & 0xFF);
+  }
+  auto keyRow = [&](uint32_t r, uint32_t start, uint32_t step, uint32_t cols) {
+    if (!key16) return;
+    const uint8_t* mask = Owner->KeyMaskRow(static_cast<int32_t>(r));
+    const uint8_t* dib = dibRow(r);
+    const auto& k = trns->PaletteValues;
+    for (uint32_t i = 0; i < cols; ++i) {
+      const uint32_t col = start + i * step;
+      const uint32_t rgb = ct == 2 ? (uint32_t{dib[3 * col + 2]} << 16) | (uint32_t{dib[3 * col + 1]} << 8) | dib[3 * col]
+                                   : h->Palette[dib[col]] & 0xFFFFFF;
+      uint8_t* o = cur.data() + static_cast<size_t>(i) * 2 * channels;
+      if (rgb == tc && (!mask || mask[col])) {
+        for (uint32_t c = 0; c < 2 * channels; ++c) o[c] = k[c];
+      } else if (std::equal(o, o + 2 * channels, k.begin())) {
+        o[1] ^= 1;
+      }
+    }
+  };
   if (Owner->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
       if (reference || !identity || !UnconvertRowFast(ct, bd, dibRow(r), alphaRow(r), h->Width, cur.data()))
         UnconvertRow(h, inv, dibRow(r), alphaRow(r), 0, 1, h->Width, cur.data(), rowSize);
+      keyRow(r, 0, 1, h->Width);
       writeRow(rowSize);
     }
   } else if (Owner->InterlaceMethod == 1) {
@@ -862,6 +890,7 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
       if (rs == 0) continue;
       for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
         UnconvertRow(h, inv, dibRow(r), alphaRow(r), kStartCol[pass], kColStep[pass], cols, cur.data(), rs);
+        keyRow(r, kStartCol[pass], kColStep[pass], cols);
         writeRow(rs);
       }
     }

@@ -1232,6 +1232,16 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
   drawn.Draw(target.Canvas(), platform::Rect(0, 0, 2, 1));
   const uint8_t* d = static_cast<const uint8_t*>(target.ScanLine(0));
   EXPECT_EQ((Bytes{d, d + 6}), (Bytes{0x9A, 0x56, 0x12, 255, 255, 255}));
+  // Saved at 16 bits, the same pixels are left out, also when the key's low bytes are 0.
+  EXPECT_EQ(ReadThroughFormat(SavePng(drawn), w, h), (std::vector<uint32_t>{0xFF12569Au, 0}));
+  Bytes k0 = Signature();
+  AddChunk(k0, "IHDR", Ihdr(2, 1, 16, 2));
+  AddChunk(k0, "tRNS", {0x12, 0, 0x56, 0, 0x9A, 0});
+  AddChunk(k0, "IDAT", Deflate({0, 0x12, 0, 0x56, 0, 0x9A, 0, 0x12, 1, 0x56, 0, 0x9A, 0}));
+  AddChunk(k0, "IEND", {});
+  TPngGraphic low;
+  LoadPng(low, k0);
+  EXPECT_EQ(ReadThroughFormat(SavePng(low), w, h), (std::vector<uint32_t>{0, 0xFF12569Au}));
   // Gamma that merges the levels 1 and 2 leaves out only the pixel holding the key's sample.
   Bytes m = Signature();
   AddChunk(m, "IHDR", Ihdr(2, 1, 8, 0));
