@@ -386,6 +386,7 @@ void TChunkIHDR::PrepareImageData() {
   }
   ImageData.clear();
   ImageAlpha.clear();
+  KeyMask.clear();
   Palette.fill(0);
   BitsPerPixel = DibBitsFor(ColorType, BitDepth);
   HasPalette = BitsPerPixel > 0 && BitsPerPixel <= 8;
@@ -454,6 +455,8 @@ void TChunkIHDR::Assign(const TChunk* Source) {
   PrepareImageData();
   ImageData = s->ImageData;
   ImageAlpha = s->ImageAlpha;
+  KeyMask = s->KeyMask;
+  KeyMaskOf = s->KeyMaskOf;
   Palette = s->Palette;
 }
 
@@ -910,6 +913,14 @@ uint8_t* TPngGraphic::Scanline(int32_t Y) const {
   return h->ImageData.data() + static_cast<size_t>(h->Height - 1 - Y) * h->BytesPerRow;
 }
 
+const uint8_t* TPngGraphic::KeyMaskRow(int32_t Y) const {
+  TChunkIHDR* h = Header();
+  auto* trns = FindChunk<TChunktRNS>();
+  if (h->KeyMask.empty() || !trns || !std::equal(h->KeyMaskOf.begin(), h->KeyMaskOf.end(), trns->PaletteValues.begin()))
+    return nullptr;
+  return h->KeyMask.data() + static_cast<size_t>(Y) * h->Width;
+}
+
 uint8_t* TPngGraphic::AlphaScanline(int32_t Y) const {
   TChunkIHDR* h = Header();
   if (h->ImageAlpha.empty()) return nullptr;
@@ -1133,6 +1144,8 @@ platform::TColor TPngGraphic::Pixel(int32_t X, int32_t Y) const {
 void TPngGraphic::SetPixel(int32_t X, int32_t Y, platform::TColor Value) {
   if (X < 0 || Y < 0 || X >= Width() || Y >= Height()) return;
   TChunkIHDR* h = Header();
+  // A pixel set to the key colour is left out like any other of that colour.
+  if (!h->KeyMask.empty()) h->KeyMask[static_cast<size_t>(Y) * h->Width + X] = 1;
   uint8_t* row = Scanline(Y);
   int32_t b = h->BitsPerPixel;
   if (b == 24) {
@@ -1200,6 +1213,7 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
   for (uint32_t y = 0; y < h->Height; ++y) {
     const uint8_t* row = Scanline(static_cast<int32_t>(y));
     const uint8_t* alpha = AlphaScanline(static_cast<int32_t>(y));
+    const uint8_t* key = mode == 1 ? KeyMaskRow(static_cast<int32_t>(y)) : nullptr;
     uint32_t* d = Dest + static_cast<size_t>(y) * h->Width;
     for (uint32_t x = 0; x < h->Width; ++x) {
       uint32_t rgb, idx = 0;
@@ -1212,7 +1226,7 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
       if (mode == 0) {
         d[x] = 0xFF000000u | rgb;
       } else if (mode == 1) {
-        d[x] = rgb == tc ? 0 : 0xFF000000u | rgb;
+        d[x] = rgb == tc && (!key || key[x]) ? 0 : 0xFF000000u | rgb;
       } else {
         // An alpha plane's or a palette entry's value (255 for entries without one), with the
         // colour kept straight: a save writes these components back as they are.
@@ -1225,7 +1239,10 @@ void TPngGraphic::RenderARGB(uint32_t* Dest) const {
 
 void TPngGraphic::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
   if (!HeaderPresent() || Width() == 0 || Height() == 0) return;
-  if (TransparencyMode() != 2) {
+  const int mode = TransparencyMode();
+  // A colour key that the 8-bit colours cannot carry is drawn as an alpha image.
+  const bool keyMask = mode == 1 && KeyMaskRow(0);
+  if (mode != 2 && !keyMask) {
     platform::TBitmap bmp;
     AssignTo(&bmp);  // carries the transparent colour for binary transparency
     Canvas->StretchDraw(R, &bmp);
@@ -1241,9 +1258,15 @@ void TPngGraphic::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
   tmp.Canvas()->CopyRect(whole, Canvas, R);
   auto* trns = FindChunk<TChunktRNS>();
   int32_t b = h->BitsPerPixel;
+  uint32_t tc = 0;
+  if (keyMask) {
+    platform::TColor t = platform::ColorToRGB(TransparentColor());
+    tc = ((t & 0xFF) << 16) | (t & 0xFF00) | ((t >> 16) & 0xFF);
+  }
   for (int32_t y = 0; y < Height(); ++y) {
     const uint8_t* row = Scanline(y);
     const uint8_t* alpha = AlphaScanline(y);
+    const uint8_t* key = keyMask ? KeyMaskRow(y) : nullptr;
     uint8_t* d = static_cast<uint8_t*>(tmp.ScanLine(y));
     for (int32_t x = 0; x < Width(); ++x, d += 3) {
       uint32_t rgb, idx = 0;
@@ -1253,7 +1276,7 @@ void TPngGraphic::Draw(platform::TCanvas* Canvas, const platform::TRect& R) {
         idx = b == 8 ? row[x] : (row[x * b / 8] >> (8 - b - (x * b) % 8)) & ((1u << b) - 1);
         rgb = h->Palette[idx] & 0xFFFFFF;
       }
-      uint32_t a = alpha ? alpha[x] : (trns ? trns->PaletteValues[idx] : 255);
+      uint32_t a = key ? (rgb == tc && key[x] ? 0 : 255) : alpha ? alpha[x] : (trns ? trns->PaletteValues[idx] : 255);
       d[0] = static_cast<uint8_t>(((rgb & 0xFF) * a + 255 + (255 - a) * d[0]) >> 8);
       d[1] = static_cast<uint8_t>((((rgb >> 8) & 0xFF) * a + 255 + (255 - a) * d[1]) >> 8);
       d[2] = static_cast<uint8_t>((((rgb >> 16) & 0xFF) * a + 255 + (255 - a) * d[2]) >> 8);

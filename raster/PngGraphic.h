@@ -114,6 +114,11 @@ class TChunkIHDR : public TChunk {
   int32_t BytesPerRow = 0;
   std::vector<uint8_t> ImageData;   // bottom-up rows
   std::vector<uint8_t> ImageAlpha;  // top-down, Width bytes a row; empty without alpha
+  // Colour-keyed images whose 8-bit colours cannot tell the key from its neighbours (16-bit
+  // samples, or a gamma table that merges levels): top-down, a byte a pixel, 1 where the file's
+  // samples equal the tRNS key held in KeyMaskOf. Empty when the 8-bit colour decides.
+  std::vector<uint8_t> KeyMask;
+  std::array<uint8_t, 6> KeyMaskOf{};
   std::array<uint32_t, 256> Palette{};  // 0x00RRGGBB (blue in the low byte)
 };
 
@@ -278,6 +283,8 @@ class TPngGraphic : public platform::TGraphic {
   platform::TColor TransparentColor() const;
   uint8_t* Scanline(int32_t Y) const;
   uint8_t* AlphaScanline(int32_t Y) const;
+  // Row Y of the header's KeyMask while it still belongs to the current tRNS key, else nullptr.
+  const uint8_t* KeyMaskRow(int32_t Y) const;
   void CreateAlpha();
   platform::TColor Pixel(int32_t X, int32_t Y) const;
   void SetPixel(int32_t X, int32_t Y, platform::TColor Value);

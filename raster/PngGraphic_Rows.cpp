@@ -358,6 +358,33 @@ bool ConvertRowFast(uint8_t ct, uint8_t bd, const uint8_t* Gamma, const uint8_t*
   }
 }
 
+// Marks in Mask (columns Start, Start + Step, ...) the pixels of an unfiltered grey or RGB file
+// row whose samples equal the tRNS key at full precision.
+void MarkKey(const TChunkIHDR* H, const std::array<uint8_t, 6>& Key, const uint8_t* Src, uint32_t Cols,
+             uint32_t Start, uint32_t Step, uint8_t* Mask) {
+  const uint32_t bd = H->BitDepth;
+  const uint32_t channels = H->ColorType == 2 ? 3 : 1;
+  for (uint32_t k = 0; k < Cols; ++k) {
+    const uint32_t col = Start + k * Step;
+    if (col >= H->Width) break;
+    bool same = true;
+    for (uint32_t c = 0; c < channels && same; ++c) {
+      const uint32_t i = k * channels + c, want = (uint32_t{Key[2 * c]} << 8) | Key[2 * c + 1];
+      uint32_t v;
+      if (bd == 16) {
+        v = (uint32_t{Src[2 * i]} << 8) | Src[2 * i + 1];
+      } else if (bd == 8) {
+        v = Src[i];
+      } else {
+        const uint32_t bit = i * bd;
+        v = (Src[bit >> 3] >> (8 - bd - (bit & 7))) & ((1u << bd) - 1);
+      }
+      same = v == want;
+    }
+    Mask[col] = same ? 1 : 0;
+  }
+}
+
 void BuildGreyRamp(TChunkIHDR* H, const uint8_t* Gamma) {
   if (H->ColorType != 0 && H->ColorType != 4) return;
   int32_t n = 1 << H->BitsPerPixel;
@@ -444,6 +471,16 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
   const bool reference = ReferenceRows();
   bool identity = true;
   for (int i = 0; i < 256; ++i) identity = identity && gamma[i] == i;
+  // A colour key is matched on the file's samples where the 8-bit colours lose them.
+  auto* trns = Owner->FindChunk<TChunktRNS>();
+  const bool keyed = (h->ColorType == 0 && trns && trns->DataSize >= 2) || (h->ColorType == 2 && trns && trns->DataSize >= 6);
+  if (keyed && (h->BitDepth == 16 || !identity)) {
+    std::copy_n(trns->PaletteValues.begin(), h->KeyMaskOf.size(), h->KeyMaskOf.begin());
+    h->KeyMask.assign(static_cast<size_t>(h->Width) * h->Height, 0);
+  } else {
+    h->KeyMask.clear();
+  }
+  auto keyRow = [h](uint32_t r) { return h->KeyMask.data() + static_cast<size_t>(r) * h->Width; };
   if (h->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
       if (!reader.ReadRow(buf[cur].data(), rowSize + 1)) break;
@@ -457,6 +494,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
                              : ConvertRowFast<false>(h->ColorType, h->BitDepth, gamma, src, h->Width, dibRow(r), alphaRow(r));
         if (!done) ConvertRow(h, gamma, src, h->Width, 0, 1, dibRow(r), alphaRow(r), rowSize);
       }
+      if (!h->KeyMask.empty()) MarkKey(h, h->KeyMaskOf, src, h->Width, 0, 1, keyRow(r));
       cur = 1 - cur;
     }
   } else {
@@ -473,6 +511,7 @@ bool TChunkIDAT::LoadFromStream(TStream* Stream, const std::string&, uint32_t Si
         }
         (reference ? UnfilterRowReference : UnfilterRow)(buf[cur].data(), buf[1 - cur].data(), rs, d);
         ConvertRow(h, gamma, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], dibRow(r), alphaRow(r), rs);
+        if (!h->KeyMask.empty()) MarkKey(h, h->KeyMaskOf, buf[cur].data() + 1, cols, kStartCol[pass], kColStep[pass], keyRow(r));
         cur = 1 - cur;
       }
     }
@@ -809,10 +848,38 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   auto alphaRow = [h](uint32_t r) {
     return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
   };
+  // 16-bit samples are written from 8 bits: the pixels left out get the tRNS key's own samples
+  // and the others never do, so the file reads back with the same pixels left out.
+  auto* trns = Owner->FindChunk<TChunktRNS>();
+  const uint32_t channels = ct == 2 ? 3 : 1;
+  const bool key16 = bd == 16 && (ct == 0 || ct == 2) && trns && trns->DataSize >= 2 * channels;
+  uint32_t tc = 0;
+  if (key16) {
+    const platform::TColor t = platform::ColorToRGB(Owner->TransparentColor());
+    tc = ((t & 0xFF) << 16) | (t & 0xFF00) | ((t >> 16) & 0xFF);
+  }
+  auto keyRow = [&](uint32_t r, uint32_t start, uint32_t step, uint32_t cols) {
+    if (!key16) return;
+    const uint8_t* mask = Owner->KeyMaskRow(static_cast<int32_t>(r));
+    const uint8_t* dib = dibRow(r);
+    const auto& k = trns->PaletteValues;
+    for (uint32_t i = 0; i < cols; ++i) {
+      const uint32_t col = start + i * step;
+      const uint32_t rgb = ct == 2 ? (uint32_t{dib[3 * col + 2]} << 16) | (uint32_t{dib[3 * col + 1]} << 8) | dib[3 * col]
+                                   : h->Palette[dib[col]] & 0xFFFFFF;
+      uint8_t* o = cur.data() + static_cast<size_t>(i) * 2 * channels;
+      if (rgb == tc && (!mask || mask[col])) {
+        for (uint32_t c = 0; c < 2 * channels; ++c) o[c] = k[c];
+      } else if (std::equal(o, o + 2 * channels, k.begin())) {
+        o[1] ^= 1;
+      }
+    }
+  };
   if (Owner->InterlaceMethod == 0) {
     for (uint32_t r = 0; r < h->Height; ++r) {
       if (reference || !identity || !UnconvertRowFast(ct, bd, dibRow(r), alphaRow(r), h->Width, cur.data()))
         UnconvertRow(h, inv, dibRow(r), alphaRow(r), 0, 1, h->Width, cur.data(), rowSize);
+      keyRow(r, 0, 1, h->Width);
       writeRow(rowSize);
     }
   } else if (Owner->InterlaceMethod == 1) {
@@ -823,6 +890,7 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
       if (rs == 0) continue;
       for (uint32_t r = kStartRow[pass]; r < h->Height; r += kRowStep[pass]) {
         UnconvertRow(h, inv, dibRow(r), alphaRow(r), kStartCol[pass], kColStep[pass], cols, cur.data(), rs);
+        keyRow(r, kStartCol[pass], kColStep[pass], cols);
         writeRow(rs);
       }
     }

@@ -1188,6 +1188,10 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
       {0, 16, {0x12, 0x34}, {0, 0x12, 0x34, 0x34, 0x12}, {0, 0xFF343434u}},
       {2, 16, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
        {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0x34, 0x12, 0x78, 0x56, 0xBC, 0x9A}, {0, 0xFF3478BCu}},
+      // Samples that differ from the key in the low byte only stay.
+      {0, 16, {0x12, 0x34}, {0, 0x12, 0x35, 0x12, 0x34}, {0xFF121212u, 0}},
+      {2, 16, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+       {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBD, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0xFF12569Au, 0}},
   };
   for (const TCase& c : cases) {
     Bytes f = Signature();
@@ -1203,7 +1207,7 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
   AddChunk(g, "IHDR", Ihdr(2, 1, 16, 0));
   AddChunk(g, "gAMA", {0, 0, 0x5A, 0x00});
   AddChunk(g, "tRNS", {0x80, 0});
-  AddChunk(g, "IDAT", Deflate({0, 0x80, 0x11, 0x40, 0}));
+  AddChunk(g, "IDAT", Deflate({0, 0x80, 0x00, 0x40, 0}));
   AddChunk(g, "IEND", {});
   TPngGraphic png;
   LoadPng(png, g);
@@ -1213,6 +1217,42 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
   std::vector<uint32_t> px = ReadThroughFormat(g, w, h);
   EXPECT_EQ(px[0], 0u);
   EXPECT_EQ(px[1], 0xFF000000u | png.GammaTable[0x40] * 0x010101u);
+  // Drawn, the key holds at full precision too; so does a copy.
+  Bytes k16 = Signature();
+  AddChunk(k16, "IHDR", Ihdr(2, 1, 16, 2));
+  AddChunk(k16, "tRNS", {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
+  AddChunk(k16, "IDAT", Deflate({0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBD, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}));
+  AddChunk(k16, "IEND", {});
+  TPngGraphic loaded, drawn;
+  LoadPng(loaded, k16);
+  drawn.Assign(&loaded);
+  platform::TBitmap target;
+  target.SetPixelFormat(platform::pf24bit);
+  target.SetSize(2, 1);  // white
+  drawn.Draw(target.Canvas(), platform::Rect(0, 0, 2, 1));
+  const uint8_t* d = static_cast<const uint8_t*>(target.ScanLine(0));
+  EXPECT_EQ((Bytes{d, d + 6}), (Bytes{0x9A, 0x56, 0x12, 255, 255, 255}));
+  // Saved at 16 bits, the same pixels are left out, also when the key's low bytes are 0.
+  EXPECT_EQ(ReadThroughFormat(SavePng(drawn), w, h), (std::vector<uint32_t>{0xFF12569Au, 0}));
+  Bytes k0 = Signature();
+  AddChunk(k0, "IHDR", Ihdr(2, 1, 16, 2));
+  AddChunk(k0, "tRNS", {0x12, 0, 0x56, 0, 0x9A, 0});
+  AddChunk(k0, "IDAT", Deflate({0, 0x12, 0, 0x56, 0, 0x9A, 0, 0x12, 1, 0x56, 0, 0x9A, 0}));
+  AddChunk(k0, "IEND", {});
+  TPngGraphic low;
+  LoadPng(low, k0);
+  EXPECT_EQ(ReadThroughFormat(SavePng(low), w, h), (std::vector<uint32_t>{0, 0xFF12569Au}));
+  // Gamma that merges the levels 1 and 2 leaves out only the pixel holding the key's sample.
+  Bytes m = Signature();
+  AddChunk(m, "IHDR", Ihdr(2, 1, 8, 0));
+  AddChunk(m, "gAMA", {0, 0, 0x5A, 0x00});
+  AddChunk(m, "tRNS", {0, 1});
+  AddChunk(m, "IDAT", Deflate({0, 2, 1}));
+  AddChunk(m, "IEND", {});
+  TPngGraphic merged;
+  LoadPng(merged, m);
+  ASSERT_EQ(merged.GammaTable[1], merged.GammaTable[2]);
+  EXPECT_EQ(ReadThroughFormat(m, w, h), (std::vector<uint32_t>{0xFF000000u | merged.GammaTable[2] * 0x010101u, 0}));
   // Setting a level's colour reads back as that colour, at every depth.
   for (uint8_t bd : {1, 2, 4, 16}) {
     Bytes k = Signature();

@@ -109,6 +109,14 @@ TEST(HTMLPicture, OtherFormatsAndErrors) {
   EXPECT_EQ(pic.FrameCount(), -1);
   EXPECT_EQ(pic.Width(), 7);
   EXPECT_EQ(pic.Height(), 3);
+  // A 16-bit RGB image with a colour key leaves out only the pixel holding the key's samples.
+  const std::string key16 = Fixture("key16.png", "-size 1x1 xc:'#123456789ABC' xc:'#123456789ABD' +append "
+                                                 "-depth 16 -transparent '#123456789ABC'");
+  ASSERT_FALSE(key16.empty());
+  THTMLPicture keyed;
+  keyed.LoadFromFile(key16);
+  EXPECT_EQ(keyed.Decoded().PixelARGB(0, 0) >> 24, 0u);
+  EXPECT_EQ(keyed.Decoded().PixelARGB(1, 0), 0xFF9A5612u);
   try {
     pic.LoadFromBytes({1, 2, 3, 4});
     FAIL();
@@ -211,6 +219,17 @@ TEST(HTMLPicture, ScreenOutsideTheFrameIsTransparent) {
     for (int x = 5; x < 9; ++x) EXPECT_EQ(c.Decoded().PixelARGB(x, 4), 0xFFFF0000u) << x;
     EXPECT_EQ(c.Decoded().PixelARGB(8, 3), 0xFFFF0000u);
     EXPECT_EQ(c.Decoded().PixelARGB(4, 4), 0u);
+  }
+  // Interlaced frames of three and four rows keep their rows in place (the file holds rows 0,
+  // 2, 1, 3).
+  for (int rows : {3, 4}) {
+    std::vector<uint8_t> il = GifOfFrames({{2, 2, 1, rows, rows == 3 ? std::vector<int>{0, 0, 1} : std::vector<int>{0, 0, 1, 1}}});
+    ASSERT_EQ(il[27], 0x2C);
+    il[27 + 9] |= 0x40;
+    THTMLPicture p;
+    p.LoadFromBytes(il);
+    for (int y = 0; y < rows; ++y)
+      EXPECT_EQ(p.Decoded().PixelARGB(2, 2 + y), y % 2 ? 0xFF000000u : 0xFFFF0000u) << rows << "/" << y;
   }
 }
 
