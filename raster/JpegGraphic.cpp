@@ -293,18 +293,20 @@ int EncodeJpeg(const uint8_t* Rgb, int32_t W, int32_t H, int Quality, bool Gray,
 void ConvertCMYKRows(uint8_t* P, int64_t Count, bool Inverted) {
   for (int64_t i = 0; i < Count; ++i, P += 4) {
     int c = P[0], m = P[1], y = P[2], k = P[3];
-    // Ink and black multiply, as every other reader takes them; the sum of the two would darken
-    // every mixed colour.
-    if (!Inverted) {
-      c = 255 - c;
-      m = 255 - m;
-      y = 255 - y;
-      k = 255 - k;
+    int r, g, b;
+    if (Inverted) {
+      r = k + c - 255;
+      g = k + m - 255;
+      b = k + y - 255;
+    } else {
+      r = 255 - (k + c);
+      g = 255 - (k + m);
+      b = 255 - (k + y);
     }
     // Bitmap rows are blue, green, red.
-    P[0] = static_cast<uint8_t>((y * k + 127) / 255);
-    P[1] = static_cast<uint8_t>((m * k + 127) / 255);
-    P[2] = static_cast<uint8_t>((c * k + 127) / 255);
+    P[0] = static_cast<uint8_t>(b < 0 ? 0 : b);
+    P[1] = static_cast<uint8_t>(g < 0 ? 0 : g);
+    P[2] = static_cast<uint8_t>(r < 0 ? 0 : r);
   }
 }
 
