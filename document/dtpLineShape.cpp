@@ -494,6 +494,7 @@ void TdtpLineShape::LoadFromXml(TXmlNode* Node) {
         FLinePoints[i] = {FDocWidth > 0 ? float(((double)abs[i].X - FDocLeft) / FDocWidth) : 0.0f,
                           FDocHeight > 0 ? float(((double)abs[i].Y - FDocTop) / FDocHeight) : 0.0f};
       FRebuild = true;
+      RefreshAll();
     }
   } catch (...) {
     --FLoading;
