@@ -399,6 +399,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void ToggleRubberBand();
   void FinishRubberBand();
   void ToggleInsertOutline();
+  // A move, rubber band or drawn insertion whose left button is no longer down (another button
+  // came first, or the release went to a popup) ends as Escape would end it.
+  void CancelButtonDrag();
 
   std::vector<std::unique_ptr<TdtpPage>> FPages;
   std::unique_ptr<TSingleStorage> FArchive;

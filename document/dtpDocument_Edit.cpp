@@ -304,7 +304,15 @@ void TdtpDocument::FinishRubberBand() {
 
 // --- mouse -------------------------------------------------------------------------------
 
+void TdtpDocument::CancelButtonDrag() {
+  if (FDragState == 4) SetDragState(3);  // the insertion stays armed
+  else if (FDragState == 1 || FDragState == 2) SetDragState(0);
+  FHotCode = 0;
+  FHotShape = nullptr;
+}
+
 void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (Button != mbLeft && (FDragState == 1 || FDragState == 2 || FDragState == 4)) CancelButtonDrag();
   TVirtScrollBox::MouseDown(Button, Shift, X, Y);
   if (FDragState == 5) {
     if (FEditedShape) {
@@ -399,6 +407,7 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     if (FEditedShape) FEditedShape->MouseMoveHook(Shift, X, Y);
     return;
   }
+  if (!(Shift & ssLeft) && (FDragState == 1 || FDragState == 2 || FDragState == 4)) CancelButtonDrag();
   if (FDragState == 3 && !(Shift & ssLeft)) {
     if (FInsertShape) SetViewCursor(FInsertShape->Cursor());
     return;

@@ -149,6 +149,20 @@ TEST_F(EditTest, EscapeCancelsAMoveAndCtrlStartsABand) {
   EXPECT_EQ(doc->XorOverlay().Count(), 0);
   doc->MouseUp(platform::mbLeft, 0, 160, 100);
   EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  // A move or band whose left button another button interrupts, or whose release went
+  // elsewhere (to a popup menu), ends like Escape: nothing moves, no outline stays.
+  for (int how = 0; how < 4; ++how) {
+    const int x = how < 2 ? 100 : 700;
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, x, 100);
+    doc->MouseMove(platform::ssLeft, x + 60, 130);
+    ASSERT_EQ(doc->DragState(), how < 2 ? 1 : 2);
+    if (how % 2 == 0) doc->MouseDown(platform::mbRight, platform::ssLeft | platform::ssRight, x + 60, 130);
+    else doc->MouseMove(0, x + 70, 130);
+    EXPECT_EQ(doc->DragState(), 0) << how;
+    EXPECT_EQ(doc->XorOverlay().Count(), 0) << how;
+    doc->MouseUp(platform::mbLeft, 0, x + 70, 130);
+    EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  }
   // Leaving the view ends the move unapplied and starts drag and drop.
   doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
   doc->MouseMove(platform::ssLeft, 160, 100);
