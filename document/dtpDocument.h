@@ -480,7 +480,12 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   // edited shape, so putting the shape back is a change to save.
   bool FSavedDuringEdit = false;
   TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
-  void TrimUndo(const TUndoMark& Mark);
+  // The list position a mark stands for now that commands may have been dropped from its front.
+  size_t UndoPosition(const TUndoMark& Mark) const;
+  // Takes back the commands from mark From up to mark To (the end when null) that Take picks;
+  // the others stay, grouped as they were.
+  void TrimUndo(const TUndoMark& From, const TUndoMark* To = nullptr,
+                const std::function<bool(const TdtpCommand&)>& Take = nullptr);
   // EndShapeEdit; true when the edit's end took the edited shape out of the document.
   bool FinishShapeEdit(bool Accept);
   // Set while a shape ends its edit (which may remove the shape).

@@ -841,7 +841,8 @@ TEST_F(EditTest, FreehandEscapeClosesTheDocumentBrackets) {
 }  // namespace
 
 // Records that the size limit pushed out while an edit ran are gone for good: rejecting the
-// edit takes back only what it recorded, and keeps what is left from before it.
+// edit takes back only what it recorded (the edited shape's records), and keeps what is left
+// from before it.
 TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   auto e = NewShape<TEditableRect>();
   TEditableRect* ed = e.get();
@@ -854,8 +855,8 @@ TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   TdtpCommand* kept = doc->UndoItem(2);
   doc->EditShape(ed);
   ASSERT_EQ(doc->EditedShape(), ed);
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 4, "", big));
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 5, "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", big));
   ASSERT_EQ(doc->UndoCount(), 3);  // the first two went to stay under the limit
   doc->EndShapeEdit(false);
   ASSERT_EQ(doc->UndoCount(), 1);
@@ -863,9 +864,9 @@ TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   EXPECT_EQ(doc->UndoBytes(), kept->GetSize());
   // An edit during which the list was cleared takes back only what came after.
   doc->EditShape(ed);
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 6, "", "6"));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", "6"));
   doc->ClearUndo();
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 7, "", "7"));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", "7"));
   doc->EndShapeEdit(false);
   EXPECT_EQ(doc->UndoCount(), 0);
   EXPECT_EQ(doc->UndoBytes(), 0);

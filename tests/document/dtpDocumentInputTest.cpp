@@ -622,6 +622,22 @@ TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   ASSERT_GT(doc->UndoCount(), 0);
   for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) doc->Undo(doc->UndoItem(i));
   EXPECT_EQ(memo->Text(), "abc");
+  // What the host changes on other shapes while the typing runs stays undoable after Escape.
+  TdtpShape* other = AddRect(100, 100, 20, 20);
+  doc->ClearUndo();
+  guitest::Key(doc.get(), Qt::Key_F2);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  doc->CurrentPage()->MoveShapeIndex(1, 0);
+  other->SetDocPosition(50, 50);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  EXPECT_EQ(memo->Text(), "abc");
+  ASSERT_EQ(doc->UndoCount(), 3);  // the exchange, the left and the top
+  EXPECT_FALSE(doc->UndoItem(0)->Grouped);
+  for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+  EXPECT_EQ(doc->CurrentPage()->GetShape(0), memo);
+  EXPECT_EQ(other->DocLeft(), 100);
+  EXPECT_EQ(memo->Text(), "abc");
 }
 
 // Escape after typing in a memo of an opened document puts the text back and leaves the
