@@ -502,6 +502,10 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint8_t FDragState = 0;
   uint8_t FHotCode = 0;
   bool FOutlineShown = false;
+  // The drag outline's segments as drawn: they are taken off as they were drawn, even when the
+  // zoom, the scroll position or the selection changed meanwhile.
+  std::vector<platform::TRect> FDragLines;
+  bool FDragLinesShown = false;
   bool FBandShown = false;
   bool FAltLatch = false;
   platform::TPoint FMouseDownPt{0, 0};

@@ -151,18 +151,31 @@ TEST_F(EditTest, EscapeCancelsAMoveAndCtrlStartsABand) {
   EXPECT_FLOAT_EQ(a->DocLeft(), 20);
   // A move or band whose left button another button interrupts, or whose release went
   // elsewhere (to a popup menu), ends like Escape: nothing moves, no outline stays.
-  for (int how = 0; how < 4; ++how) {
-    const int x = how < 2 ? 100 : 700;
+  for (int how = 0; how < 6; ++how) {
+    const int x = how < 3 ? 100 : 700;
     doc->MouseDown(platform::mbLeft, platform::ssLeft, x, 100);
     doc->MouseMove(platform::ssLeft, x + 60, 130);
-    ASSERT_EQ(doc->DragState(), how < 2 ? 1 : 2);
-    if (how % 2 == 0) doc->MouseDown(platform::mbRight, platform::ssLeft | platform::ssRight, x + 60, 130);
-    else doc->MouseMove(0, x + 70, 130);
-    EXPECT_EQ(doc->DragState(), 0) << how;
-    EXPECT_EQ(doc->XorOverlay().Count(), 0) << how;
+    ASSERT_EQ(doc->DragState(), how < 3 ? 1 : 2);
+    if (how % 3 == 0) doc->MouseDown(platform::mbRight, platform::ssLeft | platform::ssRight, x + 60, 130);
+    else if (how % 3 == 1) doc->MouseMove(0, x + 70, 130);
+    else doc->MouseDown(platform::mbLeft, platform::ssLeft, 700, 500);  // the next press, on nothing
+    EXPECT_NE(doc->DragState(), 1) << how;
+    EXPECT_EQ(doc->XorOverlay().Count(), how % 3 == 2 ? 1 : 0) << how;  // only the new band
     doc->MouseUp(platform::mbLeft, 0, x + 70, 130);
     EXPECT_FLOAT_EQ(a->DocLeft(), 20);
   }
+  // The zoom changing during a move takes the outline off as it was drawn.
+  for (bool cancel : {true, false}) {
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+    doc->MouseMove(platform::ssLeft, 160, 100);
+    doc->SetScreenDpm(cancel ? 8 : 2);
+    doc->MouseMove(platform::ssLeft, 170, 110);
+    if (cancel) doc->KeyDown(esc, 0);
+    doc->MouseUp(platform::mbLeft, 0, 170, 110);
+    EXPECT_EQ(doc->XorOverlay().Count(), 0) << cancel;
+    doc->SetScreenDpm(4);
+  }
+  a->SetDocPosition(20, 20);
   // Leaving the view ends the move unapplied and starts drag and drop.
   doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
   doc->MouseMove(platform::ssLeft, 160, 100);
