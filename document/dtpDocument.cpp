@@ -457,11 +457,16 @@ bool TdtpDocument::FinishShapeEdit(bool Accept) {
     TrimUndo(FEditUndoMark, &endMark, own);
     RestoreEditModified(s);
   } else if (removed && inserted) {
-    TrimUndo(endMark);
-    TrimUndo(FEditUndoMark, &endMark, own);
-    TrimUndo(FInsertUndoMark, &FEditUndoMark);
-    // Nothing else changed while the shape was in the document.
-    if (!FInsertDocModified) SetModified(false);
+    // The placing and the removal go together, unless other shapes changed meanwhile: their
+    // records may address children by an index that counted the new shape, so then the
+    // placing, those records and the removal all stay and undo in order.
+    bool others = false;
+    for (size_t i = UndoPosition(FEditUndoMark); i < UndoPosition(endMark) && !others; ++i) others = !own(*FUndoList[i]);
+    if (!others) {
+      TrimUndo(FInsertUndoMark);
+      // Nothing else changed while the shape was in the document.
+      if (!FInsertDocModified) SetModified(false);
+    }
   }
   if (savedDuringEdit && (!Accept || removed)) {
     // The file holds what is now taken back: the next save must write it.

@@ -591,6 +591,24 @@ TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
   ASSERT_GT(doc->UndoCount(), int32_t(before.size()));
   for (int32_t i = doc->UndoCount() - 1; i >= int32_t(before.size()); --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
   EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  // The host reorders the page and moves the other shape while a new stroke is drawn, then
+  // Escape takes the stroke away: both changes stay, and undoing everything gives the page back.
+  TdtpShape* rect = doc->CurrentPage()->GetShape(0);
+  AddRect(20, 20, 10, 10);
+  doc->ClearUndo();
+  doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+  Press(doc.get(), {100, 200});
+  MoveHeld(doc.get(), {150, 230});
+  doc->CurrentPage()->MoveShapeIndex(2, 0);
+  rect->SetDocPosition(60, 60);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  Release(doc.get(), {150, 230});
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(rect->DocLeft(), 60);
+  for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i))) << i;
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(doc->CurrentPage()->GetShape(0), rect);
+  EXPECT_EQ(rect->DocLeft(), 150);
 }
 
 // Typed text that Escape takes back leaves no undo record either.
