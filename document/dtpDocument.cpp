@@ -3,6 +3,7 @@
 #include "platform/Menus.h"
 
 #include <algorithm>
+#include <set>
 #include <cstdio>
 
 #include "document/SingleFileStorage.h"
@@ -313,14 +314,34 @@ void TdtpDocument::RestoreEditModified(TdtpShape* Shape) {
     }
 }
 
-void TdtpDocument::TrimUndo(const TUndoMark& Mark) {
+size_t TdtpDocument::UndoPosition(const TUndoMark& Mark) const {
   const uint64_t dropped = FUndoDropped - Mark.Dropped;
-  const size_t keep = dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped);
-  while (FUndoList.size() > keep) {
-    FUndoBytes -= FUndoList.back()->GetSize();
-    if (FReplaying > 0) FTrimmedWhileReplaying.push_back(std::move(FUndoList.back()));
-    FUndoList.pop_back();
+  return std::min(dropped >= Mark.Count ? 0 : size_t(Mark.Count - dropped), FUndoList.size());
+}
+
+void TdtpDocument::TrimUndo(const TUndoMark& From, const TUndoMark* To,
+                            const std::function<bool(const TdtpCommand&)>& Take) {
+  const size_t first = UndoPosition(From), last = To ? std::max(first, UndoPosition(*To)) : FUndoList.size();
+  std::vector<std::unique_ptr<TdtpCommand>> kept;
+  // A kept command stays grouped with the one before the commands taken in front of it only
+  // when all of them were grouped: otherwise its group began among them and now begins with it.
+  bool takenBefore = false, takenAllGrouped = true;
+  for (size_t i = first; i < last; ++i) {
+    std::unique_ptr<TdtpCommand>& c = FUndoList[i];
+    if (!Take || Take(*c)) {
+      takenAllGrouped = (takenBefore ? takenAllGrouped : true) && c->Grouped;
+      takenBefore = true;
+      FUndoBytes -= c->GetSize();
+      if (FReplaying > 0) FTrimmedWhileReplaying.push_back(std::move(c));
+      continue;
+    }
+    if (takenBefore) c->Grouped = c->Grouped && takenAllGrouped;
+    takenBefore = false;
+    kept.push_back(std::move(c));
   }
+  FUndoList.erase(FUndoList.begin() + std::ptrdiff_t(first), FUndoList.begin() + std::ptrdiff_t(last));
+  FUndoList.insert(FUndoList.begin() + std::ptrdiff_t(first), std::make_move_iterator(kept.begin()),
+                   std::make_move_iterator(kept.end()));
 }
 
 void TdtpDocument::AddSecondCommand(std::unique_ptr<TdtpCommand> Command) {
@@ -405,6 +426,16 @@ bool TdtpDocument::FinishShapeEdit(bool Accept) {
   const bool savedDuringEdit = FSavedDuringEdit;
   FSavedDuringEdit = false;
   ShapeEditClosed(s);
+  // The edit's own records: those of the shape and what it holds, and whatever ending it records.
+  std::set<int32_t> ids;
+  std::vector<TdtpShape*> todo{s};
+  while (!todo.empty()) {
+    TdtpShape* t = todo.back();
+    todo.pop_back();
+    ids.insert(t->ShapeId());
+    for (int32_t i = 0; i < t->GetShapeCount(); ++i) todo.push_back(t->GetShape(i));
+  }
+  const TUndoMark endMark = UndoMark();
   {
     struct TEnding {
       bool& Flag;
@@ -418,14 +449,24 @@ bool TdtpDocument::FinishShapeEdit(bool Accept) {
   // undoable. A new shape that its first edit removed (rejected, or left empty) takes its
   // placing and the modified state it caused along; any other shape removed keeps its
   // records, the removal included.
+  // Commands other shapes recorded while the edit ran (a host changing them meanwhile) stay.
   const bool removed = FEditedShape != s;
+  auto own = [&ids](const TdtpCommand& C) { return ids.count(C.Target) > 0; };
   if (!Accept && !removed) {
-    TrimUndo(FEditUndoMark);
+    TrimUndo(endMark);
+    TrimUndo(FEditUndoMark, &endMark, own);
     RestoreEditModified(s);
   } else if (removed && inserted) {
-    TrimUndo(FInsertUndoMark);
-    // Nothing else changed while the shape was in the document.
-    if (!FInsertDocModified) SetModified(false);
+    // The placing and the removal go together, unless other shapes changed meanwhile: their
+    // records may address children by an index that counted the new shape, so then the
+    // placing, those records and the removal all stay and undo in order.
+    bool others = false;
+    for (size_t i = UndoPosition(FEditUndoMark); i < UndoPosition(endMark) && !others; ++i) others = !own(*FUndoList[i]);
+    if (!others) {
+      TrimUndo(FInsertUndoMark);
+      // Nothing else changed while the shape was in the document.
+      if (!FInsertDocModified) SetModified(false);
+    }
   }
   if (savedDuringEdit && (!Accept || removed)) {
     // The file holds what is now taken back: the next save must write it.

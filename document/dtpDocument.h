@@ -399,6 +399,9 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void ToggleRubberBand();
   void FinishRubberBand();
   void ToggleInsertOutline();
+  // A move, rubber band or drawn insertion whose left button is no longer down (another button
+  // came first, or the release went to a popup) ends as Escape would end it.
+  void CancelButtonDrag();
 
   std::vector<std::unique_ptr<TdtpPage>> FPages;
   std::unique_ptr<TSingleStorage> FArchive;
@@ -477,7 +480,12 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   // edited shape, so putting the shape back is a change to save.
   bool FSavedDuringEdit = false;
   TUndoMark UndoMark() const { return {FUndoList.size(), FUndoDropped}; }
-  void TrimUndo(const TUndoMark& Mark);
+  // The list position a mark stands for now that commands may have been dropped from its front.
+  size_t UndoPosition(const TUndoMark& Mark) const;
+  // Takes back the commands from mark From up to mark To (the end when null) that Take picks;
+  // the others stay, grouped as they were.
+  void TrimUndo(const TUndoMark& From, const TUndoMark* To = nullptr,
+                const std::function<bool(const TdtpCommand&)>& Take = nullptr);
   // EndShapeEdit; true when the edit's end took the edited shape out of the document.
   bool FinishShapeEdit(bool Accept);
   // Set while a shape ends its edit (which may remove the shape).
@@ -494,6 +502,10 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   uint8_t FDragState = 0;
   uint8_t FHotCode = 0;
   bool FOutlineShown = false;
+  // The drag outline's segments as drawn: they are taken off as they were drawn, even when the
+  // zoom, the scroll position or the selection changed meanwhile.
+  std::vector<platform::TRect> FDragLines;
+  bool FDragLinesShown = false;
   bool FBandShown = false;
   bool FAltLatch = false;
   platform::TPoint FMouseDownPt{0, 0};

@@ -205,8 +205,15 @@ raster::TdtpFloatPoint TdtpDocument::DragPoint(const TPoint& P, bool Alt) const 
 // --- drag outlines and rubber band -------------------------------------------------------
 
 void TdtpDocument::ToggleDragOutlines() {
+  if (FDragLinesShown) {
+    for (const TRect& r : FDragLines) XorOverlay().ToggleLine(r.Left, r.Top, r.Right, r.Bottom, FHandleColor, true);
+    FDragLines.clear();
+    FDragLinesShown = false;
+    return;
+  }
   TdtpPage* page = CurrentPage();
   if (!page) return;
+  FDragLinesShown = true;
   const bool free = IsKeyDown(VK_SHIFT);
   for (int32_t i = 0; i < page->GetShapeCount(); ++i) {
     TdtpShape* s = page->GetShape(i);
@@ -222,6 +229,7 @@ void TdtpDocument::ToggleDragOutlines() {
       s->LocalToScreen({s->Handles[size_t(e.A)].DragX, s->Handles[size_t(e.A)].DragY}, a);
       s->LocalToScreen({s->Handles[size_t(e.B)].DragX, s->Handles[size_t(e.B)].DragY}, b);
       // Drawn in the handle colour: the edge colour (black by default) would change no pixel.
+      FDragLines.push_back({RoundI(a.X), RoundI(a.Y), RoundI(b.X), RoundI(b.Y)});
       XorOverlay().ToggleLine(RoundI(a.X), RoundI(a.Y), RoundI(b.X), RoundI(b.Y), FHandleColor, true);
     }
   }
@@ -304,7 +312,16 @@ void TdtpDocument::FinishRubberBand() {
 
 // --- mouse -------------------------------------------------------------------------------
 
+void TdtpDocument::CancelButtonDrag() {
+  if (FDragState == 4) SetDragState(3);  // the insertion stays armed
+  else if (FDragState == 1 || FDragState == 2) SetDragState(0);
+  FHotCode = 0;
+  FHotShape = nullptr;
+}
+
 void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  // A left press during a move or band means its release was lost as well.
+  if (FDragState == 1 || FDragState == 2 || (Button != mbLeft && FDragState == 4)) CancelButtonDrag();
   TVirtScrollBox::MouseDown(Button, Shift, X, Y);
   if (FDragState == 5) {
     if (FEditedShape) {
@@ -399,6 +416,7 @@ void TdtpDocument::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
     if (FEditedShape) FEditedShape->MouseMoveHook(Shift, X, Y);
     return;
   }
+  if (!(Shift & ssLeft) && (FDragState == 1 || FDragState == 2 || FDragState == 4)) CancelButtonDrag();
   if (FDragState == 3 && !(Shift & ssLeft)) {
     if (FInsertShape) SetViewCursor(FInsertShape->Cursor());
     return;

@@ -476,15 +476,26 @@ void TdtpLineShape::LoadFromXml(TXmlNode* Node) {
   try {
     if (TXmlNode* a = Node->NodeByName("Arrow0")) FArrow0->LoadFromXml(a);
     if (TXmlNode* a = Node->NodeByName("Arrow1")) FArrow1->LoadFromXml(a);
-    if (TXmlNode* pts = Node->NodeByName("Points")) {
-      FLinePoints.clear();
-      for (const auto& pt : pts->Nodes()) {
-        if (!platform::SameText(pt->Name(), "Point")) continue;
-        AddLinePoint({Finite(pt->ReadFloat("X", 0)), Finite(pt->ReadFloat("Y", 0))});
-      }
-    }
+    std::vector<TdtpFloatPoint> abs;
+    TXmlNode* pts = Node->NodeByName("Points");
+    if (pts)
+      for (const auto& pt : pts->Nodes())
+        if (platform::SameText(pt->Name(), "Point")) abs.push_back({Finite(pt->ReadFloat("X", 0)), Finite(pt->ReadFloat("Y", 0))});
     FLineWidth = SaneWidth(Node->ReadFloat("LineWidth", 0));
     TdtpPolygonShape::LoadFromXml(Node);
+    if (pts) {
+      // The points become fractions of the stored bounds in one step: fitting them one by one
+      // to bounds that are then replaced would move an end of a straight or vertical line.
+      // Only the two ends are placed; further points stay at the corner.
+      FLinePoints.assign(abs.size(), {0, 0});
+      abs.resize(std::min<size_t>(abs.size(), 2));
+      // A side stored without extent keeps it: the ends then lie on that side.
+      for (size_t i = 0; i < abs.size(); ++i)
+        FLinePoints[i] = {FDocWidth > 0 ? float(((double)abs[i].X - FDocLeft) / FDocWidth) : 0.0f,
+                          FDocHeight > 0 ? float(((double)abs[i].Y - FDocTop) / FDocHeight) : 0.0f};
+      FRebuild = true;
+      RefreshAll();
+    }
   } catch (...) {
     --FLoading;
     throw;

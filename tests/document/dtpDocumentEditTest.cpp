@@ -149,6 +149,33 @@ TEST_F(EditTest, EscapeCancelsAMoveAndCtrlStartsABand) {
   EXPECT_EQ(doc->XorOverlay().Count(), 0);
   doc->MouseUp(platform::mbLeft, 0, 160, 100);
   EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  // A move or band whose left button another button interrupts, or whose release went
+  // elsewhere (to a popup menu), ends like Escape: nothing moves, no outline stays.
+  for (int how = 0; how < 6; ++how) {
+    const int x = how < 3 ? 100 : 700;
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, x, 100);
+    doc->MouseMove(platform::ssLeft, x + 60, 130);
+    ASSERT_EQ(doc->DragState(), how < 3 ? 1 : 2);
+    if (how % 3 == 0) doc->MouseDown(platform::mbRight, platform::ssLeft | platform::ssRight, x + 60, 130);
+    else if (how % 3 == 1) doc->MouseMove(0, x + 70, 130);
+    else doc->MouseDown(platform::mbLeft, platform::ssLeft, 700, 500);  // the next press, on nothing
+    EXPECT_NE(doc->DragState(), 1) << how;
+    EXPECT_EQ(doc->XorOverlay().Count(), how % 3 == 2 ? 1 : 0) << how;  // only the new band
+    doc->MouseUp(platform::mbLeft, 0, x + 70, 130);
+    EXPECT_FLOAT_EQ(a->DocLeft(), 20);
+  }
+  // The zoom changing during a move takes the outline off as it was drawn.
+  for (bool cancel : {true, false}) {
+    doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
+    doc->MouseMove(platform::ssLeft, 160, 100);
+    doc->SetScreenDpm(cancel ? 8 : 2);
+    doc->MouseMove(platform::ssLeft, 170, 110);
+    if (cancel) doc->KeyDown(esc, 0);
+    doc->MouseUp(platform::mbLeft, 0, 170, 110);
+    EXPECT_EQ(doc->XorOverlay().Count(), 0) << cancel;
+    doc->SetScreenDpm(4);
+  }
+  a->SetDocPosition(20, 20);
   // Leaving the view ends the move unapplied and starts drag and drop.
   doc->MouseDown(platform::mbLeft, platform::ssLeft, 100, 100);
   doc->MouseMove(platform::ssLeft, 160, 100);
@@ -827,7 +854,8 @@ TEST_F(EditTest, FreehandEscapeClosesTheDocumentBrackets) {
 }  // namespace
 
 // Records that the size limit pushed out while an edit ran are gone for good: rejecting the
-// edit takes back only what it recorded, and keeps what is left from before it.
+// edit takes back only what it recorded (the edited shape's records), and keeps what is left
+// from before it.
 TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   auto e = NewShape<TEditableRect>();
   TEditableRect* ed = e.get();
@@ -840,8 +868,8 @@ TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   TdtpCommand* kept = doc->UndoItem(2);
   doc->EditShape(ed);
   ASSERT_EQ(doc->EditedShape(), ed);
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 4, "", big));
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 5, "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", big));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", big));
   ASSERT_EQ(doc->UndoCount(), 3);  // the first two went to stay under the limit
   doc->EndShapeEdit(false);
   ASSERT_EQ(doc->UndoCount(), 1);
@@ -849,9 +877,9 @@ TEST_F(EditTest, RejectedEditTakesBackOnlyItsOwnRecordsPastTheSizeLimit) {
   EXPECT_EQ(doc->UndoBytes(), kept->GetSize());
   // An edit during which the list was cleared takes back only what came after.
   doc->EditShape(ed);
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 6, "", "6"));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", "6"));
   doc->ClearUndo();
-  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, 7, "", "7"));
+  doc->AddUndo(std::make_unique<TdtpCommand>(ckShapeAdded, ed->ShapeId(), "", "7"));
   doc->EndShapeEdit(false);
   EXPECT_EQ(doc->UndoCount(), 0);
   EXPECT_EQ(doc->UndoBytes(), 0);

@@ -591,6 +591,24 @@ TEST_F(InputTest, EscapeWhileDrawingANewStrokeLeavesTheUndoListAsItWas) {
   ASSERT_GT(doc->UndoCount(), int32_t(before.size()));
   for (int32_t i = doc->UndoCount() - 1; i >= int32_t(before.size()); --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
   EXPECT_EQ(doc->CurrentPage()->GetShapeCount(), 1);
+  // The host reorders the page and moves the other shape while a new stroke is drawn, then
+  // Escape takes the stroke away: both changes stay, and undoing everything gives the page back.
+  TdtpShape* rect = doc->CurrentPage()->GetShape(0);
+  AddRect(20, 20, 10, 10);
+  doc->ClearUndo();
+  doc->BeginInsert(NewShape<TdtpFreehandShape>(), 0);
+  Press(doc.get(), {100, 200});
+  MoveHeld(doc.get(), {150, 230});
+  doc->CurrentPage()->MoveShapeIndex(2, 0);
+  rect->SetDocPosition(60, 60);
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  Release(doc.get(), {150, 230});
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(rect->DocLeft(), 60);
+  for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i))) << i;
+  ASSERT_EQ(doc->CurrentPage()->GetShapeCount(), 2);
+  EXPECT_EQ(doc->CurrentPage()->GetShape(0), rect);
+  EXPECT_EQ(rect->DocLeft(), 150);
 }
 
 // Typed text that Escape takes back leaves no undo record either.
@@ -621,6 +639,22 @@ TEST_F(InputTest, EscapeAfterTypingInAMemoLeavesTheUndoListAsItWas) {
   EXPECT_EQ(memo->Text(), "abcx");
   ASSERT_GT(doc->UndoCount(), 0);
   for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) doc->Undo(doc->UndoItem(i));
+  EXPECT_EQ(memo->Text(), "abc");
+  // What the host changes on other shapes while the typing runs stays undoable after Escape.
+  TdtpShape* other = AddRect(100, 100, 20, 20);
+  doc->ClearUndo();
+  guitest::Key(doc.get(), Qt::Key_F2);
+  guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+  doc->CurrentPage()->MoveShapeIndex(1, 0);
+  other->SetDocPosition(50, 50);
+  guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+  guitest::Key(doc.get(), Qt::Key_Escape);
+  EXPECT_EQ(memo->Text(), "abc");
+  ASSERT_EQ(doc->UndoCount(), 3);  // the exchange, the left and the top
+  EXPECT_FALSE(doc->UndoItem(0)->Grouped);
+  for (int32_t i = doc->UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+  EXPECT_EQ(doc->CurrentPage()->GetShape(0), memo);
+  EXPECT_EQ(other->DocLeft(), 100);
   EXPECT_EQ(memo->Text(), "abc");
 }
 

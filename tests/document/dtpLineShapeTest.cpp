@@ -320,6 +320,22 @@ TEST_F(LineShapeTest, XmlRoundTripWithAbsolutePoints) {
   l->BuildOutline();
   t->BuildOutline();
   EXPECT_EQ(t->Points(), l->Points());
+  // Straight up, across, and with ends off the float grid: reloading twice keeps both ends.
+  for (auto [a, b] : {std::pair<TdtpFloatPoint, TdtpFloatPoint>{{21.19f, 47.07f}, {21.19f, 42.73f}},
+                      {{30, 20.3f}, {10, 20.3f}}, {{86, 31}, {98.6159515f, 40.3f}}}) {
+    auto u = NewShape<TdtpLineShape>();
+    u->SetBoundsFromRect({a.X, a.Y, b.X, b.Y});  // as drawn
+    a = P(*u, 0);
+    b = P(*u, 1);
+    for (int round = 0; round < 2; ++round) {
+      TXmlDocument x;
+      u->SaveToXml(x.Root());
+      u = NewShape<TdtpLineShape>();
+      u->LoadFromXml(x.Root());
+      EXPECT_EQ(P(*u, 0), a) << round;
+      EXPECT_EQ(P(*u, 1), b) << round;
+    }
+  }
 }
 
 TEST_F(LineShapeTest, HostileXmlIsSanitised) {
