@@ -245,19 +245,22 @@ int32_t TCustomMemoryStream64::Read(void* Buffer, int32_t Count) {
   return static_cast<int32_t>(n);
 }
 
-int64_t TCustomMemoryStream64::Seek(int64_t Offset, uint16_t Origin) {
-  // A relative seek past either end of the 64-bit range stops there instead of wrapping round.
+int64_t SeekedPosition(int64_t Position, int64_t Size, int64_t Offset, uint16_t Origin) {
   auto add = [](int64_t Base, int64_t Delta) {
     int64_t r;
     if (!__builtin_add_overflow(Base, Delta, &r)) return r;
     return Delta > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
   };
   switch (Origin) {
-    case platform::soFromBeginning: FPosition = Offset; break;
-    case platform::soFromCurrent: FPosition = add(FPosition, Offset); break;
-    case platform::soFromEnd: FPosition = add(FSize, Offset); break;
-    default: break;
+    case platform::soFromBeginning: return Offset;
+    case platform::soFromCurrent: return add(Position, Offset);
+    case platform::soFromEnd: return add(Size, Offset);
+    default: return Position;
   }
+}
+
+int64_t TCustomMemoryStream64::Seek(int64_t Offset, uint16_t Origin) {
+  FPosition = SeekedPosition(FPosition, FSize, Offset, Origin);
   return FPosition;
 }
 

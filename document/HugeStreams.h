@@ -72,6 +72,10 @@ class TFileStream64 : public THandleStream64 {
   std::string FFileName;
 };
 
+// The position a seek gives from Position in a stream of Size bytes; a relative seek past either
+// end of the 64-bit range stops there instead of wrapping round.
+int64_t SeekedPosition(int64_t Position, int64_t Size, int64_t Offset, uint16_t Origin);
+
 // A stream over a memory block it does not own; memory streams hold at most 2^31 - 1 bytes.
 class TCustomMemoryStream64 : public TStream64 {
  public:

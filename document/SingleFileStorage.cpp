@@ -170,18 +170,8 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
 
 int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
   if (FCache) return FCache->Seek(Offset, Origin);
-  // The same arithmetic as the cache's, on the kept position and the stored size.
-  auto add = [](int64_t Base, int64_t Delta) {
-    int64_t r;
-    if (!__builtin_add_overflow(Base, Delta, &r)) return r;
-    return Delta > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-  };
-  switch (Origin) {
-    case platform::soFromBeginning: FPosition = Offset; break;
-    case platform::soFromCurrent: FPosition = add(FPosition, Offset); break;
-    case platform::soFromEnd: FPosition = add(FSize, Offset); break;
-    default: break;
-  }
+  // Without a cache the position is kept here, by the cache's own rule.
+  FPosition = SeekedPosition(FPosition, FSize, Offset, Origin);
   return FPosition;
 }
 
