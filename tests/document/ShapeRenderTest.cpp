@@ -305,6 +305,31 @@ TEST_F(RenderTest, AShapeFarLargerThanTheViewIsDrawnWhereItIs) {
   }
 }
 
+#if !defined(KD_SANITIZED)
+// The address space limited to what is in use plus Spare bytes, until the end of the scope.
+class TAddressSpaceLimit {
+ public:
+  explicit TAddressSpaceLimit(rlim_t Spare) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    if (pages <= 0 || getrlimit(RLIMIT_AS, &FOld) != 0) return;
+    rlimit low = FOld;
+    low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + Spare;
+    Ok = setrlimit(RLIMIT_AS, &low) == 0;
+  }
+  ~TAddressSpaceLimit() {
+    if (Ok) setrlimit(RLIMIT_AS, &FOld);
+  }
+  TAddressSpaceLimit(const TAddressSpaceLimit&) = delete;
+  TAddressSpaceLimit& operator=(const TAddressSpaceLimit&) = delete;
+  bool Ok = false;
+
+ private:
+  rlimit FOld{};
+};
+
+#endif
+
 // A buffer the system cannot give memory for leaves the shape without one, and the view draws
 // it directly, instead of the error ending the paint. (Memory is limited for the process, which
 // the sanitizers' own allocator does not allow.)
@@ -318,23 +343,18 @@ TEST_F(RenderTest, ABufferThatCannotBeAllocatedLeavesTheShapeToDirectPainting) {
   TBitmap32 target;
   target.SetSize(40, 30);
   target.Clear(0xFF00FF00u);
-  long pages = 0;
-  std::ifstream("/proc/self/statm") >> pages;
-  ASSERT_GT(pages, 0);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
-  rlimit low = old;
-  low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(96) << 20);
-  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
   bool painted = false;
   std::string error;
-  try {
-    detail::TBitmap32Canvas canvas(&target);
-    painted = s->PaintToCanvas(canvas.Canvas());
-  } catch (const std::exception& e) {
-    error = e.what();
+  {
+    TAddressSpaceLimit limit(rlim_t(96) << 20);
+    ASSERT_TRUE(limit.Ok);
+    try {
+      detail::TBitmap32Canvas canvas(&target);
+      painted = s->PaintToCanvas(canvas.Canvas());
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
   }
-  setrlimit(RLIMIT_AS, &old);
   EXPECT_EQ(error, "");
   EXPECT_TRUE(painted);
   ASSERT_NE(s->Buffer(), nullptr);
@@ -370,27 +390,22 @@ TEST_F(RenderTest, ATurnedShapeWithoutMemoryForItsUprightDrawingIsDrawnDirectly)
     TBitmap32 small;
     small.SetSize(1024, 1025);
   }
-  long pages = 0;
-  std::ifstream("/proc/self/statm") >> pages;
-  ASSERT_GT(pages, 0);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
-  rlimit low = old;
-  low.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(340) << 20);
-  ASSERT_EQ(setrlimit(RLIMIT_AS, &low), 0);
   std::vector<TColor32> seen;  // painted, then left, right and outside of the shape, at every paint
   seen.reserve(8);
   std::string error;
-  try {
-    for (int i = 0; i < 2; ++i) {
-      target.Clear(0xFF00FF00u);
-      seen.push_back(root->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
-      for (const auto& [x, y] : {std::pair{20, 30}, {80, 30}, {50, 5}}) seen.push_back(target.Pixel(x, y) & 0xFFFFFF);
+  {
+    TAddressSpaceLimit limit(rlim_t(340) << 20);
+    ASSERT_TRUE(limit.Ok);
+    try {
+      for (int i = 0; i < 2; ++i) {
+        target.Clear(0xFF00FF00u);
+        seen.push_back(root->PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas()));
+        for (const auto& [x, y] : {std::pair{20, 30}, {80, 30}, {50, 5}}) seen.push_back(target.Pixel(x, y) & 0xFFFFFF);
+      }
+    } catch (const std::exception& e) {
+      error = e.what();
     }
-  } catch (const std::exception& e) {
-    error = e.what();
   }
-  setrlimit(RLIMIT_AS, &old);
   EXPECT_EQ(error, "");
   EXPECT_EQ(seen, (std::vector<TColor32>{1, 0xFF0000, 0x0000FF, 0xFFFFFF, 1, 0xFF0000, 0x0000FF, 0xFFFFFF}));
   ASSERT_NE(s->Buffer(), nullptr);
