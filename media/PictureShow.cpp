@@ -429,6 +429,8 @@ void TCustomPictureShow::Animate() {
 bool TCustomPictureShow::DoStep(TAnimateThread& Thread, uint16_t S) {
   FFrameEvent.Wait();  // the previous frame has been painted
   if (Thread.Terminated()) return true;
+  // Pending before the reset: a paint in between must not release this step's wait early.
+  FFramePending = true;
   FFrameEvent.Reset();
   {
     std::lock_guard<std::recursive_mutex> L(FLock);
@@ -437,10 +439,10 @@ bool TCustomPictureShow::DoStep(TAnimateThread& Thread, uint16_t S) {
       FProgress = Value;
       UpdateFrame();
       const uint64_t Generation = FThreadGeneration;
-      FFramePending = true;
       QMetaObject::invokeMethod(
           FMailbox.get(), [this, Generation] { FramePosted(Generation); }, Qt::QueuedConnection);
     } else {
+      FFramePending = false;
       FFrameEvent.Set();
     }
   }
