@@ -2,7 +2,11 @@
 // installed handlers otherwise.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+
 #include "platform/Dialogs.h"
+#include "tests/common/TestSupport.h"
 
 using namespace platform;
 
@@ -111,6 +115,45 @@ TEST(Dialogs, FileDialogs) {
   answer.clear();
   EXPECT_FALSE(save.Execute());
   EXPECT_EQ(save.FileName(), "/tmp/a");
+}
+
+// An open dialog returns the file chosen; the default extension completes only a name that
+// names no file. Saving adds it to every name without extension.
+TEST(Dialogs, DefaultExtensionCompletesOnlyNamesOfNoFile) {
+  const std::string dir = kdtest::TempDir() + "/";
+  kdtest::WriteFileBytes(dir + "foto", {0x89, 'P', 'N', 'G'});
+  kdtest::WriteFileBytes(dir + "b.png", {0x89, 'P', 'N', 'G'});
+  std::filesystem::create_directories(dir + "map");
+  std::vector<std::string> answer;
+  TScoped<TFileDialogHandler, decltype(&SetFileDialogHandler)> scope(
+      &SetFileDialogHandler, [&](TOpenDialog&, bool, std::vector<std::string>& chosen) {
+        chosen = answer;
+        return true;
+      });
+  const struct {
+    bool Save, Multi;
+    std::vector<std::string> Chosen, Got;
+  } cases[] = {
+      {false, false, {"foto"}, {"foto"}},
+      {false, false, {"nieuw"}, {"nieuw.bmp"}},
+      {false, false, {"map"}, {"map.bmp"}},  // a folder is no file to open
+      {false, true, {"foto", "nieuw", "b.png"}, {"foto", "nieuw.bmp", "b.png"}},
+      {true, false, {"foto"}, {"foto.bmp"}},
+      {true, false, {"nieuw"}, {"nieuw.bmp"}},
+      {true, false, {"b.png"}, {"b.png"}},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<TOpenDialog> d = c.Save ? std::make_unique<TSaveDialog>(nullptr) : std::make_unique<TOpenDialog>(nullptr);
+    d->SetDefaultExt("*.bmp");
+    if (c.Multi) d->SetOptions({ofAllowMultiSelect});
+    answer.clear();
+    for (const std::string& f : c.Chosen) answer.push_back(dir + f);
+    ASSERT_TRUE(d->Execute());
+    std::vector<std::string> got;
+    for (const std::string& f : d->Files()) got.push_back(f.substr(dir.size()));
+    EXPECT_EQ(got, c.Got) << (c.Save ? "save " : "open ") << c.Chosen.front();
+    EXPECT_EQ(d->FileName(), dir + c.Got.front());
+  }
 }
 
 TEST(Dialogs, PrintAndFolderDialogs) {
