@@ -527,6 +527,40 @@ TEST_F(MainForm, PagingGoesOnPastADamagedPage) {
   }
 }
 
+// A document whose first page cannot be read is refused as a whole, as a damaged file is: it is
+// reported once, the label reads "Pagina 0  Van  0" and the arrows reach none of its pages.
+TEST_F(MainForm, ADamagedFirstPageRefusesTheDocument) {
+  const std::string folder = kdtest::TempDir() + "/damaged-first-page/", file = folder + "oefening1.hsf";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Folder + "oefening1.hsf", file);
+  {
+    document::TSingleStorage archive;
+    archive.SetFileName(file);
+    platform::TMemoryStream s;
+    archive.ReadStream("Page0001.xml", &s);
+    const std::string text(static_cast<const char*>(s.Memory()), size_t(s.GetSize()));
+    ASSERT_NE(text.find("<DocLeft>"), std::string::npos);
+    s.Clear();
+    s.WriteBuffer(text.data(), int32_t(text.find("<DocLeft>") + 5));  // cut inside a tag
+    s.SetPosition(0);
+    archive.DeleteStream("Page0001.xml");
+    archive.WriteStream(&s, "Page0001.xml");
+    archive.Flush();
+  }
+  Form->BaseFolder = folder;
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  struct TRestore {
+    ~TRestore() { platform::Application()->OnException = nullptr; }
+  } restore;
+  Choose(5);
+  Form->kl19Click(nullptr);
+  Form->kl18Click(nullptr);
+  EXPECT_EQ(reported, std::vector<std::string>({"Missing \">\" before the end of the xml"}));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  EXPECT_EQ(Label(), "Pagina 0  Van  0");
+}
+
 TEST_F(MainForm, ZoomButtons) {
   Choose(5);
   const float fitted = Form->dtpComponent1->ZoomPercent();
