@@ -233,8 +233,8 @@ void TForm1::BuildTopPanel() {
   BitBtn_Afsluiten->OnClick = [this](TObject* S) { BitBtn_Sluiten_onderaanClick(S); };
   BitBtn_terug_boven = MakeButton(this, TopPanel, "BitBtn_terug_boven", "Terug", alRight);
   BitBtn_terug_boven->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
-  // Each label is as wide as its text, and the link stands beside the buttons on the right:
-  // fixed widths summed past the narrowest window (800 pixels) and laid the link over "Terug".
+  // Each label is as wide as its text, and the link stands beside the buttons on the right, so
+  // that even in the narrowest window (800 pixels) nothing lies over anything else.
   constexpr int32_t gap = 16;
   LabelMaker = Make<TLabel>(this, TopPanel, "LabelMaker");
   LabelMaker->SetCaption("  De kadrilo: oefeningen met de loopladder");

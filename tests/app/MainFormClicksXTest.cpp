@@ -113,7 +113,8 @@ TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
   const std::string sample = apptest::SampleFolder() + "oefening1.hsf";
   std::filesystem::copy_file(sample, Folder + "oefening1.hsf");
   const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(sample);
-  kdtest::WriteFileBytes(Folder + "download.hsf", std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 2));
+  kdtest::WriteFileBytes(Folder + "download.hsf",
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
   const std::string nothing = "Er is geen pagina om af te drukken.";
   struct TCase {
     const char* What;
@@ -129,6 +130,7 @@ TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     Choose(c.Item);
+    EXPECT_EQ(Form->dtpComponent1->PageCount() == 0, c.Item == 8);
     if (c.ZeroWidth) Form->dtpComponent1->CurrentPage()->SetDocWidth(0);
     Messages.clear();
     Asked.clear();

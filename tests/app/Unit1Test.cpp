@@ -704,7 +704,8 @@ TEST_F(MainForm, TopBarsLeaveEveryControlItsOwnPlace) {
         for (size_t i = 0; i < shown.size(); ++i) {
           platform::TControl* c = shown[i];
           const platform::TRect r = c->BoundsRect();
-          EXPECT_TRUE(r.Left >= inside.Left && r.Top >= inside.Top && r.Right <= inside.Right && r.Bottom <= inside.Bottom)
+          EXPECT_TRUE(r.Left >= inside.Left && r.Top >= inside.Top && r.Right <= inside.Right &&
+                      r.Bottom <= inside.Bottom)
               << c->Name() << " " << r.Left << ".." << r.Right << " in " << inside.Left << ".." << inside.Right;
           platform::TBitmap b;
           b.Canvas()->SetFont(c->Font());

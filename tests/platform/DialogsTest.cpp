@@ -143,7 +143,8 @@ TEST(Dialogs, DefaultExtensionCompletesOnlyNamesOfNoFile) {
       {true, false, {"b.png"}, {"b.png"}},
   };
   for (const auto& c : cases) {
-    std::unique_ptr<TOpenDialog> d = c.Save ? std::make_unique<TSaveDialog>(nullptr) : std::make_unique<TOpenDialog>(nullptr);
+    std::unique_ptr<TOpenDialog> d =
+        c.Save ? std::make_unique<TSaveDialog>(nullptr) : std::make_unique<TOpenDialog>(nullptr);
     d->SetDefaultExt("*.bmp");
     if (c.Multi) d->SetOptions({ofAllowMultiSelect});
     answer.clear();
