@@ -84,7 +84,8 @@ TEST(Dialogs, FileDialogs) {
   EXPECT_EQ(open.FileName(), "keep.bmp");
 
   bool lastSave = false;
-  std::vector<std::string> answer{"/tmp/a", "/tmp/b.png"};
+  // "a" names no file: an open dialog completes it.
+  std::vector<std::string> answer{"/no-such-folder/a", "/tmp/b.png"};
   TScoped<TFileDialogHandler, decltype(&SetFileDialogHandler)> scope(
       &SetFileDialogHandler, [&](TOpenDialog&, bool save, std::vector<std::string>& chosen) {
         lastSave = save;
@@ -94,27 +95,27 @@ TEST(Dialogs, FileDialogs) {
   open.SetDefaultExt("bmp");
   ASSERT_TRUE(open.Execute());
   EXPECT_FALSE(lastSave);
-  EXPECT_EQ(open.FileName(), "/tmp/a.bmp");
-  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/tmp/a.bmp"}));
+  EXPECT_EQ(open.FileName(), "/no-such-folder/a.bmp");
+  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/no-such-folder/a.bmp"}));
   TOpenOptions o = open.Options();
   o.Include(ofAllowMultiSelect);
   open.SetOptions(o);
   ASSERT_TRUE(open.Execute());
-  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/tmp/a.bmp", "/tmp/b.png"}));
+  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/no-such-folder/a.bmp", "/tmp/b.png"}));
 
   open.SetDefaultExt("*.bmp");  // as form resources write it
   ASSERT_TRUE(open.Execute());
-  EXPECT_EQ(open.FileName(), "/tmp/a.bmp");
+  EXPECT_EQ(open.FileName(), "/no-such-folder/a.bmp");
 
   TSaveDialog save(nullptr);
   save.SetOptions(o);
   ASSERT_TRUE(save.Execute());
   EXPECT_TRUE(lastSave);
   EXPECT_EQ(save.Files().size(), 1u);  // one name for saving
-  EXPECT_EQ(save.FileName(), "/tmp/a");
+  EXPECT_EQ(save.FileName(), "/no-such-folder/a");
   answer.clear();
   EXPECT_FALSE(save.Execute());
-  EXPECT_EQ(save.FileName(), "/tmp/a");
+  EXPECT_EQ(save.FileName(), "/no-such-folder/a");
 }
 
 // An open dialog returns the file chosen; the default extension completes only a name that
