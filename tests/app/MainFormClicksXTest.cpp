@@ -175,13 +175,6 @@ TEST_F(MainFormClicks, OpslaanWithoutAPictureSaysSo) {
     EXPECT_TRUE(Asked.empty());
     EXPECT_FALSE(FileExists(Folder + "leeg.png"));
   }
-  // With a picture the name is asked and the file written.
-  Form->PictureShow1->BgPicture()->LoadFromFile(WritePng("bron.png"));
-  Messages.clear();
-  Click(Form->BitBtnOpslaan_onderaan);
-  EXPECT_TRUE(Messages.empty());
-  EXPECT_EQ(Asked, std::vector<std::string>({"save SaveDialog1"}));
-  EXPECT_TRUE(FileExists(Folder + "leeg.png"));
 }
 
 // In the narrowest window the top bar's "Terug" takes its own clicks on the movie page.

@@ -721,10 +721,6 @@ TEST_F(MainForm, TopBarsLeaveEveryControlItsOwnPlace) {
         }
       }
     }
-  // The page label keeps room for page numbers of three digits.
-  platform::TBitmap b;
-  b.Canvas()->SetFont(Form->paginst->Font());
-  EXPECT_LE(b.Canvas()->TextWidth(PageLabelText(887, 888)), Form->paginst->Width());
 }
 
 TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {
