@@ -140,8 +140,8 @@ TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
   }
 }
 
-// An existing picture named without extension is the file "Openen" shows and opens, and the
-// one "Add" lists; a name that names no file still gets the dialog's ".bmp".
+// An existing picture named without extension is the file "Openen" shows and hands to the
+// picture, and the one "Add" lists; a name that names no file still gets the dialog's ".bmp".
 TEST_F(MainFormClicks, OpenenAndAddTakeTheChosenFileWithoutExtension) {
   const std::string foto = WritePng("foto");
   Form->Notebook1->SetActivePage("Afbeelding");
