@@ -1,5 +1,9 @@
 #include "app/Unit1.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -65,11 +69,51 @@ TBitBtn* MakeButton(TComponent* Owner, TWinControl* Parent, const char* Name, co
   return b;
 }
 
+// The width Text takes in a control's font.
+int32_t TextWidthIn(const TControl* C, const std::string& Text) {
+  TBitmap b;
+  b.Canvas()->SetFont(C->Font());
+  return b.Canvas()->TextWidth(Text);
+}
+
 TMenuItem* AddItem(TMenu* Menu, TComponent* Owner, const char* Caption) {
   auto* item = new TMenuItem(Owner);
   item->SetCaption(Caption);
   Menu->Items()->Add(item);
   return item;
+}
+
+// Holds the lock on the graph log of this running copy. Made before the graph, it goes after
+// it: the lock lasts as long as anything can still write to the log.
+class TGraphLogLock : public TComponent {
+ public:
+  TGraphLogLock(TComponent* AOwner, int Handle) : TComponent(AOwner), FHandle(Handle) {}
+  ~TGraphLogLock() override { ::close(FHandle); }
+  std::string ClassName() const override { return "TGraphLogLock"; }
+
+ private:
+  int FHandle;
+};
+
+// The log this running copy writes: Name, or while other copies run and hold theirs, the first
+// free of Name with "-2", "-3", ... before its extension. Two copies writing one file through
+// their own offsets would leave holes of NUL bytes in it where the later start truncated it.
+// A name that cannot be opened at all is passed on as it is: the graph then runs without a log.
+std::string ClaimGraphLog(TComponent* Owner, const std::string& Name) {
+  const std::filesystem::path path(Name);
+  for (int n = 1; n <= 99; ++n) {
+    std::filesystem::path candidate = path;
+    if (n > 1) candidate.replace_filename(path.stem().string() + "-" + std::to_string(n) + path.extension().string());
+    // Close-on-exec: a browser or player started from here must not keep the lock after we end.
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return candidate.string();
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      new TGraphLogLock(Owner, fd);
+      return candidate.string();
+    }
+    ::close(fd);
+  }
+  return "";
 }
 
 // Toolbar glyphs, 16 x 16 on a fuchsia background that the buttons treat as transparent.
@@ -189,20 +233,24 @@ void TForm1::BuildTopPanel() {
   BitBtn_Afsluiten->OnClick = [this](TObject* S) { BitBtn_Sluiten_onderaanClick(S); };
   BitBtn_terug_boven = MakeButton(this, TopPanel, "BitBtn_terug_boven", "Terug", alRight);
   BitBtn_terug_boven->OnClick = [this](TObject* S) { BitBtn_terug_onderaanClick(S); };
+  // Each label is as wide as its text, and the link stands beside the buttons on the right, so
+  // that even in the narrowest window (800 pixels) nothing lies over anything else.
+  constexpr int32_t gap = 16;
   LabelMaker = Make<TLabel>(this, TopPanel, "LabelMaker");
   LabelMaker->SetCaption("  De kadrilo: oefeningen met de loopladder");
-  LabelMaker->SetBounds(0, 0, 300, 30);
+  LabelMaker->SetBounds(0, 0, TextWidthIn(LabelMaker, LabelMaker->Caption()) + gap, 30);
   LabelMaker->SetAlign(alLeft);
   LabelDesigner = Make<TLabel>(this, TopPanel, "LabelDesigner");
   LabelDesigner->SetCaption("Tekeningen en films: het kadrilo-team");
-  LabelDesigner->SetBounds(300, 0, 260, 30);
+  LabelDesigner->SetBounds(LabelMaker->Width(), 0, TextWidthIn(LabelDesigner, LabelDesigner->Caption()) + gap, 30);
   LabelDesigner->SetAlign(alLeft);
   Label16 = Make<TLabel>(this, TopPanel, "Label16");
   Label16->SetCaption("Naar de website");
   Label16->SetHint("Naar de website");
   Label16->SetShowHint(true);
-  Label16->SetBounds(560, 0, 120, 30);
-  Label16->SetAlign(alLeft);
+  // Left of the buttons, which are already aligned to the right edge.
+  Label16->SetBounds(0, 0, TextWidthIn(Label16, Label16->Caption()) + gap, 30);
+  Label16->SetAlign(alRight);
   Label16->SetCursor(crHandPoint);
   Label16->OnClick = [this](TObject* S) { Label16Click(S); };
 }
@@ -403,10 +451,12 @@ void TForm1::BuildDocumentPage(TWinControl* Page) {
     b->OnClick = [this, handler](TObject* S) { (this->*handler)(S); };
     *d.Field = b;
   }
+  // The label holds page numbers of three digits; the button follows it closely, so that both
+  // fit beside the catalogue in the narrowest window (800 pixels).
   paginst = Make<TLabel>(this, ToolbarPanel, "paginst");
-  paginst->SetBounds(left + 12, 6, 160, 18);
+  paginst->SetBounds(left + 8, 6, TextWidthIn(paginst, PageLabelText(887, 888)) + 4, 18);
   BitBtn_Video = Make<TBitBtn>(this, ToolbarPanel, "BitBtn_Video");
-  BitBtn_Video->SetBounds(left + 180, 3, 75, 24);
+  BitBtn_Video->SetBounds(paginst->Left() + paginst->Width() + 8, 3, 75, 24);
   BitBtn_Video->SetCaption("Video");
   BitBtn_Video->OnClick = [this](TObject* S) { BitBtn_VideoClick(S); };
   // Nothing is chosen yet: the button appears with the first exercise, as it does for every
@@ -445,20 +495,21 @@ void TForm1::BuildGlyphs() {
 void TForm1::BuildMedia() {
   // A graph or grabber that cannot be built leaves the component inactive; the form still runs.
   try {
-    FilterGraph = new media::TFilterGraph(this);
-    FilterGraph->SetName("FilterGraph");
-    FilterGraph->SetAutoCreate(true);
-    FilterGraph->SetGraphEdit(true);
-    FilterGraph->SetLinearVolume(true);
     // The graph creates its log when it is built, at start-up. Without a cache folder that
     // can be made, or with a log that cannot be created in it, the graph runs without one.
+    // The log is claimed before the graph exists, so that its lock outlasts the graph.
     std::string log = GraphLogFileName();
     std::error_code ec;
     if (!log.empty()) {
       const std::filesystem::path folder = std::filesystem::path(log).parent_path();
       std::filesystem::create_directories(folder, ec);
-      if (!std::filesystem::is_directory(folder, ec)) log.clear();
+      log = std::filesystem::is_directory(folder, ec) ? ClaimGraphLog(this, log) : "";
     }
+    FilterGraph = new media::TFilterGraph(this);
+    FilterGraph->SetName("FilterGraph");
+    FilterGraph->SetAutoCreate(true);
+    FilterGraph->SetGraphEdit(true);
+    FilterGraph->SetLinearVolume(true);
     FilterGraph->SetLogFile(log);
   } catch (const std::exception&) {
   }
@@ -569,6 +620,13 @@ void TForm1::BitBtn_VideoClick(TObject* Sender) {
 
 void TForm1::KL6Click(TObject* Sender) {
   (void)Sender;
+  // A document that could not be opened leaves no page, and a page without a size prints no
+  // sheet: the print dialog would end in nothing at all.
+  const document::TdtpPage* page = dtpComponent1->CurrentPage();
+  if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) {
+    ShowMessage("Er is geen pagina om af te drukken.");
+    return;
+  }
   if (!PrintDialog1->Execute()) return;
   dtpComponent1->SetPrintQuality(document::pqMedium);
   dtpComponent1->PrintPage(dtpComponent1->CurrentPageIndex());
@@ -661,6 +719,12 @@ void TForm1::BitBtn_Openen_onderaanClick(TObject* Sender) {
 
 void TForm1::BitBtnOpslaan_onderaanClick(TObject* Sender) {
   (void)Sender;
+  // An empty picture would write nothing, with nothing said.
+  const TGraphic* picture = PictureShow1->BgPicture()->Graphic();
+  if (!picture || picture->Empty()) {
+    ShowMessage("Er is geen afbeelding om op te slaan.");
+    return;
+  }
   if (!SaveDialog1->Execute()) return;
   // Written in the format the name's extension says, so that "Openen" reads it back; a name
   // of a format that cannot be written raises and writes nothing.

@@ -41,7 +41,9 @@ int32_t VideoSplitterPosition(int32_t ScreenWidth);
 std::string PageLabelText(int32_t CurrentPageIndex, int32_t PageCount);
 
 // The filter graph's log: "kadrilo/dxlog.txt" in the user's cache folder ($XDG_CACHE_HOME, or
-// ~/.cache when that is unset or not an absolute path); "" when neither can be found.
+// ~/.cache when that is unset or not an absolute path); "" when neither can be found. A copy
+// started while others run and hold that log writes the first free of "dxlog-2.txt",
+// "dxlog-3.txt", ... beside it.
 std::string GraphLogFileName();
 
 // The maker's web address that the credit label opens.

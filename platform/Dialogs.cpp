@@ -246,11 +246,13 @@ bool TOpenDialog::DoExecute(bool Save) {
   }
   if (chosen.empty()) return false;
   if (!FOptions.Contains(ofAllowMultiSelect) || Save) chosen.resize(1);
-  // A default extension written as "*.bmp" or ".bmp" means "bmp".
+  // A default extension written as "*.bmp" or ".bmp" means "bmp". A name saved to gets it
+  // whenever it has no extension; an opened file is the one chosen, and only a name typed
+  // without extension that names no file gets it.
   std::string ext = FDefaultExt;
   ext.erase(0, ext.find_first_not_of("*."));
   for (std::string& f : chosen)
-    if (!ext.empty() && ExtractFileExt(f).empty()) f += "." + ext;
+    if (!ext.empty() && ExtractFileExt(f).empty() && (Save || !FileExists(f))) f += "." + ext;
   FFiles = chosen;
   FFileName = chosen.front();
   return true;

@@ -131,8 +131,9 @@ class TOpenDialog : public TComponent {
   std::string ClassName() const override { return "TOpenDialog"; }
 
   // True when files were chosen: FileName is the first, Files all of them (one unless
-  // ofAllowMultiSelect); a name without extension gets DefaultExt ("bmp", ".bmp" and "*.bmp"
-  // all add ".bmp").
+  // ofAllowMultiSelect). A name without extension that names no existing file gets DefaultExt
+  // ("bmp", ".bmp" and "*.bmp" all add ".bmp"); the save dialog adds it to every name without
+  // extension.
   virtual bool Execute();
 
   const std::string& FileName() const { return FFileName; }

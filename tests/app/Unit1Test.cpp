@@ -189,6 +189,37 @@ TEST(MainFormLog, StartUpCreatesTheLogAndTheGraphWritesIt) {
   EXPECT_EQ(FileText(log).find("oud"), std::string::npos);
 }
 
+// A copy started while others run writes a log of its own: truncating the log of the first
+// under it left that copy writing at its old offset behind a run of NUL bytes.
+TEST(MainFormLog, EveryRunningCopyKeepsALogOfItsOwn) {
+  apptest::StartUnits();
+  const std::string cache = kdtest::TempDir() + "/log-copies", folder = cache + "/kadrilo/";
+  TEnvSetting xdg("XDG_CACHE_HOME", cache.c_str());
+  auto first = std::make_unique<TForm1>(nullptr);
+  ASSERT_NE(first->FilterGraph, nullptr);
+  EXPECT_EQ(first->FilterGraph->LogFile(), folder + "dxlog.txt");
+  const std::string started = FileText(folder + "dxlog.txt");
+  ASSERT_FALSE(started.empty());
+  first->HtmlTreeView1Click(nullptr);  // the graph stops
+  {
+    TForm1 second(nullptr), third(nullptr);
+    EXPECT_EQ(second.FilterGraph->LogFile(), folder + "dxlog-2.txt");
+    EXPECT_EQ(third.FilterGraph->LogFile(), folder + "dxlog-3.txt");
+    first->HtmlTreeView1Click(nullptr);
+    second.HtmlTreeView1Click(nullptr);
+    EXPECT_EQ(FileText(folder + "dxlog.txt"), started + "Stop\nStop\n");
+    EXPECT_EQ(FileText(folder + "dxlog-2.txt"), started + "Stop\n");
+  }
+  // A name is free again once its copy has ended, and the next start writes it afresh.
+  TForm1 again(nullptr);
+  EXPECT_EQ(again.FilterGraph->LogFile(), folder + "dxlog-2.txt");
+  EXPECT_EQ(FileText(folder + "dxlog-2.txt"), started);
+  first.reset();
+  TForm1 last(nullptr);
+  EXPECT_EQ(last.FilterGraph->LogFile(), folder + "dxlog.txt");
+  EXPECT_EQ(FileText(folder + "dxlog.txt"), started);
+}
+
 // A cache folder that cannot be written leaves the graph without a log; the form runs all the same.
 TEST(MainFormLog, AnUnwritableCacheFolderLeavesLoggingOff) {
   apptest::StartUnits();
@@ -496,6 +527,40 @@ TEST_F(MainForm, PagingGoesOnPastADamagedPage) {
   }
 }
 
+// A document whose first page cannot be read is refused as a whole, as a damaged file is: it is
+// reported once, the label reads "Pagina 0  Van  0" and the arrows reach none of its pages.
+TEST_F(MainForm, ADamagedFirstPageRefusesTheDocument) {
+  const std::string folder = kdtest::TempDir() + "/damaged-first-page/", file = folder + "oefening1.hsf";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Folder + "oefening1.hsf", file);
+  {
+    document::TSingleStorage archive;
+    archive.SetFileName(file);
+    platform::TMemoryStream s;
+    archive.ReadStream("Page0001.xml", &s);
+    const std::string text(static_cast<const char*>(s.Memory()), size_t(s.GetSize()));
+    ASSERT_NE(text.find("<DocLeft>"), std::string::npos);
+    s.Clear();
+    s.WriteBuffer(text.data(), int32_t(text.find("<DocLeft>") + 5));  // cut inside a tag
+    s.SetPosition(0);
+    archive.DeleteStream("Page0001.xml");
+    archive.WriteStream(&s, "Page0001.xml");
+    archive.Flush();
+  }
+  Form->BaseFolder = folder;
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  struct TRestore {
+    ~TRestore() { platform::Application()->OnException = nullptr; }
+  } restore;
+  Choose(5);
+  Form->kl19Click(nullptr);
+  Form->kl18Click(nullptr);
+  EXPECT_EQ(reported, std::vector<std::string>({"Missing \">\" before the end of the xml"}));
+  EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
+  EXPECT_EQ(Label(), "Pagina 0  Van  0");
+}
+
 TEST_F(MainForm, ZoomButtons) {
   Choose(5);
   const float fitted = Form->dtpComponent1->ZoomPercent();
@@ -607,6 +672,55 @@ TEST_F(MainForm, PageChangesAreRecordedAndLinksOpen) {
   platform::SetMessageHandler(old);
   ASSERT_EQ(said.size(), 1u);
   EXPECT_NE(said[0].find(MakerWebAddress), std::string::npos) << said[0];
+}
+
+// The bars above the drawing and the movie: in every window from the narrowest (800 pixels)
+// up, each control lies inside its bar, beside the others, with room for its text.
+TEST_F(MainForm, TopBarsLeaveEveryControlItsOwnPlace) {
+  Form->SetWindowState(platform::wsNormal);
+  Form->Show();
+  Choose(8);  // an exercise: the "Video" button is there
+  ASSERT_TRUE(Form->BitBtn_Video->Visible());
+  for (const char* page : {"Tekening", "Video"})
+    for (int32_t width = 800; width <= 1280; width += 40) {
+      SCOPED_TRACE(std::string(page) + " at " + std::to_string(width));
+      if (std::string(page) == "Video") {
+        Form->ScreenWidth = width;
+        Form->BitBtn_VideoClick(nullptr);
+      } else {
+        Form->BitBtn_terug_onderaanClick(nullptr);
+      }
+      Form->SetBounds(0, 0, width, 600);
+      QApplication::processEvents();
+      std::vector<platform::TWinControl*> bars = {Form->TopPanel};
+      if (std::string(page) == "Tekening") bars.push_back(Form->ToolbarPanel);
+      for (platform::TWinControl* bar : bars) {
+        ASSERT_TRUE(WidgetOf(bar)->isVisible()) << bar->Name();
+        const platform::TRect inside = bar->ClientRect();
+        EXPECT_LE(bar->Left() + bar->Width(), Form->ClientWidth()) << bar->Name();
+        std::vector<platform::TControl*> shown;
+        for (int32_t i = 0; i < bar->ControlCount(); ++i)
+          if (bar->Controls(i)->Visible()) shown.push_back(bar->Controls(i));
+        for (size_t i = 0; i < shown.size(); ++i) {
+          platform::TControl* c = shown[i];
+          const platform::TRect r = c->BoundsRect();
+          EXPECT_TRUE(r.Left >= inside.Left && r.Top >= inside.Top && r.Right <= inside.Right &&
+                      r.Bottom <= inside.Bottom)
+              << c->Name() << " " << r.Left << ".." << r.Right << " in " << inside.Left << ".." << inside.Right;
+          platform::TBitmap b;
+          b.Canvas()->SetFont(c->Font());
+          const int32_t bevel = dynamic_cast<TBitBtn*>(c) ? 2 * static_cast<TBitBtn*>(c)->BevelWidth() : 0;
+          EXPECT_LE(b.Canvas()->TextWidth(c->Caption()) + bevel, r.Width()) << c->Name();
+          EXPECT_LE(b.Canvas()->TextHeight("W") + bevel, r.Height()) << c->Name();
+          for (size_t j = i + 1; j < shown.size(); ++j) {
+            const platform::TRect o = shown[j]->BoundsRect();
+            EXPECT_TRUE(r.Right <= o.Left || o.Right <= r.Left || r.Bottom <= o.Top || o.Bottom <= r.Top)
+                << c->Name() << " " << r.Left << ".." << r.Right << " and " << shown[j]->Name() << " " << o.Left
+                << ".." << o.Right;
+          }
+        }
+      }
+    }
 }
 
 TEST_F(MainForm, EndToEndClickOnAnItemWritesAScreenshot) {

@@ -2,7 +2,11 @@
 // installed handlers otherwise.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+
 #include "platform/Dialogs.h"
+#include "tests/common/TestSupport.h"
 
 using namespace platform;
 
@@ -80,7 +84,8 @@ TEST(Dialogs, FileDialogs) {
   EXPECT_EQ(open.FileName(), "keep.bmp");
 
   bool lastSave = false;
-  std::vector<std::string> answer{"/tmp/a", "/tmp/b.png"};
+  // "a" names no file: an open dialog completes it.
+  std::vector<std::string> answer{"/no-such-folder/a", "/tmp/b.png"};
   TScoped<TFileDialogHandler, decltype(&SetFileDialogHandler)> scope(
       &SetFileDialogHandler, [&](TOpenDialog&, bool save, std::vector<std::string>& chosen) {
         lastSave = save;
@@ -90,27 +95,67 @@ TEST(Dialogs, FileDialogs) {
   open.SetDefaultExt("bmp");
   ASSERT_TRUE(open.Execute());
   EXPECT_FALSE(lastSave);
-  EXPECT_EQ(open.FileName(), "/tmp/a.bmp");
-  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/tmp/a.bmp"}));
+  EXPECT_EQ(open.FileName(), "/no-such-folder/a.bmp");
+  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/no-such-folder/a.bmp"}));
   TOpenOptions o = open.Options();
   o.Include(ofAllowMultiSelect);
   open.SetOptions(o);
   ASSERT_TRUE(open.Execute());
-  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/tmp/a.bmp", "/tmp/b.png"}));
+  EXPECT_EQ(open.Files(), (std::vector<std::string>{"/no-such-folder/a.bmp", "/tmp/b.png"}));
 
   open.SetDefaultExt("*.bmp");  // as form resources write it
   ASSERT_TRUE(open.Execute());
-  EXPECT_EQ(open.FileName(), "/tmp/a.bmp");
+  EXPECT_EQ(open.FileName(), "/no-such-folder/a.bmp");
 
   TSaveDialog save(nullptr);
   save.SetOptions(o);
   ASSERT_TRUE(save.Execute());
   EXPECT_TRUE(lastSave);
   EXPECT_EQ(save.Files().size(), 1u);  // one name for saving
-  EXPECT_EQ(save.FileName(), "/tmp/a");
+  EXPECT_EQ(save.FileName(), "/no-such-folder/a");
   answer.clear();
   EXPECT_FALSE(save.Execute());
-  EXPECT_EQ(save.FileName(), "/tmp/a");
+  EXPECT_EQ(save.FileName(), "/no-such-folder/a");
+}
+
+// An open dialog returns the file chosen; the default extension completes only a name that
+// names no file. Saving adds it to every name without extension.
+TEST(Dialogs, DefaultExtensionCompletesOnlyNamesOfNoFile) {
+  const std::string dir = kdtest::TempDir() + "/";
+  kdtest::WriteFileBytes(dir + "foto", {0x89, 'P', 'N', 'G'});
+  kdtest::WriteFileBytes(dir + "b.png", {0x89, 'P', 'N', 'G'});
+  std::filesystem::create_directories(dir + "map");
+  std::vector<std::string> answer;
+  TScoped<TFileDialogHandler, decltype(&SetFileDialogHandler)> scope(
+      &SetFileDialogHandler, [&](TOpenDialog&, bool, std::vector<std::string>& chosen) {
+        chosen = answer;
+        return true;
+      });
+  const struct {
+    bool Save, Multi;
+    std::vector<std::string> Chosen, Got;
+  } cases[] = {
+      {false, false, {"foto"}, {"foto"}},
+      {false, false, {"nieuw"}, {"nieuw.bmp"}},
+      {false, false, {"map"}, {"map.bmp"}},  // a folder is no file to open
+      {false, true, {"foto", "nieuw", "b.png"}, {"foto", "nieuw.bmp", "b.png"}},
+      {true, false, {"foto"}, {"foto.bmp"}},
+      {true, false, {"nieuw"}, {"nieuw.bmp"}},
+      {true, false, {"b.png"}, {"b.png"}},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<TOpenDialog> d =
+        c.Save ? std::make_unique<TSaveDialog>(nullptr) : std::make_unique<TOpenDialog>(nullptr);
+    d->SetDefaultExt("*.bmp");
+    if (c.Multi) d->SetOptions({ofAllowMultiSelect});
+    answer.clear();
+    for (const std::string& f : c.Chosen) answer.push_back(dir + f);
+    ASSERT_TRUE(d->Execute());
+    std::vector<std::string> got;
+    for (const std::string& f : d->Files()) got.push_back(f.substr(dir.size()));
+    EXPECT_EQ(got, c.Got) << (c.Save ? "save " : "open ") << c.Chosen.front();
+    EXPECT_EQ(d->FileName(), dir + c.Got.front());
+  }
 }
 
 TEST(Dialogs, PrintAndFolderDialogs) {

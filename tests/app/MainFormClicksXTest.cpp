@@ -1,0 +1,192 @@
+// The main window's buttons clicked as a person clicks them, through a real X server (its own
+// Xvfb; skips without one): printing with nothing to print, opening and listing a picture file
+// without extension, saving without a picture, and the top bar's "Terug" in a narrow window.
+// Dialogs and message boxes are answered through the platform's dialog layer.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QStyleHints>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "platform/Dialogs.h"
+#include "platform/Menus.h"
+#include "platform/SysUtils.h"
+#include "tests/app/AppSupport.h"
+#include "tests/common/TestSupport.h"
+#include "tests/common/XServer.h"
+
+using namespace app;
+using namespace platform;
+
+namespace {
+
+const bool gHaveX = kdtest::StartPrivateXServer();
+
+class MainFormClicks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!gHaveX) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    ASSERT_TRUE(In.Ok()) << "no XTest";
+    // Each click here is a click of its own, never the second half of a double click.
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
+    apptest::StartUnits();
+    Folder = kdtest::TempDir() + "/";
+    OldMessages = SetMessageHandler([this](const TMessageRequest& R) {
+      Messages.push_back(R.Text);
+      return ModalResultOf(R.DefaultButton);
+    });
+    OldFiles = SetFileDialogHandler([this](TOpenDialog& D, bool Save, std::vector<std::string>& Chosen) {
+      Asked.push_back((Save ? "save " : "open ") + D.Name());
+      Chosen = Answer;
+      return !Answer.empty();
+    });
+    OldPrint = SetPrintDialogHandler([this](TPrintDialog&) {
+      Asked.push_back("print");
+      return false;
+    });
+    Form = std::make_unique<TForm1>(nullptr);
+    Form->DoCreate();
+    Form->BaseFolder = Folder;
+    Form->OpenWebAddress = [this](const std::string& Url) { Opened.push_back(Url); };
+    Form->SetWindowState(wsNormal);
+    Form->SetBounds(0, 0, 1280, 800);
+    Form->Show();
+    QWidget* w = static_cast<QWidget*>(Form->WidgetHandle());
+    w->activateWindow();
+    ASSERT_TRUE(kdtest::WaitFor([&] { return w->isActiveWindow(); }));
+  }
+  void TearDown() override {
+    if (!gHaveX) return;
+    Form.reset();
+    SetPrintDialogHandler(OldPrint);
+    SetFileDialogHandler(OldFiles);
+    SetMessageHandler(OldMessages);
+  }
+  // A press and release of Button at a point of C's window, through the server.
+  void ClickAt(TControl* C, int X, int Y, unsigned Button = 1) {
+    QWidget* w = static_cast<QWidget*>(C->WidgetHandle());
+    ASSERT_TRUE(kdtest::WaitFor([&] { return w->isVisible(); })) << C->Name();
+    const QPoint at = w->mapToGlobal(QPoint(X, Y));
+    In.MoveTo(at.x(), at.y());
+    kdtest::Settle();
+    In.Button(Button, true);
+    In.Button(Button, false);
+    kdtest::Settle();
+  }
+  void Click(TControl* C, unsigned Button = 1) { ClickAt(C, C->Width() / 2, C->Height() / 2, Button); }
+  // The handler as the tree calls it when an item is chosen.
+  void Choose(int32_t Index) {
+    bool allow = true;
+    Form->HtmlTreeView1Changing(Form->HtmlTreeView1, Form->HtmlTreeView1->Items()->Item(Index), allow);
+  }
+  TGraphic* Picture() { return Form->PictureShow1->BgPicture()->Graphic(); }
+  // A 50 x 20 PNG under a name without extension.
+  std::string WritePng(const std::string& Name) {
+    QImage img(50, 20, QImage::Format_RGB32);
+    img.fill(qRgb(200, 0, 200));
+    EXPECT_TRUE(img.save(QString::fromStdString(Folder + Name), "PNG"));
+    return Folder + Name;
+  }
+
+  kdtest::TXInput In;
+  std::unique_ptr<TForm1> Form;
+  std::string Folder;
+  TMessageHandler OldMessages;
+  TFileDialogHandler OldFiles;
+  TPrintDialogHandler OldPrint;
+  std::vector<std::string> Messages, Asked, Answer, Opened;
+};
+
+}  // namespace
+
+// With no page to print "Afdrukken" says so instead of asking for a printer: a document that
+// could not be opened leaves none, and a page without a size prints no sheet.
+TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
+  const std::string sample = apptest::SampleFolder() + "oefening1.hsf";
+  std::filesystem::copy_file(sample, Folder + "oefening1.hsf");
+  const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(sample);
+  kdtest::WriteFileBytes(Folder + "download.hsf",
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
+  const std::string nothing = "Er is geen pagina om af te drukken.";
+  struct TCase {
+    const char* What;
+    int32_t Item;
+    bool ZeroWidth;
+    std::vector<std::string> Said, Asked;
+  };
+  const TCase cases[] = {
+      {"a damaged document", 8, false, {nothing}, {}},
+      {"a page without a width", 5, true, {nothing}, {}},
+      {"a page", 5, false, {}, {"print"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Choose(c.Item);
+    EXPECT_EQ(Form->dtpComponent1->PageCount() == 0, c.Item == 8);
+    if (c.ZeroWidth) Form->dtpComponent1->CurrentPage()->SetDocWidth(0);
+    Messages.clear();
+    Asked.clear();
+    Click(Form->KL6);
+    EXPECT_EQ(Messages, c.Said);
+    EXPECT_EQ(Asked, c.Asked);
+  }
+}
+
+// An existing picture named without extension is the file "Openen" shows and hands to the
+// picture, and the one "Add" lists; a name that names no file still gets the dialog's ".bmp".
+TEST_F(MainFormClicks, OpenenAndAddTakeTheChosenFileWithoutExtension) {
+  const std::string foto = WritePng("foto");
+  Form->Notebook1->SetActivePage("Afbeelding");
+  Answer = {foto};
+  Click(Form->BitBtn_Openen_onderaan);
+  EXPECT_EQ(Asked, std::vector<std::string>({"open OpenDialog1"}));
+  // The picture takes its format from the extension, and this name has none.
+  EXPECT_EQ(Messages, std::vector<std::string>({foto, "Unknown picture file extension (.)."}));
+  EXPECT_EQ(Picture(), nullptr);
+
+  Form->Notebook1->SetActivePage("rest");
+  Answer = {foto, Folder + "nieuw"};
+  auto old = SetPopupHandler([this](TPopupMenu*, int32_t, int32_t) { return Form->Add1; });
+  Click(Form->ListBox1, 3);
+  SetPopupHandler(old);
+  EXPECT_EQ(Form->ListBox1->Items(), std::vector<std::string>({"nieuw.bmp", "foto"}));
+  ASSERT_NE(Form->ListItemObject(1), nullptr);
+  EXPECT_EQ(Form->ListItemObject(1)->Path, Folder);
+}
+
+// "Opslaan" without a picture, at start-up or with an empty one, says so and asks for no name.
+TEST_F(MainFormClicks, OpslaanWithoutAPictureSaysSo) {
+  Form->Notebook1->SetActivePage("Afbeelding");
+  Answer = {Folder + "leeg.png"};
+  for (bool emptyBitmap : {false, true}) {
+    SCOPED_TRACE(emptyBitmap ? "an empty bitmap" : "nothing");
+    if (emptyBitmap) Form->PictureShow1->BgPicture()->Bitmap();
+    Messages.clear();
+    Click(Form->BitBtnOpslaan_onderaan);
+    EXPECT_EQ(Messages, std::vector<std::string>({"Er is geen afbeelding om op te slaan."}));
+    EXPECT_TRUE(Asked.empty());
+    EXPECT_FALSE(FileExists(Folder + "leeg.png"));
+  }
+}
+
+// In the narrowest window the top bar's "Terug" takes its own clicks on the movie page.
+TEST_F(MainFormClicks, TerugAt800PixelsGoesBack) {
+  Form->SetBounds(0, 0, 800, 600);
+  kdtest::Settle();
+  Form->Notebook1->SetActivePage("Video");
+  Click(Form->BitBtn_terug_boven);
+  EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
+  EXPECT_TRUE(Opened.empty());
+  EXPECT_TRUE(Messages.empty());
+  static_cast<QWidget*>(Form->WidgetHandle())
+      ->grab()
+      .save(QString::fromStdString(kdtest::OutputDir() + "/app-xvfb-800-wide.png"));
+}
