@@ -1582,6 +1582,32 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
       {"Clear bitmap", [&](auto&, auto& P) { S(P, kRed)->Clear(); }},
       {"Clear text", [&](auto&, auto& P) { S(P, kText)->Clear(); }},
       {"Clear group", [&](auto&, auto& P) { S(P, kGroup)->Clear(); }},
+      // Geometry through the operations that place a shape.
+      {"SetDocPosition", [&](auto&, auto& P) { S(P, kText)->SetDocPosition(33, 44); }},
+      {"SetDocSize", [&](auto&, auto& P) { S(P, kRed)->SetDocSize(22, 11); }},
+      {"SetDocBoundsAngle", [&](auto&, auto& P) { S(P, kRect)->SetDocBoundsAngle(60, 120, 20, 25, 45); }},
+      {"SetDocBoundsConstrained", [&](auto&, auto& P) { S(P, kRect)->SetDocBoundsConstrained(60, 120, 20, 25); }},
+      {"SetBoundsFromRect", [&](auto&, auto& P) { S(P, kRect)->SetBoundsFromRect({61, 121, 81, 141}); }},
+      {"InflateBy", [&](auto&, auto& P) { S(P, kOther)->InflateBy(2, 3); }},
+      {"CenterAt", [&](auto&, auto& P) { S(P, kGroup)->CenterAt(100, 200); }},
+      {"RotateAboutCentre", [&](auto&, auto& P) { S(P, kRect)->RotateAboutCentre(30); }},
+      {"SetParentLeft", [&](auto&, auto& P) { S(P, kGroup)->GetShape(1)->SetParentLeft(12); }},
+      {"SetParentTop", [&](auto&, auto& P) { S(P, kGroup)->GetShape(1)->SetParentTop(7); }},
+      {"SetPaintOutset", [&](auto&, auto& P) { S(P, kRect)->SetPaintOutset(2); }},
+      {"SetPropertyByName", [&](auto&, auto& P) { S(P, kRect)->SetPropertyByName("DocLeft", "33"); }},
+      {"Constraints assigned", [&](auto&, auto& P) {
+         auto other = CreateShape(TdtpShape::StaticClass());
+         other->Constraints().MaxWidth = 500;
+         S(P, kRect)->Constraints() = other->Constraints();
+       }},
+      {"Arrow assigned", [&](auto&, auto& P) {
+         auto other = NewShape<TdtpLineShape>();
+         other->Arrow0()->SetStyle(asOval);
+         other->Arrow0()->Width = 7;
+         *static_cast<TdtpLineShape*>(S(P, kLine))->Arrow0() = *other->Arrow0();
+       }},
+      {"FitPoints", [&](auto&, auto& P) { Stroke(P)->FitPoints({0, 0, 10, 40}); }},
+      {"Page width", [&](auto&, auto& P) { P.SetPageWidth(300); }},
       // Children.
       {"AddShape", [&](auto&, auto& P) { P.AddShape(Rect()); }},
       {"AddShape to a group", [&](auto&, auto& P) { S(P, kGroup)->AddShape(Rect()); }},
@@ -1644,6 +1670,7 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
       {"ThumbnailHeight", [](auto& D, auto&) { D.SetThumbnailHeight(D.ThumbnailHeight() + 6); }},
       {"AddPage", [](auto& D, auto&) { D.AddPage(nullptr); }},
       {"DeletePage", [](auto& D, auto&) { D.DeletePage(0); }},
+      {"SetPageCount", [](auto& D, auto&) { D.SetPageCount(4); }},
   };
   // The colour in the middle of a shape as its page paints.
   auto middle = [](TdtpPage& Page, TdtpShape* S) {
