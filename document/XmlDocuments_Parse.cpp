@@ -714,6 +714,12 @@ void TXmlDocument::WriteToStream(TStream* Stream) const {
 
 namespace {
 
+// The five bytes windows-1252 leaves undefined. Reading maps them to the control characters
+// of the same number, but no other reader does: such a character is not written as 8 bits.
+bool UndefinedInWindows1252(char32_t Cp) {
+  return Cp == 0x81 || Cp == 0x8D || Cp == 0x8F || Cp == 0x90 || Cp == 0x9D;
+}
+
 // True when every character of the UTF-8 text has a windows-1252 byte.
 bool FitsWindows1252(std::string_view Text) {
   size_t pos = 0;
@@ -724,7 +730,8 @@ bool FitsWindows1252(std::string_view Text) {
     }
     const size_t start = pos;
     const char32_t cp = platform::DecodeUtf8(Text, pos);
-    if ((cp == 0xFFFD && pos == start + 1) || platform::CodePointToCp1252(cp) < 0) return false;
+    if ((cp == 0xFFFD && pos == start + 1) || UndefinedInWindows1252(cp) || platform::CodePointToCp1252(cp) < 0)
+      return false;
   }
   return true;
 }

@@ -103,15 +103,26 @@ void TdtpBitmapShape::ImageChanged(TdtpResource* /*Resource*/) {
 }
 
 void TdtpBitmapShape::Clear() {
-  TdtpEffectShape::Clear();
-  // Back to a resource without bytes, as created; a locked one keeps its picture.
-  FImage->Storage = TdtpResourceStorage::Embedded;
-  FImage->Modified = false;
-  FImage->SetState(0);
-  if (FImage->State() != 0) return;
-  FImage->ArchName.clear();
-  FImage->Ext.clear();
-  FImage->FileName.clear();
+  // One change for the whole clear, told when the picture is gone too.
+  BeginUpdate();
+  try {
+    TdtpEffectShape::Clear();
+    // Back to a resource without bytes, as created; a locked one keeps its picture.
+    FImage->Storage = TdtpResourceStorage::Embedded;
+    FImage->Modified = false;
+    FImage->SetState(0);
+    if (FImage->State() == 0) {
+      FImage->ArchName = "";
+      FImage->Ext = "";
+      FImage->FileName = "";
+    }
+    Refresh();
+    Changed();
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
 }
 
 void TdtpBitmapShape::PaintShape(TBitmap32* Bitmap) {

@@ -539,6 +539,12 @@ KD_DOC_SETTER(DefaultMarginBottom, float, FDefaultMarginBottom)
 KD_DOC_SETTER(DefaultGridSize, float, FDefaultGridSize)
 KD_DOC_SETTER(DefaultGridColor, TColor, FDefaultGridColor)
 KD_DOC_SETTER(ShowMargins, bool, FShowMargins)
+// Stored in "Index.xml" too: a change is one to save.
+KD_DOC_SETTER(SnapToGrid, bool, FSnapToGrid)
+KD_DOC_SETTER(StepAngle, float, FStepAngle)
+KD_DOC_SETTER(HandleColor, TColor, FHandleColor)
+KD_DOC_SETTER(HandleEdgeColor, TColor, FHandleEdgeColor)
+KD_DOC_SETTER(StoreThumbnails, bool, FStoreThumbnails)
 #undef KD_DOC_SETTER
 
 void TdtpDocument::SetDefaultPageColor(TColor V) {
@@ -587,6 +593,7 @@ void TdtpDocument::SetMode(TdtpViewerModeType V) {
 void TdtpDocument::SetReadOnly(bool V) {
   if (V == FReadOnly) return;
   FReadOnly = V;
+  DocumentChanged();
   if (V) {
     if (FDragState == 5) EndShapeEdit(false);
     SetDragState(0);

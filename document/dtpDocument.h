@@ -294,8 +294,8 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void SetDefaultPageWidth(float V);
   raster::TBitmap32* DefaultBackgroundImage() const override { return FDefaultBgrImage.get(); }
   bool DefaultBgrTiled() const override { return FDefaultBgrTiled; }
-  void SetHandleColor(platform::TColor V) { FHandleColor = V; }
-  void SetHandleEdgeColor(platform::TColor V) { FHandleEdgeColor = V; }
+  void SetHandleColor(platform::TColor V);
+  void SetHandleEdgeColor(platform::TColor V);
   TdtpHelperMethodtype HelperMethod() const override { return FHelperMethod; }
   void SetHelperMethod(TdtpHelperMethodtype V);
   int32_t HintHidePause() const { return FHintHidePause; }
@@ -326,10 +326,10 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   bool ShowMargins() const override { return FShowMargins; }
   void SetShowMargins(bool V);
   bool SnapToGrid() const { return FSnapToGrid; }
-  void SetSnapToGrid(bool V) { FSnapToGrid = V; }
-  void SetStepAngle(float V) { FStepAngle = V; }
+  void SetSnapToGrid(bool V);
+  void SetStepAngle(float V);
   bool StoreThumbnails() const { return FStoreThumbnails; }
-  void SetStoreThumbnails(bool V) { FStoreThumbnails = V; }
+  void SetStoreThumbnails(bool V);
   int32_t ThumbnailHeight() const override { return FThumbnailHeight; }
   void SetThumbnailHeight(int32_t V);
   int32_t ThumbnailWidth() const override { return FThumbnailWidth; }

@@ -180,7 +180,12 @@ void TdtpExposedMetafile::LoadFromXml(TXmlNode* Node) {
       throw;
     }
     FReadingXml = false;
-    if (FImage->Storage == TdtpResourceStorage::External) FImage->FileName = n->ReadString("FileName", FImage->FileName);
+    // The stored name, as written (loading made it absolute): part of loading, not a change.
+    if (FImage->Storage == TdtpResourceStorage::External) {
+      ++FLoading;
+      FImage->FileName = n->ReadString("FileName", FImage->FileName);
+      --FLoading;
+    }
   }
   FOverridePen = Node->ReadBool("OverridePen", false);
   if (FOverridePen) Node->ReadPen("Pen", FPen.get());

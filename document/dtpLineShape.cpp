@@ -195,8 +195,19 @@ void TdtpLineShape::SetLinePoint(int32_t Index, const TdtpFloatPoint& P) {
 }
 
 void TdtpLineShape::AddLinePoint(const TdtpFloatPoint& P) {
+  const int32_t index = int32_t(FLinePoints.size());
+  if (index <= 1) {
+    FLinePoints.push_back({0, 0});
+    SetLinePoint(index, P);
+    return;
+  }
+  // Only the two ends are placed (the line runs between them); a further point stays at the
+  // corner, where loading puts it too. The list grew, which is stored.
+  RecordLinePoints();
   FLinePoints.push_back({0, 0});
-  SetLinePoint(int32_t(FLinePoints.size()) - 1, P);
+  FRebuild = true;
+  RefreshAll();
+  Changed();
 }
 
 void TdtpLineShape::SetLineWidth(float Value) {

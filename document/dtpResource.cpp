@@ -91,6 +91,13 @@ struct TEncodingScope {
   }
 };
 
+// Marks the resource as reading or writing its own settings.
+struct TFilingScope {
+  int32_t& Count;
+  explicit TFilingScope(int32_t& C) : Count(C) { ++Count; }
+  ~TFilingScope() { --Count; }
+};
+
 }  // namespace
 
 const char* ResourceStorageName(TdtpResourceStorage Value) {
@@ -106,14 +113,40 @@ TdtpResource::~TdtpResource() {
   if (FOwner) FOwner->RemoveResource(this);
 }
 
+// Takes the other's bytes and settings, all of them: a source without bytes leaves this one
+// without. The owner shows and stores what it now holds.
 void TdtpResource::Assign(const platform::TPersistent* Source) {
   if (const auto* src = dynamic_cast<const TdtpResource*>(Source)) {
+    if (src == this) return;
     TXmlDocument xml("Resource");
     const_cast<TdtpResource*>(src)->SaveToXml(xml.Root());
-    LoadFromXml(xml.Root());
+    FreeData();  // a locked resource refuses before anything changes
+    {
+      TFilingScope filing(FFiling);
+      FData->SetSize(0);
+      FData->SetPosition(0);
+      FState = 0;
+      Modified = false;
+      LoadFromXml(xml.Root());
+    }
+    NotifyChange();
     return;
   }
   TPersistent::Assign(Source);
+}
+
+void TdtpResource::SettingChanged() {
+  if (FFiling > 0 || !FOwner) return;
+  FOwner->Changed();
+}
+
+void TdtpResource::NotifyChange() {
+  if (OnChange) {
+    OnChange(this);
+  } else if (FOwner) {
+    FOwner->Refresh();
+    FOwner->Changed();
+  }
 }
 
 void TdtpResource::Lock() {
@@ -208,37 +241,40 @@ void TdtpResource::LoadFromFile(const std::string& AFileName) {
     newFileName = platform::ExtractFileName(AFileName);
   }
   if (FLockCount > 0) throw EResourceError("Cannot delete object while it is locked.");
-  // A file that cannot be read (damaged, unreadable, a format without its library) leaves the
-  // resource as it was: its bytes, names and picture, so that a later save does not lose them.
-  platform::TMemoryStream before;
-  FData->SetPosition(0);
-  before.CopyFrom(FData.get(), FData->Size());
-  const std::string oldFileName = FileName, oldExt = Ext;
-  FileName = newFileName;
-  try {
-    if (OnImport) {
-      OnImport(this, AFileName);
-    } else {
-      platform::TFileStream f(AFileName, platform::fmOpenRead | platform::fmShareDenyNone);
+  {
+    TFilingScope filing(FFiling);
+    // A file that cannot be read (damaged, unreadable, a format without its library) leaves the
+    // resource as it was: its bytes, names and picture, so that a later save does not lose them.
+    platform::TMemoryStream before;
+    FData->SetPosition(0);
+    before.CopyFrom(FData.get(), FData->Size());
+    const std::string oldFileName = FileName, oldExt = Ext;
+    FileName = newFileName;
+    try {
+      if (OnImport) {
+        OnImport(this, AFileName);
+      } else {
+        platform::TFileStream f(AFileName, platform::fmOpenRead | platform::fmShareDenyNone);
+        FData->SetPosition(0);
+        const int64_t size = f.Size();
+        FData->CopyFrom(&f, 0);
+        FData->SetSize(size);
+      }
+    } catch (...) {
+      FileName = oldFileName;
+      Ext = oldExt;
+      FData->SetSize(0);
       FData->SetPosition(0);
-      const int64_t size = f.Size();
-      FData->CopyFrom(&f, 0);
-      FData->SetSize(size);
+      before.SetPosition(0);
+      FData->CopyFrom(&before, before.GetSize());
+      FData->SetPosition(0);
+      throw;
     }
-  } catch (...) {
-    FileName = oldFileName;
-    Ext = oldExt;
-    FData->SetSize(0);
-    FData->SetPosition(0);
-    before.SetPosition(0);
-    FData->CopyFrom(&before, before.GetSize());
-    FData->SetPosition(0);
-    throw;
+    FreeData();
   }
-  FreeData();
   if (FData->Size() > 0) {
     FState = 1;
-    if (OnChange) OnChange(this);
+    NotifyChange();
   }
 }
 
@@ -269,9 +305,11 @@ void TdtpResource::LoadEmbedded() {
 
 void TdtpResource::StoreData() {
   if (FState == 0) return;
+  // Where the bytes end up is this resource's own writing, not a change.
+  TFilingScope filing(FFiling);
   switch (Storage) {
     case TdtpResourceStorage::External:
-      if (!FileName.empty() && platform::FileExists(FileName) && !Modified) return;
+      if (!FileName.Value().empty() && platform::FileExists(FileName) && !Modified) return;
       if (OnSaveToFile) {
         SaveToFile(FileName);
         break;
@@ -314,6 +352,7 @@ void TdtpResource::SaveToFile(const std::string& AFileName) {
 
 void TdtpResource::LoadFromXml(TXmlNode* Node) {
   if (!Node) return;
+  TFilingScope filing(FFiling);
   ArchName = Node->ReadString("ArchName");
   Ext = Node->ReadString("Ext");
   FileName = Node->ReadString("FileName");
@@ -332,6 +371,7 @@ void TdtpResource::LoadFromXml(TXmlNode* Node) {
 
 void TdtpResource::SaveToXml(TXmlNode* Node) {
   if (!Node) return;
+  TFilingScope filing(FFiling);
   Node->WriteString("ClassName", ClassName());
   Node->WriteString("ArchName", ArchName);
   Node->WriteString("Ext", Ext);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "document/dtpStoredSetting.h"
 #include "platform/Classes.h"
 #include "platform/Exceptions.h"
 
@@ -89,9 +90,13 @@ class TdtpResource : public platform::TPersistent {
   void DetachOwner() { FOwner = nullptr; }
   uint32_t Stamp() const { return FStamp; }
 
-  std::string ArchName, Ext, FileName;
+  // Where the bytes are kept: stored with the owner, so setting one by code changes the owner.
+  // (Modified says the decoded object differs from the bytes; it is not stored.)
+  TStoredSetting<std::string, TdtpResource> ArchName{this, {}}, Ext{this, {}}, FileName{this, {}};
   bool Modified = false;
-  TdtpResourceStorage Storage = TdtpResourceStorage::Embedded;
+  TStoredSetting<TdtpResourceStorage, TdtpResource> Storage{this, TdtpResourceStorage::Embedded};
+  // A stored setting changed by code: the owner is changed.
+  void SettingChanged();
 
   TResourceFileEvent OnImport, OnSaveToFile;
   TResourceEvent OnLoadObject, OnStoreObject, OnChange;
@@ -105,8 +110,12 @@ class TdtpResource : public platform::TPersistent {
   uint32_t FStamp = 0;
   int32_t FLockCount = 0;
   std::unique_ptr<platform::TObject> FObject;
+  // Tells the owner that its picture or stored settings changed.
+  void NotifyChange();
   TdtpShape* FOwner = nullptr;
   std::unique_ptr<TMapStream> FData;
+  // Above 0 while the resource reads or writes its own settings.
+  int32_t FFiling = 0;
 };
 
 // The resource class registry: classes by name, so stored resources can be rebuilt.

@@ -229,8 +229,21 @@ void TdtpShape::Assign(const platform::TPersistent* Source) {
     // Copied before the clear: the source may be one of the children the clear frees.
     TXmlDocument xml;
     const_cast<TdtpShape*>(src)->SaveToXml(xml.Root());
-    Clear();
-    LoadFromXml(xml.Root());
+    // Loading stores fields without telling anyone: the new content is shown and changed
+    // here, once, so that a save in place writes it.
+    Invalidate();
+    BeginUpdate();
+    try {
+      Clear();
+      LoadFromXml(xml.Root());
+      FreeBuffersAll();
+      RefreshAll();
+      Changed();
+    } catch (...) {
+      EndUpdate();
+      throw;
+    }
+    EndUpdate();
     return;
   }
   TPersistent::Assign(Source);
@@ -979,7 +992,11 @@ void TdtpShape::Clear() {
   for (auto& c : FShapes) NotifyDestroyed(c.get());
   FShapes.clear();
   // The resources belong to this shape's own members and stay alive, so they stay listed.
+  Invalidate();
   InitDefaults();
+  FreeBuffer();
+  UpdatePaintRect();
+  Changed();
   EndUpdate();
 }
 

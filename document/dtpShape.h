@@ -26,6 +26,7 @@
 
 #include "document/dtpCommand.h"
 #include "document/dtpDocumentHost.h"
+#include "document/dtpStoredSetting.h"
 #include "platform/Classes.h"
 #include "platform/Colors.h"
 #include "platform/Controls.h"
@@ -69,31 +70,6 @@ enum : uint16_t {
 };
 using TdtpAnchors = uint16_t;
 constexpr TdtpAnchors cDefaultAnchors = anDefault | anLeftLock | anTopLock;  // 97
-
-// A stored setting kept as a public field of a part of a shape (its size limits, an effect, a
-// line's arrow head) and assigned like one. Assigning a different value tells the part
-// (SettingChanged), which redraws its shape and marks it modified, so that a save in place
-// writes the new value; no assignment can bypass that. Reads give the value itself.
-template <typename T, typename TPart>
-class TStoredSetting {
- public:
-  TStoredSetting(TPart* Part, T Value) : FPart(Part), FValue(Value) {}
-  // The part is the one holding the field: a setting is never copied, only its value.
-  TStoredSetting(const TStoredSetting&) = delete;
-  TStoredSetting& operator=(const TStoredSetting& Other) { return *this = Other.FValue; }
-  TStoredSetting& operator=(T Value) {
-    if (Value == FValue) return *this;
-    FValue = Value;
-    FPart->SettingChanged();
-    return *this;
-  }
-  operator T() const { return FValue; }
-  T Value() const { return FValue; }
-
- private:
-  TPart* FPart;
-  T FValue;
-};
 
 // Size limits in millimetres; 0 means no limit.
 class TFloatSizeConstraint {

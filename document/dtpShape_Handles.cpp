@@ -193,21 +193,33 @@ bool TdtpShape::FindShapeAt(const TPoint& P, TdtpShape*& Shape) {
   if (!FHitTestEnabled) return false;
   if (!PointInPolygon(CreatePaintRegion(), P)) return false;
   Shape = this;
+  // The children are drawn unflipped and the whole picture flipped or mirrored after: they are
+  // asked at the point of their own that is drawn at P.
+  TPoint childP = P;
+  TdtpFloatPoint l, s;
+  if ((FMirrored || FFlipped) && ScreenToLocal(P, l)) {
+    if (FMirrored) l.X = FDocWidth - l.X;
+    if (FFlipped) l.Y = FDocHeight - l.Y;
+    if (LocalToScreen(l, s) && std::isfinite(s.X) && std::isfinite(s.Y) && std::fabs(s.X) < 1e9f &&
+        std::fabs(s.Y) < 1e9f)
+      childP = {RoundI(s.X), RoundI(s.Y)};
+  }
   bool asked = false;
   for (int32_t i = GetShapeCount() - 1; i >= 0; --i) {
     TdtpShape* child = GetShape(i);
     if (!child || !child->HitTestEnabled()) continue;
     asked = true;
     TdtpShape* found = nullptr;
-    if (child->FindShapeAt(P, found)) {
+    if (child->FindShapeAt(childP, found)) {
       Shape = found;
       return true;
     }
     Shape = nullptr;
   }
   if (asked) return false;
-  if (!FSmartHitTest) return true;
-  const bool hit = HitTestPixels(P);
+  // The test a click in the view makes: the pixels, or the exact outline (a polygon's region,
+  // not its paint rectangle).
+  const bool hit = HitTest(P);
   if (!hit) Shape = nullptr;
   return hit;
 }

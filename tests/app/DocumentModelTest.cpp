@@ -123,7 +123,7 @@ std::string DescribeShape(TdtpShape* S) {
   m.W = Mm(S->DocWidth());
   m.H = Mm(S->DocHeight());
   if (auto* b = dynamic_cast<TdtpBitmapShape*>(S)) {
-    m.Storage = int(b->Image()->Storage);
+    m.Storage = int(b->Image()->Storage.Value());
     m.Bytes = b->Image()->Data()->Size();
   }
   return m.Describe();

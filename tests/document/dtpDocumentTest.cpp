@@ -26,6 +26,8 @@
 #include "document/dtpMemoShape.h"
 #include "document/dtpPolygonShape.h"
 #include "document/dtpShadowEffects.h"
+#include "document/dtpShapeRenderPriv.h"
+#include "document/dtpTextShape.h"
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/SysUtils.h"
@@ -1467,5 +1469,243 @@ TEST_F(DocumentTest, EveryStoredPropertySetByCodeIsSaved) {
         for (const std::string& element : row->Elements) covered |= Covers(element, path);
       EXPECT_TRUE(covered) << "no row in the table for the stored element " << path;
     }
+  }
+}
+
+namespace {
+
+// --- every other way code changes stored content, on an opened document, is saved in place ----
+
+// What a document stores: its "Index.xml" properties and every page with its shapes.
+TStoredElements DocumentContent(TdtpComponent& Doc) {
+  TStoredElements out;
+  {
+    TXmlDocument xml("Document");
+    Doc.SavePropertiesToXml(xml.Root());
+    CollectElements(xml.Root(), "Index/", out);
+  }
+  for (int32_t i = 0; i < Doc.GetPageCount(); ++i) {
+    TdtpPage* p = Doc.GetPage(i);
+    p->EnsureLoaded();
+    TXmlDocument xml("Page");
+    p->SaveToXml(xml.Root());
+    CollectElements(xml.Root(), "Page" + std::to_string(i) + "/", out);
+  }
+  return out;
+}
+
+// One way in: what code does to the opened document, whose second page is current. Shown, when
+// set, is the shape of that page whose middle must then paint in Colour.
+struct TStoredChange {
+  std::string Name;
+  std::function<void(TdtpComponent&, TdtpPage&)> Apply;
+  int32_t Shown = -1;
+  uint32_t Colour = 0;
+};
+
+}  // namespace
+
+// Beside the setters: assigning, clearing, adding, inserting, extracting and exchanging shapes,
+// a resource's Assign, LoadFromFile and stored fields, line and outline points, the document's
+// own properties and its pages. Each is marked modified, shown, and written by a save in place.
+TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
+  raster::InitializeDtpRasterFormats();
+  raster::InitializeDtpRasterPNG();
+  InitializeDtpResource();
+  InitializeDtpEffectShape();
+  InitializeDtpBitmapShape();
+  InitializeDtpGroupShape();
+  InitializeDtpTextShape();
+  InitializeDtpMemoShape();
+  InitializeDtpExposedMetafile();
+  InitializeDtpPolygonShape();
+  InitializeDtpLineShape();
+  InitializeDtpFreehandShape();
+  const std::string red = SamplePicture("change_red.png", 0xFFFF0000u);
+  const std::string green = SamplePicture("change_green.png", 0xFF00FF00u);
+  const std::string paths = kdtest::SourcePath("fuzz/corpus/fuzz_emf/paths.emf");
+  const std::string base = Path("change_base.hsf"), work = Path("change.hsf");
+  enum { kRed, kGreen, kLines, kPaths, kText, kOther, kLine, kGroup, kMemo, kRect, kStroke };
+  {
+    TdtpComponent doc(nullptr);
+    doc.SetStoreThumbnails(false);
+    doc.AddPage(nullptr);
+    TdtpPage* page = doc.GetPage(1);
+    auto add = [&](const char* Class, float L, float T, float W, float H) {
+      auto s = CreateShape(FindShapeClass(Class));
+      TdtpShape* raw = s.get();
+      page->AddShape(std::move(s));
+      raw->SetDocBounds(L, T, W, H);
+      return raw;
+    };
+    static_cast<TdtpBitmapShape*>(add("TdtpBitmapShape", 20, 20, 40, 30))->Image()->LoadFromFile(red);
+    static_cast<TdtpBitmapShape*>(add("TdtpBitmapShape", 70, 20, 40, 30))->Image()->LoadFromFile(green);
+    static_cast<TdtpExposedMetafile*>(add("TdtpExposedMetafile", 20, 60, 40, 30))->Image()->LoadFromFile(Emf());
+    static_cast<TdtpExposedMetafile*>(add("TdtpExposedMetafile", 70, 60, 40, 30))->Image()->LoadFromFile(paths);
+    static_cast<TdtpTextShape*>(add("TdtpTextShape", 20, 100, 40, 10))->SetText("Tekst");
+    static_cast<TdtpTextShape*>(add("TdtpTextShape", 70, 100, 50, 12))->SetText("Ander");
+    auto* line = static_cast<TdtpLineShape*>(add("TdtpLineShape", 0, 0, 1, 1));
+    line->SetLinePoint(0, {20, 130});
+    line->SetLinePoint(1, {60, 150});
+    TdtpShape* group = add("TdtpGroupShape", 20, 160, 60, 40);
+    auto child = CreateShape(TdtpTextShape::StaticClass());
+    static_cast<TdtpTextShape*>(child.get())->SetText("Kind");
+    group->AddShape(std::move(child));
+    group->GetShape(0)->SetDocBounds(0, 0, 30, 10);
+    group->AddShape(CreateShape(FindShapeClass("TdtpRectangleShape")));
+    group->GetShape(1)->SetDocBounds(30, 20, 30, 20);
+    static_cast<TdtpMemoShape*>(add("TdtpMemoShape", 90, 160, 40, 30))->SetLines({"een", "twee"});
+    add("TdtpRectangleShape", 70, 130, 30, 20);
+    auto* stroke = static_cast<TdtpFreehandShape*>(add("TdtpFreehandShape", 110, 130, 30, 20));
+    stroke->AddPointXY(0, 0);
+    stroke->AddPointXY(10, 5);
+    stroke->AddPointXY(20, 15);
+    doc.SaveToFile(base);
+  }
+  auto S = [](TdtpPage& P, int32_t I) { return P.GetShape(I); };
+  auto Bitmap = [](TdtpPage& P, int32_t I) { return static_cast<TdtpBitmapShape*>(P.GetShape(I)); };
+  auto Meta = [](TdtpPage& P, int32_t I) { return static_cast<TdtpExposedMetafile*>(P.GetShape(I)); };
+  auto Stroke = [](TdtpPage& P) { return static_cast<TdtpFreehandShape*>(P.GetShape(kStroke)); };
+  auto Rect = [] { return CreateShape(FindShapeClass("TdtpRectangleShape")); };
+  const std::vector<TStoredChange> changes = {
+      // Shapes as a whole.
+      {"Assign text", [&](auto&, auto& P) { S(P, kText)->Assign(S(P, kOther)); }},
+      {"Assign bitmap", [&](auto&, auto& P) { S(P, kRed)->Assign(S(P, kGreen)); }, kRed, 0x00FF00},
+      {"Assign metafile", [&](auto&, auto& P) { S(P, kLines)->Assign(S(P, kPaths)); }},
+      {"Assign group",
+       [&](auto&, auto& P) {
+         auto copy = CreateShape(TdtpGroupShape::StaticClass());
+         copy->Assign(S(P, kGroup));
+         copy->GetShape(0)->SetDocLeft(5);
+         S(P, kGroup)->Assign(copy.get());
+       }},
+      {"Clear bitmap", [&](auto&, auto& P) { S(P, kRed)->Clear(); }},
+      {"Clear text", [&](auto&, auto& P) { S(P, kText)->Clear(); }},
+      {"Clear group", [&](auto&, auto& P) { S(P, kGroup)->Clear(); }},
+      // Geometry through the operations that place a shape.
+      {"SetDocPosition", [&](auto&, auto& P) { S(P, kText)->SetDocPosition(33, 44); }},
+      {"SetDocSize", [&](auto&, auto& P) { S(P, kRed)->SetDocSize(22, 11); }},
+      {"SetDocBoundsAngle", [&](auto&, auto& P) { S(P, kRect)->SetDocBoundsAngle(60, 120, 20, 25, 45); }},
+      {"SetDocBoundsConstrained", [&](auto&, auto& P) { S(P, kRect)->SetDocBoundsConstrained(60, 120, 20, 25); }},
+      {"SetBoundsFromRect", [&](auto&, auto& P) { S(P, kRect)->SetBoundsFromRect({61, 121, 81, 141}); }},
+      {"InflateBy", [&](auto&, auto& P) { S(P, kOther)->InflateBy(2, 3); }},
+      {"CenterAt", [&](auto&, auto& P) { S(P, kGroup)->CenterAt(100, 200); }},
+      {"RotateAboutCentre", [&](auto&, auto& P) { S(P, kRect)->RotateAboutCentre(30); }},
+      {"SetParentLeft", [&](auto&, auto& P) { S(P, kGroup)->GetShape(1)->SetParentLeft(12); }},
+      {"SetParentTop", [&](auto&, auto& P) { S(P, kGroup)->GetShape(1)->SetParentTop(7); }},
+      {"SetPaintOutset", [&](auto&, auto& P) { S(P, kRect)->SetPaintOutset(2); }},
+      {"SetPropertyByName", [&](auto&, auto& P) { S(P, kRect)->SetPropertyByName("DocLeft", "33"); }},
+      {"Constraints assigned", [&](auto&, auto& P) {
+         auto other = CreateShape(TdtpShape::StaticClass());
+         other->Constraints().MaxWidth = 500;
+         S(P, kRect)->Constraints() = other->Constraints();
+       }},
+      {"Arrow assigned", [&](auto&, auto& P) {
+         auto other = NewShape<TdtpLineShape>();
+         other->Arrow0()->SetStyle(asOval);
+         other->Arrow0()->Width = 7;
+         *static_cast<TdtpLineShape*>(S(P, kLine))->Arrow0() = *other->Arrow0();
+       }},
+      {"FitPoints", [&](auto&, auto& P) { Stroke(P)->FitPoints({0, 0, 10, 40}); }},
+      {"Page width", [&](auto&, auto& P) { P.SetPageWidth(300); }},
+      // Children.
+      {"AddShape", [&](auto&, auto& P) { P.AddShape(Rect()); }},
+      {"AddShape to a group", [&](auto&, auto& P) { S(P, kGroup)->AddShape(Rect()); }},
+      {"InsertShape", [&](auto&, auto& P) { P.InsertShape(0, Rect()); }},
+      {"InsertShape into a group", [&](auto&, auto& P) { S(P, kGroup)->InsertShape(1, Rect()); }},
+      {"DeleteShape", [&](auto&, auto& P) { P.DeleteShape(kPaths); }},
+      {"RemoveShape", [&](auto&, auto& P) { P.RemoveShape(S(P, kLine)); }},
+      {"ExtractShape", [&](auto&, auto& P) { P.ExtractShape(S(P, kOther)); }},
+      {"ExtractShape from a group", [&](auto&, auto& P) { S(P, kGroup)->ExtractShape(S(P, kGroup)->GetShape(0)); }},
+      {"ClearShapes of a group", [&](auto&, auto& P) { S(P, kGroup)->ClearShapes(); }},
+      {"MoveShapeIndex", [&](auto&, auto& P) { P.MoveShapeIndex(kRed, kMemo); }},
+      {"MoveShapeIndex in a group", [&](auto&, auto& P) { S(P, kGroup)->MoveShapeIndex(0, 1); }},
+      // Resources.
+      {"Image Assign from a shape", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->Assign(Bitmap(P, kGreen)->Image()); },
+       kRed, 0x00FF00},
+      {"Image Assign from a bare resource",
+       [&](auto&, auto& P) {
+         TdtpResource bare;
+         bare.LoadFromFile(green);
+         bare.Ext = ".png";
+         Bitmap(P, kRed)->Image()->Assign(&bare);
+       },
+       kRed, 0x00FF00},
+      {"Image LoadFromFile", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->LoadFromFile(green); }, kRed, 0x00FF00},
+      {"Metafile image Assign", [&](auto&, auto& P) { Meta(P, kLines)->Image()->Assign(Meta(P, kPaths)->Image()); }},
+      {"Image FileName", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->FileName = "ander.png"; }},
+      {"Image ArchName", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->ArchName = "img7"; }},
+      {"Image Ext", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->Ext = ".PNG"; }},
+      {"Image Storage", [&](auto&, auto& P) { Bitmap(P, kRed)->Image()->Storage = TdtpResourceStorage::None; }},
+      {"Metafile image FileName", [&](auto&, auto& P) { Meta(P, kLines)->Image()->FileName = "ander.emf"; }},
+      // Points.
+      {"AddLinePoint", [&](auto&, auto& P) { static_cast<TdtpLineShape*>(S(P, kLine))->AddLinePoint({170, 150}); }},
+      {"AddPoint", [&](auto&, auto& P) { Stroke(P)->AddPoint({25, 5}); }},
+      {"NewContour", [&](auto&, auto& P) {
+         Stroke(P)->NewContour();
+         Stroke(P)->AddPointXY(3, 17);
+       }},
+      {"ClearPoints", [&](auto&, auto& P) { Stroke(P)->ClearPoints(); }},
+      {"OffsetPoints", [&](auto&, auto& P) { Stroke(P)->OffsetPoints(2, 3); }},
+      {"ScalePoints", [&](auto&, auto& P) { Stroke(P)->ScalePoints(0.5f, 0.75f); }},
+      {"SetLines", [&](auto&, auto& P) { static_cast<TdtpMemoShape*>(S(P, kMemo))->SetLines({"drie"}); }},
+      // The document and its pages.
+      {"ShowMargins", [](auto& D, auto&) { D.SetShowMargins(!D.ShowMargins()); }},
+      {"SnapToGrid", [](auto& D, auto&) { D.SetSnapToGrid(!D.SnapToGrid()); }},
+      {"StepAngle", [](auto& D, auto&) { D.SetStepAngle(D.StepAngle() + 15); }},
+      {"HandleColor", [](auto& D, auto&) { D.SetHandleColor(D.HandleColor() ^ 0x123456); }},
+      {"HandleEdgeColor", [](auto& D, auto&) { D.SetHandleEdgeColor(D.HandleEdgeColor() ^ 0x654321); }},
+      {"StoreThumbnails", [](auto& D, auto&) { D.SetStoreThumbnails(!D.StoreThumbnails()); }},
+      {"ReadOnly", [](auto& D, auto&) { D.SetReadOnly(true); }},
+      {"DefaultPageWidth", [](auto& D, auto&) { D.SetDefaultPageWidth(D.DefaultPageWidth() + 10); }},
+      {"DefaultPageHeight", [](auto& D, auto&) { D.SetDefaultPageHeight(D.DefaultPageHeight() + 10); }},
+      {"DefaultMarginLeft", [](auto& D, auto&) { D.SetDefaultMarginLeft(D.DefaultMarginLeft() + 1); }},
+      {"DefaultMarginTop", [](auto& D, auto&) { D.SetDefaultMarginTop(D.DefaultMarginTop() + 1); }},
+      {"DefaultMarginRight", [](auto& D, auto&) { D.SetDefaultMarginRight(D.DefaultMarginRight() + 1); }},
+      {"DefaultMarginBottom", [](auto& D, auto&) { D.SetDefaultMarginBottom(D.DefaultMarginBottom() + 1); }},
+      {"DefaultGridSize", [](auto& D, auto&) { D.SetDefaultGridSize(D.DefaultGridSize() + 1); }},
+      {"DefaultGridColor", [](auto& D, auto&) { D.SetDefaultGridColor(D.DefaultGridColor() ^ 0x101010); }},
+      {"DefaultPageColor", [](auto& D, auto&) { D.SetDefaultPageColor(D.DefaultPageColor() ^ 0x202020); }},
+      {"ThumbnailWidth", [](auto& D, auto&) { D.SetThumbnailWidth(D.ThumbnailWidth() + 8); }},
+      {"ThumbnailHeight", [](auto& D, auto&) { D.SetThumbnailHeight(D.ThumbnailHeight() + 6); }},
+      {"AddPage", [](auto& D, auto&) { D.AddPage(nullptr); }},
+      {"DeletePage", [](auto& D, auto&) { D.DeletePage(0); }},
+      {"SetPageCount", [](auto& D, auto&) { D.SetPageCount(4); }},
+  };
+  // The colour in the middle of a shape as its page paints.
+  auto middle = [](TdtpPage& Page, TdtpShape* S) {
+    TdtpFloatPoint c;
+    S->LocalToScreen({S->DocWidth() / 2, S->DocHeight() / 2}, c);
+    TBitmap32 target;
+    target.SetSize(int32_t(c.X) + 10, int32_t(c.Y) + 10);
+    Page.PaintToCanvas(detail::TBitmap32Canvas(&target).Canvas());
+    return target.Pixel(int32_t(c.X), int32_t(c.Y)) & 0xFFFFFFu;
+  };
+  for (const TStoredChange& change : changes) {
+    SCOPED_TRACE(change.Name);
+    std::filesystem::copy_file(base, work, std::filesystem::copy_options::overwrite_existing);
+    TdtpComponent doc(nullptr);
+    doc.LoadFromFile(work);
+    doc.SetCurrentPageIndex(1);
+    TdtpPage* page = doc.CurrentPage();
+    ASSERT_EQ(page->GetShapeCount(), kStroke + 1);
+    const TStoredElements before = DocumentContent(doc);
+    TdtpShape* shown = change.Shown >= 0 ? page->GetShape(change.Shown) : nullptr;
+    if (shown) {
+      EXPECT_NE(middle(*page, shown), change.Colour);
+    }
+    ASSERT_FALSE(doc.Modified());
+    change.Apply(doc, *page);
+    EXPECT_TRUE(doc.Modified());
+    if (shown) {
+      EXPECT_EQ(middle(*doc.CurrentPage(), shown), change.Colour);
+    }
+    const TStoredElements after = DocumentContent(doc);
+    EXPECT_FALSE(after == before) << "nothing stored changed";
+    doc.SaveToFile(work);
+    TdtpComponent again(nullptr);
+    again.LoadFromFile(work);
+    const TStoredElements reloaded = DocumentContent(again);
+    EXPECT_TRUE(reloaded == after) << Differences(after, reloaded);
   }
 }

@@ -8,6 +8,7 @@
 #include "../common/TestSupport.h"
 
 #include "document/dtpFreehandShape.h"
+#include "document/dtpGroupShape.h"
 #include "document/dtpLineShape.h"
 #include "document/dtpPolygonShape.h"
 #include "document/dtpShape.h"
@@ -361,6 +362,54 @@ TEST_F(ShapeHandlesTest, FlippedAndMirroredPolygonsArePickedWhereDrawn) {
     }
     root->RemoveShape(sh);
   }
+}
+
+// A child of a flipped or mirrored group is drawn flipped with the group's picture: it is found
+// where it is drawn, and nowhere else, whether the group is turned or not.
+TEST_F(ShapeHandlesTest, ChildrenOfFlippedAndMirroredGroupsArePickedWhereDrawn) {
+  root->RemoveShape(s);
+  host.Render = host.Screen;
+  auto owned = NewShape<TdtpGroupShape>();
+  TdtpShape* group = owned.get();
+  root->AddShape(std::move(owned));
+  group->SetDocBounds(50, 50, 60, 40);  // screen (500, 500) to (1100, 900) unturned
+  auto triangle = NewShape<TdtpDrieHShape>();
+  TdtpShape* child = triangle.get();
+  group->AddShape(std::move(triangle));
+  child->SetDocBounds(0, 0, 30, 20);  // the top-left quarter
+  for (float angle : {0.f, 30.f})
+    for (int fm = 0; fm < 4; ++fm) {
+      group->SetDocAngle(angle);
+      group->SetFlipped(fm & 1);
+      group->SetMirrored(fm & 2);
+      group->UpdateBuffer();
+      const TBitmap32* b = group->Buffer();
+      ASSERT_NE(b, nullptr);
+      auto only = [&](TPoint C, int Reach, bool Drawn) {
+        for (int y = C.Y - Reach; y <= C.Y + Reach; ++y)
+          for (int x = C.X - Reach; x <= C.X + Reach; ++x)
+            if ((x >= 0 && y >= 0 && x < b->Width() && y < b->Height() && b->Pixel(x, y) >> 24) != Drawn) return false;
+        return true;
+      };
+      int solid = 0, empty = 0, missed = 0, wrong = 0;
+      for (int y = 250; y < 1300; y += 20)
+        for (int x = 250; x < 1300; x += 20) {
+          TPoint px;
+          group->ScreenToBufferPixel({x, y}, px);
+          const bool all = only(px, 8, true);  // the pick reaches a few pixels around the point
+          if (!all && !only(px, 20, false)) continue;
+          ++(all ? solid : empty);
+          TdtpShape* found = nullptr;
+          root->FindShapeAt({x, y}, found);
+          missed += all && found != child;
+          wrong += !all && found == child;
+        }
+      const std::string what = std::to_string(int(angle)) + (fm & 1 ? " flipped" : "") + (fm & 2 ? " mirrored" : "");
+      EXPECT_GT(solid, 50) << what;
+      EXPECT_GT(empty, 500) << what;
+      EXPECT_EQ(missed, 0) << what;
+      EXPECT_EQ(wrong, 0) << what;
+    }
 }
 
 }  // namespace
