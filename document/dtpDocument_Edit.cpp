@@ -322,6 +322,9 @@ void TdtpDocument::CancelButtonDrag() {
 void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   // A left press during a move or band means its release was lost as well.
   if (FDragState == 1 || FDragState == 2 || (Button != mbLeft && FDragState == 4)) CancelButtonDrag();
+  // Any press takes the keyboard, not only a double click: Escape, Delete and typing must
+  // reach the drawing the user works on, not the control that had the focus before.
+  if (!Focused() && CanFocus()) SetFocus();
   TVirtScrollBox::MouseDown(Button, Shift, X, Y);
   if (FDragState == 5) {
     if (FEditedShape) {
@@ -350,7 +353,6 @@ void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
     return;
   }
   if (Shift & ssDouble) {
-    if (CanFocus()) SetFocus();
     // Editing a shape's content changes the document: only in edit mode.
     if (FMode != vmEdit || FReadOnly) return;
     TdtpShape* s = nullptr;
