@@ -510,7 +510,7 @@ void TdtpDocument::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, in
           XmlToSelection(xml);
           for (int32_t i = 0; i < SelectionCount(); ++i) {
             TdtpShape* s = SelectedShape(i);
-            s->SetDocPosition(s->DocLeft() + d.X, s->DocTop() + d.Y);
+            s->SetDocBounds(s->DocLeft() + d.X, s->DocTop() + d.Y, s->DocWidth(), s->DocHeight());
           }
         } catch (...) {
           EndUndo();
@@ -682,7 +682,8 @@ void TdtpDocument::PasteFromClipboard() {
       for (int32_t i = 0; i < SelectionCount(); ++i) {
         TdtpShape* s = SelectedShape(i);
         const TdtpFloatPoint off = s->PasteOffset();
-        s->SetDocPosition(s->DocLeft() + off.X, s->DocTop() + off.Y);
+        // Through the bounds, so that the copy's new place is repainted.
+        s->SetDocBounds(s->DocLeft() + off.X, s->DocTop() + off.Y, s->DocWidth(), s->DocHeight());
       }
     }
     if (n > 0) {

@@ -943,7 +943,8 @@ void TdtpShape::SetSelected(bool Value) {
 void TdtpShape::InvalidateViaDocument() {
   if (!FDocument) return;
   TRect r;
-  GetScreenRect(r);
+  // With the handles: a selection shows them, also where they stand out of the shape.
+  GetScreenBounds(r);
   FDocument->InvalidateScreenRect(r);
 }
 
