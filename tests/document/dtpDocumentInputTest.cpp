@@ -1028,8 +1028,8 @@ TEST_F(InputTest, FreeingAStrokeWhileItIsEditedEndsItsEdit) {
 }
 
 // Every way a shape leaves its page drops the document's references to it: a text in edit
-// (with "xy" typed), a stroke in edit, a focused and a hot rectangle, each on the page or in
-// a group. Afterwards every reference names a shape still in the document and keys are safe.
+// (with "xy" typed), a stroke in edit, a focused, a hot and a hinted rectangle, each on the
+// page or in a group. Afterwards every reference names a shape still in the document and keys are safe.
 TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
   platform::TFakeTextMeasurer fake;
   platform::TScopedTextMeasurer measurer(&fake);
@@ -1038,8 +1038,8 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
   enum TWay { wDelete, wClear, wExtract, wExtractFromGroup, wExtractGroup, wUndo, wDeletePage, wPageCount, wLoad, wClearDocument };
   const char* const wayNames[] = {"delete", "clear page", "extract from page", "extract from group", "extract its group",
                                   "undo", "delete page", "page count", "load", "clear document"};
-  enum TState { sEdited, sStroke, sFocused, sHot };
-  const char* const stateNames[] = {"edited text", "edited stroke", "focused", "hot"};
+  enum TState { sEdited, sStroke, sFocused, sHot, sHint };
+  const char* const stateNames[] = {"edited text", "edited stroke", "focused", "hot", "hint"};
   auto shapesOf = [&] {
     std::set<const TdtpShape*> all;
     std::vector<const TdtpShape*> todo;
@@ -1053,7 +1053,7 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
     return all;
   };
   for (int way = wDelete; way <= wClearDocument; ++way)
-    for (int state = sEdited; state <= sHot; ++state) {
+    for (int state = sEdited; state <= sHint; ++state) {
       const bool grouped = way == wExtractFromGroup || way == wExtractGroup;
       SCOPED_TRACE(testing::Message() << wayNames[way] << ", " << stateNames[state]);
       doc->Clear();
@@ -1092,6 +1092,14 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
         }
       } else if (state == sFocused) {
         doc->SetFocusShape(shape);
+      } else if (state == sHint) {
+        for (TdtpShape* h : {shape, parent}) {
+          h->SetHint("Sport");
+          h->SetShowHint(true);
+        }
+        const TPoint w = Win(doc.get(), {120, 120});
+        guitest::Move(doc.get(), w.X, w.Y);
+        ASSERT_EQ(doc->HintShape(), grouped ? parent : shape);
       } else {
         // Hot while the button is held: the shape is being moved.
         Press(doc.get(), {120, 120});
