@@ -322,6 +322,9 @@ void TdtpDocument::CancelButtonDrag() {
 void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   // A left press during a move or band means its release was lost as well.
   if (FDragState == 1 || FDragState == 2 || (Button != mbLeft && FDragState == 4)) CancelButtonDrag();
+  // Any press takes the keyboard, not only a double click: Escape, Delete and typing must
+  // reach the drawing the user works on, not the control that had the focus before.
+  if (!Focused() && CanFocus()) SetFocus();
   TVirtScrollBox::MouseDown(Button, Shift, X, Y);
   if (FDragState == 5) {
     if (FEditedShape) {
@@ -350,7 +353,6 @@ void TdtpDocument::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
     return;
   }
   if (Shift & ssDouble) {
-    if (CanFocus()) SetFocus();
     // Editing a shape's content changes the document: only in edit mode.
     if (FMode != vmEdit || FReadOnly) return;
     TdtpShape* s = nullptr;
@@ -508,7 +510,7 @@ void TdtpDocument::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, in
           XmlToSelection(xml);
           for (int32_t i = 0; i < SelectionCount(); ++i) {
             TdtpShape* s = SelectedShape(i);
-            s->SetDocPosition(s->DocLeft() + d.X, s->DocTop() + d.Y);
+            s->SetDocBounds(s->DocLeft() + d.X, s->DocTop() + d.Y, s->DocWidth(), s->DocHeight());
           }
         } catch (...) {
           EndUndo();
@@ -680,7 +682,8 @@ void TdtpDocument::PasteFromClipboard() {
       for (int32_t i = 0; i < SelectionCount(); ++i) {
         TdtpShape* s = SelectedShape(i);
         const TdtpFloatPoint off = s->PasteOffset();
-        s->SetDocPosition(s->DocLeft() + off.X, s->DocTop() + off.Y);
+        // Through the bounds, so that the copy's new place is repainted.
+        s->SetDocBounds(s->DocLeft() + off.X, s->DocTop() + off.Y, s->DocWidth(), s->DocHeight());
       }
     }
     if (n > 0) {

@@ -27,13 +27,19 @@ std::u32string StorableChars(std::u32string_view S) {
   std::u32string out;
   out.reserve(S.size());
   for (char32_t c : S) {
-    // The Dutch ij digraph is typed as one character on some keyboards; stored documents
-    // spell it with two letters.
+    // The Dutch ij digraph is typed as one character on some keyboards; Dutch text spells it
+    // with two letters.
     if (c == U'\u0133')
       out += U"ij";
     else if (c == U'\u0132')
       out += U"IJ";
-    else if (platform::CodePointToCp1252(c) >= 0)
+    // A stored page can hold any character (in UTF-16 when windows-1252 lacks it), but not
+    // control characters beyond tab and line breaks, nor the non-characters XML forbids.
+    // U+FFFD stands for bytes that were no character at all.
+    else if ((c < 0x20 && c != 9 && c != 10 && c != 13) || (c >= 0x7F && c <= 0x9F) ||
+             (c >= 0xD800 && c <= 0xDFFF) || (c >= 0xFFFD && c <= 0xFFFF) || c > 0x10FFFF)
+      continue;
+    else
       out.push_back(c);
   }
   return out;

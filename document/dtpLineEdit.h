@@ -3,8 +3,9 @@
 // the owning shape forwards its keys and repaints when OnChange reports a change.
 //
 // The text is UTF-8; every position and length counts characters (code points), so a caret
-// never stands inside a character. Inserted text keeps to what a stored document can hold
-// (windows-1252): "ĳ" and "Ĳ" become "ij" and "IJ", other characters outside it are left out.
+// never stands inside a character. Inserted text keeps every character a stored document can
+// hold; "ĳ" and "Ĳ" are spelt "ij" and "IJ", control characters other than tab and line breaks
+// are left out.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ namespace document {
 // Code points of UTF-8 text (malformed bytes give U+FFFD) and back.
 std::u32string Utf8ToChars(std::string_view S);
 std::string CharsToUtf8(std::u32string_view S);
-// S with ĳ/Ĳ spelt out and every other character windows-1252 cannot hold left out.
+// S with ĳ/Ĳ spelt out and every character a stored document cannot hold left out.
 std::u32string StorableChars(std::u32string_view S);
 
 class TdtpLineEdit : public platform::TObject {

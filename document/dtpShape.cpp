@@ -956,7 +956,8 @@ void TdtpShape::SetSelected(bool Value) {
 void TdtpShape::InvalidateViaDocument() {
   if (!FDocument) return;
   TRect r;
-  GetScreenRect(r);
+  // With the handles: a selection shows them, also where they stand out of the shape.
+  GetScreenBounds(r);
   FDocument->InvalidateScreenRect(r);
 }
 
@@ -1090,11 +1091,16 @@ void TdtpShape::DeleteShape(int32_t Index) {
 }
 
 std::unique_ptr<TdtpShape> TdtpShape::ExtractShape(TdtpShape* Shape) {
+  if (!Shape || IndexOfShape(Shape) < 0) return nullptr;
+  // Leaving the document like a deletion: an edit in it ends (and may remove it), and no
+  // edited, focus, hot or hint reference outlives it.
+  if (FDocument && FDocument->EndEditBeforeRemoval(Shape)) return nullptr;
   const int32_t i = IndexOfShape(Shape);
-  if (!Shape || i < 0) return nullptr;
+  if (i < 0) return nullptr;
   RecordShapeChange(ckShapeRemoved, Shape);
   Shape->Invalidate();
   Shape->SetSelected(false);
+  NotifyDestroyed(Shape);
   Shape->FParent = nullptr;
   Shape->SetDocument(nullptr);
   std::unique_ptr<TdtpShape> out = std::move(FShapes[size_t(i)]);

@@ -726,18 +726,14 @@ bool TdtpShape::PaintToCanvas(platform::TCanvas* Canvas) {
   if (NeedsBuffer()) {
     UpdateBuffer();
     if (FBuffer && !FBuffer->Empty() && !FRepaint && FDocument) {
-      TRect src = MapRect(vis, sr, FBufferRect);
-      if (src.Right <= src.Left) src.Right = src.Left + 1;
-      if (src.Bottom <= src.Top) src.Bottom = src.Top + 1;
-      src.Left = std::clamp(src.Left, 0, FBuffer->Width() - 1);
-      src.Top = std::clamp(src.Top, 0, FBuffer->Height() - 1);
-      src.Right = std::clamp(src.Right, src.Left + 1, FBuffer->Width());
-      src.Bottom = std::clamp(src.Bottom, src.Top + 1, FBuffer->Height());
+      // The whole buffer stretched onto the whole screen rectangle, of which only the visible
+      // part is computed: a repaint of any part gives the pixels a full paint gives there.
+      const TRect src{0, 0, FBuffer->Width(), FBuffer->Height()};
       TBitmap32 tmp;
       tmp.SetSize(vis.Width(), vis.Height());
       tmp.Clear(GetDocColor32());
-      raster::StretchTransferAuto(&tmp, {0, 0, vis.Width(), vis.Height()}, FBuffer.get(), src,
-                                  FDocument->Quality(), FBuffer->DrawMode());
+      raster::StretchTransferAuto(&tmp, {sr.Left - vis.Left, sr.Top - vis.Top, sr.Right - vis.Left, sr.Bottom - vis.Top},
+                                  FBuffer.get(), src, FDocument->Quality(), FBuffer->DrawMode());
       detail::DrawToCanvas(Canvas, vis.Left, vis.Top, &tmp);
       return true;
     }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QThread>
 #include <QWidget>
 #include <memory>
 #include <tuple>
@@ -170,6 +171,59 @@ TEST_F(MainFormLockKeys, DeadKeysComposeInTheEditedText) {
     Doc->EndShapeEdit(true);
     EXPECT_EQ(T->Text(), Want);
   }
+}
+
+// A press on the drawing takes the keyboard from the catalogue tree: Escape with the button
+// held cancels a move of the title of "Inleiding", and a typed "v" no longer jumps the tree.
+TEST_F(MainFormLockKeys, APressOnTheDrawingTakesTheKeyboard) {
+  Form->BaseFolder = apptest::SampleFolder();
+  document::TdtpComponent* Doc = Form->dtpComponent1;
+  platform::TTreeNode* First = Form->HtmlTreeView1->Items()->Item(0);
+  const TRect NodeRect = First->DisplayRect(true);
+  const TPoint NodeAt = Form->HtmlTreeView1->ClientToScreen({(NodeRect.Left + NodeRect.Right) / 2, (NodeRect.Top + NodeRect.Bottom) / 2});
+  In.MoveTo(NodeAt.X, NodeAt.Y);
+  In.Button(1, true);
+  In.Button(1, false);
+  ASSERT_TRUE(kdtest::WaitFor([&] { return Doc->CurrentPage() && Doc->CurrentPage()->GetShapeCount() > 0; }));
+  kdtest::Settle();
+  ASSERT_EQ(Form->HtmlTreeView1->Selected(), First);
+  document::TdtpTextShape* Title = nullptr;
+  for (int32_t I = 0; I < Doc->CurrentPage()->GetShapeCount() && !Title; ++I)
+    if (auto* T = dynamic_cast<document::TdtpTextShape*>(Doc->CurrentPage()->GetShape(I)); T && T->Text() == "Inleiding")
+      Title = T;
+  ASSERT_NE(Title, nullptr);
+  TRect R;
+  Title->GetScreenRect(R);
+  const TPoint At = Doc->ClientToScreen({R.Left + 4, (R.Top + R.Bottom) / 2});
+  const float Left = Title->DocLeft(), Top = Title->DocTop();
+  In.MoveTo(At.X, At.Y);
+  kdtest::Settle();
+  In.Button(1, true);
+  In.Button(1, false);
+  ASSERT_TRUE(kdtest::WaitFor([&] { return Title->Selected(); }));
+  EXPECT_TRUE(static_cast<QWidget*>(Doc->WidgetHandle())->hasFocus());
+  // A pause, so that the next press is no double click.
+  QThread::msleep(QApplication::doubleClickInterval() + 100);
+  kdtest::Settle();
+  In.Button(1, true);
+  for (int32_t Step = 1; Step <= 25; ++Step) {
+    In.MoveTo(At.X + Step * 4, At.Y + Step * 3);
+    kdtest::Settle();
+  }
+  ASSERT_TRUE(kdtest::WaitFor([&] { return Doc->DragState() == 1; }));
+  In.Key(kdtest::TXInput::XK_Escape, true);
+  In.Key(kdtest::TXInput::XK_Escape, false);
+  kdtest::Settle();
+  In.Button(1, false);
+  kdtest::Settle();
+  EXPECT_EQ(Doc->DragState(), 0);
+  EXPECT_EQ(Title->DocLeft(), Left);
+  EXPECT_EQ(Title->DocTop(), Top);
+  In.Key('v', true);
+  In.Key('v', false);
+  kdtest::Settle();
+  EXPECT_EQ(Form->HtmlTreeView1->Selected(), First);
+  EXPECT_EQ(Form->ItemIndex, 0);
 }
 
 // This server has no OpenGL (the tests run Qt without GLX): "Video" must still play the movie,

@@ -12,6 +12,7 @@
 #include "document/dtpDocument.h"
 #include "document/dtpMemoShape.h"
 #include "document/dtpTextShape.h"
+#include "platform/Clipboard.h"
 #include "platform/Forms.h"
 #include "platform/KeyState.h"
 #include "platform/SysUtils.h"
@@ -114,9 +115,14 @@ TEST_F(TextEditingTest, DutchTextSurvivesTypingSavingAndReloading) {
   Type("\xC4\xB2sselmeer");
   guitest::Key(doc, Qt::Key_Return, Qt::NoModifier, "\r");
   Type("\xC3\xABn \xE2\x82\xAC");
+  // Characters windows-1252 lacks are kept, typed or pasted: "őαж", then "AőαB€".
+  Type("\xC5\x91\xCE\xB1\xD0\xB6");
+  platform::Clipboard()->SetAsText("A\xC5\x91\xCE\xB1" "B\xE2\x82\xAC");
+  guitest::Key(doc, Qt::Key_V, Qt::ControlModifier);
   guitest::Key(doc, Qt::Key_Tab);
   EXPECT_EQ(doc->DragState(), 0);
-  EXPECT_EQ(m->Text(), "IJsselmeer\r\xC3\xABn \xE2\x82\xAC");
+  const std::string line2 = "\xC3\xABn \xE2\x82\xAC\xC5\x91\xCE\xB1\xD0\xB6" "A\xC5\x91\xCE\xB1" "B\xE2\x82\xAC";
+  EXPECT_EQ(m->Text(), "IJsselmeer\r" + line2);
 
   // Text that reaches a shape other than by typing may hold a character windows-1252 has not
   // got; the stored page is then written in UTF-16 and keeps it.
@@ -143,7 +149,7 @@ TEST_F(TextEditingTest, DutchTextSurvivesTypingSavingAndReloading) {
   ASSERT_NE(m2, nullptr);
   EXPECT_EQ(t2->Text(), kDutch);
   // The memo's line break is stored as CR LF, the list's own line ending.
-  EXPECT_EQ(m2->Lines(), (std::vector<std::string>{"IJsselmeer", "\xC3\xABn \xE2\x82\xAC"}));
+  EXPECT_EQ(m2->Lines(), (std::vector<std::string>{"IJsselmeer", line2}));
   int reports = 0;
   again.OnSelectionChanged = [&](platform::TObject*) { ++reports; };
   t2->SetSelected(true);

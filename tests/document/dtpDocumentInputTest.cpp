@@ -5,11 +5,13 @@
 
 #include <QImage>
 #include <QInputMethodEvent>
+#include <set>
 
 #include "../common/TestSupport.h"
 #include "../platform/GuiTestEvents.h"
 #include "document/dtpDocument.h"
 #include "document/dtpFreehandShape.h"
+#include "document/dtpGroupShape.h"
 #include "document/dtpLineShape.h"
 #include "document/dtpMemoShape.h"
 #include "document/dtpPolygonShape.h"
@@ -1022,6 +1024,125 @@ TEST_F(InputTest, FreeingAStrokeWhileItIsEditedEndsItsEdit) {
       int steps = 0;
       for (int32_t i = before; i < doc->UndoCount(); ++i) steps += !doc->UndoItem(i)->Grouped;
       EXPECT_EQ(steps, 2);
+    }
+}
+
+// Every way a shape leaves its page drops the document's references to it: a text in edit
+// (with "xy" typed), a stroke in edit, a focused, a hot and a hinted rectangle, each on the
+// page or in a group. Afterwards every reference names a shape still in the document and keys are safe.
+TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
+  platform::TFakeTextMeasurer fake;
+  platform::TScopedTextMeasurer measurer(&fake);
+  InitializeDtpGroupShape();
+  const std::string file = kdtest::TempDir() + "/input_leaving_shape.hsf";
+  enum TWay { wDelete, wClear, wExtract, wExtractFromGroup, wExtractGroup, wUndo, wDeletePage, wPageCount, wLoad, wClearDocument };
+  const char* const wayNames[] = {"delete", "clear page", "extract from page", "extract from group", "extract its group",
+                                  "undo", "delete page", "page count", "load", "clear document"};
+  enum TState { sEdited, sStroke, sFocused, sHot, sHint };
+  const char* const stateNames[] = {"edited text", "edited stroke", "focused", "hot", "hint"};
+  auto shapesOf = [&] {
+    std::set<const TdtpShape*> all;
+    std::vector<const TdtpShape*> todo;
+    for (int32_t p = 0; p < doc->GetPageCount(); ++p) todo.push_back(doc->GetPage(p));
+    while (!todo.empty()) {
+      const TdtpShape* t = todo.back();
+      todo.pop_back();
+      all.insert(t);
+      for (int32_t i = 0; i < t->GetShapeCount(); ++i) todo.push_back(t->GetShape(i));
+    }
+    return all;
+  };
+  for (int way = wDelete; way <= wClearDocument; ++way)
+    for (int state = sEdited; state <= sHint; ++state) {
+      const bool grouped = way == wExtractFromGroup || way == wExtractGroup;
+      SCOPED_TRACE(testing::Message() << wayNames[way] << ", " << stateNames[state]);
+      doc->Clear();
+      doc->AddPage(nullptr);
+      doc->AddPage(nullptr);
+      doc->SetViewStyle(vsNormal);
+      doc->SetScreenDpm(4);
+      doc->SetOriginX(0);
+      doc->SetOriginY(0);
+      doc->SaveToFile(file);
+      doc->SetCurrentPageIndex(1);
+      TdtpPage* page = doc->CurrentPage();
+      TdtpShape* shape = nullptr;
+      if (state == sEdited) {
+        shape = AddTextShape<TdtpTextShape>();
+      } else if (state == sStroke) {
+        shape = DrawStroke({{100, 200}, {150, 230}, {200, 210}});
+      } else {
+        shape = AddRect(20, 20, 20, 20);  // screen (80, 80) to (160, 160)
+      }
+      TdtpShape* parent = page;
+      if (grouped) {
+        page->AddShape(NewShape<TdtpGroupShape>());
+        parent = page->GetShape(page->GetShapeCount() - 1);
+        parent->SetDocBounds(20, 20, 20, 20);
+        parent->SetSmartHitTest(false);
+        parent->AddShape(page->ExtractShape(shape));
+        ASSERT_EQ(shape->ParentShape(), parent);
+      }
+      if (state == sEdited || state == sStroke) {
+        doc->EditShape(shape);
+        ASSERT_EQ(doc->EditedShape(), shape);
+        if (state == sEdited) {
+          guitest::Key(doc.get(), Qt::Key_X, Qt::NoModifier, "x");
+          guitest::Key(doc.get(), Qt::Key_Y, Qt::NoModifier, "y");
+        }
+      } else if (state == sFocused) {
+        doc->SetFocusShape(shape);
+      } else if (state == sHint) {
+        for (TdtpShape* h : {shape, parent}) {
+          h->SetHint("Sport");
+          h->SetShowHint(true);
+        }
+        const TPoint w = Win(doc.get(), {120, 120});
+        guitest::Move(doc.get(), w.X, w.Y);
+        ASSERT_EQ(doc->HintShape(), grouped ? parent : shape);
+      } else {
+        // Hot while the button is held: the shape is being moved.
+        Press(doc.get(), {120, 120});
+        MoveHeld(doc.get(), {130, 128});
+        ASSERT_EQ(doc->HotShape(), grouped ? parent : shape);
+        ASSERT_EQ(doc->DragState(), 1);
+      }
+      std::unique_ptr<TdtpShape> taken;
+      switch (way) {
+        case wDelete: page->RemoveShape(shape); break;
+        case wClear: page->ClearShapes(); break;
+        case wExtract: taken = page->ExtractShape(shape); break;
+        case wExtractFromGroup: taken = parent->ExtractShape(shape); break;
+        case wExtractGroup: taken = page->ExtractShape(parent); break;
+        case wUndo: {  // the undo of its placing
+          int32_t i = doc->UndoCount() - 1;
+          while (i >= 0 && doc->UndoItem(i)->Kind != ckShapeAdded) --i;
+          ASSERT_GE(i, 0);
+          EXPECT_TRUE(doc->Undo(doc->UndoItem(i)));
+          break;
+        }
+        case wDeletePage: doc->DeletePage(1); break;
+        case wPageCount: doc->SetPageCount(1); break;
+        case wLoad: doc->LoadFromFile(file); break;
+        case wClearDocument: doc->Clear(); break;
+      }
+      taken.reset();
+      if (state == sHot) {
+        MoveHeld(doc.get(), {140, 136});
+        Release(doc.get(), {140, 136});
+      }
+      const std::set<const TdtpShape*> all = shapesOf();
+      EXPECT_FALSE(all.count(shape));
+      for (const TdtpShape* r : {doc->EditedShape(), doc->FocusShape(), doc->HotShape(), doc->HintShape()})
+        EXPECT_TRUE(!r || all.count(r));
+      EXPECT_EQ(doc->EditedShape(), nullptr);
+      EXPECT_NE(doc->DragState(), 5);
+      EXPECT_EQ(doc->UpdateCount(), 0);
+      // Keys reach the document, not the freed shape.
+      for (int key : {Qt::Key_Z, Qt::Key_F2, Qt::Key_Delete, Qt::Key_Escape, Qt::Key_Backspace})
+        guitest::Key(doc.get(), key, Qt::NoModifier, key == Qt::Key_Z ? "z" : QString());
+      Click({120, 120});
+      EXPECT_EQ(doc->DragState(), 0);
     }
 }
 

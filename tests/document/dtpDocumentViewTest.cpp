@@ -257,6 +257,39 @@ TEST_F(ViewTest, RendersFittedPageOffscreen) {
   EXPECT_EQ(empty.Image().pixel(25, 25) & 0xFFFFFFu, rgb);
 }
 
+// A repaint of part of the view gives there the pixels a paint of the whole view gives: the
+// page's buffer is stretched as a whole and only the part asked for is computed.
+TEST_F(ViewTest, PartialRepaintsEqualAFullPaint) {
+  const std::string file = kdtest::TempDir() + "/view_partial.hsf";
+  kdfixture::MakeSampleDocument(*doc, file, 1, 30);
+  doc->LoadFromFile(file);
+  for (const raster::TStretchFilter filter : {raster::sfLinear, raster::sfNearest, raster::sfSpline})
+    for (const float zoom : {1.0f, 1.37f, 0.61f}) {
+      SCOPED_TRACE(testing::Message() << "filter " << int(filter) << ", zoom " << zoom);
+      doc->SetQuality(filter);
+      doc->ZoomPageWidth();
+      doc->ZoomBy(zoom);
+      auto paint = [&](const platform::TRect* Clip) {
+        platform::TBitmap bmp;
+        bmp.SetPixelFormat(platform::pf32bit);
+        bmp.SetSize(doc->ClientWidth(), doc->ClientHeight());
+        if (Clip) bmp.Canvas()->IntersectClipRect(*Clip);
+        doc->PaintDocument(bmp.Canvas());
+        bmp.Canvas()->Release();
+        return bmp.Image().convertToFormat(QImage::Format_RGB32);
+      };
+      const QImage full = paint(nullptr);
+      for (const platform::TRect& r : {platform::TRect{77, 77, 243, 203}, platform::TRect{13, 151, 418, 152},
+                                       platform::TRect{301, 9, 302, 590}}) {
+        const QImage part = paint(&r);
+        int differing = 0;
+        for (int y = r.Top; y < r.Bottom; ++y)
+          for (int x = r.Left; x < r.Right; ++x) differing += part.pixel(x, y) != full.pixel(x, y);
+        EXPECT_EQ(differing, 0) << r.Left << ", " << r.Top;
+      }
+    }
+}
+
 // A page too large for one bitmap at the render resolution still shows in the view, drawn for
 // the visible part, at every zoom and scroll position: no pixel keeps what was there before.
 TEST_F(ViewTest, LargePagesShowAtEveryRenderResolution) {

@@ -296,8 +296,9 @@ TEST(LineEditTest, MultiByteCharactersCountAsOne) {
   EXPECT_EQ(m.e.CaretPos(), 3);
 }
 
-// What a stored document (windows-1252) cannot hold never enters the text: the Dutch ij
-// digraph is spelt out, other characters are left out. Everything windows-1252 holds stays.
+// Every character a stored document holds enters the text, also those windows-1252 lacks
+// (the page is then stored in UTF-16); the Dutch ij digraph is spelt out; control characters
+// other than tab and line breaks never enter it.
 TEST(LineEditTest, OnlyStorableCharactersAreInserted) {
   const struct {
     const char* typed;
@@ -305,9 +306,11 @@ TEST(LineEditTest, OnlyStorableCharactersAreInserted) {
   } cases[] = {
       {"\xC4\xB3s", "ijs"},                               // "ĳs"
       {"\xC4\xB2sselmeer", "IJsselmeer"},                 // "Ĳsselmeer"
-      {"a\xCE\xA9" "b", "ab"},                            // Greek capital omega: not storable
-      {"\xF0\x9F\x98\x80", ""},                           // an emoji
+      {"a\xCE\xA9" "b", "a\xCE\xA9" "b"},                  // Greek capital omega
+      {"\xC5\x91\xCE\xB1\xD0\xB6\xE2\x82\xAC", "\xC5\x91\xCE\xB1\xD0\xB6\xE2\x82\xAC"},  // "őαж€"
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},           // an emoji
       {"\xE2\x80\x94\xE2\x82\xAC\xC3\xA9\xC3\xAB\xE2\x80\x9C", "\xE2\x80\x94\xE2\x82\xAC\xC3\xA9\xC3\xAB\xE2\x80\x9C"},
+      {"a\x01\x1B\x7F\xC2\x85\xEF\xBF\xBE" "b", "ab"},     // controls and U+FFFE
   };
   for (const auto& c : cases) {
     Edit t;
@@ -318,6 +321,10 @@ TEST(LineEditTest, OnlyStorableCharactersAreInserted) {
     p.e.InsertText(c.typed);  // pasting follows the same rule
     EXPECT_EQ(p.e.Text(), c.expected) << c.typed;
   }
+  // Pasted tabs and line breaks stay; bytes that are no UTF-8 are left out.
+  Edit p;
+  p.e.InsertText("a\r\n\tb\xFF\xC3" "c");
+  EXPECT_EQ(p.e.Text(), "a\r\n\tbc");
   // A surrogate or an out-of-range value as a key is no character.
   Edit bad;
   bad.Press(0xD800);
