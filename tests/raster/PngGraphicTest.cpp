@@ -1549,6 +1549,8 @@ TEST(PngWrite, EveryFormKeepsItsPixelsThroughASave) {
           EXPECT_EQ(SavePng(png), saved) << "saved again";
           EXPECT_EQ(SavePng(copy), saved) << "copy saved";
           EXPECT_EQ(SavePng(back), saved) << "read back and saved";
+          copy.InterlaceMethod = static_cast<uint8_t>(1 - interlace);
+          EXPECT_EQ(Rendered(SavePng(copy)), ours) << "saved in the other order";
           const auto [mine, theirs] = colours(again, savedByQt, back.GammaTable.data());
           if (!magick) {
             EXPECT_EQ(mine, theirs) << "saved, read by libpng";
