@@ -353,8 +353,9 @@ namespace {
 
 // The least a file needs from its start: the info header, bit masks, colour table and the pixel
 // data behind its offset. File holds N bytes from the file header on. Uncompressed rows have a
-// size by the headers; run-length data ends where its codes end the picture, which Runs says the
-// N bytes hold in full (else at least one code is counted).
+// size by the headers; run-length data ends where its codes end the picture, so with Runs its
+// codes in the N bytes are walked (a walk that runs out needs N bytes or more), without it one
+// code is counted.
 int64_t LeastFileSize(const uint8_t* File, size_t N, bool Runs) {
   if (N < kFileHeaderSize + 4) return 0;
   const uint8_t* Ih = File + kFileHeaderSize;
@@ -431,11 +432,12 @@ TBmpImage ReadBmp(TStream* Stream, const TBmpLimits& Limits) {
     };
     std::vector<uint8_t> head = readAhead(std::min<int64_t>(40, remaining));
     int64_t least = LeastFileSize(head.data(), head.size(), false);
-    if (least <= declared + static_cast<int64_t>(kFileHeaderSize) && RunLengthCoded(head.data(), head.size())) {
-      // Run-length data tells its length only by its codes: they are walked over the rest.
-      const int64_t most = std::clamp<int64_t>(Limits.MaxFileBytes - static_cast<int64_t>(kFileHeaderSize), 0, remaining);
-      const std::vector<uint8_t> all = readAhead(std::min<int64_t>(most, INT32_MAX));
-      least = LeastFileSize(all.data(), all.size(), true);
+    if (least <= declared + static_cast<int64_t>(kFileHeaderSize) && RunLengthCoded(head.data(), head.size()) &&
+        declared + static_cast<int64_t>(kFileHeaderSize) + 2 <= Limits.MaxFileBytes) {
+      // Run-length data tells its length only by its codes: they are walked to one code past
+      // the stated end, which shows whether they go on beyond it.
+      const std::vector<uint8_t> runs = readAhead(std::min<int64_t>(remaining, declared + 2));
+      least = LeastFileSize(runs.data(), runs.size(), true);
     }
     if (least > declared + static_cast<int64_t>(kFileHeaderSize)) declared = remaining;
   }
