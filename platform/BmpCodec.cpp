@@ -65,6 +65,48 @@ struct Channel {
   }
 };
 
+// Walks run-length pixel data of Size bytes for a W x H picture, handing Put (x, file row, colour
+// index) every pixel that lies inside it (file rows count from the bottom). Returns how many bytes
+// the codes take up to where the picture ends: an end-of-bitmap code, the end of the last row, or
+// the end of the data; Size + 1 when an absolute run goes past the end.
+template <class TPut>
+size_t WalkRle(const uint8_t* Pix, size_t Size, bool Four, int64_t W, int64_t H, TPut&& Put) {
+  int64_t x = 0, y = 0;
+  size_t i = 0;
+  auto put = [&](uint32_t idx) {
+    if (x < W && y < H) Put(x, y, idx);
+    ++x;
+  };
+  while (i + 1 < Size && y < H) {
+    const uint8_t n = Pix[i], v = Pix[i + 1];
+    i += 2;
+    if (n > 0) {
+      for (int k = 0; k < n && x < W; ++k) put(Four ? ((k & 1) ? (v & 0x0F) : (v >> 4)) : v);
+      continue;
+    }
+    if (v == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (v == 1) {  // end of bitmap
+      break;
+    } else if (v == 2) {  // delta
+      if (i + 1 >= Size) break;
+      x += Pix[i];
+      y += Pix[i + 1];
+      i += 2;
+    } else {  // absolute run of v pixels, padded to a word
+      const size_t bytes = Four ? (v + 1) / 2 : v;
+      if (i + bytes > Size) return Size + 1;
+      for (int k = 0; k < v; ++k) {
+        const uint8_t b = Pix[i + (Four ? k / 2 : k)];
+        put(Four ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
+      }
+      i += (bytes + 1) & ~size_t{1};
+    }
+  }
+  return std::min(i, Size);
+}
+
 struct Header {
   int64_t width = 0;
   int64_t height = 0;  // always positive here
@@ -213,44 +255,12 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
     // The whole image area is allocated only after the size checks above.
     img.Pixels.assign(static_cast<size_t>(w * ht), palColor(0));
     if (keep) img.Indices.assign(static_cast<size_t>(w * ht), 0);
-    int64_t x = 0, y = 0;  // y counts file rows (bottom-up)
-    size_t i = 0;
-    auto put = [&](uint32_t idx) {
-      if (x < w && y < ht) {
-        size_t at = static_cast<size_t>(rowOf(y) * w + x);
-        img.Pixels[at] = palColor(idx);
-        if (keep) img.Indices[at] = static_cast<uint8_t>(idx);
-      }
-      ++x;
-    };
-    const bool four = h.compression == BI_RLE4;
-    while (i + 1 < avail && y < ht) {
-      uint8_t n = pix[i], v = pix[i + 1];
-      i += 2;
-      if (n > 0) {
-        for (int k = 0; k < n && x < w; ++k) put(four ? ((k & 1) ? (v & 0x0F) : (v >> 4)) : v);
-        continue;
-      }
-      if (v == 0) {  // end of line
-        x = 0;
-        ++y;
-      } else if (v == 1) {  // end of bitmap
-        break;
-      } else if (v == 2) {  // delta
-        if (i + 1 >= avail) break;
-        x += pix[i];
-        y += pix[i + 1];
-        i += 2;
-      } else {  // absolute run of v pixels, padded to a word
-        size_t bytes = four ? (v + 1) / 2 : v;
-        if (i + bytes > avail) Fail("the compressed pixel data is truncated");
-        for (int k = 0; k < v; ++k) {
-          uint8_t b = pix[i + (four ? k / 2 : k)];
-          put(four ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
-        }
-        i += (bytes + 1) & ~size_t{1};
-      }
-    }
+    const size_t used = WalkRle(pix, avail, h.compression == BI_RLE4, w, ht, [&](int64_t x, int64_t y, uint32_t idx) {
+      const size_t at = static_cast<size_t>(rowOf(y) * w + x);
+      img.Pixels[at] = palColor(idx);
+      if (keep) img.Indices[at] = static_cast<uint8_t>(idx);
+    });
+    if (used > avail) Fail("the compressed pixel data is truncated");
     return img;
   }
 
@@ -341,20 +351,25 @@ TBmpImage DecodeBmp(const uint8_t* Data, size_t Size, const TBmpLimits& Limits) 
 
 namespace {
 
-// The least a file needs from its start by its headers: the info header, bit masks, colour table
-// and, uncompressed, the pixel rows behind the data offset. IH holds N bytes of the info header.
-int64_t LeastFileSize(const uint8_t* Fh, const uint8_t* Ih, size_t N) {
-  if (N < 4) return 0;
+// The least a file needs from its start: the info header, bit masks, colour table and the pixel
+// data behind its offset. File holds N bytes from the file header on. Uncompressed rows have a
+// size by the headers; run-length data ends where its codes end the picture, so with Runs its
+// codes in the N bytes are walked (a walk that runs out needs N bytes or more), without it one
+// code is counted.
+int64_t LeastFileSize(const uint8_t* File, size_t N, bool Runs) {
+  if (N < kFileHeaderSize + 4) return 0;
+  const uint8_t* Ih = File + kFileHeaderSize;
+  const size_t n = N - kFileHeaderSize;
   const uint32_t ihSize = U32(Ih);
   int64_t width, height;
   uint32_t bpp, compression = BI_RGB, clrUsed = 0;
   size_t entrySize = 4;
-  if (ihSize == 12 && N >= 12) {
+  if (ihSize == 12 && n >= 12) {
     width = U16(Ih + 4);
     height = U16(Ih + 6);
     bpp = U16(Ih + 10);
     entrySize = 3;
-  } else if (ihSize >= 40 && N >= 36) {
+  } else if (ihSize >= 40 && n >= 36) {
     width = I32(Ih + 4);
     height = std::abs(int64_t{I32(Ih + 8)});
     bpp = U16(Ih + 14);
@@ -368,7 +383,7 @@ int64_t LeastFileSize(const uint8_t* Fh, const uint8_t* Ih, size_t N) {
   if (ihSize == 40 && compression == BI_BITFIELDS) afterHeader += 12;
   if (ihSize == 40 && compression == BI_ALPHABITFIELDS) afterHeader += 16;
   int64_t least = afterHeader;
-  const int64_t offBits = U32(Fh + 10);
+  const int64_t offBits = U32(File + 10);
   if (bpp <= 8) {
     const int64_t most = int64_t{1} << bpp;
     const int64_t entries = clrUsed == 0 || entrySize == 3 ? most : std::min<int64_t>(clrUsed, most);
@@ -380,8 +395,20 @@ int64_t LeastFileSize(const uint8_t* Fh, const uint8_t* Ih, size_t N) {
     const int64_t stride = ((width * bpp + 31) / 32) * 4;
     const int64_t rows = stride > 0 && height > (int64_t{1} << 40) / stride ? int64_t{1} << 40 : stride * height;
     least = std::max(least, offBits + rows);
+  } else if (compression == BI_RLE8 || compression == BI_RLE4) {
+    int64_t codes = 2;
+    if (Runs && offBits < static_cast<int64_t>(N))
+      codes = static_cast<int64_t>(WalkRle(File + offBits, N - static_cast<size_t>(offBits), compression == BI_RLE4,
+                                           width, height, [](int64_t, int64_t, uint32_t) {}));
+    least = std::max(least, offBits + std::max<int64_t>(codes, 2));
   }
   return least;
+}
+
+bool RunLengthCoded(const uint8_t* File, size_t N) {
+  if (N < kFileHeaderSize + 20 || U32(File + kFileHeaderSize) < 40) return false;
+  const uint32_t compression = U32(File + kFileHeaderSize + 16);
+  return compression == BI_RLE8 || compression == BI_RLE4;
 }
 
 }  // namespace
@@ -393,13 +420,26 @@ TBmpImage ReadBmp(TStream* Stream, const TBmpLimits& Limits) {
   int64_t remaining = Stream->GetSize() - Stream->GetPosition();
   int64_t declared = static_cast<int64_t>(U32(fh + 2)) - static_cast<int64_t>(kFileHeaderSize);
   if (declared >= 12 && declared < remaining) {
-    // A stated size too small for what the headers describe is wrong: the rest of the stream
-    // is taken, as for a size of 0.
-    uint8_t ih[40];
-    const int32_t n = Stream->Read(ih, static_cast<int32_t>(std::min<int64_t>(sizeof ih, remaining)));
-    Stream->Seek(-std::max(n, 0), soFromCurrent);
-    if (LeastFileSize(fh, ih, static_cast<size_t>(std::max(n, 0))) > declared + static_cast<int64_t>(kFileHeaderSize))
-      declared = remaining;
+    // A stated size too small for what the file holds is wrong: the rest of the stream is
+    // taken, as for a size of 0.
+    auto readAhead = [&](int64_t Count) {
+      std::vector<uint8_t> f(fh, fh + kFileHeaderSize);
+      f.resize(kFileHeaderSize + static_cast<size_t>(Count));
+      const int32_t n = std::max(Stream->Read(f.data() + kFileHeaderSize, static_cast<int32_t>(Count)), 0);
+      Stream->Seek(-n, soFromCurrent);
+      f.resize(kFileHeaderSize + static_cast<size_t>(n));
+      return f;
+    };
+    std::vector<uint8_t> head = readAhead(std::min<int64_t>(40, remaining));
+    int64_t least = LeastFileSize(head.data(), head.size(), false);
+    if (least <= declared + static_cast<int64_t>(kFileHeaderSize) && RunLengthCoded(head.data(), head.size()) &&
+        declared + static_cast<int64_t>(kFileHeaderSize) + 2 <= Limits.MaxFileBytes) {
+      // Run-length data tells its length only by its codes: they are walked to one code past
+      // the stated end, which shows whether they go on beyond it.
+      const std::vector<uint8_t> runs = readAhead(std::min<int64_t>(remaining, declared + 2));
+      least = LeastFileSize(runs.data(), runs.size(), true);
+    }
+    if (least > declared + static_cast<int64_t>(kFileHeaderSize)) declared = remaining;
   }
   int64_t take = (declared >= 12 && declared <= remaining) ? declared : remaining;
   if (take + static_cast<int64_t>(kFileHeaderSize) > Limits.MaxFileBytes) Fail("the file is too large");

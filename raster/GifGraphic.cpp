@@ -439,7 +439,10 @@ void TGIFHeader::Assign(const platform::TPersistent* Source) {
   TGIFItem::Assign(Source);
 }
 
-int32_t TGIFHeader::GetVersion() const { return (ColorMap.Optimized || AspectRatio != 0) ? 2 : 1; }
+// The sorted flag is written only with a table: on an empty one it asks for nothing.
+int32_t TGIFHeader::GetVersion() const {
+  return ((ColorMap.Optimized && ColorMap.Count() > 0) || AspectRatio != 0) ? 2 : 1;
+}
 
 void TGIFHeader::Clear() {
   ColorMap.Clear();
@@ -769,7 +772,9 @@ TGIFColorMap& TGIFSubImage::ActiveColorMap() {
 
 const TGIFColorMap& TGIFSubImage::ActiveColorMap() const { return const_cast<TGIFSubImage*>(this)->ActiveColorMap(); }
 
-int32_t TGIFSubImage::GetVersion() const { return (ColorMap.Optimized || !FExtensions.empty()) ? 2 : 1; }
+int32_t TGIFSubImage::GetVersion() const {
+  return ((ColorMap.Optimized && ColorMap.Count() > 0) || !FExtensions.empty()) ? 2 : 1;
+}
 
 TGIFExtension* TGIFSubImage::AddExtension(std::unique_ptr<TGIFExtension> Extension) {
   if (!Extension) return nullptr;

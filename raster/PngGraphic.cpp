@@ -426,7 +426,22 @@ bool TChunkIHDR::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
 }
 
 bool TChunkIHDR::SaveToStream(TStream* Stream) {
-  if (BitDepth == 2) BitDepth = 4;  // the bitmap holds such images at 4 bits
+  if (BitDepth == 2) {
+    BitDepth = 4;  // the bitmap holds such images at 4 bits
+    // A grey key is a sample and widens with the samples: level v of 2 bits is 5v of 4 bits.
+    auto* t = Owner && ColorType == 0 ? Owner->FindChunk<TChunktRNS>() : nullptr;
+    if (t && t->DataSize >= 2) {
+      std::array<uint8_t, 6> was{};
+      std::copy_n(t->PaletteValues.begin(), was.size(), was.begin());
+      const uint32_t v = std::min<uint32_t>(5 * ((uint32_t{was[0]} << 8) | was[1]), 0xFFFF);
+      t->PaletteValues[0] = static_cast<uint8_t>(v >> 8);
+      t->PaletteValues[1] = static_cast<uint8_t>(v);
+      t->Data[0] = t->PaletteValues[0];
+      t->Data[1] = t->PaletteValues[1];
+      // The pixels marked for the old key are those of the new one.
+      if (KeyMaskOf == was) std::copy_n(t->PaletteValues.begin(), KeyMaskOf.size(), KeyMaskOf.begin());
+    }
+  }
   ResizeData(13);
   uint8_t* d = Data.data();
   for (int i = 0; i < 4; ++i) {

@@ -564,32 +564,34 @@ void UnconvertRow(const TChunkIHDR* H, const uint8_t* Inv, const uint8_t* Dib, c
     }
     return;
   }
+  // A 16-bit sample repeats the held byte (v x 257): its own value widened, so that 255 stays
+  // full intensity and full opacity for every reader.
   uint8_t* o = Out;
+  auto put = [&o, bd](uint8_t v) {
+    *o++ = v;
+    if (bd == 16) *o++ = v;
+  };
   for (uint32_t k = 0; k < Cols; ++k) {
     uint32_t col = Start + k * Step;
     switch (ct) {
-      case 0: case 3:
+      case 0:
+        put(Dib[col]);
+        break;
+      case 3:  // an index, not a level: the high byte holds it
         *o++ = Dib[col];
         *o++ = 0;
         break;
       case 2: case 6: {
         const uint8_t* s = Dib + col * 3;
-        uint8_t rgb[3] = {Inv[s[2]], Inv[s[1]], Inv[s[0]]};
-        for (uint8_t v : rgb) {
-          *o++ = v;
-          if (bd == 16) *o++ = 0;
-        }
-        if (ct == 6) {
-          *o++ = Alpha[col];
-          if (bd == 16) *o++ = 0;
-        }
+        put(Inv[s[2]]);
+        put(Inv[s[1]]);
+        put(Inv[s[0]]);
+        if (ct == 6) put(Alpha[col]);
         break;
       }
       case 4:
-        *o++ = Dib[col];
-        if (bd == 16) *o++ = 0;
-        *o++ = Alpha[col];
-        if (bd == 16) *o++ = 0;
+        put(Dib[col]);
+        put(Alpha[col]);
         break;
       default:
         break;
@@ -848,31 +850,81 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   auto alphaRow = [h](uint32_t r) {
     return h->ImageAlpha.empty() ? nullptr : h->ImageAlpha.data() + static_cast<size_t>(r) * h->Width;
   };
-  // 16-bit samples are written from 8 bits: the pixels left out get the tRNS key's own samples
-  // and the others never do, so the file reads back with the same pixels left out.
+  // A colour key is a file sample, while the image holds 8-bit levels that a gamma table or a
+  // 16-bit sample may share between the key and its neighbours: the pixels left out get the
+  // key's own samples and the others are kept off them, so the file leaves out the same pixels.
   auto* trns = Owner->FindChunk<TChunktRNS>();
   const uint32_t channels = ct == 2 ? 3 : 1;
-  const bool key16 = bd == 16 && (ct == 0 || ct == 2) && trns && trns->DataSize >= 2 * channels;
+  const uint32_t top = bd == 16 ? 0xFFFF : (1u << bd) - 1;
+  std::array<uint32_t, 3> key{};
+  // (Grey below 8 bits is written as the bitmap holds it, 2 bits as 4, after the header.)
+  bool keyed = (ct == 0 || ct == 2) && trns && trns->DataSize >= 2 * channels && !(ct == 0 && bd < 8 && h->BitsPerPixel != bd);
+  for (uint32_t c = 0; keyed && c < channels; ++c) {
+    key[c] = (uint32_t{trns->PaletteValues[2 * c]} << 8) | trns->PaletteValues[2 * c + 1];
+    keyed = key[c] <= top;  // a key no sample can hold leaves out nothing
+  }
   uint32_t tc = 0;
-  if (key16) {
+  if (keyed) {
     const platform::TColor t = platform::ColorToRGB(Owner->TransparentColor());
     tc = ((t & 0xFF) << 16) | (t & 0xFF00) | ((t >> 16) & 0xFF);
   }
+  const uint8_t* gamma = Owner->GammaTable.data();
+  // Sample c of pixel i in the written row, and the level an 8-bit or packed sample shows.
+  auto sampleAt = [&](uint32_t i, uint32_t c) -> uint32_t {
+    const uint32_t k = i * channels + c;
+    if (bd == 16) return (uint32_t{cur[2 * k]} << 8) | cur[2 * k + 1];
+    if (bd == 8) return cur[k];
+    return (cur[k * bd >> 3] >> (8 - bd - (k * bd & 7))) & top;
+  };
+  auto setSample = [&](uint32_t i, uint32_t c, uint32_t v) {
+    const uint32_t k = i * channels + c;
+    if (bd == 16) {
+      cur[2 * k] = static_cast<uint8_t>(v >> 8);
+      cur[2 * k + 1] = static_cast<uint8_t>(v);
+    } else if (bd == 8) {
+      cur[k] = static_cast<uint8_t>(v);
+    } else {
+      const uint32_t shift = 8 - bd - (k * bd & 7);
+      uint8_t& b = cur[k * bd >> 3];
+      b = static_cast<uint8_t>((b & ~(top << shift)) | (v << shift));
+    }
+  };
+  auto levelOf = [&](uint32_t v) -> uint32_t { return ct == 0 ? h->Palette[v] & 0xFF : gamma[v]; };
   auto keyRow = [&](uint32_t r, uint32_t start, uint32_t step, uint32_t cols) {
-    if (!key16) return;
+    if (!keyed) return;
     const uint8_t* mask = Owner->KeyMaskRow(static_cast<int32_t>(r));
     const uint8_t* dib = dibRow(r);
-    const auto& k = trns->PaletteValues;
     for (uint32_t i = 0; i < cols; ++i) {
       const uint32_t col = start + i * step;
-      const uint32_t rgb = ct == 2 ? (uint32_t{dib[3 * col + 2]} << 16) | (uint32_t{dib[3 * col + 1]} << 8) | dib[3 * col]
-                                   : h->Palette[dib[col]] & 0xFFFFFF;
-      uint8_t* o = cur.data() + static_cast<size_t>(i) * 2 * channels;
-      if (rgb == tc && (!mask || mask[col])) {
-        for (uint32_t c = 0; c < 2 * channels; ++c) o[c] = k[c];
-      } else if (std::equal(o, o + 2 * channels, k.begin())) {
-        o[1] ^= 1;
+      uint32_t idx = 0, rgb;
+      if (ct == 2) {
+        rgb = (uint32_t{dib[3 * col + 2]} << 16) | (uint32_t{dib[3 * col + 1]} << 8) | dib[3 * col];
+      } else {
+        const uint32_t b = static_cast<uint32_t>(h->BitsPerPixel);
+        idx = b == 8 ? dib[col] : (dib[col * b / 8] >> (8 - b - (col * b) % 8)) & ((1u << b) - 1);
+        rgb = h->Palette[idx] & 0xFFFFFF;
       }
+      if (rgb == tc && (!mask || mask[col])) {
+        for (uint32_t c = 0; c < channels; ++c) setSample(i, c, key[c]);
+        continue;
+      }
+      bool same = true;
+      for (uint32_t c = 0; c < channels && same; ++c) same = sampleAt(i, c) == key[c];
+      if (!same) continue;
+      // Off the key by one step in the channel where that shows least: the low byte of a
+      // 16-bit sample shows nothing, and a merged neighbour shows the pixel's own level.
+      uint32_t bestC = 0, bestV = key[0] ^ 1, bestCost = UINT32_MAX;
+      for (uint32_t c = 0; c < channels; ++c) {
+        const uint32_t held = ct == 2 ? (rgb >> (16 - 8 * c)) & 0xFF : rgb & 0xFF;
+        for (int d : {-1, 1}) {
+          const int64_t v = int64_t{key[c]} + d;
+          if (v < 0 || v > top) continue;
+          const uint32_t shown = levelOf(static_cast<uint32_t>(bd == 16 ? v >> 8 : v));
+          const uint32_t cost = static_cast<uint32_t>(std::abs(int(shown) - int(held)));
+          if (cost < bestCost) bestC = c, bestV = static_cast<uint32_t>(v), bestCost = cost;
+        }
+      }
+      setSample(i, bestC, bestV);
     }
   };
   if (Owner->InterlaceMethod == 0) {

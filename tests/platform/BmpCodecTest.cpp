@@ -200,6 +200,37 @@ TEST(BmpCodec, StatedSizeTooSmallTakesTheRestOfTheStream) {
     out.SetPosition(0);
     EXPECT_EQ(ReadBmp(&out).Pixels, want.Pixels) << stated;
   }
+  // Run-length data ends where its codes end the picture: a stated size equal to the pixel
+  // offset, or one that cuts the runs, is too small as well; an exact one still ends the file.
+  for (uint32_t comp : {1u, 2u}) {
+    BmpBuilder b;
+    b.Info(8, 4, comp == 1 ? 8 : 4, comp, 4);
+    for (uint32_t c : {0x000000u, 0x0000FFu, 0x00FF00u, 0xFF0000u}) b.u32(c);
+    b.StartPixels();
+    const uint32_t offBits = static_cast<uint32_t>(b.b.size());
+    const std::vector<uint8_t> runs =
+        comp == 1 ? std::vector<uint8_t>{8, 1, 0, 0, 0, 8, 1, 2, 3, 1, 2, 3, 1, 2, 0, 0, 4, 3, 4, 2, 0, 0, 8, 1, 0, 1}
+                  : std::vector<uint8_t>{8, 0x12, 0, 0, 0, 8, 0x12, 0x31, 0x23, 0x12, 0, 0, 4, 0x33, 4, 0x22, 0, 0,
+                                         8, 0x11, 0, 1};
+    for (uint8_t v : runs) b.u8(v);
+    const std::vector<uint8_t> file = b.Finish();
+    const TBmpImage want = DecodeBytes(file);
+    ASSERT_EQ(want.Pixels.size(), 32u);
+    for (uint32_t stated : {uint32_t(file.size()), offBits, offBits + uint32_t(runs.size()) / 2, 0u}) {
+      SCOPED_TRACE("RLE" + std::to_string(comp == 1 ? 8 : 4) + " stated " + std::to_string(stated));
+      std::vector<uint8_t> bad = file;
+      std::memcpy(&bad[2], &stated, 4);
+      const bool whole = stated == file.size();
+      if (whole) bad.insert(bad.end(), {'t', 'a', 'i', 'l'});
+      TMemoryStream s;
+      s.WriteBuffer(bad.data(), static_cast<int32_t>(bad.size()));
+      s.SetPosition(0);
+      TBmpImage got;
+      EXPECT_NO_THROW(got = ReadBmp(&s));
+      EXPECT_EQ(got.Pixels, want.Pixels);
+      EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(whole ? file.size() : bad.size()));
+    }
+  }
 }
 
 TEST(BmpCodec, ThirtyTwoBitFileWithAllAlphaZeroLoadsOpaque) {

@@ -507,6 +507,26 @@ TEST(GifGraphic, RoundTripKeepsEveryExtensionByteExact) {
   const std::string f = Tmp("ext.gif");
   kdtest::WriteFileBytes(f, out);
   ExpectMatchesMagick(f, g);
+  // A sorted flag on an empty table is not written, so it makes no 89a file: an empty local
+  // table of a frame with pixels, and a global table emptied by sorting when no frame uses it.
+  for (int global = 0; global < 2; ++global) {
+    SCOPED_TRACE(global ? "global" : "local");
+    TGifGraphic s;
+    MakeImage(s, 2, 1, 2, {0, 1});
+    if (global) {
+      s.Images(0)->ColorMap.ImportPalette({platform::clRed, platform::clBlue});
+      s.Header.BackgroundColorIndex = 7;  // beyond the table: nothing keeps an entry
+      ASSERT_TRUE(s.GlobalColorMap().Optimize());
+      ASSERT_EQ(s.GlobalColorMap().Count(), 0);
+    } else {
+      s.Images(0)->ColorMap.Optimized = true;
+    }
+    const Bytes first = SaveBytes(s);
+    EXPECT_EQ(std::string(first.begin(), first.begin() + 6), "GIF87a");
+    TGifGraphic again;
+    LoadBytes(again, first);
+    EXPECT_EQ(SaveBytes(again), first);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

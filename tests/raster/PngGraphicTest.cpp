@@ -227,7 +227,7 @@ class PngWriteOracle : public ::testing::TestWithParam<std::tuple<TVariant, int,
 TEST_P(PngWriteOracle, WrittenFileReadsBackTheSamePixels) {
   auto [v, interlace, width] = GetParam();
   const int w = width, h = 11;
-  const bool alpha = v.ct == 4 || v.ct == 6, wide = v.bd == 16;
+  const bool alpha = v.ct == 4 || v.ct == 6;
   TOracleFile o = MakeOracleFile(v, 0, w, h);
   TPngGraphic png;
   LoadPng(png, o.Png);
@@ -246,7 +246,7 @@ TEST_P(PngWriteOracle, WrittenFileReadsBackTheSamePixels) {
   back.RenderARGB(after.data());
   EXPECT_EQ(after, before);
   // ImageMagick (libpng) at 16 bits: every sample is the source's, 16-bit samples carrying the
-  // held byte as their high byte and 0 as their low byte.
+  // held byte in both bytes (its value widened: 255 stays full intensity and opacity).
   std::string path = Tmp("w" + std::to_string(v.ct) + "_" + std::to_string(v.bd) + "_" + std::to_string(interlace) + "_" +
                          std::to_string(w) + ".png");
   kdtest::WriteFileBytes(path, out);
@@ -256,7 +256,7 @@ TEST_P(PngWriteOracle, WrittenFileReadsBackTheSamePixels) {
   for (int i = 0; i < w * h; ++i)
     for (int c = 0; c < 4; ++c) {
       uint32_t held = o.Rgba[size_t(4 * i + c)];
-      uint32_t want = c == 3 && !alpha ? 65535 : wide ? held << 8 : held * 257;
+      uint32_t want = c == 3 && !alpha ? 65535 : held * 257;
       uint32_t sample = (uint32_t(got[size_t(8 * i + 2 * c)]) << 8) | got[size_t(8 * i + 2 * c + 1)];
       ASSERT_EQ(sample, want) << "pixel " << i << " channel " << c;
     }
@@ -630,12 +630,13 @@ TEST(PngWrite, SixteenBitSamplesThroughInverseGamma) {
     Bytes rows(64);
     uLongf n = 64;
     ASSERT_EQ(uncompress(rows.data(), &n, out.data() + at + 4, len), Z_OK);
-    // First pixel, filter Sub leaves it as it is: high bytes through the inverse table, low bytes 0.
+    // First pixel, filter Sub leaves it as it is: the held bytes through the inverse table, in
+    // both bytes of the sample.
     EXPECT_EQ(rows[1], png.InverseTable[png.GammaTable[0x80]]);
-    EXPECT_EQ(rows[2], 0);
+    EXPECT_EQ(rows[2], rows[1]);
     EXPECT_EQ(rows[3], png.InverseTable[png.GammaTable[0x40]]);
     EXPECT_EQ(rows[7], 0x99);  // alpha untouched
-    EXPECT_EQ(rows[8], 0);
+    EXPECT_EQ(rows[8], 0x99);
   }
 }
 
@@ -1387,4 +1388,189 @@ TEST(PngPixels, WrittenColourSurvivesASaveUnderGamma) {
       EXPECT_NEAR(int((got >> shift) & 0xFF), int((c >> shift) & 0xFF), 3) << int(ct) << " " << shift;
     EXPECT_EQ(back.Pixel(1, 0), png.Pixel(1, 0));  // the pixel read from the file is kept
   }
+}
+
+namespace {
+
+// ImageMagick's reading of a file as 0xAARRGGBB.
+std::vector<uint32_t> RenderedByMagick(const Bytes& f) {
+  const std::string path = Tmp("magick.png");
+  kdtest::WriteFileBytes(path, f);
+  EXPECT_TRUE(Shell("convert " + path + " -depth 8 rgba:" + path + ".rgba"));
+  const Bytes raw = kdtest::ReadFileBytes(path + ".rgba");
+  std::vector<uint32_t> px;
+  for (size_t i = 0; i + 3 < raw.size(); i += 4)
+    px.push_back(uint32_t(raw[i + 3]) << 24 | uint32_t(raw[i]) << 16 | uint32_t(raw[i + 1]) << 8 | raw[i + 2]);
+  return px;
+}
+
+// A sweep file: W x H pixels of the given form, each pixel its channel samples at the bit depth
+// (a palette index for colour type 3), the rows packed in the interlace method's order.
+Bytes SweepFile(uint8_t ct, uint8_t bd, uint8_t interlace, uint32_t w, uint32_t h,
+                const std::vector<std::vector<uint32_t>>& px, const std::vector<std::pair<std::string, Bytes>>& extra) {
+  auto packRow = [&](uint32_t y, uint32_t x0, uint32_t step, Bytes& raw) {
+    raw.push_back(0);
+    uint32_t acc = 0, bits = 0;
+    for (uint32_t x = x0; x < w; x += step)
+      for (uint32_t v : px[y * w + x]) {
+        if (bd == 16) {
+          raw.insert(raw.end(), {uint8_t(v >> 8), uint8_t(v)});
+          continue;
+        }
+        acc = (acc << bd) | v;
+        bits += bd;
+        if (bits == 8) raw.push_back(uint8_t(acc)), acc = bits = 0;
+      }
+    if (bits > 0) raw.push_back(uint8_t(acc << (8 - bits)));
+  };
+  Bytes raw;
+  if (interlace == 0) {
+    for (uint32_t y = 0; y < h; ++y) packRow(y, 0, 1, raw);
+  } else {
+    const uint32_t r0[7] = {0, 0, 4, 0, 2, 0, 1}, c0[7] = {0, 4, 0, 2, 0, 1, 0};
+    const uint32_t rs[7] = {8, 8, 8, 4, 4, 2, 2}, cs[7] = {8, 8, 4, 4, 2, 2, 1};
+    for (int p = 0; p < 7; ++p)
+      if (c0[p] < w)
+        for (uint32_t y = r0[p]; y < h; y += rs[p]) packRow(y, c0[p], cs[p], raw);
+  }
+  Bytes f = Signature();
+  AddChunk(f, "IHDR", Ihdr(w, h, bd, ct, interlace));
+  for (auto& [n, d] : extra) AddChunk(f, n, d);
+  AddChunk(f, "IDAT", Deflate(raw));
+  AddChunk(f, "IEND", {});
+  return f;
+}
+
+}  // namespace
+
+// What a picture holds when loaded comes back when it is saved: every colour type, bit depth,
+// kind of tRNS, gAMA value and interlace method, loaded, saved and loaded again by the codec
+// and by the raster format, leaves out the same pixels as libpng (through Qt) reads in the
+// original and shows the same colours.
+TEST(PngWrite, EveryFormKeepsItsPixelsThroughASave) {
+  struct TForm {
+    uint8_t ct, bd;
+  };
+  const std::vector<TForm> forms = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                                    {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+  // gAMA values: none, 1/2.2, 1.0, 0.8, 0.22, and far from the identity both ways.
+  const std::vector<uint32_t> gammas = {0, 45455, 100000, 80000, 22000, 10000, 250000};
+  const uint32_t w = 9, h = 5;
+  for (const TForm& form : forms)
+    for (int trns = 0; trns < (form.ct == 4 || form.ct == 6 ? 1 : 2); ++trns)
+      for (uint32_t gamma : gammas)
+        for (uint8_t interlace : {0, 1}) {
+          const uint8_t ct = form.ct, bd = form.bd;
+          SCOPED_TRACE("colour type " + std::to_string(ct) + " depth " + std::to_string(bd) + " tRNS " +
+                       std::to_string(trns) + " gAMA " + std::to_string(gamma) + " interlace " + std::to_string(interlace));
+          const uint32_t top = (1u << bd) - 1, channels = ct == 2 ? 3 : ct == 4 ? 2 : ct == 6 ? 4 : 1;
+          std::mt19937 rng(ct * 1000u + bd * 10u + gamma);
+          // The key and, around it, samples that differ in one channel only, by one step of the
+          // held 8 bits or of the low byte: the neighbours a gamma table or a 16-bit sample can
+          // merge with it.
+          std::vector<uint32_t> key(ct == 2 ? 3 : 1);
+          if (ct == 0) key = {bd == 16 ? 0xF712u : bd == 8 ? 247u : top - 1};
+          if (ct == 2) key = bd == 16 ? std::vector<uint32_t>{0xF712, 0xD700, 0x7556} : std::vector<uint32_t>{247, 215, 117};
+          std::vector<std::vector<uint32_t>> px;
+          for (uint32_t i = 0; i < w * h; ++i) {
+            std::vector<uint32_t> p(channels);
+            // 16-bit samples repeat their byte, so that libpng's 8-bit reduction is the high byte.
+            for (uint32_t& v : p) v = bd == 16 ? (rng() & 255) * 257 : rng() & top;
+            if (ct == 3) p[0] = i % (1u << std::min<uint32_t>(bd, 4));
+            if (trns && (ct == 0 || ct == 2)) {
+              const uint32_t k = i % 8, c = k % key.size();
+              if (k < 3) p = key;  // the key itself
+              if (k >= 3 && k < 7) {
+                p = key;
+                const uint32_t step = bd == 16 ? (k < 5 ? 1 : 256) : 1;
+                p[c] = (k & 1) ? (p[c] + step) & top : (p[c] - step) & top;
+              }
+            }
+            px.push_back(p);
+          }
+          std::vector<std::pair<std::string, Bytes>> extra;
+          if (gamma) extra.push_back({"gAMA", {uint8_t(gamma >> 24), uint8_t(gamma >> 16), uint8_t(gamma >> 8), uint8_t(gamma)}});
+          if (ct == 3) {
+            const uint32_t entries = 1u << std::min<uint32_t>(bd, 4);
+            Bytes plte, alpha = {0, 128, 255, 7};
+            for (uint32_t i = 0; i < entries; ++i)
+              plte.insert(plte.end(), {uint8_t(i * 37 + 250), uint8_t(i * 91), uint8_t(255 - i * 5)});
+            extra.push_back({"PLTE", plte});
+            alpha.resize(std::min<size_t>(alpha.size(), entries));
+            if (trns) extra.push_back({"tRNS", alpha});
+          } else if (trns) {
+            Bytes t;
+            for (uint32_t v : key) t.insert(t.end(), {uint8_t(v >> 8), uint8_t(v)});
+            extra.push_back({"tRNS", t});
+          }
+          const Bytes file = SweepFile(ct, bd, interlace, w, h, px, extra);
+          auto alphas = [](const std::vector<uint32_t>& v) {
+            std::vector<uint32_t> a;
+            for (uint32_t p : v) a.push_back(p >> 24);
+            return a;
+          };
+          // Colours of the pixels not left out: ours are libpng's samples through the gamma table.
+          auto colours = [](const std::vector<uint32_t>& v, const std::vector<uint32_t>& lib, const uint8_t* g) {
+            std::vector<uint32_t> a, b;
+            for (size_t i = 0; i < v.size() && i < lib.size(); ++i)
+              if (v[i] >> 24) {
+                a.push_back(v[i] & 0xFFFFFF);
+                b.push_back(uint32_t(g[(lib[i] >> 16) & 0xFF]) << 16 | uint32_t(g[(lib[i] >> 8) & 0xFF]) << 8 | g[lib[i] & 0xFF]);
+              }
+            return std::make_pair(a, b);
+          };
+          // Qt reads 16-bit RGB with a colour key as if it had an alpha channel: ImageMagick there,
+          // whose colours come through the gamma and are not compared.
+          const bool magick = ct == 2 && bd == 16 && trns;
+          auto oracle = magick ? RenderedByMagick : RenderedByQt;
+          const std::vector<uint32_t> byQt = oracle(file);
+          EXPECT_EQ(byQt.size(), size_t{w * h});
+          TPngGraphic png;
+          LoadPng(png, file);
+          std::vector<uint32_t> ours(w * h);
+          png.RenderARGB(ours.data());
+          EXPECT_EQ(alphas(ours), alphas(byQt)) << "read";
+          if (bd <= 8) {
+            const auto [mine, theirs] = colours(ours, byQt, png.GammaTable.data());
+            EXPECT_EQ(mine, theirs) << "read";
+          }
+          // Saved by the codec: the same pixels left out and the same colours.
+          const Bytes saved = SavePng(png);
+          const std::vector<uint32_t> savedByQt = oracle(saved);
+          EXPECT_EQ(alphas(savedByQt), alphas(byQt)) << "saved, read by libpng";
+          TPngGraphic back;
+          LoadPng(back, saved);
+          std::vector<uint32_t> again(w * h);
+          back.RenderARGB(again.data());
+          EXPECT_EQ(again, ours) << "saved, read back";
+          // Saved again, from the picture, its copy or the file read back: the same bytes.
+          TPngGraphic copy;
+          copy.Assign(&png);
+          EXPECT_EQ(SavePng(png), saved) << "saved again";
+          EXPECT_EQ(SavePng(copy), saved) << "copy saved";
+          EXPECT_EQ(SavePng(back), saved) << "read back and saved";
+          copy.InterlaceMethod = static_cast<uint8_t>(1 - interlace);
+          EXPECT_EQ(Rendered(SavePng(copy)), ours) << "saved in the other order";
+          const auto [mine, theirs] = colours(again, savedByQt, back.GammaTable.data());
+          if (!magick) {
+            EXPECT_EQ(mine, theirs) << "saved, read by libpng";
+          }
+          // Saved through the raster format, which writes 8-bit RGBA.
+          int32_t fw, fh;
+          const std::vector<uint32_t> read = ReadThroughFormat(file, fw, fh);
+          EXPECT_EQ(read, ours);
+          TBitmap32 bmp;
+          bmp.SetSize(fw, fh);
+          std::copy(read.begin(), read.end(), bmp.Bits());
+          platform::TMemoryStream s;
+          TdtpPngFormat().SaveToStream(&s, &bmp);
+          Bytes viaFormat(static_cast<size_t>(s.GetSize()));
+          s.SetPosition(0);
+          s.ReadBuffer(viaFormat.data(), static_cast<int32_t>(viaFormat.size()));
+          EXPECT_EQ(ReadThroughFormat(viaFormat, fw, fh), read) << "raster format";
+          const std::vector<uint32_t> viaFormatByQt = RenderedByQt(viaFormat);
+          EXPECT_EQ(alphas(viaFormatByQt), alphas(byQt)) << "raster format, read by libpng";
+          const auto [fmine, ftheirs] = colours(read, viaFormatByQt, TPngGraphic().GammaTable.data());
+          EXPECT_EQ(fmine, ftheirs) << "raster format, read by libpng";
+        }
 }
