@@ -1,6 +1,8 @@
 #include "platform/StdCtrls.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -47,7 +49,10 @@ class TEditLine : public QLineEdit {
     FEdit = nullptr;
     FHost = nullptr;
   }
-  void Feed(QKeyEvent* Event) { QLineEdit::keyPressEvent(Event); }
+  void Feed(QKeyEvent* Event) {
+    if (Event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) return;
+    QLineEdit::keyPressEvent(Event);
+  }
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override {
@@ -65,7 +70,11 @@ class TEditLine : public QLineEdit {
     if (Forward(Event)) QLineEdit::mousePressEvent(Event);
   }
   void mouseReleaseEvent(QMouseEvent* Event) override {
-    if (Forward(Event)) QLineEdit::mouseReleaseEvent(Event);
+    if (!Forward(Event)) return;
+    if (Event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() &&
+        Paste(QClipboard::Selection))
+      return;
+    QLineEdit::mouseReleaseEvent(Event);
   }
   void mouseDoubleClickEvent(QMouseEvent* Event) override {
     if (Forward(Event)) QLineEdit::mouseDoubleClickEvent(Event);
@@ -121,6 +130,16 @@ class TEditLine : public QLineEdit {
   }
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
+  }
+  // Pasted text goes in as the edit holds it, where that differs from the text itself (a mask's
+  // stand-ins); false leaves the paste to the line editor.
+  bool Paste(QClipboard::Mode Mode) {
+    if (!FEdit || isReadOnly()) return false;
+    const std::string text = QGuiApplication::clipboard()->text(Mode).toStdString();
+    const std::string held = FEdit->EditorInput(text);
+    if (held == text) return false;
+    insert(QString::fromStdString(held));
+    return true;
   }
   // Text pasted or dropped by the user keeps only the characters the edit takes, as typing
   // does: the part that differs from the text before is filtered, so what the program set stays
@@ -260,7 +279,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
     return;
   }
   if (!AcceptChar(Key)) return;
-  const QString typed = QString::fromUcs4(&Key, 1);
+  const TKeyChar held = EditorChar(Key);
+  const QString typed = QString::fromUcs4(&held, 1);
   if (e && e->text() == typed) {
     FLine->Feed(e);
   } else {
@@ -282,7 +302,7 @@ void TCustomEdit::TextChanged() {
   if (EditorText() != Text()) {
     // Set by the program: the line editor shows it, and the control keeps what the editor took.
     FSyncing = true;
-    FLine->setText(QString::fromStdString(Text()));
+    FLine->setText(QString::fromStdString(EditorInput(Text())));
     FSyncing = false;
     FLine->setCursorPosition(TypingPosition());
     const std::string taken = EditorText();
@@ -299,6 +319,24 @@ void TCustomEdit::Change() {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+namespace {
+// Qt ends a mask at its first ";", escaped or not, so a ";" literal is held by the Greek question
+// mark, which looks the same and is canonically equal to it.
+constexpr char32_t SemicolonStandIn = U'\u037E';
+
+// Places the user may leave blank.
+bool OptionalSlot(char32_t Slot) { return Slot == U'9' || Slot == U'#' || Slot == U'l' || Slot == U'a' || Slot == U'c'; }
+}  // namespace
+
+TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
+
+std::string TMaskEdit::EditorInput(const std::string& Value) const {
+  if (!FSemicolon) return Value;
+  QString s = QString::fromStdString(Value);
+  s.replace(QLatin1Char(';'), QChar(static_cast<char16_t>(SemicolonStandIn)));
+  return s.toStdString();
+}
 
 void TMaskEdit::SetEditMask(const std::string& Value) {
   FEditMask = Value;
@@ -318,6 +356,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FBlank = U'_';
   if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];
   FSlots.clear();
+  FSemicolon = false;
   QString qt;
   for (size_t i = 0; i < mask.size(); ++i) {
     const char32_t c = mask[i];
@@ -354,6 +393,10 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
       if (i + 1 >= mask.size()) break;
       lit = mask[++i];
     }
+    if (lit == U';') {
+      lit = SemicolonStandIn;
+      FSemicolon = true;
+    }
     // Characters with a meaning in Qt's masks are escaped.
     if (std::u32string_view(U"AaNnXx90Dd#HhBb><![]{}\\").find(lit) != std::u32string_view::npos) qt += QLatin1Char('\\');
     const QString l = QString::fromUcs4(&lit, 1);
@@ -367,7 +410,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FSyncing = true;
   Line()->setInputMask(qt);
   if (qt.isEmpty()) Line()->setMaxLength(std::numeric_limits<int>::max());
-  Line()->setText(QString::fromStdString(before));
+  Line()->setText(QString::fromStdString(EditorInput(before)));
   Line()->setCursorPosition(TypingPosition());
   FSyncing = false;
   SetText(EditorText());
@@ -378,7 +421,11 @@ std::string TMaskEdit::EditorText() const {
   const QString shown = Line()->displayText();
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
-    if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) return TCustomEdit::EditorText();
+    if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
+      QString text = Line()->text();
+      if (FSemicolon) text.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+      return text.toStdString();
+    }
   return {};
 }
 
@@ -394,24 +441,37 @@ int32_t TMaskEdit::TypingPosition() const {
 bool TMaskEdit::AcceptChar(TKeyChar Key) {
   if (Key < 32) return false;
   if (FSlots.empty()) return true;
-  size_t pos = static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
+  const size_t caret = static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
   const QString shown = Line()->displayText();
-  if (pos < FSlots.size() && !FSlots[pos] && static_cast<qsizetype>(pos) < shown.size() &&
-      shown[static_cast<qsizetype>(pos)].unicode() == Key)
-    return true;
+  const TKeyChar held = EditorChar(Key);
+  auto literalAt = [&](size_t p) {
+    return p < FSlots.size() && !FSlots[p] && static_cast<qsizetype>(p) < shown.size() &&
+           shown[static_cast<qsizetype>(p)].unicode() == held;
+  };
+  if (literalAt(caret)) return true;
+  size_t pos = caret;
   while (pos < FSlots.size() && !FSlots[pos]) ++pos;
   if (pos >= FSlots.size()) return false;
   const QString k = QString::fromUcs4(&Key, 1);
   const bool digit = Key >= '0' && Key <= '9';
   const bool letter = k[0].isLetter();
+  bool fits = true;
   switch (FSlots[pos]) {
-    case U'0': return digit;
-    case U'9': return digit || Key == ' ';
-    case U'#': return digit || Key == ' ' || Key == '+' || Key == '-';
-    case U'L': case U'l': return letter;
-    case U'A': case U'a': return letter || digit;
-    default: return true;
+    case U'0': fits = digit; break;
+    case U'9': fits = digit || Key == ' '; break;
+    case U'#': fits = digit || Key == ' ' || Key == '+' || Key == '-'; break;
+    case U'L': case U'l': fits = letter; break;
+    case U'A': case U'a': fits = letter || digit; break;
+    default: break;
   }
+  if (fits) return true;
+  // A literal typed early ("5:30" into "!99:00"): the line editor moves on to it, leaving the
+  // optional places before it blank, rather than the typing shifting into them.
+  for (size_t p = pos; p < FSlots.size(); ++p) {
+    if (literalAt(p)) return true;
+    if (FSlots[p] && !OptionalSlot(FSlots[p])) return false;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------------------------

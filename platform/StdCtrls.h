@@ -49,6 +49,10 @@ class TCustomEdit : public TCustomControl {
   virtual std::string EditorText() const;
   // Where typing goes on after the program set the text (in UTF-16 units of the shown text).
   virtual int32_t TypingPosition() const;
+  // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
+  // hold).
+  virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
+  virtual std::string EditorInput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
   bool FSyncing = false;  // the program is setting the editor's text
 
@@ -70,9 +74,10 @@ class TEdit : public TCustomEdit {
 // L l (letter), A a (letter or digit), C c (any character), the capitals required and the
 // small ones optional; ">" turns what follows to capitals, "<" to small letters, "<>" stops
 // that; "\" makes the next character a literal; other characters are literals, which the caret
-// skips as the user types. After ";" come the save-literals flag (ignored: Text keeps the
-// literals) and, after a second ";", the blank character ("_" by default). Text holds what was
-// typed with the literals and without blanks, and is empty while nothing is typed.
+// skips as the user types. A typed literal moves on to that literal over optional places (a
+// required place is never left blank). After ";" come the save-literals flag (ignored: Text
+// keeps the literals) and, after a second ";", the blank character ("_" by default). Text holds
+// what was typed with the literals and without blanks, and is empty while nothing is typed.
 class TMaskEdit : public TCustomEdit {
  public:
   using TCustomEdit::TCustomEdit;
@@ -83,14 +88,17 @@ class TMaskEdit : public TCustomEdit {
  protected:
   std::string EditorText() const override;
   int32_t TypingPosition() const override;
-  // The character fits the first input position from the caret on, past literals (or it is
-  // the literal at the caret).
+  // The character fits the first input position from the caret on, past literals, or it is a
+  // literal ahead with only optional places before it.
   bool AcceptChar(TKeyChar Key) override;
+  TKeyChar EditorChar(TKeyChar Key) const override;
+  std::string EditorInput(const std::string& Value) const override;
 
  private:
   std::string FEditMask;
   std::u32string FSlots;  // per position of the shown text: its mask character, 0 for a literal
   char32_t FBlank = U'_';
+  bool FSemicolon = false;  // the mask has a ";" literal, held by a stand-in in the line editor
 };
 
 class TSpinEdit : public TCustomEdit {
