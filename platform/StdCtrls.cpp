@@ -602,12 +602,35 @@ bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
 
 void TListBox::KeyDown(Word& Key, TShiftState Shift) {
   TCustomControl::KeyDown(Key, Shift);
-  if (Key == VK_UP && Count() > 0) {
-    SetItemIndex(std::max(0, FItemIndex - 1));
-    Key = 0;
-  } else if (Key == VK_DOWN && Count() > 0) {
-    SetItemIndex(std::min(Count() - 1, FItemIndex + 1));
-    Key = 0;
+  if (Count() == 0) return;
+  // A page moves by the rows in sight less one, so the row last seen stays in sight.
+  const int32_t page = std::max(1, ClientHeight() / ItemHeight() - 1);
+  const int32_t at = std::max(0, FItemIndex);
+  int32_t to;
+  switch (Key) {
+    case VK_UP: to = FItemIndex - 1; break;
+    case VK_DOWN: to = FItemIndex + 1; break;
+    case VK_HOME: to = 0; break;
+    case VK_END: to = Count() - 1; break;
+    case VK_PRIOR: to = at - page; break;
+    case VK_NEXT: to = at + page; break;
+    default: return;
+  }
+  SetItemIndex(std::clamp(to, 0, Count() - 1));
+  Key = 0;
+}
+
+void TListBox::KeyPress(TKeyChar& Key) {
+  TCustomControl::KeyPress(Key);
+  if (Key < 32 || Count() == 0) return;
+  const QString typed = QString::fromUcs4(&Key, 1).toCaseFolded();
+  for (int32_t n = 1; n <= Count(); ++n) {
+    const int32_t i = (FItemIndex + n) % Count();
+    const QString item = QString::fromStdString(FItems[static_cast<size_t>(i)]);
+    if (item.left(typed.size()).toCaseFolded() == typed) {
+      SetItemIndex(i);
+      return;
+    }
   }
 }
 

@@ -151,7 +151,10 @@ class TListBox : public TCustomControl {
  protected:
   void Paint() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  // The arrows, Home, End, Page Up and Page Down move the selection.
   void KeyDown(Word& Key, TShiftState Shift) override;
+  // A character selects the next item beginning with it (in either case), round from the end.
+  void KeyPress(TKeyChar& Key) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   void Ctl3DChanged() override { Invalidate(); }
 

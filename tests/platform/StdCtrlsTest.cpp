@@ -10,6 +10,7 @@
 #include <QInputMethodEvent>
 
 #include "platform/Exceptions.h"
+#include "platform/Graphics.h"
 #include "tests/platform/GuiTestEvents.h"
 
 using namespace platform;
@@ -191,6 +192,46 @@ TEST(ListBox, ItemsSelectionAndSorting) {
   EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", "b", "C"}));
   guitest::Key(&l, Qt::Key_Down);
   EXPECT_EQ(l.ItemIndex(), 0);
+}
+
+// The keys a list box answers: the arrows, Home, End, a page up or down (a page less one row,
+// so the last row seen stays in sight), and a typed character selects the next item beginning
+// with it, in either case, round from the end.
+TEST(ListBox, KeysMoveTheSelection) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  TListBox l(nullptr);
+  TFont f;
+  f.SetHeight(-16);
+  l.SetFont(&f);
+  l.SetItems({"appel", "banaan", "citroen", "Cranberry", "druif", "\xC3\xA9\xC3\xA9n", "kers", "peer", "pruim", "zes"});
+  l.SetHeight(4 * l.ItemHeight());  // four rows in sight
+  struct TStep {
+    int Start;
+    int Key;
+    const char* Text;
+    int Want;
+  };
+  for (const TStep& t : {TStep{0, Qt::Key_C, "c", 2}, {2, Qt::Key_C, "c", 3}, {3, Qt::Key_C, "C", 2},
+                         {9, Qt::Key_A, "a", 0}, {0, Qt::Key_unknown, "\xC3\x89", 5}, {0, Qt::Key_Q, "q", 0},
+                         {-1, Qt::Key_B, "b", 1}, {0, Qt::Key_End, "", 9}, {9, Qt::Key_Home, "", 0},
+                         {0, Qt::Key_PageDown, "", 3}, {8, Qt::Key_PageDown, "", 9}, {5, Qt::Key_PageUp, "", 2},
+                         {1, Qt::Key_PageUp, "", 0}, {-1, Qt::Key_PageDown, "", 3}, {-1, Qt::Key_End, "", 9},
+                         {4, Qt::Key_Up, "", 3}, {4, Qt::Key_Down, "", 5}}) {
+    l.SetItemIndex(t.Start);
+    guitest::Key(&l, t.Key, Qt::NoModifier, QString::fromUtf8(t.Text));
+    EXPECT_EQ(l.ItemIndex(), t.Want) << t.Start << " " << t.Key << " " << t.Text;
+  }
+  // The selected row is kept in sight.
+  guitest::Key(&l, Qt::Key_End);
+  EXPECT_EQ(l.TopIndex(), 6);
+  guitest::Key(&l, Qt::Key_Home);
+  EXPECT_EQ(l.TopIndex(), 0);
+  TListBox empty(nullptr);
+  for (int k : {Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageUp, Qt::Key_A}) {
+    guitest::Key(&empty, k, Qt::NoModifier, k == Qt::Key_A ? "a" : "");
+    EXPECT_EQ(empty.ItemIndex(), -1);
+  }
 }
 
 }  // namespace

@@ -153,6 +153,27 @@ TEST(PopupListBox, ReturnEscapeAndRelease) {
   guitest::Release(&l, 5, 16 + 4);
   EXPECT_EQ(log, (V{"advance", "cancel", "p=bbbb"}));
   EXPECT_FALSE(l.Visible());
+
+  // The list answers a list box's keys; Return reports what they chose, Escape nothing.
+  l.SetItems({"appel", "banaan", "citroen", "druif"});
+  l.SetHeight(2 * l.ItemHeight());
+  struct TCase {
+    std::vector<std::pair<int, const char*>> Keys;
+    V Want;
+  };
+  for (const TCase& c : {TCase{{{Qt::Key_C, "c"}, {Qt::Key_Return, "\r"}}, {"p=citroen", "advance"}},
+                         {{{Qt::Key_End, ""}, {Qt::Key_Return, "\r"}}, {"p=druif", "advance"}},
+                         {{{Qt::Key_PageDown, ""}, {Qt::Key_Return, "\r"}}, {"p=banaan", "advance"}},
+                         {{{Qt::Key_End, ""}, {Qt::Key_Home, ""}, {Qt::Key_Return, "\r"}}, {"p=appel", "advance"}},
+                         {{{Qt::Key_D, "D"}, {Qt::Key_Escape, ""}}, {"cancel"}}}) {
+    log.clear();
+    l.Cancelled = false;
+    l.Show();
+    l.SetItemIndex(0);  // opened on "appel"
+    for (auto [key, text] : c.Keys) guitest::Key(&l, key, Qt::NoModifier, text);
+    EXPECT_EQ(log, c.Want) << c.Want.front();
+    EXPECT_FALSE(l.Visible());
+  }
 }
 
 TEST(PopupDatePicker, ReportsInTheShortFormats) {
