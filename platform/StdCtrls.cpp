@@ -16,10 +16,12 @@
 #include <limits>
 
 #include "platform/Controls_Widget.h"
+#include "platform/ExtCtrls.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "platform/Menus.h"
 #include "platform/QtBridge.h"
+#include "platform/StyleDraw.h"
 #include "platform/SysUtils.h"
 
 namespace platform {
@@ -49,6 +51,7 @@ class TEditLine : public QLineEdit {
     FEdit = nullptr;
     FHost = nullptr;
   }
+  void Reposition() { Place(); }
   void Feed(QKeyEvent* Event) {
     if (Event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) return;
     QLineEdit::keyPressEvent(Event);
@@ -129,7 +132,7 @@ class TEditLine : public QLineEdit {
     return !alive.isNull();
   }
   void Place() {
-    if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
+    if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1 - (FEdit ? FEdit->ButtonsWidth() : 0), -1));
   }
   // Pasted text goes in as the edit holds it, where that differs from the text itself (a mask's
   // stand-ins); false leaves the paste to the line editor.
@@ -289,6 +292,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
     FLine->Feed(&k);
   }
 }
+
+void TCustomEdit::PlaceEditor() { FLine->Reposition(); }
 
 int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
 
@@ -476,7 +481,95 @@ bool TMaskEdit::AcceptChar(TKeyChar Key) {
 
 // ---------------------------------------------------------------------------------------------
 
-TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner) { SetText("0"); }
+TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner), FRepeat(std::make_unique<TTimer>(nullptr)) {
+  FRepeat->SetEnabled(false);
+  FRepeat->OnTimer = [this](TObject*) { RepeatStep(); };
+  PlaceEditor();  // beside the buttons
+  SetText("0");
+}
+
+TSpinEdit::~TSpinEdit() = default;
+
+TRect TSpinEdit::UpButtonRect() const {
+  const TRect c = ClientRect();
+  const int32_t left = std::max(c.Left + 1, c.Right - 1 - ButtonWidth);
+  return {left, c.Top + 1, c.Right - 1, c.Top + 1 + (c.Height() - 2) / 2};
+}
+
+TRect TSpinEdit::DownButtonRect() const {
+  const TRect up = UpButtonRect();
+  return {up.Left, up.Bottom, up.Right, ClientRect().Bottom - 1};
+}
+
+void TSpinEdit::Paint() {
+  TCustomEdit::Paint();
+  TStyledState up, down;
+  up.Disabled = down.Disabled = !Enabled();
+  up.Pressed = FHeld > 0 && FHeldOver;
+  down.Pressed = FHeld < 0 && FHeldOver;
+  DrawStyledPart(Canvas(), spSpinUp, UpButtonRect(), up);
+  DrawStyledPart(Canvas(), spSpinDown, DownButtonRect(), down);
+}
+
+void TSpinEdit::Step(int32_t Sign) {
+  const int64_t v = std::clamp<int64_t>(int64_t{Value()} + int64_t{Sign} * FIncrement, INT32_MIN, INT32_MAX);
+  SetValue(static_cast<int32_t>(v));
+}
+
+void TSpinEdit::SetHeldOver(bool Value) {
+  if (Value == FHeldOver) return;
+  FHeldOver = Value;
+  Invalidate();
+}
+
+void TSpinEdit::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomEdit::MouseDown(Button, Shift, X, Y);
+  if (Button != mbLeft || FHeld != 0) return;
+  const int32_t sign = PtInRect(UpButtonRect(), {X, Y}) ? 1 : PtInRect(DownButtonRect(), {X, Y}) ? -1 : 0;
+  if (sign == 0) return;
+  if (!Focused() && CanFocus()) SetFocus();
+  FHeld = sign;
+  FHeldOver = true;
+  Invalidate();
+  Step(sign);
+  // Held down, the button steps again after a pause, then quickly.
+  FRepeat->SetInterval(400);
+  FRepeat->SetEnabled(true);
+}
+
+void TSpinEdit::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomEdit::MouseMove(Shift, X, Y);
+  if (FHeld != 0) SetHeldOver(PtInRect(FHeld > 0 ? UpButtonRect() : DownButtonRect(), {X, Y}));
+}
+
+void TSpinEdit::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (Button == mbLeft && FHeld != 0) {
+    FHeld = 0;
+    FHeldOver = false;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+  }
+  TCustomEdit::MouseUp(Button, Shift, X, Y);
+}
+
+void TSpinEdit::RepeatStep() {
+  // A button whose release went elsewhere (the edit was hidden or disabled meanwhile) stops.
+  if (FHeld == 0 || !Visible() || !Enabled()) {
+    FHeld = 0;
+    FHeldOver = false;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+    return;
+  }
+  FRepeat->SetInterval(100);
+  if (FHeldOver) Step(FHeld);
+}
+
+bool TSpinEdit::CursorQuery(TPoint P, TCursor& Cursor) {
+  if (P.X < UpButtonRect().Left) return TCustomEdit::CursorQuery(P, Cursor);
+  Cursor = crArrow;
+  return true;
+}
 
 int32_t TSpinEdit::Value() const {
   const std::string s = Trim(Text());
@@ -502,10 +595,8 @@ bool TSpinEdit::WantSpecialKey(Word Key, TShiftState Shift) {
 
 void TSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
   TCustomEdit::KeyDown(Key, Shift);
-  const int64_t step = Key == VK_UP ? FIncrement : Key == VK_DOWN ? -int64_t{FIncrement} : 0;
-  if (step == 0) return;
-  const int64_t v = std::clamp<int64_t>(int64_t{Value()} + step, INT32_MIN, INT32_MAX);
-  SetValue(static_cast<int32_t>(v));
+  if (Key != VK_UP && Key != VK_DOWN) return;
+  Step(Key == VK_UP ? 1 : -1);
   Key = 0;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ class TCustomEdit : public TCustomControl {
   virtual std::string EditorText() const;
   // Where typing goes on after the program set the text (in UTF-16 units of the shown text).
   virtual int32_t TypingPosition() const;
+  // Room at the right that the line editor leaves to the control (a spin edit's buttons).
+  virtual int32_t ButtonsWidth() const { return 0; }
+  // Places the line editor again (after ButtonsWidth changed).
+  void PlaceEditor();
   // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
   // hold).
   virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
@@ -101,10 +106,21 @@ class TMaskEdit : public TCustomEdit {
   bool FSemicolon = false;  // the mask has a ";" literal, held by a stand-in in the line editor
 };
 
+class TTimer;
+
+// A number edit with up and down buttons in a column at its right: a click steps the value by
+// Increment, holding a button repeats the step (after a first delay) while the mouse stays on
+// it, and Up and Down do the same from the keyboard. Steps stay within MinValue and MaxValue
+// unless both are 0.
 class TSpinEdit : public TCustomEdit {
  public:
   explicit TSpinEdit(TComponent* AOwner);
+  ~TSpinEdit() override;
   std::string ClassName() const override { return "TSpinEdit"; }
+  static constexpr int32_t ButtonWidth = 15;
+  // The buttons' rectangles (client coordinates): the upper and the lower half of the column.
+  TRect UpButtonRect() const;
+  TRect DownButtonRect() const;
   // The text as an integer; 0 when it is not one.
   int32_t Value() const;
   void SetValue(int32_t Value);
@@ -119,12 +135,25 @@ class TSpinEdit : public TCustomEdit {
   void KeyDown(Word& Key, TShiftState Shift) override;
   bool AcceptChar(TKeyChar Key) override { return (Key >= '0' && Key <= '9') || Key == '-'; }
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
+  int32_t ButtonsWidth() const override { return ButtonWidth; }
+  void Paint() override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  bool CursorQuery(TPoint P, TCursor& Cursor) override;
 
  private:
   int32_t Clamp(int32_t V) const;
+  // Value plus Sign times Increment, kept within the limits (and within 32 bits).
+  void Step(int32_t Sign);
+  void RepeatStep();
+  void SetHeldOver(bool Value);
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
   int32_t FIncrement = 1;
+  int32_t FHeld = 0;         // the button held down: +1 up, -1 down, 0 none
+  bool FHeldOver = false;    // the mouse is on the held button
+  std::unique_ptr<TTimer> FRepeat;
 };
 
 class TListBox : public TCustomControl {

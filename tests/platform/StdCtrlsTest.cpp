@@ -182,6 +182,49 @@ TEST(SpinEdit, ValueNeverRaises) {
   EXPECT_EQ(s.Value(), 2147483647);  // no overflow
 }
 
+// The buttons at the right step the value as Up and Down do, within the limits; held down,
+// the step repeats while the mouse stays on the button.
+TEST(SpinEdit, ButtonsStepAndRepeat) {
+  TSpinEdit s(nullptr);
+  s.SetBounds(0, 0, 60, 22);
+  s.Show();
+  const TRect up = s.UpButtonRect(), down = s.DownButtonRect();
+  EXPECT_EQ(up, (TRect{44, 1, 59, 11}));
+  EXPECT_EQ(down, (TRect{44, 11, 59, 21}));
+  struct TCase {
+    const char* Text;
+    int32_t Min, Max, Increment;
+    int X, Y;
+    const char* Want;
+  };
+  for (const TCase& c : {TCase{"7", 0, 0, 1, 50, 3, "8"}, {"7", 0, 0, 1, 50, 18, "6"}, {"7", 0, 0, 1, 44, 10, "8"},
+                         {"7", 0, 0, 1, 44, 11, "6"}, {"7", 0, 0, 5, 58, 1, "12"}, {"7", 0, 8, 5, 50, 3, "8"},
+                         {"7", 5, 9, 5, 50, 18, "5"}, {"7", 0, 0, 1, 40, 3, "7"}, {"x", 0, 0, 1, 50, 3, "1"},
+                         {"2147483647", 0, 0, 1, 50, 3, "2147483647"}, {"-2147483648", 0, 0, 1, 50, 18, "-2147483648"}}) {
+    s.SetMinValue(c.Min);
+    s.SetMaxValue(c.Max);
+    s.SetIncrement(c.Increment);
+    s.SetText(c.Text);
+    guitest::Press(&s, c.X, c.Y);
+    guitest::Release(&s, c.X, c.Y);
+    EXPECT_EQ(s.Text(), c.Want) << c.Text << " at " << c.X << "," << c.Y;
+  }
+  s.SetIncrement(1);
+  s.SetText("7");
+  guitest::Press(&s, 50, 3);
+  EXPECT_TRUE(guitest::WaitFor([&] { return s.Value() >= 10; }));
+  guitest::Move(&s, 50, 40, Qt::LeftButton);  // off the button: the steps pause
+  const int32_t paused = s.Value();
+  guitest::WaitFor([] { return false; }, 600);
+  EXPECT_EQ(s.Value(), paused);
+  guitest::Move(&s, 50, 3, Qt::LeftButton);
+  EXPECT_TRUE(guitest::WaitFor([&] { return s.Value() > paused; }));
+  guitest::Release(&s, 50, 3);
+  const int32_t released = s.Value();
+  guitest::WaitFor([] { return false; }, 600);
+  EXPECT_EQ(s.Value(), released);
+}
+
 TEST(ListBox, ItemsSelectionAndSorting) {
   TListBox l(nullptr);
   l.SetItems({"b", "C", "a"});
