@@ -613,6 +613,7 @@ void TListBox::SetItems(const std::vector<std::string>& Value) {
   if (FSorted) std::stable_sort(FItems.begin(), FItems.end(), [](const auto& a, const auto& b) { return UpperCase(a) < UpperCase(b); });
   FItemIndex = -1;
   FTopIndex = 0;
+  UpdateScrollBar();
   Invalidate();
 }
 
@@ -627,12 +628,58 @@ void TListBox::SetItemIndex(int32_t Value) {
   if (Value == FItemIndex) return;
   FItemIndex = Value;
   if (Value >= 0) {
-    const int32_t rows = std::max(1, ClientHeight() / ItemHeight());
-    if (Value < FTopIndex) FTopIndex = Value;
-    else if (Value >= FTopIndex + rows) FTopIndex = Value - rows + 1;
+    const int32_t rows = RowsInSight();
+    if (Value < FTopIndex) SetTopIndex(Value);
+    else if (Value >= FTopIndex + rows) SetTopIndex(Value - rows + 1);
   }
   Invalidate();
   if (OnChange) OnChange(this);
+}
+
+int32_t TListBox::RowsInSight() const { return std::max(1, ClientHeight() / ItemHeight()); }
+
+void TListBox::SetTopIndex(int32_t Value) {
+  Value = std::clamp(Value, 0, std::max(0, Count() - RowsInSight()));
+  if (Value == FTopIndex) return;
+  FTopIndex = Value;
+  UpdateScrollBar();
+  Invalidate();
+}
+
+void TListBox::UpdateScrollBar() {
+  TScrollInfo info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMax = std::max(0, Count() - 1);
+  info.nPage = static_cast<uint32_t>(RowsInSight());
+  info.nPos = FTopIndex;
+  SetScrollInfo(SB_VERT, info, true);
+}
+
+void TListBox::Resize() {
+  TCustomControl::Resize();
+  // Fewer rows in sight may leave the last ones out of reach.
+  const int32_t top = FTopIndex;
+  FTopIndex = -1;
+  SetTopIndex(top);
+}
+
+void TListBox::FontChanged() {
+  TCustomControl::FontChanged();
+  Resize();
+}
+
+void TListBox::WMVScroll(int32_t Code, int32_t Pos) {
+  const int32_t page = std::max(1, RowsInSight() - 1);
+  switch (Code) {
+    case SB_LINEUP: SetTopIndex(FTopIndex - 1); break;
+    case SB_LINEDOWN: SetTopIndex(FTopIndex + 1); break;
+    case SB_PAGEUP: SetTopIndex(FTopIndex - page); break;
+    case SB_PAGEDOWN: SetTopIndex(FTopIndex + page); break;
+    case SB_TOP: SetTopIndex(0); break;
+    case SB_BOTTOM: SetTopIndex(Count()); break;
+    case SB_THUMBTRACK: case SB_THUMBPOSITION: SetTopIndex(Pos); break;
+    default: break;
+  }
 }
 
 int32_t TListBox::IndexOf(const std::string& S) const {
@@ -686,6 +733,13 @@ void TListBox::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int3
   TCustomControl::MouseDown(Button, Shift, X, Y);
 }
 
+void TListBox::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomControl::MouseMove(Shift, X, Y);
+  if (!(Shift & ssLeft)) return;
+  const int32_t i = ItemAtPos({X, Y});
+  if (i >= 0) SetItemIndex(i);
+}
+
 bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;
   return TCustomControl::WantSpecialKey(Key, Shift);
@@ -695,7 +749,7 @@ void TListBox::KeyDown(Word& Key, TShiftState Shift) {
   TCustomControl::KeyDown(Key, Shift);
   if (Count() == 0) return;
   // A page moves by the rows in sight less one, so the row last seen stays in sight.
-  const int32_t page = std::max(1, ClientHeight() / ItemHeight() - 1);
+  const int32_t page = std::max(1, RowsInSight() - 1);
   const int32_t at = std::max(0, FItemIndex);
   int32_t to;
   switch (Key) {

@@ -171,8 +171,11 @@ class TListBox : public TCustomControl {
   bool Sorted() const { return FSorted; }
   void SetSorted(bool Value);
   int32_t ItemHeight() const;
+  // The first row in sight; kept where the rows below it fill the list.
   int32_t TopIndex() const { return FTopIndex; }
-  // The items need more rows than fit: a vertical scroll bar is shown.
+  void SetTopIndex(int32_t Value);
+  // The items need more rows than fit: a vertical scroll bar is shown, which the mouse and its
+  // wheel scroll.
   bool HasVerticalScrollBar() const;
   int32_t ItemAtPos(const TPoint& P) const;
   TNotifyEvent OnChange;
@@ -180,6 +183,11 @@ class TListBox : public TCustomControl {
  protected:
   void Paint() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  // With the left button held the selection follows the mouse.
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void WMVScroll(int32_t Code, int32_t Pos) override;
+  void Resize() override;
+  void FontChanged() override;
   // The arrows, Home, End, Page Up and Page Down move the selection.
   void KeyDown(Word& Key, TShiftState Shift) override;
   // A character selects the next item beginning with it (in either case), round from the end.
@@ -188,6 +196,8 @@ class TListBox : public TCustomControl {
   void Ctl3DChanged() override { Invalidate(); }
 
  private:
+  int32_t RowsInSight() const;
+  void UpdateScrollBar();
   std::vector<std::string> FItems;
   int32_t FItemIndex = -1;
   int32_t FTopIndex = 0;

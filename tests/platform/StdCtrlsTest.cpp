@@ -244,6 +244,7 @@ TEST(ListBox, KeysMoveTheSelection) {
   TFakeTextMeasurer fake;
   TScopedTextMeasurer scope(&fake);
   TListBox l(nullptr);
+  l.HandleNeeded();
   TFont f;
   f.SetHeight(-16);
   l.SetFont(&f);
@@ -270,6 +271,32 @@ TEST(ListBox, KeysMoveTheSelection) {
   EXPECT_EQ(l.TopIndex(), 6);
   guitest::Key(&l, Qt::Key_Home);
   EXPECT_EQ(l.TopIndex(), 0);
+  // The mouse: the wheel scrolls three rows a notch and the scroll bar follows; with the left
+  // button held the selection follows the mouse.
+  l.SetTopIndex(0);
+  TScrollInfo info;
+  info.fMask = SIF_ALL;
+  ASSERT_TRUE(l.GetScrollInfo(SB_VERT, info));
+  EXPECT_EQ(info.nMax, 9);
+  EXPECT_EQ(info.nPage, 4u);
+  EXPECT_TRUE(guitest::Wheel(&l, 5, 5, -120));
+  EXPECT_EQ(l.TopIndex(), 3);
+  guitest::Wheel(&l, 5, 5, -240);
+  EXPECT_EQ(l.TopIndex(), 6);  // the last rows fill the list
+  l.GetScrollInfo(SB_VERT, info);
+  EXPECT_EQ(info.nPos, 6);
+  guitest::Wheel(&l, 5, 5, 120);
+  EXPECT_EQ(l.TopIndex(), 3);
+  guitest::Press(&l, 5, 1);
+  EXPECT_EQ(l.ItemIndex(), 3);
+  guitest::Move(&l, 5, 2 * l.ItemHeight() + 1, Qt::LeftButton);
+  EXPECT_EQ(l.ItemIndex(), 5);
+  guitest::Release(&l, 5, 2 * l.ItemHeight() + 1);
+  guitest::Move(&l, 5, 1);  // without the button nothing follows
+  EXPECT_EQ(l.ItemIndex(), 5);
+  l.SetHeight(20 * l.ItemHeight());  // all in sight: no bar, nothing to scroll
+  EXPECT_EQ(l.TopIndex(), 0);
+  EXPECT_FALSE(guitest::Wheel(&l, 5, 5, -120));
   TListBox empty(nullptr);
   for (int k : {Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageUp, Qt::Key_A}) {
     guitest::Key(&empty, k, Qt::NoModifier, k == Qt::Key_A ? "a" : "");

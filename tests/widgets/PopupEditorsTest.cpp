@@ -176,7 +176,8 @@ TEST(PopupListBox, ReturnEscapeAndRelease) {
   guitest::Key(&l, Qt::Key_Escape);
   EXPECT_EQ(log, (V{"advance", "cancel"}));
   l.Show();
-  guitest::Press(&l, 5, 16 + 4);
+  guitest::Press(&l, 5, 4);  // pressed on "a", released on "bbbb"
+  guitest::Move(&l, 5, 16 + 4, Qt::LeftButton);
   guitest::Release(&l, 5, 16 + 4);
   EXPECT_EQ(log, (V{"advance", "cancel", "p=bbbb"}));
   EXPECT_FALSE(l.Visible());

@@ -193,3 +193,29 @@ TEST_F(EditorsUnderX, TheNumberEditorsButtonsStepAndRepeat) {
   Stroke(kdtest::TXInput::XK_Return);
   EXPECT_EQ(Value("s"), Held);
 }
+
+// A list of more choices than it shows scrolls under the wheel and by its scroll bar, which
+// leaves it open; a click on an item then chooses that item.
+TEST_F(EditorsUnderX, ALongChoiceListScrollsAndStaysOpen) {
+  TPopupListBox* List = Tree->ListControl();
+  Open("<A href=\"l\" class=\"LIST\" props=\"1|2|3|4|5|6|7|8|9|10|11|12\">1</A>", List);
+  ASSERT_TRUE(List->HasVerticalScrollBar());
+  EXPECT_EQ(List->TopIndex(), 0);
+  const QPoint Mid = Wd(List)->mapToGlobal(QPoint(5, List->Height() / 2));
+  In.MoveTo(Mid.x(), Mid.y());
+  Settle();
+  In.Button(5, true);  // the wheel turned towards the user
+  In.Button(5, false);
+  EXPECT_TRUE(WaitFor([&] { return List->TopIndex() == 3; }));
+  EXPECT_TRUE(List->Visible());
+  // The bar's lower arrow, then its upper one.
+  Click(Wd(List), List->Width() - 4, List->Height() - 4);
+  EXPECT_EQ(List->TopIndex(), 4);
+  EXPECT_TRUE(List->Visible());
+  Click(Wd(List), List->Width() - 4, 4);
+  EXPECT_EQ(List->TopIndex(), 3);
+  EXPECT_TRUE(List->Visible());
+  Click(Wd(List), 5, List->ItemHeight() / 2 + 2);  // the first row in sight: "4"
+  EXPECT_FALSE(List->Visible());
+  EXPECT_EQ(Value("l"), "4");
+}
