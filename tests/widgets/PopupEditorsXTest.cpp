@@ -93,9 +93,21 @@ class EditorsUnderX : public ::testing::Test {
     if (Shift) In.Key(XK_Shift_L, false);
     Settle();
   }
-  // Each character by the key the layout has for it (Latin-1 keysyms are the characters).
+  // Each character by the key the layout has for it (Latin-1 keysyms are the characters);
+  // control characters stand for Home (^A), Left (^B), End (^E), Right (^F), Backspace and
+  // Delete.
   void Type(const char* Text) {
-    for (; *Text; ++Text) Stroke(static_cast<unsigned char>(*Text));
+    for (; *Text; ++Text) {
+      switch (*Text) {
+        case '\x01': Stroke(XK_Home); break;
+        case '\x02': Stroke(0xFF51); break;
+        case '\x05': Stroke(XK_End); break;
+        case '\x06': Stroke(0xFF53); break;
+        case '\b': Stroke(0xFF08); break;
+        case '\x7f': Stroke(0xFFFF); break;
+        default: Stroke(static_cast<unsigned char>(*Text)); break;
+      }
+    }
   }
 
   kdtest::TXInput In;
@@ -115,7 +127,11 @@ TEST_F(EditorsUnderX, TheMaskedEditorTypesAsQtsOwn) {
   } const Cases[] = {{"999-000", "000-999;_", "12-345", "12-345"}, {"!99:00", "00:99;_", "5:30", "5:30"},
                      {"99.99.99", "00.00.00;_", "1..2", "1.2."},    {"00-00:00", "99-99:99;_", "1234", "12-34:"},
                      {"&gt;ll-00", ">aa-99;_", "ab12", "AB-12"},        {"00\\;00", nullptr, "1234", "12;34"},
-                     {"99\\;99", nullptr, "1;2", "1;2"}};
+                     {"99\\;99", nullptr, "1;2", "1;2"},
+                     // Keys that move and delete (Home, Right, End, Left, Backspace, Delete).
+                     {"00-00", "99-99;_", "1234\x01\x06" "9", "19-34"},  {"00-00", "99-99;_", "1234\b\b", "12-"},
+                     {"00-00", "99-99;_", "1234\x01\x7f\x7f", "2-34"},     {"00-00", "99-99;_", "1234\x01" "56", "56-34"},
+                     {"00-00", "99-99;_", "12\x05\x02\b" "7", "12-7"}};
   TPopupMaskEdit* Edit = Tree->MaskEditControl();
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Mask);
