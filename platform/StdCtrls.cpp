@@ -331,7 +331,9 @@ namespace {
 constexpr char32_t SemicolonStandIn = U'\u037E';
 
 // Places the user may leave blank.
-bool OptionalSlot(char32_t Slot) { return Slot == U'9' || Slot == U'#' || Slot == U'l' || Slot == U'a' || Slot == U'c'; }
+bool OptionalSlot(char32_t Slot) {
+  return Slot == U'9' || Slot == U'#' || Slot == U'l' || Slot == U'a' || Slot == U'c';
+}
 }  // namespace
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
@@ -446,7 +448,8 @@ int32_t TMaskEdit::TypingPosition() const {
 bool TMaskEdit::AcceptChar(TKeyChar Key) {
   if (Key < 32) return false;
   if (FSlots.empty()) return true;
-  const size_t caret = static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
+  const size_t caret =
+      static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
   const QString shown = Line()->displayText();
   const TKeyChar held = EditorChar(Key);
   auto literalAt = [&](size_t p) {

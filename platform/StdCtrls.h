@@ -151,8 +151,8 @@ class TSpinEdit : public TCustomEdit {
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
   int32_t FIncrement = 1;
-  int32_t FHeld = 0;         // the button held down: +1 up, -1 down, 0 none
-  bool FHeldOver = false;    // the mouse is on the held button
+  int32_t FHeld = 0;       // the button held down: +1 up, -1 down, 0 none
+  bool FHeldOver = false;  // the mouse is on the held button
   std::unique_ptr<TTimer> FRepeat;
 };
 
