@@ -330,10 +330,6 @@ namespace {
 // mark, which looks the same and is canonically equal to it.
 constexpr char32_t SemicolonStandIn = U'\u037E';
 
-// Places the user may leave blank.
-bool OptionalSlot(char32_t Slot) {
-  return Slot == U'9' || Slot == U'#' || Slot == U'l' || Slot == U'a' || Slot == U'c';
-}
 }  // namespace
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
@@ -474,11 +470,9 @@ bool TMaskEdit::AcceptChar(TKeyChar Key) {
   }
   if (fits) return true;
   // A literal typed early ("5:30" into "!99:00"): the line editor moves on to it, leaving the
-  // optional places before it blank, rather than the typing shifting into them.
-  for (size_t p = pos; p < FSlots.size(); ++p) {
+  // places before it blank, rather than the typing shifting into them.
+  for (size_t p = pos; p < FSlots.size(); ++p)
     if (literalAt(p)) return true;
-    if (FSlots[p] && !OptionalSlot(FSlots[p])) return false;
-  }
   return false;
 }
 

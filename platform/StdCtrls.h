@@ -79,10 +79,10 @@ class TEdit : public TCustomEdit {
 // L l (letter), A a (letter or digit), C c (any character), the capitals required and the
 // small ones optional; ">" turns what follows to capitals, "<" to small letters, "<>" stops
 // that; "\" makes the next character a literal; other characters are literals, which the caret
-// skips as the user types. A typed literal moves on to that literal over optional places (a
-// required place is never left blank). After ";" come the save-literals flag (ignored: Text
-// keeps the literals) and, after a second ";", the blank character ("_" by default). Text holds
-// what was typed with the literals and without blanks, and is empty while nothing is typed.
+// skips as the user types; a typed literal moves on to the next such literal, leaving the
+// places before it blank. After ";" come the save-literals flag (ignored: Text keeps the
+// literals) and, after a second ";", the blank character ("_" by default). Text holds what was
+// typed with the literals and without blanks, and is empty while nothing is typed.
 class TMaskEdit : public TCustomEdit {
  public:
   using TCustomEdit::TCustomEdit;
@@ -94,7 +94,7 @@ class TMaskEdit : public TCustomEdit {
   std::string EditorText() const override;
   int32_t TypingPosition() const override;
   // The character fits the first input position from the caret on, past literals, or it is a
-  // literal ahead with only optional places before it.
+  // literal ahead.
   bool AcceptChar(TKeyChar Key) override;
   TKeyChar EditorChar(TKeyChar Key) const override;
   std::string EditorInput(const std::string& Value) const override;

@@ -120,13 +120,13 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   TMaskEdit m(nullptr);
   // Case, literals (also Qt's own), escapes, optional places, blanks; no mask takes any text.
-  // A typed literal moves on to that literal over optional places (as Qt's own masks do), but
-  // never leaves a required place blank; an escaped ";" is a literal like any other.
+  // A typed literal moves on to that literal, leaving the places before it blank (as Qt's own
+  // masks do); an escaped ";" is a literal like any other.
   for (auto [mask, typed, want] : {std::tuple{"!>LL-00;1;*", "a", "A-"}, {"!>LL-00;1;*", "a1b2x3", "AB-23"},
                                    {"D\\0#a", "7-q", "D07q"}, {"99c", "5", "5"}, {"", "1a", "1a"},
                                    {"999-000", "12-345", "12-345"}, {"!99:00", "5:30", "5:30"},
                                    {"99-99:99", "1:2", "1-:2"}, {"99.99.99", "1..2", "1.2."},
-                                   {"000-000", "12-345", "123-45"}, {"99-00:99", "1:2", "12-:"},
+                                   {"000-000", "12-345", "12-345"}, {"99-00:99", "1:2", "1-:2"},
                                    {"cc-00", "-1", "-1-"}, {"00\\;00", "1234", "12;34"},
                                    {"00\\;00;1;_", "12;34", "12;34"}, {"99\\;99", "1;2", "1;2"},
                                    {"cc\\;00", ";;12", ";;;12"}}) {
