@@ -1,6 +1,8 @@
 #include "platform/StdCtrls.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -14,10 +16,12 @@
 #include <limits>
 
 #include "platform/Controls_Widget.h"
+#include "platform/ExtCtrls.h"
 #include "platform/Graphics.h"
 #include "platform/KeyState.h"
 #include "platform/Menus.h"
 #include "platform/QtBridge.h"
+#include "platform/StyleDraw.h"
 #include "platform/SysUtils.h"
 
 namespace platform {
@@ -47,7 +51,11 @@ class TEditLine : public QLineEdit {
     FEdit = nullptr;
     FHost = nullptr;
   }
-  void Feed(QKeyEvent* Event) { QLineEdit::keyPressEvent(Event); }
+  void Reposition() { Place(); }
+  void Feed(QKeyEvent* Event) {
+    if (Event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) return;
+    QLineEdit::keyPressEvent(Event);
+  }
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override {
@@ -65,7 +73,11 @@ class TEditLine : public QLineEdit {
     if (Forward(Event)) QLineEdit::mousePressEvent(Event);
   }
   void mouseReleaseEvent(QMouseEvent* Event) override {
-    if (Forward(Event)) QLineEdit::mouseReleaseEvent(Event);
+    if (!Forward(Event)) return;
+    if (Event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() &&
+        Paste(QClipboard::Selection))
+      return;
+    QLineEdit::mouseReleaseEvent(Event);
   }
   void mouseDoubleClickEvent(QMouseEvent* Event) override {
     if (Forward(Event)) QLineEdit::mouseDoubleClickEvent(Event);
@@ -120,7 +132,17 @@ class TEditLine : public QLineEdit {
     return !alive.isNull();
   }
   void Place() {
-    if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1, -1));
+    if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1 - (FEdit ? FEdit->ButtonsWidth() : 0), -1));
+  }
+  // Pasted text goes in as the edit holds it, where that differs from the text itself (a mask's
+  // stand-ins); false leaves the paste to the line editor.
+  bool Paste(QClipboard::Mode Mode) {
+    if (!FEdit || isReadOnly()) return false;
+    const std::string text = QGuiApplication::clipboard()->text(Mode).toStdString();
+    const std::string held = FEdit->EditorInput(text);
+    if (held == text) return false;
+    insert(QString::fromStdString(held));
+    return true;
   }
   // Text pasted or dropped by the user keeps only the characters the edit takes, as typing
   // does: the part that differs from the text before is filtered, so what the program set stays
@@ -260,7 +282,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
     return;
   }
   if (!AcceptChar(Key)) return;
-  const QString typed = QString::fromUcs4(&Key, 1);
+  const TKeyChar held = EditorChar(Key);
+  const QString typed = QString::fromUcs4(&held, 1);
   if (e && e->text() == typed) {
     FLine->Feed(e);
   } else {
@@ -269,6 +292,8 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
     FLine->Feed(&k);
   }
 }
+
+void TCustomEdit::PlaceEditor() { FLine->Reposition(); }
 
 int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
 
@@ -282,7 +307,7 @@ void TCustomEdit::TextChanged() {
   if (EditorText() != Text()) {
     // Set by the program: the line editor shows it, and the control keeps what the editor took.
     FSyncing = true;
-    FLine->setText(QString::fromStdString(Text()));
+    FLine->setText(QString::fromStdString(EditorInput(Text())));
     FSyncing = false;
     FLine->setCursorPosition(TypingPosition());
     const std::string taken = EditorText();
@@ -299,6 +324,22 @@ void TCustomEdit::Change() {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+namespace {
+// Qt ends a mask at its first ";", escaped or not, so a ";" literal is held by the Greek question
+// mark, which looks the same and is canonically equal to it.
+constexpr char32_t SemicolonStandIn = U'\u037E';
+
+}  // namespace
+
+TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
+
+std::string TMaskEdit::EditorInput(const std::string& Value) const {
+  if (!FSemicolon) return Value;
+  QString s = QString::fromStdString(Value);
+  s.replace(QLatin1Char(';'), QChar(static_cast<char16_t>(SemicolonStandIn)));
+  return s.toStdString();
+}
 
 void TMaskEdit::SetEditMask(const std::string& Value) {
   FEditMask = Value;
@@ -318,6 +359,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FBlank = U'_';
   if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];
   FSlots.clear();
+  FSemicolon = false;
   QString qt;
   for (size_t i = 0; i < mask.size(); ++i) {
     const char32_t c = mask[i];
@@ -354,6 +396,10 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
       if (i + 1 >= mask.size()) break;
       lit = mask[++i];
     }
+    if (lit == U';') {
+      lit = SemicolonStandIn;
+      FSemicolon = true;
+    }
     // Characters with a meaning in Qt's masks are escaped.
     if (std::u32string_view(U"AaNnXx90Dd#HhBb><![]{}\\").find(lit) != std::u32string_view::npos) qt += QLatin1Char('\\');
     const QString l = QString::fromUcs4(&lit, 1);
@@ -367,7 +413,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FSyncing = true;
   Line()->setInputMask(qt);
   if (qt.isEmpty()) Line()->setMaxLength(std::numeric_limits<int>::max());
-  Line()->setText(QString::fromStdString(before));
+  Line()->setText(QString::fromStdString(EditorInput(before)));
   Line()->setCursorPosition(TypingPosition());
   FSyncing = false;
   SetText(EditorText());
@@ -378,7 +424,11 @@ std::string TMaskEdit::EditorText() const {
   const QString shown = Line()->displayText();
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
-    if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) return TCustomEdit::EditorText();
+    if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
+      QString text = Line()->text();
+      if (FSemicolon) text.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+      return text.toStdString();
+    }
   return {};
 }
 
@@ -394,29 +444,129 @@ int32_t TMaskEdit::TypingPosition() const {
 bool TMaskEdit::AcceptChar(TKeyChar Key) {
   if (Key < 32) return false;
   if (FSlots.empty()) return true;
-  size_t pos = static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
+  const size_t caret =
+      static_cast<size_t>(Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition());
   const QString shown = Line()->displayText();
-  if (pos < FSlots.size() && !FSlots[pos] && static_cast<qsizetype>(pos) < shown.size() &&
-      shown[static_cast<qsizetype>(pos)].unicode() == Key)
-    return true;
+  const TKeyChar held = EditorChar(Key);
+  auto literalAt = [&](size_t p) {
+    return p < FSlots.size() && !FSlots[p] && static_cast<qsizetype>(p) < shown.size() &&
+           shown[static_cast<qsizetype>(p)].unicode() == held;
+  };
+  if (literalAt(caret)) return true;
+  size_t pos = caret;
   while (pos < FSlots.size() && !FSlots[pos]) ++pos;
   if (pos >= FSlots.size()) return false;
   const QString k = QString::fromUcs4(&Key, 1);
   const bool digit = Key >= '0' && Key <= '9';
   const bool letter = k[0].isLetter();
+  bool fits = true;
   switch (FSlots[pos]) {
-    case U'0': return digit;
-    case U'9': return digit || Key == ' ';
-    case U'#': return digit || Key == ' ' || Key == '+' || Key == '-';
-    case U'L': case U'l': return letter;
-    case U'A': case U'a': return letter || digit;
-    default: return true;
+    case U'0': fits = digit; break;
+    case U'9': fits = digit || Key == ' '; break;
+    case U'#': fits = digit || Key == ' ' || Key == '+' || Key == '-'; break;
+    case U'L': case U'l': fits = letter; break;
+    case U'A': case U'a': fits = letter || digit; break;
+    default: break;
   }
+  if (fits) return true;
+  // A literal typed early ("5:30" into "!99:00"): the line editor moves on to it, leaving the
+  // places before it blank, rather than the typing shifting into them.
+  for (size_t p = pos; p < FSlots.size(); ++p)
+    if (literalAt(p)) return true;
+  return false;
 }
 
 // ---------------------------------------------------------------------------------------------
 
-TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner) { SetText("0"); }
+TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner), FRepeat(std::make_unique<TTimer>(nullptr)) {
+  FRepeat->SetEnabled(false);
+  FRepeat->OnTimer = [this](TObject*) { RepeatStep(); };
+  PlaceEditor();  // beside the buttons
+  SetText("0");
+}
+
+TSpinEdit::~TSpinEdit() = default;
+
+TRect TSpinEdit::UpButtonRect() const {
+  const TRect c = ClientRect();
+  const int32_t left = std::max(c.Left + 1, c.Right - 1 - ButtonWidth);
+  return {left, c.Top + 1, c.Right - 1, c.Top + 1 + (c.Height() - 2) / 2};
+}
+
+TRect TSpinEdit::DownButtonRect() const {
+  const TRect up = UpButtonRect();
+  return {up.Left, up.Bottom, up.Right, ClientRect().Bottom - 1};
+}
+
+void TSpinEdit::Paint() {
+  TCustomEdit::Paint();
+  TStyledState up, down;
+  up.Disabled = down.Disabled = !Enabled();
+  up.Pressed = FHeld > 0 && FHeldOver;
+  down.Pressed = FHeld < 0 && FHeldOver;
+  DrawStyledPart(Canvas(), spSpinUp, UpButtonRect(), up);
+  DrawStyledPart(Canvas(), spSpinDown, DownButtonRect(), down);
+}
+
+void TSpinEdit::Step(int32_t Sign) {
+  const int64_t v = std::clamp<int64_t>(int64_t{Value()} + int64_t{Sign} * FIncrement, INT32_MIN, INT32_MAX);
+  SetValue(static_cast<int32_t>(v));
+}
+
+void TSpinEdit::SetHeldOver(bool Value) {
+  if (Value == FHeldOver) return;
+  FHeldOver = Value;
+  Invalidate();
+}
+
+void TSpinEdit::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomEdit::MouseDown(Button, Shift, X, Y);
+  if (Button != mbLeft || FHeld != 0) return;
+  const int32_t sign = PtInRect(UpButtonRect(), {X, Y}) ? 1 : PtInRect(DownButtonRect(), {X, Y}) ? -1 : 0;
+  if (sign == 0) return;
+  if (!Focused() && CanFocus()) SetFocus();
+  FHeld = sign;
+  FHeldOver = true;
+  Invalidate();
+  Step(sign);
+  // Held down, the button steps again after a pause, then quickly.
+  FRepeat->SetInterval(400);
+  FRepeat->SetEnabled(true);
+}
+
+void TSpinEdit::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomEdit::MouseMove(Shift, X, Y);
+  if (FHeld != 0) SetHeldOver(PtInRect(FHeld > 0 ? UpButtonRect() : DownButtonRect(), {X, Y}));
+}
+
+void TSpinEdit::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+  if (Button == mbLeft && FHeld != 0) {
+    FHeld = 0;
+    FHeldOver = false;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+  }
+  TCustomEdit::MouseUp(Button, Shift, X, Y);
+}
+
+void TSpinEdit::RepeatStep() {
+  // A button whose release went elsewhere (the edit was hidden or disabled meanwhile) stops.
+  if (FHeld == 0 || !Visible() || !Enabled()) {
+    FHeld = 0;
+    FHeldOver = false;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+    return;
+  }
+  FRepeat->SetInterval(100);
+  if (FHeldOver) Step(FHeld);
+}
+
+bool TSpinEdit::CursorQuery(TPoint P, TCursor& Cursor) {
+  if (P.X < UpButtonRect().Left) return TCustomEdit::CursorQuery(P, Cursor);
+  Cursor = crArrow;
+  return true;
+}
 
 int32_t TSpinEdit::Value() const {
   const std::string s = Trim(Text());
@@ -442,10 +592,8 @@ bool TSpinEdit::WantSpecialKey(Word Key, TShiftState Shift) {
 
 void TSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
   TCustomEdit::KeyDown(Key, Shift);
-  const int64_t step = Key == VK_UP ? FIncrement : Key == VK_DOWN ? -int64_t{FIncrement} : 0;
-  if (step == 0) return;
-  const int64_t v = std::clamp<int64_t>(int64_t{Value()} + step, INT32_MIN, INT32_MAX);
-  SetValue(static_cast<int32_t>(v));
+  if (Key != VK_UP && Key != VK_DOWN) return;
+  Step(Key == VK_UP ? 1 : -1);
   Key = 0;
 }
 
@@ -462,6 +610,7 @@ void TListBox::SetItems(const std::vector<std::string>& Value) {
   if (FSorted) std::stable_sort(FItems.begin(), FItems.end(), [](const auto& a, const auto& b) { return UpperCase(a) < UpperCase(b); });
   FItemIndex = -1;
   FTopIndex = 0;
+  UpdateScrollBar();
   Invalidate();
 }
 
@@ -476,12 +625,58 @@ void TListBox::SetItemIndex(int32_t Value) {
   if (Value == FItemIndex) return;
   FItemIndex = Value;
   if (Value >= 0) {
-    const int32_t rows = std::max(1, ClientHeight() / ItemHeight());
-    if (Value < FTopIndex) FTopIndex = Value;
-    else if (Value >= FTopIndex + rows) FTopIndex = Value - rows + 1;
+    const int32_t rows = RowsInSight();
+    if (Value < FTopIndex) SetTopIndex(Value);
+    else if (Value >= FTopIndex + rows) SetTopIndex(Value - rows + 1);
   }
   Invalidate();
   if (OnChange) OnChange(this);
+}
+
+int32_t TListBox::RowsInSight() const { return std::max(1, ClientHeight() / ItemHeight()); }
+
+void TListBox::SetTopIndex(int32_t Value) {
+  Value = std::clamp(Value, 0, std::max(0, Count() - RowsInSight()));
+  if (Value == FTopIndex) return;
+  FTopIndex = Value;
+  UpdateScrollBar();
+  Invalidate();
+}
+
+void TListBox::UpdateScrollBar() {
+  TScrollInfo info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMax = std::max(0, Count() - 1);
+  info.nPage = static_cast<uint32_t>(RowsInSight());
+  info.nPos = FTopIndex;
+  SetScrollInfo(SB_VERT, info, true);
+}
+
+void TListBox::Resize() {
+  TCustomControl::Resize();
+  // Fewer rows in sight may leave the last ones out of reach.
+  const int32_t top = FTopIndex;
+  FTopIndex = -1;
+  SetTopIndex(top);
+}
+
+void TListBox::FontChanged() {
+  TCustomControl::FontChanged();
+  Resize();
+}
+
+void TListBox::WMVScroll(int32_t Code, int32_t Pos) {
+  const int32_t page = std::max(1, RowsInSight() - 1);
+  switch (Code) {
+    case SB_LINEUP: SetTopIndex(FTopIndex - 1); break;
+    case SB_LINEDOWN: SetTopIndex(FTopIndex + 1); break;
+    case SB_PAGEUP: SetTopIndex(FTopIndex - page); break;
+    case SB_PAGEDOWN: SetTopIndex(FTopIndex + page); break;
+    case SB_TOP: SetTopIndex(0); break;
+    case SB_BOTTOM: SetTopIndex(Count()); break;
+    case SB_THUMBTRACK: case SB_THUMBPOSITION: SetTopIndex(Pos); break;
+    default: break;
+  }
 }
 
 int32_t TListBox::IndexOf(const std::string& S) const {
@@ -535,6 +730,13 @@ void TListBox::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int3
   TCustomControl::MouseDown(Button, Shift, X, Y);
 }
 
+void TListBox::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomControl::MouseMove(Shift, X, Y);
+  if (!(Shift & ssLeft)) return;
+  const int32_t i = ItemAtPos({X, Y});
+  if (i >= 0) SetItemIndex(i);
+}
+
 bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;
   return TCustomControl::WantSpecialKey(Key, Shift);
@@ -542,12 +744,35 @@ bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
 
 void TListBox::KeyDown(Word& Key, TShiftState Shift) {
   TCustomControl::KeyDown(Key, Shift);
-  if (Key == VK_UP && Count() > 0) {
-    SetItemIndex(std::max(0, FItemIndex - 1));
-    Key = 0;
-  } else if (Key == VK_DOWN && Count() > 0) {
-    SetItemIndex(std::min(Count() - 1, FItemIndex + 1));
-    Key = 0;
+  if (Count() == 0) return;
+  // A page moves by the rows in sight less one, so the row last seen stays in sight.
+  const int32_t page = std::max(1, RowsInSight() - 1);
+  const int32_t at = std::max(0, FItemIndex);
+  int32_t to;
+  switch (Key) {
+    case VK_UP: to = FItemIndex - 1; break;
+    case VK_DOWN: to = FItemIndex + 1; break;
+    case VK_HOME: to = 0; break;
+    case VK_END: to = Count() - 1; break;
+    case VK_PRIOR: to = at - page; break;
+    case VK_NEXT: to = at + page; break;
+    default: return;
+  }
+  SetItemIndex(std::clamp(to, 0, Count() - 1));
+  Key = 0;
+}
+
+void TListBox::KeyPress(TKeyChar& Key) {
+  TCustomControl::KeyPress(Key);
+  if (Key < 32 || Count() == 0) return;
+  const QString typed = QString::fromUcs4(&Key, 1).toCaseFolded();
+  for (int32_t n = 1; n <= Count(); ++n) {
+    const int32_t i = (FItemIndex + n) % Count();
+    const QString item = QString::fromStdString(FItems[static_cast<size_t>(i)]);
+    if (item.left(typed.size()).toCaseFolded() == typed) {
+      SetItemIndex(i);
+      return;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,14 @@ class TCustomEdit : public TCustomControl {
   virtual std::string EditorText() const;
   // Where typing goes on after the program set the text (in UTF-16 units of the shown text).
   virtual int32_t TypingPosition() const;
+  // Room at the right that the line editor leaves to the control (a spin edit's buttons).
+  virtual int32_t ButtonsWidth() const { return 0; }
+  // Places the line editor again (after ButtonsWidth changed).
+  void PlaceEditor();
+  // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
+  // hold).
+  virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
+  virtual std::string EditorInput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
   bool FSyncing = false;  // the program is setting the editor's text
 
@@ -70,7 +79,8 @@ class TEdit : public TCustomEdit {
 // L l (letter), A a (letter or digit), C c (any character), the capitals required and the
 // small ones optional; ">" turns what follows to capitals, "<" to small letters, "<>" stops
 // that; "\" makes the next character a literal; other characters are literals, which the caret
-// skips as the user types. After ";" come the save-literals flag (ignored: Text keeps the
+// skips as the user types; a typed literal moves on to the next such literal, leaving the
+// places before it blank. After ";" come the save-literals flag (ignored: Text keeps the
 // literals) and, after a second ";", the blank character ("_" by default). Text holds what was
 // typed with the literals and without blanks, and is empty while nothing is typed.
 class TMaskEdit : public TCustomEdit {
@@ -83,20 +93,34 @@ class TMaskEdit : public TCustomEdit {
  protected:
   std::string EditorText() const override;
   int32_t TypingPosition() const override;
-  // The character fits the first input position from the caret on, past literals (or it is
-  // the literal at the caret).
+  // The character fits the first input position from the caret on, past literals, or it is a
+  // literal ahead.
   bool AcceptChar(TKeyChar Key) override;
+  TKeyChar EditorChar(TKeyChar Key) const override;
+  std::string EditorInput(const std::string& Value) const override;
 
  private:
   std::string FEditMask;
   std::u32string FSlots;  // per position of the shown text: its mask character, 0 for a literal
   char32_t FBlank = U'_';
+  bool FSemicolon = false;  // the mask has a ";" literal, held by a stand-in in the line editor
 };
 
+class TTimer;
+
+// A number edit with up and down buttons in a column at its right: a click steps the value by
+// Increment, holding a button repeats the step (after a first delay) while the mouse stays on
+// it, and Up and Down do the same from the keyboard. Steps stay within MinValue and MaxValue
+// unless both are 0.
 class TSpinEdit : public TCustomEdit {
  public:
   explicit TSpinEdit(TComponent* AOwner);
+  ~TSpinEdit() override;
   std::string ClassName() const override { return "TSpinEdit"; }
+  static constexpr int32_t ButtonWidth = 15;
+  // The buttons' rectangles (client coordinates): the upper and the lower half of the column.
+  TRect UpButtonRect() const;
+  TRect DownButtonRect() const;
   // The text as an integer; 0 when it is not one.
   int32_t Value() const;
   void SetValue(int32_t Value);
@@ -111,12 +135,25 @@ class TSpinEdit : public TCustomEdit {
   void KeyDown(Word& Key, TShiftState Shift) override;
   bool AcceptChar(TKeyChar Key) override { return (Key >= '0' && Key <= '9') || Key == '-'; }
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
+  int32_t ButtonsWidth() const override { return ButtonWidth; }
+  void Paint() override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  bool CursorQuery(TPoint P, TCursor& Cursor) override;
 
  private:
   int32_t Clamp(int32_t V) const;
+  // Value plus Sign times Increment, kept within the limits (and within 32 bits).
+  void Step(int32_t Sign);
+  void RepeatStep();
+  void SetHeldOver(bool Value);
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
   int32_t FIncrement = 1;
+  int32_t FHeld = 0;       // the button held down: +1 up, -1 down, 0 none
+  bool FHeldOver = false;  // the mouse is on the held button
+  std::unique_ptr<TTimer> FRepeat;
 };
 
 class TListBox : public TCustomControl {
@@ -134,8 +171,11 @@ class TListBox : public TCustomControl {
   bool Sorted() const { return FSorted; }
   void SetSorted(bool Value);
   int32_t ItemHeight() const;
+  // The first row in sight; kept where the rows below it fill the list.
   int32_t TopIndex() const { return FTopIndex; }
-  // The items need more rows than fit: a vertical scroll bar is shown.
+  void SetTopIndex(int32_t Value);
+  // The items need more rows than fit: a vertical scroll bar is shown, which the mouse and its
+  // wheel scroll.
   bool HasVerticalScrollBar() const;
   int32_t ItemAtPos(const TPoint& P) const;
   TNotifyEvent OnChange;
@@ -143,11 +183,21 @@ class TListBox : public TCustomControl {
  protected:
   void Paint() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  // With the left button held the selection follows the mouse.
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void WMVScroll(int32_t Code, int32_t Pos) override;
+  void Resize() override;
+  void FontChanged() override;
+  // The arrows, Home, End, Page Up and Page Down move the selection.
   void KeyDown(Word& Key, TShiftState Shift) override;
+  // A character selects the next item beginning with it (in either case), round from the end.
+  void KeyPress(TKeyChar& Key) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   void Ctl3DChanged() override { Invalidate(); }
 
  private:
+  int32_t RowsInSight() const;
+  void UpdateScrollBar();
   std::vector<std::string> FItems;
   int32_t FItemIndex = -1;
   int32_t FTopIndex = 0;

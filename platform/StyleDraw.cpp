@@ -51,6 +51,17 @@ void DrawStyledPart(TCanvas* Canvas, TStyledPart Part, const TRect& R, const TSt
       style->drawPrimitive(QStyle::PE_IndicatorArrowDown, &a, p);
       break;
     }
+    case spSpinUp:
+    case spSpinDown: {
+      QStyleOption o;
+      o.rect = rect;
+      o.state = st | (State.Pressed ? QStyle::State_None : QStyle::State_Raised);
+      style->drawPrimitive(QStyle::PE_PanelButtonBevel, &o, p);
+      QStyleOption a = o;
+      a.rect = rect.adjusted(1, 1, -1, -1);
+      style->drawPrimitive(Part == spSpinUp ? QStyle::PE_IndicatorSpinUp : QStyle::PE_IndicatorSpinDown, &a, p);
+      break;
+    }
     case spEditFrame: {
       QStyleOptionFrame o;
       o.rect = rect;

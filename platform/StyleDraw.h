@@ -11,7 +11,7 @@ namespace platform {
 
 class TCanvas;
 
-enum TStyledPart : uint8_t { spPushButton, spCheckBox, spRadioButton, spComboDropDown, spEditFrame };
+enum TStyledPart : uint8_t { spPushButton, spCheckBox, spRadioButton, spComboDropDown, spEditFrame, spSpinUp, spSpinDown };
 
 struct TStyledState {
   bool Checked = false;

@@ -10,6 +10,7 @@
 #include <QInputMethodEvent>
 
 #include "platform/Exceptions.h"
+#include "platform/Graphics.h"
 #include "tests/platform/GuiTestEvents.h"
 
 using namespace platform;
@@ -119,11 +120,27 @@ TEST(Edits, TypingBackspaceAndSelectAll) {
 TEST(MaskEdit, MaskCharactersCaseLiteralsAndBadMasks) {
   TMaskEdit m(nullptr);
   // Case, literals (also Qt's own), escapes, optional places, blanks; no mask takes any text.
+  // A typed literal moves on to that literal, leaving the places before it blank (as Qt's own
+  // masks do); an escaped ";" is a literal like any other.
   for (auto [mask, typed, want] : {std::tuple{"!>LL-00;1;*", "a", "A-"}, {"!>LL-00;1;*", "a1b2x3", "AB-23"},
-                                   {"D\\0#a", "7-q", "D07q"}, {"99c", "5", "5"}, {"", "1a", "1a"}}) {
+                                   {"D\\0#a", "7-q", "D07q"}, {"99c", "5", "5"}, {"", "1a", "1a"},
+                                   {"999-000", "12-345", "12-345"}, {"!99:00", "5:30", "5:30"},
+                                   {"99-99:99", "1:2", "1-:2"}, {"99.99.99", "1..2", "1.2."},
+                                   {"000-000", "12-345", "12-345"}, {"99-00:99", "1:2", "1-:2"},
+                                   {"cc-00", "-1", "-1-"}, {"00\\;00", "1234", "12;34"},
+                                   {"00\\;00;1;_", "12;34", "12;34"}, {"99\\;99", "1;2", "1;2"},
+                                   {"cc\\;00", ";;12", ";;;12"}}) {
     m.SetEditMask(mask);
     m.SetText("");
     guitest::Type(&m, typed);
+    EXPECT_EQ(m.Text(), want) << mask;
+    // The same text set by the program, and pasted over everything, reads back unchanged.
+    m.SetText("");
+    m.SetText(want);
+    EXPECT_EQ(m.Text(), want) << mask;
+    QGuiApplication::clipboard()->setText(want);
+    guitest::Key(&m, Qt::Key_A, Qt::ControlModifier, "\x01");
+    guitest::Key(&m, Qt::Key_V, Qt::ControlModifier, "\x16");
     EXPECT_EQ(m.Text(), want) << mask;
   }
   // Malformed masks neither crash nor hang, and never leave a blank in the text.
@@ -165,6 +182,49 @@ TEST(SpinEdit, ValueNeverRaises) {
   EXPECT_EQ(s.Value(), 2147483647);  // no overflow
 }
 
+// The buttons at the right step the value as Up and Down do, within the limits; held down,
+// the step repeats while the mouse stays on the button.
+TEST(SpinEdit, ButtonsStepAndRepeat) {
+  TSpinEdit s(nullptr);
+  s.SetBounds(0, 0, 60, 22);
+  s.Show();
+  const TRect up = s.UpButtonRect(), down = s.DownButtonRect();
+  EXPECT_EQ(up, (TRect{44, 1, 59, 11}));
+  EXPECT_EQ(down, (TRect{44, 11, 59, 21}));
+  struct TCase {
+    const char* Text;
+    int32_t Min, Max, Increment;
+    int X, Y;
+    const char* Want;
+  };
+  for (const TCase& c : {TCase{"7", 0, 0, 1, 50, 3, "8"}, {"7", 0, 0, 1, 50, 18, "6"}, {"7", 0, 0, 1, 44, 10, "8"},
+                         {"7", 0, 0, 1, 44, 11, "6"}, {"7", 0, 0, 5, 58, 1, "12"}, {"7", 0, 8, 5, 50, 3, "8"},
+                         {"7", 5, 9, 5, 50, 18, "5"}, {"7", 0, 0, 1, 40, 3, "7"}, {"x", 0, 0, 1, 50, 3, "1"},
+                         {"2147483647", 0, 0, 1, 50, 3, "2147483647"}, {"-2147483648", 0, 0, 1, 50, 18, "-2147483648"}}) {
+    s.SetMinValue(c.Min);
+    s.SetMaxValue(c.Max);
+    s.SetIncrement(c.Increment);
+    s.SetText(c.Text);
+    guitest::Press(&s, c.X, c.Y);
+    guitest::Release(&s, c.X, c.Y);
+    EXPECT_EQ(s.Text(), c.Want) << c.Text << " at " << c.X << "," << c.Y;
+  }
+  s.SetIncrement(1);
+  s.SetText("7");
+  guitest::Press(&s, 50, 3);
+  EXPECT_TRUE(guitest::WaitFor([&] { return s.Value() >= 10; }));
+  guitest::Move(&s, 50, 40, Qt::LeftButton);  // off the button: the steps pause
+  const int32_t paused = s.Value();
+  guitest::WaitFor([] { return false; }, 600);
+  EXPECT_EQ(s.Value(), paused);
+  guitest::Move(&s, 50, 3, Qt::LeftButton);
+  EXPECT_TRUE(guitest::WaitFor([&] { return s.Value() > paused; }));
+  guitest::Release(&s, 50, 3);
+  const int32_t released = s.Value();
+  guitest::WaitFor([] { return false; }, 600);
+  EXPECT_EQ(s.Value(), released);
+}
+
 TEST(ListBox, ItemsSelectionAndSorting) {
   TListBox l(nullptr);
   l.SetItems({"b", "C", "a"});
@@ -175,6 +235,73 @@ TEST(ListBox, ItemsSelectionAndSorting) {
   EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", "b", "C"}));
   guitest::Key(&l, Qt::Key_Down);
   EXPECT_EQ(l.ItemIndex(), 0);
+}
+
+// The keys a list box answers: the arrows, Home, End, a page up or down (a page less one row,
+// so the last row seen stays in sight), and a typed character selects the next item beginning
+// with it, in either case, round from the end.
+TEST(ListBox, KeysMoveTheSelection) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  TListBox l(nullptr);
+  l.HandleNeeded();
+  TFont f;
+  f.SetHeight(-16);
+  l.SetFont(&f);
+  l.SetItems({"appel", "banaan", "citroen", "Cranberry", "druif", "\xC3\xA9\xC3\xA9n", "kers", "peer", "pruim", "zes"});
+  l.SetHeight(4 * l.ItemHeight());  // four rows in sight
+  struct TStep {
+    int Start;
+    int Key;
+    const char* Text;
+    int Want;
+  };
+  for (const TStep& t : {TStep{0, Qt::Key_C, "c", 2}, {2, Qt::Key_C, "c", 3}, {3, Qt::Key_C, "C", 2},
+                         {9, Qt::Key_A, "a", 0}, {0, Qt::Key_unknown, "\xC3\x89", 5}, {0, Qt::Key_Q, "q", 0},
+                         {-1, Qt::Key_B, "b", 1}, {0, Qt::Key_End, "", 9}, {9, Qt::Key_Home, "", 0},
+                         {0, Qt::Key_PageDown, "", 3}, {8, Qt::Key_PageDown, "", 9}, {5, Qt::Key_PageUp, "", 2},
+                         {1, Qt::Key_PageUp, "", 0}, {-1, Qt::Key_PageDown, "", 3}, {-1, Qt::Key_End, "", 9},
+                         {4, Qt::Key_Up, "", 3}, {4, Qt::Key_Down, "", 5}}) {
+    l.SetItemIndex(t.Start);
+    guitest::Key(&l, t.Key, Qt::NoModifier, QString::fromUtf8(t.Text));
+    EXPECT_EQ(l.ItemIndex(), t.Want) << t.Start << " " << t.Key << " " << t.Text;
+  }
+  // The selected row is kept in sight.
+  guitest::Key(&l, Qt::Key_End);
+  EXPECT_EQ(l.TopIndex(), 6);
+  guitest::Key(&l, Qt::Key_Home);
+  EXPECT_EQ(l.TopIndex(), 0);
+  // The mouse: the wheel scrolls three rows a notch and the scroll bar follows; with the left
+  // button held the selection follows the mouse.
+  l.SetTopIndex(0);
+  TScrollInfo info;
+  info.fMask = SIF_ALL;
+  ASSERT_TRUE(l.GetScrollInfo(SB_VERT, info));
+  EXPECT_EQ(info.nMax, 9);
+  EXPECT_EQ(info.nPage, 4u);
+  EXPECT_TRUE(guitest::Wheel(&l, 5, 5, -120));
+  EXPECT_EQ(l.TopIndex(), 3);
+  guitest::Wheel(&l, 5, 5, -240);
+  EXPECT_EQ(l.TopIndex(), 6);  // the last rows fill the list
+  l.GetScrollInfo(SB_VERT, info);
+  EXPECT_EQ(info.nPos, 6);
+  guitest::Wheel(&l, 5, 5, 120);
+  EXPECT_EQ(l.TopIndex(), 3);
+  guitest::Press(&l, 5, 1);
+  EXPECT_EQ(l.ItemIndex(), 3);
+  guitest::Move(&l, 5, 2 * l.ItemHeight() + 1, Qt::LeftButton);
+  EXPECT_EQ(l.ItemIndex(), 5);
+  guitest::Release(&l, 5, 2 * l.ItemHeight() + 1);
+  guitest::Move(&l, 5, 1);  // without the button nothing follows
+  EXPECT_EQ(l.ItemIndex(), 5);
+  l.SetHeight(20 * l.ItemHeight());  // all in sight: no bar, nothing to scroll
+  EXPECT_EQ(l.TopIndex(), 0);
+  EXPECT_FALSE(guitest::Wheel(&l, 5, 5, -120));
+  TListBox empty(nullptr);
+  for (int k : {Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageUp, Qt::Key_A}) {
+    guitest::Key(&empty, k, Qt::NoModifier, k == Qt::Key_A ? "a" : "");
+    EXPECT_EQ(empty.ItemIndex(), -1);
+  }
 }
 
 }  // namespace

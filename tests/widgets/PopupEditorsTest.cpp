@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "platform/Graphics.h"
 #include "tests/platform/GuiTestEvents.h"
 
@@ -120,6 +122,31 @@ TEST(PopupSpinAndMask, KeysAndCharacters) {
   s.SetText("120");
   guitest::Keys(&s, {Qt::Key_Home, Qt::Key_Minus, Qt::Key_End, Qt::Key_Left, Qt::Key_Backspace, Qt::Key_Return});
   EXPECT_EQ(log, (V{"p=5", "advance", "p=-10", "advance"}));
+
+  // Its buttons, in the room the tree leaves at its right, step the value and leave it open.
+  s.Show();
+  s.Cancelled = false;
+  s.SetBounds(0, 0, 16 + 16, 20);
+  s.SetText("7");
+  guitest::Press(&s, 32 - 4, 3);
+  guitest::Release(&s, 32 - 4, 3);
+  EXPECT_EQ(s.Text(), "8");
+  guitest::Press(&s, 32 - 4, 20 - 3);
+  guitest::Release(&s, 32 - 4, 20 - 3);
+  EXPECT_EQ(s.Text(), "7");
+  EXPECT_TRUE(s.Visible());
+  guitest::Key(&s, Qt::Key_Return, Qt::NoModifier, "\r");
+  EXPECT_EQ(log.back(), "advance");
+  EXPECT_EQ(log[log.size() - 2], "p=7");
+  // Both buttons show an arrow, dark on the button's face.
+  s.Show();
+  const QImage shot = guitest::W(&s)->grab().toImage();
+  for (const TRect& b : {s.UpButtonRect(), s.DownButtonRect()}) {
+    int dark = 0;
+    for (int y = b.Top; y < b.Bottom; ++y)
+      for (int x = b.Left; x < b.Right; ++x) dark += qGray(shot.pixel(x, y)) < 100;
+    EXPECT_GT(dark, 3) << b.Top;
+  }
 }
 
 TEST(PopupListBox, ReturnEscapeAndRelease) {
@@ -149,10 +176,32 @@ TEST(PopupListBox, ReturnEscapeAndRelease) {
   guitest::Key(&l, Qt::Key_Escape);
   EXPECT_EQ(log, (V{"advance", "cancel"}));
   l.Show();
-  guitest::Press(&l, 5, 16 + 4);
+  guitest::Press(&l, 5, 4);  // pressed on "a", released on "bbbb"
+  guitest::Move(&l, 5, 16 + 4, Qt::LeftButton);
   guitest::Release(&l, 5, 16 + 4);
   EXPECT_EQ(log, (V{"advance", "cancel", "p=bbbb"}));
   EXPECT_FALSE(l.Visible());
+
+  // The list answers a list box's keys; Return reports what they chose, Escape nothing.
+  l.SetItems({"appel", "banaan", "citroen", "druif"});
+  l.SetHeight(2 * l.ItemHeight());
+  struct TCase {
+    std::vector<std::pair<int, const char*>> Keys;
+    V Want;
+  };
+  for (const TCase& c : {TCase{{{Qt::Key_C, "c"}, {Qt::Key_Return, "\r"}}, {"p=citroen", "advance"}},
+                         {{{Qt::Key_End, ""}, {Qt::Key_Return, "\r"}}, {"p=druif", "advance"}},
+                         {{{Qt::Key_PageDown, ""}, {Qt::Key_Return, "\r"}}, {"p=banaan", "advance"}},
+                         {{{Qt::Key_End, ""}, {Qt::Key_Home, ""}, {Qt::Key_Return, "\r"}}, {"p=appel", "advance"}},
+                         {{{Qt::Key_D, "D"}, {Qt::Key_Escape, ""}}, {"cancel"}}}) {
+    log.clear();
+    l.Cancelled = false;
+    l.Show();
+    l.SetItemIndex(0);  // opened on "appel"
+    for (auto [key, text] : c.Keys) guitest::Key(&l, key, Qt::NoModifier, text);
+    EXPECT_EQ(log, c.Want) << c.Want.front();
+    EXPECT_FALSE(l.Visible());
+  }
 }
 
 TEST(PopupDatePicker, ReportsInTheShortFormats) {
