@@ -140,8 +140,21 @@ std::string THtmlTreeView::NodeParam(TTreeNode* Node, const std::string& Href) {
 // Painting and hit testing
 
 std::string THtmlTreeView::GetDisplayText(TTreeNode* Node) {
-  // The characters the row shows: entities decoded.
-  std::string s = DecodeEntities(StripMiniHtml(Node->Text()));
+  // The characters the row shows, as the renderer reads the markup when it paints the row: a
+  // second reading would keep text it never draws (hidden, blinking unseen) or lose what it
+  // makes of malformed tags.
+  TCanvas* c = Canvas();
+  c->Font()->Assign(Font());
+  TMiniHtmlParams p;
+  p.Images = FHTMLImages;
+  p.MeasureOnly = true;
+  p.WordWrap = true;  // as painted
+  p.ShowBlinkText = Node == Selected() && FShowSelection;
+  p.PictureCache = FCache.get();
+  TMiniHtmlResult res;
+  TRect r{0, 0, std::max(1, ClientWidth()), RowHeight()};
+  RenderMiniHtml(c, Node->Text(), r, p, res);
+  std::string s = std::move(res.ShownText);
   // 255 characters, not bytes, and never half a character.
   size_t pos = 0;
   for (int32_t n = 0; n < 255 && pos < s.size(); ++n) DecodeUtf8(s, pos);

@@ -481,6 +481,44 @@ TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
   EXPECT_EQ(shortRect.Right - shortRect.Left, 200 * 8 + 4);
 }
 
+// Typed letters find a row by the characters it shows, as the renderer reads its markup: not
+// by hidden or unseen blinking text, not across a line end a tag makes, and with malformed tags
+// read as drawn.
+TEST(HtmlTreeSearch, TypedLettersMatchTheRowAsDrawn) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  struct TCase {
+    std::vector<std::string> Rows;  // row 0 starts selected
+    std::vector<const char*> Typed;  // in quick succession
+    int Want;
+  };
+  const std::string eclair = "\xC3\xA9" "clair";
+  const TCase Cases[] = {
+      {{"Banana", "<Z>zz</Z>Apple", "Cherry", eclair, "Banana"}, {"a"}, 1},  // hidden text left out
+      {{"Banana", "<Z>zz</Z>Apple", "Cherry", eclair, "Banana"}, {"z"}, 0},
+      {{"Banana", "<BLINK>New</BLINK>Apple"}, {"a"}, 1},  // blinking text unseen when not selected
+      {{"Banana", "<BLINK>New</BLINK>Apple"}, {"n"}, 0},
+      {{"Banana", "a<HR>b", "ab"}, {"a", "b"}, 2},       // a rule ends the line
+      {{"Banana", "a<BR>b", "ab"}, {"a", "b"}, 2},
+      {{"Banana", "<P>a</P>b", "ab"}, {"a", "b"}, 2},
+      {{"Banana", "<UL><LI>a<LI>b</UL>", "ab"}, {"a", "b"}, 2},  // a second list item starts a line
+      {{"Banana", "<#ab> x"}, {"#"}, 1},                   // a hash tag is shown unwrapped
+      {{"Banana", "x", "x<B y"}, {"x", "<"}, 1},           // an unterminated tag drops the rest
+      {{"Banana", "&lt;b&gt; x"}, {"<", "b"}, 1},          // entities as the characters they show
+      {{"Banana", "<A href=\"p\" class=\"EDIT\">Apple</A>"}, {"a"}, 1},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Rows[1] + " typed " + C.Typed[0]);
+    THtmlTreeView tree(nullptr);
+    tree.SetBounds(0, 0, 300, 200);
+    std::vector<TTreeNode*> rows;
+    for (const std::string& r : C.Rows) rows.push_back(tree.Items()->Add(nullptr, r));
+    tree.SetSelected(rows[0]);
+    for (const char* t : C.Typed) guitest::Key(&tree, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(t));
+    EXPECT_EQ(tree.Selected(), rows[static_cast<size_t>(C.Want)]);
+  }
+}
+
 }  // namespace
 
 // The choice list's place for an anchor near each edge of a 1280 x 1024 screen (and of one
