@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <QScreen>
 #include <QWindow>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,15 @@ using namespace platform;
 namespace {
 
 const bool gHaveX = kdtest::StartPrivateXServer();
+// Dead keys are composed by Qt's own input method, from the compose table of a UTF-8 locale.
+const bool gCompose = setenv("QT_IM_MODULE", "compose", 1) == 0 && setenv("LC_ALL", "C.UTF-8", 1) == 0;
+
+// Sets the server's keyboard layout; false when that cannot be done.
+bool SetLayout(const char* Layout, const char* Variant) {
+  const std::string cmd = std::string("setxkbmap -display \"") + getenv("DISPLAY") + "\" " + Layout +
+                          (Variant ? std::string(" -variant ") + Variant : std::string()) + " 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
 
 using kdtest::Settle;
 using kdtest::WaitFor;
@@ -285,5 +295,50 @@ TEST_F(TreeEditorsUnderX, TextEditorsAtTheRightEdgeStayOnTheScreen) {
     EXPECT_TRUE(ScreenRect.contains(Wd(C.Editor)->frameGeometry()));
     Stroke(kdtest::TXInput::XK_Escape);
     ASSERT_TRUE(WaitFor([&] { return !C.Editor->Visible(); }));
+  }
+}
+
+// A letter composed with a dead key searches the tree as that letter, under each layout's own
+// dead key; an editor opened meanwhile composes too, and the tree searches on after it.
+TEST_F(TreeEditorsUnderX, DeadKeysSearchTheTreeForTheComposedLetter) {
+  ASSERT_TRUE(gCompose);
+  struct TRestore {
+    ~TRestore() { SetLayout("us", nullptr); }
+  } Restore;
+  TTreeNode* Banana = Tree->Items()->Item(0);
+  Banana->SetText("Banana");
+  Tree->Items()->Add(nullptr, "Apple");
+  TTreeNode* Eclair = Tree->Items()->Add(nullptr, "\xC3\xA9" "clair");
+  Tree->Items()->Add(nullptr, "egg");
+  Node->SetText("<A href=\"e\" class=\"EDIT\">x</A>");
+  Settle();
+  for (auto [Layout, Variant] : {std::pair<const char*, const char*>{"us", "intl"}, {"nl", nullptr}, {"de", nullptr}}) {
+    SCOPED_TRACE(Layout);
+    if (!SetLayout(Layout, Variant)) GTEST_SKIP() << "setxkbmap is not installed";
+    Settle();
+    kdtest::TXInput Keyboard;  // reads the new layout
+    ASSERT_TRUE(Keyboard.Ok());
+    const auto Type = [&](std::initializer_list<unsigned long> Syms) {
+      for (unsigned long Sym : Syms) {
+        const bool Shifted = Keyboard.Shifted(Sym);
+        if (Shifted) Keyboard.Key(0xFFE1, true);
+        Keyboard.Key(Sym, true);
+        Keyboard.Key(Sym, false);
+        if (Shifted) Keyboard.Key(0xFFE1, false);
+        Settle();
+      }
+    };
+    ClickAnchor("e");
+    TPopupEdit* Edit = Tree->EditControl();
+    ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+    Type({0xFF57, 0xFE51, 'e'});  // End, dead acute, e
+    Type({kdtest::TXInput::XK_Return});
+    EXPECT_EQ(Value(Node, "e"), "x\xC3\xA9");
+    Node->SetText("<A href=\"e\" class=\"EDIT\">x</A>");
+    Click(Tree, 10, Tree->RowRect(Banana).Top + Tree->RowRect(Banana).Height() / 2);
+    ASSERT_EQ(Tree->Selected(), Banana);
+    ASSERT_TRUE(Tree->Focused());
+    Type({0xFE51, 'e'});  // dead acute, e
+    EXPECT_EQ(Tree->Selected(), Eclair);
   }
 }
