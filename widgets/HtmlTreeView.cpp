@@ -464,6 +464,9 @@ void THtmlTreeView::Prepare(TTreeNode* Node, const std::string& Href, std::strin
 TRect ListEditorBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen) {
   int32_t x = Anchor.Left, y = Anchor.Bottom;
   if (Screen.Right > Screen.Left && Screen.Bottom > Screen.Top) {
+    // A list wider or taller than the screen is cut to it, as the text editors are.
+    Width = std::min(Width, Screen.Width());
+    Height = std::min(Height, Screen.Height());
     if (x + Width > Screen.Right) x = Screen.Right - Width;
     if (x < Screen.Left) x = Screen.Left;
     if (y + Height > Screen.Bottom) {
@@ -570,6 +573,9 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
     } else if (cls == "EDIT") {
       Prepare(Node, Href, value);
       FEditing = true;
+      // Placing resets the width, and only a change of text widens an auto-sizing editor: the
+      // value is set afresh, also when it is the one the editor last held.
+      FEdit->SetText({});
       PlaceEditor(FEdit, *FEdit, Href, a.Left + 2, a.Top - 2, std::max(16, aw));
       FEdit->SetAutoSize(FEditAutoSize);
       FEdit->SetText(value);

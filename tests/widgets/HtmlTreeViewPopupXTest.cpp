@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <QScreen>
 #include <QWindow>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -24,7 +25,8 @@ using namespace platform;
 
 namespace {
 
-const bool gHaveX = kdtest::StartPrivateXServer();
+// Run again under xvfb-run for a screen of another size, the program uses the server it is given.
+const bool gHaveX = std::getenv("KD_XVFB_CHILD") ? true : kdtest::StartPrivateXServer();
 // Dead keys are composed by Qt's own input method, from the compose table of a UTF-8 locale.
 const bool gCompose = setenv("QT_IM_MODULE", "compose", 1) == 0 && setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
@@ -341,4 +343,89 @@ TEST_F(TreeEditorsUnderX, DeadKeysSearchTheTreeForTheComposedLetter) {
     Type({0xFE51, 'e'});  // dead acute, e
     EXPECT_EQ(Tree->Selected(), Eclair);
   }
+}
+
+// Every editor kind opened twice at every corner of the screen: whole on the screen, in the
+// same place and of the same width the second time as the first; an auto-sizing text editor
+// wider than its anchor, for the text it holds. The screen is what the server has (1280 x 1024
+// here, 1024 x 768 below).
+TEST_F(TreeEditorsUnderX, EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen) {
+  const QRect Scr = QGuiApplication::primaryScreen()->availableGeometry();
+  Tree->SetEditAutoSize(true);
+  const std::string Long(60, 'w');
+  const std::string LongChoice = "a very long choice " + std::string(200, 'm');
+  struct TKind {
+    const char* Name;
+    std::string Text;
+    TWinControl* Editor;
+    bool AutoSize;
+  } const Kinds[] = {
+      {"long text", "<A href=\"p\" class=\"EDIT\">" + Long + "</A>", Tree->EditControl(), true},
+      {"short text", "<A href=\"p\" class=\"EDIT\">ab</A>", Tree->EditControl(), true},
+      {"fixed text", "<A href=\"p\" class=\"EDIT\">ab</A>", Tree->EditControl(), false},
+      {"mask", "<A href=\"p\" class=\"MASK\" props=\"00-00\">12-34</A>", Tree->MaskEditControl(), false},
+      {"spin", "<A href=\"p\" class=\"SPIN\">5</A>", Tree->SpinEditControl(), false},
+      {"date", "<A href=\"p\" class=\"DATE\">7-3-2026</A>", Tree->DateControl(), false},
+      {"time", "<A href=\"p\" class=\"TIME\">12:30:00</A>", Tree->DateControl(), false},
+      {"list", "<A href=\"p\" class=\"LIST\" props=\"a|b|c\">b</A>", Tree->ListControl(), false},
+      {"long list", "<A href=\"p\" class=\"LIST\" props=\"" + LongChoice + "|b|c\">b</A>", Tree->ListControl(), false},
+  };
+  for (const TKind& K : Kinds) {
+    SCOPED_TRACE(K.Name);
+    Tree->SetEditAutoSize(K.AutoSize);
+    Node->SetText(K.Text);
+    Settle();
+    const int X = AnchorX("p");
+    const TRect Row = Tree->RowRect(Node);
+    const int AnchorWidth = Tree->HitTest(Node, X, Row.Top + Row.Height() / 2).HoverRect.Width();
+    struct TCorner {
+      const char* Name;
+      int AnchorLeft, RowTop;  // on the screen
+    } const Corners[] = {{"top left", Scr.left(), Scr.top()},
+                         {"top right", Scr.right() - 3, Scr.top()},
+                         {"bottom left", Scr.left(), Scr.bottom() + 1 - Row.Height()},
+                         {"bottom right", Scr.right() - 3, Scr.bottom() + 1 - Row.Height()}};
+    for (const TCorner& C : Corners) {
+      SCOPED_TRACE(C.Name);
+      Form->SetBounds(C.AnchorLeft - (X - 2), C.RowTop - Row.Top, 400, 200);
+      Settle();
+      QRect First;
+      for (int Opening = 0; Opening < 2; ++Opening) {
+        Click(Tree, X, Row.Top + Row.Height() / 2);
+        ASSERT_TRUE(WaitFor([&] { return K.Editor->Visible() && Wd(K.Editor)->isVisible(); }));
+        Settle();
+        const QRect G = Wd(K.Editor)->frameGeometry();
+        EXPECT_TRUE(Scr.contains(G)) << G.x() << "," << G.y() << " " << G.width() << "x" << G.height();
+        if (Opening == 0) {
+          First = G;
+        } else {
+          EXPECT_EQ(G, First) << G.x() << "," << G.y() << " " << G.width() << "x" << G.height();
+        }
+        if (K.AutoSize) {
+          EXPECT_GT(G.width(), AnchorWidth);
+        }
+        Stroke(kdtest::TXInput::XK_Escape);
+        ASSERT_TRUE(WaitFor([&] { return !K.Editor->Visible(); }));
+      }
+    }
+  }
+}
+
+// The same on a 1024 x 768 screen: the program runs that test again under xvfb-run.
+TEST(TreeEditorsOnASmallScreen, EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen) {
+  if (std::getenv("KD_XVFB_CHILD")) GTEST_SKIP() << "the child runs the test above";
+  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is needed";
+  const std::string cmd =
+      "KD_XVFB_CHILD=1 QT_QPA_PLATFORM=xcb timeout 300 xvfb-run -a -s '-screen 0 1024x768x24' /proc/" +
+      std::to_string(getpid()) +
+      "/exe --gtest_filter=TreeEditorsUnderX.EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen 2>&1";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    EXPECT_EQ(pclose(p), 0) << out;
+  } else {
+    ADD_FAILURE() << "cannot run " << cmd;
+  }
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
 }

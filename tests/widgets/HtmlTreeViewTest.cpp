@@ -128,6 +128,13 @@ TEST_F(HtmlTree, EscapeLeavesTheValueAndEndsEditing) {
   EXPECT_FALSE(tree->EditControl()->Visible());
   EXPECT_TRUE(tree->EditControl()->Cancelled);  // a later focus loss reports nothing
   EXPECT_EQ(Value(n, "e"), "keep");
+  // Reopened on the same value, an auto-sizing editor is as wide as the first time.
+  tree->SetEditAutoSize(true);
+  for (int i = 0; i < 2; ++i) {
+    Open(n, "e");
+    EXPECT_EQ(tree->EditControl()->Width(), 4 * 8 + 16) << i;
+    guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  }
 }
 
 TEST_F(HtmlTree, Toggle) {
@@ -524,7 +531,7 @@ TEST(HtmlTreeSearch, TypedLettersMatchTheRowAsDrawn) {
 // The choice list's place for an anchor near each edge of a 1280 x 1024 screen (and of one
 // that does not start at 0): below when it fits, above when below would cross the bottom,
 // pushed up when neither fits, left by its overflow at the right edge, never off the left or
-// top edge. A list exactly touching an edge stays where it is.
+// top edge, and cut to the screen's size. A list exactly touching an edge stays where it is.
 TEST(ListEditorPlace, StaysOnTheScreen) {
   struct TCase {
     TRect Anchor;
@@ -533,6 +540,7 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
   };
   const TRect S{0, 0, 1280, 1024};
   const TRect S2{1280, 100, 2560, 1124};  // a second screen to the right, 100 lower
+  const TRect S768{0, 0, 1024, 768};
   const TCase Cases[] = {
       {{100, 100, 160, 116}, 120, 108, S, {100, 116, 220, 224}},           // room below
       {{100, 900, 160, 916}, 120, 108, S, {100, 916, 220, 1024}},          // just fits below
@@ -544,7 +552,12 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
       {{-30, 300, 40, 316}, 120, 108, S, {0, 316, 120, 424}},              // anchor partly off the left
       {{100, -10, 160, 6}, 120, 108, S, {100, 6, 220, 114}},               // anchor partly off the top
       {{100, 50, 160, 66}, 120, 1000, S, {100, 24, 220, 1024}},            // fits neither below nor above
-      {{100, 50, 160, 66}, 1400, 2000, S, {0, 0, 1400, 2000}},             // larger than the screen
+      {{100, 50, 160, 66}, 1400, 2000, S, {0, 0, 1280, 1024}},             // larger than the screen: cut to it
+      // A very long choice on a 1024 x 768 screen, at each corner: no wider than the screen.
+      {{0, 0, 10, 16}, 1266, 42, S768, {0, 16, 1024, 58}},
+      {{1014, 0, 1024, 16}, 1266, 42, S768, {0, 16, 1024, 58}},
+      {{0, 752, 10, 768}, 1266, 42, S768, {0, 710, 1024, 752}},
+      {{1014, 752, 1024, 768}, 1266, 42, S768, {0, 710, 1024, 752}},
       {{2500, 1100, 2540, 1116}, 120, 108, S2, {2440, 992, 2560, 1100}},   // second screen
       {{1300, 110, 1340, 126}, 120, 108, S2, {1300, 126, 1420, 234}},
       {{100, 1000, 160, 1016}, 120, 108, TRect{0, 0, 0, 0}, {100, 1016, 220, 1124}},  // no screen known
