@@ -641,7 +641,8 @@ void TCustomTreeView::KeyPress(TKeyChar& Key) {
   // Every shown row once, wrapping at the end.
   for (int32_t rows = VisibleRowCount(); rows > 0; --rows) {
     if (!n) n = FItems->GetFirstNode();
-    if (QString::fromStdString(GetDisplayText(n)).normalized(QString::NormalizationForm_C).startsWith(prefix, Qt::CaseInsensitive)) {
+    const QString text = QString::fromStdString(GetDisplayText(n)).normalized(QString::NormalizationForm_C);
+    if (text.startsWith(prefix, Qt::CaseInsensitive)) {
       SetSelected(n);
       return;
     }
