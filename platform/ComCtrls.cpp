@@ -262,6 +262,9 @@ TCustomTreeView::TCustomTreeView(TComponent* AOwner)
   SetTabStop(true);
   SetColor(clWindow);
   SetWantArrows(true);
+  // Letters typed with dead keys or compose sequences arrive as input-method text; the
+  // keyboard search takes them as typed characters.
+  SetInputMethodEnabled(true);
 }
 
 TCustomTreeView::~TCustomTreeView() {
@@ -628,14 +631,18 @@ void TCustomTreeView::KeyPress(TKeyChar& Key) {
   // A new prefix, or one letter repeated, looks past the selected node; a longer prefix may
   // keep it.
   const bool next = FSearch.size() == 1 || same;
-  const QString prefix = same ? QString::fromUcs4(FSearch.data(), 1)
-                              : QString::fromUcs4(FSearch.data(), static_cast<qsizetype>(FSearch.size()));
+  // Both sides composed alike: an accent stored as a combining mark matches the accented
+  // letter typed.
+  const QString prefix = (same ? QString::fromUcs4(FSearch.data(), 1)
+                               : QString::fromUcs4(FSearch.data(), static_cast<qsizetype>(FSearch.size())))
+                             .normalized(QString::NormalizationForm_C);
   TTreeNode* n = FItems->GetFirstNode();
   if (FSelected && FSelected->IsVisible()) n = next ? FSelected->GetNextVisible() : FSelected;
   // Every shown row once, wrapping at the end.
   for (int32_t rows = VisibleRowCount(); rows > 0; --rows) {
     if (!n) n = FItems->GetFirstNode();
-    if (QString::fromStdString(GetDisplayText(n)).startsWith(prefix, Qt::CaseInsensitive)) {
+    const QString text = QString::fromStdString(GetDisplayText(n)).normalized(QString::NormalizationForm_C);
+    if (text.startsWith(prefix, Qt::CaseInsensitive)) {
       SetSelected(n);
       return;
     }

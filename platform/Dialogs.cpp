@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/Forms.h"
@@ -302,8 +303,16 @@ TPlacedFolderDialogHandler SetPlacedFolderDialogHandler(TPlacedFolderDialogHandl
 
 TRect FolderDialogBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen) {
   int32_t x = Anchor.Left, y = Anchor.Top;
-  if (x + Width > Screen.Right) x -= x + Width - Screen.Right;
-  if (y + Height > Screen.Bottom) y = Anchor.Top - Height;
+  if (Screen.Right > Screen.Left && Screen.Bottom > Screen.Top) {
+    if (x + Width > Screen.Right) x = Screen.Right - Width;
+    if (y + Height > Screen.Bottom) {
+      y = Anchor.Top - Height;
+      // Fitting neither below nor above (a low screen): as low as it goes whole.
+      if (y < Screen.Top) y = Screen.Bottom - Height;
+    }
+    x = std::max(x, Screen.Left);
+    y = std::max(y, Screen.Top);
+  }
   return {x, y, x + Width, y + Height};
 }
 

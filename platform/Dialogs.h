@@ -196,7 +196,9 @@ using TPlacedFolderDialogHandler =
 TPlacedFolderDialogHandler SetPlacedFolderDialogHandler(TPlacedFolderDialogHandler Handler);
 bool SelectDirectoryAt(const std::string& Caption, const std::string& Root, std::string& Directory,
                        const TRect& Anchor);
-// Where a dialog of Width x Height opens over Anchor on a screen whose usable area is Screen.
+// Where a dialog of Width x Height opens over Anchor on a screen whose usable area is Screen:
+// moved left by its overflow at the right edge, above the anchor when it would cross the bottom
+// (as low as it fits whole when it fits neither way), never off the left or top edge.
 TRect FolderDialogBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen);
 // The size SelectDirectoryAt gives the folder chooser.
 constexpr int32_t FolderDialogWidth = 520;

@@ -140,8 +140,21 @@ std::string THtmlTreeView::NodeParam(TTreeNode* Node, const std::string& Href) {
 // Painting and hit testing
 
 std::string THtmlTreeView::GetDisplayText(TTreeNode* Node) {
-  // The characters the row shows: entities decoded.
-  std::string s = DecodeEntities(StripMiniHtml(Node->Text()));
+  // The characters the row shows, as the renderer reads the markup when it paints the row: a
+  // second reading would keep text it never draws (hidden, blinking unseen) or lose what it
+  // makes of malformed tags.
+  TCanvas* c = Canvas();
+  c->Font()->Assign(Font());
+  TMiniHtmlParams p;
+  p.Images = FHTMLImages;
+  p.MeasureOnly = true;
+  p.WordWrap = true;  // as painted
+  p.ShowBlinkText = Node == Selected() && FShowSelection;
+  p.PictureCache = FCache.get();
+  TMiniHtmlResult res;
+  TRect r{0, 0, std::max(1, ClientWidth()), RowHeight()};
+  RenderMiniHtml(c, Node->Text(), r, p, res);
+  std::string s = std::move(res.ShownText);
   // 255 characters, not bytes, and never half a character.
   size_t pos = 0;
   for (int32_t n = 0; n < 255 && pos < s.size(); ++n) DecodeUtf8(s, pos);
@@ -451,6 +464,9 @@ void THtmlTreeView::Prepare(TTreeNode* Node, const std::string& Href, std::strin
 TRect ListEditorBounds(const TRect& Anchor, int32_t Width, int32_t Height, const TRect& Screen) {
   int32_t x = Anchor.Left, y = Anchor.Bottom;
   if (Screen.Right > Screen.Left && Screen.Bottom > Screen.Top) {
+    // A list wider or taller than the screen is cut to it, as the text editors are.
+    Width = std::min(Width, Screen.Width());
+    Height = std::min(Height, Screen.Height());
     if (x + Width > Screen.Right) x = Screen.Right - Width;
     if (x < Screen.Left) x = Screen.Left;
     if (y + Height > Screen.Bottom) {
@@ -557,6 +573,9 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
     } else if (cls == "EDIT") {
       Prepare(Node, Href, value);
       FEditing = true;
+      // Placing resets the width, and only a change of text widens an auto-sizing editor: the
+      // value is set afresh, also when it is the one the editor last held.
+      FEdit->SetText({});
       PlaceEditor(FEdit, *FEdit, Href, a.Left + 2, a.Top - 2, std::max(16, aw));
       FEdit->SetAutoSize(FEditAutoSize);
       FEdit->SetText(value);

@@ -225,7 +225,8 @@ class THtmlTreeView : public platform::TCustomTreeView {
 
 // Where the choice list of Width x Height goes for an anchor (screen rectangles): below the
 // anchor from its left; above it when below would cross the bottom of Screen (pushed up when
-// neither fits); moved left when it would cross the right edge; never left of or above Screen.
+// neither fits); moved left when it would cross the right edge; never left of or above Screen,
+// and no wider or taller than it.
 platform::TRect ListEditorBounds(const platform::TRect& Anchor, int32_t Width, int32_t Height,
                                  const platform::TRect& Screen);
 

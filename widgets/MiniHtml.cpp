@@ -112,6 +112,9 @@ struct TState {
   bool InFocusAnchor = false;
   bool MouseInThisAnchor = false;
   bool Sub = false, Sup = false, Shadow = false, Hidden = false, ErrorLine = false;
+  // Inside BLINK, and the font colour it set when its text is painted in the background colour.
+  bool Blink = false;
+  TColor BlinkColor = clNone;
   int32_t ListLevel = 0;
   bool ParaBg = false;
   TColor ParaBgColor = clNone;
@@ -351,6 +354,8 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
       if (S.Sub) L.SubDepth = std::max(L.SubDepth, th / 4);
       if (S.Sup) L.SupRise = std::max(L.SupRise, th / 4);
       if (Measuring) R.PlainText += run;
+      const bool invisible = S.Blink && !P.ShowBlinkText && C->Font()->Color() == S.BlinkColor;
+      if (Measuring && !S.Hidden && !invisible) R.ShownText += run;
     }
     L.Consumed += raw;
     Text.erase(0, raw.size());
@@ -409,8 +414,12 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           break;
         }
         case 'B':
-          if (c2 == '>') setStyle(fsBold, false);
-          else C->Font()->SetColor(StartFont.Color());
+          if (c2 == '>') {
+            setStyle(fsBold, false);
+          } else {
+            C->Font()->SetColor(StartFont.Color());
+            S.Blink = false;
+          }
           break;
         case 'E': if (!Measuring) S.ErrorLine = false; break;
         case 'F':
@@ -430,6 +439,7 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
         case 'I': setStyle(fsItalic, false); break;
         case 'P':
           lineEnded = true;
+          if (Measuring) R.ShownText += '\r';
           if (!Measuring) RestoreBrush(S.ParaBrush);
           S.ParaBg = false;
           S.Align = 0;
@@ -487,10 +497,15 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
             setStyle(fsBold, true);
           } else if (u == 'R') {
             lineEnded = true;
-            if (Measuring) R.PlainText += '\r';
+            if (Measuring) {
+              R.PlainText += '\r';
+              R.ShownText += '\r';
+            }
             if (L.Height == 0) L.Height = GhHeight();
           } else if (u == 'L') {
-            if (!P.ShowBlinkText) C->Font()->SetColor(EntryBrush == clNone ? ColorToRGB(clWindow) : EntryBrush);
+            S.Blink = true;
+            S.BlinkColor = EntryBrush == clNone ? ColorToRGB(clWindow) : EntryBrush;
+            if (!P.ShowBlinkText) C->Font()->SetColor(S.BlinkColor);
           } else if (u == 'O') {
             bool has = false;
             const std::string bg = Attr(tag, "BACKGROUND", &has);
@@ -569,6 +584,7 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
             }
           } else if (u == 'R') {
             lineEnded = true;
+            if (Measuring) R.ShownText += '\r';
             if (L.Height == 0) L.Height = GhHeight();
             if (paint) {
               const TColor pen = C->Pen()->Color();
@@ -682,6 +698,7 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
           if (listItemSeen) {
             consume = false;
             lineEnded = true;
+            if (Measuring) R.ShownText += '\r';
             break;
           }
           listItemSeen = true;
@@ -784,6 +801,7 @@ bool TRenderer::Run(const std::string& Source, TRect& Rect) {
   C->Brush()->SetStyle(bsClear);
   R.ControlRect = {0, 0, 0, 0};
   R.PlainText.clear();
+  R.ShownText.clear();
   R.FocusAnchorValue.clear();
   R.ControlId.clear();
   R.ControlValue.clear();

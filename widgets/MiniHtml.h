@@ -56,6 +56,10 @@ struct TMiniHtmlParams {
 struct TMiniHtmlResult {
   std::string AnchorValue;
   std::string PlainText;  // text without tags, a CR for each BR
+  // The characters drawn, in order: hidden text, and BLINK text painted in the background
+  // colour, left out; a CR at every line end a tag makes (BR, HR, /P, a second list item).
+  // Control pictures, images and bullets are no text. What keyboard search matches.
+  std::string ShownText;
   std::string FocusAnchorValue;
   int32_t Width = 0;   // widest line
   int32_t Height = 0;  // sum of line heights, at least one text height

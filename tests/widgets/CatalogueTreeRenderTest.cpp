@@ -184,6 +184,15 @@ TEST_F(CatalogueTree, TypedLettersSelectTheNextMatchingNode) {
   guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
   for (const char* c : {"\xE2\x82\xAC", " ", "&", " ", "\xC3\x89"}) type(c);  // the euro, blanks, capital e acute
   EXPECT_EQ(tree->Selected(), accented);
+  // An accent stored as a combining mark is the accented letter typed, and no plain e.
+  TTreeNode* combining = tree->Items()->Add(nullptr, "e\xCC\x81" "clair");
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  type("\xC3\xA9");
+  EXPECT_EQ(tree->Selected(), combining);
+  tree->SetSelected(nodes[0]);
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  type("e");
+  EXPECT_EQ(tree->Selected(), nodes[0]);
 }
 
 TEST_F(CatalogueTree, RendersToPng) {

@@ -217,6 +217,19 @@ TEST(FolderDialogPlacement, MovesLeftOrAboveAtTheScreensEdges) {
   // A screen that does not start at 0.
   EXPECT_EQ(FolderDialogBounds({1900, 10, 1910, 26}, 300, 200, {1280, 0, 2560, 1024}), (TRect{1900, 10, 2200, 210}));
   EXPECT_EQ(FolderDialogBounds({2400, 10, 2410, 26}, 300, 200, {1280, 0, 2560, 1024}), (TRect{2260, 10, 2560, 210}));
+  // The real dialog on a 1024 x 768 screen: at the corners; in the middle, where it fits
+  // neither below nor above and is pushed up to fit; never off the left or the top.
+  const TRect small{0, 0, 1024, 768};
+  const int32_t w = FolderDialogWidth, h = FolderDialogHeight;
+  EXPECT_EQ(FolderDialogBounds({0, 0, 10, 16}, w, h, small), (TRect{0, 0, w, h}));
+  EXPECT_EQ(FolderDialogBounds({1014, 0, 1024, 16}, w, h, small), (TRect{1024 - w, 0, 1024, h}));
+  EXPECT_EQ(FolderDialogBounds({0, 752, 10, 768}, w, h, small), (TRect{0, 752 - h, w, 752}));
+  EXPECT_EQ(FolderDialogBounds({1014, 752, 1024, 768}, w, h, small), (TRect{1024 - w, 752 - h, 1024, 752}));
+  EXPECT_EQ(FolderDialogBounds({500, 380, 540, 396}, w, h, small), (TRect{500, 768 - h, 500 + w, 768}));
+  EXPECT_EQ(FolderDialogBounds({-30, 100, 10, 116}, w, h, small), (TRect{0, 100, w, 100 + h}));
+  EXPECT_EQ(FolderDialogBounds({100, -10, 140, 6}, w, h, small), (TRect{100, 0, 100 + w, h}));
+  // No screen known: over the anchor as it is.
+  EXPECT_EQ(FolderDialogBounds({100, 700, 140, 716}, w, h, {0, 0, 0, 0}), (TRect{100, 700, 100 + w, 700 + h}));
 }
 
 // The real folder dialog on a real screen: this test runs itself again under Xvfb, where the

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <QScreen>
 #include <QWindow>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,15 @@ using namespace platform;
 namespace {
 
 const bool gHaveX = kdtest::StartPrivateXServer();
+// Dead keys are composed by Qt's own input method, from the compose table of a UTF-8 locale.
+const bool gCompose = setenv("QT_IM_MODULE", "compose", 1) == 0 && setenv("LC_ALL", "C.UTF-8", 1) == 0;
+
+// Sets the server's keyboard layout; false when that cannot be done.
+bool SetLayout(const char* Layout, const char* Variant) {
+  const std::string cmd = std::string("setxkbmap -display \"") + getenv("DISPLAY") + "\" " + Layout +
+                          (Variant ? std::string(" -variant ") + Variant : std::string()) + " 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
 
 using kdtest::Settle;
 using kdtest::WaitFor;
@@ -286,4 +297,131 @@ TEST_F(TreeEditorsUnderX, TextEditorsAtTheRightEdgeStayOnTheScreen) {
     Stroke(kdtest::TXInput::XK_Escape);
     ASSERT_TRUE(WaitFor([&] { return !C.Editor->Visible(); }));
   }
+}
+
+// A letter composed with a dead key searches the tree as that letter, under each layout's own
+// dead key; an editor opened meanwhile composes too, and the tree searches on after it.
+TEST_F(TreeEditorsUnderX, DeadKeysSearchTheTreeForTheComposedLetter) {
+  ASSERT_TRUE(gCompose);
+  struct TRestore {
+    ~TRestore() { SetLayout("us", nullptr); }
+  } Restore;
+  TTreeNode* Banana = Tree->Items()->Item(0);
+  Banana->SetText("Banana");
+  Tree->Items()->Add(nullptr, "Apple");
+  TTreeNode* Eclair = Tree->Items()->Add(nullptr, "\xC3\xA9" "clair");
+  Tree->Items()->Add(nullptr, "egg");
+  Node->SetText("<A href=\"e\" class=\"EDIT\">x</A>");
+  Settle();
+  for (auto [Layout, Variant] : {std::pair<const char*, const char*>{"us", "intl"}, {"nl", nullptr}, {"de", nullptr}}) {
+    SCOPED_TRACE(Layout);
+    if (!SetLayout(Layout, Variant)) GTEST_SKIP() << "setxkbmap is not installed";
+    Settle();
+    kdtest::TXInput Keyboard;  // reads the new layout
+    ASSERT_TRUE(Keyboard.Ok());
+    const auto Type = [&](std::initializer_list<unsigned long> Syms) {
+      for (unsigned long Sym : Syms) {
+        const bool Shifted = Keyboard.Shifted(Sym);
+        if (Shifted) Keyboard.Key(0xFFE1, true);
+        Keyboard.Key(Sym, true);
+        Keyboard.Key(Sym, false);
+        if (Shifted) Keyboard.Key(0xFFE1, false);
+        Settle();
+      }
+    };
+    ClickAnchor("e");
+    TPopupEdit* Edit = Tree->EditControl();
+    ASSERT_TRUE(WaitFor([&] { return Edit->Focused(); }));
+    Type({0xFF57, 0xFE51, 'e'});  // End, dead acute, e
+    Type({kdtest::TXInput::XK_Return});
+    EXPECT_EQ(Value(Node, "e"), "x\xC3\xA9");
+    Node->SetText("<A href=\"e\" class=\"EDIT\">x</A>");
+    Click(Tree, 10, Tree->RowRect(Banana).Top + Tree->RowRect(Banana).Height() / 2);
+    ASSERT_EQ(Tree->Selected(), Banana);
+    ASSERT_TRUE(Tree->Focused());
+    Type({0xFE51, 'e'});  // dead acute, e
+    EXPECT_EQ(Tree->Selected(), Eclair);
+  }
+}
+
+// Every editor kind opened twice at every corner of the screen: whole on the screen, in the
+// same place and of the same width the second time as the first; an auto-sizing text editor
+// wider than its anchor, for the text it holds. The screen is what the server has: 1280 x 1024,
+// or 1024 x 768 when the test below runs the program again.
+TEST_F(TreeEditorsUnderX, EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen) {
+  const QRect Scr = QGuiApplication::primaryScreen()->availableGeometry();
+  std::printf("screen %d x %d\n", Scr.width(), Scr.height());
+  const std::string Long(60, 'w');
+  const std::string LongChoice = "a very long choice " + std::string(200, 'm');
+  struct TKind {
+    const char* Name;
+    std::string Text;
+    TWinControl* Editor;
+    bool AutoSize;
+  } const Kinds[] = {
+      {"long text", "<A href=\"p\" class=\"EDIT\">" + Long + "</A>", Tree->EditControl(), true},
+      {"short text", "<A href=\"p\" class=\"EDIT\">ab</A>", Tree->EditControl(), true},
+      {"fixed text", "<A href=\"p\" class=\"EDIT\">ab</A>", Tree->EditControl(), false},
+      {"mask", "<A href=\"p\" class=\"MASK\" props=\"00-00\">12-34</A>", Tree->MaskEditControl(), false},
+      {"spin", "<A href=\"p\" class=\"SPIN\">5</A>", Tree->SpinEditControl(), false},
+      {"date", "<A href=\"p\" class=\"DATE\">7-3-2026</A>", Tree->DateControl(), false},
+      {"time", "<A href=\"p\" class=\"TIME\">12:30:00</A>", Tree->DateControl(), false},
+      {"list", "<A href=\"p\" class=\"LIST\" props=\"a|b|c\">b</A>", Tree->ListControl(), false},
+      {"long list", "<A href=\"p\" class=\"LIST\" props=\"" + LongChoice + "|b|c\">b</A>", Tree->ListControl(), false},
+  };
+  for (const TKind& K : Kinds) {
+    SCOPED_TRACE(K.Name);
+    Tree->SetEditAutoSize(K.AutoSize);
+    Node->SetText(K.Text);
+    Settle();
+    const int X = AnchorX("p");
+    const TRect Row = Tree->RowRect(Node);
+    const int AnchorWidth = Tree->HitTest(Node, X, Row.Top + Row.Height() / 2).HoverRect.Width();
+    struct TCorner {
+      const char* Name;
+      int AnchorLeft, RowTop;  // on the screen
+    } const Corners[] = {{"top left", Scr.left(), Scr.top()},
+                         {"top right", Scr.right() - 3, Scr.top()},
+                         {"bottom left", Scr.left(), Scr.bottom() + 1 - Row.Height()},
+                         {"bottom right", Scr.right() - 3, Scr.bottom() + 1 - Row.Height()}};
+    for (const TCorner& C : Corners) {
+      SCOPED_TRACE(C.Name);
+      Form->SetBounds(C.AnchorLeft - (X - 2), C.RowTop - Row.Top, 400, 200);
+      Settle();
+      QRect First;
+      for (int Opening = 0; Opening < 2; ++Opening) {
+        Click(Tree, X, Row.Top + Row.Height() / 2);
+        ASSERT_TRUE(WaitFor([&] { return K.Editor->Visible() && Wd(K.Editor)->isVisible(); }));
+        Settle();
+        const QRect G = Wd(K.Editor)->frameGeometry();
+        EXPECT_TRUE(Scr.contains(G)) << G.x() << "," << G.y() << " " << G.width() << "x" << G.height();
+        if (Opening == 0) {
+          First = G;
+        } else {
+          EXPECT_EQ(G, First) << G.x() << "," << G.y() << " " << G.width() << "x" << G.height();
+        }
+        if (K.AutoSize) {
+          EXPECT_GT(G.width(), AnchorWidth);
+        }
+        Stroke(kdtest::TXInput::XK_Escape);
+        ASSERT_TRUE(WaitFor([&] { return !K.Editor->Visible(); }));
+      }
+    }
+  }
+}
+
+// The same on a 1024 x 768 screen: the program runs that test again on a server of that size.
+TEST(TreeEditorsOnASmallScreen, EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen) {
+  if (!gHaveX) GTEST_SKIP() << "Xvfb is not installed";
+  if (std::getenv("KD_XVFB_SCREEN")) GTEST_SKIP() << "the program runs again only once";
+  const std::string cmd = "KD_XVFB_SCREEN=1024x768x24 /proc/" + std::to_string(getpid()) +
+                          "/exe --gtest_filter=TreeEditorsUnderX.EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnTheScreen 2>&1";
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr) << cmd;
+  char buf[512];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  EXPECT_EQ(pclose(p), 0) << out;
+  EXPECT_NE(out.find("screen 1024 x 768"), std::string::npos) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
 }

@@ -128,6 +128,13 @@ TEST_F(HtmlTree, EscapeLeavesTheValueAndEndsEditing) {
   EXPECT_FALSE(tree->EditControl()->Visible());
   EXPECT_TRUE(tree->EditControl()->Cancelled);  // a later focus loss reports nothing
   EXPECT_EQ(Value(n, "e"), "keep");
+  // Reopened on the same value, an auto-sizing editor is as wide as the first time.
+  tree->SetEditAutoSize(true);
+  for (int i = 0; i < 2; ++i) {
+    Open(n, "e");
+    EXPECT_EQ(tree->EditControl()->Width(), 4 * 8 + 16) << i;
+    guitest::Key(tree->EditControl(), Qt::Key_Escape);
+  }
 }
 
 TEST_F(HtmlTree, Toggle) {
@@ -481,12 +488,50 @@ TEST_F(HtmlTree, DisplayTextIsTheStrippedCaption) {
   EXPECT_EQ(shortRect.Right - shortRect.Left, 200 * 8 + 4);
 }
 
+// Typed letters find a row by the characters it shows, as the renderer reads its markup: not
+// by hidden or unseen blinking text, not across a line end a tag makes, and with malformed tags
+// read as drawn.
+TEST(HtmlTreeSearch, TypedLettersMatchTheRowAsDrawn) {
+  TFakeTextMeasurer fake;
+  TScopedTextMeasurer scope(&fake);
+  struct TCase {
+    std::vector<std::string> Rows;  // row 0 starts selected
+    std::vector<const char*> Typed;  // in quick succession
+    int Want;
+  };
+  const std::string eclair = "\xC3\xA9" "clair";
+  const TCase Cases[] = {
+      {{"Banana", "<Z>zz</Z>Apple", "Cherry", eclair, "Banana"}, {"a"}, 1},  // hidden text left out
+      {{"Banana", "<Z>zz</Z>Apple", "Cherry", eclair, "Banana"}, {"z"}, 0},
+      {{"Banana", "<BLINK>New</BLINK>Apple"}, {"a"}, 1},  // blinking text unseen when not selected
+      {{"Banana", "<BLINK>New</BLINK>Apple"}, {"n"}, 0},
+      {{"Banana", "a<HR>b", "ab"}, {"a", "b"}, 2},       // a rule ends the line
+      {{"Banana", "a<BR>b", "ab"}, {"a", "b"}, 2},
+      {{"Banana", "<P>a</P>b", "ab"}, {"a", "b"}, 2},
+      {{"Banana", "<UL><LI>a<LI>b</UL>", "ab"}, {"a", "b"}, 2},  // a second list item starts a line
+      {{"Banana", "<#ab> x"}, {"#"}, 1},                   // a hash tag is shown unwrapped
+      {{"Banana", "x", "x<B y"}, {"x", "<"}, 1},           // an unterminated tag drops the rest
+      {{"Banana", "&lt;b&gt; x"}, {"<", "b"}, 1},          // entities as the characters they show
+      {{"Banana", "<A href=\"p\" class=\"EDIT\">Apple</A>"}, {"a"}, 1},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Rows[1] + " typed " + C.Typed[0]);
+    THtmlTreeView tree(nullptr);
+    tree.SetBounds(0, 0, 300, 200);
+    std::vector<TTreeNode*> rows;
+    for (const std::string& r : C.Rows) rows.push_back(tree.Items()->Add(nullptr, r));
+    tree.SetSelected(rows[0]);
+    for (const char* t : C.Typed) guitest::Key(&tree, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(t));
+    EXPECT_EQ(tree.Selected(), rows[static_cast<size_t>(C.Want)]);
+  }
+}
+
 }  // namespace
 
 // The choice list's place for an anchor near each edge of a 1280 x 1024 screen (and of one
 // that does not start at 0): below when it fits, above when below would cross the bottom,
 // pushed up when neither fits, left by its overflow at the right edge, never off the left or
-// top edge. A list exactly touching an edge stays where it is.
+// top edge, and cut to the screen's size. A list exactly touching an edge stays where it is.
 TEST(ListEditorPlace, StaysOnTheScreen) {
   struct TCase {
     TRect Anchor;
@@ -495,6 +540,7 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
   };
   const TRect S{0, 0, 1280, 1024};
   const TRect S2{1280, 100, 2560, 1124};  // a second screen to the right, 100 lower
+  const TRect S768{0, 0, 1024, 768};
   const TCase Cases[] = {
       {{100, 100, 160, 116}, 120, 108, S, {100, 116, 220, 224}},           // room below
       {{100, 900, 160, 916}, 120, 108, S, {100, 916, 220, 1024}},          // just fits below
@@ -506,7 +552,12 @@ TEST(ListEditorPlace, StaysOnTheScreen) {
       {{-30, 300, 40, 316}, 120, 108, S, {0, 316, 120, 424}},              // anchor partly off the left
       {{100, -10, 160, 6}, 120, 108, S, {100, 6, 220, 114}},               // anchor partly off the top
       {{100, 50, 160, 66}, 120, 1000, S, {100, 24, 220, 1024}},            // fits neither below nor above
-      {{100, 50, 160, 66}, 1400, 2000, S, {0, 0, 1400, 2000}},             // larger than the screen
+      {{100, 50, 160, 66}, 1400, 2000, S, {0, 0, 1280, 1024}},             // larger than the screen: cut to it
+      // A very long choice on a 1024 x 768 screen, at each corner: no wider than the screen.
+      {{0, 0, 10, 16}, 1266, 42, S768, {0, 16, 1024, 58}},
+      {{1014, 0, 1024, 16}, 1266, 42, S768, {0, 16, 1024, 58}},
+      {{0, 752, 10, 768}, 1266, 42, S768, {0, 710, 1024, 752}},
+      {{1014, 752, 1024, 768}, 1266, 42, S768, {0, 710, 1024, 752}},
       {{2500, 1100, 2540, 1116}, 120, 108, S2, {2440, 992, 2560, 1100}},   // second screen
       {{1300, 110, 1340, 126}, 120, 108, S2, {1300, 126, 1420, 234}},
       {{100, 1000, 160, 1016}, 120, 108, TRect{0, 0, 0, 0}, {100, 1016, 220, 1124}},  // no screen known
