@@ -210,6 +210,23 @@ void TStoreStream::LoadFromStream64(TStream64* Source) { LoadFromStream(Source);
 
 void TStoreStream::LoadFromStream(platform::TStream* Source) {
   if (Source == this) return;
+  // A stream of an archive copied from (Assign, SaveToStream) keeps its position: the copy
+  // reads it from the start.
+  if (auto* store = dynamic_cast<TStoreStream*>(Source)) {
+    const int64_t position = store->GetPosition();
+    try {
+      ReplaceBytes(Source);
+    } catch (...) {
+      store->SetPosition(position);
+      throw;
+    }
+    store->SetPosition(position);
+    return;
+  }
+  ReplaceBytes(Source);
+}
+
+void TStoreStream::ReplaceBytes(platform::TStream* Source) {
   if (!HasFile()) {
     // No file to write into yet: the bytes wait in the cache until one is flushed.
     FCache = std::make_unique<TMemoryStream64>();
@@ -295,13 +312,18 @@ void TStoreStream::Flush() {
     // The old extent still counts as occupied here, so the old bytes survive until the
     // directory points at the new ones.
     const int64_t pos = FOwner->Allocate(size);
+    // Copying out moves the cache's position, which is the stream's: put it back whatever
+    // happens, so that writing back never moves where the next read or write goes.
+    const int64_t position = FCache->DataPosition();
     FCache->SetPosition(0);
     try {
       FOwner->CopyIntoFile(pos, FCache.get(), size);
     } catch (...) {
+      FCache->SetPosition(position);
       FOwner->SpaceChanged();
       throw;
     }
+    FCache->SetPosition(position);
     FOwner->SpaceRemove(FOffset, FSize);
     FOffset = size > 0 ? pos : 0;
     FSize = size;
@@ -1201,6 +1223,13 @@ TSingleStorage::TReservation::~TReservation() { FOwner->FReserved.pop_back(); }
 void TSingleStorage::BeginTransaction() {
   if (FTransaction || !FStream) return;
   CheckWritable();
+  // What was written before the transaction is part of the state a rollback returns to, and
+  // a rollback reads that state from the file's directory: changes still in caches go there
+  // first.
+  Flush();
+  // A file without a directory yet gets one, or a rollback would find stream bytes where
+  // the header's directory offset should be.
+  if (FDirectoryCapacity == 0) WriteDirectory();
   // Everything the file's directory points at now stays untouched until the commit.
   FCommitted = SortedExtents();
   FTransaction = true;

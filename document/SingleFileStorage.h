@@ -83,6 +83,7 @@ class TStoreStream : public TStream64 {
  private:
   friend class TSingleStorage;
   void EnsureCache();
+  void ReplaceBytes(platform::TStream* Source);
   void LoadCache();
   // Frees the cache, keeping its position.
   void DropCache();
