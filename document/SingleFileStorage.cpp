@@ -467,7 +467,10 @@ void TSingleStorage::SetFileName(const std::string& Value) {
   }
   std::unique_ptr<TStream64> file;
   bool readOnly = false;
-  if (platform::FileExists(Value) && !FCreateNew) {
+  if (FOpenReadOnly) {
+    file = std::make_unique<TFileStream64>(Value, kOpenReadOnly);
+    readOnly = true;
+  } else if (platform::FileExists(Value) && !FCreateNew) {
     try {
       file = std::make_unique<TFileStream64>(Value, kOpenReadWrite);
     } catch (const platform::EFOpenError&) {
@@ -522,7 +525,9 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
 void TSingleStorage::ReadHeader() {
   const int64_t size = FStream->GetSize();
   if (size == 0) {
-    if (!FReadOnly) WriteHeaderStart();
+    // An empty file becomes an archive by getting its header, which a read-only one cannot.
+    if (FReadOnly) throw platform::Exception(kNotValid);
+    WriteHeaderStart();
     return;
   }
   if (size < 6) throw platform::Exception(kNotValid);
@@ -1307,6 +1312,7 @@ void TSingleStorage::PadTo(int64_t End) {
 
 void TSingleStorage::ReplaceFile(const std::string& Target) {
   if (!FStream || FFileName.empty()) throw platform::Exception("Archive must exist");
+  CheckWritable();
   if (FTransaction) CommitTransaction();
   Flush();
   FStream->Sync();

@@ -15,6 +15,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
+#include "platform/SysUtils.h"
 #include "tests/common/TestSupport.h"
 #include "tools/ArchiveCheck.h"
 
@@ -677,6 +678,64 @@ TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
   }
   ExpectUnchanged(before, path);
   ::chmod(path.c_str(), 0644);
+}
+
+// Opened for reading alone, as the program opens its content files: an empty, short or
+// truncated file is refused with the archive's own error, a sound one reads, and none of them
+// is written to, not by opening, reading, flushing or closing.
+TEST(SingleFileStorage, OpenedForReadingAloneNothingIsWritten) {
+  const std::string dir = kdtest::TempDir();
+  const std::string good = dir + "/good-view.hsf";
+  {
+    TSingleStorage s;
+    s.SetFileName(good);
+    Write(s, "Index.xml", Pattern(300, 1));
+    Write(s, "Page0001.xml", Pattern(700, 2));
+  }
+  const Bytes whole = kdtest::ReadFileBytes(good);
+  const struct {
+    const char* Name;
+    size_t Length;
+    const char* Error;
+  } cases[] = {
+      {"empty", 0, "Not a valid storage"},
+      {"short", 4, "Not a valid storage"},
+      {"directory cut", 20, "Corrupted archive"},
+      {"streams cut", whole.size() - 100, "Corrupted archive"},
+      {"sound", whole.size(), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = dir + "/view-" + c.Name + ".hsf";
+    kdtest::WriteFileBytes(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.Length)));
+    AgeFile(path);
+    const FileState before = State(path);
+    if (*c.Error) {
+      TSingleStorage s;
+      s.SetOpenReadOnly(true);
+      ExpectMessage([&] { s.SetFileName(path); }, c.Error);
+      EXPECT_EQ(s.Stream(), nullptr);
+    } else {
+      TSingleStorage s;
+      s.SetOpenReadOnly(true);
+      s.SetFileName(path);
+      EXPECT_TRUE(s.ReadOnly());
+      ExpectStreams(s, {{"Index.xml", Pattern(300, 1)}, {"Page0001.xml", Pattern(700, 2)}});
+      uint8_t b;
+      s.Find("Page0001.xml")->ReadBuffer(&b, 1);
+      s.Flush();
+      ExpectMessage([&] { s.Find("Index.xml")->WriteBuffer("x", 1); }, "Stream write error");
+      ExpectMessage([&] { s.BeginTransaction(); }, "Stream write error");
+      ExpectMessage([&] { s.CompactByCopy(); }, "Stream write error");
+      ExpectMessage([&] { s.ReplaceFile(dir + "/elsewhere.hsf"); }, "Stream write error");
+    }
+    ExpectUnchanged(before, path);
+  }
+  // A missing file is not created.
+  TSingleStorage s;
+  s.SetOpenReadOnly(true);
+  EXPECT_THROW(s.SetFileName(dir + "/missing.hsf"), platform::EFOpenError);
+  EXPECT_FALSE(platform::FileExists(dir + "/missing.hsf"));
 }
 
 TEST(SingleFileStorage, HeaderValidation) {
