@@ -178,10 +178,11 @@ int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
 void TStoreStream::SetSize(int64_t NewSize) {
   if (FOwner) FOwner->CheckWritable();
   EnsureCache();
-  if (NewSize == FCache->DataSize()) return;
+  const bool changed = NewSize != FCache->DataSize();
+  // Also an unchanged size brings a position past the end back to it, as in memory.
   FCache->SetSize(NewSize);
   Recount();
-  FModified = true;
+  if (changed) FModified = true;
 }
 
 void TStoreStream::Clear() {

@@ -1306,6 +1306,21 @@ TEST(SingleFileStorage, RollbackKeepsWhatWasWrittenBeforeTheTransaction) {
   EXPECT_EQ(back.Count(), 0);
 }
 
+// Resizing a stream to the size it has still brings a position past the end back to the
+// end, as a memory stream does.
+TEST(SingleFileStorage, ResizingBringsAPositionPastTheEndBack) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  for (const int64_t size : {0, 10}) {
+    Write(s, "A" + std::to_string(size), Bytes(static_cast<size_t>(size), 'a'));
+    TStoreStream* a = s.Find("A" + std::to_string(size));
+    a->Seek(50, platform::soFromBeginning);
+    a->SetSize(size);
+    EXPECT_EQ(a->GetPosition(), size);
+    EXPECT_FALSE(a->Modified());
+  }
+}
+
 // Every way the stream API can be driven, in a seeded random order, against plain memory
 // streams as the model: seeks, writes, reads and resizes through the entries; flushes of one
 // entry and of the archive; cache trimming by a small CacheLimit; transactions committed and
