@@ -472,6 +472,8 @@ void TForm1::BuildDocumentPage(TWinControl* Page) {
   dtpComponent1->SetQuality(raster::sfLinear);
   dtpComponent1->SetHelperMethod(document::hmGrid);
   dtpComponent1->SetUndoPastSave(true);
+  // The program only shows its content files: viewing one never writes to it.
+  dtpComponent1->SetOpenReadOnly(true);
   dtpComponent1->SetDefaultPageWidth(210);
   dtpComponent1->SetDefaultPageHeight(297);
   dtpComponent1->SetDefaultMarginLeft(10);

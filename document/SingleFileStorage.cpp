@@ -178,10 +178,11 @@ int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
 void TStoreStream::SetSize(int64_t NewSize) {
   if (FOwner) FOwner->CheckWritable();
   EnsureCache();
-  if (NewSize == FCache->DataSize()) return;
+  const bool changed = NewSize != FCache->DataSize();
+  // Also an unchanged size brings a position past the end back to it, as in memory.
   FCache->SetSize(NewSize);
   Recount();
-  FModified = true;
+  if (changed) FModified = true;
 }
 
 void TStoreStream::Clear() {
@@ -210,6 +211,23 @@ void TStoreStream::LoadFromStream64(TStream64* Source) { LoadFromStream(Source);
 
 void TStoreStream::LoadFromStream(platform::TStream* Source) {
   if (Source == this) return;
+  // A stream of an archive copied from (Assign, SaveToStream) keeps its position: the copy
+  // reads it from the start.
+  if (auto* store = dynamic_cast<TStoreStream*>(Source)) {
+    const int64_t position = store->GetPosition();
+    try {
+      ReplaceBytes(Source);
+    } catch (...) {
+      store->SetPosition(position);
+      throw;
+    }
+    store->SetPosition(position);
+    return;
+  }
+  ReplaceBytes(Source);
+}
+
+void TStoreStream::ReplaceBytes(platform::TStream* Source) {
   if (!HasFile()) {
     // No file to write into yet: the bytes wait in the cache until one is flushed.
     FCache = std::make_unique<TMemoryStream64>();
@@ -295,13 +313,18 @@ void TStoreStream::Flush() {
     // The old extent still counts as occupied here, so the old bytes survive until the
     // directory points at the new ones.
     const int64_t pos = FOwner->Allocate(size);
+    // Copying out moves the cache's position, which is the stream's: put it back whatever
+    // happens, so that writing back never moves where the next read or write goes.
+    const int64_t position = FCache->DataPosition();
     FCache->SetPosition(0);
     try {
       FOwner->CopyIntoFile(pos, FCache.get(), size);
     } catch (...) {
+      FCache->SetPosition(position);
       FOwner->SpaceChanged();
       throw;
     }
+    FCache->SetPosition(position);
     FOwner->SpaceRemove(FOffset, FSize);
     FOffset = size > 0 ? pos : 0;
     FSize = size;
@@ -445,7 +468,10 @@ void TSingleStorage::SetFileName(const std::string& Value) {
   }
   std::unique_ptr<TStream64> file;
   bool readOnly = false;
-  if (platform::FileExists(Value) && !FCreateNew) {
+  if (FOpenReadOnly) {
+    file = std::make_unique<TFileStream64>(Value, kOpenReadOnly);
+    readOnly = true;
+  } else if (platform::FileExists(Value) && !FCreateNew) {
     try {
       file = std::make_unique<TFileStream64>(Value, kOpenReadWrite);
     } catch (const platform::EFOpenError&) {
@@ -500,7 +526,9 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
 void TSingleStorage::ReadHeader() {
   const int64_t size = FStream->GetSize();
   if (size == 0) {
-    if (!FReadOnly) WriteHeaderStart();
+    // An empty file becomes an archive by getting its header, which a read-only one cannot.
+    if (FReadOnly) throw platform::Exception(kNotValid);
+    WriteHeaderStart();
     return;
   }
   if (size < 6) throw platform::Exception(kNotValid);
@@ -1201,6 +1229,13 @@ TSingleStorage::TReservation::~TReservation() { FOwner->FReserved.pop_back(); }
 void TSingleStorage::BeginTransaction() {
   if (FTransaction || !FStream) return;
   CheckWritable();
+  // What was written before the transaction is part of the state a rollback returns to, and
+  // a rollback reads that state from the file's directory: changes still in caches go there
+  // first.
+  Flush();
+  // A file without a directory yet gets one, or a rollback would find stream bytes where
+  // the header's directory offset should be.
+  if (FDirectoryCapacity == 0) WriteDirectory();
   // Everything the file's directory points at now stays untouched until the commit.
   FCommitted = SortedExtents();
   FTransaction = true;
@@ -1278,6 +1313,7 @@ void TSingleStorage::PadTo(int64_t End) {
 
 void TSingleStorage::ReplaceFile(const std::string& Target) {
   if (!FStream || FFileName.empty()) throw platform::Exception("Archive must exist");
+  CheckWritable();
   if (FTransaction) CommitTransaction();
   Flush();
   FStream->Sync();

@@ -10,7 +10,8 @@
 // Opening validates the header and every directory entry against the file size; anything
 // inconsistent raises "Corrupted archive" and the archive stays without a file. An archive
 // opened read-only, or in which nothing changed, is never written: changes to a read-only
-// archive raise EWriteError "Stream write error" before anything is touched.
+// archive raise EWriteError "Stream write error" before anything is touched, and an empty
+// file opened read-only raises "Not a valid storage" (it cannot be given a header).
 #pragma once
 
 #include <cstdint>
@@ -83,6 +84,7 @@ class TStoreStream : public TStream64 {
  private:
   friend class TSingleStorage;
   void EnsureCache();
+  void ReplaceBytes(platform::TStream* Source);
   void LoadCache();
   // Frees the cache, keeping its position.
   void DropCache();
@@ -130,6 +132,10 @@ class TSingleStorage : public platform::TObject {
 
   bool CreateNew() const { return FCreateNew; }
   void SetCreateNew(bool Value) { FCreateNew = Value; }
+  // When set, SetFileName opens the file for reading alone, as a viewer does: a missing file
+  // is not created, an empty one is not a storage, and nothing is ever written to it.
+  bool OpenReadOnly() const { return FOpenReadOnly; }
+  void SetOpenReadOnly(bool Value) { FOpenReadOnly = Value; }
   int64_t CacheLimit() const { return FCacheLimit; }
   void SetCacheLimit(int64_t Value) { FCacheLimit = Value; }
   // 0 replace silently, 1 ask the user (AskOverwrite), 2 ask OnOverwrite, 3 refuse.
@@ -252,6 +258,7 @@ class TSingleStorage : public platform::TObject {
   bool FAbort = false;
   std::string FFileName;
   bool FCreateNew = false;
+  bool FOpenReadOnly = false;
   int64_t FDirectoryOffset = 0;
   int64_t FDirectoryCapacity = 0;
   int64_t FCacheLimit = 0xA00000;

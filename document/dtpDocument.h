@@ -98,6 +98,10 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void DeletePage(int32_t Index);
   void LoadPage(int32_t Index) override;
   TSingleStorage* Archive() const { return FArchive.get(); }
+  // When set, LoadFromFile opens the file for reading alone (a viewer's files never change);
+  // the document can then not be saved into it. Not a document property: Clear keeps it.
+  bool OpenReadOnly() const { return FOpenReadOnly; }
+  void SetOpenReadOnly(bool Value) { FOpenReadOnly = Value; }
 
   // --- files ---
   virtual void SetDefaults();
@@ -405,6 +409,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
 
   std::vector<std::unique_ptr<TdtpPage>> FPages;
   std::unique_ptr<TSingleStorage> FArchive;
+  bool FOpenReadOnly = false;
   std::vector<std::unique_ptr<TdtpCommand>> FUndoList;
   std::vector<std::unique_ptr<TdtpCommand>> FSecondList;
   std::unique_ptr<platform::TTimer> FTimer;

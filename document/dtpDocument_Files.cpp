@@ -241,6 +241,7 @@ void TdtpDocument::LoadFromFile(const std::string& FileName) {
     Clear();
     FArchive = std::make_unique<TSingleStorage>();
     FArchive->SetOverwriteMode(0);
+    FArchive->SetOpenReadOnly(FOpenReadOnly);
     FArchive->SetFileName(FileName);
     int32_t n = 0;
     {

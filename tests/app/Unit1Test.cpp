@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -364,6 +365,30 @@ TEST_F(MainForm, BrokenFileIsReportedAndTheChangeGoesThrough) {
   EXPECT_EQ(Label(), PageLabelText(Form->dtpComponent1->CurrentPageIndex(), Form->dtpComponent1->PageCount()));
   EXPECT_EQ(Form->dtpComponent1->PageCount(), 0);
   EXPECT_FALSE(Form->BitBtn_Video->Visible());
+}
+
+// Viewing a content file never writes to it: an empty one is reported as not an archive and
+// stays empty, and a sound one keeps its bytes and time stamp.
+TEST_F(MainForm, ViewingAContentFileLeavesItUntouched) {
+  const std::string folder = kdtest::TempDir() + "/viewed-catalogue/";
+  std::filesystem::create_directories(folder);
+  kdtest::WriteFileBytes(folder + "download.hsf", {});
+  std::filesystem::copy_file(Folder + "19.hsf", folder + "19.hsf", std::filesystem::copy_options::overwrite_existing);
+  Form->BaseFolder = folder;
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+  for (const char* f : {"download.hsf", "19.hsf"}) std::filesystem::last_write_time(folder + f, old);
+  const std::vector<uint8_t> bytes19 = kdtest::ReadFileBytes(folder + "19.hsf");
+  std::vector<std::string> reported;
+  platform::Application()->OnException = [&](platform::TObject*, const std::exception& E) { reported.push_back(E.what()); };
+  Choose(8);
+  Choose(19);
+  Form->kl19Click(nullptr);
+  platform::Application()->OnException = nullptr;
+  EXPECT_EQ(reported, std::vector<std::string>({"Not a valid storage"}));
+  EXPECT_GT(Form->dtpComponent1->PageCount(), 1);  // 19.hsf was shown, its second page too
+  EXPECT_TRUE(kdtest::ReadFileBytes(folder + "download.hsf").empty());
+  EXPECT_EQ(kdtest::ReadFileBytes(folder + "19.hsf"), bytes19);
+  for (const char* f : {"download.hsf", "19.hsf"}) EXPECT_EQ(std::filesystem::last_write_time(folder + f), old) << f;
 }
 
 // The same through the tree's own mouse and keyboard handling: the selection moves onto the

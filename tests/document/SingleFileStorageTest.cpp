@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <linux/capability.h>
 #include <map>
 #include <random>
@@ -14,6 +15,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Exceptions.h"
+#include "platform/SysUtils.h"
 #include "tests/common/TestSupport.h"
 #include "tools/ArchiveCheck.h"
 
@@ -678,6 +680,64 @@ TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
   ::chmod(path.c_str(), 0644);
 }
 
+// Opened for reading alone, as the program opens its content files: an empty, short or
+// truncated file is refused with the archive's own error, a sound one reads, and none of them
+// is written to, not by opening, reading, flushing or closing.
+TEST(SingleFileStorage, OpenedForReadingAloneNothingIsWritten) {
+  const std::string dir = kdtest::TempDir();
+  const std::string good = dir + "/good-view.hsf";
+  {
+    TSingleStorage s;
+    s.SetFileName(good);
+    Write(s, "Index.xml", Pattern(300, 1));
+    Write(s, "Page0001.xml", Pattern(700, 2));
+  }
+  const Bytes whole = kdtest::ReadFileBytes(good);
+  const struct {
+    const char* Name;
+    size_t Length;
+    const char* Error;
+  } cases[] = {
+      {"empty", 0, "Not a valid storage"},
+      {"short", 4, "Not a valid storage"},
+      {"directory cut", 20, "Corrupted archive"},
+      {"streams cut", whole.size() - 100, "Corrupted archive"},
+      {"sound", whole.size(), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = dir + "/view-" + c.Name + ".hsf";
+    kdtest::WriteFileBytes(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.Length)));
+    AgeFile(path);
+    const FileState before = State(path);
+    if (*c.Error) {
+      TSingleStorage s;
+      s.SetOpenReadOnly(true);
+      ExpectMessage([&] { s.SetFileName(path); }, c.Error);
+      EXPECT_EQ(s.Stream(), nullptr);
+    } else {
+      TSingleStorage s;
+      s.SetOpenReadOnly(true);
+      s.SetFileName(path);
+      EXPECT_TRUE(s.ReadOnly());
+      ExpectStreams(s, {{"Index.xml", Pattern(300, 1)}, {"Page0001.xml", Pattern(700, 2)}});
+      uint8_t b;
+      s.Find("Page0001.xml")->ReadBuffer(&b, 1);
+      s.Flush();
+      ExpectMessage([&] { s.Find("Index.xml")->WriteBuffer("x", 1); }, "Stream write error");
+      ExpectMessage([&] { s.BeginTransaction(); }, "Stream write error");
+      ExpectMessage([&] { s.CompactByCopy(); }, "Stream write error");
+      ExpectMessage([&] { s.ReplaceFile(dir + "/elsewhere.hsf"); }, "Stream write error");
+    }
+    ExpectUnchanged(before, path);
+  }
+  // A missing file is not created.
+  TSingleStorage s;
+  s.SetOpenReadOnly(true);
+  EXPECT_THROW(s.SetFileName(dir + "/missing.hsf"), platform::EFOpenError);
+  EXPECT_FALSE(platform::FileExists(dir + "/missing.hsf"));
+}
+
 TEST(SingleFileStorage, HeaderValidation) {
   auto open = [](const Bytes& bytes) {
     TSingleStorage s;
@@ -1167,4 +1227,335 @@ TEST(SingleFileStorage, NamesOutsideTheStoredCharacterSetAreRefused) {
   r.RenameStream(wide, "x");
   r.RenameStream("x", wide);
   EXPECT_TRUE(r.StreamExists(wide));
+}
+
+// Writing a cache back, by any road, leaves the stream's position where it was: the next
+// write goes on from there instead of being appended.
+TEST(SingleFileStorage, WritingBackACacheKeepsThePosition) {
+  const std::pair<const char*, std::function<void(TSingleStorage&)>> roads[] = {
+      {"entry Flush", [](TSingleStorage& s) { s.Find("A")->Flush(); }},
+      {"archive Flush", [](TSingleStorage& s) { s.Flush(); }},
+      {"cache trimmed", [](TSingleStorage& s) {
+         s.SetCacheLimit(150);
+         uint8_t b;
+         s.Find("B")->ReadBuffer(&b, 1);
+       }},
+      {"transaction begun", [](TSingleStorage& s) { s.BeginTransaction(); }},
+      {"transaction committed", [](TSingleStorage& s) {
+         s.BeginTransaction();
+         s.Find("A")->WriteBuffer("", 0);
+         s.CommitTransaction();
+       }},
+      {"Compact", [](TSingleStorage& s) { s.Compact(); }},
+      {"CompactByCopy", [](TSingleStorage& s) { s.CompactByCopy(); }},
+      {"SaveToStream", [](TSingleStorage& s) { s.SaveToStream(std::make_unique<TMemoryStream64>()); }},
+  };
+  int n = 0;
+  for (const auto& [road, writeBack] : roads) {
+    SCOPED_TRACE(road);
+    const std::string path = kdtest::TempDir() + "/position-" + std::to_string(n++) + ".hsf";
+    TSingleStorage s;
+    s.SetFileName(path);
+    Write(s, "A", Bytes(100, 'a'));
+    Write(s, "B", Bytes(100, 'b'));
+    TStoreStream* a = s.Find("A");
+    a->Seek(10, platform::soFromBeginning);
+    a->WriteBuffer("XXXXX", 5);
+    writeBack(s);
+    a = s.Find("A");
+    EXPECT_EQ(a->GetPosition(), 15);
+    a->WriteBuffer("YYYYY", 5);
+    EXPECT_EQ(a->GetPosition(), 20);
+    EXPECT_EQ(a->GetSize(), 100);
+    Bytes expected(100, 'a');
+    std::copy_n("XXXXXYYYYY", 10, expected.begin() + 10);
+    EXPECT_EQ(Read(s, "A"), expected);
+  }
+}
+
+// A rollback returns to the archive as it was when the transaction began, including what was
+// written before it and still sat in a cache, and in a file that had no directory yet.
+TEST(SingleFileStorage, RollbackKeepsWhatWasWrittenBeforeTheTransaction) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  s.SetOverwriteMode(0);
+  Write(s, "A", Bytes(100, 'a'));
+  TStoreStream* a = s.Find("A");
+  a->Seek(0, platform::soFromBeginning);
+  a->WriteBuffer("XXXXX", 5);
+  s.BeginTransaction();
+  Write(s, "B", Bytes(10, 'b'));
+  s.Find("A")->WriteBuffer("ZZ", 2);
+  s.RollbackTransaction();
+  Bytes expected(100, 'a');
+  std::copy_n("XXXXX", 5, expected.begin());
+  ExpectStreams(s, {{"A", expected}});
+
+  // A new file has no directory before the transaction: after the rollback it still opens.
+  TSingleStorage fresh;
+  fresh.SetStream(MemoryFile({}));
+  fresh.BeginTransaction();
+  Write(fresh, "late", Bytes(50, 'l'));
+  fresh.Flush();
+  fresh.RollbackTransaction();
+  EXPECT_EQ(fresh.Count(), 0);
+  auto copy = std::make_unique<TMemoryStream64>();
+  copy->CopyFrom64(fresh.Stream(), 0);
+  TSingleStorage back;
+  ASSERT_NO_THROW(back.SetStream(std::move(copy)));
+  EXPECT_EQ(back.Count(), 0);
+}
+
+// Resizing a stream to the size it has still brings a position past the end back to the
+// end, as a memory stream does.
+TEST(SingleFileStorage, ResizingBringsAPositionPastTheEndBack) {
+  TSingleStorage s;
+  s.SetStream(MemoryFile({}));
+  for (const int64_t size : {0, 10}) {
+    Write(s, "A" + std::to_string(size), Bytes(static_cast<size_t>(size), 'a'));
+    TStoreStream* a = s.Find("A" + std::to_string(size));
+    a->Seek(50, platform::soFromBeginning);
+    a->SetSize(size);
+    EXPECT_EQ(a->GetPosition(), size);
+    EXPECT_FALSE(a->Modified());
+  }
+}
+
+// Every way the stream API can be driven, in a seeded random order, against plain memory
+// streams as the model: seeks, writes, reads and resizes through the entries; flushes of one
+// entry and of the archive; cache trimming by a small CacheLimit; transactions committed and
+// rolled back; compacting; closing and reopening the file. Contents, sizes and positions must
+// agree after every step. Rolling back or reopening starts the streams at position 0.
+TEST(SingleFileStorage, StreamsFollowAMemoryModel) {
+  const std::string path = kdtest::TempDir() + "/memory-model.hsf";
+  struct TModelStream {
+    std::string Name;
+    std::unique_ptr<TMemoryStream64> Bytes;
+  };
+  using TModel = std::vector<TModelStream>;
+  auto copyOf = [](const TModel& from, bool rewind) {
+    TModel to;
+    for (const auto& m : from) {
+      auto bytes = std::make_unique<TMemoryStream64>();
+      if (m.Bytes->DataSize() > 0)
+        bytes->WriteBuffer(m.Bytes->Memory(), static_cast<int32_t>(m.Bytes->DataSize()));
+      bytes->SetPosition(rewind ? 0 : m.Bytes->DataPosition());
+      to.push_back({m.Name, std::move(bytes)});
+    }
+    return to;
+  };
+  auto bytesOf = [](const TMemoryStream64& m) {
+    const auto* p = static_cast<const uint8_t*>(m.Memory());
+    return Bytes(p, p + m.DataSize());
+  };
+  TModel model, begun;
+  bool inTransaction = false;
+  auto find = [&](const std::string& name) -> TModelStream* {
+    for (auto& m : model)
+      if (m.Name == name) return &m;
+    return nullptr;
+  };
+  auto storage = std::make_unique<TSingleStorage>();
+  storage->SetOverwriteMode(0);
+  storage->SetFileName(path);
+  std::mt19937 rng(20261207);
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  std::string last;
+  for (int step = 0; step < 4000; ++step) {
+    const std::string name = "S" + std::to_string(pick(5));
+    TStoreStream* entry = storage->Find(name);
+    TModelStream* m = find(name);
+    ASSERT_EQ(entry != nullptr, m != nullptr) << name;
+    const uint32_t op = pick(23);
+    last = "nothing";
+    switch (op) {
+      case 0: {  // a whole new stream, replacing one of that name
+        const Bytes data = Pattern(pick(4) == 0 ? 0 : pick(3000), rng());
+        Write(*storage, name, data);
+        if (m) model.erase(model.begin() + (m - model.data()));
+        auto bytes = MemoryFile(data);
+        bytes->SetPosition(0);
+        model.push_back({name, std::move(bytes)});
+        last = "WriteStream";
+        break;
+      }
+      case 1:
+      case 2: {  // seek by any origin, also past the end
+        if (!entry) break;
+        const int64_t size = m->Bytes->DataSize();
+        const int64_t target = pick(8) == 0 ? size + pick(40) : (size ? pick(static_cast<uint32_t>(size) + 1) : 0);
+        const auto origin = static_cast<uint16_t>(pick(3));
+        const int64_t offset = origin == platform::soFromBeginning ? target
+                               : origin == platform::soFromCurrent ? target - m->Bytes->DataPosition()
+                                                                    : target - size;
+        EXPECT_EQ(entry->Seek(offset, origin), m->Bytes->Seek(offset, origin));
+        last = "Seek";
+        break;
+      }
+      case 3:
+      case 4:
+      case 5: {  // write at the position
+        if (!entry) break;
+        const Bytes data = Pattern(1 + pick(300), rng());
+        entry->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+        m->Bytes->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+        last = "Write";
+        break;
+      }
+      case 6:
+      case 7: {  // read at the position
+        if (!entry) break;
+        const int32_t n = static_cast<int32_t>(pick(400));
+        Bytes got(static_cast<size_t>(n)), want(static_cast<size_t>(n));
+        const int32_t gotN = entry->Read(got.data(), n);
+        EXPECT_EQ(gotN, m->Bytes->Read(want.data(), n));
+        EXPECT_EQ(got, want);
+        last = "Read";
+        break;
+      }
+      case 8: {
+        if (!entry) break;
+        const int64_t newSize = pick(3000);
+        entry->SetSize(newSize);
+        m->Bytes->SetSize(newSize);
+        last = "SetSize";
+        break;
+      }
+      case 9:
+        if (entry) entry->Flush();
+        last = "entry Flush";
+        break;
+      case 10:
+        storage->Flush();
+        last = "Flush";
+        break;
+      case 11: {
+        static const int64_t limits[] = {1, 500, 2500, 6000, 0xA00000};
+        storage->SetCacheLimit(limits[pick(5)]);
+        last = "CacheLimit";
+        break;
+      }
+      case 12:
+        if (!inTransaction) {
+          storage->BeginTransaction();
+          begun = copyOf(model, false);
+          inTransaction = true;
+          last = "BeginTransaction";
+        } else if (pick(2) == 0) {
+          storage->CommitTransaction();
+          inTransaction = false;
+          last = "CommitTransaction";
+        } else {
+          storage->RollbackTransaction();
+          model = copyOf(begun, true);
+          inTransaction = false;
+          last = "RollbackTransaction";
+        }
+        break;
+      case 13: {  // close and reopen; an open transaction is given up
+        storage->SetFileName("");
+        if (inTransaction) model = copyOf(begun, true);
+        inTransaction = false;
+        model = copyOf(model, true);
+        storage->SetFileName(path);
+        last = "reopen";
+        break;
+      }
+      case 14:
+        if (pick(2) == 0)
+          storage->Compact();
+        else
+          storage->CompactByCopy();
+        inTransaction = false;
+        last = "Compact";
+        break;
+      case 15:
+        if (!entry) break;
+        storage->DeleteStream(name);
+        model.erase(model.begin() + (m - model.data()));
+        last = "DeleteStream";
+        break;
+      case 16: {
+        const std::string other = "S" + std::to_string(pick(5));
+        if (!entry || find(other)) break;
+        storage->RenameStream(name, other);
+        m->Name = other;
+        last = "RenameStream";
+        break;
+      }
+      case 17: {  // an entry's own replacing and emptying
+        if (!entry) break;
+        const uint32_t how = pick(3);
+        if (how == 0) {
+          entry->Clear();
+          m->Bytes->SetSize(0);
+          last = "entry Clear";
+        } else {
+          const std::string from = "S" + std::to_string(pick(5));
+          TModelStream* source = find(from);
+          Bytes data = Pattern(pick(2000), rng());
+          if (how == 1 || !source || from == name) {
+            platform::TStringStream src(Str(data));
+            entry->LoadFromStream(&src);
+            last = "entry LoadFromStream";
+          } else {
+            // Copying from another stream of the archive leaves that stream where it was.
+            data = bytesOf(*source->Bytes);
+            entry->LoadFromStream(storage->Find(from));
+            last = "entry LoadFromStream of a stream";
+          }
+          m->Bytes = MemoryFile(data);
+        }
+        m->Bytes->SetPosition(0);
+        break;
+      }
+      case 18: {  // a stream written before it joins the archive
+        if (entry) break;
+        const Bytes data = Pattern(pick(1500), rng());
+        auto added = std::make_unique<TStoreStream>(name);
+        added->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+        storage->AddStream(std::move(added));
+        model.push_back({name, MemoryFile(data)});
+        last = "AddStream";
+        break;
+      }
+      case 19: {  // a copy of the whole archive, which leaves every stream where it was
+        if (pick(2) == 0) {
+          storage->SaveToStream(std::make_unique<TMemoryStream64>());
+          last = "SaveToStream";
+          break;
+        }
+        TSingleStorage copy;
+        copy.SetStream(MemoryFile({}));
+        copy.Assign(storage.get());
+        std::vector<std::pair<std::string, Bytes>> expected;
+        for (const auto& x : model) expected.emplace_back(x.Name, bytesOf(*x.Bytes));
+        ExpectStreams(copy, expected);
+        last = "Assign";
+        break;
+      }
+      default: {  // read a copy of the stream, which leaves its position alone
+        if (!entry) break;
+        EXPECT_EQ(Read(*storage, name), bytesOf(*m->Bytes));
+        last = "ReadStream";
+        break;
+      }
+    }
+    ASSERT_EQ(storage->Count(), static_cast<int32_t>(model.size())) << "step " << step << " " << last;
+    for (size_t i = 0; i < model.size(); ++i) {
+      TStoreStream* e = storage->Items(static_cast<int32_t>(i));
+      ASSERT_EQ(e->Name(), model[i].Name) << "step " << step << " " << last;
+      EXPECT_EQ(e->GetPosition(), model[i].Bytes->DataPosition()) << "step " << step << " " << last << " " << e->Name();
+      EXPECT_EQ(e->GetSize(), model[i].Bytes->DataSize()) << "step " << step << " " << last << " " << e->Name();
+      EXPECT_EQ(Read(*storage, e->Name()), bytesOf(*model[i].Bytes)) << "step " << step << " " << last << " " << e->Name();
+    }
+    if (HasFailure()) FAIL() << "step " << step << " " << last;
+  }
+  storage->SetFileName("");
+  if (inTransaction) model = copyOf(begun, true);
+  storage->SetFileName(path);
+  ASSERT_EQ(storage->Count(), static_cast<int32_t>(model.size()));
+  for (size_t i = 0; i < model.size(); ++i)
+    EXPECT_EQ(Read(*storage, model[i].Name), bytesOf(*model[i].Bytes));
+  EXPECT_TRUE(kdcheck::CheckArchiveBytes(Str(kdtest::ReadFileBytes(path))).empty());
 }
