@@ -95,6 +95,10 @@ bool TStoreStream::HasFile() const { return FOwner && FOwner->FStream; }
 
 int64_t TStoreStream::CacheSize() const { return FCache ? FCache->DataSize() : 0; }
 
+void TStoreStream::CheckAttached() const {
+  if (FDetached) throw platform::Exception("Stream \"" + FName + "\" is no longer in the archive");
+}
+
 void TStoreStream::Stamp() {
   if (FOwner) FAccess = FOwner->NextStamp();
 }
@@ -140,6 +144,7 @@ void TStoreStream::DropCache() {
 }
 
 void TStoreStream::LoadCacheWithProgress() {
+  CheckAttached();
   if (!FOwner) {
     LoadCache();
     return;
@@ -152,12 +157,14 @@ void TStoreStream::LoadCacheWithProgress() {
 }
 
 int32_t TStoreStream::Read(void* Buffer, int32_t Count) {
+  CheckAttached();
   EnsureCache();
   Stamp();
   return FCache->Read(Buffer, Count);
 }
 
 int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
+  CheckAttached();
   // A read-only archive takes no changes; WriteBuffer turns this into the write error.
   if (FOwner && FOwner->FReadOnly) return 0;
   EnsureCache();
@@ -169,6 +176,7 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
+  CheckAttached();
   if (FCache) return FCache->Seek(Offset, Origin);
   // Without a cache the position is kept here, by the cache's own rule.
   FPosition = SeekedPosition(FPosition, FSize, Offset, Origin);
@@ -176,6 +184,7 @@ int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
 }
 
 void TStoreStream::SetSize(int64_t NewSize) {
+  CheckAttached();
   if (FOwner) FOwner->CheckWritable();
   EnsureCache();
   const bool changed = NewSize != FCache->DataSize();
@@ -186,6 +195,7 @@ void TStoreStream::SetSize(int64_t NewSize) {
 }
 
 void TStoreStream::Clear() {
+  CheckAttached();
   const bool hadBytes = FSize != 0 || FOffset != 0 || FCache != nullptr;
   if (hadBytes && FOwner) FOwner->CheckWritable();
   FCache.reset();
@@ -199,6 +209,7 @@ void TStoreStream::Clear() {
 }
 
 void TStoreStream::FlushWithProgress() {
+  CheckAttached();
   if (!FOwner) {
     Flush();
     return;
@@ -210,6 +221,7 @@ void TStoreStream::FlushWithProgress() {
 void TStoreStream::LoadFromStream64(TStream64* Source) { LoadFromStream(Source); }
 
 void TStoreStream::LoadFromStream(platform::TStream* Source) {
+  CheckAttached();
   if (Source == this) return;
   // A stream of an archive copied from (Assign, SaveToStream) keeps its position: the copy
   // reads it from the start.
@@ -268,7 +280,16 @@ void TStoreStream::ReplaceBytes(platform::TStream* Source) {
 }
 
 void TStoreStream::Assign(TStoreStream* Other) {
+  CheckAttached();
   if (!Other || Other == this) return;
+  Other->CheckAttached();
+  if (FOwner) {
+    // Refused before anything changes: a read-only archive, or a name another entry holds.
+    FOwner->CheckWritable();
+    CheckStorableName(Other->FName);
+    if (Other->FName != FName && FOwner->Find(Other->FName))
+      throw platform::Exception("Cannot overwrite stream \"" + Other->FName + "\"");
+  }
   Clear();
   FName = Other->FName;
   if (FOwner) FOwner->NamesChanged();
@@ -276,6 +297,7 @@ void TStoreStream::Assign(TStoreStream* Other) {
 }
 
 void TStoreStream::SaveToFile(const std::string& FileName) {
+  CheckAttached();
   TFileStream64 file(FileName, platform::fmCreate);
   if (!FOwner) {
     SaveToStream64(&file);
@@ -288,6 +310,7 @@ void TStoreStream::SaveToFile(const std::string& FileName) {
 void TStoreStream::SaveToStream64(TStream64* Dest) { SaveToStream(Dest); }
 
 void TStoreStream::SaveToStream(platform::TStream* Dest) {
+  CheckAttached();
   if (FCache) {
     const int64_t size = FCache->DataSize();
     if (size <= 0) return;
@@ -305,6 +328,7 @@ void TStoreStream::SaveToStream(platform::TStream* Dest) {
 }
 
 void TStoreStream::Flush() {
+  CheckAttached();
   if (FCache && FModified) {
     // Without a file the cache is the only copy of the bytes: keep it.
     if (!HasFile()) return;
@@ -377,6 +401,7 @@ void TStoreStream::WriteEntry(std::string& Out) const {
 }
 
 void TStoreStream::SetName(const std::string& Value) {
+  CheckAttached();
   if (Value == FName) return;
   CheckStorableName(Value);
   // Two entries of one name would hide one of them for good.
@@ -406,9 +431,7 @@ TSingleStorage::~TSingleStorage() {
       Flush();
   } catch (...) {
   }
-  FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+  DetachAll();
   FStream.reset();
 }
 
@@ -512,9 +535,7 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
     ReadDirectory();
   } catch (...) {
     // A file that is not a sound archive is never written to: let go of it.
-    FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+    DetachAll();
     FStream.reset();
     FDirectoryOffset = 0;
     FDirectoryCapacity = 0;
@@ -552,15 +573,18 @@ void TSingleStorage::WriteHeaderStart() {
 }
 
 void TSingleStorage::ReadDirectory() {
+  // Entries that the directory names again keep their objects, refreshed from it, so that a
+  // caller holding one (across a rollback) holds the stream as the file has it; the others
+  // are detached.
+  std::vector<std::unique_ptr<TStoreStream>> held = std::move(FEntries);
   FEntries.clear();
   NamesChanged();
   SpaceChanged();
   FDirectoryOffset = 0;
   FDirectoryCapacity = 0;
-  if (!FStream) return;
-  const int64_t size = FStream->GetSize();
-  if (size >= kHeaderSize) {
-    try {
+  try {
+    if (FStream && FStream->GetSize() >= kHeaderSize) {
+      const int64_t size = FStream->GetSize();
       uint8_t buf[8];
       FStream->SetPosition(6);
       FStream->ReadBuffer(buf, 8);
@@ -579,16 +603,49 @@ void TSingleStorage::ReadDirectory() {
       }
       FDirectoryOffset = offset;
       FDirectoryCapacity = DirectoryCapacityFor(FStream->GetPosition() - offset);
-    } catch (...) {
-      FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
-      FDirectoryOffset = 0;
-      FDirectoryCapacity = 0;
-      throw;
     }
+  } catch (...) {
+    for (auto& e : held) FEntries.push_back(std::move(e));
+    DetachAll();
+    FDirectoryOffset = 0;
+    FDirectoryCapacity = 0;
+    throw;
+  }
+  for (auto& entry : FEntries) {
+    const auto same = std::find_if(held.begin(), held.end(),
+                                   [&](const auto& h) { return h && h->FName == entry->FName; });
+    if (same == held.end()) continue;
+    TStoreStream* kept = same->get();
+    kept->FCache.reset();
+    kept->Recount();
+    kept->FPosition = 0;
+    kept->FModified = false;
+    kept->FOffset = entry->FOffset;
+    kept->FSize = entry->FSize;
+    entry = std::move(*same);
+  }
+  for (auto& h : held) {
+    if (!h) continue;
+    FEntries.push_back(std::move(h));
+    Detach(static_cast<int32_t>(FEntries.size() - 1));
   }
   DoChange();
+}
+
+void TSingleStorage::Detach(int32_t Index) {
+  std::unique_ptr<TStoreStream> gone = std::move(FEntries[static_cast<size_t>(Index)]);
+  FEntries.erase(FEntries.begin() + Index);
+  gone->FCache.reset();
+  gone->Recount();
+  gone->FOwner = nullptr;
+  gone->FDetached = true;
+  FDetached.push_back(std::move(gone));
+}
+
+void TSingleStorage::DetachAll() {
+  while (!FEntries.empty()) Detach(static_cast<int32_t>(FEntries.size() - 1));
+  NamesChanged();
+  SpaceChanged();
 }
 
 int64_t TSingleStorage::DirectoryCapacityFor(int64_t Bytes) {
@@ -995,7 +1052,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
     TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
     NameRemoved(gone);
     SpaceRemove(gone->FOffset, gone->FSize);
-    FEntries.erase(FEntries.begin() + old);
+    Detach(old);
   }
   Entry->FOwner = this;
   Entry->FCounted = 0;
@@ -1036,7 +1093,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
     TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
     NameRemoved(gone);
     SpaceRemove(gone->FOffset, gone->FSize);
-    FEntries.erase(FEntries.begin() + old);
+    Detach(old);
   }
   NameAdded(entry.get());
   FEntries.push_back(std::move(entry));
@@ -1062,7 +1119,7 @@ void TSingleStorage::DeleteStream(const std::string& Name) {
   TStoreStream* gone = FEntries[static_cast<size_t>(index)].get();
   NameRemoved(gone);
   SpaceRemove(gone->FOffset, gone->FSize);
-  FEntries.erase(FEntries.begin() + index);
+  Detach(index);
   Changed();
 }
 
@@ -1082,9 +1139,7 @@ void TSingleStorage::RenameStream(const std::string& OldName, const std::string&
 void TSingleStorage::Abort() { FAbort = true; }
 
 void TSingleStorage::Clear() {
-  FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+  DetachAll();
 }
 
 void TSingleStorage::Assign(TSingleStorage* Other) {
@@ -1238,6 +1293,8 @@ void TSingleStorage::BeginTransaction() {
   if (FDirectoryCapacity == 0) WriteDirectory();
   // Everything the file's directory points at now stays untouched until the commit.
   FCommitted = SortedExtents();
+  FBegun.clear();
+  for (const auto& e : FEntries) FBegun.emplace_back(e.get(), e->FName);
   FTransaction = true;
   SpaceChanged();
   FDirty = false;
@@ -1278,6 +1335,7 @@ void TSingleStorage::CommitTransaction() {
   FTransaction = false;
   FDirty = false;
   FCommitted.clear();
+  FBegun.clear();
   SpaceChanged();
   FDirImageValid = false;
   DoChange();
@@ -1289,13 +1347,32 @@ void TSingleStorage::RollbackTransaction() {
   FDirty = false;
   FCommitted.clear();
   SpaceChanged();
+  // The stream objects of the archive as it began are the ones it gets back, also one that
+  // was deleted, replaced or renamed meanwhile: under their old names the directory finds
+  // them again. Streams added since leave.
+  std::vector<std::unique_ptr<TStoreStream>> begun;
+  for (const auto& [object, name] : FBegun) {
+    auto take = [&](std::vector<std::unique_ptr<TStoreStream>>& From) {
+      const auto at = std::find_if(From.begin(), From.end(), [&](const auto& e) { return e.get() == object; });
+      if (at == From.end()) return false;
+      begun.push_back(std::move(*at));
+      From.erase(at);
+      return true;
+    };
+    if (!take(FEntries) && !take(FDetached)) continue;
+    object->FName = name;
+    object->FOwner = this;
+    object->FDetached = false;
+  }
+  FBegun.clear();
+  DetachAll();
+  FEntries = std::move(begun);
+  NamesChanged();
   // The file's directory still describes the archive as it was before the transaction.
   try {
     ReadDirectory();
   } catch (...) {
-    FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+    DetachAll();
   }
 }
 
