@@ -1351,7 +1351,8 @@ void TSingleStorage::RollbackTransaction() {
   // was deleted, replaced or renamed meanwhile: under their old names the directory finds
   // them again. Streams added since leave.
   std::vector<std::unique_ptr<TStoreStream>> begun;
-  for (const auto& [object, name] : FBegun) {
+  for (const auto& was : FBegun) {
+    TStoreStream* const object = was.first;
     auto take = [&](std::vector<std::unique_ptr<TStoreStream>>& From) {
       const auto at = std::find_if(From.begin(), From.end(), [&](const auto& e) { return e.get() == object; });
       if (at == From.end()) return false;
@@ -1360,7 +1361,7 @@ void TSingleStorage::RollbackTransaction() {
       return true;
     };
     if (!take(FEntries) && !take(FDetached)) continue;
-    object->FName = name;
+    object->FName = was.second;
     object->FOwner = this;
     object->FDetached = false;
   }
