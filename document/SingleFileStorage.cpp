@@ -63,6 +63,17 @@ class TOperationScope {
   std::string FOldName;
 };
 
+class TEventScope {
+ public:
+  explicit TEventScope(int32_t& Count) : FCount(Count) { ++Count; }
+  ~TEventScope() { --FCount; }
+  TEventScope(const TEventScope&) = delete;
+  TEventScope& operator=(const TEventScope&) = delete;
+
+ private:
+  int32_t& FCount;
+};
+
 class TFlagScope {
  public:
   explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { Flag = true; }
@@ -97,6 +108,7 @@ int64_t TStoreStream::CacheSize() const { return FCache ? FCache->DataSize() : 0
 
 void TStoreStream::CheckAttached() const {
   if (FDetached) throw platform::Exception("Stream \"" + FName + "\" is no longer in the archive");
+  if (FOwner) FOwner->CheckIdle();
 }
 
 void TStoreStream::Stamp() {
@@ -176,7 +188,8 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
-  CheckAttached();
+  // Only moves a position: also allowed from the archive's events.
+  if (FDetached) CheckAttached();
   if (FCache) return FCache->Seek(Offset, Origin);
   // Without a cache the position is kept here, by the cache's own rule.
   FPosition = SeekedPosition(FPosition, FSize, Offset, Origin);
@@ -484,6 +497,7 @@ void TSingleStorage::NameRemoved(TStoreStream* Entry) {
 }
 
 void TSingleStorage::SetFileName(const std::string& Value) {
+  CheckIdle();
   if (Value == FFileName) return;
   if (Value.empty()) {
     SetStream(nullptr);
@@ -511,6 +525,7 @@ void TSingleStorage::SetFileName(const std::string& Value) {
 void TSingleStorage::SetStream(std::unique_ptr<TStream64> Stream) { OpenStream(std::move(Stream), false); }
 
 void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly) {
+  CheckIdle();
   if (Stream && Stream.get() == FStream.get()) {
     (void)Stream.release();
     return;
@@ -573,6 +588,7 @@ void TSingleStorage::WriteHeaderStart() {
 }
 
 void TSingleStorage::ReadDirectory() {
+  CheckIdle();
   // Entries that the directory names again keep their objects, refreshed from it, so that a
   // caller holding one (across a rollback) holds the stream as the file has it; the others
   // are detached.
@@ -1002,7 +1018,15 @@ void TSingleStorage::FileProgress(int64_t Done, int64_t Total) {
 }
 
 void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Percent) {
-  if (OnProgress) OnProgress(this, Kind, Name, Percent);
+  if (!OnProgress) return;
+  TEventScope event(FInEvent);
+  OnProgress(this, Kind, Name, Percent);
+}
+
+void TSingleStorage::CheckIdle() const {
+  // An event runs in the middle of an operation that holds caches, entries and the file
+  // position: a change made from it would pull them from under that operation.
+  if (FInEvent > 0) throw platform::Exception("Archive is busy");
 }
 
 void TSingleStorage::Changed() {
@@ -1017,7 +1041,9 @@ void TSingleStorage::Changed() {
 }
 
 void TSingleStorage::DoChange() {
-  if (OnChange) OnChange(this);
+  if (!OnChange) return;
+  TEventScope event(FInEvent);
+  OnChange(this);
 }
 
 bool TSingleStorage::MayReplace(const std::string& Name) {
@@ -1040,6 +1066,7 @@ bool TSingleStorage::MayReplace(const std::string& Name) {
 }
 
 int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
+  CheckIdle();
   if (!Entry) return -1;
   if (Entry->FName.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
   CheckStorableName(Entry->FName);
@@ -1069,6 +1096,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
 }
 
 int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string& Name) {
+  CheckIdle();
   if (Name.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
   CheckStorableName(Name);
   CheckWritable();
@@ -1105,6 +1133,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
 }
 
 void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest) {
+  CheckIdle();
   TStoreStream* entry = Find(Name);
   if (!entry) return;
   const int64_t pos = Dest->GetPosition();
@@ -1113,6 +1142,7 @@ void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest
 }
 
 void TSingleStorage::DeleteStream(const std::string& Name) {
+  CheckIdle();
   const int32_t index = IndexOf(Name);
   if (index < 0) return;
   CheckWritable();
@@ -1124,6 +1154,7 @@ void TSingleStorage::DeleteStream(const std::string& Name) {
 }
 
 void TSingleStorage::RenameStream(const std::string& OldName, const std::string& NewName) {
+  CheckIdle();
   const int32_t index = IndexOf(OldName);
   if (index < 0 || OldName == NewName) return;
   CheckStorableName(NewName);
@@ -1139,10 +1170,12 @@ void TSingleStorage::RenameStream(const std::string& OldName, const std::string&
 void TSingleStorage::Abort() { FAbort = true; }
 
 void TSingleStorage::Clear() {
+  CheckIdle();
   DetachAll();
 }
 
 void TSingleStorage::Assign(TSingleStorage* Other) {
+  CheckIdle();
   if (!Other || Other == this) return;
   CheckWritable();
   Clear();
@@ -1167,6 +1200,7 @@ void TSingleStorage::Assign(TSingleStorage* Other) {
 }
 
 void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
+  CheckIdle();
   if (!Stream) return;
   // Whatever the stream held is replaced, so it need not be an archive already.
   Stream->SetSize(0);
@@ -1176,6 +1210,7 @@ void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
 }
 
 void TSingleStorage::Compact() {
+  CheckIdle();
   if (!FStream) return;
   CheckWritable();
   // Moving extents that the file's directory still points at would break it.
@@ -1247,6 +1282,7 @@ void TSingleStorage::Compact() {
 }
 
 void TSingleStorage::Flush() {
+  CheckIdle();
   if (!FStream) return;
   bool any = false;
   bool written = false;
@@ -1282,6 +1318,7 @@ TSingleStorage::TReservation::TReservation(TSingleStorage* Owner, int64_t Offset
 TSingleStorage::TReservation::~TReservation() { FOwner->FReserved.pop_back(); }
 
 void TSingleStorage::BeginTransaction() {
+  CheckIdle();
   if (FTransaction || !FStream) return;
   CheckWritable();
   // What was written before the transaction is part of the state a rollback returns to, and
@@ -1301,6 +1338,7 @@ void TSingleStorage::BeginTransaction() {
 }
 
 void TSingleStorage::CommitTransaction() {
+  CheckIdle();
   if (!FTransaction) return;
   try {
     Flush();
@@ -1342,6 +1380,7 @@ void TSingleStorage::CommitTransaction() {
 }
 
 void TSingleStorage::RollbackTransaction() {
+  CheckIdle();
   if (!FTransaction) return;
   FTransaction = false;
   FDirty = false;
@@ -1390,6 +1429,7 @@ void TSingleStorage::PadTo(int64_t End) {
 }
 
 void TSingleStorage::ReplaceFile(const std::string& Target) {
+  CheckIdle();
   if (!FStream || FFileName.empty()) throw platform::Exception("Archive must exist");
   CheckWritable();
   if (FTransaction) CommitTransaction();
@@ -1400,6 +1440,7 @@ void TSingleStorage::ReplaceFile(const std::string& Target) {
 }
 
 void TSingleStorage::CompactByCopy() {
+  CheckIdle();
   if (!FStream) return;
   if (FFileName.empty()) {
     Compact();
@@ -1501,6 +1542,7 @@ void TSingleStorage::CompactByCopy() {
 }
 
 void TSingleStorage::TrimCache() {
+  CheckIdle();
   int64_t total = FCacheBytes;
   if (SlowReference) {
     total = 0;

@@ -217,6 +217,9 @@ class TSingleStorage : public platform::TObject {
   void Changed();
   void DoChange();
 
+  // OnChange and OnProgress run in the middle of the archive's work: from them the archive
+  // and its streams may be looked at (names, sizes, positions) but not read, written or
+  // changed; that raises "Archive is busy".
   platform::TNotifyEvent OnChange;
   TOverwriteEvent OnOverwrite;
   TStorageProgressEvent OnProgress;
@@ -253,6 +256,8 @@ class TSingleStorage : public platform::TObject {
     TSingleStorage* FOwner;
   };
   void CheckWritable() const;
+  // Raises while one of the archive's events runs.
+  void CheckIdle() const;
   // Takes an entry out of the list and keeps it, detached, until the archive is destroyed;
   // the caller brings the name map and the occupied space up to date.
   void Detach(int32_t Index);
@@ -284,6 +289,7 @@ class TSingleStorage : public platform::TObject {
   std::vector<std::unique_ptr<TStoreStream>> FEntries;
   std::vector<std::unique_ptr<TStoreStream>> FDetached;  // streams that left, still held by callers
   bool FUpdating = false;
+  int32_t FInEvent = 0;  // OnChange or OnProgress running
   uint32_t FAccessCounter = 0;
   uint8_t FMajorVersion = 1;
   uint8_t FMinorVersion = 0;

@@ -1429,6 +1429,59 @@ TEST(SingleFileStorage, HeldStreamsStaySafeAcrossEveryWayOut) {
   }
 }
 
+// OnChange and OnProgress run in the middle of the archive's work (a stream being copied,
+// flushed or loaded): anything but looking from them raises instead of pulling caches,
+// entries or the file from under that work, and the archive stays sound.
+TEST(SingleFileStorage, ChangesFromTheArchivesOwnEventsAreRefused) {
+  const std::pair<const char*, std::function<void(TSingleStorage&)>> changes[] = {
+      {"DeleteStream", [](TSingleStorage& s) { s.DeleteStream("A"); }},
+      {"WriteStream", [](TSingleStorage& s) { Write(s, "A", Bytes(3, 'x')); }},
+      {"Clear", [](TSingleStorage& s) { s.Clear(); }},
+      {"Flush", [](TSingleStorage& s) { s.Flush(); }},
+      {"Compact", [](TSingleStorage& s) { s.Compact(); }},
+      {"another file", [](TSingleStorage& s) { s.SetStream(MemoryFile({})); }},
+      {"RollbackTransaction", [](TSingleStorage& s) { s.RollbackTransaction(); }},
+      {"entry Write", [](TSingleStorage& s) { s.Find("A")->WriteBuffer("x", 1); }},
+      {"entry Read", [](TSingleStorage& s) {
+         uint8_t b;
+         s.Find("B")->ReadBuffer(&b, 1);
+       }},
+      {"entry Flush", [](TSingleStorage& s) { s.Find("A")->Flush(); }},
+  };
+  for (const bool progress : {true, false})
+    for (const auto& [road, change] : changes) {
+      SCOPED_TRACE(std::string(progress ? "OnProgress: " : "OnChange: ") + road);
+      TSingleStorage s;
+      s.SetStream(MemoryFile({}));
+      s.SetOverwriteMode(0);
+      Write(s, "A", Bytes(100, 'a'));
+      Write(s, "B", Bytes(50, 'b'));
+      s.Find("A")->Seek(0, platform::soFromEnd);
+      s.Find("A")->WriteBuffer("zz", 2);
+      std::string error;
+      auto handler = [&, &change = change] {
+        if (!error.empty()) return;
+        try {
+          change(s);
+          error = "none";
+        } catch (const platform::Exception& e) {
+          error = e.Message;
+        }
+      };
+      if (progress)
+        s.OnProgress = [&](platform::TObject*, int32_t, const std::string&, float) { handler(); };
+      else
+        s.OnChange = [&](platform::TObject*) { handler(); };
+      s.Flush();  // writes A's cache back, reporting as it goes
+      EXPECT_EQ(error, "Archive is busy");
+      s.OnProgress = nullptr;
+      s.OnChange = nullptr;
+      Bytes a(100, 'a');
+      a.insert(a.end(), {'z', 'z'});
+      ExpectStreams(s, {{"A", a}, {"B", Bytes(50, 'b')}});
+    }
+}
+
 // Every way the stream API can be driven, in a seeded random order, against plain memory
 // streams as the model: seeks, writes, reads and resizes through the entries; flushes of one
 // entry and of the archive; cache trimming by a small CacheLimit; transactions committed and
