@@ -930,7 +930,8 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
   if (Count <= 0) return;
   FileProgress(0, Count);
   // A memory stream is written straight from its block.
-  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Source);
+  // Not the archive's own file in memory, whose block the writes may move.
+  if (auto* mem = Source == FStream.get() ? nullptr : dynamic_cast<TCustomMemoryStream64*>(Source);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
     const auto* p = static_cast<const uint8_t*>(mem->Memory()) + mem->DataPosition();
     for (int64_t done = 0; done < Count;) {
@@ -944,8 +945,12 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
     return;
   }
   std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  // The archive's own file as the source: every write moves its position, so each read seeks.
+  const bool self = Source == FStream.get();
+  const int64_t from = self ? Source->GetPosition() : 0;
   for (int64_t done = 0; done < Count;) {
     const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+    if (self) Source->SetPosition(from + done);
     Source->ReadBuffer(buf.get(), n);
     FStream->SetPosition(Pos + done);
     FStream->WriteBuffer(buf.get(), n);
@@ -959,7 +964,7 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
   FileProgress(0, Count);
   // A plain memory stream is grown once and read into directly, as the chunked writes would
   // have grown it; a failed read leaves it as long as those writes would have.
-  if (auto* grow = dynamic_cast<TMemoryStream64*>(Dest);
+  if (auto* grow = Dest == FStream.get() ? nullptr : dynamic_cast<TMemoryStream64*>(Dest);
       grow && typeid(*grow) == typeid(TMemoryStream64) && grow->DataPosition() >= 0 &&
       grow->DataSize() - grow->DataPosition() < Count && grow->DataPosition() + Count <= 0x7FFFFFFF) {
     const int64_t at = grow->DataPosition();
@@ -983,7 +988,7 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
     return;
   }
   // A memory stream that already has room is read into directly.
-  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Dest);
+  if (auto* mem = Dest == FStream.get() ? nullptr : dynamic_cast<TCustomMemoryStream64*>(Dest);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
     auto* p = static_cast<uint8_t*>(mem->Memory()) + mem->DataPosition();
     for (int64_t done = 0; done < Count;) {
@@ -997,10 +1002,14 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
     return;
   }
   std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  // The archive's own file as the destination: every read moves its position, so each write seeks.
+  const bool self = Dest == FStream.get();
+  const int64_t to = self ? Dest->GetPosition() : 0;
   for (int64_t done = 0; done < Count;) {
     const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
     FStream->SetPosition(Pos + done);
     FStream->ReadBuffer(buf.get(), n);
+    if (self) Dest->SetPosition(to + done);
     Dest->WriteBuffer(buf.get(), n);
     done += n;
     FileProgress(done, Count);

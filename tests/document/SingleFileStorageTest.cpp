@@ -1482,6 +1482,35 @@ TEST(SingleFileStorage, ChangesFromTheArchivesOwnEventsAreRefused) {
     }
 }
 
+// The archive's own file copied into one of its streams, in memory or on disk, small or
+// longer than one copy buffer: the stream holds the file as it was before the copy.
+TEST(SingleFileStorage, TheArchivesOwnFileCopiedIntoAStream) {
+  int n = 0;
+  for (const bool disk : {false, true})
+    for (const size_t size : {size_t{300}, size_t{1300000}})
+      for (const bool entry : {false, true}) {
+        SCOPED_TRACE(std::string(disk ? "disk " : "memory ") + std::to_string(size) + (entry ? " entry" : ""));
+        TSingleStorage s;
+        s.SetOverwriteMode(0);
+        if (disk)
+          s.SetFileName(kdtest::TempDir() + "/self-" + std::to_string(n++) + ".hsf");
+        else
+          s.SetStream(MemoryFile({}));
+        Write(s, "A", Pattern(size, 7));
+        Write(s, "self", {});
+        platform::TStringStream before;
+        before.CopyFrom(s.Stream(), 0);
+        const Bytes file(before.DataString().begin(), before.DataString().end());
+        if (entry)
+          s.Find("self")->LoadFromStream(s.Stream());
+        else
+          s.WriteStream(s.Stream(), "self");
+        const Bytes got = Read(s, "self");
+        EXPECT_TRUE(got == file) << got.size() << " of " << file.size() << " bytes";
+        EXPECT_EQ(Read(s, "A"), Pattern(size, 7));
+      }
+}
+
 // Every way the stream API can be driven, in a seeded random order, against plain memory
 // streams as the model: seeks, writes, reads and resizes through the entries; flushes of one
 // entry and of the archive; cache trimming by a small CacheLimit; transactions committed and
