@@ -504,6 +504,24 @@ std::vector<uint8_t> Rle4(const std::vector<uint8_t>& f) {
   return out;
 }
 
+// The same picture with a colour table of its first Count entries (each index it uses must lie
+// below Count), and the table's entries recoloured when Recolour is set.
+std::vector<uint8_t> ShortTable(const std::vector<uint8_t>& f, uint32_t Count, bool Recolour = false) {
+  const uint32_t off = Le32(f, 10), table = 14 + Le32(f, 14);
+  std::vector<uint8_t> out(f.begin(), f.begin() + table + 4 * Count);
+  if (Recolour)
+    for (uint32_t i = 0; i < Count; ++i) {
+      out[table + 4 * i] = static_cast<uint8_t>(40 + 70 * i);
+      out[table + 4 * i + 1] = static_cast<uint8_t>(200 - 50 * i);
+      out[table + 4 * i + 2] = static_cast<uint8_t>(90 + 13 * i);
+    }
+  out.insert(out.end(), f.begin() + off, f.end());
+  PutLe32(out, 46, Count);
+  PutLe32(out, 10, table + 4 * Count);
+  PutLe32(out, 2, static_cast<uint32_t>(out.size()));
+  return out;
+}
+
 }  // namespace
 
 // Bitmap files of every depth and kind, loaded, saved and loaded again through the format: the
@@ -525,6 +543,10 @@ TEST(RasterFormats, EveryKindOfBitmapComesBackThroughASave) {
       {"top-down b4", TopDown(file("b4"))},    {"top-down b8", TopDown(file("b8"))},
       {"top-down b24", TopDown(file("b24"))},  {"top-down b16_565", TopDown(file("b16_565"))},
       {"top-down b32_v5", TopDown(file("b32_v5"))},
+      {"b1, a coloured table", ShortTable(file("b1"), 2, true)},
+      {"b4, a table of 3", ShortTable(file("b4_3"), 3)},
+      {"b4, a table of 3 in runs", Rle4(ShortTable(file("b4_3"), 3, true))},
+      {"b8, a table of 200", ShortTable(file("b8"), 200)},
   };
   for (const auto& [name, bytes] : kinds) {
     SCOPED_TRACE(name);
