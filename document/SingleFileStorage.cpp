@@ -1187,6 +1187,8 @@ void TSingleStorage::Assign(TSingleStorage* Other) {
   CheckIdle();
   if (!Other || Other == this) return;
   CheckWritable();
+  // The file is rewritten from its start, which no transaction could undo.
+  if (FTransaction) CommitTransaction();
   Clear();
   if (FStream) {
     SpaceChanged();

@@ -1334,6 +1334,22 @@ TEST(SingleFileStorage, RollbackKeepsWhatWasWrittenBeforeTheTransaction) {
   TSingleStorage back;
   ASSERT_NO_THROW(back.SetStream(std::move(copy)));
   EXPECT_EQ(back.Count(), 0);
+
+  // Replacing the whole archive by a copy of another ends the transaction first, as the file
+  // is rewritten from its start: the copy stays, in memory and in the file.
+  TSingleStorage other;
+  other.SetStream(MemoryFile({}));
+  Write(other, "O", Bytes(30, 'o'));
+  s.BeginTransaction();
+  Write(s, "C", Bytes(20, 'c'));
+  s.Assign(&other);
+  s.RollbackTransaction();
+  ExpectStreams(s, {{"O", Bytes(30, 'o')}});
+  auto file = std::make_unique<TMemoryStream64>();
+  file->CopyFrom64(s.Stream(), 0);
+  TSingleStorage reread;
+  reread.SetStream(std::move(file));
+  ExpectStreams(reread, {{"O", Bytes(30, 'o')}});
 }
 
 // Resizing a stream to the size it has still brings a position past the end back to the
