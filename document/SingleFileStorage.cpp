@@ -679,6 +679,13 @@ int64_t TSingleStorage::DirectorySize() const {
 void TSingleStorage::WriteDirectory() {
   if (!FStream) return;
   CheckWritable();
+  // The file's directory is the state a rollback returns to: during a transaction only the
+  // commit writes a new one, beside it.
+  if (FTransaction) {
+    FDirty = true;
+    FDirImageValid = false;
+    return;
+  }
   const bool append = FDirAppend;
   FDirAppend = false;
   if (append && FDirImageValid && !SlowReference && FDirectoryCapacity > 0 &&

@@ -1335,6 +1335,23 @@ TEST(SingleFileStorage, RollbackKeepsWhatWasWrittenBeforeTheTransaction) {
   ASSERT_NO_THROW(back.SetStream(std::move(copy)));
   EXPECT_EQ(back.Count(), 0);
 
+  // A commit that fails half way through writing the caches back leaves the file's directory
+  // alone, so the rollback it ends in returns to the archive as it began.
+  {
+    TSingleStorage d;
+    d.SetFileName(kdtest::TempDir() + "/failed-commit.hsf");
+    Write(d, "A", Bytes(100, 'a'));
+    Write(d, "B", Bytes(300, 'b'));
+    d.BeginTransaction();
+    d.Find("A")->WriteBuffer("XX", 2);
+    d.Find("B")->WriteBuffer("YY", 2);
+    document::FileFaults().Reset();
+    document::FileFaults().FailAfterBytes = 150;  // room for A's new bytes, not for B's
+    EXPECT_THROW(d.CommitTransaction(), platform::EWriteError);
+    document::FileFaults().Reset();
+    ExpectStreams(d, {{"A", Bytes(100, 'a')}, {"B", Bytes(300, 'b')}});
+  }
+
   // Replacing the whole archive by a copy of another ends the transaction first, as the file
   // is rewritten from its start: the copy stays, in memory and in the file.
   TSingleStorage other;
