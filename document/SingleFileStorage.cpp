@@ -63,6 +63,17 @@ class TOperationScope {
   std::string FOldName;
 };
 
+class TEventScope {
+ public:
+  explicit TEventScope(int32_t& Count) : FCount(Count) { ++Count; }
+  ~TEventScope() { --FCount; }
+  TEventScope(const TEventScope&) = delete;
+  TEventScope& operator=(const TEventScope&) = delete;
+
+ private:
+  int32_t& FCount;
+};
+
 class TFlagScope {
  public:
   explicit TFlagScope(bool& Flag) : FFlag(Flag), FOld(Flag) { Flag = true; }
@@ -94,6 +105,11 @@ void TStoreStream::Recount() {
 bool TStoreStream::HasFile() const { return FOwner && FOwner->FStream; }
 
 int64_t TStoreStream::CacheSize() const { return FCache ? FCache->DataSize() : 0; }
+
+void TStoreStream::CheckAttached() const {
+  if (FDetached) throw platform::Exception("Stream \"" + FName + "\" is no longer in the archive");
+  if (FOwner) FOwner->CheckIdle();
+}
 
 void TStoreStream::Stamp() {
   if (FOwner) FAccess = FOwner->NextStamp();
@@ -140,6 +156,7 @@ void TStoreStream::DropCache() {
 }
 
 void TStoreStream::LoadCacheWithProgress() {
+  CheckAttached();
   if (!FOwner) {
     LoadCache();
     return;
@@ -152,12 +169,14 @@ void TStoreStream::LoadCacheWithProgress() {
 }
 
 int32_t TStoreStream::Read(void* Buffer, int32_t Count) {
+  CheckAttached();
   EnsureCache();
   Stamp();
   return FCache->Read(Buffer, Count);
 }
 
 int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
+  CheckAttached();
   // A read-only archive takes no changes; WriteBuffer turns this into the write error.
   if (FOwner && FOwner->FReadOnly) return 0;
   EnsureCache();
@@ -169,6 +188,8 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
+  // Only moves a position: also allowed from the archive's events.
+  if (FDetached) CheckAttached();
   if (FCache) return FCache->Seek(Offset, Origin);
   // Without a cache the position is kept here, by the cache's own rule.
   FPosition = SeekedPosition(FPosition, FSize, Offset, Origin);
@@ -176,6 +197,7 @@ int64_t TStoreStream::Seek(int64_t Offset, uint16_t Origin) {
 }
 
 void TStoreStream::SetSize(int64_t NewSize) {
+  CheckAttached();
   if (FOwner) FOwner->CheckWritable();
   EnsureCache();
   const bool changed = NewSize != FCache->DataSize();
@@ -186,6 +208,7 @@ void TStoreStream::SetSize(int64_t NewSize) {
 }
 
 void TStoreStream::Clear() {
+  CheckAttached();
   const bool hadBytes = FSize != 0 || FOffset != 0 || FCache != nullptr;
   if (hadBytes && FOwner) FOwner->CheckWritable();
   FCache.reset();
@@ -199,6 +222,7 @@ void TStoreStream::Clear() {
 }
 
 void TStoreStream::FlushWithProgress() {
+  CheckAttached();
   if (!FOwner) {
     Flush();
     return;
@@ -210,6 +234,7 @@ void TStoreStream::FlushWithProgress() {
 void TStoreStream::LoadFromStream64(TStream64* Source) { LoadFromStream(Source); }
 
 void TStoreStream::LoadFromStream(platform::TStream* Source) {
+  CheckAttached();
   if (Source == this) return;
   // A stream of an archive copied from (Assign, SaveToStream) keeps its position: the copy
   // reads it from the start.
@@ -268,7 +293,16 @@ void TStoreStream::ReplaceBytes(platform::TStream* Source) {
 }
 
 void TStoreStream::Assign(TStoreStream* Other) {
+  CheckAttached();
   if (!Other || Other == this) return;
+  Other->CheckAttached();
+  if (FOwner) {
+    // Refused before anything changes: a read-only archive, or a name another entry holds.
+    FOwner->CheckWritable();
+    CheckStorableName(Other->FName);
+    if (Other->FName != FName && FOwner->Find(Other->FName))
+      throw platform::Exception("Cannot overwrite stream \"" + Other->FName + "\"");
+  }
   Clear();
   FName = Other->FName;
   if (FOwner) FOwner->NamesChanged();
@@ -276,6 +310,7 @@ void TStoreStream::Assign(TStoreStream* Other) {
 }
 
 void TStoreStream::SaveToFile(const std::string& FileName) {
+  CheckAttached();
   TFileStream64 file(FileName, platform::fmCreate);
   if (!FOwner) {
     SaveToStream64(&file);
@@ -288,6 +323,7 @@ void TStoreStream::SaveToFile(const std::string& FileName) {
 void TStoreStream::SaveToStream64(TStream64* Dest) { SaveToStream(Dest); }
 
 void TStoreStream::SaveToStream(platform::TStream* Dest) {
+  CheckAttached();
   if (FCache) {
     const int64_t size = FCache->DataSize();
     if (size <= 0) return;
@@ -305,6 +341,7 @@ void TStoreStream::SaveToStream(platform::TStream* Dest) {
 }
 
 void TStoreStream::Flush() {
+  CheckAttached();
   if (FCache && FModified) {
     // Without a file the cache is the only copy of the bytes: keep it.
     if (!HasFile()) return;
@@ -377,6 +414,7 @@ void TStoreStream::WriteEntry(std::string& Out) const {
 }
 
 void TStoreStream::SetName(const std::string& Value) {
+  CheckAttached();
   if (Value == FName) return;
   CheckStorableName(Value);
   // Two entries of one name would hide one of them for good.
@@ -406,9 +444,7 @@ TSingleStorage::~TSingleStorage() {
       Flush();
   } catch (...) {
   }
-  FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+  DetachAll();
   FStream.reset();
 }
 
@@ -461,6 +497,7 @@ void TSingleStorage::NameRemoved(TStoreStream* Entry) {
 }
 
 void TSingleStorage::SetFileName(const std::string& Value) {
+  CheckIdle();
   if (Value == FFileName) return;
   if (Value.empty()) {
     SetStream(nullptr);
@@ -488,6 +525,7 @@ void TSingleStorage::SetFileName(const std::string& Value) {
 void TSingleStorage::SetStream(std::unique_ptr<TStream64> Stream) { OpenStream(std::move(Stream), false); }
 
 void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly) {
+  CheckIdle();
   if (Stream && Stream.get() == FStream.get()) {
     (void)Stream.release();
     return;
@@ -512,9 +550,7 @@ void TSingleStorage::OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly
     ReadDirectory();
   } catch (...) {
     // A file that is not a sound archive is never written to: let go of it.
-    FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+    DetachAll();
     FStream.reset();
     FDirectoryOffset = 0;
     FDirectoryCapacity = 0;
@@ -552,15 +588,19 @@ void TSingleStorage::WriteHeaderStart() {
 }
 
 void TSingleStorage::ReadDirectory() {
+  CheckIdle();
+  // Entries that the directory names again keep their objects, refreshed from it, so that a
+  // caller holding one (across a rollback) holds the stream as the file has it; the others
+  // are detached.
+  std::vector<std::unique_ptr<TStoreStream>> held = std::move(FEntries);
   FEntries.clear();
   NamesChanged();
   SpaceChanged();
   FDirectoryOffset = 0;
   FDirectoryCapacity = 0;
-  if (!FStream) return;
-  const int64_t size = FStream->GetSize();
-  if (size >= kHeaderSize) {
-    try {
+  try {
+    if (FStream && FStream->GetSize() >= kHeaderSize) {
+      const int64_t size = FStream->GetSize();
       uint8_t buf[8];
       FStream->SetPosition(6);
       FStream->ReadBuffer(buf, 8);
@@ -579,16 +619,49 @@ void TSingleStorage::ReadDirectory() {
       }
       FDirectoryOffset = offset;
       FDirectoryCapacity = DirectoryCapacityFor(FStream->GetPosition() - offset);
-    } catch (...) {
-      FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
-      FDirectoryOffset = 0;
-      FDirectoryCapacity = 0;
-      throw;
     }
+  } catch (...) {
+    for (auto& e : held) FEntries.push_back(std::move(e));
+    DetachAll();
+    FDirectoryOffset = 0;
+    FDirectoryCapacity = 0;
+    throw;
+  }
+  for (auto& entry : FEntries) {
+    const auto same = std::find_if(held.begin(), held.end(),
+                                   [&](const auto& h) { return h && h->FName == entry->FName; });
+    if (same == held.end()) continue;
+    TStoreStream* kept = same->get();
+    kept->FCache.reset();
+    kept->Recount();
+    kept->FPosition = 0;
+    kept->FModified = false;
+    kept->FOffset = entry->FOffset;
+    kept->FSize = entry->FSize;
+    entry = std::move(*same);
+  }
+  for (auto& h : held) {
+    if (!h) continue;
+    FEntries.push_back(std::move(h));
+    Detach(static_cast<int32_t>(FEntries.size() - 1));
   }
   DoChange();
+}
+
+void TSingleStorage::Detach(int32_t Index) {
+  std::unique_ptr<TStoreStream> gone = std::move(FEntries[static_cast<size_t>(Index)]);
+  FEntries.erase(FEntries.begin() + Index);
+  gone->FCache.reset();
+  gone->Recount();
+  gone->FOwner = nullptr;
+  gone->FDetached = true;
+  FDetached.push_back(std::move(gone));
+}
+
+void TSingleStorage::DetachAll() {
+  while (!FEntries.empty()) Detach(static_cast<int32_t>(FEntries.size() - 1));
+  NamesChanged();
+  SpaceChanged();
 }
 
 int64_t TSingleStorage::DirectoryCapacityFor(int64_t Bytes) {
@@ -606,6 +679,13 @@ int64_t TSingleStorage::DirectorySize() const {
 void TSingleStorage::WriteDirectory() {
   if (!FStream) return;
   CheckWritable();
+  // The file's directory is the state a rollback returns to: during a transaction only the
+  // commit writes a new one, beside it.
+  if (FTransaction) {
+    FDirty = true;
+    FDirImageValid = false;
+    return;
+  }
   const bool append = FDirAppend;
   FDirAppend = false;
   if (append && FDirImageValid && !SlowReference && FDirectoryCapacity > 0 &&
@@ -857,7 +937,8 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
   if (Count <= 0) return;
   FileProgress(0, Count);
   // A memory stream is written straight from its block.
-  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Source);
+  // Not the archive's own file in memory, whose block the writes may move.
+  if (auto* mem = Source == FStream.get() ? nullptr : dynamic_cast<TCustomMemoryStream64*>(Source);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
     const auto* p = static_cast<const uint8_t*>(mem->Memory()) + mem->DataPosition();
     for (int64_t done = 0; done < Count;) {
@@ -871,8 +952,12 @@ void TSingleStorage::CopyIntoFile(int64_t Pos, platform::TStream* Source, int64_
     return;
   }
   std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  // The archive's own file as the source: every write moves its position, so each read seeks.
+  const bool self = Source == FStream.get();
+  const int64_t from = self ? Source->GetPosition() : 0;
   for (int64_t done = 0; done < Count;) {
     const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
+    if (self) Source->SetPosition(from + done);
     Source->ReadBuffer(buf.get(), n);
     FStream->SetPosition(Pos + done);
     FStream->WriteBuffer(buf.get(), n);
@@ -886,7 +971,7 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
   FileProgress(0, Count);
   // A plain memory stream is grown once and read into directly, as the chunked writes would
   // have grown it; a failed read leaves it as long as those writes would have.
-  if (auto* grow = dynamic_cast<TMemoryStream64*>(Dest);
+  if (auto* grow = Dest == FStream.get() ? nullptr : dynamic_cast<TMemoryStream64*>(Dest);
       grow && typeid(*grow) == typeid(TMemoryStream64) && grow->DataPosition() >= 0 &&
       grow->DataSize() - grow->DataPosition() < Count && grow->DataPosition() + Count <= 0x7FFFFFFF) {
     const int64_t at = grow->DataPosition();
@@ -910,7 +995,7 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
     return;
   }
   // A memory stream that already has room is read into directly.
-  if (auto* mem = dynamic_cast<TCustomMemoryStream64*>(Dest);
+  if (auto* mem = Dest == FStream.get() ? nullptr : dynamic_cast<TCustomMemoryStream64*>(Dest);
       mem && mem->DataPosition() >= 0 && mem->DataSize() - mem->DataPosition() >= Count) {
     auto* p = static_cast<uint8_t*>(mem->Memory()) + mem->DataPosition();
     for (int64_t done = 0; done < Count;) {
@@ -924,10 +1009,14 @@ void TSingleStorage::CopyOutOfFile(int64_t Pos, platform::TStream* Dest, int64_t
     return;
   }
   std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(Count, kCopyBuffer))]);
+  // The archive's own file as the destination: every read moves its position, so each write seeks.
+  const bool self = Dest == FStream.get();
+  const int64_t to = self ? Dest->GetPosition() : 0;
   for (int64_t done = 0; done < Count;) {
     const auto n = static_cast<int32_t>(std::min(Count - done, kCopyBuffer));
     FStream->SetPosition(Pos + done);
     FStream->ReadBuffer(buf.get(), n);
+    if (self) Dest->SetPosition(to + done);
     Dest->WriteBuffer(buf.get(), n);
     done += n;
     FileProgress(done, Count);
@@ -945,7 +1034,15 @@ void TSingleStorage::FileProgress(int64_t Done, int64_t Total) {
 }
 
 void TSingleStorage::DoProgress(int32_t Kind, const std::string& Name, float Percent) {
-  if (OnProgress) OnProgress(this, Kind, Name, Percent);
+  if (!OnProgress) return;
+  TEventScope event(FInEvent);
+  OnProgress(this, Kind, Name, Percent);
+}
+
+void TSingleStorage::CheckIdle() const {
+  // An event runs in the middle of an operation that holds caches, entries and the file
+  // position: a change made from it would pull them from under that operation.
+  if (FInEvent > 0) throw platform::Exception("Archive is busy");
 }
 
 void TSingleStorage::Changed() {
@@ -960,7 +1057,9 @@ void TSingleStorage::Changed() {
 }
 
 void TSingleStorage::DoChange() {
-  if (OnChange) OnChange(this);
+  if (!OnChange) return;
+  TEventScope event(FInEvent);
+  OnChange(this);
 }
 
 bool TSingleStorage::MayReplace(const std::string& Name) {
@@ -983,6 +1082,7 @@ bool TSingleStorage::MayReplace(const std::string& Name) {
 }
 
 int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
+  CheckIdle();
   if (!Entry) return -1;
   if (Entry->FName.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
   CheckStorableName(Entry->FName);
@@ -995,7 +1095,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
     TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
     NameRemoved(gone);
     SpaceRemove(gone->FOffset, gone->FSize);
-    FEntries.erase(FEntries.begin() + old);
+    Detach(old);
   }
   Entry->FOwner = this;
   Entry->FCounted = 0;
@@ -1012,6 +1112,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
 }
 
 int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string& Name) {
+  CheckIdle();
   if (Name.empty()) throw platform::Exception("Stream Add Error: stream must have a name");
   CheckStorableName(Name);
   CheckWritable();
@@ -1036,7 +1137,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
     TStoreStream* gone = FEntries[static_cast<size_t>(old)].get();
     NameRemoved(gone);
     SpaceRemove(gone->FOffset, gone->FSize);
-    FEntries.erase(FEntries.begin() + old);
+    Detach(old);
   }
   NameAdded(entry.get());
   FEntries.push_back(std::move(entry));
@@ -1048,6 +1149,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
 }
 
 void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest) {
+  CheckIdle();
   TStoreStream* entry = Find(Name);
   if (!entry) return;
   const int64_t pos = Dest->GetPosition();
@@ -1056,17 +1158,19 @@ void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest
 }
 
 void TSingleStorage::DeleteStream(const std::string& Name) {
+  CheckIdle();
   const int32_t index = IndexOf(Name);
   if (index < 0) return;
   CheckWritable();
   TStoreStream* gone = FEntries[static_cast<size_t>(index)].get();
   NameRemoved(gone);
   SpaceRemove(gone->FOffset, gone->FSize);
-  FEntries.erase(FEntries.begin() + index);
+  Detach(index);
   Changed();
 }
 
 void TSingleStorage::RenameStream(const std::string& OldName, const std::string& NewName) {
+  CheckIdle();
   const int32_t index = IndexOf(OldName);
   if (index < 0 || OldName == NewName) return;
   CheckStorableName(NewName);
@@ -1082,14 +1186,16 @@ void TSingleStorage::RenameStream(const std::string& OldName, const std::string&
 void TSingleStorage::Abort() { FAbort = true; }
 
 void TSingleStorage::Clear() {
-  FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+  CheckIdle();
+  DetachAll();
 }
 
 void TSingleStorage::Assign(TSingleStorage* Other) {
+  CheckIdle();
   if (!Other || Other == this) return;
   CheckWritable();
+  // The file is rewritten from its start, which no transaction could undo.
+  if (FTransaction) CommitTransaction();
   Clear();
   if (FStream) {
     SpaceChanged();
@@ -1112,6 +1218,7 @@ void TSingleStorage::Assign(TSingleStorage* Other) {
 }
 
 void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
+  CheckIdle();
   if (!Stream) return;
   // Whatever the stream held is replaced, so it need not be an archive already.
   Stream->SetSize(0);
@@ -1121,6 +1228,7 @@ void TSingleStorage::SaveToStream(std::unique_ptr<TStream64> Stream) {
 }
 
 void TSingleStorage::Compact() {
+  CheckIdle();
   if (!FStream) return;
   CheckWritable();
   // Moving extents that the file's directory still points at would break it.
@@ -1192,6 +1300,7 @@ void TSingleStorage::Compact() {
 }
 
 void TSingleStorage::Flush() {
+  CheckIdle();
   if (!FStream) return;
   bool any = false;
   bool written = false;
@@ -1227,6 +1336,7 @@ TSingleStorage::TReservation::TReservation(TSingleStorage* Owner, int64_t Offset
 TSingleStorage::TReservation::~TReservation() { FOwner->FReserved.pop_back(); }
 
 void TSingleStorage::BeginTransaction() {
+  CheckIdle();
   if (FTransaction || !FStream) return;
   CheckWritable();
   // What was written before the transaction is part of the state a rollback returns to, and
@@ -1238,12 +1348,15 @@ void TSingleStorage::BeginTransaction() {
   if (FDirectoryCapacity == 0) WriteDirectory();
   // Everything the file's directory points at now stays untouched until the commit.
   FCommitted = SortedExtents();
+  FBegun.clear();
+  for (const auto& e : FEntries) FBegun.emplace_back(e.get(), e->FName);
   FTransaction = true;
   SpaceChanged();
   FDirty = false;
 }
 
 void TSingleStorage::CommitTransaction() {
+  CheckIdle();
   if (!FTransaction) return;
   try {
     Flush();
@@ -1278,24 +1391,46 @@ void TSingleStorage::CommitTransaction() {
   FTransaction = false;
   FDirty = false;
   FCommitted.clear();
+  FBegun.clear();
   SpaceChanged();
   FDirImageValid = false;
   DoChange();
 }
 
 void TSingleStorage::RollbackTransaction() {
+  CheckIdle();
   if (!FTransaction) return;
   FTransaction = false;
   FDirty = false;
   FCommitted.clear();
   SpaceChanged();
+  // The stream objects of the archive as it began are the ones it gets back, also one that
+  // was deleted, replaced or renamed meanwhile: under their old names the directory finds
+  // them again. Streams added since leave.
+  std::vector<std::unique_ptr<TStoreStream>> begun;
+  for (const auto& was : FBegun) {
+    TStoreStream* const object = was.first;
+    auto take = [&](std::vector<std::unique_ptr<TStoreStream>>& From) {
+      const auto at = std::find_if(From.begin(), From.end(), [&](const auto& e) { return e.get() == object; });
+      if (at == From.end()) return false;
+      begun.push_back(std::move(*at));
+      From.erase(at);
+      return true;
+    };
+    if (!take(FEntries) && !take(FDetached)) continue;
+    object->FName = was.second;
+    object->FOwner = this;
+    object->FDetached = false;
+  }
+  FBegun.clear();
+  DetachAll();
+  FEntries = std::move(begun);
+  NamesChanged();
   // The file's directory still describes the archive as it was before the transaction.
   try {
     ReadDirectory();
   } catch (...) {
-    FEntries.clear();
-  NamesChanged();
-  SpaceChanged();
+    DetachAll();
   }
 }
 
@@ -1312,6 +1447,7 @@ void TSingleStorage::PadTo(int64_t End) {
 }
 
 void TSingleStorage::ReplaceFile(const std::string& Target) {
+  CheckIdle();
   if (!FStream || FFileName.empty()) throw platform::Exception("Archive must exist");
   CheckWritable();
   if (FTransaction) CommitTransaction();
@@ -1322,6 +1458,7 @@ void TSingleStorage::ReplaceFile(const std::string& Target) {
 }
 
 void TSingleStorage::CompactByCopy() {
+  CheckIdle();
   if (!FStream) return;
   if (FFileName.empty()) {
     Compact();
@@ -1423,6 +1560,7 @@ void TSingleStorage::CompactByCopy() {
 }
 
 void TSingleStorage::TrimCache() {
+  CheckIdle();
   int64_t total = FCacheBytes;
   if (SlowReference) {
     total = 0;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "document/HugeStreams.h"
@@ -40,6 +41,12 @@ using TQuestionFunc = std::function<bool(const std::string& Text)>;
 
 // One named stream of an archive. Reading, writing, seeking and resizing work on the cache,
 // which is loaded from the file on first need.
+//
+// The archive owns its streams, and a pointer to one stays valid until the archive is
+// destroyed: a stream that leaves the archive (deleted, replaced, cleared, or given up when a
+// file is closed or a rollback no longer names it) is detached instead of freed, and any
+// later use of it raises "Stream \"%s\" is no longer in the archive". A stream that a
+// rollback reads back keeps its object, refreshed from the file at position 0.
 class TStoreStream : public TStream64 {
  public:
   explicit TStoreStream(std::string AName = std::string());
@@ -89,6 +96,7 @@ class TStoreStream : public TStream64 {
   // Frees the cache, keeping its position.
   void DropCache();
   void Stamp();
+  void CheckAttached() const;
   // Brings the owner's total of cache bytes up to date with this cache's size.
   void Recount();
   void Changed();
@@ -97,6 +105,7 @@ class TStoreStream : public TStream64 {
   const std::string& StoredName() const;
 
   bool FModified = false;
+  bool FDetached = false;
   TSingleStorage* FOwner = nullptr;
   uint32_t FAccess = 0;
   std::unique_ptr<TMemoryStream64> FCache;
@@ -208,6 +217,9 @@ class TSingleStorage : public platform::TObject {
   void Changed();
   void DoChange();
 
+  // OnChange and OnProgress run in the middle of the archive's work: from them the archive
+  // and its streams may be looked at (names, sizes, positions) but not read, written or
+  // changed; that raises "Archive is busy".
   platform::TNotifyEvent OnChange;
   TOverwriteEvent OnOverwrite;
   TStorageProgressEvent OnProgress;
@@ -244,6 +256,12 @@ class TSingleStorage : public platform::TObject {
     TSingleStorage* FOwner;
   };
   void CheckWritable() const;
+  // Raises while one of the archive's events runs.
+  void CheckIdle() const;
+  // Takes an entry out of the list and keeps it, detached, until the archive is destroyed;
+  // the caller brings the name map and the occupied space up to date.
+  void Detach(int32_t Index);
+  void DetachAll();
   void OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly);
   void ReadHeader();
   void WriteHeaderStart();
@@ -269,7 +287,9 @@ class TSingleStorage : public platform::TObject {
   int64_t FProgressDone = 0;
   std::unique_ptr<TStream64> FStream;
   std::vector<std::unique_ptr<TStoreStream>> FEntries;
+  std::vector<std::unique_ptr<TStoreStream>> FDetached;  // streams that left, still held by callers
   bool FUpdating = false;
+  int32_t FInEvent = 0;  // OnChange or OnProgress running
   uint32_t FAccessCounter = 0;
   uint8_t FMajorVersion = 1;
   uint8_t FMinorVersion = 0;
@@ -277,6 +297,7 @@ class TSingleStorage : public platform::TObject {
   bool FTransaction = false;
   bool FDirty = false;
   std::vector<TExtent> FCommitted;
+  std::vector<std::pair<TStoreStream*, std::string>> FBegun;  // the entries when the transaction began
   std::vector<TExtent> FReserved;
 
   // Occupied space (live extents, in a transaction also the committed ones, and

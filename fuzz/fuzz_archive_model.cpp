@@ -90,6 +90,15 @@ void Compare(TSingleStorage& S, const TModel& Model) {
   }
 }
 
+bool Raises(TStoreStream* E) {
+  try {
+    E->GetPosition();
+  } catch (const platform::Exception&) {
+    return true;
+  }
+  return false;
+}
+
 std::unique_ptr<TSingleStorage> Open(std::unique_ptr<TMemoryStream64> File) {
   auto s = std::make_unique<TSingleStorage>();
   s->SetOverwriteMode(0);
@@ -107,9 +116,14 @@ void Run(const uint8_t* Data, size_t Size) {
       if (m.Name == Name) return &m;
     return nullptr;
   };
+  // Stream objects handed out earlier, used again after whatever came since (also a close
+  // and reopen): each is still an entry of the archive or raises, never freed memory.
+  std::vector<TStoreStream*> held;
   for (int steps = 0; steps < 200 && in.More(); ++steps) {
     const std::string name = "S" + std::to_string(in.Next(4));
     TStoreStream* e = s->Find(name);
+    if (e) held.push_back(e);
+    if (held.size() > 8) held.erase(held.begin());
     TModelStream* m = find(name);
     Expect((e != nullptr) == (m != nullptr), "stream exists");
     switch (in.Next(16)) {
@@ -183,8 +197,13 @@ void Run(const uint8_t* Data, size_t Size) {
         s->Flush();
         auto file = std::make_unique<TMemoryStream64>();
         file->CopyFrom64(s->Stream(), 0);
-        s.reset();
+        // Closing the old file detaches its streams; the archive keeps them until it goes.
+        auto old = std::move(s);
+        old->SetStream(nullptr);
         s = Open(std::move(file));
+        for (TStoreStream* h : held) Expect(Raises(h), "stream of a closed file still usable");
+        held.clear();
+        old.reset();
         model = Copy(model, true);
         break;
       }
@@ -242,6 +261,11 @@ void Run(const uint8_t* Data, size_t Size) {
       }
     }
     Compare(*s, model);
+    for (TStoreStream* h : held) {
+      bool listed = false;
+      for (int32_t i = 0; i < s->Count() && !listed; ++i) listed = s->Items(i) == h;
+      Expect(listed || Raises(h), "a stream that left is still usable");
+    }
   }
 }
 

@@ -433,7 +433,7 @@ bool TChunkIHDR::SaveToStream(TStream* Stream) {
     if (t && t->DataSize >= 2) {
       std::array<uint8_t, 6> was{};
       std::copy_n(t->PaletteValues.begin(), was.size(), was.begin());
-      const uint32_t v = std::min<uint32_t>(5 * ((uint32_t{was[0]} << 8) | was[1]), 0xFFFF);
+      const uint32_t v = 5 * (was[1] & 3u);
       t->PaletteValues[0] = static_cast<uint8_t>(v >> 8);
       t->PaletteValues[1] = static_cast<uint8_t>(v);
       t->Data[0] = t->PaletteValues[0];
@@ -614,9 +614,9 @@ platform::TColor TChunktRNS::TransparentColor() const {
       if (DataSize >= 2 && h->BitDepth == 16) {
         v = Data[0];
       } else if (DataSize >= 2 && h->BitDepth < 8) {
+        // Bits above the depth are not the key's: masked off, as the low byte is at 8 bits.
         const int32_t top = (1 << h->BitDepth) - 1;
-        const int32_t sample = (Data[0] << 8) | Data[1];
-        if (sample <= top) v = static_cast<uint8_t>(platform::MulDiv(sample, 255, top));
+        v = static_cast<uint8_t>(platform::MulDiv(Data[1] & top, 255, top));
       }
       v = Owner->GammaTable[v];
       return platform::RGB(v, v, v);
@@ -944,6 +944,10 @@ uint8_t* TPngGraphic::AlphaScanline(int32_t Y) const {
 
 void TPngGraphic::CreateAlpha() {
   TChunkIHDR* h = Header();
+  // A grey or RGB colour key has no place beside an alpha channel: a file holding both is
+  // invalid, and its readers drop the key. The alpha plane takes over.
+  if (h->ColorType == 0 || h->ColorType == 2)
+    std::erase_if(FChunks, [](const std::unique_ptr<TChunk>& c) { return dynamic_cast<TChunktRNS*>(c.get()); });
   switch (h->ColorType) {
     case 0: {
       // Alpha images hold grey at 8 bits: widen lower depths to the sample levels of their

@@ -369,7 +369,9 @@ void MarkKey(const TChunkIHDR* H, const std::array<uint8_t, 6>& Key, const uint8
     if (col >= H->Width) break;
     bool same = true;
     for (uint32_t c = 0; c < channels && same; ++c) {
-      const uint32_t i = k * channels + c, want = (uint32_t{Key[2 * c]} << 8) | Key[2 * c + 1];
+      // Bits of the key above the depth are not its own.
+      const uint32_t i = k * channels + c,
+                     want = ((uint32_t{Key[2 * c]} << 8) | Key[2 * c + 1]) & (bd == 16 ? 0xFFFFu : (1u << bd) - 1);
       uint32_t v;
       if (bd == 16) {
         v = (uint32_t{Src[2 * i]} << 8) | Src[2 * i + 1];
@@ -860,8 +862,8 @@ bool TChunkIDAT::SaveToStream(TStream* Stream) {
   // (Grey below 8 bits is written as the bitmap holds it, 2 bits as 4, after the header.)
   bool keyed = (ct == 0 || ct == 2) && trns && trns->DataSize >= 2 * channels && !(ct == 0 && bd < 8 && h->BitsPerPixel != bd);
   for (uint32_t c = 0; keyed && c < channels; ++c) {
-    key[c] = (uint32_t{trns->PaletteValues[2 * c]} << 8) | trns->PaletteValues[2 * c + 1];
-    keyed = key[c] <= top;  // a key no sample can hold leaves out nothing
+    // Bits above the depth are not the key's, as when it is read.
+    key[c] = ((uint32_t{trns->PaletteValues[2 * c]} << 8) | trns->PaletteValues[2 * c + 1]) & top;
   }
   uint32_t tc = 0;
   if (keyed) {

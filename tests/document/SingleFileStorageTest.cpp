@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
 #include <map>
 #include <random>
+#include <tuple>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -645,6 +647,7 @@ TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
     s.SetFileName(path);
     Write(s, "Index.xml", Pattern(5000, 1));
     Write(s, "Page0001.xml", Pattern(7000, 2));
+    Write(s, "Empty", {});
   }
   AgeFile(path);
   const FileState before = State(path);
@@ -668,13 +671,37 @@ TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
     s.SetFileName(path);
     EXPECT_TRUE(s.ReadOnly());
     EXPECT_EQ(Read(s, "Page0001.xml"), Pattern(7000, 2));
-    ExpectMessage([&] { Write(s, "new", Pattern(3, 3)); }, "Stream write error");
-    ExpectMessage([&] { s.DeleteStream("Index.xml"); }, "Stream write error");
-    ExpectMessage([&] { s.RenameStream("Index.xml", "x"); }, "Stream write error");
-    ExpectMessage([&] { s.Compact(); }, "Stream write error");
-    ExpectMessage([&] { s.Find("Index.xml")->WriteBuffer("x", 1); }, "Stream write error");
-    ExpectMessage([&] { s.Find("Index.xml")->SetSize(1); }, "Stream write error");
-    ExpectStreams(s, {{"Index.xml", Pattern(5000, 1)}, {"Page0001.xml", Pattern(7000, 2)}});
+    // Every way to change an archive is refused before anything changes, in memory or file.
+    const std::pair<const char*, std::function<void()>> writes[] = {
+        {"WriteStream", [&] { Write(s, "new", Pattern(3, 3)); }},
+        {"AddStream", [&] { s.AddStream(std::make_unique<TStoreStream>("new")); }},
+        {"DeleteStream", [&] { s.DeleteStream("Index.xml"); }},
+        {"RenameStream", [&] { s.RenameStream("Index.xml", "x"); }},
+        {"entry SetName", [&] { s.Find("Index.xml")->SetName("x"); }},
+        {"entry Write", [&] { s.Find("Index.xml")->WriteBuffer("x", 1); }},
+        {"entry SetSize", [&] { s.Find("Index.xml")->SetSize(1); }},
+        {"entry Clear", [&] { s.Find("Index.xml")->Clear(); }},
+        {"entry LoadFromStream", [&] {
+           platform::TStringStream src("abc");
+           s.Find("Index.xml")->LoadFromStream(&src);
+         }},
+        {"entry Assign", [&] { s.Find("Empty")->Assign(s.Find("Index.xml")); }},
+        {"BeginTransaction", [&] { s.BeginTransaction(); }},
+        {"Compact", [&] { s.Compact(); }},
+        {"CompactByCopy", [&] { s.CompactByCopy(); }},
+        {"Assign", [&] {
+           TSingleStorage other;
+           other.SetStream(MemoryFile({}));
+           s.Assign(&other);
+         }},
+        {"ReplaceFile", [&] { s.ReplaceFile(path + ".moved"); }},
+    };
+    for (const auto& [road, write] : writes) {
+      SCOPED_TRACE(road);
+      ExpectMessage(write, "Stream write error");
+      s.Flush();
+      ExpectStreams(s, {{"Index.xml", Pattern(5000, 1)}, {"Page0001.xml", Pattern(7000, 2)}, {"Empty", {}}});
+    }
   }
   ExpectUnchanged(before, path);
   ::chmod(path.c_str(), 0644);
@@ -1191,6 +1218,9 @@ TEST(SingleFileStorage, EntryRenamedOntoAnotherNameIsRefused) {
   Write(s, "B", Pattern(6, 2));
   ExpectMessage([&] { s.Items(1)->SetName("A"); }, "Cannot overwrite stream \"A\"");
   EXPECT_EQ(s.Items(1)->Name(), "B");
+  // Assigning takes the other's name too, which another entry of this archive holds.
+  ExpectMessage([&] { s.Items(1)->Assign(s.Items(0)); }, "Cannot overwrite stream \"A\"");
+  EXPECT_EQ(s.Items(1)->Name(), "B");
   s.Items(1)->SetName("C");
   s.Items(0)->SetName("A");  // its own name: nothing changes
   auto copy = std::make_unique<TMemoryStream64>();
@@ -1304,6 +1334,39 @@ TEST(SingleFileStorage, RollbackKeepsWhatWasWrittenBeforeTheTransaction) {
   TSingleStorage back;
   ASSERT_NO_THROW(back.SetStream(std::move(copy)));
   EXPECT_EQ(back.Count(), 0);
+
+  // A commit that fails half way through writing the caches back leaves the file's directory
+  // alone, so the rollback it ends in returns to the archive as it began.
+  {
+    TSingleStorage d;
+    d.SetFileName(kdtest::TempDir() + "/failed-commit.hsf");
+    Write(d, "A", Bytes(100, 'a'));
+    Write(d, "B", Bytes(300, 'b'));
+    d.BeginTransaction();
+    d.Find("A")->WriteBuffer("XX", 2);
+    d.Find("B")->WriteBuffer("YY", 2);
+    document::FileFaults().Reset();
+    document::FileFaults().FailAfterBytes = 150;  // room for A's new bytes, not for B's
+    EXPECT_THROW(d.CommitTransaction(), platform::EWriteError);
+    document::FileFaults().Reset();
+    ExpectStreams(d, {{"A", Bytes(100, 'a')}, {"B", Bytes(300, 'b')}});
+  }
+
+  // Replacing the whole archive by a copy of another ends the transaction first, as the file
+  // is rewritten from its start: the copy stays, in memory and in the file.
+  TSingleStorage other;
+  other.SetStream(MemoryFile({}));
+  Write(other, "O", Bytes(30, 'o'));
+  s.BeginTransaction();
+  Write(s, "C", Bytes(20, 'c'));
+  s.Assign(&other);
+  s.RollbackTransaction();
+  ExpectStreams(s, {{"O", Bytes(30, 'o')}});
+  auto file = std::make_unique<TMemoryStream64>();
+  file->CopyFrom64(s.Stream(), 0);
+  TSingleStorage reread;
+  reread.SetStream(std::move(file));
+  ExpectStreams(reread, {{"O", Bytes(30, 'o')}});
 }
 
 // Resizing a stream to the size it has still brings a position past the end back to the
@@ -1319,6 +1382,166 @@ TEST(SingleFileStorage, ResizingBringsAPositionPastTheEndBack) {
     EXPECT_EQ(a->GetPosition(), size);
     EXPECT_FALSE(a->Modified());
   }
+}
+
+// A stream object held across every way a stream can leave the archive or be read again: one
+// that stays is the same object with the archive's bytes; one that left raises the archive's
+// error instead of touching freed memory.
+TEST(SingleFileStorage, HeldStreamsStaySafeAcrossEveryWayOut) {
+  const struct {
+    const char* Road;
+    std::function<void(TSingleStorage&)> Run;
+    bool AStays, BStays;
+    Bytes A;  // A's bytes after the road
+  } roads[] = {
+      {"RollbackTransaction", [](TSingleStorage& s) {
+         s.BeginTransaction();
+         s.Find("A")->WriteBuffer("ZZ", 2);
+         Write(s, "B", Bytes(9, 'n'));
+         s.RollbackTransaction();
+       }, true, true, Bytes(100, 'a')},
+      {"rollback of a new stream", [](TSingleStorage& s) {
+         s.DeleteStream("B");
+         s.BeginTransaction();
+         s.AddStream(std::make_unique<TStoreStream>("B"));
+         s.RollbackTransaction();
+       }, true, false, Bytes(100, 'a')},
+      {"Compact", [](TSingleStorage& s) { s.Compact(); }, true, true, Bytes(100, 'a')},
+      {"CompactByCopy", [](TSingleStorage& s) { s.CompactByCopy(); }, true, true, Bytes(100, 'a')},
+      {"RenameStream", [](TSingleStorage& s) { s.RenameStream("B", "C"); }, true, true, Bytes(100, 'a')},
+      {"DeleteStream", [](TSingleStorage& s) { s.DeleteStream("B"); }, true, false, Bytes(100, 'a')},
+      {"WriteStream over it", [](TSingleStorage& s) { Write(s, "B", Bytes(5, 'w')); }, true, false, Bytes(100, 'a')},
+      {"AddStream over it", [](TSingleStorage& s) { s.AddStream(std::make_unique<TStoreStream>("B")); }, true, false,
+       Bytes(100, 'a')},
+      {"Clear", [](TSingleStorage& s) { s.Clear(); }, false, false, {}},
+      {"Assign", [](TSingleStorage& s) {
+         TSingleStorage other;
+         other.SetStream(MemoryFile({}));
+         Write(other, "A", Bytes(3, 'o'));
+         s.Assign(&other);
+       }, false, false, {}},
+      {"reopened", [](TSingleStorage& s) {
+         const std::string name = s.FileName();
+         s.SetFileName("");
+         s.SetFileName(name);
+       }, false, false, {}},
+      {"another file", [](TSingleStorage& s) { s.SetStream(MemoryFile({})); }, false, false, {}},
+  };
+  int n = 0;
+  for (const auto& road : roads) {
+    SCOPED_TRACE(road.Road);
+    TSingleStorage s;
+    s.SetOverwriteMode(0);
+    s.SetFileName(kdtest::TempDir() + "/held-" + std::to_string(n++) + ".hsf");
+    Write(s, "A", Bytes(100, 'a'));
+    Write(s, "B", Bytes(50, 'b'));
+    TStoreStream* a = s.Find("A");
+    TStoreStream* b = s.Find("B");
+    a->Seek(10, platform::soFromBeginning);
+    b->Seek(20, platform::soFromBeginning);
+    road.Run(s);
+    const std::string gone = " is no longer in the archive";
+    for (const auto& [held, name, stays] : {std::tuple{a, "A", road.AStays}, std::tuple{b, "B", road.BStays}}) {
+      if (!stays) {
+        const std::string message = std::string("Stream \"") + name + "\"" + gone;
+        ExpectMessage([&] { held->GetPosition(); }, message);
+        ExpectMessage([&] { held->WriteBuffer("x", 1); }, message);
+        ExpectMessage([&] { held->SetSize(0); }, message);
+        ExpectMessage([&] { held->Flush(); }, message);
+        continue;
+      }
+      EXPECT_NE(s.IndexOf(held->Name()), -1) << name;
+      EXPECT_EQ(s.Find(held->Name()), held) << name;
+    }
+    if (road.AStays) {
+      Bytes got(road.A.size());
+      a->SetPosition(0);
+      a->ReadBuffer(got.data(), static_cast<int32_t>(got.size()));
+      EXPECT_EQ(got, road.A);
+    }
+  }
+}
+
+// OnChange and OnProgress run in the middle of the archive's work (a stream being copied,
+// flushed or loaded): anything but looking from them raises instead of pulling caches,
+// entries or the file from under that work, and the archive stays sound.
+TEST(SingleFileStorage, ChangesFromTheArchivesOwnEventsAreRefused) {
+  const std::pair<const char*, std::function<void(TSingleStorage&)>> changes[] = {
+      {"DeleteStream", [](TSingleStorage& s) { s.DeleteStream("A"); }},
+      {"WriteStream", [](TSingleStorage& s) { Write(s, "A", Bytes(3, 'x')); }},
+      {"Clear", [](TSingleStorage& s) { s.Clear(); }},
+      {"Flush", [](TSingleStorage& s) { s.Flush(); }},
+      {"Compact", [](TSingleStorage& s) { s.Compact(); }},
+      {"another file", [](TSingleStorage& s) { s.SetStream(MemoryFile({})); }},
+      {"RollbackTransaction", [](TSingleStorage& s) { s.RollbackTransaction(); }},
+      {"entry Write", [](TSingleStorage& s) { s.Find("A")->WriteBuffer("x", 1); }},
+      {"entry Read", [](TSingleStorage& s) {
+         uint8_t b;
+         s.Find("B")->ReadBuffer(&b, 1);
+       }},
+      {"entry Flush", [](TSingleStorage& s) { s.Find("A")->Flush(); }},
+  };
+  for (const bool progress : {true, false})
+    for (const auto& [road, change] : changes) {
+      SCOPED_TRACE(std::string(progress ? "OnProgress: " : "OnChange: ") + road);
+      TSingleStorage s;
+      s.SetStream(MemoryFile({}));
+      s.SetOverwriteMode(0);
+      Write(s, "A", Bytes(100, 'a'));
+      Write(s, "B", Bytes(50, 'b'));
+      s.Find("A")->Seek(0, platform::soFromEnd);
+      s.Find("A")->WriteBuffer("zz", 2);
+      std::string error;
+      auto handler = [&, &change = change] {
+        if (!error.empty()) return;
+        try {
+          change(s);
+          error = "none";
+        } catch (const platform::Exception& e) {
+          error = e.Message;
+        }
+      };
+      if (progress)
+        s.OnProgress = [&](platform::TObject*, int32_t, const std::string&, float) { handler(); };
+      else
+        s.OnChange = [&](platform::TObject*) { handler(); };
+      s.Flush();  // writes A's cache back, reporting as it goes
+      EXPECT_EQ(error, "Archive is busy");
+      s.OnProgress = nullptr;
+      s.OnChange = nullptr;
+      Bytes a(100, 'a');
+      a.insert(a.end(), {'z', 'z'});
+      ExpectStreams(s, {{"A", a}, {"B", Bytes(50, 'b')}});
+    }
+}
+
+// The archive's own file copied into one of its streams, in memory or on disk, small or
+// longer than one copy buffer: the stream holds the file as it was before the copy.
+TEST(SingleFileStorage, TheArchivesOwnFileCopiedIntoAStream) {
+  int n = 0;
+  for (const bool disk : {false, true})
+    for (const size_t size : {size_t{300}, size_t{1300000}})
+      for (const bool entry : {false, true}) {
+        SCOPED_TRACE(std::string(disk ? "disk " : "memory ") + std::to_string(size) + (entry ? " entry" : ""));
+        TSingleStorage s;
+        s.SetOverwriteMode(0);
+        if (disk)
+          s.SetFileName(kdtest::TempDir() + "/self-" + std::to_string(n++) + ".hsf");
+        else
+          s.SetStream(MemoryFile({}));
+        Write(s, "A", Pattern(size, 7));
+        Write(s, "self", {});
+        platform::TStringStream before;
+        before.CopyFrom(s.Stream(), 0);
+        const Bytes file(before.DataString().begin(), before.DataString().end());
+        if (entry)
+          s.Find("self")->LoadFromStream(s.Stream());
+        else
+          s.WriteStream(s.Stream(), "self");
+        const Bytes got = Read(s, "self");
+        EXPECT_TRUE(got == file) << got.size() << " of " << file.size() << " bytes";
+        EXPECT_EQ(Read(s, "A"), Pattern(size, 7));
+      }
 }
 
 // Every way the stream API can be driven, in a seeded random order, against plain memory
@@ -1361,9 +1584,15 @@ TEST(SingleFileStorage, StreamsFollowAMemoryModel) {
   std::mt19937 rng(20261207);
   auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   std::string last;
+  // Stream objects handed out in recent steps, used again after whatever came since: each is
+  // still one of the archive's entries or raises, never freed memory.
+  std::vector<TStoreStream*> held;
+  std::map<std::string, TStoreStream*> atBegin;
   for (int step = 0; step < 4000; ++step) {
     const std::string name = "S" + std::to_string(pick(5));
     TStoreStream* entry = storage->Find(name);
+    if (entry && std::find(held.begin(), held.end(), entry) == held.end()) held.push_back(entry);
+    if (held.size() > 12) held.erase(held.begin());
     TModelStream* m = find(name);
     ASSERT_EQ(entry != nullptr, m != nullptr) << name;
     const uint32_t op = pick(23);
@@ -1439,6 +1668,8 @@ TEST(SingleFileStorage, StreamsFollowAMemoryModel) {
         if (!inTransaction) {
           storage->BeginTransaction();
           begun = copyOf(model, false);
+          atBegin.clear();
+          for (int32_t i = 0; i < storage->Count(); ++i) atBegin[storage->Items(i)->Name()] = storage->Items(i);
           inTransaction = true;
           last = "BeginTransaction";
         } else if (pick(2) == 0) {
@@ -1449,6 +1680,8 @@ TEST(SingleFileStorage, StreamsFollowAMemoryModel) {
           storage->RollbackTransaction();
           model = copyOf(begun, true);
           inTransaction = false;
+          // The streams come back as the objects they were.
+          for (const auto& [was, object] : atBegin) EXPECT_EQ(storage->Find(was), object) << was;
           last = "RollbackTransaction";
         }
         break;
@@ -1548,6 +1781,13 @@ TEST(SingleFileStorage, StreamsFollowAMemoryModel) {
       EXPECT_EQ(e->GetPosition(), model[i].Bytes->DataPosition()) << "step " << step << " " << last << " " << e->Name();
       EXPECT_EQ(e->GetSize(), model[i].Bytes->DataSize()) << "step " << step << " " << last << " " << e->Name();
       EXPECT_EQ(Read(*storage, e->Name()), bytesOf(*model[i].Bytes)) << "step " << step << " " << last << " " << e->Name();
+    }
+    for (TStoreStream* h : held) {
+      bool listed = false;
+      for (int32_t i = 0; i < storage->Count() && !listed; ++i) listed = storage->Items(i) == h;
+      if (!listed) {
+        EXPECT_THROW(h->GetPosition(), platform::Exception) << "step " << step << " " << last;
+      }
     }
     if (HasFailure()) FAIL() << "step " << step << " " << last;
   }

@@ -1145,6 +1145,21 @@ TEST(PngMisc, AlphaForGreyWithGammaKeepsTheLevels) {
     re.RenderARGB(back.data());
     EXPECT_EQ(back, before) << bd;
   }
+  // A grey or RGB key goes with the alpha channel: the saved file holds no tRNS, which no
+  // alpha colour type may hold, and reads back as the opaque picture.
+  for (uint8_t ct : {0, 2}) {
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(2, 1, 8, ct));
+    AddChunk(f, "tRNS", ct == 0 ? Bytes{0, 9} : Bytes{0, 9, 0, 9, 0, 9});
+    AddChunk(f, "IDAT", Deflate(ct == 0 ? Bytes{0, 9, 7} : Bytes{0, 9, 9, 9, 7, 7, 7}));
+    AddChunk(f, "IEND", {});
+    TPngGraphic png;
+    LoadPng(png, f);
+    png.CreateAlpha();
+    const Bytes saved = SavePng(png);
+    EXPECT_EQ(std::search(saved.begin(), saved.end(), std::begin("tRNS"), std::end("tRNS") - 1), saved.end()) << int(ct);
+    EXPECT_EQ(RenderedByQt(saved), (std::vector<uint32_t>{0xFF090909u, 0xFF070707u})) << int(ct);
+  }
 }
 
 // A palette image given an alpha channel holds the value 255 for every entry, in the chunk's
@@ -1265,6 +1280,54 @@ TEST(PngMisc, TransparentSampleAtOtherBitDepths) {
     one.AddChunk<TChunktRNS>()->SetTransparentColor(platform::RGB(255, 255, 255));
     EXPECT_EQ(one.TransparentColor(), platform::RGB(255, 255, 255)) << int(bd);
   }
+}
+
+// A key with bits set above the bit depth is read with them masked off, as the low byte is
+// at 8 bits: with or without a gAMA chunk, on reading and after a save, the pixels left out
+// are those holding the masked sample. (libpng leaves out none for such a key.)
+TEST(PngMisc, KeyBitsAboveTheDepthAreMaskedOff) {
+  const struct {
+    uint8_t ct, bd;
+    Bytes trns;
+    uint32_t masked;  // the sample left out
+  } cases[] = {
+      {0, 1, {0, 2}, 0},         {0, 1, {0x12, 3}, 1},       {0, 2, {0, 5}, 1},  {0, 2, {1, 0x0E}, 2},
+      {0, 4, {0, 0x11}, 1},      {0, 4, {0, 0x23}, 3},       {0, 8, {1, 5}, 5},  {0, 8, {0xFF, 0x80}, 0x80},
+      {2, 8, {1, 6, 1, 6, 1, 6}, 6},
+  };
+  for (const auto& c : cases)
+    for (const bool gamma : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.ct) + "/" + std::to_string(c.bd) + " masked " + std::to_string(c.masked) +
+                   (gamma ? " gAMA" : ""));
+      const uint32_t top = (1u << c.bd) - 1, n = 8;
+      Bytes raw(1 + (n * c.bd * (c.ct == 2 ? 3 : 1) + 7) / 8, 0);
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t v = (i + c.masked) & top;  // pixel 0 holds the masked sample
+        if (c.ct == 2)
+          for (int k = 0; k < 3; ++k) raw[1 + 3 * i + k] = static_cast<uint8_t>(v);
+        else
+          raw[1 + i * c.bd / 8] |= static_cast<uint8_t>(v << (8 - c.bd - i * c.bd % 8));
+      }
+      Bytes f = Signature();
+      AddChunk(f, "IHDR", Ihdr(n, 1, c.bd, c.ct));
+      if (gamma) AddChunk(f, "gAMA", {0, 0, 0x5A, 0x00});
+      AddChunk(f, "tRNS", c.trns);
+      AddChunk(f, "IDAT", Deflate(raw));
+      AddChunk(f, "IEND", {});
+      int32_t w, h;
+      std::vector<uint32_t> want;
+      for (uint32_t i = 0; i < n; ++i) want.push_back(((i + c.masked) & top) == c.masked ? 0u : 255u);
+      auto alphas = [](const std::vector<uint32_t>& v) {
+        std::vector<uint32_t> a;
+        for (uint32_t p : v) a.push_back(p >> 24);
+        return a;
+      };
+      const std::vector<uint32_t> read = ReadThroughFormat(f, w, h);
+      EXPECT_EQ(alphas(read), want) << "read";
+      TPngGraphic png;
+      LoadPng(png, f);
+      EXPECT_EQ(ReadThroughFormat(SavePng(png), w, h), read) << "saved";
+    }
 }
 
 // At 8 bits too the tRNS sample is compared by the level shown: with a gAMA chunk the pixels

@@ -270,3 +270,63 @@ TEST(dtpRasterGIF, SeenThroughPixelsTakeNoColoursFromTheOthers) {
   }
   EXPECT_EQ(changed, 0);
 }
+
+// Pictures of every kind the format reads, loaded, saved and loaded again: the first load
+// shows what ImageMagick shows (alpha 0 where it sees through, the same colour elsewhere), and
+// the second load gives back every pixel and alpha of the first.
+TEST(dtpRasterGIF, EveryKindOfPictureComesBackThroughASave) {
+  if (!Shell("command -v convert >/dev/null 2>&1")) GTEST_SKIP() << "ImageMagick is not installed";
+  const std::string base = Tmp("sweep-base.png");
+  ASSERT_TRUE(Shell("convert -size 33x21 gradient:'#ff2000-#0030ff' -fill '#20c040' -draw 'rectangle 2,2 9,8' "
+                    "-fill '#c86432' -draw 'circle 22,10 26,14' " + base));
+  const struct {
+    const char* Name;
+    std::string Options;
+  } kinds[] = {
+      {"2 colours", "-colors 2"},
+      {"4 colours", "-colors 4"},
+      {"8 colours", "-colors 8"},
+      {"16 colours", "-colors 16"},
+      {"32 colours", "-colors 32"},
+      {"64 colours", "-colors 64"},
+      {"128 colours", "-colors 128"},
+      {"256 colours", "-colors 256"},
+      {"interlaced", "-colors 64 -interlace GIF"},
+      {"2 colours, one seen through", "-colors 2 -transparent-color white -fill none -draw 'color 0,0 floodfill'"},
+      {"16 colours, a corner seen through", "-colors 16 -fill none -draw 'rectangle 0,0 5,4'"},
+      {"255 colours and a transparent one", "-colors 255 -fill none -draw 'rectangle 28,16 32,20'"},
+      {"interlaced, seen through", "-colors 40 -fill none -draw 'rectangle 10,10 14,19' -interlace GIF"},
+      {"frame inside a larger screen", "-colors 30 -repage 41x30+5+6"},
+      {"grey, 2 levels", "-colorspace gray -colors 2"},
+  };
+  int n = 0;
+  for (const auto& k : kinds) {
+    SCOPED_TRACE(k.Name);
+    const std::string gif = Tmp("sweep-" + std::to_string(n) + ".gif"), raw = Tmp("sweep-" + std::to_string(n++) + ".rgba");
+    ASSERT_TRUE(Shell("convert " + base + " " + k.Options + " " + gif));
+    // The screen outside the frame is seen through, as the picture leaves it untouched.
+    ASSERT_TRUE(Shell("convert " + gif + " -background none -flatten -depth 8 rgba:" + raw));
+    TBitmap32 first;
+    LoadFile(gif, first);
+    const auto m = kdtest::ReadFileBytes(raw);
+    ASSERT_EQ(m.size(), size_t(first.Width()) * first.Height() * 4);
+    for (int i = 0; i < first.Width() * first.Height(); ++i) {
+      const TColor32 c = first.Bits()[i];
+      if (m[i * 4 + 3] == 0)
+        ASSERT_EQ(c, 0u) << "first load, pixel " << i;
+      else
+        ASSERT_EQ(c, Color32(m[i * 4], m[i * 4 + 1], m[i * 4 + 2])) << "first load, pixel " << i;
+    }
+    platform::TMemoryStream s;
+    TdtpGifFormat fmt;
+    fmt.SaveToStream(&s, &first);
+    s.SetPosition(0);
+    TBitmap32 again;
+    fmt.LoadFromStream(&s, &again, {0, 0}, 0);
+    ASSERT_EQ(again.Width(), first.Width());
+    ASSERT_EQ(again.Height(), first.Height());
+    int differ = 0;
+    for (int i = 0; i < first.Width() * first.Height(); ++i) differ += again.Bits()[i] != first.Bits()[i];
+    EXPECT_EQ(differ, 0) << "pixels that changed through the save";
+  }
+}
