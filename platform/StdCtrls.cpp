@@ -7,12 +7,16 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QValidator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 
 #include "platform/Controls_Widget.h"
@@ -54,7 +58,8 @@ class TEditLine : public QLineEdit {
   void Reposition() { Place(); }
   void Feed(QKeyEvent* Event) {
     if (Event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) return;
-    QLineEdit::keyPressEvent(Event);
+    // Copy, cut and a selection made by keys put the text out as the edit holds it.
+    CopiedOut([&] { QLineEdit::keyPressEvent(Event); });
   }
 
  protected:
@@ -77,10 +82,30 @@ class TEditLine : public QLineEdit {
     if (Event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() &&
         Paste(QClipboard::Selection))
       return;
-    QLineEdit::mouseReleaseEvent(Event);
+    CopiedOut([&] { QLineEdit::mouseReleaseEvent(Event); });
   }
   void mouseDoubleClickEvent(QMouseEvent* Event) override {
-    if (Forward(Event)) QLineEdit::mouseDoubleClickEvent(Event);
+    if (Forward(Event)) CopiedOut([&] { QLineEdit::mouseDoubleClickEvent(Event); });
+  }
+  // Dropped text goes in as the edit holds it, as pasted text does.
+  void dropEvent(QDropEvent* Event) override {
+    const QMimeData* data = Event->mimeData();
+    if (!FEdit || !data || !data->hasText()) {
+      QLineEdit::dropEvent(Event);
+      return;
+    }
+    const std::string text = data->text().toStdString();
+    const std::string held = FEdit->EditorInput(text);
+    if (held == text) {
+      QLineEdit::dropEvent(Event);
+      return;
+    }
+    QMimeData mapped;
+    mapped.setText(QString::fromStdString(held));
+    QDropEvent drop(Event->position(), Event->possibleActions(), &mapped, Event->buttons(), Event->modifiers());
+    QLineEdit::dropEvent(&drop);
+    Event->setDropAction(drop.dropAction());
+    Event->setAccepted(drop.isAccepted());
   }
   void mouseMoveEvent(QMouseEvent* Event) override {
     if (Forward(Event)) QLineEdit::mouseMoveEvent(Event);
@@ -112,13 +137,34 @@ class TEditLine : public QLineEdit {
     }
   }
   // The control's popup menu (or a parent's) replaces Qt's own.
+  // Qt's menu otherwise, whose Paste, Copy and Cut go the ways the keys go.
   void contextMenuEvent(QContextMenuEvent* Event) override {
     for (TControl* c = FEdit; c; c = c->Parent())
       if (c->PopupMenu() && c->PopupMenu()->AutoPopup()) {
         Event->accept();
         return;
       }
-    QLineEdit::contextMenuEvent(Event);
+    QMenu* menu = createStandardContextMenu();
+    if (!menu) return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<TEditLine> self(this);
+    // Qt names the actions in later versions; before, only their (translated) captions tell them.
+    auto retarget = [&](const char* Name, const QString& Caption, std::function<void()> Action) {
+      for (QAction* a : menu->actions())
+        if (a->objectName() == QLatin1String(Name) || a->text().section(QLatin1Char('\t'), 0, 0) == Caption) {
+          disconnect(a, &QAction::triggered, this, nullptr);
+          connect(a, &QAction::triggered, this, [self, Action] {
+            if (self) Action();
+          });
+        }
+    };
+    retarget("edit-paste", QLineEdit::tr("&Paste"), [this] {
+      if (!Paste(QClipboard::Clipboard)) paste();
+    });
+    retarget("edit-copy", QLineEdit::tr("&Copy"), [this] { CopiedOut([this] { copy(); }); });
+    retarget("edit-cut", QLineEdit::tr("Cu&t"), [this] { CopiedOut([this] { cut(); }); });
+    menu->popup(Event->globalPos());
+    Event->accept();
   }
 
  private:
@@ -133,6 +179,20 @@ class TEditLine : public QLineEdit {
   }
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1 - (FEdit ? FEdit->ButtonsWidth() : 0), -1));
+  }
+  // Runs Op, which may put the selected text on the clipboard or the selection: it goes there as
+  // the edit holds it, where that differs from what the line editor shows (a mask's stand-ins).
+  template <typename F>
+  void CopiedOut(F Op) {
+    const QString raw = FEdit ? selectedText() : QString();
+    const QPointer<TEditLine> alive(this);
+    Op();
+    if (raw.isEmpty() || !alive || !FEdit) return;
+    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString()));
+    if (out == raw) return;
+    QClipboard* cb = QGuiApplication::clipboard();
+    for (const QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
+      if ((mode == QClipboard::Clipboard || cb->supportsSelection()) && cb->text(mode) == raw) cb->setText(out, mode);
   }
   // Pasted text goes in as the edit holds it, where that differs from the text itself (a mask's
   // stand-ins); false leaves the paste to the line editor.
@@ -334,6 +394,13 @@ constexpr char32_t SemicolonStandIn = U'\u037E';
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
 
+std::string TMaskEdit::EditorOutput(const std::string& Value) const {
+  if (!FSemicolon) return Value;
+  QString s = QString::fromStdString(Value);
+  s.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+  return s.toStdString();
+}
+
 std::string TMaskEdit::EditorInput(const std::string& Value) const {
   if (!FSemicolon) return Value;
   QString s = QString::fromStdString(Value);
@@ -425,9 +492,7 @@ std::string TMaskEdit::EditorText() const {
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
-      QString text = Line()->text();
-      if (FSemicolon) text.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
-      return text.toStdString();
+      return EditorOutput(Line()->text().toStdString());
     }
   return {};
 }

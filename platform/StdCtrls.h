@@ -58,6 +58,8 @@ class TCustomEdit : public TCustomControl {
   // hold).
   virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
   virtual std::string EditorInput(const std::string& Value) const { return Value; }
+  // Text of the line editor as the edit holds it (the way back of EditorInput).
+  virtual std::string EditorOutput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
   bool FSyncing = false;  // the program is setting the editor's text
 
@@ -98,6 +100,7 @@ class TMaskEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   TKeyChar EditorChar(TKeyChar Key) const override;
   std::string EditorInput(const std::string& Value) const override;
+  std::string EditorOutput(const std::string& Value) const override;
 
  private:
   std::string FEditMask;
