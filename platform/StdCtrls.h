@@ -209,20 +209,65 @@ class TListBox : public TCustomControl {
 
 enum TDateTimeKind : uint8_t { dtkDate, dtkTime };
 
+namespace detail {
+class TCalendarPopup;
+}
+
+// A date or a time in fields (day, month, year; hours, minutes, seconds), one of them selected:
+// Up and Down step it by one, Page Up and Page Down by ten, each round within its range (a day
+// within its month); Left and Right, Home and End select another field, a separator goes on to
+// the next; digits type the field and go on once no further digit could follow; a click selects
+// the field under it. A date has a button at its right that drops down a month calendar (also
+// Alt+Down and F4), a time up and down buttons that step the selected field. The text is never
+// typed freely.
 class TDateTimePicker : public TCustomEdit {
  public:
   explicit TDateTimePicker(TComponent* AOwner);
+  ~TDateTimePicker() override;
   std::string ClassName() const override { return "TDateTimePicker"; }
   TDateTimeKind Kind() const { return FKind; }
   void SetKind(TDateTimeKind Value);
-  // The typed text when it reads as a date (time), else the last value set.
+  // The text when the program set one that reads as a date (time), else the value.
   TDateTime DateTime() const;
   void SetDateTime(TDateTime Value);
-  bool DroppedDown() const { return false; }
+  // The selected field, 0 for the first; setting the value selects the first.
+  int32_t Field() const { return FField; }
+  // The calendar is dropped down.
+  bool DroppedDown() const;
+  void DropDown();
+  static constexpr int32_t ButtonWidth = 15;
+  // The buttons' column at the right (client coordinates).
+  TRect ButtonRect() const;
+
+ protected:
+  void KeyDown(Word& Key, TShiftState Shift) override;
+  void KeyPress(TKeyChar& Key) override;
+  bool WantSpecialKey(Word Key, TShiftState Shift) override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  bool CursorQuery(TPoint P, TCursor& Cursor) override;
+  int32_t ButtonsWidth() const override { return ButtonWidth; }
+  void Paint() override;
+  void TextChanged() override;
 
  private:
+  friend class detail::TCalendarPopup;
+  // The fields' values, their ranges, and the value made of them.
+  void Fields(int32_t (&F)[3]) const;
+  int32_t FieldMin(int32_t I) const;
+  int32_t FieldMax(int32_t I, const int32_t (&F)[3]) const;
+  void SetFields(int32_t (&F)[3]);
+  void StepField(int32_t By);
+  void TypeDigit(int32_t Digit);
+  void SelectField(int32_t I);
+  void ShowField();
   TDateTimeKind FKind = dtkDate;
   TDateTime FValue = 0;
+  int32_t FField = 0;
+  int32_t FTyped = 0;       // how many digits were typed into the selected field
+  int32_t FTypedValue = 0;  // and the number they make
+  bool FMovedOn = false;    // the last digit completed a field and selected the next
+  detail::TCalendarPopup* FCalendar = nullptr;  // made on the first drop-down, freed with the control
 };
 
 // Width of a vertical scroll bar (SM_CXVSCROLL).

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCalendarWidget>
 #include <QImage>
 
 #include "platform/Graphics.h"
@@ -226,12 +227,77 @@ TEST(PopupDatePicker, ReportsInTheShortFormats) {
   guitest::Keys(&d, {Qt::Key_Return});
   EXPECT_EQ(std::vector<std::string>(log.begin() + 4, log.end()), (V{"p=8-3-2027", "advance"}));
   log.resize(4);
-  // Typed text that is no date reports the last value set.
+  // A text set by the program that is no date reports the value.
   d.SetKind(dtkDate);
   d.Cancelled = false;
   d.SetText("31-2-2026");
   d.DoExit();
-  EXPECT_EQ(log.back(), "p=7-3-2026");
+  EXPECT_EQ(log.back(), "p=8-3-2027");
+}
+
+// The picker's keys change the selected field, round within its range; digits type it; the
+// text is never typed freely. A time's buttons step the field; a date's drops a calendar.
+TEST(PopupDatePicker, KeysChangeTheSelectedField) {
+  TProbe<TPopupDatePicker> d(nullptr);
+  V log;
+  Wire(d, log);
+  d.SetBounds(0, 0, 100, 20);
+  struct TCase {
+    TDateTimeKind Kind;
+    std::vector<std::pair<int, const char*>> Keys;
+    const char* Want;
+  };
+  const int Up = Qt::Key_Up, Down = Qt::Key_Down, Left = Qt::Key_Left, Right = Qt::Key_Right, End = Qt::Key_End;
+  for (const TCase& c :
+       {TCase{dtkDate, {{Up, ""}}, "1-1-2026"}, {dtkDate, {{Down, ""}}, "30-1-2026"},
+        {dtkDate, {{Right, ""}, {Up, ""}}, "28-2-2026"}, {dtkDate, {{End, ""}, {Left, ""}, {Down, ""}}, "31-12-2026"},
+        {dtkDate, {{End, ""}, {Qt::Key_PageUp, ""}}, "31-1-2036"}, {dtkDate, {{Qt::Key_PageDown, ""}}, "21-1-2026"},
+        {dtkDate, {{0, "1"}, {0, "5"}, {0, "4"}}, "15-4-2026"}, {dtkDate, {{0, "4"}, {0, "-"}, {0, "2"}}, "4-2-2026"},
+        {dtkDate, {{0, "2"}, {0, "-"}, {0, "3"}, {0, "-"}, {0, "1999"}}, "2-3-1999"},
+        {dtkDate, {{0, "x"}, {Qt::Key_Delete, ""}, {Qt::Key_Backspace, ""}, {Qt::Key_V, ""}}, "31-1-2026"},
+        {dtkTime, {{Up, ""}}, "15:05:09"}, {dtkTime, {{Right, ""}, {Down, ""}}, "14:04:09"},
+        {dtkTime, {{End, ""}, {Qt::Key_PageUp, ""}}, "14:05:19"}, {dtkTime, {{0, "9"}, {0, "30"}}, "9:30:09"}}) {
+    d.SetKind(c.Kind);
+    d.SetDateTime(EncodeDate(2026, 1, 31) + EncodeTime(14, 5, 9, 0));
+    d.Cancelled = false;
+    d.Show();
+    log.clear();
+    for (auto [key, text] : c.Keys)
+      for (const char* t = text; key ? t == text : *t; ++t)
+        guitest::Key(&d, key ? key : Qt::Key_unknown, Qt::NoModifier, key ? QString(text) : QString(QChar(*t)));
+    guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
+  }
+  // A time's buttons step the selected field.
+  d.SetKind(dtkTime);
+  d.SetDateTime(EncodeTime(14, 5, 9, 0));
+  const TRect b = d.ButtonRect();
+  guitest::Keys(&d, {Qt::Key_Right});
+  guitest::Press(&d, b.Left + 3, b.Top + 2);
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
+  EXPECT_EQ(d.Text(), "14:06:09");
+  // A date's button drops the calendar: a day chosen there is the value, Escape there closes
+  // it and leaves the picker open.
+  d.SetKind(dtkDate);
+  d.SetDateTime(EncodeDate(2026, 1, 31));
+  d.Cancelled = false;
+  d.Show();
+  guitest::Press(&d, b.Left + 3, b.Top + 2);
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
+  ASSERT_TRUE(d.DroppedDown());
+  auto* cal = guitest::W(&d)->findChild<QCalendarWidget*>();
+  ASSERT_NE(cal, nullptr);
+  EXPECT_EQ(cal->selectedDate(), QDate(2026, 1, 31));
+  Q_EMIT cal->clicked(QDate(2026, 5, 4));
+  EXPECT_FALSE(d.DroppedDown());
+  EXPECT_EQ(d.Text(), "4-5-2026");
+  guitest::Key(&d, Qt::Key_Down, Qt::AltModifier);
+  ASSERT_TRUE(d.DroppedDown());
+  QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(cal, &esc);
+  EXPECT_FALSE(d.DroppedDown());
+  EXPECT_TRUE(d.Visible());
+  EXPECT_TRUE(log.empty() || log.back() != "cancel");
 }
 
 }  // namespace
