@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDateEdit>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -235,4 +237,65 @@ TEST_F(EditorsUnderX, ALongChoiceListScrollsAndStaysOpen) {
   Click(Wd(List), 5, List->ItemHeight() / 2 + 2);  // the first row in sight: "4"
   EXPECT_FALSE(List->Visible());
   EXPECT_EQ(Value("l"), "4");
+}
+
+// The date picker changes its fields on the keys as a Qt date edit of the same format does
+// (with wrapping on, as the platform's picker goes round within a field), from the same value
+// and the day selected. (Left and Right go to the next field, as the platform's picker does;
+// Qt's move the caret by a character; a separator typed after a field that went on by itself
+// is the one passed, where Qt goes on once more and loses what is typed next.) A click on the
+// year selects it.
+TEST_F(EditorsUnderX, TheDatePickerAnswersTheKeysAQtDateEditDoes) {
+  constexpr unsigned long XK_Page_Up = 0xFF55;
+  const std::vector<std::vector<unsigned long>> Cases = {{XK_Up},          {XK_Down},
+                                                         {XK_Page_Up},     {XK_Page_Down},
+                                                         {'1', '5', '4'},  {'2', '9', XK_Up},
+                                                         {'3', '-', XK_Down, XK_Down}};
+  TPopupDatePicker* Picker = Tree->DateControl();
+  for (const auto& Keys : Cases) {
+    SCOPED_TRACE(Keys.front());
+    QDateEdit Qt(QDate(2026, 1, 31));
+    Qt.setDisplayFormat("d-M-yyyy");
+    Qt.setWrapping(true);
+    Qt.setGeometry(600, 600, 120, 24);
+    Qt.show();
+    ASSERT_TRUE(WaitFor([&] { return Qt.windowHandle() && Qt.windowHandle()->isExposed(); }));
+    Click(&Qt, 5, 5);
+    ASSERT_TRUE(WaitFor([&] { return Qt.hasFocus(); }));
+    Qt.setSelectedSection(QDateTimeEdit::DaySection);
+    for (unsigned long K : Keys) Stroke(K);
+    const std::string Want = Qt.date().toString("d-M-yyyy").toStdString();
+    Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+    for (unsigned long K : Keys) Stroke(K);
+    Stroke(kdtest::TXInput::XK_Return);
+    EXPECT_FALSE(Picker->Visible());
+    EXPECT_EQ(Value("d"), Want);
+  }
+  Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+  Click(Wd(Picker), Picker->ButtonRect().Left - 3, Picker->Height() / 2);
+  EXPECT_EQ(Picker->Field(), 2);
+  Stroke(XK_Up);
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value("d"), "31-1-2027");
+}
+
+// The masked editor's right-click menu opens over it and leaves it open; its Paste takes a ";"
+// literal as typing does.
+TEST_F(EditorsUnderX, TheMaskedEditorsMenuPastesAndKeepsItOpen) {
+  TPopupMaskEdit* Edit = Tree->MaskEditControl();
+  Open("<A href=\"m\" class=\"MASK\" props=\"99\\;99\">?</A>", Edit);
+  QGuiApplication::clipboard()->setText("1;2");
+  const QPoint P = Wd(Edit)->mapToGlobal(QPoint(5, Edit->Height() / 2));
+  In.MoveTo(P.x(), P.y());
+  Settle();
+  In.Button(3, true);
+  In.Button(3, false);
+  ASSERT_TRUE(WaitFor([&] { return QApplication::activePopupWidget() != nullptr; }));
+  EXPECT_TRUE(Edit->Visible());
+  Stroke('p');  // the menu's Paste
+  ASSERT_TRUE(WaitFor([&] { return QApplication::activePopupWidget() == nullptr; }));
+  EXPECT_TRUE(Edit->Visible());
+  EXPECT_TRUE(Edit->Focused());
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value("m"), "1;2");
 }
