@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QValidator>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -68,6 +69,14 @@ class TEditLine : public QLineEdit {
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override {
     if (Watched == FHost && Event->type() == QEvent::Resize) Place();
+    // The wheel over the text or the buttons (the line editor passes it up).
+    if (Watched == FHost && Event->type() == QEvent::Wheel && FEdit && FEdit->Enabled()) {
+      auto* wheel = static_cast<QWheelEvent*>(Event);
+      if (FEdit->WheelTurned(wheel->angleDelta().y())) {
+        wheel->accept();
+        return true;
+      }
+    }
     return false;
   }
   bool event(QEvent* Event) override {
@@ -226,6 +235,7 @@ class TEditLine : public QLineEdit {
       if (tail > 0 && Input[Input.size() - tail].isLowSurrogate()) --tail;
       QString kept = Input.left(head);
       qsizetype pos = Pos, at = head;
+      edit->FFiltering = true;
       for (const uint c : Input.mid(head, Input.size() - head - tail).toUcs4()) {
         const auto ch = static_cast<char32_t>(c);
         const qsizetype units = c > 0xFFFF ? 2 : 1;
@@ -233,6 +243,7 @@ class TEditLine : public QLineEdit {
         else if (at < Pos) pos -= units;
         at += units;
       }
+      edit->FFiltering = false;
       kept += Input.right(tail);
       Input = kept;
       Pos = static_cast<int>(std::clamp<qsizetype>(pos, 0, Input.size()));
@@ -652,6 +663,36 @@ int32_t TSpinEdit::Clamp(int32_t V) const {
 }
 
 void TSpinEdit::SetValue(int32_t Value) { SetText(std::to_string(Clamp(Value))); }
+
+bool TSpinEdit::AcceptChar(TKeyChar Key) {
+  if ((Key < '0' || Key > '9') && Key != '-') return false;
+  if (FFiltering) return true;  // pasted: what it makes is checked on leaving
+  // The text as it would be with the character typed at the caret (over the selection).
+  const QString t = Line()->text();
+  const qsizetype from = Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition();
+  const qsizetype to = from + (Line()->hasSelectedText() ? Line()->selectionLength() : 0);
+  const std::string typed = Trim((t.left(from) + QChar(static_cast<char16_t>(Key)) + t.mid(to)).toStdString());
+  if (typed == "-") return FMinValue < 0 || (FMinValue == 0 && FMaxValue == 0);
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(typed.c_str(), &end, 10);
+  return end != typed.c_str() && *end == 0 && errno == 0 && v >= INT32_MIN && v <= INT32_MAX &&
+         (v >= 0 || FMinValue < 0 || (FMinValue == 0 && FMaxValue == 0));
+}
+
+void TSpinEdit::DoExit() {
+  const std::string checked = std::to_string(Clamp(Value()));
+  if (Text() != checked) SetText(checked);
+  TCustomEdit::DoExit();
+}
+
+bool TSpinEdit::WheelTurned(int32_t Eighths) {
+  FWheelRest += Eighths;
+  const int32_t notches = FWheelRest / 120;
+  FWheelRest -= notches * 120;
+  for (int32_t i = 0; i < std::abs(notches); ++i) Step(notches > 0 ? 1 : -1);
+  return true;
+}
 
 bool TSpinEdit::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;
@@ -1108,6 +1149,14 @@ void TDateTimePicker::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X,
 bool TDateTimePicker::CursorQuery(TPoint P, TCursor& Cursor) {
   if (P.X < ButtonRect().Left) return TCustomEdit::CursorQuery(P, Cursor);
   Cursor = crArrow;
+  return true;
+}
+
+bool TDateTimePicker::WheelTurned(int32_t Eighths) {
+  FWheelRest += Eighths;
+  const int32_t notches = FWheelRest / 120;
+  FWheelRest -= notches * 120;
+  if (notches != 0) StepField(notches);
   return true;
 }
 

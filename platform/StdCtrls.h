@@ -57,11 +57,15 @@ class TCustomEdit : public TCustomControl {
   // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
   // hold).
   virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
+  // The wheel turned over the edit (eighths of a degree, away from the user positive); true
+  // when the edit used it, else it goes to the parent.
+  virtual bool WheelTurned(int32_t Eighths) { (void)Eighths; return false; }
   virtual std::string EditorInput(const std::string& Value) const { return Value; }
   // Text of the line editor as the edit holds it (the way back of EditorInput).
   virtual std::string EditorOutput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
   bool FSyncing = false;  // the program is setting the editor's text
+  bool FFiltering = false;  // AcceptChar is asked about pasted or dropped text, not a typed key
 
  private:
   friend class detail::TEditLine;
@@ -113,7 +117,7 @@ class TTimer;
 
 // A number edit with up and down buttons in a column at its right: a click steps the value by
 // Increment, holding a button repeats the step (after a first delay) while the mouse stays on
-// it, and Up and Down do the same from the keyboard. Steps stay within MinValue and MaxValue
+// it, and Up and Down do the same from the keyboard, as does a notch of the wheel. Steps stay within MinValue and MaxValue
 // unless both are 0.
 class TSpinEdit : public TCustomEdit {
  public:
@@ -136,7 +140,12 @@ class TSpinEdit : public TCustomEdit {
 
  protected:
   void KeyDown(Word& Key, TShiftState Shift) override;
-  bool AcceptChar(TKeyChar Key) override { return (Key >= '0' && Key <= '9') || Key == '-'; }
+  // A digit or a minus sign that leaves a number of 32 bits, or a lone minus sign when the
+  // limits allow negatives.
+  bool AcceptChar(TKeyChar Key) override;
+  // Leaving the edit turns its text into the value it stands for, within the limits.
+  void DoExit() override;
+  bool WheelTurned(int32_t Eighths) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   int32_t ButtonsWidth() const override { return ButtonWidth; }
   void Paint() override;
@@ -156,6 +165,7 @@ class TSpinEdit : public TCustomEdit {
   int32_t FIncrement = 1;
   int32_t FHeld = 0;       // the button held down: +1 up, -1 down, 0 none
   bool FHeldOver = false;  // the mouse is on the held button
+  int32_t FWheelRest = 0;  // eighths of a degree not yet stepped
   std::unique_ptr<TTimer> FRepeat;
 };
 
@@ -218,8 +228,8 @@ class TCalendarPopup;
 // within its month); Left and Right, Home and End select another field, a separator goes on to
 // the next; digits type the field and go on once no further digit could follow; a click selects
 // the field under it. A date has a button at its right that drops down a month calendar (also
-// Alt+Down and F4), a time up and down buttons that step the selected field. The text is never
-// typed freely.
+// Alt+Down and F4), a time up and down buttons that step the selected field; the wheel steps it
+// too. The text is never typed freely.
 class TDateTimePicker : public TCustomEdit {
  public:
   explicit TDateTimePicker(TComponent* AOwner);
@@ -249,6 +259,7 @@ class TDateTimePicker : public TCustomEdit {
   int32_t ButtonsWidth() const override { return ButtonWidth; }
   void Paint() override;
   void TextChanged() override;
+  bool WheelTurned(int32_t Eighths) override;
 
  private:
   friend class detail::TCalendarPopup;
@@ -267,6 +278,7 @@ class TDateTimePicker : public TCustomEdit {
   int32_t FTyped = 0;       // how many digits were typed into the selected field
   int32_t FTypedValue = 0;  // and the number they make
   bool FMovedOn = false;    // the last digit completed a field and selected the next
+  int32_t FWheelRest = 0;
   detail::TCalendarPopup* FCalendar = nullptr;  // made on the first drop-down, freed with the control
 };
 

@@ -155,6 +155,8 @@ void TPopupSpinEdit::CreateParams(TCreateParams& Params) {
 }
 
 void TPopupSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
+  // What Return reports is a number, within the limits, as what leaving reports.
+  if (Key == VK_RETURN) SetValue(Value());
   if (EditorKey(this, *this, Key, Text())) return;
   TSpinEdit::KeyDown(Key, Shift);
 }

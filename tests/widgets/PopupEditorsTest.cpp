@@ -150,6 +150,39 @@ TEST(PopupSpinAndMask, KeysAndCharacters) {
   }
 }
 
+// What the number editor reports, by Return or by leaving, is a number within its limits:
+// typing keeps it one, and what is still no number or out of range is made one.
+TEST(PopupSpinAndMask, TheNumberReportedIsANumber) {
+  TProbe<TPopupSpinEdit> s(nullptr);
+  V log;
+  Wire(s, log);
+  struct TCase {
+    const char* Typed;
+    int32_t Min, Max;
+    bool Leave;
+    int Wheel;  // eighths of a degree turned first
+    const char* Want;
+  };
+  for (const TCase& c : {TCase{"-", 0, 0, false, 0, "0"}, {"-", 0, 0, true, 0, "0"}, {"1-2", 0, 0, false, 0, "12"},
+                         {"--5", 0, 0, false, 0, "-5"}, {"99999999999", 0, 0, false, 0, "999999999"},
+                         {"-3", 0, 10, false, 0, "3"}, {"50", 0, 10, false, 0, "10"}, {"50", 0, 10, true, 0, "10"},
+                         {"7", 0, 0, false, 240, "9"}, {"7", 0, 0, false, -120, "6"}, {"7", 0, 8, false, 360, "8"}}) {
+    s.SetMinValue(c.Min);
+    s.SetMaxValue(c.Max);
+    s.SetText("");
+    s.Cancelled = false;
+    s.Show();
+    log.clear();
+    guitest::Type(&s, c.Typed);
+    if (c.Wheel) {
+      EXPECT_TRUE(guitest::Wheel(&s, 3, 3, c.Wheel)) << c.Typed;
+    }
+    if (c.Leave) s.DoExit();
+    else guitest::Key(&s, Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(log.front(), std::string("p=") + c.Want) << c.Typed << " " << c.Wheel;
+  }
+}
+
 TEST(PopupListBox, ReturnEscapeAndRelease) {
   TFakeTextMeasurer fake;
   TScopedTextMeasurer scope(&fake);
@@ -268,6 +301,12 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
     guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
     EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
   }
+  // The wheel steps the selected field a notch at a time.
+  d.SetKind(dtkDate);
+  d.SetDateTime(EncodeDate(2026, 1, 31));
+  guitest::Wheel(&d, 3, 3, 60);
+  guitest::Wheel(&d, 3, 3, 60);
+  EXPECT_EQ(d.Text(), "1-1-2026");
   // A time's buttons step the selected field.
   d.SetKind(dtkTime);
   d.SetDateTime(EncodeTime(14, 5, 9, 0));
