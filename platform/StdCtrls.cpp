@@ -69,6 +69,7 @@ class TEditLine : public QLineEdit {
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override {
     if (Watched == FHost && Event->type() == QEvent::Resize) Place();
+    if (Watched == FHost && Event->type() == QEvent::Hide) FWindowLeft = false;
     // The wheel over the text or the buttons (the line editor passes it up).
     if (Watched == FHost && Event->type() == QEvent::Wheel && FEdit && FEdit->Enabled()) {
       auto* wheel = static_cast<QWheelEvent*>(Event);
@@ -123,10 +124,23 @@ class TEditLine : public QLineEdit {
     if (Forward(Event)) QLineEdit::mouseMoveEvent(Event);
   }
   void focusInEvent(QFocusEvent* Event) override {
+    const Qt::FocusReason why = Event->reason();
     QLineEdit::focusInEvent(Event);
+    if (why == Qt::ActiveWindowFocusReason && FWindowLeft) {
+      // Back with the window: as it was (Qt's line editor drops a mask's selection on leaving).
+      if (text() == FLeft.Text) {
+        if (FLeft.Length > 0) setSelection(FLeft.Start, FLeft.Length);
+        else setCursorPosition(FLeft.Cursor);
+      }
+    } else if (FEdit && FEdit->AutoSelect() && why != Qt::MouseFocusReason && why != Qt::PopupFocusReason) {
+      selectAll();
+    }
+    FWindowLeft = false;
     if (FHost) FHost->ForwardEvent(Event);
   }
   void focusOutEvent(QFocusEvent* Event) override {
+    FWindowLeft = Event->reason() == Qt::ActiveWindowFocusReason && isVisible();
+    if (FWindowLeft) FLeft = {text(), selectionStart(), selectionLength(), cursorPosition()};
     QLineEdit::focusOutEvent(Event);
     if (FHost) FHost->ForwardEvent(Event);
   }
@@ -254,6 +268,11 @@ class TEditLine : public QLineEdit {
     TEditLine* FLine;
   };
   QString FAccepted;  // the text as it stood after the last change
+  bool FWindowLeft = false;  // the focus went with the window, and comes back with it
+  struct {
+    QString Text;
+    int Start = -1, Length = 0, Cursor = 0;
+  } FLeft;  // the text and selection when the window went
   TCustomEdit* FEdit;
   TControlWidget* FHost;
 };
@@ -936,8 +955,9 @@ int32_t DaysInMonth(int32_t Year, int32_t Month) {
 }  // namespace
 
 TDateTimePicker::TDateTimePicker(TComponent* AOwner) : TCustomEdit(AOwner) {
-  // Only the fields change the text.
+  // Only the fields change the text, and one of them is selected.
   Line()->setReadOnly(true);
+  SetAutoSelect(false);
   PlaceEditor();  // beside the buttons
   SetDateTime(Now());
 }

@@ -29,6 +29,10 @@ class TCustomEdit : public TCustomControl {
   bool AllSelected() const;
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool Value) { FAutoSize = Value; }
+  // The whole text is selected when the focus comes to the edit (not by a click into it, nor
+  // back with its window), so typing replaces it.
+  bool AutoSelect() const { return FAutoSelect; }
+  void SetAutoSelect(bool Value) { FAutoSelect = Value; }
   TNotifyEvent OnChange;
 
  protected:
@@ -73,6 +77,7 @@ class TCustomEdit : public TCustomControl {
   void UpdatePalette();
   detail::TEditLine* FLine;  // a child of the control's widget, freed with it
   bool FAutoSize = false;
+  bool FAutoSelect = true;
 };
 
 class TEdit : public TCustomEdit {

@@ -299,3 +299,23 @@ TEST_F(EditorsUnderX, TheMaskedEditorsMenuPastesAndKeepsItOpen) {
   Stroke(kdtest::TXInput::XK_Return);
   EXPECT_EQ(Value("m"), "1;2");
 }
+
+// Opening a text, masked or number editor selects its whole value, as the platform's edits do
+// when they take the focus: typing replaces it, while a key that moves the caret keeps it.
+TEST_F(EditorsUnderX, OpeningSelectsTheValueSoTypingReplacesIt) {
+  struct {
+    const char *Anchor, *Keys, *Want;
+    TWinControl* Editor;
+  } const Cases[] = {{"<A href=\"v\" class=\"EDIT\">abc</A>", "xy", "xy", Tree->EditControl()},
+                     {"<A href=\"v\" class=\"EDIT\">abc</A>", "\x05x", "abcx", Tree->EditControl()},
+                     {"<A href=\"v\" class=\"SPIN\">42</A>", "7", "7", Tree->SpinEditControl()},
+                     {"<A href=\"v\" class=\"MASK\" props=\"00-00\">12-34</A>", "56", "56-", Tree->MaskEditControl()},
+                     {"<A href=\"v\" class=\"MASK\" props=\"00-00\">12-34</A>", "\x05\b9", "12-39", Tree->MaskEditControl()}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Anchor);
+    Open(C.Anchor, C.Editor);
+    Type(C.Keys);
+    Stroke(kdtest::TXInput::XK_Return);
+    EXPECT_EQ(Value("v"), C.Want);
+  }
+}
