@@ -319,3 +319,31 @@ TEST_F(EditorsUnderX, OpeningSelectsTheValueSoTypingReplacesIt) {
     EXPECT_EQ(Value("v"), C.Want);
   }
 }
+
+// The date picker's button drops a month calendar whose keys choose a day; Escape there closes
+// only the calendar, and the picker stays open with the focus.
+TEST_F(EditorsUnderX, TheDatePickersCalendarChoosesADay) {
+  TPopupDatePicker* Picker = Tree->DateControl();
+  Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+  const TRect B = Picker->ButtonRect();
+  Click(Wd(Picker), (B.Left + B.Right) / 2, (B.Top + B.Bottom) / 2);
+  ASSERT_TRUE(WaitFor([&] { return Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  Stroke(0xFF53);  // Right: the next day
+  Stroke(kdtest::TXInput::XK_Return);
+  ASSERT_TRUE(WaitFor([&] { return !Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  EXPECT_EQ(Picker->Text(), "1-2-2026");
+  In.Key(kdtest::TXInput::XK_Alt_L, true);
+  Stroke(XK_Down);
+  In.Key(kdtest::TXInput::XK_Alt_L, false);
+  ASSERT_TRUE(WaitFor([&] { return Picker->DroppedDown(); }));
+  Stroke(XK_Down);  // a week later, left by Escape
+  Stroke(kdtest::TXInput::XK_Escape);
+  ASSERT_TRUE(WaitFor([&] { return !Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  EXPECT_TRUE(WaitFor([&] { return Picker->Focused(); }));
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_FALSE(Picker->Visible());
+  EXPECT_EQ(Value("d"), "1-2-2026");
+}
