@@ -13,6 +13,8 @@
 #include "platform/Controls.h"
 #include "platform/DateUtils.h"
 
+class QLineEdit;
+
 namespace platform {
 
 namespace detail {
@@ -68,6 +70,8 @@ class TCustomEdit : public TCustomControl {
   // Text of the line editor as the edit holds it (the way back of EditorInput).
   virtual std::string EditorOutput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
+  // The line editor as Qt's (for parts of the platform that see only its declaration).
+  QLineEdit* LineEditor() const;
   bool FSyncing = false;  // the program is setting the editor's text
   bool FFiltering = false;  // AcceptChar is asked about pasted or dropped text, not a typed key
 
@@ -122,8 +126,8 @@ class TTimer;
 
 // A number edit with up and down buttons in a column at its right: a click steps the value by
 // Increment, holding a button repeats the step (after a first delay) while the mouse stays on
-// it, and Up and Down do the same from the keyboard, as does a notch of the wheel. Steps stay within MinValue and MaxValue
-// unless both are 0.
+// it, and Up and Down do the same from the keyboard, as does a notch of the wheel. Steps stay
+// within MinValue and MaxValue unless both are 0.
 class TSpinEdit : public TCustomEdit {
  public:
   explicit TSpinEdit(TComponent* AOwner);
