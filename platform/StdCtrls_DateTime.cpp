@@ -116,7 +116,8 @@ void TDateTimePicker::Fields(int32_t (&F)[3]) const {
   }
 }
 
-int32_t TDateTimePicker::FieldMin(int32_t) const { return FKind == dtkDate ? 1 : 0; }
+// Years below 100 would read back from the text as two-digit years.
+int32_t TDateTimePicker::FieldMin(int32_t I) const { return FKind == dtkTime ? 0 : I == 2 ? 100 : 1; }
 
 int32_t TDateTimePicker::FieldMax(int32_t I, const int32_t (&F)[3]) const {
   if (FKind == dtkTime) return I == 0 ? 23 : 59;
@@ -126,7 +127,7 @@ int32_t TDateTimePicker::FieldMax(int32_t I, const int32_t (&F)[3]) const {
 void TDateTimePicker::SetFields(int32_t (&F)[3]) {
   const double day = std::trunc(FValue), time = std::fabs(FValue - day);
   if (FKind == dtkDate) {
-    F[2] = std::clamp(F[2], 1, 9999);
+    F[2] = std::clamp(F[2], 100, 9999);
     F[1] = std::clamp(F[1], 1, 12);
     F[0] = std::clamp(F[0], 1, DaysInMonth(F[2], F[1]));
     const TDateTime d = EncodeDate(F[2], F[1], F[0]);
@@ -158,7 +159,10 @@ void TDateTimePicker::TypeDigit(int32_t Digit) {
   const bool year = FKind == dtkDate && FField == 2;
   // While typing, a day may go up to the longest month's.
   const int32_t hi = FKind == dtkDate && FField == 0 ? 31 : FieldMax(FField, f);
-  f[FField] = std::clamp(FTypedValue, FieldMin(FField), hi);
+  // A year of one or two digits is read as the text's two-digit years are.
+  int32_t v = FTypedValue;
+  if (year && v < 100) v += v < 50 ? 2000 : 1900;
+  f[FField] = std::clamp(v, FieldMin(FField), hi);
   const int32_t typed = FTyped, typedValue = FTypedValue;
   SetFields(f);
   FTyped = typed;

@@ -287,6 +287,7 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
         {dtkDate, {{End, ""}, {Qt::Key_PageUp, ""}}, "31-1-2036"}, {dtkDate, {{Qt::Key_PageDown, ""}}, "21-1-2026"},
         {dtkDate, {{0, "1"}, {0, "5"}, {0, "4"}}, "15-4-2026"}, {dtkDate, {{0, "4"}, {0, "-"}, {0, "2"}}, "4-2-2026"},
         {dtkDate, {{0, "2"}, {0, "-"}, {0, "3"}, {0, "-"}, {0, "1999"}}, "2-3-1999"},
+        {dtkDate, {{End, ""}, {0, "27"}}, "31-1-2027"}, {dtkDate, {{End, ""}, {0, "9"}}, "31-1-2009"},
         {dtkDate, {{0, "x"}, {Qt::Key_Delete, ""}, {Qt::Key_Backspace, ""}, {Qt::Key_V, ""}}, "31-1-2026"},
         {dtkTime, {{Up, ""}}, "15:05:09"}, {dtkTime, {{Right, ""}, {Down, ""}}, "14:04:09"},
         {dtkTime, {{End, ""}, {Qt::Key_PageUp, ""}}, "14:05:19"}, {dtkTime, {{0, "9"}, {0, "30"}}, "9:30:09"}}) {
@@ -298,6 +299,7 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
     for (auto [key, text] : c.Keys)
       for (const char* t = text; key ? t == text : *t; ++t)
         guitest::Key(&d, key ? key : Qt::Key_unknown, Qt::NoModifier, key ? QString(text) : QString(QChar(*t)));
+    EXPECT_EQ(d.Text(), c.Want);  // what is shown is what is reported
     guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
     EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
   }
