@@ -237,8 +237,8 @@ class TCalendarPopup;
 // within its month); Left and Right, Home and End select another field, a separator goes on to
 // the next; digits type the field and go on once no further digit could follow; a click selects
 // the field under it. A date has a button at its right that drops down a month calendar (also
-// Alt+Down and F4), a time up and down buttons that step the selected field; the wheel steps it
-// too. The text is never typed freely.
+// Alt+Down and F4), a time up and down buttons that step the selected field (held down, they
+// repeat, as the number edit's do); the wheel steps it too. The text is never typed freely.
 class TDateTimePicker : public TCustomEdit {
  public:
   explicit TDateTimePicker(TComponent* AOwner);
@@ -263,6 +263,7 @@ class TDateTimePicker : public TCustomEdit {
   void KeyPress(TKeyChar& Key) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
   bool CursorQuery(TPoint P, TCursor& Cursor) override;
   int32_t ButtonsWidth() const override { return ButtonWidth; }
@@ -288,6 +289,12 @@ class TDateTimePicker : public TCustomEdit {
   int32_t FTypedValue = 0;  // and the number they make
   bool FMovedOn = false;    // the last digit completed a field and selected the next
   int32_t FWheelRest = 0;
+  // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
+  TRect HeldButton() const;
+  void RepeatStep();
+  int32_t FHeld = 0;
+  bool FHeldOver = false;
+  std::unique_ptr<TTimer> FRepeat;
   detail::TCalendarPopup* FCalendar = nullptr;  // made on the first drop-down, freed with the control
 };
 

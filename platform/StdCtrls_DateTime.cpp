@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ExtCtrls.h"
 #include "platform/StdCtrls.h"
 #include "platform/StyleDraw.h"
 
@@ -59,7 +60,10 @@ int32_t DaysInMonth(int32_t Year, int32_t Month) {
 }
 }  // namespace
 
-TDateTimePicker::TDateTimePicker(TComponent* AOwner) : TCustomEdit(AOwner) {
+TDateTimePicker::TDateTimePicker(TComponent* AOwner)
+    : TCustomEdit(AOwner), FRepeat(std::make_unique<TTimer>(nullptr)) {
+  FRepeat->SetEnabled(false);
+  FRepeat->OnTimer = [this](TObject*) { RepeatStep(); };
   // Only the fields change the text, and one of them is selected.
   LineEditor()->setReadOnly(true);
   SetAutoSelect(false);
@@ -249,7 +253,9 @@ void TDateTimePicker::Paint() {
     DrawStyledPart(Canvas(), spComboDropDown, b, st);
   } else {
     const int32_t mid = b.Top + b.Height() / 2;
+    st.Pressed = FHeld > 0 && FHeldOver;
     DrawStyledPart(Canvas(), spSpinUp, {b.Left, b.Top, b.Right, mid}, st);
+    st.Pressed = FHeld < 0 && FHeldOver;
     DrawStyledPart(Canvas(), spSpinDown, {b.Left, mid, b.Right, b.Bottom}, st);
   }
 }
@@ -259,12 +265,51 @@ void TDateTimePicker::MouseDown(TMouseButton Button, TShiftState Shift, int32_t 
   const TRect b = ButtonRect();
   if (Button != mbLeft || !PtInRect(b, {X, Y})) return;
   if (!Focused() && CanFocus()) SetFocus();
-  if (FKind == dtkDate) DropDown();
-  else StepField(Y < b.Top + b.Height() / 2 ? 1 : -1);
+  if (FKind == dtkDate) {
+    DropDown();
+    return;
+  }
+  FHeld = Y < b.Top + b.Height() / 2 ? 1 : -1;
+  FHeldOver = true;
+  StepField(FHeld);
+  Invalidate();
+  FRepeat->SetInterval(400);
+  FRepeat->SetEnabled(true);
+}
+
+TRect TDateTimePicker::HeldButton() const {
+  const TRect b = ButtonRect();
+  const int32_t mid = b.Top + b.Height() / 2;
+  return FHeld > 0 ? TRect{b.Left, b.Top, b.Right, mid} : TRect{b.Left, mid, b.Right, b.Bottom};
+}
+
+void TDateTimePicker::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
+  TCustomEdit::MouseMove(Shift, X, Y);
+  if (FHeld == 0 || PtInRect(HeldButton(), {X, Y}) == FHeldOver) return;
+  FHeldOver = !FHeldOver;
+  Invalidate();
+}
+
+void TDateTimePicker::RepeatStep() {
+  // A button whose release went elsewhere (hidden or disabled meanwhile) stops.
+  if (FHeld == 0 || !Visible() || !Enabled()) {
+    FHeld = 0;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+    return;
+  }
+  FRepeat->SetInterval(100);
+  if (FHeldOver) StepField(FHeld);
 }
 
 void TDateTimePicker::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseUp(Button, Shift, X, Y);
+  if (Button == mbLeft && FHeld != 0) {
+    FHeld = 0;
+    FRepeat->SetEnabled(false);
+    Invalidate();
+    return;
+  }
   if (Button != mbLeft || X >= ButtonRect().Left) return;
   // The field under the click, or the last one before it.
   const QString t = LineEditor()->text();

@@ -309,14 +309,18 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
   guitest::Wheel(&d, 3, 3, 60);
   guitest::Wheel(&d, 3, 3, 60);
   EXPECT_EQ(d.Text(), "1-1-2026");
-  // A time's buttons step the selected field.
+  // A time's buttons step the selected field, and repeat while held.
   d.SetKind(dtkTime);
   d.SetDateTime(EncodeTime(14, 5, 9, 0));
+  d.Show();
   const TRect b = d.ButtonRect();
   guitest::Keys(&d, {Qt::Key_Right});
   guitest::Press(&d, b.Left + 3, b.Top + 2);
   guitest::Release(&d, b.Left + 3, b.Top + 2);
   EXPECT_EQ(d.Text(), "14:06:09");
+  guitest::Press(&d, b.Left + 3, b.Top + 2);  // held, it repeats
+  EXPECT_TRUE(guitest::WaitFor([&] { return d.Text() >= "14:09:09"; }));
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
   // A date's button drops the calendar: a day chosen there is the value, Escape there closes
   // it and leaves the picker open.
   d.SetKind(dtkDate);
