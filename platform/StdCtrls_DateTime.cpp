@@ -1,7 +1,9 @@
 // The date/time picker of the standard controls: a value in fields, edited by keys, the wheel,
 // its buttons and a month calendar.
 #include <QCalendarWidget>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -27,10 +29,15 @@ class TCalendarPopup : public QWidget {
     connect(FCalendar, &QCalendarWidget::clicked, this, [this](QDate D) { Take(D); });
     connect(FCalendar, &QCalendarWidget::activated, this, [this](QDate D) { Take(D); });
   }
-  void Open(QDate D, QPoint At) {
+  // Below the picker (Under, its rectangle on the screen's work Area), or above it where the
+  // screen ends first; never past the screen's sides.
+  void Open(QDate D, const QRect& Under, const QRect& Area) {
     FCalendar->setSelectedDate(D);
     adjustSize();
-    move(At);
+    QPoint at = Under.bottomLeft() + QPoint(0, 1);
+    if (at.y() + height() > Area.bottom() + 1 && Under.top() - height() >= Area.top()) at.setY(Under.top() - height());
+    at.setX(std::max(Area.left(), std::min(at.x(), Area.right() + 1 - width())));
+    move(at);
     show();
     FCalendar->setFocus(Qt::PopupFocusReason);
   }
@@ -342,7 +349,9 @@ void TDateTimePicker::DropDown() {
   int32_t f[3];
   Fields(f);
   const QWidget* w = static_cast<QWidget*>(WidgetHandle());
-  FCalendar->Open(QDate(f[2], f[1], f[0]), w->mapToGlobal(QPoint(0, w->height())));
+  const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+  FCalendar->Open(QDate(f[2], f[1], f[0]), QRect(w->mapToGlobal(QPoint(0, 0)), w->size()),
+                  screen ? screen->availableGeometry() : QRect(-100000, -100000, 200000, 200000));
   Invalidate();
 }
 
