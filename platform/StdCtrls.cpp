@@ -387,6 +387,12 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
 
 void TCustomEdit::PlaceEditor() { FLine->Reposition(); }
 
+int32_t TCustomEdit::FullTextWidth() const {
+  // Qt's line editor keeps two pixels each side of its text, and a pixel for the caret.
+  const QMargins m = FLine->textMargins();
+  return FLine->fontMetrics().horizontalAdvance(FLine->text()) + 2 * 2 + 1 + m.left() + m.right() + 2 + ButtonsWidth();
+}
+
 int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
 
 void TCustomEdit::LineChanged() {

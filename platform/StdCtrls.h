@@ -60,6 +60,9 @@ class TCustomEdit : public TCustomControl {
   virtual int32_t ButtonsWidth() const { return 0; }
   // Places the line editor again (after ButtonsWidth changed).
   void PlaceEditor();
+  // The width that shows the whole text in the line editor's font, with the border and the
+  // buttons.
+  int32_t FullTextWidth() const;
   // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
   // hold).
   virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }

@@ -280,6 +280,23 @@ bool TPopupDatePicker::WantSpecialKey(Word Key, TShiftState Shift) {
   return Key == VK_RETURN || Key == VK_ESCAPE || TDateTimePicker::WantSpecialKey(Key, Shift);
 }
 
+void TPopupDatePicker::Change() {
+  TDateTimePicker::Change();
+  Fit();
+}
+
+void TPopupDatePicker::VisibleChanged() {
+  TDateTimePicker::VisibleChanged();
+  if (Visible()) Fit();
+}
+
+void TPopupDatePicker::Fit() {
+  const int32_t wanted = FullTextWidth();
+  if (wanted <= Width()) return;
+  SetWidth(wanted);
+  if (IsPopupWindow()) KeepOnScreen(this);
+}
+
 void TPopupDatePicker::DoExit() {
   TDateTimePicker::DoExit();
   ReportOnExit(this, *this, ValueText());

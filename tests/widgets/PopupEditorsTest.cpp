@@ -7,6 +7,7 @@
 #include <QCalendarWidget>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QScreen>
 
 #include "platform/Graphics.h"
@@ -304,6 +305,17 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
     EXPECT_EQ(d.Text(), c.Want);  // what is shown is what is reported
     guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
     EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
+  }
+  // Shown narrower than its value and button, it widens to show the whole value.
+  for (TDateTimeKind k : {dtkDate, dtkTime}) {
+    d.Hide();
+    d.SetKind(k);
+    d.SetWidth(40);
+    d.SetDateTime(EncodeDate(2026, 12, 28) + EncodeTime(23, 58, 59, 0));
+    d.Show();
+    const QLineEdit* line = guitest::W(&d)->findChild<QLineEdit*>();
+    // Room for the text within the border, the button and the line editor's margins.
+    EXPECT_GE(d.Width() - 2 - d.ButtonWidth - 4, line->fontMetrics().horizontalAdvance(line->text())) << d.Text();
   }
   // The wheel steps the selected field a notch at a time.
   d.SetKind(dtkDate);
