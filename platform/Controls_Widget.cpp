@@ -323,6 +323,7 @@ QVariant TControlWidget::inputMethodQuery(Qt::InputMethodQuery Query) const {
 
 void TControlWidget::focusInEvent(QFocusEvent* Event) {
   QWidget::focusInEvent(Event);
+  if (Event->reason() == Qt::PopupFocusReason) return;  // back from a menu or drop-down: never left
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoEnter(); });
 }
 
@@ -330,6 +331,8 @@ void TControlWidget::focusOutEvent(QFocusEvent* Event) {
   QWidget::focusOutEvent(Event);
   // The focus comes back with the popup's own activation, which the window system sends next.
   if (Event->reason() == Qt::ActiveWindowFocusReason && LateActivationOf(window())) return;
+  // A menu or a drop-down over the control keeps it focused, as the window system's menus do.
+  if (Event->reason() == Qt::PopupFocusReason) return;
   if (auto* w = dynamic_cast<TWinControl*>(FOwner)) Guarded(FOwner, [&] { w->DoExit(); });
 }
 

@@ -7,12 +7,17 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QValidator>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 
 #include "platform/Controls_Widget.h"
@@ -54,12 +59,22 @@ class TEditLine : public QLineEdit {
   void Reposition() { Place(); }
   void Feed(QKeyEvent* Event) {
     if (Event->matches(QKeySequence::Paste) && Paste(QClipboard::Clipboard)) return;
-    QLineEdit::keyPressEvent(Event);
+    // Copy, cut and a selection made by keys put the text out as the edit holds it.
+    CopiedOut([&] { QLineEdit::keyPressEvent(Event); });
   }
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override {
     if (Watched == FHost && Event->type() == QEvent::Resize) Place();
+    if (Watched == FHost && Event->type() == QEvent::Hide) FWindowLeft = false;
+    // The wheel over the text or the buttons (the line editor passes it up).
+    if (Watched == FHost && Event->type() == QEvent::Wheel && FEdit && FEdit->Enabled()) {
+      auto* wheel = static_cast<QWheelEvent*>(Event);
+      if (FEdit->WheelTurned(wheel->angleDelta().y())) {
+        wheel->accept();
+        return true;
+      }
+    }
     return false;
   }
   bool event(QEvent* Event) override {
@@ -77,19 +92,52 @@ class TEditLine : public QLineEdit {
     if (Event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() &&
         Paste(QClipboard::Selection))
       return;
-    QLineEdit::mouseReleaseEvent(Event);
+    CopiedOut([&] { QLineEdit::mouseReleaseEvent(Event); });
   }
   void mouseDoubleClickEvent(QMouseEvent* Event) override {
-    if (Forward(Event)) QLineEdit::mouseDoubleClickEvent(Event);
+    if (Forward(Event)) CopiedOut([&] { QLineEdit::mouseDoubleClickEvent(Event); });
+  }
+  // Dropped text goes in as the edit holds it, as pasted text does.
+  void dropEvent(QDropEvent* Event) override {
+    const QMimeData* data = Event->mimeData();
+    if (!FEdit || !data || !data->hasText()) {
+      QLineEdit::dropEvent(Event);
+      return;
+    }
+    const std::string text = data->text().toStdString();
+    const std::string held = FEdit->EditorInput(text);
+    if (held == text) {
+      QLineEdit::dropEvent(Event);
+      return;
+    }
+    QMimeData mapped;
+    mapped.setText(QString::fromStdString(held));
+    QDropEvent drop(Event->position(), Event->possibleActions(), &mapped, Event->buttons(), Event->modifiers());
+    QLineEdit::dropEvent(&drop);
+    Event->setDropAction(drop.dropAction());
+    Event->setAccepted(drop.isAccepted());
   }
   void mouseMoveEvent(QMouseEvent* Event) override {
     if (Forward(Event)) QLineEdit::mouseMoveEvent(Event);
   }
   void focusInEvent(QFocusEvent* Event) override {
+    const Qt::FocusReason why = Event->reason();
     QLineEdit::focusInEvent(Event);
+    if (why == Qt::ActiveWindowFocusReason && FWindowLeft) {
+      // Back with the window: as it was (Qt's line editor drops a mask's selection on leaving).
+      if (text() == FLeft.Text) {
+        if (FLeft.Length > 0) setSelection(FLeft.Start, FLeft.Length);
+        else setCursorPosition(FLeft.Cursor);
+      }
+    } else if (FEdit && FEdit->AutoSelect() && why != Qt::MouseFocusReason && why != Qt::PopupFocusReason) {
+      selectAll();
+    }
+    FWindowLeft = false;
     if (FHost) FHost->ForwardEvent(Event);
   }
   void focusOutEvent(QFocusEvent* Event) override {
+    FWindowLeft = Event->reason() == Qt::ActiveWindowFocusReason && isVisible();
+    if (FWindowLeft) FLeft = {text(), selectionStart(), selectionLength(), cursorPosition()};
     QLineEdit::focusOutEvent(Event);
     if (FHost) FHost->ForwardEvent(Event);
   }
@@ -112,13 +160,34 @@ class TEditLine : public QLineEdit {
     }
   }
   // The control's popup menu (or a parent's) replaces Qt's own.
+  // Qt's menu otherwise, whose Paste, Copy and Cut go the ways the keys go.
   void contextMenuEvent(QContextMenuEvent* Event) override {
     for (TControl* c = FEdit; c; c = c->Parent())
       if (c->PopupMenu() && c->PopupMenu()->AutoPopup()) {
         Event->accept();
         return;
       }
-    QLineEdit::contextMenuEvent(Event);
+    QMenu* menu = createStandardContextMenu();
+    if (!menu) return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<TEditLine> self(this);
+    // Qt names the actions in later versions; before, only their (translated) captions tell them.
+    auto retarget = [&](const char* Name, const QString& Caption, std::function<void()> Action) {
+      for (QAction* a : menu->actions())
+        if (a->objectName() == QLatin1String(Name) || a->text().section(QLatin1Char('\t'), 0, 0) == Caption) {
+          disconnect(a, &QAction::triggered, this, nullptr);
+          connect(a, &QAction::triggered, this, [self, Action] {
+            if (self) Action();
+          });
+        }
+    };
+    retarget("edit-paste", QLineEdit::tr("&Paste"), [this] {
+      if (!Paste(QClipboard::Clipboard)) paste();
+    });
+    retarget("edit-copy", QLineEdit::tr("&Copy"), [this] { CopiedOut([this] { copy(); }); });
+    retarget("edit-cut", QLineEdit::tr("Cu&t"), [this] { CopiedOut([this] { cut(); }); });
+    menu->popup(Event->globalPos());
+    Event->accept();
   }
 
  private:
@@ -133,6 +202,20 @@ class TEditLine : public QLineEdit {
   }
   void Place() {
     if (FHost) setGeometry(FHost->rect().adjusted(1, 1, -1 - (FEdit ? FEdit->ButtonsWidth() : 0), -1));
+  }
+  // Runs Op, which may put the selected text on the clipboard or the selection: it goes there as
+  // the edit holds it, where that differs from what the line editor shows (a mask's stand-ins).
+  template <typename F>
+  void CopiedOut(F Op) {
+    const QString raw = FEdit ? selectedText() : QString();
+    const QPointer<TEditLine> alive(this);
+    Op();
+    if (raw.isEmpty() || !alive || !FEdit) return;
+    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString()));
+    if (out == raw) return;
+    QClipboard* cb = QGuiApplication::clipboard();
+    for (const QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
+      if ((mode == QClipboard::Clipboard || cb->supportsSelection()) && cb->text(mode) == raw) cb->setText(out, mode);
   }
   // Pasted text goes in as the edit holds it, where that differs from the text itself (a mask's
   // stand-ins); false leaves the paste to the line editor.
@@ -163,6 +246,7 @@ class TEditLine : public QLineEdit {
       if (tail > 0 && Input[Input.size() - tail].isLowSurrogate()) --tail;
       QString kept = Input.left(head);
       qsizetype pos = Pos, at = head;
+      edit->FFiltering = true;
       for (const uint c : Input.mid(head, Input.size() - head - tail).toUcs4()) {
         const auto ch = static_cast<char32_t>(c);
         const qsizetype units = c > 0xFFFF ? 2 : 1;
@@ -170,6 +254,7 @@ class TEditLine : public QLineEdit {
         else if (at < Pos) pos -= units;
         at += units;
       }
+      edit->FFiltering = false;
       kept += Input.right(tail);
       Input = kept;
       Pos = static_cast<int>(std::clamp<qsizetype>(pos, 0, Input.size()));
@@ -180,6 +265,11 @@ class TEditLine : public QLineEdit {
     TEditLine* FLine;
   };
   QString FAccepted;  // the text as it stood after the last change
+  bool FWindowLeft = false;  // the focus went with the window, and comes back with it
+  struct {
+    QString Text;
+    int Start = -1, Length = 0, Cursor = 0;
+  } FLeft;  // the text and selection when the window went
   TCustomEdit* FEdit;
   TControlWidget* FHost;
 };
@@ -207,6 +297,8 @@ void TCustomEdit::SelectAll() { FLine->selectAll(); }
 bool TCustomEdit::AllSelected() const {
   return FLine->hasSelectedText() && FLine->selectionLength() == FLine->displayText().size();
 }
+
+QLineEdit* TCustomEdit::LineEditor() const { return FLine; }
 
 std::string TCustomEdit::EditorText() const { return FLine->text().toStdString(); }
 
@@ -295,6 +387,12 @@ void TCustomEdit::KeyPress(TKeyChar& Key) {
 
 void TCustomEdit::PlaceEditor() { FLine->Reposition(); }
 
+int32_t TCustomEdit::FullTextWidth() const {
+  // Qt's line editor keeps two pixels each side of its text, and a pixel for the caret.
+  const QMargins m = FLine->textMargins();
+  return FLine->fontMetrics().horizontalAdvance(FLine->text()) + 2 * 2 + 1 + m.left() + m.right() + 2 + ButtonsWidth();
+}
+
 int32_t TCustomEdit::TypingPosition() const { return static_cast<int32_t>(FLine->text().size()); }
 
 void TCustomEdit::LineChanged() {
@@ -333,6 +431,13 @@ constexpr char32_t SemicolonStandIn = U'\u037E';
 }  // namespace
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
+
+std::string TMaskEdit::EditorOutput(const std::string& Value) const {
+  if (!FSemicolon) return Value;
+  QString s = QString::fromStdString(Value);
+  s.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+  return s.toStdString();
+}
 
 std::string TMaskEdit::EditorInput(const std::string& Value) const {
   if (!FSemicolon) return Value;
@@ -425,9 +530,7 @@ std::string TMaskEdit::EditorText() const {
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
-      QString text = Line()->text();
-      if (FSemicolon) text.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
-      return text.toStdString();
+      return EditorOutput(Line()->text().toStdString());
     }
   return {};
 }
@@ -584,6 +687,36 @@ int32_t TSpinEdit::Clamp(int32_t V) const {
 }
 
 void TSpinEdit::SetValue(int32_t Value) { SetText(std::to_string(Clamp(Value))); }
+
+bool TSpinEdit::AcceptChar(TKeyChar Key) {
+  if ((Key < '0' || Key > '9') && Key != '-') return false;
+  if (FFiltering) return true;  // pasted: what it makes is checked on leaving
+  // The text as it would be with the character typed at the caret (over the selection).
+  const QString t = Line()->text();
+  const qsizetype from = Line()->hasSelectedText() ? Line()->selectionStart() : Line()->cursorPosition();
+  const qsizetype to = from + (Line()->hasSelectedText() ? Line()->selectionLength() : 0);
+  const std::string typed = Trim((t.left(from) + QChar(static_cast<char16_t>(Key)) + t.mid(to)).toStdString());
+  if (typed == "-") return FMinValue < 0 || (FMinValue == 0 && FMaxValue == 0);
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(typed.c_str(), &end, 10);
+  return end != typed.c_str() && *end == 0 && errno == 0 && v >= INT32_MIN && v <= INT32_MAX &&
+         (v >= 0 || FMinValue < 0 || (FMinValue == 0 && FMaxValue == 0));
+}
+
+void TSpinEdit::DoExit() {
+  const std::string checked = std::to_string(Clamp(Value()));
+  if (Text() != checked) SetText(checked);
+  TCustomEdit::DoExit();
+}
+
+bool TSpinEdit::WheelTurned(int32_t Eighths) {
+  FWheelRest += Eighths;
+  const int32_t notches = FWheelRest / 120;
+  FWheelRest -= notches * 120;
+  for (int32_t i = 0; i < std::abs(notches); ++i) Step(notches > 0 ? 1 : -1);
+  return true;
+}
 
 bool TSpinEdit::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;
@@ -774,27 +907,6 @@ void TListBox::KeyPress(TKeyChar& Key) {
       return;
     }
   }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TDateTimePicker::TDateTimePicker(TComponent* AOwner) : TCustomEdit(AOwner) { SetDateTime(Now()); }
-
-void TDateTimePicker::SetKind(TDateTimeKind Value) {
-  if (Value == FKind) return;
-  FKind = Value;
-  SetDateTime(FValue);
-}
-
-TDateTime TDateTimePicker::DateTime() const {
-  TDateTime v = 0;
-  if (FKind == dtkDate ? TryStrToDate(Text(), v) : TryStrToTime(Text(), v)) return v;
-  return FValue;
-}
-
-void TDateTimePicker::SetDateTime(TDateTime Value) {
-  FValue = Value;
-  SetText(FKind == dtkDate ? DateToStr(Value) : TimeToStr(Value));
 }
 
 }  // namespace platform

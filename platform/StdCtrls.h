@@ -13,6 +13,8 @@
 #include "platform/Controls.h"
 #include "platform/DateUtils.h"
 
+class QLineEdit;
+
 namespace platform {
 
 namespace detail {
@@ -29,6 +31,10 @@ class TCustomEdit : public TCustomControl {
   bool AllSelected() const;
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool Value) { FAutoSize = Value; }
+  // The whole text is selected when the focus comes to the edit (not by a click into it, nor
+  // back with its window), so typing replaces it.
+  bool AutoSelect() const { return FAutoSelect; }
+  void SetAutoSelect(bool Value) { FAutoSelect = Value; }
   TNotifyEvent OnChange;
 
  protected:
@@ -54,12 +60,23 @@ class TCustomEdit : public TCustomControl {
   virtual int32_t ButtonsWidth() const { return 0; }
   // Places the line editor again (after ButtonsWidth changed).
   void PlaceEditor();
+  // The width that shows the whole text in the line editor's font, with the border and the
+  // buttons.
+  int32_t FullTextWidth() const;
   // A character or text as the line editor is to hold it (a mask stands in for what Qt cannot
   // hold).
   virtual TKeyChar EditorChar(TKeyChar Key) const { return Key; }
+  // The wheel turned over the edit (eighths of a degree, away from the user positive); true
+  // when the edit used it, else it goes to the parent.
+  virtual bool WheelTurned(int32_t Eighths) { (void)Eighths; return false; }
   virtual std::string EditorInput(const std::string& Value) const { return Value; }
+  // Text of the line editor as the edit holds it (the way back of EditorInput).
+  virtual std::string EditorOutput(const std::string& Value) const { return Value; }
   detail::TEditLine* Line() const { return FLine; }
+  // The line editor as Qt's (for parts of the platform that see only its declaration).
+  QLineEdit* LineEditor() const;
   bool FSyncing = false;  // the program is setting the editor's text
+  bool FFiltering = false;  // AcceptChar is asked about pasted or dropped text, not a typed key
 
  private:
   friend class detail::TEditLine;
@@ -67,6 +84,7 @@ class TCustomEdit : public TCustomControl {
   void UpdatePalette();
   detail::TEditLine* FLine;  // a child of the control's widget, freed with it
   bool FAutoSize = false;
+  bool FAutoSelect = true;
 };
 
 class TEdit : public TCustomEdit {
@@ -98,6 +116,7 @@ class TMaskEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   TKeyChar EditorChar(TKeyChar Key) const override;
   std::string EditorInput(const std::string& Value) const override;
+  std::string EditorOutput(const std::string& Value) const override;
 
  private:
   std::string FEditMask;
@@ -110,8 +129,8 @@ class TTimer;
 
 // A number edit with up and down buttons in a column at its right: a click steps the value by
 // Increment, holding a button repeats the step (after a first delay) while the mouse stays on
-// it, and Up and Down do the same from the keyboard. Steps stay within MinValue and MaxValue
-// unless both are 0.
+// it, and Up and Down do the same from the keyboard, as does a notch of the wheel. Steps stay
+// within MinValue and MaxValue unless both are 0.
 class TSpinEdit : public TCustomEdit {
  public:
   explicit TSpinEdit(TComponent* AOwner);
@@ -133,7 +152,12 @@ class TSpinEdit : public TCustomEdit {
 
  protected:
   void KeyDown(Word& Key, TShiftState Shift) override;
-  bool AcceptChar(TKeyChar Key) override { return (Key >= '0' && Key <= '9') || Key == '-'; }
+  // A digit or a minus sign that leaves a number of 32 bits, or a lone minus sign when the
+  // limits allow negatives.
+  bool AcceptChar(TKeyChar Key) override;
+  // Leaving the edit turns its text into the value it stands for, within the limits.
+  void DoExit() override;
+  bool WheelTurned(int32_t Eighths) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   int32_t ButtonsWidth() const override { return ButtonWidth; }
   void Paint() override;
@@ -153,6 +177,7 @@ class TSpinEdit : public TCustomEdit {
   int32_t FIncrement = 1;
   int32_t FHeld = 0;       // the button held down: +1 up, -1 down, 0 none
   bool FHeldOver = false;  // the mouse is on the held button
+  int32_t FWheelRest = 0;  // eighths of a degree not yet stepped
   std::unique_ptr<TTimer> FRepeat;
 };
 
@@ -206,20 +231,74 @@ class TListBox : public TCustomControl {
 
 enum TDateTimeKind : uint8_t { dtkDate, dtkTime };
 
+namespace detail {
+class TCalendarPopup;
+}
+
+// A date or a time in fields (day, month, year; hours, minutes, seconds), one of them selected:
+// Up and Down step it by one, Page Up and Page Down by ten, each round within its range (a day
+// within its month); Left and Right, Home and End select another field, a separator goes on to
+// the next; digits type the field and go on once no further digit could follow; a click selects
+// the field under it. A date has a button at its right that drops down a month calendar (also
+// Alt+Down and F4), a time up and down buttons that step the selected field (held down, they
+// repeat, as the number edit's do); the wheel steps it too. The text is never typed freely.
 class TDateTimePicker : public TCustomEdit {
  public:
   explicit TDateTimePicker(TComponent* AOwner);
+  ~TDateTimePicker() override;
   std::string ClassName() const override { return "TDateTimePicker"; }
   TDateTimeKind Kind() const { return FKind; }
   void SetKind(TDateTimeKind Value);
-  // The typed text when it reads as a date (time), else the last value set.
+  // The text when the program set one that reads as a date (time), else the value.
   TDateTime DateTime() const;
   void SetDateTime(TDateTime Value);
-  bool DroppedDown() const { return false; }
+  // The selected field, 0 for the first; setting the value selects the first.
+  int32_t Field() const { return FField; }
+  // The calendar is dropped down.
+  bool DroppedDown() const;
+  void DropDown();
+  static constexpr int32_t ButtonWidth = 15;
+  // The buttons' column at the right (client coordinates).
+  TRect ButtonRect() const;
+
+ protected:
+  void KeyDown(Word& Key, TShiftState Shift) override;
+  void KeyPress(TKeyChar& Key) override;
+  bool WantSpecialKey(Word Key, TShiftState Shift) override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+  bool CursorQuery(TPoint P, TCursor& Cursor) override;
+  int32_t ButtonsWidth() const override { return ButtonWidth; }
+  void Paint() override;
+  void TextChanged() override;
+  bool WheelTurned(int32_t Eighths) override;
 
  private:
+  friend class detail::TCalendarPopup;
+  // The fields' values, their ranges, and the value made of them.
+  void Fields(int32_t (&F)[3]) const;
+  int32_t FieldMin(int32_t I) const;
+  int32_t FieldMax(int32_t I, const int32_t (&F)[3]) const;
+  void SetFields(int32_t (&F)[3]);
+  void StepField(int32_t By);
+  void TypeDigit(int32_t Digit);
+  void SelectField(int32_t I);
+  void ShowField();
   TDateTimeKind FKind = dtkDate;
   TDateTime FValue = 0;
+  int32_t FField = 0;
+  int32_t FTyped = 0;       // how many digits were typed into the selected field
+  int32_t FTypedValue = 0;  // and the number they make
+  bool FMovedOn = false;    // the last digit completed a field and selected the next
+  int32_t FWheelRest = 0;
+  // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
+  TRect HeldButton() const;
+  void RepeatStep();
+  int32_t FHeld = 0;
+  bool FHeldOver = false;
+  std::unique_ptr<TTimer> FRepeat;
+  detail::TCalendarPopup* FCalendar = nullptr;  // made on the first drop-down, freed with the control
 };
 
 // Width of a vertical scroll bar (SM_CXVSCROLL).

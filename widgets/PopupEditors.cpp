@@ -155,6 +155,8 @@ void TPopupSpinEdit::CreateParams(TCreateParams& Params) {
 }
 
 void TPopupSpinEdit::KeyDown(Word& Key, TShiftState Shift) {
+  // What Return reports is a number, within the limits, as what leaving reports.
+  if (Key == VK_RETURN) SetValue(Value());
   if (EditorKey(this, *this, Key, Text())) return;
   TSpinEdit::KeyDown(Key, Shift);
 }
@@ -276,6 +278,23 @@ void TPopupDatePicker::KeyPress(TKeyChar& Key) {
 
 bool TPopupDatePicker::WantSpecialKey(Word Key, TShiftState Shift) {
   return Key == VK_RETURN || Key == VK_ESCAPE || TDateTimePicker::WantSpecialKey(Key, Shift);
+}
+
+void TPopupDatePicker::Change() {
+  TDateTimePicker::Change();
+  Fit();
+}
+
+void TPopupDatePicker::VisibleChanged() {
+  TDateTimePicker::VisibleChanged();
+  if (Visible()) Fit();
+}
+
+void TPopupDatePicker::Fit() {
+  const int32_t wanted = FullTextWidth();
+  if (wanted <= Width()) return;
+  SetWidth(wanted);
+  if (IsPopupWindow()) KeepOnScreen(this);
 }
 
 void TPopupDatePicker::DoExit() {

@@ -92,6 +92,13 @@ class TPopupDatePicker : public platform::TDateTimePicker, public TPopupEditorLi
   void KeyPress(platform::TKeyChar& Key) override;
   bool WantSpecialKey(platform::Word Key, platform::TShiftState Shift) override;
   void DoExit() override;
+  // Shown or changed, it widens to show the whole value beside its button (an anchor's width
+  // leaves too little room for both).
+  void Change() override;
+  void VisibleChanged() override;
+
+ private:
+  void Fit();
 };
 
 // Where a floating editor of Bounds goes on Screen (screen rectangles): moved left by its

@@ -7,7 +7,12 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <functional>
 
 #include "platform/Exceptions.h"
 #include "platform/Graphics.h"
@@ -302,6 +307,65 @@ TEST(ListBox, KeysMoveTheSelection) {
     guitest::Key(&empty, k, Qt::NoModifier, k == Qt::Key_A ? "a" : "");
     EXPECT_EQ(empty.ItemIndex(), -1);
   }
+}
+
+// The line editor's own right-click menu, its action of that caption triggered.
+void MenuAction(const TControl* c, const char* Caption) {
+  QWidget* line = guitest::W(c)->focusProxy();
+  QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(2, 2), line->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(line, &e);
+  QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  for (QAction* a : menu->actions())
+    if (a->text().startsWith(Caption)) a->trigger();
+  menu->close();
+}
+void Drop(const TControl* c, const QString& Text) {
+  QWidget* line = guitest::W(c)->focusProxy();
+  QMimeData data;
+  data.setText(Text);
+  QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(line, &enter);
+  QDropEvent drop(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(line, &drop);
+}
+
+// Every way text comes in (Ctrl+V, Shift+Insert, the menu's Paste, a drop) and goes out (Ctrl+C,
+// Ctrl+Insert, Ctrl+X, Shift+Delete, the menu's Copy and Cut) holds a ";" literal as ";", and
+// undoing goes back to what was typed.
+TEST(MaskEdit, EveryWayInAndOutKeepsTheSemicolon) {
+  TMaskEdit m(nullptr);
+  m.SetEditMask("99\\;99");
+  QClipboard* cb = QGuiApplication::clipboard();
+  auto key = [&m](int k, Qt::KeyboardModifiers mods, const char* text = "") {
+    return [&m, k, mods, text] { guitest::Key(&m, k, mods, text); };
+  };
+  struct TWay {
+    const char* Name;
+    std::function<void()> Do;
+    const char *Start, *Want, *Clipboard;
+  };
+  for (const TWay& w : {TWay{"ctrl+v", key(Qt::Key_V, Qt::ControlModifier, "\x16"), "", "1;2", "1;2"},
+                        {"shift+insert", key(Qt::Key_Insert, Qt::ShiftModifier), "", "1;2", "1;2"},
+                        {"menu paste", [&] { MenuAction(&m, "&Paste"); }, "", "1;2", "1;2"},
+                        {"drop", [&] { Drop(&m, "1;2"); }, "", "1;2", "1;2"},
+                        {"ctrl+c", key(Qt::Key_C, Qt::ControlModifier, "\x03"), "12;34", "12;34", "12;34"},
+                        {"ctrl+insert", key(Qt::Key_Insert, Qt::ControlModifier), "12;34", "12;34", "12;34"},
+                        {"menu copy", [&] { MenuAction(&m, "&Copy"); }, "12;34", "12;34", "12;34"},
+                        {"ctrl+x", key(Qt::Key_X, Qt::ControlModifier, "\x18"), "12;34", "", "12;34"},
+                        {"shift+delete", key(Qt::Key_Delete, Qt::ShiftModifier), "12;34", "", "12;34"},
+                        {"menu cut", [&] { MenuAction(&m, "Cu&t"); }, "12;34", "", "12;34"}}) {
+    m.SetText(w.Start);
+    cb->setText("1;2");
+    m.SelectAll();
+    w.Do();
+    EXPECT_EQ(m.Text(), w.Want) << w.Name;
+    EXPECT_EQ(cb->text().toStdString(), w.Clipboard) << w.Name;
+  }
+  m.SetText("");
+  guitest::Type(&m, "12;3");
+  guitest::Key(&m, Qt::Key_Z, Qt::ControlModifier, "\x1a");
+  EXPECT_EQ(m.Text(), "12;");
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCalendarWidget>
+#include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QScreen>
 
 #include "platform/Graphics.h"
 #include "tests/platform/GuiTestEvents.h"
@@ -149,6 +153,39 @@ TEST(PopupSpinAndMask, KeysAndCharacters) {
   }
 }
 
+// What the number editor reports, by Return or by leaving, is a number within its limits:
+// typing keeps it one, and what is still no number or out of range is made one.
+TEST(PopupSpinAndMask, TheNumberReportedIsANumber) {
+  TProbe<TPopupSpinEdit> s(nullptr);
+  V log;
+  Wire(s, log);
+  struct TCase {
+    const char* Typed;
+    int32_t Min, Max;
+    bool Leave;
+    int Wheel;  // eighths of a degree turned first
+    const char* Want;
+  };
+  for (const TCase& c : {TCase{"-", 0, 0, false, 0, "0"}, {"-", 0, 0, true, 0, "0"}, {"1-2", 0, 0, false, 0, "12"},
+                         {"--5", 0, 0, false, 0, "-5"}, {"99999999999", 0, 0, false, 0, "999999999"},
+                         {"-3", 0, 10, false, 0, "3"}, {"50", 0, 10, false, 0, "10"}, {"50", 0, 10, true, 0, "10"},
+                         {"7", 0, 0, false, 240, "9"}, {"7", 0, 0, false, -120, "6"}, {"7", 0, 8, false, 360, "8"}}) {
+    s.SetMinValue(c.Min);
+    s.SetMaxValue(c.Max);
+    s.SetText("");
+    s.Cancelled = false;
+    s.Show();
+    log.clear();
+    guitest::Type(&s, c.Typed);
+    if (c.Wheel) {
+      EXPECT_TRUE(guitest::Wheel(&s, 3, 3, c.Wheel)) << c.Typed;
+    }
+    if (c.Leave) s.DoExit();
+    else guitest::Key(&s, Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(log.front(), std::string("p=") + c.Want) << c.Typed << " " << c.Wheel;
+  }
+}
+
 TEST(PopupListBox, ReturnEscapeAndRelease) {
   TFakeTextMeasurer fake;
   TScopedTextMeasurer scope(&fake);
@@ -226,12 +263,100 @@ TEST(PopupDatePicker, ReportsInTheShortFormats) {
   guitest::Keys(&d, {Qt::Key_Return});
   EXPECT_EQ(std::vector<std::string>(log.begin() + 4, log.end()), (V{"p=8-3-2027", "advance"}));
   log.resize(4);
-  // Typed text that is no date reports the last value set.
+  // A text set by the program that is no date reports the value.
   d.SetKind(dtkDate);
   d.Cancelled = false;
   d.SetText("31-2-2026");
   d.DoExit();
-  EXPECT_EQ(log.back(), "p=7-3-2026");
+  EXPECT_EQ(log.back(), "p=8-3-2027");
+}
+
+// The picker's keys change the selected field, round within its range; digits type it; the
+// text is never typed freely. A time's buttons step the field; a date's drops a calendar.
+TEST(PopupDatePicker, KeysChangeTheSelectedField) {
+  TProbe<TPopupDatePicker> d(nullptr);
+  V log;
+  Wire(d, log);
+  d.SetBounds(0, 0, 100, 20);
+  struct TCase {
+    TDateTimeKind Kind;
+    std::vector<std::pair<int, const char*>> Keys;
+    const char* Want;
+  };
+  const int Up = Qt::Key_Up, Down = Qt::Key_Down, Left = Qt::Key_Left, Right = Qt::Key_Right, End = Qt::Key_End;
+  for (const TCase& c :
+       {TCase{dtkDate, {{Up, ""}}, "1-1-2026"}, {dtkDate, {{Down, ""}}, "30-1-2026"},
+        {dtkDate, {{Right, ""}, {Up, ""}}, "28-2-2026"}, {dtkDate, {{End, ""}, {Left, ""}, {Down, ""}}, "31-12-2026"},
+        {dtkDate, {{End, ""}, {Qt::Key_PageUp, ""}}, "31-1-2036"}, {dtkDate, {{Qt::Key_PageDown, ""}}, "21-1-2026"},
+        {dtkDate, {{0, "1"}, {0, "5"}, {0, "4"}}, "15-4-2026"}, {dtkDate, {{0, "4"}, {0, "-"}, {0, "2"}}, "4-2-2026"},
+        {dtkDate, {{0, "2"}, {0, "-"}, {0, "3"}, {0, "-"}, {0, "1999"}}, "2-3-1999"},
+        {dtkDate, {{End, ""}, {0, "27"}}, "31-1-2027"}, {dtkDate, {{End, ""}, {0, "9"}}, "31-1-2009"},
+        {dtkDate, {{0, "x"}, {Qt::Key_Delete, ""}, {Qt::Key_Backspace, ""}, {Qt::Key_V, ""}}, "31-1-2026"},
+        {dtkTime, {{Up, ""}}, "15:05:09"}, {dtkTime, {{Right, ""}, {Down, ""}}, "14:04:09"},
+        {dtkTime, {{End, ""}, {Qt::Key_PageUp, ""}}, "14:05:19"}, {dtkTime, {{0, "9"}, {0, "30"}}, "9:30:09"}}) {
+    d.SetKind(c.Kind);
+    d.SetDateTime(EncodeDate(2026, 1, 31) + EncodeTime(14, 5, 9, 0));
+    d.Cancelled = false;
+    d.Show();
+    log.clear();
+    for (auto [key, text] : c.Keys)
+      for (const char* t = text; key ? t == text : *t; ++t)
+        guitest::Key(&d, key ? key : Qt::Key_unknown, Qt::NoModifier, key ? QString(text) : QString(QChar(*t)));
+    EXPECT_EQ(d.Text(), c.Want);  // what is shown is what is reported
+    guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
+  }
+  // Shown narrower than its value and button, it widens to show the whole value.
+  for (TDateTimeKind k : {dtkDate, dtkTime}) {
+    d.Hide();
+    d.SetKind(k);
+    d.SetWidth(40);
+    d.SetDateTime(EncodeDate(2026, 12, 28) + EncodeTime(23, 58, 59, 0));
+    d.Show();
+    const QLineEdit* line = guitest::W(&d)->findChild<QLineEdit*>();
+    // Room for the text within the border, the button and the line editor's margins.
+    EXPECT_GE(d.Width() - 2 - d.ButtonWidth - 4, line->fontMetrics().horizontalAdvance(line->text())) << d.Text();
+  }
+  // The wheel steps the selected field a notch at a time.
+  d.SetKind(dtkDate);
+  d.SetDateTime(EncodeDate(2026, 1, 31));
+  guitest::Wheel(&d, 3, 3, 60);
+  guitest::Wheel(&d, 3, 3, 60);
+  EXPECT_EQ(d.Text(), "1-1-2026");
+  // A time's buttons step the selected field, and repeat while held.
+  d.SetKind(dtkTime);
+  d.SetDateTime(EncodeTime(14, 5, 9, 0));
+  d.Show();
+  const TRect b = d.ButtonRect();
+  guitest::Keys(&d, {Qt::Key_Right});
+  guitest::Press(&d, b.Left + 3, b.Top + 2);
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
+  EXPECT_EQ(d.Text(), "14:06:09");
+  guitest::Press(&d, b.Left + 3, b.Top + 2);  // held, it repeats
+  EXPECT_TRUE(guitest::WaitFor([&] { return d.Text() >= "14:09:09"; }));
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
+  // A date's button drops the calendar: a day chosen there is the value.
+  d.SetKind(dtkDate);
+  d.SetDateTime(EncodeDate(2026, 1, 31));
+  d.Cancelled = false;
+  d.Show();
+  guitest::Press(&d, b.Left + 3, b.Top + 2);
+  guitest::Release(&d, b.Left + 3, b.Top + 2);
+  ASSERT_TRUE(d.DroppedDown());
+  auto* cal = guitest::W(&d)->findChild<QCalendarWidget*>();
+  ASSERT_NE(cal, nullptr);
+  EXPECT_EQ(cal->selectedDate(), QDate(2026, 1, 31));
+  Q_EMIT cal->clicked(QDate(2026, 5, 4));
+  EXPECT_FALSE(d.DroppedDown());
+  EXPECT_EQ(d.Text(), "4-5-2026");
+  // By the screen's lower right corner it opens above the picker, whole on the screen.
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  d.SetBounds(screen.right() - 40, screen.bottom() - 30, 100, 20);
+  guitest::Key(&d, Qt::Key_Down, Qt::AltModifier);
+  ASSERT_TRUE(d.DroppedDown());
+  const QRect c = cal->window()->frameGeometry();
+  EXPECT_TRUE(screen.contains(c)) << c.x() << "," << c.y();
+  EXPECT_LE(c.bottom(), screen.bottom() - 30);
 }
 
 }  // namespace

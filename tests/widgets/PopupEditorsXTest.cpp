@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDateEdit>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -235,4 +237,113 @@ TEST_F(EditorsUnderX, ALongChoiceListScrollsAndStaysOpen) {
   Click(Wd(List), 5, List->ItemHeight() / 2 + 2);  // the first row in sight: "4"
   EXPECT_FALSE(List->Visible());
   EXPECT_EQ(Value("l"), "4");
+}
+
+// The date picker changes its fields on the keys as a Qt date edit of the same format does
+// (with wrapping on, as the platform's picker goes round within a field), from the same value
+// and the day selected. (Left and Right go to the next field, as the platform's picker does;
+// Qt's move the caret by a character; a separator typed after a field that went on by itself
+// is the one passed, where Qt goes on once more and loses what is typed next.) A click on the
+// year selects it.
+TEST_F(EditorsUnderX, TheDatePickerAnswersTheKeysAQtDateEditDoes) {
+  constexpr unsigned long XK_Page_Up = 0xFF55;
+  const std::vector<std::vector<unsigned long>> Cases = {{XK_Up},          {XK_Down},
+                                                         {XK_Page_Up},     {XK_Page_Down},
+                                                         {'1', '5', '4'},  {'2', '9', XK_Up},
+                                                         {'3', '-', XK_Down, XK_Down}};
+  TPopupDatePicker* Picker = Tree->DateControl();
+  for (const auto& Keys : Cases) {
+    SCOPED_TRACE(Keys.front());
+    QDateEdit Qt(QDate(2026, 1, 31));
+    Qt.setDisplayFormat("d-M-yyyy");
+    Qt.setWrapping(true);
+    Qt.setGeometry(600, 600, 120, 24);
+    Qt.show();
+    ASSERT_TRUE(WaitFor([&] { return Qt.windowHandle() && Qt.windowHandle()->isExposed(); }));
+    Click(&Qt, 5, 5);
+    ASSERT_TRUE(WaitFor([&] { return Qt.hasFocus(); }));
+    Qt.setSelectedSection(QDateTimeEdit::DaySection);
+    for (unsigned long K : Keys) Stroke(K);
+    const std::string Want = Qt.date().toString("d-M-yyyy").toStdString();
+    Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+    for (unsigned long K : Keys) Stroke(K);
+    Stroke(kdtest::TXInput::XK_Return);
+    EXPECT_FALSE(Picker->Visible());
+    EXPECT_EQ(Value("d"), Want);
+  }
+  Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+  Click(Wd(Picker), Picker->ButtonRect().Left - 3, Picker->Height() / 2);
+  EXPECT_EQ(Picker->Field(), 2);
+  Stroke(XK_Up);
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value("d"), "31-1-2027");
+}
+
+// The masked editor's right-click menu opens over it and leaves it open; its Paste takes a ";"
+// literal as typing does.
+TEST_F(EditorsUnderX, TheMaskedEditorsMenuPastesAndKeepsItOpen) {
+  TPopupMaskEdit* Edit = Tree->MaskEditControl();
+  Open("<A href=\"m\" class=\"MASK\" props=\"99\\;99\">?</A>", Edit);
+  QGuiApplication::clipboard()->setText("1;2");
+  const QPoint P = Wd(Edit)->mapToGlobal(QPoint(5, Edit->Height() / 2));
+  In.MoveTo(P.x(), P.y());
+  Settle();
+  In.Button(3, true);
+  In.Button(3, false);
+  ASSERT_TRUE(WaitFor([&] { return QApplication::activePopupWidget() != nullptr; }));
+  EXPECT_TRUE(Edit->Visible());
+  Stroke('p');  // the menu's Paste
+  ASSERT_TRUE(WaitFor([&] { return QApplication::activePopupWidget() == nullptr; }));
+  EXPECT_TRUE(Edit->Visible());
+  EXPECT_TRUE(Edit->Focused());
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(Value("m"), "1;2");
+}
+
+// Opening a text, masked or number editor selects its whole value, as the platform's edits do
+// when they take the focus: typing replaces it, while a key that moves the caret keeps it.
+TEST_F(EditorsUnderX, OpeningSelectsTheValueSoTypingReplacesIt) {
+  struct {
+    const char *Anchor, *Keys, *Want;
+    TWinControl* Editor;
+  } const Cases[] = {{"<A href=\"v\" class=\"EDIT\">abc</A>", "xy", "xy", Tree->EditControl()},
+                     {"<A href=\"v\" class=\"EDIT\">abc</A>", "\x05x", "abcx", Tree->EditControl()},
+                     {"<A href=\"v\" class=\"SPIN\">42</A>", "7", "7", Tree->SpinEditControl()},
+                     {"<A href=\"v\" class=\"MASK\" props=\"00-00\">12-34</A>", "56", "56-", Tree->MaskEditControl()},
+                     {"<A href=\"v\" class=\"MASK\" props=\"00-00\">12-34</A>", "\x05\b9", "12-39", Tree->MaskEditControl()}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Anchor);
+    Open(C.Anchor, C.Editor);
+    Type(C.Keys);
+    Stroke(kdtest::TXInput::XK_Return);
+    EXPECT_EQ(Value("v"), C.Want);
+  }
+}
+
+// The date picker's button drops a month calendar whose keys choose a day; Escape there closes
+// only the calendar, and the picker stays open with the focus.
+TEST_F(EditorsUnderX, TheDatePickersCalendarChoosesADay) {
+  TPopupDatePicker* Picker = Tree->DateControl();
+  Open("<A href=\"d\" class=\"DATE\">31-1-2026</A>", Picker);
+  const TRect B = Picker->ButtonRect();
+  Click(Wd(Picker), (B.Left + B.Right) / 2, (B.Top + B.Bottom) / 2);
+  ASSERT_TRUE(WaitFor([&] { return Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  Stroke(0xFF53);  // Right: the next day
+  Stroke(kdtest::TXInput::XK_Return);
+  ASSERT_TRUE(WaitFor([&] { return !Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  EXPECT_EQ(Picker->Text(), "1-2-2026");
+  In.Key(kdtest::TXInput::XK_Alt_L, true);
+  Stroke(XK_Down);
+  In.Key(kdtest::TXInput::XK_Alt_L, false);
+  ASSERT_TRUE(WaitFor([&] { return Picker->DroppedDown(); }));
+  Stroke(XK_Down);  // a week later, left by Escape
+  Stroke(kdtest::TXInput::XK_Escape);
+  ASSERT_TRUE(WaitFor([&] { return !Picker->DroppedDown(); }));
+  EXPECT_TRUE(Picker->Visible());
+  EXPECT_TRUE(WaitFor([&] { return Picker->Focused(); }));
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_FALSE(Picker->Visible());
+  EXPECT_EQ(Value("d"), "1-2-2026");
 }
