@@ -557,10 +557,12 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
       FEditing = true;
       PlaceEditor(FDate, *FDate, Href, a.Left + 2, a.Top - 2, std::max(64, aw));
       FDate->SetKind(cls == "DATE" ? dtkDate : dtkTime);
-      FDate->Show();
+      // The value goes in before the picker shows: showing widens it for the text it holds, so
+      // the text of an earlier opening must not size this one.
       TDateTime v = 0;
       if (cls == "DATE") FDate->SetDateTime(TryStrToDate(Trim(value), v) ? v : Date());
       else FDate->SetDateTime(TryStrToTime(Trim(value), v) ? v : Time());
+      FDate->Show();
       if (FDate->CanFocus()) FDate->SetFocus();
     } else if (cls == "SPIN") {
       Prepare(Node, Href, value);
