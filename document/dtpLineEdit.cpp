@@ -87,9 +87,11 @@ std::string TdtpLineEdit::CutSelText() {
 
 void TdtpLineEdit::InsertText(const std::string& S) {
   const std::string cased = FCaseMode == 1 ? platform::UpperCase(S) : FCaseMode == 2 ? platform::LowerCase(S) : S;
-  const std::u32string s = StorableChars(Utf8ToChars(cased));
+  std::u32string s = StorableChars(Utf8ToChars(cased));
   // Positions may be stale when set from outside; clamp before touching the text.
   Normalize();
+  // A limit takes what does not fit off the inserted text, never off the text after the caret.
+  if (FMaxLength > 0) s.resize(std::min(s.size(), size_t(std::max(0, FMaxLength - (Length() - FSelLength)))));
   if (FSelLength == 0) {
     FChars.insert(size_t(FCaret), s);
     FCaret += int32_t(s.size());
