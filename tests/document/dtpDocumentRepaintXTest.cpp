@@ -368,4 +368,14 @@ TEST_F(RepaintX, HandlesShadowsAndArrowHeadsLeaveTheScreenAsAFreshPaint) {
   ASSERT_TRUE(Arrows->Selected());
   Drag(Head, {Head.X + 24, Head.Y - 30});
   EXPECT_EQ(StaleAfter("zoomed-move"), 0);
+
+  // Changes by code that shrink what a shape paints: the old extent goes too.
+  Doc->ClearSelection();
+  kdtest::Settle();
+  Shadowed->GetEffect(0)->Enabled = false;
+  EXPECT_EQ(StaleAfter("shadow-off"), 0);
+  static_cast<TdtpLineShape*>(Arrows)->SetLineWidth(0.2f);
+  EXPECT_EQ(StaleAfter("line-thinner"), 0);
+  static_cast<TdtpLineShape*>(Arrows)->Arrow1()->Width = 3;
+  EXPECT_EQ(StaleAfter("arrow-smaller"), 0);
 }
