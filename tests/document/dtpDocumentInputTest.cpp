@@ -1089,10 +1089,11 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
   InitializeDtpGroupShape();
   const std::string file = kdtest::TempDir() + "/input_leaving_shape.hsf";
   enum TWay { wDelete, wClear, wExtract, wExtractFromGroup, wExtractGroup, wUndo, wDeletePage, wPageCount, wLoad, wClearDocument,
-              wAddToOtherPage, wInsertIntoOtherDocument };
+              wAddToOtherPage, wInsertIntoOtherDocument, wPageToOtherDocument };
   const char* const wayNames[] = {"delete", "clear page", "extract from page", "extract from group", "extract its group",
                                   "undo", "delete page", "page count", "load", "clear document",
-                                  "added to another page", "inserted into another document"};
+                                  "added to another page", "inserted into another document",
+                                  "its page added to another document"};
   enum TState { sEdited, sStroke, sFocused, sHot, sHint };
   const char* const stateNames[] = {"edited text", "edited stroke", "focused", "hot", "hint"};
   auto shapesOf = [&] {
@@ -1107,7 +1108,7 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
     }
     return all;
   };
-  for (int way = wDelete; way <= wInsertIntoOtherDocument; ++way)
+  for (int way = wDelete; way <= wPageToOtherDocument; ++way)
     for (int state = sEdited; state <= sHint; ++state) {
       const bool grouped = way == wExtractFromGroup || way == wExtractGroup;
       SCOPED_TRACE(testing::Message() << wayNames[way] << ", " << stateNames[state]);
@@ -1185,6 +1186,7 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
         case wClearDocument: doc->Clear(); break;
         case wAddToOtherPage: doc->GetPage(0)->AddShape(handed()); break;
         case wInsertIntoOtherDocument: other.GetPage(0)->InsertShape(0, handed()); break;
+        case wPageToOtherDocument: other.AddPage(std::unique_ptr<TdtpPage>(page)); break;
       }
       taken.reset();
       if (state == sHot) {

@@ -1731,6 +1731,13 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
       {"AddPage", [](auto& D, auto&) { D.AddPage(nullptr); }},
       {"DeletePage", [](auto& D, auto&) { D.DeletePage(0); }},
       {"SetPageCount", [](auto& D, auto&) { D.SetPageCount(4); }},
+      {"AddPage of another document's page", [&](auto& D, auto&) {
+         TdtpComponent other(nullptr);
+         other.LoadFromFile(base);  // its second page not read yet
+         D.AddPage(std::unique_ptr<TdtpPage>(other.GetPage(1)));
+         ASSERT_EQ(other.GetPageCount(), 1);
+         EXPECT_EQ(D.GetPage(2)->GetShapeCount(), kStroke + 1);
+       }},
   };
   // The colour in the middle of a shape as its page paints.
   auto middle = [](TdtpPage& Page, TdtpShape* S) {
