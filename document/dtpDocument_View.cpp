@@ -249,7 +249,10 @@ void TdtpDocument::PaintEmpty(TCanvas* Canvas) {
 
 void TdtpDocument::InvalidateScreenRect(const TRect& R) {
   if (IsPrinting()) return;
-  if (platform::IsRectEmpty(R)) return InvalidateRect(R);
+  if (platform::IsRectEmpty(R)) {
+    InvalidateRect(R);
+    return;
+  }
   // The page reaches the screen as its buffer stretched with the view's filter, whose samples
   // reach beyond a shape's own pixels (further when zoomed in beyond the render resolution,
   // and one more for the rounding of the whole-buffer mapping): those pixels change with it.
