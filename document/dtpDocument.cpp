@@ -113,6 +113,12 @@ int32_t TdtpDocument::IndexOfPage(const TdtpPage* Page) const {
 }
 
 int32_t TdtpDocument::AddPage(std::unique_ptr<TdtpPage> Page) {
+  // A page still listed by a document leaves it first; that document owns it meanwhile.
+  if (auto* old = Page ? dynamic_cast<TdtpDocument*>(Page->Document()) : nullptr; old && old->IndexOfPage(Page.get()) >= 0) {
+    TdtpPage* raw = Page.release();
+    Page = old->TakePage(raw);
+    if (!Page) return -1;
+  }
   if (!Page) {
     Page = NewShape<TdtpPage>();
     Page->SetDocBounds(0, 0, FDefaultPageWidth, FDefaultPageHeight);

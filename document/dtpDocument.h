@@ -393,6 +393,11 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   void FinishSave();
   void WriteIndexTo(TSingleStorage* Archive);
   void DeletePageDirect(int32_t Index);
+  // What follows a page leaving the list at Index: later pages, the current page, the view.
+  void PageRemovedAt(int32_t Index);
+  // A page of this document handed to a document (this one or another) leaves as a deletion
+  // does, but whole: its shapes are read first and it is not freed. Null when not listed.
+  std::unique_ptr<TdtpPage> TakePage(TdtpPage* Page);
   void DefaultsChanged();
   void SetPageDefaultSize(bool Width, float V);
   void PrintJob(const std::vector<int32_t>& Pages);

@@ -490,6 +490,36 @@ void TdtpDocument::DeletePage(int32_t Index) {
   } else {
     DeletePageDirect(Index);
   }
+  PageRemovedAt(Index);
+}
+
+std::unique_ptr<TdtpPage> TdtpDocument::TakePage(TdtpPage* Page) {
+  const int32_t index = IndexOfPage(Page);
+  if (index < 0) return nullptr;
+  // Its shapes go along, so they are read from this document's archive now; later pages are
+  // read too, since their stream numbers stop matching their places.
+  for (int32_t i = index; i < GetPageCount(); ++i) GetPage(i)->EnsureLoaded();
+  // An edit or drag in it ends, and no reference to it or its shapes stays behind.
+  EndEditBeforeRemoval(Page);
+  if (Page == CurrentPage() && (FDragState == 1 || FDragState == 2)) SetDragState(0);
+  std::vector<TdtpShape*> gone{Page};
+  for (size_t i = 0; i < gone.size(); ++i)
+    for (int32_t c = 0; c < gone[i]->GetShapeCount(); ++c) gone.push_back(gone[i]->GetShape(c));
+  for (size_t i = gone.size(); i-- > 1;) {
+    gone[i]->SetSelected(false);
+    ShapeDestroyed(gone[i]);
+  }
+  ShapeDestroyed(Page);
+  std::unique_ptr<TdtpPage> out = std::move(FPages[size_t(index)]);
+  FPages.erase(FPages.begin() + index);
+  out->SetStoredNumber(0);
+  out->SetDocument(nullptr);
+  SetModified(true);
+  PageRemovedAt(index);
+  return out;
+}
+
+void TdtpDocument::PageRemovedAt(int32_t Index) {
   for (int32_t i = Index; i < GetPageCount(); ++i) PageChanged(GetPage(i));
   if (FCurrentPageIndex > Index || FCurrentPageIndex >= GetPageCount())
     SetCurrentPageIndex(std::max(0, FCurrentPageIndex - 1));

@@ -249,7 +249,17 @@ void TdtpDocument::PaintEmpty(TCanvas* Canvas) {
 
 void TdtpDocument::InvalidateScreenRect(const TRect& R) {
   if (IsPrinting()) return;
-  InvalidateRect(R);
+  if (platform::IsRectEmpty(R)) {
+    InvalidateRect(R);
+    return;
+  }
+  // The page reaches the screen as its buffer stretched with the view's filter, whose samples
+  // reach beyond a shape's own pixels (further when zoomed in beyond the render resolution,
+  // and one more for the rounding of the whole-buffer mapping): those pixels change with it.
+  const double support = FQuality == raster::sfSpline ? 2 : 1;
+  const double perSample = FRenderDpm > 0 ? std::max(1.0, double(FScreenDpm) / FRenderDpm) : 1.0;
+  const int32_t m = int32_t(std::min(64.0, std::ceil(support * perSample))) + 1;
+  InvalidateRect({R.Left - m, R.Top - m, R.Right + m, R.Bottom + m});
 }
 
 // --- timer ---------------------------------------------------------------------------

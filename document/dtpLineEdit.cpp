@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "platform/Clipboard.h"
 #include "platform/SysUtils.h"
@@ -86,9 +87,11 @@ std::string TdtpLineEdit::CutSelText() {
 
 void TdtpLineEdit::InsertText(const std::string& S) {
   const std::string cased = FCaseMode == 1 ? platform::UpperCase(S) : FCaseMode == 2 ? platform::LowerCase(S) : S;
-  const std::u32string s = StorableChars(Utf8ToChars(cased));
+  std::u32string s = StorableChars(Utf8ToChars(cased));
   // Positions may be stale when set from outside; clamp before touching the text.
   Normalize();
+  // A limit takes what does not fit off the inserted text, never off the text after the caret.
+  if (FMaxLength > 0) s.resize(std::min(s.size(), size_t(std::max(0, FMaxLength - (Length() - FSelLength)))));
   if (FSelLength == 0) {
     FChars.insert(size_t(FCaret), s);
     FCaret += int32_t(s.size());
@@ -126,7 +129,13 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
           --FCaret;
         }
       } else if (FCaret < Length()) {
-        FChars.erase(size_t(FCaret), 1);
+        // Delete takes the whole character as shown (a letter with its accents, an emoji with
+        // its modifiers); Backspace takes back the last code point typed, as the platform's
+        // editors do.
+        const std::vector<bool> stops = platform::CharacterStops(FChars);
+        int32_t end = FCaret + 1;
+        while (end < Length() && !stops[size_t(end)]) ++end;
+        FChars.erase(size_t(FCaret), size_t(end - FCaret));
       }
       CharsChanged();
       break;
@@ -154,6 +163,12 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
       // Caret handlers may return anything (-1 before the first character): the new
       // position is clamped first, so a key that cannot move the caret selects nothing.
       pos = std::clamp(pos, 0, Length());
+      // The caret never stops inside a character as shown: it goes on to that character's
+      // edge in the direction it moved.
+      if (pos != FCaret) {
+        const std::vector<bool> stops = platform::CharacterStops(FChars);
+        while (!stops[size_t(pos)]) pos += pos > FCaret ? 1 : -1;
+      }
       const int64_t d = int64_t(pos) - FCaret;
       int64_t start = FSelStart, len = FSelLength;
       if (Shift & platform::ssShift) {

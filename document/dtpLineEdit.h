@@ -2,10 +2,11 @@
 // case conversion, the keys that change them and the clipboard commands. It draws nothing;
 // the owning shape forwards its keys and repaints when OnChange reports a change.
 //
-// The text is UTF-8; every position and length counts characters (code points), so a caret
-// never stands inside a character. Inserted text keeps every character a stored document can
-// hold; "ĳ" and "Ĳ" are spelt "ij" and "IJ", control characters other than tab and line breaks
-// are left out.
+// The text is UTF-8; every position and length counts characters (code points). The caret keys
+// and Delete step over a character as shown (a letter with its combining marks, an emoji with
+// its modifiers, a CR LF pair), as the platform's editors do; Backspace takes one code point.
+// Inserted text keeps every character a stored document can hold; "ĳ" and "Ĳ" are spelt "ij"
+// and "IJ", control characters other than tab and line breaks are left out.
 #pragma once
 
 #include <cstdint>

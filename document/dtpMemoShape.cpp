@@ -329,10 +329,11 @@ void TdtpMemoShape::KeyDownHook(uint16_t& Key, platform::TShiftState Shift) {
     if (FLineEdit) FLineEdit->KeyDown(Key, Shift);
     return;
   }
-  if ((Key == 8 || Key == 46) && FLineEdit && FLineEdit->SelLength() == 0) {
-    // A CR LF break goes as a whole: the first half here, the second below.
+  if (Key == 8 && FLineEdit && FLineEdit->SelLength() == 0) {
+    // A CR LF break goes as a whole: the first half here, the second below. (Delete takes
+    // the pair as one character by itself.)
     const int32_t c = FLineEdit->CaretPos();
-    const int32_t mid = Key == 8 ? c - 1 : c + 1;
+    const int32_t mid = c - 1;
     if (mid >= 0 && size_t(mid) < FInsideBreak.size() && FInsideBreak[size_t(mid)]) {
       uint16_t k = Key;
       FLineEdit->KeyDown(k, Shift);

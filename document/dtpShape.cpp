@@ -1037,14 +1037,30 @@ int32_t TdtpShape::IndexOfShape(const TdtpShape* Shape) const {
   return -1;
 }
 
-int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
-  if (!Shape) return -1;
-  // A shape still listed by another parent is taken out of that list first.
-  if (TdtpShape* old = Shape->FParent) {
-    const int32_t i = old->IndexOfShape(Shape.get());
-    if (i >= 0) old->FShapes[size_t(i)].release(), old->FShapes.erase(old->FShapes.begin() + i);
+// A shape still listed by another parent leaves it as an extraction does (its edit ends, no
+// reference of its old document stays, the removal is undoable there). The old parent's
+// ownership is the one kept meanwhile: ending the edit may free the shape.
+std::unique_ptr<TdtpShape> TdtpShape::TakeFromParent(std::unique_ptr<TdtpShape> Shape, const TdtpShape* NewParent) {
+  // A shape cannot hold itself: it stays with its parent. One without a parent holds the new
+  // parent, which the caller still uses, so it is not freed here either.
+  for (const TdtpShape* p = NewParent; p; p = p->FParent)
+    if (p == Shape.get()) {
+      (void)Shape.release();
+      return nullptr;
+    }
+  if (!Shape || !Shape->FParent) return Shape;
+  TdtpShape* old = Shape->FParent;
+  if (old->IndexOfShape(Shape.get()) < 0) {
     Shape->FParent = nullptr;
+    return Shape;
   }
+  TdtpShape* raw = Shape.release();
+  return old->ExtractShape(raw);
+}
+
+int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
+  Shape = TakeFromParent(std::move(Shape), this);
+  if (!Shape) return -1;
   const int32_t index = int32_t(FShapes.size());
   RecordIntegerChange(ckShapeAdded, "", index);
   TdtpShape* raw = Shape.get();
@@ -1057,12 +1073,8 @@ int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
 }
 
 void TdtpShape::InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) {
+  Shape = TakeFromParent(std::move(Shape), this);
   if (!Shape) return;
-  if (TdtpShape* old = Shape->FParent) {
-    const int32_t i = old->IndexOfShape(Shape.get());
-    if (i >= 0) old->FShapes[size_t(i)].release(), old->FShapes.erase(old->FShapes.begin() + i);
-    Shape->FParent = nullptr;
-  }
   // An index from a stored undo stream may be anything.
   Index = std::clamp(Index, 0, int32_t(FShapes.size()));
   RecordIntegerChange(ckShapeAdded, "", Index);

@@ -505,6 +505,7 @@ class TdtpShape : public platform::TPersistent {
  private:
   void LayoutChildren(float OldWidth, float OldHeight, float NewWidth, float NewHeight);
   void NotifyDestroyed(TdtpShape* Shape);
+  static std::unique_ptr<TdtpShape> TakeFromParent(std::unique_ptr<TdtpShape> Shape, const TdtpShape* NewParent);
   friend std::unique_ptr<TdtpShape> CreateFromXml(const TShapeClass& Cls, TXmlNode* Node, IdtpDocumentHost* Host);
 };
 

@@ -537,7 +537,19 @@ bool TWinControl::DispatchKey(int QtKey, uint32_t QtModifiers, const std::string
   }
   if (key) KeyDown(key, shift);
   TKeyChar ch = TypedChar(QtKey, QtModifiers, Text);
-  if (ch && !(shift & ssAlt && !(shift & ssCtrl))) KeyPress(ch);
+  if (ch && !(shift & ssAlt && !(shift & ssCtrl))) {
+    KeyPress(ch);
+    // A key whose text is several characters (a letter and its combining accent, an emoji and
+    // its skin tone) types each of them, as the platform posts one character message apiece.
+    if (ch >= 32) {
+      const std::u32string rest = QString::fromStdString(Text).toStdU32String();
+      for (size_t i = 1; i < rest.size(); ++i) {
+        if (rest[i] < 32 || rest[i] == 127) continue;
+        TKeyChar next = rest[i];
+        KeyPress(next);
+      }
+    }
+  }
   return true;
 }
 

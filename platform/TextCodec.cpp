@@ -1,6 +1,8 @@
 #include "platform/TextCodec.h"
 
 #include <QChar>
+#include <QString>
+#include <QTextBoundaryFinder>
 
 namespace platform {
 
@@ -157,6 +159,25 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::vector<bool> CharacterStops(std::u32string_view Chars) {
+  std::vector<bool> stops(Chars.size() + 1, false);
+  stops.front() = stops.back() = true;
+  // Positions in UTF-16 units and in characters side by side; unpaired surrogates (which no
+  // stored text holds) count as one unit each.
+  const QString text = QString::fromUcs4(Chars.data(), qsizetype(Chars.size()));
+  if (text.isEmpty()) return stops;
+  std::vector<size_t> charAt(size_t(text.size()) + 1, 0);
+  for (size_t i = 0, u = 0; i < Chars.size(); ++i) {
+    u += Chars[i] > 0xFFFF && Chars[i] <= 0x10FFFF ? 2 : 1;
+    if (u < charAt.size()) charAt[u] = i + 1;
+  }
+  if (charAt.back() != Chars.size()) return std::vector<bool>(Chars.size() + 1, true);
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+  for (qsizetype u = finder.toNextBoundary(); u > 0 && u <= text.size(); u = finder.toNextBoundary())
+    stops[charAt[size_t(u)]] = true;
+  return stops;
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -28,5 +29,9 @@ void AppendUtf8(std::string& out, char32_t cp);
 // The simple Unicode case folding of a code point ("É" and "é" both give "é"), for matching
 // characters without regard to case.
 char32_t FoldCase(char32_t cp);
+// For each position 0 .. size of Chars: whether a caret may stand there, that is, whether it is
+// a boundary between user-perceived characters (a letter and its combining marks, an emoji
+// with its modifiers, a flag, a CR LF pair stay whole), as the platform's editors see them.
+std::vector<bool> CharacterStops(std::u32string_view Chars);
 
 }  // namespace platform

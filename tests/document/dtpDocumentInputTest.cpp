@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QInputMethodEvent>
+#include <QLineEdit>
 #include <set>
 
 #include "../common/TestSupport.h"
@@ -882,6 +883,58 @@ TEST_F(InputTest, ComposedTextIsTypedIntoTheEditedText) {
   }
 }
 
+// Keys a Qt line editor takes give the edited text what they give that editor: a key whose
+// text is several characters (an accent as a combining mark, an emoji with its skin tone, a
+// flag), characters beyond the first 65536, Backspace, Delete and the arrows over them (the
+// caret steps over a character as shown), a paste with a line break.
+TEST_F(InputTest, TypedTextIsWhatALineEditorKeeps) {
+  platform::TFakeTextMeasurer fake;
+  platform::TScopedTextMeasurer measurer(&fake);
+  struct TStroke {
+    int Key;
+    const char* Text;
+    Qt::KeyboardModifiers Mods = Qt::NoModifier;
+  };
+  const struct {
+    const char* Name;
+    std::vector<TStroke> Strokes;
+  } rows[] = {
+      {"combining mark", {{Qt::Key_unknown, "e\xCC\x81"}, {Qt::Key_X, "x"}}},
+      {"skin tone", {{Qt::Key_unknown, "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"}, {Qt::Key_X, "x"}}},
+      {"flag", {{Qt::Key_unknown, "\xF0\x9F\x87\xB3\xF0\x9F\x87\xB1"}}},
+      {"emoji and backspace", {{Qt::Key_unknown, "\xF0\x9F\x98\x80"}, {Qt::Key_unknown, "\xF0\x9F\x98\x81"}, {Qt::Key_Backspace, "\b"}}},
+      {"emoji and arrows", {{Qt::Key_unknown, "\xF0\x9F\x98\x80"}, {Qt::Key_unknown, "\xF0\x9F\x98\x81"}, {Qt::Key_Left, ""}, {Qt::Key_X, "x"}}},
+      {"mark and arrows", {{Qt::Key_unknown, "e\xCC\x81"}, {Qt::Key_Left, ""}, {Qt::Key_X, "x"}, {Qt::Key_Right, ""}, {Qt::Key_Y, "y"}}},
+      {"flag and shift arrows", {{Qt::Key_unknown, "\xF0\x9F\x87\xB3"}, {Qt::Key_unknown, "\xF0\x9F\x87\xB1"}, {Qt::Key_Left, "", Qt::ShiftModifier}, {Qt::Key_X, "x"}}},
+      {"mark typed apart and arrows", {{Qt::Key_E, "e"}, {Qt::Key_unknown, "\xCC\x81"}, {Qt::Key_Left, ""}, {Qt::Key_X, "x"}}},
+      {"mark and delete", {{Qt::Key_E, "e"}, {Qt::Key_unknown, "\xCC\x81"}, {Qt::Key_Left, ""}, {Qt::Key_Delete, ""}}},
+      {"mark and backspace", {{Qt::Key_unknown, "e\xCC\x81"}, {Qt::Key_Backspace, "\b"}}},
+      {"paste with CR LF", {{Qt::Key_V, "", Qt::ControlModifier}}},
+  };
+  for (const bool memo : {false, true})
+    for (const auto& row : rows) {
+      SCOPED_TRACE(testing::Message() << row.Name << (memo ? " in a memo" : ""));
+      platform::Clipboard()->SetAsText("ab\r\ncd");
+      doc->CurrentPage()->ClearShapes();
+      TdtpTextShape* t = memo ? AddTextShape<TdtpMemoShape>() : AddTextShape<TdtpTextShape>();
+      platform::TRect sr;
+      t->GetScreenRect(sr);
+      Click({sr.Left + 2, sr.Top + 2});
+      guitest::Key(doc.get(), Qt::Key_F2);
+      ASSERT_EQ(doc->EditedShape(), t);
+      QLineEdit qt;
+      qt.setText("abc");
+      for (const TStroke& k : row.Strokes) {
+        guitest::Key(doc.get(), k.Key, k.Mods, QString::fromUtf8(k.Text));
+        QKeyEvent down(QEvent::KeyPress, k.Key, k.Mods, QString::fromUtf8(k.Text));
+        QApplication::sendEvent(&qt, &down);
+      }
+      EXPECT_EQ(t->Text(), qt.text().toStdString());
+      EXPECT_EQ(t->CaretIndex(), int32_t(qt.text().left(qt.cursorPosition()).toStdU32String().size()));
+      guitest::Key(doc.get(), Qt::Key_Escape);
+    }
+}
+
 // The view's cursors show only over the view; only the busy cursor shows everywhere.
 TEST_F(InputTest, TheViewsCursorsShowOnlyOverTheView) {
   AddRect(20, 20, 40, 30);  // screen (80, 80) to (240, 200)
@@ -1035,9 +1088,12 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
   platform::TScopedTextMeasurer measurer(&fake);
   InitializeDtpGroupShape();
   const std::string file = kdtest::TempDir() + "/input_leaving_shape.hsf";
-  enum TWay { wDelete, wClear, wExtract, wExtractFromGroup, wExtractGroup, wUndo, wDeletePage, wPageCount, wLoad, wClearDocument };
+  enum TWay { wDelete, wClear, wExtract, wExtractFromGroup, wExtractGroup, wUndo, wDeletePage, wPageCount, wLoad, wClearDocument,
+              wAddToOtherPage, wInsertIntoOtherDocument, wPageToOtherDocument };
   const char* const wayNames[] = {"delete", "clear page", "extract from page", "extract from group", "extract its group",
-                                  "undo", "delete page", "page count", "load", "clear document"};
+                                  "undo", "delete page", "page count", "load", "clear document",
+                                  "added to another page", "inserted into another document",
+                                  "its page added to another document"};
   enum TState { sEdited, sStroke, sFocused, sHot, sHint };
   const char* const stateNames[] = {"edited text", "edited stroke", "focused", "hot", "hint"};
   auto shapesOf = [&] {
@@ -1052,7 +1108,7 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
     }
     return all;
   };
-  for (int way = wDelete; way <= wClearDocument; ++way)
+  for (int way = wDelete; way <= wPageToOtherDocument; ++way)
     for (int state = sEdited; state <= sHint; ++state) {
       const bool grouped = way == wExtractFromGroup || way == wExtractGroup;
       SCOPED_TRACE(testing::Message() << wayNames[way] << ", " << stateNames[state]);
@@ -1108,6 +1164,9 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
         ASSERT_EQ(doc->DragState(), 1);
       }
       std::unique_ptr<TdtpShape> taken;
+      TdtpComponent other(nullptr);
+      // Handed on still listed by its parent: the new parent takes it from there.
+      auto handed = [&] { return std::unique_ptr<TdtpShape>(shape); };
       switch (way) {
         case wDelete: page->RemoveShape(shape); break;
         case wClear: page->ClearShapes(); break;
@@ -1125,6 +1184,9 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
         case wPageCount: doc->SetPageCount(1); break;
         case wLoad: doc->LoadFromFile(file); break;
         case wClearDocument: doc->Clear(); break;
+        case wAddToOtherPage: doc->GetPage(0)->AddShape(handed()); break;
+        case wInsertIntoOtherDocument: other.GetPage(0)->InsertShape(0, handed()); break;
+        case wPageToOtherDocument: other.AddPage(std::unique_ptr<TdtpPage>(page)); break;
       }
       taken.reset();
       if (state == sHot) {
@@ -1132,7 +1194,7 @@ TEST_F(InputTest, EveryWayAShapeLeavesItsPageDropsTheDocumentsReferences) {
         Release(doc.get(), {140, 136});
       }
       const std::set<const TdtpShape*> all = shapesOf();
-      EXPECT_FALSE(all.count(shape));
+      EXPECT_EQ(all.count(shape) && shape->ParentShape() != doc->GetPage(0), false);
       for (const TdtpShape* r : {doc->EditedShape(), doc->FocusShape(), doc->HotShape(), doc->HintShape()})
         EXPECT_TRUE(!r || all.count(r));
       EXPECT_EQ(doc->EditedShape(), nullptr);

@@ -12,12 +12,16 @@
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
+#include <cmath>
 #include <memory>
 
 #include "../common/TestSupport.h"
 #include "../common/XServer.h"
 #include "document/dtpDocument.h"
+#include "document/dtpLineShape.h"
 #include "document/dtpPolygonShape.h"
+#include "document/dtpShadowEffects.h"
+#include "document/dtpTextShape.h"
 #include "platform/Forms.h"
 #include "platform/KeyState.h"
 #include "tools/DocumentFixtures.h"
@@ -29,7 +33,7 @@ namespace {
 
 const bool gHaveX = kdtest::StartPrivateXServer();
 
-constexpr unsigned long XK_Control_L = 0xFFE3, XK_Delete = 0xFFFF;
+constexpr unsigned long XK_Control_L = 0xFFE3, XK_Delete = 0xFFFF, XK_F2 = 0xFFBF;
 
 class RepaintX : public ::testing::Test {
  protected:
@@ -40,6 +44,9 @@ class RepaintX : public ::testing::Test {
     kdfixture::InitializeFixtures();
     InitializeDtpEffectShape();
     InitializeDtpPolygonShape();
+    InitializeDtpShadowEffects();
+    InitializeDtpLineShape();
+    InitializeDtpTextShape();
     platform::KeyStateReset();
     Form = std::make_unique<platform::TForm>(nullptr);
     Form->SetBounds(0, 0, 720, 520);
@@ -98,6 +105,29 @@ class RepaintX : public ::testing::Test {
   void Release() {
     In.Button(1, false);
     kdtest::Settle();
+  }
+  // The middle of the first handle of Shape with hit code Code, in client pixels.
+  static TPoint HandleAt(TdtpShape* Shape, int32_t Code) {
+    Shape->CreateHandles();
+    for (int32_t I = 0; I < Shape->HandleCount(); ++I)
+      if (Shape->Handles[size_t(I)].Code == Code) {
+        platform::TRect R{0, 0, 0, 0};
+        Shape->GetHandleRect(I, R);
+        return {(R.Left + R.Right) / 2, (R.Top + R.Bottom) / 2};
+      }
+    ADD_FAILURE() << "no handle " << Code;
+    return {0, 0};
+  }
+  // A local point of Shape in client pixels.
+  static TPoint LocalAt(TdtpShape* Shape, float X, float Y) {
+    raster::TdtpFloatPoint P;
+    Shape->LocalToScreen({X, Y}, P);
+    return {int32_t(std::lround(P.X)), int32_t(std::lround(P.Y))};
+  }
+  // A drag from From to To with the button released at the end.
+  void Drag(TPoint From, TPoint To) {
+    HoldAndMove(From, To);
+    Release();
   }
   void Stroke(unsigned long Keysym, bool Ctrl = false) {
     if (Ctrl) In.Key(XK_Control_L, true);
@@ -227,4 +257,125 @@ TEST_F(RepaintX, EveryEditingStepLeavesTheScreenAsAFreshPaint) {
   Release();
   EXPECT_EQ(Doc->DragState(), 0);
   EXPECT_EQ(StaleAfter("escape"), 0);
+}
+
+// Resizing by a corner and a side, turning, moving shapes whose paint reaches beyond their
+// bounds (a drop shadow, arrow heads, a turned shape), a move partly off the page, a rubber
+// band, a Ctrl+drag copy, typing into a growing text, deleting and zooming: after each, the
+// screen is what a fresh paint shows.
+TEST_F(RepaintX, HandlesShadowsAndArrowHeadsLeaveTheScreenAsAFreshPaint) {
+  Doc->SetScreenDpm(3);  // the page is 630 pixels wide: its right edge lies in the view
+  auto* Shadowed = static_cast<TdtpEffectShape*>(Add<TdtpRectangleShape>(20, 20, 40, 30, 0x0000FF));
+  auto Shadow = std::make_unique<TdtpShadowEffect>();
+  Shadow->DeltaX = 4;
+  Shadow->DeltaY = 3;
+  Shadowed->AddEffect(std::move(Shadow));  // (60, 60) to (180, 150), its shadow 12 and 9 further
+  auto Line = NewShape<TdtpLineShape>();
+  Line->SetLinePoint(0, {20, 90});
+  Line->SetLinePoint(1, {80, 90});  // (60, 270) to (240, 270)
+  Line->SetLineWidth(1);
+  Line->Arrow0()->SetStyle(asArrow);
+  Line->Arrow1()->SetStyle(asOval);
+  Line->Arrow1()->Width = 9;
+  TdtpShape* Arrows = Line.get();
+  Doc->CurrentPage()->AddShape(std::move(Line));
+  TdtpShape* Turned = Add<TdtpRectangleShape>(100, 30, 40, 20, 0x00C000);
+  Turned->SetDocAngle(30);
+  auto Text = NewShape<TdtpTextShape>();
+  Text->SetDocBounds(100, 100, 20, 8);  // it fits its text: from (300, 300)
+  Text->SetText("ab");
+  Text->SetSmartHitTest(false);
+  TdtpShape* Typed = Text.get();
+  Doc->CurrentPage()->AddShape(std::move(Text));
+  Doc->ClearUndo();
+  Doc->Invalidate();
+  ASSERT_EQ(StaleAfter("effects-start"), 0);
+
+  Click({120, 105});
+  ASSERT_TRUE(Shadowed->Selected());
+  EXPECT_EQ(StaleAfter("shadow-select"), 0);
+  const TPoint Corner = HandleAt(Shadowed, 6);
+  Drag(Corner, {Corner.X + 36, Corner.Y + 30});
+  EXPECT_GT(Shadowed->DocWidth(), 45);
+  EXPECT_EQ(StaleAfter("resize-corner"), 0);
+  const TPoint Side = LocalAt(Shadowed, Shadowed->DocWidth(), Shadowed->DocHeight() / 3);
+  Drag(Side, {Side.X - 60, Side.Y});
+  EXPECT_LT(Shadowed->DocWidth(), 45);
+  EXPECT_EQ(StaleAfter("resize-side"), 0);
+  const TPoint Turn = HandleAt(Shadowed, 10);
+  Drag(Turn, {Turn.X + 60, Turn.Y + 30});
+  EXPECT_NE(Shadowed->DocAngle(), 0);
+  EXPECT_EQ(StaleAfter("rotate"), 0);
+  const TPoint Middle = LocalAt(Shadowed, Shadowed->DocWidth() / 2, Shadowed->DocHeight() / 2);
+  Drag(Middle, {Middle.X + 60, Middle.Y + 30});
+  EXPECT_EQ(StaleAfter("shadow-move"), 0);
+
+  Click({150, 270});
+  ASSERT_TRUE(Arrows->Selected());
+  EXPECT_EQ(StaleAfter("arrows-select"), 0);
+  Drag({150, 270}, {150, 330});
+  EXPECT_EQ(StaleAfter("arrows-move"), 0);
+
+  Click({360, 120});
+  ASSERT_TRUE(Turned->Selected());
+  Drag({360, 120}, {420, 180});
+  EXPECT_EQ(StaleAfter("turned-move"), 0);
+  // Partly beyond the page's right edge.
+  Drag({420, 180}, {600, 180});
+  EXPECT_GT(Turned->DocLeft() + Turned->DocWidth(), 210);
+  EXPECT_EQ(StaleAfter("off-page"), 0);
+
+  // A rubber band over the line and the shadowed shape, then a Ctrl+drag copies both.
+  Drag({20, 20}, {300, 400});
+  EXPECT_GE(Doc->SelectionCount(), 2);
+  EXPECT_EQ(StaleAfter("rubber-band"), 0);
+  const TPoint OnLine = {int32_t((Arrows->DocLeft() + Arrows->DocWidth() / 2) * 3), int32_t((Arrows->DocTop() + Arrows->DocHeight() / 2) * 3)};
+  In.Key(XK_Control_L, true);
+  HoldAndMove(OnLine, {OnLine.X + 30, OnLine.Y + 45});
+  Release();
+  In.Key(XK_Control_L, false);
+  kdtest::Settle();
+  EXPECT_EQ(Doc->CurrentPage()->GetShapeCount(), 6);
+  EXPECT_EQ(StaleAfter("copy-drag"), 0);
+  Stroke(XK_Delete);
+  EXPECT_EQ(Doc->CurrentPage()->GetShapeCount(), 4);
+  EXPECT_EQ(StaleAfter("delete-copies"), 0);
+
+  // Typing into a text shape that grows with its text.
+  Click({308, 308});
+  ASSERT_TRUE(Typed->Selected());
+  Stroke(XK_F2);
+  ASSERT_EQ(Doc->EditedShape(), Typed);
+  const float Before = Typed->DocWidth();
+  for (unsigned long C : {'W', 'W', 'W', 'W', 'W', 'W'}) Stroke(C);
+  EXPECT_GT(Typed->DocWidth(), Before);
+  EXPECT_EQ(StaleAfter("typing"), 0);
+  Stroke(kdtest::TXInput::XK_Return);
+  EXPECT_EQ(StaleAfter("typing-done"), 0);
+
+  Doc->ZoomBy(1.25f);
+  EXPECT_EQ(StaleAfter("zoom"), 0);
+
+  // Zoomed in beyond the render resolution with the widest filter: the line moved again.
+  Arrows->SetDocBounds(10, 10, Arrows->DocWidth(), Arrows->DocHeight());
+  Doc->SetQuality(raster::sfSpline);
+  Doc->SetScreenDpm(9);
+  Doc->SetOriginX(0);
+  Doc->SetOriginY(0);
+  Doc->Invalidate();
+  const TPoint Head = LocalAt(Arrows, Arrows->DocWidth() * 0.3f, Arrows->DocHeight() / 2);
+  Click(Head);
+  ASSERT_TRUE(Arrows->Selected());
+  Drag(Head, {Head.X + 24, Head.Y - 30});
+  EXPECT_EQ(StaleAfter("zoomed-move"), 0);
+
+  // Changes by code that shrink what a shape paints: the old extent goes too.
+  Doc->ClearSelection();
+  kdtest::Settle();
+  Shadowed->GetEffect(0)->Enabled = false;
+  EXPECT_EQ(StaleAfter("shadow-off"), 0);
+  static_cast<TdtpLineShape*>(Arrows)->SetLineWidth(0.2f);
+  EXPECT_EQ(StaleAfter("line-thinner"), 0);
+  static_cast<TdtpLineShape*>(Arrows)->Arrow1()->Width = 3;
+  EXPECT_EQ(StaleAfter("arrow-smaller"), 0);
 }

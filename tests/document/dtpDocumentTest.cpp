@@ -1513,6 +1513,8 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
   raster::InitializeDtpRasterPNG();
   InitializeDtpResource();
   InitializeDtpEffectShape();
+  InitializeDtpColorEffects();
+  InitializeDtpShadowEffects();
   InitializeDtpBitmapShape();
   InitializeDtpGroupShape();
   InitializeDtpTextShape();
@@ -1549,7 +1551,7 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
     line->SetLinePoint(1, {60, 150});
     TdtpShape* group = add("TdtpGroupShape", 20, 160, 60, 40);
     auto child = CreateShape(TdtpTextShape::StaticClass());
-    static_cast<TdtpTextShape*>(child.get())->SetText("Kind");
+    static_cast<TdtpTextShape*>(child.get())->SetText("Kind \xE2\x86\x92 \xC5\xB5 \xF0\x9F\x98\x80");
     group->AddShape(std::move(child));
     group->GetShape(0)->SetDocBounds(0, 0, 30, 10);
     group->AddShape(CreateShape(FindShapeClass("TdtpRectangleShape")));
@@ -1560,6 +1562,9 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
     stroke->AddPointXY(0, 0);
     stroke->AddPointXY(10, 5);
     stroke->AddPointXY(20, 15);
+    auto* rect = static_cast<TdtpEffectShape*>(page->GetShape(kRect));
+    rect->AddEffect(std::make_unique<TdtpShadowEffect>());
+    rect->AddEffect(std::make_unique<TdtpBrightContrEffect>());
     doc.SaveToFile(base);
   }
   auto S = [](TdtpPage& P, int32_t I) { return P.GetShape(I); };
@@ -1567,6 +1572,13 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
   auto Meta = [](TdtpPage& P, int32_t I) { return static_cast<TdtpExposedMetafile*>(P.GetShape(I)); };
   auto Stroke = [](TdtpPage& P) { return static_cast<TdtpFreehandShape*>(P.GetShape(kStroke)); };
   auto Rect = [] { return CreateShape(FindShapeClass("TdtpRectangleShape")); };
+  auto Effects = [](TdtpPage& P, int32_t I) { return static_cast<TdtpEffectShape*>(P.GetShape(I)); };
+  // A page's own settings are stored once it no longer takes the document's: a saved page of
+  // that kind first.
+  auto Own = [&](TdtpComponent& D, TdtpPage& P) {
+    P.SetIsDefaultPage(false);
+    D.SaveToFile(work);
+  };
   const std::vector<TStoredChange> changes = {
       // Shapes as a whole.
       {"Assign text", [&](auto&, auto& P) { S(P, kText)->Assign(S(P, kOther)); }},
@@ -1649,6 +1661,54 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
       {"OffsetPoints", [&](auto&, auto& P) { Stroke(P)->OffsetPoints(2, 3); }},
       {"ScalePoints", [&](auto&, auto& P) { Stroke(P)->ScalePoints(0.5f, 0.75f); }},
       {"SetLines", [&](auto&, auto& P) { static_cast<TdtpMemoShape*>(S(P, kMemo))->SetLines({"drie"}); }},
+      {"AppendPoint", [&](auto&, auto& P) { Stroke(P)->AppendPoint({12, 19}); }},
+      // Effects.
+      {"AddEffect", [&](auto&, auto& P) { Effects(P, kRed)->AddEffect(std::make_unique<TdtpHSLAdjustEffect>()); }},
+      {"Effect Enabled", [&](auto&, auto& P) { Effects(P, kRect)->GetEffect(0)->Enabled = false; }},
+      {"Effect Source", [&](auto&, auto& P) { Effects(P, kRect)->GetEffect(1)->Source = 0; }},
+      {"Shadow DeltaX", [&](auto&, auto& P) { static_cast<TdtpShadowEffect*>(Effects(P, kRect)->GetEffect(0))->DeltaX = 4; }},
+      {"Brightness", [&](auto&, auto& P) { static_cast<TdtpBrightContrEffect*>(Effects(P, kRect)->GetEffect(1))->SetBrightness(0.5f); }},
+      {"Effects cleared", [&](auto&, auto& P) { Effects(P, kRect)->Clear(); }},
+      // Editing operations of the document.
+      {"DeleteSelection", [&](auto& D, auto& P) {
+         S(P, kRect)->SetSelected(true);
+         D.DeleteSelection();
+       }},
+      {"XmlToSelection", [&](auto& D, auto& P) {
+         S(P, kRect)->SetSelected(true);
+         D.XmlToSelection(D.SelectionToXml());
+       }},
+      // The page's own settings.
+      {"Page height", [](auto&, auto& P) { P.SetPageHeight(200); }},
+      {"Page size", [](auto&, auto& P) { P.SetDocSize(150, 150); }},
+      {"Page not default", [](auto&, auto& P) { P.SetIsDefaultPage(false); }},
+      {"Page colour", [&](auto& D, auto& P) {
+         Own(D, P);
+         P.SetPageColor(0x00FFFF);
+       }},
+      {"Page margins", [&](auto& D, auto& P) {
+         Own(D, P);
+         P.SetMargins(1, 2, 3, 4);
+       }},
+      {"Page grid size", [&](auto& D, auto& P) {
+         Own(D, P);
+         P.SetGridSize(7);
+       }},
+      {"Page grid colour", [&](auto& D, auto& P) {
+         Own(D, P);
+         P.SetGridColor(0x123456);
+       }},
+      {"Page tiled", [&](auto& D, auto& P) {
+         Own(D, P);
+         P.SetBackgroundTiled(true);
+       }},
+      {"Page background", [&](auto& D, auto& P) {
+         Own(D, P);
+         auto image = std::make_unique<TBitmap32>();
+         image->SetSize(4, 4);
+         image->Clear(0xFF00FF00u);
+         P.SetBackgroundImage(std::move(image));
+       }},
       // The document and its pages.
       {"ShowMargins", [](auto& D, auto&) { D.SetShowMargins(!D.ShowMargins()); }},
       {"SnapToGrid", [](auto& D, auto&) { D.SetSnapToGrid(!D.SnapToGrid()); }},
@@ -1671,6 +1731,13 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
       {"AddPage", [](auto& D, auto&) { D.AddPage(nullptr); }},
       {"DeletePage", [](auto& D, auto&) { D.DeletePage(0); }},
       {"SetPageCount", [](auto& D, auto&) { D.SetPageCount(4); }},
+      {"AddPage of another document's page", [&](auto& D, auto&) {
+         TdtpComponent other(nullptr);
+         other.LoadFromFile(base);  // its second page not read yet
+         D.AddPage(std::unique_ptr<TdtpPage>(other.GetPage(1)));
+         ASSERT_EQ(other.GetPageCount(), 1);
+         EXPECT_EQ(D.GetPage(2)->GetShapeCount(), kStroke + 1);
+       }},
   };
   // The colour in the middle of a shape as its page paints.
   auto middle = [](TdtpPage& Page, TdtpShape* S) {
@@ -1707,5 +1774,58 @@ TEST_F(DocumentTest, EveryChangeByCodeIsSaved) {
     again.LoadFromFile(work);
     const TStoredElements reloaded = DocumentContent(again);
     EXPECT_TRUE(reloaded == after) << Differences(after, reloaded);
+  }
+  // The other way round: looking at a document, also at text windows-1252 lacks and at pictures
+  // decoded on their first paint, changes nothing that a save would write.
+  auto paint = [](TdtpComponent& D) {
+    platform::TBitmap bmp;
+    bmp.SetPixelFormat(platform::pf32bit);
+    bmp.SetSize(400, 300);
+    D.PaintDocument(bmp.Canvas());
+    D.PaintSelection(bmp.Canvas());
+    bmp.Canvas()->Release();
+  };
+  const std::vector<TStoredChange> views = {
+      {"paint", [&](auto& D, auto&) { paint(D); }},
+      {"page through", [&](auto& D, auto&) {
+         for (int32_t i : {0, 1, 0, 1}) D.SetCurrentPageIndex(i), paint(D);
+       }},
+      {"zoom", [&](auto& D, auto&) {
+         D.ZoomIn(), paint(D), D.ZoomOut(), D.SetZoomPercent(150), paint(D);
+         D.ZoomFitPage(), D.ZoomFitWidth(), D.ZoomPageWidth(), D.SetScreenDpm(3), paint(D);
+       }},
+      {"view style", [&](auto& D, auto&) { D.SetViewStyle(vsNormal), paint(D); }},
+      {"render resolution", [&](auto& D, auto&) { D.SetRenderDPI(300), paint(D), D.SetRenderAtScreenRes(true), paint(D); }},
+      {"select", [&](auto& D, auto& P) {
+         for (int32_t i = 0; i <= kStroke; ++i) S(P, i)->SetSelected(true);
+         paint(D);
+         D.ToggleSelection(S(P, kRed));
+         D.ClearSelection();
+         TdtpShape* hit = nullptr;
+         D.HitTest({200, 150}, hit);
+       }},
+      {"copy", [&](auto& D, auto& P) { S(P, kGroup)->SetSelected(true), D.CopyToClipboard(); }},
+      {"edit left unchanged", [&](auto& D, auto& P) {
+         D.EditShape(S(P, kGroup)->GetShape(0)), paint(D), D.EndShapeEdit(true);
+         D.EditShape(S(P, kMemo)), D.EndShapeEdit(false);
+       }},
+      {"thumbnails and ticks", [&](auto& D, auto&) {
+         for (int32_t i = 0; i < D.GetPageCount(); ++i) D.GetPage(i)->GetThumbnail();
+         while (D.DoAutoPageUpdate()) {
+         }
+         D.TimerTick(nullptr);
+       }},
+      {"buffers freed", [&](auto& D, auto& P) { paint(D), P.FreeBuffersAll(), paint(D); }},
+  };
+  for (const TStoredChange& view : views) {
+    SCOPED_TRACE(view.Name);
+    std::filesystem::copy_file(base, work, std::filesystem::copy_options::overwrite_existing);
+    TdtpComponent doc(nullptr);
+    doc.LoadFromFile(work);
+    doc.SetCurrentPageIndex(1);
+    TdtpPage* page = doc.CurrentPage();
+    view.Apply(doc, *page);
+    EXPECT_FALSE(doc.Modified());
+    for (int32_t i = 0; i < doc.GetPageCount(); ++i) EXPECT_FALSE(doc.GetPage(i)->Modified()) << i;
   }
 }

@@ -145,6 +145,16 @@ TEST(LineEditTest, MaxLengthAndCaseMode) {
   EXPECT_EQ(t.e.CaretPos(), 5);
   t.Press('z');
   EXPECT_EQ(t.e.Text(), "abcde");
+  // What does not fit is cut off what goes in, not off the text after the caret.
+  t.Down(36);
+  t.Press('z');
+  EXPECT_EQ(t.e.Text(), "abcde");
+  t.e.SetSelStart(1);
+  t.e.SetSelLength(2);
+  platform::Clipboard()->SetAsText("XYZ");
+  t.Press(22);
+  EXPECT_EQ(t.e.Text(), "aXYde");
+  EXPECT_EQ(t.e.CaretPos(), 3);
   Edit u;
   u.e.SetCaseMode(1);
   u.Type("ab");

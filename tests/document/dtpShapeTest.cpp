@@ -553,6 +553,12 @@ TEST_F(ShapeTest, ChildrenManagement) {
   EXPECT_EQ(root->GetShape(-1), nullptr);
   EXPECT_EQ(root->GetShape(2), nullptr);
   root->DeleteShape(5);
+  // A shape never goes into itself or one of its own children: it stays where it is.
+  EXPECT_EQ(grandchild->AddShape(std::unique_ptr<TdtpShape>(a)), -1);
+  a->InsertShape(0, std::unique_ptr<TdtpShape>(a));
+  EXPECT_EQ(a->ParentShape(), root.get());
+  EXPECT_EQ(root->IndexOfShape(a), 1);
+  EXPECT_EQ(a->GetShapeCount(), 1);
   a->SetSelected(true);
   EXPECT_TRUE(a->Selected());
   // Deleting tells the document about the whole subtree.
