@@ -307,13 +307,24 @@ void TForm1::BuildStatusBar() {
     int32_t Width;
   };
   // The lock-key panels fit their captions themselves.
-  const TPanelDef panels[] = {{widgets::sptNormal, 635},  {widgets::sptCapsLock, 50}, {widgets::sptScrollLock, 50},
+  const TPanelDef panels[] = {{widgets::sptNormal, FirstStatusPanelWidth},  {widgets::sptCapsLock, 50}, {widgets::sptScrollLock, 50},
                               {widgets::sptNumLock, 50}, {widgets::sptGauge, 250},   {widgets::sptNormal, 50}};
   for (const TPanelDef& d : panels) {
     widgets::TExStatusPanel* p = ExStatusBar1->Panels()->Add();
     p->SetWidth(d.Width);
     p->SetPanelType(d.Type);
   }
+  ExStatusBar1->OnResize = [this](TObject*) { FitStatusPanels(); };
+}
+
+void TForm1::FitStatusPanels() {
+  // The first panel gives up width in a narrow window: at its full width it pushed the gauge
+  // and the last panel past the window's edge (at 800 pixels, past the lock keys' right).
+  widgets::TExStatusPanels* panels = ExStatusBar1->Panels();
+  if (panels->Count() < 1) return;
+  int32_t others = 0;
+  for (int32_t i = 1; i < panels->Count(); ++i) others += panels->Items(i)->Width() + 2;
+  panels->Items(0)->SetWidth(std::clamp(ExStatusBar1->ClientWidth() - others, 0, FirstStatusPanelWidth));
 }
 
 void TForm1::BuildTree() {
@@ -549,6 +560,7 @@ void TForm1::FormCreate(TObject* Sender) {
   SetCaption("De kadrilo  -  (c) het kadrilo-team, alle rechten voorbehouden");
   ScreenWidth = Screen()->Width();
   UpdatePageLabel();
+  FitStatusPanels();
 }
 
 void TForm1::UpdatePageLabel() {
@@ -581,6 +593,8 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
         // Reported here rather than raised: an exception out of the changing handler would
         // cancel the selection change, leaving the tree stuck on the item before.
         UpdatePageLabel();
+        // The button belongs to the item, not to its drawing: the movie may well be there.
+        BitBtn_Video->SetVisible(CatalogueShowsVideo(ItemIndex));
         // Clearing repaints only where the old shapes were; the rest of the old page would
         // stay on screen over the cleared document.
         dtpComponent1->Invalidate();
@@ -611,6 +625,12 @@ void TForm1::BitBtn_VideoClick(TObject* Sender) {
     VideoFile = BaseFolder + movie;
   else
     VideoFile.clear();
+  // Without a movie the page would show an empty player, with nothing said.
+  if (VideoFile.empty()) {
+    Flash1->SetMovie(VideoFile);
+    ShowMessage("Er is geen film om af te spelen.");
+    return;
+  }
   LastPage = "Tekening";
   Notebook1->SetActivePage("Video");
   PaneSplitter1->SetPosition(392);

@@ -1,6 +1,7 @@
 // The main window's buttons clicked as a person clicks them, through a real X server (its own
 // Xvfb; skips without one): printing with nothing to print, opening and listing a picture file
-// without extension, saving without a picture, and the top bar's "Terug" in a narrow window.
+// without extension, saving without a picture, "Video" without a movie, and the top bar's
+// "Terug" in a narrow window.
 // Dialogs and message boxes are answered through the platform's dialog layer.
 #include <gtest/gtest.h>
 
@@ -174,6 +175,22 @@ TEST_F(MainFormClicks, OpslaanWithoutAPictureSaysSo) {
     EXPECT_EQ(Messages, std::vector<std::string>({"Er is geen afbeelding om op te slaan."}));
     EXPECT_TRUE(Asked.empty());
     EXPECT_FALSE(FileExists(Folder + "leeg.png"));
+  }
+}
+
+// "Video" for an exercise whose movie is missing says so and stays on the drawing instead of
+// showing an empty player; with the movie there it plays it.
+TEST_F(MainFormClicks, VideoWithoutAMovieSaysSo) {
+  const std::string none = "Er is geen film om af te spelen.";
+  for (bool present : {false, true}) {
+    SCOPED_TRACE(present ? "a movie" : "no movie");
+    if (present) std::filesystem::copy_file(apptest::SampleFolder() + "oefening1.swf", Folder + "oefening1.swf");
+    Form->BitBtn_terug_onderaanClick(nullptr);
+    Choose(5);
+    Messages.clear();
+    Click(Form->BitBtn_Video);
+    EXPECT_EQ(Messages, present ? std::vector<std::string>() : std::vector<std::string>({none}));
+    EXPECT_EQ(Form->Notebook1->ActivePage(), present ? "Video" : "Tekening");
   }
 }
 
