@@ -180,6 +180,10 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   SetName("Form1");
   SetWindowState(wsMaximized);
   SetColor(clBtnFace);
+  // The bars are laid out for windows from 800 x 600 pixels up: narrower, the credit labels
+  // would lie over the link and the buttons.
+  Constraints()->SetMinWidth(800);
+  Constraints()->SetMinHeight(600);
   // Maximised; without a window manager to honour that, the form still covers the screen.
   SetBounds(0, 0, std::max(Screen()->Width(), 800), std::max(Screen()->Height(), 600));
   OpenWebAddress = [](const std::string& Url) {

@@ -121,7 +121,15 @@ TControl::TControl(TComponent* AOwner)
     : TComponent(AOwner), FConstraints(std::make_unique<TSizeConstraints>()), FFont(std::make_unique<TFont>()) {
   FWidget = new detail::TControlWidget(this);
   // New limits apply to the current size at once.
-  FConstraints->OnChange = [this](TObject*) { SetBounds(FLeft, FTop, FWidth, FHeight); };
+  FConstraints->OnChange = [this](TObject*) {
+    // A window's limits are the window system's too, so that resizing it by hand meets them.
+    if (FWidget->isWindow()) {
+      FWidget->setMinimumSize(FConstraints->MinWidth(), FConstraints->MinHeight());
+      FWidget->setMaximumSize(FConstraints->MaxWidth() > 0 ? FConstraints->MaxWidth() : QWIDGETSIZE_MAX,
+                              FConstraints->MaxHeight() > 0 ? FConstraints->MaxHeight() : QWIDGETSIZE_MAX);
+    }
+    SetBounds(FLeft, FTop, FWidth, FHeight);
+  };
   FFont->OnChange = [this](TObject*) {
     FParentFont = false;
     FontChanged();

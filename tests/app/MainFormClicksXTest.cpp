@@ -196,8 +196,13 @@ TEST_F(MainFormClicks, VideoWithoutAMovieSaysSo) {
 
 // In the narrowest window the top bar's "Terug" takes its own clicks on the movie page.
 TEST_F(MainFormClicks, TerugAt800PixelsGoesBack) {
-  Form->SetBounds(0, 0, 800, 600);
+  // Nothing makes the window narrower, neither the program nor the window system.
+  Form->SetBounds(0, 0, 640, 480);
   kdtest::Settle();
+  EXPECT_EQ(Form->Width(), 800);
+  EXPECT_EQ(Form->Height(), 600);
+  const QSize least = static_cast<QWidget*>(Form->WidgetHandle())->minimumSize();
+  EXPECT_EQ(least, QSize(800, 600));
   Form->Notebook1->SetActivePage("Video");
   Click(Form->BitBtn_terug_boven);
   EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");

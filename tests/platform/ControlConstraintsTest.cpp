@@ -1,6 +1,7 @@
 // Size constraints of controls and the Ctl3D look taken from the parent.
 #include <gtest/gtest.h>
 
+#include <QWidget>
 #include <memory>
 
 #include "platform/Controls.h"
@@ -68,6 +69,14 @@ TEST(ControlConstraints, SizeStaysWithinTheLimits) {
   form.SetBounds(0, 0, 300, 200);
   c->SetAlign(alClient);
   EXPECT_EQ(c->Height(), 50);
+  // A window's limits bind the window system as well; 0 lifts them there too.
+  auto* window = static_cast<QWidget*>(form.WidgetHandle());
+  form.Constraints()->SetMinWidth(250);
+  form.Constraints()->SetMaxHeight(400);
+  EXPECT_EQ(window->minimumSize(), QSize(250, 0));
+  EXPECT_EQ(window->maximumSize(), QSize(QWIDGETSIZE_MAX, 400));
+  form.Constraints()->SetMaxHeight(0);
+  EXPECT_EQ(window->maximumHeight(), QWIDGETSIZE_MAX);
 }
 
 TEST(ControlConstraints, Ctl3DFollowsTheParentWhileParentCtl3D) {
