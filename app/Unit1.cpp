@@ -653,6 +653,12 @@ void TForm1::KL6Click(TObject* Sender) {
     ShowMessage("Er is geen pagina om af te drukken.");
     return;
   }
+  // A page that could not be read would print as an empty or partial sheet, passing for the
+  // whole page on paper.
+  if (FDamagedPages.count(page)) {
+    ShowMessage("Deze pagina kon niet worden gelezen en wordt niet afgedrukt.");
+    return;
+  }
   if (!PrintDialog1->Execute()) return;
   dtpComponent1->SetPrintQuality(document::pqMedium);
   dtpComponent1->PrintPage(dtpComponent1->CurrentPageIndex());

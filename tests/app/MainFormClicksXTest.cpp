@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "document/SingleFileStorage.h"
+#include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Menus.h"
 #include "platform/SysUtils.h"
@@ -109,30 +111,49 @@ class MainFormClicks : public ::testing::Test {
 }  // namespace
 
 // With no page to print "Afdrukken" says so instead of asking for a printer: a document that
-// could not be opened leaves none, and a page without a size prints no sheet.
+// could not be opened leaves none, and a page without a size prints no sheet. A page that could
+// not be read is not printed either.
 TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
   const std::string sample = apptest::SampleFolder() + "oefening1.hsf";
   std::filesystem::copy_file(sample, Folder + "oefening1.hsf");
   const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(sample);
   kdtest::WriteFileBytes(Folder + "download.hsf",
                          std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
+  // Exercise 2's second page is cut off inside its text.
+  std::filesystem::copy_file(sample, Folder + "oefening2.hsf");
+  {
+    document::TSingleStorage archive;
+    archive.SetFileName(Folder + "oefening2.hsf");
+    TMemoryStream s;
+    archive.ReadStream("Page0002.xml", &s);
+    const int32_t half = int32_t(s.GetSize() / 2);
+    s.SetSize(half);
+    s.SetPosition(0);
+    archive.DeleteStream("Page0002.xml");
+    archive.WriteStream(&s, "Page0002.xml");
+    archive.Flush();
+  }
   const std::string nothing = "Er is geen pagina om af te drukken.";
+  const std::string damaged = "Deze pagina kon niet worden gelezen en wordt niet afgedrukt.";
   struct TCase {
     const char* What;
     int32_t Item;
-    bool ZeroWidth;
+    bool ZeroWidth, SecondPage;
     std::vector<std::string> Said, Asked;
   };
   const TCase cases[] = {
-      {"a damaged document", 8, false, {nothing}, {}},
-      {"a page without a width", 5, true, {nothing}, {}},
-      {"a page", 5, false, {}, {"print"}},
+      {"a damaged document", 8, false, false, {nothing}, {}},
+      {"a page without a width", 5, true, false, {nothing}, {}},
+      {"a page", 5, false, false, {}, {"print"}},
+      {"a damaged page", 6, false, true, {damaged}, {}},
+      {"a sound page after it", 6, false, false, {}, {"print"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     Choose(c.Item);
     EXPECT_EQ(Form->dtpComponent1->PageCount() == 0, c.Item == 8);
     if (c.ZeroWidth) Form->dtpComponent1->CurrentPage()->SetDocWidth(0);
+    if (c.SecondPage) Click(Form->kl19);
     Messages.clear();
     Asked.clear();
     Click(Form->KL6);
