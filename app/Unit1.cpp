@@ -629,10 +629,12 @@ void TForm1::BitBtn_VideoClick(TObject* Sender) {
     VideoFile = BaseFolder + movie;
   else
     VideoFile.clear();
-  // Without a movie the page would show an empty player, with nothing said.
-  if (VideoFile.empty()) {
-    Flash1->SetMovie(VideoFile);
-    ShowMessage("Er is geen film om af te spelen.");
+  // Without a movie, or with a file that holds none, the page would show an empty player,
+  // with nothing said.
+  if (VideoFile.empty() || !IsFlashMovieFile(VideoFile)) {
+    Flash1->SetMovie("");
+    ShowMessage(VideoFile.empty() ? std::string("Er is geen film om af te spelen.")
+                                  : "De film " + ExtractFileName(VideoFile) + " is beschadigd en kan niet worden afgespeeld.");
     return;
   }
   LastPage = "Tekening";

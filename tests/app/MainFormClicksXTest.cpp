@@ -199,19 +199,30 @@ TEST_F(MainFormClicks, OpslaanWithoutAPictureSaysSo) {
   }
 }
 
-// "Video" for an exercise whose movie is missing says so and stays on the drawing instead of
-// showing an empty player; with the movie there it plays it.
+// "Video" for an exercise whose movie is missing or damaged says so and stays on the drawing
+// instead of showing an empty player; with the movie there it plays it.
 TEST_F(MainFormClicks, VideoWithoutAMovieSaysSo) {
-  const std::string none = "Er is geen film om af te spelen.";
-  for (bool present : {false, true}) {
-    SCOPED_TRACE(present ? "a movie" : "no movie");
-    if (present) std::filesystem::copy_file(apptest::SampleFolder() + "oefening1.swf", Folder + "oefening1.swf");
+  const std::vector<uint8_t> movie = kdtest::ReadFileBytes(apptest::SampleFolder() + "oefening1.swf");
+  const char* damaged = "De film oefening1.swf is beschadigd en kan niet worden afgespeeld.";
+  const struct {
+    const char* What;
+    std::vector<uint8_t> Bytes;
+    const char* Said;
+  } cases[] = {
+      {"no movie", {}, "Er is geen film om af te spelen."},
+      {"an empty file", {}, damaged},
+      {"no movie in the file", {'<', 'h', 't', 'm', 'l'}, damaged},
+      {"a movie", movie, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (std::string(c.What) != "no movie") kdtest::WriteFileBytes(Folder + "oefening1.swf", c.Bytes);
     Form->BitBtn_terug_onderaanClick(nullptr);
     Choose(5);
     Messages.clear();
     Click(Form->BitBtn_Video);
-    EXPECT_EQ(Messages, present ? std::vector<std::string>() : std::vector<std::string>({none}));
-    EXPECT_EQ(Form->Notebook1->ActivePage(), present ? "Video" : "Tekening");
+    EXPECT_EQ(Messages, c.Said ? std::vector<std::string>({c.Said}) : std::vector<std::string>());
+    EXPECT_EQ(Form->Notebook1->ActivePage(), c.Said ? "Tekening" : "Video");
   }
 }
 
