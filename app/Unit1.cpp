@@ -593,6 +593,7 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
       FDamagedPages.clear();
       try {
         dtpComponent1->LoadFromFile(file);
+        FDrawingShown = true;
       } catch (const std::exception& e) {
         // Reported here rather than raised: an exception out of the changing handler would
         // cancel the selection change, leaving the tree stuck on the item before.
@@ -653,6 +654,11 @@ void TForm1::KL6Click(TObject* Sender) {
   const document::TdtpPage* page = dtpComponent1->CurrentPage();
   if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) {
     ShowMessage("Er is geen pagina om af te drukken.");
+    return;
+  }
+  // Before any drawing is shown the view holds only the form's blank sheet.
+  if (!FDrawingShown) {
+    ShowMessage("Er is nog geen tekening om af te drukken.");
     return;
   }
   // A page that could not be read would print as an empty or partial sheet, passing for the

@@ -183,6 +183,8 @@ class TForm1 : public platform::TForm {
   // Puts a grabbed frame into the picture's bitmap under its canvas lock.
   void ShowGrabbedFrame(const platform::TBitmap* Frame);
 
+  // True once a content file has been shown; before that the view holds the form's blank sheet.
+  bool FDrawingShown = false;
   // Pages of the loaded document whose stored text could not be read, with the error.
   std::map<const document::TdtpPage*, std::string> FDamagedPages;
   std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items
