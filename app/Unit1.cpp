@@ -311,8 +311,9 @@ void TForm1::BuildStatusBar() {
     int32_t Width;
   };
   // The lock-key panels fit their captions themselves.
-  const TPanelDef panels[] = {{widgets::sptNormal, FirstStatusPanelWidth},  {widgets::sptCapsLock, 50}, {widgets::sptScrollLock, 50},
-                              {widgets::sptNumLock, 50}, {widgets::sptGauge, 250},   {widgets::sptNormal, 50}};
+  const TPanelDef panels[] = {{widgets::sptNormal, FirstStatusPanelWidth}, {widgets::sptCapsLock, 50},
+                              {widgets::sptScrollLock, 50}, {widgets::sptNumLock, 50},
+                              {widgets::sptGauge, 250}, {widgets::sptNormal, 50}};
   for (const TPanelDef& d : panels) {
     widgets::TExStatusPanel* p = ExStatusBar1->Panels()->Add();
     p->SetWidth(d.Width);
@@ -634,8 +635,9 @@ void TForm1::BitBtn_VideoClick(TObject* Sender) {
   // with nothing said.
   if (VideoFile.empty() || !IsFlashMovieFile(VideoFile)) {
     Flash1->SetMovie("");
-    ShowMessage(VideoFile.empty() ? std::string("Er is geen film om af te spelen.")
-                                  : "De film " + ExtractFileName(VideoFile) + " is beschadigd en kan niet worden afgespeeld.");
+    ShowMessage(VideoFile.empty()
+                    ? std::string("Er is geen film om af te spelen.")
+                    : "De film " + ExtractFileName(VideoFile) + " is beschadigd en kan niet worden afgespeeld.");
     return;
   }
   LastPage = "Tekening";

@@ -729,6 +729,9 @@ TEST_F(MainForm, TopBarsLeaveEveryControlItsOwnPlace) {
       EXPECT_EQ(status->Width(), Form->ClientWidth());
       for (int32_t i = 1; i < status->Panels()->Count(); ++i)
         EXPECT_GE(status->GetPanelRect(i).Width(), status->Panels()->Items(i)->Width()) << "panel " << i;
+      if (width == 1280) {
+        EXPECT_EQ(status->Panels()->Items(0)->Width(), TForm1::FirstStatusPanelWidth);
+      }
       std::vector<platform::TWinControl*> bars = {Form->TopPanel};
       if (std::string(page) == "Tekening") bars.push_back(Form->ToolbarPanel);
       for (platform::TWinControl* bar : bars) {
