@@ -196,6 +196,16 @@ void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AH
 void TControl::SyncGeometryFromWidget() {
   const QRect g = FWidget->geometry();
   int32_t l = g.x(), t = g.y();
+  // A window sized past its limits from outside (by the X server where no window manager
+  // keeps the limits) is put back within them.
+  if (FWidget->isWindow()) {
+    int32_t w = g.width(), h = g.height();
+    FConstraints->Constrain(w, h);
+    if (w != g.width() || h != g.height()) {
+      FWidget->resize(w, h);
+      return;
+    }
+  }
   if (FParent && !FWidget->isWindow()) {
     const TPoint off = FParent->ClientOffset();
     l -= off.X;

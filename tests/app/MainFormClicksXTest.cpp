@@ -234,8 +234,13 @@ TEST_F(MainFormClicks, TerugAt800PixelsGoesBack) {
   kdtest::Settle();
   EXPECT_EQ(Form->Width(), 800);
   EXPECT_EQ(Form->Height(), 600);
-  const QSize least = static_cast<QWidget*>(Form->WidgetHandle())->minimumSize();
-  EXPECT_EQ(least, QSize(800, 600));
+  QWidget* window = static_cast<QWidget*>(Form->WidgetHandle());
+  EXPECT_EQ(window->minimumSize(), QSize(800, 600));
+  // Without a window manager to keep that limit the server makes the window smaller; the form
+  // puts it back.
+  In.ResizeWindow(window->winId(), 640, 480);
+  EXPECT_TRUE(kdtest::WaitFor([&] { return window->width() == 800 && window->height() == 600; }));
+  EXPECT_EQ(Form->Width(), 800);
   Form->Notebook1->SetActivePage("Video");
   Click(Form->BitBtn_terug_boven);
   EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");
