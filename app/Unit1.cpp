@@ -180,6 +180,10 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   SetName("Form1");
   SetWindowState(wsMaximized);
   SetColor(clBtnFace);
+  // The bars are laid out for windows from 800 x 600 pixels up: narrower, the credit labels
+  // would lie over the link and the buttons.
+  Constraints()->SetMinWidth(800);
+  Constraints()->SetMinHeight(600);
   // Maximised; without a window manager to honour that, the form still covers the screen.
   SetBounds(0, 0, std::max(Screen()->Width(), 800), std::max(Screen()->Height(), 600));
   OpenWebAddress = [](const std::string& Url) {
@@ -307,13 +311,25 @@ void TForm1::BuildStatusBar() {
     int32_t Width;
   };
   // The lock-key panels fit their captions themselves.
-  const TPanelDef panels[] = {{widgets::sptNormal, 635},  {widgets::sptCapsLock, 50}, {widgets::sptScrollLock, 50},
-                              {widgets::sptNumLock, 50}, {widgets::sptGauge, 250},   {widgets::sptNormal, 50}};
+  const TPanelDef panels[] = {{widgets::sptNormal, FirstStatusPanelWidth}, {widgets::sptCapsLock, 50},
+                              {widgets::sptScrollLock, 50}, {widgets::sptNumLock, 50},
+                              {widgets::sptGauge, 250}, {widgets::sptNormal, 50}};
   for (const TPanelDef& d : panels) {
     widgets::TExStatusPanel* p = ExStatusBar1->Panels()->Add();
     p->SetWidth(d.Width);
     p->SetPanelType(d.Type);
   }
+  ExStatusBar1->OnResize = [this](TObject*) { FitStatusPanels(); };
+}
+
+void TForm1::FitStatusPanels() {
+  // The first panel gives up width in a narrow window: at its full width it pushed the gauge
+  // and the last panel past the window's edge (at 800 pixels, past the lock keys' right).
+  widgets::TExStatusPanels* panels = ExStatusBar1->Panels();
+  if (panels->Count() < 1) return;
+  int32_t others = 0;
+  for (int32_t i = 1; i < panels->Count(); ++i) others += panels->Items(i)->Width() + 2;
+  panels->Items(0)->SetWidth(std::clamp(ExStatusBar1->ClientWidth() - others, 0, FirstStatusPanelWidth));
 }
 
 void TForm1::BuildTree() {
@@ -549,6 +565,7 @@ void TForm1::FormCreate(TObject* Sender) {
   SetCaption("De kadrilo  -  (c) het kadrilo-team, alle rechten voorbehouden");
   ScreenWidth = Screen()->Width();
   UpdatePageLabel();
+  FitStatusPanels();
 }
 
 void TForm1::UpdatePageLabel() {
@@ -577,10 +594,13 @@ void TForm1::HtmlTreeView1Changing(TObject* Sender, TTreeNode* Node, bool& Allow
       FDamagedPages.clear();
       try {
         dtpComponent1->LoadFromFile(file);
+        FDrawingShown = true;
       } catch (const std::exception& e) {
         // Reported here rather than raised: an exception out of the changing handler would
         // cancel the selection change, leaving the tree stuck on the item before.
         UpdatePageLabel();
+        // The button belongs to the item, not to its drawing: the movie may well be there.
+        BitBtn_Video->SetVisible(CatalogueShowsVideo(ItemIndex));
         // Clearing repaints only where the old shapes were; the rest of the old page would
         // stay on screen over the cleared document.
         dtpComponent1->Invalidate();
@@ -611,6 +631,15 @@ void TForm1::BitBtn_VideoClick(TObject* Sender) {
     VideoFile = BaseFolder + movie;
   else
     VideoFile.clear();
+  // Without a movie, or with a file that holds none, the page would show an empty player,
+  // with nothing said.
+  if (VideoFile.empty() || !IsFlashMovieFile(VideoFile)) {
+    Flash1->SetMovie("");
+    ShowMessage(VideoFile.empty()
+                    ? std::string("Er is geen film om af te spelen.")
+                    : "De film " + ExtractFileName(VideoFile) + " is beschadigd en kan niet worden afgespeeld.");
+    return;
+  }
   LastPage = "Tekening";
   Notebook1->SetActivePage("Video");
   PaneSplitter1->SetPosition(392);
@@ -627,6 +656,17 @@ void TForm1::KL6Click(TObject* Sender) {
   const document::TdtpPage* page = dtpComponent1->CurrentPage();
   if (!page || !(page->DocWidth() > 0) || !(page->DocHeight() > 0)) {
     ShowMessage("Er is geen pagina om af te drukken.");
+    return;
+  }
+  // Before any drawing is shown the view holds only the form's blank sheet.
+  if (!FDrawingShown) {
+    ShowMessage("Er is nog geen tekening om af te drukken.");
+    return;
+  }
+  // A page that could not be read would print as an empty or partial sheet, passing for the
+  // whole page on paper.
+  if (FDamagedPages.count(page)) {
+    ShowMessage("Deze pagina kon niet worden gelezen en wordt niet afgedrukt.");
     return;
   }
   if (!PrintDialog1->Execute()) return;

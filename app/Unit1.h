@@ -60,6 +60,9 @@ constexpr uint32_t WM_FRAMEGRABBED = 0x0400 + 2;
 
 class TForm1 : public platform::TForm {
  public:
+  // The status bar's first panel at its full width.
+  static constexpr int32_t FirstStatusPanelWidth = 635;
+
   explicit TForm1(platform::TComponent* AOwner);
   ~TForm1() override;
   std::string ClassName() const override { return "TForm1"; }
@@ -171,6 +174,8 @@ class TForm1 : public platform::TForm {
   void BuildStatusBar();
   void BuildGlyphs();
   void UpdatePageLabel();
+  // Narrows the status bar's first panel so that the panels after it fit in the bar.
+  void FitStatusPanels();
   // Turns the document to page Index, rewrites the label and reports a damaged page.
   void TurnToPage(int32_t Index);
   void StopMovie();
@@ -178,6 +183,8 @@ class TForm1 : public platform::TForm {
   // Puts a grabbed frame into the picture's bitmap under its canvas lock.
   void ShowGrabbedFrame(const platform::TBitmap* Frame);
 
+  // True once a content file has been shown; before that the view holds the form's blank sheet.
+  bool FDrawingShown = false;
   // Pages of the loaded document whose stored text could not be read, with the error.
   std::map<const document::TdtpPage*, std::string> FDamagedPages;
   std::vector<std::unique_ptr<TListFileRec>> FListFileRecs;  // parallel to ListBox1's items

@@ -121,7 +121,15 @@ TControl::TControl(TComponent* AOwner)
     : TComponent(AOwner), FConstraints(std::make_unique<TSizeConstraints>()), FFont(std::make_unique<TFont>()) {
   FWidget = new detail::TControlWidget(this);
   // New limits apply to the current size at once.
-  FConstraints->OnChange = [this](TObject*) { SetBounds(FLeft, FTop, FWidth, FHeight); };
+  FConstraints->OnChange = [this](TObject*) {
+    // A window's limits are the window system's too, so that resizing it by hand meets them.
+    if (FWidget->isWindow()) {
+      FWidget->setMinimumSize(FConstraints->MinWidth(), FConstraints->MinHeight());
+      FWidget->setMaximumSize(FConstraints->MaxWidth() > 0 ? FConstraints->MaxWidth() : QWIDGETSIZE_MAX,
+                              FConstraints->MaxHeight() > 0 ? FConstraints->MaxHeight() : QWIDGETSIZE_MAX);
+    }
+    SetBounds(FLeft, FTop, FWidth, FHeight);
+  };
   FFont->OnChange = [this](TObject*) {
     FParentFont = false;
     FontChanged();
@@ -188,6 +196,16 @@ void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AH
 void TControl::SyncGeometryFromWidget() {
   const QRect g = FWidget->geometry();
   int32_t l = g.x(), t = g.y();
+  // A window sized past its limits from outside (by the X server where no window manager
+  // keeps the limits) is put back within them.
+  if (FWidget->isWindow()) {
+    int32_t w = g.width(), h = g.height();
+    FConstraints->Constrain(w, h);
+    if (w != g.width() || h != g.height()) {
+      FWidget->resize(w, h);
+      return;
+    }
+  }
   if (FParent && !FWidget->isWindow()) {
     const TPoint off = FParent->ClientOffset();
     l -= off.X;

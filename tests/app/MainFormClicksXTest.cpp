@@ -1,6 +1,7 @@
 // The main window's buttons clicked as a person clicks them, through a real X server (its own
 // Xvfb; skips without one): printing with nothing to print, opening and listing a picture file
-// without extension, saving without a picture, and the top bar's "Terug" in a narrow window.
+// without extension, saving without a picture, "Video" without a movie, and the top bar's
+// "Terug" in a narrow window.
 // Dialogs and message boxes are answered through the platform's dialog layer.
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "document/SingleFileStorage.h"
+#include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Menus.h"
 #include "platform/SysUtils.h"
@@ -108,30 +111,49 @@ class MainFormClicks : public ::testing::Test {
 }  // namespace
 
 // With no page to print "Afdrukken" says so instead of asking for a printer: a document that
-// could not be opened leaves none, and a page without a size prints no sheet.
+// could not be opened leaves none, and a page without a size prints no sheet. Neither the blank
+// sheet shown before any drawing nor a page that could not be read is printed.
 TEST_F(MainFormClicks, AfdrukkenWithNothingToPrintSaysSo) {
   const std::string sample = apptest::SampleFolder() + "oefening1.hsf";
   std::filesystem::copy_file(sample, Folder + "oefening1.hsf");
   const std::vector<uint8_t> bytes = kdtest::ReadFileBytes(sample);
   kdtest::WriteFileBytes(Folder + "download.hsf",
                          std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() / 2)));
+  // Exercise 2's second page is cut off inside its text.
+  std::filesystem::copy_file(sample, Folder + "oefening2.hsf");
+  {
+    document::TSingleStorage archive;
+    archive.SetFileName(Folder + "oefening2.hsf");
+    TMemoryStream s;
+    archive.ReadStream("Page0002.xml", &s);
+    const int32_t half = int32_t(s.GetSize() / 2);
+    s.SetSize(half);
+    s.SetPosition(0);
+    archive.DeleteStream("Page0002.xml");
+    archive.WriteStream(&s, "Page0002.xml");
+    archive.Flush();
+  }
   const std::string nothing = "Er is geen pagina om af te drukken.";
+  const std::string damaged = "Deze pagina kon niet worden gelezen en wordt niet afgedrukt.";
   struct TCase {
     const char* What;
     int32_t Item;
-    bool ZeroWidth;
+    bool ZeroWidth, SecondPage;
     std::vector<std::string> Said, Asked;
   };
   const TCase cases[] = {
-      {"a damaged document", 8, false, {nothing}, {}},
-      {"a page without a width", 5, true, {nothing}, {}},
-      {"a page", 5, false, {}, {"print"}},
+      {"the blank sheet before any drawing", -1, false, false, {"Er is nog geen tekening om af te drukken."}, {}},
+      {"a damaged document", 8, false, false, {nothing}, {}},
+      {"a page without a width", 5, true, false, {nothing}, {}},
+      {"a page", 5, false, false, {}, {"print"}},
+      {"a damaged page", 6, false, true, {damaged}, {}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    Choose(c.Item);
+    if (c.Item >= 0) Choose(c.Item);
     EXPECT_EQ(Form->dtpComponent1->PageCount() == 0, c.Item == 8);
     if (c.ZeroWidth) Form->dtpComponent1->CurrentPage()->SetDocWidth(0);
+    if (c.SecondPage) Click(Form->kl19);
     Messages.clear();
     Asked.clear();
     Click(Form->KL6);
@@ -177,10 +199,44 @@ TEST_F(MainFormClicks, OpslaanWithoutAPictureSaysSo) {
   }
 }
 
+// "Video" for an exercise whose movie is missing or damaged says so and stays on the drawing
+// instead of showing an empty player; with the movie there it plays it.
+TEST_F(MainFormClicks, VideoWithoutAMovieSaysSo) {
+  const std::vector<uint8_t> movie = kdtest::ReadFileBytes(apptest::SampleFolder() + "oefening1.swf");
+  const struct {
+    std::vector<uint8_t> Bytes;  // none: no file
+    const char* Said;
+  } cases[] = {
+      {{}, "Er is geen film om af te spelen."},
+      {{'<', 'h', 't', 'm', 'l'}, "De film oefening1.swf is beschadigd en kan niet worden afgespeeld."},
+      {movie, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Said ? c.Said : "a movie");
+    if (!c.Bytes.empty()) kdtest::WriteFileBytes(Folder + "oefening1.swf", c.Bytes);
+    Form->BitBtn_terug_onderaanClick(nullptr);
+    Choose(5);
+    Messages.clear();
+    Click(Form->BitBtn_Video);
+    EXPECT_EQ(Messages, c.Said ? std::vector<std::string>({c.Said}) : std::vector<std::string>());
+    EXPECT_EQ(Form->Notebook1->ActivePage(), c.Said ? "Tekening" : "Video");
+  }
+}
+
 // In the narrowest window the top bar's "Terug" takes its own clicks on the movie page.
 TEST_F(MainFormClicks, TerugAt800PixelsGoesBack) {
-  Form->SetBounds(0, 0, 800, 600);
+  // Nothing makes the window narrower, neither the program nor the window system.
+  Form->SetBounds(0, 0, 640, 480);
   kdtest::Settle();
+  EXPECT_EQ(Form->Width(), 800);
+  EXPECT_EQ(Form->Height(), 600);
+  QWidget* window = static_cast<QWidget*>(Form->WidgetHandle());
+  EXPECT_EQ(window->minimumSize(), QSize(800, 600));
+  // Without a window manager to keep that limit the server makes the window smaller; the form
+  // puts it back.
+  In.ResizeWindow(window->winId(), 640, 480);
+  EXPECT_TRUE(kdtest::WaitFor([&] { return window->width() == 800 && window->height() == 600; }));
+  EXPECT_EQ(Form->Width(), 800);
   Form->Notebook1->SetActivePage("Video");
   Click(Form->BitBtn_terug_boven);
   EXPECT_EQ(Form->Notebook1->ActivePage(), "Tekening");

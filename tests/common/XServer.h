@@ -158,6 +158,13 @@ class TXInput {
     FButton(FDisplay, Number, Down ? 1 : 0, 0);
     FSync(FDisplay, 0);
   }
+  // Resizes a window through the server, as a user's tool does where no window manager runs.
+  void ResizeWindow(unsigned long Window, unsigned Width, unsigned Height) {
+    auto resize = reinterpret_cast<int (*)(void*, unsigned long, unsigned, unsigned)>(dlsym(FX11, "XResizeWindow"));
+    if (!resize) return;
+    resize(FDisplay, Window, Width, Height);
+    FSync(FDisplay, 0);
+  }
   // The server's own indicator ("Caps Lock", "Num Lock", "Scroll Lock").
   bool Indicator(const char* Name) {
     int index = 0, state = 0, real = 0;

@@ -1,6 +1,7 @@
 // Size constraints of controls and the Ctl3D look taken from the parent.
 #include <gtest/gtest.h>
 
+#include <QWidget>
 #include <memory>
 
 #include "platform/Controls.h"
@@ -68,6 +69,11 @@ TEST(ControlConstraints, SizeStaysWithinTheLimits) {
   form.SetBounds(0, 0, 300, 200);
   c->SetAlign(alClient);
   EXPECT_EQ(c->Height(), 50);
+  // A window's limits bind the window system as well.
+  form.Constraints()->SetMinWidth(250);
+  form.Constraints()->SetMaxHeight(400);
+  EXPECT_EQ(static_cast<QWidget*>(form.WidgetHandle())->minimumSize(), QSize(250, 0));
+  EXPECT_EQ(static_cast<QWidget*>(form.WidgetHandle())->maximumSize(), QSize(QWIDGETSIZE_MAX, 400));
 }
 
 TEST(ControlConstraints, Ctl3DFollowsTheParentWhileParentCtl3D) {
