@@ -432,6 +432,13 @@ void THtmlTreeView::Change(TTreeNode* Node) {
   if (Node && CountAnchors(Node->Text()) <= FFocusIndex) FFocusIndex = 0;
 }
 
+void THtmlTreeView::SetFocusIndex(TTreeNode* Node, int32_t Index) {
+  if (Index == FFocusIndex) return;
+  FFocusIndex = Index;
+  // The focus frame moves to the parameter now focused.
+  if (Node && Node->IsVisible()) InvalidateRect(RowRect(Node));
+}
+
 void THtmlTreeView::Delete(TTreeNode* Node) {
   TCustomTreeView::Delete(Node);
   if (Node == FHoverNode) {
@@ -493,7 +500,7 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
   std::string raw, props, cls, hint;
   if (!GetAnchorAttributes(Node->Text(), Href, raw, props, cls, hint)) return;
   std::string value = DecodeEntities(raw);
-  FFocusIndex = std::max(0, ParamIndex(Node, Href));
+  SetFocusIndex(Node, std::max(0, ParamIndex(Node, Href)));
   FEditNode = Node;
   // Editors float in windows of their own: they are placed in screen coordinates.
   const TPoint origin = ClientToScreen({0, 0});
@@ -639,7 +646,7 @@ void THtmlTreeView::Advance() {
   if (!node) return;
   SetSelected(node);
   if (Selected() != node) return;
-  FFocusIndex = std::max(0, ParamIndex(node, href));
+  SetFocusIndex(node, std::max(0, ParamIndex(node, href)));
   std::string value, props, cls, hint;
   GetAnchorAttributes(node->Text(), href, value, props, cls, hint);
   if (cls.empty()) return;
