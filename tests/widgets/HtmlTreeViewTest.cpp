@@ -513,6 +513,11 @@ TEST(HtmlTreeSearch, TypedLettersMatchTheRowAsDrawn) {
       {{"Banana", "x", "x<B y"}, {"x", "<"}, 1},           // an unterminated tag drops the rest
       {{"Banana", "&lt;b&gt; x"}, {"<", "b"}, 1},          // entities as the characters they show
       {{"Banana", "<A href=\"p\" class=\"EDIT\">Apple</A>"}, {"a"}, 1},
+      {{"Banana", "<BLINK><HI>New</HI></BLINK>"}, {"n"}, 1},  // highlighted, so seen
+      {{"Banana", "<BLINK>x</FONT>New</BLINK>"}, {"n"}, 1},   // the font's own colour again
+      {{"Banana", "  Apple"}, {"a"}, 1},                     // blanks before the first letter
+      {{"Banana", " <BR>ab", "&nbsp;Apple"}, {"a"}, 2},      // not across a line end
+      {{"Banana", "  Apple", "Apple"}, {" "}, 1},            // typed, a blank is matched
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Rows[1] + " typed " + C.Typed[0]);
