@@ -9,7 +9,9 @@
 #include <QWidget>
 #include <QScreen>
 #include <QWindow>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -486,4 +488,19 @@ TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
   Click(Tree, 60, Tree->RowRect(Tree->Items()->GetFirstNode()).Top + 4), Stale("row clicked");
   Stroke(0xFF51), Stale("collapsed");   // Left
   Stroke(0xFF53), Stale("expanded");    // Right
+}
+
+// Letters typed with Ctrl, Alt or the system key held are no search; typed alone they are.
+TEST_F(TreeEditorsUnderX, LettersWithAModifierDoNotSearch) {
+  Tree->Items()->Add(nullptr, "zebra");
+  Click(Tree, 5, Tree->RowRect(Node).Top + 4);
+  ASSERT_TRUE(Tree->Focused());
+  for (unsigned long M : {0xFFE3ul, 0xFFE9ul, 0xFFEBul, 0x72ul}) {  // Control_L, Alt_L, Super_L, none
+    std::this_thread::sleep_for(std::chrono::milliseconds(TreeSearchPause + 100));  // a new search
+    if (M != 0x72) In.Key(M, true);
+    Stroke(0x7A);  // z
+    if (M != 0x72) In.Key(M, false);
+    Settle();
+    EXPECT_EQ(Tree->Selected() == Node, M != 0x72) << std::hex << M;
+  }
 }
