@@ -383,6 +383,7 @@ void TCustomTreeView::SetScrollLeft(int32_t Value) {
   FScrollLeft = Value;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 int32_t TCustomTreeView::VisibleRowCount() const {
@@ -414,6 +415,7 @@ void TCustomTreeView::SetTopItem(TTreeNode* Value) {
   FTopRow = row;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 TRect TCustomTreeView::RowRect(const TTreeNode* Node) const {
@@ -464,6 +466,7 @@ void TCustomTreeView::NodesChanged() {
   FTopRow = std::max(0, std::min(FTopRow, VisibleRowCount() - rows));
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 void TCustomTreeView::UpdateScrollBars() {
@@ -501,6 +504,7 @@ void TCustomTreeView::WMVScroll(int32_t Code, int32_t Pos) {
   FTopRow = top;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 void TCustomTreeView::WMHScroll(int32_t Code, int32_t Pos) {

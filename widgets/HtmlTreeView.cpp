@@ -338,40 +338,55 @@ void THtmlTreeView::LeaveParam() {
 
 void THtmlTreeView::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   FMouse = {X, Y};
-  if (!FEditing) {
-    TTreeNode* node = GetNodeAt(X, Y);
-    if (!node) {
-      if (Cursor() == crHandPoint || FEnteredNode) LeaveParam();
-    } else {
-      const THtmlHit hit = HitTest(node, X, Y);
-      if (hit.ControlRect != FControlRect) {
-        if (FControlRect.Right >= 0) InvalidateRect(FControlRect);
-        if (hit.ControlRect.Right >= 0) InvalidateRect(hit.ControlRect);
+  if (!FEditing) TrackHover(X, Y);
+  TCustomTreeView::MouseMove(Shift, X, Y);
+}
+
+void THtmlTreeView::ViewMoved() {
+  // The pointer rests while the rows move under it: the hovered anchor is the one now there.
+  if (FEditing || FTracking || FMouse.X < 0 || !(FHoverNode || FEnteredNode)) return;
+  FTracking = true;
+  try {
+    TrackHover(FMouse.X, FMouse.Y);
+  } catch (...) {
+    FTracking = false;
+    throw;
+  }
+  FTracking = false;
+}
+
+void THtmlTreeView::TrackHover(int32_t X, int32_t Y) {
+  TTreeNode* node = GetNodeAt(X, Y);
+  if (!node) {
+    if (Cursor() == crHandPoint || FEnteredNode) LeaveParam();
+  } else {
+    const THtmlHit hit = HitTest(node, X, Y);
+    if (hit.ControlRect != FControlRect) {
+      if (FControlRect.Right >= 0) InvalidateRect(FControlRect);
+      if (hit.ControlRect.Right >= 0) InvalidateRect(hit.ControlRect);
+    }
+    if (!hit.Href.empty() && hit.Anchor > 0) {
+      if (FHover && (node != FHoverNode || hit.HoverRect != FHoverRect) && FHoverRect.Right >= 0)
+        InvalidateRect(FHoverRect);
+      FHoverNode = node;
+      FHoverAnchor = hit.Anchor;
+      if (Cursor() != crHandPoint) {
+        FOldCursor = Cursor();
+        SetCursor(crHandPoint);
       }
-      if (!hit.Href.empty() && hit.Anchor > 0) {
-        if (FHover && (node != FHoverNode || hit.HoverRect != FHoverRect) && FHoverRect.Right >= 0)
-          InvalidateRect(FHoverRect);
-        FHoverNode = node;
-        FHoverAnchor = hit.Anchor;
-        if (Cursor() != crHandPoint) {
-          FOldCursor = Cursor();
-          SetCursor(crHandPoint);
-        }
-        FHoverRect = hit.HoverRect;
-        if (FHover) InvalidateRect(FHoverRect);
-        if (node != FEnteredNode || hit.Anchor != FEnteredAnchor) {
-          if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, NodeParam(FEnteredNode, FEnteredHref));
-          FEnteredNode = node;
-          FEnteredAnchor = hit.Anchor;
-          FEnteredHref = hit.Href;
-          if (OnParamEnter) OnParamEnter(this, node, hit.Href, NodeParam(node, hit.Href));
-        }
-      } else if (FHoverNode || FEnteredNode || Cursor() == crHandPoint) {
-        LeaveParam();
+      FHoverRect = hit.HoverRect;
+      if (FHover) InvalidateRect(FHoverRect);
+      if (node != FEnteredNode || hit.Anchor != FEnteredAnchor) {
+        if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, NodeParam(FEnteredNode, FEnteredHref));
+        FEnteredNode = node;
+        FEnteredAnchor = hit.Anchor;
+        FEnteredHref = hit.Href;
+        if (OnParamEnter) OnParamEnter(this, node, hit.Href, NodeParam(node, hit.Href));
       }
+    } else if (FHoverNode || FEnteredNode || Cursor() == crHandPoint) {
+      LeaveParam();
     }
   }
-  TCustomTreeView::MouseMove(Shift, X, Y);
 }
 
 void THtmlTreeView::MouseLeave() {

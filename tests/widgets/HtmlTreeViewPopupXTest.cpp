@@ -488,6 +488,12 @@ TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
   Click(Tree, 60, Tree->RowRect(Tree->Items()->GetFirstNode()).Top + 4), Stale("row clicked");
   Stroke(0xFF51), Stale("collapsed");   // Left
   Stroke(0xFF53), Stale("expanded");    // Right
+  for (int I = 0; I < 20; ++I) Tree->Items()->Add(nullptr, "<A href=\"r" + std::to_string(I) + "\" class=\"EDIT\">more</A> <BLINK>b</BLINK>");
+  Settle();
+  Move(AnchorX("e"), Tree->RowRect(Node).Top + 4), Stale("hover before scrolling");
+  In.Button(5, true), In.Button(5, false), Stale("scrolled");
+  Stroke(0xFF57), Stale("end");          // End
+  In.Button(4, true), In.Button(4, false), Stale("scrolled back");
 }
 
 // Letters typed with Ctrl, Alt or the system key held are no search; typed alone they are.
