@@ -436,8 +436,7 @@ TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
   Tree->SetHover(true);
   Tree->OnParamClick = [](TObject*, TTreeNode*, const std::string&, std::string&) {};
   Node->SetText(Node->Text() + " <A href=\"p\">plain</A> <BLINK>new</BLINK>");
-  TTreeNode* Child = Tree->Items()->AddChild(Tree->Items()->GetFirstNode(), "child");
-  (void)Child;
+  Tree->Items()->AddChild(Tree->Items()->GetFirstNode(), "child");
   Tree->Items()->GetFirstNode()->Expand(false);
   Tree->SetSelected(Node);
   Settle();
@@ -451,18 +450,14 @@ TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
     for (const TControl* E : std::initializer_list<const TControl*>{Tree->EditControl(), Tree->ListControl()})
       if (E->Visible()) Editor = QRect(Wd(Tree)->mapFromGlobal(Wd(E)->mapToGlobal(QPoint(0, 0))), Wd(E)->size());
     int N = 1;
-    QRect Box;
     for (int Round = 0; Round < 20 && N; ++Round) {
       Settle();
       const QImage A = Shown(), B = Fresh();
       N = 0;
-      Box = QRect();
       for (int Y = 0; Y < A.height(); ++Y)
-        for (int X = 0; X < A.width(); ++X)
-          if (A.pixel(X, Y) != B.pixel(X, Y) && !Editor.contains(X, Y)) ++N, Box |= QRect(X, Y, 1, 1);
+        for (int X = 0; X < A.width(); ++X) N += A.pixel(X, Y) != B.pixel(X, Y) && !Editor.contains(X, Y);
     }
-    EXPECT_EQ(N, 0) << Step << ": stale pixels in (" << Box.left() << ", " << Box.top() << ") to (" << Box.right()
-                    << ", " << Box.bottom() << ")";
+    EXPECT_EQ(N, 0) << Step;
   };
   const TRect Row = Tree->RowRect(Node);
   const int Mid = Row.Top + Row.Height() / 2;
@@ -483,17 +478,10 @@ TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
   ClickAnchor("p"), Stale("plain parameter");
   Click(Other, 5, 5), Stale("focus left");
   Click(Tree, Tree->RowRect(Node).Left + 5, Tree->RowRect(Node).Top + 4), Stale("focus back");
-  Stroke(0xFF52), Stale("key up");      // Up
-  Stroke(0xFF54), Stale("key down");    // Down
-  Click(Tree, 60, Tree->RowRect(Tree->Items()->GetFirstNode()).Top + 4), Stale("row clicked");
+  Stroke(0xFF52), Stale("key up");      // Up, to the child
+  Stroke(0xFF52), Stale("key up again");  // to its parent
   Stroke(0xFF51), Stale("collapsed");   // Left
   Stroke(0xFF53), Stale("expanded");    // Right
-  for (int I = 0; I < 20; ++I) Tree->Items()->Add(nullptr, "<A href=\"r" + std::to_string(I) + "\" class=\"EDIT\">more</A> <BLINK>b</BLINK>");
-  Settle();
-  Move(AnchorX("e"), Tree->RowRect(Node).Top + 4), Stale("hover before scrolling");
-  In.Button(5, true), In.Button(5, false), Stale("scrolled");
-  Stroke(0xFF57), Stale("end");          // End
-  In.Button(4, true), In.Button(4, false), Stale("scrolled back");
 }
 
 // Letters typed with Ctrl, Alt or the system key held are no search; typed alone they are.
