@@ -383,6 +383,7 @@ void TCustomTreeView::SetScrollLeft(int32_t Value) {
   FScrollLeft = Value;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 int32_t TCustomTreeView::VisibleRowCount() const {
@@ -414,6 +415,7 @@ void TCustomTreeView::SetTopItem(TTreeNode* Value) {
   FTopRow = row;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 TRect TCustomTreeView::RowRect(const TTreeNode* Node) const {
@@ -464,6 +466,7 @@ void TCustomTreeView::NodesChanged() {
   FTopRow = std::max(0, std::min(FTopRow, VisibleRowCount() - rows));
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 void TCustomTreeView::UpdateScrollBars() {
@@ -501,6 +504,7 @@ void TCustomTreeView::WMVScroll(int32_t Code, int32_t Pos) {
   FTopRow = top;
   UpdateScrollBars();
   Invalidate();
+  ViewMoved();
 }
 
 void TCustomTreeView::WMHScroll(int32_t Code, int32_t Pos) {
@@ -641,7 +645,14 @@ void TCustomTreeView::KeyPress(TKeyChar& Key) {
   // Every shown row once, wrapping at the end.
   for (int32_t rows = VisibleRowCount(); rows > 0; --rows) {
     if (!n) n = FItems->GetFirstNode();
-    const QString text = QString::fromStdString(GetDisplayText(n)).normalized(QString::NormalizationForm_C);
+    QString text = QString::fromStdString(GetDisplayText(n)).normalized(QString::NormalizationForm_C);
+    // Blanks before a row's first letter are not seen: the search starts at what is. A line
+    // end is kept: what follows it is on a line of its own.
+    if (!prefix.front().isSpace()) {
+      qsizetype lead = 0;
+      while (lead < text.size() && text[lead].isSpace() && text[lead] != u'\r' && text[lead] != u'\n') ++lead;
+      text.remove(0, lead);
+    }
     if (text.startsWith(prefix, Qt::CaseInsensitive)) {
       SetSelected(n);
       return;
@@ -688,6 +699,11 @@ void TCustomTreeView::KeyDown(Word& Key, TShiftState Shift) {
         if (!sel->Expanded()) sel->SetExpanded(true);
         else SetSelected(sel->GetFirstChild());
       }
+      break;
+    case VK_BACK:
+      // To the parent, as the tree controls of the desktop do; the typed prefix starts anew.
+      FSearch.clear();
+      if (sel && sel->Parent()) SetSelected(sel->Parent());
       break;
     case VK_ADD:
       if (sel) sel->SetExpanded(true);

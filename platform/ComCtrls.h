@@ -219,6 +219,8 @@ class TCustomTreeView : public TCustomControl {
   void WMHScroll(int32_t Code, int32_t Pos) override;
   void Resize() override;
   void NodesChanged();
+  // Rows may have moved under a resting pointer: scrolled, expanded, collapsed, added or removed.
+  virtual void ViewMoved() {}
   void UpdateScrollBars();
 
  private:

@@ -537,6 +537,8 @@ bool TWinControl::DispatchKey(int QtKey, uint32_t QtModifiers, const std::string
   }
   if (key) KeyDown(key, shift);
   TKeyChar ch = TypedChar(QtKey, QtModifiers, Text);
+  // A chord with the system key is a shortcut of the desktop, never typing.
+  if (QtModifiers & Qt::MetaModifier) ch = 0;
   if (ch && !(shift & ssAlt && !(shift & ssCtrl))) {
     KeyPress(ch);
     // A key whose text is several characters (a letter and its combining accent, an emoji and

@@ -338,40 +338,55 @@ void THtmlTreeView::LeaveParam() {
 
 void THtmlTreeView::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   FMouse = {X, Y};
-  if (!FEditing) {
-    TTreeNode* node = GetNodeAt(X, Y);
-    if (!node) {
-      if (Cursor() == crHandPoint || FEnteredNode) LeaveParam();
-    } else {
-      const THtmlHit hit = HitTest(node, X, Y);
-      if (hit.ControlRect != FControlRect) {
-        if (FControlRect.Right >= 0) InvalidateRect(FControlRect);
-        if (hit.ControlRect.Right >= 0) InvalidateRect(hit.ControlRect);
+  if (!FEditing) TrackHover(X, Y);
+  TCustomTreeView::MouseMove(Shift, X, Y);
+}
+
+void THtmlTreeView::ViewMoved() {
+  // The pointer rests while the rows move under it: the hovered anchor is the one now there.
+  if (FEditing || FTracking || FMouse.X < 0 || !(FHoverNode || FEnteredNode)) return;
+  FTracking = true;
+  try {
+    TrackHover(FMouse.X, FMouse.Y);
+  } catch (...) {
+    FTracking = false;
+    throw;
+  }
+  FTracking = false;
+}
+
+void THtmlTreeView::TrackHover(int32_t X, int32_t Y) {
+  TTreeNode* node = GetNodeAt(X, Y);
+  if (!node) {
+    if (Cursor() == crHandPoint || FEnteredNode) LeaveParam();
+  } else {
+    const THtmlHit hit = HitTest(node, X, Y);
+    if (hit.ControlRect != FControlRect) {
+      if (FControlRect.Right >= 0) InvalidateRect(FControlRect);
+      if (hit.ControlRect.Right >= 0) InvalidateRect(hit.ControlRect);
+    }
+    if (!hit.Href.empty() && hit.Anchor > 0) {
+      if (FHover && (node != FHoverNode || hit.HoverRect != FHoverRect) && FHoverRect.Right >= 0)
+        InvalidateRect(FHoverRect);
+      FHoverNode = node;
+      FHoverAnchor = hit.Anchor;
+      if (Cursor() != crHandPoint) {
+        FOldCursor = Cursor();
+        SetCursor(crHandPoint);
       }
-      if (!hit.Href.empty() && hit.Anchor > 0) {
-        if (FHover && (node != FHoverNode || hit.HoverRect != FHoverRect) && FHoverRect.Right >= 0)
-          InvalidateRect(FHoverRect);
-        FHoverNode = node;
-        FHoverAnchor = hit.Anchor;
-        if (Cursor() != crHandPoint) {
-          FOldCursor = Cursor();
-          SetCursor(crHandPoint);
-        }
-        FHoverRect = hit.HoverRect;
-        if (FHover) InvalidateRect(FHoverRect);
-        if (node != FEnteredNode || hit.Anchor != FEnteredAnchor) {
-          if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, NodeParam(FEnteredNode, FEnteredHref));
-          FEnteredNode = node;
-          FEnteredAnchor = hit.Anchor;
-          FEnteredHref = hit.Href;
-          if (OnParamEnter) OnParamEnter(this, node, hit.Href, NodeParam(node, hit.Href));
-        }
-      } else if (FHoverNode || FEnteredNode || Cursor() == crHandPoint) {
-        LeaveParam();
+      FHoverRect = hit.HoverRect;
+      if (FHover) InvalidateRect(FHoverRect);
+      if (node != FEnteredNode || hit.Anchor != FEnteredAnchor) {
+        if (FEnteredNode && OnParamExit) OnParamExit(this, FEnteredNode, FEnteredHref, NodeParam(FEnteredNode, FEnteredHref));
+        FEnteredNode = node;
+        FEnteredAnchor = hit.Anchor;
+        FEnteredHref = hit.Href;
+        if (OnParamEnter) OnParamEnter(this, node, hit.Href, NodeParam(node, hit.Href));
       }
+    } else if (FHoverNode || FEnteredNode || Cursor() == crHandPoint) {
+      LeaveParam();
     }
   }
-  TCustomTreeView::MouseMove(Shift, X, Y);
 }
 
 void THtmlTreeView::MouseLeave() {
@@ -430,6 +445,13 @@ void THtmlTreeView::KeyPress(TKeyChar& Key) {
 void THtmlTreeView::Change(TTreeNode* Node) {
   TCustomTreeView::Change(Node);
   if (Node && CountAnchors(Node->Text()) <= FFocusIndex) FFocusIndex = 0;
+}
+
+void THtmlTreeView::SetFocusIndex(TTreeNode* Node, int32_t Index) {
+  if (Index == FFocusIndex) return;
+  FFocusIndex = Index;
+  // The focus frame moves to the parameter now focused.
+  if (Node && Node->IsVisible()) InvalidateRect(RowRect(Node));
 }
 
 void THtmlTreeView::Delete(TTreeNode* Node) {
@@ -493,7 +515,7 @@ void THtmlTreeView::ParamClick(TTreeNode* Node, const std::string& Href, TRect A
   std::string raw, props, cls, hint;
   if (!GetAnchorAttributes(Node->Text(), Href, raw, props, cls, hint)) return;
   std::string value = DecodeEntities(raw);
-  FFocusIndex = std::max(0, ParamIndex(Node, Href));
+  SetFocusIndex(Node, std::max(0, ParamIndex(Node, Href)));
   FEditNode = Node;
   // Editors float in windows of their own: they are placed in screen coordinates.
   const TPoint origin = ClientToScreen({0, 0});
@@ -641,7 +663,7 @@ void THtmlTreeView::Advance() {
   if (!node) return;
   SetSelected(node);
   if (Selected() != node) return;
-  FFocusIndex = std::max(0, ParamIndex(node, href));
+  SetFocusIndex(node, std::max(0, ParamIndex(node, href)));
   std::string value, props, cls, hint;
   GetAnchorAttributes(node->Text(), href, value, props, cls, hint);
   if (cls.empty()) return;

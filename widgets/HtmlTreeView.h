@@ -173,6 +173,10 @@ class THtmlTreeView : public platform::TCustomTreeView {
   void Prepare(platform::TTreeNode* Node, const std::string& Href, std::string& Value);
   void WriteBack(const std::string& Href, const std::string& Value, bool Escape);
   void EndEditing() { FEditing = false; }
+  void SetFocusIndex(platform::TTreeNode* Node, int32_t Index);
+  void TrackHover(int32_t X, int32_t Y);
+  void ViewMoved() override;
+  bool FTracking = false;
   void Advance();
   void PlaceEditor(platform::TWinControl* Editor, TPopupEditorLink& Link, const std::string& Href, int32_t Left,
                    int32_t Top, int32_t Width);

@@ -425,16 +425,13 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
         case 'F':
           C->Font()->SetName(StartFont.Name());
           C->Font()->SetSize(StartFont.Size());
-          if (!Measuring && !P.KeepColors) {
-            C->Font()->SetColor(StartFont.Color());
-            RestoreBrush(S.FontBrush);
-          }
+          // Colours change in the measuring pass too: it tells which text is seen.
+          if (!P.KeepColors) C->Font()->SetColor(StartFont.Color());
+          if (!Measuring && !P.KeepColors) RestoreBrush(S.FontBrush);
           break;
         case 'H':
-          if (!Measuring) {
-            C->Font()->SetColor(S.HiFont);
-            RestoreBrush(S.HiBrush);
-          }
+          C->Font()->SetColor(S.HiFont);
+          if (!Measuring) RestoreBrush(S.HiBrush);
           break;
         case 'I': setStyle(fsItalic, false); break;
         case 'P':
@@ -576,11 +573,11 @@ TLine TRenderer::Pass(std::string& Text, const TRect& LR, bool Measuring, const 
         case 'H': {
           const char u = Up(c2);
           if (u == 'I') {
+            S.HiFont = C->Font()->Color();
+            C->Font()->SetColor(clHighlightText);
             if (!Measuring) {
-              S.HiFont = C->Font()->Color();
               S.HiBrush = SaveBrush();
               C->Brush()->SetColor(clHighlight);
-              C->Font()->SetColor(clHighlightText);
             }
           } else if (u == 'R') {
             lineEnded = true;

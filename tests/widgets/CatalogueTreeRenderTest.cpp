@@ -176,6 +176,16 @@ TEST_F(CatalogueTree, TypedLettersSelectTheNextMatchingNode) {
   }
   type("x");  // "gggx": no match
   EXPECT_EQ(tree->Selected(), nodes[3]);
+  // Backspace goes to the parent and starts the typed prefix anew.
+  guitest::WaitFor([] { return false; }, TreeSearchPause + 100);
+  tree->SetSelected(nodes[4]);
+  type("g");
+  EXPECT_EQ(tree->Selected(), nodes[19]);
+  guitest::Key(tree.get(), Qt::Key_Backspace);
+  EXPECT_EQ(tree->Selected(), nodes[2]);
+  type("e");  // "e" alone matches nothing, where "ge" would
+  EXPECT_EQ(tree->Selected(), nodes[2]);
+  tree->SetSelected(nodes[3]);
   // Entities are matched as the characters they show.
   TTreeNode* accented = tree->Items()->Add(nullptr, "<B>&euro;</B> &amp; \xC3\xA9\xC3\xA9n");
   guitest::WaitFor([] { return false; }, TreeSearchPause + 100);

@@ -9,7 +9,9 @@
 #include <QWidget>
 #include <QScreen>
 #include <QWindow>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -424,4 +426,75 @@ TEST(TreeEditorsOnASmallScreen, EveryEditorOpenedTwiceAtEveryCornerStaysWholeOnT
   EXPECT_EQ(pclose(p), 0) << out;
   EXPECT_NE(out.find("screen 1024 x 768"), std::string::npos) << out;
   EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+}
+
+// Each step by real mouse and keys leaves the tree's window as a fresh paint of it draws it:
+// hover in and out, every editor opened and committed or cancelled, a value that changes the
+// row's width, selection by keys and clicks, collapse and expand, a click on a plain parameter.
+TEST_F(TreeEditorsUnderX, EveryStepLeavesTheWindowAsAFreshPaint) {
+  Tree->SetShowSelection(true);
+  Tree->SetHover(true);
+  Tree->OnParamClick = [](TObject*, TTreeNode*, const std::string&, std::string&) {};
+  Node->SetText(Node->Text() + " <A href=\"p\">plain</A> <BLINK>new</BLINK>");
+  Tree->Items()->AddChild(Tree->Items()->GetFirstNode(), "child");
+  Tree->Items()->GetFirstNode()->Expand(false);
+  Tree->SetSelected(Node);
+  Settle();
+  auto Stale = [&](const char* Step) {
+    QWidget* F = Wd(Form.get());
+    const QPoint O = Wd(Tree)->mapTo(F, QPoint(0, 0));
+    auto Shown = [&] { return F->screen()->grabWindow(F->winId(), O.x(), O.y(), Tree->ClientWidth(), Tree->ClientHeight()).toImage().convertToFormat(QImage::Format_RGB32); };
+    auto Fresh = [&] { return Wd(Tree)->grab(QRect(0, 0, Tree->ClientWidth(), Tree->ClientHeight())).toImage().convertToFormat(QImage::Format_RGB32); };
+    // An open editor floats over the tree in a window of its own: the tree below it is not seen.
+    QRect Editor;
+    for (const TControl* E : std::initializer_list<const TControl*>{Tree->EditControl(), Tree->ListControl()})
+      if (E->Visible()) Editor = QRect(Wd(Tree)->mapFromGlobal(Wd(E)->mapToGlobal(QPoint(0, 0))), Wd(E)->size());
+    int N = 1;
+    for (int Round = 0; Round < 20 && N; ++Round) {
+      Settle();
+      const QImage A = Shown(), B = Fresh();
+      N = 0;
+      for (int Y = 0; Y < A.height(); ++Y)
+        for (int X = 0; X < A.width(); ++X) N += A.pixel(X, Y) != B.pixel(X, Y) && !Editor.contains(X, Y);
+    }
+    EXPECT_EQ(N, 0) << Step;
+  };
+  const TRect Row = Tree->RowRect(Node);
+  const int Mid = Row.Top + Row.Height() / 2;
+  auto Move = [&](int X, int Y) {
+    const QPoint P = Wd(Tree)->mapToGlobal(QPoint(X, Y));
+    In.MoveTo(P.x(), P.y());
+    Settle();
+  };
+  Move(AnchorX("f"), Mid), Stale("hover in");
+  Move(AnchorX("f"), 150), Stale("hover out");
+  ClickAnchor("e"), Stale("edit opened");
+  Stroke(kdtest::TXInput::XK_Escape), Stale("edit cancelled");
+  ClickAnchor("f"), Stale("edit reopened");
+  for (unsigned long K : {0xFF57ul, 0x78ul, 0x78ul, 0x78ul, 0x78ul}) Stroke(K);  // End, x x x x
+  Stroke(kdtest::TXInput::XK_Return), Stale("wider value written");
+  ClickAnchor("l"), Stale("list opened");
+  Stroke(kdtest::TXInput::XK_Return), Stale("list chosen");
+  ClickAnchor("p"), Stale("plain parameter");
+  Click(Other, 5, 5), Stale("focus left");
+  Click(Tree, Tree->RowRect(Node).Left + 5, Tree->RowRect(Node).Top + 4), Stale("focus back");
+  Stroke(0xFF52), Stale("key up");      // Up, to the child
+  Stroke(0xFF52), Stale("key up again");  // to its parent
+  Stroke(0xFF51), Stale("collapsed");   // Left
+  Stroke(0xFF53), Stale("expanded");    // Right
+}
+
+// Letters typed with Ctrl, Alt or the system key held are no search; typed alone they are.
+TEST_F(TreeEditorsUnderX, LettersWithAModifierDoNotSearch) {
+  Tree->Items()->Add(nullptr, "zebra");
+  Click(Tree, 5, Tree->RowRect(Node).Top + 4);
+  ASSERT_TRUE(Tree->Focused());
+  for (unsigned long M : {0xFFE3ul, 0xFFE9ul, 0xFFEBul, 0x72ul}) {  // Control_L, Alt_L, Super_L, none
+    std::this_thread::sleep_for(std::chrono::milliseconds(TreeSearchPause + 100));  // a new search
+    if (M != 0x72) In.Key(M, true);
+    Stroke(0x7A);  // z
+    if (M != 0x72) In.Key(M, false);
+    Settle();
+    EXPECT_EQ(Tree->Selected() == Node, M != 0x72) << std::hex << M;
+  }
 }

@@ -7,6 +7,7 @@
 
 #include <QHelpEvent>
 #include <QToolTip>
+#include <functional>
 #include <stdexcept>
 
 #include "platform/Dialogs.h"
@@ -400,6 +401,49 @@ TEST_F(HtmlTree, HoverEnterExitAndDeletedNodes) {
   EXPECT_EQ(log, (std::vector<std::string>{"enter b:v=two", "exit b:v=two", "enter a:v=one", "exit a:v=one"}));
 }
 
+// Rows moved under a resting pointer, by every way the tree moves them: the hovered parameter
+// is the one now under the pointer, or none.
+TEST_F(HtmlTree, HoverFollowsRowsMovedUnderARestingPointer) {
+  TTreeNode* top = Add("<A href=\"a0\">aaaa</A>");
+  tree->Items()->AddChild(top, "<A href=\"c\">cccc</A>");
+  std::vector<TTreeNode*> rows{top};
+  for (int i = 1; i <= 20; ++i) rows.push_back(Add("<A href=\"a" + std::to_string(i) + "\">aaaa</A>"));
+  tree->HandleNeeded();  // scroll bars
+  struct TCase {
+    const char* Name;
+    int Y;
+    bool Collapsed;
+    std::function<void()> Move;
+    bool OnAnchor;
+  };
+  const TCase cases[] = {
+      {"top item", 8, false, [&] { tree->SetTopItem(rows[2]); }, true},
+      {"wheel", 8, false, [&] { guitest::Wheel(tree.get(), 45, 8, -120); }, true},
+      {"selection far below", 8, false, [&] { tree->SetSelected(rows[20]); }, true},
+      {"collapse", 24, false, [&] { top->Collapse(false); }, true},
+      {"expand", 24, true, [&] { top->Expand(false); }, true},
+      {"row removed above", 40, false, [&] { top->GetFirstChild()->Delete(); }, true},
+      {"scrolled left", 8, false, [&] { tree->SetScrollLeft(30); }, false},
+  };
+  for (const TCase& C : cases) {
+    SCOPED_TRACE(C.Name);
+    tree->SetScrollLeft(0);
+    tree->SetSelected(nullptr);
+    if (C.Collapsed) top->Collapse(false);
+    else top->Expand(false);
+    tree->SetTopItem(tree->Items()->GetFirstNode());
+    guitest::Move(tree.get(), 45, C.Y);
+    TTreeNode* before = tree->HoverNode();
+    ASSERT_NE(before, nullptr);
+    C.Move();
+    TTreeNode* now = tree->GetNodeAt(45, C.Y);
+    if (C.OnAnchor) {
+      ASSERT_NE(now, before);  // else the row stays and its anchor moves away
+    }
+    EXPECT_EQ(tree->HoverNode(), C.OnAnchor ? now : nullptr);
+  }
+}
+
 TEST_F(HtmlTree, CheckControlsToggleOnRelease) {
   TTreeNode* n = Add("<CONTROL TYPE=\"CHECK\" ID=\"c\" VALUE=\"TRUE\" WIDTH=\"20\"> x");
   tree->SetItemHeight(24);
@@ -513,6 +557,11 @@ TEST(HtmlTreeSearch, TypedLettersMatchTheRowAsDrawn) {
       {{"Banana", "x", "x<B y"}, {"x", "<"}, 1},           // an unterminated tag drops the rest
       {{"Banana", "&lt;b&gt; x"}, {"<", "b"}, 1},          // entities as the characters they show
       {{"Banana", "<A href=\"p\" class=\"EDIT\">Apple</A>"}, {"a"}, 1},
+      {{"Banana", "<BLINK><HI>New</HI></BLINK>"}, {"n"}, 1},  // highlighted, so seen
+      {{"Banana", "<BLINK>x</FONT>New</BLINK>"}, {"n"}, 1},   // the font's own colour again
+      {{"Banana", "  Apple"}, {"a"}, 1},                     // blanks before the first letter
+      {{"Banana", " <BR>ab", "&nbsp;Apple"}, {"a"}, 2},      // not across a line end
+      {{"Banana", "  Apple", "Apple"}, {" "}, 1},            // typed, a blank is matched
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Rows[1] + " typed " + C.Typed[0]);
