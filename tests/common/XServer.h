@@ -14,9 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QThread>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -127,9 +129,27 @@ class TXInput {
     if (!open || !FClose || !FSync || !FKeysymToKeycode || !FKeycodeToKeysym || !FInternAtom || !FGetNamed || !FKey || !FButton ||
         !FMotion)
       return;
+    FChangeProperty = reinterpret_cast<int (*)(void*, unsigned long, unsigned long, unsigned long, int, int,
+                                                const unsigned char*, int)>(dlsym(FX11, "XChangeProperty"));
+    auto root = reinterpret_cast<unsigned long (*)(void*)>(dlsym(FX11, "XDefaultRootWindow"));
     FDisplay = open(nullptr);
+    if (FDisplay && FChangeProperty && root && qApp) {
+      FRoot = root(FDisplay);
+      // A marker of this object's own, so two of them never count each other's changes.
+      const std::string name = "_KD_TEST_INPUT_BARRIER_" + std::to_string(reinterpret_cast<uintptr_t>(this));
+      FMarker = FInternAtom(FDisplay, name.c_str(), 0);
+      FBarrier.Atom = FMarker;
+      qApp->installNativeEventFilter(&FBarrier);
+      // Where the application does not hear of the root window's properties, fall back to a sync.
+      Delivered();
+      if (FBarrier.Seen == 0) {
+        qApp->removeNativeEventFilter(&FBarrier);
+        FMarker = 0;
+      }
+    }
   }
   ~TXInput() {
+    if (FMarker && qApp) qApp->removeNativeEventFilter(&FBarrier);
     if (FDisplay) FClose(FDisplay);
     if (FXtst) dlclose(FXtst);
     // libX11 stays: Qt's xcb platform may share it.
@@ -142,7 +162,7 @@ class TXInput {
   // released; returns once the server has it.
   void Key(unsigned long Keysym, bool Down) {
     FKey(FDisplay, FKeysymToKeycode(FDisplay, Keysym), Down ? 1 : 0, 0);
-    FSync(FDisplay, 0);
+    Delivered();
   }
   // True when the layout puts Keysym on the shifted level of its key.
   bool Shifted(unsigned long Keysym) {
@@ -151,12 +171,12 @@ class TXInput {
   }
   void MoveTo(int X, int Y) {
     FMotion(FDisplay, -1, X, Y, 0);
-    FSync(FDisplay, 0);
+    Delivered();
   }
   // Button 1 is the left one.
   void Button(unsigned Number, bool Down) {
     FButton(FDisplay, Number, Down ? 1 : 0, 0);
-    FSync(FDisplay, 0);
+    Delivered();
   }
   // Resizes a window through the server, as a user's tool does where no window manager runs.
   void ResizeWindow(unsigned long Window, unsigned Width, unsigned Height) {
@@ -179,6 +199,34 @@ class TXInput {
   static constexpr unsigned long XK_Alt_L = 0xFFE9;
 
  private:
+  // Counts the property changes of the marker on the root window that reach the application.
+  struct TBarrier : QAbstractNativeEventFilter {
+    unsigned long Atom = 0;
+    unsigned Seen = 0;
+    bool nativeEventFilter(const QByteArray& Type, void* Message, qintptr*) override {
+      if (Type != "xcb_generic_event_t") return false;
+      const auto* e = static_cast<const unsigned char*>(Message);
+      uint32_t atom = 0;
+      std::memcpy(&atom, e + 8, 4);  // xcb_property_notify_event_t: type, pad, sequence, window, atom
+      if ((e[0] & 0x7F) == 28 && atom == Atom) ++Seen;
+      return false;
+    }
+  };
+  // Returns once the application has read the events the server made of what was just sent:
+  // the server handles this connection's requests in order, and the marker's change reaches the
+  // application after them, so a loaded machine cannot leave input unread behind a fixed pause.
+  void Delivered() {
+    if (!FMarker) {
+      FSync(FDisplay, 0);
+      return;
+    }
+    const unsigned char value = 0;
+    FChangeProperty(FDisplay, FRoot, FMarker, 19 /* INTEGER */, 8, 0 /* replace */, &value, 1);
+    FSync(FDisplay, 0);
+    const unsigned want = ++FSent;
+    WaitFor([&] { return FBarrier.Seen >= want; });
+  }
+
   void* FX11 = nullptr;
   void* FXtst = nullptr;
   void* FDisplay = nullptr;
@@ -191,6 +239,10 @@ class TXInput {
   int (*FKey)(void*, unsigned, int, unsigned long) = nullptr;
   int (*FButton)(void*, unsigned, int, unsigned long) = nullptr;
   int (*FMotion)(void*, int, int, int, unsigned long) = nullptr;
+  int (*FChangeProperty)(void*, unsigned long, unsigned long, unsigned long, int, int, const unsigned char*, int) = nullptr;
+  unsigned long FRoot = 0, FMarker = 0;
+  unsigned FSent = 0;
+  TBarrier FBarrier;
 };
 
 }  // namespace kdtest

@@ -164,10 +164,10 @@ TEST_F(StatusBarUnderX, AClickInAPanelReachesThePanelThenTheBar) {
   QWidget* W = static_cast<QWidget*>(Bar->WidgetHandle());
   auto ClickAt = [&](int32_t X) {
     const QPoint P = W->mapToGlobal(QPoint(X, W->height() / 2));
+    const size_t Before = Order.size();
     In.MoveTo(P.x(), P.y());
     In.Button(1, true);
     In.Button(1, false);
-    const size_t Before = Order.size();
     ASSERT_TRUE(WaitFor([&] { return Order.size() > Before && Order.back() == "bar"; }));
   };
   ClickAt(Bar->GetPanelRect(0).Left + 10);
