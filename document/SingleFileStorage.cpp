@@ -796,6 +796,8 @@ std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
 
 int64_t TSingleStorage::Allocate(int64_t Size) {
   if (Size <= 0 || !FStream) return 0;
+  // Room is found to be written into, which a read-only file never is.
+  CheckWritable();
   if (SlowReference) return AllocateReference(Size);
   if (!FSpaceValid) RebuildSpace();
   int64_t pos = -1;

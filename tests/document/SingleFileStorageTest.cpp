@@ -696,6 +696,8 @@ TEST(SingleFileStorage, ReadOnlyAndUnchangedArchivesAreNeverWritten) {
            s.Assign(&other);
          }},
         {"ReplaceFile", [&] { s.ReplaceFile(path + ".moved"); }},
+        {"Allocate", [&] { s.Allocate(10); }},
+        {"WriteDirectory", [&] { s.WriteDirectory(); }},
     };
     for (const auto& [road, write] : writes) {
       SCOPED_TRACE(road);
