@@ -300,7 +300,7 @@ void TStoreStream::Assign(TStoreStream* Other) {
     // Refused before anything changes: a read-only archive, or a name another entry holds.
     FOwner->CheckWritable();
     CheckStorableName(Other->FName);
-    if (Other->FName != FName && FOwner->Find(Other->FName))
+    if (Other->FName != FName && FOwner->Lookup(Other->FName))
       throw platform::Exception("Cannot overwrite stream \"" + Other->FName + "\"");
   }
   Clear();
@@ -418,7 +418,7 @@ void TStoreStream::SetName(const std::string& Value) {
   if (Value == FName) return;
   CheckStorableName(Value);
   // Two entries of one name would hide one of them for good.
-  if (FOwner && FOwner->Find(Value)) throw platform::Exception("Cannot overwrite stream \"" + Value + "\"");
+  if (FOwner && FOwner->Lookup(Value)) throw platform::Exception("Cannot overwrite stream \"" + Value + "\"");
   if (FOwner) FOwner->CheckWritable();
   FName = Value;
   if (FOwner) FOwner->NamesChanged();
@@ -454,8 +454,14 @@ void TSingleStorage::CheckWritable() const {
 
 bool TSingleStorage::SlowReference = false;
 
+TStoreStream* TSingleStorage::Items(int32_t Index) const {
+  TStoreStream* entry = FEntries.at(static_cast<size_t>(Index)).get();
+  entry->FHandedOut = true;
+  return entry;
+}
+
 int32_t TSingleStorage::IndexOf(const std::string& Name) const {
-  const TStoreStream* entry = Find(Name);
+  const TStoreStream* entry = Lookup(Name);
   if (!entry) return -1;
   // Replaced streams are usually the newest ones.
   for (size_t i = FEntries.size(); i-- > 0;)
@@ -464,6 +470,12 @@ int32_t TSingleStorage::IndexOf(const std::string& Name) const {
 }
 
 TStoreStream* TSingleStorage::Find(const std::string& Name) const {
+  TStoreStream* entry = Lookup(Name);
+  if (entry) entry->FHandedOut = true;
+  return entry;
+}
+
+TStoreStream* TSingleStorage::Lookup(const std::string& Name) const {
   if (SlowReference) {
     for (const auto& e : FEntries)
       if (e->FName == Name) return e.get();
@@ -655,7 +667,12 @@ void TSingleStorage::Detach(int32_t Index) {
   gone->Recount();
   gone->FOwner = nullptr;
   gone->FDetached = true;
-  FDetached.push_back(std::move(gone));
+  if (gone->FHandedOut) {
+    FDetached.push_back(std::move(gone));
+    return;
+  }
+  // Nobody can hold it: freed, and a rollback finds its name in the file's directory alone.
+  std::erase_if(FBegun, [&](const auto& b) { return b.first == gone.get(); });
 }
 
 void TSingleStorage::DetachAll() {
@@ -779,6 +796,8 @@ std::vector<TSingleStorage::TExtent> TSingleStorage::SortedExtents() const {
 
 int64_t TSingleStorage::Allocate(int64_t Size) {
   if (Size <= 0 || !FStream) return 0;
+  // Room is found to be written into, which a read-only file never is.
+  CheckWritable();
   if (SlowReference) return AllocateReference(Size);
   if (!FSpaceValid) RebuildSpace();
   int64_t pos = -1;
@@ -1098,6 +1117,7 @@ int32_t TSingleStorage::AddStream(std::unique_ptr<TStoreStream> Entry) {
     Detach(old);
   }
   Entry->FOwner = this;
+  Entry->FHandedOut = true;  // the caller made it
   Entry->FCounted = 0;
   Entry->Recount();
   // An entry may come with an extent of its own.
@@ -1150,7 +1170,7 @@ int32_t TSingleStorage::WriteStream(platform::TStream* Source, const std::string
 
 void TSingleStorage::ReadStream(const std::string& Name, platform::TStream* Dest) {
   CheckIdle();
-  TStoreStream* entry = Find(Name);
+  TStoreStream* entry = Lookup(Name);
   if (!entry) return;
   const int64_t pos = Dest->GetPosition();
   entry->SaveToStream(Dest);

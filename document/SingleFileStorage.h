@@ -106,6 +106,7 @@ class TStoreStream : public TStream64 {
 
   bool FModified = false;
   bool FDetached = false;
+  mutable bool FHandedOut = false;  // a caller may hold a pointer to it
   TSingleStorage* FOwner = nullptr;
   uint32_t FAccess = 0;
   std::unique_ptr<TMemoryStream64> FCache;
@@ -157,7 +158,8 @@ class TSingleStorage : public platform::TObject {
   int64_t DirectoryCapacity() const { return FDirectoryCapacity; }
 
   int32_t Count() const { return static_cast<int32_t>(FEntries.size()); }
-  TStoreStream* Items(int32_t Index) const { return FEntries.at(static_cast<size_t>(Index)).get(); }
+  // Items and Find hand a stream out: from then on it may be held, and is kept when it leaves.
+  TStoreStream* Items(int32_t Index) const;
   int32_t IndexOf(const std::string& Name) const;
   TStoreStream* Find(const std::string& Name) const;
 
@@ -256,10 +258,13 @@ class TSingleStorage : public platform::TObject {
     TSingleStorage* FOwner;
   };
   void CheckWritable() const;
+  // Find without handing the stream out.
+  TStoreStream* Lookup(const std::string& Name) const;
   // Raises while one of the archive's events runs.
   void CheckIdle() const;
-  // Takes an entry out of the list and keeps it, detached, until the archive is destroyed;
-  // the caller brings the name map and the occupied space up to date.
+  // Takes an entry out of the list and keeps it, detached, until the archive is destroyed,
+  // or frees it when no caller was ever handed it; the caller brings the name map and the
+  // occupied space up to date.
   void Detach(int32_t Index);
   void DetachAll();
   void OpenStream(std::unique_ptr<TStream64> Stream, bool ReadOnly);

@@ -68,9 +68,11 @@ struct Channel {
 // Walks run-length pixel data of Size bytes for a W x H picture, handing Put (x, file row, colour
 // index) every pixel that lies inside it (file rows count from the bottom). Returns how many bytes
 // the codes take up to where the picture ends: an end-of-bitmap code, the end of the last row, or
-// the end of the data; Size + 1 when an absolute run goes past the end.
+// the end of the data; Size + 1 when an absolute run goes past the end. Cut, when given, tells
+// whether the data ends inside a code (half a pair, a delta without its offsets).
 template <class TPut>
-size_t WalkRle(const uint8_t* Pix, size_t Size, bool Four, int64_t W, int64_t H, TPut&& Put) {
+size_t WalkRle(const uint8_t* Pix, size_t Size, bool Four, int64_t W, int64_t H, TPut&& Put, bool* Cut = nullptr) {
+  if (Cut) *Cut = false;
   int64_t x = 0, y = 0;
   size_t i = 0;
   auto put = [&](uint32_t idx) {
@@ -88,9 +90,12 @@ size_t WalkRle(const uint8_t* Pix, size_t Size, bool Four, int64_t W, int64_t H,
       x = 0;
       ++y;
     } else if (v == 1) {  // end of bitmap
-      break;
+      return i;
     } else if (v == 2) {  // delta
-      if (i + 1 >= Size) break;
+      if (i + 1 >= Size) {
+        if (Cut) *Cut = true;
+        break;
+      }
       x += Pix[i];
       y += Pix[i + 1];
       i += 2;
@@ -104,6 +109,7 @@ size_t WalkRle(const uint8_t* Pix, size_t Size, bool Four, int64_t W, int64_t H,
       i += (bytes + 1) & ~size_t{1};
     }
   }
+  if (Cut && i + 1 == Size && y < H) *Cut = true;
   return std::min(i, Size);
 }
 
@@ -354,8 +360,8 @@ namespace {
 // The least a file needs from its start: the info header, bit masks, colour table and the pixel
 // data behind its offset. File holds N bytes from the file header on. Uncompressed rows have a
 // size by the headers; run-length data ends where its codes end the picture, so with Runs its
-// codes in the N bytes are walked (a walk that runs out needs N bytes or more), without it one
-// code is counted.
+// codes in the N bytes are walked (a walk that runs out, or ends inside a code, needs more
+// than N bytes), without it one code is counted.
 int64_t LeastFileSize(const uint8_t* File, size_t N, bool Runs) {
   if (N < kFileHeaderSize + 4) return 0;
   const uint8_t* Ih = File + kFileHeaderSize;
@@ -397,9 +403,13 @@ int64_t LeastFileSize(const uint8_t* File, size_t N, bool Runs) {
     least = std::max(least, offBits + rows);
   } else if (compression == BI_RLE8 || compression == BI_RLE4) {
     int64_t codes = 2;
-    if (Runs && offBits < static_cast<int64_t>(N))
-      codes = static_cast<int64_t>(WalkRle(File + offBits, N - static_cast<size_t>(offBits), compression == BI_RLE4,
-                                           width, height, [](int64_t, int64_t, uint32_t) {}));
+    if (Runs && offBits < static_cast<int64_t>(N)) {
+      const size_t size = N - static_cast<size_t>(offBits);
+      bool cut = false;
+      codes = static_cast<int64_t>(WalkRle(File + offBits, size, compression == BI_RLE4, width, height,
+                                           [](int64_t, int64_t, uint32_t) {}, &cut));
+      if (cut) codes = static_cast<int64_t>(size) + 1;
+    }
     least = std::max(least, offBits + std::max<int64_t>(codes, 2));
   }
   return least;
@@ -433,10 +443,11 @@ TBmpImage ReadBmp(TStream* Stream, const TBmpLimits& Limits) {
     std::vector<uint8_t> head = readAhead(std::min<int64_t>(40, remaining));
     int64_t least = LeastFileSize(head.data(), head.size(), false);
     if (least <= declared + static_cast<int64_t>(kFileHeaderSize) && RunLengthCoded(head.data(), head.size()) &&
-        declared + static_cast<int64_t>(kFileHeaderSize) + 2 <= Limits.MaxFileBytes) {
-      // Run-length data tells its length only by its codes: they are walked to one code past
-      // the stated end, which shows whether they go on beyond it.
-      const std::vector<uint8_t> runs = readAhead(std::min<int64_t>(remaining, declared + 2));
+        declared + static_cast<int64_t>(kFileHeaderSize) <= Limits.MaxFileBytes) {
+      // Run-length data tells its length only by its codes: the stated size is too small when
+      // it holds none or ends inside one. Codes that stop between two before the picture ends
+      // are a file without its end-of-bitmap code, and what follows is not its own.
+      const std::vector<uint8_t> runs = readAhead(declared);
       least = LeastFileSize(runs.data(), runs.size(), true);
     }
     if (least > declared + static_cast<int64_t>(kFileHeaderSize)) declared = remaining;

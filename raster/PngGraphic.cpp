@@ -490,10 +490,24 @@ bool TChunkPLTE::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
   return true;
 }
 
+namespace {
+
+// Entries of the PLTE as written. The colour table has 256 places; a PLTE holds no more. A
+// tRNS may give alpha to entries past the table, which pixels can use: the written table
+// reaches them (as far as the bit depth does), or other readers drop the whole tRNS.
+uint32_t WrittenPaletteEntries(TPngGraphic* Owner, const TChunkIHDR* H, uint32_t Count) {
+  uint32_t n = std::min<uint32_t>(Count, 256);
+  const auto* t = Owner->FindChunk<TChunktRNS>();
+  if (t && H->ColorType == 3 && H->BitDepth >= 1 && H->BitDepth <= 8)
+    n = std::max(n, std::min<uint32_t>(t->DataSize, 1u << H->BitDepth));
+  return n;
+}
+
+}  // namespace
+
 bool TChunkPLTE::SaveToStream(TStream* Stream) {
   TChunkIHDR* h = Header();
-  // The colour table has 256 places; a PLTE holds no more.
-  const uint32_t n = std::min<uint32_t>(Count, 256);
+  const uint32_t n = WrittenPaletteEntries(Owner, h, Count);
   ResizeData(n * 3);
   const auto& inv = Owner->InverseTable;
   for (uint32_t i = 0; i < n; ++i) {
@@ -593,7 +607,28 @@ bool TChunktRNS::LoadFromStream(TStream* Stream, const std::string& ChunkName, u
 
 bool TChunktRNS::SaveToStream(TStream* Stream) {
   if (DataSize <= 256) std::memcpy(Data.data(), PaletteValues.data(), DataSize);
-  return TChunk::SaveToStream(Stream);
+  // Other readers drop a tRNS of another length than its colour type's. The part read here is
+  // what is written: a longer key cut to its sample, palette values up to the written table.
+  // (A key too short to be read is dropped by every reader alike.)
+  const TChunkIHDR* h = Header();
+  uint32_t size = DataSize;
+  if (h->ColorType == 0 || h->ColorType == 2) {
+    size = std::min<uint32_t>(size, h->ColorType == 0 ? 2 : 6);
+  } else if (h->ColorType == 3) {
+    const auto* plte = Owner->FindChunk<TChunkPLTE>();
+    size = std::min(size, WrittenPaletteEntries(Owner, h, plte ? plte->Count : 0));
+  }
+  if (size == DataSize) return TChunk::SaveToStream(Stream);
+  const uint32_t whole = DataSize;
+  DataSize = size;
+  try {
+    TChunk::SaveToStream(Stream);
+  } catch (...) {
+    DataSize = whole;
+    throw;
+  }
+  DataSize = whole;
+  return true;
 }
 
 void TChunktRNS::Assign(const TChunk* Source) {

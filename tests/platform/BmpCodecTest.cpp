@@ -231,6 +231,25 @@ TEST(BmpCodec, StatedSizeTooSmallTakesTheRestOfTheStream) {
       EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(whole ? file.size() : bad.size()));
     }
   }
+  // Codes that stop between two codes before the picture ends, without an end-of-bitmap code,
+  // leave the rest at colour 0: the stated size that ends there is the file's, whatever follows.
+  for (const auto& [comp, runs] : {std::pair{1u, std::vector<uint8_t>{8, 1, 0, 0}}, {1u, {8, 1, 0, 2, 1, 1}},
+                                   {2u, {0, 4, 0x12, 0x31, 3, 0x22}}}) {
+    BmpBuilder b;
+    b.Info(8, 4, comp == 1 ? 8 : 4, comp, 4);
+    for (uint32_t c : {0x000000u, 0x0000FFu, 0x00FF00u, 0xFF0000u}) b.u32(c);
+    b.StartPixels();
+    for (uint8_t v : runs) b.u8(v);
+    std::vector<uint8_t> file = b.Finish();
+    const TBmpImage want = DecodeBytes(file);
+    const size_t size = file.size();
+    file.insert(file.end(), {'t', 'a', 'i', 'l'});
+    TMemoryStream s;
+    s.WriteBuffer(file.data(), static_cast<int32_t>(file.size()));
+    s.SetPosition(0);
+    EXPECT_EQ(ReadBmp(&s).Pixels, want.Pixels) << runs.size();
+    EXPECT_EQ(s.GetPosition(), static_cast<int64_t>(size)) << runs.size();
+  }
 }
 
 TEST(BmpCodec, ThirtyTwoBitFileWithAllAlphaZeroLoadsOpaque) {

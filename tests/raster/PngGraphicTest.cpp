@@ -1429,6 +1429,48 @@ TEST(PngMisc, ShortTransparentSampleLeavesNothingOut) {
   }
 }
 
+// A tRNS of another length than its colour type's is read from its start; the saved file
+// holds that reading in a tRNS that other readers take too (libpng drops the whole chunk
+// otherwise): a key cut to its sample, palette values past the table with the entries they
+// reach. Written, libpng and this reader agree.
+TEST(PngMisc, TransparencyOfTheWrongLengthIsSavedAsRead) {
+  const struct {
+    uint8_t ct, bd;
+    Bytes plte, trns, raw;
+    std::vector<uint32_t> want;
+  } cases[] = {
+      {0, 8, {}, {0, 5, 9}, {0, 5, 6}, {0, 0xFF060606u}},
+      {0, 16, {}, {0, 5, 0, 6, 0, 7}, {0, 0, 5, 0, 6}, {0, 0xFF000000u}},
+      {2, 8, {}, {0, 5, 0, 5, 0, 5, 0, 0}, {0, 5, 5, 5, 0, 5, 0}, {0, 0xFF000500u}},
+      {3, 1, {10, 20, 30, 40, 50, 60}, {0, 128, 7, 9}, {0, 0x40}, {0, 0x8028323Cu}},
+      {3, 2, {10, 20, 30, 40, 50, 60, 70, 80, 90}, {0, 128, 200, 7, 9}, {0, 0x1B},
+       {0, 0x8028323Cu, 0xC846505Au, 0x07000000u}},
+      {3, 4, {10, 20, 30}, Bytes(20, 100), {0, 0x01}, {0x640A141Eu, 0x64000000u}},
+      {3, 8, {10, 20, 30, 40, 50, 60}, {0, 50, 100}, {0, 0, 1, 2}, {0, 0x3228323Cu, 0x64000000u}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.ct) + "/" + std::to_string(c.bd) + " tRNS of " + std::to_string(c.trns.size()));
+    Bytes f = Signature();
+    AddChunk(f, "IHDR", Ihdr(uint32_t(c.want.size()), 1, c.bd, c.ct));
+    if (!c.plte.empty()) AddChunk(f, "PLTE", c.plte);
+    AddChunk(f, "tRNS", c.trns);
+    AddChunk(f, "IDAT", Deflate(c.raw));
+    AddChunk(f, "IEND", {});
+    auto seen = [](std::vector<uint32_t> px) {
+      for (uint32_t& p : px)
+        if (p >> 24 == 0) p = 0;
+      return px;
+    };
+    int32_t w, h;
+    EXPECT_EQ(seen(ReadThroughFormat(f, w, h)), c.want);
+    TPngGraphic png;
+    LoadPng(png, f);
+    const Bytes saved = SavePng(png);
+    EXPECT_EQ(seen(ReadThroughFormat(saved, w, h)), c.want);
+    EXPECT_EQ(seen(RenderedByQt(saved)), c.want);
+  }
+}
+
 // A colour written into an RGB image with gAMA is saved as the sample that shows nearest to
 // it, so the copy read back shows that colour (within the gamma's step), not the colour put
 // through the gamma once more.
@@ -1637,3 +1679,4 @@ TEST(PngWrite, EveryFormKeepsItsPixelsThroughASave) {
           EXPECT_EQ(fmine, ftheirs) << "raster format, read by libpng";
         }
 }
+
