@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "document/XmlDocuments.h"
+#include "document/dtpPage.h"
 #include "document/dtpResource.h"
 #include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
@@ -1048,6 +1049,12 @@ std::unique_ptr<TdtpShape> TdtpShape::TakeFromParent(std::unique_ptr<TdtpShape> 
       (void)Shape.release();
       return nullptr;
     }
+  // A page its document lists is that document's: it stays there.
+  if (const auto* page = dynamic_cast<const TdtpPage*>(Shape.get());
+      page && page->Document() && page->Document()->IndexOfPage(page) >= 0) {
+    (void)Shape.release();
+    return nullptr;
+  }
   if (!Shape || !Shape->FParent) return Shape;
   TdtpShape* old = Shape->FParent;
   if (old->IndexOfShape(Shape.get()) < 0) {

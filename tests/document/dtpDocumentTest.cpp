@@ -615,6 +615,40 @@ TEST_F(DocumentTest, DeletePageInMemory) {
   EXPECT_FALSE(doc.Archive()->StreamExists("Page0004.xml"));
 }
 
+// A page has one owner: a document's page handed to a shape stays with the document, and a page
+// a shape holds goes to a document whole.
+TEST_F(DocumentTest, PagesAndShapesNeverShareAPage) {
+  enum { wAddToFreeGroup, wInsertIntoOwnShape, wAddToOtherDocument, wPageOfAGroup };
+  for (int way : {wAddToFreeGroup, wInsertIntoOwnShape, wAddToOtherDocument, wPageOfAGroup}) {
+    SCOPED_TRACE(way);
+    TdtpComponent doc(nullptr), other(nullptr);
+    doc.SetPageCount(2);
+    TdtpPage* page = doc.GetPage(1);
+    auto handed = [&] { return std::unique_ptr<TdtpShape>(page); };
+    auto group = NewShape<TdtpGroupShape>();
+    if (way == wAddToFreeGroup) {
+      EXPECT_EQ(group->AddShape(handed()), -1);
+    }
+    if (way == wInsertIntoOwnShape) {
+      doc.GetPage(0)->AddShape(std::move(group));
+      doc.GetPage(0)->GetShape(0)->InsertShape(0, handed());
+    }
+    if (way == wAddToOtherDocument) {
+      EXPECT_EQ(other.GetPage(0)->AddShape(handed()), -1);
+    }
+    if (way == wPageOfAGroup) {
+      auto free = NewShape<TdtpPage>();
+      page = free.get();
+      group->AddShape(std::move(free));
+      ASSERT_EQ(page->ParentShape(), group.get());
+      EXPECT_EQ(doc.AddPage(std::unique_ptr<TdtpPage>(page)), 2);
+      EXPECT_EQ(group->GetShapeCount(), 0);
+    }
+    EXPECT_EQ(page->ParentShape(), nullptr);
+    EXPECT_EQ(doc.IndexOfPage(page), way == wPageOfAGroup ? 2 : 1);
+  }
+}
+
 TEST_F(DocumentTest, DeletePageDirectRenamesStreams) {
   const std::string file = Path("direct.hsf");
   TdtpComponent doc(nullptr);
