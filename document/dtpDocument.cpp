@@ -418,14 +418,14 @@ void TdtpDocument::EndPrinting() {
 
 void TdtpDocument::EndShapeEdit(bool Accept) { FinishShapeEdit(Accept); }
 
-bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape) {
+bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape, bool Accept) {
   TdtpShape* s = FEditedShape;
   // A shape ending its edit may remove itself: that removal goes ahead as it is.
   if (!s || !Shape || FEndingEdit) return false;
   bool inside = false;
   for (TdtpShape* p = s; p && !inside; p = p->ParentShape()) inside = p == Shape;
   if (!inside) return false;
-  return FinishShapeEdit(false) && s == Shape;
+  return FinishShapeEdit(Accept) && s == Shape;
 }
 
 bool TdtpDocument::FinishShapeEdit(bool Accept) {

@@ -1112,8 +1112,8 @@ void TdtpShape::DeleteShape(int32_t Index) {
 std::unique_ptr<TdtpShape> TdtpShape::ExtractShape(TdtpShape* Shape) {
   if (!Shape || IndexOfShape(Shape) < 0) return nullptr;
   // Leaving the document like a deletion: an edit in it ends (and may remove it), and no
-  // edited, focus, hot or hint reference outlives it.
-  if (FDocument && FDocument->EndEditBeforeRemoval(Shape)) return nullptr;
+  // edited, focus, hot or hint reference outlives it. What was typed goes along.
+  if (FDocument && FDocument->EndEditBeforeRemoval(Shape, true)) return nullptr;
   const int32_t i = IndexOfShape(Shape);
   if (i < 0) return nullptr;
   RecordShapeChange(ckShapeRemoved, Shape);
