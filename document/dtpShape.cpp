@@ -1065,7 +1065,33 @@ std::unique_ptr<TdtpShape> TdtpShape::TakeFromParent(std::unique_ptr<TdtpShape> 
   return old->ExtractShape(raw);
 }
 
+namespace {
+
+// A move from one parent to another of the same document is one step to undo: the removal and
+// the addition it records are grouped.
+struct TMoveBracket {
+  IdtpDocumentHost* Doc;
+  TMoveBracket(const TdtpShape* Shape, const TdtpShape* NewParent)
+      : Doc(Shape && Shape->ParentShape() && NewParent->Document() && Shape->Document() == NewParent->Document()
+                ? NewParent->Document()
+                : nullptr) {
+    if (Doc) Doc->BeginUndo();
+  }
+  ~TMoveBracket() {
+    // A document cleared meanwhile has closed every bracket already.
+    try {
+      if (Doc) Doc->EndUndo();
+    } catch (const platform::Exception&) {
+    }
+  }
+  TMoveBracket(const TMoveBracket&) = delete;
+  TMoveBracket& operator=(const TMoveBracket&) = delete;
+};
+
+}  // namespace
+
 int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
+  const TMoveBracket bracket(Shape.get(), this);
   Shape = TakeFromParent(std::move(Shape), this);
   if (!Shape) return -1;
   const int32_t index = int32_t(FShapes.size());
@@ -1080,6 +1106,7 @@ int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
 }
 
 void TdtpShape::InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) {
+  const TMoveBracket bracket(Shape.get(), this);
   Shape = TakeFromParent(std::move(Shape), this);
   if (!Shape) return;
   // An index from a stored undo stream may be anything.

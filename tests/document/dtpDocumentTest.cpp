@@ -782,6 +782,16 @@ TEST_F(DocumentTest, UndoRecording) {
   for (int32_t i = doc.UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
   ASSERT_EQ(page->GetShapeCount(), 3);
   for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(page->GetShape(i)->Name(), "origineel " + platform::IntToStr(i));
+
+  // A shape moved to another parent of the same document is one step: its removal and its
+  // addition are undone together.
+  doc.ClearUndo();
+  page->GetShape(0)->AddShape(std::unique_ptr<TdtpShape>(page->GetShape(2)));
+  ASSERT_EQ(doc.UndoCount(), 2);
+  EXPECT_TRUE(doc.UndoItem(1)->Grouped);
+  for (int32_t i = 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
+  EXPECT_EQ(page->GetShapeCount(), 3);
+  EXPECT_EQ(page->GetShape(0)->GetShapeCount(), 0);
 }
 
 TEST_F(DocumentTest, DefaultSettersNotify) {
