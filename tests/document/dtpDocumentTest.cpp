@@ -618,34 +618,22 @@ TEST_F(DocumentTest, DeletePageInMemory) {
 // A page has one owner: a document's page handed to a shape stays with the document, and a page
 // a shape holds goes to a document whole.
 TEST_F(DocumentTest, PagesAndShapesNeverShareAPage) {
-  enum { wAddToFreeGroup, wInsertIntoOwnShape, wAddToOtherDocument, wPageOfAGroup };
-  for (int way : {wAddToFreeGroup, wInsertIntoOwnShape, wAddToOtherDocument, wPageOfAGroup}) {
-    SCOPED_TRACE(way);
+  for (int way = 0; way < 4; ++way) {  // to a free group, into its document's shape, to another
+    SCOPED_TRACE(way);                 // document's page; a group's page to a document
     TdtpComponent doc(nullptr), other(nullptr);
     doc.SetPageCount(2);
     TdtpPage* page = doc.GetPage(1);
-    auto handed = [&] { return std::unique_ptr<TdtpShape>(page); };
     auto group = NewShape<TdtpGroupShape>();
-    if (way == wAddToFreeGroup) {
-      EXPECT_EQ(group->AddShape(handed()), -1);
-    }
-    if (way == wInsertIntoOwnShape) {
-      doc.GetPage(0)->AddShape(std::move(group));
-      doc.GetPage(0)->GetShape(0)->InsertShape(0, handed());
-    }
-    if (way == wAddToOtherDocument) {
-      EXPECT_EQ(other.GetPage(0)->AddShape(handed()), -1);
-    }
-    if (way == wPageOfAGroup) {
-      auto free = NewShape<TdtpPage>();
-      page = free.get();
-      group->AddShape(std::move(free));
-      ASSERT_EQ(page->ParentShape(), group.get());
+    TdtpShape* parents[] = {group.get(), group.get(), other.GetPage(0)};
+    if (way == 1) doc.GetPage(0)->AddShape(std::move(group));
+    if (way < 3) parents[way]->InsertShape(0, std::unique_ptr<TdtpShape>(page));
+    if (way == 3) {
+      group->AddShape(NewShape<TdtpPage>());
+      page = static_cast<TdtpPage*>(group->GetShape(0));
       EXPECT_EQ(doc.AddPage(std::unique_ptr<TdtpPage>(page)), 2);
-      EXPECT_EQ(group->GetShapeCount(), 0);
     }
     EXPECT_EQ(page->ParentShape(), nullptr);
-    EXPECT_EQ(doc.IndexOfPage(page), way == wPageOfAGroup ? 2 : 1);
+    EXPECT_EQ(doc.IndexOfPage(page), way == 3 ? 2 : 1);
   }
 }
 
