@@ -113,6 +113,12 @@ int32_t TdtpDocument::IndexOfPage(const TdtpPage* Page) const {
 }
 
 int32_t TdtpDocument::AddPage(std::unique_ptr<TdtpPage> Page) {
+  // A page held by a shape leaves it first, as any child moved elsewhere does.
+  if (TdtpShape* parent = Page ? Page->ParentShape() : nullptr; parent && parent->IndexOfShape(Page.get()) >= 0) {
+    std::unique_ptr<TdtpShape> taken = parent->ExtractShape(Page.release());
+    if (!taken) return -1;
+    Page.reset(static_cast<TdtpPage*>(taken.release()));
+  }
   // A page still listed by a document leaves it first; that document owns it meanwhile.
   if (auto* old = Page ? dynamic_cast<TdtpDocument*>(Page->Document()) : nullptr; old && old->IndexOfPage(Page.get()) >= 0) {
     TdtpPage* raw = Page.release();
@@ -412,14 +418,14 @@ void TdtpDocument::EndPrinting() {
 
 void TdtpDocument::EndShapeEdit(bool Accept) { FinishShapeEdit(Accept); }
 
-bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape) {
+bool TdtpDocument::EndEditBeforeRemoval(TdtpShape* Shape, bool Accept) {
   TdtpShape* s = FEditedShape;
   // A shape ending its edit may remove itself: that removal goes ahead as it is.
   if (!s || !Shape || FEndingEdit) return false;
   bool inside = false;
   for (TdtpShape* p = s; p && !inside; p = p->ParentShape()) inside = p == Shape;
   if (!inside) return false;
-  return FinishShapeEdit(false) && s == Shape;
+  return FinishShapeEdit(Accept) && s == Shape;
 }
 
 bool TdtpDocument::FinishShapeEdit(bool Accept) {

@@ -218,7 +218,7 @@ class TdtpDocument : public TVirtScrollBox, public IdtpDocumentHost {
   // --- editing hooks (the editor fills them in) ---
   TdtpShape* EditedShape() const override { return FEditedShape; }
   void EndShapeEdit(bool Accept) override;
-  bool EndEditBeforeRemoval(TdtpShape* Shape) override;
+  bool EndEditBeforeRemoval(TdtpShape* Shape, bool Accept = false) override;
   uint8_t DragState() const { return FDragState; }
   void ClearSelection();
 

@@ -56,10 +56,11 @@ class IdtpDocumentHost {
   // Called for every shape of a subtree that leaves the document (focus, hot and edited
   // shape references must be dropped).
   virtual void ShapeDestroyed(TdtpShape*) {}
-  // Called before Shape (with all it contains) is taken out of the document to be freed: an
-  // edit of it or of a shape inside it ends first, rejected, so that it closes what it opened.
+  // Called before Shape (with all it contains) is taken out of the document: an edit of it or of
+  // a shape inside it ends first, so that it closes what it opened; rejected when Shape is to be
+  // freed, accepted when it moves elsewhere (what was typed goes along).
   // True when ending that edit took Shape itself away (nothing more to remove).
-  virtual bool EndEditBeforeRemoval(TdtpShape*) { return false; }
+  virtual bool EndEditBeforeRemoval(TdtpShape*, bool /*Accept*/ = false) { return false; }
   virtual void SelectionChanged() {}
   virtual void SetModified(bool) {}
   virtual bool Modified() const { return false; }

@@ -494,13 +494,15 @@ void TdtpDocument::DeletePage(int32_t Index) {
 }
 
 std::unique_ptr<TdtpPage> TdtpDocument::TakePage(TdtpPage* Page) {
-  const int32_t index = IndexOfPage(Page);
-  if (index < 0) return nullptr;
+  if (IndexOfPage(Page) < 0) return nullptr;
   // Its shapes go along, so they are read from this document's archive now; later pages are
   // read too, since their stream numbers stop matching their places.
-  for (int32_t i = index; i < GetPageCount(); ++i) GetPage(i)->EnsureLoaded();
-  // An edit or drag in it ends, and no reference to it or its shapes stays behind.
-  EndEditBeforeRemoval(Page);
+  for (int32_t i = IndexOfPage(Page); i < GetPageCount(); ++i) GetPage(i)->EnsureLoaded();
+  // An edit or drag in it ends (what was typed goes along), and no reference to it or its
+  // shapes stays behind.
+  EndEditBeforeRemoval(Page, true);
+  const int32_t index = IndexOfPage(Page);
+  if (index < 0) return nullptr;
   if (Page == CurrentPage() && (FDragState == 1 || FDragState == 2)) SetDragState(0);
   std::vector<TdtpShape*> gone{Page};
   for (size_t i = 0; i < gone.size(); ++i)

@@ -24,6 +24,21 @@ std::string CharsToUtf8(std::u32string_view S) {
   return out;
 }
 
+namespace {
+
+// The character stop nearest Pos in the direction Dir (+1 or -1), Pos itself when it is one.
+// Only the neighbourhood is segmented, so that a caret key costs as much in a long text as in a
+// short one; a character longer than the reach (no language has one) is split at its edge.
+int32_t StopFrom(std::u32string_view Chars, int32_t Pos, int Dir) {
+  constexpr int32_t cReach = 128;
+  const int32_t lo = std::max(0, Pos - cReach), hi = std::min(int32_t(Chars.size()), Pos + cReach);
+  const std::vector<bool> stops = platform::CharacterStops(Chars.substr(size_t(lo), size_t(hi - lo)));
+  while (Pos > lo && Pos < hi && !stops[size_t(Pos - lo)]) Pos += Dir;
+  return Pos;
+}
+
+}  // namespace
+
 std::u32string StorableChars(std::u32string_view S) {
   std::u32string out;
   out.reserve(S.size());
@@ -91,7 +106,9 @@ void TdtpLineEdit::InsertText(const std::string& S) {
   // Positions may be stale when set from outside; clamp before touching the text.
   Normalize();
   // A limit takes what does not fit off the inserted text, never off the text after the caret.
-  if (FMaxLength > 0) s.resize(std::min(s.size(), size_t(std::max(0, FMaxLength - (Length() - FSelLength)))));
+  // The cut falls between characters as shown: a letter never loses its accent to it.
+  if (const size_t room = size_t(std::max(0, FMaxLength - (Length() - FSelLength))); FMaxLength > 0 && s.size() > room)
+    s.resize(size_t(StopFrom(std::u32string_view(s).substr(0, room + 1), int32_t(room), -1)));
   if (FSelLength == 0) {
     FChars.insert(size_t(FCaret), s);
     FCaret += int32_t(s.size());
@@ -132,9 +149,7 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
         // Delete takes the whole character as shown (a letter with its accents, an emoji with
         // its modifiers); Backspace takes back the last code point typed, as the platform's
         // editors do.
-        const std::vector<bool> stops = platform::CharacterStops(FChars);
-        int32_t end = FCaret + 1;
-        while (end < Length() && !stops[size_t(end)]) ++end;
+        const int32_t end = StopFrom(FChars, FCaret + 1, 1);
         FChars.erase(size_t(FCaret), size_t(end - FCaret));
       }
       CharsChanged();
@@ -165,10 +180,7 @@ void TdtpLineEdit::KeyDown(uint16_t& Key, platform::TShiftState Shift) {
       pos = std::clamp(pos, 0, Length());
       // The caret never stops inside a character as shown: it goes on to that character's
       // edge in the direction it moved.
-      if (pos != FCaret) {
-        const std::vector<bool> stops = platform::CharacterStops(FChars);
-        while (!stops[size_t(pos)]) pos += pos > FCaret ? 1 : -1;
-      }
+      if (pos != FCaret) pos = StopFrom(FChars, pos, pos > FCaret ? 1 : -1);
       const int64_t d = int64_t(pos) - FCaret;
       int64_t start = FSelStart, len = FSelLength;
       if (Shift & platform::ssShift) {

@@ -248,7 +248,10 @@ void TdtpMemoShape::TextOrigin() {
   for (size_t i = 0; i <= n; ++i) {
     FCaretX[i] = orig[i] - x0;
     FCaretLine[i] = int32_t(L);
-    if (L < wrapped.size() && wrapped[L].size() <= c) {
+    // An empty line owns the place after its break's LF: the place between CR and LF (which
+    // joins the line before) does not end it, or no key could reach that line.
+    const bool insideBreak = i > 0 && i < n && text[i - 1] == U'\r' && text[i] == U'\n';
+    if (L < wrapped.size() && wrapped[L].size() <= c && !(c == 0 && insideBreak)) {
       ++L;
       c = 0;
       // A line cut inside a word loses no character; the next line still starts at 0.

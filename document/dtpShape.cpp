@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "document/XmlDocuments.h"
+#include "document/dtpPage.h"
 #include "document/dtpResource.h"
 #include "document/dtpShapeRenderPriv.h"
 #include "platform/Rounding.h"
@@ -1048,6 +1049,12 @@ std::unique_ptr<TdtpShape> TdtpShape::TakeFromParent(std::unique_ptr<TdtpShape> 
       (void)Shape.release();
       return nullptr;
     }
+  // A page its document lists is that document's: it stays there.
+  if (const auto* page = dynamic_cast<const TdtpPage*>(Shape.get());
+      page && page->Document() && page->Document()->IndexOfPage(page) >= 0) {
+    (void)Shape.release();
+    return nullptr;
+  }
   if (!Shape || !Shape->FParent) return Shape;
   TdtpShape* old = Shape->FParent;
   if (old->IndexOfShape(Shape.get()) < 0) {
@@ -1058,7 +1065,33 @@ std::unique_ptr<TdtpShape> TdtpShape::TakeFromParent(std::unique_ptr<TdtpShape> 
   return old->ExtractShape(raw);
 }
 
+namespace {
+
+// A move from one parent to another of the same document is one step to undo: the removal and
+// the addition it records are grouped.
+struct TMoveBracket {
+  IdtpDocumentHost* Doc;
+  TMoveBracket(const TdtpShape* Shape, const TdtpShape* NewParent)
+      : Doc(Shape && Shape->ParentShape() && NewParent->Document() && Shape->Document() == NewParent->Document()
+                ? NewParent->Document()
+                : nullptr) {
+    if (Doc) Doc->BeginUndo();
+  }
+  ~TMoveBracket() {
+    // A document cleared meanwhile has closed every bracket already.
+    try {
+      if (Doc) Doc->EndUndo();
+    } catch (const platform::Exception&) {
+    }
+  }
+  TMoveBracket(const TMoveBracket&) = delete;
+  TMoveBracket& operator=(const TMoveBracket&) = delete;
+};
+
+}  // namespace
+
 int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
+  const TMoveBracket bracket(Shape.get(), this);
   Shape = TakeFromParent(std::move(Shape), this);
   if (!Shape) return -1;
   const int32_t index = int32_t(FShapes.size());
@@ -1073,6 +1106,7 @@ int32_t TdtpShape::AddShape(std::unique_ptr<TdtpShape> Shape) {
 }
 
 void TdtpShape::InsertShape(int32_t Index, std::unique_ptr<TdtpShape> Shape) {
+  const TMoveBracket bracket(Shape.get(), this);
   Shape = TakeFromParent(std::move(Shape), this);
   if (!Shape) return;
   // An index from a stored undo stream may be anything.
@@ -1105,8 +1139,8 @@ void TdtpShape::DeleteShape(int32_t Index) {
 std::unique_ptr<TdtpShape> TdtpShape::ExtractShape(TdtpShape* Shape) {
   if (!Shape || IndexOfShape(Shape) < 0) return nullptr;
   // Leaving the document like a deletion: an edit in it ends (and may remove it), and no
-  // edited, focus, hot or hint reference outlives it.
-  if (FDocument && FDocument->EndEditBeforeRemoval(Shape)) return nullptr;
+  // edited, focus, hot or hint reference outlives it. What was typed goes along.
+  if (FDocument && FDocument->EndEditBeforeRemoval(Shape, true)) return nullptr;
   const int32_t i = IndexOfShape(Shape);
   if (i < 0) return nullptr;
   RecordShapeChange(ckShapeRemoved, Shape);

@@ -575,6 +575,27 @@ TEST_F(TextEditTest, TypingDeletingSelectingAndUndoingMultiByteText) {
   EXPECT_EQ(t->Text(), "caf");
 }
 
+// A shape moved elsewhere while it is edited keeps what was typed: the edit ends as turning the
+// page ends it, not as a deletion does.
+TEST_F(TextEditTest, MovingTheEditedShapeKeepsWhatWasTyped) {
+  for (int way = 0; way < 4; ++way) {  // to another page, another document, a group; its page
+    SCOPED_TRACE(way);                 // to another document
+    doc->SetPageCount(2);
+    auto* t = AddText<TdtpTextShape>("caf", 20, 60);
+    DoubleClick(ScreenOf(t, 1, 2));
+    ASSERT_EQ(doc->EditedShape(), t);
+    Type("xy");
+    TdtpComponent other(nullptr);
+    doc->CurrentPage()->AddShape(NewShape<TdtpShape>());
+    TdtpShape* parents[] = {doc->GetPage(1), other.GetPage(0), doc->CurrentPage()->GetShape(1)};
+    if (way < 3) parents[way]->InsertShape(0, std::unique_ptr<TdtpShape>(t));
+    if (way == 3) other.AddPage(std::unique_ptr<TdtpPage>(doc->CurrentPage()));
+    EXPECT_EQ(doc->EditedShape(), nullptr);
+    EXPECT_EQ(t->Text(), "cafxy");
+    doc->Clear();
+  }
+}
+
 TEST_F(TextEditTest, MemoEditsCharactersAcrossLines) {
   auto* m = AddText<TdtpMemoShape>("", 20, 60);
   m->SetWordWrap(false);

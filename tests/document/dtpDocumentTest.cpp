@@ -615,6 +615,28 @@ TEST_F(DocumentTest, DeletePageInMemory) {
   EXPECT_FALSE(doc.Archive()->StreamExists("Page0004.xml"));
 }
 
+// A page has one owner: a document's page handed to a shape stays with the document, and a page
+// a shape holds goes to a document whole.
+TEST_F(DocumentTest, PagesAndShapesNeverShareAPage) {
+  for (int way = 0; way < 4; ++way) {  // to a free group, into its document's shape, to another
+    SCOPED_TRACE(way);                 // document's page; a group's page to a document
+    TdtpComponent doc(nullptr), other(nullptr);
+    doc.SetPageCount(2);
+    TdtpPage* page = doc.GetPage(1);
+    auto group = NewShape<TdtpGroupShape>();
+    TdtpShape* parents[] = {group.get(), group.get(), other.GetPage(0)};
+    if (way == 1) doc.GetPage(0)->AddShape(std::move(group));
+    if (way < 3) parents[way]->InsertShape(0, std::unique_ptr<TdtpShape>(page));
+    if (way == 3) {
+      group->AddShape(NewShape<TdtpPage>());
+      page = static_cast<TdtpPage*>(group->GetShape(0));
+      EXPECT_EQ(doc.AddPage(std::unique_ptr<TdtpPage>(page)), 2);
+    }
+    EXPECT_EQ(page->ParentShape(), nullptr);
+    EXPECT_EQ(doc.IndexOfPage(page), way == 3 ? 2 : 1);
+  }
+}
+
 TEST_F(DocumentTest, DeletePageDirectRenamesStreams) {
   const std::string file = Path("direct.hsf");
   TdtpComponent doc(nullptr);
@@ -748,6 +770,16 @@ TEST_F(DocumentTest, UndoRecording) {
   for (int32_t i = doc.UndoCount() - 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
   ASSERT_EQ(page->GetShapeCount(), 3);
   for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(page->GetShape(i)->Name(), "origineel " + platform::IntToStr(i));
+
+  // A shape moved to another parent of the same document is one step: its removal and its
+  // addition are undone together.
+  doc.ClearUndo();
+  page->GetShape(0)->AddShape(std::unique_ptr<TdtpShape>(page->GetShape(2)));
+  ASSERT_EQ(doc.UndoCount(), 2);
+  EXPECT_TRUE(doc.UndoItem(1)->Grouped);
+  for (int32_t i = 1; i >= 0; --i) EXPECT_TRUE(doc.Undo(doc.UndoItem(i)));
+  EXPECT_EQ(page->GetShapeCount(), 3);
+  EXPECT_EQ(page->GetShape(0)->GetShapeCount(), 0);
 }
 
 TEST_F(DocumentTest, DefaultSettersNotify) {

@@ -155,6 +155,13 @@ TEST(LineEditTest, MaxLengthAndCaseMode) {
   t.Press(22);
   EXPECT_EQ(t.e.Text(), "aXYde");
   EXPECT_EQ(t.e.CaretPos(), 3);
+  // The cut never parts a letter from its accent, nor an emoji from its skin tone.
+  for (const auto& [text, kept] : {std::pair{"cafe\xCC\x81", "caf"}, {"abc\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", "abc"}}) {
+    Edit v;
+    v.e.SetMaxLength(4);
+    v.e.InsertText(text);
+    EXPECT_EQ(v.e.Text(), kept);
+  }
   Edit u;
   u.e.SetCaseMode(1);
   u.Type("ab");

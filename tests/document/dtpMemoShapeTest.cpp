@@ -268,6 +268,20 @@ TEST_F(MemoShapeTest, CaretKeysNeverStopInsideALineBreakPair) {
   EXPECT_EQ(t->Text(), m->Text());
   EXPECT_EQ(t->Lines(), (Lines{"ab", "Xcd"}));
   EXPECT_FLOAT_EQ(t->DocHeight(), m->DocHeight());
+  // Empty lines are places of their own, also the first and several in a row.
+  for (const auto& [text, downs] : {std::pair<const char*, std::vector<int>>{"x\r\n\r\ny", {3, 5}},
+                                    {"\r\n\r\n\r\ny", {2, 4, 6}}, {"x\r\n\r\n", {3, 5}}}) {
+    SCOPED_TRACE(text);
+    auto e = Make(text);
+    doc.Shape = e.get();
+    e->StartEdit();
+    k = 36;
+    for (int i = 0; i < 9; ++i) e->KeyDownHook(k = 38, 0);
+    e->KeyDownHook(k = 36, 0);
+    std::vector<int> seen;
+    for (size_t i = 0; i < downs.size(); ++i) seen.push_back((e->KeyDownHook(k = 40, 0), e->CaretIndex()));
+    EXPECT_EQ(seen, downs);
+  }
 }
 
 // One Backspace at the start of a line, or one Delete at the end of the line before, joins
