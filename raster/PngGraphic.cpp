@@ -609,7 +609,10 @@ bool TChunktRNS::SaveToStream(TStream* Stream) {
   if (DataSize <= 256) std::memcpy(Data.data(), PaletteValues.data(), DataSize);
   // Other readers drop a tRNS of another length than its colour type's. The part read here is
   // what is written: a longer key cut to its sample, palette values up to the written table.
-  // (A key too short to be read is dropped by every reader alike.)
+  // (A key too short to be read is dropped by every reader alike.) A chunk taken out of its
+  // image has no colour type to go by and is written as it is.
+  if (!Owner || Owner->ChunkCount() == 0 || !dynamic_cast<const TChunkIHDR*>(Owner->Chunk(0)))
+    return TChunk::SaveToStream(Stream);
   const TChunkIHDR* h = Header();
   uint32_t size = DataSize;
   if (h->ColorType == 0 || h->ColorType == 2) {
