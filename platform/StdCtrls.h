@@ -291,6 +291,7 @@ class TDateTimePicker : public TCustomEdit {
   int32_t FTyped = 0;       // how many digits were typed into the selected field
   int32_t FTypedValue = 0;  // and the number they make
   bool FMovedOn = false;    // the last digit completed a field and selected the next
+  int32_t FDayKept = 0;     // the day when typing into the month or year began
   int32_t FWheelRest = 0;
   // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
   TRect HeldButton() const;
