@@ -643,22 +643,33 @@ void TSpinEdit::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
 }
 
 void TSpinEdit::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-  if (Button == mbLeft && FHeld != 0) {
-    FHeld = 0;
-    FHeldOver = false;
-    FRepeat->SetEnabled(false);
-    Invalidate();
-  }
+  if (Button == mbLeft) LetGo();
   TCustomEdit::MouseUp(Button, Shift, X, Y);
 }
 
+void TSpinEdit::LetGo() {
+  FRepeat->SetEnabled(false);
+  if (FHeld == 0) return;
+  FHeld = 0;
+  FHeldOver = false;
+  Invalidate();
+}
+
+// Hidden, disabled or left, the edit gets no release: a held button lets go, rather than step
+// on whatever value the edit shows next.
+void TSpinEdit::VisibleChanged() {
+  TCustomEdit::VisibleChanged();
+  if (!Visible()) LetGo();
+}
+
+void TSpinEdit::EnabledChanged() {
+  TCustomEdit::EnabledChanged();
+  if (!Enabled()) LetGo();
+}
+
 void TSpinEdit::RepeatStep() {
-  // A button whose release went elsewhere (the edit was hidden or disabled meanwhile) stops.
   if (FHeld == 0 || !Visible() || !Enabled()) {
-    FHeld = 0;
-    FHeldOver = false;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   FRepeat->SetInterval(100);
@@ -705,6 +716,7 @@ bool TSpinEdit::AcceptChar(TKeyChar Key) {
 }
 
 void TSpinEdit::DoExit() {
+  LetGo();
   const std::string checked = std::to_string(Clamp(Value()));
   if (Text() != checked) SetText(checked);
   TCustomEdit::DoExit();

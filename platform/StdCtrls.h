@@ -157,6 +157,8 @@ class TSpinEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   // Leaving the edit turns its text into the value it stands for, within the limits.
   void DoExit() override;
+  void VisibleChanged() override;
+  void EnabledChanged() override;
   bool WheelTurned(int32_t Eighths) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   int32_t ButtonsWidth() const override { return ButtonWidth; }
@@ -171,6 +173,7 @@ class TSpinEdit : public TCustomEdit {
   // Value plus Sign times Increment, kept within the limits (and within 32 bits).
   void Step(int32_t Sign);
   void RepeatStep();
+  void LetGo();  // the held button, if any, is up again
   void SetHeldOver(bool Value);
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
@@ -273,6 +276,9 @@ class TDateTimePicker : public TCustomEdit {
   void Paint() override;
   void TextChanged() override;
   bool WheelTurned(int32_t Eighths) override;
+  void DoExit() override;
+  void VisibleChanged() override;
+  void EnabledChanged() override;
 
  private:
   friend class detail::TCalendarPopup;
@@ -296,6 +302,7 @@ class TDateTimePicker : public TCustomEdit {
   // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
   TRect HeldButton() const;
   void RepeatStep();
+  void LetGo();
   int32_t FHeld = 0;
   bool FHeldOver = false;
   std::unique_ptr<TTimer> FRepeat;

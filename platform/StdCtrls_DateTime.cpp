@@ -311,12 +311,33 @@ void TDateTimePicker::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   Invalidate();
 }
 
+void TDateTimePicker::LetGo() {
+  FRepeat->SetEnabled(false);
+  if (FHeld == 0) return;
+  FHeld = 0;
+  FHeldOver = false;
+  Invalidate();
+}
+
+// Hidden, disabled or left, the picker gets no release: a held button lets go.
+void TDateTimePicker::VisibleChanged() {
+  TCustomEdit::VisibleChanged();
+  if (!Visible()) LetGo();
+}
+
+void TDateTimePicker::EnabledChanged() {
+  TCustomEdit::EnabledChanged();
+  if (!Enabled()) LetGo();
+}
+
+void TDateTimePicker::DoExit() {
+  LetGo();
+  TCustomEdit::DoExit();
+}
+
 void TDateTimePicker::RepeatStep() {
-  // A button whose release went elsewhere (hidden or disabled meanwhile) stops.
   if (FHeld == 0 || !Visible() || !Enabled()) {
-    FHeld = 0;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   FRepeat->SetInterval(100);
@@ -326,9 +347,7 @@ void TDateTimePicker::RepeatStep() {
 void TDateTimePicker::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseUp(Button, Shift, X, Y);
   if (Button == mbLeft && FHeld != 0) {
-    FHeld = 0;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   if (Button != mbLeft || X >= ButtonRect().Left) return;

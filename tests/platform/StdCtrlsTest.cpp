@@ -230,6 +230,39 @@ TEST(SpinEdit, ButtonsStepAndRepeat) {
   EXPECT_EQ(s.Value(), released);
 }
 
+template <typename T>
+struct TLeaving : T {
+  using T::T;
+  using T::DoExit;
+};
+
+// A button held while its edit is hidden, disabled or left gets no release: it lets go, rather
+// than step the value the edit shows next (a popup editor reopened on the next value).
+TEST(SpinEdit, AHeldButtonLetsGoWhenTheEditGoes) {
+  TLeaving<TSpinEdit> s(nullptr);
+  TLeaving<TDateTimePicker> p(nullptr);
+  s.SetBounds(0, 0, 60, 22);
+  p.SetBounds(0, 70, 100, 22);
+  p.SetKind(dtkTime);
+  const std::pair<TControl*, std::function<void()>> Ways[] = {
+      {&s, [&] { s.Hide(); s.Show(); }}, {&s, [&] { s.SetEnabled(false); s.SetEnabled(true); }}, {&s, [&] { s.DoExit(); }},
+      {&p, [&] { p.Hide(); p.Show(); }}, {&p, [&] { p.SetEnabled(false); p.SetEnabled(true); }}, {&p, [&] { p.DoExit(); }}};
+  for (size_t i = 0; i < std::size(Ways); ++i) {
+    const auto& [c, Go] = Ways[i];
+    s.SetText("7");
+    p.SetDateTime(EncodeTime(14, 5, 9, 0));
+    c->Show();
+    const std::string before = c->Text();
+    guitest::Press(c, c->Width() - 5, 3);
+    EXPECT_TRUE(guitest::WaitFor([&] { return c->Text() != before; }));
+    Go();
+    const std::string left = c->Text();
+    guitest::WaitFor([] { return false; }, 600);
+    EXPECT_EQ(c->Text(), left) << i;
+    guitest::Release(c, c->Width() - 5, 3);
+  }
+}
+
 TEST(ListBox, ItemsSelectionAndSorting) {
   TListBox l(nullptr);
   l.SetItems({"b", "C", "a"});
