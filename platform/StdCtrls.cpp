@@ -208,10 +208,11 @@ class TEditLine : public QLineEdit {
   template <typename F>
   void CopiedOut(F Op) {
     const QString raw = FEdit ? selectedText() : QString();
+    const int from = selectionStart();
     const QPointer<TEditLine> alive(this);
     Op();
     if (raw.isEmpty() || !alive || !FEdit) return;
-    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString()));
+    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString(), from));
     if (out == raw) return;
     QClipboard* cb = QGuiApplication::clipboard();
     for (const QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
@@ -432,10 +433,16 @@ constexpr char32_t SemicolonStandIn = U'\u037E';
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
 
-std::string TMaskEdit::EditorOutput(const std::string& Value) const {
+std::string TMaskEdit::EditorOutput(const std::string& Value, int32_t From) const {
   if (!FSemicolon) return Value;
   QString s = QString::fromStdString(Value);
-  s.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+  // The mask's own U+037E literals stay; every other one is a ";" (typed or set, they are the
+  // same character to Unicode).
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    const size_t at = static_cast<size_t>(From + i);
+    if (s[i] == QChar(static_cast<char16_t>(SemicolonStandIn)) && !(at < FLiteralStandIns.size() && FLiteralStandIns[at]))
+      s[i] = QLatin1Char(';');
+  }
   return s.toStdString();
 }
 
@@ -464,6 +471,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FBlank = U'_';
   if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];
   FSlots.clear();
+  FLiteralStandIns.clear();
   FSemicolon = false;
   QString qt;
   for (size_t i = 0; i < mask.size(); ++i) {
@@ -501,6 +509,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
       if (i + 1 >= mask.size()) break;
       lit = mask[++i];
     }
+    const bool ownStandIn = lit == SemicolonStandIn;
     if (lit == U';') {
       lit = SemicolonStandIn;
       FSemicolon = true;
@@ -510,6 +519,8 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
     const QString l = QString::fromUcs4(&lit, 1);
     qt += l;
     FSlots.append(static_cast<size_t>(l.size()), 0);
+    FLiteralStandIns.resize(FSlots.size(), false);
+    FLiteralStandIns.back() = ownStandIn;
   }
   if (!qt.isEmpty()) qt += QLatin1Char(';') + QString::fromUcs4(&FBlank, 1);
   // What fits the new mask is kept. Qt empties the editor when a mask is given up and cuts it
@@ -530,7 +541,7 @@ std::string TMaskEdit::EditorText() const {
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
-      return EditorOutput(Line()->text().toStdString());
+      return EditorOutput(Line()->text().toStdString(), 0);
     }
   return {};
 }

@@ -71,7 +71,11 @@ class TCustomEdit : public TCustomControl {
   virtual bool WheelTurned(int32_t Eighths) { (void)Eighths; return false; }
   virtual std::string EditorInput(const std::string& Value) const { return Value; }
   // Text of the line editor as the edit holds it (the way back of EditorInput).
-  virtual std::string EditorOutput(const std::string& Value) const { return Value; }
+  // From is where Value starts in the line editor's text.
+  virtual std::string EditorOutput(const std::string& Value, int32_t From) const {
+    (void)From;
+    return Value;
+  }
   detail::TEditLine* Line() const { return FLine; }
   // The line editor as Qt's (for parts of the platform that see only its declaration).
   QLineEdit* LineEditor() const;
@@ -116,13 +120,14 @@ class TMaskEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   TKeyChar EditorChar(TKeyChar Key) const override;
   std::string EditorInput(const std::string& Value) const override;
-  std::string EditorOutput(const std::string& Value) const override;
+  std::string EditorOutput(const std::string& Value, int32_t From) const override;
 
  private:
   std::string FEditMask;
   std::u32string FSlots;  // per position of the shown text: its mask character, 0 for a literal
   char32_t FBlank = U'_';
   bool FSemicolon = false;  // the mask has a ";" literal, held by a stand-in in the line editor
+  std::vector<bool> FLiteralStandIns;  // per position: a literal that is the stand-in in the mask itself
 };
 
 class TTimer;

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <functional>
@@ -399,6 +400,16 @@ TEST(MaskEdit, EveryWayInAndOutKeepsTheSemicolon) {
   guitest::Type(&m, "12;3");
   guitest::Key(&m, Qt::Key_Z, Qt::ControlModifier, "\x1a");
   EXPECT_EQ(m.Text(), "12;");
+  // A mask holding U+037E itself beside a ";": each literal comes out as the mask has it, a
+  // whole text or a part copied from its middle.
+  m.SetEditMask("99\\;99\xCD\xBE" "99");
+  for (const char* set : {"12;34;56", "12;34\xCD\xBE" "56"}) {
+    m.SetText(set);
+    EXPECT_EQ(m.Text(), "12;34\xCD\xBE" "56") << set;
+    static_cast<QLineEdit*>(guitest::W(&m)->focusProxy())->setSelection(1, 6);
+    guitest::Key(&m, Qt::Key_C, Qt::ControlModifier, "\x03");
+    EXPECT_EQ(cb->text().toStdString(), "2;34\xCD\xBE" "5") << set;
+  }
 }
 
 }  // namespace
