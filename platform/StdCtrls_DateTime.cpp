@@ -319,15 +319,20 @@ void TDateTimePicker::LetGo() {
   Invalidate();
 }
 
-// Hidden, disabled or left, the picker gets no release: a held button lets go.
+// Hidden, disabled or left, the picker gets no release: a held button lets go. Hidden or
+// disabled, it takes its calendar with it (a window of its own, which stays otherwise).
 void TDateTimePicker::VisibleChanged() {
   TCustomEdit::VisibleChanged();
-  if (!Visible()) LetGo();
+  if (Visible()) return;
+  LetGo();
+  if (FCalendar) FCalendar->hide();
 }
 
 void TDateTimePicker::EnabledChanged() {
   TCustomEdit::EnabledChanged();
-  if (!Enabled()) LetGo();
+  if (Enabled()) return;
+  LetGo();
+  if (FCalendar) FCalendar->hide();
 }
 
 void TDateTimePicker::DoExit() {

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QScreen>
+#include <functional>
 #include <tuple>
 
 #include "platform/Graphics.h"
@@ -377,6 +378,16 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
   const QRect c = cal->window()->frameGeometry();
   EXPECT_TRUE(screen.contains(c)) << c.x() << "," << c.y();
   EXPECT_LE(c.bottom(), screen.bottom() - 30);
+  // The picker hidden or turned to a time takes its calendar with it.
+  const std::function<void()> Ways[] = {[&] { d.Hide(); }, [&] { d.SetEnabled(false); }};
+  for (const auto& Go : Ways) {
+    d.SetEnabled(true);
+    d.Show();
+    d.DropDown();
+    ASSERT_TRUE(d.DroppedDown());
+    Go();
+    EXPECT_FALSE(d.DroppedDown());
+  }
 }
 
 }  // namespace
