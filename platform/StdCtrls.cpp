@@ -888,10 +888,13 @@ void TListBox::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int3
 
 void TListBox::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TCustomControl::MouseMove(Shift, X, Y);
-  if (!(Shift & ssLeft)) return;
-  const int32_t i = ItemAtPos({X, Y});
-  if (i >= 0) SetItemIndex(i);
+  // Past the top or the bottom the list scrolls a row a move, selecting the row that comes into
+  // sight; beside it, the row level with the mouse.
+  if (!(Shift & ssLeft) || Count() == 0) return;
+  const int32_t i = Y < 0 ? FTopIndex - 1 : Y >= ClientHeight() ? FTopIndex + RowsInSight() : FTopIndex + Y / ItemHeight();
+  if (i < Count()) SetItemIndex(std::max(0, i));
 }
+
 
 bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;

@@ -333,6 +333,15 @@ TEST(ListBox, KeysMoveTheSelection) {
   guitest::Release(&l, 5, 2 * l.ItemHeight() + 1);
   guitest::Move(&l, 5, 1);  // without the button nothing follows
   EXPECT_EQ(l.ItemIndex(), 5);
+  // Dragged past the bottom or the top, the list scrolls a row a move.
+  l.SetTopIndex(0);
+  guitest::Press(&l, 5, 1);
+  for (auto [y, index, top] : {std::tuple{l.ClientHeight() + 5, 4, 1}, {l.ClientHeight() + 5, 5, 2}, {-5, 1, 1}, {1, 1, 1}}) {
+    guitest::Move(&l, 5, y, Qt::LeftButton);
+    EXPECT_EQ(l.ItemIndex(), index) << y;
+    EXPECT_EQ(l.TopIndex(), top) << y;
+  }
+  guitest::Release(&l, 5, 1);
   l.SetHeight(20 * l.ItemHeight());  // all in sight: no bar, nothing to scroll
   EXPECT_EQ(l.TopIndex(), 0);
   EXPECT_FALSE(guitest::Wheel(&l, 5, 5, -120));
