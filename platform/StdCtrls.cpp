@@ -208,10 +208,11 @@ class TEditLine : public QLineEdit {
   template <typename F>
   void CopiedOut(F Op) {
     const QString raw = FEdit ? selectedText() : QString();
+    const int from = selectionStart();
     const QPointer<TEditLine> alive(this);
     Op();
     if (raw.isEmpty() || !alive || !FEdit) return;
-    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString()));
+    const QString out = QString::fromStdString(FEdit->EditorOutput(raw.toStdString(), from));
     if (out == raw) return;
     QClipboard* cb = QGuiApplication::clipboard();
     for (const QClipboard::Mode mode : {QClipboard::Clipboard, QClipboard::Selection})
@@ -432,10 +433,16 @@ constexpr char32_t SemicolonStandIn = U'\u037E';
 
 TKeyChar TMaskEdit::EditorChar(TKeyChar Key) const { return FSemicolon && Key == U';' ? SemicolonStandIn : Key; }
 
-std::string TMaskEdit::EditorOutput(const std::string& Value) const {
+std::string TMaskEdit::EditorOutput(const std::string& Value, int32_t From) const {
   if (!FSemicolon) return Value;
   QString s = QString::fromStdString(Value);
-  s.replace(QChar(static_cast<char16_t>(SemicolonStandIn)), QLatin1Char(';'));
+  // The mask's own U+037E literals stay; every other one is a ";" (typed or set, they are the
+  // same character to Unicode).
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    const size_t at = static_cast<size_t>(From + i);
+    if (s[i] == QChar(static_cast<char16_t>(SemicolonStandIn)) && !(at < FLiteralStandIns.size() && FLiteralStandIns[at]))
+      s[i] = QLatin1Char(';');
+  }
   return s.toStdString();
 }
 
@@ -464,6 +471,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
   FBlank = U'_';
   if (fields.size() > 2 && !fields[2].empty()) FBlank = QString::fromStdString(fields[2]).toStdU32String()[0];
   FSlots.clear();
+  FLiteralStandIns.clear();
   FSemicolon = false;
   QString qt;
   for (size_t i = 0; i < mask.size(); ++i) {
@@ -501,6 +509,7 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
       if (i + 1 >= mask.size()) break;
       lit = mask[++i];
     }
+    const bool ownStandIn = lit == SemicolonStandIn;
     if (lit == U';') {
       lit = SemicolonStandIn;
       FSemicolon = true;
@@ -510,6 +519,8 @@ void TMaskEdit::SetEditMask(const std::string& Value) {
     const QString l = QString::fromUcs4(&lit, 1);
     qt += l;
     FSlots.append(static_cast<size_t>(l.size()), 0);
+    FLiteralStandIns.resize(FSlots.size(), false);
+    FLiteralStandIns.back() = ownStandIn;
   }
   if (!qt.isEmpty()) qt += QLatin1Char(';') + QString::fromUcs4(&FBlank, 1);
   // What fits the new mask is kept. Qt empties the editor when a mask is given up and cuts it
@@ -530,7 +541,7 @@ std::string TMaskEdit::EditorText() const {
   const QString blank = QString::fromUcs4(&FBlank, 1);
   for (qsizetype i = 0; i < shown.size() && static_cast<size_t>(i) < FSlots.size(); ++i)
     if (FSlots[static_cast<size_t>(i)] && shown[i] != blank[0]) {
-      return EditorOutput(Line()->text().toStdString());
+      return EditorOutput(Line()->text().toStdString(), 0);
     }
   return {};
 }
@@ -643,22 +654,33 @@ void TSpinEdit::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
 }
 
 void TSpinEdit::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-  if (Button == mbLeft && FHeld != 0) {
-    FHeld = 0;
-    FHeldOver = false;
-    FRepeat->SetEnabled(false);
-    Invalidate();
-  }
+  if (Button == mbLeft) LetGo();
   TCustomEdit::MouseUp(Button, Shift, X, Y);
 }
 
+void TSpinEdit::LetGo() {
+  FRepeat->SetEnabled(false);
+  if (FHeld == 0) return;
+  FHeld = 0;
+  FHeldOver = false;
+  Invalidate();
+}
+
+// Hidden, disabled or left, the edit gets no release: a held button lets go, rather than step
+// on whatever value the edit shows next.
+void TSpinEdit::VisibleChanged() {
+  TCustomEdit::VisibleChanged();
+  if (!Visible()) LetGo();
+}
+
+void TSpinEdit::EnabledChanged() {
+  TCustomEdit::EnabledChanged();
+  if (!Enabled()) LetGo();
+}
+
 void TSpinEdit::RepeatStep() {
-  // A button whose release went elsewhere (the edit was hidden or disabled meanwhile) stops.
   if (FHeld == 0 || !Visible() || !Enabled()) {
-    FHeld = 0;
-    FHeldOver = false;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   FRepeat->SetInterval(100);
@@ -705,6 +727,7 @@ bool TSpinEdit::AcceptChar(TKeyChar Key) {
 }
 
 void TSpinEdit::DoExit() {
+  LetGo();
   const std::string checked = std::to_string(Clamp(Value()));
   if (Text() != checked) SetText(checked);
   TCustomEdit::DoExit();
@@ -865,10 +888,13 @@ void TListBox::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int3
 
 void TListBox::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TCustomControl::MouseMove(Shift, X, Y);
-  if (!(Shift & ssLeft)) return;
-  const int32_t i = ItemAtPos({X, Y});
-  if (i >= 0) SetItemIndex(i);
+  // Past the top or the bottom the list scrolls a row a move, selecting the row that comes into
+  // sight; beside it, the row level with the mouse.
+  if (!(Shift & ssLeft) || Count() == 0) return;
+  const int32_t i = Y < 0 ? FTopIndex - 1 : Y >= ClientHeight() ? FTopIndex + RowsInSight() : FTopIndex + Y / ItemHeight();
+  if (i < Count()) SetItemIndex(std::max(0, i));
 }
+
 
 bool TListBox::WantSpecialKey(Word Key, TShiftState Shift) {
   if (Key == VK_UP || Key == VK_DOWN) return true;

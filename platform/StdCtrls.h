@@ -71,7 +71,11 @@ class TCustomEdit : public TCustomControl {
   virtual bool WheelTurned(int32_t Eighths) { (void)Eighths; return false; }
   virtual std::string EditorInput(const std::string& Value) const { return Value; }
   // Text of the line editor as the edit holds it (the way back of EditorInput).
-  virtual std::string EditorOutput(const std::string& Value) const { return Value; }
+  // From is where Value starts in the line editor's text.
+  virtual std::string EditorOutput(const std::string& Value, int32_t From) const {
+    (void)From;
+    return Value;
+  }
   detail::TEditLine* Line() const { return FLine; }
   // The line editor as Qt's (for parts of the platform that see only its declaration).
   QLineEdit* LineEditor() const;
@@ -116,13 +120,14 @@ class TMaskEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   TKeyChar EditorChar(TKeyChar Key) const override;
   std::string EditorInput(const std::string& Value) const override;
-  std::string EditorOutput(const std::string& Value) const override;
+  std::string EditorOutput(const std::string& Value, int32_t From) const override;
 
  private:
   std::string FEditMask;
   std::u32string FSlots;  // per position of the shown text: its mask character, 0 for a literal
   char32_t FBlank = U'_';
   bool FSemicolon = false;  // the mask has a ";" literal, held by a stand-in in the line editor
+  std::vector<bool> FLiteralStandIns;  // per position: a literal that is the stand-in in the mask itself
 };
 
 class TTimer;
@@ -157,6 +162,8 @@ class TSpinEdit : public TCustomEdit {
   bool AcceptChar(TKeyChar Key) override;
   // Leaving the edit turns its text into the value it stands for, within the limits.
   void DoExit() override;
+  void VisibleChanged() override;
+  void EnabledChanged() override;
   bool WheelTurned(int32_t Eighths) override;
   bool WantSpecialKey(Word Key, TShiftState Shift) override;
   int32_t ButtonsWidth() const override { return ButtonWidth; }
@@ -171,6 +178,7 @@ class TSpinEdit : public TCustomEdit {
   // Value plus Sign times Increment, kept within the limits (and within 32 bits).
   void Step(int32_t Sign);
   void RepeatStep();
+  void LetGo();  // the held button, if any, is up again
   void SetHeldOver(bool Value);
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
@@ -273,6 +281,9 @@ class TDateTimePicker : public TCustomEdit {
   void Paint() override;
   void TextChanged() override;
   bool WheelTurned(int32_t Eighths) override;
+  void DoExit() override;
+  void VisibleChanged() override;
+  void EnabledChanged() override;
 
  private:
   friend class detail::TCalendarPopup;
@@ -291,10 +302,12 @@ class TDateTimePicker : public TCustomEdit {
   int32_t FTyped = 0;       // how many digits were typed into the selected field
   int32_t FTypedValue = 0;  // and the number they make
   bool FMovedOn = false;    // the last digit completed a field and selected the next
+  int32_t FDayKept = 0;     // the day when typing into the month or year began
   int32_t FWheelRest = 0;
   // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
   TRect HeldButton() const;
   void RepeatStep();
+  void LetGo();
   int32_t FHeld = 0;
   bool FHeldOver = false;
   std::unique_ptr<TTimer> FRepeat;

@@ -89,6 +89,10 @@ void TDateTimePicker::SetKind(TDateTimeKind Value) {
 }
 
 TDateTime TDateTimePicker::DateTime() const {
+  // The value's own text stands for the value (a year below 100 reads back as a two-digit one).
+  const double day = std::trunc(FValue);
+  if (Text() == (FKind == dtkDate ? DateToStr(FValue) : TimeToStr(FValue)))
+    return FKind == dtkDate ? day : std::fabs(FValue - day);
   TDateTime v = 0;
   if (FKind == dtkDate ? TryStrToDate(Text(), v) : TryStrToTime(Text(), v)) return v;
   return FValue;
@@ -111,6 +115,10 @@ void TDateTimePicker::TextChanged() {
     const double day = std::trunc(FValue), time = std::fabs(FValue - day);
     if (FKind == dtkDate) FValue = v < 0 ? v - time : v + time;
     else FValue = day < 0 ? day - v : day + v;
+  } else if (Text() != (FKind == dtkDate ? DateToStr(FValue) : TimeToStr(FValue))) {
+    // No value: the value's text again, so what is shown is what is reported.
+    SetText(FKind == dtkDate ? DateToStr(FValue) : TimeToStr(FValue));
+    return;
   }
   TCustomEdit::TextChanged();
   ShowField();
@@ -165,6 +173,12 @@ void TDateTimePicker::StepField(int32_t By) {
 void TDateTimePicker::TypeDigit(int32_t Digit) {
   int32_t f[3];
   Fields(f);
+  // A month or year passes through shorter months while it is typed ("2028" through 2002 and
+  // 202): the day it started from comes back once the month or year has room for it.
+  if (FKind == dtkDate && FField > 0) {
+    if (FTyped == 0) FDayKept = f[0];
+    f[0] = FDayKept;
+  }
   FTypedValue = FTyped == 0 ? Digit : FTypedValue * 10 + Digit;
   ++FTyped;
   const bool year = FKind == dtkDate && FField == 2;
@@ -297,12 +311,38 @@ void TDateTimePicker::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   Invalidate();
 }
 
+void TDateTimePicker::LetGo() {
+  FRepeat->SetEnabled(false);
+  if (FHeld == 0) return;
+  FHeld = 0;
+  FHeldOver = false;
+  Invalidate();
+}
+
+// Hidden, disabled or left, the picker gets no release: a held button lets go. Hidden or
+// disabled, it takes its calendar with it (a window of its own, which stays otherwise).
+void TDateTimePicker::VisibleChanged() {
+  TCustomEdit::VisibleChanged();
+  if (Visible()) return;
+  LetGo();
+  if (FCalendar) FCalendar->hide();
+}
+
+void TDateTimePicker::EnabledChanged() {
+  TCustomEdit::EnabledChanged();
+  if (Enabled()) return;
+  LetGo();
+  if (FCalendar) FCalendar->hide();
+}
+
+void TDateTimePicker::DoExit() {
+  LetGo();
+  TCustomEdit::DoExit();
+}
+
 void TDateTimePicker::RepeatStep() {
-  // A button whose release went elsewhere (hidden or disabled meanwhile) stops.
   if (FHeld == 0 || !Visible() || !Enabled()) {
-    FHeld = 0;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   FRepeat->SetInterval(100);
@@ -312,9 +352,7 @@ void TDateTimePicker::RepeatStep() {
 void TDateTimePicker::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseUp(Button, Shift, X, Y);
   if (Button == mbLeft && FHeld != 0) {
-    FHeld = 0;
-    FRepeat->SetEnabled(false);
-    Invalidate();
+    LetGo();
     return;
   }
   if (Button != mbLeft || X >= ButtonRect().Left) return;

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <functional>
@@ -230,6 +231,39 @@ TEST(SpinEdit, ButtonsStepAndRepeat) {
   EXPECT_EQ(s.Value(), released);
 }
 
+template <typename T>
+struct TLeaving : T {
+  using T::T;
+  using T::DoExit;
+};
+
+// A button held while its edit is hidden, disabled or left gets no release: it lets go, rather
+// than step the value the edit shows next (a popup editor reopened on the next value).
+TEST(SpinEdit, AHeldButtonLetsGoWhenTheEditGoes) {
+  TLeaving<TSpinEdit> s(nullptr);
+  TLeaving<TDateTimePicker> p(nullptr);
+  s.SetBounds(0, 0, 60, 22);
+  p.SetBounds(0, 70, 100, 22);
+  p.SetKind(dtkTime);
+  const std::pair<TControl*, std::function<void()>> Ways[] = {
+      {&s, [&] { s.Hide(); s.Show(); }}, {&s, [&] { s.SetEnabled(false); s.SetEnabled(true); }}, {&s, [&] { s.DoExit(); }},
+      {&p, [&] { p.Hide(); p.Show(); }}, {&p, [&] { p.SetEnabled(false); p.SetEnabled(true); }}, {&p, [&] { p.DoExit(); }}};
+  for (size_t i = 0; i < std::size(Ways); ++i) {
+    const auto& [c, Go] = Ways[i];
+    s.SetText("7");
+    p.SetDateTime(EncodeTime(14, 5, 9, 0));
+    c->Show();
+    const std::string before = c->Text();
+    guitest::Press(c, c->Width() - 5, 3);
+    EXPECT_TRUE(guitest::WaitFor([&] { return c->Text() != before; }));
+    Go();
+    const std::string left = c->Text();
+    guitest::WaitFor([] { return false; }, 600);
+    EXPECT_EQ(c->Text(), left) << i;
+    guitest::Release(c, c->Width() - 5, 3);
+  }
+}
+
 TEST(ListBox, ItemsSelectionAndSorting) {
   TListBox l(nullptr);
   l.SetItems({"b", "C", "a"});
@@ -299,6 +333,15 @@ TEST(ListBox, KeysMoveTheSelection) {
   guitest::Release(&l, 5, 2 * l.ItemHeight() + 1);
   guitest::Move(&l, 5, 1);  // without the button nothing follows
   EXPECT_EQ(l.ItemIndex(), 5);
+  // Dragged past the bottom or the top, the list scrolls a row a move.
+  l.SetTopIndex(0);
+  guitest::Press(&l, 5, 1);
+  for (auto [y, index, top] : {std::tuple{l.ClientHeight() + 5, 4, 1}, {l.ClientHeight() + 5, 5, 2}, {-5, 1, 1}, {1, 1, 1}}) {
+    guitest::Move(&l, 5, y, Qt::LeftButton);
+    EXPECT_EQ(l.ItemIndex(), index) << y;
+    EXPECT_EQ(l.TopIndex(), top) << y;
+  }
+  guitest::Release(&l, 5, 1);
   l.SetHeight(20 * l.ItemHeight());  // all in sight: no bar, nothing to scroll
   EXPECT_EQ(l.TopIndex(), 0);
   EXPECT_FALSE(guitest::Wheel(&l, 5, 5, -120));
@@ -366,6 +409,16 @@ TEST(MaskEdit, EveryWayInAndOutKeepsTheSemicolon) {
   guitest::Type(&m, "12;3");
   guitest::Key(&m, Qt::Key_Z, Qt::ControlModifier, "\x1a");
   EXPECT_EQ(m.Text(), "12;");
+  // A mask holding U+037E itself beside a ";": each literal comes out as the mask has it, a
+  // whole text or a part copied from its middle.
+  m.SetEditMask("99\\;99\xCD\xBE" "99");
+  for (const char* set : {"12;34;56", "12;34\xCD\xBE" "56"}) {
+    m.SetText(set);
+    EXPECT_EQ(m.Text(), "12;34\xCD\xBE" "56") << set;
+    static_cast<QLineEdit*>(guitest::W(&m)->focusProxy())->setSelection(1, 6);
+    guitest::Key(&m, Qt::Key_C, Qt::ControlModifier, "\x03");
+    EXPECT_EQ(cb->text().toStdString(), "2;34\xCD\xBE" "5") << set;
+  }
 }
 
 }  // namespace

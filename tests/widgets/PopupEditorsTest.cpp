@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QScreen>
+#include <functional>
+#include <tuple>
 
 #include "platform/Graphics.h"
 #include "tests/platform/GuiTestEvents.h"
@@ -267,6 +269,7 @@ TEST(PopupDatePicker, ReportsInTheShortFormats) {
   d.SetKind(dtkDate);
   d.Cancelled = false;
   d.SetText("31-2-2026");
+  EXPECT_EQ(d.Text(), "8-3-2027");
   d.DoExit();
   EXPECT_EQ(log.back(), "p=8-3-2027");
 }
@@ -305,6 +308,24 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
     EXPECT_EQ(d.Text(), c.Want);  // what is shown is what is reported
     guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
     EXPECT_EQ(log, (V{std::string("p=") + c.Want, "advance"})) << c.Want;
+  }
+  // A leap day stays while its year is typed through shorter years; a year below 100 and a
+  // text set that is no date report what is shown. ("\x05" is End.)
+  d.SetKind(dtkDate);
+  for (const auto& [start, text, keys, want] :
+       {std::tuple{EncodeDate(2024, 2, 29), "", "\x05" "2028", "29-2-2028"}, {EncodeDate(2024, 2, 29), "", "\x05" "24", "29-2-2024"},
+        {EncodeDate(50, 1, 1), "", "", "1-1-0050"}, {EncodeDate(2024, 2, 29), "31-2-2024", "", "29-2-2024"},
+        {EncodeDate(2024, 2, 29), "0-0-0", "", "29-2-2024"}}) {
+    d.SetDateTime(start);
+    if (*text) d.SetText(text);
+    d.Cancelled = false;
+    d.Show();
+    log.clear();
+    for (const char* k = keys; *k; ++k)
+      guitest::Key(&d, *k == '\x05' ? Qt::Key_End : Qt::Key_unknown, Qt::NoModifier, *k == '\x05' ? QString() : QString(QChar(*k)));
+    EXPECT_EQ(d.Text(), want);
+    guitest::Key(&d, Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(log, (V{std::string("p=") + want, "advance"})) << want;
   }
   // Shown narrower than its value and button, it widens to show the whole value.
   for (TDateTimeKind k : {dtkDate, dtkTime}) {
@@ -357,6 +378,16 @@ TEST(PopupDatePicker, KeysChangeTheSelectedField) {
   const QRect c = cal->window()->frameGeometry();
   EXPECT_TRUE(screen.contains(c)) << c.x() << "," << c.y();
   EXPECT_LE(c.bottom(), screen.bottom() - 30);
+  // The picker hidden or turned to a time takes its calendar with it.
+  const std::function<void()> Ways[] = {[&] { d.Hide(); }, [&] { d.SetEnabled(false); }};
+  for (const auto& Go : Ways) {
+    d.SetEnabled(true);
+    d.Show();
+    d.DropDown();
+    ASSERT_TRUE(d.DroppedDown());
+    Go();
+    EXPECT_FALSE(d.DroppedDown());
+  }
 }
 
 }  // namespace
