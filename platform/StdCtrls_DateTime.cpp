@@ -179,11 +179,14 @@ void TDateTimePicker::TypeDigit(int32_t Digit) {
     if (FTyped == 0) FDayKept = f[0];
     f[0] = FDayKept;
   }
-  FTypedValue = FTyped == 0 ? Digit : FTypedValue * 10 + Digit;
-  ++FTyped;
   const bool year = FKind == dtkDate && FField == 2;
   // While typing, a day may go up to the longest month's.
   const int32_t hi = FKind == dtkDate && FField == 0 ? 31 : FieldMax(FField, f);
+  // A digit that would take the field past its largest value is refused ("35" stays 3), not
+  // cut to that value.
+  if (!year && FTyped > 0 && FTypedValue * 10 + Digit > hi) return;
+  FTypedValue = FTyped == 0 ? Digit : FTypedValue * 10 + Digit;
+  ++FTyped;
   // A year of one or two digits is read as the text's two-digit years are.
   int32_t v = FTypedValue;
   if (year && v < 100) v += v < 50 ? 2000 : 1900;

@@ -250,7 +250,8 @@ TEST_F(EditorsUnderX, TheDatePickerAnswersTheKeysAQtDateEditDoes) {
   const std::vector<std::vector<unsigned long>> Cases = {{XK_Up},          {XK_Down},
                                                          {XK_Page_Up},     {XK_Page_Down},
                                                          {'1', '5', '4'},  {'2', '9', XK_Up},
-                                                         {'3', '-', XK_Down, XK_Down}};
+                                                         {'3', '-', XK_Down, XK_Down},
+                                                         {'3', '5'},       {'3', '-', '1', '3'}};
   TPopupDatePicker* Picker = Tree->DateControl();
   for (const auto& Keys : Cases) {
     SCOPED_TRACE(Keys.front());
