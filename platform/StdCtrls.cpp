@@ -592,9 +592,52 @@ bool TMaskEdit::AcceptChar(TKeyChar Key) {
 
 // ---------------------------------------------------------------------------------------------
 
-TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner), FRepeat(std::make_unique<TTimer>(nullptr)) {
+namespace detail {
+
+THeldSpin::THeldSpin(TControl* Owner, std::function<void(int32_t)> Step)
+    : FOwner(Owner), FStep(std::move(Step)), FRepeat(std::make_unique<TTimer>(nullptr)) {
   FRepeat->SetEnabled(false);
-  FRepeat->OnTimer = [this](TObject*) { RepeatStep(); };
+  FRepeat->OnTimer = [this](TObject*) { Repeat(); };
+}
+
+THeldSpin::~THeldSpin() = default;
+
+void THeldSpin::Press(int32_t Sign) {
+  FHeld = Sign;
+  FOver = true;
+  FOwner->Invalidate();
+  FStep(Sign);
+  // Held down, the button steps again after a pause, then quickly.
+  FRepeat->SetInterval(400);
+  FRepeat->SetEnabled(true);
+}
+
+void THeldSpin::SetOver(bool Value) {
+  if (FHeld == 0 || Value == FOver) return;
+  FOver = Value;
+  FOwner->Invalidate();
+}
+
+void THeldSpin::LetGo() {
+  FRepeat->SetEnabled(false);
+  if (FHeld == 0) return;
+  FHeld = 0;
+  FOver = false;
+  FOwner->Invalidate();
+}
+
+void THeldSpin::Repeat() {
+  if (FHeld == 0 || !FOwner->Visible() || !FOwner->Enabled()) {
+    LetGo();
+    return;
+  }
+  FRepeat->SetInterval(100);
+  if (FOver) FStep(FHeld);
+}
+
+}  // namespace detail
+
+TSpinEdit::TSpinEdit(TComponent* AOwner) : TCustomEdit(AOwner), FHold(this, [this](int32_t Sign) { Step(Sign); }) {
   PlaceEditor();  // beside the buttons
   SetText("0");
 }
@@ -616,8 +659,8 @@ void TSpinEdit::Paint() {
   TCustomEdit::Paint();
   TStyledState up, down;
   up.Disabled = down.Disabled = !Enabled();
-  up.Pressed = FHeld > 0 && FHeldOver;
-  down.Pressed = FHeld < 0 && FHeldOver;
+  up.Pressed = FHold.Pressed(1);
+  down.Pressed = FHold.Pressed(-1);
   DrawStyledPart(Canvas(), spSpinUp, UpButtonRect(), up);
   DrawStyledPart(Canvas(), spSpinDown, DownButtonRect(), down);
 }
@@ -627,64 +670,35 @@ void TSpinEdit::Step(int32_t Sign) {
   SetValue(static_cast<int32_t>(v));
 }
 
-void TSpinEdit::SetHeldOver(bool Value) {
-  if (Value == FHeldOver) return;
-  FHeldOver = Value;
-  Invalidate();
-}
-
 void TSpinEdit::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseDown(Button, Shift, X, Y);
-  if (Button != mbLeft || FHeld != 0) return;
+  if (Button != mbLeft || FHold.Held() != 0) return;
   const int32_t sign = PtInRect(UpButtonRect(), {X, Y}) ? 1 : PtInRect(DownButtonRect(), {X, Y}) ? -1 : 0;
   if (sign == 0) return;
   if (!Focused() && CanFocus()) SetFocus();
-  FHeld = sign;
-  FHeldOver = true;
-  Invalidate();
-  Step(sign);
-  // Held down, the button steps again after a pause, then quickly.
-  FRepeat->SetInterval(400);
-  FRepeat->SetEnabled(true);
+  FHold.Press(sign);
 }
 
 void TSpinEdit::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseMove(Shift, X, Y);
-  if (FHeld != 0) SetHeldOver(PtInRect(FHeld > 0 ? UpButtonRect() : DownButtonRect(), {X, Y}));
+  FHold.SetOver(PtInRect(FHold.Held() > 0 ? UpButtonRect() : DownButtonRect(), {X, Y}));
 }
 
 void TSpinEdit::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-  if (Button == mbLeft) LetGo();
+  if (Button == mbLeft) FHold.LetGo();
   TCustomEdit::MouseUp(Button, Shift, X, Y);
-}
-
-void TSpinEdit::LetGo() {
-  FRepeat->SetEnabled(false);
-  if (FHeld == 0) return;
-  FHeld = 0;
-  FHeldOver = false;
-  Invalidate();
 }
 
 // Hidden, disabled or left, the edit gets no release: a held button lets go, rather than step
 // on whatever value the edit shows next.
 void TSpinEdit::VisibleChanged() {
   TCustomEdit::VisibleChanged();
-  if (!Visible()) LetGo();
+  if (!Visible()) FHold.LetGo();
 }
 
 void TSpinEdit::EnabledChanged() {
   TCustomEdit::EnabledChanged();
-  if (!Enabled()) LetGo();
-}
-
-void TSpinEdit::RepeatStep() {
-  if (FHeld == 0 || !Visible() || !Enabled()) {
-    LetGo();
-    return;
-  }
-  FRepeat->SetInterval(100);
-  if (FHeldOver) Step(FHeld);
+  if (!Enabled()) FHold.LetGo();
 }
 
 bool TSpinEdit::CursorQuery(TPoint P, TCursor& Cursor) {
@@ -727,7 +741,7 @@ bool TSpinEdit::AcceptChar(TKeyChar Key) {
 }
 
 void TSpinEdit::DoExit() {
-  LetGo();
+  FHold.LetGo();
   const std::string checked = std::to_string(Clamp(Value()));
   if (Text() != checked) SetText(checked);
   TCustomEdit::DoExit();

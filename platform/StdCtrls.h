@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +18,33 @@ class QLineEdit;
 
 namespace platform {
 
+class TTimer;
+
 namespace detail {
 class TEditLine;
-}
+
+// An up/down button pair held down with the mouse: it steps at once, again after a pause and
+// then quickly while the mouse stays on the held button, and lets go on release or when its
+// control hides, is disabled or is left.
+class THeldSpin {
+ public:
+  THeldSpin(TControl* Owner, std::function<void(int32_t)> Step);
+  ~THeldSpin();
+  int32_t Held() const { return FHeld; }  // +1 up, -1 down, 0 none
+  bool Pressed(int32_t Sign) const { return FHeld == Sign && FOver; }
+  void Press(int32_t Sign);
+  void SetOver(bool Value);  // the mouse is on the held button
+  void LetGo();
+
+ private:
+  void Repeat();
+  TControl* FOwner;
+  std::function<void(int32_t)> FStep;
+  std::unique_ptr<TTimer> FRepeat;
+  int32_t FHeld = 0;
+  bool FOver = false;
+};
+}  // namespace detail
 
 class TCustomEdit : public TCustomControl {
  public:
@@ -177,16 +202,11 @@ class TSpinEdit : public TCustomEdit {
   int32_t Clamp(int32_t V) const;
   // Value plus Sign times Increment, kept within the limits (and within 32 bits).
   void Step(int32_t Sign);
-  void RepeatStep();
-  void LetGo();  // the held button, if any, is up again
-  void SetHeldOver(bool Value);
   int32_t FMinValue = 0;
   int32_t FMaxValue = 0;
   int32_t FIncrement = 1;
-  int32_t FHeld = 0;       // the button held down: +1 up, -1 down, 0 none
-  bool FHeldOver = false;  // the mouse is on the held button
   int32_t FWheelRest = 0;  // eighths of a degree not yet stepped
-  std::unique_ptr<TTimer> FRepeat;
+  detail::THeldSpin FHold;
 };
 
 class TListBox : public TCustomControl {
@@ -306,11 +326,7 @@ class TDateTimePicker : public TCustomEdit {
   int32_t FWheelRest = 0;
   // A time's button held down (+1 up, -1 down) repeats its step while the mouse is on it.
   TRect HeldButton() const;
-  void RepeatStep();
-  void LetGo();
-  int32_t FHeld = 0;
-  bool FHeldOver = false;
-  std::unique_ptr<TTimer> FRepeat;
+  detail::THeldSpin FHold;
   detail::TCalendarPopup* FCalendar = nullptr;  // made on the first drop-down, freed with the control
 };
 

@@ -68,9 +68,7 @@ int32_t DaysInMonth(int32_t Year, int32_t Month) {
 }  // namespace
 
 TDateTimePicker::TDateTimePicker(TComponent* AOwner)
-    : TCustomEdit(AOwner), FRepeat(std::make_unique<TTimer>(nullptr)) {
-  FRepeat->SetEnabled(false);
-  FRepeat->OnTimer = [this](TObject*) { RepeatStep(); };
+    : TCustomEdit(AOwner), FHold(this, [this](int32_t Sign) { StepField(Sign); }) {
   // Only the fields change the text, and one of them is selected.
   LineEditor()->setReadOnly(true);
   SetAutoSelect(false);
@@ -277,9 +275,9 @@ void TDateTimePicker::Paint() {
     DrawStyledPart(Canvas(), spComboDropDown, b, st);
   } else {
     const int32_t mid = b.Top + b.Height() / 2;
-    st.Pressed = FHeld > 0 && FHeldOver;
+    st.Pressed = FHold.Pressed(1);
     DrawStyledPart(Canvas(), spSpinUp, {b.Left, b.Top, b.Right, mid}, st);
-    st.Pressed = FHeld < 0 && FHeldOver;
+    st.Pressed = FHold.Pressed(-1);
     DrawStyledPart(Canvas(), spSpinDown, {b.Left, mid, b.Right, b.Bottom}, st);
   }
 }
@@ -293,33 +291,18 @@ void TDateTimePicker::MouseDown(TMouseButton Button, TShiftState Shift, int32_t 
     DropDown();
     return;
   }
-  FHeld = Y < b.Top + b.Height() / 2 ? 1 : -1;
-  FHeldOver = true;
-  StepField(FHeld);
-  Invalidate();
-  FRepeat->SetInterval(400);
-  FRepeat->SetEnabled(true);
+  FHold.Press(Y < b.Top + b.Height() / 2 ? 1 : -1);
 }
 
 TRect TDateTimePicker::HeldButton() const {
   const TRect b = ButtonRect();
   const int32_t mid = b.Top + b.Height() / 2;
-  return FHeld > 0 ? TRect{b.Left, b.Top, b.Right, mid} : TRect{b.Left, mid, b.Right, b.Bottom};
+  return FHold.Held() > 0 ? TRect{b.Left, b.Top, b.Right, mid} : TRect{b.Left, mid, b.Right, b.Bottom};
 }
 
 void TDateTimePicker::MouseMove(TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseMove(Shift, X, Y);
-  if (FHeld == 0 || PtInRect(HeldButton(), {X, Y}) == FHeldOver) return;
-  FHeldOver = !FHeldOver;
-  Invalidate();
-}
-
-void TDateTimePicker::LetGo() {
-  FRepeat->SetEnabled(false);
-  if (FHeld == 0) return;
-  FHeld = 0;
-  FHeldOver = false;
-  Invalidate();
+  FHold.SetOver(PtInRect(HeldButton(), {X, Y}));
 }
 
 // Hidden, disabled or left, the picker gets no release: a held button lets go. Hidden or
@@ -327,35 +310,26 @@ void TDateTimePicker::LetGo() {
 void TDateTimePicker::VisibleChanged() {
   TCustomEdit::VisibleChanged();
   if (Visible()) return;
-  LetGo();
+  FHold.LetGo();
   if (FCalendar) FCalendar->hide();
 }
 
 void TDateTimePicker::EnabledChanged() {
   TCustomEdit::EnabledChanged();
   if (Enabled()) return;
-  LetGo();
+  FHold.LetGo();
   if (FCalendar) FCalendar->hide();
 }
 
 void TDateTimePicker::DoExit() {
-  LetGo();
+  FHold.LetGo();
   TCustomEdit::DoExit();
-}
-
-void TDateTimePicker::RepeatStep() {
-  if (FHeld == 0 || !Visible() || !Enabled()) {
-    LetGo();
-    return;
-  }
-  FRepeat->SetInterval(100);
-  if (FHeldOver) StepField(FHeld);
 }
 
 void TDateTimePicker::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
   TCustomEdit::MouseUp(Button, Shift, X, Y);
-  if (Button == mbLeft && FHeld != 0) {
-    LetGo();
+  if (Button == mbLeft && FHold.Held() != 0) {
+    FHold.LetGo();
     return;
   }
   if (Button != mbLeft || X >= ButtonRect().Left) return;
